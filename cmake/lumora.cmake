@@ -1,0 +1,60 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# lumora_subdirectories(): add every direct subfolder that has a CMakeLists.txt.
+function(lumora_subdirectories)
+  file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
+       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# lumora_library(name [DIRS dir...] [DEPS target...] [PRIVATE_DEPS target...])
+# A static library of every .cpp/.c in the given folders (default: the current folder).
+# Headers are included from the repository root: #include "platform/foundation/Value.h".
+function(lumora_library name)
+  cmake_parse_arguments(A "" "" "DIRS;DEPS;PRIVATE_DEPS" ${ARGN})
+  if(NOT A_DIRS)
+    set(A_DIRS ${CMAKE_CURRENT_SOURCE_DIR})
+  endif()
+  set(srcs)
+  foreach(d ${A_DIRS})
+    if(NOT IS_ABSOLUTE ${d})
+      set(d ${CMAKE_CURRENT_SOURCE_DIR}/${d})
+    endif()
+    file(GLOB s CONFIGURE_DEPENDS ${d}/*.cpp ${d}/*.c)
+    list(APPEND srcs ${s})
+  endforeach()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${A_DEPS} Threads::Threads PRIVATE ${A_PRIVATE_DEPS})
+endfunction()
+
+# lumora_tests([DEPS target...]): one GoogleTest executable per .cpp in the current folder,
+# named test_<folder path with _>_<file>; every test case runs in its own process.
+function(lumora_tests)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" prefix "${rel}")
+  file(GLOB files CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(f ${files})
+    get_filename_component(stem ${f} NAME_WE)
+    set(exe test_${prefix}_${stem})
+    add_executable(${exe} ${f})
+    target_link_libraries(${exe} PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock)
+    gtest_discover_tests(${exe}
+      DISCOVERY_TIMEOUT 120
+      PROPERTIES TIMEOUT 300
+                 ENVIRONMENT "LUMORA_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output;ASAN_OPTIONS=detect_leaks=0")
+  endforeach()
+endfunction()
+
+# lumora_bench(name source... DEPS target...): a Google Benchmark program.
+function(lumora_bench name)
+  cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
+  add_executable(${name} ${A_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${A_DEPS} benchmark::benchmark)
+endfunction()
