@@ -1,0 +1,118 @@
+#pragma once
+// Loopback HTTP and HTTPS servers for tests (cpp-httplib on 127.0.0.1, ephemeral port), and
+// a test PKI generated in the process with OpenSSL.
+//
+// A server answers with the handlers a test registers (exact path, any method unless one is
+// given) and records every request it received, body bytes exactly as sent (never parsed as
+// a form). Handlers run on the server's threads. Unknown paths answer 404.
+//
+// Thread-safety: routes are registered before requests are sent; requests() may be called
+// from any thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/foundation/Data.h"
+
+namespace testing_net {
+
+struct Request {
+  std::string method;
+  std::string path;         // without the query
+  std::string query;        // raw text after "?", empty when none
+  std::string target;       // path and query as sent
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;         // raw bytes as received (chunked encoding removed)
+  // Case-insensitive header lookup.
+  std::optional<std::string> header(const std::string& name) const;
+};
+
+struct Response {
+  int status = 200;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  // Content type of the body ("text/plain" when empty and a body is set).
+  std::string contentType;
+  // Set true to keep the connection silent until the server stops (time-out tests).
+  bool hang = false;
+  void setHeader(std::string name, std::string value) {
+    headers.emplace_back(std::move(name), std::move(value));
+  }
+};
+
+using Handler = std::function<void(const Request&, Response&)>;
+
+// A certificate and its private key, PEM, plus the certificate's DER.
+struct TestCertificate {
+  std::string certPEM;
+  std::string keyPEM;
+  plat::Data der;
+};
+
+// A small PKI, made once per process: a root CA, an intermediate CA signed by it, leaves
+// signed by the intermediate for 127.0.0.1 and "localhost" (the re-issued leaf has the same
+// key as `leaf`; the expired one lapsed a day ago), a leaf for another host name only, and
+// an unrelated root with its own leaf for 127.0.0.1.
+struct TestPKI {
+  TestCertificate root;
+  TestCertificate intermediate;
+  TestCertificate leaf;
+  TestCertificate reissuedLeaf;
+  TestCertificate expiredLeaf;
+  TestCertificate otherHostLeaf;   // SAN DNS:other.example only
+  TestCertificate otherRoot;
+  TestCertificate otherRootLeaf;   // for 127.0.0.1, signed directly by otherRoot
+  static const TestPKI& shared();
+};
+
+// What an HTTPS server presents: its chain (leaf first) and the leaf's key.
+struct TLSIdentity {
+  std::vector<std::string> chainPEM;
+  std::string keyPEM;
+  // `leaf` followed by the intermediate (for leaves of the shared PKI's intermediate).
+  static TLSIdentity withIntermediate(const TestCertificate& leaf);
+  // `leaf` alone.
+  static TLSIdentity alone(const TestCertificate& leaf);
+};
+
+class LoopbackServer {
+ public:
+  // An HTTP server; started at once.
+  LoopbackServer();
+  // An HTTPS server presenting `identity`; started at once.
+  explicit LoopbackServer(const TLSIdentity& identity);
+  ~LoopbackServer();  // stops the server (hanging handlers are released)
+  LoopbackServer(const LoopbackServer&) = delete;
+  LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+  // Handler for `path` with any method, or only `method` ("GET", "POST", ...).
+  void route(const std::string& path, Handler handler, const std::string& method = "");
+  // Shorthand: answers `status` with `body` of `contentType`.
+  void respond(const std::string& path, int status, std::string body,
+               std::string contentType = "text/plain");
+
+  uint16_t port() const { return port_; }
+  bool isTLS() const { return tls_; }
+  // "http://127.0.0.1:<port><path>" (https for TLS servers).
+  std::string url(const std::string& path = "/") const;
+  // Every request received so far, in arrival order.
+  std::vector<Request> requests() const;
+  size_t requestCount() const;
+  void stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  uint16_t port_ = 0;
+  bool tls_ = false;
+};
+
+// A port on 127.0.0.1 that nobody listens on (for connection-refused tests).
+uint16_t unusedLoopbackPort();
+
+}  // namespace testing_net
