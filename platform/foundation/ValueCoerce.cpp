@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <locale.h>
+#include <stdlib.h>
+#include <string>
 
 #include "platform/foundation/Value.h"
 
@@ -43,12 +46,37 @@ int64_t parseInteger(const std::string& s) {
   return static_cast<int64_t>(acc);
 }
 
+bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Prefix-parses a decimal floating-point number as the platform's text scanner does: leading
+// white space, a sign, digits with an optional point and fraction, an optional exponent.
+// Hexadecimal, "inf" and "nan" are not numbers here (they read as 0). Overflow gives
+// +-infinity.
 double parseDouble(const std::string& s) {
-  // strtod skips leading white space, takes a sign and parses the longest valid prefix.
-  const char* p = s.c_str();
-  char* end = nullptr;
-  double d = std::strtod(p, &end);
-  return end == p ? 0.0 : d;
+  size_t i = 0;
+  while (i < s.size() && isSpace(s[i])) ++i;
+  size_t start = i;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+  size_t digits = 0;
+  while (i < s.size() && isDigit(s[i])) ++i, ++digits;
+  if (i < s.size() && s[i] == '.') {
+    ++i;
+    while (i < s.size() && isDigit(s[i])) ++i, ++digits;
+  }
+  if (digits == 0) return 0.0;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < s.size() && (s[j] == '+' || s[j] == '-')) ++j;
+    if (j < s.size() && isDigit(s[j])) {
+      while (j < s.size() && isDigit(s[j])) ++j;
+      i = j;
+    }
+  }
+  // strtod in the C locale, so that the decimal point is always '.'.
+  static locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  std::string prefix = s.substr(start, i - start);
+  return strtod_l(prefix.c_str(), nullptr, cLocale);
 }
 
 }  // namespace
