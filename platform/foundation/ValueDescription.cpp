@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/foundation/NumberText.h"
 #include "platform/foundation/UTF16.h"
@@ -16,14 +17,22 @@ namespace numtext {
 std::string shortestDouble(double d) {
   if (std::isnan(d)) return "nan";
   if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
-  // The shortest round-trip digits decide the precision; "%g" then lays them out.
+  // The shortest round-trip digits, laid out as "%.17g" lays out numbers: positional for
+  // decimal exponents -4 ... 16, scientific otherwise.
   char sci[64];
   auto res = std::to_chars(sci, sci + sizeof sci, d, std::chars_format::scientific);
   int digits = 0;
-  for (char* p = sci; p < res.ptr && *p != 'e'; ++p)
+  char* p = sci;
+  for (; p < res.ptr && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9') ++digits;
+  int exponent = p < res.ptr ? std::atoi(p + 1) : 0;
+  digits = std::max(digits, 1);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*g", std::max(digits, 1), d);
+  if (exponent >= -4 && exponent < 17) {
+    std::snprintf(buf, sizeof buf, "%.*f", std::max(0, digits - 1 - exponent), d);
+  } else {
+    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, d);
+  }
   return buf;
 }
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
+
 using plat::Array;
 using plat::Dictionary;
 using plat::Value;
@@ -42,4 +45,137 @@ TEST(Dictionary, KeepsInsertionOrderAndIndexesLargeOnes) {
   e.set("k0", -1);
   EXPECT_EQ(d.get("k0"), Value(0));
   EXPECT_FALSE(d == e);
+}
+
+namespace {
+class Widget : public plat::Object {
+ public:
+  std::string className() const override { return "Widget"; }
+};
+}  // namespace
+
+TEST(ValueDescription, ScalarForms) {
+  EXPECT_EQ(Value().description(), "(null)");
+  EXPECT_EQ(Value::null().description(), "<null>");
+  EXPECT_EQ(Value(true).description(), "1");
+  EXPECT_EQ(Value(false).description(), "0");
+  EXPECT_EQ(Value(-12).description(), "-12");
+  EXPECT_EQ(Value(static_cast<unsigned long long>(UINT64_MAX)).description(), "18446744073709551615");
+  EXPECT_EQ(Value(0.1).description(), "0.1");
+  EXPECT_EQ(Value(3.0).description(), "3");
+  EXPECT_EQ(Value(100000.0).description(), "100000");
+  EXPECT_EQ(Value(1e20).description(), "1e+20");
+  EXPECT_EQ(Value(1.0 / 3).description(), "0.3333333333333333");
+  EXPECT_EQ(Value(-0.0).description(), "-0");
+  EXPECT_EQ(Value(1.5e-7).description(), "1.5e-07");
+  EXPECT_EQ(Value(123.456).description(), "123.456");
+  EXPECT_EQ(Value(1e16).description(), "10000000000000000");
+  EXPECT_EQ(Value("text as is").description(), "text as is");
+  EXPECT_EQ(Value(plat::NSDate::fromSeconds1970(978307200)).description(), "2001-01-01 00:00:00 +0000");
+  auto w = std::make_shared<Widget>();
+  char addr[32];
+  std::snprintf(addr, sizeof addr, "%p", static_cast<void*>(w.get()));
+  EXPECT_EQ(Value(w).description(), std::string("<Widget: ") + addr + ">");
+}
+
+TEST(ValueDescription, DataShowsLengthAndHex) {
+  EXPECT_EQ(plat::Data().description(), "{length = 0, bytes = 0x}");
+  EXPECT_EQ(Value(plat::Data::fromString("\x01\xab")).description(), "{length = 2, bytes = 0x01ab}");
+  std::vector<uint8_t> big(100);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i);
+  std::string d = plat::Data(big).description();
+  EXPECT_EQ(d, "{length = 100, bytes = 0x000102030405060708090a0b0c0d0e0f1011121314151617 ... "
+               "4c4d4e4f505152535455565758595a5b5c5d5e5f60616263}");
+}
+
+TEST(ValueDescription, ContainersUseThePlatformMultiLineForm) {
+  EXPECT_EQ(Value(Array{}).description(), "(\n)");
+  EXPECT_EQ(Value(Dictionary{}).description(), "{\n}");
+  EXPECT_EQ(Value(Array{1, "two", Value::null(), 2.5}).description(),
+            "(\n    1,\n    two,\n    <null>,\n    2.5\n)");
+  // Keys are listed in ascending order; nested containers carry the platform's indentation.
+  Dictionary d{{"zeta", Array{1, 2}}, {"alpha", Dictionary{{"k", "v"}}}, {"mid", 3}};
+  EXPECT_EQ(Value(d).description(),
+            "{\n"
+            "    alpha =     {\n"
+            "        k = v;\n"
+            "    };\n"
+            "    mid = 3;\n"
+            "    zeta =     (\n"
+            "        1,\n"
+            "        2\n"
+            "    );\n"
+            "}");
+  EXPECT_EQ(Value(Array{Dictionary{{"name", "foo"}}, Array{}}).description(),
+            "(\n"
+            "        {\n"
+            "        name = foo;\n"
+            "    },\n"
+            "        (\n"
+            "    )\n"
+            ")");
+}
+
+TEST(ValueDescription, StringsInContainersAreQuotedAndEscapedWhenNeeded) {
+  Array a{"plain_Word9", "", "a b", "1.0", "say \"hi\"\\", "line\nbreak", "\xE4\xB8\xAD",
+          "\xF0\x9F\x98\x80"};
+  EXPECT_EQ(Value(a).description(),
+            "(\n"
+            "    plain_Word9,\n"
+            "    \"\",\n"
+            "    \"a b\",\n"
+            "    \"1.0\",\n"
+            "    \"say \\\"hi\\\"\\\\\",\n"
+            "    \"line\\nbreak\",\n"
+            "    \"\\U4e2d\",\n"
+            "    \"\\Ud83d\\Ude00\"\n"
+            ")");
+  EXPECT_EQ(Value(Dictionary{{"a key", "v"}}).description(), "{\n    \"a key\" = v;\n}");
+}
+
+TEST(ValueCoercion, NumbersConvertWithThePlatformRules) {
+  EXPECT_EQ(Value(3.99).intValue(), 3);
+  EXPECT_EQ(Value(-3.99).integerValue(), -3);
+  EXPECT_EQ(Value(1e30).intValue(), INT32_MAX);
+  EXPECT_EQ(Value(-1e30).longLongValue(), INT64_MIN);
+  EXPECT_EQ(Value(std::nan("")).integerValue(), 0);
+  EXPECT_EQ(Value(4294967301LL).intValue(), 5);  // low 32 bits, as the platform's numbers
+  EXPECT_EQ(Value(static_cast<unsigned long long>(UINT64_MAX)).longLongValue(), -1);
+  EXPECT_EQ(Value(static_cast<unsigned long long>(UINT64_MAX)).unsignedIntegerValue(), UINT64_MAX);
+  EXPECT_EQ(Value(true).doubleValue(), 1.0);
+  EXPECT_TRUE(Value(0.5).boolValue());
+  EXPECT_FALSE(Value(0).boolValue());
+  EXPECT_EQ(Value::null().integerValue(), 0);
+  EXPECT_EQ(Value(Array{1}).doubleValue(), 0.0);
+  EXPECT_FLOAT_EQ(Value(2.5).floatValue(), 2.5f);
+}
+
+TEST(ValueCoercion, NumericTextIsPrefixParsedAndSaturates) {
+  EXPECT_EQ(Value("  42abc").intValue(), 42);
+  EXPECT_EQ(Value("\t\n-17").integerValue(), -17);
+  EXPECT_EQ(Value("+8").intValue(), 8);
+  EXPECT_EQ(Value("abc").intValue(), 0);
+  EXPECT_EQ(Value("- 5").intValue(), 0);
+  EXPECT_EQ(Value("12.9").intValue(), 12);
+  EXPECT_EQ(Value("99999999999").intValue(), INT32_MAX);
+  EXPECT_EQ(Value("-99999999999").intValue(), INT32_MIN);
+  EXPECT_EQ(Value("99999999999999999999999").longLongValue(), INT64_MAX);
+  EXPECT_EQ(Value("-9223372036854775808").longLongValue(), INT64_MIN);
+  EXPECT_EQ(Value("-9223372036854775809").longLongValue(), INT64_MIN);
+  EXPECT_DOUBLE_EQ(Value(" 3.5e2xyz").doubleValue(), 350.0);
+  EXPECT_DOUBLE_EQ(Value(".5").doubleValue(), 0.5);
+  EXPECT_DOUBLE_EQ(Value("-7.").doubleValue(), -7.0);
+  EXPECT_DOUBLE_EQ(Value("2e").doubleValue(), 2.0);
+  EXPECT_EQ(Value("0x10").doubleValue(), 0.0);   // no hexadecimal
+  EXPECT_EQ(Value("nan").doubleValue(), 0.0);    // no words
+  EXPECT_EQ(Value("inf").doubleValue(), 0.0);
+  EXPECT_TRUE(std::isinf(Value("1e999").doubleValue()));
+  EXPECT_EQ(Value("1e-999").doubleValue(), 0.0);
+}
+
+TEST(ValueCoercion, BoolValueOfText) {
+  for (const char* yes : {"Y", "yes", "T", "true", "1", "  +007", "-3", "0009", "\ttrue"})
+    EXPECT_TRUE(Value(yes).boolValue()) << yes;
+  for (const char* no : {"", "N", "no", "false", "0", "000", "  -0", "abc", "+", " 0x1", "0.5"})
+    EXPECT_FALSE(Value(no).boolValue()) << no;
 }
