@@ -183,7 +183,7 @@ struct Writer {
       case Value::Type::Array: {
         const Array& a = *v.array();
         out += '[';
-        if (a.empty() && pretty) newline(depth);
+        if (a.empty() && pretty) out += '\n';
         for (size_t i = 0; i < a.size(); ++i) {
           if (i) out += ',';
           if (pretty) newline(depth + 1);
@@ -202,7 +202,7 @@ struct Writer {
           std::sort(entries.begin(), entries.end(),
                     [](auto* x, auto* y) { return x->first < y->first; });
         out += '{';
-        if (entries.empty() && pretty) newline(depth);
+        if (entries.empty() && pretty) out += '\n';
         for (size_t i = 0; i < entries.size(); ++i) {
           if (i) out += ',';
           if (pretty) newline(depth + 1);

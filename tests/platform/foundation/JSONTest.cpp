@@ -1,0 +1,135 @@
+#include "platform/foundation/NSJSONSerialization.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using plat::Array;
+using plat::Dictionary;
+using plat::NSErrorRef;
+using plat::NSJSONSerialization;
+using plat::Value;
+
+namespace {
+
+Value read(std::string_view text, unsigned options = 0, NSErrorRef* error = nullptr) {
+  return NSJSONSerialization::JSONObjectWithString(text, options, error);
+}
+
+std::string write(const Value& v, unsigned options = 0, NSErrorRef* error = nullptr) {
+  return NSJSONSerialization::stringWithJSONObject(v, options, error);
+}
+
+}  // namespace
+
+TEST(JSONRead, BuildsValuesKeepingKeyOrderAndNumberKinds) {
+  NSErrorRef error;
+  Value v = read(R"( {"z":1,"a":[true,false,null,"s\u00e9\/"],"big":18446744073709551615,
+                      "neg":-5,"f":1.5,"e":1e2,"z":2} )", 0, &error);
+  ASSERT_TRUE(v.isDictionary()) << (error ? error->description() : "");
+  EXPECT_FALSE(error);
+  EXPECT_EQ(v.dictionary()->keys(), (std::vector<std::string>{"z", "a", "big", "neg", "f", "e"}));
+  EXPECT_EQ(v["z"], Value(2));  // a repeated key keeps the last value
+  EXPECT_TRUE(v["a"][0].isBool());
+  EXPECT_TRUE(v["a"][2].isNull());
+  EXPECT_EQ(v["a"][3], Value("s\xC3\xA9/"));
+  EXPECT_EQ(v["big"].unsignedIntegerValue(), UINT64_MAX);
+  EXPECT_EQ(v["neg"].type(), Value::Type::Int);
+  EXPECT_EQ(v["f"].type(), Value::Type::Double);
+  EXPECT_EQ(v["e"].doubleValue(), 100.0);
+  EXPECT_EQ(read("[]"), Value(Array{}));
+  std::string bom = "\xEF\xBB\xBF{\"a\":1}";
+  EXPECT_EQ(read(bom)["a"], Value(1));
+  plat::Data data = plat::Data::fromString("[1]");
+  EXPECT_EQ(NSJSONSerialization::JSONObjectWithData(data), Value(Array{1}));
+}
+
+TEST(JSONRead, TopLevelMustBeAContainerUnlessFragmentsAllowed) {
+  for (const char* fragment : {"\"text\"", "12", "true", "null", " 3.5 "}) {
+    NSErrorRef error;
+    EXPECT_TRUE(read(fragment, 0, &error).isNil()) << fragment;
+    ASSERT_TRUE(error) << fragment;
+    EXPECT_EQ(error->domain(), "NSCocoaErrorDomain");
+    EXPECT_EQ(error->code(), 3840);
+    EXPECT_FALSE(read(fragment, NSJSONSerialization::NSJSONReadingFragmentsAllowed).isNil())
+        << fragment;
+  }
+  EXPECT_TRUE(read("null", NSJSONSerialization::NSJSONReadingFragmentsAllowed).isNull());
+}
+
+TEST(JSONRead, InvalidInputGivesAnErrorNeverAnException) {
+  std::string deep(100000, '[');
+  std::vector<std::string> bad = {"",       "   ",     "{",         "[1,]",     "{'a':1}",
+                                  "[1] x",  "[\"\xff\"]", "[\"\xC3\"]", "{\"a\" 1}", "[01]",
+                                  "[1e999]", "[\"\\ud800\"]", "[nul]",  deep};
+  for (const auto& text : bad) {
+    NSErrorRef error;
+    Value v;
+    EXPECT_NO_THROW(v = read(text, NSJSONSerialization::NSJSONReadingFragmentsAllowed, &error));
+    EXPECT_TRUE(v.isNil()) << text.substr(0, 20);
+    ASSERT_TRUE(error) << text.substr(0, 20);
+    EXPECT_EQ(error->code(), 3840);
+    EXPECT_FALSE(error->userInfo().get("NSDebugDescription").stringOr().empty());
+    EXPECT_EQ(error->localizedDescription(),
+              "The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+  }
+  // Nothing is required of the caller: no error pointer is fine.
+  EXPECT_TRUE(read("{").isNil());
+}
+
+TEST(JSONWrite, CompactFormEscapesSlashesAndWritesNumbersPlainly) {
+  Dictionary d{{"url", "http://a/b"}, {"t", true}, {"f", false}, {"n", Value::null()},
+               {"i", -3}, {"d", 2.0}, {"x", 0.1}, {"q", "a\"b\\c\n\x01\xE4\xB8\xAD"},
+               {"arr", Array{1, Array{}, Dictionary{}}}};
+  EXPECT_EQ(write(d),
+            R"({"url":"http:\/\/a\/b","t":true,"f":false,"n":null,"i":-3,"d":2,"x":0.1,)"
+            R"("q":"a\"b\\c\n\u0001)" "\xE4\xB8\xAD" R"(","arr":[1,[],{}]})");
+  EXPECT_EQ(write(Dictionary{{"u", "a/b"}}, NSJSONSerialization::NSJSONWritingWithoutEscapingSlashes),
+            R"({"u":"a/b"})");
+  EXPECT_EQ(write(Dictionary{{"b", 1}, {"a", 2}}, NSJSONSerialization::NSJSONWritingSortedKeys),
+            R"({"a":2,"b":1})");
+  EXPECT_EQ(write("frag", NSJSONSerialization::NSJSONWritingFragmentsAllowed), R"("frag")");
+  // What is written reads back equal.
+  EXPECT_EQ(read(write(d)), Value(d));
+}
+
+TEST(JSONWrite, PrettyForm) {
+  Dictionary d{{"a", 1}, {"b", Array{true, "x"}}, {"c", Dictionary{}}, {"e", Array{}}};
+  EXPECT_EQ(write(d, NSJSONSerialization::NSJSONWritingPrettyPrinted),
+            "{\n"
+            "  \"a\" : 1,\n"
+            "  \"b\" : [\n"
+            "    true,\n"
+            "    \"x\"\n"
+            "  ],\n"
+            "  \"c\" : {\n"
+            "\n"
+            "  },\n"
+            "  \"e\" : [\n"
+            "\n"
+            "  ]\n"
+            "}");
+}
+
+TEST(JSONWrite, ValuesJSONCannotHoldAreErrors) {
+  class Thing : public plat::Object {};
+  std::vector<Value> bad = {Array{plat::Data::fromString("x")}, Array{plat::NSDate()},
+                            Array{std::nan("")}, Array{INFINITY},
+                            Array{Value(std::make_shared<Thing>())},
+                            Array{std::string("\xff")}, Value(Dictionary{{"\xC0", 1}})};
+  for (const auto& v : bad) {
+    NSErrorRef error;
+    plat::Data out = NSJSONSerialization::dataWithJSONObject(v, 0, &error);
+    EXPECT_TRUE(out.empty()) << v.description();
+    ASSERT_TRUE(error) << v.description();
+    EXPECT_EQ(error->code(), 3851);
+    EXPECT_FALSE(NSJSONSerialization::isValidJSONObject(v));
+  }
+  NSErrorRef error;
+  EXPECT_EQ(write(Value(5), 0, &error), "");
+  ASSERT_TRUE(error);  // a scalar at the top needs fragments allowed
+  EXPECT_EQ(write(Value(), NSJSONSerialization::NSJSONWritingFragmentsAllowed, &error), "");
+  EXPECT_TRUE(error);
+  EXPECT_TRUE(NSJSONSerialization::isValidJSONObject(Dictionary{{"a", Array{1, "b"}}}));
+  EXPECT_FALSE(NSJSONSerialization::isValidJSONObject(Value("top")));
+}
