@@ -1,0 +1,1068 @@
+#include "platform/dispatch/Dispatch.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch/DispatchInternal.h"
+
+namespace plat {
+
+using namespace dispatch_internal;
+
+// ---- Worker pool ----------------------------------------------------------------------------
+
+namespace {
+
+thread_local bool tIsWorker = false;
+
+// A pool of detached worker threads shared by every queue. It keeps about `softLimit`
+// threads running; threads blocked in dispatch waits do not count, so the pool grows
+// while workers wait on each other. Idle workers leave after a while.
+class Pool {
+ public:
+  Pool() : softLimit_(std::max(4, static_cast<int>(std::thread::hardware_concurrency()))) {}
+
+  void submit(std::function<void()> job) {
+    std::lock_guard<std::mutex> lock(mu_);
+    jobs_.push_back(std::move(job));
+    if (idle_ > 0) cv_.notify_one();
+    if (static_cast<int>(jobs_.size()) > idle_) maybeSpawnLocked();
+  }
+
+  void beginBlocking() {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++blocked_;
+    if (static_cast<int>(jobs_.size()) > idle_) maybeSpawnLocked();
+  }
+
+  void endBlocking() {
+    std::lock_guard<std::mutex> lock(mu_);
+    --blocked_;
+  }
+
+ private:
+  void maybeSpawnLocked() {
+    if (threads_ - blocked_ >= softLimit_ || threads_ >= kHardLimit) return;
+    ++threads_;
+    std::thread([this] { workerMain(); }).detach();
+  }
+
+  void workerMain() {
+    tIsWorker = true;
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      if (!jobs_.empty()) {
+        auto job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        job();
+        job = nullptr;
+        lock.lock();
+        continue;
+      }
+      ++idle_;
+      bool woke = cv_.wait_for(lock, std::chrono::seconds(20), [&] { return !jobs_.empty(); });
+      --idle_;
+      if (!woke) {
+        --threads_;
+        return;
+      }
+    }
+  }
+
+  static constexpr int kHardLimit = 512;
+  const int softLimit_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> jobs_;
+  int threads_ = 0;
+  int idle_ = 0;
+  int blocked_ = 0;
+};
+
+Pool& pool() {
+  static Pool* p = new Pool;
+  return *p;
+}
+
+std::atomic<int64_t> gOutstanding{0};
+
+void workDone() {
+  if (gOutstanding.fetch_sub(1) == 1) wakeMain();
+}
+
+std::mutex& misuseMutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+std::function<void(const std::string&)>& misuseHandler() {
+  static auto* h = new std::function<void(const std::string&)>;
+  return *h;
+}
+
+}  // namespace
+
+namespace dispatch_internal {
+
+BlockingScope::BlockingScope() : worker_(tIsWorker) {
+  if (worker_) pool().beginBlocking();
+}
+BlockingScope::~BlockingScope() {
+  if (worker_) pool().endBlocking();
+}
+
+int64_t outstandingWork() { return gOutstanding.load(); }
+
+bool isMainThread() { return gettid() == getpid(); }
+
+void reportMisuse(const std::string& message) {
+  std::function<void(const std::string&)> h;
+  {
+    std::lock_guard<std::mutex> lock(misuseMutex());
+    h = misuseHandler();
+  }
+  if (h) {
+    h(message);
+  } else {
+    std::fprintf(stderr, "dispatch: %s\n", message.c_str());
+  }
+}
+
+}  // namespace dispatch_internal
+
+void dispatch_set_misuse_handler(std::function<void(const std::string&)> handler) {
+  std::lock_guard<std::mutex> lock(misuseMutex());
+  misuseHandler() = std::move(handler);
+}
+
+// ---- Time -----------------------------------------------------------------------------------
+
+dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
+  if (when == DISPATCH_TIME_FOREVER) return DISPATCH_TIME_FOREVER;
+  int64_t base = when == DISPATCH_TIME_NOW ? Clock::nowNs() : static_cast<int64_t>(when);
+  if (delta > 0 && base > INT64_MAX - delta) return DISPATCH_TIME_FOREVER;
+  int64_t r = base + delta;
+  if (r <= 0) return Clock::nowNs();
+  return static_cast<dispatch_time_t>(r);
+}
+
+dispatch_time_t dispatch_time_after_seconds(double seconds) {
+  if (!(seconds > 0)) return static_cast<dispatch_time_t>(Clock::nowNs());
+  if (seconds > 9e9) return DISPATCH_TIME_FOREVER;
+  return dispatch_time(DISPATCH_TIME_NOW, static_cast<int64_t>(seconds * 1e9));
+}
+
+// ---- Deadline heap --------------------------------------------------------------------------
+
+namespace {
+
+// Pending deadlines of delayed work and timer sources. A thread fires them on the real
+// clock; on a virtual clock they fire when the clock is moved (fireDue, or the thread after
+// a clock change).
+class DeadlineHeap {
+ public:
+  void schedule(int64_t deadline, std::function<void()> fire) {
+    std::lock_guard<std::mutex> lock(mu_);
+    bool earliest = entries_.empty() || deadline < entries_.begin()->first.first;
+    entries_.emplace(std::make_pair(deadline, seq_++), std::move(fire));
+    if (!started_) {
+      started_ = true;
+      std::thread([this] { threadMain(); }).detach();
+    }
+    if (earliest) cv_.notify_one();
+  }
+
+  void fireDue() {
+    // One firer at a time, so that entries fire in deadline order.
+    std::lock_guard<std::mutex> fireLock(fireMu_);
+    for (;;) {
+      std::vector<std::function<void()>> due;
+      {
+        std::lock_guard<std::mutex> lock(mu_);
+        int64_t now = Clock::nowNs();
+        while (!entries_.empty() && entries_.begin()->first.first <= now) {
+          due.push_back(std::move(entries_.begin()->second));
+          entries_.erase(entries_.begin());
+        }
+      }
+      if (due.empty()) return;
+      for (auto& f : due) f();
+    }
+  }
+
+  int64_t next() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return entries_.empty() ? INT64_MAX : entries_.begin()->first.first;
+  }
+
+  void wake() {
+    std::lock_guard<std::mutex> lock(mu_);
+    cv_.notify_one();
+  }
+
+ private:
+  void threadMain() {
+    std::unique_lock<std::mutex> lock(mu_);
+    for (;;) {
+      if (entries_.empty()) {
+        cv_.wait(lock);
+        continue;
+      }
+      auto clock = Clock::current();
+      int64_t now = clock->nowNanoseconds();
+      int64_t deadline = entries_.begin()->first.first;
+      if (deadline <= now) {
+        lock.unlock();
+        fireDue();
+        lock.lock();
+        continue;
+      }
+      if (clock->isVirtual()) {
+        cv_.wait_for(lock, std::chrono::milliseconds(100));
+      } else {
+        cv_.wait_for(lock, std::chrono::nanoseconds(deadline - now));
+      }
+    }
+  }
+
+  std::mutex mu_;
+  std::mutex fireMu_;
+  std::condition_variable cv_;
+  std::map<std::pair<int64_t, uint64_t>, std::function<void()>> entries_;
+  uint64_t seq_ = 0;
+  bool started_ = false;
+};
+
+DeadlineHeap& heap() {
+  static DeadlineHeap* h = new DeadlineHeap;
+  return *h;
+}
+
+}  // namespace
+
+namespace dispatch_internal {
+void scheduleAt(int64_t deadlineNs, std::function<void()> fire) {
+  heap().schedule(deadlineNs, std::move(fire));
+}
+void fireDue() { heap().fireDue(); }
+int64_t nextDeadline() { return heap().next(); }
+void heapClockChanged() { heap().wake(); }
+}  // namespace dispatch_internal
+
+// ---- Queues ---------------------------------------------------------------------------------
+
+struct SyncWaiter {
+  std::condition_variable cv;
+  bool granted = false;
+};
+
+struct DispatchQueue::Impl {
+  enum Kind { Serial, Concurrent, Main, Global };
+  struct Item {
+    dispatch_block_t block;
+    bool barrier = false;
+    SyncWaiter* waiter = nullptr;
+    bool counted = false;
+  };
+  struct Specific {
+    void* context;
+    void (*destructor)(void*);
+  };
+
+  Kind kind = Serial;
+  std::string label;
+  qos_class_t qos = QOS_CLASS_UNSPECIFIED;
+  int relativePriority = 0;
+
+  std::mutex mu;
+  std::deque<Item> items;
+  int suspendCount = 0;
+  bool inactive = false;
+  bool draining = false;  // serial: a drain is scheduled or running, or a sync caller owns it
+  int running = 0;        // concurrent: non-barrier items running
+  bool barrierRunning = false;
+  DispatchQueueRef target;  // custom queues only; null means the default global queue
+  std::unordered_map<const void*, Specific> specifics;
+
+  bool runnable() const { return suspendCount == 0 && !inactive; }
+
+  ~Impl() {
+    for (auto& [key, s] : specifics) {
+      if (s.destructor && s.context) s.destructor(s.context);
+    }
+  }
+};
+
+struct DispatchInternal {
+  static DispatchQueueRef make(std::unique_ptr<DispatchQueue::Impl> impl) {
+    return DispatchQueueRef(new DispatchQueue(std::move(impl)));
+  }
+};
+
+DispatchQueue::DispatchQueue(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+DispatchQueue::~DispatchQueue() = default;
+const std::string& DispatchQueue::label() const { return impl_->label; }
+bool DispatchQueue::isConcurrent() const {
+  return impl_->kind == Impl::Concurrent || impl_->kind == Impl::Global;
+}
+bool DispatchQueue::isMain() const { return impl_->kind == Impl::Main; }
+qos_class_t DispatchQueue::qos() const { return impl_->qos; }
+
+namespace {
+
+using QImpl = DispatchQueue::Impl;
+using Item = QImpl::Item;
+
+// The queues the calling thread is running, outermost first.
+thread_local std::vector<QImpl*> tStack;
+
+struct StackScope {
+  explicit StackScope(QImpl* q) { tStack.push_back(q); }
+  ~StackScope() { tStack.pop_back(); }
+};
+
+DispatchQueueRef makeQueue(QImpl::Kind kind, std::string label, qos_class_t qos) {
+  auto impl = std::make_unique<QImpl>();
+  impl->kind = kind;
+  impl->label = std::move(label);
+  impl->qos = qos;
+  return DispatchInternal::make(std::move(impl));
+}
+
+struct Globals {
+  DispatchQueueRef main = makeQueue(QImpl::Main, "com.apple.main-thread", QOS_CLASS_USER_INTERACTIVE);
+  DispatchQueueRef interactive =
+      makeQueue(QImpl::Global, "com.apple.root.user-interactive-qos", QOS_CLASS_USER_INTERACTIVE);
+  DispatchQueueRef initiated =
+      makeQueue(QImpl::Global, "com.apple.root.user-initiated-qos", QOS_CLASS_USER_INITIATED);
+  DispatchQueueRef def = makeQueue(QImpl::Global, "com.apple.root.default-qos", QOS_CLASS_DEFAULT);
+  DispatchQueueRef utility = makeQueue(QImpl::Global, "com.apple.root.utility-qos", QOS_CLASS_UTILITY);
+  DispatchQueueRef background =
+      makeQueue(QImpl::Global, "com.apple.root.background-qos", QOS_CLASS_BACKGROUND);
+};
+
+Globals& globals() {
+  static Globals* g = new Globals;
+  return *g;
+}
+
+DispatchQueueRef globalForQos(qos_class_t qos) {
+  Globals& g = globals();
+  switch (qos) {
+    case QOS_CLASS_USER_INTERACTIVE: return g.interactive;
+    case QOS_CLASS_USER_INITIATED: return g.initiated;
+    case QOS_CLASS_UTILITY: return g.utility;
+    case QOS_CLASS_BACKGROUND: return g.background;
+    default: return g.def;
+  }
+}
+
+DispatchQueueRef targetOf(QImpl& q) {
+  std::lock_guard<std::mutex> lock(q.mu);
+  return q.target;
+}
+
+void enqueue(const DispatchQueueRef& q, Item item);
+
+// Runs `job` through the queue's target: the pool for a global target, otherwise as an
+// uncounted item of the target queue.
+void submitToTarget(QImpl& q, std::function<void()> job) {
+  DispatchQueueRef t = targetOf(q);
+  if (!t || t->impl().kind == QImpl::Global) {
+    pool().submit(std::move(job));
+    return;
+  }
+  enqueue(t, Item{std::move(job), false, nullptr, false});
+}
+
+void runItem(Item& item) {
+  if (item.block) item.block();
+  item.block = nullptr;
+  if (item.counted) workDone();
+}
+
+void scheduleDrain(const DispatchQueueRef& q);
+
+// Runs a serial queue's items in order. Ownership passes to a sync caller when its turn comes.
+void drainSerial(const DispatchQueueRef& qref) {
+  QImpl& q = qref->impl();
+  StackScope scope(&q);
+  for (int n = 0;; ++n) {
+    Item item;
+    {
+      std::unique_lock<std::mutex> lock(q.mu);
+      if (q.items.empty() || !q.runnable()) {
+        q.draining = false;
+        return;
+      }
+      if (n >= 64) {
+        // Give other work on the pool a turn; this queue stays owned by the new drain.
+        lock.unlock();
+        scheduleDrain(qref);
+        return;
+      }
+      item = std::move(q.items.front());
+      q.items.pop_front();
+      if (item.waiter) {
+        item.waiter->granted = true;
+        item.waiter->cv.notify_one();
+        return;
+      }
+    }
+    runItem(item);
+  }
+}
+
+void scheduleDrain(const DispatchQueueRef& q) {
+  submitToTarget(q->impl(), [q] { drainSerial(q); });
+}
+
+void pumpConcurrent(const DispatchQueueRef& qref, std::unique_lock<std::mutex>& lock);
+
+void finishConcurrent(const DispatchQueueRef& qref, bool barrier) {
+  QImpl& q = qref->impl();
+  std::unique_lock<std::mutex> lock(q.mu);
+  if (barrier) {
+    q.barrierRunning = false;
+  } else {
+    --q.running;
+  }
+  pumpConcurrent(qref, lock);
+}
+
+// Starts what may start on a concurrent queue. Called with the lock held; releases it.
+void pumpConcurrent(const DispatchQueueRef& qref, std::unique_lock<std::mutex>& lock) {
+  QImpl& q = qref->impl();
+  std::vector<std::function<void()>> start;
+  while (q.runnable() && !q.items.empty() && !q.barrierRunning) {
+    Item& front = q.items.front();
+    bool barrier = front.barrier;
+    if (barrier && q.running > 0) break;
+    Item item = std::move(front);
+    q.items.pop_front();
+    if (barrier) {
+      q.barrierRunning = true;
+    } else {
+      ++q.running;
+    }
+    if (item.waiter) {
+      item.waiter->granted = true;
+      item.waiter->cv.notify_one();
+    } else {
+      auto shared = std::make_shared<Item>(std::move(item));
+      start.push_back([qref, shared, barrier] {
+        {
+          StackScope scope(&qref->impl());
+          runItem(*shared);
+        }
+        finishConcurrent(qref, barrier);
+      });
+    }
+    if (barrier) break;
+  }
+  lock.unlock();
+  for (auto& job : start) submitToTarget(q, std::move(job));
+}
+
+void enqueue(const DispatchQueueRef& qref, Item item) {
+  QImpl& q = qref->impl();
+  switch (q.kind) {
+    case QImpl::Main: {
+      {
+        std::lock_guard<std::mutex> lock(q.mu);
+        q.items.push_back(std::move(item));
+      }
+      wakeMain();
+      return;
+    }
+    case QImpl::Global: {
+      auto shared = std::make_shared<Item>(std::move(item));
+      pool().submit([qref, shared] {
+        StackScope scope(&qref->impl());
+        runItem(*shared);
+      });
+      return;
+    }
+    case QImpl::Serial: {
+      bool start = false;
+      {
+        std::lock_guard<std::mutex> lock(q.mu);
+        q.items.push_back(std::move(item));
+        if (!q.draining && q.runnable()) start = q.draining = true;
+      }
+      if (start) scheduleDrain(qref);
+      return;
+    }
+    case QImpl::Concurrent: {
+      std::unique_lock<std::mutex> lock(q.mu);
+      q.items.push_back(std::move(item));
+      pumpConcurrent(qref, lock);
+      return;
+    }
+  }
+}
+
+// Restarts a custom queue after it became runnable again.
+void restart(const DispatchQueueRef& qref) {
+  QImpl& q = qref->impl();
+  if (q.kind == QImpl::Serial) {
+    bool start = false;
+    {
+      std::lock_guard<std::mutex> lock(q.mu);
+      if (!q.draining && q.runnable() && !q.items.empty()) start = q.draining = true;
+    }
+    if (start) scheduleDrain(qref);
+  } else if (q.kind == QImpl::Concurrent) {
+    std::unique_lock<std::mutex> lock(q.mu);
+    pumpConcurrent(qref, lock);
+  } else if (q.kind == QImpl::Main) {
+    wakeMain();
+  }
+}
+
+bool onStack(const QImpl* q) {
+  return std::find(tStack.begin(), tStack.end(), q) != tStack.end();
+}
+
+// True when waiting for `q` from this thread could never end: the caller runs on `q` or on
+// a serial queue of its target chain (or is the main thread and the chain reaches main).
+bool syncWouldDeadlock(const DispatchQueueRef& qref, bool barrier) {
+  bool first = true;
+  for (DispatchQueueRef c = qref; c; c = targetOf(c->impl())) {
+    QImpl& ci = c->impl();
+    if (ci.kind == QImpl::Main) return isMainThread();
+    if (ci.kind == QImpl::Serial && onStack(&ci)) return true;
+    if (ci.kind == QImpl::Concurrent && first && barrier && onStack(&ci)) return true;
+    first = false;
+  }
+  return false;
+}
+
+void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool barrier);
+
+// Runs `block` on the calling thread while owning the queue's target chain.
+void runOwned(const DispatchQueueRef& qref, const dispatch_block_t& block) {
+  DispatchQueueRef t = targetOf(qref->impl());
+  auto body = [&] {
+    StackScope scope(&qref->impl());
+    block();
+  };
+  if (t && t->impl().kind != QImpl::Global) {
+    syncRun(t, body, false);
+  } else {
+    body();
+  }
+}
+
+void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool barrier) {
+  QImpl& q = qref->impl();
+  switch (q.kind) {
+    case QImpl::Global: {
+      StackScope scope(&q);
+      block();
+      return;
+    }
+    case QImpl::Main: {
+      struct Done {
+        std::mutex mu;
+        std::condition_variable cv;
+        bool done = false;
+      };
+      auto done = std::make_shared<Done>();
+      enqueue(qref, Item{[&block, done] {
+                           block();
+                           std::lock_guard<std::mutex> lock(done->mu);
+                           done->done = true;
+                           done->cv.notify_all();
+                         },
+                         false, nullptr, false});
+      BlockingScope blocking;
+      std::unique_lock<std::mutex> lock(done->mu);
+      done->cv.wait(lock, [&] { return done->done; });
+      return;
+    }
+    case QImpl::Serial: {
+      std::unique_lock<std::mutex> lock(q.mu);
+      if (!q.draining && q.items.empty() && q.runnable()) {
+        q.draining = true;
+      } else {
+        SyncWaiter waiter;
+        q.items.push_back(Item{nullptr, false, &waiter, false});
+        lock.unlock();
+        BlockingScope blocking;
+        lock.lock();
+        waiter.cv.wait(lock, [&] { return waiter.granted; });
+      }
+      lock.unlock();
+      runOwned(qref, block);
+      lock.lock();
+      if (!q.items.empty() && q.runnable()) {
+        lock.unlock();
+        scheduleDrain(qref);  // keeps draining == true
+      } else {
+        q.draining = false;
+      }
+      return;
+    }
+    case QImpl::Concurrent: {
+      std::unique_lock<std::mutex> lock(q.mu);
+      bool free = q.items.empty() && q.runnable() && !q.barrierRunning;
+      if (free && !barrier) {
+        ++q.running;
+      } else if (free && barrier && q.running == 0) {
+        q.barrierRunning = true;
+      } else {
+        SyncWaiter waiter;
+        q.items.push_back(Item{nullptr, barrier, &waiter, false});
+        lock.unlock();
+        BlockingScope blocking;
+        lock.lock();
+        waiter.cv.wait(lock, [&] { return waiter.granted; });
+      }
+      lock.unlock();
+      runOwned(qref, block);
+      finishConcurrent(qref, barrier);
+      return;
+    }
+  }
+}
+
+QImpl* currentQueueImpl() {
+  if (!tStack.empty()) return tStack.back();
+  if (isMainThread()) return &globals().main->impl();
+  return nullptr;
+}
+
+}  // namespace
+
+dispatch_queue_attr_t dispatch_queue_attr_make_with_qos_class(dispatch_queue_attr_t attr,
+                                                              qos_class_t qos,
+                                                              int relativePriority) {
+  attr.qos = qos;
+  attr.relativePriority = relativePriority;
+  return attr;
+}
+
+dispatch_queue_attr_t dispatch_queue_attr_make_initially_inactive(dispatch_queue_attr_t attr) {
+  attr.initiallyInactive = true;
+  return attr;
+}
+
+DispatchQueueRef dispatch_queue_create(const std::string& label, dispatch_queue_attr_t attr) {
+  auto q = makeQueue(attr.concurrent ? QImpl::Concurrent : QImpl::Serial, label, attr.qos);
+  q->impl().relativePriority = attr.relativePriority;
+  q->impl().inactive = attr.initiallyInactive;
+  if (attr.qos != QOS_CLASS_UNSPECIFIED) q->impl().target = globalForQos(attr.qos);
+  return q;
+}
+
+DispatchQueueRef dispatch_get_main_queue() { return globals().main; }
+
+DispatchQueueRef dispatch_get_global_queue(long identifier, unsigned long) {
+  switch (identifier) {
+    case DISPATCH_QUEUE_PRIORITY_HIGH: return globals().initiated;
+    case DISPATCH_QUEUE_PRIORITY_LOW: return globals().utility;
+    case DISPATCH_QUEUE_PRIORITY_BACKGROUND: return globals().background;
+    case QOS_CLASS_USER_INTERACTIVE:
+    case QOS_CLASS_USER_INITIATED:
+    case QOS_CLASS_UTILITY:
+    case QOS_CLASS_BACKGROUND:
+      return globalForQos(static_cast<qos_class_t>(identifier));
+    default: return globals().def;
+  }
+}
+
+std::string dispatch_queue_get_label(const DispatchQueueRef& queue) {
+  if (queue) return queue->impl().label;
+  QImpl* q = currentQueueImpl();
+  return q ? q->label : globals().def->impl().label;
+}
+
+qos_class_t dispatch_queue_get_qos_class(const DispatchQueueRef& queue, int* relativePriority) {
+  if (!queue) return QOS_CLASS_UNSPECIFIED;
+  if (relativePriority) *relativePriority = queue->impl().relativePriority;
+  return queue->impl().qos;
+}
+
+qos_class_t qos_class_main() { return QOS_CLASS_USER_INTERACTIVE; }
+
+qos_class_t qos_class_self() {
+  for (auto it = tStack.rbegin(); it != tStack.rend(); ++it) {
+    // The innermost queue with a class of its own, else its target chain.
+    QImpl* q = *it;
+    while (q) {
+      if (q->qos != QOS_CLASS_UNSPECIFIED) return q->qos;
+      DispatchQueueRef t;
+      {
+        std::lock_guard<std::mutex> lock(q->mu);
+        t = q->target;
+      }
+      q = t ? &t->impl() : nullptr;
+    }
+    return QOS_CLASS_DEFAULT;
+  }
+  return isMainThread() ? QOS_CLASS_USER_INTERACTIVE : QOS_CLASS_DEFAULT;
+}
+
+void dispatch_set_target_queue(const DispatchQueueRef& queue, const DispatchQueueRef& target) {
+  if (!queue) return;
+  QImpl& q = queue->impl();
+  if (q.kind == QImpl::Main || q.kind == QImpl::Global) {
+    reportMisuse("dispatch_set_target_queue: the main and global queues cannot be retargeted");
+    return;
+  }
+  for (DispatchQueueRef c = target; c; c = targetOf(c->impl())) {
+    if (c == queue) {
+      reportMisuse("dispatch_set_target_queue: target chain of \"" + q.label + "\" would loop");
+      return;
+    }
+  }
+  std::lock_guard<std::mutex> lock(q.mu);
+  q.target = target;
+}
+
+void dispatch_async(const DispatchQueueRef& queue, dispatch_block_t block) {
+  if (!queue || !block) return;
+  bool counted = !queue->isMain();
+  if (counted) gOutstanding.fetch_add(1);
+  enqueue(queue, Item{std::move(block), false, nullptr, counted});
+}
+
+void dispatch_barrier_async(const DispatchQueueRef& queue, dispatch_block_t block) {
+  if (!queue || !block) return;
+  bool counted = !queue->isMain();
+  if (counted) gOutstanding.fetch_add(1);
+  bool barrier = queue->impl().kind == QImpl::Concurrent;
+  enqueue(queue, Item{std::move(block), barrier, nullptr, counted});
+}
+
+void dispatch_sync(const DispatchQueueRef& queue, const dispatch_block_t& block) {
+  if (!queue || !block) return;
+  if (syncWouldDeadlock(queue, false)) {
+    reportMisuse("dispatch_sync called on queue \"" + queue->label() +
+                 "\" already owned by the current thread; block not run");
+    return;
+  }
+  syncRun(queue, block, false);
+}
+
+void dispatch_barrier_sync(const DispatchQueueRef& queue, const dispatch_block_t& block) {
+  if (!queue || !block) return;
+  bool barrier = queue->impl().kind == QImpl::Concurrent;
+  if (syncWouldDeadlock(queue, barrier)) {
+    reportMisuse("dispatch_barrier_sync called on queue \"" + queue->label() +
+                 "\" already owned by the current thread; block not run");
+    return;
+  }
+  syncRun(queue, block, barrier);
+}
+
+void dispatch_after(dispatch_time_t when, const DispatchQueueRef& queue, dispatch_block_t block) {
+  if (!queue || !block || when == DISPATCH_TIME_FOREVER) return;
+  int64_t deadline = when == DISPATCH_TIME_NOW ? Clock::nowNs() : static_cast<int64_t>(when);
+  if (deadline <= Clock::nowNs()) {
+    dispatch_async(queue, std::move(block));
+    return;
+  }
+  scheduleAt(deadline, [queue, block = std::move(block)]() mutable {
+    dispatch_async(queue, std::move(block));
+  });
+}
+
+void dispatch_after(double delaySeconds, const DispatchQueueRef& queue, dispatch_block_t block) {
+  dispatch_after(dispatch_time_after_seconds(delaySeconds), queue, std::move(block));
+}
+
+void dispatch_apply(size_t iterations, const DispatchQueueRef& queue,
+                    const std::function<void(size_t)>& block) {
+  if (!queue || !block || iterations == 0) return;
+  if (!queue->isConcurrent()) {
+    dispatch_sync(queue, [&] {
+      for (size_t i = 0; i < iterations; ++i) block(i);
+    });
+    return;
+  }
+  struct Shared {
+    std::atomic<size_t> next{0};
+    std::mutex mu;
+    std::condition_variable cv;
+    size_t helpersLeft = 0;
+  };
+  auto shared = std::make_shared<Shared>();
+  auto work = [shared, iterations, &block] {
+    for (size_t i; (i = shared->next.fetch_add(1)) < iterations;) block(i);
+  };
+  size_t helpers =
+      std::min<size_t>(iterations - 1, std::max(1u, std::thread::hardware_concurrency()) - 1);
+  shared->helpersLeft = helpers;
+  for (size_t h = 0; h < helpers; ++h) {
+    dispatch_async(queue, [shared, work] {
+      work();
+      std::lock_guard<std::mutex> lock(shared->mu);
+      if (--shared->helpersLeft == 0) shared->cv.notify_all();
+    });
+  }
+  {
+    StackScope scope(&queue->impl());
+    work();
+  }
+  BlockingScope blocking;
+  std::unique_lock<std::mutex> lock(shared->mu);
+  shared->cv.wait(lock, [&] { return shared->helpersLeft == 0; });
+}
+
+void dispatch_suspend(const DispatchQueueRef& queue) {
+  if (!queue || queue->impl().kind == QImpl::Global) return;
+  std::lock_guard<std::mutex> lock(queue->impl().mu);
+  ++queue->impl().suspendCount;
+}
+
+void dispatch_resume(const DispatchQueueRef& queue) {
+  if (!queue || queue->impl().kind == QImpl::Global) return;
+  QImpl& q = queue->impl();
+  bool over = false;
+  {
+    std::lock_guard<std::mutex> lock(q.mu);
+    if (q.suspendCount > 0) {
+      --q.suspendCount;
+    } else if (q.inactive) {
+      q.inactive = false;
+    } else {
+      over = true;
+    }
+  }
+  if (over) {
+    reportMisuse("over-resume of queue \"" + q.label + "\"; ignored");
+    return;
+  }
+  restart(queue);
+}
+
+void dispatch_activate(const DispatchQueueRef& queue) {
+  if (!queue) return;
+  {
+    std::lock_guard<std::mutex> lock(queue->impl().mu);
+    queue->impl().inactive = false;
+  }
+  restart(queue);
+}
+
+void dispatch_queue_set_specific(const DispatchQueueRef& queue, const void* key, void* context,
+                                 void (*destructor)(void*)) {
+  if (!queue || !key) return;
+  QImpl::Specific old{nullptr, nullptr};
+  {
+    QImpl& q = queue->impl();
+    std::lock_guard<std::mutex> lock(q.mu);
+    auto it = q.specifics.find(key);
+    if (it != q.specifics.end()) {
+      old = it->second;
+      q.specifics.erase(it);
+    }
+    if (context) q.specifics[key] = QImpl::Specific{context, destructor};
+  }
+  if (old.destructor && old.context) old.destructor(old.context);
+}
+
+void* dispatch_queue_get_specific(const DispatchQueueRef& queue, const void* key) {
+  if (!queue || !key) return nullptr;
+  QImpl& q = queue->impl();
+  std::lock_guard<std::mutex> lock(q.mu);
+  auto it = q.specifics.find(key);
+  return it == q.specifics.end() ? nullptr : it->second.context;
+}
+
+void* dispatch_get_specific(const void* key) {
+  if (!key) return nullptr;
+  QImpl* q = currentQueueImpl();
+  DispatchQueueRef hold;
+  while (q) {
+    std::lock_guard<std::mutex> lock(q->mu);
+    auto it = q->specifics.find(key);
+    if (it != q->specifics.end()) return it->second.context;
+    hold = q->target;
+    q = hold ? &hold->impl() : nullptr;
+  }
+  return nullptr;
+}
+
+bool dispatch_is_main_thread() { return isMainThread(); }
+
+namespace dispatch_internal {
+
+bool mainQueueHasWork() {
+  QImpl& q = globals().main->impl();
+  std::lock_guard<std::mutex> lock(q.mu);
+  return !q.items.empty() && q.runnable();
+}
+
+bool drainMainQueue() {
+  QImpl& q = globals().main->impl();
+  size_t n;
+  {
+    std::lock_guard<std::mutex> lock(q.mu);
+    n = q.items.size();
+  }
+  bool ran = false;
+  for (size_t i = 0; i < n; ++i) {
+    Item item;
+    {
+      std::lock_guard<std::mutex> lock(q.mu);
+      if (q.items.empty() || !q.runnable()) break;
+      item = std::move(q.items.front());
+      q.items.pop_front();
+    }
+    runItem(item);
+    ran = true;
+  }
+  return ran;
+}
+
+}  // namespace dispatch_internal
+
+// ---- Groups ---------------------------------------------------------------------------------
+
+struct DispatchGroup::Impl {
+  std::mutex mu;
+  std::condition_variable cv;
+  long count = 0;
+  std::vector<std::pair<DispatchQueueRef, dispatch_block_t>> notifies;
+};
+
+DispatchGroup::DispatchGroup() : impl_(std::make_unique<Impl>()) {}
+DispatchGroup::~DispatchGroup() = default;
+
+DispatchGroupRef dispatch_group_create() { return std::make_shared<DispatchGroup>(); }
+
+void dispatch_group_enter(const DispatchGroupRef& group) {
+  if (!group) return;
+  std::lock_guard<std::mutex> lock(group->impl().mu);
+  ++group->impl().count;
+}
+
+void dispatch_group_leave(const DispatchGroupRef& group) {
+  if (!group) return;
+  auto& g = group->impl();
+  std::vector<std::pair<DispatchQueueRef, dispatch_block_t>> notifies;
+  {
+    std::unique_lock<std::mutex> lock(g.mu);
+    if (g.count == 0) {
+      lock.unlock();
+      reportMisuse("dispatch_group_leave without a matching dispatch_group_enter; ignored");
+      return;
+    }
+    if (--g.count == 0) {
+      notifies.swap(g.notifies);
+      g.cv.notify_all();
+    }
+  }
+  for (auto& [q, b] : notifies) dispatch_async(q, std::move(b));
+}
+
+void dispatch_group_async(const DispatchGroupRef& group, const DispatchQueueRef& queue,
+                          dispatch_block_t block) {
+  if (!group || !queue || !block) return;
+  dispatch_group_enter(group);
+  dispatch_async(queue, [group, block = std::move(block)] {
+    block();
+    dispatch_group_leave(group);
+  });
+}
+
+long dispatch_group_wait(const DispatchGroupRef& group, dispatch_time_t timeout) {
+  if (!group) return 0;
+  auto& g = group->impl();
+  std::unique_lock<std::mutex> lock(g.mu);
+  if (g.count == 0) return 0;
+  if (timeout == DISPATCH_TIME_NOW) return 1;
+  lock.unlock();
+  BlockingScope blocking;
+  lock.lock();
+  return waitUntilDeadline(lock, g.cv, timeout, [&] { return g.count == 0; }) ? 0 : 1;
+}
+
+void dispatch_group_notify(const DispatchGroupRef& group, const DispatchQueueRef& queue,
+                           dispatch_block_t block) {
+  if (!group || !queue || !block) return;
+  auto& g = group->impl();
+  {
+    std::lock_guard<std::mutex> lock(g.mu);
+    if (g.count > 0) {
+      g.notifies.emplace_back(queue, std::move(block));
+      return;
+    }
+  }
+  dispatch_async(queue, std::move(block));
+}
+
+// ---- Semaphores -----------------------------------------------------------------------------
+
+struct DispatchSemaphore::Impl {
+  std::mutex mu;
+  std::condition_variable cv;
+  long value = 0;
+  long waiters = 0;
+};
+
+DispatchSemaphore::DispatchSemaphore(long value) : impl_(std::make_unique<Impl>()) {
+  impl_->value = value;
+}
+DispatchSemaphore::~DispatchSemaphore() = default;
+
+DispatchSemaphoreRef dispatch_semaphore_create(long value) {
+  if (value < 0) return nullptr;
+  return std::make_shared<DispatchSemaphore>(value);
+}
+
+long dispatch_semaphore_signal(const DispatchSemaphoreRef& sema) {
+  if (!sema) return 0;
+  auto& s = sema->impl();
+  std::lock_guard<std::mutex> lock(s.mu);
+  ++s.value;
+  if (s.waiters > 0) {
+    s.cv.notify_one();
+    return 1;
+  }
+  return 0;
+}
+
+long dispatch_semaphore_wait(const DispatchSemaphoreRef& sema, dispatch_time_t timeout) {
+  if (!sema) return 0;
+  auto& s = sema->impl();
+  std::unique_lock<std::mutex> lock(s.mu);
+  if (s.value > 0) {
+    --s.value;
+    return 0;
+  }
+  if (timeout == DISPATCH_TIME_NOW) return 1;
+  ++s.waiters;
+  lock.unlock();
+  bool ok;
+  {
+    BlockingScope blocking;
+    lock.lock();
+    ok = waitUntilDeadline(lock, s.cv, timeout, [&] { return s.value > 0; });
+  }
+  --s.waiters;
+  if (!ok) return 1;
+  --s.value;
+  return 0;
+}
+
+// ---- Once -----------------------------------------------------------------------------------
+
+void dispatch_once(dispatch_once_t* predicate, const dispatch_block_t& block) {
+  if (!predicate || !block) return;
+  std::call_once(*predicate, block);
+}
+
+}  // namespace plat

@@ -1,0 +1,81 @@
+#pragma once
+// Internal glue between the pieces of platform/dispatch (not for use outside this folder and
+// testing/loop): the worker pool's blocking hooks, the deadline heap behind delayed work and
+// timer sources, main-queue draining for the main run loop, and clock-change wakeups.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Dispatch.h"
+
+namespace plat::dispatch_internal {
+
+// Marks the calling thread as blocked (if it is a pool worker) for the object's lifetime, so
+// the pool may start another worker.
+class BlockingScope {
+ public:
+  BlockingScope();
+  ~BlockingScope();
+  BlockingScope(const BlockingScope&) = delete;
+  BlockingScope& operator=(const BlockingScope&) = delete;
+
+ private:
+  bool worker_;
+};
+
+// Waits on `cv` until pred() holds or the clock reaches `deadline` (dispatch time). Returns
+// pred(). On a virtual clock the wait rechecks the clock at short real intervals.
+template <class Pred>
+bool waitUntilDeadline(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                       dispatch_time_t deadline, Pred pred) {
+  while (!pred()) {
+    if (deadline == DISPATCH_TIME_FOREVER) {
+      cv.wait(lock);
+      continue;
+    }
+    auto clock = Clock::current();
+    int64_t now = clock->nowNanoseconds();
+    if (now >= static_cast<int64_t>(deadline)) return pred();
+    if (clock->isVirtual()) {
+      cv.wait_for(lock, std::chrono::milliseconds(5));
+    } else {
+      cv.wait_for(lock, std::chrono::nanoseconds(static_cast<int64_t>(deadline) - now));
+    }
+  }
+  return true;
+}
+
+// Delayed work: calls `fire` (on the timer thread, or on the thread that calls fireDue) once
+// the clock reaches `deadlineNs`.
+void scheduleAt(int64_t deadlineNs, std::function<void()> fire);
+// Fires every entry whose deadline has been reached, in deadline order.
+void fireDue();
+// Earliest pending deadline, or INT64_MAX.
+int64_t nextDeadline();
+
+// Main queue access for the main run loop.
+bool mainQueueHasWork();
+// Runs the main-queue items that are queued now (not ones they add). Returns true if any ran.
+bool drainMainQueue();
+
+// Count of dispatch work items (non-main queues) queued or running.
+int64_t outstandingWork();
+
+// Wakes every run loop and the timer thread after the clock moved (RunLoop.cpp).
+void clockChanged();
+// Wakes the timer thread (Dispatch.cpp).
+void heapClockChanged();
+// Wakes the main run loop (RunLoop.cpp).
+void wakeMain();
+// True on the process's initial thread.
+bool isMainThread();
+
+void reportMisuse(const std::string& message);
+
+}  // namespace plat::dispatch_internal

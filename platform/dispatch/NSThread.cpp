@@ -1,0 +1,126 @@
+#include "platform/dispatch/NSThread.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "platform/dispatch/DispatchInternal.h"
+#include "platform/dispatch/RunLoopInternal.h"
+
+namespace plat {
+
+using namespace dispatch_internal;
+
+struct NSThread::Impl {
+  std::function<void()> block;
+  RunLoopRef loop;
+  mutable std::mutex mu;
+  std::string name;
+  std::atomic<bool> started{false};
+  std::atomic<bool> executing{false};
+  std::atomic<bool> finished{false};
+  std::atomic<bool> cancelled{false};
+};
+
+namespace {
+thread_local NSThreadRef tCurrent;
+}
+
+NSThread::NSThread(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+NSThread::~NSThread() = default;
+
+NSThreadRef NSThread::threadWithBlock(std::function<void()> block) {
+  auto impl = std::make_unique<Impl>();
+  impl->block = std::move(block);
+  impl->loop = makeRunLoop(false);
+  return std::make_shared<NSThread>(std::move(impl));
+}
+
+NSThreadRef NSThread::detachNewThreadWithBlock(std::function<void()> block) {
+  auto t = threadWithBlock(std::move(block));
+  t->start();
+  return t;
+}
+
+NSThreadRef NSThread::mainThread() {
+  static NSThreadRef* m = [] {
+    auto impl = std::make_unique<Impl>();
+    impl->loop = RunLoop::main();
+    impl->name = "main";
+    impl->started = true;
+    impl->executing = true;
+    return new NSThreadRef(std::make_shared<NSThread>(std::move(impl)));
+  }();
+  return *m;
+}
+
+NSThreadRef NSThread::currentThread() {
+  if (isMainThread()) return mainThread();
+  if (!tCurrent) {
+    auto impl = std::make_unique<Impl>();
+    impl->loop = RunLoop::current();
+    impl->started = true;
+    impl->executing = true;
+    tCurrent = std::make_shared<NSThread>(std::move(impl));
+  }
+  return tCurrent;
+}
+
+bool NSThread::isMainThread() { return dispatch_internal::isMainThread(); }
+
+void NSThread::start() {
+  if (impl_->started.exchange(true)) return;
+  impl_->executing = true;
+  std::thread([self = shared_from_this()] {
+    setCurrentRunLoop(self->impl_->loop);
+    tCurrent = self;
+    auto block = std::move(self->impl_->block);
+    self->impl_->block = nullptr;
+    if (block && !self->impl_->cancelled) block();
+    block = nullptr;
+    retireRunLoop(self->impl_->loop);
+    self->impl_->executing = false;
+    self->impl_->finished = true;
+    tCurrent.reset();
+    setCurrentRunLoop(nullptr);
+  }).detach();
+}
+
+void NSThread::cancel() {
+  impl_->cancelled = true;
+  impl_->loop->stop();
+}
+
+bool NSThread::isCancelled() const { return impl_->cancelled; }
+bool NSThread::isExecuting() const { return impl_->executing; }
+bool NSThread::isFinished() const { return impl_->finished; }
+
+std::string NSThread::name() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->name;
+}
+
+void NSThread::setName(const std::string& name) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->name = name;
+}
+
+RunLoopRef NSThread::runLoop() const { return impl_->loop; }
+
+void performSelectorOnThread(const NSThreadRef& thread, std::function<void()> block,
+                             bool waitUntilDone) {
+  if (!thread || !block || thread->isFinished()) return;
+  RunLoopRef loop = thread->runLoop();
+  bool onThread = loop == RunLoop::current();
+  if (onThread && waitUntilDone) {
+    block();
+    return;
+  }
+  if (!waitUntilDone) {
+    loop->perform(std::move(block));
+    return;
+  }
+  performAndWait(loop, std::move(block));
+}
+
+}  // namespace plat

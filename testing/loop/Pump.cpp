@@ -1,0 +1,107 @@
+#include "testing/loop/Pump.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "platform/dispatch/DispatchInternal.h"
+#include "platform/dispatch/RunLoop.h"
+
+namespace testing_loop {
+
+namespace {
+
+using plat::RunLoop;
+namespace di = plat::dispatch_internal;
+
+double realNow() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Runs every ready turn of the main loop. Returns true if anything ran.
+bool drainReady() {
+  bool any = false;
+  auto loop = RunLoop::main();
+  while (loop->runOnce(plat::kCFRunLoopDefaultMode, 0)) any = true;
+  return any;
+}
+
+bool idleNow() {
+  return di::outstandingWork() == 0 && !RunLoop::main()->hasReadyWork(plat::kCFRunLoopDefaultMode);
+}
+
+// Earliest deadline (clock seconds) of main-loop timers and delayed dispatch work.
+double nextDue() {
+  double t = RunLoop::main()->nextTimerFireTime(plat::kCFRunLoopDefaultMode);
+  int64_t d = di::nextDeadline();
+  if (d != INT64_MAX) t = std::min(t, static_cast<double>(d) / 1e9);
+  return t;
+}
+
+// Moves the virtual clock to `t` (clock seconds) and queues the delayed work due by then.
+void moveTo(plat::VirtualClock& clock, double t) {
+  int64_t ns = static_cast<int64_t>(std::ceil(t * 1e9));
+  clock.setNowNanoseconds(ns);
+  di::fireDue();
+}
+
+}  // namespace
+
+bool runUntilIdle(double maxRealSeconds) {
+  double end = realNow() + maxRealSeconds;
+  for (;;) {
+    drainReady();
+    if (idleNow()) return true;
+    if (realNow() >= end) return false;
+    // Background work is still running: wait for it to post or finish (finishing the last
+    // item wakes the main loop).
+    RunLoop::main()->runOnce(plat::kCFRunLoopDefaultMode, 0.01);
+  }
+}
+
+bool runUntil(const std::function<bool()>& pred, double timeoutSeconds) {
+  auto clock = plat::Clock::current();
+  auto* vclock = clock->isVirtual() ? static_cast<plat::VirtualClock*>(clock.get()) : nullptr;
+  double realEnd = realNow() + timeoutSeconds;
+  double clockEnd = clock->now() + timeoutSeconds;
+  for (;;) {
+    if (pred()) return true;
+    if (drainReady()) continue;
+    if (vclock && idleNow()) {
+      double next = nextDue();
+      if (next <= clockEnd) {
+        moveTo(*vclock, std::max(next, vclock->now()));
+        continue;
+      }
+    }
+    if (realNow() >= realEnd) return pred();
+    RunLoop::main()->runOnce(plat::kCFRunLoopDefaultMode,
+                             std::min(0.05, std::max(0.001, realEnd - realNow())));
+  }
+}
+
+void advance(double seconds) {
+  auto clock = plat::Clock::current();
+  if (!clock->isVirtual() || !(seconds > 0)) {
+    runUntilIdle();
+    return;
+  }
+  auto& vclock = static_cast<plat::VirtualClock&>(*clock);
+  double target = vclock.now() + seconds;
+  for (;;) {
+    runUntilIdle();
+    double next = nextDue();
+    if (next > target) break;
+    moveTo(vclock, std::max(next, vclock.now()));
+  }
+  moveTo(vclock, target);
+  runUntilIdle();
+}
+
+VirtualClockScope::VirtualClockScope() : clock_(std::make_shared<plat::VirtualClock>()) {
+  plat::Clock::install(clock_);
+}
+
+VirtualClockScope::~VirtualClockScope() { plat::Clock::install(nullptr); }
+
+}  // namespace testing_loop

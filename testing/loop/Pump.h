@@ -1,0 +1,46 @@
+#pragma once
+// Test helpers that drive the main run loop and the clock, so tests never sleep.
+//
+// runUntil(pred, timeout): pumps the main run loop until pred() holds. On a virtual clock it
+//   also moves time forward to the next due timer or delayed task whenever nothing else is
+//   left to do (no ready main-loop work, no dispatch work in flight), up to `timeout` of
+//   clock time; `timeout` of real time bounds the wait for outside events (threads, sockets).
+// runUntilIdle(): pumps until the main loop has nothing ready and no dispatch work is queued
+//   or running. Never moves the clock.
+// advance(seconds): moves a virtual clock forward by `seconds`, firing everything due on the
+//   way in time order (main-loop timers, delayed queue work, timer sources, display links),
+//   running until idle after each step.
+//
+// All helpers must be called on the main thread (the test's thread).
+
+#include <functional>
+#include <memory>
+
+#include "platform/dispatch/Clock.h"
+
+namespace testing_loop {
+
+// Returns pred() at the end: false when the timeout passed first.
+bool runUntil(const std::function<bool()>& pred, double timeoutSeconds = 10.0);
+// Returns false when work was still running after `maxRealSeconds` (e.g. a task that never
+// ends); true once idle.
+bool runUntilIdle(double maxRealSeconds = 10.0);
+// REQUIRES: a virtual clock is installed (VirtualClockScope). Negative values do nothing.
+void advance(double seconds);
+
+// Installs a fresh virtual clock for its lifetime and restores the real clock afterwards.
+class VirtualClockScope {
+ public:
+  VirtualClockScope();
+  ~VirtualClockScope();
+  VirtualClockScope(const VirtualClockScope&) = delete;
+  VirtualClockScope& operator=(const VirtualClockScope&) = delete;
+
+  plat::VirtualClock& clock() { return *clock_; }
+  double now() const { return clock_->now(); }
+
+ private:
+  std::shared_ptr<plat::VirtualClock> clock_;
+};
+
+}  // namespace testing_loop
