@@ -1,0 +1,263 @@
+#include "net/SDPHTTPRequestSerializer.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "net/SDPNetworkingPrivate.h"
+#include "net/SDPQueryStringPair.h"
+#include "net/SDPStreamingMultipartFormData.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/security/CommonCrypto.h"
+
+namespace {
+
+std::string upper(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::string SDPAcceptLanguageForLanguages(const std::vector<std::string>& languages) {
+  std::string out;
+  for (size_t i = 0; i < languages.size(); ++i) {
+    // Computed in single precision, as the platform's header builder does.
+    const float q = 1.0f - 0.1f * static_cast<float>(i);
+    char qText[16];
+    std::snprintf(qText, sizeof qText, "%0.1g", static_cast<double>(q));
+    if (!out.empty()) out += ", ";
+    out += languages[i] + ";q=" + qText;
+    if (q <= 0.5f) break;
+  }
+  return out;
+}
+
+std::string SDPURLStringByAppendingQuery(const std::string& url, const std::string& query) {
+  const size_t hash = url.find('#');
+  const std::string head = hash == std::string::npos ? url : url.substr(0, hash);
+  const std::string fragment = hash == std::string::npos ? "" : url.substr(hash);
+  const char* separator = head.find('?') != std::string::npos ? "&" : "?";
+  return head + separator + query + fragment;
+}
+
+SDPHTTPRequestSerializer::SDPHTTPRequestSerializer() {
+  headers_.set("Accept-Language", SDPAcceptLanguageForLanguages(SDPPreferredLanguages()));
+  std::string userAgent = SDPDefaultUserAgent();
+  if (!userAgent.empty()) headers_.set("User-Agent", std::move(userAgent));
+}
+
+std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::serializer() {
+  return std::make_shared<SDPHTTPRequestSerializer>();
+}
+
+void SDPHTTPRequestSerializer::setValueForHTTPHeaderField(std::optional<std::string> value,
+                                                          const std::string& field) {
+  if (value) {
+    headers_.set(field, std::move(*value));
+  } else {
+    headers_.remove(field);
+  }
+}
+
+std::optional<std::string> SDPHTTPRequestSerializer::valueForHTTPHeaderField(
+    const std::string& field) const {
+  const plat::Value* v = headers_.find(field);
+  if (!v || !v->isString()) return std::nullopt;
+  return *v->string();
+}
+
+void SDPHTTPRequestSerializer::setAuthorizationHeaderFieldWithUsernamePassword(
+    const std::string& username, const std::string& password) {
+  const std::string credentials = username + ":" + password;
+  setValueForHTTPHeaderField("Basic " + plat::base64Encode(credentials.data(), credentials.size()),
+                             "Authorization");
+}
+
+void SDPHTTPRequestSerializer::clearAuthorizationHeader() { headers_.remove("Authorization"); }
+
+void SDPHTTPRequestSerializer::setQueryStringSerializationWithStyle(uint64_t style) {
+  queryStyle_ = style;
+  queryBlock_ = nullptr;
+}
+
+void SDPHTTPRequestSerializer::setQueryStringSerializationWithBlock(
+    QueryStringSerialization block) {
+  queryBlock_ = std::move(block);
+}
+
+plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::requestWithMethodURLStringParametersError(
+    const std::string& method, const std::string& URLString, const plat::Value& parameters,
+    plat::NSErrorRef* error) const {
+  auto request = plat::NSMutableURLRequest::requestWithURL(SDPAbsoluteURLString(URLString));
+  request->setHTTPMethod(method);
+  if (allowsCellularAccess_) request->setAllowsCellularAccess(*allowsCellularAccess_);
+  if (cachePolicy_) request->setCachePolicy(*cachePolicy_);
+  if (shouldHandleCookies_) request->setHTTPShouldHandleCookies(*shouldHandleCookies_);
+  if (shouldUsePipelining_) request->setHTTPShouldUsePipelining(*shouldUsePipelining_);
+  if (networkServiceType_) request->setNetworkServiceType(*networkServiceType_);
+  if (timeoutInterval_) request->setTimeoutInterval(*timeoutInterval_);
+  auto serialized = requestBySerializingRequestWithParametersError(request, parameters, error);
+  if (!serialized) return nullptr;
+  return serialized->mutableCopy();
+}
+
+plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::copyWithDefaultHeaders(
+    const plat::NSURLRequest& request) const {
+  auto copy = request.mutableCopy();
+  for (const auto& [field, value] : headers_) {
+    if (!value.isString()) continue;
+    if (!copy->valueForHTTPHeaderField(field)) copy->setValueForHTTPHeaderField(*value.string(), field);
+  }
+  return copy;
+}
+
+bool SDPHTTPRequestSerializer::queryStringForParameters(const plat::NSURLRequest& request,
+                                                        const plat::Value& parameters,
+                                                        std::optional<std::string>* query,
+                                                        plat::NSErrorRef* error) const {
+  query->reset();
+  if (parameters.isNil()) return true;
+  if (queryBlock_) {
+    plat::NSErrorRef blockError;
+    std::string text = queryBlock_(request, parameters, &blockError);
+    if (blockError) {
+      if (error) *error = blockError;
+      return false;
+    }
+    *query = std::move(text);
+  } else if (queryStyle_ == SDPHTTPRequestQueryStringDefaultStyle) {
+    *query = SDPJoinQueryPairs(parameters);
+  }
+  return true;
+}
+
+bool SDPHTTPRequestSerializer::encodesParametersInURI(const std::string& method) const {
+  return uriMethods_.count(upper(method)) > 0;
+}
+
+plat::Data SDPHTTPRequestSerializer::encodeString(const std::string& text) const {
+  // The texts produced here (escaped queries, descriptions) are UTF-8; an ASCII encoding
+  // keeps only the bytes it can represent.
+  if (stringEncoding_ == 1) {
+    std::string ascii;
+    for (unsigned char c : text) {
+      if (c < 0x80) ascii.push_back(static_cast<char>(c));
+    }
+    return plat::Data::fromString(ascii);
+  }
+  return plat::Data::fromString(text);
+}
+
+plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
+    const plat::NSURLRequestRef& request, const plat::Value& parameters,
+    plat::NSErrorRef* error) const {
+  if (!request) return nullptr;
+  auto mutableRequest = copyWithDefaultHeaders(*request);
+  std::optional<std::string> query;
+  if (!queryStringForParameters(*request, parameters, &query, error)) return nullptr;
+
+  if (encodesParametersInURI(request->HTTPMethod())) {
+    if (query && !mutableRequest->URL().empty()) {
+      mutableRequest->setURL(SDPURLStringByAppendingQuery(mutableRequest->URL(), *query));
+    }
+  } else {
+    if (!mutableRequest->valueForHTTPHeaderField("Content-Type")) {
+      mutableRequest->setValueForHTTPHeaderField("application/x-www-form-urlencoded",
+                                                 "Content-Type");
+    }
+    mutableRequest->setHTTPBody(encodeString(query.value_or("")));
+  }
+  return mutableRequest;
+}
+
+std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::makeEmptyCopy() const {
+  return std::make_shared<SDPHTTPRequestSerializer>();
+}
+
+void SDPHTTPRequestSerializer::copyBaseStateInto(SDPHTTPRequestSerializer& copy) const {
+  copy.headers_ = headers_;
+  copy.queryStyle_ = queryStyle_;
+  copy.queryBlock_ = queryBlock_;
+}
+
+std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::copyWithZone() const {
+  auto copy = makeEmptyCopy();
+  copyBaseStateInto(*copy);
+  return copy;
+}
+
+// ---- Multipart ----------------------------------------------------------------------------
+
+plat::NSMutableURLRequestRef
+SDPHTTPRequestSerializer::multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+    const std::string& method, const std::string& URLString, const plat::Value& parameters,
+    const std::function<void(SDPMultipartFormData& formData)>& block,
+    plat::NSErrorRef* error) const {
+  auto request = requestWithMethodURLStringParametersError(method, URLString, plat::Value(), error);
+  if (!request) return nullptr;
+  SDPStreamingMultipartFormData formData(*request, /*UTF-8*/ 4);
+  if (!parameters.isNil()) {
+    for (const auto& pair : SDPFlattenQueryPairs(plat::Value(), parameters)) {
+      plat::Data data;
+      if (const plat::Data* d = pair.value().data()) {
+        data = *d;
+      } else if (!pair.value().isNull()) {
+        data = encodeString(pair.value().description());
+      }
+      formData.appendPartWithFormDataName(data, pair.field().description());
+    }
+  }
+  if (block) block(formData);
+  return formData.requestByFinalizingMultipartFormData();
+}
+
+plat::NSMutableURLRequestRef
+SDPHTTPRequestSerializer::requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+    const plat::NSURLRequestRef& request, const std::string& filePath,
+    std::function<void(plat::NSErrorRef error)> completionHandler) const {
+  if (!request) return nullptr;
+  plat::NSInputStreamRef inputStream = request->HTTPBodyStream();
+  auto outputStream = plat::NSOutputStream::outputStreamToFileAtPath(filePath, false);
+  plat::dispatch_async(
+      plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+      [inputStream, outputStream, completionHandler = std::move(completionHandler)] {
+        plat::NSErrorRef error;
+        if (inputStream) {
+          inputStream->open();
+          outputStream->open();
+          if (outputStream->streamError()) error = outputStream->streamError();
+          uint8_t buffer[1024];
+          while (!error && inputStream->hasBytesAvailable() && outputStream->hasSpaceAvailable()) {
+            const int64_t bytesRead = inputStream->readMaxLength(buffer, sizeof buffer);
+            if (bytesRead < 0 || inputStream->streamError()) {
+              error = inputStream->streamError();
+              if (!error) error = plat::NSError::make(plat::NSPOSIXErrorDomain, 5);
+              break;
+            }
+            if (bytesRead == 0) break;
+            // A short write leaves bytes behind: keep writing until all were taken.
+            int64_t written = 0;
+            while (written < bytesRead) {
+              const int64_t n = outputStream->writeMaxLength(buffer + written,
+                                                             static_cast<uint64_t>(bytesRead - written));
+              if (n <= 0 || outputStream->streamError()) {
+                error = outputStream->streamError();
+                if (!error) error = plat::NSError::make(plat::NSPOSIXErrorDomain, 28);  // ENOSPC
+                break;
+              }
+              written += n;
+            }
+          }
+          outputStream->close();
+          inputStream->close();
+        }
+        if (completionHandler) {
+          plat::dispatch_async(plat::dispatch_get_main_queue(),
+                               [completionHandler, error] { completionHandler(error); });
+        }
+      });
+  auto copy = request->mutableCopy();
+  copy->setHTTPBodyStream(nullptr);
+  return copy;
+}

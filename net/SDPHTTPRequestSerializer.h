@@ -1,0 +1,166 @@
+#pragma once
+// Request serialization for the HTTP client. SDPHTTPRequestSerializer turns a method, a URL
+// string and parameters into a mutable URL request: it adds its default header fields
+// ("Accept-Language", "User-Agent" and any set by the caller) and the request settings that
+// were set on it, and encodes the parameters into the URL query (GET, HEAD, DELETE by
+// default) or into a form body. It also builds streamed multipart requests.
+//
+// Thread-safety: configure a serializer first; building requests afterwards only reads it,
+// so several threads may build requests at once. Setters are not synchronized.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/Value.h"
+#include "platform/network/NSURLRequest.h"
+
+class SDPMultipartFormData;
+
+inline constexpr const char* SDPURLRequestSerializationErrorDomain =
+    "com.sdpkit.error.serialization.request";
+// The code of request serialization errors.
+inline constexpr int64_t SDPURLErrorBadURL = -1000;
+
+// The protocol of request serializers.
+class SDPURLRequestSerialization {
+ public:
+  virtual ~SDPURLRequestSerialization() = default;
+  // A new request: `request` with the serializer's defaults and `parameters` (nil: none)
+  // encoded. Returns null and sets *error (when given) on failure.
+  virtual plat::NSMutableURLRequestRef requestBySerializingRequestWithParametersError(
+      const plat::NSURLRequestRef& request, const plat::Value& parameters,
+      plat::NSErrorRef* error) const = 0;
+};
+
+enum SDPHTTPRequestQueryStringSerializationStyle : uint64_t {
+  SDPHTTPRequestQueryStringDefaultStyle = 0,
+};
+
+class SDPHTTPRequestSerializer : public plat::Object, public SDPURLRequestSerialization {
+ public:
+  // A custom query builder: (request as given, parameters, error out) -> query text. Setting
+  // *error makes serialization fail with that error.
+  using QueryStringSerialization = std::function<std::string(
+      const plat::NSURLRequest& request, const plat::Value& parameters, plat::NSErrorRef* error)>;
+
+  SDPHTTPRequestSerializer();
+  static std::shared_ptr<SDPHTTPRequestSerializer> serializer();
+
+  // Encoding of form bodies and multipart values. Only UTF-8 (4) and ASCII (1) texts are
+  // produced; other encodings are treated as UTF-8.
+  uint64_t stringEncoding() const { return stringEncoding_; }
+  void setStringEncoding(uint64_t encoding) { stringEncoding_ = encoding; }
+
+  // The six request settings. Each is copied onto every request built after it was first
+  // set (also when set to the value it already had); before that requests keep the
+  // platform's defaults.
+  bool allowsCellularAccess() const { return allowsCellularAccess_.value_or(false); }
+  void setAllowsCellularAccess(bool v) { allowsCellularAccess_ = v; }
+  uint64_t cachePolicy() const { return cachePolicy_.value_or(0); }
+  void setCachePolicy(uint64_t v) { cachePolicy_ = v; }
+  bool HTTPShouldHandleCookies() const { return shouldHandleCookies_.value_or(false); }
+  void setHTTPShouldHandleCookies(bool v) { shouldHandleCookies_ = v; }
+  bool HTTPShouldUsePipelining() const { return shouldUsePipelining_.value_or(false); }
+  void setHTTPShouldUsePipelining(bool v) { shouldUsePipelining_ = v; }
+  uint64_t networkServiceType() const { return networkServiceType_.value_or(0); }
+  void setNetworkServiceType(uint64_t v) { networkServiceType_ = v; }
+  double timeoutInterval() const { return timeoutInterval_.value_or(0); }
+  void setTimeoutInterval(double v) { timeoutInterval_ = v; }
+
+  // Upper-case method names whose parameters go into the URL query.
+  const std::set<std::string>& HTTPMethodsEncodingParametersInURI() const { return uriMethods_; }
+  void setHTTPMethodsEncodingParametersInURI(std::set<std::string> methods) {
+    uriMethods_ = std::move(methods);
+  }
+
+  // The default header fields, in the order they were set.
+  plat::Dictionary HTTPRequestHeaders() const { return headers_; }
+  // Sets a default header field; nullopt removes it.
+  void setValueForHTTPHeaderField(std::optional<std::string> value, const std::string& field);
+  std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
+  // "Authorization" = "Basic " + Base64 of "username:password" (UTF-8).
+  void setAuthorizationHeaderFieldWithUsernamePassword(const std::string& username,
+                                                       const std::string& password);
+  void clearAuthorizationHeader();
+
+  // Style 0 is the built-in query form; any other style produces no query. Clears a
+  // custom block.
+  void setQueryStringSerializationWithStyle(uint64_t style);
+  void setQueryStringSerializationWithBlock(QueryStringSerialization block);
+  uint64_t queryStringSerializationStyle() const { return queryStyle_; }
+
+  // A request for `method` and `URLString` with the parameters serialized (through the
+  // receiver's own requestBySerializingRequestWithParametersError, so subclasses apply).
+  // A URL string that cannot be parsed gives a request without a URL (its task fails with
+  // "unsupported URL"); no error is reported for it. Null (with *error) only when the
+  // serialization failed.
+  plat::NSMutableURLRequestRef requestWithMethodURLStringParametersError(
+      const std::string& method, const std::string& URLString, const plat::Value& parameters,
+      plat::NSErrorRef* error) const;
+
+  // Default headers the request lacks are added; then the parameters go into the URL query
+  // (methods of HTTPMethodsEncodingParametersInURI; the query goes before any "#fragment")
+  // or into a form body with "Content-Type" "application/x-www-form-urlencoded" unless the
+  // request has one. A body method always gets a body (empty without parameters).
+  plat::NSMutableURLRequestRef requestBySerializingRequestWithParametersError(
+      const plat::NSURLRequestRef& request, const plat::Value& parameters,
+      plat::NSErrorRef* error) const override;
+
+  // A request with a streamed "multipart/form-data" body: the parameters flattened into
+  // form-data parts (data as is, null as empty data, anything else as its text), then the
+  // parts `block` appends. Null (with *error) when building the request failed.
+  plat::NSMutableURLRequestRef multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+      const std::string& method, const std::string& URLString, const plat::Value& parameters,
+      const std::function<void(SDPMultipartFormData& formData)>& block,
+      plat::NSErrorRef* error) const;
+
+  // Copies the body stream of `request` into the file at `filePath` on a background queue
+  // and calls `completionHandler` (if any) on the main queue with the error (null when the
+  // copy succeeded). Returns at once a copy of `request` without its body stream.
+  plat::NSMutableURLRequestRef requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      const plat::NSURLRequestRef& request, const std::string& filePath,
+      std::function<void(plat::NSErrorRef error)> completionHandler) const;
+
+  // A new serializer of the receiver's class with the same headers, query style and block;
+  // settings, encoding and method set are those of a new serializer.
+  virtual std::shared_ptr<SDPHTTPRequestSerializer> copyWithZone() const;
+  std::string className() const override { return "SDPHTTPRequestSerializer"; }
+
+ protected:
+  // A mutable copy of `request` with the default headers it lacks.
+  plat::NSMutableURLRequestRef copyWithDefaultHeaders(const plat::NSURLRequest& request) const;
+  // The query text for the parameters; nullopt for no query. Returns false (with *error)
+  // when the custom block failed.
+  bool queryStringForParameters(const plat::NSURLRequest& request, const plat::Value& parameters,
+                                std::optional<std::string>* query, plat::NSErrorRef* error) const;
+  bool encodesParametersInURI(const std::string& method) const;
+  // Text in stringEncoding.
+  plat::Data encodeString(const std::string& text) const;
+  // Copies headers, style and block into `copy`.
+  void copyBaseStateInto(SDPHTTPRequestSerializer& copy) const;
+  virtual std::shared_ptr<SDPHTTPRequestSerializer> makeEmptyCopy() const;
+
+ private:
+  uint64_t stringEncoding_ = 4;
+  std::optional<bool> allowsCellularAccess_;
+  std::optional<uint64_t> cachePolicy_;
+  std::optional<bool> shouldHandleCookies_;
+  std::optional<bool> shouldUsePipelining_;
+  std::optional<uint64_t> networkServiceType_;
+  std::optional<double> timeoutInterval_;
+  std::set<std::string> uriMethods_{"GET", "HEAD", "DELETE"};
+  plat::Dictionary headers_;
+  uint64_t queryStyle_ = SDPHTTPRequestQueryStringDefaultStyle;
+  QueryStringSerialization queryBlock_;
+};
+
+// The "Accept-Language" value for `languages` in preference order: "l1;q=1, l2;q=0.9, ..."
+// with at most six entries (down to q=0.5); "" for none.
+std::string SDPAcceptLanguageForLanguages(const std::vector<std::string>& languages);
+// `url` with `query` appended: after "&" when the URL already has a query part, else "?".
+// A "#fragment" stays at the end.
+std::string SDPURLStringByAppendingQuery(const std::string& url, const std::string& query);

@@ -1,0 +1,47 @@
+#pragma once
+// Query-string building for the HTTP client: one field/value pair, the escaping of a query
+// component, the flattening of nested parameters into pairs, and their joining into a
+// "k=v&k2=v2" text. Used by the request serializers and the multipart form builder.
+//
+// Thread-safe: pure functions over values.
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Value.h"
+
+// One field/value pair of a query string. Both are arbitrary values; the field is nil only
+// when a non-container value was flattened without a key.
+class SDPQueryStringPair {
+ public:
+  SDPQueryStringPair() = default;
+  SDPQueryStringPair(plat::Value field, plat::Value value)
+      : field_(std::move(field)), value_(std::move(value)) {}
+  static SDPQueryStringPair initWithFieldValue(plat::Value field, plat::Value value) {
+    return SDPQueryStringPair(std::move(field), std::move(value));
+  }
+
+  const plat::Value& field() const { return field_; }
+  const plat::Value& value() const { return value_; }
+
+  // "field=value", both escaped; only the escaped field when the value is nil or the null
+  // object.
+  std::string URLEncodedStringValue() const;
+
+ private:
+  plat::Value field_;
+  plat::Value value_;
+};
+
+// Percent-encodes every byte of the UTF-8 text that is not an ASCII letter, a digit or one of
+// "-._~/?" as "%XX" (upper-case hex). Multi-byte characters are never split. "" gives "".
+std::string SDPEscapeQueryComponent(const std::string& string);
+
+// Flattens a parameter value into pairs: dictionaries by their keys in ascending order
+// (nested keys "outer[inner]"), arrays in their own order (keys "outer[]"), anything else as
+// one pair (key, value). `key` may be nil.
+std::vector<SDPQueryStringPair> SDPFlattenQueryPairs(const plat::Value& key,
+                                                     const plat::Value& value);
+
+// The URL-encoded pairs of SDPFlattenQueryPairs(nil, parameters) joined with "&".
+std::string SDPJoinQueryPairs(const plat::Value& parameters);

@@ -1,0 +1,217 @@
+#include "net/SDPURLSessionManagerTaskDelegate.h"
+
+#include <filesystem>
+
+#include "net/SDPURLSessionManager.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/network/NSURLError.h"
+
+namespace {
+
+void postOnMain(const char* name, plat::Value object, plat::Value userInfo) {
+  plat::dispatch_async(plat::dispatch_get_main_queue(),
+                       [name, object = std::move(object), userInfo = std::move(userInfo)] {
+                         plat::NSNotificationCenter::defaultCenter()
+                             .postNotificationNameObjectUserInfo(name, object, userInfo);
+                       });
+}
+
+}  // namespace
+
+plat::NSErrorRef SDPMoveDownloadedFile(const std::string& from, const std::string& to,
+                                       const plat::NSURLSessionTaskRef& task) {
+  std::error_code ec;
+  std::filesystem::rename(from, to, ec);
+  if (ec == std::errc::cross_device_link) {
+    ec.clear();
+    std::filesystem::copy_file(from, to, ec);
+    if (!ec) std::filesystem::remove(from, ec);
+  }
+  if (!ec) return nullptr;
+  plat::Dictionary info;
+  info.set(plat::NSLocalizedDescriptionKey, "The file couldn’t be moved: " + ec.message());
+  info.set(plat::NSFilePathErrorKey, to);
+  auto error = plat::NSError::make(plat::NSCocoaErrorDomain, 4 /* no such file */, info);
+  if (ec != std::errc::no_such_file_or_directory) {
+    error = plat::NSError::make(plat::NSCocoaErrorDomain, 512 /* write failure */, info);
+  }
+  plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
+      SDPURLSessionDownloadTaskDidFailToMoveFileNotification, plat::Value(task),
+      plat::Value(error->userInfo()));
+  return error;
+}
+
+SDPURLSessionManagerTaskDelegate::SDPURLSessionManagerTaskDelegate()
+    : uploadProgress_(plat::NSProgress::progressWithTotalUnitCount(plat::NSURLSessionTransferSizeUnknown)),
+      downloadProgress_(plat::NSProgress::progressWithTotalUnitCount(plat::NSURLSessionTransferSizeUnknown)),
+      mutableData_(plat::Data()) {}
+
+SDPURLSessionManagerTaskDelegate::~SDPURLSessionManagerTaskDelegate() = default;
+
+std::string SDPURLSessionManagerTaskDelegate::downloadFileURL() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return downloadFileURL_;
+}
+
+void SDPURLSessionManagerTaskDelegate::setDownloadFileURL(std::string path) {
+  std::lock_guard<std::mutex> lock(mu_);
+  downloadFileURL_ = std::move(path);
+}
+
+void SDPURLSessionManagerTaskDelegate::setDownloadFileMoveError(plat::NSErrorRef error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  moveError_ = std::move(error);
+}
+
+void SDPURLSessionManagerTaskDelegate::setupProgressForTask(const plat::NSURLSessionTaskRef& task) {
+  uploadProgress_->setTotalUnitCount(task->countOfBytesExpectedToSend());
+  downloadProgress_->setTotalUnitCount(task->countOfBytesExpectedToReceive());
+
+  std::weak_ptr<plat::NSURLSessionTask> weakTask = task;
+  for (const auto& progress : {uploadProgress_, downloadProgress_}) {
+    progress->setCancellable(true);
+    progress->setPausable(true);
+    progress->setCancellationHandler([weakTask] {
+      if (auto t = weakTask.lock()) t->cancel();
+    });
+    progress->setPausingHandler([weakTask] {
+      if (auto t = weakTask.lock()) t->suspend();
+    });
+    progress->setResumingHandler([weakTask] {
+      if (auto t = weakTask.lock()) t->resume();
+    });
+  }
+
+  // Counter changes arrive on the transfer thread; the progress objects are thread-safe.
+  std::weak_ptr<plat::NSProgress> up = uploadProgress_, down = downloadProgress_;
+  auto observe = [&](const char* keyPath, void (plat::NSProgress::*set)(int64_t), bool upload) {
+    std::weak_ptr<plat::NSProgress> target = upload ? up : down;
+    counterTokens_.push_back(task->addObserver(
+        keyPath, [target, set](plat::NSURLSessionTask&, const std::string&, int64_t value) {
+          if (auto p = target.lock()) ((*p).*set)(value);
+        }));
+  };
+  observe(plat::kCountOfBytesReceived, &plat::NSProgress::setCompletedUnitCount, false);
+  observe(plat::kCountOfBytesExpectedToReceive, &plat::NSProgress::setTotalUnitCount, false);
+  observe(plat::kCountOfBytesSent, &plat::NSProgress::setCompletedUnitCount, true);
+  observe(plat::kCountOfBytesExpectedToSend, &plat::NSProgress::setTotalUnitCount, true);
+
+  std::weak_ptr<SDPURLSessionManagerTaskDelegate> weakSelf = weak_from_this();
+  downloadProgressToken_ = downloadProgress_->addObserver(
+      "fractionCompleted", [weakSelf](plat::NSProgress&, const std::string&) {
+        auto self = weakSelf.lock();
+        if (self && self->downloadProgressBlock) self->downloadProgressBlock(self->downloadProgress_);
+      });
+  uploadProgressToken_ = uploadProgress_->addObserver(
+      "fractionCompleted", [weakSelf](plat::NSProgress&, const std::string&) {
+        auto self = weakSelf.lock();
+        if (self && self->uploadProgressBlock) self->uploadProgressBlock(self->uploadProgress_);
+      });
+}
+
+void SDPURLSessionManagerTaskDelegate::cleanUpProgressForTask(const plat::NSURLSessionTaskRef& task) {
+  for (uint64_t token : counterTokens_) task->removeObserver(token);
+  counterTokens_.clear();
+  downloadProgress_->removeObserver(downloadProgressToken_);
+  uploadProgress_->removeObserver(uploadProgressToken_);
+}
+
+void SDPURLSessionManagerTaskDelegate::URLSessionDataTaskDidReceiveData(
+    const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&, const plat::Data& data) {
+  if (mutableData_) mutableData_->append(data);
+}
+
+void SDPURLSessionManagerTaskDelegate::URLSessionDownloadTaskDidFinishDownloadingToURL(
+    const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
+    const std::string& location) {
+  setDownloadFileURL("");
+  if (!downloadTaskDidFinishDownloading) return;
+  std::string destination = downloadTaskDidFinishDownloading(session, downloadTask, location);
+  setDownloadFileURL(destination);
+  if (destination.empty()) return;
+  if (auto error = SDPMoveDownloadedFile(location, destination, downloadTask)) {
+    setDownloadFileMoveError(error);
+  }
+}
+
+void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
+    const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef& task,
+    const plat::NSErrorRef& error) {
+  auto strongManager = manager.lock();
+  auto self = shared_from_this();
+  const plat::NSURLResponseRef response = task->response();
+
+  // Where the completion runs: the manager's queue and group, or main and the shared group
+  // once the manager is gone.
+  plat::DispatchQueueRef queue = strongManager ? strongManager->completionQueue() : nullptr;
+  if (!queue) queue = plat::dispatch_get_main_queue();
+  plat::DispatchGroupRef group = strongManager ? strongManager->completionGroup() : nullptr;
+  if (!group) group = SDPSharedCompletionGroup();
+
+  plat::Dictionary userInfo;
+  SDPURLResponseSerializationRef serializer =
+      strongManager ? strongManager->responseSerializer() : nullptr;
+  if (auto object = std::dynamic_pointer_cast<plat::Object>(serializer)) {
+    userInfo.set(SDPNetworkingTaskDidCompleteResponseSerializerKey, plat::Value(object));
+  }
+
+  std::optional<plat::Data> data;
+  if (mutableData_) {
+    data = std::move(*mutableData_);
+    mutableData_.reset();
+  }
+  const std::string downloadFile = downloadFileURL();
+  if (!downloadFile.empty()) {
+    userInfo.set(SDPNetworkingTaskDidCompleteAssetPathKey, downloadFile);
+  } else if (data) {
+    userInfo.set(SDPNetworkingTaskDidCompleteResponseDataKey, plat::Value(*data));
+  }
+
+  auto deliver = [self, task, queue, group](plat::NSURLResponseRef response, plat::Value object,
+                                             plat::NSErrorRef error, plat::Dictionary userInfo) {
+    plat::dispatch_group_async(group, queue, [self, task, response, object, error, userInfo] {
+      if (self->completionHandler) self->completionHandler(response, object, error);
+      postOnMain(SDPNetworkingTaskDidCompleteNotification, plat::Value(task),
+                 plat::Value(userInfo));
+    });
+  };
+
+  if (error || !strongManager) {
+    // A manager that is gone cannot serialize: its caller is told the task was cancelled
+    // instead of receiving an empty success.
+    plat::NSErrorRef finalError =
+        error ? error : plat::makeURLError(plat::NSURLErrorCancelled, response ? response->URL() : "");
+    userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(finalError));
+    deliver(response, plat::Value(), finalError, std::move(userInfo));
+    return;
+  }
+
+  plat::dispatch_async(SDPSharedSerializationQueue(), [self, serializer, response, data,
+                                                       userInfo = std::move(userInfo),
+                                                       deliver]() mutable {
+    plat::NSErrorRef serializationError;
+    plat::Value object;
+    if (serializer) {
+      object = serializer->responseObjectForResponseDataError(response, data ? &*data : nullptr,
+                                                              &serializationError);
+    }
+    std::string downloadFile;
+    plat::NSErrorRef moveError;
+    {
+      std::lock_guard<std::mutex> lock(self->mu_);
+      downloadFile = self->downloadFileURL_;
+      moveError = self->moveError_;
+    }
+    if (!downloadFile.empty()) {
+      object = plat::Value(downloadFile);
+      // A download that could not be moved is not a success.
+      if (!serializationError) serializationError = moveError;
+    }
+    if (!object.isNil()) userInfo.set(SDPNetworkingTaskDidCompleteSerializedResponseKey, object);
+    if (serializationError) {
+      userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(serializationError));
+    }
+    deliver(response, object, serializationError, std::move(userInfo));
+  });
+}
