@@ -1,0 +1,447 @@
+// The key-value model mapper: dictionaries and JSON into model objects and back.
+#include "net/model/NSObject+HVKeyValue.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "net/model/HVFoundation.h"
+#include "net/model/HVModelCache.h"
+#include "platform/foundation/NSJSONSerialization.h"
+
+using namespace hv_model_detail;
+
+namespace {
+
+constexpr const char* kErrNotDictionary = "keyValues参数不是一个字典";
+constexpr const char* kErrNotArray = "keyValuesArray参数不是一个数组";
+constexpr const char* kErrNotModelClass = "不是自定义的模型类";
+constexpr const char* kErrObjectArrayNotArray = "objectArray参数不是一个数组";
+constexpr int64_t kErrorCode = 250;
+
+// Nesting deeper than this (a reference cycle between models, or absurdly deep input) stops
+// with an error instead of exhausting the stack.
+constexpr int kMaxNesting = 64;
+constexpr const char* kErrTooDeep = "模型嵌套过深";
+thread_local int tNesting = 0;
+
+struct NestingGuard {
+  NestingGuard() { ++tNesting; }
+  ~NestingGuard() { --tNesting; }
+  bool tooDeep() const { return tNesting > kMaxNesting; }
+};
+
+void setError(plat::Class* cls, std::string message) {
+  if (cls) cls->setSlot(kSlotError, plat::NSError::make(std::move(message), kErrorCode, plat::Dictionary{}));
+}
+
+void clearError(plat::Class* cls) {
+  if (cls) cls->setSlot(kSlotError, std::any());
+}
+
+plat::Class* classOfObject(const plat::Object& o) {
+  if (auto n = dynamic_cast<const plat::NSObject*>(&o)) return n->classObject();
+  return plat::Runtime::classOfValue(plat::Value(std::const_pointer_cast<plat::Object>(o.shared_from_this())));
+}
+
+plat::Class* namedClass(const char* name) {
+  return plat::Runtime::classNamed(name);
+}
+
+struct Classes {
+  plat::Class* string = namedClass("NSString");
+  plat::Class* url = namedClass("NSURL");
+  plat::Class* decimal = namedClass("NSDecimalNumber");
+  plat::Class* number = namedClass("NSNumber");
+  plat::Class* root = plat::Runtime::rootClass();
+};
+const Classes& classes() {
+  static const Classes* c = new Classes;
+  return *c;
+}
+
+// The platform number formatter in its default configuration: an optional sign, digits with
+// an optional fraction (the decimal separator is "."), an optional exponent, nothing else.
+// Integers that fit 64 bits stay integers. Nil when the text is not such a number.
+plat::Value numberFromString(const std::string& s) {
+  size_t i = 0, n = s.size();
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  size_t intDigits = 0, fracDigits = 0;
+  while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++intDigits;
+  bool integral = true;
+  if (i < n && s[i] == '.') {
+    integral = false;
+    ++i;
+    while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++fracDigits;
+  }
+  if (intDigits + fracDigits == 0) return {};
+  if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+    integral = false;
+    ++i;
+    if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+    size_t expDigits = 0;
+    while (i < n && std::isdigit(static_cast<unsigned char>(s[i]))) ++i, ++expDigits;
+    if (expDigits == 0) return {};
+  }
+  if (i != n) return {};
+  if (integral) {
+    errno = 0;
+    char* end = nullptr;
+    long long v = std::strtoll(s.c_str(), &end, 10);
+    if (errno == 0) return plat::Value(v);
+  }
+  return plat::Value(std::strtod(s.c_str(), nullptr));
+}
+
+std::string lowercase(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool sameValue(const plat::Value& a, const plat::Value& b) {
+  if (a.isObject() || b.isObject()) return a.isIdenticalTo(b);
+  return a.type() == b.type() && a == b;
+}
+
+bool isKindOf(const plat::Value& v, plat::Class* k) {
+  // Decimal numbers are numbers here.
+  if (k == classes().decimal && v.isNumber()) return true;
+  return plat::Runtime::valueIsKindOfClass(v, k);
+}
+
+plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues);
+void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues);
+
+// Converts and sets one property of `o` from dictionary `d`.
+void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object& o,
+                     plat::Class* cls, const ClassHooks& hooks) {
+  HVProperty* p = entry.property;
+  const plat::Value* found = &plat::Value::nilValue();
+  for (const HVKeyPath& path : entry.keys) {
+    const plat::Value* cur = &d;
+    for (const HVPropertyKey& step : path) {
+      cur = &step.valueInObject(*cur);
+      if (cur->isNil()) break;
+    }
+    if (!cur->isNil()) {
+      found = cur;
+      break;
+    }
+  }
+  plat::Value v = *found;
+  std::string reason;
+  auto set = [&](const plat::Value& value) {
+    if (!p->setValueForObject(value, o, &reason)) setError(cls, reason);
+  };
+
+  if (hooks.hasNewValue()) {
+    plat::Value n;
+    if (hooks.instanceHook) n = hooks.instanceHook(o, v, p);
+    else if (hooks.classHook) n = hooks.classHook(v, p);
+    else n = hooks.block(o, v, p);
+    if (!sameValue(n, v)) return set(n);
+  }
+  if (v.isNil() || v.isNull()) return;
+
+  const HVPropertyType* t = p->type();
+  plat::Class* k = t->typeClass();
+  if (k && !t->isFromFoundation()) {
+    return set(objectWithKeyValues(k, v));
+  }
+  if (entry.elementClass) {
+    return set(kv_objectArrayWithKeyValuesArray(entry.elementClass, v));
+  }
+  const Classes& c = classes();
+  if (k == c.string) {
+    if (v.isNumber()) v = plat::Value(v.description());
+  } else if (auto s = v.string(); s && t->isNumberType()) {
+    plat::Value number = numberFromString(*s);
+    if (t->isBoolType()) {
+      std::string lower = lowercase(*s);
+      if (lower == "yes" || lower == "true") number = plat::Value(true);
+      else if (lower == "no" || lower == "false") number = plat::Value(false);
+    }
+    v = number;
+  }
+  if (k && !v.isNil() && !isKindOf(v, k)) return;
+  set(v);
+}
+
+void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues) {
+  plat::Value d = kv_JSONObject(keyValues);
+  clearError(cls);
+  if (!d.isDictionary()) {
+    setError(cls, kErrNotDictionary);
+    return;
+  }
+  NestingGuard nesting;
+  if (nesting.tooDeep()) {
+    setError(cls, kErrTooDeep);
+    return;
+  }
+  auto allowed = totalNames(cls, kAllowed);
+  auto ignored = totalNames(cls, kIgnored);
+  auto plan = planFor(cls);
+  auto hooks = hooksFor(cls);
+  for (const PlanEntry& entry : *plan) {
+    const std::string& name = entry.property->name();
+    if (!allowed->empty() && !contains(*allowed, name)) continue;
+    if (contains(*ignored, name)) continue;
+    convertProperty(entry, d, o, cls, *hooks);
+  }
+  if (hooks->didFinishToObject) hooks->didFinishToObject(o);
+}
+
+plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues) {
+  if (!cls) return nullptr;
+  plat::Value d = kv_JSONObject(keyValues);
+  clearError(cls);
+  if (!d.isDictionary()) {
+    setError(cls, kErrNotDictionary);
+    return nullptr;
+  }
+  plat::ObjectRef o = cls->createInstance();
+  if (!o) return nullptr;
+  fill(*o, cls, d);
+  return o;
+}
+
+// Writes v into dictionary r at key path `path`, creating containers on the way. Returns
+// false (r unchanged) when a container of the wrong kind stands on the path.
+bool writeAtKeyPath(plat::Value& r, const HVKeyPath& path, const plat::Value& v) {
+  using K = HVPropertyKey;
+  // First check the containers already on the path, so that a failure changes nothing.
+  const plat::Value* cur = &r;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const K& step = path[i];
+    bool wantArray = step.type() == K::HVPropertyKeyTypeArray;
+    if (wantArray ? !cur->isArray() : !cur->isDictionary()) return false;
+    if (wantArray && step.index() < 0) return false;
+    if (i + 1 == path.size()) break;
+    const plat::Value& next = step.valueInObject(*cur);
+    if (next.isNil() || next.isNull()) break;  // created from here on
+    cur = &next;
+  }
+  plat::Value* at = &r;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const K& step = path[i];
+    plat::Value* slot;
+    if (step.type() == K::HVPropertyKeyTypeArray) {
+      plat::Array* a = at->mutableArray();
+      size_t index = static_cast<size_t>(step.index());
+      if (index >= a->size()) a->resize(index + 1, plat::Value::null());
+      slot = &(*a)[index];
+    } else {
+      plat::Dictionary* d = at->mutableDictionary();
+      slot = d->find(step.name());
+      if (!slot) {
+        d->set(step.name(), plat::Value::null());
+        slot = d->find(step.name());
+      }
+    }
+    if (i + 1 == path.size()) {
+      *slot = v;
+      break;
+    }
+    if (slot->isNil() || slot->isNull()) {
+      bool nextIsIndex = path[i + 1].type() == K::HVPropertyKeyTypeArray;
+      *slot = nextIsIndex ? plat::Value(plat::Array{}) : plat::Value(plat::Dictionary{});
+    }
+    if (auto* a = slot->mutableArray(); a && path[i + 1].type() == K::HVPropertyKeyTypeArray) {
+      size_t need = static_cast<size_t>(path[i + 1].index()) + 1;
+      if (a->size() < need) a->resize(need, plat::Value::null());
+    }
+    at = slot;
+  }
+  return true;
+}
+
+plat::Value keyValuesOf(const plat::Object& o, plat::Class* cls, const std::vector<std::string>& keys,
+                        const std::vector<std::string>& ignoredKeys) {
+  clearError(cls);
+  NestingGuard nesting;
+  if (nesting.tooDeep()) {
+    setError(cls, kErrTooDeep);
+    return plat::Value(plat::Dictionary{});
+  }
+  auto allowed = totalNames(cls, kAllowed);
+  auto ignored = totalNames(cls, kIgnored);
+  auto plan = planFor(cls);
+  auto hooks = hooksFor(cls);
+  bool reference = kv_isReferenceReplacedKeyWhenCreatingKeyValues(cls);
+  plat::Value r{plat::Dictionary{}};
+  for (const PlanEntry& entry : *plan) {
+    HVProperty* p = entry.property;
+    const std::string& name = p->name();
+    if (!allowed->empty() && !contains(*allowed, name)) continue;
+    if (contains(*ignored, name)) continue;
+    if (!keys.empty() && !contains(keys, name)) continue;
+    if (contains(ignoredKeys, name)) continue;
+    plat::Value v = p->valueForObject(o);
+    if (v.isNil()) continue;
+    const HVPropertyType* t = p->type();
+    if (t->typeClass() && !t->isFromFoundation()) {
+      v = kv_keyValues(v);
+    } else if (v.isArray()) {
+      v = kv_keyValuesArrayWithObjectArray(classes().root, v);
+    }
+    if (reference) {
+      if (entry.keys.empty()) continue;
+      if (!writeAtKeyPath(r, entry.keys.front(), v)) {
+        setError(cls, cls->name() + "." + name + ": a value of another kind stands on the key path");
+      }
+    } else {
+      r.mutableDictionary()->set(name, std::move(v));
+    }
+  }
+  if (hooks->didFinishToKeyValues) hooks->didFinishToKeyValues(const_cast<plat::Object&>(o));
+  return r;
+}
+
+plat::Value keyValuesArray(plat::Class* cls, const plat::Value& objectArray,
+                           const std::vector<std::string>& keys,
+                           const std::vector<std::string>& ignoredKeys) {
+  clearError(cls);
+  auto a = objectArray.array();
+  if (!a) {
+    setError(cls, kErrObjectArrayNotArray);
+    return {};
+  }
+  plat::Array r;
+  r.reserve(a->size());
+  for (auto& item : *a) {
+    r.push_back(keys.empty() ? kv_keyValuesWithIgnoredKeys(item, ignoredKeys)
+                             : kv_keyValuesWithKeys(item, keys));
+  }
+  return plat::Value(std::move(r));
+}
+
+}  // namespace
+
+plat::ObjectRef kv_setKeyValues(const plat::ObjectRef& object, const plat::Value& keyValues) {
+  if (object) fill(*object, classOfObject(*object), keyValues);
+  return object;
+}
+
+plat::Value kv_keyValues(const plat::Value& object) {
+  return kv_keyValuesWithKeysIgnoredKeys(object, {}, {});
+}
+
+plat::Value kv_keyValuesWithKeys(const plat::Value& object, const std::vector<std::string>& keys) {
+  return kv_keyValuesWithKeysIgnoredKeys(object, keys, {});
+}
+
+plat::Value kv_keyValuesWithIgnoredKeys(const plat::Value& object,
+                                        const std::vector<std::string>& ignoredKeys) {
+  return kv_keyValuesWithKeysIgnoredKeys(object, {}, ignoredKeys);
+}
+
+plat::Value kv_keyValuesWithKeysIgnoredKeys(const plat::Value& object,
+                                            const std::vector<std::string>& keys,
+                                            const std::vector<std::string>& ignoredKeys) {
+  plat::Class* cls = plat::Runtime::classOfValue(object);
+  if (!cls) return object;
+  if (HVFoundation::isClassFromFoundation(cls) || !object.isObject()) {
+    clearError(cls);
+    setError(cls, kErrNotModelClass);
+    return object;
+  }
+  return keyValuesOf(*object.object(), cls, keys, ignoredKeys);
+}
+
+plat::Value kv_JSONObject(const plat::Value& object) {
+  if (auto s = object.string()) return plat::NSJSONSerialization::JSONObjectWithString(*s);
+  if (auto d = object.data()) return plat::NSJSONSerialization::JSONObjectWithData(*d);
+  return kv_keyValues(object);
+}
+
+plat::Data kv_JSONData(const plat::Value& object) {
+  if (auto s = object.string()) return plat::Data::fromString(*s);
+  if (auto d = object.data()) return *d;
+  return plat::NSJSONSerialization::dataWithJSONObject(kv_JSONObject(object));
+}
+
+std::string kv_JSONString(const plat::Value& object) {
+  if (auto s = object.string()) return *s;
+  if (auto d = object.data()) return d->toString();
+  return kv_JSONData(object).toString();
+}
+
+plat::ObjectRef kv_objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues) {
+  return objectWithKeyValues(cls, keyValues);
+}
+
+plat::Value kv_objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray) {
+  if (!cls) return {};
+  plat::Value decoded = kv_JSONObject(keyValuesArray);
+  clearError(cls);
+  auto a = decoded.array();
+  if (!a) {
+    setError(cls, kErrNotArray);
+    return {};
+  }
+  if (HVFoundation::isClassFromFoundation(cls)) return decoded;
+  NestingGuard nesting;
+  if (nesting.tooDeep()) {
+    setError(cls, kErrTooDeep);
+    return {};
+  }
+  plat::Array r;
+  r.reserve(a->size());
+  for (auto& item : *a) {
+    if (item.isArray()) {
+      r.push_back(kv_objectArrayWithKeyValuesArray(cls, item));
+    } else if (auto o = objectWithKeyValues(cls, item)) {
+      r.push_back(plat::Value(std::move(o)));
+    }
+  }
+  return plat::Value(std::move(r));
+}
+
+plat::Value kv_keyValuesArrayWithObjectArray(plat::Class* cls, const plat::Value& objectArray) {
+  return keyValuesArray(cls, objectArray, {}, {});
+}
+
+plat::Value kv_keyValuesArrayWithObjectArrayKeys(plat::Class* cls, const plat::Value& objectArray,
+                                                 const std::vector<std::string>& keys) {
+  return keyValuesArray(cls, objectArray, keys, {});
+}
+
+plat::Value kv_keyValuesArrayWithObjectArrayIgnoredKeys(plat::Class* cls,
+                                                        const plat::Value& objectArray,
+                                                        const std::vector<std::string>& ignoredKeys) {
+  return keyValuesArray(cls, objectArray, {}, ignoredKeys);
+}
+
+plat::Value kv_keyValuesArrayWithObjectArrayKeysIgnoredKeys(
+    plat::Class* cls, const plat::Value& objectArray, const std::vector<std::string>& keys,
+    const std::vector<std::string>& ignoredKeys) {
+  return keyValuesArray(cls, objectArray, keys, ignoredKeys);
+}
+
+plat::NSErrorRef kv_error(plat::Class* cls) {
+  if (!cls) return nullptr;
+  std::any e = cls->slot(kSlotError);
+  auto p = std::any_cast<plat::NSErrorRef>(&e);
+  return p ? *p : nullptr;
+}
+
+void setKv_error(plat::Class* cls, plat::NSErrorRef error) {
+  if (!cls) return;
+  if (error) cls->setSlot(kSlotError, std::move(error));
+  else cls->setSlot(kSlotError, std::any());
+}
+
+void kv_referenceReplacedKeyWhenCreatingKeyValues(plat::Class* cls, bool reference) {
+  if (cls) cls->setSlot(kSlotReferenceReplacedKey, reference);
+}
+
+bool kv_isReferenceReplacedKeyWhenCreatingKeyValues(plat::Class* cls) {
+  for (plat::Class* c = cls; c; c = c->superclass()) {
+    std::any s = c->slot(kSlotReferenceReplacedKey);
+    if (auto b = std::any_cast<bool>(&s)) return *b;
+    // The root answers YES unless something was stored on it.
+    if (c == plat::Runtime::rootClass()) return true;
+  }
+  return false;
+}

@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+
+#include "net/model/HVKeyValue.h"
+#include "platform/foundation/NSJSONSerialization.h"
+
+namespace {
+
+plat::Value json(const char* text) {
+  return plat::NSJSONSerialization::JSONObjectWithString(text, plat::NSJSONSerialization::NSJSONReadingFragmentsAllowed);
+}
+
+class KvCoupon : public plat::NSObject {
+ public:
+  plat::Value Id;
+  std::string code;
+  HV_MODEL(KvCoupon, plat::NSObject, PLAT_PROPERTY(Id), PLAT_PROPERTY(code))
+  static plat::Dictionary kv_replacedKeyFromPropertyName() { return {{"Id", "id"}}; }
+};
+
+class KvTextId : public plat::NSObject {
+ public:
+  std::string Id;
+  HV_MODEL(KvTextId, plat::NSObject, PLAT_PROPERTY(Id))
+  static plat::Dictionary kv_replacedKeyFromPropertyName() { return {{"Id", "id"}}; }
+};
+
+class KvScalars : public plat::NSObject {
+ public:
+  bool flag = false;
+  int32_t small = 0;
+  int8_t tiny = 0;
+  uint32_t unsignedNumber = 0;
+  double ratio = 0;
+  std::string text;
+  plat::Value number;
+  plat::Dictionary dict;
+  HV_MODEL(KvScalars, plat::NSObject, PLAT_PROPERTY(flag), PLAT_PROPERTY(small),
+           PLAT_PROPERTY(tiny), PLAT_PROPERTY(unsignedNumber), PLAT_PROPERTY(ratio),
+           PLAT_PROPERTY(text), PLAT_PROPERTY_CODE(number, "@\"NSNumber\""), PLAT_PROPERTY(dict))
+};
+
+class KvUser : public plat::NSObject {
+ public:
+  std::string name;
+  int64_t age = 0;
+  HV_MODEL(KvUser, plat::NSObject, PLAT_PROPERTY(name), PLAT_PROPERTY(age))
+};
+
+class KvPage : public plat::NSObject {
+ public:
+  std::string title;
+  std::shared_ptr<KvUser> owner;
+  plat::Array users;
+  std::vector<std::shared_ptr<KvUser>> typedUsers;
+  std::string firstName;
+  int64_t total = 0;
+  HV_MODEL(KvPage, plat::NSObject, PLAT_PROPERTY(title), PLAT_PROPERTY(owner),
+           PLAT_PROPERTY(users), PLAT_PROPERTY(typedUsers), PLAT_PROPERTY(firstName),
+           PLAT_PROPERTY(total))
+  static plat::Dictionary kv_objectClassInArray() {
+    return {{"users", "KvUser"}, {"typedUsers", KvUser::staticClass()->value()}};
+  }
+  static plat::Dictionary kv_replacedKeyFromPropertyName() {
+    return {{"firstName", "data.list[0].name"}, {"total", plat::Array{"count", "data.total"}}};
+  }
+};
+
+class KvPath : public plat::NSObject {
+ public:
+  std::string value;
+  std::string other;
+  HV_MODEL(KvPath, plat::NSObject, PLAT_PROPERTY(value), PLAT_PROPERTY(other))
+  static plat::Dictionary kv_replacedKeyFromPropertyName() {
+    return {{"value", "a.b[2]"}, {"other", "a.b.c"}};
+  }
+};
+
+class KvHooked : public plat::NSObject {
+ public:
+  std::string name;
+  std::string note;
+  int finished = 0;
+  int serialized = 0;
+  HV_MODEL(KvHooked, plat::NSObject, PLAT_PROPERTY(name), PLAT_PROPERTY(note))
+  plat::Value kv_newValueFromOldValueProperty(const plat::Value& old, HVProperty* p) {
+    if (p->name() == "note" && old.isNil()) return "default";
+    return old;
+  }
+  void kv_keyValuesDidFinishConvertingToObject() { ++finished; }
+  void kv_objectDidFinishConvertingToKeyValues() { ++serialized; }
+  static std::vector<std::string> kv_ignoredPropertyNames() { return {"secret"}; }
+};
+
+class KvNode : public plat::NSObject {
+ public:
+  std::string name;
+  std::shared_ptr<KvNode> next;
+  HV_MODEL(KvNode, plat::NSObject, PLAT_PROPERTY(name), PLAT_PROPERTY(next))
+};
+
+std::string errorText(plat::Class* c) {
+  auto e = kv_error(c);
+  return e ? e->domain() : "";
+}
+
+TEST(KeyValueMapping, ArrayOfModelsFromJsonTextWithReplacedId) {
+  auto coupons = kv_objectArrayWithKeyValuesArray(KvCoupon::staticClass(),
+                                                  plat::Value(R"([{"id":5,"code":"X"}])"));
+  ASSERT_EQ(coupons.count(), 1u);
+  auto c = coupons[0].objectAs<KvCoupon>();
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->Id, plat::Value(5));
+  EXPECT_EQ(c->code, "X");
+  EXPECT_EQ(kv_error(KvCoupon::staticClass()), nullptr);
+
+  // A string property takes the number as its text.
+  auto ids = kv_objectArrayWithKeyValuesArray<KvTextId>(plat::Value(R"([{"id":5}])"));
+  ASSERT_EQ(ids.size(), 1u);
+  EXPECT_EQ(ids[0]->Id, "5");
+
+  // String elements are dropped; array elements give nested arrays.
+  auto mixed = kv_objectArrayWithKeyValuesArray(KvTextId::staticClass(),
+                                                json(R"([{"id":"a"},"str",[{"id":"b"}],7])"));
+  ASSERT_EQ(mixed.count(), 2u);
+  EXPECT_EQ(mixed[0].objectAs<KvTextId>()->Id, "a");
+  ASSERT_TRUE(mixed[1].isArray());
+  EXPECT_EQ(mixed[1][0].objectAs<KvTextId>()->Id, "b");
+
+  // Not an array: nil and the class's error.
+  EXPECT_TRUE(kv_objectArrayWithKeyValuesArray(KvTextId::staticClass(), json(R"({"id":1})")).isNil());
+  auto e = kv_error(KvTextId::staticClass());
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->code(), 250);
+  EXPECT_EQ(e->domain(), "keyValuesArray参数不是一个数组");
+  EXPECT_TRUE(e->userInfo().empty());
+  // A platform class gets the array back untouched.
+  plat::Value raw = json(R"([1,"a"])");
+  EXPECT_EQ(kv_objectArrayWithKeyValuesArray(plat::Runtime::classNamed("NSString"), raw), raw);
+}
+
+TEST(KeyValueMapping, ScalarConversions) {
+  auto one = [](const char* text) {
+    return kv_objectWithKeyValues<KvScalars>(json(text));
+  };
+  EXPECT_TRUE(one(R"({"flag":"true"})")->flag);
+  EXPECT_TRUE(one(R"({"flag":"YES"})")->flag);
+  EXPECT_TRUE(one(R"({"flag":"1"})")->flag);
+  auto o = std::make_shared<KvScalars>();
+  o->flag = true;
+  kv_setKeyValues(o, json(R"({"flag":"no"})"));
+  EXPECT_FALSE(o->flag);
+  kv_setKeyValues(o, json(R"({"flag":"maybe"})"));
+  EXPECT_FALSE(o->flag);  // unchanged
+  o->flag = true;
+  kv_setKeyValues(o, json(R"({"flag":"maybe"})"));
+  EXPECT_TRUE(o->flag);   // unchanged
+
+  // Numeric text into numbers; text that is not a number leaves the property alone.
+  o = one(R"({"small":"42","ratio":"2.5","number":"-7","text":12})");
+  EXPECT_EQ(o->small, 42);
+  EXPECT_DOUBLE_EQ(o->ratio, 2.5);
+  EXPECT_EQ(o->number, plat::Value(-7));
+  EXPECT_EQ(o->text, "12");
+  o->small = 3;
+  kv_setKeyValues(o, json(R"({"small":"42abc","number":"1e3"})"));
+  EXPECT_EQ(o->small, 3);
+  EXPECT_EQ(o->number, plat::Value(1000.0));
+  EXPECT_EQ(one(R"({"text":2.5})")->text, "2.5");
+  EXPECT_EQ(one(R"({"text":true})")->text, "1");
+
+  // Saturation into narrower integers.
+  o = one(R"({"small":1e20,"tiny":-1000,"unsignedNumber":-5})");
+  EXPECT_EQ(o->small, INT32_MAX);
+  EXPECT_EQ(o->tiny, INT8_MIN);
+  EXPECT_EQ(o->unsignedNumber, 0u);
+
+  // Wrong kinds for object properties are dropped without an error.
+  o = one(R"({"dict":"x","number":[1],"text":{"a":1}})");
+  EXPECT_TRUE(o->dict.empty());
+  EXPECT_TRUE(o->number.isNil());
+  EXPECT_EQ(o->text, "");
+  EXPECT_EQ(kv_error(KvScalars::staticClass()), nullptr);
+
+  // A value a scalar cannot hold records the setter's reason and mapping goes on.
+  o = one(R"({"small":{"a":1},"ratio":1.5})");
+  EXPECT_EQ(o->small, 0);
+  EXPECT_DOUBLE_EQ(o->ratio, 1.5);
+  EXPECT_EQ(errorText(KvScalars::staticClass()), "KvScalars.small: expects a number, got dictionary");
+  // Null and missing keys leave properties as they were.
+  o->small = 9;
+  kv_setKeyValues(o, json(R"({"small":null})"));
+  EXPECT_EQ(o->small, 9);
+}
+
+TEST(KeyValueMapping, NestedModelsAndKeyPaths) {
+  const char* text = R"({"title":"T","owner":{"name":"ann","age":"30"},
+      "users":[{"name":"a"},{"name":"b"},"junk"],"typedUsers":[{"name":"c"}],
+      "data":{"list":[{"name":"first"}],"total":12}})";
+  // JSON text, JSON data and a dictionary give the same model.
+  for (plat::Value input : {plat::Value(text), plat::Value(plat::Data::fromString(text)), json(text)}) {
+    auto page = kv_objectWithKeyValues<KvPage>(input);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->title, "T");
+    ASSERT_TRUE(page->owner);
+    EXPECT_EQ(page->owner->name, "ann");
+    EXPECT_EQ(page->owner->age, 30);
+    ASSERT_EQ(page->users.size(), 2u);
+    EXPECT_EQ(page->users[1].objectAs<KvUser>()->name, "b");
+    ASSERT_EQ(page->typedUsers.size(), 1u);
+    EXPECT_EQ(page->typedUsers[0]->name, "c");
+    EXPECT_EQ(page->firstName, "first");
+    EXPECT_EQ(page->total, 12);  // the second key path answers
+  }
+  // A nested value that is not JSON leaves the property unchanged and records the error on
+  // the nested class.
+  auto page = kv_objectWithKeyValues<KvPage>(json(R"({"owner":"not json","title":"x"})"));
+  ASSERT_TRUE(page);
+  EXPECT_FALSE(page->owner);
+  EXPECT_EQ(page->title, "x");
+  EXPECT_EQ(errorText(KvUser::staticClass()), "keyValues参数不是一个字典");
+
+  EXPECT_FALSE(kv_objectWithKeyValues<KvPage>(plat::Value("[1]")));
+  EXPECT_EQ(errorText(KvPage::staticClass()), "keyValues参数不是一个字典");
+  EXPECT_FALSE(kv_objectWithKeyValues<KvPage>(plat::Value("{oops")));
+  EXPECT_TRUE(kv_objectWithKeyValues<KvPage>(plat::Value("{}")));
+  EXPECT_EQ(kv_error(KvPage::staticClass()), nullptr);  // cleared by the next operation
+}
+
+TEST(KeyValueMapping, HooksAndIgnoredNames) {
+  auto o = kv_objectWithKeyValues<KvHooked>(json(R"({"name":"n"})"));
+  EXPECT_EQ(o->note, "default");
+  EXPECT_EQ(o->finished, 1);
+  plat::Value d = kv_keyValues(plat::Value(o));
+  EXPECT_EQ(o->serialized, 1);
+  EXPECT_EQ(d["note"], plat::Value("default"));
+
+  kv_setupAllowedPropertyNames(KvHooked::staticClass(), [] { return std::vector<std::string>{"note"}; });
+  o = kv_objectWithKeyValues<KvHooked>(json(R"({"name":"n","note":"x"})"));
+  EXPECT_EQ(o->name, "");
+  EXPECT_EQ(o->note, "x");
+  kv_setupAllowedPropertyNames(KvHooked::staticClass(), nullptr);
+  kv_setupIgnoredPropertyNames(KvHooked::staticClass(), [] { return std::vector<std::string>{"note"}; });
+  o = kv_objectWithKeyValues<KvHooked>(json(R"({"name":"n","note":"x"})"));
+  EXPECT_EQ(o->name, "n");
+  EXPECT_EQ(o->note, "");
+
+  // A new-value block on a class without an instance hook replaces values.
+  kv_setupNewValueFromOldValue(KvUser::staticClass(), [](plat::Object&, const plat::Value& old, HVProperty* p) {
+    return p->name() == "name" && old.isString() ? plat::Value(*old.string() + "!") : old;
+  });
+  auto u = kv_objectWithKeyValues<KvUser>(json(R"({"name":"bo","age":3})"));
+  EXPECT_EQ(u->name, "bo!");
+  EXPECT_EQ(u->age, 3);
+  kv_setupNewValueFromOldValue(KvUser::staticClass(), nullptr);
+  EXPECT_EQ(kv_objectWithKeyValues<KvUser>(json(R"({"name":"bo"})"))->name, "bo");
+}
+
+TEST(KeyValueMapping, ModelsBackToDictionaries) {
+  auto page = kv_objectWithKeyValues<KvPage>(json(
+      R"({"title":"T","owner":{"name":"ann","age":3},"users":[{"name":"a","age":1}],
+          "data":{"list":[{"name":"first"}],"total":12}})"));
+  plat::Value d = kv_keyValues(plat::Value(page));
+  EXPECT_EQ(d["title"], plat::Value("T"));
+  EXPECT_EQ(d["owner"]["name"], plat::Value("ann"));
+  EXPECT_EQ(d["users"][0]["age"], plat::Value(1));
+  // Written back at the replaced key paths, first path of several.
+  EXPECT_EQ(d["data"]["list"][0]["name"], plat::Value("first"));
+  EXPECT_EQ(d["count"], plat::Value(12));
+  EXPECT_EQ(kv_JSONObject(plat::Value(page)), d);
+
+  plat::Value only = kv_keyValuesWithKeys(plat::Value(page), {"title"});
+  EXPECT_EQ(only.count(), 1u);
+  plat::Value without = kv_keyValuesWithIgnoredKeys(plat::Value(page), {"title", "owner"});
+  EXPECT_FALSE(without.dictionary()->contains("title"));
+  EXPECT_TRUE(without.dictionary()->contains("users"));
+
+  // With the reference flag off, values go under the property names.
+  kv_referenceReplacedKeyWhenCreatingKeyValues(KvPage::staticClass(), false);
+  EXPECT_FALSE(kv_isReferenceReplacedKeyWhenCreatingKeyValues(KvPage::staticClass()));
+  EXPECT_TRUE(kv_isReferenceReplacedKeyWhenCreatingKeyValues(KvUser::staticClass()));
+  d = kv_keyValues(plat::Value(page));
+  EXPECT_EQ(d["firstName"], plat::Value("first"));
+  EXPECT_EQ(d["total"], plat::Value(12));
+  kv_referenceReplacedKeyWhenCreatingKeyValues(KvPage::staticClass(), true);
+
+  // Platform values come back as themselves, with the error on their class.
+  EXPECT_EQ(kv_keyValues(plat::Value("text")), plat::Value("text"));
+  EXPECT_EQ(errorText(plat::Runtime::classOfValue(plat::Value("text"))), "不是自定义的模型类");
+
+  plat::Value arr = kv_keyValuesArrayWithObjectArray(KvPage::staticClass(), plat::Value(plat::Array{page, "s"}));
+  ASSERT_EQ(arr.count(), 2u);
+  EXPECT_EQ(arr[0]["title"], plat::Value("T"));
+  EXPECT_EQ(arr[1], plat::Value("s"));
+  EXPECT_TRUE(kv_keyValuesArrayWithObjectArray(KvPage::staticClass(), plat::Value("x")).isNil());
+  EXPECT_EQ(errorText(KvPage::staticClass()), "objectArray参数不是一个数组");
+
+  std::string text = kv_JSONString(plat::Value(kv_objectWithKeyValues<KvUser>(json(R"({"name":"a/b","age":2})"))));
+  EXPECT_EQ(text, R"({"name":"a\/b","age":2})");
+  EXPECT_EQ(kv_JSONString(plat::Value(plat::Data::fromString("raw"))), "raw");
+}
+
+TEST(KeyValueMapping, KeyPathWriteBack) {
+  auto o = std::make_shared<KvPath>();
+  o->value = "v";
+  kv_setupIgnoredPropertyNames(KvPath::staticClass(), [] { return std::vector<std::string>{"other"}; });
+  plat::Value d = kv_keyValues(plat::Value(o));
+  ASSERT_EQ(d["a"]["b"].count(), 3u);
+  EXPECT_TRUE(d["a"]["b"][0].isNull());
+  EXPECT_TRUE(d["a"]["b"][1].isNull());
+  EXPECT_EQ(d["a"]["b"][2], plat::Value("v"));
+  EXPECT_EQ(kv_error(KvPath::staticClass()), nullptr);
+
+  // "a.b.c" meets the array already written at "a.b": that property is skipped with an
+  // error, the other stays.
+  kv_setupIgnoredPropertyNames(KvPath::staticClass(), nullptr);
+  o->other = "o";
+  d = kv_keyValues(plat::Value(o));
+  EXPECT_EQ(d["a"]["b"][2], plat::Value("v"));
+  EXPECT_EQ(d["a"]["b"].count(), 3u);
+  EXPECT_NE(errorText(KvPath::staticClass()).find("KvPath.other"), std::string::npos);
+}
+
+TEST(KeyValueMapping, ReferenceCyclesStopWithAnError) {
+  auto a = std::make_shared<KvNode>();
+  a->name = "a";
+  a->next = a;
+  plat::Value d = kv_keyValues(plat::Value(a));
+  EXPECT_EQ(d["name"], plat::Value("a"));
+  EXPECT_EQ(errorText(KvNode::staticClass()), "模型嵌套过深");
+  a->next.reset();
+
+  std::string deep;
+  for (int i = 0; i < 200; ++i) deep += R"({"name":"n","next":)";
+  deep += "{}";
+  for (int i = 0; i < 200; ++i) deep += "}";
+  auto n = kv_objectWithKeyValues<KvNode>(plat::Value(deep));
+  ASSERT_TRUE(n);
+  int depth = 0;
+  for (auto p = n; p; p = p->next) ++depth;
+  EXPECT_GT(depth, 10);
+  EXPECT_LT(depth, 200);
+}
+
+}  // namespace
