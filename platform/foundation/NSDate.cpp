@@ -76,8 +76,8 @@ int daysInMonth(int64_t y, int m) {
 
 namespace {
 // The platform's far dates, in seconds since 1970.
-constexpr int64_t kDistantPast = -63114076800 - NSDate::kReferenceDateOffset;
-constexpr int64_t kDistantFuture = 63113904000 - NSDate::kReferenceDateOffset;
+constexpr int64_t kDistantPast = -63114076800 + NSDate::kReferenceDateOffset;
+constexpr int64_t kDistantFuture = 63113904000 + NSDate::kReferenceDateOffset;
 }  // namespace
 
 NSDate NSDate::now() {
@@ -88,8 +88,14 @@ NSDate NSDate::now() {
 
 NSDate NSDate::fromNanoseconds1970(int64_t ns) {
   NSDate d;
-  d.sec_ = calendar::floorDiv(ns, 1000000000);
-  d.nsec_ = static_cast<int32_t>(ns - d.sec_ * 1000000000);
+  int64_t sec = ns / 1000000000;
+  int64_t rem = ns % 1000000000;
+  if (rem < 0) {
+    sec -= 1;
+    rem += 1000000000;
+  }
+  d.sec_ = sec;
+  d.nsec_ = static_cast<int32_t>(rem);
   return d;
 }
 
