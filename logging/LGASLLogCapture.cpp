@@ -1,0 +1,119 @@
+#include "logging/LGASLLogCapture.h"
+
+#include <sys/time.h>
+
+#include <atomic>
+#include <memory>
+
+#include "logging/LGLog.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Format.h"
+#include "platform/oslog/Notify.h"
+
+namespace {
+
+constexpr const char* kLGLogKey = "LGLog";
+
+std::atomic<bool> gStopped{true};
+std::atomic<uint64_t> gCaptureLevel{LGLogFlagError | LGLogFlagWarning | LGLogFlagInfo |
+                                    LGLogFlagDebug | LGLogFlagVerbose};
+// Raised by every start; a capture whose generation is no longer current ends.
+std::atomic<uint64_t> gGeneration{0};
+
+int64_t readInteger(const plat::ASLMessage& message, const char* key, int64_t fallback) {
+  const std::string* v = message.get(key);
+  return v ? plat::Value(*v).longLongValue() : fallback;
+}
+
+}  // namespace
+
+void LGASLLogCapture::start() {
+  bool expected = true;
+  if (!gStopped.compare_exchange_strong(expected, false)) return;
+  uint64_t generation = ++gGeneration;
+  plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                       [generation] { captureAslLogs(generation); });
+}
+
+void LGASLLogCapture::stop() { gStopped = true; }
+
+uint64_t LGASLLogCapture::captureLevel() { return gCaptureLevel.load(); }
+
+void LGASLLogCapture::setCaptureLevel(uint64_t level) { gCaptureLevel = level; }
+
+void LGASLLogCapture::configureAslQuery(plat::ASLQuery& query) {
+  query.setQuery(plat::ASL_KEY_LEVEL, "7", plat::ASLQueryOp::NumericLessEqual);
+  query.setQuery(kLGLogKey, "1", plat::ASLQueryOp::NotEqual);
+}
+
+uint64_t LGASLLogCapture::flagForStoreLevel(int64_t level) {
+  switch (level) {
+    case 0:
+    case 1:
+    case 2:
+      return LGLogFlagError;
+    case 3:
+      return LGLogFlagWarning;
+    case 4:
+      return LGLogFlagInfo;
+    case 5:
+      return LGLogFlagDebug;
+    default:
+      return LGLogFlagVerbose;
+  }
+}
+
+void LGASLLogCapture::captureAslLogs(uint64_t generation) {
+  struct timeval tv {};
+  gettimeofday(&tv, nullptr);
+  auto startTime = static_cast<unsigned long long>(tv.tv_sec);
+  auto lastSeen = std::make_shared<unsigned long long>(0);
+  // A serial queue of high priority: deliveries of this capture never overlap.
+  plat::DispatchQueueRef queue = plat::dispatch_queue_create(
+      "vestrel.aslCapture",
+      plat::dispatch_queue_attr_make_with_qos_class(plat::DISPATCH_QUEUE_SERIAL,
+                                                    plat::QOS_CLASS_USER_INITIATED, 0));
+  int token = 0;
+  plat::notify_register_dispatch(
+      plat::kNotifyASLMessage, &token, queue, [generation, startTime, lastSeen](int token) {
+        if (gGeneration.load() != generation) {
+          // A newer capture has taken over.
+          plat::notify_cancel(token);
+          return;
+        }
+        plat::ASLQuery query;
+        if (*lastSeen > 0) {
+          query.setQuery(plat::ASL_KEY_MSG_ID, plat::format("%llu", *lastSeen),
+                         plat::ASLQueryOp::NumericGreater);
+        } else {
+          query.setQuery(plat::ASL_KEY_TIME, plat::format("%llu", startTime),
+                         plat::ASLQueryOp::NumericGreaterEqual);
+        }
+        configureAslQuery(query);
+        for (const plat::ASLMessage& message : plat::ASLStore::shared().search(query)) {
+          aslMessageReceived(message);
+          *lastSeen = static_cast<unsigned long long>(readInteger(message, plat::ASL_KEY_MSG_ID, 0));
+        }
+        if (gStopped.load()) plat::notify_cancel(token);
+      });
+}
+
+void LGASLLogCapture::aslMessageReceived(const plat::ASLMessage& message) {
+  const std::string* text = message.get(plat::ASL_KEY_MSG);
+  if (!text) return;
+  uint64_t flag = flagForStoreLevel(readInteger(message, plat::ASL_KEY_LEVEL, 0));
+  uint64_t level = gCaptureLevel.load();
+  if (!(level & flag)) return;
+  plat::NSDate timestamp;
+  if (const std::string* time = message.get(plat::ASL_KEY_TIME)) {
+    int64_t seconds = plat::Value(*time).longLongValue();
+    int64_t nanos = readInteger(message, plat::ASL_KEY_TIME_NSEC, 0);
+    timestamp = plat::NSDate::fromNanoseconds1970(seconds * 1000000000LL + nanos);
+  } else {
+    int64_t nanos = readInteger(message, plat::ASL_KEY_TIME_NSEC, 0);
+    timestamp = plat::NSDate::fromNanoseconds1970(plat::NSDate::now().nanoseconds1970() + nanos);
+  }
+  LGLogMessage logMessage(LGMakeText(*text), level, flag, 0, kCaptureFileName, std::string(), 0,
+                          plat::Value(), 0, timestamp);
+  LGLog::logMessage(flag != LGLogFlagError, std::move(logMessage));
+}

@@ -1,0 +1,110 @@
+#include "logging/LGDispatchQueueLogFormatter.h"
+
+#include <array>
+
+#include "platform/foundation/Format.h"
+#include "platform/foundation/UTF16.h"
+
+namespace {
+
+constexpr std::array<const char*, 7> kSharedGlobalQueueLabels = {
+    "com.apple.root.low-priority",
+    "com.apple.root.default-priority",
+    "com.apple.root.high-priority",
+    "com.apple.root.low-overcommit-priority",
+    "com.apple.root.default-overcommit-priority",
+    "com.apple.root.high-overcommit-priority",
+    "com.apple.root.default-qos.overcommit",
+};
+
+}  // namespace
+
+LGDispatchQueueLogFormatter::LGDispatchQueueLogFormatter() : dateFormatter_(createDateFormatter()) {
+  replacements_["com.apple.main-thread"] = "main";
+}
+
+std::string LGDispatchQueueLogFormatter::replacementStringForQueueLabel(const std::string& label) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = replacements_.find(label);
+  return it == replacements_.end() ? std::string() : it->second;
+}
+
+void LGDispatchQueueLogFormatter::setReplacementStringForQueueLabel(const std::string& replacement,
+                                                                  const std::string& label) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (replacement.empty()) {
+    replacements_.erase(label);
+  } else {
+    replacements_[label] = replacement;
+  }
+}
+
+plat::NSDateFormatter LGDispatchQueueLogFormatter::createDateFormatter() {
+  plat::NSDateFormatter formatter;
+  configureDateFormatter(formatter);
+  return formatter;
+}
+
+void LGDispatchQueueLogFormatter::configureDateFormatter(plat::NSDateFormatter& formatter) {
+  formatter.setFormatterBehavior(plat::NSDateFormatter::NSDateFormatterBehavior10_4);
+  formatter.setDateFormat("yyyy-MM-dd HH:mm:ss:SSS");
+  formatter.setLocale("en_US_POSIX");
+  formatter.setCalendarIdentifier("gregorian");
+  // No time zone: the current one applies.
+}
+
+std::string LGDispatchQueueLogFormatter::stringFromDate(const plat::NSDate& date) {
+  return dateFormatter_.stringFromDate(date);
+}
+
+std::string LGDispatchQueueLogFormatter::queueThreadLabelForLogMessage(const LGLogMessage& message) {
+  const std::string& queueLabel = message.queueLabel();
+  bool useQueueLabel = !queueLabel.empty();
+  if (useQueueLabel) {
+    for (const char* shared : kSharedGlobalQueueLabels) {
+      if (queueLabel == shared) {
+        useQueueLabel = false;
+        break;
+      }
+    }
+  }
+  std::string label;
+  bool replaceable = true;
+  if (useQueueLabel) {
+    label = queueLabel;
+  } else if (!message.threadName().empty()) {
+    label = message.threadName();
+  } else {
+    label = message.threadID();
+    replaceable = false;
+  }
+  if (replaceable) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = replacements_.find(label);
+    if (it != replacements_.end()) label = it->second;
+  }
+  size_t length = plat::utf16Length(label);
+  if (maxQueueLength_ > 0 && length > maxQueueLength_) {
+    label = plat::utf16Substring(label, 0, maxQueueLength_);
+  } else if (length < minQueueLength_) {
+    label.append(minQueueLength_ - length, ' ');
+  }
+  return label;
+}
+
+const char* LGDispatchQueueLogFormatter::qosAbbreviation(uint64_t qos) {
+  switch (qos) {
+    case 33: return "UI";
+    case 25: return "IN";
+    case 21: return "DF";
+    case 17: return "UT";
+    case 9: return "BG";
+    default: return "UN";
+  }
+}
+
+LGText LGDispatchQueueLogFormatter::formatLogMessage(const LGLogMessage& message) {
+  std::string date = message.timestamp() ? stringFromDate(*message.timestamp()) : std::string();
+  return LGMakeText(plat::format("%@ [%@ (QOS:%@)] %@", date, queueThreadLabelForLogMessage(message),
+                                 qosAbbreviation(message.qos()), message.text()));
+}

@@ -1,0 +1,394 @@
+#include "logging/LGFileLogger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cfloat>
+#include <cstring>
+#include <exception>
+
+#include "logging/LGDiagnostics.h"
+#include "logging/LGLog.h"
+#include "logging/LGLogFileFormatterDefault.h"
+#include "logging/LGLogFileManagerDefault.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/Format.h"
+
+namespace {
+
+constexpr const char* kFileLoggerName = "vestrel.fileLogger";
+constexpr const char* kLtOnLoggerQueue = "lt_ methods should be on logger queue.";
+constexpr double kMaxTimerSeconds = 9223372036.0;
+
+// Exceptions caught while writing, process-wide.
+std::atomic<int> gWriteExceptionCount{0};
+
+std::string errnoText(int err) { return std::string(std::strerror(err)); }
+
+// Writes every byte, retrying after EINTR and short writes. Returns 0 or the errno.
+int writeFully(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    done += static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+LGFileLogger::LGFileLogger() : LGFileLogger(std::make_shared<LGLogFileManagerDefault>()) {}
+
+LGFileLogger::LGFileLogger(LGLogFileManagerRef manager, plat::DispatchQueueRef completionQueue)
+    : LGAbstractLogger(kFileLoggerName),
+      logFileManager_(std::move(manager)),
+      completionQueue_(completionQueue
+                           ? std::move(completionQueue)
+                           : plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT)) {
+  formatter_ = std::make_shared<LGLogFileFormatterDefault>();
+}
+
+LGFileLogger::~LGFileLogger() {
+  // Clean-up runs on the logger's queue: inline when the last reference dropped there (a
+  // timer or watcher handler), otherwise waiting for the queue.
+  if (isOnInternalLoggerQueue()) {
+    lt_cleanup();
+  } else {
+    plat::dispatch_sync(loggerQueue_, [this] { lt_cleanup(); });
+  }
+}
+
+// ---- settings ------------------------------------------------------------------------------
+
+uint64_t LGFileLogger::maximumFileSize() {
+  uint64_t result = 0;
+  readOnLoggerQueue([&] { result = maximumFileSize_; });
+  return result;
+}
+
+void LGFileLogger::setMaximumFileSize(uint64_t bytes) {
+  LGPrecondition(!isOnInternalLoggerQueue(), kLGAccessIvarDirectly);
+  auto me = self();
+  applyOnLoggerQueue([me, bytes] {
+    me->maximumFileSize_ = bytes;
+    if (me->lt_currentLogFileHandle() >= 0) me->lt_maybeRollLogFileDueToSize();
+  });
+}
+
+double LGFileLogger::rollingFrequency() {
+  double result = 0;
+  readOnLoggerQueue([&] { result = rollingFrequency_; });
+  return result;
+}
+
+void LGFileLogger::setRollingFrequency(double seconds) {
+  LGPrecondition(!isOnInternalLoggerQueue(), kLGAccessIvarDirectly);
+  auto me = self();
+  applyOnLoggerQueue([me, seconds] {
+    me->rollingFrequency_ = seconds;
+    me->lt_maybeRollLogFileDueToAge();
+  });
+}
+
+LGLogFileInfoRef LGFileLogger::currentLogFileInfo() {
+  std::string path;
+  readOnLoggerQueue([&] {
+    LGLogFileInfoRef info = lt_currentLogFileInfo();
+    if (info) path = info->filePath();
+  });
+  return LGLogFileInfo::logFileWithPath(path);
+}
+
+// ---- public operations ---------------------------------------------------------------------
+
+void LGFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completion) {
+  auto me = self();
+  auto work = [me, completion = std::move(completion)] {
+    me->lt_rollLogFileNow();
+    if (completion) plat::dispatch_async(me->completionQueue_, completion);
+  };
+  if (isOnInternalLoggerQueue()) {
+    work();
+    return;
+  }
+  LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
+  plat::DispatchQueueRef queue = loggerQueue_;
+  plat::dispatch_async(LGLog::loggingQueue(),
+                       [queue, work = std::move(work)] { plat::dispatch_async(queue, work); });
+}
+
+void LGFileLogger::logData(std::string_view data) {
+  if (isOnInternalLoggerQueue()) {
+    lt_logData(data);
+    return;
+  }
+  LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
+  plat::dispatch_sync(LGLog::loggingQueue(),
+                      [&] { plat::dispatch_sync(loggerQueue_, [&] { lt_logData(data); }); });
+}
+
+void LGFileLogger::flush() {
+  if (isOnInternalLoggerQueue()) {
+    lt_flush();
+    return;
+  }
+  LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
+  plat::dispatch_sync(LGLog::loggingQueue(),
+                      [&] { plat::dispatch_sync(loggerQueue_, [&] { lt_flush(); }); });
+}
+
+void LGFileLogger::willRemoveLogger() { lt_rollLogFileNow(); }
+
+void LGFileLogger::logMessage(const LGLogMessage& message) {
+  std::string data = lt_dataForMessage(message);
+  if (data.empty()) return;
+  try {
+    lt_logData(data);
+  } catch (const std::exception& e) {
+    int count = ++gWriteExceptionCount;
+    if (count <= 10) {
+      LGDiagnosticLog(plat::format("LGFileLogger.logMessage: %@", std::string(e.what())));
+      if (count == 10) {
+        LGDiagnosticLog("LGFileLogger.logMessage: Too many exceptions -- will not log any more of them.");
+      }
+    }
+  }
+}
+
+void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { lt_maybeRollLogFileDueToSize(); }
+
+// ---- steps on the logger's queue -----------------------------------------------------------
+
+std::string LGFileLogger::lt_dataForMessage(const LGLogMessage& message) {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  LGText text = message.message();
+  bool isFormatted = false;
+  if (formatter_) {
+    text = formatter_->formatLogMessage(message);
+    isFormatted = text != message.message();
+  }
+  if (!text || text->empty()) return {};
+  bool endsWithNewline = text->back() == '\n';
+  bool append = !endsWithNewline && (!isFormatted || appendNewlineForCustom_.load());
+  std::string data;
+  data.reserve(text->size() + 1);
+  data.append(*text);
+  if (append) data.push_back('\n');
+  return data;
+}
+
+void LGFileLogger::lt_logData(std::string_view data) {
+  LGPrecondition(isOnInternalLoggerQueue(), "logMessage should only be executed on internal queue.");
+  if (data.empty()) return;
+  willLogMessage(currentLogFileInfo_);
+  int fd = lt_currentLogFileHandle();
+  if (fd < 0) return;
+  // The file is open for appending: every write lands at its end.
+  if (int err = writeFully(fd, data.data(), data.size()); err != 0) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
+    return;
+  }
+  didLogMessage(currentLogFileInfo_);
+}
+
+LGLogFileInfoRef LGFileLogger::lt_currentLogFileInfo() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  LGLogFileInfoRef candidate = currentLogFileInfo_;
+  bool isResuming = !candidate;
+  if (isResuming) {
+    auto sorted = logFileManager_->sortedLogFileInfos();
+    if (!sorted.empty()) candidate = sorted.front();
+  }
+  if (candidate && lt_shouldUseLogFileIsResuming(candidate, isResuming)) {
+    currentLogFileInfo_ = candidate;
+    return currentLogFileInfo_;
+  }
+  plat::NSErrorRef error;
+  std::optional<std::string> path = logFileManager_->createNewLogFileWithError(&error);
+  if (!path) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to create new log file: %@", error));
+    currentLogFileInfo_ = nullptr;
+    return nullptr;
+  }
+  currentLogFileInfo_ = LGLogFileInfo::logFileWithPath(*path);
+  return currentLogFileInfo_;
+}
+
+bool LGFileLogger::lt_shouldUseLogFileIsResuming(const LGLogFileInfoRef& info, bool isResuming) {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  LGPrecondition(info != nullptr, "Invalid parameter not satisfying: logFileInfo");
+  if (info->isArchived()) return false;
+  if (!isResuming) return true;
+  if (!doNotReuseLogFiles_.load() && !lt_shouldLogFileBeArchived(info)) return true;
+  info->setIsArchived(true);
+  archiveNotify(info->filePath(), false);
+  return false;
+}
+
+bool LGFileLogger::lt_shouldLogFileBeArchived(const LGLogFileInfoRef& info) {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  if (shouldArchiveRecentLogFileInfo(info)) return true;
+  if (maximumFileSize_ > 0 && info->fileSize() >= maximumFileSize_) return true;
+  if (rollingFrequency_ > 0 && info->age() >= rollingFrequency_) return true;
+  // File protection classes do not exist on this platform: that rule never applies.
+  return false;
+}
+
+int LGFileLogger::lt_currentLogFileHandle() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
+  LGLogFileInfoRef info = lt_currentLogFileInfo();
+  if (!info) return -1;
+  int fd;
+  do {
+    fd = ::open(info->filePath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to open file: %@ (%@)", info->filePath(),
+                                 errnoText(errno)));
+    return -1;
+  }
+  if (::lseek(fd, 0, SEEK_END) < 0) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to seek to end of file: %@", errnoText(errno)));
+  }
+  currentLogFileHandle_ = fd;
+  lt_scheduleTimerToRollLogFileDueToAge();
+  lt_monitorCurrentLogFileForExternalChanges();
+  return fd;
+}
+
+void LGFileLogger::lt_monitorCurrentLogFileForExternalChanges() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  LGPrecondition(currentLogFileHandle_ >= 0, "Can not monitor without handle.");
+  if (currentLogFileVnode_) plat::dispatch_source_cancel(currentLogFileVnode_);
+  auto source = plat::dispatch_source_create(
+      plat::DISPATCH_SOURCE_TYPE_VNODE, static_cast<uintptr_t>(currentLogFileHandle_),
+      plat::DISPATCH_VNODE_DELETE | plat::DISPATCH_VNODE_RENAME | plat::DISPATCH_VNODE_REVOKE,
+      loggerQueue_);
+  currentLogFileVnode_ = source;
+  if (!source) return;
+  std::weak_ptr<LGFileLogger> weak = weakSelf();
+  plat::dispatch_source_set_event_handler(source, [weak] {
+    if (auto me = weak.lock()) me->lt_rollLogFileNow();
+  });
+  plat::dispatch_activate(source);
+}
+
+void LGFileLogger::lt_scheduleTimerToRollLogFileDueToAge() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  if (rollingTimer_) {
+    plat::dispatch_source_cancel(rollingTimer_);
+    rollingTimer_ = nullptr;
+  }
+  if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return;
+  auto created = currentLogFileInfo_->creationDate();
+  if (!created) return;
+  double createdSeconds = created->timeIntervalSince1970();
+  double frequency = std::min(rollingFrequency_, DBL_MAX - createdSeconds);
+  double due = createdSeconds + frequency;
+  double remaining = due - plat::Clock::current()->date().timeIntervalSince1970();
+  remaining = std::max(0.0, std::min(remaining, kMaxTimerSeconds));
+  auto timer = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, loggerQueue_);
+  if (!timer) return;
+  std::weak_ptr<LGFileLogger> weak = weakSelf();
+  plat::dispatch_source_set_event_handler(timer, [weak] {
+    if (auto me = weak.lock()) me->lt_maybeRollLogFileDueToAge();
+  });
+  plat::dispatch_source_set_timer(
+      timer, plat::dispatch_time(plat::DISPATCH_TIME_NOW, static_cast<int64_t>(remaining * 1e9)),
+      plat::DISPATCH_TIME_FOREVER, plat::NSEC_PER_SEC);
+  rollingTimer_ = timer;
+  plat::dispatch_activate(timer);
+}
+
+void LGFileLogger::lt_maybeRollLogFileDueToAge() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  if (rollingFrequency_ > 0 && currentLogFileInfo_ &&
+      currentLogFileInfo_->age() + 1.0 >= rollingFrequency_) {
+    lt_rollLogFileNow();
+  } else {
+    lt_scheduleTimerToRollLogFileDueToAge();
+  }
+}
+
+void LGFileLogger::lt_maybeRollLogFileDueToSize() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  if (currentLogFileHandle_ < 0 || maximumFileSize_ == 0) return;
+  off_t offset = ::lseek(currentLogFileHandle_, 0, SEEK_CUR);
+  if (offset < 0) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to get offset: %@", errnoText(errno)));
+    return;
+  }
+  if (static_cast<uint64_t>(offset) >= maximumFileSize_) lt_rollLogFileNow();
+}
+
+void LGFileLogger::closeCurrentFile() {
+  int fd = currentLogFileHandle_;
+  if (fd < 0) return;
+  currentLogFileHandle_ = -1;
+  if (::fsync(fd) != 0 && errno != EINVAL) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
+  }
+  if (currentLogFileVnode_) {
+    // The watcher reads the descriptor until its cancellation completes: close it there.
+    plat::dispatch_source_set_cancel_handler(currentLogFileVnode_, [fd] {
+      if (::close(fd) != 0) {
+        LGDiagnosticLog(plat::format("LGFileLogger: Failed to close file: %@", errnoText(errno)));
+      }
+    });
+    plat::dispatch_source_cancel(currentLogFileVnode_);
+    currentLogFileVnode_ = nullptr;
+  } else if (::close(fd) != 0) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to close file: %@", errnoText(errno)));
+  }
+}
+
+void LGFileLogger::lt_rollLogFileNow() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  if (currentLogFileHandle_ < 0) return;
+  closeCurrentFile();
+  if (currentLogFileInfo_) {
+    currentLogFileInfo_->setIsArchived(true);
+    archiveNotify(currentLogFileInfo_->filePath(), true);
+  }
+  currentLogFileInfo_ = nullptr;
+  if (rollingTimer_) {
+    plat::dispatch_source_cancel(rollingTimer_);
+    rollingTimer_ = nullptr;
+  }
+}
+
+void LGFileLogger::archiveNotify(const std::string& path, bool wasRolled) {
+  LGLogFileManagerRef manager = logFileManager_;
+  plat::dispatch_async(completionQueue_, [manager, path, wasRolled] {
+    manager->didArchiveLogFileWasRolled(path, wasRolled);
+  });
+}
+
+void LGFileLogger::lt_flush() {
+  LGPrecondition(isOnInternalLoggerQueue(), "flush should only be executed on internal queue.");
+  if (currentLogFileHandle_ >= 0 && ::fsync(currentLogFileHandle_) != 0 && errno != EINVAL) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
+  }
+}
+
+void LGFileLogger::lt_cleanup() {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  closeCurrentFile();
+  if (currentLogFileVnode_) {
+    plat::dispatch_source_cancel(currentLogFileVnode_);
+    currentLogFileVnode_ = nullptr;
+  }
+  if (rollingTimer_) {
+    plat::dispatch_source_cancel(rollingTimer_);
+    rollingTimer_ = nullptr;
+  }
+}

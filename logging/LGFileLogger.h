@@ -1,0 +1,132 @@
+#pragma once
+// LGFileLogger: the sink that writes log lines into files and rolls them. It chooses the
+// current file (continuing the newest existing one after a restart when allowed), appends
+// each formatted line, and rolls (closes the file, marks it archived, lets the next message
+// start a new one) when the file reaches maximumFileSize, when its age reaches
+// rollingFrequency, when it is deleted, renamed or revoked from outside, on demand, and when
+// the logger is removed from the hub. Where files live and how many are kept is the
+// business of its LGLogFileManager; what a line looks like, of its formatter
+// (LGLogFileFormatterDefault unless replaced).
+//
+// Threading: all state lives on the logger's serial queue. The hub calls logMessage, flush
+// and willRemoveLogger there; timers and the file watcher deliver there. Getters and setters
+// of the rolling settings travel through the global logging queue into the logger's queue,
+// so they take effect in order with messages queued before them; they must not be called on
+// either queue (the process aborts). lt_ operations must run on the logger's queue.
+// Manager notifications and completion blocks run on the completion queue.
+//
+// Writes loop over short writes and EINTR, so a line is never cut silently. Failures are
+// written to the diagnostic log; the affected message is lost and a later message tries
+// again.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "logging/LGAbstractLogger.h"
+#include "logging/LGLogFileInfo.h"
+#include "logging/LGLogFileManager.h"
+#include "platform/dispatch/Dispatch.h"
+
+class LGBufferedProxy;
+
+class LGFileLogger : public LGAbstractLogger {
+ public:
+  static constexpr uint64_t kDefaultMaximumFileSize = 1024 * 1024;
+  static constexpr double kDefaultRollingFrequency = 60 * 60 * 24;
+
+  // Default manager (LGLogFileManagerDefault) and completion queue (the default global queue).
+  LGFileLogger();
+  explicit LGFileLogger(LGLogFileManagerRef manager, plat::DispatchQueueRef completionQueue = nullptr);
+  ~LGFileLogger() override;
+
+  const LGLogFileManagerRef& logFileManager() const { return logFileManager_; }
+
+  // REQUIRES (these five): not on the global logging queue or the logger's queue.
+  uint64_t maximumFileSize();
+  // 0 turns rolling by size off. Checks the current file (opening or creating it) at once.
+  void setMaximumFileSize(uint64_t bytes);
+  double rollingFrequency();
+  // 0 or less turns rolling by age off. Rolls at once when the file is already too old.
+  void setRollingFrequency(double seconds);
+  // A fresh info for the current file (opening the choice, creating a file if needed);
+  // nullptr when no file can be had.
+  LGLogFileInfoRef currentLogFileInfo();
+
+  bool doNotReuseLogFiles() const { return doNotReuseLogFiles_.load(); }
+  void setDoNotReuseLogFiles(bool v) { doNotReuseLogFiles_.store(v); }
+  bool automaticallyAppendNewlineForCustomFormatters() const {
+    return appendNewlineForCustom_.load();
+  }
+  void setAutomaticallyAppendNewlineForCustomFormatters(bool v) { appendNewlineForCustom_.store(v); }
+
+  // Rolls now; `completion` (if any) then runs on the completion queue. From the logger's
+  // queue at once; otherwise through the global logging queue (not callable there).
+  void rollLogFile() { rollLogFileWithCompletionBlock(nullptr); }
+  void rollLogFileWithCompletionBlock(std::function<void()> completion);
+
+  // Writes raw bytes to the current file as a message would be written; waits.
+  // REQUIRES: not on the global logging queue.
+  void logData(std::string_view data);
+
+  // A new LGBufferedProxy around this logger (register the proxy in its place).
+  std::shared_ptr<LGBufferedProxy> wrapWithBuffer();
+  // This logger itself.
+  std::shared_ptr<LGFileLogger> unwrapFromBuffer() { return self(); }
+
+  // LGLogger
+  void logMessage(const LGLogMessage& message) override;
+  // Makes the current file durable. Waits (inline on the logger's queue).
+  void flush() override;
+  void willRemoveLogger() override;
+
+  // Hooks for subclasses, on the logger's queue. didLogMessage checks the size.
+  virtual void willLogMessage(const LGLogFileInfoRef& info) {}
+  virtual void didLogMessage(const LGLogFileInfoRef& info);
+  // Answers false.
+  virtual bool shouldArchiveRecentLogFileInfo(const LGLogFileInfoRef& info) { return false; }
+
+  // Steps on the logger's queue ("lt_ methods should be on logger queue.").
+  LGLogFileInfoRef lt_currentLogFileInfo();
+  bool lt_shouldUseLogFileIsResuming(const LGLogFileInfoRef& info, bool isResuming);
+  bool lt_shouldLogFileBeArchived(const LGLogFileInfoRef& info);
+  // The open file's descriptor, opening the current file if needed; -1 when none.
+  int lt_currentLogFileHandle();
+  void lt_monitorCurrentLogFileForExternalChanges();
+  void lt_scheduleTimerToRollLogFileDueToAge();
+  void lt_maybeRollLogFileDueToAge();
+  void lt_maybeRollLogFileDueToSize();
+  void lt_rollLogFileNow();
+  // The bytes the logger writes for the message: the formatted line with its line feed
+  // (UTF-8); empty when the message is dropped.
+  std::string lt_dataForMessage(const LGLogMessage& message);
+  void lt_logData(std::string_view data);
+  void lt_flush();
+  void lt_cleanup();
+
+ private:
+  std::shared_ptr<LGFileLogger> self() {
+    return std::static_pointer_cast<LGFileLogger>(shared_from_this());
+  }
+  std::weak_ptr<LGFileLogger> weakSelf() {
+    return std::static_pointer_cast<LGFileLogger>(shared_from_this());
+  }
+  void archiveNotify(const std::string& path, bool wasRolled);
+  void closeCurrentFile();
+
+  const LGLogFileManagerRef logFileManager_;
+  const plat::DispatchQueueRef completionQueue_;
+  std::atomic<bool> doNotReuseLogFiles_{false};
+  std::atomic<bool> appendNewlineForCustom_{true};
+
+  // Touched only on the logger's queue.
+  uint64_t maximumFileSize_ = kDefaultMaximumFileSize;
+  double rollingFrequency_ = kDefaultRollingFrequency;
+  LGLogFileInfoRef currentLogFileInfo_;
+  int currentLogFileHandle_ = -1;
+  plat::DispatchSourceRef currentLogFileVnode_;
+  plat::DispatchSourceRef rollingTimer_;
+};

@@ -1,0 +1,295 @@
+#include "logging/LGLog.h"
+
+#include <pthread.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <any>
+#include <atomic>
+#include <thread>
+
+#include "logging/LGDiagnostics.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/NSProcessInfo.h"
+
+namespace {
+
+constexpr const char* kLoggingQueueLabel = "vestrel";
+constexpr const char* kOnlyOnLoggingQueue =
+    "This method should only be run on the logging thread/queue";
+constexpr const char* kNotOnLoggingQueue =
+    "This method shouldn't be run on the logging thread/queue that make flush fast enough";
+constexpr const char* kWillTerminateNotification = "UIApplicationWillTerminateNotification";
+
+// Address used as the queue-specific key that marks the global logging queue.
+const char kLoggingQueueMarker = 0;
+
+struct HubGlobals {
+  plat::DispatchQueueRef queue;
+  plat::DispatchGroupRef group;
+  std::atomic<unsigned> processorCount{1};
+};
+
+HubGlobals& globals() {
+  static HubGlobals* g = [] {
+    auto* g = new HubGlobals;
+    g->queue = plat::dispatch_queue_create(kLoggingQueueLabel);
+    plat::dispatch_queue_set_specific(g->queue, &kLoggingQueueMarker,
+                                      const_cast<char*>(&kLoggingQueueMarker));
+    g->group = plat::dispatch_group_create();
+    uint64_t n = plat::NSProcessInfo::processInfo().processorCount();
+    g->processorCount = n > 0 ? static_cast<unsigned>(n) : 1;
+    return g;
+  }();
+  return *g;
+}
+
+}  // namespace
+
+// ---- caller facts ------------------------------------------------------------------------
+
+LGCallerFacts LGCurrentCallerFacts() {
+  LGCallerFacts facts;
+  thread_local std::string cachedID = [] {
+    long tid = syscall(SYS_gettid);
+    return tid > 0 ? std::to_string(static_cast<unsigned long long>(tid))
+                   : std::string("missing threadId");
+  }();
+  facts.threadID = cachedID;
+  char name[64] = {0};
+  if (pthread_getname_np(pthread_self(), name, sizeof name) == 0) facts.threadName = name;
+  facts.queueLabel = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL);
+  facts.qos = plat::qos_class_self();
+  return facts;
+}
+
+// ---- hub ---------------------------------------------------------------------------------
+
+LGLog::LGLog() {
+  plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+      kWillTerminateNotification, plat::Value(), nullptr,
+      [](const plat::NSNotification&) { LGLog::flushLog(); });
+}
+
+LGLog& LGLog::sharedInstance() {
+  static LGLog* hub = new LGLog;
+  return *hub;
+}
+
+const plat::DispatchQueueRef& LGLog::loggingQueue() { return globals().queue; }
+
+bool LGLog::isOnLoggingQueue() {
+  return plat::dispatch_get_specific(&kLoggingQueueMarker) != nullptr;
+}
+
+unsigned LGLog::processorCount() { return globals().processorCount.load(std::memory_order_relaxed); }
+
+void LGLog::setProcessorCountForTesting(unsigned count) {
+  globals().processorCount.store(count > 0 ? count : 1, std::memory_order_relaxed);
+}
+
+void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
+  if (!logger) return;
+  LGLog* hub = &sharedInstance();
+  plat::dispatch_async(loggingQueue(), [hub, logger = std::move(logger), level] {
+    hub->lt_addLoggerLevel(logger, level);
+  });
+}
+
+void LGLog::removeLogger(LGLoggerRef logger) {
+  if (!logger) return;
+  LGLog* hub = &sharedInstance();
+  plat::dispatch_async(loggingQueue(), [hub, logger = std::move(logger)] {
+    hub->lt_removeLogger(logger);
+  });
+}
+
+void LGLog::removeAllLoggers() {
+  LGLog* hub = &sharedInstance();
+  plat::dispatch_async(loggingQueue(), [hub] { hub->lt_removeAllLoggers(); });
+}
+
+std::vector<LGLoggerRef> LGLog::allLoggers() {
+  LGLog* hub = &sharedInstance();
+  std::vector<LGLoggerRef> result;
+  plat::dispatch_sync(loggingQueue(), [&] { result = hub->lt_allLoggers(); });
+  return result;
+}
+
+std::vector<LGLoggerInformation> LGLog::allLoggersWithLevel() {
+  LGLog* hub = &sharedInstance();
+  std::vector<LGLoggerInformation> result;
+  plat::dispatch_sync(loggingQueue(), [&] { result = hub->lt_allLoggersWithLevel(); });
+  return result;
+}
+
+void LGLog::logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGText message,
+                                                         uint64_t level, uint64_t flag,
+                                                         int64_t context, const char* file,
+                                                         const char* function, uint64_t line,
+                                                         plat::Value tag) {
+  LGLogMessage m(std::move(message), level, flag, context, file ? file : "",
+                 function ? function : "", line, std::move(tag), 0, std::nullopt);
+  queueLogMessage(std::move(m), asynchronous);
+}
+
+void LGLog::logMessage(bool asynchronous, LGLogMessage message) {
+  queueLogMessage(std::move(message), asynchronous);
+}
+
+void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
+  LGLog* hub = &sharedInstance();
+  if (asynchronous) {
+    plat::dispatch_async(loggingQueue(),
+                         [hub, m = std::move(message)] { hub->lt_log(m); });
+  } else if (isOnLoggingQueue()) {
+    hub->lt_log(message);
+  } else {
+    plat::dispatch_sync(loggingQueue(), [hub, &message] { hub->lt_log(message); });
+  }
+}
+
+void LGLog::flushLog() {
+  LGPrecondition(!isOnLoggingQueue(), kNotOnLoggingQueue);
+  LGLog* hub = &sharedInstance();
+  plat::dispatch_sync(loggingQueue(), [hub] { hub->lt_flush(); });
+}
+
+void LGLog::resetForTesting() {
+  LGLog* hub = &sharedInstance();
+  plat::dispatch_sync(loggingQueue(), [hub] {
+    hub->lt_removeAllLoggers();
+    hub->lt_flush();
+  });
+}
+
+// ---- steps on the logging queue ------------------------------------------------------------
+
+void LGLog::lt_addLoggerLevel(const LGLoggerRef& logger, uint64_t level) {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  for (const auto& node : loggers_) {
+    if (node->logger == logger && node->level == level) return;
+  }
+  plat::DispatchQueueRef queue = logger->loggerQueue();
+  if (!queue) {
+    std::optional<std::string> name = logger->loggerName();
+    queue = plat::dispatch_queue_create(name ? *name : std::string());
+  }
+  loggers_.push_back(LGLoggerNode::nodeWithLoggerLoggerQueueLevel(logger, queue, level));
+  plat::dispatch_async(queue, [logger, queue] { logger->didAddLoggerInQueue(queue); });
+}
+
+void LGLog::lt_removeLogger(const LGLoggerRef& logger) {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  for (auto it = loggers_.begin(); it != loggers_.end(); ++it) {
+    if ((*it)->logger == logger) {
+      plat::dispatch_async((*it)->loggerQueue, [logger] { logger->willRemoveLogger(); });
+      loggers_.erase(it);
+      return;
+    }
+  }
+}
+
+void LGLog::lt_removeAllLoggers() {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  for (const auto& node : loggers_) {
+    LGLoggerRef logger = node->logger;
+    plat::dispatch_async(node->loggerQueue, [logger] { logger->willRemoveLogger(); });
+  }
+  loggers_.clear();
+}
+
+std::vector<LGLoggerRef> LGLog::lt_allLoggers() {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  std::vector<LGLoggerRef> result;
+  result.reserve(loggers_.size());
+  for (const auto& node : loggers_) result.push_back(node->logger);
+  return result;
+}
+
+std::vector<LGLoggerInformation> LGLog::lt_allLoggersWithLevel() {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  std::vector<LGLoggerInformation> result;
+  result.reserve(loggers_.size());
+  for (const auto& node : loggers_) {
+    result.push_back(LGLoggerInformation::informationWithLoggerAndLevel(node->logger, node->level));
+  }
+  return result;
+}
+
+void LGLog::lt_log(const LGLogMessage& message) {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  matching_.clear();
+  for (const auto& node : loggers_) {
+    if (node->level & message.flag()) matching_.push_back(node.get());
+  }
+  if (matching_.empty()) return;
+  const LGLogMessage* m = &message;
+  if (processorCount() > 1 && matching_.size() > 1) {
+    // Every logger works on the message in parallel; the next message waits for all.
+    const plat::DispatchGroupRef& group = globals().group;
+    for (const LGLoggerNode* node : matching_) {
+      plat::dispatch_group_async(group, node->loggerQueue,
+                                 [node, m] { node->logger->logMessage(*m); });
+    }
+    plat::dispatch_group_wait(group, plat::DISPATCH_TIME_FOREVER);
+  } else {
+    // One logger (or one processor): waiting for each in turn is the same as waiting for all.
+    for (const LGLoggerNode* node : matching_) {
+      plat::dispatch_sync(node->loggerQueue, [node, m] { node->logger->logMessage(*m); });
+    }
+  }
+}
+
+void LGLog::lt_flush() {
+  LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  const plat::DispatchGroupRef& group = globals().group;
+  for (const auto& node : loggers_) {
+    LGLoggerRef logger = node->logger;
+    plat::dispatch_group_async(group, node->loggerQueue, [logger] { logger->flush(); });
+  }
+  plat::dispatch_group_wait(group, plat::DISPATCH_TIME_FOREVER);
+}
+
+// ---- per-class levels ----------------------------------------------------------------------
+
+bool LGLog::isRegisteredClass(const plat::Class* cls) {
+  return cls && cls->respondsToHook(kLGLogLevelHook) && cls->respondsToHook(kLGSetLogLevelHook);
+}
+
+std::vector<plat::Class*> LGLog::registeredClasses() {
+  std::vector<plat::Class*> result;
+  for (plat::Class* cls : plat::Runtime::classList()) {
+    if (isRegisteredClass(cls)) result.push_back(cls);
+  }
+  return result;
+}
+
+std::vector<std::string> LGLog::registeredClassNames() {
+  std::vector<std::string> names;
+  for (plat::Class* cls : registeredClasses()) names.push_back(cls->name());
+  return names;
+}
+
+uint64_t LGLog::levelForClass(const plat::Class* cls) {
+  if (!isRegisteredClass(cls)) return LGLogLevelAll;
+  std::any hook = cls->hook(kLGLogLevelHook);
+  const auto* getter = std::any_cast<LGLogLevelGetter>(&hook);
+  return getter && *getter ? (*getter)() : LGLogLevelAll;
+}
+
+uint64_t LGLog::levelForClassWithName(const std::string& className) {
+  return levelForClass(plat::Runtime::classNamed(className));
+}
+
+void LGLog::setLevelForClass(uint64_t level, plat::Class* cls) {
+  if (!isRegisteredClass(cls)) return;
+  std::any hook = cls->hook(kLGSetLogLevelHook);
+  if (const auto* setter = std::any_cast<LGLogLevelSetter>(&hook); setter && *setter) {
+    (*setter)(level);
+  }
+}
+
+void LGLog::setLevelForClassWithName(uint64_t level, const std::string& className) {
+  setLevelForClass(level, plat::Runtime::classNamed(className));
+}

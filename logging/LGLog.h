@@ -1,0 +1,147 @@
+#pragma once
+// LGLog: the log hub. Accepts log calls from any thread, turns each into an LGLogMessage and
+// hands it to every registered logger whose level mask shares a bit with the message's
+// flag. All registration changes, listings, hand-outs and flushes are serialised on one
+// global logging queue (label "vestrel"); each logger is called on its own serial queue.
+//
+// Ordering: every call enters the global queue in call order, so a message logged right
+// after addLogger on the same thread reaches the new logger, and messages reach each logger
+// in the order they entered the queue. The queue takes the next message only when every
+// logger has finished the current one; a logger that never returns stops all logging.
+//
+// Thread-safety: every operation may be called from any thread, with the exceptions stated.
+// The hub is a process-wide singleton that is never destroyed.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "logging/LGLogMessage.h"
+#include "logging/LGLogger.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Format.h"
+#include "platform/runtime/Runtime.h"
+
+// Class hook names and types of the per-class levels.
+inline constexpr const char* kLGLogLevelHook = "lgLogLevel";
+inline constexpr const char* kLGSetLogLevelHook = "lgSetLogLevel:";
+using LGLogLevelGetter = std::function<uint64_t()>;
+using LGLogLevelSetter = std::function<void(uint64_t)>;
+
+// One registration in the hub.
+class LGLoggerNode {
+ public:
+  static std::shared_ptr<LGLoggerNode> nodeWithLoggerLoggerQueueLevel(LGLoggerRef logger,
+                                                                     plat::DispatchQueueRef queue,
+                                                                     uint64_t level) {
+    return std::make_shared<LGLoggerNode>(std::move(logger), std::move(queue), level);
+  }
+  LGLoggerNode(LGLoggerRef logger, plat::DispatchQueueRef queue, uint64_t level)
+      : logger(std::move(logger)), loggerQueue(std::move(queue)), level(level) {}
+  const LGLoggerRef logger;
+  const plat::DispatchQueueRef loggerQueue;
+  const uint64_t level;
+};
+
+// What the hub reports about one registration.
+class LGLoggerInformation {
+ public:
+  static LGLoggerInformation informationWithLoggerAndLevel(LGLoggerRef logger, uint64_t level) {
+    return LGLoggerInformation(std::move(logger), level);
+  }
+  LGLoggerInformation(LGLoggerRef logger, uint64_t level) : logger_(std::move(logger)), level_(level) {}
+  const LGLoggerRef& logger() const { return logger_; }
+  uint64_t level() const { return level_; }
+
+ private:
+  LGLoggerRef logger_;
+  uint64_t level_;
+};
+
+class LGLog {
+ public:
+  // The one hub, created on first use. It flushes on the application's will-terminate
+  // notification.
+  static LGLog& sharedInstance();
+  // The global logging queue.
+  static const plat::DispatchQueueRef& loggingQueue();
+  // True on the global logging queue (or work nested inside it).
+  static bool isOnLoggingQueue();
+
+  // Registration, asynchronous on the logging queue. A null logger is ignored; the same
+  // logger with the same level again is ignored; with another level it gets a second
+  // registration (and then receives a matching message once per registration).
+  static void addLogger(LGLoggerRef logger) { addLoggerWithLevel(std::move(logger), LGLogLevelAll); }
+  static void addLoggerWithLevel(LGLoggerRef logger, uint64_t level);
+  // Removes the logger's first registration (asynchronously). Null or unknown: nothing.
+  static void removeLogger(LGLoggerRef logger);
+  static void removeAllLoggers();
+  // REQUIRES (both): not on the logging queue. Wait for the logging queue.
+  static std::vector<LGLoggerRef> allLoggers();
+  static std::vector<LGLoggerInformation> allLoggersWithLevel();
+
+  // The formatted entry: builds the text with plat::format (printf conversions and "%@") and
+  // logs it. A null format logs nothing; an empty one logs an empty text.
+  template <class... Args>
+  static void logLevelFlagContextFileFunctionLineTagFormat(bool asynchronous, uint64_t level,
+                                                           uint64_t flag, int64_t context,
+                                                           const char* file, const char* function,
+                                                           uint64_t line, plat::Value tag,
+                                                           const char* format, Args&&... args) {
+    if (!format) return;
+    logMessageLevelFlagContextFileFunctionLineTag(
+        asynchronous, LGMakeText(plat::format(format, std::forward<Args>(args)...)), level, flag,
+        context, file, function, line, std::move(tag));
+  }
+  // The entry with the text already made. Null file or function become empty texts.
+  static void logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGText message,
+                                                           uint64_t level, uint64_t flag,
+                                                           int64_t context, const char* file,
+                                                           const char* function, uint64_t line,
+                                                           plat::Value tag);
+  // Queues a ready message. Asynchronous: returns at once. Synchronous: returns once every
+  // logger has it (inline when already on the logging queue).
+  static void logMessage(bool asynchronous, LGLogMessage message);
+
+  // Waits until every message queued before it has been handed out and every logger has
+  // flushed. REQUIRES: not on the logging queue.
+  static void flushLog();
+
+  // Per-class levels: a class of the runtime registry takes part when it answers both class
+  // hooks kLGLogLevelHook (an LGLogLevelGetter) and kLGSetLogLevelHook (an LGLogLevelSetter).
+  // A null or non-participating class reports LGLogLevelAll, and setting its level does
+  // nothing. The name forms look the class up by name first.
+  static bool isRegisteredClass(const plat::Class* cls);
+  static std::vector<plat::Class*> registeredClasses();
+  static std::vector<std::string> registeredClassNames();
+  static uint64_t levelForClass(const plat::Class* cls);
+  static uint64_t levelForClassWithName(const std::string& className);
+  static void setLevelForClass(uint64_t level, plat::Class* cls);
+  static void setLevelForClassWithName(uint64_t level, const std::string& className);
+
+  // The processor count that chooses the hand-out strategy: taken once from the system (at
+  // least 1). Tests may replace it at any time.
+  static unsigned processorCount();
+  static void setProcessorCountForTesting(unsigned count);
+
+  // Removes every logger synchronously and waits for the queues (tests only).
+  static void resetForTesting();
+
+ private:
+  LGLog();
+  static void queueLogMessage(LGLogMessage message, bool asynchronous);
+  void lt_addLoggerLevel(const LGLoggerRef& logger, uint64_t level);
+  void lt_removeLogger(const LGLoggerRef& logger);
+  void lt_removeAllLoggers();
+  std::vector<LGLoggerRef> lt_allLoggers();
+  std::vector<LGLoggerInformation> lt_allLoggersWithLevel();
+  void lt_log(const LGLogMessage& message);
+  void lt_flush();
+
+  // Touched only on the logging queue.
+  std::vector<std::shared_ptr<LGLoggerNode>> loggers_;
+  std::vector<const LGLoggerNode*> matching_;  // scratch of lt_log
+};

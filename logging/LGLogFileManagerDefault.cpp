@@ -1,0 +1,284 @@
+#include "logging/LGLogFileManagerDefault.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "logging/LGDiagnostics.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSProcessInfo.h"
+
+namespace {
+
+constexpr const char* kFileDateFormat = "yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS'";
+constexpr const char* kLogsFolderName = "Logs";
+constexpr const char* kLogExtension = ".log";
+constexpr int64_t kFileWriteFileExistsError = 516;
+constexpr int kMaxCriticalErrors = 5;
+
+constexpr const char* kProtectionNone = "NSFileProtectionNone";
+constexpr const char* kProtectionComplete = "NSFileProtectionComplete";
+constexpr const char* kProtectionCompleteUnlessOpen = "NSFileProtectionCompleteUnlessOpen";
+constexpr const char* kProtectionUntilFirstAuth =
+    "NSFileProtectionCompleteUntilFirstUserAuthentication";
+
+plat::DispatchQueueRef backgroundQueue() {
+  return plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT);
+}
+
+bool endsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The application's caches folder.
+std::string LGApplicationCachesDirectory() {
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/Library/Caches";
+}
+
+// A value of the application's Info.plist, or nil.
+plat::Value LGApplicationInfoValue(const char* key) { return plat::Value(); }
+
+// The date a file is sorted by: the one its name tells, else its creation date, else now.
+struct SortKey {
+  LGLogFileInfoRef info;
+  plat::NSDate date;
+};
+
+}  // namespace
+
+LGLogFileManagerDefault::LGLogFileManagerDefault(const std::string& logsDirectory)
+    : LGLogFileManagerDefault(logsDirectory, std::string()) {}
+
+LGLogFileManagerDefault::LGLogFileManagerDefault(const std::string& logsDirectory,
+                                                 const std::string& protectionLevel)
+    : logsDirectory_(logsDirectory.empty() ? defaultLogsDirectory() : logsDirectory) {
+  fileDateFormatter_.setLocale("en_US_POSIX");
+  fileDateFormatter_.setTimeZone(plat::NSTimeZone::GMT());
+  fileDateFormatter_.setDateFormat(kFileDateFormat);
+  if (protectionLevel == kProtectionNone || protectionLevel == kProtectionComplete ||
+      protectionLevel == kProtectionCompleteUnlessOpen || protectionLevel == kProtectionUntilFirstAuth) {
+    defaultFileProtectionLevel_ = protectionLevel;
+  }
+}
+
+std::string LGLogFileManagerDefault::defaultLogsDirectory() {
+  return (std::filesystem::path(LGApplicationCachesDirectory()) / kLogsFolderName).string();
+}
+
+const std::string& LGLogFileManagerDefault::applicationName() {
+  static const std::string* name = [] {
+    std::string id = LGApplicationInfoValue("CFBundleIdentifier").stringOr();
+    if (id.empty()) id = plat::NSProcessInfo::processInfo().processName();
+    return new std::string(id);
+  }();
+  return *name;
+}
+
+std::string LGLogFileManagerDefault::logsDirectory() {
+  LGPrecondition(!logsDirectory_.empty(), "Directory must be set.");
+  std::error_code ec;
+  std::filesystem::create_directories(logsDirectory_, ec);
+  if (ec) {
+    LGDiagnosticLog(plat::format("LGFileLogManagerDefault: Error creating logsDirectory: %@",
+                                 ec.message()));
+  }
+  return logsDirectory_;
+}
+
+void LGLogFileManagerDefault::setMaximumNumberOfLogFiles(uint64_t count) {
+  if (maximumNumberOfLogFiles_.exchange(count) != count) deleteOldFilesForConfigurationChange();
+}
+
+void LGLogFileManagerDefault::setLogFilesDiskQuota(uint64_t bytes) {
+  if (logFilesDiskQuota_.exchange(bytes) != bytes) deleteOldFilesForConfigurationChange();
+}
+
+void LGLogFileManagerDefault::deleteOldFilesForConfigurationChange() {
+  auto self = shared_from_this();
+  plat::dispatch_async(backgroundQueue(), [self] { self->deleteOldLogFiles(); });
+}
+
+bool LGLogFileManagerDefault::isLogFile(const std::string& fileName) const {
+  std::string prefix = applicationName() + " ";
+  return fileName.size() >= prefix.size() && fileName.compare(0, prefix.size(), prefix) == 0 &&
+         endsWith(fileName, kLogExtension);
+}
+
+std::vector<std::string> LGLogFileManagerDefault::unsortedLogFilePaths() {
+  std::string folder = logsDirectory();
+  std::vector<std::string> paths;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return paths;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    if (isLogFile(name)) paths.push_back(folder + "/" + name);
+  }
+  ::closedir(dir);
+  return paths;
+}
+
+std::vector<std::string> LGLogFileManagerDefault::unsortedLogFileNames() {
+  std::vector<std::string> names;
+  for (const std::string& path : unsortedLogFilePaths()) {
+    names.push_back(path.substr(path.find_last_of('/') + 1));
+  }
+  return names;
+}
+
+std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::unsortedLogFileInfos() {
+  std::vector<LGLogFileInfoRef> infos;
+  for (const std::string& path : unsortedLogFilePaths()) infos.push_back(LGLogFileInfo::logFileWithPath(path));
+  return infos;
+}
+
+std::optional<plat::NSDate> LGLogFileManagerDefault::dateFromFileName(const std::string& fileName) const {
+  size_t blank = fileName.find_last_of(' ');
+  std::string piece = blank == std::string::npos ? fileName : fileName.substr(blank + 1);
+  for (size_t at; (at = piece.find(kLogExtension)) != std::string::npos;) {
+    piece.erase(at, std::strlen(kLogExtension));
+  }
+  return fileDateFormatter_.dateFromString(piece);
+}
+
+std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::sortedLogFileInfos() {
+  std::vector<SortKey> keys;
+  plat::NSDate now = plat::NSDate::now();
+  for (LGLogFileInfoRef& info : unsortedLogFileInfos()) {
+    std::optional<plat::NSDate> date = dateFromFileName(info->fileName());
+    if (!date) date = info->creationDate();
+    keys.push_back({info, date.value_or(now)});
+  }
+  std::stable_sort(keys.begin(), keys.end(),
+                   [](const SortKey& a, const SortKey& b) { return b.date < a.date; });
+  std::vector<LGLogFileInfoRef> sorted;
+  sorted.reserve(keys.size());
+  for (SortKey& k : keys) sorted.push_back(std::move(k.info));
+  return sorted;
+}
+
+std::vector<std::string> LGLogFileManagerDefault::sortedLogFilePaths() {
+  std::vector<std::string> paths;
+  for (const auto& info : sortedLogFileInfos()) paths.push_back(info->filePath());
+  return paths;
+}
+
+std::vector<std::string> LGLogFileManagerDefault::sortedLogFileNames() {
+  std::vector<std::string> names;
+  for (const auto& info : sortedLogFileInfos()) names.push_back(info->fileName());
+  return names;
+}
+
+void LGLogFileManagerDefault::deleteOldLogFiles() {
+  std::vector<LGLogFileInfoRef> sorted = sortedLogFileInfos();
+  std::optional<size_t> firstToDelete;
+  uint64_t quota = logFilesDiskQuota_.load();
+  if (quota > 0) {
+    uint64_t used = 0;
+    for (size_t i = 0; i < sorted.size(); ++i) {
+      used += sorted[i]->fileSize();
+      if (used > quota) {
+        firstToDelete = i;
+        break;
+      }
+    }
+  }
+  uint64_t maxFiles = maximumNumberOfLogFiles_.load();
+  if (maxFiles > 0) {
+    size_t byCount = static_cast<size_t>(std::min<uint64_t>(maxFiles, SIZE_MAX));
+    firstToDelete = firstToDelete ? std::min(*firstToDelete, byCount) : byCount;
+  }
+  if (!firstToDelete) return;
+  if (*firstToDelete == 0 && !sorted.empty() && !sorted[0]->isArchived()) firstToDelete = 1;
+  for (size_t i = *firstToDelete; i < sorted.size(); ++i) {
+    if (::unlink(sorted[i]->filePath().c_str()) != 0 && errno != ENOENT) {
+      LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error deleting file %@",
+                                   std::string(std::strerror(errno))));
+    }
+  }
+}
+
+std::string LGLogFileManagerDefault::newLogFileName() {
+  return plat::format("%@ %@.log", applicationName(),
+                      fileDateFormatter_.stringFromDate(plat::Clock::current()->date()));
+}
+
+std::string LGLogFileManagerDefault::logFileHeaderData() {
+  std::optional<std::string> header = logFileHeader();
+  if (!header || header->empty()) return {};
+  if (header->back() != '\n') header->push_back('\n');
+  return *header;
+}
+
+std::string LGLogFileManagerDefault::logFileProtection() const {
+  if (!defaultFileProtectionLevel_.empty()) return defaultFileProtectionLevel_;
+  plat::Value modes = LGApplicationInfoValue("UIBackgroundModes");
+  return modes.count() > 0 ? kProtectionUntilFirstAuth : kProtectionCompleteUnlessOpen;
+}
+
+std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(plat::NSErrorRef* error) {
+  std::string baseName = newLogFileName();
+  std::string folder = logsDirectory();
+  std::string header = logFileHeaderData();
+  unsigned long attempt = 1;
+  int criticalErrors = 0;
+  plat::NSErrorRef lastError;
+  std::string stem = baseName.substr(0, baseName.size() - std::strlen(kLogExtension));
+  while (true) {
+    if (criticalErrors >= kMaxCriticalErrors) {
+      LGDiagnosticLog(plat::format(
+          "LGLogFileManagerDefault: Bailing file creation, encountered %ld errors.",
+          static_cast<long>(criticalErrors)));
+      if (error) *error = lastError;
+      return std::nullopt;
+    }
+    std::string name = attempt == 1 ? baseName : plat::format("%@ %lu%@", stem, attempt, kLogExtension);
+    std::string path = folder + "/" + name;
+    int fd;
+    do {
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    int err = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+      size_t done = 0;
+      while (done < header.size()) {
+        ssize_t n = ::write(fd, header.data() + done, header.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+          err = n < 0 ? errno : EIO;
+          break;
+        }
+        done += static_cast<size_t>(n);
+      }
+      ::close(fd);
+      if (err != 0) ::unlink(path.c_str());
+    }
+    if (err == 0) {
+      // File protection classes do not exist here; the class is only computed.
+      (void)logFileProtection();
+      auto self = shared_from_this();
+      plat::dispatch_async(backgroundQueue(), [self] { self->deleteOldLogFiles(); });
+      return path;
+    }
+    if (err == EEXIST) {
+      ++attempt;
+      continue;
+    }
+    plat::Dictionary info;
+    info.set(plat::NSFilePathErrorKey, path);
+    info.set(plat::NSUnderlyingErrorKey, plat::Value(plat::NSError::make(plat::NSPOSIXErrorDomain, err, std::string(std::strerror(err)))));
+    lastError = plat::NSError::make(plat::NSCocoaErrorDomain, err == EEXIST ? kFileWriteFileExistsError : 512, std::move(info));
+    LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Critical error while creating log file: %@", lastError));
+    ++criticalErrors;
+  }
+}

@@ -1,0 +1,88 @@
+#pragma once
+// LGLogFileManagerDefault: the default LGLogFileManager. Files live in one folder (default:
+// the application's caches folder joined with "Logs") and are named
+// "<application name> <creation date>.log", the date as yyyy-MM-dd--HH-mm-ss-SSS in GMT.
+// After each new file, and when a limit changes, old files are deleted on a shared
+// background queue: beyond maximumNumberOfLogFiles (default 5; 0 = no limit) and beyond
+// logFilesDiskQuota bytes (default 20 MiB; 0 = no quota), newest kept first. A newest file
+// that is not marked archived is never deleted.
+//
+// Thread-safety: the limits are atomics and may be read and set from any thread; the other
+// operations touch only the file system and immutable settings and may run on any queue
+// (deletion of old files overlaps with logging by design).
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "logging/LGLogFileManager.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/NSDateFormatter.h"
+
+class LGLogFileManagerDefault : public LGLogFileManager,
+                                public std::enable_shared_from_this<LGLogFileManagerDefault> {
+ public:
+  static constexpr uint64_t kDefaultMaximumNumberOfLogFiles = 5;
+  static constexpr uint64_t kDefaultLogFilesDiskQuota = 20 * 1024 * 1024;
+
+  // The default folder.
+  LGLogFileManagerDefault() : LGLogFileManagerDefault(std::string()) {}
+  // An empty folder means the default folder.
+  explicit LGLogFileManagerDefault(const std::string& logsDirectory);
+  // Keeps `protectionLevel` only when it is one of the platform's four data-protection
+  // classes ("NSFileProtectionNone", "NSFileProtectionComplete",
+  // "NSFileProtectionCompleteUnlessOpen",
+  // "NSFileProtectionCompleteUntilFirstUserAuthentication").
+  LGLogFileManagerDefault(const std::string& logsDirectory, const std::string& protectionLevel);
+
+  std::optional<std::string> createNewLogFileWithError(plat::NSErrorRef* error) override;
+
+  uint64_t maximumNumberOfLogFiles() const override { return maximumNumberOfLogFiles_.load(); }
+  // Deletes old files (in the background) when the value changed.
+  void setMaximumNumberOfLogFiles(uint64_t count) override;
+  uint64_t logFilesDiskQuota() const override { return logFilesDiskQuota_.load(); }
+  void setLogFilesDiskQuota(uint64_t bytes) override;
+
+  // Creates the folder (with parents) on every call; a failure is logged and the path is
+  // returned all the same.
+  std::string logsDirectory() override;
+  std::vector<std::string> unsortedLogFilePaths() override;
+  std::vector<std::string> unsortedLogFileNames() override;
+  std::vector<LGLogFileInfoRef> unsortedLogFileInfos() override;
+  std::vector<std::string> sortedLogFilePaths() override;
+  std::vector<std::string> sortedLogFileNames() override;
+  std::vector<LGLogFileInfoRef> sortedLogFileInfos() override;
+
+  // "<application name> <now in the file date format>.log".
+  std::string newLogFileName();
+  // A header written at the top of every new file; none by default.
+  virtual std::optional<std::string> logFileHeader() { return std::nullopt; }
+  // The header as UTF-8 ending in a line break, or empty.
+  std::string logFileHeaderData();
+  const plat::NSDateFormatter& logFileDateFormatter() const { return fileDateFormatter_; }
+  // Begins with the application name and one blank, ends with ".log".
+  bool isLogFile(const std::string& fileName) const;
+  // The Info.plist "CFBundleIdentifier", else the process name, else "". Fixed per process.
+  static const std::string& applicationName();
+  // The protection class new files get (not enforced on this platform).
+  std::string logFileProtection() const;
+  const std::string& defaultFileProtectionLevel() const { return defaultFileProtectionLevel_; }
+  static std::string defaultLogsDirectory();
+
+  // Deletes files beyond the count and the quota (see the class comment). Any queue.
+  void deleteOldLogFiles();
+  // Runs deleteOldLogFiles on the shared background queue.
+  void deleteOldFilesForConfigurationChange();
+
+ private:
+  // The creation date a file's name tells, or nullopt.
+  std::optional<plat::NSDate> dateFromFileName(const std::string& fileName) const;
+
+  plat::NSDateFormatter fileDateFormatter_;
+  std::atomic<uint64_t> maximumNumberOfLogFiles_{kDefaultMaximumNumberOfLogFiles};
+  std::atomic<uint64_t> logFilesDiskQuota_{kDefaultLogFilesDiskQuota};
+  const std::string logsDirectory_;
+  std::string defaultFileProtectionLevel_;
+};

@@ -1,0 +1,301 @@
+// The hub: registration, level masks, hand-out strategies, ordering, flush, message records
+// and per-class levels.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "logging/LGLog.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/runtime/Runtime.h"
+#include "testing/loop/Pump.h"
+#include "tests/logging/LGTestSupport.h"
+
+namespace {
+
+// Marks the start and end of every call in one shared journal.
+class JournalLogger : public LGAbstractLogger {
+ public:
+  JournalLogger(std::string name, std::mutex* mu, std::vector<std::string>* journal)
+      : LGAbstractLogger(name), name_(std::move(name)), mu_(mu), journal_(journal) {}
+  void logMessage(const LGLogMessage& message) override {
+    note(name_ + " start " + message.text());
+    for (int i = 0; i < 200; ++i) std::this_thread::yield();
+    note(name_ + " end " + message.text());
+  }
+
+ private:
+  void note(const std::string& s) {
+    std::lock_guard<std::mutex> lock(*mu_);
+    journal_->push_back(s);
+  }
+  std::string name_;
+  std::mutex* mu_;
+  std::vector<std::string>* journal_;
+};
+
+// Waits in logMessage until the other logger of the pair has started the same message.
+class RendezvousLogger : public LGAbstractLogger {
+ public:
+  RendezvousLogger(std::atomic<int>* arrived) : LGAbstractLogger("test.rendezvous"), arrived_(arrived) {}
+  void logMessage(const LGLogMessage&) override {
+    ++*arrived_;
+    for (long i = 0; i < 200000000 && arrived_->load() < 2; ++i) std::this_thread::yield();
+    sawPartner = arrived_->load() >= 2;
+  }
+  std::atomic<bool> sawPartner{false};
+
+ private:
+  std::atomic<int>* arrived_;
+};
+
+// Slow to take each message, and slow to flush.
+class SlowLogger : public RecordingLogger {
+ public:
+  void logMessage(const LGLogMessage& message) override {
+    for (int i = 0; i < 2000; ++i) std::this_thread::yield();
+    RecordingLogger::logMessage(message);
+  }
+  void flush() override {
+    for (int i = 0; i < 2000; ++i) std::this_thread::yield();
+    flushedAfter = static_cast<int>(messages().size());
+    RecordingLogger::flush();
+  }
+  std::atomic<int> flushedAfter{-1};
+};
+
+}  // namespace
+
+TEST(LGLogTest, LevelMasksChooseLoggersAndFlagZeroReachesNone) {
+  auto errorsAndWarnings = std::make_shared<RecordingLogger>();
+  auto errorsOnly = std::make_shared<RecordingLogger>();
+  LGLog::addLoggerWithLevel(errorsAndWarnings, LGLogFlagError | LGLogFlagWarning);
+  LGLog::addLoggerWithLevel(errorsOnly, LGLogFlagError);
+  logText(true, LGLogFlagWarning, "warn");
+  logText(true, LGLogFlagError, "err");
+  logText(true, 0, "none");
+  logText(true, LGLogFlagInfo, "info");
+  LGLog::flushLog();
+  EXPECT_EQ(errorsAndWarnings->texts(), (std::vector<std::string>{"warn", "err"}));
+  EXPECT_EQ(errorsOnly->texts(), (std::vector<std::string>{"err"}));
+}
+
+TEST(LGLogTest, RegistrationIgnoresNullAndDuplicatesButKeepsOtherLevels) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(nullptr);
+  LGLog::removeLogger(nullptr);
+  LGLog::addLoggerWithLevel(logger, 1);
+  LGLog::addLoggerWithLevel(logger, 1);
+  LGLog::addLoggerWithLevel(logger, 3);
+  auto infos = LGLog::allLoggersWithLevel();
+  ASSERT_EQ(infos.size(), 2u);
+  EXPECT_EQ(infos[0].level(), 1u);
+  EXPECT_EQ(infos[1].level(), 3u);
+
+  logText(true, LGLogFlagError, "twice");
+  LGLog::flushLog();
+  EXPECT_EQ(logger->texts(), (std::vector<std::string>{"twice", "twice"}));
+
+  // Removal takes only the first registration.
+  LGLog::removeLogger(logger);
+  infos = LGLog::allLoggersWithLevel();
+  ASSERT_EQ(infos.size(), 1u);
+  EXPECT_EQ(infos[0].level(), 3u);
+  LGLog::removeAllLoggers();
+  EXPECT_TRUE(LGLog::allLoggers().empty());
+  LGLog::flushLog();
+  // Each registration heard of its addition; removals were announced on the logger's queue.
+  EXPECT_EQ(logger->added.load(), 2);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return logger->removed.load() == 2; }));
+}
+
+TEST(LGLogTest, MessageLoggedRightAfterAddReachesTheNewLoggerInOrder) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  for (int i = 0; i < 50; ++i) logText(i % 3 != 0, LGLogFlagWarning, std::to_string(i));
+  LGLog::flushLog();
+  auto texts = logger->texts();
+  ASSERT_EQ(texts.size(), 50u);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(texts[i], std::to_string(i));
+}
+
+TEST(LGLogTest, FlushLogWaitsForSlowLoggersAndFlushesThemLast) {
+  auto slow = std::make_shared<SlowLogger>();
+  LGLog::addLogger(slow);
+  for (int i = 0; i < 20; ++i) logText(true, LGLogFlagInfo, "m" + std::to_string(i));
+  LGLog::flushLog();
+  EXPECT_EQ(slow->messages().size(), 20u);
+  EXPECT_EQ(slow->flushedAfter.load(), 20);
+  EXPECT_EQ(slow->flushes.load(), 1);
+}
+
+TEST(LGLogTest, SeveralProcessorsHandOneMessageToAllLoggersInParallel) {
+  LGLog::setProcessorCountForTesting(4);
+  std::atomic<int> arrived{0};
+  auto a = std::make_shared<RendezvousLogger>(&arrived);
+  auto b = std::make_shared<RendezvousLogger>(&arrived);
+  LGLog::addLogger(a);
+  LGLog::addLogger(b);
+  logText(false, LGLogFlagError, "together");
+  EXPECT_TRUE(a->sawPartner.load());
+  EXPECT_TRUE(b->sawPartner.load());
+}
+
+TEST(LGLogTest, OneProcessorCallsLoggersInTurnAndFinishesEachMessageFirst) {
+  LGLog::setProcessorCountForTesting(1);
+  std::mutex mu;
+  std::vector<std::string> journal;
+  LGLog::addLogger(std::make_shared<JournalLogger>("A", &mu, &journal));
+  LGLog::addLogger(std::make_shared<JournalLogger>("B", &mu, &journal));
+  logText(true, LGLogFlagError, "1");
+  logText(true, LGLogFlagError, "2");
+  LGLog::flushLog();
+  std::lock_guard<std::mutex> lock(mu);
+  EXPECT_EQ(journal, (std::vector<std::string>{"A start 1", "A end 1", "B start 1", "B end 1",
+                                               "A start 2", "A end 2", "B start 2", "B end 2"}));
+}
+
+TEST(LGLogTest, ParallelHandOutStillFinishesEveryLoggerBeforeTheNextMessage) {
+  LGLog::setProcessorCountForTesting(4);
+  std::mutex mu;
+  std::vector<std::string> journal;
+  LGLog::addLogger(std::make_shared<JournalLogger>("A", &mu, &journal));
+  LGLog::addLogger(std::make_shared<JournalLogger>("B", &mu, &journal));
+  for (int i = 0; i < 5; ++i) logText(true, LGLogFlagError, std::to_string(i));
+  LGLog::flushLog();
+  std::lock_guard<std::mutex> lock(mu);
+  ASSERT_EQ(journal.size(), 20u);
+  // Every entry of message i comes before every entry of message i+1.
+  for (size_t k = 0; k + 1 < journal.size(); ++k) {
+    EXPECT_LE(journal[k].back(), journal[k + 1].back()) << k;
+  }
+}
+
+TEST(LGLogTest, SynchronousLoggingFromTheLoggingQueueRunsInline) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  LGLog::flushLog();
+  bool inside = false;
+  plat::dispatch_sync(LGLog::loggingQueue(), [&] {
+    inside = LGLog::isOnLoggingQueue();
+    logText(false, LGLogFlagError, "inline");
+  });
+  EXPECT_TRUE(inside);
+  EXPECT_FALSE(LGLog::isOnLoggingQueue());
+  // The synchronous call returned only after the logger had the message.
+  EXPECT_EQ(logger->texts(), (std::vector<std::string>{"inline"}));
+}
+
+TEST(LGLogTest, FormattedEntryDropsNullFormatAndFormatsObjects) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                      plat::Value(), nullptr);
+  LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                      plat::Value(), "");
+  plat::Value obj(plat::Array{1, "x"});
+  LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                      plat::Value(), "n=%d s=%@", 7, plat::Value("str"));
+  auto texts = logger->texts();
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_EQ(texts[0], "");
+  EXPECT_EQ(texts[1], "n=7 s=str");
+}
+
+TEST(LGLogTest, MessageRecordsCallerFactsNamesAndTimes) {
+  EXPECT_EQ(LGLogMessage::fileNameFromPath("/a/b/notes.txt"), "notes");
+  EXPECT_EQ(LGLogMessage::fileNameFromPath("/a/b/Makefile"), "Makefile");
+  EXPECT_EQ(LGLogMessage::fileNameFromPath("/a/b/x.tar.gz"), "x.tar");
+
+  plat::NSDate before = plat::NSDate::now();
+  LGLogMessage m(LGMakeText("t"), 3, 2, 5, "/x/y/Game.mm", "-[Game run]", 42, plat::Value("tag"), 0,
+                 std::nullopt);
+  plat::NSDate after = plat::NSDate::now();
+  ASSERT_TRUE(m.timestamp());
+  EXPECT_LE(before, *m.timestamp());
+  EXPECT_LE(*m.timestamp(), after);
+  EXPECT_EQ(m.fileName(), "Game");
+  EXPECT_EQ(m.tag(), plat::Value("tag"));
+  EXPECT_EQ(m.representedObject(), plat::Value("tag"));
+  EXPECT_FALSE(m.threadID().empty());
+  EXPECT_NE(m.threadID(), "missing threadId");
+  // The test's thread is the main thread.
+  EXPECT_EQ(m.queueLabel(), "com.apple.main-thread");
+  EXPECT_EQ(m.qos(), 33u);
+
+  plat::NSDate fixed = plat::NSDate::fromNanoseconds1970(1234567890123456789LL);
+  LGLogMessage kept(LGMakeText("t"), 0, 0, 0, "", "", 0, plat::Value(), 0, fixed);
+  EXPECT_EQ(*kept.timestamp(), fixed);
+
+  // The text is copied unless the caller asks otherwise.
+  LGText text = LGMakeText("shared");
+  LGLogMessage copied(text, 0, 0, 0, "", "", 0, plat::Value(), 0, fixed);
+  LGLogMessage shared(text, 0, 0, 0, "", "", 0, plat::Value(), LGLogMessageDontCopyMessage, fixed);
+  EXPECT_NE(copied.message(), text);
+  EXPECT_EQ(shared.message(), text);
+
+  LGLogMessage copy = m;
+  EXPECT_TRUE(copy == m);
+  EXPECT_EQ(copy.hash(), m.hash());
+  EXPECT_FALSE(copy.withMessage(LGMakeText("other")) == m);
+  EXPECT_TRUE(LGLogMessage() == LGLogMessage());
+}
+
+TEST(LGLogTest, MessagesFromAQueueCarryItsLabelAndQualityOfService) {
+  auto queue = plat::dispatch_queue_create(
+      "test.worker", plat::dispatch_queue_attr_make_with_qos_class(plat::DISPATCH_QUEUE_SERIAL,
+                                                                   plat::QOS_CLASS_UTILITY, 0));
+  std::optional<LGLogMessage> m;
+  plat::dispatch_sync(queue, [&] {
+    m.emplace(LGMakeText("q"), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt);
+  });
+  EXPECT_EQ(m->queueLabel(), "test.worker");
+  EXPECT_EQ(m->qos(), static_cast<uint64_t>(plat::QOS_CLASS_UTILITY));
+}
+
+TEST(LGLogTest, WillTerminateFlushesQueuedMessages) {
+  auto slow = std::make_shared<SlowLogger>();
+  LGLog::addLogger(slow);
+  for (int i = 0; i < 10; ++i) logText(true, LGLogFlagWarning, "w");
+  plat::NSNotificationCenter::defaultCenter().postNotificationNameObject(
+      "UIApplicationWillTerminateNotification", plat::Value());
+  EXPECT_EQ(slow->messages().size(), 10u);
+  EXPECT_EQ(slow->flushedAfter.load(), 10);
+}
+
+TEST(LGLogTest, PerClassLevelsUseTheRuntimeHooks) {
+  static uint64_t level = 7;
+  plat::Class* leveled = plat::Runtime::registerClass(
+      "LGTestLeveledClass", nullptr, nullptr, {}, [](plat::Class* cls) {
+        cls->setHook(kLGLogLevelHook, LGLogLevelGetter([] { return level; }));
+        cls->setHook(kLGSetLogLevelHook, LGLogLevelSetter([](uint64_t v) { level = v; }));
+      });
+  plat::Class* plain = plat::Runtime::registerClass("LGTestPlainClass", nullptr, nullptr, {});
+
+  EXPECT_TRUE(LGLog::isRegisteredClass(leveled));
+  EXPECT_FALSE(LGLog::isRegisteredClass(plain));
+  auto names = LGLog::registeredClassNames();
+  EXPECT_NE(std::find(names.begin(), names.end(), "LGTestLeveledClass"), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), "LGTestPlainClass"), names.end());
+
+  EXPECT_EQ(LGLog::levelForClassWithName("LGTestLeveledClass"), 7u);
+  LGLog::setLevelForClassWithName(1, "LGTestLeveledClass");
+  EXPECT_EQ(LGLog::levelForClass(leveled), 1u);
+
+  EXPECT_EQ(LGLog::levelForClass(plain), LGLogLevelAll);
+  EXPECT_EQ(LGLog::levelForClassWithName("NoSuchClass"), LGLogLevelAll);
+  LGLog::setLevelForClass(5, plain);  // does nothing
+  EXPECT_EQ(LGLog::levelForClass(plain), LGLogLevelAll);
+}
+
+TEST(LGLogDeathTest, InternalStepsAndFlushRefuseTheWrongQueue) {
+  EXPECT_DEATH(plat::dispatch_sync(LGLog::loggingQueue(), [] { LGLog::flushLog(); }),
+               "This method shouldn't be run on the logging thread/queue");
+  auto logger = std::make_shared<RecordingLogger>();
+  EXPECT_DEATH(plat::dispatch_sync(LGLog::loggingQueue(), [&] { logger->logFormatter(); }),
+               "Core architecture requirement failure");
+  EXPECT_DEATH(plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logFormatter(); }),
+               "MUST access ivar directly");
+}

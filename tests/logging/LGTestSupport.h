@@ -1,0 +1,46 @@
+#pragma once
+// Fake loggers and helpers shared by the logging tests.
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "logging/LGAbstractLogger.h"
+#include "logging/LGLog.h"
+
+// Records every message it receives, in order.
+class RecordingLogger : public LGAbstractLogger {
+ public:
+  explicit RecordingLogger(std::string name = "test.recording") : LGAbstractLogger(std::move(name)) {}
+  void logMessage(const LGLogMessage& message) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    messages_.push_back(message);
+  }
+  void flush() override { ++flushes; }
+  void didAddLogger() override { ++added; }
+  void willRemoveLogger() override { ++removed; }
+  std::vector<LGLogMessage> messages() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return messages_;
+  }
+  std::vector<std::string> texts() {
+    std::vector<std::string> out;
+    for (const auto& m : messages()) out.push_back(m.text());
+    return out;
+  }
+  std::atomic<int> flushes{0};
+  std::atomic<int> added{0};
+  std::atomic<int> removed{0};
+
+ private:
+  std::mutex mu_;
+  std::vector<LGLogMessage> messages_;
+};
+
+// Logs a message from this file with the given flag and text.
+inline void logText(bool async, uint64_t flag, const std::string& text, int64_t context = 0) {
+  LGLog::logMessageLevelFlagContextFileFunctionLineTag(async, LGMakeText(text), 3, flag, context,
+                                                       __FILE__, "-[Test run]", __LINE__, plat::Value());
+}
