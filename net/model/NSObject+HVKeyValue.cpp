@@ -7,7 +7,13 @@
 
 #include "net/model/HVFoundation.h"
 #include "net/model/HVModelCache.h"
+#include "net/model/NSString+HVExtension.h"
+#include <fstream>
+#include <iterator>
+
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 
 using namespace hv_model_detail;
 
@@ -17,6 +23,8 @@ constexpr const char* kErrNotDictionary = "keyValues参数不是一个字典";
 constexpr const char* kErrNotArray = "keyValuesArray参数不是一个数组";
 constexpr const char* kErrNotModelClass = "不是自定义的模型类";
 constexpr const char* kErrObjectArrayNotArray = "objectArray参数不是一个数组";
+constexpr const char* kErrNoFilename = "filename参数为nil";
+constexpr const char* kErrNoFile = "file参数为nil";
 constexpr int64_t kErrorCode = 250;
 
 // Nesting deeper than this (a reference cycle between models, or absurdly deep input) stops
@@ -148,12 +156,24 @@ void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object&
   if (k && !t->isFromFoundation()) {
     return set(objectWithKeyValues(k, v));
   }
+  const Classes& c = classes();
   if (entry.elementClass) {
+    if (entry.elementClass == c.url && v.isArray()) {
+      plat::Array urls;
+      for (auto& item : *v.array()) {
+        if (auto s = item.string()) {
+          if (auto u = kv_url(*s)) urls.push_back(plat::Value(u));
+        }
+      }
+      return set(plat::Value(std::move(urls)));
+    }
     return set(kv_objectArrayWithKeyValuesArray(entry.elementClass, v));
   }
-  const Classes& c = classes();
   if (k == c.string) {
     if (v.isNumber()) v = plat::Value(v.description());
+    else if (auto u = v.objectAs<plat::NSURL>()) v = plat::Value(u->absoluteString());
+  } else if (auto s = v.string(); s && k == c.url) {
+    v = plat::Value(kv_url(*s));
   } else if (auto s = v.string(); s && t->isNumberType()) {
     plat::Value number = numberFromString(*s);
     if (t->isBoolType()) {
@@ -284,6 +304,8 @@ plat::Value keyValuesOf(const plat::Object& o, plat::Class* cls, const std::vect
       v = kv_keyValues(v);
     } else if (v.isArray()) {
       v = kv_keyValuesArrayWithObjectArray(classes().root, v);
+    } else if (auto u = v.objectAs<plat::NSURL>(); u && t->typeClass() == classes().url) {
+      v = plat::Value(u->absoluteString());
     }
     if (reference) {
       if (entry.keys.empty()) continue;
@@ -316,7 +338,58 @@ plat::Value keyValuesArray(plat::Class* cls, const plat::Value& objectArray,
   return plat::Value(std::move(r));
 }
 
+// The property list in the file at `path`, or nil when it cannot be read or parsed.
+plat::Value propertyListAtPath(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return plat::NSPropertyListSerialization::propertyListWithData(plat::Data(std::move(bytes)));
+}
+
+std::string mainBundlePath(const std::string& filename) {
+  auto bundle = plat::NSBundle::mainBundle();
+  return bundle ? bundle->pathForResourceOfType(filename, "") : std::string();
+}
+
 }  // namespace
+
+plat::ObjectRef kv_objectWithFilename(plat::Class* cls, const std::string& filename) {
+  if (filename.empty()) {
+    clearError(cls);
+    setError(cls, kErrNoFilename);
+    return nullptr;
+  }
+  return kv_objectWithFile(cls, mainBundlePath(filename));
+}
+
+plat::ObjectRef kv_objectWithFile(plat::Class* cls, const std::string& file) {
+  if (file.empty()) {
+    clearError(cls);
+    setError(cls, kErrNoFile);
+    return nullptr;
+  }
+  plat::Value list = propertyListAtPath(file);
+  return kv_objectWithKeyValues(cls, list.isDictionary() ? list : plat::Value());
+}
+
+plat::Value kv_objectArrayWithFilename(plat::Class* cls, const std::string& filename) {
+  if (filename.empty()) {
+    clearError(cls);
+    setError(cls, kErrNoFilename);
+    return {};
+  }
+  return kv_objectArrayWithFile(cls, mainBundlePath(filename));
+}
+
+plat::Value kv_objectArrayWithFile(plat::Class* cls, const std::string& file) {
+  if (file.empty()) {
+    clearError(cls);
+    setError(cls, kErrNoFile);
+    return {};
+  }
+  plat::Value list = propertyListAtPath(file);
+  return kv_objectArrayWithKeyValuesArray(cls, list.isArray() ? list : plat::Value());
+}
 
 plat::ObjectRef kv_setKeyValues(const plat::ObjectRef& object, const plat::Value& keyValues) {
   if (object) fill(*object, classOfObject(*object), keyValues);

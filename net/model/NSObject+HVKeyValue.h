@@ -75,7 +75,8 @@ std::shared_ptr<T> kv_objectWithKeyValues(const plat::Value& keyValues) {
 }
 // Reads a property-list dictionary from the main bundle's resource `filename` (no type) or
 // from the file at `file`, then kv_objectWithKeyValues. Empty name or path: "filename参数为nil"
-// or "file参数为nil" and null.
+// or "file参数为nil" and null. A missing or unreadable file fails as input that is not a
+// dictionary.
 plat::ObjectRef kv_objectWithFilename(plat::Class* cls, const std::string& filename);
 plat::ObjectRef kv_objectWithFile(plat::Class* cls, const std::string& file);
 

@@ -62,3 +62,9 @@ bool kv_isPureInt(std::string_view text) {
   while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
   return i > digitsStart && i == text.size();
 }
+
+plat::NSURLRef kv_url(std::string_view text) {
+  static const plat::URLCharacterSet allowed =
+      plat::URLCharacterSet::alphanumericCharacterSet().adding("!$&'()*+,-./:;=?@_~%#[]");
+  return plat::NSURL::URLWithString(plat::addingPercentEncoding(text, allowed));
+}

@@ -11,6 +11,7 @@
 //   plat::Value                          "@"                  anything
 //   plat::Array / plat::Dictionary       "@\"NSArray\"" ...   that container only
 //   plat::Data / plat::NSDate            "@\"NSData\"" ...    that kind only
+//   std::shared_ptr<plat::NSURL>         "@\"NSURL\""          a URL object only
 //   std::shared_ptr<M> (M registered)    "@\"M\""             an object that is an M
 //   std::vector<std::shared_ptr<M>>      "@\"NSArray\""       an array of M objects only
 //   std::optional<T>                     as T                 as T (nullopt boxes to nil)
@@ -26,6 +27,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/foundation/NSURL.h"
 #include "platform/runtime/Runtime.h"
 
 namespace plat {
@@ -201,6 +203,18 @@ struct PropertyTraits<NSDate> : ExactPropertyTraits<NSDate> {
     if (auto d = v.date()) return out = *d, true;
     return runtime_detail::fail(why, "a date", v);
   }
+};
+
+template <>
+struct PropertyTraits<NSURLRef> {
+  static std::string code() { return "@\"NSURL\""; }
+  static Value box(const NSURLRef& x) { return Value(x); }
+  static bool unbox(const Value& v, NSURLRef& out, std::string* why) {
+    if (auto u = v.objectAs<NSURL>()) return out = std::move(u), true;
+    return runtime_detail::fail(why, "a URL", v);
+  }
+  static constexpr Property::ClassFn typeClass() { return nullptr; }
+  static constexpr Property::ClassFn elementClass() { return nullptr; }
 };
 
 // A registered class M (declared with PLAT_OBJECT, or plat::NSObject itself).
