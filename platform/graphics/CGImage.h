@@ -1,0 +1,58 @@
+#pragma once
+// CGImage: an immutable bitmap held as a Cairo image surface. Pixels are 32 bits, little-endian,
+// premultiplied alpha first (Cairo ARGB32); an opaque image uses the same layout with the alpha
+// byte ignored (Cairo RGB24). PNG and JPEG coding through libpng and libjpeg-turbo.
+//
+// Thread-safety: an image is never changed after creation and may be read from any thread.
+
+#include <cairo.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/Data.h"
+
+namespace plat {
+
+class CGImage;
+using CGImageRef = std::shared_ptr<CGImage>;
+
+class CGImage {
+ public:
+  // Takes ownership of one reference to an image surface of format ARGB32 or RGB24.
+  explicit CGImage(cairo_surface_t* surface);
+  ~CGImage();
+  CGImage(const CGImage&) = delete;
+  CGImage& operator=(const CGImage&) = delete;
+
+  // A transparent (or, when opaque, black) image. Returns nullptr for a zero or negative size.
+  static CGImageRef create(int width, int height, bool opaque = false);
+
+  size_t width() const;
+  size_t height() const;
+  size_t bytesPerRow() const;
+  bool isOpaque() const;
+  const uint8_t* bytes() const;
+  cairo_surface_t* surface() const { return surface_; }
+  // The pixel at (x, y) unpremultiplied, as 0xAARRGGBB; 0 outside the image.
+  uint32_t pixelAt(int x, int y) const;
+
+ private:
+  cairo_surface_t* surface_;
+};
+
+// Decoders. Return nullptr when the bytes are not a complete image of that kind.
+CGImageRef CGImageCreateWithPNGData(const Data& data);
+CGImageRef CGImageCreateWithJPEGData(const Data& data);
+// PNG or JPEG, by the leading signature; nullptr for anything else.
+CGImageRef CGImageCreateWithData(const Data& data);
+
+// Encoders. Return empty data for a null image.
+Data CGImagePNGRepresentation(const CGImageRef& image);
+// quality 0..1 (clamped).
+Data CGImageJPEGRepresentation(const CGImageRef& image, double quality);
+// Writes the PNG form to a file, creating missing parent folders. Returns false on failure.
+bool CGImageWritePNGFile(const CGImageRef& image, const std::string& path);
+
+}  // namespace plat

@@ -1,0 +1,157 @@
+#include "platform/uikit/UIImage.h"
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+#include "platform/uikit/UIGraphics.h"
+
+namespace plat {
+
+namespace fs = std::filesystem;
+
+UIImage::UIImage(CGImageRef image, double scale)
+    : image_(std::move(image)), scale_(scale > 0 ? scale : 1) {}
+
+UIImageRef UIImage::imageWithCGImage(CGImageRef image, double scale) {
+  if (!image) return nullptr;
+  return std::make_shared<UIImage>(std::move(image), scale);
+}
+
+UIImageRef UIImage::imageWithData(const Data& data, double scale) {
+  return imageWithCGImage(CGImageCreateWithData(data), scale);
+}
+
+static double scaleOfPath(const std::string& path) {
+  std::string stem = fs::path(path).stem().string();
+  if (stem.size() >= 3 && stem.compare(stem.size() - 3, 3, "@3x") == 0) return 3;
+  if (stem.size() >= 3 && stem.compare(stem.size() - 3, 3, "@2x") == 0) return 2;
+  return 1;
+}
+
+UIImageRef UIImage::imageWithContentsOfFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return nullptr;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  return imageWithData(Data(std::move(bytes)), scaleOfPath(path));
+}
+
+namespace {
+std::mutex& namedMutex() {
+  static auto* mu = new std::mutex;
+  return *mu;
+}
+std::string& resourceRoot() {
+  static auto* root = new std::string;
+  return *root;
+}
+std::map<std::string, UIImageRef>& namedCache() {
+  static auto* cache = new std::map<std::string, UIImageRef>;
+  return *cache;
+}
+}  // namespace
+
+void UIImage::setResourcePath(const std::string& path) {
+  std::lock_guard<std::mutex> lock(namedMutex());
+  resourceRoot() = path;
+  namedCache().clear();
+}
+std::string UIImage::resourcePath() {
+  std::lock_guard<std::mutex> lock(namedMutex());
+  return resourceRoot();
+}
+void UIImage::clearNamedCacheForTesting() {
+  std::lock_guard<std::mutex> lock(namedMutex());
+  namedCache().clear();
+}
+
+UIImageRef UIImage::imageNamed(const std::string& name) {
+  if (name.empty()) return nullptr;
+  std::string root;
+  {
+    std::lock_guard<std::mutex> lock(namedMutex());
+    auto it = namedCache().find(name);
+    if (it != namedCache().end()) return it->second;
+    root = resourceRoot();
+  }
+  fs::path base = root.empty() ? fs::path(name) : fs::path(root) / name;
+  std::string ext = base.extension().string();
+  fs::path stem = ext.empty() ? base : base.parent_path() / base.stem();
+  if (ext.empty()) ext = ".png";
+  std::vector<fs::path> candidates;
+  int screen = static_cast<int>(UIGraphicsDefaultScale() + 0.5);
+  for (int s : {screen, 3, 2}) {
+    if (s > 1) candidates.push_back(stem.string() + "@" + std::to_string(s) + "x" + ext);
+  }
+  candidates.push_back(stem.string() + ext);
+  candidates.push_back(base);
+  UIImageRef found;
+  for (const auto& c : candidates) {
+    std::error_code ec;
+    if (fs::is_regular_file(c, ec)) {
+      found = imageWithContentsOfFile(c.string());
+      if (found) break;
+    }
+  }
+  if (found) {
+    std::lock_guard<std::mutex> lock(namedMutex());
+    namedCache()[name] = found;
+  }
+  return found;
+}
+
+UIImageRef UIImage::animatedImageWithImages(const std::vector<UIImageRef>& images,
+                                            double duration) {
+  if (images.empty() || !images.front()) return nullptr;
+  auto img = std::make_shared<UIImage>(images.front()->CGImage(), images.front()->scale());
+  img->images_ = images;
+  img->duration_ = duration;
+  return img;
+}
+
+CGSize UIImage::size() const {
+  if (!image_) return CGSizeZero;
+  return CGSizeMake(image_->width() / scale_, image_->height() / scale_);
+}
+
+UIImageRef UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
+  auto img = std::make_shared<UIImage>(image_, scale_);
+  img->images_ = images_;
+  img->duration_ = duration_;
+  img->renderingMode_ = mode;
+  return img;
+}
+
+void UIDrawImageUpright(CGContextRef c, CGRect rect, const CGImageRef& image, double alpha,
+                        CGBlendMode mode) {
+  if (!c || !image || rect.size.width <= 0 || rect.size.height <= 0) return;
+  CGContextSaveGState(c);
+  CGContextSetBlendMode(c, mode);
+  CGContextSetAlpha(c, alpha * c->state().alpha);
+  // Flip around the rectangle so the image's first row lands at its top.
+  CGContextTranslateCTM(c, 0, rect.origin.y * 2 + rect.size.height);
+  CGContextScaleCTM(c, 1, -1);
+  CGContextDrawImage(c, rect, image);
+  CGContextRestoreGState(c);
+}
+
+void UIImage::drawInRect(CGRect rect) const {
+  drawInRectBlendModeAlpha(rect, kCGBlendModeNormal, 1);
+}
+void UIImage::drawInRectBlendModeAlpha(CGRect rect, CGBlendMode mode, double alpha) const {
+  UIDrawImageUpright(UIGraphicsGetCurrentContext(), rect, image_, alpha, mode);
+}
+void UIImage::drawAtPoint(CGPoint p) const {
+  CGSize s = size();
+  drawInRect(CGRectMake(p.x, p.y, s.width, s.height));
+}
+
+Data UIImagePNGRepresentation(const UIImageRef& image) {
+  return image ? CGImagePNGRepresentation(image->CGImage()) : Data();
+}
+Data UIImageJPEGRepresentation(const UIImageRef& image, double quality) {
+  return image ? CGImageJPEGRepresentation(image->CGImage(), quality) : Data();
+}
+
+}  // namespace plat

@@ -1,0 +1,80 @@
+#pragma once
+// UIImage: an immutable picture (a CGImage plus its scale). Size is in points (pixels / scale).
+// Decoding of PNG and JPEG goes through plat_graphics.
+// Thread-safety: images are immutable and may be shared between threads; imageNamed's cache
+// is synchronized.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Object.h"
+#include "platform/graphics/CGContext.h"
+#include "platform/graphics/CGImage.h"
+
+namespace plat {
+
+class UIImage;
+using UIImageRef = std::shared_ptr<UIImage>;
+
+enum UIImageRenderingMode : int64_t {
+  UIImageRenderingModeAutomatic = 0,
+  UIImageRenderingModeAlwaysOriginal = 1,
+  UIImageRenderingModeAlwaysTemplate = 2
+};
+
+class UIImage : public Object {
+ public:
+  UIImage(CGImageRef image, double scale);
+
+  // nullptr for a null image.
+  static UIImageRef imageWithCGImage(CGImageRef image, double scale = 1);
+  // nullptr when the bytes are not a PNG or JPEG image.
+  static UIImageRef imageWithData(const Data& data, double scale = 1);
+  // Reads the file; a name ending in "@2x" or "@3x" before the extension gives that scale.
+  // nullptr when the file is missing or not an image.
+  static UIImageRef imageWithContentsOfFile(const std::string& path);
+  // Looks the name up in the resource folder (see setResourcePath): the name itself, then with
+  // ".png", preferring "@3x"/"@2x" variants that match the main screen's scale. A name may
+  // contain folders ("X.bundle/y.png"). Cached by name. nullptr when not found.
+  static UIImageRef imageNamed(const std::string& name);
+  // The folder imageNamed searches (the application bundle). Empty: the current directory.
+  static void setResourcePath(const std::string& path);
+  static std::string resourcePath();
+  static void clearNamedCacheForTesting();
+  // An animated image: the frames shown in turn over `duration` seconds.
+  static UIImageRef animatedImageWithImages(const std::vector<UIImageRef>& images, double duration);
+
+  CGImageRef CGImage() const { return image_; }
+  double scale() const { return scale_; }
+  CGSize size() const;
+  const std::vector<UIImageRef>& images() const { return images_; }
+  double duration() const { return duration_; }
+  UIImageRenderingMode renderingMode() const { return renderingMode_; }
+  UIImageRef imageWithRenderingMode(UIImageRenderingMode mode) const;
+
+  // Draws upright into the current context; nothing without one.
+  void drawInRect(CGRect rect) const;
+  void drawInRectBlendModeAlpha(CGRect rect, CGBlendMode mode, double alpha) const;
+  void drawAtPoint(CGPoint p) const;
+
+  std::string className() const override { return "UIImage"; }
+
+ private:
+  CGImageRef image_;
+  double scale_ = 1;
+  std::vector<UIImageRef> images_;
+  double duration_ = 0;
+  UIImageRenderingMode renderingMode_ = UIImageRenderingModeAutomatic;
+};
+
+// UIImagePNGRepresentation / UIImageJPEGRepresentation: empty data for a null image.
+Data UIImagePNGRepresentation(const UIImageRef& image);
+Data UIImageJPEGRepresentation(const UIImageRef& image, double quality);
+
+// Draws an image upright into rect of the given context's user space (top-left origin).
+void UIDrawImageUpright(CGContextRef c, CGRect rect, const CGImageRef& image, double alpha,
+                        CGBlendMode mode);
+
+}  // namespace plat

@@ -1,0 +1,52 @@
+#pragma once
+// UIImageView: shows an image (or its highlighted image) by its content mode; animation images
+// are stored and cycled only as a flag (the first frame is drawn). The intrinsic size is the
+// image's size in points. Main thread only.
+
+#include <vector>
+
+#include "platform/uikit/UIImage.h"
+#include "platform/uikit/UIView.h"
+
+namespace plat {
+
+class UIImageView : public UIView {
+ public:
+  explicit UIImageView(CGRect frame = CGRectZero);
+  // Sized to the image.
+  explicit UIImageView(UIImageRef image);
+  std::string className() const override { return "UIImageView"; }
+
+  UIImageRef image() const { return image_; }
+  void setImage(UIImageRef image);
+  UIImageRef highlightedImage() const { return highlightedImage_; }
+  void setHighlightedImage(UIImageRef image);
+  bool isHighlighted() const { return highlighted_; }
+  void setHighlighted(bool h);
+  const std::vector<UIImageRef>& animationImages() const { return animationImages_; }
+  void setAnimationImages(std::vector<UIImageRef> images) { animationImages_ = std::move(images); }
+  double animationDuration() const { return animationDuration_; }
+  void setAnimationDuration(double d) { animationDuration_ = d; }
+  int64_t animationRepeatCount() const { return repeatCount_; }
+  void setAnimationRepeatCount(int64_t n) { repeatCount_ = n; }
+  void startAnimating();
+  void stopAnimating();
+  bool isAnimating() const { return animating_; }
+
+  CGSize intrinsicContentSize() const override;
+  CGSize sizeThatFits(CGSize size) const override;
+  void drawBuiltInContent(CGContextRef c) const override;
+
+ private:
+  UIImageRef image_, highlightedImage_;
+  bool highlighted_ = false;
+  std::vector<UIImageRef> animationImages_;
+  double animationDuration_ = 0;
+  int64_t repeatCount_ = 0;
+  bool animating_ = false;
+};
+
+// Where an image of `size` goes inside `bounds` for a content mode.
+CGRect UIContentModeRect(UIViewContentMode mode, CGRect bounds, CGSize size);
+
+}  // namespace plat
