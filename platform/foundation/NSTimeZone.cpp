@@ -77,7 +77,10 @@ std::optional<NSTimeZone> NSTimeZone::timeZoneWithName(std::string_view name) {
   return timeZoneForSecondsFromGMT(sign * (hours * 3600 + minutes * 60));
 }
 
-NSTimeZone NSTimeZone::systemTimeZone() { return NSTimeZone(systemZoneName(), 0, true); }
+NSTimeZone NSTimeZone::systemTimeZone() {
+  static const std::string* name = new std::string(systemZoneName());
+  return NSTimeZone(*name, 0, true);
+}
 
 NSTimeZone NSTimeZone::defaultTimeZone() {
   std::lock_guard<std::mutex> lock(defaultMutex());

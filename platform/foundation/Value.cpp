@@ -80,7 +80,21 @@ bool Value::isIdenticalTo(const Value& other) const {
 bool Value::operator==(const Value& other) const {
   if (isNumber() && other.isNumber()) {
     auto t1 = type(), t2 = other.type();
-    if (t1 == Type::Double || t2 == Type::Double) return doubleValue() == other.doubleValue();
+    if (t1 == Type::Double && t2 == Type::Double) return doubleValue() == other.doubleValue();
+    if (t1 == Type::Double || t2 == Type::Double) {
+      // A double equals an integer only when it is that exact integer (no rounding of
+      // large integers to the nearest double).
+      const Value& dv = t1 == Type::Double ? *this : other;
+      const Value& iv = t1 == Type::Double ? other : *this;
+      double d = std::get<double>(dv.v_);
+      if (d != std::floor(d) || std::isnan(d)) return false;
+      if (iv.type() == Type::UInt) {
+        return d >= 0 && d < 18446744073709551616.0 &&
+               static_cast<uint64_t>(d) == std::get<uint64_t>(iv.v_);
+      }
+      return d >= -9223372036854775808.0 && d < 9223372036854775808.0 &&
+             static_cast<int64_t>(d) == iv.longLongValue();
+    }
     bool neg1 = (t1 == Type::Int) && std::get<int64_t>(v_) < 0;
     bool neg2 = (t2 == Type::Int) && std::get<int64_t>(other.v_) < 0;
     if (neg1 != neg2) return false;

@@ -18,6 +18,14 @@ TEST(Value, KindsAndEquality) {
   EXPECT_EQ(Value(2.0), Value(2));
   EXPECT_FALSE(Value(-1) == Value(static_cast<unsigned long long>(UINT64_MAX)));
   EXPECT_FALSE(Value("1") == Value(1));
+  // Doubles and integers compare exactly, without rounding the integer to a double.
+  EXPECT_FALSE(Value(9007199254740993LL) == Value(9007199254740992.0));
+  EXPECT_TRUE(Value(9007199254740992LL) == Value(9007199254740992.0));
+  EXPECT_FALSE(Value(2.5) == Value(2));
+  EXPECT_TRUE(Value(static_cast<unsigned long long>(1ULL << 63)) == Value(9223372036854775808.0));
+  EXPECT_FALSE(Value(INT64_MAX) == Value(9223372036854775808.0));
+  EXPECT_TRUE(Value(-3.0) == Value(-3));
+  EXPECT_FALSE(Value(std::nan("")) == Value(std::nan("")));
 }
 
 TEST(Value, ContainersAreCopyOnWrite) {
