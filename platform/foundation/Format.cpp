@@ -371,6 +371,9 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, size_t count
         appendPadded(out, pointerText(ptr), s);
         break;
       }
+      case '%':
+        out += '%';  // "%5%" and the like print a percent sign
+        break;
       case 'n':
         takeArg();  // consumes its argument, writes nothing
         break;

@@ -1,3 +1,4 @@
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 
 #include <gtest/gtest.h>
@@ -186,4 +187,42 @@ TEST(ValueCoercion, BoolValueOfText) {
     EXPECT_TRUE(Value(yes).boolValue()) << yes;
   for (const char* no : {"", "N", "no", "false", "0", "000", "  -0", "abc", "+", " 0x1", "0.5"})
     EXPECT_FALSE(Value(no).boolValue()) << no;
+}
+
+TEST(NSError, DescriptionsAndFallbacks) {
+  using plat::NSError;
+  auto plain = NSError::make("MyDomain", -7);
+  EXPECT_EQ(plain->localizedDescription(), "The operation couldn\u2019t be completed. (MyDomain error -7.)");
+  EXPECT_EQ(plain->description(), "Error Domain=MyDomain Code=-7 \"(null)\"");
+  EXPECT_EQ(Value(plain).description(), plain->description());
+  EXPECT_EQ(plain->localizedFailureReason(), "");
+  EXPECT_FALSE(plain->underlyingError());
+
+  Dictionary reasonOnly{{plat::NSLocalizedFailureReasonErrorKey, "disk full"}};
+  EXPECT_EQ(NSError::make("D", 1, reasonOnly)->localizedDescription(),
+            "The operation couldn\u2019t be completed. disk full");
+
+  auto described = NSError::make(plat::NSURLErrorDomain, -1001, std::string("The request timed out."));
+  Dictionary info{{plat::NSLocalizedDescriptionKey, "Outer"},
+                  {plat::NSUnderlyingErrorKey, Value(described)},
+                  {plat::NSURLErrorFailingURLStringErrorKey, "http://h/x"}};
+  auto outer = NSError::make(plat::NSCocoaErrorDomain, 4, info);
+  EXPECT_EQ(outer->localizedDescription(), "Outer");
+  ASSERT_TRUE(outer->underlyingError());
+  EXPECT_EQ(outer->underlyingError()->code(), -1001);
+  EXPECT_EQ(outer->description(),
+            "Error Domain=NSCocoaErrorDomain Code=4 \"Outer\" UserInfo={NSLocalizedDescription=Outer, "
+            "NSUnderlyingError=Error Domain=NSURLErrorDomain Code=-1001 \"The request timed out.\" "
+            "UserInfo={NSLocalizedDescription=The request timed out.}, "
+            "NSErrorFailingURLStringKey=http://h/x}");
+  // The platform's own wording for its JSON codes when the user info has none.
+  EXPECT_EQ(NSError::make(plat::NSCocoaErrorDomain, 3840)->localizedDescription(),
+            "The data couldn\u2019t be read because it isn\u2019t in the correct format.");
+
+  // Equality is by domain, code and user info; identity is separate.
+  auto same = NSError::make("MyDomain", -7);
+  EXPECT_EQ(Value(plain), Value(same));
+  EXPECT_FALSE(Value(plain).isIdenticalTo(Value(same)));
+  EXPECT_FALSE(Value(plain) == Value(NSError::make("MyDomain", -8)));
+  EXPECT_FALSE(Value(plain) == Value(NSError::make("MyDomain", -7, std::string("x"))));
 }
