@@ -1,0 +1,191 @@
+// Multipart bodies: the exact wire format, lengths, chunked reads, file parts, failures of a
+// part's stream, copies and writing a body to a file.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "net/SDPHTTPRequestSerializer.h"
+#include "net/SDPStreamingMultipartFormData.h"
+#include "platform/dispatch/Dispatch.h"
+#include "testing/loop/Pump.h"
+
+namespace {
+
+std::string readAll(plat::NSInputStream& stream, uint64_t chunk, int64_t* status = nullptr,
+                    uint64_t* largestRead = nullptr, bool closeAtEnd = true) {
+  stream.open();
+  std::string out;
+  std::vector<uint8_t> buffer(chunk);
+  for (int guard = 0; guard < 1000000; ++guard) {
+    int64_t n = stream.readMaxLength(buffer.data(), chunk);
+    if (status) *status = n;
+    if (n <= 0) break;
+    if (largestRead) *largestRead = std::max<uint64_t>(*largestRead, n);
+    out.append(reinterpret_cast<const char*>(buffer.data()), static_cast<size_t>(n));
+  }
+  if (closeAtEnd) stream.close();
+  return out;
+}
+
+std::filesystem::path tempFile(const std::string& name, const std::string& contents) {
+  auto dir = std::filesystem::temp_directory_path() / ("sdp-multipart-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  auto path = dir / name;
+  std::ofstream(path, std::ios::binary) << contents;
+  return path;
+}
+
+// A stream that delivers some bytes and then fails.
+class FailingStream : public plat::NSInputStream {
+ public:
+  void open() override { setStreamStatus(plat::NSStreamStatusOpen); }
+  void close() override {
+    if (streamStatus() != plat::NSStreamStatusError) setStreamStatus(plat::NSStreamStatusClosed);
+  }
+  int64_t readMaxLength(uint8_t* buffer, uint64_t maxLength) override {
+    if (sent_) {
+      setStreamError(plat::NSError::make(plat::NSPOSIXErrorDomain, 5));
+      return -1;
+    }
+    sent_ = true;
+    buffer[0] = 'x';
+    return 1;
+  }
+  bool hasBytesAvailable() const override { return streamStatus() == plat::NSStreamStatusOpen; }
+
+ private:
+  bool sent_ = false;
+};
+
+}  // namespace
+
+TEST(SDPMultipartFormDataTest, OneFieldHasTheExactWireFormatAndLength) {
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  request->setHTTPMethod("POST");
+  SDPStreamingMultipartFormData form(*request, 4);
+  form.appendPartWithFormDataName(plat::Data::fromString("abc"), "a");
+  auto finished = form.requestByFinalizingMultipartFormData();
+  const std::string b = form.boundary();
+  EXPECT_EQ(b.size(), std::string("Boundary+").size() + 16);
+  EXPECT_EQ(b.rfind("Boundary+", 0), 0u);
+
+  const std::string expected = "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nabc\r\n--" +
+                               b + "--\r\n";
+  EXPECT_EQ(finished->valueForHTTPHeaderField("Content-Type"), "multipart/form-data; boundary=" + b);
+  EXPECT_EQ(finished->valueForHTTPHeaderField("Content-Length"), std::to_string(expected.size()));
+  ASSERT_TRUE(finished->HTTPBodyStream());
+  EXPECT_EQ(readAll(*finished->HTTPBodyStream(), 1024), expected);
+
+  // A buffer of 3 bytes still yields every byte, final boundary included.
+  auto copy = finished->HTTPBodyStream()->copyStream();
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(readAll(*copy, 3), expected);
+}
+
+TEST(SDPMultipartFormDataTest, EmptyFormLeavesTheRequestAlone) {
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  SDPStreamingMultipartFormData form(*request, 4);
+  auto finished = form.requestByFinalizingMultipartFormData();
+  EXPECT_FALSE(finished->HTTPBodyStream());
+  EXPECT_FALSE(finished->valueForHTTPHeaderField("Content-Type"));
+}
+
+TEST(SDPMultipartFormDataTest, SerializerBuildsFieldsFilesAndCallerParts) {
+  auto file = tempFile("photo.png", "PNGDATA");
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  plat::NSErrorRef error;
+  bool appended = false;
+  auto request = serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+      "POST", "http://h/up", plat::Value(plat::Dictionary{{"n", plat::Value::null()}, {"k", 5}}),
+      [&](SDPMultipartFormData& form) {
+        appended = form.appendPartWithFileURLNameError("file://" + file.string(), "pic", &error);
+        form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("{}"), "meta", "m.json",
+                                                         "application/json");
+      },
+      &error);
+  ASSERT_TRUE(request);
+  EXPECT_TRUE(appended) << (error ? error->description() : "");
+  const std::string ct = *request->valueForHTTPHeaderField("Content-Type");
+  const std::string b = ct.substr(ct.find("boundary=") + 9);
+  const std::string expected =
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\n5"
+      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n"
+      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"photo.png\"\r\n"
+      "Content-Type: image/png\r\n\r\nPNGDATA"
+      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"meta\"; filename=\"m.json\"\r\n"
+      "Content-Type: application/json\r\n\r\n{}"
+      "\r\n--" + b + "--\r\n";
+  EXPECT_EQ(readAll(*request->HTTPBodyStream(), 7), expected);
+  EXPECT_EQ(request->valueForHTTPHeaderField("Content-Length"), std::to_string(expected.size()));
+}
+
+TEST(SDPMultipartFormDataTest, BadFileURLsAreRefused) {
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  SDPStreamingMultipartFormData form(*request, 4);
+  plat::NSErrorRef error;
+  EXPECT_FALSE(form.appendPartWithFileURLNameError("http://h/file.txt", "f", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), SDPURLRequestSerializationErrorDomain);
+  EXPECT_EQ(error->code(), -1000);
+  EXPECT_EQ(error->localizedFailureReason(), "Expected URL to be a file URL");
+
+  error = nullptr;
+  EXPECT_FALSE(form.appendPartWithFileURLNameError("file:///nonexistent/dir/x.bin", "f", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -1000);
+  EXPECT_EQ(error->localizedFailureReason(), "File URL not reachable.");
+  EXPECT_TRUE(form.bodyStream()->isEmpty());
+}
+
+TEST(SDPMultipartFormDataTest, ThrottledReadsStayWithinThePacketSize) {
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  SDPStreamingMultipartFormData form(*request, 4);
+  form.appendPartWithFormDataName(plat::Data::fromString(std::string(100, 'z')), "big");
+  form.throttleBandwidthWithPacketSizeDelay(16, 0);
+  auto finished = form.requestByFinalizingMultipartFormData();
+  uint64_t largest = 0;
+  std::string body = readAll(*finished->HTTPBodyStream(), 1024, nullptr, &largest);
+  EXPECT_LE(largest, 16u);
+  EXPECT_EQ(std::to_string(body.size()), *finished->valueForHTTPHeaderField("Content-Length"));
+}
+
+TEST(SDPMultipartFormDataTest, AFailingPartFailsTheWholeBody) {
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  SDPStreamingMultipartFormData form(*request, 4);
+  form.appendPartWithInputStreamNameFileNameLengthMimeType(std::make_shared<FailingStream>(), "f",
+                                                           "f.bin", 10, "application/octet-stream");
+  auto stream = form.requestByFinalizingMultipartFormData()->HTTPBodyStream();
+  int64_t last = 0;
+  readAll(*stream, 4, &last, nullptr, /*closeAtEnd=*/false);
+  EXPECT_EQ(last, -1);
+  EXPECT_EQ(stream->streamStatus(), plat::NSStreamStatusError);
+  ASSERT_TRUE(stream->streamError());
+  EXPECT_EQ(stream->streamError()->code(), 5);
+}
+
+TEST(SDPMultipartFormDataTest, WritesTheBodyToAFile) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto request = serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+      "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", std::string(3000, 'q')}}), nullptr, nullptr);
+  const std::string expected = readAll(*request->HTTPBodyStream()->copyStream(), 4096);
+  auto target = tempFile("body.out", "");
+  bool done = false;
+  plat::NSErrorRef result = plat::NSError::make("unset", 1);
+  auto stripped = serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      request, target.string(), [&](plat::NSErrorRef error) {
+        EXPECT_TRUE(plat::dispatch_is_main_thread());
+        result = error;
+        done = true;
+      });
+  EXPECT_FALSE(stripped->HTTPBodyStream());
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  EXPECT_FALSE(result);
+  std::ifstream in(target, std::ios::binary);
+  std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, expected);
+}
