@@ -1,0 +1,31 @@
+#pragma once
+// plat::NSLog: the platform's plain console log. Each message is formatted with
+// plat::format and written to standard error as one line:
+//   "2024-05-01 13:45:07.123456+0800 <process>[<pid>:<thread>] <message>"
+// Tests can capture messages instead (setNSLogCaptureForTesting).
+//
+// Thread-safe: lines from concurrent callers never interleave.
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "platform/foundation/Format.h"
+
+namespace plat {
+
+// Writes one formatted message (the text after the prefix) to standard error, or hands it
+// to the capture hook when one is set.
+void NSLogMessage(const std::string& message);
+
+template <class... Args>
+void NSLog(std::string_view format, const Args&... args) {
+  NSLogMessage(plat::format(format, args...));
+}
+
+// While set, every message goes to `capture` (without the prefix) instead of standard
+// error. Pass an empty function to write to standard error again. The hook is called on
+// the logging thread, with the log's lock held: it must not log itself.
+void setNSLogCaptureForTesting(std::function<void(const std::string&)> capture);
+
+}  // namespace plat
