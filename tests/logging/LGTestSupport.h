@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "logging/LGAbstractLogger.h"
+#include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
+#include "testing/loop/Pump.h"
 
 // Records every message it receives, in order.
 class RecordingLogger : public LGAbstractLogger {
@@ -43,4 +45,45 @@ class RecordingLogger : public LGAbstractLogger {
 inline void logText(bool async, uint64_t flag, const std::string& text, int64_t context = 0) {
   LGLog::logMessageLevelFlagContextFileFunctionLineTag(async, LGMakeText(text), 3, flag, context,
                                                        __FILE__, "-[Test run]", __LINE__, plat::Value());
+}
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+// A fresh folder under the test output folder, removed afterwards.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("LUMORA_TEST_OUTPUT");
+    std::string root = base && *base ? base : "/tmp";
+    std::filesystem::create_directories(root);
+    std::string templ = root + "/logging-XXXXXX";
+    char* made = ::mkdtemp(templ.data());
+    path_ = made ? made : root;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
 }

@@ -1,0 +1,273 @@
+// The rolling file logger: choosing, writing, rolling by size, age, outside deletion and on
+// demand, and the resume rules after a restart.
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+
+#include "logging/LGFileLogger.h"
+#include "logging/LGLogFileManagerDefault.h"
+#include "tests/logging/LGTestSupport.h"
+
+namespace {
+
+// Records the archive notifications.
+class RecordingManager : public LGLogFileManagerDefault {
+ public:
+  using LGLogFileManagerDefault::LGLogFileManagerDefault;
+  void didArchiveLogFileWasRolled(const std::string& path, bool wasRolled) override {
+    std::lock_guard<std::mutex> lock(mu);
+    (wasRolled ? rolled : archived).push_back(path);
+  }
+  size_t rolledCount() {
+    std::lock_guard<std::mutex> lock(mu);
+    return rolled.size();
+  }
+  std::mutex mu;
+  std::vector<std::string> rolled;
+  std::vector<std::string> archived;
+};
+
+// Returns the text it is given, or a new upper-case text.
+class EchoFormatter : public LGLogFormatter {
+ public:
+  explicit EchoFormatter(bool makeNew) : makeNew_(makeNew) {}
+  LGText formatLogMessage(const LGLogMessage& m) override {
+    if (!makeNew_) return m.message();
+    std::string s = m.text();
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return LGMakeText(s);
+  }
+
+ private:
+  bool makeNew_;
+};
+
+class EmptyFormatter : public LGLogFormatter {
+ public:
+  LGText formatLogMessage(const LGLogMessage&) override { return LGMakeText(""); }
+};
+
+struct Fixture {
+  TempDir dir;
+  std::shared_ptr<RecordingManager> manager = std::make_shared<RecordingManager>(dir.path());
+  std::shared_ptr<LGFileLogger> logger = std::make_shared<LGFileLogger>(manager);
+  void log(const std::string& text) {
+    logText(false, LGLogFlagError, text);
+  }
+  std::vector<std::string> files() { return manager->sortedLogFilePaths(); }
+};
+
+}  // namespace
+
+TEST(LGFileLoggerTest, FirstMessageCreatesAFileWithOneLine) {
+  Fixture f;
+  LGLog::addLogger(f.logger);
+  f.log("hello");
+  LGLog::flushLog();
+  auto files = f.files();
+  ASSERT_EQ(files.size(), 1u);
+  std::string content = readFile(files[0]);
+  EXPECT_EQ(content.substr(content.size() - 8), "  hello\n");
+  EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 1);
+  f.log("second");
+  LGLog::flushLog();
+  EXPECT_EQ(f.files().size(), 1u);
+  content = readFile(files[0]);
+  EXPECT_EQ(std::count(content.begin(), content.end(), '\n'), 2);
+}
+
+TEST(LGFileLoggerTest, LineBreakRulesForFormattersAndEmptyText) {
+  Fixture f;
+  f.logger->setAutomaticallyAppendNewlineForCustomFormatters(false);
+  LGLog::addLogger(f.logger);
+  f.logger->setLogFormatter(std::make_shared<EchoFormatter>(false));
+  f.log("same");
+  f.log("ends\n");
+  f.logger->setLogFormatter(std::make_shared<EchoFormatter>(true));
+  f.log("new");
+  f.logger->setLogFormatter(std::make_shared<EmptyFormatter>());
+  f.log("dropped");
+  LGLog::flushLog();
+  ASSERT_EQ(f.files().size(), 1u);
+  EXPECT_EQ(readFile(f.files()[0]), "same\nends\nNEW");
+  f.logger->setLogFormatter(nullptr);
+  f.logger->setAutomaticallyAppendNewlineForCustomFormatters(true);
+  f.log("");  // empty text writes nothing
+  LGLog::flushLog();
+  EXPECT_EQ(readFile(f.files()[0]), "same\nends\nNEW");
+}
+
+TEST(LGFileLoggerTest, RollsAfterTheWriteThatReachesTheMaximumSize) {
+  Fixture f;
+  f.logger->setMaximumFileSize(100);
+  LGLog::addLogger(f.logger);
+  f.logger->setLogFormatter(nullptr);
+  f.log(std::string(59, 'a'));  // 60 bytes
+  f.log(std::string(39, 'b'));  // 100 bytes: roll
+  f.log("c");
+  LGLog::flushLog();
+  auto files = f.files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(readFile(files[0]), "c\n");
+  EXPECT_EQ(readFile(files[1]).size(), 100u);
+  EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
+  EXPECT_FALSE(LGLogFileInfo(files[0]).isArchived());
+  EXPECT_TRUE(testing_loop::runUntil([&] { return f.manager->rolledCount() == 1; }));
+}
+
+TEST(LGFileLoggerTest, RollsByAgeOnTheClockAndTheNextMessageStartsANewFile) {
+  testing_loop::VirtualClockScope clock;
+  Fixture f;
+  f.logger->setRollingFrequency(3600);
+  LGLog::addLogger(f.logger);
+  f.log("old");
+  LGLog::flushLog();
+  testing_loop::advance(1800);
+  EXPECT_EQ(f.manager->rolledCount(), 0u);
+  testing_loop::advance(1801);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return f.manager->rolledCount() == 1; }, 5));
+  f.log("new");
+  LGLog::flushLog();
+  auto files = f.files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_NE(readFile(files[0]).find("new"), std::string::npos);
+  EXPECT_NE(readFile(files[1]).find("old"), std::string::npos);
+}
+
+TEST(LGFileLoggerTest, AFileWithinOneSecondOfTheFrequencyCountsAsDue) {
+  testing_loop::VirtualClockScope clock;
+  Fixture f;
+  f.logger->setRollingFrequency(0);  // no timer at all
+  LGLog::addLogger(f.logger);
+  f.log("x");
+  LGLog::flushLog();
+  testing_loop::advance(100000);
+  EXPECT_EQ(f.manager->rolledCount(), 0u);
+  EXPECT_EQ(f.files().size(), 1u);
+
+  // Created 100000 s ago; a frequency 0.5 s above its age still rolls (1 s leeway).
+  double age = LGLogFileInfo(f.files()[0]).age();
+  f.logger->setRollingFrequency(age + 0.5);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return f.manager->rolledCount() == 1; }, 5));
+}
+
+TEST(LGFileLoggerTest, DeletingTheFileFromOutsideRollsTheLogger) {
+  Fixture f;
+  LGLog::addLogger(f.logger);
+  f.log("one");
+  LGLog::flushLog();
+  auto files = f.files();
+  ASSERT_EQ(files.size(), 1u);
+  std::filesystem::remove(files[0]);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return f.manager->rolledCount() == 1; }));
+  f.log("two");
+  LGLog::flushLog();
+  files = f.files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(readFile(files[0]).find("two"), std::string::npos);
+}
+
+TEST(LGFileLoggerTest, RollOnDemandAndOnRemoval) {
+  Fixture f;
+  // With no file open, the block runs and nothing else happens.
+  std::atomic<bool> done{false};
+  f.logger->rollLogFileWithCompletionBlock([&] { done = true; });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return done.load(); }));
+  EXPECT_TRUE(f.files().empty());
+  EXPECT_EQ(f.manager->rolledCount(), 0u);
+
+  LGLog::addLogger(f.logger);
+  f.log("a");
+  LGLog::flushLog();
+  done = false;
+  f.logger->rollLogFileWithCompletionBlock([&] { done = true; });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return done.load() && f.manager->rolledCount() == 1; }));
+  EXPECT_TRUE(LGLogFileInfo(f.files()[0]).isArchived());
+
+  f.log("b");
+  LGLog::removeLogger(f.logger);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return f.manager->rolledCount() == 2; }));
+  auto files = f.files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_TRUE(LGLogFileInfo(files[0]).isArchived());
+}
+
+TEST(LGFileLoggerTest, SettingTheMaximumSizeOpensTheFileAtOnce) {
+  Fixture f;
+  EXPECT_TRUE(f.files().empty());
+  f.logger->setMaximumFileSize(4096);
+  EXPECT_EQ(f.logger->maximumFileSize(), 4096u);  // waits for the change
+  EXPECT_EQ(f.files().size(), 1u);
+  auto info = f.logger->currentLogFileInfo();
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->filePath(), f.files()[0]);
+}
+
+TEST(LGFileLoggerTest, ResumesTheNewestFileOnlyWhenItIsFitForUse) {
+  TempDir dir;
+  auto manager = std::make_shared<RecordingManager>(dir.path());
+  {
+    auto first = std::make_shared<LGFileLogger>(manager);
+    first->logData("from the first run\n");
+  }
+  auto files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 1u);
+
+  // A fresh logger continues the file.
+  {
+    auto second = std::make_shared<LGFileLogger>(manager);
+    second->logData("continued\n");
+  }
+  EXPECT_EQ(manager->sortedLogFilePaths(), files);
+  EXPECT_EQ(readFile(files[0]), "from the first run\ncontinued\n");
+
+  // With doNotReuseLogFiles the old file is archived and a new one made.
+  {
+    auto third = std::make_shared<LGFileLogger>(manager);
+    third->setDoNotReuseLogFiles(true);
+    third->logData("third\n");
+  }
+  auto now = manager->sortedLogFilePaths();
+  ASSERT_EQ(now.size(), 2u);
+  EXPECT_TRUE(LGLogFileInfo(files[0]).isArchived());
+  EXPECT_EQ(readFile(now[0]), "third\n");
+  EXPECT_TRUE(testing_loop::runUntil([&] {
+    std::lock_guard<std::mutex> lock(manager->mu);
+    return manager->archived.size() == 1;
+  }));
+
+  // A file of the maximum size or more is not continued.
+  writeFile(now[0], std::string(LGFileLogger::kDefaultMaximumFileSize, 'z'));
+  {
+    auto fourth = std::make_shared<LGFileLogger>(manager);
+    fourth->logData("fourth\n");
+  }
+  auto last = manager->sortedLogFilePaths();
+  ASSERT_EQ(last.size(), 3u);
+  EXPECT_EQ(readFile(last[0]), "fourth\n");
+  EXPECT_TRUE(LGLogFileInfo(now[0]).isArchived());
+}
+
+TEST(LGFileLoggerTest, AnOldNewestFileIsNotContinued) {
+  testing_loop::VirtualClockScope clock;
+  TempDir dir;
+  auto manager = std::make_shared<RecordingManager>(dir.path());
+  {
+    auto first = std::make_shared<LGFileLogger>(manager);
+    first->logData("old\n");
+  }
+  testing_loop::advance(LGFileLogger::kDefaultRollingFrequency + 10);
+  {
+    auto second = std::make_shared<LGFileLogger>(manager);
+    second->logData("young\n");
+  }
+  auto files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(readFile(files[0]), "young\n");
+  EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
+  EXPECT_TRUE(testing_loop::runUntil([&] {
+    std::lock_guard<std::mutex> lock(manager->mu);
+    return manager->archived.size() == 1;  // archived at resumption, not rolled
+  }));
+}

@@ -1,0 +1,189 @@
+// The log file manager, the file line formatter and file infos.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "logging/LGLogFileFormatterDefault.h"
+#include "logging/LGLogFileInfo.h"
+#include "logging/LGLogFileManagerDefault.h"
+#include "tests/logging/LGTestSupport.h"
+
+namespace {
+
+std::string appName() { return LGLogFileManagerDefault::applicationName(); }
+
+// Writes a log file named for `date` (seconds since 1970) with `bytes` bytes.
+std::string makeLogFile(LGLogFileManagerDefault& manager, double date, size_t bytes = 10) {
+  std::string name = appName() + " " +
+                     manager.logFileDateFormatter().stringFromDate(
+                         plat::NSDate::dateWithTimeIntervalSince1970(date)) +
+                     ".log";
+  std::string path = manager.logsDirectory() + "/" + name;
+  writeFile(path, std::string(bytes, 'x'));
+  return path;
+}
+
+std::vector<std::string> namesOf(LGLogFileManagerDefault& manager) { return manager.sortedLogFileNames(); }
+
+}  // namespace
+
+TEST(LGFileManagerTest, NamesListingAndNewestFirstSorting) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path() + "/Logs");
+  EXPECT_TRUE(std::filesystem::is_directory(manager->logsDirectory()));
+  EXPECT_FALSE(appName().empty());
+
+  std::string name = manager->newLogFileName();
+  EXPECT_TRUE(manager->isLogFile(name));
+  EXPECT_TRUE(manager->isLogFile(appName() + " 2024-05-01--13-45-07-123.log"));
+  EXPECT_FALSE(manager->isLogFile(appName() + " 2024-05-01--13-45-07-123.txt"));
+  EXPECT_FALSE(manager->isLogFile("Other 2024-05-01--13-45-07-123.log"));
+  EXPECT_FALSE(manager->isLogFile(appName() + "2024.log"));
+
+  std::string older = makeLogFile(*manager, 1700000000.5);
+  std::string newer = makeLogFile(*manager, 1700000100.25);
+  std::string middle = makeLogFile(*manager, 1700000050);
+  writeFile(manager->logsDirectory() + "/notes.txt", "not a log");
+  EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{newer, middle, older}));
+  EXPECT_EQ(manager->unsortedLogFileNames().size(), 3u);
+  // The date in the name is exact to the millisecond, in GMT.
+  EXPECT_EQ(newer.substr(newer.size() - 28), "2023-11-14--22-15-00-250.log");
+
+  // A name whose date does not parse sorts by the file's creation date (made now: newest).
+  std::string odd = manager->logsDirectory() + "/" + appName() + " garbage.log";
+  writeFile(odd, "y");
+  EXPECT_EQ(manager->sortedLogFilePaths().front(), odd);
+}
+
+TEST(LGFileManagerTest, CreatingFilesAvoidsExistingNamesAndWritesTheHeader) {
+  TempDir dir;
+  class HeaderManager : public LGLogFileManagerDefault {
+   public:
+    using LGLogFileManagerDefault::LGLogFileManagerDefault;
+    std::optional<std::string> logFileHeader() override { return std::string("header line"); }
+  };
+  testing_loop::VirtualClockScope clock;  // the clock stands still: every name is the same
+  auto manager = std::make_shared<HeaderManager>(dir.path());
+  manager->setMaximumNumberOfLogFiles(0);
+  plat::NSErrorRef error;
+  auto first = manager->createNewLogFileWithError(&error);
+  auto second = manager->createNewLogFileWithError(&error);
+  auto third = manager->createNewLogFileWithError(&error);
+  ASSERT_TRUE(first && second && third);
+  EXPECT_EQ(second->substr(second->size() - 6), " 2.log");
+  EXPECT_EQ(third->substr(third->size() - 6), " 3.log");
+  EXPECT_EQ(second->substr(0, second->size() - 6) + ".log", *first);
+  EXPECT_EQ(readFile(*first), "header line\n");
+}
+
+TEST(LGFileManagerTest, CreationFailsWithAnErrorAfterRepeatedCriticalErrors) {
+  TempDir dir;
+  std::string blocked = dir.path() + "/file-not-folder";
+  writeFile(blocked, "x");
+  auto manager = std::make_shared<LGLogFileManagerDefault>(blocked + "/Logs");
+  std::vector<std::string> lines;
+  LGSetDiagnosticLogHook([&](const std::string& l) { lines.push_back(l); });
+  plat::NSErrorRef error;
+  EXPECT_FALSE(manager->createNewLogFileWithError(&error));
+  LGSetDiagnosticLogHook(nullptr);
+  EXPECT_TRUE(error);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+    return l == "LGLogFileManagerDefault: Bailing file creation, encountered 5 errors.";
+  }));
+}
+
+TEST(LGFileManagerTest, DeletionKeepsTheNewestFilesByCountAndQuota) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  std::vector<std::string> paths;
+  for (int i = 0; i < 7; ++i) paths.push_back(makeLogFile(*manager, 1700000000 + i * 10));
+  manager->deleteOldLogFiles();
+  auto left = manager->sortedLogFilePaths();
+  EXPECT_EQ(left, (std::vector<std::string>{paths[6], paths[5], paths[4], paths[3], paths[2]}));
+
+  // Quota: 600-byte files against 1000 bytes keep only the newest.
+  TempDir dir2;
+  auto quota = std::make_shared<LGLogFileManagerDefault>(dir2.path());
+  for (int i = 0; i < 3; ++i) makeLogFile(*quota, 1700000000 + i, 600);
+  std::string newest = quota->sortedLogFilePaths().front();
+  quota->deleteOldLogFiles();  // the default count (5) is not reached; the quota is 20 MiB
+  EXPECT_EQ(quota->sortedLogFilePaths().size(), 3u);
+  quota->setLogFilesDiskQuota(1000);  // also starts a deletion in the background
+  quota->deleteOldLogFiles();
+  EXPECT_EQ(quota->sortedLogFilePaths(), (std::vector<std::string>{newest}));
+}
+
+TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  manager->setMaximumNumberOfLogFiles(0);
+  manager->setLogFilesDiskQuota(0);
+  for (int i = 0; i < 8; ++i) makeLogFile(*manager, 1700000000 + i, 100);
+  manager->deleteOldLogFiles();
+  EXPECT_EQ(manager->sortedLogFilePaths().size(), 8u);
+
+  // A quota smaller than the newest file would delete from index 0: the newest stays while
+  // it is not archived.
+  manager->setLogFilesDiskQuota(50);
+  manager->deleteOldLogFiles();
+  auto left = manager->sortedLogFilePaths();
+  ASSERT_EQ(left.size(), 1u);
+  LGLogFileInfo(left[0]).setIsArchived(true);
+  manager->deleteOldLogFiles();
+  EXPECT_TRUE(manager->sortedLogFilePaths().empty());
+}
+
+TEST(LGFileManagerTest, SettingTheSameLimitAgainDeletesNothing) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  for (int i = 0; i < 7; ++i) makeLogFile(*manager, 1700000000 + i);
+  manager->setMaximumNumberOfLogFiles(5);  // unchanged: no deletion is started
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(manager->sortedLogFilePaths().size(), 7u);
+  manager->setMaximumNumberOfLogFiles(2);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return manager->sortedLogFilePaths().size() == 2; }));
+}
+
+TEST(LGFileManagerTest, FileInfoCachesAttributesAndKeepsTheArchivedMark) {
+  TempDir dir;
+  EXPECT_EQ(LGLogFileInfo::logFileWithPath(""), nullptr);
+  std::string path = dir.path() + "/a.log";
+  writeFile(path, "12345");
+  auto info = LGLogFileInfo::logFileWithPath(path);
+  EXPECT_EQ(info->fileName(), "a.log");
+  EXPECT_EQ(info->fileSize(), 5u);
+  ASSERT_TRUE(info->creationDate());
+  EXPECT_GE(info->age(), -1.0);
+  EXPECT_FALSE(info->isArchived());
+  info->setIsArchived(true);
+  EXPECT_TRUE(LGLogFileInfo(path).isArchived());
+  info->setIsArchived(false);
+  EXPECT_FALSE(LGLogFileInfo(path).isArchived());
+
+  // Cached values do not follow the file until reset (the size is re-read only while 0).
+  writeFile(path, "1234567890");
+  EXPECT_EQ(info->fileSize(), 5u);
+
+  info->setIsArchived(true);
+  info->renameFile("b.log");
+  EXPECT_EQ(info->filePath(), dir.path() + "/b.log");
+  EXPECT_EQ(info->fileName(), "b.log");
+  EXPECT_TRUE(info->isArchived());
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_TRUE(*info == LGLogFileInfo(dir.path() + "/b.log"));
+  EXPECT_NE(info->description().find("isArchived"), std::string::npos);
+}
+
+TEST(LGFileManagerTest, FileLineIsTheGMTTimeTwoBlanksAndTheText) {
+  plat::NSDate date = plat::NSDate::fromNanoseconds1970(1704164645006999999LL);  // 2024-01-02 03:04:05.006999999
+  LGLogMessage m(LGMakeText("abc"), 0, 1, 0, "", "", 0, plat::Value(), 0, date);
+  LGLogFileFormatterDefault formatter;
+  EXPECT_EQ(*formatter.formatLogMessage(m), "2024/01/02 03:04:05:006  abc");
+
+  plat::NSDateFormatter custom;
+  custom.setTimeZone(plat::NSTimeZone::GMT());
+  custom.setDateFormat("HH:mm");
+  LGLogFileFormatterDefault withCustom(custom);
+  EXPECT_EQ(*withCustom.formatLogMessage(m), "03:04  abc");
+}
