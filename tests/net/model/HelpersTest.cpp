@@ -106,3 +106,27 @@ TEST(ModelFileLoaders, PropertyListFiles) {
 }
 
 }  // namespace
+
+#include "net/model/HVKeyValueDeprecated.h"
+
+namespace {
+
+TEST(ModelOlderNames, ForwardAndHandOutTheClassError) {
+  plat::NSErrorRef error;
+  EXPECT_FALSE(objectWithKeyValuesError(HpUser::staticClass(), plat::Value("[1]"), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), "keyValues参数不是一个字典");
+  auto u = objectWithKeyValuesError(HpUser::staticClass(), plat::Value(R"({"name":"x"})"), &error);
+  EXPECT_FALSE(error);
+  setKeyValuesError(u, plat::Value(R"({"name":"y"})"), &error);
+  EXPECT_EQ(std::dynamic_pointer_cast<HpUser>(u)->name, "y");
+  EXPECT_FALSE(error);
+  EXPECT_EQ(keyValuesWithError(plat::Value(u), &error)["name"], plat::Value("y"));
+  EXPECT_TRUE(keyValuesArrayWithObjectArrayError(HpUser::staticClass(), plat::Value(1), &error).isNil());
+  EXPECT_EQ(error->domain(), "objectArray参数不是一个数组");
+  EXPECT_EQ(JSONString(plat::Value(u)), R"({"name":"y"})");
+  EXPECT_EQ(underlineFromCamel("aB"), "a_b");
+  EXPECT_TRUE(isPureInt("12"));
+}
+
+}  // namespace
