@@ -226,17 +226,27 @@ plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValu
   return o;
 }
 
+// Arrays created or padded while writing back never grow past this many elements, so that a
+// key path such as "a[99999999]" cannot exhaust memory.
+constexpr int32_t kMaxWriteBackIndex = 1 << 16;
+
 // Writes v into dictionary r at key path `path`, creating containers on the way. Returns
-// false (r unchanged) when a container of the wrong kind stands on the path.
+// false (r unchanged) when a container of the wrong kind stands on the path or an index is
+// negative or beyond kMaxWriteBackIndex.
 bool writeAtKeyPath(plat::Value& r, const HVKeyPath& path, const plat::Value& v) {
   using K = HVPropertyKey;
   // First check the containers already on the path, so that a failure changes nothing.
+  for (const K& step : path) {
+    if (step.type() == K::HVPropertyKeyTypeArray &&
+        (step.index() < 0 || step.index() > kMaxWriteBackIndex)) {
+      return false;
+    }
+  }
   const plat::Value* cur = &r;
   for (size_t i = 0; i < path.size(); ++i) {
     const K& step = path[i];
     bool wantArray = step.type() == K::HVPropertyKeyTypeArray;
     if (wantArray ? !cur->isArray() : !cur->isDictionary()) return false;
-    if (wantArray && step.index() < 0) return false;
     if (i + 1 == path.size()) break;
     const plat::Value& next = step.valueInObject(*cur);
     if (next.isNil() || next.isNull()) break;  // created from here on
@@ -310,7 +320,8 @@ plat::Value keyValuesOf(const plat::Object& o, plat::Class* cls, const std::vect
     if (reference) {
       if (entry.keys.empty()) continue;
       if (!writeAtKeyPath(r, entry.keys.front(), v)) {
-        setError(cls, cls->name() + "." + name + ": a value of another kind stands on the key path");
+        setError(cls, cls->name() + "." + name +
+                          ": the key path meets a value of another kind or an index out of range");
       }
     } else {
       r.mutableDictionary()->set(name, std::move(v));

@@ -49,7 +49,8 @@ plat::Value kv_keyValuesWithIgnoredKeys(const plat::Value& object,
 // answers YES to kv_isReferenceReplacedKeyWhenCreatingKeyValues (the default), each value is
 // written at the property's first key path, creating the dictionaries and arrays on the way
 // ("a.b[2]" gives {"a": {"b": [null, null, value]}}); a container of the wrong kind already on
-// the path records an error and skips that property.
+// the path, or an index that is negative or above 65536, records an error and skips that
+// property.
 plat::Value kv_keyValuesWithKeysIgnoredKeys(const plat::Value& object,
                                             const std::vector<std::string>& keys,
                                             const std::vector<std::string>& ignoredKeys);
@@ -84,6 +85,7 @@ plat::ObjectRef kv_objectWithFile(plat::Class* cls, const std::string& file);
 // become objects, array elements nested arrays, other elements are dropped. Nil (and the
 // class's error set) when the input is not an array. For a platform class, the array itself.
 plat::Value kv_objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray);
+// The same, typed: the objects of the top level only (nested arrays are left out).
 template <class T>
 std::vector<std::shared_ptr<T>> kv_objectArrayWithKeyValuesArray(const plat::Value& keyValuesArray) {
   std::vector<std::shared_ptr<T>> r;

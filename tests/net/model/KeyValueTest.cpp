@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "net/model/HVKeyValue.h"
 #include "platform/foundation/NSJSONSerialization.h"
 
@@ -72,6 +75,17 @@ class KvPath : public plat::NSObject {
   HV_MODEL(KvPath, plat::NSObject, PLAT_PROPERTY(value), PLAT_PROPERTY(other))
   static plat::Dictionary kv_replacedKeyFromPropertyName() {
     return {{"value", "a.b[2]"}, {"other", "a.b.c"}};
+  }
+};
+
+class KvFar : public plat::NSObject {
+ public:
+  std::string far = "f";
+  std::string negative = "n";
+  std::string near = "ok";
+  HV_MODEL(KvFar, plat::NSObject, PLAT_PROPERTY(far), PLAT_PROPERTY(negative), PLAT_PROPERTY(near))
+  static plat::Dictionary kv_replacedKeyFromPropertyName() {
+    return {{"far", "list[99999999]"}, {"negative", "neg[-1]"}, {"near", "list[1]"}};
   }
 };
 
@@ -318,6 +332,36 @@ TEST(KeyValueMapping, KeyPathWriteBack) {
   EXPECT_EQ(d["a"]["b"][2], plat::Value("v"));
   EXPECT_EQ(d["a"]["b"].count(), 3u);
   EXPECT_NE(errorText(KvPath::staticClass()).find("KvPath.other"), std::string::npos);
+}
+
+TEST(KeyValueMapping, WriteBackRefusesOutOfRangeIndexes) {
+  auto o = std::make_shared<KvFar>();
+  plat::Value d = kv_keyValues(plat::Value(o));
+  EXPECT_EQ(d["list"].count(), 2u);
+  EXPECT_EQ(d["list"][1], plat::Value("ok"));
+  EXPECT_FALSE(d.dictionary()->contains("neg"));
+  EXPECT_NE(kv_error(KvFar::staticClass()), nullptr);
+}
+
+TEST(KeyValueMapping, ConcurrentMappingOfOneClass) {
+  // Several threads build the class's cached tables and map at the same time.
+  std::vector<std::thread> threads;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 6; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 50; ++i) {
+        std::string text = R"({"title":"t)" + std::to_string(t) + R"(","owner":{"name":"o","age":)" +
+                           std::to_string(i) + R"(},"users":[{"name":"u"}]})";
+        auto p = kv_objectWithKeyValues<KvPage>(plat::Value(text));
+        if (p && p->title == "t" + std::to_string(t) && p->owner && p->owner->age == i &&
+            p->users.size() == 1 && kv_keyValues(plat::Value(p))["owner"]["age"] == plat::Value(i)) {
+          ++good;
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(good.load(), 300);
 }
 
 TEST(KeyValueMapping, ReferenceCyclesStopWithAnError) {

@@ -61,6 +61,12 @@ class RfNames : public RfBase {
   static std::vector<std::string> kv_ignoredPropertyNames() { return {"hooked"}; }
 };
 
+class RfDisabled : public plat::NSObject {
+ public:
+  int32_t handle = 7;
+  HV_MODEL(RfDisabled, plat::NSObject, PLAT_PROPERTY_CODE(handle, ":"))
+};
+
 std::vector<std::string> keyNames(const HVKeyPath& path) {
   std::vector<std::string> r;
   for (auto& k : path) r.push_back((k.type() == HVPropertyKey::HVPropertyKeyTypeArray ? "#" : "") + k.name());
@@ -219,6 +225,22 @@ TEST(ModelReflection, ClassWalksStopAtPlatformClasses) {
   EXPECT_FALSE(HVFoundation::isClassFromFoundation(RfBase::staticClass()));
   EXPECT_FALSE(HVFoundation::isClassFromFoundation(nullptr));
   EXPECT_TRUE(kv_properties(plat::Runtime::classNamed("NSString")).empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ModelReflection, KVCDisabledPropertiesAreNeverWritten) {
+  auto props = kv_properties(RfDisabled::staticClass());
+  ASSERT_EQ(props.size(), 1u);
+  RfDisabled o;
+  EXPECT_TRUE(props[0]->valueForObject(o).isNull());
+  EXPECT_TRUE(props[0]->setValueForObject(plat::Value(1), o));
+  EXPECT_EQ(o.handle, 7);
+  auto made = kv_objectWithKeyValues<RfDisabled>(plat::Value(R"({"handle":3})"));
+  EXPECT_EQ(made->handle, 7);
+  EXPECT_TRUE(kv_keyValues(plat::Value(made))["handle"].isNull());
 }
 
 }  // namespace
