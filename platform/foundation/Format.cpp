@@ -121,7 +121,9 @@ std::string objectText(const FormatArg* a) {
   switch (a->kind()) {
     case FormatArg::Kind::Signed: return std::to_string(a->signedValue());
     case FormatArg::Kind::Unsigned: return std::to_string(a->unsignedValue());
-    case FormatArg::Kind::Double: return numtext::shortestDouble(a->doubleValue());
+    case FormatArg::Kind::Double:
+      if (a->bits() == 32) return Value(static_cast<float>(a->doubleValue())).description();
+      return numtext::shortestDouble(a->doubleValue());
     case FormatArg::Kind::CString: return a->cString() ? a->cString() : "(null)";
     case FormatArg::Kind::Text: return std::string(a->text());
     case FormatArg::Kind::Pointer: return a->pointer() ? pointerText(a->pointer()) : "(null)";

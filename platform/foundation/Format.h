@@ -47,7 +47,7 @@ class FormatArg {
   FormatArg(unsigned long i) : kind_(Kind::Unsigned), bits_(64) { u_ = i; }
   FormatArg(long long i) : kind_(Kind::Signed), bits_(64) { i_ = i; }
   FormatArg(unsigned long long i) : kind_(Kind::Unsigned), bits_(64) { u_ = i; }
-  FormatArg(float d) : kind_(Kind::Double) { d_ = d; }
+  FormatArg(float d) : kind_(Kind::Double), bits_(32) { d_ = d; }
   FormatArg(double d) : kind_(Kind::Double) { d_ = d; }
   FormatArg(long double d) : kind_(Kind::Double) { d_ = static_cast<double>(d); }
   FormatArg(const char* s) : kind_(Kind::CString) { s_ = s; }

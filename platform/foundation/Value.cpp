@@ -1,6 +1,7 @@
 #include "platform/foundation/Value.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace plat {
@@ -14,6 +15,18 @@ std::shared_ptr<T>* cowGet(std::shared_ptr<T>* p) {
   return p;
 }
 }  // namespace
+
+Value::Value(float f) {
+  if (!std::isfinite(f)) {
+    v_ = static_cast<double>(f);
+    return;
+  }
+  char buf[32];
+  auto res = std::to_chars(buf, buf + sizeof buf, f);
+  double d = static_cast<double>(f);
+  std::from_chars(buf, res.ptr, d);
+  v_ = d;
+}
 
 Value::Value(const char* s) {
   if (s) v_ = std::string(s);

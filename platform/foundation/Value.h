@@ -47,7 +47,9 @@ class Value {
   Value(unsigned long i) : v_(static_cast<uint64_t>(i)) {}
   Value(unsigned long long i) : v_(static_cast<uint64_t>(i)) {}
   Value(double d) : v_(d) {}
-  Value(float f) : v_(static_cast<double>(f)) {}
+  // A float is kept as the double nearest to its shortest decimal form, so that 0.1f shows
+  // and serializes as "0.1", as the platform's float numbers do (floatValue() gives f back).
+  Value(float f);
   Value(const char* s);  // nullptr gives nil
   Value(std::string s) : v_(std::move(s)) {}
   Value(std::string_view s) : v_(std::string(s)) {}

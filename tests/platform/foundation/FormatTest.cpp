@@ -52,6 +52,7 @@ TEST(Format, ObjectPlaceholderUsesTheTextForm) {
   EXPECT_EQ(format("%@ %@ %@", Value(), Value::null(), Value(true)), "(null) <null> 1");
   EXPECT_EQ(format("%@|%@|%@", 12, -7L, 18446744073709551615ULL), "12|-7|18446744073709551615");
   EXPECT_EQ(format("%@ %@ %@", 0.1, 2.0, 1e20), "0.1 2 1e+20");
+  EXPECT_EQ(format("%@ %.3f", 0.1f, 0.1f), "0.1 0.100");
   EXPECT_EQ(format("%@-%@", std::string("ab"), "cd"), "ab-cd");
   EXPECT_EQ(format("%@", static_cast<const char*>(nullptr)), "(null)");
   EXPECT_EQ(format("%@", Array{1, "a b"}), "(\n    1,\n    \"a b\"\n)");

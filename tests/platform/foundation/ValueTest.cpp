@@ -76,6 +76,9 @@ TEST(ValueDescription, ScalarForms) {
   EXPECT_EQ(Value(1e20).description(), "1e+20");
   EXPECT_EQ(Value(1.0 / 3).description(), "0.3333333333333333");
   EXPECT_EQ(Value(-0.0).description(), "-0");
+  EXPECT_EQ(Value(0.1f).description(), "0.1");  // floats show their own shortest form
+  EXPECT_EQ(Value(0.1f).floatValue(), 0.1f);
+  EXPECT_EQ(Value(16777217.0f).description(), "16777216");
   EXPECT_EQ(Value(1.5e-7).description(), "1.5e-07");
   EXPECT_EQ(Value(123.456).description(), "123.456");
   EXPECT_EQ(Value(1e16).description(), "10000000000000000");
