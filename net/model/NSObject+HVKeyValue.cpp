@@ -9,6 +9,7 @@
 #include "net/model/HVModelCache.h"
 #include "net/model/NSString+HVExtension.h"
 #include <fstream>
+#include <unordered_map>
 #include <iterator>
 
 #include "platform/foundation/NSBundle.h"
@@ -39,8 +40,27 @@ struct NestingGuard {
   bool tooDeep() const { return tNesting > kMaxNesting; }
 };
 
+plat::NSErrorRef makeError(std::string message) {
+  return plat::NSError::make(std::move(message), kErrorCode, plat::Dictionary{});
+}
+
 void setError(plat::Class* cls, std::string message) {
-  if (cls) cls->setSlot(kSlotError, plat::NSError::make(std::move(message), kErrorCode, plat::Dictionary{}));
+  if (cls) cls->setSlot(kSlotError, makeError(std::move(message)));
+}
+
+// The same, for the fixed messages: errors are immutable, so one instance each is shared.
+void setError(plat::Class* cls, const char* message) {
+  static const auto* shared = new std::unordered_map<std::string_view, plat::NSErrorRef>{
+      {kErrNotDictionary, makeError(kErrNotDictionary)},
+      {kErrNotArray, makeError(kErrNotArray)},
+      {kErrNotModelClass, makeError(kErrNotModelClass)},
+      {kErrObjectArrayNotArray, makeError(kErrObjectArrayNotArray)},
+      {kErrNoFilename, makeError(kErrNoFilename)},
+      {kErrNoFile, makeError(kErrNoFile)},
+      {kErrTooDeep, makeError(kErrTooDeep)}};
+  if (!cls) return;
+  auto it = shared->find(message);
+  cls->setSlot(kSlotError, it != shared->end() ? it->second : makeError(message));
 }
 
 void clearError(plat::Class* cls) {
