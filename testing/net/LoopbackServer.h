@@ -40,6 +40,10 @@ struct Response {
   std::string contentType;
   // Set true to keep the connection silent until the server stops (time-out tests).
   bool hang = false;
+  // When set, the body is sent in these chunks (chunked encoding) instead of `body`; with
+  // hangAfterChunks the response then stays open until the server stops.
+  std::vector<std::string> chunks;
+  bool hangAfterChunks = false;
   void setHeader(std::string name, std::string value) {
     headers.emplace_back(std::move(name), std::move(value));
   }

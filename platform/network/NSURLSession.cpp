@@ -1,0 +1,1740 @@
+// NSURLSession over a libcurl multi handle on one transfer thread per session.
+
+#include "platform/network/NSURLSession.h"
+
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/network/URLSessionCore.h"
+
+namespace plat {
+
+using detail::TaskKind;
+using detail::Transfer;
+using detail::URLSessionCore;
+using detail::URLTaskCore;
+
+namespace {
+
+std::mutex gHookMu;
+NSURLSessionTask::StateHook gResumeHook;
+NSURLSessionTask::StateHook gSuspendHook;
+
+void globalCurlInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string addressOf(const void* p) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%p", p);
+  return buf;
+}
+
+const char* stateName(NSURLSessionTaskState s) {
+  switch (s) {
+    case NSURLSessionTaskStateRunning: return "running";
+    case NSURLSessionTaskStateSuspended: return "suspended";
+    case NSURLSessionTaskStateCanceling: return "canceling";
+    default: return "completed";
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Transfer: the transfer thread's record of one running task.
+
+namespace detail {
+
+struct Transfer {
+  std::shared_ptr<URLTaskCore> task;
+  std::shared_ptr<URLSessionCore> session;
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  NSURLRequestRef request;  // the request being sent
+  std::string url;
+  std::string host;
+  int64_t port = 0;
+  std::string scheme;
+
+  // Request body.
+  enum class BodyKind { None, Bytes, File, Stream } bodyKind = BodyKind::None;
+  Data bodyBytes;
+  size_t bodyOffset = 0;
+  FILE* bodyFile = nullptr;
+  NSInputStreamRef bodyStream;
+  int64_t streamRead = 0;
+
+  // Response.
+  int64_t status = 0;
+  std::string httpVersion;
+  HTTPHeaderFields headers;
+  bool headersComplete = false;
+  bool isRedirect = false;
+  Data redirectBody;
+  Data deferredBody;  // a refused redirect's body, delivered once its response is allowed
+  NSHTTPURLResponseRef redirectResponse;
+  int redirectCount = 0;
+
+  // Decisions.
+  bool awaitingDisposition = false;
+  bool doneWhileAwaiting = false;
+  bool userPaused = false;
+  bool pausedByCallback = false;
+  NSErrorRef failure;  // an error decided by a callback (trust, stream, file)
+
+  // Download.
+  FILE* file = nullptr;
+  std::string filePath;
+  int64_t fileOffset = 0;
+  bool resumeChecked = false;
+
+  // Time-outs (plat::Clock nanoseconds).
+  int64_t idleTimeoutNs = 0;
+  int64_t lastActivityNs = 0;
+  int64_t resourceDeadlineNs = 0;
+
+  ~Transfer() {
+    if (headerList) curl_slist_free_all(headerList);
+    if (bodyFile) std::fclose(bodyFile);
+    if (file) std::fclose(file);
+    if (bodyStream) bodyStream->close();
+  }
+  void touch() { lastActivityNs = Clock::nowNs(); }
+};
+
+void URLTaskCore::notifyCounter(const char* keyPath, int64_t value) {
+  std::vector<std::shared_ptr<NSURLSessionTask::CounterObserver>> fns;
+  NSURLSessionTaskRef ownerTask;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    for (auto& o : observers) {
+      if (o.keyPath == keyPath) fns.push_back(o.fn);
+    }
+    if (fns.empty()) return;
+    ownerTask = owner.lock();
+  }
+  if (!ownerTask) return;
+  for (auto& f : fns) (*f)(*ownerTask, keyPath, value);
+}
+
+}  // namespace detail
+
+namespace {
+
+// ---- Helpers of the transfer thread ----------------------------------------------------------
+
+struct ParsedURL {
+  bool ok = false;
+  std::string scheme, host, normalized;
+  int64_t port = 0;
+};
+
+ParsedURL parseURL(const std::string& text) {
+  ParsedURL r;
+  if (text.empty()) return r;
+  CURLU* u = curl_url();
+  if (curl_url_set(u, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    char *scheme = nullptr, *host = nullptr, *port = nullptr, *full = nullptr;
+    curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
+    curl_url_get(u, CURLUPART_HOST, &host, 0);
+    curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    curl_url_get(u, CURLUPART_URL, &full, 0);
+    if (scheme && host && full) {
+      r.scheme = scheme;
+      for (auto& c : r.scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      r.host = host;
+      if (r.host.size() > 2 && r.host.front() == '[') r.host = r.host.substr(1, r.host.size() - 2);
+      r.port = port ? std::atoll(port) : 0;
+      r.normalized = full;
+      r.ok = (r.scheme == "http" || r.scheme == "https") && !r.host.empty();
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+    curl_free(full);
+  }
+  curl_url_cleanup(u);
+  return r;
+}
+
+// `location` resolved against `base`; empty when it cannot be.
+std::string resolveURL(const std::string& base, const std::string& location) {
+  CURLU* u = curl_url();
+  std::string out;
+  if (curl_url_set(u, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+      curl_url_set(u, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK) {
+    char* full = nullptr;
+    if (curl_url_get(u, CURLUPART_URL, &full, 0) == CURLUE_OK && full) out = full;
+    curl_free(full);
+  }
+  curl_url_cleanup(u);
+  return out;
+}
+
+int64_t errorCodeForCurl(CURLcode code) {
+  switch (code) {
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT: return NSURLErrorUnsupportedURL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY: return NSURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT: return NSURLErrorCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT: return NSURLErrorTimedOut;
+    case CURLE_PEER_FAILED_VERIFICATION: return NSURLErrorServerCertificateUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER: return NSURLErrorSecureConnectionFailed;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE: return NSURLErrorNetworkConnectionLost;
+    case CURLE_WRITE_ERROR: return NSURLErrorCannotWriteToFile;
+    case CURLE_WEIRD_SERVER_REPLY: return NSURLErrorBadServerResponse;
+    default: return NSURLErrorUnknown;
+  }
+}
+
+std::string trimmed(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool isRedirectStatus(int64_t s) {
+  return s == 301 || s == 302 || s == 303 || s == 307 || s == 308;
+}
+
+std::string makeTempFile(FILE** out) {
+  std::error_code ec;
+  auto dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  std::string tmpl = (dir / "CFNetworkDownload_XXXXXX.tmp").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  int fd = mkstemps(buf.data(), 4);
+  if (fd < 0) return {};
+  *out = fdopen(fd, "wb");
+  if (!*out) {
+    close(fd);
+    unlink(buf.data());
+    return {};
+  }
+  return buf.data();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The transfer engine (runs on the session's transfer thread).
+
+namespace detail {
+
+namespace {
+
+void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
+void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                   NSURLRequestRef request, int redirectCount);
+
+void applyPause(Transfer& t) {
+  if (!t.easy) return;
+  bool pause = t.userPaused;
+  curl_easy_pause(t.easy, pause ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+  if (!pause) t.touch();
+}
+
+// Coalesced delivery of body bytes to the delegate.
+void deliverData(Transfer& t, const char* bytes, size_t length) {
+  auto task = t.task;
+  bool schedule = false;
+  int64_t received;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->pendingData.append(bytes, length);
+    task->received += static_cast<int64_t>(length);
+    received = task->received;
+    if (!task->dataDeliveryScheduled) {
+      task->dataDeliveryScheduled = true;
+      schedule = true;
+    }
+  }
+  task->notifyCounter(kCountOfBytesReceived, received);
+  if (!schedule) return;
+  auto s = t.session;
+  s->post([s, task] {
+    Data chunk;
+    NSURLSessionTaskRef owner;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      chunk = std::move(task->pendingData);
+      task->pendingData = Data();
+      task->dataDeliveryScheduled = false;
+      owner = task->owner.lock();
+    }
+    auto delegate = s->delegate;
+    auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(owner);
+    if (delegate && dataTask && !chunk.empty()) {
+      delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
+    }
+  });
+}
+
+void reportSent(Transfer& t, int64_t n) {
+  auto task = t.task;
+  bool schedule = false;
+  int64_t sent;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->sent += n;
+    sent = task->sent;
+    if (!task->sendReportScheduled) {
+      task->sendReportScheduled = true;
+      schedule = true;
+    }
+  }
+  task->notifyCounter(kCountOfBytesSent, sent);
+  if (!schedule) return;
+  auto s = t.session;
+  s->post([s, task] {
+    int64_t delta, total, expected;
+    NSURLSessionTaskRef owner;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->sendReportScheduled = false;
+      delta = task->sent - task->sentReported;
+      task->sentReported = task->sent;
+      total = task->sent;
+      expected = task->expectedToSend;
+      owner = task->owner.lock();
+    }
+    if (s->delegate && owner && delta > 0) {
+      s->delegate->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
+          s->sessionRef(), owner, delta, total, expected);
+    }
+  });
+}
+
+void reportWritten(Transfer& t, int64_t n) {
+  auto task = t.task;
+  bool schedule = false;
+  int64_t received;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->received += n;
+    received = task->received;
+    if (!task->writeReportScheduled) {
+      task->writeReportScheduled = true;
+      schedule = true;
+    }
+  }
+  task->notifyCounter(kCountOfBytesReceived, received);
+  if (!schedule) return;
+  auto s = t.session;
+  int64_t base = t.fileOffset;
+  s->post([s, task, base] {
+    int64_t delta, total, expected;
+    NSURLSessionTaskRef owner;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->writeReportScheduled = false;
+      delta = task->received - task->writtenReported;
+      task->writtenReported = task->received;
+      total = task->received + base;
+      expected = task->expectedToReceive < 0 ? task->expectedToReceive
+                                             : task->expectedToReceive + base;
+      owner = task->owner.lock();
+    }
+    auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(owner);
+    if (s->delegate && dl && delta > 0) {
+      s->delegate->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
+          s->sessionRef(), dl, delta, total, expected);
+    }
+  });
+}
+
+bool isCancelled(const std::shared_ptr<URLTaskCore>& task) {
+  std::lock_guard<std::mutex> lock(task->mu);
+  return task->state == NSURLSessionTaskStateCanceling ||
+         task->state == NSURLSessionTaskStateCompleted;
+}
+
+// Blocks the transfer thread until `answered` holds or the task is cancelled. Returns false
+// when cancelled.
+bool waitForDecision(const std::shared_ptr<URLTaskCore>& task, const std::function<bool()>& answered) {
+  std::unique_lock<std::mutex> lock(task->mu);
+  task->decisionCv.wait(lock, [&] {
+    return answered() || task->state == NSURLSessionTaskStateCanceling ||
+           task->state == NSURLSessionTaskStateCompleted;
+  });
+  return answered();
+}
+
+// ---- Server trust ----
+
+struct TrustAnswer {
+  bool answered = false;
+  bool accepted = false;
+  int64_t errorCode = 0;
+};
+
+bool defaultTrustEvaluation(const SecTrustRef& trust, const std::string& host) {
+  SecTrustSetPolicies(trust, {SecPolicyCreateSSL(true, host)});
+  return SecTrustEvaluateWithError(trust, nullptr);
+}
+
+int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  std::vector<SecCertificateRef> chain;
+  STACK_OF(X509)* untrusted = X509_STORE_CTX_get0_untrusted(ctx);
+  X509* leaf = X509_STORE_CTX_get0_cert(ctx);
+  if (leaf) chain.push_back(SecCertificate::fromX509(leaf));
+  for (int i = 0; untrusted && i < sk_X509_num(untrusted); ++i) {
+    X509* c = sk_X509_value(untrusted, i);
+    if (c == leaf) continue;
+    chain.push_back(SecCertificate::fromX509(c));
+  }
+  SecTrustRef trust;
+  if (chain.empty() ||
+      SecTrustCreateWithCertificates(chain, {SecPolicyCreateSSL(true, t->host)}, &trust) !=
+          errSecSuccess) {
+    t->failure = makeURLError(NSURLErrorServerCertificateUntrusted, t->url);
+    X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+    return 0;
+  }
+  auto task = t->task;
+  auto s = t->session;
+  auto answer = std::make_shared<TrustAnswer>();
+  auto delegate = s->delegate;
+  std::string host = t->host;
+  if (!delegate) {
+    answer->answered = true;
+    answer->accepted = defaultTrustEvaluation(trust, host);
+    answer->errorCode = answer->accepted ? 0 : NSURLErrorServerCertificateUntrusted;
+  } else {
+    auto space = std::make_shared<NSURLProtectionSpace>(host, t->port, NSURLProtectionSpaceHTTPS,
+                                                        "", NSURLAuthenticationMethodServerTrust,
+                                                        trust);
+    auto challenge = std::make_shared<NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr,
+                                                                    nullptr);
+    auto once = std::make_shared<std::once_flag>();
+    NSURLSessionDelegate::ChallengeCompletion completion =
+        [task, answer, once, trust, host](NSURLSessionAuthChallengeDisposition d,
+                                          NSURLCredentialRef credential) {
+          std::call_once(*once, [&] {
+            bool accepted = false;
+            int64_t code = 0;
+            switch (d) {
+              case NSURLSessionAuthChallengeUseCredential:
+                if (credential && credential->trust()) {
+                  accepted = true;
+                } else {
+                  accepted = defaultTrustEvaluation(trust, host);
+                }
+                break;
+              case NSURLSessionAuthChallengeCancelAuthenticationChallenge:
+                code = NSURLErrorCancelled;
+                break;
+              case NSURLSessionAuthChallengeRejectProtectionSpace:
+                code = NSURLErrorServerCertificateUntrusted;
+                break;
+              default:
+                accepted = defaultTrustEvaluation(trust, host);
+                break;
+            }
+            if (!accepted && code == 0) code = NSURLErrorServerCertificateUntrusted;
+            std::lock_guard<std::mutex> lock(task->mu);
+            answer->accepted = accepted;
+            answer->errorCode = code;
+            answer->answered = true;
+            task->decisionCv.notify_all();
+          });
+        };
+    s->post([s, task, challenge, completion] {
+      auto owner = task->ownerRef();
+      auto session = s->sessionRef();
+      auto d = s->delegate;
+      if (d && owner &&
+          d->URLSessionTaskDidReceiveChallengeCompletionHandler(session, owner, challenge,
+                                                                completion)) {
+        return;
+      }
+      if (d && d->URLSessionDidReceiveChallengeCompletionHandler(session, challenge, completion)) {
+        return;
+      }
+      completion(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+    });
+    if (!waitForDecision(task, [&] { return answer->answered; })) {
+      t->failure = makeURLError(NSURLErrorCancelled, t->url);
+      X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+      return 0;
+    }
+  }
+  if (answer->accepted) {
+    X509_STORE_CTX_set_error(ctx, X509_V_OK);
+    return 1;
+  }
+  t->failure = makeURLError(answer->errorCode, t->url);
+  X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+  return 0;
+}
+
+CURLcode sslContextCallback(CURL*, void* sslctx, void* arg) {
+  SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslctx), verifyCallback, arg);
+  return CURLE_OK;
+}
+
+// ---- Body streams ----
+
+// Asks the delegate for a new body stream, blocking the transfer thread. Null when none.
+NSInputStreamRef askNewBodyStream(Transfer& t) {
+  auto task = t.task;
+  auto s = t.session;
+  if (!s->delegate) return nullptr;
+  struct Answer {
+    bool answered = false;
+    NSInputStreamRef stream;
+  };
+  auto answer = std::make_shared<Answer>();
+  auto once = std::make_shared<std::once_flag>();
+  std::function<void(NSInputStreamRef)> completion = [task, answer, once](NSInputStreamRef st) {
+    std::call_once(*once, [&] {
+      std::lock_guard<std::mutex> lock(task->mu);
+      answer->stream = std::move(st);
+      answer->answered = true;
+      task->decisionCv.notify_all();
+    });
+  };
+  s->post([s, task, completion] {
+    auto owner = task->ownerRef();
+    auto d = s->delegate;
+    if (d && owner && d->URLSessionTaskNeedNewBodyStream(s->sessionRef(), owner, completion)) return;
+    completion(nullptr);
+  });
+  if (!waitForDecision(task, [&] { return answer->answered; })) return nullptr;
+  return answer->stream;
+}
+
+size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  size_t max = size * nitems;
+  size_t n = 0;
+  switch (t->bodyKind) {
+    case Transfer::BodyKind::None: return 0;
+    case Transfer::BodyKind::Bytes:
+      n = std::min(max, t->bodyBytes.length() - t->bodyOffset);
+      if (n) std::memcpy(buffer, t->bodyBytes.bytes() + t->bodyOffset, n);
+      t->bodyOffset += n;
+      break;
+    case Transfer::BodyKind::File:
+      n = std::fread(buffer, 1, max, t->bodyFile);
+      if (n == 0 && std::ferror(t->bodyFile)) {
+        t->failure = makeURLError(NSURLErrorCannotConnectToHost == 0 ? 0 : NSURLErrorUnknown, t->url);
+        return CURL_READFUNC_ABORT;
+      }
+      break;
+    case Transfer::BodyKind::Stream: {
+      int64_t r = t->bodyStream->readMaxLength(reinterpret_cast<uint8_t*>(buffer), max);
+      if (r < 0) {
+        t->failure = makeURLError(NSURLErrorUnknown, t->url, t->bodyStream->streamError());
+        return CURL_READFUNC_ABORT;
+      }
+      n = static_cast<size_t>(r);
+      t->streamRead += r;
+      break;
+    }
+  }
+  t->touch();
+  if (n) reportSent(*t, static_cast<int64_t>(n));
+  return n;
+}
+
+int seekCallback(void* arg, curl_off_t offset, int origin) {
+  auto* t = static_cast<Transfer*>(arg);
+  if (origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  switch (t->bodyKind) {
+    case Transfer::BodyKind::None: return CURL_SEEKFUNC_OK;
+    case Transfer::BodyKind::Bytes:
+      if (static_cast<size_t>(offset) > t->bodyBytes.length()) return CURL_SEEKFUNC_FAIL;
+      t->bodyOffset = static_cast<size_t>(offset);
+      break;
+    case Transfer::BodyKind::File:
+      if (fseeko(t->bodyFile, offset, SEEK_SET) != 0) return CURL_SEEKFUNC_FAIL;
+      break;
+    case Transfer::BodyKind::Stream: {
+      if (offset == 0 && t->streamRead == 0) return CURL_SEEKFUNC_OK;
+      if (offset != 0) return CURL_SEEKFUNC_CANTSEEK;
+      auto fresh = askNewBodyStream(*t);
+      if (!fresh) {
+        t->failure = makeURLError(NSURLErrorRequestBodyStreamExhausted, t->url);
+        return CURL_SEEKFUNC_FAIL;
+      }
+      t->bodyStream->close();
+      t->bodyStream = fresh;
+      t->bodyStream->open();
+      t->streamRead = 0;
+      break;
+    }
+  }
+  // Bytes sent before the rewind are sent again; the counters keep counting.
+  return CURL_SEEKFUNC_OK;
+}
+
+// ---- Responses ----
+
+void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response);
+
+size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  size_t n = size * nitems;
+  std::string_view line(buffer, n);
+  t->touch();
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new status line: a new response (an interim one is replaced by the final one).
+    t->headers = HTTPHeaderFields();
+    t->headersComplete = false;
+    size_t sp = line.find(' ');
+    t->httpVersion = std::string(line.substr(0, sp));
+    t->status = sp == std::string_view::npos ? 0 : std::atoll(std::string(line.substr(sp + 1, 3)).c_str());
+    return n;
+  }
+  std::string text = trimmed(line);
+  if (!text.empty()) {
+    size_t colon = text.find(':');
+    if (colon != std::string::npos) {
+      t->headers.add(trimmed(std::string_view(text).substr(0, colon)),
+                     trimmed(std::string_view(text).substr(colon + 1)));
+    }
+    return n;
+  }
+  if (t->status < 200) return n;  // end of an interim response
+  t->headersComplete = true;
+  auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion, t->headers);
+  auto location = t->headers.get("Location");
+  if (isRedirectStatus(t->status) && location && !location->empty()) {
+    t->isRedirect = true;
+    t->redirectResponse = response;
+    return n;
+  }
+  t->isRedirect = false;
+  // The transfer's shared pointer lives in the session's map; find it through the task.
+  beginResponse(t->task->transfer, response);
+  return n;
+}
+
+size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  size_t n = size * nitems;
+  t->touch();
+  if (t->isRedirect) {
+    t->redirectBody.append(buffer, n);
+    return n;
+  }
+  if (t->awaitingDisposition) {
+    t->pausedByCallback = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  if (t->file) {
+    if (std::fwrite(buffer, 1, n, t->file) != n) {
+      t->failure = makeURLError(NSURLErrorCannotWriteToFile, t->url);
+      return 0;
+    }
+    reportWritten(*t, static_cast<int64_t>(n));
+    return n;
+  }
+  deliverData(*t, buffer, n);
+  return n;
+}
+
+void completeSuccess(const std::shared_ptr<Transfer>& t);
+
+// Hands a refused redirect's body on like bytes received.
+void flushDeferred(Transfer& t) {
+  if (t.deferredBody.empty() || t.failure) return;
+  Data body = std::move(t.deferredBody);
+  t.deferredBody = Data();
+  if (t.file) {
+    if (std::fwrite(body.bytes(), 1, body.length(), t.file) != body.length()) {
+      t.failure = makeURLError(NSURLErrorCannotWriteToFile, t.url);
+    } else {
+      reportWritten(t, static_cast<int64_t>(body.length()));
+    }
+  } else {
+    deliverData(t, reinterpret_cast<const char*>(body.bytes()), body.length());
+  }
+}
+
+// Called when the final response header has arrived (or a refused redirect's response).
+void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response) {
+  auto task = t->task;
+  TaskKind kind;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->response = response;
+    task->expectedToReceive = response->expectedContentLength();
+    kind = task->kind;
+  }
+  task->notifyCounter(kCountOfBytesExpectedToReceive, response->expectedContentLength());
+  auto s = t->session;
+  if (kind == TaskKind::Download) {
+    if (!t->file) {
+      // A resumed download continues its file only on a partial answer.
+      if (!t->filePath.empty() && response->statusCode() == 206) {
+        t->file = std::fopen(t->filePath.c_str(), "ab");
+        std::lock_guard<std::mutex> lock(task->mu);
+      } else {
+        if (!t->filePath.empty()) unlink(t->filePath.c_str());
+        t->fileOffset = 0;
+        t->filePath = makeTempFile(&t->file);
+      }
+      if (!t->file) t->failure = makeURLError(NSURLErrorCannotCreateFile, t->url);
+      if (!t->resumeChecked && !task->resumePath.empty()) {
+        t->resumeChecked = true;
+        int64_t offset = t->fileOffset;
+        int64_t expected = response->expectedContentLength() < 0
+                               ? NSURLSessionTransferSizeUnknown
+                               : response->expectedContentLength() + offset;
+        s->post([s, task, offset, expected] {
+          auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
+          if (s->delegate && dl) {
+            s->delegate->URLSessionDownloadTaskDidResumeAtOffsetExpectedTotalBytes(
+                s->sessionRef(), dl, offset, expected);
+          }
+        });
+      }
+    }
+    return;
+  }
+  if (!s->delegate) return;
+  t->awaitingDisposition = true;
+  std::weak_ptr<Transfer> weakT = t;
+  auto once = std::make_shared<std::once_flag>();
+  std::function<void(NSURLSessionResponseDisposition)> completion =
+      [s, task, once](NSURLSessionResponseDisposition d) {
+        std::call_once(*once, [&] {
+          s->enqueue([s, task, d] {
+            auto tr = task->transfer;
+            if (!tr || !tr->awaitingDisposition) return;
+            tr->awaitingDisposition = false;
+            if (d == NSURLSessionResponseCancel) {
+              s->cancel(task, false);
+              return;
+            }
+            if (d == NSURLSessionResponseBecomeDownload) {
+              // The body goes on as a new download task.
+              auto dlCore = std::make_shared<URLTaskCore>();
+              NSURLSessionDownloadTaskRef dl;
+              {
+                std::lock_guard<std::mutex> lock(s->mu);
+                std::lock_guard<std::mutex> tlock(task->mu);
+                dlCore->session = s;
+                dlCore->kind = TaskKind::Download;
+                dlCore->identifier = s->nextIdentifier++;
+                dlCore->description = task->description;
+                dlCore->original = task->original;
+                dlCore->current = task->current;
+                dlCore->response = task->response;
+                dlCore->state = NSURLSessionTaskStateRunning;
+                dlCore->started = true;
+                dlCore->expectedToReceive = task->expectedToReceive;
+                dlCore->sent = task->sent;
+                dlCore->expectedToSend = task->expectedToSend;
+                task->state = NSURLSessionTaskStateCompleted;
+                dl = URLSessionCore::newTaskObject<NSURLSessionDownloadTask>(dlCore);
+                dlCore->owner = dl;
+                auto& list = s->tasks;
+                auto old = task->ownerRef();
+                list.erase(std::remove(list.begin(), list.end(), old), list.end());
+                list.push_back(dl);
+              }
+              tr->task = dlCore;
+              dlCore->transfer = tr;
+              task->transfer = nullptr;
+              tr->filePath = makeTempFile(&tr->file);
+              if (!tr->file) tr->failure = makeURLError(NSURLErrorCannotCreateFile, tr->url);
+              auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+              s->post([s, dataTask, dl] {
+                if (s->delegate && dataTask) {
+                  s->delegate->URLSessionDataTaskDidBecomeDownloadTask(s->sessionRef(), dataTask, dl);
+                }
+              });
+            }
+            if (tr->doneWhileAwaiting) {
+              flushDeferred(*tr);
+              completeSuccess(tr);
+            } else {
+              applyPause(*tr);
+            }
+          });
+        });
+      };
+  auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+  s->post([s, dataTask, response, completion] {
+    auto d = s->delegate;
+    if (d && dataTask &&
+        d->URLSessionDataTaskDidReceiveResponseCompletionHandler(s->sessionRef(), dataTask,
+                                                                 response, completion)) {
+      return;
+    }
+    completion(NSURLSessionResponseAllow);
+  });
+}
+
+// ---- Completion ----
+
+void releaseEasy(Transfer& t) {
+  if (!t.easy) return;
+  curl_multi_remove_handle(t.session->multi, t.easy);
+  curl_easy_cleanup(t.easy);
+  t.easy = nullptr;
+}
+
+void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
+  releaseEasy(*t);
+  auto task = t->task;
+  if (task->transfer == t) task->transfer = nullptr;
+  if (t->file) {
+    std::fclose(t->file);
+    t->file = nullptr;
+  }
+  if (error && !t->filePath.empty()) {
+    bool keep = false;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      keep = static_cast<bool>(task->resumeDataCompletion);
+    }
+    if (!keep) unlink(t->filePath.c_str());
+  }
+  t->session->taskCompleted(task, error);
+}
+
+void completeSuccess(const std::shared_ptr<Transfer>& t) {
+  auto task = t->task;
+  auto s = t->session;
+  if (t->failure) {
+    finishTransfer(t, t->failure);
+    return;
+  }
+  TaskKind kind;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    kind = task->kind;
+  }
+  if (kind == TaskKind::Download) {
+    if (t->file) {
+      std::fclose(t->file);
+      t->file = nullptr;
+    }
+    std::string path = t->filePath;
+    t->filePath.clear();
+    auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
+    s->post([s, dl, path] {
+      if (s->delegate && dl) {
+        s->delegate->URLSessionDownloadTaskDidFinishDownloadingToURL(s->sessionRef(), dl, path);
+      }
+      unlink(path.c_str());
+    });
+  }
+  finishTransfer(t, nullptr);
+}
+
+void handleRedirect(const std::shared_ptr<Transfer>& t) {
+  auto task = t->task;
+  auto s = t->session;
+  auto response = t->redirectResponse;
+  if (t->redirectCount >= 16) {
+    finishTransfer(t, makeURLError(NSURLErrorHTTPTooManyRedirects, t->url));
+    return;
+  }
+  std::string target = resolveURL(t->url, response->valueForHTTPHeaderField("Location").value_or(""));
+  auto next = t->request->mutableCopy();
+  next->setURL(target);
+  int64_t code = response->statusCode();
+  std::string method = t->request->HTTPMethod();
+  bool toGet = (code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST");
+  if (toGet) {
+    next->setHTTPMethod("GET");
+    next->setHTTPBody(std::nullopt);
+    next->setHTTPBodyStream(nullptr);
+    next->setValueForHTTPHeaderField(std::nullopt, "Content-Type");
+    next->setValueForHTTPHeaderField(std::nullopt, "Content-Length");
+  }
+  ParsedURL from = parseURL(t->url), to = parseURL(target);
+  if (to.ok && (from.host != to.host || from.port != to.port || from.scheme != to.scheme)) {
+    next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
+  }
+  releaseEasy(*t);
+  NSURLRequestRef proposed = next;
+  int count = t->redirectCount + 1;
+  auto once = std::make_shared<std::once_flag>();
+  std::function<void(NSURLRequestRef)> completion = [s, task, t, once, count, toGet](
+                                                        NSURLRequestRef chosen) {
+    std::call_once(*once, [&] {
+      s->enqueue([s, task, t, chosen, count, toGet] {
+        if (task->transfer != t) return;  // cancelled meanwhile
+        if (!chosen) {
+          // Refused: the redirect response is the answer, with its body.
+          t->isRedirect = false;
+          t->deferredBody = std::move(t->redirectBody);
+          t->redirectBody = Data();
+          t->doneWhileAwaiting = true;
+          beginResponse(t, t->redirectResponse);
+          if (!t->awaitingDisposition) {
+            flushDeferred(*t);
+            completeSuccess(t);
+          }
+          return;
+        }
+        NSURLRequestRef request = chosen;
+        bool needsStream = !toGet && request->HTTPBodyStream() != nullptr;
+        task->transfer = nullptr;
+        {
+          std::lock_guard<std::mutex> lock(task->mu);
+          task->current = request;
+        }
+        if (needsStream) {
+          auto fresh = askNewBodyStream(*t);
+          if (!fresh) {
+            t->session->taskCompleted(task, makeURLError(NSURLErrorRequestBodyStreamExhausted, t->url));
+            return;
+          }
+          auto m = request->mutableCopy();
+          m->setHTTPBodyStream(fresh);
+          request = m;
+        }
+        startTransfer(s, task, request, count);
+      });
+    });
+  };
+  auto owner = task->ownerRef();
+  s->post([s, owner, response, proposed, completion] {
+    auto d = s->delegate;
+    if (d && owner &&
+        d->URLSessionTaskWillPerformHTTPRedirectionNewRequestCompletionHandler(
+            s->sessionRef(), owner, response, proposed, completion)) {
+      return;
+    }
+    completion(proposed);
+  });
+}
+
+void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
+  auto task = t->task;
+  if (isCancelled(task)) {
+    finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+    return;
+  }
+  if (t->failure) {
+    finishTransfer(t, t->failure);
+    return;
+  }
+  if (result != CURLE_OK) {
+    finishTransfer(t, makeURLError(errorCodeForCurl(result), t->url));
+    return;
+  }
+  if (t->isRedirect) {
+    handleRedirect(t);
+    return;
+  }
+  if (!t->headersComplete) {
+    finishTransfer(t, makeURLError(NSURLErrorBadServerResponse, t->url));
+    return;
+  }
+  if (t->awaitingDisposition) {
+    t->doneWhileAwaiting = true;
+    releaseEasy(*t);
+    return;
+  }
+  completeSuccess(t);
+}
+
+// Builds and adds the easy handle of a task's (next) request.
+void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                   NSURLRequestRef request, int redirectCount) {
+  auto t = std::make_shared<Transfer>();
+  t->task = task;
+  t->session = s;
+  t->request = request;
+  t->redirectCount = redirectCount;
+  t->url = request ? request->URL() : "";
+  task->transfer = t;
+  ParsedURL parsed = parseURL(t->url);
+  if (!request || !parsed.ok) {
+    finishTransfer(t, makeURLError(NSURLErrorUnsupportedURL, t->url));
+    return;
+  }
+  t->host = parsed.host;
+  t->port = parsed.port;
+  t->scheme = parsed.scheme;
+
+  TaskKind kind;
+  std::optional<Data> uploadData;
+  std::optional<std::string> uploadFile;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    kind = task->kind;
+    uploadData = task->uploadData;
+    uploadFile = task->uploadFile;
+    t->userPaused = task->state == NSURLSessionTaskStateSuspended;
+    if (kind == TaskKind::Download && !task->resumePath.empty() && redirectCount == 0) {
+      t->filePath = task->resumePath;
+      t->fileOffset = task->resumeOffset;
+    }
+  }
+  const std::string& method = request->HTTPMethod();
+  bool bodyless = method == "GET" || method == "HEAD";
+  // Body: an upload's own body wins over the request's (only for the first request: a
+  // redirect that keeps the body keeps the upload's body too).
+  if (!bodyless) {
+    if (uploadFile && redirectCount == 0) {
+      t->bodyKind = Transfer::BodyKind::File;
+      t->bodyFile = std::fopen(uploadFile->c_str(), "rb");
+      if (!t->bodyFile) {
+        finishTransfer(t, makeURLError(NSURLErrorFileDoesNotExist, t->url));
+        return;
+      }
+    } else if (uploadData && (redirectCount == 0 || !request->HTTPBodyStream())) {
+      t->bodyKind = Transfer::BodyKind::Bytes;
+      t->bodyBytes = *uploadData;
+    } else if (request->HTTPBodyStream()) {
+      t->bodyKind = Transfer::BodyKind::Stream;
+      t->bodyStream = request->HTTPBodyStream();
+      if (t->bodyStream->streamStatus() == NSStreamStatusNotOpen) t->bodyStream->open();
+      if (t->bodyStream->streamStatus() == NSStreamStatusError) {
+        finishTransfer(t, makeURLError(NSURLErrorUnknown, t->url, t->bodyStream->streamError()));
+        return;
+      }
+    } else if (request->HTTPBody()) {
+      t->bodyKind = Transfer::BodyKind::Bytes;
+      t->bodyBytes = *request->HTTPBody();
+    }
+  }
+
+  CURL* e = curl_easy_init();
+  t->easy = e;
+  curl_easy_setopt(e, CURLOPT_URL, parsed.normalized.c_str());
+  curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_PROXY, "");  // never through a proxy of the environment
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, headerCallback);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
+  if (parsed.scheme == "https") {
+    // The trust decision is made by verifyCallback (delegate or default evaluation).
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, sslContextCallback);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, t.get());
+  }
+  if (method == "GET") {
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+  } else {
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  // Header fields: the request's, then the configuration's additional ones it lacks.
+  HTTPHeaderFields fields = request->headerFields();
+  NSURLSessionConfigurationRef config;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    config = s->config;
+  }
+  for (auto& [k, v] : config->HTTPAdditionalHeaders()) {
+    if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
+  }
+  int64_t bodyLength = -1;
+  if (t->bodyKind == Transfer::BodyKind::Bytes) bodyLength = static_cast<int64_t>(t->bodyBytes.length());
+  if (t->bodyKind == Transfer::BodyKind::File) {
+    struct stat st;
+    if (fstat(fileno(t->bodyFile), &st) == 0) bodyLength = st.st_size;
+  }
+  if (t->bodyKind == Transfer::BodyKind::Stream) {
+    if (auto cl = fields.get("Content-Length")) {
+      char* end = nullptr;
+      long long v = std::strtoll(cl->c_str(), &end, 10);
+      if (end && *end == '\0' && v >= 0) bodyLength = v;
+    }
+  }
+  if (t->bodyKind != Transfer::BodyKind::None) {
+    curl_easy_setopt(e, CURLOPT_POST, 1L);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, readCallback);
+    curl_easy_setopt(e, CURLOPT_READDATA, t.get());
+    curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, seekCallback);
+    curl_easy_setopt(e, CURLOPT_SEEKDATA, t.get());
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+    // curl would otherwise add a form content type, and a chunked body carries no length.
+    if (!fields.get("Content-Type")) fields.set("Content-Type", "");
+    fields.remove("Content-Length");
+    if (bodyLength < 0) fields.set("Transfer-Encoding", "chunked");
+  } else if (!bodyless) {
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, 0L);
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
+    if (!fields.get("Content-Type")) fields.set("Content-Type", "");
+    fields.remove("Content-Length");
+  }
+  if (kind == TaskKind::Download && t->fileOffset > 0) {
+    fields.set("Range", "bytes=" + std::to_string(t->fileOffset) + "-");
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (!task->resumeValidator.empty()) fields.set("If-Range", task->resumeValidator);
+  }
+  fields.set("Expect", "");  // no 100-continue round trip
+  for (auto& [k, v] : fields.fields()) {
+    std::string line = v.empty() ? k + ":" : k + ": " + v;
+    t->headerList = curl_slist_append(t->headerList, line.c_str());
+  }
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
+
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (redirectCount == 0) task->expectedToSend = t->bodyKind == Transfer::BodyKind::None ? 0 : bodyLength;
+  }
+  double idle = request->hasExplicitTimeout() ? request->timeoutInterval()
+                                              : config->timeoutIntervalForRequest();
+  t->idleTimeoutNs = idle > 0 ? static_cast<int64_t>(idle * 1e9) : 0;
+  double resource = config->timeoutIntervalForResource();
+  t->touch();
+  t->resourceDeadlineNs = resource > 0 ? t->lastActivityNs + static_cast<int64_t>(resource * 1e9) : 0;
+
+  curl_multi_add_handle(s->multi, e);
+  if (t->userPaused) curl_easy_pause(e, CURLPAUSE_ALL);
+}
+
+}  // namespace
+
+// ---- URLSessionCore --------------------------------------------------------------------------
+
+URLSessionCore::~URLSessionCore() {
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    workerStop = true;
+  }
+  if (multi) curl_multi_wakeup(multi);
+  if (worker.joinable()) {
+    if (worker.get_id() == std::this_thread::get_id()) {
+      worker.detach();
+    } else {
+      worker.join();
+    }
+  }
+  if (multi) curl_multi_cleanup(multi);
+}
+
+NSURLSessionRef URLSessionCore::sessionRef() {
+  std::lock_guard<std::mutex> lock(mu);
+  return weakSelf.lock();
+}
+
+void URLSessionCore::post(std::function<void()> block) { queue->addOperationWithBlock(std::move(block)); }
+
+void URLSessionCore::enqueue(std::function<void()> command) {
+  std::lock_guard<std::mutex> lock(mu);
+  commands.push_back(std::move(command));
+  if (!workerRunning) {
+    globalCurlInit();
+    multi = curl_multi_init();
+    int64_t perHost = config->HTTPMaximumConnectionsPerHost();
+    if (perHost > 0) curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
+    workerRunning = true;
+    // The worker holds only a weak reference so that the core can go away.
+    std::weak_ptr<URLSessionCore> weak = shared_from_this();
+    worker = std::thread([weak] {
+      if (auto s = weak.lock()) s->workerLoop();
+    });
+    return;
+  }
+  curl_multi_wakeup(multi);
+}
+
+void URLSessionCore::workerLoop() {
+  // Note: runs with a strong reference to the core (taken by the thread's lambda).
+  for (;;) {
+    std::deque<std::function<void()>> batch;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      batch.swap(commands);
+      if (workerStop && batch.empty()) break;
+    }
+    for (auto& c : batch) c();
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    while (CURLMsg* msg = curl_multi_info_read(multi, &running)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      Transfer* raw = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &raw);
+      CURLcode result = msg->data.result;
+      if (raw && raw->task->transfer.get() == raw) {
+        auto t = raw->task->transfer;
+        onDone(t, result);
+      }
+    }
+    // Time-outs on plat::Clock (so a virtual clock drives them in tests).
+    int64_t now = Clock::nowNs();
+    bool timed = false;
+    std::vector<std::shared_ptr<URLTaskCore>> active;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      for (auto& task : tasks) active.push_back(task->core());
+    }
+    for (auto& task : active) {
+      auto t = task->transfer;
+      if (!t || !t->easy) continue;
+      if (t->userPaused || t->awaitingDisposition) {
+        t->touch();
+        continue;
+      }
+      timed = true;
+      if ((t->idleTimeoutNs && now - t->lastActivityNs >= t->idleTimeoutNs) ||
+          (t->resourceDeadlineNs && now >= t->resourceDeadlineNs)) {
+        finishTransfer(t, makeURLError(NSURLErrorTimedOut, t->url));
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (workerStop && commands.empty()) break;
+      if (!commands.empty()) continue;
+    }
+    long curlTimeout = -1;
+    curl_multi_timeout(multi, &curlTimeout);
+    int wait = 60000;
+    if (curlTimeout >= 0) wait = static_cast<int>(std::min<long>(curlTimeout, wait));
+    if (timed) wait = std::min(wait, 50);
+    curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+  }
+}
+
+template <class T>
+std::shared_ptr<T> URLSessionCore::makeTask(TaskKind kind, const NSURLRequestRef& request) {
+  auto core = std::make_shared<URLTaskCore>();
+  std::shared_ptr<T> task;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    if (invalidated) return nullptr;
+    core->session = shared_from_this();
+    core->kind = kind;
+    core->identifier = nextIdentifier++;
+    core->original = request ? request->copy() : nullptr;
+    core->current = core->original;
+    task = newTaskObject<T>(core);
+    core->owner = task;
+    tasks.push_back(task);
+  }
+  return task;
+}
+
+void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSErrorRef error) {
+  NSURLSessionTaskRef owner;
+  std::function<void(const Data&)> resumeCompletion;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (task->state == NSURLSessionTaskStateCompleted && task->error) return;
+    task->state = NSURLSessionTaskStateCompleted;
+    task->error = error;
+    owner = task->owner.lock();
+    resumeCompletion = std::move(task->resumeDataCompletion);
+    task->decisionCv.notify_all();
+  }
+  auto self = shared_from_this();
+  if (resumeCompletion) {
+    Data resumeData;
+    auto t = task->transfer;
+    (void)t;
+    std::string path, validator, url;
+    int64_t offset = 0;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      path = task->resumePath;
+      offset = task->resumeOffset;
+      validator = task->resumeValidator;
+      url = task->current ? task->current->URL() : "";
+    }
+    if (!path.empty() && offset > 0 && !validator.empty()) {
+      Dictionary d;
+      d.set("url", url);
+      d.set("path", path);
+      d.set("offset", Value(static_cast<long long>(offset)));
+      d.set("validator", validator);
+      resumeData = NSJSONSerialization::dataWithJSONObject(Value(d));
+    } else if (!path.empty()) {
+      unlink(path.c_str());
+    }
+    post([resumeCompletion, resumeData] { resumeCompletion(resumeData); });
+  }
+  if (delegate && owner) {
+    post([self, owner, error] {
+      auto d = self->delegate;
+      if (d) d->URLSessionTaskDidCompleteWithError(self->sessionRef(), owner, error);
+    });
+  }
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    tasks.erase(std::remove(tasks.begin(), tasks.end(), owner), tasks.end());
+    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [&](auto& x) { return x->core() == task; }),
+                tasks.end());
+  }
+  checkInvalidation();
+}
+
+void URLSessionCore::checkInvalidation() {
+  NSURLSessionRef session;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    if (!invalidated || invalidationReported || !tasks.empty()) return;
+    invalidationReported = true;
+    session = selfRef;
+  }
+  auto self = shared_from_this();
+  post([self, session] {
+    NSURLSessionDelegateRef d;
+    {
+      std::lock_guard<std::mutex> lock(self->mu);
+      d = self->delegate;
+    }
+    if (d) d->URLSessionDidBecomeInvalidWithError(session, nullptr);
+    std::lock_guard<std::mutex> lock(self->mu);
+    self->delegate = nullptr;
+    self->selfRef = nullptr;  // the session may go away now
+    self->workerStop = true;
+    if (self->multi) curl_multi_wakeup(self->multi);
+  });
+}
+
+void URLSessionCore::startOrUnpause(const std::shared_ptr<URLTaskCore>& task, bool start) {
+  auto self = shared_from_this();
+  if (start) {
+    NSURLRequestRef request;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      request = task->current;
+    }
+    enqueue([self, task, request] {
+      if (isCancelled(task)) {
+        auto t = std::make_shared<Transfer>();
+        t->task = task;
+        t->session = self;
+        t->url = request ? request->URL() : "";
+        finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+        return;
+      }
+      startTransfer(self, task, request, 0);
+    });
+  } else {
+    enqueue([task] {
+      auto t = task->transfer;
+      if (!t) return;
+      t->userPaused = false;
+      applyPause(*t);
+    });
+  }
+}
+
+void URLSessionCore::pause(const std::shared_ptr<URLTaskCore>& task) {
+  enqueue([task] {
+    auto t = task->transfer;
+    if (!t) return;
+    t->userPaused = true;
+    applyPause(*t);
+  });
+}
+
+void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produceResumeData) {
+  auto self = shared_from_this();
+  enqueue([self, task, produceResumeData] {
+    auto t = task->transfer;
+    if (!t) {
+      bool started;
+      {
+        std::lock_guard<std::mutex> lock(task->mu);
+        started = task->started;
+      }
+      // Not started, or between two requests (a redirect awaiting the delegate).
+      if (!started || task->state != NSURLSessionTaskStateCompleted) {
+        auto dummy = std::make_shared<Transfer>();
+        dummy->task = task;
+        dummy->session = self;
+        {
+          std::lock_guard<std::mutex> lock(task->mu);
+          dummy->url = task->current ? task->current->URL() : "";
+        }
+        finishTransfer(dummy, makeURLError(NSURLErrorCancelled, dummy->url));
+      }
+      return;
+    }
+    if (produceResumeData && t->file && !t->filePath.empty()) {
+      std::fflush(t->file);
+      auto response = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->task->response);
+      std::string validator;
+      if (response) {
+        validator = response->valueForHTTPHeaderField("ETag").value_or(
+            response->valueForHTTPHeaderField("Last-Modified").value_or(""));
+      }
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->resumePath = t->filePath;
+      task->resumeOffset = t->fileOffset + task->received;
+      task->resumeValidator = validator;
+    }
+    finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+  });
+}
+
+}  // namespace detail
+
+// ---- NSURLSessionTask ------------------------------------------------------------------------
+
+NSURLSessionTask::~NSURLSessionTask() = default;
+
+std::string NSURLSessionTask::description() const {
+  return "<" + className() + ": " + addressOf(this) + ">{ taskIdentifier: " +
+         std::to_string(taskIdentifier()) + " } { " + stateName(state()) + " }";
+}
+
+uint64_t NSURLSessionTask::taskIdentifier() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->identifier;
+}
+std::string NSURLSessionTask::taskDescription() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->description;
+}
+void NSURLSessionTask::setTaskDescription(std::string description) {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  core_->description = std::move(description);
+}
+NSURLRequestRef NSURLSessionTask::originalRequest() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->original;
+}
+NSURLRequestRef NSURLSessionTask::currentRequest() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->current;
+}
+NSURLResponseRef NSURLSessionTask::response() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->response;
+}
+NSURLSessionTaskState NSURLSessionTask::state() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->state;
+}
+NSErrorRef NSURLSessionTask::error() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->error;
+}
+int64_t NSURLSessionTask::countOfBytesReceived() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->received;
+}
+int64_t NSURLSessionTask::countOfBytesSent() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->sent;
+}
+int64_t NSURLSessionTask::countOfBytesExpectedToSend() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->expectedToSend;
+}
+int64_t NSURLSessionTask::countOfBytesExpectedToReceive() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->expectedToReceive;
+}
+
+uint64_t NSURLSessionTask::addObserver(std::string keyPath, CounterObserver observer) {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  uint64_t token = core_->nextObserverToken++;
+  core_->observers.push_back(
+      {token, std::move(keyPath), std::make_shared<CounterObserver>(std::move(observer))});
+  return token;
+}
+
+void NSURLSessionTask::removeObserver(uint64_t token) {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  auto& v = core_->observers;
+  v.erase(std::remove_if(v.begin(), v.end(), [&](auto& o) { return o.token == token; }), v.end());
+}
+
+void NSURLSessionTask::resume() {
+  NSURLSessionTaskState before;
+  bool start = false, unpause = false;
+  {
+    std::lock_guard<std::mutex> lock(core_->mu);
+    before = core_->state;
+    if (before == NSURLSessionTaskStateSuspended) {
+      core_->state = NSURLSessionTaskStateRunning;
+      start = !core_->started;
+      unpause = core_->started;
+      core_->started = true;
+    }
+  }
+  if (start || unpause) core_->session->startOrUnpause(core_, start);
+  StateHook hook;
+  {
+    std::lock_guard<std::mutex> lock(gHookMu);
+    hook = gResumeHook;
+  }
+  if (hook) hook(std::static_pointer_cast<NSURLSessionTask>(shared_from_this()), before);
+}
+
+void NSURLSessionTask::suspend() {
+  NSURLSessionTaskState before;
+  bool pause = false;
+  {
+    std::lock_guard<std::mutex> lock(core_->mu);
+    before = core_->state;
+    if (before == NSURLSessionTaskStateRunning) {
+      core_->state = NSURLSessionTaskStateSuspended;
+      pause = true;
+    }
+  }
+  if (pause) core_->session->pause(core_);
+  StateHook hook;
+  {
+    std::lock_guard<std::mutex> lock(gHookMu);
+    hook = gSuspendHook;
+  }
+  if (hook) hook(std::static_pointer_cast<NSURLSessionTask>(shared_from_this()), before);
+}
+
+void NSURLSessionTask::cancel() {
+  {
+    std::lock_guard<std::mutex> lock(core_->mu);
+    if (core_->state != NSURLSessionTaskStateRunning &&
+        core_->state != NSURLSessionTaskStateSuspended) {
+      return;
+    }
+    core_->state = NSURLSessionTaskStateCanceling;
+    core_->decisionCv.notify_all();
+  }
+  core_->session->cancel(core_, false);
+}
+
+void NSURLSessionTask::setResumeHook(StateHook hook) {
+  std::lock_guard<std::mutex> lock(gHookMu);
+  gResumeHook = std::move(hook);
+}
+
+void NSURLSessionTask::setSuspendHook(StateHook hook) {
+  std::lock_guard<std::mutex> lock(gHookMu);
+  gSuspendHook = std::move(hook);
+}
+
+void NSURLSessionDownloadTask::cancelByProducingResumeData(
+    std::function<void(const Data& resumeData)> completion) {
+  auto c = core();
+  {
+    std::lock_guard<std::mutex> lock(c->mu);
+    if (c->state != NSURLSessionTaskStateRunning && c->state != NSURLSessionTaskStateSuspended) {
+      if (completion) c->session->post([completion] { completion(Data()); });
+      return;
+    }
+    c->state = NSURLSessionTaskStateCanceling;
+    c->resumeDataCompletion = completion ? std::move(completion) : [](const Data&) {};
+    c->decisionCv.notify_all();
+  }
+  c->session->cancel(c, true);
+}
+
+// ---- NSURLSession ----------------------------------------------------------------------------
+
+NSURLSession::~NSURLSession() = default;
+
+NSURLSessionRef NSURLSession::sessionWithConfiguration(const NSURLSessionConfigurationRef& config) {
+  return sessionWithConfigurationDelegateDelegateQueue(config, nullptr, nullptr);
+}
+
+NSURLSessionRef NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+    const NSURLSessionConfigurationRef& config, NSURLSessionDelegateRef delegate,
+    NSOperationQueueRef delegateQueue) {
+  auto session = std::shared_ptr<NSURLSession>(new NSURLSession());
+  auto core = std::make_shared<URLSessionCore>();
+  core->config = config ? config->copy() : NSURLSessionConfiguration::defaultSessionConfiguration();
+  core->delegate = std::move(delegate);
+  if (!delegateQueue) {
+    delegateQueue = std::make_shared<NSOperationQueue>();
+    delegateQueue->setMaxConcurrentOperationCount(1);
+  }
+  core->queue = std::move(delegateQueue);
+  core->selfRef = session;
+  core->weakSelf = session;
+  session->core_ = core;
+  return session;
+}
+
+std::string NSURLSession::description() const {
+  return "<NSURLSession: " + addressOf(this) + ">";
+}
+
+NSURLSessionConfigurationRef NSURLSession::configuration() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->config->copy();
+}
+
+NSURLSessionDelegateRef NSURLSession::delegate() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->delegate;
+}
+
+const NSOperationQueueRef& NSURLSession::delegateQueue() const { return core_->queue; }
+
+std::string NSURLSession::sessionDescription() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  return core_->sessionDescription;
+}
+
+void NSURLSession::setSessionDescription(std::string description) {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  core_->sessionDescription = std::move(description);
+}
+
+NSURLSessionDataTaskRef NSURLSession::dataTaskWithRequest(const NSURLRequestRef& request) {
+  if (!request) return nullptr;
+  auto task = core_->makeTask<NSURLSessionDataTask>(TaskKind::Data, request);
+  if (task) {
+    auto c = task->core();
+    std::lock_guard<std::mutex> lock(c->mu);
+    if (request->HTTPBody()) {
+      c->expectedToSend = static_cast<int64_t>(request->HTTPBody()->length());
+    } else if (request->HTTPBodyStream()) {
+      auto cl = request->valueForHTTPHeaderField("Content-Length");
+      c->expectedToSend = cl ? std::atoll(cl->c_str()) : NSURLSessionTransferSizeUnknown;
+    }
+  }
+  return task;
+}
+
+NSURLSessionDataTaskRef NSURLSession::dataTaskWithURL(const std::string& url) {
+  return dataTaskWithRequest(NSURLRequest::requestWithURL(url));
+}
+
+NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromFile(const NSURLRequestRef& request,
+                                                                      const std::string& filePath) {
+  if (!request) return nullptr;
+  auto task = core_->makeTask<NSURLSessionUploadTask>(TaskKind::Upload, request);
+  if (task) {
+    auto c = task->core();
+    struct stat st;
+    std::lock_guard<std::mutex> lock(c->mu);
+    c->uploadFile = filePath;
+    c->expectedToSend = ::stat(filePath.c_str(), &st) == 0 ? st.st_size : 0;
+  }
+  return task;
+}
+
+NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromData(const NSURLRequestRef& request,
+                                                                      const Data& body) {
+  if (!request) return nullptr;
+  auto task = core_->makeTask<NSURLSessionUploadTask>(TaskKind::Upload, request);
+  if (task) {
+    auto c = task->core();
+    std::lock_guard<std::mutex> lock(c->mu);
+    c->uploadData = body;
+    c->expectedToSend = static_cast<int64_t>(body.length());
+  }
+  return task;
+}
+
+NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithStreamedRequest(const NSURLRequestRef& request) {
+  if (!request) return nullptr;
+  auto task = core_->makeTask<NSURLSessionUploadTask>(TaskKind::Upload, request);
+  if (task) {
+    auto c = task->core();
+    std::lock_guard<std::mutex> lock(c->mu);
+    if (request->HTTPBodyStream()) {
+      auto cl = request->valueForHTTPHeaderField("Content-Length");
+      c->expectedToSend = cl ? std::atoll(cl->c_str()) : NSURLSessionTransferSizeUnknown;
+    } else {
+      c->uploadData = request->HTTPBody().value_or(Data());
+      c->expectedToSend = static_cast<int64_t>(c->uploadData->length());
+    }
+  }
+  return task;
+}
+
+NSURLSessionDownloadTaskRef NSURLSession::downloadTaskWithRequest(const NSURLRequestRef& request) {
+  if (!request) return nullptr;
+  return core_->makeTask<NSURLSessionDownloadTask>(TaskKind::Download, request);
+}
+
+NSURLSessionDownloadTaskRef NSURLSession::downloadTaskWithResumeData(const Data& resumeData) {
+  Value v = NSJSONSerialization::JSONObjectWithData(resumeData);
+  auto url = v["url"].string();
+  auto path = v["path"].string();
+  auto validator = v["validator"].string();
+  int64_t offset = v["offset"].integerValue();
+  struct stat st;
+  if (!url || !path || !validator || offset <= 0 || ::stat(path->c_str(), &st) != 0 ||
+      st.st_size != offset) {
+    return nullptr;
+  }
+  auto task = core_->makeTask<NSURLSessionDownloadTask>(TaskKind::Download,
+                                                       NSURLRequest::requestWithURL(*url));
+  if (task) {
+    auto c = task->core();
+    std::lock_guard<std::mutex> lock(c->mu);
+    c->resumePath = *path;
+    c->resumeOffset = offset;
+    c->resumeValidator = *validator;
+  }
+  return task;
+}
+
+void NSURLSession::getTasksWithCompletionHandler(
+    std::function<void(std::vector<NSURLSessionDataTaskRef>, std::vector<NSURLSessionUploadTaskRef>,
+                       std::vector<NSURLSessionDownloadTaskRef>)>
+        completion) {
+  if (!completion) return;
+  std::vector<NSURLSessionDataTaskRef> data;
+  std::vector<NSURLSessionUploadTaskRef> upload;
+  std::vector<NSURLSessionDownloadTaskRef> download;
+  {
+    std::lock_guard<std::mutex> lock(core_->mu);
+    for (auto& t : core_->tasks) {
+      if (t->state() == NSURLSessionTaskStateCompleted) continue;
+      if (auto u = std::dynamic_pointer_cast<NSURLSessionUploadTask>(t)) {
+        upload.push_back(u);
+      } else if (auto d = std::dynamic_pointer_cast<NSURLSessionDataTask>(t)) {
+        data.push_back(d);
+      } else if (auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(t)) {
+        download.push_back(dl);
+      }
+    }
+  }
+  core_->post([completion, data, upload, download] { completion(data, upload, download); });
+}
+
+void NSURLSession::finishTasksAndInvalidate() {
+  {
+    std::lock_guard<std::mutex> lock(core_->mu);
+    if (core_->invalidated) return;
+    core_->invalidated = true;
+  }
+  core_->checkInvalidation();
+}
+
+void NSURLSession::invalidateAndCancel() {
+  std::vector<NSURLSessionTaskRef> tasks;
+  {
+    std::lock_guard<std::mutex> lock(core_->mu);
+    if (core_->invalidated) return;
+    core_->invalidated = true;
+    tasks = core_->tasks;
+  }
+  for (auto& t : tasks) t->cancel();
+  core_->checkInvalidation();
+}
+
+}  // namespace plat

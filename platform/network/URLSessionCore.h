@@ -1,0 +1,133 @@
+#pragma once
+// Internal to plat_network: the state behind NSURLSession and its tasks, shared by the
+// session's files. Not part of the public interface.
+
+#include <curl/curl.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/network/NSURLSession.h"
+
+namespace plat::detail {
+
+struct Transfer;
+
+enum class TaskKind { Data, Upload, Download };
+
+struct URLTaskCore {
+  std::mutex mu;  // guards everything below unless marked otherwise
+  std::shared_ptr<URLSessionCore> session;
+  std::weak_ptr<NSURLSessionTask> owner;
+  TaskKind kind = TaskKind::Data;
+  uint64_t identifier = 0;
+  std::string description;
+  NSURLRequestRef original;
+  NSURLRequestRef current;
+  NSURLResponseRef response;
+  NSURLSessionTaskState state = NSURLSessionTaskStateSuspended;
+  NSErrorRef error;
+  int64_t received = 0;
+  int64_t sent = 0;
+  int64_t expectedToSend = 0;
+  int64_t expectedToReceive = NSURLSessionTransferSizeUnknown;
+  bool started = false;
+
+  // Body of an upload (or of a data task's request).
+  std::optional<Data> uploadData;
+  std::optional<std::string> uploadFile;
+
+  // Download resumed from resume data.
+  std::string resumePath;
+  int64_t resumeOffset = 0;
+  std::string resumeValidator;
+  std::function<void(const Data&)> resumeDataCompletion;
+
+  // Counter observers.
+  struct Observer {
+    uint64_t token;
+    std::string keyPath;
+    std::shared_ptr<NSURLSessionTask::CounterObserver> fn;
+  };
+  std::vector<Observer> observers;
+  uint64_t nextObserverToken = 1;
+
+  // Coalesced deliveries to the delegate queue.
+  Data pendingData;
+  bool dataDeliveryScheduled = false;
+  int64_t sentReported = 0;
+  bool sendReportScheduled = false;
+  int64_t writtenReported = 0;
+  bool writeReportScheduled = false;
+
+  // A decision the transfer thread is blocked on (trust, new body stream).
+  std::condition_variable decisionCv;
+
+  // Worker-thread only.
+  std::shared_ptr<Transfer> transfer;
+
+  NSURLSessionTaskRef ownerRef() { return owner.lock(); }
+  // Calls the observers of `keyPath` with `value` (caller must not hold mu).
+  void notifyCounter(const char* keyPath, int64_t value);
+};
+
+struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
+  std::mutex mu;
+  NSURLSessionConfigurationRef config;
+  NSURLSessionDelegateRef delegate;
+  NSOperationQueueRef queue;
+  std::string sessionDescription;
+  NSURLSessionRef selfRef;           // held until the delegate is told of invalidation
+  std::weak_ptr<NSURLSession> weakSelf;
+  std::vector<NSURLSessionTaskRef> tasks;  // not yet completed, creation order
+  uint64_t nextIdentifier = 1;
+  bool invalidated = false;
+  bool invalidationReported = false;
+
+  // Transfer thread.
+  std::thread worker;
+  bool workerRunning = false;
+  bool workerStop = false;
+  std::deque<std::function<void()>> commands;
+  CURLM* multi = nullptr;  // worker-only after start
+
+  ~URLSessionCore();
+
+  // Makes and registers a task (null once invalidated).
+  template <class T>
+  std::shared_ptr<T> makeTask(TaskKind kind, const NSURLRequestRef& request);
+
+  // The public object of a task core (the task classes admit only the session core).
+  template <class T>
+  static std::shared_ptr<T> newTaskObject(std::shared_ptr<URLTaskCore> core) {
+    return std::shared_ptr<T>(new T(std::move(core)));
+  }
+
+  // Runs `command` on the transfer thread (starting it when needed).
+  void enqueue(std::function<void()> command);
+  // Posts `block` to the delegate queue (or runs nothing when there is no delegate and
+  // `needsDelegate`).
+  void post(std::function<void()> block);
+  NSURLSessionRef sessionRef();
+
+  // Called on the worker when a task ended.
+  void taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSErrorRef error);
+  void checkInvalidation();
+  void workerLoop();
+
+  // Task operations (any thread).
+  void startOrUnpause(const std::shared_ptr<URLTaskCore>& task, bool start);
+  void pause(const std::shared_ptr<URLTaskCore>& task);
+  void cancel(const std::shared_ptr<URLTaskCore>& task, bool produceResumeData);
+};
+
+}  // namespace plat::detail

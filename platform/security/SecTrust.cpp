@@ -1,0 +1,366 @@
+// Server trust over OpenSSL's X509 verification.
+
+#include "platform/security/SecTrust.h"
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <openssl/x509v3.h>
+
+#include <arpa/inet.h>
+
+#include <mutex>
+
+namespace plat {
+
+namespace {
+
+Data derOf(X509* cert) {
+  unsigned char* buf = nullptr;
+  int len = i2d_X509(cert, &buf);
+  if (len <= 0) return Data();
+  Data d(buf, static_cast<size_t>(len));
+  OPENSSL_free(buf);
+  return d;
+}
+
+Data derOfKey(EVP_PKEY* key) {
+  unsigned char* buf = nullptr;
+  int len = i2d_PUBKEY(key, &buf);
+  if (len <= 0) return Data();
+  Data d(buf, static_cast<size_t>(len));
+  OPENSSL_free(buf);
+  return d;
+}
+
+bool isIPAddress(const std::string& host) {
+  unsigned char buf[16];
+  return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+// The system anchors: a list set by tests, or OpenSSL's default verify paths.
+struct SystemAnchors {
+  std::mutex mu;
+  bool custom = false;
+  std::vector<SecCertificateRef> anchors;
+};
+SystemAnchors& systemAnchors() {
+  static auto* s = new SystemAnchors();
+  return *s;
+}
+
+}  // namespace
+
+// --- SecCertificate / SecKey ---
+
+SecCertificate::~SecCertificate() { X509_free(x509_); }
+
+bool SecCertificate::isEqual(const Object& other) const {
+  auto o = dynamic_cast<const SecCertificate*>(&other);
+  return o && X509_cmp(x509_, o->x509_) == 0;
+}
+
+std::shared_ptr<SecCertificate> SecCertificate::fromX509(x509_st* cert) {
+  if (!cert) return nullptr;
+  X509_up_ref(cert);
+  return std::shared_ptr<SecCertificate>(new SecCertificate(cert));
+}
+
+SecKey::~SecKey() { EVP_PKEY_free(pkey_); }
+
+bool SecKey::isEqual(const Object& other) const {
+  auto o = dynamic_cast<const SecKey*>(&other);
+  return o && EVP_PKEY_eq(pkey_, o->pkey_) == 1;
+}
+
+std::shared_ptr<SecKey> SecKey::fromPKey(evp_pkey_st* key) {
+  if (!key) return nullptr;
+  EVP_PKEY_up_ref(key);
+  return std::shared_ptr<SecKey>(new SecKey(key));
+}
+
+SecCertificateRef SecCertificateCreateWithData(const Data& der) {
+  if (der.empty()) return nullptr;
+  const unsigned char* p = der.bytes();
+  X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.length()));
+  if (!cert) return nullptr;
+  if (p != der.bytes() + der.length()) {  // trailing bytes: not exactly one certificate
+    X509_free(cert);
+    return nullptr;
+  }
+  auto ref = SecCertificate::fromX509(cert);
+  X509_free(cert);
+  return ref;
+}
+
+Data SecCertificateCopyData(const SecCertificateRef& certificate) {
+  return certificate ? derOf(certificate->x509()) : Data();
+}
+
+std::string SecCertificateCopySubjectSummary(const SecCertificateRef& certificate) {
+  if (!certificate) return {};
+  X509_NAME* name = X509_get_subject_name(certificate->x509());
+  char buf[512];
+  if (X509_NAME_get_text_by_NID(name, NID_commonName, buf, sizeof buf) > 0) return buf;
+  char* line = X509_NAME_oneline(name, nullptr, 0);
+  std::string s = line ? line : "";
+  OPENSSL_free(line);
+  return s;
+}
+
+SecKeyRef SecCertificateCopyKey(const SecCertificateRef& certificate) {
+  if (!certificate) return nullptr;
+  EVP_PKEY* key = X509_get0_pubkey(certificate->x509());
+  return SecKey::fromPKey(key);
+}
+
+Data SecKeyCopyExternalRepresentation(const SecKeyRef& key) {
+  return key ? derOfKey(key->pkey()) : Data();
+}
+
+// --- Policies ---
+
+SecPolicyRef SecPolicyCreateBasicX509() {
+  return std::make_shared<SecPolicy>(false, false, std::nullopt);
+}
+
+SecPolicyRef SecPolicyCreateSSL(bool server, std::optional<std::string> hostname) {
+  if (hostname && hostname->empty()) hostname.reset();
+  return std::make_shared<SecPolicy>(true, server, std::move(hostname));
+}
+
+// --- Trust ---
+
+class SecTrust : public Object {
+ public:
+  std::string className() const override { return "SecTrust"; }
+
+  mutable std::mutex mu;
+  std::vector<SecCertificateRef> presented;
+  std::vector<SecPolicyRef> policies;
+  std::vector<SecCertificateRef> anchors;
+  bool anchorsOnly = true;
+  std::optional<double> verifyDate;
+  bool evaluated = false;
+  SecTrustResultType result = kSecTrustResultInvalid;
+  OSStatus failure = errSecSuccess;
+  std::vector<SecCertificateRef> chain;
+
+  void invalidate() {
+    evaluated = false;
+    result = kSecTrustResultInvalid;
+    chain.clear();
+  }
+
+  // REQUIRES: mu held.
+  void evaluateLocked();
+};
+
+void SecTrust::evaluateLocked() {
+  evaluated = true;
+  chain = presented;
+  failure = errSecNotTrusted;
+  result = kSecTrustResultRecoverableTrustFailure;
+
+  X509_STORE* store = X509_STORE_new();
+  STACK_OF(X509)* untrusted = sk_X509_new_null();
+  X509_STORE_CTX* ctx = X509_STORE_CTX_new();
+  if (!store || !untrusted || !ctx) {
+    result = kSecTrustResultOtherError;
+    X509_STORE_free(store);
+    sk_X509_free(untrusted);
+    X509_STORE_CTX_free(ctx);
+    return;
+  }
+  bool useSystem = anchors.empty() || !anchorsOnly;
+  for (auto& a : anchors) X509_STORE_add_cert(store, a->x509());
+  if (useSystem) {
+    auto& sys = systemAnchors();
+    std::lock_guard<std::mutex> lock(sys.mu);
+    if (sys.custom) {
+      for (auto& a : sys.anchors) X509_STORE_add_cert(store, a->x509());
+    } else {
+      X509_STORE_set_default_paths(store);
+    }
+  }
+  for (size_t i = 1; i < presented.size(); ++i) sk_X509_push(untrusted, presented[i]->x509());
+
+  X509_STORE_CTX_init(ctx, store, presented[0]->x509(), untrusted);
+  X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
+  // A trusted intermediate given as an anchor ends the chain there, as on the platform.
+  X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
+  if (verifyDate) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*verifyDate));
+  for (auto& p : policies) {
+    if (!p->isSSL()) continue;
+    if (p->isServer()) X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
+    if (p->hostname()) {
+      const std::string& host = *p->hostname();
+      if (isIPAddress(host)) {
+        X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+      } else {
+        X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+      }
+    }
+  }
+  int ok = X509_verify_cert(ctx);
+  if (ok == 1) {
+    result = kSecTrustResultUnspecified;
+    failure = errSecSuccess;
+    chain.clear();
+    STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx);
+    for (int i = 0; built && i < sk_X509_num(built); ++i) {
+      chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
+    }
+  } else {
+    int err = X509_STORE_CTX_get_error(ctx);
+    if (err == X509_V_ERR_CERT_HAS_EXPIRED || err == X509_V_ERR_CERT_NOT_YET_VALID) {
+      failure = errSecCertificateExpired;
+    } else if (err == X509_V_ERR_HOSTNAME_MISMATCH || err == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+      failure = errSecHostNameMismatch;
+    }
+  }
+  X509_STORE_CTX_free(ctx);
+  sk_X509_free(untrusted);
+  X509_STORE_free(store);
+}
+
+OSStatus SecTrustCreateWithCertificates(const std::vector<SecCertificateRef>& certificates,
+                                        const std::vector<SecPolicyRef>& policies,
+                                        SecTrustRef* trust) {
+  if (!trust) return errSecParam;
+  *trust = nullptr;
+  if (certificates.empty()) return errSecParam;
+  for (auto& c : certificates) {
+    if (!c) return errSecParam;
+  }
+  auto t = std::make_shared<SecTrust>();
+  t->presented = certificates;
+  t->policies = policies;
+  if (t->policies.empty()) t->policies.push_back(SecPolicyCreateBasicX509());
+  *trust = t;
+  return errSecSuccess;
+}
+
+OSStatus SecTrustSetPolicies(const SecTrustRef& trust, const std::vector<SecPolicyRef>& policies) {
+  if (!trust) return errSecParam;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  trust->policies.clear();
+  for (auto& p : policies) {
+    if (p) trust->policies.push_back(p);
+  }
+  if (trust->policies.empty()) trust->policies.push_back(SecPolicyCreateBasicX509());
+  trust->invalidate();
+  return errSecSuccess;
+}
+
+std::vector<SecPolicyRef> SecTrustCopyPolicies(const SecTrustRef& trust) {
+  if (!trust) return {};
+  std::lock_guard<std::mutex> lock(trust->mu);
+  return trust->policies;
+}
+
+OSStatus SecTrustSetAnchorCertificates(const SecTrustRef& trust,
+                                       const std::vector<SecCertificateRef>& anchors) {
+  if (!trust) return errSecParam;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  trust->anchors.clear();
+  for (auto& a : anchors) {
+    if (a) trust->anchors.push_back(a);
+  }
+  trust->anchorsOnly = true;
+  trust->invalidate();
+  return errSecSuccess;
+}
+
+OSStatus SecTrustSetAnchorCertificatesOnly(const SecTrustRef& trust, bool anchorsOnly) {
+  if (!trust) return errSecParam;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  trust->anchorsOnly = anchorsOnly;
+  trust->invalidate();
+  return errSecSuccess;
+}
+
+OSStatus SecTrustSetVerifyDate(const SecTrustRef& trust, double secondsSince1970) {
+  if (!trust) return errSecParam;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  trust->verifyDate = secondsSince1970;
+  trust->invalidate();
+  return errSecSuccess;
+}
+
+OSStatus SecTrustEvaluate(const SecTrustRef& trust, SecTrustResultType* result) {
+  if (!trust) return errSecParam;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  trust->evaluateLocked();
+  if (result) *result = trust->result;
+  return errSecSuccess;
+}
+
+bool SecTrustEvaluateWithError(const SecTrustRef& trust, NSErrorRef* error) {
+  if (!trust) {
+    if (error) *error = NSError::make(NSOSStatusErrorDomain, errSecParam, "No trust to evaluate");
+    return false;
+  }
+  std::lock_guard<std::mutex> lock(trust->mu);
+  trust->evaluateLocked();
+  bool ok = trust->result == kSecTrustResultUnspecified || trust->result == kSecTrustResultProceed;
+  if (!ok && error) {
+    std::string summary = SecCertificateCopySubjectSummary(trust->presented[0]);
+    std::string text;
+    switch (trust->failure) {
+      case errSecCertificateExpired: text = "“" + summary + "” certificate is expired"; break;
+      case errSecHostNameMismatch:
+        text = "“" + summary + "” certificate name does not match input";
+        break;
+      default: text = "“" + summary + "” certificate is not trusted"; break;
+    }
+    *error = NSError::make(NSOSStatusErrorDomain, trust->failure, text);
+  }
+  return ok;
+}
+
+SecTrustResultType SecTrustGetTrustResult(const SecTrustRef& trust) {
+  if (!trust) return kSecTrustResultInvalid;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  return trust->evaluated ? trust->result : kSecTrustResultInvalid;
+}
+
+int64_t SecTrustGetCertificateCount(const SecTrustRef& trust) {
+  if (!trust) return 0;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  if (!trust->evaluated) trust->evaluateLocked();
+  return static_cast<int64_t>(trust->chain.size());
+}
+
+SecCertificateRef SecTrustGetCertificateAtIndex(const SecTrustRef& trust, int64_t index) {
+  if (!trust || index < 0) return nullptr;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  if (!trust->evaluated) trust->evaluateLocked();
+  if (static_cast<size_t>(index) >= trust->chain.size()) return nullptr;
+  return trust->chain[static_cast<size_t>(index)];
+}
+
+SecKeyRef SecTrustCopyPublicKey(const SecTrustRef& trust) {
+  if (!trust) return nullptr;
+  std::lock_guard<std::mutex> lock(trust->mu);
+  return SecCertificateCopyKey(trust->presented[0]);
+}
+
+void SecTrustSetSystemAnchorCertificates(std::vector<SecCertificateRef> anchors) {
+  auto& sys = systemAnchors();
+  std::lock_guard<std::mutex> lock(sys.mu);
+  sys.custom = true;
+  sys.anchors.clear();
+  for (auto& a : anchors) {
+    if (a) sys.anchors.push_back(std::move(a));
+  }
+}
+
+void SecTrustResetSystemAnchorCertificates() {
+  auto& sys = systemAnchors();
+  std::lock_guard<std::mutex> lock(sys.mu);
+  sys.custom = false;
+  sys.anchors.clear();
+}
+
+}  // namespace plat

@@ -1,0 +1,224 @@
+// Loopback servers over cpp-httplib.
+
+#include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/pem.h>
+#include <strings.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "testing/net/LoopbackServer.h"
+
+namespace testing_net {
+
+std::optional<std::string> Request::header(const std::string& name) const {
+  for (auto& [k, v] : headers) {
+    if (strcasecmp(k.c_str(), name.c_str()) == 0) return v;
+  }
+  return std::nullopt;
+}
+
+struct LoopbackServer::Impl {
+  std::unique_ptr<httplib::Server> server;
+  std::thread thread;
+  mutable std::mutex mu;
+  std::condition_variable released;
+  bool stopping = false;
+  std::vector<Request> requests;
+  struct Route {
+    std::string method;
+    Handler handler;
+  };
+  std::map<std::string, std::vector<Route>> routes;
+
+  void handle(const httplib::Request& hreq, httplib::Response& hres, std::string body) {
+    Request req;
+    req.method = hreq.method;
+    req.target = hreq.target;
+    size_t q = hreq.target.find('?');
+    req.path = hreq.target.substr(0, q);
+    req.query = q == std::string::npos ? "" : hreq.target.substr(q + 1);
+    for (auto& [k, v] : hreq.headers) {
+      if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
+      req.headers.emplace_back(k, v);
+    }
+    req.body = std::move(body);
+    Handler handler;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      requests.push_back(req);
+      auto it = routes.find(req.path);
+      if (it != routes.end()) {
+        for (auto& r : it->second) {
+          if (r.method.empty() || r.method == req.method) {
+            handler = r.handler;
+            break;
+          }
+        }
+      }
+    }
+    Response res;
+    if (handler) {
+      handler(req, res);
+    } else {
+      res.status = 404;
+      res.body = "not found";
+    }
+    if (res.hang) {
+      std::unique_lock<std::mutex> lock(mu);
+      released.wait(lock, [&] { return stopping; });
+      hres.status = 503;
+      return;
+    }
+    hres.status = res.status;
+    for (auto& [k, v] : res.headers) hres.set_header(k, v);
+    if (!res.chunks.empty()) {
+      auto chunks = res.chunks;
+      bool hang = res.hangAfterChunks;
+      hres.set_chunked_content_provider(
+          res.contentType.empty() ? "application/octet-stream" : res.contentType,
+          [this, chunks, hang](size_t, httplib::DataSink& sink) {
+            for (auto& c : chunks) sink.write(c.data(), c.size());
+            if (hang) {
+              std::unique_lock<std::mutex> lock(mu);
+              released.wait(lock, [&] { return stopping; });
+              return false;
+            }
+            sink.done();
+            return true;
+          });
+      return;
+    }
+    if (!res.body.empty() || !res.contentType.empty()) {
+      hres.set_content(res.body, res.contentType.empty() ? "text/plain" : res.contentType);
+    }
+  }
+
+  void start(LoopbackServer& owner) {
+    auto* s = server.get();
+    s->new_task_queue = [] { return new httplib::ThreadPool(72); };
+    s->set_keep_alive_max_count(100000);
+    s->set_keep_alive_timeout(5);
+    s->set_payload_max_length(512ull * 1024 * 1024);
+    auto plain = [this](const httplib::Request& req, httplib::Response& res) {
+      handle(req, res, req.body);
+    };
+    auto withBody = [this](const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader) {
+      std::string body;
+      reader([&](const char* data, size_t length) {
+        body.append(data, length);
+        return true;
+      });
+      handle(req, res, std::move(body));
+    };
+    s->Get(".*", plain);
+    s->Options(".*", plain);
+    s->Post(".*", withBody);
+    s->Put(".*", withBody);
+    s->Patch(".*", withBody);
+    s->Delete(".*", withBody);
+    int port = s->bind_to_any_port("127.0.0.1");
+    if (port <= 0) throw std::runtime_error("cannot bind a loopback port");
+    owner.port_ = static_cast<uint16_t>(port);
+    thread = std::thread([s] { s->listen_after_bind(); });
+  }
+
+  void stop() {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (stopping) return;
+      stopping = true;
+    }
+    released.notify_all();
+    server->stop();
+    if (thread.joinable()) thread.join();
+  }
+};
+
+LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {
+  impl_->server = std::make_unique<httplib::Server>();
+  impl_->start(*this);
+}
+
+LoopbackServer::LoopbackServer(const TLSIdentity& identity) : impl_(std::make_unique<Impl>()) {
+  tls_ = true;
+  impl_->server = std::make_unique<httplib::SSLServer>([identity](SSL_CTX& ctx) {
+    auto load = [](const std::string& pem) {
+      BIO* b = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+      X509* c = PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
+      BIO_free(b);
+      return c;
+    };
+    BIO* kb = BIO_new_mem_buf(identity.keyPEM.data(), static_cast<int>(identity.keyPEM.size()));
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(kb, nullptr, nullptr, nullptr);
+    BIO_free(kb);
+    bool ok = key != nullptr && !identity.chainPEM.empty();
+    for (size_t i = 0; ok && i < identity.chainPEM.size(); ++i) {
+      X509* c = load(identity.chainPEM[i]);
+      if (!c) {
+        ok = false;
+        break;
+      }
+      ok = i == 0 ? SSL_CTX_use_certificate(&ctx, c) == 1 : SSL_CTX_add1_chain_cert(&ctx, c) == 1;
+      X509_free(c);
+    }
+    ok = ok && SSL_CTX_use_PrivateKey(&ctx, key) == 1;
+    EVP_PKEY_free(key);
+    return ok;
+  });
+  impl_->start(*this);
+}
+
+LoopbackServer::~LoopbackServer() { stop(); }
+
+void LoopbackServer::route(const std::string& path, Handler handler, const std::string& method) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->routes[path].push_back({method, std::move(handler)});
+}
+
+void LoopbackServer::respond(const std::string& path, int status, std::string body,
+                             std::string contentType) {
+  route(path, [status, body = std::move(body), contentType = std::move(contentType)](
+                  const Request&, Response& res) {
+    res.status = status;
+    res.body = body;
+    res.contentType = contentType;
+  });
+}
+
+std::string LoopbackServer::url(const std::string& path) const {
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<Request> LoopbackServer::requests() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->requests;
+}
+
+size_t LoopbackServer::requestCount() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->requests.size();
+}
+
+void LoopbackServer::stop() { impl_->stop(); }
+
+uint16_t unusedLoopbackPort() {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  close(fd);  // bound but never listened: connections are refused
+  return ntohs(addr.sin_port);
+}
+
+}  // namespace testing_net

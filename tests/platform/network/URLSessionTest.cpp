@@ -1,0 +1,516 @@
+// URL sessions against loopback servers: delegate callbacks and their order, bodies, uploads,
+// redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/network/NSURLSession.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+#include "tests/platform/network/RecordingDelegate.h"
+
+using namespace plat;
+using testing_loop::runUntil;
+using testing_net::LoopbackServer;
+
+namespace {
+
+struct SessionFixture : ::testing::Test {
+  LoopbackServer server;
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+  NSURLSessionRef session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      NSURLSessionConfiguration::defaultSessionConfiguration(), delegate,
+      NSOperationQueue::mainQueue());
+
+  ~SessionFixture() override {
+    session->invalidateAndCancel();
+    runUntil([&] { return delegate->invalidated; }, 10);
+  }
+
+  NSMutableURLRequestRef request(const std::string& path, const std::string& method = "GET") {
+    auto r = NSMutableURLRequest::requestWithURL(server.url(path));
+    r->setHTTPMethod(method);
+    return r;
+  }
+  bool waitCompleted(size_t n = 1) {
+    return runUntil([&] { return delegate->completed >= n; }, 20);
+  }
+};
+
+TEST_F(SessionFixture, DataTaskDeliversResponseBodyAndCompletionInOrderOnTheMainThread) {
+  server.route("/hello", [](const testing_net::Request& req, testing_net::Response& res) {
+    res.body = "hello " + req.header("X-Name").value_or("?");
+    res.contentType = "text/plain; charset=utf-8";
+    res.setHeader("X-Reply", "yes");
+  });
+  auto r = request("/hello");
+  r->setValueForHTTPHeaderField("world", "X-Name");
+  auto task = session->dataTaskWithRequest(r);
+  ASSERT_TRUE(task);
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateSuspended);
+  EXPECT_EQ(task->taskIdentifier(), 1u);
+  std::atomic<bool> offMain{false};
+  delegate->onResponse = [&](const NSURLResponseRef&) {
+    if (!dispatch_is_main_thread()) offMain = true;
+    return NSURLSessionResponseAllow;
+  };
+  task->resume();
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateRunning);
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_FALSE(offMain);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete 1 ok"}));
+  EXPECT_EQ(delegate->bodies[1], "hello world");
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+  auto response = std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response());
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->statusCode(), 200);
+  EXPECT_EQ(response->MIMEType(), "text/plain");
+  EXPECT_EQ(response->textEncodingName(), "utf-8");
+  EXPECT_EQ(response->valueForHTTPHeaderField("x-reply"), "yes");
+  EXPECT_EQ(task->countOfBytesReceived(), 11);
+  // No interim round trip and no proxy or form defaults sneak into the request.
+  auto sent = server.requests().at(0);
+  EXPECT_FALSE(sent.header("Expect"));
+}
+
+TEST_F(SessionFixture, StatusCodesAreNotErrorsAndEmptyBodiesComplete) {
+  server.respond("/fail", 500, "{\"error\":1}", "application/json");
+  server.respond("/empty", 204, "");
+  auto a = session->dataTaskWithRequest(request("/fail"));
+  auto b = session->dataTaskWithRequest(request("/empty"));
+  a->resume();
+  b->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_FALSE(a->error());
+  EXPECT_FALSE(b->error());
+  EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(a->response())->statusCode(), 500);
+  EXPECT_EQ(delegate->bodies[1], "{\"error\":1}");
+  EXPECT_EQ(delegate->bodies.count(2), 0u);
+  EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(b->response())->statusCode(), 204);
+}
+
+TEST_F(SessionFixture, HeadAndVerbsCarryTheirMethodAndBody) {
+  server.respond("/v", 200, "body");
+  auto head = session->dataTaskWithRequest(request("/v", "HEAD"));
+  auto put = request("/v", "PUT");
+  put->setHTTPBody(Data::fromString("a=1"));
+  put->setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+  auto del = request("/v", "DELETE");
+  auto post = request("/v", "POST");
+  post->setHTTPBody(Data());
+  head->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  session->dataTaskWithRequest(put)->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  session->dataTaskWithRequest(del)->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  session->dataTaskWithRequest(post)->resume();
+  ASSERT_TRUE(waitCompleted(4));
+  auto reqs = server.requests();
+  ASSERT_EQ(reqs.size(), 4u);
+  EXPECT_EQ(reqs[0].method, "HEAD");
+  EXPECT_EQ(delegate->bodies.count(1), 0u);
+  EXPECT_EQ(reqs[1].method, "PUT");
+  EXPECT_EQ(reqs[1].body, "a=1");
+  EXPECT_EQ(reqs[1].header("Content-Type"), "application/x-www-form-urlencoded");
+  EXPECT_EQ(reqs[2].method, "DELETE");
+  EXPECT_EQ(reqs[2].body, "");
+  EXPECT_EQ(reqs[3].method, "POST");
+  EXPECT_EQ(reqs[3].header("Content-Length"), "0");
+  EXPECT_FALSE(reqs[3].header("Content-Type"));
+}
+
+TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
+  server.respond("/up", 201, "ok");
+  std::string payload;
+  for (int i = 0; i < 200000; ++i) payload += static_cast<char>('a' + i % 26);
+  payload[7] = '\0';
+  auto path = std::filesystem::temp_directory_path() / ("upload-" + std::to_string(getpid()));
+  std::ofstream(path, std::ios::binary) << payload;
+
+  auto fromData = session->uploadTaskWithRequestFromData(request("/up", "POST"),
+                                                         Data::fromString(payload));
+  EXPECT_EQ(fromData->countOfBytesExpectedToSend(), static_cast<int64_t>(payload.size()));
+  fromData->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  EXPECT_EQ(delegate->lastSent, static_cast<int64_t>(payload.size()));
+  EXPECT_EQ(delegate->lastExpectedToSend, static_cast<int64_t>(payload.size()));
+
+  session->uploadTaskWithRequestFromFile(request("/up", "PUT"), path.string())->resume();
+  ASSERT_TRUE(waitCompleted(2));
+
+  auto streamed = request("/up", "POST");
+  streamed->setHTTPBodyStream(NSInputStream::inputStreamWithData(Data::fromString(payload)));
+  auto st = session->uploadTaskWithStreamedRequest(streamed);
+  EXPECT_EQ(st->countOfBytesExpectedToSend(), NSURLSessionTransferSizeUnknown);
+  st->resume();
+  ASSERT_TRUE(waitCompleted(3));
+
+  auto missing = session->uploadTaskWithRequestFromFile(request("/up", "POST"), path.string() + ".none");
+  missing->resume();
+  ASSERT_TRUE(waitCompleted(4));
+  EXPECT_EQ(missing->error()->code(), NSURLErrorFileDoesNotExist);
+
+  auto reqs = server.requests();
+  ASSERT_EQ(reqs.size(), 3u);
+  for (auto& r : reqs) EXPECT_EQ(r.body, payload) << r.method;
+  EXPECT_EQ(reqs[2].header("Transfer-Encoding"), "chunked");
+  std::filesystem::remove(path);
+}
+
+// A stream that fails part way.
+class FailingStream : public NSInputStream {
+ public:
+  void open() override { setStreamStatus(NSStreamStatusOpen); }
+  void close() override { setStreamStatus(NSStreamStatusClosed); }
+  int64_t readMaxLength(uint8_t* buffer, uint64_t max) override {
+    if (reads++ == 0) {
+      buffer[0] = 'x';
+      return 1;
+    }
+    setStreamError(NSError::make(NSPOSIXErrorDomain, 5, "I/O error"));
+    return -1;
+  }
+  bool hasBytesAvailable() const override { return streamStatus() == NSStreamStatusOpen; }
+  int reads = 0;
+};
+
+TEST_F(SessionFixture, ABodyStreamReadErrorFailsTheTaskInsteadOfSendingATruncatedBody) {
+  server.respond("/up", 200, "ok");
+  auto r = request("/up", "POST");
+  r->setHTTPBodyStream(std::make_shared<FailingStream>());
+  auto task = session->uploadTaskWithStreamedRequest(r);
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  ASSERT_TRUE(task->error());
+  EXPECT_EQ(task->error()->domain(), NSURLErrorDomain);
+  ASSERT_TRUE(task->error()->underlyingError());
+  EXPECT_EQ(task->error()->underlyingError()->code(), 5);
+  for (auto& req : server.requests()) EXPECT_NE(req.body, "x");
+}
+
+TEST_F(SessionFixture, RedirectsFollowThePlatformMethodRules) {
+  server.route("/see-other", [&](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 303;
+    res.setHeader("Location", "/final");
+  });
+  server.route("/temp", [&](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 307;
+    res.setHeader("Location", server.url("/final"));
+  });
+  server.route("/found", [&](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 302;
+    res.setHeader("Location", "final?x=1");
+    res.body = "moved";
+  });
+  server.route("/final", [](const testing_net::Request& req, testing_net::Response& res) {
+    res.body = req.method + ":" + req.body;
+  });
+  auto post = [&](const std::string& path) {
+    auto r = request(path, "POST");
+    r->setHTTPBody(Data::fromString("payload"));
+    return r;
+  };
+  auto a = session->dataTaskWithRequest(post("/see-other"));
+  a->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  EXPECT_EQ(delegate->bodies[1], "GET:");
+  EXPECT_EQ(a->currentRequest()->URL(), server.url("/final"));
+  EXPECT_EQ(a->originalRequest()->URL(), server.url("/see-other"));
+
+  session->dataTaskWithRequest(post("/temp"))->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_EQ(delegate->bodies[2], "POST:payload");
+
+  session->dataTaskWithRequest(post("/found"))->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  EXPECT_EQ(delegate->bodies[3], "GET:");
+  EXPECT_EQ(server.requests().back().query, "x=1");
+
+  // The delegate saw each redirect (with the new method) before the final response.
+  EXPECT_EQ(delegate->events[0], "redirect 303 GET " + server.url("/final"));
+  EXPECT_EQ(delegate->events[4], "redirect 307 POST " + server.url("/final"));
+}
+
+TEST_F(SessionFixture, ARefusedRedirectDeliversTheRedirectResponseAndItsBody) {
+  server.route("/found", [](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 302;
+    res.setHeader("Location", "/elsewhere");
+    res.body = "moved";
+  });
+  delegate->onRedirect = [](const NSHTTPURLResponseRef&, const NSURLRequestRef&) {
+    return NSURLRequestRef();
+  };
+  auto task = session->dataTaskWithRequest(request("/found"));
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response())->statusCode(), 302);
+  EXPECT_EQ(delegate->bodies[1], "moved");
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+TEST_F(SessionFixture, ResponseDispositionPausesTheTransferUntilAnswered) {
+  std::string big(300000, 'z');
+  server.respond("/big", 200, big, "application/octet-stream");
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithRequest(request("/big"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldResponse); }, 20));
+  // Nothing is delivered while the decision is pending.
+  testing_loop::runUntil([] { return false; }, 0.2);
+  EXPECT_EQ(delegate->bodies.count(1), 0u);
+  EXPECT_EQ(delegate->completed, 0u);
+  delegate->heldResponse(NSURLSessionResponseAllow);
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_EQ(delegate->bodies[1].size(), big.size());
+  EXPECT_FALSE(task->error());
+}
+
+TEST_F(SessionFixture, CancelDispositionAndCancelReleaseAPendingDecisionWithCancelled) {
+  server.respond("/a", 200, "abc");
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithRequest(request("/a"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldResponse); }, 20));
+  task->cancel();
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateCanceling);
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+  delegate->heldResponse(NSURLSessionResponseAllow);  // a late answer changes nothing
+
+  delegate->holdResponse = false;
+  delegate->onResponse = [](const NSURLResponseRef&) { return NSURLSessionResponseCancel; };
+  auto second = session->dataTaskWithRequest(request("/a"));
+  second->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_EQ(second->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(delegate->bodies.count(2), 0u);
+}
+
+TEST_F(SessionFixture, CancellingBeforeResumeAndTwiceCompletesOnce) {
+  auto task = session->dataTaskWithRequest(request("/never"));
+  task->cancel();
+  task->cancel();
+  ASSERT_TRUE(waitCompleted());
+  runUntil([] { return false; }, 0.1);
+  EXPECT_EQ(delegate->completed, 1u);
+  EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(server.requestCount(), 0u);
+  task->resume();  // no effect once completed
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+}
+
+TEST_F(SessionFixture, UnusableURLsAndRefusedConnectionsFailWithURLErrors) {
+  auto bad = session->dataTaskWithRequest(NSURLRequest::requestWithURL("not a url"));
+  auto none = session->dataTaskWithRequest(NSURLRequest::requestWithURL(""));
+  auto ftp = session->dataTaskWithRequest(NSURLRequest::requestWithURL("ftp://127.0.0.1/x"));
+  auto refused = session->dataTaskWithRequest(NSURLRequest::requestWithURL(
+      "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/"));
+  ASSERT_TRUE(bad && none && ftp && refused);
+  for (auto& t : {bad, none, ftp, refused}) t->resume();
+  ASSERT_TRUE(waitCompleted(4));
+  EXPECT_EQ(bad->error()->code(), NSURLErrorUnsupportedURL);
+  EXPECT_EQ(none->error()->code(), NSURLErrorUnsupportedURL);
+  EXPECT_EQ(ftp->error()->code(), NSURLErrorUnsupportedURL);
+  EXPECT_EQ(refused->error()->code(), NSURLErrorCannotConnectToHost);
+  EXPECT_EQ(refused->error()->userInfo()[NSURLErrorFailingURLStringErrorKey],
+            Value(refused->originalRequest()->URL()));
+  EXPECT_FALSE(session->dataTaskWithRequest(nullptr));
+}
+
+TEST_F(SessionFixture, AnIdleRequestTimesOutOnTheVirtualClock) {
+  testing_loop::VirtualClockScope clock;
+  server.route("/hang", [](const testing_net::Request&, testing_net::Response& res) { res.hang = true; });
+  auto r = request("/hang");
+  r->setTimeoutInterval(30);
+  auto task = session->dataTaskWithRequest(r);
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }, 20));
+  runUntil([] { return false; }, 0.2);
+  EXPECT_EQ(delegate->completed, 0u);
+  clock.clock().advanceBy(31);
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_EQ(task->error()->code(), NSURLErrorTimedOut);
+}
+
+TEST_F(SessionFixture, SuspendHoldsTheTransferAndResumeContinuesIt) {
+  std::string big(2 * 1024 * 1024, 'q');
+  server.respond("/big", 200, big, "application/octet-stream");
+  auto task = session->dataTaskWithRequest(request("/big"));
+  std::atomic<int64_t> observed{0};
+  task->addObserver(kCountOfBytesReceived,
+                    [&](NSURLSessionTask&, const std::string&, int64_t v) { observed = v; });
+  std::vector<std::pair<NSURLSessionTaskState, NSURLSessionTaskState>> hooks;
+  NSURLSessionTask::setResumeHook([&](const NSURLSessionTaskRef& t, NSURLSessionTaskState before) {
+    hooks.emplace_back(before, t->state());
+  });
+  NSURLSessionTask::setSuspendHook([&](const NSURLSessionTaskRef& t, NSURLSessionTaskState before) {
+    hooks.emplace_back(before, t->state());
+  });
+  task->resume();
+  task->suspend();
+  task->suspend();
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateSuspended);
+  runUntil([] { return false; }, 0.3);
+  EXPECT_EQ(delegate->completed, 0u);
+  task->resume();
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  NSURLSessionTask::setResumeHook(nullptr);
+  NSURLSessionTask::setSuspendHook(nullptr);
+  EXPECT_EQ(delegate->bodies[1].size(), big.size());
+  EXPECT_EQ(observed.load(), static_cast<int64_t>(big.size()));
+  EXPECT_EQ(task->countOfBytesExpectedToReceive(), static_cast<int64_t>(big.size()));
+  using S = NSURLSessionTaskState;
+  EXPECT_EQ(hooks, (std::vector<std::pair<S, S>>{
+                       {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateRunning},
+                       {NSURLSessionTaskStateRunning, NSURLSessionTaskStateSuspended},
+                       {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateSuspended},
+                       {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateRunning},
+                       {NSURLSessionTaskStateRunning, NSURLSessionTaskStateRunning}}));
+}
+
+TEST_F(SessionFixture, DownloadsWriteAFileThatIsRemovedAfterTheDelegateSawIt) {
+  std::string body(100000, 'd');
+  server.respond("/file.bin", 200, body, "application/octet-stream");
+  auto task = session->downloadTaskWithRequest(request("/file.bin"));
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_FALSE(task->error());
+  EXPECT_EQ(delegate->downloads[1], body);
+  EXPECT_EQ(delegate->lastWritten, static_cast<int64_t>(body.size()));
+  EXPECT_FALSE(std::filesystem::exists(delegate->downloadPath));
+  EXPECT_EQ(delegate->events.back(), "complete 1 ok");
+}
+
+TEST_F(SessionFixture, BecomeDownloadMovesTheBodyToANewDownloadTask) {
+  server.respond("/x", 200, "converted body", "application/octet-stream");
+  delegate->onResponse = [](const NSURLResponseRef&) { return NSURLSessionResponseBecomeDownload; };
+  auto task = session->dataTaskWithRequest(request("/x"));
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_EQ(delegate->events,
+            (std::vector<std::string>{"response 200", "becameDownload 2", "finished download",
+                                      "complete 2 ok"}));
+  EXPECT_EQ(delegate->downloads[2], "converted body");
+}
+
+TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
+  std::string body(3 * 1024 * 1024, 'r');
+  for (size_t i = 0; i < body.size(); i += 4096) body[i] = static_cast<char>('a' + (i / 4096) % 26);
+  const size_t firstPart = 1024 * 1024;
+  std::atomic<bool> rangeSeen{false};
+  server.route("/r", [&](const testing_net::Request& req, testing_net::Response& res) {
+    res.setHeader("ETag", "\"v1\"");
+    res.contentType = "application/octet-stream";
+    auto range = req.header("Range");
+    if (range && req.header("If-Range") == "\"v1\"") {
+      // The server library answers the range (206 with Content-Range) from the whole body.
+      rangeSeen = true;
+      res.status = 206;
+      res.body = body;
+    } else {
+      // The first answer stalls after a part of the body.
+      res.chunks = {body.substr(0, firstPart)};
+      res.hangAfterChunks = true;
+    }
+  });
+  auto task = std::static_pointer_cast<NSURLSessionDownloadTask>(
+      session->downloadTaskWithRequest(request("/r")));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return task->countOfBytesReceived() == int64_t(firstPart); }, 20));
+  Data resumeData;
+  bool gotData = false;
+  task->cancelByProducingResumeData([&](const Data& d) {
+    resumeData = d;
+    gotData = true;
+  });
+  ASSERT_TRUE(runUntil([&] { return gotData && delegate->completed == 1; }, 20));
+  EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
+  ASSERT_FALSE(resumeData.empty());
+  auto resumed = session->downloadTaskWithResumeData(resumeData);
+  ASSERT_TRUE(resumed);
+  resumed->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_TRUE(rangeSeen);
+  EXPECT_NE(std::find(delegate->events.begin(), delegate->events.end(),
+                      "resumed at " + std::to_string(firstPart) + " of " + std::to_string(body.size())),
+            delegate->events.end());
+  EXPECT_TRUE(delegate->downloads[resumed->taskIdentifier()] == body)
+      << delegate->downloads[resumed->taskIdentifier()].size();
+  EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
+}
+
+TEST_F(SessionFixture, GetTasksListsUnfinishedTasksByKind) {
+  auto d = session->dataTaskWithRequest(request("/a"));
+  auto u = session->uploadTaskWithRequestFromData(request("/a", "POST"), Data::fromString("x"));
+  auto dl = session->downloadTaskWithRequest(request("/a"));
+  bool answered = false;
+  session->getTasksWithCompletionHandler(
+      [&](std::vector<NSURLSessionDataTaskRef> data, std::vector<NSURLSessionUploadTaskRef> up,
+          std::vector<NSURLSessionDownloadTaskRef> down) {
+        answered = true;
+        ASSERT_EQ(data.size(), 1u);
+        EXPECT_EQ(data[0], d);
+        ASSERT_EQ(up.size(), 1u);
+        EXPECT_EQ(up[0], u);
+        ASSERT_EQ(down.size(), 1u);
+        EXPECT_EQ(down[0], dl);
+      });
+  ASSERT_TRUE(runUntil([&] { return answered; }, 10));
+}
+
+TEST_F(SessionFixture, FinishTasksAndInvalidateLetsRunningTasksEndThenReleasesTheDelegate) {
+  server.respond("/a", 200, "a");
+  auto task = session->dataTaskWithRequest(request("/a"));
+  task->resume();
+  session->finishTasksAndInvalidate();
+  EXPECT_FALSE(session->dataTaskWithRequest(request("/a")));
+  ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+  EXPECT_EQ(delegate->events.back(), "invalid");
+  EXPECT_EQ(delegate->events[delegate->events.size() - 2], "complete 1 ok");
+  EXPECT_FALSE(session->delegate());
+}
+
+TEST_F(SessionFixture, InvalidateAndCancelCancelsEveryTask) {
+  server.route("/hang", [](const testing_net::Request&, testing_net::Response& res) { res.hang = true; });
+  auto a = session->dataTaskWithRequest(request("/hang"));
+  auto b = session->dataTaskWithRequest(request("/hang"));
+  a->resume();
+  ASSERT_TRUE(runUntil([&] { return server.requestCount() == 1; }, 20));
+  session->invalidateAndCancel();
+  ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+  EXPECT_EQ(a->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(b->error()->code(), NSURLErrorCancelled);
+}
+
+TEST(URLSessionConfiguration, AdditionalHeadersApplyUnlessTheRequestHasThem) {
+  LoopbackServer server;
+  server.respond("/h", 200, "");
+  auto config = NSURLSessionConfiguration::defaultSessionConfiguration();
+  config->setHTTPAdditionalHeaders(Dictionary{{"X-A", "session"}, {"X-B", "session"}});
+  auto delegate = std::make_shared<RecordingDelegate>();
+  auto session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      config, delegate, NSOperationQueue::mainQueue());
+  config->setHTTPAdditionalHeaders({});  // the session keeps its own copy
+  auto r = NSMutableURLRequest::requestWithURL(server.url("/h"));
+  r->setValueForHTTPHeaderField("request", "x-b");
+  session->dataTaskWithRequest(r)->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 1; }, 20));
+  auto sent = server.requests().at(0);
+  EXPECT_EQ(sent.header("X-A"), "session");
+  EXPECT_EQ(sent.header("X-B"), "request");
+  EXPECT_EQ(NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier("bg")->identifier(),
+            "bg");
+  session->finishTasksAndInvalidate();
+  ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+}
+
+}  // namespace
