@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dispatch/CADisplayLink.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/dispatch/NSTimer.h"
+#include "platform/dispatch/RunLoop.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+
+TEST(RunLoopTimers, FireInTimeOrderOnTheVirtualClock) {
+  testing_loop::VirtualClockScope clock;
+  double t0 = clock.now();
+  std::vector<std::pair<std::string, double>> fired;
+  auto at = [&](const char* name) {
+    return [&, name](const NSTimerRef&) { fired.emplace_back(name, clock.now() - t0); };
+  };
+  auto repeat = NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(1.0, true, at("r"));
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(2.5, false, at("once"));
+  dispatch_after(1.5, dispatch_get_main_queue(), [&] { fired.emplace_back("after", clock.now() - t0); });
+  testing_loop::advance(3.0);
+  std::vector<std::string> names;
+  for (auto& [n, t] : fired) names.push_back(n);
+  EXPECT_EQ(names, (std::vector<std::string>{"r", "after", "r", "once", "r"}));
+  EXPECT_NEAR(fired[3].second, 2.5, 1e-6);
+  repeat->invalidate();
+  testing_loop::advance(5.0);
+  EXPECT_EQ(fired.size(), 5u);
+}
+
+TEST(RunLoopTimers, UserInfoInvalidateFromBlockAndModes) {
+  testing_loop::VirtualClockScope clock;
+  int fires = 0;
+  Value seen;
+  auto t = NSTimer::scheduledTimerWithTimeIntervalTargetSelectorUserInfoRepeats(
+      0.5,
+      [&](const NSTimerRef& timer) {
+        seen = timer->userInfo();
+        if (++fires == 2) timer->invalidate();
+      },
+      Value("payload"), true);
+  EXPECT_DOUBLE_EQ(t->timeInterval(), 0.5);
+  testing_loop::advance(10);
+  EXPECT_EQ(fires, 2);
+  EXPECT_FALSE(t->isValid());
+  EXPECT_EQ(seen, Value("payload"));
+
+  // A timer only in the tracking mode does not fire while the loop runs in the default mode.
+  int tracking = 0, common = 0;
+  auto loop = RunLoop::main();
+  auto tt = NSTimer::timerWithTimeIntervalRepeatsBlock(1, false, [&](const NSTimerRef&) { ++tracking; });
+  auto ct = NSTimer::timerWithTimeIntervalRepeatsBlock(1, false, [&](const NSTimerRef&) { ++common; });
+  loop->addTimer(tt, UITrackingRunLoopMode);
+  loop->addTimer(ct, kCFRunLoopCommonModes);
+  testing_loop::advance(2);
+  EXPECT_EQ(tracking, 0);
+  EXPECT_EQ(common, 1);
+  loop->runOnce(UITrackingRunLoopMode, 0);
+  EXPECT_EQ(tracking, 1);
+}
+
+TEST(RunLoopTimers, RealClockTimerFiresWhilePumping) {
+  bool fired = false;
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(0.01, false, [&](const NSTimerRef&) { fired = true; });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return fired; }, 5));
+}
+
+TEST(DisplayLink, TicksEveryFrameUnlessPaused) {
+  testing_loop::VirtualClockScope clock;
+  int ticks = 0;
+  auto link = CADisplayLink::displayLinkWithTargetSelector([&](const CADisplayLinkRef&) { ++ticks; });
+  link->addToRunLoopForMode(RunLoop::main(), kCFRunLoopCommonModes);
+  testing_loop::advance(1.0 + 1e-4);
+  EXPECT_EQ(ticks, 60);
+  EXPECT_NEAR(link->targetTimestamp() - link->timestamp(), 1.0 / 60, 1e-9);
+  link->setPaused(true);
+  testing_loop::advance(1.0);
+  EXPECT_EQ(ticks, 60);
+  link->setPaused(false);
+  testing_loop::advance(0.5 + 1e-4);
+  EXPECT_EQ(ticks, 90);
+  link->invalidate();
+  testing_loop::advance(1.0);
+  EXPECT_EQ(ticks, 90);
+}
+
+TEST(Thread, RunsPostedBlocksOnItsOwnRunLoop) {
+  auto thread = NSThread::detachNewThreadWithBlock([] { RunLoop::current()->run(); });
+  thread->setName("test.network");
+  std::thread::id ranOn;
+  std::vector<int> order;
+  for (int i = 0; i < 3; ++i) performSelectorOnThread(thread, [&order, i] { order.push_back(i); }, false);
+  performSelectorOnThread(thread, [&] { ranOn = std::this_thread::get_id(); }, true);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+  EXPECT_NE(ranOn, std::this_thread::get_id());
+  EXPECT_EQ(thread->name(), "test.network");
+
+  // Timers on that thread's loop follow the virtual clock too.
+  testing_loop::VirtualClockScope clock;
+  std::atomic<bool> fired{false};
+  performSelectorOnThread(thread, [&] {
+    NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(30, false, [&](const NSTimerRef&) { fired = true; });
+  }, true);
+  clock.clock().advanceBy(31);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return fired.load(); }, 5));
+
+  thread->cancel();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return thread->isFinished(); }, 5));
+  bool late = false;
+  performSelectorOnThread(thread, [&] { late = true; }, true);  // returns, does not hang
+  EXPECT_FALSE(late);
+}
+
+TEST(Thread, PerformOnMainThreadWaitsFromBackground) {
+  std::atomic<bool> done{false};
+  bool ranOnMain = false;
+  std::thread bg([&] {
+    performSelectorOnMainThread([&] { ranOnMain = NSThread::isMainThread(); }, true);
+    done = true;
+  });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return done.load(); }));
+  bg.join();
+  EXPECT_TRUE(ranOnMain);
+}

@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+#include "platform/dispatch/Dispatch.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+
+namespace {
+
+DispatchSourceRef makeTimer(const DispatchQueueRef& q, double start, double interval,
+                            std::vector<std::pair<double, unsigned long>>* log) {
+  auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, q);
+  dispatch_source_set_timer(s, dispatch_time_after_seconds(start),
+                            interval > 0 ? static_cast<uint64_t>(interval * 1e9) : DISPATCH_TIME_FOREVER,
+                            0);
+  std::weak_ptr<DispatchSource> weak = s;
+  dispatch_source_set_event_handler(s, [weak, log] {
+    log->emplace_back(Clock::nowSeconds(), dispatch_source_get_data(weak.lock()));
+  });
+  return s;
+}
+
+}  // namespace
+
+TEST(TimerSource, FiresOnTheVirtualClockAndStopsAfterCancel) {
+  testing_loop::VirtualClockScope clock;
+  double t0 = clock.now();
+  std::vector<std::pair<double, unsigned long>> log;
+  auto q = dispatch_queue_create("test.timer");
+  auto repeating = makeTimer(q, 1.0, 2.0, &log);
+  testing_loop::advance(10);
+  EXPECT_TRUE(log.empty()) << "inactive sources deliver nothing";
+  t0 = clock.now();
+  dispatch_source_set_timer(repeating, dispatch_time_after_seconds(1.0), 2 * NSEC_PER_SEC, 0);
+  dispatch_activate(repeating);
+  testing_loop::advance(5.5);
+  ASSERT_EQ(log.size(), 3u);  // at 1, 3, 5
+  EXPECT_NEAR(log[0].first - t0, 1.0, 1e-6);
+  EXPECT_NEAR(log[2].first - t0, 5.0, 1e-6);
+  EXPECT_EQ(log[0].second, 1u);
+
+  std::atomic<int> cancels{0};
+  dispatch_source_set_cancel_handler(repeating, [&] { ++cancels; });
+  dispatch_source_cancel(repeating);
+  dispatch_source_cancel(repeating);
+  testing_loop::advance(10);
+  EXPECT_EQ(log.size(), 3u);
+  EXPECT_EQ(cancels, 1);
+  EXPECT_NE(dispatch_source_testcancel(repeating), 0);
+}
+
+TEST(TimerSource, SuspendMergesFiresAndResumeDeliversThemOnce) {
+  testing_loop::VirtualClockScope clock;
+  std::vector<std::pair<double, unsigned long>> log;
+  auto s = makeTimer(dispatch_get_main_queue(), 1.0, 1.0, &log);
+  dispatch_resume(s);  // resume of an inactive source activates it
+  testing_loop::advance(1.0);
+  ASSERT_EQ(log.size(), 1u);
+  dispatch_suspend(s);
+  testing_loop::advance(3.0);
+  EXPECT_EQ(log.size(), 1u);
+  dispatch_resume(s);
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].second, 3u);  // three fires merged
+
+  std::atomic<int> reports{0};
+  dispatch_set_misuse_handler([&](const std::string&) { ++reports; });
+  dispatch_resume(s);
+  EXPECT_EQ(reports, 1);
+  dispatch_set_misuse_handler(nullptr);
+  dispatch_source_cancel(s);
+}
+
+TEST(TimerSource, OneShotTimersOnSeveralQueuesFireInTimeOrder) {
+  testing_loop::VirtualClockScope clock;
+  std::mutex mu;
+  std::vector<int> order;
+  std::vector<DispatchSourceRef> sources;
+  int delays[] = {5, 1, 4, 2, 3};
+  for (int d : delays) {
+    auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0,
+                                    dispatch_queue_create("test.oneshot"));
+    dispatch_source_set_timer(s, dispatch_time(DISPATCH_TIME_NOW, d * NSEC_PER_SEC),
+                              DISPATCH_TIME_FOREVER, 0);
+    dispatch_source_set_event_handler(s, [&, d] {
+      std::lock_guard<std::mutex> lock(mu);
+      order.push_back(d);
+    });
+    dispatch_activate(s);
+    sources.push_back(s);
+  }
+  testing_loop::advance(10);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
+}
+
+class VnodeSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/vnodeXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    path_ = dir_ / "watched.txt";
+    fd_ = open(path_.c_str(), O_CREAT | O_RDWR, 0644);
+    ASSERT_GE(fd_, 0);
+  }
+  void TearDown() override {
+    if (fd_ >= 0) close(fd_);
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Watches the open file and returns the collected event flags.
+  DispatchSourceRef watch(unsigned long mask) {
+    auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_VNODE, fd_, mask,
+                                    dispatch_get_main_queue());
+    std::weak_ptr<DispatchSource> weak = s;
+    dispatch_source_set_event_handler(s, [this, weak] { flags_ |= dispatch_source_get_data(weak.lock()); });
+    dispatch_activate(s);
+    return s;
+  }
+
+  std::filesystem::path dir_, path_;
+  int fd_ = -1;
+  unsigned long flags_ = 0;
+};
+
+TEST_F(VnodeSourceTest, SeesDeleteOfAFileThatIsStillOpen) {
+  auto s = watch(DISPATCH_VNODE_DELETE | DISPATCH_VNODE_RENAME);
+  std::filesystem::remove(path_);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return flags_ & DISPATCH_VNODE_DELETE; }));
+  EXPECT_FALSE(flags_ & DISPATCH_VNODE_RENAME);
+  dispatch_source_cancel(s);
+}
+
+TEST_F(VnodeSourceTest, SeesRenameAndWritesThenCancelRunsTheCancelHandler) {
+  auto s = watch(DISPATCH_VNODE_RENAME | DISPATCH_VNODE_WRITE | DISPATCH_VNODE_EXTEND);
+  ASSERT_EQ(write(fd_, "abc", 3), 3);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return flags_ & DISPATCH_VNODE_WRITE; }));
+  EXPECT_TRUE(flags_ & DISPATCH_VNODE_EXTEND);
+  std::filesystem::rename(path_, dir_ / "moved.txt");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return flags_ & DISPATCH_VNODE_RENAME; }));
+  EXPECT_FALSE(flags_ & DISPATCH_VNODE_DELETE) << "not asked for";
+  bool cancelled = false;
+  dispatch_source_set_cancel_handler(s, [&] { cancelled = true; });
+  dispatch_source_cancel(s);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return cancelled; }));
+}
+
+TEST(VnodeSource, RejectsBadDescriptorsAndEmptyMasks) {
+  EXPECT_EQ(dispatch_source_create(DISPATCH_SOURCE_TYPE_VNODE, 987654, DISPATCH_VNODE_DELETE,
+                                   dispatch_get_main_queue()),
+            nullptr);
+  EXPECT_EQ(dispatch_source_create(DISPATCH_SOURCE_TYPE_VNODE, 0, 0, dispatch_get_main_queue()),
+            nullptr);
+}
