@@ -1,0 +1,378 @@
+// The session manager and its completion pipeline against loopback servers: completions on
+// the main queue, notifications, cancellation, redirects, uploads, downloads, trust.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <unistd.h>
+
+#include "net/SDPHTTPResponseSerializer.h"
+#include "net/SDPJSONResponseSerializer.h"
+#include "net/SDPURLSessionManager.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+
+namespace {
+
+struct Result {
+  bool done = false;
+  bool onMain = false;
+  plat::NSURLResponseRef response;
+  plat::Value object;
+  plat::NSErrorRef error;
+};
+
+SDPURLSessionManager::CompletionHandler recordInto(Result& result) {
+  return [&result](const plat::NSURLResponseRef& response, const plat::Value& object,
+                   const plat::NSErrorRef& error) {
+    result.onMain = plat::dispatch_is_main_thread();
+    result.response = response;
+    result.object = object;
+    result.error = error;
+    result.done = true;
+  };
+}
+
+// Collects notifications of one name.
+class NoteRecorder {
+ public:
+  explicit NoteRecorder(const std::string& name) {
+    token_ = plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+        name, plat::Value(), nullptr, [this](const plat::NSNotification& note) { notes.push_back(note); });
+  }
+  ~NoteRecorder() { plat::NSNotificationCenter::defaultCenter().removeObserver(token_); }
+  size_t countFor(const plat::NSURLSessionTaskRef& task) const {
+    size_t n = 0;
+    for (const auto& note : notes) n += note.object.objectAs<plat::NSURLSessionTask>() == task ? 1 : 0;
+    return n;
+  }
+  std::vector<plat::NSNotification> notes;
+
+ private:
+  plat::NSNotificationCenter::ObserverToken token_;
+};
+
+class SDPURLSessionManagerTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (auto& manager : managers_) {
+      auto session = manager->session();
+      manager->invalidateSessionCancelingTasks(true);
+      testing_loop::runUntil([&] { return !session->delegate(); });
+    }
+    managers_.clear();
+  }
+
+  std::shared_ptr<SDPURLSessionManager> makeManager() {
+    managers_.push_back(SDPURLSessionManager::manager());
+    return managers_.back();
+  }
+
+  static plat::NSURLRequestRef get(const std::string& url) {
+    return plat::NSURLRequest::requestWithURL(url);
+  }
+
+  testing_net::LoopbackServer server_;
+  std::vector<std::shared_ptr<SDPURLSessionManager>> managers_;
+};
+
+std::string tempDir() {
+  auto dir = std::filesystem::temp_directory_path() / ("sdp-session-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+}  // namespace
+
+TEST_F(SDPURLSessionManagerTest, DataTaskCompletesOnMainWithParsedJSONThenNotifies) {
+  server_.respond("/json", 200, R"({"a":1})", "application/json");
+  auto manager = makeManager();
+  NoteRecorder complete(SDPNetworkingTaskDidCompleteNotification);
+  Result result;
+  bool handlerBeforeNote = false;
+  auto task = manager->dataTaskWithRequestCompletionHandler(
+      get(server_.url("/json")), [&](auto& response, auto& object, auto& error) {
+        handlerBeforeNote = complete.notes.empty();
+        recordInto(result)(response, object, error);
+      });
+  ASSERT_TRUE(task);
+  EXPECT_EQ(task->taskDescription(), manager->taskDescriptionForSessionTasks());
+  EXPECT_TRUE(manager->delegateForTask(task));
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return complete.countFor(task) == 1; }));
+  EXPECT_TRUE(result.done);
+  EXPECT_TRUE(result.onMain);
+  EXPECT_TRUE(handlerBeforeNote);
+  EXPECT_FALSE(result.error);
+  EXPECT_EQ(result.object["a"], plat::Value(1));
+  auto http = std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(result.response);
+  ASSERT_TRUE(http);
+  EXPECT_EQ(http->statusCode(), 200);
+
+  const plat::Value& info = complete.notes[0].userInfo;
+  EXPECT_TRUE(info[SDPNetworkingTaskDidCompleteResponseSerializerKey].isObject());
+  EXPECT_EQ(info[SDPNetworkingTaskDidCompleteResponseDataKey], plat::Value(plat::Data::fromString(R"({"a":1})")));
+  EXPECT_EQ(info[SDPNetworkingTaskDidCompleteSerializedResponseKey]["a"], plat::Value(1));
+  EXPECT_TRUE(info[SDPNetworkingTaskDidCompleteErrorKey].isNil());
+  // The record is gone once the task completed.
+  EXPECT_FALSE(manager->delegateForTask(task));
+}
+
+TEST_F(SDPURLSessionManagerTest, EmptyBodyReachesTheSerializerAsEmptyData) {
+  server_.respond("/empty", 200, "", "application/json");
+  auto manager = makeManager();
+  NoteRecorder complete(SDPNetworkingTaskDidCompleteNotification);
+  Result result;
+  auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/empty")), recordInto(result));
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return complete.countFor(task) == 1; }));
+  EXPECT_TRUE(result.object.isNil());
+  EXPECT_FALSE(result.error);
+  EXPECT_EQ(complete.notes[0].userInfo[SDPNetworkingTaskDidCompleteResponseDataKey], plat::Value(plat::Data()));
+}
+
+TEST_F(SDPURLSessionManagerTest, ResumeAndSuspendNotifyOnlyForTheManagersOwnTasks) {
+  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  auto manager = makeManager();
+  auto other = makeManager();
+  NoteRecorder resumed(SDPNetworkingTaskDidResumeNotification);
+  NoteRecorder suspended(SDPNetworkingTaskDidSuspendNotification);
+
+  auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), nullptr);
+  auto foreign = other->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), nullptr);
+  auto raw = manager->session()->dataTaskWithRequest(get(server_.url("/hang")));
+  task->resume();
+  task->resume();  // already running: nothing new
+  foreign->resume();
+  raw->resume();   // not made by a manager: no notification
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(resumed.countFor(task), 1u);
+  EXPECT_EQ(resumed.countFor(foreign), 1u);  // from its own manager only
+  EXPECT_EQ(resumed.countFor(raw), 0u);
+
+  task->suspend();
+  task->suspend();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(suspended.countFor(task), 1u);
+  task->resume();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(resumed.countFor(task), 2u);
+  for (const auto& t : {task, foreign, raw}) t->cancel();
+}
+
+TEST_F(SDPURLSessionManagerTest, CancelledTaskReportsTheCancellation) {
+  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  auto manager = makeManager();
+  NoteRecorder complete(SDPNetworkingTaskDidCompleteNotification);
+  Result result;
+  auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), recordInto(result));
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return server_.requestCount() == 1; }));
+  // Cancelling the progress cancels the task.
+  manager->downloadProgressForTask(task)->cancel();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return complete.countFor(task) == 1; }));
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->domain(), plat::NSURLErrorDomain);
+  EXPECT_EQ(result.error->code(), -999);
+  EXPECT_TRUE(result.object.isNil());
+  auto noted = complete.notes[0].userInfo[SDPNetworkingTaskDidCompleteErrorKey].objectAs<plat::NSError>();
+  ASSERT_TRUE(noted);
+  EXPECT_EQ(noted->code(), -999);
+}
+
+TEST_F(SDPURLSessionManagerTest, RedirectsFollowUnlessTheBlockRefuses) {
+  server_.route("/old", [](const testing_net::Request&, testing_net::Response& r) {
+    r.status = 302;
+    r.setHeader("Location", "/new");
+  });
+  server_.respond("/new", 200, "[7]", "application/json");
+  auto manager = makeManager();
+  Result followed;
+  manager->dataTaskWithRequestCompletionHandler(get(server_.url("/old")), recordInto(followed))->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return followed.done; }));
+  EXPECT_EQ(followed.object, plat::Value(plat::Array{7}));
+  EXPECT_EQ(followed.response->URL(), server_.url("/new"));
+
+  int asked = 0;
+  manager->taskWillPerformHTTPRedirection = [&](auto&, auto&, auto&, auto&) {
+    ++asked;
+    return plat::NSURLRequestRef();
+  };
+  Result refused;
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  manager->dataTaskWithRequestCompletionHandler(get(server_.url("/old")), recordInto(refused))->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return refused.done; }));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(refused.response)->statusCode(), 302);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), -1011);
+}
+
+TEST_F(SDPURLSessionManagerTest, UploadFromDataSendsTheBytesAndReportsProgress) {
+  server_.route("/up", [](const testing_net::Request& req, testing_net::Response& r) {
+    r.body = std::to_string(req.body.size());
+    r.contentType = "text/plain";
+  });
+  auto manager = makeManager();
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  std::string payload(200000, 'u');
+  payload[12345] = '\0';
+  auto request = plat::NSMutableURLRequest::requestWithURL(server_.url("/up"));
+  request->setHTTPMethod("POST");
+  Result result;
+  std::atomic<int64_t> lastCompleted{0};
+  auto task = manager->uploadTaskWithRequestFromDataProgressCompletionHandler(
+      request, plat::Data::fromString(payload),
+      [&](const plat::NSProgressRef& progress) { lastCompleted = progress->completedUnitCount(); },
+      recordInto(result));
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+  EXPECT_FALSE(result.error);
+  EXPECT_EQ(result.object, plat::Value(plat::Data::fromString("200000")));
+  ASSERT_EQ(server_.requests().size(), 1u);
+  EXPECT_EQ(server_.requests()[0].body, payload);
+  EXPECT_EQ(lastCompleted.load(), 200000);
+}
+
+TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreErrors) {
+  server_.respond("/file", 200, std::string(5000, 'd'), "application/octet-stream");
+  auto manager = makeManager();
+  const std::string target = tempDir() + "/downloaded.bin";
+  std::filesystem::remove(target);
+  Result moved;
+  manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
+      get(server_.url("/file")), nullptr,
+      [&](const std::string&, const plat::NSURLResponseRef&) { return target; }, recordInto(moved))
+      ->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return moved.done; }));
+  EXPECT_FALSE(moved.error);
+  EXPECT_EQ(moved.object, plat::Value(target));
+  EXPECT_EQ(std::filesystem::file_size(target), 5000u);
+
+  NoteRecorder moveFailed(SDPURLSessionDownloadTaskDidFailToMoveFileNotification);
+  const std::string nowhere = tempDir() + "/missing-dir/x.bin";
+  Result failed;
+  auto task = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
+      get(server_.url("/file")), nullptr,
+      [&](const std::string&, const plat::NSURLResponseRef&) { return nowhere; }, recordInto(failed));
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return failed.done; }));
+  EXPECT_EQ(failed.object, plat::Value(nowhere));
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->domain(), plat::NSCocoaErrorDomain);
+  EXPECT_EQ(moveFailed.countFor(task), 1u);
+}
+
+TEST_F(SDPURLSessionManagerTest, UnparsableURLFailsTheTask) {
+  auto manager = makeManager();
+  Result result;
+  auto task = manager->dataTaskWithRequestCompletionHandler(plat::NSURLRequest::requestWithURL(""),
+                                                            recordInto(result));
+  ASSERT_TRUE(task);
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->code(), -1002);
+}
+
+TEST_F(SDPURLSessionManagerTest, CompletionAfterTheManagerIsGoneIsACancellation) {
+  server_.respond("/json", 200, "[1]", "application/json");
+  auto manager = makeManager();
+  auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/json")), nullptr);
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return task->state() == plat::NSURLSessionTaskStateCompleted; }));
+  // A record whose manager no longer exists.
+  auto record = std::make_shared<SDPURLSessionManagerTaskDelegate>();
+  Result result;
+  record->completionHandler = recordInto(result);
+  record->URLSessionTaskDidCompleteWithError(manager->session(), task, nullptr);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->code(), -999);
+  EXPECT_TRUE(result.object.isNil());
+}
+
+TEST_F(SDPURLSessionManagerTest, TaskListsCopiesAndCompletionQueue) {
+  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  auto manager = makeManager();
+  auto a = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), nullptr);
+  auto b = manager->uploadTaskWithRequestFromDataProgressCompletionHandler(get(server_.url("/hang")),
+                                                                           plat::Data::fromString("x"), nullptr, nullptr);
+  EXPECT_EQ(manager->tasks().size(), 2u);
+  EXPECT_EQ(manager->dataTasks().size(), 1u);
+  EXPECT_EQ(manager->uploadTasks().size(), 1u);
+  EXPECT_EQ(manager->downloadTasks().size(), 0u);
+  a->cancel();
+  b->cancel();
+
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  auto copy = manager->copyWithZone();
+  managers_.push_back(copy);
+  EXPECT_TRUE(std::dynamic_pointer_cast<SDPJSONResponseSerializer>(copy->responseSerializer()));
+  EXPECT_NE(copy->taskDescriptionForSessionTasks(), manager->taskDescriptionForSessionTasks());
+
+  server_.respond("/ok", 200, "[]", "application/json");
+  auto queue = plat::dispatch_queue_create("test.completion");
+  auto group = plat::dispatch_group_create();
+  copy->setCompletionQueue(queue);
+  copy->setCompletionGroup(group);
+  std::atomic<bool> onQueue{false};
+  std::atomic<bool> done{false};
+  copy->dataTaskWithRequestCompletionHandler(get(server_.url("/ok")), [&](auto&, auto&, auto&) {
+        onQueue = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL) == "test.completion";
+        done = true;
+      })->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done.load(); }));
+  EXPECT_TRUE(onQueue);
+}
+
+TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
+  const auto& pki = testing_net::TestPKI::shared();
+  testing_net::LoopbackServer tls(testing_net::TLSIdentity::withIntermediate(pki.leaf));
+  tls.respond("/secure", 200, "[1]", "application/json");
+  plat::SecTrustSetSystemAnchorCertificates({plat::SecCertificateCreateWithData(pki.root.der)});
+  // Each policy gets a fresh manager: a session reuses its connections, and trust is decided
+  // once per connection.
+  auto fetch = [&](std::shared_ptr<SDPSecurityPolicy> policy) {
+    auto manager = makeManager();
+    if (policy) manager->setSecurityPolicy(policy);
+    Result result;
+    manager->dataTaskWithRequestCompletionHandler(get(tls.url("/secure")), recordInto(result))->resume();
+    EXPECT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+    return result.error;
+  };
+
+  auto error = fetch(nullptr);
+  EXPECT_FALSE(error) << error->description();
+
+  // Pinning by public key: the re-issued certificate with the same key is accepted, another
+  // key is refused with the untrusted-certificate error; pinning another root is refused.
+  error = fetch(SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
+      SDPSSLPinningModePublicKey, std::vector<plat::Data>{pki.reissuedLeaf.der}));
+  EXPECT_FALSE(error);
+  error = fetch(SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
+      SDPSSLPinningModePublicKey, std::vector<plat::Data>{pki.otherRootLeaf.der}));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -1202);
+  error = fetch(SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
+      SDPSSLPinningModeCertificate, std::vector<plat::Data>{pki.intermediate.der}));
+  EXPECT_FALSE(error);
+  error = fetch(SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
+      SDPSSLPinningModeCertificate, std::vector<plat::Data>{pki.otherRoot.der}));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -1202);
+
+  // The default policy checks the host name: the leaf does not name this host.
+  testing_net::LoopbackServer wrongHost(testing_net::TLSIdentity::withIntermediate(pki.otherHostLeaf));
+  wrongHost.respond("/secure", 200, "[1]", "application/json");
+  auto manager = makeManager();
+  Result misnamed;
+  manager->dataTaskWithRequestCompletionHandler(get(wrongHost.url("/secure")), recordInto(misnamed))->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return misnamed.done; }));
+  ASSERT_TRUE(misnamed.error);
+  EXPECT_EQ(misnamed.error->code(), -1202);
+  plat::SecTrustResetSystemAnchorCertificates();
+}
