@@ -62,13 +62,13 @@ void UIButton::setBackgroundImageForState(UIImageRef image, uint64_t state) {
   setNeedsDisplay();
 }
 
-std::string UIButton::titleForState(uint64_t state) const { return lookup(titles_, state, false); }
+std::string UIButton::titleForState(uint64_t state) const { return lookup(titles_, state, true); }
 UIColorRef UIButton::titleColorForState(uint64_t state) const {
-  return lookup(titleColors_, state, false);
+  return lookup(titleColors_, state, true);
 }
-UIImageRef UIButton::imageForState(uint64_t state) const { return lookup(images_, state, false); }
+UIImageRef UIButton::imageForState(uint64_t state) const { return lookup(images_, state, true); }
 UIImageRef UIButton::backgroundImageForState(uint64_t state) const {
-  return lookup(backgrounds_, state, false);
+  return lookup(backgrounds_, state, true);
 }
 
 std::string UIButton::currentTitle() const { return lookup(titles_, state(), true); }

@@ -25,10 +25,11 @@ class UIButton : public UIControl {
   UIButtonType buttonType() const { return type_; }
 
   void setTitleForState(const std::string& title, uint64_t state);
-  void setTitleColorForState(UIColorRef color, uint64_t state);
+  virtual void setTitleColorForState(UIColorRef color, uint64_t state);
   void setImageForState(UIImageRef image, uint64_t state);
   void setBackgroundImageForState(UIImageRef image, uint64_t state);
-  // Exact per-state values ("" / nil when unset).
+  // Per-state values; a state without its own falls back to the normal state ("" / nil when
+  // neither is set).
   std::string titleForState(uint64_t state) const;
   UIColorRef titleColorForState(uint64_t state) const;
   UIImageRef imageForState(uint64_t state) const;

@@ -1,0 +1,325 @@
+// The progress HUD's life cycle on the virtual clock, its indicator table, layout and
+// animations, and the class operations.
+
+#include <gtest/gtest.h>
+
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/uikit/UIApplication.h"
+#include "testing/loop/Pump.h"
+#include "ui/hud/HVProgressHUD.h"
+#include "ui/hud/sd_HBProgressHUD.h"
+
+using namespace plat;
+
+namespace {
+
+class Recorder : public HVProgressHUDDelegate {
+ public:
+  void hudWasHidden(HVProgressHUD&) override { ++hidden; }
+  int hidden = 0;
+};
+
+class HVProgressHUDTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host = make<UIView>(CGRectMake(0, 0, 320, 480));
+    UIViewAnimationLog::clear();
+  }
+  std::shared_ptr<HVProgressHUD> hudWithCounters() {
+    auto hud = HVProgressHUD::initWithView(host);
+    host->addSubview(hud);
+    hud->setCompletionBlock([this] { ++completions; });
+    hud->setDelegate(recorder);
+    return hud;
+  }
+  testing_loop::VirtualClockScope clock;
+  UIViewRef host;
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+  int completions = 0;
+};
+
+bool isAttached(const std::shared_ptr<HVProgressHUD>& hud) { return hud->superview() != nullptr; }
+
+TEST_F(HVProgressHUDTest, DefaultSpinnerGivesCentredSeventySevenPointBezel) {
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  hud->layoutIfNeeded();
+  auto spinner = std::dynamic_pointer_cast<UIActivityIndicatorView>(hud->indicator());
+  ASSERT_TRUE(spinner);
+  EXPECT_TRUE(spinner->isAnimating());
+  EXPECT_EQ(spinner->color(), hud->contentColor().value());
+  CGRect bezel = hud->bezelView()->frame();
+  EXPECT_EQ(bezel, CGRectMake((320 - 77) / 2.0, (480 - 77) / 2.0, 77, 77));
+  EXPECT_EQ(spinner->frame(), CGRectMake(20, 20, 37, 37));
+  EXPECT_EQ(hud->alpha(), 1);
+  EXPECT_EQ(hud->bezelView()->alpha(), 1);
+
+  // An offset moves the bezel but margins keep it inside the HUD; square and minimum size grow it.
+  hud->setOffset(CGPointMake(0, 1000));
+  hud->setMinSize(CGSizeMake(120, 90));
+  hud->setSquare(true);
+  hud->layoutIfNeeded();
+  bezel = hud->bezelView()->frame();
+  EXPECT_EQ(bezel.size, CGSizeMake(120, 120));
+  EXPECT_EQ(CGRectGetMaxY(bezel), 480 - 20);
+  // Non-empty text adds the label below the spinner, 4 points apart.
+  hud->label()->setText("Loading");
+  hud->setSquare(false);
+  hud->setMinSize(CGSizeZero);
+  hud->setOffset(CGPointZero);
+  hud->layoutIfNeeded();
+  CGRect label = hud->label()->frame();
+  EXPECT_EQ(label.origin.y, 20 + 37 + 4);
+  EXPECT_EQ(hud->bezelView()->frame().size.height, 20 + 37 + 4 + label.size.height + 20);
+  EXPECT_EQ(hud->paddingConstraints().size(), 5u);
+}
+
+TEST_F(HVProgressHUDTest, ModeTableChoosesIndicators) {
+  auto hud = hudWithCounters();
+  hud->setProgress(0.25f);
+  hud->setMode(HVHUDModeBar);
+  auto bar = std::dynamic_pointer_cast<HVBarProgressView>(hud->indicator());
+  ASSERT_TRUE(bar);
+  EXPECT_FLOAT_EQ(bar->progress(), 0.25f);
+  EXPECT_EQ(bar->superview(), hud->bezelView());
+
+  hud->setMode(HVHUDModeRound);
+  auto round = std::dynamic_pointer_cast<HVRoundProgressView>(hud->indicator());
+  ASSERT_TRUE(round);
+  EXPECT_FALSE(round->isAnnular());
+  EXPECT_FALSE(bar->superview());
+  // Round -> ring keeps the view, makes it annular and redraws it.
+  UIView::runDisplayPass();
+  round->displayIfNeeded();
+  ASSERT_FALSE(round->needsDisplay());
+  hud->setMode(HVHUDModeRing);
+  EXPECT_EQ(hud->indicator(), round);
+  EXPECT_TRUE(round->isAnnular());
+  EXPECT_TRUE(round->needsDisplay());
+  // Ring -> round keeps the ring.
+  hud->setMode(HVHUDModeRound);
+  EXPECT_TRUE(round->isAnnular());
+  // Progress reaches the indicator.
+  hud->setProgress(0.75f);
+  EXPECT_FLOAT_EQ(round->progress(), 0.75f);
+
+  auto custom = make<UIView>(CGRectMake(0, 0, 10, 10));
+  hud->setCustomView(custom);
+  EXPECT_EQ(hud->indicator(), round);  // not in custom mode yet
+  hud->setMode(HVHUDModeCustomView);
+  EXPECT_EQ(hud->indicator(), custom);
+  EXPECT_EQ(custom->tintColor(), hud->contentColor().value());
+  hud->setMode(HVHUDModeText);
+  EXPECT_FALSE(hud->indicator());
+  EXPECT_FALSE(custom->superview());
+  hud->setMode(HVHUDModeSpinner);
+  EXPECT_TRUE(std::dynamic_pointer_cast<UIActivityIndicatorView>(hud->indicator()));
+
+  // Content colour reaches labels, button and indicator.
+  hud->setContentColor(UIColor::redColor());
+  EXPECT_EQ(hud->label()->textColor(), UIColor::redColor());
+  EXPECT_EQ(hud->button()->titleColorForState(UIControlStateNormal), UIColor::redColor());
+  EXPECT_EQ(std::static_pointer_cast<UIActivityIndicatorView>(hud->indicator())->color(),
+            UIColor::redColor());
+}
+
+TEST_F(HVProgressHUDTest, GraceTimeDelaysShowingAndAnEarlyHideShowsNothing) {
+  auto hud = hudWithCounters();
+  hud->setGraceTime(0.5);
+  hud->showAnimated(true);
+  testing_loop::advance(0.4);
+  EXPECT_EQ(hud->alpha(), 0);
+  testing_loop::advance(0.2);
+  EXPECT_EQ(hud->alpha(), 1);
+
+  auto early = hudWithCounters();
+  early->setGraceTime(0.5);
+  early->setRemoveFromSuperViewOnHide(true);
+  early->showAnimated(true);
+  testing_loop::advance(0.1);
+  early->hideAnimated(true);  // before the grace time: immediate, unanimated
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(recorder->hidden, 1);
+  EXPECT_FALSE(isAttached(early));
+  testing_loop::advance(1);
+  EXPECT_EQ(early->alpha(), 0);
+  EXPECT_EQ(completions, 1);
+  EXPECT_TRUE(UIViewAnimationLog::recordsFor(early->bezelView().get()).empty());
+}
+
+TEST_F(HVProgressHUDTest, MinimumShowTimeKeepsTheHudUpAndFinishesOnce) {
+  auto hud = hudWithCounters();
+  hud->setMinShowTime(1.0);
+  hud->showAnimated(false);
+  testing_loop::advance(0.2);
+  hud->hideAnimated(true);
+  EXPECT_TRUE(hud->hasFinished());
+  EXPECT_FALSE(HVProgressHUD::HUDForView(host));
+  testing_loop::advance(0.7);
+  EXPECT_EQ(hud->alpha(), 1);
+  EXPECT_EQ(completions, 0);
+  // A second hide while the first waits does not schedule a second finish.
+  hud->hideAnimated(true);
+  testing_loop::advance(0.2);  // t = 1.1: the hide animation runs
+  auto fades = UIViewAnimationLog::recordsFor(hud->bezelView().get(), "opacity");
+  ASSERT_EQ(fades.size(), 1u);  // the show was unanimated: only the fade out is recorded
+  testing_loop::advance(1);
+  EXPECT_EQ(hud->alpha(), 0);
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(recorder->hidden, 1);
+}
+
+TEST_F(HVProgressHUDTest, ImmediateHideDuringAnAnimatedHideFinishesOnce) {
+  auto hud = hudWithCounters();
+  hud->setRemoveFromSuperViewOnHide(true);
+  hud->showAnimated(true);
+  testing_loop::advance(0.5);
+  hud->hideAnimated(true);
+  testing_loop::advance(0.1);
+  hud->hideAnimated(false);
+  EXPECT_EQ(completions, 1);
+  EXPECT_FALSE(isAttached(hud));
+  testing_loop::advance(1);
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(recorder->hidden, 1);
+}
+
+TEST_F(HVProgressHUDTest, ShowDuringHideKeepsTheHudButStillCompletesTheHide) {
+  auto hud = hudWithCounters();
+  hud->setRemoveFromSuperViewOnHide(true);
+  hud->showAnimated(true);
+  testing_loop::advance(0.5);
+  hud->hideAnimated(true);
+  testing_loop::advance(0.1);
+  hud->showAnimated(true);  // cancels the running fade-out
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(recorder->hidden, 1);
+  EXPECT_TRUE(isAttached(hud));
+  EXPECT_EQ(hud->alpha(), 1);
+  EXPECT_FALSE(hud->hasFinished());
+}
+
+TEST_F(HVProgressHUDTest, DelayedHideAndItsCancellationByShow) {
+  auto hud = hudWithCounters();
+  hud->showAnimated(false);
+  hud->hideAnimatedAfterDelay(false, 2);
+  testing_loop::advance(1.9);
+  EXPECT_EQ(hud->alpha(), 1);
+  testing_loop::advance(0.2);
+  EXPECT_EQ(hud->alpha(), 0);
+  EXPECT_EQ(completions, 1);
+
+  hud->showAnimated(false);
+  hud->hideAnimatedAfterDelay(false, 1);
+  hud->hideAnimatedAfterDelay(false, 3);  // replaces the 1 s timer
+  testing_loop::advance(2);
+  EXPECT_EQ(hud->alpha(), 1);
+  hud->showAnimated(false);  // cancels the pending delayed hide
+  testing_loop::advance(5);
+  EXPECT_EQ(hud->alpha(), 1);
+  EXPECT_EQ(completions, 1);
+}
+
+TEST_F(HVProgressHUDTest, ZoomAndFadeAnimations) {
+  auto hud = hudWithCounters();
+  hud->setAnimationType(HVHUDAnimationZoom);
+  hud->showAnimated(true);
+  auto bezel = hud->bezelView().get();
+  auto t = UIViewAnimationLog::recordsFor(bezel, "transform");
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(std::get<CGAffineTransform>(t[0].from), CGAffineTransformMakeScale(0.5, 0.5));
+  EXPECT_EQ(std::get<CGAffineTransform>(t[0].to), CGAffineTransformIdentity);
+  EXPECT_TRUE(t[0].spring);
+  EXPECT_EQ(t[0].duration, 0.3);
+  EXPECT_EQ(t[0].damping, 1.0);
+  EXPECT_EQ(t[0].velocity, 0.0);
+  EXPECT_EQ(t[0].options, UIViewAnimationOptionBeginFromCurrentState);
+  auto fade = UIViewAnimationLog::recordsFor(hud->backgroundView().get(), "opacity");
+  ASSERT_EQ(fade.size(), 1u);
+  EXPECT_EQ(std::get<double>(fade[0].to), 1.0);
+  testing_loop::advance(0.5);
+  hud->hideAnimated(true);
+  t = UIViewAnimationLog::recordsFor(bezel, "transform");
+  ASSERT_EQ(t.size(), 2u);
+  EXPECT_EQ(std::get<CGAffineTransform>(t[1].to), CGAffineTransformMakeScale(0.5, 0.5));
+  EXPECT_EQ(completions, 0);
+  testing_loop::advance(0.29);
+  EXPECT_EQ(completions, 0);
+  testing_loop::advance(0.02);
+  EXPECT_EQ(completions, 1);
+
+  // Fade leaves the transform alone.
+  UIViewAnimationLog::clear();
+  auto faded = hudWithCounters();
+  faded->showAnimated(true);
+  testing_loop::advance(0.5);
+  faded->hideAnimated(true);
+  testing_loop::advance(0.5);
+  EXPECT_TRUE(UIViewAnimationLog::recordsFor(faded->bezelView().get(), "transform").empty());
+  EXPECT_EQ(UIViewAnimationLog::recordsFor(faded->bezelView().get(), "opacity").size(), 2u);
+}
+
+TEST_F(HVProgressHUDTest, ClassOperationsFindOnlyTheirOwnUnfinishedHuds) {
+  EXPECT_FALSE(HVProgressHUD::hideHUDForViewAnimated(host, true));
+  auto first = HVProgressHUD::showHUDAddedToAnimated(host, true);
+  auto second = HVProgressHUD::showHUDAddedToAnimated(host, true);
+  auto legacy = sd_HBProgressHUD::showHUDAddedToAnimated(host, false);
+  EXPECT_TRUE(first->removeFromSuperViewOnHide());
+  EXPECT_EQ(HVProgressHUD::HUDForView(host), second);
+  EXPECT_EQ(sd_HBProgressHUD::HUDForView(host), legacy);
+
+  testing_loop::advance(0.5);
+  EXPECT_TRUE(HVProgressHUD::hideHUDForViewAnimated(host, true));
+  EXPECT_TRUE(second->hasFinished());
+  // While the second animates out, the next call hides the first.
+  EXPECT_EQ(HVProgressHUD::HUDForView(host), first);
+  EXPECT_TRUE(HVProgressHUD::hideHUDForViewAnimated(host, true));
+  EXPECT_FALSE(HVProgressHUD::hideHUDForViewAnimated(host, true));
+  testing_loop::advance(0.5);
+  EXPECT_FALSE(isAttached(first));
+  EXPECT_FALSE(isAttached(second));
+  EXPECT_EQ(legacy->superview(), host);
+  EXPECT_EQ(legacy->alpha(), 1);
+}
+
+TEST_F(HVProgressHUDTest, ProgressObjectDrivesProgressWhileShown) {
+  auto hud = hudWithCounters();
+  hud->setMode(HVHUDModeBar);
+  auto progress = NSProgress::progressWithTotalUnitCount(10);
+  hud->setProgressObject(progress);
+  hud->showAnimated(false);
+  progress->setCompletedUnitCount(4);
+  testing_loop::advance(0.05);
+  EXPECT_FLOAT_EQ(hud->progress(), 0.4f);
+  hud->hideAnimated(false);
+  EXPECT_FALSE(hud->progressObjectDisplayLink());
+  progress->setCompletedUnitCount(9);
+  testing_loop::advance(0.05);
+  EXPECT_FLOAT_EQ(hud->progress(), 0.4f);
+}
+
+TEST_F(HVProgressHUDTest, FollowsItsSuperviewOnOrientationChange) {
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  EXPECT_EQ(hud->frame(), host->bounds());
+  host->setBounds(CGRectMake(0, 0, 480, 320));
+  hud->setFrame(CGRectMake(0, 0, 10, 10));
+  NSNotificationCenter::defaultCenter().postNotificationNameObject(
+      UIApplicationDidChangeStatusBarOrientationNotification, Value());
+  EXPECT_EQ(hud->frame(), CGRectMake(0, 0, 480, 320));
+}
+
+TEST_F(HVProgressHUDTest, MotionEffectsFollowTheFlag) {
+  auto hud = hudWithCounters();
+  EXPECT_FALSE(hud->areDefaultMotionEffectsEnabled());
+  hud->showAnimated(false);
+  EXPECT_TRUE(hud->bezelView()->motionEffects().empty());
+  hud->setDefaultMotionEffectsEnabled(true);
+  ASSERT_EQ(hud->bezelView()->motionEffects().size(), 1u);
+  auto group = std::dynamic_pointer_cast<UIMotionEffectGroup>(hud->bezelView()->motionEffects()[0]);
+  ASSERT_TRUE(group);
+  auto x = std::dynamic_pointer_cast<UIInterpolatingMotionEffect>(group->motionEffects()[0]);
+  EXPECT_EQ(x->keyPath(), "center.x");
+  EXPECT_EQ(x->maximumRelativeValue(), 10);
+}
+
+}  // namespace
