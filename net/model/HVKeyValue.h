@@ -63,25 +63,24 @@ template <class T>
 struct HVKeyValueHooks {
   static void install(plat::Class* c) {
     using namespace hv_hooks;
-#define HV_DICTIONARY_HOOK(fn, key)                                                    \
-  if constexpr (requires {                                                             \
-                  { T::fn() } -> std::convertible_to<plat::Dictionary>;                \
-                }) {                                                                   \
-    c->setHook(key, DictionaryHook(+[]() -> plat::Dictionary { return T::fn(); }));    \
+#define HV_DICTIONARY_HOOK(fn, key)                                                 \
+  if constexpr (requires {                                                          \
+                  { T::fn() } -> std::convertible_to<plat::Dictionary>;             \
+                }) {                                                                \
+    c->setHook(key, DictionaryHook(+[]() -> plat::Dictionary { return T::fn(); })); \
   }
-#define HV_NAMES_HOOK(fn, key)                                                         \
-  if constexpr (requires {                                                             \
-                  { T::fn() } -> std::convertible_to<std::vector<std::string>>;        \
-                }) {                                                                   \
+#define HV_NAMES_HOOK(fn, key)                                                            \
+  if constexpr (requires {                                                                \
+                  { T::fn() } -> std::convertible_to<std::vector<std::string>>;           \
+                }) {                                                                      \
     c->setHook(key, NameListHook(+[]() -> std::vector<std::string> { return T::fn(); })); \
   }
-#define HV_REPLACED_KEY_HOOK(fn, key)                                                  \
-  if constexpr (requires(const std::string& n) {                                       \
-                  { T::fn(n) } -> std::convertible_to<plat::Value>;                    \
-                }) {                                                                   \
-    c->setHook(key, ReplacedKeyHook(+[](const std::string& n) -> plat::Value {         \
-                 return T::fn(n);                                                      \
-               }));                                                                    \
+#define HV_REPLACED_KEY_HOOK(fn, key)                                                           \
+  if constexpr (requires(const std::string& n) {                                                \
+                  { T::fn(n) } -> std::convertible_to<plat::Value>;                             \
+                }) {                                                                            \
+    c->setHook(key,                                                                             \
+               ReplacedKeyHook(+[](const std::string& n) -> plat::Value { return T::fn(n); })); \
   }
     HV_DICTIONARY_HOOK(kv_replacedKeyFromPropertyName, kReplacedKey)
     HV_DICTIONARY_HOOK(replacedKeyFromPropertyName, kReplacedKeyOld)
@@ -104,7 +103,7 @@ struct HVKeyValueHooks {
                    return T::newValueFromOldValueProperty(v, p);
                  }));
     }
-    if constexpr (requires(T& t, const plat::Value& v, HVProperty* p) {
+    if constexpr (requires(T & t, const plat::Value& v, HVProperty* p) {
                     { t.kv_newValueFromOldValueProperty(v, p) } -> std::convertible_to<plat::Value>;
                   }) {
       c->setHook(kNewValue, NewValueHook(+[](plat::Object& o, const plat::Value& v,
@@ -112,12 +111,12 @@ struct HVKeyValueHooks {
                    return static_cast<T&>(o).kv_newValueFromOldValueProperty(v, p);
                  }));
     }
-    if constexpr (requires(T& t) { t.kv_keyValuesDidFinishConvertingToObject(); }) {
+    if constexpr (requires(T & t) { t.kv_keyValuesDidFinishConvertingToObject(); }) {
       c->setHook(kDidFinishToObject, NotifyHook(+[](plat::Object& o) {
                    static_cast<T&>(o).kv_keyValuesDidFinishConvertingToObject();
                  }));
     }
-    if constexpr (requires(T& t) { t.kv_objectDidFinishConvertingToKeyValues(); }) {
+    if constexpr (requires(T & t) { t.kv_objectDidFinishConvertingToKeyValues(); }) {
       c->setHook(kDidFinishToKeyValues, NotifyHook(+[](plat::Object& o) {
                    static_cast<T&>(o).kv_objectDidFinishConvertingToKeyValues();
                  }));

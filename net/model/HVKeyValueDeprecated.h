@@ -35,7 +35,8 @@ inline plat::Value keyValuesWithError(const plat::Value& o, plat::NSErrorRef* er
 inline plat::Value keyValuesWithKeys(const plat::Value& o, const std::vector<std::string>& keys) {
   return kv_keyValuesWithKeys(o, keys);
 }
-inline plat::Value keyValuesWithKeysError(const plat::Value& o, const std::vector<std::string>& keys,
+inline plat::Value keyValuesWithKeysError(const plat::Value& o,
+                                          const std::vector<std::string>& keys,
                                           plat::NSErrorRef* error) {
   plat::Value r = kv_keyValuesWithKeys(o, keys);
   hv_deprecated_detail::takeError(hv_deprecated_detail::classOf(o), error);

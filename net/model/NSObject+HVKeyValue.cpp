@@ -1,17 +1,15 @@
 // The key-value model mapper: dictionaries and JSON into model objects and back.
-#include "net/model/NSObject+HVKeyValue.h"
-
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <unordered_map>
 
 #include "net/model/HVFoundation.h"
 #include "net/model/HVModelCache.h"
+#include "net/model/NSObject+HVKeyValue.h"
 #include "net/model/NSString+HVExtension.h"
-#include <fstream>
-#include <unordered_map>
-#include <iterator>
-
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -69,12 +67,11 @@ void clearError(plat::Class* cls) {
 
 plat::Class* classOfObject(const plat::Object& o) {
   if (auto n = dynamic_cast<const plat::NSObject*>(&o)) return n->classObject();
-  return plat::Runtime::classOfValue(plat::Value(std::const_pointer_cast<plat::Object>(o.shared_from_this())));
+  return plat::Runtime::classOfValue(
+      plat::Value(std::const_pointer_cast<plat::Object>(o.shared_from_this())));
 }
 
-plat::Class* namedClass(const char* name) {
-  return plat::Runtime::classNamed(name);
-}
+plat::Class* namedClass(const char* name) { return plat::Runtime::classNamed(name); }
 
 struct Classes {
   plat::Class* string = namedClass("NSString");
@@ -164,9 +161,12 @@ void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object&
 
   if (hooks.hasNewValue()) {
     plat::Value n;
-    if (hooks.instanceHook) n = hooks.instanceHook(o, v, p);
-    else if (hooks.classHook) n = hooks.classHook(v, p);
-    else n = hooks.block(o, v, p);
+    if (hooks.instanceHook)
+      n = hooks.instanceHook(o, v, p);
+    else if (hooks.classHook)
+      n = hooks.classHook(v, p);
+    else
+      n = hooks.block(o, v, p);
     if (!sameValue(n, v)) return set(n);
   }
   if (v.isNil() || v.isNull()) return;
@@ -190,16 +190,20 @@ void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object&
     return set(kv_objectArrayWithKeyValuesArray(entry.elementClass, v));
   }
   if (k == c.string) {
-    if (v.isNumber()) v = plat::Value(v.description());
-    else if (auto u = v.objectAs<plat::NSURL>()) v = plat::Value(u->absoluteString());
+    if (v.isNumber())
+      v = plat::Value(v.description());
+    else if (auto u = v.objectAs<plat::NSURL>())
+      v = plat::Value(u->absoluteString());
   } else if (auto s = v.string(); s && k == c.url) {
     v = plat::Value(kv_url(*s));
   } else if (auto s = v.string(); s && t->isNumberType()) {
     plat::Value number = numberFromString(*s);
     if (t->isBoolType()) {
       std::string lower = lowercase(*s);
-      if (lower == "yes" || lower == "true") number = plat::Value(true);
-      else if (lower == "no" || lower == "false") number = plat::Value(false);
+      if (lower == "yes" || lower == "true")
+        number = plat::Value(true);
+      else if (lower == "no" || lower == "false")
+        number = plat::Value(false);
     }
     v = number;
   }
@@ -306,7 +310,8 @@ bool writeAtKeyPath(plat::Value& r, const HVKeyPath& path, const plat::Value& v)
   return true;
 }
 
-plat::Value keyValuesOf(const plat::Object& o, plat::Class* cls, const std::vector<std::string>& keys,
+plat::Value keyValuesOf(const plat::Object& o, plat::Class* cls,
+                        const std::vector<std::string>& keys,
                         const std::vector<std::string>& ignoredKeys) {
   clearError(cls);
   NestingGuard nesting;
@@ -373,7 +378,8 @@ plat::Value keyValuesArray(plat::Class* cls, const plat::Value& objectArray,
 plat::Value propertyListAtPath(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
   return plat::NSPropertyListSerialization::propertyListWithData(plat::Data(std::move(bytes)));
 }
 
@@ -511,9 +517,8 @@ plat::Value kv_keyValuesArrayWithObjectArrayKeys(plat::Class* cls, const plat::V
   return keyValuesArray(cls, objectArray, keys, {});
 }
 
-plat::Value kv_keyValuesArrayWithObjectArrayIgnoredKeys(plat::Class* cls,
-                                                        const plat::Value& objectArray,
-                                                        const std::vector<std::string>& ignoredKeys) {
+plat::Value kv_keyValuesArrayWithObjectArrayIgnoredKeys(
+    plat::Class* cls, const plat::Value& objectArray, const std::vector<std::string>& ignoredKeys) {
   return keyValuesArray(cls, objectArray, {}, ignoredKeys);
 }
 
@@ -532,8 +537,10 @@ plat::NSErrorRef kv_error(plat::Class* cls) {
 
 void setKv_error(plat::Class* cls, plat::NSErrorRef error) {
   if (!cls) return;
-  if (error) cls->setSlot(kSlotError, std::move(error));
-  else cls->setSlot(kSlotError, std::any());
+  if (error)
+    cls->setSlot(kSlotError, std::move(error));
+  else
+    cls->setSlot(kSlotError, std::any());
 }
 
 void kv_referenceReplacedKeyWhenCreatingKeyValues(plat::Class* cls, bool reference) {

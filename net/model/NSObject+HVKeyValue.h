@@ -87,7 +87,8 @@ plat::ObjectRef kv_objectWithFile(plat::Class* cls, const std::string& file);
 plat::Value kv_objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray);
 // The same, typed: the objects of the top level only (nested arrays are left out).
 template <class T>
-std::vector<std::shared_ptr<T>> kv_objectArrayWithKeyValuesArray(const plat::Value& keyValuesArray) {
+std::vector<std::shared_ptr<T>> kv_objectArrayWithKeyValuesArray(
+    const plat::Value& keyValuesArray) {
   std::vector<std::shared_ptr<T>> r;
   plat::Value a = kv_objectArrayWithKeyValuesArray(T::staticClass(), keyValuesArray);
   if (auto items = a.array()) {
@@ -106,9 +107,8 @@ plat::Value kv_objectArrayWithFile(plat::Class* cls, const std::string& file);
 plat::Value kv_keyValuesArrayWithObjectArray(plat::Class* cls, const plat::Value& objectArray);
 plat::Value kv_keyValuesArrayWithObjectArrayKeys(plat::Class* cls, const plat::Value& objectArray,
                                                  const std::vector<std::string>& keys);
-plat::Value kv_keyValuesArrayWithObjectArrayIgnoredKeys(plat::Class* cls,
-                                                        const plat::Value& objectArray,
-                                                        const std::vector<std::string>& ignoredKeys);
+plat::Value kv_keyValuesArrayWithObjectArrayIgnoredKeys(
+    plat::Class* cls, const plat::Value& objectArray, const std::vector<std::string>& ignoredKeys);
 plat::Value kv_keyValuesArrayWithObjectArrayKeysIgnoredKeys(
     plat::Class* cls, const plat::Value& objectArray, const std::vector<std::string>& keys,
     const std::vector<std::string>& ignoredKeys);

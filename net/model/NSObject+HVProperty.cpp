@@ -1,11 +1,10 @@
 // Class-level reflection: class walks, setups, hooks, and the cached per-class tables.
-#include "net/model/NSObject+HVProperty.h"
-
 #include <unordered_map>
 
 #include "net/model/HVFoundation.h"
 #include "net/model/HVModelCache.h"
 #include "net/model/HVModelLock.h"
+#include "net/model/NSObject+HVProperty.h"
 
 using namespace hv_model_detail;
 
@@ -15,8 +14,7 @@ const char* const kNameListSlots[] = {"HVAllowedPropertyNames", "HVIgnoredProper
                                       "HVAllowedCodingPropertyNames",
                                       "HVIgnoredCodingPropertyNames"};
 const char* const kNameListHooks[] = {hv_hooks::kAllowedNames, hv_hooks::kIgnoredNames,
-                                      hv_hooks::kAllowedCodingNames,
-                                      hv_hooks::kIgnoredCodingNames};
+                                      hv_hooks::kAllowedCodingNames, hv_hooks::kIgnoredCodingNames};
 
 struct ClassCache {
   std::shared_ptr<const Plan> plan;
@@ -56,8 +54,10 @@ bool isNilOrEqual(const plat::Value& r, const std::string& n) {
 
 void setupNames(plat::Class* cls, NameList list, const HVNameListBlock& block) {
   if (!cls) return;
-  if (block) cls->setSlot(kNameListSlots[list], block());
-  else cls->setSlot(kNameListSlots[list], std::any());
+  if (block)
+    cls->setSlot(kNameListSlots[list], block());
+  else
+    cls->setSlot(kNameListSlots[list], std::any());
   std::lock_guard lock(modelLock());
   for (auto& [c, cache] : caches().byClass) cache.totals[list].reset();
 }
@@ -86,7 +86,8 @@ std::shared_ptr<const Plan> planFor(plat::Class* cls) {
       p->setSrcClass(c);
       p->setOriginKeyForClass(kv_propertyKey(cls, p->name()), cls);
       p->setObjectClassInArrayForClass(kv_propertyObjectClassInArray(cls, p->name()), cls);
-      plan->push_back(PlanEntry{p, p->propertyKeysForClass(cls), p->objectClassInArrayForClass(cls)});
+      plan->push_back(
+          PlanEntry{p, p->propertyKeysForClass(cls), p->objectClassInArrayForClass(cls)});
     }
   });
   std::lock_guard lock(modelLock());
@@ -155,7 +156,8 @@ void kv_enumerateClasses(plat::Class* cls, const std::function<void(plat::Class*
   }
 }
 
-void kv_enumerateAllClasses(plat::Class* cls, const std::function<void(plat::Class*, bool&)>& block) {
+void kv_enumerateAllClasses(plat::Class* cls,
+                            const std::function<void(plat::Class*, bool&)>& block) {
   bool stop = false;
   for (plat::Class* c = cls; c && !stop; c = c->superclass()) block(c, stop);
 }
@@ -193,7 +195,8 @@ std::vector<HVProperty*> kv_properties(plat::Class* cls) {
   return r;
 }
 
-void kv_enumerateProperties(plat::Class* cls, const std::function<void(HVProperty*, bool&)>& block) {
+void kv_enumerateProperties(plat::Class* cls,
+                            const std::function<void(HVProperty*, bool&)>& block) {
   bool stop = false;
   for (HVProperty* p : kv_properties(cls)) {
     block(p, stop);
@@ -203,29 +206,37 @@ void kv_enumerateProperties(plat::Class* cls, const std::function<void(HVPropert
 
 void kv_setupReplacedKeyFromPropertyName(plat::Class* cls, const HVDictionaryBlock& block) {
   if (!cls) return;
-  if (block) cls->setSlot(kSlotReplacedKeyTable, block());
-  else cls->setSlot(kSlotReplacedKeyTable, std::any());
+  if (block)
+    cls->setSlot(kSlotReplacedKeyTable, block());
+  else
+    cls->setSlot(kSlotReplacedKeyTable, std::any());
   clearPlans();
 }
 
 void kv_setupReplacedKeyFromPropertyName121(plat::Class* cls, HVReplacedKeyBlock block) {
   if (!cls) return;
-  if (block) cls->setSlot(kSlotReplacedKeyBlock, std::move(block));
-  else cls->setSlot(kSlotReplacedKeyBlock, std::any());
+  if (block)
+    cls->setSlot(kSlotReplacedKeyBlock, std::move(block));
+  else
+    cls->setSlot(kSlotReplacedKeyBlock, std::any());
   clearPlans();
 }
 
 void kv_setupObjectClassInArray(plat::Class* cls, const HVDictionaryBlock& block) {
   if (!cls) return;
-  if (block) cls->setSlot(kSlotObjectClassInArrayTable, block());
-  else cls->setSlot(kSlotObjectClassInArrayTable, std::any());
+  if (block)
+    cls->setSlot(kSlotObjectClassInArrayTable, block());
+  else
+    cls->setSlot(kSlotObjectClassInArrayTable, std::any());
   clearPlans();
 }
 
 void kv_setupNewValueFromOldValue(plat::Class* cls, HVNewValueBlock block) {
   if (!cls) return;
-  if (block) cls->setSlot(kSlotNewValueBlock, std::move(block));
-  else cls->setSlot(kSlotNewValueBlock, std::any());
+  if (block)
+    cls->setSlot(kSlotNewValueBlock, std::move(block));
+  else
+    cls->setSlot(kSlotNewValueBlock, std::any());
   std::lock_guard lock(modelLock());
   ++caches().newValueGeneration;
 }
@@ -247,7 +258,8 @@ plat::Value kv_propertyKey(plat::Class* cls, const std::string& name) {
     if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kReplacedKey)) r = h().get(name);
   }
   if (isNilOrEqual(r, name)) {
-    if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kReplacedKeyOld)) r = h().get(name);
+    if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kReplacedKeyOld))
+      r = h().get(name);
   }
   if (isNilOrEqual(r, name)) {
     kv_enumerateAllClasses(cls, [&](plat::Class* c, bool& stop) {
@@ -264,8 +276,10 @@ plat::Value kv_propertyKey(plat::Class* cls, const std::string& name) {
 plat::Class* kv_propertyObjectClassInArray(plat::Class* cls, const std::string& name) {
   if (!cls) return nullptr;
   plat::Value r;
-  if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kObjectClassInArray)) r = h().get(name);
-  if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kObjectClassInArrayOld)) r = h().get(name);
+  if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kObjectClassInArray))
+    r = h().get(name);
+  if (auto h = hookOf<hv_hooks::DictionaryHook>(cls, hv_hooks::kObjectClassInArrayOld))
+    r = h().get(name);
   if (r.isNil()) {
     kv_enumerateAllClasses(cls, [&](plat::Class* c, bool& stop) {
       if (auto table = slotOf<plat::Dictionary>(c, kSlotObjectClassInArrayTable)) {

@@ -25,16 +25,18 @@ using HVDictionaryBlock = std::function<plat::Dictionary()>;
 // Property name -> key text, array of key texts, or nil.
 using HVReplacedKeyBlock = std::function<plat::Value(const std::string& propertyName)>;
 // (object, old value, property) -> new value.
-using HVNewValueBlock =
-    std::function<plat::Value(plat::Object& object, const plat::Value& oldValue, HVProperty* property)>;
+using HVNewValueBlock = std::function<plat::Value(plat::Object& object, const plat::Value& oldValue,
+                                                  HVProperty* property)>;
 
 // NSObject(HVClass)
 
 // Calls block for `cls`, then each superclass; stops after a call that sets stop, at the end
 // of the chain, or before the first platform class (HVFoundation).
-void kv_enumerateClasses(plat::Class* cls, const std::function<void(plat::Class*, bool& stop)>& block);
+void kv_enumerateClasses(plat::Class* cls,
+                         const std::function<void(plat::Class*, bool& stop)>& block);
 // The same walk up to and including the root class.
-void kv_enumerateAllClasses(plat::Class* cls, const std::function<void(plat::Class*, bool& stop)>& block);
+void kv_enumerateAllClasses(plat::Class* cls,
+                            const std::function<void(plat::Class*, bool& stop)>& block);
 // Store the block's result (nothing when the block is empty) in the class's own slot and
 // empty that list's totals for all classes.
 void kv_setupAllowedPropertyNames(plat::Class* cls, const HVNameListBlock& block);
@@ -54,7 +56,8 @@ std::vector<std::string> kv_totalIgnoredCodingPropertyNames(plat::Class* cls);
 // stopping before the first platform class. Cached per class. Empty for null.
 std::vector<HVProperty*> kv_properties(plat::Class* cls);
 // Walks kv_properties in order until the block sets stop.
-void kv_enumerateProperties(plat::Class* cls, const std::function<void(HVProperty*, bool& stop)>& block);
+void kv_enumerateProperties(plat::Class* cls,
+                            const std::function<void(HVProperty*, bool& stop)>& block);
 // Replaced-key table: property name -> key text or array of key texts.
 void kv_setupReplacedKeyFromPropertyName(plat::Class* cls, const HVDictionaryBlock& block);
 void kv_setupReplacedKeyFromPropertyName121(plat::Class* cls, HVReplacedKeyBlock block);

@@ -1,7 +1,7 @@
-#include "net/model/NSString+HVExtension.h"
-
 #include <cctype>
 #include <cstdint>
+
+#include "net/model/NSString+HVExtension.h"
 
 namespace {
 char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
@@ -26,7 +26,8 @@ std::string kv_camelFromUnderline(std::string_view text) {
   bool first = true;
   while (true) {
     size_t us = text.find('_', start);
-    std::string_view piece = text.substr(start, us == std::string_view::npos ? std::string_view::npos : us - start);
+    std::string_view piece =
+        text.substr(start, us == std::string_view::npos ? std::string_view::npos : us - start);
     if (first) {
       r += piece;
       first = false;

@@ -45,15 +45,15 @@ class NSObject : public Object {
 #define PLAT_OBJECT(Cls, Super, ...) PLAT_OBJECT_WITH_INSTALLER(Cls, Super, nullptr, __VA_ARGS__)
 
 // As PLAT_OBJECT, calling `installer(cls)` once when the class registers (to add hooks).
-#define PLAT_OBJECT_WITH_INSTALLER(Cls, Super, installer, ...)                             \
- public:                                                                                   \
-  static constexpr const char* kPlatClassName = #Cls;                                      \
-  static ::plat::Class* staticClass() {                                                    \
-    using Self [[maybe_unused]] = Cls;                                                     \
-    static ::plat::Class* const platClass = ::plat::registerClassOf<Cls, Super>(           \
-        #Cls, std::vector<::plat::Property>{__VA_ARGS__}, installer);                      \
-    return platClass;                                                                      \
-  }                                                                                        \
+#define PLAT_OBJECT_WITH_INSTALLER(Cls, Super, installer, ...)                   \
+ public:                                                                         \
+  static constexpr const char* kPlatClassName = #Cls;                            \
+  static ::plat::Class* staticClass() {                                          \
+    using Self [[maybe_unused]] = Cls;                                           \
+    static ::plat::Class* const platClass = ::plat::registerClassOf<Cls, Super>( \
+        #Cls, std::vector<::plat::Property>{__VA_ARGS__}, installer);            \
+    return platClass;                                                            \
+  }                                                                              \
   ::plat::Class* classObject() const override { return staticClass(); }
 
 // One property of the class being declared, named after its member.

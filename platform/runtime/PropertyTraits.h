@@ -102,25 +102,38 @@ struct PropertyTraits<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same
   static std::string code() {
     constexpr bool s = std::is_signed_v<T>;
     switch (sizeof(T)) {
-      case 1: return s ? "c" : "C";
-      case 2: return s ? "s" : "S";
-      case 4: return s ? "i" : "I";
-      default: return s ? "q" : "Q";
+      case 1:
+        return s ? "c" : "C";
+      case 2:
+        return s ? "s" : "S";
+      case 4:
+        return s ? "i" : "I";
+      default:
+        return s ? "q" : "Q";
     }
   }
   static Value box(T x) {
-    if constexpr (std::is_signed_v<T>) return Value(static_cast<long long>(x));
-    else return Value(static_cast<unsigned long long>(x));
+    if constexpr (std::is_signed_v<T>)
+      return Value(static_cast<long long>(x));
+    else
+      return Value(static_cast<unsigned long long>(x));
   }
   static bool unbox(const Value& v, T& out, std::string* why) {
     using namespace runtime_detail;
     switch (v.type()) {
       case Value::Type::Bool:
       case Value::Type::Int:
-      case Value::Type::String: out = clampInt64<T>(v.longLongValue()); return true;
-      case Value::Type::UInt: out = clampUInt64<T>(v.unsignedIntegerValue()); return true;
-      case Value::Type::Double: out = clampDouble<T>(v.doubleValue()); return true;
-      default: return fail(why, "a number", v);
+      case Value::Type::String:
+        out = clampInt64<T>(v.longLongValue());
+        return true;
+      case Value::Type::UInt:
+        out = clampUInt64<T>(v.unsignedIntegerValue());
+        return true;
+      case Value::Type::Double:
+        out = clampDouble<T>(v.doubleValue());
+        return true;
+      default:
+        return fail(why, "a number", v);
     }
   }
   static constexpr Property::ClassFn typeClass() { return nullptr; }
@@ -246,7 +259,9 @@ struct PropertyTraits<std::vector<std::shared_ptr<M>>, std::void_t<decltype(M::k
     r.reserve(a->size());
     for (auto& e : *a) {
       auto m = e.objectAs<M>();
-      if (!m) return runtime_detail::fail(why, (std::string("an array of ") + M::kPlatClassName).c_str(), e);
+      if (!m)
+        return runtime_detail::fail(why, (std::string("an array of ") + M::kPlatClassName).c_str(),
+                                    e);
       r.push_back(std::move(m));
     }
     out = std::move(r);

@@ -82,12 +82,15 @@ TEST(ModelFileLoaders, PropertyListFiles) {
   auto write = [&](const char* name, const plat::Value& v) {
     plat::Data d = plat::NSPropertyListSerialization::dataWithPropertyList(
         v, plat::NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
-    std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(d.bytes()), d.length());
+    std::ofstream(dir / name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(d.bytes()), d.length());
   };
   write("user.plist", plat::Value(plat::Dictionary{{"name", "ann"}}));
-  write("users", plat::Value(plat::Array{plat::Dictionary{{"name", "a"}}, plat::Dictionary{{"name", "b"}}}));
+  write("users",
+        plat::Value(plat::Array{plat::Dictionary{{"name", "a"}}, plat::Dictionary{{"name", "b"}}}));
 
-  auto u = std::dynamic_pointer_cast<HpUser>(kv_objectWithFile(HpUser::staticClass(), (dir / "user.plist").string()));
+  auto u = std::dynamic_pointer_cast<HpUser>(
+      kv_objectWithFile(HpUser::staticClass(), (dir / "user.plist").string()));
   ASSERT_TRUE(u);
   EXPECT_EQ(u->name, "ann");
   plat::NSBundle::setMainBundlePath(dir.string());
@@ -122,7 +125,8 @@ TEST(ModelOlderNames, ForwardAndHandOutTheClassError) {
   EXPECT_EQ(std::dynamic_pointer_cast<HpUser>(u)->name, "y");
   EXPECT_FALSE(error);
   EXPECT_EQ(keyValuesWithError(plat::Value(u), &error)["name"], plat::Value("y"));
-  EXPECT_TRUE(keyValuesArrayWithObjectArrayError(HpUser::staticClass(), plat::Value(1), &error).isNil());
+  EXPECT_TRUE(
+      keyValuesArrayWithObjectArrayError(HpUser::staticClass(), plat::Value(1), &error).isNil());
   EXPECT_EQ(error->domain(), "objectArray参数不是一个数组");
   EXPECT_EQ(JSONString(plat::Value(u)), R"({"name":"y"})");
   EXPECT_EQ(underlineFromCamel("aB"), "a_b");

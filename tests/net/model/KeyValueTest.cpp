@@ -9,7 +9,8 @@
 namespace {
 
 plat::Value json(const char* text) {
-  return plat::NSJSONSerialization::JSONObjectWithString(text, plat::NSJSONSerialization::NSJSONReadingFragmentsAllowed);
+  return plat::NSJSONSerialization::JSONObjectWithString(
+      text, plat::NSJSONSerialization::NSJSONReadingFragmentsAllowed);
 }
 
 class KvCoupon : public plat::NSObject {
@@ -57,9 +58,8 @@ class KvPage : public plat::NSObject {
   std::vector<std::shared_ptr<KvUser>> typedUsers;
   std::string firstName;
   int64_t total = 0;
-  HV_MODEL(KvPage, plat::NSObject, PLAT_PROPERTY(title), PLAT_PROPERTY(owner),
-           PLAT_PROPERTY(users), PLAT_PROPERTY(typedUsers), PLAT_PROPERTY(firstName),
-           PLAT_PROPERTY(total))
+  HV_MODEL(KvPage, plat::NSObject, PLAT_PROPERTY(title), PLAT_PROPERTY(owner), PLAT_PROPERTY(users),
+           PLAT_PROPERTY(typedUsers), PLAT_PROPERTY(firstName), PLAT_PROPERTY(total))
   static plat::Dictionary kv_objectClassInArray() {
     return {{"users", "KvUser"}, {"typedUsers", KvUser::staticClass()->value()}};
   }
@@ -141,7 +141,8 @@ TEST(KeyValueMapping, ArrayOfModelsFromJsonTextWithReplacedId) {
   EXPECT_EQ(mixed[1][0].objectAs<KvTextId>()->Id, "b");
 
   // Not an array: nil and the class's error.
-  EXPECT_TRUE(kv_objectArrayWithKeyValuesArray(KvTextId::staticClass(), json(R"({"id":1})")).isNil());
+  EXPECT_TRUE(
+      kv_objectArrayWithKeyValuesArray(KvTextId::staticClass(), json(R"({"id":1})")).isNil());
   auto e = kv_error(KvTextId::staticClass());
   ASSERT_TRUE(e);
   EXPECT_EQ(e->code(), 250);
@@ -153,9 +154,7 @@ TEST(KeyValueMapping, ArrayOfModelsFromJsonTextWithReplacedId) {
 }
 
 TEST(KeyValueMapping, ScalarConversions) {
-  auto one = [](const char* text) {
-    return kv_objectWithKeyValues<KvScalars>(json(text));
-  };
+  auto one = [](const char* text) { return kv_objectWithKeyValues<KvScalars>(json(text)); };
   EXPECT_TRUE(one(R"({"flag":"true"})")->flag);
   EXPECT_TRUE(one(R"({"flag":"YES"})")->flag);
   EXPECT_TRUE(one(R"({"flag":"1"})")->flag);
@@ -167,7 +166,7 @@ TEST(KeyValueMapping, ScalarConversions) {
   EXPECT_FALSE(o->flag);  // unchanged
   o->flag = true;
   kv_setKeyValues(o, json(R"({"flag":"maybe"})"));
-  EXPECT_TRUE(o->flag);   // unchanged
+  EXPECT_TRUE(o->flag);  // unchanged
 
   // Numeric text into numbers; text that is not a number leaves the property alone.
   o = one(R"({"small":"42","ratio":"2.5","number":"-7","text":12})");
@@ -199,7 +198,8 @@ TEST(KeyValueMapping, ScalarConversions) {
   o = one(R"({"small":{"a":1},"ratio":1.5})");
   EXPECT_EQ(o->small, 0);
   EXPECT_DOUBLE_EQ(o->ratio, 1.5);
-  EXPECT_EQ(errorText(KvScalars::staticClass()), "KvScalars.small: expects a number, got dictionary");
+  EXPECT_EQ(errorText(KvScalars::staticClass()),
+            "KvScalars.small: expects a number, got dictionary");
   // Null and missing keys leave properties as they were.
   o->small = 9;
   kv_setKeyValues(o, json(R"({"small":null})"));
@@ -211,7 +211,8 @@ TEST(KeyValueMapping, NestedModelsAndKeyPaths) {
       "users":[{"name":"a"},{"name":"b"},"junk"],"typedUsers":[{"name":"c"}],
       "data":{"list":[{"name":"first"}],"total":12}})";
   // JSON text, JSON data and a dictionary give the same model.
-  for (plat::Value input : {plat::Value(text), plat::Value(plat::Data::fromString(text)), json(text)}) {
+  for (plat::Value input :
+       {plat::Value(text), plat::Value(plat::Data::fromString(text)), json(text)}) {
     auto page = kv_objectWithKeyValues<KvPage>(input);
     ASSERT_TRUE(page);
     EXPECT_EQ(page->title, "T");
@@ -248,20 +249,23 @@ TEST(KeyValueMapping, HooksAndIgnoredNames) {
   EXPECT_EQ(o->serialized, 1);
   EXPECT_EQ(d["note"], plat::Value("default"));
 
-  kv_setupAllowedPropertyNames(KvHooked::staticClass(), [] { return std::vector<std::string>{"note"}; });
+  kv_setupAllowedPropertyNames(KvHooked::staticClass(),
+                               [] { return std::vector<std::string>{"note"}; });
   o = kv_objectWithKeyValues<KvHooked>(json(R"({"name":"n","note":"x"})"));
   EXPECT_EQ(o->name, "");
   EXPECT_EQ(o->note, "x");
   kv_setupAllowedPropertyNames(KvHooked::staticClass(), nullptr);
-  kv_setupIgnoredPropertyNames(KvHooked::staticClass(), [] { return std::vector<std::string>{"note"}; });
+  kv_setupIgnoredPropertyNames(KvHooked::staticClass(),
+                               [] { return std::vector<std::string>{"note"}; });
   o = kv_objectWithKeyValues<KvHooked>(json(R"({"name":"n","note":"x"})"));
   EXPECT_EQ(o->name, "n");
   EXPECT_EQ(o->note, "");
 
   // A new-value block on a class without an instance hook replaces values.
-  kv_setupNewValueFromOldValue(KvUser::staticClass(), [](plat::Object&, const plat::Value& old, HVProperty* p) {
-    return p->name() == "name" && old.isString() ? plat::Value(*old.string() + "!") : old;
-  });
+  kv_setupNewValueFromOldValue(
+      KvUser::staticClass(), [](plat::Object&, const plat::Value& old, HVProperty* p) {
+        return p->name() == "name" && old.isString() ? plat::Value(*old.string() + "!") : old;
+      });
   auto u = kv_objectWithKeyValues<KvUser>(json(R"({"name":"bo","age":3})"));
   EXPECT_EQ(u->name, "bo!");
   EXPECT_EQ(u->age, 3);
@@ -301,14 +305,16 @@ TEST(KeyValueMapping, ModelsBackToDictionaries) {
   EXPECT_EQ(kv_keyValues(plat::Value("text")), plat::Value("text"));
   EXPECT_EQ(errorText(plat::Runtime::classOfValue(plat::Value("text"))), "不是自定义的模型类");
 
-  plat::Value arr = kv_keyValuesArrayWithObjectArray(KvPage::staticClass(), plat::Value(plat::Array{page, "s"}));
+  plat::Value arr =
+      kv_keyValuesArrayWithObjectArray(KvPage::staticClass(), plat::Value(plat::Array{page, "s"}));
   ASSERT_EQ(arr.count(), 2u);
   EXPECT_EQ(arr[0]["title"], plat::Value("T"));
   EXPECT_EQ(arr[1], plat::Value("s"));
   EXPECT_TRUE(kv_keyValuesArrayWithObjectArray(KvPage::staticClass(), plat::Value("x")).isNil());
   EXPECT_EQ(errorText(KvPage::staticClass()), "objectArray参数不是一个数组");
 
-  std::string text = kv_JSONString(plat::Value(kv_objectWithKeyValues<KvUser>(json(R"({"name":"a/b","age":2})"))));
+  std::string text =
+      kv_JSONString(plat::Value(kv_objectWithKeyValues<KvUser>(json(R"({"name":"a/b","age":2})"))));
   EXPECT_EQ(text, R"({"name":"a\/b","age":2})");
   EXPECT_EQ(kv_JSONString(plat::Value(plat::Data::fromString("raw"))), "raw");
 }
@@ -316,7 +322,8 @@ TEST(KeyValueMapping, ModelsBackToDictionaries) {
 TEST(KeyValueMapping, KeyPathWriteBack) {
   auto o = std::make_shared<KvPath>();
   o->value = "v";
-  kv_setupIgnoredPropertyNames(KvPath::staticClass(), [] { return std::vector<std::string>{"other"}; });
+  kv_setupIgnoredPropertyNames(KvPath::staticClass(),
+                               [] { return std::vector<std::string>{"other"}; });
   plat::Value d = kv_keyValues(plat::Value(o));
   ASSERT_EQ(d["a"]["b"].count(), 3u);
   EXPECT_TRUE(d["a"]["b"][0].isNull());
@@ -350,11 +357,13 @@ TEST(KeyValueMapping, ConcurrentMappingOfOneClass) {
   for (int t = 0; t < 6; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 50; ++i) {
-        std::string text = R"({"title":"t)" + std::to_string(t) + R"(","owner":{"name":"o","age":)" +
-                           std::to_string(i) + R"(},"users":[{"name":"u"}]})";
+        std::string text = R"({"title":"t)" + std::to_string(t) +
+                           R"(","owner":{"name":"o","age":)" + std::to_string(i) +
+                           R"(},"users":[{"name":"u"}]})";
         auto p = kv_objectWithKeyValues<KvPage>(plat::Value(text));
         if (p && p->title == "t" + std::to_string(t) && p->owner && p->owner->age == i &&
-            p->users.size() == 1 && kv_keyValues(plat::Value(p))["owner"]["age"] == plat::Value(i)) {
+            p->users.size() == 1 &&
+            kv_keyValues(plat::Value(p))["owner"]["age"] == plat::Value(i)) {
           ++good;
         }
       }

@@ -49,9 +49,11 @@ class RfList : public plat::NSObject {
   plat::Array items;
   plat::Array others;
   plat::Array plain;
-  HV_MODEL(RfList, plat::NSObject, PLAT_PROPERTY(items), PLAT_PROPERTY(others), PLAT_PROPERTY(plain))
+  HV_MODEL(RfList, plat::NSObject, PLAT_PROPERTY(items), PLAT_PROPERTY(others),
+           PLAT_PROPERTY(plain))
   static plat::Dictionary kv_objectClassInArray() {
-    return {{"items", "RfItem"}, {"others", RfItem::staticClass()->value()}, {"plain", "NoSuchClass"}};
+    return {
+        {"items", "RfItem"}, {"others", RfItem::staticClass()->value()}, {"plain", "NoSuchClass"}};
   }
 };
 
@@ -69,7 +71,8 @@ class RfDisabled : public plat::NSObject {
 
 std::vector<std::string> keyNames(const HVKeyPath& path) {
   std::vector<std::string> r;
-  for (auto& k : path) r.push_back((k.type() == HVPropertyKey::HVPropertyKeyTypeArray ? "#" : "") + k.name());
+  for (auto& k : path)
+    r.push_back((k.type() == HVPropertyKey::HVPropertyKeyTypeArray ? "#" : "") + k.name());
   return r;
 }
 
@@ -139,8 +142,8 @@ TEST(ModelReflection, KeyPathGrammar) {
   EXPECT_EQ(read("items[1].title"), plat::Value("b"));
   EXPECT_TRUE(read("one[1].title").isNil());
   EXPECT_EQ(read("items[x].title"), plat::Value("a"));  // a non-number index reads element 0
-  EXPECT_TRUE(read("items.title").isNil());              // key step into an array
-  EXPECT_TRUE(read("items[0][0]").isNil());              // index step into a dictionary
+  EXPECT_TRUE(read("items.title").isNil());             // key step into an array
+  EXPECT_TRUE(read("items[0][0]").isNil());             // index step into a dictionary
   EXPECT_TRUE(HVPropertyKey(HVPropertyKey::HVPropertyKeyTypeArray, "-1")
                   .valueInObject(dict["items"])
                   .isNil());
@@ -184,8 +187,10 @@ TEST(ModelReflection, SetupsApplyToTheClassAndItsSubclasses) {
   ASSERT_EQ(paths.size(), 1u);
   EXPECT_EQ(paths[0][0].name(), "blockName");
 
-  kv_setupIgnoredPropertyNames(RfBase::staticClass(), [] { return std::vector<std::string>{"title"}; });
-  kv_setupIgnoredPropertyNames(RfNames::staticClass(), [] { return std::vector<std::string>{"Id"}; });
+  kv_setupIgnoredPropertyNames(RfBase::staticClass(),
+                               [] { return std::vector<std::string>{"title"}; });
+  kv_setupIgnoredPropertyNames(RfNames::staticClass(),
+                               [] { return std::vector<std::string>{"Id"}; });
   EXPECT_EQ(kv_totalIgnoredPropertyNames(RfNames::staticClass()),
             (std::vector<std::string>{"hooked", "Id", "title"}));
   kv_setupIgnoredPropertyNames(RfBase::staticClass(), nullptr);
@@ -207,10 +212,12 @@ TEST(ModelReflection, ArrayElementClassesByClassOrName) {
 
 TEST(ModelReflection, ClassWalksStopAtPlatformClasses) {
   std::vector<std::string> seen;
-  kv_enumerateClasses(RfNames::staticClass(), [&](plat::Class* c, bool&) { seen.push_back(c->name()); });
+  kv_enumerateClasses(RfNames::staticClass(),
+                      [&](plat::Class* c, bool&) { seen.push_back(c->name()); });
   EXPECT_EQ(seen, (std::vector<std::string>{"RfNames", "RfBase"}));
   seen.clear();
-  kv_enumerateAllClasses(RfNames::staticClass(), [&](plat::Class* c, bool&) { seen.push_back(c->name()); });
+  kv_enumerateAllClasses(RfNames::staticClass(),
+                         [&](plat::Class* c, bool&) { seen.push_back(c->name()); });
   EXPECT_EQ(seen, (std::vector<std::string>{"RfNames", "RfBase", "NSObject"}));
   seen.clear();
   kv_enumerateAllClasses(RfNames::staticClass(), [&](plat::Class* c, bool& stop) {
