@@ -8,7 +8,7 @@
 // language folders of preferredLocalizations(). String tables are parsed once and kept.
 //
 // Thread-safe. Bundles are shared: bundleWithPath returns the same object for the same
-// folder for the life of the process.
+// folder until the main bundle's folder is set again.
 
 #include <map>
 #include <memory>

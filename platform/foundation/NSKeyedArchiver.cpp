@@ -94,6 +94,11 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
     case Value::Type::String: {
       auto it = state_->strings.find(*value.string());
       if (it != state_->strings.end()) return it->second;
+      std::string why;
+      if (!plist_support::textOK(*value.string(), &why)) {
+        fail(why);
+        return 0;
+      }
       objects.emplace_back(plist_new_string(value.string()->c_str()));
       state_->strings.emplace(*value.string(), objects.size() - 1);
       return objects.size() - 1;

@@ -4,8 +4,9 @@
 // from plat::Value.
 //
 // Mapping: booleans, integers, doubles, strings, data, dates, arrays and dictionaries map
-// one to one. Nil, the null object, object handles and unsigned integers above INT64_MAX
-// have no property-list form: writing them fails. A keyed-archive reference (UID) reads as
+// one to one. Nil, the null object, object handles, unsigned integers above INT64_MAX and
+// text that holds a NUL character or is not valid UTF-8 have no property-list form here:
+// writing them fails. A keyed-archive reference (UID) reads as
 // the dictionary {"CF$UID": n}, as the platform's XML form spells it.
 //
 // Untrusted input is safe: nesting deeper than kMaxDepth, or a binary list whose shared

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "platform/foundation/UTF16.h"
+
 namespace plat::plist_support {
 
 namespace {
@@ -188,6 +190,7 @@ Node nodeFromValueAt(const Value& v, std::string* why, int depth) {
     case Value::Type::Double:
       return Node(plist_new_real(v.doubleValue()));
     case Value::Type::String:
+      if (!textOK(*v.string(), why)) return nullptr;
       return Node(plist_new_string(v.string()->c_str()));
     case Value::Type::Data: {
       const Data& d = *v.data();
@@ -211,6 +214,7 @@ Node nodeFromValueAt(const Value& v, std::string* why, int depth) {
     case Value::Type::Dictionary: {
       Node dict(plist_new_dict());
       for (const auto& [key, item] : *v.dictionary()) {
+        if (!textOK(key, why)) return nullptr;
         Node child = nodeFromValueAt(item, why, depth + 1);
         if (!child) return nullptr;
         plist_dict_set_item(dict.get(), key.c_str(), child.release());
@@ -228,6 +232,12 @@ Node nodeFromValueAt(const Value& v, std::string* why, int depth) {
 }
 
 }  // namespace
+
+bool textOK(const std::string& s, std::string* why) {
+  if (s.find('\0') != std::string::npos) return *why = "text with a NUL character", false;
+  if (!isValidUTF8(s)) return *why = "text that is not valid UTF-8", false;
+  return true;
+}
 
 bool looksLikeBinaryOrXML(const Data& data) {
   if (isBinary(data)) return true;

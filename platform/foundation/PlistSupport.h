@@ -33,6 +33,11 @@ bool looksLikeBinaryOrXML(const Data& data);
 // Builds a node tree for value. Returns null with *why set for a kind with no
 // property-list form (see NSPropertyListSerialization.h).
 Node nodeFromValue(const Value& value, std::string* why);
+// Whether text can be stored: libplist takes C strings and converts UTF-8 to UTF-16 for the
+// binary form, so a NUL would cut the text short and invalid UTF-8 comes out garbled.
+// False with *why set otherwise.
+bool textOK(const std::string& text, std::string* why);
+
 // Converts a parsed tree to a Value. UIDs become {"CF$UID": n}.
 Value valueFromNode(plist_t node);
 

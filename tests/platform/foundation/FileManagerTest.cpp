@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -68,6 +69,31 @@ TEST_F(FileManagerTest, MoveAndCopyRefuseAnExistingDestination) {
   EXPECT_FALSE(fm().moveItemAtPathToPathError(path("nope"), path("d"), &error));
   EXPECT_EQ(error->code(), NSFileNoSuchFileError);
   EXPECT_FALSE(fm().fileExistsAtPath(path("d")));
+}
+
+TEST_F(FileManagerTest, MoveAcrossFileSystemsCopiesThenDeletes) {
+  struct stat here, shm;
+  if (stat(dir_.c_str(), &here) != 0 || stat("/dev/shm", &shm) != 0 || here.st_dev == shm.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  std::string other = "/dev/shm/files-move-XXXXXX";
+  ASSERT_TRUE(mkdtemp(other.data()));
+  ASSERT_TRUE(writeDataToFile(Data::fromString("far"), other + "/f", 0));
+  ASSERT_TRUE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(
+      other + "/tree/sub", true));
+  ASSERT_TRUE(writeDataToFile(Data::fromString("leaf"), other + "/tree/sub/leaf", 0));
+
+  EXPECT_TRUE(fm().moveItemAtPathToPathError(other + "/f", path("f")));
+  EXPECT_TRUE(fm().moveItemAtPathToPathError(other + "/tree", path("tree")));
+  EXPECT_EQ(read("f"), "far");
+  EXPECT_EQ(read("tree/sub/leaf"), "leaf");
+  EXPECT_TRUE(fm().contentsOfDirectoryAtPathError(other).empty());
+  // The destination check holds across file systems too.
+  ASSERT_TRUE(writeDataToFile(Data::fromString("again"), other + "/f", 0));
+  NSErrorRef error;
+  EXPECT_FALSE(fm().moveItemAtPathToPathError(other + "/f", path("f"), &error));
+  EXPECT_EQ(error->code(), NSFileWriteFileExistsError);
+  EXPECT_EQ(read("f"), "far");
+  fm().removeItemAtPathError(other);
 }
 
 TEST_F(FileManagerTest, FoldersRemovalAndListings) {

@@ -93,6 +93,9 @@ TEST(PlistTest, WritingRefusesValuesWithoutPropertyListForm) {
       Value(std::numeric_limits<uint64_t>::max()),
       Value(NSDate::distantFuture()),
       Value(std::make_shared<Object>()),
+      Value(std::string("cut\0short", 9)),
+      Value("\xff\xfe not UTF-8"),
+      Value(Dictionary{{"bad key \xc3", Value(1)}}),
   };
   for (const Value& v : bad) {
     for (auto f : {PLS::NSPropertyListXMLFormat_v1_0, PLS::NSPropertyListBinaryFormat_v1_0}) {
