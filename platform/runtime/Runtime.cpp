@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "platform/foundation/NSCoding.h"
 #include "platform/runtime/NSObject.h"
 #include "platform/runtime/PropertyTraits.h"
 
@@ -56,7 +57,9 @@ namespace {
 Registry& registry() {
   static Registry* r = [] {
     auto* reg = new Registry;
-    auto add = [&](const char* n, Class* s, bool f) { return RuntimeBootstrap::add(*reg, n, s, f); };
+    auto add = [&](const char* n, Class* s, bool f) {
+      return RuntimeBootstrap::add(*reg, n, s, f);
+    };
     Builtins& b = reg->builtins;
     b.root = add("NSObject", nullptr, true);
     Class* value = add("NSValue", b.root, true);
@@ -78,6 +81,21 @@ Registry& registry() {
     b.null = add("NSNull", b.root, false);
     return reg;
   }();
+  static const bool codingLookupInstalled = [] {
+    // The unarchiver creates registered classes by the name stored in an archive.
+    NSCodingClasses::setFallbackLookup(
+        [](std::string_view name) -> std::optional<NSCodingClasses::Entry> {
+          Class* c = Runtime::classNamed(name);
+          if (!c || !c->canCreateInstances()) return std::nullopt;
+          NSCodingClasses::Entry e;
+          e.factory = [c] { return c->createInstance(); };
+          for (Class* s = c->superclass(); s; s = s->superclass())
+            e.superclasses.push_back(s->name());
+          return e;
+        });
+    return true;
+  }();
+  (void)codingLookupInstalled;
   return *r;
 }
 
@@ -85,17 +103,25 @@ Registry& registry() {
 
 std::string valueKindName(const Value& v) {
   switch (v.type()) {
-    case Value::Type::Nil: return "nil";
-    case Value::Type::Null: return "null";
+    case Value::Type::Nil:
+      return "nil";
+    case Value::Type::Null:
+      return "null";
     case Value::Type::Bool:
     case Value::Type::Int:
     case Value::Type::UInt:
-    case Value::Type::Double: return "number";
-    case Value::Type::String: return "string";
-    case Value::Type::Data: return "data";
-    case Value::Type::Date: return "date";
-    case Value::Type::Array: return "array";
-    case Value::Type::Dictionary: return "dictionary";
+    case Value::Type::Double:
+      return "number";
+    case Value::Type::String:
+      return "string";
+    case Value::Type::Data:
+      return "data";
+    case Value::Type::Date:
+      return "date";
+    case Value::Type::Array:
+      return "array";
+    case Value::Type::Dictionary:
+      return "dictionary";
     case Value::Type::Object: {
       auto o = v.object();
       return o ? o->className() : "object";
@@ -104,9 +130,7 @@ std::string valueKindName(const Value& v) {
   return "value";
 }
 
-Value Property::getValue(const Object& object) const {
-  return getter_ ? getter_(object) : Value();
-}
+Value Property::getValue(const Object& object) const { return getter_ ? getter_(object) : Value(); }
 
 bool Property::setValue(Object& object, const Value& value, std::string* reason) const {
   std::string why;
@@ -119,7 +143,8 @@ bool Property::setValue(Object& object, const Value& value, std::string* reason)
     ok = setter_(object, value, &why);
   }
   if (!ok && reason) {
-    *reason = (declaringClass_ ? declaringClass_->name() : std::string("?")) + "." + name_ + ": " + why;
+    *reason =
+        (declaringClass_ ? declaringClass_->name() : std::string("?")) + "." + name_ + ": " + why;
   }
   return ok;
 }
@@ -144,8 +169,10 @@ const Property* Class::propertyNamed(std::string_view name) const {
 void Class::setHook(std::string_view name, std::any hook) {
   Registry& r = registry();
   std::lock_guard lock(r.mu);
-  if (hook.has_value()) hooks_.insert_or_assign(std::string(name), std::move(hook));
-  else if (auto it = hooks_.find(name); it != hooks_.end()) hooks_.erase(it);
+  if (hook.has_value())
+    hooks_.insert_or_assign(std::string(name), std::move(hook));
+  else if (auto it = hooks_.find(name); it != hooks_.end())
+    hooks_.erase(it);
 }
 
 std::any Class::hook(std::string_view name) const {
@@ -160,8 +187,10 @@ std::any Class::hook(std::string_view name) const {
 void Class::setSlot(std::string_view key, std::any value) {
   Registry& r = registry();
   std::lock_guard lock(r.mu);
-  if (value.has_value()) slots_.insert_or_assign(std::string(key), std::move(value));
-  else if (auto it = slots_.find(key); it != slots_.end()) slots_.erase(it);
+  if (value.has_value())
+    slots_.insert_or_assign(std::string(key), std::move(value));
+  else if (auto it = slots_.find(key); it != slots_.end())
+    slots_.erase(it);
 }
 
 std::any Class::slot(std::string_view key) const {
@@ -185,6 +214,24 @@ std::vector<Class*> Runtime::classList() {
 }
 
 Class* Runtime::rootClass() { return registry().builtins.root; }
+
+bool Runtime::setSlotForClassName(std::string_view className, std::string_view key,
+                                  std::any value) {
+  Class* c = classNamed(className);
+  if (!c) return false;
+  c->setSlot(key, std::move(value));
+  return true;
+}
+
+std::any Runtime::slotForClassName(std::string_view className, std::string_view key) {
+  Class* c = classNamed(className);
+  return c ? c->slot(key) : std::any();
+}
+
+std::any Runtime::hookForClassName(std::string_view className, std::string_view hookName) {
+  Class* c = classNamed(className);
+  return c ? c->hook(hookName) : std::any();
+}
 
 Class* Runtime::registerClass(std::string name, Class* superclass, Class::Factory factory,
                               std::vector<Property> properties, void (*install)(Class*)) {
@@ -210,17 +257,25 @@ Class* Runtime::registerClass(std::string name, Class* superclass, Class::Factor
 Class* Runtime::classOfValue(const Value& value) {
   const Builtins& b = registry().builtins;
   switch (value.type()) {
-    case Value::Type::Nil: return nullptr;
-    case Value::Type::Null: return b.null;
+    case Value::Type::Nil:
+      return nullptr;
+    case Value::Type::Null:
+      return b.null;
     case Value::Type::Bool:
     case Value::Type::Int:
     case Value::Type::UInt:
-    case Value::Type::Double: return b.number;
-    case Value::Type::String: return b.string;
-    case Value::Type::Data: return b.data;
-    case Value::Type::Date: return b.date;
-    case Value::Type::Array: return b.array;
-    case Value::Type::Dictionary: return b.dictionary;
+    case Value::Type::Double:
+      return b.number;
+    case Value::Type::String:
+      return b.string;
+    case Value::Type::Data:
+      return b.data;
+    case Value::Type::Date:
+      return b.date;
+    case Value::Type::Array:
+      return b.array;
+    case Value::Type::Dictionary:
+      return b.dictionary;
     case Value::Type::Object: {
       auto o = value.object();
       if (auto n = dynamic_cast<const NSObject*>(o.get())) return n->classObject();

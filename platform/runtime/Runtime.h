@@ -6,7 +6,9 @@
 //
 // Classes register explicitly, the first time their staticClass() is called (see the
 // PLAT_OBJECT macro in platform/runtime/NSObject.h); a class that was never asked for is not
-// known to name lookup. Class records live for the life of the process.
+// known to name lookup. Class records live for the life of the process. The registry also
+// answers the keyed unarchiver's class lookup (plat::NSCodingClasses), so registered classes
+// that implement plat::NSCoding can be read back from archives.
 //
 // Thread-safety: the registry and every class's hooks and slots are guarded by one internal
 // lock; all operations may be called from any thread. A class's name, superclass, factory and
@@ -97,6 +99,7 @@ class Class : public Object {
   bool isSubclassOfClass(const Class* other) const;
   // A new instance, or null when the class has no factory (abstract or not default-constructible).
   ObjectRef createInstance() const { return factory_ ? factory_() : nullptr; }
+  bool canCreateInstances() const { return factory_ != nullptr; }
   // The properties this class itself declares, in declaration order.
   const std::vector<Property>& properties() const { return properties_; }
   // The property of that name declared by this class or the nearest superclass; null if none.
@@ -150,11 +153,17 @@ class Runtime {
   // The root class "NSObject".
   static Class* rootClass();
 
+  // Conveniences by class name for per-class values and hooks (for example a per-class log
+  // level). setSlotForClassName returns false, storing nothing, when no class has that name;
+  // the readers give an empty value then.
+  static bool setSlotForClassName(std::string_view className, std::string_view key, std::any value);
+  static std::any slotForClassName(std::string_view className, std::string_view key);
+  static std::any hookForClassName(std::string_view className, std::string_view hookName);
+
   // Registers a class. Returns the class already registered under that name when there is
   // one (the first registration wins). A null superclass means the root class.
   static Class* registerClass(std::string name, Class* superclass, Class::Factory factory,
-                              std::vector<Property> properties,
-                              void (*install)(Class*) = nullptr);
+                              std::vector<Property> properties, void (*install)(Class*) = nullptr);
 
   // The class of a value as the platform sees it: NSNumber for numbers and booleans, the
   // mutable string, array, dictionary and data classes (values are mutable copies here),

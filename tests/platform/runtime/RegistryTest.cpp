@@ -41,9 +41,9 @@ class RtAll : public plat::NSObject {
               PLAT_PROPERTY(i16), PLAT_PROPERTY(i32), PLAT_PROPERTY(i64), PLAT_PROPERTY(u8),
               PLAT_PROPERTY(u16), PLAT_PROPERTY(u32), PLAT_PROPERTY(u64), PLAT_PROPERTY(f),
               PLAT_PROPERTY(d), PLAT_PROPERTY(text), PLAT_PROPERTY(any),
-              PLAT_PROPERTY_CODE(number, "@\"NSNumber\""), PLAT_PROPERTY(list),
-              PLAT_PROPERTY(dict), PLAT_PROPERTY(bytes), PLAT_PROPERTY(when), PLAT_PROPERTY(pet),
-              PLAT_PROPERTY(pets), PLAT_PROPERTY(maybe))
+              PLAT_PROPERTY_CODE(number, "@\"NSNumber\""), PLAT_PROPERTY(list), PLAT_PROPERTY(dict),
+              PLAT_PROPERTY(bytes), PLAT_PROPERTY(when), PLAT_PROPERTY(pet), PLAT_PROPERTY(pets),
+              PLAT_PROPERTY(maybe))
 };
 
 class RtDog : public RtPet {
@@ -106,11 +106,13 @@ TEST(RuntimeRegistry, PlatformClassesAndKindsOfValues) {
   }
   EXPECT_FALSE(Runtime::classNamed("NSNull")->isFoundation());
   EXPECT_FALSE(RtPet::staticClass()->isFoundation());
-  EXPECT_TRUE(Runtime::classNamed("NSDecimalNumber")->isSubclassOfClass(Runtime::classNamed("NSNumber")));
+  EXPECT_TRUE(
+      Runtime::classNamed("NSDecimalNumber")->isSubclassOfClass(Runtime::classNamed("NSNumber")));
 
   EXPECT_TRUE(Runtime::valueIsKindOfClass(plat::Value("x"), Runtime::classNamed("NSString")));
   EXPECT_TRUE(Runtime::valueIsKindOfClass(plat::Value(true), Runtime::classNamed("NSNumber")));
-  EXPECT_TRUE(Runtime::valueIsKindOfClass(plat::Value(plat::Array{}), Runtime::classNamed("NSMutableArray")));
+  EXPECT_TRUE(Runtime::valueIsKindOfClass(plat::Value(plat::Array{}),
+                                          Runtime::classNamed("NSMutableArray")));
   EXPECT_FALSE(Runtime::valueIsKindOfClass(plat::Value(1), Runtime::classNamed("NSString")));
   EXPECT_FALSE(Runtime::valueIsKindOfClass(plat::Value(), Runtime::rootClass()));
   EXPECT_EQ(Runtime::classOfValue(plat::Value::null())->name(), "NSNull");
@@ -121,12 +123,28 @@ TEST(RuntimeRegistry, PlatformClassesAndKindsOfValues) {
 
 TEST(RuntimeRegistry, TypeCodesFollowMemberTypes) {
   plat::Class* c = RtAll::staticClass();
-  std::vector<std::pair<const char*, const char*>> expected = {
-      {"flag", "B"}, {"ch", "c"}, {"i8", "c"}, {"i16", "s"}, {"i32", "i"}, {"i64", "q"},
-      {"u8", "C"}, {"u16", "S"}, {"u32", "I"}, {"u64", "Q"}, {"f", "f"}, {"d", "d"},
-      {"text", "@\"NSString\""}, {"any", "@"}, {"number", "@\"NSNumber\""},
-      {"list", "@\"NSArray\""}, {"dict", "@\"NSDictionary\""}, {"bytes", "@\"NSData\""},
-      {"when", "@\"NSDate\""}, {"pet", "@\"RtPet\""}, {"pets", "@\"NSArray\""}, {"maybe", "i"}};
+  std::vector<std::pair<const char*, const char*>> expected = {{"flag", "B"},
+                                                               {"ch", "c"},
+                                                               {"i8", "c"},
+                                                               {"i16", "s"},
+                                                               {"i32", "i"},
+                                                               {"i64", "q"},
+                                                               {"u8", "C"},
+                                                               {"u16", "S"},
+                                                               {"u32", "I"},
+                                                               {"u64", "Q"},
+                                                               {"f", "f"},
+                                                               {"d", "d"},
+                                                               {"text", "@\"NSString\""},
+                                                               {"any", "@"},
+                                                               {"number", "@\"NSNumber\""},
+                                                               {"list", "@\"NSArray\""},
+                                                               {"dict", "@\"NSDictionary\""},
+                                                               {"bytes", "@\"NSData\""},
+                                                               {"when", "@\"NSDate\""},
+                                                               {"pet", "@\"RtPet\""},
+                                                               {"pets", "@\"NSArray\""},
+                                                               {"maybe", "i"}};
   ASSERT_EQ(c->properties().size(), expected.size());
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(c->properties()[i].name(), expected[i].first);
@@ -238,6 +256,14 @@ TEST(RuntimeRegistry, HooksInheritAndSlotsDoNot) {
   EXPECT_FALSE(dog->slot("level").has_value());
   pet->setSlot("level", std::any());
   EXPECT_FALSE(pet->slot("level").has_value());
+
+  // The same by class name; unknown names store nothing.
+  EXPECT_TRUE(plat::Runtime::setSlotForClassName("RtDog", "level", 5));
+  EXPECT_EQ(std::any_cast<int>(plat::Runtime::slotForClassName("RtDog", "level")), 5);
+  EXPECT_FALSE(plat::Runtime::setSlotForClassName("Nobody", "level", 5));
+  EXPECT_FALSE(plat::Runtime::slotForClassName("Nobody", "level").has_value());
+  EXPECT_TRUE(plat::Runtime::hookForClassName("RtPuppy", "greeting").has_value());
+  EXPECT_FALSE(plat::Runtime::hookForClassName("Nobody", "greeting").has_value());
 }
 
 }  // namespace
