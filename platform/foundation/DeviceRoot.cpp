@@ -73,11 +73,20 @@ std::vector<std::string> NSSearchPathForDirectoriesInDomains(NSSearchPathDirecto
   if (!(domainMask & NSUserDomainMask)) return {};
   std::string sub;
   switch (directory) {
-    case NSLibraryDirectory: sub = "/Library"; break;
-    case NSDocumentDirectory: sub = "/Documents"; break;
-    case NSCachesDirectory: sub = "/Library/Caches"; break;
-    case NSApplicationSupportDirectory: sub = "/Library/Application Support"; break;
-    default: return {};
+    case NSLibraryDirectory:
+      sub = "/Library";
+      break;
+    case NSDocumentDirectory:
+      sub = "/Documents";
+      break;
+    case NSCachesDirectory:
+      sub = "/Library/Caches";
+      break;
+    case NSApplicationSupportDirectory:
+      sub = "/Library/Application Support";
+      break;
+    default:
+      return {};
   }
   return {(expandTilde ? DeviceRoot::homePath() : std::string("~")) + sub};
 }

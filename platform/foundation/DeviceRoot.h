@@ -26,13 +26,13 @@ class DeviceRoot {
   // created (the root is switched all the same, so later file operations report the error).
   static bool setPath(const std::string& root, NSErrorRef* error = nullptr);
 
-  static std::string homePath();               // <root>/Application
-  static std::string documentsPath();          // <home>/Documents
-  static std::string libraryPath();            // <home>/Library
-  static std::string cachesPath();             // <home>/Library/Caches
-  static std::string preferencesPath();        // <home>/Library/Preferences
-  static std::string temporaryPath();          // <home>/tmp
-  static std::string platformStatePath();      // <root>/Platform
+  static std::string homePath();           // <root>/Application
+  static std::string documentsPath();      // <home>/Documents
+  static std::string libraryPath();        // <home>/Library
+  static std::string cachesPath();         // <home>/Library/Caches
+  static std::string preferencesPath();    // <home>/Library/Preferences
+  static std::string temporaryPath();      // <home>/tmp
+  static std::string platformStatePath();  // <root>/Platform
 };
 
 // The platform's search-path query, answered from the device root.
@@ -53,8 +53,7 @@ enum NSSearchPathDomainMask : unsigned {
 // one entry; empty for other domains or directories. Without expandTilde the home part is
 // written "~".
 std::vector<std::string> NSSearchPathForDirectoriesInDomains(NSSearchPathDirectory directory,
-                                                             unsigned domainMask,
-                                                             bool expandTilde);
+                                                             unsigned domainMask, bool expandTilde);
 // The app container.
 std::string NSHomeDirectory();
 // The container's tmp folder, ending in "/" as the platform's does.

@@ -117,8 +117,7 @@ std::string NSBundle::pathForResourceOfType(std::string_view name, std::string_v
   return pathForResourceOfTypeInDirectory(name, type, {});
 }
 
-std::string NSBundle::pathForResourceOfTypeInDirectory(std::string_view name,
-                                                       std::string_view type,
+std::string NSBundle::pathForResourceOfTypeInDirectory(std::string_view name, std::string_view type,
                                                        std::string_view subdirectory) const {
   if (name.empty()) return "";
   std::string file = fileName(name, type);
@@ -143,9 +142,9 @@ std::vector<std::string> NSBundle::pathsForResourcesOfTypeInDirectory(
   std::vector<std::string> paths;
   for (const std::string& folder : folders) {
     for (const std::string& name : fm.contentsOfDirectoryAtPathError(folder)) {
-      if (suffix.empty() ? name.size() > std::string(kLprojSuffix).size() &&
-                               name.ends_with(kLprojSuffix)
-                         : !(name.size() > suffix.size() && name.ends_with(suffix)))
+      if (suffix.empty()
+              ? name.size() > std::string(kLprojSuffix).size() && name.ends_with(kLprojSuffix)
+              : !(name.size() > suffix.size() && name.ends_with(suffix)))
         continue;
       paths.push_back(join(folder, name));
     }
@@ -183,7 +182,8 @@ std::string NSBundle::localizedStringForKeyValueTable(std::string_view key, std:
 
 std::vector<std::string> NSBundle::localizations() const {
   std::vector<std::string> langs;
-  for (const std::string& name : NSFileManager::defaultManager().contentsOfDirectoryAtPathError(path_)) {
+  for (const std::string& name :
+       NSFileManager::defaultManager().contentsOfDirectoryAtPathError(path_)) {
     if (name.size() > 6 && name.ends_with(kLprojSuffix) && isFolder(join(path_, name)))
       langs.push_back(name.substr(0, name.size() - 6));
   }

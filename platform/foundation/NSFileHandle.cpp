@@ -29,7 +29,8 @@ std::shared_ptr<NSFileHandle> NSFileHandle::fileHandleForUpdatingAtPath(const st
   return open(path, O_RDWR);
 }
 
-NSFileHandle::NSFileHandle(int fd, bool closeOnDealloc) : fd_(fd), closeOnDealloc_(closeOnDealloc) {}
+NSFileHandle::NSFileHandle(int fd, bool closeOnDealloc)
+    : fd_(fd), closeOnDealloc_(closeOnDealloc) {}
 
 NSFileHandle::~NSFileHandle() {
   if (closeOnDealloc_) closeFile();

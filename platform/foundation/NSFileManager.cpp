@@ -99,7 +99,8 @@ NSErrorRef fileErrorFromErrno(int posixError, const std::string& path, bool writ
     case EEXIST:
     case ENOTEMPTY:
       code = NSFileWriteFileExistsError;
-      text = "The file “" + name + "” couldn’t be saved because a file with the same name "
+      text = "The file “" + name +
+             "” couldn’t be saved because a file with the same name "
              "already exists.";
       break;
     case EACCES:
@@ -274,8 +275,7 @@ bool NSFileManager::moveItemAtPathToPathError(const std::string& source,
                                               NSErrorRef* error) const {
   if (source.empty() || !exists(source)) return fail(error, ENOENT, source, true);
   if (destination.empty()) return fail(error, ENOENT, destination, true);
-  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) ==
-      0)
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
     return true;
   int e = errno;
   if (e == EINVAL || e == ENOSYS) {
@@ -333,8 +333,8 @@ Dictionary NSFileManager::attributesOfItemAtPathError(const std::string& path,
   uint64_t size;
   mode_t mode;
   NSDate modified, created;
-  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME,
-              &stx) == 0) {
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) ==
+      0) {
     size = stx.stx_size;
     mode = stx.stx_mode;
     modified = NSDate::fromSeconds1970(stx.stx_mtime.tv_sec, stx.stx_mtime.tv_nsec);

@@ -50,7 +50,7 @@ inline constexpr const char* NSFileTypeUnknown = "NSFileTypeUnknown";
 
 // Options of writeDataToFile.
 enum NSDataWritingOptions : unsigned {
-  NSDataWritingAtomic = 1 << 0,            // temp file in the same folder, then rename
+  NSDataWritingAtomic = 1 << 0,              // temp file in the same folder, then rename
   NSDataWritingWithoutOverwriting = 1 << 1,  // fail with 516 when the file exists
 };
 

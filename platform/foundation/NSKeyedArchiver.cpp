@@ -215,7 +215,8 @@ void NSKeyedArchiver::finishEncoding() {
   plist_dict_set_item(root.get(), "$top", s.top.release());
   plist_t objects = plist_new_array();
   for (Node& o : s.objects)
-    plist_array_append_item(objects, o ? static_cast<plist_t>(o.release()) : plist_new_string("$null"));
+    plist_array_append_item(objects,
+                            o ? static_cast<plist_t>(o.release()) : plist_new_string("$null"));
   plist_dict_set_item(root.get(), "$objects", objects);
   s.objects.clear();
   s.result = plist_support::serializeNode(static_cast<plist_t>(root.get()), true);

@@ -13,7 +13,8 @@
 // front, as the platform does, so they cannot clash with the archive's own keys.
 //
 // Values with no archive form (objects that do not implement NSCoding, unsigned integers
-// above INT64_MAX, text holding a NUL or invalid UTF-8) make the archive fail: encodedData() is then empty and error() says why.
+// above INT64_MAX, text holding a NUL or invalid UTF-8) make the archive fail: encodedData() is
+// then empty and error() says why.
 //
 // Not synchronized: one archiver is used by one thread.
 

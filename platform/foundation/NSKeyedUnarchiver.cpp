@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <limits>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "platform/foundation/NSPropertyListSerialization.h"
@@ -88,7 +88,8 @@ std::unique_ptr<NSKeyedUnarchiver> NSKeyedUnarchiver::unarchiverForReadingFromDa
     if (error)
       *error = NSError::make(NSCocoaErrorDomain, NSCoderReadCorruptError,
                              "The data couldn’t be read because it isn’t in the correct "
-                             "format. (" + why + ")");
+                             "format. (" +
+                                 why + ")");
     return nullptr;
   };
   std::string why;
@@ -131,9 +132,9 @@ Value NSKeyedUnarchiver::unarchiveObjectWithData(const Data& data, NSErrorRef* e
 
 void NSKeyedUnarchiver::fail(const std::string& why) {
   if (!error_)
-    error_ = NSError::make(NSCocoaErrorDomain, NSCoderReadCorruptError,
-                           "The data couldn’t be read because it isn’t in the correct format. (" +
-                               why + ")");
+    error_ = NSError::make(
+        NSCocoaErrorDomain, NSCoderReadCorruptError,
+        "The data couldn’t be read because it isn’t in the correct format. (" + why + ")");
 }
 
 Value NSKeyedUnarchiver::decodeReference(uint64_t uid) {
@@ -268,7 +269,8 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, void* rawNode) {
   if (!entry || !entry->factory) {
     entry.reset();
     plist_t chain = plist_dict_get_item(cls, "$classes");
-    uint32_t n = chain && plist_get_node_type(chain) == PLIST_ARRAY ? plist_array_get_size(chain) : 0;
+    uint32_t n =
+        chain && plist_get_node_type(chain) == PLIST_ARRAY ? plist_array_get_size(chain) : 0;
     for (uint32_t i = 0; i < n && !entry; ++i) {
       std::string super = stringOf(plist_array_get_item(chain, i));
       if (super == name || super == "NSObject") continue;
@@ -311,9 +313,7 @@ Value NSKeyedUnarchiver::numberForKey(std::string_view key) {
 bool NSKeyedUnarchiver::decodeBoolForKey(std::string_view key) {
   return numberForKey(key).boolValue();
 }
-int32_t NSKeyedUnarchiver::decodeIntForKey(std::string_view key) {
-  return decodeInt32ForKey(key);
-}
+int32_t NSKeyedUnarchiver::decodeIntForKey(std::string_view key) { return decodeInt32ForKey(key); }
 int32_t NSKeyedUnarchiver::decodeInt32ForKey(std::string_view key) {
   int64_t v = numberForKey(key).longLongValue();
   return static_cast<int32_t>(std::clamp<int64_t>(v, std::numeric_limits<int32_t>::min(),

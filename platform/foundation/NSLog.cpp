@@ -34,7 +34,8 @@ std::string prefix() {
   long offset = local.tm_gmtoff;
   char zone[32];
   std::snprintf(zone, sizeof zone, "%c%02ld%02ld", offset < 0 ? '-' : '+',
-                (offset < 0 ? -offset : offset) / 3600, ((offset < 0 ? -offset : offset) / 60) % 60);
+                (offset < 0 ? -offset : offset) / 3600,
+                ((offset < 0 ? -offset : offset) / 60) % 60);
   char micros[32];
   std::snprintf(micros, sizeof micros, ".%06ld", ts.tv_nsec / 1000);
   return std::string(date) + micros + zone + " " + NSProcessInfo::processInfo().processName() +

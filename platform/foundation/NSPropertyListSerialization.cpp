@@ -10,9 +10,9 @@ namespace plat {
 namespace {
 
 NSErrorRef readError(const std::string& why) {
-  return NSError::make(NSCocoaErrorDomain, NSPropertyListSerialization::NSPropertyListReadCorruptError,
-                       "The data couldn’t be read because it isn’t in the correct format. (" +
-                           why + ")");
+  return NSError::make(
+      NSCocoaErrorDomain, NSPropertyListSerialization::NSPropertyListReadCorruptError,
+      "The data couldn’t be read because it isn’t in the correct format. (" + why + ")");
 }
 
 void appendUtf8(std::string& out, uint32_t cp) {
@@ -117,8 +117,8 @@ class OpenStepParser {
   }
 
   static bool isUnquoted(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '$' || c == '/' || c == ':' || c == '.' || c == '-' || c == '+';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || c == '/' || c == ':' || c == '.' || c == '-' || c == '+';
   }
   static int hexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -148,13 +148,27 @@ class OpenStepParser {
       if (pos_ >= s_.size()) break;
       char e = s_[pos_++];
       switch (e) {
-        case 'a': out += '\a'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'v': out += '\v'; break;
+        case 'a':
+          out += '\a';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'v':
+          out += '\v';
+          break;
         case 'U':
         case 'u': {
           uint32_t cp = 0;
@@ -191,7 +205,8 @@ class OpenStepParser {
   }
 
   std::optional<Value> parseValue(int depth) {
-    if (depth > NSPropertyListSerialization::kMaxDepth) return err("nesting too deep"), std::nullopt;
+    if (depth > NSPropertyListSerialization::kMaxDepth)
+      return err("nesting too deep"), std::nullopt;
     if (!skip()) return std::nullopt;
     if (pos_ >= s_.size()) return err("missing value"), std::nullopt;
     char c = s_[pos_];

@@ -52,7 +52,8 @@ class NSPropertyListSerialization {
   // Writes value as an XML or binary property list. Returns empty Data and sets *error
   // (code 3852) when value holds a kind with no property-list form, a date more than
   // 2^31 seconds away from 2001-01-01 (about 1933 to 2069, the range libplist carries), or
-  // nesting deeper than kMaxDepth; also for the OpenStep format, which the platform does not write either.
+  // nesting deeper than kMaxDepth; also for the OpenStep format, which the platform does not write
+  // either.
   static Data dataWithPropertyList(const Value& value, NSPropertyListFormat format,
                                    unsigned options = 0, NSErrorRef* error = nullptr);
   // Whether dataWithPropertyList would succeed.

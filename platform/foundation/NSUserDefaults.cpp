@@ -25,11 +25,16 @@ Shared& shared() {
 
 const char* kindName(const Value& v) {
   switch (v.type()) {
-    case Value::Type::Null: return "null";
-    case Value::Type::Object: return "object";
-    case Value::Type::UInt: return "unsigned integer beyond the signed range";
-    case Value::Type::Date: return "date out of range";
-    default: return "value";
+    case Value::Type::Null:
+      return "null";
+    case Value::Type::Object:
+      return "object";
+    case Value::Type::UInt:
+      return "unsigned integer beyond the signed range";
+    case Value::Type::Date:
+      return "date out of range";
+    default:
+      return "value";
   }
 }
 
@@ -111,8 +116,7 @@ void NSUserDefaults::setObjectForKey(const Value& value, std::string_view key) {
   }
   std::string dropped;
   Value stored = plistPart(value, std::string(key), &dropped);
-  if (!dropped.empty())
-    NSLog("NSUserDefaults: not a property-list value, left out: %@", dropped);
+  if (!dropped.empty()) NSLog("NSUserDefaults: not a property-list value, left out: %@", dropped);
   if (stored.isNil()) return;
   std::lock_guard<std::mutex> lock(mutex_);
   values_.set(std::string(key), std::move(stored));

@@ -265,9 +265,7 @@ Node parseNode(const Data& data, Format* format, std::string* why) {
   return Node(root);
 }
 
-Node nodeFromValue(const Value& value, std::string* why) {
-  return nodeFromValueAt(value, why, 0);
-}
+Node nodeFromValue(const Value& value, std::string* why) { return nodeFromValueAt(value, why, 0); }
 
 Value valueFromNode(plist_t node) {
   switch (plist_get_node_type(node)) {

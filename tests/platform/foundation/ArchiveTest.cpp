@@ -94,9 +94,9 @@ TEST_F(ArchiveTest, ValuesRoundTripInThePlatformFormat) {
 
   // Every scalar kind can be the root too.
   for (const Value& v : {Value("text"), Value(7), Value(false), Value(Data())}) {
-    EXPECT_EQ(NSKeyedUnarchiver::unarchiveObjectWithData(
-                  NSKeyedArchiver::archivedDataWithRootObject(v)),
-              v);
+    EXPECT_EQ(
+        NSKeyedUnarchiver::unarchiveObjectWithData(NSKeyedArchiver::archivedDataWithRootObject(v)),
+        v);
   }
 }
 
@@ -230,8 +230,8 @@ TEST_F(ArchiveTest, ReadsThePhonesArchives) {
   ASSERT_FALSE(error) << error->localizedDescription();
   EXPECT_EQ(v["product_code"], Value(12));
   EXPECT_EQ(v["name"], Value("kite"));
-  EXPECT_EQ(v["saved"], Value(NSDate::fromSeconds1970(NSDate::kReferenceDateOffset + 1,
-                                                       500000000)));
+  EXPECT_EQ(v["saved"],
+            Value(NSDate::fromSeconds1970(NSDate::kReferenceDateOffset + 1, 500000000)));
 }
 
 TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
@@ -250,7 +250,7 @@ TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
       replaced("<integer>4</integer>", "<integer>1</integer>"),   // dictionary holds itself
       replaced("<key>$classname</key><string>NSMutableString</string>",
                "<key>$classname</key><string>Unknown</string>"),  // unknown class
-      replaced("<real>1.5</real>", "<string>x</string>"),           // bad date
+      replaced("<real>1.5</real>", "<string>x</string>"),         // bad date
   };
   for (const Data& d : inputs) {
     NSErrorRef error;

@@ -81,9 +81,10 @@ TEST_F(DefaultsTest, NullAndNonPropertyListValuesAreDroppedNotStored) {
   EXPECT_EQ(d->objectForKey("k"), Value("kept"));
   EXPECT_EQ(logs_.size(), 2u);
   // Inside containers only the offending entries are left out.
-  d->setObjectForKey(Value(Dictionary{{"a", Value(1)}, {"b", Value::null()},
-                                      {"c", Value(Array{Value::null(), Value(2)})}}),
-                     "mixed");
+  d->setObjectForKey(
+      Value(Dictionary{
+          {"a", Value(1)}, {"b", Value::null()}, {"c", Value(Array{Value::null(), Value(2)})}}),
+      "mixed");
   auto again = reopen();
   EXPECT_EQ(again->objectForKey("k"), Value("kept"));
   EXPECT_EQ(again->objectForKey("mixed"),
@@ -127,8 +128,8 @@ TEST_F(DefaultsTest, ContainerFoldersAnswerFromTheDeviceRoot) {
             std::vector<std::string>{root_ + "/Application/Documents"});
   EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSCachesDirectory, NSUserDomainMask, false),
             std::vector<std::string>{"~/Library/Caches"});
-  EXPECT_TRUE(NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSSystemDomainMask, true)
-                  .empty());
+  EXPECT_TRUE(
+      NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSSystemDomainMask, true).empty());
   bool isDir = false;
   for (const std::string& p : {DeviceRoot::documentsPath(), DeviceRoot::cachesPath(),
                                DeviceRoot::temporaryPath(), DeviceRoot::platformStatePath()}) {

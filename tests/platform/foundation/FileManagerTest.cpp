@@ -55,8 +55,8 @@ TEST_F(FileManagerTest, MoveAndCopyRefuseAnExistingDestination) {
   EXPECT_EQ(read("c"), "alpha");
 
   // Folders copy as whole trees, links as links.
-  ASSERT_TRUE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(
-      path("tree/sub"), true));
+  ASSERT_TRUE(
+      fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(path("tree/sub"), true));
   write("tree/sub/leaf", "leaf");
   ASSERT_EQ(symlink("sub/leaf", path("tree/link").c_str()), 0);
   EXPECT_TRUE(fm().copyItemAtPathToPathError(path("tree"), path("copy")));
@@ -101,8 +101,8 @@ TEST_F(FileManagerTest, FoldersRemovalAndListings) {
   EXPECT_TRUE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(deep, true));
   EXPECT_TRUE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(deep, true));
   NSErrorRef error;
-  EXPECT_FALSE(
-      fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(deep, false, {}, &error));
+  EXPECT_FALSE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(deep, false, {},
+                                                                                    &error));
   EXPECT_EQ(error->code(), NSFileWriteFileExistsError);
   // A file in the way is not a folder.
   write("file", "f");

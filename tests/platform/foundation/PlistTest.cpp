@@ -108,8 +108,8 @@ TEST(PlistTest, WritingRefusesValuesWithoutPropertyListForm) {
     }
   }
   NSErrorRef error;
-  EXPECT_TRUE(PLS::dataWithPropertyList(sample(), PLS::NSPropertyListOpenStepFormat, 0, &error)
-                  .empty());
+  EXPECT_TRUE(
+      PLS::dataWithPropertyList(sample(), PLS::NSPropertyListOpenStepFormat, 0, &error).empty());
   EXPECT_TRUE(error);
   // An unsigned integer that fits the signed range is fine.
   Value fits(uint64_t{7});
@@ -198,8 +198,9 @@ TEST(PlistTest, HostileNestingAndSharedReferencesAreRefused) {
 TEST(PlistTest, ReadsTextFormatAndStringTables) {
   PLS::NSPropertyListFormat format{};
   Value v = PLS::propertyListWithData(
-      Data::fromString("// comment\n{ name = \"Lumora \\\"app\\\"\\n\"; /* c */ list = (a, \"b c\", "
-                       "<0aff>, {x = 1;}); esc = \"\\U00e9\\101\\ud83d\\ude00\"; }"),
+      Data::fromString(
+          "// comment\n{ name = \"Lumora \\\"app\\\"\\n\"; /* c */ list = (a, \"b c\", "
+          "<0aff>, {x = 1;}); esc = \"\\U00e9\\101\\ud83d\\ude00\"; }"),
       0, &format);
   EXPECT_EQ(format, PLS::NSPropertyListOpenStepFormat);
   EXPECT_EQ(v["name"], Value("Lumora \"app\"\n"));
