@@ -293,7 +293,11 @@ struct DispatchQueue::Impl {
   DispatchQueueRef target;  // custom queues only; null means the default global queue
   std::unordered_map<const void*, Specific> specifics;
 
+  // Mirrors !runnable() for lock-free checks between main-queue items.
+  std::atomic<bool> stopped{false};
+
   bool runnable() const { return suspendCount == 0 && !inactive; }
+  void updateStopped() { stopped.store(!runnable()); }
 
   ~Impl() {
     for (auto& [key, s] : specifics) {
@@ -661,6 +665,7 @@ DispatchQueueRef dispatch_queue_create(const std::string& label, dispatch_queue_
   auto q = makeQueue(attr.concurrent ? QImpl::Concurrent : QImpl::Serial, label, attr.qos);
   q->impl().relativePriority = attr.relativePriority;
   q->impl().inactive = attr.initiallyInactive;
+  q->impl().updateStopped();
   if (attr.qos != QOS_CLASS_UNSPECIFIED) q->impl().target = globalForQos(attr.qos);
   return q;
 }
@@ -824,6 +829,7 @@ void dispatch_suspend(const DispatchQueueRef& queue) {
   if (!queue || queue->impl().kind == QImpl::Global) return;
   std::lock_guard<std::mutex> lock(queue->impl().mu);
   ++queue->impl().suspendCount;
+  queue->impl().updateStopped();
 }
 
 void dispatch_resume(const DispatchQueueRef& queue) {
@@ -839,6 +845,7 @@ void dispatch_resume(const DispatchQueueRef& queue) {
     } else {
       over = true;
     }
+    q.updateStopped();
   }
   if (over) {
     reportMisuse("over-resume of queue \"" + q.label + "\"; ignored");
@@ -852,6 +859,7 @@ void dispatch_activate(const DispatchQueueRef& queue) {
   {
     std::lock_guard<std::mutex> lock(queue->impl().mu);
     queue->impl().inactive = false;
+    queue->impl().updateStopped();
   }
   restart(queue);
 }
@@ -907,22 +915,27 @@ bool mainQueueHasWork() {
 
 bool drainMainQueue() {
   QImpl& q = globals().main->impl();
-  size_t n;
+  std::deque<Item> batch;
   {
     std::lock_guard<std::mutex> lock(q.mu);
-    n = q.items.size();
+    if (!q.runnable()) return false;
+    batch.swap(q.items);
   }
   bool ran = false;
-  for (size_t i = 0; i < n; ++i) {
-    Item item;
-    {
-      std::lock_guard<std::mutex> lock(q.mu);
-      if (q.items.empty() || !q.runnable()) break;
-      item = std::move(q.items.front());
-      q.items.pop_front();
-    }
-    runItem(item);
+  while (!batch.empty()) {
+    runItem(batch.front());
+    batch.pop_front();
     ran = true;
+    if (batch.empty() || !q.stopped.load()) continue;
+    std::lock_guard<std::mutex> lock(q.mu);
+    if (!q.runnable()) {
+      // Suspended by an item: the rest waits, ahead of anything queued meanwhile.
+      while (!batch.empty()) {
+        q.items.push_front(std::move(batch.back()));
+        batch.pop_back();
+      }
+      break;
+    }
   }
   return ran;
 }

@@ -107,7 +107,12 @@ void clockChanged() {
   for (auto& l : loops) l->wakeUp();
 }
 
-void wakeMain() { RunLoop::main()->wakeUp(); }
+void wakeMain() {
+  static RunLoop* m = RunLoop::main().get();
+  // The waiting side sets `sleeping` before it checks the main queue, and producers queue
+  // before they read it, so one of the two always sees the other.
+  if (m->impl().sleeping.load()) m->wakeUp();
+}
 
 }  // namespace dispatch_internal
 
@@ -268,6 +273,7 @@ bool RunLoop::runOnce(const std::string& mode, double timeoutSeconds) {
   double wakeAt = std::min(now + timeoutSeconds, nextTimerFireTime(mode));
   {
     std::unique_lock<std::mutex> lock(impl_->mu);
+    impl_->sleeping.store(true);
     auto ready = [&] {
       return impl_->woken || !impl_->posted.empty() || impl_->stopRequested ||
              (impl_->isMain && mainQueueHasWork()) || clock->now() >= wakeAt;
@@ -279,6 +285,7 @@ bool RunLoop::runOnce(const std::string& mode, double timeoutSeconds) {
       impl_->cv.wait_for(lock, std::chrono::duration<double>(std::min(wakeAt - now, 3600.0)),
                          ready);
     }
+    impl_->sleeping.store(false);
   }
   return runReady(*impl_, mode);
 }

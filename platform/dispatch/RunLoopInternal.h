@@ -26,6 +26,9 @@ struct RunLoop::Impl {
   bool stopRequested = false;
   bool woken = false;
   bool dead = false;  // its thread ended: posts are dropped
+  // True while the loop's thread waits (or is about to). Lets the main queue skip the
+  // wake-up when the loop is busy anyway.
+  std::atomic<bool> sleeping{false};
 };
 
 struct NSTimer::Impl {
