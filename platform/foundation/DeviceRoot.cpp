@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <mutex>
 
 #include "platform/foundation/NSFileManager.h"
@@ -50,6 +51,10 @@ std::string DeviceRoot::path() {
 }
 
 bool DeviceRoot::setPath(const std::string& root, NSErrorRef* error) {
+  if (root.empty()) {
+    if (error) *error = fileErrorFromErrno(ENOENT, root, true);
+    return false;
+  }
   std::string clean = stripTrailingSlashes(root);
   {
     RootState& s = state();

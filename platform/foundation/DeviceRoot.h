@@ -24,6 +24,7 @@ class DeviceRoot {
   static std::string path();
   // Chooses the root and creates its standard folders. False and *error when they cannot be
   // created (the root is switched all the same, so later file operations report the error).
+  // An empty path is refused and leaves the root as it was.
   static bool setPath(const std::string& root, NSErrorRef* error = nullptr);
 
   static std::string homePath();           // <root>/Application

@@ -41,7 +41,7 @@ class NSPropertyListSerialization {
   static constexpr int64_t NSPropertyListWriteInvalidError = 3852;
 
   static constexpr int kMaxDepth = 512;
-  static constexpr uint64_t kMaxNodes = uint64_t{1} << 22;
+  static constexpr uint64_t kMaxNodes = uint64_t{1} << 20;
 
   // Parses a property list in any of the three formats (detected from the bytes). Returns
   // nil and sets *error (code 3840) for empty, corrupt or too deeply nested input. On

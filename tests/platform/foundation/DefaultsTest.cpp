@@ -122,6 +122,8 @@ TEST_F(DefaultsTest, TypedReadsRegisteredDefaultsAndCorruptFiles) {
 
 TEST_F(DefaultsTest, ContainerFoldersAnswerFromTheDeviceRoot) {
   EXPECT_EQ(DeviceRoot::path(), root_);
+  EXPECT_FALSE(DeviceRoot::setPath(""));
+  EXPECT_EQ(DeviceRoot::path(), root_);
   EXPECT_EQ(NSHomeDirectory(), root_ + "/Application");
   EXPECT_EQ(NSTemporaryDirectory(), root_ + "/Application/tmp/");
   EXPECT_EQ(NSSearchPathForDirectoriesInDomains(NSDocumentDirectory, NSUserDomainMask, true),
