@@ -181,13 +181,15 @@ std::string NSBundle::localizedStringForKeyValueTable(std::string_view key, std:
 }
 
 std::vector<std::string> NSBundle::localizations() const {
-  std::vector<std::string> langs;
-  for (const std::string& name :
-       NSFileManager::defaultManager().contentsOfDirectoryAtPathError(path_)) {
-    if (name.size() > 6 && name.ends_with(kLprojSuffix) && isFolder(join(path_, name)))
-      langs.push_back(name.substr(0, name.size() - 6));
-  }
-  return langs;
+  // A bundle's folder is read-only: list its language folders once.
+  std::call_once(localizationsOnce_, [this] {
+    for (const std::string& name :
+         NSFileManager::defaultManager().contentsOfDirectoryAtPathError(path_)) {
+      if (name.size() > 6 && name.ends_with(kLprojSuffix) && isFolder(join(path_, name)))
+        localizations_.push_back(name.substr(0, name.size() - 6));
+    }
+  });
+  return localizations_;
 }
 
 std::string NSBundle::developmentLocalization() const {

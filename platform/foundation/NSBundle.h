@@ -61,7 +61,8 @@ class NSBundle : public Object {
   std::string localizedStringForKeyValueTable(std::string_view key, std::string_view value = {},
                                               std::string_view table = {}) const;
 
-  // The bundle's language folders without ".lproj", sorted.
+  // The bundle's language folders without ".lproj", sorted (listed once: bundles are
+  // read-only).
   std::vector<std::string> localizations() const;
   // "CFBundleDevelopmentRegion", or "en".
   std::string developmentLocalization() const;
@@ -76,6 +77,8 @@ class NSBundle : public Object {
   std::string path_;
   mutable std::once_flag infoOnce_;
   mutable Dictionary info_;
+  mutable std::once_flag localizationsOnce_;
+  mutable std::vector<std::string> localizations_;
   mutable std::mutex mutex_;
   mutable std::map<std::string, Dictionary> tables_;  // "<folder>/<table>" -> entries
 };
