@@ -95,6 +95,8 @@ Pool& pool() {
 }
 
 std::atomic<int64_t> gOutstanding{0};
+// Pool workers currently blocked in a dispatch wait (sync, group, semaphore, apply).
+std::atomic<int64_t> gBlockedWorkers{0};
 
 void workDone() {
   if (gOutstanding.fetch_sub(1) == 1) wakeMain();
@@ -114,13 +116,21 @@ std::function<void(const std::string&)>& misuseHandler() {
 namespace dispatch_internal {
 
 BlockingScope::BlockingScope() : worker_(tIsWorker) {
-  if (worker_) pool().beginBlocking();
+  if (worker_) {
+    gBlockedWorkers.fetch_add(1);
+    pool().beginBlocking();
+  }
 }
 BlockingScope::~BlockingScope() {
-  if (worker_) pool().endBlocking();
+  if (worker_) {
+    pool().endBlocking();
+    gBlockedWorkers.fetch_sub(1);
+  }
 }
 
 int64_t outstandingWork() { return gOutstanding.load(); }
+
+int64_t runnableWork() { return gOutstanding.load() - gBlockedWorkers.load(); }
 
 bool isMainThread() { return gettid() == getpid(); }
 

@@ -307,8 +307,8 @@ class DispatchSource : public std::enable_shared_from_this<DispatchSource> {
 // VNODE: handle is an open file descriptor, which must stay open until the cancel handler ran;
 // mask is the DISPATCH_VNODE_* events to report. Deletion of a file that is still open is
 // seen through its link count dropping to zero.
-// Returns nullptr for a null queue (the default global queue is used instead by the platform:
-// here too), an invalid descriptor or a zero vnode mask.
+// A null queue means the default global queue. Returns nullptr for an unknown type, an invalid
+// descriptor or a zero vnode mask.
 DispatchSourceRef dispatch_source_create(dispatch_source_type_t type, uintptr_t handle,
                                          unsigned long mask, const DispatchQueueRef& queue);
 // Timer: first fire at `start` (DISPATCH_TIME_NOW: now), then every `interval` ns;

@@ -66,6 +66,10 @@ bool drainMainQueue();
 
 // Count of dispatch work items (non-main queues) queued or running.
 int64_t outstandingWork();
+// The same, less the workers blocked in dispatch waits: work that can make progress on its
+// own. Zero means the pool can only move on through the main loop, the clock or outside
+// events.
+int64_t runnableWork();
 
 // Wakes every run loop and the timer thread after the clock moved (RunLoop.cpp).
 void clockChanged();

@@ -27,7 +27,7 @@ bool drainReady() {
 }
 
 bool idleNow() {
-  return di::outstandingWork() == 0 && !RunLoop::main()->hasReadyWork(plat::kCFRunLoopDefaultMode);
+  return di::runnableWork() <= 0 && !RunLoop::main()->hasReadyWork(plat::kCFRunLoopDefaultMode);
 }
 
 // Earliest deadline (clock seconds) of main-loop timers and delayed dispatch work.
@@ -60,23 +60,15 @@ bool runUntilIdle(double maxRealSeconds) {
 }
 
 bool runUntil(const std::function<bool()>& pred, double timeoutSeconds) {
-  auto clock = plat::Clock::current();
-  auto* vclock = clock->isVirtual() ? static_cast<plat::VirtualClock*>(clock.get()) : nullptr;
   double realEnd = realNow() + timeoutSeconds;
-  double clockEnd = clock->now() + timeoutSeconds;
   for (;;) {
     if (pred()) return true;
     if (drainReady()) continue;
-    if (vclock && idleNow()) {
-      double next = nextDue();
-      if (next <= clockEnd) {
-        moveTo(*vclock, std::max(next, vclock->now()));
-        continue;
-      }
-    }
     if (realNow() >= realEnd) return pred();
+    // Nothing ready: wait for a post, a queue item, a due timer or the end of a slice (so
+    // that state changed by other threads without posting is seen too).
     RunLoop::main()->runOnce(plat::kCFRunLoopDefaultMode,
-                             std::min(0.05, std::max(0.001, realEnd - realNow())));
+                             std::min(0.01, std::max(0.001, realEnd - realNow())));
   }
 }
 

@@ -1,12 +1,12 @@
 #pragma once
 // Test helpers that drive the main run loop and the clock, so tests never sleep.
 //
-// runUntil(pred, timeout): pumps the main run loop until pred() holds. On a virtual clock it
-//   also moves time forward to the next due timer or delayed task whenever nothing else is
-//   left to do (no ready main-loop work, no dispatch work in flight), up to `timeout` of
-//   clock time; `timeout` of real time bounds the wait for outside events (threads, sockets).
+// runUntil(pred, timeout): pumps the main run loop until pred() holds or `timeout` seconds of
+//   real time pass. Never moves a virtual clock (use advance() for that), so timers and
+//   timeouts on the virtual clock stay put while the test waits for threads and sockets.
 // runUntilIdle(): pumps until the main loop has nothing ready and no dispatch work is queued
-//   or running. Never moves the clock.
+//   or running (work blocked in a dispatch wait, e.g. a semaphore with a timeout, counts as
+//   idle: only other work or the clock can move it). Never moves the clock.
 // advance(seconds): moves a virtual clock forward by `seconds`, firing everything due on the
 //   way in time order (main-loop timers, delayed queue work, timer sources, display links),
 //   running until idle after each step.

@@ -79,6 +79,21 @@ TEST(Semaphore, CountsSignalsAndTimesOut) {
   EXPECT_EQ(got, 0);
 }
 
+TEST(Semaphore, BackgroundWaitTimesOutWhenTheVirtualClockIsAdvanced) {
+  // A background request awaited with a semaphore and a timeout, with no answer coming.
+  testing_loop::VirtualClockScope clock;
+  auto sema = dispatch_semaphore_create(0);
+  std::atomic<long> result{-1};
+  dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [&] {
+    result = dispatch_semaphore_wait(sema, dispatch_time(DISPATCH_TIME_NOW, 10 * NSEC_PER_SEC));
+  });
+  testing_loop::advance(9);
+  EXPECT_EQ(result, -1);
+  testing_loop::advance(2);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result != -1; }));
+  EXPECT_NE(result, 0);
+}
+
 TEST(Once, RunsExactlyOnceAcrossThreads) {
   static dispatch_once_t once;
   std::atomic<int> calls{0};
