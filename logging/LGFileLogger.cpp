@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,17 +29,26 @@ std::atomic<int> gWriteExceptionCount{0};
 
 std::string errnoText(int err) { return std::string(std::strerror(err)); }
 
-// Writes every byte, retrying after EINTR and short writes. Returns 0 or the errno.
-int writeFully(int fd, const char* data, size_t size) {
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = ::write(fd, data + done, size - done);
+// Writes every byte of the pieces, resuming after EINTR and short writes. Returns 0 or the
+// errno.
+int writevFully(int fd, iovec* v, int count) {
+  while (count > 0 && v->iov_len == 0) ++v, --count;
+  while (count > 0) {
+    ssize_t n = ::writev(fd, v, count);
     if (n < 0) {
       if (errno == EINTR) continue;
       return errno;
     }
     if (n == 0) return EIO;
-    done += static_cast<size_t>(n);
+    size_t left = static_cast<size_t>(n);
+    while (count > 0 && left >= v->iov_len) {
+      left -= v->iov_len;
+      ++v, --count;
+    }
+    if (count > 0) {
+      v->iov_base = static_cast<char*>(v->iov_base) + left;
+      v->iov_len -= left;
+    }
   }
   return 0;
 }
@@ -148,10 +158,11 @@ void LGFileLogger::flush() {
 void LGFileLogger::willRemoveLogger() { lt_rollLogFileNow(); }
 
 void LGFileLogger::logMessage(const LGLogMessage& message) {
-  std::string data = lt_dataForMessage(message);
-  if (data.empty()) return;
+  LGText text;
+  bool appendNewline = false;
+  if (!lt_textForMessage(message, &text, &appendNewline)) return;
   try {
-    lt_logData(data);
+    lt_logPieces(*text, appendNewline);
   } catch (const std::exception& e) {
     int count = ++gWriteExceptionCount;
     if (count <= 10) {
@@ -167,34 +178,53 @@ void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { lt_maybeRollLog
 
 // ---- steps on the logger's queue -----------------------------------------------------------
 
-std::string LGFileLogger::lt_dataForMessage(const LGLogMessage& message) {
+bool LGFileLogger::lt_textForMessage(const LGLogMessage& message, LGText* text,
+                                     bool* appendNewline) {
   LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
-  LGText text = message.message();
+  *text = message.message();
   bool isFormatted = false;
   if (formatter_) {
-    text = formatter_->formatLogMessage(message);
-    isFormatted = text != message.message();
+    *text = formatter_->formatLogMessage(message);
+    isFormatted = *text != message.message();
   }
-  if (!text || text->empty()) return {};
-  bool endsWithNewline = text->back() == '\n';
-  bool append = !endsWithNewline && (!isFormatted || appendNewlineForCustom_.load());
+  if (!*text || (*text)->empty()) return false;
+  bool endsWithNewline = (*text)->back() == '\n';
+  *appendNewline = !endsWithNewline && (!isFormatted || appendNewlineForCustom_.load());
+  return true;
+}
+
+std::string LGFileLogger::lt_dataForMessage(const LGLogMessage& message) {
+  LGText text;
+  bool appendNewline = false;
+  if (!lt_textForMessage(message, &text, &appendNewline)) return {};
   std::string data;
   data.reserve(text->size() + 1);
   data.append(*text);
-  if (append) data.push_back('\n');
+  if (appendNewline) data.push_back('\n');
   return data;
 }
 
-void LGFileLogger::lt_logData(std::string_view data) {
+void LGFileLogger::lt_logData(std::string_view data) { lt_logPieces(data, false); }
+
+void LGFileLogger::lt_logPieces(std::string_view data, bool appendNewline) {
   LGPrecondition(isOnInternalLoggerQueue(), "logMessage should only be executed on internal queue.");
   if (data.empty()) return;
   willLogMessage(currentLogFileInfo_);
   int fd = lt_currentLogFileHandle();
   if (fd < 0) return;
-  // The file is open for appending: every write lands at its end.
-  if (int err = writeFully(fd, data.data(), data.size()); err != 0) {
+  // The file is open for appending: every write lands at its end, as one piece.
+  static char newline[] = "\n";
+  iovec pieces[2] = {{const_cast<char*>(data.data()), data.size()}, {newline, 1}};
+  if (int err = writevFully(fd, pieces, appendNewline ? 2 : 1); err != 0) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
+    // Part of the line may have landed: learn the true end of the file again.
+    currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
     return;
+  }
+  // Appending writes end at the end of the file; others appending to it too are seen at the
+  // next open.
+  if (currentLogFileOffset_ >= 0) {
+    currentLogFileOffset_ += static_cast<off_t>(data.size() + (appendNewline ? 1 : 0));
   }
   didLogMessage(currentLogFileInfo_);
 }
@@ -256,7 +286,8 @@ int LGFileLogger::lt_currentLogFileHandle() {
                                  errnoText(errno)));
     return -1;
   }
-  if (::lseek(fd, 0, SEEK_END) < 0) {
+  currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
+  if (currentLogFileOffset_ < 0) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to seek to end of file: %@", errnoText(errno)));
   }
   currentLogFileHandle_ = fd;
@@ -322,12 +353,11 @@ void LGFileLogger::lt_maybeRollLogFileDueToAge() {
 void LGFileLogger::lt_maybeRollLogFileDueToSize() {
   LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
   if (currentLogFileHandle_ < 0 || maximumFileSize_ == 0) return;
-  off_t offset = ::lseek(currentLogFileHandle_, 0, SEEK_CUR);
-  if (offset < 0) {
-    LGDiagnosticLog(plat::format("LGFileLogger: Failed to get offset: %@", errnoText(errno)));
+  if (currentLogFileOffset_ < 0) {
+    LGDiagnosticLog("LGFileLogger: Failed to get offset: the write position is unknown");
     return;
   }
-  if (static_cast<uint64_t>(offset) >= maximumFileSize_) lt_rollLogFileNow();
+  if (static_cast<uint64_t>(currentLogFileOffset_) >= maximumFileSize_) lt_rollLogFileNow();
 }
 
 void LGFileLogger::closeCurrentFile() {

@@ -104,6 +104,11 @@ class LGFileLogger : public LGAbstractLogger {
   // (UTF-8); empty when the message is dropped.
   std::string lt_dataForMessage(const LGLogMessage& message);
   void lt_logData(std::string_view data);
+  // The text to write for a message and whether a line feed must follow it; false when the
+  // message is dropped.
+  bool lt_textForMessage(const LGLogMessage& message, LGText* text, bool* appendNewline);
+  // Writes `data` (and a line feed) as one piece.
+  void lt_logPieces(std::string_view data, bool appendNewline);
   void lt_flush();
   void lt_cleanup();
 
@@ -127,6 +132,7 @@ class LGFileLogger : public LGAbstractLogger {
   double rollingFrequency_ = kDefaultRollingFrequency;
   LGLogFileInfoRef currentLogFileInfo_;
   int currentLogFileHandle_ = -1;
+  int64_t currentLogFileOffset_ = -1;  // the write position: end of the file after each write
   plat::DispatchSourceRef currentLogFileVnode_;
   plat::DispatchSourceRef rollingTimer_;
 };

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <any>
+#include <deque>
+#include <mutex>
 #include <atomic>
 #include <thread>
 
@@ -28,6 +30,15 @@ struct HubGlobals {
   plat::DispatchQueueRef queue;
   plat::DispatchGroupRef group;
   std::atomic<unsigned> processorCount{1};
+  // Asynchronous messages are gathered into batches: one submission to the logging queue
+  // carries every message logged until the batch is taken or closed. Anything else the hub
+  // submits closes the open batch first, so the logging queue still sees every call in
+  // call order. Submissions to the logging queue happen under this lock.
+  std::mutex submitMu;
+  std::shared_ptr<void> openBatch;  // an LGLog::Batch, or null
+  // Union of the levels of every registration and of registrations under way.
+  std::atomic<uint64_t> levelMask{0};
+  int pendingAdds = 0;  // guarded by submitMu
 };
 
 HubGlobals& globals() {
@@ -63,6 +74,19 @@ LGCallerFacts LGCurrentCallerFacts() {
   return facts;
 }
 
+struct LGLog::Batch {
+  static constexpr size_t kChunk = 256;
+  // Chunks of messages: growing never moves the messages already held.
+  std::vector<std::vector<LGLogMessage>> chunks;
+  void push(LGLogMessage m) {
+    if (chunks.empty() || chunks.back().size() == kChunk) {
+      chunks.emplace_back();
+      chunks.back().reserve(kChunk);
+    }
+    chunks.back().push_back(std::move(m));
+  }
+};
+
 // ---- hub ---------------------------------------------------------------------------------
 
 LGLog::LGLog() {
@@ -88,10 +112,35 @@ void LGLog::setProcessorCountForTesting(unsigned count) {
   globals().processorCount.store(count > 0 ? count : 1, std::memory_order_relaxed);
 }
 
+bool LGLog::admitsFlag(uint64_t flag) {
+  return (globals().levelMask.load(std::memory_order_relaxed) & flag) != 0;
+}
+
+void LGLog::submitAsync(std::function<void()> work) {
+  HubGlobals& g = globals();
+  std::lock_guard<std::mutex> lock(g.submitMu);
+  g.openBatch = nullptr;
+  plat::dispatch_async(g.queue, std::move(work));
+}
+
+void LGLog::submitSync(const std::function<void()>& work) {
+  HubGlobals& g = globals();
+  {
+    std::lock_guard<std::mutex> lock(g.submitMu);
+    g.openBatch = nullptr;
+  }
+  plat::dispatch_sync(g.queue, work);
+}
+
 void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
   if (!logger) return;
   LGLog* hub = &sharedInstance();
-  plat::dispatch_async(loggingQueue(), [hub, logger = std::move(logger), level] {
+  HubGlobals& g = globals();
+  std::lock_guard<std::mutex> lock(g.submitMu);
+  g.levelMask.fetch_or(level, std::memory_order_relaxed);
+  ++g.pendingAdds;
+  g.openBatch = nullptr;
+  plat::dispatch_async(g.queue, [hub, logger = std::move(logger), level] {
     hub->lt_addLoggerLevel(logger, level);
   });
 }
@@ -99,27 +148,25 @@ void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
 void LGLog::removeLogger(LGLoggerRef logger) {
   if (!logger) return;
   LGLog* hub = &sharedInstance();
-  plat::dispatch_async(loggingQueue(), [hub, logger = std::move(logger)] {
-    hub->lt_removeLogger(logger);
-  });
+  submitAsync([hub, logger = std::move(logger)] { hub->lt_removeLogger(logger); });
 }
 
 void LGLog::removeAllLoggers() {
   LGLog* hub = &sharedInstance();
-  plat::dispatch_async(loggingQueue(), [hub] { hub->lt_removeAllLoggers(); });
+  submitAsync([hub] { hub->lt_removeAllLoggers(); });
 }
 
 std::vector<LGLoggerRef> LGLog::allLoggers() {
   LGLog* hub = &sharedInstance();
   std::vector<LGLoggerRef> result;
-  plat::dispatch_sync(loggingQueue(), [&] { result = hub->lt_allLoggers(); });
+  submitSync([&] { result = hub->lt_allLoggers(); });
   return result;
 }
 
 std::vector<LGLoggerInformation> LGLog::allLoggersWithLevel() {
   LGLog* hub = &sharedInstance();
   std::vector<LGLoggerInformation> result;
-  plat::dispatch_sync(loggingQueue(), [&] { result = hub->lt_allLoggersWithLevel(); });
+  submitSync([&] { result = hub->lt_allLoggersWithLevel(); });
   return result;
 }
 
@@ -128,6 +175,7 @@ void LGLog::logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGT
                                                          int64_t context, const char* file,
                                                          const char* function, uint64_t line,
                                                          plat::Value tag) {
+  if (!admitsFlag(flag)) return;
   LGLogMessage m(std::move(message), level, flag, context, file ? file : "",
                  function ? function : "", line, std::move(tag), 0, std::nullopt);
   queueLogMessage(std::move(m), asynchronous);
@@ -138,35 +186,70 @@ void LGLog::logMessage(bool asynchronous, LGLogMessage message) {
 }
 
 void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
+  if (!admitsFlag(message.flag())) return;
   LGLog* hub = &sharedInstance();
   if (asynchronous) {
-    plat::dispatch_async(loggingQueue(),
-                         [hub, m = std::move(message)] { hub->lt_log(m); });
+    HubGlobals& g = globals();
+    std::lock_guard<std::mutex> lock(g.submitMu);
+    auto* batch = static_cast<Batch*>(g.openBatch.get());
+    if (!batch) {
+      auto fresh = std::make_shared<Batch>();
+      batch = fresh.get();
+      g.openBatch = fresh;
+      plat::dispatch_async(g.queue, [hub, fresh] { hub->lt_drain(fresh); });
+    }
+    batch->push(std::move(message));
   } else if (isOnLoggingQueue()) {
     hub->lt_log(message);
   } else {
-    plat::dispatch_sync(loggingQueue(), [hub, &message] { hub->lt_log(message); });
+    submitSync([hub, &message] { hub->lt_log(message); });
+  }
+}
+
+void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
+  {
+    // Close the batch: later messages start a new one behind this block.
+    HubGlobals& g = globals();
+    std::lock_guard<std::mutex> lock(g.submitMu);
+    if (g.openBatch.get() == batch.get()) g.openBatch = nullptr;
+  }
+  for (const auto& chunk : batch->chunks) {
+    for (const LGLogMessage& message : chunk) lt_log(message);
   }
 }
 
 void LGLog::flushLog() {
   LGPrecondition(!isOnLoggingQueue(), kNotOnLoggingQueue);
   LGLog* hub = &sharedInstance();
-  plat::dispatch_sync(loggingQueue(), [hub] { hub->lt_flush(); });
+  submitSync([hub] { hub->lt_flush(); });
 }
 
 void LGLog::resetForTesting() {
   LGLog* hub = &sharedInstance();
-  plat::dispatch_sync(loggingQueue(), [hub] {
+  submitSync([hub] {
     hub->lt_removeAllLoggers();
     hub->lt_flush();
   });
+}
+
+void LGLog::lt_updateLevelMask() {
+  HubGlobals& g = globals();
+  std::lock_guard<std::mutex> lock(g.submitMu);
+  if (g.pendingAdds > 0) return;  // keep the wider mask until every addition has run
+  uint64_t mask = 0;
+  for (const auto& node : loggers_) mask |= node->level;
+  g.levelMask.store(mask, std::memory_order_relaxed);
 }
 
 // ---- steps on the logging queue ------------------------------------------------------------
 
 void LGLog::lt_addLoggerLevel(const LGLoggerRef& logger, uint64_t level) {
   LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
+  {
+    HubGlobals& g = globals();
+    std::lock_guard<std::mutex> lock(g.submitMu);
+    --g.pendingAdds;
+  }
   for (const auto& node : loggers_) {
     if (node->logger == logger && node->level == level) return;
   }
@@ -185,6 +268,7 @@ void LGLog::lt_removeLogger(const LGLoggerRef& logger) {
     if ((*it)->logger == logger) {
       plat::dispatch_async((*it)->loggerQueue, [logger] { logger->willRemoveLogger(); });
       loggers_.erase(it);
+      lt_updateLevelMask();
       return;
     }
   }
@@ -197,6 +281,7 @@ void LGLog::lt_removeAllLoggers() {
     plat::dispatch_async(node->loggerQueue, [logger] { logger->willRemoveLogger(); });
   }
   loggers_.clear();
+  lt_updateLevelMask();
 }
 
 std::vector<LGLoggerRef> LGLog::lt_allLoggers() {

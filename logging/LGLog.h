@@ -91,7 +91,7 @@ class LGLog {
                                                            const char* file, const char* function,
                                                            uint64_t line, plat::Value tag,
                                                            const char* format, Args&&... args) {
-    if (!format) return;
+    if (!format || !admitsFlag(flag)) return;
     logMessageLevelFlagContextFileFunctionLineTag(
         asynchronous, LGMakeText(plat::format(format, std::forward<Args>(args)...)), level, flag,
         context, file, function, line, std::move(tag));
@@ -105,6 +105,10 @@ class LGLog {
   // Queues a ready message. Asynchronous: returns at once. Synchronous: returns once every
   // logger has it (inline when already on the logging queue).
   static void logMessage(bool asynchronous, LGLogMessage message);
+
+  // False when no registered logger (nor one whose registration is under way) admits the
+  // flag: such a call reaches no logger and returns at once without building anything.
+  static bool admitsFlag(uint64_t flag);
 
   // Waits until every message queued before it has been handed out and every logger has
   // flushed. REQUIRES: not on the logging queue.
@@ -132,7 +136,14 @@ class LGLog {
 
  private:
   LGLog();
+  struct Batch;
   static void queueLogMessage(LGLogMessage message, bool asynchronous);
+  // Submit hub work to the logging queue behind every message queued before it.
+  static void submitAsync(std::function<void()> work);
+  static void submitSync(const std::function<void()>& work);
+  void lt_drain(const std::shared_ptr<Batch>& batch);
+  // Recomputes the admitted flags from the registrations (and those under way).
+  void lt_updateLevelMask();
   void lt_addLoggerLevel(const LGLoggerRef& logger, uint64_t level);
   void lt_removeLogger(const LGLoggerRef& logger);
   void lt_removeAllLoggers();

@@ -35,11 +35,8 @@ LGLogMessage::LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_
       representedObject_(std::move(tag)),
       options_(options),
       timestamp_(timestamp ? timestamp : std::optional<plat::NSDate>(plat::NSDate::now())) {
-  if ((options & LGLogMessageDontCopyMessage) || !message) {
-    message_ = std::move(message);
-  } else {
-    message_ = std::make_shared<const std::string>(*message);
-  }
+  // Texts are immutable, so holding the caller's text is as good as a copy of it.
+  message_ = std::move(message);
   fileName_ = fileNameFromPath(file_);
   LGCallerFacts facts = LGCurrentCallerFacts();
   threadID_ = std::move(facts.threadID);

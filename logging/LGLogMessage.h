@@ -52,8 +52,9 @@ class LGLogMessage {
   // Every field empty or zero, no timestamp.
   LGLogMessage() = default;
   // Fills the caller facts (thread id and name, queue label, quality of service) from the
-  // calling thread. The text is copied into a new text object unless `options` holds
-  // LGLogMessageDontCopyMessage. Without `timestamp` the current time is taken.
+  // calling thread. The message holds the caller's text object (texts are immutable, so this
+  // is as good as a copy whatever the options say); file and function are copied. Without
+  // `timestamp` the current time is taken.
   LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_t context, std::string file,
                std::string function, uint64_t line, plat::Value tag, int64_t options,
                std::optional<plat::NSDate> timestamp);

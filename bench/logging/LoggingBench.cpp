@@ -1,0 +1,123 @@
+// Throughput of one million ~100-byte messages through the hub to one asynchronous file
+// logger, beside spdlog's asynchronous file logger writing the same messages; and the cost of
+// an asynchronous log call that no logger admits.
+//
+// Last line: "ratio: R" = messages per second of the hub / of spdlog (higher is better).
+
+#include <benchmark/benchmark.h>
+#include <spdlog/async.h>
+#include <spdlog/async_logger.h>
+#include <spdlog/sinks/basic_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "logging/LGFileLogger.h"
+#include "logging/LGLog.h"
+#include "logging/LGLogFileManagerDefault.h"
+
+namespace {
+
+constexpr int kMessages = 1000000;
+double gHubRate = 0;
+double gSpdlogRate = 0;
+double gHubEnqueueSeconds = 0;
+
+std::string benchFolder(const char* name) {
+  auto dir = std::filesystem::temp_directory_path() / ("lumora-bench-logging-" + std::to_string(::getpid())) / name;
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string();
+}
+
+// About 100 bytes with the line number in it.
+const char* kText = "player %d finished stage %d with score %d; sending the result to the game host now";
+
+void BM_HubFileLogger(benchmark::State& state) {
+  std::string dir = benchFolder("hub");
+  for (auto _ : state) {
+    auto manager = std::make_shared<LGLogFileManagerDefault>(dir);
+    manager->setMaximumNumberOfLogFiles(0);
+    manager->setLogFilesDiskQuota(0);
+    auto logger = std::make_shared<LGFileLogger>(manager);
+    logger->setMaximumFileSize(0);
+    LGLog::addLogger(logger);
+    LGLog::flushLog();
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kMessages; ++i) {
+      LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, LGLogFlagWarning, 0, __FILE__,
+                                                          "-[Bench run]", __LINE__, plat::Value(),
+                                                          kText, i, i % 7, i * 3);
+    }
+    gHubEnqueueSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    LGLog::flushLog();
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    gHubRate = kMessages / seconds;
+    LGLog::removeAllLoggers();
+    LGLog::flushLog();
+  }
+  state.counters["msgs_per_s"] = gHubRate;
+  std::filesystem::remove_all(dir);
+}
+
+void BM_SpdlogAsyncFile(benchmark::State& state) {
+  std::string dir = benchFolder("spdlog");
+  for (auto _ : state) {
+    auto pool = std::make_shared<spdlog::details::thread_pool>(8192, 1);
+    auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(dir + "/spdlog.log", true);
+    auto logger = std::make_shared<spdlog::async_logger>("bench", sink, pool,
+                                                         spdlog::async_overflow_policy::block);
+    logger->set_pattern("%Y/%m/%d %H:%M:%S:%e  %v");
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kMessages; ++i) {
+      logger->warn("player {} finished stage {} with score {}; sending the result to the game host now",
+                   i, i % 7, i * 3);
+    }
+    logger->flush();
+    logger.reset();
+    sink.reset();
+    pool.reset();  // joins the worker once every queued message is written
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetIterationTime(seconds);
+    gSpdlogRate = kMessages / seconds;
+  }
+  state.counters["msgs_per_s"] = gSpdlogRate;
+  std::filesystem::remove_all(dir);
+}
+
+// An asynchronous call whose flag no registered logger admits.
+void BM_HubFilteredCall(benchmark::State& state) {
+  static auto logger = [] {
+    auto l = std::make_shared<LGFileLogger>(std::make_shared<LGLogFileManagerDefault>(benchFolder("filtered")));
+    LGLog::addLoggerWithLevel(l, LGLogFlagError);
+    LGLog::flushLog();
+    return l;
+  }();
+  for (auto _ : state) {
+    LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, LGLogFlagVerbose, 0, __FILE__,
+                                                        "-[Bench run]", __LINE__, plat::Value(),
+                                                        kText, 1, 2, 3);
+  }
+}
+
+BENCHMARK(BM_HubFileLogger)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SpdlogAsyncFile)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HubFilteredCall);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::printf("hub file logger: %.0f messages/s (callers done after %.3f s)\n", gHubRate,
+              gHubEnqueueSeconds);
+  std::printf("spdlog async file logger: %.0f messages/s\n", gSpdlogRate);
+  std::printf("ratio: %.3f\n", gSpdlogRate > 0 ? gHubRate / gSpdlogRate : 0.0);
+  return 0;
+}
