@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIGraphics.h"
 
 namespace plat {
@@ -42,25 +43,13 @@ std::mutex& namedMutex() {
   static auto* mu = new std::mutex;
   return *mu;
 }
-std::string& resourceRoot() {
-  static auto* root = new std::string;
-  return *root;
-}
+// Keyed by bundle folder and name, so a new main bundle does not see the old one's images.
 std::map<std::string, UIImageRef>& namedCache() {
   static auto* cache = new std::map<std::string, UIImageRef>;
   return *cache;
 }
 }  // namespace
 
-void UIImage::setResourcePath(const std::string& path) {
-  std::lock_guard<std::mutex> lock(namedMutex());
-  resourceRoot() = path;
-  namedCache().clear();
-}
-std::string UIImage::resourcePath() {
-  std::lock_guard<std::mutex> lock(namedMutex());
-  return resourceRoot();
-}
 void UIImage::clearNamedCacheForTesting() {
   std::lock_guard<std::mutex> lock(namedMutex());
   namedCache().clear();
@@ -68,12 +57,12 @@ void UIImage::clearNamedCacheForTesting() {
 
 UIImageRef UIImage::imageNamed(const std::string& name) {
   if (name.empty()) return nullptr;
-  std::string root;
+  std::string root = NSBundle::mainBundle()->resourcePath();
+  std::string key = root + "\n" + name;
   {
     std::lock_guard<std::mutex> lock(namedMutex());
-    auto it = namedCache().find(name);
+    auto it = namedCache().find(key);
     if (it != namedCache().end()) return it->second;
-    root = resourceRoot();
   }
   fs::path base = root.empty() ? fs::path(name) : fs::path(root) / name;
   std::string ext = base.extension().string();
@@ -96,7 +85,7 @@ UIImageRef UIImage::imageNamed(const std::string& name) {
   }
   if (found) {
     std::lock_guard<std::mutex> lock(namedMutex());
-    namedCache()[name] = found;
+    namedCache()[key] = found;
   }
   return found;
 }

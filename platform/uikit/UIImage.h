@@ -35,13 +35,11 @@ class UIImage : public Object {
   // Reads the file; a name ending in "@2x" or "@3x" before the extension gives that scale.
   // nullptr when the file is missing or not an image.
   static UIImageRef imageWithContentsOfFile(const std::string& path);
-  // Looks the name up in the resource folder (see setResourcePath): the name itself, then with
-  // ".png", preferring "@3x"/"@2x" variants that match the main screen's scale. A name may
-  // contain folders ("X.bundle/y.png"). Cached by name. nullptr when not found.
+  // Looks the name up in the main bundle's folder, preferring the "@2x"/"@3x" variant that
+  // matches the main screen's scale, then the plain file; without an extension ".png" is
+  // assumed. A name may contain folders ("X.bundle/y.png"). Found images are cached per
+  // bundle folder and name. nullptr when not found.
   static UIImageRef imageNamed(const std::string& name);
-  // The folder imageNamed searches (the application bundle). Empty: the current directory.
-  static void setResourcePath(const std::string& path);
-  static std::string resourcePath();
   static void clearNamedCacheForTesting();
   // An animated image: the frames shown in turn over `duration` seconds.
   static UIImageRef animatedImageWithImages(const std::vector<UIImageRef>& images, double duration);
