@@ -45,6 +45,7 @@ class RuntimeBootstrap {
     c->name_ = name;
     c->superclass_ = super;
     c->foundation_ = foundation;
+    c->bootstrap_ = true;
     Class* raw = c.get();
     r.byName.emplace(name, std::move(c));
     r.order.push_back(raw);
@@ -280,7 +281,8 @@ Class* Runtime::classOfValue(const Value& value) {
       auto o = value.object();
       if (auto n = dynamic_cast<const NSObject*>(o.get())) return n->classObject();
       if (o) {
-        if (Class* c = classNamed(o->className())) return c;
+        Class* c = classNamed(o->className());
+        if (c && c->bootstrap_) return c;
       }
       return b.root;
     }

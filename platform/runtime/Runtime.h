@@ -132,6 +132,7 @@ class Class : public Object {
   std::string name_;
   Class* superclass_ = nullptr;
   bool foundation_ = false;
+  bool bootstrap_ = false;  // one of the platform classes the registry starts with
   Factory factory_ = nullptr;
   std::vector<Property> properties_;
   struct KeyHash {
@@ -167,8 +168,9 @@ class Runtime {
 
   // The class of a value as the platform sees it: NSNumber for numbers and booleans, the
   // mutable string, array, dictionary and data classes (values are mutable copies here),
-  // NSDate, NSNull, and for objects their registered class (a plat::NSObject's own class, an
-  // other object's class by className(), else the root). Null for nil.
+  // NSDate, NSNull, and for objects their class: a plat::NSObject's own class; for other
+  // objects the platform class named by className() ("NSError", "NSURL"), else the root (never
+  // a registered C++ class, whose properties such an object does not have). Null for nil.
   static Class* classOfValue(const Value& value);
   // isKindOfClass: of the value's class. False for nil or a null class.
   static bool valueIsKindOfClass(const Value& value, const Class* cls);

@@ -87,6 +87,11 @@ TEST(ModelCoding, ValuesUnderUnderscoredNamesAndWrongKinds) {
   ASSERT_TRUE(kv_error(CdUser::staticClass()));
   EXPECT_EQ(kv_error(CdUser::staticClass())->domain(),
             "CdUser.age: expects a number, got dictionary");
+
+  // An object that only names a model class is not taken for one.
+  EXPECT_EQ(plat::Runtime::classOfValue(plat::Value(writer)), plat::Runtime::rootClass());
+  EXPECT_TRUE(kv_keyValues(plat::Value(writer)).isIdenticalTo(plat::Value(writer)));
+  kv_setKeyValues(plat::ObjectRef(writer), plat::Value(R"({"name":"x"})"));
 }
 
 }  // namespace
