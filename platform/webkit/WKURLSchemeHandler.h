@@ -1,0 +1,72 @@
+#pragma once
+// Custom URL schemes of a web view: a WKURLSchemeHandler registered for a scheme in the
+// configuration is started with a WKURLSchemeTask for every load of that scheme (documents,
+// scripts, XMLHttpRequest) and answers through the task.
+//
+// Thread-safety: the handler is started and stopped on the main thread. The task's
+// didReceiveResponse / didReceiveData / didFinish / didFailWithError may be called from any
+// thread; they are delivered to the page on the main thread in call order. Calls after the
+// task was stopped or finished are ignored (and counted, for tests).
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/foundation/NSError.h"
+#include "platform/network/NSURLRequest.h"
+#include "platform/network/NSURLResponse.h"
+
+namespace plat {
+
+class WKWebView;
+
+class WKURLSchemeTask : public Object {
+ public:
+  // What the web view does with the task's answers; set by the loader.
+  struct Sink {
+    std::function<void(const std::shared_ptr<NSURLResponse>&)> response;
+    std::function<void(const Data&)> data;
+    std::function<void()> finish;
+    std::function<void(const NSErrorRef&)> fail;
+  };
+  WKURLSchemeTask(NSURLRequestRef request, Sink sink);
+  std::string className() const override { return "WKURLSchemeTask"; }
+
+  const NSURLRequestRef& request() const { return request_; }
+  void didReceiveResponse(const std::shared_ptr<NSURLResponse>& response);
+  void didReceiveData(const Data& data);
+  void didFinish();
+  void didFailWithError(const NSErrorRef& error);
+
+  // Calls ignored because the task was stopped or had already finished or failed.
+  int64_t ignoredCallCount() const { return ignored_.load(); }
+  bool isStopped() const { return stopped_.load(); }
+
+  // Internal: the web view stopped the task (no more answers are delivered).
+  void markStopped() { stopped_.store(true); }
+
+ private:
+  bool accept(bool terminal);
+  NSURLRequestRef request_;
+  Sink sink_;
+  std::mutex mu_;
+  bool finished_ = false;
+  std::atomic<bool> stopped_{false};
+  std::atomic<int64_t> ignored_{0};
+};
+using WKURLSchemeTaskRef = std::shared_ptr<WKURLSchemeTask>;
+
+class WKURLSchemeHandler {
+ public:
+  virtual ~WKURLSchemeHandler() = default;
+  virtual void webViewStartURLSchemeTask(const std::shared_ptr<WKWebView>& webView,
+                                         const WKURLSchemeTaskRef& task) = 0;
+  // The load no longer wants answers (superseded, stopped, or the web view is gone).
+  virtual void webViewStopURLSchemeTask(const std::shared_ptr<WKWebView>& webView,
+                                        const WKURLSchemeTaskRef& task) = 0;
+};
+using WKURLSchemeHandlerRef = std::shared_ptr<WKURLSchemeHandler>;
+
+}  // namespace plat
