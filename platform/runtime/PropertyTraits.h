@@ -318,8 +318,8 @@ Class* registerClassOf(const char* name, std::vector<Property> properties,
   if constexpr (std::is_default_constructible_v<T> && !std::is_abstract_v<T>) {
     factory = []() -> ObjectRef { return std::make_shared<T>(); };
   }
-  return Runtime::registerClass(name, Super::staticClass(), factory, std::move(properties),
-                                install);
+  return Runtime::registerClass(name, Super::staticClass(), factory, std::move(properties), install,
+                                &typeid(T));
 }
 
 }  // namespace plat

@@ -1,5 +1,6 @@
 #include "platform/runtime/Runtime.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "platform/foundation/NSCoding.h"
@@ -32,6 +33,8 @@ struct Registry {
   std::mutex mu;
   std::unordered_map<std::string, std::shared_ptr<Class>, KeyHash, std::equal_to<>> byName;
   std::vector<Class*> order;
+  // Classes whose name was taken by another C++ type; kept alive, not found by name.
+  std::vector<std::shared_ptr<Class>> unpublished;
   Builtins builtins;
 };
 
@@ -235,24 +238,40 @@ std::any Runtime::hookForClassName(std::string_view className, std::string_view 
 }
 
 Class* Runtime::registerClass(std::string name, Class* superclass, Class::Factory factory,
-                              std::vector<Property> properties, void (*install)(Class*)) {
+                              std::vector<Property> properties, void (*install)(Class*),
+                              const std::type_info* type) {
   Registry& r = registry();
+  auto sameType = [&](const Class* c) {
+    return c->type_ == type || (c->type_ && type && *c->type_ == *type);
+  };
   {
     std::lock_guard lock(r.mu);
-    if (auto it = r.byName.find(name); it != r.byName.end()) return it->second.get();
+    if (auto it = r.byName.find(name); it != r.byName.end() && sameType(it->second.get())) {
+      return it->second.get();
+    }
   }
   auto c = std::shared_ptr<Class>(new Class());
   c->name_ = name;
   c->superclass_ = superclass ? superclass : r.builtins.root;
   c->factory_ = factory;
+  c->type_ = type;
   c->properties_ = std::move(properties);
   for (auto& p : c->properties_) p.declaringClass_ = c.get();
   // Hooks are installed before the class is published, so nobody sees it half made.
   if (install) install(c.get());
   std::lock_guard lock(r.mu);
-  auto [it, inserted] = r.byName.emplace(std::move(name), c);
-  if (inserted) r.order.push_back(c.get());
-  return it->second.get();
+  auto [it, inserted] = r.byName.emplace(name, c);
+  if (inserted) {
+    r.order.push_back(c.get());
+    return c.get();
+  }
+  if (sameType(it->second.get())) return it->second.get();
+  std::fprintf(stderr,
+               "plat::Runtime: class %s is declared by two C++ types; lookup by name "
+               "answers the first\n",
+               name.c_str());
+  r.unpublished.push_back(c);
+  return c.get();
 }
 
 Class* Runtime::classOfValue(const Value& value) {

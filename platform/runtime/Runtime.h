@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 #include <unordered_map>
 #include <vector>
 
@@ -133,6 +134,7 @@ class Class : public Object {
   Class* superclass_ = nullptr;
   bool foundation_ = false;
   bool bootstrap_ = false;  // one of the platform classes the registry starts with
+  const std::type_info* type_ = nullptr;
   Factory factory_ = nullptr;
   std::vector<Property> properties_;
   struct KeyHash {
@@ -161,10 +163,14 @@ class Runtime {
   static std::any slotForClassName(std::string_view className, std::string_view key);
   static std::any hookForClassName(std::string_view className, std::string_view hookName);
 
-  // Registers a class. Returns the class already registered under that name when there is
-  // one (the first registration wins). A null superclass means the root class.
+  // Registers a class made of C++ type `type`. When the name is taken by the same type,
+  // returns that class. When it is taken by another type (two C++ classes declared under one
+  // name), the new class is made but not published: it works for its own objects, name
+  // lookup keeps answering the first, and a warning goes to stderr. A null superclass means
+  // the root class.
   static Class* registerClass(std::string name, Class* superclass, Class::Factory factory,
-                              std::vector<Property> properties, void (*install)(Class*) = nullptr);
+                              std::vector<Property> properties, void (*install)(Class*) = nullptr,
+                              const std::type_info* type = nullptr);
 
   // The class of a value as the platform sees it: NSNumber for numbers and booleans, the
   // mutable string, array, dictionary and data classes (values are mutable copies here),

@@ -57,6 +57,15 @@ class RtPuppy : public RtDog {
   PLAT_OBJECT(RtPuppy, RtDog)
 };
 
+namespace other {
+// A second C++ class declared under a name already taken.
+class RtPet : public plat::NSObject {
+ public:
+  int64_t legs = 4;
+  PLAT_OBJECT(RtPet, plat::NSObject, PLAT_PROPERTY(legs))
+};
+}  // namespace other
+
 const plat::Property& prop(plat::Class* c, const char* name) {
   auto p = c->propertyNamed(name);
   EXPECT_NE(p, nullptr) << name;
@@ -94,6 +103,19 @@ TEST(RuntimeRegistry, ClassesRegisterOnFirstUseAndFormAChain) {
   auto names = plat::Runtime::classList();
   EXPECT_NE(std::find(names.begin(), names.end(), puppy), names.end());
   EXPECT_EQ(plat::Runtime::classNamed("NoSuchClass"), nullptr);
+}
+
+TEST(RuntimeRegistry, TwoTypesUnderOneNameKeepTheirOwnClasses) {
+  plat::Class* first = RtPet::staticClass();
+  plat::Class* second = other::RtPet::staticClass();
+  EXPECT_NE(first, second);
+  EXPECT_EQ(plat::Runtime::classNamed("RtPet"), first);
+  EXPECT_EQ(second->name(), "RtPet");
+  ASSERT_EQ(second->properties().size(), 1u);
+  EXPECT_EQ(second->properties()[0].name(), "legs");
+  auto o = std::dynamic_pointer_cast<other::RtPet>(second->createInstance());
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->classObject(), second);
 }
 
 TEST(RuntimeRegistry, PlatformClassesAndKindsOfValues) {
