@@ -1,0 +1,130 @@
+#include "platform/uikit/UIScrollView.h"
+
+#include <algorithm>
+
+namespace plat {
+
+UIScrollView::UIScrollView(CGRect frame) : UIView(frame) { setClipsToBounds(true); }
+
+void UIScrollView::didInit() {
+  UIView::didInit();
+  std::weak_ptr<UIScrollView> weak = std::static_pointer_cast<UIScrollView>(shared_from_this());
+  pan_ = std::make_shared<UIPanGestureRecognizer>([weak](UIGestureRecognizer&) {
+    if (auto self = weak.lock()) self->handlePan();
+  });
+  pan_->setCancelsTouchesInView(true);
+  pan_->addStateObserver([weak](UIGestureRecognizerState oldState,
+                                UIGestureRecognizerState newState) {
+    if (auto self = weak.lock())
+      self->notify("panGestureRecognizer.state", int64_t(oldState), int64_t(newState));
+  });
+  addGestureRecognizer(pan_);
+}
+
+void UIScrollView::notify(const std::string& keyPath, const ObservedValue& oldValue,
+                          const ObservedValue& newValue) {
+  auto snapshot = observers_;
+  for (auto& [token, reg] : snapshot) {
+    if (reg.keyPath == keyPath && observers_.count(token)) reg.observer(keyPath, oldValue, newValue);
+  }
+}
+
+int64_t UIScrollView::addObserverForKeyPath(const std::string& keyPath, Observer observer) {
+  int64_t token = nextToken_++;
+  observers_[token] = {keyPath, std::move(observer)};
+  return token;
+}
+
+void UIScrollView::removeObserver(int64_t token) { observers_.erase(token); }
+
+void UIScrollView::setContentOffset(CGPoint p) {
+  CGPoint old = contentOffset();
+  CGRect b = bounds();
+  setBounds(CGRectMake(p.x, p.y, b.size.width, b.size.height));
+  notify("contentOffset", old, p);
+  if (auto d = delegate()) d->scrollViewDidScroll(*this);
+}
+
+void UIScrollView::setContentOffsetAnimated(CGPoint p, bool animated) {
+  if (!animated) {
+    setContentOffset(p);
+    return;
+  }
+  std::weak_ptr<UIScrollView> weak = std::static_pointer_cast<UIScrollView>(shared_from_this());
+  UIView::animateWithDurationAnimationsCompletion(
+      0.3, [&] { setContentOffset(p); },
+      [weak](bool) {
+        if (auto self = weak.lock())
+          if (auto d = self->delegate()) d->scrollViewDidEndScrollingAnimation(*self);
+      });
+}
+
+void UIScrollView::setContentSize(CGSize s) {
+  CGSize old = contentSize_;
+  contentSize_ = s;
+  notify("contentSize", old, s);
+}
+
+void UIScrollView::setContentInset(UIEdgeInsets i) {
+  UIEdgeInsets old = contentInset_;
+  contentInset_ = i;
+  notify("contentInset", old, i);
+}
+
+void UIScrollView::setScrollEnabled(bool e) {
+  scrollEnabled_ = e;
+  pan_->setEnabled(e);
+}
+
+CGPoint UIScrollView::minimumContentOffset() const {
+  return {-contentInset_.left, -contentInset_.top};
+}
+
+CGPoint UIScrollView::maximumContentOffset() const {
+  CGSize b = bounds().size;
+  CGPoint min = minimumContentOffset();
+  return {std::max(min.x, contentSize_.width + contentInset_.right - b.width),
+          std::max(min.y, contentSize_.height + contentInset_.bottom - b.height)};
+}
+
+CGPoint UIScrollView::clampedOffset(CGPoint p) const {
+  CGPoint lo = minimumContentOffset(), hi = maximumContentOffset();
+  return {std::clamp(p.x, lo.x, hi.x), std::clamp(p.y, lo.y, hi.y)};
+}
+
+void UIScrollView::handlePan() {
+  auto state = pan_->state();
+  if (state == UIGestureRecognizerStateBegan) {
+    dragging_ = true;
+    tracking_ = true;
+    dragStartOffset_ = contentOffset();
+    if (auto d = delegate()) d->scrollViewWillBeginDragging(*this);
+  }
+  if (state == UIGestureRecognizerStateBegan || state == UIGestureRecognizerStateChanged) {
+    CGPoint t = pan_->translationInView(this);
+    // translationInView is in bounds space, which moves with the offset: undo that.
+    CGPoint moved = {t.x, t.y};
+    CGSize b = bounds().size;
+    bool vertical = alwaysBounceVertical_ ||
+                    contentSize_.height + contentInset_.top + contentInset_.bottom > b.height;
+    bool horizontal = alwaysBounceHorizontal_ ||
+                      contentSize_.width + contentInset_.left + contentInset_.right > b.width;
+    CGPoint p = dragStartOffset_;
+    if (horizontal) p.x -= moved.x;
+    if (vertical) p.y -= moved.y;
+    if (!bounces_) p = clampedOffset(p);
+    setContentOffset(p);
+    return;
+  }
+  if (state == UIGestureRecognizerStateEnded || state == UIGestureRecognizerStateCancelled) {
+    bool wasDragging = dragging_;
+    dragging_ = false;
+    tracking_ = false;
+    if (wasDragging)
+      if (auto d = delegate()) d->scrollViewDidEndDraggingWillDecelerate(*this, false);
+    CGPoint clamped = clampedOffset(contentOffset());
+    if (clamped != contentOffset()) setContentOffset(clamped);
+  }
+}
+
+}  // namespace plat

@@ -1,0 +1,112 @@
+#pragma once
+// UIScrollView: content offset (the bounds origin), content size and inset, dragging through its
+// pan gesture recognizer, a delegate, and observers of "contentOffset", "contentSize",
+// "contentInset" and "panGestureRecognizer.state" that receive the old and new value on every
+// set (also when the value does not change), as key-value observation does.
+// Dragging moves the offset opposite the finger on the axes that scroll; with bounces the
+// offset may pass the edges while dragging and snaps back when the drag ends.
+// Main thread only.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "platform/uikit/UIGestureRecognizer.h"
+#include "platform/uikit/UIView.h"
+
+namespace plat {
+
+class UIScrollView;
+
+// Optional operations; the defaults do nothing.
+class UIScrollViewDelegate {
+ public:
+  virtual ~UIScrollViewDelegate() = default;
+  virtual void scrollViewDidScroll(UIScrollView& scrollView) {}
+  virtual void scrollViewWillBeginDragging(UIScrollView& scrollView) {}
+  virtual void scrollViewDidEndDraggingWillDecelerate(UIScrollView& scrollView, bool decelerate) {}
+  virtual void scrollViewDidEndDecelerating(UIScrollView& scrollView) {}
+  virtual void scrollViewDidEndScrollingAnimation(UIScrollView& scrollView) {}
+};
+
+class UIScrollView : public UIView {
+ public:
+  using ObservedValue = std::variant<CGPoint, CGSize, UIEdgeInsets, int64_t>;
+  using Observer = std::function<void(const std::string& keyPath, const ObservedValue& oldValue,
+                                      const ObservedValue& newValue)>;
+
+  explicit UIScrollView(CGRect frame = CGRectZero);
+  void didInit() override;
+  std::string className() const override { return "UIScrollView"; }
+
+  CGPoint contentOffset() const { return bounds().origin; }
+  void setContentOffset(CGPoint p);
+  // Animated: the offset is set at once inside an animation of 0.3 s, and
+  // scrollViewDidEndScrollingAnimation follows when it completes.
+  void setContentOffsetAnimated(CGPoint p, bool animated);
+  CGSize contentSize() const { return contentSize_; }
+  void setContentSize(CGSize s);
+  UIEdgeInsets contentInset() const { return contentInset_; }
+  void setContentInset(UIEdgeInsets i);
+  UIEdgeInsets adjustedContentInset() const { return contentInset_; }
+
+  std::shared_ptr<UIScrollViewDelegate> delegate() const { return delegate_.lock(); }
+  void setDelegate(std::weak_ptr<UIScrollViewDelegate> d) { delegate_ = std::move(d); }
+  std::shared_ptr<UIPanGestureRecognizer> panGestureRecognizer() const { return pan_; }
+
+  bool isDragging() const { return dragging_; }
+  bool isTracking() const { return tracking_; }
+  bool isDecelerating() const { return false; }
+  bool isScrollEnabled() const { return scrollEnabled_; }
+  void setScrollEnabled(bool e);
+  bool bounces() const { return bounces_; }
+  void setBounces(bool b) { bounces_ = b; }
+  bool alwaysBounceVertical() const { return alwaysBounceVertical_; }
+  void setAlwaysBounceVertical(bool b) { alwaysBounceVertical_ = b; }
+  bool alwaysBounceHorizontal() const { return alwaysBounceHorizontal_; }
+  void setAlwaysBounceHorizontal(bool b) { alwaysBounceHorizontal_ = b; }
+  bool isPagingEnabled() const { return pagingEnabled_; }
+  void setPagingEnabled(bool p) { pagingEnabled_ = p; }
+  bool showsVerticalScrollIndicator() const { return showsVertical_; }
+  void setShowsVerticalScrollIndicator(bool s) { showsVertical_ = s; }
+  bool showsHorizontalScrollIndicator() const { return showsHorizontal_; }
+  void setShowsHorizontalScrollIndicator(bool s) { showsHorizontal_ = s; }
+  bool scrollsToTop() const { return scrollsToTop_; }
+  void setScrollsToTop(bool s) { scrollsToTop_ = s; }
+
+  // Observers of keyPath ("contentOffset", "contentSize", "contentInset",
+  // "panGestureRecognizer.state"); returns a token for removeObserver.
+  int64_t addObserverForKeyPath(const std::string& keyPath, Observer observer);
+  void removeObserver(int64_t token);
+
+  // The offsets the content may rest at (from -inset to the far edge).
+  CGPoint minimumContentOffset() const;
+  CGPoint maximumContentOffset() const;
+
+ private:
+  void notify(const std::string& keyPath, const ObservedValue& oldValue,
+              const ObservedValue& newValue);
+  void handlePan();
+  CGPoint clampedOffset(CGPoint p) const;
+
+  CGSize contentSize_;
+  UIEdgeInsets contentInset_;
+  std::weak_ptr<UIScrollViewDelegate> delegate_;
+  std::shared_ptr<UIPanGestureRecognizer> pan_;
+  struct Registration {
+    std::string keyPath;
+    Observer observer;
+  };
+  std::map<int64_t, Registration> observers_;
+  int64_t nextToken_ = 1;
+  CGPoint dragStartOffset_;
+  bool dragging_ = false, tracking_ = false;
+  bool scrollEnabled_ = true, bounces_ = true;
+  bool alwaysBounceVertical_ = false, alwaysBounceHorizontal_ = false;
+  bool pagingEnabled_ = false;
+  bool showsVertical_ = true, showsHorizontal_ = true, scrollsToTop_ = true;
+};
+
+}  // namespace plat
