@@ -245,7 +245,10 @@ plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValu
     return nullptr;
   }
   plat::ObjectRef o = cls->createInstance();
-  if (!o) return nullptr;
+  if (!o) {
+    setError(cls, cls->name() + " cannot be instantiated (abstract or not default-constructible)");
+    return nullptr;
+  }
   fill(*o, cls, d);
   return o;
 }

@@ -67,8 +67,8 @@ std::string kv_JSONString(const plat::Value& object);
 // Class operations.
 
 // A new instance of `cls` filled from a dictionary, JSON text or JSON data. Null (and the
-// class's error set) when the input is not a dictionary after decoding, or `cls` is null or
-// cannot be instantiated.
+// class's error set) when the input is not a dictionary after decoding or `cls` cannot be
+// instantiated; null for a null class.
 plat::ObjectRef kv_objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues);
 template <class T>
 std::shared_ptr<T> kv_objectWithKeyValues(const plat::Value& keyValues) {

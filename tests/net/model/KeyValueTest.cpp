@@ -237,6 +237,10 @@ TEST(KeyValueMapping, NestedModelsAndKeyPaths) {
   EXPECT_FALSE(kv_objectWithKeyValues<KvPage>(plat::Value("[1]")));
   EXPECT_EQ(errorText(KvPage::staticClass()), "keyValues参数不是一个字典");
   EXPECT_FALSE(kv_objectWithKeyValues<KvPage>(plat::Value("{oops")));
+  EXPECT_FALSE(kv_objectWithKeyValues(plat::Runtime::classNamed("NSString"), plat::Value("{}")));
+  EXPECT_NE(errorText(plat::Runtime::classNamed("NSString")).find("cannot be instantiated"),
+            std::string::npos);
+  EXPECT_FALSE(kv_objectWithKeyValues(nullptr, plat::Value("{}")));
   EXPECT_TRUE(kv_objectWithKeyValues<KvPage>(plat::Value("{}")));
   EXPECT_EQ(kv_error(KvPage::staticClass()), nullptr);  // cleared by the next operation
 }
