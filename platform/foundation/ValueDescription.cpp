@@ -43,12 +43,12 @@ namespace {
 std::string indentText(int level) { return std::string(static_cast<size_t>(level) * 4, ' '); }
 
 bool isPlainChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-// A string as it appears inside an array or dictionary description: bare when it is made of
-// letters, digits and underscores only; otherwise quoted, with quotes, backslashes and
-// control characters escaped and non-ASCII characters written as \Uxxxx UTF-16 units.
+// A text as it appears inside an array or dictionary description: bare when it is made of
+// ASCII letters and digits only; otherwise quoted, with quotes, backslashes and control
+// characters escaped and non-ASCII characters written as \Uxxxx UTF-16 units.
 std::string quotedIfNeeded(const std::string& s) {
   if (!s.empty() && std::all_of(s.begin(), s.end(), isPlainChar)) return s;
   std::string out = "\"";
@@ -111,6 +111,8 @@ std::string Value::description() const {
 }
 
 std::string Value::descriptionInContainer(int indent) const {
+  // Every item that is not itself a container shows its text form under the quoting rule:
+  // "<null>", "-1", "2.5", dates and object descriptions come out quoted, 42 and abc bare.
   if (type() == Type::String) return quotedIfNeeded(std::get<std::string>(v_));
   if (auto a = array()) {
     std::string out = indentText(indent) + "(\n";
@@ -140,7 +142,7 @@ std::string Value::descriptionInContainer(int indent) const {
     out += indentText(indent) + "}";
     return out;
   }
-  return description();
+  return quotedIfNeeded(description());
 }
 
 std::string Data::description() const {

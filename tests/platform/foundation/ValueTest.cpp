@@ -103,8 +103,10 @@ TEST(ValueDescription, DataShowsLengthAndHex) {
 TEST(ValueDescription, ContainersUseThePlatformMultiLineForm) {
   EXPECT_EQ(Value(Array{}).description(), "(\n)");
   EXPECT_EQ(Value(Dictionary{}).description(), "{\n}");
-  EXPECT_EQ(Value(Array{1, "two", Value::null(), 2.5}).description(),
-            "(\n    1,\n    two,\n    <null>,\n    2.5\n)");
+  // Leaves show their text form, quoted unless it is letters and digits only.
+  EXPECT_EQ(Value(Array{1, "two", Value::null(), 2.5, -3, true, plat::NSDate()}).description(),
+            "(\n    1,\n    two,\n    \"<null>\",\n    \"2.5\",\n    \"-3\",\n    1,\n"
+            "    \"1970-01-01 00:00:00 +0000\"\n)");
   // Keys are listed in ascending order; nested containers carry the platform's indentation.
   Dictionary d{{"zeta", Array{1, 2}}, {"alpha", Dictionary{{"k", "v"}}}, {"mid", 3}};
   EXPECT_EQ(Value(d).description(),
@@ -129,11 +131,11 @@ TEST(ValueDescription, ContainersUseThePlatformMultiLineForm) {
 }
 
 TEST(ValueDescription, StringsInContainersAreQuotedAndEscapedWhenNeeded) {
-  Array a{"plain_Word9", "", "a b", "1.0", "say \"hi\"\\", "line\nbreak", "\xE4\xB8\xAD",
+  Array a{"plainWord9", "", "a b", "1.0", "say \"hi\"\\", "line\nbreak", "\xE4\xB8\xAD",
           "\xF0\x9F\x98\x80"};
   EXPECT_EQ(Value(a).description(),
             "(\n"
-            "    plain_Word9,\n"
+            "    plainWord9,\n"
             "    \"\",\n"
             "    \"a b\",\n"
             "    \"1.0\",\n"
@@ -142,7 +144,10 @@ TEST(ValueDescription, StringsInContainersAreQuotedAndEscapedWhenNeeded) {
             "    \"\\U4e2d\",\n"
             "    \"\\Ud83d\\Ude00\"\n"
             ")");
-  EXPECT_EQ(Value(Dictionary{{"a key", "v"}}).description(), "{\n    \"a key\" = v;\n}");
+  EXPECT_EQ(Value(Dictionary{{"a key", "v"}, {"user_id", 7}}).description(),
+            "{\n    \"a key\" = v;\n    \"user_id\" = 7;\n}");
+  EXPECT_EQ(Value(Array{plat::Data::fromString("\x01")}).description(),
+            "(\n    \"{length = 1, bytes = 0x01}\"\n)");
 }
 
 TEST(ValueCoercion, NumbersConvertWithThePlatformRules) {
