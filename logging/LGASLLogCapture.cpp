@@ -31,8 +31,15 @@ void LGASLLogCapture::start() {
   bool expected = true;
   if (!gStopped.compare_exchange_strong(expected, false)) return;
   uint64_t generation = ++gGeneration;
+  // The capture covers what is saved from this call on, however late its queue runs it.
+  uint64_t lastSeen = plat::ASLStore::shared().lastMessageID();
+  struct timeval tv {};
+  gettimeofday(&tv, nullptr);
+  auto startTime = static_cast<uint64_t>(tv.tv_sec);
   plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                       [generation] { captureAslLogs(generation); });
+                       [generation, startTime, lastSeen] {
+                         captureAslLogs(generation, startTime, lastSeen);
+                       });
 }
 
 void LGASLLogCapture::stop() { gStopped = true; }
@@ -63,11 +70,12 @@ uint64_t LGASLLogCapture::flagForStoreLevel(int64_t level) {
   }
 }
 
-void LGASLLogCapture::captureAslLogs(uint64_t generation) {
-  struct timeval tv {};
-  gettimeofday(&tv, nullptr);
-  auto startTime = static_cast<unsigned long long>(tv.tv_sec);
-  auto lastSeen = std::make_shared<unsigned long long>(0);
+void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
+                                     uint64_t lastSeenAtStart) {
+  auto startTime = static_cast<unsigned long long>(startSeconds);
+  // Messages already in the store are not this capture's: without this, a capture started
+  // again within the same second as an earlier one would read that one's messages again.
+  auto lastSeen = std::make_shared<unsigned long long>(lastSeenAtStart);
   // A serial queue of high priority: deliveries of this capture never overlap.
   plat::DispatchQueueRef queue = plat::dispatch_queue_create(
       "vestrel.aslCapture",

@@ -10,7 +10,8 @@
 // Threading: start, stop and the level may be used from any thread. Each capture handles
 // the store's notifications on its own serial queue, so two deliveries never overlap. A
 // stop followed by a start before the next notification leaves exactly one capture running
-// (the older one ends at its next wake-up without reading anything).
+// (the older one ends at its next wake-up without reading anything), and a new capture reads
+// only messages saved after it started.
 
 #include <cstdint>
 
@@ -36,5 +37,5 @@ class LGASLLogCapture {
   static uint64_t flagForStoreLevel(int64_t level);
 
  private:
-  static void captureAslLogs(uint64_t generation);
+  static void captureAslLogs(uint64_t generation, uint64_t startSeconds, uint64_t lastSeenAtStart);
 };

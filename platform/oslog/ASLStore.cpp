@@ -112,6 +112,11 @@ size_t ASLStore::count() const {
   return messages_.size();
 }
 
+uint64_t ASLStore::lastMessageID() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return nextID_ - 1;
+}
+
 void ASLStore::resetForTesting() {
   std::lock_guard<std::mutex> lock(mu_);
   messages_.clear();

@@ -82,6 +82,8 @@ class ASLStore {
   // The matching messages, oldest first.
   std::vector<ASLMessage> search(const ASLQuery& query) const;
   size_t count() const;
+  // The id of the newest message saved so far; 0 before the first.
+  uint64_t lastMessageID() const;
   // Drops every message and restarts ids at 1.
   void resetForTesting();
 
