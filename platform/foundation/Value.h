@@ -113,7 +113,11 @@ class Value {
   // decimal, doubles in shortest round-trip form without ".0", strings as is, arrays and
   // dictionaries in the platform's multi-line description form, objects by description().
   std::string description() const;
-  // The form a value takes nested inside an array or dictionary description.
+  // The form a value takes nested inside an array or dictionary description at nesting level
+  // `indent` (4 spaces a level). Containers are laid out over several lines ("(\n    1,\n
+  // ...)" and "{\n    key = value;\n}" with keys in ascending order); every other item shows
+  // its text form, quoted unless it is made of ASCII letters and digits only, with quotes,
+  // backslashes and control characters escaped and non-ASCII text as \Uxxxx UTF-16 units.
   std::string descriptionInContainer(int indent) const;
 
   // Container conveniences: nil when this is not the right container or the item is missing.
