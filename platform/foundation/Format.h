@@ -64,6 +64,12 @@ class FormatArg {
   FormatArg(const T& o) : kind_(Kind::ObjectPtr) {
     o_ = &o;
   }
+  // A raw object pointer prints its description with %@ ("(null)" for nullptr) and its
+  // address with %p.
+  template <class T, std::enable_if_t<std::is_base_of_v<Object, T>, int> = 0>
+  FormatArg(T* o) : kind_(Kind::ObjectPtr) {
+    o_ = o;
+  }
   // Raw pointers other than char pointers print with %p (and as "0x..." for %@).
   template <class T, std::enable_if_t<!std::is_same_v<std::remove_cv_t<T>, char> &&
                                           !std::is_base_of_v<Object, T>,

@@ -59,6 +59,9 @@ TEST(Format, ObjectPlaceholderUsesTheTextForm) {
   auto thing = std::make_shared<Thing>();
   EXPECT_EQ(format("%@ %@", thing, Value(thing)), "<thing> <thing>");
   EXPECT_EQ(format("%@", std::shared_ptr<Thing>()), "(null)");
+  const Thing* raw = thing.get();
+  EXPECT_EQ(format("%@ %@", raw, static_cast<Thing*>(nullptr)), "<thing> (null)");
+  EXPECT_EQ(format("%p", raw), cFormat("%p", static_cast<const void*>(raw)));
   auto err = plat::NSError::make("D", 7, std::string("bad"));
   EXPECT_EQ(format("%@", err), "Error Domain=D Code=7 \"bad\" UserInfo={NSLocalizedDescription=bad}");
   EXPECT_EQ(format("[%6@][%-4@]", "ab", 1), "[    ab][1   ]");
