@@ -368,7 +368,10 @@ NSURLRef NSURL::fileURLWithPathIsDirectory(std::string_view path, bool isDirecto
 }
 
 NSURLRef NSURL::absoluteURL() const {
-  if (!base_) return std::static_pointer_cast<NSURL>(std::const_pointer_cast<Object>(shared_from_this()));
+  if (!base_) {
+    if (auto self = std::const_pointer_cast<Object>(weak_from_this().lock()))
+      return std::static_pointer_cast<NSURL>(self);
+  }
   return URLWithString(absolute_);
 }
 

@@ -104,7 +104,8 @@ class NSURL : public Object {
   std::vector<std::string> pathComponents() const;
 
   // New URLs (resolved, without a base). The query and fragment are kept. A component is
-  // percent-encoded as a path segment ('/' inside it is kept as a separator).
+  // percent-encoded as a path segment ('/' inside it is kept as a separator). nullptr for a
+  // URL without a hierarchical path ("mailto:x").
   NSURLRef URLByAppendingPathComponent(std::string_view component) const;
   NSURLRef URLByAppendingPathComponentIsDirectory(std::string_view component,
                                                   bool isDirectory) const;
