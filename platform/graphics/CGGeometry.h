@@ -3,6 +3,7 @@
 // platform's helper functions. Plain values; safe to use from any thread.
 
 #include <cmath>
+#include <ostream>
 #include <string>
 
 namespace plat {
@@ -93,5 +94,10 @@ CGRect CGRectApplyAffineTransform(CGRect r, CGAffineTransform t);
 std::string NSStringFromCGRect(CGRect r);  // "{{x, y}, {w, h}}"
 std::string NSStringFromCGSize(CGSize s);  // "{w, h}"
 std::string NSStringFromCGPoint(CGPoint p);  // "{x, y}"
+
+// The same text forms on streams (readable test failures and logs).
+inline std::ostream& operator<<(std::ostream& o, CGPoint p) { return o << NSStringFromCGPoint(p); }
+inline std::ostream& operator<<(std::ostream& o, CGSize s) { return o << NSStringFromCGSize(s); }
+inline std::ostream& operator<<(std::ostream& o, CGRect r) { return o << NSStringFromCGRect(r); }
 
 }  // namespace plat

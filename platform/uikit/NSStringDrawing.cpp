@@ -39,7 +39,8 @@ void prepare(PangoLayout* layout, const std::string& text, const NSTextStyle& st
     pango_layout_set_width(layout, -1);
   }
   PangoEllipsizeMode ell = PANGO_ELLIPSIZE_NONE;
-  if (truncating && width >= 0) {
+  // Truncation applies to the last allowed line; with no line limit the text wraps in full.
+  if (truncating && width >= 0 && (singleLine || style.numberOfLines > 0)) {
     ell = style.lineBreakMode == NSLineBreakByTruncatingHead     ? PANGO_ELLIPSIZE_START
           : style.lineBreakMode == NSLineBreakByTruncatingMiddle ? PANGO_ELLIPSIZE_MIDDLE
                                                                  : PANGO_ELLIPSIZE_END;

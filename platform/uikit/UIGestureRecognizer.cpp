@@ -158,10 +158,7 @@ void UIPanGestureRecognizer::touchesMoved(const std::vector<UITouch>& t, const U
   if (dt > 0) velocity_ = {(after.x - before.x) / dt, (after.y - before.y) / dt};
   lastTime_ = now;
   if (state() == UIGestureRecognizerStatePossible) {
-    if (distance(after, origin_) >= 10) {
-      origin_ = after;  // the platform measures from where the pan began
-      setState(UIGestureRecognizerStateBegan);
-    }
+    if (distance(after, origin_) >= 10) setState(UIGestureRecognizerStateBegan);
   } else if (state() == UIGestureRecognizerStateBegan || state() == UIGestureRecognizerStateChanged) {
     setState(UIGestureRecognizerStateChanged);
   }

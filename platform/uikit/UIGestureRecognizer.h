@@ -94,7 +94,8 @@ class UITapGestureRecognizer : public UIGestureRecognizer {
   int64_t seen_ = 0;
 };
 
-// Begins once the touches moved 10 points; translation is measured from where they went down.
+// Begins once the touches moved 10 points; translation is measured from where they went down,
+// so content dragged with it follows the finger exactly.
 class UIPanGestureRecognizer : public UIGestureRecognizer {
  public:
   using UIGestureRecognizer::UIGestureRecognizer;

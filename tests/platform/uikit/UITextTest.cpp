@@ -1,0 +1,95 @@
+// Text measured with the pinned fonts: label and button sizes against Pango's metrics.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/uikit/UIButton.h"
+#include "platform/uikit/UILabel.h"
+#include "platform/uikit/UIRenderer.h"
+
+using namespace plat;
+
+namespace {
+
+TEST(UITextTest, ThePinnedLatinFontIsUsed) {
+  // DejaVu Sans advances "M" by 1767/2048 em.
+  CGSize m = NSStringSizeWithFont("M", UIFont::systemFontOfSize(100));
+  EXPECT_NEAR(m.width, 100 * 1767.0 / 2048, 0.5);
+  UIFont f = UIFont::systemFontOfSize(20);
+  EXPECT_NEAR(f.lineHeight(), f.ascender() - f.descender(), 1e-9);
+  EXPECT_NEAR(f.lineHeight(), 20 * 1.164, 0.3);
+  EXPECT_GT(NSStringSizeWithFont("Mm", UIFont::boldSystemFontOfSize(20)).width,
+            NSStringSizeWithFont("Mm", f).width);
+}
+
+TEST(UITextTest, LabelIntrinsicSizes) {
+  auto label = make<UILabel>();
+  EXPECT_EQ(label->intrinsicContentSize(), CGSizeZero);
+  label->setFont(UIFont::systemFontOfSize(16));
+  label->setText("Loading");
+  CGSize one = label->intrinsicContentSize();
+  CGSize raw = NSStringSizeWithFont("Loading", label->font());
+  EXPECT_EQ(one.width, std::ceil(raw.width));
+  EXPECT_EQ(one.height, std::ceil(label->font().lineHeight()));
+
+  // Chinese and emoji have glyphs of their own fonts and line heights close to the Latin one.
+  label->setText("加载中");
+  CGSize cjk = label->intrinsicContentSize();
+  EXPECT_GT(cjk.width, 3 * 12);
+  EXPECT_NEAR(cjk.height, one.height, 6);
+  label->setText("\xF0\x9F\x98\x80");
+  EXPECT_GT(label->intrinsicContentSize().width, 8);
+
+  // Several lines wrap at the preferred width; numberOfLines caps them.
+  label->setText("one two three four five six seven eight nine ten");
+  label->setNumberOfLines(0);
+  label->setPreferredMaxLayoutWidth(80);
+  CGSize wrapped = label->intrinsicContentSize();
+  EXPECT_LE(wrapped.width, 80);
+  int lines = static_cast<int>(std::lround(wrapped.height / label->font().lineHeight()));
+  EXPECT_GE(lines, 4);
+  label->setNumberOfLines(2);
+  EXPECT_NEAR(label->intrinsicContentSize().height, 2 * label->font().lineHeight(), 1.0);
+  // One line never wraps.
+  label->setNumberOfLines(1);
+  EXPECT_GT(label->intrinsicContentSize().width, 200);
+}
+
+TEST(UITextTest, ButtonSizesAndStateFallbacks) {
+  auto button = UIButton::buttonWithType(UIButtonTypeCustom);
+  EXPECT_EQ(button->intrinsicContentSize(), CGSizeMake(30, 34));
+  button->setTitleForState("OK", UIControlStateNormal);
+  button->setContentEdgeInsets(UIEdgeInsetsMake(2, 4, 2, 4));
+  CGSize text = NSStringSizeWithFont("OK", button->titleLabel()->font());
+  EXPECT_EQ(button->intrinsicContentSize(),
+            CGSizeMake(std::ceil(text.width) + 8, std::ceil(text.height) + 4));
+  button->setTitleForState("Selected", UIControlStateSelected);
+  button->setTitleColorForState(UIColor::redColor(), UIControlStateNormal);
+  button->setHighlighted(true);
+  EXPECT_EQ(button->currentTitle(), "OK");
+  EXPECT_EQ(button->currentTitleColor(), UIColor::redColor());
+  button->setHighlighted(false);
+  button->setSelected(true);
+  EXPECT_EQ(button->currentTitle(), "Selected");
+  EXPECT_EQ(button->titleLabel()->text(), "Selected");
+  button->setHighlighted(true);  // selected + highlighted falls back to selected
+  EXPECT_EQ(button->currentTitle(), "Selected");
+}
+
+TEST(UITextTest, LabelsRenderTheirText) {
+  auto label = make<UILabel>(CGRectMake(0, 0, 120, 30));
+  label->setBackgroundColor(UIColor::whiteColor());
+  label->setText("HHHH");
+  label->setTextColor(UIColor::blackColor());
+  auto img = UIRenderer::renderView(label, 1);
+  ASSERT_TRUE(img);
+  int dark = 0;
+  for (int x = 0; x < 120; ++x)
+    for (int y = 0; y < 30; ++y) dark += ((img->CGImage()->pixelAt(x, y) >> 16) & 0xff) < 80;
+  EXPECT_GT(dark, 40);
+  // Natural alignment starts at the left: the right half stays blank.
+  for (int x = 90; x < 120; ++x) EXPECT_EQ(img->CGImage()->pixelAt(x, 15), 0xffffffffu);
+}
+
+}  // namespace
