@@ -53,13 +53,17 @@ int64_t Clock::nowNs() { return registry().fast.load(std::memory_order_acquire)-
 
 void Clock::install(std::shared_ptr<Clock> clock) {
   Registry& r = registry();
+  int64_t delta;
   {
     std::lock_guard<std::mutex> lock(r.mu);
     if (!clock) clock = r.real;
+    if (clock == r.current) return;
+    delta = clock->nowNanoseconds() - r.current->nowNanoseconds();
     r.keep.push_back(clock);
     r.current = clock;
     r.fast.store(clock.get(), std::memory_order_release);
   }
+  dispatch_internal::clockSwapped(delta);
   dispatch_internal::clockChanged();
 }
 

@@ -33,10 +33,12 @@ class Clock {
   // Shorthands for current()->now() / nowNanoseconds().
   static double nowSeconds();
   static int64_t nowNs();
-  // Installs a clock for the whole process; nullptr restores the real clock. Pending
-  // deadlines keep their values and are judged against the new clock.
-  // REQUIRES: no other thread is waiting on a deadline of the old clock when a test swaps it
-  // (install at the start of a test, before work is scheduled).
+  // Installs a clock for the whole process; nullptr restores the real clock. Pending delayed
+  // work, timer sources and run-loop timers keep the time they had left (their deadlines move
+  // to the new clock). Deadlines held elsewhere (a dispatch_time_t passed to a wait in
+  // progress) are judged against the new clock.
+  // REQUIRES: no thread is in a timed wait when a test swaps clocks (install at the start of
+  // a test, before work is scheduled).
   static void install(std::shared_ptr<Clock> clock);
   // The real clock (always available, whichever clock is installed).
   static std::shared_ptr<Clock> real();

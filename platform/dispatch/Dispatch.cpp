@@ -180,7 +180,7 @@ namespace {
 // a clock change).
 class DeadlineHeap {
  public:
-  void schedule(int64_t deadline, std::function<void()> fire) {
+  void schedule(int64_t deadline, std::function<void(int64_t)> fire) {
     std::lock_guard<std::mutex> lock(mu_);
     bool earliest = entries_.empty() || deadline < entries_.begin()->first.first;
     entries_.emplace(std::make_pair(deadline, seq_++), std::move(fire));
@@ -195,17 +195,17 @@ class DeadlineHeap {
     // One firer at a time, so that entries fire in deadline order.
     std::lock_guard<std::mutex> fireLock(fireMu_);
     for (;;) {
-      std::vector<std::function<void()>> due;
+      std::vector<std::pair<int64_t, std::function<void(int64_t)>>> due;
       {
         std::lock_guard<std::mutex> lock(mu_);
         int64_t now = Clock::nowNs();
         while (!entries_.empty() && entries_.begin()->first.first <= now) {
-          due.push_back(std::move(entries_.begin()->second));
+          due.emplace_back(entries_.begin()->first.first, std::move(entries_.begin()->second));
           entries_.erase(entries_.begin());
         }
       }
       if (due.empty()) return;
-      for (auto& f : due) f();
+      for (auto& [deadline, f] : due) f(deadline);
     }
   }
 
@@ -216,6 +216,23 @@ class DeadlineHeap {
 
   void wake() {
     std::lock_guard<std::mutex> lock(mu_);
+    cv_.notify_one();
+  }
+
+  // Moves every deadline by `delta` (a clock swap keeps the time left to each deadline).
+  void shift(int64_t delta) {
+    std::lock_guard<std::mutex> lock(mu_);
+    decltype(entries_) moved;
+    for (auto& [key, f] : entries_) {
+      int64_t d = key.first;
+      if (delta > 0 && d > INT64_MAX - delta) {
+        d = INT64_MAX;
+      } else {
+        d = std::max<int64_t>(0, d + delta);
+      }
+      moved.emplace(std::make_pair(d, key.second), std::move(f));
+    }
+    entries_.swap(moved);
     cv_.notify_one();
   }
 
@@ -247,7 +264,7 @@ class DeadlineHeap {
   std::mutex mu_;
   std::mutex fireMu_;
   std::condition_variable cv_;
-  std::map<std::pair<int64_t, uint64_t>, std::function<void()>> entries_;
+  std::map<std::pair<int64_t, uint64_t>, std::function<void(int64_t)>> entries_;
   uint64_t seq_ = 0;
   bool started_ = false;
 };
@@ -260,9 +277,10 @@ DeadlineHeap& heap() {
 }  // namespace
 
 namespace dispatch_internal {
-void scheduleAt(int64_t deadlineNs, std::function<void()> fire) {
+void scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire) {
   heap().schedule(deadlineNs, std::move(fire));
 }
+void shiftDeadlines(int64_t deltaNs) { heap().shift(deltaNs); }
 void fireDue() { heap().fireDue(); }
 int64_t nextDeadline() { return heap().next(); }
 void heapClockChanged() { heap().wake(); }
@@ -788,7 +806,7 @@ void dispatch_after(dispatch_time_t when, const DispatchQueueRef& queue, dispatc
     dispatch_async(queue, std::move(block));
     return;
   }
-  scheduleAt(deadline, [queue, block = std::move(block)]() mutable {
+  scheduleAt(deadline, [queue, block = std::move(block)](int64_t) mutable {
     dispatch_async(queue, std::move(block));
   });
 }

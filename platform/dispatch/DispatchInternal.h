@@ -51,9 +51,15 @@ bool waitUntilDeadline(std::unique_lock<std::mutex>& lock, std::condition_variab
   return true;
 }
 
-// Delayed work: calls `fire` (on the timer thread, or on the thread that calls fireDue) once
-// the clock reaches `deadlineNs`.
-void scheduleAt(int64_t deadlineNs, std::function<void()> fire);
+// Delayed work: calls fire(deadline) (on the timer thread, or on the thread that calls
+// fireDue) once the clock reaches the deadline. The deadline passed may differ from
+// `deadlineNs` when the clock was swapped meanwhile (see clockSwapped).
+void scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire);
+// Moves pending deadlines by `deltaNs`.
+void shiftDeadlines(int64_t deltaNs);
+// After Clock::install: moves pending deadlines and run-loop timers by the difference between
+// the new and the old clock, so each keeps the time it had left (RunLoop.cpp).
+void clockSwapped(int64_t deltaNs);
 // Fires every entry whose deadline has been reached, in deadline order.
 void fireDue();
 // Earliest pending deadline, or INT64_MAX.

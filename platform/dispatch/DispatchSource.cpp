@@ -118,12 +118,13 @@ void merge(const DispatchSourceRef& src, unsigned long data, bool add) {
 
 void armTimerLocked(const DispatchSourceRef& src);
 
-void timerFired(const DispatchSourceRef& src, uint64_t generation) {
+void timerFired(const DispatchSourceRef& src, uint64_t generation, int64_t deadline) {
   SImpl& s = src->impl();
   unsigned long count = 1;
   {
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.cancelled || generation != s.generation) return;
+    s.nextFire = deadline;
     if (s.interval > 0) {
       int64_t now = Clock::nowNs();
       int64_t interval = static_cast<int64_t>(s.interval);
@@ -145,7 +146,7 @@ void timerFired(const DispatchSourceRef& src, uint64_t generation) {
 void armTimerLocked(const DispatchSourceRef& src) {
   SImpl& s = src->impl();
   uint64_t gen = s.generation;
-  scheduleAt(s.nextFire, [src, gen] { timerFired(src, gen); });
+  scheduleAt(s.nextFire, [src, gen](int64_t deadline) { timerFired(src, gen, deadline); });
 }
 
 // ---- Vnode watching through inotify ----

@@ -107,6 +107,30 @@ void clockChanged() {
   for (auto& l : loops) l->wakeUp();
 }
 
+void clockSwapped(int64_t deltaNs) {
+  shiftDeadlines(deltaNs);
+  double delta = static_cast<double>(deltaNs) / 1e9;
+  std::vector<RunLoopRef> loops;
+  {
+    LoopRegistry& r = loopRegistry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    for (auto& w : r.loops) {
+      if (auto l = w.lock()) loops.push_back(std::move(l));
+    }
+  }
+  for (auto& l : loops) {
+    std::vector<NSTimerRef> timers;
+    {
+      std::lock_guard<std::mutex> lock(l->impl().mu);
+      timers = l->impl().timers;
+    }
+    for (auto& t : timers) {
+      std::lock_guard<std::mutex> tlock(t->impl().mu);
+      if (std::isfinite(t->impl().fireTime)) t->impl().fireTime += delta;
+    }
+  }
+}
+
 void wakeMain() {
   static RunLoop* m = RunLoop::main().get();
   // The waiting side sets `sleeping` before it checks the main queue, and producers queue

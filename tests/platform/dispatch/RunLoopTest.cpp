@@ -128,3 +128,23 @@ TEST(Thread, PerformOnMainThreadWaitsFromBackground) {
   bg.join();
   EXPECT_TRUE(ranOnMain);
 }
+
+TEST(ClockSwap, PendingWorkKeepsItsRemainingTime) {
+  bool afterFired = false, timerFired = false;
+  auto bg = dispatch_queue_create("test.swap");
+  std::atomic<bool> bgFired{false};
+  dispatch_after(5.0, dispatch_get_main_queue(), [&] { afterFired = true; });
+  dispatch_after(5.0, bg, [&] { bgFired = true; });
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(5.0, false, [&](const NSTimerRef&) { timerFired = true; });
+  {
+    testing_loop::VirtualClockScope clock;
+    testing_loop::advance(4.0);
+    EXPECT_FALSE(afterFired || timerFired || bgFired);
+    testing_loop::advance(1.5);
+    EXPECT_TRUE(afterFired && timerFired && bgFired);
+    // Work left behind when the test's clock goes away does not all fire at once.
+    dispatch_after(60.0, bg, [&] { bgFired = false; });
+  }
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(bgFired);
+}
