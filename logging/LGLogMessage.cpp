@@ -51,6 +51,15 @@ LGLogMessage LGLogMessage::withMessage(LGText message) const {
   return copy;
 }
 
+LGLogMessage LGLogMessage::withCallerFacts(LGCallerFacts facts) const {
+  LGLogMessage copy = *this;
+  copy.threadID_ = std::move(facts.threadID);
+  copy.threadName_ = std::move(facts.threadName);
+  copy.queueLabel_ = std::move(facts.queueLabel);
+  copy.qos_ = facts.qos;
+  return copy;
+}
+
 bool LGLogMessage::operator==(const LGLogMessage& o) const {
   bool textEqual = message_ == o.message_ || (message_ && o.message_ && *message_ == *o.message_);
   bool tagEqual = representedObject_ == o.representedObject_ ||

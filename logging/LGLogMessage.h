@@ -81,6 +81,8 @@ class LGLogMessage {
 
   // A copy whose text is `message` (the same text object); every other field is kept.
   LGLogMessage withMessage(LGText message) const;
+  // A copy that records `facts` as its caller facts.
+  LGLogMessage withCallerFacts(LGCallerFacts facts) const;
 
   // Equality of every field; the tag by the platform's equality or identity.
   bool operator==(const LGLogMessage& other) const;
