@@ -1,0 +1,117 @@
+// Buffered file logging: hand-over at the threshold, flush, removal and forwarding.
+
+#include <gtest/gtest.h>
+
+#include "logging/LGBufferedProxy.h"
+#include "logging/LGFileLogger.h"
+#include "logging/LGLogFileManagerDefault.h"
+#include "tests/logging/LGTestSupport.h"
+
+namespace {
+
+struct Fixture {
+  TempDir dir;
+  std::shared_ptr<LGLogFileManagerDefault> manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  std::shared_ptr<LGFileLogger> fileLogger = std::make_shared<LGFileLogger>(manager);
+  std::shared_ptr<LGBufferedProxy> proxy = fileLogger->wrapWithBuffer();
+  Fixture() {
+    fileLogger->setLogFormatter(nullptr);  // lines are the text and a line feed
+    LGLog::addLogger(proxy);
+  }
+  // One line of `bytes` bytes with its line feed.
+  void log(size_t bytes) { logText(false, LGLogFlagInfo, std::string(bytes - 1, 'x')); }
+  std::string content() {
+    auto files = manager->sortedLogFilePaths();
+    return files.empty() ? std::string() : readFile(files[0]);
+  }
+};
+
+}  // namespace
+
+TEST(LGBufferedProxyTest, LinesReachTheFileInBlocksAtTheThreshold) {
+  Fixture f;
+  f.proxy->setMaxBufferSizeBytes(4096);
+  ASSERT_EQ(f.proxy->maxBufferSizeBytes(), std::min<uint64_t>(4096, LGBufferedProxy::largestBufferSize()));
+  if (f.proxy->maxBufferSizeBytes() != 4096) GTEST_SKIP() << "the root file system's transfer size is below 4096";
+  for (int i = 0; i < 40; ++i) f.log(100);
+  EXPECT_EQ(f.content().size(), 0u);
+  EXPECT_EQ(f.proxy->fileLogger()->loggerQueue(), f.proxy->loggerQueue());
+  f.log(100);  // 4100 bytes: handed over at once
+  EXPECT_EQ(f.content().size(), 4100u);
+  // A message longer than the threshold goes out right after it is buffered.
+  f.log(10000);
+  EXPECT_EQ(f.content().size(), 14100u);
+  // Empty text adds nothing.
+  logText(false, LGLogFlagInfo, "");
+  plat::dispatch_sync(f.proxy->loggerQueue(), [&] { EXPECT_EQ(f.proxy->currentBufferSizeBytes(), 0u); });
+}
+
+TEST(LGBufferedProxyTest, FlushWritesAPartlyFilledBuffer) {
+  Fixture f;
+  f.log(10);
+  f.log(20);
+  EXPECT_EQ(f.content().size(), 0u);
+  LGLog::flushLog();  // the hub's flush reaches the proxy
+  EXPECT_EQ(f.content().size(), 30u);
+  f.log(5);
+  f.proxy->flush();
+  EXPECT_EQ(f.content().size(), 35u);
+}
+
+TEST(LGBufferedProxyTest, RemovalWritesTheBufferBeforeTheFileRolls) {
+  Fixture f;
+  f.log(10);
+  LGLog::flushLog();
+  f.log(11);
+  f.log(12);
+  LGLog::removeLogger(f.proxy);
+  EXPECT_TRUE(testing_loop::runUntil([&] {
+    auto files = f.manager->sortedLogFilePaths();
+    return !files.empty() && LGLogFileInfo(files[0]).isArchived();
+  }));
+  auto files = f.manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(readFile(files[0]).size(), 33u);
+
+  // A roll through the proxy hands the buffer over first as well.
+  LGLog::addLogger(f.proxy);
+  f.log(7);
+  std::atomic<bool> rolled{false};
+  f.proxy->rollLogFileWithCompletionBlock([&] { rolled = true; });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return rolled.load(); }));
+  files = f.manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(readFile(files[0]).size(), 7u);
+}
+
+TEST(LGBufferedProxyTest, DestructionHandsTheRestOver) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto fileLogger = std::make_shared<LGFileLogger>(manager);
+  fileLogger->setLogFormatter(nullptr);
+  EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
+  {
+    auto proxy = fileLogger->wrapWithBuffer();
+    plat::dispatch_sync(proxy->loggerQueue(), [&] {
+      proxy->logMessage(LGLogMessage(LGMakeText("kept"), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt));
+    });
+    EXPECT_TRUE(manager->sortedLogFilePaths().empty());
+  }
+  ASSERT_EQ(manager->sortedLogFilePaths().size(), 1u);
+  EXPECT_EQ(readFile(manager->sortedLogFilePaths()[0]), "kept\n");
+}
+
+TEST(LGBufferedProxyTest, SettingsPassToTheFileLoggerAndWrappingIsIdempotent) {
+  Fixture f;
+  f.proxy->setRollingFrequency(120);
+  EXPECT_EQ(f.fileLogger->rollingFrequency(), 120);
+  f.proxy->setDoNotReuseLogFiles(true);
+  EXPECT_TRUE(f.fileLogger->doNotReuseLogFiles());
+  EXPECT_EQ(f.proxy->loggerName(), "vestrel.fileLogger");
+  EXPECT_EQ(f.proxy->wrapWithBuffer(), f.proxy);
+  EXPECT_EQ(f.proxy->unwrapFromBuffer(), f.fileLogger);
+  EXPECT_EQ(f.fileLogger->unwrapFromBuffer(), f.fileLogger);
+  f.proxy->setMaxBufferSizeBytes(UINT64_MAX);
+  EXPECT_EQ(f.proxy->maxBufferSizeBytes(), LGBufferedProxy::largestBufferSize());
+  EXPECT_GT(LGBufferedProxy::defaultBufferSize(), 0u);
+}

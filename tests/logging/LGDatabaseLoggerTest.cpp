@@ -1,0 +1,147 @@
+// The database logger base: saving by count and by time, deleting by age, on the clock.
+
+#include <gtest/gtest.h>
+
+#include "logging/LGAbstractDatabaseLogger.h"
+#include "tests/logging/LGTestSupport.h"
+
+namespace {
+
+class CountingDatabase : public LGAbstractDatabaseLogger {
+ public:
+  CountingDatabase() : LGAbstractDatabaseLogger("test.database") {}
+  bool db_log(const LGLogMessage& m) override {
+    if (m.text() == "refuse") return false;
+    ++taken;
+    return true;
+  }
+  void db_save() override { ++saves; }
+  void db_delete() override { ++deletes; }
+  void db_saveAndDelete() override { ++saveAndDeletes; }
+  std::atomic<int> taken{0}, saves{0}, deletes{0}, saveAndDeletes{0};
+};
+
+}  // namespace
+
+TEST(LGDatabaseLoggerTest, SavesAtTheThresholdOrAfterTheIntervalFromTheFirstEntry) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<CountingDatabase>();
+  LGLog::addLogger(db);
+  auto settle = [&] { (void)db->saveThreshold(); };
+  auto log = [&](int n, const std::string& text = "e") {
+    for (int i = 0; i < n; ++i) logText(false, LGLogFlagInfo, text);
+  };
+  log(499);
+  EXPECT_EQ(db->saves.load(), 0);
+  log(1);  // the 500th entry saves at once
+  EXPECT_EQ(db->saves.load(), 1);
+
+  log(499);
+  testing_loop::advance(59);
+  EXPECT_EQ(db->saves.load(), 1);
+  testing_loop::advance(1.5);
+  EXPECT_EQ(db->saves.load(), 2);  // 60 s after the first unsaved entry
+  testing_loop::advance(120);
+  EXPECT_EQ(db->saves.load(), 2);  // the timer waits for the next batch
+
+  // A refused entry neither counts nor starts the timer.
+  log(3, "refuse");
+  testing_loop::advance(61);
+  EXPECT_EQ(db->saves.load(), 2);
+  EXPECT_EQ(db->taken.load(), 999);
+
+  // Threshold 0 leaves only the timer; a threshold at or below the count saves at once.
+  db->setSaveThreshold(0);
+  log(600);
+  settle();
+  EXPECT_EQ(db->saves.load(), 2);
+  db->setSaveThreshold(600);
+  settle();
+  EXPECT_EQ(db->saves.load(), 3);
+
+  // Interval 0: entries wait for the threshold or an explicit save.
+  db->setSaveInterval(0);
+  log(5);
+  testing_loop::advance(1000);
+  EXPECT_EQ(db->saves.load(), 3);
+  db->savePendingLogEntries();
+  settle();
+  EXPECT_EQ(db->saves.load(), 4);
+  // Nothing unsaved: no hook.
+  db->savePendingLogEntries();
+  settle();
+  EXPECT_EQ(db->saves.load(), 4);
+
+  // Turning the interval on again with entries waiting starts the clock from the first one.
+  log(2);
+  db->setSaveInterval(30);
+  settle();
+  testing_loop::advance(31);
+  EXPECT_EQ(db->saves.load(), 5);
+
+  db->setDeleteOnEverySave(true);
+  log(1);
+  db->savePendingLogEntries();
+  settle();
+  EXPECT_EQ(db->saveAndDeletes.load(), 1);
+  EXPECT_EQ(db->saves.load(), 5);
+  LGLog::removeAllLoggers();
+  LGLog::flushLog();
+}
+
+TEST(LGDatabaseLoggerTest, DeletesPeriodicallyAndWhenTheAgeShrinks) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<CountingDatabase>();
+  LGLog::addLogger(db);
+  auto settle = [&] { (void)db->maxAge(); };
+  settle();
+  EXPECT_EQ(db->deletes.load(), 0);
+  testing_loop::advance(300.5);
+  EXPECT_EQ(db->deletes.load(), 1);
+  testing_loop::advance(300);
+  EXPECT_EQ(db->deletes.load(), 2);
+
+  db->setMaxAge(1000);  // shorter: delete now
+  settle();
+  EXPECT_EQ(db->deletes.load(), 3);
+  db->setMaxAge(5000);  // longer: nothing
+  db->setMaxAge(5000);  // the same: nothing
+  settle();
+  EXPECT_EQ(db->deletes.load(), 3);
+  // The period restarts from the last deletion.
+  testing_loop::advance(299);
+  EXPECT_EQ(db->deletes.load(), 3);
+  testing_loop::advance(2);
+  EXPECT_EQ(db->deletes.load(), 4);
+
+  db->setDeleteInterval(0);
+  settle();
+  testing_loop::advance(5000);
+  EXPECT_EQ(db->deletes.load(), 4);
+  // Due 100 s after the last deletion, long past: it fires at once, then every 100 s.
+  db->setDeleteInterval(100);
+  settle();
+  testing_loop::advance(0.5);
+  EXPECT_EQ(db->deletes.load(), 5);
+  testing_loop::advance(100);
+  EXPECT_EQ(db->deletes.load(), 6);
+  db->setMaxAge(0);  // deletion off
+  settle();
+  testing_loop::advance(1000);
+  EXPECT_EQ(db->deletes.load(), 6);
+  db->deleteOldLogEntries();  // no age: nothing to delete
+  settle();
+  EXPECT_EQ(db->deletes.load(), 6);
+}
+
+TEST(LGDatabaseLoggerTest, RemovalSavesPendingEntriesBeforeTheTimersGo) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<CountingDatabase>();
+  LGLog::addLogger(db);
+  for (int i = 0; i < 3; ++i) logText(false, LGLogFlagInfo, "e");
+  LGLog::removeLogger(db);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return db->saves.load() == 1; }));
+  testing_loop::advance(10000);
+  EXPECT_EQ(db->saves.load(), 1);
+  EXPECT_EQ(db->deletes.load(), 0);
+}
