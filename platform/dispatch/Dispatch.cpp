@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <deque>
 #include <map>
+#include <set>
 #include <thread>
 #include <unordered_map>
 #include <vector>
@@ -115,8 +116,23 @@ std::function<void(const std::string&)>& misuseHandler() {
 
 namespace dispatch_internal {
 
-BlockingScope::BlockingScope() : worker_(tIsWorker) {
+namespace {
+std::mutex& deadlineMutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+std::multiset<dispatch_time_t>& blockedDeadlines() {
+  static auto* s = new std::multiset<dispatch_time_t>;
+  return *s;
+}
+}  // namespace
+
+BlockingScope::BlockingScope(dispatch_time_t deadline) : worker_(tIsWorker), deadline_(deadline) {
   if (worker_) {
+    if (deadline_ != DISPATCH_TIME_FOREVER) {
+      std::lock_guard<std::mutex> lock(deadlineMutex());
+      blockedDeadlines().insert(deadline_);
+    }
     gBlockedWorkers.fetch_add(1);
     pool().beginBlocking();
   }
@@ -125,7 +141,20 @@ BlockingScope::~BlockingScope() {
   if (worker_) {
     pool().endBlocking();
     gBlockedWorkers.fetch_sub(1);
+    if (deadline_ != DISPATCH_TIME_FOREVER) {
+      std::lock_guard<std::mutex> lock(deadlineMutex());
+      auto& set = blockedDeadlines();
+      set.erase(set.find(deadline_));
+    }
+    // Back to running work: let a waiting main loop re-check for idleness.
+    wakeMain();
   }
+}
+
+bool blockedWaitExpired() {
+  std::lock_guard<std::mutex> lock(deadlineMutex());
+  auto& set = blockedDeadlines();
+  return !set.empty() && static_cast<int64_t>(*set.begin()) <= Clock::nowNs();
 }
 
 int64_t outstandingWork() { return gOutstanding.load(); }
@@ -1026,7 +1055,7 @@ long dispatch_group_wait(const DispatchGroupRef& group, dispatch_time_t timeout)
   if (g.count == 0) return 0;
   if (timeout == DISPATCH_TIME_NOW) return 1;
   lock.unlock();
-  BlockingScope blocking;
+  BlockingScope blocking(timeout);
   lock.lock();
   return waitUntilDeadline(lock, g.cv, timeout, [&] { return g.count == 0; }) ? 0 : 1;
 }
@@ -1089,7 +1118,7 @@ long dispatch_semaphore_wait(const DispatchSemaphoreRef& sema, dispatch_time_t t
   lock.unlock();
   bool ok;
   {
-    BlockingScope blocking;
+    BlockingScope blocking(timeout);
     lock.lock();
     ok = waitUntilDeadline(lock, s.cv, timeout, [&] { return s.value > 0; });
   }

@@ -17,17 +17,22 @@
 namespace plat::dispatch_internal {
 
 // Marks the calling thread as blocked (if it is a pool worker) for the object's lifetime, so
-// the pool may start another worker.
+// the pool may start another worker. `deadline` is when the wait gives up on its own.
 class BlockingScope {
  public:
-  BlockingScope();
+  explicit BlockingScope(dispatch_time_t deadline = DISPATCH_TIME_FOREVER);
   ~BlockingScope();
   BlockingScope(const BlockingScope&) = delete;
   BlockingScope& operator=(const BlockingScope&) = delete;
 
  private:
   bool worker_;
+  dispatch_time_t deadline_;
 };
+
+// True when a blocked worker's wait has reached its deadline but the worker has not resumed
+// yet (it is about to, and then counts as running work again).
+bool blockedWaitExpired();
 
 // Waits on `cv` until pred() holds or the clock reaches `deadline` (dispatch time). Returns
 // pred(). On a virtual clock the wait rechecks the clock at short real intervals.

@@ -27,7 +27,8 @@ bool drainReady() {
 }
 
 bool idleNow() {
-  return di::runnableWork() <= 0 && !RunLoop::main()->hasReadyWork(plat::kCFRunLoopDefaultMode);
+  return di::runnableWork() <= 0 && !di::blockedWaitExpired() &&
+         !RunLoop::main()->hasReadyWork(plat::kCFRunLoopDefaultMode);
 }
 
 // Earliest deadline (clock seconds) of main-loop timers and delayed dispatch work.

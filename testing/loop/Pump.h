@@ -5,8 +5,10 @@
 //   real time pass. Never moves a virtual clock (use advance() for that), so timers and
 //   timeouts on the virtual clock stay put while the test waits for threads and sockets.
 // runUntilIdle(): pumps until the main loop has nothing ready and no dispatch work is queued
-//   or running (work blocked in a dispatch wait, e.g. a semaphore with a timeout, counts as
-//   idle: only other work or the clock can move it). Never moves the clock.
+//   or running. Work blocked in a dispatch wait (a semaphore or group wait) counts as idle
+//   until its deadline passes: only other work or the clock can move it. Work held by a
+//   suspended queue is not idle (the call then returns false after maxRealSeconds).
+//   Never moves the clock.
 // advance(seconds): moves a virtual clock forward by `seconds`, firing everything due on the
 //   way in time order (main-loop timers, delayed queue work, timer sources, display links),
 //   running until idle after each step.
