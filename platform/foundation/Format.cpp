@@ -168,7 +168,10 @@ void appendPadded(std::string& out, std::string_view text, const Spec& spec) {
 std::string cSpec(const Spec& spec, std::string_view length, char conv) {
   std::string s = "%" + spec.flags;
   if (spec.width >= 0) s += std::to_string(spec.width);
-  if (spec.precision >= 0) s += "." + std::to_string(spec.precision);
+  if (spec.precision >= 0) {
+    s += '.';
+    s += std::to_string(spec.precision);
+  }
   s += length;
   s += conv;
   return s;

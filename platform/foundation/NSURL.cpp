@@ -479,7 +479,8 @@ NSURLRef NSURL::URLByAppendingPathExtension(std::string_view extension) const {
   bool dir = path.size() > 1 && path.back() == '/';
   if (dir) path.pop_back();
   if (path.empty() || path == "/") return withPath(split(absolute_).path);
-  path += "." + addingPercentEncoding(extension, URLCharacterSet::URLPathAllowedCharacterSet());
+  path += '.';
+  path += addingPercentEncoding(extension, URLCharacterSet::URLPathAllowedCharacterSet());
   if (dir) path += '/';
   return withPath(std::move(path));
 }

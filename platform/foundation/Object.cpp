@@ -7,7 +7,12 @@ namespace plat {
 std::string Object::description() const {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%p", static_cast<const void*>(this));
-  return "<" + className() + ": " + buf + ">";
+  std::string out = "<";
+  out += className();
+  out += ": ";
+  out += buf;
+  out += '>';
+  return out;
 }
 
 }  // namespace plat

@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/foundation/NumberText.h"
 #include "platform/foundation/UTF16.h"
@@ -25,7 +24,12 @@ std::string shortestDouble(double d) {
   char* p = sci;
   for (; p < res.ptr && *p != 'e'; ++p)
     if (*p >= '0' && *p <= '9') ++digits;
-  int exponent = p < res.ptr ? std::atoi(p + 1) : 0;
+  int exponent = 0;
+  if (p < res.ptr) {
+    const char* e = p + 1;
+    if (e < res.ptr && *e == '+') ++e;  // from_chars takes '-' but not '+'
+    std::from_chars(e, res.ptr, exponent);
+  }
   digits = std::max(digits, 1);
   char buf[64];
   if (exponent >= -4 && exponent < 17) {
@@ -64,7 +68,7 @@ std::string quotedIfNeeded(const std::string& s) {
         case '\r': out += "\\r"; break;
         default:
           if (c < 0x20 || c == 0x7F) {
-            char buf[8];
+            char buf[16];
             std::snprintf(buf, sizeof buf, "\\U%04x", c);
             out += buf;
           } else {
@@ -75,7 +79,7 @@ std::string quotedIfNeeded(const std::string& s) {
     }
     uint32_t cp = decodeUTF8(s, i);
     auto unit = [&](uint32_t u) {
-      char buf[8];
+      char buf[16];
       std::snprintf(buf, sizeof buf, "\\U%04x", u);
       out += buf;
     };
