@@ -485,6 +485,11 @@ void UIView::setNeedsLayout() {
   if (window()) scheduleDisplayPass();
 }
 
+void UIView::invalidateIntrinsicContentSize() {
+  for (UIView* v = this; v; v = v->superview_.lock().get()) v->needsLayout_ = true;
+  if (window()) scheduleDisplayPass();
+}
+
 void UIView::updateConstraintsIfNeeded() {
   for (auto s : subviews_) s->updateConstraintsIfNeeded();
   if (needsUpdateConstraints_) {

@@ -210,7 +210,8 @@ class UIView : public Object {
   virtual CGSize intrinsicContentSize() const {
     return {UIViewNoIntrinsicMetric, UIViewNoIntrinsicMetric};
   }
-  void invalidateIntrinsicContentSize() { setNeedsLayout(); }
+  // Marks this view and its ancestors for layout: their layout may depend on this size.
+  void invalidateIntrinsicContentSize();
   // Default: the current size.
   virtual CGSize sizeThatFits(CGSize size) const { return bounds_.size; }
   void sizeToFit();

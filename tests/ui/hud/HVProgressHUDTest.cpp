@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/uikit/UIAppearance.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIWindow.h"
 #include "testing/loop/Pump.h"
 #include "ui/hud/HVProgressHUD.h"
 #include "ui/hud/sd_HBProgressHUD.h"
@@ -320,6 +324,89 @@ TEST_F(HVProgressHUDTest, MotionEffectsFollowTheFlag) {
   auto x = std::dynamic_pointer_cast<UIInterpolatingMotionEffect>(group->motionEffects()[0]);
   EXPECT_EQ(x->keyPath(), "center.x");
   EXPECT_EQ(x->maximumRelativeValue(), 10);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(HVProgressHUDTest, TextSetWhileShownResizesTheBezelOnTheNextTurn) {
+  auto window = make<UIWindow>(CGRectMake(0, 0, 320, 480));
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(window, false);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(hud->bezelView()->frame().size, CGSizeMake(77, 77));
+  hud->label()->setText("Signing in");
+  testing_loop::runUntilIdle();
+  CGSize label = hud->label()->frame().size;
+  EXPECT_GT(label.width, 37);
+  EXPECT_EQ(hud->bezelView()->frame().size,
+            CGSizeMake(label.width + 40, 20 + 37 + 4 + label.height + 20));
+}
+
+TEST_F(HVProgressHUDTest, LongTextStaysInsideTheMarginsAndDetailsWrap) {
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  hud->setMode(HVHUDModeText);
+  hud->label()->setText(std::string(200, 'W'));
+  hud->detailsLabel()->setText(
+      "A details text that is far too long for one line of a bezel on a narrow screen, so it "
+      "wraps onto several lines.");
+  hud->layoutIfNeeded();
+  CGRect bezel = hud->bezelView()->frame();
+  EXPECT_EQ(bezel.origin.x, 20);
+  EXPECT_EQ(bezel.size.width, 320 - 40);
+  EXPECT_EQ(hud->label()->frame().size.width, 320 - 80);
+  CGRect details = hud->detailsLabel()->frame();
+  EXPECT_LE(details.size.width, 320 - 80);
+  EXPECT_GT(details.size.height, 2 * UIFont::boldSystemFontOfSize(12).lineHeight());
+  // Text mode: the label is the first thing in the stack, after the spacer.
+  EXPECT_EQ(hud->label()->frame().origin.y, 20);
+  EXPECT_EQ(details.origin.y, CGRectGetMaxY(hud->label()->frame()) + 4);
+}
+
+TEST_F(HVProgressHUDTest, ButtonTakesRoomOnlyWithTitleAndAction) {
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  hud->button()->setTitleForState("Cancel", UIControlStateNormal);
+  hud->setNeedsUpdateConstraints();
+  hud->layoutIfNeeded();
+  EXPECT_EQ(hud->bezelView()->frame().size.height, 77);
+  int cancelled = 0;
+  hud->button()->addTargetActionForControlEvents(
+      nullptr, [&](UIControl&) { ++cancelled; }, UIControlEventTouchUpInside);
+  hud->setNeedsUpdateConstraints();
+  hud->layoutIfNeeded();
+  CGRect button = hud->button()->frame();
+  EXPECT_GT(button.size.height, 10);
+  EXPECT_EQ(button.origin.y, 20 + 37 + 4);
+  EXPECT_EQ(hud->bezelView()->frame().size.height, 20 + 37 + 4 + button.size.height + 20);
+  EXPECT_EQ(hud->button()->layer()->cornerRadius(), std::ceil(button.size.height / 2));
+}
+
+TEST_F(HVProgressHUDTest, AppearanceColourWinsOverTheContentColour) {
+  UIAppearance::setColorFor("UIActivityIndicatorView", "HVProgressHUD", "color",
+                            UIColor::greenColor());
+  auto hud = hudWithCounters();
+  auto spinner = std::static_pointer_cast<UIActivityIndicatorView>(hud->indicator());
+  EXPECT_EQ(spinner->color(), UIColor::whiteColor());
+  hud->setContentColor(UIColor::redColor());
+  EXPECT_EQ(spinner->color(), UIColor::whiteColor());
+  EXPECT_EQ(hud->label()->textColor(), UIColor::redColor());
+  UIAppearance::resetForTesting();
+}
+
+TEST_F(HVProgressHUDTest, HidingAHudThatNeverShowedFinishesAtOnce) {
+  auto hud = hudWithCounters();
+  hud->hideAnimated(true);
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(recorder->hidden, 1);
+  EXPECT_TRUE(isAttached(hud));  // not flagged for removal
+  EXPECT_EQ(hud->alpha(), 0);
+  testing_loop::advance(1);
+  EXPECT_EQ(completions, 1);
+  // The delegate is held weakly.
+  recorder.reset();
+  hud->showAnimated(false);
+  hud->hideAnimated(false);
+  EXPECT_EQ(completions, 2);
 }
 
 }  // namespace
