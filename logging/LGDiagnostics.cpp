@@ -1,5 +1,7 @@
 #include "logging/LGDiagnostics.h"
 
+#include "platform/foundation/NSLog.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,7 +45,7 @@ void LGDiagnosticLog(const std::string& line) {
     hook(line);
     return;
   }
-  writeAll(2, line + "\n");
+  plat::NSLogMessage(line);
 }
 
 void LGSetDiagnosticLogHook(std::function<void(const std::string&)> hook) {

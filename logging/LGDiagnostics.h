@@ -1,6 +1,6 @@
 #pragma once
 // Diagnostics of the logging subsystem itself. Failures inside logging never go through the
-// hub: they are written as plain lines to the process's diagnostic log (standard error).
+// hub: they are written as plain lines to the platform's console log (plat::NSLog).
 // Broken preconditions are programming errors: the text is written and the process aborts
 // in every build, rather than deadlocking or corrupting state later.
 //
@@ -11,8 +11,8 @@
 
 // Writes one line to the diagnostic log.
 void LGDiagnosticLog(const std::string& line);
-// Installs a hook that receives every diagnostic line instead of standard error (tests);
-// an empty function restores standard error.
+// Installs a hook that receives every diagnostic line instead of the console log (tests);
+// an empty function restores the console log.
 void LGSetDiagnosticLogHook(std::function<void(const std::string&)> hook);
 
 // Writes `text` and aborts.

@@ -15,6 +15,8 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
 
 namespace {
@@ -39,14 +41,18 @@ bool endsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// The application's caches folder.
+// The application's first user caches folder.
 std::string LGApplicationCachesDirectory() {
-  const char* home = std::getenv("HOME");
-  return std::string(home && *home ? home : "/tmp") + "/Library/Caches";
+  auto folders = plat::NSSearchPathForDirectoriesInDomains(plat::NSCachesDirectory,
+                                                           plat::NSUserDomainMask, true);
+  return folders.empty() ? plat::DeviceRoot::cachesPath() : folders.front();
 }
 
 // A value of the application's Info.plist, or nil.
-plat::Value LGApplicationInfoValue(const char* key) { return plat::Value(); }
+plat::Value LGApplicationInfoValue(const char* key) {
+  auto bundle = plat::NSBundle::mainBundle();
+  return bundle ? bundle->objectForInfoDictionaryKey(key) : plat::Value();
+}
 
 // The date a file is sorted by: the one its name tells, else its creation date, else now.
 struct SortKey {

@@ -14,6 +14,7 @@
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSProcessInfo.h"
 
 namespace {
 
@@ -253,9 +254,9 @@ std::shared_ptr<LGTTYLogger> LGTTYLogger::init() {
 }
 
 LGTTYLogger::LGTTYLogger() : LGAbstractLogger(kTTYLoggerName) {
-  const char* name = program_invocation_short_name;
-  appName_ = name && *name ? name : "<UnnamedApp>";
-  processID_ = plat::format("%i", static_cast<int>(::getpid()));
+  std::string name = plat::NSProcessInfo::processInfo().processName();
+  appName_ = name.empty() ? "<UnnamedApp>" : name;
+  processID_ = plat::format("%i", plat::NSProcessInfo::processInfo().processIdentifier());
   // This platform has the unified system log.
   LGDiagnosticLog(
       "Vestrel: Warning: Usage of LGTTYLogger detected when LGOSLogger is available and can be "

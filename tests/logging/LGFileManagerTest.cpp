@@ -7,6 +7,7 @@
 #include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileInfo.h"
 #include "logging/LGLogFileManagerDefault.h"
+#include "platform/foundation/DeviceRoot.h"
 #include "tests/logging/LGTestSupport.h"
 
 namespace {
@@ -54,6 +55,20 @@ TEST(LGFileManagerTest, NamesListingAndNewestFirstSorting) {
   std::string odd = manager->logsDirectory() + "/" + appName() + " garbage.log";
   writeFile(odd, "y");
   EXPECT_EQ(manager->sortedLogFilePaths().front(), odd);
+}
+
+TEST(LGFileManagerTest, DefaultsLiveInTheCachesFolderOfTheContainer) {
+  TempDir dir;
+  ASSERT_TRUE(plat::DeviceRoot::setPath(dir.path() + "/device"));
+  LGLogFileManagerDefault manager;
+  EXPECT_EQ(manager.logsDirectory(), plat::DeviceRoot::cachesPath() + "/Logs");
+  EXPECT_EQ(manager.maximumNumberOfLogFiles(), 5u);
+  EXPECT_EQ(manager.logFilesDiskQuota(), 20u * 1024 * 1024);
+  EXPECT_EQ(manager.logFileProtection(), "NSFileProtectionCompleteUnlessOpen");
+  LGLogFileManagerDefault guarded(dir.path(), "NSFileProtectionComplete");
+  EXPECT_EQ(guarded.logFileProtection(), "NSFileProtectionComplete");
+  LGLogFileManagerDefault unknown(dir.path(), "NoSuchProtection");
+  EXPECT_EQ(unknown.defaultFileProtectionLevel(), "");
 }
 
 TEST(LGFileManagerTest, CreatingFilesAvoidsExistingNamesAndWritesTheHeader) {
