@@ -182,6 +182,7 @@ bool NSDateFormatter::isNumericToken(const Token& t) {
 }
 
 std::optional<NSDate> NSDateFormatter::dateFromString(std::string_view text) const {
+  if (tokens_.empty()) return std::nullopt;  // no format: nothing can match
   int64_t year = 1970;
   int month = 1, day = 1, hour = 0, minute = 0, second = 0;
   int64_t nanos = 0;

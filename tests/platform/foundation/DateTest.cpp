@@ -111,6 +111,7 @@ TEST(DateFormatter, ParsesWholeTextsOnly) {
                           "2024-01-01 00:00:00", "2024/01/01 00:00:00.000", "", "abcd-01-01 00:00:00.000"}) {
     EXPECT_FALSE(f.dateFromString(bad)) << bad;
   }
+  EXPECT_FALSE(NSDateFormatter().dateFromString(""));  // no format set
   // Lone numeric fields take as many digits as they find; abutting ones exactly their count.
   EXPECT_EQ(formatter("yyyy-M-d").dateFromString("2024-3-7")->seconds1970(), 1709769600);
   EXPECT_EQ(formatter("yyyy-MM-dd").dateFromString("2024-3-7")->seconds1970(), 1709769600);
