@@ -16,7 +16,7 @@ namespace {
 // allocate gigabytes.
 constexpr int kMaxWidth = 100000;
 
-struct Spec {
+struct Conversion {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -154,23 +154,23 @@ std::string_view codePointPrefix(std::string_view s, size_t n) {
   return s.substr(0, i);
 }
 
-void appendPadded(std::string& out, std::string_view text, const Spec& spec) {
-  if (spec.precision >= 0) text = codePointPrefix(text, static_cast<size_t>(spec.precision));
+void appendPadded(std::string& out, std::string_view text, const Conversion& cv) {
+  if (cv.precision >= 0) text = codePointPrefix(text, static_cast<size_t>(cv.precision));
   size_t len = codePointCount(text);
-  size_t pad = spec.width > 0 && static_cast<size_t>(spec.width) > len
-                   ? static_cast<size_t>(spec.width) - len
+  size_t pad = cv.width > 0 && static_cast<size_t>(cv.width) > len
+                   ? static_cast<size_t>(cv.width) - len
                    : 0;
-  if (!spec.leftAlign()) out.append(pad, ' ');
+  if (!cv.leftAlign()) out.append(pad, ' ');
   out.append(text);
-  if (spec.leftAlign()) out.append(pad, ' ');
+  if (cv.leftAlign()) out.append(pad, ' ');
 }
 
-std::string cSpec(const Spec& spec, std::string_view length, char conv) {
-  std::string s = "%" + spec.flags;
-  if (spec.width >= 0) s += std::to_string(spec.width);
-  if (spec.precision >= 0) {
+std::string cFormatFor(const Conversion& cv, std::string_view length, char conv) {
+  std::string s = "%" + cv.flags;
+  if (cv.width >= 0) s += std::to_string(cv.width);
+  if (cv.precision >= 0) {
     s += '.';
-    s += std::to_string(spec.precision);
+    s += std::to_string(cv.precision);
   }
   s += length;
   s += conv;
@@ -192,10 +192,10 @@ void appendPrintf(std::string& out, const std::string& fmt, T value) {
   out += big;
 }
 
-void appendInteger(std::string& out, const Spec& spec, const FormatArg* a) {
+void appendInteger(std::string& out, const Conversion& cv, const FormatArg* a) {
   IntArg v = intFrom(a);
-  int narrow = spec.length == "hh" ? 8 : spec.length == "h" ? 16 : 0;
-  bool signedConv = spec.conv == 'd' || spec.conv == 'i';
+  int narrow = cv.length == "hh" ? 8 : cv.length == "h" ? 16 : 0;
+  bool signedConv = cv.conv == 'd' || cv.conv == 'i';
   if (narrow) {
     uint64_t raw = v.isSigned ? static_cast<uint64_t>(v.s) : v.u;
     uint64_t mask = (uint64_t{1} << narrow) - 1;
@@ -212,10 +212,10 @@ void appendInteger(std::string& out, const Spec& spec, const FormatArg* a) {
   }
   if (signedConv) {
     if (v.isSigned) {
-      appendPrintf(out, cSpec(spec, "ll", 'd'), static_cast<long long>(v.s));
+      appendPrintf(out, cFormatFor(cv, "ll", 'd'), static_cast<long long>(v.s));
     } else {
       // An unsigned argument keeps its value: no reinterpretation as negative.
-      appendPrintf(out, cSpec(spec, "ll", 'u'), static_cast<unsigned long long>(v.u));
+      appendPrintf(out, cFormatFor(cv, "ll", 'u'), static_cast<unsigned long long>(v.u));
     }
     return;
   }
@@ -225,20 +225,20 @@ void appendInteger(std::string& out, const Spec& spec, const FormatArg* a) {
     u = static_cast<uint64_t>(v.s);
     if (v.bits < 64) u &= (uint64_t{1} << v.bits) - 1;
   }
-  appendPrintf(out, cSpec(spec, "ll", spec.conv), static_cast<unsigned long long>(u));
+  appendPrintf(out, cFormatFor(cv, "ll", cv.conv), static_cast<unsigned long long>(u));
 }
 
-void appendDouble(std::string& out, const Spec& spec, const FormatArg* a) {
-  appendPrintf(out, cSpec(spec, "", spec.conv), doubleFrom(a));
+void appendDouble(std::string& out, const Conversion& cv, const FormatArg* a) {
+  appendPrintf(out, cFormatFor(cv, "", cv.conv), doubleFrom(a));
 }
 
-void appendChar(std::string& out, const Spec& spec, const FormatArg* a) {
+void appendChar(std::string& out, const Conversion& cv, const FormatArg* a) {
   IntArg v = intFrom(a);
   uint64_t cp = v.isSigned ? static_cast<uint64_t>(v.s) : v.u;
-  if (spec.conv == 'c' && v.isSigned && v.s < 0) cp = static_cast<uint8_t>(v.s);
+  if (cv.conv == 'c' && v.isSigned && v.s < 0) cp = static_cast<uint8_t>(v.s);
   std::string ch;
   if (cp != 0) appendUTF8(ch, cp > 0x10FFFF ? 0xFFFD : static_cast<uint32_t>(cp));
-  Spec s = spec;
+  Conversion s = cv;
   s.precision = -1;
   appendPadded(out, ch, s);
 }
@@ -274,7 +274,7 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, size_t count
       i = p + 1;
       continue;
     }
-    Spec spec;
+    Conversion cv;
     // Positional argument "n$".
     long position = -1;
     {
@@ -286,7 +286,7 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, size_t count
       }
     }
     while (p < fmt.size() && std::string_view("-+ #0'").find(fmt[p]) != std::string_view::npos) {
-      if (fmt[p] != '\'') spec.flags += fmt[p];
+      if (fmt[p] != '\'') cv.flags += fmt[p];
       ++p;
     }
     // Width: digits, "*" or "*n$".
@@ -308,53 +308,53 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, size_t count
       ++p;
       int w = starArg(p);
       if (w < 0) {
-        spec.flags += '-';
+        cv.flags += '-';
         w = -w;
       }
-      spec.width = w;
+      cv.width = w;
     } else {
-      spec.width = parseNumber(fmt, p);
+      cv.width = parseNumber(fmt, p);
     }
     if (p < fmt.size() && fmt[p] == '.') {
       ++p;
       if (p < fmt.size() && fmt[p] == '*') {
         ++p;
         int pr = starArg(p);
-        spec.precision = pr < 0 ? -1 : pr;
+        cv.precision = pr < 0 ? -1 : pr;
       } else {
         int pr = parseNumber(fmt, p);
-        spec.precision = pr < 0 ? 0 : pr;
+        cv.precision = pr < 0 ? 0 : pr;
       }
     }
-    spec.width = std::min(spec.width, kMaxWidth);
-    spec.precision = std::min(spec.precision, kMaxWidth);
+    cv.width = std::min(cv.width, kMaxWidth);
+    cv.precision = std::min(cv.precision, kMaxWidth);
     while (p < fmt.size() && std::string_view("hlqLzjt").find(fmt[p]) != std::string_view::npos)
-      spec.length += fmt[p++];
+      cv.length += fmt[p++];
     if (p >= fmt.size()) {
       out.append(fmt.substr(pct));  // an incomplete conversion at the end is kept as is
       break;
     }
-    spec.conv = fmt[p];
+    cv.conv = fmt[p];
     i = p + 1;
     auto takeArg = [&]() -> const FormatArg* {
       if (position >= 0) return argAt(args, count, static_cast<size_t>(position));
       return argAt(args, count, next++);
     };
-    switch (spec.conv) {
+    switch (cv.conv) {
       case 'd': case 'i': case 'u': case 'o': case 'x': case 'X': case 'D': case 'U': case 'O':
-        if (spec.conv == 'D') spec.conv = 'd';
-        if (spec.conv == 'U') spec.conv = 'u';
-        if (spec.conv == 'O') spec.conv = 'o';
-        appendInteger(out, spec, takeArg());
+        if (cv.conv == 'D') cv.conv = 'd';
+        if (cv.conv == 'U') cv.conv = 'u';
+        if (cv.conv == 'O') cv.conv = 'o';
+        appendInteger(out, cv, takeArg());
         break;
       case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
-        appendDouble(out, spec, takeArg());
+        appendDouble(out, cv, takeArg());
         break;
       case 'c': case 'C':
-        appendChar(out, spec, takeArg());
+        appendChar(out, cv, takeArg());
         break;
       case 's': case 'S': case '@':
-        appendPadded(out, objectText(takeArg()), spec);
+        appendPadded(out, objectText(takeArg()), cv);
         break;
       case 'p': {
         const FormatArg* a = takeArg();
@@ -371,7 +371,7 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, size_t count
             ptr = reinterpret_cast<const void*>(static_cast<uintptr_t>(bits));
           }
         }
-        Spec s = spec;
+        Conversion s = cv;
         s.precision = -1;
         appendPadded(out, pointerText(ptr), s);
         break;
