@@ -282,7 +282,7 @@ void deliverData(Transfer& t, const char* bytes, size_t length) {
       task->dataDeliveryScheduled = false;
       owner = task->owner.lock();
     }
-    auto delegate = s->delegate;
+    auto delegate = s->delegateRef();
     auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(owner);
     if (delegate && dataTask && !chunk.empty()) {
       delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
@@ -318,8 +318,8 @@ void reportSent(Transfer& t, int64_t n) {
       expected = task->expectedToSend;
       owner = task->owner.lock();
     }
-    if (s->delegate && owner && delta > 0) {
-      s->delegate->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
+    if (s->delegateRef() && owner && delta > 0) {
+      s->delegateRef()->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
           s->sessionRef(), owner, delta, total, expected);
     }
   });
@@ -356,8 +356,8 @@ void reportWritten(Transfer& t, int64_t n) {
       owner = task->owner.lock();
     }
     auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(owner);
-    if (s->delegate && dl && delta > 0) {
-      s->delegate->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
+    if (s->delegateRef() && dl && delta > 0) {
+      s->delegateRef()->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
           s->sessionRef(), dl, delta, total, expected);
     }
   });
@@ -415,7 +415,7 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
   auto task = t->task;
   auto s = t->session;
   auto answer = std::make_shared<TrustAnswer>();
-  auto delegate = s->delegate;
+  auto delegate = s->delegateRef();
   std::string host = t->host;
   if (!delegate) {
     answer->answered = true;
@@ -463,7 +463,7 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
     s->post([s, task, challenge, completion] {
       auto owner = task->ownerRef();
       auto session = s->sessionRef();
-      auto d = s->delegate;
+      auto d = s->delegateRef();
       if (d && owner &&
           d->URLSessionTaskDidReceiveChallengeCompletionHandler(session, owner, challenge,
                                                                 completion)) {
@@ -500,7 +500,7 @@ CURLcode sslContextCallback(CURL*, void* sslctx, void* arg) {
 NSInputStreamRef askNewBodyStream(Transfer& t) {
   auto task = t.task;
   auto s = t.session;
-  if (!s->delegate) return nullptr;
+  if (!s->delegateRef()) return nullptr;
   struct Answer {
     bool answered = false;
     NSInputStreamRef stream;
@@ -517,7 +517,7 @@ NSInputStreamRef askNewBodyStream(Transfer& t) {
   };
   s->post([s, task, completion] {
     auto owner = task->ownerRef();
-    auto d = s->delegate;
+    auto d = s->delegateRef();
     if (d && owner && d->URLSessionTaskNeedNewBodyStream(s->sessionRef(), owner, completion)) return;
     completion(nullptr);
   });
@@ -706,8 +706,8 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
                                : response->expectedContentLength() + offset;
         s->post([s, task, offset, expected] {
           auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
-          if (s->delegate && dl) {
-            s->delegate->URLSessionDownloadTaskDidResumeAtOffsetExpectedTotalBytes(
+          if (s->delegateRef() && dl) {
+            s->delegateRef()->URLSessionDownloadTaskDidResumeAtOffsetExpectedTotalBytes(
                 s->sessionRef(), dl, offset, expected);
           }
         });
@@ -715,7 +715,7 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
     }
     return;
   }
-  if (!s->delegate) return;
+  if (!s->delegateRef()) return;
   t->awaitingDisposition = true;
   std::weak_ptr<Transfer> weakT = t;
   auto once = std::make_shared<std::once_flag>();
@@ -764,8 +764,8 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
               if (!tr->file) tr->failure = makeURLError(NSURLErrorCannotCreateFile, tr->url);
               auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
               s->post([s, dataTask, dl] {
-                if (s->delegate && dataTask) {
-                  s->delegate->URLSessionDataTaskDidBecomeDownloadTask(s->sessionRef(), dataTask, dl);
+                if (s->delegateRef() && dataTask) {
+                  s->delegateRef()->URLSessionDataTaskDidBecomeDownloadTask(s->sessionRef(), dataTask, dl);
                 }
               });
             }
@@ -780,7 +780,7 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
       };
   auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
   s->post([s, dataTask, response, completion] {
-    auto d = s->delegate;
+    auto d = s->delegateRef();
     if (d && dataTask &&
         d->URLSessionDataTaskDidReceiveResponseCompletionHandler(s->sessionRef(), dataTask,
                                                                  response, completion)) {
@@ -839,8 +839,8 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
     t->filePath.clear();
     auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
     s->post([s, dl, path] {
-      if (s->delegate && dl) {
-        s->delegate->URLSessionDownloadTaskDidFinishDownloadingToURL(s->sessionRef(), dl, path);
+      if (s->delegateRef() && dl) {
+        s->delegateRef()->URLSessionDownloadTaskDidFinishDownloadingToURL(s->sessionRef(), dl, path);
       }
       unlink(path.c_str());
     });
@@ -918,7 +918,7 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
   };
   auto owner = task->ownerRef();
   s->post([s, owner, response, proposed, completion] {
-    auto d = s->delegate;
+    auto d = s->delegateRef();
     if (d && owner &&
         d->URLSessionTaskWillPerformHTTPRedirectionNewRequestCompletionHandler(
             s->sessionRef(), owner, response, proposed, completion)) {
@@ -1145,6 +1145,7 @@ void URLSessionCore::post(std::function<void()> block) { queue->addOperationWith
 
 void URLSessionCore::enqueue(std::function<void()> command) {
   std::lock_guard<std::mutex> lock(mu);
+  if (workerStop) return;  // invalidated and finished: nothing runs any more
   commands.push_back(std::move(command));
   if (!workerRunning) {
     globalCurlInit();
@@ -1217,6 +1218,15 @@ void URLSessionCore::workerLoop() {
     if (timed) wait = std::min(wait, 50);
     curl_multi_poll(multi, nullptr, 0, wait, nullptr);
   }
+  // Stopped (after invalidation, when no task is left): close the connections now.
+  CURLM* m;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    m = multi;
+    multi = nullptr;
+    commands.clear();
+  }
+  curl_multi_cleanup(m);
 }
 
 template <class T>
@@ -1276,9 +1286,9 @@ void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSE
     }
     post([resumeCompletion, resumeData] { resumeCompletion(resumeData); });
   }
-  if (delegate && owner) {
+  if (delegateRef() && owner) {
     post([self, owner, error] {
-      auto d = self->delegate;
+      auto d = self->delegateRef();
       if (d) d->URLSessionTaskDidCompleteWithError(self->sessionRef(), owner, error);
     });
   }
@@ -1311,7 +1321,11 @@ void URLSessionCore::checkInvalidation() {
     self->delegate = nullptr;
     self->selfRef = nullptr;  // the session may go away now
     self->workerStop = true;
-    if (self->multi) curl_multi_wakeup(self->multi);
+    if (self->multi) {
+      curl_multi_wakeup(self->multi);
+    } else {
+      self->workerRunning = true;  // never started: nothing to stop
+    }
   });
 }
 

@@ -118,6 +118,11 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   // `needsDelegate`).
   void post(std::function<void()> block);
   NSURLSessionRef sessionRef();
+  // The delegate (null once released after invalidation).
+  NSURLSessionDelegateRef delegateRef() {
+    std::lock_guard<std::mutex> lock(mu);
+    return delegate;
+  }
 
   // Called on the worker when a task ended.
   void taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSErrorRef error);

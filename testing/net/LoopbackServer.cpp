@@ -111,10 +111,14 @@ struct LoopbackServer::Impl {
     auto withBody = [this](const httplib::Request& req, httplib::Response& res,
                            const httplib::ContentReader& reader) {
       std::string body;
-      reader([&](const char* data, size_t length) {
+      bool complete = reader([&](const char* data, size_t length) {
         body.append(data, length);
         return true;
       });
+      if (!complete) {  // the client broke off: not a request
+        res.status = 400;
+        return;
+      }
       handle(req, res, std::move(body));
     };
     s->Get(".*", plain);

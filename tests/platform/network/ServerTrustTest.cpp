@@ -1,0 +1,148 @@
+// HTTPS through URL sessions: the server-trust challenge and each disposition, the default
+// evaluation against a replaceable system anchor store, and the trust a delegate receives.
+
+#include <gtest/gtest.h>
+
+#include "platform/network/NSURLSession.h"
+#include "platform/security/SecTrust.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+#include "tests/platform/network/RecordingDelegate.h"
+
+using namespace plat;
+using testing_loop::runUntil;
+using testing_net::LoopbackServer;
+using testing_net::TestPKI;
+using testing_net::TLSIdentity;
+
+namespace {
+
+struct TrustFixture : ::testing::Test {
+  // Servers outlive the session, so that closing the session ends their connections.
+  std::vector<std::unique_ptr<LoopbackServer>> servers;
+  LoopbackServer& serve(const TLSIdentity& identity) {
+    servers.push_back(std::make_unique<LoopbackServer>(identity));
+    servers.back()->respond("/t", 200, "secret");
+    return *servers.back();
+  }
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+  NSURLSessionRef session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      nullptr, delegate, NSOperationQueue::mainQueue());
+
+  TrustFixture() {
+    // The test's root is the only system anchor.
+    SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
+  }
+  ~TrustFixture() override {
+    session->invalidateAndCancel();
+    runUntil([&] { return delegate->invalidated; }, 10);
+    SecTrustResetSystemAnchorCertificates();
+  }
+
+  // Runs one GET against `server` and returns the task once completed.
+  NSURLSessionTaskRef get(LoopbackServer& server, const std::string& url = "") {
+    size_t before = delegate->completed;
+    auto task = session->dataTaskWithURL(url.empty() ? server.url("/t") : url);
+    task->resume();
+    EXPECT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
+    return task;
+  }
+};
+
+TEST_F(TrustFixture, DefaultHandlingAcceptsAValidChainAndRefusesBadOnes) {
+  auto& good = serve(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+  auto ok = get(good);
+  EXPECT_FALSE(ok->error());
+  EXPECT_EQ(delegate->bodies[ok->taskIdentifier()], "secret");
+
+  auto& expired = serve(TLSIdentity::withIntermediate(TestPKI::shared().expiredLeaf));
+  auto e = get(expired);
+  ASSERT_TRUE(e->error());
+  EXPECT_EQ(e->error()->code(), NSURLErrorServerCertificateUntrusted);
+
+  auto& wrongHost = serve(TLSIdentity::withIntermediate(TestPKI::shared().otherHostLeaf));
+  auto w = get(wrongHost);
+  ASSERT_TRUE(w->error());
+  EXPECT_EQ(w->error()->code(), NSURLErrorServerCertificateUntrusted);
+
+  auto& unknownRoot = serve(TLSIdentity::alone(TestPKI::shared().otherRootLeaf));
+  auto u = get(unknownRoot);
+  ASSERT_TRUE(u->error());
+  EXPECT_EQ(u->error()->code(), NSURLErrorServerCertificateUntrusted);
+
+  // A refused server never saw the request.
+  EXPECT_EQ(expired.requestCount() + wrongHost.requestCount() + unknownRoot.requestCount(), 0u);
+}
+
+TEST_F(TrustFixture, TheDelegateSeesTheServerTrustAndDecides) {
+  auto& server = serve(TLSIdentity::alone(TestPKI::shared().otherRootLeaf));
+  SecTrustRef seen;
+  std::string host;
+  int64_t port = 0;
+  delegate->onChallenge = [&](const NSURLAuthenticationChallengeRef& c) {
+    seen = c->protectionSpace()->serverTrust();
+    host = c->protectionSpace()->host();
+    port = c->protectionSpace()->port();
+    return std::make_pair(NSURLSessionAuthChallengeUseCredential,
+                          NSURLCredential::credentialForTrust(seen));
+  };
+  // Accepting the trust lets an otherwise untrusted server through.
+  auto task = get(server);
+  EXPECT_FALSE(task->error());
+  EXPECT_EQ(delegate->events.front(), "challenge NSURLAuthenticationMethodServerTrust");
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(host, "127.0.0.1");
+  EXPECT_EQ(port, server.port());
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(seen, 0)),
+            TestPKI::shared().otherRootLeaf.der);
+  EXPECT_TRUE(SecKeyCopyExternalRepresentation(SecTrustCopyPublicKey(seen)).length() > 0);
+}
+
+TEST_F(TrustFixture, CancelAndRejectFailWithTheirErrors) {
+  auto& server = serve(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+  delegate->onChallenge = [](const NSURLAuthenticationChallengeRef&) {
+    return std::make_pair(NSURLSessionAuthChallengeCancelAuthenticationChallenge, NSURLCredentialRef());
+  };
+  EXPECT_EQ(get(server)->error()->code(), NSURLErrorCancelled);
+  delegate->onChallenge = [](const NSURLAuthenticationChallengeRef&) {
+    return std::make_pair(NSURLSessionAuthChallengeRejectProtectionSpace, NSURLCredentialRef());
+  };
+  EXPECT_EQ(get(server)->error()->code(), NSURLErrorServerCertificateUntrusted);
+  delegate->onChallenge = [](const NSURLAuthenticationChallengeRef&) {
+    return std::make_pair(NSURLSessionAuthChallengePerformDefaultHandling, NSURLCredentialRef());
+  };
+  EXPECT_FALSE(get(server)->error());
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
+// A delegate that never answers: the transfer waits until the task is cancelled.
+struct SilentDelegate : RecordingDelegate {
+  ChallengeCompletion held;
+  bool URLSessionTaskDidReceiveChallengeCompletionHandler(
+      const NSURLSessionRef&, const NSURLSessionTaskRef&, const NSURLAuthenticationChallengeRef&,
+      ChallengeCompletion completion) override {
+    held = completion;
+    return true;
+  }
+};
+
+TEST(ServerTrust, CancellingReleasesAPendingChallenge) {
+  SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
+  LoopbackServer server(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+  auto delegate = std::make_shared<SilentDelegate>();
+  auto session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      nullptr, delegate, NSOperationQueue::mainQueue());
+  auto task = session->dataTaskWithURL(server.url("/t"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->held); }, 20));
+  task->cancel();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 1; }, 20));
+  EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
+  delegate->held(NSURLSessionAuthChallengeUseCredential, nullptr);  // too late: ignored
+  session->finishTasksAndInvalidate();
+  ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+  EXPECT_EQ(server.requestCount(), 0u);
+  SecTrustResetSystemAnchorCertificates();
+}
+
+}  // namespace
