@@ -8,6 +8,7 @@
 #include "platform/uikit/UIRenderer.h"
 #include "testing/loop/Pump.h"
 #include "ui/hud/HVProgressHUD.h"
+#include "ui/hud/sd_HBProgressHUD.h"
 
 using namespace plat;
 
@@ -148,7 +149,8 @@ TEST(HUDViewsTest, RoundedButtonTakesRoomOnlyWithActionAndTitle) {
   EXPECT_EQ(button->layer()->cornerRadius(), 13);
 }
 
-TEST(HUDViewsTest, EveryModeRendersToPng) {
+template <class HUD>
+void renderEveryMode(const std::string& prefix) {
   testing_loop::VirtualClockScope clock;
   struct Case {
     HVProgressHUDMode mode;
@@ -159,7 +161,7 @@ TEST(HUDViewsTest, EveryModeRendersToPng) {
   for (const auto& c : cases) {
     auto host = make<UIView>(CGRectMake(0, 0, 320, 480));
     host->setBackgroundColor(UIColor::colorWithRedGreenBlueAlpha(0.2, 0.4, 0.8, 1));
-    auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+    auto hud = HUD::showHUDAddedToAnimated(host, false);
     if (c.mode == HVHUDModeCustomView) {
       auto custom = make<UIView>(CGRectMake(0, 0, 30, 30));
       custom->setBackgroundColor(UIColor::redColor());
@@ -173,16 +175,20 @@ TEST(HUDViewsTest, EveryModeRendersToPng) {
     }
     auto image = UIRenderer::renderView(host);
     ASSERT_TRUE(image) << c.name;
-    EXPECT_TRUE(CGImageWritePNGFile(image->CGImage(),
-                                    outputDir() + "HVProgressHUD-" + c.name + ".png"));
+    EXPECT_TRUE(CGImageWritePNGFile(image->CGImage(), outputDir() + prefix + "-" + c.name + ".png"));
     // The bezel's light tint covers the middle; the host shows at the corner.
-    CGRect bezel = hud->bezelView()->frame();
+    CGRect bezel = hud->bezelViewBase()->frame();
     uint32_t corner = image->CGImage()->pixelAt(4, 4);
     uint32_t inBezel = image->CGImage()->pixelAt(int(bezel.origin.x * 2 + 4),
                                                   int(bezel.origin.y * 2 + 4));
     EXPECT_LT(redOf(corner), 80u) << c.name;
     EXPECT_GT(redOf(inBezel), 180u) << c.name;
   }
+}
+
+TEST(HUDViewsTest, EveryModeOfBothHudsRendersToPng) {
+  renderEveryMode<HVProgressHUD>("HVProgressHUD");
+  renderEveryMode<sd_HBProgressHUD>("sd_HBProgressHUD");
 }
 
 }  // namespace
