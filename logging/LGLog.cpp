@@ -213,9 +213,41 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
     std::lock_guard<std::mutex> lock(g.submitMu);
     if (g.openBatch.get() == batch.get()) g.openBatch = nullptr;
   }
+  // Consecutive messages that go to one and the same logger are handed to it in one visit of
+  // its queue: the logger sees them in the same order, and each is finished before the hub
+  // moves on, exactly as when handed out one by one.
+  std::vector<const LGLogMessage*> run;
+  const LGLoggerNode* runNode = nullptr;
+  auto handOverRun = [&] {
+    if (run.empty()) return;
+    const LGLoggerNode* node = runNode;
+    plat::dispatch_sync(node->loggerQueue, [node, &run] {
+      for (const LGLogMessage* m : run) node->logger->logMessage(*m);
+    });
+    run.clear();
+  };
   for (const auto& chunk : batch->chunks) {
-    for (const LGLogMessage& message : chunk) lt_log(message);
+    for (const LGLogMessage& message : chunk) {
+      const LGLoggerNode* sole = nullptr;
+      int matches = 0;
+      for (const auto& node : loggers_) {
+        if (node->level & message.flag()) {
+          sole = node.get();
+          if (++matches > 1) break;
+        }
+      }
+      if (matches == 1) {
+        if (sole != runNode) handOverRun();
+        runNode = sole;
+        run.push_back(&message);
+        continue;
+      }
+      handOverRun();
+      runNode = nullptr;
+      if (matches > 1) lt_log(message);
+    }
   }
+  handOverRun();
 }
 
 void LGLog::flushLog() {

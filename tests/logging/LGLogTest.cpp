@@ -82,6 +82,18 @@ TEST(LGLogTest, LevelMasksChooseLoggersAndFlagZeroReachesNone) {
   EXPECT_EQ(errorsOnly->texts(), (std::vector<std::string>{"err"}));
 }
 
+TEST(LGLogTest, InterleavedAsynchronousMessagesKeepTheirOrderPerLogger) {
+  auto errors = std::make_shared<RecordingLogger>();
+  auto warnings = std::make_shared<RecordingLogger>();
+  LGLog::addLoggerWithLevel(errors, LGLogFlagError);
+  LGLog::addLoggerWithLevel(warnings, LGLogFlagWarning);
+  const uint64_t flags[] = {1, 1, 2, 2, 1, 3, 2, 4};
+  for (int i = 0; i < 8; ++i) logText(true, flags[i], std::to_string(i));
+  LGLog::flushLog();
+  EXPECT_EQ(errors->texts(), (std::vector<std::string>{"0", "1", "4", "5"}));
+  EXPECT_EQ(warnings->texts(), (std::vector<std::string>{"2", "3", "5", "6"}));
+}
+
 TEST(LGLogTest, RegistrationIgnoresNullAndDuplicatesButKeepsOtherLevels) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(nullptr);
