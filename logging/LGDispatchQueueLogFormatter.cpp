@@ -84,10 +84,12 @@ std::string LGDispatchQueueLogFormatter::queueThreadLabelForLogMessage(const LGL
     if (it != replacements_.end()) label = it->second;
   }
   size_t length = plat::utf16Length(label);
-  if (maxQueueLength_ > 0 && length > maxQueueLength_) {
-    label = plat::utf16Substring(label, 0, maxQueueLength_);
-  } else if (length < minQueueLength_) {
-    label.append(minQueueLength_ - length, ' ');
+  uint64_t maxLength = maxQueueLength_.load();
+  uint64_t minLength = minQueueLength_.load();
+  if (maxLength > 0 && length > maxLength) {
+    label = plat::utf16Substring(label, 0, maxLength);
+  } else if (length < minLength) {
+    label.append(minLength - length, ' ');
   }
   return label;
 }

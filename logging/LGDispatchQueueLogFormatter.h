@@ -9,8 +9,10 @@
 // 0 turns either off). The date is "yyyy-MM-dd HH:mm:ss:SSS" in the current time zone.
 //
 // Thread-safety: the replacements are guarded by a lock; the widths and the date formatter
-// are not (one formatter serves one sink, whose queue is serial).
+// are read without a lock (the widths are atomics; one formatter serves one sink, whose queue
+// is serial).
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -30,10 +32,10 @@ class LGDispatchQueueLogFormatter : public LGLogFormatter {
   // An empty replacement removes the entry.
   void setReplacementStringForQueueLabel(const std::string& replacement, const std::string& label);
 
-  uint64_t minQueueLength() const { return minQueueLength_; }
-  void setMinQueueLength(uint64_t v) { minQueueLength_ = v; }
-  uint64_t maxQueueLength() const { return maxQueueLength_; }
-  void setMaxQueueLength(uint64_t v) { maxQueueLength_ = v; }
+  uint64_t minQueueLength() const { return minQueueLength_.load(); }
+  void setMinQueueLength(uint64_t v) { minQueueLength_.store(v); }
+  uint64_t maxQueueLength() const { return maxQueueLength_.load(); }
+  void setMaxQueueLength(uint64_t v) { maxQueueLength_.store(v); }
 
   // A new date formatter configured as configureDateFormatter does.
   plat::NSDateFormatter createDateFormatter();
@@ -49,7 +51,7 @@ class LGDispatchQueueLogFormatter : public LGLogFormatter {
  private:
   plat::NSDateFormatter dateFormatter_;
   std::mutex mutex_;
-  uint64_t minQueueLength_ = 0;
-  uint64_t maxQueueLength_ = 0;
+  std::atomic<uint64_t> minQueueLength_{0};
+  std::atomic<uint64_t> maxQueueLength_{0};
   std::map<std::string, std::string> replacements_;  // guarded by mutex_
 };
