@@ -539,7 +539,9 @@ size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     case Transfer::BodyKind::File:
       n = std::fread(buffer, 1, max, t->bodyFile);
       if (n == 0 && std::ferror(t->bodyFile)) {
-        t->failure = makeURLError(NSURLErrorCannotConnectToHost == 0 ? 0 : NSURLErrorUnknown, t->url);
+        t->failure = makeURLError(NSURLErrorUnknown, t->url,
+                                  NSError::make(NSPOSIXErrorDomain, errno ? errno : EIO,
+                                                "The body file could not be read"));
         return CURL_READFUNC_ABORT;
       }
       break;

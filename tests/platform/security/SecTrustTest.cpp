@@ -1,0 +1,139 @@
+// Trust evaluation over the test PKI: policies, anchors, the evaluated chain and keys.
+
+#include <gtest/gtest.h>
+
+#include "platform/security/SecTrust.h"
+#include "testing/net/LoopbackServer.h"
+
+using namespace plat;
+using testing_net::TestPKI;
+
+namespace {
+
+SecCertificateRef cert(const testing_net::TestCertificate& c) {
+  return SecCertificateCreateWithData(c.der);
+}
+
+SecTrustRef trustFor(std::vector<SecCertificateRef> chain, SecPolicyRef policy) {
+  SecTrustRef trust;
+  EXPECT_EQ(SecTrustCreateWithCertificates(chain, {policy}, &trust), errSecSuccess);
+  SecTrustSetAnchorCertificates(trust, {cert(TestPKI::shared().root)});
+  return trust;
+}
+
+TEST(SecCertificate, RoundTripsDERAndRejectsAnythingElse) {
+  auto& pki = TestPKI::shared();
+  auto c = cert(pki.leaf);
+  ASSERT_TRUE(c);
+  EXPECT_EQ(SecCertificateCopyData(c), pki.leaf.der);
+  EXPECT_EQ(SecCertificateCopySubjectSummary(c), "127.0.0.1");
+  EXPECT_TRUE(c->isEqual(*cert(pki.leaf)));
+  EXPECT_FALSE(c->isEqual(*cert(pki.reissuedLeaf)));
+  EXPECT_FALSE(SecCertificateCreateWithData(Data()));
+  EXPECT_FALSE(SecCertificateCreateWithData(Data::fromString("not a certificate")));
+  Data trailing = pki.leaf.der;
+  trailing.append("x");
+  EXPECT_FALSE(SecCertificateCreateWithData(trailing));
+  Data truncated = pki.leaf.der.subdata(0, pki.leaf.der.length() - 1);
+  EXPECT_FALSE(SecCertificateCreateWithData(truncated));
+}
+
+TEST(SecTrust, SSLPolicyChecksChainDatesAndHostName) {
+  auto& pki = TestPKI::shared();
+  auto chain = std::vector<SecCertificateRef>{cert(pki.leaf), cert(pki.intermediate)};
+  SecTrustResultType result;
+
+  auto ok = trustFor(chain, SecPolicyCreateSSL(true, "127.0.0.1"));
+  EXPECT_EQ(SecTrustEvaluate(ok, &result), errSecSuccess);
+  EXPECT_EQ(result, kSecTrustResultUnspecified);
+  EXPECT_TRUE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "localhost")), nullptr));
+
+  NSErrorRef error;
+  EXPECT_FALSE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "example.com")), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), errSecHostNameMismatch);
+  // The basic policy ignores the host.
+  EXPECT_TRUE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateBasicX509()), nullptr));
+
+  auto expired = trustFor({cert(pki.expiredLeaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
+  EXPECT_EQ(SecTrustEvaluate(expired, &result), errSecSuccess);
+  EXPECT_EQ(result, kSecTrustResultRecoverableTrustFailure);
+  EXPECT_FALSE(SecTrustEvaluateWithError(expired, &error));
+  EXPECT_EQ(error->code(), errSecCertificateExpired);
+
+  // Without the intermediate the chain cannot be built.
+  EXPECT_FALSE(SecTrustEvaluateWithError(trustFor({cert(pki.leaf)}, SecPolicyCreateBasicX509()), nullptr));
+  // Another root's leaf is not trusted by this root.
+  EXPECT_FALSE(SecTrustEvaluateWithError(trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509()),
+                                         nullptr));
+}
+
+TEST(SecTrust, TheEvaluatedChainRunsFromLeafToAnchor) {
+  auto& pki = TestPKI::shared();
+  auto trust = trustFor({cert(pki.leaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
+  ASSERT_EQ(SecTrustGetCertificateCount(trust), 3);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(trust, 0)), pki.leaf.der);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(trust, 1)), pki.intermediate.der);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(trust, 2)), pki.root.der);
+  EXPECT_FALSE(SecTrustGetCertificateAtIndex(trust, 3));
+  EXPECT_FALSE(SecTrustGetCertificateAtIndex(trust, -1));
+  // A failed evaluation leaves the presented certificates.
+  auto failed = trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509());
+  EXPECT_EQ(SecTrustGetCertificateCount(failed), 1);
+}
+
+TEST(SecTrust, AnchorsOnlyAndPinnedLeavesAndIntermediates) {
+  auto& pki = TestPKI::shared();
+  SecTrustRef trust;
+  ASSERT_EQ(SecTrustCreateWithCertificates({cert(pki.leaf), cert(pki.intermediate)},
+                                           {SecPolicyCreateBasicX509()}, &trust),
+            errSecSuccess);
+  // The system store (replaced for the test) knows only the other root: not trusted.
+  SecTrustSetSystemAnchorCertificates({cert(pki.otherRoot)});
+  EXPECT_FALSE(SecTrustEvaluateWithError(trust, nullptr));
+  // With the system root trusted as well as the custom anchors.
+  SecTrustSetSystemAnchorCertificates({cert(pki.root)});
+  EXPECT_TRUE(SecTrustEvaluateWithError(trust, nullptr));
+  // Anchors only: an unrelated anchor excludes the system root.
+  SecTrustSetAnchorCertificates(trust, {cert(pki.otherRoot)});
+  EXPECT_FALSE(SecTrustEvaluateWithError(trust, nullptr));
+  SecTrustSetAnchorCertificatesOnly(trust, false);
+  EXPECT_TRUE(SecTrustEvaluateWithError(trust, nullptr));
+  // An intermediate or the leaf itself may serve as anchor.
+  SecTrustSetAnchorCertificates(trust, {cert(pki.intermediate)});
+  EXPECT_TRUE(SecTrustEvaluateWithError(trust, nullptr));
+  SecTrustSetAnchorCertificates(trust, {cert(pki.leaf)});
+  EXPECT_TRUE(SecTrustEvaluateWithError(trust, nullptr));
+  SecTrustResetSystemAnchorCertificates();
+}
+
+TEST(SecTrust, PublicKeysIdentifyReissuedLeavesEvenWhenEvaluationFails) {
+  auto& pki = TestPKI::shared();
+  auto leafKey = SecCertificateCopyKey(cert(pki.leaf));
+  auto reissuedKey = SecCertificateCopyKey(cert(pki.reissuedLeaf));
+  auto otherKey = SecCertificateCopyKey(cert(pki.otherRootLeaf));
+  ASSERT_TRUE(leafKey && reissuedKey && otherKey);
+  EXPECT_TRUE(leafKey->isEqual(*reissuedKey));
+  EXPECT_FALSE(leafKey->isEqual(*otherKey));
+  EXPECT_EQ(SecKeyCopyExternalRepresentation(leafKey), SecKeyCopyExternalRepresentation(reissuedKey));
+
+  auto untrusted = trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509());
+  EXPECT_FALSE(SecTrustEvaluateWithError(untrusted, nullptr));
+  auto key = SecTrustCopyPublicKey(untrusted);
+  ASSERT_TRUE(key);
+  EXPECT_TRUE(key->isEqual(*otherKey));
+}
+
+TEST(SecTrust, BadArgumentsAreRefused) {
+  SecTrustRef trust;
+  EXPECT_EQ(SecTrustCreateWithCertificates({}, {}, &trust), errSecParam);
+  EXPECT_FALSE(trust);
+  EXPECT_EQ(SecTrustCreateWithCertificates({nullptr}, {}, &trust), errSecParam);
+  EXPECT_EQ(SecTrustEvaluate(nullptr, nullptr), errSecParam);
+  EXPECT_FALSE(SecTrustEvaluateWithError(nullptr, nullptr));
+  EXPECT_EQ(SecTrustGetCertificateCount(nullptr), 0);
+  EXPECT_FALSE(SecTrustCopyPublicKey(nullptr));
+  EXPECT_EQ(SecTrustGetTrustResult(nullptr), kSecTrustResultInvalid);
+}
+
+}  // namespace
