@@ -772,6 +772,13 @@ WKWebView::WKWebView(CGRect frame, WKWebViewConfigurationRef configuration)
 
 WKWebView::~WKWebView() = default;
 
+void WKWebView::didInit() {
+  UIView::didInit();
+  scrollView_ = plat::make<UIScrollView>(bounds());
+  scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+  addSubview(scrollView_);
+}
+
 std::shared_ptr<WKWebView> WKWebView::make(CGRect frame, WKWebViewConfigurationRef configuration) {
   auto v = plat::make<WKWebView>(frame, std::move(configuration));
   v->impl_->view = v;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UIView.h"
 #include "platform/webkit/WKNavigationDelegate.h"
 #include "platform/webkit/WKWebViewConfiguration.h"
@@ -41,6 +42,7 @@ class WKWebView : public UIView {
  public:
   WKWebView(CGRect frame, WKWebViewConfigurationRef configuration);
   ~WKWebView() override;
+  void didInit() override;
   static std::shared_ptr<WKWebView> make(CGRect frame, WKWebViewConfigurationRef configuration);
   std::string className() const override { return "WKWebView"; }
 
@@ -72,6 +74,10 @@ class WKWebView : public UIView {
   void evaluateJavaScriptCompletionHandler(const std::string& script,
                                            JavaScriptCompletion completion = {});
 
+  // The scroll view that holds the page (fills the web view; there is no layout, so its
+  // content size is whatever it is set to).
+  std::shared_ptr<UIScrollView> scrollView() const { return scrollView_; }
+
   // The committed document's URL ("" before the first commit).
   std::string URL() const;
   std::string title() const;
@@ -98,6 +104,7 @@ class WKWebView : public UIView {
 
  private:
   std::shared_ptr<Impl> impl_;
+  std::shared_ptr<UIScrollView> scrollView_;
 };
 using WKWebViewRef = std::shared_ptr<WKWebView>;
 

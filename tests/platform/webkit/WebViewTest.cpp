@@ -137,6 +137,9 @@ TEST_F(Fixture, UserScriptsRunAroundPageScriptsInEveryNewWorld) {
                                                       "start undefined", "second undefined",
                                                       "end loading"}));
   EXPECT_EQ(web->URL(), "test://host/b.html");
+  ASSERT_TRUE(web->scrollView());
+  EXPECT_EQ(web->scrollView()->superview(), web);
+  EXPECT_EQ(web->scrollView()->frame().size.width, 320);
 }
 
 TEST_F(Fixture, MessagesAreAsynchronousOrderedAndDeeplyConverted) {
