@@ -22,7 +22,7 @@ bool LGAbstractLogger::isOnInternalLoggerQueue() const {
 void LGAbstractLogger::readOnLoggerQueue(const std::function<void()>& read) {
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
   LGPrecondition(!isOnInternalLoggerQueue(), kLGAccessIvarDirectly);
-  plat::dispatch_sync(LGLog::loggingQueue(), [&] { plat::dispatch_sync(loggerQueue_, read); });
+  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, read); });
 }
 
 void LGAbstractLogger::applyOnLoggerQueue(std::function<void()> step) {
@@ -32,9 +32,7 @@ void LGAbstractLogger::applyOnLoggerQueue(std::function<void()> step) {
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
   plat::DispatchQueueRef queue = loggerQueue_;
-  plat::dispatch_async(LGLog::loggingQueue(), [queue, step = std::move(step)] {
-    plat::dispatch_async(queue, step);
-  });
+  LGLog::submitAsync([queue, step = std::move(step)] { plat::dispatch_async(queue, step); });
 }
 
 LGLogFormatterRef LGAbstractLogger::logFormatter() {

@@ -85,8 +85,7 @@ void LGBufferedProxy::flush() {
     return;
   }
   LGPrecondition(!LGLog::isOnLoggingQueue(), kLGCoreArchitectureFailure);
-  plat::dispatch_sync(LGLog::loggingQueue(),
-                      [&] { plat::dispatch_sync(fileLogger_->loggerQueue(), step); });
+  LGLog::submitSync([&] { plat::dispatch_sync(fileLogger_->loggerQueue(), step); });
 }
 
 void LGBufferedProxy::willRemoveLogger() {
@@ -109,6 +108,5 @@ void LGBufferedProxy::rollLogFileWithCompletionBlock(std::function<void()> compl
   }
   LGPrecondition(!LGLog::isOnLoggingQueue(), kLGCoreArchitectureFailure);
   plat::DispatchQueueRef queue = fileLogger_->loggerQueue();
-  plat::dispatch_async(LGLog::loggingQueue(),
-                       [queue, step = std::move(step)] { plat::dispatch_async(queue, step); });
+  LGLog::submitAsync([queue, step = std::move(step)] { plat::dispatch_async(queue, step); });
 }

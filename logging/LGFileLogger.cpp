@@ -131,8 +131,7 @@ void LGFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completi
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
   plat::DispatchQueueRef queue = loggerQueue_;
-  plat::dispatch_async(LGLog::loggingQueue(),
-                       [queue, work = std::move(work)] { plat::dispatch_async(queue, work); });
+  LGLog::submitAsync([queue, work = std::move(work)] { plat::dispatch_async(queue, work); });
 }
 
 void LGFileLogger::logData(std::string_view data) {
@@ -141,8 +140,7 @@ void LGFileLogger::logData(std::string_view data) {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  plat::dispatch_sync(LGLog::loggingQueue(),
-                      [&] { plat::dispatch_sync(loggerQueue_, [&] { lt_logData(data); }); });
+  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, [&] { lt_logData(data); }); });
 }
 
 void LGFileLogger::flush() {
@@ -151,8 +149,7 @@ void LGFileLogger::flush() {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  plat::dispatch_sync(LGLog::loggingQueue(),
-                      [&] { plat::dispatch_sync(loggerQueue_, [&] { lt_flush(); }); });
+  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, [&] { lt_flush(); }); });
 }
 
 void LGFileLogger::willRemoveLogger() { lt_rollLogFileNow(); }

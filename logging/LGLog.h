@@ -70,6 +70,12 @@ class LGLog {
   static const plat::DispatchQueueRef& loggingQueue();
   // True on the global logging queue (or work nested inside it).
   static bool isOnLoggingQueue();
+  // Runs `work` on the global logging queue after every call queued before it and before
+  // every call queued after it (messages included). Code that must take effect in order with
+  // messages travels this way, never by submitting to loggingQueue() directly.
+  static void submitAsync(std::function<void()> work);
+  // The same, waiting for `work`. REQUIRES: not on the logging queue.
+  static void submitSync(const std::function<void()>& work);
 
   // Registration, asynchronous on the logging queue. A null logger is ignored; the same
   // logger with the same level again is ignored; with another level it gets a second
@@ -138,9 +144,6 @@ class LGLog {
   LGLog();
   struct Batch;
   static void queueLogMessage(LGLogMessage message, bool asynchronous);
-  // Submit hub work to the logging queue behind every message queued before it.
-  static void submitAsync(std::function<void()> work);
-  static void submitSync(const std::function<void()>& work);
   void lt_drain(const std::shared_ptr<Batch>& batch);
   // Recomputes the admitted flags from the registrations (and those under way).
   void lt_updateLevelMask();

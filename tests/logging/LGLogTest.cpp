@@ -133,6 +133,38 @@ TEST(LGLogTest, MessageLoggedRightAfterAddReachesTheNewLoggerInOrder) {
   for (int i = 0; i < 50; ++i) EXPECT_EQ(texts[i], std::to_string(i));
 }
 
+TEST(LGLogTest, LoggerSettingsTakeEffectBetweenTheMessagesAroundThem) {
+  // Writes the formatter's output, so the formatter in use is visible per message.
+  class FormattingLogger : public RecordingLogger {
+   public:
+    void logMessage(const LGLogMessage& m) override {
+      RecordingLogger::logMessage(formatter_ ? m.withMessage(formatter_->formatLogMessage(m)) : m);
+    }
+  };
+  class Prefix : public LGLogFormatter {
+   public:
+    explicit Prefix(std::string p) : p_(std::move(p)) {}
+    LGText formatLogMessage(const LGLogMessage& m) override { return LGMakeText(p_ + m.text()); }
+
+   private:
+    std::string p_;
+  };
+  auto logger = std::make_shared<FormattingLogger>();
+  LGLog::addLogger(logger);
+  for (int round = 0; round < 20; ++round) {
+    logText(true, LGLogFlagInfo, "a");
+    logger->setLogFormatter(std::make_shared<Prefix>(std::to_string(round) + ":"));
+    logText(true, LGLogFlagInfo, "b");
+  }
+  LGLog::flushLog();
+  auto texts = logger->texts();
+  ASSERT_EQ(texts.size(), 40u);
+  for (int round = 0; round < 20; ++round) {
+    EXPECT_EQ(texts[2 * round + 1], std::to_string(round) + ":b");
+    EXPECT_EQ(texts[2 * round], round == 0 ? "a" : std::to_string(round - 1) + ":a");
+  }
+}
+
 TEST(LGLogTest, FlushLogWaitsForSlowLoggersAndFlushesThemLast) {
   auto slow = std::make_shared<SlowLogger>();
   LGLog::addLogger(slow);
