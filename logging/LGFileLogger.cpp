@@ -238,6 +238,14 @@ LGLogFileInfoRef LGFileLogger::lt_currentLogFileInfo() {
     currentLogFileInfo_ = candidate;
     return currentLogFileInfo_;
   }
+  if (currentLogFileHandle_ >= 0) {
+    // The open file was marked archived behind the logger's back: stop writing to it.
+    closeCurrentFile();
+    if (rollingTimer_) {
+      plat::dispatch_source_cancel(rollingTimer_);
+      rollingTimer_ = nullptr;
+    }
+  }
   plat::NSErrorRef error;
   std::optional<std::string> path = logFileManager_->createNewLogFileWithError(&error);
   if (!path) {

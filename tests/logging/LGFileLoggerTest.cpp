@@ -204,6 +204,23 @@ TEST(LGFileLoggerTest, SettingTheMaximumSizeOpensTheFileAtOnce) {
   EXPECT_EQ(info->filePath(), f.files()[0]);
 }
 
+TEST(LGFileLoggerTest, AFileArchivedFromOutsideIsLeftForANewOne) {
+  Fixture f;
+  LGLog::addLogger(f.logger);
+  f.log("one");
+  LGLog::flushLog();
+  auto first = f.files();
+  ASSERT_EQ(first.size(), 1u);
+  LGLogFileInfo(first[0]).setIsArchived(true);
+  auto info = f.logger->currentLogFileInfo();  // looks at the current file again
+  ASSERT_TRUE(info);
+  EXPECT_NE(info->filePath(), first[0]);
+  f.log("two");
+  LGLog::flushLog();
+  EXPECT_EQ(readFile(first[0]).find("two"), std::string::npos);
+  EXPECT_NE(readFile(info->filePath()).find("two"), std::string::npos);
+}
+
 TEST(LGFileLoggerTest, ResumesTheNewestFileOnlyWhenItIsFitForUse) {
   TempDir dir;
   auto manager = std::make_shared<RecordingManager>(dir.path());
