@@ -1,0 +1,200 @@
+#include "publish_kite/host/LumoraHost.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/IOSPluginSupport.h"
+#include "logging/LGLog.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/uikit/UIApplicationMain.h"
+#include "platform/uikit/UIRenderer.h"
+
+using namespace plat;
+
+namespace {
+
+constexpr const char* kHostHandlerName = "lumoraHost";
+constexpr const char* kLoadProbe =
+    "window.addEventListener('load', function () {"
+    " window.webkit.messageHandlers.lumoraHost.postMessage('load'); });";
+
+long long monotonicNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void printLine(const std::string& line) {
+  static std::mutex* mu = new std::mutex();
+  std::lock_guard<std::mutex> lock(*mu);
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+int usage(const std::string& why) {
+  std::fprintf(stderr,
+               "lumora: %s\nusage: lumora --bundle DIR --device DIR [--seconds N] "
+               "[--screenshot FILE]\n",
+               why.c_str());
+  return 2;
+}
+
+// Prints each message of a bridge handler, then hands it on.
+class PrintingHandler : public WKScriptMessageHandler {
+ public:
+  PrintingHandler(std::string name, WKScriptMessageHandlerRef inner)
+      : name_(std::move(name)), inner_(std::move(inner)) {}
+  void userContentControllerDidReceiveScriptMessage(const WKUserContentControllerRef& controller,
+                                                    const WKScriptMessageRef& message) override {
+    std::string json = NSJSONSerialization::stringWithJSONObject(
+        message->body(), NSJSONSerialization::NSJSONWritingFragmentsAllowed |
+                             NSJSONSerialization::NSJSONWritingWithoutEscapingSlashes);
+    printLine("bridge> " + name_ + " " + (json.empty() ? "null" : json));
+    inner_->userContentControllerDidReceiveScriptMessage(controller, message);
+  }
+
+ private:
+  std::string name_;
+  WKScriptMessageHandlerRef inner_;
+};
+
+class LoadProbeHandler : public WKScriptMessageHandler {
+ public:
+  explicit LoadProbeHandler(std::function<void()> onLoad) : onLoad_(std::move(onLoad)) {}
+  void userContentControllerDidReceiveScriptMessage(const WKUserContentControllerRef&,
+                                                    const WKScriptMessageRef&) override {
+    onLoad_();
+  }
+
+ private:
+  std::function<void()> onLoad_;
+};
+
+}  // namespace
+
+LumoraHost::LumoraHost() : startNs_(monotonicNs()) {}
+
+int LumoraHost::Prepare(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string text;
+    if (arg == "--bundle") {
+      if (!value(bundle_)) return usage("--bundle needs a folder");
+    } else if (arg == "--device") {
+      if (!value(device_)) return usage("--device needs a folder");
+    } else if (arg == "--screenshot") {
+      if (!value(screenshot_)) return usage("--screenshot needs a file name");
+    } else if (arg == "--seconds") {
+      if (!value(text)) return usage("--seconds needs a number");
+      char* end = nullptr;
+      seconds_ = std::strtod(text.c_str(), &end);
+      if (!end || *end || seconds_ < 0) return usage("--seconds needs a number of seconds >= 0");
+    } else {
+      return usage("unknown argument \"" + arg + "\"");
+    }
+  }
+  if (bundle_.empty() || device_.empty()) return usage("--bundle and --device are required");
+
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(bundle_, ec)) return usage("bundle \"" + bundle_ + "\" is not a folder");
+  std::string plist = bundle_ + "/Info.plist";
+  if (!fs::is_regular_file(plist, ec) || ::access(plist.c_str(), R_OK) != 0) {
+    return usage("bundle \"" + bundle_ + "\" has no readable Info.plist");
+  }
+  bundle_ = fs::absolute(bundle_, ec).lexically_normal().string();
+  while (bundle_.size() > 1 && bundle_.back() == '/') bundle_.pop_back();
+  NSBundle::setMainBundlePath(bundle_);
+  if (NSBundle::mainBundle()->infoDictionary().empty()) {
+    return usage("bundle \"" + bundle_ + "\" has an Info.plist that is not a property list "
+                 "dictionary");
+  }
+  NSErrorRef error;
+  if (!DeviceRoot::setPath(device_, &error)) {
+    return usage("device root \"" + device_ + "\" cannot be used: " +
+                 (error ? error->localizedDescription() : std::string("unknown error")));
+  }
+
+  // SIGINT and SIGTERM end the application from a thread of their own, as the phone does.
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([set] {
+    int sig = 0;
+    while (sigwait(&set, &sig) == 0) {
+      UIApplicationRequestTermination();
+    }
+  }).detach();
+
+  if (seconds_ >= 0) {
+    dispatch_after(seconds_, dispatch_get_main_queue(), [] { UIApplicationRequestTermination(); });
+  }
+
+  IOSPluginSetScriptObserver([](const std::string& script) { printLine("bridge< " + script); });
+  NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+      UIApplicationDidFinishLaunchingNotification, Value(), nullptr,
+      [this](const NSNotification&) { AttachToPage(); });
+  return -1;
+}
+
+void LumoraHost::AttachToPage() {
+  auto web = IOSPlugin::GetWebView();
+  if (!web) {
+    std::fprintf(stderr, "lumora: the application made no web view\n");
+    return;
+  }
+  web->setConsoleObserver([](const WKWebView::ConsoleMessage& m) {
+    printLine("console." + m.level + ": " + m.text);
+  });
+  web->setPageErrorObserver([](const std::string& e) { printLine("console.error: " + e); });
+  auto content = web->configuration()->userContentController();
+  for (const auto& name : content->handlerNames()) {
+    auto inner = content->handlerForName(name);
+    if (!inner) continue;
+    content->removeScriptMessageHandlerForName(name);
+    content->addScriptMessageHandlerName(std::make_shared<PrintingHandler>(name, inner), name);
+  }
+  content->addScriptMessageHandlerName(std::make_shared<LoadProbeHandler>([this] {
+                                         if (loadReported_) return;
+                                         loadReported_ = true;
+                                         std::fprintf(stderr,
+                                                      "lumora: page load event %.1f ms after "
+                                                      "start\n",
+                                                      (monotonicNs() - startNs_) / 1e6);
+                                       }),
+                                       kHostHandlerName);
+  content->addUserScript(
+      WKUserScript::make(kLoadProbe, WKUserScriptInjectionTimeAtDocumentStart, true));
+}
+
+void LumoraHost::Finish() {
+  if (!screenshot_.empty()) {
+    auto window = UIApplication::sharedApplication().keyWindow();
+    if (!window || !UIRenderer::writePNG(window, screenshot_)) {
+      std::fprintf(stderr, "lumora: could not write the screenshot \"%s\"\n", screenshot_.c_str());
+    }
+  }
+  LGLog::flushLog();
+  std::fflush(stdout);
+}

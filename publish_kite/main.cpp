@@ -1,0 +1,23 @@
+// The program `lumora`: the application run as the phone runs it. The host part takes the
+// bundle and device root from the command line and follows the page; the application part
+// is the platform's application main with AppDelegate.
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/uikit/UIApplicationMain.h"
+#include "publish_kite/Classes/ViewController/AppDelegate.h"
+#include "publish_kite/host/LumoraHost.h"
+
+int main(int argc, char** argv) {
+  static LumoraHost* host = new LumoraHost();
+  int early = host->Prepare(argc, argv);
+  if (early >= 0) return early;
+  AppDelegate::Register();
+  int result = plat::UIApplicationMain(argc, argv, "", AppDelegate::ClassName());
+  host->Finish();
+  std::fflush(nullptr);
+  // Worker threads of the platform may still be parked: leave without running exit-time
+  // destructors under them.
+  std::_Exit(result);
+}
