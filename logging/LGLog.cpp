@@ -29,7 +29,7 @@ const char kLoggingQueueMarker = 0;
 struct HubGlobals {
   plat::DispatchQueueRef queue;
   plat::DispatchGroupRef group;
-  std::atomic<unsigned> processorCount{1};
+  unsigned processorCount = 1;
   // Asynchronous messages are gathered into batches: one submission to the logging queue
   // carries every message logged until the batch is taken or closed. Anything else the hub
   // submits closes the open batch first, so the logging queue still sees every call in
@@ -106,11 +106,8 @@ bool LGLog::isOnLoggingQueue() {
   return plat::dispatch_get_specific(&kLoggingQueueMarker) != nullptr;
 }
 
-unsigned LGLog::processorCount() { return globals().processorCount.load(std::memory_order_relaxed); }
+unsigned LGLog::processorCount() { return globals().processorCount; }
 
-void LGLog::setProcessorCountForTesting(unsigned count) {
-  globals().processorCount.store(count > 0 ? count : 1, std::memory_order_relaxed);
-}
 
 bool LGLog::admitsFlag(uint64_t flag) {
   return (globals().levelMask.load(std::memory_order_relaxed) & flag) != 0;

@@ -132,10 +132,9 @@ class LGLog {
   static void setLevelForClass(uint64_t level, plat::Class* cls);
   static void setLevelForClassWithName(uint64_t level, const std::string& className);
 
-  // The processor count that chooses the hand-out strategy: taken once from the system (at
-  // least 1). Tests may replace it at any time.
+  // The processor count that chooses the hand-out strategy: taken once, at the hub's first
+  // use, from plat::NSProcessInfo (at least 1).
   static unsigned processorCount();
-  static void setProcessorCountForTesting(unsigned count);
 
   // Removes every logger synchronously and waits for the queues (tests only).
   static void resetForTesting();
