@@ -1,5 +1,6 @@
 #include "net/SDPURLSessionManagerTaskDelegate.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "net/SDPURLSessionManager.h"
@@ -118,8 +119,19 @@ void SDPURLSessionManagerTaskDelegate::cleanUpProgressForTask(const plat::NSURLS
 }
 
 void SDPURLSessionManagerTaskDelegate::URLSessionDataTaskDidReceiveData(
-    const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&, const plat::Data& data) {
-  if (mutableData_) mutableData_->append(data);
+    const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef& dataTask,
+    const plat::Data& data) {
+  if (!mutableData_) return;
+  if (mutableData_->empty() && dataTask) {
+    // Room for the announced body up front, so that a large body is not copied on every
+    // growth; bounded, so that an announced length alone cannot claim much memory.
+    constexpr int64_t kMaxReserve = int64_t{256} << 20;
+    const int64_t expected = dataTask->countOfBytesExpectedToReceive();
+    if (expected > 0) {
+      mutableData_->vector().reserve(static_cast<size_t>(std::min(expected, kMaxReserve)));
+    }
+  }
+  mutableData_->append(data);
 }
 
 void SDPURLSessionManagerTaskDelegate::URLSessionDownloadTaskDidFinishDownloadingToURL(
@@ -156,25 +168,34 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
     userInfo.set(SDPNetworkingTaskDidCompleteResponseSerializerKey, plat::Value(object));
   }
 
-  std::optional<plat::Data> data;
+  // The body moves along the pipeline without copies; it joins the notification's user info
+  // only after the completion handler ran.
+  std::shared_ptr<plat::Data> body;
   if (mutableData_) {
-    data = std::move(*mutableData_);
+    body = std::make_shared<plat::Data>(std::move(*mutableData_));
     mutableData_.reset();
   }
   const std::string downloadFile = downloadFileURL();
   if (!downloadFile.empty()) {
     userInfo.set(SDPNetworkingTaskDidCompleteAssetPathKey, downloadFile);
-  } else if (data) {
-    userInfo.set(SDPNetworkingTaskDidCompleteResponseDataKey, plat::Value(*data));
+    body.reset();
   }
 
-  auto deliver = [self, task, queue, group](plat::NSURLResponseRef response, plat::Value object,
-                                             plat::NSErrorRef error, plat::Dictionary userInfo) {
-    plat::dispatch_group_async(group, queue, [self, task, response, object, error, userInfo] {
-      if (self->completionHandler) self->completionHandler(response, object, error);
-      postOnMain(SDPNetworkingTaskDidCompleteNotification, plat::Value(task),
-                 plat::Value(userInfo));
-    });
+  auto deliver = [self, task, queue, group, response](
+                     std::shared_ptr<plat::Data> body, plat::Value object, plat::NSErrorRef error,
+                     plat::Dictionary userInfo) mutable {
+    plat::dispatch_group_async(
+        group, queue,
+        [self, task, response, body = std::move(body), object = std::move(object), error,
+         userInfo = std::move(userInfo)]() mutable {
+          if (self->completionHandler) self->completionHandler(response, object, error);
+          if (body) userInfo.set(SDPNetworkingTaskDidCompleteResponseDataKey, plat::Value(std::move(*body)));
+          if (!object.isNil()) {
+            userInfo.set(SDPNetworkingTaskDidCompleteSerializedResponseKey, std::move(object));
+          }
+          postOnMain(SDPNetworkingTaskDidCompleteNotification, plat::Value(task),
+                     plat::Value(std::move(userInfo)));
+        });
   };
 
   if (error || !strongManager) {
@@ -183,17 +204,18 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
     plat::NSErrorRef finalError =
         error ? error : plat::makeURLError(plat::NSURLErrorCancelled, response ? response->URL() : "");
     userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(finalError));
-    deliver(response, plat::Value(), finalError, std::move(userInfo));
+    deliver(std::move(body), plat::Value(), finalError, std::move(userInfo));
     return;
   }
 
-  plat::dispatch_async(SDPSharedSerializationQueue(), [self, serializer, response, data,
+  plat::dispatch_async(SDPSharedSerializationQueue(), [self, serializer, response,
+                                                       body = std::move(body),
                                                        userInfo = std::move(userInfo),
                                                        deliver]() mutable {
     plat::NSErrorRef serializationError;
     plat::Value object;
     if (serializer) {
-      object = serializer->responseObjectForResponseDataError(response, data ? &*data : nullptr,
+      object = serializer->responseObjectForResponseDataError(response, body.get(),
                                                               &serializationError);
     }
     std::string downloadFile;
@@ -208,10 +230,9 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
       // A download that could not be moved is not a success.
       if (!serializationError) serializationError = moveError;
     }
-    if (!object.isNil()) userInfo.set(SDPNetworkingTaskDidCompleteSerializedResponseKey, object);
     if (serializationError) {
       userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(serializationError));
     }
-    deliver(response, object, serializationError, std::move(userInfo));
+    deliver(std::move(body), std::move(object), serializationError, std::move(userInfo));
   });
 }

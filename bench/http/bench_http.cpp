@@ -1,0 +1,289 @@
+// HTTP client throughput against a loopback server, beside plain libcurl in the same binary:
+//  - sequential GETs of a 1 KiB body over one keep-alive connection (requests per second),
+//  - 64 concurrent GETs of the same body (requests per second),
+//  - one 64 MiB download (bytes per second).
+// The system side goes through SDPHTTPSessionManager with completions on the main run loop;
+// the baseline is an easy-handle loop (a multi handle for the concurrent case). Both sides use
+// their defaults: the session opens at most 6 connections to a host, libcurl's multi handle
+// as many as there are transfers.
+// The last line printed is "ratio: R": the sequential-GET figure of the system over libcurl's.
+
+#include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "net/SDPHTTPResponseSerializer.h"
+#include "net/SDPHTTPSessionManager.h"
+#include "platform/dispatch/RunLoop.h"
+
+namespace {
+
+constexpr int kConcurrent = 64;
+constexpr size_t kBigBody = 64u << 20;
+
+// A minimal keep-alive HTTP/1.1 server on 127.0.0.1 answering GETs of "/1k" and "/big" with
+// one write per response and Nagle off, so that neither side of the comparison waits on
+// delayed acknowledgements. One thread per connection.
+class BenchServer {
+ public:
+  BenchServer() : small_(response(std::string(1024, 'k'))), big_(response(std::string(kBigBody, 'b'))) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::listen(listener_, 256);
+    socklen_t len = sizeof addr;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    std::thread([this] {
+      while (true) {
+        int fd = ::accept(listener_, nullptr, nullptr);
+        if (fd < 0) return;
+        std::thread([this, fd] { serve(fd); }).detach();
+      }
+    }).detach();
+  }
+  std::string url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+  }
+
+ private:
+  static std::string response(const std::string& body) {
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+  }
+  void serve(int fd) {
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    std::string pending;
+    char buffer[8192];
+    while (true) {
+      size_t end;
+      while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+          ::close(fd);
+          return;
+        }
+        pending.append(buffer, static_cast<size_t>(n));
+      }
+      const bool big = pending.compare(0, 9, "GET /big ") == 0;
+      pending.erase(0, end + 4);
+      const std::string& reply = big ? big_ : small_;
+      size_t sent = 0;
+      while (sent < reply.size()) {
+        ssize_t n = ::send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+          ::close(fd);
+          return;
+        }
+        sent += static_cast<size_t>(n);
+      }
+    }
+  }
+
+  int listener_ = -1;
+  uint16_t port_ = 0;
+  const std::string small_;
+  const std::string big_;
+};
+
+BenchServer& server() {
+  static auto* s = new BenchServer();
+  return *s;
+}
+
+std::shared_ptr<SDPHTTPSessionManager> makeManager() {
+  auto manager = SDPHTTPSessionManager::manager();
+  // The body as it came: the comparison is about transport, not parsing.
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  return manager;
+}
+
+void pumpUntil(const bool& done) {
+  auto loop = plat::RunLoop::main();
+  while (!done) loop->runOnce(plat::kCFRunLoopDefaultMode, 1.0);
+}
+
+// Runs `count` GETs of `path` at once and waits for all; returns the bytes received.
+size_t systemGets(SDPHTTPSessionManager& manager, const std::string& url, int count) {
+  int remaining = count;
+  bool done = false;
+  size_t bytes = 0;
+  for (int i = 0; i < count; ++i) {
+    manager.GETParametersSuccessFailure(
+        url, plat::Value(),
+        [&](const plat::NSURLSessionDataTaskRef&, const plat::Value& object) {
+          if (const plat::Data* d = object.data()) bytes += d->length();
+          done = --remaining == 0;
+        },
+        [&](const plat::NSURLSessionDataTaskRef&, const plat::NSErrorRef& error) {
+          std::fprintf(stderr, "request failed: %s\n", error->description().c_str());
+          done = --remaining == 0;
+        });
+  }
+  pumpUntil(done);
+  return bytes;
+}
+
+size_t collect(char* data, size_t size, size_t n, void* out) {
+  static_cast<std::string*>(out)->append(data, size * n);
+  return size * n;
+}
+
+void BM_System_SequentialGet(benchmark::State& state) {
+  auto manager = makeManager();
+  const std::string url = server().url("/1k");
+  for (auto _ : state) {
+    if (systemGets(*manager, url, 1) != 1024) state.SkipWithError("short body");
+  }
+  state.SetItemsProcessed(state.iterations());
+  manager->invalidateSessionCancelingTasks(true);
+}
+
+void BM_Curl_SequentialGet(benchmark::State& state) {
+  CURL* easy = curl_easy_init();
+  std::string body;
+  curl_easy_setopt(easy, CURLOPT_URL, server().url("/1k").c_str());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+  for (auto _ : state) {
+    body.clear();
+    if (curl_easy_perform(easy) != CURLE_OK || body.size() != 1024) state.SkipWithError("curl failed");
+  }
+  state.SetItemsProcessed(state.iterations());
+  curl_easy_cleanup(easy);
+}
+
+void BM_System_ConcurrentGet(benchmark::State& state) {
+  auto manager = makeManager();
+  const std::string url = server().url("/1k");
+  for (auto _ : state) {
+    if (systemGets(*manager, url, kConcurrent) != 1024u * kConcurrent) state.SkipWithError("short body");
+  }
+  state.SetItemsProcessed(state.iterations() * kConcurrent);
+  manager->invalidateSessionCancelingTasks(true);
+}
+
+void BM_Curl_ConcurrentGet(benchmark::State& state) {
+  CURLM* multi = curl_multi_init();
+  std::vector<CURL*> handles(kConcurrent);
+  std::vector<std::string> bodies(kConcurrent);
+  const std::string url = server().url("/1k");
+  for (int i = 0; i < kConcurrent; ++i) {
+    handles[i] = curl_easy_init();
+    curl_easy_setopt(handles[i], CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handles[i], CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(handles[i], CURLOPT_WRITEDATA, &bodies[i]);
+  }
+  for (auto _ : state) {
+    for (int i = 0; i < kConcurrent; ++i) {
+      bodies[i].clear();
+      curl_multi_add_handle(multi, handles[i]);
+    }
+    int running = 0;
+    do {
+      curl_multi_perform(multi, &running);
+      if (running) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    } while (running);
+    CURLMsg* msg;
+    int left;
+    while ((msg = curl_multi_info_read(multi, &left))) {
+      if (msg->msg == CURLMSG_DONE && msg->data.result != CURLE_OK) state.SkipWithError("curl failed");
+    }
+    for (int i = 0; i < kConcurrent; ++i) curl_multi_remove_handle(multi, handles[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * kConcurrent);
+  for (auto* h : handles) curl_easy_cleanup(h);
+  curl_multi_cleanup(multi);
+}
+
+void BM_System_Download64MiB(benchmark::State& state) {
+  auto manager = makeManager();
+  const std::string url = server().url("/big");
+  for (auto _ : state) {
+    if (systemGets(*manager, url, 1) != kBigBody) state.SkipWithError("short body");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBigBody));
+  manager->invalidateSessionCancelingTasks(true);
+}
+
+void BM_Curl_Download64MiB(benchmark::State& state) {
+  CURL* easy = curl_easy_init();
+  std::string body;
+  curl_easy_setopt(easy, CURLOPT_URL, server().url("/big").c_str());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+  for (auto _ : state) {
+    body.clear();
+    body.shrink_to_fit();
+    if (curl_easy_perform(easy) != CURLE_OK || body.size() != kBigBody) state.SkipWithError("curl failed");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBigBody));
+  curl_easy_cleanup(easy);
+}
+
+// Keeps each run's rate (items or bytes per second) by benchmark name.
+class RateReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const auto& run : runs) {
+      auto it = run.counters.find("items_per_second");
+      if (it == run.counters.end()) it = run.counters.find("bytes_per_second");
+      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
+    }
+  }
+  double rate(const std::string& name) const {
+    auto it = rates.find(name);
+    return it == rates.end() ? 0 : it->second;
+  }
+  std::map<std::string, double> rates;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  server();
+  benchmark::RegisterBenchmark("System/SequentialGet1KiB", BM_System_SequentialGet)->MinTime(2.0)->UseRealTime();
+  benchmark::RegisterBenchmark("Curl/SequentialGet1KiB", BM_Curl_SequentialGet)->MinTime(2.0)->UseRealTime();
+  benchmark::RegisterBenchmark("System/Concurrent64Get1KiB", BM_System_ConcurrentGet)->MinTime(2.0)->UseRealTime();
+  benchmark::RegisterBenchmark("Curl/Concurrent64Get1KiB", BM_Curl_ConcurrentGet)->MinTime(2.0)->UseRealTime();
+  benchmark::RegisterBenchmark("System/Download64MiB", BM_System_Download64MiB)->Iterations(5)->UseRealTime();
+  benchmark::RegisterBenchmark("Curl/Download64MiB", BM_Curl_Download64MiB)->Iterations(5)->UseRealTime();
+  benchmark::Initialize(&argc, argv);
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  auto ratioOf = [&](const std::string& what) {
+    double base = reporter.rate("Curl/" + what);
+    return base > 0 ? reporter.rate("System/" + what) / base : 0.0;
+  };
+  std::printf("sequential GET 1 KiB: system %.0f req/s, libcurl %.0f req/s, ratio %.3f (goal 0.5)\n",
+              reporter.rate("System/SequentialGet1KiB"), reporter.rate("Curl/SequentialGet1KiB"),
+              ratioOf("SequentialGet1KiB"));
+  std::printf("64 concurrent GETs 1 KiB: system %.0f req/s, libcurl %.0f req/s, ratio %.3f\n",
+              reporter.rate("System/Concurrent64Get1KiB"), reporter.rate("Curl/Concurrent64Get1KiB"),
+              ratioOf("Concurrent64Get1KiB"));
+  std::printf("64 MiB download: system %.1f MiB/s, libcurl %.1f MiB/s, ratio %.3f (goal 0.8)\n",
+              reporter.rate("System/Download64MiB") / (1 << 20),
+              reporter.rate("Curl/Download64MiB") / (1 << 20), ratioOf("Download64MiB"));
+  std::printf("ratio: %.3f\n", ratioOf("SequentialGet1KiB"));
+  curl_global_cleanup();
+  return 0;
+}
