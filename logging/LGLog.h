@@ -102,6 +102,19 @@ class LGLog {
         asynchronous, LGMakeText(plat::format(format, std::forward<Args>(args)...)), level, flag,
         context, file, function, line, std::move(tag));
   }
+  // The same with arguments already captured (the counterpart of an argument list).
+  static void logLevelFlagContextFileFunctionLineTagFormatArgs(bool asynchronous, uint64_t level,
+                                                               uint64_t flag, int64_t context,
+                                                               const char* file,
+                                                               const char* function, uint64_t line,
+                                                               plat::Value tag, const char* format,
+                                                               const plat::FormatArg* args,
+                                                               size_t count) {
+    if (!format || !admitsFlag(flag)) return;
+    logMessageLevelFlagContextFileFunctionLineTag(
+        asynchronous, LGMakeText(plat::formatArgs(format, args, count)), level, flag, context, file,
+        function, line, std::move(tag));
+  }
   // The entry with the text already made. Null file or function become empty texts.
   static void logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGText message,
                                                            uint64_t level, uint64_t flag,

@@ -245,10 +245,14 @@ TEST(LGLogTest, FormattedEntryDropsNullFormatAndFormatsObjects) {
   plat::Value obj(plat::Array{1, "x"});
   LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
                                                       plat::Value(), "n=%d s=%@", 7, plat::Value("str"));
+  const plat::FormatArg args[] = {plat::FormatArg(3), plat::FormatArg("x")};
+  LGLog::logLevelFlagContextFileFunctionLineTagFormatArgs(false, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                          plat::Value(), "%d%s", args, 2);
   auto texts = logger->texts();
-  ASSERT_EQ(texts.size(), 2u);
+  ASSERT_EQ(texts.size(), 3u);
   EXPECT_EQ(texts[0], "");
   EXPECT_EQ(texts[1], "n=7 s=str");
+  EXPECT_EQ(texts[2], "3x");
 }
 
 TEST(LGLogTest, MessageRecordsCallerFactsNamesAndTimes) {
