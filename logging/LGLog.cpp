@@ -90,6 +90,7 @@ struct LGLog::Batch {
 // ---- hub ---------------------------------------------------------------------------------
 
 LGLog::LGLog() {
+  loggers_.reserve(4);
   plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
       kWillTerminateNotification, plat::Value(), nullptr,
       [](const plat::NSNotification&) { LGLog::flushLog(); });
