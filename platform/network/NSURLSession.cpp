@@ -83,15 +83,17 @@ struct Transfer {
   bool headersComplete = false;
   bool isRedirect = false;
   Data redirectBody;
-  Data deferredBody;  // a refused redirect's body, delivered once its response is allowed
   NSHTTPURLResponseRef redirectResponse;
   int redirectCount = 0;
 
-  // Decisions.
+  // The response decision. Guarded by task->mu: the delegate's answer may arrive on any
+  // thread, and an "allow" is applied right there (no round trip through this thread).
   bool awaitingDisposition = false;
   bool doneWhileAwaiting = false;
-  bool userPaused = false;
   bool pausedByCallback = false;
+  Data deferredBody;  // bytes held back until the response is allowed
+
+  bool userPaused = false;
   NSErrorRef failure;  // an error decided by a callback (trust, stream, file)
 
   // Download.
@@ -254,24 +256,12 @@ void applyPause(Transfer& t) {
   if (!pause) t.touch();
 }
 
-// Coalesced delivery of body bytes to the delegate.
-void deliverData(Transfer& t, const char* bytes, size_t length) {
-  auto task = t.task;
-  bool schedule = false;
-  int64_t received;
-  {
-    std::lock_guard<std::mutex> lock(task->mu);
-    task->pendingData.append(bytes, length);
-    task->received += static_cast<int64_t>(length);
-    received = task->received;
-    if (!task->dataDeliveryScheduled) {
-      task->dataDeliveryScheduled = true;
-      schedule = true;
-    }
-  }
-  task->notifyCounter(kCountOfBytesReceived, received);
-  if (!schedule) return;
-  auto s = t.session;
+// Posts the delivery of the task's pending body bytes. REQUIRES: task->mu held (so that the
+// delivery is queued before anything posted after the bytes were appended).
+void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
+                                const std::shared_ptr<URLTaskCore>& task) {
+  if (task->dataDeliveryScheduled) return;
+  task->dataDeliveryScheduled = true;
   s->post([s, task] {
     Data chunk;
     NSURLSessionTaskRef owner;
@@ -288,6 +278,20 @@ void deliverData(Transfer& t, const char* bytes, size_t length) {
       delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
     }
   });
+}
+
+// Coalesced delivery of body bytes to the delegate.
+void deliverData(Transfer& t, const char* bytes, size_t length) {
+  auto task = t.task;
+  int64_t received;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->pendingData.append(bytes, length);
+    task->received += static_cast<int64_t>(length);
+    received = task->received;
+    scheduleDataDeliveryLocked(t.session, task);
+  }
+  task->notifyCounter(kCountOfBytesReceived, received);
 }
 
 void reportSent(Transfer& t, int64_t n) {
@@ -527,6 +531,7 @@ NSInputStreamRef askNewBodyStream(Transfer& t) {
 
 size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
+  if (t->userPaused) return CURL_READFUNC_PAUSE;
   size_t max = size * nitems;
   size_t n = 0;
   switch (t->bodyKind) {
@@ -634,17 +639,28 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   return n;
 }
 
+constexpr size_t kMaxDeferredBytes = 4 * 1024 * 1024;
+
 size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
   size_t n = size * nitems;
   t->touch();
+  if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
   if (t->isRedirect) {
     t->redirectBody.append(buffer, n);
     return n;
   }
-  if (t->awaitingDisposition) {
-    t->pausedByCallback = true;
-    return CURL_WRITEFUNC_PAUSE;
+  {
+    std::lock_guard<std::mutex> lock(t->task->mu);
+    if (t->awaitingDisposition) {
+      // Hold the bytes until the delegate decides; stop reading once too many are held.
+      if (t->deferredBody.length() + n > kMaxDeferredBytes) {
+        t->pausedByCallback = true;
+        return CURL_WRITEFUNC_PAUSE;
+      }
+      t->deferredBody.append(buffer, n);
+      return n;
+    }
   }
   if (t->file) {
     if (std::fwrite(buffer, 1, n, t->file) != n) {
@@ -660,11 +676,15 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
 
 void completeSuccess(const std::shared_ptr<Transfer>& t);
 
-// Hands a refused redirect's body on like bytes received.
+// Hands held-back bytes on like bytes received (transfer thread).
 void flushDeferred(Transfer& t) {
-  if (t.deferredBody.empty() || t.failure) return;
-  Data body = std::move(t.deferredBody);
-  t.deferredBody = Data();
+  Data body;
+  {
+    std::lock_guard<std::mutex> lock(t.task->mu);
+    body = std::move(t.deferredBody);
+    t.deferredBody = Data();
+  }
+  if (body.empty() || t.failure) return;
   if (t.file) {
     if (std::fwrite(body.bytes(), 1, body.length(), t.file) != body.length()) {
       t.failure = makeURLError(NSURLErrorCannotWriteToFile, t.url);
@@ -673,6 +693,113 @@ void flushDeferred(Transfer& t) {
     }
   } else {
     deliverData(t, reinterpret_cast<const char*>(body.bytes()), body.length());
+  }
+}
+
+void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
+
+// The delegate allowed the response: hand on the held-back bytes and, when the transfer has
+// already ended, complete the task right here (any thread).
+void allowResponse(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                   const std::shared_ptr<Transfer>& tr) {
+  bool done, paused;
+  int64_t received = -1;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (!tr->awaitingDisposition || task->state == NSURLSessionTaskStateCanceling ||
+        task->state == NSURLSessionTaskStateCompleted) {
+      return;
+    }
+    tr->awaitingDisposition = false;
+    done = tr->doneWhileAwaiting;
+    paused = tr->pausedByCallback;
+    tr->pausedByCallback = false;
+    if (!tr->deferredBody.empty() && !(done && tr->failure)) {
+      task->received += static_cast<int64_t>(tr->deferredBody.length());
+      received = task->received;
+      task->pendingData.append(tr->deferredBody);
+      scheduleDataDeliveryLocked(s, task);
+    }
+    tr->deferredBody = Data();
+  }
+  if (received >= 0) task->notifyCounter(kCountOfBytesReceived, received);
+  if (done) {
+    s->taskCompleted(task, tr->failure);
+    s->enqueue([task, tr] {
+      if (task->transfer == tr) task->transfer = nullptr;
+    });
+  } else if (paused) {
+    s->enqueue([task, tr] {
+      if (task->transfer == tr) applyPause(*tr);
+    });
+  }
+}
+
+void completeSuccess(const std::shared_ptr<Transfer>& t);
+
+// The delegate turned the data task into a download task (transfer thread).
+void becomeDownload(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                    const std::shared_ptr<Transfer>& tr) {
+  if (task->transfer != tr) return;
+  bool done;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (!tr->awaitingDisposition) return;
+    tr->awaitingDisposition = false;
+    tr->pausedByCallback = false;
+    done = tr->doneWhileAwaiting;
+  }
+  auto dlCore = std::make_shared<URLTaskCore>();
+  NSURLSessionDownloadTaskRef dl;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    std::lock_guard<std::mutex> tlock(task->mu);
+    dlCore->session = s;
+    dlCore->kind = TaskKind::Download;
+    dlCore->identifier = s->nextIdentifier++;
+    dlCore->description = task->description;
+    dlCore->original = task->original;
+    dlCore->current = task->current;
+    dlCore->response = task->response;
+    dlCore->state = NSURLSessionTaskStateRunning;
+    dlCore->started = true;
+    dlCore->expectedToReceive = task->expectedToReceive;
+    dlCore->sent = task->sent;
+    dlCore->expectedToSend = task->expectedToSend;
+    task->state = NSURLSessionTaskStateCompleted;
+    task->reported = true;  // the data task ends here without a completion of its own
+    dl = URLSessionCore::newTaskObject<NSURLSessionDownloadTask>(dlCore);
+    dlCore->owner = dl;
+    auto& list = s->tasks;
+    auto old = task->ownerRef();
+    list.erase(std::remove(list.begin(), list.end(), old), list.end());
+    list.push_back(dl);
+  }
+  Data held;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    held = std::move(tr->deferredBody);
+    tr->deferredBody = Data();
+  }
+  tr->task = dlCore;
+  dlCore->transfer = tr;
+  task->transfer = nullptr;
+  tr->filePath = makeTempFile(&tr->file);
+  if (!tr->file) tr->failure = makeURLError(NSURLErrorCannotCreateFile, tr->url);
+  {
+    std::lock_guard<std::mutex> lock(dlCore->mu);
+    tr->deferredBody = std::move(held);
+  }
+  auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+  s->post([s, dataTask, dl] {
+    auto d = s->delegateRef();
+    if (d && dataTask) d->URLSessionDataTaskDidBecomeDownloadTask(s->sessionRef(), dataTask, dl);
+  });
+  flushDeferred(*tr);
+  if (done) {
+    completeSuccess(tr);
+  } else {
+    applyPause(*tr);
   }
 }
 
@@ -718,65 +845,30 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
     return;
   }
   if (!s->delegateRef()) return;
-  t->awaitingDisposition = true;
-  std::weak_ptr<Transfer> weakT = t;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->awaitingDisposition = true;
+  }
   auto once = std::make_shared<std::once_flag>();
+  std::shared_ptr<Transfer> tr = t;
   std::function<void(NSURLSessionResponseDisposition)> completion =
-      [s, task, once](NSURLSessionResponseDisposition d) {
+      [s, task, tr, once](NSURLSessionResponseDisposition d) {
         std::call_once(*once, [&] {
-          s->enqueue([s, task, d] {
-            auto tr = task->transfer;
-            if (!tr || !tr->awaitingDisposition) return;
-            tr->awaitingDisposition = false;
-            if (d == NSURLSessionResponseCancel) {
-              s->cancel(task, false);
-              return;
-            }
-            if (d == NSURLSessionResponseBecomeDownload) {
-              // The body goes on as a new download task.
-              auto dlCore = std::make_shared<URLTaskCore>();
-              NSURLSessionDownloadTaskRef dl;
-              {
-                std::lock_guard<std::mutex> lock(s->mu);
-                std::lock_guard<std::mutex> tlock(task->mu);
-                dlCore->session = s;
-                dlCore->kind = TaskKind::Download;
-                dlCore->identifier = s->nextIdentifier++;
-                dlCore->description = task->description;
-                dlCore->original = task->original;
-                dlCore->current = task->current;
-                dlCore->response = task->response;
-                dlCore->state = NSURLSessionTaskStateRunning;
-                dlCore->started = true;
-                dlCore->expectedToReceive = task->expectedToReceive;
-                dlCore->sent = task->sent;
-                dlCore->expectedToSend = task->expectedToSend;
-                task->state = NSURLSessionTaskStateCompleted;
-                dl = URLSessionCore::newTaskObject<NSURLSessionDownloadTask>(dlCore);
-                dlCore->owner = dl;
-                auto& list = s->tasks;
-                auto old = task->ownerRef();
-                list.erase(std::remove(list.begin(), list.end(), old), list.end());
-                list.push_back(dl);
-              }
-              tr->task = dlCore;
-              dlCore->transfer = tr;
-              task->transfer = nullptr;
-              tr->filePath = makeTempFile(&tr->file);
-              if (!tr->file) tr->failure = makeURLError(NSURLErrorCannotCreateFile, tr->url);
-              auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
-              s->post([s, dataTask, dl] {
-                if (s->delegateRef() && dataTask) {
-                  s->delegateRef()->URLSessionDataTaskDidBecomeDownloadTask(s->sessionRef(), dataTask, dl);
-                }
-              });
-            }
-            if (tr->doneWhileAwaiting) {
-              flushDeferred(*tr);
-              completeSuccess(tr);
+          if (d == NSURLSessionResponseAllow || d == NSURLSessionResponseBecomeDownload) {
+            if (d == NSURLSessionResponseAllow) {
+              allowResponse(s, task, tr);
             } else {
-              applyPause(*tr);
+              s->enqueue([s, task, tr] { becomeDownload(s, task, tr); });
             }
+            return;
+          }
+          s->enqueue([s, task, tr] {
+            {
+              std::lock_guard<std::mutex> lock(task->mu);
+              if (!tr->awaitingDisposition) return;
+              tr->awaitingDisposition = false;
+            }
+            s->cancel(task, false);
           });
         });
       };
@@ -887,11 +979,19 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
         if (!chosen) {
           // Refused: the redirect response is the answer, with its body.
           t->isRedirect = false;
-          t->deferredBody = std::move(t->redirectBody);
+          {
+            std::lock_guard<std::mutex> lock(task->mu);
+            t->deferredBody = std::move(t->redirectBody);
+            t->doneWhileAwaiting = true;
+          }
           t->redirectBody = Data();
-          t->doneWhileAwaiting = true;
           beginResponse(t, t->redirectResponse);
-          if (!t->awaitingDisposition) {
+          bool awaiting;
+          {
+            std::lock_guard<std::mutex> lock(task->mu);
+            awaiting = t->awaitingDisposition;
+          }
+          if (!awaiting) {
             flushDeferred(*t);
             completeSuccess(t);
           }
@@ -952,11 +1052,17 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
     finishTransfer(t, makeURLError(NSURLErrorBadServerResponse, t->url));
     return;
   }
-  if (t->awaitingDisposition) {
-    t->doneWhileAwaiting = true;
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+    if (awaiting) t->doneWhileAwaiting = true;  // the delegate's answer completes the task
+  }
+  if (awaiting) {
     releaseEasy(*t);
     return;
   }
+  flushDeferred(*t);
   completeSuccess(t);
 }
 
@@ -1198,7 +1304,12 @@ void URLSessionCore::workerLoop() {
     for (auto& task : active) {
       auto t = task->transfer;
       if (!t || !t->easy) continue;
-      if (t->userPaused || t->awaitingDisposition) {
+      bool awaiting;
+      {
+        std::lock_guard<std::mutex> lock(task->mu);
+        awaiting = t->awaitingDisposition;
+      }
+      if (t->userPaused || awaiting) {
         t->touch();
         continue;
       }
@@ -1255,7 +1366,8 @@ void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSE
   std::function<void(const Data&)> resumeCompletion;
   {
     std::lock_guard<std::mutex> lock(task->mu);
-    if (task->state == NSURLSessionTaskStateCompleted && task->error) return;
+    if (task->reported) return;
+    task->reported = true;
     task->state = NSURLSessionTaskStateCompleted;
     task->error = error;
     owner = task->owner.lock();

@@ -41,6 +41,7 @@ struct URLTaskCore {
   int64_t expectedToSend = 0;
   int64_t expectedToReceive = NSURLSessionTransferSizeUnknown;
   bool started = false;
+  bool reported = false;  // the completion has been handed to the delegate queue
 
   // Body of an upload (or of a data task's request).
   std::optional<Data> uploadData;
