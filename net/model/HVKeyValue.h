@@ -125,8 +125,17 @@ struct HVKeyValueHooks {
 };
 
 // Declares model class `Cls` (derived from `Super`) with its properties and its hooks.
-#define HV_MODEL(Cls, Super, ...) \
-  PLAT_OBJECT_WITH_INSTALLER(Cls, Super, &::HVKeyValueHooks<Cls>::install, __VA_ARGS__)
+// Model classes register when the program is loaded, as the platform's classes are known
+// from the start: a class named only by text (an array element class given as a class name,
+// a class name stored in a keyed archive) is found even before any code has used it.
+// REQUIRES: `Cls` is a namespace-scope class (not local to a function).
+#define HV_MODEL(Cls, Super, ...)                                                    \
+  PLAT_OBJECT_WITH_INSTALLER(Cls, Super, &::HVKeyValueHooks<Cls>::install, __VA_ARGS__) \
+                                                                                     \
+ private:                                                                            \
+  [[maybe_unused]] static inline ::plat::Class* const kvClassAtLoad_ = staticClass(); \
+                                                                                     \
+ public:
 
 #include "net/model/NSObject+HVKeyValue.h"
 #include "net/model/NSObject+HVProperty.h"

@@ -55,13 +55,16 @@ std::string kv_firstCharUpper(std::string_view text) {
 
 bool kv_isPureInt(std::string_view text) {
   // As the platform's scanner: white space, an optional sign, digits (an overflowing value
-  // still scans, saturated), and then the end of the text.
+  // still scans, saturated), and then the end of the text. The scanner skips white space
+  // before deciding it is at the end, so trailing white space still counts as the end.
   size_t i = 0;
   while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
   size_t digitsStart = i;
   while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-  return i > digitsStart && i == text.size();
+  if (i == digitsStart) return false;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  return i == text.size();
 }
 
 plat::NSURLRef kv_url(std::string_view text) {

@@ -14,8 +14,8 @@ std::string kv_underlineFromCamel(std::string_view text);
 std::string kv_camelFromUnderline(std::string_view text);
 std::string kv_firstCharLower(std::string_view text);
 std::string kv_firstCharUpper(std::string_view text);
-// YES when the text, after leading white space, is an integer and nothing else ("42" and
-// " 42" yes; "42a", "4.2" and "" no). Like the platform's scanner, a value too large for 32
+// YES when the text, after leading white space, is an integer followed by nothing but white
+// space ("42", " 42" and "42 " yes; "42a", "4.2" and "" no). Like the platform's scanner, a value too large for 32
 // bits still scans.
 bool kv_isPureInt(std::string_view text);
 // A URL from text that may hold characters a URL cannot: every character other than ASCII

@@ -41,6 +41,34 @@ class CdLegacyWriter : public plat::Object, public plat::NSCoding {
   bool initWithCoder(plat::NSKeyedUnarchiver&) override { return false; }
 };
 
+// A model that nothing in this file uses before reading it back from an archive, as a
+// program does that reads what an earlier run saved.
+class CdStored : public plat::NSObject, public plat::NSCoding {
+ public:
+  std::string name;
+  HV_MODEL(CdStored, plat::NSObject, PLAT_PROPERTY(name))
+  HV_CODING_IMPLEMENTATION
+};
+
+class CdStoredWriter : public plat::Object, public plat::NSCoding {
+ public:
+  std::string className() const override { return "CdStored"; }
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override {
+    coder.encodeObjectForKey("kept", "name");
+  }
+  bool initWithCoder(plat::NSKeyedUnarchiver&) override { return false; }
+};
+
+TEST(ModelCoding, ArchivedModelsReadBackBeforeTheirClassIsUsed) {
+  plat::Data data =
+      plat::NSKeyedArchiver::archivedDataWithRootObject(plat::Value(std::make_shared<CdStoredWriter>()));
+  ASSERT_FALSE(data.empty());
+  plat::NSErrorRef error;
+  auto back = plat::NSKeyedUnarchiver::unarchiveObjectWithData(data, &error).objectAs<CdStored>();
+  ASSERT_TRUE(back) << (error ? error->description() : "");
+  EXPECT_EQ(back->name, "kept");
+}
+
 TEST(ModelCoding, ArchiveAndUnarchiveAModel) {
   auto u = std::make_shared<CdUser>();
   u->name = "ann";

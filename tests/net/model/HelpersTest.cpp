@@ -47,7 +47,9 @@ TEST(ModelNameHelpers, PureIntegers) {
   EXPECT_TRUE(kv_isPureInt("-7"));
   EXPECT_FALSE(kv_isPureInt("42a"));
   EXPECT_FALSE(kv_isPureInt("4.2"));
-  EXPECT_FALSE(kv_isPureInt("42 "));
+  EXPECT_TRUE(kv_isPureInt("42 \n"));  // the scanner skips white space before its end
+  EXPECT_FALSE(kv_isPureInt("42 a"));
+  EXPECT_FALSE(kv_isPureInt(" "));
   EXPECT_FALSE(kv_isPureInt(""));
   EXPECT_FALSE(kv_isPureInt("-"));
 }

@@ -112,6 +112,20 @@ class KvNode : public plat::NSObject {
   HV_MODEL(KvNode, plat::NSObject, PLAT_PROPERTY(name), PLAT_PROPERTY(next))
 };
 
+// Named by text only, as the element class of KvShelf's array.
+class KvShelfItem : public plat::NSObject {
+ public:
+  std::string label;
+  HV_MODEL(KvShelfItem, plat::NSObject, PLAT_PROPERTY(label))
+};
+
+class KvShelf : public plat::NSObject {
+ public:
+  plat::Array items;
+  HV_MODEL(KvShelf, plat::NSObject, PLAT_PROPERTY(items))
+  static plat::Dictionary kv_objectClassInArray() { return {{"items", "KvShelfItem"}}; }
+};
+
 std::string errorText(plat::Class* c) {
   auto e = kv_error(c);
   return e ? e->domain() : "";
@@ -151,6 +165,15 @@ TEST(KeyValueMapping, ArrayOfModelsFromJsonTextWithReplacedId) {
   // A platform class gets the array back untouched.
   plat::Value raw = json(R"([1,"a"])");
   EXPECT_EQ(kv_objectArrayWithKeyValuesArray(plat::Runtime::classNamed("NSString"), raw), raw);
+}
+
+TEST(KeyValueMapping, ElementClassNamedByTextBeforeItIsUsed) {
+  auto shelf = kv_objectWithKeyValues<KvShelf>(json(R"({"items":[{"label":"a"},{"label":"b"}]})"));
+  ASSERT_TRUE(shelf);
+  ASSERT_EQ(shelf->items.size(), 2u);
+  auto second = shelf->items[1].objectAs<KvShelfItem>();
+  ASSERT_TRUE(second) << shelf->items[1].description();
+  EXPECT_EQ(second->label, "b");
 }
 
 TEST(KeyValueMapping, ScalarConversions) {

@@ -44,6 +44,13 @@ class RfItem : public plat::NSObject {
   HV_MODEL(RfItem, plat::NSObject, PLAT_PROPERTY(name))
 };
 
+// A plain registered class (not a model): registered on first use only.
+class RfLater : public plat::NSObject {
+ public:
+  std::string name;
+  PLAT_OBJECT(RfLater, plat::NSObject, PLAT_PROPERTY(name))
+};
+
 class RfList : public plat::NSObject {
  public:
   plat::Array items;
@@ -114,12 +121,15 @@ TEST(ModelReflection, TypeCodesParse) {
 
   // One shared instance per code; a model class code resolves once the class is known.
   EXPECT_EQ(HVPropertyType::cachedTypeWithCode("q"), HVPropertyType::cachedTypeWithCode("q"));
-  t = HVPropertyType::cachedTypeWithCode("@\"RfItem\"");
-  EXPECT_EQ(t->typeClass(), nullptr);
-  RfItem::staticClass();
+  // Model classes are known from load time; other registered classes from their first use.
   t = HVPropertyType::cachedTypeWithCode("@\"RfItem\"");
   EXPECT_EQ(t->typeClass(), RfItem::staticClass());
   EXPECT_FALSE(t->isFromFoundation());
+  t = HVPropertyType::cachedTypeWithCode("@\"RfLater\"");
+  EXPECT_EQ(t->typeClass(), nullptr);
+  RfLater::staticClass();
+  t = HVPropertyType::cachedTypeWithCode("@\"RfLater\"");
+  EXPECT_EQ(t->typeClass(), RfLater::staticClass());
 }
 
 TEST(ModelReflection, KeyPathGrammar) {
