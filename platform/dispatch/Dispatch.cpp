@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -35,6 +36,7 @@ class Pool {
   void submit(std::function<void()> job) {
     std::lock_guard<std::mutex> lock(mu_);
     jobs_.push_back(std::move(job));
+    queued_.store(jobs_.size(), std::memory_order_relaxed);
     if (idle_ > 0) cv_.notify_one();
     if (static_cast<int>(jobs_.size()) > idle_) maybeSpawnLocked();
   }
@@ -50,6 +52,9 @@ class Pool {
     --blocked_;
   }
 
+  // True when jobs wait for a worker.
+  bool hasBacklog() const { return queued_.load(std::memory_order_relaxed) > 0; }
+
  private:
   void maybeSpawnLocked() {
     if (threads_ - blocked_ >= softLimit_ || threads_ >= kHardLimit) return;
@@ -64,6 +69,7 @@ class Pool {
       if (!jobs_.empty()) {
         auto job = std::move(jobs_.front());
         jobs_.pop_front();
+        queued_.store(jobs_.size(), std::memory_order_relaxed);
         lock.unlock();
         job();
         job = nullptr;
@@ -85,6 +91,7 @@ class Pool {
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> jobs_;
+  std::atomic<size_t> queued_{0};  // jobs_.size(), readable without the lock
   int threads_ = 0;
   int idle_ = 0;
   int blocked_ = 0;
@@ -453,33 +460,55 @@ void runItem(Item& item) {
 
 void scheduleDrain(const DispatchQueueRef& q);
 
-// Runs a serial queue's items in order. Ownership passes to a sync caller when its turn comes.
+// Runs a serial queue's items in order, taking a few at a time so that producers and the
+// drain meet on the queue's lock less often. Ownership passes to a sync caller when its turn
+// comes.
 void drainSerial(const DispatchQueueRef& qref) {
   QImpl& q = qref->impl();
   StackScope scope(&q);
-  for (int n = 0;; ++n) {
-    Item item;
+  // On the pool the drain keeps the worker while no other job waits for one; on a queue of
+  // its own target it hands the target back every so often.
+  DispatchQueueRef t = targetOf(q);
+  const bool onPool = !t || t->impl().kind == QImpl::Global;
+  constexpr size_t kBatch = 32;
+  std::array<Item, kBatch> batch;
+  int ran = 0;
+  for (;;) {
+    size_t count = 0;
     {
       std::unique_lock<std::mutex> lock(q.mu);
       if (q.items.empty() || !q.runnable()) {
         q.draining = false;
         return;
       }
-      if (n >= 64) {
-        // Give other work on the pool a turn; this queue stays owned by the new drain.
+      if (ran >= 64 && (!onPool || pool().hasBacklog())) {
+        // Give other work a turn; this queue stays owned by the new drain.
         lock.unlock();
         scheduleDrain(qref);
         return;
       }
-      item = std::move(q.items.front());
-      q.items.pop_front();
-      if (item.waiter) {
-        item.waiter->granted = true;
-        item.waiter->cv.notify_one();
+      if (q.items.front().waiter) {
+        SyncWaiter* waiter = q.items.front().waiter;
+        q.items.pop_front();
+        waiter->granted = true;
+        waiter->cv.notify_one();
         return;
       }
+      while (count < kBatch && !q.items.empty() && !q.items.front().waiter) {
+        batch[count++] = std::move(q.items.front());
+        q.items.pop_front();
+      }
     }
-    runItem(item);
+    for (size_t i = 0; i < count; ++i) {
+      runItem(batch[i]);
+      ++ran;
+      if (i + 1 < count && q.stopped.load()) {
+        // Suspended by an item: the rest waits, ahead of anything queued meanwhile.
+        std::lock_guard<std::mutex> lock(q.mu);
+        for (size_t j = count; j > i + 1; --j) q.items.push_front(std::move(batch[j - 1]));
+        break;
+      }
+    }
   }
 }
 

@@ -227,6 +227,37 @@ TEST(Queue, SuspendHoldsWorkUntilResumeAndOverResumeIsReported) {
   EXPECT_TRUE(testing_loop::runUntil([&] { return ran == 2; }));
 }
 
+TEST(Queue, SuspendFromInsideAnItemHoldsTheRestInOrder) {
+  // Items already queued behind the suspending one wait, and keep their place ahead of work
+  // queued later; the same on a serial queue and on the main queue.
+  for (auto q : {dispatch_queue_create("test.suspend.inside"), dispatch_get_main_queue()}) {
+    std::mutex mu;
+    std::vector<int> order;
+    auto note = [&](int v) {
+      std::lock_guard<std::mutex> lock(mu);
+      order.push_back(v);
+    };
+    auto seen = [&] {
+      std::lock_guard<std::mutex> lock(mu);
+      return order;
+    };
+    dispatch_async(q, [&, q] {
+      note(0);
+      dispatch_suspend(q);
+    });
+    for (int i = 1; i < 40; ++i) dispatch_async(q, [&, i] { note(i); });
+    ASSERT_TRUE(testing_loop::runUntil([&] { return !seen().empty(); }));
+    testing_loop::runUntilIdle(0.05);
+    EXPECT_EQ(seen(), std::vector<int>{0}) << q->label();
+    dispatch_async(q, [&] { note(40); });
+    dispatch_resume(q);
+    ASSERT_TRUE(testing_loop::runUntil([&] { return seen().size() == 41; }));
+    std::vector<int> expected(41);
+    for (int i = 0; i < 41; ++i) expected[i] = i;
+    EXPECT_EQ(seen(), expected) << q->label();
+  }
+}
+
 TEST(Queue, MainQueueRunsOnMainThreadFromBackgroundSyncAndAsync) {
   std::atomic<bool> syncDone{false};
   std::thread::id syncThread, asyncThread;
