@@ -41,6 +41,13 @@ Registry& registry() {
 
 }  // namespace
 
+namespace dispatch_internal {
+std::shared_mutex& clockSwapMutex() {
+  static auto* m = new std::shared_mutex;
+  return *m;
+}
+}  // namespace dispatch_internal
+
 std::shared_ptr<Clock> Clock::current() {
   Registry& r = registry();
   std::lock_guard<std::mutex> lock(r.mu);
@@ -54,6 +61,7 @@ int64_t Clock::nowNs() { return registry().fast.load(std::memory_order_acquire)-
 void Clock::install(std::shared_ptr<Clock> clock) {
   Registry& r = registry();
   int64_t delta;
+  std::unique_lock<std::shared_mutex> swap(dispatch_internal::clockSwapMutex());
   {
     std::lock_guard<std::mutex> lock(r.mu);
     if (!clock) clock = r.real;
@@ -64,6 +72,7 @@ void Clock::install(std::shared_ptr<Clock> clock) {
     r.fast.store(clock.get(), std::memory_order_release);
   }
   dispatch_internal::clockSwapped(delta);
+  swap.unlock();
   dispatch_internal::clockChanged();
 }
 

@@ -233,6 +233,7 @@ class DeadlineHeap {
     for (;;) {
       std::vector<std::pair<int64_t, std::function<void(int64_t)>>> due;
       {
+        std::shared_lock<std::shared_mutex> swap(clockSwapMutex());
         std::lock_guard<std::mutex> lock(mu_);
         int64_t now = Clock::nowNs();
         while (!entries_.empty() && entries_.begin()->first.first <= now) {

@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Dispatch.h"
@@ -64,7 +65,12 @@ void scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire);
 void shiftDeadlines(int64_t deltaNs);
 // After Clock::install: moves pending deadlines and run-loop timers by the difference between
 // the new and the old clock, so each keeps the time it had left (RunLoop.cpp).
+// REQUIRES: clockSwapMutex() held exclusively, together with the switch of clocks.
 void clockSwapped(int64_t deltaNs);
+// Held exclusively while Clock::install switches clocks and moves deadlines, and shared by
+// whoever compares deadlines with the clock's now, so that no deadline is judged against the
+// new clock before it has been moved to it (Clock.cpp).
+std::shared_mutex& clockSwapMutex();
 // Fires every entry whose deadline has been reached, in deadline order.
 void fireDue();
 // Earliest pending deadline, or INT64_MAX.

@@ -225,10 +225,12 @@ namespace {
 
 // Fires the timers of `loop` that are due in `mode`, earliest first.
 bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
-  // A little slack absorbs rounding between clock nanoseconds and timer seconds.
-  double now = Clock::nowSeconds() + kSlack;
   std::vector<std::pair<double, NSTimerRef>> due;
+  double now;
   {
+    std::shared_lock<std::shared_mutex> swap(clockSwapMutex());
+    // A little slack absorbs rounding between clock nanoseconds and timer seconds.
+    now = Clock::nowSeconds() + kSlack;
     std::lock_guard<std::mutex> lock(loop.mu);
     auto& timers = loop.timers;
     for (size_t i = 0; i < timers.size();) {
@@ -249,6 +251,8 @@ bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
     NSTimer::Block block;
     bool oneShot = false;
     {
+      std::shared_lock<std::shared_mutex> swap(clockSwapMutex());
+      now = Clock::nowSeconds() + kSlack;
       auto& t = timer->impl();
       std::lock_guard<std::mutex> tlock(t.mu);
       if (!t.valid || t.fireTime > now) continue;

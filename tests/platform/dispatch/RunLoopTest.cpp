@@ -148,3 +148,26 @@ TEST(ClockSwap, PendingWorkKeepsItsRemainingTime) {
   testing_loop::runUntilIdle();
   EXPECT_TRUE(bgFired);
 }
+
+TEST(ClockSwap, RepeatedSwapsNeverFireWorkEarly) {
+  // Work scheduled just before each swap (either way) must not be judged against the new
+  // clock before its deadline has moved over.
+  auto bg = dispatch_queue_create("test.swap.repeat");
+  auto early = std::make_shared<std::atomic<int>>(0);
+  for (int i = 0; i < 30; ++i) {
+    auto fired = std::make_shared<std::atomic<int>>(0);
+    dispatch_after(5.0, bg, [fired] { ++*fired; });
+    NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(5.0, false,
+                                                        [fired](const NSTimerRef&) { ++*fired; });
+    {
+      testing_loop::VirtualClockScope clock;
+      testing_loop::advance(4.0);
+      ASSERT_EQ(fired->load(), 0) << "swap " << i;
+      testing_loop::advance(1.5);
+      ASSERT_EQ(fired->load(), 2) << "swap " << i;
+      dispatch_after(1000.0, bg, [early] { ++*early; });  // outlives every later advance
+    }
+    testing_loop::runUntilIdle();
+    ASSERT_EQ(early->load(), 0) << "swap " << i;
+  }
+}
