@@ -18,7 +18,7 @@ CGImage::~CGImage() {
 }
 
 CGImageRef CGImage::create(int width, int height, bool opaque) {
-  if (width <= 0 || height <= 0) return nullptr;
+  if (width <= 0 || height <= 0 || width > 32767 || height > 32767) return nullptr;
   cairo_surface_t* s =
       cairo_image_surface_create(opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32, width, height);
   if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {

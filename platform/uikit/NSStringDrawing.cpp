@@ -30,6 +30,7 @@ void prepare(PangoLayout* layout, const std::string& text, const NSTextStyle& st
   pango_layout_set_justify(layout, style.alignment == NSTextAlignmentJustified);
   pango_layout_set_single_paragraph_mode(layout, singleLine);
   bool truncating = style.lineBreakMode >= NSLineBreakByTruncatingHead;
+  if (!(width <= 1e6)) width = -1;  // beyond Pango's range (and NaN): no wrapping
   if (width >= 0) {
     pango_layout_set_width(layout, static_cast<int>(std::floor(width * PANGO_SCALE)));
     pango_layout_set_wrap(layout, style.lineBreakMode == NSLineBreakByCharWrapping
@@ -47,7 +48,7 @@ void prepare(PangoLayout* layout, const std::string& text, const NSTextStyle& st
   }
   pango_layout_set_ellipsize(layout, ell);
   if (ell != PANGO_ELLIPSIZE_NONE && style.numberOfLines > 0)
-    pango_layout_set_height(layout, -static_cast<int>(style.numberOfLines));
+    pango_layout_set_height(layout, -static_cast<int>(std::min<int64_t>(style.numberOfLines, 1 << 20)));
 }
 
 // Height of the first n lines (all when n <= 0).

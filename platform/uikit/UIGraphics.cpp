@@ -35,9 +35,11 @@ void UIGraphicsPopContext() {
 
 void UIGraphicsBeginImageContextWithOptions(CGSize size, bool opaque, double scale) {
   if (scale <= 0) scale = UIGraphicsDefaultScale();
-  int w = static_cast<int>(std::ceil(size.width * scale - 1e-9));
-  int h = static_cast<int>(std::ceil(size.height * scale - 1e-9));
-  CGImageRef surface = (w > 0 && h > 0) ? CGImage::create(w, h, opaque) : nullptr;
+  // Cairo images are at most 32767 pixels a side; larger, negative or NaN sizes make no context.
+  double pw = std::ceil(size.width * scale - 1e-9), ph = std::ceil(size.height * scale - 1e-9);
+  bool usable = pw >= 1 && ph >= 1 && pw <= 32767 && ph <= 32767;
+  CGImageRef surface =
+      usable ? CGImage::create(static_cast<int>(pw), static_cast<int>(ph), opaque) : nullptr;
   if (!surface) {
     tStack.push_back({nullptr, nullptr, scale, false});
     return;

@@ -19,8 +19,9 @@ CGContextRef UIGraphicsGetCurrentContext();
 void UIGraphicsPushContext(CGContextRef c);
 void UIGraphicsPopContext();
 
-// A new image context of `size` points; scale 0 means the main screen's scale. An empty size
-// pushes nothing and later calls return nil, as the platform logs and does.
+// A new image context of `size` points; scale 0 means the main screen's scale. An empty (or
+// too large: over 32767 pixels a side) size pushes an unusable entry: the current context is
+// then nil and the image nil until the matching end, as the platform logs and does.
 void UIGraphicsBeginImageContextWithOptions(CGSize size, bool opaque, double scale);
 void UIGraphicsBeginImageContext(CGSize size);  // not opaque, scale 1
 // The current image context's picture; nullptr when the current context is not an image

@@ -192,3 +192,19 @@ TEST(CGGeometryTest, RectsAndTransforms) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CGContextTest, UnusableSizesMakeNoContextAndNoCrash) {
+  for (CGSize size : {CGSizeMake(1e9, 10), CGSizeMake(-5, 10), CGSizeMake(NAN, 3)}) {
+    UIGraphicsBeginImageContextWithOptions(size, false, 1);
+    EXPECT_FALSE(UIGraphicsGetCurrentContext());
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 1, 1));  // ignored
+    EXPECT_FALSE(UIGraphicsGetImageFromCurrentImageContext());
+    UIGraphicsEndImageContext();
+  }
+  EXPECT_FALSE(CGImage::create(40000, 1));
+  EXPECT_FALSE(CGBitmapContextCreate(0, 10));
+}
+
+}  // namespace

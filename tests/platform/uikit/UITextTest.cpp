@@ -93,3 +93,17 @@ TEST(UITextTest, LabelsRenderTheirText) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(UITextTest, ExtremeSizesAreMeasuredWithoutOverflow) {
+  NSTextStyle style;
+  style.numberOfLines = int64_t(1) << 40;
+  style.lineBreakMode = NSLineBreakByTruncatingTail;
+  CGRect r = NSStringBoundingRectWithSize("wide text", CGSizeMake(5e6, NAN),
+                                          NSStringDrawingUsesLineFragmentOrigin, style);
+  EXPECT_GT(r.size.width, 0);
+  EXPECT_NEAR(r.size.height, style.font.lineHeight(), 0.5);
+}
+
+}  // namespace
