@@ -137,7 +137,8 @@ CGImageRef CGImageCreateWithPNGData(const Data& data) {
   h = png_get_image_height(png, info);
   int colorType = png_get_color_type(png, info);
   hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-  if (w <= 0 || h <= 0 || static_cast<uint64_t>(w) * h > (1u << 28)) png_error(png, "size");
+  if (w <= 0 || h <= 0 || w > 32767 || h > 32767 || static_cast<uint64_t>(w) * h > (1u << 28))
+    png_error(png, "size");
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
@@ -222,6 +223,11 @@ CGImageRef CGImageCreateWithJPEGData(const Data& data) {
   cinfo.out_color_space = JCS_EXT_RGBA;
   jpeg_start_decompress(&cinfo);
   int w = cinfo.output_width, h = cinfo.output_height;
+  if (w <= 0 || h <= 0 || w > 32767 || h > 32767 || static_cast<uint64_t>(w) * h > (1u << 28)) {
+    jpeg_destroy_decompress(&cinfo);
+    delete rgba;
+    return nullptr;
+  }
   rgba->resize(static_cast<size_t>(w) * h * 4);
   while (cinfo.output_scanline < cinfo.output_height) {
     JSAMPROW row = rgba->data() + static_cast<size_t>(cinfo.output_scanline) * w * 4;
