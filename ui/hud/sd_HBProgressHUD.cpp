@@ -60,9 +60,11 @@ void sd_HBProgressHUD::showAnimatedWhileExecutingBlockOnQueueCompletionBlock(
   setTaskInProgress(true);
   setCompletionBlock(std::move(completion));
   auto self = std::static_pointer_cast<sd_HBProgressHUD>(shared_from_this());
-  dispatch_async(queue, [self, task = std::move(task)] {
+  // The worker hands its reference on to the main queue, so the HUD is never released (and
+  // destroyed) on the worker thread.
+  dispatch_async(queue, [self, task = std::move(task)]() mutable {
     if (task) task();
-    dispatch_async(dispatch_get_main_queue(), [self] { self->cleanUp(); });
+    dispatch_async(dispatch_get_main_queue(), [hud = std::move(self)] { hud->cleanUp(); });
   });
   showAnimated(animated);
 }
