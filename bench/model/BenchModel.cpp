@@ -2,6 +2,12 @@
 // nested model and an array of models) from one JSON text, through the reflection-based
 // mapper and, as the baseline, through a hand-written nlohmann from_json of the same model.
 // Prints objects per second of each and, last, "ratio: R" (mapper / hand-written).
+//
+// Where the mapper's time goes: about half is reading the JSON text into plat::Value trees
+// (as long as the baseline's parse alone); the other half is the mapping itself: creating
+// each instance through its class, following each property's key paths through the
+// dictionaries, the boxing setters, and a few short lock holds per object for the class's
+// cached tables and its last error. Reflection is done once per class, not per object.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
