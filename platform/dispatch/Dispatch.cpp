@@ -994,24 +994,36 @@ bool dispatch_is_main_thread() { return isMainThread(); }
 
 namespace dispatch_internal {
 
+namespace {
+// Main-queue items taken off the queue and not yet run. Only the main thread touches it: a
+// nested turn of the main loop (run from inside one of these items) goes on with them first,
+// so the main queue keeps its order and an item that waits for a later one still sees it run.
+std::deque<Item>& mainBatch() {
+  static auto* batch = new std::deque<Item>;
+  return *batch;
+}
+}  // namespace
+
 bool mainQueueHasWork() {
   QImpl& q = globals().main->impl();
   std::lock_guard<std::mutex> lock(q.mu);
-  return !q.items.empty() && q.runnable();
+  if (!q.runnable()) return false;
+  return !q.items.empty() || (isMainThread() && !mainBatch().empty());
 }
 
 bool drainMainQueue() {
   QImpl& q = globals().main->impl();
-  std::deque<Item> batch;
+  std::deque<Item>& batch = mainBatch();
   {
     std::lock_guard<std::mutex> lock(q.mu);
     if (!q.runnable()) return false;
-    batch.swap(q.items);
+    if (batch.empty()) batch.swap(q.items);
   }
   bool ran = false;
   while (!batch.empty()) {
-    runItem(batch.front());
+    Item item = std::move(batch.front());
     batch.pop_front();
+    runItem(item);
     ran = true;
     if (batch.empty() || !q.stopped.load()) continue;
     std::lock_guard<std::mutex> lock(q.mu);

@@ -79,6 +79,9 @@ void retireRunLoop(const RunLoopRef& loop) {
     std::lock_guard<std::mutex> lock(loop->impl().mu);
     loop->impl().dead = true;
     dropped.swap(loop->impl().posted);
+    dropped.insert(dropped.end(), std::make_move_iterator(loop->impl().taken.begin()),
+                   std::make_move_iterator(loop->impl().taken.end()));
+    loop->impl().taken.clear();
     timers.swap(loop->impl().timers);
   }
   for (auto& t : timers) t->invalidate();
@@ -215,7 +218,7 @@ double RunLoop::nextTimerFireTime(const std::string& mode) const {
 bool RunLoop::hasReadyWork(const std::string& mode) const {
   {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    if (!impl_->posted.empty()) return true;
+    if (!impl_->posted.empty() || !impl_->taken.empty()) return true;
   }
   if (impl_->isMain && mainQueueHasWork()) return true;
   return nextTimerFireTime(mode) <= Clock::nowSeconds() + kSlack;
@@ -275,15 +278,20 @@ bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
 
 bool runReady(RunLoop::Impl& loop, const std::string& mode) {
   bool did = false;
-  std::deque<std::function<void()>> posted;
   {
     std::lock_guard<std::mutex> lock(loop.mu);
-    posted.swap(loop.posted);
+    if (loop.taken.empty()) loop.taken.swap(loop.posted);
     loop.woken = false;
   }
-  for (auto& b : posted) {
+  for (;;) {
+    std::function<void()> b;
+    {
+      std::lock_guard<std::mutex> lock(loop.mu);
+      if (loop.taken.empty()) break;
+      b = std::move(loop.taken.front());
+      loop.taken.pop_front();
+    }
     b();
-    b = nullptr;
     did = true;
   }
   if (loop.isMain && drainMainQueue()) did = true;

@@ -22,6 +22,9 @@ struct RunLoop::Impl {
   mutable std::mutex mu;
   std::condition_variable cv;
   std::deque<std::function<void()>> posted;
+  // Posted blocks taken for the current turn and not yet run. A nested turn (run from inside
+  // one of them) goes on with these first, so posts keep their order.
+  std::deque<std::function<void()>> taken;
   std::vector<NSTimerRef> timers;
   bool stopRequested = false;
   bool woken = false;

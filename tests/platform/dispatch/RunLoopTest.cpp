@@ -90,6 +90,36 @@ TEST(DisplayLink, TicksEveryFrameUnlessPaused) {
   EXPECT_EQ(ticks, 90);
 }
 
+TEST(RunLoopNesting, AnItemThatSpinsTheLoopSeesEarlierWorkRunFirst) {
+  // A main-queue item (or posted block) that runs the main loop until a later one has run,
+  // as a modal wait does, must neither hang nor let newer work overtake older.
+  for (bool usePerform : {false, true}) {
+    auto post = [&](std::function<void()> f) {
+      if (usePerform) {
+        RunLoop::main()->perform(std::move(f));
+      } else {
+        dispatch_async(dispatch_get_main_queue(), std::move(f));
+      }
+    };
+    std::vector<std::string> order;
+    bool laterRan = false, waited = false;
+    post([&] {
+      order.push_back("spinner");
+      post([&] { order.push_back("newer"); });
+      waited = testing_loop::runUntil([&] { return laterRan; }, 2);
+      order.push_back("spinner done");
+    });
+    post([&] {
+      order.push_back("older");
+      laterRan = true;
+    });
+    ASSERT_TRUE(testing_loop::runUntil([&] { return order.size() == 4; }));
+    EXPECT_TRUE(waited) << (usePerform ? "perform" : "main queue");
+    EXPECT_EQ(order, (std::vector<std::string>{"spinner", "older", "newer", "spinner done"}))
+        << (usePerform ? "perform" : "main queue");
+  }
+}
+
 TEST(Thread, RunsPostedBlocksOnItsOwnRunLoop) {
   auto thread = NSThread::detachNewThreadWithBlock([] { RunLoop::current()->run(); });
   thread->setName("test.network");
