@@ -30,6 +30,9 @@ class SDPCompoundResponseSerializer : public SDPHTTPResponseSerializer {
   // A new compound serializer over the same members, with default sets.
   std::shared_ptr<SDPURLResponseSerialization> copyWithZone() const override;
   std::string className() const override { return "SDPCompoundResponseSerializer"; }
+  // Adds "responseSerializers" (members that cannot be archived are left out).
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  private:
   Serializers responseSerializers_;

@@ -8,6 +8,8 @@
 #include "net/SDPQueryStringPair.h"
 #include "net/SDPStreamingMultipartFormData.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/security/CommonCrypto.h"
 
 namespace {
@@ -45,6 +47,28 @@ SDPHTTPRequestSerializer::SDPHTTPRequestSerializer() {
   headers_.set("Accept-Language", SDPAcceptLanguageForLanguages(SDPPreferredLanguages()));
   std::string userAgent = SDPDefaultUserAgent();
   if (!userAgent.empty()) headers_.set("User-Agent", std::move(userAgent));
+}
+
+namespace {
+const bool kRequestSerializerRegistered = [] {
+  plat::NSCodingClasses::registerClass("SDPHTTPRequestSerializer",
+                                       [] { return std::make_shared<SDPHTTPRequestSerializer>(); });
+  return true;
+}();
+}  // namespace
+
+void SDPHTTPRequestSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  coder.encodeObjectForKey(plat::Value(headers_), "mutableHTTPRequestHeaders");
+  coder.encodeIntegerForKey(static_cast<int64_t>(queryStyle_), "queryStringSerializationStyle");
+}
+
+bool SDPHTTPRequestSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRequestSerializerRegistered;
+  plat::Value headers = coder.decodeObjectForKey("mutableHTTPRequestHeaders");
+  if (const plat::Dictionary* d = headers.dictionary()) headers_ = *d;
+  plat::Value style = coder.decodeObjectForKey("queryStringSerializationStyle");
+  if (style.isNumber()) queryStyle_ = style.unsignedIntegerValue();
+  return true;
 }
 
 std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::serializer() {

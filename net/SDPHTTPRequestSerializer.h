@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLRequest.h"
@@ -40,7 +41,9 @@ enum SDPHTTPRequestQueryStringSerializationStyle : uint64_t {
   SDPHTTPRequestQueryStringDefaultStyle = 0,
 };
 
-class SDPHTTPRequestSerializer : public plat::Object, public SDPURLRequestSerialization {
+class SDPHTTPRequestSerializer : public plat::Object,
+                                 public SDPURLRequestSerialization,
+                                 public plat::NSCoding {
  public:
   // A custom query builder: (request as given, parameters, error out) -> query text. Setting
   // *error makes serialization fail with that error.
@@ -129,6 +132,12 @@ class SDPHTTPRequestSerializer : public plat::Object, public SDPURLRequestSerial
   // settings, encoding and method set are those of a new serializer.
   virtual std::shared_ptr<SDPHTTPRequestSerializer> copyWithZone() const;
   std::string className() const override { return "SDPHTTPRequestSerializer"; }
+
+  // Keyed coding: the default headers ("mutableHTTPRequestHeaders") and the query style
+  // ("queryStringSerializationStyle"). Settings, encoding, method set and block are not
+  // archived; a decoded serializer has the values of a new one for them.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  protected:
   // A mutable copy of `request` with the default headers it lacks.

@@ -1,6 +1,8 @@
 #include "net/SDPHTTPResponseSerializer.h"
 
 #include "net/SDPNetworkingPrivate.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 
 #include "platform/foundation/Format.h"
 
@@ -25,6 +27,60 @@ bool SDPErrorChainHasCode(const plat::NSErrorRef& error, int64_t code) {
     if (e->domain() == SDPURLResponseSerializationErrorDomain && e->code() == code) return true;
   }
   return false;
+}
+
+namespace {
+const bool kRegistered = [] {
+  plat::NSCodingClasses::registerClass("SDPHTTPResponseSerializer",
+                                       [] { return std::make_shared<SDPHTTPResponseSerializer>(); });
+  return true;
+}();
+}  // namespace
+
+void SDPHTTPResponseSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  plat::Value codes;
+  if (acceptableStatusCodes_) {
+    plat::Array list;
+    for (int64_t code : *acceptableStatusCodes_) list.emplace_back(code);
+    codes = plat::Value(std::move(list));
+  }
+  plat::Value types;
+  if (acceptableContentTypes_) {
+    plat::Array list;
+    for (const auto& type : *acceptableContentTypes_) list.emplace_back(type);
+    types = plat::Value(std::move(list));
+  }
+  coder.encodeObjectForKey(codes, "acceptableStatusCodes");
+  coder.encodeObjectForKey(types, "acceptableContentTypes");
+}
+
+bool SDPHTTPResponseSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  plat::Value codes = coder.decodeObjectForKey("acceptableStatusCodes");
+  if (codes.isNil() || codes.isNull()) {
+    acceptableStatusCodes_.reset();
+  } else if (const plat::Array* list = codes.array()) {
+    std::set<int64_t> set;
+    for (const auto& code : *list) {
+      if (code.isNumber()) set.insert(code.integerValue());
+    }
+    acceptableStatusCodes_ = std::move(set);
+  } else {
+    return false;
+  }
+  plat::Value types = coder.decodeObjectForKey("acceptableContentTypes");
+  if (types.isNil() || types.isNull()) {
+    acceptableContentTypes_.reset();
+  } else if (const plat::Array* list = types.array()) {
+    std::set<std::string> set;
+    for (const auto& type : *list) {
+      if (type.isString()) set.insert(*type.string());
+    }
+    acceptableContentTypes_ = std::move(set);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 SDPHTTPResponseSerializer::SDPHTTPResponseSerializer() {

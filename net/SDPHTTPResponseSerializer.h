@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/NSError.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLResponse.h"
@@ -47,7 +48,9 @@ using SDPURLResponseSerializationRef = std::shared_ptr<SDPURLResponseSerializati
 
 // Validates responses; answers the body unchanged (even when validation fails).
 // Defaults: acceptable status codes 200-299, any content type, string encoding UTF-8 (4).
-class SDPHTTPResponseSerializer : public plat::Object, public SDPURLResponseSerialization {
+class SDPHTTPResponseSerializer : public plat::Object,
+                                  public SDPURLResponseSerialization,
+                                  public plat::NSCoding {
  public:
   using StatusCodes = std::optional<std::set<int64_t>>;   // nullopt: any status validates
   using ContentTypes = std::optional<std::set<std::string>>;  // nullopt: any type validates
@@ -77,6 +80,11 @@ class SDPHTTPResponseSerializer : public plat::Object, public SDPURLResponseSeri
   std::shared_ptr<SDPURLResponseSerialization> copyWithZone() const override;
 
   std::string className() const override { return "SDPHTTPResponseSerializer"; }
+
+  // Keyed coding of "acceptableStatusCodes" (an array of codes) and "acceptableContentTypes"
+  // (an array of MIME types); nil for "any". Subclasses add their own settings.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  protected:
   // The pre-step of the parsing subclasses: false (answer nil) when the response is invalid

@@ -1,6 +1,30 @@
 #include "net/SDPJSONRequestSerializer.h"
 
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
+
+namespace {
+const bool kRegistered = [] {
+  plat::NSCodingClasses::registerClass(
+      "SDPJSONRequestSerializer", [] { return std::make_shared<SDPJSONRequestSerializer>(); },
+      {"SDPHTTPRequestSerializer"});
+  return true;
+}();
+}  // namespace
+
+void SDPJSONRequestSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  SDPHTTPRequestSerializer::encodeWithCoder(coder);
+  coder.encodeIntegerForKey(writingOptions_, "writingOptions");
+}
+
+bool SDPJSONRequestSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  if (!SDPHTTPRequestSerializer::initWithCoder(coder)) return false;
+  plat::Value options = coder.decodeObjectForKey("writingOptions");
+  if (options.isNumber()) writingOptions_ = static_cast<unsigned>(options.unsignedIntegerValue());
+  return true;
+}
 
 std::shared_ptr<SDPJSONRequestSerializer> SDPJSONRequestSerializer::serializer() {
   return serializerWithWritingOptions(0);

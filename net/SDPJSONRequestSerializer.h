@@ -24,6 +24,9 @@ class SDPJSONRequestSerializer : public SDPHTTPRequestSerializer {
       plat::NSErrorRef* error) const override;
   std::shared_ptr<SDPHTTPRequestSerializer> copyWithZone() const override;
   std::string className() const override { return "SDPJSONRequestSerializer"; }
+  // Adds "writingOptions" to the base class's keys.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  protected:
   std::shared_ptr<SDPHTTPRequestSerializer> makeEmptyCopy() const override;

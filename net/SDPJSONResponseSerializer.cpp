@@ -1,6 +1,31 @@
 #include "net/SDPJSONResponseSerializer.h"
 
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
+
+namespace {
+const bool kRegistered = [] {
+  plat::NSCodingClasses::registerClass(
+      "SDPJSONResponseSerializer", [] { return std::make_shared<SDPJSONResponseSerializer>(); },
+      {"SDPHTTPResponseSerializer"});
+  return true;
+}();
+}  // namespace
+
+void SDPJSONResponseSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  SDPHTTPResponseSerializer::encodeWithCoder(coder);
+  coder.encodeObjectForKey(plat::Value(readingOptions_), "readingOptions");
+  coder.encodeObjectForKey(plat::Value(removesKeysWithNullValues_), "removesKeysWithNullValues");
+}
+
+bool SDPJSONResponseSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  if (!SDPHTTPResponseSerializer::initWithCoder(coder)) return false;
+  readingOptions_ = static_cast<unsigned>(coder.decodeObjectForKey("readingOptions").unsignedIntegerValue());
+  removesKeysWithNullValues_ = coder.decodeObjectForKey("removesKeysWithNullValues").boolValue();
+  return true;
+}
 
 SDPJSONResponseSerializer::SDPJSONResponseSerializer() {
   setAcceptableContentTypes(

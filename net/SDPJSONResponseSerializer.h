@@ -28,6 +28,9 @@ class SDPJSONResponseSerializer : public SDPHTTPResponseSerializer {
   // A new serializer of this class with default sets and this one's two settings.
   std::shared_ptr<SDPURLResponseSerialization> copyWithZone() const override;
   std::string className() const override { return "SDPJSONResponseSerializer"; }
+  // Adds "readingOptions" and "removesKeysWithNullValues".
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  private:
   unsigned readingOptions_ = 0;

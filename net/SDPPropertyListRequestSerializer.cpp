@@ -1,6 +1,33 @@
 #include "net/SDPPropertyListRequestSerializer.h"
 
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+
+namespace {
+const bool kRegistered = [] {
+  plat::NSCodingClasses::registerClass(
+      "SDPPropertyListRequestSerializer",
+      [] { return std::make_shared<SDPPropertyListRequestSerializer>(); }, {"SDPHTTPRequestSerializer"});
+  return true;
+}();
+}  // namespace
+
+void SDPPropertyListRequestSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  SDPHTTPRequestSerializer::encodeWithCoder(coder);
+  coder.encodeIntegerForKey(static_cast<int64_t>(format_), "format");
+  coder.encodeObjectForKey(plat::Value(writeOptions_), "writeOptions");
+}
+
+bool SDPPropertyListRequestSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  if (!SDPHTTPRequestSerializer::initWithCoder(coder)) return false;
+  plat::Value format = coder.decodeObjectForKey("format");
+  if (format.isNumber()) format_ = format.unsignedIntegerValue();
+  plat::Value options = coder.decodeObjectForKey("writeOptions");
+  if (options.isNumber()) writeOptions_ = options.unsignedIntegerValue();
+  return true;
+}
 
 std::shared_ptr<SDPPropertyListRequestSerializer> SDPPropertyListRequestSerializer::serializer() {
   return serializerWithFormatWriteOptions(100, 0);

@@ -28,6 +28,9 @@ class SDPPropertyListRequestSerializer : public SDPHTTPRequestSerializer {
       plat::NSErrorRef* error) const override;
   std::shared_ptr<SDPHTTPRequestSerializer> copyWithZone() const override;
   std::string className() const override { return "SDPPropertyListRequestSerializer"; }
+  // Adds "format" and "writeOptions" to the base class's keys.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  protected:
   std::shared_ptr<SDPHTTPRequestSerializer> makeEmptyCopy() const override;

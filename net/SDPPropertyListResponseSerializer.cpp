@@ -1,6 +1,32 @@
 #include "net/SDPPropertyListResponseSerializer.h"
 
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+
+namespace {
+const bool kRegistered = [] {
+  plat::NSCodingClasses::registerClass(
+      "SDPPropertyListResponseSerializer",
+      [] { return std::make_shared<SDPPropertyListResponseSerializer>(); }, {"SDPHTTPResponseSerializer"});
+  return true;
+}();
+}  // namespace
+
+void SDPPropertyListResponseSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  SDPHTTPResponseSerializer::encodeWithCoder(coder);
+  coder.encodeObjectForKey(plat::Value(format_), "format");
+  coder.encodeObjectForKey(plat::Value(readOptions_), "readOptions");
+}
+
+bool SDPPropertyListResponseSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  if (!SDPHTTPResponseSerializer::initWithCoder(coder)) return false;
+  plat::Value format = coder.decodeObjectForKey("format");
+  if (format.isNumber()) format_ = format.unsignedIntegerValue();
+  readOptions_ = coder.decodeObjectForKey("readOptions").unsignedIntegerValue();
+  return true;
+}
 
 SDPPropertyListResponseSerializer::SDPPropertyListResponseSerializer() {
   setAcceptableContentTypes(std::set<std::string>{"application/x-plist"});

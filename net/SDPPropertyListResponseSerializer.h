@@ -27,6 +27,9 @@ class SDPPropertyListResponseSerializer : public SDPHTTPResponseSerializer {
                                                  plat::NSErrorRef* error) const override;
   std::shared_ptr<SDPURLResponseSerialization> copyWithZone() const override;
   std::string className() const override { return "SDPPropertyListResponseSerializer"; }
+  // Adds "format" and "readOptions".
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  private:
   uint64_t format_ = 100;

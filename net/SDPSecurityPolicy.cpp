@@ -7,6 +7,8 @@
 #include <mutex>
 
 #include "net/SDPNetworkingPrivate.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 
 namespace {
 
@@ -161,6 +163,45 @@ bool SDPSecurityPolicy::evaluateServerTrustForDomain(
     default:
       return false;
   }
+}
+
+namespace {
+const bool kRegistered = [] {
+  plat::NSCodingClasses::registerClass("SDPSecurityPolicy",
+                                       [] { return std::make_shared<SDPSecurityPolicy>(); });
+  return true;
+}();
+}  // namespace
+
+void SDPSecurityPolicy::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  coder.encodeObjectForKey(plat::Value(static_cast<uint64_t>(mode_)), "SSLPinningMode");
+  coder.encodeBoolForKey(allowInvalidCertificates_, "allowInvalidCertificates");
+  coder.encodeBoolForKey(validatesDomainName_, "validatesDomainName");
+  plat::Value certificates;
+  if (pinnedCertificates_) {
+    plat::Array list;
+    for (const auto& der : *pinnedCertificates_) list.emplace_back(der);
+    certificates = plat::Value(std::move(list));
+  }
+  coder.encodeObjectForKey(certificates, "pinnedCertificates");
+}
+
+bool SDPSecurityPolicy::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  mode_ = static_cast<SDPSSLPinningMode>(coder.decodeObjectForKey("SSLPinningMode").unsignedIntegerValue());
+  allowInvalidCertificates_ = coder.decodeBoolForKey("allowInvalidCertificates");
+  validatesDomainName_ = coder.decodeBoolForKey("validatesDomainName");
+  plat::Value certificates = coder.decodeObjectForKey("pinnedCertificates");
+  if (const plat::Array* list = certificates.array()) {
+    std::vector<plat::Data> ders;
+    for (const auto& der : *list) {
+      if (const plat::Data* d = der.data()) ders.push_back(*d);
+    }
+    setPinnedCertificates(std::move(ders));
+  } else {
+    setPinnedCertificates(std::nullopt);
+  }
+  return true;
 }
 
 std::shared_ptr<SDPSecurityPolicy> SDPSecurityPolicy::copyWithZone() const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/foundation/Data.h"
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/Object.h"
 #include "platform/security/SecTrust.h"
 
@@ -21,7 +22,7 @@ enum SDPSSLPinningMode : uint64_t {
   SDPSSLPinningModeCertificate = 2,
 };
 
-class SDPSecurityPolicy : public plat::Object {
+class SDPSecurityPolicy : public plat::Object, public plat::NSCoding {
  public:
   // A set of DER certificate data (no duplicates); nullopt is "no set".
   using CertificateSet = std::optional<std::vector<plat::Data>>;
@@ -63,6 +64,10 @@ class SDPSecurityPolicy : public plat::Object {
   // A new policy with the same mode and flags and the same certificates (keys derived again).
   std::shared_ptr<SDPSecurityPolicy> copyWithZone() const;
   std::string className() const override { return "SDPSecurityPolicy"; }
+  // Keyed coding of "SSLPinningMode", "allowInvalidCertificates", "validatesDomainName" and
+  // "pinnedCertificates" (an array of DER data); the keys are derived again on decoding.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  private:
   bool allowInvalidCertificates_ = false;
