@@ -174,7 +174,7 @@ void MainViewController::InitWebView() {
                                           kLocalScheme);
   view();  // the storyboard's views
   CGRect holder = holderView_->frame();
-  auto web = make<WKWebView>(CGRectMake(0, 0, holder.size.width, holder.size.height), config);
+  auto web = WKWebView::make(CGRectMake(0, 0, holder.size.width, holder.size.height), config);
   web->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
   web->setUIDelegate(self());
   web->setNavigationDelegate(self());

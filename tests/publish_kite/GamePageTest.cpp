@@ -1,0 +1,214 @@
+// Loading the game page from the game host: the page address and its time stamp, retries
+// while the host cannot be reached, superseded loads, script panels, reloads, and the
+// review-switch request.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "AppTestSupport.h"
+#include "KRH5Plugin/IOSPlugin.h"
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSLog.h"
+#include "publish_kite/Classes/ViewController/MainViewController.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+#include "tests/logging/LGTestSupport.h"
+
+using namespace plat;
+
+namespace {
+
+constexpr const char* kPage = "/mrzd4/index/native_ios/release/index.html";
+
+struct GamePage : ::testing::Test {
+  testing_loop::VirtualClockScope clock;
+  TempBundle bundle;
+  testing_net::LoopbackServer server;
+  std::shared_ptr<MainViewController> vc;
+  std::mutex logMu;
+  std::vector<std::string> nslog;
+
+  void SetUp() override {
+    setNSLogCaptureForTesting([this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(logMu);
+      nslog.push_back(line);
+    });
+  }
+  void TearDown() override { setNSLogCaptureForTesting({}); }
+
+  int loadFails() {
+    std::lock_guard<std::mutex> lock(logMu);
+    return static_cast<int>(std::count(nslog.begin(), nslog.end(), "Load Fail"));
+  }
+  std::string host() const { return "http://127.0.0.1:" + std::to_string(server.port()); }
+  void start() {
+    vc = MainViewController::instantiateFromStoryboard();
+    vc->loadViewIfNeeded();
+  }
+  bool consoleHas(const std::string& text) {
+    for (auto& m : vc->webView()->consoleMessages())
+      if (m.text == text) return true;
+    return false;
+  }
+  std::vector<std::string> pageQueries() {
+    std::vector<std::string> out;
+    for (auto& r : server.requests())
+      if (r.path == kPage) out.push_back(r.query);
+    return out;
+  }
+};
+
+TEST_F(GamePage, ThePageAddressCarriesTheCurrentWholeSeconds) {
+  server.respond(kPage, 200, "<script>console.log('game page');</script>", "text/html");
+  bundle.writeInfo({{"LM_GAME_HOST", host() + "/"}});
+  std::string stamp = MainViewController::GetCurrentTimestamp();
+  EXPECT_EQ(stamp, std::to_string(static_cast<long long>(
+                       std::llround(Clock::current()->date().timeIntervalSince1970()))));
+  start();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleHas("game page"); }));
+  EXPECT_EQ(pageQueries(), std::vector<std::string>{"timestamp=" + stamp});
+  EXPECT_EQ(vc->GetUrl(), host() + kPage + "?timestamp=" + stamp);
+  // The web view fills the container of the storyboard.
+  EXPECT_EQ(vc->webView()->superview(), vc->holderView());
+  EXPECT_TRUE(CGRectEqualToRect(vc->webView()->frame(), vc->holderView()->bounds()));
+
+  // Loading again: a new time stamp once the clock has moved on, the same within a second.
+  testing_loop::advance(5);
+  vc->Load();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return pageQueries().size() == 2; }));
+  EXPECT_EQ(pageQueries()[1], "timestamp=" + std::to_string(std::stoll(stamp) + 5));
+}
+
+TEST_F(GamePage, AnUnreachableHostIsAskedAgainEverySecondUntilThePageLoads) {
+  TempBundle down;
+  down.writeInfo({{"LM_GAME_HOST",
+                   "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort())}});
+  start();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return loadFails() == 1; }));
+  testing_loop::advance(0.9);
+  EXPECT_EQ(loadFails(), 1);
+  EXPECT_FALSE(vc->webView()->isLoading());
+  testing_loop::advance(0.1);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return loadFails() == 2; }));
+  testing_loop::advance(1);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return loadFails() == 3; }));
+
+  // The host comes up: the next retry loads the page, and the retries stop.
+  server.respond(kPage, 200, "<script>console.log('up');</script>", "text/html");
+  bundle.writeInfo({{"LM_GAME_HOST", host()}});
+  testing_loop::advance(1);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleHas("up"); }));
+  testing_loop::advance(3);
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  EXPECT_EQ(loadFails(), 3);
+  EXPECT_EQ(pageQueries().size(), 1u);
+}
+
+TEST_F(GamePage, ALoadSupersededByANewerOneSchedulesNoRetry) {
+  std::atomic<int> calls{0};
+  server.route(kPage, [&](const testing_net::Request&, testing_net::Response& res) {
+    if (calls.fetch_add(1) == 0) {
+      res.hang = true;
+      return;
+    }
+    res.body = "<script>console.log('second');</script>";
+    res.contentType = "text/html";
+  });
+  bundle.writeInfo({{"LM_GAME_HOST", host()}});
+  start();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return calls.load() == 1; }));
+  vc->Load();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleHas("second"); }));
+  EXPECT_EQ(loadFails(), 1);
+  testing_loop::advance(3);
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  EXPECT_EQ(calls.load(), 2);
+}
+
+TEST_F(GamePage, ScriptPanelsAreAnsweredAtOnce) {
+  server.respond(kPage, 200,
+                 "<script>alert('hello'); console.log('after alert');"
+                 "console.log('confirm ' + confirm('sure?'));"
+                 "console.log('prompt ' + prompt('name?', 'x'));</script>",
+                 "text/html");
+  bundle.writeInfo({{"LM_GAME_HOST", host()}});
+  start();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleHas("prompt null"); }));
+  EXPECT_TRUE(consoleHas("after alert"));
+  EXPECT_TRUE(consoleHas("confirm true"));
+  EXPECT_EQ(vc->preferredStatusBarStyle(), 1);
+}
+
+TEST_F(GamePage, WithoutAGameHostNorAFallbackPageNothingIsLoadedAndTheErrorIsLogged) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  bundle.writeInfo({{"LM_GAME_HOST", ""}});
+  start();
+  EXPECT_EQ(vc->GetUrl(), "");
+  EXPECT_EQ(vc->GetBaseUrl(), "");
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  LGLog::flushLog();
+  EXPECT_EQ(logger->texts(),
+            std::vector<std::string>{"index error: " + bundle.path() + "/Data/index.html"});
+  EXPECT_EQ(vc->webView()->URL(), "");
+}
+
+TEST_F(GamePage, TheReviewSwitchPostsTheSignedFormAndKeepsTheAnsweredAddress) {
+  server.respond("/api2/game_audit/geturl", 200,
+                 R"({"code": 200, "data": {"content": "http://review.example/page"}})",
+                 "application/json");
+  server.respond(kPage, 200, "<script>console.log('page');</script>", "text/html");
+  bundle.writeInfo({{"LM_GAME_HOST", host()},
+                    {"LM_REVIEW_HOST", host()},
+                    {"LM_APP_ID", "11"},
+                    {"LM_GAME_ID", "22"},
+                    {"CFBundleVersion", "1.2"}});
+  start();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleHas("page"); }));
+  std::string time = MainViewController::GetCurrentTimestamp();
+  vc->RequestURL();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return pageQueries().size() == 2; }));
+  EXPECT_EQ(vc->url(), "http://review.example/page");
+  auto requests = server.requests();
+  auto review = std::find_if(requests.begin(), requests.end(),
+                             [](auto& r) { return r.path == "/api2/game_audit/geturl"; });
+  ASSERT_NE(review, requests.end());
+  EXPECT_EQ(review->method, "POST");
+  EXPECT_EQ(review->body, "appid=11&gameid=22&pack_name=com.example.lumora.test&version=1.2&time=" +
+                              time + "&token=" +
+                              MainViewController::GetMD5("5c7e19a0b3d24f86e1a97c03d5b28f4e" + time));
+  EXPECT_EQ(MainViewController::GetMD5(""), "d41d8cd98f00b204e9800998ecf8427e");
+}
+
+TEST_F(GamePage, MalformedReviewSwitchAnswersAreLoggedAndKeepNoAddress) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  bundle.writeInfo({});
+  vc = MainViewController::instantiateFromStoryboard();
+  auto answer = [&](const std::string& body) {
+    vc->HandleReviewSwitchResponse(Data::fromString(body), nullptr, nullptr);
+  };
+  vc->HandleReviewSwitchResponse(Data(), nullptr, NSError::make(NSURLErrorDomain, -1004, "down"));
+  answer("not json");
+  answer("[1, 2]");
+  answer(R"({"data": {"content": "x"}})");
+  answer(R"({"code": 500})");
+  answer(R"({"code": 200, "data": "text"})");
+  answer(R"({"code": 200, "data": {"content": null}})");
+  LGLog::flushLog();
+  EXPECT_EQ(logger->texts(), (std::vector<std::string>{
+                                 "request url error: down",
+                                 "json parse error: not json",
+                                 "request url data error: [1, 2]",
+                                 "request url data error: {\"data\": {\"content\": \"x\"}}",
+                                 "request url: code 500",
+                                 "request url data error: {\"code\": 200, \"data\": \"text\"}",
+                                 "request url data error: {\"code\": 200, \"data\": {\"content\": null}}",
+                             }));
+  EXPECT_EQ(vc->url(), "");
+  answer(R"({"code": "200", "data": {"content": "http://ok"}})");
+  EXPECT_EQ(vc->url(), "http://ok");
+}
+
+}  // namespace

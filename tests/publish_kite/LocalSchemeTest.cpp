@@ -1,0 +1,203 @@
+// The "local" scheme of the game view: files of the Data folder, whole and by byte range,
+// with the asset table's MIME types; refusals; stopped tasks; and the page's own requests.
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSError.h"
+#include "publish_kite/Classes/ViewController/MainViewController.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+
+namespace {
+
+std::string pattern(size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += static_cast<char>('a' + i % 26);
+  return s;
+}
+
+struct LocalScheme : ::testing::Test {
+  TempBundle bundle;
+  std::shared_ptr<MainViewController> vc;
+  const std::string video = pattern(1000);
+
+  void SetUp() override {
+    bundle.write("Data/img/a.png", "PNGDATA-0123456789");
+    bundle.write("Data/img/b.bin", "raw");
+    bundle.write("Data/odd/entry.txt", "odd");
+    bundle.write("Data/odd/number.txt", "number");
+    bundle.write("Data/v/clip.mp4", video);
+    bundle.write("Data/v/empty.mp4", "");
+    bundle.write("Data/dir/inner.txt", "x");
+    bundle.write("secret.txt", "outside the Data folder");
+    bundle.write("Data/nativefiles.json",
+                 R"({"/img/a.png": {"mime": "image/png", "encoding": "binary"},
+                     "/v/clip.mp4": {"mime": "video/mp4"},
+                     "/odd/entry.txt": "text/plain",
+                     "/odd/number.txt": {"mime": 7}})");
+    bundle.writeInfo({});
+    vc = MainViewController::instantiateFromStoryboard();
+    vc->loadViewIfNeeded();
+  }
+
+  std::shared_ptr<RecordedTask> run(const std::string& path, const std::string& range = "") {
+    auto t = std::make_shared<RecordedTask>("local://game" + path, range);
+    vc->webViewStartURLSchemeTask(vc->webView(), t->task);
+    EXPECT_TRUE(testing_loop::runUntil([&] { return t->done(); })) << path;
+    return t;
+  }
+};
+
+TEST_F(LocalScheme, WholeFilesAnswer200WithTheTableTypeOrOctetStream) {
+  auto png = run("/img/a.png");
+  ASSERT_TRUE(png->http());
+  EXPECT_EQ(png->http()->statusCode(), 200);
+  EXPECT_EQ(png->header("Content-Type"), "image/png");
+  EXPECT_EQ(png->header("Content-Length"), "18");
+  EXPECT_EQ(png->header("Access-Control-Allow-Origin"), "*");
+  EXPECT_EQ(png->header("Access-Control-Allow-Methods"), "GET, POST, OPTIONS");
+  EXPECT_EQ(png->http()->headerFields().fields().size(), 4u);
+  EXPECT_EQ(png->body, "PNGDATA-0123456789");
+  EXPECT_TRUE(png->finished);
+
+  // No entry, an entry that is not an object, a "mime" that is not text: all count as missing.
+  EXPECT_EQ(run("/img/b.bin")->header("Content-Type"), "application/octet-stream");
+  EXPECT_EQ(run("/odd/entry.txt")->header("Content-Type"), "application/octet-stream");
+  EXPECT_EQ(run("/odd/number.txt")->header("Content-Type"), "application/octet-stream");
+  EXPECT_EQ(vc->GetAssetEncoding("/img/a.png"), "binary");
+  EXPECT_EQ(vc->GetAssetEncoding("/img/b.bin"), "");
+
+  // A Range header on a file that is not a video is ignored: the whole file.
+  auto ranged = run("/img/a.png", "bytes=0-1");
+  EXPECT_EQ(ranged->http()->statusCode(), 200);
+  EXPECT_EQ(ranged->body, "PNGDATA-0123456789");
+}
+
+TEST_F(LocalScheme, MissingFoldersAndPathsLeavingTheDataFolderFailWith404AndNoResponse) {
+  for (std::string path : {"/img/missing.png", "/dir", "/%2e%2e/secret.txt",
+                           "/img/%2e%2e/%2e%2e/secret.txt", "/%2e%2e/Data/../secret.txt"}) {
+    auto t = run(path);
+    ASSERT_TRUE(t->error) << path;
+    EXPECT_EQ(t->error->domain(), NSCocoaErrorDomain) << path;
+    EXPECT_EQ(t->error->code(), 404) << path;
+    EXPECT_FALSE(t->response) << path;
+    EXPECT_EQ(t->body, "") << path;
+  }
+}
+
+TEST_F(LocalScheme, VideoRangesAreServedClampedOrRefusedWith416) {
+  struct Case {
+    std::string range;
+    int status;
+    std::string contentRange;
+    size_t start, length;
+  };
+  const std::vector<Case> cases = {
+      {"bytes=0-1", 206, "bytes 0-1/1000", 0, 2},
+      {"bytes=100-", 206, "bytes 100-999/1000", 100, 900},
+      {"bytes=100-*", 206, "bytes 100-999/1000", 100, 900},
+      {"bytes=990-5000", 206, "bytes 990-999/1000", 990, 10},  // end clamped
+      {"bytes=-10", 206, "bytes 990-999/1000", 990, 10},       // suffix: the last 10
+      {"bytes=-5000", 206, "bytes 0-999/1000", 0, 1000},
+      {"bytes=1000-", 416, "bytes */1000", 0, 0},
+      {"bytes=5-2", 416, "bytes */1000", 0, 0},
+      {"bytes=-0", 416, "bytes */1000", 0, 0},
+  };
+  for (const auto& c : cases) {
+    auto t = run("/v/clip.mp4", c.range);
+    ASSERT_TRUE(t->http()) << c.range;
+    EXPECT_EQ(t->http()->statusCode(), c.status) << c.range;
+    EXPECT_EQ(t->header("Content-Range"), c.contentRange) << c.range;
+    EXPECT_EQ(t->header("Content-Length"), std::to_string(c.length)) << c.range;
+    EXPECT_EQ(t->body, video.substr(c.start, c.length)) << c.range;
+    EXPECT_TRUE(t->finished) << c.range;
+    if (c.status == 206) {
+      EXPECT_EQ(t->header("Content-Type"), "video/mp4");
+      EXPECT_EQ(t->header("Connection"), "keep-alive");
+      EXPECT_EQ(t->http()->headerFields().fields().size(), 6u);
+    }
+  }
+  EXPECT_EQ(run("/v/empty.mp4", "bytes=0-")->http()->statusCode(), 416);
+
+  // A video without a usable Range header is refused like a missing file.
+  for (std::string range : {"", "items=0-1", "bytes=12"}) {
+    auto t = run("/v/clip.mp4", range);
+    ASSERT_TRUE(t->error) << range;
+    EXPECT_EQ(t->error->code(), 404);
+    EXPECT_FALSE(t->response);
+  }
+}
+
+TEST_F(LocalScheme, AStoppedTaskGetsNoFurtherCallsFromQueuedFileWork) {
+  dispatch_suspend(vc->queue());
+  auto whole = std::make_shared<RecordedTask>("local://game/img/a.png");
+  auto ranged = std::make_shared<RecordedTask>("local://game/v/clip.mp4", "bytes=0-9");
+  vc->webViewStartURLSchemeTask(vc->webView(), whole->task);
+  vc->webViewStartURLSchemeTask(vc->webView(), ranged->task);
+  for (auto* t : {whole.get(), ranged.get()}) {
+    t->task->markStopped();
+    vc->webViewStopURLSchemeTask(vc->webView(), t->task);
+  }
+  dispatch_resume(vc->queue());
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  for (auto* t : {whole.get(), ranged.get()}) {
+    EXPECT_FALSE(t->response);
+    EXPECT_FALSE(t->finished);
+    EXPECT_EQ(t->task->ignoredCallCount(), 0);
+  }
+}
+
+TEST_F(LocalScheme, AMissingOrBrokenAssetTableAnswersOctetStream) {
+  bundle.write("Data/nativefiles.json", "{ not json");
+  vc->LoadLocalSettings();
+  EXPECT_TRUE(vc->fileDict().isNil());
+  EXPECT_EQ(vc->GetAssetMIME("/img/a.png"), "application/octet-stream");
+  EXPECT_EQ(vc->GetAssetMIME(""), "application/octet-stream");
+  EXPECT_EQ(vc->GetAssetPath(""), "");
+  EXPECT_EQ(vc->GetAssetPath("/img/a.png"), bundle.path() + "/Data/img/a.png");
+}
+
+// The page fetches its resources itself: the fallback page of the Data folder (no game host
+// configured) requests files whole and by range through XMLHttpRequest.
+TEST(LocalSchemePage, ThePageReadsLocalFilesWholeAndByRange) {
+  TempBundle bundle;
+  bundle.write("Data/v/clip.mp4", pattern(1000));
+  bundle.write("Data/cfg.json", "{\"level\": 3}");
+  bundle.write("Data/nativefiles.json", R"({"/cfg.json": {"mime": "application/json"}})");
+  bundle.write("Data/index.html", R"(<script>
+    function get(url, range, label) {
+      var x = new XMLHttpRequest();
+      x.open('GET', url);
+      if (range) x.setRequestHeader('Range', range);
+      x.onload = function () {
+        console.log(label + ' ' + x.status + ' ' + x.getResponseHeader('Content-Type') + ' ' +
+                    (x.getResponseHeader('Content-Range') || '-') + ' ' + x.responseText);
+      };
+      x.onerror = function () { console.log(label + ' error'); };
+      x.send();
+    }
+    get('local://game/cfg.json', null, 'cfg');
+    get('local://game/v/clip.mp4', 'bytes=26-28', 'clip');
+    get('local://game/v/clip.mp4', null, 'norange');
+    get('local://game/nothing.txt', null, 'missing');
+  </script>)");
+  bundle.writeInfo({{"LM_URL", "local://game/index.html"}});
+  auto vc = MainViewController::instantiateFromStoryboard();
+  vc->loadViewIfNeeded();
+  auto texts = [&] {
+    std::vector<std::string> out;
+    for (auto& m : vc->webView()->consoleMessages()) out.push_back(m.text);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  ASSERT_TRUE(testing_loop::runUntil([&] { return texts().size() == 4; }));
+  EXPECT_EQ(texts(), (std::vector<std::string>{"cfg 200 application/json - {\"level\": 3}",
+                                               "clip 206 application/octet-stream bytes 26-28/1000 abc",
+                                               "missing error", "norange error"}));
+  EXPECT_EQ(vc->webView()->URL().rfind("local://game/index.html?timestamp=", 0), 0u);
+}
+
+}  // namespace
