@@ -21,7 +21,6 @@ namespace {
 
 uint32_t A(uint32_t p) { return p >> 24; }
 uint32_t R(uint32_t p) { return (p >> 16) & 0xff; }
-uint32_t G(uint32_t p) { return (p >> 8) & 0xff; }
 uint32_t B(uint32_t p) { return p & 0xff; }
 
 UIImageRef solidImage(double w, double h, UIColor c, double scale) {
