@@ -883,33 +883,40 @@ void dispatch_apply(size_t iterations, const DispatchQueueRef& queue,
     });
     return;
   }
+  // Helpers claim indices until none are left. The caller waits for the calls, not for the
+  // helpers: a helper that starts late (the queue is suspended, or held by a barrier the caller
+  // runs in) finds nothing left and never touches `block`.
   struct Shared {
     std::atomic<size_t> next{0};
     std::mutex mu;
     std::condition_variable cv;
-    size_t helpersLeft = 0;
+    size_t finished = 0;
   };
   auto shared = std::make_shared<Shared>();
   auto work = [shared, iterations, &block] {
-    for (size_t i; (i = shared->next.fetch_add(1)) < iterations;) block(i);
+    size_t mine = 0;
+    for (size_t i; (i = shared->next.fetch_add(1)) < iterations;) {
+      block(i);
+      ++mine;
+    }
+    if (mine == 0) return;
+    std::lock_guard<std::mutex> lock(shared->mu);
+    shared->finished += mine;
+    if (shared->finished == iterations) shared->cv.notify_all();
   };
   size_t helpers =
       std::min<size_t>(iterations - 1, std::max(1u, std::thread::hardware_concurrency()) - 1);
-  shared->helpersLeft = helpers;
-  for (size_t h = 0; h < helpers; ++h) {
-    dispatch_async(queue, [shared, work] {
-      work();
-      std::lock_guard<std::mutex> lock(shared->mu);
-      if (--shared->helpersLeft == 0) shared->cv.notify_all();
-    });
-  }
+  for (size_t h = 0; h < helpers; ++h) dispatch_async(queue, work);
   {
     StackScope scope(&queue->impl());
     work();
   }
-  BlockingScope blocking;
   std::unique_lock<std::mutex> lock(shared->mu);
-  shared->cv.wait(lock, [&] { return shared->helpersLeft == 0; });
+  if (shared->finished == iterations) return;
+  lock.unlock();
+  BlockingScope blocking;
+  lock.lock();
+  shared->cv.wait(lock, [&] { return shared->finished == iterations; });
 }
 
 void dispatch_suspend(const DispatchQueueRef& queue) {

@@ -285,6 +285,31 @@ TEST(Queue, ApplyCoversEveryIndexOnce) {
   EXPECT_EQ(order, (std::vector<size_t>{0, 1, 2, 3, 4}));
 }
 
+TEST(Queue, ApplyFinishesWhenItsHelpersCannotStart) {
+  // From inside a barrier of the same queue, and on a suspended queue, the caller does the
+  // work itself instead of waiting for helpers that cannot run yet.
+  auto q = dispatch_queue_create("test.apply.held", DISPATCH_QUEUE_CONCURRENT);
+  struct State {
+    std::atomic<int> calls{0};
+    std::atomic<bool> barrierDone{false}, suspendedDone{false};
+  };
+  auto state = std::make_shared<State>();
+  dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [q, state] {
+    dispatch_barrier_sync(q, [&] {
+      dispatch_apply(50, q, [&](size_t) { ++state->calls; });
+    });
+    state->barrierDone = true;
+    dispatch_suspend(q);
+    dispatch_apply(50, q, [&](size_t) { ++state->calls; });
+    state->suspendedDone = true;
+    dispatch_resume(q);
+  });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return state->suspendedDone.load(); }, 10))
+      << "barrier apply done: " << state->barrierDone;
+  EXPECT_EQ(state->calls, 100);
+  EXPECT_TRUE(testing_loop::runUntilIdle());
+}
+
 TEST(Queue, DelayedWorkFollowsTheVirtualClockInTimeOrder) {
   testing_loop::VirtualClockScope clock;
   std::vector<std::string> order;
