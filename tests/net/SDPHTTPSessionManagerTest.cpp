@@ -132,7 +132,9 @@ class SDPHTTPSessionManagerTest : public ::testing::Test {
     Outcome o;
     auto task = start(o);
     EXPECT_TRUE(testing_loop::runUntil([&] { return o.done(); }));
-    if (task) EXPECT_EQ(o.task, task);
+    if (task) {
+      EXPECT_EQ(o.task, task);
+    }
     return o;
   }
 

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include "net/SDPHTTPResponseSerializer.h"
+#include "net/SDPHTTPRequestSerializer.h"
 #include "net/SDPJSONResponseSerializer.h"
+#include "net/SDPStreamingMultipartFormData.h"
 #include "net/SDPURLSessionManager.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "testing/loop/Pump.h"
@@ -379,4 +381,46 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
   EXPECT_EQ(misnamed.error->code(), -1202);
   plat::SecTrustResetSystemAnchorCertificates();
   shutDownManagers();  // before the servers of this test stop
+}
+
+TEST_F(SDPURLSessionManagerTest, SessionCallbacksWithoutBlocksFallBackSensibly) {
+  auto manager = makeManager();
+  auto request = SDPHTTPRequestSerializer::serializer()
+                     ->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+                         "POST", server_.url("/up"), plat::Value(plat::Dictionary{{"a", "abc"}}), nullptr, nullptr);
+  auto task = manager->uploadTaskWithStreamedRequestProgressCompletionHandler(request, nullptr, nullptr);
+  ASSERT_TRUE(task);
+  const int64_t length = std::stoll(*request->valueForHTTPHeaderField("Content-Length"));
+
+  // An unknown total is taken from the request's Content-Length.
+  int64_t reported = 0;
+  manager->taskDidSendBodyData = [&](auto&, auto&, int64_t, int64_t, int64_t expected) { reported = expected; };
+  manager->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(manager->session(), task, 10, 10, -1);
+  EXPECT_EQ(reported, length);
+
+  // A body stream needed again is a fresh copy of the original one.
+  plat::NSInputStreamRef again;
+  EXPECT_TRUE(manager->URLSessionTaskNeedNewBodyStream(manager->session(), task,
+                                                       [&](plat::NSInputStreamRef s) { again = s; }));
+  ASSERT_TRUE(again);
+  EXPECT_NE(again, request->HTTPBodyStream());
+  again->open();
+  std::vector<uint8_t> buffer(4096);
+  EXPECT_EQ(again->readMaxLength(buffer.data(), buffer.size()), length);
+
+  // Redirects and responses are left to the session without blocks; challenges other than
+  // server trust get the default handling.
+  EXPECT_FALSE(manager->URLSessionTaskWillPerformHTTPRedirectionNewRequestCompletionHandler(
+      manager->session(), task, nullptr, request, [](plat::NSURLRequestRef) {}));
+  EXPECT_FALSE(manager->URLSessionDataTaskDidReceiveResponseCompletionHandler(
+      manager->session(), task, nullptr, [](plat::NSURLSessionResponseDisposition) {}));
+  auto space = std::make_shared<plat::NSURLProtectionSpace>("127.0.0.1", 80, "http", "realm",
+                                                            plat::NSURLAuthenticationMethodHTTPBasic);
+  auto challenge = std::make_shared<plat::NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr, nullptr);
+  int64_t disposition = -1;
+  manager->URLSessionTaskDidReceiveChallengeCompletionHandler(
+      manager->session(), task, challenge,
+      [&](plat::NSURLSessionAuthChallengeDisposition d, plat::NSURLCredentialRef) { disposition = d; });
+  EXPECT_EQ(disposition, plat::NSURLSessionAuthChallengePerformDefaultHandling);
+  task->cancel();
 }
