@@ -108,7 +108,8 @@ bool binaryGraphOK(const Data& data, std::string* why) {
     if (!objectOffset(index, &off)) return false;
     uint8_t marker = p[off];
     uint8_t kind = marker >> 4;
-    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;  // a leaf
+    const bool text = kind == 0x5 || kind == 0x6 || kind == 0x7;
+    if (kind != 0xA && kind != 0xC && kind != 0xD && !text) return true;  // another leaf
     uint64_t count = marker & 0x0F;
     uint64_t pos = off + 1;
     if (count == 0x0F) {
@@ -119,6 +120,18 @@ bool binaryGraphOK(const Data& data, std::string* why) {
       if (pos + 1 + w > tableOffset) return false;
       count = readBE(p + pos + 1, w);
       pos += 1 + w;
+    }
+    if (text) {
+      // libplist cuts ASCII and UTF-8 text at a NUL and aborts on one in UTF-16 text, so
+      // text holding a NUL is refused here (it has no property-list form when writing
+      // either).
+      const uint64_t unit = kind == 0x6 ? 2 : 1;
+      if (count > (tableOffset - pos) / unit) return false;
+      for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* c = p + pos + i * unit;
+        if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
+      }
+      return true;
     }
     uint64_t refs = kind == 0xD ? count * 2 : count;
     if (count > tableOffset || refs > (tableOffset - pos) / refSize) return false;
@@ -255,6 +268,9 @@ Node parseNode(const Data& data, Format* format, std::string* why) {
     plist_from_bin(bytes, static_cast<uint32_t>(data.length()), &root);
     if (format) *format = NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0;
   } else if (looksLikeBinaryOrXML(data)) {
+    // A NUL byte is never part of XML text; libplist would abort on one inside a string.
+    if (std::memchr(data.bytes(), 0, data.length()))
+      return *why = "XML property list holding a NUL byte", nullptr;
     if (!xmlDepthOK(data)) return *why = "nesting too deep", nullptr;
     plist_from_xml(bytes, static_cast<uint32_t>(data.length()), &root);
     if (format) *format = NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0;

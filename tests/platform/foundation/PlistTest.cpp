@@ -146,6 +146,30 @@ TEST(PlistTest, CorruptInputGivesReadErrorNeverACrash) {
   }
 }
 
+TEST(PlistTest, TextHoldingANulIsRefusedNeitherCutNorFatal) {
+  // A dictionary {key: value} whose key or value is ASCII or UTF-16 text with a NUL inside.
+  auto dict = [](std::vector<uint8_t> key, std::vector<uint8_t> value) {
+    return binaryPlist({{0xD1, 0x01, 0x02}, std::move(key), std::move(value)});
+  };
+  const std::vector<uint8_t> k{0x51, 'k'}, v{0x51, 'v'};
+  ASSERT_EQ(PLS::propertyListWithData(dict(k, v)), Value(Dictionary{{"k", "v"}}));
+  const std::string xml =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict><key>k</key>";
+  std::vector<Data> inputs = {
+      dict(k, {0x53, 'a', 0, 'b'}),
+      dict({0x53, 'k', 0, 'k'}, v),
+      dict(k, {0x62, 0, 'a', 0, 0}),
+      Data::fromString(xml + "<string>a" + std::string(1, '\0') + "b</string></dict></plist>"),
+      Data::fromString(xml + "<string>a&#0;b</string></dict></plist>"),
+  };
+  for (const Data& d : inputs) {
+    NSErrorRef error;
+    EXPECT_TRUE(PLS::propertyListWithData(d, 0, nullptr, &error).isNil()) << d.toString();
+    ASSERT_TRUE(error) << d.toString();
+    EXPECT_EQ(error->code(), PLS::NSPropertyListReadCorruptError);
+  }
+}
+
 TEST(PlistTest, HostileNestingAndSharedReferencesAreRefused) {
   // XML nested far deeper than the limit.
   std::string deep = "<plist>";
