@@ -4,6 +4,7 @@
 #include "net/SDPNetworkingPrivate.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/network/NSURLError.h"
 
 std::string SDPNormalizedBaseURL(const std::string& baseURL) {
   auto url = plat::NSURL::URLWithString(baseURL);
@@ -104,7 +105,12 @@ SDPHTTPSessionManager::dataTaskWithHTTPMethodURLStringParametersUploadProgressDo
   auto taskSlot = std::make_shared<std::weak_ptr<plat::NSURLSessionTask>>();
   auto task = dataTaskWithRequestUploadProgressDownloadProgressCompletionHandler(
       request, std::move(uploadProgress), std::move(downloadProgress),
-      completionFor(taskSlot, std::move(success), std::move(failure)));
+      completionFor(taskSlot, success, failure));
+  if (!task) {
+    // The session makes no more tasks (it was invalidated): the caller still hears back.
+    failLater(std::move(failure), plat::makeURLError(plat::NSURLErrorCancelled, request->URL()));
+    return nullptr;
+  }
   *taskSlot = task;
   return task;
 }
@@ -178,10 +184,13 @@ SDPHTTPSessionManager::POSTParametersConstructingBodyWithBlockProgressSuccessFai
   }
   auto taskSlot = std::make_shared<std::weak_ptr<plat::NSURLSessionTask>>();
   auto task = uploadTaskWithStreamedRequestProgressCompletionHandler(
-      request, std::move(uploadProgress),
-      completionFor(taskSlot, std::move(success), std::move(failure)));
+      request, std::move(uploadProgress), completionFor(taskSlot, success, failure));
+  if (!task) {
+    failLater(std::move(failure), plat::makeURLError(plat::NSURLErrorCancelled, request->URL()));
+    return nullptr;
+  }
   *taskSlot = task;
-  if (task) task->resume();
+  task->resume();
   return task;
 }
 

@@ -43,7 +43,9 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
   void setRequestSerializer(std::shared_ptr<SDPHTTPRequestSerializer> serializer);
 
   // The verbs. Each returns the resumed task, or null when the request could not be built
-  // (failure then gets a null task and the error). URL strings are resolved against baseURL.
+  // or the session makes no more tasks (invalidated); failure then gets a null task and the
+  // error (-999 for an invalidated session), later, on the completion queue. URL strings are
+  // resolved against baseURL.
   plat::NSURLSessionDataTaskRef GETParametersSuccessFailure(const std::string& URLString,
                                                             const plat::Value& parameters,
                                                             Success success, Failure failure);

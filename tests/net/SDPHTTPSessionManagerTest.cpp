@@ -273,6 +273,18 @@ TEST_F(SDPHTTPSessionManagerTest, RequestsThatCannotBeBuiltFailWithoutATask) {
   EXPECT_EQ(bad.error->code(), -1002);
 }
 
+TEST_F(SDPHTTPSessionManagerTest, AnInvalidatedManagerStillAnswers) {
+  auto session = manager_->session();
+  manager_->invalidateSessionCancelingTasks(false);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !session->delegate(); }));
+  Outcome o;
+  EXPECT_FALSE(manager_->GETParametersSuccessFailure("items", plat::Value(), onSuccess(o), onFailure(o)));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return o.done(); }));
+  EXPECT_EQ(o.failures, 1);
+  EXPECT_FALSE(o.task);
+  EXPECT_EQ(o.error->code(), -999);
+}
+
 TEST_F(SDPHTTPSessionManagerTest, AuthorizationAndJSONBodiesArrive) {
   auto serializer = SDPJSONRequestSerializer::serializer();
   serializer->setAuthorizationHeaderFieldWithUsernamePassword("aladdin", "open sesame");
