@@ -401,6 +401,31 @@ TEST_F(Fixture, ConfigurationRefusesBuiltInAndDuplicateSchemesAndHandlers) {
   EXPECT_EQ(*result, Value("object"));
 }
 
+TEST_F(Fixture, HTMLStringsStopLoadingAndReload) {
+  serve("/base/lib.js", "console.log('lib from base');", "application/javascript");
+  view()->loadHTMLStringBaseURL("<script src='lib.js'></script><script>console.log(location.pathname)</script>",
+                                "test://host/base/page.html");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 1; }));
+  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"lib from base", "/base/page.html"}));
+
+  scheme->hold = true;
+  web->loadRequest(NSURLRequest::requestWithURL("test://host/never.html"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2; }));
+  EXPECT_TRUE(web->isLoading());
+  web->stopLoading();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("failProvisional") == 1; }));
+  EXPECT_EQ(nav->errors.back()->code(), NSURLErrorCancelled);
+  EXPECT_FALSE(web->isLoading());
+  EXPECT_EQ(scheme->stopped.size(), 1u);
+  EXPECT_EQ(web->URL(), "test://host/base/page.html");
+
+  scheme->hold = false;
+  serve("/base/page.html", "<script>console.log('reloaded')</script>");
+  web->reload();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 2; }));
+  EXPECT_EQ(consoleTexts().back(), "reloaded");
+}
+
 TEST_F(Fixture, ContentProcessTerminationEndsTheWorld) {
   serve("/k.html", "<script>var alive = true;</script>");
   loadAndFinish("test://host/k.html");
