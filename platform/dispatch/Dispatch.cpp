@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -28,7 +27,9 @@ thread_local bool tIsWorker = false;
 
 // A pool of detached worker threads shared by every queue. It keeps about `softLimit`
 // threads running; threads blocked in dispatch waits do not count, so the pool grows
-// while workers wait on each other. Idle workers leave after a while.
+// while workers wait on each other. Waits the pool cannot see (a plain condition variable, a
+// blocking call) are caught by a monitor: while jobs wait and no worker has taken one for a
+// whole interval, it adds a worker. Idle workers leave after a while.
 class Pool {
  public:
   Pool() : softLimit_(std::max(4, static_cast<int>(std::thread::hardware_concurrency()))) {}
@@ -39,6 +40,11 @@ class Pool {
     queued_.store(jobs_.size(), std::memory_order_relaxed);
     if (idle_ > 0) cv_.notify_one();
     if (static_cast<int>(jobs_.size()) > idle_) maybeSpawnLocked();
+    // Only a pool at its limit can stall; below it, the line above added a worker.
+    if (monitorAsleep_ && idle_ == 0 && threads_ - blocked_ >= softLimit_) {
+      monitorAsleep_ = false;
+      monitorCv_.notify_one();
+    }
   }
 
   void beginBlocking() {
@@ -60,6 +66,30 @@ class Pool {
     if (threads_ - blocked_ >= softLimit_ || threads_ >= kHardLimit) return;
     ++threads_;
     std::thread([this] { workerMain(); }).detach();
+    if (!monitorStarted_) {
+      monitorStarted_ = true;
+      std::thread([this] { monitorMain(); }).detach();
+    }
+  }
+
+  void monitorMain() {
+    std::unique_lock<std::mutex> lock(mu_);
+    uint64_t lastTaken = taken_;
+    for (;;) {
+      if (jobs_.empty() && taken_ == lastTaken) {
+        // Quiet for a whole interval: sleep until a job finds the pool full and busy.
+        monitorAsleep_ = true;
+        monitorCv_.wait(lock, [&] { return !monitorAsleep_; });
+        lastTaken = taken_;
+        continue;
+      }
+      lastTaken = taken_;
+      monitorCv_.wait_for(lock, kStallInterval);
+      if (!jobs_.empty() && idle_ == 0 && taken_ == lastTaken && threads_ < kHardLimit) {
+        ++threads_;
+        std::thread([this] { workerMain(); }).detach();
+      }
+    }
   }
 
   void workerMain() {
@@ -70,6 +100,7 @@ class Pool {
         auto job = std::move(jobs_.front());
         jobs_.pop_front();
         queued_.store(jobs_.size(), std::memory_order_relaxed);
+        ++taken_;
         lock.unlock();
         job();
         job = nullptr;
@@ -87,9 +118,14 @@ class Pool {
   }
 
   static constexpr int kHardLimit = 512;
+  static constexpr std::chrono::milliseconds kStallInterval{50};
   const int softLimit_;
   std::mutex mu_;
   std::condition_variable cv_;
+  std::condition_variable monitorCv_;
+  bool monitorStarted_ = false;
+  bool monitorAsleep_ = false;
+  uint64_t taken_ = 0;  // jobs handed to workers so far
   std::deque<std::function<void()>> jobs_;
   std::atomic<size_t> queued_{0};  // jobs_.size(), readable without the lock
   int threads_ = 0;
@@ -353,6 +389,7 @@ struct DispatchQueue::Impl {
   int suspendCount = 0;
   bool inactive = false;
   bool draining = false;  // serial: a drain is scheduled or running, or a sync caller owns it
+  int syncWaiters = 0;    // serial: sync callers queued in `items`
   int running = 0;        // concurrent: non-barrier items running
   bool barrierRunning = false;
   DispatchQueueRef target;  // custom queues only; null means the default global queue
@@ -461,9 +498,9 @@ void runItem(Item& item) {
 
 void scheduleDrain(const DispatchQueueRef& q);
 
-// Runs a serial queue's items in order, taking a few at a time so that producers and the
-// drain meet on the queue's lock less often. Ownership passes to a sync caller when its turn
-// comes.
+// Runs a serial queue's items in order. Items are taken in batches (everything queued, when
+// no sync caller waits among them) so that producers and the drain meet on the queue's lock
+// rarely. Ownership passes to a sync caller when its turn comes.
 void drainSerial(const DispatchQueueRef& qref) {
   QImpl& q = qref->impl();
   StackScope scope(&q);
@@ -472,10 +509,9 @@ void drainSerial(const DispatchQueueRef& qref) {
   DispatchQueueRef t = targetOf(q);
   const bool onPool = !t || t->impl().kind == QImpl::Global;
   constexpr size_t kBatch = 32;
-  std::array<Item, kBatch> batch;
+  std::deque<Item> batch;
   int ran = 0;
   for (;;) {
-    size_t count = 0;
     {
       std::unique_lock<std::mutex> lock(q.mu);
       if (q.items.empty() || !q.runnable()) {
@@ -491,23 +527,32 @@ void drainSerial(const DispatchQueueRef& qref) {
       if (q.items.front().waiter) {
         SyncWaiter* waiter = q.items.front().waiter;
         q.items.pop_front();
+        --q.syncWaiters;
         waiter->granted = true;
         waiter->cv.notify_one();
         return;
       }
-      while (count < kBatch && !q.items.empty() && !q.items.front().waiter) {
-        batch[count++] = std::move(q.items.front());
-        q.items.pop_front();
+      if (q.syncWaiters == 0) {
+        batch.swap(q.items);
+      } else {
+        while (batch.size() < kBatch && !q.items.front().waiter) {
+          batch.push_back(std::move(q.items.front()));
+          q.items.pop_front();
+        }
       }
     }
-    for (size_t i = 0; i < count; ++i) {
-      runItem(batch[i]);
+    while (!batch.empty()) {
+      Item item = std::move(batch.front());
+      batch.pop_front();
+      runItem(item);
       ++ran;
-      if (i + 1 < count && q.stopped.load()) {
+      if (!batch.empty() && q.stopped.load()) {
         // Suspended by an item: the rest waits, ahead of anything queued meanwhile.
         std::lock_guard<std::mutex> lock(q.mu);
-        for (size_t j = count; j > i + 1; --j) q.items.push_front(std::move(batch[j - 1]));
-        break;
+        while (!batch.empty()) {
+          q.items.push_front(std::move(batch.back()));
+          batch.pop_back();
+        }
       }
     }
   }
@@ -688,6 +733,7 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
       } else {
         SyncWaiter waiter;
         q.items.push_back(Item{nullptr, false, &waiter, false});
+        ++q.syncWaiters;
         lock.unlock();
         BlockingScope blocking;
         lock.lock();

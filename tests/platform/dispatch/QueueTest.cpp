@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -41,11 +42,17 @@ TEST(Queue, SerialKeepsPerProducerOrderAndNeverOverlaps) {
   for (int p = 0; p < 4; ++p) {
     producers.emplace_back([&, p] {
       for (int i = 0; i < kPerProducer; ++i) {
-        dispatch_async(q, [&, p, i] {
+        auto body = [&, p, i] {
           if (inside.fetch_add(1) != 0) overlapped = true;
           seen.push_back(p * 100000 + i);
           inside.fetch_sub(1);
-        });
+        };
+        // Sync callers wait in line with the async items around them.
+        if (i % 50 == 0) {
+          dispatch_sync(q, body);
+        } else {
+          dispatch_async(q, body);
+        }
       }
     });
   }
@@ -204,6 +211,28 @@ TEST(Queue, PoolGrowsWhileWorkersWaitOnEachOther) {
     });
   }
   EXPECT_EQ(dispatch_group_wait(group, dispatch_time(DISPATCH_TIME_NOW, 30 * NSEC_PER_SEC)), 0);
+}
+
+TEST(Queue, PoolGrowsPastWorkersBlockedInWaitsItCannotSee) {
+  // Tasks that wait on a plain condition variable until all of them run, more than the pool
+  // keeps running by itself.
+  const int tasks = static_cast<int>(std::max(4u, std::thread::hardware_concurrency())) + 4;
+  struct State {
+    std::mutex mu;
+    std::condition_variable cv;
+    int started = 0;
+    std::atomic<int> finished{0};
+  };
+  auto state = std::make_shared<State>();
+  for (int i = 0; i < tasks; ++i) {
+    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [state, tasks] {
+      std::unique_lock<std::mutex> lock(state->mu);
+      if (++state->started == tasks) state->cv.notify_all();
+      state->cv.wait(lock, [&] { return state->started == tasks; });
+      ++state->finished;
+    });
+  }
+  EXPECT_TRUE(testing_loop::runUntil([&] { return state->finished == tasks; }, 30));
 }
 
 TEST(Queue, SuspendHoldsWorkUntilResumeAndOverResumeIsReported) {
