@@ -85,7 +85,11 @@ std::shared_ptr<const Plan> planFor(plat::Class* cls) {
       if (HVFoundation::isClassFromFoundation(declared.declaringClass())) continue;
       p->setSrcClass(c);
       p->setOriginKeyForClass(kv_propertyKey(cls, p->name()), cls);
-      p->setObjectClassInArrayForClass(kv_propertyObjectClassInArray(cls, p->name()), cls);
+      // Without a configured element class, a typed array property (a vector of model
+      // pointers) takes the class its C++ type names.
+      plat::Class* element = kv_propertyObjectClassInArray(cls, p->name());
+      if (!element) element = declared.ensureElementClass();
+      p->setObjectClassInArrayForClass(element, cls);
       plan->push_back(
           PlanEntry{p, p->propertyKeysForClass(cls), p->objectClassInArrayForClass(cls)});
     }

@@ -53,7 +53,9 @@ std::vector<std::string> kv_totalIgnoredCodingPropertyNames(plat::Class* cls);
 // NSObject(Property)
 
 // The class's property descriptors: its own in declaration order, then each superclass's,
-// stopping before the first platform class. Cached per class. Empty for null.
+// stopping before the first platform class. Cached per class. Empty for null. An array
+// property's element class is the one kv_propertyObjectClassInArray names, else, for a
+// vector of model pointers, the model class of its C++ type.
 std::vector<HVProperty*> kv_properties(plat::Class* cls);
 // Walks kv_properties in order until the block sets stop.
 void kv_enumerateProperties(plat::Class* cls,

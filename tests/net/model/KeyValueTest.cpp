@@ -126,6 +126,13 @@ class KvShelf : public plat::NSObject {
   static plat::Dictionary kv_objectClassInArray() { return {{"items", "KvShelfItem"}}; }
 };
 
+// A typed array of models with no element class configured.
+class KvCrate : public plat::NSObject {
+ public:
+  std::vector<std::shared_ptr<KvShelfItem>> items;
+  HV_MODEL(KvCrate, plat::NSObject, PLAT_PROPERTY(items))
+};
+
 std::string errorText(plat::Class* c) {
   auto e = kv_error(c);
   return e ? e->domain() : "";
@@ -174,6 +181,13 @@ TEST(KeyValueMapping, ElementClassNamedByTextBeforeItIsUsed) {
   auto second = shelf->items[1].objectAs<KvShelfItem>();
   ASSERT_TRUE(second) << shelf->items[1].description();
   EXPECT_EQ(second->label, "b");
+
+  // A vector of model pointers needs no configured element class: its type names it.
+  auto crate = kv_objectWithKeyValues<KvCrate>(json(R"({"items":[{"label":"c"},"junk"]})"));
+  ASSERT_TRUE(crate);
+  ASSERT_EQ(crate->items.size(), 1u);
+  EXPECT_EQ(crate->items[0]->label, "c");
+  EXPECT_EQ(kv_error(KvCrate::staticClass()), nullptr);
 }
 
 TEST(KeyValueMapping, ScalarConversions) {
