@@ -159,6 +159,10 @@ TEST(Queue, NestedSyncSeesInnermostLabelSpecificAndQos) {
   EXPECT_EQ(globalLabel, "com.apple.root.default-qos");
   EXPECT_EQ(dispatch_queue_get_label(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_BACKGROUND)),
             "com.apple.root.background-qos");
+  EXPECT_EQ(dispatch_queue_get_label(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_HIGH)),
+            "com.apple.root.user-initiated-qos");
+  EXPECT_EQ(dispatch_queue_get_label(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_LOW)),
+            "com.apple.root.utility-qos");
 }
 
 TEST(Queue, SyncToOwnQueueIsReportedNotDeadlocked) {

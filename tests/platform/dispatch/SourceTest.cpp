@@ -77,7 +77,18 @@ TEST(TimerSource, SuspendMergesFiresAndResumeDeliversThemOnce) {
   dispatch_resume(s);
   EXPECT_EQ(reports, 1);
   dispatch_set_misuse_handler(nullptr);
+
+  // A source cancelled while suspended runs its cancel handler on resume, and no more events.
+  std::atomic<int> cancels{0};
+  dispatch_source_set_cancel_handler(s, [&] { ++cancels; });
+  dispatch_suspend(s);
   dispatch_source_cancel(s);
+  testing_loop::advance(2.0);
+  EXPECT_EQ(cancels, 0);
+  dispatch_resume(s);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(cancels, 1);
+  EXPECT_EQ(log.size(), 2u);
 }
 
 TEST(TimerSource, OneShotTimersOnSeveralQueuesFireInTimeOrder) {
