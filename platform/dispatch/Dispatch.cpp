@@ -670,14 +670,21 @@ bool onStack(const QImpl* q) {
 }
 
 // True when waiting for `q` from this thread could never end: the caller runs on `q` or on
-// a serial queue of its target chain (or is the main thread and the chain reaches main).
+// a serial queue of its target chain, or runs a barrier of a concurrent queue of the chain
+// (or is the main thread and the chain reaches main).
 bool syncWouldDeadlock(const DispatchQueueRef& qref, bool barrier) {
   bool first = true;
   for (DispatchQueueRef c = qref; c; c = targetOf(c->impl())) {
     QImpl& ci = c->impl();
     if (ci.kind == QImpl::Main) return isMainThread();
     if (ci.kind == QImpl::Serial && onStack(&ci)) return true;
-    if (ci.kind == QImpl::Concurrent && first && barrier && onStack(&ci)) return true;
+    if (ci.kind == QImpl::Concurrent && onStack(&ci)) {
+      if (first && barrier) return true;
+      // Nothing else runs on a concurrent queue while its barrier does: a caller on the
+      // queue with a barrier running is that barrier.
+      std::lock_guard<std::mutex> lock(ci.mu);
+      if (ci.barrierRunning) return true;
+    }
     first = false;
   }
   return false;

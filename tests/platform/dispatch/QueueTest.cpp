@@ -184,6 +184,21 @@ TEST(Queue, SyncToOwnQueueIsReportedNotDeadlocked) {
   bool ranLater = false;
   dispatch_sync(q, [&] { ranLater = true; });
   EXPECT_TRUE(ranLater);
+
+  // Inside a barrier of a concurrent queue, a plain sync to it waits for the barrier itself.
+  auto conc = dispatch_queue_create("test.self.concurrent", DISPATCH_QUEUE_CONCURRENT);
+  auto concChild = dispatch_queue_create("test.self.concurrent.child");
+  dispatch_set_target_queue(concChild, conc);
+  bool ranInBarrier = false, ranChildInBarrier = false, ranInItem = false;
+  dispatch_barrier_sync(conc, [&] {
+    dispatch_sync(conc, [&] { ranInBarrier = true; });
+    dispatch_sync(concChild, [&] { ranChildInBarrier = true; });
+  });
+  dispatch_sync(conc, [&] { dispatch_sync(conc, [&] { ranInItem = true; }); });
+  EXPECT_FALSE(ranInBarrier);
+  EXPECT_FALSE(ranChildInBarrier);
+  EXPECT_TRUE(ranInItem) << "plain items of a concurrent queue may sync to it";
+  EXPECT_EQ(log.count(), 5u);
 }
 
 TEST(Queue, SyncRunsOnCallerThreadAndWaitsForEarlierWork) {
