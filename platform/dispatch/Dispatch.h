@@ -151,7 +151,8 @@ void dispatch_async(const DispatchQueueRef& queue, dispatch_block_t block);
 // once no barrier is ahead of it. A sync to the main queue from a background thread waits
 // for the main run loop to run it.
 // Sync to a queue the caller is already running on (directly or through nested syncs or
-// targets) would deadlock: it is reported and the block is NOT run.
+// targets) would deadlock: it is reported and the block is NOT run. On a concurrent queue that
+// means a barrier sync from inside the queue, or any sync from inside its barrier.
 void dispatch_sync(const DispatchQueueRef& queue, const dispatch_block_t& block);
 // On a concurrent queue made by dispatch_queue_create: the block runs alone, after all work
 // submitted before it and before all work submitted after it. On other queues, the same as
