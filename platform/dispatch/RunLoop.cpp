@@ -208,7 +208,7 @@ double RunLoop::nextTimerFireTime(const std::string& mode) const {
   }
   for (auto& t : timers) {
     std::lock_guard<std::mutex> tlock(t->impl().mu);
-    if (t->impl().valid && modeMatches(t->impl().modes, mode)) {
+    if (t->impl().valid && !t->impl().firing && modeMatches(t->impl().modes, mode)) {
       best = std::min(best, t->impl().fireTime);
     }
   }
@@ -243,7 +243,9 @@ bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
         timers.erase(timers.begin() + static_cast<long>(i));
         continue;
       }
-      if (t.fireTime <= now && modeMatches(t.modes, mode)) due.emplace_back(t.fireTime, timers[i]);
+      if (t.fireTime <= now && !t.firing && modeMatches(t.modes, mode)) {
+        due.emplace_back(t.fireTime, timers[i]);
+      }
       ++i;
     }
   }
@@ -258,8 +260,9 @@ bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
       now = Clock::nowSeconds() + kSlack;
       auto& t = timer->impl();
       std::lock_guard<std::mutex> tlock(t.mu);
-      if (!t.valid || t.fireTime > now) continue;
+      if (!t.valid || t.firing || t.fireTime > now) continue;
       block = t.block;
+      t.firing = true;
       if (t.repeats) {
         double next = t.fireTime + t.interval;
         if (next <= now) next = t.fireTime + t.interval * (std::floor((now - t.fireTime) / t.interval) + 1);
@@ -269,8 +272,13 @@ bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
       }
     }
     fired = true;
+    // A nested turn of the loop inside the block (a modal wait) must not fire it again.
     if (block) block(timer);
     block = nullptr;
+    {
+      std::lock_guard<std::mutex> tlock(timer->impl().mu);
+      timer->impl().firing = false;
+    }
     if (oneShot) timer->invalidate();
   }
   return fired;

@@ -40,6 +40,7 @@ struct NSTimer::Impl {
   double interval = 0;
   bool repeats = false;
   bool valid = true;
+  bool firing = false;  // its block is running on the loop: not fired again until it returns
   double tolerance = 0;
   Block block;
   std::weak_ptr<RunLoop> loop;  // the loop it was added to

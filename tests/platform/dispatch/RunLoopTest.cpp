@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -63,6 +64,33 @@ TEST(RunLoopTimers, UserInfoInvalidateFromBlockAndModes) {
   EXPECT_EQ(common, 1);
   loop->runOnce(UITrackingRunLoopMode, 0);
   EXPECT_EQ(tracking, 1);
+}
+
+TEST(RunLoopTimers, ATimerIsNotFiredAgainFromANestedTurnOfItsOwnBlock) {
+  // Blocks that run the loop themselves (a modal wait) see other work, not themselves again.
+  testing_loop::VirtualClockScope clock;
+  auto loop = RunLoop::main();
+  int onceFires = 0, repeatFires = 0, depth = 0, maxDepth = 0, otherFires = 0;
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(1.0, false, [&](const NSTimerRef&) {
+    ++onceFires;
+    for (int i = 0; i < 3; ++i) loop->runOnce(kCFRunLoopDefaultMode, 0);
+  });
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(1.0, true, [&](const NSTimerRef& t) {
+    ++repeatFires;
+    maxDepth = std::max(maxDepth, ++depth);
+    clock.clock().advanceBy(1.0);  // due again while the block still runs
+    loop->runOnce(kCFRunLoopDefaultMode, 0);
+    --depth;
+    if (repeatFires == 3) t->invalidate();
+  });
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(1.5, false,
+                                                      [&](const NSTimerRef&) { ++otherFires; });
+  testing_loop::advance(1.0);
+  testing_loop::advance(10);
+  EXPECT_EQ(onceFires, 1);
+  EXPECT_EQ(repeatFires, 3);
+  EXPECT_EQ(maxDepth, 1);
+  EXPECT_EQ(otherFires, 1) << "other timers still fire from the nested turns";
 }
 
 TEST(RunLoopTimers, RealClockTimerFiresWhilePumping) {
