@@ -1,0 +1,94 @@
+// Application start-up: the window, the game view inside it, the bridge's wiring, the fixed
+// answers of the delegate, and the application main's launch and termination order.
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "KRH5Plugin/IOSPlugin.h"
+#include "logging/LGLog.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/uikit/UIScreen.h"
+#include "publish_kite/Classes/ViewController/AppDelegate.h"
+#include "publish_kite/Classes/ViewController/MainViewController.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+
+namespace {
+
+TEST(AppStartUp, LaunchShowsTheGamePageInAFullScreenWindow) {
+  TempBundle bundle;
+  bundle.write("Data/index.html", "<script>console.log('offline page ' + typeof LM_IOS);</script>");
+  bundle.writeInfo({{"KITE_PRODUCT_CODE", "code"}, {"LM_URL", "local://game/index.html"}});
+  UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 414, 896));
+  auto& app = UIApplication::sharedApplication();
+
+  auto delegate = std::make_shared<AppDelegate>();
+  EXPECT_EQ(delegate->applicationDidFinishLaunchingWithOptions(app, Dictionary()), true);
+
+  auto window = delegate->window();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(CGRectEqualToRect(window->frame(), CGRectMake(0, 0, 414, 896)));
+  EXPECT_EQ(app.keyWindow(), window);
+  EXPECT_EQ(app.statusBarStyle(), UIStatusBarStyleLightContent);
+  auto vc = std::dynamic_pointer_cast<MainViewController>(window->rootViewController());
+  ASSERT_TRUE(vc);
+  EXPECT_EQ(IOSPlugin::GetRootController(), vc);
+  EXPECT_EQ(IOSPlugin::GetWebView(), vc->webView());
+  EXPECT_EQ(vc->webView()->superview(), vc->holderView());
+  EXPECT_TRUE(CGRectEqualToRect(vc->webView()->frame(), CGRectMake(0, 0, 414, 896)));
+  EXPECT_EQ(vc->webView()->configuration()->userContentController()->handlerNames(),
+            std::vector<std::string>{"iOS_Console"});
+  EXPECT_EQ(LGLog::allLoggers().size(), 2u);
+  EXPECT_EQ(vc->queue()->label(), "lumora_h5_file_queue");
+  EXPECT_TRUE(vc->queue()->isConcurrent());
+  EXPECT_TRUE(vc->webView()->configuration()->urlSchemeHandlerForURLScheme("local"));
+
+  auto loaded = [&] {
+    for (auto& m : vc->webView()->consoleMessages())
+      if (m.text == "offline page undefined") return true;
+    return false;
+  };
+  ASSERT_TRUE(testing_loop::runUntil(loaded));
+
+  // Fixed answers, whatever the SDK would say.
+  EXPECT_EQ(delegate->applicationSupportedInterfaceOrientationsForWindow(app, window), 2u);
+  auto url = NSURL::URLWithString("lumora-demo://pay?result=ok");
+  EXPECT_EQ(delegate->applicationOpenURLOptions(app, url, Dictionary()), true);
+  EXPECT_EQ(delegate->applicationHandleOpenURL(app, url), true);
+  EXPECT_EQ(delegate->applicationOpenURLSourceApplicationAnnotation(app, url, "com.other", Value()),
+            true);
+}
+
+TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
+  TempBundle bundle;
+  bundle.writeInfo({});
+  std::vector<std::string> events;
+  IOSPluginClass sys;
+  sys.Load = [&] { events.push_back("bridge loaded"); };
+  sys.Unload = [&] { events.push_back("bridge unloaded"); };
+  IOSPlugin::RegisterPlugin(IOSPlugin::kSysPlugin, sys);
+  for (const char* name : {UIApplicationDidFinishLaunchingNotification,
+                           UIApplicationDidBecomeActiveNotification,
+                           UIApplicationWillTerminateNotification}) {
+    NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+        name, Value(), nullptr, [&events](const NSNotification& n) { events.push_back(n.name); });
+  }
+  AppDelegate::Register();
+  dispatch_async(dispatch_get_main_queue(), [&] {
+    events.push_back("running");
+    UIApplicationRequestTermination();
+  });
+  char arg0[] = "lumora";
+  char* argv[] = {arg0, nullptr};
+  EXPECT_EQ(UIApplicationMain(1, argv, "", AppDelegate::ClassName()), 0);
+  EXPECT_EQ(events, (std::vector<std::string>{
+                        "bridge loaded", UIApplicationDidFinishLaunchingNotification,
+                        UIApplicationDidBecomeActiveNotification, "running", "bridge unloaded",
+                        UIApplicationWillTerminateNotification}));
+  EXPECT_TRUE(UIApplicationCurrentDelegate()->window());
+  EXPECT_EQ(UIApplicationMain(1, argv, "", "NoSuchDelegate"), 1);
+}
+
+}  // namespace
