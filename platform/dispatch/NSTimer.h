@@ -4,7 +4,8 @@
 //
 // A repeating timer that fell behind fires once and is rescheduled to the next multiple of
 // its interval after now (missed fires are skipped, as the platform does). The block receives
-// the timer. The loop holds the timer until it is invalidated (or, for a one-shot timer,
+// the timer; while it runs, the loop does not fire that timer again (a nested turn of the loop
+// inside the block skips it). The loop holds the timer until it is invalidated (or, for a one-shot timer,
 // until it fired).
 //
 // Thread-safety: invalidate(), isValid() and the getters may be called from any thread; the
