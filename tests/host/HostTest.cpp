@@ -1,0 +1,216 @@
+// The host program end to end: `lumora` runs against a loopback game host, prints the page's
+// console and bridge traffic, writes its logs and ends cleanly on a signal; bundles it
+// cannot use are refused with exit code 2.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "testing/net/LoopbackServer.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr const char* kPage = "/mrzd4/index/native_ios/release/index.html";
+
+std::string tempFolder() {
+  const char* base = std::getenv("LUMORA_TEST_OUTPUT");
+  std::string root = base && *base ? base : "/tmp";
+  fs::create_directories(root);
+  std::string templ = root + "/host-XXXXXX";
+  char* made = ::mkdtemp(templ.data());
+  return made ? made : root;
+}
+
+void writeFile(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+std::string infoPlist(const std::string& gameHost) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+         "<key>CFBundleIdentifier</key><string>com.example.host</string>"
+         "<key>LM_GAME_HOST</key><string>" + gameHost + "</string></dict></plist>\n";
+}
+
+// A running `lumora` with its standard output and error read line by line.
+class HostProcess {
+ public:
+  explicit HostProcess(std::vector<std::string> args) {
+    int out[2], err[2];
+    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe(err), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    args.insert(args.begin(), LUMORA_BINARY);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(posix_spawn(&pid_, LUMORA_BINARY, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    outFd_ = out[0];
+    errFd_ = err[0];
+  }
+  ~HostProcess() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    ::close(outFd_);
+    ::close(errFd_);
+  }
+
+  // Reads output until `pred(stdout)` holds or `seconds` of real time pass.
+  bool readUntil(const std::function<bool(const std::string&)>& pred, double seconds = 60) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!pred(out_)) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0 || !pump(static_cast<int>(left))) return pred(out_);
+    }
+    return true;
+  }
+  // Waits for the exit (reading all output) and returns the exit status, or -1 on a crash.
+  int wait() {
+    while (pump(60000)) {
+    }
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  void signal(int sig) { ::kill(pid_, sig); }
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  // Reads what is there within `ms`; false once both streams are closed.
+  bool pump(int ms) {
+    pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+    int open = (outOpen_ ? 1 : 0) + (errOpen_ ? 1 : 0);
+    if (open == 0) return false;
+    if (!outOpen_) fds[0].fd = -1;
+    if (!errOpen_) fds[1].fd = -1;
+    if (::poll(fds, 2, ms) <= 0) return true;
+    char buf[4096];
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) continue;
+      ssize_t n = ::read(i == 0 ? outFd_ : errFd_, buf, sizeof buf);
+      if (n <= 0) {
+        (i == 0 ? outOpen_ : errOpen_) = false;
+      } else {
+        (i == 0 ? out_ : err_).append(buf, static_cast<size_t>(n));
+      }
+    }
+    return true;
+  }
+  pid_t pid_ = -1;
+  int outFd_ = -1, errFd_ = -1;
+  bool outOpen_ = true, errOpen_ = true;
+  std::string out_, err_;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(Host, RunsTheGamePagePrintsItsTrafficAndEndsOnASignal) {
+  testing_net::LoopbackServer server;
+  server.respond(kPage, 200,
+                 "<script>"
+                 "console.log('hello from the page');"
+                 "console.warn('careful');"
+                 "webkit.messageHandlers.iOS_Console.postMessage("
+                 "  {name: 'console_warn', args: 'watch out'});"
+                 "var x = new XMLHttpRequest();"
+                 "x.open('GET', 'local://game/v/clip.mp4');"
+                 "x.setRequestHeader('Range', 'bytes=0-3');"
+                 "x.onload = function () {"
+                 "  console.log('range ' + x.status + ' ' + x.getResponseHeader('Content-Range') +"
+                 "              ' ' + x.responseText); };"
+                 "x.send();"
+                 "</script>",
+                 "text/html");
+  std::string root = tempFolder();
+  writeFile(root + "/Lumora.app/Info.plist",
+            infoPlist("http://127.0.0.1:" + std::to_string(server.port())));
+  writeFile(root + "/Lumora.app/Data/v/clip.mp4", "0123456789");
+  HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device"});
+  ASSERT_TRUE(host.readUntil([](const std::string& out) {
+    return contains(out, "console.log: range 206 bytes 0-3/10 0123\n") &&
+           contains(out, "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n");
+  })) << host.out() << host.err();
+  EXPECT_TRUE(contains(host.out(), "console.log: hello from the page\n"));
+  EXPECT_TRUE(contains(host.out(), "console.warn: careful\n"));
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0) << host.err();
+  EXPECT_TRUE(contains(host.err(), "page load event")) << host.err();
+
+  // The warning the page sent to the console handler is in the application's log file.
+  std::string logs;
+  for (auto& f : fs::directory_iterator(root + "/device/Application/Library/Caches/Logs")) {
+    std::ifstream in(f.path());
+    std::stringstream s;
+    s << in.rdbuf();
+    logs += s.str();
+  }
+  EXPECT_TRUE(contains(logs, "js_warn: watch out")) << logs;
+  fs::remove_all(root);
+}
+
+TEST(Host, EndsAfterTheGivenSecondsAndWritesAScreenshot) {
+  std::string root = tempFolder();
+  writeFile(root + "/Lumora.app/Info.plist", infoPlist(""));
+  HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device", "--seconds",
+                    "0", "--screenshot", root + "/screen.png"});
+  EXPECT_EQ(host.wait(), 0) << host.err();
+  std::ifstream png(root + "/screen.png", std::ios::binary);
+  std::string head(8, '\0');
+  png.read(head.data(), 8);
+  EXPECT_EQ(head, "\x89PNG\r\n\x1a\n");
+  fs::remove_all(root);
+}
+
+TEST(Host, BundlesThatCannotBeUsedAreRefusedWithExitCode2) {
+  std::string root = tempFolder();
+  fs::create_directories(root + "/empty.app");
+  writeFile(root + "/garbage.app/Info.plist", "this is not a property list \x01\x02");
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--bundle", root + "/missing.app", "--device", root + "/d"}, "is not a folder"},
+      {{"--bundle", root + "/empty.app", "--device", root + "/d"}, "has no readable Info.plist"},
+      {{"--bundle", root + "/garbage.app", "--device", root + "/d"}, "not a property list"},
+      {{"--device", root + "/d"}, "--bundle and --device are required"},
+      {{"--bundle", root + "/empty.app", "--device", root + "/d", "--seconds", "soon"},
+       "--seconds"},
+  };
+  for (const auto& c : cases) {
+    HostProcess host(c.args);
+    EXPECT_EQ(host.wait(), 2) << c.message;
+    EXPECT_TRUE(contains(host.err(), c.message)) << host.err();
+    EXPECT_TRUE(host.out().empty());
+  }
+  fs::remove_all(root);
+}
+
+}  // namespace
