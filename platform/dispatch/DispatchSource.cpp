@@ -160,15 +160,13 @@ class VnodeWatcher {
   bool watch(const DispatchSourceRef& src) {
     SImpl& s = src->impl();
     int fd = static_cast<int>(s.handle);
+    // The descriptor's own link names the open file itself, even when it has been renamed or
+    // already unlinked, with no window for another file to take its name.
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    char path[PATH_MAX];
-    ssize_t n = readlink(link, path, sizeof path - 1);
-    if (n <= 0) return false;
-    path[n] = 0;
     std::lock_guard<std::mutex> lock(mu_);
     if (!start()) return false;
-    int wd = inotify_add_watch(inotify_, path, kWatchMask);
+    int wd = inotify_add_watch(inotify_, link, kWatchMask);
     if (wd < 0) return false;
     struct stat st;
     if (fstat(fd, &st) == 0) {

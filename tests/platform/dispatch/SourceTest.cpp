@@ -165,6 +165,15 @@ TEST_F(VnodeSourceTest, SeesRenameAndWritesThenCancelRunsTheCancelHandler) {
   EXPECT_TRUE(testing_loop::runUntil([&] { return cancelled; }));
 }
 
+TEST_F(VnodeSourceTest, WatchesAnOpenFileWhoseNameIsAlreadyGone) {
+  std::filesystem::remove(path_);
+  auto s = watch(DISPATCH_VNODE_WRITE);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(write(fd_, "abc", 3), 3);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return flags_ & DISPATCH_VNODE_WRITE; }));
+  dispatch_source_cancel(s);
+}
+
 TEST(VnodeSource, RejectsBadDescriptorsAndEmptyMasks) {
   EXPECT_EQ(dispatch_source_create(DISPATCH_SOURCE_TYPE_VNODE, 987654, DISPATCH_VNODE_DELETE,
                                    dispatch_get_main_queue()),
