@@ -11,7 +11,8 @@
 //   Never moves the clock.
 // advance(seconds): moves a virtual clock forward by `seconds`, firing everything due on the
 //   way in time order (main-loop timers, delayed queue work, timer sources, display links),
-//   running until idle after each step.
+//   running until idle after each step. Timers of other threads' run loops fire on those
+//   threads once the clock has passed them; advance() does not wait for them (use runUntil).
 //
 // All helpers must be called on the main thread (the test's thread).
 
