@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -32,6 +33,7 @@ constexpr const char* kAssetTableName = "nativefiles.json";
 constexpr const char* kReviewSwitchPath = "/api2/game_audit/geturl";
 constexpr const char* kReviewSwitchSalt = "5c7e19a0b3d24f86e1a97c03d5b28f4e";
 constexpr uint64_t kErrorLevel = LGLogFlagError | LGLogFlagWarning;
+constexpr uint64_t kWholeFileChunk = 1u << 20;
 
 template <class... Args>
 void logError(const char* format, const Args&... args) {
@@ -395,14 +397,29 @@ void MainViewController::ScheduleRetry() {
 std::string MainViewController::ContainedAssetPath(const std::string& urlPath) const {
   if (urlPath.empty() || urlPath[0] != '/' || basePath_.empty()) return "";
   if (urlPath.find('\0') != std::string::npos) return "";
-  namespace fs = std::filesystem;
-  fs::path base = fs::path(basePath_).lexically_normal();
-  fs::path full = fs::path(GetAssetPath(urlPath)).lexically_normal();
-  std::string b = base.string();
-  if (!b.empty() && b.back() == '/') b.pop_back();
-  std::string f = full.string();
-  if (f.size() <= b.size() + 1 || f.compare(0, b.size(), b) != 0 || f[b.size()] != '/') return "";
-  return f;
+  // Normalise the segments: "." stays, ".." goes up, and going up from the Data folder itself
+  // leaves it.
+  std::vector<std::string_view> segments;
+  std::string_view rest(urlPath);
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string_view segment = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (segment.empty() || segment == ".") continue;
+    if (segment == "..") {
+      if (segments.empty()) return "";
+      segments.pop_back();
+      continue;
+    }
+    segments.push_back(segment);
+  }
+  if (segments.empty()) return "";
+  std::string path = basePath_;
+  for (auto segment : segments) {
+    path += '/';
+    path += segment;
+  }
+  return path;
 }
 
 void MainViewController::webViewStartURLSchemeTask(const WKWebViewRef&,
@@ -411,17 +428,19 @@ void MainViewController::webViewStartURLSchemeTask(const WKWebViewRef&,
   auto url = task->request() ? NSURL::URLWithString(task->request()->URL()) : nullptr;
   std::string urlPath = url ? url->path() : "";
   std::string filePath = ContainedAssetPath(urlPath);
-  if (filePath.empty() || !regularFileSize(filePath)) {
+  if (filePath.empty()) {
     task->didFailWithError(notFoundError());
     return;
   }
+  // Whether the file exists is asked on the file queue: the main thread never waits for the
+  // disk. A missing file still fails the task before any response.
   auto me = self();
   if (endsWith(filePath, "mp4")) {
     auto range = task->request()->valueForHTTPHeaderField("Range");
     const std::string prefix = "bytes=";
     if (!range || range->compare(0, prefix.size(), prefix) != 0 ||
         range->find('-', prefix.size()) == std::string::npos) {
-      task->didFailWithError(notFoundError());
+      dispatch_async(queue_, [task] { task->didFailWithError(notFoundError()); });
       return;
     }
     size_t dash = range->find('-', prefix.size());
@@ -500,22 +519,40 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath, const 
 void MainViewController::ServeLocalFile(const std::string& filePath, const std::string& urlPath,
                                         const WKURLSchemeTaskRef& task) {
   if (task->isStopped()) return;
-  auto size = regularFileSize(filePath);
-  auto bytes = size ? readRange(filePath, 0, *size) : std::nullopt;
-  if (task->isStopped()) return;
-  if (!bytes) {
+  int fd = ::open(filePath.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
     task->didFailWithError(notFoundError());
     return;
   }
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
   HTTPHeaderFields headers;
   headers.set("Content-Type", GetAssetMIME(urlPath));
-  headers.set("Content-Length", std::to_string(bytes->length()));
+  headers.set("Content-Length", std::to_string(size));
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
   task->didReceiveResponse(
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 200, "HTTP/1.1", headers));
-  if (task->isStopped()) return;
-  task->didReceiveData(*bytes);
+  // The page receives the bytes in order, a chunk at a time, so a large file never sits in
+  // memory whole (twice, with the copy the delivery makes).
+  uint64_t sent = 0;
+  while (sent < size && !task->isStopped()) {
+    uint64_t want = std::min<uint64_t>(kWholeFileChunk, size - sent);
+    std::vector<uint8_t> bytes(want);
+    uint64_t got = 0;
+    while (got < want) {
+      ssize_t n = ::pread(fd, bytes.data() + got, want - got, static_cast<off_t>(sent + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<uint64_t>(n);
+    }
+    if (got == 0) break;  // the file shrank: send what there was
+    bytes.resize(got);
+    task->didReceiveData(Data(std::move(bytes)));
+    sent += got;
+  }
+  ::close(fd);
   if (task->isStopped()) return;
   task->didFinish();
 }
