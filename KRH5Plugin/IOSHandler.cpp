@@ -18,12 +18,12 @@ void IOSHandler::userContentControllerDidReceiveScriptMessage(
   if (*name == "console_log") {
     return;
   } else if (*name == "console_warn") {
-    LGLog::logLevelFlagContextFileFunctionLineTagFormat(
-        true, kConsoleLogLevel, LGLogFlagWarning, 0, __FILE__, __func__, __LINE__, plat::Value(),
-        "js_warn: %@", args);
+    LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, kConsoleLogLevel, LGLogFlagWarning, 0,
+                                                        __FILE__, __func__, __LINE__, plat::Value(),
+                                                        "js_warn: %@", args);
   } else if (*name == "console_error") {
-    LGLog::logLevelFlagContextFileFunctionLineTagFormat(
-        false, kConsoleLogLevel, LGLogFlagError, 0, __FILE__, __func__, __LINE__, plat::Value(),
-        "js_error: %@", args);
+    LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, kConsoleLogLevel, LGLogFlagError, 0,
+                                                        __FILE__, __func__, __LINE__, plat::Value(),
+                                                        "js_error: %@", args);
   }
 }

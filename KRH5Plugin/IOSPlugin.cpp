@@ -82,8 +82,8 @@ IOSPlugin::SDKKind IOSPlugin::GetSDKKind() {
 }
 
 void IOSPlugin::SetWebView(const plat::WKWebViewRef& webView) {
-  bool changed = registry().console.SetWebView(
-      webView, [] { return std::make_shared<IOSHandler>(); });
+  bool changed =
+      registry().console.SetWebView(webView, [] { return std::make_shared<IOSHandler>(); });
   if (!changed) return;
   auto call = [&](PluginSlot slot) {
     auto p = plugin(slot);

@@ -27,12 +27,23 @@ std::string IOSPluginEscapeScriptString(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '\\': out += "\\\\"; continue;
-      case '"': out += "\\\""; continue;
-      case '\n': out += "\\n"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\t': out += "\\t"; continue;
-      default: break;
+      case '\\':
+        out += "\\\\";
+        continue;
+      case '"':
+        out += "\\\"";
+        continue;
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
     }
     if (c < 0x20 || c == 0x7f) {
       char buf[8];
@@ -89,8 +100,7 @@ std::string IOSPluginReplyInt(const std::string& object, const std::string& call
   return replyHead(object, callback) + ", " + std::to_string(value) + ");";
 }
 
-std::string IOSPluginReplyBool(const std::string& object, const std::string& callback,
-                               bool value) {
+std::string IOSPluginReplyBool(const std::string& object, const std::string& callback, bool value) {
   return replyHead(object, callback) + (value ? ", true);" : ", false);");
 }
 

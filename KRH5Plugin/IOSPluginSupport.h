@@ -35,8 +35,7 @@ std::string IOSPluginReplyText(const std::string& object, const std::string& cal
                                const std::string& text);
 std::string IOSPluginReplyInt(const std::string& object, const std::string& callback,
                               int32_t value);
-std::string IOSPluginReplyBool(const std::string& object, const std::string& callback,
-                               bool value);
+std::string IOSPluginReplyBool(const std::string& object, const std::string& callback, bool value);
 std::string IOSPluginReplyJSON(const std::string& object, const std::string& callback,
                                const std::string& json);
 

@@ -116,8 +116,8 @@ void BM_PreadWhole(benchmark::State& state) {
 void BM_SchemeRanges(benchmark::State& state) {
   std::vector<std::pair<std::string, std::string>> requests;
   for (size_t o : fixture().offsets)
-    requests.push_back({"/big.mp4", "bytes=" + std::to_string(o) + "-" +
-                                        std::to_string(o + kRangeSize - 1)});
+    requests.push_back(
+        {"/big.mp4", "bytes=" + std::to_string(o) + "-" + std::to_string(o + kRangeSize - 1)});
   for (auto _ : state) {
     if (serve(requests) != kRanges * kRangeSize) state.SkipWithError("short answer");
   }

@@ -100,7 +100,7 @@ UIApplicationLifecycleDelegateRef UIApplicationCurrentDelegate();
 // Phone events delivered to the delegate (host and tests), each also posting the platform's
 // notification where it has one. Nothing happens without a delegate.
 // REQUIRES (all): main thread.
-void UIApplicationSendDidEnterBackground();  // willResignActive, then didEnterBackground
+void UIApplicationSendDidEnterBackground();   // willResignActive, then didEnterBackground
 void UIApplicationSendWillEnterForeground();  // willEnterForeground, then didBecomeActive
 // Opens a URL the way the platform's current form does (application:openURL:options:).
 // Returns the delegate's answer (false when it does not implement it).

@@ -125,7 +125,8 @@ int LumoraHost::Prepare(int argc, char** argv) {
   while (bundle_.size() > 1 && bundle_.back() == '/') bundle_.pop_back();
   NSBundle::setMainBundlePath(bundle_);
   if (NSBundle::mainBundle()->infoDictionary().empty()) {
-    return usage("bundle \"" + bundle_ + "\" has an Info.plist that is not a property list "
+    return usage("bundle \"" + bundle_ +
+                 "\" has an Info.plist that is not a property list "
                  "dictionary");
   }
   NSErrorRef error;
@@ -164,9 +165,8 @@ void LumoraHost::AttachToPage() {
     std::fprintf(stderr, "lumora: the application made no web view\n");
     return;
   }
-  web->setConsoleObserver([](const WKWebView::ConsoleMessage& m) {
-    printLine("console." + m.level + ": " + m.text);
-  });
+  web->setConsoleObserver(
+      [](const WKWebView::ConsoleMessage& m) { printLine("console." + m.level + ": " + m.text); });
   web->setPageErrorObserver([](const std::string& e) { printLine("console.error: " + e); });
   auto content = web->configuration()->userContentController();
   for (const auto& name : content->handlerNames()) {

@@ -55,7 +55,9 @@ const std::vector<std::string> kHostile = {
     "say \"hi\" and 'bye'",
     "back\\slash \\n \\\" \\u0041",
     "line one\nline two\r\nthree",
-    "sep\xE2\x80\xA8" "and\xE2\x80\xA9" "end",
+    "sep\xE2\x80\xA8"
+    "and\xE2\x80\xA9"
+    "end",
     "tab\there \x01\x1f del\x7f",
     "  a nickname  with   spaces ",
     "</script><script>alert(1)</script>",
@@ -128,7 +130,8 @@ struct Bridge : ::testing::Test {
     };
     IOSPlugin::RegisterPlugin(IOSPlugin::kSysPlugin, sys);
     IOSPlugin::SetWebView(web);
-    web->configuration()->userContentController()->addScriptMessageHandlerName(results, "iOS_Result");
+    web->configuration()->userContentController()->addScriptMessageHandlerName(results,
+                                                                               "iOS_Result");
   }
   void load(const std::string& script) {
     web->loadHTMLStringBaseURL("<script>" + script + "\nconsole.log('ready');</script>", "");
@@ -153,8 +156,9 @@ constexpr const char* kReport =
     "}; }";
 
 TEST_F(Bridge, InjectedObjectsAndHandlersExistInEveryNewPage) {
-  load("console.log('objects ' + typeof Test_IOS + ' ' + typeof webkit.messageHandlers.iOS_Test"
-       " + ' ' + typeof webkit.messageHandlers.iOS_Console);");
+  load(
+      "console.log('objects ' + typeof Test_IOS + ' ' + typeof webkit.messageHandlers.iOS_Test"
+      " + ' ' + typeof webkit.messageHandlers.iOS_Console);");
   EXPECT_EQ(texts().front(), "Init Test");
   EXPECT_TRUE(has("objects object object object"));
   auto names = web->configuration()->userContentController()->handlerNames();
@@ -180,15 +184,16 @@ TEST_F(Bridge, RepliesCallTheStoredCallbackWithTheirValues) {
   EXPECT_TRUE(has("bool 2 [1,2] number"));
   EXPECT_TRUE(has("bool 0 [] undefined"));
   EXPECT_TRUE(has("bool 1 [{\"a b\":\"x y\",\"n\":1}] object"));  // spaces inside kept
-  EXPECT_TRUE(has("bool 1 [null] undefined"));                     // a reply without value
+  EXPECT_TRUE(has("bool 1 [null] undefined"));                    // a reply without value
   EXPECT_TRUE(has("bool 1 [-7] number"));
   EXPECT_TRUE(has("bool 1 [false] boolean"));
 }
 
 TEST_F(Bridge, MisuseIsReportedAsPageWarnings) {
-  load("Test_IOS.SetCallback(null); Test_IOS.SetCallback({onLogin: 5});"
-       "Test_IOS.Ask(5, function () {});"
-       "Test_IOS.Ask('event', function () {});");
+  load(
+      "Test_IOS.SetCallback(null); Test_IOS.SetCallback({onLogin: 5});"
+      "Test_IOS.Ask(5, function () {});"
+      "Test_IOS.Ask('event', function () {});");
   ASSERT_TRUE(testing_loop::runUntil([&] { return has("Test_IOS.CallFunc onMissing not exist"); }));
   EXPECT_TRUE(has("Test_IOS.SetCallback param error", "warn"));
   EXPECT_TRUE(has("Test_IOS.Ask param error", "warn"));
@@ -284,7 +289,8 @@ TEST(BridgeConsole, WarningsAndErrorsOfThePageAreLogged) {
   IOSHandler handler;
   auto post = [&](Value body) {
     handler.userContentControllerDidReceiveScriptMessage(
-        nullptr, std::make_shared<WKScriptMessage>("iOS_Console", body, std::weak_ptr<WKWebView>()));
+        nullptr,
+        std::make_shared<WKScriptMessage>("iOS_Console", body, std::weak_ptr<WKWebView>()));
   };
   post(Dictionary{{"name", "console_error"}, {"args", "boom"}});
   // Errors are synchronous: the logger has it when the handler returns.

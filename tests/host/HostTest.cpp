@@ -40,7 +40,8 @@ void writeFile(const fs::path& p, const std::string& text) {
 std::string infoPlist(const std::string& gameHost) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
          "<key>CFBundleIdentifier</key><string>com.example.host</string>"
-         "<key>LM_GAME_HOST</key><string>" + gameHost + "</string></dict></plist>\n";
+         "<key>LM_GAME_HOST</key><string>" +
+         gameHost + "</string></dict></plist>\n";
 }
 
 // A running `lumora` with its standard output and error read line by line.
@@ -155,8 +156,10 @@ TEST(Host, RunsTheGamePagePrintsItsTrafficAndEndsOnASignal) {
   HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device"});
   ASSERT_TRUE(host.readUntil([](const std::string& out) {
     return contains(out, "console.log: range 206 bytes 0-3/10 0123\n") &&
-           contains(out, "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n");
-  })) << host.out() << host.err();
+           contains(out,
+                    "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n");
+  })) << host.out()
+      << host.err();
   EXPECT_TRUE(contains(host.out(), "console.log: hello from the page\n"));
   EXPECT_TRUE(contains(host.out(), "console.warn: careful\n"));
   host.signal(SIGTERM);

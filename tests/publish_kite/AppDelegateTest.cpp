@@ -69,9 +69,9 @@ TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
   sys.Load = [&] { events.push_back("bridge loaded"); };
   sys.Unload = [&] { events.push_back("bridge unloaded"); };
   IOSPlugin::RegisterPlugin(IOSPlugin::kSysPlugin, sys);
-  for (const char* name : {UIApplicationDidFinishLaunchingNotification,
-                           UIApplicationDidBecomeActiveNotification,
-                           UIApplicationWillTerminateNotification}) {
+  for (const char* name :
+       {UIApplicationDidFinishLaunchingNotification, UIApplicationDidBecomeActiveNotification,
+        UIApplicationWillTerminateNotification}) {
     NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
         name, Value(), nullptr, [&events](const NSNotification& n) { events.push_back(n.name); });
   }
@@ -83,10 +83,10 @@ TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
   char arg0[] = "lumora";
   char* argv[] = {arg0, nullptr};
   EXPECT_EQ(UIApplicationMain(1, argv, "", AppDelegate::ClassName()), 0);
-  EXPECT_EQ(events, (std::vector<std::string>{
-                        "bridge loaded", UIApplicationDidFinishLaunchingNotification,
-                        UIApplicationDidBecomeActiveNotification, "running", "bridge unloaded",
-                        UIApplicationWillTerminateNotification}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"bridge loaded", UIApplicationDidFinishLaunchingNotification,
+                                      UIApplicationDidBecomeActiveNotification, "running",
+                                      "bridge unloaded", UIApplicationWillTerminateNotification}));
   EXPECT_TRUE(UIApplicationCurrentDelegate()->window());
   EXPECT_EQ(UIApplicationMain(1, argv, "", "NoSuchDelegate"), 1);
 }

@@ -42,9 +42,8 @@ class TempBundle {
   }
   // An XML Info.plist with string values, and the bundle made the main bundle.
   void writeInfo(const std::vector<std::pair<std::string, std::string>>& entries) const {
-    std::string xml =
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-        "<key>CFBundleIdentifier</key><string>com.example.lumora.test</string>";
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                      "<key>CFBundleIdentifier</key><string>com.example.lumora.test</string>";
     for (auto& [k, v] : entries) xml += "<key>" + k + "</key><string>" + v + "</string>";
     xml += "</dict></plist>\n";
     write("Info.plist", xml);

@@ -82,8 +82,8 @@ TEST_F(GamePage, ThePageAddressCarriesTheCurrentWholeSeconds) {
 
 TEST_F(GamePage, AnUnreachableHostIsAskedAgainEverySecondUntilThePageLoads) {
   TempBundle down;
-  down.writeInfo({{"LM_GAME_HOST",
-                   "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort())}});
+  down.writeInfo(
+      {{"LM_GAME_HOST", "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort())}});
   start();
   ASSERT_TRUE(testing_loop::runUntil([&] { return loadFails() == 1; }));
   testing_loop::advance(0.9);
@@ -175,9 +175,9 @@ TEST_F(GamePage, TheReviewSwitchPostsTheSignedFormAndKeepsTheAnsweredAddress) {
                              [](auto& r) { return r.path == "/api2/game_audit/geturl"; });
   ASSERT_NE(review, requests.end());
   EXPECT_EQ(review->method, "POST");
-  EXPECT_EQ(review->body, "appid=11&gameid=22&pack_name=com.example.lumora.test&version=1.2&time=" +
-                              time + "&token=" +
-                              MainViewController::GetMD5("5c7e19a0b3d24f86e1a97c03d5b28f4e" + time));
+  EXPECT_EQ(review->body,
+            "appid=11&gameid=22&pack_name=com.example.lumora.test&version=1.2&time=" + time +
+                "&token=" + MainViewController::GetMD5("5c7e19a0b3d24f86e1a97c03d5b28f4e" + time));
   EXPECT_EQ(MainViewController::GetMD5(""), "d41d8cd98f00b204e9800998ecf8427e");
 }
 
@@ -197,15 +197,16 @@ TEST_F(GamePage, MalformedReviewSwitchAnswersAreLoggedAndKeepNoAddress) {
   answer(R"({"code": 200, "data": "text"})");
   answer(R"({"code": 200, "data": {"content": null}})");
   LGLog::flushLog();
-  EXPECT_EQ(logger->texts(), (std::vector<std::string>{
-                                 "request url error: down",
-                                 "json parse error: not json",
-                                 "request url data error: [1, 2]",
-                                 "request url data error: {\"data\": {\"content\": \"x\"}}",
-                                 "request url: code 500",
-                                 "request url data error: {\"code\": 200, \"data\": \"text\"}",
-                                 "request url data error: {\"code\": 200, \"data\": {\"content\": null}}",
-                             }));
+  EXPECT_EQ(logger->texts(),
+            (std::vector<std::string>{
+                "request url error: down",
+                "json parse error: not json",
+                "request url data error: [1, 2]",
+                "request url data error: {\"data\": {\"content\": \"x\"}}",
+                "request url: code 500",
+                "request url data error: {\"code\": 200, \"data\": \"text\"}",
+                "request url data error: {\"code\": 200, \"data\": {\"content\": null}}",
+            }));
   EXPECT_EQ(vc->url(), "");
   answer(R"({"code": "200", "data": {"content": "http://ok"}})");
   EXPECT_EQ(vc->url(), "http://ok");

@@ -70,6 +70,13 @@ TEST_F(LocalScheme, WholeFilesAnswer200WithTheTableTypeOrOctetStream) {
   EXPECT_EQ(vc->GetAssetEncoding("/img/a.png"), "binary");
   EXPECT_EQ(vc->GetAssetEncoding("/img/b.bin"), "");
 
+  // A large file arrives whole and in order, however it is cut up on the way.
+  std::string large = pattern(2621440 + 7);
+  bundle.write("Data/big.dat", large);
+  auto big = run("/big.dat");
+  EXPECT_EQ(big->header("Content-Length"), std::to_string(large.size()));
+  EXPECT_TRUE(big->body == large);
+
   // A Range header on a file that is not a video is ignored: the whole file.
   auto ranged = run("/img/a.png", "bytes=0-1");
   EXPECT_EQ(ranged->http()->statusCode(), 200);
@@ -194,9 +201,10 @@ TEST(LocalSchemePage, ThePageReadsLocalFilesWholeAndByRange) {
     return out;
   };
   ASSERT_TRUE(testing_loop::runUntil([&] { return texts().size() == 4; }));
-  EXPECT_EQ(texts(), (std::vector<std::string>{"cfg 200 application/json - {\"level\": 3}",
-                                               "clip 206 application/octet-stream bytes 26-28/1000 abc",
-                                               "missing error", "norange error"}));
+  EXPECT_EQ(texts(),
+            (std::vector<std::string>{"cfg 200 application/json - {\"level\": 3}",
+                                      "clip 206 application/octet-stream bytes 26-28/1000 abc",
+                                      "missing error", "norange error"}));
   EXPECT_EQ(vc->webView()->URL().rfind("local://game/index.html?timestamp=", 0), 0u);
 }
 

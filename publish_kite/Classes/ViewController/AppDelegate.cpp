@@ -72,8 +72,10 @@ std::optional<bool> AppDelegate::applicationHandleOpenURL(UIApplication&, const 
   return true;
 }
 
-std::optional<bool> AppDelegate::applicationOpenURLSourceApplicationAnnotation(
-    UIApplication&, const NSURLRef&, const std::string&, const Value&) {
+std::optional<bool> AppDelegate::applicationOpenURLSourceApplicationAnnotation(UIApplication&,
+                                                                               const NSURLRef&,
+                                                                               const std::string&,
+                                                                               const Value&) {
   return true;
 }
 

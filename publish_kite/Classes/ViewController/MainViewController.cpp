@@ -61,7 +61,8 @@ int64_t leadingNumber(const std::string& text) {
 NSErrorRef notFoundError() { return NSError::make(NSCocoaErrorDomain, 404, Dictionary()); }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // Reads `length` bytes at `offset`; fewer when the file ends first. nullopt when it cannot be
@@ -93,15 +94,18 @@ std::optional<uint64_t> regularFileSize(const std::string& path) {
 // Forwards the "local" scheme to the controller without the configuration keeping it alive.
 class LocalSchemeForwarder : public WKURLSchemeHandler {
  public:
-  explicit LocalSchemeForwarder(std::weak_ptr<MainViewController> owner) : owner_(std::move(owner)) {}
-  void webViewStartURLSchemeTask(const WKWebViewRef& webView, const WKURLSchemeTaskRef& task) override {
+  explicit LocalSchemeForwarder(std::weak_ptr<MainViewController> owner)
+      : owner_(std::move(owner)) {}
+  void webViewStartURLSchemeTask(const WKWebViewRef& webView,
+                                 const WKURLSchemeTaskRef& task) override {
     if (auto o = owner_.lock()) {
       o->webViewStartURLSchemeTask(webView, task);
     } else {
       task->didFailWithError(notFoundError());
     }
   }
-  void webViewStopURLSchemeTask(const WKWebViewRef& webView, const WKURLSchemeTaskRef& task) override {
+  void webViewStopURLSchemeTask(const WKWebViewRef& webView,
+                                const WKURLSchemeTaskRef& task) override {
     if (auto o = owner_.lock()) o->webViewStopURLSchemeTask(webView, task);
   }
 
@@ -112,7 +116,8 @@ class LocalSchemeForwarder : public WKURLSchemeHandler {
 // Collects the review-switch answer and hands it to the controller.
 class ReviewSwitchDelegate : public NSURLSessionDelegate {
  public:
-  explicit ReviewSwitchDelegate(std::weak_ptr<MainViewController> owner) : owner_(std::move(owner)) {}
+  explicit ReviewSwitchDelegate(std::weak_ptr<MainViewController> owner)
+      : owner_(std::move(owner)) {}
   void URLSessionDataTaskDidReceiveData(const NSURLSessionRef&, const NSURLSessionDataTaskRef&,
                                         const Data& data) override {
     body_.append(data);
@@ -348,8 +353,10 @@ bool MainViewController::webViewRunJavaScriptAlertPanelWithMessageInitiatedByFra
   return true;
 }
 
-bool MainViewController::webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-    const WKWebViewRef&, const std::string&, const WKFrameInfo&, std::function<void(bool)> done) {
+bool MainViewController::
+    webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
+        const WKWebViewRef&, const std::string&, const WKFrameInfo&,
+        std::function<void(bool)> done) {
   if (done) done(true);
   return true;
 }
@@ -383,13 +390,12 @@ void MainViewController::ScheduleRetry() {
   if (retryPending_) return;
   retryPending_ = true;
   std::weak_ptr<MainViewController> weak = self();
-  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, 1000000000LL), dispatch_get_main_queue(),
-                 [weak] {
-                   auto me = weak.lock();
-                   if (!me) return;
-                   me->retryPending_ = false;
-                   me->Load();
-                 });
+  dispatch_after(dispatch_time(DISPATCH_TIME_NOW, 1000000000LL), dispatch_get_main_queue(), [weak] {
+    auto me = weak.lock();
+    if (!me) return;
+    me->retryPending_ = false;
+    me->Load();
+  });
 }
 
 // ---- "local" scheme ----
@@ -451,7 +457,8 @@ void MainViewController::webViewStartURLSchemeTask(const WKWebViewRef&,
     });
     return;
   }
-  dispatch_async(queue_, [me, filePath, urlPath, task] { me->ServeLocalFile(filePath, urlPath, task); });
+  dispatch_async(queue_,
+                 [me, filePath, urlPath, task] { me->ServeLocalFile(filePath, urlPath, task); });
 }
 
 void MainViewController::webViewStopURLSchemeTask(const WKWebViewRef&, const WKURLSchemeTaskRef&) {
@@ -459,7 +466,8 @@ void MainViewController::webViewStopURLSchemeTask(const WKWebViewRef&, const WKU
   // call and leaves it alone from then on.
 }
 
-void MainViewController::ServeLocalFileRange(const std::string& filePath, const std::string& urlPath,
+void MainViewController::ServeLocalFileRange(const std::string& filePath,
+                                             const std::string& urlPath,
                                              const std::string& startText,
                                              const std::string& endText,
                                              const WKURLSchemeTaskRef& task) {
@@ -488,17 +496,17 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath, const 
     headers.set("Access-Control-Allow-Origin", "*");
     headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
     if (task->isStopped()) return;
-    task->didReceiveResponse(std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 416,
-                                                                 "HTTP/1.1", headers));
+    task->didReceiveResponse(
+        std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 416, "HTTP/1.1", headers));
     task->didFinish();
     return;
   }
   const uint64_t length = static_cast<uint64_t>(end - start + 1);
   headers.set("Content-Type", GetAssetMIME(urlPath));
   headers.set("Content-Length", std::to_string(length));
-  headers.set("Content-Range", plat::format("bytes %lld-%lld/%lld", static_cast<long long>(start),
-                                            static_cast<long long>(end),
-                                            static_cast<long long>(fileSize)));
+  headers.set("Content-Range",
+              plat::format("bytes %lld-%lld/%lld", static_cast<long long>(start),
+                           static_cast<long long>(end), static_cast<long long>(fileSize)));
   headers.set("Connection", "keep-alive");
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");

@@ -76,14 +76,14 @@ class MainViewController : public plat::UIViewController,
 
   // ---- WKUIDelegate: answered at once ----
   bool webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
-      const plat::WKWebViewRef& webView, const std::string& message,
-      const plat::WKFrameInfo& frame, std::function<void()> completionHandler) override;
+      const plat::WKWebViewRef& webView, const std::string& message, const plat::WKFrameInfo& frame,
+      std::function<void()> completionHandler) override;
   bool webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-      const plat::WKWebViewRef& webView, const std::string& message,
-      const plat::WKFrameInfo& frame, std::function<void(bool)> completionHandler) override;
+      const plat::WKWebViewRef& webView, const std::string& message, const plat::WKFrameInfo& frame,
+      std::function<void(bool)> completionHandler) override;
   bool webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
-      const plat::WKWebViewRef& webView, const std::string& prompt,
-      const std::string& defaultText, const plat::WKFrameInfo& frame,
+      const plat::WKWebViewRef& webView, const std::string& prompt, const std::string& defaultText,
+      const plat::WKFrameInfo& frame,
       std::function<void(std::optional<std::string>)> completionHandler) override;
 
   // ---- WKNavigationDelegate ----
