@@ -33,6 +33,9 @@ struct LocalScheme : ::testing::Test {
     bundle.write("Data/v/empty.mp4", "");
     bundle.write("Data/dir/inner.txt", "x");
     bundle.write("secret.txt", "outside the Data folder");
+    std::filesystem::create_symlink(bundle.path() + "/secret.txt",
+                                    bundle.path() + "/Data/link.txt");
+    std::filesystem::create_symlink("img/a.png", bundle.path() + "/Data/alias.png");
     bundle.write("Data/nativefiles.json",
                  R"({"/img/a.png": {"mime": "image/png", "encoding": "binary"},
                      "/v/clip.mp4": {"mime": "video/mp4"},
@@ -84,8 +87,9 @@ TEST_F(LocalScheme, WholeFilesAnswer200WithTheTableTypeOrOctetStream) {
 }
 
 TEST_F(LocalScheme, MissingFoldersAndPathsLeavingTheDataFolderFailWith404AndNoResponse) {
-  for (std::string path : {"/img/missing.png", "/dir", "/%2e%2e/secret.txt",
-                           "/img/%2e%2e/%2e%2e/secret.txt", "/%2e%2e/Data/../secret.txt"}) {
+  for (std::string path :
+       {"/img/missing.png", "/dir", "/%2e%2e/secret.txt", "/img/%2e%2e/%2e%2e/secret.txt",
+        "/%2e%2e/Data/../secret.txt", "/link.txt"}) {
     auto t = run(path);
     ASSERT_TRUE(t->error) << path;
     EXPECT_EQ(t->error->domain(), NSCocoaErrorDomain) << path;
@@ -93,6 +97,8 @@ TEST_F(LocalScheme, MissingFoldersAndPathsLeavingTheDataFolderFailWith404AndNoRe
     EXPECT_FALSE(t->response) << path;
     EXPECT_EQ(t->body, "") << path;
   }
+  // A link to a file inside the folder is served.
+  EXPECT_EQ(run("/alias.png")->body, "PNGDATA-0123456789");
 }
 
 TEST_F(LocalScheme, VideoRangesAreServedClampedOrRefusedWith416) {

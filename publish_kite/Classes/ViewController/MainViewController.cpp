@@ -65,11 +65,8 @@ bool endsWith(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Reads `length` bytes at `offset`; fewer when the file ends first. nullopt when it cannot be
-// opened.
-std::optional<Data> readRange(const std::string& path, uint64_t offset, uint64_t length) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+// Reads `length` bytes at `offset` of `fd`; fewer when the file ends first.
+Data readRange(int fd, uint64_t offset, uint64_t length) {
   std::vector<uint8_t> bytes;
   bytes.resize(length);
   uint64_t got = 0;
@@ -79,7 +76,6 @@ std::optional<Data> readRange(const std::string& path, uint64_t offset, uint64_t
     if (n <= 0) break;
     got += static_cast<uint64_t>(n);
   }
-  ::close(fd);
   bytes.resize(got);
   return Data(std::move(bytes));
 }
@@ -316,6 +312,9 @@ std::string MainViewController::url() const {
 
 void MainViewController::LoadLocalSettings() {
   basePath_ = NSBundle::mainBundle()->bundlePath() + "/Data";
+  char* real = ::realpath(basePath_.c_str(), nullptr);
+  baseRealPath_ = real ? real : "";
+  std::free(real);
   fileDict_ = Value();
   std::string tablePath = plat::format("%@/%@", basePath_, kAssetTableName);
   if (!regularFileSize(tablePath)) return;
@@ -428,6 +427,27 @@ std::string MainViewController::ContainedAssetPath(const std::string& urlPath) c
   return path;
 }
 
+int MainViewController::OpenContainedFile(const std::string& filePath, uint64_t* size) const {
+  // Links are followed, but only to files that are themselves inside the Data folder.
+  char* real = ::realpath(filePath.c_str(), nullptr);
+  if (!real) return -1;
+  std::string resolved(real);
+  std::free(real);
+  if (baseRealPath_.empty() || resolved.size() <= baseRealPath_.size() + 1 ||
+      resolved.compare(0, baseRealPath_.size(), baseRealPath_) != 0 ||
+      resolved[baseRealPath_.size()] != '/') {
+    return -1;
+  }
+  int fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  return fd;
+}
+
 void MainViewController::webViewStartURLSchemeTask(const WKWebViewRef&,
                                                    const WKURLSchemeTaskRef& task) {
   if (!task) return;
@@ -472,12 +492,13 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
                                              const std::string& endText,
                                              const WKURLSchemeTaskRef& task) {
   if (task->isStopped()) return;
-  auto size = regularFileSize(filePath);
-  if (!size) {
+  uint64_t size = 0;
+  int fd = OpenContainedFile(filePath, &size);
+  if (fd < 0) {
     task->didFailWithError(notFoundError());
     return;
   }
-  const int64_t fileSize = static_cast<int64_t>(*size);
+  const int64_t fileSize = static_cast<int64_t>(size);
   int64_t start, end;
   if (startText.empty() && !endText.empty() && endText != "*") {
     // Suffix form: the last N bytes.
@@ -495,6 +516,7 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
     headers.set("Content-Length", "0");
     headers.set("Access-Control-Allow-Origin", "*");
     headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
+    ::close(fd);
     if (task->isStopped()) return;
     task->didReceiveResponse(
         std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 416, "HTTP/1.1", headers));
@@ -510,16 +532,13 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   headers.set("Connection", "keep-alive");
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
-  auto bytes = readRange(filePath, static_cast<uint64_t>(start), length);
+  Data bytes = readRange(fd, static_cast<uint64_t>(start), length);
+  ::close(fd);
   if (task->isStopped()) return;
-  if (!bytes) {
-    task->didFailWithError(notFoundError());
-    return;
-  }
   task->didReceiveResponse(
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 206, "HTTP/1.1", headers));
   if (task->isStopped()) return;
-  task->didReceiveData(*bytes);
+  task->didReceiveData(bytes);
   if (task->isStopped()) return;
   task->didFinish();
 }
@@ -527,14 +546,12 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
 void MainViewController::ServeLocalFile(const std::string& filePath, const std::string& urlPath,
                                         const WKURLSchemeTaskRef& task) {
   if (task->isStopped()) return;
-  int fd = ::open(filePath.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
+  uint64_t size = 0;
+  int fd = OpenContainedFile(filePath, &size);
+  if (fd < 0) {
     task->didFailWithError(notFoundError());
     return;
   }
-  const uint64_t size = static_cast<uint64_t>(st.st_size);
   HTTPHeaderFields headers;
   headers.set("Content-Type", GetAssetMIME(urlPath));
   headers.set("Content-Length", std::to_string(size));

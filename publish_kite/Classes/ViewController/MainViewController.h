@@ -126,6 +126,9 @@ class MainViewController : public plat::UIViewController,
   // The Data folder's path for `urlPath` when it stays inside the folder; "" otherwise.
   std::string ContainedAssetPath(const std::string& urlPath) const;
   void ScheduleRetry();
+  // Opens the regular file at `filePath` when its resolved path lies inside the Data folder;
+  // -1 otherwise. Sets *size.
+  int OpenContainedFile(const std::string& filePath, uint64_t* size) const;
 
   plat::UIViewRef holderView_;
   plat::WKWebViewRef webView_;
@@ -133,6 +136,7 @@ class MainViewController : public plat::UIViewController,
   mutable std::mutex urlMutex_;
   std::string url_;
   std::string basePath_;
+  std::string baseRealPath_;  // basePath_ with links resolved
   plat::Value fileDict_;
   bool retryPending_ = false;  // main thread
 };
