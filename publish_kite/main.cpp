@@ -12,7 +12,10 @@
 int main(int argc, char** argv) {
   static LumoraHost* host = new LumoraHost();
   int early = host->Prepare(argc, argv);
-  if (early >= 0) return early;
+  if (early >= 0) {
+    std::fflush(nullptr);
+    std::_Exit(early);
+  }
   AppDelegate::Register();
   int result = plat::UIApplicationMain(argc, argv, "", AppDelegate::ClassName());
   host->Finish();
