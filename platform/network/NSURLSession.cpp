@@ -652,6 +652,10 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   }
   {
     std::lock_guard<std::mutex> lock(t->task->mu);
+    auto state = t->task->state;
+    if (state == NSURLSessionTaskStateCanceling || state == NSURLSessionTaskStateCompleted) {
+      return n;  // cancelled: the bytes go nowhere
+    }
     if (t->awaitingDisposition) {
       // Hold the bytes until the delegate decides; stop reading once too many are held.
       if (t->deferredBody.length() + n > kMaxDeferredBytes) {
@@ -862,14 +866,18 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
             }
             return;
           }
-          s->enqueue([s, task, tr] {
-            {
-              std::lock_guard<std::mutex> lock(task->mu);
-              if (!tr->awaitingDisposition) return;
-              tr->awaitingDisposition = false;
+          // Cancel: from now on the task is cancelling, whatever the transfer does next.
+          {
+            std::lock_guard<std::mutex> lock(task->mu);
+            if (!tr->awaitingDisposition) return;
+            tr->awaitingDisposition = false;
+            if (task->state == NSURLSessionTaskStateRunning ||
+                task->state == NSURLSessionTaskStateSuspended) {
+              task->state = NSURLSessionTaskStateCanceling;
             }
-            s->cancel(task, false);
-          });
+            task->decisionCv.notify_all();
+          }
+          s->cancel(task, false);
         });
       };
   auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());

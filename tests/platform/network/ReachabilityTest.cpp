@@ -127,6 +127,17 @@ TEST(LinuxReachability, ReportsLoopbackOnlyMachinesHonestly) {
   SCNetworkReachabilityFlags flags = 99;
   ASSERT_TRUE(SCNetworkReachabilityGetFlags(SCNetworkReachabilityCreateWithName("host"), &flags));
   EXPECT_TRUE(flags == 0 || flags == kSCNetworkReachabilityFlagsReachable);
+  // Watching the machine's network starts and stops cleanly.
+  auto target = SCNetworkReachabilityCreateWithName("host");
+  Recorder rec;
+  SCNetworkReachabilityContext ctx{0, &rec, nullptr, nullptr, nullptr};
+  SCNetworkReachabilitySetCallback(target, callback, &ctx);
+  EXPECT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes));
+  EXPECT_TRUE(SCNetworkReachabilityUnscheduleFromRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes));
+  EXPECT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes));
+  target.reset();
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(rec.flags.empty());
 }
 
 }  // namespace

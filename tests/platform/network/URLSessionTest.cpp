@@ -238,6 +238,55 @@ TEST_F(SessionFixture, RedirectsFollowThePlatformMethodRules) {
   EXPECT_EQ(delegate->events[4], "redirect 307 POST " + server.url("/final"));
 }
 
+TEST_F(SessionFixture, AStreamedBodyFollowingA307AsksForANewStream) {
+  server.route("/temp", [](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 307;
+    res.setHeader("Location", "/final");
+  });
+  server.route("/final", [](const testing_net::Request& req, testing_net::Response& res) {
+    res.body = req.method + ":" + req.body;
+  });
+  auto streamed = [&] {
+    auto r = request("/temp", "POST");
+    r->setHTTPBodyStream(NSInputStream::inputStreamWithData(Data::fromString("streamed body")));
+    r->setValueForHTTPHeaderField("13", "Content-Length");
+    return r;
+  };
+  delegate->onNeedStream = [] {
+    return NSInputStream::inputStreamWithData(Data::fromString("streamed body"));
+  };
+  auto task = session->uploadTaskWithStreamedRequest(streamed());
+  EXPECT_EQ(task->countOfBytesExpectedToSend(), 13);
+  task->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  EXPECT_FALSE(task->error());
+  EXPECT_EQ(delegate->bodies[1], "POST:streamed body");
+  EXPECT_EQ(delegate->lastExpectedToSend, 13);
+  EXPECT_NE(std::find(delegate->events.begin(), delegate->events.end(), "needStream"),
+            delegate->events.end());
+  EXPECT_EQ(server.requests().at(0).header("Content-Length"), "13");
+
+  // Without a new stream the body cannot be sent again.
+  delegate->onNeedStream = [] { return NSInputStreamRef(); };
+  auto second = session->uploadTaskWithStreamedRequest(streamed());
+  second->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  ASSERT_TRUE(second->error());
+  EXPECT_EQ(second->error()->code(), NSURLErrorRequestBodyStreamExhausted);
+}
+
+TEST_F(SessionFixture, ARedirectLoopEndsWithTooManyRedirects) {
+  server.route("/loop", [](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 302;
+    res.setHeader("Location", "/loop");
+  });
+  auto task = session->dataTaskWithRequest(request("/loop"));
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_EQ(task->error()->code(), NSURLErrorHTTPTooManyRedirects);
+  EXPECT_EQ(server.requestCount(), 17u);
+}
+
 TEST_F(SessionFixture, ARefusedRedirectDeliversTheRedirectResponseAndItsBody) {
   server.route("/found", [](const testing_net::Request&, testing_net::Response& res) {
     res.status = 302;
