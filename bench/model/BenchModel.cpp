@@ -105,19 +105,25 @@ void from_json(const nlohmann::json& j, PlainUser& u) {
 const std::string& inputText() {
   static const std::string text = [] {
     nlohmann::json a = nlohmann::json::array();
+    auto numbered = [](const char* prefix, int i, const char* suffix = "") {
+      std::string s(prefix);
+      s += std::to_string(i);
+      s += suffix;
+      return s;
+    };
     for (int i = 0; i < kObjects; ++i) {
       a.push_back({{"id", 100000 + i},
-                   {"name", "user" + std::to_string(i)},
-                   {"email", "user" + std::to_string(i) + "@mail.example"},
+                   {"name", numbered("user", i)},
+                   {"email", numbered("user", i, "@mail.example")},
                    {"age", 18 + i % 50},
                    {"score", i * 0.25},
                    {"vip", i % 3 == 0},
                    {"level", i % 10},
-                   {"city", "city" + std::to_string(i % 100)},
-                   {"profile", {{"nickname", "nick" + std::to_string(i)}, {"avatar", "a.png"}}},
+                   {"city", numbered("city", i % 100)},
+                   {"profile", {{"nickname", numbered("nick", i)}, {"avatar", "a.png"}}},
                    {"orders",
-                    {{{"orderId", "o" + std::to_string(i)}, {"amount", i}},
-                     {{"orderId", "p" + std::to_string(i)}, {"amount", 2 * i}}}}});
+                    {{{"orderId", numbered("o", i)}, {"amount", i}},
+                     {{"orderId", numbered("p", i)}, {"amount", 2 * i}}}}});
     }
     return a.dump();
   }();

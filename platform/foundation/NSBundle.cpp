@@ -54,7 +54,7 @@ bool isFolder(const std::string& path) {
 std::string fileName(std::string_view name, std::string_view type) {
   if (!type.empty() && type.front() == '.') type.remove_prefix(1);
   std::string file(name);
-  if (!type.empty()) file += "." + std::string(type);
+  if (!type.empty()) file.append(".").append(type);
   return file;
 }
 
@@ -134,7 +134,8 @@ std::string NSBundle::pathForResourceOfTypeInDirectory(std::string_view name, st
 std::vector<std::string> NSBundle::pathsForResourcesOfTypeInDirectory(
     std::string_view type, std::string_view subdirectory) const {
   if (!type.empty() && type.front() == '.') type.remove_prefix(1);
-  std::string suffix = type.empty() ? "" : "." + std::string(type);
+  std::string suffix;
+  if (!type.empty()) suffix.append(".").append(type);
   auto& fm = NSFileManager::defaultManager();
   std::vector<std::string> folders{join(path_, subdirectory)};
   std::vector<std::string> langs = preferredLocalizations();

@@ -39,9 +39,9 @@ NSOperatingSystemVersion NSProcessInfo::operatingSystemVersion() const {
 
 std::string NSProcessInfo::operatingSystemVersionString() const {
   NSOperatingSystemVersion v = operatingSystemVersion();
-  std::string s =
-      "Version " + std::to_string(v.majorVersion) + "." + std::to_string(v.minorVersion);
-  if (v.patchVersion != 0) s += "." + std::to_string(v.patchVersion);
+  std::string s = "Version ";
+  s.append(std::to_string(v.majorVersion)).append(".").append(std::to_string(v.minorVersion));
+  if (v.patchVersion != 0) s.append(".").append(std::to_string(v.patchVersion));
   return s;
 }
 
