@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/foundation/Data.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLRequest.h"
@@ -79,5 +80,20 @@ class NSHTTPURLResponse : public NSURLResponse {
   HTTPHeaderFields headers_;
 };
 using NSHTTPURLResponseRef = std::shared_ptr<NSHTTPURLResponse>;
+
+// A response with its body, as a response cache would store it. Immutable; thread-safe.
+class NSCachedURLResponse : public Object {
+ public:
+  NSCachedURLResponse(NSURLResponseRef response, Data data)
+      : response_(std::move(response)), data_(std::move(data)) {}
+  std::string className() const override { return "NSCachedURLResponse"; }
+  const NSURLResponseRef& response() const { return response_; }
+  const Data& data() const { return data_; }
+
+ private:
+  NSURLResponseRef response_;
+  Data data_;
+};
+using NSCachedURLResponseRef = std::shared_ptr<NSCachedURLResponse>;
 
 }  // namespace plat

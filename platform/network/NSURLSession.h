@@ -242,6 +242,14 @@ class NSURLSessionDelegate {
   virtual void URLSessionDataTaskDidBecomeDownloadTask(
       const NSURLSessionRef& session, const NSURLSessionDataTaskRef& dataTask,
       const NSURLSessionDownloadTaskRef& downloadTask) {}
+  // Asked before a response would be stored in the response cache. The session keeps no
+  // response cache, so it never asks; declared for delegates that forward it.
+  virtual bool URLSessionDataTaskWillCacheResponseCompletionHandler(
+      const NSURLSessionRef& session, const NSURLSessionDataTaskRef& dataTask,
+      const NSCachedURLResponseRef& proposedResponse,
+      std::function<void(NSCachedURLResponseRef)> completion) {
+    return false;
+  }
   // Body bytes in order; chunks may be merged.
   virtual void URLSessionDataTaskDidReceiveData(const NSURLSessionRef& session,
                                                 const NSURLSessionDataTaskRef& dataTask,
