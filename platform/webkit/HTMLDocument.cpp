@@ -136,7 +136,14 @@ std::string jsonQuote(const std::string& text) {
       continue;
     }
     // U+2028 and U+2029 are escaped so the text is also a valid script literal.
-    if (len == 3 && p[i] == 0xE2 && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
+    if (len == 4) {
+      // Outside the BMP: written as a surrogate pair so script sees two UTF-16 units.
+      unsigned cp = ((p[i] & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) |
+                    ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
+      cp -= 0x10000;
+      appendEscapedCodePoint(out, 0xD800 + (cp >> 10));
+      appendEscapedCodePoint(out, 0xDC00 + (cp & 0x3FF));
+    } else if (len == 3 && p[i] == 0xE2 && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
       appendEscapedCodePoint(out, p[i + 2] == 0xA8 ? 0x2028 : 0x2029);
     } else {
       out.append(text, i, len);

@@ -96,10 +96,50 @@ duk_ret_t resolvePath(duk_context* ctx, void* udata) {
   return 2;
 }
 
+// The engine keeps characters outside the BMP that were written as escapes ("\uD83D\uDE00")
+// as two encoded surrogates (CESU-8). Texts leave the world as UTF-8: a surrogate pair becomes
+// its 4-byte sequence, a lone surrogate U+FFFD.
+std::string toUTF8(const char* s, size_t len) {
+  auto p = reinterpret_cast<const unsigned char*>(s);
+  auto surrogate = [&](size_t i) -> unsigned {
+    if (i + 3 <= len && p[i] == 0xED && (p[i + 1] & 0xE0) == 0xA0 &&
+        (p[i + 2] & 0xC0) == 0x80)
+      return 0xD000u | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
+    return 0;
+  };
+  std::string out;
+  size_t i = 0;
+  bool any = false;
+  for (size_t k = 0; k + 2 < len; ++k)
+    if (p[k] == 0xED && (p[k + 1] & 0xE0) == 0xA0) any = true;
+  if (!any) return std::string(s, len);
+  out.reserve(len);
+  while (i < len) {
+    unsigned hi = surrogate(i);
+    if (!hi) {
+      out += static_cast<char>(p[i++]);
+      continue;
+    }
+    unsigned lo = hi < 0xDC00 ? surrogate(i + 3) : 0;
+    if (hi < 0xDC00 && lo >= 0xDC00) {
+      unsigned cp = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+      i += 6;
+    } else {
+      out += "\xEF\xBF\xBD";
+      i += 3;
+    }
+  }
+  return out;
+}
+
 std::string topString(duk_context* ctx, duk_idx_t idx) {
   duk_size_t len = 0;
   const char* s = duk_get_lstring(ctx, idx, &len);
-  return s ? std::string(s, len) : std::string();
+  return s ? toUTF8(s, len) : std::string();
 }
 
 // Fills `out` from an error on the top of the stack and pops it.

@@ -774,15 +774,14 @@ WKWebView::~WKWebView() = default;
 
 void WKWebView::didInit() {
   UIView::didInit();
+  impl_->view = std::static_pointer_cast<WKWebView>(shared_from_this());
   scrollView_ = plat::make<UIScrollView>(bounds());
   scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
   addSubview(scrollView_);
 }
 
 std::shared_ptr<WKWebView> WKWebView::make(CGRect frame, WKWebViewConfigurationRef configuration) {
-  auto v = plat::make<WKWebView>(frame, std::move(configuration));
-  v->impl_->view = v;
-  return v;
+  return plat::make<WKWebView>(frame, std::move(configuration));
 }
 
 WKWebViewConfigurationRef WKWebView::configuration() const { return impl_->config->copy(); }

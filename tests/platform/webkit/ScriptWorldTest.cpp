@@ -51,6 +51,16 @@ TEST(ScriptWorld, CallsResolveDottedPathsAndSurviveHostilePages) {
   EXPECT_EQ(world.depth(), 0);
 }
 
+TEST(ScriptWorld, TextsLeaveAsUTF8WithCharactersOutsideTheBMP) {
+  ScriptWorld world;
+  auto r = world.evaluate("'\\ud83d\\ude00' + '\\ud800x'", "t");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.json, "\"\xf0\x9f\x98\x80\xef\xbf\xbdx\"");
+  r = world.call("String", {plat::webkit::jsonQuote("\xf0\x9f\x98\x80")});
+  EXPECT_EQ(r.json, "\"\xf0\x9f\x98\x80\"");
+  EXPECT_EQ(world.evaluate("'\\ud83d\\ude00'.length", "t").json, "2");
+}
+
 TEST(HTMLDocument, ScriptsTitleAndJSONQuoting) {
   auto doc = plat::webkit::parseHTMLDocument(
       "<!doctype html><title>\n T  </title><script>a()</script><script type='text/template'>x</script>"
@@ -62,4 +72,5 @@ TEST(HTMLDocument, ScriptsTitleAndJSONQuoting) {
   EXPECT_EQ(doc.title, "T");
   EXPECT_NE(doc.treeJSON.find("\\u2028"), std::string::npos);
   EXPECT_EQ(plat::webkit::jsonQuote("a\"\\\n\x01\xff"), "\"a\\\"\\\\\\n\\u0001\\u00ff\"");
+  EXPECT_EQ(plat::webkit::jsonQuote("\xf0\x9f\x98\x80"), "\"\\ud83d\\ude00\"");
 }

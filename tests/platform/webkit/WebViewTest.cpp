@@ -148,7 +148,7 @@ TEST_F(Fixture, MessagesAreAsynchronousOrderedAndDeeplyConverted) {
         "webkit.messageHandlers.native.postMessage({name: 'A', args: [1, 2.5, 'x', null, true],"
         "  skip: undefined, fn: function () {}, nested: {deep: [{}]}});"
         "console.log('after post');"
-        "webkit.messageHandlers.native.postMessage('two');"
+        "webkit.messageHandlers.native.postMessage('two \\ud83d\\ude00 \xf0\x9f\x98\x80');"
         "webkit.messageHandlers.native.postMessage(undefined);"
         "console.log(typeof webkit.messageHandlers.missing);"
         "</script>");
@@ -168,7 +168,7 @@ TEST_F(Fixture, MessagesAreAsynchronousOrderedAndDeeplyConverted) {
   EXPECT_FALSE(first.dictionary()->contains("skip"));
   EXPECT_FALSE(first.dictionary()->contains("fn"));
   EXPECT_EQ(first["nested"]["deep"].count(), 1u);
-  EXPECT_EQ(messages->bodies[1], Value("two"));
+  EXPECT_EQ(messages->bodies[1], Value("two \xf0\x9f\x98\x80 \xf0\x9f\x98\x80"));
   EXPECT_TRUE(messages->bodies[2].isNil());
   EXPECT_EQ(consoleTexts().back(), "undefined");
 }
