@@ -5,9 +5,13 @@
 // started with the first task that runs and ended when the session is invalidated). Every
 // delegate callback is posted, in order, to the session's delegate queue (a queue of width 1
 // when none is given). Decisions that a transfer waits for (server trust, redirection,
-// response disposition, a new body stream) pause that transfer until the delegate answers;
-// cancelling the task releases them. HTTP status codes are not errors: a task fails only
-// with an error of NSURLErrorDomain (see NSURLError.h).
+// response disposition, a new body stream) hold that transfer until the delegate answers:
+// nothing of it reaches the delegate meanwhile (body bytes that arrive while the response
+// decision is pending are held back, and reading stops once 4 MiB are held); cancelling the
+// task releases them. Only the transfer thread waits for a trust or body-stream answer.
+// HTTP status codes are not errors: a task fails only with an error of NSURLErrorDomain (see
+// NSURLError.h). Responses may arrive compressed (gzip, deflate): bodies are delivered
+// decoded, and the counters count decoded bytes.
 //
 // Redirects (301, 302, 303, 307, 308 with a Location) are followed by the session, after
 // asking the delegate, with the platform's method rules: 303 turns any method but HEAD into
