@@ -115,6 +115,55 @@ TEST_F(TrustFixture, CancelAndRejectFailWithTheirErrors) {
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
+// Only the session-level operation implemented: server-trust challenges reach it.
+struct SessionLevelDelegate : RecordingDelegate {
+  int asked = 0;
+  bool URLSessionDidReceiveChallengeCompletionHandler(const NSURLSessionRef&,
+                                                      const NSURLAuthenticationChallengeRef& c,
+                                                      ChallengeCompletion completion) override {
+    ++asked;
+    completion(NSURLSessionAuthChallengeUseCredential,
+               NSURLCredential::credentialForTrust(c->protectionSpace()->serverTrust()));
+    return true;
+  }
+};
+
+TEST(ServerTrust, SessionLevelDelegatesAndDelegatelessSessions) {
+  SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
+  LoopbackServer good(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+  LoopbackServer expired(TLSIdentity::withIntermediate(TestPKI::shared().expiredLeaf));
+  good.respond("/t", 200, "ok");
+  expired.respond("/t", 200, "ok");
+
+  auto delegate = std::make_shared<SessionLevelDelegate>();
+  auto session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      nullptr, delegate, NSOperationQueue::mainQueue());
+  auto accepted = session->dataTaskWithURL(expired.url("/t"));
+  accepted->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 1; }, 20));
+  EXPECT_FALSE(accepted->error());
+  EXPECT_EQ(delegate->asked, 1);
+
+  // Without a delegate the standard evaluation decides; the task is watched by its state.
+  auto plain = NSURLSession::sessionWithConfiguration(nullptr);
+  auto ok = plain->dataTaskWithURL(good.url("/t"));
+  auto bad = plain->dataTaskWithURL(expired.url("/t"));
+  ok->resume();
+  bad->resume();
+  ASSERT_TRUE(runUntil([&] {
+    return ok->state() == NSURLSessionTaskStateCompleted &&
+           bad->state() == NSURLSessionTaskStateCompleted;
+  }, 20));
+  EXPECT_FALSE(ok->error());
+  ASSERT_TRUE(bad->error());
+  EXPECT_EQ(bad->error()->code(), NSURLErrorServerCertificateUntrusted);
+
+  session->finishTasksAndInvalidate();
+  plain->finishTasksAndInvalidate();
+  ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+  SecTrustResetSystemAnchorCertificates();
+}
+
 // A delegate that never answers: the transfer waits until the task is cancelled.
 struct SilentDelegate : RecordingDelegate {
   ChallengeCompletion held;
