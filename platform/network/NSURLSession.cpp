@@ -1217,10 +1217,16 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_p
   }
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
+  bool expectedChanged = false;
+  int64_t expectedToSend = t->bodyKind == Transfer::BodyKind::None ? 0 : bodyLength;
   {
     std::lock_guard<std::mutex> lock(task->mu);
-    if (redirectCount == 0) task->expectedToSend = t->bodyKind == Transfer::BodyKind::None ? 0 : bodyLength;
+    if (redirectCount == 0 && task->expectedToSend != expectedToSend) {
+      task->expectedToSend = expectedToSend;
+      expectedChanged = true;
+    }
   }
+  if (expectedChanged) task->notifyCounter(kCountOfBytesExpectedToSend, expectedToSend);
   double idle = request->hasExplicitTimeout() ? request->timeoutInterval()
                                               : config->timeoutIntervalForRequest();
   t->idleTimeoutNs = idle > 0 ? static_cast<int64_t>(idle * 1e9) : 0;
