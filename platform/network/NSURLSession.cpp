@@ -824,14 +824,18 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
       // A resumed download continues its file only on a partial answer.
       if (!t->filePath.empty() && response->statusCode() == 206) {
         t->file = std::fopen(t->filePath.c_str(), "ab");
-        std::lock_guard<std::mutex> lock(task->mu);
       } else {
         if (!t->filePath.empty()) unlink(t->filePath.c_str());
         t->fileOffset = 0;
         t->filePath = makeTempFile(&t->file);
       }
       if (!t->file) t->failure = makeURLError(NSURLErrorCannotCreateFile, t->url);
-      if (!t->resumeChecked && !task->resumePath.empty()) {
+      bool resumed;
+      {
+        std::lock_guard<std::mutex> lock(task->mu);
+        resumed = !task->resumePath.empty();
+      }
+      if (!t->resumeChecked && resumed) {
         t->resumeChecked = true;
         int64_t offset = t->fileOffset;
         int64_t expected = response->expectedContentLength() < 0
@@ -1391,8 +1395,6 @@ void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSE
   auto self = shared_from_this();
   if (resumeCompletion) {
     Data resumeData;
-    auto t = task->transfer;
-    (void)t;
     std::string path, validator, url;
     int64_t offset = 0;
     {
