@@ -171,6 +171,21 @@ void LGFileLogger::logMessage(const LGLogMessage& message) {
   }
 }
 
+void LGFileLogger::logMessages(const LGLogMessage* const* messages, size_t count) {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  // Whatever a message does (a subclass may throw), the gathered lines are written before
+  // the call returns.
+  struct Gathering {
+    LGFileLogger* logger;
+    explicit Gathering(LGFileLogger* l) : logger(l) { logger->gathering_ = true; }
+    ~Gathering() {
+      logger->gathering_ = false;
+      logger->lt_writeGathered();
+    }
+  } gathering(this);
+  for (size_t i = 0; i < count; ++i) logMessage(*messages[i]);
+}
+
 void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { lt_maybeRollLogFileDueToSize(); }
 
 // ---- steps on the logger's queue -----------------------------------------------------------
@@ -209,6 +224,15 @@ void LGFileLogger::lt_logPieces(std::string_view data, bool appendNewline) {
   willLogMessage(currentLogFileInfo_);
   int fd = lt_currentLogFileHandle();
   if (fd < 0) return;
+  size_t length = data.size() + (appendNewline ? 1 : 0);
+  if (gathering_) {
+    gathered_.append(data);
+    if (appendNewline) gathered_.push_back('\n');
+    if (currentLogFileOffset_ >= 0) currentLogFileOffset_ += static_cast<off_t>(length);
+    if (gathered_.size() >= kGatherBytes) lt_writeGathered();
+    didLogMessage(currentLogFileInfo_);
+    return;
+  }
   // The file is open for appending: every write lands at its end, as one piece.
   static char newline[] = "\n";
   iovec pieces[2] = {{const_cast<char*>(data.data()), data.size()}, {newline, 1}};
@@ -220,10 +244,23 @@ void LGFileLogger::lt_logPieces(std::string_view data, bool appendNewline) {
   }
   // Appending writes end at the end of the file; others appending to it too are seen at the
   // next open.
-  if (currentLogFileOffset_ >= 0) {
-    currentLogFileOffset_ += static_cast<off_t>(data.size() + (appendNewline ? 1 : 0));
-  }
+  if (currentLogFileOffset_ >= 0) currentLogFileOffset_ += static_cast<off_t>(length);
   didLogMessage(currentLogFileInfo_);
+}
+
+void LGFileLogger::lt_writeGathered() {
+  if (gathered_.empty()) return;
+  int fd = currentLogFileHandle_;
+  if (fd >= 0) {
+    iovec piece = {gathered_.data(), gathered_.size()};
+    if (int err = writevFully(fd, &piece, 1); err != 0) {
+      LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
+      currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
+    }
+  }
+  gathered_.clear();
+  // One huge message should not pin its memory for the life of the logger.
+  if (gathered_.capacity() > 4 * kGatherBytes) gathered_.shrink_to_fit();
 }
 
 LGLogFileInfoRef LGFileLogger::lt_currentLogFileInfo() {
@@ -368,6 +405,7 @@ void LGFileLogger::lt_maybeRollLogFileDueToSize() {
 void LGFileLogger::closeCurrentFile() {
   int fd = currentLogFileHandle_;
   if (fd < 0) return;
+  lt_writeGathered();
   currentLogFileHandle_ = -1;
   if (::fsync(fd) != 0 && errno != EINVAL) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
@@ -410,6 +448,7 @@ void LGFileLogger::archiveNotify(const std::string& path, bool wasRolled) {
 
 void LGFileLogger::lt_flush() {
   LGPrecondition(isOnInternalLoggerQueue(), "flush should only be executed on internal queue.");
+  lt_writeGathered();
   if (currentLogFileHandle_ >= 0 && ::fsync(currentLogFileHandle_) != 0 && errno != EINVAL) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
   }

@@ -1,14 +1,8 @@
 #include "logging/LGLog.h"
 
-#include <pthread.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <any>
-#include <deque>
-#include <mutex>
 #include <atomic>
-#include <thread>
+#include <mutex>
 
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/NSNotificationCenter.h"
@@ -56,23 +50,6 @@ HubGlobals& globals() {
 }
 
 }  // namespace
-
-// ---- caller facts ------------------------------------------------------------------------
-
-LGCallerFacts LGCurrentCallerFacts() {
-  LGCallerFacts facts;
-  thread_local std::string cachedID = [] {
-    long tid = syscall(SYS_gettid);
-    return tid > 0 ? std::to_string(static_cast<unsigned long long>(tid))
-                   : std::string("missing threadId");
-  }();
-  facts.threadID = cachedID;
-  char name[64] = {0};
-  if (pthread_getname_np(pthread_self(), name, sizeof name) == 0) facts.threadName = name;
-  facts.queueLabel = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL);
-  facts.qos = plat::qos_class_self();
-  return facts;
-}
 
 struct LGLog::Batch {
   static constexpr size_t kChunk = 256;
@@ -219,9 +196,8 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
   auto handOverRun = [&] {
     if (run.empty()) return;
     const LGLoggerNode* node = runNode;
-    plat::dispatch_sync(node->loggerQueue, [node, &run] {
-      for (const LGLogMessage* m : run) node->logger->logMessage(*m);
-    });
+    plat::dispatch_sync(node->loggerQueue,
+                        [node, &run] { node->logger->logMessages(run.data(), run.size()); });
     run.clear();
   };
   for (const auto& chunk : batch->chunks) {

@@ -4,46 +4,132 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <array>
+#include <atomic>
+#include <cstring>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
+#include "platform/dispatch/Dispatch.h"
 
 namespace {
 
 size_t hashCombine(size_t h, size_t v) { return h ^ v; }
 
-}  // namespace
+// ---- the pool of recurring texts ---------------------------------------------------------
 
-std::string LGLogMessage::fileNameFromPath(std::string_view file) {
+// File paths, function names and queue labels of real call sites are short and few; these
+// bounds keep a flood of distinct texts from growing the pool without end.
+constexpr size_t kMaxPooledLength = 512;
+constexpr size_t kMaxPooledTexts = 4096;
+
+struct TextPool {
+  std::mutex mu;
+  // Keys view the owned texts, whose addresses never change.
+  std::unordered_map<std::string_view, std::unique_ptr<const std::string>> texts;
+  std::atomic<bool> full{false};
+};
+
+TextPool& textPool() {
+  static TextPool* pool = new TextPool;
+  return *pool;
+}
+
+// The pooled text equal to `s`, or nullptr when the pool cannot take it.
+const std::string* pooledText(std::string_view s) {
+  if (s.size() > kMaxPooledLength) return nullptr;
+  // The texts this thread used last, compared by content: most calls end here, lock-free.
+  thread_local std::array<const std::string*, 8> recent{};
+  thread_local size_t nextSlot = 0;
+  for (const std::string* t : recent) {
+    if (t && t->size() == s.size() && std::memcmp(t->data(), s.data(), s.size()) == 0) return t;
+  }
+  TextPool& pool = textPool();
+  const std::string* found = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(pool.mu);
+    if (auto it = pool.texts.find(s); it != pool.texts.end()) {
+      found = it->second.get();
+    } else if (!pool.full.load(std::memory_order_relaxed)) {
+      auto owned = std::make_unique<const std::string>(s);
+      found = owned.get();
+      pool.texts.emplace(std::string_view(*found), std::move(owned));
+      if (pool.texts.size() >= kMaxPooledTexts) pool.full.store(true, std::memory_order_relaxed);
+    }
+  }
+  if (found) {
+    recent[nextSlot] = found;
+    nextSlot = (nextSlot + 1) % recent.size();
+  }
+  return found;
+}
+
+// The last path component of `file`, cut before its last ".".
+std::string_view fileNameView(std::string_view file) {
   size_t slash = file.find_last_of('/');
   std::string_view name = slash == std::string_view::npos ? file : file.substr(slash + 1);
   size_t dot = name.find_last_of('.');
   if (dot != std::string_view::npos) name = name.substr(0, dot);
-  return std::string(name);
+  return name;
+}
+
+// The calling thread's system id in decimal, read once per thread.
+const std::string& currentThreadID() {
+  thread_local const std::string id = [] {
+    long tid = syscall(SYS_gettid);
+    return tid > 0 ? std::to_string(static_cast<unsigned long long>(tid))
+                   : std::string("missing threadId");
+  }();
+  return id;
+}
+
+// The calling thread's name (it may change at any time, so it is read each time).
+std::string currentThreadName() {
+  char name[64] = {0};
+  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) return {};
+  return name;
+}
+
+}  // namespace
+
+LGRecurringText::LGRecurringText(std::string_view text) : pooled_(pooledText(text)) {
+  if (!pooled_) own_.assign(text);
+}
+
+LGCallerFacts LGCurrentCallerFacts() {
+  LGCallerFacts facts;
+  facts.threadID = currentThreadID();
+  facts.threadName = currentThreadName();
+  facts.queueLabel = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL);
+  facts.qos = plat::qos_class_self();
+  return facts;
+}
+
+std::string LGLogMessage::fileNameFromPath(std::string_view file) {
+  return std::string(fileNameView(file));
 }
 
 LGLogMessage::LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_t context,
-                           std::string file, std::string function, uint64_t line,
+                           std::string_view file, std::string_view function, uint64_t line,
                            plat::Value tag, int64_t options,
                            std::optional<plat::NSDate> timestamp)
-    : level_(level),
+    : message_(std::move(message)),  // texts are immutable: holding it is as good as a copy
+      level_(level),
       flag_(flag),
       context_(context),
-      file_(std::move(file)),
-      function_(std::move(function)),
+      file_(file),
+      fileName_(fileNameView(file)),
+      function_(function),
       line_(line),
       representedObject_(std::move(tag)),
       options_(options),
-      timestamp_(timestamp ? timestamp : std::optional<plat::NSDate>(plat::NSDate::now())) {
-  // Texts are immutable, so holding the caller's text is as good as a copy of it.
-  message_ = std::move(message);
-  fileName_ = fileNameFromPath(file_);
-  LGCallerFacts facts = LGCurrentCallerFacts();
-  threadID_ = std::move(facts.threadID);
-  threadName_ = std::move(facts.threadName);
-  queueLabel_ = std::move(facts.queueLabel);
-  qos_ = facts.qos;
-}
+      timestamp_(timestamp ? timestamp : std::optional<plat::NSDate>(plat::NSDate::now())),
+      threadID_(currentThreadID()),
+      threadName_(currentThreadName()),
+      queueLabel_(plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL)),
+      qos_(plat::qos_class_self()) {}
 
 LGLogMessage LGLogMessage::withMessage(LGText message) const {
   LGLogMessage copy = *this;
@@ -55,7 +141,7 @@ LGLogMessage LGLogMessage::withCallerFacts(LGCallerFacts facts) const {
   LGLogMessage copy = *this;
   copy.threadID_ = std::move(facts.threadID);
   copy.threadName_ = std::move(facts.threadName);
-  copy.queueLabel_ = std::move(facts.queueLabel);
+  copy.queueLabel_ = LGRecurringText(facts.queueLabel);
   copy.qos_ = facts.qos;
   return copy;
 }
@@ -65,10 +151,10 @@ bool LGLogMessage::operator==(const LGLogMessage& o) const {
   bool tagEqual = representedObject_ == o.representedObject_ ||
                   representedObject_.isIdenticalTo(o.representedObject_);
   return textEqual && level_ == o.level_ && flag_ == o.flag_ && context_ == o.context_ &&
-         file_ == o.file_ && fileName_ == o.fileName_ && function_ == o.function_ &&
+         file() == o.file() && fileName() == o.fileName() && function() == o.function() &&
          line_ == o.line_ && tagEqual && options_ == o.options_ && timestamp_ == o.timestamp_ &&
          threadID_ == o.threadID_ && threadName_ == o.threadName_ &&
-         queueLabel_ == o.queueLabel_ && qos_ == o.qos_;
+         queueLabel() == o.queueLabel() && qos_ == o.qos_;
 }
 
 size_t LGLogMessage::hash() const {
@@ -78,16 +164,16 @@ size_t LGLogMessage::hash() const {
   h = hashCombine(h, hu(level_));
   h = hashCombine(h, hu(flag_));
   h = hashCombine(h, hu(static_cast<uint64_t>(context_)));
-  h = hashCombine(h, hs(file_));
-  h = hashCombine(h, hs(fileName_));
-  h = hashCombine(h, hs(function_));
+  h = hashCombine(h, hs(file()));
+  h = hashCombine(h, hs(fileName()));
+  h = hashCombine(h, hs(function()));
   h = hashCombine(h, hu(line_));
   h = hashCombine(h, hs(representedObject_.description()));
   h = hashCombine(h, hu(static_cast<uint64_t>(options_)));
   h = hashCombine(h, timestamp_ ? hu(static_cast<uint64_t>(timestamp_->nanoseconds1970())) : 0);
   h = hashCombine(h, hs(threadID_));
   h = hashCombine(h, hs(threadName_));
-  h = hashCombine(h, hs(queueLabel_));
+  h = hashCombine(h, hs(queueLabel()));
   h = hashCombine(h, hu(qos_));
   return h;
 }

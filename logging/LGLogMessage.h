@@ -38,6 +38,22 @@ enum : int64_t {
   LGLogMessageDontCopyMessage = 1 << 2,
 };
 
+// A text of a message that recurs from message to message (file, file name, function, queue
+// label). Short texts are kept once per process in a bounded pool that is never freed, and
+// messages share them by pointer; a text the pool cannot take (too long, or the pool is
+// full) is copied. So building a message allocates nothing for them, and no other thread
+// has to free them. Thread-safe.
+class LGRecurringText {
+ public:
+  LGRecurringText() = default;
+  explicit LGRecurringText(std::string_view text);
+  const std::string& str() const { return pooled_ ? *pooled_ : own_; }
+
+ private:
+  const std::string* pooled_ = nullptr;
+  std::string own_;
+};
+
 // Facts about the calling thread that every message records.
 struct LGCallerFacts {
   std::string threadID;    // the system thread id in decimal, or "missing threadId"
@@ -55,9 +71,9 @@ class LGLogMessage {
   // calling thread. The message holds the caller's text object (texts are immutable, so this
   // is as good as a copy whatever the options say); file and function are copied. Without
   // `timestamp` the current time is taken.
-  LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_t context, std::string file,
-               std::string function, uint64_t line, plat::Value tag, int64_t options,
-               std::optional<plat::NSDate> timestamp);
+  LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_t context,
+               std::string_view file, std::string_view function, uint64_t line, plat::Value tag,
+               int64_t options, std::optional<plat::NSDate> timestamp);
 
   const LGText& message() const { return message_; }
   // The text, or "" when there is none.
@@ -65,9 +81,9 @@ class LGLogMessage {
   uint64_t level() const { return level_; }
   uint64_t flag() const { return flag_; }
   int64_t context() const { return context_; }
-  const std::string& file() const { return file_; }
-  const std::string& fileName() const { return fileName_; }
-  const std::string& function() const { return function_; }
+  const std::string& file() const { return file_.str(); }
+  const std::string& fileName() const { return fileName_.str(); }
+  const std::string& function() const { return function_.str(); }
   uint64_t line() const { return line_; }
   // The tag is the represented object.
   const plat::Value& tag() const { return representedObject_; }
@@ -76,7 +92,7 @@ class LGLogMessage {
   const std::optional<plat::NSDate>& timestamp() const { return timestamp_; }
   const std::string& threadID() const { return threadID_; }
   const std::string& threadName() const { return threadName_; }
-  const std::string& queueLabel() const { return queueLabel_; }
+  const std::string& queueLabel() const { return queueLabel_.str(); }
   uint64_t qos() const { return qos_; }
 
   // A copy whose text is `message` (the same text object); every other field is kept.
@@ -96,15 +112,15 @@ class LGLogMessage {
   uint64_t level_ = 0;
   uint64_t flag_ = 0;
   int64_t context_ = 0;
-  std::string file_;
-  std::string fileName_;
-  std::string function_;
+  LGRecurringText file_;
+  LGRecurringText fileName_;
+  LGRecurringText function_;
   uint64_t line_ = 0;
   plat::Value representedObject_;
   int64_t options_ = 0;
   std::optional<plat::NSDate> timestamp_;
   std::string threadID_;
   std::string threadName_;
-  std::string queueLabel_;
+  LGRecurringText queueLabel_;
   uint64_t qos_ = 0;
 };

@@ -6,6 +6,7 @@
 // notifications and flush, nullptr for loggerQueue (the hub then makes a queue), nullopt for
 // loggerName.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,12 @@ class LGLogger {
   virtual ~LGLogger() = default;
 
   virtual void logMessage(const LGLogMessage& message) = 0;
+  // Several messages, in order, in one call on the logger's queue: the hub hands over this
+  // way consecutive messages that no other logger takes. Each message is finished when the
+  // call returns. The default calls logMessage for each.
+  virtual void logMessages(const LGLogMessage* const* messages, size_t count) {
+    for (size_t i = 0; i < count; ++i) logMessage(*messages[i]);
+  }
   virtual LGLogFormatterRef logFormatter() = 0;
   virtual void setLogFormatter(LGLogFormatterRef formatter) = 0;
 

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "logging/LGFileLogger.h"
@@ -114,6 +115,43 @@ TEST(LGFileLoggerTest, RollsAfterTheWriteThatReachesTheMaximumSize) {
   EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
   EXPECT_FALSE(LGLogFileInfo(files[0]).isArchived());
   EXPECT_TRUE(testing_loop::runUntil([&] { return f.manager->rolledCount() == 1; }));
+}
+
+TEST(LGFileLoggerTest, MessagesHandedOverTogetherRollAtTheSameLinesAndLoseNone) {
+  Fixture f;
+  f.manager->setMaximumNumberOfLogFiles(0);
+  f.manager->setLogFilesDiskQuota(0);
+  f.logger->setMaximumFileSize(100);
+  LGLog::addLogger(f.logger);
+  f.logger->setLogFormatter(nullptr);
+  LGLog::flushLog();
+  // Thirty lines of 40 bytes in one hand-over: each file takes three (120 bytes) and rolls.
+  std::vector<LGLogMessage> messages;
+  for (int i = 0; i < 30; ++i) {
+    std::string text = "line " + std::to_string(100 + i) + std::string(31, '.');
+    messages.emplace_back(LGMakeText(text), 3, LGLogFlagError, 0, "", "", 0, plat::Value(), 0,
+                          std::nullopt);
+  }
+  std::vector<const LGLogMessage*> run;
+  for (const auto& m : messages) run.push_back(&m);
+  plat::dispatch_sync(f.logger->loggerQueue(),
+                      [&] { f.logger->logMessages(run.data(), run.size()); });
+  // Every byte is in the files once the hand-over returns.
+  auto files = f.files();
+  ASSERT_EQ(files.size(), 10u);
+  std::vector<int> firstLines;
+  for (const auto& path : files) {
+    std::string content = readFile(path);
+    ASSERT_EQ(content.size(), 120u) << path;
+    int first = std::stoi(content.substr(5, 3));
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(content.substr(k * 40, 40), messages[first - 100 + k].text() + "\n");
+    }
+    EXPECT_TRUE(LGLogFileInfo(path).isArchived());
+    firstLines.push_back(first);
+  }
+  std::sort(firstLines.begin(), firstLines.end());
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(firstLines[i], 100 + 3 * i);
 }
 
 TEST(LGFileLoggerTest, RollsByAgeOnTheClockAndTheNextMessageStartsANewFile) {

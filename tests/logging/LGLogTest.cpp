@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -291,6 +292,40 @@ TEST(LGLogTest, MessageRecordsCallerFactsNamesAndTimes) {
   EXPECT_EQ(copy.hash(), m.hash());
   EXPECT_FALSE(copy.withMessage(LGMakeText("other")) == m);
   EXPECT_TRUE(LGLogMessage() == LGLogMessage());
+}
+
+TEST(LGLogTest, MessageTextsAreKeptExactlyWhateverTheirSourceLengthOrNumber) {
+  // One buffer reused with other content of the same length gives the new content.
+  char path[] = "/src/First.mm";
+  LGLogMessage first(LGMakeText("t"), 0, 1, 0, path, "-[A one]", 1, plat::Value(), 0, std::nullopt);
+  std::memcpy(path, "/src/Other.mm", sizeof path);
+  LGLogMessage other(LGMakeText("t"), 0, 1, 0, path, "-[A one]", 1, plat::Value(), 0, std::nullopt);
+  EXPECT_EQ(first.file(), "/src/First.mm");
+  EXPECT_EQ(first.fileName(), "First");
+  EXPECT_EQ(other.file(), "/src/Other.mm");
+  EXPECT_EQ(other.fileName(), "Other");
+  EXPECT_FALSE(first == other);
+
+  // Long texts, and more distinct texts than any pool would keep, all survive intact and
+  // compare by content.
+  std::string longPath = "/" + std::string(5000, 'd') + "/Long.mm";
+  LGLogMessage longOne(LGMakeText("t"), 0, 1, 0, longPath, "f", 1, plat::Value(), 0, std::nullopt);
+  EXPECT_EQ(longOne.file(), longPath);
+  EXPECT_EQ(longOne.fileName(), "Long");
+  std::vector<LGLogMessage> many;
+  for (int i = 0; i < 6000; ++i) {
+    std::string function = "-[Many f" + std::to_string(i) + "]";
+    many.emplace_back(LGMakeText("t"), 0, 1, 0, "/m.mm", function, 1, plat::Value(), 0,
+                      std::nullopt);
+  }
+  for (int i = 0; i < 6000; i += 997) {
+    EXPECT_EQ(many[i].function(), "-[Many f" + std::to_string(i) + "]");
+  }
+  LGLogMessage again(LGMakeText("t"), 0, 1, 0, "/m.mm", "-[Many f5999]", 1, plat::Value(), 0,
+                     *many[5999].timestamp());
+  EXPECT_EQ(again.function(), many[5999].function());
+  EXPECT_TRUE(again.withCallerFacts({many[5999].threadID(), many[5999].threadName(),
+                                     many[5999].queueLabel(), many[5999].qos()}) == many[5999]);
 }
 
 TEST(LGLogTest, MessagesFromAQueueCarryItsLabelAndQualityOfService) {
