@@ -12,22 +12,22 @@ namespace {
 
 // Used when /etc/mime.types is missing, and for extensions it does not list.
 const std::pair<const char*, const char*> kBuiltIn[] = {
-    {"txt", "text/plain"},          {"html", "text/html"},
-    {"htm", "text/html"},           {"css", "text/css"},
-    {"js", "text/javascript"},      {"json", "application/json"},
-    {"xml", "application/xml"},     {"plist", "application/x-plist"},
-    {"png", "image/png"},           {"jpg", "image/jpeg"},
-    {"jpeg", "image/jpeg"},         {"gif", "image/gif"},
-    {"bmp", "image/bmp"},           {"tif", "image/tiff"},
-    {"tiff", "image/tiff"},         {"ico", "image/vnd.microsoft.icon"},
-    {"webp", "image/webp"},         {"svg", "image/svg+xml"},
-    {"pdf", "application/pdf"},     {"zip", "application/zip"},
-    {"gz", "application/gzip"},     {"mp3", "audio/mpeg"},
-    {"wav", "audio/wav"},           {"mp4", "video/mp4"},
-    {"mov", "video/quicktime"},     {"m4a", "audio/mp4"},
-    {"csv", "text/csv"},            {"rtf", "text/rtf"},
-    {"wasm", "application/wasm"},   {"woff", "font/woff"},
-    {"woff2", "font/woff2"},        {"ttf", "font/ttf"},
+    {"txt", "text/plain"},        {"html", "text/html"},
+    {"htm", "text/html"},         {"css", "text/css"},
+    {"js", "text/javascript"},    {"json", "application/json"},
+    {"xml", "application/xml"},   {"plist", "application/x-plist"},
+    {"png", "image/png"},         {"jpg", "image/jpeg"},
+    {"jpeg", "image/jpeg"},       {"gif", "image/gif"},
+    {"bmp", "image/bmp"},         {"tif", "image/tiff"},
+    {"tiff", "image/tiff"},       {"ico", "image/vnd.microsoft.icon"},
+    {"webp", "image/webp"},       {"svg", "image/svg+xml"},
+    {"pdf", "application/pdf"},   {"zip", "application/zip"},
+    {"gz", "application/gzip"},   {"mp3", "audio/mpeg"},
+    {"wav", "audio/wav"},         {"mp4", "video/mp4"},
+    {"mov", "video/quicktime"},   {"m4a", "audio/mp4"},
+    {"csv", "text/csv"},          {"rtf", "text/rtf"},
+    {"wasm", "application/wasm"}, {"woff", "font/woff"},
+    {"woff2", "font/woff2"},      {"ttf", "font/ttf"},
 };
 
 std::string lower(std::string_view s) {

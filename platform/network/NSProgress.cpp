@@ -38,12 +38,13 @@ std::shared_ptr<NSProgress> NSProgress::progressWithTotalUnitCount(int64_t total
 std::string NSProgress::description() const {
   char buf[160];
   std::lock_guard<std::mutex> lock(state_->mu);
-  double fraction = state_->total > 0
-                        ? static_cast<double>(state_->completed) / static_cast<double>(state_->total)
-                        : 0.0;
-  std::snprintf(buf, sizeof buf, "<NSProgress: %p> : Fraction completed: %.4f / Completed: %lld of %lld",
-                static_cast<const void*>(this), fraction,
-                static_cast<long long>(state_->completed), static_cast<long long>(state_->total));
+  double fraction = state_->total > 0 ? static_cast<double>(state_->completed) /
+                                            static_cast<double>(state_->total)
+                                      : 0.0;
+  std::snprintf(buf, sizeof buf,
+                "<NSProgress: %p> : Fraction completed: %.4f / Completed: %lld of %lld",
+                static_cast<const void*>(this), fraction, static_cast<long long>(state_->completed),
+                static_cast<long long>(state_->total));
   return buf;
 }
 
@@ -93,7 +94,8 @@ double NSProgress::fractionCompleted() const {
 
 bool NSProgress::isIndeterminate() const {
   std::lock_guard<std::mutex> lock(state_->mu);
-  return state_->total < 0 || state_->completed < 0 || (state_->total == 0 && state_->completed == 0);
+  return state_->total < 0 || state_->completed < 0 ||
+         (state_->total == 0 && state_->completed == 0);
 }
 
 bool NSProgress::isFinished() const {

@@ -27,8 +27,11 @@ class NSURLProtectionSpace : public Object {
  public:
   NSURLProtectionSpace(std::string host, int64_t port, std::string protocol, std::string realm,
                        std::string authenticationMethod, SecTrustRef serverTrust = nullptr)
-      : host_(std::move(host)), port_(port), protocol_(std::move(protocol)),
-        realm_(std::move(realm)), method_(std::move(authenticationMethod)),
+      : host_(std::move(host)),
+        port_(port),
+        protocol_(std::move(protocol)),
+        realm_(std::move(realm)),
+        method_(std::move(authenticationMethod)),
         trust_(std::move(serverTrust)) {}
   std::string className() const override { return "NSURLProtectionSpace"; }
 
@@ -84,8 +87,10 @@ class NSURLAuthenticationChallenge : public Object {
   NSURLAuthenticationChallenge(NSURLProtectionSpaceRef space, NSURLCredentialRef proposed,
                                int64_t previousFailureCount, NSURLResponseRef failureResponse,
                                NSErrorRef error)
-      : space_(std::move(space)), proposed_(std::move(proposed)),
-        previousFailureCount_(previousFailureCount), failureResponse_(std::move(failureResponse)),
+      : space_(std::move(space)),
+        proposed_(std::move(proposed)),
+        previousFailureCount_(previousFailureCount),
+        failureResponse_(std::move(failureResponse)),
         error_(std::move(error)) {}
   std::string className() const override { return "NSURLAuthenticationChallenge"; }
 

@@ -5,24 +5,40 @@ namespace plat {
 namespace {
 const char* descriptionFor(int64_t code) {
   switch (code) {
-    case NSURLErrorCancelled: return "cancelled";
-    case NSURLErrorBadURL: return "bad URL";
-    case NSURLErrorTimedOut: return "The request timed out.";
-    case NSURLErrorUnsupportedURL: return "unsupported URL";
-    case NSURLErrorCannotFindHost: return "A server with the specified hostname could not be found.";
-    case NSURLErrorCannotConnectToHost: return "Could not connect to the server.";
-    case NSURLErrorNetworkConnectionLost: return "The network connection was lost.";
-    case NSURLErrorHTTPTooManyRedirects: return "too many HTTP redirects";
-    case NSURLErrorBadServerResponse: return "The server returned an invalid response.";
-    case NSURLErrorUserCancelledAuthentication: return "cancelled";
-    case NSURLErrorRequestBodyStreamExhausted: return "request body stream exhausted";
-    case NSURLErrorFileDoesNotExist: return "The requested URL was not found on this server.";
+    case NSURLErrorCancelled:
+      return "cancelled";
+    case NSURLErrorBadURL:
+      return "bad URL";
+    case NSURLErrorTimedOut:
+      return "The request timed out.";
+    case NSURLErrorUnsupportedURL:
+      return "unsupported URL";
+    case NSURLErrorCannotFindHost:
+      return "A server with the specified hostname could not be found.";
+    case NSURLErrorCannotConnectToHost:
+      return "Could not connect to the server.";
+    case NSURLErrorNetworkConnectionLost:
+      return "The network connection was lost.";
+    case NSURLErrorHTTPTooManyRedirects:
+      return "too many HTTP redirects";
+    case NSURLErrorBadServerResponse:
+      return "The server returned an invalid response.";
+    case NSURLErrorUserCancelledAuthentication:
+      return "cancelled";
+    case NSURLErrorRequestBodyStreamExhausted:
+      return "request body stream exhausted";
+    case NSURLErrorFileDoesNotExist:
+      return "The requested URL was not found on this server.";
     case NSURLErrorSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";
-    case NSURLErrorServerCertificateUntrusted: return "The certificate for this server is invalid.";
-    case NSURLErrorCannotCreateFile: return "Cannot create file";
-    case NSURLErrorCannotWriteToFile: return "Cannot write to file";
-    default: return "unknown error";
+    case NSURLErrorServerCertificateUntrusted:
+      return "The certificate for this server is invalid.";
+    case NSURLErrorCannotCreateFile:
+      return "Cannot create file";
+    case NSURLErrorCannotWriteToFile:
+      return "Cannot write to file";
+    default:
+      return "unknown error";
   }
 }
 }  // namespace

@@ -132,7 +132,10 @@ class NSMutableURLRequest : public NSURLRequest {
   // Setting a body removes the body stream, and the reverse.
   void setHTTPBody(std::optional<Data> body);
   void setHTTPBodyStream(std::shared_ptr<NSInputStream> stream);
-  void setTimeoutInterval(double seconds) { timeoutInterval_ = seconds; timeoutSet_ = true; }
+  void setTimeoutInterval(double seconds) {
+    timeoutInterval_ = seconds;
+    timeoutSet_ = true;
+  }
   void setCachePolicy(uint64_t policy) { cachePolicy_ = policy; }
   void setAllowsCellularAccess(bool allow) { allowsCellularAccess_ = allow; }
   void setHTTPShouldHandleCookies(bool handle) { shouldHandleCookies_ = handle; }

@@ -43,10 +43,14 @@ std::string addressOf(const void* p) {
 
 const char* stateName(NSURLSessionTaskState s) {
   switch (s) {
-    case NSURLSessionTaskStateRunning: return "running";
-    case NSURLSessionTaskStateSuspended: return "suspended";
-    case NSURLSessionTaskStateCanceling: return "canceling";
-    default: return "completed";
+    case NSURLSessionTaskStateRunning:
+      return "running";
+    case NSURLSessionTaskStateSuspended:
+      return "suspended";
+    case NSURLSessionTaskStateCanceling:
+      return "canceling";
+    default:
+      return "completed";
   }
 }
 
@@ -188,29 +192,40 @@ std::string resolveURL(const std::string& base, const std::string& location) {
 int64_t errorCodeForCurl(CURLcode code) {
   switch (code) {
     case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_URL_MALFORMAT: return NSURLErrorUnsupportedURL;
+    case CURLE_URL_MALFORMAT:
+      return NSURLErrorUnsupportedURL;
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY: return NSURLErrorCannotFindHost;
-    case CURLE_COULDNT_CONNECT: return NSURLErrorCannotConnectToHost;
-    case CURLE_OPERATION_TIMEDOUT: return NSURLErrorTimedOut;
-    case CURLE_PEER_FAILED_VERIFICATION: return NSURLErrorServerCertificateUntrusted;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return NSURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return NSURLErrorCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT:
+      return NSURLErrorTimedOut;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return NSURLErrorServerCertificateUntrusted;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER: return NSURLErrorSecureConnectionFailed;
+    case CURLE_SSL_CIPHER:
+      return NSURLErrorSecureConnectionFailed;
     case CURLE_GOT_NOTHING:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE: return NSURLErrorNetworkConnectionLost;
-    case CURLE_WRITE_ERROR: return NSURLErrorCannotWriteToFile;
-    case CURLE_WEIRD_SERVER_REPLY: return NSURLErrorBadServerResponse;
-    default: return NSURLErrorUnknown;
+    case CURLE_PARTIAL_FILE:
+      return NSURLErrorNetworkConnectionLost;
+    case CURLE_WRITE_ERROR:
+      return NSURLErrorCannotWriteToFile;
+    case CURLE_WEIRD_SERVER_REPLY:
+      return NSURLErrorBadServerResponse;
+    default:
+      return NSURLErrorUnknown;
   }
 }
 
 std::string trimmed(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n')) --e;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+    --e;
   return std::string(s.substr(b, e - b));
 }
 
@@ -246,8 +261,9 @@ namespace detail {
 namespace {
 
 void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
-void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
-                   NSURLRequestRef request, int redirectCount);
+void startTransfer(const std::shared_ptr<URLSessionCore>& s,
+                   const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
+                   int redirectCount);
 
 void applyPause(Transfer& t) {
   if (!t.easy) return;
@@ -355,14 +371,15 @@ void reportWritten(Transfer& t, int64_t n) {
       delta = task->received - task->writtenReported;
       task->writtenReported = task->received;
       total = task->received + base;
-      expected = task->expectedToReceive < 0 ? task->expectedToReceive
-                                             : task->expectedToReceive + base;
+      expected =
+          task->expectedToReceive < 0 ? task->expectedToReceive : task->expectedToReceive + base;
       owner = task->owner.lock();
     }
     auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(owner);
     if (s->delegateRef() && dl && delta > 0) {
-      s->delegateRef()->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
-          s->sessionRef(), dl, delta, total, expected);
+      s->delegateRef()
+          ->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
+              s->sessionRef(), dl, delta, total, expected);
     }
   });
 }
@@ -375,7 +392,8 @@ bool isCancelled(const std::shared_ptr<URLTaskCore>& task) {
 
 // Blocks the transfer thread until `answered` holds or the task is cancelled. Returns false
 // when cancelled.
-bool waitForDecision(const std::shared_ptr<URLTaskCore>& task, const std::function<bool()>& answered) {
+bool waitForDecision(const std::shared_ptr<URLTaskCore>& task,
+                     const std::function<bool()>& answered) {
   std::unique_lock<std::mutex> lock(task->mu);
   task->decisionCv.wait(lock, [&] {
     return answered() || task->state == NSURLSessionTaskStateCanceling ||
@@ -409,9 +427,8 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
     chain.push_back(SecCertificate::fromX509(c));
   }
   SecTrustRef trust;
-  if (chain.empty() ||
-      SecTrustCreateWithCertificates(chain, {SecPolicyCreateSSL(true, t->host)}, &trust) !=
-          errSecSuccess) {
+  if (chain.empty() || SecTrustCreateWithCertificates(chain, {SecPolicyCreateSSL(true, t->host)},
+                                                      &trust) != errSecSuccess) {
     t->failure = makeURLError(NSURLErrorServerCertificateUntrusted, t->url);
     X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
     return 0;
@@ -426,11 +443,10 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
     answer->accepted = defaultTrustEvaluation(trust, host);
     answer->errorCode = answer->accepted ? 0 : NSURLErrorServerCertificateUntrusted;
   } else {
-    auto space = std::make_shared<NSURLProtectionSpace>(host, t->port, NSURLProtectionSpaceHTTPS,
-                                                        "", NSURLAuthenticationMethodServerTrust,
-                                                        trust);
-    auto challenge = std::make_shared<NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr,
-                                                                    nullptr);
+    auto space = std::make_shared<NSURLProtectionSpace>(
+        host, t->port, NSURLProtectionSpaceHTTPS, "", NSURLAuthenticationMethodServerTrust, trust);
+    auto challenge =
+        std::make_shared<NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr, nullptr);
     auto once = std::make_shared<std::once_flag>();
     NSURLSessionDelegate::ChallengeCompletion completion =
         [task, answer, once, trust, host](NSURLSessionAuthChallengeDisposition d,
@@ -522,7 +538,8 @@ NSInputStreamRef askNewBodyStream(Transfer& t) {
   s->post([s, task, completion] {
     auto owner = task->ownerRef();
     auto d = s->delegateRef();
-    if (d && owner && d->URLSessionTaskNeedNewBodyStream(s->sessionRef(), owner, completion)) return;
+    if (d && owner && d->URLSessionTaskNeedNewBodyStream(s->sessionRef(), owner, completion))
+      return;
     completion(nullptr);
   });
   if (!waitForDecision(task, [&] { return answer->answered; })) return nullptr;
@@ -535,7 +552,8 @@ size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   size_t max = size * nitems;
   size_t n = 0;
   switch (t->bodyKind) {
-    case Transfer::BodyKind::None: return 0;
+    case Transfer::BodyKind::None:
+      return 0;
     case Transfer::BodyKind::Bytes:
       n = std::min(max, t->bodyBytes.length() - t->bodyOffset);
       if (n) std::memcpy(buffer, t->bodyBytes.bytes() + t->bodyOffset, n);
@@ -570,7 +588,8 @@ int seekCallback(void* arg, curl_off_t offset, int origin) {
   auto* t = static_cast<Transfer*>(arg);
   if (origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
   switch (t->bodyKind) {
-    case Transfer::BodyKind::None: return CURL_SEEKFUNC_OK;
+    case Transfer::BodyKind::None:
+      return CURL_SEEKFUNC_OK;
     case Transfer::BodyKind::Bytes:
       if (static_cast<size_t>(offset) > t->bodyBytes.length()) return CURL_SEEKFUNC_FAIL;
       t->bodyOffset = static_cast<size_t>(offset);
@@ -612,7 +631,8 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     t->headersComplete = false;
     size_t sp = line.find(' ');
     t->httpVersion = std::string(line.substr(0, sp));
-    t->status = sp == std::string_view::npos ? 0 : std::atoll(std::string(line.substr(sp + 1, 3)).c_str());
+    t->status =
+        sp == std::string_view::npos ? 0 : std::atoll(std::string(line.substr(sp + 1, 3)).c_str());
     return n;
   }
   std::string text = trimmed(line);
@@ -626,7 +646,8 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   }
   if (t->status < 200) return n;  // end of an interim response
   t->headersComplete = true;
-  auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion, t->headers);
+  auto response =
+      std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion, t->headers);
   auto location = t->headers.get("Location");
   if (isRedirectStatus(t->status) && location && !location->empty()) {
     t->isRedirect = true;
@@ -704,8 +725,8 @@ void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
 
 // The delegate allowed the response: hand on the held-back bytes and, when the transfer has
 // already ended, complete the task right here (any thread).
-void allowResponse(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
-                   const std::shared_ptr<Transfer>& tr) {
+void allowResponse(const std::shared_ptr<URLSessionCore>& s,
+                   const std::shared_ptr<URLTaskCore>& task, const std::shared_ptr<Transfer>& tr) {
   bool done, paused;
   int64_t received = -1;
   {
@@ -742,8 +763,8 @@ void allowResponse(const std::shared_ptr<URLSessionCore>& s, const std::shared_p
 void completeSuccess(const std::shared_ptr<Transfer>& t);
 
 // The delegate turned the data task into a download task (transfer thread).
-void becomeDownload(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
-                    const std::shared_ptr<Transfer>& tr) {
+void becomeDownload(const std::shared_ptr<URLSessionCore>& s,
+                    const std::shared_ptr<URLTaskCore>& task, const std::shared_ptr<Transfer>& tr) {
   if (task->transfer != tr) return;
   bool done;
   {
@@ -946,7 +967,8 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
     auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
     s->post([s, dl, path] {
       if (s->delegateRef() && dl) {
-        s->delegateRef()->URLSessionDownloadTaskDidFinishDownloadingToURL(s->sessionRef(), dl, path);
+        s->delegateRef()->URLSessionDownloadTaskDidFinishDownloadingToURL(s->sessionRef(), dl,
+                                                                          path);
       }
       unlink(path.c_str());
     });
@@ -962,12 +984,14 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
     finishTransfer(t, makeURLError(NSURLErrorHTTPTooManyRedirects, t->url));
     return;
   }
-  std::string target = resolveURL(t->url, response->valueForHTTPHeaderField("Location").value_or(""));
+  std::string target =
+      resolveURL(t->url, response->valueForHTTPHeaderField("Location").value_or(""));
   auto next = t->request->mutableCopy();
   next->setURL(target);
   int64_t code = response->statusCode();
   std::string method = t->request->HTTPMethod();
-  bool toGet = (code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST");
+  bool toGet =
+      (code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST");
   if (toGet) {
     next->setHTTPMethod("GET");
     next->setHTTPBody(std::nullopt);
@@ -983,8 +1007,8 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
   NSURLRequestRef proposed = next;
   int count = t->redirectCount + 1;
   auto once = std::make_shared<std::once_flag>();
-  std::function<void(NSURLRequestRef)> completion = [s, task, t, once, count, toGet](
-                                                        NSURLRequestRef chosen) {
+  std::function<void(NSURLRequestRef)> completion = [s, task, t, once, count,
+                                                     toGet](NSURLRequestRef chosen) {
     std::call_once(*once, [&] {
       s->enqueue([s, task, t, chosen, count, toGet] {
         if (task->transfer != t) return;  // cancelled meanwhile
@@ -1019,7 +1043,8 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
         if (needsStream) {
           auto fresh = askNewBodyStream(*t);
           if (!fresh) {
-            t->session->taskCompleted(task, makeURLError(NSURLErrorRequestBodyStreamExhausted, t->url));
+            t->session->taskCompleted(task,
+                                      makeURLError(NSURLErrorRequestBodyStreamExhausted, t->url));
             return;
           }
           auto m = request->mutableCopy();
@@ -1079,8 +1104,9 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
 }
 
 // Builds and adds the easy handle of a task's (next) request.
-void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
-                   NSURLRequestRef request, int redirectCount) {
+void startTransfer(const std::shared_ptr<URLSessionCore>& s,
+                   const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
+                   int redirectCount) {
   auto t = std::make_shared<Transfer>();
   t->task = task;
   t->session = s;
@@ -1180,7 +1206,8 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_p
     if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
   }
   int64_t bodyLength = -1;
-  if (t->bodyKind == Transfer::BodyKind::Bytes) bodyLength = static_cast<int64_t>(t->bodyBytes.length());
+  if (t->bodyKind == Transfer::BodyKind::Bytes)
+    bodyLength = static_cast<int64_t>(t->bodyBytes.length());
   if (t->bodyKind == Transfer::BodyKind::File) {
     struct stat st;
     if (fstat(fileno(t->bodyFile), &st) == 0) bodyLength = st.st_size;
@@ -1236,7 +1263,8 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s, const std::shared_p
   t->idleTimeoutNs = idle > 0 ? static_cast<int64_t>(idle * 1e9) : 0;
   double resource = config->timeoutIntervalForResource();
   t->touch();
-  t->resourceDeadlineNs = resource > 0 ? t->lastActivityNs + static_cast<int64_t>(resource * 1e9) : 0;
+  t->resourceDeadlineNs =
+      resource > 0 ? t->lastActivityNs + static_cast<int64_t>(resource * 1e9) : 0;
 
   curl_multi_add_handle(s->multi, e);
   if (t->userPaused) curl_easy_pause(e, CURLPAUSE_ALL);
@@ -1267,7 +1295,9 @@ NSURLSessionRef URLSessionCore::sessionRef() {
   return weakSelf.lock();
 }
 
-void URLSessionCore::post(std::function<void()> block) { queue->addOperationWithBlock(std::move(block)); }
+void URLSessionCore::post(std::function<void()> block) {
+  queue->addOperationWithBlock(std::move(block));
+}
 
 void URLSessionCore::enqueue(std::function<void()> command) {
   std::lock_guard<std::mutex> lock(mu);
@@ -1277,7 +1307,8 @@ void URLSessionCore::enqueue(std::function<void()> command) {
     globalCurlInit();
     multi = curl_multi_init();
     int64_t perHost = config->HTTPMaximumConnectionsPerHost();
-    if (perHost > 0) curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
+    if (perHost > 0)
+      curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
     workerRunning = true;
     // The worker holds only a weak reference so that the core can go away.
     std::weak_ptr<URLSessionCore> weak = shared_from_this();
@@ -1425,8 +1456,9 @@ void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSE
   {
     std::lock_guard<std::mutex> lock(mu);
     tasks.erase(std::remove(tasks.begin(), tasks.end(), owner), tasks.end());
-    tasks.erase(std::remove_if(tasks.begin(), tasks.end(), [&](auto& x) { return x->core() == task; }),
-                tasks.end());
+    tasks.erase(
+        std::remove_if(tasks.begin(), tasks.end(), [&](auto& x) { return x->core() == task; }),
+        tasks.end());
   }
   checkInvalidation();
 }
@@ -1544,8 +1576,9 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
 NSURLSessionTask::~NSURLSessionTask() = default;
 
 std::string NSURLSessionTask::description() const {
-  return "<" + className() + ": " + addressOf(this) + ">{ taskIdentifier: " +
-         std::to_string(taskIdentifier()) + " } { " + stateName(state()) + " }";
+  return "<" + className() + ": " + addressOf(this) +
+         ">{ taskIdentifier: " + std::to_string(taskIdentifier()) + " } { " + stateName(state()) +
+         " }";
 }
 
 uint64_t NSURLSessionTask::taskIdentifier() const {
@@ -1718,9 +1751,7 @@ NSURLSessionRef NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
   return session;
 }
 
-std::string NSURLSession::description() const {
-  return "<NSURLSession: " + addressOf(this) + ">";
-}
+std::string NSURLSession::description() const { return "<NSURLSession: " + addressOf(this) + ">"; }
 
 NSURLSessionConfigurationRef NSURLSession::configuration() const {
   std::lock_guard<std::mutex> lock(core_->mu);
@@ -1764,8 +1795,8 @@ NSURLSessionDataTaskRef NSURLSession::dataTaskWithURL(const std::string& url) {
   return dataTaskWithRequest(NSURLRequest::requestWithURL(url));
 }
 
-NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromFile(const NSURLRequestRef& request,
-                                                                      const std::string& filePath) {
+NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromFile(
+    const NSURLRequestRef& request, const std::string& filePath) {
   if (!request) return nullptr;
   auto task = core_->makeTask<NSURLSessionUploadTask>(TaskKind::Upload, request);
   if (task) {
@@ -1778,8 +1809,8 @@ NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromFile(const NSUR
   return task;
 }
 
-NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromData(const NSURLRequestRef& request,
-                                                                      const Data& body) {
+NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromData(
+    const NSURLRequestRef& request, const Data& body) {
   if (!request) return nullptr;
   auto task = core_->makeTask<NSURLSessionUploadTask>(TaskKind::Upload, request);
   if (task) {
@@ -1791,7 +1822,8 @@ NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromData(const NSUR
   return task;
 }
 
-NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithStreamedRequest(const NSURLRequestRef& request) {
+NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithStreamedRequest(
+    const NSURLRequestRef& request) {
   if (!request) return nullptr;
   auto task = core_->makeTask<NSURLSessionUploadTask>(TaskKind::Upload, request);
   if (task) {
@@ -1825,7 +1857,7 @@ NSURLSessionDownloadTaskRef NSURLSession::downloadTaskWithResumeData(const Data&
     return nullptr;
   }
   auto task = core_->makeTask<NSURLSessionDownloadTask>(TaskKind::Download,
-                                                       NSURLRequest::requestWithURL(*url));
+                                                        NSURLRequest::requestWithURL(*url));
   if (task) {
     auto c = task->core();
     std::lock_guard<std::mutex> lock(c->mu);

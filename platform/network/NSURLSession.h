@@ -86,8 +86,8 @@ inline constexpr const char* kCountOfBytesExpectedToSend = "countOfBytesExpected
 class NSURLSessionTask : public Object {
  public:
   // (task, the state it had before the call). See setResumeHook.
-  using StateHook = std::function<void(const NSURLSessionTaskRef& task,
-                                       NSURLSessionTaskState stateBefore)>;
+  using StateHook =
+      std::function<void(const NSURLSessionTaskRef& task, NSURLSessionTaskState stateBefore)>;
   // (task, key path, new value)
   using CounterObserver =
       std::function<void(NSURLSessionTask& task, const std::string& keyPath, int64_t value)>;
@@ -319,11 +319,10 @@ class NSURLSession : public Object {
 
   // The tasks not yet completed, by kind (upload tasks are not listed as data tasks), in
   // creation order; `completion` runs on the delegate queue.
-  void getTasksWithCompletionHandler(
-      std::function<void(std::vector<NSURLSessionDataTaskRef>,
-                         std::vector<NSURLSessionUploadTaskRef>,
-                         std::vector<NSURLSessionDownloadTaskRef>)>
-          completion);
+  void getTasksWithCompletionHandler(std::function<void(std::vector<NSURLSessionDataTaskRef>,
+                                                        std::vector<NSURLSessionUploadTaskRef>,
+                                                        std::vector<NSURLSessionDownloadTaskRef>)>
+                                         completion);
 
   // No new tasks; running tasks finish; then the delegate is told the session became
   // invalid (null error) and released. Later calls do nothing.

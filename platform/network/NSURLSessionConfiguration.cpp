@@ -12,8 +12,8 @@ NSURLSessionConfigurationRef NSURLSessionConfiguration::ephemeralSessionConfigur
   return c;
 }
 
-NSURLSessionConfigurationRef NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(
-    std::string identifier) {
+NSURLSessionConfigurationRef
+NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(std::string identifier) {
   auto c = std::make_shared<NSURLSessionConfiguration>();
   c->identifier_ = std::move(identifier);
   return c;

@@ -74,8 +74,8 @@ class LinuxReachabilitySource : public ReachabilitySource {
     if (fd >= 0) {
       sockaddr_nl addr{};
       addr.nl_family = AF_NETLINK;
-      addr.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR |
-                       RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
+      addr.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE |
+                       RTMGRP_IPV6_ROUTE;
       if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         close(fd);
         fd = -1;  // fall back to polling

@@ -87,7 +87,7 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   NSURLSessionDelegateRef delegate;
   NSOperationQueueRef queue;
   std::string sessionDescription;
-  NSURLSessionRef selfRef;           // held until the delegate is told of invalidation
+  NSURLSessionRef selfRef;  // held until the delegate is told of invalidation
   std::weak_ptr<NSURLSession> weakSelf;
   std::vector<NSURLSessionTaskRef> tasks;  // not yet completed, creation order
   uint64_t nextIdentifier = 1;

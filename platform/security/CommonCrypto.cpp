@@ -65,9 +65,8 @@ void CCHmac(CCHmacAlgorithm algorithm, const void* key, size_t keyLength, const 
 }
 
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, uint32_t options, const void* key,
-                        size_t keyLength, const void* iv, const void* dataIn,
-                        size_t dataInLength, void* dataOut, size_t dataOutAvailable,
-                        size_t* dataOutMoved) {
+                        size_t keyLength, const void* iv, const void* dataIn, size_t dataInLength,
+                        void* dataOut, size_t dataOutAvailable, size_t* dataOutMoved) {
   if (dataOutMoved) *dataOutMoved = 0;
   if (!key || (op != kCCEncrypt && op != kCCDecrypt) || (dataInLength && !dataIn)) {
     return kCCParamError;
@@ -88,7 +87,7 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, uint32_t options, const
   }
   std::vector<unsigned char> zeroIV(block, 0);
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
-                                                                       EVP_CIPHER_CTX_free);
+                                                                      EVP_CIPHER_CTX_free);
   if (!ctx) return kCCParamError;
   const unsigned char* ivp =
       ecb ? nullptr : static_cast<const unsigned char*>(iv ? iv : zeroIV.data());

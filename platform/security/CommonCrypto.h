@@ -33,8 +33,12 @@ inline constexpr CCCryptorStatus kCCDecodeError = -4304;
 inline constexpr CCCryptorStatus kCCUnimplemented = -4305;
 
 enum CCOperation : uint32_t { kCCEncrypt = 0, kCCDecrypt = 1 };
-enum CCAlgorithm : uint32_t { kCCAlgorithmAES128 = 0, kCCAlgorithmAES = 0, kCCAlgorithmDES = 1,
-                              kCCAlgorithm3DES = 2 };
+enum CCAlgorithm : uint32_t {
+  kCCAlgorithmAES128 = 0,
+  kCCAlgorithmAES = 0,
+  kCCAlgorithmDES = 1,
+  kCCAlgorithm3DES = 2
+};
 enum CCOptions : uint32_t { kCCOptionPKCS7Padding = 1, kCCOptionECBMode = 2 };
 
 inline constexpr size_t kCCBlockSizeAES128 = 16;
@@ -52,9 +56,8 @@ inline constexpr size_t kCCKeySize3DES = 24;
 // *dataOutMoved set to the size needed when dataOut is too small, kCCParamError for a bad
 // key size, kCCDecodeError when padding does not check out on decryption.
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, uint32_t options, const void* key,
-                        size_t keyLength, const void* iv, const void* dataIn,
-                        size_t dataInLength, void* dataOut, size_t dataOutAvailable,
-                        size_t* dataOutMoved);
+                        size_t keyLength, const void* iv, const void* dataIn, size_t dataInLength,
+                        void* dataOut, size_t dataOutAvailable, size_t* dataOutMoved);
 
 // Base64 (standard alphabet, with padding). `lineLength` 64 or 76 breaks lines with CRLF as
 // the platform's line-length options do; 0 writes one line.

@@ -2,12 +2,11 @@
 
 #include "platform/security/SecTrust.h"
 
+#include <arpa/inet.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
-
-#include <arpa/inet.h>
 
 #include <mutex>
 
@@ -308,11 +307,15 @@ bool SecTrustEvaluateWithError(const SecTrustRef& trust, NSErrorRef* error) {
     std::string summary = SecCertificateCopySubjectSummary(trust->presented[0]);
     std::string text;
     switch (trust->failure) {
-      case errSecCertificateExpired: text = "“" + summary + "” certificate is expired"; break;
+      case errSecCertificateExpired:
+        text = "“" + summary + "” certificate is expired";
+        break;
       case errSecHostNameMismatch:
         text = "“" + summary + "” certificate name does not match input";
         break;
-      default: text = "“" + summary + "” certificate is not trusted"; break;
+      default:
+        text = "“" + summary + "” certificate is not trusted";
+        break;
     }
     *error = NSError::make(NSOSStatusErrorDomain, trust->failure, text);
   }

@@ -1,5 +1,7 @@
 // Loopback servers over cpp-httplib.
 
+#include "testing/net/LoopbackServer.h"
+
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
@@ -11,8 +13,6 @@
 #include <map>
 #include <mutex>
 #include <thread>
-
-#include "testing/net/LoopbackServer.h"
 
 namespace testing_net {
 
@@ -44,7 +44,8 @@ struct LoopbackServer::Impl {
     req.path = hreq.target.substr(0, q);
     req.query = q == std::string::npos ? "" : hreq.target.substr(q + 1);
     for (auto& [k, v] : hreq.headers) {
-      if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT") continue;
+      if (k == "REMOTE_ADDR" || k == "REMOTE_PORT" || k == "LOCAL_ADDR" || k == "LOCAL_PORT")
+        continue;
       req.headers.emplace_back(k, v);
     }
     req.body = std::move(body);

@@ -24,11 +24,11 @@ namespace testing_net {
 
 struct Request {
   std::string method;
-  std::string path;         // without the query
-  std::string query;        // raw text after "?", empty when none
-  std::string target;       // path and query as sent
+  std::string path;    // without the query
+  std::string query;   // raw text after "?", empty when none
+  std::string target;  // path and query as sent
   std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;         // raw bytes as received (chunked encoding removed)
+  std::string body;  // raw bytes as received (chunked encoding removed)
   // Case-insensitive header lookup.
   std::optional<std::string> header(const std::string& name) const;
 };
@@ -69,9 +69,9 @@ struct TestPKI {
   TestCertificate leaf;
   TestCertificate reissuedLeaf;
   TestCertificate expiredLeaf;
-  TestCertificate otherHostLeaf;   // SAN DNS:other.example only
+  TestCertificate otherHostLeaf;  // SAN DNS:other.example only
   TestCertificate otherRoot;
-  TestCertificate otherRootLeaf;   // for 127.0.0.1, signed directly by otherRoot
+  TestCertificate otherRootLeaf;  // for 127.0.0.1, signed directly by otherRoot
   static const TestPKI& shared();
 };
 

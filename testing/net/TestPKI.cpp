@@ -93,14 +93,17 @@ const TestPKI& TestPKI::shared() {
     auto* p = new TestPKI();
     const char* kSAN = "IP:127.0.0.1,DNS:localhost";
     Made root = makeCert("Lumora Test Root CA", newKey(), nullptr, true, nullptr, 1, -1, 3650);
-    Made inter = makeCert("Lumora Test Intermediate CA", newKey(), &root, true, nullptr, 2, -1, 3650);
+    Made inter =
+        makeCert("Lumora Test Intermediate CA", newKey(), &root, true, nullptr, 2, -1, 3650);
     EVP_PKEY* leafKey = newKey();
     Made leaf = makeCert("127.0.0.1", leafKey, &inter, false, kSAN, 3, -1, 365);
     EVP_PKEY_up_ref(leafKey);
     Made reissued = makeCert("127.0.0.1", leafKey, &inter, false, kSAN, 4, -1, 730);
     Made expired = makeCert("127.0.0.1", newKey(), &inter, false, kSAN, 5, -30, -1);
-    Made other = makeCert("other.example", newKey(), &inter, false, "DNS:other.example", 6, -1, 365);
-    Made otherRoot = makeCert("Lumora Other Root CA", newKey(), nullptr, true, nullptr, 7, -1, 3650);
+    Made other =
+        makeCert("other.example", newKey(), &inter, false, "DNS:other.example", 6, -1, 365);
+    Made otherRoot =
+        makeCert("Lumora Other Root CA", newKey(), nullptr, true, nullptr, 7, -1, 3650);
     Made otherLeaf = makeCert("127.0.0.1", newKey(), &otherRoot, false, kSAN, 8, -1, 365);
     p->root = exportCert(root);
     p->intermediate = exportCert(inter);

@@ -2,7 +2,6 @@
 // operation queues, MIME types and status texts.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -91,7 +90,8 @@ TEST(NSStream, DataAndFileStreamsReadWriteAndReportTheirStatus) {
   EXPECT_EQ(in->streamStatus(), NSStreamStatusClosed);
   EXPECT_FALSE(in->copyStream());
 
-  auto path = (std::filesystem::temp_directory_path() / ("stream-" + std::to_string(getpid()))).string();
+  auto path =
+      (std::filesystem::temp_directory_path() / ("stream-" + std::to_string(getpid()))).string();
   auto out = NSOutputStream::outputStreamToFileAtPath(path, false);
   out->open();
   EXPECT_EQ(out->writeMaxLength(reinterpret_cast<const uint8_t*>("abc"), 3), 3);
@@ -119,7 +119,8 @@ TEST(NSStream, DataAndFileStreamsReadWriteAndReportTheirStatus) {
   auto mem = NSOutputStream::outputStreamToMemory();
   mem->open();
   mem->writeMaxLength(reinterpret_cast<const uint8_t*>("xyz"), 3);
-  EXPECT_EQ(mem->propertyForKey(NSStreamDataWrittenToMemoryStreamKey), Value(Data::fromString("xyz")));
+  EXPECT_EQ(mem->propertyForKey(NSStreamDataWrittenToMemoryStreamKey),
+            Value(Data::fromString("xyz")));
 }
 
 TEST(NSProgress, FractionObserversAndHandlers) {

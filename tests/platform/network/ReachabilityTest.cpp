@@ -1,9 +1,8 @@
 // Reachability through a scripted source: flags of targets, change callbacks on the main
 // thread with their retained context, scheduling and unscheduling.
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 
 #include <cstring>
@@ -53,7 +52,8 @@ TEST_F(ReachabilityFixture, TargetsTakeTheNetworkFlagsExceptLoopback) {
   SCNetworkReachabilityFlags flags = 0;
   EXPECT_TRUE(SCNetworkReachabilityGetFlags(zeroAddressTarget(), &flags));
   EXPECT_EQ(flags, kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsIsWWAN);
-  EXPECT_TRUE(SCNetworkReachabilityGetFlags(SCNetworkReachabilityCreateWithName("example.com"), &flags));
+  EXPECT_TRUE(
+      SCNetworkReachabilityGetFlags(SCNetworkReachabilityCreateWithName("example.com"), &flags));
   EXPECT_EQ(flags, kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsIsWWAN);
 
   source->setFlags(0);
@@ -118,7 +118,8 @@ TEST_F(ReachabilityFixture, OnlyTheMainRunLoopCanBeScheduledOn) {
   EXPECT_FALSE(SCNetworkReachabilityScheduleWithRunLoop(target, nullptr, kCFRunLoopCommonModes));
   RunLoopRef other;
   std::thread([&] { other = RunLoop::current(); }).join();
-  EXPECT_FALSE(SCNetworkReachabilityScheduleWithRunLoop(target, other.get(), kCFRunLoopCommonModes));
+  EXPECT_FALSE(
+      SCNetworkReachabilityScheduleWithRunLoop(target, other.get(), kCFRunLoopCommonModes));
 }
 
 TEST(LinuxReachability, ReportsLoopbackOnlyMachinesHonestly) {
@@ -132,9 +133,12 @@ TEST(LinuxReachability, ReportsLoopbackOnlyMachinesHonestly) {
   Recorder rec;
   SCNetworkReachabilityContext ctx{0, &rec, nullptr, nullptr, nullptr};
   SCNetworkReachabilitySetCallback(target, callback, &ctx);
-  EXPECT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes));
-  EXPECT_TRUE(SCNetworkReachabilityUnscheduleFromRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes));
-  EXPECT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes));
+  EXPECT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(),
+                                                       kCFRunLoopCommonModes));
+  EXPECT_TRUE(SCNetworkReachabilityUnscheduleFromRunLoop(target, RunLoop::main().get(),
+                                                         kCFRunLoopCommonModes));
+  EXPECT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(),
+                                                       kCFRunLoopCommonModes));
   target.reset();
   testing_loop::runUntilIdle();
   EXPECT_TRUE(rec.flags.empty());

@@ -19,7 +19,8 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
 
   // Decisions (unset: not implemented, the session acts by itself).
   std::function<plat::NSURLSessionResponseDisposition(const plat::NSURLResponseRef&)> onResponse;
-  std::function<plat::NSURLRequestRef(const plat::NSHTTPURLResponseRef&, const plat::NSURLRequestRef&)>
+  std::function<plat::NSURLRequestRef(const plat::NSHTTPURLResponseRef&,
+                                      const plat::NSURLRequestRef&)>
       onRedirect;
   std::function<std::pair<plat::NSURLSessionAuthChallengeDisposition, plat::NSURLCredentialRef>(
       const plat::NSURLAuthenticationChallengeRef&)>
@@ -36,7 +37,8 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
   }
   bool URLSessionTaskDidReceiveChallengeCompletionHandler(
       const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
-      const plat::NSURLAuthenticationChallengeRef& challenge, ChallengeCompletion completion) override {
+      const plat::NSURLAuthenticationChallengeRef& challenge,
+      ChallengeCompletion completion) override {
     if (!onChallenge) return false;
     events.push_back("challenge " + challenge->protectionSpace()->authenticationMethod());
     auto [d, c] = onChallenge(challenge);
@@ -53,8 +55,9 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
     completion(onRedirect(response, request));
     return true;
   }
-  bool URLSessionTaskNeedNewBodyStream(const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
-                                       std::function<void(plat::NSInputStreamRef)> completion) override {
+  bool URLSessionTaskNeedNewBodyStream(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
+      std::function<void(plat::NSInputStreamRef)> completion) override {
     events.push_back("needStream");
     if (!onNeedStream) return false;
     completion(onNeedStream());
@@ -88,9 +91,9 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
     completion(onResponse(response));
     return true;
   }
-  void URLSessionDataTaskDidBecomeDownloadTask(const plat::NSURLSessionRef&,
-                                               const plat::NSURLSessionDataTaskRef&,
-                                               const plat::NSURLSessionDownloadTaskRef& dl) override {
+  void URLSessionDataTaskDidBecomeDownloadTask(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
+      const plat::NSURLSessionDownloadTaskRef& dl) override {
     events.push_back("becameDownload " + std::to_string(dl->taskIdentifier()));
   }
   void URLSessionDataTaskDidReceiveData(const plat::NSURLSessionRef&,
@@ -99,9 +102,9 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
     if (events.empty() || events.back() != "data") events.push_back("data");
     bodies[task->taskIdentifier()] += data.toString();
   }
-  void URLSessionDownloadTaskDidFinishDownloadingToURL(const plat::NSURLSessionRef&,
-                                                       const plat::NSURLSessionDownloadTaskRef& task,
-                                                       const std::string& location) override {
+  void URLSessionDownloadTaskDidFinishDownloadingToURL(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef& task,
+      const std::string& location) override {
     events.push_back("finished download");
     FILE* f = std::fopen(location.c_str(), "rb");
     std::string content;

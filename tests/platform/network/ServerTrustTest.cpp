@@ -101,7 +101,8 @@ TEST_F(TrustFixture, TheDelegateSeesTheServerTrustAndDecides) {
 TEST_F(TrustFixture, CancelAndRejectFailWithTheirErrors) {
   auto& server = serve(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
   delegate->onChallenge = [](const NSURLAuthenticationChallengeRef&) {
-    return std::make_pair(NSURLSessionAuthChallengeCancelAuthenticationChallenge, NSURLCredentialRef());
+    return std::make_pair(NSURLSessionAuthChallengeCancelAuthenticationChallenge,
+                          NSURLCredentialRef());
   };
   EXPECT_EQ(get(server)->error()->code(), NSURLErrorCancelled);
   delegate->onChallenge = [](const NSURLAuthenticationChallengeRef&) {
@@ -150,10 +151,12 @@ TEST(ServerTrust, SessionLevelDelegatesAndDelegatelessSessions) {
   auto bad = plain->dataTaskWithURL(expired.url("/t"));
   ok->resume();
   bad->resume();
-  ASSERT_TRUE(runUntil([&] {
-    return ok->state() == NSURLSessionTaskStateCompleted &&
-           bad->state() == NSURLSessionTaskStateCompleted;
-  }, 20));
+  ASSERT_TRUE(runUntil(
+      [&] {
+        return ok->state() == NSURLSessionTaskStateCompleted &&
+               bad->state() == NSURLSessionTaskStateCompleted;
+      },
+      20));
   EXPECT_FALSE(ok->error());
   ASSERT_TRUE(bad->error());
   EXPECT_EQ(bad->error()->code(), NSURLErrorServerCertificateUntrusted);
@@ -167,9 +170,10 @@ TEST(ServerTrust, SessionLevelDelegatesAndDelegatelessSessions) {
 // A delegate that never answers: the transfer waits until the task is cancelled.
 struct SilentDelegate : RecordingDelegate {
   ChallengeCompletion held;
-  bool URLSessionTaskDidReceiveChallengeCompletionHandler(
-      const NSURLSessionRef&, const NSURLSessionTaskRef&, const NSURLAuthenticationChallengeRef&,
-      ChallengeCompletion completion) override {
+  bool URLSessionTaskDidReceiveChallengeCompletionHandler(const NSURLSessionRef&,
+                                                          const NSURLSessionTaskRef&,
+                                                          const NSURLAuthenticationChallengeRef&,
+                                                          ChallengeCompletion completion) override {
     held = completion;
     return true;
   }

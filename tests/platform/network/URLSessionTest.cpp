@@ -2,7 +2,6 @@
 // redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <atomic>
@@ -134,8 +133,8 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
   auto path = std::filesystem::temp_directory_path() / ("upload-" + std::to_string(getpid()));
   std::ofstream(path, std::ios::binary) << payload;
 
-  auto fromData = session->uploadTaskWithRequestFromData(request("/up", "POST"),
-                                                         Data::fromString(payload));
+  auto fromData =
+      session->uploadTaskWithRequestFromData(request("/up", "POST"), Data::fromString(payload));
   EXPECT_EQ(fromData->countOfBytesExpectedToSend(), static_cast<int64_t>(payload.size()));
   fromData->resume();
   ASSERT_TRUE(waitCompleted(1));
@@ -152,7 +151,8 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
   st->resume();
   ASSERT_TRUE(waitCompleted(3));
 
-  auto missing = session->uploadTaskWithRequestFromFile(request("/up", "POST"), path.string() + ".none");
+  auto missing =
+      session->uploadTaskWithRequestFromFile(request("/up", "POST"), path.string() + ".none");
   missing->resume();
   ASSERT_TRUE(waitCompleted(4));
   EXPECT_EQ(missing->error()->code(), NSURLErrorFileDoesNotExist);
@@ -376,7 +376,8 @@ TEST_F(SessionFixture, UnusableURLsAndRefusedConnectionsFailWithURLErrors) {
 
 TEST_F(SessionFixture, AnIdleRequestTimesOutOnTheVirtualClock) {
   testing_loop::VirtualClockScope clock;
-  server.route("/hang", [](const testing_net::Request&, testing_net::Response& res) { res.hang = true; });
+  server.route("/hang",
+               [](const testing_net::Request&, testing_net::Response& res) { res.hang = true; });
   auto r = request("/hang");
   r->setTimeoutInterval(30);
   auto task = session->dataTaskWithRequest(r);
@@ -445,9 +446,8 @@ TEST_F(SessionFixture, BecomeDownloadMovesTheBodyToANewDownloadTask) {
   auto task = session->dataTaskWithRequest(request("/x"));
   task->resume();
   ASSERT_TRUE(waitCompleted());
-  EXPECT_EQ(delegate->events,
-            (std::vector<std::string>{"response 200", "becameDownload 2", "finished download",
-                                      "complete 2 ok"}));
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "becameDownload 2",
+                                                        "finished download", "complete 2 ok"}));
   EXPECT_EQ(delegate->downloads[2], "converted body");
 }
 
@@ -489,9 +489,10 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
   resumed->resume();
   ASSERT_TRUE(waitCompleted(2));
   EXPECT_TRUE(rangeSeen);
-  EXPECT_NE(std::find(delegate->events.begin(), delegate->events.end(),
-                      "resumed at " + std::to_string(firstPart) + " of " + std::to_string(body.size())),
-            delegate->events.end());
+  EXPECT_NE(
+      std::find(delegate->events.begin(), delegate->events.end(),
+                "resumed at " + std::to_string(firstPart) + " of " + std::to_string(body.size())),
+      delegate->events.end());
   EXPECT_TRUE(delegate->downloads[resumed->taskIdentifier()] == body)
       << delegate->downloads[resumed->taskIdentifier()].size();
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
@@ -502,17 +503,17 @@ TEST_F(SessionFixture, GetTasksListsUnfinishedTasksByKind) {
   auto u = session->uploadTaskWithRequestFromData(request("/a", "POST"), Data::fromString("x"));
   auto dl = session->downloadTaskWithRequest(request("/a"));
   bool answered = false;
-  session->getTasksWithCompletionHandler(
-      [&](std::vector<NSURLSessionDataTaskRef> data, std::vector<NSURLSessionUploadTaskRef> up,
-          std::vector<NSURLSessionDownloadTaskRef> down) {
-        answered = true;
-        ASSERT_EQ(data.size(), 1u);
-        EXPECT_EQ(data[0], d);
-        ASSERT_EQ(up.size(), 1u);
-        EXPECT_EQ(up[0], u);
-        ASSERT_EQ(down.size(), 1u);
-        EXPECT_EQ(down[0], dl);
-      });
+  session->getTasksWithCompletionHandler([&](std::vector<NSURLSessionDataTaskRef> data,
+                                             std::vector<NSURLSessionUploadTaskRef> up,
+                                             std::vector<NSURLSessionDownloadTaskRef> down) {
+    answered = true;
+    ASSERT_EQ(data.size(), 1u);
+    EXPECT_EQ(data[0], d);
+    ASSERT_EQ(up.size(), 1u);
+    EXPECT_EQ(up[0], u);
+    ASSERT_EQ(down.size(), 1u);
+    EXPECT_EQ(down[0], dl);
+  });
   ASSERT_TRUE(runUntil([&] { return answered; }, 10));
 }
 
@@ -529,7 +530,8 @@ TEST_F(SessionFixture, FinishTasksAndInvalidateLetsRunningTasksEndThenReleasesTh
 }
 
 TEST_F(SessionFixture, InvalidateAndCancelCancelsEveryTask) {
-  server.route("/hang", [](const testing_net::Request&, testing_net::Response& res) { res.hang = true; });
+  server.route("/hang",
+               [](const testing_net::Request&, testing_net::Response& res) { res.hang = true; });
   auto a = session->dataTaskWithRequest(request("/hang"));
   auto b = session->dataTaskWithRequest(request("/hang"));
   a->resume();
@@ -556,8 +558,9 @@ TEST(URLSessionConfiguration, AdditionalHeadersApplyUnlessTheRequestHasThem) {
   auto sent = server.requests().at(0);
   EXPECT_EQ(sent.header("X-A"), "session");
   EXPECT_EQ(sent.header("X-B"), "request");
-  EXPECT_EQ(NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier("bg")->identifier(),
-            "bg");
+  EXPECT_EQ(
+      NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier("bg")->identifier(),
+      "bg");
   session->finishTasksAndInvalidate();
   ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
 }

@@ -64,8 +64,11 @@ TEST(CommonCrypto, AESAndDESMatchVectorsAndRoundTrip) {
   struct Case {
     CCAlgorithm alg;
     size_t keyLen, block;
-  } cases[] = {{kCCAlgorithmAES, 16, 16}, {kCCAlgorithmAES, 24, 16}, {kCCAlgorithmAES, 32, 16},
-               {kCCAlgorithmDES, 8, 8},   {kCCAlgorithm3DES, 24, 8}};
+  } cases[] = {{kCCAlgorithmAES, 16, 16},
+               {kCCAlgorithmAES, 24, 16},
+               {kCCAlgorithmAES, 32, 16},
+               {kCCAlgorithmDES, 8, 8},
+               {kCCAlgorithm3DES, 24, 8}};
   for (auto& c : cases) {
     std::vector<unsigned char> k(c.keyLen, 0x5a), iv(c.block, 0x11);
     unsigned char enc[64], dec[64];
@@ -116,9 +119,9 @@ TEST(Base64, EncodesDecodesAndRefusesMalformedText) {
 
   EXPECT_EQ(base64Decode("Zm9vYg==")->toString(), "foob");
   EXPECT_EQ(base64Decode("")->toString(), "");
-  EXPECT_FALSE(base64Decode("Zm9vYg"));      // missing padding
-  EXPECT_FALSE(base64Decode("Zm9v!g=="));    // bad character
-  EXPECT_FALSE(base64Decode("Zg==Zg=="));    // data after padding
+  EXPECT_FALSE(base64Decode("Zm9vYg"));    // missing padding
+  EXPECT_FALSE(base64Decode("Zm9v!g=="));  // bad character
+  EXPECT_FALSE(base64Decode("Zg==Zg=="));  // data after padding
   EXPECT_FALSE(base64Decode("Z==="));
   EXPECT_EQ(base64Decode(wrapped, true)->toString(), long64);
   EXPECT_FALSE(base64Decode(wrapped, false));

@@ -46,26 +46,30 @@ TEST(SecTrust, SSLPolicyChecksChainDatesAndHostName) {
   auto ok = trustFor(chain, SecPolicyCreateSSL(true, "127.0.0.1"));
   EXPECT_EQ(SecTrustEvaluate(ok, &result), errSecSuccess);
   EXPECT_EQ(result, kSecTrustResultUnspecified);
-  EXPECT_TRUE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "localhost")), nullptr));
+  EXPECT_TRUE(
+      SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "localhost")), nullptr));
 
   NSErrorRef error;
-  EXPECT_FALSE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "example.com")), &error));
+  EXPECT_FALSE(
+      SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "example.com")), &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), errSecHostNameMismatch);
   // The basic policy ignores the host.
   EXPECT_TRUE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateBasicX509()), nullptr));
 
-  auto expired = trustFor({cert(pki.expiredLeaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
+  auto expired =
+      trustFor({cert(pki.expiredLeaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
   EXPECT_EQ(SecTrustEvaluate(expired, &result), errSecSuccess);
   EXPECT_EQ(result, kSecTrustResultRecoverableTrustFailure);
   EXPECT_FALSE(SecTrustEvaluateWithError(expired, &error));
   EXPECT_EQ(error->code(), errSecCertificateExpired);
 
   // Without the intermediate the chain cannot be built.
-  EXPECT_FALSE(SecTrustEvaluateWithError(trustFor({cert(pki.leaf)}, SecPolicyCreateBasicX509()), nullptr));
+  EXPECT_FALSE(
+      SecTrustEvaluateWithError(trustFor({cert(pki.leaf)}, SecPolicyCreateBasicX509()), nullptr));
   // Another root's leaf is not trusted by this root.
-  EXPECT_FALSE(SecTrustEvaluateWithError(trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509()),
-                                         nullptr));
+  EXPECT_FALSE(SecTrustEvaluateWithError(
+      trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509()), nullptr));
 }
 
 TEST(SecTrust, TheEvaluatedChainRunsFromLeafToAnchor) {
@@ -115,7 +119,8 @@ TEST(SecTrust, PublicKeysIdentifyReissuedLeavesEvenWhenEvaluationFails) {
   ASSERT_TRUE(leafKey && reissuedKey && otherKey);
   EXPECT_TRUE(leafKey->isEqual(*reissuedKey));
   EXPECT_FALSE(leafKey->isEqual(*otherKey));
-  EXPECT_EQ(SecKeyCopyExternalRepresentation(leafKey), SecKeyCopyExternalRepresentation(reissuedKey));
+  EXPECT_EQ(SecKeyCopyExternalRepresentation(leafKey),
+            SecKeyCopyExternalRepresentation(reissuedKey));
 
   auto untrusted = trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509());
   EXPECT_FALSE(SecTrustEvaluateWithError(untrusted, nullptr));
