@@ -102,7 +102,7 @@ struct LoopbackServer::Impl {
 
   void start(LoopbackServer& owner) {
     auto* s = server.get();
-    s->new_task_queue = [] { return new httplib::ThreadPool(72); };
+    s->new_task_queue = [] { return new httplib::ThreadPool(32); };
     s->set_tcp_nodelay(true);  // no delayed-ACK stalls between header and body writes
     s->set_keep_alive_max_count(100000);
     s->set_keep_alive_timeout(5);
