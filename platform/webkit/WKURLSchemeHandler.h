@@ -9,6 +9,7 @@
 // task was stopped or finished are ignored (and counted, for tests).
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,7 @@ class WKURLSchemeTask : public Object {
   const NSURLRequestRef& request() const { return request_; }
   void didReceiveResponse(const std::shared_ptr<NSURLResponse>& response);
   void didReceiveData(const Data& data);
+  void didReceiveData(Data&& data);  // takes the bytes without copying them
   void didFinish();
   void didFailWithError(const NSErrorRef& error);
 
@@ -48,10 +50,22 @@ class WKURLSchemeTask : public Object {
   void markStopped() { stopped_.store(true); }
 
  private:
+  // Answers wait here until the main thread takes them; one drain is posted per burst, so a
+  // task answered quickly from another thread costs one hop, not one per call.
+  struct Event {
+    enum Kind { Response, Bytes, Finish, Fail } kind;
+    std::shared_ptr<NSURLResponse> response;
+    Data data;
+    NSErrorRef error;
+  };
   bool accept(bool terminal);
+  void enqueue(Event event);
+  void drain();
   NSURLRequestRef request_;
   Sink sink_;
   std::mutex mu_;
+  std::deque<Event> pending_;
+  bool drainPosted_ = false;
   bool finished_ = false;
   std::atomic<bool> stopped_{false};
   std::atomic<int64_t> ignored_{0};

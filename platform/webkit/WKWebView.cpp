@@ -259,7 +259,10 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
       if (auto f = weakFetch.lock()) f->response = r;
     };
     sink.data = [weakFetch](const Data& d) {
-      if (auto f = weakFetch.lock()) f->body.append(d);
+      auto f = weakFetch.lock();
+      if (!f) return;
+      if (f->body.empty()) f->body = d;
+      else f->body.append(d);
     };
     sink.finish = [weakFetch] {
       auto f = weakFetch.lock();

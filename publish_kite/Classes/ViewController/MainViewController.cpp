@@ -538,7 +538,7 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   task->didReceiveResponse(
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 206, "HTTP/1.1", headers));
   if (task->isStopped()) return;
-  task->didReceiveData(bytes);
+  task->didReceiveData(std::move(bytes));
   if (task->isStopped()) return;
   task->didFinish();
 }
