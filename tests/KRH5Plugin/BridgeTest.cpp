@@ -267,6 +267,7 @@ TEST(BridgeRegistry, WiresPluginsByKindAndOrder) {
   // Loading set up the rolling file logger and the system-log logger.
   EXPECT_EQ(LGLog::allLoggers().size(), 2u);
   EXPECT_EQ(IOSPlugin::GetWebView(), web);
+  IOSPlugin::ResetForTesting();  // the plugins point at this test's `calls`
 }
 
 TEST(BridgeRegistry, AWebViewSeenBeforeGetsItsHandlerReplaced) {
