@@ -35,7 +35,14 @@ struct GamePage : ::testing::Test {
       nslog.push_back(line);
     });
   }
-  void TearDown() override { setNSLogCaptureForTesting({}); }
+  void TearDown() override {
+    setNSLogCaptureForTesting({});
+    // The bridge keeps the web view; without it the web view's connections to the server
+    // close, and the server stops at once.
+    vc.reset();
+    IOSPlugin::ResetForTesting();
+    testing_loop::runUntilIdle();
+  }
 
   int loadFails() {
     std::lock_guard<std::mutex> lock(logMu);
