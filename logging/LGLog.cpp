@@ -1,7 +1,10 @@
 #include "logging/LGLog.h"
 
+#include <algorithm>
 #include <any>
 #include <atomic>
+#include <cstring>
+#include <memory>
 #include <mutex>
 
 #include "logging/LGDiagnostics.h"
@@ -53,14 +56,45 @@ HubGlobals& globals() {
 
 struct LGLog::Batch {
   static constexpr size_t kChunk = 256;
-  // Chunks of messages: growing never moves the messages already held.
-  std::vector<std::vector<LGLogMessage>> chunks;
-  void push(LGLogMessage m) {
+  static constexpr size_t kTextBlock = 64 * 1024;
+  struct Entry {
+    Entry(LGLogMessage m, const char* t, size_t n, bool d)
+        : message(std::move(m)), text(t), length(n), deferred(d) {}
+    LGLogMessage message;
+    // A text still to be made: `length` bytes at `text` in the batch's storage.
+    const char* text;
+    size_t length;
+    bool deferred;
+  };
+  // Chunks of entries: growing never moves the messages already held.
+  std::vector<std::vector<Entry>> chunks;
+  // The texts still to be made, back to back in large blocks.
+  std::vector<std::unique_ptr<char[]>> blocks;
+  char* blockFree = nullptr;
+  size_t blockRoom = 0;
+
+  void push(LGLogMessage m, const std::string* text) {
     if (chunks.empty() || chunks.back().size() == kChunk) {
       chunks.emplace_back();
       chunks.back().reserve(kChunk);
     }
-    chunks.back().push_back(std::move(m));
+    const char* stored = text ? store(*text) : nullptr;
+    chunks.back().emplace_back(std::move(m), stored, text ? text->size() : 0, text != nullptr);
+  }
+
+  const char* store(std::string_view s) {
+    if (s.empty()) return nullptr;
+    if (s.size() > blockRoom) {
+      size_t size = std::max(kTextBlock, s.size());
+      blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
+      blockFree = blocks.back().get();
+      blockRoom = size;
+    }
+    char* p = blockFree;
+    std::memcpy(p, s.data(), s.size());
+    blockFree += s.size();
+    blockRoom -= s.size();
+    return p;
   }
 };
 
@@ -160,20 +194,39 @@ void LGLog::logMessage(bool asynchronous, LGLogMessage message) {
   queueLogMessage(std::move(message), asynchronous);
 }
 
+void LGLog::logFormattedText(bool asynchronous, std::string text, uint64_t level,
+                             uint64_t flag, int64_t context, const char* file,
+                             const char* function, uint64_t line, plat::Value tag) {
+  if (!admitsFlag(flag)) return;
+  if (!asynchronous) {
+    logMessageLevelFlagContextFileFunctionLineTag(false, LGMakeText(std::move(text)), level, flag,
+                                                  context, file, function, line, std::move(tag));
+    return;
+  }
+  LGLogMessage m(nullptr, level, flag, context, file ? file : "", function ? function : "", line,
+                 std::move(tag), 0, std::nullopt);
+  queueAsynchronously(std::move(m), &text);
+}
+
+void LGLog::queueAsynchronously(LGLogMessage message, const std::string* deferredText) {
+  LGLog* hub = &sharedInstance();
+  HubGlobals& g = globals();
+  std::lock_guard<std::mutex> lock(g.submitMu);
+  auto* batch = static_cast<Batch*>(g.openBatch.get());
+  if (!batch) {
+    auto fresh = std::make_shared<Batch>();
+    batch = fresh.get();
+    g.openBatch = fresh;
+    plat::dispatch_async(g.queue, [hub, fresh] { hub->lt_drain(fresh); });
+  }
+  batch->push(std::move(message), deferredText);
+}
+
 void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
   if (!admitsFlag(message.flag())) return;
   LGLog* hub = &sharedInstance();
   if (asynchronous) {
-    HubGlobals& g = globals();
-    std::lock_guard<std::mutex> lock(g.submitMu);
-    auto* batch = static_cast<Batch*>(g.openBatch.get());
-    if (!batch) {
-      auto fresh = std::make_shared<Batch>();
-      batch = fresh.get();
-      g.openBatch = fresh;
-      plat::dispatch_async(g.queue, [hub, fresh] { hub->lt_drain(fresh); });
-    }
-    batch->push(std::move(message));
+    queueAsynchronously(std::move(message), nullptr);
   } else if (isOnLoggingQueue()) {
     hub->lt_log(message);
   } else {
@@ -200,8 +253,9 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
                         [node, &run] { node->logger->logMessages(run.data(), run.size()); });
     run.clear();
   };
-  for (const auto& chunk : batch->chunks) {
-    for (const LGLogMessage& message : chunk) {
+  for (auto& chunk : batch->chunks) {
+    for (Batch::Entry& entry : chunk) {
+      const LGLogMessage& message = entry.message;
       const LGLoggerNode* sole = nullptr;
       int matches = 0;
       for (const auto& node : loggers_) {
@@ -209,6 +263,10 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
           sole = node.get();
           if (++matches > 1) break;
         }
+      }
+      if (entry.deferred && matches > 0) {
+        entry.message.message_ = LGMakeText(std::string(entry.text, entry.length));
+        entry.deferred = false;
       }
       if (matches == 1) {
         if (sole != runNode) handOverRun();

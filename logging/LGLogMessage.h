@@ -108,6 +108,8 @@ class LGLogMessage {
   static std::string fileNameFromPath(std::string_view file);
 
  private:
+  friend class LGLog;  // the hub gives a queued message its text before handing it out
+
   LGText message_;
   uint64_t level_ = 0;
   uint64_t flag_ = 0;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -82,6 +83,34 @@ TEST(LGLogTest, LevelMasksChooseLoggersAndFlagZeroReachesNone) {
   LGLog::flushLog();
   EXPECT_EQ(errorsAndWarnings->texts(), (std::vector<std::string>{"warn", "err"}));
   EXPECT_EQ(errorsOnly->texts(), (std::vector<std::string>{"err"}));
+}
+
+TEST(LGLogTest, QueuedFormattedTextsArriveIntactWhateverTheirSizes) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  // Hold the logging queue so that every message waits in one batch.
+  std::promise<void> gate;
+  std::shared_future<void> opened = gate.get_future().share();
+  LGLog::submitAsync([opened] { opened.wait(); });
+  std::vector<std::string> expected;
+  for (int i = 0; i < 3000; ++i) {
+    std::string body(static_cast<size_t>(i % 300), static_cast<char>('a' + i % 26));
+    if (i == 1500) body.assign(70000, 'L');  // larger than any storage block
+    if (i == 10) {
+      LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                          plat::Value(), "");
+      expected.emplace_back();
+      continue;
+    }
+    LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                        plat::Value(), "%d:%@", i, body);
+    expected.push_back(std::to_string(i) + ":" + body);
+  }
+  gate.set_value();
+  LGLog::flushLog();
+  auto texts = logger->texts();
+  ASSERT_EQ(texts.size(), expected.size());
+  for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(texts[i], expected[i]) << i;
 }
 
 TEST(LGLogTest, InterleavedAsynchronousMessagesKeepTheirOrderPerLogger) {
