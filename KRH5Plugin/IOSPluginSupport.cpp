@@ -19,6 +19,34 @@ std::string replyHead(const std::string& object, const std::string& callback) {
   return object + ".CallFunc(\"" + IOSPluginEscapeScriptString(callback) + "\"";
 }
 
+// The length of the well-formed UTF-8 sequence starting at text[i] (a byte >= 0x80), or 0
+// when it is not one (stray continuation byte, truncated or overlong sequence, surrogate,
+// beyond U+10FFFF).
+size_t utf8SequenceLength(const std::string& text, size_t i) {
+  auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char c = at(i);
+  size_t n;
+  unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3;
+    if (c == 0xE0) lo = 0xA0;
+    if (c == 0xED) hi = 0x9F;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4;
+    if (c == 0xF0) lo = 0x90;
+    if (c == 0xF4) hi = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  if (at(i + 1) < lo || at(i + 1) > hi) return 0;
+  for (size_t k = 2; k < n; ++k)
+    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
+  return n;
+}
+
 }  // namespace
 
 std::string IOSPluginEscapeScriptString(const std::string& text) {
@@ -51,15 +79,26 @@ std::string IOSPluginEscapeScriptString(const std::string& text) {
       out += buf;
       continue;
     }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
+    // A byte that does not start a well-formed UTF-8 sequence would make the page refuse the
+    // whole script (and the reply would be lost): it stands for U+FFFD instead.
+    size_t n = utf8SequenceLength(text, i);
+    if (n == 0) {
+      out += "\\ufffd";
+      continue;
+    }
     // U+2028 and U+2029 end a line in script source: E2 80 A8 / E2 80 A9.
-    if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+    if (n == 3 && c == 0xE2 && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
         (static_cast<unsigned char>(text[i + 2]) == 0xA8 ||
          static_cast<unsigned char>(text[i + 2]) == 0xA9)) {
       out += static_cast<unsigned char>(text[i + 2]) == 0xA8 ? "\\u2028" : "\\u2029";
-      i += 2;
-      continue;
+    } else {
+      out.append(text, i, n);
     }
-    out += static_cast<char>(c);
+    i += n - 1;
   }
   return out;
 }

@@ -23,6 +23,7 @@
 #include "platform/webkit/WKWebView.h"
 
 // The text as the body of a JavaScript double-quoted string literal (without the quotes).
+// Bytes that are not well-formed UTF-8 become U+FFFD, so the script always parses.
 std::string IOSPluginEscapeScriptString(const std::string& text);
 // `json` with the white space between tokens removed; white space inside strings is kept.
 // A text that is not JSON is treated the same way (only its white space outside double-quoted

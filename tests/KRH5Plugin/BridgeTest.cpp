@@ -312,4 +312,23 @@ TEST(BridgeConsole, WarningsAndErrorsOfThePageAreLogged) {
   EXPECT_EQ(messages[1].context(), 0);
 }
 
+TEST_F(Bridge, BytesThatAreNotUTF8StillGiveAReplyWithReplacementCharacters) {
+  load(
+      "function back(v) { webkit.messageHandlers.iOS_Result.postMessage("
+      "  typeof v === 'string' ? v : v.v); }"
+      "Test_IOS.SetCallback({Test_Ask_CbFunc: back});");
+  const std::string fffd = "\xEF\xBF\xBD";
+  testState().CallJS(IOSPluginReplyText("Test_IOS", "Test_Ask_CbFunc", "bad \xff\xfe end"));
+  testState().CallJS(IOSPluginReplyJSON("Test_IOS", "Test_Ask_CbFunc", "{\"v\": \"cut \xc3\"}"));
+  // Overlong form of '/', an encoded surrogate, and a sequence beyond U+10FFFF.
+  testState().CallJS(
+      IOSPluginReplyText("Test_IOS", "Test_Ask_CbFunc", "\xC0\xAF|\xED\xA0\x80|\xF4\x90\x80\x80"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return results->bodies.size() == 3; }));
+  EXPECT_EQ(results->bodies[0].stringOr(), "bad " + fffd + fffd + " end");
+  EXPECT_EQ(results->bodies[1].stringOr(), "cut " + fffd);
+  EXPECT_EQ(results->bodies[2].stringOr(),
+            fffd + fffd + "|" + fffd + fffd + fffd + "|" + fffd + fffd + fffd + fffd);
+  EXPECT_TRUE(web->pageErrors().empty());
+}
+
 }  // namespace
