@@ -107,7 +107,8 @@ int LumoraHost::Prepare(int argc, char** argv) {
       if (!value(text)) return usage("--seconds needs a number");
       char* end = nullptr;
       seconds_ = std::strtod(text.c_str(), &end);
-      if (!end || *end || seconds_ < 0) return usage("--seconds needs a number of seconds >= 0");
+      if (!end || *end || !(seconds_ >= 0))
+        return usage("--seconds needs a number of seconds >= 0");
     } else {
       return usage("unknown argument \"" + arg + "\"");
     }

@@ -206,6 +206,7 @@ TEST(Host, BundlesThatCannotBeUsedAreRefusedWithExitCode2) {
       {{"--device", root + "/d"}, "--bundle and --device are required"},
       {{"--bundle", root + "/empty.app", "--device", root + "/d", "--seconds", "soon"},
        "--seconds"},
+      {{"--bundle", root + "/empty.app", "--device", root + "/d", "--seconds", "nan"}, "--seconds"},
   };
   for (const auto& c : cases) {
     HostProcess host(c.args);
