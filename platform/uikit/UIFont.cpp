@@ -46,8 +46,9 @@ UIFont UIFont::fontWithNameSize(const std::string& name, double size) {
   std::string lower = name;
   std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
   double w = UIFontWeightRegular;
-  if (lower.find("bold") != std::string::npos) w = UIFontWeightBold;
-  else if (lower.find("semibold") != std::string::npos) w = UIFontWeightSemibold;
+  // "semibold" before "bold", which it contains.
+  if (lower.find("semibold") != std::string::npos) w = UIFontWeightSemibold;
+  else if (lower.find("bold") != std::string::npos) w = UIFontWeightBold;
   else if (lower.find("medium") != std::string::npos) w = UIFontWeightMedium;
   else if (lower.find("light") != std::string::npos) w = UIFontWeightLight;
   UIFont f = systemFontOfSizeWeight(size, w);

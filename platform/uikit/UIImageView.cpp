@@ -10,7 +10,8 @@ UIImageView::UIImageView(CGRect frame) : UIView(frame) {
 }
 
 UIImageView::UIImageView(UIImageRef image) : UIImageView(CGRectZero) {
-  if (image) setBounds(CGRectMake(0, 0, image->size().width, image->size().height));
+  // Framed at the origin with the image's size.
+  if (image) setFrame(CGRectMake(0, 0, image->size().width, image->size().height));
   image_ = std::move(image);
 }
 

@@ -13,7 +13,7 @@ namespace plat {
 class UIImageView : public UIView {
  public:
   explicit UIImageView(CGRect frame = CGRectZero);
-  // Sized to the image.
+  // Framed at (0, 0) with the image's size in points.
   explicit UIImageView(UIImageRef image);
   std::string className() const override { return "UIImageView"; }
 

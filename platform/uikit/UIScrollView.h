@@ -20,6 +20,15 @@ namespace plat {
 
 class UIScrollView;
 
+// How the safe area adds to the content inset. Stored only: here adjustedContentInset is the
+// content inset whatever the behaviour.
+enum UIScrollViewContentInsetAdjustmentBehavior : int64_t {
+  UIScrollViewContentInsetAdjustmentAutomatic = 0,
+  UIScrollViewContentInsetAdjustmentScrollableAxes = 1,
+  UIScrollViewContentInsetAdjustmentNever = 2,
+  UIScrollViewContentInsetAdjustmentAlways = 3
+};
+
 // Optional operations; the defaults do nothing.
 class UIScrollViewDelegate {
  public:
@@ -51,6 +60,13 @@ class UIScrollView : public UIView {
   UIEdgeInsets contentInset() const { return contentInset_; }
   void setContentInset(UIEdgeInsets i);
   UIEdgeInsets adjustedContentInset() const { return contentInset_; }
+  // Default: automatic.
+  UIScrollViewContentInsetAdjustmentBehavior contentInsetAdjustmentBehavior() const {
+    return insetAdjustment_;
+  }
+  void setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentBehavior b) {
+    insetAdjustment_ = b;
+  }
 
   std::shared_ptr<UIScrollViewDelegate> delegate() const { return delegate_.lock(); }
   void setDelegate(std::weak_ptr<UIScrollViewDelegate> d) { delegate_ = std::move(d); }
@@ -93,6 +109,8 @@ class UIScrollView : public UIView {
 
   CGSize contentSize_;
   UIEdgeInsets contentInset_;
+  UIScrollViewContentInsetAdjustmentBehavior insetAdjustment_ =
+      UIScrollViewContentInsetAdjustmentAutomatic;
   std::weak_ptr<UIScrollViewDelegate> delegate_;
   std::shared_ptr<UIPanGestureRecognizer> pan_;
   struct Registration {

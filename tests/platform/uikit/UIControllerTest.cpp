@@ -103,6 +103,11 @@ TEST(UIControllerTest, ScrollViewOptions) {
   scroll->setContentInset(UIEdgeInsetsMake(50, 0, 20, 0));
   EXPECT_EQ(scroll->minimumContentOffset(), CGPointMake(0, -50));
   EXPECT_EQ(scroll->maximumContentOffset(), CGPointMake(0, 800 + 20 - 480));
+  // The inset adjustment is kept as set; the safe area never adds to the inset here.
+  EXPECT_EQ(scroll->contentInsetAdjustmentBehavior(), UIScrollViewContentInsetAdjustmentAutomatic);
+  scroll->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentNever);
+  EXPECT_EQ(scroll->contentInsetAdjustmentBehavior(), UIScrollViewContentInsetAdjustmentNever);
+  EXPECT_EQ(scroll->adjustedContentInset(), scroll->contentInset());
 
   // Without bounce the drag stops at the edge; horizontal moves do nothing (no wide content).
   scroll->setBounces(false);

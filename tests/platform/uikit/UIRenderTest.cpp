@@ -78,7 +78,7 @@ TEST(UIRenderTest, BackgroundCornersBordersAlphaTransformAndHiddenViews) {
 TEST(UIRenderTest, BuiltInContentOfPlatformViews) {
   auto root = make<UIView>(CGRectMake(0, 0, 100, 50));
   auto imageView = make<UIImageView>(solidImage(10, 10, UIColor::redColor(), 2));
-  EXPECT_EQ(imageView->frame().size, CGSizeMake(10, 10));
+  EXPECT_EQ(imageView->frame(), CGRectMake(0, 0, 10, 10));  // at the origin, in points
   imageView->setFrame(CGRectMake(0, 0, 40, 20));
   imageView->setContentMode(UIViewContentModeScaleAspectFit);  // a 20 x 20 square in the middle
   root->addSubview(imageView);

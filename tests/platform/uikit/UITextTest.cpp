@@ -21,6 +21,11 @@ TEST(UITextTest, ThePinnedLatinFontIsUsed) {
   EXPECT_NEAR(f.lineHeight(), 20 * 1.164, 0.3);
   EXPECT_GT(NSStringSizeWithFont("Mm", UIFont::boldSystemFontOfSize(20)).width,
             NSStringSizeWithFont("Mm", f).width);
+  // Named fonts take their weight from the name.
+  EXPECT_EQ(UIFont::fontWithNameSize("PingFangSC-Semibold", 12).weight(), UIFontWeightSemibold);
+  EXPECT_EQ(UIFont::fontWithNameSize("Helvetica-Bold", 12).weight(), UIFontWeightBold);
+  EXPECT_EQ(UIFont::fontWithNameSize("PingFangSC-Medium", 12).weight(), UIFontWeightMedium);
+  EXPECT_EQ(UIFont::fontWithNameSize("PingFangSC-Regular", 12).weight(), UIFontWeightRegular);
 }
 
 TEST(UITextTest, LabelIntrinsicSizes) {
