@@ -339,6 +339,10 @@ void HUDCore::showAnimated(bool animated) {
   if (auto t = minShowTimer_.lock()) t->invalidate();
   useAnimation_ = animated;
   finished_ = false;
+  if (pendingHide_) {
+    detachedHides_.push_back(pendingHide_);
+    pendingHide_ = 0;
+  }
   if (graceTime_ > 0) {
     if (auto t = graceTimer_.lock()) t->invalidate();
     graceTimer_ = scheduleTimer(graceTime_,
@@ -446,16 +450,27 @@ void HUDCore::animateInWithTypeCompletion(bool animatingIn, HVHUDAnimation type,
 }
 
 void HUDCore::done(uint64_t generation) {
-  if (generation != pendingHide_) return;  // superseded by a later hide that already finished
-  pendingHide_ = 0;
-  if (legacy_) {
-    if (auto t = hideDelayTimer_.lock()) t->invalidate();
+  // A hide that a show interrupted only reports that it ended: the HUD stays as the later
+  // requests left it.
+  bool interrupted = false;
+  if (generation == pendingHide_) {
+    pendingHide_ = 0;
+  } else {
+    auto it = std::find(detachedHides_.begin(), detachedHides_.end(), generation);
+    if (it == detachedHides_.end()) return;  // superseded by a later hide of the same cycle
+    detachedHides_.erase(it);
+    interrupted = true;
   }
-  setNSProgressDisplayLinkEnabled(false);
   auto self = sharedView();  // the completion may drop the last outside reference
-  if (finished_) {
-    setAlpha(0);
-    if (removeFromSuperViewOnHide_) removeFromSuperview();
+  if (!interrupted) {
+    if (legacy_) {
+      if (auto t = hideDelayTimer_.lock()) t->invalidate();
+    }
+    setNSProgressDisplayLinkEnabled(false);
+    if (finished_) {
+      setAlpha(0);
+      if (removeFromSuperViewOnHide_) removeFromSuperview();
+    }
   }
   if (completionBlock_) {
     auto block = completionBlock_;

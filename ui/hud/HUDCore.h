@@ -197,8 +197,11 @@ class HUDCore : public plat::UIView {
   plat::CGSize minSize_;
   // Each hide that will end in `done` gets a generation; `done` of a hide that a later hide
   // superseded does nothing, so one hide cycle finishes (completion, delegate) exactly once.
+  // A show detaches the pending hide instead: that hide still finishes when it ends, even if
+  // a new hide starts before it does.
   uint64_t hideGeneration_ = 0;
   uint64_t pendingHide_ = 0;
+  std::vector<uint64_t> detachedHides_;
 };
 
 }  // namespace hud_internal

@@ -203,6 +203,38 @@ TEST_F(HVProgressHUDTest, ShowDuringHideKeepsTheHudButStillCompletesTheHide) {
   EXPECT_FALSE(hud->hasFinished());
 }
 
+TEST_F(HVProgressHUDTest, AHideInterruptedByAShowStillReportsAndLeavesTheHudAlone) {
+  auto hud = hudWithCounters();
+  hud->setMode(HVHUDModeBar);
+  auto progress = NSProgress::progressWithTotalUnitCount(10);
+  hud->setProgressObject(progress);
+  hud->showAnimated(true);
+  testing_loop::advance(0.5);
+  hud->hideAnimated(true);
+  testing_loop::advance(0.1);
+  hud->showAnimated(true);  // the fade-out ends early and reports
+  testing_loop::advance(1);
+  EXPECT_EQ(completions, 1);
+  // The HUD is shown again, so the progress object still drives it.
+  progress->setCompletedUnitCount(7);
+  testing_loop::advance(0.05);
+  EXPECT_FLOAT_EQ(hud->progress(), 0.7f);
+
+  // Hide, show and hide in one turn: two hide cycles, each reported once.
+  hud->setRemoveFromSuperViewOnHide(true);
+  hud->hideAnimated(true);
+  hud->showAnimated(true);
+  hud->hideAnimated(true);
+  testing_loop::advance(0.1);
+  EXPECT_EQ(completions, 2);
+  EXPECT_TRUE(isAttached(hud));  // the second hide is still animating
+  testing_loop::advance(0.3);
+  EXPECT_EQ(completions, 3);
+  EXPECT_EQ(recorder->hidden, 3);
+  EXPECT_FALSE(isAttached(hud));
+  EXPECT_EQ(hud->alpha(), 0);
+}
+
 TEST_F(HVProgressHUDTest, DelayedHideAndItsCancellationByShow) {
   auto hud = hudWithCounters();
   hud->showAnimated(false);

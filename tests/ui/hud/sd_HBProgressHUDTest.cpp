@@ -114,6 +114,18 @@ TEST_F(sd_HBProgressHUDTest, EachDelayedHideSchedulesAnotherHide) {
   EXPECT_EQ(recorder->hidden, 1);
 }
 
+TEST_F(sd_HBProgressHUDTest, ADelayedHideSurvivesTheEndOfAnInterruptedHide) {
+  auto hud = sd_HBProgressHUD::showHUDAddedToAnimated(host, true);
+  testing_loop::advance(0.5);
+  hud->hide(true);
+  hud->show(true);  // cuts the fade-out short; it ends on the next turn
+  hud->hideAfterDelay(true, 1);
+  testing_loop::advance(0.5);
+  EXPECT_EQ(hud->superview(), host);
+  testing_loop::advance(1);
+  EXPECT_FALSE(hud->superview());
+}
+
 TEST_F(sd_HBProgressHUDTest, TaskRunsOnAWorkerThreadAndTheHudHidesAfterIt) {
   auto hud = sd_HBProgressHUD::initWithView(host);
   host->addSubview(hud);
