@@ -194,6 +194,8 @@ UIView::UIView(CGRect frame) : layer_(std::make_shared<CALayer>()) {
                         frame.origin.y + frame.size.height / 2);
 }
 
+void UIView::didInit() { layer_->setDelegate(sharedView()); }
+
 UIView::~UIView() {
   for (auto& s : subviews_) s->superview_.reset();
 }

@@ -130,8 +130,9 @@ class UIView : public Object {
  public:
   explicit UIView(CGRect frame = CGRectZero);
   ~UIView() override;
-  // Post-construction step (see make<T>). Subclasses call their superclass's first.
-  virtual void didInit() {}
+  // Post-construction step (see make<T>): ties the layer to its view. Subclasses call their
+  // superclass's first.
+  virtual void didInit();
 
   std::string className() const override { return "UIView"; }
   std::shared_ptr<UIView> sharedView() { return std::static_pointer_cast<UIView>(shared_from_this()); }

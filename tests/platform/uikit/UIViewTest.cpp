@@ -40,6 +40,11 @@ TEST(UIViewTest, FrameIsDerivedFromCenterBoundsAndTransform) {
   v->setFrame(CGRectMake(0, 0, 30, 30));
   EXPECT_EQ(v->center(), CGPointMake(15, 15));
   EXPECT_EQ(v->bounds(), CGRectMake(5, 5, 30, 30));
+  // The layer knows its view while the view lives.
+  EXPECT_EQ(v->layer()->delegate(), v);
+  auto layer = v->layerRef();
+  v.reset();
+  EXPECT_FALSE(layer->delegate());
 }
 
 TEST(UIViewTest, AutoresizingFollowsTheSuperviewsSize) {
