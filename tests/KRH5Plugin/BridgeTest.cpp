@@ -8,6 +8,8 @@
 #include "KRH5Plugin/IOSHandler.h"
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
+#include "logging/LGFileLogger.h"
+#include "logging/LGOSLogger.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "testing/loop/Pump.h"
 #include "tests/logging/LGTestSupport.h"
@@ -264,8 +266,14 @@ TEST(BridgeRegistry, WiresPluginsByKindAndOrder) {
                                              "HS.Load", "MX.Load", "Sys.SetWebView",
                                              "Kite.SetWebView", "MX.SetWebView", "Sys.Unload",
                                              "Kite.Unload", "HS.Unload", "MX.Unload"}));
-  // Loading set up the rolling file logger and the system-log logger.
-  EXPECT_EQ(LGLog::allLoggers().size(), 2u);
+  // Loading set up the rolling file logger (hourly, 48 files) and the system-log logger.
+  auto loggers = LGLog::allLoggers();
+  ASSERT_EQ(loggers.size(), 2u);
+  auto file = std::dynamic_pointer_cast<LGFileLogger>(loggers[0]);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->rollingFrequency(), 3600);
+  EXPECT_EQ(file->logFileManager()->maximumNumberOfLogFiles(), 48u);
+  EXPECT_EQ(loggers[1], std::dynamic_pointer_cast<LGLogger>(LGOSLogger::sharedInstance()));
   EXPECT_EQ(IOSPlugin::GetWebView(), web);
   IOSPlugin::ResetForTesting();  // the plugins point at this test's `calls`
 }

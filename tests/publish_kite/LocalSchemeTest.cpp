@@ -39,6 +39,7 @@ struct LocalScheme : ::testing::Test {
     bundle.write("Data/nativefiles.json",
                  R"({"/img/a.png": {"mime": "image/png", "encoding": "binary"},
                      "/v/clip.mp4": {"mime": "video/mp4"},
+                     "/img/my pic.png": {"mime": "image/png"},
                      "/odd/entry.txt": "text/plain",
                      "/odd/number.txt": {"mime": 7}})");
     bundle.writeInfo({});
@@ -70,6 +71,11 @@ TEST_F(LocalScheme, WholeFilesAnswer200WithTheTableTypeOrOctetStream) {
   EXPECT_EQ(run("/img/b.bin")->header("Content-Type"), "application/octet-stream");
   EXPECT_EQ(run("/odd/entry.txt")->header("Content-Type"), "application/octet-stream");
   EXPECT_EQ(run("/odd/number.txt")->header("Content-Type"), "application/octet-stream");
+  // The path is looked up as the URL reports it, percent escapes decoded.
+  bundle.write("Data/img/my pic.png", "spaced");
+  auto spaced = run("/img/my%20pic.png");
+  EXPECT_EQ(spaced->body, "spaced");
+  EXPECT_EQ(spaced->header("Content-Type"), "image/png");
   EXPECT_EQ(vc->GetAssetEncoding("/img/a.png"), "binary");
   EXPECT_EQ(vc->GetAssetEncoding("/img/b.bin"), "");
 
