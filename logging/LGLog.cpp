@@ -1,6 +1,7 @@
 #include "logging/LGLog.h"
 
 #include <algorithm>
+#include <chrono>
 #include <any>
 #include <atomic>
 #include <cstring>
@@ -20,6 +21,18 @@ constexpr const char* kNotOnLoggingQueue =
     "This method shouldn't be run on the logging thread/queue that make flush fast enough";
 constexpr const char* kWillTerminateNotification = "UIApplicationWillTerminateNotification";
 
+// Gathering of a batch that is still filling (see lt_drain).
+constexpr size_t kGatherMessages = 256;
+constexpr int64_t kGatherQuietNs = 3000;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
 // Address used as the queue-specific key that marks the global logging queue.
 const char kLoggingQueueMarker = 0;
 
@@ -33,10 +46,19 @@ struct HubGlobals {
   // call order. Submissions to the logging queue happen under this lock.
   std::mutex submitMu;
   std::shared_ptr<void> openBatch;  // an LGLog::Batch, or null
+  std::atomic<bool>* openBatchClosed = nullptr;  // the open batch's closed mark
   // Union of the levels of every registration and of registrations under way.
   std::atomic<uint64_t> levelMask{0};
   int pendingAdds = 0;  // guarded by submitMu
 };
+
+// Closes the open batch, if any: later messages start a new one. REQUIRES: submitMu held.
+void closeOpenBatch(HubGlobals& g) {
+  if (!g.openBatch) return;
+  g.openBatchClosed->store(true, std::memory_order_relaxed);
+  g.openBatch = nullptr;
+  g.openBatchClosed = nullptr;
+}
 
 HubGlobals& globals() {
   static HubGlobals* g = [] {
@@ -55,7 +77,9 @@ HubGlobals& globals() {
 }  // namespace
 
 struct LGLog::Batch {
+  static constexpr size_t kFirstChunk = 8;
   static constexpr size_t kChunk = 256;
+  static constexpr size_t kFirstTextBlock = 2 * 1024;
   static constexpr size_t kTextBlock = 64 * 1024;
   struct Entry {
     Entry(LGLogMessage m, const char* t, size_t n, bool d)
@@ -68,24 +92,32 @@ struct LGLog::Batch {
   };
   // Chunks of entries: growing never moves the messages already held.
   std::vector<std::vector<Entry>> chunks;
+  // Written under the submission lock; read without it while the logging queue waits for
+  // more messages.
+  std::atomic<size_t> count{0};
+  std::atomic<bool> closed{false};
   // The texts still to be made, back to back in large blocks.
   std::vector<std::unique_ptr<char[]>> blocks;
   char* blockFree = nullptr;
   size_t blockRoom = 0;
 
   void push(LGLogMessage m, const std::string* text) {
-    if (chunks.empty() || chunks.back().size() == kChunk) {
+    if (chunks.empty() || chunks.back().size() == chunks.back().capacity()) {
+      // Most batches are small (the logging queue takes them as they come): the first chunks
+      // are small too, and they grow up to kChunk while messages keep coming.
+      size_t size = chunks.empty() ? kFirstChunk : std::min(kChunk, 2 * chunks.back().capacity());
       chunks.emplace_back();
-      chunks.back().reserve(kChunk);
+      chunks.back().reserve(size);
     }
     const char* stored = text ? store(*text) : nullptr;
     chunks.back().emplace_back(std::move(m), stored, text ? text->size() : 0, text != nullptr);
+    count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
 
   const char* store(std::string_view s) {
     if (s.empty()) return nullptr;
     if (s.size() > blockRoom) {
-      size_t size = std::max(kTextBlock, s.size());
+      size_t size = std::max(blocks.empty() ? kFirstTextBlock : kTextBlock, s.size());
       blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
       blockFree = blocks.back().get();
       blockRoom = size;
@@ -128,7 +160,7 @@ bool LGLog::admitsFlag(uint64_t flag) {
 void LGLog::submitAsync(std::function<void()> work) {
   HubGlobals& g = globals();
   std::lock_guard<std::mutex> lock(g.submitMu);
-  g.openBatch = nullptr;
+  closeOpenBatch(g);
   plat::dispatch_async(g.queue, std::move(work));
 }
 
@@ -136,7 +168,7 @@ void LGLog::submitSync(const std::function<void()>& work) {
   HubGlobals& g = globals();
   {
     std::lock_guard<std::mutex> lock(g.submitMu);
-    g.openBatch = nullptr;
+    closeOpenBatch(g);
   }
   plat::dispatch_sync(g.queue, work);
 }
@@ -148,7 +180,7 @@ void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
   std::lock_guard<std::mutex> lock(g.submitMu);
   g.levelMask.fetch_or(level, std::memory_order_relaxed);
   ++g.pendingAdds;
-  g.openBatch = nullptr;
+  closeOpenBatch(g);
   plat::dispatch_async(g.queue, [hub, logger = std::move(logger), level] {
     hub->lt_addLoggerLevel(logger, level);
   });
@@ -217,6 +249,7 @@ void LGLog::queueAsynchronously(LGLogMessage message, const std::string* deferre
     auto fresh = std::make_shared<Batch>();
     batch = fresh.get();
     g.openBatch = fresh;
+    g.openBatchClosed = &fresh->closed;
     plat::dispatch_async(g.queue, [hub, fresh] { hub->lt_drain(fresh); });
   }
   batch->push(std::move(message), deferredText);
@@ -235,11 +268,28 @@ void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
 }
 
 void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
+  HubGlobals& g = globals();
+  // While messages keep arriving, let the batch gather more before taking it, so that one
+  // hand-over carries many and callers seldom have to wake the logging queue. The wait ends
+  // as soon as no message came for kGatherQuietNs, the batch holds kGatherMessages or
+  // something else was submitted; a lone message waits kGatherQuietNs at most.
+  size_t seen = batch->count.load(std::memory_order_relaxed);
+  auto quietSince = std::chrono::steady_clock::now();
+  while (!batch->closed.load(std::memory_order_relaxed) && seen < kGatherMessages) {
+    cpuRelax();
+    size_t now = batch->count.load(std::memory_order_relaxed);
+    auto t = std::chrono::steady_clock::now();
+    if (now != seen) {
+      seen = now;
+      quietSince = t;
+    } else if (t - quietSince >= std::chrono::nanoseconds(kGatherQuietNs)) {
+      break;
+    }
+  }
   {
     // Close the batch: later messages start a new one behind this block.
-    HubGlobals& g = globals();
     std::lock_guard<std::mutex> lock(g.submitMu);
-    if (g.openBatch.get() == batch.get()) g.openBatch = nullptr;
+    if (g.openBatch.get() == batch.get()) closeOpenBatch(g);
   }
   // Consecutive messages that go to one and the same logger are handed to it in one visit of
   // its queue: the logger sees them in the same order, and each is finished before the hub
