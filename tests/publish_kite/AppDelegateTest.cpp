@@ -9,6 +9,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIScrollView.h"
 #include "publish_kite/Classes/ViewController/AppDelegate.h"
 #include "publish_kite/Classes/ViewController/MainViewController.h"
 #include "testing/loop/Pump.h"
@@ -38,6 +39,8 @@ TEST(AppStartUp, LaunchShowsTheGamePageInAFullScreenWindow) {
   EXPECT_EQ(IOSPlugin::GetWebView(), vc->webView());
   EXPECT_EQ(vc->webView()->superview(), vc->holderView());
   EXPECT_TRUE(CGRectEqualToRect(vc->webView()->frame(), CGRectMake(0, 0, 414, 896)));
+  EXPECT_EQ(vc->webView()->scrollView()->contentInsetAdjustmentBehavior(),
+            UIScrollViewContentInsetAdjustmentNever);
   EXPECT_EQ(vc->webView()->configuration()->userContentController()->handlerNames(),
             std::vector<std::string>{"iOS_Console"});
   EXPECT_EQ(LGLog::allLoggers().size(), 2u);

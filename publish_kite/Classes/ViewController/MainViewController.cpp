@@ -23,6 +23,7 @@
 #include "platform/network/NSURLSessionConfiguration.h"
 #include "platform/security/CommonCrypto.h"
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIScrollView.h"
 
 using namespace plat;
 
@@ -181,6 +182,7 @@ void MainViewController::InitWebView() {
   web->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
   web->setUIDelegate(self());
   web->setNavigationDelegate(self());
+  web->scrollView()->setContentInsetAdjustmentBehavior(UIScrollViewContentInsetAdjustmentNever);
   holderView_->addSubview(web);
   webView_ = web;
   IOSPlugin::SetWebView(web);
