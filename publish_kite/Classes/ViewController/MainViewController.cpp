@@ -34,7 +34,7 @@ constexpr const char* kAssetTableName = "nativefiles.json";
 constexpr const char* kReviewSwitchPath = "/api2/game_audit/geturl";
 constexpr const char* kReviewSwitchSalt = "5c7e19a0b3d24f86e1a97c03d5b28f4e";
 constexpr uint64_t kErrorLevel = LGLogFlagError | LGLogFlagWarning;
-constexpr uint64_t kWholeFileChunk = 1u << 20;
+constexpr uint64_t kFileChunk = 1u << 20;
 
 template <class... Args>
 void logError(const char* format, const Args&... args) {
@@ -79,6 +79,19 @@ Data readRange(int fd, uint64_t offset, uint64_t length) {
   }
   bytes.resize(got);
   return Data(std::move(bytes));
+}
+
+// Sends `length` bytes of `fd` from `offset` to `task` in order, in pieces of at most
+// kFileChunk, so a large file or range never sits in memory whole. Stops early when the task
+// is stopped or the file ends first.
+void sendFileBytes(int fd, uint64_t offset, uint64_t length, const WKURLSchemeTaskRef& task) {
+  uint64_t sent = 0;
+  while (sent < length && !task->isStopped()) {
+    Data bytes = readRange(fd, offset + sent, std::min(kFileChunk, length - sent));
+    if (bytes.empty()) break;  // the file shrank: send what there was
+    sent += bytes.length();
+    task->didReceiveData(std::move(bytes));
+  }
 }
 
 // The size of a regular file, or nullopt.
@@ -534,13 +547,14 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   headers.set("Connection", "keep-alive");
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
-  Data bytes = readRange(fd, static_cast<uint64_t>(start), length);
-  ::close(fd);
-  if (task->isStopped()) return;
+  if (task->isStopped()) {
+    ::close(fd);
+    return;
+  }
   task->didReceiveResponse(
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 206, "HTTP/1.1", headers));
-  if (task->isStopped()) return;
-  task->didReceiveData(std::move(bytes));
+  sendFileBytes(fd, static_cast<uint64_t>(start), length, task);
+  ::close(fd);
   if (task->isStopped()) return;
   task->didFinish();
 }
@@ -561,24 +575,7 @@ void MainViewController::ServeLocalFile(const std::string& filePath, const std::
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
   task->didReceiveResponse(
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 200, "HTTP/1.1", headers));
-  // The page receives the bytes in order, a chunk at a time, so a large file never sits in
-  // memory whole (twice, with the copy the delivery makes).
-  uint64_t sent = 0;
-  while (sent < size && !task->isStopped()) {
-    uint64_t want = std::min<uint64_t>(kWholeFileChunk, size - sent);
-    std::vector<uint8_t> bytes(want);
-    uint64_t got = 0;
-    while (got < want) {
-      ssize_t n = ::pread(fd, bytes.data() + got, want - got, static_cast<off_t>(sent + got));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<uint64_t>(n);
-    }
-    if (got == 0) break;  // the file shrank: send what there was
-    bytes.resize(got);
-    task->didReceiveData(Data(std::move(bytes)));
-    sent += got;
-  }
+  sendFileBytes(fd, 0, size, task);
   ::close(fd);
   if (task->isStopped()) return;
   task->didFinish();
