@@ -10,6 +10,7 @@
 #include <cfloat>
 #include <cstring>
 #include <exception>
+#include <typeinfo>
 
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
@@ -155,11 +156,14 @@ void LGFileLogger::flush() {
 void LGFileLogger::willRemoveLogger() { lt_rollLogFileNow(); }
 
 void LGFileLogger::logMessage(const LGLogMessage& message) {
+  LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
   LGText text;
+  std::string_view data;
   bool appendNewline = false;
-  if (!lt_textForMessage(message, &text, &appendNewline)) return;
+  if (!textForMessage(message, &text, &data, &appendNewline)) return;
   try {
-    lt_logPieces(*text, appendNewline);
+    logPieces(data, appendNewline);
+    if (line_.capacity() > kGatherBytes) std::string().swap(line_);  // after a huge line
   } catch (const std::exception& e) {
     int count = ++gWriteExceptionCount;
     if (count <= 10) {
@@ -186,9 +190,24 @@ void LGFileLogger::logMessages(const LGLogMessage* const* messages, size_t count
   for (size_t i = 0; i < count; ++i) logMessage(*messages[i]);
 }
 
-void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { lt_maybeRollLogFileDueToSize(); }
+void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { maybeRollDueToSize(); }
 
 // ---- steps on the logger's queue -----------------------------------------------------------
+
+bool LGFileLogger::textForMessage(const LGLogMessage& message, LGText* text,
+                                  std::string_view* data, bool* appendNewline) {
+  if (formatter_ && typeid(*formatter_) == typeid(LGLogFileFormatterDefault)) {
+    // The default line is always a new, non-empty text: made in place, without a text
+    // object of its own.
+    static_cast<LGLogFileFormatterDefault&>(*formatter_).formatLogMessageInto(message, line_);
+    *data = line_;
+    *appendNewline = line_.back() != '\n' && appendNewlineForCustom_.load();
+    return true;
+  }
+  if (!lt_textForMessage(message, text, appendNewline)) return false;
+  *data = **text;
+  return true;
+}
 
 bool LGFileLogger::lt_textForMessage(const LGLogMessage& message, LGText* text,
                                      bool* appendNewline) {
@@ -220,9 +239,13 @@ void LGFileLogger::lt_logData(std::string_view data) { lt_logPieces(data, false)
 
 void LGFileLogger::lt_logPieces(std::string_view data, bool appendNewline) {
   LGPrecondition(isOnInternalLoggerQueue(), "logMessage should only be executed on internal queue.");
+  logPieces(data, appendNewline);
+}
+
+void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   if (data.empty()) return;
   willLogMessage(currentLogFileInfo_);
-  int fd = lt_currentLogFileHandle();
+  int fd = currentLogFileHandle();
   if (fd < 0) return;
   size_t length = data.size() + (appendNewline ? 1 : 0);
   if (gathering_) {
@@ -316,6 +339,10 @@ bool LGFileLogger::lt_shouldLogFileBeArchived(const LGLogFileInfoRef& info) {
 
 int LGFileLogger::lt_currentLogFileHandle() {
   LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  return currentLogFileHandle();
+}
+
+int LGFileLogger::currentLogFileHandle() {
   if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
   LGLogFileInfoRef info = lt_currentLogFileInfo();
   if (!info) return -1;
@@ -394,6 +421,10 @@ void LGFileLogger::lt_maybeRollLogFileDueToAge() {
 
 void LGFileLogger::lt_maybeRollLogFileDueToSize() {
   LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
+  maybeRollDueToSize();
+}
+
+void LGFileLogger::maybeRollDueToSize() {
   if (currentLogFileHandle_ < 0 || maximumFileSize_ == 0) return;
   if (currentLogFileOffset_ < 0) {
     LGDiagnosticLog("LGFileLogger: Failed to get offset: the write position is unknown");

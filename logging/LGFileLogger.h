@@ -128,6 +128,14 @@ class LGFileLogger : public LGAbstractLogger {
     return std::static_pointer_cast<LGFileLogger>(shared_from_this());
   }
   void archiveNotify(const std::string& path, bool wasRolled);
+  // The unchecked steps behind logMessage (which checks the queue once per message).
+  // textForMessage leaves the bytes to write in *data: in *text, or in line_ for the
+  // default formatter.
+  bool textForMessage(const LGLogMessage& message, LGText* text, std::string_view* data,
+                      bool* appendNewline);
+  void logPieces(std::string_view data, bool appendNewline);
+  int currentLogFileHandle();
+  void maybeRollDueToSize();
   // Writes the gathered bytes to the open file and empties the gathering buffer.
   void lt_writeGathered();
   void closeCurrentFile();
@@ -146,6 +154,7 @@ class LGFileLogger : public LGAbstractLogger {
   int64_t currentLogFileOffset_ = -1;
   bool gathering_ = false;  // inside logMessages: lines go to gathered_
   std::string gathered_;    // lines accepted for the open file but not yet written
+  std::string line_;        // the default formatter's line for the current message
   plat::DispatchSourceRef currentLogFileVnode_;
   plat::DispatchSourceRef rollingTimer_;
 };

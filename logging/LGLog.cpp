@@ -272,10 +272,13 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
   // While messages keep arriving, let the batch gather more before taking it, so that one
   // hand-over carries many and callers seldom have to wake the logging queue. The wait ends
   // as soon as no message came for kGatherQuietNs, the batch holds kGatherMessages or
-  // something else was submitted; a lone message waits kGatherQuietNs at most.
+  // something else was submitted; a lone message waits kGatherQuietNs at most. The wait is
+  // a short spin on the real clock (a virtual clock would not move while it spins), and only
+  // with a processor to spare for the callers.
   size_t seen = batch->count.load(std::memory_order_relaxed);
   auto quietSince = std::chrono::steady_clock::now();
-  while (!batch->closed.load(std::memory_order_relaxed) && seen < kGatherMessages) {
+  bool gather = processorCount() > 1;
+  while (gather && !batch->closed.load(std::memory_order_relaxed) && seen < kGatherMessages) {
     cpuRelax();
     size_t now = batch->count.load(std::memory_order_relaxed);
     auto t = std::chrono::steady_clock::now();

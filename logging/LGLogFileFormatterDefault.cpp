@@ -52,6 +52,13 @@ LGLogFileFormatterDefault::LGLogFileFormatterDefault(std::optional<plat::NSDateF
 
 LGText LGLogFileFormatterDefault::formatLogMessage(const LGLogMessage& message) {
   std::string line;
+  formatLogMessageInto(message, line);
+  return LGMakeText(std::move(line));
+}
+
+void LGLogFileFormatterDefault::formatLogMessageInto(const LGLogMessage& message,
+                                                     std::string& line) {
+  line.clear();
   const std::string& text = message.text();
   if (message.timestamp()) {
     if (isDefault_) {
@@ -66,5 +73,4 @@ LGText LGLogFileFormatterDefault::formatLogMessage(const LGLogMessage& message) 
   }
   line.append("  ");
   line.append(text);
-  return LGMakeText(std::move(line));
 }

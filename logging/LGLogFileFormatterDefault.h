@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 
 #include "logging/LGLogFormatter.h"
 #include "platform/foundation/NSDateFormatter.h"
@@ -20,6 +21,9 @@ class LGLogFileFormatterDefault : public LGLogFormatter {
   explicit LGLogFileFormatterDefault(std::optional<plat::NSDateFormatter> dateFormatter);
 
   LGText formatLogMessage(const LGLogMessage& message) override;
+  // The same line as formatLogMessage, written into `line` (replacing its content, reusing
+  // its storage).
+  void formatLogMessageInto(const LGLogMessage& message, std::string& line);
 
  private:
   std::mutex mutex_;  // guards the date formatter
