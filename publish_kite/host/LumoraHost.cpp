@@ -37,10 +37,22 @@ long long monotonicNs() {
       .count();
 }
 
+// Prints `line` as one line: line breaks inside it are written as \n and \r.
 void printLine(const std::string& line) {
+  std::string one;
+  one.reserve(line.size());
+  for (char c : line) {
+    if (c == '\n') {
+      one += "\\n";
+    } else if (c == '\r') {
+      one += "\\r";
+    } else {
+      one += c;
+    }
+  }
   static std::mutex* mu = new std::mutex();
   std::lock_guard<std::mutex> lock(*mu);
-  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fwrite(one.data(), 1, one.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }

@@ -7,6 +7,7 @@
 //   console.<level>: <text>             a page console message (log, info, warn, error, debug)
 //   bridge> <handler> <compact JSON>    a message the page posted to a bridge handler
 //   bridge< <script>                    a reply the bridge evaluated in the page
+// (line breaks inside a line are written as \n and \r, so each stays one line)
 // and, at exit, writes a PNG of the key window (--screenshot) and flushes the logs. The time
 // from start to the page's first load event goes to standard error.
 //

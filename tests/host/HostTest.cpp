@@ -137,6 +137,7 @@ TEST(Host, RunsTheGamePagePrintsItsTrafficAndEndsOnASignal) {
   server.respond(kPage, 200,
                  "<script>"
                  "console.log('hello from the page');"
+                 "console.log('two\\nlines');"
                  "console.warn('careful');"
                  "webkit.messageHandlers.iOS_Console.postMessage("
                  "  {name: 'console_warn', args: 'watch out'});"
@@ -161,6 +162,7 @@ TEST(Host, RunsTheGamePagePrintsItsTrafficAndEndsOnASignal) {
   })) << host.out()
       << host.err();
   EXPECT_TRUE(contains(host.out(), "console.log: hello from the page\n"));
+  EXPECT_TRUE(contains(host.out(), "console.log: two\\nlines\n"));  // one line per message
   EXPECT_TRUE(contains(host.out(), "console.warn: careful\n"));
   host.signal(SIGTERM);
   EXPECT_EQ(host.wait(), 0) << host.err();
