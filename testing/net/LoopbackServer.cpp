@@ -133,6 +133,9 @@ struct LoopbackServer::Impl {
     if (port <= 0) throw std::runtime_error("cannot bind a loopback port");
     owner.port_ = static_cast<uint16_t>(port);
     thread = std::thread([s] { s->listen_after_bind(); });
+    // A stop() before the accept loop runs would be missed by the server library and leave
+    // the loop waiting forever: return only once it runs (a short, bounded wait).
+    while (!s->is_running()) std::this_thread::yield();
   }
 
   void stop() {
