@@ -1,9 +1,9 @@
 #include "logging/LGLog.h"
 
 #include <algorithm>
-#include <chrono>
 #include <any>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <mutex>

@@ -94,8 +94,20 @@ std::string currentThreadName() {
 
 }  // namespace
 
-LGRecurringText::LGRecurringText(std::string_view text) : pooled_(pooledText(text)) {
-  if (!pooled_) own_.assign(text);
+LGRecurringText::LGRecurringText(std::string_view text) : text_(pooledText(text)) {
+  if (!text_) {
+    own_ = std::make_unique<const std::string>(text);
+    text_ = own_.get();
+  }
+}
+
+LGRecurringText::LGRecurringText(const LGRecurringText& other)
+    : own_(other.own_ ? std::make_unique<const std::string>(*other.own_) : nullptr),
+      text_(own_ ? own_.get() : other.text_) {}
+
+LGRecurringText& LGRecurringText::operator=(const LGRecurringText& other) {
+  if (this != &other) *this = LGRecurringText(other);
+  return *this;
 }
 
 LGCallerFacts LGCurrentCallerFacts() {

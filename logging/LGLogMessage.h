@@ -47,11 +47,16 @@ class LGRecurringText {
  public:
   LGRecurringText() = default;
   explicit LGRecurringText(std::string_view text);
-  const std::string& str() const { return pooled_ ? *pooled_ : own_; }
+  LGRecurringText(const LGRecurringText& other);
+  LGRecurringText& operator=(const LGRecurringText& other);
+  LGRecurringText(LGRecurringText&&) noexcept = default;
+  LGRecurringText& operator=(LGRecurringText&&) noexcept = default;
+
+  const std::string& str() const { return text_ ? *text_ : plat::Value::emptyString(); }
 
  private:
-  const std::string* pooled_ = nullptr;
-  std::string own_;
+  std::unique_ptr<const std::string> own_;  // a text the pool did not take
+  const std::string* text_ = nullptr;       // the pooled text or own_; null for ""
 };
 
 // Facts about the calling thread that every message records.
