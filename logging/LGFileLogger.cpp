@@ -184,7 +184,7 @@ void LGFileLogger::logMessages(const LGLogMessage* const* messages, size_t count
     explicit Gathering(LGFileLogger* l) : logger(l) { logger->gathering_ = true; }
     ~Gathering() {
       logger->gathering_ = false;
-      logger->lt_writeGathered();
+      logger->writeGathered();
     }
   } gathering(this);
   for (size_t i = 0; i < count; ++i) logMessage(*messages[i]);
@@ -252,7 +252,7 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
     gathered_.append(data);
     if (appendNewline) gathered_.push_back('\n');
     if (currentLogFileOffset_ >= 0) currentLogFileOffset_ += static_cast<off_t>(length);
-    if (gathered_.size() >= kGatherBytes) lt_writeGathered();
+    if (gathered_.size() >= kGatherBytes) writeGathered();
     didLogMessage(currentLogFileInfo_);
     return;
   }
@@ -271,7 +271,7 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   didLogMessage(currentLogFileInfo_);
 }
 
-void LGFileLogger::lt_writeGathered() {
+void LGFileLogger::writeGathered() {
   if (gathered_.empty()) return;
   int fd = currentLogFileHandle_;
   if (fd >= 0) {
@@ -436,7 +436,7 @@ void LGFileLogger::maybeRollDueToSize() {
 void LGFileLogger::closeCurrentFile() {
   int fd = currentLogFileHandle_;
   if (fd < 0) return;
-  lt_writeGathered();
+  writeGathered();
   currentLogFileHandle_ = -1;
   if (::fsync(fd) != 0 && errno != EINVAL) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
@@ -479,7 +479,7 @@ void LGFileLogger::archiveNotify(const std::string& path, bool wasRolled) {
 
 void LGFileLogger::lt_flush() {
   LGPrecondition(isOnInternalLoggerQueue(), "flush should only be executed on internal queue.");
-  lt_writeGathered();
+  writeGathered();
   if (currentLogFileHandle_ >= 0 && ::fsync(currentLogFileHandle_) != 0 && errno != EINVAL) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
   }

@@ -137,7 +137,7 @@ class LGFileLogger : public LGAbstractLogger {
   int currentLogFileHandle();
   void maybeRollDueToSize();
   // Writes the gathered bytes to the open file and empties the gathering buffer.
-  void lt_writeGathered();
+  void writeGathered();
   void closeCurrentFile();
 
   const LGLogFileManagerRef logFileManager_;
