@@ -40,29 +40,30 @@ function listenersOf(target) {
   }
   return target.__listeners;
 }
+// Called bare (`addEventListener(...)` at global scope) they act on the window, as pages expect.
 var EventTargetMethods = {
   addEventListener: function (type, fn) {
     if (typeof fn !== 'function' && !(fn && typeof fn.handleEvent === 'function')) return;
-    var l = listenersOf(this);
+    var l = listenersOf(this == null ? global : this);
     var list = l[type] || (l[type] = []);
     if (list.indexOf(fn) < 0) list.push(fn);
   },
   removeEventListener: function (type, fn) {
-    var list = listenersOf(this)[type];
+    var list = listenersOf(this == null ? global : this)[type];
     if (!list) return;
     var i = list.indexOf(fn);
     if (i >= 0) list.splice(i, 1);
   },
   dispatchEvent: function (event) {
-    if (!event.target) event.target = this;
-    event.currentTarget = this;
-    var errors = [];
-    var handler = this['on' + event.type];
-    var list = (listenersOf(this)[event.type] || []).slice();
+    var self = this == null ? global : this;
+    if (!event.target) event.target = self;
+    event.currentTarget = self;
+    var handler = self['on' + event.type];
+    var list = (listenersOf(self)[event.type] || []).slice();
     if (typeof handler === 'function') list.unshift(handler);
     for (var i = 0; i < list.length; i++) {
       try {
-        if (typeof list[i] === 'function') list[i].call(this, event);
+        if (typeof list[i] === 'function') list[i].call(self, event);
         else list[i].handleEvent(event);
       } catch (e) {
         N.pageError(String(e) + (e && e.stack ? '\n' + e.stack : ''));
@@ -426,15 +427,24 @@ XMLHttpRequest.prototype.send = function (body) {
             body === undefined || body === null ? '' : String(body),
             body === undefined || body === null ? 0 : 1, Number(this.timeout) || 0);
 };
+// Aborting a request in flight ends it as DONE with status 0 (readystatechange, abort,
+// loadend), then leaves it UNSENT unless a handler opened it again.
 XMLHttpRequest.prototype.abort = function () {
-  if (!this.__id) return;
+  if (!this.__id) {
+    if (this.readyState === 4) this.readyState = 0;
+    return;
+  }
   N.xhrAbort(this.__id);
   delete xhrs[this.__id];
   this.__id = 0;
-  this.readyState = 0;
   this.status = 0;
+  this.statusText = '';
+  this.responseText = '';
+  this.response = '';
+  xhrState(this, 4);
   this.dispatchEvent(new Event('abort'));
   this.dispatchEvent(new Event('loadend'));
+  if (!this.__id && this.readyState === 4) this.readyState = 0;
 };
 XMLHttpRequest.prototype.getResponseHeader = function (name) {
   var want = String(name).toLowerCase();

@@ -126,6 +126,31 @@ NSErrorRef scriptError(int64_t code, const std::string& description, const std::
   return NSError::make(WKErrorDomain, code, std::move(info));
 }
 
+// The completion of one evaluateJavaScript call. It is answered exactly once, on a later
+// main-queue turn: with the script's outcome, or, if the web view goes away before the script
+// ran, with WKErrorWebViewInvalidated when the last holder lets go of it.
+class PendingEvaluation {
+ public:
+  using Completion = std::function<void(const Value&, const NSErrorRef&)>;
+  explicit PendingEvaluation(Completion completion) : completion_(std::move(completion)) {}
+  PendingEvaluation(const PendingEvaluation&) = delete;
+  PendingEvaluation& operator=(const PendingEvaluation&) = delete;
+  ~PendingEvaluation() {
+    answer(Value(), scriptError(WKErrorWebViewInvalidated, "The WKWebView was invalidated"));
+  }
+  void answer(Value result, NSErrorRef error) {
+    if (!completion_) return;
+    auto completion = std::move(completion_);
+    completion_ = nullptr;
+    onMain([completion, result = std::move(result), error = std::move(error)] {
+      completion(result, error);
+    });
+  }
+
+ private:
+  Completion completion_;
+};
+
 }  // namespace
 
 struct WKWebView::Impl : public WKUserContentController::Observer,
@@ -143,11 +168,20 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   LoadRef load;
   uint64_t loadCounter = 0;
   std::map<int64_t, NSTimerRef> timers;
-  std::map<int64_t, FetchRef> xhrs;
+  struct XHR {
+    FetchRef fetch;
+    NSTimerRef timeout;  // the page's timeout, on the main run loop's clock
+    void cancel() {
+      if (timeout) timeout->invalidate();
+      if (fetch) fetch->cancel();
+    }
+  };
+  std::map<int64_t, XHR> xhrs;
   std::map<int64_t, FetchRef> scriptLoads;
   std::vector<FetchRef> pageScriptFetches;
   int blocked = 0;  // script panels waiting for their delegate
   std::deque<std::function<void()>> deferred;
+  bool drainPosted = false;
 
   std::vector<ConsoleMessage> console;
   std::vector<std::string> errors;
@@ -160,32 +194,40 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   ~Impl() override {
     teardownDocument();
     if (load && load->fetch) load->fetch->cancel();
+    deferred.clear();
     if (session) session->invalidateAndCancel();
   }
 
   WKWebViewRef self() const { return view.lock(); }
 
   // ---- script entry ----
-  // Runs `fn` now, or after the script panels in progress have been answered (the page's
-  // script is waiting on them and must not be re-entered).
+  // Whether the page's script is running (or waiting in a script panel) and must not be
+  // re-entered or have its world replaced underneath it.
+  bool busy() const { return blocked > 0 || (world && world->depth() > 0); }
+  // Runs `fn` now, or, when the page's script is busy, once it has returned; work deferred
+  // earlier runs first, so everything reaches the page in arrival order.
   void runScript(std::function<void()> fn) {
-    if (blocked > 0 || (world && world->depth() > 0)) {
+    if (busy() || !deferred.empty()) {
       deferred.push_back(std::move(fn));
+      drainDeferred();
       return;
     }
     fn();
   }
   void drainDeferred() {
-    if (deferred.empty()) return;
+    if (deferred.empty() || drainPosted) return;
+    drainPosted = true;
     auto weak = weak_from_this();
     onMain([weak] {
       auto impl = weak.lock();
       if (!impl) return;
-      while (!impl->deferred.empty() && impl->blocked == 0) {
+      impl->drainPosted = false;
+      while (!impl->deferred.empty() && !impl->busy()) {
         auto fn = std::move(impl->deferred.front());
         impl->deferred.pop_front();
         fn();
       }
+      // Still busy (a panel is open): the panel drains when it is answered.
     });
   }
 
@@ -393,11 +435,14 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   void teardownDocument() {
     for (auto& t : timers) t.second->invalidate();
     timers.clear();
-    for (auto& x : xhrs) x.second->cancel();
+    for (auto& x : xhrs) x.second.cancel();
     xhrs.clear();
     for (auto& s : scriptLoads) s.second->cancel();
     scriptLoads.clear();
-    deferred.clear();
+    for (auto& f : pageScriptFetches) f->cancel();
+    pageScriptFetches.clear();
+    // Deferred work stays queued: each item checks the generation it was made for, and
+    // evaluateJavaScript calls still run (in the new document) and answer their completions.
     world.reset();
   }
 
@@ -567,18 +612,28 @@ void WKWebView::Impl::makeWorld() {
 }
 
 // Waits, running the main loop, until a script panel's completion has been called. The page's
-// script is suspended meanwhile; work for it is deferred. Returns false if the web view went
-// away while waiting.
+// script is suspended meanwhile; work for it is deferred. `done` is shared with the completion
+// only, so a completion the delegate let go of without calling leaves `done` with one owner.
+// Returns false, and the panel gives its default answer, if the completion was let go of or
+// the web view went away while waiting.
 bool WKWebView::Impl::waitForPanel(const std::shared_ptr<bool>& done) {
-  std::weak_ptr<Impl> weak = weak_from_this();
   ++blocked;
+  bool answered = true;
   while (!*done) {
+    if (done.use_count() == 1) {
+      NSLogMessage("a script panel's completion handler was released without being called");
+      answered = false;
+      break;
+    }
+    if (view.expired()) {
+      answered = false;
+      break;
+    }
     RunLoop::main()->runOnce(kCFRunLoopDefaultMode, 0.05);
-    if (weak.expired()) return false;
   }
   --blocked;
   drainDeferred();
-  return true;
+  return answered;
 }
 
 std::optional<std::string> WKWebView::Impl::native(const std::string& name,
@@ -620,37 +675,47 @@ std::optional<std::string> WKWebView::Impl::native(const std::string& name,
       timers.erase(it);
     }
   } else if (name == "alert" || name == "confirm" || name == "prompt") {
-    auto d = uiDelegate.lock();
-    auto v = self();
     WKFrameInfo frame{true, NSURLRequest::requestWithURL(url)};
     auto done = std::make_shared<bool>(false);
+    // The delegate and the web view are held for the call only: while the panel is open the
+    // page keeps neither alive. An answer that never comes leaves the defaults below.
+    auto ask = [&](const std::function<bool(WKUIDelegate&, const WKWebViewRef&)>& call) {
+      bool claimed = false;
+      {
+        auto d = uiDelegate.lock();
+        auto v = self();
+        claimed = d && v && call(*d, v);
+      }
+      if (claimed) waitForPanel(done);
+    };
     if (name == "alert") {
-      if (d && v &&
-          d->webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
-              v, arg(0), frame, [done] { *done = true; }))
-        waitForPanel(done);
+      ask([&](WKUIDelegate& d, const WKWebViewRef& v) {
+        return d.webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
+            v, arg(0), frame, [done] { *done = true; });
+      });
       return std::nullopt;
     }
     if (name == "confirm") {
       auto answer = std::make_shared<bool>(false);
-      if (d && v &&
-          d->webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-              v, arg(0), frame, [done, answer](bool yes) {
-                *answer = yes;
-                *done = true;
-              }))
-        waitForPanel(done);
-      return std::string(*answer ? "true" : "false");
+      ask([&](WKUIDelegate& d, const WKWebViewRef& v) {
+        return d.webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
+            v, arg(0), frame, [done, answer](bool yes) {
+              *answer = yes;
+              *done = true;
+            });
+      });
+      return std::string(*done && *answer ? "true" : "false");
     }
     auto answer = std::make_shared<std::optional<std::string>>();
-    if (d && v &&
-        d->webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
-            v, arg(0), arg(1), frame, [done, answer](std::optional<std::string> text) {
-              *answer = std::move(text);
-              *done = true;
-            }))
-      waitForPanel(done);
-    return *answer;
+    ask([&](WKUIDelegate& d, const WKWebViewRef& v) {
+      return d
+          .webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
+              v, arg(0), arg(1), frame, [done, answer](std::optional<std::string> text) {
+                *answer = std::move(text);
+                *done = true;
+              });
+    });
+    return *done ? *answer : std::nullopt;
   } else if (name == "postMessage") {
     auto controller = config->userContentController();
     auto handler = controller->handlerForName(arg(0));
@@ -678,7 +743,7 @@ std::optional<std::string> WKWebView::Impl::native(const std::string& name,
   } else if (name == "xhrAbort") {
     auto it = xhrs.find(static_cast<int64_t>(number(0)));
     if (it != xhrs.end()) {
-      it->second->cancel();
+      it->second.cancel();
       xhrs.erase(it);
     }
   } else if (name == "loadScript") {
@@ -697,7 +762,11 @@ void WKWebView::Impl::sendXHR(int64_t id, const std::vector<std::string>& a) {
     impl->runScript([weak, gen, id, eventJSON] {
       auto impl = weak.lock();
       if (!impl || !impl->world || gen != impl->generation) return;
-      impl->xhrs.erase(id);
+      auto it = impl->xhrs.find(id);
+      if (it != impl->xhrs.end()) {
+        if (it->second.timeout) it->second.timeout->invalidate();
+        impl->xhrs.erase(it);
+      }
       impl->report(impl->world->call("__lumora.xhrEvent", {std::to_string(id), eventJSON}));
     });
   };
@@ -740,7 +809,20 @@ void WKWebView::Impl::sendXHR(int64_t id, const std::vector<std::string>& a) {
                      ",\"headers\":" + headersJSON + ",\"body\":" + webkit::jsonQuote(r.body.toString()) + "}";
     deliver(std::move(ev));
   });
-  xhrs[id] = fetch;
+  XHR& record = xhrs[id];
+  record.fetch = fetch;
+  if (timeoutMs > 0 && !fetch->finished()) {
+    // The page's timeout counts from send to the whole answer, whatever loads the resource.
+    std::weak_ptr<Fetch> weakFetch = fetch;
+    record.timeout = NSTimer::timerWithTimeIntervalRepeatsBlock(
+        timeoutMs / 1000.0, false, [weakFetch, deliver](const NSTimerRef&) {
+          auto f = weakFetch.lock();
+          if (!f || f->finished()) return;
+          f->cancel();
+          deliver("{\"type\":\"timeout\"}");
+        });
+    RunLoop::main()->addTimer(record.timeout, kCFRunLoopCommonModes);
+  }
 }
 
 void WKWebView::Impl::loadInsertedScript(int64_t id, const std::string& src) {
@@ -829,21 +911,18 @@ void WKWebView::evaluateJavaScriptCompletionHandler(const std::string& script,
     return;
   }
   std::weak_ptr<Impl> weak = impl_;
-  onMain([weak, script, completion] {
+  auto pending = std::make_shared<PendingEvaluation>(std::move(completion));
+  onMain([weak, script, pending] {
     auto impl = weak.lock();
     if (!impl) return;
-    impl->runScript([weak, script, completion] {
+    impl->runScript([weak, script, pending] {
       auto impl = weak.lock();
       if (!impl) return;
       if (!impl->world) {
-        if (completion) {
-          auto error = scriptError(WKErrorUnknown, "An unknown error occurred");
-          onMain([completion, error] { completion(Value(), error); });
-        }
+        pending->answer(Value(), scriptError(WKErrorUnknown, "An unknown error occurred"));
         return;
       }
       auto r = impl->world->evaluate(script, impl->url);
-      if (!completion) return;
       Value result;
       NSErrorRef error;
       if (!r.ok) {
@@ -857,7 +936,7 @@ void WKWebView::evaluateJavaScriptCompletionHandler(const std::string& script,
             r.json, NSJSONSerialization::NSJSONReadingFragmentsAllowed);
       }
       // Answered behind the messages the script posted, as a reply from the page would be.
-      onMain([completion, result, error] { completion(result, error); });
+      pending->answer(std::move(result), std::move(error));
     });
   });
 }

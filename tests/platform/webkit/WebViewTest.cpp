@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <set>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
@@ -24,12 +25,13 @@ class RecordingSchemeHandler : public WKURLSchemeHandler {
   };
   std::map<std::string, Entry> files;  // path -> answer
   bool hold = false;
+  std::set<std::string> held;  // paths whose tasks are held even when `hold` is false
   std::vector<WKURLSchemeTaskRef> started, stopped;
 
   void webViewStartURLSchemeTask(const WKWebViewRef&, const WKURLSchemeTaskRef& task) override {
     started.push_back(task);
-    if (hold) return;
     auto url = NSURL::URLWithString(task->request()->URL());
+    if (hold || held.count(url ? url->path() : "")) return;
     auto it = files.find(url ? url->path() : "");
     if (it == files.end()) {
       task->didFailWithError(makeURLError(NSURLErrorFileDoesNotExist, task->request()->URL()));
@@ -437,6 +439,177 @@ TEST_F(Fixture, ContentProcessTerminationEndsTheWorld) {
   ASSERT_TRUE(*err);
   web->reload();
   ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 2; }));
+}
+
+}  // namespace
+
+namespace {
+
+// Answers panels the way a test scripts it, from a later main-queue turn.
+class ScriptedPanels : public WKUIDelegate {
+ public:
+  // Runs on a later turn while the page waits in alert(); gets the alert's completion.
+  std::function<void(std::function<void()>)> onAlert;
+  bool dropConfirm = false;
+  bool webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
+      const WKWebViewRef&, const std::string&, const WKFrameInfo&,
+      std::function<void()> done) override {
+    auto act = onAlert;
+    dispatch_async(dispatch_get_main_queue(), [act, done] { act(done); });
+    return true;
+  }
+  bool webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
+      const WKWebViewRef&, const std::string&, const WKFrameInfo&,
+      std::function<void(bool)> done) override {
+    return dropConfirm;  // claims the panel, then lets the completion go without calling it
+  }
+};
+
+TEST_F(Fixture, WorkArrivingDuringAPanelWaitsForTheScriptAndIsNotLost) {
+  auto panels = std::make_shared<ScriptedPanels>();
+  panels->dropConfirm = true;
+  std::optional<Value> evaluated;
+  std::optional<NSErrorRef> evaluateError;
+  panels->onAlert = [&](std::function<void()> done) {
+    // While the page waits: a new document is loaded and a script is sent to the page.
+    web->loadHTMLStringBaseURL("<script>var doc = 'new'; console.log('new page')</script>",
+                               "test://host/new.html");
+    dispatch_async(dispatch_get_main_queue(), [&, done] {
+      web->evaluateJavaScriptCompletionHandler(
+          "typeof doc === 'undefined' ? 'none' : doc", [&](const Value& v, const NSErrorRef& e) {
+            evaluated = v;
+            evaluateError = e;
+          });
+      dispatch_async(dispatch_get_main_queue(), done);
+    });
+  };
+  view()->setUIDelegate(panels);
+  serve("/old.html",
+        "<script>var doc = 'old'; alert('wait'); console.log('after alert', doc);"
+        "console.log('dropped confirm', confirm('?'));</script>");
+  loadAndFinish("test://host/old.html");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return evaluated.has_value(); }, 5));
+  // The old page's script finished in its own world before the new document replaced it; the
+  // script sent meanwhile ran afterwards, in order.
+  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"after alert old", "dropped confirm false",
+                                                      "new page"}));
+  EXPECT_FALSE(*evaluateError);
+  EXPECT_EQ(*evaluated, Value("new"));
+
+  // A page error observer that changes the handlers while the page's script is still running
+  // (an event listener threw).
+  web->setPageErrorObserver([&](const std::string&) {
+    config->userContentController()->addScriptMessageHandlerName(
+        std::make_shared<RecordingMessages>(), "late");
+  });
+  std::optional<Value> late, dispatched;
+  web->evaluateJavaScriptCompletionHandler(
+      "addEventListener('ping', function () { null.x; }); dispatchEvent(new Event('ping'))",
+      [&](const Value& v, const NSErrorRef&) { dispatched = v; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return dispatched.has_value(); }));
+  EXPECT_EQ(*dispatched, Value(true));  // bare calls act on the window
+  EXPECT_EQ(web->pageErrors().size(), 1u);
+  web->evaluateJavaScriptCompletionHandler("typeof webkit.messageHandlers.late",
+                                           [&](const Value& v, const NSErrorRef&) { late = v; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return late.has_value(); }));
+  EXPECT_EQ(*late, Value("object"));
+}
+
+TEST_F(Fixture, AWebViewDestroyedDuringAPanelLetsTheScriptEnd) {
+  auto panels = std::make_shared<ScriptedPanels>();
+  bool released = false;
+  panels->onAlert = [&](std::function<void()>) {
+    web.reset();  // the only owner lets go; the alert is never answered
+    released = true;
+  };
+  std::vector<std::string> lines;
+  view()->setUIDelegate(panels);
+  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { lines.push_back(m.text); });
+  serve("/a.html", "<script>alert('x'); console.log('after', confirm('y'));</script>");
+  web->loadRequest(NSURLRequest::requestWithURL("test://host/a.html"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return lines.size() == 1; }, 5));
+  EXPECT_TRUE(released);
+  EXPECT_EQ(lines, (std::vector<std::string>{"after false"}));
+  testing_loop::runUntilIdle();
+}
+
+TEST_F(Fixture, XMLHttpRequestStatesAbortAndTimeout) {
+  testing_loop::VirtualClockScope clock;
+  serve("/x/done.txt", "body", "text/plain");
+  std::string page =
+      "<script>"
+      "function trace(x, name) {"
+      "  var seen = [];"
+      "  x.onreadystatechange = function () { seen.push(x.readyState); };"
+      "  ['load', 'error', 'abort', 'timeout', 'loadend'].forEach(function (t) {"
+      "    x.addEventListener(t, function () {"
+      "      seen.push(t);"
+      "      if (t === 'loadend') console.log(name, seen.join(','), x.status, x.responseText);"
+      "    });"
+      "  });"
+      "}"
+      "var ok = new XMLHttpRequest(); trace(ok, 'ok'); ok.open('GET', 'done.txt'); ok.send();"
+      "var slow = new XMLHttpRequest(); trace(slow, 'slow'); slow.timeout = 500;"
+      "slow.open('GET', 'held-slow'); slow.send();"
+      "var gone = new XMLHttpRequest(); trace(gone, 'gone'); gone.open('GET', 'held-gone'); gone.send();"
+      "window.abortGone = function () { gone.abort(); console.log('after abort', gone.readyState); };"
+      "</script>";
+  serve("/x/page.html", page);
+  scheme->held = {"/x/held-slow", "/x/held-gone"};
+  loadAndFinish("test://host/x/page.html");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 1; }));
+  EXPECT_EQ(consoleTexts()[0], "ok 1,2,3,4,load,loadend 200 body");
+  EXPECT_EQ(scheme->started.size(), 4u);
+
+  web->evaluateJavaScriptCompletionHandler("abortGone()", {});
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(consoleTexts().size(), 3u);
+  EXPECT_EQ(consoleTexts()[1], "gone 1,4,abort,loadend 0 ");
+  EXPECT_EQ(consoleTexts()[2], "after abort 0");
+
+  testing_loop::advance(0.4);
+  EXPECT_EQ(consoleTexts().size(), 3u);
+  testing_loop::advance(0.1);
+  ASSERT_EQ(consoleTexts().size(), 4u);
+  EXPECT_EQ(consoleTexts()[3], "slow 1,4,timeout,loadend 0 ");
+  // Both unanswered tasks were stopped; their late answers are ignored.
+  EXPECT_EQ(scheme->stopped.size(), 2u);
+  for (auto& t : scheme->stopped) {
+    t->didReceiveResponse(std::make_shared<NSURLResponse>(t->request()->URL(), "text/plain", 1, ""));
+    t->didFinish();
+  }
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(consoleTexts().size(), 4u);
+}
+
+TEST_F(Fixture, DestroyedWithLoadsTimersAndTasksInFlight) {
+  testing_loop::VirtualClockScope clock;
+  std::vector<std::string> lines;
+  view()->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { lines.push_back(m.text); });
+  scheme->hold = true;
+  web->loadHTMLStringBaseURL(
+      "<script>var x = new XMLHttpRequest(); x.open('GET', 'data'); x.send();"
+      "setTimeout(function () { console.log('timer'); }, 1000);</script>"
+      "<script src='held.js'></script>",
+      "test://host/page.html");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2; }));
+  std::optional<NSErrorRef> error;
+  web->evaluateJavaScriptCompletionHandler("1", [&](const Value&, const NSErrorRef& e) { error = e; });
+  web.reset();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return error.has_value(); }));
+  ASSERT_TRUE(*error);
+  EXPECT_EQ((*error)->domain(), WKErrorDomain);
+  EXPECT_EQ((*error)->code(), WKErrorWebViewInvalidated);
+  // Every task still open was stopped, and answers that come anyway are dropped.
+  EXPECT_EQ(scheme->stopped.size(), 2u);
+  for (auto& t : scheme->started) {
+    t->didReceiveResponse(std::make_shared<NSURLResponse>(t->request()->URL(), "text/plain", 1, ""));
+    t->didReceiveData(Data::fromString("console.log('late')"));
+    t->didFinish();
+    EXPECT_TRUE(t->isStopped());
+  }
+  testing_loop::advance(2);
+  EXPECT_TRUE(lines.empty());
 }
 
 }  // namespace
