@@ -288,6 +288,7 @@ TEST_F(Fixture, XMLHttpRequestAgainstLoopbackAndSchemeHandler) {
     res.body = "{\"got\":\"" + req.header("X-Test").value_or("") + "\",\"body\":\"" + req.body + "\"}";
     res.setHeader("X-Reply", "yes");
   });
+  server.respond("/fail", 500, "server trouble", "text/plain");
   std::string page =
       "<script>"
       "var x = new XMLHttpRequest();"
@@ -300,12 +301,16 @@ TEST_F(Fixture, XMLHttpRequestAgainstLoopbackAndSchemeHandler) {
       "var z = new XMLHttpRequest();"
       "z.onerror = function () { console.log('missing failed', z.status); };"
       "z.open('GET', '/nothing'); z.send();"
+      "var f = new XMLHttpRequest();"
+      "f.onload = function () { console.log('server error', f.status, f.responseText); };"
+      "f.open('GET', '" + server.url("/fail") + "'); f.send();"
       "</script>";
   serve("/x/page.html", page);
   serve("/x/file.txt", "0123456789", "text/plain");
   loadAndFinish("test://host/x/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return web->consoleMessages().size() >= 4; }));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return web->consoleMessages().size() >= 5; }));
   auto texts = consoleTexts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "server error 500 server trouble"), texts.end());
   EXPECT_NE(std::find(texts.begin(), texts.end(), "201 yes {\"got\":\"v1\",\"body\":\"payload\"}"), texts.end());
   EXPECT_NE(std::find(texts.begin(), texts.end(), "local 200 0123456789 text/plain"), texts.end());
   EXPECT_NE(std::find(texts.begin(), texts.end(), "missing failed 0"), texts.end());
@@ -610,6 +615,42 @@ TEST_F(Fixture, DestroyedWithLoadsTimersAndTasksInFlight) {
   }
   testing_loop::advance(2);
   EXPECT_TRUE(lines.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Fixture, WhatAPageSeesOfItsWindow) {
+  serve("/w/page.html",
+        "<html><head><title>Game</title></head><body><div id='hud'>ready</div><script>"
+        "console.log(window === self, window === this, typeof window.open('x'), window.open('x'));"
+        "console.info(navigator.userAgent);"
+        "console.warn(location.protocol, location.host, location.pathname, location.search);"
+        "console.error(document.title, document.getElementById('hud').textContent, document.readyState);"
+        "console.debug('debug', {a: [1]});"
+        "addEventListener('load', function () { console.log('bare load', document.readyState); });"
+        "</script></body></html>");
+  view()->setCustomUserAgent("LumoraTest/1.0");
+  loadAndFinish("test://game:8080/w/page.html?q=1");
+  std::vector<std::pair<std::string, std::string>> seen;
+  for (auto& m : web->consoleMessages()) seen.emplace_back(m.level, m.text);
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                      {"log", "true true object null"},
+                      {"info", "LumoraTest/1.0"},
+                      {"warn", "test: game:8080 /w/page.html ?q=1"},
+                      {"error", "Game ready loading"},
+                      {"debug", "debug {\"a\":[1]}"},
+                      {"log", "bare load complete"}}));
+
+  // Only the main thread may send scripts to the page.
+  bool answered = false;
+  std::thread other([&] {
+    web->evaluateJavaScriptCompletionHandler("1", [&](const Value&, const NSErrorRef&) { answered = true; });
+  });
+  other.join();
+  testing_loop::runUntilIdle();
+  EXPECT_FALSE(answered);
 }
 
 }  // namespace
