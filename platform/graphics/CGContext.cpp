@@ -173,9 +173,20 @@ void CGContextAddLineToPoint(CGContextRef c, double x, double y) {
   if (!cairo_has_current_point(c->cairo())) cairo_move_to(c->cairo(), x, y);
   else cairo_line_to(c->cairo(), x, y);
 }
+bool internal::limitArcSweep(double start, double* end, bool increasing) {
+  if (!std::isfinite(start) || !std::isfinite(*end)) return false;
+  double sweep = increasing ? *end - start : start - *end;
+  if (sweep > 4 * M_PI) {
+    sweep = 2 * M_PI + std::fmod(sweep, 2 * M_PI);
+    *end = increasing ? start + sweep : start - sweep;
+  }
+  return true;
+}
+
 void CGContextAddArc(CGContextRef c, double x, double y, double radius, double startAngle,
                      double endAngle, int clockwise) {
-  if (!c || radius < 0) return;
+  if (!c || !(radius >= 0)) return;
+  if (!internal::limitArcSweep(startAngle, &endAngle, !clockwise)) return;
   if (clockwise) cairo_arc_negative(c->cairo(), x, y, radius, startAngle, endAngle);
   else cairo_arc(c->cairo(), x, y, radius, startAngle, endAngle);
 }

@@ -128,7 +128,8 @@ void CGContextSetShouldAntialias(CGContextRef c, bool on);
 void CGContextBeginPath(CGContextRef c);
 void CGContextMoveToPoint(CGContextRef c, double x, double y);
 void CGContextAddLineToPoint(CGContextRef c, double x, double y);
-// clockwise = 1 runs towards decreasing angles (clockwise in y-up space).
+// clockwise = 1 runs towards decreasing angles (clockwise in y-up space). Adds nothing for a
+// negative or non-finite radius or angle; turns beyond two are dropped (the end point stays).
 void CGContextAddArc(CGContextRef c, double x, double y, double radius, double startAngle,
                      double endAngle, int clockwise);
 // A line from the current point towards (x1, y1) ending in an arc tangent to both lines
@@ -166,5 +167,13 @@ void CGContextConcatCTM(CGContextRef c, CGAffineTransform t);
 CGAffineTransform CGContextGetCTM(CGContextRef c);
 
 void CGContextDrawImage(CGContextRef c, CGRect rect, const CGImageRef& image);
+
+namespace internal {
+// Prepares an arc for Cairo, which walks every turn of an arc: an arc of more than two turns
+// keeps its end point but loses the turns beyond the last two (it looks the same and does not
+// take minutes to build). `increasing`: the arc runs towards increasing angles. Returns false,
+// leaving end alone, when an angle is not finite (the arc is then not drawn).
+bool limitArcSweep(double start, double* end, bool increasing);
+}  // namespace internal
 
 }  // namespace plat

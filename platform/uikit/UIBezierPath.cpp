@@ -82,7 +82,7 @@ void UIBezierPath::addLineToPoint(CGPoint p) {
 void UIBezierPath::addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPoint c, double r,
                                                                      double start, double end,
                                                                      bool clockwise) {
-  if (r < 0) return;
+  if (!(r >= 0) || !internal::limitArcSweep(start, &end, clockwise)) return;
   // On screen (y down) clockwise runs towards increasing angles.
   if (clockwise) cairo_arc(cr_, c.x, c.y, r, start, end);
   else cairo_arc_negative(cr_, c.x, c.y, r, start, end);

@@ -41,6 +41,8 @@ class UIBezierPath {
 
   void moveToPoint(CGPoint p);
   void addLineToPoint(CGPoint p);
+  // Adds nothing for a negative or non-finite radius or angle. Turns beyond two are dropped
+  // (the end point stays).
   void addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPoint c, double r, double start,
                                                          double end, bool clockwise);
   void addCurveToPointControlPoint1ControlPoint2(CGPoint p, CGPoint c1, CGPoint c2);

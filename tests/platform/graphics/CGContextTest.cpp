@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/graphics/CGContext.h"
+#include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
 
@@ -205,6 +206,41 @@ TEST(CGContextTest, UnusableSizesMakeNoContextAndNoCrash) {
   }
   EXPECT_FALSE(CGImage::create(40000, 1));
   EXPECT_FALSE(CGBitmapContextCreate(0, 10));
+}
+
+}  // namespace
+
+namespace {
+
+// Arcs of absurd angles: nothing for angles that are not numbers, and a full circle ending
+// where it should for sweeps of many turns (built at once rather than turn by turn).
+TEST(CGContextTest, ArcsWithAbsurdAnglesStayCheap) {
+  UIGraphicsBeginImageContextWithOptions(CGSizeMake(40, 40), false, 1);
+  CGContextRef c = UIGraphicsGetCurrentContext();
+  CGContextAddArc(c, 20, 20, 10, 0, INFINITY, 0);
+  CGContextAddArc(c, 20, 20, 10, NAN, 1, 1);
+  CGContextAddArc(c, 20, 20, NAN, 0, 1, 1);
+  EXPECT_TRUE(CGContextIsPathEmpty(c));
+
+  const double end = 1e12 + 0.5;
+  CGContextAddArc(c, 20, 20, 10, 0, end, 0);
+  double x, y;
+  cairo_get_current_point(c->cairo(), &x, &y);
+  EXPECT_NEAR(x, 20 + 10 * std::cos(end), 0.01);  // Cairo keeps 1/256 of a unit
+  EXPECT_NEAR(y, 20 + 10 * std::sin(end), 0.01);
+  CGContextSetLineWidth(c, 2);
+  CGContextStrokePath(c);
+  CGImageRef img = UIGraphicsGetImageFromCurrentImageContext()->CGImage();
+  UIGraphicsEndImageContext();
+  for (auto [px, py] : {std::pair{30, 20}, {20, 30}, {10, 20}, {20, 10}})
+    EXPECT_GT(A(img->pixelAt(px, py)), 100u) << px << "," << py;
+
+  auto path = UIBezierPath::bezierPath();
+  path->addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPointMake(0, 0), 5, 0, 1e30, true);
+  EXPECT_EQ(path->bounds(), CGRectMake(-5, -5, 10, 10));
+  auto none = UIBezierPath::bezierPath();
+  none->addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPointMake(0, 0), 5, 0, -INFINITY, false);
+  EXPECT_TRUE(none->isEmpty());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 
 #include "platform/uikit/UIRenderer.h"
 #include "testing/loop/Pump.h"
@@ -73,6 +74,12 @@ TEST(HUDViewsTest, RingShowsOnlyTheFaintCircleAtZeroAndTheArcAfter) {
   uint32_t lowerLeft = img->pixelAt(6, 31);
   EXPECT_EQ(redOf(lowerLeft), 0u);
   EXPECT_GT(blueOf(lowerLeft), 200u);
+
+  // Progress far out of range draws a full ring (or nothing), promptly.
+  round->setProgress(1e30f);
+  EXPECT_GT(redOf(render(round)->pixelAt(6, 31)), 200u);
+  round->setProgress(std::numeric_limits<float>::quiet_NaN());
+  EXPECT_EQ(redOf(render(round)->pixelAt(31, 6)), 0u);
 }
 
 TEST(HUDViewsTest, PieStrokesTheOutlineAndTheProgressArcOpaquely) {
