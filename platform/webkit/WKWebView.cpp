@@ -544,10 +544,16 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     std::string names = handlerNamesJSON();
     auto weak = weak_from_this();
     uint64_t gen = generation;
-    runScript([weak, gen, names] {
+    // Posted like evaluateJavaScript, so the page sees the change in call order with scripts
+    // sent to it.
+    onMain([weak, gen, names] {
       auto impl = weak.lock();
-      if (impl && impl->world && gen == impl->generation)
-        impl->report(impl->world->call("__lumora.setHandlers", {names}));
+      if (!impl) return;
+      impl->runScript([weak, gen, names] {
+        auto impl = weak.lock();
+        if (impl && impl->world && gen == impl->generation)
+          impl->report(impl->world->call("__lumora.setHandlers", {names}));
+      });
     });
   }
 

@@ -406,6 +406,17 @@ TEST_F(Fixture, ConfigurationRefusesBuiltInAndDuplicateSchemesAndHandlers) {
   ASSERT_TRUE(testing_loop::runUntil([&] { return result.has_value(); }));
   EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"object undefined"}));
   EXPECT_EQ(*result, Value("object"));
+  // A removed handler leaves the live page too, in order with scripts sent before and after;
+  // a reference the page kept posts into nothing.
+  result.reset();
+  web->evaluateJavaScriptCompletionHandler("var kept = webkit.messageHandlers.native; 0", {});
+  config->userContentController()->removeScriptMessageHandlerForName("native");
+  web->evaluateJavaScriptCompletionHandler("kept.postMessage('lost'); typeof webkit.messageHandlers.native",
+                                           [&](const Value& v, const NSErrorRef&) { result = v; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result.has_value(); }));
+  EXPECT_EQ(*result, Value("undefined"));
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(messages->bodies.empty());
 }
 
 TEST_F(Fixture, HTMLStringsStopLoadingAndReload) {
@@ -651,6 +662,58 @@ TEST_F(Fixture, WhatAPageSeesOfItsWindow) {
   other.join();
   testing_loop::runUntilIdle();
   EXPECT_FALSE(answered);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Fixture, ScriptsAddedByThePageRunThenTellTheirOutcome) {
+  serve("/s/engine.js", "console.log('engine ran'); window.engine = 2;", "application/javascript");
+  serve("/s/index.html",
+        "<body><script>"
+        "function add(src) {"
+        "  var s = document.createElement('script'); s.src = src;"
+        "  s.onload = function () { console.log('loaded', src, window.engine); };"
+        "  s.onerror = function () { console.log('failed', src); };"
+        "  document.body.appendChild(s);"
+        "}"
+        "add('engine.js'); add('nope.js');"
+        "var inline = document.createElement('script'); inline.text = 'console.log(\"inline ran\")';"
+        "document.head.appendChild(inline);"
+        "console.log('after adding');"
+        "</script></body>");
+  loadAndFinish("test://host/s/index.html");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 5; }));
+  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"inline ran", "after adding", "engine ran",
+                                                      "loaded engine.js 2", "failed nope.js"}));
+}
+
+TEST_F(Fixture, ANewLoadEndsTheCommittedOneStillFetchingItsScripts) {
+  serve("/c/first.html",
+        "<script>console.log('first'); setTimeout(function () { console.log('old timer'); }, 0);"
+        "</script><script src='held.js'></script><script>console.log('never');</script>");
+  serve("/c/second.html", "<script>console.log('second')</script>");
+  scheme->held = {"/c/held.js"};
+  view()->loadRequest(NSURLRequest::requestWithURL("test://host/c/first.html"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2; }));
+  EXPECT_TRUE(web->isLoading());
+  loadAndFinish("test://host/c/second.html");
+  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "commit", "fail", "start", "commit",
+                                                   "finish"}));
+  EXPECT_EQ(nav->errors[0]->code(), NSURLErrorCancelled);
+  ASSERT_EQ(scheme->stopped.size(), 1u);
+  EXPECT_EQ(scheme->stopped[0], scheme->started[1]);
+  // The held script answers late: nothing of the first document runs any more.
+  auto late = scheme->started[1];
+  late->didReceiveResponse(std::make_shared<NSURLResponse>(late->request()->URL(), "text/javascript", 1, ""));
+  late->didFinish();
+  testing_loop::runUntilIdle();
+  auto texts = consoleTexts();
+  EXPECT_EQ(texts.front(), "first");
+  EXPECT_EQ(texts.back(), "second");
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "never"), 0);
+  EXPECT_EQ(web->URL(), "test://host/c/second.html");
 }
 
 }  // namespace
