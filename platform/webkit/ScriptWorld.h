@@ -36,7 +36,8 @@ class ScriptWorld {
   ScriptWorld(const ScriptWorld&) = delete;
   ScriptWorld& operator=(const ScriptWorld&) = delete;
 
-  // Makes `__native.<name>(...)` call `fn`. Register before running scripts that use it.
+  // Makes `__native.<name>(...)` call `fn`.
+  // REQUIRES: no script has run in this world yet (scripts may remove `__native`).
   void defineNative(const std::string& name, Native fn);
 
   struct Result {

@@ -57,7 +57,8 @@ class WKNavigationDelegate {
 
 // Script panels. The page's script waits until the completion is called. An operation the
 // delegate does not implement returns false: alert then returns at once, confirm gives
-// false and prompt gives null.
+// false and prompt gives null. The same defaults are given when the delegate releases the
+// completion without calling it, or when the web view goes away while the panel is open.
 class WKUIDelegate {
  public:
   virtual ~WKUIDelegate() = default;

@@ -69,7 +69,9 @@ class WKWebView : public UIView {
   // Runs `script` in the current document, always asynchronously and in order with message
   // deliveries. The completion gets the completion value converted like a message body, or an
   // error in WKErrorDomain (4: the script threw, with WKJavaScriptExceptionMessage; 5: the value
-  // is undefined or cannot be converted; 1: there is no document).
+  // is undefined or cannot be converted; 1: there is no document; 3: the web view went away
+  // before the script ran). While the page waits in a script panel the script is queued and
+  // runs once the page's script has returned.
   // REQUIRES: main thread (a call from another thread is refused and reported).
   void evaluateJavaScriptCompletionHandler(const std::string& script,
                                            JavaScriptCompletion completion = {});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <iostream>
 #include <set>
 #include <thread>
@@ -600,15 +601,22 @@ TEST_F(Fixture, XMLHttpRequestStatesAbortAndTimeout) {
 
 TEST_F(Fixture, DestroyedWithLoadsTimersAndTasksInFlight) {
   testing_loop::VirtualClockScope clock;
+  testing_net::LoopbackServer server;
+  std::atomic<int> hanging{0};
+  server.route("/hang", [&](const testing_net::Request&, testing_net::Response& res) {
+    ++hanging;
+    res.hang = true;
+  });
   std::vector<std::string> lines;
   view()->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { lines.push_back(m.text); });
   scheme->hold = true;
   web->loadHTMLStringBaseURL(
       "<script>var x = new XMLHttpRequest(); x.open('GET', 'data'); x.send();"
+      "var h = new XMLHttpRequest(); h.open('GET', '" + server.url("/hang") + "'); h.send();"
       "setTimeout(function () { console.log('timer'); }, 1000);</script>"
       "<script src='held.js'></script>",
       "test://host/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2; }));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2 && hanging == 1; }));
   std::optional<NSErrorRef> error;
   web->evaluateJavaScriptCompletionHandler("1", [&](const Value&, const NSErrorRef& e) { error = e; });
   web.reset();
