@@ -94,4 +94,42 @@ TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
   EXPECT_EQ(UIApplicationMain(1, argv, "", "NoSuchDelegate"), 1);
 }
 
+// Records the delegate operations the phone's events reach, in order.
+class RecordingDelegate : public UIApplicationLifecycleDelegate {
+ public:
+  std::vector<std::string>* events = nullptr;
+  void applicationWillResignActive(UIApplication&) override { events->push_back("resign"); }
+  void applicationDidEnterBackground(UIApplication&) override { events->push_back("background"); }
+  void applicationWillEnterForeground(UIApplication&) override { events->push_back("foreground"); }
+  void applicationDidBecomeActive(UIApplication&) override { events->push_back("active"); }
+  void applicationWillTerminate(UIApplication&) override { events->push_back("terminate"); }
+  std::optional<bool> applicationOpenURLOptions(UIApplication&, const NSURLRef& url,
+                                                const Dictionary&) override {
+    events->push_back("open " + url->absoluteString());
+    return true;
+  }
+};
+
+TEST(AppEvents, PhoneEventsReachTheDelegateInThePlatformOrder) {
+  std::vector<std::string> events;
+  UIApplicationRegisterDelegateClass("RecordingDelegate", [&events] {
+    auto d = std::make_shared<RecordingDelegate>();
+    d->events = &events;
+    return d;
+  });
+  bool opened = false;
+  dispatch_async(dispatch_get_main_queue(), [&] {
+    UIApplicationSendDidEnterBackground();
+    UIApplicationSendWillEnterForeground();
+    opened = UIApplicationSendOpenURL(NSURL::URLWithString("lumora-demo://back"));
+    UIApplicationRequestTermination();
+  });
+  char arg0[] = "lumora";
+  char* argv[] = {arg0, nullptr};
+  EXPECT_EQ(UIApplicationMain(1, argv, "", "RecordingDelegate"), 0);
+  EXPECT_TRUE(opened);
+  EXPECT_EQ(events, (std::vector<std::string>{"active", "resign", "background", "foreground",
+                                              "active", "open lumora-demo://back", "terminate"}));
+}
+
 }  // namespace
