@@ -1,5 +1,6 @@
 #include "platform/dispatch/Dispatch.h"
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -204,7 +205,31 @@ int64_t outstandingWork() { return gOutstanding.load(); }
 
 int64_t runnableWork() { return gOutstanding.load() - gBlockedWorkers.load(); }
 
-bool isMainThread() { return gettid() == getpid(); }
+namespace {
+// The process id, read once and again in a forked child, so that the main-thread check
+// below makes no system call.
+std::atomic<pid_t> gProcessID{0};
+void readProcessID() { gProcessID.store(getpid(), std::memory_order_relaxed); }
+}  // namespace
+
+bool isMainThread() {
+  static const bool ready = [] {
+    readProcessID();
+    pthread_atfork(nullptr, nullptr, readProcessID);
+    return true;
+  }();
+  (void)ready;
+  // Each thread keeps its id, read again when the process id changed (after a fork the
+  // forking thread is the child's main thread).
+  thread_local pid_t tid = 0;
+  thread_local pid_t tidProcess = 0;
+  pid_t pid = gProcessID.load(std::memory_order_relaxed);
+  if (tidProcess != pid) {
+    tid = gettid();
+    tidProcess = pid;
+  }
+  return tid == pid;
+}
 
 void reportMisuse(const std::string& message) {
   std::function<void(const std::string&)> h;

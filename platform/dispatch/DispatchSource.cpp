@@ -151,7 +151,20 @@ void armTimerLocked(const DispatchSourceRef& src) {
 
 // ---- Vnode watching through inotify ----
 
-constexpr uint32_t kWatchMask = IN_ATTRIB | IN_MODIFY | IN_MOVE_SELF | IN_DELETE_SELF | IN_UNMOUNT;
+// The inotify events behind the vnode flags a source asks for. Writes are watched only when
+// the source wants to hear of them: otherwise every write to a watched file (a log file,
+// say) would wake the watcher thread for nothing.
+uint32_t inotifyMaskFor(unsigned long vnodeMask) {
+  uint32_t mask = 0;
+  if (vnodeMask & (DISPATCH_VNODE_WRITE | DISPATCH_VNODE_EXTEND)) mask |= IN_MODIFY;
+  // A deletion of an open file shows as an attribute change that drops the link count.
+  if (vnodeMask & (DISPATCH_VNODE_DELETE | DISPATCH_VNODE_LINK | DISPATCH_VNODE_ATTRIB)) {
+    mask |= IN_ATTRIB | IN_DELETE_SELF;
+  }
+  if (vnodeMask & DISPATCH_VNODE_RENAME) mask |= IN_MOVE_SELF;
+  if (vnodeMask & DISPATCH_VNODE_REVOKE) mask |= IN_UNMOUNT;
+  return mask ? mask : IN_DELETE_SELF;
+}
 
 class VnodeWatcher {
  public:
@@ -166,7 +179,8 @@ class VnodeWatcher {
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     std::lock_guard<std::mutex> lock(mu_);
     if (!start()) return false;
-    int wd = inotify_add_watch(inotify_, link, kWatchMask);
+    // Sources on the same file share one watch: each adds the events it needs.
+    int wd = inotify_add_watch(inotify_, link, inotifyMaskFor(s.mask) | IN_MASK_ADD);
     if (wd < 0) return false;
     struct stat st;
     if (fstat(fd, &st) == 0) {

@@ -192,8 +192,43 @@ void appendPrintf(std::string& out, const std::string& fmt, T value) {
   out += big;
 }
 
+// Digits of `u` in base 8, 10 or 16 (upper-case letters when asked), with a minus sign.
+void appendDigits(std::string& out, uint64_t u, bool negative, unsigned base, bool upper) {
+  char buf[24];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  const char* digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  do {
+    *--p = digits[u % base];
+    u /= base;
+  } while (u != 0);
+  if (negative) *--p = '-';
+  out.append(p, static_cast<size_t>(end - p));
+}
+
 void appendInteger(std::string& out, const Conversion& cv, const FormatArg* a) {
   IntArg v = intFrom(a);
+  bool narrowed = cv.length.find('h') != std::string::npos;
+  if (cv.flags.empty() && cv.width < 0 && cv.precision < 0 && !narrowed) {
+    // The plain conversions ("%d", "%u", "%x"...) need no printf: the same digits directly.
+    bool signedConv = cv.conv == 'd' || cv.conv == 'i';
+    unsigned base = cv.conv == 'o' ? 8 : (cv.conv == 'x' || cv.conv == 'X') ? 16 : 10;
+    if (signedConv && v.isSigned) {
+      bool negative = v.s < 0;
+      uint64_t magnitude = negative ? uint64_t{0} - static_cast<uint64_t>(v.s)
+                                    : static_cast<uint64_t>(v.s);
+      appendDigits(out, magnitude, negative, 10, false);
+      return;
+    }
+    uint64_t u = v.u;
+    if (!signedConv && v.isSigned) {
+      // A negative argument shows its two's complement at its own width, as C does.
+      u = static_cast<uint64_t>(v.s);
+      if (v.bits < 64) u &= (uint64_t{1} << v.bits) - 1;
+    }
+    appendDigits(out, u, false, signedConv ? 10 : base, cv.conv == 'X');
+    return;
+  }
   int narrow = cv.length == "hh" ? 8 : cv.length == "h" ? 16 : 0;
   bool signedConv = cv.conv == 'd' || cv.conv == 'i';
   if (narrow) {

@@ -37,6 +37,17 @@ TEST(Format, PrintfConversionsMatchC) {
     EXPECT_EQ(format(f, 48879u), cFormat(f, 48879u)) << f;
   for (const char* f : {"%ld", "%lld", "%lu", "%llu", "%zu"})
     EXPECT_EQ(format(f, 1234567890123LL), cFormat("%lld", 1234567890123LL)) << f;
+  // Plain conversions at the edges of their types.
+  for (long long v : {0LL, 7LL, -1LL, 9223372036854775807LL, -9223372036854775807LL - 1}) {
+    for (const char* f : {"%lld", "%llu", "%llx", "%llX", "%llo"})
+      EXPECT_EQ(format(f, v), cFormat(f, v)) << f << " " << v;
+  }
+  for (int v : {0, -1, -2147483647 - 1, 2147483647}) {
+    for (const char* f : {"%d", "%i", "%u", "%x", "%X", "%o"})
+      EXPECT_EQ(format(f, v), cFormat(f, v)) << f << " " << v;
+  }
+  EXPECT_EQ(format("%d|%u", 18446744073709551615ULL, 18446744073709551615ULL),
+            "18446744073709551615|18446744073709551615");
   for (const char* f : {"%f", "%.2f", "%10.3f", "%-10.1f|", "%e", "%E", "%g", "%G", "%.0f", "%a",
                         "%+.1e", "%#g"}) {
     EXPECT_EQ(format(f, 3.14159), cFormat(f, 3.14159)) << f;
