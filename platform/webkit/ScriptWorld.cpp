@@ -265,7 +265,10 @@ ScriptWorld::Result ScriptWorld::evaluate(const std::string& source, const std::
   ++depth_;
   duk_require_stack(ctx_, 8);
   duk_push_lstring(ctx_, fileName.data(), fileName.size());
-  if (duk_pcompile_lstring_filename(ctx_, DUK_COMPILE_EVAL, source.data(), source.size()) != 0) {
+  // Compiled as a global program, as a script element is: its declarations become globals even
+  // in strict mode (strict eval code would keep them to itself). Calling it still gives the
+  // completion value.
+  if (duk_pcompile_lstring_filename(ctx_, 0, source.data(), source.size()) != 0) {
     takeError(ctx_, out);
   } else if (duk_pcall(ctx_, 0) != DUK_EXEC_SUCCESS) {
     takeError(ctx_, out);

@@ -51,6 +51,16 @@ TEST(ScriptWorld, CallsResolveDottedPathsAndSurviveHostilePages) {
   EXPECT_EQ(world.depth(), 0);
 }
 
+TEST(ScriptWorld, StrictScriptsDeclareGlobalsForLaterScripts) {
+  ScriptWorld world;
+  auto r = world.evaluate("'use strict'; var game = {level: 3}; function start() { return game.level; } 7",
+                          "game.js");
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.json, "7");  // the completion value still comes back
+  r = world.evaluate("start() + (typeof game)", "next.js");
+  EXPECT_EQ(r.json, "\"3object\"");
+}
+
 TEST(ScriptWorld, TextsLeaveAsUTF8WithCharactersOutsideTheBMP) {
   ScriptWorld world;
   auto r = world.evaluate("'\\ud83d\\ude00' + '\\ud800x'", "t");
