@@ -1,4 +1,5 @@
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/UTF16.h"
 
 #include <cstring>
 #include <optional>
@@ -13,25 +14,6 @@ NSErrorRef readError(const std::string& why) {
   return NSError::make(
       NSCocoaErrorDomain, NSPropertyListSerialization::NSPropertyListReadCorruptError,
       "The data couldn’t be read because it isn’t in the correct format. (" + why + ")");
-}
-
-void appendUtf8(std::string& out, uint32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The text of an old-style property list: UTF-16 (with a byte-order mark) is converted to
@@ -50,12 +32,12 @@ std::string decodeText(const Data& data) {
       if (u >= 0xD800 && u <= 0xDBFF && i + 3 < n) {
         uint32_t lo = unit(i + 2);
         if (lo >= 0xDC00 && lo <= 0xDFFF) {
-          appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+          appendUTF8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
           i += 2;
           continue;
         }
       }
-      appendUtf8(out, u);
+      appendUTF8(out, u);
     }
     return out;
   }
@@ -184,7 +166,7 @@ class OpenStepParser {
           if (cp >= 0xDC00 && cp <= 0xDFFF && pendingHigh) {
             cp = 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00);
           }
-          appendUtf8(out, cp);
+          appendUTF8(out, cp);
           break;
         }
         default:
@@ -192,7 +174,7 @@ class OpenStepParser {
             uint32_t v = e - '0';
             for (int k = 0; k < 2 && pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '7'; ++k)
               v = v * 8 + (s_[pos_++] - '0');
-            appendUtf8(out, v & 0xFF);
+            appendUTF8(out, v & 0xFF);
           } else {
             out += e;  // \" \' \\ and any other character stand for themselves
           }
