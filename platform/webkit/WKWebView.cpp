@@ -136,7 +136,8 @@ class PendingEvaluation {
   PendingEvaluation(const PendingEvaluation&) = delete;
   PendingEvaluation& operator=(const PendingEvaluation&) = delete;
   ~PendingEvaluation() {
-    answer(Value(), scriptError(WKErrorWebViewInvalidated, "The WKWebView was invalidated"));
+    if (completion_)
+      answer(Value(), scriptError(WKErrorWebViewInvalidated, "The WKWebView was invalidated"));
   }
   void answer(Value result, NSErrorRef error) {
     if (!completion_) return;
