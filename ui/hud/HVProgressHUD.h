@@ -6,7 +6,8 @@
 //
 // The class operations find only HVProgressHUDs (never the older sd_HBProgressHUD).
 // A hide cycle ends exactly once: the completion block and the delegate run once even when a
-// second hide arrives while the first is waiting or animating.
+// second hide arrives while the first is waiting or animating. A hide that a show cuts short
+// still reports its end (completion block, delegate) but leaves the shown HUD as it is.
 //
 // Main thread only.
 
