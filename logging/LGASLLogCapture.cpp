@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 #include "logging/LGLog.h"
 #include "platform/dispatch/Dispatch.h"
@@ -19,6 +20,10 @@ std::atomic<uint64_t> gCaptureLevel{LGLogFlagError | LGLogFlagWarning | LGLogFla
                                     LGLogFlagDebug | LGLogFlagVerbose};
 // Raised by every start; a capture whose generation is no longer current ends.
 std::atomic<uint64_t> gGeneration{0};
+// Held by a capture from its generation check until it has fed what it read into the hub,
+// and by start while it raises the generation: an older capture that is still reading when
+// a new one starts finishes first, and the new one starts after what it read.
+std::mutex gCaptureMu;
 
 int64_t readInteger(const plat::ASLMessage& message, const char* key, int64_t fallback) {
   const std::string* v = message.get(key);
@@ -30,9 +35,14 @@ int64_t readInteger(const plat::ASLMessage& message, const char* key, int64_t fa
 void LGASLLogCapture::start() {
   bool expected = true;
   if (!gStopped.compare_exchange_strong(expected, false)) return;
-  uint64_t generation = ++gGeneration;
-  // The capture covers what is saved from this call on, however late its queue runs it.
-  uint64_t lastSeen = plat::ASLStore::shared().lastMessageID();
+  uint64_t generation;
+  uint64_t lastSeen;
+  {
+    std::lock_guard<std::mutex> lock(gCaptureMu);
+    generation = ++gGeneration;
+    // The capture covers what is saved from this call on, however late its queue runs it.
+    lastSeen = plat::ASLStore::shared().lastMessageID();
+  }
   struct timeval tv {};
   gettimeofday(&tv, nullptr);
   auto startTime = static_cast<uint64_t>(tv.tv_sec);
@@ -84,6 +94,7 @@ void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
   int token = 0;
   plat::notify_register_dispatch(
       plat::kNotifyASLMessage, &token, queue, [generation, startTime, lastSeen](int token) {
+        std::lock_guard<std::mutex> lock(gCaptureMu);
         if (gGeneration.load() != generation) {
           // A newer capture has taken over.
           plat::notify_cancel(token);
