@@ -402,6 +402,7 @@ function xhrState(x, state) {
 }
 XMLHttpRequest.prototype.open = function (method, url) {
   if (this.__id) { N.xhrAbort(this.__id); delete xhrs[this.__id]; this.__id = 0; }
+  this.__delivery = null;
   this.__method = String(method).toUpperCase();
   this.__url = String(url);
   this.__headers = {};
@@ -430,13 +431,16 @@ XMLHttpRequest.prototype.send = function (body) {
 // Aborting a request in flight ends it as DONE with status 0 (readystatechange, abort,
 // loadend), then leaves it UNSENT unless a handler opened it again.
 XMLHttpRequest.prototype.abort = function () {
-  if (!this.__id) {
+  if (!this.__id && !this.__delivery) {
     if (this.readyState === 4) this.readyState = 0;
     return;
   }
-  N.xhrAbort(this.__id);
-  delete xhrs[this.__id];
-  this.__id = 0;
+  if (this.__id) {
+    N.xhrAbort(this.__id);
+    delete xhrs[this.__id];
+    this.__id = 0;
+  }
+  this.__delivery = null;
   this.status = 0;
   this.statusText = '';
   this.responseText = '';
@@ -459,17 +463,21 @@ XMLHttpRequest.prototype.getAllResponseHeaders = function () {
   return s;
 };
 XMLHttpRequest.prototype.overrideMimeType = function () {};
+// A handler that calls open() or abort() while the response is still arriving (HEADERS_RECEIVED
+// or LOADING) ends this delivery; from DONE on, load and loadend follow regardless.
 L.xhrEvent = function (id, ev) {
   var x = xhrs[id];
   if (!x) return;
   delete xhrs[id];
   x.__id = 0;
+  var delivery = x.__delivery = {};
   if (ev.type === 'load') {
     x.status = ev.status;
     x.statusText = ev.statusText;
     x.responseURL = ev.url;
     x.__responseHeaders = ev.headers;
     xhrState(x, 2);
+    if (x.__delivery !== delivery) return;
     x.responseText = ev.body;
     if (x.responseType === 'json') {
       try { x.response = JSON.parse(ev.body); } catch (e) { x.response = null; }
@@ -477,9 +485,12 @@ L.xhrEvent = function (id, ev) {
       x.response = ev.body;
     }
     xhrState(x, 3);
+    if (x.__delivery !== delivery) return;
+    x.__delivery = null;
     xhrState(x, 4);
     x.dispatchEvent(new Event('load'));
   } else {
+    x.__delivery = null;
     x.status = 0;
     xhrState(x, 4);
     x.dispatchEvent(new Event(ev.type));

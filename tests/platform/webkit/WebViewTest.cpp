@@ -566,6 +566,9 @@ TEST_F(Fixture, XMLHttpRequestStatesAbortAndTimeout) {
       "  });"
       "}"
       "var ok = new XMLHttpRequest(); trace(ok, 'ok'); ok.open('GET', 'done.txt'); ok.send();"
+      "var early = new XMLHttpRequest(); trace(early, 'early');"
+      "early.addEventListener('readystatechange', function () { if (early.readyState === 2) early.abort(); });"
+      "early.open('GET', 'done.txt'); early.send();"
       "var slow = new XMLHttpRequest(); trace(slow, 'slow'); slow.timeout = 500;"
       "slow.open('GET', 'held-slow'); slow.send();"
       "var gone = new XMLHttpRequest(); trace(gone, 'gone'); gone.open('GET', 'held-gone'); gone.send();"
@@ -574,21 +577,25 @@ TEST_F(Fixture, XMLHttpRequestStatesAbortAndTimeout) {
   serve("/x/page.html", page);
   scheme->held = {"/x/held-slow", "/x/held-gone"};
   loadAndFinish("test://host/x/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 1; }));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 2; }));
   EXPECT_EQ(consoleTexts()[0], "ok 1,2,3,4,load,loadend 200 body");
-  EXPECT_EQ(scheme->started.size(), 4u);
+  // Aborted by its own handler as the headers arrived: no body and no load follow.
+  EXPECT_EQ(consoleTexts()[1], "early 1,2,4,abort,loadend 0 ");
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(consoleTexts().size(), 2u);
+  EXPECT_EQ(scheme->started.size(), 5u);
 
   web->evaluateJavaScriptCompletionHandler("abortGone()", {});
   testing_loop::runUntilIdle();
-  EXPECT_EQ(consoleTexts().size(), 3u);
-  EXPECT_EQ(consoleTexts()[1], "gone 1,4,abort,loadend 0 ");
-  EXPECT_EQ(consoleTexts()[2], "after abort 0");
+  ASSERT_EQ(consoleTexts().size(), 4u);
+  EXPECT_EQ(consoleTexts()[2], "gone 1,4,abort,loadend 0 ");
+  EXPECT_EQ(consoleTexts()[3], "after abort 0");
 
   testing_loop::advance(0.4);
-  EXPECT_EQ(consoleTexts().size(), 3u);
+  EXPECT_EQ(consoleTexts().size(), 4u);
   testing_loop::advance(0.1);
-  ASSERT_EQ(consoleTexts().size(), 4u);
-  EXPECT_EQ(consoleTexts()[3], "slow 1,4,timeout,loadend 0 ");
+  ASSERT_EQ(consoleTexts().size(), 5u);
+  EXPECT_EQ(consoleTexts()[4], "slow 1,4,timeout,loadend 0 ");
   // Both unanswered tasks were stopped; their late answers are ignored.
   EXPECT_EQ(scheme->stopped.size(), 2u);
   for (auto& t : scheme->stopped) {
@@ -596,7 +603,7 @@ TEST_F(Fixture, XMLHttpRequestStatesAbortAndTimeout) {
     t->didFinish();
   }
   testing_loop::runUntilIdle();
-  EXPECT_EQ(consoleTexts().size(), 4u);
+  EXPECT_EQ(consoleTexts().size(), 5u);
 }
 
 TEST_F(Fixture, DestroyedWithLoadsTimersAndTasksInFlight) {
