@@ -6,7 +6,16 @@ namespace {
 
 constexpr uint64_t kLeeway = plat::NSEC_PER_SEC;
 
-uint64_t toNanoseconds(double seconds) { return static_cast<uint64_t>(seconds * 1e9); }
+// Longest span a timer takes: its nanoseconds fit a signed 64-bit integer.
+constexpr double kMaxTimerSeconds = 9223372036.0;
+
+// Nanoseconds of a timer span; spans beyond the longest (or not a number) become the longest,
+// so no setting can overflow the conversion or make a timer fire at once.
+uint64_t toNanoseconds(double seconds) {
+  if (!(seconds < kMaxTimerSeconds)) seconds = kMaxTimerSeconds;
+  if (seconds < 0) seconds = 0;
+  return static_cast<uint64_t>(seconds * 1e9);
+}
 
 }  // namespace
 

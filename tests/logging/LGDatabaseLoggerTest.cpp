@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "logging/LGAbstractDatabaseLogger.h"
 #include "tests/logging/LGTestSupport.h"
 
@@ -144,4 +146,23 @@ TEST(LGDatabaseLoggerTest, RemovalSavesPendingEntriesBeforeTheTimersGo) {
   testing_loop::advance(10000);
   EXPECT_EQ(db->saves.load(), 1);
   EXPECT_EQ(db->deletes.load(), 0);
+}
+
+TEST(LGDatabaseLoggerTest, IntervalsTooLongToTimeOrNotANumberNeverFireEarly) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<CountingDatabase>();
+  LGLog::addLogger(db);
+  db->setSaveInterval(1e300);
+  db->setDeleteInterval(std::numeric_limits<double>::quiet_NaN());
+  (void)db->saveInterval();
+  int deletesBefore = db->deletes.load();
+  for (int i = 0; i < 3; ++i) logText(false, LGLogFlagInfo, "e");
+  testing_loop::advance(1e6);
+  EXPECT_EQ(db->saves.load(), 0);
+  EXPECT_EQ(db->deletes.load(), deletesBefore);
+  db->savePendingLogEntries();
+  (void)db->saveInterval();
+  EXPECT_EQ(db->saves.load(), 1);
+  LGLog::removeAllLoggers();
+  LGLog::flushLog();
 }
