@@ -388,7 +388,8 @@ void LGFileLogger::lt_scheduleTimerToRollLogFileDueToAge() {
     plat::dispatch_source_cancel(rollingTimer_);
     rollingTimer_ = nullptr;
   }
-  if (!currentLogFileInfo_ || rollingFrequency_ <= 0) return;
+  // (A frequency that is not a number never rolls either.)
+  if (!currentLogFileInfo_ || !(rollingFrequency_ > 0)) return;
   auto created = currentLogFileInfo_->creationDate();
   if (!created) return;
   double createdSeconds = created->timeIntervalSince1970();
