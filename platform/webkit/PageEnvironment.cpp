@@ -364,7 +364,8 @@ function runInsertedScript(el) {
     insertedScripts[id] = el;
     N.loadScript(id, src);
   } else if (el.textContent) {
-    (0, eval)(el.textContent);
+    // Its errors are the page's, not the inserting script's.
+    try { (0, eval)(el.textContent); } catch (e) { N.pageError(String(e) + (e && e.stack ? '\n' + e.stack : '')); }
   }
 }
 L.scriptLoaded = function (id, ok) {

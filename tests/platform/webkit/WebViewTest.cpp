@@ -696,12 +696,18 @@ TEST_F(Fixture, ScriptsAddedByThePageRunThenTellTheirOutcome) {
         "add('engine.js'); add('nope.js');"
         "var inline = document.createElement('script'); inline.text = 'console.log(\"inline ran\")';"
         "document.head.appendChild(inline);"
+        "var broken = document.createElement('script'); broken.text = 'missingThing()';"
+        "document.head.appendChild(broken);"
         "console.log('after adding');"
         "</script></body>");
   loadAndFinish("test://host/s/index.html");
   ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 5; }));
   EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"inline ran", "after adding", "engine ran",
                                                       "loaded engine.js 2", "failed nope.js"}));
+  // The broken inline script was reported as a page error; its inserter went on.
+  ASSERT_EQ(web->pageErrors().size(), 2u);
+  EXPECT_NE(web->pageErrors()[0].find("missingThing"), std::string::npos);
+  EXPECT_NE(web->pageErrors()[1].find("nope.js"), std::string::npos);
 }
 
 TEST_F(Fixture, ANewLoadEndsTheCommittedOneStillFetchingItsScripts) {
