@@ -20,10 +20,14 @@ std::atomic<uint64_t> gCaptureLevel{LGLogFlagError | LGLogFlagWarning | LGLogFla
                                     LGLogFlagDebug | LGLogFlagVerbose};
 // Raised by every start; a capture whose generation is no longer current ends.
 std::atomic<uint64_t> gGeneration{0};
-// Held by a capture from its generation check until it has fed what it read into the hub,
-// and by start while it raises the generation: an older capture that is still reading when
-// a new one starts finishes first, and the new one starts after what it read.
+// Held by a capture's wake-up from its generation check until it has fed what it read into
+// the hub, so the wake-ups of an older and a newer capture never overlap.
 std::mutex gCaptureMu;
+// The number of the last store message fed into the hub since the latest start: an older
+// capture may still have been reading when a newer one started, and the newer one goes on
+// after what it fed. (What was fed before the start is covered by the store's last number,
+// taken by start after clearing this.)
+std::atomic<unsigned long long> gLastFed{0};
 
 int64_t readInteger(const plat::ASLMessage& message, const char* key, int64_t fallback) {
   const std::string* v = message.get(key);
@@ -35,14 +39,10 @@ int64_t readInteger(const plat::ASLMessage& message, const char* key, int64_t fa
 void LGASLLogCapture::start() {
   bool expected = true;
   if (!gStopped.compare_exchange_strong(expected, false)) return;
-  uint64_t generation;
-  uint64_t lastSeen;
-  {
-    std::lock_guard<std::mutex> lock(gCaptureMu);
-    generation = ++gGeneration;
-    // The capture covers what is saved from this call on, however late its queue runs it.
-    lastSeen = plat::ASLStore::shared().lastMessageID();
-  }
+  uint64_t generation = ++gGeneration;
+  gLastFed = 0;
+  // The capture covers what is saved from this call on, however late its queue runs it.
+  uint64_t lastSeen = plat::ASLStore::shared().lastMessageID();
   struct timeval tv {};
   gettimeofday(&tv, nullptr);
   auto startTime = static_cast<uint64_t>(tv.tv_sec);
@@ -100,6 +100,7 @@ void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
           plat::notify_cancel(token);
           return;
         }
+        if (unsigned long long fed = gLastFed.load(); fed > *lastSeen) *lastSeen = fed;
         plat::ASLQuery query;
         if (*lastSeen > 0) {
           query.setQuery(plat::ASL_KEY_MSG_ID, plat::format("%llu", *lastSeen),
@@ -112,6 +113,7 @@ void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
         for (const plat::ASLMessage& message : plat::ASLStore::shared().search(query)) {
           aslMessageReceived(message);
           *lastSeen = static_cast<unsigned long long>(readInteger(message, plat::ASL_KEY_MSG_ID, 0));
+          gLastFed = *lastSeen;
         }
         if (gStopped.load()) plat::notify_cancel(token);
       });
