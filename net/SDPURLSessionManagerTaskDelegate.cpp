@@ -10,6 +10,9 @@
 
 namespace {
 
+// Bodies up to this size are serialized on the delegate queue.
+constexpr size_t kInlineSerializationLimit = 32 * 1024;
+
 void postOnMain(const char* name, plat::Value object, plat::Value userInfo) {
   plat::dispatch_async(plat::dispatch_get_main_queue(),
                        [name, object = std::move(object), userInfo = std::move(userInfo)] {
@@ -148,7 +151,7 @@ void SDPURLSessionManagerTaskDelegate::URLSessionDownloadTaskDidFinishDownloadin
 }
 
 void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
-    const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef& task,
+    const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
     const plat::NSErrorRef& error) {
   auto strongManager = manager.lock();
   auto self = shared_from_this();
@@ -180,6 +183,7 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
     userInfo.set(SDPNetworkingTaskDidCompleteAssetPathKey, downloadFile);
     body.reset();
   }
+  const size_t mutableBodyLength = body ? body->length() : 0;
 
   auto deliver = [self, task, queue, group, response](
                      std::shared_ptr<plat::Data> body, plat::Value object, plat::NSErrorRef error,
@@ -208,10 +212,8 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
     return;
   }
 
-  plat::dispatch_async(SDPSharedSerializationQueue(), [self, serializer, response,
-                                                       body = std::move(body),
-                                                       userInfo = std::move(userInfo),
-                                                       deliver]() mutable {
+  auto serialize = [self, serializer, response, body = std::move(body),
+                    userInfo = std::move(userInfo), deliver]() mutable {
     plat::NSErrorRef serializationError;
     plat::Value object;
     if (serializer) {
@@ -234,5 +236,17 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
       userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(serializationError));
     }
     deliver(std::move(body), std::move(object), serializationError, std::move(userInfo));
-  });
+  };
+  // A small body is parsed on the delegate queue, right after the manager's bookkeeping for
+  // this completion (the queue is serial and already running, so this wakes no thread):
+  // handing it to the serialization queue would cost a thread wake-up, more than the parse
+  // itself. Larger bodies are parsed there so that the delegate queue keeps serving other
+  // tasks meanwhile.
+  plat::NSOperationQueueRef delegateQueue = session ? session->delegateQueue() : nullptr;
+  if (delegateQueue && delegateQueue != plat::NSOperationQueue::mainQueue() &&
+      mutableBodyLength <= kInlineSerializationLimit) {
+    delegateQueue->addOperationWithBlock(std::move(serialize));
+  } else {
+    plat::dispatch_async(SDPSharedSerializationQueue(), std::move(serialize));
+  }
 }

@@ -750,9 +750,13 @@ void allowResponse(const std::shared_ptr<URLSessionCore>& s,
   if (received >= 0) task->notifyCounter(kCountOfBytesReceived, received);
   if (done) {
     s->taskCompleted(task, tr->failure);
-    s->enqueue([task, tr] {
-      if (task->transfer == tr) task->transfer = nullptr;
-    });
+    // Only bookkeeping is left (the easy handle is gone): it rides along with the transfer
+    // thread's next wake-up instead of causing one.
+    s->enqueue(
+        [task, tr] {
+          if (task->transfer == tr) task->transfer = nullptr;
+        },
+        /*wake=*/false);
   } else if (paused) {
     s->enqueue([task, tr] {
       if (task->transfer == tr) applyPause(*tr);
@@ -1299,7 +1303,7 @@ void URLSessionCore::post(std::function<void()> block) {
   queue->addOperationWithBlock(std::move(block));
 }
 
-void URLSessionCore::enqueue(std::function<void()> command) {
+void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
   std::lock_guard<std::mutex> lock(mu);
   if (workerStop) return;  // invalidated and finished: nothing runs any more
   commands.push_back(std::move(command));
@@ -1317,7 +1321,7 @@ void URLSessionCore::enqueue(std::function<void()> command) {
     });
     return;
   }
-  curl_multi_wakeup(multi);
+  if (wake) curl_multi_wakeup(multi);
 }
 
 void URLSessionCore::workerLoop() {
@@ -1332,7 +1336,8 @@ void URLSessionCore::workerLoop() {
     for (auto& c : batch) c();
     int running = 0;
     curl_multi_perform(multi, &running);
-    while (CURLMsg* msg = curl_multi_info_read(multi, &running)) {
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
       Transfer* raw = nullptr;
       curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &raw);

@@ -113,8 +113,10 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
     return std::shared_ptr<T>(new T(std::move(core)));
   }
 
-  // Runs `command` on the transfer thread (starting it when needed).
-  void enqueue(std::function<void()> command);
+  // Runs `command` on the transfer thread (starting it when needed). Without `wake`, a
+  // running thread takes the command at its next wake-up (for bookkeeping that nothing waits
+  // on; invalidation and every transfer event wake it).
+  void enqueue(std::function<void()> command, bool wake = true);
   // Posts `block` to the delegate queue (or runs nothing when there is no delegate and
   // `needsDelegate`).
   void post(std::function<void()> block);

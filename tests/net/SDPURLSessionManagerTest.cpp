@@ -424,3 +424,86 @@ TEST_F(SDPURLSessionManagerTest, SessionCallbacksWithoutBlocksFallBackSensibly) 
   EXPECT_EQ(disposition, plat::NSURLSessionAuthChallengePerformDefaultHandling);
   task->cancel();
 }
+
+namespace {
+
+// A JSON serializer that notes the thread and the body size it parsed on.
+class RecordingJSONSerializer : public SDPJSONResponseSerializer {
+ public:
+  plat::Value responseObjectForResponseDataError(const plat::NSURLResponseRef& response,
+                                                 const plat::Data* data,
+                                                 plat::NSErrorRef* error) const override {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      onMain.push_back(plat::dispatch_is_main_thread());
+      sizes.push_back(data ? data->length() : 0);
+    }
+    return SDPJSONResponseSerializer::responseObjectForResponseDataError(response, data, error);
+  }
+  mutable std::mutex mu;
+  mutable std::vector<bool> onMain;
+  mutable std::vector<size_t> sizes;
+};
+
+std::string jsonArrayOfSize(size_t bytes) {
+  std::string json = "[";
+  while (json.size() + 8 < bytes) json += "1234567,";
+  json += "0]";
+  return json;
+}
+
+}  // namespace
+
+// Small bodies are parsed right on the delegate queue, large ones on the serialization
+// queue: either way the parse is off the main thread, sees the whole body, and the
+// completions arrive on main in the order the requests finished.
+TEST_F(SDPURLSessionManagerTest, SmallAndLargeBodiesParseOffMainAndCompleteOnMain) {
+  const std::string small = jsonArrayOfSize(1024), large = jsonArrayOfSize(512 * 1024);
+  server_.respond("/small", 200, small, "application/json");
+  server_.respond("/large", 200, large, "application/json");
+  auto manager = makeManager();
+  auto serializer = std::make_shared<RecordingJSONSerializer>();
+  manager->setResponseSerializer(serializer);
+
+  for (const auto& [path, body] : {std::pair{"/small", &small}, std::pair{"/large", &large}}) {
+    Result result;
+    manager->dataTaskWithRequestCompletionHandler(get(server_.url(path)), recordInto(result))->resume();
+    ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; })) << path;
+    EXPECT_FALSE(result.error) << path;
+    EXPECT_TRUE(result.onMain) << path;
+    ASSERT_TRUE(result.object.isArray()) << path;
+    EXPECT_EQ(result.object.array()->size(), (body->size() - 3) / 8 + 1) << path;
+  }
+  std::lock_guard<std::mutex> lock(serializer->mu);
+  EXPECT_EQ(serializer->sizes, (std::vector<size_t>{small.size(), large.size()}));
+  EXPECT_EQ(serializer->onMain, (std::vector<bool>{false, false}));
+}
+
+// Requests sent one after another on one session each complete once, with their own body,
+// and the session still winds down promptly afterwards.
+TEST_F(SDPURLSessionManagerTest, SequentialRequestsEachCompleteOnce) {
+  for (int i = 0; i < 3; ++i) {
+    server_.respond("/n" + std::to_string(i), 200, "body " + std::to_string(i), "text/plain");
+  }
+  auto manager = makeManager();
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  std::vector<std::string> bodies;
+  int completions = 0;
+  for (int i = 0; i < 30; ++i) {
+    Result result;
+    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/n" + std::to_string(i % 3))),
+                                                  [&](auto& response, auto& object, auto& error) {
+                                                    ++completions;
+                                                    recordInto(result)(response, object, error);
+                                                  })
+        ->resume();
+    ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; })) << i;
+    ASSERT_FALSE(result.error) << i;
+    ASSERT_TRUE(result.object.data());
+    bodies.push_back(result.object.data()->toString());
+  }
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(completions, 30);
+  for (int i = 0; i < 30; ++i) EXPECT_EQ(bodies[i], "body " + std::to_string(i % 3));
+  EXPECT_EQ(server_.requests().size(), 30u);
+}
