@@ -115,3 +115,25 @@ TEST(LGBufferedProxyTest, SettingsPassToTheFileLoggerAndWrappingIsIdempotent) {
   EXPECT_EQ(f.proxy->maxBufferSizeBytes(), LGBufferedProxy::largestBufferSize());
   EXPECT_GT(LGBufferedProxy::defaultBufferSize(), 0u);
 }
+
+TEST(LGBufferedProxyTest, TheLastReferenceDroppedOnTheFileLoggersQueueHandsTheRestOverThere) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto fileLogger = std::make_shared<LGFileLogger>(manager);
+  fileLogger->setLogFormatter(nullptr);
+  EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
+  auto proxy = fileLogger->wrapWithBuffer();
+  fileLogger = nullptr;  // the proxy holds the file logger's last reference
+  plat::DispatchQueueRef queue = proxy->loggerQueue();
+  plat::dispatch_async(queue, [held = std::move(proxy)]() mutable {
+    held->logMessage(LGLogMessage(LGMakeText("kept"), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt));
+    held.reset();  // destroys the proxy and then the file logger, on their queue
+  });
+  std::atomic<bool> queueRuns{false};
+  plat::dispatch_async(queue, [&] { queueRuns = true; });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return queueRuns.load(); }, 5));
+  ASSERT_EQ(manager->sortedLogFilePaths().size(), 1u);
+  std::string path = manager->sortedLogFilePaths()[0];
+  EXPECT_EQ(readFile(path), "kept\n");
+  EXPECT_TRUE(testing_loop::runUntil([&] { return openDescriptorsOn(path) == 0; }, 5));
+}

@@ -326,3 +326,21 @@ TEST(LGFileLoggerTest, AnOldNewestFileIsNotContinued) {
     return manager->archived.size() == 1;  // archived at resumption, not rolled
   }));
 }
+
+TEST(LGFileLoggerTest, TheLastReferenceDroppedOnItsOwnQueueCleansUpThere) {
+  TempDir dir;
+  auto manager = std::make_shared<RecordingManager>(dir.path());
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->logData("kept\n");  // opens a file, with its watcher and age timer
+  plat::DispatchQueueRef queue = logger->loggerQueue();
+  // As when a timer or watcher handler holds the last reference.
+  plat::dispatch_async(queue, [held = std::move(logger)]() mutable { held.reset(); });
+  ASSERT_EQ(manager->sortedLogFilePaths().size(), 1u);
+  std::string path = manager->sortedLogFilePaths()[0];
+  // The file is closed and its watcher gone.
+  EXPECT_TRUE(testing_loop::runUntil([&] { return openDescriptorsOn(path) == 0; }, 5));
+  std::atomic<bool> queueRuns{false};
+  plat::dispatch_async(queue, [&] { queueRuns = true; });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return queueRuns.load(); }, 5));
+  EXPECT_EQ(readFile(path), "kept\n");
+}

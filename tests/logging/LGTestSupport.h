@@ -87,3 +87,15 @@ inline void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
   out << content;
 }
+
+// How many of this process's descriptors are open on `path`.
+inline int openDescriptorsOn(const std::string& path) {
+  int count = 0;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    std::error_code linkError;
+    auto target = std::filesystem::read_symlink(entry.path(), linkError);
+    if (!linkError && target == path) ++count;
+  }
+  return count;
+}
