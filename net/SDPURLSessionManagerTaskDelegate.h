@@ -1,10 +1,12 @@
 #pragma once
 // The per-task record of SDPURLSessionManager: keeps the task's upload and download progress
 // in step with its byte counters, collects a data task's body, moves a finished download to
-// its destination, and on completion runs the manager's response serializer on the shared
-// serialization queue and hands (response, object, error) to the caller's completion handler
-// on the manager's completion queue (main by default), inside its completion group, followed
-// by the "com.sdpkit.networking.task.complete" notification on the main queue.
+// its destination, and on completion runs the manager's response serializer (a body of up to
+// 32 KiB on the delegate queue once the manager's own completion work is done, a larger one
+// on the shared serialization queue) and hands (response, object, error) to the caller's
+// completion handler on the manager's completion queue (main by default), inside its
+// completion group, followed by the "com.sdpkit.networking.task.complete" notification on
+// the main queue.
 //
 // Thread-safety: the session callbacks arrive one at a time on the manager's delegate queue;
 // counter observers run on the transfer thread and only touch the (thread-safe) progress
