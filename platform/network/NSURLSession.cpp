@@ -1047,8 +1047,11 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
         if (needsStream) {
           auto fresh = askNewBodyStream(*t);
           if (!fresh) {
-            t->session->taskCompleted(task,
-                                      makeURLError(NSURLErrorRequestBodyStreamExhausted, t->url));
+            // A cancel that released the wait ends the task as cancelled, not as exhausted.
+            t->session->taskCompleted(
+                task, makeURLError(isCancelled(task) ? NSURLErrorCancelled
+                                                     : NSURLErrorRequestBodyStreamExhausted,
+                                   t->url));
             return;
           }
           auto m = request->mutableCopy();
@@ -1539,13 +1542,14 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
   enqueue([self, task, produceResumeData] {
     auto t = task->transfer;
     if (!t) {
-      bool started;
+      bool started, completed;
       {
         std::lock_guard<std::mutex> lock(task->mu);
         started = task->started;
+        completed = task->state == NSURLSessionTaskStateCompleted;
       }
       // Not started, or between two requests (a redirect awaiting the delegate).
-      if (!started || task->state != NSURLSessionTaskStateCompleted) {
+      if (!started || !completed) {
         auto dummy = std::make_shared<Transfer>();
         dummy->task = task;
         dummy->session = self;

@@ -29,6 +29,12 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
   // Holds the response decision instead of answering (the test answers later).
   bool holdResponse = false;
   std::function<void(plat::NSURLSessionResponseDisposition)> heldResponse;
+  // The same for the redirect and new-body-stream decisions.
+  bool holdRedirect = false;
+  std::function<void(plat::NSURLRequestRef)> heldRedirect;
+  plat::NSURLRequestRef heldRedirectRequest;
+  bool holdStream = false;
+  std::function<void(plat::NSInputStreamRef)> heldStream;
 
   void URLSessionDidBecomeInvalidWithError(const plat::NSURLSessionRef&,
                                            const plat::NSErrorRef&) override {
@@ -51,6 +57,11 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
       std::function<void(plat::NSURLRequestRef)> completion) override {
     events.push_back("redirect " + std::to_string(response->statusCode()) + " " +
                      request->HTTPMethod() + " " + request->URL());
+    if (holdRedirect) {
+      heldRedirect = completion;
+      heldRedirectRequest = request;
+      return true;
+    }
     if (!onRedirect) return false;
     completion(onRedirect(response, request));
     return true;
@@ -59,6 +70,10 @@ class RecordingDelegate : public plat::NSURLSessionDelegate {
       const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
       std::function<void(plat::NSInputStreamRef)> completion) override {
     events.push_back("needStream");
+    if (holdStream) {
+      heldStream = completion;
+      return true;
+    }
     if (!onNeedStream) return false;
     completion(onNeedStream());
     return true;

@@ -343,6 +343,50 @@ TEST_F(SessionFixture, CancelDispositionAndCancelReleaseAPendingDecisionWithCanc
   EXPECT_EQ(delegate->bodies.count(2), 0u);
 }
 
+TEST_F(SessionFixture, CancelReleasesPendingRedirectAndNewBodyStreamDecisions) {
+  server.route("/temp", [](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 307;
+    res.setHeader("Location", "/final");
+  });
+  server.respond("/final", 200, "final");
+  auto streamed = [&] {
+    auto r = request("/temp", "POST");
+    r->setHTTPBodyStream(NSInputStream::inputStreamWithData(Data::fromString("body")));
+    r->setValueForHTTPHeaderField("4", "Content-Length");
+    return r;
+  };
+
+  // A redirect decision held by the delegate.
+  delegate->holdRedirect = true;
+  auto redirected = session->dataTaskWithRequest(request("/temp"));
+  redirected->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldRedirect); }, 20));
+  redirected->cancel();
+  ASSERT_TRUE(waitCompleted(1));
+  EXPECT_EQ(redirected->error()->code(), NSURLErrorCancelled);
+  delegate->heldRedirect(delegate->heldRedirectRequest);  // a late answer starts nothing
+  delegate->holdRedirect = false;
+
+  // A new body stream asked for after a 307: the transfer thread waits for it.
+  delegate->holdStream = true;
+  auto upload = session->uploadTaskWithStreamedRequest(streamed());
+  upload->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldStream); }, 20));
+  upload->cancel();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_EQ(upload->error()->code(), NSURLErrorCancelled);
+  delegate->heldStream(NSInputStream::inputStreamWithData(Data::fromString("body")));
+
+  // The session's thread is free again and nothing reached /final.
+  delegate->holdStream = false;
+  auto after = session->dataTaskWithRequest(request("/final"));
+  after->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  EXPECT_FALSE(after->error());
+  EXPECT_EQ(delegate->completed, 3u);
+  EXPECT_EQ(server.requestCount(), 3u);  // two to /temp, one to /final
+}
+
 TEST_F(SessionFixture, CancellingBeforeResumeAndTwiceCompletesOnce) {
   auto task = session->dataTaskWithRequest(request("/never"));
   task->cancel();
