@@ -247,3 +247,21 @@ TEST(SDPPropertyListRequestSerializerTest, WritesAnXMLPropertyListByDefault) {
   EXPECT_TRUE(error);
   EXPECT_FALSE(bad->HTTPBody());
 }
+
+TEST(SDPQueryStringTest, KeysSortLiterallyAndNestedContainersKeepTheirPaths) {
+  // Upper case sorts before lower case; arrays of dictionaries nest under "[]".
+  plat::Value params(dict({{"b", true},
+                           {"B", 2.5},
+                           {"list", plat::Array{dict({{"y", 1}, {"x", 2}}), "s"}},
+                           {"a", dict({{"inner", dict({{"k", "v w"}})}})}}));
+  EXPECT_EQ(SDPJoinQueryPairs(params),
+            "B=2.5&a%5Binner%5D%5Bk%5D=v%20w&b=1&list%5B%5D%5Bx%5D=2&list%5B%5D%5By%5D=1&list%5B%5D=s");
+  // Percent signs, plus signs and non-ASCII text are escaped byte by byte.
+  EXPECT_EQ(SDPJoinQueryPairs(plat::Value(dict({{"p%", "1+1=2 é"}}))), "p%25=1%2B1%3D2%20%C3%A9");
+  // A query goes after an existing one and before the fragment.
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  EXPECT_EQ(serializer->requestWithMethodURLStringParametersError("GET", "http://h/p?x=1#f?g",
+                                                                  plat::Value(dict({{"a", 1}})), nullptr)
+                ->URL(),
+            "http://h/p?x=1&a=1#f?g");
+}

@@ -147,3 +147,31 @@ TEST(SDPResponseSerializerTest, PropertyListAndCompound) {
   EXPECT_EQ(copy->readingOptions(), 1u);
   EXPECT_TRUE(copy->acceptableContentTypes().has_value());
 }
+
+TEST(SDPResponseSerializerTest, ContentTypeErrorCarriesURLResponseAndBody) {
+  auto serializer = SDPJSONResponseSerializer::serializer();
+  auto response = httpResponse(200, "text/html; charset=utf-8", "http://h/page");
+  plat::Data html = plat::Data::fromString("<p>");
+  plat::NSErrorRef error;
+  EXPECT_TRUE(serializer->responseObjectForResponseDataError(response, &html, &error).isNil());
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), SDPURLResponseSerializationErrorDomain);
+  EXPECT_EQ(error->code(), -1016);
+  EXPECT_EQ(error->localizedDescription(), "Request failed: unacceptable content-type: text/html");
+  EXPECT_EQ(error->userInfo()[plat::NSURLErrorFailingURLErrorKey], plat::Value("http://h/page"));
+  EXPECT_EQ(error->userInfo()[SDPNetworkingOperationFailingURLResponseErrorKey].objectAs<plat::NSURLResponse>(),
+            response);
+  EXPECT_EQ(error->userInfo()[SDPNetworkingOperationFailingURLResponseDataErrorKey], plat::Value(html));
+
+  // Without a body there is no data entry, and a status outside the set still fails.
+  auto plain = SDPHTTPResponseSerializer::serializer();
+  error = nullptr;
+  EXPECT_FALSE(plain->validateResponseDataError(httpResponse(302, ""), nullptr, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -1011);
+  EXPECT_FALSE(error->userInfo().contains(SDPNetworkingOperationFailingURLResponseDataErrorKey));
+  // A custom set of status codes decides alone.
+  plain->setAcceptableStatusCodes(std::set<int64_t>{302});
+  EXPECT_TRUE(plain->validateResponseDataError(httpResponse(302, ""), nullptr, nullptr));
+  EXPECT_FALSE(plain->validateResponseDataError(httpResponse(200, ""), nullptr, nullptr));
+}

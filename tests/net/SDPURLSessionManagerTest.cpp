@@ -507,3 +507,35 @@ TEST_F(SDPURLSessionManagerTest, SequentialRequestsEachCompleteOnce) {
   for (int i = 0; i < 30; ++i) EXPECT_EQ(bodies[i], "body " + std::to_string(i % 3));
   EXPECT_EQ(server_.requests().size(), 30u);
 }
+
+TEST_F(SDPURLSessionManagerTest, CompletionHandlersRunInsideTheCompletionGroup) {
+  server_.respond("/ok", 200, "[1]", "application/json");
+  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  // With no group of its own, the manager uses the shared group; with one, that group.
+  for (bool ownGroup : {false, true}) {
+    auto manager = makeManager();
+    auto group = ownGroup ? plat::dispatch_group_create() : SDPSharedCompletionGroup();
+    if (ownGroup) manager->setCompletionGroup(group);
+    bool inGroup = false;
+    bool done = false;
+    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/ok")), [&](auto&, auto&, auto&) {
+          inGroup = plat::dispatch_group_wait(group, plat::DISPATCH_TIME_NOW) != 0;
+          done = true;
+        })->resume();
+    // A failed task (cancelled here) goes through the group as well.
+    bool cancelInGroup = false;
+    bool cancelled = false;
+    auto hanging = manager->dataTaskWithRequestCompletionHandler(
+        get(server_.url("/hang")), [&](auto&, auto&, const plat::NSErrorRef& error) {
+          cancelInGroup = plat::dispatch_group_wait(group, plat::DISPATCH_TIME_NOW) != 0;
+          cancelled = error && error->code() == -999;
+        });
+    hanging->resume();
+    hanging->cancel();
+    ASSERT_TRUE(testing_loop::runUntil([&] { return done && cancelled; })) << ownGroup;
+    EXPECT_TRUE(inGroup) << ownGroup;
+    EXPECT_TRUE(cancelInGroup) << ownGroup;
+    EXPECT_TRUE(testing_loop::runUntil(
+        [&] { return plat::dispatch_group_wait(group, plat::DISPATCH_TIME_NOW) == 0; }));
+  }
+}
