@@ -26,5 +26,9 @@ std::string SDPMIMETypeForPathExtension(const std::string& extension);
 // The user's preferred languages, most preferred first.
 std::vector<std::string> SDPPreferredLanguages();
 // "<executable>/<version> (<device model>; iOS <system version>; Scale/<scale>)", reduced to
-// ASCII; "" when it cannot be made.
+// ASCII by SDPTransliterateToASCII; "" when it cannot be made.
 std::string SDPDefaultUserAgent();
+// `text` (UTF-8) in ASCII: Latin letters lose their accents ("é" -> "e", "ß" -> "ss",
+// "Æ" -> "AE"), typographic quotes and dashes become their ASCII forms, and every other
+// character outside ASCII (including malformed bytes) is removed.
+std::string SDPTransliterateToASCII(const std::string& text);

@@ -6,6 +6,7 @@
 #include "net/SDPHTTPRequestSerializer.h"
 #include "net/SDPJSONRequestSerializer.h"
 #include "net/SDPPropertyListRequestSerializer.h"
+#include "net/SDPNetworkingPrivate.h"
 #include "net/SDPQueryStringPair.h"
 #include <unistd.h>
 
@@ -152,9 +153,9 @@ TEST(SDPHTTPRequestSerializerTest, DefaultHeadersComeFromTheBundleAndTheLanguage
   plat::NSLocale::setPreferredLanguages({"zh-Hans-CN", "en"});
 
   auto serializer = SDPHTTPRequestSerializer::serializer();
-  // Not ASCII-safe characters are dropped; the bundle version stands in for a missing
-  // short version.
-  EXPECT_EQ(serializer->valueForHTTPHeaderField("User-Agent"), "Kit/77 (iPhone; iOS 15.0; Scale/2.00)");
+  // Accented letters lose their accents; the bundle version stands in for a missing short
+  // version.
+  EXPECT_EQ(serializer->valueForHTTPHeaderField("User-Agent"), "Kite/77 (iPhone; iOS 15.0; Scale/2.00)");
   EXPECT_EQ(serializer->valueForHTTPHeaderField("Accept-Language"), "zh-Hans-CN;q=1, en;q=0.9");
   auto request = serializer->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
   EXPECT_EQ(request->valueForHTTPHeaderField("Accept-Language"), "zh-Hans-CN;q=1, en;q=0.9");
@@ -264,4 +265,13 @@ TEST(SDPQueryStringTest, KeysSortLiterallyAndNestedContainersKeepTheirPaths) {
                                                                   plat::Value(dict({{"a", 1}})), nullptr)
                 ->URL(),
             "http://h/p?x=1&a=1#f?g");
+}
+
+TEST(SDPHTTPRequestSerializerTest, UserAgentTextIsTransliteratedToASCII) {
+  EXPECT_EQ(SDPTransliterateToASCII("Stra\u00dfe \u00c6ther \u0141\u00f3d\u017a \u0152uvre"),
+            "Strasse AEther Lodz OEuvre");
+  EXPECT_EQ(SDPTransliterateToASCII("\u201cQ\u201d \u2013 it\u2019s\u2026"), "\"Q\" - it's...");
+  // Other scripts, emoji and malformed bytes are removed; overlong forms never yield controls.
+  EXPECT_EQ(SDPTransliterateToASCII("a\u4e2d\U0001F600b\xC3"), "ab");
+  EXPECT_EQ(SDPTransliterateToASCII("x\xC0\x8D\xC0\x8Ay\xFF"), "xy");
 }
