@@ -140,6 +140,7 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
   ASSERT_TRUE(waitCompleted(1));
   EXPECT_EQ(delegate->lastSent, static_cast<int64_t>(payload.size()));
   EXPECT_EQ(delegate->lastExpectedToSend, static_cast<int64_t>(payload.size()));
+  EXPECT_FALSE(server.requests().at(0).header("Expect"));  // a large body goes at once
 
   session->uploadTaskWithRequestFromFile(request("/up", "PUT"), path.string())->resume();
   ASSERT_TRUE(waitCompleted(2));
