@@ -226,7 +226,8 @@ uint16_t unusedLoopbackPort() {
   bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);  // bound but never listened: connections are refused
+  // The socket stays open (bound, never listening) for the life of the process: connections
+  // to the port are refused, and no server of a test running beside this one can take it.
   return ntohs(addr.sin_port);
 }
 

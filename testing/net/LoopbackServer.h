@@ -118,7 +118,8 @@ class LoopbackServer {
   bool tls_ = false;
 };
 
-// A port on 127.0.0.1 that nobody listens on (for connection-refused tests).
+// A port on 127.0.0.1 that nobody listens on (for connection-refused tests). The port stays
+// reserved until the process ends.
 uint16_t unusedLoopbackPort();
 
 }  // namespace testing_net
