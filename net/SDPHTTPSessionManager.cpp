@@ -97,7 +97,9 @@ SDPHTTPSessionManager::dataTaskWithHTTPMethodURLStringParametersUploadProgressDo
   plat::NSErrorRef serializationError;
   auto request = requestSerializer()->requestWithMethodURLStringParametersError(
       method, resolve(URLString), parameters, &serializationError);
-  if (!request) {
+  // A serializer may report an error together with a request (parameters its body writer
+  // cannot hold leave the body out): that request is not sent.
+  if (!request || serializationError) {
     failLater(std::move(failure), serializationError);
     return nullptr;
   }
@@ -178,7 +180,7 @@ SDPHTTPSessionManager::POSTParametersConstructingBodyWithBlockProgressSuccessFai
   auto request =
       requestSerializer()->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
           "POST", resolve(URLString), parameters, block, &serializationError);
-  if (!request) {
+  if (!request || serializationError) {
     failLater(std::move(failure), serializationError);
     return nullptr;
   }

@@ -264,6 +264,19 @@ TEST_F(SDPHTTPSessionManagerTest, RequestsThatCannotBeBuiltFailWithoutATask) {
   EXPECT_FALSE(o.task);
   EXPECT_EQ(o.error->code(), 42);
 
+  // A body the JSON writer cannot hold is an error too: nothing is sent without it.
+  manager_->setRequestSerializer(SDPJSONRequestSerializer::serializer());
+  Outcome unwritable;
+  EXPECT_FALSE(manager_->POSTParametersSuccessFailure(
+      "items", plat::Value(plat::Dictionary{{"d", plat::Data::fromString("x")}}), onSuccess(unwritable),
+      onFailure(unwritable)));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return unwritable.done(); }));
+  EXPECT_EQ(unwritable.successes, 0);
+  EXPECT_EQ(unwritable.failures, 1);
+  EXPECT_FALSE(unwritable.task);
+  ASSERT_TRUE(unwritable.error);
+  EXPECT_EQ(server_.requestCount(), 0u);
+
   // A URL that cannot be parsed gives a task that fails as unsupported.
   manager_->setRequestSerializer(SDPHTTPRequestSerializer::serializer());
   auto bad = run([&](Outcome& o) {
