@@ -14,6 +14,14 @@
 
 namespace {
 
+// Whether `text` (UTF-8) converts without loss to the platform string encoding `encoding`;
+// every encoding but ASCII (1) is written as UTF-8 here.
+bool isRepresentable(const std::string& text, uint64_t encoding) {
+  if (encoding != 1) return true;
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 std::string upper(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -227,7 +235,11 @@ SDPHTTPRequestSerializer::multipartFormRequestWithMethodURLStringParametersConst
       if (const plat::Data* d = pair.value().data()) {
         data = *d;
       } else if (!pair.value().isNull()) {
-        data = encodeString(pair.value().description());
+        // A value the encoding cannot represent is left out rather than sent with
+        // characters missing.
+        const std::string text = pair.value().description();
+        if (!isRepresentable(text, stringEncoding())) continue;
+        data = encodeString(text);
       }
       formData.appendPartWithFormDataName(data, pair.field().description());
     }

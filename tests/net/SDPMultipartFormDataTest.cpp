@@ -193,3 +193,14 @@ TEST(SDPMultipartFormDataTest, WritesTheBodyToAFile) {
   std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(written, expected);
 }
+
+TEST(SDPMultipartFormDataTest, ValuesTheEncodingCannotHoldAreLeftOut) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  serializer->setStringEncoding(1);  // ASCII
+  auto request = serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+      "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "caf\u00e9"}, {"b", "ok"}}), nullptr, nullptr);
+  const std::string ct = *request->valueForHTTPHeaderField("Content-Type");
+  const std::string b = ct.substr(ct.find("boundary=") + 9);
+  EXPECT_EQ(readAll(*request->HTTPBodyStream(), 1024),
+            "--" + b + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nok\r\n--" + b + "--\r\n");
+}
