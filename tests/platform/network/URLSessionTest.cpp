@@ -407,9 +407,17 @@ TEST_F(SessionFixture, UnusableURLsAndRefusedConnectionsFailWithURLErrors) {
   auto ftp = session->dataTaskWithRequest(NSURLRequest::requestWithURL("ftp://127.0.0.1/x"));
   auto refused = session->dataTaskWithRequest(NSURLRequest::requestWithURL(
       "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/"));
-  ASSERT_TRUE(bad && none && ftp && refused);
-  for (auto& t : {bad, none, ftp, refused}) t->resume();
-  ASSERT_TRUE(waitCompleted(4));
+  // A redirect may not lead the session out of HTTP(S), to a local file for example.
+  server.route("/tofile", [](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 302;
+    res.setHeader("Location", "file:///etc/hostname");
+  });
+  auto toFile = session->dataTaskWithRequest(request("/tofile"));
+  ASSERT_TRUE(bad && none && ftp && refused && toFile);
+  for (auto& t : {bad, none, ftp, refused, toFile}) t->resume();
+  ASSERT_TRUE(waitCompleted(5));
+  EXPECT_EQ(toFile->error()->code(), NSURLErrorUnsupportedURL);
+  EXPECT_EQ(delegate->bodies.count(toFile->taskIdentifier()), 0u);
   EXPECT_EQ(bad->error()->code(), NSURLErrorUnsupportedURL);
   EXPECT_EQ(none->error()->code(), NSURLErrorUnsupportedURL);
   EXPECT_EQ(ftp->error()->code(), NSURLErrorUnsupportedURL);
