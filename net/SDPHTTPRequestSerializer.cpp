@@ -83,20 +83,36 @@ std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::serializer()
   return std::make_shared<SDPHTTPRequestSerializer>();
 }
 
+namespace {
+
+bool sameFieldName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
 void SDPHTTPRequestSerializer::setValueForHTTPHeaderField(std::optional<std::string> value,
                                                           const std::string& field) {
-  if (value) {
-    headers_.set(field, std::move(*value));
-  } else {
-    headers_.remove(field);
+  // Field names are case-insensitive: a value set as "user-agent" replaces the default
+  // "User-Agent" instead of standing beside it (where the default would win).
+  std::vector<std::string> spellings;
+  for (const auto& [name, ignored] : headers_) {
+    if (sameFieldName(name, field)) spellings.push_back(name);
   }
+  for (const auto& name : spellings) headers_.remove(name);
+  if (value) headers_.set(field, std::move(*value));
 }
 
 std::optional<std::string> SDPHTTPRequestSerializer::valueForHTTPHeaderField(
     const std::string& field) const {
-  const plat::Value* v = headers_.find(field);
-  if (!v || !v->isString()) return std::nullopt;
-  return *v->string();
+  for (const auto& [name, v] : headers_) {
+    if (sameFieldName(name, field) && v.isString()) return *v.string();
+  }
+  return std::nullopt;
 }
 
 void SDPHTTPRequestSerializer::setAuthorizationHeaderFieldWithUsernamePassword(
@@ -106,7 +122,9 @@ void SDPHTTPRequestSerializer::setAuthorizationHeaderFieldWithUsernamePassword(
                              "Authorization");
 }
 
-void SDPHTTPRequestSerializer::clearAuthorizationHeader() { headers_.remove("Authorization"); }
+void SDPHTTPRequestSerializer::clearAuthorizationHeader() {
+  setValueForHTTPHeaderField(std::nullopt, "Authorization");
+}
 
 void SDPHTTPRequestSerializer::setQueryStringSerializationWithStyle(uint64_t style) {
   queryStyle_ = style;
