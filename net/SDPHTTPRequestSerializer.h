@@ -82,7 +82,8 @@ class SDPHTTPRequestSerializer : public plat::Object,
 
   // The default header fields, in the order they were set.
   plat::Dictionary HTTPRequestHeaders() const { return headers_; }
-  // Sets a default header field; nullopt removes it.
+  // Sets a default header field; nullopt removes it. Field names match regardless of case:
+  // setting one replaces any spelling of it already there, and lookups ignore case.
   void setValueForHTTPHeaderField(std::optional<std::string> value, const std::string& field);
   std::optional<std::string> valueForHTTPHeaderField(const std::string& field) const;
   // "Authorization" = "Basic " + Base64 of "username:password" (UTF-8).
