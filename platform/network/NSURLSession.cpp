@@ -233,11 +233,20 @@ bool isRedirectStatus(int64_t s) {
   return s == 301 || s == 302 || s == 303 || s == 307 || s == 308;
 }
 
-std::string makeTempFile(FILE** out) {
+constexpr std::string_view kPartialPrefix = "CFNetworkDownload_";
+constexpr std::string_view kPartialSuffix = ".tmp";
+
+std::filesystem::path downloadDirectory() {
   std::error_code ec;
   auto dir = std::filesystem::temp_directory_path(ec);
   if (ec) dir = "/tmp";
-  std::string tmpl = (dir / "CFNetworkDownload_XXXXXX.tmp").string();
+  return dir;
+}
+
+std::string makeTempFile(FILE** out) {
+  std::string tmpl =
+      (downloadDirectory() / (std::string(kPartialPrefix) + "XXXXXX" + std::string(kPartialSuffix)))
+          .string();
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
   int fd = mkstemps(buf.data(), 4);
@@ -249,6 +258,23 @@ std::string makeTempFile(FILE** out) {
     return {};
   }
   return buf.data();
+}
+
+// Whether `path` is a partial download this layer made: a regular file (not a link) in the
+// download directory, named like makeTempFile's files. Resume data comes from outside the
+// session (an app stores it), so nothing else may be appended to or deleted through it.
+bool isPartialDownloadFile(const std::string& path, int64_t size) {
+  std::filesystem::path p(path);
+  std::string name = p.filename().string();
+  if (downloadDirectory() / name != p ||
+      name.size() != kPartialPrefix.size() + 6 + kPartialSuffix.size() ||
+      name.compare(0, kPartialPrefix.size(), kPartialPrefix) != 0 ||
+      name.compare(name.size() - kPartialSuffix.size(), kPartialSuffix.size(), kPartialSuffix) !=
+          0) {
+    return false;
+  }
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
 }
 
 }  // namespace
@@ -1860,9 +1886,7 @@ NSURLSessionDownloadTaskRef NSURLSession::downloadTaskWithResumeData(const Data&
   auto path = v["path"].string();
   auto validator = v["validator"].string();
   int64_t offset = v["offset"].integerValue();
-  struct stat st;
-  if (!url || !path || !validator || offset <= 0 || ::stat(path->c_str(), &st) != 0 ||
-      st.st_size != offset) {
+  if (!url || !path || !validator || offset <= 0 || !isPartialDownloadFile(*path, offset)) {
     return nullptr;
   }
   auto task = core_->makeTask<NSURLSessionDownloadTask>(TaskKind::Download,

@@ -314,7 +314,9 @@ class NSURLSession : public Object {
   NSURLSessionUploadTaskRef uploadTaskWithStreamedRequest(const NSURLRequestRef& request);
   NSURLSessionDownloadTaskRef downloadTaskWithRequest(const NSURLRequestRef& request);
   // Continues a download cancelled with cancelByProducingResumeData. Malformed resume data,
-  // or data whose partial file is gone, gives null.
+  // or data whose partial file is gone, gives null. So does data naming any file other than
+  // a partial download of this layer (in the temporary directory): the session never writes
+  // to or deletes another file on the word of resume data.
   NSURLSessionDownloadTaskRef downloadTaskWithResumeData(const Data& resumeData);
 
   // The tasks not yet completed, by kind (upload tasks are not listed as data tasks), in

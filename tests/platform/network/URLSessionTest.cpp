@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/NSURLSession.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
@@ -549,6 +550,40 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
   EXPECT_TRUE(delegate->downloads[resumed->taskIdentifier()] == body)
       << delegate->downloads[resumed->taskIdentifier()].size();
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
+}
+
+TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
+  // Resume data is stored by apps and may come back altered: the session must not append to
+  // or delete a file it did not make. Each victim below has the size the data claims.
+  namespace fs = std::filesystem;
+  auto tmp = fs::temp_directory_path();
+  std::string pid = std::to_string(getpid() % 900 + 100);
+  auto dir = tmp / ("resume-test-" + pid);
+  fs::create_directories(dir);
+  auto elsewhere = dir / ("CFNetworkDownload_abc" + pid + ".tmp");  // right name, wrong place
+  auto plain = tmp / ("keep-" + pid + ".txt");
+  auto link = tmp / ("CFNetworkDownload_lnk" + pid + ".tmp");  // a link to a victim
+  for (auto& f : {elsewhere, plain}) std::ofstream(f, std::ios::binary) << "precious";
+  fs::remove(link);
+  fs::create_symlink(plain, link);
+  auto resumeDataFor = [&](const fs::path& path) {
+    Dictionary d;
+    d.set("url", server.url("/r"));
+    d.set("path", path.string());
+    d.set("offset", Value(static_cast<long long>(8)));
+    d.set("validator", "\"v1\"");
+    return NSJSONSerialization::dataWithJSONObject(Value(d));
+  };
+  for (auto& path : {elsewhere, plain, link, tmp / ".." / tmp.filename() / plain.filename()}) {
+    EXPECT_FALSE(session->downloadTaskWithResumeData(resumeDataFor(path))) << path;
+  }
+  for (auto& f : {elsewhere, plain}) {
+    std::ifstream in(f, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious") << f;
+  }
+  fs::remove(link);
+  fs::remove(plain);
+  fs::remove_all(dir);
 }
 
 TEST_F(SessionFixture, GetTasksListsUnfinishedTasksByKind) {
