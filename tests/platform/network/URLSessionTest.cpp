@@ -323,6 +323,27 @@ TEST_F(SessionFixture, ResponseDispositionPausesTheTransferUntilAnswered) {
   EXPECT_FALSE(task->error());
 }
 
+TEST_F(SessionFixture, ABodyLargerThanWhatIsHeldBackArrivesWholeOnceAllowed) {
+  // More than the session holds back while the decision is pending: reading stops, and
+  // resumes without losing, repeating or reordering bytes.
+  std::string big(9 * 1024 * 1024 + 123, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 7 + i / 4093) & 0xff);
+  server.respond("/big", 200, big, "application/octet-stream");
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithRequest(request("/big"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldResponse); }, 20));
+  runUntil([] { return false; }, 0.3);
+  EXPECT_EQ(delegate->bodies.count(1), 0u);
+  EXPECT_EQ(task->countOfBytesReceived(), 0);
+  delegate->heldResponse(NSURLSessionResponseAllow);
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_FALSE(task->error());
+  EXPECT_EQ(delegate->bodies[1].size(), big.size());
+  EXPECT_TRUE(delegate->bodies[1] == big);
+  EXPECT_EQ(task->countOfBytesReceived(), static_cast<int64_t>(big.size()));
+}
+
 TEST_F(SessionFixture, CancelDispositionAndCancelReleaseAPendingDecisionWithCancelled) {
   server.respond("/a", 200, "abc");
   delegate->holdResponse = true;
