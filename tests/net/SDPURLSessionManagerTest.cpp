@@ -539,3 +539,33 @@ TEST_F(SDPURLSessionManagerTest, CompletionHandlersRunInsideTheCompletionGroup) 
         [&] { return plat::dispatch_group_wait(group, plat::DISPATCH_TIME_NOW) == 0; }));
   }
 }
+
+TEST_F(SDPURLSessionManagerTest, DownloadProgressFollowsTheAnnouncedAndReceivedBytes) {
+  const std::string body(50000, 'd');
+  // A type the server does not compress, so that the announced length is the body's.
+  server_.respond("/big", 200, body, "application/octet-stream");
+  auto manager = makeManager();
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  std::atomic<int64_t> lastTotal{0};
+  std::atomic<int64_t> lastCompleted{0};
+  std::atomic<int> uploadReports{0};
+  Result result;
+  auto task = manager->dataTaskWithRequestUploadProgressDownloadProgressCompletionHandler(
+      get(server_.url("/big")), [&](const plat::NSProgressRef&) { ++uploadReports; },
+      [&](const plat::NSProgressRef& progress) {
+        lastTotal = progress->totalUnitCount();
+        lastCompleted = progress->completedUnitCount();
+      },
+      recordInto(result));
+  auto progress = manager->downloadProgressForTask(task);
+  ASSERT_TRUE(progress);
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+  EXPECT_EQ(result.object, plat::Value(plat::Data::fromString(body)));
+  EXPECT_EQ(lastTotal.load(), 50000);
+  EXPECT_EQ(lastCompleted.load(), 50000);
+  EXPECT_EQ(progress->completedUnitCount(), 50000);
+  EXPECT_EQ(uploadReports.load(), 0);  // a GET sends no body
+  // The record is gone once the task completed.
+  EXPECT_FALSE(manager->downloadProgressForTask(task));
+}
