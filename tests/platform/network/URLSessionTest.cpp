@@ -2,11 +2,15 @@
 // redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -93,6 +97,59 @@ TEST_F(SessionFixture, StatusCodesAreNotErrorsAndEmptyBodiesComplete) {
   EXPECT_EQ(delegate->bodies[1], "{\"error\":1}");
   EXPECT_EQ(delegate->bodies.count(2), 0u);
   EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(b->response())->statusCode(), 204);
+}
+
+// Answers one connection on 127.0.0.1 with fixed bytes (for wire forms the server library
+// cannot produce), after reading the request head.
+struct RawResponder {
+  int listener = -1;
+  uint16_t port = 0;
+  std::thread thread;
+  explicit RawResponder(std::string reply) {
+    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    listen(listener, 1);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+    port = ntohs(addr.sin_port);
+    thread = std::thread([fd = listener, reply] {
+      int c = accept(fd, nullptr, nullptr);
+      if (c < 0) return;
+      std::string head;
+      char buf[4096];
+      while (head.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = recv(c, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        head.append(buf, static_cast<size_t>(n));
+      }
+      send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      shutdown(c, SHUT_RDWR);
+      close(c);
+    });
+  }
+  ~RawResponder() {
+    shutdown(listener, SHUT_RDWR);  // ends a pending accept
+    thread.join();
+    close(listener);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
+};
+
+TEST_F(SessionFixture, TrailersAfterAChunkedBodyDoNotStartASecondResponse) {
+  RawResponder raw(
+      "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n"
+      "Trailer: X-Checksum\r\nConnection: close\r\n\r\n"
+      "5\r\nhello\r\n0\r\nX-Checksum: 42\r\n\r\n");
+  auto task = session->dataTaskWithURL(raw.url());
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  runUntil([] { return false; }, 0.1);
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete 1 ok"}));
+  EXPECT_EQ(delegate->bodies[1], "hello");
+  EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response())->statusCode(), 200);
 }
 
 TEST_F(SessionFixture, HeadAndVerbsCarryTheirMethodAndBody) {
