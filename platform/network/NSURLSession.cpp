@@ -191,7 +191,6 @@ std::string resolveURL(const std::string& base, const std::string& location) {
 
 int64_t errorCodeForCurl(CURLcode code) {
   switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
       return NSURLErrorUnsupportedURL;
     case CURLE_COULDNT_RESOLVE_HOST:
@@ -215,6 +214,9 @@ int64_t errorCodeForCurl(CURLcode code) {
     case CURLE_WRITE_ERROR:
       return NSURLErrorCannotWriteToFile;
     case CURLE_WEIRD_SERVER_REPLY:
+    // Schemes are checked before a request reaches libcurl, so this is an answer that is not
+    // HTTP at all (libcurl refuses HTTP/0.9), not an unsupported URL.
+    case CURLE_UNSUPPORTED_PROTOCOL:
       return NSURLErrorBadServerResponse;
     default:
       return NSURLErrorUnknown;

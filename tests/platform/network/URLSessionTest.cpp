@@ -152,6 +152,22 @@ TEST_F(SessionFixture, TrailersAfterAChunkedBodyDoNotStartASecondResponse) {
   EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response())->statusCode(), 200);
 }
 
+TEST_F(SessionFixture, BrokenAnswersFailInsteadOfLookingComplete) {
+  RawResponder truncated(
+      "HTTP/1.1 200 OK\r\nContent-Length: 100\r\nConnection: close\r\n\r\nonly ten..");
+  RawResponder nothing("");
+  RawResponder garbage("SSH-2.0-not-http\r\n\r\n");
+  auto a = session->dataTaskWithURL(truncated.url());
+  auto b = session->dataTaskWithURL(nothing.url());
+  auto c = session->dataTaskWithURL(garbage.url());
+  for (auto& t : {a, b, c}) t->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  ASSERT_TRUE(a->error() && b->error() && c->error());
+  EXPECT_EQ(a->error()->code(), NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(b->error()->code(), NSURLErrorNetworkConnectionLost);
+  EXPECT_EQ(c->error()->code(), NSURLErrorBadServerResponse);
+}
+
 TEST_F(SessionFixture, HeadAndVerbsCarryTheirMethodAndBody) {
   server.respond("/v", 200, "body");
   auto head = session->dataTaskWithRequest(request("/v", "HEAD"));
