@@ -59,6 +59,8 @@ TEST_F(SessionFixture, DataTaskDeliversResponseBodyAndCompletionInOrderOnTheMain
   ASSERT_TRUE(task);
   EXPECT_EQ(task->state(), NSURLSessionTaskStateSuspended);
   EXPECT_EQ(task->taskIdentifier(), 1u);
+  EXPECT_EQ(task->description().rfind("<NSURLSessionDataTask: 0x", 0), 0u);
+  EXPECT_NE(task->description().find(">{ taskIdentifier: 1 } { suspended }"), std::string::npos);
   std::atomic<bool> offMain{false};
   delegate->onResponse = [&](const NSURLResponseRef&) {
     if (!dispatch_is_main_thread()) offMain = true;
@@ -71,6 +73,7 @@ TEST_F(SessionFixture, DataTaskDeliversResponseBodyAndCompletionInOrderOnTheMain
   EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data", "complete 1 ok"}));
   EXPECT_EQ(delegate->bodies[1], "hello world");
   EXPECT_EQ(task->state(), NSURLSessionTaskStateCompleted);
+  EXPECT_NE(task->description().find("{ completed }"), std::string::npos);
   auto response = std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response());
   ASSERT_TRUE(response);
   EXPECT_EQ(response->statusCode(), 200);
