@@ -213,8 +213,22 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
   auto fromData =
       session->uploadTaskWithRequestFromData(request("/up", "POST"), Data::fromString(payload));
   EXPECT_EQ(fromData->countOfBytesExpectedToSend(), static_cast<int64_t>(payload.size()));
+  std::atomic<int64_t> observedSent{0}, observedExpected{-2}, removedCalls{0};
+  fromData->addObserver(kCountOfBytesSent, [&](NSURLSessionTask&, const std::string&,
+                                               int64_t v) { observedSent = v; });
+  fromData->addObserver(kCountOfBytesExpectedToReceive,
+                        [&](NSURLSessionTask&, const std::string&, int64_t v) {
+                          observedExpected = v;
+                        });
+  auto removed = fromData->addObserver(
+      kCountOfBytesSent, [&](NSURLSessionTask&, const std::string&, int64_t) { ++removedCalls; });
+  fromData->removeObserver(removed);
   fromData->resume();
   ASSERT_TRUE(waitCompleted(1));
+  EXPECT_EQ(observedSent.load(), static_cast<int64_t>(payload.size()));
+  EXPECT_EQ(observedExpected.load(), fromData->countOfBytesExpectedToReceive());
+  EXPECT_GT(observedExpected.load(), 0);
+  EXPECT_EQ(removedCalls.load(), 0);
   EXPECT_EQ(delegate->lastSent, static_cast<int64_t>(payload.size()));
   EXPECT_EQ(delegate->lastExpectedToSend, static_cast<int64_t>(payload.size()));
   EXPECT_FALSE(server.requests().at(0).header("Expect"));  // a large body goes at once
