@@ -41,6 +41,17 @@ std::pair<std::string, std::string> parseContentType(const std::string& value) {
   return {type, charset};
 }
 
+// The body is delivered decoded (the session asks for any content encoding), so the length of
+// an encoded body says nothing about the bytes the receiver will count.
+bool bodyIsEncoded(const HTTPHeaderFields& headers) {
+  auto enc = headers.get("Content-Encoding");
+  if (!enc) return false;
+  std::string v;
+  for (char c : *enc)
+    if (c != ' ' && c != '\t') v += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return !v.empty() && v != "identity";
+}
+
 int64_t parseLength(const std::optional<std::string>& value) {
   if (!value) return NSURLResponseUnknownLength;
   std::string t = trim(*value);
@@ -92,7 +103,8 @@ NSHTTPURLResponse::NSHTTPURLResponse(std::string url, int64_t statusCode, std::s
                                      HTTPHeaderFields headers)
     : NSURLResponse(std::move(url),
                     parseContentType(headers.get("Content-Type").value_or("")).first,
-                    parseLength(headers.get("Content-Length")),
+                    bodyIsEncoded(headers) ? NSURLResponseUnknownLength
+                                           : parseLength(headers.get("Content-Length")),
                     parseContentType(headers.get("Content-Type").value_or("")).second),
       statusCode_(statusCode),
       httpVersion_(std::move(HTTPVersion)),

@@ -46,7 +46,8 @@ using NSURLResponseRef = std::shared_ptr<NSURLResponse>;
 class NSHTTPURLResponse : public NSURLResponse {
  public:
   // MIME type, expected length and encoding are taken from the header fields
-  // ("Content-Type", "Content-Length"); a malformed or negative length counts as unknown.
+  // ("Content-Type", "Content-Length"); a malformed or negative length counts as unknown, and so
+  // does the length of a body sent with a "Content-Encoding" (it arrives decoded).
   NSHTTPURLResponse(std::string url, int64_t statusCode, std::string HTTPVersion,
                     HTTPHeaderFields headers);
   static std::shared_ptr<NSHTTPURLResponse> make(std::string url, int64_t statusCode,

@@ -64,6 +64,13 @@ TEST(NSHTTPURLResponse, DerivesMIMETypeLengthAndEncodingFromHeaders) {
   HTTPHeaderFields huge;
   huge.set("Content-Length", "99999999999999999999999");
   EXPECT_EQ(NSHTTPURLResponse::make("http://h/", 200, huge)->expectedContentLength(), -1);
+  // An encoded body arrives decoded: its announced length is not what will be received.
+  HTTPHeaderFields gz;
+  gz.set("Content-Length", "13");
+  gz.set("Content-Encoding", "gzip");
+  EXPECT_EQ(NSHTTPURLResponse::make("http://h/", 200, gz)->expectedContentLength(), -1);
+  gz.set("Content-Encoding", " Identity ");
+  EXPECT_EQ(NSHTTPURLResponse::make("http://h/", 200, gz)->expectedContentLength(), 13);
 }
 
 TEST(NSHTTPURLResponse, StatusTextsFollowThePlatform) {

@@ -203,7 +203,7 @@ TEST_F(SessionFixture, HeadAndVerbsCarryTheirMethodAndBody) {
 }
 
 TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
-  server.respond("/up", 201, "ok");
+  server.respond("/up", 201, "ok", "application/octet-stream");  // sent as is, not compressed
   std::string payload;
   for (int i = 0; i < 200000; ++i) payload += static_cast<char>('a' + i % 26);
   payload[7] = '\0';
