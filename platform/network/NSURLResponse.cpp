@@ -1,5 +1,6 @@
 #include "platform/network/NSURLResponse.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -46,9 +47,9 @@ std::pair<std::string, std::string> parseContentType(const std::string& value) {
 bool bodyIsEncoded(const HTTPHeaderFields& headers) {
   auto enc = headers.get("Content-Encoding");
   if (!enc) return false;
-  std::string v;
-  for (char c : *enc)
-    if (c != ' ' && c != '\t') v += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string v = lower(*enc);
+  v.erase(std::remove_if(v.begin(), v.end(), [](char c) { return c == ' ' || c == '\t'; }),
+          v.end());
   return !v.empty() && v != "identity";
 }
 

@@ -2,23 +2,17 @@
 
 #include <gumbo.h>
 
+#include "platform/foundation/UTF16.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
 namespace plat::webkit {
 
-namespace {
+using plat::decodeUTF8;
 
-size_t utf8SequenceLength(const unsigned char* p, size_t left) {
-  unsigned char c = p[0];
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-  if (n == 0 || n > left) return 0;
-  for (size_t i = 1; i < n; ++i)
-    if ((p[i] & 0xC0) != 0x80) return 0;
-  if (n == 2 && c < 0xC2) return 0;  // overlong
-  return n;
-}
+namespace {
 
 void appendEscapedCodePoint(std::string& out, unsigned code) {
   char buf[8];
@@ -129,26 +123,26 @@ std::string jsonQuote(const std::string& text) {
       ++i;
       continue;
     }
-    size_t len = utf8SequenceLength(p + i, n - i);
-    if (len == 0) {
+    size_t next = i;
+    bool valid = true;
+    uint32_t cp = decodeUTF8(text, next, &valid);
+    if (!valid) {
       appendEscapedCodePoint(out, c);  // a stray byte stands for the character of its value
       ++i;
       continue;
     }
-    // U+2028 and U+2029 are escaped so the text is also a valid script literal.
-    if (len == 4) {
+    if (cp >= 0x10000) {
       // Outside the BMP: written as a surrogate pair so script sees two UTF-16 units.
-      unsigned cp = ((p[i] & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) |
-                    ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
       cp -= 0x10000;
       appendEscapedCodePoint(out, 0xD800 + (cp >> 10));
       appendEscapedCodePoint(out, 0xDC00 + (cp & 0x3FF));
-    } else if (len == 3 && p[i] == 0xE2 && p[i + 1] == 0x80 && (p[i + 2] == 0xA8 || p[i + 2] == 0xA9)) {
-      appendEscapedCodePoint(out, p[i + 2] == 0xA8 ? 0x2028 : 0x2029);
+    } else if (cp == 0x2028 || cp == 0x2029) {
+      // Escaped so the text is also a valid script literal.
+      appendEscapedCodePoint(out, cp);
     } else {
-      out.append(text, i, len);
+      out.append(text, i, next - i);
     }
-    i += len;
+    i = next;
   }
   out += '"';
   return out;

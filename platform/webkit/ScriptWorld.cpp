@@ -2,12 +2,16 @@
 
 #include <duktape.h>
 
+#include "platform/foundation/UTF16.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 
 namespace plat::webkit {
+
+using plat::appendUTF8;
 
 struct ScriptWorld::NativeSlot {
   std::string name;
@@ -122,14 +126,10 @@ std::string toUTF8(const char* s, size_t len) {
     }
     unsigned lo = hi < 0xDC00 ? surrogate(i + 3) : 0;
     if (hi < 0xDC00 && lo >= 0xDC00) {
-      unsigned cp = 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00);
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
+      appendUTF8(out, 0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00));
       i += 6;
     } else {
-      out += "\xEF\xBF\xBD";
+      appendUTF8(out, 0xFFFD);
       i += 3;
     }
   }
