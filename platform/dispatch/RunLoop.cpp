@@ -230,25 +230,43 @@ namespace {
 bool fireTimers(RunLoop::Impl& loop, const std::string& mode) {
   std::vector<std::pair<double, NSTimerRef>> due;
   double now;
+  // The loop's list is copied under its lock and each timer is looked at under its own lock
+  // alone, so no timer lock is ever held together with the loop's lock. The copy also keeps
+  // every timer alive until its lock has been released.
+  std::vector<NSTimerRef> timers;
+  {
+    std::lock_guard<std::mutex> lock(loop.mu);
+    timers = loop.timers;
+  }
+  std::vector<NSTimerRef> invalid;
   {
     std::shared_lock<std::shared_mutex> swap(clockSwapMutex());
     // A little slack absorbs rounding between clock nanoseconds and timer seconds.
     now = Clock::nowSeconds() + kSlack;
-    std::lock_guard<std::mutex> lock(loop.mu);
-    auto& timers = loop.timers;
-    for (size_t i = 0; i < timers.size();) {
-      auto& t = timers[i]->impl();
-      std::lock_guard<std::mutex> tlock(t.mu);
-      if (!t.valid) {
-        timers.erase(timers.begin() + static_cast<long>(i));
-        continue;
-      }
-      if (t.fireTime <= now && !t.firing && modeMatches(t.modes, mode)) {
-        due.emplace_back(t.fireTime, timers[i]);
-      }
-      ++i;
+  }
+  for (auto& timer : timers) {
+    auto& t = timer->impl();
+    std::lock_guard<std::mutex> tlock(t.mu);
+    if (!t.valid) {
+      invalid.push_back(timer);
+      continue;
+    }
+    if (t.fireTime <= now && !t.firing && modeMatches(t.modes, mode)) {
+      due.emplace_back(t.fireTime, timer);
     }
   }
+  if (!invalid.empty()) {
+    std::lock_guard<std::mutex> lock(loop.mu);
+    auto& list = loop.timers;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const NSTimerRef& t) {
+                                return std::find(invalid.begin(), invalid.end(), t) !=
+                                       invalid.end();
+                              }),
+               list.end());
+  }
+  // `timers` and `invalid` are released after every lock above: the last reference to a
+  // timer may go here, and with it the timer's own mutex.
   std::stable_sort(due.begin(), due.end(),
                    [](const auto& a, const auto& b) { return a.first < b.first; });
   bool fired = false;
