@@ -163,10 +163,19 @@ struct Parts {
   bool hasFragment = false;
   std::string fragment;
 
+  // RFC 3986 section 5.3, with the fix-ups that keep a resolved path a path: without an
+  // authority, a path starting with "//" gets "/." in front (else it would read as a host),
+  // and without a scheme, a first segment holding ':' gets "./" (else it would read as one).
   std::string compose() const {
     std::string s;
     if (!scheme.empty()) s += scheme + ":";
-    if (hasAuthority) s += "//" + authority;
+    if (hasAuthority) {
+      s += "//" + authority;
+    } else if (path.compare(0, 2, "//") == 0) {
+      s += "/.";
+    } else if (scheme.empty() && path.find(':') < path.find('/')) {
+      s += "./";
+    }
     s += path;
     if (hasQuery) s += "?" + query;
     if (hasFragment) s += "#" + fragment;
@@ -345,7 +354,9 @@ NSURLRef NSURL::URLWithStringRelativeToURL(std::string_view string, const NSURLR
   t.hasFragment = r.hasFragment;
   t.fragment = r.fragment;
   auto url = std::make_shared<NSURL>();
-  if (!url->parse(t.compose())) return nullptr;
+  // Against a relative base the result may be the empty reference ("." against "n").
+  const std::string composed = t.compose();
+  if (!composed.empty() && !url->parse(composed)) return nullptr;
   url->relative_ = std::string(string);
   url->base_ = base;
   return url;
@@ -372,6 +383,7 @@ NSURLRef NSURL::absoluteURL() const {
     if (auto self = std::const_pointer_cast<Object>(weak_from_this().lock()))
       return std::static_pointer_cast<NSURL>(self);
   }
+  if (absolute_.empty()) return std::make_shared<NSURL>();  // the empty reference
   return URLWithString(absolute_);
 }
 

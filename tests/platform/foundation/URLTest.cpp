@@ -89,6 +89,34 @@ TEST(URL, RelativeResolution) {
   EXPECT_FALSE(u->isEqual(*u->absoluteURL()));
 }
 
+TEST(URL, ResolutionWithoutAnAuthorityKeepsThePathAPath) {
+  // A path that comes out starting with "//" would read as a host: it gets "/." in front.
+  auto escaped = NSURL::URLWithStringRelativeToURL("..//evil.com/x", NSURL::URLWithString("file:/a/b"));
+  ASSERT_TRUE(escaped);
+  EXPECT_EQ(escaped->host(), "");
+  EXPECT_EQ(escaped->absoluteString(), "file:/.//evil.com/x");
+  auto opaque = NSURL::URLWithStringRelativeToURL("/.//d", NSURL::URLWithString("o:"));
+  ASSERT_TRUE(opaque);
+  EXPECT_EQ(opaque->host(), "");
+  EXPECT_EQ(opaque->absoluteString(), "o:/.//d");
+  // With an authority nothing changes.
+  EXPECT_EQ(NSURL::URLWithStringRelativeToURL("..//x", NSURL::URLWithString("http://h/a/b"))->absoluteString(),
+            "http://h//x");
+
+  // Against a relative base: the empty result is a URL, and a first segment with ':' stays
+  // a path instead of becoming a scheme.
+  auto empty = NSURL::URLWithStringRelativeToURL(".", NSURL::URLWithString("n"));
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->absoluteString(), "");
+  EXPECT_EQ(empty->relativeString(), ".");
+  ASSERT_TRUE(empty->absoluteURL());
+  EXPECT_TRUE(NSURL::URLWithStringRelativeToURL("x", empty));
+  auto colon = NSURL::URLWithStringRelativeToURL("./a:b", NSURL::URLWithString("n"));
+  ASSERT_TRUE(colon);
+  EXPECT_EQ(colon->scheme(), "");
+  EXPECT_EQ(colon->absoluteString(), "./a:b");
+}
+
 TEST(URL, FileURLsAndPathEditing) {
   auto f = NSURL::fileURLWithPath("/tmp/my file#1.txt");
   ASSERT_TRUE(f);
