@@ -1,5 +1,8 @@
 #include "net/SDPCompoundResponseSerializer.h"
 
+#include <unordered_set>
+#include <vector>
+
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 
@@ -10,6 +13,22 @@ const bool kRegistered = [] {
       {"SDPHTTPResponseSerializer"});
   return true;
 }();
+// Whether `member` is `target` or holds it somewhere among its (nested) members. Walked
+// without recursion and each compound once, so deep or widely shared nesting stays cheap.
+bool reaches(const SDPURLResponseSerialization* member, const SDPURLResponseSerialization* target) {
+  std::vector<const SDPURLResponseSerialization*> pending{member};
+  std::unordered_set<const SDPURLResponseSerialization*> seen;
+  while (!pending.empty()) {
+    const SDPURLResponseSerialization* next = pending.back();
+    pending.pop_back();
+    if (next == target) return true;
+    auto compound = dynamic_cast<const SDPCompoundResponseSerializer*>(next);
+    if (!compound || !seen.insert(next).second) continue;
+    for (const auto& inner : compound->responseSerializers()) pending.push_back(inner.get());
+  }
+  return false;
+}
+
 }  // namespace
 
 void SDPCompoundResponseSerializer::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
@@ -31,9 +50,11 @@ bool SDPCompoundResponseSerializer::initWithCoder(plat::NSKeyedUnarchiver& coder
   plat::Value members = coder.decodeObjectForKey("responseSerializers");
   if (const plat::Array* list = members.array()) {
     for (const auto& member : *list) {
-      if (auto serializer = member.objectAs<SDPHTTPResponseSerializer>()) {
-        responseSerializers_.push_back(serializer);
-      }
+      auto serializer = member.objectAs<SDPHTTPResponseSerializer>();
+      // A damaged or hostile archive may list this serializer among its own members, directly
+      // or through another compound: that member is refused, as using it would recurse without
+      // end (and the cycle would never be freed).
+      if (serializer && !reaches(serializer.get(), this)) responseSerializers_.push_back(serializer);
     }
   }
   return true;

@@ -32,6 +32,8 @@ class SDPCompoundResponseSerializer : public SDPHTTPResponseSerializer {
   std::string className() const override { return "SDPCompoundResponseSerializer"; }
   // Adds "responseSerializers" (members that cannot be archived are left out).
   void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  // Reads "responseSerializers"; a member that is, or contains, the serializer being decoded
+  // is left out.
   bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
  private:

@@ -1,5 +1,9 @@
 // Keyed-archive round trips of the serializers and the security policy.
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "net/SDPCompoundResponseSerializer.h"
@@ -10,6 +14,7 @@
 #include "net/SDPSecurityPolicy.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/network/NSURLResponse.h"
 
 namespace {
 
@@ -21,6 +26,39 @@ std::shared_ptr<T> roundTrip(const std::shared_ptr<T>& object) {
   plat::Value decoded = plat::NSKeyedUnarchiver::unarchiveObjectWithData(archive, &error);
   EXPECT_FALSE(error) << error->description();
   return decoded.objectAs<T>();
+}
+
+// A keyed archive (XML form) whose root is object 1; `objects` lists $objects from index 1.
+plat::Data archiveWithObjects(const std::string& objects) {
+  return plat::Data::fromString(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+      "<key>$archiver</key><string>NSKeyedArchiver</string>"
+      "<key>$version</key><integer>100000</integer>"
+      "<key>$top</key><dict><key>root</key><dict><key>CF$UID</key><integer>1</integer></dict></dict>"
+      "<key>$objects</key><array><string>$null</string>" +
+      objects + "</array></dict></plist>");
+}
+
+std::string uid(int n) {
+  return "<dict><key>CF$UID</key><integer>" + std::to_string(n) + "</integer></dict>";
+}
+
+std::string classEntry(const std::string& name, const std::string& super) {
+  return "<dict><key>$classname</key><string>" + name + "</string><key>$classes</key><array><string>" +
+         name + "</string>" + (super.empty() ? "" : "<string>" + super + "</string>") +
+         "<string>NSObject</string></array></dict>";
+}
+
+// A compound serializer object whose members are the array at index `membersUid`.
+std::string compoundObject(int classUid, int membersUid) {
+  return "<dict><key>$class</key>" + uid(classUid) + "<key>responseSerializers</key>" +
+         uid(membersUid) + "</dict>";
+}
+
+std::string arrayObject(const std::vector<int>& items, int classUid) {
+  std::string s = "<dict><key>NS.objects</key><array>";
+  for (int i : items) s += uid(i);
+  return s + "</array><key>$class</key>" + uid(classUid) + "</dict>";
 }
 
 }  // namespace
@@ -83,4 +121,50 @@ TEST(SDPCodingTest, SecurityPolicyKeepsModeFlagsAndCertificates) {
   ASSERT_TRUE(decoded->pinnedCertificates());
   EXPECT_EQ(decoded->pinnedCertificates()->size(), 1u);
   EXPECT_TRUE(decoded->pinnedPublicKeys()->empty());
+}
+
+TEST(SDPCodingTest, CompoundSerializerRefusesMembersThatLeadBackToItself) {
+  const std::string compoundClass =
+      classEntry("SDPCompoundResponseSerializer", "SDPHTTPResponseSerializer");
+  const std::string arrayClass = classEntry("NSArray", "");
+  auto response = plat::NSHTTPURLResponse::make("http://h/", 200, {});
+  plat::Data body = plat::Data::fromString("x");
+
+  // Listed among its own members: it decodes without that member, answers without recursing,
+  // and is freed once released.
+  std::weak_ptr<SDPCompoundResponseSerializer> released;
+  {
+    plat::NSErrorRef error;
+    plat::Value root = plat::NSKeyedUnarchiver::unarchiveObjectWithData(
+        archiveWithObjects(compoundObject(2, 3) + compoundClass + arrayObject({1}, 4) + arrayClass),
+        &error);
+    EXPECT_FALSE(error);
+    auto self = root.objectAs<SDPCompoundResponseSerializer>();
+    ASSERT_TRUE(self);
+    EXPECT_TRUE(self->responseSerializers().empty());
+    EXPECT_FALSE(self->responseObjectForResponseDataError(response, &body, nullptr).isNil());
+    released = self;
+  }
+  EXPECT_TRUE(released.expired());
+
+  // Through a second compound (1 lists 5, 5 lists 1): the cycle is cut where it closes.
+  {
+    plat::Value root = plat::NSKeyedUnarchiver::unarchiveObjectWithData(archiveWithObjects(
+        compoundObject(2, 3) + compoundClass + arrayObject({5}, 4) + arrayClass +
+        compoundObject(2, 6) + arrayObject({1}, 4)));
+    auto outer = root.objectAs<SDPCompoundResponseSerializer>();
+    ASSERT_TRUE(outer);
+    EXPECT_TRUE(outer->responseSerializers().empty());
+    EXPECT_FALSE(outer->responseObjectForResponseDataError(response, &body, nullptr).isNil());
+    released = outer;
+  }
+  EXPECT_TRUE(released.expired());
+
+  // The same member twice, and a nested compound that does not lead back, are kept.
+  plat::Value root = plat::NSKeyedUnarchiver::unarchiveObjectWithData(archiveWithObjects(
+      compoundObject(2, 3) + compoundClass + arrayObject({5, 5}, 4) + arrayClass +
+      compoundObject(2, 6) + arrayObject({}, 4)));
+  auto outer = root.objectAs<SDPCompoundResponseSerializer>();
+  ASSERT_TRUE(outer);
+  EXPECT_EQ(outer->responseSerializers().size(), 2u);
 }
