@@ -22,6 +22,12 @@ bool isRepresentable(const std::string& text, uint64_t encoding) {
                      [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+// Parameters whose containers nest past SDPQueryMaxDepth cannot be encoded.
+plat::NSErrorRef parametersTooDeepError() {
+  return plat::NSError::make(SDPURLRequestSerializationErrorDomain, SDPURLErrorBadURL,
+                             "The request parameters are nested too deeply to be encoded.");
+}
+
 std::string upper(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -177,7 +183,13 @@ bool SDPHTTPRequestSerializer::queryStringForParameters(const plat::NSURLRequest
     }
     *query = std::move(text);
   } else if (queryStyle_ == SDPHTTPRequestQueryStringDefaultStyle) {
-    *query = SDPJoinQueryPairs(parameters);
+    bool tooDeep = false;
+    *query = SDPJoinQueryPairs(parameters, &tooDeep);
+    if (tooDeep) {
+      query->reset();
+      if (error) *error = parametersTooDeepError();
+      return false;
+    }
   }
   return true;
 }
@@ -248,7 +260,13 @@ SDPHTTPRequestSerializer::multipartFormRequestWithMethodURLStringParametersConst
   if (!request) return nullptr;
   SDPStreamingMultipartFormData formData(*request, /*UTF-8*/ 4);
   if (!parameters.isNil()) {
-    for (const auto& pair : SDPFlattenQueryPairs(plat::Value(), parameters)) {
+    bool tooDeep = false;
+    auto pairs = SDPFlattenQueryPairs(plat::Value(), parameters, &tooDeep);
+    if (tooDeep) {
+      if (error) *error = parametersTooDeepError();
+      return nullptr;
+    }
+    for (const auto& pair : pairs) {
       plat::Data data;
       if (const plat::Data* d = pair.value().data()) {
         data = *d;

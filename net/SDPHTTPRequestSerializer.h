@@ -110,13 +110,15 @@ class SDPHTTPRequestSerializer : public plat::Object,
   // (methods of HTTPMethodsEncodingParametersInURI; the query goes before any "#fragment")
   // or into a form body with "Content-Type" "application/x-www-form-urlencoded" unless the
   // request has one. A body method always gets a body (empty without parameters).
+  // Parameters nesting containers deeper than SDPQueryMaxDepth give null and an error.
   plat::NSMutableURLRequestRef requestBySerializingRequestWithParametersError(
       const plat::NSURLRequestRef& request, const plat::Value& parameters,
       plat::NSErrorRef* error) const override;
 
   // A request with a streamed "multipart/form-data" body: the parameters flattened into
   // form-data parts (data as is, null as empty data, anything else as its text), then the
-  // parts `block` appends. Null (with *error) when building the request failed.
+  // parts `block` appends. Null (with *error) when building the request failed or the
+  // parameters nest deeper than SDPQueryMaxDepth.
   plat::NSMutableURLRequestRef multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
       const std::string& method, const std::string& URLString, const plat::Value& parameters,
       const std::function<void(SDPMultipartFormData& formData)>& block,

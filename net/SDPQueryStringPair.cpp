@@ -42,9 +42,11 @@ std::string SDPQueryStringPair::URLEncodedStringValue() const {
 
 namespace {
 
-void flattenInto(const plat::Value& key, const plat::Value& value,
+// False when the containers nest deeper than SDPQueryMaxDepth.
+bool flattenInto(const plat::Value& key, const plat::Value& value, int depth,
                  std::vector<SDPQueryStringPair>& out) {
   if (const plat::Dictionary* dict = value.dictionary()) {
+    if (depth >= SDPQueryMaxDepth) return false;
     std::vector<const plat::Dictionary::Entry*> entries;
     entries.reserve(dict->size());
     for (const auto& entry : *dict) entries.push_back(&entry);
@@ -54,29 +56,35 @@ void flattenInto(const plat::Value& key, const plat::Value& value,
       if (entry->second.isNil()) continue;
       plat::Value nestedKey = key.isNil() ? plat::Value(entry->first)
                                           : plat::Value(key.description() + "[" + entry->first + "]");
-      flattenInto(nestedKey, entry->second, out);
+      if (!flattenInto(nestedKey, entry->second, depth + 1, out)) return false;
     }
   } else if (const plat::Array* array = value.array()) {
+    if (depth >= SDPQueryMaxDepth) return false;
     plat::Value nestedKey(key.description() + "[]");
-    for (const auto& element : *array) flattenInto(nestedKey, element, out);
+    for (const auto& element : *array) {
+      if (!flattenInto(nestedKey, element, depth + 1, out)) return false;
+    }
   } else {
     out.emplace_back(key, value);
   }
+  return true;
 }
 
 }  // namespace
 
 std::vector<SDPQueryStringPair> SDPFlattenQueryPairs(const plat::Value& key,
-                                                     const plat::Value& value) {
+                                                     const plat::Value& value, bool* tooDeep) {
   std::vector<SDPQueryStringPair> out;
-  flattenInto(key, value, out);
+  const bool ok = flattenInto(key, value, 0, out);
+  if (!ok) out.clear();
+  if (tooDeep) *tooDeep = !ok;
   return out;
 }
 
-std::string SDPJoinQueryPairs(const plat::Value& parameters) {
+std::string SDPJoinQueryPairs(const plat::Value& parameters, bool* tooDeep) {
   std::string out;
   bool first = true;
-  for (const auto& pair : SDPFlattenQueryPairs(plat::Value(), parameters)) {
+  for (const auto& pair : SDPFlattenQueryPairs(plat::Value(), parameters, tooDeep)) {
     if (!first) out.push_back('&');
     first = false;
     out += pair.URLEncodedStringValue();

@@ -37,11 +37,17 @@ class SDPQueryStringPair {
 // "-._~/?" as "%XX" (upper-case hex). Multi-byte characters are never split. "" gives "".
 std::string SDPEscapeQueryComponent(const std::string& string);
 
+// How deeply containers may nest inside the parameters (as deep as JSON may nest).
+inline constexpr int SDPQueryMaxDepth = 512;
+
 // Flattens a parameter value into pairs: dictionaries by their keys in ascending order
 // (nested keys "outer[inner]"), arrays in their own order (keys "outer[]"), anything else as
-// one pair (key, value). `key` may be nil.
+// one pair (key, value). `key` may be nil. Containers nested more than SDPQueryMaxDepth deep
+// give no pairs at all, and *tooDeep (when given) is set; otherwise it is cleared.
 std::vector<SDPQueryStringPair> SDPFlattenQueryPairs(const plat::Value& key,
-                                                     const plat::Value& value);
+                                                     const plat::Value& value,
+                                                     bool* tooDeep = nullptr);
 
-// The URL-encoded pairs of SDPFlattenQueryPairs(nil, parameters) joined with "&".
-std::string SDPJoinQueryPairs(const plat::Value& parameters);
+// The URL-encoded pairs of SDPFlattenQueryPairs(nil, parameters) joined with "&"; "" with
+// *tooDeep set when the parameters nest too deeply.
+std::string SDPJoinQueryPairs(const plat::Value& parameters, bool* tooDeep = nullptr);

@@ -45,6 +45,39 @@ TEST(SDPQueryStringTest, NestedParametersFlattenInKeyOrderAndEscapeBrackets) {
             "k&l%5B%5D=3&l%5B%5D=1");
 }
 
+TEST(SDPQueryStringTest, ParametersNestedTooDeeplyFailInsteadOfRecursingWithoutEnd) {
+  // `levels` containers, arrays and dictionaries in turn, around one value.
+  auto nested = [](int levels) {
+    plat::Value v("leaf");
+    for (int i = 0; i < levels; ++i)
+      v = i % 2 ? plat::Value(plat::Array{v}) : plat::Value(dict({{"k", v}}));
+    return plat::Value(dict({{"top", v}}));
+  };
+  bool tooDeep = true;
+  EXPECT_EQ(SDPFlattenQueryPairs(plat::Value(), nested(SDPQueryMaxDepth - 1), &tooDeep).size(), 1u);
+  EXPECT_FALSE(tooDeep);
+  EXPECT_TRUE(SDPFlattenQueryPairs(plat::Value(), nested(SDPQueryMaxDepth), &tooDeep).empty());
+  EXPECT_TRUE(tooDeep);
+  EXPECT_EQ(SDPJoinQueryPairs(nested(SDPQueryMaxDepth), &tooDeep), "");
+  EXPECT_TRUE(tooDeep);
+
+  // The serializers report it: no request, an error (query, form body and multipart alike).
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  for (const char* method : {"GET", "POST"}) {
+    plat::NSErrorRef error;
+    EXPECT_FALSE(serializer->requestWithMethodURLStringParametersError(
+        method, "http://127.0.0.1/p", nested(SDPQueryMaxDepth), &error)) << method;
+    ASSERT_TRUE(error) << method;
+    EXPECT_EQ(error->domain(), SDPURLRequestSerializationErrorDomain);
+  }
+  plat::NSErrorRef error;
+  EXPECT_FALSE(serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+      "POST", "http://127.0.0.1/p", nested(SDPQueryMaxDepth), nullptr, &error));
+  EXPECT_TRUE(error);
+  EXPECT_TRUE(serializer->requestWithMethodURLStringParametersError(
+      "GET", "http://127.0.0.1/p", nested(SDPQueryMaxDepth - 1), nullptr));
+}
+
 TEST(SDPQueryStringTest, EscapingKeepsOnlyUnreservedCharactersAndWholeCharacters) {
   EXPECT_EQ(SDPEscapeQueryComponent("a b&c"), "a%20b%26c");
   EXPECT_EQ(SDPEscapeQueryComponent("-._~/?"), "-._~/?");
