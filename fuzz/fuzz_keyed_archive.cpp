@@ -1,0 +1,70 @@
+// The keyed unarchiver over arbitrary bytes, with the HTTP client's archivable classes
+// registered: decoding never crashes, and whatever decodes can be used (serializers answer a
+// response, request serializers build a request) and archived again.
+
+#include <tuple>
+
+#include "fuzz/FuzzSupport.h"
+#include "net/SDPCompoundResponseSerializer.h"
+#include "net/SDPHTTPRequestSerializer.h"
+#include "net/SDPJSONRequestSerializer.h"
+#include "net/SDPJSONResponseSerializer.h"
+#include "net/SDPPropertyListRequestSerializer.h"
+#include "net/SDPPropertyListResponseSerializer.h"
+#include "net/SDPSecurityPolicy.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/network/NSURLResponse.h"
+
+namespace {
+
+// Keeps the archivable classes (which register themselves) linked in.
+[[maybe_unused]] const auto kClasses = std::make_tuple(
+    &SDPCompoundResponseSerializer::compoundSerializerWithResponseSerializers,
+    &SDPJSONResponseSerializer::serializer, &SDPPropertyListResponseSerializer::serializer,
+    &SDPJSONRequestSerializer::serializer, &SDPPropertyListRequestSerializer::serializer,
+    &SDPSecurityPolicy::defaultPolicy);
+
+void use(const plat::Value& value, int depth) {
+  if (depth > 8) return;
+  if (const plat::Array* items = value.array()) {
+    for (const auto& item : *items) use(item, depth + 1);
+    return;
+  }
+  if (const plat::Dictionary* dict = value.dictionary()) {
+    for (const auto& [key, item] : *dict) use(item, depth + 1);
+    return;
+  }
+  if (auto serializer = value.objectAs<SDPHTTPResponseSerializer>()) {
+    plat::HTTPHeaderFields headers;
+    headers.set("Content-Type", "application/json");
+    auto response = plat::NSHTTPURLResponse::make("http://127.0.0.1/a", 200, headers);
+    plat::Data body = plat::Data::fromString("{\"a\":[1]}");
+    plat::NSErrorRef error;
+    (void)serializer->responseObjectForResponseDataError(response, &body, &error);
+    (void)serializer->copyWithZone();
+  }
+  if (auto serializer = value.objectAs<SDPHTTPRequestSerializer>()) {
+    plat::NSErrorRef error;
+    (void)serializer->requestWithMethodURLStringParametersError(
+        "POST", "http://127.0.0.1/p", plat::Value(plat::Dictionary{{"k", "v"}}), &error);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  plat::NSErrorRef error;
+  plat::Value root = plat::NSKeyedUnarchiver::unarchiveObjectWithData(plat::Data(data, size), &error);
+  if (root.isNil()) return 0;
+  (void)root.description();
+  use(root, 0);
+  plat::NSErrorRef archiveError;
+  plat::Data again = plat::NSKeyedArchiver::archivedDataWithRootObject(root, &archiveError);
+  if (!archiveError) {
+    plat::NSErrorRef rereadError;
+    plat::Value reread = plat::NSKeyedUnarchiver::unarchiveObjectWithData(again, &rereadError);
+    FUZZ_CHECK(!rereadError, rereadError->localizedDescription());
+  }
+  return 0;
+}
