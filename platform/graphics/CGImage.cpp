@@ -4,6 +4,7 @@
 #include <png.h>
 
 #include <csetjmp>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -28,11 +29,34 @@ CGImageRef CGImage::create(int width, int height, bool opaque) {
   return std::make_shared<CGImage>(s);
 }
 
+CGImageRef CGImage::createOwningBuffer(uint8_t* buffer, int width, int height, bool opaque) {
+  static cairo_user_data_key_t key;
+  if (!buffer) return nullptr;
+  cairo_format_t format = opaque ? CAIRO_FORMAT_RGB24 : CAIRO_FORMAT_ARGB32;
+  if (width <= 0 || height <= 0 || width > 32767 || height > 32767 ||
+      cairo_format_stride_for_width(format, width) != width * 4) {
+    free(buffer);
+    return nullptr;
+  }
+  cairo_surface_t* s = cairo_image_surface_create_for_data(buffer, format, width, height, width * 4);
+  if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS ||
+      cairo_surface_set_user_data(s, &key, buffer, free) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(s);
+    free(buffer);
+    return nullptr;
+  }
+  return std::make_shared<CGImage>(s);
+}
+
 size_t CGImage::width() const { return cairo_image_surface_get_width(surface_); }
 size_t CGImage::height() const { return cairo_image_surface_get_height(surface_); }
 size_t CGImage::bytesPerRow() const { return cairo_image_surface_get_stride(surface_); }
 bool CGImage::isOpaque() const {
   return cairo_image_surface_get_format(surface_) == CAIRO_FORMAT_RGB24;
+}
+CGBitmapInfo CGImage::bitmapInfo() const {
+  return kCGBitmapByteOrder32Little |
+         (isOpaque() ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaPremultipliedFirst);
 }
 const uint8_t* CGImage::bytes() const {
   cairo_surface_flush(surface_);

@@ -15,6 +15,26 @@
 
 namespace plat {
 
+// Bitmap info: an alpha info in the low bits combined with a byte order.
+using CGBitmapInfo = uint32_t;
+enum : uint32_t {
+  kCGImageAlphaNone = 0,
+  kCGImageAlphaPremultipliedLast = 1,
+  kCGImageAlphaPremultipliedFirst = 2,
+  kCGImageAlphaLast = 3,
+  kCGImageAlphaFirst = 4,
+  kCGImageAlphaNoneSkipLast = 5,
+  kCGImageAlphaNoneSkipFirst = 6,
+  kCGImageAlphaOnly = 7,
+  kCGBitmapAlphaInfoMask = 0x1F,
+  kCGBitmapByteOrderDefault = 0,
+  kCGBitmapByteOrder16Little = 1 << 12,
+  kCGBitmapByteOrder32Little = 2 << 12,
+  kCGBitmapByteOrder16Big = 3 << 12,
+  kCGBitmapByteOrder32Big = 4 << 12,
+  kCGBitmapByteOrderMask = 0x7000,
+};
+
 class CGImage;
 using CGImageRef = std::shared_ptr<CGImage>;
 
@@ -28,11 +48,16 @@ class CGImage {
 
   // A transparent (or, when opaque, black) image. Returns nullptr for a zero or negative size.
   static CGImageRef create(int width, int height, bool opaque = false);
+  // An image over a malloc'd buffer of width x height pixels in rows of width * 4 bytes, in the
+  // layout above. Takes ownership of the buffer (freed with free(), also on failure).
+  static CGImageRef createOwningBuffer(uint8_t* buffer, int width, int height, bool opaque);
 
   size_t width() const;
   size_t height() const;
   size_t bytesPerRow() const;
   bool isOpaque() const;
+  // Always 32-bit little-endian: premultiplied first, or none-skip-first when opaque.
+  CGBitmapInfo bitmapInfo() const;
   const uint8_t* bytes() const;
   cairo_surface_t* surface() const { return surface_; }
   // The pixel at (x, y) unpremultiplied, as 0xAARRGGBB; 0 outside the image.

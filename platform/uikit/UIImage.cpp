@@ -12,12 +12,13 @@ namespace plat {
 
 namespace fs = std::filesystem;
 
-UIImage::UIImage(CGImageRef image, double scale)
-    : image_(std::move(image)), scale_(scale > 0 ? scale : 1) {}
+UIImage::UIImage(CGImageRef image, double scale, UIImageOrientation orientation)
+    : image_(std::move(image)), scale_(scale > 0 ? scale : 1), orientation_(orientation) {}
 
-UIImageRef UIImage::imageWithCGImage(CGImageRef image, double scale) {
+UIImageRef UIImage::imageWithCGImage(CGImageRef image, double scale,
+                                     UIImageOrientation orientation) {
   if (!image) return nullptr;
-  return std::make_shared<UIImage>(std::move(image), scale);
+  return std::make_shared<UIImage>(std::move(image), scale, orientation);
 }
 
 UIImageRef UIImage::imageWithData(const Data& data, double scale) {
@@ -101,11 +102,15 @@ UIImageRef UIImage::animatedImageWithImages(const std::vector<UIImageRef>& image
 
 CGSize UIImage::size() const {
   if (!image_) return CGSizeZero;
-  return CGSizeMake(image_->width() / scale_, image_->height() / scale_);
+  double w = image_->width() / scale_, h = image_->height() / scale_;
+  bool sideways = orientation_ == UIImageOrientationLeft || orientation_ == UIImageOrientationRight ||
+                  orientation_ == UIImageOrientationLeftMirrored ||
+                  orientation_ == UIImageOrientationRightMirrored;
+  return sideways ? CGSizeMake(h, w) : CGSizeMake(w, h);
 }
 
 UIImageRef UIImage::imageWithRenderingMode(UIImageRenderingMode mode) const {
-  auto img = std::make_shared<UIImage>(image_, scale_);
+  auto img = std::make_shared<UIImage>(image_, scale_, orientation_);
   img->images_ = images_;
   img->duration_ = duration_;
   img->renderingMode_ = mode;

@@ -24,12 +24,26 @@ enum UIImageRenderingMode : int64_t {
   UIImageRenderingModeAlwaysTemplate = 2
 };
 
+// How the bitmap must be turned to show upright.
+enum UIImageOrientation : int64_t {
+  UIImageOrientationUp = 0,
+  UIImageOrientationDown = 1,
+  UIImageOrientationLeft = 2,
+  UIImageOrientationRight = 3,
+  UIImageOrientationUpMirrored = 4,
+  UIImageOrientationDownMirrored = 5,
+  UIImageOrientationLeftMirrored = 6,
+  UIImageOrientationRightMirrored = 7
+};
+
 class UIImage : public Object {
  public:
-  UIImage(CGImageRef image, double scale);
+  UIImage(CGImageRef image, double scale,
+          UIImageOrientation orientation = UIImageOrientationUp);
 
   // nullptr for a null image.
-  static UIImageRef imageWithCGImage(CGImageRef image, double scale = 1);
+  static UIImageRef imageWithCGImage(CGImageRef image, double scale = 1,
+                                     UIImageOrientation orientation = UIImageOrientationUp);
   // nullptr when the bytes are not a PNG or JPEG image.
   static UIImageRef imageWithData(const Data& data, double scale = 1);
   // Reads the file; a name ending in "@2x" or "@3x" before the extension gives that scale.
@@ -46,6 +60,8 @@ class UIImage : public Object {
 
   CGImageRef CGImage() const { return image_; }
   double scale() const { return scale_; }
+  // Drawing shows the bitmap as stored; size() is upright (swapped for the sideways ones).
+  UIImageOrientation imageOrientation() const { return orientation_; }
   CGSize size() const;
   const std::vector<UIImageRef>& images() const { return images_; }
   double duration() const { return duration_; }
@@ -62,6 +78,7 @@ class UIImage : public Object {
  private:
   CGImageRef image_;
   double scale_ = 1;
+  UIImageOrientation orientation_ = UIImageOrientationUp;
   std::vector<UIImageRef> images_;
   double duration_ = 0;
   UIImageRenderingMode renderingMode_ = UIImageRenderingModeAutomatic;

@@ -1,0 +1,199 @@
+#include "platform/graphics/CGImageSource.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/graphics/ImageReaders.h"
+
+namespace plat {
+
+namespace {
+std::string typeOf(const Data& d) {
+  const uint8_t* b = d.bytes();
+  if (d.length() >= 8 && std::memcmp(b, "\x89PNG\r\n\x1a\n", 8) == 0) return "public.png";
+  if (d.length() >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return "public.jpeg";
+  if (d.length() >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0))
+    return "com.compuserve.gif";
+  return "";
+}
+}  // namespace
+
+CGImageSource::CGImageSource() = default;
+CGImageSource::~CGImageSource() = default;
+
+CGImageSourceRef CGImageSource::createWithData(const Data& data) {
+  if (data.empty()) return nullptr;
+  auto s = std::make_shared<CGImageSource>();
+  s->updateData(data, true);
+  return s;
+}
+
+CGImageSourceRef CGImageSource::createIncremental() { return std::make_shared<CGImageSource>(); }
+
+void CGImageSource::updateData(const Data& data, bool final) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (final_ || data.length() < data_.length()) return;
+  data_ = data;
+  final_ = final;
+  rescanLocked();
+}
+
+void CGImageSource::rescanLocked() {
+  if (!reader_) {
+    type_ = typeOf(data_);
+    if (type_ == "public.png")
+      reader_ = makePNGReader();
+    else if (type_ == "public.jpeg")
+      reader_ = makeJPEGReader();
+    else if (type_ == "com.compuserve.gif")
+      reader_ = makeGIFReader();
+    else
+      type_.clear();
+  }
+  if (reader_) {
+    reader_->purge();
+    reader_->scan(data_, final_);
+  }
+}
+
+std::string CGImageSource::type() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return type_;
+}
+
+CGImageSourceStatus CGImageSource::status() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!reader_)
+    return data_.length() < 8 && !final_ ? kCGImageStatusReadingHeader : kCGImageStatusUnknownType;
+  return reader_->status();
+}
+
+size_t CGImageSource::count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reader_ ? reader_->count() : 0;
+}
+
+Dictionary CGImageSource::properties() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reader_ ? reader_->properties() : Dictionary();
+}
+
+Dictionary CGImageSource::propertiesAtIndex(size_t index) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!reader_ || index >= reader_->count()) return {};
+  return reader_->propertiesAtIndex(index);
+}
+
+CGImageRef CGImageSource::createImageAtIndex(size_t index, bool shouldCache) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!reader_ || index >= reader_->count()) return nullptr;
+  return reader_->image(data_, final_, index);
+}
+
+// ---- Readers of a single still image (PNG, JPEG) ----
+
+namespace {
+
+class StillReader : public CGImageSource::Reader {
+ public:
+  size_t count() const override { return hasHeader_ ? 1 : 0; }
+  Dictionary propertiesAtIndex(size_t) const override {
+    Dictionary d{{kCGImagePropertyPixelWidth, Value(width_)},
+                 {kCGImagePropertyPixelHeight, Value(height_)},
+                 {kCGImagePropertyHasAlpha, Value(hasAlpha_)}};
+    if (orientation_ > 0) d.set(kCGImagePropertyOrientation, Value(orientation_));
+    return d;
+  }
+  CGImageSourceStatus status() const override {
+    if (invalid_) return kCGImageStatusInvalidData;
+    if (!hasHeader_) return final_ ? kCGImageStatusUnexpectedEOF : kCGImageStatusReadingHeader;
+    if (complete_) return kCGImageStatusComplete;
+    return final_ ? kCGImageStatusUnexpectedEOF : kCGImageStatusIncomplete;
+  }
+  CGImageRef image(const Data& data, bool final, size_t) override {
+    if (cached_) return cached_;
+    bool complete = false;
+    int orientation = 0;
+    cached_ = decode(data, &complete, &orientation);
+    complete_ = complete;
+    return cached_;
+  }
+  void purge() override { cached_ = nullptr; }
+
+ protected:
+  virtual CGImageRef decode(const Data& data, bool* complete, int* orientation) = 0;
+  bool hasHeader_ = false, hasAlpha_ = false, complete_ = false, final_ = false, invalid_ = false;
+  int64_t width_ = 0, height_ = 0;
+  int orientation_ = 0;
+  CGImageRef cached_;
+};
+
+uint32_t be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+class PNGReader : public StillReader {
+ public:
+  void scan(const Data& data, bool final) override {
+    final_ = final;
+    complete_ = false;
+    // The header is the IHDR right after the signature.
+    hasHeader_ = false;
+    if (data.length() >= 33 && std::memcmp(data.bytes() + 12, "IHDR", 4) == 0) {
+      width_ = be32(data.bytes() + 16);
+      height_ = be32(data.bytes() + 20);
+      uint8_t colorType = data.bytes()[25];
+      hasAlpha_ = (colorType & 4) != 0 || std::search(data.vector().begin(), data.vector().end(),
+                                                      kTRNS, kTRNS + 4) != data.vector().end();
+      invalid_ = width_ <= 0 || height_ <= 0 ||
+                 uint64_t(width_) * uint64_t(height_) > kCGImageSourceMaxPixels;
+      hasHeader_ = !invalid_;
+    }
+    if (final && hasHeader_) {
+      // A complete file is decoded at once, so the count says whether it reads at all.
+      bool complete = false;
+      int o = 0;
+      cached_ = decode(data, &complete, &o);
+      complete_ = complete;
+      if (!cached_) hasHeader_ = false, invalid_ = true;
+    }
+  }
+
+ protected:
+  CGImageRef decode(const Data& data, bool* complete, int*) override {
+    return decodePNG(data, complete);
+  }
+  static constexpr char kTRNS[4] = {'t', 'R', 'N', 'S'};
+};
+
+class JPEGReader : public StillReader {
+ public:
+  void scan(const Data& data, bool final) override {
+    final_ = final;
+    complete_ = false;
+    bool complete = false;
+    int orientation = 0;
+    // The header is read by decoding: the rows so far are kept for image().
+    cached_ = decodeJPEG(data, &complete, &orientation);
+    complete_ = complete;
+    hasHeader_ = cached_ != nullptr;
+    invalid_ = final && !cached_;
+    if (cached_) {
+      width_ = int64_t(cached_->width());
+      height_ = int64_t(cached_->height());
+      orientation_ = orientation;
+    }
+  }
+
+ protected:
+  CGImageRef decode(const Data& data, bool* complete, int* orientation) override {
+    return decodeJPEG(data, complete, orientation);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<CGImageSource::Reader> makePNGReader() { return std::make_unique<PNGReader>(); }
+std::unique_ptr<CGImageSource::Reader> makeJPEGReader() { return std::make_unique<JPEGReader>(); }
+
+}  // namespace plat

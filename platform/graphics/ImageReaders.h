@@ -1,0 +1,32 @@
+#pragma once
+// The format readers behind CGImageSource. Each reads the whole data given to it (all bytes
+// so far) and never keeps a pointer to it. Internal to plat_graphics.
+
+#include "platform/graphics/CGImageSource.h"
+
+namespace plat {
+
+struct CGImageSource::Reader {
+  virtual ~Reader() = default;
+  // Re-reads the structure of the data so far.
+  virtual void scan(const Data& data, bool final) = 0;
+  virtual size_t count() const = 0;
+  virtual Dictionary properties() const { return {}; }
+  virtual Dictionary propertiesAtIndex(size_t index) const = 0;
+  virtual CGImageRef image(const Data& data, bool final, size_t index) = 0;
+  virtual CGImageSourceStatus status() const = 0;
+  // Drops decoded images kept for the current data.
+  virtual void purge() {}
+};
+
+std::unique_ptr<CGImageSource::Reader> makePNGReader();
+std::unique_ptr<CGImageSource::Reader> makeJPEGReader();
+std::unique_ptr<CGImageSource::Reader> makeGIFReader();
+
+// Decoders shared with plain CGImage creation: the image in `data` as far as it goes;
+// `complete` (optional) tells whether every row arrived. nullptr when not even the header
+// could be read or the image is too large.
+CGImageRef decodePNG(const Data& data, bool* complete);
+CGImageRef decodeJPEG(const Data& data, bool* complete, int* exifOrientation);
+
+}  // namespace plat

@@ -1,0 +1,176 @@
+// JPEG through libjpeg-turbo with a suspending source: a baseline file shows the rows received
+// so far (the rest transparent), a progressive one the scans received so far.
+
+#include <csetjmp>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
+
+#include "platform/graphics/ImageReaders.h"
+
+namespace plat {
+
+namespace {
+
+struct Source {
+  jpeg_source_mgr pub;
+  // When set, running out of data ends the image (as an EOI would) instead of suspending.
+  bool endAtEOF = false;
+  bool endedEarly = false;  // an EOI was put in for missing data
+};
+
+const JOCTET kEOI[2] = {0xFF, JPEG_EOI};
+
+void initSource(j_decompress_ptr) {}
+boolean fillInput(j_decompress_ptr cinfo) {
+  auto* src = reinterpret_cast<Source*>(cinfo->src);
+  if (!src->endAtEOF) return FALSE;
+  src->endedEarly = true;
+  src->pub.next_input_byte = kEOI;
+  src->pub.bytes_in_buffer = 2;
+  return TRUE;
+}
+void skipInput(j_decompress_ptr cinfo, long n) {
+  auto* src = reinterpret_cast<Source*>(cinfo->src);
+  if (n <= 0) return;
+  if (size_t(n) > src->pub.bytes_in_buffer) {
+    // Past the bytes received: nothing more can be read.
+    src->pub.next_input_byte += src->pub.bytes_in_buffer;
+    src->pub.bytes_in_buffer = 0;
+    return;
+  }
+  src->pub.next_input_byte += n;
+  src->pub.bytes_in_buffer -= size_t(n);
+}
+void termSource(j_decompress_ptr) {}
+
+struct ErrorManager {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+};
+void errorExit(j_common_ptr cinfo) {
+  longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+}
+void emitMessage(j_common_ptr, int) {}
+
+uint16_t rd16(const uint8_t* p, bool le) {
+  return le ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
+}
+uint32_t rd32(const uint8_t* p, bool le) {
+  return le ? uint32_t(p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24)
+            : uint32_t(uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+}
+
+// The orientation tag (0x0112) of an EXIF APP1 payload's first IFD; 0 when absent or damaged.
+int exifOrientation(const uint8_t* p, size_t n) {
+  if (n < 14 || std::memcmp(p, "Exif\0\0", 6) != 0) return 0;
+  p += 6, n -= 6;
+  bool le;
+  if (p[0] == 'I' && p[1] == 'I')
+    le = true;
+  else if (p[0] == 'M' && p[1] == 'M')
+    le = false;
+  else
+    return 0;
+  if (rd16(p + 2, le) != 42) return 0;
+  uint64_t ifd = rd32(p + 4, le);
+  if (ifd + 2 > n) return 0;
+  uint32_t entries = rd16(p + ifd, le);
+  for (uint32_t i = 0; i < entries; ++i) {
+    uint64_t e = ifd + 2 + uint64_t(i) * 12;
+    if (e + 12 > n) return 0;
+    if (rd16(p + e, le) == 0x0112 && rd16(p + e + 2, le) == 3) {
+      int v = rd16(p + e + 8, le);
+      return v >= 1 && v <= 8 ? v : 0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation) {
+  if (complete) *complete = false;
+  if (orientation) *orientation = 0;
+  if (data.length() < 3 || data.bytes()[0] != 0xff || data.bytes()[1] != 0xd8) return nullptr;
+
+  jpeg_decompress_struct cinfo;
+  ErrorManager err;
+  Source src;
+  cinfo.err = jpeg_std_error(&err.pub);
+  err.pub.error_exit = errorExit;
+  err.pub.emit_message = emitMessage;
+  // Kept outside the jump: set before any longjmp can happen.
+  struct Result {
+    uint8_t* pixels = nullptr;
+    uint8_t* row = nullptr;
+    int width = 0, height = 0, rows = 0;
+    bool done = false;
+  };
+  auto* r = new Result();
+  jpeg_create_decompress(&cinfo);
+  if (setjmp(err.jump) == 0) {
+    src.pub.init_source = initSource;
+    src.pub.fill_input_buffer = fillInput;
+    src.pub.skip_input_data = skipInput;
+    src.pub.resync_to_restart = jpeg_resync_to_restart;
+    src.pub.term_source = termSource;
+    src.pub.next_input_byte = data.bytes();
+    src.pub.bytes_in_buffer = data.length();
+    cinfo.src = &src.pub;
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
+    if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK) {
+      uint64_t w = cinfo.image_width, h = cinfo.image_height;
+      if (w > 0 && h > 0 && w <= 32767 && h <= 32767 && w * h <= kCGImageSourceMaxPixels) {
+        for (jpeg_saved_marker_ptr m = cinfo.marker_list; m && orientation; m = m->next)
+          if (m->marker == JPEG_APP0 + 1 && !*orientation)
+            *orientation = exifOrientation(m->data, m->data_length);
+        bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+        cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+        // Progressive scans are decoded as far as they go; a suspension would show nothing.
+        if (cinfo.progressive_mode) src.endAtEOF = true;
+        r->width = int(w), r->height = int(h);
+        r->pixels = static_cast<uint8_t*>(std::calloc(size_t(w) * h, 4));
+        if (cmyk) r->row = static_cast<uint8_t*>(std::malloc(size_t(w) * 4));
+        if (r->pixels && (!cmyk || r->row) && jpeg_start_decompress(&cinfo)) {
+          while (cinfo.output_scanline < cinfo.output_height) {
+            uint8_t* dst = r->pixels + size_t(cinfo.output_scanline) * w * 4;
+            JSAMPROW row = cmyk ? r->row : dst;
+            if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) break;
+            if (cmyk) {
+              // Adobe CMYK is stored inverted: each byte is already 255 - ink.
+              for (uint64_t x = 0; x < w; ++x) {
+                const uint8_t* s = r->row + x * 4;
+                uint32_t k = s[3];
+                dst[x * 4 + 0] = uint8_t(s[2] * k / 255);
+                dst[x * 4 + 1] = uint8_t(s[1] * k / 255);
+                dst[x * 4 + 2] = uint8_t(s[0] * k / 255);
+                dst[x * 4 + 3] = 255;
+              }
+            }
+            r->rows = int(cinfo.output_scanline);
+          }
+          r->done = r->rows == r->height && !src.endedEarly;
+        }
+      }
+    }
+  }
+  // An error part way keeps the rows decoded before it.
+  jpeg_destroy_decompress(&cinfo);
+  std::free(r->row);
+  CGImageRef out;
+  if (r->pixels) {
+    out = CGImage::createOwningBuffer(r->pixels, r->width, r->height, r->done);
+    if (complete) *complete = r->done;
+  } else {
+    std::free(r->pixels);
+  }
+  delete r;
+  return out;
+}
+
+}  // namespace plat

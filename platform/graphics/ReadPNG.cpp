@@ -1,0 +1,105 @@
+// PNG through libpng's push reader, so that any prefix of a file shows the rows it holds.
+
+#include <png.h>
+
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/graphics/ImageReaders.h"
+
+namespace plat {
+
+namespace {
+
+struct PushState {
+  uint8_t* pixels = nullptr;  // width * height * 4, zeroed (transparent)
+  int width = 0, height = 0;
+  bool hasAlpha = false, interlaced = false, complete = false;
+};
+
+void onInfo(png_structp png, png_infop info) {
+  auto* st = static_cast<PushState*>(png_get_progressive_ptr(png));
+  png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  if (w == 0 || h == 0 || w > 32767 || h > 32767 || uint64_t(w) * h > kCGImageSourceMaxPixels)
+    png_error(png, "image too large");
+  int colorType = png_get_color_type(png, info);
+  st->hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+  st->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_bgr(png);
+  png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  st->width = int(w);
+  st->height = int(h);
+  st->pixels = static_cast<uint8_t*>(std::calloc(size_t(w) * h, 4));
+  if (!st->pixels) png_error(png, "out of memory");
+}
+
+void onRow(png_structp png, png_bytep row, png_uint_32 y, int pass) {
+  auto* st = static_cast<PushState*>(png_get_progressive_ptr(png));
+  if (!row || !st->pixels || int(y) >= st->height) return;
+  size_t stride = size_t(st->width) * 4;
+  uint8_t* dst = st->pixels + y * stride;
+  if (!st->interlaced) {
+    std::memcpy(dst, row, stride);
+    return;
+  }
+  // libpng hands every row of the image in each pass (the pass's nearest row above where it
+  // has none) and fills the pass's gaps across, so a partial image shows blocky but whole.
+  png_progressive_combine_row(png, dst, row);
+}
+
+void onEnd(png_structp png, png_infop) {
+  static_cast<PushState*>(png_get_progressive_ptr(png))->complete = true;
+}
+
+void onWarning(png_structp, png_const_charp) {}
+
+// Premultiplies straight BGRA pixels in place.
+void premultiply(uint8_t* p, size_t pixels) {
+  for (size_t i = 0; i < pixels; ++i, p += 4) {
+    uint32_t a = p[3];
+    if (a == 255) continue;
+    for (int k = 0; k < 3; ++k) {
+      uint32_t t = p[k] * a + 128;
+      p[k] = uint8_t((t + (t >> 8)) >> 8);
+    }
+  }
+}
+
+}  // namespace
+
+CGImageRef decodePNG(const Data& data, bool* complete) {
+  if (complete) *complete = false;
+  if (data.length() < 8 || png_sig_cmp(data.bytes(), 0, 8) != 0) return nullptr;
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, onWarning);
+  if (!png) return nullptr;
+  png_infop info = png_create_info_struct(png);
+  if (!info) {
+    png_destroy_read_struct(&png, nullptr, nullptr);
+    return nullptr;
+  }
+  // Lives outside the jump so its fields are sound after an error.
+  auto* st = new PushState();
+  if (setjmp(png_jmpbuf(png)) == 0) {
+    png_set_progressive_read_fn(png, st, onInfo, onRow, onEnd);
+    png_process_data(png, info, const_cast<png_bytep>(data.bytes()), data.length());
+  }
+  // An error part way keeps the rows received before it.
+  png_destroy_read_struct(&png, &info, nullptr);
+  CGImageRef out;
+  if (st->pixels) {
+    if (st->hasAlpha) premultiply(st->pixels, size_t(st->width) * st->height);
+    bool opaque = !st->hasAlpha && st->complete;
+    out = CGImage::createOwningBuffer(st->pixels, st->width, st->height, opaque);
+    if (complete) *complete = st->complete;
+  }
+  delete st;
+  return out;
+}
+
+}  // namespace plat

@@ -1,0 +1,304 @@
+// The decoder: type fixing and refused updates, pixels of every reader, partial data,
+// GIF timing and composition, EXIF orientation, and APNG composition in and out of order.
+
+#include <gtest/gtest.h>
+
+#include "image/HVImageDecoder.h"
+#include "platform/foundation/NSLog.h"
+#include "tests/image/CodecFixtures.h"
+#include "tests/image/ImageFixtures.h"
+
+using namespace plat;
+using namespace fixtures;
+
+namespace {
+
+bool near(uint32_t a, uint32_t b, int tol) {
+  for (int s = 0; s < 32; s += 8)
+    if (std::abs(int((a >> s) & 0xff) - int((b >> s) & 0xff)) > tol) return false;
+  return true;
+}
+
+CGImageRef frameImage(HVImageDecoder& d, uint64_t i, bool forDisplay = true) {
+  auto f = d.frameAtIndexDecodeForDisplay(i, forDisplay);
+  return f && f->image() ? f->image()->CGImage() : nullptr;
+}
+
+TEST(ImageDecoderTest, TypeIsFixedOnceAndRefusedUpdatesChangeNothing) {
+  Data png = pngData(gradient(6, 4), false);
+  HVImageDecoder d(2);
+  EXPECT_TRUE(d.updateDataFinal(png.subdata(0, 15), false));
+  EXPECT_EQ(d.type(), HVImageKindUnknown);
+  EXPECT_TRUE(d.updateDataFinal(png.subdata(0, 16), false));
+  EXPECT_EQ(d.type(), HVImageKindUnknown);
+  EXPECT_TRUE(d.updateDataFinal(png.subdata(0, 40), false));
+  EXPECT_EQ(d.type(), HVImageKindPNG);
+
+  // Shorter data, and data of another type, are refused and leave data and flag alone.
+  EXPECT_FALSE(d.updateDataFinal(png.subdata(0, 20), true));
+  Data gif = gifData(4, 4, {gifSolid(0, 0, 4, 4, 1)});
+  gif.setLength(60);
+  EXPECT_FALSE(d.updateDataFinal(gif, true));
+  EXPECT_FALSE(d.isFinalized());
+  EXPECT_EQ(d.data().length(), 40u);
+
+  EXPECT_TRUE(d.updateDataFinal(png, true));
+  EXPECT_TRUE(d.isFinalized());
+  EXPECT_EQ(d.frameCount(), 1u);
+  EXPECT_EQ(d.width(), 6u);
+  EXPECT_FALSE(d.updateDataFinal(png, true));
+  EXPECT_DOUBLE_EQ(d.scale(), 2);
+  EXPECT_DOUBLE_EQ(HVImageDecoder(-1).scale(), 1);
+}
+
+TEST(ImageDecoderTest, DecodesPixelsOfEveryReader) {
+  auto src = gradient(23, 17);
+  for (bool interlaced : {false, true}) {
+    auto d = HVImageDecoder::decoderWithDataScale(pngData(src, interlaced), 1);
+    ASSERT_TRUE(d);
+    auto img = frameImage(*d, 0);
+    ASSERT_TRUE(img);
+    EXPECT_TRUE(img->isOpaque());
+    for (int y = 0; y < 17; y += 4)
+      for (int x = 0; x < 23; x += 5) EXPECT_EQ(img->pixelAt(x, y), gradientAt(x, y));
+  }
+  // Translucent PNG pixels come back within one step of rounding.
+  auto half = solid(3, 3, 0x80336699);
+  auto hd = HVImageDecoder::decoderWithDataScale(pngData(half, false), 1);
+  ASSERT_TRUE(hd);
+  EXPECT_TRUE(near(frameImage(*hd, 0)->pixelAt(1, 1), 0x80336699, 2));
+
+  auto flat = solid(32, 16, 0xff3080c0);
+  for (bool progressive : {false, true}) {
+    auto d = HVImageDecoder::decoderWithDataScale(jpegData(flat, progressive), 1);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->type(), HVImageKindJPEG);
+    auto img = frameImage(*d, 0);
+    ASSERT_TRUE(img);
+    EXPECT_TRUE(near(img->pixelAt(20, 10), 0xff3080c0, 3));
+  }
+
+  auto g = HVImageDecoder::decoderWithDataScale(gifData(5, 5, {gifSolid(0, 0, 5, 5, 2)}), 1);
+  ASSERT_TRUE(g);
+  EXPECT_EQ(frameImage(*g, 0)->pixelAt(4, 4), 0xff00ff00u);
+
+  // Nothing decodable: no decoder.
+  EXPECT_FALSE(HVImageDecoder::decoderWithDataScale(Data::fromString("not an image at all"), 1));
+  EXPECT_FALSE(HVImageDecoder::decoderWithDataScale(Data(), 1));
+  std::vector<std::string> logs;
+  setNSLogCaptureForTesting([&](const std::string& m) { logs.push_back(m); });
+  std::string webp("RIFF\x10\0\0\0WEBPVP8 \0\0\0\0\0\0\0\0", 24);
+  auto w = HVImageDecoder::decoderWithDataScale(Data::fromString(webp), 1);
+  setNSLogCaptureForTesting(nullptr);
+  EXPECT_FALSE(w);
+}
+
+// Rows that have arrived show; the rest stays transparent (or, interlaced, blocky).
+TEST(ImageDecoderTest, PrefixesDecodeAsFarAsTheyGo) {
+  auto src = gradient(64, 64);
+  Data plain = pngData(src, false);
+  {
+    HVImageDecoder d(1);
+    d.updateDataFinal(plain.subdata(0, plain.length() / 2), false);
+    auto img = frameImage(d, 0);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->pixelAt(10, 1), gradientAt(10, 1));
+    EXPECT_EQ(img->pixelAt(10, 63) >> 24, 0u);
+    d.updateDataFinal(plain, true);
+    EXPECT_EQ(frameImage(d, 0)->pixelAt(10, 63), gradientAt(10, 63));
+  }
+  {
+    Data inter = pngData(src, true);
+    HVImageDecoder d(1);
+    d.updateDataFinal(inter.subdata(0, inter.length() * 2 / 3), false);
+    auto img = frameImage(d, 0);
+    ASSERT_TRUE(img);
+    // Every pixel is covered by some pass already.
+    int transparent = 0;
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x) transparent += (img->pixelAt(x, y) >> 24) == 0;
+    EXPECT_EQ(transparent, 0);
+  }
+  auto photo = gradient(64, 64);
+  {
+    Data base = jpegData(photo, false, 90);
+    HVImageDecoder d(1);
+    d.updateDataFinal(base.subdata(0, base.length() / 2), false);
+    auto img = frameImage(d, 0);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->pixelAt(5, 2) >> 24, 0xffu);
+    EXPECT_EQ(img->pixelAt(5, 62) >> 24, 0u);
+  }
+  {
+    Data prog = jpegData(photo, true, 90);
+    HVImageDecoder d(1);
+    d.updateDataFinal(prog.subdata(0, prog.length() / 2), false);
+    auto img = frameImage(d, 0);
+    ASSERT_TRUE(img);
+    // A coarse but whole picture.
+    EXPECT_EQ(img->pixelAt(5, 62) >> 24, 0xffu);
+    EXPECT_TRUE(near(img->pixelAt(10, 10), gradientAt(10, 10), 48));
+  }
+  {
+    Data gif = gifData(8, 8, {gifSolid(0, 0, 8, 8, 1), gifSolid(0, 0, 8, 8, 2)}, 0);
+    HVImageDecoder d(1);
+    d.updateDataFinal(gif.subdata(0, gif.length() - 1), false);
+    EXPECT_EQ(d.frameCount(), 1u);
+    EXPECT_FALSE(d.frameAtIndexDecodeForDisplay(1, true));
+    d.updateDataFinal(gif, true);
+    EXPECT_EQ(d.frameCount(), 2u);
+  }
+}
+
+TEST(ImageDecoderTest, GIFTimingLoopsAndComposition) {
+  // Frame 0 red over the screen, frame 1 a blue 2x2 square with transparent corner, disposed to
+  // background; frame 2 a green 1x1 dot with no control block.
+  GifFrame square = gifSolid(1, 1, 2, 2, 3, 2, DISPOSE_BACKGROUND);
+  square.indexes[0] = 0;
+  square.transparent = 0;
+  GifFrame dot;
+  dot.left = 3, dot.top = 3, dot.width = 1, dot.height = 1, dot.indexes = {2};
+  Data gif = gifData(4, 4, {gifSolid(0, 0, 4, 4, 1, 0), square, dot}, 2);
+  auto d = HVImageDecoder::decoderWithDataScale(gif, 1);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->frameCount(), 3u);
+  EXPECT_EQ(d->loopCount(), 2u);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(0), 0);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(1), 0.02);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(2), 0);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(3), 0);
+  EXPECT_FALSE(d->frameAtIndexDecodeForDisplay(3, true));
+
+  auto f1 = frameImage(*d, 1);
+  EXPECT_EQ(f1->pixelAt(1, 1), 0xffff0000u);  // transparent index shows the red below
+  EXPECT_EQ(f1->pixelAt(2, 2), 0xff0000ffu);
+  auto f2 = frameImage(*d, 2);
+  EXPECT_EQ(f2->pixelAt(2, 2), 0u);  // cleared by frame 1's disposal
+  EXPECT_EQ(f2->pixelAt(0, 0), 0xffff0000u);
+  EXPECT_EQ(f2->pixelAt(3, 3), 0xff00ff00u);
+  Value props = d->framePropertiesAtIndex(0);  // delay 0 reads as 0.1 when clamped
+  EXPECT_DOUBLE_EQ(props[kCGImagePropertyGIFDictionary][kCGImagePropertyGIFDelayTime].doubleValue(),
+                   0.1);
+
+  // No loop block: endless.
+  auto endless = HVImageDecoder::decoderWithDataScale(
+      gifData(2, 2, {gifSolid(0, 0, 2, 2, 1), gifSolid(0, 0, 2, 2, 2)}), 1);
+  ASSERT_TRUE(endless);
+  EXPECT_EQ(endless->loopCount(), 0u);
+}
+
+TEST(ImageDecoderTest, EXIFOrientationMapsToImageOrientation) {
+  std::vector<std::pair<int, UIImageOrientation>> map = {{1, UIImageOrientationUp},
+                                                         {2, UIImageOrientationUpMirrored},
+                                                         {3, UIImageOrientationDown},
+                                                         {4, UIImageOrientationDownMirrored},
+                                                         {5, UIImageOrientationLeftMirrored},
+                                                         {6, UIImageOrientationRight},
+                                                         {7, UIImageOrientationRightMirrored},
+                                                         {8, UIImageOrientationLeft}};
+  for (auto [exif, want] : map) {
+    auto d =
+        HVImageDecoder::decoderWithDataScale(jpegData(solid(8, 8, 0xff808080), false, 90, exif), 1);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->orientation(), want) << exif;
+    EXPECT_EQ(d->frameAtIndexDecodeForDisplay(0, true)->image()->imageOrientation(), want);
+  }
+}
+
+constexpr uint32_t R = 0xffff0000, G = 0xff00ff00, B = 0xff0000ff;
+
+// Canvas 4x4. f0 red everywhere; f1 green 2x2 at (0,0) over, dispose previous; f2 blue 2x2 at
+// (2,2) source, dispose background; f3 half-transparent green 4x1 at (0,3) over.
+Data composedApng() {
+  return apng(4, 4,
+              {{solid(4, 4, R), 0, 0, 1, 10, 0, 0},
+               {solid(2, 2, G), 0, 0, 1, 0, 2, 1},
+               {solid(2, 2, B), 2, 2, 0, 0, 1, 0},
+               {solid(4, 1, 0x8000ff00), 0, 3, 3, 100, 0, 1}},
+              5);
+}
+
+TEST(ImageDecoderTest, APNGFramesComposeInAnyOrder) {
+  Data data = composedApng();
+  auto d = HVImageDecoder::decoderWithDataScale(data, 1);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->frameCount(), 4u);
+  EXPECT_EQ(d->loopCount(), 5u);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(0), 0.1);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(1), 0.01);  // 1/0 reads as 1/100
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(2), 0);     // 0/0
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(3), 0.03);
+  EXPECT_FALSE(d->framePropertiesAtIndex(0));
+
+  auto check = [](const CGImageRef& img, uint64_t i) {
+    ASSERT_TRUE(img) << i;
+    ASSERT_EQ(img->width(), 4u);
+    switch (i) {
+      case 0:
+        EXPECT_EQ(img->pixelAt(0, 0), R);
+        break;
+      case 1:
+        EXPECT_EQ(img->pixelAt(0, 0), G);
+        EXPECT_EQ(img->pixelAt(3, 3), R);
+        break;
+      case 2:  // frame 1 restored to red before; blue replaces the corner
+        EXPECT_EQ(img->pixelAt(0, 0), R);
+        EXPECT_EQ(img->pixelAt(3, 3), B);
+        break;
+      case 3:  // frame 2's square cleared; half green over red, over nothing
+        EXPECT_EQ(img->pixelAt(0, 0), R);
+        EXPECT_TRUE(near(img->pixelAt(0, 3), 0xff7f8000, 2)) << std::hex << img->pixelAt(0, 3);
+        EXPECT_TRUE(near(img->pixelAt(3, 3), 0x8000ff00, 2)) << std::hex << img->pixelAt(3, 3);
+        EXPECT_EQ(img->pixelAt(3, 2), 0u);
+        break;
+    }
+  };
+  for (uint64_t i = 0; i < 4; ++i) check(frameImage(*d, i), i);
+  // Backwards and out of order from fresh decoders, and the frame after a dispose-previous one.
+  for (uint64_t i : {3, 1, 2, 0, 2}) check(frameImage(*d, i), i);
+  auto fresh = HVImageDecoder::decoderWithDataScale(data, 1);
+  check(frameImage(*fresh, 2), 2);
+
+  auto frame = d->frameAtIndexDecodeForDisplay(2, true);
+  EXPECT_EQ(frame->width(), 4u);
+  EXPECT_EQ(frame->offsetX(), 0u);
+  EXPECT_EQ(frame->dispose(), HVFrameDisposeNone);
+  auto raw = d->frameAtIndexDecodeForDisplay(2, false);
+  EXPECT_EQ(raw->dispose(), HVFrameDisposeBackground);
+  // The copy keeps the decoder's own fields: copying it again through the base keeps them too.
+  auto again = raw->copy();
+  EXPECT_EQ(again->dispose(), HVFrameDisposeBackground);
+  EXPECT_EQ(typeid(*again), typeid(*raw));
+}
+
+TEST(ImageDecoderTest, APNGOffsetsAndFallbacks) {
+  // Frame 1 is 1x1 at top-left offsets (1, 0): bottom-left based y is 4 - 0 - 1 = 3.
+  Data a = apng(4, 4, {{solid(4, 4, R)}, {solid(1, 1, G), 1, 0, 1, 10, 0, 0}});
+  auto d = HVImageDecoder::decoderWithDataScale(a, 1);
+  ASSERT_TRUE(d);
+  auto f = d->frameAtIndexDecodeForDisplay(1, false);
+  EXPECT_EQ(f->offsetX(), 1u);
+  EXPECT_EQ(f->offsetY(), 3u);
+  EXPECT_EQ(frameImage(*d, 1)->pixelAt(1, 0), G);
+
+  // One frame that is the default image: a plain PNG through the image source.
+  Data single = apng(3, 3, {{solid(3, 3, B)}});
+  auto s = HVImageDecoder::decoderWithDataScale(single, 1);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->frameCount(), 1u);
+  EXPECT_TRUE(s->framePropertiesAtIndex(0));
+
+  // A frame running off the canvas: the default image still shows.
+  Data bad = apng(4, 4, {{solid(4, 4, R)}, {solid(2, 2, G), 3, 3}});
+  auto b = HVImageDecoder::decoderWithDataScale(bad, 1);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->frameCount(), 1u);
+  EXPECT_EQ(frameImage(*b, 0)->pixelAt(0, 0), R);
+
+  // While data is partial only the default image is offered.
+  HVImageDecoder partial(1);
+  partial.updateDataFinal(a.subdata(0, a.length() - 1), false);
+  EXPECT_EQ(partial.frameCount(), 1u);
+}
+
+}  // namespace
