@@ -1,0 +1,320 @@
+// The encoder: refusals, the delay table, round trips through the decoder for every writable
+// type, GIF loops and delays, and the structure of written animated PNGs.
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+
+#include "image/HVImageEncoder.h"
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSLog.h"
+#include "tests/image/ImageFixtures.h"
+
+using namespace plat;
+using namespace fixtures;
+
+namespace {
+
+class LogCapture {
+ public:
+  LogCapture() {
+    setNSLogCaptureForTesting([this](const std::string& m) {
+      std::lock_guard<std::mutex> l(mu);
+      lines.push_back(m);
+    });
+  }
+  ~LogCapture() { setNSLogCaptureForTesting(nullptr); }
+  std::vector<std::string> take() {
+    std::lock_guard<std::mutex> l(mu);
+    return lines;
+  }
+
+ private:
+  std::mutex mu;
+  std::vector<std::string> lines;
+};
+
+CGImageRef decodeFrame(const Data& data, uint64_t i = 0) {
+  auto d = HVImageDecoder::decoderWithDataScale(data, 1);
+  if (!d) return nullptr;
+  auto f = d->frameAtIndexDecodeForDisplay(i, true);
+  return f && f->image() ? f->image()->CGImage() : nullptr;
+}
+
+double psnr(const CGImageRef& a, const CGImageRef& b) {
+  double se = 0;
+  size_t n = 0;
+  for (size_t y = 0; y < a->height(); ++y)
+    for (size_t x = 0; x < a->width(); ++x) {
+      uint32_t p = a->pixelAt(int(x), int(y)), q = b->pixelAt(int(x), int(y));
+      for (int s = 0; s < 24; s += 8) {
+        double d = double((p >> s) & 0xff) - double((q >> s) & 0xff);
+        se += d * d;
+        ++n;
+      }
+    }
+  return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / (se / double(n)));
+}
+
+TEST(ImageEncoderTest, RefusesMissingAndUnsupportedTypes) {
+  try {
+    HVImageEncoder::init();
+    FAIL() << "init without a type must raise";
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.name(), "HVImageEncoder init error");
+    EXPECT_EQ(e.reason(),
+              "HVImageEncoder must be initialized with a type. Use 'initWithType:' instead.");
+  }
+  LogCapture logs;
+  EXPECT_FALSE(HVImageEncoder::initWithType(0));
+  EXPECT_FALSE(HVImageEncoder::initWithType(10));
+  EXPECT_FALSE(HVImageEncoder::initWithType(9));
+  auto lines = logs.take();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("Unsupported image type:0"), std::string::npos);
+  EXPECT_NE(lines[1].find("Unsupported image type:10"), std::string::npos);
+  EXPECT_NE(lines[2].find("WebP is not available"), std::string::npos);
+
+  auto jpeg = HVImageEncoder::initWithType(HVImageKindJPEG);
+  EXPECT_DOUBLE_EQ(jpeg->quality(), 0.9);
+  EXPECT_FALSE(jpeg->lossless());
+  auto png = HVImageEncoder::initWithType(HVImageKindPNG);
+  EXPECT_DOUBLE_EQ(png->quality(), 1.0);
+  EXPECT_TRUE(png->lossless());
+  png->setQuality(7);
+  EXPECT_DOUBLE_EQ(png->quality(), 1);
+  png->setQuality(-1);
+  EXPECT_DOUBLE_EQ(png->quality(), 0);
+  EXPECT_TRUE(png->encode().empty());  // no frames
+  png->addImageWithDataDuration(Data(), 1);
+  png->addImageWithFileDuration("", 1);
+  png->addImageDuration(nullptr, 1);
+  EXPECT_TRUE(png->encode().empty());
+  EXPECT_TRUE(HVEncodeCGImage(gradient(2, 2), HVImageKindWebP, 1).empty());
+  EXPECT_TRUE(HVEncodeCGImage(nullptr, HVImageKindPNG, 1).empty());
+}
+
+TEST(ImageEncoderTest, DelayFractions) {
+  struct Row {
+    double seconds;
+    uint16_t num, den;
+  };
+  for (const Row& r : std::vector<Row>{{0.1, 1, 10},
+                                       {0.5, 1, 2},
+                                       {1.0 / 3, 1, 3},
+                                       {0.75, 3, 4},
+                                       {300, 255, 1},
+                                       {255, 255, 1},
+                                       {0.001, 1, 255},
+                                       {0, 1, 255},
+                                       {NAN, 1, 255},
+                                       {-4, 1, 255},
+                                       {2, 2, 1}}) {
+    uint16_t n = 0, d = 0;
+    HVFrameDelayFraction(r.seconds, &n, &d);
+    EXPECT_EQ(n, r.num) << r.seconds;
+    EXPECT_EQ(d, r.den) << r.seconds;
+  }
+  // Anything else lands within 1/510 of the duration or at the closest small fraction.
+  for (double s = 0.01; s < 3; s += 0.037) {
+    uint16_t n = 0, d = 0;
+    HVFrameDelayFraction(s, &n, &d);
+    ASSERT_GT(d, 0);
+    EXPECT_NEAR(double(n) / d, s, 0.01) << s;
+  }
+}
+
+TEST(ImageEncoderTest, StillImagesRoundTrip) {
+  auto photo = gradient(40, 30);
+  Data png =
+      HVImageEncoder::encodeImageTypeQuality(UIImage::imageWithCGImage(photo), HVImageKindPNG, 1);
+  auto p = decodeFrame(png);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(psnr(p, photo), 99);
+
+  auto translucent = solid(5, 5, 0x80204060);
+  auto t = decodeFrame(HVEncodeCGImage(translucent, HVImageKindPNG, 1));
+  ASSERT_TRUE(t);
+  for (int s = 0; s < 32; s += 8)
+    EXPECT_NEAR(int((t->pixelAt(2, 2) >> s) & 0xff), int((0x80204060u >> s) & 0xff), 1);
+
+  auto smooth = gradient(30, 20);  // no wrapping colour steps
+  Data jpeg = HVEncodeCGImage(smooth, HVImageKindJPEG, 0.9);
+  ASSERT_EQ(HVSniffImageType(jpeg), HVImageKindJPEG);
+  auto j = decodeFrame(jpeg);
+  ASSERT_TRUE(j);
+  EXPECT_GT(psnr(j, smooth), 30);
+  // Lower quality: smaller and still recognisable.
+  Data low = HVEncodeCGImage(smooth, HVImageKindJPEG, 0.2);
+  EXPECT_LT(low.length(), jpeg.length());
+  EXPECT_GT(psnr(decodeFrame(low), smooth), 22);
+
+  // A JPEG encoder given three images writes only the first.
+  auto enc = HVImageEncoder::initWithType(HVImageKindJPEG);
+  enc->addImageDuration(UIImage::imageWithCGImage(gradient(8, 6)), 0);
+  enc->addImageDuration(UIImage::imageWithCGImage(gradient(16, 16)), 0);
+  enc->addImageDuration(UIImage::imageWithCGImage(gradient(4, 4)), 0);
+  auto first = decodeFrame(enc->encode());
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->width(), 8u);
+
+  // An image that must be turned right comes back upright.
+  auto sideways = UIImage::imageWithCGImage(solid(30, 20, 0xff000000), 1, UIImageOrientationRight);
+  auto upright =
+      decodeFrame(HVImageEncoder::encodeImageTypeQuality(sideways, HVImageKindJPEG, 0.9));
+  ASSERT_TRUE(upright);
+  EXPECT_EQ(upright->width(), 20u);
+  EXPECT_EQ(upright->height(), 30u);
+}
+
+TEST(ImageEncoderTest, GIFKeepsLoopsDelaysAndTransparency) {
+  auto enc = HVImageEncoder::initWithType(HVImageKindGIF);
+  enc->setLoopCount(3);
+  enc->addImageDuration(UIImage::imageWithCGImage(solid(6, 4, 0xffff0000)), 0.2);
+  enc->addImageDuration(UIImage::imageWithCGImage(solid(6, 4, 0x00000000)), 0.05);
+  enc->addImageDuration(UIImage::imageWithCGImage(solid(6, 4, 0xff0000ff)), NAN);
+  Data gif = enc->encode();
+  auto d = HVImageDecoder::decoderWithDataScale(gif, 1);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->type(), HVImageKindGIF);
+  EXPECT_EQ(d->frameCount(), 3u);
+  EXPECT_EQ(d->loopCount(), 3u);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(0), 0.2);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(1), 0.05);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(2), 0);
+  EXPECT_EQ(d->frameAtIndexDecodeForDisplay(0, true)->image()->CGImage()->pixelAt(3, 3),
+            0xffff0000u);
+  EXPECT_EQ(d->frameAtIndexDecodeForDisplay(1, true)->image()->CGImage()->pixelAt(3, 3), 0u);
+  EXPECT_EQ(d->frameAtIndexDecodeForDisplay(2, true)->image()->CGImage()->pixelAt(0, 0),
+            0xff0000ffu);
+
+  // Endless by default.
+  auto endless = HVImageEncoder::initWithType(HVImageKindGIF);
+  endless->addImageDuration(UIImage::imageWithCGImage(solid(2, 2, 0xff00ff00)), 0.1);
+  endless->addImageDuration(UIImage::imageWithCGImage(solid(2, 2, 0xffff0000)), 0.1);
+  EXPECT_EQ(HVImageDecoder::decoderWithDataScale(endless->encode(), 1)->loopCount(), 0u);
+}
+
+struct Chunk {
+  std::string type;
+  const uint8_t* data;
+  uint32_t length;
+  bool crcOK;
+};
+
+std::vector<Chunk> chunksOf(const Data& png) {
+  std::vector<Chunk> out;
+  for (size_t off = 8; off + 12 <= png.length();) {
+    uint32_t len = be32(png.bytes() + off);
+    const uint8_t* p = png.bytes() + off;
+    uint32_t crc = uint32_t(crc32(0, p + 4, len + 4));
+    out.push_back({std::string(reinterpret_cast<const char*>(p + 4), 4), p + 8, len,
+                   crc == be32(p + 8 + len)});
+    off += 12 + size_t(len);
+  }
+  return out;
+}
+
+TEST(ImageEncoderTest, AnimatedPNGStructureAndMixedFrames) {
+  // Frame 0 opaque (an RGB PNG on its own), frame 1 translucent, frame 2 larger: the canvas
+  // widens to 20 x 20 with frame 0 in the top-left corner.
+  auto enc = HVImageEncoder::initWithType(HVImageKindPNG);
+  enc->setLoopCount(4);
+  enc->addImageDuration(UIImage::imageWithCGImage(solid(10, 10, 0xffff0000)), 0.5);
+  enc->addImageDuration(UIImage::imageWithCGImage(solid(20, 20, 0x8000ff00)), 1.0 / 3);
+  enc->addImageWithDataDuration(CGImagePNGRepresentation(gradient(20, 20)), 0.1);
+  Data apng = enc->encode();
+  ASSERT_FALSE(apng.empty());
+
+  auto chunks = chunksOf(apng);
+  std::vector<std::string> types;
+  for (const auto& c : chunks) {
+    types.push_back(c.type);
+    EXPECT_TRUE(c.crcOK) << c.type;
+  }
+  ASSERT_GE(types.size(), 8u);
+  EXPECT_EQ(types[0], "IHDR");
+  EXPECT_EQ(be32(chunks[0].data), 20u);
+  EXPECT_EQ(chunks[0].data[9], 6);  // RGBA
+  EXPECT_EQ(types[1], "acTL");
+  EXPECT_EQ(be32(chunks[1].data), 3u);
+  EXPECT_EQ(be32(chunks[1].data + 4), 4u);
+  // Sequence numbers run 0, 1, 2, ... over every fcTL and fdAT in order.
+  uint32_t expected = 0;
+  int fcTLs = 0;
+  for (const auto& c : chunks) {
+    if (c.type == "fcTL" || c.type == "fdAT") EXPECT_EQ(be32(c.data), expected++) << c.type;
+    if (c.type == "fcTL") {
+      ++fcTLs;
+      EXPECT_EQ(be32(c.data + 4), 20u);
+      EXPECT_EQ(c.data[24], 1);  // dispose background
+      EXPECT_EQ(c.data[25], 0);  // blend source
+    }
+  }
+  EXPECT_EQ(fcTLs, 3);
+  EXPECT_EQ(types.back(), "IEND");
+
+  auto d = HVImageDecoder::decoderWithDataScale(apng, 1);
+  ASSERT_TRUE(d);
+  ASSERT_EQ(d->frameCount(), 3u);
+  EXPECT_EQ(d->loopCount(), 4u);
+  EXPECT_DOUBLE_EQ(d->frameDurationAtIndex(0), 0.5);
+  EXPECT_NEAR(d->frameDurationAtIndex(1), 1.0 / 3, 1e-9);
+  auto f0 = d->frameAtIndexDecodeForDisplay(0, true)->image()->CGImage();
+  EXPECT_EQ(f0->pixelAt(0, 0), 0xffff0000u);
+  EXPECT_EQ(f0->pixelAt(15, 15), 0u);
+  auto f1 = d->frameAtIndexDecodeForDisplay(1, true)->image()->CGImage();
+  for (int s = 0; s < 32; s += 8)
+    EXPECT_NEAR(int((f1->pixelAt(15, 15) >> s) & 0xff), int((0x8000ff00u >> s) & 0xff), 1);
+  auto f2 = d->frameAtIndexDecodeForDisplay(2, true)->image()->CGImage();
+  EXPECT_EQ(f2->pixelAt(19, 7), gradientAt(19, 7));
+
+  // Every frame of a decoder, re-encoded.
+  Data again = HVImageEncoder::encodeImageWithDecoderTypeQuality(d, HVImageKindPNG, 1);
+  auto d2 = HVImageDecoder::decoderWithDataScale(again, 1);
+  ASSERT_TRUE(d2);
+  EXPECT_EQ(d2->frameCount(), 3u);
+  EXPECT_EQ(d2->frameAtIndexDecodeForDisplay(2, true)->image()->CGImage()->pixelAt(3, 4),
+            gradientAt(3, 4));
+  EXPECT_TRUE(
+      HVImageEncoder::encodeImageWithDecoderTypeQuality(nullptr, HVImageKindPNG, 1).empty());
+}
+
+TEST(ImageEncoderTest, FilesInAndOut) {
+  auto dir = std::filesystem::temp_directory_path() /
+             ("hv-encoder-" + std::to_string(::getpid()) + " dir é");
+  std::filesystem::create_directories(dir);
+  std::string framePath = (dir / "a b é.png").string();
+  ASSERT_TRUE(CGImageWritePNGFile(gradient(6, 6), framePath));
+
+  // A path with spaces and accents is read as a file.
+  auto enc = HVImageEncoder::initWithType(HVImageKindPNG);
+  enc->addImageWithFileDuration(framePath, 0.1);
+  enc->addImageWithFileDuration(framePath, 0.2);
+  Data apng = enc->encode();
+  auto d = HVImageDecoder::decoderWithDataScale(apng, 1);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->frameCount(), 2u);
+
+  // Written files replace what was there and decode; a missing source file gives nothing.
+  std::string out = (dir / "out.gif").string();
+  auto gif = HVImageEncoder::initWithType(HVImageKindGIF);
+  gif->addImageWithFileDuration(framePath, 0.1);
+  EXPECT_TRUE(gif->encodeToFile(out));
+  std::ifstream f(out, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(HVSniffImageType(Data(bytes)), HVImageKindGIF);
+  std::string outPng = (dir / "anim.png").string();
+  EXPECT_TRUE(enc->encodeToFile(outPng));
+  EXPECT_FALSE(enc->encodeToFile(""));
+  auto missing = HVImageEncoder::initWithType(HVImageKindPNG);
+  missing->addImageWithFileDuration((dir / "none.png").string(), 0.1);
+  missing->addImageWithFileDuration((dir / "none.png").string(), 0.1);
+  EXPECT_TRUE(missing->encode().empty());
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
