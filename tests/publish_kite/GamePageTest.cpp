@@ -3,8 +3,10 @@
 // review-switch request.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
+#include <filesystem>
 
 #include "AppTestSupport.h"
 #include "KRH5Plugin/IOSPlugin.h"
@@ -156,9 +158,20 @@ TEST_F(GamePage, WithoutAGameHostNorAFallbackPageNothingIsLoadedAndTheErrorIsLog
   EXPECT_EQ(vc->GetBaseUrl(), "");
   ASSERT_TRUE(testing_loop::runUntilIdle());
   LGLog::flushLog();
-  EXPECT_EQ(logger->texts(),
-            std::vector<std::string>{"index error: " + bundle.path() + "/Data/index.html"});
+  const std::string indexError = "index error: " + bundle.path() + "/Data/index.html";
+  EXPECT_EQ(logger->texts(), std::vector<std::string>{indexError});
   EXPECT_EQ(vc->webView()->URL(), "");
+
+  // A fallback page that is not a regular file counts as missing: a named pipe is never
+  // opened, so the load cannot wait for a writer that never comes.
+  std::filesystem::create_directories(bundle.path() + "/Data");
+  ASSERT_EQ(::mkfifo((bundle.path() + "/Data/index.html").c_str(), 0600), 0);
+  vc->Load();
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  LGLog::flushLog();
+  EXPECT_EQ(logger->texts(), (std::vector<std::string>{indexError, indexError}));
+  EXPECT_EQ(vc->webView()->URL(), "");
+  LGLog::removeLogger(logger);
 }
 
 TEST_F(GamePage, TheReviewSwitchPostsTheSignedFormAndKeepsTheAnsweredAddress) {

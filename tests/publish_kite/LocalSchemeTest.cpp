@@ -2,6 +2,9 @@
 // with the asset table's MIME types; refusals; stopped tasks; and the page's own requests.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "AppTestSupport.h"
 #include "platform/dispatch/Dispatch.h"
@@ -107,6 +110,23 @@ TEST_F(LocalScheme, MissingFoldersAndPathsLeavingTheDataFolderFailWith404AndNoRe
   EXPECT_EQ(run("/alias.png")->body, "PNGDATA-0123456789");
 }
 
+TEST_F(LocalScheme, NamedPipesAreRefusedWithoutBlockingTheFileQueue) {
+  // Opening a pipe for reading waits for a writer: served files are checked before opening.
+  ASSERT_EQ(::mkfifo((bundle.path() + "/Data/pipe.txt").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo((bundle.path() + "/Data/v/pipe.mp4").c_str(), 0600), 0);
+  std::filesystem::create_symlink("pipe.txt", bundle.path() + "/Data/to-pipe.txt");
+  for (auto [path, range] : {std::pair<std::string, std::string>{"/pipe.txt", ""},
+                             {"/v/pipe.mp4", "bytes=0-1"},
+                             {"/to-pipe.txt", ""}}) {
+    auto t = run(path, range);
+    ASSERT_TRUE(t->error) << path;
+    EXPECT_EQ(t->error->code(), 404) << path;
+    EXPECT_FALSE(t->response) << path;
+  }
+  // The queue still serves files.
+  EXPECT_EQ(run("/img/b.bin")->body, "raw");
+}
+
 TEST_F(LocalScheme, VideoRangesAreServedClampedOrRefusedWith416) {
   struct Case {
     std::string range;
@@ -124,6 +144,11 @@ TEST_F(LocalScheme, VideoRangesAreServedClampedOrRefusedWith416) {
       {"bytes=1000-", 416, "bytes */1000", 0, 0},
       {"bytes=5-2", 416, "bytes */1000", 0, 0},
       {"bytes=-0", 416, "bytes */1000", 0, 0},
+      // Numbers are read as the platform reads them: white space and a sign may lead.
+      {"bytes= 2-4", 206, "bytes 2-4/1000", 2, 3},
+      {"bytes=\t+2- 4", 206, "bytes 2-4/1000", 2, 3},
+      {"bytes= -10", 206, "bytes 990-999/1000", 990, 10},
+      {"bytes=5--2", 416, "bytes */1000", 0, 0},
   };
   for (const auto& c : cases) {
     auto t = run("/v/clip.mp4", c.range);

@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "KRH5Plugin/IOSPlugin.h"
 #include "logging/LGLog.h"
@@ -48,15 +46,44 @@ std::string infoString(const char* key) {
   return NSBundle::mainBundle()->objectForInfoDictionaryKey(key).stringOr();
 }
 
-// Leading decimal digits of `text` as a number (0 when there are none).
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// `text` read as a signed decimal number the way the platform's texts read one: white space
+// first is skipped, a sign may follow, then the leading digits count (0 when there are none;
+// held at the 64-bit limits).
 int64_t leadingNumber(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && isBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
   int64_t n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    if (n > (INT64_MAX - 9) / 10) return INT64_MAX;
-    n = n * 10 + (c - '0');
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    int digit = text[i] - '0';
+    if (n > (INT64_MAX - digit) / 10) return negative ? INT64_MIN : INT64_MAX;
+    n = n * 10 + digit;
   }
-  return n;
+  return negative ? -n : n;
+}
+
+bool allBlank(const std::string& text) { return std::all_of(text.begin(), text.end(), isBlank); }
+
+// Opens `path` for reading only when it names a regular file. The type is checked before
+// the open, and the open does not wait, so a named pipe or a device never blocks the
+// caller; the open file is checked again in case the path changed in between. -1 otherwise.
+int openRegularFile(const std::string& path, uint64_t* size) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  *size = static_cast<uint64_t>(st.st_size);
+  return fd;
 }
 
 NSErrorRef notFoundError() { return NSError::make(NSCocoaErrorDomain, 404, Dictionary()); }
@@ -94,11 +121,25 @@ void sendFileBytes(int fd, uint64_t offset, uint64_t length, const WKURLSchemeTa
   }
 }
 
-// The size of a regular file, or nullopt.
-std::optional<uint64_t> regularFileSize(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return static_cast<uint64_t>(st.st_size);
+// The whole content of the regular file at `path`, or nullopt (see openRegularFile).
+std::optional<std::string> readRegularFile(const std::string& path) {
+  uint64_t size = 0;
+  int fd = openRegularFile(path, &size);
+  if (fd < 0) return std::nullopt;
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return text;
 }
 
 // Forwards the "local" scheme to the controller without the configuration keeping it alive.
@@ -212,14 +253,12 @@ void MainViewController::Load() {
     return;
   }
   std::string path = GetAssetPath("/index.html");
-  std::ifstream in(path, std::ios::binary);
-  if (path.empty() || !in || !regularFileSize(path)) {
+  std::optional<std::string> html = path.empty() ? std::nullopt : readRegularFile(path);
+  if (!html) {
     logError("index error: %@", path);
     return;
   }
-  std::stringstream html;
-  html << in.rdbuf();
-  dispatch_async(dispatch_get_main_queue(), [weak, text = html.str()] {
+  dispatch_async(dispatch_get_main_queue(), [weak, text = std::move(*html)] {
     auto me = weak.lock();
     if (me && me->webView_) me->webView_->loadHTMLStringBaseURL(text, me->GetBaseUrl());
   });
@@ -331,14 +370,12 @@ void MainViewController::LoadLocalSettings() {
   baseRealPath_ = real ? real : "";
   std::free(real);
   fileDict_ = Value();
-  std::string tablePath = plat::format("%@/%@", basePath_, kAssetTableName);
-  if (!regularFileSize(tablePath)) return;
-  std::ifstream in(tablePath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
+  std::optional<std::string> text =
+      readRegularFile(plat::format("%@/%@", basePath_, kAssetTableName));
+  if (!text) return;
   NSErrorRef error;
   Value table = NSJSONSerialization::JSONObjectWithString(
-      text.str(), NSJSONSerialization::NSJSONReadingMutableContainers, &error);
+      *text, NSJSONSerialization::NSJSONReadingMutableContainers, &error);
   if (!error && table.isDictionary()) fileDict_ = table;
 }
 
@@ -453,14 +490,7 @@ int MainViewController::OpenContainedFile(const std::string& filePath, uint64_t*
       resolved[baseRealPath_.size()] != '/') {
     return -1;
   }
-  int fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  *size = static_cast<uint64_t>(st.st_size);
-  return fd;
+  return openRegularFile(resolved, size);
 }
 
 void MainViewController::webViewStartURLSchemeTask(const WKWebViewRef&,
@@ -515,18 +545,18 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   }
   const int64_t fileSize = static_cast<int64_t>(size);
   int64_t start, end;
-  if (startText.empty() && !endText.empty() && endText != "*") {
+  if (allBlank(startText) && !endText.empty() && endText != "*") {
     // Suffix form: the last N bytes.
     int64_t n = leadingNumber(endText);
     start = n >= fileSize ? 0 : fileSize - n;
-    end = n == 0 ? -1 : fileSize - 1;
+    end = n <= 0 ? -1 : fileSize - 1;
   } else {
     start = leadingNumber(startText);
     end = (endText.empty() || endText == "*") ? fileSize - 1 : leadingNumber(endText);
     if (end > fileSize - 1) end = fileSize - 1;
   }
   HTTPHeaderFields headers;
-  if (start >= fileSize || start > end) {
+  if (start < 0 || start >= fileSize || start > end) {
     headers.set("Content-Range", plat::format("bytes */%lld", static_cast<long long>(fileSize)));
     headers.set("Content-Length", "0");
     headers.set("Access-Control-Allow-Origin", "*");

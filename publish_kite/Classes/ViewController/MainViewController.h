@@ -45,7 +45,8 @@ class MainViewController : public plat::UIViewController,
   // Builds the web view once (later calls do nothing).
   void InitWebView();
   // Loads the game page from GetUrl, or else Data/index.html with GetBaseUrl as base URL;
-  // logs "index error: %@" when neither is there.
+  // logs "index error: %@" when neither is there (a fallback page that is not a regular
+  // file counts as missing and is never opened).
   void Load();
   // The game page address "<LM_GAME_HOST><page path>?timestamp=<now>", or "" when the key is
   // missing or empty.
@@ -98,9 +99,11 @@ class MainViewController : public plat::UIViewController,
 
   // ---- WKURLSchemeHandler ("local") ----
   // Serves files inside the Data folder only: a path that leads outside it, a missing file or
-  // anything but a regular file fails the task (NSCocoaErrorDomain, 404) with no response.
+  // anything but a regular file fails the task (NSCocoaErrorDomain, 404) with no response; a
+  // named pipe or device is never opened, so it cannot block the file queue.
   // "mp4" files need a "Range" header ("bytes=<start>-<end>", open end, "*" end, or the
-  // suffix form "bytes=-<n>"); the end is clamped to the last byte; an unsatisfiable range
+  // suffix form "bytes=-<n>"); numbers may have white space and a sign before them; the end
+  // is clamped to the last byte; an unsatisfiable range
   // answers 416 with "Content-Range: bytes */<size>". Other files are answered whole (200).
   void webViewStartURLSchemeTask(const plat::WKWebViewRef& webView,
                                  const plat::WKURLSchemeTaskRef& task) override;
