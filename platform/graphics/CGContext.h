@@ -89,6 +89,9 @@ class CGContext {
   State& state() { return states_.back(); }
   void save();
   void restore();
+  // How many states are saved: restoring down to a depth taken earlier undoes saves that a
+  // drawing routine left unbalanced.
+  size_t saveDepth() const { return states_.size(); }
   // Applies the fill or stroke colour (with alpha) and the blend mode as the Cairo source.
   void useFill();
   void useStroke();

@@ -47,13 +47,23 @@ void UIRenderer::drawContents(CGContextRef c, const UIView& v) {
   }
   if (v.implementsDrawRect()) {
     if (b.size.width > 0 && b.size.height > 0) {
+      size_t depth = c->saveDepth();
       c->save();
       cairo_new_path(cr);
       cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
       cairo_clip(cr);
+      // The view draws into a backing of its own that starts transparent, as a layer's
+      // backing store does: its blend modes ("copy", "clear", ...) act on its own pixels only,
+      // and the result is laid over what lies beneath (its background, its superviews).
+      cairo_push_group(cr);
+      c->save();
       UIGraphicsPushContext(c);
       const_cast<UIView&>(v).drawRect(b);
       UIGraphicsPopContext();
+      while (c->saveDepth() > depth + 1) c->restore();  // saves drawRect left open
+      cairo_pop_group_to_source(cr);
+      cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+      cairo_paint(cr);
       c->restore();
       cairo_new_path(cr);
     }

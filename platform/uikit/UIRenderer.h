@@ -2,7 +2,9 @@
 // Renders a view tree to pixels, the way a person would see it: background colour with the
 // layer's corner radius, clipping to bounds (rounded when masking), layer contents, the
 // built-in drawing of platform views (labels, buttons, images, spinners, blur tints), drawRect:
-// of custom views, subviews in order, then the border. Alpha applies to the whole subtree and
+// of custom views, subviews in order, then the border. drawRect: draws into a backing of the
+// view's own that starts transparent and is then laid over what lies beneath, so its blend
+// modes never reach the background or other views. Alpha applies to the whole subtree and
 // transforms apply about the view's centre. Hidden views are skipped.
 // Main thread only.
 

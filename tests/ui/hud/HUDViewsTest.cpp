@@ -98,6 +98,33 @@ TEST(HUDViewsTest, PieStrokesTheOutlineAndTheProgressArcOpaquely) {
   EXPECT_EQ(alphaOf(img->pixelAt(4, 18)), 0u);
 }
 
+TEST(HUDViewsTest, PieArcIsCopiedIntoItsOwnBackingNotThroughWhatLiesBeneath) {
+  // A half-transparent tint over an opaque blue host: the arc blends over the blue instead
+  // of replacing it with a see-through hole.
+  auto host = make<UIView>(CGRectMake(0, 0, 60, 60));
+  host->setBackgroundColor(UIColor::blueColor());
+  auto round = make<HVRoundProgressView>();
+  round->setFrame(CGRectMake(10, 10, 37, 37));
+  round->setBackgroundColor(UIColor::greenColor());  // the view's own background, too
+  round->setProgressTintColor(UIColor::redColor().colorWithAlphaComponent(0.5));
+  round->setProgress(0.5f);
+  host->addSubview(round);
+  CGImageRef img = render(host);
+  uint32_t arc = img->pixelAt(10 + 33, 10 + 18);
+  EXPECT_EQ(alphaOf(arc), 255u);
+  EXPECT_NEAR(redOf(arc), 128, 10);
+  EXPECT_LT(blueOf(arc), 10u);  // red over the green background, not over a hole to the host
+  EXPECT_EQ(alphaOf(img->pixelAt(2, 2)), 255u);
+  EXPECT_EQ(blueOf(img->pixelAt(2, 2)), 255u);
+
+  // Without a background of its own, the arc lies over the host.
+  round->setBackgroundColor(UIColor::clearColor());
+  arc = render(host)->pixelAt(10 + 33, 10 + 18);
+  EXPECT_EQ(alphaOf(arc), 255u);
+  EXPECT_NEAR(redOf(arc), 128, 10);
+  EXPECT_NEAR(blueOf(arc), 128, 10);
+}
+
 TEST(HUDViewsTest, BarFillsTheLeftCapForTinyProgressAndOutlinesInTheLineColour) {
   auto bar = make<HVBarProgressView>();
   bar->setLineColor(UIColor::blueColor());
