@@ -1,21 +1,29 @@
 #include "logging/LGDispatchQueueLogFormatter.h"
 
+#include <algorithm>
 #include <array>
 
+#include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/UTF16.h"
 
 namespace {
 
-constexpr std::array<const char*, 7> kSharedGlobalQueueLabels = {
-    "com.apple.root.low-priority",
-    "com.apple.root.default-priority",
-    "com.apple.root.high-priority",
-    "com.apple.root.low-overcommit-priority",
-    "com.apple.root.default-overcommit-priority",
-    "com.apple.root.high-overcommit-priority",
-    "com.apple.root.default-qos.overcommit",
-};
+// The labels of the platform's shared global queues, as their workers report them. A thread
+// that runs no queue reports the default one's label too.
+bool isSharedGlobalQueueLabel(const std::string& label) {
+  static const std::array<std::string, 5> labels = [] {
+    const plat::qos_class_t classes[] = {plat::QOS_CLASS_USER_INTERACTIVE, plat::QOS_CLASS_USER_INITIATED,
+                                         plat::QOS_CLASS_DEFAULT, plat::QOS_CLASS_UTILITY,
+                                         plat::QOS_CLASS_BACKGROUND};
+    std::array<std::string, 5> out;
+    for (size_t i = 0; i < out.size(); ++i) {
+      out[i] = plat::dispatch_queue_get_label(plat::dispatch_get_global_queue(classes[i]));
+    }
+    return out;
+  }();
+  return std::find(labels.begin(), labels.end(), label) != labels.end();
+}
 
 }  // namespace
 
@@ -59,15 +67,8 @@ std::string LGDispatchQueueLogFormatter::stringFromDate(const plat::NSDate& date
 
 std::string LGDispatchQueueLogFormatter::queueThreadLabelForLogMessage(const LGLogMessage& message) {
   const std::string& queueLabel = message.queueLabel();
-  bool useQueueLabel = !queueLabel.empty();
-  if (useQueueLabel) {
-    for (const char* shared : kSharedGlobalQueueLabels) {
-      if (queueLabel == shared) {
-        useQueueLabel = false;
-        break;
-      }
-    }
-  }
+  // Work on a shared global queue says nothing by its queue: its thread tells more.
+  bool useQueueLabel = !queueLabel.empty() && !isSharedGlobalQueueLabel(queueLabel);
   std::string label;
   bool replaceable = true;
   if (useQueueLabel) {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdio>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -85,11 +87,31 @@ const std::string& currentThreadID() {
   return id;
 }
 
-// The calling thread's name (it may change at any time, so it is read each time).
+// Linux gives a thread nobody named the name of the thread that started it, in the end the
+// program's own (at most 15 bytes). Such a name is nobody's choice: it reads as none.
+bool isInheritedProgramName(const std::string& name) {
+  static const std::array<std::string, 2> programNames = [] {
+    std::array<std::string, 2> names;
+    names[0] = std::string(program_invocation_short_name).substr(0, 15);
+    if (FILE* f = std::fopen("/proc/self/comm", "re")) {  // the main thread's name
+      char buf[64] = {0};
+      if (std::fgets(buf, sizeof buf, f)) names[1] = buf;
+      std::fclose(f);
+      if (!names[1].empty() && names[1].back() == '\n') names[1].pop_back();
+    }
+    return names;
+  }();
+  return !name.empty() && (name == programNames[0] || name == programNames[1]);
+}
+
+// The calling thread's name, or "" for a thread nobody named (it may change at any time, so
+// it is read each time).
 std::string currentThreadName() {
   char name[64] = {0};
   if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) return {};
-  return name;
+  std::string text(name);
+  if (isInheritedProgramName(text)) return {};
+  return text;
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ class LGRecurringText {
 // Facts about the calling thread that every message records.
 struct LGCallerFacts {
   std::string threadID;    // the system thread id in decimal, or "missing threadId"
-  std::string threadName;  // may be empty
+  std::string threadName;  // "" for a thread nobody named
   std::string queueLabel;  // the current dispatch queue's label, or empty
   uint64_t qos = 0;        // the current quality-of-service class
 };

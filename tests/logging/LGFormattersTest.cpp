@@ -1,6 +1,11 @@
 // Formatter chains, context filters, the queue formatter and the atomic counter.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <optional>
+#include <thread>
 
 #include "logging/LGAtomicCounter.h"
 #include "logging/LGContextFilterLogFormatter.h"
@@ -109,8 +114,8 @@ TEST(LGFormattersTest, QueueLabelsAreReplacedAndFittedToTheirWidths) {
 
   // A worker of a shared global queue: its thread name, else its id (never replaced).
   f.setReplacementStringForQueueLabel("replaced", "4242");
-  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.default-priority", "", "4242", 21)), "4242");
-  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.default-qos.overcommit", "io", "1", 21)), "io");
+  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.default-qos", "", "4242", 21)), "4242");
+  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.utility-qos", "io", "1", 17)), "io");
   EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("", "", "77", 0)), "77");
   EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("my.queue", "io", "1", 0)), "my.queue");
 
@@ -124,6 +129,35 @@ TEST(LGFormattersTest, QueueLabelsAreReplacedAndFittedToTheirWidths) {
   // Widths count UTF-16 units.
   f.setMaxQueueLength(2);
   EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("日本語", "", "1", 0)), "日本");
+}
+
+TEST(LGFormattersTest, WorkOnAGlobalQueueOrAThreadOfNoQueueShowsItsThread) {
+  LGDispatchQueueLogFormatter f;
+  auto isDecimal = [](const std::string& s) {
+    return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+  };
+  // A worker of a global queue, which nobody named: its thread id.
+  std::optional<LGLogMessage> fromQueue;
+  std::atomic<bool> done{false};
+  plat::dispatch_async(plat::dispatch_get_global_queue(plat::QOS_CLASS_UTILITY, 0), [&] {
+    fromQueue = message("on a global queue");
+    done = true;
+  });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done.load(); }));
+  EXPECT_EQ(fromQueue->threadName(), "");
+  EXPECT_TRUE(isDecimal(fromQueue->threadID())) << fromQueue->threadID();
+  EXPECT_EQ(f.queueThreadLabelForLogMessage(*fromQueue), fromQueue->threadID());
+
+  // Threads that run no queue: a named one shows its name, an unnamed one its id.
+  std::optional<LGLogMessage> named, unnamed;
+  std::thread([&] {
+    pthread_setname_np(pthread_self(), "io-worker");
+    named = message("named");
+  }).join();
+  std::thread([&] { unnamed = message("unnamed"); }).join();
+  EXPECT_EQ(f.queueThreadLabelForLogMessage(*named), "io-worker");
+  EXPECT_EQ(unnamed->threadName(), "");
+  EXPECT_EQ(f.queueThreadLabelForLogMessage(*unnamed), unnamed->threadID());
 }
 
 TEST(LGFormattersTest, QueueFormatterLineCarriesTimeLabelAndQualityOfService) {
