@@ -244,8 +244,11 @@ void LGFileLogger::lt_logPieces(std::string_view data, bool appendNewline) {
 
 void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   if (data.empty()) return;
+  // The file is chosen (and made, after a roll) first, so the hook learns which file the
+  // message goes into, the first message of a new file included.
+  if (currentLogFileHandle() < 0) return;
   willLogMessage(currentLogFileInfo_);
-  int fd = currentLogFileHandle();
+  int fd = currentLogFileHandle();  // the hook may have rolled the file
   if (fd < 0) return;
   size_t length = data.size() + (appendNewline ? 1 : 0);
   if (gathering_) {

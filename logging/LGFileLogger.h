@@ -91,7 +91,9 @@ class LGFileLogger : public LGAbstractLogger {
   void flush() override;
   void willRemoveLogger() override;
 
-  // Hooks for subclasses, on the logger's queue. didLogMessage checks the size.
+  // Hooks for subclasses, on the logger's queue, around each write: both get the file the
+  // bytes go into (never null; neither runs when no file could be opened). didLogMessage
+  // checks the size.
   virtual void willLogMessage(const LGLogFileInfoRef& info) {}
   virtual void didLogMessage(const LGLogFileInfoRef& info);
   // Answers false.

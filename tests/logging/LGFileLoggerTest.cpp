@@ -231,6 +231,46 @@ TEST(LGFileLoggerTest, RollOnDemandAndOnRemoval) {
   EXPECT_TRUE(LGLogFileInfo(files[0]).isArchived());
 }
 
+// Records which file each write hook was given.
+class HookRecordingLogger : public LGFileLogger {
+ public:
+  using LGFileLogger::LGFileLogger;
+  void willLogMessage(const LGLogFileInfoRef& info) override {
+    will.push_back(info ? info->filePath() : "");
+  }
+  void didLogMessage(const LGLogFileInfoRef& info) override {
+    did.push_back(info ? info->filePath() : "");
+    LGFileLogger::didLogMessage(info);
+  }
+  std::vector<std::string> will, did;  // logger's queue
+};
+
+TEST(LGFileLoggerTest, WriteHooksNameTheFileOfEveryMessageTheFirstOfEachFileIncluded) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto logger = std::make_shared<HookRecordingLogger>(manager);
+  logger->setMaximumFileSize(10);  // opens the first file at once
+  EXPECT_EQ(logger->maximumFileSize(), 10u);
+  logger->rollLogFile();  // no file is current when the first message comes
+  LGLog::addLogger(logger);
+  logger->setLogFormatter(nullptr);
+  logText(false, LGLogFlagError, "first-file");   // 11 bytes: a roll follows
+  logText(false, LGLogFlagError, "second");
+  LGLog::flushLog();
+  LGLog::removeLogger(logger);
+  LGLog::flushLog();
+  EXPECT_EQ(manager->sortedLogFilePaths().size(), 3u);  // the empty one rolled, then two
+  std::vector<std::string> will, did;
+  plat::dispatch_sync(logger->loggerQueue(), [&] {
+    will = logger->will;
+    did = logger->did;
+  });
+  ASSERT_EQ(will.size(), 2u);
+  EXPECT_EQ(readFile(will[0]), "first-file\n");
+  EXPECT_EQ(readFile(will[1]), "second\n");
+  EXPECT_EQ(did, will);
+}
+
 TEST(LGFileLoggerTest, SettingTheMaximumSizeOpensTheFileAtOnce) {
   Fixture f;
   EXPECT_TRUE(f.files().empty());
