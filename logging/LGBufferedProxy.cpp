@@ -3,6 +3,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
@@ -51,6 +52,20 @@ void LGBufferedProxy::runOnFileLoggerQueue(const std::function<void()>& step) {
   } else {
     plat::dispatch_sync(fileLogger_->loggerQueue(), step);
   }
+}
+
+void LGBufferedProxy::setFileLogger(std::shared_ptr<LGFileLogger> logger) {
+  LGPrecondition(logger != nullptr, "Invalid parameter not satisfying: fileLogger");
+  std::shared_ptr<LGFileLogger> previous;  // let go of outside the old logger's queue
+  runOnFileLoggerQueue([&] { previous = std::exchange(fileLogger_, std::move(logger)); });
+}
+
+void LGBufferedProxy::setBuffer(std::string bytes) {
+  runOnFileLoggerQueue([&] { buffer_ = std::move(bytes); });
+}
+
+void LGBufferedProxy::setCurrentBufferSizeBytes(uint64_t bytes) {
+  runOnFileLoggerQueue([&] { currentBufferSizeBytes_ = bytes; });
 }
 
 void LGBufferedProxy::setMaxBufferSizeBytes(uint64_t bytes) {

@@ -31,12 +31,23 @@ class LGBufferedProxy : public LGLogger, public std::enable_shared_from_this<LGB
   ~LGBufferedProxy() override;
 
   const std::shared_ptr<LGFileLogger>& fileLogger() const { return fileLogger_; }
+  // Replaces the logger the buffered bytes go to; bytes already collected go to the new one.
+  // Runs on the current file logger's queue (waits unless already there).
+  // REQUIRES: `logger` is not null; the proxy is not registered with the hub (the hub keeps
+  // the queue the old logger reported).
+  void setFileLogger(std::shared_ptr<LGFileLogger> logger);
   // The bytes collected since the last hand-over.
   const std::string& buffer() const { return buffer_; }
+  // Replaces the collected bytes; currentBufferSizeBytes is left as it is. Runs on the file
+  // logger's queue (waits unless already there).
+  void setBuffer(std::string bytes);
   uint64_t maxBufferSizeBytes() const { return maxBufferSizeBytes_.load(); }
   // Stores the smaller of `bytes` and largestBufferSize().
   void setMaxBufferSizeBytes(uint64_t bytes);
   uint64_t currentBufferSizeBytes() const { return currentBufferSizeBytes_; }
+  // Sets the count the threshold is checked against at the next message. Runs on the file
+  // logger's queue (waits unless already there).
+  void setCurrentBufferSizeBytes(uint64_t bytes);
 
   // Drops the collected bytes (on the file logger's queue).
   void flushBuffer();

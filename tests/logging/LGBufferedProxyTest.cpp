@@ -116,6 +116,48 @@ TEST(LGBufferedProxyTest, SettingsPassToTheFileLoggerAndWrappingIsIdempotent) {
   EXPECT_GT(LGBufferedProxy::defaultBufferSize(), 0u);
 }
 
+TEST(LGBufferedProxyTest, SettersReplaceTheBufferItsCountAndTheFileLogger) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto fileLogger = std::make_shared<LGFileLogger>(manager);
+  fileLogger->setLogFormatter(nullptr);
+  EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
+  auto proxy = fileLogger->wrapWithBuffer();
+  proxy->setMaxBufferSizeBytes(64);
+  auto log = [&](const std::string& text) {
+    plat::dispatch_sync(proxy->loggerQueue(), [&] {
+      proxy->logMessage(LGLogMessage(LGMakeText(text), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt));
+    });
+  };
+  auto content = [](const std::shared_ptr<LGLogFileManagerDefault>& m) {
+    auto files = m->sortedLogFilePaths();
+    return files.empty() ? std::string() : readFile(files[0]);
+  };
+
+  // A set count counts toward the threshold: the next line hands everything over.
+  proxy->setBuffer("set\n");
+  EXPECT_EQ(proxy->buffer(), "set\n");
+  proxy->setCurrentBufferSizeBytes(60);
+  EXPECT_EQ(proxy->currentBufferSizeBytes(), 60u);
+  log("line");
+  EXPECT_EQ(content(manager), "set\nline\n");
+  EXPECT_EQ(proxy->currentBufferSizeBytes(), 0u);
+
+  // Bytes collected before the logger is replaced go to the new one.
+  TempDir otherDir;
+  auto otherManager = std::make_shared<LGLogFileManagerDefault>(otherDir.path());
+  auto other = std::make_shared<LGFileLogger>(otherManager);
+  other->setLogFormatter(nullptr);
+  EXPECT_EQ(other->logFormatter(), nullptr);
+  log("moved");
+  proxy->setFileLogger(other);
+  EXPECT_EQ(proxy->fileLogger(), other);
+  EXPECT_EQ(proxy->loggerQueue(), other->loggerQueue());
+  proxy->flush();
+  EXPECT_EQ(content(otherManager), "moved\n");
+  EXPECT_EQ(content(manager), "set\nline\n");
+}
+
 TEST(LGBufferedProxyTest, TheLastReferenceDroppedOnTheFileLoggersQueueHandsTheRestOverThere) {
   TempDir dir;
   auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
