@@ -8,11 +8,63 @@
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <openssl/pem.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <mutex>
+
+#include "platform/foundation/DeviceRoot.h"
 
 namespace plat {
 
 namespace {
+
+// Reads a regular file (never a pipe or device, which could block) of at most 1 MiB.
+bool readSmallRegularFile(const std::string& path, std::string* out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (1 << 20);
+  if (ok) {
+    out->assign(static_cast<size_t>(st.st_size), '\0');
+    ssize_t n = st.st_size ? ::read(fd, out->data(), out->size()) : 0;
+    ok = n == st.st_size;
+  }
+  ::close(fd);
+  return ok;
+}
+
+// Every certificate of the device root's anchor folder: PEM files (any number of
+// certificates) and DER files (one), in file-name order.
+std::vector<X509*> loadDeviceAnchors() {
+  std::vector<X509*> certs;
+  std::string dir = SecTrustDeviceAnchorsPath();
+  DIR* d = opendir(dir.c_str());
+  if (!d) return certs;
+  std::vector<std::string> names;
+  while (dirent* e = readdir(d)) {
+    if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  for (auto& name : names) {
+    std::string bytes;
+    if (!readSmallRegularFile(dir + "/" + name, &bytes)) continue;
+    if (bytes.find("-----BEGIN") != std::string::npos) {
+      BIO* bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
+      while (X509* c = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr)) certs.push_back(c);
+      BIO_free(bio);
+    } else {
+      auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+      if (X509* c = d2i_X509(nullptr, &p, static_cast<long>(bytes.size()))) certs.push_back(c);
+    }
+  }
+  return certs;
+}
 
 Data derOf(X509* cert) {
   unsigned char* buf = nullptr;
@@ -180,6 +232,10 @@ void SecTrust::evaluateLocked() {
       for (auto& a : sys.anchors) X509_STORE_add_cert(store, a->x509());
     } else {
       X509_STORE_set_default_paths(store);
+    }
+    for (X509* c : loadDeviceAnchors()) {
+      X509_STORE_add_cert(store, c);
+      X509_free(c);
     }
   }
   for (size_t i = 1; i < presented.size(); ++i) sk_X509_push(untrusted, presented[i]->x509());
@@ -357,6 +413,30 @@ void SecTrustSetSystemAnchorCertificates(std::vector<SecCertificateRef> anchors)
   for (auto& a : anchors) {
     if (a) sys.anchors.push_back(std::move(a));
   }
+}
+
+std::string SecTrustDeviceAnchorsPath() { return DeviceRoot::platformStatePath() + "/TrustAnchors"; }
+
+bool SecTrustAddDeviceAnchorCertificate(const SecCertificateRef& certificate) {
+  if (!certificate) return false;
+  std::string dir = SecTrustDeviceAnchorsPath();
+  mkdir(dir.c_str(), 0755);
+  Data der = derOf(certificate->x509());
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int mdLen = 0;
+  EVP_Digest(der.bytes(), der.length(), md, &mdLen, EVP_sha1(), nullptr);
+  static const char* hex = "0123456789abcdef";
+  std::string name;
+  for (unsigned i = 0; i < mdLen; ++i) {
+    name += hex[md[i] >> 4];
+    name += hex[md[i] & 15];
+  }
+  std::string path = dir + "/" + name + ".der";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, der.bytes(), der.length()) == static_cast<ssize_t>(der.length());
+  ::close(fd);
+  return ok;
 }
 
 void SecTrustResetSystemAnchorCertificates() {

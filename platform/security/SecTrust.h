@@ -169,4 +169,13 @@ void SecTrustSetSystemAnchorCertificates(std::vector<SecCertificateRef> anchors)
 // Back to the machine's store (OpenSSL's default verify paths).
 void SecTrustResetSystemAnchorCertificates();
 
+// --- Device anchors ---
+// The device root adds anchors of its own to the system's (as a phone's installed profiles
+// do): every certificate file in this folder (PEM with one or more certificates, or DER) is
+// trusted wherever the system anchors are. Only regular files are read.
+std::string SecTrustDeviceAnchorsPath();
+// Writes `certificate` into that folder (a DER file named after its SHA-1). False when it
+// cannot be written.
+bool SecTrustAddDeviceAnchorCertificate(const SecCertificateRef& certificate);
+
 }  // namespace plat
