@@ -1,0 +1,232 @@
+#include "channel/core/HVmsSDK.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+
+namespace {
+
+constexpr const char* kUpdateMessage = "SDK需要更新";
+
+struct Session {
+  std::mutex mu;
+  std::shared_ptr<HVmsSDK::Channel> channel;
+  std::string updateURL;
+  std::string userName;
+  std::string password;
+  int64_t loginStyle = 0;
+  std::string gameId;
+};
+
+Session& session() {
+  static auto* s = new Session();
+  return *s;
+}
+
+// A channel that does nothing, standing in while none is installed.
+std::shared_ptr<HVmsSDK::Channel> currentChannel() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  if (!s.channel) s.channel = std::make_shared<HVmsSDK::Channel>();
+  return s.channel;
+}
+
+// The property list at path when it is a regular file holding a dictionary.
+plat::Dictionary readPlistDictionary(const std::string& path) {
+  if (path.empty()) return {};
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return {};
+  struct stat st;
+  std::string bytes;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (8 << 20)) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    if (::read(fd, bytes.data(), bytes.size()) != st.st_size) bytes.clear();
+  }
+  ::close(fd);
+  plat::Value v = plat::NSPropertyListSerialization::propertyListWithData(
+      plat::Data::fromString(bytes));
+  return v.dictionary() ? *v.dictionary() : plat::Dictionary();
+}
+
+void handleURL(const plat::NSURLRef& url) {
+  if (!url) return;
+  std::string expected = "HalvikOrbPayScheme" + HVmsSDK::gameId();
+  if (url->scheme() != expected) return;
+  std::string host = url->host();
+  if (host == "safepay") {
+    currentChannel()->processPaymentResult(url);
+    return;
+  }
+  if (host.find("ZRK_KITE") == std::string::npos) return;
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    size_t amp = host.find('&', start);
+    parts.push_back(host.substr(start, amp == std::string::npos ? std::string::npos : amp - start));
+    if (amp == std::string::npos) break;
+    start = amp + 1;
+  }
+  // Without "&" there is no user name to take.
+  if (parts.size() < 2) return;
+  {
+    auto& s = session();
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.userName = parts[1];
+    s.password = parts.back();
+  }
+  plat::NSNotificationCenter::defaultCenter().postNotificationNameObject(
+      kHVSendKiteLoginNotification, plat::Value());
+}
+
+}  // namespace
+
+void HVmsSDK::setChannel(std::shared_ptr<Channel> channel) {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.channel = std::move(channel);
+}
+
+std::shared_ptr<HVmsSDK::Channel> HVmsSDK::channel() { return currentChannel(); }
+
+void HVmsSDK::didFinishLaunching() {
+  auto config = readPlistDictionary(plat::NSBundle::mainBundle()->pathForResourceOfType("HV", "plist"));
+  {
+    auto& s = session();
+    std::lock_guard<std::mutex> lock(s.mu);
+    const plat::Value& id = config.get("gameId");
+    s.gameId = id.isString() ? *id.string() : (id.isNumber() ? id.description() : "");
+  }
+  currentChannel()->startUp();
+}
+
+void HVmsSDK::loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailure failed) {
+  std::string url = updateURL();
+  auto channel = currentChannel();
+  if (!url.empty()) {
+    if (failed) failed(-10, kUpdateMessage);
+    channel->showUpdatePrompt(url);
+    return;
+  }
+  channel->openLoginWindow(std::move(success), std::move(failed));
+}
+
+void HVmsSDK::LoginOut() {
+  auto channel = currentChannel();
+  channel->hideHelperButton();
+  channel->sendLogout([](bool ok) {
+    if (!ok) return;
+    auto& s = session();
+    std::lock_guard<std::mutex> lock(s.mu);
+    s.userName.clear();
+  });
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.loginStyle = 2;
+}
+
+void HVmsSDK::SetUserInfoDataWithRoleIdRoleNameRoleLevelZoneIdZoneNameAttachBlock(
+    const std::string& roleId, const std::string& roleName, const std::string& roleLevel,
+    const std::string& zoneId, const std::string& zoneName, const std::string& attach,
+    RoleResult block) {
+  if (roleId.empty() || roleName.empty() || roleLevel.empty() || zoneId.empty() ||
+      zoneName.empty()) {
+    if (block) block(2);
+    return;
+  }
+  plat::Dictionary fields{{"roleId", roleId},   {"roleName", roleName}, {"roleLevel", roleLevel},
+                          {"zoneId", zoneId},   {"zoneName", zoneName}, {"ext", attach}};
+  currentChannel()->sendRole(fields, [block](bool ok) {
+    if (block) block(ok ? 1 : 0);
+  });
+}
+
+void HVmsSDK::loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSuccessFaild(
+    const std::string& roleId, const std::string& money, const std::string& serverId,
+    const std::string& productName, const std::string& productDesc, const std::string& attach,
+    PaySuccess success, PayFailure faild) {
+  PayRequest request{roleId, serverId, money, attach, productName, productDesc};
+  currentChannel()->openCashier(request, std::move(success), std::move(faild));
+}
+
+void HVmsSDK::applicationHandleOpenURL(plat::UIApplication*, const plat::NSURLRef& url) {
+  handleURL(url);
+}
+
+void HVmsSDK::applicationOpenURLSourceApplicationAnnotation(plat::UIApplication*,
+                                                            const plat::NSURLRef& url,
+                                                            const std::string&,
+                                                            const plat::Value&) {
+  handleURL(url);
+}
+
+void HVmsSDK::applicationOpenURLOptions(plat::UIApplication*, const plat::NSURLRef& url,
+                                        const plat::Value&) {
+  handleURL(url);
+}
+
+int64_t HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(plat::UIApplication*,
+                                                                    plat::UIWindow*) {
+  plat::Value list =
+      plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("UISupportedInterfaceOrientations");
+  bool portrait = false, landscape = false;
+  if (const plat::Array* a = list.array()) {
+    for (const auto& entry : *a) {
+      const std::string& text = entry.stringOr();
+      if (text.find("Portrait") != std::string::npos) portrait = true;
+      if (text.find("Left") != std::string::npos || text.find("Right") != std::string::npos)
+        landscape = true;
+    }
+  }
+  if (portrait && landscape) return 26;
+  if (portrait) return 2;
+  return 24;
+}
+
+std::string HVmsSDK::updateURL() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.updateURL;
+}
+void HVmsSDK::setUpdateURL(const std::string& url) {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.updateURL = url;
+}
+std::string HVmsSDK::storedUserName() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.userName;
+}
+std::string HVmsSDK::storedPassword() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.password;
+}
+int64_t HVmsSDK::loginStyle() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.loginStyle;
+}
+std::string HVmsSDK::gameId() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.gameId;
+}
+
+void HVmsSDK::resetForTesting() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  s.channel.reset();
+  s.updateURL.clear();
+  s.userName.clear();
+  s.password.clear();
+  s.loginStyle = 0;
+  s.gameId.clear();
+}
