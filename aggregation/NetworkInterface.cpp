@@ -1,0 +1,187 @@
+#include "aggregation/NetworkInterface.h"
+
+#include <memory>
+#include <mutex>
+
+#include "aggregation/NSString+Extend.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/network/NSURLSession.h"
+
+namespace {
+
+// Collects one task's body and hands body and error to `done` on the delegate queue.
+class RequestDelegate : public plat::NSURLSessionDelegate {
+ public:
+  using Done = std::function<void(const plat::Data& body, const plat::NSErrorRef& error)>;
+  explicit RequestDelegate(Done done) : done_(std::move(done)) {}
+
+  void URLSessionDataTaskDidReceiveData(const plat::NSURLSessionRef&,
+                                        const plat::NSURLSessionDataTaskRef&,
+                                        const plat::Data& data) override {
+    body_.append(data);
+  }
+  void URLSessionTaskDidCompleteWithError(const plat::NSURLSessionRef& session,
+                                          const plat::NSURLSessionTaskRef&,
+                                          const plat::NSErrorRef& error) override {
+    Done done = std::move(done_);
+    done_ = nullptr;
+    if (done) done(body_, error);
+    session->finishTasksAndInvalidate();
+  }
+
+ private:
+  plat::Data body_;
+  Done done_;
+};
+
+plat::NSURLRequestRef makeRequest(const std::string& url, const std::string& param,
+                                  const std::string& method, double timeout, bool escape,
+                                  bool logGet) {
+  auto request = std::make_shared<plat::NSMutableURLRequest>(url);
+  if (method == "POST") {
+    plat::Data body = plat::Data::fromString(param);
+    request->setHTTPMethod("POST");
+    request->setHTTPBody(body);
+    request->setValueForHTTPHeaderField(plat::format("%lu", body.length()), "Content-Length");
+  } else {
+    if (logGet) plat::NSLog("发起GET请求:%@", url);
+    if (!param.empty()) {
+      request->setURL(url + plat::format("?%@", escape ? NetworkInterface::legacyPercentEscape(param)
+                                                      : param));
+    }
+    request->setHTTPMethod("GET");
+  }
+  request->setTimeoutInterval(timeout);
+  return request;
+}
+
+// Starts the request in a session of its own, delegate callbacks on `queue` (null: a queue
+// of the session's own).
+void start(const plat::NSURLRequestRef& request, const plat::NSOperationQueueRef& queue,
+           RequestDelegate::Done done) {
+  auto delegate = std::make_shared<RequestDelegate>(std::move(done));
+  auto session = plat::NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      nullptr, delegate, queue);
+  auto task = session->dataTaskWithRequest(request);
+  if (task) task->resume();
+}
+
+struct SyncResult {
+  std::mutex mu;
+  plat::Data body;
+  plat::NSErrorRef error;
+};
+
+// True (and a log) on the main thread, where a synchronous request must not wait.
+bool refusedOnMainThread(const std::string& url) {
+  if (!plat::NSThread::isMainThread()) return false;
+  plat::NSLog("KTLog:synchronous request on the main thread refused: %@", url);
+  return true;
+}
+
+// Runs the request and waits for its end.
+void runSync(const plat::NSURLRequestRef& request, SyncResult* result) {
+  auto sema = plat::dispatch_semaphore_create(0);
+  start(request, nullptr, [result, sema](const plat::Data& body, const plat::NSErrorRef& error) {
+    {
+      std::lock_guard<std::mutex> lock(result->mu);
+      result->body = body;
+      result->error = error;
+    }
+    plat::dispatch_semaphore_signal(sema);
+  });
+  plat::dispatch_semaphore_wait(sema, plat::DISPATCH_TIME_FOREVER);
+}
+
+plat::Dictionary dictionaryOf(const plat::Data& body) {
+  plat::Value v = NSDictionary_Extend::dictionaryFromJsonData(body);
+  return v.dictionary() ? *v.dictionary() : plat::Dictionary();
+}
+
+}  // namespace
+
+NetworkInterface& NetworkInterface::sharedInstance() {
+  static auto* instance = new NetworkInterface();
+  return *instance;
+}
+
+std::string NetworkInterface::legacyPercentEscape(const std::string& text) {
+  static const char* hex = "0123456789ABCDEF";
+  static const std::string illegal = "\"%<>[\\]^`{|}";
+  std::string out;
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7f || illegal.find(static_cast<char>(c)) != std::string::npos) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void NetworkInterface::addHttpRequestParamMethodCompletionBlockTimeout(
+    const std::string& url, const std::string& param, const std::string& method,
+    Completion completion, double timeout) {
+  auto request = makeRequest(url, param, method, timeout, true, false);
+  start(request, plat::NSOperationQueue::mainQueue(),
+        [completion](const plat::Data& body, const plat::NSErrorRef& error) {
+          if (!completion) return;
+          if (error || body.empty()) {
+            completion(plat::Value());
+            return;
+          }
+          plat::Value answer(dictionaryOf(body));
+          plat::dispatch_async(plat::dispatch_get_main_queue(),
+                               [completion, answer] { completion(answer); });
+        });
+}
+
+void NetworkInterface::addHttpRequestParamMethodCompletionBlock(const std::string& url,
+                                                                const std::string& param,
+                                                                const std::string& method,
+                                                                Completion completion) {
+  addHttpRequestParamMethodCompletionBlockTimeout(url, param, method, std::move(completion),
+                                                  defaultRequesTimeOut());
+}
+
+plat::Value NetworkInterface::addSyncHttpRequestParamMethod(const std::string& url,
+                                                            const std::string& param,
+                                                            const std::string& method) {
+  return addSyncHttpRequestParamMethodTimeout(url, param, method, defaultRequesTimeOut());
+}
+
+plat::Value NetworkInterface::addSyncHttpRequestParamMethodTimeout(const std::string& url,
+                                                                   const std::string& param,
+                                                                   const std::string& method,
+                                                                   double timeout) {
+  if (refusedOnMainThread(url)) return plat::Value();
+  SyncResult result;
+  runSync(makeRequest(url, param, method, timeout, true, true), &result);
+  std::lock_guard<std::mutex> lock(result.mu);
+  if (result.error) return plat::Value();
+  if (result.body.empty()) return plat::Value(plat::Dictionary());
+  return plat::Value(dictionaryOf(result.body));
+}
+
+plat::Array NetworkInterface::addSyncHttpRequest2ParamMethod(const std::string& url,
+                                                             const std::string& param,
+                                                             const std::string& method) {
+  if (refusedOnMainThread(url)) return {};
+  auto request = makeRequest(url, param, method, 3.0, false, false);
+  std::static_pointer_cast<plat::NSMutableURLRequest>(request)->setCachePolicy(
+      plat::NSURLRequestReloadIgnoringLocalCacheData);
+  SyncResult result;
+  runSync(request, &result);
+  std::lock_guard<std::mutex> lock(result.mu);
+  plat::Array out;
+  if (!result.body.empty()) {
+    plat::Value v = NSDictionary_Extend::arrayFromJsonData(result.body);
+    if (const plat::Array* a = v.array()) out = *a;
+  }
+  return out;
+}

@@ -1,0 +1,55 @@
+#pragma once
+// NetworkInterface: the aggregation SDK's HTTP transport. It turns a URL text, a parameter
+// text and a method into one request (POST: the parameter text is the body; otherwise a GET
+// with the parameter text as query), sends it and decodes the JSON answer.
+//
+// Server certificates are checked against the platform's anchors (the system's and the
+// device root's); an untrusted server fails like an unreachable one.
+//
+// Threading: the asynchronous operations may be called from any thread; their completions
+// run on the main thread. The synchronous operations block their caller while the transfer
+// runs on the session's own threads; they never need the main thread. Called on the main
+// thread they are refused with a log (and answer nil / an empty array), because a blocked
+// main thread must not wait on the network.
+
+#include <functional>
+#include <string>
+
+#include "platform/foundation/Value.h"
+
+class NetworkInterface {
+ public:
+  // A dictionary, or nil when the request failed or the answer was empty.
+  using Completion = std::function<void(const plat::Value& answer)>;
+
+  static NetworkInterface& sharedInstance();
+  static double defaultRequesTimeOut() { return 6.0; }
+
+  // Asynchronous: `completion` gets nil at once (on the main thread) for a failed request or
+  // an empty body; otherwise the decoded dictionary (empty when the body is not a JSON
+  // object) in a further step on the main thread.
+  void addHttpRequestParamMethodCompletionBlockTimeout(const std::string& url,
+                                                       const std::string& param,
+                                                       const std::string& method,
+                                                       Completion completion, double timeout);
+  void addHttpRequestParamMethodCompletionBlock(const std::string& url, const std::string& param,
+                                                const std::string& method, Completion completion);
+  // Synchronous: nil for a failed request; an empty dictionary for an empty body or one that
+  // is not a JSON object; else the decoded dictionary. 6 s time-out unless given.
+  plat::Value addSyncHttpRequestParamMethod(const std::string& url, const std::string& param,
+                                            const std::string& method);
+  plat::Value addSyncHttpRequestParamMethodTimeout(const std::string& url,
+                                                   const std::string& param,
+                                                   const std::string& method, double timeout);
+  // Synchronous with a 3 s time-out, the parameter text appended unescaped: the decoded
+  // array's entries, empty when the request failed or the body is no JSON array.
+  plat::Array addSyncHttpRequest2ParamMethod(const std::string& url, const std::string& param,
+                                             const std::string& method);
+
+  // The platform's legacy URL escaping (UTF-8): characters that may not stand in a URL
+  // (controls, space, non-ASCII, and " % < > [ \ ] ^ ` { | }) become %XX; the rest stays.
+  static std::string legacyPercentEscape(const std::string& text);
+
+ private:
+  NetworkInterface() = default;
+};

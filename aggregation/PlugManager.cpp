@@ -1,0 +1,152 @@
+#include "aggregation/PlugManager.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <any>
+
+#include "aggregation/LoginDisablePrompt.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/runtime/Runtime.h"
+
+namespace {
+
+using Factory = std::function<KiteSDKPlugNodesRef()>;
+
+constexpr const char* kManagerClassName = "PlugManager";
+
+std::optional<plat::Data> readRegularFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  std::optional<plat::Data> out;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (8 << 20)) {
+    plat::Data d;
+    d.setLength(static_cast<size_t>(st.st_size));
+    if (::read(fd, d.mutableBytes(), d.length()) == st.st_size) out = std::move(d);
+  }
+  ::close(fd);
+  return out;
+}
+
+std::string classNameOf(const plat::Value& descriptor) {
+  const plat::Value& manager = descriptor["managerName"];
+  if (manager.isString()) return *manager.string();
+  if (!manager.isNil()) return "";
+  const plat::Value& event = descriptor["eventManager"]["manager"];
+  return event.isString() ? *event.string() : "";
+}
+
+}  // namespace
+
+plat::Array KiteSDKPlugArgs(std::initializer_list<plat::Value> elements) {
+  plat::Array out;
+  for (const auto& e : elements) {
+    if (e.isNil()) break;
+    out.push_back(e);
+  }
+  return out;
+}
+
+std::shared_ptr<PlugManager> PlugManager::sharedInstance() {
+  static auto* instance = new std::shared_ptr<PlugManager>(std::make_shared<PlugManager>());
+  return *instance;
+}
+
+void PlugManager::load() {
+  // The plug-ins this program carries.
+  LoginDisablePrompt::registerClass();
+  sharedInstance()->startManager();
+}
+
+void PlugManager::registerPlugClass(const std::string& className, Factory factory) {
+  plat::Class* cls = plat::Runtime::classNamed(className);
+  if (!cls) cls = plat::Runtime::registerClass(className, nullptr, nullptr, {});
+  if (cls) cls->setHook(kPlugManagerSharedInstanceHook, std::any(std::move(factory)));
+}
+
+void PlugManager::startManager() {
+  pluginsInfo_.clear();
+  std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kitePlugins", "cfg");
+  if (path.empty()) return;
+  auto bytes = readRegularFile(path);
+  if (!bytes) return;
+  plat::Value list = plat::NSPropertyListSerialization::propertyListWithData(*bytes);
+  if (const plat::Array* a = list.array()) pluginsInfo_ = *a;
+}
+
+std::vector<KiteSDKPlugNodesRef> PlugManager::resolve(const std::string* onlyName) const {
+  std::vector<KiteSDKPlugNodesRef> out;
+  for (const auto& descriptor : pluginsInfo_) {
+    if (onlyName && descriptor["name"].stringOr() != *onlyName) continue;
+    std::string name = classNameOf(descriptor);
+    // The manager listed as its own plug-in would forward every event to itself forever.
+    if (name.empty() || name == kManagerClassName) continue;
+    std::any hook = plat::Runtime::hookForClassName(name, kPlugManagerSharedInstanceHook);
+    const Factory* factory = std::any_cast<Factory>(&hook);
+    if (!factory || !*factory) continue;
+    if (auto plug = (*factory)()) out.push_back(std::move(plug));
+  }
+  return out;
+}
+
+std::vector<KiteSDKPlugNodesRef> PlugManager::getAllConfigedPlugs() const {
+  return resolve(nullptr);
+}
+
+std::vector<KiteSDKPlugNodesRef> PlugManager::getPlugsOfName(const std::string& name) const {
+  auto plugs = resolve(&name);
+  plat::NSLog("%@,%@", name, static_cast<uint64_t>(plugs.size()));
+  return plugs;
+}
+
+int64_t PlugManager::callPlugParams(const std::string& name, const plat::Value& params) {
+  for (auto& plug : getPlugsOfName(name)) plug->callPlugParams(params);
+  return 0;
+}
+
+void PlugManager::forward(void (KiteSDKPlugNodes::*event)(const plat::Array&),
+                          const plat::Array& args) {
+  for (auto& plug : getAllConfigedPlugs()) ((*plug).*event)(args);
+}
+
+void PlugManager::willInit(const plat::Array& a) { forward(&KiteSDKPlugNodes::willInit, a); }
+void PlugManager::initDone(const plat::Array& a) { forward(&KiteSDKPlugNodes::initDone, a); }
+void PlugManager::willLogin(const plat::Array& a) { forward(&KiteSDKPlugNodes::willLogin, a); }
+void PlugManager::loginDone(const plat::Array& a) { forward(&KiteSDKPlugNodes::loginDone, a); }
+void PlugManager::willRecharge(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::willRecharge, a);
+}
+void PlugManager::willRechargeOrdered(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::willRechargeOrdered, a);
+}
+void PlugManager::rechargeOver(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::rechargeOver, a);
+}
+void PlugManager::createRoleInfo(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::createRoleInfo, a);
+}
+void PlugManager::enterGameRoleInfo(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::enterGameRoleInfo, a);
+}
+void PlugManager::updateRoleInfo(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::updateRoleInfo, a);
+}
+void PlugManager::registeredPushToken(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::registeredPushToken, a);
+}
+void PlugManager::checkLoginResult(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::checkLoginResult, a);
+}
+void PlugManager::kiteGetOrderResult(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::kiteGetOrderResult, a);
+}
+void PlugManager::comfirmAbleCreatRoleWithResult(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::comfirmAbleCreatRoleWithResult, a);
+}
+void PlugManager::showPayAntiIndulge(const plat::Array& a) {
+  forward(&KiteSDKPlugNodes::showPayAntiIndulge, a);
+}

@@ -1,0 +1,138 @@
+// The transport against loopback servers: request forms, answers, failures, trust, threads.
+
+#include "aggregation/NetworkInterface.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSThread.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/security/SecTrust.h"
+#include "testing/device/TempDeviceRoot.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+
+using plat::Value;
+using testing_net::LoopbackServer;
+
+namespace {
+
+// Runs `work` on a background queue and pumps the main loop until it has finished.
+template <class T>
+T offMain(std::function<T()> work) {
+  auto result = std::make_shared<T>();
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  plat::dispatch_async(plat::dispatch_get_global_queue(0), [=] {
+    *result = work();
+    *done = true;
+  });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return done->load(); }, 30));
+  return *result;
+}
+
+Value asyncRequest(const std::string& url, const std::string& param, const std::string& method,
+                   double timeout = 6) {
+  bool called = false;
+  Value answer;
+  NetworkInterface::sharedInstance().addHttpRequestParamMethodCompletionBlockTimeout(
+      url, param, method,
+      [&](const Value& v) {
+        EXPECT_TRUE(plat::NSThread::isMainThread());
+        called = true;
+        answer = v;
+      },
+      timeout);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return called; }, 30));
+  return answer;
+}
+
+class NetworkInterfaceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.route("/api", [](const testing_net::Request&, testing_net::Response& r) {
+      r.body = R"({"result":true,"n":1})";
+      r.contentType = "application/json";
+    });
+    server.respond("/empty", 200, "");
+    server.respond("/list", 200, R"(["h1","h2"])", "application/json");
+    server.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  }
+  NetworkInterface& net = NetworkInterface::sharedInstance();
+  LoopbackServer server;
+};
+
+TEST_F(NetworkInterfaceTest, GetAndPostRequestForms) {
+  Value a = offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/api"), "a=1 2&b=中", "GET"); });
+  EXPECT_EQ(a["n"].integerValue(), 1);
+  offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/api"), "", "GET"); });
+  offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(server.url("/list"), "x=1&y=+/?", "GET"); });
+  asyncRequest(server.url("/api"), "0123456789", "POST");
+
+  auto reqs = server.requests();
+  ASSERT_EQ(reqs.size(), 4u);
+  EXPECT_EQ(reqs[0].method, "GET");
+  EXPECT_EQ(reqs[0].query, "a=1%202&b=%E4%B8%AD");
+  EXPECT_EQ(reqs[1].target, "/api") << "no '?' without parameters";
+  EXPECT_EQ(reqs[2].query, "x=1&y=+/?");
+  EXPECT_EQ(reqs[3].method, "POST");
+  EXPECT_EQ(reqs[3].body, "0123456789");
+  EXPECT_EQ(reqs[3].header("Content-Length"), "10");
+  EXPECT_EQ(reqs[3].target, "/api");
+}
+
+TEST_F(NetworkInterfaceTest, AnswersEmptyBodiesAndOtherTopLevels) {
+  EXPECT_EQ(asyncRequest(server.url("/api"), "", "GET")["result"], Value(true));
+  EXPECT_TRUE(asyncRequest(server.url("/empty"), "", "GET").isNil());
+  Value empty = offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/empty"), "", "GET"); });
+  ASSERT_TRUE(empty.isDictionary());
+  EXPECT_EQ(empty.count(), 0u);
+  // A JSON array where a dictionary is expected decodes to an empty dictionary.
+  Value notObject = offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/list"), "", "GET"); });
+  ASSERT_TRUE(notObject.isDictionary());
+  EXPECT_EQ(notObject.count(), 0u);
+  auto list = offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(server.url("/list"), "", "GET"); });
+  EXPECT_EQ(list, (plat::Array{"h1", "h2"}));
+  EXPECT_TRUE(offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(server.url("/api"), "", "GET"); }).empty());
+}
+
+TEST_F(NetworkInterfaceTest, RefusedConnectionsAndTimeOutsGiveNothing) {
+  std::string refused = "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/";
+  EXPECT_TRUE(asyncRequest(refused, "", "GET").isNil());
+  EXPECT_TRUE(offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(refused, "", "POST"); }).isNil());
+  EXPECT_TRUE(offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(refused, "", "GET"); }).empty());
+  EXPECT_TRUE(offMain<Value>([&] {
+                return net.addSyncHttpRequestParamMethodTimeout(server.url("/hang"), "", "GET", 0.3);
+              }).isNil());
+  EXPECT_TRUE(asyncRequest(server.url("/hang"), "", "GET", 0.3).isNil());
+}
+
+TEST_F(NetworkInterfaceTest, SynchronousCallsOnTheMainThreadAreRefused) {
+  std::vector<std::string> logs;
+  std::mutex mu;
+  plat::setNSLogCaptureForTesting([&](const std::string& line) {
+    std::lock_guard<std::mutex> lock(mu);
+    logs.push_back(line);
+  });
+  EXPECT_TRUE(net.addSyncHttpRequestParamMethod(server.url("/api"), "", "GET").isNil());
+  EXPECT_TRUE(net.addSyncHttpRequest2ParamMethod(server.url("/list"), "", "GET").empty());
+  plat::setNSLogCaptureForTesting(nullptr);
+  EXPECT_EQ(server.requestCount(), 0u);
+  std::lock_guard<std::mutex> lock(mu);
+  EXPECT_EQ(logs.size(), 2u);
+}
+
+TEST(NetworkInterfaceTrustTest, ServersAreCheckedAgainstThePlatformAnchors) {
+  testing_device::TempDeviceRoot root;
+  auto& pki = testing_net::TestPKI::shared();
+  LoopbackServer tls(testing_net::TLSIdentity::withIntermediate(pki.leaf));
+  tls.respond("/api", 200, R"({"ok":1})", "application/json");
+  // An unknown CA is refused like an unreachable server.
+  EXPECT_TRUE(asyncRequest(tls.url("/api"), "", "GET").isNil());
+  ASSERT_TRUE(plat::SecTrustAddDeviceAnchorCertificate(plat::SecCertificateCreateWithData(pki.root.der)));
+  EXPECT_EQ(asyncRequest(tls.url("/api"), "", "GET")["ok"].integerValue(), 1);
+  EXPECT_EQ(offMain<Value>([&] { return NetworkInterface::sharedInstance().addSyncHttpRequestParamMethod(tls.url("/api"), "", "GET"); })["ok"].integerValue(), 1);
+}
+
+}  // namespace
