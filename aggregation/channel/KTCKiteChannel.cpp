@@ -236,10 +236,14 @@ plat::Dictionary KTCKiteChannel::findConfigDict() {
   if (path.empty()) return {};
   auto bytes = readRegularFile(path);
   if (!bytes) return {};
-  plat::Value plist = plat::NSPropertyListSerialization::propertyListWithData(*bytes);
+  return configDictFromData(*bytes);
+}
+
+plat::Dictionary KTCKiteChannel::configDictFromData(const plat::Data& bytes) {
+  plat::Value plist = plat::NSPropertyListSerialization::propertyListWithData(bytes);
   if (plist.dictionary() && !plist.dictionary()->empty()) return *plist.dictionary();
   plat::Dictionary entries;
-  if (auto plain = DES128DecryptDataWithKey(*bytes, kConfigKey)) {
+  if (auto plain = DES128DecryptDataWithKey(bytes, kConfigKey)) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*plain);
     if (archived.dictionary()) entries = *archived.dictionary();
   }

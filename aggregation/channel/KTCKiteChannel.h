@@ -98,6 +98,8 @@ class KTCKiteChannel {
   // The configuration file "kiteChannel.cfg" of the main bundle: a property-list dictionary,
   // or else a DES-encrypted keyed archive of one. Empty when missing or unreadable.
   plat::Dictionary findConfigDict();
+  // The configuration held by a configuration file's bytes (see findConfigDict).
+  plat::Dictionary configDictFromData(const plat::Data& bytes);
   std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data, const std::string& key);
   // "a=1&b=2" -> {"a": "1", "b": "2"}; a piece without "=" maps its text to itself.
   std::optional<plat::Dictionary> praramsDicFromAtEqualStr(const std::string& text);
