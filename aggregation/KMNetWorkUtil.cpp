@@ -109,5 +109,5 @@ bool KMNetWorkUtil::zolneticHostAvailable() const {
 }
 
 int64_t KMNetWorkUtil::networkType() const {
-  return wanReach_ ? wanReach_->currentReachabilityStatus() : 0;
+  return wanReach_ ? static_cast<int64_t>(wanReach_->currentReachabilityStatus()) : 0;
 }

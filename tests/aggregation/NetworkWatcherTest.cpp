@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 
 #include "aggregation/KiteSDKReachability.h"
 #include "platform/foundation/NSLog.h"
@@ -136,6 +137,23 @@ TEST_F(NetworkWatcherTest, ReachabilityBlocksRunOnItsQueueAndStopAfterStopNotifi
   std::weak_ptr<KiteSDKReachability> weak = r;
   r.reset();
   EXPECT_TRUE(weak.expired()) << "a stopped reachability is not kept alive";
+}
+
+TEST_F(NetworkWatcherTest, StopNotifierWaitsForARunningBlock) {
+  start(0);
+  auto r = KiteSDKReachability::reachabilityForInternetConnection();
+  std::atomic<bool> entered{false}, stopping{false}, finished{false};
+  r->setReachableBlock([&](const KiteSDKReachabilityRef&) {
+    entered = true;
+    while (!stopping) std::this_thread::yield();
+    finished = true;
+  });
+  ASSERT_TRUE(r->startNotifier());
+  source->setFlags(kWiFi);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return entered.load(); }));
+  stopping = true;
+  r->stopNotifier();
+  EXPECT_TRUE(finished.load()) << "stopNotifier returned while the block still ran";
 }
 
 TEST(KiteSDKReachabilityTest, FactoriesAndFlagRules) {
