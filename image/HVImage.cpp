@@ -1,0 +1,224 @@
+#include "image/HVImage.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+#include "image/HVImageCoder.h"
+#include "platform/uikit/UIScreen.h"
+
+using namespace plat;
+
+namespace {
+
+Data readFile(const std::string& path) {
+  std::error_code ec;
+  // Only regular files: a named pipe would block the caller.
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return Data();
+  std::ifstream f(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  return Data(std::move(bytes));
+}
+
+uint64_t bytesOf(const CGImageRef& image) {
+  return image ? uint64_t(image->bytesPerRow()) * image->height() : 0;
+}
+
+}  // namespace
+
+// ---- HVImage ----
+
+HVImage::HVImage(CGImageRef image, double scale, UIImageOrientation orientation)
+    : UIImage(std::move(image), scale, orientation) {}
+
+double HVImage::scaleFromPath(const std::string& path) {
+  if (path.empty() || path.back() == '/') return 1;
+  std::filesystem::path p(path);
+  std::string stem = (p.parent_path() / p.stem()).string();
+  static const std::regex scaleSuffix("@[0-9]+\\.?[0-9]*x$", std::regex::multiline);
+  double scale = 1;
+  for (auto it = std::sregex_iterator(stem.begin(), stem.end(), scaleSuffix);
+       it != std::sregex_iterator(); ++it) {
+    if (it->position() < 3) continue;
+    std::string text = it->str();
+    scale = std::strtod(text.substr(1, text.size() - 2).c_str(), nullptr);
+  }
+  return scale;
+}
+
+std::shared_ptr<HVImage> HVImage::initWithContentsOfFile(const std::string& path) {
+  return initWithDataScale(readFile(path), scaleFromPath(path));
+}
+
+std::shared_ptr<HVImage> HVImage::initWithDataScale(const Data& data, double scale) {
+  if (data.empty()) return nullptr;
+  if (!(scale > 0)) scale = UIScreen::mainScreen().scale();
+  auto decoder = HVImageDecoder::decoderWithDataScale(data, scale);
+  if (!decoder) return nullptr;
+  auto frame = decoder->frameAtIndexDecodeForDisplay(0, true);
+  if (!frame || !frame->image() || !frame->image()->CGImage()) return nullptr;
+  CGImageRef cg = frame->image()->CGImage();
+  auto image = std::make_shared<HVImage>(cg, decoder->scale(), frame->image()->imageOrientation());
+  image->type_ = decoder->type();
+  if (decoder->frameCount() > 1) {
+    image->decoder_ = decoder;
+    image->bytesPerFrame_ = bytesOf(cg);
+    image->memorySize_ = image->bytesPerFrame_ * decoder->frameCount();
+  }
+  setHV_isDecodedForDisplay(image, true);
+  return image;
+}
+
+Data HVImage::animatedImageData() const { return decoder_ ? decoder_->data() : Data(); }
+
+void HVImage::setPreloadAllAnimatedImageFrames(bool preload) {
+  if (preload == preload_) return;
+  preload_ = preload;
+  if (preload && decoder_ && decoder_->frameCount() > 0) {
+    std::vector<UIImageRef> frames;
+    for (uint64_t i = 0; i < decoder_->frameCount(); ++i) {
+      auto f = decoder_->frameAtIndexDecodeForDisplay(i, true);
+      frames.push_back(f ? f->image() : nullptr);
+    }
+    std::lock_guard<std::mutex> lock(preloadedLock_);
+    preloadedFrames_.swap(frames);
+  } else {
+    std::vector<UIImageRef> old;
+    std::lock_guard<std::mutex> lock(preloadedLock_);
+    preloadedFrames_.swap(old);
+  }
+}
+
+uint64_t HVImage::animatedImageFrameCount() const { return decoder_ ? decoder_->frameCount() : 0; }
+uint64_t HVImage::animatedImageLoopCount() const { return decoder_ ? decoder_->loopCount() : 0; }
+
+UIImageRef HVImage::animatedImageFrameAtIndex(uint64_t index) {
+  if (index >= animatedImageFrameCount()) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(preloadedLock_);
+    if (index < preloadedFrames_.size()) return preloadedFrames_[index];
+  }
+  auto f = decoder_->frameAtIndexDecodeForDisplay(index, true);
+  return f ? f->image() : nullptr;
+}
+
+double HVImage::animatedImageDurationAtIndex(uint64_t index) const {
+  double d = decoder_ ? decoder_->frameDurationAtIndex(index) : 0;
+  // Browsers play frames shorter than 11 ms at 100 ms; so do we.
+  return d < 0.011 ? 0.1 : d;
+}
+
+// ---- HVFrameImage ----
+
+HVFrameImage::HVFrameImage(CGImageRef image, double scale) : UIImage(std::move(image), scale) {}
+
+std::shared_ptr<HVFrameImage> HVFrameImage::initWithImagePathsFrameDurationsLoopCount(
+    const std::vector<std::string>& paths, const std::vector<double>& durations,
+    uint64_t loopCount) {
+  if (paths.empty() || paths.size() != durations.size()) return nullptr;
+  double scale = HVImage::scaleFromPath(paths[0]);
+  auto first = HV_imageByDecoded(UIImage::imageWithData(readFile(paths[0]), scale));
+  if (!first || !first->CGImage()) return nullptr;
+  auto image = std::make_shared<HVFrameImage>(first->CGImage(), scale);
+  image->oneFrameBytes_ = bytesOf(first->CGImage());
+  image->imagePaths_ = paths;
+  image->frameDurations_ = durations;
+  image->loopCount_ = loopCount;
+  return image;
+}
+
+std::shared_ptr<HVFrameImage> HVFrameImage::initWithImagePathsOneFrameDurationLoopCount(
+    const std::vector<std::string>& paths, double duration, uint64_t loopCount) {
+  return initWithImagePathsFrameDurationsLoopCount(
+      paths, std::vector<double>(paths.size(), duration), loopCount);
+}
+
+std::shared_ptr<HVFrameImage> HVFrameImage::initWithImageDataArrayFrameDurationsLoopCount(
+    const std::vector<Data>& datas, const std::vector<double>& durations, uint64_t loopCount) {
+  if (datas.empty() || datas.size() != durations.size()) return nullptr;
+  double scale = UIScreen::mainScreen().scale();
+  auto first = HV_imageByDecoded(UIImage::imageWithData(datas[0], scale));
+  if (!first || !first->CGImage()) return nullptr;
+  auto image = std::make_shared<HVFrameImage>(first->CGImage(), scale);
+  image->oneFrameBytes_ = bytesOf(first->CGImage());
+  image->imageDatas_ = datas;
+  image->frameDurations_ = durations;
+  image->loopCount_ = loopCount;
+  return image;
+}
+
+std::shared_ptr<HVFrameImage> HVFrameImage::initWithImageDataArrayOneFrameDurationLoopCount(
+    const std::vector<Data>& datas, double duration, uint64_t loopCount) {
+  return initWithImageDataArrayFrameDurationsLoopCount(
+      datas, std::vector<double>(datas.size(), duration), loopCount);
+}
+
+uint64_t HVFrameImage::animatedImageFrameCount() const {
+  if (!imagePaths_.empty()) return imagePaths_.size();
+  if (!imageDatas_.empty()) return imageDatas_.size();
+  return 1;
+}
+
+UIImageRef HVFrameImage::animatedImageFrameAtIndex(uint64_t index) {
+  if (!imagePaths_.empty()) {
+    if (index >= imagePaths_.size()) return nullptr;
+    const std::string& path = imagePaths_[index];
+    return HV_imageByDecoded(UIImage::imageWithData(readFile(path), HVImage::scaleFromPath(path)));
+  }
+  if (!imageDatas_.empty()) {
+    if (index >= imageDatas_.size()) return nullptr;
+    return HV_imageByDecoded(
+        UIImage::imageWithData(imageDatas_[index], UIScreen::mainScreen().scale()));
+  }
+  return index == 0 ? std::static_pointer_cast<UIImage>(shared_from_this()) : nullptr;
+}
+
+double HVFrameImage::animatedImageDurationAtIndex(uint64_t index) const {
+  return index < frameDurations_.size() ? frameDurations_[index] : 0;
+}
+
+// ---- HVSpriteSheetImage ----
+
+HVSpriteSheetImage::HVSpriteSheetImage(CGImageRef image, double scale,
+                                       UIImageOrientation orientation)
+    : UIImage(std::move(image), scale, orientation) {}
+
+std::shared_ptr<HVSpriteSheetImage>
+HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+    const UIImageRef& sheet, const std::vector<CGRect>& contentRects,
+    const std::vector<double>& frameDurations, uint64_t loopCount) {
+  if (!sheet || !sheet->CGImage() || contentRects.empty() || frameDurations.empty() ||
+      contentRects.size() != frameDurations.size())
+    return nullptr;
+  auto image = std::make_shared<HVSpriteSheetImage>(sheet->CGImage(), sheet->scale(),
+                                                    sheet->imageOrientation());
+  image->contentRects_ = contentRects;
+  image->frameDurations_ = frameDurations;
+  image->loopCount_ = loopCount;
+  return image;
+}
+
+CGRect HVSpriteSheetImage::contentsRectForCALayerAtIndex(uint64_t index) const {
+  const CGRect unit = CGRectMake(0, 0, 1, 1);
+  CGSize s = size();
+  if (index >= contentRects_.size() || s.width <= 0.01 || s.height <= 0.01) return unit;
+  CGRect r = contentRects_[index];
+  r = CGRectMake(r.origin.x / s.width, r.origin.y / s.height, r.size.width / s.width,
+                 r.size.height / s.height);
+  r = CGRectIntersection(r, unit);
+  if (CGRectIsNull(r) || CGRectIsEmpty(r)) return unit;
+  return r;
+}
+
+UIImageRef HVSpriteSheetImage::animatedImageFrameAtIndex(uint64_t) {
+  return std::static_pointer_cast<UIImage>(shared_from_this());
+}
+
+double HVSpriteSheetImage::animatedImageDurationAtIndex(uint64_t index) const {
+  return index < frameDurations_.size() ? frameDurations_[index] : 0;
+}
+
+std::optional<CGRect> HVSpriteSheetImage::animatedImageContentsRectAtIndex(uint64_t index) const {
+  return index < contentRects_.size() ? contentRects_[index] : CGRectZero;
+}

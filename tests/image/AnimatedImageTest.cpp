@@ -1,0 +1,159 @@
+// The animated image classes and the decoded-for-display mark and data representation of any
+// image.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "image/HVImage.h"
+#include "image/HVImageCoder.h"
+#include "tests/image/CodecFixtures.h"
+#include "tests/image/ImageFixtures.h"
+
+using namespace plat;
+using namespace fixtures;
+
+namespace {
+
+TEST(AnimatedImageTest, HVImageFromAnimatedAndStillData) {
+  // Delays 2, 1 and 0 centiseconds: 0.02 s plays as is, the two shorter ones for 0.1 s.
+  Data gif = gifData(
+      4, 4, {gifSolid(0, 0, 4, 4, 1, 2), gifSolid(0, 0, 4, 4, 2, 1), gifSolid(0, 0, 4, 4, 3, 0)},
+      2);
+  auto img = HVImage::initWithDataScale(gif, 2);
+  ASSERT_TRUE(img);
+  EXPECT_EQ(img->animatedImageType(), HVImageKindGIF);
+  EXPECT_EQ(img->animatedImageFrameCount(), 3u);
+  EXPECT_EQ(img->animatedImageLoopCount(), 2u);
+  EXPECT_EQ(img->animatedImageBytesPerFrame(), 4u * 4 * 4);
+  EXPECT_EQ(img->animatedImageMemorySize(), 3u * 64);
+  EXPECT_DOUBLE_EQ(img->scale(), 2);
+  EXPECT_DOUBLE_EQ(img->size().width, 2);
+  EXPECT_DOUBLE_EQ(img->animatedImageDurationAtIndex(0), 0.02);
+  EXPECT_DOUBLE_EQ(img->animatedImageDurationAtIndex(1), 0.1);
+  EXPECT_DOUBLE_EQ(img->animatedImageDurationAtIndex(2), 0.1);
+  EXPECT_EQ(img->CGImage()->pixelAt(0, 0), 0xffff0000u);
+  EXPECT_EQ(img->animatedImageFrameAtIndex(2)->CGImage()->pixelAt(0, 0), 0xff0000ffu);
+  EXPECT_FALSE(img->animatedImageFrameAtIndex(3));
+  EXPECT_EQ(img->animatedImageData(), gif);
+  EXPECT_TRUE(HV_isDecodedForDisplay(img));
+
+  // Preloading keeps decoded frames; a second YES changes nothing, NO drops them.
+  img->setPreloadAllAnimatedImageFrames(true);
+  auto first = img->animatedImageFrameAtIndex(1);
+  img->setPreloadAllAnimatedImageFrames(true);
+  EXPECT_EQ(img->animatedImageFrameAtIndex(1), first);
+  img->setPreloadAllAnimatedImageFrames(false);
+  EXPECT_NE(img->animatedImageFrameAtIndex(1), first);
+
+  auto still = HVImage::initWithData(pngData(gradient(5, 5), false));
+  ASSERT_TRUE(still);
+  EXPECT_EQ(still->animatedImageFrameCount(), 0u);
+  EXPECT_TRUE(still->animatedImageData().empty());
+  EXPECT_EQ(still->animatedImageBytesPerFrame(), 0u);
+  EXPECT_FALSE(HVImage::initWithData(Data::fromString("no picture here, just text")));
+  EXPECT_FALSE(HVImage::initWithData(Data()));
+}
+
+TEST(AnimatedImageTest, ScaleComesFromThePathName) {
+  EXPECT_DOUBLE_EQ(HVImage::scaleFromPath("/a/b/icon@2.5x.png"), 2.5);
+  EXPECT_DOUBLE_EQ(HVImage::scaleFromPath("/a/b/icon@3x.gif"), 3);
+  EXPECT_DOUBLE_EQ(HVImage::scaleFromPath("@2x.png"), 1);  // the match starts at index 0
+  EXPECT_DOUBLE_EQ(HVImage::scaleFromPath("/a/icon.png"), 1);
+  EXPECT_DOUBLE_EQ(HVImage::scaleFromPath("/a/"), 1);
+  EXPECT_DOUBLE_EQ(HVImage::scaleFromPath(""), 1);
+
+  auto dir = std::filesystem::temp_directory_path() / ("hv-image-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "pic@2x.png").string();
+  ASSERT_TRUE(CGImageWritePNGFile(gradient(8, 4), path));
+  auto img = HVImage::initWithContentsOfFile(path);
+  ASSERT_TRUE(img);
+  EXPECT_DOUBLE_EQ(img->scale(), 2);
+  EXPECT_FALSE(HVImage::initWithContentsOfFile((dir / "missing.png").string()));
+  EXPECT_FALSE(HVImage::initWithContentsOfFile(dir.string()));  // a folder, not a file
+
+  // A frame image plays the files one by one at their own scale.
+  std::string second = (dir / "two@2x.png").string();
+  ASSERT_TRUE(CGImageWritePNGFile(solid(8, 4, 0xff00ff00), second));
+  auto frames =
+      HVFrameImage::initWithImagePathsFrameDurationsLoopCount({path, second}, {0.2, 0.3}, 1);
+  ASSERT_TRUE(frames);
+  EXPECT_EQ(frames->animatedImageFrameCount(), 2u);
+  EXPECT_EQ(frames->animatedImageBytesPerFrame(), 8u * 4 * 4);
+  EXPECT_DOUBLE_EQ(frames->animatedImageDurationAtIndex(1), 0.3);
+  EXPECT_DOUBLE_EQ(frames->animatedImageDurationAtIndex(2), 0);
+  auto f1 = frames->animatedImageFrameAtIndex(1);
+  ASSERT_TRUE(f1);
+  EXPECT_EQ(f1->CGImage()->pixelAt(0, 0), 0xff00ff00u);
+  EXPECT_DOUBLE_EQ(f1->scale(), 2);
+  EXPECT_TRUE(HV_isDecodedForDisplay(f1));
+  EXPECT_FALSE(frames->animatedImageFrameAtIndex(2));
+  EXPECT_FALSE(HVFrameImage::initWithImagePathsFrameDurationsLoopCount({path}, {0.1, 0.2}, 0));
+  EXPECT_FALSE(HVFrameImage::initWithImagePathsOneFrameDurationLoopCount({}, 0.1, 0));
+  auto fromData = HVFrameImage::initWithImageDataArrayOneFrameDurationLoopCount(
+      {pngData(solid(2, 2, 0xff0000ff), false), pngData(solid(2, 2, 0xffff0000), false)}, 0.5, 3);
+  ASSERT_TRUE(fromData);
+  EXPECT_EQ(fromData->animatedImageLoopCount(), 3u);
+  EXPECT_EQ(fromData->animatedImageFrameAtIndex(1)->CGImage()->pixelAt(1, 1), 0xffff0000u);
+  std::filesystem::remove_all(dir);
+}
+
+TEST(AnimatedImageTest, SpriteSheetRectangles) {
+  auto sheet = UIImage::imageWithCGImage(gradient(40, 20), 2);  // 20 x 10 points
+  std::vector<CGRect> rects = {CGRectMake(0, 0, 10, 10), CGRectMake(10, 0, 10, 10),
+                               CGRectMake(15, 5, 10, 10)};
+  auto s = HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+      sheet, rects, {0.1, 0.2, 0.3}, 0);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->animatedImageFrameCount(), 3u);
+  EXPECT_EQ(s->animatedImageFrameAtIndex(2), s);
+  EXPECT_TRUE(HV_isDecodedForDisplay(s));
+  CGRect r1 = s->contentsRectForCALayerAtIndex(1);
+  EXPECT_DOUBLE_EQ(r1.origin.x, 0.5);
+  EXPECT_DOUBLE_EQ(r1.size.width, 0.5);
+  EXPECT_DOUBLE_EQ(r1.size.height, 1);
+  CGRect r2 = s->contentsRectForCALayerAtIndex(2);  // clipped to the unit square
+  EXPECT_DOUBLE_EQ(r2.origin.x, 0.75);
+  EXPECT_DOUBLE_EQ(r2.size.width, 0.25);
+  EXPECT_DOUBLE_EQ(r2.size.height, 0.5);
+  CGRect out = s->contentsRectForCALayerAtIndex(9);
+  EXPECT_DOUBLE_EQ(out.size.width, 1);
+  EXPECT_TRUE(CGRectIsEmpty(*s->animatedImageContentsRectAtIndex(9)));
+  EXPECT_FALSE(HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+      sheet, rects, {0.1}, 0));
+  EXPECT_FALSE(HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+      sheet, {}, {}, 0));
+}
+
+TEST(AnimatedImageTest, DecodedMarkAndDataRepresentation) {
+  auto plain = UIImage::imageWithData(pngData(gradient(6, 6), false), 1);
+  ASSERT_TRUE(plain);
+  EXPECT_FALSE(HV_isDecodedForDisplay(plain));
+  auto decoded = HV_imageByDecoded(plain);
+  EXPECT_NE(decoded, plain);
+  EXPECT_TRUE(HV_isDecodedForDisplay(decoded));
+  EXPECT_EQ(HV_imageByDecoded(decoded), decoded);
+  // The mark belongs to the image, not to its address.
+  decoded.reset();
+  auto another = UIImage::imageWithData(pngData(gradient(6, 6), false), 1);
+  EXPECT_FALSE(HV_isDecodedForDisplay(another));
+
+  // Opaque: JPEG; with alpha: PNG; an animated HVImage: its own bytes.
+  EXPECT_EQ(HVSniffImageType(HV_imageDataRepresentation(plain)), HVImageKindJPEG);
+  auto alpha = UIImage::imageWithCGImage(solid(4, 4, 0x80ff0000));
+  EXPECT_EQ(HVSniffImageType(HV_imageDataRepresentation(alpha)), HVImageKindPNG);
+  Data anim = apng(4, 4, {{solid(4, 4, 0xffff0000)}, {solid(4, 4, 0xff00ff00)}});
+  auto hv = HVImage::initWithData(anim);
+  ASSERT_TRUE(hv);
+  EXPECT_EQ(hv->animatedImageFrameCount(), 2u);
+  EXPECT_EQ(HV_imageDataRepresentation(hv), anim);
+  EXPECT_TRUE(HV_imageDataRepresentation(nullptr).empty());
+  // A sideways bitmap is stored upright.
+  auto sideways = UIImage::imageWithCGImage(solid(6, 2, 0xff000000), 1, UIImageOrientationLeft);
+  auto back = UIImage::imageWithData(HV_imageDataRepresentation(sideways), 1);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->CGImage()->width(), 2u);
+}
+
+}  // namespace
