@@ -143,8 +143,7 @@ class PNGReader : public StillReader {
       width_ = be32(data.bytes() + 16);
       height_ = be32(data.bytes() + 20);
       uint8_t colorType = data.bytes()[25];
-      hasAlpha_ = (colorType & 4) != 0 || std::search(data.vector().begin(), data.vector().end(),
-                                                      kTRNS, kTRNS + 4) != data.vector().end();
+      hasAlpha_ = (colorType & 4) != 0 || hasTransparencyChunk(data);
       invalid_ = width_ <= 0 || height_ <= 0 ||
                  uint64_t(width_) * uint64_t(height_) > kCGImageSourceMaxPixels;
       hasHeader_ = !invalid_;
@@ -161,9 +160,18 @@ class PNGReader : public StillReader {
 
  protected:
   CGImageRef decode(const Data& data, bool* complete, int*) override {
-    return decodePNG(data, complete);
+    return decodePNG(data, final_, complete);
   }
-  static constexpr char kTRNS[4] = {'t', 'R', 'N', 'S'};
+  // Whether a tRNS chunk comes before the image data.
+  static bool hasTransparencyChunk(const Data& data) {
+    for (uint64_t off = 8; off + 12 <= data.length();) {
+      const uint8_t* p = data.bytes() + off;
+      if (std::memcmp(p + 4, "IDAT", 4) == 0) return false;
+      if (std::memcmp(p + 4, "tRNS", 4) == 0) return true;
+      off += uint64_t(be32(p)) + 12;
+    }
+    return false;
+  }
 };
 
 class JPEGReader : public StillReader {

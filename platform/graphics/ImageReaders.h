@@ -26,7 +26,8 @@ std::unique_ptr<CGImageSource::Reader> makeGIFReader();
 // Decoders shared with plain CGImage creation: the image in `data` as far as it goes;
 // `complete` (optional) tells whether every row arrived. nullptr when not even the header
 // could be read or the image is too large.
-CGImageRef decodePNG(const Data& data, bool* complete);
+// final: the data is all there is (read straight through, falling back to the rows so far).
+CGImageRef decodePNG(const Data& data, bool final, bool* complete);
 CGImageRef decodeJPEG(const Data& data, bool* complete, int* exifOrientation);
 
 }  // namespace plat

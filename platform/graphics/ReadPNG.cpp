@@ -5,6 +5,7 @@
 #include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "platform/graphics/ImageReaders.h"
 
@@ -71,11 +72,76 @@ void premultiply(uint8_t* p, size_t pixels) {
   }
 }
 
+struct PullState {
+  const Data* data;
+  size_t pos = 0;
+};
+
+void pullRead(png_structp png, png_bytep out, png_size_t len) {
+  auto* st = static_cast<PullState*>(png_get_io_ptr(png));
+  if (len > st->data->length() - st->pos) png_error(png, "truncated");
+  std::memcpy(out, st->data->bytes() + st->pos, len);
+  st->pos += len;
+}
+
+// A whole file read straight into the bitmap's rows; nullptr when it is not whole or sound
+// (the push reader then shows what there is).
+CGImageRef decodeWholePNG(const Data& data) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, onWarning);
+  if (!png) return nullptr;
+  png_infop info = png_create_info_struct(png);
+  // Outside the jump so they are sound after an error.
+  auto* st = new PushState();
+  auto* rows = new std::vector<png_bytep>();
+  PullState in{&data};
+  bool ok = false;
+  if (info && setjmp(png_jmpbuf(png)) == 0) {
+    png_set_read_fn(png, &in, pullRead);
+    png_read_info(png, info);
+    png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+    if (w == 0 || h == 0 || w > 32767 || h > 32767 || uint64_t(w) * h > kCGImageSourceMaxPixels)
+      png_error(png, "image too large");
+    int colorType = png_get_color_type(png, info);
+    st->hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    st->width = int(w);
+    st->height = int(h);
+    st->pixels = static_cast<uint8_t*>(std::malloc(size_t(w) * h * 4));
+    if (!st->pixels) png_error(png, "out of memory");
+    rows->resize(h);
+    for (png_uint_32 y = 0; y < h; ++y) (*rows)[y] = st->pixels + size_t(y) * w * 4;
+    png_read_image(png, rows->data());
+    png_read_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  CGImageRef out;
+  if (ok) {
+    if (st->hasAlpha) premultiply(st->pixels, size_t(st->width) * st->height);
+    out = CGImage::createOwningBuffer(st->pixels, st->width, st->height, !st->hasAlpha);
+  } else {
+    std::free(st->pixels);
+  }
+  delete rows;
+  delete st;
+  return out;
+}
+
 }  // namespace
 
-CGImageRef decodePNG(const Data& data, bool* complete) {
+CGImageRef decodePNG(const Data& data, bool final, bool* complete) {
   if (complete) *complete = false;
   if (data.length() < 8 || png_sig_cmp(data.bytes(), 0, 8) != 0) return nullptr;
+  if (CGImageRef whole = final ? decodeWholePNG(data) : nullptr) {
+    if (complete) *complete = true;
+    return whole;
+  }
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, onWarning);
   if (!png) return nullptr;
   png_infop info = png_create_info_struct(png);
