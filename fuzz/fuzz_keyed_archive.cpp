@@ -12,6 +12,8 @@
 #include "net/SDPPropertyListRequestSerializer.h"
 #include "net/SDPPropertyListResponseSerializer.h"
 #include "net/SDPSecurityPolicy.h"
+#include "net/model/HVKeyValue.h"
+#include "net/model/NSObject+HVCoding.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/network/NSURLResponse.h"
@@ -24,6 +26,30 @@ namespace {
     &SDPJSONResponseSerializer::serializer, &SDPPropertyListResponseSerializer::serializer,
     &SDPJSONRequestSerializer::serializer, &SDPPropertyListRequestSerializer::serializer,
     &SDPSecurityPolicy::defaultPolicy);
+
+// Archivable models: scalars, text, a nested model of its own class and a typed array.
+class FzPet : public plat::NSObject, public plat::NSCoding {
+ public:
+  std::string name;
+  int32_t legs = 0;
+  HV_MODEL(FzPet, plat::NSObject, PLAT_PROPERTY(name), PLAT_PROPERTY(legs))
+  HV_CODING_IMPLEMENTATION
+};
+
+class FzAccount : public plat::NSObject, public plat::NSCoding {
+ public:
+  std::string name;
+  int64_t age = 0;
+  double score = 0;
+  bool vip = false;
+  plat::Dictionary extra;
+  std::shared_ptr<FzPet> pet;
+  std::vector<std::shared_ptr<FzPet>> pets;
+  HV_MODEL(FzAccount, plat::NSObject, PLAT_PROPERTY(name), PLAT_PROPERTY(age),
+           PLAT_PROPERTY(score), PLAT_PROPERTY(vip), PLAT_PROPERTY(extra), PLAT_PROPERTY(pet),
+           PLAT_PROPERTY(pets))
+  HV_CODING_IMPLEMENTATION
+};
 
 void use(const plat::Value& value, int depth) {
   if (depth > 8) return;
@@ -43,6 +69,10 @@ void use(const plat::Value& value, int depth) {
     plat::NSErrorRef error;
     (void)serializer->responseObjectForResponseDataError(response, &body, &error);
     (void)serializer->copyWithZone();
+  }
+  if (value.objectAs<FzAccount>() || value.objectAs<FzPet>()) {
+    (void)kv_keyValues(value);
+    (void)kv_JSONString(value);
   }
   if (auto serializer = value.objectAs<SDPHTTPRequestSerializer>()) {
     plat::NSErrorRef error;
