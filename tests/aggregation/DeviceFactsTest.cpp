@@ -7,6 +7,7 @@
 #include "platform/device/DeviceProfile.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/network/SCNetworkReachability.h"
 #include "platform/security/SecItem.h"
 #include "testing/device/TempDeviceRoot.h"
 
@@ -74,6 +75,16 @@ TEST_F(DeviceFactsTest, AdvertisingTrackingOffHidesTheIdfaOnly) {
   KMDevice& d = fresh();
   EXPECT_EQ(d.idfa, "");
   EXPECT_EQ(d.deviceID, kAd);
+}
+
+TEST_F(DeviceFactsTest, NetworkTypeIsTwoOnCellularOnly) {
+  auto source = std::make_shared<FakeReachabilitySource>(kSCNetworkReachabilityFlagsReachable |
+                                                         kSCNetworkReachabilityFlagsIsWWAN);
+  ReachabilitySource::install(source);
+  EXPECT_EQ(fresh().netType, "2");
+  source->setFlags(kSCNetworkReachabilityFlagsReachable);
+  EXPECT_EQ(fresh().netType, "0");
+  ReachabilitySource::install(nullptr);
 }
 
 TEST_F(DeviceFactsTest, BatteryModelCarrierAndDisk) {
