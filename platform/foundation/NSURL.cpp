@@ -5,6 +5,8 @@
 
 #include <climits>
 
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/UTF16.h"
 
 namespace plat {
@@ -520,6 +522,46 @@ bool NSURL::isEqual(const Object& other) const {
   if (!u || u->relative_ != relative_) return false;
   if (!base_ || !u->base_) return !base_ && !u->base_;
   return base_->isEqual(*u->base_);
+}
+
+namespace {
+const bool kURLCodingRegistered = [] {
+  NSCodingClasses::registerClass("NSURL", [] { return std::make_shared<NSURL>(); });
+  return true;
+}();
+}  // namespace
+
+void NSURL::encodeWithCoder(NSKeyedArchiver& coder) const {
+  coder.encodeObjectForKey(base_ ? Value(base_) : Value(), "NS.base");
+  coder.encodeObjectForKey(Value(relative_), "NS.relative");
+}
+
+bool NSURL::initWithCoder(NSKeyedUnarchiver& coder) {
+  (void)kURLCodingRegistered;
+  Value relative = coder.decodeObjectForKey("NS.relative");
+  if (!relative.string()) return false;
+  NSURLRef base = coder.decodeObjectForKey("NS.base").objectAs<NSURL>();
+  // A damaged archive may name this URL (still being decoded) as its own base.
+  for (NSURL* b = base.get(); b; b = b->base_.get()) {
+    if (b == this) return false;
+  }
+  NSURLRef made = URLWithStringRelativeToURL(*relative.string(), base);
+  if (!made) return false;
+  relative_ = made->relative_;
+  absolute_ = made->absolute_;
+  base_ = made->base_;
+  scheme_ = made->scheme_;
+  opaque_ = made->opaque_;
+  hasAuthority_ = made->hasAuthority_;
+  userInfo_ = made->userInfo_;
+  host_ = made->host_;
+  port_ = made->port_;
+  path_ = made->path_;
+  hasQuery_ = made->hasQuery_;
+  query_ = made->query_;
+  hasFragment_ = made->hasFragment_;
+  fragment_ = made->fragment_;
+  return true;
 }
 
 }  // namespace plat

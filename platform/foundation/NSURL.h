@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/Object.h"
 
 namespace plat {
@@ -57,7 +58,9 @@ std::optional<std::string> removingPercentEncoding(std::string_view text);
 class NSURL;
 using NSURLRef = std::shared_ptr<NSURL>;
 
-class NSURL : public Object {
+// Archived as the platform archives URLs: "NS.base" (the base URL or nil) and
+// "NS.relative" (the relative string).
+class NSURL : public Object, public NSCoding {
  public:
   // nullptr when `string` is not a valid URL (see the top of this header).
   static NSURLRef URLWithString(std::string_view string);
@@ -119,6 +122,10 @@ class NSURL : public Object {
   std::string description() const override;
   // Same relative string and equal bases.
   bool isEqual(const Object& other) const override;
+
+  void encodeWithCoder(NSKeyedArchiver& coder) const override;
+  // False (nil in the archive's place) when the relative string is missing or not a URL.
+  bool initWithCoder(NSKeyedUnarchiver& coder) override;
 
   // Use the factories above.
   NSURL() = default;

@@ -18,6 +18,8 @@ inline constexpr int64_t NSURLErrorCannotFindHost = -1003;
 inline constexpr int64_t NSURLErrorCannotConnectToHost = -1004;
 inline constexpr int64_t NSURLErrorNetworkConnectionLost = -1005;
 inline constexpr int64_t NSURLErrorHTTPTooManyRedirects = -1007;
+// The cache policy forbade the network and the response cache had no answer.
+inline constexpr int64_t NSURLErrorResourceUnavailable = -1008;
 inline constexpr int64_t NSURLErrorBadServerResponse = -1011;
 inline constexpr int64_t NSURLErrorUserCancelledAuthentication = -1012;
 inline constexpr int64_t NSURLErrorRequestBodyStreamExhausted = -1021;

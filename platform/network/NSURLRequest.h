@@ -28,11 +28,13 @@ class NSMutableURLRequest;
 using NSURLRequestRef = std::shared_ptr<NSURLRequest>;
 using NSMutableURLRequestRef = std::shared_ptr<NSMutableURLRequest>;
 
-// Cache policies (only stored: the session keeps no response cache).
-inline constexpr uint64_t NSURLRequestUseProtocolCachePolicy = 0;
+// Cache policies: how a session's response cache (NSURLCache.h) answers a request.
+inline constexpr uint64_t NSURLRequestUseProtocolCachePolicy = 0;  // HTTP's rules
 inline constexpr uint64_t NSURLRequestReloadIgnoringLocalCacheData = 1;
-inline constexpr uint64_t NSURLRequestReturnCacheDataElseLoad = 2;
-inline constexpr uint64_t NSURLRequestReturnCacheDataDontLoad = 3;
+inline constexpr uint64_t NSURLRequestReturnCacheDataElseLoad = 2;  // any age
+inline constexpr uint64_t NSURLRequestReturnCacheDataDontLoad = 3;  // never the network
+inline constexpr uint64_t NSURLRequestReloadIgnoringLocalAndRemoteCacheData = 4;
+inline constexpr uint64_t NSURLRequestReloadRevalidatingCacheData = 5;
 
 // Case-insensitive ordered header fields, shared by requests and responses.
 class HTTPHeaderFields {

@@ -82,18 +82,36 @@ class NSHTTPURLResponse : public NSURLResponse {
 };
 using NSHTTPURLResponseRef = std::shared_ptr<NSHTTPURLResponse>;
 
-// A response with its body, as a response cache would store it. Immutable; thread-safe.
+// Where a response cache may keep a response.
+enum NSURLCacheStoragePolicy : uint64_t {
+  NSURLCacheStorageAllowed = 0,              // memory and disk
+  NSURLCacheStorageAllowedInMemoryOnly = 1,
+  NSURLCacheStorageNotAllowed = 2,
+};
+
+// A response with its body, as a response cache stores it. Immutable; thread-safe.
 class NSCachedURLResponse : public Object {
  public:
-  NSCachedURLResponse(NSURLResponseRef response, Data data)
-      : response_(std::move(response)), data_(std::move(data)) {}
+  NSCachedURLResponse(NSURLResponseRef response, Data data,
+                      NSURLCacheStoragePolicy storagePolicy = NSURLCacheStorageAllowed,
+                      double storageDate = 0)
+      : response_(std::move(response)),
+        data_(std::move(data)),
+        storagePolicy_(storagePolicy),
+        storageDate_(storageDate) {}
   std::string className() const override { return "NSCachedURLResponse"; }
   const NSURLResponseRef& response() const { return response_; }
   const Data& data() const { return data_; }
+  NSURLCacheStoragePolicy storagePolicy() const { return storagePolicy_; }
+  // When a cache stored the response (seconds since 1970 on the clock's calendar); 0 for a
+  // response no cache has stored yet.
+  double storageDate() const { return storageDate_; }
 
  private:
   NSURLResponseRef response_;
   Data data_;
+  NSURLCacheStoragePolicy storagePolicy_;
+  double storageDate_;
 };
 using NSCachedURLResponseRef = std::shared_ptr<NSCachedURLResponse>;
 

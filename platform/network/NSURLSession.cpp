@@ -15,6 +15,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/network/NSURLCache.h"
 #include "platform/network/URLSessionCore.h"
 
 namespace plat {
@@ -105,6 +106,14 @@ struct Transfer {
   std::string filePath;
   int64_t fileOffset = 0;
   bool resumeChecked = false;
+
+  // Response cache (data tasks of sessions with a cache).
+  NSURLCacheRef cache;                  // where a storable response goes
+  NSCachedURLResponseRef revalidating;  // the entry a conditional request asks about
+  bool answeredFromCache = false;       // the response is a cached one
+  bool collecting = false;              // the body is kept for the cache
+  uint64_t collectLimit = 0;
+  Data cacheBody;
 
   // Time-outs (plat::Clock nanoseconds).
   int64_t idleTimeoutNs = 0;
@@ -512,12 +521,14 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
       auto owner = task->ownerRef();
       auto session = s->sessionRef();
       auto d = s->delegateRef();
+      // Server trust is a session-wide challenge: the session-level operation is asked
+      // first, and the task-level one only when the delegate does not implement it.
+      if (d && d->URLSessionDidReceiveChallengeCompletionHandler(session, challenge, completion)) {
+        return;
+      }
       if (d && owner &&
           d->URLSessionTaskDidReceiveChallengeCompletionHandler(session, owner, challenge,
                                                                 completion)) {
-        return;
-      }
-      if (d && d->URLSessionDidReceiveChallengeCompletionHandler(session, challenge, completion)) {
         return;
       }
       completion(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
@@ -647,6 +658,18 @@ int seekCallback(void* arg, curl_off_t offset, int origin) {
 // ---- Responses ----
 
 void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response);
+void answerNotModified(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& notModified);
+
+// Keeps accepted body bytes for the response cache, up to the largest entry it takes.
+void collectForCache(Transfer& t, const char* bytes, size_t n) {
+  if (!t.collecting) return;
+  if (t.cacheBody.length() + n > t.collectLimit) {
+    t.collecting = false;
+    t.cacheBody = Data();
+    return;
+  }
+  t.cacheBody.append(bytes, n);
+}
 
 size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
@@ -683,6 +706,10 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     return n;
   }
   t->isRedirect = false;
+  if (t->revalidating && t->status == 304) {
+    answerNotModified(t->task->transfer, response);
+    return n;
+  }
   // The transfer's shared pointer lives in the session's map; find it through the task.
   beginResponse(t->task->transfer, response);
   return n;
@@ -699,6 +726,7 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     t->redirectBody.append(buffer, n);
     return n;
   }
+  if (t->answeredFromCache) return n;  // a 304 answer has no body of its own
   {
     std::lock_guard<std::mutex> lock(t->task->mu);
     auto state = t->task->state;
@@ -712,6 +740,7 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
         return CURL_WRITEFUNC_PAUSE;
       }
       t->deferredBody.append(buffer, n);
+      collectForCache(*t, buffer, n);
       return n;
     }
   }
@@ -723,11 +752,14 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     reportWritten(*t, static_cast<int64_t>(n));
     return n;
   }
+  collectForCache(*t, buffer, n);
   deliverData(*t, buffer, n);
   return n;
 }
 
 void completeSuccess(const std::shared_ptr<Transfer>& t);
+void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                  const std::shared_ptr<Transfer>& t);
 
 // Hands held-back bytes on like bytes received (transfer thread).
 void flushDeferred(Transfer& t) {
@@ -777,6 +809,7 @@ void allowResponse(const std::shared_ptr<URLSessionCore>& s,
   }
   if (received >= 0) task->notifyCounter(kCountOfBytesReceived, received);
   if (done) {
+    if (!tr->failure) offerToCache(s, task, tr);
     s->taskCompleted(task, tr->failure);
     // Only bookkeeping is left (the easy handle is gone): it rides along with the transfer
     // thread's next wake-up instead of causing one.
@@ -806,6 +839,7 @@ void becomeDownload(const std::shared_ptr<URLSessionCore>& s,
     tr->pausedByCallback = false;
     done = tr->doneWhileAwaiting;
   }
+  tr->collecting = false;  // a download's body is not a cached response
   auto dlCore = std::make_shared<URLTaskCore>();
   NSURLSessionDownloadTaskRef dl;
   {
@@ -905,6 +939,15 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
     }
     return;
   }
+  if (t->cache && !t->answeredFromCache) {
+    bool complete;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      complete = t->doneWhileAwaiting;  // a body handed over whole (a refused redirect)
+    }
+    t->collecting = !complete && NSURLCacheRules::isStorable(t->request, response);
+    t->collectLimit = std::max(t->cache->memoryCapacity(), t->cache->diskCapacity()) / 20;
+  }
   if (!s->delegateRef()) return;
   {
     std::lock_guard<std::mutex> lock(task->mu);
@@ -947,6 +990,94 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
     }
     completion(NSURLSessionResponseAllow);
   });
+}
+
+// ---- Response cache ----
+
+// Offers the collected response to the delegate (URLSessionDataTaskWillCacheResponse...) and
+// stores what it answers. Posted before the task's completion, so the delegate is asked
+// first.
+void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                  const std::shared_ptr<Transfer>& t) {
+  if (!t->collecting || !t->cache) return;
+  t->collecting = false;
+  NSURLResponseRef response;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    response = task->response;
+  }
+  if (!response) return;
+  auto proposed = std::make_shared<NSCachedURLResponse>(response, std::move(t->cacheBody));
+  t->cacheBody = Data();
+  auto cache = t->cache;
+  auto request = t->request;
+  auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+  s->post([s, dataTask, proposed, cache, request] {
+    auto once = std::make_shared<std::once_flag>();
+    std::function<void(NSCachedURLResponseRef)> completion =
+        [cache, request, once](NSCachedURLResponseRef chosen) {
+          std::call_once(*once, [&] {
+            if (chosen) cache->storeCachedResponseForRequest(chosen, request);
+          });
+        };
+    auto d = s->delegateRef();
+    if (d && dataTask &&
+        d->URLSessionDataTaskWillCacheResponseCompletionHandler(s->sessionRef(), dataTask, proposed,
+                                                                completion)) {
+      return;
+    }
+    completion(proposed);
+  });
+}
+
+// Answers the task with a cached response, without the network (transfer thread). False
+// when the entry is not an HTTP response (the request is then sent).
+bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLResponseRef& cached) {
+  auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response());
+  if (!http) return false;
+  auto task = t->task;
+  t->answeredFromCache = true;
+  t->headersComplete = true;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->deferredBody = cached->data();
+    t->doneWhileAwaiting = true;
+  }
+  beginResponse(t, http);
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+  }
+  if (!awaiting) {
+    flushDeferred(*t);
+    completeSuccess(t);
+  }
+  return true;
+}
+
+// A 304 answered a conditional request: the stored response, brought up to date, is the
+// task's response and the stored body its body (transfer thread).
+void answerNotModified(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& notModified) {
+  auto stored = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->revalidating->response());
+  auto merged = NSURLCacheRules::mergeNotModified(stored, notModified);
+  t->cache->storeCachedResponseForRequest(
+      std::make_shared<NSCachedURLResponse>(merged, t->revalidating->data(),
+                                            t->revalidating->storagePolicy()),
+      t->request);
+  auto task = t->task;
+  t->answeredFromCache = true;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->deferredBody = t->revalidating->data();
+  }
+  beginResponse(t, merged);
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+  }
+  if (!awaiting) flushDeferred(*t);
 }
 
 // ---- Completion ----
@@ -1004,6 +1135,8 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
       }
       unlink(path.c_str());
     });
+  } else {
+    offerToCache(s, task, t);
   }
   finishTransfer(t, nullptr);
 }
@@ -1172,6 +1305,34 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
       t->fileOffset = task->resumeOffset;
     }
   }
+  NSURLSessionConfigurationRef config;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    config = s->config;
+  }
+  if (kind == TaskKind::Data && config->URLCache()) {
+    const auto& cache = config->URLCache();
+    uint64_t policy = request->cachePolicy();
+    if (policy == NSURLRequestUseProtocolCachePolicy) policy = config->requestCachePolicy();
+    NSCachedURLResponseRef cached;
+    if (request->HTTPMethod() == "GET") cached = cache->cachedResponseForRequest(request);
+    switch (NSURLCacheRules::decide(request, policy, cached,
+                                    Clock::current()->date().timeIntervalSince1970())) {
+      case NSURLCacheRules::Decision::Unavailable:
+        finishTransfer(t, makeURLError(NSURLErrorResourceUnavailable, t->url));
+        return;
+      case NSURLCacheRules::Decision::UseCached:
+        t->cache = cache;
+        if (answerFromCache(t, cached)) return;
+        break;
+      case NSURLCacheRules::Decision::Revalidate:
+        t->revalidating = cached;
+        break;
+      case NSURLCacheRules::Decision::Load:
+        break;
+    }
+    t->cache = cache;
+  }
   const std::string& method = request->HTTPMethod();
   bool bodyless = method == "GET" || method == "HEAD";
   // Body: an upload's own body wins over the request's (only for the first request: a
@@ -1232,11 +1393,6 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
 
   // Header fields: the request's, then the configuration's additional ones it lacks.
   HTTPHeaderFields fields = request->headerFields();
-  NSURLSessionConfigurationRef config;
-  {
-    std::lock_guard<std::mutex> lock(s->mu);
-    config = s->config;
-  }
   for (auto& [k, v] : config->HTTPAdditionalHeaders()) {
     if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
   }
@@ -1275,6 +1431,12 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     fields.set("Range", "bytes=" + std::to_string(t->fileOffset) + "-");
     std::lock_guard<std::mutex> lock(task->mu);
     if (!task->resumeValidator.empty()) fields.set("If-Range", task->resumeValidator);
+  }
+  if (t->revalidating) {
+    const HTTPHeaderFields validators = NSURLCacheRules::validatorsFor(t->revalidating);
+    for (const auto& [k, v] : validators.fields()) {
+      if (!fields.get(k)) fields.set(k, v);
+    }
   }
   fields.set("Expect", "");  // no 100-continue round trip
   for (auto& [k, v] : fields.fields()) {

@@ -13,6 +13,12 @@
 // NSURLError.h). Responses may arrive compressed (gzip, deflate): bodies are delivered
 // decoded, and the counters count decoded bytes.
 //
+// Response cache: data tasks of a session whose configuration has a URLCache answer GET
+// requests from it as the request's cache policy and HTTP's rules say (NSURLCache.h): a
+// fresh entry without the network, a stale one with validators by a conditional request (a
+// 304 answer delivers the stored body), and store storable responses after asking the
+// delegate. A cached answer reaches the delegate like a network one.
+//
 // Redirects (301, 302, 303, 307, 308 with a Location) are followed by the session, after
 // asking the delegate, with the platform's method rules: 303 turns any method but HEAD into
 // GET without body, 301 and 302 turn POST into GET without body, 307 and 308 keep method and
@@ -196,7 +202,8 @@ class NSURLSessionDelegate {
   // Session.
   virtual void URLSessionDidBecomeInvalidWithError(const NSURLSessionRef& session,
                                                    const NSErrorRef& error) {}
-  // Server-trust challenges when the task-level operation is not implemented.
+  // Session-wide challenges (server trust). Asked first; when this is not implemented the
+  // task-level operation is asked instead.
   virtual bool URLSessionDidReceiveChallengeCompletionHandler(
       const NSURLSessionRef& session, const NSURLAuthenticationChallengeRef& challenge,
       ChallengeCompletion completion) {
@@ -214,6 +221,8 @@ class NSURLSessionDelegate {
       std::function<void(NSURLRequestRef)> completion) {
     return false;
   }
+  // Challenges of one task; server trust only when the session-level operation is not
+  // implemented.
   virtual bool URLSessionTaskDidReceiveChallengeCompletionHandler(
       const NSURLSessionRef& session, const NSURLSessionTaskRef& task,
       const NSURLAuthenticationChallengeRef& challenge, ChallengeCompletion completion) {
@@ -246,8 +255,9 @@ class NSURLSessionDelegate {
   virtual void URLSessionDataTaskDidBecomeDownloadTask(
       const NSURLSessionRef& session, const NSURLSessionDataTaskRef& dataTask,
       const NSURLSessionDownloadTaskRef& downloadTask) {}
-  // Asked before a response would be stored in the response cache. The session keeps no
-  // response cache, so it never asks; declared for delegates that forward it.
+  // Asked, before the task completes, with a storable response of a data task and its whole
+  // body: `completion` receives what to store (the proposal, another response, or null to
+  // store nothing). Without it the proposal is stored.
   virtual bool URLSessionDataTaskWillCacheResponseCompletionHandler(
       const NSURLSessionRef& session, const NSURLSessionDataTaskRef& dataTask,
       const NSCachedURLResponseRef& proposedResponse,

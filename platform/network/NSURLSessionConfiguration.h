@@ -10,18 +10,25 @@
 #include <memory>
 #include <string>
 
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/Object.h"
 #include "platform/foundation/Value.h"
+#include "platform/network/NSURLCache.h"
 
 namespace plat {
 
 class NSURLSessionConfiguration;
 using NSURLSessionConfigurationRef = std::shared_ptr<NSURLSessionConfiguration>;
 
-class NSURLSessionConfiguration : public Object {
+// Archivable (every setting below, by its name; the response cache is not archived: a
+// decoded configuration has its kind's default cache).
+class NSURLSessionConfiguration : public Object, public NSCoding {
  public:
+  // Uses the shared response cache (NSURLCache::sharedURLCache).
   static NSURLSessionConfigurationRef defaultSessionConfiguration();
+  // Uses a response cache of its own, in memory only.
   static NSURLSessionConfigurationRef ephemeralSessionConfiguration();
+  // Uses the shared response cache.
   static NSURLSessionConfigurationRef backgroundSessionConfigurationWithIdentifier(
       std::string identifier);
 
@@ -50,7 +57,13 @@ class NSURLSessionConfiguration : public Object {
   bool HTTPShouldUsePipelining() const { return shouldUsePipelining_; }
   void setHTTPShouldUsePipelining(bool use) { shouldUsePipelining_ = use; }
   bool HTTPShouldSetCookies() const { return shouldSetCookies_; }
+  // The response cache of sessions made with this configuration; null: none.
+  const NSURLCacheRef& URLCache() const { return urlCache_; }
+  void setURLCache(NSURLCacheRef cache) { urlCache_ = std::move(cache); }
   void setHTTPShouldSetCookies(bool set) { shouldSetCookies_ = set; }
+
+  void encodeWithCoder(NSKeyedArchiver& coder) const override;
+  bool initWithCoder(NSKeyedUnarchiver& coder) override;
 
  private:
   std::string identifier_;
@@ -63,6 +76,7 @@ class NSURLSessionConfiguration : public Object {
   uint64_t requestCachePolicy_ = 0;
   bool shouldUsePipelining_ = false;
   bool shouldSetCookies_ = true;
+  NSURLCacheRef urlCache_;
 };
 
 }  // namespace plat

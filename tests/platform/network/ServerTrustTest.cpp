@@ -116,7 +116,8 @@ TEST_F(TrustFixture, CancelAndRejectFailWithTheirErrors) {
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
-// Only the session-level operation implemented: server-trust challenges reach it.
+// The session-level operation implemented: server-trust challenges reach it, and the
+// task-level one (when implemented too) is not asked.
 struct SessionLevelDelegate : RecordingDelegate {
   int asked = 0;
   bool URLSessionDidReceiveChallengeCompletionHandler(const NSURLSessionRef&,
@@ -137,6 +138,11 @@ TEST(ServerTrust, SessionLevelDelegatesAndDelegatelessSessions) {
   expired.respond("/t", 200, "ok");
 
   auto delegate = std::make_shared<SessionLevelDelegate>();
+  int taskLevelAsked = 0;
+  delegate->onChallenge = [&](const NSURLAuthenticationChallengeRef&) {
+    ++taskLevelAsked;
+    return std::make_pair(NSURLSessionAuthChallengeRejectProtectionSpace, NSURLCredentialRef());
+  };
   auto session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
       nullptr, delegate, NSOperationQueue::mainQueue());
   auto accepted = session->dataTaskWithURL(expired.url("/t"));
@@ -144,6 +150,7 @@ TEST(ServerTrust, SessionLevelDelegatesAndDelegatelessSessions) {
   ASSERT_TRUE(runUntil([&] { return delegate->completed == 1; }, 20));
   EXPECT_FALSE(accepted->error());
   EXPECT_EQ(delegate->asked, 1);
+  EXPECT_EQ(taskLevelAsked, 0);
 
   // Without a delegate the standard evaluation decides; the task is watched by its state.
   auto plain = NSURLSession::sessionWithConfiguration(nullptr);

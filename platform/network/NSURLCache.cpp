@@ -1,0 +1,543 @@
+#include "platform/network/NSURLCache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+
+namespace plat {
+
+namespace {
+
+constexpr const char* kFileSuffix = ".cache";
+constexpr int64_t kRecordVersion = 1;
+
+double nowSince1970() { return Clock::current()->date().timeIntervalSince1970(); }
+
+std::string lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+// Cache-Control directives, lower-cased names to their (unquoted) values.
+std::map<std::string, std::string> directives(const std::optional<std::string>& header) {
+  std::map<std::string, std::string> out;
+  if (!header) return out;
+  std::string_view rest(*header);
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string item = trim(rest.substr(0, comma));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    if (item.empty()) continue;
+    size_t eq = item.find('=');
+    std::string name = lower(trim(std::string_view(item).substr(0, eq)));
+    std::string value = eq == std::string::npos ? "" : trim(std::string_view(item).substr(eq + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    out.emplace(std::move(name), std::move(value));
+  }
+  return out;
+}
+
+// A delta-seconds value; nullopt when malformed. Huge values saturate.
+std::optional<double> seconds(const std::string& text) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  if (text.size() > 10) return 2147483648.0;
+  return static_cast<double>(std::stoll(text));
+}
+
+bool hasNoCache(const HTTPHeaderFields& fields) {
+  auto cc = directives(fields.get("Cache-Control"));
+  if (cc.count("no-cache")) return true;
+  // HTTP/1.0 requests say it with Pragma.
+  auto pragma = fields.get("Pragma");
+  return pragma && lower(*pragma).find("no-cache") != std::string::npos;
+}
+
+// 64-bit FNV-1a, for file names (the record holds the key, so a collision is only a miss).
+uint64_t fnv1a(const std::string& text) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+Value encodeRecord(const std::string& key, const NSCachedURLResponse& cached) {
+  Dictionary record;
+  record.set("version", Value(kRecordVersion));
+  record.set("key", key);
+  record.set("stored", Value(cached.storageDate()));
+  record.set("data", Value(cached.data()));
+  const auto& response = cached.response();
+  record.set("url", response->URL());
+  if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
+    record.set("status", Value(http->statusCode()));
+    record.set("httpVersion", http->HTTPVersion());
+    Array fields;
+    for (const auto& [name, value] : http->headerFields().fields()) {
+      fields.emplace_back(Array{Value(name), Value(value)});
+    }
+    record.set("headers", Value(std::move(fields)));
+  } else {
+    record.set("mimeType", response->MIMEType());
+    record.set("textEncodingName", response->textEncodingName());
+    record.set("expectedContentLength", Value(response->expectedContentLength()));
+  }
+  return Value(std::move(record));
+}
+
+// The entry a record describes, or null when it is not a well-formed record for `key`.
+NSCachedURLResponseRef decodeRecord(const Value& value, const std::string& key) {
+  const Dictionary* record = value.dictionary();
+  if (!record) return nullptr;
+  const Value& version = record->get("version");
+  const std::string* storedKey = record->get("key").string();
+  const std::string* url = record->get("url").string();
+  const Data* data = record->get("data").data();
+  if (!version.isNumber() || version.integerValue() != kRecordVersion || !storedKey ||
+      *storedKey != key || !url || !data || !record->get("stored").isNumber()) {
+    return nullptr;
+  }
+  const double stored = record->get("stored").doubleValue();
+  NSURLResponseRef response;
+  if (record->contains("status")) {
+    const Value& status = record->get("status");
+    const std::string* httpVersion = record->get("httpVersion").string();
+    const Array* fields = record->get("headers").array();
+    if (!status.isNumber() || !httpVersion || !fields) return nullptr;
+    HTTPHeaderFields headers;
+    for (const auto& field : *fields) {
+      const Array* pair = field.array();
+      if (!pair || pair->size() != 2 || !(*pair)[0].string() || !(*pair)[1].string()) return nullptr;
+      headers.add(*(*pair)[0].string(), *(*pair)[1].string());
+    }
+    response = std::make_shared<NSHTTPURLResponse>(*url, status.integerValue(), *httpVersion,
+                                                   std::move(headers));
+  } else {
+    const std::string* mime = record->get("mimeType").string();
+    const std::string* encoding = record->get("textEncodingName").string();
+    if (!mime || !encoding) return nullptr;
+    response = std::make_shared<NSURLResponse>(
+        *url, *mime, record->get("expectedContentLength").integerValue(), *encoding);
+  }
+  return std::make_shared<NSCachedURLResponse>(std::move(response), *data, NSURLCacheStorageAllowed,
+                                               stored);
+}
+
+// Reads a regular file of at most `limit` bytes; nullopt otherwise. Never blocks on a pipe
+// or device placed where a cache file should be.
+std::optional<Data> readRegularFile(const std::string& path, uint64_t limit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done != bytes.size()) return std::nullopt;
+  return Data(bytes.data(), bytes.size());
+}
+
+std::mutex gSharedMu;
+NSURLCacheRef* gShared = new NSURLCacheRef();  // process-wide, never destroyed
+
+}  // namespace
+
+// ---- NSURLCache ----------------------------------------------------------------------------
+
+NSURLCache::NSURLCache(uint64_t memoryCapacity, uint64_t diskCapacity, std::string diskPath)
+    : memoryCapacity_(memoryCapacity),
+      diskCapacity_(diskPath.empty() ? 0 : diskCapacity),
+      diskPath_(std::move(diskPath)) {}
+
+NSURLCacheRef NSURLCache::sharedURLCache() {
+  std::lock_guard<std::mutex> lock(gSharedMu);
+  if (!*gShared) {
+    std::string folder = NSBundle::mainBundle()->bundleIdentifier();
+    if (folder.empty() || folder.find('/') != std::string::npos || folder == "." || folder == "..") {
+      folder = "lumora";
+    }
+    *gShared = std::make_shared<NSURLCache>(512 * 1024, 10 * 1024 * 1024,
+                                            DeviceRoot::cachesPath() + "/" + folder + "/URLCache");
+  }
+  return *gShared;
+}
+
+void NSURLCache::setSharedURLCache(NSURLCacheRef cache) {
+  std::lock_guard<std::mutex> lock(gSharedMu);
+  *gShared = std::move(cache);
+}
+
+std::string NSURLCache::keyFor(const NSURLRequestRef& request) {
+  if (!request) return {};
+  std::string url = request->URL();
+  size_t hash = url.find('#');
+  if (hash != std::string::npos) url.resize(hash);
+  return url;
+}
+
+std::string NSURLCache::fileFor(const std::string& key) const {
+  char name[32];
+  std::snprintf(name, sizeof name, "%016llx", static_cast<unsigned long long>(fnv1a(key)));
+  return std::string(name) + kFileSuffix;
+}
+
+uint64_t NSURLCache::memoryCapacity() const { return memoryCapacity_; }
+uint64_t NSURLCache::diskCapacity() const { return diskCapacity_; }
+
+uint64_t NSURLCache::currentMemoryUsage() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return memoryUsage_;
+}
+
+uint64_t NSURLCache::currentDiskUsage() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  const_cast<NSURLCache*>(this)->loadDiskIndexLocked();
+  return diskUsage_;
+}
+
+void NSURLCache::loadDiskIndexLocked() {
+  if (diskIndexLoaded_) return;
+  diskIndexLoaded_ = true;
+  if (diskCapacity_ == 0) return;
+  std::error_code ec;
+  std::vector<std::pair<std::filesystem::file_time_type, std::string>> found;
+  for (const auto& item : std::filesystem::directory_iterator(diskPath_, ec)) {
+    const std::string name = item.path().filename().string();
+    if (name.size() <= std::strlen(kFileSuffix) ||
+        name.compare(name.size() - std::strlen(kFileSuffix), std::string::npos, kFileSuffix) != 0) {
+      continue;
+    }
+    std::error_code e2;
+    if (!item.is_regular_file(e2)) continue;
+    auto size = item.file_size(e2);
+    if (e2) continue;
+    found.emplace_back(item.last_write_time(e2), name);
+    disk_[name] = DiskEntry{size, 0};
+    diskUsage_ += size;
+  }
+  // Older files count as less recently used.
+  std::sort(found.begin(), found.end());
+  for (const auto& [time, name] : found) disk_[name].lastUse = ++useCounter_;
+  trimDiskLocked();
+}
+
+void NSURLCache::removeMemoryLocked(const std::string& key) {
+  auto it = memory_.find(key);
+  if (it == memory_.end()) return;
+  memoryUsage_ -= it->second->cost;
+  lru_.erase(it->second);
+  memory_.erase(it);
+}
+
+void NSURLCache::removeDiskLocked(const std::string& key) {
+  if (diskCapacity_ == 0) return;
+  loadDiskIndexLocked();
+  const std::string name = fileFor(key);
+  auto it = disk_.find(name);
+  if (it != disk_.end()) {
+    diskUsage_ -= it->second.size;
+    disk_.erase(it);
+  }
+  ::unlink((diskPath_ + "/" + name).c_str());
+}
+
+void NSURLCache::trimMemoryLocked() {
+  while (memoryUsage_ > memoryCapacity_ && !lru_.empty()) removeMemoryLocked(lru_.back().key);
+}
+
+void NSURLCache::trimDiskLocked() {
+  while (diskUsage_ > diskCapacity_ && !disk_.empty()) {
+    auto oldest = std::min_element(disk_.begin(), disk_.end(), [](const auto& a, const auto& b) {
+      return a.second.lastUse < b.second.lastUse;
+    });
+    ::unlink((diskPath_ + "/" + oldest->first).c_str());
+    diskUsage_ -= oldest->second.size;
+    disk_.erase(oldest);
+  }
+}
+
+NSCachedURLResponseRef NSURLCache::readDiskLocked(const std::string& key) {
+  if (diskCapacity_ == 0) return nullptr;
+  loadDiskIndexLocked();
+  const std::string name = fileFor(key);
+  auto it = disk_.find(name);
+  if (it == disk_.end()) return nullptr;
+  auto bytes = readRegularFile(diskPath_ + "/" + name, diskCapacity_);
+  Value parsed = bytes ? NSPropertyListSerialization::propertyListWithData(*bytes) : Value();
+  NSCachedURLResponseRef cached = decodeRecord(parsed, key);
+  if (!cached) {
+    // Another key with the same file name: only a miss. Damaged or foreign: it goes.
+    const Dictionary* d = parsed.dictionary();
+    const std::string* other = d ? d->get("key").string() : nullptr;
+    if (other && *other != key && decodeRecord(parsed, *other)) return nullptr;
+    removeDiskLocked(key);
+    return nullptr;
+  }
+  it->second.lastUse = ++useCounter_;
+  return cached;
+}
+
+NSCachedURLResponseRef NSURLCache::cachedResponseForRequest(const NSURLRequestRef& request) {
+  const std::string key = keyFor(request);
+  if (key.empty()) return nullptr;
+  std::lock_guard<std::mutex> lock(mu_);
+  if (auto it = memory_.find(key); it != memory_.end()) {
+    lru_.splice(lru_.begin(), lru_, it->second);
+    return it->second->response;
+  }
+  auto cached = readDiskLocked(key);
+  if (cached && memoryCapacity_ > 0 && cached->data().length() <= memoryCapacity_ / 20) {
+    const uint64_t cost = cached->data().length() + 512;
+    lru_.push_front(MemoryEntry{key, cached, cost});
+    memory_[key] = lru_.begin();
+    memoryUsage_ += cost;
+    trimMemoryLocked();
+  }
+  return cached;
+}
+
+void NSURLCache::storeCachedResponseForRequest(const NSCachedURLResponseRef& cachedResponse,
+                                               const NSURLRequestRef& request) {
+  const std::string key = keyFor(request);
+  if (key.empty() || !cachedResponse || !cachedResponse->response()) return;
+  auto stored = std::make_shared<NSCachedURLResponse>(
+      cachedResponse->response(), cachedResponse->data(), cachedResponse->storagePolicy(),
+      nowSince1970());
+  const uint64_t size = stored->data().length();
+  std::lock_guard<std::mutex> lock(mu_);
+  removeMemoryLocked(key);
+  removeDiskLocked(key);
+  if (stored->storagePolicy() == NSURLCacheStorageNotAllowed) return;
+
+  if (memoryCapacity_ > 0 && size <= memoryCapacity_ / 20) {
+    const uint64_t cost = size + 512;
+    lru_.push_front(MemoryEntry{key, stored, cost});
+    memory_[key] = lru_.begin();
+    memoryUsage_ += cost;
+    trimMemoryLocked();
+  }
+  if (stored->storagePolicy() != NSURLCacheStorageAllowed || diskCapacity_ == 0 ||
+      size > diskCapacity_ / 20) {
+    return;
+  }
+  Data bytes = NSPropertyListSerialization::dataWithPropertyList(
+      encodeRecord(key, *stored), NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0);
+  if (bytes.empty()) return;
+  std::error_code ec;
+  std::filesystem::create_directories(diskPath_, ec);
+  const std::string name = fileFor(key);
+  const std::string path = diskPath_ + "/" + name;
+  // Written beside the target and renamed over it, so that readers (also in other
+  // processes) see a whole record or none.
+  std::string temp = diskPath_ + "/." + name + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return;
+  size_t done = 0;
+  while (done < bytes.length()) {
+    ssize_t n = ::write(fd, bytes.bytes() + done, bytes.length() - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (done != bytes.length() || ::rename(temp.c_str(), path.c_str()) != 0) {
+    ::unlink(temp.c_str());
+    return;
+  }
+  disk_[name] = DiskEntry{bytes.length(), ++useCounter_};
+  diskUsage_ += bytes.length();
+  trimDiskLocked();
+}
+
+void NSURLCache::removeCachedResponseForRequest(const NSURLRequestRef& request) {
+  const std::string key = keyFor(request);
+  if (key.empty()) return;
+  std::lock_guard<std::mutex> lock(mu_);
+  removeMemoryLocked(key);
+  removeDiskLocked(key);
+}
+
+void NSURLCache::removeAllCachedResponses() {
+  std::lock_guard<std::mutex> lock(mu_);
+  lru_.clear();
+  memory_.clear();
+  memoryUsage_ = 0;
+  if (diskCapacity_ == 0) return;
+  loadDiskIndexLocked();
+  for (const auto& [name, entry] : disk_) ::unlink((diskPath_ + "/" + name).c_str());
+  disk_.clear();
+  diskUsage_ = 0;
+}
+
+// ---- Rules ---------------------------------------------------------------------------------
+
+namespace NSURLCacheRules {
+
+namespace {
+
+struct Freshness {
+  double age = 0;
+  double lifetime = 0;
+};
+
+Freshness freshnessOf(const NSHTTPURLResponse& response, double storedAt, double now) {
+  Freshness f;
+  const auto& fields = response.headerFields();
+  double date = storedAt;
+  if (auto d = fields.get("Date")) {
+    if (auto parsed = parseHTTPDate(*d)) date = *parsed;
+  }
+  double initialAge = std::max(0.0, storedAt - date);
+  if (auto age = fields.get("Age")) {
+    if (auto a = seconds(trim(*age))) initialAge = std::max(initialAge, *a);
+  }
+  f.age = initialAge + std::max(0.0, now - storedAt);
+
+  auto cc = directives(fields.get("Cache-Control"));
+  if (auto it = cc.find("max-age"); it != cc.end()) {
+    f.lifetime = seconds(it->second).value_or(0);
+  } else if (auto expires = fields.get("Expires")) {
+    // An Expires that is not a date means "already expired".
+    auto at = parseHTTPDate(*expires);
+    f.lifetime = at ? std::max(0.0, *at - date) : 0;
+  } else if (auto modified = fields.get("Last-Modified")) {
+    // The usual heuristic: a tenth of the time since the last change.
+    if (auto at = parseHTTPDate(*modified)) f.lifetime = std::max(0.0, (date - *at) / 10);
+  }
+  return f;
+}
+
+bool hasValidators(const NSHTTPURLResponse& response) {
+  return response.valueForHTTPHeaderField("ETag") || response.valueForHTTPHeaderField("Last-Modified");
+}
+
+}  // namespace
+
+Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
+                const NSCachedURLResponseRef& cached, double now) {
+  if (!request || request->HTTPMethod() != "GET" || request->valueForHTTPHeaderField("Range")) {
+    return cachePolicy == NSURLRequestReturnCacheDataDontLoad ? Decision::Unavailable : Decision::Load;
+  }
+  auto http = cached ? std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response()) : nullptr;
+  switch (cachePolicy) {
+    case NSURLRequestReloadIgnoringLocalCacheData:
+    case NSURLRequestReloadIgnoringLocalAndRemoteCacheData:
+      return Decision::Load;
+    case NSURLRequestReturnCacheDataElseLoad:
+      return cached ? Decision::UseCached : Decision::Load;
+    case NSURLRequestReturnCacheDataDontLoad:
+      return cached ? Decision::UseCached : Decision::Unavailable;
+    case NSURLRequestReloadRevalidatingCacheData:
+      return http && hasValidators(*http) ? Decision::Revalidate : Decision::Load;
+    default:
+      break;
+  }
+  if (!cached) return Decision::Load;
+  if (!http) return Decision::UseCached;  // not HTTP: nothing says it goes stale
+  const auto requestFields = request->headerFields();
+  bool mustCheck = hasNoCache(requestFields) || hasNoCache(http->headerFields());
+  Freshness f = freshnessOf(*http, cached->storageDate(), now);
+  auto requestCC = directives(requestFields.get("Cache-Control"));
+  if (auto it = requestCC.find("max-age"); it != requestCC.end()) {
+    if (auto max = seconds(it->second); !max || f.age > *max) mustCheck = true;
+  }
+  if (!mustCheck && f.lifetime > f.age) return Decision::UseCached;
+  return hasValidators(*http) ? Decision::Revalidate : Decision::Load;
+}
+
+bool isStorable(const NSURLRequestRef& request, const NSHTTPURLResponseRef& response) {
+  if (!request || !response || request->HTTPMethod() != "GET" ||
+      request->valueForHTTPHeaderField("Range")) {
+    return false;
+  }
+  switch (response->statusCode()) {
+    case 200: case 203: case 204: case 300: case 301: case 308: case 404: case 405: case 410:
+    case 414: case 501:
+      break;
+    default:
+      return false;
+  }
+  if (directives(request->headerFields().get("Cache-Control")).count("no-store")) return false;
+  const auto& fields = response->headerFields();
+  auto cc = directives(fields.get("Cache-Control"));
+  if (cc.count("no-store")) return false;
+  if (auto vary = fields.get("Vary"); vary && trim(*vary) == "*") return false;
+  return cc.count("max-age") || fields.get("Expires") || hasValidators(*response);
+}
+
+HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached) {
+  HTTPHeaderFields out;
+  auto http = cached ? std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response()) : nullptr;
+  if (!http) return out;
+  if (auto etag = http->valueForHTTPHeaderField("ETag")) out.set("If-None-Match", *etag);
+  if (auto modified = http->valueForHTTPHeaderField("Last-Modified")) {
+    out.set("If-Modified-Since", *modified);
+  }
+  return out;
+}
+
+NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,
+                                      const NSHTTPURLResponseRef& notModified) {
+  HTTPHeaderFields fields = stored->headerFields();
+  for (const auto& [name, value] : notModified->headerFields().fields()) {
+    const std::string key = lower(name);
+    if (key == "content-length" || key == "content-encoding" || key == "transfer-encoding" ||
+        key == "content-type" || key == "content-range") {
+      continue;
+    }
+    fields.set(name, value);
+  }
+  return std::make_shared<NSHTTPURLResponse>(stored->URL(), stored->statusCode(),
+                                             stored->HTTPVersion(), std::move(fields));
+}
+
+std::optional<double> parseHTTPDate(const std::string& text) {
+  static const char* const kFormats[] = {
+      "%a, %d %b %Y %H:%M:%S GMT",  // IMF-fixdate
+      "%A, %d-%b-%y %H:%M:%S GMT",  // obsolete RFC 850
+      "%a %b %d %H:%M:%S %Y",       // obsolete asctime
+  };
+  const std::string t = trim(text);
+  for (const char* format : kFormats) {
+    struct tm tm {};
+    const char* end = ::strptime(t.c_str(), format, &tm);
+    if (end && *end == '\0') return static_cast<double>(::timegm(&tm));
+  }
+  return std::nullopt;
+}
+
+}  // namespace NSURLCacheRules
+
+}  // namespace plat

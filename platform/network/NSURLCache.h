@@ -1,0 +1,123 @@
+#pragma once
+// plat::NSURLCache: the response cache of URL sessions, a memory tier (least recently used
+// first out) over a disk tier (one file per response in a folder of its own), and the HTTP
+// caching rules the sessions apply with it (NSURLCacheRules below).
+//
+// Responses are keyed by URL (without fragment); "Vary" is not matched (a response that
+// varies on "*" is never stored). A response larger than a twentieth of a tier's capacity is
+// not kept in that tier. Disk files that cannot be read as an entry of this cache are
+// removed when met.
+//
+// Thread-safety: has internal synchronization and may be used from any thread.
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+#include "platform/foundation/Object.h"
+#include "platform/network/NSURLRequest.h"
+#include "platform/network/NSURLResponse.h"
+
+namespace plat {
+
+class NSURLCache;
+using NSURLCacheRef = std::shared_ptr<NSURLCache>;
+
+class NSURLCache : public Object {
+ public:
+  // `diskPath` empty: memory only (as is a disk capacity of 0).
+  NSURLCache(uint64_t memoryCapacity, uint64_t diskCapacity, std::string diskPath);
+  std::string className() const override { return "NSURLCache"; }
+
+  // The cache of default session configurations: 512 KiB of memory and 10 MiB of disk in
+  // "<Library/Caches>/<bundle identifier>/URLCache", made on first use.
+  static NSURLCacheRef sharedURLCache();
+  // Replaces the shared cache (null restores a fresh default one on next use).
+  static void setSharedURLCache(NSURLCacheRef cache);
+
+  // The stored response for the request's URL (memory first, then disk), or null.
+  NSCachedURLResponseRef cachedResponseForRequest(const NSURLRequestRef& request);
+  // Stores the response for the request's URL, replacing an older one, in the tiers its
+  // storage policy allows. The stored copy carries the current date as its storageDate.
+  void storeCachedResponseForRequest(const NSCachedURLResponseRef& cachedResponse,
+                                     const NSURLRequestRef& request);
+  void removeCachedResponseForRequest(const NSURLRequestRef& request);
+  void removeAllCachedResponses();
+
+  uint64_t memoryCapacity() const;
+  uint64_t diskCapacity() const;
+  const std::string& diskPath() const { return diskPath_; }
+  uint64_t currentMemoryUsage() const;
+  uint64_t currentDiskUsage() const;
+
+ private:
+  struct MemoryEntry {
+    std::string key;
+    NSCachedURLResponseRef response;
+    uint64_t cost;
+  };
+  struct DiskEntry {
+    uint64_t size;
+    uint64_t lastUse;
+  };
+
+  static std::string keyFor(const NSURLRequestRef& request);
+  std::string fileFor(const std::string& key) const;
+  // REQUIRES: mu_ held.
+  void loadDiskIndexLocked();
+  void removeMemoryLocked(const std::string& key);
+  void removeDiskLocked(const std::string& key);
+  void trimMemoryLocked();
+  void trimDiskLocked();
+  NSCachedURLResponseRef readDiskLocked(const std::string& key);
+
+  mutable std::mutex mu_;
+  const uint64_t memoryCapacity_;
+  const uint64_t diskCapacity_;
+  const std::string diskPath_;
+  std::list<MemoryEntry> lru_;  // most recently used first
+  std::unordered_map<std::string, std::list<MemoryEntry>::iterator> memory_;
+  uint64_t memoryUsage_ = 0;
+  bool diskIndexLoaded_ = false;
+  std::map<std::string, DiskEntry> disk_;  // by file name
+  uint64_t diskUsage_ = 0;
+  uint64_t useCounter_ = 0;
+};
+
+// The HTTP caching rules (Cache-Control, Expires, validators) that sessions apply.
+namespace NSURLCacheRules {
+
+enum class Decision {
+  Load,         // send the request as it is (no usable entry)
+  UseCached,    // answer from the entry without the network
+  Revalidate,   // send the request with the entry's validators; a 304 confirms the entry
+  Unavailable,  // the policy forbids the network and there is no entry
+};
+
+// What to do with `request` under `cachePolicy` (NSURLRequest...Policy) given the stored
+// `cached` (may be null) at `now` (seconds since 1970). Requests other than GET, and ones
+// asking for a byte range, always Load.
+Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
+                const NSCachedURLResponseRef& cached, double now);
+// Whether a response may be stored at all: a GET answered with a cacheable status, no
+// "no-store" on either side, no "Vary: *", and freshness information or a validator.
+bool isStorable(const NSURLRequestRef& request, const NSHTTPURLResponseRef& response);
+// The header fields that make `request` conditional on `cached` ("If-None-Match" from the
+// ETag, "If-Modified-Since" from Last-Modified).
+HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached);
+// The cached response brought up to date by a 304 answer: the stored status and body, its
+// header fields replaced by the 304's (except those that describe the body).
+NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,
+                                      const NSHTTPURLResponseRef& notModified);
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", or the two obsolete forms) in seconds since
+// 1970; nullopt when the text is not one.
+std::optional<double> parseHTTPDate(const std::string& text);
+
+}  // namespace NSURLCacheRules
+
+}  // namespace plat

@@ -1,0 +1,332 @@
+// The response cache: HTTP's freshness and validator rules, the memory and disk tiers
+// (persistence, eviction, damaged files), and sessions answering from it, revalidating with
+// 304 answers and asking their delegate before storing.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/network/NSURLCache.h"
+#include "platform/network/NSURLSession.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+#include "tests/platform/network/RecordingDelegate.h"
+
+using namespace plat;
+using testing_loop::runUntil;
+using Decision = NSURLCacheRules::Decision;
+
+namespace {
+
+std::string freshFolder() {
+  static int counter = 0;
+  auto dir = std::filesystem::temp_directory_path() /
+             ("url-cache-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+  std::filesystem::remove_all(dir);
+  return dir.string();
+}
+
+NSCachedURLResponseRef entry(const std::string& url, std::vector<std::pair<std::string, std::string>> fields,
+                             const std::string& body, double storedAt,
+                             NSURLCacheStoragePolicy policy = NSURLCacheStorageAllowed) {
+  HTTPHeaderFields headers;
+  for (auto& [k, v] : fields) headers.set(k, v);
+  return std::make_shared<NSCachedURLResponse>(NSHTTPURLResponse::make(url, 200, headers),
+                                               Data::fromString(body), policy, storedAt);
+}
+
+NSURLRequestRef get(const std::string& url, std::vector<std::pair<std::string, std::string>> fields = {}) {
+  auto r = NSMutableURLRequest::requestWithURL(url);
+  for (auto& [k, v] : fields) r->setValueForHTTPHeaderField(v, k);
+  return r;
+}
+
+std::vector<std::string> cacheFiles(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (auto& item : std::filesystem::directory_iterator(folder, ec)) {
+    if (item.path().extension() == ".cache") out.push_back(item.path().string());
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(URLCacheRules, FreshnessValidatorsAndPolicies) {
+  const double t0 = 1'000'000;
+  auto maxAge = entry("http://h/a", {{"Cache-Control", "public, max-age=60"}}, "x", t0);
+  auto request = get("http://h/a");
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, maxAge, t0 + 30), Decision::UseCached);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, maxAge, t0 + 61), Decision::Load);
+  // An Age header counts against the lifetime.
+  auto aged = entry("http://h/a", {{"Cache-Control", "max-age=60"}, {"Age", "50"}}, "x", t0);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, aged, t0 + 20), Decision::Load);
+
+  // Stale or "no-cache" entries with a validator are revalidated.
+  auto tagged = entry("http://h/a", {{"Cache-Control", "max-age=60"}, {"ETag", "\"v1\""}}, "x", t0);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, tagged, t0 + 61), Decision::Revalidate);
+  EXPECT_EQ(NSURLCacheRules::decide(get("http://h/a", {{"Cache-Control", "no-cache"}}), 0, tagged, t0 + 1),
+            Decision::Revalidate);
+  EXPECT_EQ(NSURLCacheRules::decide(get("http://h/a", {{"Pragma", "no-cache"}}), 0, tagged, t0 + 1),
+            Decision::Revalidate);
+  EXPECT_EQ(NSURLCacheRules::decide(get("http://h/a", {{"Cache-Control", "max-age=0"}}), 0, tagged, t0 + 1),
+            Decision::Revalidate);
+  EXPECT_EQ(NSURLCacheRules::validatorsFor(tagged).get("If-None-Match"), "\"v1\"");
+
+  // Expires counts from the response's Date; Last-Modified alone gives a tenth of its age.
+  auto expires = entry("http://h/a",
+                       {{"Date", "Sun, 06 Nov 1994 08:49:37 GMT"}, {"Expires", "Sun, 06 Nov 1994 08:51:17 GMT"}},
+                       "x", 784111777);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, expires, 784111777 + 99), Decision::UseCached);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, expires, 784111777 + 101), Decision::Load);
+  auto modified = entry("http://h/a",
+                        {{"Date", "Sun, 06 Nov 1994 08:49:37 GMT"}, {"Last-Modified", "Sun, 06 Nov 1994 08:32:57 GMT"}},
+                        "x", 784111777);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, modified, 784111777 + 99), Decision::UseCached);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, modified, 784111777 + 101), Decision::Revalidate);
+  EXPECT_EQ(NSURLCacheRules::validatorsFor(modified).get("If-Modified-Since"), "Sun, 06 Nov 1994 08:32:57 GMT");
+  auto badExpires = entry("http://h/a", {{"Expires", "0"}}, "x", t0);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, badExpires, t0), Decision::Load);
+
+  // Request policies.
+  EXPECT_EQ(NSURLCacheRules::decide(request, NSURLRequestReturnCacheDataElseLoad, maxAge, t0 + 1e6),
+            Decision::UseCached);
+  EXPECT_EQ(NSURLCacheRules::decide(request, NSURLRequestReturnCacheDataDontLoad, nullptr, t0),
+            Decision::Unavailable);
+  EXPECT_EQ(NSURLCacheRules::decide(request, NSURLRequestReloadIgnoringLocalCacheData, maxAge, t0),
+            Decision::Load);
+  EXPECT_EQ(NSURLCacheRules::decide(request, NSURLRequestReloadRevalidatingCacheData, tagged, t0),
+            Decision::Revalidate);
+  auto post = NSMutableURLRequest::requestWithURL("http://h/a");
+  post->setHTTPMethod("POST");
+  EXPECT_EQ(NSURLCacheRules::decide(post, 0, maxAge, t0), Decision::Load);
+  EXPECT_EQ(NSURLCacheRules::decide(get("http://h/a", {{"Range", "bytes=0-1"}}), 0, maxAge, t0), Decision::Load);
+
+  // What may be stored.
+  auto response = [](int status, std::vector<std::pair<std::string, std::string>> fields) {
+    HTTPHeaderFields headers;
+    for (auto& [k, v] : fields) headers.set(k, v);
+    return NSHTTPURLResponse::make("http://h/a", status, headers);
+  };
+  EXPECT_TRUE(NSURLCacheRules::isStorable(request, response(200, {{"Cache-Control", "max-age=5"}})));
+  EXPECT_TRUE(NSURLCacheRules::isStorable(request, response(404, {{"ETag", "\"e\""}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(request, response(200, {})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(request, response(500, {{"Cache-Control", "max-age=5"}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(request, response(200, {{"Cache-Control", "max-age=5, no-store"}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(request, response(200, {{"Cache-Control", "max-age=5"}, {"Vary", "*"}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(get("http://h/a", {{"Cache-Control", "no-store"}}),
+                                           response(200, {{"Cache-Control", "max-age=5"}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(post, response(200, {{"Cache-Control", "max-age=5"}})));
+
+  // The three date forms HTTP allows.
+  EXPECT_EQ(NSURLCacheRules::parseHTTPDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
+  EXPECT_EQ(NSURLCacheRules::parseHTTPDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
+  EXPECT_EQ(NSURLCacheRules::parseHTTPDate("Sun Nov  6 08:49:37 1994"), 784111777);
+  EXPECT_FALSE(NSURLCacheRules::parseHTTPDate("yesterday"));
+}
+
+TEST(URLCache, TiersPersistEvictAndSurviveDamagedFiles) {
+  const std::string folder = freshFolder();
+  const std::string big(60 * 1024, 'b');
+  {
+    NSURLCache cache(100 * 1024, 2 * 1024 * 1024, folder);
+    cache.storeCachedResponseForRequest(entry("http://h/small", {{"ETag", "\"s\""}}, "small body", 0), get("http://h/small#frag"));
+    cache.storeCachedResponseForRequest(entry("http://h/big", {{"ETag", "\"b\""}}, big, 0), get("http://h/big"));
+    cache.storeCachedResponseForRequest(entry("http://h/mem", {}, "memory", 0, NSURLCacheStorageAllowedInMemoryOnly),
+                                        get("http://h/mem"));
+    cache.storeCachedResponseForRequest(entry("http://h/none", {}, "none", 0, NSURLCacheStorageNotAllowed),
+                                        get("http://h/none"));
+    // Only the small entries are held in memory (a twentieth of its capacity at most).
+    EXPECT_GT(cache.currentMemoryUsage(), 0u);
+    EXPECT_LT(cache.currentMemoryUsage(), big.size());
+    auto small = cache.cachedResponseForRequest(get("http://h/small"));
+    ASSERT_TRUE(small);
+    EXPECT_EQ(small->data().toString(), "small body");
+    EXPECT_GT(small->storageDate(), 0);
+    EXPECT_TRUE(cache.cachedResponseForRequest(get("http://h/mem")));
+    EXPECT_FALSE(cache.cachedResponseForRequest(get("http://h/none")));
+  }
+  {
+    // A new cache over the same folder finds the disk entries, with their header fields.
+    NSURLCache reopened(100 * 1024, 2 * 1024 * 1024, folder);
+    auto big2 = reopened.cachedResponseForRequest(get("http://h/big"));
+    ASSERT_TRUE(big2);
+    EXPECT_EQ(big2->data().length(), big.size());
+    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(big2->response());
+    ASSERT_TRUE(http);
+    EXPECT_EQ(http->statusCode(), 200);
+    EXPECT_EQ(http->valueForHTTPHeaderField("ETag"), "\"b\"");
+    EXPECT_FALSE(reopened.cachedResponseForRequest(get("http://h/mem")));
+
+    // Storing past the disk capacity drops the least recently used entries.
+    for (int i = 0; i < 40; ++i) {
+      reopened.storeCachedResponseForRequest(entry("http://h/n" + std::to_string(i), {}, big, 0),
+                                             get("http://h/n" + std::to_string(i)));
+    }
+    EXPECT_LE(reopened.currentDiskUsage(), reopened.diskCapacity());
+    EXPECT_FALSE(reopened.cachedResponseForRequest(get("http://h/n0")));
+    EXPECT_TRUE(reopened.cachedResponseForRequest(get("http://h/n39")));
+    reopened.removeAllCachedResponses();
+    EXPECT_TRUE(cacheFiles(folder).empty());
+    EXPECT_EQ(reopened.currentDiskUsage(), 0u);
+  }
+  {
+    // A damaged file is a miss and goes; a named pipe in an entry's place is never opened
+    // for a blocking read.
+    NSURLCache writer(0, 1024 * 1024, folder);
+    writer.storeCachedResponseForRequest(entry("http://h/d", {}, "d", 0), get("http://h/d"));
+    writer.storeCachedResponseForRequest(entry("http://h/p", {}, "p", 0), get("http://h/p"));
+    auto files = cacheFiles(folder);
+    ASSERT_EQ(files.size(), 2u);
+    std::ofstream(files[0], std::ios::trunc) << "not a record";
+    std::filesystem::remove(files[1]);
+    ASSERT_EQ(::mkfifo(files[1].c_str(), 0600), 0);
+    NSURLCache reader(0, 1024 * 1024, folder);
+    EXPECT_FALSE(reader.cachedResponseForRequest(get("http://h/d")));
+    EXPECT_FALSE(reader.cachedResponseForRequest(get("http://h/p")));
+    EXPECT_FALSE(std::filesystem::exists(files[0]));
+  }
+  std::filesystem::remove_all(folder);
+}
+
+namespace {
+
+// Records the cache proposals and answers them as the test says.
+struct CachingDelegate : RecordingDelegate {
+  int proposals = 0;
+  bool refuse = false;
+  bool URLSessionDataTaskWillCacheResponseCompletionHandler(
+      const NSURLSessionRef&, const NSURLSessionDataTaskRef&, const NSCachedURLResponseRef& proposed,
+      std::function<void(NSCachedURLResponseRef)> completion) override {
+    ++proposals;
+    events.push_back("willCache " + proposed->data().toString());
+    completion(refuse ? nullptr : proposed);
+    return true;
+  }
+};
+
+struct CacheSession : ::testing::Test {
+  testing_loop::VirtualClockScope clock;
+  testing_net::LoopbackServer server;
+  std::string folder = freshFolder();
+  NSURLCacheRef cache = std::make_shared<NSURLCache>(1024 * 1024, 4 * 1024 * 1024, folder);
+  std::shared_ptr<CachingDelegate> delegate = std::make_shared<CachingDelegate>();
+  NSURLSessionRef session;
+
+  CacheSession() {
+    auto configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+    configuration->setURLCache(cache);
+    session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(configuration, delegate,
+                                                                          NSOperationQueue::mainQueue());
+  }
+  ~CacheSession() override {
+    session->invalidateAndCancel();
+    runUntil([&] { return delegate->invalidated; }, 10);
+    std::filesystem::remove_all(folder);
+  }
+
+  // Runs one request; returns the task once completed.
+  NSURLSessionTaskRef fetch(const NSURLRequestRef& request) {
+    size_t before = delegate->completed;
+    auto task = session->dataTaskWithRequest(request);
+    task->resume();
+    EXPECT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
+    return task;
+  }
+};
+
+}  // namespace
+
+TEST_F(CacheSession, FreshAnswersComeFromTheCacheAndStaleOnesAreRevalidated) {
+  std::atomic<int> served{0};
+  std::string seenCondition;
+  server.route("/r", [&](const testing_net::Request& req, testing_net::Response& res) {
+    ++served;
+    res.setHeader("Cache-Control", "max-age=60");
+    res.setHeader("ETag", "\"v1\"");
+    if (req.header("If-None-Match")) {
+      seenCondition = *req.header("If-None-Match");
+      res.status = 304;
+      res.setHeader("X-Checked", "yes");
+      return;
+    }
+    res.body = "payload";
+    res.contentType = "text/plain";
+  });
+
+  auto first = fetch(get(server.url("/r")));
+  EXPECT_EQ(delegate->bodies[first->taskIdentifier()], "payload");
+  EXPECT_EQ(delegate->proposals, 1);
+
+  // Fresh: answered without the network, with the same callbacks.
+  delegate->events.clear();
+  auto second = fetch(get(server.url("/r")));
+  EXPECT_EQ(served.load(), 1);
+  EXPECT_EQ(delegate->bodies[second->taskIdentifier()], "payload");
+  EXPECT_EQ(delegate->events, (std::vector<std::string>{"response 200", "data",
+                                                        "complete " + std::to_string(second->taskIdentifier()) + " ok"}));
+  EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(second->response())->statusCode(), 200);
+
+  // Stale: a conditional request; its 304 delivers the stored body under the stored status,
+  // with the new header fields.
+  testing_loop::advance(61);
+  auto third = fetch(get(server.url("/r")));
+  EXPECT_EQ(served.load(), 2);
+  EXPECT_EQ(seenCondition, "\"v1\"");
+  EXPECT_EQ(delegate->bodies[third->taskIdentifier()], "payload");
+  auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(third->response());
+  ASSERT_TRUE(http);
+  EXPECT_EQ(http->statusCode(), 200);
+  EXPECT_EQ(http->valueForHTTPHeaderField("X-Checked"), "yes");
+  // The 304 refreshed the entry: fresh again.
+  fetch(get(server.url("/r")));
+  EXPECT_EQ(served.load(), 2);
+  EXPECT_EQ(delegate->proposals, 1);
+
+  // A reload ignores the entry.
+  auto reload = NSMutableURLRequest::requestWithURL(server.url("/r"));
+  reload->setCachePolicy(NSURLRequestReloadIgnoringLocalCacheData);
+  fetch(reload);
+  EXPECT_EQ(served.load(), 3);
+}
+
+TEST_F(CacheSession, TheDelegateDecidesWhatIsStoredAndUncachedLoadsFailWithoutNetwork) {
+  std::atomic<int> served{0};
+  server.route("/p", [&](const testing_net::Request&, testing_net::Response& res) {
+    ++served;
+    res.setHeader("Cache-Control", "max-age=600");
+    res.body = "private";
+  });
+  server.route("/plain", [&](const testing_net::Request&, testing_net::Response& res) {
+    ++served;
+    res.body = "no freshness";
+  });
+  delegate->refuse = true;
+  fetch(get(server.url("/p")));
+  fetch(get(server.url("/p")));
+  EXPECT_EQ(served.load(), 2);
+  EXPECT_FALSE(cache->cachedResponseForRequest(get(server.url("/p"))));
+
+  // Responses without freshness or validators are not even proposed.
+  const int before = delegate->proposals;
+  fetch(get(server.url("/plain")));
+  EXPECT_EQ(delegate->proposals, before);
+
+  auto offline = NSMutableURLRequest::requestWithURL(server.url("/never"));
+  offline->setCachePolicy(NSURLRequestReturnCacheDataDontLoad);
+  auto task = fetch(offline);
+  ASSERT_TRUE(task->error());
+  EXPECT_EQ(task->error()->code(), NSURLErrorResourceUnavailable);
+  EXPECT_EQ(served.load(), 3);
+
+  // Default configurations share the process-wide cache; ephemeral ones keep their own.
+  EXPECT_EQ(NSURLSessionConfiguration::defaultSessionConfiguration()->URLCache(), NSURLCache::sharedURLCache());
+  auto ephemeral = NSURLSessionConfiguration::ephemeralSessionConfiguration()->URLCache();
+  ASSERT_TRUE(ephemeral);
+  EXPECT_NE(ephemeral, NSURLCache::sharedURLCache());
+  EXPECT_EQ(ephemeral->diskCapacity(), 0u);
+}
