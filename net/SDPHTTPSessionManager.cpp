@@ -3,6 +3,8 @@
 #include "net/SDPJSONResponseSerializer.h"
 #include "net/SDPNetworkingPrivate.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/network/NSURLError.h"
 
@@ -223,10 +225,76 @@ plat::NSURLSessionDataTaskRef SDPHTTPSessionManager::DELETEParametersSuccessFail
   return task;
 }
 
-std::shared_ptr<SDPHTTPSessionManager> SDPHTTPSessionManager::copyHTTPSessionManager() const {
-  auto copy = initWithBaseURLSessionConfiguration(baseURL_, session()->configuration());
-  copy->setRequestSerializer(requestSerializer()->copyWithZone());
-  if (auto serializer = responseSerializer()) copy->setResponseSerializer(serializer->copyWithZone());
-  if (auto policy = securityPolicy()) copy->setSecurityPolicy(policy->copyWithZone());
-  return copy;
+void SDPHTTPSessionManager::setUpAsCopyOf(const SDPURLSessionManager& original) {
+  auto* http = dynamic_cast<const SDPHTTPSessionManager*>(&original);
+  if (!http) {
+    // Only reached through a subclass that makes instances of another family: still a
+    // complete manager, with this class's defaults.
+    setUpWithBaseURLSessionConfiguration("", original.session()->configuration());
+    return;
+  }
+  setUpWithBaseURLSessionConfiguration(http->baseURL_, http->session()->configuration());
+  if (auto serializer = http->requestSerializer()) setRequestSerializer(serializer->copyWithZone());
+  if (auto serializer = http->responseSerializer()) setResponseSerializer(serializer->copyWithZone());
+  if (auto policy = http->securityPolicy()) setSecurityPolicy(policy->copyWithZone());
+}
+
+bool SDPHTTPSessionManager::registerCodingClass() {
+  plat::NSCodingClasses::registerClass(
+      "SDPHTTPSessionManager",
+      [] {
+        return std::static_pointer_cast<plat::Object>(
+            std::shared_ptr<SDPHTTPSessionManager>(new SDPHTTPSessionManager()));
+      },
+      {"SDPURLSessionManager"});
+  return true;
+}
+
+namespace {
+const bool kHTTPManagerCodingRegistered = SDPHTTPSessionManager::registerCodingClass();
+}  // namespace
+
+void SDPHTTPSessionManager::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  SDPURLSessionManager::encodeWithCoder(coder);
+  coder.encodeObjectForKey(baseURL_.empty() ? plat::Value() : plat::Value(plat::NSURL::URLWithString(baseURL_)),
+                           "baseURL");
+  // Every configuration of this platform is archivable, so the identifier alone is never
+  // needed.
+  coder.encodeObjectForKey(plat::Value(session()->configuration()), "sessionConfiguration");
+  coder.encodeObjectForKey(plat::Value(requestSerializer()), "requestSerializer");
+  coder.encodeObjectForKey(plat::Value(std::dynamic_pointer_cast<plat::Object>(responseSerializer())),
+                           "responseSerializer");
+  coder.encodeObjectForKey(plat::Value(securityPolicy()), "securityPolicy");
+}
+
+bool SDPHTTPSessionManager::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kHTTPManagerCodingRegistered;
+  if (session()) return false;  // already set up: not a fresh instance
+  std::string baseURL;
+  plat::Value base = coder.decodeObjectForKey("baseURL");
+  if (auto url = base.objectAs<plat::NSURL>()) {
+    baseURL = url->absoluteString();
+  } else if (base.string()) {
+    baseURL = *base.string();
+  }
+  auto configuration =
+      coder.decodeObjectForKey("sessionConfiguration").objectAs<plat::NSURLSessionConfiguration>();
+  if (!configuration) {
+    plat::Value identifier = coder.decodeObjectForKey("identifier");
+    if (identifier.string()) {
+      configuration =
+          plat::NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier(*identifier.string());
+    }
+  }
+  setUpWithBaseURLSessionConfiguration(baseURL, configuration);
+  if (auto serializer = coder.decodeObjectForKey("requestSerializer").objectAs<SDPHTTPRequestSerializer>()) {
+    setRequestSerializer(serializer);
+  }
+  if (auto serializer = coder.decodeObjectForKey("responseSerializer").objectAs<SDPHTTPResponseSerializer>()) {
+    setResponseSerializer(serializer);
+  }
+  if (auto policy = coder.decodeObjectForKey("securityPolicy").objectAs<SDPSecurityPolicy>()) {
+    setSecurityPolicy(policy);
+  }
+  return true;
 }

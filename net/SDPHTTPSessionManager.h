@@ -85,15 +85,27 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
       ProgressBlock uploadProgress, ProgressBlock downloadProgress, Success success,
       Failure failure);
 
-  // A new manager with the same base URL and configuration and copies of the serializers
-  // and the security policy.
-  std::shared_ptr<SDPHTTPSessionManager> copyHTTPSessionManager() const;
+  // Keyed coding: what SDPURLSessionManager writes, then "baseURL" (a URL), the session
+  // configuration, "requestSerializer", "responseSerializer" and "securityPolicy". Decoding
+  // builds a manager over the decoded base URL and configuration (a background one when the
+  // archive holds only its "identifier"), then takes the decoded serializers and policy;
+  // one missing from the archive (or of the wrong class) leaves the default in place.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
+  static bool registerCodingClass();
+
+  // copyWithZone of this class: a new manager of the receiver's class with the same base
+  // URL and configuration and copies of the serializers and the security policy.
+  std::shared_ptr<SDPHTTPSessionManager> copyHTTPSessionManager() const {
+    return std::static_pointer_cast<SDPHTTPSessionManager>(copyWithZone());
+  }
 
  protected:
   SDPHTTPSessionManager() = default;
   void setUpWithBaseURLSessionConfiguration(const std::string& baseURL,
                                             const plat::NSURLSessionConfigurationRef& configuration);
   std::shared_ptr<SDPURLSessionManager> makeInstance() const override;
+  void setUpAsCopyOf(const SDPURLSessionManager& original) override;
 
  private:
   std::string resolve(const std::string& URLString) const;

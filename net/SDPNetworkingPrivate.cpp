@@ -1,11 +1,13 @@
 #include "net/SDPNetworkingPrivate.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/StringTransform.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -103,7 +105,11 @@ const char* asciiFormOf(uint32_t cp) {
 
 }  // namespace
 
-std::string SDPTransliterateToASCII(const std::string& text) {
+namespace {
+
+// The fallback when no transliterator is available: accents dropped by table, every other
+// character outside ASCII removed.
+std::string stripToASCII(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   size_t i = 0;
@@ -127,4 +133,16 @@ std::string SDPTransliterateToASCII(const std::string& text) {
     i += valid ? length : 1;
   }
   return out;
+}
+
+}  // namespace
+
+std::string SDPTransliterateToASCII(const std::string& text) {
+  const bool ascii = std::all_of(text.begin(), text.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii) return text;
+  if (auto latin = plat::applyStringTransform(text, "Any-Latin; Latin-ASCII; [:^ASCII:] Remove")) {
+    return *latin;
+  }
+  return stripToASCII(text);
 }

@@ -28,7 +28,8 @@ std::vector<std::string> SDPPreferredLanguages();
 // "<executable>/<version> (<device model>; iOS <system version>; Scale/<scale>)", reduced to
 // ASCII by SDPTransliterateToASCII; "" when it cannot be made.
 std::string SDPDefaultUserAgent();
-// `text` (UTF-8) in ASCII: Latin letters lose their accents ("é" -> "e", "ß" -> "ss",
-// "Æ" -> "AE"), typographic quotes and dashes become their ASCII forms, and every other
-// character outside ASCII (including malformed bytes) is removed.
+// `text` (UTF-8) in ASCII: other scripts are transliterated to Latin ("中文" -> "zhong wen"),
+// Latin letters lose their accents ("é" -> "e", "ß" -> "ss", "Æ" -> "AE"), typographic
+// quotes and dashes become their ASCII forms, and what is still outside ASCII (emoji,
+// malformed bytes) is removed. ASCII text is returned as it is.
 std::string SDPTransliterateToASCII(const std::string& text);

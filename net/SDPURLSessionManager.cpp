@@ -7,6 +7,8 @@
 #include "net/SDPNetworkingPrivate.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 
 plat::DispatchQueueRef SDPSharedSerializationQueue() {
   static auto* queue = new plat::DispatchQueueRef(plat::dispatch_queue_create(
@@ -383,9 +385,37 @@ std::shared_ptr<SDPURLSessionManager> SDPURLSessionManager::makeInstance() const
   return std::shared_ptr<SDPURLSessionManager>(new SDPURLSessionManager());
 }
 
+void SDPURLSessionManager::setUpAsCopyOf(const SDPURLSessionManager& original) {
+  setUpWithSessionConfiguration(original.session_->configuration());
+}
+
+bool SDPURLSessionManager::registerCodingClass() {
+  plat::NSCodingClasses::registerClass("SDPURLSessionManager", [] {
+    return std::static_pointer_cast<plat::Object>(
+        std::shared_ptr<SDPURLSessionManager>(new SDPURLSessionManager()));
+  });
+  return true;
+}
+
+namespace {
+const bool kManagerCodingRegistered = SDPURLSessionManager::registerCodingClass();
+}  // namespace
+
+void SDPURLSessionManager::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
+  coder.encodeObjectForKey(plat::Value(session_->configuration()), "sessionConfiguration");
+}
+
+bool SDPURLSessionManager::initWithCoder(plat::NSKeyedUnarchiver& coder) {
+  (void)kManagerCodingRegistered;
+  if (session_) return false;  // already set up: not a fresh instance
+  setUpWithSessionConfiguration(
+      coder.decodeObjectForKey("sessionConfiguration").objectAs<plat::NSURLSessionConfiguration>());
+  return true;
+}
+
 std::shared_ptr<SDPURLSessionManager> SDPURLSessionManager::copyWithZone() const {
   auto copy = makeInstance();
-  copy->setUpWithSessionConfiguration(session_->configuration());
+  copy->setUpAsCopyOf(*this);
   return copy;
 }
 
@@ -483,8 +513,10 @@ void SDPURLSessionManager::URLSessionTaskDidCompleteWithError(const plat::NSURLS
                                                               const plat::NSURLSessionTaskRef& task,
                                                               const plat::NSErrorRef& error) {
   if (auto delegate = delegateForTask(task)) {
-    delegate->URLSessionTaskDidCompleteWithError(session, task, error);
+    // The record leaves the map before it dispatches the completion, so that a completion
+    // handler never finds the finished task still registered.
     removeDelegateForTask(task);
+    delegate->URLSessionTaskDidCompleteWithError(session, task, error);
   }
   if (taskDidComplete) taskDidComplete(session, task, error);
 }
@@ -515,6 +547,16 @@ void SDPURLSessionManager::URLSessionDataTaskDidReceiveData(
     delegate->URLSessionDataTaskDidReceiveData(session, dataTask, data);
   }
   if (dataTaskDidReceiveData) dataTaskDidReceiveData(session, dataTask, data);
+}
+
+bool SDPURLSessionManager::URLSessionDataTaskWillCacheResponseCompletionHandler(
+    const plat::NSURLSessionRef& session, const plat::NSURLSessionDataTaskRef& dataTask,
+    const plat::NSCachedURLResponseRef& proposedResponse,
+    std::function<void(plat::NSCachedURLResponseRef)> completion) {
+  // Without a block the session caches its proposal by itself.
+  if (!dataTaskWillCacheResponse) return false;
+  completion(dataTaskWillCacheResponse(session, dataTask, proposedResponse));
+  return true;
 }
 
 void SDPURLSessionManager::URLSessionDownloadTaskDidFinishDownloadingToURL(

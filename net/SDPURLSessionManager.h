@@ -28,6 +28,7 @@
 #include "net/SDPSecurityPolicy.h"
 #include "net/SDPURLSessionManagerTaskDelegate.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSCoding.h"
 #include "platform/network/NSURLSession.h"
 
 inline constexpr const char* SDPNetworkingTaskDidResumeNotification =
@@ -47,7 +48,9 @@ inline constexpr const char* SDPNSURLSessionTaskDidSuspendNotification =
 plat::DispatchQueueRef SDPSharedSerializationQueue();
 plat::DispatchGroupRef SDPSharedCompletionGroup();
 
-class SDPURLSessionManager : public plat::Object, public plat::NSURLSessionDelegate {
+class SDPURLSessionManager : public plat::Object,
+                             public plat::NSURLSessionDelegate,
+                             public plat::NSCoding {
  public:
   using CompletionHandler = SDPURLSessionManagerTaskDelegate::CompletionHandler;
   using ProgressBlock = SDPURLSessionManagerTaskDelegate::ProgressBlock;
@@ -137,8 +140,17 @@ class SDPURLSessionManager : public plat::Object, public plat::NSURLSessionDeleg
   // On the main queue: invalidateAndCancel (true) or finishTasksAndInvalidate (false).
   void invalidateSessionCancelingTasks(bool cancelPendingTasks);
 
-  // A new manager of the same configuration (default serializer and policy).
+  // A new manager of the receiver's class over the same configuration. This class gives
+  // it the default serializer and policy; subclasses add their own state (setUpAsCopyOf).
   std::shared_ptr<SDPURLSessionManager> copyWithZone() const;
+
+  // Keyed coding: the session's configuration under "sessionConfiguration". A decoded
+  // manager is a new manager over that configuration (the default one when the archive has
+  // none), with the default serializer and policy; subclasses add their own state.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
+  // Registers the class with the archive class lookup (done once at load).
+  static bool registerCodingClass();
 
   // Caller blocks (all run on the delegate queue unless said otherwise).
   std::function<void(const plat::NSURLSessionRef&, const plat::NSErrorRef&)> sessionDidBecomeInvalid;
@@ -167,6 +179,12 @@ class SDPURLSessionManager : public plat::Object, public plat::NSURLSessionDeleg
   std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
                      const plat::Data&)>
       dataTaskDidReceiveData;
+  // Given the response the session proposes to cache, returns the one to cache (null: none).
+  // Without it the session caches its proposal.
+  std::function<plat::NSCachedURLResponseRef(const plat::NSURLSessionRef&,
+                                             const plat::NSURLSessionDataTaskRef&,
+                                             const plat::NSCachedURLResponseRef&)>
+      dataTaskWillCacheResponse;
   // Returns the destination path ("" to let the record handle the file).
   std::function<std::string(const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
                             const std::string& location)>
@@ -210,6 +228,10 @@ class SDPURLSessionManager : public plat::Object, public plat::NSURLSessionDeleg
   void URLSessionDataTaskDidReceiveData(const plat::NSURLSessionRef& session,
                                         const plat::NSURLSessionDataTaskRef& dataTask,
                                         const plat::Data& data) override;
+  bool URLSessionDataTaskWillCacheResponseCompletionHandler(
+      const plat::NSURLSessionRef& session, const plat::NSURLSessionDataTaskRef& dataTask,
+      const plat::NSCachedURLResponseRef& proposedResponse,
+      std::function<void(plat::NSCachedURLResponseRef)> completion) override;
   void URLSessionDownloadTaskDidFinishDownloadingToURL(
       const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
       const std::string& location) override;
@@ -224,8 +246,13 @@ class SDPURLSessionManager : public plat::Object, public plat::NSURLSessionDeleg
   SDPURLSessionManager() = default;
   // Second phase of creation, once the manager is owned by a shared_ptr.
   void setUpWithSessionConfiguration(const plat::NSURLSessionConfigurationRef& configuration);
-  // Creates an instance of the receiver's class for copyWithZone (not set up).
+  // Creates an instance of the receiver's class for copying and decoding (not set up).
+  // Every subclass overrides it, so that a copy is of the original's class.
   virtual std::shared_ptr<SDPURLSessionManager> makeInstance() const;
+  // Sets up a new instance (from makeInstance) as a copy of `original`. Subclasses call
+  // their base's version or set up the whole object themselves, so that no part of a copy
+  // is left unset.
+  virtual void setUpAsCopyOf(const SDPURLSessionManager& original);
 
  private:
   void addDelegateForDataTask(const plat::NSURLSessionTaskRef& task, ProgressBlock uploadProgress,

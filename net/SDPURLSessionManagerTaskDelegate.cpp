@@ -1,11 +1,11 @@
 #include "net/SDPURLSessionManagerTaskDelegate.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "net/SDPURLSessionManager.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/network/NSURLError.h"
 
 namespace {
@@ -25,21 +25,12 @@ void postOnMain(const char* name, plat::Value object, plat::Value userInfo) {
 
 plat::NSErrorRef SDPMoveDownloadedFile(const std::string& from, const std::string& to,
                                        const plat::NSURLSessionTaskRef& task) {
-  std::error_code ec;
-  std::filesystem::rename(from, to, ec);
-  if (ec == std::errc::cross_device_link) {
-    ec.clear();
-    std::filesystem::copy_file(from, to, ec);
-    if (!ec) std::filesystem::remove(from, ec);
+  // The file manager's move never replaces an existing file (516), as on the phone.
+  plat::NSErrorRef error;
+  if (plat::NSFileManager::defaultManager().moveItemAtPathToPathError(from, to, &error)) {
+    return nullptr;
   }
-  if (!ec) return nullptr;
-  plat::Dictionary info;
-  info.set(plat::NSLocalizedDescriptionKey, "The file couldn’t be moved: " + ec.message());
-  info.set(plat::NSFilePathErrorKey, to);
-  auto error = plat::NSError::make(plat::NSCocoaErrorDomain, 4 /* no such file */, info);
-  if (ec != std::errc::no_such_file_or_directory) {
-    error = plat::NSError::make(plat::NSCocoaErrorDomain, 512 /* write failure */, info);
-  }
+  if (!error) error = plat::NSError::make(plat::NSCocoaErrorDomain, 512 /* write failure */, plat::Dictionary{});
   plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
       SDPURLSessionDownloadTaskDidFailToMoveFileNotification, plat::Value(task),
       plat::Value(error->userInfo()));

@@ -107,8 +107,9 @@ class SDPURLSessionManagerTaskDelegate
   std::vector<plat::NSNotificationCenter::ObserverToken> notificationTokens_;
 };
 
-// Moves the file at `from` to `to` (a copy and delete across file systems). Returns null on
-// success, else the error, which is also posted as the file-move-error notification with
+// Moves the file at `from` to `to` with the file manager (a copy and delete across file
+// systems); an existing file at `to` is never replaced (NSCocoaErrorDomain 516). Returns null
+// on success, else the error, which is also posted as the file-move-error notification with
 // `task` as object.
 plat::NSErrorRef SDPMoveDownloadedFile(const std::string& from, const std::string& to,
                                        const plat::NSURLSessionTaskRef& task);

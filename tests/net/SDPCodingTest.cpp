@@ -1,4 +1,5 @@
-// Keyed-archive round trips of the serializers and the security policy.
+// Keyed-archive round trips of the serializers, the security policy and the session
+// managers.
 
 #include <memory>
 #include <string>
@@ -7,6 +8,9 @@
 #include <gtest/gtest.h>
 
 #include "net/SDPCompoundResponseSerializer.h"
+#include "net/SDPHTTPSessionManager.h"
+#include "net/SDPNetworkingPrivate.h"
+#include "net/SDPXMLParserResponseSerializer.h"
 #include "net/SDPJSONRequestSerializer.h"
 #include "net/SDPJSONResponseSerializer.h"
 #include "net/SDPPropertyListRequestSerializer.h"
@@ -15,6 +19,9 @@
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/network/NSURLResponse.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSURL.h"
+#include "testing/loop/Pump.h"
 
 namespace {
 
@@ -167,4 +174,107 @@ TEST(SDPCodingTest, CompoundSerializerRefusesMembersThatLeadBackToItself) {
   auto outer = root.objectAs<SDPCompoundResponseSerializer>();
   ASSERT_TRUE(outer);
   EXPECT_EQ(outer->responseSerializers().size(), 2u);
+}
+
+namespace {
+
+// Ends a decoded manager's session (it holds its delegate until invalidated).
+void invalidate(const std::shared_ptr<SDPURLSessionManager>& manager) {
+  auto session = manager->session();
+  manager->invalidateSessionCancelingTasks(true);
+  testing_loop::runUntil([&] { return !session->delegate(); });
+}
+
+}  // namespace
+
+TEST(SDPCodingTest, SessionManagersKeepConfigurationBaseURLSerializersAndPolicy) {
+  auto configuration = plat::NSURLSessionConfiguration::defaultSessionConfiguration();
+  configuration->setTimeoutIntervalForRequest(12);
+  configuration->setHTTPAdditionalHeaders(plat::Dictionary{{"X-Extra", "1"}});
+  auto plain = SDPURLSessionManager::initWithSessionConfiguration(configuration);
+  auto decodedPlain = roundTrip(plain);
+  ASSERT_TRUE(decodedPlain);
+  EXPECT_EQ(decodedPlain->className(), "SDPURLSessionManager");
+  EXPECT_EQ(decodedPlain->sessionConfiguration()->timeoutIntervalForRequest(), 12);
+  EXPECT_EQ(decodedPlain->sessionConfiguration()->HTTPAdditionalHeaders()["X-Extra"], plat::Value("1"));
+  EXPECT_TRUE(std::dynamic_pointer_cast<SDPJSONResponseSerializer>(decodedPlain->responseSerializer()));
+
+  auto http = SDPHTTPSessionManager::initWithBaseURLSessionConfiguration(
+      "http://h/api", plat::NSURLSessionConfiguration::backgroundSessionConfigurationWithIdentifier("bg"));
+  auto request = SDPJSONRequestSerializer::serializer();
+  request->setValueForHTTPHeaderField("v", "X-Kept");
+  http->setRequestSerializer(request);
+  auto response = SDPXMLParserResponseSerializer::serializer();
+  response->setAcceptableStatusCodes(std::set<int64_t>{200});
+  http->setResponseSerializer(response);
+  auto policy = SDPSecurityPolicy::defaultPolicy();
+  policy->setValidatesDomainName(false);
+  http->setSecurityPolicy(policy);
+
+  auto decoded = std::dynamic_pointer_cast<SDPHTTPSessionManager>(
+      roundTrip(std::static_pointer_cast<SDPURLSessionManager>(http)));
+  ASSERT_TRUE(decoded);
+  EXPECT_EQ(decoded->baseURL(), "http://h/api/");
+  EXPECT_EQ(decoded->sessionConfiguration()->identifier(), "bg");
+  auto decodedRequest = std::dynamic_pointer_cast<SDPJSONRequestSerializer>(decoded->requestSerializer());
+  ASSERT_TRUE(decodedRequest);
+  EXPECT_EQ(decodedRequest->valueForHTTPHeaderField("X-Kept"), "v");
+  auto decodedResponse = std::dynamic_pointer_cast<SDPXMLParserResponseSerializer>(decoded->responseSerializer());
+  ASSERT_TRUE(decodedResponse);
+  EXPECT_EQ(decodedResponse->acceptableStatusCodes(), (std::set<int64_t>{200}));
+  EXPECT_FALSE(decoded->securityPolicy()->validatesDomainName());
+  // The decoded manager builds requests against its base URL.
+  plat::NSErrorRef error;
+  auto built = decoded->requestSerializer()->requestWithMethodURLStringParametersError(
+      "GET", SDPURLStringRelativeToURL("items", decoded->baseURL()), plat::Value(), &error);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(built->URL(), "http://h/api/items");
+
+  for (auto& manager : std::vector<std::shared_ptr<SDPURLSessionManager>>{plain, decodedPlain, http, decoded}) {
+    invalidate(manager);
+  }
+}
+
+TEST(SDPCodingTest, ArchivesWithoutSerializersOrWithDamagedURLsStaySafe) {
+  // An archive that holds only a background identifier and no serializers gives a complete
+  // manager with the defaults.
+  plat::NSKeyedArchiver archiver;
+  archiver.encodeObjectForKey(plat::Value("only-id"), "identifier");
+  plat::NSErrorRef error;
+  auto unarchiver = plat::NSKeyedUnarchiver::unarchiverForReadingFromData(archiver.encodedData(), &error);
+  ASSERT_TRUE(unarchiver);
+  std::shared_ptr<plat::Object> fresh = plat::NSCodingClasses::find("SDPHTTPSessionManager")->factory();
+  auto decoded = std::dynamic_pointer_cast<SDPHTTPSessionManager>(fresh);
+  ASSERT_TRUE(decoded);
+  ASSERT_TRUE(decoded->initWithCoder(*unarchiver));
+  EXPECT_EQ(decoded->sessionConfiguration()->identifier(), "only-id");
+  EXPECT_TRUE(decoded->requestSerializer());
+  EXPECT_TRUE(std::dynamic_pointer_cast<SDPJSONResponseSerializer>(decoded->responseSerializer()));
+  EXPECT_TRUE(decoded->securityPolicy());
+  invalidate(decoded);
+
+  // URLs round-trip with their base; one naming itself as its base decodes to nil.
+  auto url = plat::NSURL::URLWithStringRelativeToURL("b?q", plat::NSURL::URLWithString("http://h/a/"));
+  auto decodedURL = roundTrip(url);
+  ASSERT_TRUE(decodedURL);
+  EXPECT_EQ(decodedURL->absoluteString(), "http://h/a/b?q");
+  EXPECT_EQ(decodedURL->relativeString(), "b?q");
+  ASSERT_TRUE(decodedURL->baseURL());
+
+  plat::Value looped = plat::NSPropertyListSerialization::propertyListWithData(
+      plat::NSKeyedArchiver::archivedDataWithRootObject(plat::Value(url)), 0, nullptr, nullptr);
+  ASSERT_TRUE(looped.dictionary());
+  // In "$objects", point the root URL's "NS.base" at the URL itself.
+  plat::Dictionary top = *looped.dictionary();
+  plat::Array objects = *top["$objects"].array();
+  const plat::Value root = (*top["$top"].dictionary())["root"];
+  const auto rootIndex = static_cast<size_t>((*root.dictionary())["CF$UID"].integerValue());
+  ASSERT_LT(rootIndex, objects.size());
+  plat::Dictionary patched = *objects[rootIndex].dictionary();
+  patched.set("NS.base", root);
+  objects[rootIndex] = plat::Value(std::move(patched));
+  top.set("$objects", plat::Value(std::move(objects)));
+  plat::Data damaged = plat::NSPropertyListSerialization::dataWithPropertyList(
+      plat::Value(std::move(top)), plat::NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
+  EXPECT_FALSE(plat::NSKeyedUnarchiver::unarchiveObjectWithData(damaged, &error).objectAs<plat::NSURL>());
 }

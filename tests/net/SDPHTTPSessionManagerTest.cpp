@@ -12,6 +12,7 @@
 
 #include "net/SDPHTTPSessionManager.h"
 #include "net/SDPJSONRequestSerializer.h"
+#include "net/SDPJSONResponseSerializer.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
@@ -347,8 +348,20 @@ TEST_F(SDPHTTPSessionManagerTest, CopiesKeepBaseURLAndSerializers) {
   auto serializer = SDPJSONRequestSerializer::serializer();
   serializer->setValueForHTTPHeaderField("yes", "X-Copied");
   manager_->setRequestSerializer(serializer);
-  auto copy = manager_->copyHTTPSessionManager();
+  auto json = SDPJSONResponseSerializer::serializer();
+  json->setAcceptableContentTypes(std::set<std::string>{"text/html"});
+  manager_->setResponseSerializer(json);
+  // Copied through the base class, as a generic caller copies: the copy is a complete
+  // manager of the same class.
+  std::shared_ptr<SDPURLSessionManager> original = manager_;
+  auto copy = std::dynamic_pointer_cast<SDPHTTPSessionManager>(original->copyWithZone());
+  ASSERT_TRUE(copy);
+  ASSERT_TRUE(copy->requestSerializer());
   EXPECT_EQ(copy->baseURL(), manager_->baseURL());
+  EXPECT_FALSE(copy->baseURL().empty());
+  auto copiedJSON = std::dynamic_pointer_cast<SDPJSONResponseSerializer>(copy->responseSerializer());
+  ASSERT_TRUE(copiedJSON);
+  EXPECT_NE(copiedJSON, json);
   EXPECT_TRUE(std::dynamic_pointer_cast<SDPJSONRequestSerializer>(copy->requestSerializer()));
   EXPECT_EQ(copy->requestSerializer()->valueForHTTPHeaderField("X-Copied"), "yes");
   EXPECT_NE(copy->requestSerializer(), manager_->requestSerializer());

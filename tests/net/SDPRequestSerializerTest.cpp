@@ -314,7 +314,9 @@ TEST(SDPHTTPRequestSerializerTest, UserAgentTextIsTransliteratedToASCII) {
   EXPECT_EQ(SDPTransliterateToASCII("Stra\u00dfe \u00c6ther \u0141\u00f3d\u017a \u0152uvre"),
             "Strasse AEther Lodz OEuvre");
   EXPECT_EQ(SDPTransliterateToASCII("\u201cQ\u201d \u2013 it\u2019s\u2026"), "\"Q\" - it's...");
-  // Other scripts, emoji and malformed bytes are removed; overlong forms never yield controls.
-  EXPECT_EQ(SDPTransliterateToASCII("a\u4e2d\U0001F600b\xC3"), "ab");
+  // Other scripts are transliterated to Latin; emoji and malformed bytes are removed, and
+  // overlong forms never yield controls.
+  EXPECT_EQ(SDPTransliterateToASCII("\u6e38\u620f/1.0 (\u0418\u0433\u0440\u0430)"), "you xi/1.0 (Igra)");
+  EXPECT_EQ(SDPTransliterateToASCII("a\U0001F600b\xC3"), "ab");
   EXPECT_EQ(SDPTransliterateToASCII("x\xC0\x8D\xC0\x8Ay\xFF"), "xy");
 }

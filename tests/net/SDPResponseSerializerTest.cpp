@@ -6,6 +6,8 @@
 #include "net/SDPCompoundResponseSerializer.h"
 #include "net/SDPJSONResponseSerializer.h"
 #include "net/SDPPropertyListResponseSerializer.h"
+#include "net/SDPXMLParserResponseSerializer.h"
+#include "platform/foundation/NSXMLParser.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 
 namespace {
@@ -146,6 +148,32 @@ TEST(SDPResponseSerializerTest, PropertyListAndCompound) {
   ASSERT_TRUE(copy);
   EXPECT_EQ(copy->readingOptions(), 1u);
   EXPECT_TRUE(copy->acceptableContentTypes().has_value());
+}
+
+TEST(SDPResponseSerializerTest, XMLAnswersAnUnparsedParserOverTheBody) {
+  auto serializer = SDPXMLParserResponseSerializer::serializer();
+  plat::Data body = plat::Data::fromString("<r><e>1</e></r>");
+  plat::NSErrorRef error;
+  auto parser = serializer->responseObjectForResponseDataError(httpResponse(200, "text/xml"), &body, &error)
+                    .objectAs<plat::NSXMLParser>();
+  ASSERT_TRUE(parser);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(parser->data(), body);
+  EXPECT_TRUE(parser->parse());
+
+  // A failed status still gives the parser, with the status error; a wrong type gives none.
+  auto failed = serializer->responseObjectForResponseDataError(httpResponse(500, "application/xml"), &body, &error);
+  EXPECT_TRUE(failed.objectAs<plat::NSXMLParser>());
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), -1011);
+  EXPECT_TRUE(serializer->responseObjectForResponseDataError(httpResponse(200, "text/html"), &body, &error).isNil());
+  EXPECT_EQ(error->code(), -1016);
+
+  // Copies keep the sets and the class.
+  serializer->setAcceptableContentTypes(std::set<std::string>{"text/plain"});
+  auto copy = std::dynamic_pointer_cast<SDPXMLParserResponseSerializer>(serializer->copyWithZone());
+  ASSERT_TRUE(copy);
+  EXPECT_EQ(copy->acceptableContentTypes(), (std::set<std::string>{"text/plain"}));
 }
 
 TEST(SDPResponseSerializerTest, ContentTypeErrorCarriesURLResponseAndBody) {

@@ -14,6 +14,7 @@
 #include "net/SDPStreamingMultipartFormData.h"
 #include "net/SDPURLSessionManager.h"
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/network/NSURLCache.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
 
@@ -269,6 +270,24 @@ TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreE
   ASSERT_TRUE(failed.error);
   EXPECT_EQ(failed.error->domain(), plat::NSCocoaErrorDomain);
   EXPECT_EQ(moveFailed.countFor(task), 1u);
+
+  // An existing file at the destination is kept: the move fails with "file exists" (516).
+  {
+    std::ofstream(target, std::ios::trunc) << "mine";
+  }
+  Result refused;
+  auto again = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
+      get(server_.url("/file")), nullptr,
+      [&](const std::string&, const plat::NSURLResponseRef&) { return target; }, recordInto(refused));
+  again->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return refused.done; }));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->domain(), plat::NSCocoaErrorDomain);
+  EXPECT_EQ(refused.error->code(), 516);
+  EXPECT_EQ(moveFailed.countFor(again), 1u);
+  std::ifstream kept(target);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "mine");
+  std::filesystem::remove(target);
 }
 
 TEST_F(SDPURLSessionManagerTest, UnparsableURLFailsTheTask) {
@@ -379,6 +398,28 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
   ASSERT_TRUE(testing_loop::runUntil([&] { return misnamed.done; }));
   ASSERT_TRUE(misnamed.error);
   EXPECT_EQ(misnamed.error->code(), -1202);
+
+  // A session-level block decides server trust before the task level is consulted: it can
+  // accept the misnamed server, and the task-level block is not asked.
+  auto lenient = makeManager();
+  int sessionAsked = 0, taskAsked = 0;
+  lenient->sessionDidReceiveAuthenticationChallenge =
+      [&](const plat::NSURLSessionRef&, const plat::NSURLAuthenticationChallengeRef& challenge,
+          plat::NSURLCredentialRef* credential) {
+        ++sessionAsked;
+        *credential = plat::NSURLCredential::credentialForTrust(challenge->protectionSpace()->serverTrust());
+        return plat::NSURLSessionAuthChallengeUseCredential;
+      };
+  lenient->taskDidReceiveAuthenticationChallenge = [&](auto&, auto&, auto&, plat::NSURLCredentialRef*) {
+    ++taskAsked;
+    return plat::NSURLSessionAuthChallengeRejectProtectionSpace;
+  };
+  Result accepted;
+  lenient->dataTaskWithRequestCompletionHandler(get(wrongHost.url("/secure")), recordInto(accepted))->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return accepted.done; }));
+  EXPECT_FALSE(accepted.error);
+  EXPECT_EQ(sessionAsked, 1);
+  EXPECT_EQ(taskAsked, 0);
   plat::SecTrustResetSystemAnchorCertificates();
   shutDownManagers();  // before the servers of this test stop
 }
@@ -568,4 +609,45 @@ TEST_F(SDPURLSessionManagerTest, DownloadProgressFollowsTheAnnouncedAndReceivedB
   EXPECT_EQ(uploadReports.load(), 0);  // a GET sends no body
   // The record is gone once the task completed.
   EXPECT_FALSE(manager->downloadProgressForTask(task));
+}
+
+TEST_F(SDPURLSessionManagerTest, WillCacheResponseBlockDecidesWhatTheCacheKeeps) {
+  std::atomic<int> served{0};
+  server_.route("/cached", [&](const testing_net::Request&, testing_net::Response& r) {
+    ++served;
+    r.setHeader("Cache-Control", "max-age=600");
+    r.contentType = "application/json";
+    r.body = "[" + std::to_string(served.load()) + "]";
+  });
+  const std::string folder = tempDir() + "/url-cache";
+  std::filesystem::remove_all(folder);
+  auto configuration = plat::NSURLSessionConfiguration::defaultSessionConfiguration();
+  configuration->setURLCache(std::make_shared<plat::NSURLCache>(1 << 20, 1 << 20, folder));
+  managers_.push_back(SDPURLSessionManager::initWithSessionConfiguration(configuration));
+  auto manager = managers_.back();
+  auto fetch = [&] {
+    Result result;
+    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/cached")), recordInto(result))->resume();
+    EXPECT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+    return result.object;
+  };
+
+  // The block refuses: nothing is kept, the next request goes to the server.
+  int asked = 0;
+  manager->dataTaskWillCacheResponse = [&](auto&, auto&, const plat::NSCachedURLResponseRef& proposed) {
+    ++asked;
+    EXPECT_EQ(proposed->data().toString(), "[" + std::to_string(asked) + "]");
+    return plat::NSCachedURLResponseRef();
+  };
+  EXPECT_EQ(fetch(), plat::Value(plat::Array{1}));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(fetch(), plat::Value(plat::Array{2}));
+
+  // Without the block the session keeps its proposal: the next answer is the cached one.
+  manager->dataTaskWillCacheResponse = nullptr;
+  EXPECT_EQ(fetch(), plat::Value(plat::Array{3}));
+  EXPECT_EQ(fetch(), plat::Value(plat::Array{3}));
+  EXPECT_EQ(served.load(), 3);
+  shutDownManagers();
+  std::filesystem::remove_all(folder);
 }
