@@ -13,6 +13,8 @@
 #include <fstream>
 #include <unordered_map>
 
+#include "platform/graphics/ImageReaders.h"
+
 // The codec headers need size_t and FILE declared before them.
 #include <gif_lib.h>
 #include <jpeglib.h>
@@ -25,6 +27,7 @@ namespace {
 constexpr const char* kPNG = "public.png";
 constexpr const char* kJPEG = "public.jpeg";
 constexpr const char* kGIF = "com.compuserve.gif";
+constexpr const char* kTIFF = "public.tiff";
 
 // ---- PNG ----
 
@@ -254,7 +257,7 @@ bool writeGIF(const std::vector<CGImageRef>& images, const std::vector<double>& 
 // ---- Destination ----
 
 bool CGImageDestination::canWriteType(const std::string& type) {
-  return type == kPNG || type == kJPEG || type == kGIF;
+  return type == kPNG || type == kJPEG || type == kGIF || type == kTIFF;
 }
 
 CGImageDestination::CGImageDestination(std::string type, std::string path)
@@ -303,6 +306,10 @@ bool CGImageDestination::finalize() {
     }
     const Value& loop = properties_[kCGImagePropertyGIFDictionary][kCGImagePropertyGIFLoopCount];
     if (!writeGIF(images, delays, loop.isNumber() ? loop.integerValue() : -1, out)) out = Data();
+  } else if (type_ == kTIFF) {
+    std::vector<CGImageRef> images;
+    for (const auto& item : items_) images.push_back(item.image);
+    out = encodeTIFF(images);
   }
   if (out.empty()) return false;
   if (path_.empty()) {

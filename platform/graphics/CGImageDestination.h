@@ -1,7 +1,8 @@
 #pragma once
 // CGImageDestination: the platform's image writer. Made on data or on a file path for one type
-// ("public.png", "public.jpeg", "com.compuserve.gif"), given container properties and images,
-// then finalized once. PNG and JPEG write the first image only; GIF writes every image as a
+// ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff"), given container properties
+// and images, then finalized once. PNG and JPEG write the first image only; TIFF writes every
+// image as a page (LZW); GIF writes every image as a
 // frame (colours quantized to 255 plus a transparent index, delays in centiseconds, the
 // NETSCAPE2.0 loop block when "LoopCount" is set).
 //

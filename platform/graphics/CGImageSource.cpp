@@ -14,6 +14,8 @@ std::string typeOf(const Data& d) {
   if (d.length() >= 3 && b[0] == 0xff && b[1] == 0xd8 && b[2] == 0xff) return "public.jpeg";
   if (d.length() >= 6 && (std::memcmp(b, "GIF87a", 6) == 0 || std::memcmp(b, "GIF89a", 6) == 0))
     return "com.compuserve.gif";
+  if (d.length() >= 4 && (std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0))
+    return "public.tiff";
   return "";
 }
 }  // namespace
@@ -47,6 +49,8 @@ void CGImageSource::rescanLocked() {
       reader_ = makeJPEGReader();
     else if (type_ == "com.compuserve.gif")
       reader_ = makeGIFReader();
+    else if (type_ == "public.tiff")
+      reader_ = makeTIFFReader();
     else
       type_.clear();
   }

@@ -5,7 +5,8 @@
 // interlaced passes shown blocky), JPEG (libjpeg-turbo; baseline rows not yet received stay
 // transparent, progressive files show the scans received so far), GIF (giflib; frames
 // composed on the logical screen with their disposal and transparency, loop count from the
-// NETSCAPE2.0 block). Every reader refuses images above kCGImageSourceMaxPixels.
+// NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole). Every
+// reader refuses images above kCGImageSourceMaxPixels.
 // Images come in the standard layout of plat::CGImage (premultiplied ARGB32 or RGB24).
 //
 // Thread-safety: internally synchronized; any thread may use a source.
@@ -65,7 +66,8 @@ class CGImageSource {
   // after a final one, is ignored.
   void updateData(const Data& data, bool final);
 
-  // The type identifier ("public.png", "public.jpeg", "com.compuserve.gif") or "" while unknown.
+  // The type identifier ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff") or
+  // "" while unknown.
   std::string type() const;
   CGImageSourceStatus status() const;
   // Number of images readable now (a GIF counts a frame still arriving).

@@ -2,6 +2,8 @@
 // The format readers behind CGImageSource. Each reads the whole data given to it (all bytes
 // so far) and never keeps a pointer to it. Internal to plat_graphics.
 
+#include <vector>
+
 #include "platform/graphics/CGImageSource.h"
 
 namespace plat {
@@ -22,6 +24,11 @@ struct CGImageSource::Reader {
 std::unique_ptr<CGImageSource::Reader> makePNGReader();
 std::unique_ptr<CGImageSource::Reader> makeJPEGReader();
 std::unique_ptr<CGImageSource::Reader> makeGIFReader();
+std::unique_ptr<CGImageSource::Reader> makeTIFFReader();
+
+// A TIFF holding each image as one page (8-bit RGB, or RGBA with associated alpha, LZW).
+// Empty on failure.
+Data encodeTIFF(const std::vector<CGImageRef>& images);
 
 // Decoders shared with plain CGImage creation: the image in `data` as far as it goes;
 // `complete` (optional) tells whether every row arrived. nullptr when not even the header

@@ -11,6 +11,7 @@
 #include "image/HVImageEncoder.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/graphics/CGImageDestination.h"
 #include "tests/image/ImageFixtures.h"
 
 using namespace plat;
@@ -151,6 +152,30 @@ TEST(ImageEncoderTest, StillImagesRoundTrip) {
   Data low = HVEncodeCGImage(smooth, HVImageKindJPEG, 0.2);
   EXPECT_LT(low.length(), jpeg.length());
   EXPECT_GT(psnr(decodeFrame(low), smooth), 22);
+
+  // TIFF keeps pixels exactly, with or without alpha; a destination of several pages reads
+  // back as that many frames.
+  Data tiff = HVEncodeCGImage(photo, HVImageKindTIFF, 1);
+  ASSERT_EQ(HVSniffImageType(tiff), HVImageKindTIFF);
+  auto tp = decodeFrame(tiff);
+  ASSERT_TRUE(tp);
+  EXPECT_TRUE(tp->isOpaque());
+  EXPECT_EQ(psnr(tp, photo), 99);
+  auto ta = decodeFrame(HVEncodeCGImage(translucent, HVImageKindTIFF, 1));
+  ASSERT_TRUE(ta);
+  EXPECT_EQ(ta->pixelAt(2, 2), translucent->pixelAt(2, 2));
+  auto pages = CGImageDestination::createWithData("public.tiff", 2);
+  pages->addImage(gradient(4, 4), {});
+  pages->addImage(solid(6, 2, 0xff0000ff), {});
+  ASSERT_TRUE(pages->finalize());
+  auto multi = HVImageDecoder::decoderWithDataScale(pages->data(), 1);
+  ASSERT_TRUE(multi);
+  EXPECT_EQ(multi->frameCount(), 2u);
+  EXPECT_EQ(multi->frameAtIndexDecodeForDisplay(1, false)->image()->CGImage()->pixelAt(5, 1),
+            0xff0000ffu);
+  // Unwritable kinds give nothing.
+  EXPECT_TRUE(HVEncodeCGImage(photo, HVImageKindJPEG2000, 1).empty());
+  EXPECT_TRUE(HVEncodeCGImage(photo, HVImageKindBMP, 1).empty());
 
   // A JPEG encoder given three images writes only the first.
   auto enc = HVImageEncoder::initWithType(HVImageKindJPEG);

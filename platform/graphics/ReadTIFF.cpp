@@ -1,0 +1,178 @@
+// TIFF through libtiff, read from memory: every directory (page) is one image.
+
+#include <tiffio.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/graphics/ImageReaders.h"
+
+namespace plat {
+
+namespace {
+
+// A file in memory for libtiff: reading from the given bytes, or writing into `out`.
+struct MemoryFile {
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  std::vector<uint8_t>* out = nullptr;
+  uint64_t pos = 0;
+};
+
+tmsize_t memRead(thandle_t h, void* buf, tmsize_t n) {
+  auto* f = static_cast<MemoryFile*>(h);
+  size_t have = f->out ? f->out->size() : f->length;
+  const uint8_t* src = f->out ? f->out->data() : f->data;
+  if (n <= 0 || f->pos >= have) return 0;
+  size_t take = std::min<uint64_t>(uint64_t(n), have - f->pos);
+  std::memcpy(buf, src + f->pos, take);
+  f->pos += take;
+  return tmsize_t(take);
+}
+tmsize_t memWrite(thandle_t h, void* buf, tmsize_t n) {
+  auto* f = static_cast<MemoryFile*>(h);
+  if (!f->out || n < 0) return 0;
+  if (f->pos + uint64_t(n) > f->out->size()) f->out->resize(f->pos + uint64_t(n));
+  std::memcpy(f->out->data() + f->pos, buf, size_t(n));
+  f->pos += uint64_t(n);
+  return n;
+}
+toff_t memSeek(thandle_t h, toff_t off, int whence) {
+  auto* f = static_cast<MemoryFile*>(h);
+  uint64_t size = f->out ? f->out->size() : f->length;
+  uint64_t base = whence == SEEK_CUR ? f->pos : whence == SEEK_END ? size : 0;
+  f->pos = base + off;
+  return f->pos;
+}
+int memClose(thandle_t) { return 0; }
+toff_t memSize(thandle_t h) {
+  auto* f = static_cast<MemoryFile*>(h);
+  return f->out ? f->out->size() : f->length;
+}
+int memMap(thandle_t, void**, toff_t*) { return 0; }
+void memUnmap(thandle_t, void*, toff_t) {}
+
+void quietHandler(const char*, const char*, va_list) {}
+
+TIFF* openForReading(MemoryFile* f) {
+  TIFFSetErrorHandler(quietHandler);
+  TIFFSetWarningHandler(quietHandler);
+  return TIFFClientOpen("memory", "rm", f, memRead, memWrite, memSeek, memClose, memSize, memMap,
+                        memUnmap);
+}
+
+constexpr size_t kMaxPages = 256;
+
+class TIFFReader : public CGImageSource::Reader {
+ public:
+  void scan(const Data& data, bool final) override {
+    pages_.clear();
+    final_ = final;
+    MemoryFile f{data.bytes(), data.length()};
+    TIFF* tif = openForReading(&f);
+    if (!tif) return;
+    do {
+      uint32_t w = 0, h = 0;
+      uint16_t extra = 0;
+      uint16_t* types = nullptr;
+      TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+      TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+      TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra, &types);
+      if (w == 0 || h == 0 || uint64_t(w) * h > kCGImageSourceMaxPixels) break;
+      pages_.push_back({int64_t(w), int64_t(h), extra > 0});
+    } while (pages_.size() < kMaxPages && TIFFReadDirectory(tif));
+    TIFFClose(tif);
+  }
+  size_t count() const override { return pages_.size(); }
+  Dictionary propertiesAtIndex(size_t i) const override {
+    return Dictionary{{kCGImagePropertyPixelWidth, Value(pages_[i].width)},
+                      {kCGImagePropertyPixelHeight, Value(pages_[i].height)},
+                      {kCGImagePropertyHasAlpha, Value(pages_[i].alpha)}};
+  }
+  CGImageRef image(const Data& data, bool, size_t index) override {
+    MemoryFile f{data.bytes(), data.length()};
+    TIFF* tif = openForReading(&f);
+    if (!tif) return nullptr;
+    CGImageRef out;
+    const Page& page = pages_[index];
+    auto* raster = static_cast<uint32_t*>(
+        std::malloc(size_t(page.width) * size_t(page.height) * sizeof(uint32_t)));
+    if (raster && TIFFSetDirectory(tif, tdir_t(index)) &&
+        TIFFReadRGBAImageOriented(tif, uint32_t(page.width), uint32_t(page.height), raster,
+                                  ORIENTATION_TOPLEFT, 0)) {
+      // libtiff gives R in the low byte and premultiplied alpha on top; we keep A R G B.
+      for (size_t i = 0, n = size_t(page.width) * size_t(page.height); i < n; ++i) {
+        uint32_t p = raster[i];
+        uint32_t a = page.alpha ? TIFFGetA(p) : 255;
+        raster[i] = a << 24 | TIFFGetR(p) << 16 | TIFFGetG(p) << 8 | TIFFGetB(p);
+      }
+      out = CGImage::createOwningBuffer(reinterpret_cast<uint8_t*>(raster), int(page.width),
+                                        int(page.height), !page.alpha);
+      raster = nullptr;
+    }
+    std::free(raster);
+    TIFFClose(tif);
+    return out;
+  }
+  CGImageSourceStatus status() const override {
+    if (!pages_.empty()) return kCGImageStatusComplete;
+    return final_ ? kCGImageStatusInvalidData : kCGImageStatusIncomplete;
+  }
+
+ private:
+  struct Page {
+    int64_t width, height;
+    bool alpha;
+  };
+  std::vector<Page> pages_;
+  bool final_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<CGImageSource::Reader> makeTIFFReader() { return std::make_unique<TIFFReader>(); }
+
+Data encodeTIFF(const std::vector<CGImageRef>& images) {
+  std::vector<uint8_t> bytes;
+  MemoryFile f;
+  f.out = &bytes;
+  TIFFSetErrorHandler(quietHandler);
+  TIFFSetWarningHandler(quietHandler);
+  TIFF* tif = TIFFClientOpen("memory", "w", &f, memRead, memWrite, memSeek, memClose, memSize,
+                             memMap, memUnmap);
+  if (!tif) return Data();
+  bool ok = true;
+  for (const auto& image : images) {
+    uint32_t w = uint32_t(image->width()), h = uint32_t(image->height());
+    bool alpha = !image->isOpaque();
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, w);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, h);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, alpha ? 4 : 3);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+    if (alpha) {
+      uint16_t associated = EXTRASAMPLE_ASSOCALPHA;
+      TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, 1, &associated);
+    }
+    std::vector<uint8_t> row(size_t(w) * 4);
+    for (uint32_t y = 0; ok && y < h; ++y) {
+      const uint8_t* src = image->bytes() + size_t(y) * image->bytesPerRow();
+      uint8_t* d = row.data();
+      for (uint32_t x = 0; x < w; ++x, src += 4) {
+        *d++ = src[2], *d++ = src[1], *d++ = src[0];
+        if (alpha) *d++ = src[3];
+      }
+      ok = TIFFWriteScanline(tif, row.data(), y, 0) >= 0;
+    }
+    ok = ok && TIFFWriteDirectory(tif);
+    if (!ok) break;
+  }
+  TIFFClose(tif);
+  return ok ? Data(std::move(bytes)) : Data();
+}
+
+}  // namespace plat
