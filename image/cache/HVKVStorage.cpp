@@ -1,0 +1,933 @@
+#include "image/cache/HVKVStorage.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSUUID.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int64_t kMaxErrorRetryCount = 8;
+constexpr double kMinRetryTimeInterval = 2.0;
+constexpr size_t kPathLengthMax = 960;
+constexpr int64_t kInt32Max = 2147483647;
+const char* const kDBFileName = "manifest.sqlite";
+const char* const kDBShmFileName = "manifest.sqlite-shm";
+const char* const kDBWalFileName = "manifest.sqlite-wal";
+const char* const kDataDirectoryName = "data";
+const char* const kTrashDirectoryName = "trash";
+const char* const kTempPrefix = ".hvkv-tmp-";
+
+const char* const kExecError = "%s line:%d sqlite exec error (%d): %s";
+const char* const kPrepareError = "%s line:%d sqlite stmt prepare error (%d): %s";
+const char* const kInsertError = "%s line:%d sqlite insert error (%d): %s";
+const char* const kUpdateError = "%s line:%d sqlite update error (%d): %s";
+const char* const kDbDeleteError = "%s line:%d db delete error (%d): %s";
+const char* const kDeleteError = "%s line:%d sqlite delete error (%d): %s";
+const char* const kQueryError = "%s line:%d sqlite query error (%d): %s";
+
+const char* const kSchema =
+    "pragma journal_mode = wal; pragma synchronous = normal; create table if not exists manifest "
+    "(key text, filename text, size integer, inline_data blob, modification_time integer, "
+    "last_access_time integer, extended_data blob, primary key(key)); create index if not "
+    "exists last_access_time_idx on manifest(last_access_time);";
+
+int64_t unixNow() {
+  return static_cast<int64_t>(plat::Clock::current()->date().timeIntervalSince1970());
+}
+
+void bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+std::string columnText(sqlite3_stmt* stmt, int index) {
+  const unsigned char* text = sqlite3_column_text(stmt, index);
+  int n = sqlite3_column_bytes(stmt, index);
+  return text ? std::string(reinterpret_cast<const char*>(text), static_cast<size_t>(n))
+              : std::string();
+}
+
+plat::Data columnBlob(sqlite3_stmt* stmt, int index) {
+  const void* blob = sqlite3_column_blob(stmt, index);
+  int n = sqlite3_column_bytes(stmt, index);
+  if (!blob || n <= 0) return plat::Data();
+  return plat::Data(blob, static_cast<size_t>(n));
+}
+
+bool writeAllAndSync(int fd, const plat::Data& data) {
+  const uint8_t* p = data.bytes();
+  size_t left = data.length();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return ::fsync(fd) == 0;
+}
+
+}  // namespace
+
+#define HV_FN __func__
+
+bool HVKVStorage::isSafeFilename(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+}
+
+void HVKVStorage::logError(const char* format, const char* fn, int line, int code) {
+  if (!errorLogsEnabled_) return;
+  plat::NSLog(format, fn, line, code, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code));
+}
+
+std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& path,
+                                                           HVStorageMode type) {
+  if (path.empty() || path.size() > kPathLengthMax) {
+    plat::NSLog("HVKVStorage init error: invalid path: [%@].", path);
+    return nullptr;
+  }
+  if (static_cast<uint64_t>(type) > HVStorageModeMixed) {
+    plat::NSLog("HVKVStorage init error: invalid type: %lu.", static_cast<unsigned long>(type));
+    return nullptr;
+  }
+  std::shared_ptr<HVKVStorage> s(new HVKVStorage());
+  s->path_ = path;
+  s->type_ = type;
+  s->dbPath_ = (fs::path(path) / kDBFileName).string();
+  s->dataPath_ = (fs::path(path) / kDataDirectoryName).string();
+  s->trashPath_ = (fs::path(path) / kTrashDirectoryName).string();
+  s->trashQueue_ = plat::dispatch_queue_create("com.orvane.cache.disk.trash");
+  std::error_code ec;
+  fs::create_directories(path, ec);
+  if (!ec) fs::create_directories(s->dataPath_, ec);
+  if (!ec) fs::create_directories(s->trashPath_, ec);
+  if (ec || !fs::is_directory(s->dataPath_) || !fs::is_directory(s->trashPath_)) {
+    plat::NSLog("HVKVStorage init error:%@", ec ? ec.message() : std::string("not a folder"));
+    return nullptr;
+  }
+  if (!s->dbOpen() || !s->dbInitialize()) {
+    int code = s->lastInitCode_;
+    s->dbClose();
+    // Only a damaged database is thrown away; busy, I/O or permission failures keep it.
+    bool damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
+    if (!damaged || (s->reset(), !s->dbOpen() || !s->dbInitialize())) {
+      s->dbClose();
+      plat::NSLog("HVKVStorage init error: fail to open sqlite db.");
+      return nullptr;
+    }
+  }
+  s->fileEmptyTrashInBackground();
+  return s;
+}
+
+HVKVStorage::~HVKVStorage() { dbClose(); }
+
+// ---- database ----
+
+bool HVKVStorage::dbOpen() {
+  if (db_) return true;
+  int result = sqlite3_open(dbPath_.c_str(), &db_);
+  if (result == SQLITE_OK) {
+    stmtCache_.clear();
+    dbLastOpenErrorTime_ = 0;
+    dbOpenErrorCount_ = 0;
+    return true;
+  }
+  if (db_) sqlite3_close(db_);
+  db_ = nullptr;
+  stmtCache_.clear();
+  lastInitCode_ = result & 0xff;
+  dbLastOpenErrorTime_ = plat::Clock::nowSeconds();
+  dbOpenErrorCount_++;
+  if (errorLogsEnabled_) plat::NSLog("%s line:%d sqlite open failed (%d).", HV_FN, __LINE__, result);
+  return false;
+}
+
+bool HVKVStorage::dbClose() {
+  if (!db_) return true;
+  for (auto& [sql, stmt] : stmtCache_) sqlite3_finalize(stmt);
+  stmtCache_.clear();
+  int result = sqlite3_close(db_);
+  if (result == SQLITE_BUSY || result == SQLITE_LOCKED) {
+    bool stmtFinalized = false;
+    while (sqlite3_stmt* stmt = sqlite3_next_stmt(db_, nullptr)) {
+      sqlite3_finalize(stmt);
+      stmtFinalized = true;
+    }
+    if (stmtFinalized) result = sqlite3_close(db_);
+  }
+  if (result != SQLITE_OK && errorLogsEnabled_) {
+    plat::NSLog("%s line:%d sqlite close failed (%d).", HV_FN, __LINE__, result);
+  }
+  db_ = nullptr;
+  return true;
+}
+
+bool HVKVStorage::dbCheck() {
+  if (db_) return true;
+  if (dbOpenErrorCount_ >= static_cast<uint64_t>(kMaxErrorRetryCount)) return false;
+  if (plat::Clock::nowSeconds() - dbLastOpenErrorTime_ <= kMinRetryTimeInterval) return false;
+  if (dbOpen() && dbInitialize()) return true;
+  dbClose();
+  // A failed initialisation counts as a failed open.
+  dbLastOpenErrorTime_ = plat::Clock::nowSeconds();
+  if (dbOpenErrorCount_ == 0) dbOpenErrorCount_ = 1;
+  return false;
+}
+
+bool HVKVStorage::dbInitialize() {
+  char* error = nullptr;
+  int result = sqlite3_exec(db_, kSchema, nullptr, nullptr, &error);
+  lastInitCode_ = result & 0xff;
+  if (result != SQLITE_OK) {
+    if (errorLogsEnabled_) {
+      plat::NSLog(kExecError, HV_FN, __LINE__, result, error ? error : "");
+    }
+    sqlite3_free(error);
+    return false;
+  }
+  return true;
+}
+
+void HVKVStorage::dbCheckpoint() {
+  if (!dbCheck()) return;
+  sqlite3_wal_checkpoint(db_, nullptr);
+}
+
+sqlite3_stmt* HVKVStorage::dbPrepareStmt(const std::string& sql, const char* fn, int line) {
+  if (!dbCheck()) return nullptr;
+  auto it = stmtCache_.find(sql);
+  if (it != stmtCache_.end()) {
+    sqlite3_reset(it->second);
+    sqlite3_clear_bindings(it->second);
+    return it->second;
+  }
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+  if (result != SQLITE_OK) {
+    logError(kPrepareError, fn, line, result);
+    return nullptr;
+  }
+  stmtCache_[sql] = stmt;
+  return stmt;
+}
+
+std::string HVKVStorage::dbJoinedKeys(size_t count) const {
+  std::string s;
+  for (size_t i = 0; i < count; i++) s += i ? ",?" : "?";
+  return s;
+}
+
+void HVKVStorage::dbBindJoinedKeys(const std::vector<std::string>& keys, sqlite3_stmt* stmt,
+                                   int from) {
+  for (size_t i = 0; i < keys.size(); i++) bindText(stmt, from + static_cast<int>(i), keys[i]);
+}
+
+bool HVKVStorage::dbSave(const std::string& key, const plat::Data& value,
+                         const std::string& fileName, const plat::Data& extendedData) {
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "insert or replace into manifest (key, filename, size, inline_data, modification_time, "
+      "last_access_time, extended_data) values (?1, ?2, ?3, ?4, ?5, ?6, ?7);",
+      HV_FN, __LINE__);
+  if (!stmt) return false;
+  int64_t now = unixNow();
+  bindText(stmt, 1, key);
+  if (fileName.empty()) {
+    sqlite3_bind_null(stmt, 2);
+    sqlite3_bind_blob(stmt, 4, value.bytes(), static_cast<int>(value.length()), SQLITE_STATIC);
+  } else {
+    bindText(stmt, 2, fileName);
+    sqlite3_bind_null(stmt, 4);
+  }
+  sqlite3_bind_int64(stmt, 3, static_cast<sqlite3_int64>(value.length()));
+  sqlite3_bind_int64(stmt, 5, now);
+  sqlite3_bind_int64(stmt, 6, now);
+  if (extendedData.empty()) {
+    sqlite3_bind_null(stmt, 7);
+  } else {
+    sqlite3_bind_blob(stmt, 7, extendedData.bytes(), static_cast<int>(extendedData.length()),
+                      SQLITE_STATIC);
+  }
+  int result = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  if (result != SQLITE_DONE) {
+    logError(kInsertError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("update manifest set last_access_time = ?1 where key = ?2;", HV_FN, __LINE__);
+  if (!stmt) return false;
+  sqlite3_bind_int64(stmt, 1, unixNow());
+  bindText(stmt, 2, key);
+  int result = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  if (result != SQLITE_DONE) {
+    logError(kUpdateError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
+  if (!dbCheck()) return false;
+  std::string sql = plat::format("update manifest set last_access_time = %lld where key in (%@);",
+                                 static_cast<long long>(unixNow()), dbJoinedKeys(keys.size()));
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+  if (result != SQLITE_OK) {
+    logError(kPrepareError, HV_FN, __LINE__, result);
+    return false;
+  }
+  dbBindJoinedKeys(keys, stmt, 1);
+  result = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  if (result != SQLITE_DONE) {
+    logError(kUpdateError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+bool HVKVStorage::dbDeleteItem(const std::string& key) {
+  sqlite3_stmt* stmt = dbPrepareStmt("delete from manifest where key = ?1;", HV_FN, __LINE__);
+  if (!stmt) return false;
+  bindText(stmt, 1, key);
+  int result = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  if (result != SQLITE_DONE) {
+    logError(kDbDeleteError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+bool HVKVStorage::dbDeleteItems(const std::vector<std::string>& keys) {
+  if (!dbCheck()) return false;
+  std::string sql =
+      plat::format("delete from manifest where key in (%@);", dbJoinedKeys(keys.size()));
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+  if (result != SQLITE_OK) {
+    logError(kPrepareError, HV_FN, __LINE__, result);
+    return false;
+  }
+  dbBindJoinedKeys(keys, stmt, 1);
+  result = sqlite3_step(stmt);
+  sqlite3_finalize(stmt);
+  // Anything but "done" (busy, I/O, full) left the rows in place.
+  if (result != SQLITE_DONE) {
+    logError(kDeleteError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+bool HVKVStorage::dbDeleteItemsWithSizeLargerThan(int64_t size) {
+  sqlite3_stmt* stmt = dbPrepareStmt("delete from manifest where size > ?1;", HV_FN, __LINE__);
+  if (!stmt) return false;
+  sqlite3_bind_int64(stmt, 1, size);
+  int result = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  if (result != SQLITE_DONE) {
+    logError(kDeleteError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+bool HVKVStorage::dbDeleteItemsWithTimeEarlierThan(int64_t time) {
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("delete from manifest where last_access_time < ?1;", HV_FN, __LINE__);
+  if (!stmt) return false;
+  sqlite3_bind_int64(stmt, 1, time);
+  int result = sqlite3_step(stmt);
+  sqlite3_reset(stmt);
+  if (result != SQLITE_DONE) {
+    logError(kDeleteError, HV_FN, __LINE__, result);
+    return false;
+  }
+  return true;
+}
+
+HVKVStorageItemRef HVKVStorage::dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData) {
+  int i = 0;
+  auto item = std::make_shared<HVKVStorageItem>();
+  item->key = columnText(stmt, i++);
+  item->filename = columnText(stmt, i++);
+  item->size = sqlite3_column_int64(stmt, i++);
+  if (!excludeInlineData) item->value = columnBlob(stmt, i++);
+  item->modTime = sqlite3_column_int64(stmt, i++);
+  item->accessTime = sqlite3_column_int64(stmt, i++);
+  item->extendedData = columnBlob(stmt, i++);
+  return item;
+}
+
+HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeInlineData) {
+  const char* sql = excludeInlineData
+                        ? "select key, filename, size, modification_time, last_access_time, "
+                          "extended_data from manifest where key = ?1;"
+                        : "select key, filename, size, inline_data, modification_time, "
+                          "last_access_time, extended_data from manifest where key = ?1;";
+  sqlite3_stmt* stmt = dbPrepareStmt(sql, HV_FN, __LINE__);
+  if (!stmt) return nullptr;
+  bindText(stmt, 1, key);
+  HVKVStorageItemRef item;
+  int result = sqlite3_step(stmt);
+  if (result == SQLITE_ROW) {
+    item = dbGetItemFromStmt(stmt, excludeInlineData);
+  } else if (result != SQLITE_DONE) {
+    logError(kQueryError, HV_FN, __LINE__, result);
+  }
+  sqlite3_reset(stmt);
+  return item;
+}
+
+std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItems(const std::vector<std::string>& keys,
+                                                        bool excludeInlineData) {
+  std::vector<HVKVStorageItemRef> items;
+  if (!dbCheck()) return items;
+  std::string sql =
+      excludeInlineData
+          ? plat::format("select key, filename, size, modification_time, last_access_time, "
+                         "extended_data from manifest where key in (%@);",
+                         dbJoinedKeys(keys.size()))
+          : plat::format("select key, filename, size, inline_data, modification_time, "
+                         "last_access_time, extended_data from manifest where key in (%@)",
+                         dbJoinedKeys(keys.size()));
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+  if (result != SQLITE_OK) {
+    logError(kPrepareError, HV_FN, __LINE__, result);
+    return items;
+  }
+  dbBindJoinedKeys(keys, stmt, 1);
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    items.push_back(dbGetItemFromStmt(stmt, excludeInlineData));
+  }
+  if (result != SQLITE_DONE) {
+    logError(kQueryError, HV_FN, __LINE__, result);
+    items.clear();
+  }
+  sqlite3_finalize(stmt);
+  return items;
+}
+
+std::optional<plat::Data> HVKVStorage::dbGetValue(const std::string& key) {
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select inline_data from manifest where key = ?1;", HV_FN, __LINE__);
+  if (!stmt) return std::nullopt;
+  bindText(stmt, 1, key);
+  std::optional<plat::Data> value;
+  int result = sqlite3_step(stmt);
+  if (result == SQLITE_ROW) {
+    plat::Data d = columnBlob(stmt, 0);
+    if (!d.empty()) value = std::move(d);
+  } else if (result != SQLITE_DONE) {
+    logError(kQueryError, HV_FN, __LINE__, result);
+  }
+  sqlite3_reset(stmt);
+  return value;
+}
+
+// The key's file name; nullopt when the key has none. `failed` reports a database error.
+std::optional<std::string> HVKVStorage::dbGetFilename(const std::string& key, bool* failed) {
+  *failed = false;
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select filename from manifest where key = ?1;", HV_FN, __LINE__);
+  if (!stmt) {
+    *failed = true;
+    return std::nullopt;
+  }
+  bindText(stmt, 1, key);
+  std::optional<std::string> name;
+  int result = sqlite3_step(stmt);
+  if (result == SQLITE_ROW) {
+    std::string n = columnText(stmt, 0);
+    if (!n.empty()) name = std::move(n);
+  } else if (result != SQLITE_DONE) {
+    logError(kQueryError, HV_FN, __LINE__, result);
+    *failed = true;
+  }
+  sqlite3_reset(stmt);
+  return name;
+}
+
+std::vector<std::string> HVKVStorage::dbGetFilenames(const std::vector<std::string>& keys) {
+  std::vector<std::string> names;
+  if (!dbCheck()) return names;
+  std::string sql =
+      plat::format("select filename from manifest where key in (%@);", dbJoinedKeys(keys.size()));
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+  if (result != SQLITE_OK) {
+    logError(kPrepareError, HV_FN, __LINE__, result);
+    return names;
+  }
+  dbBindJoinedKeys(keys, stmt, 1);
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::string n = columnText(stmt, 0);
+    if (!n.empty()) names.push_back(std::move(n));
+  }
+  if (result != SQLITE_DONE) logError(kQueryError, HV_FN, __LINE__, result);
+  sqlite3_finalize(stmt);
+  return names;
+}
+
+std::vector<std::string> HVKVStorage::dbGetFilenamesWithSizeLargerThan(int64_t size) {
+  std::vector<std::string> names;
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "select filename from manifest where size > ?1 and filename is not null;", HV_FN, __LINE__);
+  if (!stmt) return names;
+  sqlite3_bind_int64(stmt, 1, size);
+  int result;
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::string n = columnText(stmt, 0);
+    if (!n.empty()) names.push_back(std::move(n));
+  }
+  if (result != SQLITE_DONE) logError(kQueryError, HV_FN, __LINE__, result);
+  sqlite3_reset(stmt);
+  return names;
+}
+
+std::vector<std::string> HVKVStorage::dbGetFilenamesWithTimeEarlierThan(int64_t time) {
+  std::vector<std::string> names;
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "select filename from manifest where last_access_time < ?1 and filename is not null;",
+      HV_FN, __LINE__);
+  if (!stmt) return names;
+  sqlite3_bind_int64(stmt, 1, time);
+  int result;
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::string n = columnText(stmt, 0);
+    if (!n.empty()) names.push_back(std::move(n));
+  }
+  if (result != SQLITE_DONE) logError(kQueryError, HV_FN, __LINE__, result);
+  sqlite3_reset(stmt);
+  return names;
+}
+
+std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItemSizeInfoOrderByTimeAscWithLimit(int count) {
+  std::vector<HVKVStorageItemRef> items;
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "select key, filename, size from manifest order by last_access_time asc limit ?1;", HV_FN,
+      __LINE__);
+  if (!stmt) return items;
+  sqlite3_bind_int(stmt, 1, count);
+  int result;
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    auto item = std::make_shared<HVKVStorageItem>();
+    item->key = columnText(stmt, 0);
+    item->filename = columnText(stmt, 1);
+    item->size = sqlite3_column_int64(stmt, 2);
+    items.push_back(std::move(item));
+  }
+  if (result != SQLITE_DONE) {
+    logError(kQueryError, HV_FN, __LINE__, result);
+    items.clear();
+  }
+  sqlite3_reset(stmt);
+  return items;
+}
+
+int64_t HVKVStorage::dbGetInt(const char* sql, const char* fn, int line) {
+  sqlite3_stmt* stmt = dbPrepareStmt(sql, fn, line);
+  if (!stmt) return -1;
+  int result = sqlite3_step(stmt);
+  int64_t value = -1;
+  if (result == SQLITE_ROW) {
+    value = sqlite3_column_int64(stmt, 0);
+  } else {
+    logError(kQueryError, fn, line, result);
+  }
+  sqlite3_reset(stmt);
+  return value;
+}
+
+int HVKVStorage::dbGetItemCountWithKey(const std::string& key) {
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select count(key) from manifest where key = ?1;", HV_FN, __LINE__);
+  if (!stmt) return -1;
+  bindText(stmt, 1, key);
+  int result = sqlite3_step(stmt);
+  int count = -1;
+  if (result == SQLITE_ROW) {
+    count = sqlite3_column_int(stmt, 0);
+  } else {
+    logError(kQueryError, HV_FN, __LINE__, result);
+  }
+  sqlite3_reset(stmt);
+  return count;
+}
+
+// ---- files ----
+
+bool HVKVStorage::fileWriteTemp(const plat::Data& data, std::string* tempPath) {
+  std::string path =
+      (fs::path(dataPath_) / (kTempPrefix + plat::NSUUID().UUIDString())).string();
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = writeAllAndSync(fd, data);
+  ok = (::close(fd) == 0) && ok;
+  if (!ok) {
+    ::unlink(path.c_str());
+    return false;
+  }
+  *tempPath = path;
+  return true;
+}
+
+bool HVKVStorage::fileRenameInto(const std::string& tempPath, const std::string& filename) {
+  std::string target = (fs::path(dataPath_) / filename).string();
+  if (::rename(tempPath.c_str(), target.c_str()) != 0) {
+    ::unlink(tempPath.c_str());
+    return false;
+  }
+  return true;
+}
+
+std::optional<plat::Data> HVKVStorage::fileRead(const std::string& filename) {
+  if (!isSafeFilename(filename)) return std::nullopt;
+  std::string path = (fs::path(dataPath_) / filename).string();
+  // Opened without blocking and checked to be a regular file before reading: a named pipe
+  // planted in the folder must not hang the reader.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return std::nullopt;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (got != bytes.size() || bytes.empty()) return std::nullopt;
+  return plat::Data(std::move(bytes));
+}
+
+bool HVKVStorage::fileDelete(const std::string& filename) {
+  if (!isSafeFilename(filename)) return false;
+  std::string path = (fs::path(dataPath_) / filename).string();
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool HVKVStorage::fileMoveAllToTrash() {
+  std::string tmp = (fs::path(trashPath_) / plat::NSUUID().UUIDString()).string();
+  std::error_code ec;
+  fs::rename(dataPath_, tmp, ec);
+  if (ec) return false;
+  fs::create_directories(dataPath_, ec);
+  return !ec;
+}
+
+void HVKVStorage::fileEmptyTrashInBackground() {
+  std::string trash = trashPath_;
+  plat::dispatch_async(trashQueue_, [trash] {
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(trash, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+      std::error_code rm;
+      fs::remove_all(it->path(), rm);
+    }
+  });
+}
+
+void HVKVStorage::reset() {
+  ::unlink((fs::path(path_) / kDBFileName).c_str());
+  ::unlink((fs::path(path_) / kDBShmFileName).c_str());
+  ::unlink((fs::path(path_) / kDBWalFileName).c_str());
+  fileMoveAllToTrash();
+  fileEmptyTrashInBackground();
+}
+
+// ---- stores ----
+
+bool HVKVStorage::saveItem(const HVKVStorageItem& item) {
+  return saveItemWithKeyValueFilenameExtendedData(item.key, item.value, item.filename,
+                                                  item.extendedData);
+}
+
+bool HVKVStorage::saveItemWithKeyValue(const std::string& key, const plat::Data& value) {
+  return saveItemWithKeyValueFilenameExtendedData(key, value, std::string(), plat::Data());
+}
+
+bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& key,
+                                                          const plat::Data& value,
+                                                          const std::string& filename,
+                                                          const plat::Data& extendedData) {
+  if (key.empty() || value.empty()) return false;
+  if (type_ == HVStorageModeFiles && filename.empty()) return false;
+  if (!filename.empty() && !isSafeFilename(filename)) return false;
+  if (!dbCheck()) return false;
+
+  bool failed = false;
+  std::optional<std::string> oldName;
+  if (type_ != HVStorageModeSQLite || !filename.empty()) {
+    oldName = dbGetFilename(key, &failed);
+    if (failed) return false;
+  }
+
+  if (!filename.empty()) {
+    std::string temp;
+    if (!fileWriteTemp(value, &temp)) return false;
+    if (oldName && *oldName == filename) {
+      // Same file: commit the row first, then swap the new bytes in. A failed row keeps the
+      // old file untouched.
+      if (!dbSave(key, value, filename, extendedData)) {
+        ::unlink(temp.c_str());
+        return false;
+      }
+      if (!fileRenameInto(temp, filename)) {
+        dbDeleteItem(key);
+        return false;
+      }
+      return true;
+    }
+    // Another file: put the new file in place, commit the row, then drop the old file.
+    if (!fileRenameInto(temp, filename)) return false;
+    if (!dbSave(key, value, filename, extendedData)) {
+      fileDelete(filename);
+      return false;
+    }
+    if (oldName) fileDelete(*oldName);
+    return true;
+  }
+
+  // Inline: the row first, then the file it replaces.
+  if (!dbSave(key, value, std::string(), extendedData)) return false;
+  if (oldName) fileDelete(*oldName);
+  return true;
+}
+
+// ---- removals ----
+
+bool HVKVStorage::removeItemForKey(const std::string& key) {
+  if (key.empty()) return false;
+  if (!dbCheck()) return false;
+  if (type_ == HVStorageModeSQLite) return dbDeleteItem(key);
+  bool failed = false;
+  auto name = dbGetFilename(key, &failed);
+  if (failed) return false;
+  // The row goes first: a row naming a missing file must never be left behind.
+  if (!dbDeleteItem(key)) return false;
+  if (name) fileDelete(*name);
+  return true;
+}
+
+bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
+  if (keys.empty()) return false;
+  if (!dbCheck()) return false;
+  if (type_ == HVStorageModeSQLite) return dbDeleteItems(keys);
+  auto names = dbGetFilenames(keys);
+  if (!dbDeleteItems(keys)) return false;
+  for (auto& n : names) fileDelete(n);
+  return true;
+}
+
+bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
+  if (size == kInt32Max) return true;
+  if (size <= 0) return removeAllItems();
+  if (!dbCheck()) return false;
+  std::vector<std::string> names;
+  if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithSizeLargerThan(size);
+  if (!dbDeleteItemsWithSizeLargerThan(size)) return false;
+  for (auto& n : names) fileDelete(n);
+  dbCheckpoint();
+  return true;
+}
+
+bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
+  if (time <= 0) return true;
+  if (time == kInt32Max) return removeAllItems();
+  if (!dbCheck()) return false;
+  std::vector<std::string> names;
+  if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithTimeEarlierThan(time);
+  if (!dbDeleteItemsWithTimeEarlierThan(time)) return false;
+  for (auto& n : names) fileDelete(n);
+  dbCheckpoint();
+  return true;
+}
+
+bool HVKVStorage::removeToFit(int64_t limit, bool bySize) {
+  if (limit == kInt32Max) return true;
+  if (limit <= 0) return removeAllItems();
+  int64_t total = bySize ? getItemsSize() : getItemsCount();
+  if (total < 0) return false;
+  if (total <= limit) return true;
+  bool ok = true;
+  std::vector<HVKVStorageItemRef> items;
+  do {
+    items = dbGetItemSizeInfoOrderByTimeAscWithLimit(16);
+    for (auto& item : items) {
+      if (total <= limit) break;
+      if (!dbDeleteItem(item->key)) {
+        ok = false;
+        break;
+      }
+      if (!item->filename.empty()) fileDelete(item->filename);
+      total -= bySize ? item->size : 1;
+    }
+  } while (ok && total > limit && !items.empty());
+  if (ok) dbCheckpoint();
+  return ok && total <= limit;
+}
+
+bool HVKVStorage::removeItemsToFitSize(int64_t maxSize) { return removeToFit(maxSize, true); }
+bool HVKVStorage::removeItemsToFitCount(int64_t maxCount) { return removeToFit(maxCount, false); }
+
+bool HVKVStorage::removeAllItems() {
+  if (!dbClose()) return false;
+  reset();
+  if (!dbOpen()) return false;
+  return dbInitialize();
+}
+
+void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
+    const std::function<void(int64_t, int64_t)>& progress,
+    const std::function<void(bool)>& end) {
+  int64_t total = getItemsCount();
+  if (total <= 0) {
+    if (end) end(total < 0);
+    return;
+  }
+  int64_t left = total;
+  bool ok = true;
+  std::vector<HVKVStorageItemRef> items;
+  do {
+    items = dbGetItemSizeInfoOrderByTimeAscWithLimit(32);
+    for (auto& item : items) {
+      if (left <= 0) break;
+      if (!dbDeleteItem(item->key)) {
+        ok = false;
+        break;
+      }
+      if (!item->filename.empty()) fileDelete(item->filename);
+      left--;
+    }
+    if (progress) progress(total - left, total);
+  } while (left > 0 && !items.empty() && ok);
+  if (ok) dbCheckpoint();
+  if (end) end(!ok);
+}
+
+// ---- reads ----
+
+HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
+  if (key.empty()) return nullptr;
+  auto item = dbGetItem(key, false);
+  if (!item) return nullptr;
+  dbUpdateAccessTime(key);
+  if (!item->filename.empty()) {
+    auto bytes = fileRead(item->filename);
+    if (!bytes) {
+      dbDeleteItem(key);
+      return nullptr;
+    }
+    item->value = std::move(*bytes);
+  }
+  return item;
+}
+
+HVKVStorageItemRef HVKVStorage::getItemInfoForKey(const std::string& key) {
+  if (key.empty()) return nullptr;
+  return dbGetItem(key, true);
+}
+
+std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key) {
+  if (key.empty()) return std::nullopt;
+  std::optional<plat::Data> value;
+  if (type_ == HVStorageModeSQLite) {
+    value = dbGetValue(key);
+  } else {
+    bool failed = false;
+    auto name = dbGetFilename(key, &failed);
+    if (failed) return std::nullopt;
+    if (name) {
+      value = fileRead(*name);
+      if (!value) {
+        dbDeleteItem(key);
+        return std::nullopt;
+      }
+    } else if (type_ == HVStorageModeMixed) {
+      value = dbGetValue(key);
+    }
+  }
+  if (value) dbUpdateAccessTime(key);
+  return value;
+}
+
+std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(
+    const std::vector<std::string>& keys) {
+  if (keys.empty()) return {};
+  auto items = dbGetItems(keys, false);
+  if (type_ != HVStorageModeSQLite) {
+    std::vector<HVKVStorageItemRef> kept;
+    for (auto& item : items) {
+      if (!item->filename.empty()) {
+        auto bytes = fileRead(item->filename);
+        if (!bytes) {
+          dbDeleteItem(item->key);
+          continue;
+        }
+        item->value = std::move(*bytes);
+      }
+      kept.push_back(item);
+    }
+    items.swap(kept);
+  }
+  if (!items.empty()) dbUpdateAccessTimes(keys);
+  return items;
+}
+
+std::vector<HVKVStorageItemRef> HVKVStorage::getItemInfoForKeys(
+    const std::vector<std::string>& keys) {
+  if (keys.empty()) return {};
+  return dbGetItems(keys, true);
+}
+
+std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
+    const std::vector<std::string>& keys) {
+  std::map<std::string, plat::Data> values;
+  for (auto& item : getItemForKeys(keys)) {
+    if (!item->value.empty()) values[item->key] = item->value;
+  }
+  return values;
+}
+
+bool HVKVStorage::itemExistsForKey(const std::string& key) {
+  if (key.empty()) return false;
+  return dbGetItemCountWithKey(key) > 0;
+}
+
+int64_t HVKVStorage::getItemsCount() {
+  return dbGetInt("select count(*) from manifest;", HV_FN, __LINE__);
+}
+
+int64_t HVKVStorage::getItemsSize() {
+  // sum() of no rows is NULL, which reads as 0.
+  return dbGetInt("select sum(size) from manifest;", HV_FN, __LINE__);
+}

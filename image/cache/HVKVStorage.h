@@ -1,0 +1,153 @@
+#pragma once
+// HVKVStorage: key-to-bytes records in one folder. "manifest.sqlite" (WAL mode) holds one row
+// per key with its metadata and, for inline values, the bytes; "data" holds the values stored
+// as files; "trash" holds former "data" folders waiting for deletion on a background queue.
+//
+// Thread-safety: none. One thread at a time (HVDiskCache serialises every call).
+//
+// Values written to files are written to a temporary file in "data", synced and renamed, so a
+// process killed mid-store leaves the old value or the new one, whole. File names given by the
+// caller must name a file directly inside "data": empty, ".", "..", or names holding '/' or NUL
+// are refused. Sizes, times and totals are 64-bit.
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Object.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+enum HVStorageMode : uint64_t {
+  HVStorageModeFiles = 0,   // every value in a file; a file name is required
+  HVStorageModeSQLite = 1,  // values inline in the database
+  HVStorageModeMixed = 2,   // a store with a file name goes to a file, else inline
+};
+
+// One record. value is empty in the results of the info reads.
+class HVKVStorageItem {
+ public:
+  std::string key;
+  plat::Data value;
+  std::string filename;  // empty when the value is inline
+  int64_t size = 0;
+  int64_t modTime = 0;     // Unix seconds of the last store
+  int64_t accessTime = 0;  // Unix seconds of the last access
+  plat::Data extendedData;
+};
+using HVKVStorageItemRef = std::shared_ptr<HVKVStorageItem>;
+
+class HVKVStorage : public plat::Object {
+ public:
+  // A storage on `path` in mode `type`, or nullptr (invalid path or type, folders that cannot
+  // be made, a database that cannot be opened). A database SQLite reports as corrupt or not a
+  // database is reset (its values trashed); other open failures delete nothing.
+  static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path,
+                                                       HVStorageMode type);
+  ~HVKVStorage() override;
+  HVKVStorage(const HVKVStorage&) = delete;
+  HVKVStorage& operator=(const HVKVStorage&) = delete;
+
+  std::string className() const override { return "HVKVStorage"; }
+  const std::string& path() const { return path_; }
+  HVStorageMode type() const { return type_; }
+  bool errorLogsEnabled() const { return errorLogsEnabled_; }
+  void setErrorLogsEnabled(bool v) { errorLogsEnabled_ = v; }
+
+  // Stores. False for an empty key or value, mode files without a file name, a file name
+  // that does not name a file inside "data", or a failed write; the old value is then kept.
+  bool saveItem(const HVKVStorageItem& item);
+  bool saveItemWithKeyValue(const std::string& key, const plat::Data& value);
+  bool saveItemWithKeyValueFilenameExtendedData(const std::string& key, const plat::Data& value,
+                                                const std::string& filename,
+                                                const plat::Data& extendedData);
+
+  bool removeItemForKey(const std::string& key);
+  bool removeItemForKeys(const std::vector<std::string>& keys);
+  bool removeItemsLargerThanSize(int64_t size);
+  bool removeItemsEarlierThanTime(int64_t time);
+  // Remove least recently accessed items until the total is at or below the limit. True only
+  // when it is.
+  bool removeItemsToFitSize(int64_t maxSize);
+  bool removeItemsToFitCount(int64_t maxCount);
+  bool removeAllItems();
+  void removeAllItemsWithProgressBlockEndBlock(
+      const std::function<void(int64_t removedCount, int64_t totalCount)>& progress,
+      const std::function<void(bool error)>& end);
+
+  // nullptr when absent or unreadable (a value file that cannot be read drops its row).
+  HVKVStorageItemRef getItemForKey(const std::string& key);
+  HVKVStorageItemRef getItemInfoForKey(const std::string& key);
+  std::optional<plat::Data> getItemValueForKey(const std::string& key);
+  std::vector<HVKVStorageItemRef> getItemForKeys(const std::vector<std::string>& keys);
+  std::vector<HVKVStorageItemRef> getItemInfoForKeys(const std::vector<std::string>& keys);
+  std::map<std::string, plat::Data> getItemValueForKeys(const std::vector<std::string>& keys);
+
+  bool itemExistsForKey(const std::string& key);
+  // -1 on a database error.
+  int64_t getItemsCount();
+  int64_t getItemsSize();
+
+  // True for a name that stays inside "data".
+  static bool isSafeFilename(const std::string& name);
+
+ private:
+  HVKVStorage() = default;
+  bool dbOpen();
+  bool dbClose();
+  bool dbCheck();
+  bool dbInitialize();
+  int dbLastInitializeCode() const { return lastInitCode_; }
+  void dbCheckpoint();
+  sqlite3_stmt* dbPrepareStmt(const std::string& sql, const char* fn, int line);
+  std::string dbJoinedKeys(size_t count) const;
+  void dbBindJoinedKeys(const std::vector<std::string>& keys, sqlite3_stmt* stmt, int from);
+  bool dbSave(const std::string& key, const plat::Data& value, const std::string& fileName,
+              const plat::Data& extendedData);
+  bool dbUpdateAccessTime(const std::string& key);
+  bool dbUpdateAccessTimes(const std::vector<std::string>& keys);
+  bool dbDeleteItem(const std::string& key);
+  bool dbDeleteItems(const std::vector<std::string>& keys);
+  bool dbDeleteItemsWithSizeLargerThan(int64_t size);
+  bool dbDeleteItemsWithTimeEarlierThan(int64_t time);
+  HVKVStorageItemRef dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData);
+  HVKVStorageItemRef dbGetItem(const std::string& key, bool excludeInlineData);
+  std::vector<HVKVStorageItemRef> dbGetItems(const std::vector<std::string>& keys,
+                                             bool excludeInlineData);
+  std::optional<plat::Data> dbGetValue(const std::string& key);
+  std::optional<std::string> dbGetFilename(const std::string& key, bool* failed);
+  std::vector<std::string> dbGetFilenames(const std::vector<std::string>& keys);
+  std::vector<std::string> dbGetFilenamesWithSizeLargerThan(int64_t size);
+  std::vector<std::string> dbGetFilenamesWithTimeEarlierThan(int64_t time);
+  std::vector<HVKVStorageItemRef> dbGetItemSizeInfoOrderByTimeAscWithLimit(int count);
+  int64_t dbGetInt(const char* sql, const char* fn, int line);
+  int dbGetItemCountWithKey(const std::string& key);
+
+  bool fileWriteTemp(const plat::Data& data, std::string* tempPath);
+  bool fileRenameInto(const std::string& tempPath, const std::string& filename);
+  std::optional<plat::Data> fileRead(const std::string& filename);
+  bool fileDelete(const std::string& filename);
+  bool fileMoveAllToTrash();
+  void fileEmptyTrashInBackground();
+  void reset();
+  bool removeToFit(int64_t limit, bool bySize);
+  void logError(const char* format, const char* fn, int line, int code);
+
+  plat::DispatchQueueRef trashQueue_;
+  std::string path_, dbPath_, dataPath_, trashPath_;
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, sqlite3_stmt*> stmtCache_;
+  double dbLastOpenErrorTime_ = 0;
+  uint64_t dbOpenErrorCount_ = 0;
+  bool errorLogsEnabled_ = true;
+  HVStorageMode type_ = HVStorageModeFiles;
+  int lastInitCode_ = 0;
+};
