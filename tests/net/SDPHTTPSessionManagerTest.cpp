@@ -152,9 +152,14 @@ TEST(SDPHTTPSessionManagerBaseURLTest, PathsGetATrailingSlash) {
   EXPECT_EQ(SDPNormalizedBaseURL("http://h/a/b?x=1"), "http://h/a/b/?x=1");
   auto manager = SDPHTTPSessionManager::initWithBaseURL("http://h/api");
   EXPECT_EQ(manager->baseURL(), "http://h/api/");
-  EXPECT_EQ(SDPHTTPSessionManager::manager()->baseURL(), "");
-  manager->invalidateSessionCancelingTasks(true);
-  testing_loop::runUntilIdle();
+  auto plain = SDPHTTPSessionManager::manager();
+  EXPECT_EQ(plain->baseURL(), "");
+  // A session holds its manager until invalidated.
+  for (const auto& m : {manager, plain}) {
+    auto session = m->session();
+    m->invalidateSessionCancelingTasks(true);
+    testing_loop::runUntil([&] { return !session->delegate(); });
+  }
 }
 
 TEST_F(SDPHTTPSessionManagerTest, VerbsResolveAgainstTheBaseURLAndEncodeParameters) {
