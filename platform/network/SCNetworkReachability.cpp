@@ -85,12 +85,14 @@ class LinuxReachabilitySource : public ReachabilitySource {
       if (fd >= 0) close(fd);
       return;
     }
-    // The thread owns its descriptors and is detached when stopped, so that stopping never
-    // waits for a change report in flight (which may be waiting for the caller's lock).
+    // The thread owns the netlink socket and the pipe's read end and is detached when
+    // stopped, so that stopping never waits for a change report in flight (which may be
+    // waiting for the caller's lock). The write end stays with this object: stopping closes
+    // it, and the thread sees the hang-up. Each descriptor is closed by the one thread that
+    // owns it.
     int stopFd = stopPipe_[0];
-    int stopWriteFd = stopPipe_[1];
     running_ = true;
-    std::thread([fd, stopFd, stopWriteFd, onChange = std::move(onChange)] {
+    std::thread([fd, stopFd, onChange = std::move(onChange)] {
       std::vector<char> buf(16384);
       for (;;) {
         pollfd fds[2] = {{stopFd, POLLIN, 0}, {fd, POLLIN, 0}};
@@ -106,7 +108,6 @@ class LinuxReachabilitySource : public ReachabilitySource {
       }
       if (fd >= 0) close(fd);
       close(stopFd);
-      close(stopWriteFd);
     }).detach();
   }
 
@@ -143,8 +144,8 @@ class LinuxReachabilitySource : public ReachabilitySource {
   void stopLocked() {
     if (!running_) return;
     running_ = false;
-    char c = 1;
-    (void)!write(stopPipe_[1], &c, 1);
+    close(stopPipe_[1]);
+    stopPipe_[1] = -1;
   }
 
   std::mutex mu_;

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
@@ -142,6 +143,32 @@ TEST(LinuxReachability, ReportsLoopbackOnlyMachinesHonestly) {
   target.reset();
   testing_loop::runUntilIdle();
   EXPECT_TRUE(rec.flags.empty());
+}
+
+size_t openDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(LinuxReachability, WatchingStartsAndStopsOftenWithoutLeavingDescriptors) {
+  // Each start opens a netlink socket and a stop pipe for a watcher thread; each stop must
+  // hand them back, however quickly starts and stops follow each other.
+  const size_t before = openDescriptors();
+  auto target = SCNetworkReachabilityCreateWithName("host");
+  Recorder rec;
+  SCNetworkReachabilityContext ctx{0, &rec, nullptr, nullptr, nullptr};
+  SCNetworkReachabilitySetCallback(target, callback, &ctx);
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(),
+                                                         kCFRunLoopCommonModes));
+    ASSERT_TRUE(SCNetworkReachabilityUnscheduleFromRunLoop(target, RunLoop::main().get(),
+                                                           kCFRunLoopCommonModes));
+  }
+  target.reset();
+  // The watcher threads close their ends as they leave.
+  EXPECT_TRUE(runUntil([&] { return openDescriptors() <= before; }))
+      << openDescriptors() << " descriptors open, " << before << " before";
 }
 
 }  // namespace
