@@ -124,6 +124,9 @@ void NSStringDrawInRect(const std::string& text, CGRect rect, const NSTextStyle&
   cairo_new_path(cr);
   cairo_rectangle(cr, rect.origin.x, rect.origin.y, rect.size.width, rect.size.height);
   cairo_clip(cr);
+  // Drawing shares the font map with measurement, and Pango's font maps are not thread-safe:
+  // one text operation at a time, whichever thread it runs on.
+  std::lock_guard<std::mutex> lock(internal::textMutex());
   PangoContext* pc = internal::newDrawingContext(cr);
   PangoLayout* layout = pango_layout_new(pc);
   prepare(layout, text, style, rect.size.width > 0 ? rect.size.width : -1, false);

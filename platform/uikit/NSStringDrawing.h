@@ -3,8 +3,8 @@
 // drawing additions). Sizes are in points; measured sizes are not rounded (callers that need
 // whole points apply ceil, as on the platform).
 //
-// Thread-safety: measurement may be called from any thread (serialized internally); drawing
-// runs on the thread that owns the current graphics context.
+// Thread-safety: measurement may be called from any thread; drawing runs on the thread that
+// owns the current graphics context. Both share one font map and are serialized internally.
 
 #include <string>
 

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include "platform/uikit/UIButton.h"
+#include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIRenderer.h"
 
@@ -109,6 +112,43 @@ TEST(UITextTest, ExtremeSizesAreMeasuredWithoutOverflow) {
                                           NSStringDrawingUsesLineFragmentOrigin, style);
   EXPECT_GT(r.size.width, 0);
   EXPECT_NEAR(r.size.height, style.font.lineHeight(), 0.5);
+}
+
+// Draws `text` into a fresh image context on the calling thread and counts its dark pixels.
+int drawnInk(const std::string& text, double fontSize) {
+  UIGraphicsBeginImageContext(CGSizeMake(200, 40));
+  NSTextStyle style;
+  style.font = UIFont::systemFontOfSize(fontSize);
+  NSStringDrawInRect(text, CGRectMake(0, 0, 200, 40), style);
+  UIImageRef img = UIGraphicsGetImageFromCurrentImageContext();
+  UIGraphicsEndImageContext();
+  int ink = 0;
+  for (int x = 0; x < 200; ++x)
+    for (int y = 0; y < 40; ++y) ink += (img->CGImage()->pixelAt(x, y) >> 24) > 128;
+  return ink;
+}
+
+TEST(UITextTest, TextIsDrawnOnSeveralThreadsWhileMainMeasures) {
+  // Drawing and measuring share one font map: threads drawing into their own image contexts
+  // while the main thread measures must neither disturb each other nor change the results.
+  const int inkAlone = drawnInk("Loading 42%", 18);
+  const CGSize sizeAlone = NSStringSizeWithFont("Loading 42%", UIFont::systemFontOfSize(18));
+  ASSERT_GT(inkAlone, 50);
+  std::vector<int> wrong(3, 0);
+  std::vector<std::thread> drawers;
+  for (int t = 0; t < 3; ++t) {
+    drawers.emplace_back([&wrong, t, inkAlone] {
+      for (int i = 0; i < 15; ++i) wrong[t] += drawnInk("Loading 42%", 18) != inkAlone;
+    });
+  }
+  int measuredWrong = 0;
+  for (int i = 0; i < 40; ++i) {
+    CGSize s = NSStringSizeWithFont("Loading 42%", UIFont::systemFontOfSize(18));
+    measuredWrong += s.width != sizeAlone.width || s.height != sizeAlone.height;
+  }
+  for (auto& d : drawers) d.join();
+  EXPECT_EQ(measuredWrong, 0);
+  for (int t = 0; t < 3; ++t) EXPECT_EQ(wrong[t], 0) << "thread " << t;
 }
 
 }  // namespace
