@@ -2,6 +2,7 @@
 
 #include "platform/network/NSURLSession.h"
 
+#include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -30,6 +31,13 @@ namespace {
 std::mutex gHookMu;
 NSURLSessionTask::StateHook gResumeHook;
 NSURLSessionTask::StateHook gSuspendHook;
+
+// OpenSSL frees its locks and tables at exit unless told not to, while a session's transfer
+// thread may still be using them: a session that goes away on its own transfer thread leaves
+// that thread to finish on its own. Like every process-wide service here, OpenSSL stays up
+// until the process is gone. This must come before any other use of OpenSSL, hence a static
+// initializer.
+const bool gOpenSSLKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
 
 void globalCurlInit() {
   static std::once_flag once;
