@@ -17,6 +17,24 @@
 
 namespace plat::dispatch_internal {
 
+// Lock order. A thread that holds a lock of one rank may take locks only of later ranks;
+// locks of one rank are never held together. Blocks, handlers and timer blocks run with no
+// lock of this folder held, except that delayed work (rank 1) runs under the firing lock
+// and must do no more than post.
+//   1. DeadlineHeap's firing lock (one firer at a time, so delayed work runs in order).
+//   2. clockSwapMutex(): exclusive while Clock::install moves deadlines and timers to the
+//      new clock; shared while a deadline or timer is compared with the clock's now.
+//   3. A dispatch source's lock (it posts its delivery to its queue while holding it).
+//   4. A custom queue's lock (a sync caller leaves its blocking scope, which wakes the
+//      main run loop, while holding it).
+//   5. A run loop's lock (the main loop looks at the main queue while deciding to sleep).
+//   6. The main queue's lock, a timer's lock, the deadline heap's lock, the worker pool's
+//      lock, the blocked-deadline lock, the loop registry's lock, the lock of a wait (a
+//      group's, a semaphore's).
+//   7. The clock registry's lock (Clock::current() may be called under any of the above).
+// So a run loop never holds its own lock while it looks at a timer (it copies its timer list
+// first), and Clock::install takes each loop's lock and each timer's lock one at a time.
+
 // Marks the calling thread as blocked (if it is a pool worker) for the object's lifetime, so
 // the pool may start another worker. `deadline` is when the wait gives up on its own.
 class BlockingScope {
