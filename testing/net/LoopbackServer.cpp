@@ -106,6 +106,9 @@ struct LoopbackServer::Impl {
     s->set_tcp_nodelay(true);  // no delayed-ACK stalls between header and body writes
     s->set_keep_alive_max_count(100000);
     s->set_keep_alive_timeout(5);
+    // A slow client (a loaded machine, a race-checking build) is not a lost one: the
+    // library's five seconds cut TLS handshakes off there.
+    s->set_read_timeout(60, 0);
     s->set_payload_max_length(512ull * 1024 * 1024);
     auto plain = [this](const httplib::Request& req, httplib::Response& res) {
       handle(req, res, req.body);

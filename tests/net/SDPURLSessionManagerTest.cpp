@@ -70,6 +70,9 @@ class SDPURLSessionManagerTest : public ::testing::Test {
       testing_loop::runUntil([&] { return !session->delegate(); });
     }
     managers_.clear();
+    // The last references to the sessions go with the invalidation work on their queues,
+    // which joins their transfer threads: let it finish before the next test (or the exit).
+    testing_loop::runUntilIdle();
   }
 
   std::shared_ptr<SDPURLSessionManager> makeManager() {

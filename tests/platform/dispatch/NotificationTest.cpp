@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -87,8 +88,9 @@ TEST(Notifications, TargetObserversAreRemovedByOwnerOrWhenGone) {
 TEST(Notifications, QueueObserversRunOnTheirQueue) {
   auto& center = NSNotificationCenter::defaultCenter();
   bool onMain = false;
-  std::string label;
-  bool mainDone = false, bgDone = false;
+  std::string label;  // written on the queue before bgDone is set
+  bool mainDone = false;
+  std::atomic<bool> bgDone{false};
   center.addObserverForNameObjectQueueUsingBlock("q", Value(), dispatch_get_main_queue(),
                                                  [&](const NSNotification&) {
                                                    onMain = dispatch_is_main_thread();
@@ -101,7 +103,7 @@ TEST(Notifications, QueueObserversRunOnTheirQueue) {
   });
   center.postNotificationNameObject("q", Value());
   EXPECT_TRUE(mainDone) << "main-queue observer runs at once for a post on the main thread";
-  ASSERT_TRUE(testing_loop::runUntil([&] { return bgDone; }));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return bgDone.load(); }));
   EXPECT_TRUE(onMain);
   EXPECT_EQ(label, "test.observer");
   NSNotificationCenter::resetForTesting();
