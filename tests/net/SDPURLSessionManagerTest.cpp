@@ -610,8 +610,9 @@ TEST_F(SDPURLSessionManagerTest, DownloadProgressFollowsTheAnnouncedAndReceivedB
   EXPECT_EQ(lastCompleted.load(), 50000);
   EXPECT_EQ(progress->completedUnitCount(), 50000);
   EXPECT_EQ(uploadReports.load(), 0);  // a GET sends no body
-  // The record is gone once the task completed.
-  EXPECT_FALSE(manager->downloadProgressForTask(task));
+  // The record goes once the task completed: the completion handler may run on the main
+  // queue before the session's queue has dropped it.
+  EXPECT_TRUE(testing_loop::runUntil([&] { return !manager->downloadProgressForTask(task); }));
 }
 
 TEST_F(SDPURLSessionManagerTest, WillCacheResponseBlockDecidesWhatTheCacheKeeps) {
