@@ -1,5 +1,7 @@
 #include "platform/uikit/UIImageView.h"
 
+#include <cairo.h>
+
 #include <algorithm>
 
 namespace plat {
@@ -77,7 +79,23 @@ void UIImageView::drawBuiltInContent(CGContextRef c) const {
   if (!img && !animationImages_.empty()) img = animationImages_.front();
   if (!img || !c) return;
   CGRect r = UIContentModeRect(contentMode(), bounds(), img->size());
+  if (img->renderingMode() != UIImageRenderingModeAlwaysTemplate || !c->cairo()) {
+    UIDrawImageUpright(c, r, img->CGImage(), 1, kCGBlendModeNormal);
+    return;
+  }
+  // A template image: its coverage filled with the tint colour.
+  cairo_t* cr = c->cairo();
+  UIColor tint = tintColor();
+  cairo_save(cr);
+  cairo_push_group(cr);
   UIDrawImageUpright(c, r, img->CGImage(), 1, kCGBlendModeNormal);
+  cairo_set_operator(cr, CAIRO_OPERATOR_IN);
+  cairo_set_source_rgba(cr, tint.red(), tint.green(), tint.blue(), tint.alpha());
+  cairo_paint(cr);
+  cairo_pop_group_to_source(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
+  cairo_paint(cr);
+  cairo_restore(cr);
 }
 
 }  // namespace plat

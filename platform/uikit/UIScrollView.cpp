@@ -122,6 +122,11 @@ void UIScrollView::handlePan() {
     tracking_ = false;
     if (wasDragging)
       if (auto d = delegate()) d->scrollViewDidEndDraggingWillDecelerate(*this, false);
+    // Past an edge, the release point is reported once with dragging over (as the first frame
+    // of the bounce), so observers see where the finger let go; then the offset settles
+    // within the insets as they are by then.
+    if (wasDragging && clampedOffset(contentOffset()) != contentOffset())
+      setContentOffset(contentOffset());
     CGPoint clamped = clampedOffset(contentOffset());
     if (clamped != contentOffset()) setContentOffset(clamped);
   }

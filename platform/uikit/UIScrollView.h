@@ -4,7 +4,8 @@
 // "contentInset" and "panGestureRecognizer.state" that receive the old and new value on every
 // set (also when the value does not change), as key-value observation does.
 // Dragging moves the offset opposite the finger on the axes that scroll; with bounces the
-// offset may pass the edges while dragging and snaps back when the drag ends.
+// offset may pass the edges while dragging and snaps back when the drag ends (the release
+// point is reported once more, with isDragging false, before the snap).
 // Main thread only.
 
 #include <functional>

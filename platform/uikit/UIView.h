@@ -189,6 +189,8 @@ class UIView : public Object {
   virtual void tintColorDidChange() {}
   int64_t tag() const { return tag_; }
   void setTag(int64_t t) { tag_ = t; }
+  const std::string& accessibilityIdentifier() const { return accessibilityIdentifier_; }
+  void setAccessibilityIdentifier(std::string id) { accessibilityIdentifier_ = std::move(id); }
   bool isUserInteractionEnabled() const { return userInteractionEnabled_; }
   void setUserInteractionEnabled(bool e) { userInteractionEnabled_ = e; }
   bool isMultipleTouchEnabled() const { return multipleTouchEnabled_; }
@@ -320,6 +322,7 @@ class UIView : public Object {
   UIColorRef backgroundColor_;
   UIColorRef tintColor_;
   int64_t tag_ = 0;
+  std::string accessibilityIdentifier_;
   bool userInteractionEnabled_ = true;
   bool multipleTouchEnabled_ = false;
   UIViewContentMode contentMode_ = UIViewContentModeScaleToFill;
