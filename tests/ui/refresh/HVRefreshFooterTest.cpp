@@ -1,0 +1,302 @@
+// Footers driven by drags on the virtual clock: the automatic footer's insets, trigger offsets
+// and release rule, no more data, hiding, the title and indicator; the back footer's
+// placement, pull threshold, insets and offsets.
+
+#include <gtest/gtest.h>
+
+#include "platform/uikit/UITableView.h"
+#include "tests/ui/refresh/RefreshTestSupport.h"
+#include "ui/refresh/HVRefreshAutoNormalFooter.h"
+#include "ui/refresh/HVRefreshBackNormalFooter.h"
+
+using namespace plat;
+using namespace refresh_test;
+using testing_uikit::DragSimulator;
+
+namespace {
+
+class HVRefreshAutoFooterTest : public ::testing::Test {
+ protected:
+  void attach(double contentHeight) {
+    scroll = make<UIScrollView>();
+    window = showInWindow(scroll);
+    scroll->setContentSize({320, contentHeight});
+    footer = HVRefreshFooter::footerWithRefreshingBlock<HVRefreshAutoNormalFooter>(
+        [this] { ++callbacks; });
+    UIScrollView_HVRefresh::setHV_footer(*scroll, footer);
+  }
+  testing_loop::VirtualClockScope clock;
+  RefreshEnvironment env;
+  std::shared_ptr<UIScrollView> scroll;
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<HVRefreshAutoNormalFooter> footer;
+  int callbacks = 0;
+};
+
+TEST_F(HVRefreshAutoFooterTest, AttachingAddsItsHeightToTheBottomInsetAndRemovingTakesItAway) {
+  attach(1000);
+  EXPECT_EQ(scroll->contentInset().bottom, 44);
+  EXPECT_EQ(footer->frame(), CGRectMake(0, 1000, 320, 44));
+  scroll->setContentSize({320, 1200});
+  EXPECT_EQ(footer->frame().origin.y, 1200);
+  UIScrollView_HVRefresh::setHV_footer(*scroll, nullptr);
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+
+  auto hidden = make<HVRefreshAutoNormalFooter>();
+  hidden->setHidden(true);
+  UIScrollView_HVRefresh::setHV_footer(*scroll, hidden);
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+  EXPECT_EQ(hidden->frame().origin.y, 1200);
+  hidden->setHidden(false);
+  EXPECT_EQ(scroll->contentInset().bottom, 44);
+  // Without a scroll view, visibility changes no inset.
+  auto loose = make<HVRefreshAutoNormalFooter>();
+  loose->setHidden(true);
+  loose->setHidden(false);
+}
+
+TEST_F(HVRefreshAutoFooterTest, ScrollingTriggersOnceTheWholeFooterIsInViewMovingDown) {
+  attach(1000);
+  scroll->setContentOffset({0, 443});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  scroll->setContentOffset({0, 444});
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  EXPECT_EQ(footer->stateLabel()->text(), "Loading more...");
+  EXPECT_TRUE(footer->loadingView()->isAnimating());
+  testing_loop::advance(0.49);
+  EXPECT_EQ(callbacks, 0);
+  testing_loop::advance(0.02);
+  EXPECT_EQ(callbacks, 1);
+  bool ended = false;
+  footer->setEndRefreshingCompletionBlock([&] { ended = true; });
+  footer->endRefreshing();  // at once
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  EXPECT_TRUE(ended);
+  EXPECT_FALSE(footer->loadingView()->isAnimating());
+
+  // Moving back up through the trigger offset does not trigger.
+  scroll->setContentOffset({0, 500});
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  footer->endRefreshing();
+  scroll->setContentOffset({0, 444});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+
+  // Half the footer in view is enough at a percent of 0.5.
+  footer->setTriggerAutomaticallyRefreshPercent(0.5);
+  scroll->setContentOffset({0, 300});
+  scroll->setContentOffset({0, 421});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  scroll->setContentOffset({0, 422});
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  footer->endRefreshing();
+
+  footer->setAutomaticallyRefresh(false);
+  scroll->setContentOffset({0, 0});
+  scroll->setContentOffset({0, 500});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+}
+
+TEST_F(HVRefreshAutoFooterTest, ShortContentTriggersOnlyOnReleaseAtRest) {
+  attach(300);
+  scroll->setContentOffset({0, 50});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  DragSimulator(scroll).drag({-10});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  DragSimulator(scroll).drag({0});
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  footer->endRefreshing();
+  // Long content: a drag ending at the end triggers.
+  scroll->setContentSize({320, 1000});
+  DragSimulator(scroll).drag({400});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  DragSimulator(scroll).drag({444});
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+}
+
+TEST_F(HVRefreshAutoFooterTest, AnEmptyContentNeverTriggersByScrolling) {
+  attach(0);
+  scroll->setContentSize({320, 0});
+  scroll->setContentOffset({0, 10});
+  scroll->setContentOffset({0, 1000});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+}
+
+TEST_F(HVRefreshAutoFooterTest, NoMoreDataStopsEveryTriggerUntilReset) {
+  attach(1000);
+  footer->endRefreshingWithNoMoreData();
+  EXPECT_EQ(footer->state(), HVRefreshStateNoMoreData);
+  EXPECT_EQ(footer->stateLabel()->text(), "No more data");
+  scroll->setContentOffset({0, 500});
+  DragSimulator(scroll).drag({444});
+  footer->stateLabelClick();
+  EXPECT_EQ(footer->state(), HVRefreshStateNoMoreData);
+  footer->resetNoMoreData();
+  EXPECT_EQ(footer->stateLabel()->text(), "Tap or pull up to load more");
+  footer->stateLabelClick();
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+
+  // A tap on the title, through the window.
+  footer->endRefreshing();
+  window->layoutIfNeeded();
+  footer->setAutomaticallyRefresh(false);
+  scroll->setContentOffset({0, 444});  // the footer in view, no automatic trigger
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  CGPoint inWindow = footer->convertPointToView(CGPointMake(160, 22), nullptr);
+  UITouchDriver::tap(window, inWindow);
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  UITouchDriver::resetForTesting();
+}
+
+TEST_F(HVRefreshAutoFooterTest, HidingWhileRefreshingEndsAndTakesTheInsetAway) {
+  attach(1000);
+  int ended = 0;
+  footer->setEndRefreshingCompletionBlock([&] { ++ended; });
+  footer->beginRefreshing();
+  footer->setHidden(true);
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+  footer->setHidden(true);
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+  scroll->setContentSize({320, 1500});
+  footer->setHidden(false);
+  EXPECT_EQ(scroll->contentInset().bottom, 44);
+  EXPECT_EQ(footer->frame().origin.y, 1500);
+}
+
+TEST_F(HVRefreshAutoFooterTest, RefreshingTitleCanBeHiddenAndTheIndicatorCentres) {
+  attach(1000);
+  footer->setRefreshingTitleHidden(true);
+  footer->beginRefreshing();
+  EXPECT_EQ(footer->stateLabel()->text(), "");
+  footer->setNeedsLayout();
+  footer->layoutIfNeeded();
+  EXPECT_EQ(footer->loadingView()->center(), CGPointMake(160, 22));
+  footer->setRefreshingTitleHidden(false);
+  footer->endRefreshing();
+  footer->setNeedsLayout();
+  footer->layoutIfNeeded();
+  EXPECT_LT(footer->loadingView()->center().x, 160 - 25);
+  footer->setTitleForState(std::nullopt, HVRefreshStateIdle);  // ignored
+  EXPECT_EQ(footer->titleForState(HVRefreshStateIdle), "Tap or pull up to load more");
+  EXPECT_EQ(footer->titleForState(HVRefreshStatePulling), std::nullopt);
+}
+
+class HVRefreshBackFooterTest : public ::testing::Test {
+ protected:
+  void attach(double contentHeight) {
+    scroll = make<UIScrollView>();
+    window = showInWindow(scroll);
+    scroll->setContentSize({320, contentHeight});
+    footer = HVRefreshFooter::footerWithRefreshingBlock<HVRefreshBackNormalFooter>(
+        [this] { ++callbacks; });
+    UIScrollView_HVRefresh::setHV_footer(*scroll, footer);
+  }
+  testing_loop::VirtualClockScope clock;
+  RefreshEnvironment env;
+  std::shared_ptr<UIScrollView> scroll;
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<HVRefreshBackNormalFooter> footer;
+  int callbacks = 0;
+};
+
+TEST_F(HVRefreshBackFooterTest, LongContentPullReleaseAndEnd) {
+  attach(1000);
+  EXPECT_EQ(footer->heightForContentBreakView(), 400);
+  EXPECT_EQ(footer->happenOffsetY(), 400);
+  EXPECT_EQ(footer->frame(), CGRectMake(0, 1000, 320, 44));
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+
+  DragSimulator drag(scroll);
+  drag.begin();
+  drag.moveTo(422);
+  EXPECT_DOUBLE_EQ(footer->pullingPercent(), 0.5);
+  drag.moveTo(444);
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  drag.moveTo(444.5);
+  EXPECT_EQ(footer->state(), HVRefreshStatePulling);
+  EXPECT_EQ(footer->stateLabel()->text(), "Release to load more");
+  drag.release();
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  EXPECT_EQ(scroll->contentInset().bottom, 44);
+  EXPECT_EQ(scroll->contentOffset().y, 444);
+  EXPECT_EQ(footer->lastBottomDelta(), 44);
+  testing_loop::advance(0.25);
+  EXPECT_EQ(callbacks, 1);
+
+  bool ended = false;
+  footer->endRefreshingWithCompletionBlock([&] { ended = true; });
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);  // deferred
+  testing_loop::advance(0.4);
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+  EXPECT_TRUE(ended);
+}
+
+TEST_F(HVRefreshBackFooterTest, ShortContentSitsAtTheBottomOfTheView) {
+  attach(300);
+  EXPECT_EQ(footer->heightForContentBreakView(), -300);
+  EXPECT_EQ(footer->happenOffsetY(), 0);
+  EXPECT_EQ(footer->frame().origin.y, 600);
+  DragSimulator(scroll).drag({20, 50});
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  EXPECT_EQ(scroll->contentInset().bottom, 344);
+  EXPECT_EQ(scroll->contentOffset().y, 44);
+  footer->endRefreshingWithNoMoreData();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(footer->state(), HVRefreshStateNoMoreData);
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+  EXPECT_TRUE(footer->arrowView()->isHidden());
+
+  // In no more data a drag only moves the percent.
+  DragSimulator drag(scroll);
+  drag.drag({60}, false);
+  EXPECT_EQ(footer->state(), HVRefreshStateNoMoreData);
+  EXPECT_NEAR(footer->pullingPercent(), 60.0 / 44, 1e-9);
+  drag.release();
+  EXPECT_EQ(footer->state(), HVRefreshStateNoMoreData);
+  footer->resetNoMoreData();
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+}
+
+class CountingRows : public UITableViewDataSource {
+ public:
+  int64_t rows = 20;
+  int64_t tableViewNumberOfRowsInSection(UITableView&, int64_t) override { return rows; }
+  UITableViewCellRef tableViewCellForRowAtIndexPath(UITableView&, NSIndexPath) override {
+    return nullptr;
+  }
+};
+
+TEST_F(HVRefreshBackFooterTest, EndingAfterNewRowsSettlesTheOffsetWhereItIs) {
+  auto table = make<UITableView>();
+  auto rows = std::make_shared<CountingRows>();
+  table->setDataSource(rows);
+  window = showInWindow(table);
+  table->setContentSize({320, 1000});
+  footer = make<HVRefreshBackNormalFooter>();
+  UIScrollView_HVRefresh::setHV_footer(*table, footer);
+  table->setContentSize({320, 1000});
+
+  int offsetSets = 0;
+  int64_t token = table->addObserverForKeyPath(
+      "contentOffset", [&](const std::string&, const auto&, const auto&) { ++offsetSets; });
+  footer->beginRefreshing();
+  EXPECT_EQ(footer->lastRefreshCount(), 20);
+  footer->endRefreshing();
+  offsetSets = 0;
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(offsetSets, 0);  // no new rows
+
+  footer->beginRefreshing();
+  rows->rows = 30;
+  table->reloadData();
+  table->setContentSize({320, 1000});
+  footer->endRefreshing();
+  offsetSets = 0;
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(offsetSets, 1);
+  table->removeObserver(token);
+}
+
+}  // namespace
