@@ -142,9 +142,10 @@ void HVRefreshComponent::executeRefreshingCallback() {
   dispatch_async(dispatch_get_main_queue(), [weak] {
     auto self = weak.lock();
     if (!self) return;
-    if (self->refreshingBlock_) self->refreshingBlock_();
+    // Copies: a callback may replace the stored blocks.
+    if (auto block = self->refreshingBlock_) block();
     auto target = self->refreshingTarget_.lock();
-    if (target && self->refreshingAction_) self->refreshingAction_(*target, *self);
-    if (self->beginCompletion_) self->beginCompletion_();
+    if (auto action = self->refreshingAction_; target && action) action(*target, *self);
+    if (auto completion = self->beginCompletion_) completion();
   });
 }

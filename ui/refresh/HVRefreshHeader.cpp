@@ -96,7 +96,7 @@ void HVRefreshHeader::setState(HVRefreshComponentState newState) {
           auto self = weak.lock();
           if (!self) return;
           self->setPullingPercent(0.0);
-          if (self->endRefreshingCompletionBlock()) self->endRefreshingCompletionBlock()();
+          if (auto block = self->endRefreshingCompletionBlock()) block();
         });
   }
 }
