@@ -1,9 +1,11 @@
-// The HTTP response serializers over arbitrary status codes, content types and bodies:
+// The HTTP response serializers (plain, JSON, property list, image and compound) over arbitrary
+// status codes, content types and bodies:
 // validation and parsing never crash, and a parsed JSON object survives the removal of null
 // values.
 
 #include "fuzz/FuzzSupport.h"
 #include "net/SDPCompoundResponseSerializer.h"
+#include "net/SDPImageResponseSerializer.h"
 #include "net/SDPJSONResponseSerializer.h"
 #include "net/SDPPropertyListResponseSerializer.h"
 #include "platform/network/NSURLResponse.h"
@@ -27,22 +29,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   json->setRemovesKeysWithNullValues(choice & 0x4);
   auto plist = SDPPropertyListResponseSerializer::serializer();
   auto http = SDPHTTPResponseSerializer::serializer();
+  auto image = SDPImageResponseSerializer::serializer();
+  image->setAutomaticallyInflatesResponseImage(choice & 0x10);
   if (choice & 0x80) {
     // Any status and any type: every body reaches the parsers.
     for (auto s : {std::static_pointer_cast<SDPHTTPResponseSerializer>(json),
-                   std::static_pointer_cast<SDPHTTPResponseSerializer>(plist), http}) {
+                   std::static_pointer_cast<SDPHTTPResponseSerializer>(plist),
+                   std::static_pointer_cast<SDPHTTPResponseSerializer>(image), http}) {
       s->setAcceptableStatusCodes(std::nullopt);
       s->setAcceptableContentTypes(std::nullopt);
     }
   }
   SDPURLResponseSerializationRef serializer;
   switch (choice & 0x3) {
-    case 0: serializer = http; break;
+    case 0: serializer = choice & 0x4 ? std::static_pointer_cast<SDPHTTPResponseSerializer>(image)
+                                      : http;
+            break;
     case 1: serializer = json; break;
     case 2: serializer = plist; break;
     default:
       serializer = SDPCompoundResponseSerializer::compoundSerializerWithResponseSerializers(
-          {json, plist, http});
+          {json, plist, image, http});
   }
   const bool withErrorSlot = choice & 0x8;
   plat::NSErrorRef error;
