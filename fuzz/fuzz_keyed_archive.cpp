@@ -1,22 +1,26 @@
-// The keyed unarchiver over arbitrary bytes, with the HTTP client's archivable classes
-// registered: decoding never crashes, and whatever decodes can be used (serializers answer a
-// response, request serializers build a request) and archived again.
+// The keyed unarchiver over arbitrary bytes, with the HTTP client's archivable classes (but the
+// session managers, which live until their session is invalidated), URLs, session
+// configurations and models registered: decoding never crashes, and whatever decodes can be
+// used (serializers answer a response, request serializers build a request) and archived again.
 
 #include <tuple>
 
 #include "fuzz/FuzzSupport.h"
 #include "net/SDPCompoundResponseSerializer.h"
+#include "net/SDPImageResponseSerializer.h"
 #include "net/SDPHTTPRequestSerializer.h"
 #include "net/SDPJSONRequestSerializer.h"
 #include "net/SDPJSONResponseSerializer.h"
 #include "net/SDPPropertyListRequestSerializer.h"
 #include "net/SDPPropertyListResponseSerializer.h"
 #include "net/SDPSecurityPolicy.h"
+#include "net/SDPXMLParserResponseSerializer.h"
 #include "net/model/HVKeyValue.h"
 #include "net/model/NSObject+HVCoding.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/network/NSURLResponse.h"
+#include "platform/network/NSURLSessionConfiguration.h"
 
 namespace {
 
@@ -25,7 +29,9 @@ namespace {
     &SDPCompoundResponseSerializer::compoundSerializerWithResponseSerializers,
     &SDPJSONResponseSerializer::serializer, &SDPPropertyListResponseSerializer::serializer,
     &SDPJSONRequestSerializer::serializer, &SDPPropertyListRequestSerializer::serializer,
-    &SDPSecurityPolicy::defaultPolicy);
+    &SDPSecurityPolicy::defaultPolicy, &SDPXMLParserResponseSerializer::serializer,
+    &SDPImageResponseSerializer::serializer,
+    &plat::NSURLSessionConfiguration::defaultSessionConfiguration, &plat::NSURL::URLWithString);
 
 // Archivable models: scalars, text, a nested model of its own class and a typed array.
 class FzPet : public plat::NSObject, public plat::NSCoding {
