@@ -10,14 +10,13 @@ using plat::NSPropertyListSerialization;
 
 namespace {
 
-// Equal values. Dates compare to within a second when the written form (XML) keeps whole
-// seconds (libplist truncates toward 2001, so a date before it with a fraction comes back one
-// second later), and to the microsecond otherwise: libplist keeps binary dates as a double and
-// reads back truncated microseconds, so one can be lost on each round trip.
+// Equal values. Dates compare to the whole second when the written form (XML) keeps no more,
+// and to the microsecond otherwise: libplist keeps binary dates as a double and reads back
+// truncated microseconds, so one can be lost on each round trip.
 bool same(const plat::Value& a, const plat::Value& b, bool wholeSeconds) {
   if (a.isDate() && b.isDate()) {
-    const double apart = std::abs(a.date()->timeIntervalSinceDate(*b.date()));
-    return wholeSeconds ? apart < 1 : apart <= 1.5e-6;
+    if (wholeSeconds) return a.date()->seconds1970() == b.date()->seconds1970();
+    return std::abs(a.date()->timeIntervalSinceDate(*b.date())) <= 1.5e-6;
   }
   if (const plat::Array* x = a.array()) {
     const plat::Array* y = b.array();

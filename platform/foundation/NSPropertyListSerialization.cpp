@@ -319,7 +319,8 @@ Data NSPropertyListSerialization::dataWithPropertyList(const Value& value,
   if (format != NSPropertyListXMLFormat_v1_0 && format != NSPropertyListBinaryFormat_v1_0)
     return fail("the format cannot be written");
   std::string why;
-  plist_support::Node root = plist_support::nodeFromValue(value, &why);
+  plist_support::Node root =
+      plist_support::nodeFromValue(value, &why, format == NSPropertyListXMLFormat_v1_0);
   if (!root) return fail(why);
   return plist_support::serializeNode(static_cast<plist_t>(root.get()),
                                       format == NSPropertyListBinaryFormat_v1_0);

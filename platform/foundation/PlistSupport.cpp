@@ -187,7 +187,7 @@ bool binaryGraphOK(const Data& data, std::string* why) {
   return true;
 }
 
-Node nodeFromValueAt(const Value& v, std::string* why, int depth) {
+Node nodeFromValueAt(const Value& v, std::string* why, int depth, bool wholeSeconds) {
   if (depth > kMaxDepth) return *why = "property list nested too deeply", nullptr;
   switch (v.type()) {
     case Value::Type::Bool:
@@ -213,12 +213,15 @@ Node nodeFromValueAt(const Value& v, std::string* why, int depth) {
       int32_t sec, usec;
       if (!dateToPlist(*v.date(), &sec, &usec))
         return *why = "date out of property-list range", nullptr;
+      // The XML form holds whole seconds, which libplist takes by truncating toward 2001: a
+      // date before 2001 would come out a second late unless its fraction is dropped here.
+      if (wholeSeconds) usec = 0;
       return Node(plist_new_date(sec, usec));
     }
     case Value::Type::Array: {
       Node arr(plist_new_array());
       for (const Value& item : *v.array()) {
-        Node child = nodeFromValueAt(item, why, depth + 1);
+        Node child = nodeFromValueAt(item, why, depth + 1, wholeSeconds);
         if (!child) return nullptr;
         plist_array_append_item(arr.get(), child.release());
       }
@@ -228,7 +231,7 @@ Node nodeFromValueAt(const Value& v, std::string* why, int depth) {
       Node dict(plist_new_dict());
       for (const auto& [key, item] : *v.dictionary()) {
         if (!textOK(key, why)) return nullptr;
-        Node child = nodeFromValueAt(item, why, depth + 1);
+        Node child = nodeFromValueAt(item, why, depth + 1, wholeSeconds);
         if (!child) return nullptr;
         plist_dict_set_item(dict.get(), key.c_str(), child.release());
       }
@@ -281,7 +284,9 @@ Node parseNode(const Data& data, Format* format, std::string* why) {
   return Node(root);
 }
 
-Node nodeFromValue(const Value& value, std::string* why) { return nodeFromValueAt(value, why, 0); }
+Node nodeFromValue(const Value& value, std::string* why, bool wholeSeconds) {
+  return nodeFromValueAt(value, why, 0, wholeSeconds);
+}
 
 Value valueFromNode(plist_t node) {
   switch (plist_get_node_type(node)) {

@@ -31,8 +31,9 @@ Node parseNode(const Data& data, NSPropertyListSerialization::NSPropertyListForm
 bool looksLikeBinaryOrXML(const Data& data);
 
 // Builds a node tree for value. Returns null with *why set for a kind with no
-// property-list form (see NSPropertyListSerialization.h).
-Node nodeFromValue(const Value& value, std::string* why);
+// property-list form (see NSPropertyListSerialization.h). With wholeSeconds (the XML form)
+// dates keep only their whole seconds, rounded down.
+Node nodeFromValue(const Value& value, std::string* why, bool wholeSeconds = false);
 // Whether text can be stored: libplist takes C strings and converts UTF-8 to UTF-16 for the
 // binary form, so a NUL would cut the text short and invalid UTF-8 comes out garbled.
 // False with *why set otherwise.

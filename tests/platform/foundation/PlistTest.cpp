@@ -84,6 +84,18 @@ TEST(PlistTest, BinaryKeepsSubSecondDatesAndDatesBefore2001) {
   EXPECT_EQ(back[1].date()->nanoseconds1970(), early.nanoseconds1970());
 }
 
+TEST(PlistTest, XMLKeepsTheWholeSecondOfDatesOnBothSidesOf2001) {
+  // 1982-01-02 01:40:15.5 and 2023-11-14 22:13:20.75: XML holds the whole second, rounded down.
+  NSDate before = NSDate::fromSeconds1970(378776415, 500000000);
+  NSDate after = NSDate::fromSeconds1970(1700000000, 750000000);
+  Data bytes = PLS::dataWithPropertyList(Value(Array{Value(before), Value(after)}),
+                                         PLS::NSPropertyListXMLFormat_v1_0);
+  Value back = PLS::propertyListWithData(bytes);
+  ASSERT_TRUE(back.isArray());
+  EXPECT_EQ(back[0].date()->nanoseconds1970(), int64_t{378776415} * 1000000000);
+  EXPECT_EQ(back[1].date()->nanoseconds1970(), int64_t{1700000000} * 1000000000);
+}
+
 TEST(PlistTest, WritingRefusesValuesWithoutPropertyListForm) {
   const Value bad[] = {
       Value(),
