@@ -28,6 +28,8 @@ constexpr const char* kPNG = "public.png";
 constexpr const char* kJPEG = "public.jpeg";
 constexpr const char* kGIF = "com.compuserve.gif";
 constexpr const char* kTIFF = "public.tiff";
+constexpr const char* kBMP = "com.microsoft.bmp";
+constexpr const char* kICO = "com.microsoft.ico";
 
 // ---- PNG ----
 
@@ -257,7 +259,8 @@ bool writeGIF(const std::vector<CGImageRef>& images, const std::vector<double>& 
 // ---- Destination ----
 
 bool CGImageDestination::canWriteType(const std::string& type) {
-  return type == kPNG || type == kJPEG || type == kGIF || type == kTIFF;
+  return type == kPNG || type == kJPEG || type == kGIF || type == kTIFF || type == kBMP ||
+         type == kICO;
 }
 
 CGImageDestination::CGImageDestination(std::string type, std::string path)
@@ -310,6 +313,11 @@ bool CGImageDestination::finalize() {
     std::vector<CGImageRef> images;
     for (const auto& item : items_) images.push_back(item.image);
     out = encodeTIFF(images);
+  } else if (type_ == kBMP) {
+    out = encodeBMP(items_[0].image);
+  } else if (type_ == kICO) {
+    const CGImageRef& img = items_[0].image;
+    out = encodeICO(CGImageEncodePNG(img, true), int(img->width()), int(img->height()));
   }
   if (out.empty()) return false;
   if (path_.empty()) {

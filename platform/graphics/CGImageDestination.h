@@ -1,8 +1,10 @@
 #pragma once
 // CGImageDestination: the platform's image writer. Made on data or on a file path for one type
-// ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff"), given container properties
+// ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff", "com.microsoft.bmp",
+// "com.microsoft.ico"), given container properties
 // and images, then finalized once. PNG and JPEG write the first image only; TIFF writes every
-// image as a page (LZW); GIF writes every image as a
+// image as a page (LZW); BMP writes 32-bit bit-field bitmaps, ICO one PNG entry (at most
+// 256 x 256 pixels); GIF writes every image as a
 // frame (colours quantized to 255 plus a transparent index, delays in centiseconds, the
 // NETSCAPE2.0 loop block when "LoopCount" is set).
 //

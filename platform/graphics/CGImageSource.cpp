@@ -16,6 +16,9 @@ std::string typeOf(const Data& d) {
     return "com.compuserve.gif";
   if (d.length() >= 4 && (std::memcmp(b, "II*\0", 4) == 0 || std::memcmp(b, "MM\0*", 4) == 0))
     return "public.tiff";
+  if (d.length() >= 2 && b[0] == 'B' && b[1] == 'M') return "com.microsoft.bmp";
+  if (d.length() >= 4 && (std::memcmp(b, "\0\0\1\0", 4) == 0 || std::memcmp(b, "\0\0\2\0", 4) == 0))
+    return "com.microsoft.ico";
   return "";
 }
 }  // namespace
@@ -51,6 +54,10 @@ void CGImageSource::rescanLocked() {
       reader_ = makeGIFReader();
     else if (type_ == "public.tiff")
       reader_ = makeTIFFReader();
+    else if (type_ == "com.microsoft.bmp")
+      reader_ = makeBMPReader();
+    else if (type_ == "com.microsoft.ico")
+      reader_ = makeICOReader();
     else
       type_.clear();
   }

@@ -5,9 +5,10 @@
 // interlaced passes shown blocky), JPEG (libjpeg-turbo; baseline rows not yet received stay
 // transparent, progressive files show the scans received so far), GIF (giflib; frames
 // composed on the logical screen with their disposal and transparency, loop count from the
-// NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole). Every
-// reader refuses images above kCGImageSourceMaxPixels.
-// Images come in the standard layout of plat::CGImage (premultiplied ARGB32 or RGB24).
+// NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole), BMP
+// and ICO (own readers; icon entries as PNG or bitmap with mask). Every reader refuses images above
+// kCGImageSourceMaxPixels. Images come in the standard layout of plat::CGImage (premultiplied
+// ARGB32 or RGB24).
 //
 // Thread-safety: internally synchronized; any thread may use a source.
 

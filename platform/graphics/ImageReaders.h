@@ -25,6 +25,13 @@ std::unique_ptr<CGImageSource::Reader> makePNGReader();
 std::unique_ptr<CGImageSource::Reader> makeJPEGReader();
 std::unique_ptr<CGImageSource::Reader> makeGIFReader();
 std::unique_ptr<CGImageSource::Reader> makeTIFFReader();
+std::unique_ptr<CGImageSource::Reader> makeBMPReader();
+std::unique_ptr<CGImageSource::Reader> makeICOReader();
+
+// A 32-bit bitmap with bit-field masks (alpha kept unless opaque). Empty for null or huge.
+Data encodeBMP(const CGImageRef& image);
+// An icon holding one PNG entry; empty above 256 x 256 pixels.
+Data encodeICO(const Data& png, int width, int height);
 
 // A TIFF holding each image as one page (8-bit RGB, or RGBA with associated alpha, LZW).
 // Empty on failure.

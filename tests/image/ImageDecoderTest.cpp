@@ -150,6 +150,66 @@ TEST(ImageDecoderTest, PrefixesDecodeAsFarAsTheyGo) {
   }
 }
 
+void le(std::vector<uint8_t>& o, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) o.push_back(uint8_t(v >> (8 * i)));
+}
+
+// A DIB header of 40 bytes.
+void dibHeader(std::vector<uint8_t>& o, int w, int h, int bpp, uint32_t colors) {
+  le(o, 40, 4), le(o, uint32_t(w), 4), le(o, uint32_t(h), 4), le(o, 1, 2), le(o, bpp, 2);
+  le(o, 0, 4), le(o, 0, 4), le(o, 0, 4), le(o, 0, 4), le(o, colors, 4), le(o, 0, 4);
+}
+
+TEST(ImageDecoderTest, BitmapsAndIconsOfTheOwnReaders) {
+  // 24-bit, bottom-up, 3 x 2 with row padding: bottom row blue, top row red.
+  std::vector<uint8_t> bmp = {'B', 'M'};
+  le(bmp, 14 + 40 + 24, 4), le(bmp, 0, 4), le(bmp, 54, 4);
+  dibHeader(bmp, 3, 2, 24, 0);
+  for (int row = 0; row < 2; ++row) {
+    for (int x = 0; x < 3; ++x)
+      bmp.insert(bmp.end(), {uint8_t(row ? 0 : 255), 0, uint8_t(row ? 255 : 0)});
+    bmp.insert(bmp.end(), 3, 0);
+  }
+  auto b = HVImageDecoder::decoderWithDataScale(Data(bmp), 1);
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->type(), HVImageKindBMP);
+  EXPECT_EQ(frameImage(*b, 0)->pixelAt(2, 0), 0xffff0000u);
+  EXPECT_EQ(frameImage(*b, 0)->pixelAt(0, 1), 0xff0000ffu);
+
+  // 8-bit palette, top-down (negative height).
+  std::vector<uint8_t> pal = {'B', 'M'};
+  le(pal, 0, 4), le(pal, 0, 4), le(pal, 14 + 40 + 8, 4);
+  dibHeader(pal, 2, -2, 8, 2);
+  pal.insert(pal.end(), {0, 255, 0, 0, 0, 0, 0, 0});  // green, black
+  pal.insert(pal.end(), {0, 1, 0, 0, 1, 0, 0, 0});
+  auto p = HVImageDecoder::decoderWithDataScale(Data(pal), 1);
+  ASSERT_TRUE(p);
+  EXPECT_EQ(frameImage(*p, 0)->pixelAt(0, 0), 0xff00ff00u);
+  EXPECT_EQ(frameImage(*p, 0)->pixelAt(0, 1), 0xff000000u);
+
+  // An icon with one 24-bit entry whose mask clears its top-left pixel (rows bottom-up).
+  std::vector<uint8_t> entry;
+  dibHeader(entry, 2, 4, 24, 0);  // height counts the mask
+  for (int row = 0; row < 2; ++row) {
+    for (int x = 0; x < 2; ++x) entry.insert(entry.end(), {255, 0, 0});
+    entry.insert(entry.end(), 2, 0);
+  }
+  entry.insert(entry.end(), {0, 0, 0, 0, 0x80, 0, 0, 0});  // mask rows: bottom clear, top x=0
+  std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 24, 0};
+  le(ico, uint32_t(entry.size()), 4), le(ico, 22, 4);
+  ico.insert(ico.end(), entry.begin(), entry.end());
+  auto i = HVImageDecoder::decoderWithDataScale(Data(ico), 1);
+  ASSERT_TRUE(i);
+  EXPECT_EQ(i->type(), HVImageKindICO);
+  EXPECT_EQ(frameImage(*i, 0)->pixelAt(0, 0), 0u);
+  EXPECT_EQ(frameImage(*i, 0)->pixelAt(1, 0), 0xff0000ffu);
+  EXPECT_EQ(frameImage(*i, 0)->pixelAt(0, 1), 0xff0000ffu);
+
+  // Damaged headers give no decoder.
+  std::vector<uint8_t> cut(bmp.begin(), bmp.begin() + 30);
+  EXPECT_FALSE(HVImageDecoder::decoderWithDataScale(Data(cut), 1));
+}
+
 TEST(ImageDecoderTest, GIFTimingLoopsAndComposition) {
   // Frame 0 red over the screen, frame 1 a blue 2x2 square with transparent corner, disposed to
   // background; frame 2 a green 1x1 dot with no control block.

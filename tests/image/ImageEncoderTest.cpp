@@ -173,9 +173,24 @@ TEST(ImageEncoderTest, StillImagesRoundTrip) {
   EXPECT_EQ(multi->frameCount(), 2u);
   EXPECT_EQ(multi->frameAtIndexDecodeForDisplay(1, false)->image()->CGImage()->pixelAt(5, 1),
             0xff0000ffu);
+  // BMP keeps pixels (alpha within rounding); ICO holds one entry up to 256 x 256.
+  auto bp = decodeFrame(HVEncodeCGImage(photo, HVImageKindBMP, 1));
+  ASSERT_TRUE(bp);
+  EXPECT_EQ(psnr(bp, photo), 99);
+  EXPECT_TRUE(bp->isOpaque());
+  auto ba = decodeFrame(HVEncodeCGImage(translucent, HVImageKindBMP, 1));
+  ASSERT_TRUE(ba);
+  for (int s = 0; s < 32; s += 8)
+    EXPECT_NEAR(int((ba->pixelAt(1, 1) >> s) & 0xff), int((0x80204060u >> s) & 0xff), 1);
+  Data ico = HVEncodeCGImage(translucent, HVImageKindICO, 1);
+  ASSERT_EQ(HVSniffImageType(ico), HVImageKindICO);
+  auto ia = decodeFrame(ico);
+  ASSERT_TRUE(ia);
+  EXPECT_EQ(ia->pixelAt(4, 4), translucent->pixelAt(4, 4));
+  EXPECT_TRUE(HVEncodeCGImage(gradient(257, 2), HVImageKindICO, 1).empty());
   // Unwritable kinds give nothing.
   EXPECT_TRUE(HVEncodeCGImage(photo, HVImageKindJPEG2000, 1).empty());
-  EXPECT_TRUE(HVEncodeCGImage(photo, HVImageKindBMP, 1).empty());
+  EXPECT_TRUE(HVEncodeCGImage(photo, HVImageKindICNS, 1).empty());
 
   // A JPEG encoder given three images writes only the first.
   auto enc = HVImageEncoder::initWithType(HVImageKindJPEG);
