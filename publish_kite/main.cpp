@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "platform/uikit/UIApplicationMain.h"
+#include "platform/webkit/VirtualDisplay.h"
+#include "platform/webkit/WKWebView.h"
 #include "publish_kite/Classes/ViewController/AppDelegate.h"
 #include "publish_kite/host/LumoraHost.h"
 
@@ -19,6 +21,9 @@ int main(int argc, char** argv) {
   AppDelegate::Register();
   int result = plat::UIApplicationMain(argc, argv, "", AppDelegate::ClassName());
   host->Finish();
+  // No web content process or virtual display outlives the program.
+  plat::WKWebView::terminateAllContentProcesses();
+  plat::VirtualDisplay::stop();
   std::fflush(nullptr);
   // Worker threads of the platform may still be parked: leave without running exit-time
   // destructors under them.

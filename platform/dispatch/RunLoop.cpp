@@ -189,6 +189,7 @@ void RunLoop::perform(std::function<void()> block) {
     impl_->woken = true;
   }
   impl_->cv.notify_all();
+  if (auto* source = impl_->eventSource.load()) source->wake();
 }
 
 void RunLoop::wakeUp() {
@@ -197,6 +198,13 @@ void RunLoop::wakeUp() {
     impl_->woken = true;
   }
   impl_->cv.notify_all();
+  if (auto* source = impl_->eventSource.load()) source->wake();
+}
+
+void RunLoop::setEventSource(RunLoopEventSource* source) {
+  if (!impl_->isMain || !source) return;
+  RunLoopEventSource* none = nullptr;
+  impl_->eventSource.compare_exchange_strong(none, source);
 }
 
 double RunLoop::nextTimerFireTime(const std::string& mode) const {
@@ -328,7 +336,10 @@ bool runReady(RunLoop::Impl& loop, const std::string& mode) {
 }  // namespace
 
 bool RunLoop::runOnce(const std::string& mode, double timeoutSeconds) {
-  if (runReady(*impl_, mode)) return true;
+  RunLoopEventSource* source = impl_->eventSource.load();
+  bool did = runReady(*impl_, mode);
+  if (source && source->dispatch(0)) did = true;
+  if (did) return true;
   if (!(timeoutSeconds > 0)) return false;
   auto clock = Clock::current();
   double now = clock->now();
@@ -340,6 +351,17 @@ bool RunLoop::runOnce(const std::string& mode, double timeoutSeconds) {
       return impl_->woken || !impl_->posted.empty() || impl_->stopRequested ||
              (impl_->isMain && mainQueueHasWork()) || clock->now() >= wakeAt;
     };
+    if (source) {
+      // The source waits instead of the condition variable; wake-ups reach it through
+      // wake(), which stays pending if it comes before the wait starts.
+      bool readyNow = ready();
+      lock.unlock();
+      double wait = clock->isVirtual() ? std::min(timeoutSeconds, 3600.0)
+                                       : std::min(std::max(wakeAt - now, 0.0), 3600.0);
+      bool dispatched = source->dispatch(readyNow ? 0 : wait);
+      impl_->sleeping.store(false);
+      return runReady(*impl_, mode) || dispatched;
+    }
     if (clock->isVirtual()) {
       impl_->cv.wait_for(lock, std::chrono::duration<double>(std::min(timeoutSeconds, 3600.0)),
                          ready);

@@ -30,6 +30,19 @@ inline constexpr const char* NSDefaultRunLoopMode = kCFRunLoopDefaultMode;
 inline constexpr const char* NSRunLoopCommonModes = kCFRunLoopCommonModes;
 inline constexpr const char* UITrackingRunLoopMode = "UITrackingRunLoopMode";
 
+// Events of another library's main context that the main loop serves on every turn, so that
+// library's callbacks run on the main thread between the loop's own work.
+class RunLoopEventSource {
+ public:
+  virtual ~RunLoopEventSource() = default;
+  // Dispatches the source's ready events; when none are ready, first waits up to
+  // `waitSeconds` of real time for one or for wake(). Returns true if anything was dispatched.
+  // Called on the main thread only.
+  virtual bool dispatch(double waitSeconds) = 0;
+  // Ends a wait in dispatch() at once (or makes the next one return at once). Any thread.
+  virtual void wake() = 0;
+};
+
 class RunLoop : public std::enable_shared_from_this<RunLoop> {
  public:
   RunLoop(const RunLoop&) = delete;
@@ -75,6 +88,11 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // True when posted blocks or main-queue work (main loop) wait to run, or a timer is due now.
   bool hasReadyWork(const std::string& mode = kCFRunLoopDefaultMode) const;
   bool isMain() const;
+
+  // Makes the main loop serve `source` on every turn and wait on it instead of sleeping.
+  // `source` must outlive the process (it is never removed); a second call is ignored.
+  // REQUIRES: called on the main thread, on the main loop.
+  void setEventSource(RunLoopEventSource* source);
 
   struct Impl;
   Impl& impl() { return *impl_; }

@@ -32,6 +32,8 @@ struct RunLoop::Impl {
   // True while the loop's thread waits (or is about to). Lets the main queue skip the
   // wake-up when the loop is busy anyway.
   std::atomic<bool> sleeping{false};
+  // Main loop only: another library's events, served each turn (see setEventSource).
+  std::atomic<RunLoopEventSource*> eventSource{nullptr};
 };
 
 struct NSTimer::Impl {

@@ -6,9 +6,12 @@
 // Thread-safety: the handler is started and stopped on the main thread. The task's
 // didReceiveResponse / didReceiveData / didFinish / didFailWithError may be called from any
 // thread; they are delivered to the page on the main thread in call order. Calls after the
-// task was stopped or finished are ignored (and counted, for tests).
+// task was stopped or finished are ignored (and counted, for tests). didReceiveData called
+// off the main thread waits while more than kMaxBufferedBytes given earlier are still
+// unread by the page, so a fast producer never makes the web view hold a large body whole.
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -31,7 +34,11 @@ class WKURLSchemeTask : public Object {
     std::function<void(const Data&)> data;
     std::function<void()> finish;
     std::function<void(const NSErrorRef&)> fail;
+    // True when the sink reports read bytes itself through bytesConsumed(); otherwise bytes
+    // count as read once handed to `data`.
+    bool reportsConsumption = false;
   };
+  static constexpr int64_t kMaxBufferedBytes = 4 << 20;
   WKURLSchemeTask(NSURLRequestRef request, Sink sink);
   std::string className() const override { return "WKURLSchemeTask"; }
 
@@ -47,7 +54,9 @@ class WKURLSchemeTask : public Object {
   bool isStopped() const { return stopped_.load(); }
 
   // Internal: the web view stopped the task (no more answers are delivered).
-  void markStopped() { stopped_.store(true); }
+  void markStopped();
+  // Internal: the page read `n` bytes given earlier.
+  void bytesConsumed(int64_t n);
 
  private:
   // Answers wait here until the main thread takes them; one drain is posted per burst, so a
@@ -69,6 +78,8 @@ class WKURLSchemeTask : public Object {
   bool finished_ = false;
   std::atomic<bool> stopped_{false};
   std::atomic<int64_t> ignored_{0};
+  std::condition_variable drained_;
+  int64_t buffered_ = 0;  // guarded by mu_
 };
 using WKURLSchemeTaskRef = std::shared_ptr<WKURLSchemeTask>;
 

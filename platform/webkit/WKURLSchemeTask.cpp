@@ -38,9 +38,12 @@ void WKURLSchemeTask::drain() {
       case Event::Response:
         if (sink_.response) sink_.response(e.response);
         break;
-      case Event::Bytes:
+      case Event::Bytes: {
+        auto n = static_cast<int64_t>(e.data.length());
         if (sink_.data) sink_.data(e.data);
+        if (!sink_.reportsConsumption) bytesConsumed(n);
         break;
+      }
       case Event::Finish:
         if (sink_.finish) sink_.finish();
         break;
@@ -56,14 +59,33 @@ void WKURLSchemeTask::didReceiveResponse(const std::shared_ptr<NSURLResponse>& r
   if (accept(false)) enqueue(Event{Event::Response, response, {}, nullptr});
 }
 
-void WKURLSchemeTask::didReceiveData(const Data& data) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (accept(false)) enqueue(Event{Event::Bytes, nullptr, data, nullptr});
-}
+void WKURLSchemeTask::didReceiveData(const Data& data) { didReceiveData(Data(data)); }
 
 void WKURLSchemeTask::didReceiveData(Data&& data) {
-  std::lock_guard<std::mutex> lock(mu_);
-  if (accept(false)) enqueue(Event{Event::Bytes, nullptr, std::move(data), nullptr});
+  std::unique_lock<std::mutex> lock(mu_);
+  // The main thread never waits: it is the one that lets the page read.
+  if (!dispatch_is_main_thread()) {
+    drained_.wait(lock, [&] { return buffered_ <= kMaxBufferedBytes || stopped_.load(); });
+  }
+  if (!accept(false)) return;
+  buffered_ += static_cast<int64_t>(data.length());
+  enqueue(Event{Event::Bytes, nullptr, std::move(data), nullptr});
+}
+
+void WKURLSchemeTask::bytesConsumed(int64_t n) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    buffered_ -= n;
+  }
+  drained_.notify_all();
+}
+
+void WKURLSchemeTask::markStopped() {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    stopped_.store(true);
+  }
+  drained_.notify_all();
 }
 
 void WKURLSchemeTask::didFinish() {

@@ -1,21 +1,18 @@
 #include "platform/webkit/WKWebView.h"
 
-#include <deque>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
 #include <map>
+#include <set>
 
 #include "platform/dispatch/Dispatch.h"
-#include "platform/dispatch/NSTimer.h"
-#include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSLog.h"
-#include "platform/foundation/NSURL.h"
-#include "platform/network/MIMEType.h"
 #include "platform/network/NSURLError.h"
-#include "platform/network/NSURLSession.h"
-#include "platform/uikit/UIScreen.h"
-#include "platform/webkit/HTMLDocument.h"
-#include "platform/webkit/PageEnvironment.h"
-#include "platform/webkit/ScriptWorld.h"
+#include "platform/uikit/UIGraphics.h"
+#include "platform/webkit/SchemeStream.h"
+#include "platform/webkit/WebKitRuntime.h"
 
 namespace plat {
 
@@ -25,131 +22,181 @@ constexpr const char* kDefaultUserAgent =
     "Mozilla/5.0 (iPhone; CPU iPhone OS 15_0 like Mac OS X) AppleWebKit/605.1.15 "
     "(KHTML, like Gecko) Mobile/15E148";
 
+// The private channel of the page log script below.
+constexpr const char* kPageLogHandler = "lumoraPageLog";
+
+// Reports console calls, uncaught errors, unhandled rejections and failed resource loads of
+// every document through the private channel, before any page script runs.
+constexpr const char* kPageLogScript = R"JS((function () {
+  const channel = window.webkit.messageHandlers.lumoraPageLog;
+  const post = (m) => { try { channel.postMessage(m); } catch (e) {} };
+  const text = (v) => {
+    if (typeof v === 'string') return v;
+    if (v instanceof Error) return String(v);
+    try { const j = JSON.stringify(v); return j === undefined ? String(v) : j; }
+    catch (e) { return String(v); }
+  };
+  for (const level of ['log', 'info', 'warn', 'error', 'debug']) {
+    const original = console[level];
+    console[level] = function (...args) {
+      post({kind: 'console', level: level, text: args.map(text).join(' ')});
+      return original.apply(this, args);
+    };
+  }
+  window.addEventListener('error', (e) => {
+    const t = e.target;
+    if (t && t !== window && (t.src || t.href)) {
+      post({kind: 'error', text: 'Failed to load resource: ' + (t.src || t.href)});
+      return;
+    }
+    let m = e.message || String(e.error);
+    if (e.error && e.error.stack) m += '\n' + e.error.stack;
+    post({kind: 'error', text: m});
+  }, true);
+  window.addEventListener('unhandledrejection', (e) => {
+    post({kind: 'error', text: 'Unhandled Promise Rejection: ' + text(e.reason)});
+  });
+})();)JS";
+
+void onMain(std::function<void()> fn) { dispatch_async(dispatch_get_main_queue(), std::move(fn)); }
+
 std::string lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
-void onMain(std::function<void()> fn) { dispatch_async(dispatch_get_main_queue(), std::move(fn)); }
-
-// One fetch of a resource, answered on the main thread with the whole body.
-struct FetchResult {
-  NSURLResponseRef response;
-  Data body;
-  NSErrorRef error;
-};
-
-class Fetch {
- public:
-  explicit Fetch(std::function<void(FetchResult)> done) : done_(std::move(done)) {}
-  void setCancel(std::function<void()> cancel) { cancel_ = std::move(cancel); }
-  // Stops the fetch: `done` is never called afterwards.
-  void cancel() {
-    if (finished_) return;
-    finished_ = true;
-    done_ = nullptr;
-    auto c = std::move(cancel_);
-    cancel_ = nullptr;
-    if (c) c();
-  }
-  void complete(FetchResult r) {
-    if (finished_) return;
-    finished_ = true;
-    cancel_ = nullptr;
-    auto d = std::move(done_);
-    done_ = nullptr;
-    if (d) d(std::move(r));
-  }
-  bool finished() const { return finished_; }
-
-  // Accumulated answer of a streaming source.
-  NSURLResponseRef response;
-  Data body;
-
- private:
-  std::function<void(FetchResult)> done_;
-  std::function<void()> cancel_;
-  bool finished_ = false;
-};
-using FetchRef = std::shared_ptr<Fetch>;
-
-// Routes the web view's URL session events to their fetches (main queue).
-class SessionDelegate : public NSURLSessionDelegate {
- public:
-  void add(const NSURLSessionTaskRef& task, const FetchRef& fetch) {
-    fetches_[task->taskIdentifier()] = fetch;
-  }
-  void remove(uint64_t id) { fetches_.erase(id); }
-  void URLSessionDataTaskDidReceiveData(const NSURLSessionRef&, const NSURLSessionDataTaskRef& task,
-                                        const Data& data) override {
-    if (auto f = find(task)) f->body.append(data);
-  }
-  void URLSessionTaskDidCompleteWithError(const NSURLSessionRef&, const NSURLSessionTaskRef& task,
-                                          const NSErrorRef& error) override {
-    auto f = find(task);
-    fetches_.erase(task->taskIdentifier());
-    if (!f) return;
-    FetchResult r;
-    r.error = error;
-    if (!error) {
-      r.response = task->response();
-      r.body = std::move(f->body);
-    }
-    f->complete(std::move(r));
-  }
-
- private:
-  FetchRef find(const NSURLSessionTaskRef& task) {
-    auto it = fetches_.find(task->taskIdentifier());
-    return it == fetches_.end() ? nullptr : it->second.lock();
-  }
-  std::map<uint64_t, std::weak_ptr<Fetch>> fetches_;
-};
-
-struct Load {
-  uint64_t id = 0;
-  WKNavigationRef navigation;
-  NSURLRequestRef request;
-  bool hasHTML = false;  // loadHTMLString: the document is given
-  std::string html;
-  bool started = false;
-  bool committed = false;
-  bool finished = false;
-  FetchRef fetch;
-};
-using LoadRef = std::shared_ptr<Load>;
-
-NSErrorRef scriptError(int64_t code, const std::string& description, const std::string& message = {}) {
+NSErrorRef wkError(int64_t code, const std::string& description, const std::string& message = {}) {
   Dictionary info;
   info.set(NSLocalizedDescriptionKey, description);
   if (!message.empty()) info.set(WKJavaScriptExceptionMessageKey, message);
   return NSError::make(WKErrorDomain, code, std::move(info));
 }
 
-// The completion of one evaluateJavaScript call. It is answered exactly once, on a later
-// main-queue turn: with the script's outcome, or, if the web view goes away before the script
-// ran, with WKErrorWebViewInvalidated when the last holder lets go of it.
-class PendingEvaluation {
- public:
-  using Completion = std::function<void(const Value&, const NSErrorRef&)>;
-  explicit PendingEvaluation(Completion completion) : completion_(std::move(completion)) {}
-  PendingEvaluation(const PendingEvaluation&) = delete;
-  PendingEvaluation& operator=(const PendingEvaluation&) = delete;
-  ~PendingEvaluation() {
-    if (completion_)
-      answer(Value(), scriptError(WKErrorWebViewInvalidated, "The WKWebView was invalidated"));
-  }
-  void answer(Value result, NSErrorRef error) {
-    if (!completion_) return;
-    auto completion = std::move(completion_);
-    completion_ = nullptr;
-    onMain([completion, result = std::move(result), error = std::move(error)] {
-      completion(result, error);
-    });
-  }
+// A script value as a plat::Value, through its JSON form: every JSON type, nested; members
+// that are undefined or functions are dropped. Nothing (empty) for undefined itself.
+std::optional<Value> valueOf(JSCValue* value) {
+  if (!value || jsc_value_is_undefined(value)) return std::nullopt;
+  char* json = jsc_value_to_json(value, 0);
+  if (!json) return std::nullopt;
+  Value v = NSJSONSerialization::JSONObjectWithString(
+      json, NSJSONSerialization::NSJSONReadingFragmentsAllowed);
+  g_free(json);
+  return v;
+}
 
- private:
-  Completion completion_;
+// The platform's error for an engine load failure.
+NSErrorRef loadError(const GError* error, const std::string& url) {
+  int64_t code = NSURLErrorUnknown;
+  if (error) {
+    if (error->domain == WEBKIT_NETWORK_ERROR) {
+      switch (error->code) {
+        case WEBKIT_NETWORK_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
+        case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: code = NSURLErrorUnsupportedURL; break;
+        case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: code = NSURLErrorFileDoesNotExist; break;
+        default: code = NSURLErrorCannotConnectToHost; break;
+      }
+    } else if (error->domain == WEBKIT_POLICY_ERROR) {
+      code = NSURLErrorCancelled;
+    } else if (error->domain == G_IO_ERROR) {
+      switch (error->code) {
+        case G_IO_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
+        case G_IO_ERROR_TIMED_OUT: code = NSURLErrorTimedOut; break;
+        case G_IO_ERROR_CONNECTION_REFUSED:
+        case G_IO_ERROR_HOST_UNREACHABLE: code = NSURLErrorCannotConnectToHost; break;
+        case G_IO_ERROR_NETWORK_UNREACHABLE: code = NSURLErrorCannotConnectToHost; break;
+        case G_IO_ERROR_NOT_FOUND: code = NSURLErrorFileDoesNotExist; break;
+        case G_IO_ERROR_BROKEN_PIPE: code = NSURLErrorNetworkConnectionLost; break;
+        default: code = NSURLErrorCannotConnectToHost; break;
+      }
+    } else if (error->domain == G_RESOLVER_ERROR) {
+      code = NSURLErrorCannotFindHost;
+    } else if (error->domain == G_TLS_ERROR) {
+      code = NSURLErrorSecureConnectionFailed;
+    }
+  }
+  return makeURLError(code, url);
+}
+
+HTTPHeaderFields headersOf(SoupMessageHeaders* headers) {
+  HTTPHeaderFields fields;
+  if (!headers) return fields;
+  SoupMessageHeadersIter iter;
+  soup_message_headers_iter_init(&iter, headers);
+  const char* name;
+  const char* value;
+  while (soup_message_headers_iter_next(&iter, &name, &value)) {
+    auto old = fields.get(name);
+    fields.set(name, old ? *old + ", " + value : std::string(value));
+  }
+  return fields;
+}
+
+NSURLRequestRef requestOf(WebKitURIRequest* request) {
+  auto r = NSMutableURLRequest::requestWithURL(webkit_uri_request_get_uri(request));
+  if (const char* method = webkit_uri_request_get_http_method(request)) r->setHTTPMethod(method);
+  HTTPHeaderFields fields = headersOf(webkit_uri_request_get_http_headers(request));
+  for (auto& [k, v] : fields.fields()) r->setValueForHTTPHeaderField(v, k);
+  return r;
+}
+
+NSURLResponseRef responseOf(WebKitURIResponse* response) {
+  std::string url = webkit_uri_response_get_uri(response);
+  guint status = webkit_uri_response_get_status_code(response);
+  SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
+  if (status > 0 || headers) return NSHTTPURLResponse::make(url, status, headersOf(headers));
+  const char* mime = webkit_uri_response_get_mime_type(response);
+  return std::make_shared<NSURLResponse>(url, mime ? mime : "",
+                                         static_cast<int64_t>(webkit_uri_response_get_content_length(response)),
+                                         "");
+}
+
+WKNavigationType navigationTypeOf(WebKitNavigationType t) {
+  switch (t) {
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return WKNavigationTypeLinkActivated;
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return WKNavigationTypeFormSubmitted;
+    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return WKNavigationTypeBackForward;
+    case WEBKIT_NAVIGATION_TYPE_RELOAD: return WKNavigationTypeReload;
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return WKNavigationTypeFormResubmitted;
+    default: return WKNavigationTypeOther;
+  }
+}
+
+// Calls `decide(false)` when released without an answer, so a delegate that drops its
+// handler cannot leave the engine waiting.
+struct PolicyAnswer {
+  WebKitPolicyDecision* decision;
+  bool answered = false;
+  explicit PolicyAnswer(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
+  void decide(bool allow) {
+    if (answered) return;
+    answered = true;
+    if (allow) webkit_policy_decision_use(decision);
+    else webkit_policy_decision_ignore(decision);
+  }
+  ~PolicyAnswer() {
+    if (!answered) {
+      NSLogMessage("a navigation decision handler was released without being called");
+      decide(false);
+    }
+    g_object_unref(decision);
+  }
+};
+
+// Closes a script dialog once: with the answer given, or with the defaults (confirm false,
+// prompt null) when released without one.
+struct PanelAnswer {
+  WebKitScriptDialog* dialog;
+  bool closed = false;
+  explicit PanelAnswer(WebKitScriptDialog* d) : dialog(webkit_script_dialog_ref(d)) {}
+  void close() {
+    if (closed) return;
+    closed = true;
+    webkit_script_dialog_close(dialog);
+  }
+  ~PanelAnswer() {
+    close();
+    webkit_script_dialog_unref(dialog);
+  }
 };
 
 }  // namespace
@@ -162,73 +209,48 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   std::weak_ptr<WKUIDelegate> uiDelegate;
   std::string customUserAgent;
 
-  std::unique_ptr<webkit::ScriptWorld> world;
-  uint64_t generation = 0;  // bumped for every new document; stale callbacks check it
-  std::string url;
-  std::string title;
-  LoadRef load;
-  uint64_t loadCounter = 0;
-  std::map<int64_t, NSTimerRef> timers;
-  struct XHR {
-    FetchRef fetch;
-    NSTimerRef timeout;  // the page's timeout, on the main run loop's clock
-    void cancel() {
-      if (timeout) timeout->invalidate();
-      if (fetch) fetch->cancel();
-    }
-  };
-  std::map<int64_t, XHR> xhrs;
-  std::map<int64_t, FetchRef> scriptLoads;
-  std::vector<FetchRef> pageScriptFetches;
-  int blocked = 0;  // script panels waiting for their delegate
-  std::deque<std::function<void()>> deferred;
-  bool drainPosted = false;
+  GtkWidget* window = nullptr;
+  WebKitWebView* web = nullptr;
+  WebKitUserContentManager* content = nullptr;
+  std::set<std::string> registeredHandlers;
+  std::vector<gulong> contentSignals;
+
+  // The navigation the app asked for last (taken by the next start), and the one under way.
+  WKNavigationRef requested;
+  WKNavigationRef current;
+  bool currentCommitted = false;
+  bool currentEnded = true;
 
   std::vector<ConsoleMessage> console;
   std::vector<std::string> errors;
   std::function<void(const ConsoleMessage&)> consoleObserver;
   std::function<void(const std::string&)> errorObserver;
-
-  NSURLSessionRef session;
-  std::shared_ptr<SessionDelegate> sessionDelegate;
+  UIImageRef snapshot;
+  int width = 0, height = 0;
 
   ~Impl() override {
-    teardownDocument();
-    if (load && load->fetch) load->fetch->cancel();
-    deferred.clear();
-    if (session) session->invalidateAndCancel();
+    if (content) {
+      for (gulong id : contentSignals) g_signal_handler_disconnect(content, id);
+      g_object_unref(content);
+    }
+    if (web) {
+      g_signal_handlers_disconnect_by_data(web, this);
+      g_object_unref(web);
+    }
+    if (window) gtk_widget_destroy(window);
   }
 
   WKWebViewRef self() const { return view.lock(); }
 
-  // ---- script entry ----
-  // Whether the page's script is running (or waiting in a script panel) and must not be
-  // re-entered or have its world replaced underneath it.
-  bool busy() const { return blocked > 0 || (world && world->depth() > 0); }
-  // Runs `fn` now, or, when the page's script is busy, once it has returned; work deferred
-  // earlier runs first, so everything reaches the page in arrival order.
-  void runScript(std::function<void()> fn) {
-    if (busy() || !deferred.empty()) {
-      deferred.push_back(std::move(fn));
-      drainDeferred();
-      return;
-    }
-    fn();
-  }
-  void drainDeferred() {
-    if (deferred.empty() || drainPosted) return;
-    drainPosted = true;
-    auto weak = weak_from_this();
-    onMain([weak] {
+  // Posts `fn` with the navigation delegate and the view, if both are still there then.
+  void tellNav(std::function<void(WKNavigationDelegate&, const WKWebViewRef&)> fn) {
+    std::weak_ptr<Impl> weak = weak_from_this();
+    onMain([weak, fn = std::move(fn)] {
       auto impl = weak.lock();
       if (!impl) return;
-      impl->drainPosted = false;
-      while (!impl->deferred.empty() && !impl->busy()) {
-        auto fn = std::move(impl->deferred.front());
-        impl->deferred.pop_front();
-        fn();
-      }
-      // Still busy (a panel is open): the panel drains when it is answered.
+      auto d = impl->navDelegate.lock();
+      auto v = impl->self();
+      if (d && v) fn(*d, v);
     });
   }
 
@@ -236,622 +258,541 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     errors.push_back(text);
     if (errorObserver) errorObserver(text);
   }
-  void report(const webkit::ScriptWorld::Result& r) {
-    if (!r.ok) pageError(r.stack.empty() ? r.error : r.error + "\n" + r.stack);
-  }
 
-  // ---- delegates ----
-  void tellNav(const std::function<void(WKNavigationDelegate&, const WKWebViewRef&)>& fn) {
-    auto d = navDelegate.lock();
-    auto v = self();
-    if (d && v) fn(*d, v);
-  }
-
-  // ---- fetching ----
-  FetchRef startFetch(const NSURLRequestRef& request, std::function<void(FetchResult)> done) {
-    auto fetch = std::make_shared<Fetch>(std::move(done));
-    auto failSoon = [fetch](NSErrorRef e) {
-      onMain([fetch, e] { fetch->complete(FetchResult{nullptr, {}, e}); });
+  // ---- user content ----
+  void syncUserScripts() {
+    webkit_user_content_manager_remove_all_scripts(content);
+    auto add = [&](const std::string& source, WebKitUserContentInjectedFrames frames,
+                   WebKitUserScriptInjectionTime time) {
+      auto* script = webkit_user_script_new(source.c_str(), frames, time, nullptr, nullptr);
+      webkit_user_content_manager_add_script(content, script);
+      webkit_user_script_unref(script);
     };
-    auto parsed = NSURL::URLWithString(request->URL());
-    if (!parsed || parsed->scheme().empty()) {
-      failSoon(makeURLError(NSURLErrorUnsupportedURL, request->URL()));
-      return fetch;
+    add(kPageLogScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
+    for (auto& s : config->userContentController()->userScripts()) {
+      add(s->source(),
+          s->isForMainFrameOnly() ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME
+                                  : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+          s->injectionTime() == WKUserScriptInjectionTimeAtDocumentStart
+              ? WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START
+              : WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END);
     }
-    std::string scheme = lower(parsed->scheme());
-    if (auto handler = config->urlSchemeHandlerForURLScheme(scheme)) {
-      startSchemeTask(handler, request, fetch);
-    } else if (scheme == "http" || scheme == "https") {
-      startSessionTask(request, fetch);
-    } else if (scheme == "file") {
-      std::string path = parsed->path();
-      std::string ext = parsed->pathExtension();
-      std::string urlText = request->URL();
-      dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [fetch, path, ext, urlText] {
-        FetchResult r;
-        FILE* f = std::fopen(path.c_str(), "rb");
-        if (!f) {
-          r.error = makeURLError(NSURLErrorFileDoesNotExist, urlText);
-        } else {
-          char buf[65536];
-          size_t n;
-          while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) r.body.append(buf, n);
-          std::fclose(f);
-          auto mime = MIMETypeForPathExtension(ext).value_or("application/octet-stream");
-          r.response = std::make_shared<NSURLResponse>(urlText, mime,
-                                                       static_cast<int64_t>(r.body.length()), "");
-        }
-        onMain([fetch, r] { fetch->complete(r); });
-      });
-    } else if (scheme == "about") {
-      std::string urlText = request->URL();
-      onMain([fetch, urlText] {
-        fetch->complete(FetchResult{std::make_shared<NSURLResponse>(urlText, "text/html", 0, ""), {}, nullptr});
-      });
-    } else {
-      failSoon(makeURLError(NSURLErrorUnsupportedURL, request->URL()));
-    }
-    return fetch;
   }
 
-  void startSchemeTask(const WKURLSchemeHandlerRef& handler, const NSURLRequestRef& request,
-                       const FetchRef& fetch) {
-    std::weak_ptr<Fetch> weakFetch = fetch;
-    WKURLSchemeTask::Sink sink;
-    sink.response = [weakFetch](const NSURLResponseRef& r) {
-      if (auto f = weakFetch.lock()) f->response = r;
-    };
-    sink.data = [weakFetch](const Data& d) {
-      auto f = weakFetch.lock();
-      if (!f) return;
-      if (f->body.empty()) f->body = d;
-      else f->body.append(d);
-    };
-    sink.finish = [weakFetch] {
-      auto f = weakFetch.lock();
-      if (!f) return;
-      FetchResult r;
-      if (!f->response) {
-        r.error = makeURLError(NSURLErrorBadServerResponse, "");
+  void handlersChanged() override {
+    if (!content) return;
+    auto names = config->userContentController()->handlerNames();
+    std::set<std::string> wanted(names.begin(), names.end());
+    wanted.insert(kPageLogHandler);
+    for (auto it = registeredHandlers.begin(); it != registeredHandlers.end();) {
+      if (!wanted.count(*it)) {
+        webkit_user_content_manager_unregister_script_message_handler(content, it->c_str());
+        it = registeredHandlers.erase(it);
       } else {
-        r.response = f->response;
-        r.body = std::move(f->body);
+        ++it;
       }
-      f->complete(std::move(r));
-    };
-    sink.fail = [weakFetch](const NSErrorRef& e) {
-      if (auto f = weakFetch.lock())
-        f->complete(FetchResult{nullptr, {}, e ? e : makeURLError(NSURLErrorUnknown, "")});
-    };
-    auto task = std::make_shared<WKURLSchemeTask>(request, std::move(sink));
-    auto started = std::make_shared<bool>(false);
-    std::weak_ptr<WKWebView> weakView = view;
-    fetch->setCancel([task, handler, started, weakView] {
-      task->markStopped();
-      if (*started) handler->webViewStopURLSchemeTask(weakView.lock(), task);
-    });
-    // Started on a later turn, as the platform does, so the caller's load call returns first.
-    onMain([task, handler, started, weakView, weakFetch] {
-      auto f = weakFetch.lock();
-      if (!f || f->finished()) return;
-      *started = true;
-      handler->webViewStartURLSchemeTask(weakView.lock(), task);
-    });
-  }
-
-  void startSessionTask(const NSURLRequestRef& request, const FetchRef& fetch) {
-    if (!session) {
-      sessionDelegate = std::make_shared<SessionDelegate>();
-      session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
-          NSURLSessionConfiguration::defaultSessionConfiguration(), sessionDelegate,
-          NSOperationQueue::mainQueue());
     }
-    auto req = request->mutableCopy();
-    if (!req->valueForHTTPHeaderField("User-Agent"))
-      req->setValueForHTTPHeaderField(userAgent(), "User-Agent");
-    auto task = session->dataTaskWithRequest(req);
-    if (!task) {
-      onMain([fetch, u = request->URL()] {
-        fetch->complete(FetchResult{nullptr, {}, makeURLError(NSURLErrorUnknown, u)});
-      });
-      return;
+    for (auto& name : wanted) {
+      if (registeredHandlers.count(name)) continue;
+      if (webkit_user_content_manager_register_script_message_handler(content, name.c_str()))
+        registeredHandlers.insert(name);
     }
-    sessionDelegate->add(task, fetch);
-    std::weak_ptr<SessionDelegate> weakDelegate = sessionDelegate;
-    fetch->setCancel([task, weakDelegate] {
-      if (auto d = weakDelegate.lock()) d->remove(task->taskIdentifier());
-      task->cancel();
-    });
-    task->resume();
   }
 
-  std::string userAgent() const {
-    return customUserAgent.empty() ? kDefaultUserAgent : customUserAgent;
+  static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                              gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    // The handler's name is the signal's detail.
+    auto* hint = g_signal_get_invocation_hint(impl->content);
+    std::string name = hint && hint->detail ? g_quark_to_string(hint->detail) : "";
+    auto body = valueOf(webkit_javascript_result_get_js_value(result));
+    impl->received(name, body.value_or(Value()));
   }
 
-  // ---- loads ----
-  void supersede(const NSErrorRef& error) {
-    if (!load) return;
-    auto old = load;
-    load = nullptr;
-    if (old->fetch) old->fetch->cancel();
-    for (auto& f : pageScriptFetches) f->cancel();
-    pageScriptFetches.clear();
-    if (!old->started || old->finished) return;
-    auto weak = weak_from_this();
-    bool committed = old->committed;
-    onMain([weak, old, committed, error] {
+  void received(const std::string& name, Value body) {
+    std::weak_ptr<Impl> weak = weak_from_this();
+    onMain([weak, name, body = std::move(body)] {
       auto impl = weak.lock();
       if (!impl) return;
-      impl->tellNav([&](WKNavigationDelegate& d, const WKWebViewRef& v) {
-        if (committed) d.webViewDidFailNavigationWithError(v, old->navigation, error);
-        else d.webViewDidFailProvisionalNavigationWithError(v, old->navigation, error);
-      });
-    });
-  }
-
-  WKNavigationRef begin(const LoadRef& l) {
-    supersede(makeURLError(NSURLErrorCancelled, load ? load->request->URL() : ""));
-    l->id = ++loadCounter;
-    l->navigation = std::make_shared<WKNavigation>(l->request);
-    load = l;
-    auto weak = weak_from_this();
-    onMain([weak, l] {
-      auto impl = weak.lock();
-      if (!impl || impl->load != l) return;
-      l->started = true;
-      impl->tellNav([&](WKNavigationDelegate& d, const WKWebViewRef& v) {
-        d.webViewDidStartProvisionalNavigation(v, l->navigation);
-      });
-      if (impl->load != l) return;  // the delegate started another load
-      if (l->hasHTML) {
-        auto response = std::make_shared<NSURLResponse>(l->request->URL(), "text/html",
-                                                        static_cast<int64_t>(l->html.size()), "utf-8");
-        impl->runScript([weak, l, response] {
-          if (auto impl = weak.lock()) impl->commit(l, response, Data::fromString(l->html));
-        });
+      if (name == kPageLogHandler) {
+        impl->pageLog(body);
         return;
       }
-      l->fetch = impl->startFetch(l->request, [weak, l](FetchResult r) {
-        auto impl = weak.lock();
-        if (!impl) return;
-        impl->runScript([weak, l, r] {
-          auto impl = weak.lock();
-          if (!impl || impl->load != l) return;
-          if (r.error) {
-            impl->load = nullptr;
-            l->finished = true;
-            impl->tellNav([&](WKNavigationDelegate& d, const WKWebViewRef& v) {
-              d.webViewDidFailProvisionalNavigationWithError(v, l->navigation, r.error);
-            });
-            return;
-          }
-          impl->commit(l, r.response, r.body);
-        });
-      });
-    });
-    return l->navigation;
-  }
-
-  void teardownDocument() {
-    for (auto& t : timers) t.second->invalidate();
-    timers.clear();
-    for (auto& x : xhrs) x.second.cancel();
-    xhrs.clear();
-    for (auto& s : scriptLoads) s.second->cancel();
-    scriptLoads.clear();
-    for (auto& f : pageScriptFetches) f->cancel();
-    pageScriptFetches.clear();
-    // Deferred work stays queued: each item checks the generation it was made for, and
-    // evaluateJavaScript calls still run (in the new document) and answer their completions.
-    world.reset();
-  }
-
-  void commit(const LoadRef& l, const NSURLResponseRef& response, const Data& body) {
-    if (load != l) return;
-    teardownDocument();
-    ++generation;
-    l->committed = true;
-    url = response && !response->URL().empty() ? response->URL() : l->request->URL();
-    auto doc = webkit::parseHTMLDocument(body.toString());
-    title = doc.title;
-    tellNav([&](WKNavigationDelegate& d, const WKWebViewRef& v) { d.webViewDidCommitNavigation(v, l->navigation); });
-    if (load != l) return;
-    if (!config->preferences()->javaScriptEnabled()) {
-      finish(l);
-      return;
-    }
-    makeWorld();
-    runUserScripts(WKUserScriptInjectionTimeAtDocumentStart);
-    report(world->call("__lumora.buildDocument", {doc.treeJSON}));
-    runPageScripts(l, generation, std::make_shared<std::vector<webkit::PageScript>>(std::move(doc.scripts)), 0);
-  }
-
-  void runUserScripts(WKUserScriptInjectionTime time) {
-    for (auto& s : config->userContentController()->userScripts()) {
-      if (s->injectionTime() != time || !world) continue;
-      report(world->evaluate(s->source(), "user-script"));
-    }
-  }
-
-  void runPageScripts(const LoadRef& l, uint64_t gen,
-                      const std::shared_ptr<std::vector<webkit::PageScript>>& scripts, size_t index) {
-    auto weak = weak_from_this();
-    for (; index < scripts->size(); ++index) {
-      if (gen != generation || !world) return;
-      const auto& s = (*scripts)[index];
-      if (!s.external) {
-        report(world->evaluate(s.source, url));
-        continue;
-      }
-      auto resolved = NSURL::URLWithStringRelativeToURL(s.src, NSURL::URLWithString(url));
-      if (!resolved) {
-        pageError("Failed to load resource: " + s.src);
-        continue;
-      }
-      std::string scriptURL = resolved->absoluteString();
-      auto fetch = startFetch(NSURLRequest::requestWithURL(scriptURL),
-                              [weak, l, gen, scripts, index, scriptURL](FetchResult r) {
-        auto impl = weak.lock();
-        if (!impl) return;
-        impl->runScript([weak, l, gen, scripts, index, scriptURL, r] {
-          auto impl = weak.lock();
-          if (!impl || gen != impl->generation || !impl->world) return;
-          if (impl->scriptFetchOK(r)) {
-            impl->report(impl->world->evaluate(r.body.toString(), scriptURL));
-          } else {
-            impl->pageError("Failed to load resource: " + scriptURL);
-          }
-          impl->runPageScripts(l, gen, scripts, index + 1);
-        });
-      });
-      pageScriptFetches.push_back(fetch);
-      return;  // continues when the script has arrived
-    }
-    pageScriptFetches.clear();
-    if (gen != generation || !world) return;
-    runUserScripts(WKUserScriptInjectionTimeAtDocumentEnd);
-    report(world->call("__lumora.setReadyState", {"\"interactive\""}));
-    report(world->call("__lumora.fireDocumentEvent", {"\"DOMContentLoaded\""}));
-    report(world->call("__lumora.setReadyState", {"\"complete\""}));
-    report(world->call("__lumora.fireWindowEvent", {"\"load\""}));
-    finish(l);
-  }
-
-  bool scriptFetchOK(const FetchResult& r) const {
-    if (r.error || !r.response) return false;
-    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(r.response);
-    return !http || (http->statusCode() >= 200 && http->statusCode() < 300);
-  }
-
-  void finish(const LoadRef& l) {
-    if (load != l) return;
-    load = nullptr;
-    l->finished = true;
-    tellNav([&](WKNavigationDelegate& d, const WKWebViewRef& v) { d.webViewDidFinishNavigation(v, l->navigation); });
-  }
-
-  // ---- the world ----
-  std::string handlerNamesJSON() const {
-    std::string names = "[";
-    for (auto& n : config->userContentController()->handlerNames()) {
-      if (names.size() > 1) names += ",";
-      names += webkit::jsonQuote(n);
-    }
-    return names + "]";
-  }
-  void handlersChanged() override {
-    if (!world) return;
-    std::string names = handlerNamesJSON();
-    auto weak = weak_from_this();
-    uint64_t gen = generation;
-    // Posted like evaluateJavaScript, so the page sees the change in call order with scripts
-    // sent to it.
-    onMain([weak, gen, names] {
-      auto impl = weak.lock();
-      if (!impl) return;
-      impl->runScript([weak, gen, names] {
-        auto impl = weak.lock();
-        if (impl && impl->world && gen == impl->generation)
-          impl->report(impl->world->call("__lumora.setHandlers", {names}));
-      });
-    });
-  }
-
-  void makeWorld();
-  std::string locationJSON() const;
-  std::optional<std::string> native(const std::string& name, const std::vector<std::string>& a);
-  void sendXHR(int64_t id, const std::vector<std::string>& a);
-  void loadInsertedScript(int64_t id, const std::string& src);
-  bool waitForPanel(const std::shared_ptr<bool>& done);
-};
-
-std::string WKWebView::Impl::locationJSON() const {
-  auto u = NSURL::URLWithString(url);
-  Dictionary parts;
-  parts.set("href", url);
-  if (u) {
-    std::string host = u->host();
-    std::string port = u->port() ? std::to_string(*u->port()) : "";
-    parts.set("protocol", u->scheme() + ":");
-    parts.set("hostname", host);
-    parts.set("port", port);
-    parts.set("host", port.empty() ? host : host + ":" + port);
-    parts.set("pathname", u->percentEncodedPath().empty() ? "/" : u->percentEncodedPath());
-    parts.set("search", u->query().empty() ? "" : "?" + u->query());
-    parts.set("hash", u->fragment().empty() ? "" : "#" + u->fragment());
-    std::string scheme = lower(u->scheme());
-    parts.set("origin", (scheme == "http" || scheme == "https")
-                            ? scheme + "://" + parts.get("host").stringOr()
-                            : "null");
-  }
-  return NSJSONSerialization::stringWithJSONObject(Value(parts));
-}
-
-void WKWebView::Impl::makeWorld() {
-  world = std::make_unique<webkit::ScriptWorld>();
-  std::weak_ptr<Impl> weak = weak_from_this();
-  static const char* const kNatives[] = {"console", "pageError", "setTimer", "clearTimer",
-                                         "alert", "confirm", "prompt", "postMessage", "reload",
-                                         "navigate", "xhrSend", "xhrAbort", "loadScript"};
-  for (auto name : kNatives) {
-    std::string n = name;
-    world->defineNative(n, [weak, n](const std::vector<std::string>& args) -> std::optional<std::string> {
-      auto impl = weak.lock();
-      if (!impl) return std::nullopt;
-      return impl->native(n, args);
-    });
-  }
-  auto r = world->evaluate(webkit::pageEnvironmentSource(), "page-environment");
-  if (!r.ok) {
-    NSLogMessage("page environment failed: " + r.error);
-    return;
-  }
-  Dictionary nav;
-  nav.set("userAgent", userAgent());
-  report(world->call("__lumora.setNavigator", {NSJSONSerialization::stringWithJSONObject(Value(nav))}));
-  report(world->call("__lumora.setLocation", {locationJSON()}));
-  CGRect screen = UIScreen::mainScreen().bounds();
-  report(world->call("__lumora.setScreen", {std::to_string(static_cast<int64_t>(screen.size.width)),
-                                             std::to_string(static_cast<int64_t>(screen.size.height)),
-                                             std::to_string(UIScreen::mainScreen().scale())}));
-  report(world->call("__lumora.setHandlers", {handlerNamesJSON()}));
-}
-
-// Waits, running the main loop, until a script panel's completion has been called. The page's
-// script is suspended meanwhile; work for it is deferred. `done` is shared with the completion
-// only, so a completion the delegate let go of without calling leaves `done` with one owner.
-// Returns false, and the panel gives its default answer, if the completion was let go of or
-// the web view went away while waiting.
-bool WKWebView::Impl::waitForPanel(const std::shared_ptr<bool>& done) {
-  ++blocked;
-  bool answered = true;
-  while (!*done) {
-    if (done.use_count() == 1) {
-      NSLogMessage("a script panel's completion handler was released without being called");
-      answered = false;
-      break;
-    }
-    if (view.expired()) {
-      answered = false;
-      break;
-    }
-    RunLoop::main()->runOnce(kCFRunLoopDefaultMode, 0.05);
-  }
-  --blocked;
-  drainDeferred();
-  return answered;
-}
-
-std::optional<std::string> WKWebView::Impl::native(const std::string& name,
-                                                   const std::vector<std::string>& a) {
-  auto arg = [&](size_t i) -> const std::string& {
-    return i < a.size() ? a[i] : Value::emptyString();
-  };
-  auto number = [&](size_t i) { return std::strtod(arg(i).c_str(), nullptr); };
-  uint64_t gen = generation;
-  std::weak_ptr<Impl> weak = weak_from_this();
-
-  if (name == "console") {
-    ConsoleMessage m{arg(0), arg(1)};
-    console.push_back(m);
-    if (consoleObserver) consoleObserver(m);
-  } else if (name == "pageError") {
-    pageError(arg(0));
-  } else if (name == "setTimer") {
-    auto id = static_cast<int64_t>(number(0));
-    double seconds = number(1) / 1000.0;
-    bool repeats = number(2) != 0;
-    auto timer = NSTimer::timerWithTimeIntervalRepeatsBlock(
-        seconds, repeats, [weak, gen, id, repeats](const NSTimerRef&) {
-          auto impl = weak.lock();
-          if (!impl || gen != impl->generation) return;
-          if (!repeats) impl->timers.erase(id);
-          impl->runScript([weak, gen, id] {
-            auto impl = weak.lock();
-            if (impl && impl->world && gen == impl->generation)
-              impl->report(impl->world->call("__lumora.fireTimer", {std::to_string(id)}));
-          });
-        });
-    timers[id] = timer;
-    RunLoop::main()->addTimer(timer, kCFRunLoopCommonModes);
-  } else if (name == "clearTimer") {
-    auto it = timers.find(static_cast<int64_t>(number(0)));
-    if (it != timers.end()) {
-      it->second->invalidate();
-      timers.erase(it);
-    }
-  } else if (name == "alert" || name == "confirm" || name == "prompt") {
-    WKFrameInfo frame{true, NSURLRequest::requestWithURL(url)};
-    auto done = std::make_shared<bool>(false);
-    // The delegate and the web view are held for the call only: while the panel is open the
-    // page keeps neither alive. An answer that never comes leaves the defaults below.
-    auto ask = [&](const std::function<bool(WKUIDelegate&, const WKWebViewRef&)>& call) {
-      bool claimed = false;
-      {
-        auto d = uiDelegate.lock();
-        auto v = self();
-        claimed = d && v && call(*d, v);
-      }
-      if (claimed) waitForPanel(done);
-    };
-    if (name == "alert") {
-      ask([&](WKUIDelegate& d, const WKWebViewRef& v) {
-        return d.webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
-            v, arg(0), frame, [done] { *done = true; });
-      });
-      return std::nullopt;
-    }
-    if (name == "confirm") {
-      auto answer = std::make_shared<bool>(false);
-      ask([&](WKUIDelegate& d, const WKWebViewRef& v) {
-        return d.webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-            v, arg(0), frame, [done, answer](bool yes) {
-              *answer = yes;
-              *done = true;
-            });
-      });
-      return std::string(*done && *answer ? "true" : "false");
-    }
-    auto answer = std::make_shared<std::optional<std::string>>();
-    ask([&](WKUIDelegate& d, const WKWebViewRef& v) {
-      return d
-          .webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
-              v, arg(0), arg(1), frame, [done, answer](std::optional<std::string> text) {
-                *answer = std::move(text);
-                *done = true;
-              });
-    });
-    return *done ? *answer : std::nullopt;
-  } else if (name == "postMessage") {
-    auto controller = config->userContentController();
-    auto handler = controller->handlerForName(arg(0));
-    if (!handler) return std::nullopt;
-    Value body;
-    if (number(2) != 0) {
-      body = NSJSONSerialization::JSONObjectWithString(
-          arg(1), NSJSONSerialization::NSJSONReadingFragmentsAllowed);
-    }
-    auto message = std::make_shared<WKScriptMessage>(arg(0), std::move(body), view);
-    onMain([controller, handler, message] {
+      auto controller = impl->config->userContentController();
+      auto handler = controller->handlerForName(name);
+      if (!handler) return;
+      auto message = std::make_shared<WKScriptMessage>(name, body, impl->view);
       handler->userContentControllerDidReceiveScriptMessage(controller, message);
     });
-  } else if (name == "reload" || name == "navigate") {
-    std::string target = name == "reload" ? url : arg(0);
-    auto resolved = NSURL::URLWithStringRelativeToURL(target, NSURL::URLWithString(url));
-    if (!resolved) return std::nullopt;
-    std::string absolute = resolved->absoluteString();
-    std::weak_ptr<WKWebView> weakView = view;
-    onMain([weakView, absolute] {
-      if (auto v = weakView.lock()) v->loadRequest(NSURLRequest::requestWithURL(absolute));
-    });
-  } else if (name == "xhrSend") {
-    sendXHR(static_cast<int64_t>(number(0)), a);
-  } else if (name == "xhrAbort") {
-    auto it = xhrs.find(static_cast<int64_t>(number(0)));
-    if (it != xhrs.end()) {
-      it->second.cancel();
-      xhrs.erase(it);
-    }
-  } else if (name == "loadScript") {
-    loadInsertedScript(static_cast<int64_t>(number(0)), arg(1));
   }
-  return std::nullopt;
+
+  void pageLog(const Value& body) {
+    auto d = body.dictionary();
+    if (!d) return;
+    std::string kind = d->get("kind").stringOr();
+    std::string text = d->get("text").stringOr();
+    if (kind == "console") {
+      ConsoleMessage m{d->get("level").stringOr(), text};
+      console.push_back(m);
+      if (consoleObserver) consoleObserver(m);
+    } else if (kind == "error") {
+      pageError(text);
+    }
+  }
+
+  // ---- navigation ----
+  static void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    const char* uri = webkit_web_view_get_uri(web);
+    std::string url = uri ? uri : "";
+    if (!url.empty()) impl->lastURL = url;
+    switch (event) {
+      case WEBKIT_LOAD_STARTED: {
+        impl->supersede(url);
+        auto nav = impl->requested ? impl->requested
+                                   : std::make_shared<WKNavigation>(NSURLRequest::requestWithURL(url));
+        impl->requested = nullptr;
+        impl->current = nav;
+        impl->currentCommitted = false;
+        impl->currentEnded = false;
+        impl->tellNav([nav](WKNavigationDelegate& d, const WKWebViewRef& v) {
+          d.webViewDidStartProvisionalNavigation(v, nav);
+        });
+        break;
+      }
+      case WEBKIT_LOAD_COMMITTED: {
+        impl->currentCommitted = true;
+        auto nav = impl->current;
+        if (nav)
+          impl->tellNav([nav](WKNavigationDelegate& d, const WKWebViewRef& v) {
+            d.webViewDidCommitNavigation(v, nav);
+          });
+        break;
+      }
+      case WEBKIT_LOAD_FINISHED: {
+        auto nav = impl->current;
+        if (nav && !impl->currentEnded) {
+          impl->currentEnded = true;
+          impl->tellNav([nav](WKNavigationDelegate& d, const WKWebViewRef& v) {
+            d.webViewDidFinishNavigation(v, nav);
+          });
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+
+  // A load that starts while another is under way ends that one as cancelled, if the engine
+  // has not said so itself.
+  void supersede(const std::string& url) {
+    if (!current || currentEnded) return;
+    fail(makeURLError(NSURLErrorCancelled, url));
+  }
+
+  void fail(const NSErrorRef& error) {
+    auto nav = current;
+    if (!nav || currentEnded) return;
+    currentEnded = true;
+    bool committed = currentCommitted;
+    tellNav([nav, committed, error](WKNavigationDelegate& d, const WKWebViewRef& v) {
+      if (committed) d.webViewDidFailNavigationWithError(v, nav, error);
+      else d.webViewDidFailProvisionalNavigationWithError(v, nav, error);
+    });
+  }
+
+  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                               gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    impl->fail(loadError(error, uri ? uri : ""));
+    return TRUE;  // no error page: the app decides what to show
+  }
+
+  static gboolean onLoadFailedTLS(WebKitWebView*, gchar* uri, GTlsCertificate*,
+                                  GTlsCertificateFlags, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    impl->fail(makeURLError(NSURLErrorServerCertificateUntrusted, uri ? uri : ""));
+    return TRUE;
+  }
+
+  static gboolean onDecidePolicy(WebKitWebView* web, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    auto answer = std::make_shared<PolicyAnswer>(decision);
+    std::weak_ptr<Impl> weak = impl->weak_from_this();
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+      auto* rd = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+      auto response = std::make_shared<WKNavigationResponse>(
+          responseOf(webkit_response_policy_decision_get_response(rd)),
+          webkit_response_policy_decision_is_main_frame_main_resource(rd),
+          webkit_response_policy_decision_is_mime_type_supported(rd));
+      onMain([weak, answer, response] {
+        auto impl = weak.lock();
+        auto d = impl ? impl->navDelegate.lock() : nullptr;
+        auto v = impl ? impl->self() : nullptr;
+        bool asked = d && v &&
+                     d->webViewDecidePolicyForNavigationResponseDecisionHandler(
+                         v, response, [answer](WKNavigationResponsePolicy p) {
+                           answer->decide(p == WKNavigationResponsePolicyAllow);
+                         });
+        if (!asked) answer->decide(response->canShowMIMEType());
+      });
+      return TRUE;
+    }
+    auto* nd = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+    WebKitNavigationAction* na = webkit_navigation_policy_decision_get_navigation_action(nd);
+    bool mainFrame = type == WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION &&
+                     !webkit_navigation_policy_decision_get_frame_name(nd);
+    auto action = std::make_shared<WKNavigationAction>(
+        requestOf(webkit_navigation_action_get_request(na)),
+        navigationTypeOf(webkit_navigation_action_get_navigation_type(na)), mainFrame);
+    onMain([weak, answer, action] {
+      auto impl = weak.lock();
+      auto d = impl ? impl->navDelegate.lock() : nullptr;
+      auto v = impl ? impl->self() : nullptr;
+      bool asked = d && v &&
+                   d->webViewDecidePolicyForNavigationActionDecisionHandler(
+                       v, action, [answer](WKNavigationActionPolicy p) {
+                         answer->decide(p == WKNavigationActionPolicyAllow);
+                       });
+      if (!asked) answer->decide(true);
+    });
+    return TRUE;
+  }
+
+  static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    impl->fail(wkError(WKErrorWebContentProcessTerminated, "The WKWebView's content process was terminated"));
+    impl->tellNav([](WKNavigationDelegate& d, const WKWebViewRef& v) {
+      d.webViewWebContentProcessDidTerminate(v);
+    });
+  }
+
+  // ---- panels and windows ----
+  static gboolean onScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    auto answer = std::make_shared<PanelAnswer>(dialog);
+    auto type = webkit_script_dialog_get_dialog_type(dialog);
+    std::string message = webkit_script_dialog_get_message(dialog);
+    std::string defaultText;
+    if (type == WEBKIT_SCRIPT_DIALOG_PROMPT) {
+      const char* d = webkit_script_dialog_prompt_get_default_text(dialog);
+      defaultText = d ? d : "";
+    }
+    const char* uri = webkit_web_view_get_uri(impl->web);
+    WKFrameInfo frame{true, NSURLRequest::requestWithURL(uri ? uri : "")};
+    std::weak_ptr<Impl> weak = impl->weak_from_this();
+    // Answered on a later turn: the engine does not take an answer inside this signal.
+    onMain([weak, answer, type, message, defaultText, frame] {
+      auto impl = weak.lock();
+      auto d = impl ? impl->uiDelegate.lock() : nullptr;
+      auto v = impl ? impl->self() : nullptr;
+      if (!d || !v) return;  // `answer` closes with the defaults
+      switch (type) {
+        case WEBKIT_SCRIPT_DIALOG_ALERT:
+          d->webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
+              v, message, frame, [answer] { answer->close(); });
+          break;
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+          d->webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
+              v, message, frame, [answer](bool yes) {
+                if (answer->closed) return;
+                webkit_script_dialog_confirm_set_confirmed(answer->dialog, yes);
+                answer->close();
+              });
+          break;
+        case WEBKIT_SCRIPT_DIALOG_PROMPT:
+          d->webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
+              v, message, defaultText, frame, [answer](std::optional<std::string> text) {
+                if (answer->closed) return;
+                if (text) webkit_script_dialog_prompt_set_text(answer->dialog, text->c_str());
+                answer->close();
+              });
+          break;
+      }
+    });
+    return TRUE;
+  }
+
+  static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* na, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    auto d = impl->uiDelegate.lock();
+    auto v = impl->self();
+    if (!d || !v) return nullptr;
+    auto action = std::make_shared<WKNavigationAction>(
+        requestOf(webkit_navigation_action_get_request(na)),
+        navigationTypeOf(webkit_navigation_action_get_navigation_type(na)), true);
+    auto configuration = impl->config->copy();
+    configuration->setRelatedWebViewForOpening(v);
+    auto made = d->webViewCreateWebViewWithConfigurationForNavigationAction(v, configuration, action);
+    if (!made || made->impl_->relatedTo.lock() != v) {
+      if (made) NSLogMessage("a web view for window.open must be made with the configuration given");
+      return nullptr;
+    }
+    // The engine takes a reference of its own to the new view.
+    return GTK_WIDGET(g_object_ref(made->impl_->web));
+  }
+
+  static void onClose(WebKitWebView*, gpointer data) {
+    auto* impl = static_cast<Impl*>(data);
+    std::weak_ptr<Impl> weak = impl->weak_from_this();
+    onMain([weak] {
+      auto impl = weak.lock();
+      auto d = impl ? impl->uiDelegate.lock() : nullptr;
+      auto v = impl ? impl->self() : nullptr;
+      if (d && v) d->webViewDidClose(v);
+    });
+  }
+
+  std::weak_ptr<WKWebView> relatedTo;
+  // The address shown last: it stays when the content process ends.
+  std::string lastURL;
+
+  // ---- custom schemes ----
+  static void onSchemeRequest(WebKitURISchemeRequest* request, gpointer);
+  void startSchemeTask(WebKitURISchemeRequest* request);
+
+  void create(const WKWebViewRef& related);
+  void applySettings();
+};
+
+// ---- custom schemes ----
+
+namespace {
+
+std::map<WebKitWebView*, std::weak_ptr<WKWebView::Impl>>& liveViews() {
+  static auto* m = new std::map<WebKitWebView*, std::weak_ptr<WKWebView::Impl>>;
+  return *m;
 }
 
-void WKWebView::Impl::sendXHR(int64_t id, const std::vector<std::string>& a) {
-  // a: id, method, url, headers JSON, body, hasBody, timeout ms
-  std::weak_ptr<Impl> weak = weak_from_this();
-  uint64_t gen = generation;
-  auto deliver = [weak, gen, id](std::string eventJSON) {
-    auto impl = weak.lock();
-    if (!impl) return;
-    impl->runScript([weak, gen, id, eventJSON] {
-      auto impl = weak.lock();
-      if (!impl || !impl->world || gen != impl->generation) return;
-      auto it = impl->xhrs.find(id);
-      if (it != impl->xhrs.end()) {
-        if (it->second.timeout) it->second.timeout->invalidate();
-        impl->xhrs.erase(it);
-      }
-      impl->report(impl->world->call("__lumora.xhrEvent", {std::to_string(id), eventJSON}));
-    });
-  };
-  auto resolved = NSURL::URLWithStringRelativeToURL(a.size() > 2 ? a[2] : "", NSURL::URLWithString(url));
-  if (!resolved) {
-    onMain([deliver] { deliver("{\"type\":\"error\"}"); });
+// One scheme task as the engine sees it: the request (until the answer starts), the body
+// stream, and whether the engine let go of it before its end.
+struct SchemeLoad {
+  WebKitURISchemeRequest* request = nullptr;  // toggle-referenced until the response
+  std::shared_ptr<webkit::SchemeStreamFeed> feed;
+  std::function<void()> stop;
+  bool responded = false;
+  bool ended = false;
+};
+
+void releaseRequest(const std::shared_ptr<SchemeLoad>& l, std::shared_ptr<SchemeLoad>* token);
+
+void onRequestToggled(gpointer data, GObject*, gboolean isLast) {
+  // Only this toggle reference is left: the engine dropped the request, so the load was
+  // stopped before its answer began.
+  auto* load = static_cast<std::shared_ptr<SchemeLoad>*>(data);
+  if (!isLast) return;
+  auto l = *load;
+  if (l->responded || l->ended || !l->request) return;
+  l->ended = true;
+  if (auto stop = std::move(l->stop)) {
+    l->stop = nullptr;
+    stop();
+  }
+  // Our reference is the last one; it goes on a later turn, outside the engine's call.
+  onMain([l, load] { releaseRequest(l, load); });
+}
+
+void releaseRequest(const std::shared_ptr<SchemeLoad>& l, std::shared_ptr<SchemeLoad>* token) {
+  if (!l->request) return;
+  auto* request = l->request;
+  l->request = nullptr;
+  g_object_remove_toggle_ref(G_OBJECT(request), onRequestToggled, token);
+  delete token;
+}
+
+}  // namespace
+
+void WKWebView::Impl::onSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
+  WebKitWebView* web = webkit_uri_scheme_request_get_web_view(request);
+  auto it = liveViews().find(web);
+  auto impl = it == liveViews().end() ? nullptr : it->second.lock();
+  if (!impl) {
+    GError* e = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_CANCELLED, "the web view is gone");
+    webkit_uri_scheme_request_finish_error(request, e);
+    g_error_free(e);
     return;
   }
-  auto request = NSMutableURLRequest::requestWithURL(resolved->absoluteString());
-  request->setHTTPMethod(a.size() > 1 ? a[1] : "GET");
-  Value headers = NSJSONSerialization::JSONObjectWithString(a.size() > 3 ? a[3] : "{}");
-  if (auto d = headers.dictionary()) {
-    for (auto& [k, v] : *d) request->setValueForHTTPHeaderField(v.stringOr(), k);
-  }
-  if (a.size() > 5 && a[5] == "1") request->setHTTPBody(Data::fromString(a[4]));
-  double timeoutMs = a.size() > 6 ? std::strtod(a[6].c_str(), nullptr) : 0;
-  if (timeoutMs > 0) request->setTimeoutInterval(timeoutMs / 1000.0);
-  auto fetch = startFetch(request, [deliver](FetchResult r) {
-    if (r.error) {
-      deliver(r.error->code() == NSURLErrorTimedOut ? "{\"type\":\"timeout\"}" : "{\"type\":\"error\"}");
-      return;
-    }
-    int64_t status = 200;
-    std::string statusText = "OK";
-    std::string headersJSON = "{";
-    if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(r.response)) {
-      status = http->statusCode();
-      statusText = status == 200 ? "OK" : NSHTTPURLResponse::localizedStringForStatusCode(status);
-      for (auto& [k, v] : http->headerFields().fields()) {
-        if (headersJSON.size() > 1) headersJSON += ",";
-        headersJSON += webkit::jsonQuote(k) + ":" + webkit::jsonQuote(v);
-      }
-    } else if (r.response && !r.response->MIMEType().empty()) {
-      headersJSON += "\"Content-Type\":" + webkit::jsonQuote(r.response->MIMEType());
-    }
-    headersJSON += "}";
-    std::string ev = "{\"type\":\"load\",\"status\":" + std::to_string(status) +
-                     ",\"statusText\":" + webkit::jsonQuote(statusText) +
-                     ",\"url\":" + webkit::jsonQuote(r.response ? r.response->URL() : "") +
-                     ",\"headers\":" + headersJSON + ",\"body\":" + webkit::jsonQuote(r.body.toString()) + "}";
-    deliver(std::move(ev));
-  });
-  XHR& record = xhrs[id];
-  record.fetch = fetch;
-  if (timeoutMs > 0 && !fetch->finished()) {
-    // The page's timeout counts from send to the whole answer, whatever loads the resource.
-    std::weak_ptr<Fetch> weakFetch = fetch;
-    record.timeout = NSTimer::timerWithTimeIntervalRepeatsBlock(
-        timeoutMs / 1000.0, false, [weakFetch, deliver](const NSTimerRef&) {
-          auto f = weakFetch.lock();
-          if (!f || f->finished()) return;
-          f->cancel();
-          deliver("{\"type\":\"timeout\"}");
-        });
-    RunLoop::main()->addTimer(record.timeout, kCFRunLoopCommonModes);
-  }
+  impl->startSchemeTask(request);
 }
 
-void WKWebView::Impl::loadInsertedScript(int64_t id, const std::string& src) {
-  std::weak_ptr<Impl> weak = weak_from_this();
-  uint64_t gen = generation;
-  auto resolved = NSURL::URLWithStringRelativeToURL(src, NSURL::URLWithString(url));
-  std::string scriptURL = resolved ? resolved->absoluteString() : src;
-  auto fetch = startFetch(NSURLRequest::requestWithURL(scriptURL), [weak, gen, id, scriptURL](FetchResult r) {
-    auto impl = weak.lock();
-    if (!impl) return;
-    impl->runScript([weak, gen, id, scriptURL, r] {
-      auto impl = weak.lock();
-      if (!impl || !impl->world || gen != impl->generation) return;
-      impl->scriptLoads.erase(id);
-      bool ok = impl->scriptFetchOK(r);
-      if (ok) impl->report(impl->world->evaluate(r.body.toString(), scriptURL));
-      else impl->pageError("Failed to load resource: " + scriptURL);
-      if (impl->world && gen == impl->generation)
-        impl->report(impl->world->call("__lumora.scriptLoaded", {std::to_string(id), ok ? "true" : "false"}));
-    });
+void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
+  std::string scheme = lower(webkit_uri_scheme_request_get_scheme(request));
+  auto handler = config->urlSchemeHandlerForURLScheme(scheme);
+  if (!handler) {
+    GError* e = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED, "no handler for %s", scheme.c_str());
+    webkit_uri_scheme_request_finish_error(request, e);
+    g_error_free(e);
+    return;
+  }
+  auto r = NSMutableURLRequest::requestWithURL(webkit_uri_scheme_request_get_uri(request));
+  if (const char* m = webkit_uri_scheme_request_get_http_method(request)) r->setHTTPMethod(m);
+  HTTPHeaderFields fields = headersOf(webkit_uri_scheme_request_get_http_headers(request));
+  for (auto& [k, v] : fields.fields()) r->setValueForHTTPHeaderField(v, k);
+  if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
+    Data bytes;
+    char buf[65536];
+    gssize n;
+    while ((n = g_input_stream_read(body, buf, sizeof buf, nullptr, nullptr)) > 0)
+      bytes.append(buf, static_cast<size_t>(n));
+    g_object_unref(body);
+    r->setHTTPBody(bytes);
+  }
+
+  auto load = std::make_shared<SchemeLoad>();
+  auto* token = new std::shared_ptr<SchemeLoad>(load);
+  load->request = request;
+  g_object_add_toggle_ref(G_OBJECT(request), onRequestToggled, token);
+
+  std::weak_ptr<WKWebView> weakView = view;
+  auto taskSlot = std::make_shared<std::weak_ptr<WKURLSchemeTask>>();
+  load->stop = [handler, weakView, taskSlot] {
+    auto task = taskSlot->lock();
+    if (!task) return;
+    task->markStopped();
+    onMain([handler, weakView, task] { handler->webViewStopURLSchemeTask(weakView.lock(), task); });
+  };
+  std::weak_ptr<SchemeLoad> weakLoad = load;
+  load->feed = std::make_shared<webkit::SchemeStreamFeed>([weakLoad] {
+    auto load = weakLoad.lock();
+    if (!load || load->ended || !load->stop) return;
+    auto stop = std::move(load->stop);
+    load->stop = nullptr;
+    stop();
+  }, [taskSlot](size_t n) {
+    if (auto task = taskSlot->lock()) task->bytesConsumed(static_cast<int64_t>(n));
   });
-  scriptLoads[id] = fetch;
+
+  WKURLSchemeTask::Sink sink;
+  sink.reportsConsumption = true;
+  sink.response = [load, token](const NSURLResponseRef& response) {
+    if (load->responded || !load->request) return;
+    load->responded = true;
+    int64_t length = response->expectedContentLength();
+    GInputStream* stream = load->feed->makeStream();
+    auto* answer = webkit_uri_scheme_response_new(stream, length >= 0 ? length : -1);
+    g_object_unref(stream);
+    std::string mime = response->MIMEType();
+    if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
+      webkit_uri_scheme_response_set_status(answer, static_cast<guint>(http->statusCode()), nullptr);
+      auto* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
+      for (auto& [k, v] : http->headerFields().fields())
+        soup_message_headers_append(headers, k.c_str(), v.c_str());
+      webkit_uri_scheme_response_set_http_headers(answer, headers);  // takes the headers
+    } else {
+      webkit_uri_scheme_response_set_status(answer, 200, nullptr);
+    }
+    if (!mime.empty()) {
+      // The engine takes the content type from here alone: the charset goes with it.
+      std::string type = mime;
+      if (!response->textEncodingName().empty()) type += "; charset=" + response->textEncodingName();
+      webkit_uri_scheme_response_set_content_type(answer, type.c_str());
+    }
+    webkit_uri_scheme_request_finish_with_response(load->request, answer);
+    g_object_unref(answer);
+    releaseRequest(load, token);
+  };
+  sink.data = [load, taskSlot](const Data& bytes) {
+    if (load->responded && !load->ended) {
+      load->feed->push(bytes);
+    } else if (auto task = taskSlot->lock()) {
+      task->bytesConsumed(static_cast<int64_t>(bytes.length()));  // dropped: nothing to wait for
+    }
+  };
+  sink.finish = [load, token] {
+    if (load->ended) return;
+    if (!load->responded) {
+      // Finished without a response: the platform fails such a load.
+      if (load->request) {
+        GError* e = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, "finished without a response");
+        webkit_uri_scheme_request_finish_error(load->request, e);
+        g_error_free(e);
+      }
+      load->ended = true;
+      releaseRequest(load, token);
+      return;
+    }
+    load->ended = true;
+    load->feed->finish();
+  };
+  sink.fail = [load, token](const NSErrorRef& error) {
+    if (load->ended) return;
+    load->ended = true;
+    if (!load->responded) {
+      if (load->request) {
+        GError* e = g_error_new_literal(
+            G_IO_ERROR, G_IO_ERROR_FAILED,
+            error ? error->localizedDescription().c_str() : "the load failed");
+        webkit_uri_scheme_request_finish_error(load->request, e);
+        g_error_free(e);
+      }
+      releaseRequest(load, token);
+      return;
+    }
+    load->feed->fail(error);
+  };
+  auto task = std::make_shared<WKURLSchemeTask>(r, std::move(sink));
+  *taskSlot = task;
+  onMain([handler, weakView, task] { handler->webViewStartURLSchemeTask(weakView.lock(), task); });
+}
+
+// ---- setup ----
+
+void WKWebView::Impl::applySettings() {
+  WebKitSettings* s = webkit_web_view_get_settings(web);
+  auto prefs = config->preferences();
+  webkit_settings_set_enable_javascript(s, prefs->javaScriptEnabled());
+  webkit_settings_set_javascript_can_open_windows_automatically(
+      s, prefs->javaScriptCanOpenWindowsAutomatically());
+  if (prefs->minimumFontSize() > 0)
+    webkit_settings_set_minimum_font_size(s, static_cast<guint32>(prefs->minimumFontSize()));
+  webkit_settings_set_media_playback_requires_user_gesture(
+      s, config->mediaTypesRequiringUserActionForPlayback() != WKAudiovisualMediaTypeNone);
+  webkit_settings_set_media_playback_allows_inline(s, config->allowsInlineMediaPlayback());
+  webkit_settings_set_enable_webgl(s, TRUE);
+  webkit_settings_set_enable_write_console_messages_to_stdout(s, FALSE);
+  webkit_settings_set_javascript_can_access_clipboard(s, FALSE);
+  webkit_settings_set_user_agent(s, customUserAgent.empty() ? kDefaultUserAgent
+                                                            : customUserAgent.c_str());
+}
+
+void WKWebView::Impl::create(const WKWebViewRef& related) {
+  if (!webkit::start()) return;
+  content = webkit_user_content_manager_new();
+  for (auto& [scheme, handler] : config->schemeHandlers()) {
+    (void)handler;
+    webkit::registerScheme(scheme, onSchemeRequest);
+  }
+  if (related && related->impl_->web) {
+    relatedTo = related;
+    web = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "related-view", related->impl_->web,
+                                       "user-content-manager", content, nullptr));
+  } else {
+    web = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", webkit::context(),
+                                       "user-content-manager", content, nullptr));
+  }
+  g_object_ref_sink(web);
+  liveViews()[web] = weak_from_this();
+  applySettings();
+  syncUserScripts();
+  handlersChanged();
+  contentSignals.push_back(
+      g_signal_connect(content, "script-message-received", G_CALLBACK(onScriptMessage), this));
+  g_signal_connect(web, "load-changed", G_CALLBACK(onLoadChanged), this);
+  g_signal_connect(web, "load-failed", G_CALLBACK(onLoadFailed), this);
+  g_signal_connect(web, "load-failed-with-tls-errors", G_CALLBACK(onLoadFailedTLS), this);
+  g_signal_connect(web, "decide-policy", G_CALLBACK(onDecidePolicy), this);
+  g_signal_connect(web, "web-process-terminated", G_CALLBACK(onProcessTerminated), this);
+  g_signal_connect(web, "script-dialog", G_CALLBACK(onScriptDialog), this);
+  g_signal_connect(web, "create", G_CALLBACK(onCreate), this);
+  g_signal_connect(web, "close", G_CALLBACK(onClose), this);
+
+  window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_default_size(GTK_WINDOW(window), std::max(width, 1), std::max(height, 1));
+  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(web));
+  gtk_widget_show_all(window);
 }
 
 // ---- WKWebView ----
@@ -859,14 +800,26 @@ void WKWebView::Impl::loadInsertedScript(int64_t id, const std::string& src) {
 WKWebView::WKWebView(CGRect frame, WKWebViewConfigurationRef configuration)
     : UIView(frame), impl_(std::make_shared<Impl>()) {
   impl_->config = configuration ? configuration->copy() : WKWebViewConfiguration::make();
-  impl_->config->userContentController()->addObserver(impl_);
+  impl_->width = static_cast<int>(std::lround(frame.size.width));
+  impl_->height = static_cast<int>(std::lround(frame.size.height));
 }
 
-WKWebView::~WKWebView() = default;
+WKWebView::~WKWebView() {
+  if (impl_->web) liveViews().erase(impl_->web);
+}
 
 void WKWebView::didInit() {
   UIView::didInit();
-  impl_->view = std::static_pointer_cast<WKWebView>(shared_from_this());
+  auto self = std::static_pointer_cast<WKWebView>(shared_from_this());
+  impl_->view = self;
+  impl_->config->userContentController()->addObserver(impl_);
+  auto related = impl_->config->relatedWebViewForOpening();
+  impl_->config->setRelatedWebViewForOpening(nullptr);
+  if (!dispatch_is_main_thread()) {
+    NSLogMessage("a WKWebView must be made on the main thread; it shows nothing");
+  } else {
+    impl_->create(related);
+  }
   scrollView_ = plat::make<UIScrollView>(bounds());
   scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
   addSubview(scrollView_);
@@ -889,27 +842,91 @@ void WKWebView::setUIDelegate(const std::shared_ptr<WKUIDelegate>& d) { impl_->u
 
 WKNavigationRef WKWebView::loadRequest(const NSURLRequestRef& request) {
   if (!request) return nullptr;
-  auto l = std::make_shared<Load>();
-  l->request = request->copy();
-  return impl_->begin(l);
+  auto nav = std::make_shared<WKNavigation>(request->copy());
+  if (!impl_->web) return nav;
+  impl_->syncUserScripts();
+  impl_->requested = nav;
+  auto* r = webkit_uri_request_new(request->URL().c_str());
+  if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r)) {
+    for (auto& [k, v] : request->headerFields().fields())
+      soup_message_headers_replace(h, k.c_str(), v.c_str());
+  }
+  webkit_web_view_load_request(impl_->web, r);
+  g_object_unref(r);
+  return nav;
 }
 
 WKNavigationRef WKWebView::loadHTMLStringBaseURL(const std::string& html, const std::string& baseURL) {
-  auto l = std::make_shared<Load>();
-  l->request = NSURLRequest::requestWithURL(baseURL.empty() ? "about:blank" : baseURL);
-  l->hasHTML = true;
-  l->html = html;
-  return impl_->begin(l);
+  auto nav = std::make_shared<WKNavigation>(
+      NSURLRequest::requestWithURL(baseURL.empty() ? "about:blank" : baseURL));
+  if (!impl_->web) return nav;
+  impl_->syncUserScripts();
+  impl_->requested = nav;
+  webkit_web_view_load_html(impl_->web, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+  return nav;
 }
 
 WKNavigationRef WKWebView::reload() {
-  if (impl_->url.empty()) return nullptr;
-  return loadRequest(NSURLRequest::requestWithURL(impl_->url));
+  if (URL().empty() || !impl_->web) return nullptr;
+  const char* shown = webkit_web_view_get_uri(impl_->web);
+  // After the content process ended the engine has no page to reload: load the address again.
+  if (!shown || !*shown) return loadRequest(NSURLRequest::requestWithURL(URL()));
+  auto nav = std::make_shared<WKNavigation>(NSURLRequest::requestWithURL(URL()));
+  impl_->syncUserScripts();
+  impl_->requested = nav;
+  webkit_web_view_reload(impl_->web);
+  return nav;
 }
 
 void WKWebView::stopLoading() {
-  impl_->supersede(makeURLError(NSURLErrorCancelled, impl_->load ? impl_->load->request->URL() : ""));
+  if (impl_->web) webkit_web_view_stop_loading(impl_->web);
 }
+
+namespace {
+
+struct Evaluation {
+  std::weak_ptr<WKWebView::Impl> impl;
+  WKWebView::JavaScriptCompletion completion;
+};
+
+void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<Evaluation> e(static_cast<Evaluation*>(data));
+  GError* error = nullptr;
+  JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  Value out;
+  NSErrorRef err;
+  if (error) {
+    if (error->domain == WEBKIT_JAVASCRIPT_ERROR &&
+        error->code == WEBKIT_JAVASCRIPT_ERROR_SCRIPT_FAILED) {
+      err = wkError(WKErrorJavaScriptExceptionOccurred, "A JavaScript exception occurred",
+                    error->message);
+    } else if (error->domain == WEBKIT_JAVASCRIPT_ERROR &&
+               error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT) {
+      err = wkError(WKErrorJavaScriptResultTypeIsUnsupported,
+                    "JavaScript execution returned a result of an unsupported type");
+    } else if (e->impl.expired()) {
+      err = wkError(WKErrorWebViewInvalidated, "The WKWebView was invalidated");
+    } else {
+      err = wkError(WKErrorUnknown, error->message ? error->message : "An unknown error occurred");
+    }
+    g_error_free(error);
+  } else {
+    auto v = valueOf(value);
+    if (!v) {
+      err = wkError(WKErrorJavaScriptResultTypeIsUnsupported,
+                    "JavaScript execution returned a result of an unsupported type");
+    } else {
+      out = std::move(*v);
+    }
+  }
+  if (value) g_object_unref(value);
+  if (!e->completion) return;
+  onMain([completion = std::move(e->completion), out = std::move(out), err = std::move(err)] {
+    completion(out, err);
+  });
+}
+
+}  // namespace
 
 void WKWebView::evaluateJavaScriptCompletionHandler(const std::string& script,
                                                     JavaScriptCompletion completion) {
@@ -917,43 +934,33 @@ void WKWebView::evaluateJavaScriptCompletionHandler(const std::string& script,
     NSLogMessage("evaluateJavaScript must be called on the main thread; the call was ignored");
     return;
   }
-  std::weak_ptr<Impl> weak = impl_;
-  auto pending = std::make_shared<PendingEvaluation>(std::move(completion));
-  onMain([weak, script, pending] {
-    auto impl = weak.lock();
-    if (!impl) return;
-    impl->runScript([weak, script, pending] {
-      auto impl = weak.lock();
-      if (!impl) return;
-      if (!impl->world) {
-        pending->answer(Value(), scriptError(WKErrorUnknown, "An unknown error occurred"));
-        return;
-      }
-      auto r = impl->world->evaluate(script, impl->url);
-      Value result;
-      NSErrorRef error;
-      if (!r.ok) {
-        error = scriptError(WKErrorJavaScriptExceptionOccurred, "A JavaScript exception occurred",
-                            r.error);
-      } else if (r.undefinedResult) {
-        error = scriptError(WKErrorJavaScriptResultTypeIsUnsupported,
-                            "JavaScript execution returned a result of an unsupported type");
-      } else {
-        result = NSJSONSerialization::JSONObjectWithString(
-            r.json, NSJSONSerialization::NSJSONReadingFragmentsAllowed);
-      }
-      // Answered behind the messages the script posted, as a reply from the page would be.
-      pending->answer(std::move(result), std::move(error));
-    });
-  });
+  if (!impl_->web) {
+    if (completion)
+      onMain([completion] { completion(Value(), wkError(WKErrorUnknown, "An unknown error occurred")); });
+    return;
+  }
+  auto* e = new Evaluation{impl_, std::move(completion)};
+  webkit_web_view_evaluate_javascript(impl_->web, script.data(), static_cast<gssize>(script.size()),
+                                      nullptr, nullptr, nullptr, evaluated, e);
 }
 
-std::string WKWebView::URL() const { return impl_->url; }
-std::string WKWebView::title() const { return impl_->title; }
-bool WKWebView::isLoading() const { return impl_->load != nullptr; }
+std::string WKWebView::URL() const {
+  const char* u = impl_->web ? webkit_web_view_get_uri(impl_->web) : nullptr;
+  return u && *u ? u : impl_->lastURL;
+}
+std::string WKWebView::title() const {
+  const char* t = impl_->web ? webkit_web_view_get_title(impl_->web) : nullptr;
+  return t ? t : "";
+}
+bool WKWebView::isLoading() const { return impl_->web && webkit_web_view_is_loading(impl_->web); }
 std::string WKWebView::customUserAgent() const { return impl_->customUserAgent; }
-void WKWebView::setCustomUserAgent(std::string ua) { impl_->customUserAgent = std::move(ua); }
-std::string WKWebView::userAgent() const { return impl_->userAgent(); }
+void WKWebView::setCustomUserAgent(std::string ua) {
+  impl_->customUserAgent = std::move(ua);
+  if (impl_->web) impl_->applySettings();
+}
+std::string WKWebView::userAgent() const {
+  return impl_->customUserAgent.empty() ? kDefaultUserAgent : impl_->customUserAgent;
+}
 
 std::vector<WKWebView::ConsoleMessage> WKWebView::consoleMessages() const { return impl_->console; }
 std::vector<std::string> WKWebView::pageErrors() const { return impl_->errors; }
@@ -965,20 +972,82 @@ void WKWebView::setPageErrorObserver(std::function<void(const std::string&)> o) 
 }
 
 void WKWebView::simulateWebContentProcessTermination() {
-  std::weak_ptr<Impl> weak = impl_;
-  impl_->runScript([weak] {
-    auto impl = weak.lock();
-    if (!impl) return;
-    if (impl->load && impl->load->fetch) impl->load->fetch->cancel();
-    impl->load = nullptr;
-    impl->teardownDocument();
-    ++impl->generation;
-    onMain([weak] {
-      if (auto impl = weak.lock())
-        if (auto d = impl->navDelegate.lock())
-          if (auto v = impl->self()) d->webViewWebContentProcessDidTerminate(v);
-    });
-  });
+  if (impl_->web) webkit_web_view_terminate_web_process(impl_->web);
+}
+
+void WKWebView::terminateAllContentProcesses() {
+  for (auto& [web, weak] : liveViews()) {
+    if (!weak.expired()) webkit_web_view_terminate_web_process(web);
+  }
+}
+
+namespace {
+
+struct SnapshotRequest {
+  std::weak_ptr<WKWebView::Impl> impl;
+  WKWebView::SnapshotCompletion completion;
+};
+
+void snapshotTaken(GObject* source, GAsyncResult* result, gpointer data) {
+  std::unique_ptr<SnapshotRequest> r(static_cast<SnapshotRequest*>(data));
+  GError* error = nullptr;
+  cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  UIImageRef image;
+  NSErrorRef err;
+  if (surface && cairo_surface_get_type(surface) == CAIRO_SURFACE_TYPE_IMAGE) {
+    int w = cairo_image_surface_get_width(surface);
+    int h = cairo_image_surface_get_height(surface);
+    // A copy of our own in ARGB32, the layout pictures use.
+    cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(copy);
+    cairo_set_source_surface(cr, surface, 0, 0);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(copy);
+    image = UIImage::imageWithCGImage(std::make_shared<CGImage>(copy), 1);
+  } else {
+    err = wkError(WKErrorUnknown, error && error->message ? error->message : "No snapshot could be taken");
+  }
+  if (surface) cairo_surface_destroy(surface);
+  if (error) g_error_free(error);
+  if (auto impl = r->impl.lock()) {
+    if (image) impl->snapshot = image;
+  }
+  if (!r->completion) return;
+  onMain([completion = std::move(r->completion), image, err] { completion(image, err); });
+}
+
+}  // namespace
+
+void WKWebView::takeSnapshotWithCompletionHandler(SnapshotCompletion completion) {
+  if (!impl_->web) {
+    if (completion)
+      onMain([completion] { completion(nullptr, wkError(WKErrorUnknown, "No snapshot could be taken")); });
+    return;
+  }
+  auto* r = new SnapshotRequest{impl_, std::move(completion)};
+  webkit_web_view_get_snapshot(impl_->web, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,
+                               nullptr, snapshotTaken, r);
+}
+
+UIImageRef WKWebView::lastSnapshot() const { return impl_->snapshot; }
+
+void WKWebView::drawBuiltInContent(CGContextRef c) const {
+  if (!impl_->snapshot) return;
+  CGRect b = bounds();
+  UIDrawImageUpright(c, CGRectMake(0, 0, b.size.width, b.size.height), impl_->snapshot->CGImage(),
+                     1.0, kCGBlendModeNormal);
+}
+
+void WKWebView::layoutSubviews() {
+  UIView::layoutSubviews();
+  int w = static_cast<int>(std::lround(bounds().size.width));
+  int h = static_cast<int>(std::lround(bounds().size.height));
+  if (w == impl_->width && h == impl_->height) return;
+  impl_->width = w;
+  impl_->height = h;
+  if (impl_->window) gtk_window_resize(GTK_WINDOW(impl_->window), std::max(w, 1), std::max(h, 1));
 }
 
 }  // namespace plat

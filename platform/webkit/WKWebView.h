@@ -1,25 +1,26 @@
 #pragma once
-// plat::WKWebView: a headless web view. Pages really load (through the configuration's URL
-// scheme handlers, URL sessions for http/https, and files) and their scripts really run: each
-// document gets a fresh JavaScript world (ES5.1) with window, console, timers on the main run
-// loop, dialogs through the UI delegate, window.webkit.messageHandlers, a small document and
-// an asynchronous XMLHttpRequest. There is no layout, CSS or canvas.
+// plat::WKWebView: a web view on a real engine (WebKitGTK): layout, CSS, canvas, WebGL and
+// modern script run in the engine's own processes. Each view has a window of its frame's size
+// on the (virtual) X display that is never shown to a person. Pages load through the
+// configuration's URL scheme handlers, http/https, files and data.
 //
 // Thread-safety: main thread only, as on the platform. Work that arrives from other threads
-// (scheme task answers, network events) is delivered on the main thread in order.
+// (scheme task answers) is delivered on the main thread in order. The engine's events reach
+// the app through GLib's main context, which the main run loop serves on every turn; page
+// script runs in real time.
 //
 // Order of events of a load: didStartProvisionalNavigation, then either
 // didFailProvisionalNavigation (error before the document arrived; -999 when a newer load or
-// stopLoading superseded it) or didCommitNavigation (any HTTP status), then document-start
-// user scripts, the page's scripts in document order (an uncaught exception is a page error
-// and later scripts still run), document-end user scripts, DOMContentLoaded, load, and
-// didFinishNavigation.
+// stopLoading superseded it) or didCommitNavigation, then didFinishNavigation or
+// didFailNavigation. Delegate calls, script messages and evaluateJavaScript answers are
+// posted to the main queue in the order the engine reported them.
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/uikit/UIImage.h"
 #include "platform/uikit/UIScrollView.h"
 #include "platform/uikit/UIView.h"
 #include "platform/webkit/WKNavigationDelegate.h"
@@ -69,15 +70,15 @@ class WKWebView : public UIView {
   // Runs `script` in the current document, always asynchronously and in order with message
   // deliveries. The completion gets the completion value converted like a message body, or an
   // error in WKErrorDomain (4: the script threw, with WKJavaScriptExceptionMessage; 5: the value
-  // is undefined or cannot be converted; 1: there is no document; 3: the web view went away
-  // before the script ran). While the page waits in a script panel the script is queued and
-  // runs once the page's script has returned.
+  // is undefined or cannot be converted; 1: the engine failed; 3: the web view went away
+  // before the answer came; 2: the page's process ended). While the page waits in a script
+  // panel the script waits too.
   // REQUIRES: main thread (a call from another thread is refused and reported).
   void evaluateJavaScriptCompletionHandler(const std::string& script,
                                            JavaScriptCompletion completion = {});
 
-  // The scroll view that holds the page (fills the web view; there is no layout, so its
-  // content size is whatever it is set to).
+  // The scroll view that holds the page (fills the web view; the engine scrolls the page
+  // itself, so its offsets are not the page's).
   std::shared_ptr<UIScrollView> scrollView() const { return scrollView_; }
 
   // The committed document's URL ("" before the first commit).
@@ -89,18 +90,30 @@ class WKWebView : public UIView {
   // The user agent pages see.
   std::string userAgent() const;
 
+  // Takes a picture of the page as drawn (the visible part, at the view's size in points),
+  // on a later turn; an error in WKErrorDomain when the engine cannot give one. The picture is
+  // also kept as the web view's content for the view renderer.
+  using SnapshotCompletion = std::function<void(const UIImageRef& image, const NSErrorRef& error)>;
+  void takeSnapshotWithCompletionHandler(SnapshotCompletion completion);
+  // The last picture taken, or null.
+  UIImageRef lastSnapshot() const;
+  void drawBuiltInContent(CGContextRef c) const override;
+  void layoutSubviews() override;
+
   // ---- Test hooks ----
   struct ConsoleMessage {
     std::string level;  // "log", "info", "warn", "error" or "debug"
     std::string text;
   };
   std::vector<ConsoleMessage> consoleMessages() const;
-  // Uncaught exceptions of page scripts, timers, event handlers and failed script loads.
+  // Uncaught exceptions, unhandled promise rejections and failed resource loads of the page.
   std::vector<std::string> pageErrors() const;
   void setConsoleObserver(std::function<void(const ConsoleMessage&)> observer);
   void setPageErrorObserver(std::function<void(const std::string&)> observer);
-  // Ends the page's world as a crashed content process would; the delegate is told.
+  // Ends the page's content process (the engine really kills it); the delegate is told.
   void simulateWebContentProcessTermination();
+  // Ends the content processes of every web view, so a quitting program leaves none behind.
+  static void terminateAllContentProcesses();
 
   struct Impl;
 

@@ -61,6 +61,7 @@ std::shared_ptr<WKWebViewConfiguration> WKWebViewConfiguration::copy() const {
   c->mediaUserAction_ = mediaUserAction_;
   c->airPlay_ = airPlay_;
   c->schemeHandlers_ = schemeHandlers_;
+  c->related_ = related_;
   return c;
 }
 

@@ -68,6 +68,14 @@ class WKWebViewConfiguration : public Object {
   // Whether the web view handles `scheme` itself.
   static bool handlesURLScheme(const std::string& scheme);
 
+  // The registered handlers by lower-case scheme.
+  const std::map<std::string, WKURLSchemeHandlerRef>& schemeHandlers() const { return schemeHandlers_; }
+
+  // Set on the configuration handed to createWebView for window.open: the web view made
+  // with it shows the opened window. Held weakly.
+  std::shared_ptr<WKWebView> relatedWebViewForOpening() const { return related_.lock(); }
+  void setRelatedWebViewForOpening(const std::shared_ptr<WKWebView>& v) { related_ = v; }
+
   // A copy sharing the user content controller, preferences and handlers, as the web view
   // keeps one when it is made.
   std::shared_ptr<WKWebViewConfiguration> copy() const;
@@ -79,6 +87,7 @@ class WKWebViewConfiguration : public Object {
   uint64_t mediaUserAction_ = WKAudiovisualMediaTypeAll;
   bool airPlay_ = true;
   std::map<std::string, WKURLSchemeHandlerRef> schemeHandlers_;
+  std::weak_ptr<WKWebView> related_;
 };
 using WKWebViewConfigurationRef = std::shared_ptr<WKWebViewConfiguration>;
 

@@ -16,6 +16,7 @@
 #include "logging/LGLog.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -202,6 +203,19 @@ void LumoraHost::AttachToPage() {
 }
 
 void LumoraHost::Finish() {
+  auto web = IOSPlugin::GetWebView();
+  if (!screenshot_.empty() && web) {
+    // The page as drawn now, composited by the renderer under and over the native views.
+    bool done = false;
+    web->takeSnapshotWithCompletionHandler([&done](const UIImageRef&, const NSErrorRef& error) {
+      if (error) std::fprintf(stderr, "lumora: no picture of the page: %s\n",
+                              error->localizedDescription().c_str());
+      done = true;
+    });
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < deadline)
+      RunLoop::main()->runOnce(kCFRunLoopDefaultMode, 0.05);
+  }
   if (!screenshot_.empty()) {
     auto window = UIApplication::sharedApplication().keyWindow();
     if (!window || !UIRenderer::writePNG(window, screenshot_)) {

@@ -1,12 +1,17 @@
+// The web view on the engine: script messages and evaluation, user scripts and the page log,
+// panels, navigation decisions and failures, custom-scheme tasks (whole, ranges, stopped),
+// fetch and XHR from an http page to a custom scheme, a killed content process, two views,
+// and the pixels of a snapshot. Page script runs in real time: every wait has a deadline.
+
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <iostream>
-#include <set>
+#include <map>
+#include <mutex>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
-#include "platform/foundation/NSURL.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/NSURLError.h"
 #include "platform/webkit/WKWebView.h"
 #include "testing/loop/Pump.h"
@@ -16,32 +21,53 @@ using namespace plat;
 
 namespace {
 
-// Answers "test:" URLs from a table, or holds the task for the test to answer.
-class RecordingSchemeHandler : public WKURLSchemeHandler {
+constexpr double kPageDeadline = 20;
+
+// Serves fixed answers for "app:" URLs; "app://h/stream" answers a response and one chunk,
+// then waits for the test.
+class AppScheme : public WKURLSchemeHandler {
  public:
-  struct Entry {
-    std::string mime;
-    std::string body;
-    int status = 200;
-  };
-  std::map<std::string, Entry> files;  // path -> answer
-  bool hold = false;
-  std::set<std::string> held;  // paths whose tasks are held even when `hold` is false
+  std::map<std::string, std::pair<std::string, std::string>> files;  // path -> (mime, body)
   std::vector<WKURLSchemeTaskRef> started, stopped;
+  std::vector<std::string> rangeHeaders;
 
   void webViewStartURLSchemeTask(const WKWebViewRef&, const WKURLSchemeTaskRef& task) override {
     started.push_back(task);
-    auto url = NSURL::URLWithString(task->request()->URL());
-    if (hold || held.count(url ? url->path() : "")) return;
-    auto it = files.find(url ? url->path() : "");
-    if (it == files.end()) {
-      task->didFailWithError(makeURLError(NSURLErrorFileDoesNotExist, task->request()->URL()));
+    std::string url = task->request()->URL();
+    std::string path = url.substr(url.find('/', 6));
+    if (auto q = path.find('?'); q != std::string::npos) path.resize(q);
+    auto range = task->request()->valueForHTTPHeaderField("Range");
+    rangeHeaders.push_back(range.value_or(""));
+    HTTPHeaderFields h;
+    h.set("Access-Control-Allow-Origin", "*");
+    if (path == "/stream") {
+      h.set("Content-Type", "text/plain");
+      task->didReceiveResponse(NSHTTPURLResponse::make(url, 200, h));
+      task->didReceiveData(Data::fromString("first"));
       return;
     }
-    HTTPHeaderFields h;
-    h.set("Content-Type", it->second.mime);
-    task->didReceiveResponse(NSHTTPURLResponse::make(task->request()->URL(), it->second.status, h));
-    task->didReceiveData(Data::fromString(it->second.body));
+    auto it = files.find(path);
+    if (it == files.end()) {
+      task->didFailWithError(makeURLError(NSURLErrorFileDoesNotExist, url));
+      return;
+    }
+    h.set("Content-Type", it->second.first);
+    const std::string& body = it->second.second;
+    if (range && range->rfind("bytes=", 0) == 0) {
+      size_t dash = range->find('-');
+      size_t from = std::stoul(range->substr(6, dash - 6));
+      size_t to = dash + 1 < range->size() ? std::stoul(range->substr(dash + 1)) : body.size() - 1;
+      h.set("Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(to) + "/" +
+                                 std::to_string(body.size()));
+      h.set("Content-Length", std::to_string(to - from + 1));
+      task->didReceiveResponse(NSHTTPURLResponse::make(url, 206, h));
+      task->didReceiveData(Data::fromString(body.substr(from, to - from + 1)));
+    } else {
+      h.set("Content-Length", std::to_string(body.size()));
+      task->didReceiveResponse(NSHTTPURLResponse::make(url, 200, h));
+      // In pieces, as a file would be read.
+      for (size_t i = 0; i < body.size(); i += 7) task->didReceiveData(Data::fromString(body.substr(i, 7)));
+    }
     task->didFinish();
   }
   void webViewStopURLSchemeTask(const WKWebViewRef&, const WKURLSchemeTaskRef& task) override {
@@ -49,29 +75,23 @@ class RecordingSchemeHandler : public WKURLSchemeHandler {
   }
 };
 
-class RecordingMessages : public WKScriptMessageHandler {
+class Recorder : public WKScriptMessageHandler {
  public:
   std::vector<Value> bodies;
-  std::vector<std::string> order;  // shared log with evaluate completions
-  std::vector<std::string>* log = nullptr;
-  void userContentControllerDidReceiveScriptMessage(const WKUserContentControllerRef&,
+  void userContentControllerDidReceiveScriptMessage(const std::shared_ptr<WKUserContentController>&,
                                                     const WKScriptMessageRef& m) override {
     bodies.push_back(m->body());
-    if (log) log->push_back("message:" + m->body().description());
   }
 };
 
-class RecordingNavigation : public WKNavigationDelegate {
- public:
+struct NavRecord : WKNavigationDelegate {
   std::vector<std::string> events;
-  std::vector<NSErrorRef> errors;
+  std::vector<int64_t> errors;
+  bool cancelActions = false;
+  std::function<bool(const WKNavigationResponseRef&)> allowResponse;
+  int terminated = 0;
   void webViewDidStartProvisionalNavigation(const WKWebViewRef&, const WKNavigationRef&) override {
     events.push_back("start");
-  }
-  void webViewDidFailProvisionalNavigationWithError(const WKWebViewRef&, const WKNavigationRef&,
-                                                    const NSErrorRef& e) override {
-    events.push_back("failProvisional");
-    errors.push_back(e);
   }
   void webViewDidCommitNavigation(const WKWebViewRef&, const WKNavigationRef&) override {
     events.push_back("commit");
@@ -79,662 +99,411 @@ class RecordingNavigation : public WKNavigationDelegate {
   void webViewDidFinishNavigation(const WKWebViewRef&, const WKNavigationRef&) override {
     events.push_back("finish");
   }
+  void webViewDidFailProvisionalNavigationWithError(const WKWebViewRef&, const WKNavigationRef&,
+                                                    const NSErrorRef& e) override {
+    events.push_back("failProvisional");
+    errors.push_back(e->code());
+  }
   void webViewDidFailNavigationWithError(const WKWebViewRef&, const WKNavigationRef&,
                                          const NSErrorRef& e) override {
     events.push_back("fail");
-    errors.push_back(e);
+    errors.push_back(e->code());
   }
-  void webViewWebContentProcessDidTerminate(const WKWebViewRef&) override {
-    events.push_back("terminated");
+  void webViewWebContentProcessDidTerminate(const WKWebViewRef&) override { ++terminated; }
+  bool webViewDecidePolicyForNavigationActionDecisionHandler(
+      const WKWebViewRef&, const WKNavigationActionRef& a,
+      std::function<void(WKNavigationActionPolicy)> decide) override {
+    bool cancel = cancelActions && a->request()->URL().find("blocked") != std::string::npos;
+    decide(cancel ? WKNavigationActionPolicyCancel : WKNavigationActionPolicyAllow);
+    return true;
   }
-  int count(const std::string& e) const { return (int)std::count(events.begin(), events.end(), e); }
+  bool webViewDecidePolicyForNavigationResponseDecisionHandler(
+      const WKWebViewRef&, const WKNavigationResponseRef& r,
+      std::function<void(WKNavigationResponsePolicy)> decide) override {
+    if (!allowResponse) return false;
+    decide(allowResponse(r) ? WKNavigationResponsePolicyAllow : WKNavigationResponsePolicyCancel);
+    return true;
+  }
 };
 
-struct Fixture : ::testing::Test {
-  std::shared_ptr<RecordingSchemeHandler> scheme = std::make_shared<RecordingSchemeHandler>();
-  std::shared_ptr<RecordingMessages> messages = std::make_shared<RecordingMessages>();
-  std::shared_ptr<RecordingNavigation> nav = std::make_shared<RecordingNavigation>();
+struct WebView : ::testing::Test {
+  std::shared_ptr<AppScheme> scheme = std::make_shared<AppScheme>();
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
   WKWebViewConfigurationRef config = WKWebViewConfiguration::make();
   WKWebViewRef web;
 
   void SetUp() override {
-    ASSERT_TRUE(config->setURLSchemeHandlerForURLScheme(scheme, "test"));
-    config->userContentController()->addScriptMessageHandlerName(messages, "native");
+    config->setURLSchemeHandlerForURLScheme(scheme, "app");
+    config->userContentController()->addScriptMessageHandlerName(recorder, "test");
   }
-  WKWebViewRef view() {
-    if (!web) {
-      web = WKWebView::make(CGRectMake(0, 0, 320, 480), config);
-      web->setNavigationDelegate(nav);
-    }
-    return web;
+  void TearDown() override {
+    web.reset();
+    testing_loop::runUntilIdle();
   }
-  void serve(const std::string& path, const std::string& body, const std::string& mime = "text/html") {
-    scheme->files[path] = {mime, body};
+  WKWebViewRef make(double w = 320, double h = 240) {
+    return WKWebView::make(CGRectMake(0, 0, w, h), config);
   }
-  void loadAndFinish(const std::string& url) {
-    int finishedBefore = nav->count("finish") + nav->count("failProvisional");
-    view()->loadRequest(NSURLRequest::requestWithURL(url));
-    ASSERT_TRUE(testing_loop::runUntil(
-        [&] { return nav->count("finish") + nav->count("failProvisional") > finishedBefore; }));
+  // Loads `html` as app://h/index.html and waits for its posts to reach `count`.
+  void loadPage(const std::string& html, size_t count = 1) {
+    scheme->files["/index.html"] = {"text/html; charset=utf-8", html};
+    if (!web) web = make();
+    web->loadRequest(NSURLRequest::requestWithURL("app://h/index.html"));
+    ASSERT_TRUE(waitPosts(count));
   }
-  std::vector<std::string> consoleTexts() {
-    std::vector<std::string> out;
-    for (auto& m : web->consoleMessages()) out.push_back(m.text);
-    return out;
+  bool waitPosts(size_t n) {
+    return testing_loop::runUntil([&] { return recorder->bodies.size() >= n; }, kPageDeadline);
   }
+  struct Eval {
+    bool done = false;
+    Value value;
+    NSErrorRef error;
+  };
+  Eval evaluate(const std::string& script) {
+    auto e = std::make_shared<Eval>();
+    web->evaluateJavaScriptCompletionHandler(script, [e](const Value& v, const NSErrorRef& err) {
+      e->done = true;
+      e->value = v;
+      e->error = err;
+    });
+    EXPECT_TRUE(testing_loop::runUntil([&] { return e->done; }, kPageDeadline)) << script;
+    return *e;
+  }
+  std::string json(const Value& v) { return NSJSONSerialization::stringWithJSONObject(v, NSJSONSerialization::NSJSONWritingSortedKeys); }
 };
 
-TEST_F(Fixture, UserScriptsRunAroundPageScriptsInEveryNewWorld) {
-  config->userContentController()->addUserScript(WKUserScript::make(
-      "console.log('start', typeof window.marker); window.injected = 1;",
-      WKUserScriptInjectionTimeAtDocumentStart, true));
-  config->userContentController()->addUserScript(WKUserScript::make(
-      "console.log('end', document.readyState);", WKUserScriptInjectionTimeAtDocumentEnd, true));
-  serve("/a.html", "<html><head><title> A  page </title><script>console.log('page', window.injected);"
-                   "window.marker = 'a';</script></head><body id=b>x</body></html>");
-  serve("/b.html", "<script>console.log('second', typeof window.marker);</script>");
-  loadAndFinish("test://host/a.html");
-  EXPECT_EQ(web->title(), "A page");
-  loadAndFinish("test://host/b.html");
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"start undefined", "page 1", "end loading",
-                                                      "start undefined", "second undefined",
-                                                      "end loading"}));
-  EXPECT_EQ(web->URL(), "test://host/b.html");
-  ASSERT_TRUE(web->scrollView());
-  EXPECT_EQ(web->scrollView()->superview(), web);
-  EXPECT_EQ(web->scrollView()->frame().size.width, 320);
-}
+TEST_F(WebView, MessageBodiesAndEvaluationResultsConvertEveryJSONTypeNested) {
+  loadPage(R"(<script>
+    const post = (v) => window.webkit.messageHandlers.test.postMessage(v);
+    post({s: 'é', n: 1.5, i: -3, t: true, f: false, z: null, a: [1, [2, {x: 'y'}]],
+          u: undefined});
+    post('text'); post(7); post(null); post([]);
+    class Point { constructor(x) { this.x = x; } }
+    (async () => { await null; post(new Point(4)); })();
+  </script>)", 6);
+  auto& b = recorder->bodies;
+  EXPECT_EQ(json(b[0]),
+            R"({"a":[1,[2,{"x":"y"}]],"f":false,"i":-3,"n":1.5,"s":"é","t":true,"z":null})");
+  EXPECT_EQ(b[1].stringOr(), "text");
+  EXPECT_EQ(b[2].intValue(), 7);
+  EXPECT_TRUE(b[3].isNull());
+  EXPECT_EQ(json(b[4]), "[]");
+  EXPECT_EQ(json(b[5]), R"({"x":4})");
 
-TEST_F(Fixture, MessagesAreAsynchronousOrderedAndDeeplyConverted) {
-  serve("/m.html",
-        "<script>"
-        "webkit.messageHandlers.native.postMessage({name: 'A', args: [1, 2.5, 'x', null, true],"
-        "  skip: undefined, fn: function () {}, nested: {deep: [{}]}});"
-        "console.log('after post');"
-        "webkit.messageHandlers.native.postMessage('two \\ud83d\\ude00 \xf0\x9f\x98\x80');"
-        "webkit.messageHandlers.native.postMessage(undefined);"
-        "console.log(typeof webkit.messageHandlers.missing);"
-        "</script>");
-  std::vector<std::string> log;
-  messages->log = &log;
-  web = view();
-  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { log.push_back("console:" + m.text); });
-  loadAndFinish("test://host/m.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return messages->bodies.size() == 3; }));
-  EXPECT_EQ(log[0], "console:after post");  // delivery never happens inside postMessage
-  const Value& first = messages->bodies[0];
-  EXPECT_EQ(first["name"], Value("A"));
-  EXPECT_EQ(first["args"][0].type(), Value::Type::Int);
-  EXPECT_EQ(first["args"][1], Value(2.5));
-  EXPECT_TRUE(first["args"][3].isNull());
-  EXPECT_EQ(first["args"][4], Value(true));
-  EXPECT_FALSE(first.dictionary()->contains("skip"));
-  EXPECT_FALSE(first.dictionary()->contains("fn"));
-  EXPECT_EQ(first["nested"]["deep"].count(), 1u);
-  EXPECT_EQ(messages->bodies[1], Value("two \xf0\x9f\x98\x80 \xf0\x9f\x98\x80"));
-  EXPECT_TRUE(messages->bodies[2].isNil());
-  EXPECT_EQ(consoleTexts().back(), "undefined");
-}
+  auto r = evaluate("({list: [1, 'two', {three: 3}], ok: true})");
+  ASSERT_FALSE(r.error);
+  EXPECT_EQ(json(r.value), R"({"list":[1,"two",{"three":3}],"ok":true})");
+  EXPECT_EQ(evaluate("6 * 7").value.intValue(), 42);
 
-TEST_F(Fixture, EvaluateJavaScriptKeepsOrderWithMessagesAndReportsErrors) {
-  serve("/e.html", "<script>var counter = 41;</script>");
-  loadAndFinish("test://host/e.html");
-  std::vector<std::string> log;
-  messages->log = &log;
-  std::vector<std::pair<Value, NSErrorRef>> results;
-  auto record = [&](const Value& v, const NSErrorRef& e) {
-    results.emplace_back(v, e);
-    log.push_back("result");
-  };
-  web->evaluateJavaScriptCompletionHandler("webkit.messageHandlers.native.postMessage(1); ++counter", record);
-  web->evaluateJavaScriptCompletionHandler("({a: [counter, 'x']})", record);
-  web->evaluateJavaScriptCompletionHandler("throw new TypeError('boom')", record);
-  web->evaluateJavaScriptCompletionHandler("undefined", record);
-  EXPECT_TRUE(results.empty());  // always asynchronous
-  ASSERT_TRUE(testing_loop::runUntil([&] { return results.size() == 4; }));
-  EXPECT_EQ(results[0].first, Value(42));
-  EXPECT_EQ(results[1].first["a"][0], Value(42));
-  ASSERT_TRUE(results[2].second);
-  EXPECT_EQ(results[2].second->code(), WKErrorJavaScriptExceptionOccurred);
-  EXPECT_NE(results[2].second->userInfo().get(WKJavaScriptExceptionMessageKey).stringOr().find("boom"),
+  auto thrown = evaluate("throw new TypeError('bad thing')");
+  ASSERT_TRUE(thrown.error);
+  EXPECT_EQ(thrown.error->domain(), WKErrorDomain);
+  EXPECT_EQ(thrown.error->code(), WKErrorJavaScriptExceptionOccurred);
+  EXPECT_NE(thrown.error->userInfo().get(WKJavaScriptExceptionMessageKey).stringOr().find("bad thing"),
             std::string::npos);
-  ASSERT_TRUE(results[3].second);
-  EXPECT_EQ(results[3].second->code(), WKErrorJavaScriptResultTypeIsUnsupported);
-  testing_loop::runUntilIdle();
-  // The message posted by the first script arrives before that script's answer.
-  EXPECT_EQ(log, (std::vector<std::string>{"message:1", "result", "result", "result", "result"}));
+  auto undef = evaluate("undefined");
+  ASSERT_TRUE(undef.error);
+  EXPECT_EQ(undef.error->code(), WKErrorJavaScriptResultTypeIsUnsupported);
+
+  // A message posted by an evaluated script arrives before the evaluation's answer.
+  size_t before = b.size();
+  bool answered = false;
+  size_t postsAtAnswer = 0;
+  web->evaluateJavaScriptCompletionHandler(
+      "window.webkit.messageHandlers.test.postMessage('from script'); 1",
+      [&](const Value&, const NSErrorRef&) {
+        answered = true;
+        postsAtAnswer = b.size();
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return answered; }, kPageDeadline));
+  EXPECT_EQ(postsAtAnswer, before + 1);
 }
 
-TEST_F(Fixture, NavigationEventsSupersedingAndFailures) {
-  testing_net::LoopbackServer server;
-  server.respond("/missing", 404, "<script>console.log('404 page ran')</script>", "text/html");
-  loadAndFinish(server.url("/missing"));
-  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "commit", "finish"}));
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"404 page ran"}));
-
-  nav->events.clear();
-  scheme->hold = true;
-  web->loadRequest(NSURLRequest::requestWithURL("test://host/slow.html"));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 1; }));
-  scheme->hold = false;
-  serve("/fast.html", "<p>fast</p>");
-  loadAndFinish("test://host/fast.html");
-  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "failProvisional", "start", "commit", "finish"}));
-  EXPECT_EQ(nav->errors[0]->code(), NSURLErrorCancelled);
-  EXPECT_EQ(scheme->stopped.size(), 1u);
-  // The stopped task's late answers are ignored and counted.
-  auto slow = scheme->started[0];
-  slow->didReceiveResponse(std::make_shared<NSURLResponse>("test://host/slow.html", "text/html", 0, ""));
-  slow->didFinish();
-  EXPECT_EQ(slow->ignoredCallCount(), 2);
-  testing_loop::runUntilIdle();
-  EXPECT_EQ(web->URL(), "test://host/fast.html");
-
-  nav->events.clear();
-  loadAndFinish("http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/");
-  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "failProvisional"}));
-  EXPECT_EQ(nav->errors.back()->code(), NSURLErrorCannotConnectToHost);
-  EXPECT_EQ(web->URL(), "test://host/fast.html");  // the old document stays
-  web.reset();  // closes its connections before the server stops
-  testing_loop::runUntilIdle();
+TEST_F(WebView, UserScriptsRunInOrderAndThePageLogReachesTheHooks) {
+  auto ucc = config->userContentController();
+  ucc->addUserScript(WKUserScript::make("window.order = ['start'];",
+                                        WKUserScriptInjectionTimeAtDocumentStart, true));
+  ucc->addUserScript(WKUserScript::make("window.order.push('end');",
+                                        WKUserScriptInjectionTimeAtDocumentEnd, true));
+  std::vector<std::string> observed;
+  web = make();
+  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { observed.push_back(m.level + ":" + m.text); });
+  loadPage(R"(<script>
+    window.order.push('page');
+    console.log('hello', 3, {a: 1});
+    console.warn('careful');
+    window.addEventListener('load', () => {
+      window.webkit.messageHandlers.test.postMessage(window.order.join(','));
+      Promise.reject(new Error('nobody caught'));
+      setTimeout(() => { throw new RangeError('late'); }, 0);
+    });
+  </script><script src="app://h/missing.js"></script>)");
+  EXPECT_EQ(recorder->bodies[0].stringOr(), "start,page,end");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return web->pageErrors().size() >= 3; }, kPageDeadline));
+  EXPECT_EQ(observed, (std::vector<std::string>{"log:hello 3 {\"a\":1}", "warn:careful"}));
+  auto errors = web->pageErrors();
+  auto has = [&](const std::string& text) {
+    for (auto& e : errors)
+      if (e.find(text) != std::string::npos) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("Failed to load resource: app://h/missing.js"));
+  EXPECT_TRUE(has("nobody caught"));
+  EXPECT_TRUE(has("RangeError: late"));
 }
 
-class PanelDelegate : public WKUIDelegate {
- public:
+struct Panels : WKUIDelegate {
   std::vector<std::string> seen;
-  bool WebAnswerLater = true;
+  bool claim = true;
   bool webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string& message, const WKFrameInfo&,
-      std::function<void()> done) override {
-    seen.push_back("alert:" + message);
-    // Answered on a later turn, as a person tapping OK would.
+      const WKWebViewRef&, const std::string& m, const WKFrameInfo&, std::function<void()> done) override {
+    if (!claim) return false;
+    seen.push_back("alert:" + m);
     dispatch_async(dispatch_get_main_queue(), done);
     return true;
   }
   bool webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string& message, const WKFrameInfo&,
-      std::function<void(bool)> done) override {
-    seen.push_back("confirm:" + message);
+      const WKWebViewRef&, const std::string& m, const WKFrameInfo&, std::function<void(bool)> done) override {
+    if (!claim) return false;
+    seen.push_back("confirm:" + m);
     done(true);
     return true;
   }
   bool webViewRunJavaScriptTextInputPanelWithPromptDefaultTextInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string& prompt, const std::string& def, const WKFrameInfo&,
+      const WKWebViewRef&, const std::string& p, const std::string& d, const WKFrameInfo&,
       std::function<void(std::optional<std::string>)> done) override {
-    seen.push_back("prompt:" + prompt + "/" + def);
-    dispatch_async(dispatch_get_main_queue(), [done] { done(std::string("typed")); });
+    if (!claim) return false;
+    seen.push_back("prompt:" + p + "/" + d);
+    done(p == "name?" ? std::optional<std::string>("Ann") : std::nullopt);
     return true;
   }
 };
 
-TEST_F(Fixture, DialogsWaitForTheDelegateAndHaveDefaultsWithoutOne) {
-  serve("/d.html",
-        "<script>alert('hi'); console.log('after alert');"
-        "console.log(confirm('sure?'), prompt('name', 'def'));</script>");
-  loadAndFinish("test://host/d.html");
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"after alert", "false null"}));
-
-  auto panels = std::make_shared<PanelDelegate>();
+TEST_F(WebView, PanelsAskTheUIDelegateAndGiveDefaultsWithoutOne) {
+  const std::string page = R"(<script>
+    alert('hi');
+    const c = confirm('sure?');
+    const p = prompt('name?', 'def');
+    const q = prompt('other?');
+    window.webkit.messageHandlers.test.postMessage([c, p, q]);
+  </script>)";
+  auto panels = std::make_shared<Panels>();
+  web = make();
   web->setUIDelegate(panels);
-  loadAndFinish("test://host/d.html");
-  EXPECT_EQ(panels->seen, (std::vector<std::string>{"alert:hi", "confirm:sure?", "prompt:name/def"}));
-  EXPECT_EQ(consoleTexts().back(), "true typed");
-}
-
-TEST_F(Fixture, XMLHttpRequestAgainstLoopbackAndSchemeHandler) {
-  testing_net::LoopbackServer server;
-  server.route("/data", [](const testing_net::Request& req, testing_net::Response& res) {
-    res.status = 201;
-    res.contentType = "application/json";
-    res.body = "{\"got\":\"" + req.header("X-Test").value_or("") + "\",\"body\":\"" + req.body + "\"}";
-    res.setHeader("X-Reply", "yes");
-  });
-  server.respond("/fail", 500, "server trouble", "text/plain");
-  std::string page =
-      "<script>"
-      "var x = new XMLHttpRequest();"
-      "x.onreadystatechange = function () { if (x.readyState === 4) console.log('state4'); };"
-      "x.onload = function () { console.log(x.status, x.getResponseHeader('x-reply'), x.responseText); };"
-      "x.open('POST', '" + server.url("/data") + "'); x.setRequestHeader('X-Test', 'v1'); x.send('payload');"
-      "var y = new XMLHttpRequest();"
-      "y.onload = function () { console.log('local', y.status, y.responseText, y.getResponseHeader('Content-Type')); };"
-      "y.open('GET', 'file.txt'); y.setRequestHeader('Range', 'bytes=0-3'); y.send();"
-      "var z = new XMLHttpRequest();"
-      "z.onerror = function () { console.log('missing failed', z.status); };"
-      "z.open('GET', '/nothing'); z.send();"
-      "var f = new XMLHttpRequest();"
-      "f.onload = function () { console.log('server error', f.status, f.responseText); };"
-      "f.open('GET', '" + server.url("/fail") + "'); f.send();"
-      "</script>";
-  serve("/x/page.html", page);
-  serve("/x/file.txt", "0123456789", "text/plain");
-  loadAndFinish("test://host/x/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return web->consoleMessages().size() >= 5; }));
-  auto texts = consoleTexts();
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "server error 500 server trouble"), texts.end());
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "201 yes {\"got\":\"v1\",\"body\":\"payload\"}"), texts.end());
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "local 200 0123456789 text/plain"), texts.end());
-  EXPECT_NE(std::find(texts.begin(), texts.end(), "missing failed 0"), texts.end());
-  // The scheme handler saw the page's headers.
-  bool sawRange = false;
-  for (auto& t : scheme->started)
-    if (t->request()->valueForHTTPHeaderField("Range") == std::optional<std::string>("bytes=0-3")) sawRange = true;
-  EXPECT_TRUE(sawRange);
-  web.reset();
-  testing_loop::runUntilIdle();
-}
-
-TEST_F(Fixture, PageErrorsDoNotStopLaterScriptsAndExternalScriptsRunInOrder) {
-  serve("/p/index.html",
-        "<script>console.log('one'); undefinedFunction();</script>"
-        "<script src='lib.js'></script>"
-        "<script src='missing.js'></script>"
-        "<script>console.log('three', window.lib);"
-        "document.addEventListener('DOMContentLoaded', function () { console.log('dom', document.getElementById('t').textContent); });"
-        "window.onload = function () { console.log('load', document.readyState); };</script>"
-        "<div id='t'>text <b>bold</b></div>");
-  serve("/p/lib.js", "console.log('two'); window.lib = 'ok';", "application/javascript");
-  loadAndFinish("test://host/p/index.html");
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"one", "two", "three ok", "dom text bold", "load complete"}));
-  auto errors = web->pageErrors();
-  ASSERT_EQ(errors.size(), 2u);
-  EXPECT_NE(errors[0].find("undefinedFunction"), std::string::npos);
-  EXPECT_NE(errors[1].find("missing.js"), std::string::npos);
-}
-
-TEST_F(Fixture, TimersRunOnTheVirtualClock) {
-  testing_loop::VirtualClockScope clock;
-  serve("/t.html",
-        "<script>var n = 0; var id = setInterval(function () { n++; console.log('tick', n);"
-        "  if (n === 3) clearInterval(id); }, 1000);"
-        "setTimeout(function (a) { console.log('once', a); }, 2500, 'arg');"
-        "var gone = setTimeout(function () { console.log('never'); }, 100); clearTimeout(gone);</script>");
-  loadAndFinish("test://host/t.html");
-  EXPECT_TRUE(web->consoleMessages().empty());
-  testing_loop::advance(1.0);
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"tick 1"}));
-  testing_loop::advance(10.0);
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"tick 1", "tick 2", "once arg", "tick 3"}));
-}
-
-TEST_F(Fixture, SchemeTaskAnsweredFromAnotherThread) {
-  scheme->hold = true;
-  view()->loadRequest(NSURLRequest::requestWithURL("test://host/thread.html"));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 1; }));
-  auto task = scheme->started[0];
-  std::thread worker([task] {
-    task->didReceiveResponse(std::make_shared<NSURLResponse>("test://host/thread.html", "text/html", -1, ""));
-    for (int i = 0; i < 50; ++i) task->didReceiveData(Data::fromString("<p>" + std::to_string(i) + "</p>"));
-    task->didReceiveData(Data::fromString("<script>console.log(document.getElementsByTagName('p').length,"
-                                          " document.querySelector('p').textContent)</script>"));
-    task->didFinish();
-    task->didFinish();  // a second finish is ignored
-  });
-  worker.join();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 1; }));
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"50 0"}));
-  EXPECT_EQ(task->ignoredCallCount(), 1);
-}
-
-TEST_F(Fixture, HostileScriptsCannotCrashTheNativeSide) {
-  serve("/h.html",
-        "<script>"
-        "var cyclic = {}; cyclic.self = cyclic;"
-        "try { webkit.messageHandlers.native.postMessage(cyclic); } catch (e) { console.log('caught', e.name); }"
-        "Object.defineProperty(window, '__lumora', {get: function () { throw new Error('x'); }});"
-        "setTimeout(function () {}, 0);"
-        "</script>");
-  loadAndFinish("test://host/h.html");
-  testing_loop::runUntilIdle();
-  EXPECT_EQ(consoleTexts().front(), "caught TypeError");
-  EXPECT_TRUE(messages->bodies.empty());
-  std::optional<NSErrorRef> err;
-  web->evaluateJavaScriptCompletionHandler("1+1", [&](const Value& v, const NSErrorRef& e) { err = e; });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return err.has_value(); }));
-  EXPECT_FALSE(*err);
-}
-
-TEST_F(Fixture, ConfigurationRefusesBuiltInAndDuplicateSchemesAndHandlers) {
-  EXPECT_FALSE(config->setURLSchemeHandlerForURLScheme(scheme, "https"));
-  EXPECT_FALSE(config->setURLSchemeHandlerForURLScheme(scheme, "TEST"));
-  EXPECT_FALSE(config->userContentController()->addScriptMessageHandlerName(messages, "native"));
-  serve("/c.html", "<script>console.log(typeof webkit.messageHandlers.native, typeof webkit.messageHandlers.late)</script>");
-  loadAndFinish("test://host/c.html");
-  config->userContentController()->addScriptMessageHandlerName(std::make_shared<RecordingMessages>(), "late");
-  std::optional<Value> result;
-  web->evaluateJavaScriptCompletionHandler("typeof webkit.messageHandlers.late",
-                                           [&](const Value& v, const NSErrorRef&) { result = v; });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return result.has_value(); }));
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"object undefined"}));
-  EXPECT_EQ(*result, Value("object"));
-  // A removed handler leaves the live page too, in order with scripts sent before and after;
-  // a reference the page kept posts into nothing.
-  result.reset();
-  web->evaluateJavaScriptCompletionHandler("var kept = webkit.messageHandlers.native; 0", {});
-  config->userContentController()->removeScriptMessageHandlerForName("native");
-  web->evaluateJavaScriptCompletionHandler("kept.postMessage('lost'); typeof webkit.messageHandlers.native",
-                                           [&](const Value& v, const NSErrorRef&) { result = v; });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return result.has_value(); }));
-  EXPECT_EQ(*result, Value("undefined"));
-  testing_loop::runUntilIdle();
-  EXPECT_TRUE(messages->bodies.empty());
-}
-
-TEST_F(Fixture, HTMLStringsStopLoadingAndReload) {
-  serve("/base/lib.js", "console.log('lib from base');", "application/javascript");
-  view()->loadHTMLStringBaseURL("<script src='lib.js'></script><script>console.log(location.pathname)</script>",
-                                "test://host/base/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 1; }));
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"lib from base", "/base/page.html"}));
-
-  scheme->hold = true;
-  web->loadRequest(NSURLRequest::requestWithURL("test://host/never.html"));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2; }));
-  EXPECT_TRUE(web->isLoading());
-  web->stopLoading();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("failProvisional") == 1; }));
-  EXPECT_EQ(nav->errors.back()->code(), NSURLErrorCancelled);
-  EXPECT_FALSE(web->isLoading());
-  EXPECT_EQ(scheme->stopped.size(), 1u);
-  EXPECT_EQ(web->URL(), "test://host/base/page.html");
-
-  scheme->hold = false;
-  serve("/base/page.html", "<script>console.log('reloaded')</script>");
+  loadPage(page);
+  EXPECT_EQ(json(recorder->bodies[0]), R"([true,"Ann",null])");
+  EXPECT_EQ(panels->seen, (std::vector<std::string>{"alert:hi", "confirm:sure?", "prompt:name?/def",
+                                                    "prompt:other?/"}));
+  // Without a delegate (and with one that declines) the page gets the defaults at once.
+  panels->claim = false;
   web->reload();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 2; }));
-  EXPECT_EQ(consoleTexts().back(), "reloaded");
-}
-
-TEST_F(Fixture, ContentProcessTerminationEndsTheWorld) {
-  serve("/k.html", "<script>var alive = true;</script>");
-  loadAndFinish("test://host/k.html");
-  web->simulateWebContentProcessTermination();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("terminated") == 1; }));
-  std::optional<NSErrorRef> err;
-  web->evaluateJavaScriptCompletionHandler("alive", [&](const Value&, const NSErrorRef& e) { err = e; });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return err.has_value(); }));
-  ASSERT_TRUE(*err);
+  ASSERT_TRUE(waitPosts(2));
+  EXPECT_EQ(json(recorder->bodies[1]), "[false,null,null]");
+  web->setUIDelegate(nullptr);
   web->reload();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->count("finish") == 2; }));
+  ASSERT_TRUE(waitPosts(3));
+  EXPECT_EQ(json(recorder->bodies[2]), "[false,null,null]");
 }
 
-}  // namespace
+TEST_F(WebView, NavigationDecisionsAndFailuresReachTheDelegate) {
+  auto nav = std::make_shared<NavRecord>();
+  nav->cancelActions = true;
+  web = make();
+  web->setNavigationDelegate(nav);
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage('loaded')</script>");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->events.size() >= 3; }, kPageDeadline));
+  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "commit", "finish"}));
 
-namespace {
-
-// Answers panels the way a test scripts it, from a later main-queue turn.
-class ScriptedPanels : public WKUIDelegate {
- public:
-  // Runs on a later turn while the page waits in alert(); gets the alert's completion.
-  std::function<void(std::function<void()>)> onAlert;
-  bool dropConfirm = false;
-  bool webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string&, const WKFrameInfo&,
-      std::function<void()> done) override {
-    auto act = onAlert;
-    dispatch_async(dispatch_get_main_queue(), [act, done] { act(done); });
-    return true;
-  }
-  bool webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string&, const WKFrameInfo&,
-      std::function<void(bool)> done) override {
-    return dropConfirm;  // claims the panel, then lets the completion go without calling it
-  }
-};
-
-TEST_F(Fixture, WorkArrivingDuringAPanelWaitsForTheScriptAndIsNotLost) {
-  auto panels = std::make_shared<ScriptedPanels>();
-  panels->dropConfirm = true;
-  std::optional<Value> evaluated;
-  std::optional<NSErrorRef> evaluateError;
-  panels->onAlert = [&](std::function<void()> done) {
-    // While the page waits: a new document is loaded and a script is sent to the page.
-    web->loadHTMLStringBaseURL("<script>var doc = 'new'; console.log('new page')</script>",
-                               "test://host/new.html");
-    dispatch_async(dispatch_get_main_queue(), [&, done] {
-      web->evaluateJavaScriptCompletionHandler(
-          "typeof doc === 'undefined' ? 'none' : doc", [&](const Value& v, const NSErrorRef& e) {
-            evaluated = v;
-            evaluateError = e;
-          });
-      dispatch_async(dispatch_get_main_queue(), done);
-    });
-  };
-  view()->setUIDelegate(panels);
-  serve("/old.html",
-        "<script>var doc = 'old'; alert('wait'); console.log('after alert', doc);"
-        "console.log('dropped confirm', confirm('?'));</script>");
-  loadAndFinish("test://host/old.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return evaluated.has_value(); }, 5));
-  // The old page's script finished in its own world before the new document replaced it; the
-  // script sent meanwhile ran afterwards, in order.
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"after alert old", "dropped confirm false",
-                                                      "new page"}));
-  EXPECT_FALSE(*evaluateError);
-  EXPECT_EQ(*evaluated, Value("new"));
-
-  // A page error observer that changes the handlers while the page's script is still running
-  // (an event listener threw).
-  web->setPageErrorObserver([&](const std::string&) {
-    config->userContentController()->addScriptMessageHandlerName(
-        std::make_shared<RecordingMessages>(), "late");
-  });
-  std::optional<Value> late, dispatched;
-  web->evaluateJavaScriptCompletionHandler(
-      "addEventListener('ping', function () { null.x; }); dispatchEvent(new Event('ping'))",
-      [&](const Value& v, const NSErrorRef&) { dispatched = v; });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return dispatched.has_value(); }));
-  EXPECT_EQ(*dispatched, Value(true));  // bare calls act on the window
-  EXPECT_EQ(web->pageErrors().size(), 1u);
-  web->evaluateJavaScriptCompletionHandler("typeof webkit.messageHandlers.late",
-                                           [&](const Value& v, const NSErrorRef&) { late = v; });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return late.has_value(); }));
-  EXPECT_EQ(*late, Value("object"));
-}
-
-TEST_F(Fixture, AWebViewDestroyedDuringAPanelLetsTheScriptEnd) {
-  auto panels = std::make_shared<ScriptedPanels>();
-  bool released = false;
-  panels->onAlert = [&](std::function<void()>) {
-    web.reset();  // the only owner lets go; the alert is never answered
-    released = true;
-  };
-  std::vector<std::string> lines;
-  view()->setUIDelegate(panels);
-  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { lines.push_back(m.text); });
-  serve("/a.html", "<script>alert('x'); console.log('after', confirm('y'));</script>");
-  web->loadRequest(NSURLRequest::requestWithURL("test://host/a.html"));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return lines.size() == 1; }, 5));
-  EXPECT_TRUE(released);
-  EXPECT_EQ(lines, (std::vector<std::string>{"after false"}));
-  testing_loop::runUntilIdle();
-}
-
-TEST_F(Fixture, XMLHttpRequestStatesAbortAndTimeout) {
-  testing_loop::VirtualClockScope clock;
-  serve("/x/done.txt", "body", "text/plain");
-  std::string page =
-      "<script>"
-      "function trace(x, name) {"
-      "  var seen = [];"
-      "  x.onreadystatechange = function () { seen.push(x.readyState); };"
-      "  ['load', 'error', 'abort', 'timeout', 'loadend'].forEach(function (t) {"
-      "    x.addEventListener(t, function () {"
-      "      seen.push(t);"
-      "      if (t === 'loadend') console.log(name, seen.join(','), x.status, x.responseText);"
-      "    });"
-      "  });"
-      "}"
-      "var ok = new XMLHttpRequest(); trace(ok, 'ok'); ok.open('GET', 'done.txt'); ok.send();"
-      "var early = new XMLHttpRequest(); trace(early, 'early');"
-      "early.addEventListener('readystatechange', function () { if (early.readyState === 2) early.abort(); });"
-      "early.open('GET', 'done.txt'); early.send();"
-      "var slow = new XMLHttpRequest(); trace(slow, 'slow'); slow.timeout = 500;"
-      "slow.open('GET', 'held-slow'); slow.send();"
-      "var gone = new XMLHttpRequest(); trace(gone, 'gone'); gone.open('GET', 'held-gone'); gone.send();"
-      "window.abortGone = function () { gone.abort(); console.log('after abort', gone.readyState); };"
-      "</script>";
-  serve("/x/page.html", page);
-  scheme->held = {"/x/held-slow", "/x/held-gone"};
-  loadAndFinish("test://host/x/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 2; }));
-  EXPECT_EQ(consoleTexts()[0], "ok 1,2,3,4,load,loadend 200 body");
-  // Aborted by its own handler as the headers arrived: no body and no load follow.
-  EXPECT_EQ(consoleTexts()[1], "early 1,2,4,abort,loadend 0 ");
-  testing_loop::runUntilIdle();
-  ASSERT_EQ(consoleTexts().size(), 2u);
-  EXPECT_EQ(scheme->started.size(), 5u);
-
-  web->evaluateJavaScriptCompletionHandler("abortGone()", {});
-  testing_loop::runUntilIdle();
-  ASSERT_EQ(consoleTexts().size(), 4u);
-  EXPECT_EQ(consoleTexts()[2], "gone 1,4,abort,loadend 0 ");
-  EXPECT_EQ(consoleTexts()[3], "after abort 0");
-
-  testing_loop::advance(0.4);
-  EXPECT_EQ(consoleTexts().size(), 4u);
-  testing_loop::advance(0.1);
-  ASSERT_EQ(consoleTexts().size(), 5u);
-  EXPECT_EQ(consoleTexts()[4], "slow 1,4,timeout,loadend 0 ");
-  // Both unanswered tasks were stopped; their late answers are ignored.
-  EXPECT_EQ(scheme->stopped.size(), 2u);
-  for (auto& t : scheme->stopped) {
-    t->didReceiveResponse(std::make_shared<NSURLResponse>(t->request()->URL(), "text/plain", 1, ""));
-    t->didFinish();
-  }
-  testing_loop::runUntilIdle();
-  EXPECT_EQ(consoleTexts().size(), 5u);
-}
-
-TEST_F(Fixture, DestroyedWithLoadsTimersAndTasksInFlight) {
-  testing_loop::VirtualClockScope clock;
-  testing_net::LoopbackServer server;
-  std::atomic<int> hanging{0};
-  server.route("/hang", [&](const testing_net::Request&, testing_net::Response& res) {
-    ++hanging;
-    res.hang = true;
-  });
-  std::vector<std::string> lines;
-  view()->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { lines.push_back(m.text); });
-  scheme->hold = true;
-  web->loadHTMLStringBaseURL(
-      "<script>var x = new XMLHttpRequest(); x.open('GET', 'data'); x.send();"
-      "var h = new XMLHttpRequest(); h.open('GET', '" + server.url("/hang") + "'); h.send();"
-      "setTimeout(function () { console.log('timer'); }, 1000);</script>"
-      "<script src='held.js'></script>",
-      "test://host/page.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2 && hanging == 1; }));
-  std::optional<NSErrorRef> error;
-  web->evaluateJavaScriptCompletionHandler("1", [&](const Value&, const NSErrorRef& e) { error = e; });
-  web.reset();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return error.has_value(); }));
-  ASSERT_TRUE(*error);
-  EXPECT_EQ((*error)->domain(), WKErrorDomain);
-  EXPECT_EQ((*error)->code(), WKErrorWebViewInvalidated);
-  // Every task still open was stopped, and answers that come anyway are dropped.
-  EXPECT_EQ(scheme->stopped.size(), 2u);
-  for (auto& t : scheme->started) {
-    t->didReceiveResponse(std::make_shared<NSURLResponse>(t->request()->URL(), "text/plain", 1, ""));
-    t->didReceiveData(Data::fromString("console.log('late')"));
-    t->didFinish();
-    EXPECT_TRUE(t->isStopped());
-  }
-  testing_loop::advance(2);
-  EXPECT_TRUE(lines.empty());
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(Fixture, WhatAPageSeesOfItsWindow) {
-  serve("/w/page.html",
-        "<html><head><title>Game</title></head><body><div id='hud'>ready</div><script>"
-        "console.log(window === self, window === this, typeof window.open('x'), window.open('x'));"
-        "console.info(navigator.userAgent);"
-        "console.warn(location.protocol, location.host, location.pathname, location.search);"
-        "console.error(document.title, document.getElementById('hud').textContent, document.readyState);"
-        "console.debug('debug', {a: [1]});"
-        "addEventListener('load', function () { console.log('bare load', document.readyState); });"
-        "</script></body></html>");
-  view()->setCustomUserAgent("LumoraTest/1.0");
-  loadAndFinish("test://game:8080/w/page.html?q=1");
-  std::vector<std::pair<std::string, std::string>> seen;
-  for (auto& m : web->consoleMessages()) seen.emplace_back(m.level, m.text);
-  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
-                      {"log", "true true object null"},
-                      {"info", "LumoraTest/1.0"},
-                      {"warn", "test: game:8080 /w/page.html ?q=1"},
-                      {"error", "Game ready loading"},
-                      {"debug", "debug {\"a\":[1]}"},
-                      {"log", "bare load complete"}}));
-
-  // Only the main thread may send scripts to the page.
+  // A cancelled action never starts; the page stays.
+  nav->events.clear();
   bool answered = false;
-  std::thread other([&] {
-    web->evaluateJavaScriptCompletionHandler("1", [&](const Value&, const NSErrorRef&) { answered = true; });
+  web->evaluateJavaScriptCompletionHandler("location.href = 'app://h/blocked.html'; 1",
+                                           [&](const Value&, const NSErrorRef&) { answered = true; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return answered; }, kPageDeadline));
+  EXPECT_EQ(evaluate("location.href").value.stringOr(), "app://h/index.html");
+
+  // A refused answer and an unreachable host fail before commit.
+  nav->allowResponse = [](const WKNavigationResponseRef& r) {
+    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(r->response());
+    return !(http && http->statusCode() == 200 && r->response()->URL().find("refused") != std::string::npos);
+  };
+  scheme->files["/refused.html"] = {"text/html", "<p>no</p>"};
+  web->loadRequest(NSURLRequest::requestWithURL("app://h/refused.html"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->errors.size() == 1; }, kPageDeadline));
+  web->loadRequest(NSURLRequest::requestWithURL(
+      "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->errors.size() == 2; }, kPageDeadline));
+  EXPECT_EQ(nav->errors[1], NSURLErrorCannotConnectToHost);
+  EXPECT_EQ(nav->events,
+            (std::vector<std::string>{"start", "failProvisional", "start", "failProvisional"}));
+
+  // A missing custom-scheme document fails too, and stopLoading ends a hanging load.
+  nav->events.clear();
+  web->loadRequest(NSURLRequest::requestWithURL("app://h/stream"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !scheme->started.empty() &&
+                                                  scheme->started.back()->request()->URL() == "app://h/stream"; },
+                                     kPageDeadline));
+  web->stopLoading();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->errors.size() == 3; }, kPageDeadline));
+  EXPECT_EQ(nav->errors[2], NSURLErrorCancelled);
+}
+
+TEST_F(WebView, SchemeTasksDeliverWholeBodiesRangesAndStopMidStream) {
+  std::string big(300000, 'x');
+  for (size_t i = 0; i < big.size(); i += 1000) big[i] = static_cast<char>('a' + (i / 1000) % 26);
+  scheme->files["/big.bin"] = {"application/octet-stream", big};
+  scheme->files["/data.txt"] = {"text/plain", "0123456789abcdef"};
+  loadPage(R"(<script>
+    const post = (v) => window.webkit.messageHandlers.test.postMessage(v);
+    (async () => {
+      const whole = await (await fetch('app://h/big.bin')).text();
+      const part = await fetch('app://h/data.txt', {headers: {Range: 'bytes=4-9'}});
+      const xhr = new XMLHttpRequest();
+      xhr.open('GET', 'app://h/data.txt');
+      xhr.setRequestHeader('Range', 'bytes=10-');
+      xhr.onload = () => post({length: whole.length, a: whole[0], z: whole[299000],
+                               status: part.status, range: part.headers.get('Content-Range'),
+                               xhr: [xhr.status, xhr.responseText,
+                                                 xhr.getResponseHeader('Content-Range')]});
+      part.text().then((t) => { window.partText = t; xhr.send(); });
+    })();
+  </script>)");
+  ASSERT_TRUE(recorder->bodies[0].dictionary());
+  const Dictionary& got = *recorder->bodies[0].dictionary();
+  EXPECT_EQ(got.get("length").intValue(), 300000);
+  EXPECT_EQ(got.get("a").stringOr() + got.get("z").stringOr(), "an");
+  EXPECT_EQ(got.get("status").intValue(), 206);
+  EXPECT_EQ(got.get("range").stringOr(), "bytes 4-9/16");
+  EXPECT_EQ(json(got.get("xhr")), R"([206,"abcdef","bytes 10-15\/16"])");
+  EXPECT_EQ(evaluate("window.partText").value.stringOr(), "456789");
+
+  // A body the page abandons: the handler is told, and later answers are ignored.
+  size_t before = scheme->started.size();
+  evaluate("window.ctl = new AbortController(); fetch('app://h/stream', {signal: ctl.signal})"
+           ".then(r => r.body.getReader().read()).then(c => window.webkit.messageHandlers.test"
+           ".postMessage(new TextDecoder().decode(c.value))); 1");
+  ASSERT_TRUE(waitPosts(2));
+  EXPECT_EQ(recorder->bodies[1].stringOr(), "first");
+  ASSERT_EQ(scheme->started.size(), before + 1);
+  auto task = scheme->started.back();
+  evaluate("ctl.abort(); 1");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !scheme->stopped.empty(); }, kPageDeadline));
+  EXPECT_EQ(scheme->stopped.back(), task);
+  task->didReceiveData(Data::fromString("late"));
+  task->didFinish();
+  EXPECT_EQ(task->ignoredCallCount(), 2);
+}
+
+TEST_F(WebView, AnHttpPageFetchesAndRequestsTheCustomScheme) {
+  testing_net::LoopbackServer server;
+  server.respond("/page.html", 200, R"(<script>
+    const post = (v) => window.webkit.messageHandlers.test.postMessage(v);
+    fetch('app://h/data.txt').then(r => r.text()).then(t => {
+      const x = new XMLHttpRequest();
+      x.open('GET', 'app://h/data.txt');
+      x.onload = () => post([t, x.status, x.responseText]);
+      x.onerror = () => post([t, 'xhr failed']);
+      x.send();
+    }, e => post(String(e)));
+  </script>)", "text/html");
+  scheme->files["/data.txt"] = {"text/plain", "cross"};
+  web = make();
+  web->loadRequest(NSURLRequest::requestWithURL("http://127.0.0.1:" + std::to_string(server.port()) +
+                                                "/page.html"));
+  ASSERT_TRUE(waitPosts(1));
+  EXPECT_EQ(json(recorder->bodies[0]), R"(["cross",200,"cross"])");
+}
+
+TEST_F(WebView, AKilledContentProcessIsReportedAndAReloadWorks) {
+  auto nav = std::make_shared<NavRecord>();
+  web = make();
+  web->setNavigationDelegate(nav);
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage(performance.now())</script>");
+  web->simulateWebContentProcessTermination();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->terminated == 1; }, kPageDeadline));
+  EXPECT_EQ(web->URL(), "app://h/index.html");
+  ASSERT_TRUE(web->reload());
+  ASSERT_TRUE(waitPosts(2));
+
+  // A second view runs beside the first, each with its own page.
+  auto other = make();
+  scheme->files["/two.html"] = {"text/html", "<script>window.webkit.messageHandlers.test.postMessage('two')</script>"};
+  other->loadRequest(NSURLRequest::requestWithURL("app://h/two.html"));
+  ASSERT_TRUE(waitPosts(3));
+  EXPECT_EQ(recorder->bodies[2].stringOr(), "two");
+  EXPECT_EQ(other->URL(), "app://h/two.html");
+  EXPECT_EQ(web->URL(), "app://h/index.html");
+}
+
+TEST_F(WebView, ASnapshotShowsCanvasAndWebGLDrawing) {
+  loadPage(R"(<body style="margin:0;background:#fff">
+    <canvas id="c2" width="100" height="100" style="position:absolute;left:0;top:0"></canvas>
+    <canvas id="gl" width="100" height="100" style="position:absolute;left:150px;top:0"></canvas>
+    <script>
+      const c = document.getElementById('c2').getContext('2d');
+      c.fillStyle = '#ff0000'; c.fillRect(0, 0, 100, 100);
+      const gl = document.getElementById('gl').getContext('webgl2', {preserveDrawingBuffer: true});
+      gl.clearColor(0, 0, 1, 1); gl.clear(gl.COLOR_BUFFER_BIT);
+      requestAnimationFrame(() => requestAnimationFrame(() =>
+        window.webkit.messageHandlers.test.postMessage(!!gl)));
+    </script></body>)");
+  EXPECT_TRUE(recorder->bodies[0].boolValue());
+  UIImageRef shot;
+  NSErrorRef error;
+  bool done = false;
+  web->takeSnapshotWithCompletionHandler([&](const UIImageRef& i, const NSErrorRef& e) {
+    shot = i;
+    error = e;
+    done = true;
   });
-  other.join();
-  testing_loop::runUntilIdle();
-  EXPECT_FALSE(answered);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }, kPageDeadline));
+  ASSERT_TRUE(shot) << (error ? error->localizedDescription() : "");
+  auto img = shot->CGImage();
+  ASSERT_GE(img->width(), 250u);
+  if (const char* out = std::getenv("LUMORA_TEST_OUTPUT"))
+    CGImageWritePNGFile(img, std::string(out) + "/webview-snapshot.png");
+  auto near = [](uint32_t px, uint32_t want) {
+    for (int s = 0; s < 24; s += 8) {
+      int a = (px >> s) & 0xff, b = (want >> s) & 0xff;
+      if (std::abs(a - b) > 16) return false;
+    }
+    return true;
+  };
+  EXPECT_TRUE(near(img->pixelAt(50, 50), 0xffff0000)) << std::hex << img->pixelAt(50, 50);
+  EXPECT_TRUE(near(img->pixelAt(200, 50), 0xff0000ff)) << std::hex << img->pixelAt(200, 50);
+  EXPECT_TRUE(near(img->pixelAt(300, 200), 0xffffffff)) << std::hex << img->pixelAt(300, 200);
+  EXPECT_EQ(web->lastSnapshot(), shot);
 }
 
 }  // namespace
 
 namespace {
 
-TEST_F(Fixture, ScriptsAddedByThePageRunThenTellTheirOutcome) {
-  serve("/s/engine.js", "console.log('engine ran'); window.engine = 2;", "application/javascript");
-  serve("/s/index.html",
-        "<body><script>"
-        "function add(src) {"
-        "  var s = document.createElement('script'); s.src = src;"
-        "  s.onload = function () { console.log('loaded', src, window.engine); };"
-        "  s.onerror = function () { console.log('failed', src); };"
-        "  document.body.appendChild(s);"
-        "}"
-        "add('engine.js'); add('nope.js');"
-        "var inline = document.createElement('script'); inline.text = 'console.log(\"inline ran\")';"
-        "document.head.appendChild(inline);"
-        "var broken = document.createElement('script'); broken.text = 'missingThing()';"
-        "document.head.appendChild(broken);"
-        "console.log('after adding');"
-        "</script></body>");
-  loadAndFinish("test://host/s/index.html");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleTexts().size() == 5; }));
-  EXPECT_EQ(consoleTexts(), (std::vector<std::string>{"inline ran", "after adding", "engine ran",
-                                                      "loaded engine.js 2", "failed nope.js"}));
-  // The broken inline script was reported as a page error; its inserter went on.
-  ASSERT_EQ(web->pageErrors().size(), 2u);
-  EXPECT_NE(web->pageErrors()[0].find("missingThing"), std::string::npos);
-  EXPECT_NE(web->pageErrors()[1].find("nope.js"), std::string::npos);
-}
-
-TEST_F(Fixture, ANewLoadEndsTheCommittedOneStillFetchingItsScripts) {
-  serve("/c/first.html",
-        "<script>console.log('first'); setTimeout(function () { console.log('old timer'); }, 0);"
-        "</script><script src='held.js'></script><script>console.log('never');</script>");
-  serve("/c/second.html", "<script>console.log('second')</script>");
-  scheme->held = {"/c/held.js"};
-  view()->loadRequest(NSURLRequest::requestWithURL("test://host/c/first.html"));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return scheme->started.size() == 2; }));
-  EXPECT_TRUE(web->isLoading());
-  loadAndFinish("test://host/c/second.html");
-  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "commit", "fail", "start", "commit",
-                                                   "finish"}));
-  EXPECT_EQ(nav->errors[0]->code(), NSURLErrorCancelled);
-  ASSERT_EQ(scheme->stopped.size(), 1u);
-  EXPECT_EQ(scheme->stopped[0], scheme->started[1]);
-  // The held script answers late: nothing of the first document runs any more.
-  auto late = scheme->started[1];
-  late->didReceiveResponse(std::make_shared<NSURLResponse>(late->request()->URL(), "text/javascript", 1, ""));
-  late->didFinish();
-  testing_loop::runUntilIdle();
-  auto texts = consoleTexts();
-  EXPECT_EQ(texts.front(), "first");
-  EXPECT_EQ(texts.back(), "second");
-  EXPECT_EQ(std::count(texts.begin(), texts.end(), "never"), 0);
-  EXPECT_EQ(web->URL(), "test://host/c/second.html");
+// A producer thread faster than the page waits once 4 MiB are unread, goes on as the page
+// reads, and is released by a stop.
+TEST(SchemeTask, AProducerWaitsWhileTooMuchIsUnreadAndAStopReleasesIt) {
+  std::atomic<int64_t> given{0};
+  int64_t delivered = 0;
+  WKURLSchemeTask::Sink sink;
+  sink.reportsConsumption = true;
+  sink.data = [&](const Data& d) { delivered += static_cast<int64_t>(d.length()); };
+  auto task = std::make_shared<WKURLSchemeTask>(NSURLRequest::requestWithURL("app://h/x"), sink);
+  task->didReceiveResponse(std::make_shared<NSURLResponse>("app://h/x", "text/plain", -1, ""));
+  const int64_t chunk = 1 << 20;
+  std::thread producer([&] {
+    for (int i = 0; i < 12; ++i) {
+      task->didReceiveData(Data(std::vector<uint8_t>(chunk, 'x')));
+      given += chunk;
+    }
+  });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return delivered >= WKURLSchemeTask::kMaxBufferedBytes; }));
+  // Nothing read: the producer stays within one chunk of the limit.
+  EXPECT_LE(given.load(), WKURLSchemeTask::kMaxBufferedBytes + chunk);
+  task->bytesConsumed(3 * chunk);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return given.load() >= 7 * chunk; }));
+  task->markStopped();
+  producer.join();
+  EXPECT_EQ(given.load(), 12 * chunk);
+  EXPECT_GT(task->ignoredCallCount(), 0);
 }
 
 }  // namespace
