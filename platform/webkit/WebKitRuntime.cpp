@@ -10,6 +10,14 @@
 #include "platform/foundation/NSLog.h"
 #include "platform/webkit/VirtualDisplay.h"
 
+#ifdef LUMORA_UBSAN_SUPPRESSIONS
+// The web engine's libraries release std::shared_ptr objects through the copy of libstdc++'s
+// template code in our (instrumented) binaries; the vptr check cannot see their types there.
+extern "C" const char* __ubsan_default_options() {
+  return "suppressions=" LUMORA_UBSAN_SUPPRESSIONS;
+}
+#endif
+
 namespace plat::webkit {
 
 namespace {
