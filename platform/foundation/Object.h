@@ -1,7 +1,8 @@
 #pragma once
 // plat::Object: the base of every object with identity that can travel inside a plat::Value
 // (views, controllers, sessions, tasks, models, errors). Identity is the object's address.
-// Thread-safety: the base holds no state; subclasses document their own contract.
+// Thread-safety: the base holds only the associated objects (guarded by the runtime);
+// subclasses document their own contract.
 
 #include <memory>
 #include <string>
@@ -21,6 +22,12 @@ class Object : public std::enable_shared_from_this<Object> {
   virtual std::string description() const;
   // Equality as the platform's isEqual:. Default: identity.
   virtual bool isEqual(const Object& other) const { return this == &other; }
+
+ private:
+  // Associated objects (platform/runtime/AssociatedObjects.h): created on first use, released
+  // with the object.
+  friend struct AssociatedObjectsAccess;
+  std::shared_ptr<void> associations_;
 };
 
 using ObjectRef = std::shared_ptr<Object>;

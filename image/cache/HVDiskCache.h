@@ -1,0 +1,136 @@
+#pragma once
+// HVDiskCache: a persistent object cache over one HVKVStorage. Objects become bytes by keyed
+// archiving (or caller blocks); values longer than the inline threshold go to files named by
+// the MD5 of the key, shorter ones inline in the manifest. An optional extended-data blob
+// travels with each object as an associated object. Trims by count, size, age and free disk
+// space every autoTrimInterval seconds. At most one live cache per folder in the process.
+//
+// Thread-safety: has internal synchronization and may be used from any thread. The
+// asynchronous variants run on the cache's concurrent queue and call their block there.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "image/cache/HVKVStorage.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/Object.h"
+#include "platform/foundation/Value.h"
+
+class HVDiskCache : public plat::Object {
+ public:
+  using ArchiveBlock = std::function<plat::Data(const plat::Value& object)>;
+  using UnarchiveBlock = std::function<plat::Value(const plat::Data& data)>;
+  using FileNameBlock = std::function<std::string(const std::string& key)>;
+
+  static constexpr uint64_t kDefaultInlineThreshold = 20480;
+
+  // The live cache of `path` when there is one (other arguments are then ignored), else a new
+  // cache; nullptr when the storage cannot be opened. Threshold 0 stores every value in a file,
+  // UINT64_MAX none.
+  static std::shared_ptr<HVDiskCache> initWithPath(const std::string& path);
+  static std::shared_ptr<HVDiskCache> initWithPathInlineThreshold(const std::string& path,
+                                                                  uint64_t threshold);
+  ~HVDiskCache() override;
+
+  std::string className() const override { return "HVDiskCache"; }
+  std::string description() const override;
+
+  std::string name() const;
+  void setName(const std::string& name);
+  const std::string& path() const { return path_; }
+  uint64_t inlineThreshold() const { return inlineThreshold_; }
+
+  void setCustomArchiveBlock(ArchiveBlock block);
+  void setCustomUnarchiveBlock(UnarchiveBlock block);
+  void setCustomFileNameBlock(FileNameBlock block);
+
+  uint64_t countLimit() const { return countLimit_.load(); }
+  void setCountLimit(uint64_t v) { countLimit_.store(v); }
+  uint64_t costLimit() const { return costLimit_.load(); }
+  void setCostLimit(uint64_t v) { costLimit_.store(v); }
+  double ageLimit() const { return ageLimit_.load(); }
+  void setAgeLimit(double v) { ageLimit_.store(v); }
+  uint64_t freeDiskSpaceLimit() const { return freeDiskSpaceLimit_.load(); }
+  void setFreeDiskSpaceLimit(uint64_t v) { freeDiskSpaceLimit_.store(v); }
+  double autoTrimInterval() const { return autoTrimInterval_.load(); }
+  void setAutoTrimInterval(double v) { autoTrimInterval_.store(v); }
+
+  bool errorLogsEnabled() const;
+  void setErrorLogsEnabled(bool v);
+
+  // Synchronous, on the caller's thread. After application termination the cache is inert:
+  // reads give nil/false/0 and writes do nothing.
+  bool containsObjectForKey(const std::string& key);
+  plat::Value objectForKey(const std::string& key);
+  // A nil object removes the key. An object that cannot be archived is not stored.
+  void setObjectForKey(const plat::Value& object, const std::string& key);
+  void removeObjectForKey(const std::string& key);
+  void removeAllObjects();
+  // -1 on error.
+  int64_t totalCount();
+  int64_t totalCost();
+  void trimToCount(uint64_t count);
+  void trimToCost(uint64_t cost);
+  void trimToAge(double age);
+
+  // Asynchronous, on the cache queue; blocks are called on the cache queue. The read blocks
+  // are required (without one nothing is queued).
+  void containsObjectForKeyWithBlock(const std::string& key,
+                                     std::function<void(const std::string&, bool)> block);
+  void objectForKeyWithBlock(const std::string& key,
+                             std::function<void(const std::string&, const plat::Value&)> block);
+  void setObjectForKeyWithBlock(const plat::Value& object, const std::string& key,
+                                std::function<void()> block);
+  void removeObjectForKeyWithBlock(const std::string& key,
+                                   std::function<void(const std::string&)> block);
+  void removeAllObjectsWithBlock(std::function<void()> block);
+  void removeAllObjectsWithProgressBlockEndBlock(
+      std::function<void(int64_t removedCount, int64_t totalCount)> progress,
+      std::function<void(bool error)> end);
+  void totalCountWithBlock(std::function<void(int64_t)> block);
+  void totalCostWithBlock(std::function<void(int64_t)> block);
+  void trimToCountWithBlock(uint64_t count, std::function<void()> block);
+  void trimToCostWithBlock(uint64_t cost, std::function<void()> block);
+  void trimToAgeWithBlock(double age, std::function<void()> block);
+
+  // The extended data attached to an object (empty when none, or when the value is not an
+  // object). Setting empty data removes it; a value that is not an object is ignored.
+  static plat::Data getExtendedDataFromObject(const plat::Value& object);
+  static void setExtendedDataToObject(const plat::Data& extendedData, const plat::Value& object);
+
+ private:
+  HVDiskCache() = default;
+  std::string filenameForKey(const std::string& key) const;
+  void trimToCostLocked(uint64_t cost);
+  void trimToCountLocked(uint64_t count);
+  void trimToAgeLocked(double age);
+  void trimToFreeDiskSpaceLocked(uint64_t limit);
+  void trimRecursively();
+  void trimInBackground();
+  void appWillTerminate();
+  std::weak_ptr<HVDiskCache> weakSelf();
+
+  std::shared_ptr<HVKVStorage> kv_;
+  plat::DispatchSemaphoreRef lock_;
+  plat::DispatchQueueRef queue_;
+  std::string path_;
+  uint64_t inlineThreshold_ = kDefaultInlineThreshold;
+  mutable std::mutex fieldsLock_;  // name_ and the custom blocks
+  std::string name_;
+  ArchiveBlock archiveBlock_;
+  UnarchiveBlock unarchiveBlock_;
+  FileNameBlock fileNameBlock_;
+  std::atomic<uint64_t> countLimit_{std::numeric_limits<uint64_t>::max()};
+  std::atomic<uint64_t> costLimit_{std::numeric_limits<uint64_t>::max()};
+  std::atomic<double> ageLimit_{std::numeric_limits<double>::max()};
+  std::atomic<uint64_t> freeDiskSpaceLimit_{0};
+  std::atomic<double> autoTrimInterval_{60.0};
+  plat::NSNotificationCenter::ObserverToken terminateObserver_;
+};

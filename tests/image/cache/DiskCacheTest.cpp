@@ -1,0 +1,212 @@
+// The disk cache: one instance per folder, inline or file by threshold, archiving and extended
+// data, the four trims, termination and the asynchronous variants.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "image/cache/HVDiskCache.h"
+#include "platform/foundation/FileSystemFreeSize.h"
+#include "platform/foundation/NSData.h"
+#include "platform/uikit/UIApplication.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+namespace fs = std::filesystem;
+
+namespace {
+
+class DiskCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("diskcache-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(testing_loop::runUntilIdle());
+    setFileSystemFreeSizeForTesting(nullptr);
+    fs::remove_all(dir_);
+  }
+  // Stores raw bytes unchanged, so sizes on disk are the sizes given.
+  static void storeRawBytes(HVDiskCache& cache) {
+    cache.setCustomArchiveBlock([](const Value& v) { return v.data() ? *v.data() : Data(); });
+    cache.setCustomUnarchiveBlock([](const Data& d) { return Value(d); });
+  }
+  static Value bytes(size_t n) { return Value(Data(std::vector<uint8_t>(n, 0x5a))); }
+  size_t filesInData(const fs::path& root) {
+    size_t n = 0;
+    for (auto& e : fs::directory_iterator(root / "data")) n += e.is_regular_file();
+    return n;
+  }
+  fs::path dir_;
+};
+
+TEST_F(DiskCacheTest, OneInstancePerFolderAlsoUnderConcurrency) {
+  auto a = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(a);
+  EXPECT_EQ(HVDiskCache::initWithPathInlineThreshold(dir_.string(), 0), a);
+  EXPECT_EQ(a->inlineThreshold(), 20480u);
+  a.reset();
+
+  std::vector<std::shared_ptr<HVDiskCache>> got(8);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; i++) {
+    threads.emplace_back([&, i] { got[i] = HVDiskCache::initWithPath((dir_ / "b").string()); });
+  }
+  for (auto& t : threads) t.join();
+  for (auto& c : got) EXPECT_EQ(c, got[0]);
+  ASSERT_TRUE(got[0]);
+  got[0]->setName("n");
+  EXPECT_NE(got[0]->description().find("(n:" + (dir_ / "b").string() + ")"), std::string::npos);
+}
+
+TEST_F(DiskCacheTest, ThresholdChoosesInlineOrMd5NamedFile) {
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  storeRawBytes(*cache);
+  cache->setObjectForKey(bytes(20480), "a");
+  EXPECT_EQ(filesInData(dir_), 0u);
+  cache->setObjectForKey(bytes(20481), "a");
+  EXPECT_TRUE(fs::exists(dir_ / "data" / "0cc175b9c0f1b6a831c399e269772661"));
+  EXPECT_EQ(cache->objectForKey("a"), bytes(20481));
+  EXPECT_EQ(cache->totalCost(), 20481);
+
+  auto files = HVDiskCache::initWithPathInlineThreshold((dir_ / "files").string(), 0);
+  auto inlineOnly =
+      HVDiskCache::initWithPathInlineThreshold((dir_ / "inline").string(), UINT64_MAX);
+  storeRawBytes(*files);
+  storeRawBytes(*inlineOnly);
+  files->setObjectForKey(bytes(1), "k");
+  inlineOnly->setObjectForKey(bytes(100000), "k");
+  EXPECT_EQ(filesInData(dir_ / "files"), 1u);
+  EXPECT_EQ(filesInData(dir_ / "inline"), 0u);
+  EXPECT_EQ(inlineOnly->objectForKey("k"), bytes(100000));
+}
+
+TEST_F(DiskCacheTest, ArchivingAndExtendedData) {
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  Dictionary dict{{"n", 3}, {"s", "text"}};
+  cache->setObjectForKey(Value(dict), "dict");
+  EXPECT_EQ(cache->objectForKey("dict"), Value(dict));
+
+  // An object with no archive form is not stored and leaves the old value alone.
+  cache->setObjectForKey(Value(std::make_shared<Object>()), "dict");
+  EXPECT_EQ(cache->objectForKey("dict"), Value(dict));
+  cache->setCustomArchiveBlock([](const Value&) -> Data { throw std::runtime_error("no"); });
+  cache->setObjectForKey(Value("x"), "dict");
+  EXPECT_EQ(cache->objectForKey("dict"), Value(dict));
+
+  // Extended data travels with the object through the disk.
+  cache->setCustomArchiveBlock([](const Value& v) { return v.objectAs<NSData>()->data(); });
+  cache->setCustomUnarchiveBlock([](const Data& d) { return Value(NSData::dataWithData(d)); });
+  Value object(NSData::dataWithData(Data::fromString("image bytes")));
+  HVDiskCache::setExtendedDataToObject(Data::fromString("scale 2"), object);
+  cache->setObjectForKey(object, "img");
+  Value back = cache->objectForKey("img");
+  ASSERT_TRUE(back.objectAs<NSData>());
+  EXPECT_FALSE(back.isIdenticalTo(object));
+  EXPECT_EQ(back.objectAs<NSData>()->data(), Data::fromString("image bytes"));
+  EXPECT_EQ(HVDiskCache::getExtendedDataFromObject(back), Data::fromString("scale 2"));
+  HVDiskCache::setExtendedDataToObject(Data(), back);
+  EXPECT_TRUE(HVDiskCache::getExtendedDataFromObject(back).empty());
+  EXPECT_TRUE(HVDiskCache::getExtendedDataFromObject(Value("not an object")).empty());
+
+  cache->setObjectForKey(Value(), "img");  // nil removes
+  EXPECT_FALSE(cache->containsObjectForKey("img"));
+}
+
+TEST_F(DiskCacheTest, TrimsByCountCostAgeAndFreeSpace) {
+  testing_loop::VirtualClockScope clock;
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  storeRawBytes(*cache);
+  auto fill = [&] {
+    cache->removeAllObjects();
+    for (int i = 0; i < 10; i++) {
+      cache->setObjectForKey(bytes(100), "k" + std::to_string(i));
+      clock.clock().advanceBy(10);
+    }
+  };
+  fill();
+  cache->trimToCount(4);
+  EXPECT_EQ(cache->totalCount(), 4);
+  EXPECT_TRUE(cache->containsObjectForKey("k9"));
+  EXPECT_FALSE(cache->containsObjectForKey("k5"));
+  cache->trimToCost(250);
+  EXPECT_EQ(cache->totalCost(), 200);
+
+  fill();
+  cache->trimToAge(1e12);  // older than the epoch: nothing
+  EXPECT_EQ(cache->totalCount(), 10);
+  cache->trimToAge(45);  // k6 was touched 40 s ago, k5 50 s ago
+  EXPECT_EQ(cache->totalCount(), 4);
+  EXPECT_TRUE(cache->containsObjectForKey("k6"));
+  cache->trimToAge(0);
+  EXPECT_EQ(cache->totalCount(), 0);
+
+  // Free space: the periodic trim gives back what the device lacks, oldest first.
+  fill();
+  setFileSystemFreeSizeForTesting([](const std::string&) { return int64_t(10000); });
+  cache->setFreeDiskSpaceLimit(9000);
+  testing_loop::advance(60);
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  EXPECT_EQ(cache->totalCount(), 10);
+  cache->setFreeDiskSpaceLimit(10350);
+  testing_loop::advance(60);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return cache->totalCount() == 6; }));
+  EXPECT_FALSE(cache->containsObjectForKey("k3"));
+  EXPECT_TRUE(cache->containsObjectForKey("k4"));
+  setFileSystemFreeSizeForTesting([](const std::string&) { return int64_t(-1); });
+  cache->setFreeDiskSpaceLimit(UINT64_MAX);
+  testing_loop::advance(60);
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  EXPECT_EQ(cache->totalCount(), 6);
+}
+
+TEST_F(DiskCacheTest, AsynchronousVariantsAndTermination) {
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  std::atomic<int> done{0};
+  cache->setObjectForKeyWithBlock(Value("v"), "k", [&] { done++; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done == 1; }));
+  Value got;
+  bool has = false;
+  int64_t count = -1;
+  cache->objectForKeyWithBlock("k", [&](const std::string& key, const Value& v) {
+    EXPECT_EQ(key, "k");
+    got = v;
+    done++;
+  });
+  cache->containsObjectForKeyWithBlock("k", [&](const std::string&, bool b) { has = b, done++; });
+  cache->totalCountWithBlock([&](int64_t c) { count = c, done++; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done == 4; }));
+  EXPECT_EQ(got, Value("v"));
+  EXPECT_TRUE(has);
+  EXPECT_EQ(count, 1);
+
+  std::vector<int64_t> progress;
+  bool error = true;
+  cache->removeAllObjectsWithProgressBlockEndBlock(
+      [&](int64_t removed, int64_t) { progress.push_back(removed); },
+      [&](bool e) { error = e, done++; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done == 5; }));
+  EXPECT_FALSE(error);
+  EXPECT_EQ(progress, std::vector<int64_t>{1});
+
+  // After termination the cache does nothing.
+  cache->setObjectForKey(Value("v"), "k");
+  NSNotificationCenter::defaultCenter().postNotificationNameObject(
+      UIApplicationWillTerminateNotification, Value());
+  EXPECT_TRUE(cache->objectForKey("k").isNil());
+  cache->setObjectForKey(Value("w"), "k2");
+  EXPECT_EQ(cache->totalCount(), 0);
+  EXPECT_FALSE(cache->containsObjectForKey("k"));
+}
+
+}  // namespace
