@@ -1,0 +1,272 @@
+#include "image/cache/HVImageCache.h"
+
+#include <filesystem>
+
+#include "image/HVImage.h"
+#include "image/HVImageCoder.h"
+#include "image/HVImageDecoder.h"
+#include "image/HVImageFrame.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSData.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/uikit/UIScreen.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string cachesFolder() {
+  auto paths = plat::NSSearchPathForDirectoriesInDomains(plat::NSCachesDirectory,
+                                                         plat::NSUserDomainMask, true);
+  return paths.empty() ? std::string() : paths[0];
+}
+
+std::string lastPathComponent(const std::string& path) {
+  return fs::path(path).lexically_normal().filename().string();
+}
+
+}  // namespace
+
+// ---- HVCache ----
+
+std::shared_ptr<HVCache> HVCache::cacheWithName(const std::string& name) {
+  if (name.empty()) return nullptr;
+  return cacheWithPath((fs::path(cachesFolder()) / name).string());
+}
+
+std::shared_ptr<HVCache> HVCache::cacheWithPath(const std::string& path) {
+  if (path.empty()) return nullptr;
+  auto disk = HVDiskCache::initWithPath(path);
+  if (!disk) return nullptr;
+  std::shared_ptr<HVCache> cache(new HVCache());
+  cache->name_ = lastPathComponent(path);
+  cache->diskCache_ = std::move(disk);
+  cache->memoryCache_ = HVMemoryCache::create();
+  cache->memoryCache_->setName(cache->name_);
+  return cache;
+}
+
+std::string HVCache::description() const {
+  if (!name_.empty()) return plat::format("<%@: %p> (%@)", className(), this, name_);
+  return plat::format("<%@: %p>", className(), this);
+}
+
+bool HVCache::containsObjectForKey(const std::string& key) {
+  return memoryCache_->containsObjectForKey(key) || diskCache_->containsObjectForKey(key);
+}
+
+plat::Value HVCache::objectForKey(const std::string& key) {
+  plat::Value object = memoryCache_->objectForKey(key);
+  if (object.isNil()) {
+    object = diskCache_->objectForKey(key);
+    if (!object.isNil()) memoryCache_->setObjectForKey(object, key);
+  }
+  return object;
+}
+
+void HVCache::setObjectForKey(const plat::Value& object, const std::string& key) {
+  memoryCache_->setObjectForKey(object, key);
+  diskCache_->setObjectForKey(object, key);
+}
+
+void HVCache::removeObjectForKey(const std::string& key) {
+  memoryCache_->removeObjectForKey(key);
+  diskCache_->removeObjectForKey(key);
+}
+
+void HVCache::removeAllObjects() {
+  memoryCache_->removeAllObjects();
+  diskCache_->removeAllObjects();
+}
+
+// ---- HVImageCache ----
+
+std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path) {
+  auto disk = HVDiskCache::initWithPath(path);
+  if (!disk) return nullptr;
+  // The stored value is the image's bytes, unchanged; they travel as an NSData object so
+  // that the scale can ride along as extended data.
+  disk->setCustomArchiveBlock([](const plat::Value& v) {
+    if (auto d = v.objectAs<plat::NSData>()) return d->data();
+    return v.data() ? *v.data() : plat::Data();
+  });
+  disk->setCustomUnarchiveBlock(
+      [](const plat::Data& d) { return plat::Value(plat::NSData::dataWithData(d)); });
+  std::shared_ptr<HVImageCache> cache(new HVImageCache());
+  cache->diskCache_ = std::move(disk);
+  cache->memoryCache_ = HVMemoryCache::create();
+  cache->memoryCache_->setAgeLimit(43200);
+  return cache;
+}
+
+std::shared_ptr<HVImageCache> HVImageCache::sharedCache() {
+  static std::shared_ptr<HVImageCache>* shared = new std::shared_ptr<HVImageCache>(
+      initWithPath((fs::path(cachesFolder()) / "com.orvane.HVkit" / "images").string()));
+  return *shared;
+}
+
+std::weak_ptr<HVImageCache> HVImageCache::weakSelf() {
+  return std::static_pointer_cast<HVImageCache>(shared_from_this());
+}
+
+plat::Data HVImageCache::archivedScale(double scale) {
+  return plat::NSKeyedArchiver::archivedDataWithRootObject(plat::Value(scale));
+}
+
+uint64_t HVImageCache::imageCost(const plat::UIImageRef& image) {
+  if (!image || !image->CGImage()) return 1;
+  double cost = static_cast<double>(image->CGImage()->height()) *
+                static_cast<double>(image->CGImage()->bytesPerRow());
+  uint64_t c = static_cast<uint64_t>(cost);
+  return c == 0 ? 1 : c;
+}
+
+plat::UIImageRef HVImageCache::imageFromData(const plat::Value& dataValue) {
+  auto object = dataValue.objectAs<plat::NSData>();
+  plat::Data bytes = object ? object->data() : (dataValue.data() ? *dataValue.data() : plat::Data());
+  if (bytes.empty()) return nullptr;
+  double scale = 0;
+  plat::Data extended = HVDiskCache::getExtendedDataFromObject(dataValue);
+  if (!extended.empty()) {
+    scale = plat::NSKeyedUnarchiver::unarchiveObjectWithData(extended).doubleValue();
+  }
+  if (!(scale > 0)) scale = plat::UIScreen::mainScreen().scale();
+  if (allowAnimatedImage()) {
+    plat::UIImageRef image = HVImage::initWithDataScale(bytes, scale);
+    if (image && decodeForDisplay()) image = HV_imageByDecoded(image);
+    return image;
+  }
+  auto decoder = HVImageDecoder::decoderWithDataScale(bytes, scale);
+  if (!decoder) return nullptr;
+  auto frame = decoder->frameAtIndexDecodeForDisplay(0, decodeForDisplay());
+  return frame ? frame->image() : nullptr;
+}
+
+void HVImageCache::setImageForKey(const plat::UIImageRef& image, const std::string& key) {
+  setImageImageDataForKeyWithType(image, plat::Data(), key, HVCacheTierAll);
+}
+
+void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image,
+                                                   const plat::Data& data, const std::string& key,
+                                                   HVCacheTier type) {
+  if (key.empty()) return;
+  if (!image && data.empty()) return;
+  auto weak = weakSelf();
+  if (type & HVCacheTierMemory) {
+    if (image) {
+      if (HV_isDecodedForDisplay(image)) {
+        memoryCache_->setObjectForKeyWithCost(plat::Value(image), key, imageCost(image));
+      } else {
+        plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
+                             [weak, image, key] {
+                               auto self = weak.lock();
+                               if (!self) return;
+                               auto decoded = HV_imageByDecoded(image);
+                               self->memoryCache_->setObjectForKeyWithCost(
+                                   plat::Value(decoded), key, imageCost(image));
+                             });
+      }
+    } else {
+      plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
+                           [weak, data, key] {
+                             auto self = weak.lock();
+                             if (!self) return;
+                             auto made = self->imageFromData(plat::Value(data));
+                             if (made) {
+                               self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key,
+                                                                           imageCost(made));
+                             }
+                           });
+    }
+  }
+  if (type & HVCacheTierDisk) {
+    if (!data.empty()) {
+      plat::Value stored(plat::NSData::dataWithData(data));
+      if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), stored);
+      diskCache_->setObjectForKey(stored, key);
+    } else {
+      plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                           [weak, image, key] {
+                             auto self = weak.lock();
+                             if (!self) return;
+                             plat::Data bytes = HV_imageDataRepresentation(image);
+                             if (bytes.empty()) return;
+                             plat::Value stored(plat::NSData::dataWithData(std::move(bytes)));
+                             HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()),
+                                                                  stored);
+                             self->diskCache_->setObjectForKey(stored, key);
+                           });
+    }
+  }
+}
+
+void HVImageCache::removeImageForKeyWithType(const std::string& key, HVCacheTier type) {
+  if (type & HVCacheTierMemory) memoryCache_->removeObjectForKey(key);
+  if (type & HVCacheTierDisk) diskCache_->removeObjectForKey(key);
+}
+
+bool HVImageCache::containsImageForKeyWithType(const std::string& key, HVCacheTier type) {
+  if ((type & HVCacheTierMemory) && memoryCache_->containsObjectForKey(key)) return true;
+  if (type & HVCacheTierDisk) return diskCache_->containsObjectForKey(key);
+  return false;
+}
+
+plat::UIImageRef HVImageCache::getImageForKeyWithType(const std::string& key, HVCacheTier type) {
+  if (key.empty()) return nullptr;
+  if (type & HVCacheTierMemory) {
+    if (auto image = memoryCache_->objectForKey(key).objectAs<plat::UIImage>()) return image;
+  }
+  if (!(type & HVCacheTierDisk)) return nullptr;
+  auto image = imageFromData(diskCache_->objectForKey(key));
+  if (image && (type & HVCacheTierMemory)) {
+    memoryCache_->setObjectForKeyWithCost(plat::Value(image), key, imageCost(image));
+  }
+  return image;
+}
+
+void HVImageCache::getImageForKeyWithTypeWithBlock(const std::string& key, HVCacheTier type,
+                                                   ImageBlock block) {
+  if (!block) return;
+  auto weak = weakSelf();
+  plat::dispatch_async(
+      plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+      [weak, key, type, block = std::move(block)] {
+        plat::UIImageRef image;
+        HVCacheTier from = HVCacheTierNone;
+        if (auto self = weak.lock()) {
+          if (type & HVCacheTierMemory) {
+            image = self->memoryCache_->objectForKey(key).objectAs<plat::UIImage>();
+            if (image) from = HVCacheTierMemory;
+          }
+          if (!image && (type & HVCacheTierDisk)) {
+            image = self->imageFromData(self->diskCache_->objectForKey(key));
+            if (image) {
+              self->memoryCache_->setObjectForKey(plat::Value(image), key);
+              from = HVCacheTierDisk;
+            }
+          }
+        }
+        plat::dispatch_async(plat::dispatch_get_main_queue(),
+                             [block, image, from] { block(image, from); });
+      });
+}
+
+plat::Data HVImageCache::getImageDataForKey(const std::string& key) {
+  auto object = diskCache_->objectForKey(key).objectAs<plat::NSData>();
+  return object ? object->data() : plat::Data();
+}
+
+void HVImageCache::getImageDataForKeyWithBlock(const std::string& key,
+                                               std::function<void(const plat::Data&)> block) {
+  if (!block) return;
+  auto weak = weakSelf();
+  plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                       [weak, key, block = std::move(block)] {
+                         plat::Data data;
+                         if (auto self = weak.lock()) data = self->getImageDataForKey(key);
+                         plat::dispatch_async(plat::dispatch_get_main_queue(),
+                                              [block, data] { block(data); });
+                       });
+}

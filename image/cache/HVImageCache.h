@@ -1,0 +1,108 @@
+#pragma once
+// HVImageCache: decoded images in a memory cache (12 h age limit) in front of a disk cache of
+// the encoded image bytes, stored byte for byte, with the image scale as extended data.
+// HVCache: the same two tiers for any archivable value.
+//
+// Thread-safety: both lean on the memory and disk caches and may be used from any thread.
+// Background work holds the cache weakly and is dropped when the cache is gone. Blocks of the
+// image reads run on the main queue.
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "image/cache/HVDiskCache.h"
+#include "image/cache/HVMemoryCache.h"
+#include "platform/uikit/UIImage.h"
+
+enum HVCacheTier : uint64_t {
+  HVCacheTierNone = 0,
+  HVCacheTierMemory = 1,
+  HVCacheTierDisk = 2,
+  HVCacheTierAll = 3,
+};
+
+class HVCache : public plat::Object {
+ public:
+  // nullptr for an empty name or path, or a folder whose storage cannot be opened.
+  static std::shared_ptr<HVCache> cacheWithName(const std::string& name);
+  static std::shared_ptr<HVCache> cacheWithPath(const std::string& path);
+
+  std::string className() const override { return "HVCache"; }
+  std::string description() const override;
+  const std::string& name() const { return name_; }
+  const std::shared_ptr<HVMemoryCache>& memoryCache() const { return memoryCache_; }
+  const std::shared_ptr<HVDiskCache>& diskCache() const { return diskCache_; }
+
+  bool containsObjectForKey(const std::string& key);
+  // A disk hit is copied into memory.
+  plat::Value objectForKey(const std::string& key);
+  void setObjectForKey(const plat::Value& object, const std::string& key);
+  void removeObjectForKey(const std::string& key);
+  void removeAllObjects();
+
+ private:
+  HVCache() = default;
+  std::string name_;
+  std::shared_ptr<HVMemoryCache> memoryCache_;
+  std::shared_ptr<HVDiskCache> diskCache_;
+};
+
+class HVImageCache : public plat::Object {
+ public:
+  using ImageBlock = std::function<void(const plat::UIImageRef& image, HVCacheTier from)>;
+
+  // nullptr when the disk cache cannot be made.
+  static std::shared_ptr<HVImageCache> initWithPath(const std::string& path);
+  // Caches/"com.orvane.HVkit"/"images", made once per process.
+  static std::shared_ptr<HVImageCache> sharedCache();
+
+  std::string className() const override { return "HVImageCache"; }
+  const std::shared_ptr<HVMemoryCache>& memoryCache() const { return memoryCache_; }
+  const std::shared_ptr<HVDiskCache>& diskCache() const { return diskCache_; }
+  bool allowAnimatedImage() const { return allowAnimatedImage_.load(); }
+  void setAllowAnimatedImage(bool v) { allowAnimatedImage_.store(v); }
+  bool decodeForDisplay() const { return decodeForDisplay_.load(); }
+  void setDecodeForDisplay(bool v) { decodeForDisplay_.store(v); }
+
+  void setImageForKey(const plat::UIImageRef& image, const std::string& key);
+  // Stores in the tiers given. Memory gets the image (decoded in the background when it is
+  // not yet decoded for display) or, without one, the image made from the data in the
+  // background. Disk gets the data unchanged, or without data the image's encoded form made
+  // in the background.
+  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
+                                       const std::string& key, HVCacheTier type);
+  void removeImageForKey(const std::string& key) { removeImageForKeyWithType(key, HVCacheTierAll); }
+  void removeImageForKeyWithType(const std::string& key, HVCacheTier type);
+  bool containsImageForKey(const std::string& key) {
+    return containsImageForKeyWithType(key, HVCacheTierAll);
+  }
+  bool containsImageForKeyWithType(const std::string& key, HVCacheTier type);
+  plat::UIImageRef getImageForKey(const std::string& key) {
+    return getImageForKeyWithType(key, HVCacheTierAll);
+  }
+  // Tier 2 alone decodes from disk and leaves memory alone.
+  plat::UIImageRef getImageForKeyWithType(const std::string& key, HVCacheTier type);
+  // Looks up on a background queue; the block runs on the main queue with the origin tier
+  // (0 when not found). REQUIRES: block.
+  void getImageForKeyWithTypeWithBlock(const std::string& key, HVCacheTier type, ImageBlock block);
+  // Empty when absent.
+  plat::Data getImageDataForKey(const std::string& key);
+  void getImageDataForKeyWithBlock(const std::string& key,
+                                   std::function<void(const plat::Data&)> block);
+
+  // The image made from stored bytes at their stored scale (else the main screen's).
+  plat::UIImageRef imageFromData(const plat::Value& data);
+  static uint64_t imageCost(const plat::UIImageRef& image);
+
+ private:
+  HVImageCache() = default;
+  std::weak_ptr<HVImageCache> weakSelf();
+  static plat::Data archivedScale(double scale);
+
+  std::atomic<bool> allowAnimatedImage_{true};
+  std::atomic<bool> decodeForDisplay_{true};
+  std::shared_ptr<HVMemoryCache> memoryCache_;
+  std::shared_ptr<HVDiskCache> diskCache_;
+};

@@ -1,0 +1,152 @@
+// The image cache and the general two-tier cache: tiers, origins, stored bytes and scale,
+// first-frame decoding and the background decode into memory.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "image/HVImage.h"
+#include "image/HVImageCoder.h"
+#include "image/cache/HVImageCache.h"
+#include "platform/dispatch/Dispatch.h"
+#include "platform/uikit/UIScreen.h"
+#include "tests/image/CodecFixtures.h"
+#include "tests/image/ImageFixtures.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+using namespace fixtures;
+namespace fs = std::filesystem;
+
+namespace {
+
+class ImageCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("imagecache-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(testing_loop::runUntilIdle());
+    fs::remove_all(dir_);
+  }
+  fs::path dir_;
+};
+
+TEST_F(ImageCacheTest, TiersBytesAndScale) {
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  Data png = pngData(solid(4, 2, 0xff336699), false);
+  auto image = HVImage::initWithDataScale(png, 3);
+  ASSERT_TRUE(image);
+  cache->setImageImageDataForKeyWithType(image, png, "k", HVCacheTierDisk);
+  EXPECT_EQ(cache->getImageDataForKey("k"), png);  // stored unchanged
+  EXPECT_FALSE(cache->memoryCache()->containsObjectForKey("k"));
+
+  // Tier 2 decodes from disk with the stored scale and leaves memory alone.
+  auto fromDisk = cache->getImageForKeyWithType("k", HVCacheTierDisk);
+  ASSERT_TRUE(fromDisk);
+  EXPECT_DOUBLE_EQ(fromDisk->scale(), 3);
+  EXPECT_EQ(fromDisk->CGImage()->width(), 4u);
+  EXPECT_FALSE(cache->memoryCache()->containsObjectForKey("k"));
+  // Both tiers: the disk hit fills memory.
+  ASSERT_TRUE(cache->getImageForKey("k"));
+  EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
+  EXPECT_EQ(cache->memoryCache()->totalCost(), 2u * 16);
+
+  // Data without an image keeps no scale: the screen's comes back.
+  cache->setImageImageDataForKeyWithType(nullptr, png, "noscale", HVCacheTierDisk);
+  EXPECT_DOUBLE_EQ(cache->getImageForKeyWithType("noscale", HVCacheTierDisk)->scale(),
+                   UIScreen::mainScreen().scale());
+
+  cache->removeImageForKeyWithType("k", HVCacheTierMemory);
+  EXPECT_FALSE(cache->containsImageForKeyWithType("k", HVCacheTierMemory));
+  EXPECT_TRUE(cache->containsImageForKey("k"));
+  cache->removeImageForKey("k");
+  EXPECT_FALSE(cache->containsImageForKey("k"));
+  EXPECT_FALSE(cache->getImageForKey("k"));
+}
+
+TEST_F(ImageCacheTest, BlockReadsReportTheirOriginOnMain) {
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  Data png = pngData(solid(2, 2, 0xff00ff00), false);
+  auto image = HV_imageByDecoded(HVImage::initWithDataScale(png, 2));
+  cache->setImageImageDataForKeyWithType(image, png, "both", HVCacheTierAll);
+  cache->setImageImageDataForKeyWithType(image, png, "disk", HVCacheTierDisk);
+  std::vector<std::pair<std::string, HVCacheTier>> got;
+  for (std::string key : {"both", "disk", "none"}) {
+    cache->getImageForKeyWithTypeWithBlock(key, HVCacheTierAll,
+                                           [&, key](const UIImageRef& img, HVCacheTier from) {
+                                             EXPECT_TRUE(dispatch_is_main_thread());
+                                             EXPECT_EQ(bool(img), from != HVCacheTierNone);
+                                             got.emplace_back(key, from);
+                                           });
+  }
+  ASSERT_TRUE(testing_loop::runUntil([&] { return got.size() == 3; }));
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got[0], std::make_pair(std::string("both"), HVCacheTierMemory));
+  EXPECT_EQ(got[1], std::make_pair(std::string("disk"), HVCacheTierDisk));
+  EXPECT_EQ(got[2], std::make_pair(std::string("none"), HVCacheTierNone));
+  EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("disk"));
+
+  Data read;
+  cache->getImageDataForKeyWithBlock("disk", [&](const Data& d) { read = d; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !read.empty(); }));
+  EXPECT_EQ(read, png);
+}
+
+TEST_F(ImageCacheTest, BackgroundDecodeAndFirstFrameOnly) {
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  Data gif = gifData(4, 4, {gifSolid(0, 0, 4, 4, 1, 5), gifSolid(0, 0, 4, 4, 2, 5)});
+  // Not yet decoded: memory gets it only after the background decode; disk gets the encoded
+  // form in the background too.
+  auto image = UIImage::imageWithCGImage(solid(3, 3, 0xff112233), 1);
+  ASSERT_FALSE(HV_isDecodedForDisplay(image));
+  cache->setImageForKey(image, "still");
+  ASSERT_TRUE(testing_loop::runUntil([&] {
+    return cache->memoryCache()->containsObjectForKey("still") &&
+           cache->diskCache()->containsObjectForKey("still");
+  }));
+  auto remembered = cache->memoryCache()->objectForKey("still").objectAs<UIImage>();
+  EXPECT_TRUE(HV_isDecodedForDisplay(remembered));
+  EXPECT_DOUBLE_EQ(cache->getImageForKeyWithType("still", HVCacheTierDisk)->scale(), 1);
+
+  cache->setImageImageDataForKeyWithType(nullptr, gif, "anim", HVCacheTierDisk);
+
+  cache->setAllowAnimatedImage(false);
+  auto first = cache->getImageForKeyWithType("anim", HVCacheTierDisk);
+  ASSERT_TRUE(first);
+  EXPECT_FALSE(std::dynamic_pointer_cast<HVImage>(first));
+  cache->setAllowAnimatedImage(true);
+  auto animated = std::dynamic_pointer_cast<HVImage>(
+      cache->getImageForKeyWithType("anim", HVCacheTierDisk));
+  ASSERT_TRUE(animated);
+  EXPECT_EQ(animated->animatedImageFrameCount(), 2u);
+
+  // Data alone: memory gets the decoded image in the background.
+  cache->setImageImageDataForKeyWithType(nullptr, gif, "data", HVCacheTierMemory);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return cache->memoryCache()->containsObjectForKey("data"); }));
+  EXPECT_FALSE(cache->diskCache()->containsObjectForKey("data"));
+}
+
+TEST_F(ImageCacheTest, GeneralCacheFillsMemoryFromDisk) {
+  EXPECT_FALSE(HVCache::cacheWithPath(""));
+  EXPECT_FALSE(HVCache::cacheWithName(""));
+  auto cache = HVCache::cacheWithPath((dir_ / "general").string());
+  ASSERT_TRUE(cache);
+  EXPECT_EQ(cache->name(), "general");
+  EXPECT_EQ(cache->memoryCache()->name(), "general");
+  cache->setObjectForKey(Value("v"), "k");
+  cache->memoryCache()->removeAllObjects();
+  EXPECT_TRUE(cache->containsObjectForKey("k"));
+  EXPECT_EQ(cache->objectForKey("k"), Value("v"));
+  EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
+  cache->removeObjectForKey("k");
+  EXPECT_FALSE(cache->containsObjectForKey("k"));
+}
+
+}  // namespace
