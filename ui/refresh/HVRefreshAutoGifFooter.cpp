@@ -1,25 +1,15 @@
 #include "ui/refresh/HVRefreshAutoGifFooter.h"
 
 using namespace plat;
-using V = UIView_HVExtension;
-
-std::shared_ptr<UIImageView> HVRefreshAutoGifFooter::gifView() {
-  if (!gifView_) {
-    gifView_ = make<UIImageView>();
-    addSubview(gifView_);
-  }
-  return gifView_;
-}
 
 void HVRefreshAutoGifFooter::setImagesDurationForState(
     const std::optional<std::vector<UIImageRef>>& images, double duration,
     HVRefreshComponentState state) {
-  double first = frames_.setImages(images, duration, state);
-  if (first > V::HV_h(*this)) V::setHV_h(*this, first);
+  gif_.setImages(*this, images, duration, state);
 }
 
-void HVRefreshAutoGifFooter::setImagesForState(
-    const std::optional<std::vector<UIImageRef>>& images, HVRefreshComponentState state) {
+void HVRefreshAutoGifFooter::setImagesForState(const std::optional<std::vector<UIImageRef>>& images,
+                                               HVRefreshComponentState state) {
   setImagesDurationForState(images, HVRefreshFrameSequence::defaultDuration(images), state);
 }
 
@@ -30,16 +20,8 @@ void HVRefreshAutoGifFooter::prepare() {
 
 void HVRefreshAutoGifFooter::placeSubviews() {
   HVRefreshAutoStateFooter::placeSubviews();
-  auto gif = gifView();
-  if (!gif->constraints().empty()) return;
-  gif->setFrame(bounds());
-  if (isRefreshingTitleHidden()) {
-    gif->setContentMode(UIViewContentModeCenter);
-    return;
-  }
-  gif->setContentMode(UIViewContentModeRight);
-  V::setHV_w(*gif, V::HV_w(*this) * 0.5 - labelLeftInset() -
-                       UILabel_HVRefresh::HV_textWith(*stateLabel()) * 0.5);
+  gif_.place(*this, !isRefreshingTitleHidden(), UILabel_HVRefresh::HV_textWith(*stateLabel()),
+             labelLeftInset());
 }
 
 void HVRefreshAutoGifFooter::setState(HVRefreshComponentState newState) {
@@ -47,10 +29,7 @@ void HVRefreshAutoGifFooter::setState(HVRefreshComponentState newState) {
   HVRefreshAutoStateFooter::setState(newState);
   auto gif = gifView();
   if (newState == HVRefreshStateRefreshing) {
-    if (frames_.imagesFor(newState)) {
-      gif->setHidden(false);
-      frames_.play(*gif, newState);
-    }
+    gif_.showAndPlay(*this, newState);
   } else if (newState == HVRefreshStateIdle || newState == HVRefreshStateNoMoreData) {
     gif->stopAnimating();
     gif->setHidden(true);

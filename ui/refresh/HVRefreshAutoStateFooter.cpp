@@ -5,26 +5,18 @@
 using namespace plat;
 
 std::shared_ptr<UILabel> HVRefreshAutoStateFooter::stateLabel() {
-  if (!stateLabel_) {
-    stateLabel_ = UILabel_HVRefresh::HV_label();
-    addSubview(stateLabel_);
-  }
-  return stateLabel_;
+  return HVRefreshLazySubview(*this, stateLabel_, UILabel_HVRefresh::HV_label);
 }
 
 void HVRefreshAutoStateFooter::setTitleForState(std::optional<std::string> title,
                                                 HVRefreshComponentState state) {
-  if (!title) return;
-  stateTitles_[state] = std::move(*title);
-  auto it = stateTitles_.find(this->state());
-  stateLabel()->setText(it == stateTitles_.end() ? "" : it->second);
+  if (stateTitles_.set(std::move(title), state))
+    stateLabel()->setText(stateTitles_.text(this->state()));
 }
 
 std::optional<std::string> HVRefreshAutoStateFooter::titleForState(
     HVRefreshComponentState state) const {
-  auto it = stateTitles_.find(state);
-  if (it == stateTitles_.end()) return std::nullopt;
-  return it->second;
+  return stateTitles_.get(state);
 }
 
 void HVRefreshAutoStateFooter::stateLabelClick() {
@@ -43,10 +35,11 @@ void HVRefreshAutoStateFooter::prepare() {
   auto label = stateLabel();
   label->setUserInteractionEnabled(true);
   std::weak_ptr<HVRefreshComponent> weak = weakSelf();
-  label->addGestureRecognizer(std::make_shared<UITapGestureRecognizer>([weak](UIGestureRecognizer&) {
-    if (auto self = std::static_pointer_cast<HVRefreshAutoStateFooter>(weak.lock()))
-      self->stateLabelClick();
-  }));
+  label->addGestureRecognizer(
+      std::make_shared<UITapGestureRecognizer>([weak](UIGestureRecognizer&) {
+        if (auto self = std::static_pointer_cast<HVRefreshAutoStateFooter>(weak.lock()))
+          self->stateLabelClick();
+      }));
 }
 
 void HVRefreshAutoStateFooter::placeSubviews() {
@@ -61,7 +54,6 @@ void HVRefreshAutoStateFooter::setState(HVRefreshComponentState newState) {
   if (refreshingTitleHidden_ && newState == HVRefreshStateRefreshing) {
     stateLabel()->setText("");
   } else {
-    auto it = stateTitles_.find(newState);
-    stateLabel()->setText(it == stateTitles_.end() ? "" : it->second);
+    stateLabel()->setText(stateTitles_.text(newState));
   }
 }

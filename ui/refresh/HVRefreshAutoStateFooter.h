@@ -2,9 +2,8 @@
 // HVRefreshAutoStateFooter: an automatic footer with a title per state; a tap on the title
 // while idle starts refreshing. Main thread only.
 
-#include <map>
-
 #include "ui/refresh/HVRefreshAutoFooter.h"
+#include "ui/refresh/HVRefreshStateViews.h"
 
 class HVRefreshAutoStateFooter : public HVRefreshAutoFooter {
  public:
@@ -33,5 +32,5 @@ class HVRefreshAutoStateFooter : public HVRefreshAutoFooter {
   std::shared_ptr<plat::UILabel> stateLabel_;
   bool refreshingTitleHidden_ = false;
   double labelLeftInset_ = 25;
-  std::map<int64_t, std::string> stateTitles_;
+  HVRefreshStateTitles stateTitles_;
 };

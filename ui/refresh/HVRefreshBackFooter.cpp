@@ -51,18 +51,7 @@ void HVRefreshBackFooter::scrollViewContentOffsetDidChange(const HVRefreshChange
     setPullingPercent(percent);
     return;
   }
-  if (scroll->isDragging()) {
-    setPullingPercent(percent);
-    double threshold = happen + h;
-    if (state() == HVRefreshStateIdle && current > threshold)
-      setState(HVRefreshStatePulling);
-    else if (state() == HVRefreshStatePulling && current <= threshold)
-      setState(HVRefreshStateIdle);
-  } else if (state() == HVRefreshStatePulling) {
-    beginRefreshing();
-  } else if (percent < 1) {
-    setPullingPercent(percent);
-  }
+  followPull(*scroll, percent, current > happen + h);
 }
 
 void HVRefreshBackFooter::setState(HVRefreshComponentState newState) {
@@ -73,18 +62,10 @@ void HVRefreshBackFooter::setState(HVRefreshComponentState newState) {
   std::weak_ptr<HVRefreshComponent> weak = weakSelf();
   if (newState == HVRefreshStateIdle || newState == HVRefreshStateNoMoreData) {
     if (old != HVRefreshStateRefreshing) return;
-    UIView::animateWithDurationAnimationsCompletion(
-        HVRefreshSlowAnimationDuration,
-        [&] {
-          if (scroll) E::setHV_insetB(*scroll, E::HV_insetB(*scroll) - lastBottomDelta_);
-          if (automaticallyChangeAlpha()) setAlpha(0.0);
-        },
-        [weak](bool) {
-          auto self = weak.lock();
-          if (!self) return;
-          self->setPullingPercent(0.0);
-          if (auto block = self->endRefreshingCompletionBlock()) block();
-        });
+    animateEndOfRefreshing([&] {
+      if (scroll) E::setHV_insetB(*scroll, E::HV_insetB(*scroll) - lastBottomDelta_);
+      if (automaticallyChangeAlpha()) setAlpha(0.0);
+    });
     // New rows arrived: settle the offset where it is.
     if (scroll && heightForContentBreakView() > 0 &&
         UIScrollView_HVRefresh::HV_totalDataCount(*scroll) != lastRefreshCount_)

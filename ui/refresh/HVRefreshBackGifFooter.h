@@ -4,19 +4,19 @@
 // more data. Main thread only.
 
 #include "ui/refresh/HVRefreshBackStateFooter.h"
-#include "ui/refresh/HVRefreshFrameSequence.h"
+#include "ui/refresh/HVRefreshStateViews.h"
 
 class HVRefreshBackGifFooter : public HVRefreshBackStateFooter {
  public:
   std::string className() const override { return "HVRefreshBackGifFooter"; }
 
-  std::shared_ptr<plat::UIImageView> gifView();
+  std::shared_ptr<plat::UIImageView> gifView() { return gif_.view(*this); }
   // Absent images are ignored. A first image taller than the footer makes it that tall.
   void setImagesDurationForState(const std::optional<std::vector<plat::UIImageRef>>& images,
                                  double duration, HVRefreshComponentState state);
   void setImagesForState(const std::optional<std::vector<plat::UIImageRef>>& images,
                          HVRefreshComponentState state);
-  const HVRefreshFrameSequence& frames() const { return frames_; }
+  const HVRefreshFrameSequence& frames() const { return gif_.frames(); }
 
   void setPullingPercent(double percent) override;
   void setState(HVRefreshComponentState state) override;
@@ -26,6 +26,5 @@ class HVRefreshBackGifFooter : public HVRefreshBackStateFooter {
   void placeSubviews() override;
 
  private:
-  std::shared_ptr<plat::UIImageView> gifView_;
-  HVRefreshFrameSequence frames_;
+  HVRefreshGifView gif_;
 };

@@ -3,18 +3,19 @@
 // idle, toward it while pulling) and an activity indicator while refreshing.
 // Main thread only.
 
-#include "platform/uikit/UIActivityIndicatorView.h"
-#include "platform/uikit/UIImageView.h"
 #include "ui/refresh/HVRefreshBackStateFooter.h"
+#include "ui/refresh/HVRefreshStateViews.h"
 
 class HVRefreshBackNormalFooter : public HVRefreshBackStateFooter {
  public:
   std::string className() const override { return "HVRefreshBackNormalFooter"; }
 
-  std::shared_ptr<plat::UIImageView> arrowView();
-  std::shared_ptr<plat::UIActivityIndicatorView> loadingView();
-  plat::UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return style_; }
-  void setActivityIndicatorViewStyle(plat::UIActivityIndicatorViewStyle style);
+  std::shared_ptr<plat::UIImageView> arrowView() { return views_.arrowView(*this); }
+  std::shared_ptr<plat::UIActivityIndicatorView> loadingView() { return views_.loadingView(*this); }
+  plat::UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return views_.style(); }
+  void setActivityIndicatorViewStyle(plat::UIActivityIndicatorViewStyle style) {
+    views_.setStyle(*this, style);
+  }
 
   void setState(HVRefreshComponentState state) override;
 
@@ -23,7 +24,5 @@ class HVRefreshBackNormalFooter : public HVRefreshBackStateFooter {
   void placeSubviews() override;
 
  private:
-  std::shared_ptr<plat::UIImageView> arrowView_;
-  std::weak_ptr<plat::UIActivityIndicatorView> loadingView_;
-  plat::UIActivityIndicatorViewStyle style_ = plat::UIActivityIndicatorViewStyleGray;
+  HVRefreshIndicatorViews views_;
 };

@@ -3,26 +3,18 @@
 using namespace plat;
 
 std::shared_ptr<UILabel> HVRefreshBackStateFooter::stateLabel() {
-  if (!stateLabel_) {
-    stateLabel_ = UILabel_HVRefresh::HV_label();
-    addSubview(stateLabel_);
-  }
-  return stateLabel_;
+  return HVRefreshLazySubview(*this, stateLabel_, UILabel_HVRefresh::HV_label);
 }
 
 void HVRefreshBackStateFooter::setTitleForState(std::optional<std::string> title,
                                                 HVRefreshComponentState state) {
-  if (!title) return;
-  stateTitles_[state] = std::move(*title);
-  auto it = stateTitles_.find(this->state());
-  stateLabel()->setText(it == stateTitles_.end() ? "" : it->second);
+  if (stateTitles_.set(std::move(title), state))
+    stateLabel()->setText(stateTitles_.text(this->state()));
 }
 
 std::optional<std::string> HVRefreshBackStateFooter::titleForState(
     HVRefreshComponentState state) const {
-  auto it = stateTitles_.find(state);
-  if (it == stateTitles_.end()) return std::nullopt;
-  return it->second;
+  return stateTitles_.get(state);
 }
 
 void HVRefreshBackStateFooter::prepare() {
@@ -47,6 +39,5 @@ void HVRefreshBackStateFooter::placeSubviews() {
 void HVRefreshBackStateFooter::setState(HVRefreshComponentState newState) {
   if (newState == state()) return;
   HVRefreshBackFooter::setState(newState);
-  auto it = stateTitles_.find(newState);
-  stateLabel()->setText(it == stateTitles_.end() ? "" : it->second);
+  stateLabel()->setText(stateTitles_.text(newState));
 }

@@ -1,9 +1,8 @@
 #pragma once
 // HVRefreshBackStateFooter: a back footer with a title per state. Main thread only.
 
-#include <map>
-
 #include "ui/refresh/HVRefreshBackFooter.h"
+#include "ui/refresh/HVRefreshStateViews.h"
 
 class HVRefreshBackStateFooter : public HVRefreshBackFooter {
  public:
@@ -26,5 +25,5 @@ class HVRefreshBackStateFooter : public HVRefreshBackFooter {
  private:
   std::shared_ptr<plat::UILabel> stateLabel_;
   double labelLeftInset_ = 25;
-  std::map<int64_t, std::string> stateTitles_;
+  HVRefreshStateTitles stateTitles_;
 };

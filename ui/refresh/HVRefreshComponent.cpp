@@ -137,6 +137,32 @@ void HVRefreshComponent::setPullingPercent(double percent) {
   if (automaticallyChangeAlpha_) setAlpha(percent);
 }
 
+void HVRefreshComponent::followPull(const UIScrollView& scroll, double percent,
+                                    bool beyondThreshold) {
+  if (scroll.isDragging()) {
+    setPullingPercent(percent);
+    if (state() == HVRefreshStateIdle && beyondThreshold)
+      setState(HVRefreshStatePulling);
+    else if (state() == HVRefreshStatePulling && !beyondThreshold)
+      setState(HVRefreshStateIdle);
+  } else if (state() == HVRefreshStatePulling) {
+    beginRefreshing();
+  } else if (percent < 1) {
+    setPullingPercent(percent);
+  }
+}
+
+void HVRefreshComponent::animateEndOfRefreshing(const std::function<void()>& animations) {
+  auto finish = [weak = weakSelf()](bool) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->setPullingPercent(0.0);
+    if (auto block = self->endCompletion_) block();
+  };
+  UIView::animateWithDurationAnimationsCompletion(HVRefreshSlowAnimationDuration, animations,
+                                                  finish);
+}
+
 void HVRefreshComponent::executeRefreshingCallback() {
   std::weak_ptr<HVRefreshComponent> weak = weakSelf();
   dispatch_async(dispatch_get_main_queue(), [weak] {

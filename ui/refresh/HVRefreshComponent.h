@@ -86,6 +86,14 @@ class HVRefreshComponent : public plat::UIView {
   virtual void scrollViewPanStateDidChange(const HVRefreshChange* change) {}
   // Posts the callbacks to the main queue.
   void executeRefreshingCallback();
+  // The pull rule of the dragged controls, for a pull of percent that is or is not beyond the
+  // threshold: while scroll is dragged the percent follows and crossing the threshold turns
+  // idle into pulling and back; a release while pulling begins refreshing; otherwise a
+  // percent below 1 is followed.
+  void followPull(const plat::UIScrollView& scroll, double percent, bool beyondThreshold);
+  // Runs animations over the slow duration; on completion the percent returns to 0 and the
+  // end completion block runs.
+  void animateEndOfRefreshing(const std::function<void()>& animations);
 
   // For subclasses that recapture the inset.
   void setScrollViewOriginalInset(plat::UIEdgeInsets i) { scrollViewOriginalInset_ = i; }

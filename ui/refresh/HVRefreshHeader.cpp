@@ -46,17 +46,7 @@ void HVRefreshHeader::scrollViewContentOffsetDidChange(const HVRefreshChange* ch
   if (offsetY > happen) return;
   double threshold = happen - height;
   double percent = (happen - offsetY) / height;
-  if (scroll->isDragging()) {
-    setPullingPercent(percent);
-    if (state() == HVRefreshStateIdle && offsetY < threshold)
-      setState(HVRefreshStatePulling);
-    else if (state() == HVRefreshStatePulling && offsetY >= threshold)
-      setState(HVRefreshStateIdle);
-  } else if (state() == HVRefreshStatePulling) {
-    beginRefreshing();
-  } else if (percent < 1) {
-    setPullingPercent(percent);
-  }
+  followPull(*scroll, percent, offsetY < threshold);
 }
 
 void HVRefreshHeader::setState(HVRefreshComponentState newState) {
@@ -86,18 +76,11 @@ void HVRefreshHeader::setState(HVRefreshComponentState newState) {
     auto defaults = NSUserDefaults::standardUserDefaults();
     defaults->setObjectForKey(Value(Clock::current()->date()), lastUpdatedTimeKey_);
     defaults->synchronize();
-    UIView::animateWithDurationAnimationsCompletion(
-        HVRefreshSlowAnimationDuration,
-        [this] {
-          if (auto scroll = scrollView()) E::setHV_insetT(*scroll, E::HV_insetT(*scroll) + insetTDelta_);
-          if (automaticallyChangeAlpha()) setAlpha(0.0);
-        },
-        [weak](bool) {
-          auto self = weak.lock();
-          if (!self) return;
-          self->setPullingPercent(0.0);
-          if (auto block = self->endRefreshingCompletionBlock()) block();
-        });
+    animateEndOfRefreshing([this] {
+      if (auto scroll = scrollView())
+        E::setHV_insetT(*scroll, E::HV_insetT(*scroll) + insetTDelta_);
+      if (automaticallyChangeAlpha()) setAlpha(0.0);
+    });
   }
 }
 

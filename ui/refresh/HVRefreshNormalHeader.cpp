@@ -1,58 +1,19 @@
 #include "ui/refresh/HVRefreshNormalHeader.h"
 
-#include <algorithm>
-
 using namespace plat;
-
-std::shared_ptr<UIImageView> HVRefreshNormalHeader::arrowView() {
-  if (!arrowView_) {
-    arrowView_ = make<UIImageView>(NSBundle_HVRefresh::HV_arrowImage());
-    addSubview(arrowView_);
-  }
-  return arrowView_;
-}
-
-std::shared_ptr<UIActivityIndicatorView> HVRefreshNormalHeader::loadingView() {
-  auto view = loadingView_.lock();
-  if (!view) {
-    view = make<UIActivityIndicatorView>(style_);
-    view->setHidesWhenStopped(true);
-    addSubview(view);
-    loadingView_ = view;
-  }
-  return view;
-}
-
-void HVRefreshNormalHeader::setActivityIndicatorViewStyle(UIActivityIndicatorViewStyle style) {
-  style_ = style;
-  loadingView_.reset();
-  setNeedsLayout();
-}
 
 void HVRefreshNormalHeader::prepare() {
   HVRefreshStateHeader::prepare();
-  style_ = UIActivityIndicatorViewStyleGray;
+  views_.resetStyle();
 }
 
 void HVRefreshNormalHeader::placeSubviews() {
   HVRefreshStateHeader::placeSubviews();
   double centerX = UIView_HVExtension::HV_w(*this) * 0.5;
-  if (!stateLabel()->isHidden()) {
-    double textWidth = UILabel_HVRefresh::HV_textWith(*stateLabel());
-    if (!lastUpdatedTimeLabel()->isHidden())
-      textWidth = std::max(textWidth, UILabel_HVRefresh::HV_textWith(*lastUpdatedTimeLabel()));
-    centerX -= textWidth / 2 + labelLeftInset();
-  }
-  double centerY = UIView_HVExtension::HV_h(*this) * 0.5;
-  CGPoint center = CGPointMake(centerX, centerY);
-  auto arrow = arrowView();
-  if (arrow->constraints().empty()) {
-    if (arrow->image()) UIView_HVExtension::setHV_size(*arrow, arrow->image()->size());
-    arrow->setCenter(center);
-  }
-  auto loading = loadingView();
-  if (loading->constraints().empty()) loading->setCenter(center);
-  arrow->setTintColor(stateLabel()->textColor());
+  if (!stateLabel()->isHidden())
+    centerX = HVRefreshLeftOfText(*this, labelsTextWidth(), labelLeftInset());
+  views_.placeArrowAndIndicator(*this, CGPointMake(centerX, UIView_HVExtension::HV_h(*this) * 0.5),
+                                stateLabel()->textColor());
 }
 
 void HVRefreshNormalHeader::setState(HVRefreshComponentState newState) {

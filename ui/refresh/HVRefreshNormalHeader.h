@@ -3,22 +3,23 @@
 // activity indicator while refreshing, both left of the text (centred when the state label
 // is hidden). Main thread only.
 
-#include "platform/uikit/UIActivityIndicatorView.h"
-#include "platform/uikit/UIImageView.h"
 #include "ui/refresh/HVRefreshStateHeader.h"
+#include "ui/refresh/HVRefreshStateViews.h"
 
 class HVRefreshNormalHeader : public HVRefreshStateHeader {
  public:
   std::string className() const override { return "HVRefreshNormalHeader"; }
 
   // Created on first access and added as a subview.
-  std::shared_ptr<plat::UIImageView> arrowView();
+  std::shared_ptr<plat::UIImageView> arrowView() { return views_.arrowView(*this); }
   // Created on first access in the current style, hiding itself when stopped.
-  std::shared_ptr<plat::UIActivityIndicatorView> loadingView();
-  plat::UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return style_; }
+  std::shared_ptr<plat::UIActivityIndicatorView> loadingView() { return views_.loadingView(*this); }
+  plat::UIActivityIndicatorViewStyle activityIndicatorViewStyle() const { return views_.style(); }
   // The next access of loadingView creates an indicator of the new style; one made earlier
   // stays in the view.
-  void setActivityIndicatorViewStyle(plat::UIActivityIndicatorViewStyle style);
+  void setActivityIndicatorViewStyle(plat::UIActivityIndicatorViewStyle style) {
+    views_.setStyle(*this, style);
+  }
 
   void setState(HVRefreshComponentState state) override;
 
@@ -27,9 +28,7 @@ class HVRefreshNormalHeader : public HVRefreshStateHeader {
   void placeSubviews() override;
 
  private:
-  std::shared_ptr<plat::UIImageView> arrowView_;
-  std::weak_ptr<plat::UIActivityIndicatorView> loadingView_;
-  plat::UIActivityIndicatorViewStyle style_ = plat::UIActivityIndicatorViewStyleGray;
+  HVRefreshIndicatorViews views_;
 };
 
 // The turn of the arrow: just short of half a turn, so that it rotates the same way back.

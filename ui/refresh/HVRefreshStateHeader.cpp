@@ -1,5 +1,7 @@
 #include "ui/refresh/HVRefreshStateHeader.h"
 
+#include <algorithm>
+
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSDateFormatter.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -7,33 +9,22 @@
 using namespace plat;
 
 std::shared_ptr<UILabel> HVRefreshStateHeader::lastUpdatedTimeLabel() {
-  if (!lastUpdatedTimeLabel_) {
-    lastUpdatedTimeLabel_ = UILabel_HVRefresh::HV_label();
-    addSubview(lastUpdatedTimeLabel_);
-  }
-  return lastUpdatedTimeLabel_;
+  return HVRefreshLazySubview(*this, lastUpdatedTimeLabel_, UILabel_HVRefresh::HV_label);
 }
 
 std::shared_ptr<UILabel> HVRefreshStateHeader::stateLabel() {
-  if (!stateLabel_) {
-    stateLabel_ = UILabel_HVRefresh::HV_label();
-    addSubview(stateLabel_);
-  }
-  return stateLabel_;
+  return HVRefreshLazySubview(*this, stateLabel_, UILabel_HVRefresh::HV_label);
 }
 
 void HVRefreshStateHeader::setTitleForState(std::optional<std::string> title,
                                             HVRefreshComponentState state) {
-  if (!title) return;
-  stateTitles_[state] = std::move(*title);
-  auto it = stateTitles_.find(this->state());
-  stateLabel()->setText(it == stateTitles_.end() ? "" : it->second);
+  if (stateTitles_.set(std::move(title), state))
+    stateLabel()->setText(stateTitles_.text(this->state()));
 }
 
-std::optional<std::string> HVRefreshStateHeader::titleForState(HVRefreshComponentState state) const {
-  auto it = stateTitles_.find(state);
-  if (it == stateTitles_.end()) return std::nullopt;
-  return it->second;
+std::optional<std::string> HVRefreshStateHeader::titleForState(
+    HVRefreshComponentState state) const {
+  return stateTitles_.get(state);
 }
 
 std::shared_ptr<NSCalendar> HVRefreshStateHeader::currentCalendar() const {
@@ -105,7 +96,12 @@ void HVRefreshStateHeader::placeSubviews() {
 void HVRefreshStateHeader::setState(HVRefreshComponentState newState) {
   if (newState == state()) return;
   HVRefreshHeader::setState(newState);
-  auto it = stateTitles_.find(newState);
-  stateLabel()->setText(it == stateTitles_.end() ? "" : it->second);
+  stateLabel()->setText(stateTitles_.text(newState));
   setLastUpdatedTimeKey(lastUpdatedTimeKey());
+}
+
+double HVRefreshStateHeader::labelsTextWidth() {
+  double width = UILabel_HVRefresh::HV_textWith(*stateLabel());
+  if (lastUpdatedTimeLabel()->isHidden()) return width;
+  return std::max(width, UILabel_HVRefresh::HV_textWith(*lastUpdatedTimeLabel()));
 }

@@ -2,10 +2,9 @@
 // HVRefreshStateHeader: a header with a title per state and a last-updated-time label.
 // Main thread only.
 
-#include <map>
-
 #include "platform/foundation/NSCalendar.h"
 #include "ui/refresh/HVRefreshHeader.h"
+#include "ui/refresh/HVRefreshStateViews.h"
 
 class HVRefreshStateHeader : public HVRefreshHeader {
  public:
@@ -17,7 +16,9 @@ class HVRefreshStateHeader : public HVRefreshHeader {
   std::shared_ptr<plat::UILabel> lastUpdatedTimeLabel();
   std::shared_ptr<plat::UILabel> stateLabel();
   const LastUpdatedTimeText& lastUpdatedTimeText() const { return lastUpdatedTimeText_; }
-  void setLastUpdatedTimeText(LastUpdatedTimeText block) { lastUpdatedTimeText_ = std::move(block); }
+  void setLastUpdatedTimeText(LastUpdatedTimeText block) {
+    lastUpdatedTimeText_ = std::move(block);
+  }
   double labelLeftInset() const { return labelLeftInset_; }
   void setLabelLeftInset(double v) { labelLeftInset_ = v; }
 
@@ -35,10 +36,12 @@ class HVRefreshStateHeader : public HVRefreshHeader {
  protected:
   void prepare() override;
   void placeSubviews() override;
+  // The wider of the state label's text and, when that label is shown, the time label's.
+  double labelsTextWidth();
 
  private:
   std::shared_ptr<plat::UILabel> lastUpdatedTimeLabel_, stateLabel_;
   LastUpdatedTimeText lastUpdatedTimeText_;
   double labelLeftInset_ = 25;
-  std::map<int64_t, std::string> stateTitles_;
+  HVRefreshStateTitles stateTitles_;
 };

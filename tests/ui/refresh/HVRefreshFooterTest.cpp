@@ -15,23 +15,27 @@ using testing_uikit::DragSimulator;
 
 namespace {
 
-class HVRefreshAutoFooterTest : public ::testing::Test {
+// A window showing a scroll view of 320 x 600 with a Footer attached, counting its callbacks.
+template <class Footer>
+class AttachedFooterTest : public ::testing::Test {
  protected:
   void attach(double contentHeight) {
     scroll = make<UIScrollView>();
     window = showInWindow(scroll);
     scroll->setContentSize({320, contentHeight});
-    footer = HVRefreshFooter::footerWithRefreshingBlock<HVRefreshAutoNormalFooter>(
-        [this] { ++callbacks; });
+    footer = HVRefreshFooter::footerWithRefreshingBlock<Footer>([this] { ++callbacks; });
     UIScrollView_HVRefresh::setHV_footer(*scroll, footer);
   }
   testing_loop::VirtualClockScope clock;
   RefreshEnvironment env;
   std::shared_ptr<UIScrollView> scroll;
   std::shared_ptr<UIWindow> window;
-  std::shared_ptr<HVRefreshAutoNormalFooter> footer;
+  std::shared_ptr<Footer> footer;
   int callbacks = 0;
 };
+
+using HVRefreshAutoFooterTest = AttachedFooterTest<HVRefreshAutoNormalFooter>;
+using HVRefreshBackFooterTest = AttachedFooterTest<HVRefreshBackNormalFooter>;
 
 TEST_F(HVRefreshAutoFooterTest, AttachingAddsItsHeightToTheBottomInsetAndRemovingTakesItAway) {
   attach(1000);
@@ -181,24 +185,6 @@ TEST_F(HVRefreshAutoFooterTest, RefreshingTitleCanBeHiddenAndTheIndicatorCentres
   EXPECT_EQ(footer->titleForState(HVRefreshStateIdle), "Tap or pull up to load more");
   EXPECT_EQ(footer->titleForState(HVRefreshStatePulling), std::nullopt);
 }
-
-class HVRefreshBackFooterTest : public ::testing::Test {
- protected:
-  void attach(double contentHeight) {
-    scroll = make<UIScrollView>();
-    window = showInWindow(scroll);
-    scroll->setContentSize({320, contentHeight});
-    footer = HVRefreshFooter::footerWithRefreshingBlock<HVRefreshBackNormalFooter>(
-        [this] { ++callbacks; });
-    UIScrollView_HVRefresh::setHV_footer(*scroll, footer);
-  }
-  testing_loop::VirtualClockScope clock;
-  RefreshEnvironment env;
-  std::shared_ptr<UIScrollView> scroll;
-  std::shared_ptr<UIWindow> window;
-  std::shared_ptr<HVRefreshBackNormalFooter> footer;
-  int callbacks = 0;
-};
 
 TEST_F(HVRefreshBackFooterTest, LongContentPullReleaseAndEnd) {
   attach(1000);
