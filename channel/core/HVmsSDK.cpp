@@ -30,6 +30,14 @@ Session& session() {
   return *s;
 }
 
+// A copy of one field, read under the session's lock.
+template <class T>
+T readSession(T Session::*field) {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.*field;
+}
+
 // A channel that does nothing, standing in while none is installed.
 std::shared_ptr<HVmsSDK::Channel> currentChannel() {
   auto& s = session();
@@ -189,36 +197,16 @@ int64_t HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(plat::UIAppl
   return 24;
 }
 
-std::string HVmsSDK::updateURL() {
-  auto& s = session();
-  std::lock_guard<std::mutex> lock(s.mu);
-  return s.updateURL;
-}
+std::string HVmsSDK::updateURL() { return readSession(&Session::updateURL); }
 void HVmsSDK::setUpdateURL(const std::string& url) {
   auto& s = session();
   std::lock_guard<std::mutex> lock(s.mu);
   s.updateURL = url;
 }
-std::string HVmsSDK::storedUserName() {
-  auto& s = session();
-  std::lock_guard<std::mutex> lock(s.mu);
-  return s.userName;
-}
-std::string HVmsSDK::storedPassword() {
-  auto& s = session();
-  std::lock_guard<std::mutex> lock(s.mu);
-  return s.password;
-}
-int64_t HVmsSDK::loginStyle() {
-  auto& s = session();
-  std::lock_guard<std::mutex> lock(s.mu);
-  return s.loginStyle;
-}
-std::string HVmsSDK::gameId() {
-  auto& s = session();
-  std::lock_guard<std::mutex> lock(s.mu);
-  return s.gameId;
-}
+std::string HVmsSDK::storedUserName() { return readSession(&Session::userName); }
+std::string HVmsSDK::storedPassword() { return readSession(&Session::password); }
+int64_t HVmsSDK::loginStyle() { return readSession(&Session::loginStyle); }
+std::string HVmsSDK::gameId() { return readSession(&Session::gameId); }
 
 void HVmsSDK::resetForTesting() {
   auto& s = session();

@@ -9,22 +9,34 @@
 
 namespace {
 
-struct Fixture {
+// A file logger in a folder of its own whose lines are the text and a line feed.
+struct RawFileLogger {
   TempDir dir;
   std::shared_ptr<LGLogFileManagerDefault> manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
   std::shared_ptr<LGFileLogger> fileLogger = std::make_shared<LGFileLogger>(manager);
-  std::shared_ptr<LGBufferedProxy> proxy = fileLogger->wrapWithBuffer();
-  Fixture() {
-    fileLogger->setLogFormatter(nullptr);  // lines are the text and a line feed
-    LGLog::addLogger(proxy);
+  RawFileLogger() {
+    fileLogger->setLogFormatter(nullptr);
+    EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
   }
-  // One line of `bytes` bytes with its line feed.
-  void log(size_t bytes) { logText(false, LGLogFlagInfo, std::string(bytes - 1, 'x')); }
+  // The oldest file's text; empty without a file.
   std::string content() {
     auto files = manager->sortedLogFilePaths();
     return files.empty() ? std::string() : readFile(files[0]);
   }
 };
+
+// A buffer over a raw file logger, registered with the hub.
+struct Fixture : RawFileLogger {
+  std::shared_ptr<LGBufferedProxy> proxy = fileLogger->wrapWithBuffer();
+  Fixture() { LGLog::addLogger(proxy); }
+  // One line of `bytes` bytes with its line feed.
+  void log(size_t bytes) { logText(false, LGLogFlagInfo, std::string(bytes - 1, 'x')); }
+};
+
+// A message of text as the hub hands it to a logger.
+LGLogMessage messageOf(const std::string& text) {
+  return LGLogMessage(LGMakeText(text), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt);
+}
 
 }  // namespace
 
@@ -85,20 +97,14 @@ TEST(LGBufferedProxyTest, RemovalWritesTheBufferBeforeTheFileRolls) {
 }
 
 TEST(LGBufferedProxyTest, DestructionHandsTheRestOver) {
-  TempDir dir;
-  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
-  auto fileLogger = std::make_shared<LGFileLogger>(manager);
-  fileLogger->setLogFormatter(nullptr);
-  EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
+  RawFileLogger raw;
   {
-    auto proxy = fileLogger->wrapWithBuffer();
-    plat::dispatch_sync(proxy->loggerQueue(), [&] {
-      proxy->logMessage(LGLogMessage(LGMakeText("kept"), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt));
-    });
-    EXPECT_TRUE(manager->sortedLogFilePaths().empty());
+    auto proxy = raw.fileLogger->wrapWithBuffer();
+    plat::dispatch_sync(proxy->loggerQueue(), [&] { proxy->logMessage(messageOf("kept")); });
+    EXPECT_TRUE(raw.manager->sortedLogFilePaths().empty());
   }
-  ASSERT_EQ(manager->sortedLogFilePaths().size(), 1u);
-  EXPECT_EQ(readFile(manager->sortedLogFilePaths()[0]), "kept\n");
+  ASSERT_EQ(raw.manager->sortedLogFilePaths().size(), 1u);
+  EXPECT_EQ(raw.content(), "kept\n");
 }
 
 TEST(LGBufferedProxyTest, SettingsPassToTheFileLoggerAndWrappingIsIdempotent) {
@@ -117,21 +123,11 @@ TEST(LGBufferedProxyTest, SettingsPassToTheFileLoggerAndWrappingIsIdempotent) {
 }
 
 TEST(LGBufferedProxyTest, SettersReplaceTheBufferItsCountAndTheFileLogger) {
-  TempDir dir;
-  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
-  auto fileLogger = std::make_shared<LGFileLogger>(manager);
-  fileLogger->setLogFormatter(nullptr);
-  EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
-  auto proxy = fileLogger->wrapWithBuffer();
+  RawFileLogger raw;
+  auto proxy = raw.fileLogger->wrapWithBuffer();
   proxy->setMaxBufferSizeBytes(64);
   auto log = [&](const std::string& text) {
-    plat::dispatch_sync(proxy->loggerQueue(), [&] {
-      proxy->logMessage(LGLogMessage(LGMakeText(text), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt));
-    });
-  };
-  auto content = [](const std::shared_ptr<LGLogFileManagerDefault>& m) {
-    auto files = m->sortedLogFilePaths();
-    return files.empty() ? std::string() : readFile(files[0]);
+    plat::dispatch_sync(proxy->loggerQueue(), [&] { proxy->logMessage(messageOf(text)); });
   };
 
   // A set count counts toward the threshold: the next line hands everything over.
@@ -140,42 +136,34 @@ TEST(LGBufferedProxyTest, SettersReplaceTheBufferItsCountAndTheFileLogger) {
   proxy->setCurrentBufferSizeBytes(60);
   EXPECT_EQ(proxy->currentBufferSizeBytes(), 60u);
   log("line");
-  EXPECT_EQ(content(manager), "set\nline\n");
+  EXPECT_EQ(raw.content(), "set\nline\n");
   EXPECT_EQ(proxy->currentBufferSizeBytes(), 0u);
 
   // Bytes collected before the logger is replaced go to the new one.
-  TempDir otherDir;
-  auto otherManager = std::make_shared<LGLogFileManagerDefault>(otherDir.path());
-  auto other = std::make_shared<LGFileLogger>(otherManager);
-  other->setLogFormatter(nullptr);
-  EXPECT_EQ(other->logFormatter(), nullptr);
+  RawFileLogger other;
   log("moved");
-  proxy->setFileLogger(other);
-  EXPECT_EQ(proxy->fileLogger(), other);
-  EXPECT_EQ(proxy->loggerQueue(), other->loggerQueue());
+  proxy->setFileLogger(other.fileLogger);
+  EXPECT_EQ(proxy->fileLogger(), other.fileLogger);
+  EXPECT_EQ(proxy->loggerQueue(), other.fileLogger->loggerQueue());
   proxy->flush();
-  EXPECT_EQ(content(otherManager), "moved\n");
-  EXPECT_EQ(content(manager), "set\nline\n");
+  EXPECT_EQ(other.content(), "moved\n");
+  EXPECT_EQ(raw.content(), "set\nline\n");
 }
 
 TEST(LGBufferedProxyTest, TheLastReferenceDroppedOnTheFileLoggersQueueHandsTheRestOverThere) {
-  TempDir dir;
-  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
-  auto fileLogger = std::make_shared<LGFileLogger>(manager);
-  fileLogger->setLogFormatter(nullptr);
-  EXPECT_EQ(fileLogger->logFormatter(), nullptr);  // waits for the change
-  auto proxy = fileLogger->wrapWithBuffer();
-  fileLogger = nullptr;  // the proxy holds the file logger's last reference
+  RawFileLogger raw;
+  auto proxy = raw.fileLogger->wrapWithBuffer();
+  raw.fileLogger = nullptr;  // the proxy holds the file logger's last reference
   plat::DispatchQueueRef queue = proxy->loggerQueue();
   plat::dispatch_async(queue, [held = std::move(proxy)]() mutable {
-    held->logMessage(LGLogMessage(LGMakeText("kept"), 0, 1, 0, "", "", 0, plat::Value(), 0, std::nullopt));
+    held->logMessage(messageOf("kept"));
     held.reset();  // destroys the proxy and then the file logger, on their queue
   });
   std::atomic<bool> queueRuns{false};
   plat::dispatch_async(queue, [&] { queueRuns = true; });
   EXPECT_TRUE(testing_loop::runUntil([&] { return queueRuns.load(); }, 5));
-  ASSERT_EQ(manager->sortedLogFilePaths().size(), 1u);
-  std::string path = manager->sortedLogFilePaths()[0];
+  ASSERT_EQ(raw.manager->sortedLogFilePaths().size(), 1u);
+  std::string path = raw.manager->sortedLogFilePaths()[0];
   EXPECT_EQ(readFile(path), "kept\n");
   EXPECT_TRUE(testing_loop::runUntil([&] { return openDescriptorsOn(path) == 0; }, 5));
 }
