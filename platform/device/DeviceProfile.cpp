@@ -65,6 +65,7 @@ void DeviceProfile::resetForTesting() {
   systemName_.reset();
   systemVersion_.reset();
   model_.reset();
+  localizedModel_.reset();
   language_.reset();
   country_.reset();
   ssid_.reset();
@@ -162,6 +163,15 @@ std::string DeviceProfile::modelIdentifier() {
 void DeviceProfile::setModelIdentifier(std::optional<std::string> model) {
   std::lock_guard<std::mutex> lock(mu_);
   model_ = std::move(model);
+}
+
+std::string DeviceProfile::localizedModel() {
+  std::lock_guard<std::mutex> lock(mu_);
+  return localizedModel_.value_or("Linux");
+}
+void DeviceProfile::setLocalizedModel(std::optional<std::string> model) {
+  std::lock_guard<std::mutex> lock(mu_);
+  localizedModel_ = std::move(model);
 }
 
 std::pair<double, double> DeviceProfile::screenPixelSize() {

@@ -9,6 +9,7 @@
 //   device name             the host name
 //   system name / version   uname's sysname / release
 //   model identifier        uname's machine
+//   localized model         "Linux"
 //   screen pixels           the main screen's bounds times its scale
 //   battery level           /sys/class/power_supply (the first "Battery" supply's
 //                           "capacity" / 100) while monitoring is on; -1 when unknown or off
@@ -64,6 +65,9 @@ class DeviceProfile {
   // The hardware model identifier ("iPhone10,3" on a phone, uname's machine here).
   std::string modelIdentifier();
   void setModelIdentifier(std::optional<std::string> model);
+  // The model's name for people ("iPhone" on a phone); "Linux" here unless set.
+  std::string localizedModel();
+  void setLocalizedModel(std::optional<std::string> model);
 
   // Width and height in pixels of the main screen's current mode.
   // REQUIRES: main thread unless a size was set.
@@ -103,7 +107,7 @@ class DeviceProfile {
 
   std::mutex mu_;
   std::optional<std::string> advertisingId_, vendorId_, name_, systemName_, systemVersion_,
-      model_, language_, country_, ssid_;
+      model_, localizedModel_, language_, country_, ssid_;
   bool localeSet_ = false;
   bool trackingEnabled_ = true;
   std::optional<std::pair<double, double>> screen_;
