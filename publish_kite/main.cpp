@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "KRH5Plugin/SysPlugin.h"
 #include "platform/uikit/UIApplicationMain.h"
 #include "platform/webkit/VirtualDisplay.h"
 #include "platform/webkit/WKWebView.h"
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     std::fflush(nullptr);
     std::_Exit(early);
   }
+  // The bridge's plugin classes make themselves known before the application starts.
+  SysPlugin::Register();
   AppDelegate::Register();
   int result = plat::UIApplicationMain(argc, argv, "", AppDelegate::ClassName());
   host->Finish();

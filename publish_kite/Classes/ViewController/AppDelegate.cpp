@@ -1,15 +1,15 @@
 #include "publish_kite/Classes/ViewController/AppDelegate.h"
 
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/SysPlugin.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIScreen.h"
 #include "publish_kite/Classes/ViewController/MainViewController.h"
 
 using namespace plat;
 
-// The aggregation SDK (KiteSDKInterface, KTCKiteSDK.defaultInstance) and the Sys plugin's page
-// events are not part of this build yet: the calls that reach them are left out below, each
-// at the place where it belongs.
+// The aggregation SDK (KiteSDKInterface, KTCKiteSDK.defaultInstance) is not part of this build
+// yet: the calls that reach it are left out below, each at the place where it belongs.
 
 const std::string& AppDelegate::ClassName() {
   static const std::string* name = new std::string("AppDelegate");
@@ -48,11 +48,13 @@ std::optional<uint64_t> AppDelegate::applicationSupportedInterfaceOrientationsFo
 void AppDelegate::applicationWillResignActive(UIApplication&) {}
 
 void AppDelegate::applicationDidEnterBackground(UIApplication&) {
-  // Page event "onEnterBackground" (SysPlugin::OnEnterBackground), then the SDK.
+  SysPlugin::OnEnterBackground();
+  // Then the SDK.
 }
 
 void AppDelegate::applicationWillEnterForeground(UIApplication&) {
-  // Page event "onEnterForeground" (SysPlugin::OnEnterForeground), then the SDK.
+  SysPlugin::OnEnterForeground();
+  // Then the SDK.
 }
 
 void AppDelegate::applicationDidBecomeActive(UIApplication&) {}
@@ -67,19 +69,22 @@ void AppDelegate::applicationDidFailToRegisterForRemoteNotificationsWithError(UI
 
 void AppDelegate::applicationDidReceiveRemoteNotification(UIApplication&, const Dictionary&) {}
 
-std::optional<bool> AppDelegate::applicationHandleOpenURL(UIApplication&, const NSURLRef&) {
-  // SysPlugin::SetLaunchUrl(url), then the SDK's openURL:application:.
+std::optional<bool> AppDelegate::applicationHandleOpenURL(UIApplication&, const NSURLRef& url) {
+  SysPlugin::SetLaunchUrl(url);
+  // Then the SDK's openURL:application:.
   return true;
 }
 
 std::optional<bool> AppDelegate::applicationOpenURLSourceApplicationAnnotation(UIApplication&,
-                                                                               const NSURLRef&,
+                                                                               const NSURLRef& url,
                                                                                const std::string&,
                                                                                const Value&) {
+  SysPlugin::SetLaunchUrl(url);
   return true;
 }
 
-std::optional<bool> AppDelegate::applicationOpenURLOptions(UIApplication&, const NSURLRef&,
+std::optional<bool> AppDelegate::applicationOpenURLOptions(UIApplication&, const NSURLRef& url,
                                                            const Dictionary&) {
+  SysPlugin::SetLaunchUrl(url);
   return true;
 }

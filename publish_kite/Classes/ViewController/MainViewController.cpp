@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/SysPlugin.h"
 #include "logging/LGLog.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSBundle.h"
@@ -217,8 +218,11 @@ void MainViewController::viewDidLoad() {
   InitWebView();
   Load();
   LoadLocalSettings();
-  // The page's reload command calls Load on this controller once the Sys plugin takes the
-  // block (SysPlugin::SetReloadFunc).
+  // The page's "Reload" command loads the page again.
+  std::weak_ptr<MainViewController> weak = self();
+  SysPlugin::SetReloadFunc([weak] {
+    if (auto me = weak.lock()) me->Load();
+  });
 }
 
 void MainViewController::InitWebView() {
