@@ -1,0 +1,527 @@
+#include "aggregation/KTCKiteSDK.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <set>
+
+#include "aggregation/AlertTool.h"
+#include "aggregation/KMDevice.h"
+#include "aggregation/NSString+Extend.h"
+#include "aggregation/NetworkManager.h"
+#include "aggregation/PlugManager.h"
+#include "aggregation/SDKCooperater.h"
+#include "aggregation/channel/KTCKiteChannel.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/uikit/UIWindow.h"
+
+namespace {
+
+constexpr int64_t kNotOffered = -100;
+
+// Operations of this application's adapter that the facade forwards or probes; every other
+// forwarded operation is not offered.
+const std::set<std::string>& adapterOperations() {
+  static const auto* ops = new std::set<std::string>{
+      "openURL:application:", "openURL:sourceApplication:application:annotation:",
+      "openURL:application:options:", "application:supportedInterfaceOrientationsForWindow:"};
+  return *ops;
+}
+bool adapterOffers(const std::string& op) { return adapterOperations().count(op) > 0; }
+
+// The forwarding rule for an adapter answer.
+int64_t forwarded(int64_t answer) { return answer == 0 ? 0 : -1; }
+
+SDKCooperater& coop() { return SDKCooperater::shareCooperater(); }
+KTCKiteChannel& adapter() { return KTCKiteChannel::defaultChannel(); }
+PlugManager& plugs() { return *PlugManager::sharedInstance(); }
+plat::Value config() { return plat::Value(coop().channelConfig()); }
+
+// The bytes of a regular file (never a pipe or device), or nullopt.
+std::optional<plat::Data> readRegularFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  std::optional<plat::Data> out;
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (16 << 20)) {
+    plat::Data d;
+    d.setLength(static_cast<size_t>(st.st_size));
+    if (::read(fd, d.mutableBytes(), d.length()) == st.st_size) out = std::move(d);
+  }
+  ::close(fd);
+  return out;
+}
+
+void showLoginDisabledAlert() {
+  auto window = coop().baseGetCurrentShowWindow();
+  if (!window) return;
+  AlertTool::showAlertArrayWithTitleMessageActionButtonTitleArray(
+      window->rootViewController(), "提示", "渠道禁止登录", [](int64_t) {}, {"确定"});
+}
+
+plat::Value roleValue(const KTCKiteSDKGameRoleInfoRef& role) {
+  // Plug-ins receive the role's fields as a dictionary.
+  if (!role) return plat::Value();
+  plat::Dictionary d;
+  auto add = [&d](const char* k, const plat::Value& v) {
+    if (!v.isNil()) d.set(k, v);
+  };
+  add("serverId", role->serverId());
+  add("serverName", role->serverName());
+  add("gameRoleName", role->gameRoleName());
+  add("gameRoleID", role->gameRoleID());
+  add("gameUserBalance", role->gameUserBalance());
+  add("vipLevel", role->vipLevel());
+  add("gameUserLevel", role->gameUserLevel());
+  add("partyName", role->partyName());
+  add("partyId", role->partyId());
+  add("fightPower", role->fightPower());
+  add("creatTime", role->creatTime());
+  add("roleGender", role->roleGender());
+  add("profession", role->profession());
+  add("professionId", role->professionId());
+  add("partyRoleId", role->partyRoleId());
+  add("partyRoleName", role->partyRoleName());
+  return plat::Value(d);
+}
+
+plat::Value orderValue(const KTCKiteSDKPayOrderInfoRef& order) {
+  if (!order) return plat::Value();
+  plat::Dictionary d;
+  auto add = [&d](const char* k, const std::optional<std::string>& v) {
+    if (v) d.set(k, *v);
+  };
+  add("goodsID", order->goodsID);
+  add("productName", order->productName);
+  add("cpOrderID", order->cpOrderID);
+  d.set("count", order->count);
+  d.set("amount", static_cast<double>(order->amount));
+  add("callbackUrl", order->callbackUrl);
+  add("extrasParams", order->extrasParams);
+  d.set("price", static_cast<double>(order->price));
+  add("productDesc", order->productDesc);
+  add("quantifier", order->quantifier);
+  return plat::Value(d);
+}
+
+}  // namespace
+
+KTCKiteSDK& KTCKiteSDK::defaultInstance() {
+  static KTCKiteSDK* instance = [] {
+    SDKCooperater::shareCooperater();
+    return new KTCKiteSDK();
+  }();
+  plat::NSLog("KTLog:defaultInstance");
+  return *instance;
+}
+
+void KTCKiteSDK::resetForTesting() { defaultInstance().lastRole_.reset(); }
+
+plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
+  std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kiteChannel", "cfg");
+  std::optional<plat::Data> bytes = path.empty() ? std::nullopt : readRegularFile(path);
+  if (!bytes) {
+    if (plainNeedsMarker) {
+      plat::NSLog("KTLog:参数配置文件读取失败");
+    } else if (channelType() == 9999) {
+      plat::NSLog("KTLog:测试母包");
+    } else {
+      plat::NSLog("KTLog:没有找到渠道配置文件kiteChannel.cfg");
+    }
+    return {};
+  }
+  plat::Value plist = plat::NSPropertyListSerialization::propertyListWithData(*bytes);
+  if (const plat::Dictionary* d = plist.dictionary()) {
+    bool plain = plainNeedsMarker ? (d->contains("bundleID") || d->contains("version"))
+                                  : !d->empty();
+    if (plain) return *d;
+  }
+  plat::Dictionary entries;
+  if (auto decrypted = DES128DecryptDataWithKey(*bytes, kKiteChannelConfigKey)) {
+    plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*decrypted);
+    if (archived.dictionary()) entries = *archived.dictionary();
+  }
+  if (entries.empty()) plat::NSLog("KTLog:参数配置文件读取失败");
+  return entries;
+}
+
+int64_t KTCKiteSDK::initWithConfigApplicationDidFinishLaunchingWithOptions(
+    const KTCKiteSDKInitConfigureRef& config, plat::UIApplication*,
+    const plat::Value& launchOptions) {
+  plat::NSLog("KTLog:开始初始化");
+  SDKCooperater& c = coop();
+  if (c.hasCallInit) return 0;
+  c.hasCallInit = true;
+  plat::Dictionary dict = readChannelConfig(false);
+  KTCKiteSDKInitConfigureRef cfg = config ? config : std::make_shared<KTCKiteSDKInitConfigure>();
+  if (dict.contains("product_code")) {
+    cfg->productCode = dict.get("product_code").description();
+    const plat::Value& key = dict.get("product_key");
+    cfg->productKey = key.isNil() ? std::nullopt : std::optional(key.description());
+  }
+  c.platformCfg = cfg;
+  c.launchOptions = launchOptions;
+  c.paramsDic = plat::Value(dict);
+  c.channelCfg = plat::Value(dict);
+  c.beginKiteSDKInit();
+  return 0;
+}
+
+plat::Value KTCKiteSDK::getConfigValue(const std::string& key) {
+  plat::NSLog("KTLog:getConfigValue:%@", key);
+  SDKCooperater& c = coop();
+  if (!c.channelCfg.isNil()) return c.channelCfg[key];
+  c.channelCfg = plat::Value(readChannelConfig(true));
+  return c.channelCfg[key];
+}
+
+std::optional<plat::Data> KTCKiteSDK::DES128DecryptDataWithKey(const plat::Data& data,
+                                                               const std::string& key) {
+  return NSData_Extend::des128Decryptt(data, key);
+}
+
+int64_t KTCKiteSDK::callPlugParams(const std::string& name, const plat::Array& params) {
+  plat::Array args{config()};
+  for (const auto& p : params) args.push_back(p);
+  plugs().callPlugParams(name, plat::Value(args));
+  return 0;
+}
+
+int64_t KTCKiteSDK::applicationWillResignActive(plat::UIApplication*) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationWillResignActive:]");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::applicationDidEnterBackground(plat::UIApplication*) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationDidEnterBackground:]");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::applicationWillEnterForeground(plat::UIApplication*) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationWillEnterForeground:]");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::applicationDidBecomeActive(plat::UIApplication*) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationDidBecomeActive:]");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication*) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationWillTerminate:]");
+  return kNotOffered;
+}
+
+int64_t KTCKiteSDK::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
+    plat::UIApplication*, const plat::Data& token) {
+  plat::NSLog("KTLog:%s",
+              "-[KTCKiteSDK(Extend) application:didRegisterForRemoteNotificationsWithDeviceToken:]");
+  KMDevice::sharedInstance().savePushToken(
+      NSString_Extend::base64Stringg(token.toString()));
+  plugs().registeredPushToken(KiteSDKPlugArgs({config(), plat::Value(token)}));
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::applicationDidFailToRegisterForRemoteNotificationsWithError(
+    plat::UIApplication*, const plat::NSErrorRef&) {
+  plat::NSLog("KTLog:%s",
+              "-[KTCKiteSDK(Extend) application:didFailToRegisterForRemoteNotificationsWithError:]");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::applicationDidReceiveRemoteNotification(plat::UIApplication*,
+                                                            const plat::Value&) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) application:didReceiveRemoteNotification:]");
+  return kNotOffered;
+}
+
+int64_t KTCKiteSDK::openURLApplication(const plat::NSURLRef& url, plat::UIApplication* app) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) openURL:application:]");
+  return forwarded(adapter().openURLApplication(url, app));
+}
+int64_t KTCKiteSDK::openURLSourceApplicationApplicationAnnotation(
+    const plat::NSURLRef& url, const std::string& sourceApplication, plat::UIApplication* app,
+    const plat::Value& annotation) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) openURL:sourceApplication:application:annotation:]");
+  plat::NSLog("KTLog:回调openURL sourceApplication app anonotation");
+  return forwarded(
+      adapter().openURLSourceApplicationApplicationAnnotation(url, sourceApplication, app, annotation));
+}
+int64_t KTCKiteSDK::openURLApplicationOptions(const plat::NSURLRef& url, plat::UIApplication* app,
+                                              const plat::Value& options) {
+  plat::NSLog("KTLog:回调OpenURL application options");
+  return forwarded(adapter().openURLApplicationOptions(url, app, options));
+}
+int64_t KTCKiteSDK::applicationSupportedInterfaceOrientationsForWindow(plat::UIApplication* app,
+                                                                       plat::UIWindow* window) {
+  plat::NSLog("KTLog:%s",
+              "-[KTCKiteSDK(Extend) application:supportedInterfaceOrientationsForWindow:]");
+  return adapter().applicationSupportedInterfaceOrientationsForWindow(app, window);
+}
+
+bool KTCKiteSDK::isFunctionSupported(const std::string& name) {
+  static const std::set<std::string> always{
+      "channelName", "channelVersion", "channelType", "initWithConfig:", "channelAppId",
+      "channelAppKey", "appName", "login", "logout", "isLogined:", "userId", "userNick",
+      "updateRoleInfoWith:", "payOrderInfo:roleInfo:", "setChannelOrientation:"};
+  if (always.count(name)) return true;
+  static const std::map<std::string, std::string> probed{
+      {"pausedGame", "pause"},
+      {"enterUserCenter", "enterUserCenter"},
+      {"enterBBS", "enterBBS"},
+      {"openURL:sourceApplication:application:annotation:",
+       "openURL:sourceApplication:application:annotation:"},
+      {"openURL:sourceApplication:", "openURL:sourceApplication:"},
+      {"showToolBar:", "showToolBar:"},
+      {"hideToolBar", "hideToolBar"},
+      {"cpsChannelId", "cpsChannelId"}};
+  auto it = probed.find(name);
+  return it != probed.end() && adapterOffers(it->second);
+}
+
+bool KTCKiteSDK::isFunctionTypeSupported(int64_t type) {
+  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) isFunctionTypeSupported:]");
+  static const std::map<int64_t, std::string> ops{
+      {0, "cpsChannelId"}, {1, "pause"},       {2, "enterUserCenter"},
+      {3, "enterBBS"},     {5, "showToolBar:"}, {6, "hideToolBar"},
+      {7, "enterCustomerServiceCenter"}};
+  auto it = ops.find(type);
+  return it != ops.end() && adapterOffers(it->second);
+}
+
+int64_t KTCKiteSDK::enterUserCenter() {
+  plat::NSLog("KTLog:进入个人中心");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::showToolBar(int64_t) {
+  plat::NSLog("KTLog:调用显示浮动工具栏");
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::hideToolBar() {
+  plat::NSLog("KTLog:调用隐藏工具栏");
+  return kNotOffered;
+}
+
+std::string KTCKiteSDK::getDeviceID() { return KMDevice::sharedInstance().updateDeviceID(); }
+void KTCKiteSDK::resetDeviceID() { KMDevice::sharedInstance().removeDataWithIdentifier(kKMDeviceIdentifier); }
+std::string KTCKiteSDK::channelName() { return adapter().channelName(); }
+std::string KTCKiteSDK::channelVersion() { return adapter().channelVersion(); }
+int64_t KTCKiteSDK::channelType() {
+  plat::NSLog("KTLog:调用channelType");
+  return adapter().channelCode().integerValue();
+}
+
+// --- account
+
+int64_t KTCKiteSDK::login() {
+  plat::NSLog("KTLog:call login");
+  SDKCooperater& c = coop();
+  if (c.isloginDisabled) {
+    showLoginDisabledAlert();
+    return -5;
+  }
+  plugs().willLogin(KiteSDKPlugArgs({config()}));
+  c.isCallLogin = true;
+  if (!c.isInitSuccess) return 0;
+  if (c.isCheckLogining) return -4;
+  adapter().login();
+  return 0;
+}
+
+int64_t KTCKiteSDK::logout() {
+  plat::NSLog("KTLog:call logout");
+  if (coop().isCheckLogining) {
+    plat::NSLog("can not call logout while under checking login");
+    return -4;
+  }
+  return SDKCooperater::errorCode(adapter().logout());
+}
+
+std::string KTCKiteSDK::userId() {
+  plat::NSLog("KTLog:call userId");
+  return adapter().userId();
+}
+
+std::string KTCKiteSDK::userNick() {
+  plat::NSLog("KTLog:call userNick");
+  std::string nick = adapter().userNick();
+  return nick.empty() ? adapter().userId() : nick;
+}
+
+std::optional<std::string> KTCKiteSDK::userToken() { return coop().lastUserToken; }
+
+plat::Dictionary KTCKiteSDK::realNameInfo() {
+  plat::Dictionary a = adapter().realNameInfo();
+  return plat::Dictionary{{"age", a.get("age")},
+                          {"realName", a.get("realName")},
+                          {"resumeGame", a.get("realResumeGame")},
+                          {"other", a.get("other")}};
+}
+
+int64_t KTCKiteSDK::getChannelUserLoginType() const {
+  int64_t t = userType();
+  return (t >= 1 && t <= 7) || t == 16 || t == 18 ? t : 0;
+}
+
+// --- roles
+
+KTCKiteRoleInfoRef KTCKiteSDK::getChannelRoleInfoWith(const KTCKiteSDKGameRoleInfoRef& role) {
+  auto r = std::make_shared<KTCKiteRoleInfo>();
+  if (!role) return r;
+  r->serverId = role->serverId().stringOr();
+  r->serverName = role->serverName().stringOr();
+  r->vipLevel = role->vipLevel();
+  r->gameUserLevel = role->gameUserLevel();
+  r->setPartyName(role->partyName());
+  r->gameRoleName = role->gameRoleName().stringOr();
+  r->gameRoleID = role->gameRoleID().stringOr();
+  r->gameUserBalance = role->gameUserBalance();
+  r->setFightPower(plat::Value(role->fightPower()));
+  r->setRoleCreatTime(plat::Value(role->creatTime()));
+  r->setProfession(role->profession());
+  return r;
+}
+
+void KTCKiteSDK::updateRoleInfoWithIsCreate(const KTCKiteSDKGameRoleInfoRef& role, bool isCreate) {
+  plat::NSLog("KTLog:call updateRoleInfoWith:isCreate:");
+  if (role) plat::NSLog("%@", role->description());
+  SDKCooperater& c = coop();
+  if (c.stopCreateRole) {
+    plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
+        {config(),
+         plat::Value(plat::Dictionary{
+             {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
+         role ? plat::Value(role->creatTime()) : plat::Value()}));
+  }
+  if (isCreate) plugs().createRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
+  if (role && (!lastRole_ || lastRole_->gameRoleID() != role->gameRoleID())) {
+    lastRole_ = role;
+    plugs().enterGameRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
+  }
+  plugs().updateRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
+  NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(
+      userId(), userNick(), role, [](const plat::Value&) {});
+  adapter().updateRoleInfoWithIsCreate(getChannelRoleInfoWith(role), isCreate);
+}
+
+void KTCKiteSDK::updateRoleInfoWith(const KTCKiteSDKGameRoleInfoRef& role) {
+  plat::NSLog("KTLog:call updateroleInfoWith:");
+  if (role) plat::NSLog("%@", role->description());
+  SDKCooperater& c = coop();
+  if (c.stopCreateRole) {
+    plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
+        {config(),
+         plat::Value(plat::Dictionary{
+             {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
+         role ? plat::Value(role->creatTime()) : plat::Value()}));
+  }
+  NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(
+      userId(), userNick(), role, [](const plat::Value&) {});
+  adapter().updateRoleInfoWith(getChannelRoleInfoWith(role));
+  plugs().updateRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
+}
+
+// --- payment
+
+KTCKiteProductInfoRef KTCKiteSDK::getProductInfoWithInfo(const KTCKiteSDKPayOrderInfoRef& order) {
+  auto p = std::make_shared<KTCKiteProductInfo>();
+  if (!order) return p;
+  p->goodsID = order->goodsID.value_or("");
+  p->productDesc = order->productDesc.value_or("");
+  p->count = order->count;
+  p->amount = order->amount;
+  p->callbackUrl = order->callbackUrl.value_or("");
+  p->extrasParams = order->extrasParams.value_or("");
+  p->productName = order->productName.value_or("");
+  p->quantifier = order->quantifier.value_or("");
+  p->price = order->price;
+  p->productOrderID = order->cpOrderID.value_or("");
+  return p;
+}
+
+int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
+                                         const KTCKiteSDKGameRoleInfoRef& role) {
+  plat::NSLog("KTLog:开始充值");
+  plat::NSLog("原始orderInfo%@\nroleInfo:%@", order ? order->description() : "(null)",
+              role ? role->description() : "(null)");
+  if (order) {
+    if (order->price == 0) {
+      if (order->count == 0) order->count = 1;
+      order->price = order->amount / static_cast<float>(order->count);
+    }
+    if (!order->quantifier) order->quantifier = "";
+    if (!order->productDesc || order->productDesc->empty()) {
+      std::string name = order->productName.value_or("(null)");
+      order->productDesc = order->count == 1 ? name : plat::format("%lu%@", order->count, name);
+    }
+  }
+  plugs().willRecharge(KiteSDKPlugArgs({config(), orderValue(order), roleValue(role)}));
+  KTCKiteProductInfoRef product = getProductInfoWithInfo(order);
+  KTCKiteRoleInfoRef channelRole = getChannelRoleInfoWith(role);
+  NetworkManager::sharedInstance().orderInterfaceRoleInfoHandler(
+      order, role, [order, role, product, channelRole](const plat::Value& answer) {
+        KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, order, role, product, channelRole);
+      });
+  return 0;
+}
+
+void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
+                                   const KTCKiteSDKGameRoleInfoRef& role,
+                                   const KTCKiteProductInfoRef& product,
+                                   const KTCKiteRoleInfoRef& channelRole) {
+  plat::NSLog("payOrderInfo 订单接口返回数据:%@", answer);
+  plugs().kiteGetOrderResult(
+      KiteSDKPlugArgs({config(), answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  if (answer["result"].boolValue()) {
+    const plat::Value& data = answer["data"];
+    std::string orderId = data["order_id"].isNil() ? std::string() : data["order_id"].description();
+    adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
+    plugs().willRechargeOrdered(
+        KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));
+    adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
+    return;
+  }
+  std::string message = answer["error"]["message"].isString() ? *answer["error"]["message"].string() : "";
+  plat::NSLog("KTLog:下单失败，%@", message.empty() ? std::string("网络故障") : message);
+}
+
+bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {
+  if (age == -1) return false;
+  if (age < 8) return true;
+  if (age <= 15) return amount > 50 || total > 200;
+  if (age <= 17) return amount > 100 || total >= 401;
+  return false;
+}
+
+void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& orderId,
+                                                            const KTCKiteProductInfoRef& product,
+                                                            const KTCKiteRoleInfoRef& role,
+                                                            const KTCKiteSDKPayOrderInfoRef& order) {
+  plat::Value settings =
+      plat::NSUserDefaults::standardUserDefaults()->objectForKey(kKEY_AntiIndulge_KEY);
+  plat::NSLog("防沉迷信息：%@", settings);
+  bool checkOn = settings["realname"]["checkPayTime"].description() == "1";
+  int64_t age = realNameInfo().get("age").integerValue();
+  if (!checkOn) {
+    adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+    return;
+  }
+  double amount = order ? order->amount : 0;
+  NetworkManager::sharedInstance().getPayData(
+      [orderId, product, role, age, amount](const plat::Value& answer) {
+        int64_t total = answer["data"]["amount"].description() == "(null)"
+                            ? 0
+                            : plat::Value(answer["data"]["amount"].description()).integerValue();
+        bool blocked = payBlockedForAge(age, amount, total);
+        plat::Value plugin = SDKCooperater::shareCooperater().channelConfig().get(
+            "kiteplugin_antiIndulge_iOS_default");
+        if (blocked && plugin.isString() && !plugin.string()->empty()) {
+          plat::NSLog("KTLog:channel pay not can be call because real name");
+          PlugManager::sharedInstance()->showPayAntiIndulge(KiteSDKPlugArgs({config()}));
+          return;
+        }
+        plat::NSLog("KTLog:main has call channel pay");
+        KTCKiteChannel::defaultChannel().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+      });
+}

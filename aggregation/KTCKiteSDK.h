@@ -1,0 +1,145 @@
+#pragma once
+// KTCKiteSDK: the public face of the aggregation SDK. The application delegate forwards every
+// application event to it and the bridge-facing interface drives it for start-up, login,
+// role reports and payment. It keeps no state of its own beyond the last entered role:
+// configuration and flags live in SDKCooperater, channel work goes to KTCKiteChannel,
+// plug-ins are reached through PlugManager and device facts through KMDevice.
+//
+// Operations that forward to the channel adapter answer 0 (the adapter answered 0), -1 (it
+// answered otherwise) or -100 (the adapter lacks the operation). This application's adapter
+// offers the three URL forms and the orientation query among the forwarded events.
+//
+// Threading: main thread only. The shared instance is made once, thread-safely.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "aggregation/KTCKiteSDKGameRoleInfo.h"
+#include "aggregation/KTCKiteSDKInitConfigure.h"
+#include "aggregation/KTCKiteSDKPayOrderInfo.h"
+#include "aggregation/channel/KTCKiteRoleInfo.h"
+#include "platform/foundation/Data.h"
+#include "platform/foundation/NSError.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/foundation/Value.h"
+
+namespace plat {
+class UIApplication;
+class UIWindow;
+}  // namespace plat
+
+// The key text of the encrypted channel configuration file.
+inline constexpr const char* kKiteChannelConfigKey = "kavortine";
+
+class KTCKiteSDK {
+ public:
+  static KTCKiteSDK& defaultInstance();
+  // Forgets the last entered role (tests).
+  static void resetForTesting();
+
+  // --- start-up and configuration
+  // Runs once per process (later calls answer 0 and change nothing): reads "kiteChannel.cfg",
+  // lets its "product_code"/"product_key" replace the configuration's, hands everything to
+  // the coordinator and begins its start-up sequence. Returns 0.
+  int64_t initWithConfigApplicationDidFinishLaunchingWithOptions(
+      const KTCKiteSDKInitConfigureRef& config, plat::UIApplication* application,
+      const plat::Value& launchOptions);
+  // The channel configuration's value for `key` (read from the file when asked before
+  // start-up); nil when absent.
+  plat::Value getConfigValue(const std::string& key);
+  std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data, const std::string& key);
+  // Calls the plug-ins of that name with (channel configuration, params...). Returns 0.
+  int64_t callPlugParams(const std::string& name, const plat::Array& params);
+
+  // --- application events (forwarding rule)
+  int64_t applicationWillResignActive(plat::UIApplication* application);
+  int64_t applicationDidEnterBackground(plat::UIApplication* application);
+  int64_t applicationWillEnterForeground(plat::UIApplication* application);
+  int64_t applicationDidBecomeActive(plat::UIApplication* application);
+  int64_t applicationWillTerminate(plat::UIApplication* application);
+  // Stores the token's Base64 text, tells the plug-ins, then forwards.
+  int64_t applicationDidRegisterForRemoteNotificationsWithDeviceToken(
+      plat::UIApplication* application, const plat::Data& token);
+  int64_t applicationDidFailToRegisterForRemoteNotificationsWithError(
+      plat::UIApplication* application, const plat::NSErrorRef& error);
+  int64_t applicationDidReceiveRemoteNotification(plat::UIApplication* application,
+                                                  const plat::Value& userInfo);
+  int64_t openURLApplication(const plat::NSURLRef& url, plat::UIApplication* application);
+  int64_t openURLSourceApplicationApplicationAnnotation(const plat::NSURLRef& url,
+                                                        const std::string& sourceApplication,
+                                                        plat::UIApplication* application,
+                                                        const plat::Value& annotation);
+  int64_t openURLApplicationOptions(const plat::NSURLRef& url, plat::UIApplication* application,
+                                    const plat::Value& options);
+  // The adapter's orientation mask.
+  int64_t applicationSupportedInterfaceOrientationsForWindow(plat::UIApplication* application,
+                                                             plat::UIWindow* window);
+  bool isFunctionSupported(const std::string& selectorName);
+  bool isFunctionTypeSupported(int64_t type);
+  int64_t enterUserCenter();
+  int64_t showToolBar(int64_t place);
+  int64_t hideToolBar();
+  void setChannelOrientation(int64_t mask) {}
+
+  // --- device and channel information
+  std::string getDeviceID();
+  void resetDeviceID();
+  std::string channelName();
+  std::string channelVersion();
+  // The adapter's channel code as an integer.
+  int64_t channelType();
+  std::string SDKVersion() const { return "2.5.4"; }
+  std::string cpsChannelId() const { return "UNKNOWN"; }
+
+  // --- account
+  // 0 (asked, or deferred until initialisation), -4 (a login check is outstanding) or -5
+  // (login disabled by the server; an alert says so).
+  int64_t login();
+  // -4 while a login check is outstanding; else the adapter's mapped answer.
+  int64_t logout();
+  std::string userId();
+  // The adapter's nick, or its user id when the nick is empty.
+  std::string userNick();
+  // The token of the last verified login; nullopt before any.
+  std::optional<std::string> userToken();
+  // {"age", "realName", "resumeGame", "other"}.
+  plat::Dictionary realNameInfo();
+  int64_t userType() const { return 0; }
+  int64_t getChannelUserLoginType() const;
+  plat::Dictionary getChannelUserExtInfo() const { return {}; }
+
+  // --- roles
+  void updateRoleInfoWithIsCreate(const KTCKiteSDKGameRoleInfoRef& role, bool isCreate);
+  void updateRoleInfoWith(const KTCKiteSDKGameRoleInfoRef& role);
+  void createRole(const KTCKiteSDKGameRoleInfoRef& role) { updateRoleInfoWith(role); }
+  void enterGame(const KTCKiteSDKGameRoleInfoRef& role) { updateRoleInfoWith(role); }
+  void updateRole(const KTCKiteSDKGameRoleInfoRef& role) { updateRoleInfoWith(role); }
+  // The role most recently entered through updateRoleInfoWithIsCreate (null before any).
+  KTCKiteSDKGameRoleInfoRef lastEnteredRole() const { return lastRole_; }
+
+  // --- payment
+  // Normalises the order, asks the server for an order and then the adapter to pay. The
+  // outcome arrives as "kKtcQPNotiRecharge"; a refused order is only logged. Returns 0.
+  int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
+                               const KTCKiteSDKGameRoleInfoRef& role);
+  // The order answer's handling (the second half of a payment).
+  void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
+                         const KTCKiteSDKGameRoleInfoRef& role,
+                         const KTCKiteProductInfoRef& product, const KTCKiteRoleInfoRef& channelRole);
+  // The payment age check against the stored anti-addiction settings.
+  void payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& orderId,
+                                                  const KTCKiteProductInfoRef& product,
+                                                  const KTCKiteRoleInfoRef& role,
+                                                  const KTCKiteSDKPayOrderInfoRef& order);
+  // Whether a payment of `amount` with `total` paid before is blocked at `age`.
+  static bool payBlockedForAge(int64_t age, double amount, int64_t total);
+  KTCKiteProductInfoRef getProductInfoWithInfo(const KTCKiteSDKPayOrderInfoRef& order);
+  KTCKiteRoleInfoRef getChannelRoleInfoWith(const KTCKiteSDKGameRoleInfoRef& role);
+
+ private:
+  KTCKiteSDK() = default;
+  plat::Dictionary readChannelConfig(bool plainNeedsMarker);
+  KTCKiteSDKGameRoleInfoRef lastRole_;
+};

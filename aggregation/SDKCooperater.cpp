@@ -1,0 +1,322 @@
+#include "aggregation/SDKCooperater.h"
+
+#include "aggregation/AlertTool.h"
+#include "aggregation/KMDevice.h"
+#include "aggregation/KMNetWorkUtil.h"
+#include "aggregation/KTCKiteSDK.h"
+#include "aggregation/NSString+Extend.h"
+#include "aggregation/NetworkManager.h"
+#include "aggregation/PlugManager.h"
+#include "aggregation/channel/KTCKiteChannel.h"
+#include "aggregation/channel/KTCKiteChannelNotifyInfo.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSUserDefaults.h"
+#include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIViewController.h"
+#include "platform/uikit/UIWindow.h"
+
+namespace {
+
+constexpr const char* kLoginSuccess = "login success";
+constexpr const char* kLoginFail = "login fail";
+
+void post(const char* name, const plat::Dictionary& info) {
+  plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
+      name, plat::Value(), plat::Value(info));
+}
+
+const plat::Value& userInfoOf(const plat::NSNotification& note) { return note.userInfo; }
+
+// Text form of an answer value as the platform writes it ("(null)" for a missing one).
+std::string text(const plat::Value& v) { return v.description(); }
+
+void showAlert(const std::string& message) {
+  auto window = SDKCooperater::shareCooperater().baseGetCurrentShowWindow();
+  if (!window) return;
+  AlertTool::showAlertArrayWithTitleMessageActionButtonTitleArray(
+      window->rootViewController(), "提示", message, [](int64_t) {}, {"确定"});
+}
+
+SDKCooperater*& instanceSlot() {
+  static SDKCooperater* instance = nullptr;
+  return instance;
+}
+
+}  // namespace
+
+SDKCooperater& SDKCooperater::shareCooperater() {
+  static std::once_flag once;
+  std::call_once(once, [] { instanceSlot() = new SDKCooperater(); });
+  return *instanceSlot();
+}
+
+void SDKCooperater::load() {
+  SDKCooperater& c = shareCooperater();
+  c.addPlatformNotifications();
+  KMNetWorkUtil::setBeginInitHandler([] { SDKCooperater::shareCooperater().beginKiteSDKInit(); });
+}
+
+void SDKCooperater::resetForTesting() {
+  SDKCooperater& c = shareCooperater();
+  for (auto& token : c.observers_) plat::NSNotificationCenter::defaultCenter().removeObserver(token);
+  c.observers_.clear();
+  KMNetWorkUtil::setBeginInitHandler(nullptr);
+  // The fields go back to their first state; the object itself stays.
+  c.isCheckLogining = c.isLogout = c.kiteOnlyFlag = c.isCallLogin = c.isInitSuccess = false;
+  c.hasCallInit = c.stopCreateRole = c.isloginDisabled = c.initing = c.hasAddNotify = false;
+  c.platformCfg.reset();
+  c.channelCfg = plat::Value();
+  c.lastUserToken.reset();
+  c.kiteOnlyName = plat::Value();
+  c.launchOptions = plat::Value();
+  c.paramsDic = plat::Value();
+  c.stopCreateTime.reset();
+}
+
+void SDKCooperater::addPlatformNotifications() {
+  plat::NSLog("KTLog:addchannelnotify %@", plat::format("<SDKCooperater: %p>", static_cast<void*>(this)));
+  if (hasAddNotify) return;
+  plat::NSLog("KTLog:addchannelnotifyresult");
+  hasAddNotify = true;
+  auto& center = plat::NSNotificationCenter::defaultCenter();
+  auto add = [&](const char* name, void (SDKCooperater::*handler)(const plat::NSNotification&)) {
+    observers_.push_back(center.addObserverForNameObjectQueueUsingBlock(
+        name, plat::Value(), nullptr,
+        [this, handler](const plat::NSNotification& note) { (this->*handler)(note); }));
+  };
+  add(kKtcQCInitDidFinishedNotification, &SDKCooperater::channelPlatformInitResult);
+  add(kKtcQCLoginNotification, &SDKCooperater::channelPlatformLoginResult);
+  add(kKtcQCLogoutNotification, &SDKCooperater::channelPlatformLogoutResult);
+  add(kKtcQCRealAuthNotification, &SDKCooperater::channelPlatformRealAuthResult);
+  add(kKtcQCRechargeResultNotification, &SDKCooperater::channelPlatformPayResult);
+  add(kKtcQCLeavedNotification, &SDKCooperater::channelPlatformLeavedResult);
+  add(kKtcQCPauseDidExitNotification, &SDKCooperater::channelPlatformPauseOverResult);
+}
+
+plat::Dictionary SDKCooperater::channelConfig() const {
+  return channelCfg.dictionary() ? *channelCfg.dictionary() : plat::Dictionary();
+}
+
+void SDKCooperater::beginKiteSDKInit() {
+  if (!KMNetWorkUtil::sharedInstance().networkAvialable() || !hasCallInit || initing) return;
+  initing = true;
+  plat::NSLog("KTLog:nethasworkbegininit");
+  NetworkManager::sharedInstance().updateServerListWithChannelParamsHandler(paramsDic, [] {
+    NetworkManager::sharedInstance().initInterface(
+        [](const plat::Value& answer) { SDKCooperater::shareCooperater().handleInitAnswer(answer); });
+  });
+  // The start-up configuration travels as a dictionary; the application object has no value
+  // form here, so the array ends after it.
+  plat::Dictionary cfg;
+  if (platformCfg && platformCfg->productCode) cfg.set("productCode", *platformCfg->productCode);
+  if (platformCfg && platformCfg->productKey) cfg.set("productKey", *platformCfg->productKey);
+  PlugManager::sharedInstance()->willInit(
+      KiteSDKPlugArgs({plat::Value(channelConfig()), plat::Value(cfg)}));
+  NetworkManager::sharedInstance().getAntiIndulgeMessage([](const plat::Value& answer) {
+    auto defaults = plat::NSUserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(answer, kKEY_AntiIndulge_KEY);
+    defaults->synchronize();
+  });
+  KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
+  plat::NSLog("渠道SDK版本%@", channel.channelVersion());
+  channel.initWithDictionaryApplicationDidFinishLaunchingWithOptions(
+      paramsDic, &plat::UIApplication::sharedApplication(), launchOptions);
+}
+
+void SDKCooperater::handleInitAnswer(const plat::Value& answer) {
+  std::string message = text(answer["error"]["message"]);
+  std::string id = text(answer["error"]["id"]);
+  if (id != "30001") return;
+  isloginDisabled = true;
+  showAlert(message);
+}
+
+int64_t SDKCooperater::errorCode(int64_t code) {
+  switch (code) {
+    case 0: return 0;
+    case -4: return -10;
+    case -3: return -2;
+    case -20: return -20;
+    case -21: return -301;
+    case -22: return -302;
+    default: return -1;
+  }
+}
+
+std::string SDKCooperater::getPaayParams() const { return ""; }
+
+std::shared_ptr<plat::UIWindow> SDKCooperater::baseGetCurrentShowWindow() const {
+  auto& app = plat::UIApplication::sharedApplication();
+  if (auto key = app.keyWindow()) return key;
+  if (auto delegate = app.delegate()) {
+    if (auto w = delegate->window()) return w;
+  }
+  auto windows = app.windows();
+  for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
+    if ((*it)->windowLevel() == plat::UIWindowLevelNormal) return *it;
+  }
+  return nullptr;
+}
+
+void SDKCooperater::channelPlatformInitResult(const plat::NSNotification& note) {
+  const plat::Value& info = userInfoOf(note);
+  PlugManager::sharedInstance()->initDone(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
+  if (info["error"].integerValue() != 0) {
+    post(kKtcQPInitDidFinishedNotification, {{"error", -21}, {"msg", "init finish"}});
+    plat::NSLog("KTLog:初始化失败");
+    return;
+  }
+  post(kKtcQPInitDidFinishedNotification, {{"error", 0}, {"msg", "init finish"}});
+  plat::NSLog("KTLog:初始化成功");
+  isInitSuccess = true;
+  if (isCallLogin) {
+    KTCKiteSDK::defaultInstance().login();
+    isCallLogin = false;
+  }
+}
+
+void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note) {
+  plat::Value info = userInfoOf(note);
+  plat::NSLog("KTLog:channelloginresult=%@", info);
+  PlugManager::sharedInstance()->loginDone(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
+  int64_t channelError = info["error"].integerValue();
+  plat::Dictionary result{{"error", errorCode(channelError)}, {"msg", kLoginSuccess}};
+  if (channelError != 0) {
+    result.set("msg", kLoginFail);
+    post(kKtcQPLoginNotification, result);
+    return;
+  }
+  plat::NSLog("渠道登录成功，正在验证");
+  KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
+  plat::Dictionary fields{
+      {"uid", channel.userId()}, {"user_name", channel.userNick()}, {"token", channel.sessionId()}};
+  isCheckLogining = true;
+  NetworkManager::sharedInstance().loginVerifyInterfaceHandler(
+      fields, [info](const plat::Value& answer) {
+        SDKCooperater::shareCooperater().handleLoginCheckAnswer(answer, info);
+      });
+}
+
+void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channelInfo,
+                              const char* logLine, const std::string& token) {
+  // The adapter of this application has no floating tool bar to show.
+  const plat::Value& ext = channelInfo["extInfo"];
+  if (ext.dictionary() && !ext.dictionary()->empty()) {
+    for (const auto& [k, v] : *ext.dictionary()) result.set(k, v);
+  }
+  if (token.empty()) {
+    plat::NSLog(logLine);
+  } else {
+    plat::NSLog(logLine, token);
+  }
+  post(kKtcQPLoginNotification, result);
+}
+
+void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
+                                           const plat::Value& channelInfo) {
+  plat::NSLog("登录校验接口返回数据:%@", answer);
+  isCheckLogining = false;
+  PlugManager::sharedInstance()->checkLoginResult(KiteSDKPlugArgs(
+      {plat::Value(channelConfig()), answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
+  plat::Dictionary result{{"error", 0}, {"msg", kLoginSuccess}};
+
+  if (answer["result"].boolValue()) {
+    const plat::Value& data = answer["data"];
+    if (data["kiteonly"].isBool() || data["kiteonly"].isNumber())
+      kiteOnlyFlag = data["kiteonly"].boolValue();
+    if (data["kiteOnlyPluginName"].isString()) kiteOnlyName = data["kiteOnlyPluginName"];
+    std::string uid = text(data["uid"]);
+    const plat::Value& userName = data["user_name"];
+    const plat::Value& userToken = data["user_token"];
+    lastUserToken = userToken.isNil() || userToken.isNull() ? std::nullopt
+                                                            : std::optional(text(userToken));
+    if (!data["stopCreateRole"].isNull()) stopCreateRole = data["stopCreateRole"].boolValue();
+    stopCreateTime = data["stopCreateTime"].isNull() ? "0" : text(data["stopCreateTime"]);
+    channel.updateUserId(plat::Value(uid));
+    channel.updateUserNick(userName);
+    channel.updateUserDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
+    isLogout = false;
+    result.set("uid", uid);
+    if (!userName.isNil() && !userName.isNull()) result.set("user_name", text(userName));
+    if (lastUserToken) result.set("user_token", *lastUserToken);
+    postLogin(std::move(result), channelInfo, "KTLog:QK登陆成功通知", "");
+    return;
+  }
+
+  std::string key = channelConfig().get("checkkey").isNil() ? std::string()
+                                                            : text(channelConfig().get("checkkey"));
+  std::string userId = channel.userId();
+  if (!userId.empty() && !key.empty()) {
+    std::string sign = NSString_Extend::md5Stringg(userId + key);
+    std::string productCode = platformCfg ? platformCfg->productCodeText() : "(null)";
+    std::string token = plat::format("%@|||%@|||%@|||%@|||%@|||%@|||%@", productCode,
+                                     channel.channelCode(), KMDevice::sharedInstance().deviceID,
+                                     userId, sign, channel.userNick(), channel.sessionId());
+    result.set("uid", userId);
+    result.set("user_name", channel.userNick());
+    result.set("user_token", token);
+    // The game's next read of the token must give this login's token, not an earlier one.
+    lastUserToken = token;
+    postLogin(std::move(result), channelInfo, "KTLog:QK登陆成功通知:%@", token);
+    return;
+  }
+
+  plat::NSLog("登录验证失败%@:%@", answer["error"]["message"], answer);
+  result.set("error", -3);
+  result.set("msg", kLoginFail);
+  post(kKtcQPLoginNotification, result);
+  const plat::Value& id = answer["error"]["id"];
+  if (!id.isNil() && !id.isNull() && id.integerValue() != 30001) channel.logout();
+}
+
+void SDKCooperater::channelPlatformLogoutResult(const plat::NSNotification& note) {
+  plat::NSLog("QKLOG:注销回调,%@", userInfoOf(note));
+  isLogout = true;
+  post(kKtcQPLogoutNotification, {{"error", 0}, {"msg", "logout"}});
+}
+
+void SDKCooperater::channelPlatformPayResult(const plat::NSNotification& note) {
+  const plat::Value& info = userInfoOf(note);
+  int64_t error = info["error"].integerValue();
+  plat::Dictionary result;
+  if (error == 0) {
+    PlugManager::sharedInstance()->rechargeOver(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
+    result = {{"error", 0}, {"msg", "Pay success"}};
+  } else if (error == -30) {
+    result = {{"error", -400}, {"msg", "Pay params error"}};
+  } else if (error == -32) {
+    result = {{"error", -401}, {"msg", "Pay cancel"}};
+  } else {
+    result = {{"error", -400}, {"msg", "Pay failed"}};
+  }
+  for (const char* key : {"orderId", "cpOrderId", "sdkOrderId", "extraParams"}) {
+    const plat::Value& v = info[key];
+    if (!v.isNil()) result.set(key, v);
+  }
+  post(kKtcQPNotiRecharge, result);
+}
+
+void SDKCooperater::channelPlatformRealAuthResult(const plat::NSNotification& note) {
+  const plat::Value& info = userInfoOf(note);
+  plat::Dictionary result;
+  auto copy = [&](const char* to, const char* from) {
+    if (!info[from].isNil()) result.set(to, info[from]);
+  };
+  copy("age", "age");
+  copy("realName", "realName");
+  copy("resumeGame", "realResumeGame");
+  copy("other", "other");
+  post(kKtcQPRealAuthNotification, result);
+}
+
+void SDKCooperater::channelPlatformLeavedResult(const plat::NSNotification& note) {
+  const plat::Value& info = userInfoOf(note);
+  post(kKtcQPLeavedNotification, info.dictionary() ? *info.dictionary() : plat::Dictionary());
+}
+
+void SDKCooperater::channelPlatformPauseOverResult(const plat::NSNotification& note) {
+  const plat::Value& info = userInfoOf(note);
+  post(kKtcQPPauseOverNotification, info.dictionary() ? *info.dictionary() : plat::Dictionary());
+}

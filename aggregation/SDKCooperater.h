@@ -1,0 +1,99 @@
+#pragma once
+// SDKCooperater: the aggregation SDK's coordinator. It keeps the SDK's configuration and
+// state flags, runs the start-up sequence once the network is there (server list, then the
+// init request; plug-ins, anti-addiction settings and the channel adapter at once), and
+// turns the channel adapter's "kKtcQC..." notifications into the game-side "kKtcQP..."
+// notifications, checking every channel login with the aggregation server on the way (and
+// issuing an offline token when the server refuses and the configuration has a "checkkey").
+//
+// Threading: main thread only. Notifications are posted on the default centre, object nil,
+// synchronously on the thread that delivered the causing event (the main thread); server
+// answers arrive on the main queue.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "aggregation/KTCKiteSDKInitConfigure.h"
+#include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/Value.h"
+
+namespace plat {
+class UIWindow;
+}
+
+// Notifications toward the game.
+inline constexpr const char* kKtcQPInitDidFinishedNotification = "kKtcQPInitDidFinishedNotification";
+inline constexpr const char* kKtcQPLoginNotification = "kKtcQPLoginNotification";
+inline constexpr const char* kKtcQPLogoutNotification = "kKtcQPLogoutNotification";
+inline constexpr const char* kKtcQPNotiRecharge = "kKtcQPNotiRecharge";
+inline constexpr const char* kKtcQPRealAuthNotification = "kKtcQPRealAuthNotification";
+inline constexpr const char* kKtcQPLeavedNotification = "kKtcQPLeavedNotification";
+inline constexpr const char* kKtcQPPauseOverNotification = "kKtcQPPauseOverNotification";
+
+// The user-defaults key of the stored anti-addiction settings.
+inline constexpr const char* kKEY_AntiIndulge_KEY = "KEY_AntiIndulge_KEY";
+
+class SDKCooperater {
+ public:
+  static SDKCooperater& shareCooperater();
+  // Program start: subscribes to the adapter's notifications and makes the network watcher
+  // call beginKiteSDKInit when the network comes. Idempotent.
+  static void load();
+  // Unsubscribes, forgets the network watcher's handler and clears every field (tests).
+  static void resetForTesting();
+
+  bool isCheckLogining = false;
+  bool isLogout = false;
+  bool kiteOnlyFlag = false;
+  bool isCallLogin = false;
+  bool isInitSuccess = false;
+  bool hasCallInit = false;
+  bool stopCreateRole = false;
+  bool isloginDisabled = false;
+  bool initing = false;
+  bool hasAddNotify = false;
+  KTCKiteSDKInitConfigureRef platformCfg;
+  plat::Value channelCfg;  // dictionary, or nil before start-up
+  std::optional<std::string> lastUserToken;
+  plat::Value kiteOnlyName;
+  plat::Value launchOptions;
+  plat::Value paramsDic;
+  std::optional<std::string> stopCreateTime;
+
+  void addPlatformNotifications();
+  // The start-up sequence: only with the network available, start-up asked for, and not yet
+  // begun.
+  void beginKiteSDKInit();
+  // Channel result code -> aggregation code: 0->0, -4->-10, -3->-2, -20->-20, -21->-301,
+  // -22->-302, anything else -1.
+  static int64_t errorCode(int64_t channelCode);
+  // The channel's pay parameters ("" with this application's adapter).
+  std::string getPaayParams() const;
+  // Key window, else the application delegate's window, else the last normal-level window;
+  // null when there is none.
+  std::shared_ptr<plat::UIWindow> baseGetCurrentShowWindow() const;
+
+  // Adapter notification handlers.
+  void channelPlatformInitResult(const plat::NSNotification& note);
+  void channelPlatformLoginResult(const plat::NSNotification& note);
+  void channelPlatformLogoutResult(const plat::NSNotification& note);
+  void channelPlatformRealAuthResult(const plat::NSNotification& note);
+  void channelPlatformPayResult(const plat::NSNotification& note);
+  void channelPlatformLeavedResult(const plat::NSNotification& note);
+  void channelPlatformPauseOverResult(const plat::NSNotification& note);
+
+  // Server answers (nil: no answer). `channelInfo` is the adapter's login user info.
+  void handleInitAnswer(const plat::Value& answer);
+  void handleLoginCheckAnswer(const plat::Value& answer, const plat::Value& channelInfo);
+
+  // The channel configuration as a dictionary (empty when there is none).
+  plat::Dictionary channelConfig() const;
+
+ private:
+  SDKCooperater() = default;
+  void postLogin(plat::Dictionary result, const plat::Value& channelInfo, const char* logLine,
+                 const std::string& token);
+  std::vector<plat::NSNotificationCenter::ObserverToken> observers_;
+};

@@ -1,0 +1,359 @@
+// The aggregation SDK's start-up, login, role and payment roads: facade, coordinator and
+// bridge-facing interface against the loopback aggregation server and a scripted channel.
+
+#include "KiteTestSupport.h"
+#include "aggregation/KiteSDKInterface.h"
+#include "aggregation/NSString+Extend.h"
+#include "platform/foundation/NSJSONSerialization.h"
+
+using plat::Array;
+using plat::Dictionary;
+using plat::Value;
+
+namespace {
+
+// Records the role events a plug-in receives.
+struct RolePlug : KiteSDKPlugNodes {
+  static std::shared_ptr<RolePlug>& shared() {
+    static auto* p = new std::shared_ptr<RolePlug>();
+    return *p;
+  }
+  int created = 0, entered = 0, updated = 0, ordered = 0;
+  std::vector<Value> orderAnswers;
+  void createRoleInfo(const Array&) override { ++created; }
+  void enterGameRoleInfo(const Array&) override { ++entered; }
+  void updateRoleInfo(const Array&) override { ++updated; }
+  void willRechargeOrdered(const Array&) override { ++ordered; }
+  void kiteGetOrderResult(const Array& a) override { orderAnswers.push_back(a.size() > 1 ? a[1] : Value()); }
+};
+
+// What the three callbacks received (JSON texts parsed; "<null>" for a null text).
+std::vector<Value>& received(int id) {
+  static auto* v = new std::vector<Value>[3];
+  return v[id - kKiteSDKLoginCallbackId];
+}
+void record(int id, const char* text) {
+  received(id).push_back(text ? plat::NSJSONSerialization::JSONObjectWithString(text) : Value("<null>"));
+}
+void onLogin(const char* t) { record(kKiteSDKLoginCallbackId, t); }
+void onLogout(const char* t) { record(kKiteSDKLogoutCallbackId, t); }
+void onPay(const char* t) { record(kKiteSDKPayCallbackId, t); }
+
+class KiteSDKFlowTest : public KiteTest {
+ protected:
+  void SetUp() override {
+    static bool registered = [] {
+      PlugManager::registerPlugClass("RolePlug", [] { return KiteSDKPlugNodesRef(RolePlug::shared()); });
+      return true;
+    }();
+    (void)registered;
+    RolePlug::shared() = std::make_shared<RolePlug>();
+    for (int id = kKiteSDKLoginCallbackId; id <= kKiteSDKPayCallbackId; ++id) received(id).clear();
+  }
+  void TearDown() override {
+    if (iface) iface->ReleaseSDK();
+    iface.reset();
+    KiteTest::TearDown();
+    PlugManager::sharedInstance()->startManager();
+  }
+  // The interface as the application makes it, with the three callbacks registered.
+  void startInterface(bool online = true, const Dictionary& channelConfig = {}) {
+    startSDK(online);
+    bundle->writePlist("kitePlugins.cfg", Value(Array{Value(Dictionary{{"name", "RolePlug"}, {"managerName", "RolePlug"}})}));
+    if (!channelConfig.empty()) bundle->writePlist("kiteChannel.cfg", Value(channelConfig));
+    PlugManager::load();
+    iface = std::make_shared<KiteSDKInterface>();
+    iface->InitWithApplicationOptionsProductKeyProductCode(
+        nullptr, Value(), Value(server.options().productKey), Value(server.options().productCode));
+    iface->InitSDK();
+    EXPECT_TRUE(KiteSDKInterface::RegCBCallback(kKiteSDKLoginCallbackId, onLogin));
+    EXPECT_TRUE(KiteSDKInterface::RegCBCallback(kKiteSDKLogoutCallbackId, onLogout));
+    EXPECT_TRUE(KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay));
+  }
+  // Login through the channel as `user`, waiting for the login callback.
+  void logIn(const std::string& user) {
+    size_t before = received(kKiteSDKLoginCallbackId).size();
+    iface->Login();
+    ASSERT_TRUE(channel->loginOpen());
+    channel->completeLogin(user);
+    ASSERT_TRUE(testing_loop::runUntil(
+        [&] { return received(kKiteSDKLoginCallbackId).size() > before; }, 20));
+  }
+  SDKCooperater& coop() { return SDKCooperater::shareCooperater(); }
+  std::shared_ptr<KiteSDKInterface> iface;
+};
+
+TEST_F(KiteSDKFlowTest, StartUpWaitsForTheNetworkThenRunsOnce) {
+  auto inits = record(kKtcQPInitDidFinishedNotification);
+  startInterface(/*online=*/false);
+  EXPECT_EQ(iface->GetInitResult(), -1);
+  // A login asked for now waits for the channel's initialisation.
+  iface->Login();
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(server.calls().empty());
+  EXPECT_EQ(channel->startUps, 0);
+  EXPECT_EQ(channel->loginWindows, 0);
+
+  network->setFlags(plat::kSCNetworkReachabilityFlagsReachable);
+  ASSERT_TRUE(waitCalls(testing_kite::kInit, 1));
+  ASSERT_TRUE(waitCalls(testing_kite::kSettings, 1));
+  EXPECT_EQ(channel->startUps, 1);
+  EXPECT_EQ(channel->loginWindows, 1) << "the deferred login runs once, after the init";
+  ASSERT_EQ(inits->size(), 1u);
+  EXPECT_EQ((*inits)[0]["error"], Value(0));
+  EXPECT_EQ(iface->GetInitResult(), 0);
+  // The server list was asked for before the init request.
+  auto all = server.calls();
+  auto list = std::find_if(all.begin(), all.end(), [](auto& c) { return c.endpoint == testing_kite::kServerList; });
+  auto init = std::find_if(all.begin(), all.end(), [](auto& c) { return c.endpoint == testing_kite::kInit; });
+  EXPECT_LT(list - all.begin(), init - all.begin());
+
+  // Again: nothing more is sent, nothing starts twice.
+  iface->ReInit();
+  coop().beginKiteSDKInit();
+  network->setFlags(0);
+  network->setFlags(plat::kSCNetworkReachabilityFlagsReachable);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(server.calls(testing_kite::kInit).size(), 1u);
+  EXPECT_EQ(server.calls(testing_kite::kServerList).size(), 1u);
+  EXPECT_EQ(channel->startUps, 1);
+  EXPECT_EQ(inits->size(), 1u);
+}
+
+TEST_F(KiteSDKFlowTest, AVerifiedLoginReachesTheCallbackWithTheServersToken) {
+  startInterface();
+  EXPECT_EQ(iface->GetInitResult(), 0) << "online: the init notification came during start-up";
+  iface->Login();
+  channel->completeLogin("alice", "s-1");
+  // While the check is outstanding, login and logout are refused.
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().login(), -4);
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().logout(), -4);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
+  Value login = received(kKiteSDKLoginCallbackId)[0];
+  EXPECT_EQ(login["result"], Value(0));
+  EXPECT_EQ(login["userId"], Value("alice"));
+  EXPECT_EQ(login["userNick"], Value("alice"));
+  EXPECT_EQ(login["userToken"], Value("token-alice"));
+  auto check = server.calls(testing_kite::kCheckLogin).at(0);
+  EXPECT_TRUE(check.signOk);
+  EXPECT_EQ(check.fields.get("token"), Value("s-1"));
+
+  // Logout: the channel's logout reaches the logout callback.
+  iface->Logout();
+  ASSERT_EQ(received(kKiteSDKLogoutCallbackId).size(), 1u);
+  EXPECT_EQ(received(kKiteSDKLogoutCallbackId)[0]["result"], Value(0));
+  EXPECT_TRUE(coop().isLogout);
+
+  // After ReleaseSDK no callback hears of a login any more.
+  iface->ReleaseSDK();
+  iface->Login();
+  channel->completeLogin("bob");
+  ASSERT_TRUE(waitCalls(testing_kite::kCheckLogin, 2));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
+}
+
+TEST_F(KiteSDKFlowTest, ARefusedCheckFailsTheLoginAndLogsTheChannelOutUnlessDisabled) {
+  startInterface();
+  server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":"5","message":"bad"}})");
+  logIn("alice");
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value(Dictionary{{"result", 1}}));
+  EXPECT_EQ(channel->logouts, 1);
+  EXPECT_EQ(received(kKiteSDKLogoutCallbackId).size(), 1u);
+
+  server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":30001,"message":"off"}})");
+  logIn("bob");
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[1]["result"], Value(1));
+  EXPECT_EQ(channel->logouts, 1) << "error 30001 leaves the channel logged in";
+
+  // A channel failure is mapped and needs no server.
+  auto logins = record(kKtcQPLoginNotification);
+  plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
+      kKtcQCLoginNotification, Value(), Value(Dictionary{{"error", -4}}));
+  ASSERT_EQ(logins->size(), 1u);
+  EXPECT_EQ((*logins)[0]["error"], Value(-10));
+  EXPECT_EQ((*logins)[0]["msg"], Value("login fail"));
+}
+
+TEST_F(KiteSDKFlowTest, ARefusedCheckWithACheckKeyLogsInWithThisLoginsOfflineToken) {
+  startInterface(true, {{"checkkey", "ck"}, {"channel_type", "977"}});
+  // An earlier verified login left its token.
+  logIn("old");
+  ASSERT_EQ(received(kKiteSDKLoginCallbackId)[0]["userToken"], Value("token-old"));
+  server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":"5"}})");
+  logIn("carol");
+  Value login = received(kKiteSDKLoginCallbackId)[1];
+  EXPECT_EQ(login["result"], Value(0));
+  std::string token = login["userToken"].stringOr();
+  std::string expected = "kite-code|||977|||" + KMDevice::sharedInstance().deviceID + "|||carol|||" +
+                         NSString_Extend::md5Stringg("carolck") + "|||carol|||sign";
+  EXPECT_EQ(token, expected) << "the page gets this login's token, not the previous account's";
+  EXPECT_EQ(channel->logouts, 0);
+}
+
+TEST_F(KiteSDKFlowTest, InitAnswer30001DisablesLogin) {
+  server.answer(testing_kite::kInit, R"({"result":false,"error":{"id":30001,"message":"closed"}})");
+  startInterface();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return coop().isloginDisabled; }, 20));
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().login(), -5);
+  EXPECT_EQ(channel->loginWindows, 0);
+}
+
+TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
+  startInterface();
+  logIn("alice");
+  iface->Pay(R"({"orderInfo":{"goodsID":"g1","goodsName":"gem","cpOrderID":"cp-9","count":"2",
+                 "amount":6,"extrasParams":"x=1"},
+                 "roleInfo":{"serverID":3,"gameRoleID":"r1","gameRoleName":"Ann"}})");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  auto order = server.calls(testing_kite::kOrder).at(0);
+  EXPECT_EQ(order.fields.get("count"), Value(2));
+  EXPECT_EQ(order.fields.get("price").doubleValue(), 3.0);
+  EXPECT_EQ(order.fields.get("goods_desc"), Value("2gem"));
+  EXPECT_EQ(order.fields.get("uid"), Value("alice"));
+  EXPECT_EQ(channel->lastPay.money, "6.00");
+  EXPECT_EQ(channel->lastPay.cpExtend, "K1");
+  EXPECT_EQ(channel->lastPay.roleId, "r1");
+  EXPECT_EQ(RolePlug::shared()->ordered, 1);
+  channel->paySuccess();
+  ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), 1u);
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[0],
+            Value(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-9"}}));
+
+  // A failed payment; then a refused order, which reaches the game not at all.
+  auto pays = record(kKtcQPNotiRecharge);
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-10","amount":1}})");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  channel->payFailure();
+  ASSERT_EQ(pays->size(), 1u);
+  EXPECT_EQ((*pays)[0]["error"], Value(-400));
+  EXPECT_EQ((*pays)[0]["msg"], Value("Pay failed"));
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[1], Value(Dictionary{{"result", 1}}));
+
+  server.answer(testing_kite::kOrder, R"({"result":false,"error":{"message":"sold out"}})");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-11","amount":1}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 3));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return logged("KTLog:下单失败，sold out"); }, 20));
+  EXPECT_EQ(RolePlug::shared()->orderAnswers.size(), 3u);
+  EXPECT_FALSE(channel->cashierOpen());
+  EXPECT_EQ(pays->size(), 1u);
+}
+
+TEST_F(KiteSDKFlowTest, PageJsonOfTheWrongShapeIsIgnoredOrDefaulted) {
+  startInterface();
+  iface->Pay(std::nullopt);
+  iface->Pay("{not json");
+  iface->Pay("[1,2]");
+  iface->SetGameRoleInfo("\"text\"");
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(server.calls(testing_kite::kOrder).empty());
+  EXPECT_TRUE(server.calls(testing_kite::kGateway).empty());
+
+  // A text order info counts as missing; a negative or odd count as 0 (then 1).
+  iface->Pay(R"({"orderInfo":"x","roleInfo":{"gameRoleID":"r"}})");
+  iface->Pay(R"({"orderInfo":{"count":-3,"amount":5,"goodsName":"g"}})");
+  iface->Pay(R"({"orderInfo":{"count":[2],"amount":5,"goodsName":"g"}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 3));
+  // The three orders travel at once, in any order.
+  int withoutOrder = 0, defaulted = 0;
+  for (auto& o : server.calls(testing_kite::kOrder)) {
+    if (!o.fields.contains("goods_name")) {
+      ++withoutOrder;
+      continue;
+    }
+    EXPECT_EQ(o.fields.get("count"), Value(1));
+    EXPECT_EQ(o.fields.get("price").doubleValue(), 5.0);
+    EXPECT_EQ(o.fields.get("goods_desc"), Value("g"));
+    ++defaulted;
+  }
+  EXPECT_EQ(withoutOrder, 1);
+  EXPECT_EQ(defaulted, 2);
+}
+
+TEST_F(KiteSDKFlowTest, RoleReportsEnterEachRoleOnceAndReachGatewayAndChannel) {
+  startInterface();
+  logIn("alice");
+  iface->SetGameRoleInfo(R"({"serverID":1,"serverName":"S","gameRoleName":"Ann","gameRoleID":"r1",
+                             "gameRoleLevel":9,"isCreate":true})");
+  iface->SetGameRoleInfo(R"({"serverID":1,"serverName":"S","gameRoleName":"Ann","gameRoleID":"r1"})");
+  iface->SetGameRoleInfo(R"({"serverID":1,"serverName":"S","gameRoleName":"Bo","gameRoleID":"r2",
+                             "isCreate":{"yes":1}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kGateway, 3));
+  auto& plug = *RolePlug::shared();
+  EXPECT_EQ(plug.created, 1);
+  EXPECT_EQ(plug.entered, 2);
+  EXPECT_EQ(plug.updated, 3);
+  EXPECT_EQ(channel->roles, 3);
+  // The three reports travel at once, in any order.
+  int levelNine = 0;
+  for (auto& report : server.calls(testing_kite::kGateway)) {
+    EXPECT_EQ(report.fields.get("uid"), Value("alice"));
+    if (report.fields.get("gameRoleLevel") == Value("9")) ++levelNine;
+  }
+  EXPECT_EQ(levelNine, 1);
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().lastEnteredRole()->gameRoleID(), Value("r2"));
+}
+
+TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
+  auto order = KTCKiteSDKPayOrderInfo::info();
+  order->amount = 6;
+  order->setProductName(Value("x"));
+  // The normalisation runs at the start of a payment; without a server the order fails.
+  testing_device::TempAppBundle bundle;
+  NetworkManager::resetForTesting();
+  KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(order, nullptr);
+  EXPECT_EQ(order->count, 1u);
+  EXPECT_EQ(order->price, 6.0f);
+  EXPECT_EQ(order->productDesc, "x");
+  EXPECT_EQ(order->quantifier, "");
+  auto three = KTCKiteSDKPayOrderInfo::info();
+  three->count = 3;
+  three->amount = 3;
+  three->setProductName(Value("x"));
+  KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(three, nullptr);
+  EXPECT_EQ(three->productDesc, "3x");
+  testing_loop::runUntilIdle();
+
+  KTCKiteSDKGameRoleInfo role;
+  EXPECT_EQ(role.creatTime(), "0");
+  EXPECT_EQ(role.roleGender(), "男");
+  EXPECT_EQ(role.vipLevel(), "0");
+  EXPECT_TRUE(role.serverId().isNil());
+  role.setCreatTime(Value("1700000000999"));
+  EXPECT_EQ(role.creatTime(), "1700000001");
+  role.setCreatTime(Value("1700000000"));
+  EXPECT_EQ(role.creatTime(), "1700000000");
+  role.setCreatTime(Value::null());
+  EXPECT_EQ(role.creatTime(), "");
+  role.setServerId(Value());
+  EXPECT_EQ(role.serverId(), Value("(null)"));
+  role.setProfession(Value::null());
+  EXPECT_EQ(role.profession(), Value(""));
+}
+
+TEST(KiteSDKModelTest, PaymentAgeLimits) {
+  EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(-1, 1000, 1000));
+  EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(7, 1, 0));
+  EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(15, 51, 0));
+  EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(15, 50, 200));
+  EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(15, 1, 201));
+  EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(17, 100, 400));
+  EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(17, 100, 401));
+  EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(18, 5000, 5000));
+}
+
+TEST(KiteSDKInterfaceTest, CallbackIdsOutsideTheThreeAreRefused) {
+  EXPECT_FALSE(KiteSDKInterface::RegCBCallback(1404, onLogin));
+  EXPECT_FALSE(KiteSDKInterface::UnregCB(1400));
+  EXPECT_TRUE(KiteSDKInterface::RegCBCallback(kKiteSDKLoginCallbackId, onPay));
+  EXPECT_TRUE(KiteSDKInterface::RegCBCallback(kKiteSDKLoginCallbackId, onLogin));
+  received(kKiteSDKLoginCallbackId).clear();
+  KiteSDKInterface::OnLogin(std::nullopt);
+  ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u) << "the second registration wins";
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value("<null>"));
+  EXPECT_TRUE(KiteSDKInterface::UnregCB(kKiteSDKLoginCallbackId));
+  KiteSDKInterface::OnLogin("{}");
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
+}
+
+}  // namespace
