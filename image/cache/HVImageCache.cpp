@@ -81,6 +81,59 @@ void HVCache::removeAllObjects() {
   diskCache_->removeAllObjects();
 }
 
+void HVCache::containsObjectForKeyWithBlock(const std::string& key,
+                                           std::function<void(const std::string&, bool)> block) {
+  if (!block) return;
+  if (memoryCache_->containsObjectForKey(key)) {
+    plat::dispatch_async(plat::dispatch_get_global_queue(0),
+                         [key, block = std::move(block)] { block(key, true); });
+    return;
+  }
+  diskCache_->containsObjectForKeyWithBlock(key, std::move(block));
+}
+
+void HVCache::objectForKeyWithBlock(
+    const std::string& key, std::function<void(const std::string&, const plat::Value&)> block) {
+  if (!block) return;
+  plat::Value object = memoryCache_->objectForKey(key);
+  if (!object.isNil()) {
+    plat::dispatch_async(plat::dispatch_get_global_queue(0),
+                         [key, object, block = std::move(block)] { block(key, object); });
+    return;
+  }
+  auto memory = memoryCache_;
+  diskCache_->objectForKeyWithBlock(
+      key, [memory, block = std::move(block)](const std::string& k, const plat::Value& found) {
+        if (!found.isNil() && !memory->containsObjectForKey(k)) {
+          memory->setObjectForKey(found, k);
+        }
+        block(k, found);
+      });
+}
+
+void HVCache::setObjectForKeyWithBlock(const plat::Value& object, const std::string& key,
+                                       std::function<void()> block) {
+  memoryCache_->setObjectForKey(object, key);
+  diskCache_->setObjectForKeyWithBlock(object, key, std::move(block));
+}
+
+void HVCache::removeObjectForKeyWithBlock(const std::string& key,
+                                          std::function<void(const std::string&)> block) {
+  memoryCache_->removeObjectForKey(key);
+  diskCache_->removeObjectForKeyWithBlock(key, std::move(block));
+}
+
+void HVCache::removeAllObjectsWithBlock(std::function<void()> block) {
+  memoryCache_->removeAllObjects();
+  diskCache_->removeAllObjectsWithBlock(std::move(block));
+}
+
+void HVCache::removeAllObjectsWithProgressBlockEndBlock(
+    std::function<void(int64_t, int64_t)> progress, std::function<void(bool)> end) {
+  memoryCache_->removeAllObjects();
+  diskCache_->removeAllObjectsWithProgressBlockEndBlock(std::move(progress), std::move(end));
+}
+
 // ---- HVImageCache ----
 
 std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path) {

@@ -42,6 +42,23 @@ class HVCache : public plat::Object {
   void removeObjectForKey(const std::string& key);
   void removeAllObjects();
 
+  // Asynchronous forms. A memory hit calls the read block on the default-priority global
+  // queue; otherwise the disk cache answers on its queue, and a disk hit is copied into memory
+  // before the block runs. The read blocks are required (without one nothing happens). The
+  // writes change memory at once and the disk cache later, then call their block on its queue.
+  void containsObjectForKeyWithBlock(const std::string& key,
+                                     std::function<void(const std::string&, bool)> block);
+  void objectForKeyWithBlock(const std::string& key,
+                             std::function<void(const std::string&, const plat::Value&)> block);
+  void setObjectForKeyWithBlock(const plat::Value& object, const std::string& key,
+                                std::function<void()> block);
+  void removeObjectForKeyWithBlock(const std::string& key,
+                                   std::function<void(const std::string&)> block);
+  void removeAllObjectsWithBlock(std::function<void()> block);
+  void removeAllObjectsWithProgressBlockEndBlock(
+      std::function<void(int64_t removedCount, int64_t totalCount)> progress,
+      std::function<void(bool error)> end);
+
  private:
   HVCache() = default;
   std::string name_;

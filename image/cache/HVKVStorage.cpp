@@ -11,8 +11,10 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSUUID.h"
+#include "platform/uikit/UIApplication.h"
 
 namespace fs = std::filesystem;
 
@@ -134,7 +136,30 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
   return s;
 }
 
-HVKVStorage::~HVKVStorage() { dbClose(); }
+namespace {
+// An application extension has no shared application to ask for background time; decided once.
+bool isApplicationExtension() {
+  static const bool extension = [] {
+    auto bundle = plat::NSBundle::mainBundle();
+    std::string path = bundle ? bundle->bundlePath() : std::string();
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path.size() >= 6 && path.compare(path.size() - 6, 6, ".appex") == 0;
+  }();
+  return extension;
+}
+}  // namespace
+
+HVKVStorage::~HVKVStorage() {
+  // The close finishes even when the application moves to the background meanwhile.
+  if (isApplicationExtension()) {
+    dbClose();
+    return;
+  }
+  auto& app = plat::UIApplication::sharedApplication();
+  auto task = app.beginBackgroundTaskWithExpirationHandler([] {});
+  dbClose();
+  app.endBackgroundTask(task);
+}
 
 // ---- database ----
 
@@ -226,15 +251,38 @@ sqlite3_stmt* HVKVStorage::dbPrepareStmt(const std::string& sql, const char* fn,
   return stmt;
 }
 
-std::string HVKVStorage::dbJoinedKeys(size_t count) const {
-  std::string s;
-  for (size_t i = 0; i < count; i++) s += i ? ",?" : "?";
-  return s;
+HVKVStorage::OneOffStmt HVKVStorage::dbPrepareKeysStmt(const std::string& head,
+                                                       const std::vector<std::string>& keys,
+                                                       const std::string& tail, const char* fn,
+                                                       int line) {
+  OneOffStmt none(nullptr, sqlite3_finalize);
+  if (!dbCheck()) return none;
+  std::string sql = head;
+  for (size_t i = 0; i < keys.size(); i++) sql += i ? ",?" : "?";
+  sql += tail;
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
+  if (result != SQLITE_OK) {
+    logError(kPrepareError, fn, line, result);
+    return none;
+  }
+  for (size_t i = 0; i < keys.size(); i++) bindText(stmt, static_cast<int>(i) + 1, keys[i]);
+  return OneOffStmt(stmt, sqlite3_finalize);
 }
 
-void HVKVStorage::dbBindJoinedKeys(const std::vector<std::string>& keys, sqlite3_stmt* stmt,
-                                   int from) {
-  for (size_t i = 0; i < keys.size(); i++) bindText(stmt, from + static_cast<int>(i), keys[i]);
+bool HVKVStorage::dbStep(sqlite3_stmt* stmt, const std::function<void(sqlite3_stmt*)>& row,
+                         const char* errorFormat, const char* fn, int line) {
+  int result;
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    if (row) row(stmt);
+  }
+  sqlite3_reset(stmt);
+  // Anything but "done" (busy, I/O, full) left the statement's work undone.
+  if (result != SQLITE_DONE) {
+    logError(errorFormat, fn, line, result);
+    return false;
+  }
+  return true;
 }
 
 bool HVKVStorage::dbSave(const std::string& key, const plat::Data& value,
@@ -262,14 +310,9 @@ bool HVKVStorage::dbSave(const std::string& key, const plat::Data& value,
     sqlite3_bind_blob(stmt, 7, extendedData.bytes(), static_cast<int>(extendedData.length()),
                       SQLITE_STATIC);
   }
-  int result = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  sqlite3_clear_bindings(stmt);
-  if (result != SQLITE_DONE) {
-    logError(kInsertError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  bool ok = dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
+  sqlite3_clear_bindings(stmt);  // the blobs were bound without a copy
+  return ok;
 }
 
 bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
@@ -278,80 +321,35 @@ bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
   if (!stmt) return false;
   sqlite3_bind_int64(stmt, 1, unixNow());
   bindText(stmt, 2, key);
-  int result = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  if (result != SQLITE_DONE) {
-    logError(kUpdateError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  return dbStep(stmt, nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
-  if (!dbCheck()) return false;
-  std::string sql = plat::format("update manifest set last_access_time = %lld where key in (%@);",
-                                 static_cast<long long>(unixNow()), dbJoinedKeys(keys.size()));
-  sqlite3_stmt* stmt = nullptr;
-  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
-  if (result != SQLITE_OK) {
-    logError(kPrepareError, HV_FN, __LINE__, result);
-    return false;
-  }
-  dbBindJoinedKeys(keys, stmt, 1);
-  result = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
-  if (result != SQLITE_DONE) {
-    logError(kUpdateError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  auto stmt = dbPrepareKeysStmt(
+      plat::format("update manifest set last_access_time = %lld where key in (",
+                   static_cast<long long>(unixNow())),
+      keys, ");", HV_FN, __LINE__);
+  return stmt && dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbDeleteItem(const std::string& key) {
   sqlite3_stmt* stmt = dbPrepareStmt("delete from manifest where key = ?1;", HV_FN, __LINE__);
   if (!stmt) return false;
   bindText(stmt, 1, key);
-  int result = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  if (result != SQLITE_DONE) {
-    logError(kDbDeleteError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  return dbStep(stmt, nullptr, kDbDeleteError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbDeleteItems(const std::vector<std::string>& keys) {
-  if (!dbCheck()) return false;
-  std::string sql =
-      plat::format("delete from manifest where key in (%@);", dbJoinedKeys(keys.size()));
-  sqlite3_stmt* stmt = nullptr;
-  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
-  if (result != SQLITE_OK) {
-    logError(kPrepareError, HV_FN, __LINE__, result);
-    return false;
-  }
-  dbBindJoinedKeys(keys, stmt, 1);
-  result = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
-  // Anything but "done" (busy, I/O, full) left the rows in place.
-  if (result != SQLITE_DONE) {
-    logError(kDeleteError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  auto stmt = dbPrepareKeysStmt("delete from manifest where key in (", keys, ");", HV_FN,
+                                __LINE__);
+  return stmt && dbStep(stmt.get(), nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbDeleteItemsWithSizeLargerThan(int64_t size) {
   sqlite3_stmt* stmt = dbPrepareStmt("delete from manifest where size > ?1;", HV_FN, __LINE__);
   if (!stmt) return false;
   sqlite3_bind_int64(stmt, 1, size);
-  int result = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  if (result != SQLITE_DONE) {
-    logError(kDeleteError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  return dbStep(stmt, nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbDeleteItemsWithTimeEarlierThan(int64_t time) {
@@ -359,13 +357,7 @@ bool HVKVStorage::dbDeleteItemsWithTimeEarlierThan(int64_t time) {
       dbPrepareStmt("delete from manifest where last_access_time < ?1;", HV_FN, __LINE__);
   if (!stmt) return false;
   sqlite3_bind_int64(stmt, 1, time);
-  int result = sqlite3_step(stmt);
-  sqlite3_reset(stmt);
-  if (result != SQLITE_DONE) {
-    logError(kDeleteError, HV_FN, __LINE__, result);
-    return false;
-  }
-  return true;
+  return dbStep(stmt, nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
 HVKVStorageItemRef HVKVStorage::dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData) {
@@ -381,53 +373,36 @@ HVKVStorageItemRef HVKVStorage::dbGetItemFromStmt(sqlite3_stmt* stmt, bool exclu
   return item;
 }
 
+namespace {
+const char* itemColumns(bool excludeInlineData) {
+  return excludeInlineData
+             ? "select key, filename, size, modification_time, last_access_time, extended_data "
+               "from manifest where key "
+             : "select key, filename, size, inline_data, modification_time, last_access_time, "
+               "extended_data from manifest where key ";
+}
+}  // namespace
+
 HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeInlineData) {
-  const char* sql = excludeInlineData
-                        ? "select key, filename, size, modification_time, last_access_time, "
-                          "extended_data from manifest where key = ?1;"
-                        : "select key, filename, size, inline_data, modification_time, "
-                          "last_access_time, extended_data from manifest where key = ?1;";
-  sqlite3_stmt* stmt = dbPrepareStmt(sql, HV_FN, __LINE__);
+  sqlite3_stmt* stmt =
+      dbPrepareStmt(std::string(itemColumns(excludeInlineData)) + "= ?1;", HV_FN, __LINE__);
   if (!stmt) return nullptr;
   bindText(stmt, 1, key);
   HVKVStorageItemRef item;
-  int result = sqlite3_step(stmt);
-  if (result == SQLITE_ROW) {
-    item = dbGetItemFromStmt(stmt, excludeInlineData);
-  } else if (result != SQLITE_DONE) {
-    logError(kQueryError, HV_FN, __LINE__, result);
-  }
-  sqlite3_reset(stmt);
+  dbStep(
+      stmt, [&](sqlite3_stmt* s) { item = dbGetItemFromStmt(s, excludeInlineData); },
+      kQueryError, HV_FN, __LINE__);
   return item;
 }
 
 std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItems(const std::vector<std::string>& keys,
                                                         bool excludeInlineData) {
   std::vector<HVKVStorageItemRef> items;
-  if (!dbCheck()) return items;
-  std::string sql =
-      excludeInlineData
-          ? plat::format("select key, filename, size, modification_time, last_access_time, "
-                         "extended_data from manifest where key in (%@);",
-                         dbJoinedKeys(keys.size()))
-          : plat::format("select key, filename, size, inline_data, modification_time, "
-                         "last_access_time, extended_data from manifest where key in (%@)",
-                         dbJoinedKeys(keys.size()));
-  sqlite3_stmt* stmt = nullptr;
-  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
-  if (result != SQLITE_OK) {
-    logError(kPrepareError, HV_FN, __LINE__, result);
-    return items;
-  }
-  dbBindJoinedKeys(keys, stmt, 1);
-  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
-    items.push_back(dbGetItemFromStmt(stmt, excludeInlineData));
-  }
-  if (result != SQLITE_DONE) {
-    logError(kQueryError, HV_FN, __LINE__, result);
-    items.clear();
-  }
-  sqlite3_finalize(stmt);
+  auto stmt = dbPrepareKeysStmt(std::string(itemColumns(excludeInlineData)) + "in (", keys, ");",
+                                HV_FN, __LINE__);
+  if (!stmt) return items;
+  auto row = [&](sqlite3_stmt* s) { items.push_back(dbGetItemFromStmt(s, excludeInlineData)); };
+  if (!dbStep(stmt.get(), row, kQueryError, HV_FN, __LINE__)) items.clear();
   return items;
 }
 
@@ -437,91 +412,64 @@ std::optional<plat::Data> HVKVStorage::dbGetValue(const std::string& key) {
   if (!stmt) return std::nullopt;
   bindText(stmt, 1, key);
   std::optional<plat::Data> value;
-  int result = sqlite3_step(stmt);
-  if (result == SQLITE_ROW) {
-    plat::Data d = columnBlob(stmt, 0);
-    if (!d.empty()) value = std::move(d);
-  } else if (result != SQLITE_DONE) {
-    logError(kQueryError, HV_FN, __LINE__, result);
-  }
-  sqlite3_reset(stmt);
+  dbStep(
+      stmt,
+      [&](sqlite3_stmt* s) {
+        plat::Data d = columnBlob(s, 0);
+        if (!d.empty()) value = std::move(d);
+      },
+      kQueryError, HV_FN, __LINE__);
   return value;
 }
 
 // The key's file name; nullopt when the key has none. `failed` reports a database error.
 std::optional<std::string> HVKVStorage::dbGetFilename(const std::string& key, bool* failed) {
-  *failed = false;
-  sqlite3_stmt* stmt =
-      dbPrepareStmt("select filename from manifest where key = ?1;", HV_FN, __LINE__);
-  if (!stmt) {
-    *failed = true;
-    return std::nullopt;
-  }
-  bindText(stmt, 1, key);
-  std::optional<std::string> name;
-  int result = sqlite3_step(stmt);
-  if (result == SQLITE_ROW) {
-    std::string n = columnText(stmt, 0);
-    if (!n.empty()) name = std::move(n);
-  } else if (result != SQLITE_DONE) {
-    logError(kQueryError, HV_FN, __LINE__, result);
-    *failed = true;
-  }
-  sqlite3_reset(stmt);
-  return name;
+  std::vector<std::string> names;
+  *failed = !dbGetFilenamesWhere("key = ?1", [&](sqlite3_stmt* s) { bindText(s, 1, key); },
+                                 &names);
+  if (*failed || names.empty()) return std::nullopt;
+  return names.front();
 }
 
 std::vector<std::string> HVKVStorage::dbGetFilenames(const std::vector<std::string>& keys) {
   std::vector<std::string> names;
-  if (!dbCheck()) return names;
-  std::string sql =
-      plat::format("select filename from manifest where key in (%@);", dbJoinedKeys(keys.size()));
-  sqlite3_stmt* stmt = nullptr;
-  int result = sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr);
-  if (result != SQLITE_OK) {
-    logError(kPrepareError, HV_FN, __LINE__, result);
-    return names;
-  }
-  dbBindJoinedKeys(keys, stmt, 1);
-  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::string n = columnText(stmt, 0);
-    if (!n.empty()) names.push_back(std::move(n));
-  }
-  if (result != SQLITE_DONE) logError(kQueryError, HV_FN, __LINE__, result);
-  sqlite3_finalize(stmt);
+  auto stmt = dbPrepareKeysStmt("select filename from manifest where key in (", keys, ");",
+                                HV_FN, __LINE__);
+  if (stmt) dbStep(stmt.get(), filenameCollector(&names), kQueryError, HV_FN, __LINE__);
   return names;
+}
+
+std::function<void(sqlite3_stmt*)> HVKVStorage::filenameCollector(
+    std::vector<std::string>* names) {
+  return [names](sqlite3_stmt* s) {
+    std::string n = columnText(s, 0);
+    if (!n.empty()) names->push_back(std::move(n));
+  };
+}
+
+bool HVKVStorage::dbGetFilenamesWhere(const std::string& condition,
+                                      const std::function<void(sqlite3_stmt*)>& bind,
+                                      std::vector<std::string>* names) {
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select filename from manifest where " + condition + ";", HV_FN, __LINE__);
+  if (!stmt) return false;
+  bind(stmt);
+  return dbStep(stmt, filenameCollector(names), kQueryError, HV_FN, __LINE__);
 }
 
 std::vector<std::string> HVKVStorage::dbGetFilenamesWithSizeLargerThan(int64_t size) {
   std::vector<std::string> names;
-  sqlite3_stmt* stmt = dbPrepareStmt(
-      "select filename from manifest where size > ?1 and filename is not null;", HV_FN, __LINE__);
-  if (!stmt) return names;
-  sqlite3_bind_int64(stmt, 1, size);
-  int result;
-  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::string n = columnText(stmt, 0);
-    if (!n.empty()) names.push_back(std::move(n));
-  }
-  if (result != SQLITE_DONE) logError(kQueryError, HV_FN, __LINE__, result);
-  sqlite3_reset(stmt);
+  dbGetFilenamesWhere(
+      "size > ?1 and filename is not null",
+      [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, size); }, &names);
   return names;
 }
 
 std::vector<std::string> HVKVStorage::dbGetFilenamesWithTimeEarlierThan(int64_t time) {
   std::vector<std::string> names;
-  sqlite3_stmt* stmt = dbPrepareStmt(
-      "select filename from manifest where last_access_time < ?1 and filename is not null;",
-      HV_FN, __LINE__);
-  if (!stmt) return names;
-  sqlite3_bind_int64(stmt, 1, time);
-  int result;
-  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::string n = columnText(stmt, 0);
-    if (!n.empty()) names.push_back(std::move(n));
-  }
-  if (result != SQLITE_DONE) logError(kQueryError, HV_FN, __LINE__, result);
-  sqlite3_reset(stmt);
+  dbGetFilenamesWhere(
+      "last_access_time < ?1 and filename is not null",
+      [&](sqlite3_stmt* s) { sqlite3_bind_int64(s, 1, time); }, &names);
   return names;
 }
 
@@ -532,50 +480,26 @@ std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItemSizeInfoOrderByTimeAscWith
       __LINE__);
   if (!stmt) return items;
   sqlite3_bind_int(stmt, 1, count);
-  int result;
-  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+  auto row = [&](sqlite3_stmt* s) {
     auto item = std::make_shared<HVKVStorageItem>();
-    item->key = columnText(stmt, 0);
-    item->filename = columnText(stmt, 1);
-    item->size = sqlite3_column_int64(stmt, 2);
+    item->key = columnText(s, 0);
+    item->filename = columnText(s, 1);
+    item->size = sqlite3_column_int64(s, 2);
     items.push_back(std::move(item));
-  }
-  if (result != SQLITE_DONE) {
-    logError(kQueryError, HV_FN, __LINE__, result);
-    items.clear();
-  }
-  sqlite3_reset(stmt);
+  };
+  if (!dbStep(stmt, row, kQueryError, HV_FN, __LINE__)) items.clear();
   return items;
 }
 
-int64_t HVKVStorage::dbGetInt(const char* sql, const char* fn, int line) {
+int64_t HVKVStorage::dbGetInt(const std::string& sql, const std::string& key, const char* fn,
+                              int line) {
   sqlite3_stmt* stmt = dbPrepareStmt(sql, fn, line);
   if (!stmt) return -1;
-  int result = sqlite3_step(stmt);
+  if (!key.empty()) bindText(stmt, 1, key);
   int64_t value = -1;
-  if (result == SQLITE_ROW) {
-    value = sqlite3_column_int64(stmt, 0);
-  } else {
-    logError(kQueryError, fn, line, result);
-  }
-  sqlite3_reset(stmt);
-  return value;
-}
-
-int HVKVStorage::dbGetItemCountWithKey(const std::string& key) {
-  sqlite3_stmt* stmt =
-      dbPrepareStmt("select count(key) from manifest where key = ?1;", HV_FN, __LINE__);
-  if (!stmt) return -1;
-  bindText(stmt, 1, key);
-  int result = sqlite3_step(stmt);
-  int count = -1;
-  if (result == SQLITE_ROW) {
-    count = sqlite3_column_int(stmt, 0);
-  } else {
-    logError(kQueryError, HV_FN, __LINE__, result);
-  }
-  sqlite3_reset(stmt);
-  return count;
+  bool ok = dbStep(
+      stmt, [&](sqlite3_stmt* s) { value = sqlite3_column_int64(s, 0); }, kQueryError, fn, line);
+  return ok ? value : -1;
 }
 
 // ---- files ----
@@ -920,14 +844,14 @@ std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
 
 bool HVKVStorage::itemExistsForKey(const std::string& key) {
   if (key.empty()) return false;
-  return dbGetItemCountWithKey(key) > 0;
+  return dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
 }
 
 int64_t HVKVStorage::getItemsCount() {
-  return dbGetInt("select count(*) from manifest;", HV_FN, __LINE__);
+  return dbGetInt("select count(*) from manifest;", std::string(), HV_FN, __LINE__);
 }
 
 int64_t HVKVStorage::getItemsSize() {
   // sum() of no rows is NULL, which reads as 0.
-  return dbGetInt("select sum(size) from manifest;", HV_FN, __LINE__);
+  return dbGetInt("select sum(size) from manifest;", std::string(), HV_FN, __LINE__);
 }

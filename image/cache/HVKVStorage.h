@@ -108,8 +108,19 @@ class HVKVStorage : public plat::Object {
   int dbLastInitializeCode() const { return lastInitCode_; }
   void dbCheckpoint();
   sqlite3_stmt* dbPrepareStmt(const std::string& sql, const char* fn, int line);
-  std::string dbJoinedKeys(size_t count) const;
-  void dbBindJoinedKeys(const std::vector<std::string>& keys, sqlite3_stmt* stmt, int from);
+  // A one-off statement: head, one placeholder per key (bound from ?1), tail. Finalised when
+  // released; null (logged) when it cannot be prepared.
+  using OneOffStmt = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+  OneOffStmt dbPrepareKeysStmt(const std::string& head, const std::vector<std::string>& keys,
+                               const std::string& tail, const char* fn, int line);
+  // Steps to the end, handing each row to `row`, then resets. True only on SQLITE_DONE; other
+  // results are logged with errorFormat.
+  bool dbStep(sqlite3_stmt* stmt, const std::function<void(sqlite3_stmt*)>& row,
+              const char* errorFormat, const char* fn, int line);
+  static std::function<void(sqlite3_stmt*)> filenameCollector(std::vector<std::string>* names);
+  bool dbGetFilenamesWhere(const std::string& condition,
+                           const std::function<void(sqlite3_stmt*)>& bind,
+                           std::vector<std::string>* names);
   bool dbSave(const std::string& key, const plat::Data& value, const std::string& fileName,
               const plat::Data& extendedData);
   bool dbUpdateAccessTime(const std::string& key);
@@ -128,8 +139,8 @@ class HVKVStorage : public plat::Object {
   std::vector<std::string> dbGetFilenamesWithSizeLargerThan(int64_t size);
   std::vector<std::string> dbGetFilenamesWithTimeEarlierThan(int64_t time);
   std::vector<HVKVStorageItemRef> dbGetItemSizeInfoOrderByTimeAscWithLimit(int count);
-  int64_t dbGetInt(const char* sql, const char* fn, int line);
-  int dbGetItemCountWithKey(const std::string& key);
+  // The first column of the last row; -1 on an error. A non-empty key is bound to ?1.
+  int64_t dbGetInt(const std::string& sql, const std::string& key, const char* fn, int line);
 
   bool fileWriteTemp(const plat::Data& data, std::string* tempPath);
   bool fileRenameInto(const std::string& tempPath, const std::string& filename);

@@ -3,7 +3,11 @@
 // status-bar facts. Life-cycle notifications are posted by the host or tests through
 // NSNotificationCenter with the names below. Main thread only.
 
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,9 @@ inline constexpr const char* UIApplicationWillResignActiveNotification =
 inline constexpr const char* UIApplicationDidChangeStatusBarOrientationNotification =
     "UIApplicationDidChangeStatusBarOrientationNotification";
 
+using UIBackgroundTaskIdentifier = uint64_t;
+inline constexpr UIBackgroundTaskIdentifier UIBackgroundTaskInvalid = 0;
+
 enum UIStatusBarStyle : int64_t {
   UIStatusBarStyleDefault = 0,
   UIStatusBarStyleLightContent = 1,
@@ -39,6 +46,9 @@ enum UIInterfaceOrientation : int64_t {
   UIInterfaceOrientationLandscapeLeft = 4,
   UIInterfaceOrientationLandscapeRight = 3
 };
+
+// Background tasks (begin, end, expire) may be used from any thread; the rest of the class is
+// main thread only.
 
 // The application delegate protocol; every operation is optional.
 class UIApplicationDelegate {
@@ -67,7 +77,26 @@ class UIApplication {
   bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
   void setIdleTimerDisabled(bool d) { idleTimerDisabled_ = d; }
 
+  // Asks for time to finish work should the application move to the background. Returns a new
+  // identifier (never UIBackgroundTaskInvalid); the handler (may be empty) runs when the time
+  // runs out and must end the task. Any thread.
+  UIBackgroundTaskIdentifier beginBackgroundTaskWithExpirationHandler(
+      std::function<void()> handler);
+  // Ends a task. Unknown, already ended or invalid identifiers are ignored (and logged).
+  void endBackgroundTask(UIBackgroundTaskIdentifier identifier);
+  // Tasks begun and not yet ended.
+  size_t backgroundTaskCountForTesting() const;
+  // Runs the expiration handler of every task open now, on the calling thread, as the system
+  // does when background time runs out; each handler is called once.
+  void expireAllBackgroundTasksForTesting();
+
  private:
+  void resetBackgroundTasksForTesting();
+
+  mutable std::mutex tasksMutex_;
+  std::map<UIBackgroundTaskIdentifier, std::function<void()>> tasks_;
+  UIBackgroundTaskIdentifier lastTask_ = UIBackgroundTaskInvalid;
+
   std::weak_ptr<UIApplicationDelegate> delegate_;
   std::weak_ptr<UIWindow> key_;
   UIStatusBarStyle statusBarStyle_ = UIStatusBarStyleDefault;

@@ -50,6 +50,7 @@ void UIApplication::resetForTesting() {
   statusBarHidden_ = false;
   orientation_ = UIInterfaceOrientationPortrait;
   idleTimerDisabled_ = false;
+  resetBackgroundTasksForTesting();
 }
 
 // ---- UIWindow ----

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <mutex>
 
 #include "image/HVImage.h"
 #include "image/HVImageCoder.h"
@@ -147,6 +149,84 @@ TEST_F(ImageCacheTest, GeneralCacheFillsMemoryFromDisk) {
   EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
   cache->removeObjectForKey("k");
   EXPECT_FALSE(cache->containsObjectForKey("k"));
+}
+
+TEST_F(ImageCacheTest, GeneralCacheBlockForms) {
+  auto cache = HVCache::cacheWithPath((dir_ / "general").string());
+  ASSERT_TRUE(cache);
+  std::atomic<int> done{0};
+  // Writes reach memory at once and disk before their block.
+  cache->setObjectForKeyWithBlock(Value("v"), "k", [&] {
+    EXPECT_TRUE(cache->diskCache()->containsObjectForKey("k"));
+    done++;
+  });
+  EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done == 1; }));
+
+  // A disk hit is in memory before the read block runs; a memory hit answers too.
+  cache->memoryCache()->removeAllObjects();
+  std::mutex m;
+  std::vector<std::string> seen;
+  auto record = [&](const std::string& what) {
+    std::lock_guard<std::mutex> hold(m);
+    seen.push_back(what);
+  };
+  cache->objectForKeyWithBlock("k", [&](const std::string& key, const Value& v) {
+    EXPECT_EQ(key, "k");
+    EXPECT_EQ(v, Value("v"));
+    EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
+    record("disk read");
+  });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return cache->memoryCache()->containsObjectForKey("k"); }));
+  cache->objectForKeyWithBlock("k", [&](const std::string&, const Value& v) {
+    EXPECT_EQ(v, Value("v"));
+    record("memory read");
+  });
+  cache->containsObjectForKeyWithBlock("k", [&](const std::string&, bool has) {
+    EXPECT_TRUE(has);
+    record("contains");
+  });
+  cache->objectForKeyWithBlock("absent", [&](const std::string&, const Value& v) {
+    EXPECT_TRUE(v.isNil());
+    EXPECT_FALSE(cache->memoryCache()->containsObjectForKey("absent"));
+    record("miss");
+  });
+  ASSERT_TRUE(testing_loop::runUntil([&] {
+    std::lock_guard<std::mutex> hold(m);
+    return seen.size() == 4;
+  }));
+
+  cache->removeObjectForKeyWithBlock("k", [&](const std::string& key) {
+    EXPECT_EQ(key, "k");
+    EXPECT_FALSE(cache->diskCache()->containsObjectForKey("k"));
+    done++;
+  });
+  EXPECT_FALSE(cache->memoryCache()->containsObjectForKey("k"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done == 2; }));
+
+  cache->setObjectForKey(Value("a"), "a");
+  cache->setObjectForKey(Value("b"), "b");
+  int64_t lastRemoved = -1;
+  bool ended = false, failed = true;
+  cache->removeAllObjectsWithProgressBlockEndBlock(
+      [&](int64_t removed, int64_t total) {
+        EXPECT_EQ(total, 2);
+        lastRemoved = removed;
+      },
+      [&](bool error) {
+        failed = error;
+        ended = true;
+      });
+  EXPECT_EQ(cache->memoryCache()->totalCount(), 0u);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return ended; }));
+  EXPECT_FALSE(failed);
+  EXPECT_EQ(lastRemoved, 2);
+  EXPECT_EQ(cache->diskCache()->totalCount(), 0);
+
+  cache->setObjectForKey(Value("c"), "c");
+  cache->removeAllObjectsWithBlock([&] { done++; });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done == 3; }));
+  EXPECT_FALSE(cache->containsObjectForKey("c"));
 }
 
 }  // namespace

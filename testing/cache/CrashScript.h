@@ -1,0 +1,35 @@
+#pragma once
+// What the crash helper stores, shared with the test that checks it: every value is a pure
+// function of its key, generation and size, so the checker can tell a whole value from a torn
+// or stale one.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/Data.h"
+
+namespace crash_script {
+
+inline constexpr int kKeyCount = 24;
+inline constexpr const char* kHelperName = "kv_crash_helper";
+
+inline std::string keyName(int i) { return "k" + std::to_string(i); }
+
+inline plat::Data value(const std::string& key, uint64_t gen, size_t size) {
+  uint64_t x = 1469598103934665603ULL;
+  for (char c : key) x = (x ^ static_cast<uint8_t>(c)) * 1099511628211ULL;
+  x ^= gen * 0x9E3779B97F4A7C15ULL;
+  std::vector<uint8_t> out(size);
+  for (size_t i = 0; i < size; i++) {
+    // splitmix64
+    x += 0x9E3779B97F4A7C15ULL;
+    uint64_t z = x;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    out[i] = static_cast<uint8_t>(z ^ (z >> 31));
+  }
+  return plat::Data(std::move(out));
+}
+
+}  // namespace crash_script

@@ -1,0 +1,279 @@
+// The key-value storage killed at random moments: a helper program runs a seeded script on a
+// mixed-mode store and acknowledges every call; the test kills it with SIGKILL over and over
+// and checks after each kill that the database is sound, every acknowledged value reads back
+// whole, removed keys stay gone, the call in flight shows its old or new value, no row names
+// a missing file, and totals match the rows. Also: stores that hit the file-size limit.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "image/cache/HVKVStorage.h"
+#include "platform/foundation/NSLog.h"
+#include "testing/cache/CrashScript.h"
+#include "testing/loop/Pump.h"
+
+using namespace plat;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The helper is built beside the tests: <build>/testing/cache/kv_crash_helper.
+std::string helperPath() {
+  fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
+  for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
+    fs::path candidate = dir / "testing" / "cache" / crash_script::kHelperName;
+    if (fs::exists(candidate)) return candidate.string();
+  }
+  return std::string();
+}
+
+pid_t spawn(const std::vector<std::string>& args, int keepFd) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (keepFd >= 0) ::fcntl(keepFd, F_SETFD, 0);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+struct Stored {
+  uint64_t gen;
+  size_t size;
+  bool operator==(const Stored&) const = default;
+};
+using Model = std::map<std::string, std::optional<Stored>>;
+
+class KVCrashTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("kvcrash-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    helper_ = helperPath();
+    ASSERT_FALSE(helper_.empty()) << "kv_crash_helper not built";
+    setNSLogCaptureForTesting([](const std::string&) {});
+  }
+  void TearDown() override {
+    EXPECT_TRUE(testing_loop::runUntilIdle());
+    setNSLogCaptureForTesting(nullptr);
+    fs::remove_all(dir_);
+  }
+
+  // Reads the manifest directly: integrity, and every row's value where the row says it is.
+  void checkManifest() {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "pragma integrity_check;", -1, &stmt, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), "ok");
+    sqlite3_finalize(stmt);
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "select key, filename, size, length(inline_data) from manifest;",
+                                 -1, &stmt, nullptr),
+              SQLITE_OK);
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      std::string key = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+      int64_t size = sqlite3_column_int64(stmt, 2);
+      if (sqlite3_column_type(stmt, 1) != SQLITE_NULL) {
+        fs::path file = dir_ / "data" / reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1));
+        std::error_code ec;
+        EXPECT_EQ(static_cast<int64_t>(fs::file_size(file, ec)), size) << key << " " << file;
+        EXPECT_FALSE(ec) << key << " names a missing file " << file;
+      } else {
+        EXPECT_EQ(sqlite3_column_int64(stmt, 3), size) << key;
+      }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+  }
+
+  fs::path dir_;
+  std::string helper_;
+};
+
+TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
+  const int kRounds = 110;
+  std::mt19937 rng(20261206);
+  Model model;
+  for (int i = 0; i < crash_script::kKeyCount; i++) model[crash_script::keyName(i)] = std::nullopt;
+  int callsAcknowledged = 0, roundsWithCallInFlight = 0;
+
+  for (int round = 1; round <= kRounds; round++) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    pid_t pid = spawn({helper_, "run", dir_.string(), std::to_string(round), std::to_string(fds[1])},
+                      fds[1]);
+    ASSERT_GT(pid, 0);
+    ::close(fds[1]);
+
+    // Collect acknowledgements until the kill time, counted from the moment the storage is
+    // open (every eighth round from the start, to also kill during opening).
+    std::string received;
+    auto start = std::chrono::steady_clock::now();
+    bool timingFromReady = round % 8 != 0;
+    auto killAt = start + std::chrono::milliseconds(5 + rng() % 196);
+    bool ready = false, eof = false;
+    while (!eof) {
+      auto now = std::chrono::steady_clock::now();
+      if ((ready || !timingFromReady) && now >= killAt) break;
+      if (!ready && now - start > std::chrono::seconds(20)) break;  // helper hung: fail below
+      pollfd p{fds[0], POLLIN, 0};
+      ::poll(&p, 1, 2);
+      char buf[4096];
+      ssize_t n = ::read(fds[0], buf, sizeof buf);
+      if (n == 0) eof = true;
+      if (n > 0) received.append(buf, static_cast<size_t>(n));
+      if (!ready && received.rfind("R\n", 0) == 0) {
+        ready = true;
+        if (timingFromReady) killAt = std::chrono::steady_clock::now() + (killAt - start);
+      }
+    }
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    for (char buf[4096];;) {
+      ssize_t n = ::read(fds[0], buf, sizeof buf);
+      if (n <= 0) break;
+      received.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "helper ended by itself, status " << status << ": "
+                                     << received.substr(0, 200);
+    if (timingFromReady) {
+      ASSERT_TRUE(ready) << "the helper never opened the storage";
+    }
+
+    // Replay the complete lines; a call begun and not acknowledged is in flight.
+    std::istringstream lines(received.substr(0, received.rfind('\n') + 1));
+    std::string line, begun;
+    while (std::getline(lines, line)) {
+      if (line.rfind("B ", 0) == 0) {
+        begun = line.substr(2);
+        continue;
+      }
+      if (line.rfind("E ", 0) != 0) continue;
+      std::istringstream call(begun), end(line.substr(2));
+      std::string kind, key, ok;
+      call >> kind >> key;
+      end >> ok;
+      callsAcknowledged++;
+      if (kind == "S" && ok == "1") {
+        Stored s{};
+        call >> s.gen >> s.size;
+        model[key] = s;
+      } else if (kind == "R" && ok == "1") {
+        model[key] = std::nullopt;
+      } else if (kind == "T") {
+        std::string present;
+        end >> present;
+        std::set<std::string> keep;
+        std::istringstream list(present);
+        for (std::string k; std::getline(list, k, ',');) keep.insert(k);
+        for (auto& [k, v] : model) {
+          if (!keep.count(k)) v = std::nullopt;
+        }
+      }
+      begun.clear();
+    }
+
+    checkManifest();
+    if (HasFatalFailure()) return;
+
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    ASSERT_TRUE(kv);
+    // The call in flight: each key it may touch shows its old value or its new one, whole.
+    std::map<std::string, std::vector<std::optional<Stored>>> allowed;
+    for (auto& [k, v] : model) allowed[k] = {v};
+    if (!begun.empty()) {
+      roundsWithCallInFlight++;
+      std::istringstream call(begun);
+      std::string kind, key;
+      call >> kind >> key;
+      if (kind == "S") {
+        Stored s{};
+        call >> s.gen >> s.size;
+        allowed[key].push_back(s);
+      } else if (kind == "R") {
+        allowed[key].push_back(std::nullopt);
+      } else {
+        for (auto& [k, v] : allowed) v.push_back(std::nullopt);
+      }
+    }
+    int64_t count = 0, size = 0;
+    for (auto& [key, options] : allowed) {
+      auto value = kv->getItemValueForKey(key);
+      bool matched = false;
+      for (auto& option : options) {
+        if (!option ? !value
+                    : value && *value == crash_script::value(key, option->gen, option->size)) {
+          model[key] = option;
+          matched = true;
+          break;
+        }
+      }
+      ASSERT_TRUE(matched) << key << ": expected generation "
+                           << (options[0] ? std::to_string(options[0]->gen) : "absent")
+                           << ", read " << (value ? std::to_string(value->length()) + " bytes"
+                                                  : "nothing");
+      if (value) {
+        count++;
+        size += static_cast<int64_t>(value->length());
+      }
+    }
+    EXPECT_EQ(kv->getItemsCount(), count);
+    EXPECT_EQ(kv->getItemsSize(), size);
+  }
+  RecordProperty("calls_acknowledged", callsAcknowledged);
+  RecordProperty("kills_with_a_call_in_flight", roundsWithCallInFlight);
+  EXPECT_GT(callsAcknowledged, kRounds);
+  EXPECT_GT(roundsWithCallInFlight, kRounds / 4);
+
+  // After all that, the storage still takes writes.
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  Data big = crash_script::value("after", 1, 100000);
+  EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("after", big, "after", Data()));
+  EXPECT_TRUE(kv->saveItemWithKeyValue("after-inline", Data::fromString("x")));
+  EXPECT_EQ(kv->getItemValueForKey("after"), big);
+}
+
+TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {
+  int status = 0;
+  pid_t pid = spawn({helper_, "fsize", dir_.string()}, -1);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers under the file-size limit";
+
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  EXPECT_EQ(kv->getItemValueForKey("small"), crash_script::value("small", 1, 100));
+  EXPECT_EQ(kv->getItemValueForKey("big"), crash_script::value("big", 1, 40000));
+  EXPECT_FALSE(fs::exists(dir_ / "data" / "other"));
+  size_t files = 0;
+  for (auto& e : fs::directory_iterator(dir_ / "data")) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+}
+
+}  // namespace
