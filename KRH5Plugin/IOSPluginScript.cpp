@@ -76,3 +76,17 @@ std::string IOSPluginScriptSource(const std::string& objectPath, const std::stri
        "  };\n})();\n";
   return s;
 }
+
+std::optional<std::string> IOSPluginMessage::text() const {
+  if (const std::string* s = args.string()) return *s;
+  return std::nullopt;
+}
+
+std::optional<IOSPluginMessage> IOSPluginReadMessage(const plat::WKScriptMessageRef& message) {
+  if (!message) return std::nullopt;
+  const plat::Dictionary* body = message->body().dictionary();
+  if (!body) return std::nullopt;
+  const std::string* name = body->get("name").string();
+  if (!name) return std::nullopt;
+  return IOSPluginMessage{*name, body->get("args")};
+}

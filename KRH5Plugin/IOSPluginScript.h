@@ -12,8 +12,12 @@
 //
 // Pure functions; any thread.
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/foundation/Value.h"
+#include "platform/webkit/WKUserContentController.h"
 
 struct IOSPluginScriptMethod {
   std::string name;                 // the page method
@@ -27,3 +31,13 @@ struct IOSPluginScriptMethod {
 std::string IOSPluginScriptSource(const std::string& objectPath, const std::string& initLine,
                                   const std::string& handler,
                                   const std::vector<IOSPluginScriptMethod>& methods);
+
+// A bridge message's command and argument. Nullopt for a null message, a body that is not a
+// dictionary, or a "name" that is not text.
+struct IOSPluginMessage {
+  std::string name;
+  plat::Value args;  // as posted: text, number, or nil
+  // The argument when it is text; nullopt for anything else.
+  std::optional<std::string> text() const;
+};
+std::optional<IOSPluginMessage> IOSPluginReadMessage(const plat::WKScriptMessageRef& message);

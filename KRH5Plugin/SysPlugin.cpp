@@ -219,15 +219,12 @@ void replyBool(const char* name, bool value) {
 void SysHandler::userContentControllerDidReceiveScriptMessage(
     const std::shared_ptr<plat::WKUserContentController>&, const plat::WKScriptMessageRef& message) {
   auto sys = SysPlugin::GetInterface();
-  if (!sys || !message) return;
-  const plat::Dictionary* body = message->body().dictionary();
-  if (!body) return;
-  const std::string* namePtr = body->get("name").string();
-  if (!namePtr) return;
-  const std::string& name = *namePtr;
-  const plat::Value& argsValue = body->get("args");
+  auto msg = IOSPluginReadMessage(message);
+  if (!sys || !msg) return;
+  const std::string& name = msg->name;
+  const plat::Value& argsValue = msg->args;
   // Only texts are arguments of the text commands; anything else counts as absent.
-  const Text args = argsValue.string() ? Text(*argsValue.string()) : std::nullopt;
+  const Text args = msg->text();
 
   static const auto* table = new std::vector<std::pair<std::string, void (*)(
       SysInterface&, const Text&, const plat::Value&)>>{

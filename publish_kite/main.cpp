@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "KRH5Plugin/HSSDKPlugin.h"
+#include "KRH5Plugin/MXSDKPlugin.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "platform/uikit/UIApplicationMain.h"
 #include "platform/webkit/VirtualDisplay.h"
@@ -21,6 +23,8 @@ int main(int argc, char** argv) {
   }
   // The bridge's plugin classes make themselves known before the application starts.
   SysPlugin::Register();
+  HSSDKPlugin::Register();
+  MXSDKPlugin::Register();
   AppDelegate::Register();
   int result = plat::UIApplicationMain(argc, argv, "", AppDelegate::ClassName());
   host->Finish();
