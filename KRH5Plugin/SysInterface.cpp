@@ -460,12 +460,20 @@ bool SysInterface::CreateDir(const Text& path) {
       .createDirectoryAtPathWithIntermediateDirectoriesAttributesError(*folder, true);
 }
 
+namespace {
+// Whether `path` is `folder` or lies inside it (a folder copied or moved into itself would
+// never end).
+bool within(const std::string& path, const std::string& folder) {
+  return path == folder || path.rfind(folder + "/", 0) == 0;
+}
+}  // namespace
+
 bool SysInterface::MoveFile(const Text& json) {
   auto object = SysArgs::Object(json);
   if (!object) return false;
   auto source = writablePath(SysArgs::Text(*object, "srcPath"));
   auto target = writablePath(SysArgs::Text(*object, "dstPath"));
-  if (!source || !target) return false;
+  if (!source || !target || within(*target, *source)) return false;
   return plat::NSFileManager::defaultManager().moveItemAtPathToPathError(*source, *target);
 }
 
@@ -474,7 +482,7 @@ bool SysInterface::CopyFile(const Text& json) {
   if (!object) return false;
   auto source = containerPath(SysArgs::Text(*object, "srcPath"), true);
   auto target = writablePath(SysArgs::Text(*object, "dstPath"));
-  if (!source || !target) return false;
+  if (!source || !target || within(*target, *source)) return false;
   return plat::NSFileManager::defaultManager().copyItemAtPathToPathError(*source, *target);
 }
 

@@ -125,6 +125,10 @@ TEST_F(SysServicesTest, FileManagerCorners) {
   EXPECT_EQ(read(a + "/f.txt"), "one");
   EXPECT_EQ(read(a + "/g.txt"), "two");
   EXPECT_TRUE(sys.MoveFile(pair(a + "/f.txt", a + "/h.txt")));
+  // A folder never goes into itself.
+  EXPECT_FALSE(sys.CopyFile(pair(a, a + "/b/inner")));
+  EXPECT_FALSE(sys.MoveFile(pair(a, a + "/b/inner")));
+  EXPECT_FALSE(fs::exists(a + "/b/inner"));
   EXPECT_EQ(read(a + "/h.txt"), "one");
   for (const char* bad : {"{\"srcPath\":\"\",\"dstPath\":\"/x\"}", "{\"dstPath\":\"/x\"}",
                           "{\"srcPath\":5,\"dstPath\":\"/x\"}", "not json", "[1]"}) {
