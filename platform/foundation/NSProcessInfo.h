@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/foundation/HostMemory.h"
 #include "platform/foundation/Value.h"
 
 namespace plat {
@@ -37,6 +38,8 @@ class NSProcessInfo {
   bool isOperatingSystemAtLeastVersion(NSOperatingSystemVersion version) const;
 
   uint64_t processorCount() const;
+  // Bytes of physical memory (HostPhysicalMemory, replaceable by tests).
+  uint64_t physicalMemory() const { return HostPhysicalMemory(); }
   uint64_t activeProcessorCount() const;
 
   // For tests (and hosts that play another device).

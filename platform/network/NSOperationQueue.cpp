@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
 
@@ -19,7 +20,7 @@ struct NSOperationQueue::State {
   int64_t width = NSOperationQueueDefaultMaxConcurrentOperationCount;
   DispatchQueueRef serial;
   DispatchQueueRef concurrent;
-  int64_t pending = 0;
+  std::vector<NSOperationRef> operations;  // added, not yet finished
 };
 
 NSOperationQueue::NSOperationQueue() : state_(std::make_shared<State>()) {
@@ -71,29 +72,54 @@ void NSOperationQueue::setMaxConcurrentOperationCount(int64_t count) {
 }
 
 void NSOperationQueue::addOperationWithBlock(std::function<void()> block) {
-  if (!block) return;
+  if (block) addOperation(NSBlockOperation::blockOperationWithBlock(std::move(block)));
+}
+
+void NSOperationQueue::addOperation(const NSOperationRef& operation) {
+  if (!operation || operation->isFinished()) return;
   DispatchQueueRef target;
   {
     std::lock_guard<std::mutex> lock(state_->mu);
-    ++state_->pending;
+    state_->operations.push_back(operation);
     target = main_ ? dispatch_get_main_queue()
                    : (state_->width == 1 ? state_->serial : state_->concurrent);
   }
   auto state = state_;
   const void* self = this;
-  dispatch_async(target, [state, self, block = std::move(block)] {
+  dispatch_async(target, [state, self, operation] {
     const void* saved = tCurrentQueue;
     tCurrentQueue = self;
-    block();
+    operation->start();
     tCurrentQueue = saved;
     std::lock_guard<std::mutex> lock(state->mu);
-    if (--state->pending == 0) state->idle.notify_all();
+    auto& ops = state->operations;
+    for (auto it = ops.begin(); it != ops.end(); ++it) {
+      if (*it == operation) {
+        ops.erase(it);
+        break;
+      }
+    }
+    if (ops.empty()) state->idle.notify_all();
   });
+}
+
+void NSOperationQueue::cancelAllOperations() {
+  std::vector<NSOperationRef> ops;
+  {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    ops = state_->operations;
+  }
+  for (auto& op : ops) op->cancel();
+}
+
+uint64_t NSOperationQueue::operationCount() const {
+  std::lock_guard<std::mutex> lock(state_->mu);
+  return state_->operations.size();
 }
 
 void NSOperationQueue::waitUntilAllOperationsAreFinished() {
   std::unique_lock<std::mutex> lock(state_->mu);
-  state_->idle.wait(lock, [&] { return state_->pending == 0; });
+  state_->idle.wait(lock, [&] { return state_->operations.empty(); });
 }
 
 bool NSOperationQueue::isCurrent() const { return tCurrentQueue == this; }

@@ -3,7 +3,10 @@
 // delegate queue of URL sessions. A width of 1 runs blocks one at a time in the order they
 // were added; the main queue runs them on the main thread through the main run loop.
 //
-// Thread-safe: blocks may be added from any thread.
+// Operations stay counted from the moment they are added until they have run (or were skipped
+// because they were cancelled before starting).
+//
+// Thread-safe: blocks and operations may be added from any thread.
 
 #include <cstdint>
 #include <functional>
@@ -11,6 +14,7 @@
 #include <string>
 
 #include "platform/foundation/Object.h"
+#include "platform/network/NSOperation.h"
 
 namespace plat {
 
@@ -34,8 +38,15 @@ class NSOperationQueue : public Object {
   // Takes effect for blocks added afterwards. Ignored on the main queue.
   void setMaxConcurrentOperationCount(int64_t count);
 
-  // Runs `block` asynchronously on the queue.
+  // Runs `block` asynchronously on the queue (as an NSBlockOperation).
   void addOperationWithBlock(std::function<void()> block);
+  // Runs the operation's start() asynchronously on the queue. A null operation or one that
+  // already finished is ignored.
+  void addOperation(const NSOperationRef& operation);
+  // Cancels every operation added and not yet finished.
+  void cancelAllOperations();
+  // Operations added and not yet finished.
+  uint64_t operationCount() const;
   // Blocks the caller until every block added so far has run.
   // REQUIRES: not called from a block of this queue.
   void waitUntilAllOperationsAreFinished();

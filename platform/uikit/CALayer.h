@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/CGImage.h"
 #include "platform/uikit/UIColor.h"
 
@@ -39,6 +40,10 @@ class CALayer {
   void setOpacity(float o) { opacity_ = o; }
   CGImageRef contents() const { return contents_; }
   void setContents(CGImageRef image) { contents_ = std::move(image); }
+  // The part of the contents shown, in unit coordinates of the bitmap (origin top-left).
+  // Default 0, 0, 1, 1.
+  CGRect contentsRect() const { return contentsRect_; }
+  void setContentsRect(CGRect r) { contentsRect_ = r; }
   double contentsScale() const { return contentsScale_; }
   void setContentsScale(double s) { contentsScale_ = s; }
   bool isHidden() const { return hidden_; }
@@ -73,6 +78,7 @@ class CALayer {
   bool hidden_ = false;
   CGImageRef contents_;
   double contentsScale_ = 1;
+  CGRect contentsRect_{{0, 0}, {1, 1}};
   std::vector<RunningAnimation> animations_;
 };
 

@@ -31,8 +31,19 @@ void UIImageView::setHighlighted(bool h) {
   highlighted_ = h;
   setNeedsDisplay();
 }
+void UIImageView::setAnimationImages(std::vector<UIImageRef> images) {
+  animationImages_ = std::move(images);
+  setNeedsDisplay();
+}
+void UIImageView::setHighlightedAnimationImages(std::vector<UIImageRef> images) {
+  highlightedAnimationImages_ = std::move(images);
+  setNeedsDisplay();
+}
 void UIImageView::startAnimating() {
-  if (!animationImages_.empty()) animating_ = true;
+  const auto& list = (highlighted_ && !highlightedAnimationImages_.empty())
+                         ? highlightedAnimationImages_
+                         : animationImages_;
+  if (!list.empty()) animating_ = true;
 }
 void UIImageView::stopAnimating() { animating_ = false; }
 
@@ -76,6 +87,8 @@ CGRect UIContentModeRect(UIViewContentMode mode, CGRect b, CGSize s) {
 
 void UIImageView::drawBuiltInContent(CGContextRef c) const {
   UIImageRef img = (highlighted_ && highlightedImage_) ? highlightedImage_ : image_;
+  if (!img && highlighted_ && !highlightedAnimationImages_.empty())
+    img = highlightedAnimationImages_.front();
   if (!img && !animationImages_.empty()) img = animationImages_.front();
   if (!img || !c) return;
   CGRect r = UIContentModeRect(contentMode(), bounds(), img->size());

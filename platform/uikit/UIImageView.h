@@ -17,21 +17,30 @@ class UIImageView : public UIView {
   explicit UIImageView(UIImageRef image);
   std::string className() const override { return "UIImageView"; }
 
+  // The setters and the animation switches below may be overridden; subclasses store values
+  // through UIImageView's own versions.
   UIImageRef image() const { return image_; }
-  void setImage(UIImageRef image);
+  virtual void setImage(UIImageRef image);
   UIImageRef highlightedImage() const { return highlightedImage_; }
-  void setHighlightedImage(UIImageRef image);
+  virtual void setHighlightedImage(UIImageRef image);
   bool isHighlighted() const { return highlighted_; }
-  void setHighlighted(bool h);
+  virtual void setHighlighted(bool h);
   const std::vector<UIImageRef>& animationImages() const { return animationImages_; }
-  void setAnimationImages(std::vector<UIImageRef> images) { animationImages_ = std::move(images); }
+  virtual void setAnimationImages(std::vector<UIImageRef> images);
+  // Shown in place of the animation images while highlighted.
+  const std::vector<UIImageRef>& highlightedAnimationImages() const {
+    return highlightedAnimationImages_;
+  }
+  virtual void setHighlightedAnimationImages(std::vector<UIImageRef> images);
   double animationDuration() const { return animationDuration_; }
   void setAnimationDuration(double d) { animationDuration_ = d; }
   int64_t animationRepeatCount() const { return repeatCount_; }
   void setAnimationRepeatCount(int64_t n) { repeatCount_ = n; }
-  void startAnimating();
-  void stopAnimating();
-  bool isAnimating() const { return animating_; }
+  // Starts cycling the animation images (the highlighted ones while highlighted); nothing
+  // without any.
+  virtual void startAnimating();
+  virtual void stopAnimating();
+  virtual bool isAnimating() const { return animating_; }
 
   CGSize intrinsicContentSize() const override;
   CGSize sizeThatFits(CGSize size) const override;
@@ -40,7 +49,7 @@ class UIImageView : public UIView {
  private:
   UIImageRef image_, highlightedImage_;
   bool highlighted_ = false;
-  std::vector<UIImageRef> animationImages_;
+  std::vector<UIImageRef> animationImages_, highlightedAnimationImages_;
   double animationDuration_ = 0;
   int64_t repeatCount_ = 0;
   bool animating_ = false;

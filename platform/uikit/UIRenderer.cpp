@@ -5,6 +5,7 @@
 
 #include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIImageView.h"
 
 namespace plat {
 
@@ -22,6 +23,29 @@ void addRoundedRect(cairo_t* cr, CGRect r, double radius) {
   cairo_arc(cr, x0 + radius, y1 - radius, radius, M_PI / 2, M_PI);
   cairo_arc(cr, x0 + radius, y0 + radius, radius, M_PI, 3 * M_PI / 2);
   cairo_close_path(cr);
+}
+
+// The layer's contents: the part its contents rectangle selects, placed by the view's content
+// mode (scale to fill by default) and clipped to where that part lands.
+void drawLayerContents(CGContextRef c, const UIView& v, const CGImageRef& contents) {
+  CGRect unit = CGRectIntersection(v.layer()->contentsRect(), CGRectMake(0, 0, 1, 1));
+  if (CGRectIsEmpty(unit)) return;
+  double scale = v.layer()->contentsScale() > 0 ? v.layer()->contentsScale() : 1;
+  double w = static_cast<double>(contents->width());
+  double h = static_cast<double>(contents->height());
+  CGSize part = CGSizeMake(unit.size.width * w / scale, unit.size.height * h / scale);
+  CGRect d = UIContentModeRect(v.contentMode(), v.bounds(), part);
+  if (d.size.width <= 0 || d.size.height <= 0) return;
+  double sx = d.size.width / unit.size.width, sy = d.size.height / unit.size.height;
+  CGRect whole = CGRectMake(d.origin.x - unit.origin.x * sx, d.origin.y - unit.origin.y * sy,
+                            sx, sy);
+  c->save();
+  cairo_t* cr = c->cairo();
+  cairo_new_path(cr);
+  cairo_rectangle(cr, d.origin.x, d.origin.y, d.size.width, d.size.height);
+  cairo_clip(cr);
+  UIDrawImageUpright(c, whole, contents, 1, kCGBlendModeNormal);
+  c->restore();
 }
 }  // namespace
 
@@ -68,9 +92,7 @@ void UIRenderer::drawContents(CGContextRef c, const UIView& v) {
       cairo_new_path(cr);
     }
   } else if (auto contents = layer->contents()) {
-    c->save();
-    UIDrawImageUpright(c, b, contents, 1, kCGBlendModeNormal);
-    c->restore();
+    drawLayerContents(c, v, contents);
   }
   c->save();
   v.drawBuiltInContent(c);

@@ -577,6 +577,10 @@ void UIView::setNeedsDisplay() {
 void UIView::displayIfNeeded() {
   if (!needsDisplay_) return;
   needsDisplay_ = false;
+  if (implementsDisplayLayer()) {
+    displayLayer(layer_.get());
+    return;
+  }
   if (!implementsDrawRect() || bounds_.size.width <= 0 || bounds_.size.height <= 0) return;
   double scale = UIGraphicsDefaultScale();
   UIGraphicsBeginImageContextWithOptions(bounds_.size, opaque_, scale);

@@ -249,7 +249,11 @@ class UIView : public Object {
   virtual void drawRect(CGRect rect) {}
   // True for classes that draw their content in drawRect:.
   virtual bool implementsDrawRect() const { return false; }
-  // Runs drawRect: into the layer's contents when marked, and clears the mark.
+  // Views that fill their layer's contents themselves (displayLayer:) instead of drawing in
+  // drawRect:. The display pass calls displayLayer with the view's layer.
+  virtual bool implementsDisplayLayer() const { return false; }
+  virtual void displayLayer(CALayer* layer) {}
+  // Runs displayLayer: or drawRect: into the layer's contents when marked, and clears the mark.
   void displayIfNeeded();
   // Built-in content of platform classes (labels, buttons, images, spinners), drawn by the
   // renderer after the background and before subviews. In bounds coordinates.

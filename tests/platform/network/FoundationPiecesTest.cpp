@@ -2,6 +2,8 @@
 // operation queues, MIME types and status texts.
 
 #include <gtest/gtest.h>
+
+#include <atomic>
 #include <unistd.h>
 
 #include <filesystem>
@@ -187,6 +189,33 @@ TEST(NSOperationQueue, WidthOneRunsInOrderAndTheMainQueueOnTheMainThread) {
   NSOperationQueue::mainQueue()->addOperationWithBlock([&] { onMain = dispatch_is_main_thread(); });
   EXPECT_TRUE(testing_loop::runUntil([&] { return onMain; }, 10));
   EXPECT_EQ(NSOperationQueue::mainQueue(), NSOperationQueue::mainQueue());
+}
+
+TEST(NSOperationQueue, OperationsAreCountedUntilRunAndCancelledOnesAreSkipped) {
+  auto q = std::make_shared<NSOperationQueue>();
+  q->setMaxConcurrentOperationCount(1);
+  auto gate = dispatch_semaphore_create(0);
+  std::atomic<int> ran{0};
+  q->addOperationWithBlock([&] {
+    dispatch_semaphore_wait(gate, DISPATCH_TIME_FOREVER);
+    ++ran;
+  });
+  std::vector<std::shared_ptr<NSBlockOperation>> later;
+  for (int i = 0; i < 3; ++i) {
+    later.push_back(NSBlockOperation::blockOperationWithBlock([&] { ++ran; }));
+    q->addOperation(later.back());
+  }
+  EXPECT_EQ(q->operationCount(), 4u);
+  q->cancelAllOperations();
+  for (auto& op : later) EXPECT_TRUE(op->isCancelled());
+  dispatch_semaphore_signal(gate);
+  q->waitUntilAllOperationsAreFinished();
+  // The running block had started: it finishes; the waiting ones never run.
+  EXPECT_EQ(ran.load(), 1);
+  EXPECT_EQ(q->operationCount(), 0u);
+  for (auto& op : later) EXPECT_TRUE(op->isFinished());
+  q->addOperation(later[0]);  // a finished operation is not run again
+  EXPECT_EQ(q->operationCount(), 0u);
 }
 
 TEST(MIMEType, ByExtensionInAnyCase) {
