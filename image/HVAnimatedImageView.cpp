@@ -26,8 +26,9 @@ HVAnimatedImageView::HVAnimatedImageView(CGRect frame) : UIImageView(frame) {}
 
 HVAnimatedImageView::~HVAnimatedImageView() {
   if (requestQueue_) requestQueue_->cancelAllOperations();
-  if (observing_) NSNotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(
-      static_cast<const UIView*>(this)));
+  if (observing_)
+    NSNotificationCenter::defaultCenter().removeObserver(
+        static_cast<const void*>(static_cast<const UIView*>(this)));
   if (link_) link_->invalidate();
 }
 
@@ -69,8 +70,10 @@ void HVAnimatedImageView::setImageWithType(UIImageRef image, HVImageViewContentT
   stopAnimating();
   if (link_) resetAnimated();
   curFrame_ = nullptr;
-  if (type == HVImageViewContentTypeImage) UIImageView::setImage(std::move(image));
-  else UIImageView::setHighlightedImage(std::move(image));
+  if (type == HVImageViewContentTypeImage)
+    UIImageView::setImage(std::move(image));
+  else
+    UIImageView::setHighlightedImage(std::move(image));
   imageChanged();
 }
 
@@ -95,9 +98,12 @@ void HVAnimatedImageView::setHighlighted(bool highlighted) {
 UIImageRef HVAnimatedImageView::imageForType(HVImageViewContentType type) const {
   // Animation lists are not images: they count as content without frames.
   switch (type) {
-    case HVImageViewContentTypeImage: return image();
-    case HVImageViewContentTypeHighlightedImage: return highlightedImage();
-    default: return nullptr;
+    case HVImageViewContentTypeImage:
+      return image();
+    case HVImageViewContentTypeHighlightedImage:
+      return highlightedImage();
+    default:
+      return nullptr;
   }
 }
 
@@ -221,9 +227,8 @@ void HVAnimatedImageView::startAnimating() {
   HVImageViewContentType type = currentImageType();
   if (type == HVImageViewContentTypeAnimationImages ||
       type == HVImageViewContentTypeHighlightedAnimationImages) {
-    const auto& list = type == HVImageViewContentTypeAnimationImages
-                           ? animationImages()
-                           : highlightedAnimationImages();
+    const auto& list = type == HVImageViewContentTypeAnimationImages ? animationImages()
+                                                                     : highlightedAnimationImages();
     if (!list.empty()) {
       UIImageView::startAnimating();
       currentIsPlayingAnimation_ = true;
@@ -320,8 +325,10 @@ void HVAnimatedImageView::drawBuiltInContent(CGContextRef c) const {
 
 void HVAnimatedImageView::applyAutoPlay() {
   if (!autoPlayAnimatedImage_) return;
-  if (superview() && window()) startAnimating();
-  else stopAnimating();
+  if (superview() && window())
+    startAnimating();
+  else
+    stopAnimating();
 }
 
 void HVAnimatedImageView::didMoveToWindow() {

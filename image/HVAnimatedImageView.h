@@ -124,8 +124,7 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSKeyValueObs
   friend class HVAnimatedImageViewFetchOperation;
 
   void setImageWithType(plat::UIImageRef image, HVImageViewContentType type);
-  void setAnimationListWithType(std::vector<plat::UIImageRef> images,
-                                HVImageViewContentType type);
+  void setAnimationListWithType(std::vector<plat::UIImageRef> images, HVImageViewContentType type);
   void imageChanged();
   void resetAnimated();
   void calcMaxBufferCount();

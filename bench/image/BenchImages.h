@@ -1,13 +1,18 @@
 #pragma once
 // A 1080p test picture shared by the image benchmarks: smooth colour fields with fine noise,
-// so both codecs have photo-like work to do. Also the rate reporter of the programs.
+// so both codecs have photo-like work to do. Also the runner of the programs, which measures
+// each case through the system beside the library and reports the ratios.
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "platform/graphics/CGImage.h"
 
@@ -49,5 +54,38 @@ class RateReporter : public benchmark::ConsoleReporter {
   }
   std::map<std::string, double> rates;
 };
+
+// One measured case: the system's function beside the library's, on the same picture.
+struct Case {
+  std::string name;  // "JPEG1080p"
+  void (*system)(benchmark::State&);
+  void (*library)(benchmark::State&);
+};
+
+// Runs every case, prints "<name> <verb>: system X MP/s, library Y MP/s, ratio R (goal 0.85)"
+// per case and, last, "ratio: R" with the lowest ratio. Returns main's exit code.
+inline int runCases(int argc, char** argv, const char* verb, const std::vector<Case>& cases) {
+  for (const auto& c : cases) {
+    benchmark::RegisterBenchmark(("System/" + c.name).c_str(), c.system)
+        ->MinTime(1.0)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark(("Library/" + c.name).c_str(), c.library)
+        ->MinTime(1.0)
+        ->UseRealTime();
+  }
+  benchmark::Initialize(&argc, argv);
+  RateReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  double lowest = cases.empty() ? 0 : 1e300;
+  for (const auto& c : cases) {
+    double system = reporter.rate("System/" + c.name), library = reporter.rate("Library/" + c.name);
+    double ratio = library > 0 ? system / library : 0.0;
+    std::printf("%s %s: system %.1f MP/s, library %.1f MP/s, ratio %.3f (goal 0.85)\n",
+                c.name.c_str(), verb, system / 1e6, library / 1e6, ratio);
+    lowest = std::min(lowest, ratio);
+  }
+  std::printf("ratio: %.3f\n", lowest);
+  return 0;
+}
 
 }  // namespace bench_images

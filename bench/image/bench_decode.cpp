@@ -92,21 +92,7 @@ void BM_Library_PNG(benchmark::State& state) {
 int main(int argc, char** argv) {
   jpegFile();
   pngFile();
-  benchmark::RegisterBenchmark("System/JPEG1080p", BM_System_JPEG)->MinTime(1.0)->UseRealTime();
-  benchmark::RegisterBenchmark("Library/JPEG1080p", BM_Library_JPEG)->MinTime(1.0)->UseRealTime();
-  benchmark::RegisterBenchmark("System/PNG1080p", BM_System_PNG)->MinTime(1.0)->UseRealTime();
-  benchmark::RegisterBenchmark("Library/PNG1080p", BM_Library_PNG)->MinTime(1.0)->UseRealTime();
-  benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto ratio = [&](const std::string& what) {
-    double base = reporter.rate("Library/" + what);
-    return base > 0 ? reporter.rate("System/" + what) / base : 0.0;
-  };
-  for (const char* what : {"JPEG1080p", "PNG1080p"})
-    std::printf("%s decode: system %.1f MP/s, library %.1f MP/s, ratio %.3f (goal 0.85)\n", what,
-                reporter.rate(std::string("System/") + what) / 1e6,
-                reporter.rate(std::string("Library/") + what) / 1e6, ratio(what));
-  std::printf("ratio: %.3f\n", std::min(ratio("JPEG1080p"), ratio("PNG1080p")));
-  return 0;
+  return runCases(argc, argv, "decode",
+                  {{"JPEG1080p", BM_System_JPEG, BM_Library_JPEG},
+                   {"PNG1080p", BM_System_PNG, BM_Library_PNG}});
 }

@@ -30,6 +30,8 @@ constexpr const char* kGIF = "com.compuserve.gif";
 constexpr const char* kTIFF = "public.tiff";
 constexpr const char* kBMP = "com.microsoft.bmp";
 constexpr const char* kICO = "com.microsoft.ico";
+constexpr const char* kJP2 = "public.jpeg-2000";
+constexpr const char* kICNS = "com.apple.icns";
 
 // ---- PNG ----
 
@@ -260,7 +262,7 @@ bool writeGIF(const std::vector<CGImageRef>& images, const std::vector<double>& 
 
 bool CGImageDestination::canWriteType(const std::string& type) {
   return type == kPNG || type == kJPEG || type == kGIF || type == kTIFF || type == kBMP ||
-         type == kICO;
+         type == kICO || type == kJP2 || type == kICNS;
 }
 
 CGImageDestination::CGImageDestination(std::string type, std::string path)
@@ -318,6 +320,12 @@ bool CGImageDestination::finalize() {
   } else if (type_ == kICO) {
     const CGImageRef& img = items_[0].image;
     out = encodeICO(CGImageEncodePNG(img, true), int(img->width()), int(img->height()));
+  } else if (type_ == kICNS) {
+    const CGImageRef& img = items_[0].image;
+    out = encodeICNS(CGImageEncodePNG(img, true), int(img->width()), int(img->height()));
+  } else if (type_ == kJP2) {
+    const Value& q = items_[0].properties[kCGImageDestinationLossyCompressionQuality];
+    out = encodeJPEG2000(items_[0].image, q.isNumber() ? q.doubleValue() : 1);
   }
   if (out.empty()) return false;
   if (path_.empty()) {

@@ -1,10 +1,11 @@
 #pragma once
 // CGImageDestination: the platform's image writer. Made on data or on a file path for one type
 // ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff", "com.microsoft.bmp",
-// "com.microsoft.ico"), given container properties
+// "com.microsoft.ico", "public.jpeg-2000", "com.apple.icns"), given container properties
 // and images, then finalized once. PNG and JPEG write the first image only; TIFF writes every
 // image as a page (LZW); BMP writes 32-bit bit-field bitmaps, ICO one PNG entry (at most
-// 256 x 256 pixels); GIF writes every image as a
+// 256 x 256 pixels); JPEG 2000 a JP2 file, lossless at quality 1; ICNS one PNG entry (square
+// sides 16 to 1024 that have an entry type, else finalizing fails); GIF writes every image as a
 // frame (colours quantized to 255 plus a transparent index, delays in centiseconds, the
 // NETSCAPE2.0 loop block when "LoopCount" is set).
 //

@@ -19,6 +19,8 @@ std::string typeOf(const Data& d) {
   if (d.length() >= 2 && b[0] == 'B' && b[1] == 'M') return "com.microsoft.bmp";
   if (d.length() >= 4 && (std::memcmp(b, "\0\0\1\0", 4) == 0 || std::memcmp(b, "\0\0\2\0", 4) == 0))
     return "com.microsoft.ico";
+  if (isJPEG2000(b, d.length())) return "public.jpeg-2000";
+  if (d.length() >= 4 && std::memcmp(b, "icns", 4) == 0) return "com.apple.icns";
   return "";
 }
 }  // namespace
@@ -58,6 +60,10 @@ void CGImageSource::rescanLocked() {
       reader_ = makeBMPReader();
     else if (type_ == "com.microsoft.ico")
       reader_ = makeICOReader();
+    else if (type_ == "public.jpeg-2000")
+      reader_ = makeJP2Reader();
+    else if (type_ == "com.apple.icns")
+      reader_ = makeICNSReader();
     else
       type_.clear();
   }

@@ -6,7 +6,8 @@
 // transparent, progressive files show the scans received so far), GIF (giflib; frames
 // composed on the logical screen with their disposal and transparency, loop count from the
 // NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole), BMP
-// and ICO (own readers; icon entries as PNG or bitmap with mask). Every reader refuses images above
+// and ICO (own readers; icon entries as PNG or bitmap with mask), JPEG 2000 (OpenJPEG; JP2 or
+// codestream, read once whole) and ICNS (own reader; PNG, JPEG 2000 and RLE entries). Every reader refuses images above
 // kCGImageSourceMaxPixels. Images come in the standard layout of plat::CGImage (premultiplied
 // ARGB32 or RGB24).
 //
@@ -67,8 +68,9 @@ class CGImageSource {
   // after a final one, is ignored.
   void updateData(const Data& data, bool final);
 
-  // The type identifier ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff") or
-  // "" while unknown.
+  // The type identifier ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff",
+  // "com.microsoft.bmp", "com.microsoft.ico", "public.jpeg-2000", "com.apple.icns") or "" while
+  // unknown.
   std::string type() const;
   CGImageSourceStatus status() const;
   // Number of images readable now (a GIF counts a frame still arriving).

@@ -27,11 +27,19 @@ std::unique_ptr<CGImageSource::Reader> makeGIFReader();
 std::unique_ptr<CGImageSource::Reader> makeTIFFReader();
 std::unique_ptr<CGImageSource::Reader> makeBMPReader();
 std::unique_ptr<CGImageSource::Reader> makeICOReader();
+std::unique_ptr<CGImageSource::Reader> makeJP2Reader();
+std::unique_ptr<CGImageSource::Reader> makeICNSReader();
 
 // A 32-bit bitmap with bit-field masks (alpha kept unless opaque). Empty for null or huge.
 Data encodeBMP(const CGImageRef& image);
 // An icon holding one PNG entry; empty above 256 x 256 pixels.
 Data encodeICO(const Data& png, int width, int height);
+
+// An icon file holding one PNG entry; empty unless the image is square with a side of 16, 32,
+// 64, 128, 256, 512 or 1024 pixels.
+Data encodeICNS(const Data& png, int width, int height);
+// A JP2 file: reversible (lossless) at quality 1 (or NaN), irreversible below. Empty on failure.
+Data encodeJPEG2000(const CGImageRef& image, double quality);
 
 // A TIFF holding each image as one page (8-bit RGB, or RGBA with associated alpha, LZW).
 // Empty on failure.
@@ -43,5 +51,8 @@ Data encodeTIFF(const std::vector<CGImageRef>& images);
 // final: the data is all there is (read straight through, falling back to the rows so far).
 CGImageRef decodePNG(const Data& data, bool final, bool* complete);
 CGImageRef decodeJPEG(const Data& data, bool* complete, int* exifOrientation);
+// JP2 file or raw codestream, whole.
+CGImageRef decodeJPEG2000(const Data& data);
+bool isJPEG2000(const uint8_t* bytes, size_t length);
 
 }  // namespace plat

@@ -1,9 +1,8 @@
 // The animated image view played on the virtual clock: loops, the frame buffer and its window,
 // memory pressure, sprite sheets, autoplay and the view's release.
 
-#include <gtest/gtest.h>
-
 #include <cairo.h>
+#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -52,10 +51,10 @@ class AnimatedImageViewTest : public ::testing::Test {
 
   // Records every index the view announces.
   void watch(const std::shared_ptr<HVAnimatedImageView>& view) {
-    token = view->addObserverForKeyPath(kHVCurrentAnimatedImageIndexKey, [this, raw = view.get()](
-                                                                             const std::string&) {
-      shown.push_back(raw->currentAnimatedImageIndex());
-    });
+    token = view->addObserverForKeyPath(kHVCurrentAnimatedImageIndexKey,
+                                        [this, raw = view.get()](const std::string&) {
+                                          shown.push_back(raw->currentAnimatedImageIndex());
+                                        });
   }
 
   // The colour at the view's centre.
@@ -158,8 +157,8 @@ TEST_F(AnimatedImageViewTest, StillImagesAndListsPlayAsInThePlainImageView) {
 
 TEST_F(AnimatedImageViewTest, BufferSizeFollowsTheDevicesMemory) {
   // 200 x 200 frames: 160000 bytes each.
-  auto big = HVImage::initWithData(gifData(
-      200, 200, {gifSolid(0, 0, 200, 200, 1, 10), gifSolid(0, 0, 200, 200, 2, 10)}, 0));
+  auto big = HVImage::initWithData(
+      gifData(200, 200, {gifSolid(0, 0, 200, 200, 1, 10), gifSolid(0, 0, 200, 200, 2, 10)}, 0));
   ASSERT_EQ(big->animatedImageBytesPerFrame(), 160000u);
   auto view = make<HVAnimatedImageView>();
   view->setImage(big);
@@ -222,12 +221,13 @@ TEST_F(AnimatedImageViewTest, WindowGrowsUntilTheWholeAnimationStaysBuffered) {
 }
 
 TEST_F(AnimatedImageViewTest, ShortFramesShowForATickAndLeftOverTimeNeverSkipsAFrame) {
-  std::vector<Data> frames = {pngData(solid(4, 4, kRed), false), pngData(solid(4, 4, kGreen), false),
+  std::vector<Data> frames = {pngData(solid(4, 4, kRed), false),
+                              pngData(solid(4, 4, kGreen), false),
                               pngData(solid(4, 4, kBlue), false)};
   // 5 ms, then 1 s, then 20 ms: the 5 ms frame holds one tick; the time past the 1 s frame
   // never carries beyond the 20 ms frame.
-  auto img = HVFrameImage::initWithImageDataArrayFrameDurationsLoopCount(frames, {0.005, 1, 0.02},
-                                                                          1);
+  auto img =
+      HVFrameImage::initWithImageDataArrayFrameDurationsLoopCount(frames, {0.005, 1, 0.02}, 1);
   ASSERT_TRUE(img);
   auto view = HVAnimatedImageView::initWithImage(img);
   watch(view);
@@ -288,10 +288,9 @@ TEST_F(AnimatedImageViewTest, SpriteSheetPlaysByMovingTheContentsRectangle) {
 }
 
 TEST_F(AnimatedImageViewTest, GifFramesPictures) {
-  Data gif = gifData(16, 16,
-                     {gifSolid(0, 0, 16, 16, 1, 10), gifSolid(4, 4, 8, 8, 2, 10),
-                      gifSolid(6, 6, 4, 4, 3, 10)},
-                     0);
+  Data gif = gifData(
+      16, 16,
+      {gifSolid(0, 0, 16, 16, 1, 10), gifSolid(4, 4, 8, 8, 2, 10), gifSolid(6, 6, 4, 4, 3, 10)}, 0);
   auto view = HVAnimatedImageView::initWithImage(HVImage::initWithData(gif));
   window->addSubview(view);
   std::string dir = outputDir();
