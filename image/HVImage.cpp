@@ -3,9 +3,11 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <regex>
 
 #include "image/HVImageCoder.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIScreen.h"
 
 using namespace plat;
@@ -45,6 +47,38 @@ double HVImage::scaleFromPath(const std::string& path) {
     scale = std::strtod(text.substr(1, text.size() - 2).c_str(), nullptr);
   }
   return scale;
+}
+
+std::shared_ptr<HVImage> HVImage::imageNamed(const std::string& name) {
+  if (name.empty() || name.back() == '/') return nullptr;
+  std::string base = name, ext;
+  size_t slash = name.rfind('/'), dot = name.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash) && dot > 0 &&
+      dot != slash + 1) {
+    base = name.substr(0, dot);
+    ext = name.substr(dot + 1);
+  }
+  std::vector<std::string> exts;
+  if (!ext.empty()) exts = {ext};
+  else exts = {"", "png", "jpeg", "jpg", "gif", "webp", "apng"};
+  double screen = UIScreen::mainScreen().scale();
+  std::vector<double> scales = screen <= 1   ? std::vector<double>{1, 2, 3}
+                               : screen <= 2 ? std::vector<double>{2, 3, 1}
+                                             : std::vector<double>{3, 2, 1};
+  auto bundle = NSBundle::mainBundle();
+  for (double scale : scales) {
+    std::string resource = base;
+    if (std::fabs(scale - 1) > std::numeric_limits<float>::epsilon() && !base.empty() &&
+        base.back() != '/')
+      resource += "@" + Value(scale).description() + "x";
+    for (const auto& e : exts) {
+      std::string path = bundle ? bundle->pathForResourceOfType(resource, e) : "";
+      if (path.empty()) continue;
+      Data data = readFile(path);
+      return data.empty() ? nullptr : initWithDataScale(data, scale);
+    }
+  }
+  return nullptr;
 }
 
 std::shared_ptr<HVImage> HVImage::initWithContentsOfFile(const std::string& path) {

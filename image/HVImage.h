@@ -23,6 +23,12 @@ class HVImage : public plat::UIImage, public HVAnimatedImage {
   static std::shared_ptr<HVImage> initWithData(const plat::Data& data) {
     return initWithDataScale(data, 1);
   }
+  // A resource of the main bundle. Without an extension in the name, "", "png", "jpeg", "jpg",
+  // "gif", "webp" and "apng" are tried; scale variants ("@2x", "@3x") are tried first in the
+  // order the main screen's scale prefers (scale 2: 2, 3, then 1), and the image found has the
+  // scale of its variant. nullptr for an empty name, one ending in "/", or nothing found. Not
+  // cached.
+  static std::shared_ptr<HVImage> imageNamed(const std::string& name);
   // The file's data at the scale its name carries ("@2x", "@2.5x" before the extension).
   static std::shared_ptr<HVImage> initWithContentsOfFile(const std::string& path);
   // The scale a path's name carries; 1 when none.

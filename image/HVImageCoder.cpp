@@ -5,6 +5,8 @@
 
 #include "image/HVBitmapCopy.h"
 #include "image/HVImage.h"
+#include "platform/device/ALAssetsLibrary.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/graphics/CGImageDestination.h"
 
 using namespace plat;
@@ -85,4 +87,15 @@ Data HV_dataRepresentationForSystem(const UIImageRef& image, bool forSystem) {
 
 Data HV_imageDataRepresentation(const UIImageRef& image) {
   return HV_dataRepresentationForSystem(image, false);
+}
+
+void HV_saveToAlbumWithCompletionBlock(
+    const UIImageRef& image,
+    std::function<void(const std::string& assetURL, const NSErrorRef& error)> completion) {
+  dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                 [image, completion = std::move(completion)]() mutable {
+                   Data data = HV_dataRepresentationForSystem(image, true);
+                   ALAssetsLibrary().writeImageDataToSavedPhotosAlbumMetadataCompletionBlock(
+                       data, Dictionary(), std::move(completion));
+                 });
 }

@@ -3,7 +3,11 @@
 // records it, and the data representation an image is stored as.
 // Thread-safety: any thread.
 
+#include <functional>
+#include <string>
+
 #include "platform/foundation/Data.h"
+#include "platform/foundation/NSError.h"
 #include "platform/uikit/UIImage.h"
 
 // The image itself when already marked decoded; otherwise a new image of its bitmap in the
@@ -21,3 +25,10 @@ void setHV_isDecodedForDisplay(const plat::UIImageRef& image, bool decoded);
 plat::Data HV_imageDataRepresentation(const plat::UIImageRef& image);
 // As above; forSystem keeps the animation data only for GIF and PNG.
 plat::Data HV_dataRepresentationForSystem(const plat::UIImageRef& image, bool forSystem);
+
+// Saves the image's data representation for system use (an animated HVImage keeps its GIF or
+// PNG bytes) to the saved photos album, off the calling thread. The completion, when given,
+// runs on the main thread with the asset URL or the error.
+void HV_saveToAlbumWithCompletionBlock(
+    const plat::UIImageRef& image,
+    std::function<void(const std::string& assetURL, const plat::NSErrorRef& error)> completion);

@@ -7,6 +7,10 @@
 
 #include "image/HVImage.h"
 #include "image/HVImageCoder.h"
+#include "platform/device/ALAssetsLibrary.h"
+#include "platform/uikit/UIScreen.h"
+#include "testing/device/TempDeviceRoot.h"
+#include "testing/loop/Pump.h"
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
 
@@ -97,6 +101,71 @@ TEST(AnimatedImageTest, ScaleComesFromThePathName) {
   EXPECT_EQ(fromData->animatedImageLoopCount(), 3u);
   EXPECT_EQ(fromData->animatedImageFrameAtIndex(1)->CGImage()->pixelAt(1, 1), 0xffff0000u);
   std::filesystem::remove_all(dir);
+}
+
+TEST(AnimatedImageTest, NamedImagesPreferTheScreensScaleThenHigherThenPlain) {
+  testing_device::TempAppBundle bundle;
+  auto write = [&](const std::string& name, const CGImageRef& img) {
+    Data d = pngData(img, false);
+    bundle.writeFile(name, std::string(reinterpret_cast<const char*>(d.bytes()), d.length()));
+  };
+  ASSERT_DOUBLE_EQ(UIScreen::mainScreen().scale(), 2);
+  // Only the "@3x" variant and the plain file: on a screen of scale 2, "@2x" is tried first
+  // (absent), then "@3x", which wins over the plain file.
+  write("icon@3x.png", solid(6, 6, 0xff0000ff));
+  write("icon.png", solid(2, 2, 0xffff0000));
+  auto three = HVImage::imageNamed("icon");
+  ASSERT_TRUE(three);
+  EXPECT_DOUBLE_EQ(three->scale(), 3);
+  EXPECT_EQ(three->CGImage()->pixelAt(0, 0), 0xff0000ffu);
+  // Any of the extensions; an extension in the name is the only one tried.
+  write("clip.gif", solid(4, 4, 0xff00ff00));
+  auto plain = HVImage::imageNamed("clip");
+  ASSERT_TRUE(plain);
+  EXPECT_DOUBLE_EQ(plain->scale(), 1);
+  EXPECT_TRUE(HVImage::imageNamed("icon.png"));
+  EXPECT_FALSE(HVImage::imageNamed("icon.jpg"));
+  EXPECT_FALSE(HVImage::imageNamed(""));
+  EXPECT_FALSE(HVImage::imageNamed("folder/"));
+  EXPECT_NE(HVImage::imageNamed("icon"), three);  // nothing is cached
+}
+
+TEST(AnimatedImageTest, SavingToTheAlbumKeepsAnimationBytes) {
+  testing_device::TempDeviceRoot root;
+  Data gif = gifData(4, 4, {gifSolid(0, 0, 4, 4, 1, 10), gifSolid(0, 0, 4, 4, 2, 10)}, 0);
+  std::string url;
+  NSErrorRef error;
+  bool done = false;
+  HV_saveToAlbumWithCompletionBlock(HVImage::initWithData(gif),
+                                    [&](const std::string& u, const NSErrorRef& e) {
+                                      url = u, error = e, done = true;
+                                    });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  EXPECT_FALSE(error);
+  EXPECT_EQ(url.rfind("assets-library://asset/asset.GIF?id=", 0), 0u) << url;
+  auto saved = ALAssetsLibrary::savedPhotoPaths();
+  ASSERT_EQ(saved.size(), 1u);
+  EXPECT_EQ(std::filesystem::file_size(saved[0]), gif.length());
+
+  // An opaque still image goes in as JPEG.
+  done = false;
+  HV_saveToAlbumWithCompletionBlock(UIImage::imageWithCGImage(gradient(8, 8)),
+                                    [&](const std::string& u, const NSErrorRef&) {
+                                      url = u, done = true;
+                                    });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  EXPECT_NE(url.find("ext=JPG"), std::string::npos);
+  // Bytes that are no image fail.
+  done = false;
+  ALAssetsLibrary().writeImageDataToSavedPhotosAlbumMetadataCompletionBlock(
+      Data::fromString("text"), {}, [&](const std::string& u, const NSErrorRef& e) {
+        url = u, error = e, done = true;
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), ALAssetsLibraryWriteInvalidDataError);
+  EXPECT_TRUE(url.empty());
+  EXPECT_EQ(ALAssetsLibrary::savedPhotoPaths().size(), 2u);
 }
 
 TEST(AnimatedImageTest, SpriteSheetRectangles) {
