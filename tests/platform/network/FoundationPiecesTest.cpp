@@ -194,9 +194,10 @@ TEST(NSOperationQueue, WidthOneRunsInOrderAndTheMainQueueOnTheMainThread) {
 TEST(NSOperationQueue, OperationsAreCountedUntilRunAndCancelledOnesAreSkipped) {
   auto q = std::make_shared<NSOperationQueue>();
   q->setMaxConcurrentOperationCount(1);
-  auto gate = dispatch_semaphore_create(0);
+  auto gate = dispatch_semaphore_create(0), started = dispatch_semaphore_create(0);
   std::atomic<int> ran{0};
   q->addOperationWithBlock([&] {
+    dispatch_semaphore_signal(started);
     dispatch_semaphore_wait(gate, DISPATCH_TIME_FOREVER);
     ++ran;
   });
@@ -206,6 +207,7 @@ TEST(NSOperationQueue, OperationsAreCountedUntilRunAndCancelledOnesAreSkipped) {
     q->addOperation(later.back());
   }
   EXPECT_EQ(q->operationCount(), 4u);
+  dispatch_semaphore_wait(started, DISPATCH_TIME_FOREVER);
   q->cancelAllOperations();
   for (auto& op : later) EXPECT_TRUE(op->isCancelled());
   dispatch_semaphore_signal(gate);
