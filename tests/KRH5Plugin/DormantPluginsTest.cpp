@@ -7,6 +7,7 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/MXSDKPlugin.h"
 #include "testing/loop/Pump.h"
+#include "tests/KRH5Plugin/PluginPage.h"
 
 using namespace plat;
 
@@ -62,19 +63,7 @@ class FakeMX : public MXSDKInterface {
   void OnShare(const Value&) override { calls.push_back("OnShare"); }
 };
 
-class ResultHandler : public WKScriptMessageHandler {
- public:
-  std::vector<std::string> results;
-  void userContentControllerDidReceiveScriptMessage(const WKUserContentControllerRef&,
-                                                    const WKScriptMessageRef& m) override {
-    results.push_back(m->body().stringOr("<not text>"));
-  }
-};
-
-struct DormantPlugins : ::testing::Test {
-  WKWebViewRef web = WKWebView::make(CGRectMake(0, 0, 320, 480), WKWebViewConfiguration::make());
-  std::shared_ptr<ResultHandler> results = std::make_shared<ResultHandler>();
-
+struct DormantPlugins : ::testing::Test, plugin_page::PluginPage {
   void SetUp() override {
     HSSDKPlugin::Register();
     MXSDKPlugin::Register();
@@ -84,36 +73,13 @@ struct DormantPlugins : ::testing::Test {
     MXSDKPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
   }
-  void attach(const std::string& script) {
-    IOSPlugin::SetWebView(web);
-    web->configuration()->userContentController()->addScriptMessageHandlerName(results,
-                                                                               "iOS_Result");
-    web->loadHTMLStringBaseURL(
-        "<script>function back() { webkit.messageHandlers.iOS_Result.postMessage("
-        "JSON.stringify(Array.prototype.slice.call(arguments).map(function (v) {"
-        "  return v === undefined ? 'u' : v; }))); }\n" +
-            script + "\nconsole.log('ready');</script>",
-        "");
-    ASSERT_TRUE(testing_loop::runUntil([&] { return has("ready"); }));
-  }
-  bool has(const std::string& text) {
-    for (auto& m : web->consoleMessages())
-      if (m.text == text) return true;
-    return false;
-  }
-  std::string next(const std::function<void()>& act) {
-    size_t before = results->results.size();
-    act();
-    if (!testing_loop::runUntil([&] { return results->results.size() > before; })) return "<none>";
-    return results->results.back();
-  }
 };
 
 TEST_F(DormantPlugins, WithoutInterfacesThePageHasNeitherObject) {
   MXSDKPlugin::SetInterface(std::make_shared<Object>());  // not an MX interface
   IOSPlugin::Load();
-  attach("console.log('objects ' + typeof window.HSSDK_IOS + ' ' + typeof window.ZIRaz + ' ' +"
-         " typeof webkit.messageHandlers.iOS_HSSDK + ' ' + typeof webkit.messageHandlers.iOS_MXSDK);");
+  ASSERT_TRUE(attach("console.log('objects ' + typeof window.HSSDK_IOS + ' ' + typeof window.ZIRaz + ' ' +"
+         " typeof webkit.messageHandlers.iOS_HSSDK + ' ' + typeof webkit.messageHandlers.iOS_MXSDK);"));
   EXPECT_TRUE(has("objects undefined undefined undefined undefined"));
   EXPECT_FALSE(MXSDKPlugin::GetInterface());
 }
@@ -124,7 +90,7 @@ TEST_F(DormantPlugins, HSSDKRoadWithAHostInterface) {
   IOSPlugin::Load();
   EXPECT_EQ(sdk->calls, (std::vector<std::string>{"InitSDK", "RegCB 2901", "RegCB 2902",
                                                   "RegCB 2903"}));
-  attach("HSSDK_IOS.SetCallback({onLogin: back, onLogout: back, onPay: back});");
+  ASSERT_TRUE(attach("HSSDK_IOS.SetCallback({onLogin: back, onLogout: back, onPay: back});"));
   EXPECT_TRUE(has("Init HSSDK"));
   EXPECT_EQ(next([&] { web->evaluateJavaScriptCompletionHandler("HSSDK_IOS.GetInitResult(back)"); }),
             "[-3]");
@@ -154,7 +120,7 @@ TEST_F(DormantPlugins, MXRoadCreatesItsNamespace) {
   IOSPlugin::Load();
   EXPECT_EQ(sdk->calls, (std::vector<std::string>{"InitSDK", "RegCB 215", "RegCB 211", "RegCB 212",
                                                   "RegCB 213", "RegCB 214"}));
-  attach("ZIRaz.iOS.MXSDK.SetCallback({onRegister: back, onMXReq: back, onShare: back});");
+  ASSERT_TRUE(attach("ZIRaz.iOS.MXSDK.SetCallback({onRegister: back, onMXReq: back, onShare: back});"));
   EXPECT_TRUE(has("Init MX"));
   EXPECT_EQ(next([&] {
               web->evaluateJavaScriptCompletionHandler("ZIRaz.iOS.MXSDK.IsMXAppInstalled(back)");

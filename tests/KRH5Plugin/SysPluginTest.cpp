@@ -7,6 +7,7 @@
 #include "KRH5Plugin/SysPlugin.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "testing/loop/Pump.h"
+#include "tests/KRH5Plugin/PluginPage.h"
 
 using namespace plat;
 
@@ -76,43 +77,17 @@ class FakeSys : public SysInterface {
   bool DeleteAtPath(const Text& a) override { return rec("DeleteAtPath", a), true; }
 };
 
-class ResultHandler : public WKScriptMessageHandler {
- public:
-  std::vector<std::string> results;
-  void userContentControllerDidReceiveScriptMessage(const WKUserContentControllerRef&,
-                                                    const WKScriptMessageRef& m) override {
-    results.push_back(m->body().stringOr("<not text>"));
-  }
-};
-
-struct SysPluginTest : ::testing::Test {
-  WKWebViewRef web = WKWebView::make(CGRectMake(0, 0, 320, 480), WKWebViewConfiguration::make());
-  std::shared_ptr<ResultHandler> results = std::make_shared<ResultHandler>();
+struct SysPluginTest : ::testing::Test, plugin_page::PluginPage {
   std::shared_ptr<FakeSys> sys = std::make_shared<FakeSys>();
 
   void SetUp() override {
     SysPlugin::Register();
     SysPlugin::SetInterfaceForTesting(sys);
-    IOSPlugin::SetWebView(web);
-    web->configuration()->userContentController()->addScriptMessageHandlerName(results,
-                                                                               "iOS_Result");
-    // back() reports the callback's arguments as JSON text (undefined as "u").
-    web->loadHTMLStringBaseURL(
-        "<script>function back() { webkit.messageHandlers.iOS_Result.postMessage("
-        "JSON.stringify(Array.prototype.slice.call(arguments).map(function (v) {"
-        "  return v === undefined ? 'u' : v; }))); }\n"
-        "console.log('ready');</script>",
-        "");
-    ASSERT_TRUE(testing_loop::runUntil([&] { return has("ready"); }));
+    ASSERT_TRUE(attach());
   }
   void TearDown() override {
     SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
-  }
-  bool has(const std::string& text) {
-    for (auto& m : web->consoleMessages())
-      if (m.text == text) return true;
-    return false;
   }
 };
 
@@ -169,14 +144,14 @@ TEST_F(SysPluginTest, EveryCommandReachesTheInterfaceAndAnswersInItsForm) {
   };
   for (const auto& row : rows) {
     sys->calls.clear();
-    size_t before = results->results.size();
+    size_t before = results.size();
     web->evaluateJavaScriptCompletionHandler(row.script);
     ASSERT_TRUE(testing_loop::runUntil([&] { return !sys->calls.empty(); })) << row.script;
     EXPECT_EQ(sys->calls.back(), row.native);
     if (row.reply) {
-      ASSERT_TRUE(testing_loop::runUntil([&] { return results->results.size() > before; }))
+      ASSERT_TRUE(testing_loop::runUntil([&] { return results.size() > before; }))
           << row.script;
-      EXPECT_EQ(results->results.back(), row.reply) << row.script;
+      EXPECT_EQ(results.back(), row.reply) << row.script;
     }
   }
   // "Reload" does nothing before the game view sets its block, then runs the block.
@@ -219,10 +194,10 @@ TEST_F(SysPluginTest, EventsReachThePageInTheirForms) {
       "LM_IOS.SetCallback({onScanQRCode: back, onCropImage: back, onSelectImage: back,"
       " onAlertViewClick: back, onOpenUrl: back, onEnterBackground: back, onPhotograph: back});");
   auto expect = [&](const std::function<void()>& raise, const std::string& want) {
-    size_t before = results->results.size();
+    size_t before = results.size();
     raise();
-    ASSERT_TRUE(testing_loop::runUntil([&] { return results->results.size() > before; })) << want;
-    EXPECT_EQ(results->results.back(), want);
+    ASSERT_TRUE(testing_loop::runUntil([&] { return results.size() > before; })) << want;
+    EXPECT_EQ(results.back(), want);
   };
   testing_loop::runUntilIdle();
   expect([] { SysPlugin::OnScanQRCode("a \"code\"\n with  spaces"); },
