@@ -26,6 +26,7 @@
 #include "platform/device/URLOpener.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/network/SCNetworkReachability.h"
 #include "platform/uikit/UIGraphics.h"
 #include "testing/device/TempDeviceRoot.h"
@@ -258,7 +259,32 @@ TEST_F(SysServicesTest, NetworkInfoFromFakeSources) {
   interfaces = {v4(5), v4(6)};
   EXPECT_EQ(json(sys.GetNetworkInfo())["deviceIp"].stringOr(), "10.0.0.6");
 
-  NetworkInfo::ResetForTesting();
+  // A running monitor tells of changes; one that went away is not called back.
+  NetworkInfo::ResetForTesting();  // its monitors would post too
+  std::vector<const void*> changes;  // the objects, not kept alive
+  auto token = NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+      kNetworkReachabilityChangedNotification, Value(), nullptr,
+      [&](const NSNotification& n) { changes.push_back(n.object.object().get()); });
+  auto monitor = KRReachability::reachabilityWithHostName("game.example.org");
+  ASSERT_TRUE(monitor && monitor->startNotifier());
+  source->setFlags(0);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !changes.empty(); }));
+  EXPECT_EQ(changes[0], monitor.get());
+  EXPECT_EQ(monitor->currentReachabilityStatus(), KRReachability::NotReachable);
+  testing_loop::runUntilIdle();
+  size_t seen = changes.size();
+  monitor.reset();
+  source->setFlags(kSCNetworkReachabilityFlagsReachable);
+  testing_loop::runUntilIdle();
+  NSNotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(changes.size(), seen);
+  EXPECT_FALSE(KRReachability::reachabilityWithHostName(""));
+
+  EXPECT_FALSE(NetworkInfo::GetIPV4DNSWithHostName("").has_value());
+  auto local = NetworkInfo::GetIPV4DNSWithHostName("localhost");
+  ASSERT_TRUE(local.has_value());
+  EXPECT_NE(std::find(local->begin(), local->end(), "127.0.0.1"), local->end());
+
   InterfaceAddresses::resetForTesting();
   DNSServers::setResolvConfPath("");
   ReachabilitySource::install(nullptr);
