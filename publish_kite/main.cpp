@@ -7,7 +7,11 @@
 
 #include "KRH5Plugin/HSSDKPlugin.h"
 #include "KRH5Plugin/MXSDKPlugin.h"
+#include "KRH5Plugin/KiteSDKPlugin.h"
 #include "KRH5Plugin/SysPlugin.h"
+#include "aggregation/KMNetWorkUtil.h"
+#include "aggregation/PlugManager.h"
+#include "aggregation/SDKCooperater.h"
 #include "platform/uikit/UIApplicationMain.h"
 #include "platform/webkit/VirtualDisplay.h"
 #include "platform/webkit/WKWebView.h"
@@ -25,6 +29,12 @@ int main(int argc, char** argv) {
   SysPlugin::Register();
   HSSDKPlugin::Register();
   MXSDKPlugin::Register();
+  KiteSDKPlugin::Register();
+  // What the aggregation SDK's classes do as they load: the coordinator subscribes to the
+  // channel, the plug-ins are read, and the network watch begins.
+  SDKCooperater::load();
+  PlugManager::load();
+  KMNetWorkUtil::load();
   AppDelegate::Register();
   int result = plat::UIApplicationMain(argc, argv, "", AppDelegate::ClassName());
   host->Finish();

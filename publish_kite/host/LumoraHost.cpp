@@ -14,12 +14,14 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
 #include "logging/LGLog.h"
+#include "publish_kite/host/AutoChannel.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/network/SCNetworkReachability.h"
 #include "platform/uikit/UIApplicationMain.h"
 #include "platform/uikit/UIRenderer.h"
 
@@ -61,7 +63,7 @@ void printLine(const std::string& line) {
 int usage(const std::string& why) {
   std::fprintf(stderr,
                "lumora: %s\nusage: lumora --bundle DIR --device DIR [--seconds N] "
-               "[--screenshot FILE]\n",
+               "[--screenshot FILE] [--auto-channel] [--online]\n",
                why.c_str());
   return 2;
 }
@@ -116,6 +118,10 @@ int LumoraHost::Prepare(int argc, char** argv) {
       if (!value(device_)) return usage("--device needs a folder");
     } else if (arg == "--screenshot") {
       if (!value(screenshot_)) return usage("--screenshot needs a file name");
+    } else if (arg == "--auto-channel") {
+      autoChannel_ = true;
+    } else if (arg == "--online") {
+      online_ = true;
     } else if (arg == "--seconds") {
       if (!value(text)) return usage("--seconds needs a number");
       char* end = nullptr;
@@ -166,6 +172,13 @@ int LumoraHost::Prepare(int argc, char** argv) {
     dispatch_after(seconds_, dispatch_get_main_queue(), [] { UIApplicationRequestTermination(); });
   }
 
+  if (autoChannel_) AutoChannel::install();
+  // A machine without a default route or a non-loopback address has no network for the
+  // platform; --online makes the device report one (loopback servers are reachable anyway).
+  if (online_) {
+    ReachabilitySource::install(
+        std::make_shared<FakeReachabilitySource>(kSCNetworkReachabilityFlagsReachable));
+  }
   IOSPluginSetScriptObserver([](const std::string& script) { printLine("bridge< " + script); });
   NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
       UIApplicationDidFinishLaunchingNotification, Value(), nullptr,

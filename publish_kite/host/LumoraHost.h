@@ -1,14 +1,17 @@
 #pragma once
 // LumoraHost: what the phone does around the application when it runs as the program
 // `lumora`: takes the app bundle and device root from the command line
-//   lumora --bundle DIR --device DIR [--seconds N] [--screenshot FILE]
+//   lumora --bundle DIR --device DIR [--seconds N] [--screenshot FILE] [--auto-channel]
+//          [--online]
 // checks the bundle, ends the application on SIGINT/SIGTERM or after N seconds, prints what
 // the page does on standard output, one line each:
 //   console.<level>: <text>             a page console message (log, info, warn, error, debug)
 //   bridge> <handler> <compact JSON>    a message the page posted to a bridge handler
 //   bridge< <script>                    a reply the bridge evaluated in the page
 // (line breaks inside a line are written as \n and \r, so each stays one line)
-// and, at exit, writes a PNG of the key window (--screenshot) and flushes the logs. The time
+// (--auto-channel: the channel SDK's login window and cashier complete at once, see
+// AutoChannel; --online: the device reports a network even when the machine has none but
+// loopback) and, at exit, writes a PNG of the key window (--screenshot) and flushes the logs. The time
 // from start to the page's first load event goes to standard error.
 //
 // Thread-safety: Prepare and Finish on the main thread; the printing is serialised.
@@ -33,4 +36,6 @@ class LumoraHost {
   double seconds_ = -1;
   long long startNs_ = 0;
   bool loadReported_ = false;
+  bool autoChannel_ = false;
+  bool online_ = false;
 };

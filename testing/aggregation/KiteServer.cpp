@@ -97,7 +97,6 @@ std::vector<Call> KiteServer::calls(const std::string& endpoint) const {
 
 Answer KiteServer::respond(const std::string& endpoint, Call call) {
   std::function<Answer(const Call&)> scripted;
-  int orderNumber = 0;
   {
     std::lock_guard<std::mutex> lock(mu_);
     calls_.push_back(call);
@@ -107,9 +106,12 @@ Answer KiteServer::respond(const std::string& endpoint, Call call) {
         break;
       }
     }
-    if (endpoint == kOrder) orderNumber = ++orders_;
   }
   if (scripted) return scripted(call);
+  return defaultAnswer(endpoint, call);
+}
+
+Answer KiteServer::defaultAnswer(const std::string& endpoint, const Call& call) {
   if ((endpoint == kInit || endpoint == kCheckLogin || endpoint == kOrder) && !call.signOk) {
     return Answer{200, R"({"result":false,"error":{"id":"1001","message":"sign error"}})"};
   }
@@ -121,9 +123,14 @@ Answer KiteServer::respond(const std::string& endpoint, Call call) {
     return Answer{200, json(plat::Dictionary{{"result", true}, {"data", data}})};
   }
   if (endpoint == kOrder) {
+    int number;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      number = ++orders_;
+    }
     return Answer{200, json(plat::Dictionary{
                            {"result", true},
-                           {"data", plat::Dictionary{{"order_id", "K" + std::to_string(orderNumber)}}}})};
+                           {"data", plat::Dictionary{{"order_id", "K" + std::to_string(number)}}}})};
   }
   if (endpoint == kServerList) return Answer{404, "not found"};
   if (endpoint == kSettings) return Answer{200, "{}"};

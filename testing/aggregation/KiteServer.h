@@ -77,6 +77,10 @@ class KiteServer {
   std::vector<Call> calls(const std::string& endpoint = "") const;
   testing_net::LoopbackServer& http() { return *server_; }
 
+  // What an endpoint answers unless scripted: a refused sign for unsigned envelope calls, the
+  // checked user with token "token-<uid>", orders "K1", "K2"..., an empty settings object, 404
+  // for the server list, {"result":true} otherwise.
+  Answer defaultAnswer(const std::string& endpoint, const Call& call);
   // Decodes "a=1&b=%20" pairs (percent escapes and "+" as space).
   static plat::Dictionary decodePairs(const std::string& text);
 

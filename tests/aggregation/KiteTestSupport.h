@@ -24,6 +24,7 @@
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/network/SCNetworkReachability.h"
 #include "testing/aggregation/KiteServer.h"
+#include "testing/aggregation/SDKReset.h"
 #include "testing/aggregation/ScriptedChannel.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
@@ -42,7 +43,7 @@ class KiteTest : public ::testing::Test {
                           {"KITE_SERVER_LIST_BASE", server.serverListBase()}};
     for (auto& [k, v] : extraInfo) info.set(k, v);
     bundle = std::make_unique<testing_device::TempAppBundle>(info);
-    resetAll();
+    testing_kite::resetAggregationSDK();
     channel = testing_kite::ScriptedChannel::install();
     SDKCooperater::load();
     KMNetWorkUtil::load();
@@ -64,8 +65,7 @@ class KiteTest : public ::testing::Test {
     plat::setNSLogCaptureForTesting(nullptr);
     for (auto& t : observers) plat::NSNotificationCenter::defaultCenter().removeObserver(t);
     observers.clear();
-    resetAll();
-    HVmsSDK::resetForTesting();
+    testing_kite::resetAggregationSDK();
     plat::ReachabilitySource::install(nullptr);
     bundle.reset();
   }
@@ -93,16 +93,4 @@ class KiteTest : public ::testing::Test {
   std::vector<plat::NSNotificationCenter::ObserverToken> observers;
   std::mutex logMu;
   std::vector<std::string> logs;
-
- private:
-  static void resetAll() {
-    SDKCooperater::resetForTesting();
-    KTCKiteSDK::resetForTesting();
-    KTCKiteChannel::resetForTesting();
-    HVmsSDK::resetForTesting();
-    KMNetWorkUtil::resetForTesting();
-    KMDevice::resetForTesting();
-    NetworkManager::resetForTesting();
-    plat::NSUserDefaults::resetStandardUserDefaults();
-  }
 };

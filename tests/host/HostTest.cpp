@@ -190,9 +190,10 @@ TEST(Host, RunsTheGamePagePrintsItsTrafficAndEndsOnASignal) {
   writeFile(root + "/Lumora.app/Data/v/clip.mp4", "0123456789");
   HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device"});
   ASSERT_TRUE(host.readUntil([](const std::string& out) {
+    // The engine hands the message's members over in an order of its own.
     return contains(out, "console.log: range 206 0123\n") &&
-           contains(out,
-                    "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n");
+           (contains(out, "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n") ||
+            contains(out, "bridge> iOS_Console {\"args\":\"watch out\",\"name\":\"console_warn\"}\n"));
   })) << host.out()
       << host.err();
   EXPECT_TRUE(contains(host.out(), "console.log: hello from the page\n"));

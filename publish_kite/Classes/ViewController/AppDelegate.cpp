@@ -2,14 +2,18 @@
 
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/SysPlugin.h"
+#include "aggregation/KTCKiteSDK.h"
+#include "aggregation/KiteSDKInterface.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/uikit/UIScreen.h"
 #include "publish_kite/Classes/ViewController/MainViewController.h"
 
 using namespace plat;
 
-// The aggregation SDK (KiteSDKInterface, KTCKiteSDK.defaultInstance) is not part of this build
-// yet: the calls that reach it are left out below, each at the place where it belongs.
+namespace {
+// The aggregation SDK, fetched anew for each event.
+KTCKiteSDK& sdk() { return KTCKiteSDK::defaultInstance(); }
+}  // namespace
 
 const std::string& AppDelegate::ClassName() {
   static const std::string* name = new std::string("AppDelegate");
@@ -25,10 +29,11 @@ std::optional<bool> AppDelegate::applicationDidFinishLaunchingWithOptions(
   const Dictionary& info = NSBundle::mainBundle()->infoDictionary();
   Value productCode = info.get("KITE_PRODUCT_CODE");
   Value productKey = info.get("KITE_PRODUCT_KEY");
-  (void)productCode;
-  (void)productKey;
-  // The SDK interface is created, initialised with the product key and code, and registered
-  // with IOSPlugin::SetInterfaceWithName(interface, "KiteSDK") here, before Load.
+  auto kite = std::make_shared<KiteSDKInterface>();
+  kite->InitWithApplicationOptionsProductKeyProductCode(&application, Value(options), productKey,
+                                                        productCode);
+  // Before Load: the KiteSDK plugin registers its callbacks on the interface only while loading.
+  IOSPlugin::SetInterfaceWithName(kite, "KiteSDK");
   IOSPlugin::Load();
   auto controller = MainViewController::instantiateFromStoryboard();
   IOSPlugin::SetRootController(controller);
@@ -41,50 +46,69 @@ std::optional<bool> AppDelegate::applicationDidFinishLaunchingWithOptions(
 }
 
 std::optional<uint64_t> AppDelegate::applicationSupportedInterfaceOrientationsForWindow(
-    UIApplication&, const std::shared_ptr<UIWindow>&) {
+    UIApplication& application, const std::shared_ptr<UIWindow>& window) {
+  sdk().applicationSupportedInterfaceOrientationsForWindow(&application, window.get());
   return UIInterfaceOrientationMaskPortrait;
 }
 
-void AppDelegate::applicationWillResignActive(UIApplication&) {}
+void AppDelegate::applicationWillResignActive(UIApplication& application) {
+  sdk().applicationWillResignActive(&application);
+}
 
-void AppDelegate::applicationDidEnterBackground(UIApplication&) {
+void AppDelegate::applicationDidEnterBackground(UIApplication& application) {
   SysPlugin::OnEnterBackground();
-  // Then the SDK.
+  sdk().applicationDidEnterBackground(&application);
 }
 
-void AppDelegate::applicationWillEnterForeground(UIApplication&) {
+void AppDelegate::applicationWillEnterForeground(UIApplication& application) {
   SysPlugin::OnEnterForeground();
-  // Then the SDK.
+  sdk().applicationWillEnterForeground(&application);
 }
 
-void AppDelegate::applicationDidBecomeActive(UIApplication&) {}
+void AppDelegate::applicationDidBecomeActive(UIApplication& application) {
+  sdk().applicationDidBecomeActive(&application);
+}
 
-void AppDelegate::applicationWillTerminate(UIApplication&) { IOSPlugin::Unload(); }
+void AppDelegate::applicationWillTerminate(UIApplication& application) {
+  IOSPlugin::Unload();
+  sdk().applicationWillTerminate(&application);
+}
 
-void AppDelegate::applicationDidRegisterForRemoteNotificationsWithDeviceToken(UIApplication&,
-                                                                              const Data&) {}
+void AppDelegate::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
+    UIApplication& application, const Data& deviceToken) {
+  sdk().applicationDidRegisterForRemoteNotificationsWithDeviceToken(&application, deviceToken);
+}
 
-void AppDelegate::applicationDidFailToRegisterForRemoteNotificationsWithError(UIApplication&,
-                                                                              const NSErrorRef&) {}
+void AppDelegate::applicationDidFailToRegisterForRemoteNotificationsWithError(
+    UIApplication& application, const NSErrorRef& error) {
+  sdk().applicationDidFailToRegisterForRemoteNotificationsWithError(&application, error);
+}
 
-void AppDelegate::applicationDidReceiveRemoteNotification(UIApplication&, const Dictionary&) {}
+void AppDelegate::applicationDidReceiveRemoteNotification(UIApplication& application,
+                                                          const Dictionary& userInfo) {
+  sdk().applicationDidReceiveRemoteNotification(&application, Value(userInfo));
+}
 
-std::optional<bool> AppDelegate::applicationHandleOpenURL(UIApplication&, const NSURLRef& url) {
+std::optional<bool> AppDelegate::applicationHandleOpenURL(UIApplication& application,
+                                                          const NSURLRef& url) {
   SysPlugin::SetLaunchUrl(url);
-  // Then the SDK's openURL:application:.
+  sdk().openURLApplication(url, &application);
   return true;
 }
 
-std::optional<bool> AppDelegate::applicationOpenURLSourceApplicationAnnotation(UIApplication&,
-                                                                               const NSURLRef& url,
-                                                                               const std::string&,
-                                                                               const Value&) {
+std::optional<bool> AppDelegate::applicationOpenURLSourceApplicationAnnotation(
+    UIApplication& application, const NSURLRef& url, const std::string& sourceApplication,
+    const Value& annotation) {
   SysPlugin::SetLaunchUrl(url);
+  sdk().openURLSourceApplicationApplicationAnnotation(url, sourceApplication, &application,
+                                                      annotation);
   return true;
 }
 
-std::optional<bool> AppDelegate::applicationOpenURLOptions(UIApplication&, const NSURLRef& url,
-                                                           const Dictionary&) {
+std::optional<bool> AppDelegate::applicationOpenURLOptions(UIApplication& application,
+                                                           const NSURLRef& url,
+                                                           const Dictionary& options) {
   SysPlugin::SetLaunchUrl(url);
+  sdk().openURLApplicationOptions(url, &application, Value(options));
   return true;
 }
