@@ -5,6 +5,7 @@
 
 #include "AppTestSupport.h"
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/SysPlugin.h"
 #include "logging/LGLog.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
@@ -62,6 +63,13 @@ TEST(AppStartUp, LaunchShowsTheGamePageInAFullScreenWindow) {
   EXPECT_EQ(delegate->applicationHandleOpenURL(app, url), true);
   EXPECT_EQ(delegate->applicationOpenURLSourceApplicationAnnotation(app, url, "com.other", Value()),
             true);
+  // Every opened URL becomes the page's launch URL.
+  auto other = NSURL::URLWithString("lumora-demo://other");
+  delegate->applicationOpenURLOptions(app, other, Dictionary());
+  EXPECT_EQ(SysPlugin::GetLaunchUrl(), other);
+  delegate->applicationHandleOpenURL(app, url);
+  EXPECT_EQ(SysPlugin::GetLaunchUrl(), url);
+  SysPlugin::ResetForTesting();
 }
 
 TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
