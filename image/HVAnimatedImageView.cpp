@@ -7,6 +7,8 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/HostMemory.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSProcessInfo.h"
 #include "platform/uikit/UIApplication.h"
 
@@ -16,6 +18,23 @@ namespace {
 constexpr int64_t kBufferFloorBytes = 10 * 1024 * 1024;
 constexpr uint64_t kMaxBufferCount = 512;
 const CGRect kUnitRect = CGRectMake(0, 0, 1, 1);
+constexpr const char* kRunloopModeKey = "runloopMode";
+constexpr const char* kAutoPlayKey = "autoPlayAnimatedImage";
+constexpr const char* kAnimatedImageKey = "HVAnimatedImage";
+constexpr const char* kHighlightedAnimatedImageKey = "HVHighlightedAnimatedImage";
+constexpr const char* kFrameKey = "frame";
+constexpr const char* kImageKey = "image";
+
+const bool kRegistered = [] {
+  NSCodingClasses::registerClass("HVAnimatedImageView", [] { return make<HVAnimatedImageView>(); },
+                                 {"UIImageView", "UIView", "UIResponder"});
+  return true;
+}();
+
+bool isAnimated(const UIImageRef& image) {
+  auto* anim = dynamic_cast<HVAnimatedImage*>(image.get());
+  return anim && anim->animatedImageFrameCount() >= 2;
+}
 }  // namespace
 
 void HVImageWeakProxy::step(const CADisplayLinkRef& link) {
@@ -48,44 +67,29 @@ std::shared_ptr<HVAnimatedImageView> HVAnimatedImageView::initWithImageHighlight
 
 void HVAnimatedImageView::setImage(UIImageRef image) {
   if (image == this->image()) return;
-  setImageWithType(std::move(image), HVImageViewContentTypeImage);
+  replaceContent([&] { UIImageView::setImage(std::move(image)); });
 }
 
 void HVAnimatedImageView::setHighlightedImage(UIImageRef image) {
   if (image == highlightedImage()) return;
-  setImageWithType(std::move(image), HVImageViewContentTypeHighlightedImage);
+  replaceContent([&] { UIImageView::setHighlightedImage(std::move(image)); });
 }
 
 void HVAnimatedImageView::setAnimationImages(std::vector<UIImageRef> images) {
   if (images == animationImages()) return;
-  setAnimationListWithType(std::move(images), HVImageViewContentTypeAnimationImages);
+  replaceContent([&] { UIImageView::setAnimationImages(std::move(images)); });
 }
 
 void HVAnimatedImageView::setHighlightedAnimationImages(std::vector<UIImageRef> images) {
   if (images == highlightedAnimationImages()) return;
-  setAnimationListWithType(std::move(images), HVImageViewContentTypeHighlightedAnimationImages);
+  replaceContent([&] { UIImageView::setHighlightedAnimationImages(std::move(images)); });
 }
 
-void HVAnimatedImageView::setImageWithType(UIImageRef image, HVImageViewContentType type) {
+void HVAnimatedImageView::replaceContent(const std::function<void()>& store) {
   stopAnimating();
   if (link_) resetAnimated();
   curFrame_ = nullptr;
-  if (type == HVImageViewContentTypeImage)
-    UIImageView::setImage(std::move(image));
-  else
-    UIImageView::setHighlightedImage(std::move(image));
-  imageChanged();
-}
-
-void HVAnimatedImageView::setAnimationListWithType(std::vector<UIImageRef> images,
-                                                   HVImageViewContentType type) {
-  stopAnimating();
-  if (link_) resetAnimated();
-  curFrame_ = nullptr;
-  if (type == HVImageViewContentTypeAnimationImages)
-    UIImageView::setAnimationImages(std::move(images));
-  else
-    UIImageView::setHighlightedAnimationImages(std::move(images));
+  store();
   imageChanged();
 }
 
@@ -468,4 +472,35 @@ void HVAnimatedImageViewFetchOperation::main() {
     }
     view.reset();
   }
+}
+
+void HVAnimatedImageView::encodeWithCoder(NSKeyedArchiver& coder) const {
+  CGRect f = frame();
+  coder.encodeObjectForKey(
+      Value(Array{Value(f.origin.x), Value(f.origin.y), Value(f.size.width), Value(f.size.height)}),
+      kFrameKey);
+  if (image()) coder.encodeObjectForKey(Value(image()), kImageKey);
+  coder.encodeObjectForKey(Value(runloopMode_), kRunloopModeKey);
+  coder.encodeBoolForKey(autoPlayAnimatedImage_, kAutoPlayKey);
+  if (isAnimated(image())) coder.encodeObjectForKey(Value(image()), kAnimatedImageKey);
+  if (isAnimated(highlightedImage()))
+    coder.encodeObjectForKey(Value(highlightedImage()), kHighlightedAnimatedImageKey);
+}
+
+bool HVAnimatedImageView::initWithCoder(NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  Value frame = coder.decodeObjectForKey(kFrameKey);
+  if (const Array* f = frame.array(); f && f->size() == 4)
+    setFrame(CGRectMake((*f)[0].doubleValue(), (*f)[1].doubleValue(), (*f)[2].doubleValue(),
+                        (*f)[3].doubleValue()));
+  Value mode = coder.decodeObjectForKey(kRunloopModeKey);
+  setRunloopMode(mode.isString() && !mode.stringOr().empty() ? mode.stringOr()
+                                                             : NSRunLoopCommonModes);
+  autoPlayAnimatedImage_ =
+      coder.containsValueForKey(kAutoPlayKey) ? coder.decodeBoolForKey(kAutoPlayKey) : true;
+  if (auto image = coder.decodeObjectForKey(kImageKey).objectAs<UIImage>()) setImage(image);
+  if (auto image = coder.decodeObjectForKey(kAnimatedImageKey).objectAs<UIImage>()) setImage(image);
+  if (auto image = coder.decodeObjectForKey(kHighlightedAnimatedImageKey).objectAs<UIImage>())
+    setHighlightedImage(image);
+  return true;
 }

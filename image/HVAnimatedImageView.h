@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -20,6 +21,7 @@
 #include "image/HVAnimatedImage.h"
 #include "platform/dispatch/CADisplayLink.h"
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/NSKeyValueObserving.h"
 #include "platform/network/NSOperationQueue.h"
 #include "platform/uikit/UIImageView.h"
@@ -67,7 +69,13 @@ class HVAnimatedImageViewFetchOperation : public plat::NSOperation {
   plat::UIImageRef curImage_;
 };
 
-class HVAnimatedImageView : public plat::UIImageView, public plat::NSKeyValueObservable {
+// Archived (class "HVAnimatedImageView") with its frame ("frame"), image ("image"), run loop
+// mode ("runloopMode"), autoplay flag ("autoPlayAnimatedImage") and, for animated images of two
+// or more frames, the image and highlighted image ("HVAnimatedImage",
+// "HVHighlightedAnimatedImage").
+class HVAnimatedImageView : public plat::UIImageView,
+                            public plat::NSKeyValueObservable,
+                            public plat::NSCoding {
  public:
   explicit HVAnimatedImageView(plat::CGRect frame = plat::CGRectZero);
   ~HVAnimatedImageView() override;
@@ -107,6 +115,9 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSKeyValueObs
   plat::UIImageRef imageForType(HVImageViewContentType type) const;
   HVImageViewContentType currentImageType() const;
 
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
+
   bool implementsDisplayLayer() const override { return true; }
   void displayLayer(plat::CALayer* layer) override;
   void drawBuiltInContent(plat::CGContextRef c) const override;
@@ -123,8 +134,9 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSKeyValueObs
   friend class HVImageWeakProxy;
   friend class HVAnimatedImageViewFetchOperation;
 
-  void setImageWithType(plat::UIImageRef image, HVImageViewContentType type);
-  void setAnimationListWithType(std::vector<plat::UIImageRef> images, HVImageViewContentType type);
+  // Stops playback, resets the animation state, stores the new content through UIImageView's
+  // setter (`store`) and takes up the content shown now.
+  void replaceContent(const std::function<void()>& store);
   void imageChanged();
   void resetAnimated();
   void calcMaxBufferCount();

@@ -8,6 +8,8 @@
 
 #include "image/HVImageCoder.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/uikit/UIScreen.h"
 
 using namespace plat;
@@ -22,6 +24,16 @@ Data readFile(const std::string& path) {
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   return Data(std::move(bytes));
 }
+
+constexpr const char* kScaleKey = "HVImageScale";
+constexpr const char* kDataKey = "HVImageData";
+
+const bool kRegistered = [] {
+  NSCodingClasses::registerClass(
+      "HVImage", [] { return std::make_shared<HVImage>(nullptr, 1, UIImageOrientationUp); },
+      {"UIImage"});
+  return true;
+}();
 
 uint64_t bytesOf(const CGImageRef& image) {
   return image ? uint64_t(image->bytesPerRow()) * image->height() : 0;
@@ -59,8 +71,10 @@ std::shared_ptr<HVImage> HVImage::imageNamed(const std::string& name) {
     ext = name.substr(dot + 1);
   }
   std::vector<std::string> exts;
-  if (!ext.empty()) exts = {ext};
-  else exts = {"", "png", "jpeg", "jpg", "gif", "webp", "apng"};
+  if (!ext.empty())
+    exts = {ext};
+  else
+    exts = {"", "png", "jpeg", "jpg", "gif", "webp", "apng"};
   double screen = UIScreen::mainScreen().scale();
   std::vector<double> scales = screen <= 1   ? std::vector<double>{1, 2, 3}
                                : screen <= 2 ? std::vector<double>{2, 3, 1}
@@ -86,22 +100,49 @@ std::shared_ptr<HVImage> HVImage::initWithContentsOfFile(const std::string& path
 }
 
 std::shared_ptr<HVImage> HVImage::initWithDataScale(const Data& data, double scale) {
-  if (data.empty()) return nullptr;
-  if (!(scale > 0)) scale = UIScreen::mainScreen().scale();
-  auto decoder = HVImageDecoder::decoderWithDataScale(data, scale);
-  if (!decoder) return nullptr;
-  auto frame = decoder->frameAtIndexDecodeForDisplay(0, true);
-  if (!frame || !frame->image() || !frame->image()->CGImage()) return nullptr;
-  CGImageRef cg = frame->image()->CGImage();
-  auto image = std::make_shared<HVImage>(cg, decoder->scale(), frame->image()->imageOrientation());
-  image->type_ = decoder->type();
-  if (decoder->frameCount() > 1) {
-    image->decoder_ = decoder;
-    image->bytesPerFrame_ = bytesOf(cg);
-    image->memorySize_ = image->bytesPerFrame_ * decoder->frameCount();
-  }
+  auto image = std::make_shared<HVImage>(nullptr, 1, UIImageOrientationUp);
+  if (!image->loadData(data, scale)) return nullptr;
   setHV_isDecodedForDisplay(image, true);
   return image;
+}
+
+bool HVImage::loadData(const Data& data, double scale) {
+  if (data.empty()) return false;
+  if (!(scale > 0)) scale = UIScreen::mainScreen().scale();
+  auto decoder = HVImageDecoder::decoderWithDataScale(data, scale);
+  if (!decoder) return false;
+  auto frame = decoder->frameAtIndexDecodeForDisplay(0, true);
+  if (!frame || !frame->image() || !frame->image()->CGImage()) return false;
+  CGImageRef cg = frame->image()->CGImage();
+  setBitmap(cg, decoder->scale(), frame->image()->imageOrientation());
+  type_ = decoder->type();
+  if (decoder->frameCount() > 1) {
+    decoder_ = decoder;
+    bytesPerFrame_ = bytesOf(cg);
+    memorySize_ = bytesPerFrame_ * decoder->frameCount();
+  }
+  return true;
+}
+
+void HVImage::encodeWithCoder(NSKeyedArchiver& coder) const {
+  Data data = animatedImageData();
+  if (data.empty()) {
+    UIImage::encodeWithCoder(coder);
+    return;
+  }
+  coder.encodeObjectForKey(Value(scale()), kScaleKey);
+  coder.encodeObjectForKey(Value(data), kDataKey);
+}
+
+bool HVImage::initWithCoder(NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  Value data = coder.decodeObjectForKey(kDataKey);
+  if (!data.data() || data.data()->empty()) return UIImage::initWithCoder(coder);
+  if (!loadData(*data.data(), coder.decodeObjectForKey(kScaleKey).doubleValue())) return false;
+  // The mark lives beside the image object, which the unarchiver hands out.
+  auto self = std::dynamic_pointer_cast<UIImage>(shared_from_this());
+  if (self) setHV_isDecodedForDisplay(self, true);
+  return true;
 }
 
 Data HVImage::animatedImageData() const { return decoder_ ? decoder_->data() : Data(); }

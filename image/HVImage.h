@@ -36,6 +36,12 @@ class HVImage : public plat::UIImage, public HVAnimatedImage {
 
   std::string className() const override { return "HVImage"; }
 
+  // Archived as its scale ("HVImageScale") and the data it was made from ("HVImageData");
+  // a still image as a UIImage.
+  void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;
+  bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
+  static constexpr bool supportsSecureCoding() { return true; }
+
   HVImageKind animatedImageType() const { return type_; }
   // The data it was made from; empty for a still image.
   plat::Data animatedImageData() const;
@@ -53,6 +59,9 @@ class HVImage : public plat::UIImage, public HVAnimatedImage {
   HVImage(plat::CGImageRef image, double scale, plat::UIImageOrientation orientation);
 
  private:
+  // Decodes frame 0 of the data into this image; false for empty or undecodable data.
+  bool loadData(const plat::Data& data, double scale);
+
   std::shared_ptr<HVImageDecoder> decoder_;  // only for 2 or more frames
   mutable std::mutex preloadedLock_;
   std::vector<plat::UIImageRef> preloadedFrames_;  // nullptr entries: failed frames

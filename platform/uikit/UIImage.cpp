@@ -6,6 +6,8 @@
 #include <mutex>
 
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/uikit/UIGraphics.h"
 
 namespace plat {
@@ -14,6 +16,38 @@ namespace fs = std::filesystem;
 
 UIImage::UIImage(CGImageRef image, double scale, UIImageOrientation orientation)
     : image_(std::move(image)), scale_(scale > 0 ? scale : 1), orientation_(orientation) {}
+
+namespace {
+const bool kRegistered = [] {
+  NSCodingClasses::registerClass("UIImage", [] { return std::make_shared<UIImage>(nullptr, 1); });
+  return true;
+}();
+}  // namespace
+
+void UIImage::setBitmap(CGImageRef image, double scale, UIImageOrientation orientation) {
+  image_ = std::move(image);
+  scale_ = scale > 0 ? scale : 1;
+  orientation_ = orientation;
+}
+
+void UIImage::encodeWithCoder(NSKeyedArchiver& coder) const {
+  if (image_) coder.encodeObjectForKey(Value(CGImagePNGRepresentation(image_)), "UIImageData");
+  coder.encodeDoubleForKey(scale_, "UIScale");
+  coder.encodeIntegerForKey(orientation_, "UIImageOrientation");
+}
+
+bool UIImage::initWithCoder(NSKeyedUnarchiver& coder) {
+  (void)kRegistered;
+  Value data = coder.decodeObjectForKey("UIImageData");
+  CGImageRef image = data.data() ? CGImageCreateWithData(*data.data()) : nullptr;
+  if (!image) return false;
+  int64_t orientation = coder.decodeIntegerForKey("UIImageOrientation");
+  if (orientation < UIImageOrientationUp || orientation > UIImageOrientationRightMirrored)
+    orientation = UIImageOrientationUp;
+  setBitmap(std::move(image), coder.decodeDoubleForKey("UIScale"),
+            static_cast<UIImageOrientation>(orientation));
+  return true;
+}
 
 UIImageRef UIImage::imageWithCGImage(CGImageRef image, double scale,
                                      UIImageOrientation orientation) {
@@ -103,7 +137,8 @@ UIImageRef UIImage::animatedImageWithImages(const std::vector<UIImageRef>& image
 CGSize UIImage::size() const {
   if (!image_) return CGSizeZero;
   double w = image_->width() / scale_, h = image_->height() / scale_;
-  bool sideways = orientation_ == UIImageOrientationLeft || orientation_ == UIImageOrientationRight ||
+  bool sideways = orientation_ == UIImageOrientationLeft ||
+                  orientation_ == UIImageOrientationRight ||
                   orientation_ == UIImageOrientationLeftMirrored ||
                   orientation_ == UIImageOrientationRightMirrored;
   return sideways ? CGSizeMake(h, w) : CGSizeMake(w, h);

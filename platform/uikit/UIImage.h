@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/foundation/Data.h"
+#include "platform/foundation/NSCoding.h"
 #include "platform/foundation/Object.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/CGImage.h"
@@ -36,7 +37,9 @@ enum UIImageOrientation : int64_t {
   UIImageOrientationRightMirrored = 7
 };
 
-class UIImage : public Object {
+// Archived (class "UIImage") as its bitmap in PNG form ("UIImageData"), its scale ("UIScale")
+// and orientation ("UIImageOrientation"); an archive without a readable bitmap decodes as nil.
+class UIImage : public Object, public NSCoding {
  public:
   UIImage(CGImageRef image, double scale,
           UIImageOrientation orientation = UIImageOrientationUp);
@@ -74,6 +77,13 @@ class UIImage : public Object {
   void drawAtPoint(CGPoint p) const;
 
   std::string className() const override { return "UIImage"; }
+
+  void encodeWithCoder(NSKeyedArchiver& coder) const override;
+  bool initWithCoder(NSKeyedUnarchiver& coder) override;
+
+ protected:
+  // For subclasses filling in a freshly created image (decoding from an archive).
+  void setBitmap(CGImageRef image, double scale, UIImageOrientation orientation);
 
  private:
   CGImageRef image_;

@@ -8,6 +8,8 @@
 #include "image/HVImage.h"
 #include "image/HVImageCoder.h"
 #include "platform/device/ALAssetsLibrary.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/uikit/UIScreen.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
@@ -57,6 +59,37 @@ TEST(AnimatedImageTest, HVImageFromAnimatedAndStillData) {
   EXPECT_EQ(still->animatedImageBytesPerFrame(), 0u);
   EXPECT_FALSE(HVImage::initWithData(Data::fromString("no picture here, just text")));
   EXPECT_FALSE(HVImage::initWithData(Data()));
+}
+
+TEST(AnimatedImageTest, ArchivesKeepTheDataOrTheBitmap) {
+  Data gif = gifData(4, 4, {gifSolid(0, 0, 4, 4, 1, 10), gifSolid(0, 0, 4, 4, 3, 20)}, 2);
+  Data archive =
+      NSKeyedArchiver::archivedDataWithRootObject(Value(HVImage::initWithDataScale(gif, 2)));
+  auto back = NSKeyedUnarchiver::unarchiveObjectWithData(archive).objectAs<HVImage>();
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->animatedImageData(), gif);
+  EXPECT_EQ(back->animatedImageFrameCount(), 2u);
+  EXPECT_DOUBLE_EQ(back->scale(), 2);
+  EXPECT_DOUBLE_EQ(back->animatedImageDurationAtIndex(1), 0.2);
+  EXPECT_EQ(back->CGImage()->pixelAt(1, 1), 0xffff0000u);
+  EXPECT_TRUE(HV_isDecodedForDisplay(back));
+
+  // A still image travels as its bitmap, scale and orientation.
+  auto still = HVImage::initWithDataScale(pngData(gradient(6, 5), false), 3);
+  auto stillBack = NSKeyedUnarchiver::unarchiveObjectWithData(
+                       NSKeyedArchiver::archivedDataWithRootObject(Value(still)))
+                       .objectAs<HVImage>();
+  ASSERT_TRUE(stillBack);
+  EXPECT_DOUBLE_EQ(stillBack->scale(), 3);
+  EXPECT_EQ(stillBack->animatedImageFrameCount(), 0u);
+  EXPECT_EQ(stillBack->CGImage()->pixelAt(5, 4), gradientAt(5, 4));
+  auto sideways = UIImage::imageWithCGImage(gradient(3, 2), 2, UIImageOrientationLeft);
+  auto plainBack = NSKeyedUnarchiver::unarchiveObjectWithData(
+                       NSKeyedArchiver::archivedDataWithRootObject(Value(sideways)))
+                       .objectAs<UIImage>();
+  ASSERT_TRUE(plainBack);
+  EXPECT_EQ(plainBack->imageOrientation(), UIImageOrientationLeft);
+  EXPECT_EQ(plainBack->CGImage()->pixelAt(2, 1), gradientAt(2, 1));
 }
 
 TEST(AnimatedImageTest, ScaleComesFromThePathName) {
@@ -136,10 +169,9 @@ TEST(AnimatedImageTest, SavingToTheAlbumKeepsAnimationBytes) {
   std::string url;
   NSErrorRef error;
   bool done = false;
-  HV_saveToAlbumWithCompletionBlock(HVImage::initWithData(gif),
-                                    [&](const std::string& u, const NSErrorRef& e) {
-                                      url = u, error = e, done = true;
-                                    });
+  HV_saveToAlbumWithCompletionBlock(
+      HVImage::initWithData(gif),
+      [&](const std::string& u, const NSErrorRef& e) { url = u, error = e, done = true; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
   EXPECT_FALSE(error);
   EXPECT_EQ(url.rfind("assets-library://asset/asset.GIF?id=", 0), 0u) << url;
@@ -149,18 +181,16 @@ TEST(AnimatedImageTest, SavingToTheAlbumKeepsAnimationBytes) {
 
   // An opaque still image goes in as JPEG.
   done = false;
-  HV_saveToAlbumWithCompletionBlock(UIImage::imageWithCGImage(gradient(8, 8)),
-                                    [&](const std::string& u, const NSErrorRef&) {
-                                      url = u, done = true;
-                                    });
+  HV_saveToAlbumWithCompletionBlock(
+      UIImage::imageWithCGImage(gradient(8, 8)),
+      [&](const std::string& u, const NSErrorRef&) { url = u, done = true; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
   EXPECT_NE(url.find("ext=JPG"), std::string::npos);
   // Bytes that are no image fail.
   done = false;
   ALAssetsLibrary().writeImageDataToSavedPhotosAlbumMetadataCompletionBlock(
-      Data::fromString("text"), {}, [&](const std::string& u, const NSErrorRef& e) {
-        url = u, error = e, done = true;
-      });
+      Data::fromString("text"), {},
+      [&](const std::string& u, const NSErrorRef& e) { url = u, error = e, done = true; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), ALAssetsLibraryWriteInvalidDataError);
