@@ -1,9 +1,5 @@
 #include "aggregation/KTCKiteSDK.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <mutex>
 #include <set>
 
@@ -36,6 +32,12 @@ const std::set<std::string>& adapterOperations() {
 }
 bool adapterOffers(const std::string& op) { return adapterOperations().count(op) > 0; }
 
+// An event the adapter does not offer: logged under its full name, answered -100.
+int64_t notOffered(const char* operation) {
+  plat::NSLog("KTLog:%s", operation);
+  return kNotOffered;
+}
+
 // The forwarding rule for an adapter answer.
 int64_t forwarded(int64_t answer) { return answer == 0 ? 0 : -1; }
 
@@ -43,21 +45,6 @@ SDKCooperater& coop() { return SDKCooperater::shareCooperater(); }
 KTCKiteChannel& adapter() { return KTCKiteChannel::defaultChannel(); }
 PlugManager& plugs() { return *PlugManager::sharedInstance(); }
 plat::Value config() { return plat::Value(coop().channelConfig()); }
-
-// The bytes of a regular file (never a pipe or device), or nullopt.
-std::optional<plat::Data> readRegularFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::optional<plat::Data> out;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (16 << 20)) {
-    plat::Data d;
-    d.setLength(static_cast<size_t>(st.st_size));
-    if (::read(fd, d.mutableBytes(), d.length()) == st.st_size) out = std::move(d);
-  }
-  ::close(fd);
-  return out;
-}
 
 void showLoginDisabledAlert() {
   auto window = coop().baseGetCurrentShowWindow();
@@ -125,8 +112,7 @@ KTCKiteSDK& KTCKiteSDK::defaultInstance() {
 void KTCKiteSDK::resetForTesting() { defaultInstance().lastRole_.reset(); }
 
 plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
-  std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kiteChannel", "cfg");
-  std::optional<plat::Data> bytes = path.empty() ? std::nullopt : readRegularFile(path);
+  std::optional<plat::Data> bytes = adapter().configFileBytes();
   if (!bytes) {
     if (plainNeedsMarker) {
       plat::NSLog("KTLog:参数配置文件读取失败");
@@ -137,12 +123,12 @@ plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
     }
     return {};
   }
+  if (!plainNeedsMarker) return adapter().configDictFromData(*bytes);
+  // Asked before start-up, a plain property list counts only with its marker keys; any other
+  // file is taken as encrypted.
   plat::Value plist = plat::NSPropertyListSerialization::propertyListWithData(*bytes);
-  if (const plat::Dictionary* d = plist.dictionary()) {
-    bool plain = plainNeedsMarker ? (d->contains("bundleID") || d->contains("version"))
-                                  : !d->empty();
-    if (plain) return *d;
-  }
+  const plat::Dictionary* d = plist.dictionary();
+  if (d && (d->contains("bundleID") || d->contains("version"))) return *d;
   plat::Dictionary entries;
   if (auto decrypted = DES128DecryptDataWithKey(*bytes, kKiteChannelConfigKey)) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*decrypted);
@@ -195,24 +181,19 @@ int64_t KTCKiteSDK::callPlugParams(const std::string& name, const plat::Array& p
 }
 
 int64_t KTCKiteSDK::applicationWillResignActive(plat::UIApplication*) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationWillResignActive:]");
-  return kNotOffered;
+  return notOffered("-[KTCKiteSDK(Extend) applicationWillResignActive:]");
 }
 int64_t KTCKiteSDK::applicationDidEnterBackground(plat::UIApplication*) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationDidEnterBackground:]");
-  return kNotOffered;
+  return notOffered("-[KTCKiteSDK(Extend) applicationDidEnterBackground:]");
 }
 int64_t KTCKiteSDK::applicationWillEnterForeground(plat::UIApplication*) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationWillEnterForeground:]");
-  return kNotOffered;
+  return notOffered("-[KTCKiteSDK(Extend) applicationWillEnterForeground:]");
 }
 int64_t KTCKiteSDK::applicationDidBecomeActive(plat::UIApplication*) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationDidBecomeActive:]");
-  return kNotOffered;
+  return notOffered("-[KTCKiteSDK(Extend) applicationDidBecomeActive:]");
 }
 int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication*) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) applicationWillTerminate:]");
-  return kNotOffered;
+  return notOffered("-[KTCKiteSDK(Extend) applicationWillTerminate:]");
 }
 
 int64_t KTCKiteSDK::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
@@ -226,14 +207,12 @@ int64_t KTCKiteSDK::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
 }
 int64_t KTCKiteSDK::applicationDidFailToRegisterForRemoteNotificationsWithError(
     plat::UIApplication*, const plat::NSErrorRef&) {
-  plat::NSLog("KTLog:%s",
-              "-[KTCKiteSDK(Extend) application:didFailToRegisterForRemoteNotificationsWithError:]");
-  return kNotOffered;
+  return notOffered(
+      "-[KTCKiteSDK(Extend) application:didFailToRegisterForRemoteNotificationsWithError:]");
 }
 int64_t KTCKiteSDK::applicationDidReceiveRemoteNotification(plat::UIApplication*,
                                                             const plat::Value&) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) application:didReceiveRemoteNotification:]");
-  return kNotOffered;
+  return notOffered("-[KTCKiteSDK(Extend) application:didReceiveRemoteNotification:]");
 }
 
 int64_t KTCKiteSDK::openURLApplication(const plat::NSURLRef& url, plat::UIApplication* app) {

@@ -231,10 +231,14 @@ int64_t KTCKiteChannel::applicationSupportedInterfaceOrientationsForWindow(
   return HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(app, window);
 }
 
-plat::Dictionary KTCKiteChannel::findConfigDict() {
+std::optional<plat::Data> KTCKiteChannel::configFileBytes() {
   std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kiteChannel", "cfg");
-  if (path.empty()) return {};
-  auto bytes = readRegularFile(path);
+  if (path.empty()) return std::nullopt;
+  return readRegularFile(path);
+}
+
+plat::Dictionary KTCKiteChannel::findConfigDict() {
+  auto bytes = configFileBytes();
   if (!bytes) return {};
   return configDictFromData(*bytes);
 }

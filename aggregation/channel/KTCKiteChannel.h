@@ -98,6 +98,8 @@ class KTCKiteChannel {
   // The configuration file "kiteChannel.cfg" of the main bundle: a property-list dictionary,
   // or else a DES-encrypted keyed archive of one. Empty when missing or unreadable.
   plat::Dictionary findConfigDict();
+  // The bytes of "kiteChannel.cfg" when it is a regular file of the main bundle.
+  std::optional<plat::Data> configFileBytes();
   // The configuration held by a configuration file's bytes (see findConfigDict).
   plat::Dictionary configDictFromData(const plat::Data& bytes);
   std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data, const std::string& key);

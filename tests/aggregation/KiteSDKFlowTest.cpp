@@ -357,3 +357,23 @@ TEST(KiteSDKInterfaceTest, CallbackIdsOutsideTheThreeAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KiteSDKFlowTest, ConfigurationAskedBeforeStartUpNeedsItsMarkerToCountAsPlain) {
+  startSDK();
+  bundle->writePlist("kiteChannel.cfg", Value(Dictionary{{"checkkey", "ck"}}));
+  EXPECT_TRUE(KTCKiteSDK::defaultInstance().getConfigValue("checkkey").isNil())
+      << "a plain list without \"bundleID\" or \"version\" is taken as encrypted";
+  coop().channelCfg = Value();
+  bundle->writePlist("kiteChannel.cfg", Value(Dictionary{{"checkkey", "ck"}, {"version", "1"}}));
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().getConfigValue("checkkey"), Value("ck"));
+  // Start-up takes any list with entries, and its product code replaces the caller's.
+  coop().channelCfg = Value();
+  bundle->writePlist("kiteChannel.cfg", Value(Dictionary{{"product_code", "file-code"}}));
+  initSDK();
+  EXPECT_EQ(coop().platformCfg->productCode, "file-code");
+  EXPECT_FALSE(coop().platformCfg->productKey) << "no \"product_key\": the key is left empty";
+}
+
+}  // namespace
