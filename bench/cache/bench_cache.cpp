@@ -17,13 +17,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <list>
-#include <map>
 #include <mutex>
 #include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "image/cache/HVKVStorage.h"
 #include "image/cache/HVMemoryCache.h"
 #include "platform/foundation/NSLog.h"
@@ -278,22 +278,6 @@ void BM_Baseline_KV(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kKVOps);
 }
 
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-    }
-  }
-  double rate(const std::string& name) const {
-    auto it = rates.find(name);
-    return it == rates.end() ? 0 : it->second;
-  }
-  std::map<std::string, double> rates;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -305,11 +289,10 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("System/KV", BM_System_KV)->Iterations(1)->UseRealTime();
   benchmark::RegisterBenchmark("Baseline/KV", BM_Baseline_KV)->Iterations(1)->UseRealTime();
   benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
+  bench_support::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   auto ratio = [&](const std::string& what) {
-    double base = reporter.rate("Baseline/" + what);
-    return base > 0 ? reporter.rate("System/" + what) / base : 0.0;
+    return reporter.ratio("System/" + what, "Baseline/" + what);
   };
   std::printf("memory: system %.0f ops/s, baseline %.0f ops/s, ratio %.3f (goal 0.5)\n",
               reporter.rate("System/Memory"), reporter.rate("Baseline/Memory"), ratio("Memory"));

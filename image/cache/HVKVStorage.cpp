@@ -88,6 +88,7 @@ bool writeAllAndSync(int fd, const plat::Data& data) {
 
 bool HVKVStorage::isSafeFilename(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
+  if (name.rfind(kTempPrefix, 0) == 0) return false;  // reserved for values being written
   return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
@@ -132,6 +133,7 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
       return nullptr;
     }
   }
+  s->fileRemoveStaleTemps();
   s->fileEmptyTrashInBackground();
   return s;
 }
@@ -557,6 +559,17 @@ bool HVKVStorage::fileDelete(const std::string& filename) {
   if (!isSafeFilename(filename)) return false;
   std::string path = (fs::path(dataPath_) / filename).string();
   return ::unlink(path.c_str()) == 0;
+}
+
+void HVKVStorage::fileRemoveStaleTemps() {
+  // Left by a process killed while writing a value; nothing else writes into "data" now.
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(dataPath_, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    if (it->path().filename().string().rfind(kTempPrefix, 0) == 0) {
+      ::unlink(it->path().c_str());
+    }
+  }
 }
 
 bool HVKVStorage::fileMoveAllToTrash() {

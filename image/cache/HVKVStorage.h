@@ -6,9 +6,10 @@
 // Thread-safety: none. One thread at a time (HVDiskCache serialises every call).
 //
 // Values written to files are written to a temporary file in "data", synced and renamed, so a
-// process killed mid-store leaves the old value or the new one, whole. File names given by the
-// caller must name a file directly inside "data": empty, ".", "..", or names holding '/' or NUL
-// are refused. Sizes, times and totals are 64-bit.
+// process killed mid-store leaves the old value or the new one, whole; the next storage on the
+// folder deletes such a temporary file when it opens. File names given by the caller must name
+// a file directly inside "data": empty, ".", "..", names holding '/' or NUL, and names starting
+// ".hvkv-tmp-" (the temporary files) are refused. Sizes, times and totals are 64-bit.
 
 #include <cstdint>
 #include <functional>
@@ -146,6 +147,7 @@ class HVKVStorage : public plat::Object {
   bool fileRenameInto(const std::string& tempPath, const std::string& filename);
   std::optional<plat::Data> fileRead(const std::string& filename);
   bool fileDelete(const std::string& filename);
+  void fileRemoveStaleTemps();
   bool fileMoveAllToTrash();
   void fileEmptyTrashInBackground();
   void reset();

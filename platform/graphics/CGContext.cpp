@@ -62,10 +62,14 @@ CGContext::~CGContext() {
 void CGContext::save() {
   cairo_save(cr_);
   states_.push_back(states_.back());
+  states_.back().masks.clear();
 }
 
 void CGContext::restore() {
   if (states_.size() <= 1) return;  // unbalanced restore is ignored
+  auto& masks = states_.back().masks;
+  for (auto it = masks.rbegin(); it != masks.rend(); ++it) internal::compositeMask(cr_, **it);
+  masks.clear();
   // cairo_restore drops the path too; CoreGraphics keeps it, so carry it over.
   cairo_path_t* path = cairo_copy_path(cr_);
   cairo_matrix_t before;
@@ -387,6 +391,8 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, const CGImageRef& image) {
   cairo_scale(cr, rect.size.width / image->width(), -rect.size.height / image->height());
   cairo_set_source_surface(cr, image->surface(), 0, 0);
   cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+  cairo_pattern_set_filter(cairo_get_source(cr),
+                           internal::filterFor(c->state().interpolation));
   cairo_set_operator(cr, operatorFor(c->state().blend));
   cairo_paint_with_alpha(cr, c->state().alpha);
   cairo_restore(cr);

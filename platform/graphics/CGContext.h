@@ -68,6 +68,10 @@ enum CGBlendMode {
   kCGBlendModePlusLighter = 27
 };
 
+namespace internal {
+struct MaskLayer;
+}  // namespace internal
+
 class CGContext {
  public:
   // Draws into an image surface (one reference is taken). base is the device transform under
@@ -85,6 +89,10 @@ class CGContext {
     CGColor stroke{0, 0, 0, 1};
     double alpha = 1;
     CGBlendMode blend = kCGBlendModeNormal;
+    int interpolation = 0;  // a CGInterpolationQuality
+    // Masks added by CGContextClipToMask at this level: drawing since then is collected and
+    // composited through them when the level is restored.
+    std::vector<std::shared_ptr<internal::MaskLayer>> masks;
   };
   State& state() { return states_.back(); }
   void save();
@@ -177,6 +185,10 @@ namespace internal {
 // take minutes to build). `increasing`: the arc runs towards increasing angles. Returns false,
 // leaving end alone, when an angle is not finite (the arc is then not drawn).
 bool limitArcSweep(double start, double* end, bool increasing);
+// Composites what was drawn since the mask was set through the mask (CGBitmapContext.cpp).
+void compositeMask(cairo_t* cr, MaskLayer& mask);
+// The Cairo filter for an interpolation quality.
+cairo_filter_t filterFor(int interpolationQuality);
 }  // namespace internal
 
 }  // namespace plat

@@ -30,6 +30,10 @@ UIImageRef UIGraphicsGetImageFromCurrentImageContext();
 // Pops and frees the top image context (ignored when the top is not an image context).
 void UIGraphicsEndImageContext();
 
+// Fills rect in the current context with its fill colour and blend mode; nothing without a
+// current context.
+void UIRectFill(CGRect rect);
+
 // The main screen's scale as image contexts use it (set by UIScreen).
 double UIGraphicsDefaultScale();
 void UIGraphicsSetDefaultScale(double scale);

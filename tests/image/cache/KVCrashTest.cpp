@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "image/cache/HVKVStorage.h"
+#include "tests/image/cache/StorageFolderTest.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/cache/CrashScript.h"
 #include "testing/loop/Pump.h"
@@ -61,21 +62,12 @@ struct Stored {
 };
 using Model = std::map<std::string, std::optional<Stored>>;
 
-class KVCrashTest : public ::testing::Test {
+class KVCrashTest : public StorageFolderTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kvcrash-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    StorageFolderTest::SetUp();
     helper_ = helperPath();
     ASSERT_FALSE(helper_.empty()) << "kv_crash_helper not built";
-    setNSLogCaptureForTesting([](const std::string&) {});
-  }
-  void TearDown() override {
-    EXPECT_TRUE(testing_loop::runUntilIdle());
-    setNSLogCaptureForTesting(nullptr);
-    fs::remove_all(dir_);
   }
 
   // Reads the manifest directly: integrity, and every row's value where the row says it is.
@@ -107,7 +99,6 @@ class KVCrashTest : public ::testing::Test {
     sqlite3_close(db);
   }
 
-  fs::path dir_;
   std::string helper_;
 };
 
@@ -256,6 +247,10 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
   EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("after", big, "after", Data()));
   EXPECT_TRUE(kv->saveItemWithKeyValue("after-inline", Data::fromString("x")));
   EXPECT_EQ(kv->getItemValueForKey("after"), big);
+  // Temporary files of killed stores were cleared when the storage opened.
+  for (const auto& entry : fs::directory_iterator(dir_ / "data")) {
+    EXPECT_NE(entry.path().filename().string().rfind(".hvkv-tmp-", 0), 0u) << entry.path();
+  }
 }
 
 TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "image/cache/HVKVStorage.h"
+#include "tests/image/cache/StorageFolderTest.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/loop/Pump.h"
 #include "testing/sqlite/FailingVFS.h"
@@ -17,28 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class KVStorageFailureTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kvfail-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    setNSLogCaptureForTesting([this](const std::string& line) { logs_.push_back(line); });
-  }
-  void TearDown() override {
-    EXPECT_TRUE(testing_loop::runUntilIdle());
-    setNSLogCaptureForTesting(nullptr);
-    fs::remove_all(dir_);
-  }
-  static Data bytes(size_t n, uint8_t seed) {
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) b = seed, seed = static_cast<uint8_t>(seed * 31 + 7);
-    return Data(std::move(v));
-  }
-  fs::path dir_;
-  std::vector<std::string> logs_;
-};
+using KVStorageFailureTest = StorageFolderTest;
 
 TEST_F(KVStorageFailureTest, FailedOpensAreRetriedEveryTwoSecondsAndGivenUpAfterEight) {
   testing_loop::VirtualClockScope clock;

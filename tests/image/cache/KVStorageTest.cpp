@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "image/cache/HVKVStorage.h"
+#include "tests/image/cache/StorageFolderTest.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/loop/Pump.h"
 
@@ -17,27 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class KVStorageTest : public ::testing::Test {
+class KVStorageTest : public StorageFolderTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("kvstorage-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    setNSLogCaptureForTesting([this](const std::string& line) { logs_.push_back(line); });
-  }
-  void TearDown() override {
-    EXPECT_TRUE(testing_loop::runUntilIdle());
-    setNSLogCaptureForTesting(nullptr);
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::owner_all, ec);
-    fs::remove_all(dir_, ec);
-  }
-  static Data bytes(size_t n, uint8_t seed) {
-    Data d;
-    for (size_t i = 0; i < n; i++) d.append(&(seed), 1), seed = static_cast<uint8_t>(seed * 31 + 7);
-    return d;
-  }
   // Runs SQL on the manifest behind the storage's back.
   void rawExec(const std::string& sql) {
     sqlite3* db = nullptr;
@@ -45,8 +27,6 @@ class KVStorageTest : public ::testing::Test {
     EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
     sqlite3_close(db);
   }
-  fs::path dir_;
-  std::vector<std::string> logs_;
 };
 
 TEST_F(KVStorageTest, InlineAndFileRulesPerMode) {
@@ -107,7 +87,7 @@ TEST_F(KVStorageTest, MissingFilesAndTamperedRowsDropTheRowOnly) {
   EXPECT_EQ(kv->getItemsCount(), 1);
 
   // Hostile names are refused before anything is written.
-  for (const std::string& bad : std::vector<std::string>{".", "..", "../x", "a/b", std::string("n\0ul", 4)}) {
+  for (const std::string& bad : std::vector<std::string>{".", "..", "../x", "a/b", std::string("n\0ul", 4), ".hvkv-tmp-1"}) {
     EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(3, 3), bad, Data())) << bad;
   }
   // A row rewritten to point outside "data" is neither read nor deleted through.
