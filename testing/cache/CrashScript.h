@@ -14,7 +14,11 @@ namespace crash_script {
 inline constexpr int kKeyCount = 24;
 inline constexpr const char* kHelperName = "kv_crash_helper";
 
-inline std::string keyName(int i) { return "k" + std::to_string(i); }
+inline std::string keyName(int i) {
+  std::string name = "k";
+  name += std::to_string(i);
+  return name;
+}
 
 inline plat::Data value(const std::string& key, uint64_t gen, size_t size) {
   uint64_t x = 1469598103934665603ULL;

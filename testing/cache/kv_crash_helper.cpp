@@ -53,13 +53,13 @@ int run(const std::string& folder, uint64_t round, int fd) {
     if (what < 80) {
       uint64_t gen = round * 1000000 + op;
       size_t size = (rng() % 2) ? 1 + rng() % 4096 : 20 * 1024 + rng() % (180 * 1024);
-      std::string file = size > 16 * 1024 ? "f-" + key + "-" + std::to_string(rng() % 3) : "";
-      writeLine(fd, "B S " + key + " " + std::to_string(gen) + " " + std::to_string(size));
+      std::string file = size > 16 * 1024 ? std::string("f-") + key + "-" + std::to_string(rng() % 3) : "";
+      writeLine(fd, std::string("B S ") + key + " " + std::to_string(gen) + " " + std::to_string(size));
       bool ok = kv->saveItemWithKeyValueFilenameExtendedData(
           key, crash_script::value(key, gen, size), file, plat::Data());
       writeLine(fd, std::string("E ") + (ok ? "1" : "0"));
     } else if (what < 95) {
-      writeLine(fd, "B R " + key);
+      writeLine(fd, std::string("B R ") + key);
       bool ok = kv->removeItemForKey(key);
       writeLine(fd, std::string("E ") + (ok ? "1" : "0"));
     } else {

@@ -110,7 +110,7 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
   int callsAcknowledged = 0, roundsWithCallInFlight = 0;
 
   for (int round = 1; round <= kRounds; round++) {
-    SCOPED_TRACE("round " + std::to_string(round));
+    SCOPED_TRACE(std::string("round ") + std::to_string(round));
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     pid_t pid = spawn({helper_, "run", dir_.string(), std::to_string(round), std::to_string(fds[1])},
