@@ -117,16 +117,15 @@ UIImageRef merge(const UIImageRef& image, const CGImageRef& effect, const UIColo
   return ic.image();
 }
 
-// The side of the box filter whose passes approximate a Gaussian of radius r pixels: odd, and
-// at most about twice the image's larger side (a wider box averages the same edge-extended
-// pixels), so huge radii neither overflow nor cost more.
-uint32_t boxSize(double r, size_t width, size_t height) {
+// The side of the box filter whose passes approximate a Gaussian of radius r pixels: odd,
+// computed in double and clamped to what the convolution takes (huge or infinite radii give the
+// widest box; the convolution's cost does not grow with the box).
+uint32_t boxSize(double r) {
   double box = std::floor(((r * 3 * 2.5066282746310002) / 4 + 0.5) / 2);
   if (r - 2 < kEpsilon) box = std::floor(2.1299712059732503);
-  double cap = 2.0 * double(std::max(width, height)) + 1;
-  if (!(box <= cap)) box = cap;  // also NaN
-  auto size = static_cast<uint32_t>(std::max(box, 0.0));
-  return size | 1;
+  constexpr double kWidest = 4294967295.0;
+  if (!(box <= kWidest)) box = kWidest;  // also NaN
+  return static_cast<uint32_t>(std::max(box, 0.0)) | 1;
 }
 
 }  // namespace
@@ -504,7 +503,7 @@ UIImageRef HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
 
   if (hasBlur) {
     double r = radius * scale;
-    uint32_t box = boxSize(r, input.width, input.height);
+    uint32_t box = boxSize(r);
     int passes = r < 0.5 ? 1 : r < 1.5 ? 2 : 3;
     vImage_Error tempSize =
         vImageBoxConvolve_ARGB8888(current, other, nullptr, 0, 0, box, box, nullptr,

@@ -19,6 +19,66 @@ uint8_t* mutableRowOf(const vImage_Buffer* b, size_t y) {
 bool sameSize(const vImage_Buffer* a, const vImage_Buffer* b) {
   return a->width == b->width && a->height == b->height;
 }
+
+// Edge-extend and background-fill boxes by sliding sums: each output pixel costs the same
+// whatever the box size, and a box wider than the image counts the extended edge or the
+// background as often as it reaches beyond the image. RowSum holds a row's window sum (255
+// times the kernel width at most).
+template <typename RowSum>
+vImage_Error boxBySlidingSums(const vImage_Buffer* src, const vImage_Buffer* dest, size_t offX,
+                              size_t offY, uint32_t kernelHeight, uint32_t kernelWidth,
+                              const uint8_t* background, bool extend) {
+  using Wide = unsigned __int128;
+  const size_t w = dest->width, h = dest->height;
+  const int64_t rx = kernelWidth / 2, ry = kernelHeight / 2;
+  const int64_t sw = static_cast<int64_t>(src->width), sh = static_cast<int64_t>(src->height);
+  // The sum over positions [from, to] of a line of n values; positions outside the line are
+  // the nearest end (extend) or `outside`.
+  auto windowSum = [extend](auto at, int64_t n, int64_t from, int64_t to, Wide outside) {
+    Wide below = Wide(std::max<int64_t>(0, std::min<int64_t>(to, -1) - from + 1));
+    Wide above = Wide(std::max<int64_t>(0, to - std::max(from, n) + 1));
+    Wide sum = below * (extend ? Wide(at(0)) : outside) + above * (extend ? Wide(at(n - 1)) : outside);
+    for (int64_t i = std::max<int64_t>(from, 0); i <= std::min(to, n - 1); ++i) sum += at(i);
+    return sum;
+  };
+  auto valueAt = [extend](auto at, int64_t n, int64_t i, Wide outside) -> Wide {
+    if (i >= 0 && i < n) return at(i);
+    return extend ? Wide(at(i < 0 ? 0 : n - 1)) : outside;
+  };
+  // Horizontal: window sums of every source row at the destination's columns.
+  std::vector<RowSum> rows(w * size_t(sh) * 4);
+  for (int64_t y = 0; y < sh; ++y) {
+    const uint8_t* line = rowOf(src, size_t(y));
+    for (int k = 0; k < 4; ++k) {
+      auto at = [line, k](int64_t i) -> uint64_t { return line[size_t(i) * 4 + k]; };
+      Wide bg = background ? background[k] : 0;
+      int64_t c = int64_t(offX);
+      Wide sum = windowSum(at, sw, c - rx, c + rx, bg);
+      for (size_t x = 0; x < w; ++x, ++c) {
+        if (x > 0) sum = sum + valueAt(at, sw, c + rx, bg) - valueAt(at, sw, c - rx - 1, bg);
+        rows[(size_t(y) * w + x) * 4 + k] = RowSum(sum);
+      }
+    }
+  }
+  // Vertical over the row sums; outside the image the background counts a whole box row.
+  const Wide area = Wide(kernelWidth) * kernelHeight;
+  for (size_t x = 0; x < w; ++x) {
+    for (int k = 0; k < 4; ++k) {
+      auto at = [&rows, w, x, k](int64_t j) -> uint64_t {
+        return rows[(size_t(j) * w + x) * 4 + k];
+      };
+      Wide bg = background ? Wide(background[k]) * kernelWidth : 0;
+      int64_t c = int64_t(offY);
+      Wide sum = windowSum(at, sh, c - ry, c + ry, bg);
+      for (size_t y = 0; y < h; ++y, ++c) {
+        if (y > 0) sum = sum + valueAt(at, sh, c + ry, bg) - valueAt(at, sh, c - ry - 1, bg);
+        mutableRowOf(dest, y)[x * 4 + k] = uint8_t((sum + area / 2) / area);
+      }
+    }
+  }
+  return kvImageNoError;
+}
+
 }  // namespace
 
 vImage_Error vImageBoxConvolve_ARGB8888(const vImage_Buffer* src, const vImage_Buffer* dest, void*,
@@ -37,6 +97,16 @@ vImage_Error vImageBoxConvolve_ARGB8888(const vImage_Buffer* src, const vImage_B
   const size_t w = dest->width, h = dest->height;
   if (flags & kvImageGetTempBufferSize)
     return static_cast<vImage_Error>(w * h * 4 * sizeof(uint32_t));
+  if (edge == kvImageEdgeExtend || edge == kvImageBackgroundColorFill) {
+    // A row's window sum fits 32 bits up to this kernel width.
+    const bool narrow = kernelWidth <= 0xFFFFFFFFu / 255;
+    const uint8_t* bg = edge == kvImageBackgroundColorFill ? backgroundColor : nullptr;
+    bool extend = edge == kvImageEdgeExtend;
+    return narrow ? boxBySlidingSums<uint32_t>(src, dest, offX, offY, kernelHeight, kernelWidth,
+                                               bg, extend)
+                  : boxBySlidingSums<uint64_t>(src, dest, offX, offY, kernelHeight, kernelWidth,
+                                               bg, extend);
+  }
 
   const int64_t rx = kernelWidth / 2, ry = kernelHeight / 2;
   const int64_t sw = static_cast<int64_t>(src->width), sh = static_cast<int64_t>(src->height);

@@ -27,6 +27,8 @@ constexpr uint32_t kvImageGetTempBufferSize = 128;
 // the three must be given, or kvImageCopyInPlace, which keeps the source pixel where the box
 // does not fit. With kvImageGetTempBufferSize nothing is written and the size of the scratch
 // buffer is returned (>= 0). `tempBuffer` may be null. src and dest must not overlap.
+// With the edge extended or the background filled in, the cost per pixel does not depend on
+// the box size, and boxes wider than the image are exact.
 vImage_Error vImageBoxConvolve_ARGB8888(const vImage_Buffer* src, const vImage_Buffer* dest,
                                         void* tempBuffer, size_t srcOffsetToROI_X,
                                         size_t srcOffsetToROI_Y, uint32_t kernelHeight,
