@@ -1,5 +1,6 @@
 #include "aggregation/NetworkManager.h"
 
+#include <atomic>
 #include <random>
 
 #include "aggregation/KMDevice.h"
@@ -63,6 +64,18 @@ Deliver issuingQueue() {
   };
 }
 
+
+std::atomic<int>& inFlight() {
+  static auto* n = new std::atomic<int>(0);
+  return *n;
+}
+
+// Counts a request from before it is sent until its answer has been handed on.
+struct InFlight {
+  InFlight() { ++inFlight(); }
+  ~InFlight() { --inFlight(); }
+  InFlight(const InFlight&) { ++inFlight(); }
+};
 
 NetworkManager*& instanceSlot() {
   static NetworkManager* instance = nullptr;
@@ -186,6 +199,8 @@ std::string NetworkManager::envelopeSign(const std::string& j, const std::string
                                                   "product_code", productCode, productKey));
 }
 
+int NetworkManager::requestsInFlight() { return inFlight().load(); }
+
 plat::Array NetworkManager::hostListFrom(const plat::Value& list) {
   // Texts only: an entry of any other kind cannot be a base URL.
   plat::Array out;
@@ -231,7 +246,7 @@ void NetworkManager::requestUrlInterfaceParamMethodCompletionBlock(const std::st
                                                                    Completion completion) {
   Deliver deliver = issuingQueue();
   plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, path, param, method,
-                                                            completion, deliver] {
+                                                            completion, deliver, counted = InFlight()] {
     plat::Array hosts;
     uint64_t i;
     {
@@ -269,7 +284,7 @@ void NetworkManager::gatewayRequest(const std::string& url, const std::string& p
     return;
   }
   plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, url, param, method, completion,
-                                                            deliver] {
+                                                            deliver, counted = InFlight()] {
     uint64_t count, i;
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -492,7 +507,11 @@ void NetworkManager::getAntiIndulgeMessage(Completion completion) {
   }
   std::string url = base + "/" + productCode() + "/" + channelCodeValue().description() + ".html";
   NetworkInterface::sharedInstance().addHttpRequestParamMethodCompletionBlockTimeout(
-      url, "", "GET", std::move(completion), kApiTimeout);
+      url, "", "GET",
+      [completion, counted = std::make_shared<InFlight>()](const plat::Value& answer) {
+        if (completion) completion(answer);
+      },
+      kApiTimeout);
 }
 
 void NetworkManager::updateServerListWithChannelParamsHandler(const plat::Value& channelParams,
@@ -505,7 +524,8 @@ void NetworkManager::updateServerListWithChannelParamsHandler(const plat::Value&
                                                                        : infoBase("KITE_SERVER_LIST_BASE");
   plat::Array configured = hostListFrom(channelParams["kite_server_config"]);
   plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, base, code, channelCode,
-                                                            configured, handler, deliver] {
+                                                            configured, handler, deliver,
+                                                            counted = InFlight()] {
     if (!configured.empty()) setServeUrls(configured);
     if (!base.empty()) {
       plat::Array fetched = hostListFrom(plat::Value(NetworkInterface::sharedInstance().addSyncHttpRequest2ParamMethod(

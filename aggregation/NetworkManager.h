@@ -88,6 +88,8 @@ class NetworkManager {
                                               const std::string& productKey);
   static std::string envelopeSign(const std::string& j, const std::string& productCode,
                                   const std::string& productKey);
+  // Requests of any manager that have not yet handed over their answer (tests wait for 0).
+  static int requestsInFlight();
   // The usable entries of a server list (non-empty texts), in order.
   static plat::Array hostListFrom(const plat::Value& list);
   // Text as a URL query component: everything but letters, digits and "-._~" as %XX.

@@ -61,6 +61,8 @@ class KiteTest : public ::testing::Test {
         cfg, nullptr, plat::Value());
   }
   void TearDown() override {
+    // Requests still under way would answer into the next test's SDK.
+    testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 30);
     testing_loop::runUntilIdle();
     plat::setNSLogCaptureForTesting(nullptr);
     for (auto& t : observers) plat::NSNotificationCenter::defaultCenter().removeObserver(t);

@@ -9,6 +9,7 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/KiteSDKPlugin.h"
 #include "aggregation/KMNetWorkUtil.h"
+#include "aggregation/NetworkManager.h"
 #include "aggregation/SDKCooperater.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/SCNetworkReachability.h"
@@ -64,6 +65,7 @@ class KiteSDKPage : public ::testing::Test {
     delegate.reset();
     KiteSDKPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
+    testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 30);
     testing_loop::runUntilIdle();
     testing_kite::resetAggregationSDK();
     ReachabilitySource::install(nullptr);
