@@ -1,6 +1,7 @@
 #include "platform/uikit/UIScrollView.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace plat {
 
@@ -41,6 +42,13 @@ void UIScrollView::setContentOffset(CGPoint p) {
   CGPoint old = contentOffset();
   CGRect b = bounds();
   setBounds(CGRectMake(p.x, p.y, b.size.width, b.size.height));
+  if (old != p) {
+    setNeedsLayout();
+    if (dragging_ && !panning_) {
+      dragStartOffset_.x += p.x - old.x;
+      dragStartOffset_.y += p.y - old.y;
+    }
+  }
   notify("contentOffset", old, p);
   if (auto d = delegate()) d->scrollViewDidScroll(*this);
 }
@@ -113,13 +121,19 @@ void UIScrollView::handlePan() {
     if (horizontal) p.x -= moved.x;
     if (vertical) p.y -= moved.y;
     if (!bounces_) p = clampedOffset(p);
+    panning_ = true;
     setContentOffset(p);
+    panning_ = false;
     return;
   }
   if (state == UIGestureRecognizerStateEnded || state == UIGestureRecognizerStateCancelled) {
     bool wasDragging = dragging_;
     dragging_ = false;
     tracking_ = false;
+    if (wasDragging && pagingEnabled_) {
+      settle(pagingTarget(pan_->velocityInView(this)));
+      return;
+    }
     if (wasDragging)
       if (auto d = delegate()) d->scrollViewDidEndDraggingWillDecelerate(*this, false);
     // Past an edge, the release point is reported once with dragging over (as the first frame
@@ -130,6 +144,40 @@ void UIScrollView::handlePan() {
     CGPoint clamped = clampedOffset(contentOffset());
     if (clamped != contentOffset()) setContentOffset(clamped);
   }
+}
+
+CGPoint UIScrollView::pagingTarget(CGPoint velocity) const {
+  CGSize page = bounds().size;
+  CGPoint p = contentOffset();
+  auto axis = [](double offset, double size, double start, double v) {
+    if (size <= 0) return offset;
+    double moved = (offset - start) / size;
+    double target = std::round(offset / size);
+    // A fling turns at least one page in its direction (the finger moves against the offset).
+    if (v < -kPagingVelocityThreshold && moved > 0) target = std::max(target, std::ceil(offset / size));
+    if (v > kPagingVelocityThreshold && moved < 0) target = std::min(target, std::floor(offset / size));
+    return target * size;
+  };
+  return clampedOffset({axis(p.x, page.width, dragStartOffset_.x, velocity.x),
+                        axis(p.y, page.height, dragStartOffset_.y, velocity.y)});
+}
+
+void UIScrollView::settle(CGPoint target) {
+  bool moves = target != contentOffset();
+  if (auto d = delegate()) d->scrollViewDidEndDraggingWillDecelerate(*this, true);
+  decelerating_ = true;
+  int64_t generation = ++settleGeneration_;
+  std::weak_ptr<UIScrollView> weak = std::static_pointer_cast<UIScrollView>(shared_from_this());
+  auto done = [weak, generation](bool) {
+    auto self = weak.lock();
+    if (!self || self->settleGeneration_ != generation) return;
+    self->decelerating_ = false;
+    if (auto d = self->delegate()) d->scrollViewDidEndDecelerating(*self);
+  };
+  if (moves)
+    UIView::animateWithDurationAnimationsCompletion(0.3, [&] { setContentOffset(target); }, done);
+  else
+    UIView::animateWithDurationAnimationsCompletion(0.3, [] {}, done);
 }
 
 }  // namespace plat

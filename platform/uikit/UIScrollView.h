@@ -6,6 +6,11 @@
 // Dragging moves the offset opposite the finger on the axes that scroll; with bounces the
 // offset may pass the edges while dragging and snaps back when the drag ends (the release
 // point is reported once more, with isDragging false, before the snap).
+// An offset change marks the view for layout. With paging on, a drag ends by settling, in a
+// 0.3 s animation, on the nearest multiple of the bounds size (the next one in the direction
+// of a fling faster than kPagingVelocityThreshold), within the allowed offsets; the delegate
+// then hears scrollViewDidEndDecelerating. Setting the offset while dragging (a view that
+// re-centres its content) moves the drag's reference with it, so the finger keeps its place.
 // Main thread only.
 
 #include <functional>
@@ -75,7 +80,10 @@ class UIScrollView : public UIView {
 
   bool isDragging() const { return dragging_; }
   bool isTracking() const { return tracking_; }
-  bool isDecelerating() const { return false; }
+  // True while a paged drag settles.
+  bool isDecelerating() const { return decelerating_; }
+  // Points per second a released drag must exceed to turn to the next page.
+  static constexpr double kPagingVelocityThreshold = 300;
   bool isScrollEnabled() const { return scrollEnabled_; }
   void setScrollEnabled(bool e);
   bool bounces() const { return bounces_; }
@@ -107,6 +115,10 @@ class UIScrollView : public UIView {
               const ObservedValue& newValue);
   void handlePan();
   CGPoint clampedOffset(CGPoint p) const;
+  // The page offset a paged drag settles on.
+  CGPoint pagingTarget(CGPoint velocity) const;
+  // Ends a paged drag: animates to target, then reports the end of deceleration.
+  void settle(CGPoint target);
 
   CGSize contentSize_;
   UIEdgeInsets contentInset_;
@@ -121,7 +133,9 @@ class UIScrollView : public UIView {
   std::map<int64_t, Registration> observers_;
   int64_t nextToken_ = 1;
   CGPoint dragStartOffset_;
-  bool dragging_ = false, tracking_ = false;
+  bool dragging_ = false, tracking_ = false, decelerating_ = false;
+  bool panning_ = false;  // the pan itself is moving the offset
+  int64_t settleGeneration_ = 0;
   bool scrollEnabled_ = true, bounces_ = true;
   bool alwaysBounceVertical_ = false, alwaysBounceHorizontal_ = false;
   bool pagingEnabled_ = false;
