@@ -18,6 +18,11 @@ void STSlideLineButton::setLineColor(UIColorRef color) {
 
 void STSlideLineButton::layoutSubviews() {
   UIButton::layoutSubviews();
+  // Adding the lines asks for layout again: rebuild only when they would come out different,
+  // or every display pass would ask for another.
+  Built now{linePosition_, lineColor_, bounds().size, STScreenOnePixel()};
+  if (built_ && *built_ == now && lineViews_.size() == installedCount_) return;
+  built_ = now;
   for (auto& line : lineViews_) line->removeFromSuperview();
   lineViews_.clear();
 
@@ -37,4 +42,5 @@ void STSlideLineButton::layoutSubviews() {
     lines.push_back(makeLine(size.width - pixel));
   for (auto& line : lines) addSubview(line);
   lineViews_ = std::move(lines);
+  installedCount_ = lineViews_.size();
 }

@@ -2,6 +2,7 @@
 // STSlideLineButton: a button with thin separator lines (one physical pixel wide, 22 points
 // high, vertically centred) at its left, right or both sides. Main thread only.
 
+#include <optional>
 #include <vector>
 
 #include "platform/uikit/UIButton.h"
@@ -35,4 +36,13 @@ class STSlideLineButton : public plat::UIButton {
   uint64_t linePosition_ = STSlideLinePositionNone;
   plat::UIColorRef lineColor_ = plat::UIColor::blackColor();
   std::vector<plat::UIViewRef> lineViews_;
+  struct Built {
+    uint64_t position;
+    plat::UIColorRef color;
+    plat::CGSize size;
+    double pixel;
+    bool operator==(const Built&) const = default;
+  };
+  std::optional<Built> built_;  // what the installed lines were made for
+  size_t installedCount_ = 0;
 };
