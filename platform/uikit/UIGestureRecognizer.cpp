@@ -6,6 +6,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/uikit/UIControl.h"
 #include "platform/uikit/UIView.h"
 #include "platform/uikit/UIWindow.h"
 
@@ -342,8 +343,20 @@ void UITouchDriver::touchDown(const std::shared_ptr<UIView>& window, CGPoint p, 
   rec.touch.window = std::dynamic_pointer_cast<UIWindow>(window);
   rec.touch.windowLocation = rec.touch.previousWindowLocation = p;
   rec.view = hit;
-  for (auto v = hit; v; v = v->superview())
-    for (auto& g : v->gestureRecognizers()) rec.recognizers.push_back(g);
+  // A control's own tap beats the tap recognizers of its ancestors.
+  std::shared_ptr<UIView> control;
+  for (auto v = hit; v && !control; v = v->superview())
+    if (auto c = std::dynamic_pointer_cast<UIControl>(v); c && c->isEnabled()) control = c;
+  bool aboveControl = false;
+  for (auto v = hit; v; v = v->superview()) {
+    for (auto& g : v->gestureRecognizers()) {
+      if (aboveControl && std::dynamic_pointer_cast<UITapGestureRecognizer>(g)) continue;
+      if (auto d = g->delegate())
+        if (d->gestureRecognizerShouldReceiveTouch(*g, rec.touch) == false) continue;
+      rec.recognizers.push_back(g);
+    }
+    if (v == control) aboveControl = true;
+  }
   active()[id] = rec;
   deliver(active()[id], UITouchPhaseBegan);
 }

@@ -2,11 +2,15 @@
 // Gesture recognizers (tap, pan, pinch, long press) fed by the touches that UITouchDriver
 // delivers to the hit-tested view and its ancestors. Each recognizer has an observable state;
 // actions run on Began, Changed, Ended (Recognized) and Cancelled.
+// A recognizer's delegate may refuse a touch (gestureRecognizerShouldReceiveTouch); and a
+// tap recognizer of an ancestor never sees a touch that starts on an enabled control, so the
+// control's own tap wins, as on the platform.
 // Main thread only.
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +21,18 @@
 namespace plat {
 
 class UIView;
+class UIGestureRecognizer;
+
+// Optional operations: std::nullopt means "not implemented".
+class UIGestureRecognizerDelegate {
+ public:
+  virtual ~UIGestureRecognizerDelegate() = default;
+  // Whether the recognizer sees the touch at all (asked when the touch begins).
+  virtual std::optional<bool> gestureRecognizerShouldReceiveTouch(UIGestureRecognizer& recognizer,
+                                                                  const UITouch& touch) {
+    return std::nullopt;
+  }
+};
 
 enum UIGestureRecognizerState : int64_t {
   UIGestureRecognizerStatePossible = 0,
@@ -38,6 +54,9 @@ class UIGestureRecognizer : public Object {
   std::string className() const override { return "UIGestureRecognizer"; }
 
   void addTarget(Action action);
+  // Held weakly.
+  std::shared_ptr<UIGestureRecognizerDelegate> delegate() const { return delegate_.lock(); }
+  void setDelegate(std::weak_ptr<UIGestureRecognizerDelegate> d) { delegate_ = std::move(d); }
   std::shared_ptr<UIView> view() const { return view_.lock(); }
   void setView(std::weak_ptr<UIView> v) { view_ = std::move(v); }
   UIGestureRecognizerState state() const { return state_; }
@@ -69,6 +88,7 @@ class UIGestureRecognizer : public Object {
 
  private:
   std::weak_ptr<UIView> view_;
+  std::weak_ptr<UIGestureRecognizerDelegate> delegate_;
   std::vector<Action> actions_;
   std::map<int64_t, StateObserver> observers_;
   int64_t nextObserver_ = 1;

@@ -139,7 +139,7 @@ class UIView : public Object {
 
   // ---- Geometry ----
   CGRect frame() const;
-  void setFrame(CGRect f);
+  virtual void setFrame(CGRect f);
   CGRect bounds() const { return bounds_; }
   void setBounds(CGRect b);
   CGPoint center() const { return center_; }
