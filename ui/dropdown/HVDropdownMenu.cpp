@@ -91,13 +91,15 @@ void HVDropdownMenu::frameArrow(CGSize button) {
   arrowMark_->setCenter({f.origin.x + f.size.width / 2, f.origin.y + f.size.height / 2});
 }
 
-void HVDropdownMenu::initFrame(CGRect frame) {
-  double w = frame.size.width, h = frame.size.height;
-  floatView_->setFrame(CGRectMake(0, 0, w, h));
+void HVDropdownMenu::frameParts(CGPoint floatOrigin, CGSize size) {
+  double w = size.width, h = size.height;
+  floatView_->setFrame(CGRectMake(floatOrigin.x, floatOrigin.y, w, h));
   mainBtn_->setFrame(CGRectMake(0, 0, w, h));
   frameArrow({w, h});
   optionsList_->setFrame(CGRectMake(0, h, w, optionsList_->frame().size.height));
 }
+
+void HVDropdownMenu::initFrame(CGRect frame) { frameParts({0, 0}, frame.size); }
 
 void HVDropdownMenu::setFrame(CGRect frame) {
   if (isOpened_) {
@@ -111,12 +113,7 @@ void HVDropdownMenu::setFrame(CGRect frame) {
 void HVDropdownMenu::layoutSubviews() {
   UIView::layoutSubviews();
   if (isOpened_) return;
-  CGRect f = frame();
-  double w = f.size.width, h = f.size.height;
-  floatView_->setFrame(CGRectMake(floatView_->frame().origin.x, floatView_->frame().origin.y, w, h));
-  mainBtn_->setFrame(CGRectMake(0, 0, w, h));
-  frameArrow({w, h});
-  optionsList_->setFrame(CGRectMake(0, h, w, optionsList_->frame().size.height));
+  frameParts(floatView_->frame().origin, frame().size);
 }
 
 void HVDropdownMenu::setTitle(const std::string& title) {

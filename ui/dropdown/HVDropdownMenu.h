@@ -147,6 +147,8 @@ class HVDropdownMenu : public plat::UIView,
   void initPropertys();
   void initViews();
   void initFrame(plat::CGRect frame);
+  // The float view at floatOrigin with the button over it and the table under the button.
+  void frameParts(plat::CGPoint floatOrigin, plat::CGSize size);
   void frameArrow(plat::CGSize buttonSize);
   uint64_t optionCount();
   double optionHeight(uint64_t index);
