@@ -6,7 +6,7 @@
 // the baseline is an easy-handle loop (a multi handle for the concurrent case). Both sides use
 // their defaults: the session opens at most 6 connections to a host, libcurl's multi handle
 // as many as there are transfers.
-// The last line printed is "ratio: R": the sequential-GET figure of the system over libcurl's.
+// The last line printed is "ratio: R": the lowest of the three figures, system over libcurl.
 
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -274,16 +275,22 @@ int main(int argc, char** argv) {
     double base = reporter.rate("Curl/" + what);
     return base > 0 ? reporter.rate("System/" + what) / base : 0.0;
   };
-  std::printf("sequential GET 1 KiB: system %.0f req/s, libcurl %.0f req/s, ratio %.3f (goal 0.5)\n",
+  std::printf("sequential GET 1 KiB: system %.0f req/s, libcurl %.0f req/s, ratio %.3f\n",
               reporter.rate("System/SequentialGet1KiB"), reporter.rate("Curl/SequentialGet1KiB"),
               ratioOf("SequentialGet1KiB"));
   std::printf("64 concurrent GETs 1 KiB: system %.0f req/s, libcurl %.0f req/s, ratio %.3f\n",
               reporter.rate("System/Concurrent64Get1KiB"), reporter.rate("Curl/Concurrent64Get1KiB"),
               ratioOf("Concurrent64Get1KiB"));
-  std::printf("64 MiB download: system %.1f MiB/s, libcurl %.1f MiB/s, ratio %.3f (goal 0.8)\n",
+  std::printf("64 MiB download: system %.1f MiB/s, libcurl %.1f MiB/s, ratio %.3f\n",
               reporter.rate("System/Download64MiB") / (1 << 20),
               reporter.rate("Curl/Download64MiB") / (1 << 20), ratioOf("Download64MiB"));
-  std::printf("ratio: %.3f\n", ratioOf("SequentialGet1KiB"));
+  std::printf("figure: sequential keep-alive GET / libcurl | %.3f | >= 0.8\n",
+              ratioOf("SequentialGet1KiB"));
+  std::printf("figure: 64 concurrent GETs / libcurl multi | %.3f | >= 0.8\n",
+              ratioOf("Concurrent64Get1KiB"));
+  std::printf("figure: 64 MiB download / libcurl | %.3f | >= 0.95\n", ratioOf("Download64MiB"));
+  std::printf("ratio: %.3f\n", std::min({ratioOf("SequentialGet1KiB"), ratioOf("Concurrent64Get1KiB"),
+                                        ratioOf("Download64MiB")}));
   curl_global_cleanup();
   return 0;
 }

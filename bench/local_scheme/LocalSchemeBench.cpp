@@ -1,13 +1,14 @@
 // The "local" scheme's throughput beside plain pread of the same bytes in the same binary:
 // a 64 MiB file served whole, and 4,096 random 64 KiB ranges of a 64 MiB video file (all
 // requested at once, as a page playing or seeking does). Each answer goes to a task that only
-// counts the bytes it receives on the main thread. Last line: "ratio: R", the scheme's
-// MiB/s over pread's (whole and ranges together).
+// counts the bytes it receives on the main thread. Last line: "ratio: R", the lower of the
+// scheme's MiB/s over pread's for the whole file and for the ranges.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -170,8 +171,9 @@ int main(int argc, char** argv) {
               pw > 0 ? sw / pw : 0.0);
   std::printf("local scheme, 4096 x 64 KiB ranges: %.0f MiB/s; pread: %.0f MiB/s (%.2f)\n", sr, pr,
               pr > 0 ? sr / pr : 0.0);
-  // Both workloads move the same number of bytes: the combined figure is the harmonic mean.
-  double system = 2 / (1 / sw + 1 / sr), baseline = 2 / (1 / pw + 1 / pr);
-  std::printf("ratio: %.2f\n", pw > 0 && pr > 0 ? system / baseline : 0.0);
+  double whole = pw > 0 ? sw / pw : 0.0, ranges = pr > 0 ? sr / pr : 0.0;
+  std::printf("figure: 64 MiB whole file / pread | %.2f | >= 0.8\n", whole);
+  std::printf("figure: 4096 x 64 KiB ranges / pread | %.2f | >= 0.8\n", ranges);
+  std::printf("ratio: %.2f\n", std::min(whole, ranges));
   return 0;
 }

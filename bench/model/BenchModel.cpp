@@ -176,7 +176,9 @@ int main(int argc, char** argv) {
   double mapper = reporter.rates["BM_Mapper"];
   double baseline = reporter.rates["BM_HandWritten"];
   std::printf("mapper: %.0f objects/s\nhand-written: %.0f objects/s\n", mapper, baseline);
-  std::printf("ratio: %.3f\n", baseline > 0 ? mapper / baseline : 0.0);
+  double ratio = baseline > 0 ? mapper / baseline : 0.0;
+  std::printf("figure: mapper / hand-written nlohmann | %.3f | >= 1.0\n", ratio);
+  std::printf("ratio: %.3f\n", ratio);
   benchmark::Shutdown();
   return 0;
 }
