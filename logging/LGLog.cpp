@@ -101,7 +101,7 @@ struct LGLog::Batch {
   char* blockFree = nullptr;
   size_t blockRoom = 0;
 
-  void push(LGLogMessage m, const std::string* text) {
+  void push(LGLogMessage&& m, const std::string* text) {
     if (chunks.empty() || chunks.back().size() == chunks.back().capacity()) {
       // Most batches are small (the logging queue takes them as they come): the first chunks
       // are small too, and they grow up to kChunk while messages keep coming.
@@ -240,7 +240,7 @@ void LGLog::logFormattedText(bool asynchronous, std::string text, uint64_t level
   queueAsynchronously(std::move(m), &text);
 }
 
-void LGLog::queueAsynchronously(LGLogMessage message, const std::string* deferredText) {
+void LGLog::queueAsynchronously(LGLogMessage&& message, const std::string* deferredText) {
   LGLog* hub = &sharedInstance();
   HubGlobals& g = globals();
   std::lock_guard<std::mutex> lock(g.submitMu);
@@ -255,7 +255,7 @@ void LGLog::queueAsynchronously(LGLogMessage message, const std::string* deferre
   batch->push(std::move(message), deferredText);
 }
 
-void LGLog::queueLogMessage(LGLogMessage message, bool asynchronous) {
+void LGLog::queueLogMessage(LGLogMessage&& message, bool asynchronous) {
   if (!admitsFlag(message.flag())) return;
   LGLog* hub = &sharedInstance();
   if (asynchronous) {

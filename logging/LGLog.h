@@ -164,9 +164,9 @@ class LGLog {
   static void logFormattedText(bool asynchronous, std::string text, uint64_t level,
                                uint64_t flag, int64_t context, const char* file,
                                const char* function, uint64_t line, plat::Value tag);
-  static void queueLogMessage(LGLogMessage message, bool asynchronous);
+  static void queueLogMessage(LGLogMessage&& message, bool asynchronous);
   // Adds the message (and its text still to be made, if any) to the open batch.
-  static void queueAsynchronously(LGLogMessage message, const std::string* deferredText);
+  static void queueAsynchronously(LGLogMessage&& message, const std::string* deferredText);
   void lt_drain(const std::shared_ptr<Batch>& batch);
   // Recomputes the admitted flags from the registrations (and those under way).
   void lt_updateLevelMask();

@@ -162,7 +162,7 @@ LGLogMessage::LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_
       timestamp_(timestamp ? timestamp : std::optional<plat::NSDate>(plat::NSDate::now())),
       threadID_(currentThreadID()),
       threadName_(currentThreadName()),
-      queueLabel_(plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL)),
+      queueLabel_(plat::dispatch_current_queue_label_ref()),
       qos_(plat::qos_class_self()) {}
 
 LGLogMessage LGLogMessage::withMessage(LGText message) const {

@@ -147,6 +147,20 @@ void workDone() {
   if (gOutstanding.fetch_sub(1) == 1) wakeMain();
 }
 
+// Counted items that a serial drain on this thread has run but not yet taken off
+// gOutstanding. A drain settles them when it ends rather than item by item, so that the
+// producers and the drain don't contend on the counter for every item; it is settled before
+// the thread blocks in a dispatch wait too (BlockingScope), so the count of runnable work
+// stays true for whoever waits for the pool to go idle.
+thread_local int64_t tUnsettledDone = 0;
+
+void settleDone() {
+  int64_t n = tUnsettledDone;
+  if (n == 0) return;
+  tUnsettledDone = 0;
+  if (gOutstanding.fetch_sub(n) == n) wakeMain();
+}
+
 std::mutex& misuseMutex() {
   static std::mutex* m = new std::mutex;
   return *m;
@@ -172,6 +186,7 @@ std::multiset<dispatch_time_t>& blockedDeadlines() {
 }  // namespace
 
 BlockingScope::BlockingScope(dispatch_time_t deadline) : worker_(tIsWorker), deadline_(deadline) {
+  settleDone();
   if (worker_) {
     if (deadline_ != DISPATCH_TIME_FOREVER) {
       std::lock_guard<std::mutex> lock(deadlineMutex());
@@ -394,9 +409,12 @@ struct SyncWaiter {
 struct DispatchQueue::Impl {
   enum Kind { Serial, Concurrent, Main, Global };
   struct Item {
+    Item() = default;
+    Item(dispatch_block_t b, bool isBarrier, SyncWaiter* w, bool isCounted)
+        : block(std::move(b)), waiter(w), barrier(isBarrier), counted(isCounted) {}
     dispatch_block_t block;
-    bool barrier = false;
     SyncWaiter* waiter = nullptr;
+    bool barrier = false;
     bool counted = false;
   };
   struct Specific {
@@ -411,6 +429,10 @@ struct DispatchQueue::Impl {
 
   std::mutex mu;
   std::deque<Item> items;
+  // The main queue's items: plain blocks (the main queue has no barriers, sync waiters or
+  // counted work), in a vector swapped with the main thread's batch on each turn. Both keep
+  // their room, so queueing and running allocate nothing once warmed up.
+  std::vector<dispatch_block_t> mainItems;
   int suspendCount = 0;
   bool inactive = false;
   bool draining = false;  // serial: a drain is scheduled or running, or a sync caller owns it
@@ -527,6 +549,10 @@ void scheduleDrain(const DispatchQueueRef& q);
 // no sync caller waits among them) so that producers and the drain meet on the queue's lock
 // rarely. Ownership passes to a sync caller when its turn comes.
 void drainSerial(const DispatchQueueRef& qref) {
+  // Settles the items this drain ran once it ends, with no lock held.
+  struct Settle {
+    ~Settle() { settleDone(); }
+  } settle;
   QImpl& q = qref->impl();
   StackScope scope(&q);
   // On the pool the drain keeps the worker while no other job waits for one; on a queue of
@@ -569,7 +595,9 @@ void drainSerial(const DispatchQueueRef& qref) {
     while (!batch.empty()) {
       Item item = std::move(batch.front());
       batch.pop_front();
-      runItem(item);
+      if (item.block) item.block();
+      item.block = nullptr;
+      if (item.counted) ++tUnsettledDone;
       ++ran;
       if (!batch.empty() && q.stopped.load()) {
         // Suspended by an item: the rest waits, ahead of anything queued meanwhile.
@@ -634,17 +662,22 @@ void pumpConcurrent(const DispatchQueueRef& qref, std::unique_lock<std::mutex>& 
   for (auto& job : start) submitToTarget(q, std::move(job));
 }
 
+void enqueueMain(QImpl& q, dispatch_block_t&& block) {
+  {
+    std::lock_guard<std::mutex> lock(q.mu);
+    q.mainItems.push_back(std::move(block));
+  }
+  wakeMain();
+}
+
 void enqueue(const DispatchQueueRef& qref, Item item) {
   QImpl& q = qref->impl();
   switch (q.kind) {
-    case QImpl::Main: {
-      {
-        std::lock_guard<std::mutex> lock(q.mu);
-        q.items.push_back(std::move(item));
-      }
-      wakeMain();
+    case QImpl::Main:
+      // Only the block is kept: main-queue work is never counted (see dispatch_async) and
+      // never a barrier or a sync waiter.
+      enqueueMain(q, std::move(item.block));
       return;
-    }
     case QImpl::Global: {
       auto shared = std::make_shared<Item>(std::move(item));
       pool().submit([qref, shared] {
@@ -853,6 +886,10 @@ DispatchQueueRef dispatch_get_global_queue(long identifier, unsigned long) {
 
 std::string dispatch_queue_get_label(const DispatchQueueRef& queue) {
   if (queue) return queue->impl().label;
+  return dispatch_current_queue_label_ref();
+}
+
+const std::string& dispatch_current_queue_label_ref() {
   QImpl* q = currentQueueImpl();
   return q ? q->label : globals().def->impl().label;
 }
@@ -902,9 +939,12 @@ void dispatch_set_target_queue(const DispatchQueueRef& queue, const DispatchQueu
 
 void dispatch_async(const DispatchQueueRef& queue, dispatch_block_t block) {
   if (!queue || !block) return;
-  bool counted = !queue->isMain();
-  if (counted) gOutstanding.fetch_add(1);
-  enqueue(queue, Item{std::move(block), false, nullptr, counted});
+  if (queue->isMain()) {
+    enqueueMain(queue->impl(), std::move(block));  // main-queue work is not counted
+    return;
+  }
+  gOutstanding.fetch_add(1);
+  enqueue(queue, Item{std::move(block), false, nullptr, true});
 }
 
 void dispatch_barrier_async(const DispatchQueueRef& queue, dispatch_block_t block) {
@@ -1080,44 +1120,60 @@ bool dispatch_is_main_thread() { return isMainThread(); }
 namespace dispatch_internal {
 
 namespace {
-// Main-queue items taken off the queue and not yet run. Only the main thread touches it: a
-// nested turn of the main loop (run from inside one of these items) goes on with them first,
-// so the main queue keeps its order and an item that waits for a later one still sees it run.
-std::deque<Item>& mainBatch() {
-  static auto* batch = new std::deque<Item>;
+// Main-queue items taken off the queue and not yet run: items[next, end). Only the main
+// thread touches it: a nested turn of the main loop (run from inside one of these items) goes
+// on with them first, so the main queue keeps its order and an item that waits for a later
+// one still sees it run.
+struct MainBatch {
+  std::vector<dispatch_block_t> items;
+  size_t next = 0;
+  bool empty() const { return next == items.size(); }
+};
+MainBatch& mainBatch() {
+  static auto* batch = new MainBatch;
   return *batch;
 }
+// A batch this large is not kept for the next turn (a burst would otherwise hold its memory).
+constexpr size_t kKeptBatchCapacity = 4096;
 }  // namespace
 
 bool mainQueueHasWork() {
   QImpl& q = globals().main->impl();
   std::lock_guard<std::mutex> lock(q.mu);
   if (!q.runnable()) return false;
-  return !q.items.empty() || (isMainThread() && !mainBatch().empty());
+  return !q.mainItems.empty() || (isMainThread() && !mainBatch().empty());
 }
 
 bool drainMainQueue() {
   QImpl& q = globals().main->impl();
-  std::deque<Item>& batch = mainBatch();
+  MainBatch& batch = mainBatch();
   {
     std::lock_guard<std::mutex> lock(q.mu);
     if (!q.runnable()) return false;
-    if (batch.empty()) batch.swap(q.items);
+    if (batch.empty()) {
+      batch.items.clear();
+      if (batch.items.capacity() > kKeptBatchCapacity) {
+        std::vector<dispatch_block_t>().swap(batch.items);
+      }
+      batch.next = 0;
+      batch.items.swap(q.mainItems);
+    }
   }
   bool ran = false;
   while (!batch.empty()) {
-    Item item = std::move(batch.front());
-    batch.pop_front();
-    runItem(item);
+    // Moved out before it runs: a nested turn may take a new batch into the vector.
+    dispatch_block_t block = std::move(batch.items[batch.next++]);
+    if (block) block();
+    block = nullptr;
     ran = true;
     if (batch.empty() || !q.stopped.load()) continue;
     std::lock_guard<std::mutex> lock(q.mu);
     if (!q.runnable()) {
       // Suspended by an item: the rest waits, ahead of anything queued meanwhile.
-      while (!batch.empty()) {
-        q.items.push_front(std::move(batch.back()));
-        batch.pop_back();
-      }
+      auto rest = batch.items.begin() + static_cast<std::ptrdiff_t>(batch.next);
+      q.mainItems.insert(q.mainItems.begin(), std::make_move_iterator(rest),
+                         std::make_move_iterator(batch.items.end()));
+      batch.items.erase(rest, batch.items.end());
       break;
     }
   }

@@ -136,6 +136,9 @@ inline const DispatchQueueRef DISPATCH_CURRENT_QUEUE_LABEL{};
 // The queue's label; for DISPATCH_CURRENT_QUEUE_LABEL the label of the calling thread's
 // current queue ("com.apple.root.default-qos" on a thread that runs no queue).
 std::string dispatch_queue_get_label(const DispatchQueueRef& queue);
+// The label of the calling thread's current queue, without a copy. The text stays valid while
+// the calling thread runs that queue's work (labels never change).
+const std::string& dispatch_current_queue_label_ref();
 qos_class_t dispatch_queue_get_qos_class(const DispatchQueueRef& queue,
                                          int* relativePriority = nullptr);
 // Work of `queue` then runs through `target` (a serial target serializes it with the

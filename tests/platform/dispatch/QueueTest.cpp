@@ -379,3 +379,25 @@ TEST(Queue, DelayedWorkFollowsTheVirtualClockInTimeOrder) {
   testing_loop::advance(100);
   EXPECT_EQ(order, (std::vector<std::string>{"bg1", "main2", "main3"}));
 }
+
+TEST(Queue, SerialItemBlockedInATimedWaitLeavesThePoolIdle) {
+  // The items a serial queue ran before the blocked one count as done: the pool reads as
+  // idle while the last one waits, so only the clock can end the wait.
+  testing_loop::VirtualClockScope clock;
+  auto q = dispatch_queue_create("test.blocked.after.work");
+  auto sema = dispatch_semaphore_create(0);
+  std::atomic<int> ran{0};
+  std::atomic<long> waitResult{-1};
+  for (int i = 0; i < 200; ++i) dispatch_async(q, [&] { ++ran; });
+  dispatch_async(q, [&, sema] {
+    waitResult = dispatch_semaphore_wait(sema, dispatch_time(DISPATCH_TIME_NOW, 5 * NSEC_PER_SEC));
+  });
+  EXPECT_TRUE(testing_loop::runUntilIdle(5));
+  EXPECT_EQ(ran.load(), 200);
+  EXPECT_EQ(waitResult.load(), -1);
+  testing_loop::advance(6);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return waitResult.load() != -1; }));
+  EXPECT_EQ(waitResult.load(), 1);
+  // Once the waiting item is over, nothing is left in flight.
+  EXPECT_TRUE(testing_loop::runUntilIdle(5));
+}
