@@ -239,7 +239,7 @@ void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues) {
 plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues) {
   if (!cls) return nullptr;
   plat::Value d = kv_JSONObject(keyValues);
-  clearError(cls);
+  // The class's last error is cleared by fill, or replaced below.
   if (!d.isDictionary()) {
     setError(cls, kErrNotDictionary);
     return nullptr;
