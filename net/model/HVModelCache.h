@@ -44,6 +44,16 @@ struct ClassHooks {
 };
 std::shared_ptr<const ClassHooks> hooksFor(plat::Class* cls);
 
+// What mapping one object of a class needs, in one look at the caches when all of it is
+// cached (else as totalNames, totalNames, planFor and hooksFor in that order).
+struct MappingTables {
+  std::shared_ptr<const Names> allowed;
+  std::shared_ptr<const Names> ignored;
+  std::shared_ptr<const Plan> plan;
+  std::shared_ptr<const ClassHooks> hooks;
+};
+MappingTables mappingTablesFor(plat::Class* cls, NameList allowed, NameList ignored);
+
 inline bool contains(const Names& names, const std::string& n) {
   for (auto& x : names) {
     if (x == n) return true;

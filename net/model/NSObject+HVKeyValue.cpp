@@ -223,11 +223,11 @@ void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues) {
     setError(cls, kErrTooDeep);
     return;
   }
-  auto allowed = totalNames(cls, kAllowed);
-  auto ignored = totalNames(cls, kIgnored);
-  auto plan = planFor(cls);
-  auto hooks = hooksFor(cls);
-  for (const PlanEntry& entry : *plan) {
+  MappingTables tables = mappingTablesFor(cls, kAllowed, kIgnored);
+  const Names* allowed = tables.allowed.get();
+  const Names* ignored = tables.ignored.get();
+  const ClassHooks* hooks = tables.hooks.get();
+  for (const PlanEntry& entry : *tables.plan) {
     const std::string& name = entry.property->name();
     if (!allowed->empty() && !contains(*allowed, name)) continue;
     if (contains(*ignored, name)) continue;

@@ -150,6 +150,27 @@ std::shared_ptr<const ClassHooks> hooksFor(plat::Class* cls) {
   return source;
 }
 
+MappingTables mappingTablesFor(plat::Class* cls, NameList allowed, NameList ignored) {
+  {
+    std::lock_guard lock(modelLock());
+    Caches& c = caches();
+    auto it = c.byClass.find(cls);
+    if (it != c.byClass.end()) {
+      const ClassCache& e = it->second;
+      if (e.totals[allowed] && e.totals[ignored] && e.plan && e.newValue &&
+          e.newValueGeneration == c.newValueGeneration) {
+        return {e.totals[allowed], e.totals[ignored], e.plan, e.newValue};
+      }
+    }
+  }
+  MappingTables t;
+  t.allowed = totalNames(cls, allowed);
+  t.ignored = totalNames(cls, ignored);
+  t.plan = planFor(cls);
+  t.hooks = hooksFor(cls);
+  return t;
+}
+
 }  // namespace hv_model_detail
 
 void kv_enumerateClasses(plat::Class* cls, const std::function<void(plat::Class*, bool&)>& block) {
