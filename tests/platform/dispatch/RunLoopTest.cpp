@@ -190,21 +190,22 @@ TEST(Thread, PerformOnMainThreadWaitsFromBackground) {
 TEST(ClockSwap, PendingWorkKeepsItsRemainingTime) {
   bool afterFired = false, timerFired = false;
   auto bg = dispatch_queue_create("test.swap");
-  std::atomic<bool> bgFired{false};
+  // Shared: the work left behind below outlives this test.
+  auto bgFired = std::make_shared<std::atomic<bool>>(false);
   dispatch_after(5.0, dispatch_get_main_queue(), [&] { afterFired = true; });
-  dispatch_after(5.0, bg, [&] { bgFired = true; });
+  dispatch_after(5.0, bg, [bgFired] { *bgFired = true; });
   NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(5.0, false, [&](const NSTimerRef&) { timerFired = true; });
   {
     testing_loop::VirtualClockScope clock;
     testing_loop::advance(4.0);
-    EXPECT_FALSE(afterFired || timerFired || bgFired);
+    EXPECT_FALSE(afterFired || timerFired || *bgFired);
     testing_loop::advance(1.5);
-    EXPECT_TRUE(afterFired && timerFired && bgFired);
+    EXPECT_TRUE(afterFired && timerFired && *bgFired);
     // Work left behind when the test's clock goes away does not all fire at once.
-    dispatch_after(60.0, bg, [&] { bgFired = false; });
+    dispatch_after(60.0, bg, [bgFired] { *bgFired = false; });
   }
   testing_loop::runUntilIdle();
-  EXPECT_TRUE(bgFired);
+  EXPECT_TRUE(*bgFired);
 }
 
 TEST(ClockSwap, RepeatedSwapsNeverFireWorkEarly) {
