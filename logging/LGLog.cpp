@@ -39,7 +39,8 @@ const char kLoggingQueueMarker = 0;
 struct HubGlobals {
   plat::DispatchQueueRef queue;
   plat::DispatchGroupRef group;
-  unsigned processorCount = 1;
+  // Read on any thread; written once at creation and by resetForTesting.
+  std::atomic<unsigned> processorCount{1};
   // Asynchronous messages are gathered into batches: one submission to the logging queue
   // carries every message logged until the batch is taken or closed. Anything else the hub
   // submits closes the open batch first, so the logging queue still sees every call in
@@ -60,6 +61,11 @@ void closeOpenBatch(HubGlobals& g) {
   g.openBatchClosed = nullptr;
 }
 
+unsigned currentProcessorCount() {
+  uint64_t n = plat::NSProcessInfo::processInfo().processorCount();
+  return n > 0 ? static_cast<unsigned>(n) : 1;
+}
+
 HubGlobals& globals() {
   static HubGlobals* g = [] {
     auto* g = new HubGlobals;
@@ -67,8 +73,7 @@ HubGlobals& globals() {
     plat::dispatch_queue_set_specific(g->queue, &kLoggingQueueMarker,
                                       const_cast<char*>(&kLoggingQueueMarker));
     g->group = plat::dispatch_group_create();
-    uint64_t n = plat::NSProcessInfo::processInfo().processorCount();
-    g->processorCount = n > 0 ? static_cast<unsigned>(n) : 1;
+    g->processorCount.store(currentProcessorCount(), std::memory_order_relaxed);
     return g;
   }();
   return *g;
@@ -150,7 +155,9 @@ bool LGLog::isOnLoggingQueue() {
   return plat::dispatch_get_specific(&kLoggingQueueMarker) != nullptr;
 }
 
-unsigned LGLog::processorCount() { return globals().processorCount; }
+unsigned LGLog::processorCount() {
+  return globals().processorCount.load(std::memory_order_relaxed);
+}
 
 
 bool LGLog::admitsFlag(uint64_t flag) {
@@ -346,6 +353,7 @@ void LGLog::resetForTesting() {
   submitSync([hub] {
     hub->lt_removeAllLoggers();
     hub->lt_flush();
+    globals().processorCount.store(currentProcessorCount(), std::memory_order_relaxed);
   });
 }
 

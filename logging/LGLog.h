@@ -152,7 +152,8 @@ class LGLog {
   // use, from plat::NSProcessInfo (at least 1).
   static unsigned processorCount();
 
-  // Removes every logger synchronously and waits for the queues (tests only).
+  // Removes every logger synchronously, waits for the queues, and takes the processor count
+  // again (tests only).
   static void resetForTesting();
 
  private:

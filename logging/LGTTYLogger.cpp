@@ -102,24 +102,27 @@ void buildTables(bool use256) {
   s.tablesBuilt = true;
 }
 
+// Reads the environment into the colour state. REQUIRES: the state is still the default.
+void detectTerminalNow() {
+  ColorState& s = colorState();
+  const char* xcodeColors = std::getenv("XcodeColors");
+  const char* term = std::getenv("TERM");
+  if (xcodeColors && std::strcmp(xcodeColors, "YES") == 0) {
+    s.rgbEscapeConsole = true;
+  } else if (term && strcasestr(term, "color")) {
+    s.colorTerminal = true;
+    if (strcasestr(term, "256")) {
+      s.terminal256 = true;
+      LGTTYLogger::initialize_colors_256();
+    } else {
+      LGTTYLogger::initialize_colors_16();
+    }
+  }
+}
+
 void detectTerminal() {
   static std::once_flag once;
-  std::call_once(once, [] {
-    ColorState& s = colorState();
-    const char* xcodeColors = std::getenv("XcodeColors");
-    const char* term = std::getenv("TERM");
-    if (xcodeColors && std::strcmp(xcodeColors, "YES") == 0) {
-      s.rgbEscapeConsole = true;
-    } else if (term && strcasestr(term, "color")) {
-      s.colorTerminal = true;
-      if (strcasestr(term, "256")) {
-        s.terminal256 = true;
-        LGTTYLogger::initialize_colors_256();
-      } else {
-        LGTTYLogger::initialize_colors_16();
-      }
-    }
-  });
+  std::call_once(once, detectTerminalNow);
 }
 
 uint8_t component255(double fraction) {
@@ -246,6 +249,23 @@ const std::shared_ptr<LGTTYLogger>& LGTTYLogger::sharedInstance() {
     return p;
   }();
   return *shared;
+}
+
+void LGTTYLogger::resetForTesting() {
+  const auto& shared = sharedInstance();
+  {
+    std::lock_guard<std::mutex> lock(tableMutex());
+    colorState() = ColorState();
+  }
+  detectTerminalNow();
+  shared->setLogFormatter(nullptr);
+  shared->setAutomaticallyAppendNewlineForCustomFormatters(true);
+  shared->applyProfileChange([](LGTTYLogger& me) {
+    me.colorsEnabled_ = false;
+    me.colorProfilesArray_.clear();
+    me.colorProfilesDict_.clear();
+  });
+  (void)shared->colorsEnabled();  // waits for the changes above
 }
 
 std::shared_ptr<LGTTYLogger> LGTTYLogger::init() {

@@ -70,6 +70,10 @@ class LGTTYLogger : public LGAbstractLogger {
   static const std::shared_ptr<LGTTYLogger>& sharedInstance();
   // A console logger; nullptr once the shared logger exists (only sharedInstance makes it).
   static std::shared_ptr<LGTTYLogger> init();
+  // Detects the terminal again from the environment and gives the shared logger its first
+  // settings back: no colours, no profiles, no formatter (tests only).
+  // REQUIRES: nothing else uses the console logger meanwhile.
+  static void resetForTesting();
 
   // Table building (done by the detection). Each does nothing once tables exist.
   static void initialize_colors_16();

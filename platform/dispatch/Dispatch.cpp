@@ -41,8 +41,10 @@ class Pool {
     queued_.store(jobs_.size(), std::memory_order_relaxed);
     if (idle_ > 0) cv_.notify_one();
     if (static_cast<int>(jobs_.size()) > idle_) maybeSpawnLocked();
-    // Only a pool at its limit can stall; below it, the line above added a worker.
-    if (monitorAsleep_ && idle_ == 0 && threads_ - blocked_ >= softLimit_) {
+    // Only a pool at its limit can stall; below it, the line above added a worker. Idle
+    // workers don't count: those already woken for earlier jobs are still counted idle until
+    // they run, and may all end up blocked where the pool cannot see.
+    if (monitorAsleep_ && threads_ - blocked_ >= softLimit_) {
       monitorAsleep_ = false;
       monitorCv_.notify_one();
     }

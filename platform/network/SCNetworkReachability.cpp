@@ -244,8 +244,13 @@ SCNetworkReachability::~SCNetworkReachability() {
     ++state_->generation;
     state_->releaseInfo();
   }
+  // The state itself outlives this object (state_ and callbacks still in flight hold it), so
+  // its entry is dropped here: otherwise the network would stay watched for a dead target.
   auto& svc = service();
   std::lock_guard<std::mutex> lock(svc.mu);
+  svc.scheduled.erase(std::remove_if(svc.scheduled.begin(), svc.scheduled.end(),
+                                     [this](auto& w) { return w.lock() == state_; }),
+                      svc.scheduled.end());
   updateWatchingLocked(svc);
 }
 

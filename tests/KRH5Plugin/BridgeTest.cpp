@@ -121,7 +121,21 @@ IOSPluginClass testPlugin(std::vector<std::string>* calls, const std::string& ta
   return p;
 }
 
-struct Bridge : ::testing::Test {
+// Leaves the registry, the test plugin's state, the script observer and the hub as they were:
+// the plugins registered here point at the test's own objects.
+struct CleanBridge : ::testing::Test {
+  void TearDown() override {
+    IOSPluginSetScriptObserver({});
+    IOSPlugin::ResetForTesting();
+    testState().ResetForTesting();
+    LGLog::resetForTesting();
+    testing_loop::runUntilIdle();
+  }
+};
+using BridgeRegistry = CleanBridge;
+using BridgeConsole = CleanBridge;
+
+struct Bridge : CleanBridge {
   WKWebViewRef web = WKWebView::make(CGRectMake(0, 0, 320, 480), WKWebViewConfiguration::make());
   std::shared_ptr<ResultHandler> results = std::make_shared<ResultHandler>();
 
@@ -242,7 +256,7 @@ TEST_F(Bridge, CallJSFromAnyThreadIsPostedToTheMainQueue) {
   IOSPluginSetScriptObserver({});
 }
 
-TEST(BridgeRegistry, WiresPluginsByKindAndOrder) {
+TEST_F(BridgeRegistry, WiresPluginsByKindAndOrder) {
   std::vector<std::string> calls;
   IOSPlugin::RegisterPlugin(IOSPlugin::kSysPlugin, testPlugin(&calls, "Sys"));
   IOSPlugin::RegisterPlugin(IOSPlugin::kKiteSDKPlugin, testPlugin(&calls, "Kite"));
@@ -275,10 +289,9 @@ TEST(BridgeRegistry, WiresPluginsByKindAndOrder) {
   EXPECT_EQ(file->logFileManager()->maximumNumberOfLogFiles(), 48u);
   EXPECT_EQ(loggers[1], std::dynamic_pointer_cast<LGLogger>(LGOSLogger::sharedInstance()));
   EXPECT_EQ(IOSPlugin::GetWebView(), web);
-  IOSPlugin::ResetForTesting();  // the plugins point at this test's `calls`
 }
 
-TEST(BridgeRegistry, AWebViewSeenBeforeGetsItsHandlerReplaced) {
+TEST_F(BridgeRegistry, AWebViewSeenBeforeGetsItsHandlerReplaced) {
   auto a = WKWebView::make(CGRectMake(0, 0, 10, 10), WKWebViewConfiguration::make());
   auto b = WKWebView::make(CGRectMake(0, 0, 10, 10), WKWebViewConfiguration::make());
   IOSPlugin::SetWebView(a);
@@ -292,7 +305,7 @@ TEST(BridgeRegistry, AWebViewSeenBeforeGetsItsHandlerReplaced) {
   EXPECT_EQ(IOSPlugin::GetWebView(), a);
 }
 
-TEST(BridgeConsole, WarningsAndErrorsOfThePageAreLogged) {
+TEST_F(BridgeConsole, WarningsAndErrorsOfThePageAreLogged) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(logger);
   IOSHandler handler;

@@ -69,9 +69,11 @@ class SlowLogger : public RecordingLogger {
   std::atomic<int> flushedAfter{-1};
 };
 
+using LGLogTest = HubTest;
+
 }  // namespace
 
-TEST(LGLogTest, LevelMasksChooseLoggersAndFlagZeroReachesNone) {
+TEST_F(LGLogTest, LevelMasksChooseLoggersAndFlagZeroReachesNone) {
   auto errorsAndWarnings = std::make_shared<RecordingLogger>();
   auto errorsOnly = std::make_shared<RecordingLogger>();
   LGLog::addLoggerWithLevel(errorsAndWarnings, LGLogFlagError | LGLogFlagWarning);
@@ -85,7 +87,7 @@ TEST(LGLogTest, LevelMasksChooseLoggersAndFlagZeroReachesNone) {
   EXPECT_EQ(errorsOnly->texts(), (std::vector<std::string>{"err"}));
 }
 
-TEST(LGLogTest, QueuedFormattedTextsArriveIntactWhateverTheirSizes) {
+TEST_F(LGLogTest, QueuedFormattedTextsArriveIntactWhateverTheirSizes) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(logger);
   // Hold the logging queue so that every message waits in one batch.
@@ -113,7 +115,7 @@ TEST(LGLogTest, QueuedFormattedTextsArriveIntactWhateverTheirSizes) {
   for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(texts[i], expected[i]) << i;
 }
 
-TEST(LGLogTest, InterleavedAsynchronousMessagesKeepTheirOrderPerLogger) {
+TEST_F(LGLogTest, InterleavedAsynchronousMessagesKeepTheirOrderPerLogger) {
   auto errors = std::make_shared<RecordingLogger>();
   auto warnings = std::make_shared<RecordingLogger>();
   LGLog::addLoggerWithLevel(errors, LGLogFlagError);
@@ -125,7 +127,7 @@ TEST(LGLogTest, InterleavedAsynchronousMessagesKeepTheirOrderPerLogger) {
   EXPECT_EQ(warnings->texts(), (std::vector<std::string>{"2", "3", "5", "6"}));
 }
 
-TEST(LGLogTest, RegistrationIgnoresNullAndDuplicatesButKeepsOtherLevels) {
+TEST_F(LGLogTest, RegistrationIgnoresNullAndDuplicatesButKeepsOtherLevels) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(nullptr);
   LGLog::removeLogger(nullptr);
@@ -154,7 +156,7 @@ TEST(LGLogTest, RegistrationIgnoresNullAndDuplicatesButKeepsOtherLevels) {
   EXPECT_TRUE(testing_loop::runUntil([&] { return logger->removed.load() == 2; }));
 }
 
-TEST(LGLogTest, MessageLoggedRightAfterAddReachesTheNewLoggerInOrder) {
+TEST_F(LGLogTest, MessageLoggedRightAfterAddReachesTheNewLoggerInOrder) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(logger);
   for (int i = 0; i < 50; ++i) logText(i % 3 != 0, LGLogFlagWarning, std::to_string(i));
@@ -164,7 +166,7 @@ TEST(LGLogTest, MessageLoggedRightAfterAddReachesTheNewLoggerInOrder) {
   for (int i = 0; i < 50; ++i) EXPECT_EQ(texts[i], std::to_string(i));
 }
 
-TEST(LGLogTest, LoggerSettingsTakeEffectBetweenTheMessagesAroundThem) {
+TEST_F(LGLogTest, LoggerSettingsTakeEffectBetweenTheMessagesAroundThem) {
   // Writes the formatter's output, so the formatter in use is visible per message.
   class FormattingLogger : public RecordingLogger {
    public:
@@ -196,7 +198,7 @@ TEST(LGLogTest, LoggerSettingsTakeEffectBetweenTheMessagesAroundThem) {
   }
 }
 
-TEST(LGLogTest, FlushLogWaitsForSlowLoggersAndFlushesThemLast) {
+TEST_F(LGLogTest, FlushLogWaitsForSlowLoggersAndFlushesThemLast) {
   auto slow = std::make_shared<SlowLogger>();
   LGLog::addLogger(slow);
   for (int i = 0; i < 20; ++i) logText(true, LGLogFlagInfo, "m" + std::to_string(i));
@@ -206,8 +208,9 @@ TEST(LGLogTest, FlushLogWaitsForSlowLoggersAndFlushesThemLast) {
   EXPECT_EQ(slow->flushes.load(), 1);
 }
 
-TEST(LGLogTest, SeveralProcessorsHandOneMessageToAllLoggersInParallel) {
-  plat::NSProcessInfo::processInfo().setProcessorCount(4);  // before the hub's first use
+TEST_F(LGLogTest, SeveralProcessorsHandOneMessageToAllLoggersInParallel) {
+  plat::NSProcessInfo::processInfo().setProcessorCount(4);
+  LGLog::resetForTesting();  // the hub takes the count afresh
   ASSERT_EQ(LGLog::processorCount(), 4u);
   std::atomic<int> arrived{0};
   auto a = std::make_shared<RendezvousLogger>(&arrived);
@@ -219,8 +222,9 @@ TEST(LGLogTest, SeveralProcessorsHandOneMessageToAllLoggersInParallel) {
   EXPECT_TRUE(b->sawPartner.load());
 }
 
-TEST(LGLogTest, OneProcessorCallsLoggersInTurnAndFinishesEachMessageFirst) {
-  plat::NSProcessInfo::processInfo().setProcessorCount(1);  // before the hub's first use
+TEST_F(LGLogTest, OneProcessorCallsLoggersInTurnAndFinishesEachMessageFirst) {
+  plat::NSProcessInfo::processInfo().setProcessorCount(1);
+  LGLog::resetForTesting();
   ASSERT_EQ(LGLog::processorCount(), 1u);
   std::mutex mu;
   std::vector<std::string> journal;
@@ -234,8 +238,10 @@ TEST(LGLogTest, OneProcessorCallsLoggersInTurnAndFinishesEachMessageFirst) {
                                                "A start 2", "A end 2", "B start 2", "B end 2"}));
 }
 
-TEST(LGLogTest, ParallelHandOutStillFinishesEveryLoggerBeforeTheNextMessage) {
+TEST_F(LGLogTest, ParallelHandOutStillFinishesEveryLoggerBeforeTheNextMessage) {
   plat::NSProcessInfo::processInfo().setProcessorCount(4);
+  LGLog::resetForTesting();
+  ASSERT_EQ(LGLog::processorCount(), 4u);
   std::mutex mu;
   std::vector<std::string> journal;
   LGLog::addLogger(std::make_shared<JournalLogger>("A", &mu, &journal));
@@ -250,7 +256,7 @@ TEST(LGLogTest, ParallelHandOutStillFinishesEveryLoggerBeforeTheNextMessage) {
   }
 }
 
-TEST(LGLogTest, SynchronousLoggingFromTheLoggingQueueRunsInline) {
+TEST_F(LGLogTest, SynchronousLoggingFromTheLoggingQueueRunsInline) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(logger);
   LGLog::flushLog();
@@ -265,7 +271,7 @@ TEST(LGLogTest, SynchronousLoggingFromTheLoggingQueueRunsInline) {
   EXPECT_EQ(logger->texts(), (std::vector<std::string>{"inline"}));
 }
 
-TEST(LGLogTest, FormattedEntryDropsNullFormatAndFormatsObjects) {
+TEST_F(LGLogTest, FormattedEntryDropsNullFormatAndFormatsObjects) {
   auto logger = std::make_shared<RecordingLogger>();
   LGLog::addLogger(logger);
   LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
@@ -285,7 +291,7 @@ TEST(LGLogTest, FormattedEntryDropsNullFormatAndFormatsObjects) {
   EXPECT_EQ(texts[2], "3x");
 }
 
-TEST(LGLogTest, MessageRecordsCallerFactsNamesAndTimes) {
+TEST_F(LGLogTest, MessageRecordsCallerFactsNamesAndTimes) {
   EXPECT_EQ(LGLogMessage::fileNameFromPath("/a/b/notes.txt"), "notes");
   EXPECT_EQ(LGLogMessage::fileNameFromPath("/a/b/Makefile"), "Makefile");
   EXPECT_EQ(LGLogMessage::fileNameFromPath("/a/b/x.tar.gz"), "x.tar");
@@ -323,7 +329,7 @@ TEST(LGLogTest, MessageRecordsCallerFactsNamesAndTimes) {
   EXPECT_TRUE(LGLogMessage() == LGLogMessage());
 }
 
-TEST(LGLogTest, MessageTextsAreKeptExactlyWhateverTheirSourceLengthOrNumber) {
+TEST_F(LGLogTest, MessageTextsAreKeptExactlyWhateverTheirSourceLengthOrNumber) {
   // One buffer reused with other content of the same length gives the new content.
   char path[] = "/src/First.mm";
   LGLogMessage first(LGMakeText("t"), 0, 1, 0, path, "-[A one]", 1, plat::Value(), 0, std::nullopt);
@@ -357,7 +363,7 @@ TEST(LGLogTest, MessageTextsAreKeptExactlyWhateverTheirSourceLengthOrNumber) {
                                      many[5999].queueLabel(), many[5999].qos()}) == many[5999]);
 }
 
-TEST(LGLogTest, MessagesFromAQueueCarryItsLabelAndQualityOfService) {
+TEST_F(LGLogTest, MessagesFromAQueueCarryItsLabelAndQualityOfService) {
   auto queue = plat::dispatch_queue_create(
       "test.worker", plat::dispatch_queue_attr_make_with_qos_class(plat::DISPATCH_QUEUE_SERIAL,
                                                                    plat::QOS_CLASS_UTILITY, 0));
@@ -369,7 +375,7 @@ TEST(LGLogTest, MessagesFromAQueueCarryItsLabelAndQualityOfService) {
   EXPECT_EQ(m->qos(), static_cast<uint64_t>(plat::QOS_CLASS_UTILITY));
 }
 
-TEST(LGLogTest, WillTerminateFlushesQueuedMessages) {
+TEST_F(LGLogTest, WillTerminateFlushesQueuedMessages) {
   auto slow = std::make_shared<SlowLogger>();
   LGLog::addLogger(slow);
   for (int i = 0; i < 10; ++i) logText(true, LGLogFlagWarning, "w");
@@ -379,7 +385,7 @@ TEST(LGLogTest, WillTerminateFlushesQueuedMessages) {
   EXPECT_EQ(slow->flushedAfter.load(), 10);
 }
 
-TEST(LGLogTest, PerClassLevelsUseTheRuntimeHooks) {
+TEST_F(LGLogTest, PerClassLevelsUseTheRuntimeHooks) {
   static uint64_t level = 7;
   plat::Class* leveled = plat::Runtime::registerClass(
       "LGTestLeveledClass", nullptr, nullptr, {}, [](plat::Class* cls) {

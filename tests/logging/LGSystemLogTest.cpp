@@ -47,9 +47,25 @@ bool captureUntil(const std::function<bool()>& pred) {
   });
 }
 
+// Leaves no capture running, the capture level as it was, no logger registered and an empty
+// legacy store.
+class LGSystemLogTest : public HubTest {
+ protected:
+  void SetUp() override { captureLevel_ = LGASLLogCapture::captureLevel(); }
+  void TearDown() override {
+    LGASLLogCapture::stop();
+    LGASLLogCapture::setCaptureLevel(captureLevel_);
+    HubTest::TearDown();
+    plat::ASLStore::shared().resetForTesting();
+  }
+
+ private:
+  uint64_t captureLevel_ = 0;
+};
+
 }  // namespace
 
-TEST(LGSystemLogTest, OSLoggerMapsFlagsToLogTypes) {
+TEST_F(LGSystemLogTest, OSLoggerMapsFlagsToLogTypes) {
   auto recording = std::make_shared<plat::RecordingOSLogBackend>();
   plat::setOSLogBackend(recording);
   auto logger = LGOSLogger::sharedInstance();
@@ -75,7 +91,7 @@ TEST(LGSystemLogTest, OSLoggerMapsFlagsToLogTypes) {
   plat::setOSLogBackend(nullptr);
 }
 
-TEST(LGSystemLogTest, OSLoggerWithSubsystemUsesItsOwnHandleThroughTheHub) {
+TEST_F(LGSystemLogTest, OSLoggerWithSubsystemUsesItsOwnHandleThroughTheHub) {
   auto recording = std::make_shared<plat::RecordingOSLogBackend>();
   plat::setOSLogBackend(recording);
   auto logger = std::make_shared<LGOSLogger>(std::string("com.example"), std::string("game"));
@@ -94,7 +110,7 @@ TEST(LGSystemLogDeathTest, OSLoggerNeedsBothOrNeitherName) {
                "Either both subsystem and category or neither should be nil.");
 }
 
-TEST(LGSystemLogTest, LegacyLoggerStoresMarkedMessagesWithMappedLevels) {
+TEST_F(LGSystemLogTest, LegacyLoggerStoresMarkedMessagesWithMappedLevels) {
   plat::ASLStore::shared().resetForTesting();
   auto logger = LGASLLogger::sharedInstance();
   EXPECT_EQ(LGASLLogger::init(), nullptr);
@@ -112,7 +128,7 @@ TEST(LGSystemLogTest, LegacyLoggerStoresMarkedMessagesWithMappedLevels) {
   EXPECT_EQ(*stored[0].get("Message"), "m1");
 }
 
-TEST(LGSystemLogTest, CaptureFeedsStoreMessagesIntoTheHubWithMappedFlags) {
+TEST_F(LGSystemLogTest, CaptureFeedsStoreMessagesIntoTheHubWithMappedFlags) {
   plat::ASLStore::shared().resetForTesting();
   auto recording = std::make_shared<RecordingLogger>();
   LGLog::addLogger(recording);
@@ -144,7 +160,7 @@ TEST(LGSystemLogTest, CaptureFeedsStoreMessagesIntoTheHubWithMappedFlags) {
   LGASLLogCapture::stop();
 }
 
-TEST(LGSystemLogTest, CaptureLevelFiltersAndStartTwiceRunsOneCapture) {
+TEST_F(LGSystemLogTest, CaptureLevelFiltersAndStartTwiceRunsOneCapture) {
   plat::ASLStore::shared().resetForTesting();
   auto recording = std::make_shared<RecordingLogger>();
   LGLog::addLogger(recording);
@@ -160,7 +176,7 @@ TEST(LGSystemLogTest, CaptureLevelFiltersAndStartTwiceRunsOneCapture) {
   LGASLLogCapture::stop();
 }
 
-TEST(LGSystemLogTest, StopThenStartBeforeTheNextNotificationLeavesOneCapture) {
+TEST_F(LGSystemLogTest, StopThenStartBeforeTheNextNotificationLeavesOneCapture) {
   plat::ASLStore::shared().resetForTesting();
   auto recording = std::make_shared<RecordingLogger>();
   LGLog::addLogger(recording);
@@ -183,7 +199,7 @@ TEST(LGSystemLogTest, StopThenStartBeforeTheNextNotificationLeavesOneCapture) {
   LGASLLogCapture::stop();
 }
 
-TEST(LGSystemLogTest, CapturedTimestampsComeFromTheStoreTime) {
+TEST_F(LGSystemLogTest, CapturedTimestampsComeFromTheStoreTime) {
   auto recording = std::make_shared<RecordingLogger>();
   LGLog::addLogger(recording);
   plat::ASLMessage half;

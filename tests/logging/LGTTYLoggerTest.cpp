@@ -1,6 +1,5 @@
 // The console logger: terminal detection, colour tables and profiles, and the line format.
-// Each test runs in its own process, so each may set the environment before the console
-// logger is first asked for.
+// Each test sets the environment and has the console logger detect the terminal again.
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -41,7 +40,33 @@ void useTerminal(const char* term, const char* xcodeColors = nullptr) {
   }
   ::setenv("TZ", "UTC", 1);
   ::tzset();
+  LGTTYLogger::resetForTesting();
 }
+
+// Restores the environment the test changed and the console logger's first settings.
+class LGTTYLoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"TERM", "XcodeColors", "TZ"}) {
+      const char* v = std::getenv(name);
+      saved_.emplace_back(name, v ? std::optional<std::string>(v) : std::nullopt);
+    }
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : saved_) {
+      if (value) {
+        ::setenv(name.c_str(), value->c_str(), 1);
+      } else {
+        ::unsetenv(name.c_str());
+      }
+    }
+    ::tzset();
+    LGTTYLogger::resetForTesting();
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
 
 LGLogMessage message(const std::string& text, uint64_t flag = LGLogFlagError, int64_t context = 0,
                      plat::Value tag = plat::Value(),
@@ -65,7 +90,7 @@ void settle(const std::shared_ptr<LGTTYLogger>& logger) { (void)logger->colorsEn
 
 }  // namespace
 
-TEST(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
+TEST_F(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
   useTerminal("dumb");
   auto logger = LGTTYLogger::sharedInstance();
   EXPECT_EQ(LGTTYLogger::init(), nullptr);
@@ -92,7 +117,7 @@ TEST(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
   }
 }
 
-TEST(LGTTYLoggerTest, CustomFormatterOutputAndItsLineFeedRule) {
+TEST_F(LGTTYLoggerTest, CustomFormatterOutputAndItsLineFeedRule) {
   useTerminal("dumb");
   auto logger = LGTTYLogger::sharedInstance();
   class Bracket : public LGLogFormatter {
@@ -116,7 +141,7 @@ TEST(LGTTYLoggerTest, CustomFormatterOutputAndItsLineFeedRule) {
   EXPECT_EQ(line.substr(line.size() - 4), "own\n");
 }
 
-TEST(LGTTYLoggerTest, SixteenColourTerminalUsesTheNearestBasicColours) {
+TEST_F(LGTTYLoggerTest, SixteenColourTerminalUsesTheNearestBasicColours) {
   useTerminal("xterm-COLOR");
   auto logger = LGTTYLogger::sharedInstance();
   ASSERT_TRUE(LGTTYLogger::isColorTerminal());
@@ -148,7 +173,7 @@ TEST(LGTTYLoggerTest, SixteenColourTerminalUsesTheNearestBasicColours) {
   EXPECT_EQ(write(logger, message("boom")).substr(0, 4), "2024");
 }
 
-TEST(LGTTYLoggerTest, TwoFiftySixColourTerminalHitsTheDefaultColoursExactly) {
+TEST_F(LGTTYLoggerTest, TwoFiftySixColourTerminalHitsTheDefaultColoursExactly) {
   useTerminal("XTERM-256Color");
   auto logger = LGTTYLogger::sharedInstance();
   ASSERT_TRUE(LGTTYLogger::is256ColorTerminal());
@@ -165,7 +190,7 @@ TEST(LGTTYLoggerTest, TwoFiftySixColourTerminalHitsTheDefaultColoursExactly) {
   EXPECT_EQ(std::string(profiles[1]->fgCode.data()), "\033[38;5;130m");
 }
 
-TEST(LGTTYLoggerTest, RGBEscapeConsoleWinsOverTheTerminal) {
+TEST_F(LGTTYLoggerTest, RGBEscapeConsoleWinsOverTheTerminal) {
   useTerminal("xterm-256color", "YES");
   auto logger = LGTTYLogger::sharedInstance();
   EXPECT_TRUE(LGTTYLogger::isRGBEscapeConsole());
@@ -178,7 +203,7 @@ TEST(LGTTYLoggerTest, RGBEscapeConsoleWinsOverTheTerminal) {
   EXPECT_EQ(std::string(p->resetCode.data()), "\033[;");
 }
 
-TEST(LGTTYLoggerTest, ProfileChoiceByContextTagAndClearing) {
+TEST_F(LGTTYLoggerTest, ProfileChoiceByContextTagAndClearing) {
   useTerminal("xterm-color");
   auto logger = LGTTYLogger::sharedInstance();
   LGColor red = LGColor::fromRGB255(194, 54, 33), green = LGColor::fromRGB255(37, 188, 36),

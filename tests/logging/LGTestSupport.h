@@ -7,10 +7,24 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "logging/LGAbstractLogger.h"
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
+#include "platform/foundation/NSProcessInfo.h"
 #include "testing/loop/Pump.h"
+
+// Base of tests that use the hub: each leaves it as it found it, with no logger registered
+// (a registered logger would outlive the test's objects it points at) and the machine's
+// processor count.
+class HubTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    plat::NSProcessInfo::processInfo().setProcessorCount(0);
+    LGLog::resetForTesting();
+  }
+};
 
 // Records every message it receives, in order.
 class RecordingLogger : public LGAbstractLogger {

@@ -19,7 +19,25 @@ using namespace plat;
 
 namespace {
 
-TEST(AppStartUp, LaunchShowsTheGamePageInAFullScreenWindow) {
+// Undoes what launching registers: the bridge's plugins and the loggers its loading added,
+// the launched delegate and a pending termination, the screen and application facts, and
+// the test's own observers.
+struct AppTest : ::testing::Test {
+  std::vector<NSNotificationCenter::ObserverToken> observers;
+  void TearDown() override {
+    for (auto& token : observers) NSNotificationCenter::defaultCenter().removeObserver(token);
+    IOSPlugin::ResetForTesting();
+    LGLog::resetForTesting();
+    UIApplicationMainResetForTesting();
+    UIApplication::sharedApplication().resetForTesting();
+    UIScreen::mainScreen().resetForTesting();
+    testing_loop::runUntilIdle();
+  }
+};
+using AppStartUp = AppTest;
+using AppEvents = AppTest;
+
+TEST_F(AppStartUp, LaunchShowsTheGamePageInAFullScreenWindow) {
   TempBundle bundle;
   bundle.write("Data/index.html", "<script>console.log('offline page ' + typeof LM_IOS);</script>");
   bundle.writeInfo({{"KITE_PRODUCT_CODE", "code"}, {"LM_URL", "local://game/index.html"}});
@@ -72,7 +90,7 @@ TEST(AppStartUp, LaunchShowsTheGamePageInAFullScreenWindow) {
   SysPlugin::ResetForTesting();
 }
 
-TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
+TEST_F(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
   TempBundle bundle;
   bundle.writeInfo({});
   std::vector<std::string> events;
@@ -83,8 +101,8 @@ TEST(AppStartUp, TheApplicationMainLaunchesRunsAndTerminatesInOrder) {
   for (const char* name :
        {UIApplicationDidFinishLaunchingNotification, UIApplicationDidBecomeActiveNotification,
         UIApplicationWillTerminateNotification}) {
-    NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
-        name, Value(), nullptr, [&events](const NSNotification& n) { events.push_back(n.name); });
+    observers.push_back(NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+        name, Value(), nullptr, [&events](const NSNotification& n) { events.push_back(n.name); }));
   }
   AppDelegate::Register();
   dispatch_async(dispatch_get_main_queue(), [&] {
@@ -118,7 +136,7 @@ class RecordingDelegate : public UIApplicationLifecycleDelegate {
   }
 };
 
-TEST(AppEvents, PhoneEventsReachTheDelegateInThePlatformOrder) {
+TEST_F(AppEvents, PhoneEventsReachTheDelegateInThePlatformOrder) {
   std::vector<std::string> events;
   UIApplicationRegisterDelegateClass("RecordingDelegate", [&events] {
     auto d = std::make_shared<RecordingDelegate>();

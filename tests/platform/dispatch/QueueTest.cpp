@@ -243,6 +243,15 @@ TEST(Queue, PoolGrowsPastWorkersBlockedInWaitsItCannotSee) {
     std::atomic<int> finished{0};
   };
   auto state = std::make_shared<State>();
+  // Workers left idle by earlier work are woken for the first tasks but take a moment to
+  // wake: the later tasks must not count on them either.
+  auto warm = dispatch_group_create();
+  for (int i = 0; i < 4 * tasks; ++i) {
+    dispatch_group_async(warm, dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [] {
+      for (int k = 0; k < 1000; ++k) std::this_thread::yield();
+    });
+  }
+  ASSERT_EQ(dispatch_group_wait(warm, DISPATCH_TIME_FOREVER), 0);
   for (int i = 0; i < tasks; ++i) {
     dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [state, tasks] {
       std::unique_lock<std::mutex> lock(state->mu);

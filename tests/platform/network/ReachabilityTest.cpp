@@ -114,13 +114,20 @@ TEST_F(ReachabilityFixture, ChangesReachTheCallbackOnTheMainThreadOncePerChange)
   EXPECT_EQ(other.releases, 1);
 }
 
-TEST_F(ReachabilityFixture, OnlyTheMainRunLoopCanBeScheduledOn) {
+TEST_F(ReachabilityFixture, OnlyTheMainRunLoopCanBeScheduledOnAndDestroyingUnschedules) {
   auto target = zeroAddressTarget();
   EXPECT_FALSE(SCNetworkReachabilityScheduleWithRunLoop(target, nullptr, kCFRunLoopCommonModes));
   RunLoopRef other;
   std::thread([&] { other = RunLoop::current(); }).join();
   EXPECT_FALSE(
       SCNetworkReachabilityScheduleWithRunLoop(target, other.get(), kCFRunLoopCommonModes));
+
+  // A target destroyed while scheduled stops the watching of the network.
+  ASSERT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(),
+                                                       kCFRunLoopCommonModes));
+  EXPECT_TRUE(source->isWatched());
+  target.reset();
+  EXPECT_FALSE(source->isWatched());
 }
 
 TEST(LinuxReachability, ReportsLoopbackOnlyMachinesHonestly) {

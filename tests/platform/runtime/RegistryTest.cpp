@@ -57,6 +57,17 @@ class RtPuppy : public RtDog {
   PLAT_OBJECT(RtPuppy, RtDog)
 };
 
+// A chain of its own for the hooks and slots test, so that its settings reach no other test.
+class RtWolf : public RtPet {
+ public:
+  PLAT_OBJECT(RtWolf, RtPet)
+};
+
+class RtWolfCub : public RtWolf {
+ public:
+  PLAT_OBJECT(RtWolfCub, RtWolf)
+};
+
 namespace other {
 // A second C++ class declared under a name already taken.
 class RtPet : public plat::NSObject {
@@ -261,8 +272,8 @@ TEST(RuntimeRegistry, SettersRefuseWrongKindsAndKeepTheValue) {
 
 TEST(RuntimeRegistry, HooksInheritAndSlotsDoNot) {
   plat::Class* pet = RtPet::staticClass();
-  plat::Class* dog = RtDog::staticClass();
-  plat::Class* puppy = RtPuppy::staticClass();
+  plat::Class* dog = RtWolf::staticClass();
+  plat::Class* puppy = RtWolfCub::staticClass();
   pet->setHook("greeting", std::function<std::string()>([] { return std::string("hi"); }));
   auto h = puppy->hook("greeting");
   ASSERT_TRUE(h.has_value());
@@ -280,12 +291,14 @@ TEST(RuntimeRegistry, HooksInheritAndSlotsDoNot) {
   EXPECT_FALSE(pet->slot("level").has_value());
 
   // The same by class name; unknown names store nothing.
-  EXPECT_TRUE(plat::Runtime::setSlotForClassName("RtDog", "level", 5));
-  EXPECT_EQ(std::any_cast<int>(plat::Runtime::slotForClassName("RtDog", "level")), 5);
+  EXPECT_TRUE(plat::Runtime::setSlotForClassName("RtWolf", "level", 5));
+  EXPECT_EQ(std::any_cast<int>(plat::Runtime::slotForClassName("RtWolf", "level")), 5);
   EXPECT_FALSE(plat::Runtime::setSlotForClassName("Nobody", "level", 5));
   EXPECT_FALSE(plat::Runtime::slotForClassName("Nobody", "level").has_value());
-  EXPECT_TRUE(plat::Runtime::hookForClassName("RtPuppy", "greeting").has_value());
+  EXPECT_TRUE(plat::Runtime::hookForClassName("RtWolfCub", "greeting").has_value());
   EXPECT_FALSE(plat::Runtime::hookForClassName("Nobody", "greeting").has_value());
+  pet->setHook("greeting", std::any());
+  dog->setSlot("level", std::any());
 }
 
 }  // namespace
