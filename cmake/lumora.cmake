@@ -35,10 +35,14 @@ endfunction()
 
 # lumora_tests([DEPS target...]): one GoogleTest executable per .cpp in the current folder,
 # named test_<folder path with _>_<file>; every test case runs in its own process.
-# Leak checking stays off in tests (ASan's detect_leaks=0): compiled in, because a second
-# variable in the tests' ENVIRONMENT property would be split off as a property of its own.
+# In the sanitizer build, leak checking is on with the suppressions of testing/lsan.supp
+# (third-party process-lifetime caches only). The options are compiled in, because a second
+# variable in the tests' ENVIRONMENT property would be split off as a property of its own,
+# and so that running a test executable by hand checks the same way.
 file(WRITE ${PROJECT_BINARY_DIR}/lumora_test_asan_options.c
-     "const char* __asan_default_options(void) { return \"detect_leaks=0\"; }\n")
+     "const char* __lsan_default_options(void) {\n"
+     "  return \"suppressions=${PROJECT_SOURCE_DIR}/testing/lsan.supp:print_suppressions=0\";\n"
+     "}\n")
 
 function(lumora_tests)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
@@ -53,7 +57,7 @@ function(lumora_tests)
     gtest_discover_tests(${exe}
       DISCOVERY_TIMEOUT 120
       PROPERTIES TIMEOUT 300
-                 ENVIRONMENT "LUMORA_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output;ASAN_OPTIONS=detect_leaks=0")
+                 ENVIRONMENT "LUMORA_TEST_OUTPUT=${CMAKE_BINARY_DIR}/test-output")
   endforeach()
 endfunction()
 

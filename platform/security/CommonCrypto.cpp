@@ -17,10 +17,14 @@ namespace {
 
 // DES lives in OpenSSL's legacy provider; load it once (next to the default provider).
 void loadLegacyProvider() {
+  // The providers stay loaded for the life of the process; their handles are kept so that
+  // they are not lost.
   static std::once_flag once;
+  static OSSL_PROVIDER* legacy = nullptr;
+  static OSSL_PROVIDER* fallback = nullptr;
   std::call_once(once, [] {
-    OSSL_PROVIDER_load(nullptr, "legacy");
-    OSSL_PROVIDER_load(nullptr, "default");
+    legacy = OSSL_PROVIDER_load(nullptr, "legacy");
+    fallback = OSSL_PROVIDER_load(nullptr, "default");
   });
 }
 

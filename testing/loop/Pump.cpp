@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/dispatch/DispatchInternal.h"
 #include "platform/dispatch/RunLoop.h"
@@ -13,6 +14,17 @@ namespace {
 
 using plat::RunLoop;
 namespace di = plat::dispatch_internal;
+
+// Real-time limits are multiplied by LUMORA_TEST_TIMEOUT_SCALE (a number >= 1) when it is set:
+// under valgrind everything runs many times slower.
+double timeoutScale() {
+  static const double scale = [] {
+    const char* v = std::getenv("LUMORA_TEST_TIMEOUT_SCALE");
+    double s = v ? std::strtod(v, nullptr) : 1.0;
+    return s >= 1.0 ? s : 1.0;
+  }();
+  return scale;
+}
 
 double realNow() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -49,7 +61,7 @@ void moveTo(plat::VirtualClock& clock, double t) {
 }  // namespace
 
 bool runUntilIdle(double maxRealSeconds) {
-  double end = realNow() + maxRealSeconds;
+  double end = realNow() + maxRealSeconds * timeoutScale();
   for (;;) {
     drainReady();
     if (idleNow()) return true;
@@ -61,7 +73,7 @@ bool runUntilIdle(double maxRealSeconds) {
 }
 
 bool runUntil(const std::function<bool()>& pred, double timeoutSeconds) {
-  double realEnd = realNow() + timeoutSeconds;
+  double realEnd = realNow() + timeoutSeconds * timeoutScale();
   for (;;) {
     if (pred()) return true;
     if (drainReady()) continue;

@@ -14,6 +14,9 @@
 //   running until idle after each step. Timers of other threads' run loops fire on those
 //   threads once the clock has passed them; advance() does not wait for them (use runUntil).
 //
+// Real-time limits are multiplied by the environment variable LUMORA_TEST_TIMEOUT_SCALE when
+// it holds a number above 1 (CI sets it for the valgrind run).
+//
 // All helpers must be called on the main thread (the test's thread).
 
 #include <functional>
