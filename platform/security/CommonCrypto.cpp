@@ -17,11 +17,11 @@ namespace {
 
 // DES lives in OpenSSL's legacy provider; load it once (next to the default provider).
 void loadLegacyProvider() {
-  // The providers stay loaded for the life of the process; their handles are kept so that
-  // they are not lost.
+  // The providers stay loaded for the life of the process; their handles are kept (volatile:
+  // a store the program never reads would be dropped by the optimizer) so they are not lost.
   static std::once_flag once;
-  static OSSL_PROVIDER* legacy = nullptr;
-  static OSSL_PROVIDER* fallback = nullptr;
+  static OSSL_PROVIDER* volatile legacy = nullptr;
+  static OSSL_PROVIDER* volatile fallback = nullptr;
   std::call_once(once, [] {
     legacy = OSSL_PROVIDER_load(nullptr, "legacy");
     fallback = OSSL_PROVIDER_load(nullptr, "default");
