@@ -2,6 +2,9 @@
 
 #include "testing/net/LoopbackServer.h"
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <httplib.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
@@ -107,8 +110,11 @@ struct LoopbackServer::Impl {
     s->set_keep_alive_max_count(100000);
     s->set_keep_alive_timeout(5);
     // A slow client (a loaded machine, a race-checking build) is not a lost one: the
-    // library's five seconds cut TLS handshakes off there.
-    s->set_read_timeout(60, 0);
+    // library's five seconds cut TLS handshakes off there. The limit stretches further with
+    // the tests' own (testing/loop) when everything runs slower, as under valgrind.
+    const char* scaleText = std::getenv("LUMORA_TEST_TIMEOUT_SCALE");
+    double scale = scaleText ? std::max(1.0, std::strtod(scaleText, nullptr)) : 1.0;
+    s->set_read_timeout(static_cast<time_t>(60 * scale), 0);
     s->set_payload_max_length(512ull * 1024 * 1024);
     auto plain = [this](const httplib::Request& req, httplib::Response& res) {
       handle(req, res, req.body);
