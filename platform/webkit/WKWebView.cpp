@@ -575,6 +575,13 @@ struct SchemeLoad {
   std::function<void()> stop;
   bool responded = false;
   bool ended = false;
+
+  // The load is over: a stop can no longer come, and the stop's hold on the handler goes (a
+  // handler that keeps its tasks would otherwise keep itself, its tasks and this load alive).
+  void end() {
+    ended = true;
+    stop = nullptr;
+  }
 };
 
 void releaseRequest(const std::shared_ptr<SchemeLoad>& l, std::shared_ptr<SchemeLoad>* token);
@@ -710,16 +717,16 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
         webkit_uri_scheme_request_finish_error(load->request, e);
         g_error_free(e);
       }
-      load->ended = true;
+      load->end();
       releaseRequest(load, token);
       return;
     }
-    load->ended = true;
+    load->end();
     load->feed->finish();
   };
   sink.fail = [load, token](const NSErrorRef& error) {
     if (load->ended) return;
-    load->ended = true;
+    load->end();
     if (!load->responded) {
       if (load->request) {
         GError* e = g_error_new_literal(

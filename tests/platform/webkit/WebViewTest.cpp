@@ -391,6 +391,15 @@ TEST_F(WebView, SchemeTasksDeliverWholeBodiesRangesAndStopMidStream) {
   task->didReceiveData(Data::fromString("late"));
   task->didFinish();
   EXPECT_EQ(task->ignoredCallCount(), 2);
+
+  // Finished loads let go of the handler, though the handler keeps its tasks.
+  std::weak_ptr<AppScheme> handler = scheme;
+  task.reset();
+  web.reset();
+  config.reset();
+  scheme.reset();
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(handler.expired());
 }
 
 TEST_F(WebView, AnHttpPageFetchesAndRequestsTheCustomScheme) {
