@@ -1,9 +1,10 @@
 #include "publish_kite/host/LumoraHost.h"
 
-#include <pthread.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -99,6 +100,17 @@ class LoadProbeHandler : public WKScriptMessageHandler {
   std::function<void()> onLoad_;
 };
 
+// Written to by the signal handler, read by the thread that ends the application.
+int gSignalPipe[2] = {-1, -1};
+
+void onEndingSignal(int) {
+  int saved = errno;
+  char byte = 1;
+  ssize_t ignored = ::write(gSignalPipe[1], &byte, 1);
+  (void)ignored;
+  errno = saved;
+}
+
 }  // namespace
 
 LumoraHost::LumoraHost() : startNs_(monotonicNs()) {}
@@ -156,17 +168,27 @@ int LumoraHost::Prepare(int argc, char** argv) {
   }
 
   // SIGINT and SIGTERM end the application from a thread of their own, as the phone does.
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([set] {
-    int sig = 0;
-    while (sigwait(&set, &sig) == 0) {
-      UIApplicationRequestTermination();
-    }
-  }).detach();
+  // A handler rather than a blocked mask: libraries start threads before main (the web
+  // engine's allocator does), and a thread that has not blocked them would take the signal
+  // and end the process on the spot.
+  if (::pipe2(gSignalPipe, O_CLOEXEC) == 0) {
+    // A burst of signals must not block the handler once the pipe is full.
+    ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
+    struct sigaction action {};
+    action.sa_handler = onEndingSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::thread([] {
+      char byte;
+      for (;;) {
+        ssize_t n = ::read(gSignalPipe[0], &byte, 1);
+        if (n == 1) UIApplicationRequestTermination();
+        else if (n == 0 || errno != EINTR) return;
+      }
+    }).detach();
+  }
 
   if (seconds_ >= 0) {
     dispatch_after(seconds_, dispatch_get_main_queue(), [] { UIApplicationRequestTermination(); });
