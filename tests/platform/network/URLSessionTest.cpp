@@ -584,12 +584,18 @@ TEST_F(SessionFixture, SuspendHoldsTheTransferAndResumeContinuesIt) {
   EXPECT_EQ(observed.load(), static_cast<int64_t>(big.size()));
   EXPECT_EQ(task->countOfBytesExpectedToReceive(), static_cast<int64_t>(big.size()));
   using S = NSURLSessionTaskState;
-  EXPECT_EQ(hooks, (std::vector<std::pair<S, S>>{
-                       {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateRunning},
-                       {NSURLSessionTaskStateRunning, NSURLSessionTaskStateSuspended},
-                       {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateSuspended},
-                       {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateRunning},
-                       {NSURLSessionTaskStateRunning, NSURLSessionTaskStateRunning}}));
+  ASSERT_EQ(hooks.size(), 5u);
+  EXPECT_EQ(std::vector(hooks.begin(), hooks.begin() + 3),
+            (std::vector<std::pair<S, S>>{
+                {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateRunning},
+                {NSURLSessionTaskStateRunning, NSURLSessionTaskStateSuspended},
+                {NSURLSessionTaskStateSuspended, NSURLSessionTaskStateSuspended}}));
+  // Once resumed, the body held back meanwhile may arrive whole before a hook looks: the
+  // task is then already completed, but never suspended again.
+  EXPECT_EQ(hooks[3].first, NSURLSessionTaskStateSuspended);
+  EXPECT_NE(hooks[3].second, NSURLSessionTaskStateSuspended);
+  EXPECT_NE(hooks[4].first, NSURLSessionTaskStateSuspended);
+  EXPECT_NE(hooks[4].second, NSURLSessionTaskStateSuspended);
 }
 
 TEST_F(SessionFixture, DownloadsWriteAFileThatIsRemovedAfterTheDelegateSawIt) {
