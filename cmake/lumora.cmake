@@ -39,10 +39,9 @@ endfunction()
 # (third-party process-lifetime caches only). The options are compiled in, because a second
 # variable in the tests' ENVIRONMENT property would be split off as a property of its own,
 # and so that running a test executable by hand checks the same way.
-file(WRITE ${PROJECT_BINARY_DIR}/lumora_test_asan_options.c
-     "const char* __lsan_default_options(void) {\n"
-     "  return \"suppressions=${PROJECT_SOURCE_DIR}/testing/lsan.supp:print_suppressions=0\";\n"
-     "}\n")
+# Written only when it changes, so that configuring again relinks no test.
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lumora_test_asan_options.c
+     CONTENT "const char* __lsan_default_options(void) {\n  return \"suppressions=${PROJECT_SOURCE_DIR}/testing/lsan.supp:print_suppressions=0\";\n}\n")
 
 function(lumora_tests)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
