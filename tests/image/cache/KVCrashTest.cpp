@@ -74,15 +74,19 @@ class KVCrashTest : public StorageFolderTest {
   void checkManifest() {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+    // The first reader after a kill recovers the write-ahead log; wait out a lock held meanwhile.
+    sqlite3_busy_timeout(db, 10000);
     sqlite3_stmt* stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(db, "pragma integrity_check;", -1, &stmt, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "pragma integrity_check;", -1, &stmt, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), "ok");
     sqlite3_finalize(stmt);
     ASSERT_EQ(sqlite3_prepare_v2(db,
                                  "select key, filename, size, length(inline_data) from manifest;",
                                  -1, &stmt, nullptr),
-              SQLITE_OK);
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       std::string key = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
       int64_t size = sqlite3_column_int64(stmt, 2);
