@@ -362,17 +362,24 @@ KTCKiteRoleInfoRef KTCKiteSDK::getChannelRoleInfoWith(const KTCKiteSDKGameRoleIn
   return r;
 }
 
+namespace {
+// With role creation stopped by the server, plug-ins are asked to confirm the role's creation
+// time against the stop time.
+void confirmRoleCreationIfStopped(const KTCKiteSDKGameRoleInfoRef& role) {
+  SDKCooperater& c = coop();
+  if (!c.stopCreateRole) return;
+  plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
+      {config(),
+       plat::Value(plat::Dictionary{
+           {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
+       role ? plat::Value(role->creatTime()) : plat::Value()}));
+}
+}  // namespace
+
 void KTCKiteSDK::updateRoleInfoWithIsCreate(const KTCKiteSDKGameRoleInfoRef& role, bool isCreate) {
   plat::NSLog("KTLog:call updateRoleInfoWith:isCreate:");
   if (role) plat::NSLog("%@", role->description());
-  SDKCooperater& c = coop();
-  if (c.stopCreateRole) {
-    plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
-        {config(),
-         plat::Value(plat::Dictionary{
-             {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
-         role ? plat::Value(role->creatTime()) : plat::Value()}));
-  }
+  confirmRoleCreationIfStopped(role);
   if (isCreate) plugs().createRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
   if (role && (!lastRole_ || lastRole_->gameRoleID() != role->gameRoleID())) {
     lastRole_ = role;
@@ -387,14 +394,7 @@ void KTCKiteSDK::updateRoleInfoWithIsCreate(const KTCKiteSDKGameRoleInfoRef& rol
 void KTCKiteSDK::updateRoleInfoWith(const KTCKiteSDKGameRoleInfoRef& role) {
   plat::NSLog("KTLog:call updateroleInfoWith:");
   if (role) plat::NSLog("%@", role->description());
-  SDKCooperater& c = coop();
-  if (c.stopCreateRole) {
-    plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
-        {config(),
-         plat::Value(plat::Dictionary{
-             {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
-         role ? plat::Value(role->creatTime()) : plat::Value()}));
-  }
+  confirmRoleCreationIfStopped(role);
   NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(
       userId(), userNick(), role, [](const plat::Value&) {});
   adapter().updateRoleInfoWith(getChannelRoleInfoWith(role));

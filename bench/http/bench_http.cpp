@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/RateReporter.h"
 #include "net/SDPHTTPResponseSerializer.h"
 #include "net/SDPHTTPSessionManager.h"
 #include "platform/dispatch/RunLoop.h"
@@ -238,23 +239,6 @@ void BM_Curl_Download64MiB(benchmark::State& state) {
   curl_easy_cleanup(easy);
 }
 
-// Keeps each run's rate (items or bytes per second) by benchmark name.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (it == run.counters.end()) it = run.counters.find("bytes_per_second");
-      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-    }
-  }
-  double rate(const std::string& name) const {
-    auto it = rates.find(name);
-    return it == rates.end() ? 0 : it->second;
-  }
-  std::map<std::string, double> rates;
-};
 
 }  // namespace
 
@@ -268,12 +252,11 @@ int main(int argc, char** argv) {
   benchmark::RegisterBenchmark("System/Download64MiB", BM_System_Download64MiB)->Iterations(5)->UseRealTime();
   benchmark::RegisterBenchmark("Curl/Download64MiB", BM_Curl_Download64MiB)->Iterations(5)->UseRealTime();
   benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
+  bench_support::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
 
   auto ratioOf = [&](const std::string& what) {
-    double base = reporter.rate("Curl/" + what);
-    return base > 0 ? reporter.rate("System/" + what) / base : 0.0;
+    return reporter.ratio("System/" + what, "Curl/" + what);
   };
   std::printf("sequential GET 1 KiB: system %.0f req/s, libcurl %.0f req/s, ratio %.3f\n",
               reporter.rate("System/SequentialGet1KiB"), reporter.rate("Curl/SequentialGet1KiB"),

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "net/model/HVKeyValue.h"
 
 namespace {
@@ -154,27 +155,14 @@ void BM_HandWritten(benchmark::State& state) {
 BENCHMARK(BM_Mapper)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_HandWritten)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-// Collects items per second of each benchmark while printing as usual.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> rates;
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (auto& r : runs) {
-      auto it = r.counters.find("items_per_second");
-      if (it != r.counters.end()) rates[r.run_name.function_name] = it->second;
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
+  bench_support::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  double mapper = reporter.rates["BM_Mapper"];
-  double baseline = reporter.rates["BM_HandWritten"];
+  double mapper = reporter.rate("BM_Mapper");
+  double baseline = reporter.rate("BM_HandWritten");
   std::printf("mapper: %.0f objects/s\nhand-written: %.0f objects/s\n", mapper, baseline);
   double ratio = baseline > 0 ? mapper / baseline : 0.0;
   std::printf("figure: mapper / hand-written nlohmann | %.3f | >= 1.0\n", ratio);
