@@ -15,17 +15,6 @@ namespace {
 using plat::RunLoop;
 namespace di = plat::dispatch_internal;
 
-// Real-time limits are multiplied by LUMORA_TEST_TIMEOUT_SCALE (a number >= 1) when it is set:
-// under valgrind everything runs many times slower.
-double timeoutScale() {
-  static const double scale = [] {
-    const char* v = std::getenv("LUMORA_TEST_TIMEOUT_SCALE");
-    double s = v ? std::strtod(v, nullptr) : 1.0;
-    return s >= 1.0 ? s : 1.0;
-  }();
-  return scale;
-}
-
 double realNow() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -59,6 +48,16 @@ void moveTo(plat::VirtualClock& clock, double t) {
 }
 
 }  // namespace
+
+// Under valgrind everything runs many times slower.
+double timeoutScale() {
+  static const double scale = [] {
+    const char* v = std::getenv("LUMORA_TEST_TIMEOUT_SCALE");
+    double s = v ? std::strtod(v, nullptr) : 1.0;
+    return s >= 1.0 ? s : 1.0;
+  }();
+  return scale;
+}
 
 bool runUntilIdle(double maxRealSeconds) {
   double end = realNow() + maxRealSeconds * timeoutScale();

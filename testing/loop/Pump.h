@@ -26,6 +26,10 @@
 
 namespace testing_loop {
 
+// The factor real-time limits are multiplied by: LUMORA_TEST_TIMEOUT_SCALE when it holds a
+// number above 1, else 1. Callable from any thread.
+double timeoutScale();
+
 // Returns pred() at the end: false when the timeout passed first.
 bool runUntil(const std::function<bool()>& pred, double timeoutSeconds = 10.0);
 // Returns false when work was still running after `maxRealSeconds` (e.g. a task that never

@@ -17,6 +17,8 @@
 #include <mutex>
 #include <thread>
 
+#include "testing/loop/Pump.h"
+
 namespace testing_net {
 
 std::optional<std::string> Request::header(const std::string& name) const {
@@ -112,9 +114,7 @@ struct LoopbackServer::Impl {
     // A slow client (a loaded machine, a race-checking build) is not a lost one: the
     // library's five seconds cut TLS handshakes off there. The limit stretches further with
     // the tests' own (testing/loop) when everything runs slower, as under valgrind.
-    const char* scaleText = std::getenv("LUMORA_TEST_TIMEOUT_SCALE");
-    double scale = scaleText ? std::max(1.0, std::strtod(scaleText, nullptr)) : 1.0;
-    s->set_read_timeout(static_cast<time_t>(60 * scale), 0);
+    s->set_read_timeout(static_cast<time_t>(60 * testing_loop::timeoutScale()), 0);
     s->set_payload_max_length(512ull * 1024 * 1024);
     auto plain = [this](const httplib::Request& req, httplib::Response& res) {
       handle(req, res, req.body);
