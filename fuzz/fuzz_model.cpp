@@ -1,6 +1,9 @@
 // The dictionary-to-model mapper over arbitrary JSON: models with scalars of every width,
 // text, numbers, nested models (also of their own class), typed arrays and key paths. Mapping
-// never crashes, and a mapped model converts back to key values and JSON.
+// never crashes, a mapped model converts back to key values and JSON, and JSON text (mapped
+// straight from its parsed document) gives the same models and errors as its decoded value.
+
+#include <functional>
 
 #include "fuzz/FuzzSupport.h"
 #include "net/model/HVKeyValue.h"
@@ -52,14 +55,57 @@ class FzPage : public plat::NSObject {
   }
 };
 
+// The models as key values (nested arrays kept) and the errors of the model classes.
+std::string outcome(const plat::Value& mapped) {
+  std::string r;
+  for (plat::Class* c : {FzPage::staticClass(), FzUser::staticClass()}) {
+    auto e = kv_error(c);
+    r += c->name() + ": " + (e ? e->domain() : "") + "\n";
+  }
+  std::function<plat::Value(const plat::Value&)> render = [&](const plat::Value& v) {
+    if (auto a = v.array()) {
+      plat::Array items;
+      for (auto& item : *a) items.push_back(render(item));
+      return plat::Value(std::move(items));
+    }
+    if (auto d = v.dictionary()) {
+      plat::Dictionary entries;
+      for (auto& [key, item] : *d) entries.set(key, render(item));
+      return plat::Value(std::move(entries));
+    }
+    return v.isObject() ? render(kv_keyValues(v)) : v;
+  };
+  return r + render(mapped).description();
+}
+
+void clearErrors() {
+  setKv_error(FzPage::staticClass(), nullptr);
+  setKv_error(FzUser::staticClass(), nullptr);
+}
+
+void checkTextMapsAsDecoded(std::string_view text, const plat::Value& decoded, bool asArray) {
+  auto map = [&](const plat::Value& input) {
+    clearErrors();
+    plat::Value mapped = asArray ? kv_objectArrayWithKeyValuesArray(FzPage::staticClass(), input)
+                                 : plat::Value(kv_objectWithKeyValues<FzPage>(input));
+    return outcome(mapped);
+  };
+  std::string straight = map(plat::Value(std::string(text)));
+  std::string fromDecoded = map(decoded);
+  FUZZ_CHECK(straight == fromDecoded, std::string(text) + "\n--- straight ---\n" + straight +
+                                          "\n--- decoded ---\n" + fromDecoded);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
   const uint8_t choice = in.byte();
+  const std::string_view text = in.rest();
   plat::Value json = plat::NSJSONSerialization::JSONObjectWithString(
-      in.rest(), plat::NSJSONSerialization::NSJSONReadingFragmentsAllowed);
+      text, plat::NSJSONSerialization::NSJSONReadingFragmentsAllowed);
   if (json.isNil()) return 0;
+  if (json.isDictionary() || json.isArray()) checkTextMapsAsDecoded(text, json, choice & 1);
 
   if (choice & 1) {
     plat::Value objects = kv_objectArrayWithKeyValuesArray(FzPage::staticClass(), json);

@@ -4,17 +4,22 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "net/model/HVFoundation.h"
 #include "net/model/HVModelCache.h"
 #include "net/model/NSObject+HVKeyValue.h"
 #include "net/model/NSString+HVExtension.h"
+#include "platform/foundation/JSONDocument.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 
 using namespace hv_model_detail;
+using Document = plat::JSONDocument;
+using Node = plat::JSONDocument::Node;
 
 namespace {
 
@@ -74,6 +79,9 @@ plat::Class* classOfObject(const plat::Object& o) {
 plat::Class* namedClass(const char* name) { return plat::Runtime::classNamed(name); }
 
 struct Classes {
+  // The classes of decoded dictionaries and arrays.
+  plat::Class* dictionary = plat::Runtime::classOfValue(plat::Value(plat::Dictionary{}));
+  plat::Class* array = plat::Runtime::classOfValue(plat::Value(plat::Array{}));
   plat::Class* string = namedClass("NSString");
   plat::Class* url = namedClass("NSURL");
   plat::Class* decimal = namedClass("NSDecimalNumber");
@@ -134,30 +142,26 @@ bool isKindOf(const plat::Value& v, plat::Class* k) {
   return plat::Runtime::valueIsKindOfClass(v, k);
 }
 
+// Turning a decoded dictionary or array into key values (as kv_JSONObject does before mapping
+// it) records on its class that it is no model class.
+void noteNotModelClass(plat::Class* foundationClass) {
+  setError(foundationClass, kErrNotModelClass);
+}
+
 plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues);
 void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues);
 
-// Converts and sets one property of `o` from dictionary `d`.
-void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object& o,
-                     plat::Class* cls, const ClassHooks& hooks) {
-  HVProperty* p = entry.property;
-  const plat::Value* found = &plat::Value::nilValue();
-  for (const HVKeyPath& path : entry.keys) {
-    const plat::Value* cur = &d;
-    for (const HVPropertyKey& step : path) {
-      cur = &step.valueInObject(*cur);
-      if (cur->isNil()) break;
-    }
-    if (!cur->isNil()) {
-      found = cur;
-      break;
-    }
-  }
-  plat::Value v = *found;
+void setProperty(HVProperty* p, const plat::Value& value, plat::Object& o, plat::Class* cls) {
   std::string reason;
-  auto set = [&](const plat::Value& value) {
-    if (!p->setValueForObject(value, o, &reason)) setError(cls, reason);
-  };
+  if (!p->setValueForObject(value, o, &reason)) setError(cls, reason);
+}
+
+// Converts `v` (what the input holds for the property, or nil) by the property's type and sets
+// it on `o`, after the class's new-value hooks.
+void convertValue(const PlanEntry& entry, plat::Value v, plat::Object& o, plat::Class* cls,
+                  const ClassHooks& hooks) {
+  HVProperty* p = entry.property;
+  auto set = [&](const plat::Value& value) { setProperty(p, value, o, cls); };
 
   if (hooks.hasNewValue()) {
     plat::Value n;
@@ -211,13 +215,28 @@ void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object&
   set(v);
 }
 
-void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues) {
-  plat::Value d = kv_JSONObject(keyValues);
-  clearError(cls);
-  if (!d.isDictionary()) {
-    setError(cls, kErrNotDictionary);
-    return;
+// Converts and sets one property of `o` from dictionary `d`.
+void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object& o,
+                     plat::Class* cls, const ClassHooks& hooks) {
+  const plat::Value* found = &plat::Value::nilValue();
+  for (const HVKeyPath& path : entry.keys) {
+    const plat::Value* cur = &d;
+    for (const HVPropertyKey& step : path) {
+      cur = &step.valueInObject(*cur);
+      if (cur->isNil()) break;
+    }
+    if (!cur->isNil()) {
+      found = cur;
+      break;
+    }
   }
+  convertValue(entry, *found, o, cls, hooks);
+}
+
+// Sets the properties of `o` (of class `cls`) that the class maps, each through `convert`,
+// then tells the object it is done. The class's error is already cleared.
+template <class Convert>
+void fillProperties(plat::Object& o, plat::Class* cls, Convert&& convert) {
   NestingGuard nesting;
   if (nesting.tooDeep()) {
     setError(cls, kErrTooDeep);
@@ -231,13 +250,131 @@ void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues) {
     const std::string& name = entry.property->name();
     if (!allowed->empty() && !contains(*allowed, name)) continue;
     if (contains(*ignored, name)) continue;
-    convertProperty(entry, d, o, cls, *hooks);
+    convert(entry, *hooks);
   }
   if (hooks->didFinishToObject) hooks->didFinishToObject(o);
 }
 
+void fill(plat::Object& o, plat::Class* cls, const plat::Value& keyValues) {
+  plat::Value d = kv_JSONObject(keyValues);
+  clearError(cls);
+  if (!d.isDictionary()) {
+    setError(cls, kErrNotDictionary);
+    return;
+  }
+  fillProperties(o, cls, [&](const PlanEntry& entry, const ClassHooks& hooks) {
+    convertProperty(entry, d, o, cls, hooks);
+  });
+}
+
+// Mapping straight from a parsed JSON document, without decoding its dictionaries and arrays
+// into Values first. Each function does what its counterpart does for the decoded input; a
+// node that is not a dictionary or array on its way into a model (and every value handed to
+// a hook) is decoded and goes the decoded way.
+
+plat::ObjectRef objectFromNode(plat::Class* cls, Node dictionary, bool decoded);
+plat::Value arrayFromNode(plat::Class* cls, Node array, bool decoded);
+
+// The node at the first of the key paths that leads to something (JSON null included).
+bool findInNode(Node d, const std::vector<HVKeyPath>& keys, Node* found) {
+  for (const HVKeyPath& path : keys) {
+    Node cur = d;
+    bool ok = true;
+    for (const HVPropertyKey& step : path) {
+      ok = step.type() == HVPropertyKey::HVPropertyKeyTypeDictionary
+               ? Document::member(cur, step.name(), &cur)
+               : step.index() >= 0 &&
+                     Document::element(cur, static_cast<size_t>(step.index()), &cur);
+      if (!ok) break;
+    }
+    if (ok) {
+      *found = cur;
+      return true;
+    }
+  }
+  return false;
+}
+
+void convertPropertyFromNode(const PlanEntry& entry, Node d, plat::Object& o, plat::Class* cls,
+                             const ClassHooks& hooks) {
+  Node found;
+  if (!findInNode(d, entry.keys, &found)) return convertValue(entry, plat::Value(), o, cls, hooks);
+  if (!hooks.hasNewValue()) {
+    HVProperty* p = entry.property;
+    const HVPropertyType* t = p->type();
+    plat::Class* k = t->typeClass();
+    if (k && !t->isFromFoundation()) {
+      if (Document::isObject(found)) return setProperty(p, objectFromNode(k, found, true), o, cls);
+    } else if (entry.elementClass && entry.elementClass != classes().url &&
+               Document::isArray(found) &&
+               !HVFoundation::isClassFromFoundation(entry.elementClass)) {
+      return setProperty(p, arrayFromNode(entry.elementClass, found, true), o, cls);
+    }
+  }
+  convertValue(entry, Document::valueOf(found), o, cls, hooks);
+}
+
+// `decoded`: the dictionary stands for a decoded one (else for the input text itself).
+void fillFromNode(plat::Object& o, plat::Class* cls, Node dictionary, bool decoded) {
+  if (decoded) noteNotModelClass(classes().dictionary);
+  clearError(cls);
+  fillProperties(o, cls, [&](const PlanEntry& entry, const ClassHooks& hooks) {
+    convertPropertyFromNode(entry, dictionary, o, cls, hooks);
+  });
+}
+
+// REQUIRES: cls is not a platform class.
+plat::ObjectRef objectFromNode(plat::Class* cls, Node dictionary, bool decoded) {
+  plat::ObjectRef o = cls->createInstance();
+  if (!o) {
+    if (decoded) noteNotModelClass(classes().dictionary);
+    setError(cls, cls->name() + " cannot be instantiated (abstract or not default-constructible)");
+    return nullptr;
+  }
+  fillFromNode(*o, cls, dictionary, true);
+  return o;
+}
+
+// REQUIRES: cls is not a platform class.
+plat::Value arrayFromNode(plat::Class* cls, Node array, bool decoded) {
+  if (decoded) noteNotModelClass(classes().array);
+  clearError(cls);
+  NestingGuard nesting;
+  if (nesting.tooDeep()) {
+    setError(cls, kErrTooDeep);
+    return {};
+  }
+  simdjson::dom::array items = array.get_array().value_unsafe();
+  plat::Array r;
+  r.reserve(items.size());
+  for (Node item : items) {
+    if (Document::isArray(item)) {
+      r.push_back(arrayFromNode(cls, item, true));
+    } else if (auto o = Document::isObject(item) ? objectFromNode(cls, item, true)
+                                                 : objectWithKeyValues(cls, Document::valueOf(item))) {
+      r.push_back(plat::Value(std::move(o)));
+    }
+  }
+  return plat::Value(std::move(r));
+}
+
+// The JSON text of input given as text or data.
+std::optional<std::string_view> jsonText(const plat::Value& keyValues) {
+  if (auto s = keyValues.string()) return std::string_view(*s);
+  if (auto d = keyValues.data()) {
+    return std::string_view(reinterpret_cast<const char*>(d->bytes()), d->length());
+  }
+  return std::nullopt;
+}
+
 plat::ObjectRef objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues) {
   if (!cls) return nullptr;
+  if (auto text = jsonText(keyValues); text && !HVFoundation::isClassFromFoundation(cls)) {
+    Document document;
+    if (document.parse(*text) && Document::isObject(document.root())) {
+      return objectFromNode(cls, document.root(), false);
+    }
+  }
   plat::Value d = kv_JSONObject(keyValues);
   // The class's last error is cleared by fill, or replaced below.
   if (!d.isDictionary()) {
@@ -432,7 +569,16 @@ plat::Value kv_objectArrayWithFile(plat::Class* cls, const std::string& file) {
 }
 
 plat::ObjectRef kv_setKeyValues(const plat::ObjectRef& object, const plat::Value& keyValues) {
-  if (object) fill(*object, classOfObject(*object), keyValues);
+  if (!object) return object;
+  plat::Class* cls = classOfObject(*object);
+  if (auto text = jsonText(keyValues); text && !HVFoundation::isClassFromFoundation(cls)) {
+    Document document;
+    if (document.parse(*text) && Document::isObject(document.root())) {
+      fillFromNode(*object, cls, document.root(), false);
+      return object;
+    }
+  }
+  fill(*object, cls, keyValues);
   return object;
 }
 
@@ -455,8 +601,7 @@ plat::Value kv_keyValuesWithKeysIgnoredKeys(const plat::Value& object,
   plat::Class* cls = plat::Runtime::classOfValue(object);
   if (!cls) return object;
   if (HVFoundation::isClassFromFoundation(cls) || !object.isObject()) {
-    clearError(cls);
-    setError(cls, kErrNotModelClass);
+    noteNotModelClass(cls);
     return object;
   }
   return keyValuesOf(*object.object(), cls, keys, ignoredKeys);
@@ -486,6 +631,12 @@ plat::ObjectRef kv_objectWithKeyValues(plat::Class* cls, const plat::Value& keyV
 
 plat::Value kv_objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray) {
   if (!cls) return {};
+  if (auto text = jsonText(keyValuesArray); text && !HVFoundation::isClassFromFoundation(cls)) {
+    Document document;
+    if (document.parse(*text) && Document::isArray(document.root())) {
+      return arrayFromNode(cls, document.root(), false);
+    }
+  }
   plat::Value decoded = kv_JSONObject(keyValuesArray);
   clearError(cls);
   auto a = decoded.array();

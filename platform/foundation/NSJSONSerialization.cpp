@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "platform/foundation/JSONDocument.h"
 #include "platform/foundation/NumberText.h"
 #include "platform/foundation/UTF16.h"
 
@@ -229,6 +230,26 @@ bool isContainer(const Value& v) { return v.isArray() || v.isDictionary(); }
 
 }  // namespace
 
+Value readJSONWithFallbackReader(std::string_view text, std::string* message) {
+  ValueBuilder builder;
+  bool ok = false;
+  try {
+    ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder,
+                                   nlohmann::json::input_format_t::json, true, false);
+  } catch (const std::exception&) {
+    ok = false;  // never let a library exception out
+  }
+  if (!ok || builder.failed()) {
+    *message = builder.message();
+    if (message->empty()) {
+      *message = "Invalid value " +
+                 positionText(text, builder.errorPosition() ? builder.errorPosition() - 1 : 0);
+    }
+    return Value();
+  }
+  return builder.takeResult();
+}
+
 Value NSJSONSerialization::JSONObjectWithString(std::string_view text, unsigned options,
                                                 NSErrorRef* error) {
   if (error) *error = nullptr;
@@ -238,21 +259,21 @@ Value NSJSONSerialization::JSONObjectWithString(std::string_view text, unsigned 
     setError(error, kReadError, "Unable to parse empty data.");
     return Value();
   }
-  ValueBuilder builder;
-  bool ok = false;
-  try {
-    ok = nlohmann::json::sax_parse(body.begin(), body.end(), &builder,
-                                   nlohmann::json::input_format_t::json, true, false);
-  } catch (const std::exception&) {
-    ok = false;  // never let a library exception out
+  // The fast reader takes nearly all text; what it turns down the fallback reader decides
+  // (and words the error of).
+  Value result;
+  {
+    JSONDocument document;
+    if (document.parse(body)) result = JSONDocument::valueOf(document.root());
   }
-  if (!ok || builder.failed()) {
-    std::string message = builder.message();
-    if (message.empty()) message = "Invalid value " + positionText(body, builder.errorPosition() ? builder.errorPosition() - 1 : 0);
-    setError(error, kReadError, std::move(message));
-    return Value();
+  if (result.isNil()) {
+    std::string message;
+    result = readJSONWithFallbackReader(body, &message);
+    if (result.isNil()) {
+      setError(error, kReadError, std::move(message));
+      return Value();
+    }
   }
-  Value result = builder.takeResult();
   if (!isContainer(result) && !(options & NSJSONReadingFragmentsAllowed)) {
     setError(error, kReadError,
              "JSON text did not start with array or object and option to allow fragments not "

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "net/model/HVKeyValue.h"
@@ -301,6 +302,7 @@ TEST(KeyValueMapping, HooksAndIgnoredNames) {
   o = kv_objectWithKeyValues<KvHooked>(json(R"({"name":"n","note":"x"})"));
   EXPECT_EQ(o->name, "n");
   EXPECT_EQ(o->note, "");
+  kv_setupIgnoredPropertyNames(KvHooked::staticClass(), nullptr);
 
   // A new-value block on a class without an instance hook replaces values.
   kv_setupNewValueFromOldValue(
@@ -389,6 +391,93 @@ TEST(KeyValueMapping, WriteBackRefusesOutOfRangeIndexes) {
   EXPECT_EQ(d["list"][1], plat::Value("ok"));
   EXPECT_FALSE(d.dictionary()->contains("neg"));
   EXPECT_NE(kv_error(KvFar::staticClass()), nullptr);
+}
+
+// The models (as key values, nested arrays kept) and the errors of the classes involved.
+std::string outcome(const plat::Value& mapped, const std::vector<plat::Class*>& classes) {
+  std::string errors;
+  for (plat::Class* c : classes) errors += c->name() + ": " + errorText(c) + "\n";
+  std::function<plat::Value(const plat::Value&)> render = [&](const plat::Value& v) {
+    if (auto a = v.array()) {
+      plat::Array r;
+      for (auto& item : *a) r.push_back(render(item));
+      return plat::Value(std::move(r));
+    }
+    if (auto d = v.dictionary()) {
+      plat::Dictionary r;
+      for (auto& [key, item] : *d) r.set(key, render(item));
+      return plat::Value(std::move(r));
+    }
+    return v.isObject() ? render(kv_keyValues(v)) : v;
+  };
+  return errors + render(mapped).description();
+}
+
+TEST(KeyValueMapping, TextMapsAsItsDecodedDictionaryWould) {
+  // JSON text is mapped straight from the parsed document; every model and error must be
+  // what mapping the decoded dictionary gives.
+  std::vector<plat::Class*> classes = {
+      KvPage::staticClass(), KvUser::staticClass(), KvScalars::staticClass(),
+      KvHooked::staticClass(), plat::Runtime::classOfValue(plat::Value(plat::Array{})),
+      plat::Runtime::classNamed("NSNumber")};
+  auto both = [&](plat::Class* cls, const std::string& text, auto map) {
+    plat::Value input = json(text.c_str());
+    // Only a decoded array given to map notes the array class, as text does not.
+    std::vector<plat::Class*> seen = classes;
+    if (input.isArray()) seen.erase(seen.begin() + 4);
+    for (plat::Class* c : classes) setKv_error(c, nullptr);
+    std::string straight = outcome(map(cls, plat::Value(text)), seen);
+    for (plat::Class* c : classes) setKv_error(c, nullptr);
+    std::string decoded = outcome(map(cls, input), seen);
+    EXPECT_EQ(straight, decoded) << text;
+  };
+  auto object = [](plat::Class* cls, const plat::Value& in) {
+    return plat::Value(kv_objectWithKeyValues(cls, in));
+  };
+  auto array = [](plat::Class* cls, const plat::Value& in) {
+    return kv_objectArrayWithKeyValuesArray(cls, in);
+  };
+  auto set = [](plat::Class*, const plat::Value& in) {
+    auto s = std::make_shared<KvScalars>();
+    s->small = 5;
+    return plat::Value(kv_setKeyValues(s, in));
+  };
+  for (const char* text : {
+           R"({"title":"a","title":"b","owner":{"name":"x","name":"y","age":"7"}})",
+           R"({"count":null,"data":{"total":3,"list":[{"name":"n"}]}})",
+           R"({"data":{"list":{"0":{"name":"n"}},"total":"12"}})",
+           R"({"data":{"list":[],"total":true}})",
+           R"({"owner":"{\"name\":\"inner\",\"age\":2}","title":7})",
+           R"({"owner":[1],"users":{"name":"u"},"typedUsers":"x","title":null})",
+           R"({"owner":null,"users":[null,1,"s",[{"name":"deep"}],[[]],{"name":"u"}]})",
+           R"({"typedUsers":[[{"name":"n"}]]})",
+           R"({"typedUsers":[{"name":"ok"},{"age":1e3}],"users":["{\"name\":\"t\"}"]})",
+       }) {
+    both(KvPage::staticClass(), text, object);
+  }
+  for (const char* text : {
+           R"([{"title":"a"},[{"title":"b"},[]],7,null,"x",{"owner":{"age":-1}}])",
+           R"([])",
+           R"({"title":"not an array"})",
+       }) {
+    both(KvPage::staticClass(), text, array);
+  }
+  for (const char* text : {
+           R"({"flag":"yes","small":"42abc","tiny":300,"unsignedNumber":-1,"ratio":"2.5"})",
+           R"({"text":12,"number":"1e3","dict":{"k":[1,{"a":null}]},"small":{"a":1}})",
+           R"({"text":-0,"number":18446744073709551615,"small":9223372036854775808})",
+       }) {
+    both(KvScalars::staticClass(), text, object);
+    both(KvScalars::staticClass(), text, set);
+  }
+  both(KvHooked::staticClass(), R"({"name":"n","secret":1})", object);
+
+  // Data and a byte order mark read as the text does.
+  auto fromData = kv_objectWithKeyValues<KvUser>(
+      plat::Value(plat::Data::fromString("\xEF\xBB\xBF{\"name\":\"d\",\"age\":4}")));
+  ASSERT_TRUE(fromData);
+  EXPECT_EQ(fromData->name, "d");
+  EXPECT_EQ(fromData->age, 4);
 }
 
 TEST(KeyValueMapping, ConcurrentMappingOfOneClass) {

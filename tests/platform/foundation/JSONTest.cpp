@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "platform/foundation/JSONDocument.h"
+
 using plat::Array;
 using plat::Dictionary;
 using plat::NSErrorRef;
@@ -75,6 +77,62 @@ TEST(JSONRead, InvalidInputGivesAnErrorNeverAnException) {
   }
   // Nothing is required of the caller: no error pointer is fine.
   EXPECT_TRUE(read("{").isNil());
+}
+
+TEST(JSONRead, NumbersAtTheEdgesOfTheFastReader) {
+  Value v = read("[-0, -0.0, 9223372036854775807, 9223372036854775808, -9223372036854775808, "
+                 "18446744073709551616, -9223372036854775809, 1.5e-400, 1E2, \"\\u0000x\"]");
+  ASSERT_EQ(v.count(), 10u);
+  EXPECT_EQ(v[0].type(), Value::Type::Int);
+  EXPECT_EQ(v[1].type(), Value::Type::Double);
+  EXPECT_TRUE(std::signbit(v[1].doubleValue()));
+  EXPECT_EQ(v[2].type(), Value::Type::Int);
+  EXPECT_EQ(v[3].type(), Value::Type::UInt);
+  EXPECT_EQ(v[4].longLongValue(), INT64_MIN);
+  // Integers past 64 bits, which only the fallback reader takes, become doubles.
+  EXPECT_EQ(v[5].type(), Value::Type::Double);
+  EXPECT_EQ(v[5].doubleValue(), 18446744073709551616.0);
+  EXPECT_EQ(v[6].type(), Value::Type::Double);
+  EXPECT_EQ(v[7].doubleValue(), 0.0);
+  EXPECT_EQ(v[8].type(), Value::Type::Double);
+  EXPECT_EQ(v[9], Value(std::string("\0x", 2)));
+}
+
+TEST(JSONRead, NestingLimitIsTheSameForEveryReader) {
+  auto nested = [](size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+  EXPECT_TRUE(read(nested(512)).isArray());
+  NSErrorRef error;
+  EXPECT_TRUE(read(nested(513), 0, &error).isNil());
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->userInfo().get("NSDebugDescription"),
+            Value("Too many nested arrays or dictionaries."));
+  plat::JSONDocument document;
+  EXPECT_TRUE(document.parse(nested(512)));
+  EXPECT_FALSE(document.parse(nested(513)));
+}
+
+TEST(JSONRead, DocumentsOpenAtOnceStayApart) {
+  plat::JSONDocument outer;
+  ASSERT_TRUE(outer.parse(R"({"a":1,"b":[2,3],"a":4})"));
+  {
+    // Made while the first is in use (as a hook that reads JSON during a walk would).
+    plat::JSONDocument inner;
+    ASSERT_TRUE(inner.parse(R"({"a":"inner"})"));
+    plat::JSONDocument::Node a;
+    ASSERT_TRUE(plat::JSONDocument::member(inner.root(), "a", &a));
+    EXPECT_EQ(plat::JSONDocument::valueOf(a), Value("inner"));
+  }
+  plat::JSONDocument::Node n;
+  ASSERT_TRUE(plat::JSONDocument::member(outer.root(), "a", &n));
+  EXPECT_EQ(plat::JSONDocument::valueOf(n), Value(4));  // the last of repeated keys
+  ASSERT_TRUE(plat::JSONDocument::member(outer.root(), "b", &n));
+  plat::JSONDocument::Node item;
+  EXPECT_TRUE(plat::JSONDocument::element(n, 1, &item));
+  EXPECT_EQ(plat::JSONDocument::valueOf(item), Value(3));
+  EXPECT_FALSE(plat::JSONDocument::element(n, 2, &item));
+  EXPECT_FALSE(plat::JSONDocument::member(n, "a", &item));
+  EXPECT_FALSE(outer.parse("[1,]"));
+  EXPECT_FALSE(outer.parse(std::string_view("[1]\0", 4)));
 }
 
 TEST(JSONWrite, CompactFormEscapesSlashesAndWritesNumbersPlainly) {
