@@ -3,11 +3,10 @@
 // never crashes, a mapped model converts back to key values and JSON, and JSON text (mapped
 // straight from its parsed document) gives the same models and errors as its decoded value.
 
-#include <functional>
-
 #include "fuzz/FuzzSupport.h"
 #include "net/model/HVKeyValue.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "testing/model/ModelKeyValues.h"
 
 namespace {
 
@@ -62,20 +61,7 @@ std::string outcome(const plat::Value& mapped) {
     auto e = kv_error(c);
     r += c->name() + ": " + (e ? e->domain() : "") + "\n";
   }
-  std::function<plat::Value(const plat::Value&)> render = [&](const plat::Value& v) {
-    if (auto a = v.array()) {
-      plat::Array items;
-      for (auto& item : *a) items.push_back(render(item));
-      return plat::Value(std::move(items));
-    }
-    if (auto d = v.dictionary()) {
-      plat::Dictionary entries;
-      for (auto& [key, item] : *d) entries.set(key, render(item));
-      return plat::Value(std::move(entries));
-    }
-    return v.isObject() ? render(kv_keyValues(v)) : v;
-  };
-  return r + render(mapped).description();
+  return r + testing_model::keyValuesThroughout(mapped).description();
 }
 
 void clearErrors() {

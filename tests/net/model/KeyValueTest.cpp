@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <thread>
 
 #include "net/model/HVKeyValue.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "testing/model/ModelKeyValues.h"
 
 namespace {
 
@@ -397,20 +397,7 @@ TEST(KeyValueMapping, WriteBackRefusesOutOfRangeIndexes) {
 std::string outcome(const plat::Value& mapped, const std::vector<plat::Class*>& classes) {
   std::string errors;
   for (plat::Class* c : classes) errors += c->name() + ": " + errorText(c) + "\n";
-  std::function<plat::Value(const plat::Value&)> render = [&](const plat::Value& v) {
-    if (auto a = v.array()) {
-      plat::Array r;
-      for (auto& item : *a) r.push_back(render(item));
-      return plat::Value(std::move(r));
-    }
-    if (auto d = v.dictionary()) {
-      plat::Dictionary r;
-      for (auto& [key, item] : *d) r.set(key, render(item));
-      return plat::Value(std::move(r));
-    }
-    return v.isObject() ? render(kv_keyValues(v)) : v;
-  };
-  return errors + render(mapped).description();
+  return errors + testing_model::keyValuesThroughout(mapped).description();
 }
 
 TEST(KeyValueMapping, TextMapsAsItsDecodedDictionaryWould) {
