@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/NSNotificationCenter.h"
@@ -47,7 +48,10 @@ struct HubGlobals {
   // call order. Submissions to the logging queue happen under this lock.
   std::mutex submitMu;
   std::shared_ptr<void> openBatch;  // an LGLog::Batch, or null
+  std::shared_ptr<void> spareBatch;  // an emptied LGLog::Batch kept for the next one, or null
   std::atomic<bool>* openBatchClosed = nullptr;  // the open batch's closed mark
+  // The open batch's message count (0 when none is open), readable without the lock.
+  std::atomic<size_t> openBatchCount{0};
   // Union of the levels of every registration and of registrations under way.
   std::atomic<uint64_t> levelMask{0};
   int pendingAdds = 0;  // guarded by submitMu
@@ -59,6 +63,7 @@ void closeOpenBatch(HubGlobals& g) {
   g.openBatchClosed->store(true, std::memory_order_relaxed);
   g.openBatch = nullptr;
   g.openBatchClosed = nullptr;
+  g.openBatchCount.store(0, std::memory_order_relaxed);
 }
 
 unsigned currentProcessorCount() {
@@ -81,57 +86,168 @@ HubGlobals& globals() {
 
 }  // namespace
 
+// The text of a message still to be made: the text itself, or a format and its arguments
+// (integers only).
+struct LGLog::PendingText {
+  std::string_view text;  // the text, or the format
+  const plat::FormatArg* args = nullptr;
+  size_t count = 0;
+  bool isFormat = false;
+};
+
 struct LGLog::Batch {
   static constexpr size_t kFirstChunk = 8;
   static constexpr size_t kChunk = 256;
   static constexpr size_t kFirstTextBlock = 2 * 1024;
   static constexpr size_t kTextBlock = 64 * 1024;
+  // A drained batch is kept for the next one unless it grew beyond these.
+  static constexpr size_t kKeptEntries = 4096;
+  static constexpr size_t kKeptTextBytes = 512 * 1024;
+  // A format with more arguments than this is applied by the caller.
+  static constexpr size_t kMaxDeferredArguments = 8;
+
+  enum class Pending : uint8_t { None, Text, Format };
+  // An integer argument of a format still to be applied: all that a plat::FormatArg of an
+  // integer holds.
+  struct Integer {
+    bool isSigned;
+    uint8_t bits;
+    uint64_t bitsValue;
+  };
   struct Entry {
-    Entry(LGLogMessage m, const char* t, size_t n, bool d)
-        : message(std::move(m)), text(t), length(n), deferred(d) {}
+    Entry(LGLogMessage m, const char* t, size_t n, uint32_t first, uint32_t count, Pending p)
+        : message(std::move(m)), text(t), length(n), firstArg(first), argCount(count), pending(p) {}
     LGLogMessage message;
-    // A text still to be made: `length` bytes at `text` in the batch's storage.
+    // The text or format still to be applied: `length` bytes at `text` in the batch's storage.
     const char* text;
     size_t length;
-    bool deferred;
+    // The format's arguments: integers[firstArg, firstArg + argCount).
+    uint32_t firstArg;
+    uint32_t argCount;
+    Pending pending;
   };
-  // Chunks of entries: growing never moves the messages already held.
+  struct Block {
+    std::unique_ptr<char[]> bytes;
+    size_t size;
+  };
+  // Chunks of entries: growing never moves the messages already held. chunks[0, usedChunks)
+  // hold this batch's entries; the others are room kept from an earlier use.
   std::vector<std::vector<Entry>> chunks;
+  size_t usedChunks = 0;
   // Written under the submission lock; read without it while the logging queue waits for
   // more messages.
   std::atomic<size_t> count{0};
   std::atomic<bool> closed{false};
-  // The texts still to be made, back to back in large blocks.
-  std::vector<std::unique_ptr<char[]>> blocks;
+  // The texts and formats still to be applied, back to back in large blocks; blocks[0,
+  // usedBlocks) are in use.
+  std::vector<Block> blocks;
+  size_t usedBlocks = 0;
   char* blockFree = nullptr;
   size_t blockRoom = 0;
+  std::vector<Integer> integers;
 
-  void push(LGLogMessage&& m, const std::string* text) {
-    if (chunks.empty() || chunks.back().size() == chunks.back().capacity()) {
-      // Most batches are small (the logging queue takes them as they come): the first chunks
-      // are small too, and they grow up to kChunk while messages keep coming.
-      size_t size = chunks.empty() ? kFirstChunk : std::min(kChunk, 2 * chunks.back().capacity());
-      chunks.emplace_back();
-      chunks.back().reserve(size);
+  void push(LGLogMessage&& m, const PendingText* pending) {
+    if (usedChunks == 0 || chunks[usedChunks - 1].size() == chunks[usedChunks - 1].capacity()) {
+      if (usedChunks == chunks.size()) {
+        // Most batches are small (the logging queue takes them as they come): the first
+        // chunks are small too, and they grow up to kChunk while messages keep coming.
+        size_t size = chunks.empty() ? kFirstChunk : std::min(kChunk, 2 * chunks.back().capacity());
+        chunks.emplace_back();
+        chunks.back().reserve(size);
+      }
+      ++usedChunks;
     }
-    const char* stored = text ? store(*text) : nullptr;
-    chunks.back().emplace_back(std::move(m), stored, text ? text->size() : 0, text != nullptr);
+    const char* stored = nullptr;
+    size_t length = 0;
+    uint32_t first = 0;
+    uint32_t argCount = 0;
+    Pending kind = Pending::None;
+    if (pending) {
+      stored = store(pending->text);
+      length = pending->text.size();
+      kind = pending->isFormat ? Pending::Format : Pending::Text;
+      if (pending->isFormat) {
+        first = static_cast<uint32_t>(integers.size());
+        argCount = static_cast<uint32_t>(pending->count);
+        for (size_t i = 0; i < pending->count; ++i) {
+          const plat::FormatArg& a = pending->args[i];
+          bool isSigned = a.kind() == plat::FormatArg::Kind::Signed;
+          integers.push_back({isSigned, static_cast<uint8_t>(a.bits()),
+                              isSigned ? static_cast<uint64_t>(a.signedValue()) : a.unsignedValue()});
+        }
+      }
+    }
+    chunks[usedChunks - 1].emplace_back(std::move(m), stored, length, first, argCount, kind);
     count.store(count.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
   }
 
   const char* store(std::string_view s) {
     if (s.empty()) return nullptr;
     if (s.size() > blockRoom) {
-      size_t size = std::max(blocks.empty() ? kFirstTextBlock : kTextBlock, s.size());
-      blocks.push_back(std::make_unique_for_overwrite<char[]>(size));
-      blockFree = blocks.back().get();
-      blockRoom = size;
+      if (usedBlocks == blocks.size() || blocks[usedBlocks].size < s.size()) {
+        size_t size = std::max(usedBlocks == 0 ? kFirstTextBlock : kTextBlock, s.size());
+        blocks.insert(blocks.begin() + static_cast<std::ptrdiff_t>(usedBlocks),
+                      Block{std::make_unique_for_overwrite<char[]>(size), size});
+      }
+      blockFree = blocks[usedBlocks].bytes.get();
+      blockRoom = blocks[usedBlocks].size;
+      ++usedBlocks;
     }
     char* p = blockFree;
     std::memcpy(p, s.data(), s.size());
     blockFree += s.size();
     blockRoom -= s.size();
     return p;
+  }
+
+  // The entry's text, made now.
+  std::string makeText(const Entry& e) const {
+    if (e.pending == Pending::Text) return std::string(e.text, e.length);
+    return applyFormat(std::string_view(e.text, e.length), integers.data() + e.firstArg,
+                       e.argCount, std::make_index_sequence<kMaxDeferredArguments>());
+  }
+
+  template <size_t... I>
+  static std::string applyFormat(std::string_view format, const Integer* values, size_t count,
+                                 std::index_sequence<I...>) {
+    const plat::FormatArg args[] = {(I < count ? formatArg(values[I]) : plat::FormatArg(0))...};
+    return plat::formatArgs(format, args, count);
+  }
+
+  static plat::FormatArg formatArg(const Integer& n) {
+    if (n.isSigned) {
+      auto v = static_cast<int64_t>(n.bitsValue);
+      switch (n.bits) {
+        case 8: return plat::FormatArg(static_cast<signed char>(v));
+        case 16: return plat::FormatArg(static_cast<short>(v));
+        case 32: return plat::FormatArg(static_cast<int>(v));
+        default: return plat::FormatArg(static_cast<long long>(v));
+      }
+    }
+    uint64_t v = n.bitsValue;
+    switch (n.bits) {
+      case 8: return plat::FormatArg(static_cast<unsigned char>(v));
+      case 16: return plat::FormatArg(static_cast<unsigned short>(v));
+      case 32: return plat::FormatArg(static_cast<unsigned>(v));
+      default: return plat::FormatArg(static_cast<unsigned long long>(v));
+    }
+  }
+
+  // Empties the batch for another use. Returns false when it grew too large to be kept.
+  bool reset() {
+    size_t entries = 0;
+    for (size_t i = 0; i < usedChunks; ++i) chunks[i].clear();
+    for (const auto& chunk : chunks) entries += chunk.capacity();
+    size_t bytes = 0;
+    for (const Block& b : blocks) bytes += b.size;
+    usedChunks = 0;
+    usedBlocks = 0;
+    blockFree = nullptr;
+    blockRoom = 0;
+    integers.clear();
+    count.store(0, std::memory_order_relaxed);
+    closed.store(false, std::memory_order_relaxed);
+    return entries <= kKeptEntries && bytes <= kKeptTextBytes && integers.capacity() <= kKeptEntries * 4;
   }
 };
 
@@ -233,33 +349,53 @@ void LGLog::logMessage(bool asynchronous, LGLogMessage message) {
   queueLogMessage(std::move(message), asynchronous);
 }
 
-void LGLog::logFormattedText(bool asynchronous, std::string text, uint64_t level,
-                             uint64_t flag, int64_t context, const char* file,
-                             const char* function, uint64_t line, plat::Value tag) {
+void LGLog::logFormatArgs(bool asynchronous, const char* format, const plat::FormatArg* args,
+                          size_t count, uint64_t level, uint64_t flag, int64_t context,
+                          const char* file, const char* function, uint64_t line,
+                          plat::Value tag) {
   if (!admitsFlag(flag)) return;
   if (!asynchronous) {
-    logMessageLevelFlagContextFileFunctionLineTag(false, LGMakeText(std::move(text)), level, flag,
-                                                  context, file, function, line, std::move(tag));
+    logMessageLevelFlagContextFileFunctionLineTag(false, LGMakeText(plat::formatArgs(format, args, count)),
+                                                  level, flag, context, file, function, line,
+                                                  std::move(tag));
     return;
   }
   LGLogMessage m(nullptr, level, flag, context, file ? file : "", function ? function : "", line,
                  std::move(tag), 0, std::nullopt);
-  queueAsynchronously(std::move(m), &text);
+  // The format waits for the logging queue only while that queue keeps up (the open batch is
+  // still small); once it falls behind, callers format themselves and so share its load.
+  bool defer = count <= Batch::kMaxDeferredArguments &&
+               globals().openBatchCount.load(std::memory_order_relaxed) < kGatherMessages;
+  for (size_t i = 0; i < count && defer; ++i) {
+    auto kind = args[i].kind();
+    defer = kind == plat::FormatArg::Kind::Signed || kind == plat::FormatArg::Kind::Unsigned;
+  }
+  if (defer) {
+    PendingText pending{std::string_view(format), args, count, true};
+    queueAsynchronously(std::move(m), &pending);
+    return;
+  }
+  std::string text = plat::formatArgs(format, args, count);
+  PendingText pending{text, nullptr, 0, false};
+  queueAsynchronously(std::move(m), &pending);
 }
 
-void LGLog::queueAsynchronously(LGLogMessage&& message, const std::string* deferredText) {
+void LGLog::queueAsynchronously(LGLogMessage&& message, const PendingText* pending) {
   LGLog* hub = &sharedInstance();
   HubGlobals& g = globals();
   std::lock_guard<std::mutex> lock(g.submitMu);
   auto* batch = static_cast<Batch*>(g.openBatch.get());
   if (!batch) {
-    auto fresh = std::make_shared<Batch>();
+    std::shared_ptr<Batch> fresh = std::static_pointer_cast<Batch>(std::move(g.spareBatch));
+    g.spareBatch = nullptr;
+    if (!fresh) fresh = std::make_shared<Batch>();
     batch = fresh.get();
     g.openBatch = fresh;
     g.openBatchClosed = &fresh->closed;
     plat::dispatch_async(g.queue, [hub, fresh] { hub->lt_drain(fresh); });
   }
-  batch->push(std::move(message), deferredText);
+  batch->push(std::move(message), pending);
+  g.openBatchCount.store(batch->count.load(std::memory_order_relaxed), std::memory_order_relaxed);
 }
 
 void LGLog::queueLogMessage(LGLogMessage&& message, bool asynchronous) {
@@ -313,8 +449,8 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
                         [node, &run] { node->logger->logMessages(run.data(), run.size()); });
     run.clear();
   };
-  for (auto& chunk : batch->chunks) {
-    for (Batch::Entry& entry : chunk) {
+  for (size_t c = 0; c < batch->usedChunks; ++c) {
+    for (Batch::Entry& entry : batch->chunks[c]) {
       const LGLogMessage& message = entry.message;
       const LGLoggerNode* sole = nullptr;
       int matches = 0;
@@ -324,9 +460,9 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
           if (++matches > 1) break;
         }
       }
-      if (entry.deferred && matches > 0) {
-        entry.message.message_ = LGMakeText(std::string(entry.text, entry.length));
-        entry.deferred = false;
+      if (entry.pending != Batch::Pending::None && matches > 0) {
+        entry.message.message_ = LGMakeText(batch->makeText(entry));
+        entry.pending = Batch::Pending::None;
       }
       if (matches == 1) {
         if (sole != runNode) handOverRun();
@@ -340,6 +476,12 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
     }
   }
   handOverRun();
+  // Emptied here, on the logging queue, and kept for the next batch: callers then fill
+  // storage that is already there and free nothing the logging queue made.
+  if (batch->reset()) {
+    std::lock_guard<std::mutex> lock(g.submitMu);
+    if (!g.spareBatch) g.spareBatch = batch;
+  }
 }
 
 void LGLog::flushLog() {

@@ -103,8 +103,14 @@ class LGLog {
                                                            uint64_t line, plat::Value tag,
                                                            const char* format, Args&&... args) {
     if (!format || !admitsFlag(flag)) return;
-    logFormattedText(asynchronous, plat::format(format, std::forward<Args>(args)...), level, flag,
-                     context, file, function, line, std::move(tag));
+    if constexpr (sizeof...(Args) == 0) {
+      logFormatArgs(asynchronous, format, nullptr, 0, level, flag, context, file, function, line,
+                    std::move(tag));
+    } else {
+      const plat::FormatArg captured[] = {plat::FormatArg(args)...};
+      logFormatArgs(asynchronous, format, captured, sizeof...(Args), level, flag, context, file,
+                    function, line, std::move(tag));
+    }
   }
   // The same with arguments already captured (the counterpart of an argument list).
   static void logLevelFlagContextFileFunctionLineTagFormatArgs(bool asynchronous, uint64_t level,
@@ -115,8 +121,8 @@ class LGLog {
                                                                const plat::FormatArg* args,
                                                                size_t count) {
     if (!format || !admitsFlag(flag)) return;
-    logFormattedText(asynchronous, plat::formatArgs(format, args, count), level, flag, context,
-                     file, function, line, std::move(tag));
+    logFormatArgs(asynchronous, format, args, count, level, flag, context, file, function, line,
+                  std::move(tag));
   }
   // The entry with the text already made. Null file or function become empty texts.
   static void logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGText message,
@@ -160,14 +166,18 @@ class LGLog {
   LGLog();
   struct Batch;
   // The formatted entries' common end. An asynchronous message travels with its text still
-  // in the batch's own storage; the text object is made on the logging queue, so the caller
-  // allocates nothing per message that another thread must free.
-  static void logFormattedText(bool asynchronous, std::string text, uint64_t level,
-                               uint64_t flag, int64_t context, const char* file,
-                               const char* function, uint64_t line, plat::Value tag);
+  // to be made in the batch's own storage, so the caller allocates nothing per message that
+  // another thread must free: the text itself when an argument refers to the caller's data
+  // (a string, an object), else the format and the integers, formatted on the logging queue
+  // (integers print the same whenever they are formatted).
+  static void logFormatArgs(bool asynchronous, const char* format, const plat::FormatArg* args,
+                            size_t count, uint64_t level, uint64_t flag, int64_t context,
+                            const char* file, const char* function, uint64_t line,
+                            plat::Value tag);
   static void queueLogMessage(LGLogMessage&& message, bool asynchronous);
+  struct PendingText;
   // Adds the message (and its text still to be made, if any) to the open batch.
-  static void queueAsynchronously(LGLogMessage&& message, const std::string* deferredText);
+  static void queueAsynchronously(LGLogMessage&& message, const PendingText* pending);
   void lt_drain(const std::shared_ptr<Batch>& batch);
   // Recomputes the admitted flags from the registrations (and those under way).
   void lt_updateLevelMask();

@@ -1,12 +1,9 @@
 #include "logging/LGLogMessage.h"
 
-#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <array>
-#include <cerrno>
-#include <cstdio>
 #include <atomic>
 #include <cstring>
 #include <functional>
@@ -15,6 +12,7 @@
 #include <unordered_map>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/NSThread.h"
 
 namespace {
 
@@ -87,33 +85,6 @@ const std::string& currentThreadID() {
   return id;
 }
 
-// Linux gives a thread nobody named the name of the thread that started it, in the end the
-// program's own (at most 15 bytes). Such a name is nobody's choice: it reads as none.
-bool isInheritedProgramName(const std::string& name) {
-  static const std::array<std::string, 2> programNames = [] {
-    std::array<std::string, 2> names;
-    names[0] = std::string(program_invocation_short_name).substr(0, 15);
-    if (FILE* f = std::fopen("/proc/self/comm", "re")) {  // the main thread's name
-      char buf[64] = {0};
-      if (std::fgets(buf, sizeof buf, f)) names[1] = buf;
-      std::fclose(f);
-      if (!names[1].empty() && names[1].back() == '\n') names[1].pop_back();
-    }
-    return names;
-  }();
-  return !name.empty() && (name == programNames[0] || name == programNames[1]);
-}
-
-// The calling thread's name, or "" for a thread nobody named (it may change at any time, so
-// it is read each time).
-std::string currentThreadName() {
-  char name[64] = {0};
-  if (pthread_getname_np(pthread_self(), name, sizeof name) != 0) return {};
-  std::string text(name);
-  if (isInheritedProgramName(text)) return {};
-  return text;
-}
-
 }  // namespace
 
 LGRecurringText::LGRecurringText(std::string_view text) : text_(pooledText(text)) {
@@ -135,7 +106,7 @@ LGRecurringText& LGRecurringText::operator=(const LGRecurringText& other) {
 LGCallerFacts LGCurrentCallerFacts() {
   LGCallerFacts facts;
   facts.threadID = currentThreadID();
-  facts.threadName = currentThreadName();
+  facts.threadName = std::string(plat::currentThreadName());
   facts.queueLabel = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL);
   facts.qos = plat::qos_class_self();
   return facts;
@@ -161,7 +132,7 @@ LGLogMessage::LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_
       options_(options),
       timestamp_(timestamp ? timestamp : std::optional<plat::NSDate>(plat::NSDate::now())),
       threadID_(currentThreadID()),
-      threadName_(currentThreadName()),
+      threadName_(plat::currentThreadName()),
       queueLabel_(plat::dispatch_current_queue_label_ref()),
       qos_(plat::qos_class_self()) {}
 

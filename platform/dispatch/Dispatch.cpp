@@ -105,6 +105,7 @@ class Pool {
         queued_.store(jobs_.size(), std::memory_order_relaxed);
         ++taken_;
         lock.unlock();
+        forgetCurrentThreadName();  // the last job may have renamed the thread
         job();
         job = nullptr;
         lock.lock();
@@ -941,7 +942,7 @@ void dispatch_set_target_queue(const DispatchQueueRef& queue, const DispatchQueu
 
 void dispatch_async(const DispatchQueueRef& queue, dispatch_block_t block) {
   if (!queue || !block) return;
-  if (queue->isMain()) {
+  if (queue->impl().kind == QImpl::Main) {
     enqueueMain(queue->impl(), std::move(block));  // main-queue work is not counted
     return;
   }
@@ -1135,7 +1136,8 @@ MainBatch& mainBatch() {
   static auto* batch = new MainBatch;
   return *batch;
 }
-// A batch this large is not kept for the next turn (a burst would otherwise hold its memory).
+// Room beyond this is kept for the next turn only while turns still fill a quarter of it:
+// bursts that keep coming reuse it, and the first quieter turn gives it back.
 constexpr size_t kKeptBatchCapacity = 4096;
 }  // namespace
 
@@ -1153,8 +1155,9 @@ bool drainMainQueue() {
     std::lock_guard<std::mutex> lock(q.mu);
     if (!q.runnable()) return false;
     if (batch.empty()) {
+      size_t used = std::max(batch.items.size(), q.mainItems.size());
       batch.items.clear();
-      if (batch.items.capacity() > kKeptBatchCapacity) {
+      if (batch.items.capacity() > kKeptBatchCapacity && batch.items.capacity() / 4 > used) {
         std::vector<dispatch_block_t>().swap(batch.items);
       }
       batch.next = 0;

@@ -114,6 +114,8 @@ void heapClockChanged();
 void wakeMain();
 // True on the process's initial thread.
 bool isMainThread();
+// Makes the next currentThreadName() on this thread read the system's name again (NSThread.cpp).
+void forgetCurrentThreadName();
 
 void reportMisuse(const std::string& message);
 

@@ -1,6 +1,13 @@
 #include "platform/dispatch/NSThread.h"
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -121,6 +128,61 @@ void performSelectorOnThread(const NSThreadRef& thread, std::function<void()> bl
     return;
   }
   performAndWait(loop, std::move(block));
+}
+
+// ---- the calling thread's system name --------------------------------------------------------
+
+namespace {
+
+// Linux keeps at most 15 bytes of a thread's name. Plain arrays: the kept name stays readable
+// while the thread's other thread-local objects are destroyed.
+constexpr size_t kNameRoom = 16;
+thread_local char tName[kNameRoom];
+thread_local size_t tNameLength = 0;
+thread_local bool tNameRead = false;
+
+bool isInheritedProgramName(std::string_view name) {
+  static const std::array<std::string, 2> programNames = [] {
+    std::array<std::string, 2> names;
+    names[0] = std::string(program_invocation_short_name).substr(0, kNameRoom - 1);
+    if (FILE* f = std::fopen("/proc/self/comm", "re")) {  // the main thread's name
+      char buf[64] = {0};
+      if (std::fgets(buf, sizeof buf, f)) names[1] = buf;
+      std::fclose(f);
+      if (!names[1].empty() && names[1].back() == '\n') names[1].pop_back();
+    }
+    return names;
+  }();
+  return !name.empty() && (name == programNames[0] || name == programNames[1]);
+}
+
+void readThreadName() {
+  char name[64] = {0};
+  size_t length = 0;
+  if (pthread_getname_np(pthread_self(), name, sizeof name) == 0) {
+    length = std::min(std::strlen(name), kNameRoom - 1);
+    if (isInheritedProgramName(std::string_view(name, length))) length = 0;
+  }
+  std::memcpy(tName, name, length);
+  tNameLength = length;
+  tNameRead = true;
+}
+
+}  // namespace
+
+namespace dispatch_internal {
+void forgetCurrentThreadName() { tNameRead = false; }
+}  // namespace dispatch_internal
+
+std::string_view currentThreadName() {
+  if (!tNameRead) readThreadName();
+  return std::string_view(tName, tNameLength);
+}
+
+void setCurrentThreadName(const std::string& name) {
+  std::string kept = name.substr(0, kNameRoom - 1);
+  pthread_setname_np(pthread_self(), kept.c_str());
+  readThreadName();
 }
 
 }  // namespace plat

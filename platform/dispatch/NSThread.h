@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/dispatch/RunLoop.h"
 
@@ -59,5 +60,16 @@ class NSThread : public std::enable_shared_from_this<NSThread> {
 // wait).
 void performSelectorOnThread(const NSThreadRef& thread, std::function<void()> block,
                              bool waitUntilDone);
+
+// The name the calling thread carries in the system, or "" for a thread nobody named (Linux
+// hands an unnamed thread the name of the thread that started it, in the end the program's
+// own; such a name reads as none). Kept per thread, since reading it is a system call: read
+// on first use, after setCurrentThreadName, and on a dispatch worker each time it takes work
+// from the pool (work may name the thread it borrows). Threads are named when they start (the
+// libraries in use do so) or through setCurrentThreadName; a thread that renames itself
+// with the system's own call later is seen at its next read.
+std::string_view currentThreadName();
+// Names the calling thread in the system (at most 15 bytes are kept) and in the kept name.
+void setCurrentThreadName(const std::string& name);
 
 }  // namespace plat

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <future>
 #include <mutex>
@@ -109,6 +110,51 @@ TEST_F(LGLogTest, QueuedFormattedTextsArriveIntactWhateverTheirSizes) {
     expected.push_back(std::to_string(i) + ":" + body);
   }
   gate.set_value();
+  LGLog::flushLog();
+  auto texts = logger->texts();
+  ASSERT_EQ(texts.size(), expected.size());
+  for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(texts[i], expected[i]) << i;
+}
+
+// Integer arguments may be formatted later, on the logging queue, and batches are reused:
+// texts must come out exactly as the caller's own formatting, whichever thread formats them,
+// even when the caller reuses its format buffer at once, and a reused batch must hand out
+// only its new messages.
+TEST_F(LGLogTest, LaterFormattedIntegersReadAsTheCallerFormattedThem) {
+  auto logger = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(logger);
+  auto logAll = [](std::vector<std::string>& expected, int round) {
+    char format[64];
+    auto log = [&](const char* f, auto... args) {
+      std::snprintf(format, sizeof format, "%s", f);
+      LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, 1, 0, "/src/a.mm", "f", 1,
+                                                          plat::Value(), format, args...);
+      expected.push_back(plat::format(f, args...));
+      std::memset(format, 'X', sizeof format - 1);  // the caller's buffer changes at once
+    };
+    log("plain %%d, no arguments");
+    log("%d|%u|%x|%X|%o", -7, -7, -7, 255u, 8);
+    log("%hhd|%hd|%hu|%c|%d", 300, 70000, -1, 'A', true);
+    log("%d %d|%x %x", static_cast<signed char>(-128), static_cast<short>(-32768),
+        static_cast<signed char>(-1), static_cast<short>(-2));
+    log("%llu %lld %lu", ~0ull, static_cast<long long>(INT64_MIN), 42ul);
+    log("%2$d-%1$d|%*d|%-5d|%05d", 1, 2, 6, 42, 3, 9);
+    log("%f %e", 3, 4u);
+    log("%d%d%d%d%d%d%d%d%d", 1, 2, 3, 4, 5, 6, 7, 8, 9);  // more than are formatted later
+    for (int i = 0; i < 600; ++i) log("round %d message %d of %s", round, i, "600");
+    for (int i = 0; i < 600; ++i) log("round %d message %d", round, i);
+  };
+  std::vector<std::string> expected;
+  {
+    // Held queue: everything waits in one batch, which outgrows what callers defer.
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    LGLog::submitAsync([opened] { opened.wait(); });
+    logAll(expected, 1);
+    gate.set_value();
+  }
+  LGLog::flushLog();
+  logAll(expected, 2);  // the queue runs freely now
   LGLog::flushLog();
   auto texts = logger->texts();
   ASSERT_EQ(texts.size(), expected.size());

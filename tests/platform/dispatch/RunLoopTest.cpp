@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,6 +187,45 @@ TEST(Thread, PerformOnMainThreadWaitsFromBackground) {
   EXPECT_TRUE(testing_loop::runUntil([&] { return done.load(); }));
   bg.join();
   EXPECT_TRUE(ranOnMain);
+}
+
+// The system name is kept per thread: it must still follow every rename that can happen.
+TEST(Thread, KeptSystemNameFollowsRenames) {
+  std::string unnamed, named;
+  std::thread([&] {
+    unnamed = std::string(currentThreadName());
+    setCurrentThreadName("test.name.longer.than.the.system.keeps");
+    named = std::string(currentThreadName());
+  }).join();
+  EXPECT_EQ(unnamed, "");
+  EXPECT_EQ(named, "test.name.longe");
+
+  // A job that renames the pool worker it borrows by the system's own call: the next job on
+  // that worker sees the new name.
+  auto sema = dispatch_semaphore_create(0);
+  auto queue = dispatch_get_global_queue(QOS_CLASS_UTILITY, 0);
+  pthread_t renamedWorker{};
+  std::string before;
+  dispatch_async(queue, [&] {
+    before = std::string(currentThreadName());
+    renamedWorker = pthread_self();
+    pthread_setname_np(pthread_self(), "test.borrowed");
+    dispatch_semaphore_signal(sema);
+  });
+  dispatch_semaphore_wait(sema, DISPATCH_TIME_FOREVER);
+  std::string seen;
+  for (int attempt = 0; attempt < 10000 && seen.empty(); ++attempt) {
+    dispatch_async(queue, [&] {
+      if (pthread_equal(pthread_self(), renamedWorker)) {
+        seen = std::string(currentThreadName());
+        setCurrentThreadName(program_invocation_short_name);  // reads as unnamed again
+      }
+      dispatch_semaphore_signal(sema);
+    });
+    dispatch_semaphore_wait(sema, DISPATCH_TIME_FOREVER);
+  }
+  EXPECT_EQ(before, "");
+  EXPECT_EQ(seen, "test.borrowed");
 }
 
 TEST(ClockSwap, PendingWorkKeepsItsRemainingTime) {
