@@ -353,7 +353,7 @@ void LGLog::logFormatArgs(bool asynchronous, const char* format, const plat::For
                           size_t count, uint64_t level, uint64_t flag, int64_t context,
                           const char* file, const char* function, uint64_t line,
                           plat::Value tag) {
-  if (!admitsFlag(flag)) return;
+  // The public entries have checked the flag.
   if (!asynchronous) {
     logMessageLevelFlagContextFileFunctionLineTag(false, LGMakeText(plat::formatArgs(format, args, count)),
                                                   level, flag, context, file, function, line,

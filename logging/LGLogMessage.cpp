@@ -94,6 +94,25 @@ LGRecurringText::LGRecurringText(std::string_view text) : text_(pooledText(text)
   }
 }
 
+LGRecurringText LGRecurringText::fileNameOf(const LGRecurringText& path) {
+  if (!path.text_ || path.own_) return LGRecurringText(fileNameView(path.str()));
+  // Pooled texts live as long as the process and are unique by content, so the pointer
+  // stands for the path.
+  thread_local const std::string* lastPath = nullptr;
+  thread_local const std::string* lastName = nullptr;
+  LGRecurringText name;
+  if (path.text_ == lastPath && lastName) {
+    name.text_ = lastName;
+    return name;
+  }
+  name = LGRecurringText(fileNameView(*path.text_));
+  if (!name.own_) {
+    lastPath = path.text_;
+    lastName = name.text_;
+  }
+  return name;
+}
+
 LGRecurringText::LGRecurringText(const LGRecurringText& other)
     : own_(other.own_ ? std::make_unique<const std::string>(*other.own_) : nullptr),
       text_(own_ ? own_.get() : other.text_) {}
@@ -125,7 +144,7 @@ LGLogMessage::LGLogMessage(LGText message, uint64_t level, uint64_t flag, int64_
       flag_(flag),
       context_(context),
       file_(file),
-      fileName_(fileNameView(file)),
+      fileName_(LGRecurringText::fileNameOf(file_)),
       function_(function),
       line_(line),
       representedObject_(std::move(tag)),

@@ -53,6 +53,9 @@ class LGRecurringText {
   LGRecurringText& operator=(LGRecurringText&&) noexcept = default;
 
   const std::string& str() const { return text_ ? *text_ : plat::Value::emptyString(); }
+  // The file name of a path (LGLogMessage::fileNameFromPath) as a recurring text; a pooled
+  // path remembers its last result per thread.
+  static LGRecurringText fileNameOf(const LGRecurringText& path);
 
  private:
   std::unique_ptr<const std::string> own_;  // a text the pool did not take

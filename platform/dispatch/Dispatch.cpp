@@ -420,6 +420,62 @@ struct DispatchQueue::Impl {
     bool barrier = false;
     bool counted = false;
   };
+  // A FIFO of items in one vector with a moving head. Taking items leaves their room in
+  // place, so a queue filled and emptied over and over (its storage swapped between the
+  // producers and the drain) allocates nothing once warmed up and frees nothing on another
+  // thread. Room far beyond recent use is given back (releaseRoomBeyond).
+  class ItemQueue {
+   public:
+    bool empty() const { return head_ == items_.size(); }
+    size_t size() const { return items_.size() - head_; }
+    size_t capacity() const { return items_.capacity(); }
+    Item& front() { return items_[head_]; }
+    Item& back() { return items_.back(); }
+    void push_back(Item&& item) { items_.push_back(std::move(item)); }
+    void pop_front() {
+      items_[head_] = Item();
+      if (++head_ == items_.size()) {
+        items_.clear();
+        head_ = 0;
+      } else if (head_ >= kCompactAt && 2 * head_ >= items_.size()) {
+        // Taken from while filled and never empty: drop the taken part so it cannot grow
+        // without end.
+        items_.erase(items_.begin(), items_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+      }
+    }
+    void pop_back() {
+      items_.pop_back();
+      if (head_ == items_.size()) {
+        items_.clear();
+        head_ = 0;
+      }
+    }
+    void push_front(Item&& item) {
+      if (head_ > 0) {
+        items_[--head_] = std::move(item);
+      } else {
+        items_.insert(items_.begin(), std::move(item));
+      }
+    }
+    void swap(ItemQueue& other) noexcept {
+      items_.swap(other.items_);
+      std::swap(head_, other.head_);
+    }
+    // Frees the room of an empty queue when it is well beyond `recentUse` items.
+    void releaseRoomBeyond(size_t recentUse) {
+      if (empty() && items_.capacity() > kKeptRoom && items_.capacity() / 4 > recentUse) {
+        std::vector<Item>().swap(items_);
+        head_ = 0;
+      }
+    }
+
+   private:
+    static constexpr size_t kCompactAt = 64;
+    static constexpr size_t kKeptRoom = 1024;
+    std::vector<Item> items_;
+    size_t head_ = 0;
+  };
   struct Specific {
     void* context;
     void (*destructor)(void*);
@@ -431,7 +487,10 @@ struct DispatchQueue::Impl {
   int relativePriority = 0;
 
   std::mutex mu;
-  std::deque<Item> items;
+  ItemQueue items;
+  // Serial: the items the drain has taken and not yet run. Only the drain touches it; it is
+  // empty whenever no drain runs, and keeps its room for the next turn.
+  ItemQueue drainBatch;
   // The main queue's items: plain blocks (the main queue has no barriers, sync waiters or
   // counted work), in a vector swapped with the main thread's batch on each turn. Both keep
   // their room, so queueing and running allocate nothing once warmed up.
@@ -563,7 +622,8 @@ void drainSerial(const DispatchQueueRef& qref) {
   DispatchQueueRef t = targetOf(q);
   const bool onPool = !t || t->impl().kind == QImpl::Global;
   constexpr size_t kBatch = 32;
-  std::deque<Item> batch;
+  QImpl::ItemQueue& batch = q.drainBatch;
+  size_t lastTaken = 0;
   int ran = 0;
   for (;;) {
     {
@@ -587,6 +647,7 @@ void drainSerial(const DispatchQueueRef& qref) {
         return;
       }
       if (q.syncWaiters == 0) {
+        batch.releaseRoomBeyond(std::max(lastTaken, q.items.size()));
         batch.swap(q.items);
       } else {
         while (batch.size() < kBatch && !q.items.front().waiter) {
@@ -595,6 +656,7 @@ void drainSerial(const DispatchQueueRef& qref) {
         }
       }
     }
+    lastTaken = batch.size();
     while (!batch.empty()) {
       Item item = std::move(batch.front());
       batch.pop_front();

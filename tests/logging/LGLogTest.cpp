@@ -432,7 +432,8 @@ TEST_F(LGLogTest, WillTerminateFlushesQueuedMessages) {
 }
 
 TEST_F(LGLogTest, PerClassLevelsUseTheRuntimeHooks) {
-  static uint64_t level = 7;
+  static uint64_t level;
+  level = 7;  // again in each run of the test
   plat::Class* leveled = plat::Runtime::registerClass(
       "LGTestLeveledClass", nullptr, nullptr, {}, [](plat::Class* cls) {
         cls->setHook(kLGLogLevelHook, LGLogLevelGetter([] { return level; }));

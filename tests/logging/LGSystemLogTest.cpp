@@ -88,6 +88,8 @@ TEST_F(LGSystemLogTest, OSLoggerMapsFlagsToLogTypes) {
   EXPECT_TRUE(logger->logFormatter());  // waits until the change has been made
   deliver(logger, messageWith(1, "dropped"));
   EXPECT_TRUE(recording->records().empty());
+  logger->setLogFormatter(nullptr);  // the shared instance outlives the test
+  EXPECT_FALSE(logger->logFormatter());
   plat::setOSLogBackend(nullptr);
 }
 

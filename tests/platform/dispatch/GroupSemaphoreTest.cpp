@@ -95,7 +95,7 @@ TEST(Semaphore, BackgroundWaitTimesOutWhenTheVirtualClockIsAdvanced) {
 }
 
 TEST(Once, RunsExactlyOnceAcrossThreads) {
-  static dispatch_once_t once;
+  dispatch_once_t once{};  // fresh in each run of the test
   std::atomic<int> calls{0};
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) {
