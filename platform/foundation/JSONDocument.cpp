@@ -6,8 +6,10 @@ namespace {
 
 // Nesting deeper than NSJSONSerialization reads is turned down (it then gives the error).
 constexpr size_t kMaxDepth = 512;
-// A thread's parser keeps its buffers between documents unless they grew past this.
-constexpr size_t kKeptCapacity = size_t{16} << 20;
+// A thread's parser keeps its buffers (about 14 bytes a byte of text) between documents
+// unless they were made for text longer than this; a larger document allocates afresh, which
+// costs little beside its parse.
+constexpr size_t kKeptCapacity = size_t{64} << 10;
 
 // Each thread's parser, lent to one document at a time; a document made while it is lent
 // (a hook of a walk that parses again) gets a parser of its own.
