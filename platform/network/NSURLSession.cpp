@@ -164,7 +164,7 @@ struct ParsedURL {
   int64_t port = 0;
 };
 
-ParsedURL parseURL(const std::string& text) {
+ParsedURL parseURLUncached(const std::string& text) {
   ParsedURL r;
   if (text.empty()) return r;
   CURLU* u = curl_url();
@@ -190,6 +190,18 @@ ParsedURL parseURL(const std::string& text) {
   }
   curl_url_cleanup(u);
   return r;
+}
+
+// Parses `text`, remembering the last answer of this thread: a client mostly asks the same
+// URL again and again, and libcurl's parser costs more than the rest of setting up a request.
+ParsedURL parseURL(const std::string& text) {
+  thread_local std::string lastText;
+  thread_local ParsedURL lastParsed;
+  if (text.empty() || text != lastText) {
+    lastParsed = parseURLUncached(text);
+    lastText = text;
+  }
+  return lastParsed;
 }
 
 // `location` resolved against `base`; empty when it cannot be.
@@ -240,12 +252,12 @@ int64_t errorCodeForCurl(CURLcode code) {
   }
 }
 
-std::string trimmed(std::string_view s) {
+std::string_view trimmed(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
     --e;
-  return std::string(s.substr(b, e - b));
+  return s.substr(b, e - b);
 }
 
 bool isRedirectStatus(int64_t s) {
@@ -338,6 +350,18 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
     if (delegate && dataTask && !chunk.empty()) {
       delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
     }
+    // The buffer goes back to the task for the bytes that follow, so that a long body is not
+    // received into fresh memory (regrowth, page faults) chunk after chunk.
+    constexpr size_t kMaxKeptBuffer = 8u << 20;
+    std::vector<uint8_t>& buffer = chunk.vector();
+    if (buffer.capacity() == 0 || buffer.capacity() > kMaxKeptBuffer) return;
+    buffer.clear();
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (task->state == NSURLSessionTaskStateCompleted) return;
+    std::vector<uint8_t>& pending = task->pendingData.vector();
+    if (pending.capacity() >= buffer.capacity()) return;
+    buffer.insert(buffer.end(), pending.begin(), pending.end());
+    pending.swap(buffer);
   });
 }
 
@@ -439,6 +463,7 @@ bool isCancelled(const std::shared_ptr<URLTaskCore>& task) {
 // when cancelled.
 bool waitForDecision(const std::shared_ptr<URLTaskCore>& task,
                      const std::function<bool()>& answered) {
+  task->session->flushPosts();  // the question is among them
   std::unique_lock<std::mutex> lock(task->mu);
   task->decisionCv.wait(lock, [&] {
     return answered() || task->state == NSURLSessionTaskStateCanceling ||
@@ -694,20 +719,20 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
         sp == std::string_view::npos ? 0 : std::atoll(std::string(line.substr(sp + 1, 3)).c_str());
     return n;
   }
-  std::string text = trimmed(line);
+  std::string_view text = trimmed(line);
   if (!text.empty()) {
     size_t colon = text.find(':');
-    if (colon != std::string::npos) {
-      t->headers.add(trimmed(std::string_view(text).substr(0, colon)),
-                     trimmed(std::string_view(text).substr(colon + 1)));
+    if (colon != std::string_view::npos) {
+      t->headers.add(trimmed(text.substr(0, colon)), trimmed(text.substr(colon + 1)));
     }
     return n;
   }
   if (t->status < 200) return n;  // end of an interim response
   t->headersComplete = true;
-  auto response =
-      std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion, t->headers);
-  auto location = t->headers.get("Location");
+  auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion,
+                                                      std::move(t->headers));
+  t->headers = HTTPHeaderFields();
+  auto location = response->valueForHTTPHeaderField("Location");
   if (isRedirectStatus(t->status) && location && !location->empty()) {
     t->isRedirect = true;
     t->redirectResponse = response;
@@ -1093,7 +1118,7 @@ void answerNotModified(const std::shared_ptr<Transfer>& t, const NSHTTPURLRespon
 void releaseEasy(Transfer& t) {
   if (!t.easy) return;
   curl_multi_remove_handle(t.session->multi, t.easy);
-  curl_easy_cleanup(t.easy);
+  t.session->recycleEasy(t.easy);
   t.easy = nullptr;
 }
 
@@ -1370,7 +1395,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     }
   }
 
-  CURL* e = curl_easy_init();
+  CURL* e = s->takeEasy();
   t->easy = e;
   curl_easy_setopt(e, CURLOPT_URL, parsed.normalized.c_str());
   curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
@@ -1492,6 +1517,7 @@ URLSessionCore::~URLSessionCore() {
       worker.join();
     }
   }
+  for (CURL* e : spareEasy) curl_easy_cleanup(e);
   if (multi) curl_multi_cleanup(multi);
 }
 
@@ -1500,8 +1526,27 @@ NSURLSessionRef URLSessionCore::sessionRef() {
   return weakSelf.lock();
 }
 
+namespace {
+// The session whose transfer thread this is.
+thread_local const URLSessionCore* tWorkerOf = nullptr;
+}  // namespace
+
 void URLSessionCore::post(std::function<void()> block) {
+  std::lock_guard<std::mutex> lock(outboxMu);
+  if (tWorkerOf == this) {
+    outbox.push_back(std::move(block));
+    return;
+  }
+  for (auto& held : outbox) queue->addOperationWithBlock(std::move(held));
+  outbox.clear();
   queue->addOperationWithBlock(std::move(block));
+}
+
+void URLSessionCore::flushPosts() {
+  std::lock_guard<std::mutex> lock(outboxMu);
+  // Handed on under the lock: a block posted meanwhile by another thread must come after.
+  for (auto& held : outbox) queue->addOperationWithBlock(std::move(held));
+  outbox.clear();
 }
 
 void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
@@ -1522,19 +1567,43 @@ void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
     });
     return;
   }
-  if (wake) curl_multi_wakeup(multi);
+  if (wake && workerPolling) {
+    workerPolling = false;  // one wake-up is enough until the worker polls again
+    curl_multi_wakeup(multi);
+  }
+}
+
+CURL* URLSessionCore::takeEasy() {
+  if (spareEasy.empty()) return curl_easy_init();
+  CURL* e = spareEasy.back();
+  spareEasy.pop_back();
+  return e;
+}
+
+void URLSessionCore::recycleEasy(CURL* easy) {
+  constexpr size_t kMaxSpare = 16;
+  if (spareEasy.size() >= kMaxSpare) {
+    curl_easy_cleanup(easy);
+    return;
+  }
+  curl_easy_reset(easy);
+  spareEasy.push_back(easy);
 }
 
 void URLSessionCore::workerLoop() {
   // Note: runs with a strong reference to the core (taken by the thread's lambda).
+  tWorkerOf = this;
+  // Kept across turns so that a turn allocates nothing for its own bookkeeping.
+  std::vector<std::function<void()>> batch;
+  std::vector<std::shared_ptr<URLTaskCore>> active;
   for (;;) {
-    std::deque<std::function<void()>> batch;
     {
       std::lock_guard<std::mutex> lock(mu);
       batch.swap(commands);
       if (workerStop && batch.empty()) break;
     }
     for (auto& c : batch) c();
+    batch.clear();
     int running = 0;
     curl_multi_perform(multi, &running);
     int left = 0;
@@ -1551,7 +1620,7 @@ void URLSessionCore::workerLoop() {
     // Time-outs on plat::Clock (so a virtual clock drives them in tests).
     int64_t now = Clock::nowNs();
     bool timed = false;
-    std::vector<std::shared_ptr<URLTaskCore>> active;
+    active.clear();
     {
       std::lock_guard<std::mutex> lock(mu);
       for (auto& task : tasks) active.push_back(task->core());
@@ -1574,17 +1643,24 @@ void URLSessionCore::workerLoop() {
         finishTransfer(t, makeURLError(NSURLErrorTimedOut, t->url));
       }
     }
+    active.clear();
     {
       std::lock_guard<std::mutex> lock(mu);
       if (workerStop && commands.empty()) break;
       if (!commands.empty()) continue;
+      // Set together with the check above, so a command queued from here on wakes the poll
+      // (a wake-up that comes before the poll starts makes it return at once).
+      workerPolling = true;
     }
+    flushPosts();
     long curlTimeout = -1;
     curl_multi_timeout(multi, &curlTimeout);
     int wait = 60000;
     if (curlTimeout >= 0) wait = static_cast<int>(std::min<long>(curlTimeout, wait));
     if (timed) wait = std::min(wait, 50);
     curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+    std::lock_guard<std::mutex> lock(mu);
+    workerPolling = false;
   }
   // Stopped (after invalidation, when no task is left): close the connections now.
   CURLM* m;
@@ -1594,7 +1670,11 @@ void URLSessionCore::workerLoop() {
     multi = nullptr;
     commands.clear();
   }
+  for (CURL* e : spareEasy) curl_easy_cleanup(e);
+  spareEasy.clear();
   curl_multi_cleanup(m);
+  flushPosts();
+  tWorkerOf = nullptr;
 }
 
 template <class T>

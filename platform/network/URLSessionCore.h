@@ -98,8 +98,18 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   std::thread worker;
   bool workerRunning = false;
   bool workerStop = false;
-  std::deque<std::function<void()>> commands;
+  std::vector<std::function<void()>> commands;
+  // The worker is (about to be) asleep in curl_multi_poll: commands must wake it. While it
+  // runs, it takes queued commands before it sleeps again, so enqueue skips the wake-up.
+  bool workerPolling = false;
   CURLM* multi = nullptr;  // worker-only after start
+  // Blocks posted on the transfer thread and not yet handed to the delegate queue. Lock order:
+  // a task's mu, then outboxMu, then the delegate queue's locks.
+  std::mutex outboxMu;
+  std::vector<std::function<void()>> outbox;
+  // Easy handles of finished transfers, reset, for the next ones (worker-only): a fresh
+  // handle per request costs its allocations and its receive buffer every time.
+  std::vector<CURL*> spareEasy;
 
   ~URLSessionCore();
 
@@ -117,9 +127,13 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   // running thread takes the command at its next wake-up (for bookkeeping that nothing waits
   // on; invalidation and every transfer event wake it).
   void enqueue(std::function<void()> command, bool wake = true);
-  // Posts `block` to the delegate queue (or runs nothing when there is no delegate and
-  // `needsDelegate`).
+  // Posts `block` to the delegate queue. Blocks posted on the transfer thread are held until
+  // the end of its turn (flushPosts), so that the events of one turn reach the queue together
+  // and wake it once; blocks posted elsewhere go out at once, after any held ones, so that
+  // the order of all posts is kept.
   void post(std::function<void()> block);
+  // Hands the held blocks to the delegate queue (transfer thread; before it sleeps or waits).
+  void flushPosts();
   NSURLSessionRef sessionRef();
   // The delegate (null once released after invalidation).
   NSURLSessionDelegateRef delegateRef() {
@@ -131,6 +145,10 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   void taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSErrorRef error);
   void checkInvalidation();
   void workerLoop();
+  // A reset easy handle (worker-only).
+  CURL* takeEasy();
+  // Takes back the handle of a finished transfer, already removed from the multi handle.
+  void recycleEasy(CURL* easy);
 
   // Task operations (any thread).
   void startOrUnpause(const std::shared_ptr<URLTaskCore>& task, bool start);
