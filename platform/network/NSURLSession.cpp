@@ -352,7 +352,7 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
     }
     // The buffer goes back to the task for the bytes that follow, so that a long body is not
     // received into fresh memory (regrowth, page faults) chunk after chunk.
-    constexpr size_t kMaxKeptBuffer = 8u << 20;
+    constexpr size_t kMaxKeptBuffer = 32u << 20;
     std::vector<uint8_t>& buffer = chunk.vector();
     if (buffer.capacity() == 0 || buffer.capacity() > kMaxKeptBuffer) return;
     buffer.clear();
@@ -1705,6 +1705,9 @@ void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSE
     task->reported = true;
     task->state = NSURLSessionTaskStateCompleted;
     task->error = error;
+    // A receive buffer handed back for reuse is not needed any more (bytes still waiting for
+    // their delivery stay).
+    if (task->pendingData.empty()) task->pendingData = Data();
     owner = task->owner.lock();
     resumeCompletion = std::move(task->resumeDataCompletion);
     task->decisionCv.notify_all();

@@ -188,8 +188,11 @@ TEST_F(SessionFixture, HeadAndVerbsCarryTheirMethodAndBody) {
   ASSERT_TRUE(waitCompleted(3));
   session->dataTaskWithRequest(post)->resume();
   ASSERT_TRUE(waitCompleted(4));
+  // Transfers reuse what earlier ones set up: nothing of the verbs before may stick.
+  session->dataTaskWithRequest(request("/v"))->resume();
+  ASSERT_TRUE(waitCompleted(5));
   auto reqs = server.requests();
-  ASSERT_EQ(reqs.size(), 4u);
+  ASSERT_EQ(reqs.size(), 5u);
   EXPECT_EQ(reqs[0].method, "HEAD");
   EXPECT_EQ(delegate->bodies.count(1), 0u);
   EXPECT_EQ(reqs[1].method, "PUT");
@@ -200,6 +203,10 @@ TEST_F(SessionFixture, HeadAndVerbsCarryTheirMethodAndBody) {
   EXPECT_EQ(reqs[3].method, "POST");
   EXPECT_EQ(reqs[3].header("Content-Length"), "0");
   EXPECT_FALSE(reqs[3].header("Content-Type"));
+  EXPECT_EQ(reqs[4].method, "GET");
+  EXPECT_EQ(reqs[4].body, "");
+  EXPECT_FALSE(reqs[4].header("Content-Length"));
+  EXPECT_EQ(delegate->bodies[5], "body");
 }
 
 TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
