@@ -1644,6 +1644,8 @@ void URLSessionCore::workerLoop() {
       }
     }
     active.clear();
+    // The turn's events go to the delegate queue together, once per turn.
+    flushPosts();
     {
       std::lock_guard<std::mutex> lock(mu);
       if (workerStop && commands.empty()) break;
@@ -1652,7 +1654,6 @@ void URLSessionCore::workerLoop() {
       // (a wake-up that comes before the poll starts makes it return at once).
       workerPolling = true;
     }
-    flushPosts();
     long curlTimeout = -1;
     curl_multi_timeout(multi, &curlTimeout);
     int wait = 60000;
