@@ -128,11 +128,17 @@ TEST(NetworkInterfaceTrustTest, ServersAreCheckedAgainstThePlatformAnchors) {
   auto& pki = testing_net::TestPKI::shared();
   LoopbackServer tls(testing_net::TLSIdentity::withIntermediate(pki.leaf));
   tls.respond("/api", 200, R"({"ok":1})", "application/json");
+  // Each request reads the trust store and shakes hands again: many seconds under valgrind.
+  const double timeout = NetworkInterface::defaultRequesTimeOut() * testing_loop::timeoutScale();
   // An unknown CA is refused like an unreachable server.
-  EXPECT_TRUE(asyncRequest(tls.url("/api"), "", "GET").isNil());
+  EXPECT_TRUE(asyncRequest(tls.url("/api"), "", "GET", timeout).isNil());
   ASSERT_TRUE(plat::SecTrustAddDeviceAnchorCertificate(plat::SecCertificateCreateWithData(pki.root.der)));
-  EXPECT_EQ(asyncRequest(tls.url("/api"), "", "GET")["ok"].integerValue(), 1);
-  EXPECT_EQ(offMain<Value>([&] { return NetworkInterface::sharedInstance().addSyncHttpRequestParamMethod(tls.url("/api"), "", "GET"); })["ok"].integerValue(), 1);
+  EXPECT_EQ(asyncRequest(tls.url("/api"), "", "GET", timeout)["ok"].integerValue(), 1);
+  EXPECT_EQ(offMain<Value>([&] {
+              return NetworkInterface::sharedInstance().addSyncHttpRequestParamMethodTimeout(
+                  tls.url("/api"), "", "GET", timeout);
+            })["ok"].integerValue(),
+            1);
 }
 
 }  // namespace

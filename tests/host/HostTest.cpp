@@ -83,9 +83,11 @@ class HostProcess {
     ::close(errFd_);
   }
 
-  // Reads output until `pred(stdout)` holds or `seconds` of real time pass.
+  // Reads output until `pred(stdout)` holds or `seconds` of real time (stretched by the
+  // tests' timeout scale) pass.
   bool readUntil(const std::function<bool(const std::string&)>& pred, double seconds = 60) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration<double>(seconds * testing_loop::timeoutScale());
     while (!pred(out_)) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                       deadline - std::chrono::steady_clock::now())
