@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -423,7 +424,7 @@ struct DispatchQueue::Impl {
   // A FIFO of items in one vector with a moving head. Taking items leaves their room in
   // place, so a queue filled and emptied over and over (its storage swapped between the
   // producers and the drain) allocates nothing once warmed up and frees nothing on another
-  // thread. Room far beyond recent use is given back (releaseRoomBeyond).
+  // thread. Room far beyond use for a while is given back (releaseRoomBeyond).
   class ItemQueue {
    public:
     bool empty() const { return head_ == items_.size(); }
@@ -433,7 +434,7 @@ struct DispatchQueue::Impl {
     Item& back() { return items_.back(); }
     void push_back(Item&& item) { items_.push_back(std::move(item)); }
     void pop_front() {
-      items_[head_] = Item();
+      items_[head_].block = nullptr;  // whatever the block holds goes now
       if (++head_ == items_.size()) {
         items_.clear();
         head_ = 0;
@@ -461,20 +462,30 @@ struct DispatchQueue::Impl {
     void swap(ItemQueue& other) noexcept {
       items_.swap(other.items_);
       std::swap(head_, other.head_);
+      std::swap(roomNeeded_, other.roomNeeded_);
     }
-    // Frees the room of an empty queue when it is well beyond `recentUse` items.
-    void releaseRoomBeyond(size_t recentUse) {
-      if (empty() && items_.capacity() > kKeptRoom && items_.capacity() / 4 > recentUse) {
+    // Frees the room of an empty queue once it has stayed more than four times `use` (the
+    // items the queue holds at a time lately) for a while: a burst's room serves the bursts
+    // that follow it, and goes when they stop.
+    void releaseRoomBeyond(size_t use) {
+      if (!empty() || items_.capacity() <= kKeptRoom) return;
+      auto now = std::chrono::steady_clock::now();
+      if (items_.capacity() / 4 <= use || roomNeeded_ == std::chrono::steady_clock::time_point()) {
+        roomNeeded_ = now;  // needed now, or grown since the last look
+      } else if (now - roomNeeded_ > kRoomKeptFor) {
         std::vector<Item>().swap(items_);
         head_ = 0;
+        roomNeeded_ = {};
       }
     }
 
    private:
     static constexpr size_t kCompactAt = 64;
     static constexpr size_t kKeptRoom = 1024;
+    static constexpr std::chrono::milliseconds kRoomKeptFor{500};
     std::vector<Item> items_;
     size_t head_ = 0;
+    std::chrono::steady_clock::time_point roomNeeded_;  // when the room was last needed
   };
   struct Specific {
     void* context;
