@@ -52,8 +52,6 @@ struct HubGlobals {
   std::atomic<bool>* openBatchClosed = nullptr;  // the open batch's closed mark
   // The open batch's message count (0 when none is open), readable without the lock.
   std::atomic<size_t> openBatchCount{0};
-  // Union of the levels of every registration and of registrations under way.
-  std::atomic<uint64_t> levelMask{0};
   int pendingAdds = 0;  // guarded by submitMu
 };
 
@@ -276,9 +274,7 @@ unsigned LGLog::processorCount() {
 }
 
 
-bool LGLog::admitsFlag(uint64_t flag) {
-  return (globals().levelMask.load(std::memory_order_relaxed) & flag) != 0;
-}
+std::atomic<uint64_t> LGLog::levelMask_{0};
 
 void LGLog::submitAsync(std::function<void()> work) {
   HubGlobals& g = globals();
@@ -301,7 +297,7 @@ void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
   LGLog* hub = &sharedInstance();
   HubGlobals& g = globals();
   std::lock_guard<std::mutex> lock(g.submitMu);
-  g.levelMask.fetch_or(level, std::memory_order_relaxed);
+  levelMask_.fetch_or(level, std::memory_order_relaxed);
   ++g.pendingAdds;
   closeOpenBatch(g);
   plat::dispatch_async(g.queue, [hub, logger = std::move(logger), level] {
@@ -505,7 +501,7 @@ void LGLog::lt_updateLevelMask() {
   if (g.pendingAdds > 0) return;  // keep the wider mask until every addition has run
   uint64_t mask = 0;
   for (const auto& node : loggers_) mask |= node->level;
-  g.levelMask.store(mask, std::memory_order_relaxed);
+  levelMask_.store(mask, std::memory_order_relaxed);
 }
 
 // ---- steps on the logging queue ------------------------------------------------------------

@@ -10,13 +10,16 @@
 // logger has finished the current one; a logger that never returns stops all logging.
 //
 // Cost: an asynchronous call builds the record and appends it to the open batch under a
-// short lock. The logging queue takes a batch once no message came for a few microseconds
+// short lock. A format whose arguments are all integers is applied on the logging queue
+// while that queue keeps up (the text is the same whoever formats it), by the caller when it
+// falls behind. The logging queue takes a batch once no message came for a few microseconds
 // or it holds a few hundred (a bounded spin, only with more than one processor), so that a
 // burst travels in few hand-overs and a lone message is hardly delayed.
 //
 // Thread-safety: every operation may be called from any thread, with the exceptions stated.
 // The hub is a process-wide singleton that is never destroyed.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -136,7 +139,9 @@ class LGLog {
 
   // False when no registered logger (nor one whose registration is under way) admits the
   // flag: such a call reaches no logger and returns at once without building anything.
-  static bool admitsFlag(uint64_t flag);
+  static bool admitsFlag(uint64_t flag) {
+    return (levelMask_.load(std::memory_order_relaxed) & flag) != 0;
+  }
 
   // Waits until every message queued before it has been handed out and every logger has
   // flushed. REQUIRES: not on the logging queue.
@@ -165,6 +170,8 @@ class LGLog {
  private:
   LGLog();
   struct Batch;
+  // Union of the levels of every registration and of registrations under way.
+  static std::atomic<uint64_t> levelMask_;
   // The formatted entries' common end. An asynchronous message travels with its text still
   // to be made in the batch's own storage, so the caller allocates nothing per message that
   // another thread must free: the text itself when an argument refers to the caller's data
