@@ -1,5 +1,6 @@
 // Async throughput of a serial dispatch queue and of the main queue, each beside a plain
-// mutex + condition-variable work queue doing the same work in the same binary.
+// mutex + condition-variable work queue doing the same work in the same binary. The figures
+// are medians of rounds that time both sides back to back.
 
 #include <benchmark/benchmark.h>
 
@@ -9,9 +10,9 @@
 #include <cstdio>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
@@ -20,12 +21,7 @@
 namespace {
 
 constexpr int kTasks = 20000;
-
-// Tasks per second of the last run of each benchmark.
-std::map<std::string, double>& rates() {
-  static std::map<std::string, double> r;
-  return r;
-}
+constexpr int kPairedRounds = 9;
 
 // The baseline: one worker thread draining a mutex-protected deque of std::function.
 class PlainWorkQueue {
@@ -78,30 +74,25 @@ class PlainWorkQueue {
   std::thread worker_;
 };
 
-void record(benchmark::State& state, const char* name) {
-  state.SetItemsProcessed(state.iterations() * kTasks);
-}
-
-void BM_SerialQueueAsync(benchmark::State& state) {
-  auto q = plat::dispatch_queue_create("bench.serial");
+// One timed run of each: `rounds` bursts of kTasks tasks; returns tasks per second.
+double runSerialQueue(int rounds) {
+  static auto q = plat::dispatch_queue_create("bench.serial");
   std::atomic<int> done{0};
   auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
+  for (int r = 0; r < rounds; ++r) {
     done = 0;
     for (int i = 0; i < kTasks; ++i) plat::dispatch_async(q, [&done] { done.fetch_add(1, std::memory_order_relaxed); });
     plat::dispatch_sync(q, [] {});
     benchmark::DoNotOptimize(done.load());
   }
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  rates()["serial"] = state.iterations() * kTasks / secs;
-  record(state, "serial");
+  return rounds * kTasks / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void BM_BaselineThreadQueue(benchmark::State& state) {
-  PlainWorkQueue q(true);
+double runThreadQueue(int rounds) {
+  static PlainWorkQueue q(true);
   std::atomic<int> done{0};
   auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
+  for (int r = 0; r < rounds; ++r) {
     done = 0;
     for (int i = 0; i < kTasks; ++i) q.post([&done] { done.fetch_add(1, std::memory_order_relaxed); });
     std::mutex m;
@@ -115,44 +106,71 @@ void BM_BaselineThreadQueue(benchmark::State& state) {
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [&] { return fin; });
   }
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  rates()["serial-baseline"] = state.iterations() * kTasks / secs;
-  record(state, "serial-baseline");
+  return rounds * kTasks / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void BM_MainQueueAsync(benchmark::State& state) {
+double runMainQueue(int rounds) {
   auto main = plat::dispatch_get_main_queue();
   auto loop = plat::RunLoop::main();
   int done = 0;
   auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
+  for (int r = 0; r < rounds; ++r) {
     done = 0;
     for (int i = 0; i < kTasks; ++i) plat::dispatch_async(main, [&done] { ++done; });
     while (done < kTasks) loop->runOnce(plat::kCFRunLoopDefaultMode, 0);
   }
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  rates()["main"] = state.iterations() * kTasks / secs;
-  record(state, "main");
+  return rounds * kTasks / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void BM_BaselineDrainedQueue(benchmark::State& state) {
-  PlainWorkQueue q(false);
+double runDrainedQueue(int rounds) {
+  static PlainWorkQueue q(false);
   int done = 0;
   auto start = std::chrono::steady_clock::now();
-  for (auto _ : state) {
+  for (int r = 0; r < rounds; ++r) {
     done = 0;
     for (int i = 0; i < kTasks; ++i) q.post([&done] { ++done; });
     while (done < kTasks) q.drain();
   }
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  rates()["main-baseline"] = state.iterations() * kTasks / secs;
-  record(state, "main-baseline");
+  return rounds * kTasks / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
+
+void report(benchmark::State& state, double (*run)(int)) {
+  for (auto _ : state) run(1);
+  state.SetItemsProcessed(state.iterations() * kTasks);
+}
+
+void BM_SerialQueueAsync(benchmark::State& state) { report(state, runSerialQueue); }
+void BM_BaselineThreadQueue(benchmark::State& state) { report(state, runThreadQueue); }
+void BM_MainQueueAsync(benchmark::State& state) { report(state, runMainQueue); }
+void BM_BaselineDrainedQueue(benchmark::State& state) { report(state, runDrainedQueue); }
 
 BENCHMARK(BM_SerialQueueAsync)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_BaselineThreadQueue)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_MainQueueAsync)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_BaselineDrainedQueue)->UseRealTime()->MinTime(0.5);
+
+// The system and its baseline timed one right after the other, round after round: each
+// round's ratio sees the same machine, and the median of the rounds is the figure.
+struct Paired {
+  double median, low, high;
+};
+Paired paired(double (*system)(int), double (*baseline)(int), int rounds) {
+  std::vector<double> ratios;
+  for (int i = 0; i < kPairedRounds; ++i) {
+    // Alternate which side goes first.
+    double s, b;
+    if (i % 2 == 0) {
+      s = system(rounds);
+      b = baseline(rounds);
+    } else {
+      b = baseline(rounds);
+      s = system(rounds);
+    }
+    ratios.push_back(s / b);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  return {ratios[ratios.size() / 2], ratios.front(), ratios.back()};
+}
 
 }  // namespace
 
@@ -160,21 +178,15 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  auto& r = rates();
-  if (!r.count("serial") || !r.count("serial-baseline") || !r.count("main") ||
-      !r.count("main-baseline")) {
-    std::printf("ratio: 0\n");
-    return 1;
-  }
-  double serial = r["serial"] / r["serial-baseline"];
-  double mainq = r["main"] / r["main-baseline"];
-  std::printf("serial queue: %.0f tasks/s, baseline %.0f tasks/s, ratio %.2f\n", r["serial"],
-              r["serial-baseline"], serial);
-  std::printf("main queue:   %.0f tasks/s, baseline %.0f tasks/s, ratio %.2f\n", r["main"],
-              r["main-baseline"], mainq);
-  std::printf("figure: serial queue async / mutex+cv queue | %.2f | >= 1.0\n", serial);
-  std::printf("figure: main queue async / drained mutex queue | %.2f | >= 1.0\n", mainq);
+  Paired serial = paired(runSerialQueue, runThreadQueue, 25);
+  Paired mainq = paired(runMainQueue, runDrainedQueue, 50);
+  std::printf("serial queue / mutex+cv queue: median %.2f of %d rounds (%.2f-%.2f)\n",
+              serial.median, kPairedRounds, serial.low, serial.high);
+  std::printf("main queue / drained mutex queue: median %.2f of %d rounds (%.2f-%.2f)\n",
+              mainq.median, kPairedRounds, mainq.low, mainq.high);
+  std::printf("figure: serial queue async / mutex+cv queue | %.2f | >= 1.0\n", serial.median);
+  std::printf("figure: main queue async / drained mutex queue | %.2f | >= 1.0\n", mainq.median);
   // The weaker of the two counts.
-  std::printf("ratio: %.2f\n", std::min(serial, mainq));
+  std::printf("ratio: %.2f\n", std::min(serial.median, mainq.median));
   return 0;
 }

@@ -497,15 +497,19 @@ struct DispatchQueue::Impl {
   qos_class_t qos = QOS_CLASS_UNSPECIFIED;
   int relativePriority = 0;
 
-  std::mutex mu;
+  // What producers write and what the drain writes for every item lie on cache lines of their
+  // own, so that the two sides do not take a line from each other at every item.
+  alignas(64) std::mutex mu;
   ItemQueue items;
   // Serial: the items the drain has taken and not yet run. Only the drain touches it; it is
   // empty whenever no drain runs, and keeps its room for the next turn.
-  ItemQueue drainBatch;
+  alignas(64) ItemQueue drainBatch;
+  // Mirrors !runnable() for lock-free checks between items.
+  std::atomic<bool> stopped{false};
   // The main queue's items: plain blocks (the main queue has no barriers, sync waiters or
   // counted work), in a vector swapped with the main thread's batch on each turn. Both keep
   // their room, so queueing and running allocate nothing once warmed up.
-  std::vector<dispatch_block_t> mainItems;
+  alignas(64) std::vector<dispatch_block_t> mainItems;
   int suspendCount = 0;
   bool inactive = false;
   bool draining = false;  // serial: a drain is scheduled or running, or a sync caller owns it
@@ -515,8 +519,6 @@ struct DispatchQueue::Impl {
   DispatchQueueRef target;  // custom queues only; null means the default global queue
   std::unordered_map<const void*, Specific> specifics;
 
-  // Mirrors !runnable() for lock-free checks between main-queue items.
-  std::atomic<bool> stopped{false};
 
   bool runnable() const { return suspendCount == 0 && !inactive; }
   void updateStopped() { stopped.store(!runnable()); }
