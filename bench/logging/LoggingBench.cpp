@@ -2,7 +2,8 @@
 // logger, beside spdlog's asynchronous file logger writing the same messages; and the cost of
 // an asynchronous log call that no logger admits.
 //
-// Last line: "ratio: R" = messages per second of the hub / of spdlog (higher is better).
+// Last line: "ratio: R" = messages per second of the hub / of spdlog (higher is better), the
+// median of rounds that time both back to back.
 
 #include <benchmark/benchmark.h>
 #include <spdlog/async.h>
@@ -10,11 +11,13 @@
 #include <spdlog/sinks/basic_file_sink.h>
 #include <spdlog/spdlog.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "logging/LGFileLogger.h"
 #include "logging/LGLog.h"
@@ -23,8 +26,7 @@
 namespace {
 
 constexpr int kMessages = 1000000;
-double gHubRate = 0;
-double gSpdlogRate = 0;
+constexpr int kPairedRounds = 3;
 double gHubEnqueueSeconds = 0;
 
 std::string benchFolder(const char* name) {
@@ -37,56 +39,68 @@ std::string benchFolder(const char* name) {
 // About 100 bytes with the line number in it.
 const char* kText = "player %d finished stage %d with score %d; sending the result to the game host now";
 
+// One million messages through the hub to a fresh file logger; returns messages per second.
+double runHub(const std::string& dir) {
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir);
+  manager->setMaximumNumberOfLogFiles(0);
+  manager->setLogFilesDiskQuota(0);
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->setMaximumFileSize(0);
+  LGLog::addLogger(logger);
+  LGLog::flushLog();
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kMessages; ++i) {
+    LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, LGLogFlagWarning, 0, __FILE__,
+                                                        "-[Bench run]", __LINE__, plat::Value(),
+                                                        kText, i, i % 7, i * 3);
+  }
+  gHubEnqueueSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  LGLog::flushLog();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  LGLog::removeAllLoggers();
+  LGLog::flushLog();
+  return kMessages / seconds;
+}
+
+// The same messages through spdlog's asynchronous file logger.
+double runSpdlog(const std::string& dir) {
+  auto pool = std::make_shared<spdlog::details::thread_pool>(8192, 1);
+  auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(dir + "/spdlog.log", true);
+  auto logger = std::make_shared<spdlog::async_logger>("bench", sink, pool,
+                                                       spdlog::async_overflow_policy::block);
+  logger->set_pattern("%Y/%m/%d %H:%M:%S:%e  %v");
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < kMessages; ++i) {
+    logger->warn("player {} finished stage {} with score {}; sending the result to the game host now",
+                 i, i % 7, i * 3);
+  }
+  logger->flush();
+  logger.reset();
+  sink.reset();
+  pool.reset();  // joins the worker once every queued message is written
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return kMessages / seconds;
+}
+
 void BM_HubFileLogger(benchmark::State& state) {
   std::string dir = benchFolder("hub");
+  double rate = 0;
   for (auto _ : state) {
-    auto manager = std::make_shared<LGLogFileManagerDefault>(dir);
-    manager->setMaximumNumberOfLogFiles(0);
-    manager->setLogFilesDiskQuota(0);
-    auto logger = std::make_shared<LGFileLogger>(manager);
-    logger->setMaximumFileSize(0);
-    LGLog::addLogger(logger);
-    LGLog::flushLog();
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kMessages; ++i) {
-      LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, 3, LGLogFlagWarning, 0, __FILE__,
-                                                          "-[Bench run]", __LINE__, plat::Value(),
-                                                          kText, i, i % 7, i * 3);
-    }
-    gHubEnqueueSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    LGLog::flushLog();
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    gHubRate = kMessages / seconds;
-    LGLog::removeAllLoggers();
-    LGLog::flushLog();
+    rate = runHub(dir);
+    state.SetIterationTime(kMessages / rate);
   }
-  state.counters["msgs_per_s"] = gHubRate;
+  state.counters["msgs_per_s"] = rate;
   std::filesystem::remove_all(dir);
 }
 
 void BM_SpdlogAsyncFile(benchmark::State& state) {
   std::string dir = benchFolder("spdlog");
+  double rate = 0;
   for (auto _ : state) {
-    auto pool = std::make_shared<spdlog::details::thread_pool>(8192, 1);
-    auto sink = std::make_shared<spdlog::sinks::basic_file_sink_mt>(dir + "/spdlog.log", true);
-    auto logger = std::make_shared<spdlog::async_logger>("bench", sink, pool,
-                                                         spdlog::async_overflow_policy::block);
-    logger->set_pattern("%Y/%m/%d %H:%M:%S:%e  %v");
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kMessages; ++i) {
-      logger->warn("player {} finished stage {} with score {}; sending the result to the game host now",
-                   i, i % 7, i * 3);
-    }
-    logger->flush();
-    logger.reset();
-    sink.reset();
-    pool.reset();  // joins the worker once every queued message is written
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    state.SetIterationTime(seconds);
-    gSpdlogRate = kMessages / seconds;
+    rate = runSpdlog(dir);
+    state.SetIterationTime(kMessages / rate);
   }
-  state.counters["msgs_per_s"] = gSpdlogRate;
+  state.counters["msgs_per_s"] = rate;
   std::filesystem::remove_all(dir);
 }
 
@@ -125,10 +139,29 @@ int main(int argc, char** argv) {
   }
   double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / kCalls;
   std::printf("asynchronous call that no logger admits: %.1f ns\n", ns);
-  std::printf("hub file logger: %.0f messages/s (callers done after %.3f s)\n", gHubRate,
-              gHubEnqueueSeconds);
-  std::printf("spdlog async file logger: %.0f messages/s\n", gSpdlogRate);
-  double ratio = gSpdlogRate > 0 ? gHubRate / gSpdlogRate : 0.0;
+  // Both loggers timed back to back, round after round (alternating which goes first); the
+  // median of the rounds' ratios is the figure.
+  std::vector<double> ratios;
+  std::string hubDir = benchFolder("hub-paired");
+  std::string spdlogDir = benchFolder("spdlog-paired");
+  for (int round = 0; round < kPairedRounds; ++round) {
+    double hub, spd;
+    if (round % 2 == 0) {
+      hub = runHub(hubDir);
+      spd = runSpdlog(spdlogDir);
+    } else {
+      spd = runSpdlog(spdlogDir);
+      hub = runHub(hubDir);
+    }
+    std::printf("round %d: hub file logger %.0f messages/s (callers done after %.3f s), spdlog %.0f\n",
+                round + 1, hub, gHubEnqueueSeconds, spd);
+    ratios.push_back(hub / spd);
+  }
+  std::filesystem::remove_all(std::filesystem::path(hubDir).parent_path());
+  std::sort(ratios.begin(), ratios.end());
+  double ratio = ratios[ratios.size() / 2];
+  std::printf("hub / spdlog: median %.3f of %d rounds (%.3f-%.3f)\n", ratio, kPairedRounds,
+              ratios.front(), ratios.back());
   std::printf("figure: 1M messages, hub / spdlog async file | %.3f | >= 1.0\n", ratio);
   std::printf("figure: call no logger admits (ns) | %.1f | <= 10\n", ns);
   std::printf("ratio: %.3f\n", ratio);
