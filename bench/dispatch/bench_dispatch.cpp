@@ -15,6 +15,7 @@
 #include <vector>
 #include <thread>
 
+#include "bench/PairedRounds.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
 
@@ -149,37 +150,16 @@ BENCHMARK(BM_BaselineThreadQueue)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_MainQueueAsync)->UseRealTime()->MinTime(0.5);
 BENCHMARK(BM_BaselineDrainedQueue)->UseRealTime()->MinTime(0.5);
 
-// The system and its baseline timed one right after the other, round after round: each
-// round's ratio sees the same machine, and the median of the rounds is the figure.
-struct Paired {
-  double median, low, high;
-};
-Paired paired(double (*system)(int), double (*baseline)(int), int rounds) {
-  std::vector<double> ratios;
-  for (int i = 0; i < kPairedRounds; ++i) {
-    // Alternate which side goes first.
-    double s, b;
-    if (i % 2 == 0) {
-      s = system(rounds);
-      b = baseline(rounds);
-    } else {
-      b = baseline(rounds);
-      s = system(rounds);
-    }
-    ratios.push_back(s / b);
-  }
-  std::sort(ratios.begin(), ratios.end());
-  return {ratios[ratios.size() / 2], ratios.front(), ratios.back()};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  Paired serial = paired(runSerialQueue, runThreadQueue, 25);
-  Paired mainq = paired(runMainQueue, runDrainedQueue, 50);
+  auto serial = bench_support::pairedRatio([] { return runSerialQueue(25); },
+                                           [] { return runThreadQueue(25); }, kPairedRounds);
+  auto mainq = bench_support::pairedRatio([] { return runMainQueue(50); },
+                                          [] { return runDrainedQueue(50); }, kPairedRounds);
   std::printf("serial queue / mutex+cv queue: median %.2f of %d rounds (%.2f-%.2f)\n",
               serial.median, kPairedRounds, serial.low, serial.high);
   std::printf("main queue / drained mutex queue: median %.2f of %d rounds (%.2f-%.2f)\n",

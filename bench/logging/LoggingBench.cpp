@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/PairedRounds.h"
 #include "logging/LGFileLogger.h"
 #include "logging/LGLog.h"
 #include "logging/LGLogFileManagerDefault.h"
@@ -139,29 +140,27 @@ int main(int argc, char** argv) {
   }
   double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / kCalls;
   std::printf("asynchronous call that no logger admits: %.1f ns\n", ns);
-  // Both loggers timed back to back, round after round (alternating which goes first); the
-  // median of the rounds' ratios is the figure.
-  std::vector<double> ratios;
   std::string hubDir = benchFolder("hub-paired");
   std::string spdlogDir = benchFolder("spdlog-paired");
-  for (int round = 0; round < kPairedRounds; ++round) {
-    double hub, spd;
-    if (round % 2 == 0) {
-      hub = runHub(hubDir);
-      spd = runSpdlog(spdlogDir);
-    } else {
-      spd = runSpdlog(spdlogDir);
-      hub = runHub(hubDir);
-    }
-    std::printf("round %d: hub file logger %.0f messages/s (callers done after %.3f s), spdlog %.0f\n",
-                round + 1, hub, gHubEnqueueSeconds, spd);
-    ratios.push_back(hub / spd);
-  }
+  int round = 0;
+  double lastHub = 0;
+  auto paired = bench_support::pairedRatio(
+      [&] {
+        lastHub = runHub(hubDir);
+        return lastHub;
+      },
+      [&] {
+        double spd = runSpdlog(spdlogDir);
+        std::printf("round %d: spdlog %.0f messages/s\n", ++round, spd);
+        return spd;
+      },
+      kPairedRounds);
+  std::printf("last hub round: %.0f messages/s (callers done after %.3f s)\n", lastHub,
+              gHubEnqueueSeconds);
   std::filesystem::remove_all(std::filesystem::path(hubDir).parent_path());
-  std::sort(ratios.begin(), ratios.end());
-  double ratio = ratios[ratios.size() / 2];
+  double ratio = paired.median;
   std::printf("hub / spdlog: median %.3f of %d rounds (%.3f-%.3f)\n", ratio, kPairedRounds,
-              ratios.front(), ratios.back());
+              paired.low, paired.high);
   std::printf("figure: 1M messages, hub / spdlog async file | %.3f | >= 1.0\n", ratio);
   std::printf("figure: call no logger admits (ns) | %.1f | <= 10\n", ns);
   std::printf("ratio: %.3f\n", ratio);
