@@ -331,17 +331,22 @@ void applyPause(Transfer& t) {
 
 // Posts the delivery of the task's pending body bytes. REQUIRES: task->mu held (so that the
 // delivery is queued before anything posted after the bytes were appended).
+// A streamed body (`streaming`) goes out at once, so that the delegate consumes it while
+// the transfer thread reads on, instead of at the end of a turn that may read megabytes.
 void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
-                                const std::shared_ptr<URLTaskCore>& task) {
+                                const std::shared_ptr<URLTaskCore>& task, bool streaming = false) {
   if (task->dataDeliveryScheduled) return;
   task->dataDeliveryScheduled = true;
-  s->post([s, task] {
+  auto deliver = [s, task] {
     Data chunk;
     NSURLSessionTaskRef owner;
     {
       std::lock_guard<std::mutex> lock(task->mu);
       chunk = std::move(task->pendingData);
-      task->pendingData = Data();
+      // The bytes that follow go into the buffer an earlier delivery handed back, so that a
+      // long body is not received into fresh memory (regrowth, page faults) chunk by chunk.
+      task->pendingData = std::move(task->spareData);
+      task->spareData = Data();
       task->dataDeliveryScheduled = false;
       owner = task->owner.lock();
     }
@@ -350,19 +355,22 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
     if (delegate && dataTask && !chunk.empty()) {
       delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
     }
-    // The buffer goes back to the task for the bytes that follow, so that a long body is not
-    // received into fresh memory (regrowth, page faults) chunk after chunk.
     constexpr size_t kMaxKeptBuffer = 32u << 20;
-    std::vector<uint8_t>& buffer = chunk.vector();
-    if (buffer.capacity() == 0 || buffer.capacity() > kMaxKeptBuffer) return;
-    buffer.clear();
+    const size_t capacity = chunk.vector().capacity();
+    if (capacity == 0 || capacity > kMaxKeptBuffer) return;
+    chunk.vector().clear();
     std::lock_guard<std::mutex> lock(task->mu);
-    if (task->state == NSURLSessionTaskStateCompleted) return;
-    std::vector<uint8_t>& pending = task->pendingData.vector();
-    if (pending.capacity() >= buffer.capacity()) return;
-    buffer.insert(buffer.end(), pending.begin(), pending.end());
-    pending.swap(buffer);
-  });
+    if (task->state == NSURLSessionTaskStateCompleted ||
+        task->spareData.vector().capacity() >= capacity) {
+      return;
+    }
+    task->spareData = std::move(chunk);
+  };
+  if (streaming) {
+    s->postNow(std::move(deliver));
+  } else {
+    s->post(std::move(deliver));
+  }
 }
 
 // Coalesced delivery of body bytes to the delegate.
@@ -374,7 +382,9 @@ void deliverData(Transfer& t, const char* bytes, size_t length) {
     task->pendingData.append(bytes, length);
     task->received += static_cast<int64_t>(length);
     received = task->received;
-    scheduleDataDeliveryLocked(t.session, task);
+    // Bytes in large pieces are a long body being streamed.
+    constexpr size_t kStreamingPiece = 16 * 1024;
+    scheduleDataDeliveryLocked(t.session, task, length >= kStreamingPiece);
   }
   task->notifyCounter(kCountOfBytesReceived, received);
 }
@@ -1532,11 +1542,16 @@ thread_local const URLSessionCore* tWorkerOf = nullptr;
 }  // namespace
 
 void URLSessionCore::post(std::function<void()> block) {
-  std::lock_guard<std::mutex> lock(outboxMu);
   if (tWorkerOf == this) {
+    std::lock_guard<std::mutex> lock(outboxMu);
     outbox.push_back(std::move(block));
     return;
   }
+  postNow(std::move(block));
+}
+
+void URLSessionCore::postNow(std::function<void()> block) {
+  std::lock_guard<std::mutex> lock(outboxMu);
   for (auto& held : outbox) queue->addOperationWithBlock(std::move(held));
   outbox.clear();
   queue->addOperationWithBlock(std::move(block));
@@ -1706,8 +1721,9 @@ void URLSessionCore::taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSE
     task->reported = true;
     task->state = NSURLSessionTaskStateCompleted;
     task->error = error;
-    // A receive buffer handed back for reuse is not needed any more (bytes still waiting for
-    // their delivery stay).
+    // Receive buffers kept for reuse are not needed any more (bytes still waiting for their
+    // delivery stay).
+    task->spareData = Data();
     if (task->pendingData.empty()) task->pendingData = Data();
     owner = task->owner.lock();
     resumeCompletion = std::move(task->resumeDataCompletion);

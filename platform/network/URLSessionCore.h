@@ -64,6 +64,7 @@ struct URLTaskCore {
 
   // Coalesced deliveries to the delegate queue.
   Data pendingData;
+  Data spareData;  // an empty buffer a delivery handed back, for the bytes after the next one
   bool dataDeliveryScheduled = false;
   int64_t sentReported = 0;
   bool sendReportScheduled = false;
@@ -132,6 +133,8 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   // and wake it once; blocks posted elsewhere go out at once, after any held ones, so that
   // the order of all posts is kept.
   void post(std::function<void()> block);
+  // Posts `block` at once (after the held ones), also on the transfer thread.
+  void postNow(std::function<void()> block);
   // Hands the held blocks to the delegate queue (transfer thread; before it sleeps or waits).
   void flushPosts();
   NSURLSessionRef sessionRef();
