@@ -213,7 +213,7 @@ plat::Data HVAPNGCopyFrameData(const uint8_t* data, size_t length, const HVAPNGI
   bool frameIsIDAT = index == 0 && info.firstFrameIsDefaultImage;
   uint64_t size = 8 + uint64_t(info.sharedChunkSize) + frame.chunkSize;
   if (!frameIsIDAT) size -= 4ull * frame.chunkNum;
-  out.vector().reserve(size);
+  out.reserve(size);
   out.append(kPNGSignature, 8);
 
   auto insertFrameChunks = [&] {

@@ -122,7 +122,7 @@ void SDPURLSessionManagerTaskDelegate::URLSessionDataTaskDidReceiveData(
     constexpr int64_t kMaxReserve = int64_t{256} << 20;
     const int64_t expected = dataTask->countOfBytesExpectedToReceive();
     if (expected > 0) {
-      mutableData_->vector().reserve(static_cast<size_t>(std::min(expected, kMaxReserve)));
+      mutableData_->reserve(static_cast<size_t>(std::min(expected, kMaxReserve)));
     }
   }
   mutableData_->append(data);

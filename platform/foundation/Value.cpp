@@ -224,12 +224,4 @@ bool Dictionary::operator==(const Dictionary& other) const {
   return true;
 }
 
-// Data
-
-Data Data::subdata(size_t location, size_t length) const {
-  if (location >= bytes_.size()) return Data();
-  size_t n = std::min(length, bytes_.size() - location);
-  return Data(bytes_.data() + location, n);
-}
-
 }  // namespace plat

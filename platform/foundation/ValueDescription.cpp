@@ -158,13 +158,13 @@ std::string Data::description() const {
       out += hex[bytes_[i] & 0xF];
     }
   };
-  std::string out = "{length = " + std::to_string(bytes_.size()) + ", bytes = 0x";
-  if (bytes_.size() <= 2 * kEdge) {
-    appendHex(out, 0, bytes_.size());
+  std::string out = "{length = " + std::to_string(length_) + ", bytes = 0x";
+  if (length_ <= 2 * kEdge) {
+    appendHex(out, 0, length_);
   } else {
     appendHex(out, 0, kEdge);
     out += " ... ";
-    appendHex(out, bytes_.size() - kEdge, bytes_.size());
+    appendHex(out, length_ - kEdge, length_);
   }
   out += "}";
   return out;

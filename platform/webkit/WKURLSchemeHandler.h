@@ -12,11 +12,11 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSError.h"
 #include "platform/network/NSURLRequest.h"
@@ -31,7 +31,8 @@ class WKURLSchemeTask : public Object {
   // What the web view does with the task's answers; set by the loader.
   struct Sink {
     std::function<void(const std::shared_ptr<NSURLResponse>&)> response;
-    std::function<void(const Data&)> data;
+    // Takes the bytes: the sink may keep them without a copy.
+    std::function<void(Data&&)> data;
     std::function<void()> finish;
     std::function<void(const NSErrorRef&)> fail;
     // True when the sink reports read bytes itself through bytesConsumed(); otherwise bytes
@@ -70,10 +71,12 @@ class WKURLSchemeTask : public Object {
   bool accept(bool terminal);
   void enqueue(Event event);
   void drain();
+  void deliver(std::vector<Event>& events);
   NSURLRequestRef request_;
   Sink sink_;
   std::mutex mu_;
-  std::deque<Event> pending_;
+  std::vector<Event> pending_;
+  std::vector<Event> spare_;  // the drained list, kept for its capacity; guarded by mu_
   bool drainPosted_ = false;
   bool finished_ = false;
   std::atomic<bool> stopped_{false};

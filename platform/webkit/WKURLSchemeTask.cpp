@@ -26,12 +26,20 @@ void WKURLSchemeTask::enqueue(Event event) {
 }
 
 void WKURLSchemeTask::drain() {
-  std::deque<Event> events;
+  std::vector<Event> events;
   {
     std::lock_guard<std::mutex> lock(mu_);
     events.swap(pending_);
+    pending_.swap(spare_);
     drainPosted_ = false;
   }
+  deliver(events);
+  events.clear();
+  std::lock_guard<std::mutex> lock(mu_);
+  if (spare_.capacity() < events.capacity()) spare_.swap(events);
+}
+
+void WKURLSchemeTask::deliver(std::vector<Event>& events) {
   for (auto& e : events) {
     if (isStopped()) return;
     switch (e.kind) {
@@ -40,7 +48,7 @@ void WKURLSchemeTask::drain() {
         break;
       case Event::Bytes: {
         auto n = static_cast<int64_t>(e.data.length());
-        if (sink_.data) sink_.data(e.data);
+        if (sink_.data) sink_.data(std::move(e.data));
         if (!sink_.reportsConsumption) bytesConsumed(n);
         break;
       }

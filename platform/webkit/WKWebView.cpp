@@ -701,9 +701,9 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     g_object_unref(answer);
     releaseRequest(load, token);
   };
-  sink.data = [load, taskSlot](const Data& bytes) {
+  sink.data = [load, taskSlot](Data&& bytes) {
     if (load->responded && !load->ended) {
-      load->feed->push(bytes);
+      load->feed->push(std::move(bytes));
     } else if (auto task = taskSlot->lock()) {
       task->bytesConsumed(static_cast<int64_t>(bytes.length()));  // dropped: nothing to wait for
     }

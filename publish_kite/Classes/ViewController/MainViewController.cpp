@@ -94,31 +94,38 @@ bool endsWith(const std::string& s, const std::string& suffix) {
          s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// Reads `length` bytes at `offset` of `fd`; fewer when the file ends first.
+// Reads `length` bytes at `offset` of `fd` straight into the answer's buffer; fewer when the
+// file ends first.
 Data readRange(int fd, uint64_t offset, uint64_t length) {
-  std::vector<uint8_t> bytes;
-  bytes.resize(length);
+  Data bytes = Data::uninitialized(length);
   uint64_t got = 0;
   while (got < length) {
-    ssize_t n = ::pread(fd, bytes.data() + got, length - got, static_cast<off_t>(offset + got));
+    ssize_t n =
+        ::pread(fd, bytes.mutableBytes() + got, length - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     got += static_cast<uint64_t>(n);
   }
-  bytes.resize(got);
-  return Data(std::move(bytes));
+  bytes.setLength(got);
+  return bytes;
 }
 
-// Sends `length` bytes of `fd` from `offset` to `task` in order, in pieces of at most
-// kFileChunk, so a large file or range never sits in memory whole. Stops early when the task
-// is stopped or the file ends first.
-void sendFileBytes(int fd, uint64_t offset, uint64_t length, const WKURLSchemeTaskRef& task) {
+// Answers `task` with `response` and then `length` bytes of `fd` from `offset`, in order, in
+// pieces of at most kFileChunk, so a large file or range never sits in memory whole. The
+// first piece is read before the response is given, so a small answer reaches the main
+// thread in one go. Stops early when the task is stopped or the file ends first.
+void answerWithFileBytes(int fd, uint64_t offset, uint64_t length,
+                         const std::shared_ptr<NSURLResponse>& response,
+                         const WKURLSchemeTaskRef& task) {
+  Data bytes = readRange(fd, offset, std::min(kFileChunk, length));
+  if (task->isStopped()) return;
+  task->didReceiveResponse(response);
   uint64_t sent = 0;
-  while (sent < length && !task->isStopped()) {
-    Data bytes = readRange(fd, offset + sent, std::min(kFileChunk, length - sent));
-    if (bytes.empty()) break;  // the file shrank: send what there was
+  while (!bytes.empty() && !task->isStopped()) {  // empty: the file shrank, send what there was
     sent += bytes.length();
     task->didReceiveData(std::move(bytes));
+    if (sent >= length || task->isStopped()) break;
+    bytes = readRange(fd, offset + sent, std::min(kFileChunk, length - sent));
   }
 }
 
@@ -581,13 +588,9 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   headers.set("Connection", "keep-alive");
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
-  if (task->isStopped()) {
-    ::close(fd);
-    return;
-  }
-  task->didReceiveResponse(
-      std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 206, "HTTP/1.1", headers));
-  sendFileBytes(fd, static_cast<uint64_t>(start), length, task);
+  answerWithFileBytes(
+      fd, static_cast<uint64_t>(start), length,
+      std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 206, "HTTP/1.1", headers), task);
   ::close(fd);
   if (task->isStopped()) return;
   task->didFinish();
@@ -607,9 +610,9 @@ void MainViewController::ServeLocalFile(const std::string& filePath, const std::
   headers.set("Content-Length", std::to_string(size));
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
-  task->didReceiveResponse(
-      std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 200, "HTTP/1.1", headers));
-  sendFileBytes(fd, 0, size, task);
+  answerWithFileBytes(
+      fd, 0, size,
+      std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 200, "HTTP/1.1", headers), task);
   ::close(fd);
   if (task->isStopped()) return;
   task->didFinish();
