@@ -355,14 +355,14 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
     if (delegate && dataTask && !chunk.empty()) {
       delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
     }
+    // A Data shortened to nothing keeps its buffer, which its length measured.
     constexpr size_t kMaxKeptBuffer = 32u << 20;
-    const size_t capacity = chunk.vector().capacity();
-    if (capacity == 0 || capacity > kMaxKeptBuffer) return;
-    chunk.vector().clear();
+    const size_t size = chunk.length();
+    if (size == 0 || size > kMaxKeptBuffer) return;
+    chunk.setLength(0);
     std::lock_guard<std::mutex> lock(task->mu);
-    if (task->state == NSURLSessionTaskStateCompleted ||
-        task->spareData.vector().capacity() >= capacity) {
-      return;
+    if (task->state == NSURLSessionTaskStateCompleted || task->spareData.bytes() != nullptr) {
+      return;  // the task already holds a buffer handed back
     }
     task->spareData = std::move(chunk);
   };
