@@ -10,7 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -38,6 +40,73 @@ NSURLSessionTask::StateHook gSuspendHook;
 // until the process is gone. This must come before any other use of OpenSSL, hence a static
 // initializer.
 const bool gOpenSSLKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+// Transfer threads of stopped sessions. After a session has reported itself invalid, its transfer
+// thread still closes the connections and then runs its thread-exit cleanup (OpenSSL's among
+// it), and nothing of the session may be left to join it. Such threads are joined here: those
+// that have ended whenever another one is handed over, and all of them at exit, before the
+// libraries' exit handlers run (OpenSSL frees its locks at exit after all when a library loaded
+// before ours initialised it first, as the test servers' HTTP library does).
+class StoppedWorkers {
+ public:
+  static StoppedWorkers& shared() {
+    // Never destroyed: a thread may be handed over while the process exits.
+    static StoppedWorkers* workers = [] {
+      auto* w = new StoppedWorkers;
+      std::atexit([] { shared().joinAll(); });
+      return w;
+    }();
+    return *workers;
+  }
+
+  // Keeps `thread`, which sets `ended` as its last step, until it is joined.
+  void keep(std::thread thread, std::shared_ptr<std::atomic<bool>> ended) {
+    std::vector<std::thread> done;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (exiting_) {
+        thread.detach();
+        return;
+      }
+      for (auto it = kept_.begin(); it != kept_.end();) {
+        if (it->ended->load(std::memory_order_acquire)) {
+          done.push_back(std::move(it->thread));
+          it = kept_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      kept_.push_back({std::move(thread), std::move(ended)});
+    }
+    for (auto& t : done) t.join();
+  }
+
+ private:
+  struct Kept {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> ended;
+  };
+
+  void joinAll() {
+    std::vector<Kept> all;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      exiting_ = true;
+      all.swap(kept_);
+    }
+    for (auto& k : all) {
+      if (k.thread.get_id() == std::this_thread::get_id()) {
+        k.thread.detach();  // the process exits from this transfer thread
+      } else {
+        k.thread.join();
+      }
+    }
+  }
+
+  std::mutex mu_;
+  std::vector<Kept> kept_;
+  bool exiting_ = false;
+};
 
 void globalCurlInit() {
   static std::once_flag once;
@@ -1522,7 +1591,7 @@ URLSessionCore::~URLSessionCore() {
   if (multi) curl_multi_wakeup(multi);
   if (worker.joinable()) {
     if (worker.get_id() == std::this_thread::get_id()) {
-      worker.detach();
+      StoppedWorkers::shared().keep(std::move(worker), workerEnded);
     } else {
       worker.join();
     }
@@ -1577,8 +1646,11 @@ void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
     workerRunning = true;
     // The worker holds only a weak reference so that the core can go away.
     std::weak_ptr<URLSessionCore> weak = shared_from_this();
-    worker = std::thread([weak] {
+    workerEnded = std::make_shared<std::atomic<bool>>(false);
+    StoppedWorkers::shared();  // its exit handler must run before those registered so far
+    worker = std::thread([weak, ended = workerEnded] {
       if (auto s = weak.lock()) s->workerLoop();
+      ended->store(true, std::memory_order_release);
     });
     return;
   }
@@ -1785,15 +1857,21 @@ void URLSessionCore::checkInvalidation() {
       d = self->delegate;
     }
     if (d) d->URLSessionDidBecomeInvalidWithError(session, nullptr);
-    std::lock_guard<std::mutex> lock(self->mu);
-    self->delegate = nullptr;
-    self->selfRef = nullptr;  // the session may go away now
-    self->workerStop = true;
-    if (self->multi) {
-      curl_multi_wakeup(self->multi);
-    } else {
-      self->workerRunning = true;  // never started: nothing to stop
+    std::thread stopped;
+    {
+      std::lock_guard<std::mutex> lock(self->mu);
+      self->delegate = nullptr;
+      self->selfRef = nullptr;  // the session may go away now
+      self->workerStop = true;
+      if (self->multi) {
+        curl_multi_wakeup(self->multi);
+        stopped = std::move(self->worker);
+      } else {
+        self->workerRunning = true;  // never started: nothing to stop
+      }
     }
+    // The worker ends on its own now, maybe after the session is gone.
+    if (stopped.joinable()) StoppedWorkers::shared().keep(std::move(stopped), self->workerEnded);
   });
 }
 

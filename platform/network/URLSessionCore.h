@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -96,7 +97,8 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   bool invalidationReported = false;
 
   // Transfer thread.
-  std::thread worker;
+  std::thread worker;  // handed to the stopped-thread joiner once the session stops it
+  std::shared_ptr<std::atomic<bool>> workerEnded;  // set by the worker as its last step
   bool workerRunning = false;
   bool workerStop = false;
   std::vector<std::function<void()>> commands;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "platform/network/NSURLSession.h"
 #include "platform/security/SecTrust.h"
 #include "testing/loop/Pump.h"
@@ -172,6 +174,36 @@ TEST(ServerTrust, SessionLevelDelegatesAndDelegatelessSessions) {
   plain->finishTasksAndInvalidate();
   ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
   SecTrustResetSystemAnchorCertificates();
+}
+
+// A process that exits right after its last session reported itself invalid: the session's
+// transfer thread is still closing its TLS connection then. The exit waits for it instead of
+// tearing OpenSSL down under it (the test servers' library registers OpenSSL's exit cleanup),
+// which the thread sanitizer reports as races and which can crash the exit.
+TEST(ServerTrustDeathTest, ExitRightAfterTheLastSessionStopsWaitsForItsTransferThread) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The thread is still busy only in some runs: three processes.
+  for (int run = 0; run < 3; ++run) {
+    EXPECT_EXIT(
+        {
+          SecTrustSetSystemAnchorCertificates(
+              {SecCertificateCreateWithData(TestPKI::shared().root.der)});
+          // Kept to the end, so that nothing after the transfer touches OpenSSL before the exit.
+          static auto* server =
+              new LoopbackServer(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+          server->respond("/t", 200, "ok");
+          auto delegate = std::make_shared<RecordingDelegate>();
+          auto session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+              nullptr, delegate, NSOperationQueue::mainQueue());
+          session->dataTaskWithURL(server->url("/t"))->resume();
+          session->finishTasksAndInvalidate();
+          session.reset();  // as callers do: the session goes away on its own once stopped
+          bool stopped = runUntil([&] { return delegate->invalidated; }, 20);
+          std::exit(stopped && delegate->completed == 1 && !delegate->errors.begin()->second ? 0
+                                                                                             : 2);
+        },
+        ::testing::ExitedWithCode(0), "");
+  }
 }
 
 // A delegate that never answers: the transfer waits until the task is cancelled.
