@@ -43,6 +43,10 @@ endfunction()
 file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/lumora_test_asan_options.c
      CONTENT "const char* __lsan_default_options(void) {\n  return \"suppressions=${PROJECT_SOURCE_DIR}/testing/lsan.supp:print_suppressions=0\";\n}\n")
 
+# all_tests builds every test program (and what it links), without the benchmarks, tools and
+# demo: the Release test stages need nothing else.
+add_custom_target(all_tests)
+
 function(lumora_tests)
   cmake_parse_arguments(A "" "" "DEPS" ${ARGN})
   file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
@@ -53,6 +57,7 @@ function(lumora_tests)
     set(exe test_${prefix}_${stem})
     add_executable(${exe} ${f} ${PROJECT_BINARY_DIR}/lumora_test_asan_options.c)
     target_link_libraries(${exe} PRIVATE ${A_DEPS} GTest::gtest_main GTest::gmock)
+    add_dependencies(all_tests ${exe})
     gtest_discover_tests(${exe}
       DISCOVERY_TIMEOUT 120
       PROPERTIES TIMEOUT 300
