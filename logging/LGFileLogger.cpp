@@ -196,7 +196,8 @@ void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { maybeRollDueToS
 
 bool LGFileLogger::textForMessage(const LGLogMessage& message, LGText* text,
                                   std::string_view* data, bool* appendNewline) {
-  if (formatter_ && typeid(*formatter_) == typeid(LGLogFileFormatterDefault)) {
+  const auto* formatter = formatter_.get();
+  if (formatter && typeid(*formatter) == typeid(LGLogFileFormatterDefault)) {
     // The default line is always a new, non-empty text: made in place, without a text
     // object of its own.
     static_cast<LGLogFileFormatterDefault&>(*formatter_).formatLogMessageInto(message, line_);
