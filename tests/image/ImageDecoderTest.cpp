@@ -328,7 +328,9 @@ TEST(ImageDecoderTest, APNGFramesComposeInAnyOrder) {
   // The copy keeps the decoder's own fields: copying it again through the base keeps them too.
   auto again = raw->copy();
   EXPECT_EQ(again->dispose(), HVFrameDisposeBackground);
-  EXPECT_EQ(typeid(*again), typeid(*raw));
+  const auto& copied = *again;
+  const auto& original = *raw;
+  EXPECT_EQ(typeid(copied), typeid(original));
 }
 
 TEST(ImageDecoderTest, APNGOffsetsAndFallbacks) {
