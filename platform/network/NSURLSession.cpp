@@ -907,6 +907,21 @@ void allowResponse(const std::shared_ptr<URLSessionCore>& s,
         task->state == NSURLSessionTaskStateCompleted) {
       return;
     }
+    if (task->state == NSURLSessionTaskStateSuspended) {
+      // A suspended task takes nothing further, not even a body that already arrived whole:
+      // the answer is carried out when the task is resumed. Weak references, so that a task
+      // never resumed is not kept alive by its own held answer.
+      std::weak_ptr<URLSessionCore> ws = s;
+      std::weak_ptr<URLTaskCore> wt = task;
+      std::weak_ptr<Transfer> wtr = tr;
+      task->heldAllow = [ws, wt, wtr] {
+        auto s2 = ws.lock();
+        auto t2 = wt.lock();
+        auto tr2 = wtr.lock();
+        if (s2 && t2 && tr2) allowResponse(s2, t2, tr2);
+      };
+      return;
+    }
     tr->awaitingDisposition = false;
     done = tr->doneWhileAwaiting;
     paused = tr->pausedByCallback;
@@ -2032,6 +2047,7 @@ void NSURLSessionTask::removeObserver(uint64_t token) {
 void NSURLSessionTask::resume() {
   NSURLSessionTaskState before;
   bool start = false, unpause = false;
+  std::function<void()> heldAllow;
   {
     std::lock_guard<std::mutex> lock(core_->mu);
     before = core_->state;
@@ -2040,9 +2056,12 @@ void NSURLSessionTask::resume() {
       start = !core_->started;
       unpause = core_->started;
       core_->started = true;
+      heldAllow = std::move(core_->heldAllow);
+      core_->heldAllow = nullptr;
     }
   }
   if (start || unpause) core_->session->startOrUnpause(core_, start);
+  if (heldAllow) heldAllow();
   StateHook hook;
   {
     std::lock_guard<std::mutex> lock(gHookMu);

@@ -72,6 +72,10 @@ struct URLTaskCore {
   int64_t writtenReported = 0;
   bool writeReportScheduled = false;
 
+  // The delegate's allow of a response that came while the task was suspended: the body and
+  // the completion it would release wait for the task's resume.
+  std::function<void()> heldAllow;
+
   // A decision the transfer thread is blocked on (trust, new body stream).
   std::condition_variable decisionCv;
 

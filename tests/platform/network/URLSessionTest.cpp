@@ -420,6 +420,39 @@ TEST_F(SessionFixture, ResponseDispositionPausesTheTransferUntilAnswered) {
   EXPECT_FALSE(task->error());
 }
 
+TEST_F(SessionFixture, AnAllowGivenWhileSuspendedWaitsForTheResume) {
+  // The body may arrive whole while the decision is pending; a suspended task still delivers
+  // and completes nothing until it is resumed.
+  server.respond("/small", 200, "abc");
+  delegate->holdResponse = true;
+  auto task = session->dataTaskWithRequest(request("/small"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldResponse); }, 20));
+  task->suspend();
+  testing_loop::runUntil([] { return false; }, 0.2);
+  delegate->heldResponse(NSURLSessionResponseAllow);
+  testing_loop::runUntil([] { return false; }, 0.3);
+  EXPECT_EQ(delegate->bodies.count(1), 0u);
+  EXPECT_EQ(delegate->completed, 0u);
+  EXPECT_EQ(task->state(), NSURLSessionTaskStateSuspended);
+  task->resume();
+  ASSERT_TRUE(waitCompleted());
+  EXPECT_FALSE(task->error());
+  EXPECT_EQ(delegate->bodies[1], "abc");
+
+  // Cancelled while its allow is held: it ends cancelled, and the held answer goes with it.
+  delegate->heldResponse = nullptr;
+  auto second = session->dataTaskWithRequest(request("/small"));
+  second->resume();
+  ASSERT_TRUE(runUntil([&] { return static_cast<bool>(delegate->heldResponse); }, 20));
+  second->suspend();
+  delegate->heldResponse(NSURLSessionResponseAllow);
+  second->cancel();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_EQ(second->error()->code(), NSURLErrorCancelled);
+  EXPECT_EQ(delegate->bodies.count(second->taskIdentifier()), 0u);
+}
+
 TEST_F(SessionFixture, ABodyLargerThanWhatIsHeldBackArrivesWholeOnceAllowed) {
   // More than the session holds back while the decision is pending: reading stops, and
   // resumes without losing, repeating or reordering bytes.
