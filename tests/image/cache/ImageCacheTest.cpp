@@ -206,8 +206,9 @@ TEST_F(ImageCacheTest, GeneralCacheBlockForms) {
 
   cache->setObjectForKey(Value("a"), "a");
   cache->setObjectForKey(Value("b"), "b");
-  int64_t lastRemoved = -1;
-  bool ended = false, failed = true;
+  // Written by the blocks on the cache's queue, read here.
+  std::atomic<int64_t> lastRemoved{-1};
+  std::atomic<bool> ended{false}, failed{true};
   cache->removeAllObjectsWithProgressBlockEndBlock(
       [&](int64_t removed, int64_t total) {
         EXPECT_EQ(total, 2);
@@ -218,9 +219,9 @@ TEST_F(ImageCacheTest, GeneralCacheBlockForms) {
         ended = true;
       });
   EXPECT_EQ(cache->memoryCache()->totalCount(), 0u);
-  ASSERT_TRUE(testing_loop::runUntil([&] { return ended; }));
-  EXPECT_FALSE(failed);
-  EXPECT_EQ(lastRemoved, 2);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return ended.load(); }));
+  EXPECT_FALSE(failed.load());
+  EXPECT_EQ(lastRemoved.load(), 2);
   EXPECT_EQ(cache->diskCache()->totalCount(), 0);
 
   cache->setObjectForKey(Value("c"), "c");
