@@ -39,7 +39,9 @@ TEST(Data, EveryKindOfBufferGrowsAndCopiesByValue) {
 }
 
 TEST(Data, AppendingItselfRepeatsTheBytes) {
-  for (Data d : {Data(iota(300)), Data::uninitialized(300), Data(iota(300).data(), 300)}) {
+  Data unset = Data::uninitialized(300);
+  std::memset(unset.mutableBytes(), 0x33, unset.length());  // compared below: every byte set
+  for (Data d : {Data(iota(300)), unset, Data(iota(300).data(), 300)}) {
     std::memset(d.mutableBytes(), 0x5a, 10);
     Data expected = d;
     expected.append(Data(d));
