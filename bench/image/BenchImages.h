@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench/RateReporter.h"
 #include "platform/graphics/CGImage.h"
 
 namespace bench_images {
@@ -38,23 +38,6 @@ inline plat::CGImageRef picture() {
   return img;
 }
 
-// Keeps each run's items-per-second rate by benchmark name.
-class RateReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const auto& run : runs) {
-      auto it = run.counters.find("items_per_second");
-      if (it != run.counters.end()) rates[run.run_name.function_name] = it->second.value;
-    }
-  }
-  double rate(const std::string& name) const {
-    auto it = rates.find(name);
-    return it == rates.end() ? 0 : it->second;
-  }
-  std::map<std::string, double> rates;
-};
-
 // One measured case: the system's function beside the library's, on the same picture.
 struct Case {
   std::string name;  // "JPEG1080p"
@@ -74,7 +57,7 @@ inline int runCases(int argc, char** argv, const char* verb, const std::vector<C
         ->UseRealTime();
   }
   benchmark::Initialize(&argc, argv);
-  RateReporter reporter;
+  bench_support::RateReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   double lowest = cases.empty() ? 0 : 1e300;
   for (const auto& c : cases) {
