@@ -52,13 +52,20 @@ bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
 // creating, replacing, moving and removing, which act on the link, not on what it names).
 std::optional<std::string> containerPath(const std::optional<std::string>& path,
                                          bool followFinalLink) {
-  if (!nonEmpty(path) || (*path)[0] != '/') return std::nullopt;
+  // A NUL byte would end the path early for the system (".../..\0" would name the
+  // container's parent): such a path is refused whole.
+  if (!nonEmpty(path) || (*path)[0] != '/' || !plat::isValidFilePath(*path)) return std::nullopt;
   if (followFinalLink) return Utils::ContainedPath(path);
   fs::path p = fs::path(*path).lexically_normal();
   std::string name = p.filename().string();
   if (name.empty() || name == "." || name == "..") return Utils::ContainedPath(path);
   auto parent = Utils::ContainedPath(p.parent_path().string());
-  if (!parent) return std::nullopt;
+  if (!parent) {
+    // A top folder of the container itself (its parent lies outside).
+    auto whole = Utils::ContainedPath(path);
+    if (whole && Utils::IsContainerFolder(*whole)) return whole;
+    return std::nullopt;
+  }
   return *parent + "/" + name;
 }
 

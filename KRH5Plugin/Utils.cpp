@@ -35,7 +35,8 @@ bool Utils::Exists(const std::optional<std::string>& path) {
 
 plat::UIImageRef Utils::LoadImage(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  if (!plat::isValidFilePath(path) || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return nullptr;
   auto data = plat::dataWithContentsOfFile(path);
   if (!data) return nullptr;
   return plat::UIImage::imageWithData(*data);
@@ -46,7 +47,8 @@ bool Utils::ReplaceFile(const std::string& path, const plat::Data& data) {
 }
 
 std::optional<std::string> Utils::ContainedPath(const std::optional<std::string>& path) {
-  if (!path || path->empty() || (*path)[0] != '/') return std::nullopt;
+  if (!path || path->empty() || (*path)[0] != '/' || !plat::isValidFilePath(*path))
+    return std::nullopt;
   std::error_code ec;
   fs::path canonical = fs::weakly_canonical(fs::path(*path), ec);
   if (ec) return std::nullopt;

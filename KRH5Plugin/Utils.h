@@ -27,7 +27,7 @@ class Utils {
 
   // The canonical form of `path` when it lies inside the app container's Documents,
   // Library or tmp folder (symbolic links and ".." resolved as far as the path exists);
-  // nullopt for relative paths, empty texts and anything outside.
+  // nullopt for relative paths, empty texts, texts holding a NUL byte and anything outside.
   static std::optional<std::string> ContainedPath(const std::optional<std::string>& path);
   // Whether the canonical path is one of the container's top folders themselves.
   static bool IsContainerFolder(const std::string& canonicalPath);

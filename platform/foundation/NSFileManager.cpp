@@ -53,9 +53,25 @@ bool fail(NSErrorRef* error, int posixError, const std::string& path, bool writi
   return false;
 }
 
+// A path with a NUL byte: refused with the invalid-name code, nothing touched.
+bool invalidName(NSErrorRef* error, const std::string& path, bool writing) {
+  if (error) {
+    Dictionary info;
+    info.set(NSLocalizedDescriptionKey, std::string("The file name is invalid."));
+    info.set(NSFilePathErrorKey, path);
+    info.set(NSUnderlyingErrorKey,
+             Value(NSError::make(NSPOSIXErrorDomain, EINVAL, std::strerror(EINVAL))));
+    *error = NSError::make(NSCocoaErrorDomain,
+                           writing ? NSFileWriteInvalidFileNameError
+                                   : NSFileReadInvalidFileNameError,
+                           std::move(info));
+  }
+  return false;
+}
+
 bool exists(const std::string& path) {
   struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
+  return isValidFilePath(path) && ::lstat(path.c_str(), &st) == 0;
 }
 
 std::string userName(const std::string& name) {
@@ -133,6 +149,7 @@ NSErrorRef fileErrorFromErrno(int posixError, const std::string& path, bool writ
 bool writeDataToFile(const Data& data, const std::string& path, unsigned options,
                      NSErrorRef* error) {
   if (path.empty()) return fail(error, ENOENT, path, true);
+  if (!isValidFilePath(path)) return invalidName(error, path, true);
   int err = 0;
   if (!(options & NSDataWritingAtomic)) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
@@ -170,6 +187,10 @@ bool writeDataToFile(const Data& data, const std::string& path, unsigned options
 }
 
 std::optional<Data> dataWithContentsOfFile(const std::string& path, NSErrorRef* error) {
+  if (!isValidFilePath(path)) {
+    invalidName(error, path, false);
+    return std::nullopt;
+  }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     fail(error, errno, path, false);
@@ -207,23 +228,24 @@ NSFileManager& NSFileManager::defaultManager() {
 
 bool NSFileManager::fileExistsAtPath(const std::string& path, bool* isDirectory) const {
   struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) return false;
+  if (path.empty() || !isValidFilePath(path) || ::stat(path.c_str(), &st) != 0) return false;
   if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
   return true;
 }
 
 bool NSFileManager::isReadableFileAtPath(const std::string& path) const {
-  return !path.empty() && ::access(path.c_str(), R_OK) == 0;
+  return !path.empty() && isValidFilePath(path) && ::access(path.c_str(), R_OK) == 0;
 }
 
 bool NSFileManager::isWritableFileAtPath(const std::string& path) const {
-  return !path.empty() && ::access(path.c_str(), W_OK) == 0;
+  return !path.empty() && isValidFilePath(path) && ::access(path.c_str(), W_OK) == 0;
 }
 
 bool NSFileManager::createDirectoryAtPathWithIntermediateDirectoriesAttributesError(
     const std::string& path, bool createIntermediates, const Dictionary& attributes,
     NSErrorRef* error) const {
   if (path.empty()) return fail(error, ENOENT, path, true);
+  if (!isValidFilePath(path)) return invalidName(error, path, true);
   const Value* perms = attributes.find(NSFilePosixPermissions);
   mode_t mode = perms ? static_cast<mode_t>(perms->integerValue() & 07777) : 0755;
   if (!createIntermediates) {
@@ -263,6 +285,7 @@ std::optional<Data> NSFileManager::contentsAtPath(const std::string& path) const
 }
 
 bool NSFileManager::removeItemAtPathError(const std::string& path, NSErrorRef* error) const {
+  if (!isValidFilePath(path)) return invalidName(error, path, true);
   if (path.empty() || !exists(path)) return fail(error, ENOENT, path, true);
   std::error_code ec;
   fs::remove_all(path, ec);
@@ -273,6 +296,8 @@ bool NSFileManager::removeItemAtPathError(const std::string& path, NSErrorRef* e
 bool NSFileManager::moveItemAtPathToPathError(const std::string& source,
                                               const std::string& destination,
                                               NSErrorRef* error) const {
+  if (!isValidFilePath(source)) return invalidName(error, source, true);
+  if (!isValidFilePath(destination)) return invalidName(error, destination, true);
   if (source.empty() || !exists(source)) return fail(error, ENOENT, source, true);
   if (destination.empty()) return fail(error, ENOENT, destination, true);
   if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
@@ -297,6 +322,8 @@ bool NSFileManager::moveItemAtPathToPathError(const std::string& source,
 bool NSFileManager::copyItemAtPathToPathError(const std::string& source,
                                               const std::string& destination,
                                               NSErrorRef* error) const {
+  if (!isValidFilePath(source)) return invalidName(error, source, false);
+  if (!isValidFilePath(destination)) return invalidName(error, destination, true);
   if (source.empty() || !exists(source)) return fail(error, ENOENT, source, false);
   if (destination.empty()) return fail(error, ENOENT, destination, true);
   if (exists(destination)) return fail(error, EEXIST, destination, true);
@@ -307,6 +334,10 @@ bool NSFileManager::copyItemAtPathToPathError(const std::string& source,
 std::vector<std::string> NSFileManager::contentsOfDirectoryAtPathError(const std::string& path,
                                                                        NSErrorRef* error) const {
   std::vector<std::string> names;
+  if (!isValidFilePath(path)) {
+    invalidName(error, path, false);
+    return names;
+  }
   DIR* dir = path.empty() ? nullptr : ::opendir(path.c_str());
   if (!dir) {
     fail(error, path.empty() ? ENOENT : errno, path, false);
@@ -328,6 +359,10 @@ Dictionary NSFileManager::attributesOfItemAtPathError(const std::string& path,
   std::memset(&stx, 0, sizeof stx);
   if (path.empty()) {
     fail(error, ENOENT, path, false);
+    return attrs;
+  }
+  if (!isValidFilePath(path)) {
+    invalidName(error, path, false);
     return attrs;
   }
   uint64_t size;
@@ -371,6 +406,7 @@ Dictionary NSFileManager::attributesOfItemAtPathError(const std::string& path,
 bool NSFileManager::setAttributesOfItemAtPathError(const Dictionary& attributes,
                                                    const std::string& path,
                                                    NSErrorRef* error) const {
+  if (!isValidFilePath(path)) return invalidName(error, path, true);
   if (path.empty() || !exists(path)) return fail(error, ENOENT, path, true);
   if (const Value* perms = attributes.find(NSFilePosixPermissions)) {
     if (::chmod(path.c_str(), static_cast<mode_t>(perms->integerValue() & 07777)) != 0)
@@ -389,6 +425,7 @@ bool NSFileManager::setAttributesOfItemAtPathError(const Dictionary& attributes,
 
 std::optional<Data> NSFileManager::extendedAttribute(const std::string& path,
                                                      const std::string& name) const {
+  if (!isValidFilePath(path) || !isValidFilePath(name)) return std::nullopt;
   std::string key = userName(name);
   for (int attempt = 0; attempt < 4; ++attempt) {
     ssize_t size = ::getxattr(path.c_str(), key.c_str(), nullptr, 0);
@@ -406,6 +443,7 @@ std::optional<Data> NSFileManager::extendedAttribute(const std::string& path,
 
 bool NSFileManager::setExtendedAttribute(const std::string& path, const std::string& name,
                                          const Data& value, NSErrorRef* error) const {
+  if (!isValidFilePath(path) || !isValidFilePath(name)) return invalidName(error, path, true);
   if (::setxattr(path.c_str(), userName(name).c_str(), value.bytes(), value.length(), 0) != 0)
     return fail(error, errno, path, true);
   return true;
@@ -413,6 +451,7 @@ bool NSFileManager::setExtendedAttribute(const std::string& path, const std::str
 
 bool NSFileManager::removeExtendedAttribute(const std::string& path, const std::string& name,
                                             NSErrorRef* error) const {
+  if (!isValidFilePath(path) || !isValidFilePath(name)) return invalidName(error, path, true);
   if (::removexattr(path.c_str(), userName(name).c_str()) != 0 && errno != ENODATA)
     return fail(error, errno, path, true);
   return true;

@@ -9,6 +9,9 @@
 // - removing a missing path fails with code 4 (NSFileNoSuchFileError);
 // - listings hold every name (hidden ones too), sorted;
 // - extended attributes live in the "user." name space (added when missing).
+// - a path (or attribute name) holding a NUL byte is refused, never cut short at the NUL:
+//   the operation fails with 258 (reading) or 514 (writing) and touches nothing; the
+//   queries answer NO / nullopt.
 // Failures come back as NSError values in NSCocoaErrorDomain with the POSIX error under
 // NSUnderlyingErrorKey and the path under NSFilePathErrorKey.
 //
@@ -29,9 +32,11 @@ namespace plat {
 inline constexpr int64_t NSFileNoSuchFileError = 4;
 inline constexpr int64_t NSFileReadUnknownError = 256;
 inline constexpr int64_t NSFileReadNoPermissionError = 257;
+inline constexpr int64_t NSFileReadInvalidFileNameError = 258;
 inline constexpr int64_t NSFileReadNoSuchFileError = 260;
 inline constexpr int64_t NSFileWriteUnknownError = 512;
 inline constexpr int64_t NSFileWriteNoPermissionError = 513;
+inline constexpr int64_t NSFileWriteInvalidFileNameError = 514;
 inline constexpr int64_t NSFileWriteFileExistsError = 516;
 inline constexpr int64_t NSFileWriteOutOfSpaceError = 640;
 inline constexpr int64_t NSFileWriteVolumeReadOnlyError = 642;
@@ -67,6 +72,12 @@ std::optional<Data> dataWithContentsOfFile(const std::string& path, NSErrorRef* 
 // Builds the NSCocoaErrorDomain error for a failed file operation on path (errno value
 // `posixError`; `writing` selects the write codes over the read codes).
 NSErrorRef fileErrorFromErrno(int posixError, const std::string& path, bool writing);
+
+// Whether `path` can name a file at all: no NUL byte inside (the system would stop at it
+// and act on another path).
+inline bool isValidFilePath(const std::string& path) {
+  return path.find('\0') == std::string::npos;
+}
 
 class NSFileManager {
  public:

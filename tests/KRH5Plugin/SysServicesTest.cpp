@@ -173,6 +173,44 @@ TEST_F(SysServicesTest, PathsStayInsideTheAppContainer) {
   EXPECT_TRUE(sys.CreateDir(DeviceRoot::temporaryPath() + "/y"));
 }
 
+// A NUL byte in a page path would end it early for the system: ".../Documents/..\0" names
+// the whole container. Every command refuses such a path.
+TEST_F(SysServicesTest, APathWithANulByteIsRefused) {
+  write(docs + "/keep", "k");
+  fs::create_directories(DeviceRoot::cachesPath() + "/c");
+  const std::string nul("\0", 1);
+  auto pair = [](const std::string& s, const std::string& d) {
+    return NSJSONSerialization::stringWithJSONObject(
+        Value(Dictionary{{"srcPath", s}, {"dstPath", d}}));
+  };
+  EXPECT_FALSE(sys.DeleteAtPath(docs + "/.." + nul));
+  EXPECT_FALSE(sys.DeleteAtPath(docs + "/keep" + nul + "x"));
+  EXPECT_FALSE(sys.IsExistAtPath(docs + "/keep" + nul + "x"));
+  EXPECT_FALSE(sys.IsDirAtPath(docs + "/.." + nul));
+  EXPECT_FALSE(sys.GetDirsAtPath(docs + "/.." + nul).has_value());
+  EXPECT_FALSE(sys.CreateDir(docs + "/made" + nul + "x"));
+  EXPECT_FALSE(sys.MoveFile(pair(docs + "/keep", docs + "/moved" + nul + "x")));
+  EXPECT_FALSE(sys.MoveFile(pair(docs + "/keep" + nul + "x", docs + "/moved")));
+  EXPECT_FALSE(sys.CopyFile(pair(docs + "/keep", docs + "/copied" + nul)));
+  EXPECT_EQ(read(docs + "/keep"), "k");
+  EXPECT_TRUE(fs::exists(DeviceRoot::cachesPath() + "/c"));
+  EXPECT_FALSE(fs::exists(docs + "/made"));
+  EXPECT_FALSE(fs::exists(docs + "/moved"));
+  EXPECT_FALSE(fs::exists(docs + "/copied"));
+}
+
+// The container's top folders exist already: creating one answers YES, as the file manager
+// does for any existing folder; removing one stays refused.
+TEST_F(SysServicesTest, CreatingATopFolderAnswersYes) {
+  EXPECT_TRUE(sys.CreateDir(docs));
+  EXPECT_TRUE(sys.CreateDir(docs + "/"));
+  EXPECT_TRUE(sys.CreateDir(DeviceRoot::libraryPath()));
+  EXPECT_TRUE(sys.CreateDir(DeviceRoot::temporaryPath()));
+  EXPECT_FALSE(sys.CreateDir(root.path()));
+  EXPECT_FALSE(sys.DeleteAtPath(DeviceRoot::libraryPath()));
+  EXPECT_TRUE(fs::is_directory(DeviceRoot::libraryPath()));
+}
+
 TEST_F(SysServicesTest, DeviceFactsAndBattery) {
   auto& device = DeviceProfile::current();
   device.setName("Ann's phone");

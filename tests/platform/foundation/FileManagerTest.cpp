@@ -129,6 +129,52 @@ TEST_F(FileManagerTest, FoldersRemovalAndListings) {
   EXPECT_EQ(error->userInfo()[NSFilePathErrorKey], Value(path("x")));
 }
 
+// A NUL byte inside a path would make the system act on the text before it: every operation
+// refuses such a path and touches nothing.
+TEST_F(FileManagerTest, APathWithANulByteIsRefusedNotCutShort) {
+  ASSERT_TRUE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(path("keep"),
+                                                                                   false));
+  write("keep/file", "kept");
+  const std::string nul("\0", 1);
+  const std::string cut = path("keep") + nul + "x";  // the system would see ".../keep"
+  const std::string parent = path("keep") + "/.." + nul;
+  auto invalid = [](const NSErrorRef& e, int64_t code) {
+    return e && e->domain() == NSCocoaErrorDomain && e->code() == code;
+  };
+  NSErrorRef error;
+  EXPECT_FALSE(fm().removeItemAtPathError(cut, &error));
+  EXPECT_TRUE(invalid(error, NSFileWriteInvalidFileNameError));
+  EXPECT_FALSE(fm().removeItemAtPathError(parent));
+  EXPECT_FALSE(fm().fileExistsAtPath(cut));
+  EXPECT_FALSE(fm().isReadableFileAtPath(cut));
+  EXPECT_FALSE(fm().isWritableFileAtPath(cut));
+  EXPECT_FALSE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(
+      path("made") + nul + "x", true));
+  EXPECT_FALSE(fm().createFileAtPathContentsAttributes(path("new") + nul, Data::fromString("n")));
+  error.reset();
+  EXPECT_FALSE(writeDataToFile(Data::fromString("n"), path("keep/file") + nul + "2", 0, &error));
+  EXPECT_TRUE(invalid(error, NSFileWriteInvalidFileNameError));
+  error.reset();
+  EXPECT_FALSE(dataWithContentsOfFile(path("keep/file") + nul, &error).has_value());
+  EXPECT_TRUE(invalid(error, NSFileReadInvalidFileNameError));
+  EXPECT_FALSE(fm().contentsAtPath(path("keep/file") + nul).has_value());
+  EXPECT_TRUE(fm().contentsOfDirectoryAtPathError(cut).empty());
+  EXPECT_TRUE(fm().attributesOfItemAtPathError(cut).empty());
+  EXPECT_FALSE(fm().setAttributesOfItemAtPathError({{NSFilePosixPermissions, 0}}, cut));
+  EXPECT_FALSE(fm().moveItemAtPathToPathError(cut, path("moved")));
+  EXPECT_FALSE(fm().moveItemAtPathToPathError(path("keep/file"), path("moved") + nul + "x"));
+  EXPECT_FALSE(fm().copyItemAtPathToPathError(cut, path("copied")));
+  EXPECT_FALSE(fm().copyItemAtPathToPathError(path("keep/file"), path("copied") + nul));
+  EXPECT_FALSE(fm().setExtendedAttribute(cut, "a", Data::fromString("v")));
+  EXPECT_FALSE(fm().setExtendedAttribute(path("keep"), "a" + nul + "b", Data::fromString("v")));
+  EXPECT_FALSE(fm().extendedAttribute(cut, "a").has_value());
+  EXPECT_FALSE(fm().removeExtendedAttribute(cut, "a"));
+
+  EXPECT_EQ(read("keep/file"), "kept");
+  EXPECT_EQ(fm().contentsOfDirectoryAtPathError(dir_), std::vector<std::string>{"keep"});
+  EXPECT_EQ(fm().contentsOfDirectoryAtPathError(path("keep")), std::vector<std::string>{"file"});
+}
+
 TEST_F(FileManagerTest, AtomicReplaceKeepsTheOldFileWhenTheWriteFails) {
   write("settings", "old contents");
   // Let the process write at most 64 KiB per file, then write more than that.
