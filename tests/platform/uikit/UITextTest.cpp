@@ -100,6 +100,46 @@ TEST(UITextTest, LabelsRenderTheirText) {
   for (int x = 90; x < 120; ++x) EXPECT_EQ(img->CGImage()->pixelAt(x, 15), 0xffffffffu);
 }
 
+TEST(UITextTest, EmojiAreDrawnInColourWhateverTheTextColour) {
+  // White text on the sticker keyboard's grey: only a colour glyph shows.
+  for (const char* emoji : {"\xF0\x9F\x98\xA4", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x8D"}) {
+    SCOPED_TRACE(emoji);
+    auto label = make<UILabel>(CGRectMake(0, 0, 40, 40));
+    label->setBackgroundColor(UIColor::colorWithRedGreenBlueAlpha(0xF4 / 255.0, 0xF4 / 255.0,
+                                                                 0xF4 / 255.0, 1));
+    label->setTextColor(UIColor::whiteColor());
+    label->setFont(UIFont::systemFontOfSize(24));
+    label->setTextAlignment(NSTextAlignmentCenter);
+    label->setText(emoji);
+    auto img = UIRenderer::renderView(label, 1);
+    ASSERT_TRUE(img);
+    int yellow = 0;
+    for (int x = 0; x < 40; ++x)
+      for (int y = 0; y < 40; ++y) {
+        uint32_t p = img->CGImage()->pixelAt(x, y);
+        int r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
+        yellow += r > 200 && g > 120 && b < 100;
+      }
+    EXPECT_GT(yellow, 100);
+  }
+}
+
+TEST(UITextTest, ALabelDrawsNothingOutsideItsBounds) {
+  // A label of no height inside a taller view: the text it would centre on its top edge
+  // stays invisible, as it has no room of its own.
+  auto host = make<UIView>(CGRectMake(0, 0, 120, 60));
+  host->setBackgroundColor(UIColor::whiteColor());
+  auto label = make<UILabel>(CGRectMake(0, 30, 120, 0));
+  label->setTextColor(UIColor::blackColor());
+  label->setTextAlignment(NSTextAlignmentCenter);
+  label->setText("HHHH");
+  host->addSubview(label);
+  auto img = UIRenderer::renderView(host, 1);
+  ASSERT_TRUE(img);
+  for (int x = 0; x < 120; ++x)
+    for (int y = 0; y < 60; ++y) ASSERT_EQ(img->CGImage()->pixelAt(x, y), 0xffffffffu) << x << "," << y;
+}
+
 }  // namespace
 
 namespace {
