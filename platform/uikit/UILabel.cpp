@@ -92,6 +92,13 @@ CGSize UILabel::intrinsicContentSize() const {
 void UILabel::drawBuiltInContent(CGContextRef c) const {
   if (text_.empty() || !c) return;
   CGRect b = bounds();
+  // The text lives in the label's own backing, which is the size of its bounds: what lies
+  // outside them (all of it when the label has no width or height) is not drawn.
+  if (b.size.width <= 0 || b.size.height <= 0) return;
+  cairo_t* cr = c->cairo();
+  cairo_new_path(cr);
+  cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
+  cairo_clip(cr);
   CGRect t = textRectForBoundsLimitedToNumberOfLines(b, lines_);
   // Vertically centred, as the platform draws labels.
   double y = b.origin.y + (b.size.height - t.size.height) / 2;
