@@ -9,6 +9,7 @@
 #include "KRH5Plugin/SysPlugin.h"
 #include "KRH5Plugin/UIAlertViewController.h"
 #include "KRH5Plugin/Utils.h"
+#include "logging/LGLog.h"
 #include "platform/device/AudioServices.h"
 #include "platform/device/CSSearchableIndex.h"
 #include "platform/device/DeviceProfile.h"
@@ -18,6 +19,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/graphics/CGImageSource.h"
 #include "platform/uikit/UIGraphics.h"
 
 namespace fs = std::filesystem;
@@ -46,6 +48,14 @@ std::string prettyJSON(const plat::Value& value) {
 }
 
 bool nonEmpty(const std::optional<std::string>& s) { return s && !s->empty(); }
+
+// An argument the command refuses although the page's own checks let it through: logged as
+// a warning in the words of those checks ("LM_IOS.<command> param error").
+void paramError(const char* command) {
+  LGLog::logLevelFlagContextFileFunctionLineTagFormat(
+      true, LGLogFlagError | LGLogFlagWarning, LGLogFlagWarning, 0, __FILE__, __func__, __LINE__,
+      plat::Value(), "%@ param error", std::string(SysPlugin::kScriptObject) + "." + command);
+}
 
 // A page path made canonical inside the container. `followFinalLink` resolves a link that is
 // the last component (for reading through it); otherwise the link itself is the item (for
@@ -334,7 +344,15 @@ void SysInterface::SetKeychain(const Text& json) {
   auto store = KeychainStore();
   auto object = SysArgs::Object(json);
   if (!store || !object) return;
-  store->setStringForKey(SysArgs::Text(*object, "value"), SysArgs::Text(*object, "key"));
+  // Only a missing "value" removes the item; a value that is no text (a number, an object,
+  // null) is refused and the item stays.
+  const plat::Value* value = object->find("value");
+  if (value && !value->string()) {
+    paramError("SetKeychain");
+    return;
+  }
+  store->setStringForKey(value ? std::optional<std::string>(*value->string()) : std::nullopt,
+                         SysArgs::Text(*object, "key"));
 }
 
 SysInterface::Text SysInterface::GetKeychain(const Text& key) {
@@ -420,6 +438,13 @@ void SysInterface::SaveThumbnail(const Text& json) {
   bool circle = SysArgs::Bool(*object, "circle").value_or(false);
   bool alpha = SysArgs::Bool(*object, "alpha").value_or(false);
   if (width < 1 || height < 1) return;
+  // The canvas would take width x height pixels on the main thread: no larger than any image
+  // the readers accept.
+  if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) >
+      plat::kCGImageSourceMaxPixels) {
+    paramError("SaveThumbnail");
+    return;
+  }
   auto image = Utils::LoadImage(*source);
   if (!image) return;
   auto thumbnail = Utils::GetThumbnail(image, width, height, crop, circle, alpha);

@@ -9,6 +9,7 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/graphics/CGContext.h"
+#include "platform/graphics/CGImageSource.h"
 #include "platform/uikit/UIGraphics.h"
 
 namespace fs = std::filesystem;
@@ -79,6 +80,9 @@ bool Utils::IsContainerFolder(const std::string& canonicalPath) {
 plat::UIImageRef Utils::GetThumbnail(const plat::UIImageRef& image, int32_t width, int32_t height,
                                      bool crop, bool circle, bool alpha) {
   if (!image || width < 1 || height < 1) return nullptr;
+  if (static_cast<uint64_t>(width) * static_cast<uint64_t>(height) >
+      plat::kCGImageSourceMaxPixels)
+    return nullptr;
   const double W = width, H = height;
   const plat::CGSize size = image->size();
   const double w = size.width, h = size.height;

@@ -34,7 +34,8 @@ class Utils {
 
   // The image scaled into a W x H box: fitted inside (canvas the scaled size) or, with crop,
   // covering it (canvas W x H, the overflow centred); clipped to the inscribed ellipse with
-  // circle; an opaque canvas unless alpha. Null for a null image or W or H below 1.
+  // circle; an opaque canvas unless alpha. Null for a null image, W or H below 1, or a box
+  // of more than plat::kCGImageSourceMaxPixels pixels (the largest image the readers take).
   static plat::UIImageRef GetThumbnail(const plat::UIImageRef& image, int32_t width,
                                        int32_t height, bool crop, bool circle, bool alpha);
 };

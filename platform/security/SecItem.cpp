@@ -77,19 +77,26 @@ State& state() {
   return *s;
 }
 
-// Reads the attributes of `dict`. Returns errSecParam for a value of the wrong kind.
+// Whether a text attribute can be kept whole: a NUL byte inside would make "a\0b" another
+// spelling of "a" wherever the text is cut at its NUL.
+bool validText(const Value& value) {
+  return value.isString() && value.string()->find('\0') == std::string::npos;
+}
+
+// Reads the attributes of `dict`. Returns errSecParam for a value of the wrong kind and for a
+// text attribute holding a NUL byte.
 OSStatus parseAttributes(const Dictionary& dict, Attributes* out) {
   for (const auto& [key, value] : dict) {
     if (value.isNil()) continue;
     if (key == kSecClass) {
-      if (!value.isString()) return errSecParam;
+      if (!validText(value)) return errSecParam;
       out->cls = *value.string();
       continue;
     }
     bool handled = false;
     for (size_t i = 0; i < kTextCount; ++i) {
       if (key == kTextAttributes[i]) {
-        if (!value.isString()) return errSecParam;
+        if (!validText(value)) return errSecParam;
         out->text[i] = *value.string();
         handled = true;
       }
@@ -244,7 +251,7 @@ class Database {
         "SELECT id, cls, svce, acct, agrp, srvr, ptcl, atyp, path, labl, icmt, port, gena, pdmn,"
         " acfl, sync, data, cdat, mdat FROM items WHERE cls = ? ORDER BY id";
     if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) return false;
-    sqlite3_bind_text(st, 1, cls.c_str(), -1, SQLITE_TRANSIENT);
+    bindText(st, 1, cls);
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
       Item it;
@@ -276,11 +283,11 @@ class Database {
                 " port, gena, pdmn, acfl, sync, data, cdat, mdat)"
                 " VALUES(?1,?2,?3,?4,?5,?6,?7,?8,?9,?10,?11,?12,?13,?14,?15,?16,?17,?18)";
     if (sqlite3_prepare_v2(db_, sql, -1, &st, nullptr) != SQLITE_OK) return false;
-    sqlite3_bind_text(st, 1, it.cls.c_str(), -1, SQLITE_TRANSIENT);
+    bindText(st, 1, it.cls);
     for (size_t i = 0; i < kTextCount; ++i) {
       int idx = 2 + static_cast<int>(i);
       if (it.text[i]) {
-        sqlite3_bind_text(st, idx, it.text[i]->c_str(), -1, SQLITE_TRANSIENT);
+        bindText(st, idx, *it.text[i]);
       } else {
         sqlite3_bind_null(st, idx);
       }
@@ -291,7 +298,7 @@ class Database {
       sqlite3_bind_null(st, 11);
     }
     bindBlob(st, 12, it.generic);
-    sqlite3_bind_text(st, 13, it.accessible.c_str(), -1, SQLITE_TRANSIENT);
+    bindText(st, 13, it.accessible);
     sqlite3_bind_int64(st, 14, it.accessFlags);
     sqlite3_bind_int64(st, 15, it.sync ? 1 : 0);
     bindBlob(st, 16, it.data);
@@ -324,6 +331,10 @@ class Database {
     const void* p = sqlite3_column_blob(st, col);
     int n = sqlite3_column_bytes(st, col);
     return Data(p, static_cast<size_t>(n));
+  }
+  // Texts are bound with their length, never up to a NUL.
+  static void bindText(sqlite3_stmt* st, int idx, const std::string& text) {
+    sqlite3_bind_text(st, idx, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   }
   static void bindBlob(sqlite3_stmt* st, int idx, const std::optional<Data>& d) {
     if (!d) {

@@ -101,6 +101,9 @@ using SecAccessControlRef = std::shared_ptr<SecAccessControl>;
 SecAccessControlRef SecAccessControlCreateWithFlags(const Value& protection, uint64_t flags,
                                                     NSErrorRef* error = nullptr);
 
+// Every function answers errSecParam when a text attribute (class, service, account, access
+// group, server, protocol, authentication type, path, label, comment) holds a NUL byte.
+//
 // Adds one item. errSecParam when the class is missing or unknown, when an attribute has the
 // wrong kind, or with kSecAttrSynchronizableAny; errSecUnimplemented for other item classes
 // (keys, certificates); errSecDuplicateItem when a duplicate exists. `result` (may be null)

@@ -80,6 +80,22 @@ TEST(KeychainStoreTest, ArgumentAndConversionErrors) {
   EXPECT_EQ(error->code(), -67594);
 }
 
+TEST(KeychainStoreTest, AKeyWithANulByteIsRefusedAndHidesNothing) {
+  testing_device::TempDeviceRoot root;
+  auto store = LMKeyChainStore::keyChainStoreWithService("svc");
+  ASSERT_TRUE(store->setStringForKey("old", "token"));
+  const std::string cut("token\0x", 7);
+  NSErrorRef error;
+  EXPECT_FALSE(store->setStringForKey("x", cut, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), errSecParam);
+  EXPECT_FALSE(store->stringForKey(cut).has_value());
+  EXPECT_FALSE(store->contains(cut));
+  EXPECT_EQ(itemCount("svc"), 1u);
+  EXPECT_TRUE(store->setStringForKey("new", "token"));
+  EXPECT_EQ(store->stringForKey("token"), "new");
+}
+
 TEST(KeychainStoreTest, LockedDeviceRefusesWithoutAddingASecondItem) {
   testing_device::TempDeviceRoot root;
   auto store = LMKeyChainStore::keyChainStoreWithService("svc");

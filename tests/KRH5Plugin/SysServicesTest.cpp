@@ -31,6 +31,7 @@
 #include "platform/uikit/UIGraphics.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
+#include "tests/logging/LGTestSupport.h"
 
 using namespace plat;
 namespace fs = std::filesystem;
@@ -410,6 +411,54 @@ TEST_F(SysServicesTest, KeychainCommands) {
   EXPECT_EQ(sys.GetKeychain("p"), "kept");
   sys.ResetKeychain();
   EXPECT_FALSE(sys.GetKeychain("p").has_value());
+}
+
+// Warnings the services write to the log, for the length of one test.
+struct LoggedWarnings {
+  std::shared_ptr<RecordingLogger> logger = std::make_shared<RecordingLogger>();
+  LoggedWarnings() { LGLog::addLogger(logger); }
+  ~LoggedWarnings() { LGLog::removeLogger(logger); }
+  std::vector<std::string> texts() {
+    LGLog::flushLog();
+    return logger->texts();
+  }
+};
+
+TEST_F(SysServicesTest, KeychainRefusesValuesThatAreNoTextAndKeysWithNulBytes) {
+  LoggedWarnings log;
+  sys.InitKeychain("svc");
+  sys.SetKeychain("{\"key\":\"token\",\"value\":\"old\"}");
+  // A value that is no text keeps the item (only a missing value removes it).
+  for (const char* value : {"5", "null", "{}", "[\"x\"]", "true"}) {
+    sys.SetKeychain(std::string("{\"key\":\"token\",\"value\":") + value + "}");
+    EXPECT_EQ(sys.GetKeychain("token"), "old") << value;
+  }
+  EXPECT_EQ(log.texts(), std::vector<std::string>(5, "LM_IOS.SetKeychain param error"));
+  // "token\0x" is no second name of "token": refused, and "token" stays writable.
+  sys.SetKeychain("{\"key\":\"token\\u0000x\",\"value\":\"cut\"}");
+  EXPECT_FALSE(sys.GetKeychain(std::string("token\0x", 7)).has_value());
+  sys.SetKeychain("{\"key\":\"token\",\"value\":\"new\"}");
+  EXPECT_EQ(sys.GetKeychain("token"), "new");
+  sys.DelKeychain(std::string("token\0x", 7));
+  EXPECT_EQ(sys.GetKeychain("token"), "new");
+}
+
+// A thumbnail box beyond the readers' pixel cap is refused before anything is drawn.
+TEST_F(SysServicesTest, AThumbnailLargerThanThePixelCapIsRefused) {
+  LoggedWarnings log;
+  auto image = twoColourImage(40, 20);
+  const std::string source = docs + "/src.png";
+  write(source, UIImagePNGRepresentation(image).toString());
+  sys.SaveThumbnail("{\"sourcePath\":\"" + source + "\",\"savePath\":\"" + docs +
+                    "/big.png\",\"width\":9000,\"height\":9000}");
+  EXPECT_FALSE(fs::exists(docs + "/big.png"));
+  EXPECT_EQ(log.texts(), std::vector<std::string>{"LM_IOS.SaveThumbnail param error"});
+  EXPECT_FALSE(Utils::GetThumbnail(image, 9000, 9000, true, false, false));
+  EXPECT_FALSE(Utils::GetThumbnail(image, 2147483647, 2147483647, false, false, false));
+  // Long and thin within the cap is fine.
+  auto strip = Utils::GetThumbnail(image, 8192, 4, true, false, false);
+  ASSERT_TRUE(strip);
+  EXPECT_EQ(strip->CGImage()->width(), 8192u);
 }
 
 TEST_F(SysServicesTest, ThumbnailGeometryAndPixels) {

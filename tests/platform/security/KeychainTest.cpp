@@ -91,6 +91,36 @@ TEST_F(KeychainTest, EmptyDataIsKeptApartFromMissingData) {
   EXPECT_TRUE(out.isNil());
 }
 
+// "token\0x" is not another spelling of "token": a text attribute with a NUL byte is refused,
+// so it can neither add a second "token" item nor hide the first one.
+TEST_F(KeychainTest, ATextAttributeWithANulByteIsRefused) {
+  const std::string cut("token\0x", 7);
+  auto token = generic("svc", "token");
+  ASSERT_EQ(SecItemAdd(with(token, kSecValueData, Data::fromString("old"))), errSecSuccess);
+  EXPECT_EQ(SecItemAdd(with(generic("svc", cut), kSecValueData, Data::fromString("x"))),
+            errSecParam);
+  EXPECT_EQ(SecItemAdd(with(generic(cut, "a"), kSecValueData, Data::fromString("x"))),
+            errSecParam);
+  EXPECT_EQ(SecItemAdd(with(with(token, kSecAttrLabel, cut), kSecValueData, Data::fromString("x"))),
+            errSecParam);
+  EXPECT_EQ(SecItemCopyMatching(with(generic("svc", cut), kSecReturnData, true), nullptr),
+            errSecParam);
+  EXPECT_EQ(SecItemUpdate(generic("svc", cut), {{kSecValueData, Data::fromString("x")}}),
+            errSecParam);
+  EXPECT_EQ(SecItemUpdate(token, {{kSecAttrComment, cut}}), errSecParam);
+  EXPECT_EQ(SecItemDelete(generic("svc", cut)), errSecParam);
+
+  EXPECT_EQ(SecItemUpdate(token, {{kSecValueData, Data::fromString("new")}}), errSecSuccess);
+  EXPECT_EQ(readData(token), "new");
+  Value all;
+  ASSERT_EQ(SecItemCopyMatching(Dictionary{{kSecClass, kSecClassGenericPassword},
+                                           {kSecReturnAttributes, true},
+                                           {kSecMatchLimit, kSecMatchLimitAll}},
+                                &all),
+            errSecSuccess);
+  EXPECT_EQ(all.count(), 1u);
+}
+
 TEST_F(KeychainTest, SynchronizableItemsMatchOnlyWhenAsked) {
   auto local = generic("svc", "acct");
   auto synced = with(local, kSecAttrSynchronizable, true);
