@@ -171,29 +171,35 @@ void UIButton::layoutSubviews() {
   if (titleLabel_ && !titleLabel_->text().empty()) title = titleLabel_->intrinsicContentSize();
   if (imageView_ && imageView_->image()) image = imageView_->image()->size();
   double total = title.width + image.width;
-  double x;
-  switch (contentHorizontalAlignment()) {
-    case UIControlContentHorizontalAlignmentLeft: x = content.origin.x; break;
-    case UIControlContentHorizontalAlignmentRight: x = CGRectGetMaxX(content) - total; break;
-    default: x = content.origin.x + (content.size.width - total) / 2; break;
-  }
-  auto yFor = [&](double h) {
+  // The x at which the image and title, side by side, start within area.
+  auto xIn = [&](CGRect area) {
+    switch (contentHorizontalAlignment()) {
+      case UIControlContentHorizontalAlignmentLeft:
+      case UIControlContentHorizontalAlignmentFill: return area.origin.x;
+      case UIControlContentHorizontalAlignmentRight: return CGRectGetMaxX(area) - total;
+      default: return area.origin.x + (area.size.width - total) / 2;
+    }
+  };
+  auto yIn = [&](CGRect area, double h) {
     switch (contentVerticalAlignment()) {
-      case UIControlContentVerticalAlignmentTop: return content.origin.y;
-      case UIControlContentVerticalAlignmentBottom: return CGRectGetMaxY(content) - h;
-      default: return content.origin.y + (content.size.height - h) / 2;
+      case UIControlContentVerticalAlignmentTop: return area.origin.y;
+      case UIControlContentVerticalAlignmentBottom: return CGRectGetMaxY(area) - h;
+      default: return area.origin.y + (area.size.height - h) / 2;
     }
   };
   if (imageView_) {
-    CGRect r = CGRectMake(x, yFor(image.height), image.width, image.height);
+    CGRect r = CGRectMake(xIn(content), yIn(content, image.height), image.width, image.height);
     imageView_->setFrame(UIEdgeInsetsInsetRect(r, imageInsets_));
   }
   if (titleLabel_) {
-    double w = std::min(title.width, std::max(0.0, CGRectGetMaxX(content) - (x + image.width)));
+    // The title insets move the title's area: the title keeps its own width and is cut short
+    // only where the moved area has no room for it.
+    CGRect area = UIEdgeInsetsInsetRect(content, titleInsets_);
+    double x = xIn(area) + image.width;
+    double w = std::min(title.width, std::max(0.0, CGRectGetMaxX(area) - x));
     if (contentHorizontalAlignment() == UIControlContentHorizontalAlignmentFill)
-      w = std::max(0.0, content.size.width - image.width);
-    CGRect r = CGRectMake(x + image.width, yFor(title.height), w, title.height);
-    titleLabel_->setFrame(UIEdgeInsetsInsetRect(r, titleInsets_));
+      w = std::max(0.0, area.size.width - image.width);
+    titleLabel_->setFrame(CGRectMake(x, yIn(area, title.height), w, title.height));
   }
 }
 

@@ -55,6 +55,48 @@ TEST(UIControlLayoutTest, ButtonPlacesImageThenTitle) {
   EXPECT_NE(button->imageView()->image(), selected);
 }
 
+TEST(UIControlLayoutTest, TitleInsetsMoveTheTitleWithoutShorteningIt) {
+  auto button = make<UIButton>(CGRectMake(0, 0, 80, 30));
+  button->setTitleForState("Sort", UIControlStateNormal);
+  button->setTitleColorForState(UIColor::blackColor(), UIControlStateNormal);
+  button->setBackgroundColor(UIColor::whiteColor());
+  button->titleLabel()->setFont(UIFont::boldSystemFontOfSize(12));
+  button->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentLeft);
+  button->setTitleEdgeInsets(UIEdgeInsetsMake(0, 15, 0, 0));
+  button->layoutIfNeeded();
+  double textWidth = button->titleLabel()->intrinsicContentSize().width;
+  EXPECT_EQ(button->titleLabel()->frame().origin.x, 15);
+  EXPECT_EQ(button->titleLabel()->frame().size.width, textWidth);
+
+  // The whole word is drawn from x 15 on: ink reaches past three quarters of its width.
+  auto img = UIRenderer::renderView(button, 1)->CGImage();
+  int first = -1, last = -1;
+  for (int x = 0; x < 80; ++x)
+    for (int y = 0; y < 30; ++y)
+      if (((img->pixelAt(x, y) >> 8) & 0xff) < 100) {
+        if (first < 0) first = x;
+        last = x;
+      }
+  EXPECT_GE(first, 15);
+  EXPECT_LE(first, 17);
+  EXPECT_GT(last - first, textWidth * 0.75);
+
+  // Centred, a left inset moves the title by half of it; right-aligned, a right inset moves it
+  // left by all of it.
+  button->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentCenter);
+  button->layoutIfNeeded();
+  EXPECT_NEAR(button->titleLabel()->frame().origin.x, 15 + (65 - textWidth) / 2, 1e-9);
+  button->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentRight);
+  button->setTitleEdgeInsets(UIEdgeInsetsMake(0, 0, 0, 10));
+  button->layoutIfNeeded();
+  EXPECT_NEAR(CGRectGetMaxX(button->titleLabel()->frame()), 70, 1e-9);
+  // Only a title wider than the moved area is cut short.
+  button->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentLeft);
+  button->setTitleEdgeInsets(UIEdgeInsetsMake(0, 70, 0, 0));
+  button->layoutIfNeeded();
+  EXPECT_EQ(button->titleLabel()->frame().size.width, 10);
+}
+
 TEST(UIControlLayoutTest, ImageViewContentModesAndHighlight) {
   CGRect b = CGRectMake(0, 0, 100, 50);
   CGSize s = CGSizeMake(20, 10);

@@ -251,6 +251,18 @@ TEST_F(DropdownTest, PicturesClosedAndOpen) {
   menu->setTitleBgColor(UIColor::colorWithWhiteAlpha(0.9, 1));
   testing_loop::runUntilIdle();
   EXPECT_TRUE(UIRenderer::writePNG(window, dir + "dropdown-closed.png"));
+  // The title is drawn whole, 15 points into the button: dark ink over most of its width.
+  auto closed = UIRenderer::renderView(window, 1)->CGImage();
+  double textWidth = menu->mainBtn()->titleLabel()->intrinsicContentSize().width;
+  int first = -1, last = -1;
+  for (int x = 130; x < 210; ++x)
+    for (int y = 130; y < 160; ++y)
+      if (((closed->pixelAt(x, y) >> 8) & 0xff) < 140) {
+        if (first < 0) first = x;
+        last = x;
+      }
+  EXPECT_GE(first, 130 + 15);
+  EXPECT_GT(last - first, textWidth * 0.75);
   UITouchDriver::tap(window, button());
   settle();
   EXPECT_TRUE(UIRenderer::writePNG(window, dir + "dropdown-open.png"));
