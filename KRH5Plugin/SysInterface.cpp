@@ -266,9 +266,13 @@ SysInterface::Text SysInterface::GetAppLaunchInfo() {
   if (!url->scheme().empty()) info.set("scheme", url->scheme());
   if (!url->host().empty()) info.set("host", url->host());
   if (!url->path().empty()) info.set("path", url->path());
+  // The URL has a query when a '?' comes before any '#' (an empty query is a query too).
+  const std::string& text = url->absoluteString();
+  size_t mark = text.find('?');
+  bool hasQuery = mark != std::string::npos && mark < text.find('#');
   const std::string& query = url->query();
+  if (hasQuery) info.set("query", query);
   if (!query.empty()) {
-    info.set("query", query);
     plat::Dictionary args;
     size_t start = 0;
     while (start <= query.size()) {

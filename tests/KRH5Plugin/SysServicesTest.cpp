@@ -340,6 +340,12 @@ TEST_F(SysServicesTest, LaunchInfoMetaDataPermissionsClipboardAndSearchItems) {
                              {"path", "/p"},
                              {"query", "a=1&b=&c&d=1=2&a=%20x"},
                              {"args", Dictionary{{"a", "%20x"}, {"b", ""}}}}));
+  // An empty query is still a query: sent as "query", with no "args" to split from it.
+  sys.SetAppLaunchUrl(NSURL::URLWithString("game://h?#frag"));
+  EXPECT_EQ(json(sys.GetAppLaunchInfo()),
+            Value(Dictionary{{"scheme", "game"}, {"host", "h"}, {"query", ""}}));
+  sys.SetAppLaunchUrl(NSURL::URLWithString("game://h#a?b"));
+  EXPECT_EQ(json(sys.GetAppLaunchInfo()), Value(Dictionary{{"scheme", "game"}, {"host", "h"}}));
 
   testing_device::TempAppBundle bundle(Dictionary{
       {"Name", "a \"game\""}, {"Count", 5}, {"Nested", Dictionary{{"k", Array{1, "x y"}}}}});
