@@ -3,9 +3,10 @@
 // incremental and given all the bytes received so far (never a delta) with a final flag; it
 // then offers as many images as the bytes so far allow. Readers: PNG (libpng push reader;
 // interlaced passes shown blocky), JPEG (libjpeg-turbo; baseline rows not yet received stay
-// transparent, progressive files show the scans received so far), GIF (giflib; frames
-// composed on the logical screen with their disposal and transparency, loop count from the
-// NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole), BMP
+// transparent, progressive files show the scans received so far), GIF (giflib; the file's
+// blocks are walked as they arrive and a frame is decoded only when asked for, composed on the
+// logical screen with the disposal and transparency of the frames before it; loop count from
+// the NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole), BMP
 // and ICO (own readers; icon entries as PNG or bitmap with mask), JPEG 2000 (OpenJPEG; JP2 or
 // codestream, read once whole) and ICNS (own reader; PNG, JPEG 2000 and RLE entries). Every reader refuses images above
 // kCGImageSourceMaxPixels. Images come in the standard layout of plat::CGImage (premultiplied
@@ -37,8 +38,8 @@ inline constexpr const char* kCGImagePropertyGIFUnclampedDelayTime = "UnclampedD
 inline constexpr const char* kCGImageDestinationLossyCompressionQuality =
     "kCGImageDestinationLossyCompressionQuality";
 
-// Largest image (width x height) any reader decodes; a GIF's frames together may hold at most
-// four times as many pixels.
+// Largest image (width x height) any reader decodes; a GIF offers no more frames than make four
+// times as many pixels (each frame counted as a screen plus the lines it decodes).
 constexpr uint64_t kCGImageSourceMaxPixels = 1ull << 26;
 
 enum CGImageSourceStatus {
