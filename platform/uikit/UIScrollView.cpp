@@ -77,6 +77,11 @@ void UIScrollView::setContentInset(UIEdgeInsets i) {
   UIEdgeInsets old = contentInset_;
   contentInset_ = i;
   notify("contentInset", old, i);
+  // An offset the new inset leaves out of range is brought back into it, as the platform does
+  // when the content is at rest (a drag or a paged settle brings it back when it ends).
+  if (dragging_ || decelerating_) return;
+  CGPoint clamped = clampedOffset(contentOffset());
+  if (clamped != contentOffset()) setContentOffset(clamped);
 }
 
 void UIScrollView::setScrollEnabled(bool e) {

@@ -64,6 +64,8 @@ class UIScrollView : public UIView {
   CGSize contentSize() const { return contentSize_; }
   void setContentSize(CGSize s);
   UIEdgeInsets contentInset() const { return contentInset_; }
+  // While the content is at rest (no drag, no paged settle), an offset outside the new range
+  // of offsets is then moved to the nearest one inside it.
   void setContentInset(UIEdgeInsets i);
   UIEdgeInsets adjustedContentInset() const { return contentInset_; }
   // Default: automatic.

@@ -184,6 +184,35 @@ TEST_F(UIInteractionTest, ScrollViewDragsAndReportsEverySet) {
   EXPECT_TRUE(offsets.empty());
 }
 
+TEST_F(UIInteractionTest, AnInsetThatShrinksBringsARestingOffsetBackIntoRange) {
+  auto scroll = make<UIScrollView>(CGRectMake(0, 0, 320, 480));
+  window->addSubview(scroll);
+  scroll->setContentSize(CGSizeMake(320, 1000));
+  scroll->setContentInset(UIEdgeInsetsMake(54, 0, 44, 0));
+  scroll->setContentOffset(CGPointMake(0, -54));
+  scroll->setContentInset(UIEdgeInsetsMake(0, 0, 44, 0));
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 0));
+  scroll->setContentOffset(CGPointMake(0, 564));  // 1000 + 44 - 480
+  scroll->setContentInset(UIEdgeInsetsZero);
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 520));
+  // An offset in range stays where it is.
+  scroll->setContentOffset(CGPointMake(0, 300));
+  scroll->setContentInset(UIEdgeInsetsMake(20, 0, 20, 0));
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 300));
+
+  // While the finger holds the content past the top, a shrinking inset leaves it there; the
+  // release brings it back.
+  scroll->setContentOffset(CGPointMake(0, 0));
+  UITouchDriver::touchDown(window, CGPointMake(160, 100));
+  UITouchDriver::touchMove(window, CGPointMake(160, 150));
+  UITouchDriver::touchMove(window, CGPointMake(160, 200));
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, -100));
+  scroll->setContentInset(UIEdgeInsetsZero);
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, -100));
+  UITouchDriver::touchUp(window, CGPointMake(160, 200));
+  EXPECT_EQ(scroll->contentOffset(), CGPointMake(0, 0));
+}
+
 TEST_F(UIInteractionTest, PresentedAlertsAndTheirActions) {
   auto root = std::make_shared<UIViewController>();
   window->setRootViewController(root);

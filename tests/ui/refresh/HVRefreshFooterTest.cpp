@@ -219,6 +219,22 @@ TEST_F(HVRefreshBackFooterTest, LongContentPullReleaseAndEnd) {
   EXPECT_TRUE(ended);
 }
 
+TEST_F(HVRefreshBackFooterTest, EndingTheRefreshBringsTheListBackToItsEnd) {
+  attach(1000);
+  fillContent(*scroll, 1000);
+  DragSimulator(scroll).drag({420, 460});
+  testing_loop::advance(0.25);
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  EXPECT_FALSE(showsContentAt(window, 160, 580));  // the footer holds the bottom
+  footer->endRefreshing();
+  testing_loop::advance(0.4);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(scroll->contentInset().bottom, 0);
+  EXPECT_EQ(scroll->contentOffset().y, 400);
+  EXPECT_TRUE(showsContentAt(window, 160, 580));
+  EXPECT_TRUE(showsContentAt(window, 160, 599));
+}
+
 TEST_F(HVRefreshBackFooterTest, ShortContentSitsAtTheBottomOfTheView) {
   attach(300);
   EXPECT_EQ(footer->heightForContentBreakView(), -300);
@@ -272,7 +288,10 @@ TEST_F(HVRefreshBackFooterTest, EndingAfterNewRowsSettlesTheOffsetWhereItIs) {
   footer->endRefreshing();
   offsetSets = 0;
   testing_loop::runUntilIdle();
-  EXPECT_EQ(offsetSets, 0);  // no new rows
+  // No new rows: the only set is the scroll view's, bringing the offset back to the end of
+  // the content as the bottom inset shrinks.
+  EXPECT_EQ(offsetSets, 1);
+  EXPECT_EQ(table->contentOffset().y, table->maximumContentOffset().y);
 
   footer->beginRefreshing();
   rows->rows = 30;
@@ -281,7 +300,9 @@ TEST_F(HVRefreshBackFooterTest, EndingAfterNewRowsSettlesTheOffsetWhereItIs) {
   footer->endRefreshing();
   offsetSets = 0;
   testing_loop::runUntilIdle();
+  // The new rows leave the offset in range: the one set is the footer's own, where it is.
   EXPECT_EQ(offsetSets, 1);
+  EXPECT_LE(table->contentOffset().y, table->maximumContentOffset().y);
   table->removeObserver(token);
 }
 

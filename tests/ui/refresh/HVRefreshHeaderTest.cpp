@@ -34,6 +34,22 @@ class HVRefreshHeaderTest : public ::testing::Test {
   int callbacks = 0;
 };
 
+TEST_F(HVRefreshHeaderTest, EndingTheRefreshScrollsTheHeaderOutOfView) {
+  fillContent(*scroll, 1000);
+  DragSimulator(scroll).drag({-40, -80});
+  testing_loop::advance(0.25);
+  testing_loop::runUntilIdle();
+  EXPECT_FALSE(showsContentAt(window, 160, 27));  // the header holds the top
+  EXPECT_TRUE(showsContentAt(window, 160, 60));
+  header->endRefreshing();
+  testing_loop::advance(0.4);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(scroll->contentInset().top, 0);
+  EXPECT_EQ(scroll->contentOffset().y, 0);
+  EXPECT_TRUE(showsContentAt(window, 160, 1));
+  EXPECT_TRUE(showsContentAt(window, 160, 27));
+}
+
 TEST_F(HVRefreshHeaderTest, PullingThresholdAndPlacement) {
   EXPECT_EQ(header->frame(), CGRectMake(0, -54, 320, 54));
   DragSimulator drag(scroll);

@@ -9,6 +9,7 @@
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSTimeZone.h"
 #include "platform/foundation/NSUserDefaults.h"
+#include "platform/uikit/UIRenderer.h"
 #include "platform/uikit/UIWindow.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
@@ -50,6 +51,19 @@ inline std::shared_ptr<plat::UIWindow> showInWindow(const std::shared_ptr<plat::
   scroll->setFrame(plat::CGRectMake(0, 0, 320, height));
   window->addSubview(scroll);
   return window;
+}
+
+// Fills the content of `scroll` (0, 0, its width, height) with a blue view, so that a render
+// tells the content from the controls and the empty space around it.
+inline void fillContent(plat::UIScrollView& scroll, double height) {
+  auto content = plat::make<plat::UIView>(plat::CGRectMake(0, 0, scroll.frame().size.width, height));
+  content->setBackgroundColor(plat::UIColor::blueColor());
+  scroll.addSubview(content);
+}
+
+// True when the window's render at scale 1 shows the content's blue at (x, y).
+inline bool showsContentAt(const std::shared_ptr<plat::UIWindow>& window, int x, int y) {
+  return plat::UIRenderer::renderView(window, 1)->CGImage()->pixelAt(x, y) == 0xff0000ffu;
 }
 
 inline std::string outputDir() {
