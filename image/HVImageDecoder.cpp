@@ -1,6 +1,7 @@
 #include "image/HVImageDecoder.h"
 
 #include "image/HVBitmapCopy.h"
+#include "image/HVImageCoder.h"
 #include "platform/uikit/UIScreen.h"
 
 using namespace plat;
@@ -326,8 +327,15 @@ std::shared_ptr<HVImageFrame> HVImageDecoder::frameAtIndexDecodeForDisplay(uint6
     bool decoded = false;
     CGImageRef image = newUnblendedImage(index, extendToCanvas, &decoded);
     if (!image) return nullptr;
-    // Bitmaps from the image source are already in the display layout (see newUnblendedImage).
-    result->setImage(UIImage::imageWithCGImage(image, scale_, orientation_));
+    if (!decoded && decodeForDisplay) {
+      if (CGImageRef copy = HVDecodedCGImageCopy(image, true)) {
+        image = copy;
+        decoded = true;
+      }
+    }
+    auto uiImage = UIImage::imageWithCGImage(image, scale_, orientation_);
+    setHV_isDecodedForDisplay(uiImage, decoded);
+    result->setImage(std::move(uiImage));
     return result;
   }
 
@@ -359,7 +367,9 @@ std::shared_ptr<HVImageFrame> HVImageDecoder::frameAtIndexDecodeForDisplay(uint6
   }
   blendFrameIndex_ = index;
   if (!image) return nullptr;
-  result->setImage(UIImage::imageWithCGImage(image, scale_, orientation_));
+  auto uiImage = UIImage::imageWithCGImage(image, scale_, orientation_);
+  setHV_isDecodedForDisplay(uiImage, true);
+  result->setImage(std::move(uiImage));
   if (extendToCanvas) {
     result->setWidth(width_);
     result->setHeight(height_);

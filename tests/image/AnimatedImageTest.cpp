@@ -43,6 +43,10 @@ TEST(AnimatedImageTest, HVImageFromAnimatedAndStillData) {
   EXPECT_FALSE(img->animatedImageFrameAtIndex(3));
   EXPECT_EQ(img->animatedImageData(), gif);
   EXPECT_TRUE(HV_isDecodedForDisplay(img));
+  // Frames come ready for display: the view's decoding step keeps them as they are.
+  auto later = img->animatedImageFrameAtIndex(1);
+  EXPECT_TRUE(HV_isDecodedForDisplay(later));
+  EXPECT_EQ(HV_imageByDecoded(later), later);
 
   // Preloading keeps decoded frames; a second YES changes nothing, NO drops them.
   img->setPreloadAllAnimatedImageFrames(true);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "image/HVImageCoder.h"
 #include "image/HVImageDecoder.h"
 #include "platform/foundation/NSLog.h"
 #include "tests/image/CodecFixtures.h"
@@ -361,6 +362,25 @@ TEST(ImageDecoderTest, APNGOffsetsAndFallbacks) {
   HVImageDecoder partial(1);
   partial.updateDataFinal(a.subdata(0, a.length() - 1), false);
   EXPECT_EQ(partial.frameCount(), 1u);
+}
+
+TEST(ImageDecoderTest, FramesDecodedForDisplayCarryTheMark) {
+  auto gif = HVImageDecoder::decoderWithDataScale(
+      gifData(4, 4, {gifSolid(0, 0, 4, 4, 1), gifSolid(1, 1, 2, 2, 2)}), 1);
+  auto still = HVImageDecoder::decoderWithDataScale(pngData(gradient(4, 4), false), 1);
+  auto blended = HVImageDecoder::decoderWithDataScale(composedApng(), 1);
+  for (auto* d : {gif.get(), still.get(), blended.get()}) {
+    ASSERT_TRUE(d);
+    for (uint64_t i = 0; i < d->frameCount(); ++i) {
+      auto frame = d->frameAtIndexDecodeForDisplay(i, true);
+      ASSERT_TRUE(frame && frame->image()) << d->type() << " " << i;
+      EXPECT_TRUE(HV_isDecodedForDisplay(frame->image())) << d->type() << " " << i;
+      // Nothing is drawn again for display.
+      EXPECT_EQ(HV_imageByDecoded(frame->image()), frame->image());
+    }
+  }
+  EXPECT_FALSE(HV_isDecodedForDisplay(gif->frameAtIndexDecodeForDisplay(1, false)->image()));
+  EXPECT_FALSE(HV_isDecodedForDisplay(still->frameAtIndexDecodeForDisplay(0, false)->image()));
 }
 
 }  // namespace
