@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,17 +11,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
 #include "logging/LGLog.h"
 #include "publish_kite/host/AutoChannel.h"
+#include "platform/device/PermissionStore.h"
+#include "platform/device/UIImagePickerController.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/SCNetworkReachability.h"
 #include "platform/uikit/UIApplicationMain.h"
@@ -64,7 +69,7 @@ void printLine(const std::string& line) {
 int usage(const std::string& why) {
   std::fprintf(stderr,
                "lumora: %s\nusage: lumora --bundle DIR --device DIR [--seconds N] "
-               "[--screenshot FILE] [--auto-channel] [--online]\n",
+               "[--screenshot FILE] [--auto-channel] [--online] [--camera IMAGE]\n",
                why.c_str());
   return 2;
 }
@@ -130,6 +135,8 @@ int LumoraHost::Prepare(int argc, char** argv) {
       if (!value(device_)) return usage("--device needs a folder");
     } else if (arg == "--screenshot") {
       if (!value(screenshot_)) return usage("--screenshot needs a file name");
+    } else if (arg == "--camera") {
+      if (!value(camera_)) return usage("--camera needs an image file");
     } else if (arg == "--auto-channel") {
       autoChannel_ = true;
     } else if (arg == "--online") {
@@ -161,6 +168,10 @@ int LumoraHost::Prepare(int argc, char** argv) {
                  "\" has an Info.plist that is not a property list "
                  "dictionary");
   }
+  // Every path the application hands out (the documents folder the page builds its paths
+  // from) is absolute, whatever the current folder is later.
+  device_ = fs::absolute(device_, ec).lexically_normal().string();
+  while (device_.size() > 1 && device_.back() == '/') device_.pop_back();
   NSErrorRef error;
   if (!DeviceRoot::setPath(device_, &error)) {
     return usage("device root \"" + device_ + "\" cannot be used: " +
@@ -192,6 +203,21 @@ int LumoraHost::Prepare(int argc, char** argv) {
 
   if (seconds_ >= 0) {
     dispatch_after(seconds_, dispatch_get_main_queue(), [] { UIApplicationRequestTermination(); });
+  }
+
+  // The device has a camera only when a picture stands for what it sees; every camera
+  // picker then takes that picture.
+  if (!camera_.empty()) {
+    struct stat st;
+    std::optional<Data> bytes;
+    if (::stat(camera_.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      bytes = dataWithContentsOfFile(camera_);
+    UIImageRef picture = bytes ? UIImage::imageWithData(*bytes) : nullptr;
+    if (!picture) return usage("camera picture \"" + camera_ + "\" is not an image file");
+    UIImagePickerController::setCameraPicture(picture);
+    PermissionStore::shared().setCameraAvailable(true);
+  } else {
+    PermissionStore::shared().setCameraAvailable(false);
   }
 
   if (autoChannel_) AutoChannel::install();

@@ -2,7 +2,7 @@
 // LumoraHost: what the phone does around the application when it runs as the program
 // `lumora`: takes the app bundle and device root from the command line
 //   lumora --bundle DIR --device DIR [--seconds N] [--screenshot FILE] [--auto-channel]
-//          [--online]
+//          [--online] [--camera IMAGE]
 // checks the bundle, ends the application on SIGINT/SIGTERM or after N seconds, prints what
 // the page does on standard output, one line each:
 //   console.<level>: <text>             a page console message (log, info, warn, error, debug)
@@ -11,8 +11,10 @@
 // (line breaks inside a line are written as \n and \r, so each stays one line)
 // (--auto-channel: the channel SDK's login window and cashier complete at once, see
 // AutoChannel; --online: the device reports a network even when the machine has none but
-// loopback) and, at exit, writes a PNG of the key window (--screenshot) and flushes the logs. The time
-// from start to the page's first load event goes to standard error.
+// loopback; --camera: the device has a camera, and the camera screen takes the picture in the
+// image file IMAGE at once; without it the device has no camera) and, at exit, writes a PNG
+// of the key window (--screenshot) and flushes the logs. The time from start to the page's
+// first load event goes to standard error. The bundle and device folders are made absolute.
 //
 // Thread-safety: Prepare and Finish on the main thread; the printing is serialised.
 
@@ -33,6 +35,7 @@ class LumoraHost {
   std::string bundle_;
   std::string device_;
   std::string screenshot_;
+  std::string camera_;
   double seconds_ = -1;
   long long startNs_ = 0;
   bool loadReported_ = false;

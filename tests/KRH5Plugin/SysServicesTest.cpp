@@ -75,6 +75,7 @@ struct SysServicesTest : ::testing::Test {
     CSSearchableIndex::defaultSearchableIndex().resetForTesting();
     URLOpener::shared().resetForTesting();
     AudioServicesResetForTesting();
+    UIImagePickerController::setCameraPicture(nullptr);
   }
 };
 
@@ -589,6 +590,19 @@ TEST_F(SysServicesTest, CameraCaptureAndOpenUrl) {
       "LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"nohandler:\\\\/\\\\/x\\\",\\\"result\\\":false}\"));"));
   EXPECT_TRUE(page.waitFor(
       "LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"not a url\\\",\\\"result\\\":false}\"));"));
+}
+
+// With a picture standing in for the camera, the camera screen takes it by itself.
+TEST_F(SysServicesTest, TheCameraStandInTakesItsPicture) {
+  PageEvents page;
+  UIImagePickerController::setCameraPicture(twoColourImage(40, 20));
+  sys.Photograph("{\"savePath\":\"" + docs + "/taken.png\"}");
+  EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onPhotograph\", \"{\\\"result\\\":true}\");"));
+  auto saved = UIImage::imageWithContentsOfFile(docs + "/taken.png");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(saved->CGImage()->width(), 40u);
+  EXPECT_EQ(saved->CGImage()->pixelAt(35, 10), 0xFF0000FFu);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return !page.rootController->presentedViewController(); }));
 }
 
 TEST_F(SysServicesTest, ScreensAreReachedWithTheirArguments) {

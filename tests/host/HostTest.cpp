@@ -246,10 +246,74 @@ TEST(Host, EndsAfterTheGivenSecondsAndWritesAScreenshot) {
   fs::remove_all(root);
 }
 
+// The page builds its paths from the documents folder: with a relative --device it is still
+// absolute, so the file commands take it. The device has a camera only with --camera, whose
+// picture the camera screen then takes.
+const char* kCameraPage =
+    "<script>"
+    "LM_IOS.SetCallback({onPhotograph: function (r) { console.log('photo ' + r); }});"
+    "LM_IOS.GetDocumentPath(function (docs) {"
+    "  console.log('docs ' + docs);"
+    "  LM_IOS.IsDirAtPath(docs, function (isDir) {"
+    "    console.log('isdir ' + isDir);"
+    "    LM_IOS.Photograph({savePath: docs + '/photo.png', width: 6, height: 3});"
+    "  });"
+    "});"
+    "</script>";
+
+TEST(Host, ARelativeDeviceGivesAbsolutePathsAndTheCameraIsTheGivenPicture) {
+  testing_net::LoopbackServer server;
+  server.respond(kPage, 200, kCameraPage, "text/html");
+  std::string root = tempFolder();
+  writeFile(root + "/Lumora.app/Info.plist",
+            infoPlist("http://127.0.0.1:" + std::to_string(server.port())));
+  // A 2 x 1 PNG.
+  const unsigned char png[] = {
+      0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x48,
+      0x44, 0x52, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00,
+      0x00, 0x7b, 0x40, 0xe8, 0xdd, 0x00, 0x00, 0x00, 0x0d, 0x49, 0x44, 0x41, 0x54, 0x78,
+      0x9c, 0x63, 0xf8, 0xcf, 0x00, 0x04, 0xff, 0x01, 0x07, 0x00, 0x01, 0xff, 0xe2, 0x23,
+      0x9e, 0x59, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
+  writeFile(root + "/camera.png", std::string(reinterpret_cast<const char*>(png), sizeof png));
+  const std::string device = fs::relative(root + "/device", fs::current_path()).string();
+  ASSERT_NE(device[0], '/');
+  const std::string docs = fs::weakly_canonical(root).string() + "/device/Application/Documents";
+
+  {
+    HostProcess host({"--bundle", root + "/Lumora.app", "--device", device, "--camera",
+                      root + "/camera.png"});
+    ASSERT_TRUE(host.readUntil([](const std::string& out) {
+      return contains(out, "console.log: photo ");
+    })) << host.out() << host.err();
+    EXPECT_TRUE(contains(host.out(), "console.log: docs " + docs + "\n")) << host.out();
+    EXPECT_TRUE(contains(host.out(), "console.log: isdir true\n")) << host.out();
+    EXPECT_TRUE(contains(host.out(), "console.log: photo {\"result\":true}\n")) << host.out();
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(), 0) << host.err();
+    std::ifstream photo(docs + "/photo.png", std::ios::binary);
+    std::string head(4, '\0');
+    photo.read(head.data(), 4);
+    EXPECT_EQ(head, "\x89PNG");
+  }
+  {
+    HostProcess host({"--bundle", root + "/Lumora.app", "--device", device});
+    ASSERT_TRUE(host.readUntil([](const std::string& out) {
+      return contains(out, "console.log: photo ");
+    })) << host.out() << host.err();
+    EXPECT_TRUE(contains(host.out(),
+                         "console.log: photo {\"result\":false,\"msg\":\"camera unavailable\"}\n"))
+        << host.out();
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(), 0) << host.err();
+  }
+  fs::remove_all(root);
+}
+
 TEST(Host, BundlesThatCannotBeUsedAreRefusedWithExitCode2) {
   std::string root = tempFolder();
   fs::create_directories(root + "/empty.app");
   writeFile(root + "/garbage.app/Info.plist", "this is not a property list \x01\x02");
+  writeFile(root + "/ok.app/Info.plist", infoPlist(""));
   struct Case {
     std::vector<std::string> args;
     std::string message;
@@ -262,6 +326,11 @@ TEST(Host, BundlesThatCannotBeUsedAreRefusedWithExitCode2) {
       {{"--bundle", root + "/empty.app", "--device", root + "/d", "--seconds", "soon"},
        "--seconds"},
       {{"--bundle", root + "/empty.app", "--device", root + "/d", "--seconds", "nan"}, "--seconds"},
+      {{"--bundle", root + "/ok.app", "--device", root + "/d", "--camera",
+        root + "/garbage.app/Info.plist"},
+       "is not an image file"},
+      {{"--bundle", root + "/ok.app", "--device", root + "/d", "--camera", root},
+       "is not an image file"},
   };
   for (const auto& c : cases) {
     HostProcess host(c.args);
