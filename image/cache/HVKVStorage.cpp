@@ -45,6 +45,12 @@ const char* const kSchema =
     "last_access_time integer, extended_data blob, primary key(key)); create index if not "
     "exists last_access_time_idx on manifest(last_access_time);";
 
+// A value file whose row is committed but whose bytes still wait under a temporary name. A
+// store adds its entry in the transaction of its row and removes it once the file is renamed
+// into place; opening the storage finishes the renames of stores killed in between.
+const char* const kPendingSchema =
+    "create table if not exists pending_file (filename text, temp text, primary key(filename));";
+
 int64_t unixNow() {
   return static_cast<int64_t>(plat::Clock::current()->date().timeIntervalSince1970());
 }
@@ -85,6 +91,18 @@ bool writeAllAndSync(int fd, const plat::Data& data) {
 }  // namespace
 
 #define HV_FN __func__
+
+bool HVKVStorage::isUsableKey(const std::string& key) {
+  return !key.empty() && key.find('\0') == std::string::npos;
+}
+
+bool HVKVStorage::areUsableKeys(const std::vector<std::string>& keys) {
+  if (keys.empty()) return false;
+  for (auto& k : keys) {
+    if (k.find('\0') != std::string::npos) return false;
+  }
+  return true;
+}
 
 bool HVKVStorage::isSafeFilename(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
@@ -133,6 +151,7 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
       return nullptr;
     }
   }
+  s->fileFinishPendingRenames();
   s->fileRemoveStaleTemps();
   s->fileEmptyTrashInBackground();
   return s;
@@ -219,6 +238,7 @@ bool HVKVStorage::dbCheck() {
 bool HVKVStorage::dbInitialize() {
   char* error = nullptr;
   int result = sqlite3_exec(db_, kSchema, nullptr, nullptr, &error);
+  if (result == SQLITE_OK) result = sqlite3_exec(db_, kPendingSchema, nullptr, nullptr, &error);
   lastInitCode_ = result & 0xff;
   if (result != SQLITE_OK) {
     if (errorLogsEnabled_) {
@@ -287,14 +307,49 @@ bool HVKVStorage::dbStep(sqlite3_stmt* stmt, const std::function<void(sqlite3_st
   return true;
 }
 
+bool HVKVStorage::dbExec(const char* sql, const char* fn, int line) {
+  if (!dbCheck()) return false;
+  char* error = nullptr;
+  int result = sqlite3_exec(db_, sql, nullptr, nullptr, &error);
+  if (result != SQLITE_OK && errorLogsEnabled_) {
+    plat::NSLog(kExecError, fn, line, result, error ? error : "");
+  }
+  sqlite3_free(error);
+  return result == SQLITE_OK;
+}
+
+bool HVKVStorage::dbBegin() { return dbExec("begin immediate;", HV_FN, __LINE__); }
+
+bool HVKVStorage::dbCommit() {
+  if (dbExec("commit;", HV_FN, __LINE__)) return true;
+  dbRollback();
+  return false;
+}
+
+void HVKVStorage::dbRollback() {
+  if (db_ && !sqlite3_get_autocommit(db_)) dbExec("rollback;", HV_FN, __LINE__);
+}
+
 bool HVKVStorage::dbSave(const std::string& key, const plat::Data& value,
                          const std::string& fileName, const plat::Data& extendedData) {
+  int64_t now = unixNow();
+  return dbSaveRow(key, fileName, static_cast<int64_t>(value.length()), value, now, now,
+                   extendedData);
+}
+
+bool HVKVStorage::dbSaveRow(const HVKVStorageItem& row) {
+  return dbSaveRow(row.key, row.filename, row.size, row.value, row.modTime, row.accessTime,
+                   row.extendedData);
+}
+
+bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName, int64_t size,
+                            const plat::Data& value, int64_t modTime, int64_t accessTime,
+                            const plat::Data& extendedData) {
   sqlite3_stmt* stmt = dbPrepareStmt(
       "insert or replace into manifest (key, filename, size, inline_data, modification_time, "
       "last_access_time, extended_data) values (?1, ?2, ?3, ?4, ?5, ?6, ?7);",
       HV_FN, __LINE__);
   if (!stmt) return false;
-  int64_t now = unixNow();
   bindText(stmt, 1, key);
   if (fileName.empty()) {
     sqlite3_bind_null(stmt, 2);
@@ -303,9 +358,9 @@ bool HVKVStorage::dbSave(const std::string& key, const plat::Data& value,
     bindText(stmt, 2, fileName);
     sqlite3_bind_null(stmt, 4);
   }
-  sqlite3_bind_int64(stmt, 3, static_cast<sqlite3_int64>(value.length()));
-  sqlite3_bind_int64(stmt, 5, now);
-  sqlite3_bind_int64(stmt, 6, now);
+  sqlite3_bind_int64(stmt, 3, size);
+  sqlite3_bind_int64(stmt, 5, modTime);
+  sqlite3_bind_int64(stmt, 6, accessTime);
   if (extendedData.empty()) {
     sqlite3_bind_null(stmt, 7);
   } else {
@@ -315,6 +370,23 @@ bool HVKVStorage::dbSave(const std::string& key, const plat::Data& value,
   bool ok = dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
   sqlite3_clear_bindings(stmt);  // the blobs were bound without a copy
   return ok;
+}
+
+bool HVKVStorage::dbSetPendingFile(const std::string& filename, const std::string& temp) {
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "insert or replace into pending_file (filename, temp) values (?1, ?2);", HV_FN, __LINE__);
+  if (!stmt) return false;
+  bindText(stmt, 1, filename);
+  bindText(stmt, 2, temp);
+  return dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
+}
+
+bool HVKVStorage::dbClearPendingFile(const std::string& filename) {
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("delete from pending_file where filename = ?1;", HV_FN, __LINE__);
+  if (!stmt) return false;
+  bindText(stmt, 1, filename);
+  return dbStep(stmt, nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
@@ -385,16 +457,19 @@ const char* itemColumns(bool excludeInlineData) {
 }
 }  // namespace
 
-HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeInlineData) {
+HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeInlineData,
+                                          bool* failed) {
+  if (failed) *failed = true;
   sqlite3_stmt* stmt =
       dbPrepareStmt(std::string(itemColumns(excludeInlineData)) + "= ?1;", HV_FN, __LINE__);
   if (!stmt) return nullptr;
   bindText(stmt, 1, key);
   HVKVStorageItemRef item;
-  dbStep(
+  bool ok = dbStep(
       stmt, [&](sqlite3_stmt* s) { item = dbGetItemFromStmt(s, excludeInlineData); },
       kQueryError, HV_FN, __LINE__);
-  return item;
+  if (failed) *failed = !ok;
+  return ok ? item : nullptr;
 }
 
 std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItems(const std::vector<std::string>& keys,
@@ -561,6 +636,35 @@ bool HVKVStorage::fileDelete(const std::string& filename) {
   return ::unlink(path.c_str()) == 0;
 }
 
+void HVKVStorage::fileFinishPendingRenames() {
+  std::vector<std::pair<std::string, std::string>> pending;
+  sqlite3_stmt* stmt = dbPrepareStmt("select filename, temp from pending_file;", HV_FN, __LINE__);
+  if (!stmt) return;
+  auto row = [&](sqlite3_stmt* s) { pending.emplace_back(columnText(s, 0), columnText(s, 1)); };
+  if (!dbStep(stmt, row, kQueryError, HV_FN, __LINE__)) return;
+  for (auto& [filename, temp] : pending) {
+    if (!isSafeFilename(filename) || temp.rfind(kTempPrefix, 0) != 0 ||
+        temp.find('/') != std::string::npos || temp.find('\0') != std::string::npos) {
+      continue;
+    }
+    std::string tempPath = (fs::path(dataPath_) / temp).string();
+    struct stat st;
+    // Gone: the rename happened before the kill.
+    if (::lstat(tempPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::string target = (fs::path(dataPath_) / filename).string();
+    if (::rename(tempPath.c_str(), target.c_str()) != 0) {
+      // The committed row's bytes cannot be put in place: drop the rows naming the file.
+      sqlite3_stmt* drop =
+          dbPrepareStmt("delete from manifest where filename = ?1;", HV_FN, __LINE__);
+      if (drop) {
+        bindText(drop, 1, filename);
+        dbStep(drop, nullptr, kDeleteError, HV_FN, __LINE__);
+      }
+    }
+  }
+  if (!pending.empty()) dbExec("delete from pending_file;", HV_FN, __LINE__);
+}
+
 void HVKVStorage::fileRemoveStaleTemps() {
   // Left by a process killed while writing a value; nothing else writes into "data" now.
   std::error_code ec;
@@ -616,54 +720,69 @@ bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& ke
                                                           const plat::Data& value,
                                                           const std::string& filename,
                                                           const plat::Data& extendedData) {
-  if (key.empty() || value.empty()) return false;
+  if (!isUsableKey(key) || value.empty()) return false;
   if (type_ == HVStorageModeFiles && filename.empty()) return false;
   if (!filename.empty() && !isSafeFilename(filename)) return false;
   if (!dbCheck()) return false;
+  if (!filename.empty()) return saveFileValue(key, value, filename, extendedData);
 
   bool failed = false;
   std::optional<std::string> oldName;
-  if (type_ != HVStorageModeSQLite || !filename.empty()) {
+  if (type_ != HVStorageModeSQLite) {
     oldName = dbGetFilename(key, &failed);
     if (failed) return false;
   }
-
-  if (!filename.empty()) {
-    std::string temp;
-    if (!fileWriteTemp(value, &temp)) return false;
-    if (oldName && *oldName == filename) {
-      // Same file: commit the row first, then swap the new bytes in. A failed row keeps the
-      // old file untouched.
-      if (!dbSave(key, value, filename, extendedData)) {
-        ::unlink(temp.c_str());
-        return false;
-      }
-      if (!fileRenameInto(temp, filename)) {
-        dbDeleteItem(key);
-        return false;
-      }
-      return true;
-    }
-    // Another file: put the new file in place, commit the row, then drop the old file.
-    if (!fileRenameInto(temp, filename)) return false;
-    if (!dbSave(key, value, filename, extendedData)) {
-      fileDelete(filename);
-      return false;
-    }
-    if (oldName) fileDelete(*oldName);
-    return true;
-  }
-
   // Inline: the row first, then the file it replaces.
   if (!dbSave(key, value, std::string(), extendedData)) return false;
   if (oldName) fileDelete(*oldName);
   return true;
 }
 
+// The new bytes go to a synced temporary file; the new row and a pending entry naming that
+// file commit together; then the file is renamed into place and the entry dropped. A kill
+// before the commit leaves the old row and file (the temporary file is removed at the next
+// open); a kill after it leaves an entry that the next open completes. Either way the row and
+// the file agree. A failed rename puts the old row back.
+bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
+                                const std::string& filename, const plat::Data& extendedData) {
+  bool failed = false;
+  HVKVStorageItemRef old = dbGetItem(key, false, &failed);
+  if (failed) return false;
+  std::string temp;
+  if (!fileWriteTemp(value, &temp)) return false;
+  std::string tempName = fs::path(temp).filename().string();
+  if (!dbBegin()) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (!dbSave(key, value, filename, extendedData) || !dbSetPendingFile(filename, tempName) ||
+      !dbCommit()) {
+    dbRollback();
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (!fileRenameInto(temp, filename)) {
+    bool restored = dbBegin() && (old ? dbSaveRow(*old) : dbDeleteItem(key)) &&
+                    dbClearPendingFile(filename) && dbCommit();
+    if (!restored) {
+      // The row names bytes that never arrived: drop the key rather than serve a mix.
+      dbRollback();
+      dbDeleteItem(key);
+      dbClearPendingFile(filename);
+      fileDelete(filename);
+      if (old && !old->filename.empty() && old->filename != filename) fileDelete(old->filename);
+    }
+    return false;
+  }
+  dbClearPendingFile(filename);  // a leftover entry is harmless: its temporary file is gone
+  if (old && !old->filename.empty() && old->filename != filename) fileDelete(old->filename);
+  return true;
+}
+
 // ---- removals ----
 
 bool HVKVStorage::removeItemForKey(const std::string& key) {
-  if (key.empty()) return false;
+  if (!isUsableKey(key)) return false;
   if (!dbCheck()) return false;
   if (type_ == HVStorageModeSQLite) return dbDeleteItem(key);
   bool failed = false;
@@ -676,7 +795,7 @@ bool HVKVStorage::removeItemForKey(const std::string& key) {
 }
 
 bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
-  if (keys.empty()) return false;
+  if (!areUsableKeys(keys)) return false;
   if (!dbCheck()) return false;
   if (type_ == HVStorageModeSQLite) return dbDeleteItems(keys);
   auto names = dbGetFilenames(keys);
@@ -774,7 +893,7 @@ void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
 // ---- reads ----
 
 HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
-  if (key.empty()) return nullptr;
+  if (!isUsableKey(key)) return nullptr;
   auto item = dbGetItem(key, false);
   if (!item) return nullptr;
   dbUpdateAccessTime(key);
@@ -790,12 +909,12 @@ HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
 }
 
 HVKVStorageItemRef HVKVStorage::getItemInfoForKey(const std::string& key) {
-  if (key.empty()) return nullptr;
+  if (!isUsableKey(key)) return nullptr;
   return dbGetItem(key, true);
 }
 
 std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key) {
-  if (key.empty()) return std::nullopt;
+  if (!isUsableKey(key)) return std::nullopt;
   std::optional<plat::Data> value;
   if (type_ == HVStorageModeSQLite) {
     value = dbGetValue(key);
@@ -819,7 +938,7 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
 
 std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(
     const std::vector<std::string>& keys) {
-  if (keys.empty()) return {};
+  if (!areUsableKeys(keys)) return {};
   auto items = dbGetItems(keys, false);
   if (type_ != HVStorageModeSQLite) {
     std::vector<HVKVStorageItemRef> kept;
@@ -842,7 +961,7 @@ std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(
 
 std::vector<HVKVStorageItemRef> HVKVStorage::getItemInfoForKeys(
     const std::vector<std::string>& keys) {
-  if (keys.empty()) return {};
+  if (!areUsableKeys(keys)) return {};
   return dbGetItems(keys, true);
 }
 
@@ -856,7 +975,7 @@ std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
 }
 
 bool HVKVStorage::itemExistsForKey(const std::string& key) {
-  if (key.empty()) return false;
+  if (!isUsableKey(key)) return false;
   return dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
 }
 

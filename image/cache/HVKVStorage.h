@@ -6,10 +6,14 @@
 // Thread-safety: none. One thread at a time (HVDiskCache serialises every call).
 //
 // Values written to files are written to a temporary file in "data", synced and renamed, so a
-// process killed mid-store leaves the old value or the new one, whole; the next storage on the
-// folder deletes such a temporary file when it opens. File names given by the caller must name
-// a file directly inside "data": empty, ".", "..", names holding '/' or NUL, and names starting
-// ".hvkv-tmp-" (the temporary files) are refused. Sizes, times and totals are 64-bit.
+// process killed mid-store leaves the old value or the new one, whole, with its own extended
+// data: the new row commits together with an entry in the table "pending_file" naming the
+// temporary file, and the next storage on the folder completes such a rename when it opens
+// (and deletes temporary files that no committed row waits for). File names given by the
+// caller must name a file directly inside "data": empty, ".", "..", names holding '/' or NUL,
+// and names starting ".hvkv-tmp-" (the temporary files) are refused. A key holding a NUL byte
+// is refused by every operation (stores answer NO, reads nothing), and a key list holding one
+// refuses the whole call. Sizes, times and totals are 64-bit.
 
 #include <cstdint>
 #include <functional>
@@ -63,8 +67,9 @@ class HVKVStorage : public plat::Object {
   bool errorLogsEnabled() const { return errorLogsEnabled_; }
   void setErrorLogsEnabled(bool v) { errorLogsEnabled_ = v; }
 
-  // Stores. False for an empty key or value, mode files without a file name, a file name
-  // that does not name a file inside "data", or a failed write; the old value is then kept.
+  // Stores. False for an empty key or value, a key holding NUL, mode files without a file
+  // name, a file name that does not name a file inside "data", or a failed write or rename;
+  // the old value is then kept.
   bool saveItem(const HVKVStorageItem& item);
   bool saveItemWithKeyValue(const std::string& key, const plat::Data& value);
   bool saveItemWithKeyValueFilenameExtendedData(const std::string& key, const plat::Data& value,
@@ -99,6 +104,10 @@ class HVKVStorage : public plat::Object {
 
   // True for a name that stays inside "data".
   static bool isSafeFilename(const std::string& name);
+  // True for a non-empty key without NUL (SQLite texts must not carry one).
+  static bool isUsableKey(const std::string& key);
+  // True for a non-empty list in which no key holds NUL.
+  static bool areUsableKeys(const std::vector<std::string>& keys);
 
  private:
   HVKVStorage() = default;
@@ -122,8 +131,22 @@ class HVKVStorage : public plat::Object {
   bool dbGetFilenamesWhere(const std::string& condition,
                            const std::function<void(sqlite3_stmt*)>& bind,
                            std::vector<std::string>* names);
+  bool dbExec(const char* sql, const char* fn, int line);
+  bool dbBegin();
+  // Commits, or rolls back and answers false.
+  bool dbCommit();
+  void dbRollback();
   bool dbSave(const std::string& key, const plat::Data& value, const std::string& fileName,
               const plat::Data& extendedData);
+  // Stores the row as given (times included); the value is stored inline when it has no file.
+  bool dbSaveRow(const HVKVStorageItem& row);
+  bool dbSaveRow(const std::string& key, const std::string& fileName, int64_t size,
+                 const plat::Data& value, int64_t modTime, int64_t accessTime,
+                 const plat::Data& extendedData);
+  bool dbSetPendingFile(const std::string& filename, const std::string& temp);
+  bool dbClearPendingFile(const std::string& filename);
+  bool saveFileValue(const std::string& key, const plat::Data& value,
+                     const std::string& filename, const plat::Data& extendedData);
   bool dbUpdateAccessTime(const std::string& key);
   bool dbUpdateAccessTimes(const std::vector<std::string>& keys);
   bool dbDeleteItem(const std::string& key);
@@ -131,7 +154,9 @@ class HVKVStorage : public plat::Object {
   bool dbDeleteItemsWithSizeLargerThan(int64_t size);
   bool dbDeleteItemsWithTimeEarlierThan(int64_t time);
   HVKVStorageItemRef dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData);
-  HVKVStorageItemRef dbGetItem(const std::string& key, bool excludeInlineData);
+  // nullptr when absent or on an error; `failed` (optional) tells the two apart.
+  HVKVStorageItemRef dbGetItem(const std::string& key, bool excludeInlineData,
+                               bool* failed = nullptr);
   std::vector<HVKVStorageItemRef> dbGetItems(const std::vector<std::string>& keys,
                                              bool excludeInlineData);
   std::optional<plat::Data> dbGetValue(const std::string& key);
@@ -147,6 +172,8 @@ class HVKVStorage : public plat::Object {
   bool fileRenameInto(const std::string& tempPath, const std::string& filename);
   std::optional<plat::Data> fileRead(const std::string& filename);
   bool fileDelete(const std::string& filename);
+  // Renames into place the files of rows committed by a store killed before its rename.
+  void fileFinishPendingRenames();
   void fileRemoveStaleTemps();
   bool fileMoveAllToTrash();
   void fileEmptyTrashInBackground();

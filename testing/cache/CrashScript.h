@@ -36,4 +36,9 @@ inline plat::Data value(const std::string& key, uint64_t gen, size_t size) {
   return plat::Data(std::move(out));
 }
 
+// The extended data stored with a value: tells which store wrote the row.
+inline plat::Data extended(const std::string& key, uint64_t gen) {
+  return plat::Data::fromString(key + ":" + std::to_string(gen));
+}
+
 }  // namespace crash_script

@@ -1,25 +1,61 @@
 // Drives a mixed-mode key-value storage for tests that hurt it from outside.
 //
-//   kv_crash_helper run <folder> <round> <fd>
+//   kv_crash_helper run <folder> <round> <fd> [slow-rename]
 //     Runs a script seeded by <round> until killed: stores of 1 B to 200 KiB (inline or in
-//     files, same or new file names), removals and trims over a fixed set of keys. On <fd> it
-//     writes "R" once the storage is open, then for every call "B <call>" before it and
-//     "E <result> [<keys present>]" after it returns, one line each.
+//     files, same or new file names, each with extended data naming the store), removals and
+//     trims over a fixed set of keys. On <fd> it writes "R" once the storage is open, then for
+//     every call "B <call>" before it and "E <result> [<keys present>]" after it returns, one
+//     line each. With slow-rename every rename(2) of the process first waits 100 ms, which
+//     widens the moments between a value's row and its file; the script then works on the
+//     first 4 keys only and stores every value in a file, each key keeping one file name, as
+//     the disk cache does.
+//   kv_crash_helper renamefail <folder>
+//     Stores values, then makes every rename(2) fail and checks that file stores answer NO and
+//     leave the old value and its extended data readable. Exits 0 when all was as expected.
 //   kv_crash_helper fsize <folder>
 //     Stores values, then lowers RLIMIT_FSIZE to 64 KiB and checks that stores growing a file
 //     past it answer NO. Exits 0 when every answer was as expected.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <random>
 #include <string>
 
 #include "image/cache/HVKVStorage.h"
 #include "testing/cache/CrashScript.h"
+
+namespace {
+
+enum class RenameMode { normal, slow, fail };
+std::atomic<RenameMode> renameMode{RenameMode::normal};
+
+}  // namespace
+
+// Every rename of the process (the storage's, the standard library's) passes here.
+extern "C" int rename(const char* from, const char* to) __THROW {
+  switch (renameMode.load()) {
+    case RenameMode::fail:
+      errno = EIO;
+      return -1;
+    case RenameMode::slow: {
+      struct timespec pause = {0, 100 * 1000 * 1000};
+      while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+      }
+      break;
+    }
+    case RenameMode::normal:
+      break;
+  }
+  return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
 
 namespace {
 
@@ -48,15 +84,22 @@ int run(const std::string& folder, uint64_t round, int fd) {
   writeLine(fd, "R");
   std::mt19937_64 rng(round * 7919 + 17);
   for (uint64_t op = 0;; op++) {
-    std::string key = crash_script::keyName(static_cast<int>(rng() % crash_script::kKeyCount));
+    int keys = renameMode == RenameMode::slow ? 4 : crash_script::kKeyCount;
+    std::string key = crash_script::keyName(static_cast<int>(rng() % keys));
     int what = static_cast<int>(rng() % 100);
     if (what < 80) {
       uint64_t gen = round * 1000000 + op;
+      bool slow = renameMode == RenameMode::slow;
       size_t size = (rng() % 2) ? 1 + rng() % 4096 : 20 * 1024 + rng() % (180 * 1024);
-      std::string file = size > 16 * 1024 ? std::string("f-") + key + "-" + std::to_string(rng() % 3) : "";
+      std::string file;
+      if (size > 16 * 1024 || slow) {
+        file = std::string("f-") + key;
+        uint64_t variant = rng() % 3;
+        if (!slow) file += "-" + std::to_string(variant);
+      }
       writeLine(fd, std::string("B S ") + key + " " + std::to_string(gen) + " " + std::to_string(size));
       bool ok = kv->saveItemWithKeyValueFilenameExtendedData(
-          key, crash_script::value(key, gen, size), file, plat::Data());
+          key, crash_script::value(key, gen, size), file, crash_script::extended(key, gen));
       writeLine(fd, std::string("E ") + (ok ? "1" : "0"));
     } else if (what < 95) {
       writeLine(fd, std::string("B R ") + key);
@@ -69,6 +112,45 @@ int run(const std::string& folder, uint64_t round, int fd) {
       writeLine(fd, std::string("E ") + (ok ? "1 " : "0 ") + presentKeys(*kv));
     }
   }
+}
+
+int renameFails(const std::string& folder) {
+  auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
+  if (!kv) return 2;
+  int bad = 0;
+  auto expect = [&bad](bool ok, const char* what) {
+    if (!ok) {
+      std::fprintf(stderr, "%s\n", what);
+      bad++;
+    }
+  };
+  auto holds = [&kv](const std::string& key, uint64_t gen, size_t size) {
+    auto item = kv->getItemForKey(key);
+    return item && item->value == crash_script::value(key, gen, size) &&
+           item->extendedData == crash_script::extended(key, gen);
+  };
+  auto store = [&kv](const std::string& key, uint64_t gen, size_t size, const char* file) {
+    return kv->saveItemWithKeyValueFilenameExtendedData(key, crash_script::value(key, gen, size),
+                                                        file, crash_script::extended(key, gen));
+  };
+  expect(store("file", 1, 30000, "f"), "first file store");
+  expect(kv->saveItemWithKeyValueFilenameExtendedData("inline", crash_script::value("inline", 1, 50),
+                                                      "", crash_script::extended("inline", 1)),
+         "first inline store");
+  renameMode = RenameMode::fail;
+  expect(!store("file", 2, 40000, "f"), "store under the same file name answered YES");
+  expect(holds("file", 1, 30000), "the same-name store lost the old value");
+  expect(!store("file", 3, 40000, "g"), "store under a new file name answered YES");
+  expect(holds("file", 1, 30000), "the new-name store lost the old value");
+  expect(!store("inline", 2, 40000, "h"), "file store over an inline value answered YES");
+  expect(holds("inline", 1, 50), "the file store lost the inline value");
+  expect(!store("new", 1, 40000, "n"), "store of a new key answered YES");
+  expect(!kv->itemExistsForKey("new"), "the failed store of a new key left a row");
+  renameMode = RenameMode::normal;
+  expect(kv->getItemsCount() == 2, "count after the failed stores");
+  expect(store("file", 4, 20000, "f"), "store once rename works again");
+  expect(holds("file", 4, 20000), "value once rename works again");
+  return bad;
 }
 
 int fsize(const std::string& folder) {
@@ -103,10 +185,14 @@ int fsize(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 5 && std::string(argv[1]) == "run") {
+  if ((argc == 5 || argc == 6) && std::string(argv[1]) == "run") {
+    if (argc == 6 && std::string(argv[5]) == "slow-rename") renameMode = RenameMode::slow;
     return run(argv[2], std::strtoull(argv[3], nullptr, 10), std::atoi(argv[4]));
   }
+  if (argc == 3 && std::string(argv[1]) == "renamefail") return renameFails(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "fsize") return fsize(argv[2]);
-  std::fprintf(stderr, "usage: kv_crash_helper run <folder> <round> <fd> | fsize <folder>\n");
+  std::fprintf(stderr,
+               "usage: kv_crash_helper run <folder> <round> <fd> [slow-rename] | "
+               "renamefail <folder> | fsize <folder>\n");
   return 2;
 }

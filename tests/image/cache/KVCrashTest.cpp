@@ -1,8 +1,10 @@
 // The key-value storage killed at random moments: a helper program runs a seeded script on a
 // mixed-mode store and acknowledges every call; the test kills it with SIGKILL over and over
 // and checks after each kill that the database is sound, every acknowledged value reads back
-// whole, removed keys stay gone, the call in flight shows its old or new value, no row names
-// a missing file, and totals match the rows. Also: stores that hit the file-size limit.
+// whole with its own extended data, removed keys stay gone, the call in flight shows its old
+// or new value, no row names a missing file or one of another size, and totals match the rows.
+// The same with every rename slowed, so that kills land between a value's row and its file.
+// Also: stores that hit the file-size limit, and stores whose rename fails.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -60,6 +62,11 @@ struct Stored {
   size_t size;
   bool operator==(const Stored&) const = default;
 };
+
+struct KillStats {
+  int callsAcknowledged = 0;
+  int roundsWithCallInFlight = 0;
+};
 using Model = std::map<std::string, std::optional<Stored>>;
 
 class KVCrashTest : public StorageFolderTest {
@@ -70,7 +77,8 @@ class KVCrashTest : public StorageFolderTest {
     ASSERT_FALSE(helper_.empty()) << "kv_crash_helper not built";
   }
 
-  // Reads the manifest directly: integrity, and every row's value where the row says it is.
+  // Reads the manifest directly (beside the open storage): integrity, and every row's value
+  // where the row says it is, of the size it says.
   void checkManifest() {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
@@ -103,22 +111,22 @@ class KVCrashTest : public StorageFolderTest {
     sqlite3_close(db);
   }
 
-  std::string helper_;
-};
-
-TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
-  const int kRounds = 110;
-  std::mt19937 rng(20261206);
+  // Runs `rounds` helper runs on one folder, killing each, and checks the folder after each.
+  void killRounds(int rounds, bool slowRename, uint32_t seed, KillStats* stats) {
+  std::mt19937 rng(seed);
   Model model;
   for (int i = 0; i < crash_script::kKeyCount; i++) model[crash_script::keyName(i)] = std::nullopt;
-  int callsAcknowledged = 0, roundsWithCallInFlight = 0;
+  int& callsAcknowledged = stats->callsAcknowledged;
+  int& roundsWithCallInFlight = stats->roundsWithCallInFlight;
 
-  for (int round = 1; round <= kRounds; round++) {
+  for (int round = 1; round <= rounds; round++) {
     SCOPED_TRACE(std::string("round ") + std::to_string(round));
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    pid_t pid = spawn({helper_, "run", dir_.string(), std::to_string(round), std::to_string(fds[1])},
-                      fds[1]);
+    std::vector<std::string> args = {helper_, "run", dir_.string(), std::to_string(round),
+                                     std::to_string(fds[1])};
+    if (slowRename) args.push_back("slow-rename");
+    pid_t pid = spawn(args, fds[1]);
     ASSERT_GT(pid, 0);
     ::close(fds[1]);
 
@@ -133,8 +141,10 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
       auto now = std::chrono::steady_clock::now();
       if ((ready || !timingFromReady) && now >= killAt) break;
       if (!ready && now - start > std::chrono::seconds(20)) break;  // helper hung: fail below
+      // Read only what is there: a blocking read would hold the kill until the next line, so
+      // every kill would land right after one.
       pollfd p{fds[0], POLLIN, 0};
-      ::poll(&p, 1, 2);
+      if (::poll(&p, 1, 2) <= 0) continue;
       char buf[4096];
       ssize_t n = ::read(fds[0], buf, sizeof buf);
       if (n == 0) eof = true;
@@ -192,11 +202,11 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
       begun.clear();
     }
 
-    checkManifest();
-    if (HasFatalFailure()) return;
-
+    // Opening completes the renames of stores killed after their row committed.
     auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
     ASSERT_TRUE(kv);
+    checkManifest();
+    if (HasFatalFailure()) return;
     // The call in flight: each key it may touch shows its old value or its new one, whole.
     std::map<std::string, std::vector<std::optional<Stored>>> allowed;
     for (auto& [k, v] : model) allowed[k] = {v};
@@ -217,11 +227,14 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
     }
     int64_t count = 0, size = 0;
     for (auto& [key, options] : allowed) {
-      auto value = kv->getItemValueForKey(key);
+      auto item = kv->getItemForKey(key);
+      std::optional<Data> value;
+      if (item) value = item->value;
       bool matched = false;
       for (auto& option : options) {
-        if (!option ? !value
-                    : value && *value == crash_script::value(key, option->gen, option->size)) {
+        if (!option ? !item
+                    : item && item->value == crash_script::value(key, option->gen, option->size) &&
+                          item->extendedData == crash_script::extended(key, option->gen)) {
           model[key] = option;
           matched = true;
           break;
@@ -239,10 +252,20 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
     EXPECT_EQ(kv->getItemsCount(), count);
     EXPECT_EQ(kv->getItemsSize(), size);
   }
-  RecordProperty("calls_acknowledged", callsAcknowledged);
-  RecordProperty("kills_with_a_call_in_flight", roundsWithCallInFlight);
-  EXPECT_GT(callsAcknowledged, kRounds);
-  EXPECT_GT(roundsWithCallInFlight, kRounds / 4);
+  }
+
+  std::string helper_;
+};
+
+TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
+  const int kRounds = 110;
+  KillStats stats;
+  killRounds(kRounds, false, 20261206, &stats);
+  if (HasFatalFailure()) return;
+  RecordProperty("calls_acknowledged", stats.callsAcknowledged);
+  RecordProperty("kills_with_a_call_in_flight", stats.roundsWithCallInFlight);
+  EXPECT_GT(stats.callsAcknowledged, kRounds);
+  EXPECT_GT(stats.roundsWithCallInFlight, kRounds / 4);
 
   // After all that, the storage still takes writes.
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
@@ -255,6 +278,37 @@ TEST_F(KVCrashTest, KilledAtRandomNothingAcknowledgedIsLost) {
   for (const auto& entry : fs::directory_iterator(dir_ / "data")) {
     EXPECT_NE(entry.path().filename().string().rfind(".hvkv-tmp-", 0), 0u) << entry.path();
   }
+}
+
+// Slowed renames keep most kills between a file value's row and its file: a killed store still
+// shows the old value or the new one, whole, with its own extended data.
+TEST_F(KVCrashTest, KilledWhileRenamingAValueFileShowsTheOldOrTheNewValue) {
+  const int kRounds = 30;
+  KillStats stats;
+  killRounds(kRounds, true, 20261207, &stats);
+  if (HasFatalFailure()) return;
+  EXPECT_GT(stats.roundsWithCallInFlight, kRounds / 2);
+}
+
+TEST_F(KVCrashTest, FailedRenamesAnswerNoAndKeepTheOldValue) {
+  int status = 0;
+  pid_t pid = spawn({helper_, "renamefail", dir_.string()}, -1);
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers while rename fails";
+
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  auto item = kv->getItemForKey("file");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->value, crash_script::value("file", 4, 20000));
+  EXPECT_EQ(item->extendedData, crash_script::extended("file", 4));
+  EXPECT_EQ(kv->getItemValueForKey("inline"), crash_script::value("inline", 1, 50));
+  EXPECT_FALSE(kv->itemExistsForKey("new"));
+  std::set<std::string> files;
+  for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename().string());
+  EXPECT_EQ(files, std::set<std::string>{"f"});
 }
 
 TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {

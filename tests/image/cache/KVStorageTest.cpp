@@ -103,6 +103,27 @@ TEST_F(KVStorageTest, MissingFilesAndTamperedRowsDropTheRowOnly) {
   EXPECT_FALSE(kv->getItemForKey("p"));
 }
 
+// A key is never cut short at a NUL byte: such keys are refused, and never reach another key.
+TEST_F(KVStorageTest, KeysHoldingNulAreRefused) {
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  const std::string nul("a\0b", 3);
+  ASSERT_TRUE(kv->saveItemWithKeyValue("a", bytes(4, 1)));
+  EXPECT_FALSE(kv->saveItemWithKeyValue(nul, bytes(4, 2)));
+  EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData(nul, bytes(4, 2), "f", Data()));
+  EXPECT_FALSE(fs::exists(dir_ / "data" / "f"));
+  EXPECT_FALSE(kv->getItemForKey(nul));
+  EXPECT_FALSE(kv->getItemInfoForKey(nul));
+  EXPECT_FALSE(kv->getItemValueForKey(nul));
+  EXPECT_FALSE(kv->itemExistsForKey(nul));
+  EXPECT_FALSE(kv->removeItemForKey(nul));
+  EXPECT_FALSE(kv->removeItemForKeys({"a", nul}));
+  EXPECT_TRUE(kv->getItemForKeys({"a", nul}).empty());
+  EXPECT_TRUE(kv->getItemValueForKeys({nul}).empty());
+  EXPECT_EQ(kv->getItemsCount(), 1);
+  EXPECT_EQ(kv->getItemValueForKey("a"), bytes(4, 1));
+}
+
 TEST_F(KVStorageTest, RemovalsByTimeSizeAndFitOldestFirst) {
   testing_loop::VirtualClockScope clock;
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
