@@ -89,10 +89,10 @@ plat::Value orderValue(const KTCKiteSDKPayOrderInfoRef& order) {
   add("productName", order->productName);
   add("cpOrderID", order->cpOrderID);
   d.set("count", order->count);
-  d.set("amount", static_cast<double>(order->amount));
+  d.set("amount", plat::Value(order->amount));
   add("callbackUrl", order->callbackUrl);
   add("extrasParams", order->extrasParams);
-  d.set("price", static_cast<double>(order->price));
+  d.set("price", plat::Value(order->price));
   add("productDesc", order->productDesc);
   add("quantifier", order->quantifier);
   return plat::Value(d);

@@ -366,9 +366,9 @@ void NetworkManager::orderInterfaceRoleInfoHandler(const KTCKiteSDKPayOrderInfoR
     put("goods_name", order->productName);
     dict.set("goods_desc", order->productDesc.value_or(""));
     put("cp_order_id", order->cpOrderID);
-    dict.set("price", static_cast<double>(order->price));
+    dict.set("price", plat::Value(order->price));
     dict.set("count", order->count);
-    dict.set("amount", static_cast<double>(order->amount));
+    dict.set("amount", plat::Value(order->amount));
     put("callback_url", order->callbackUrl);
     put("extras_params", order->extrasParams);
   }

@@ -19,11 +19,12 @@ struct RolePlug : KiteSDKPlugNodes {
     return *p;
   }
   int created = 0, entered = 0, updated = 0, ordered = 0;
-  std::vector<Value> orderAnswers;
+  std::vector<Value> orderAnswers, recharges;
   void createRoleInfo(const Array&) override { ++created; }
   void enterGameRoleInfo(const Array&) override { ++entered; }
   void updateRoleInfo(const Array&) override { ++updated; }
   void willRechargeOrdered(const Array&) override { ++ordered; }
+  void willRecharge(const Array& a) override { recharges.push_back(a.size() > 1 ? a[1] : Value()); }
   void kiteGetOrderResult(const Array& a) override { orderAnswers.push_back(a.size() > 1 ? a[1] : Value()); }
 };
 
@@ -220,10 +221,17 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
   EXPECT_EQ(received(kKiteSDKPayCallbackId)[0],
             Value(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-9"}}));
 
-  // A failed payment; then a refused order, which reaches the game not at all.
+  // A failed payment; then a refused order, which reaches the game not at all. The amount and
+  // price travel as the page gave them, not widened from single precision.
   auto pays = record(kKtcQPNotiRecharge);
-  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-10","amount":1}})");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-10","amount":6.6}})");
   ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  auto second = server.calls(testing_kite::kOrder).at(1);
+  EXPECT_EQ(second.fields.get("amount").doubleValue(), 6.6);
+  EXPECT_EQ(second.fields.get("price").doubleValue(), 6.6);
+  ASSERT_EQ(RolePlug::shared()->recharges.size(), 2u);
+  EXPECT_EQ(RolePlug::shared()->recharges[1]["amount"].doubleValue(), 6.6);
+  EXPECT_EQ(RolePlug::shared()->recharges[1]["price"].doubleValue(), 6.6);
   channel->payFailure();
   ASSERT_EQ(pays->size(), 1u);
   EXPECT_EQ((*pays)[0]["error"], Value(-400));
