@@ -7,7 +7,9 @@ using namespace plat;
 void HVRefreshComponent::didInit() {
   UIView::didInit();
   prepare();
-  state_ = HVRefreshStateIdle;
+  // The control has no state until it is set idle, so that the idle code of every class runs
+  // once (a back footer's arrow turns to point up).
+  state_ = HVRefreshComponentState(0);
   setState(HVRefreshStateIdle);
 }
 

@@ -235,6 +235,44 @@ TEST_F(HVRefreshBackFooterTest, EndingTheRefreshBringsTheListBackToItsEnd) {
   EXPECT_TRUE(showsContentAt(window, 160, 599));
 }
 
+// Ink of the arrow in the upper and the lower third of its frame, in a render of footer.
+std::pair<int, int> arrowInk(HVRefreshBackNormalFooter& footer) {
+  footer.setNeedsLayout();
+  footer.layoutIfNeeded();
+  auto img = UIRenderer::renderView(std::static_pointer_cast<UIView>(footer.shared_from_this()), 2)->CGImage();
+  CGRect a = footer.arrowView()->frame();
+  int x0 = int(a.origin.x * 2), x1 = int(CGRectGetMaxX(a) * 2);
+  int y0 = int(a.origin.y * 2), h = int(a.size.height * 2);
+  int upper = 0, lower = 0;
+  for (int x = x0; x < x1; ++x)
+    for (int y = y0; y < y0 + h; ++y) {
+      if ((img->pixelAt(x, y) >> 24) < 128) continue;
+      if (y < y0 + h / 3) ++upper;
+      if (y >= y0 + 2 * h / 3) ++lower;
+    }
+  return {upper, lower};
+}
+
+TEST_F(HVRefreshBackFooterTest, TheArrowPointsUpUntilPulledAndTurnsDownWhenPulling) {
+  attach(1000);
+  testing_loop::runUntilIdle();
+  ASSERT_TRUE(footer->arrowView()->image());
+  auto [upper, lower] = arrowInk(*footer);
+  EXPECT_GT(upper, 2 * lower) << "a new footer's arrow points up";
+  DragSimulator drag(scroll);
+  drag.drag({420, 460}, false);
+  EXPECT_EQ(footer->state(), HVRefreshStatePulling);
+  testing_loop::advance(0.25);
+  std::tie(upper, lower) = arrowInk(*footer);
+  EXPECT_GT(lower, 2 * upper) << "pulling turns it down";
+  drag.moveTo(430);
+  testing_loop::advance(0.25);
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
+  std::tie(upper, lower) = arrowInk(*footer);
+  EXPECT_GT(upper, 2 * lower) << "and back up";
+  drag.release();
+}
+
 TEST_F(HVRefreshBackFooterTest, ShortContentSitsAtTheBottomOfTheView) {
   attach(300);
   EXPECT_EQ(footer->heightForContentBreakView(), -300);
