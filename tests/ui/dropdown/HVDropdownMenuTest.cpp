@@ -7,9 +7,11 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIRenderer.h"
+#include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
 #include "ui/dropdown/HVDropdownMenu.h"
 
@@ -245,11 +247,31 @@ TEST_F(DropdownTest, SettersMapAlignmentAndPlaceTheArrow) {
   EXPECT_EQ(menu->title(), "Sort");
 }
 
+// Dark ink of the arrow (15 x 15 at (187.5, 137.5) in the window) in its upper and lower half.
+std::pair<int, int> arrowInk(const std::shared_ptr<UIWindow>& window) {
+  auto img = UIRenderer::renderView(window, 2)->CGImage();
+  int upper = 0, lower = 0;
+  for (int x = 375; x < 405; ++x)
+    for (int y = 275; y < 305; ++y)
+      if (((img->pixelAt(x, y) >> 8) & 0xff) < 0xa0) (y < 290 ? upper : lower)++;
+  return {upper, lower};
+}
+
 TEST_F(DropdownTest, PicturesClosedAndOpen) {
   const char* env = std::getenv("LUMORA_TEST_OUTPUT");
   std::string dir = std::string(env && *env ? env : "test-output") + "/ui/dropdown/";
+  testing_device::TempAppBundle bundle;
+  std::filesystem::copy(LUMORA_UI_RESOURCES, bundle.path(),
+                        std::filesystem::copy_options::recursive);
+  // As the list screens set it up: the SDK bundle's arrow, 15 x 15.
+  menu->setRotateIcon(UIImage::imageNamed("HVSDK.bundle/hv_tab_autoArrow.png"));
+  menu->setRotateIconSize({15, 15});
   menu->setTitleBgColor(UIColor::colorWithWhiteAlpha(0.9, 1));
   testing_loop::runUntilIdle();
+  // Closed, the arrow points down: its wide side is in the upper half.
+  auto [upper, lower] = arrowInk(window);
+  EXPECT_GT(upper, 40);
+  EXPECT_GT(upper, 2 * lower);
   EXPECT_TRUE(UIRenderer::writePNG(window, dir + "dropdown-closed.png"));
   // The title is drawn whole, 15 points into the button: dark ink over most of its width.
   auto closed = UIRenderer::renderView(window, 1)->CGImage();
@@ -266,6 +288,8 @@ TEST_F(DropdownTest, PicturesClosedAndOpen) {
   UITouchDriver::tap(window, button());
   settle();
   EXPECT_TRUE(UIRenderer::writePNG(window, dir + "dropdown-open.png"));
+  std::tie(upper, lower) = arrowInk(window);  // open, turned up
+  EXPECT_GT(lower, 2 * upper);
 }
 
 }  // namespace

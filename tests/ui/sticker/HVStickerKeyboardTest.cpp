@@ -11,6 +11,7 @@
 #include "platform/uikit/UIDevice.h"
 #include "platform/uikit/UIRenderer.h"
 #include "platform/uikit/UIWindow.h"
+#include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
 #include "ui/sticker/HVStickerDataManager.h"
 #include "ui/sticker/HVStickerKeyboard.h"
@@ -46,6 +47,11 @@ struct AppDelegate : UIApplicationDelegate {
 
 class KeyboardTest : public ::testing::Test {
  protected:
+  KeyboardTest() {
+    // The application bundle holds the SDK bundle with the delete key's image.
+    std::filesystem::copy(LUMORA_UI_RESOURCES, bundle.path(),
+                          std::filesystem::copy_options::recursive);
+  }
   void show(double width, double bottomInset = 0) {
     window = make<UIWindow>(CGRectMake(0, 0, width, 600));
     window->setWindowSafeAreaInsets({0, 0, bottomInset, 0});
@@ -82,6 +88,7 @@ class KeyboardTest : public ::testing::Test {
     testing_loop::runUntilIdle();
   }
 
+  testing_device::TempAppBundle bundle;
   testing_loop::VirtualClockScope clock;
   std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
   std::shared_ptr<AppDelegate> app = std::make_shared<AppDelegate>();
@@ -218,6 +225,33 @@ TEST_F(KeyboardTest, HoldingDeleteRepeatsUntilReleaseCancelOrReuse) {
   loose.reset();
   testing_loop::advance(1);
   EXPECT_EQ(recorder->deletes, 11);
+}
+
+TEST_F(KeyboardTest, TheDeleteKeyAndTheEmojiAreDrawn) {
+  show(375);
+  auto img = UIRenderer::renderView(keyboard, 2)->CGImage();
+  auto region = [&](const UIViewRef& v) {
+    CGRect f = v->convertRectToView(v->bounds(), keyboard.get());
+    return CGRectMake(f.origin.x * 2, f.origin.y * 2, f.size.width * 2, f.size.height * 2);
+  };
+  // The delete key: dark grey strokes on the keyboard's #F4F4F4.
+  CGRect key = region(page()->deleteButton());
+  int dark = 0;
+  for (int x = int(key.origin.x); x < int(CGRectGetMaxX(key)); ++x)
+    for (int y = int(key.origin.y); y < int(CGRectGetMaxY(key)); ++y)
+      dark += ((img->pixelAt(x, y) >> 8) & 0xff) < 0x90;
+  EXPECT_GT(dark, 150);
+  // Every emoji key shows a colour face: yellow pixels in its square.
+  for (int i : {0, 9, 19}) {
+    CGRect button = region(page()->emojiButtons()[i]);
+    int yellow = 0;
+    for (int x = int(button.origin.x); x < int(CGRectGetMaxX(button)); ++x)
+      for (int y = int(button.origin.y); y < int(CGRectGetMaxY(button)); ++y) {
+        uint32_t p = img->pixelAt(x, y);
+        yellow += ((p >> 16) & 0xff) > 200 && ((p >> 8) & 0xff) > 120 && (p & 0xff) < 100;
+      }
+    EXPECT_GT(yellow, 200) << "emoji " << i;
+  }
 }
 
 TEST_F(KeyboardTest, IndicatorFollowsTheFocusPageAndPicturesAreWritten) {
