@@ -50,6 +50,28 @@ TEST_F(HVRefreshHeaderTest, EndingTheRefreshScrollsTheHeaderOutOfView) {
   EXPECT_TRUE(showsContentAt(window, 160, 27));
 }
 
+TEST_F(HVRefreshHeaderTest, WithoutTheStateLabelOnlyTheIndicatorShows) {
+  // As the paged list shows it: the state label hidden before the header is ever laid out.
+  auto list = make<UIScrollView>();
+  auto listWindow = showInWindow(list);
+  listWindow->setBackgroundColor(UIColor::whiteColor());
+  list->setContentSize({320, 1000});
+  auto bare = HVRefreshHeader::headerWithRefreshingBlock<HVRefreshNormalHeader>([] {});
+  UIScrollView_HVRefresh::setHV_header(*list, bare);
+  bare->stateLabel()->setHidden(true);
+  bare->beginRefreshing();
+  testing_loop::advance(0.25);
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(list->contentOffset().y, -54);
+  EXPECT_EQ(bare->loadingView()->center(), CGPointMake(160, 27));
+  auto img = UIRenderer::renderView(listWindow, 1)->CGImage();
+  // Nothing but the spinner around the centre: no text of the time label anywhere.
+  for (int y = 0; y < 54; ++y)
+    for (int x = 0; x < 320; ++x)
+      if (x < 140 || x > 180) ASSERT_EQ(img->pixelAt(x, y), 0xffffffffu) << x << "," << y;
+  listWindow->setHidden(true);
+}
+
 TEST_F(HVRefreshHeaderTest, PullingThresholdAndPlacement) {
   EXPECT_EQ(header->frame(), CGRectMake(0, -54, 320, 54));
   DragSimulator drag(scroll);
