@@ -75,6 +75,11 @@ void HSSDKPlugin::SetWebView(const plat::WKWebViewRef& webView) {
 
 void HSSDKPlugin::CallJS(const std::string& script) { state().plugin.CallJS(script); }
 
+std::optional<std::string> HSSDKPlugin::ProcessInjectString(
+    const std::optional<std::string>& text) {
+  return IOSPluginProcessInjectString(text);
+}
+
 void HSSDKPlugin::OnHSSDKLogin(const char* json) { jsonEvent("onLogin", json); }
 void HSSDKPlugin::OnHSSDKLogout(const char* json) { jsonEvent("onLogout", json); }
 void HSSDKPlugin::OnHSSDKPay(const char* json) { jsonEvent("onPay", json); }

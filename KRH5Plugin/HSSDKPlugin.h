@@ -51,6 +51,9 @@ class HSSDKPlugin {
   static void Unload();
   static void SetWebView(const plat::WKWebViewRef& webView);
   static void CallJS(const std::string& script);
+  // The text ready for a reply's double quotes (IOSPluginProcessInjectString): compact,
+  // escaped; nullopt and "" unchanged.
+  static std::optional<std::string> ProcessInjectString(const std::optional<std::string>& text);
   static const std::string& Script();
 
   // The C callbacks.

@@ -125,6 +125,11 @@ std::string IOSPluginCompactJSON(const std::string& json) {
   return out;
 }
 
+std::optional<std::string> IOSPluginProcessInjectString(const std::optional<std::string>& text) {
+  if (!text || text->empty()) return text;
+  return IOSPluginEscapeScriptString(IOSPluginCompactJSON(*text));
+}
+
 std::string IOSPluginReply(const std::string& object, const std::string& callback) {
   return replyHead(object, callback) + ");";
 }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Object.h"
@@ -29,6 +30,12 @@ std::string IOSPluginEscapeScriptString(const std::string& text);
 // A text that is not JSON is treated the same way (only its white space outside double-quoted
 // runs goes).
 std::string IOSPluginCompactJSON(const std::string& json);
+
+// The plugins' ProcessInjectString: a text made ready to stand between the double quotes of a
+// reply - made compact (line breaks and blanks between JSON tokens removed; those inside
+// strings kept) and escaped (quotes, backslashes, line breaks ...), so the page parses back
+// exactly the text given. nullopt and the empty text come back unchanged.
+std::optional<std::string> IOSPluginProcessInjectString(const std::optional<std::string>& text);
 
 // Reply texts. `object` is the script object ("LM_IOS", "KiteSDK_IOS" ...).
 std::string IOSPluginReply(const std::string& object, const std::string& callback);

@@ -70,6 +70,11 @@ void KiteSDKPlugin::SetWebView(const plat::WKWebViewRef& webView) {
 
 void KiteSDKPlugin::CallJS(const std::string& script) { state().CallJS(script); }
 
+std::optional<std::string> KiteSDKPlugin::ProcessInjectString(
+    const std::optional<std::string>& text) {
+  return IOSPluginProcessInjectString(text);
+}
+
 void KiteSDKPlugin::OnKiteSDKLogin(const char* json) { event("onLogin", json); }
 void KiteSDKPlugin::OnKiteSDKLogout(const char* json) { event("onLogout", json); }
 void KiteSDKPlugin::OnKiteSDKPay(const char* json) { event("onPay", json); }

@@ -13,6 +13,7 @@
 // main thread).
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Object.h"
@@ -37,6 +38,9 @@ class KiteSDKPlugin {
   static void Unload();
   static void SetWebView(const plat::WKWebViewRef& webView);
   static void CallJS(const std::string& script);
+  // The text ready for a reply's double quotes (IOSPluginProcessInjectString): compact,
+  // escaped; nullopt and "" unchanged.
+  static std::optional<std::string> ProcessInjectString(const std::optional<std::string>& text);
   // The KiteSDK_IOS script.
   static const std::string& Script();
 

@@ -137,6 +137,11 @@ std::shared_ptr<SysInterface> SysPlugin::GetInterface() {
 
 void SysPlugin::CallJS(const std::string& script) { state().plugin.CallJS(script); }
 
+std::optional<std::string> SysPlugin::ProcessInjectString(
+    const std::optional<std::string>& text) {
+  return IOSPluginProcessInjectString(text);
+}
+
 void SysPlugin::SetLaunchUrl(const plat::NSURLRef& url) {
   std::lock_guard<std::mutex> lock(state().mu);
   state().launchURL = url;

@@ -34,6 +34,9 @@ class SysPlugin {
   static void SetWebView(const plat::WKWebViewRef& webView);
   static std::shared_ptr<SysInterface> GetInterface();
   static void CallJS(const std::string& script);
+  // The text ready for a reply's double quotes (IOSPluginProcessInjectString): compact,
+  // escaped; nullopt and "" unchanged.
+  static std::optional<std::string> ProcessInjectString(const std::optional<std::string>& text);
   // The LM_IOS script.
   static const std::string& Script();
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "KRH5Plugin/HSSDKPlugin.h"
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/KiteSDKPlugin.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "testing/loop/Pump.h"
@@ -227,6 +229,19 @@ TEST_F(SysPluginTest, LoadCreatesOneInterfaceAndUnloadReleasesIt) {
   EXPECT_FALSE(SysPlugin::GetInterface());
   EXPECT_FALSE(SysPlugin::GetReloadFunc());
   EXPECT_TRUE(SysPlugin::GetLaunchUrl());
+}
+
+// The text a plugin puts between a reply's double quotes: compact, with the blanks inside
+// strings kept and every quote and backslash escaped, the same in every plugin.
+TEST(ProcessInjectString, MakesATextReadyForAReplyAlikeInEveryPlugin) {
+  const std::string json = "{\n  \"a b\" : \"x \\\"y\\\" \\\\ z\",\r\n  \"n\" : [1, 2]\n}";
+  const std::string ready = R"({\"a b\":\"x \\\"y\\\" \\\\ z\",\"n\":[1,2]})";
+  for (auto process : {&SysPlugin::ProcessInjectString, &HSSDKPlugin::ProcessInjectString,
+                       &KiteSDKPlugin::ProcessInjectString}) {
+    EXPECT_EQ(process(json), ready);
+    EXPECT_EQ(process(std::string("")), "");
+    EXPECT_FALSE(process(std::nullopt).has_value());
+  }
 }
 
 }  // namespace
