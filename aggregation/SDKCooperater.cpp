@@ -31,6 +31,22 @@ const plat::Value& userInfoOf(const plat::NSNotification& note) { return note.us
 // Text form of an answer value as the platform writes it ("(null)" for a missing one).
 std::string text(const plat::Value& v) { return v.description(); }
 
+// Stands in the log for a secret (session ids, user tokens), as in the request line.
+constexpr const char* kMaskedSecret = "***";
+
+// A copy of `v` for the log in which the value at `path` (keys of nested dictionaries), when
+// present, reads kMaskedSecret.
+plat::Value maskedForLog(const plat::Value& v, const std::vector<std::string>& path,
+                         size_t depth = 0) {
+  const plat::Dictionary* d = v.dictionary();
+  if (depth >= path.size() || !d || !d->contains(path[depth])) return v;
+  plat::Dictionary copy = *d;
+  copy.set(path[depth], depth + 1 == path.size()
+                            ? plat::Value(kMaskedSecret)
+                            : maskedForLog(d->get(path[depth]), path, depth + 1));
+  return plat::Value(std::move(copy));
+}
+
 void showAlert(const std::string& message) {
   auto window = SDKCooperater::shareCooperater().baseGetCurrentShowWindow();
   if (!window) return;
@@ -178,7 +194,7 @@ void SDKCooperater::channelPlatformInitResult(const plat::NSNotification& note) 
 
 void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note) {
   plat::Value info = userInfoOf(note);
-  plat::NSLog("KTLog:channelloginresult=%@", info);
+  plat::NSLog("KTLog:channelloginresult=%@", maskedForLog(info, {"sessionId"}));
   PlugManager::sharedInstance()->loginDone(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
   int64_t channelError = info["error"].integerValue();
   plat::Dictionary result{{"error", errorCode(channelError)}, {"msg", kLoginSuccess}};
@@ -199,23 +215,23 @@ void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note)
 }
 
 void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channelInfo,
-                              const char* logLine, const std::string& token) {
+                              const char* logLine, const std::string& logArgument) {
   // The adapter of this application has no floating tool bar to show.
   const plat::Value& ext = channelInfo["extInfo"];
   if (ext.dictionary() && !ext.dictionary()->empty()) {
     for (const auto& [k, v] : *ext.dictionary()) result.set(k, v);
   }
-  if (token.empty()) {
+  if (logArgument.empty()) {
     plat::NSLog(logLine);
   } else {
-    plat::NSLog(logLine, token);
+    plat::NSLog(logLine, logArgument);
   }
   post(kKtcQPLoginNotification, result);
 }
 
 void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
                                            const plat::Value& channelInfo) {
-  plat::NSLog("登录校验接口返回数据:%@", answer);
+  plat::NSLog("登录校验接口返回数据:%@", maskedForLog(answer, {"data", "user_token"}));
   isCheckLogining = false;
   PlugManager::sharedInstance()->checkLoginResult(KiteSDKPlugArgs(
       {plat::Value(channelConfig()), answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
@@ -259,11 +275,12 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
     result.set("user_token", token);
     // The game's next read of the token must give this login's token, not an earlier one.
     lastUserToken = token;
-    postLogin(std::move(result), channelInfo, "KTLog:QK登陆成功通知:%@", token);
+    postLogin(std::move(result), channelInfo, "KTLog:QK登陆成功通知:%@", kMaskedSecret);
     return;
   }
 
-  plat::NSLog("登录验证失败%@:%@", answer["error"]["message"], answer);
+  plat::NSLog("登录验证失败%@:%@", answer["error"]["message"],
+              maskedForLog(answer, {"data", "user_token"}));
   result.set("error", -3);
   result.set("msg", kLoginFail);
   post(kKtcQPLoginNotification, result);

@@ -93,7 +93,8 @@ class SDKCooperater {
 
  private:
   SDKCooperater() = default;
+  // Logs `logLine` (with `logArgument` when not empty) and posts the login notification.
   void postLogin(plat::Dictionary result, const plat::Value& channelInfo, const char* logLine,
-                 const std::string& token);
+                 const std::string& logArgument);
   std::vector<plat::NSNotificationCenter::ObserverToken> observers_;
 };

@@ -138,6 +138,11 @@ TEST_F(KiteSDKFlowTest, AVerifiedLoginReachesTheCallbackWithTheServersToken) {
   auto check = server.calls(testing_kite::kCheckLogin).at(0);
   EXPECT_TRUE(check.signOk);
   EXPECT_EQ(check.fields.get("token"), Value("s-1"));
+  // The channel's login line and the check's answer line are logged without their secrets.
+  EXPECT_TRUE(loggedContaining("KTLog:channelloginresult="));
+  EXPECT_TRUE(loggedContaining("登录校验接口返回数据:"));
+  EXPECT_FALSE(loggedContaining("s-1"));
+  EXPECT_FALSE(loggedContaining("token-alice"));
 
   // Logout: the channel's logout reaches the logout callback.
   iface->Logout();
@@ -190,6 +195,9 @@ TEST_F(KiteSDKFlowTest, ARefusedCheckWithACheckKeyLogsInWithThisLoginsOfflineTok
                          NSString_Extend::md5Stringg("carolck") + "|||carol|||sign";
   EXPECT_EQ(token, expected) << "the page gets this login's token, not the previous account's";
   EXPECT_EQ(channel->logouts, 0);
+  EXPECT_TRUE(logged("KTLog:QK登陆成功通知:***"));
+  EXPECT_FALSE(loggedContaining(NSString_Extend::md5Stringg("carolck")));
+  EXPECT_FALSE(loggedContaining("token-old"));
 }
 
 TEST_F(KiteSDKFlowTest, InitAnswer30001DisablesLogin) {

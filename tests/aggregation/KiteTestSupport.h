@@ -75,6 +75,12 @@ class KiteTest : public ::testing::Test {
     std::lock_guard<std::mutex> lock(logMu);
     return std::find(logs.begin(), logs.end(), line) != logs.end();
   }
+  // Whether any log line holds `part`.
+  bool loggedContaining(const std::string& part) {
+    std::lock_guard<std::mutex> lock(logMu);
+    return std::any_of(logs.begin(), logs.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  }
   // Records the user info of every post of `name`.
   std::shared_ptr<std::vector<plat::Value>> record(const std::string& name) {
     auto posts = std::make_shared<std::vector<plat::Value>>();
