@@ -67,24 +67,17 @@ plat::Value SDPImageResponseSerializer::responseObjectForResponseDataError(
   if (!inflates_) return plat::Value(SDPDecodeImageAtScale(*data, imageScale_));
 
   if (data->empty()) return plat::Value();
-  std::string mime = response ? response->MIMEType() : std::string();
-  plat::CGImageRef direct;
-  // CMYK JPEGs are not read directly (the direct reader refuses them).
-  if (mime == "image/png")
-    direct = plat::CGImageCreateWithPNGData(*data);
-  else if (mime == "image/jpeg")
-    direct = plat::CGImageCreateWithJPEGData(*data);
+  // The data is decoded once: the platform image's bitmap is the one a PNG or JPEG reader
+  // would give directly (a CMYK JPEG included, which inflation would take from that bitmap
+  // anyway), so it is inflated from there.
   plat::UIImageRef image = SDPDecodeImageAtScale(*data, imageScale_);
-  if (!direct) {
-    if (!image || !image->images().empty()) return plat::Value(image);
-    direct = image->CGImage() ? copyBitmap(image->CGImage()) : nullptr;
-    if (!direct) return plat::Value();
-  }
-  if (uint64_t(direct->width()) * direct->height() > kMaxInflatedPixels) return plat::Value(image);
-  plat::CGImageRef inflated = copyBitmap(direct);
+  if (!image || !image->images().empty() || !image->CGImage()) return plat::Value(image);
+  const plat::CGImageRef& bitmap = image->CGImage();
+  if (uint64_t(bitmap->width()) * bitmap->height() > kMaxInflatedPixels) return plat::Value(image);
+  plat::CGImageRef inflated = copyBitmap(bitmap);
   if (!inflated) return plat::Value(image);
-  return plat::Value(plat::UIImage::imageWithCGImage(
-      inflated, imageScale_, image ? image->imageOrientation() : plat::UIImageOrientationUp));
+  return plat::Value(
+      plat::UIImage::imageWithCGImage(inflated, imageScale_, image->imageOrientation()));
 }
 
 std::shared_ptr<SDPURLResponseSerialization> SDPImageResponseSerializer::copyWithZone() const {

@@ -11,6 +11,9 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/foundation/NSLog.h"
+#include "platform/graphics/ImageReaders.h"
+
 namespace plat {
 
 CGImage::CGImage(cairo_surface_t* surface) : surface_(surface) {}
@@ -79,48 +82,16 @@ uint32_t CGImage::pixelAt(int x, int y) const {
 
 namespace {
 
-struct PngReadState {
-  const Data* data;
-  size_t pos = 0;
-};
-
-void pngRead(png_structp png, png_bytep out, png_size_t len) {
-  auto* st = static_cast<PngReadState*>(png_get_io_ptr(png));
-  if (st->pos + len > st->data->length()) png_error(png, "truncated");
-  std::memcpy(out, st->data->bytes() + st->pos, len);
-  st->pos += len;
-}
-
 void pngWrite(png_structp png, png_bytep in, png_size_t len) {
   static_cast<Data*>(png_get_io_ptr(png))->append(in, len);
 }
 void pngFlush(png_structp) {}
-void pngWarn(png_structp, png_const_charp) {}
-
-// Converts straight RGBA rows into a premultiplied ARGB32 surface.
-CGImageRef imageFromRGBA(const std::vector<uint8_t>& rgba, int w, int h, bool hasAlpha) {
-  CGImageRef img = CGImage::create(w, h, !hasAlpha);
-  if (!img) return nullptr;
-  cairo_surface_t* s = img->surface();
-  cairo_surface_flush(s);
-  uint8_t* dst = cairo_image_surface_get_data(s);
-  int stride = cairo_image_surface_get_stride(s);
-  for (int y = 0; y < h; ++y) {
-    auto* row = reinterpret_cast<uint32_t*>(dst + y * stride);
-    const uint8_t* src = rgba.data() + static_cast<size_t>(y) * w * 4;
-    for (int x = 0; x < w; ++x) {
-      uint32_t r = src[4 * x], g = src[4 * x + 1], b = src[4 * x + 2], a = src[4 * x + 3];
-      if (!hasAlpha) a = 255;
-      if (a != 255) {
-        r = (r * a + 127) / 255;
-        g = (g * a + 127) / 255;
-        b = (b * a + 127) / 255;
-      }
-      row[x] = (a << 24) | (r << 16) | (g << 8) | b;
-    }
-  }
-  cairo_surface_mark_dirty(s);
-  return img;
+void pngError(png_structp png, png_const_charp message) {
+  NSLog("PNG writer: %s", message ? message : "unknown error");
+  png_longjmp(png, 1);
+}
+void pngWarn(png_structp, png_const_charp message) {
+  NSLog("PNG writer warning: %s", message ? message : "");
 }
 
 // Straight RGBA rows of an image.
@@ -141,49 +112,14 @@ std::vector<uint8_t> rgbaOf(const CGImage& img) {
 
 }  // namespace
 
-CGImageRef CGImageCreateWithPNGData(const Data& data) {
-  if (data.length() < 8 || png_sig_cmp(data.bytes(), 0, 8) != 0) return nullptr;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, pngWarn);
-  if (!png) return nullptr;
-  png_infop info = png_create_info_struct(png);
-  PngReadState st{&data};
-  std::vector<uint8_t> rgba;
-  std::vector<png_bytep> rows;
-  int w = 0, h = 0;
-  bool hasAlpha = false;
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    return nullptr;
-  }
-  png_set_read_fn(png, &st, pngRead);
-  png_read_info(png, info);
-  w = png_get_image_width(png, info);
-  h = png_get_image_height(png, info);
-  int colorType = png_get_color_type(png, info);
-  hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
-  if (w <= 0 || h <= 0 || w > 32767 || h > 32767 || static_cast<uint64_t>(w) * h > (1u << 28))
-    png_error(png, "size");
-  png_set_expand(png);
-  png_set_strip_16(png);
-  png_set_gray_to_rgb(png);
-  png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
-  png_set_interlace_handling(png);
-  png_read_update_info(png, info);
-  rgba.resize(static_cast<size_t>(w) * h * 4);
-  rows.resize(h);
-  for (int y = 0; y < h; ++y) rows[y] = rgba.data() + static_cast<size_t>(y) * w * 4;
-  png_read_image(png, rows.data());
-  png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
-  return imageFromRGBA(rgba, w, h, hasAlpha);
-}
+CGImageRef CGImageCreateWithPNGData(const Data& data) { return decodeCompletePNG(data); }
 
 Data CGImagePNGRepresentation(const CGImageRef& image) {
   Data out;
   if (!image) return out;
   std::vector<uint8_t> rgba = rgbaOf(*image);
   int w = static_cast<int>(image->width()), h = static_cast<int>(image->height());
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, pngWarn);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, pngError, pngWarn);
   if (!png) return out;
   png_infop info = png_create_info_struct(png);
   std::vector<png_bytep> rows(h);
@@ -227,42 +163,7 @@ void jpegErrorExit(j_common_ptr cinfo) {
 void jpegSilent(j_common_ptr, int) {}
 }  // namespace
 
-CGImageRef CGImageCreateWithJPEGData(const Data& data) {
-  if (data.length() < 3 || data.bytes()[0] != 0xff || data.bytes()[1] != 0xd8) return nullptr;
-  jpeg_decompress_struct cinfo;
-  JpegErr err;
-  cinfo.err = jpeg_std_error(&err.mgr);
-  err.mgr.error_exit = jpegErrorExit;
-  err.mgr.emit_message = jpegSilent;
-  // Filled after setjmp; kept outside so a longjmp leaves nothing half-owned on the stack.
-  std::vector<uint8_t>* rgba = new std::vector<uint8_t>();
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    delete rgba;
-    return nullptr;
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, data.bytes(), static_cast<unsigned long>(data.length()));
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_EXT_RGBA;
-  jpeg_start_decompress(&cinfo);
-  int w = cinfo.output_width, h = cinfo.output_height;
-  if (w <= 0 || h <= 0 || w > 32767 || h > 32767 || static_cast<uint64_t>(w) * h > (1u << 28)) {
-    jpeg_destroy_decompress(&cinfo);
-    delete rgba;
-    return nullptr;
-  }
-  rgba->resize(static_cast<size_t>(w) * h * 4);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = rgba->data() + static_cast<size_t>(cinfo.output_scanline) * w * 4;
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  CGImageRef img = imageFromRGBA(*rgba, w, h, false);
-  delete rgba;
-  return img;
-}
+CGImageRef CGImageCreateWithJPEGData(const Data& data) { return decodeCompleteJPEG(data); }
 
 Data CGImageJPEGRepresentation(const CGImageRef& image, double quality) {
   if (!image) return Data();

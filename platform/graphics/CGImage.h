@@ -67,7 +67,9 @@ class CGImage {
   cairo_surface_t* surface_;
 };
 
-// Decoders. Return nullptr when the bytes are not a complete image of that kind.
+// Decoders. Return nullptr when the bytes are not an image of that kind, or one larger than
+// kCGImageSourceMaxPixels (CGImageSource.h; checked from the header before any pixel buffer).
+// A PNG must be complete; a JPEG whose data ends early has its missing rows made up (grey).
 CGImageRef CGImageCreateWithPNGData(const Data& data);
 CGImageRef CGImageCreateWithJPEGData(const Data& data);
 // PNG or JPEG, by the leading signature; nullptr for anything else.

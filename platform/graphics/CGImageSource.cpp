@@ -161,8 +161,7 @@ class PNGReader : public StillReader {
       height_ = be32(data.bytes() + 20);
       uint8_t colorType = data.bytes()[25];
       hasAlpha_ = (colorType & 4) != 0 || hasTransparencyChunk(data);
-      invalid_ = width_ <= 0 || height_ <= 0 ||
-                 uint64_t(width_) * uint64_t(height_) > kCGImageSourceMaxPixels;
+      invalid_ = !withinPixelCap(uint64_t(width_), uint64_t(height_));
       hasHeader_ = !invalid_;
     }
     if (final && hasHeader_) {
@@ -199,7 +198,7 @@ class JPEGReader : public StillReader {
     bool complete = false;
     int orientation = 0;
     // The header is read by decoding: the rows so far are kept for image().
-    cached_ = decodeJPEG(data, &complete, &orientation);
+    cached_ = decodeJPEG(data, &complete, &orientation, final);
     complete_ = complete;
     hasHeader_ = cached_ != nullptr;
     invalid_ = final && !cached_;
@@ -212,7 +211,7 @@ class JPEGReader : public StillReader {
 
  protected:
   CGImageRef decode(const Data& data, bool* complete, int* orientation) override {
-    return decodeJPEG(data, complete, orientation);
+    return decodeJPEG(data, complete, orientation, final_);
   }
 };
 

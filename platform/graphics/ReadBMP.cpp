@@ -73,8 +73,7 @@ bool readDIBHeader(const uint8_t* p, size_t n, DIB& d, bool icon) {
     if (d.height == INT32_MIN) return false;
     d.height = -d.height;
   }
-  if (d.width <= 0 || d.height <= 0 || d.width > 32767 || d.height > 32767 ||
-      uint64_t(d.width) * uint64_t(d.height) > kCGImageSourceMaxPixels)
+  if (d.width <= 0 || d.height <= 0 || !withinPixelCap(uint64_t(d.width), uint64_t(d.height)))
     return false;
   bool bitfields = d.compression == kBI_BITFIELDS || d.compression == kBI_ALPHABITFIELDS;
   if (d.compression != kBI_RGB && !bitfields) return false;  // RLE and embedded codecs
@@ -173,11 +172,25 @@ class BMPReader : public CGImageSource::Reader {
     }
     if (n < 6) return;
     uint16_t count = le16(p + 4);
-    for (uint16_t i = 0; i < count; ++i) {
+    uint64_t total = 0;
+    for (uint16_t i = 0; i < count && entries_.size() < kCGImageSourceMaxImages; ++i) {
       size_t e = 6 + size_t(i) * 16;
       if (e + 16 > n) break;
       size_t length = le32(p + e + 8), offset = le32(p + e + 12);
       if (offset > n || length > n - offset) continue;  // not (yet) all there
+      // The size that counts is the entry's own (the directory's bytes may say otherwise):
+      // entries too large, or past the file's pixel budget, are not offered.
+      int64_t w = 0, h = 0;
+      DIB d;
+      if (pngSize(p + offset, length, &w, &h)) {
+        if (!withinPixelCap(uint64_t(w), uint64_t(h))) continue;
+      } else if (readDIBHeader(p + offset, length, d, true)) {
+        w = d.width, h = d.height;
+      } else {
+        w = p[e] ? p[e] : 256, h = p[e + 1] ? p[e + 1] : 256;  // unreadable: decodes to nothing
+      }
+      total += uint64_t(w) * uint64_t(h);
+      if (total > kCGImageSourceMaxTotalPixels) break;
       Entry entry{p[e] ? p[e] : 256, p[e + 1] ? p[e + 1] : 256, true, offset, length};
       entries_.push_back(entry);
     }

@@ -106,22 +106,27 @@ class ICNSReader : public CGImageSource::Reader {
     entries_.clear();
     chunks_ = chunksOf(data, &complete_);
     const uint8_t* p = data.bytes();
+    uint64_t total = 0;
     for (const auto& c : chunks_) {
       const uint8_t* d = p + c.offset;
       Entry e{c, 0, 0, true};
+      int64_t w = 0, h = 0;  // what decoding the entry costs
       if (isPNG(d, c.length) && c.length >= 24) {
-        e.width = be32(d + 16), e.height = be32(d + 20);
+        e.width = w = be32(d + 16), e.height = h = be32(d + 20);
       } else if (isJPEG2000(d, c.length)) {
+        if (!jpeg2000Size(d, c.length, &w, &h)) continue;
         e.width = e.height = -1;  // known once decoded
       } else if (auto side = rleSide(c.type)) {
-        e.width = e.height = *side;
+        e.width = e.height = w = h = *side;
         e.alpha = findChunk(maskTypeFor(c.type)) != nullptr;
       } else {
         continue;  // masks, table of contents, other formats
       }
-      if (uint64_t(std::max<int64_t>(e.width, 0)) * uint64_t(std::max<int64_t>(e.height, 0)) >
-          kCGImageSourceMaxPixels)
-        continue;
+      if (!withinPixelCap(uint64_t(w), uint64_t(h))) continue;
+      // Entries past the file's pixel budget are not offered: each is decoded whole.
+      total += uint64_t(w) * uint64_t(h);
+      if (total > kCGImageSourceMaxTotalPixels || entries_.size() >= kCGImageSourceMaxImages)
+        break;
       entries_.push_back(e);
     }
   }

@@ -84,6 +84,75 @@ OPJ_CODEC_FORMAT codecOf(const uint8_t* p, size_t n) {
   return OPJ_CODEC_UNKNOWN;
 }
 
+uint32_t be32(const uint8_t* p) {
+  return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+// Limits checked from the codestream's SIZ segment before OpenJPEG reads the header: it
+// allocates a record per tile and a 32-bit sample buffer per component, beside our bitmap.
+constexpr uint64_t kMaxTiles = 4096;
+constexpr uint32_t kMaxComponents = 16;
+// Samples of every component and pixels of the bitmap together (both four bytes each).
+constexpr uint64_t kMaxSamplesAndPixels = kCGImageSourceMaxPixels * 3 / 2;
+
+// Where the codestream starts: at once for a raw one, in the "jp2c" box of a JP2 file.
+bool codestreamStart(const uint8_t* p, size_t n, size_t* start) {
+  if (n >= 4 && std::memcmp(p, kJ2KSignature, 4) == 0) {
+    *start = 0;
+    return true;
+  }
+  size_t at = 0;
+  while (n - at >= 8) {
+    uint64_t length = be32(p + at);
+    size_t header = 8;
+    if (length == 1) {
+      if (n - at < 16) return false;
+      length = uint64_t(be32(p + at + 8)) << 32 | be32(p + at + 12);
+      header = 16;
+    } else if (length == 0) {
+      length = n - at;
+    }
+    if (std::memcmp(p + at + 4, "jp2c", 4) == 0) {
+      *start = at + header;
+      return *start <= n;
+    }
+    if (length < header || length > n - at) return false;
+    at += size_t(length);
+  }
+  return false;
+}
+
+// Reads the SIZ segment and checks it against the limits above.
+bool checkedSize(const uint8_t* p, size_t n, int64_t* width, int64_t* height) {
+  size_t at = 0;
+  if (!codestreamStart(p, n, &at) || n - at < 4 + 38) return false;
+  const uint8_t* siz = p + at;
+  if (std::memcmp(siz, kJ2KSignature, 4) != 0) return false;
+  uint16_t length = be16(siz + 4);
+  uint32_t comps = be16(siz + 40);
+  if (comps == 0 || comps > kMaxComponents || length < 38 + 3 * comps ||
+      n - at < 4 + size_t(length))
+    return false;
+  uint64_t x1 = be32(siz + 8), y1 = be32(siz + 12), x0 = be32(siz + 16), y0 = be32(siz + 20);
+  uint64_t tw = be32(siz + 24), th = be32(siz + 28), tx0 = be32(siz + 32), ty0 = be32(siz + 36);
+  if (x1 <= x0 || y1 <= y0 || tw == 0 || th == 0 || tx0 > x0 || ty0 > y0) return false;
+  uint64_t w = x1 - x0, h = y1 - y0;
+  if (!withinPixelCap(w, h)) return false;
+  uint64_t tiles = ((x1 - tx0 + tw - 1) / tw) * ((y1 - ty0 + th - 1) / th);
+  if (tiles > kMaxTiles) return false;
+  uint64_t total = w * h;
+  for (uint32_t c = 0; c < comps; ++c) {
+    uint64_t dx = siz[42 + 3 * c + 1], dy = siz[42 + 3 * c + 2];
+    if (dx == 0 || dy == 0) return false;
+    total += ((x1 + dx - 1) / dx - (x0 + dx - 1) / dx) * ((y1 + dy - 1) / dy - (y0 + dy - 1) / dy);
+  }
+  if (total > kMaxSamplesAndPixels) return false;
+  *width = int64_t(w);
+  *height = int64_t(h);
+  return true;
+}
+
 // Owns a codec, a stream and an image for one read.
 struct Decoding {
   opj_codec_t* codec = nullptr;
@@ -98,7 +167,8 @@ struct Decoding {
   // Reads the header; false when the data is no image of a size we accept.
   bool open(const uint8_t* p, size_t n) {
     OPJ_CODEC_FORMAT format = codecOf(p, n);
-    if (format == OPJ_CODEC_UNKNOWN) return false;
+    int64_t w = 0, h = 0;
+    if (format == OPJ_CODEC_UNKNOWN || !checkedSize(p, n, &w, &h)) return false;
     reader = {p, n, 0};
     codec = opj_create_decompress(format);
     if (!codec) return false;
@@ -117,7 +187,7 @@ struct Decoding {
     opj_stream_set_seek_function(stream, memSeek);
     if (!opj_read_header(stream, codec, &image) || !image) return false;
     return width() > 0 && height() > 0 && image->numcomps > 0 &&
-           uint64_t(width()) * uint64_t(height()) <= kCGImageSourceMaxPixels;
+           withinPixelCap(uint64_t(width()), uint64_t(height()));
   }
   int64_t width() const { return int64_t(image->x1) - int64_t(image->x0); }
   int64_t height() const { return int64_t(image->y1) - int64_t(image->y0); }
@@ -209,6 +279,10 @@ class JP2Reader : public CGImageSource::Reader {
 }  // namespace
 
 bool isJPEG2000(const uint8_t* p, size_t n) { return codecOf(p, n) != OPJ_CODEC_UNKNOWN; }
+
+bool jpeg2000Size(const uint8_t* p, size_t n, int64_t* width, int64_t* height) {
+  return codecOf(p, n) != OPJ_CODEC_UNKNOWN && checkedSize(p, n, width, height);
+}
 
 CGImageRef decodeJPEG2000(const Data& data) { return decodeJP2(data); }
 

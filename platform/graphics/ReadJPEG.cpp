@@ -10,6 +10,7 @@
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
+#include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
 namespace plat {
@@ -48,14 +49,42 @@ void skipInput(j_decompress_ptr cinfo, long n) {
 }
 void termSource(j_decompress_ptr) {}
 
+// Most scans a progressive file may have: each scan passes over every block of the image, so
+// a small file of many empty scans would otherwise cost minutes.
+constexpr int kMaxScans = 100;
+// Most memory libjpeg may take for itself (a progressive file keeps every coefficient, 128
+// bytes a block): enough for a 4:2:0 image at the pixel cap, not for a 4:4:4 one.
+constexpr long kMaxLibraryMemory = 200L << 20;
+
 struct ErrorManager {
   jpeg_error_mgr pub;
   jmp_buf jump;
+  bool log = false;  // the data is all there is: what goes wrong is worth a line in the log
 };
-void errorExit(j_common_ptr cinfo) {
-  longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+void logMessage(j_common_ptr cinfo, const char* kind) {
+  char text[JMSG_LENGTH_MAX];
+  (*cinfo->err->format_message)(cinfo, text);
+  NSLog("JPEG reader %s: %s", kind, text);
 }
-void emitMessage(j_common_ptr, int) {}
+void errorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (err->log) logMessage(cinfo, "error");
+  longjmp(err->jump, 1);
+}
+// Only the first warning of a file is logged (damaged data warns once per bad segment).
+void emitMessage(j_common_ptr cinfo, int level) {
+  auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
+  if (level >= 0) return;  // trace messages
+  if (err->log && err->pub.num_warnings == 0) logMessage(cinfo, "warning");
+  err->pub.num_warnings++;
+}
+void limitScans(j_common_ptr cinfo) {
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->progressive_mode && d->input_scan_number > kMaxScans) {
+    NSLog("JPEG reader: more than %d scans", kMaxScans);
+    longjmp(reinterpret_cast<ErrorManager*>(cinfo->err)->jump, 1);
+  }
+}
 
 uint16_t rd16(const uint8_t* p, bool le) {
   return le ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]);
@@ -93,14 +122,22 @@ int exifOrientation(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation) {
+namespace {
+
+// whole: the data is all there is; missing data ends the image as an EOI would, and the
+// image comes back only when every row came out.
+CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int* orientation) {
   if (complete) *complete = false;
   if (orientation) *orientation = 0;
   if (data.length() < 3 || data.bytes()[0] != 0xff || data.bytes()[1] != 0xd8) return nullptr;
 
   jpeg_decompress_struct cinfo;
   ErrorManager err;
+  err.log = whole || final;
   Source src;
+  src.endAtEOF = whole;
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = limitScans;
   cinfo.err = jpeg_std_error(&err.pub);
   err.pub.error_exit = errorExit;
   err.pub.emit_message = emitMessage;
@@ -113,6 +150,8 @@ CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation) {
   };
   auto* r = new Result();
   jpeg_create_decompress(&cinfo);
+  cinfo.mem->max_memory_to_use = kMaxLibraryMemory;
+  cinfo.progress = &progress;
   if (setjmp(err.jump) == 0) {
     src.pub.init_source = initSource;
     src.pub.fill_input_buffer = fillInput;
@@ -125,7 +164,7 @@ CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation) {
     jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);
     if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK) {
       uint64_t w = cinfo.image_width, h = cinfo.image_height;
-      if (w > 0 && h > 0 && w <= 32767 && h <= 32767 && w * h <= kCGImageSourceMaxPixels) {
+      if (withinPixelCap(w, h)) {
         for (jpeg_saved_marker_ptr m = cinfo.marker_list; m && orientation; m = m->next)
           if (m->marker == JPEG_APP0 + 1 && !*orientation)
             *orientation = exifOrientation(m->data, m->data_length);
@@ -163,14 +202,25 @@ CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation) {
   jpeg_destroy_decompress(&cinfo);
   std::free(r->row);
   CGImageRef out;
-  if (r->pixels) {
-    out = CGImage::createOwningBuffer(r->pixels, r->width, r->height, r->done);
-    if (complete) *complete = r->done;
-  } else {
+  if (whole && r->rows != r->height) {
     std::free(r->pixels);
+  } else if (r->pixels) {
+    bool opaque = whole || r->done;
+    out = CGImage::createOwningBuffer(r->pixels, r->width, r->height, opaque);
+    if (complete) *complete = r->done;
   }
   delete r;
   return out;
+}
+
+}  // namespace
+
+CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation, bool final) {
+  return decode(data, false, final, complete, orientation);
+}
+
+CGImageRef decodeCompleteJPEG(const Data& data) {
+  return decode(data, true, true, nullptr, nullptr);
 }
 
 }  // namespace plat

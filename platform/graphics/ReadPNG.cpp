@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
 namespace plat {
@@ -22,8 +23,7 @@ struct PushState {
 void onInfo(png_structp png, png_infop info) {
   auto* st = static_cast<PushState*>(png_get_progressive_ptr(png));
   png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-  if (w == 0 || h == 0 || w > 32767 || h > 32767 || uint64_t(w) * h > kCGImageSourceMaxPixels)
-    png_error(png, "image too large");
+  if (!withinPixelCap(w, h)) png_error(png, "image too large");
   int colorType = png_get_color_type(png, info);
   st->hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
   st->interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
@@ -58,7 +58,19 @@ void onEnd(png_structp png, png_infop) {
   static_cast<PushState*>(png_get_progressive_ptr(png))->complete = true;
 }
 
-void onWarning(png_structp, png_const_charp) {}
+// libpng's messages go to the platform log instead of standard error; an error then ends the
+// read through the jump the caller set.
+void onError(png_structp png, png_const_charp message) {
+  NSLog("PNG reader: %s", message ? message : "unknown error");
+  png_longjmp(png, 1);
+}
+void onWarning(png_structp, png_const_charp message) {
+  NSLog("PNG reader warning: %s", message ? message : "");
+}
+
+png_structp createReadStruct() {
+  return png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, onError, onWarning);
+}
 
 // Premultiplies straight BGRA pixels in place.
 void premultiply(uint8_t* p, size_t pixels) {
@@ -84,10 +96,23 @@ void pullRead(png_structp png, png_bytep out, png_size_t len) {
   st->pos += len;
 }
 
+}  // namespace
+
+bool pngSize(const uint8_t* p, size_t n, int64_t* width, int64_t* height) {
+  if (n < 24 || png_sig_cmp(p, 0, 8) != 0 || std::memcmp(p + 12, "IHDR", 4) != 0) return false;
+  auto be32 = [](const uint8_t* q) {
+    return uint32_t(q[0]) << 24 | uint32_t(q[1]) << 16 | uint32_t(q[2]) << 8 | q[3];
+  };
+  *width = be32(p + 16);
+  *height = be32(p + 20);
+  return true;
+}
+
 // A whole file read straight into the bitmap's rows; nullptr when it is not whole or sound
 // (the push reader then shows what there is).
-CGImageRef decodeWholePNG(const Data& data) {
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, onWarning);
+CGImageRef decodeCompletePNG(const Data& data) {
+  if (data.length() < 8 || png_sig_cmp(data.bytes(), 0, 8) != 0) return nullptr;
+  png_structp png = createReadStruct();
   if (!png) return nullptr;
   png_infop info = png_create_info_struct(png);
   // Outside the jump so they are sound after an error.
@@ -99,8 +124,7 @@ CGImageRef decodeWholePNG(const Data& data) {
     png_set_read_fn(png, &in, pullRead);
     png_read_info(png, info);
     png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
-    if (w == 0 || h == 0 || w > 32767 || h > 32767 || uint64_t(w) * h > kCGImageSourceMaxPixels)
-      png_error(png, "image too large");
+    if (!withinPixelCap(w, h)) png_error(png, "image too large");
     int colorType = png_get_color_type(png, info);
     st->hasAlpha = (colorType & PNG_COLOR_MASK_ALPHA) || png_get_valid(png, info, PNG_INFO_tRNS);
     png_set_expand(png);
@@ -133,16 +157,14 @@ CGImageRef decodeWholePNG(const Data& data) {
   return out;
 }
 
-}  // namespace
-
 CGImageRef decodePNG(const Data& data, bool final, bool* complete) {
   if (complete) *complete = false;
   if (data.length() < 8 || png_sig_cmp(data.bytes(), 0, 8) != 0) return nullptr;
-  if (CGImageRef whole = final ? decodeWholePNG(data) : nullptr) {
+  if (CGImageRef whole = final ? decodeCompletePNG(data) : nullptr) {
     if (complete) *complete = true;
     return whole;
   }
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, onWarning);
+  png_structp png = createReadStruct();
   if (!png) return nullptr;
   png_infop info = png_create_info_struct(png);
   if (!info) {

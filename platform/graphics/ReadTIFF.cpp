@@ -2,10 +2,12 @@
 
 #include <tiffio.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
 namespace plat {
@@ -55,14 +57,39 @@ void memUnmap(thandle_t, void*, toff_t) {}
 
 void quietHandler(const char*, const char*, va_list) {}
 
-TIFF* openForReading(MemoryFile* f) {
-  TIFFSetErrorHandler(quietHandler);
-  TIFFSetWarningHandler(quietHandler);
-  return TIFFClientOpen("memory", "rm", f, memRead, memWrite, memSeek, memClose, memSize, memMap,
-                        memUnmap);
-}
+// Most libtiff may allocate at once (a strip or tile, decoded): a header that declares a huge
+// strip is refused before its buffer is made.
+constexpr tmsize_t kMaxLibraryAllocation = 128 << 20;
 
-constexpr size_t kMaxPages = 256;
+// Errors of a read are logged once the data is whole (a file still arriving fails to read
+// all the time); warnings are not.
+int logError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+  if (!user) return 1;
+  char text[512];
+  std::vsnprintf(text, sizeof text, format, args);
+  NSLog("TIFF reader: %s%s%s", module ? module : "", module ? ": " : "", text);
+  return 1;
+}
+int ignoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+TIFF* openForReading(MemoryFile* f, bool logErrors) {
+  // Messages that reach no handler of the open file go nowhere rather than to standard error.
+  static const bool kQuiet = [] {
+    TIFFSetErrorHandler(quietHandler);
+    TIFFSetWarningHandler(quietHandler);
+    return true;
+  }();
+  (void)kQuiet;
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (!options) return nullptr;
+  TIFFOpenOptionsSetMaxSingleMemAlloc(options, kMaxLibraryAllocation);
+  TIFFOpenOptionsSetErrorHandlerExtR(options, logError, logErrors ? f : nullptr);
+  TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, nullptr);
+  TIFF* tif = TIFFClientOpenExt("memory", "rm", f, memRead, memWrite, memSeek, memClose, memSize,
+                                memMap, memUnmap, options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
 
 class TIFFReader : public CGImageSource::Reader {
  public:
@@ -70,8 +97,9 @@ class TIFFReader : public CGImageSource::Reader {
     pages_.clear();
     final_ = final;
     MemoryFile f{data.bytes(), data.length()};
-    TIFF* tif = openForReading(&f);
+    TIFF* tif = openForReading(&f, final);
     if (!tif) return;
+    uint64_t total = 0;
     do {
       uint32_t w = 0, h = 0;
       uint16_t extra = 0;
@@ -79,9 +107,11 @@ class TIFFReader : public CGImageSource::Reader {
       TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
       TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
       TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra, &types);
-      if (w == 0 || h == 0 || uint64_t(w) * h > kCGImageSourceMaxPixels) break;
+      // Pages past the file's pixel budget are not offered: each is decoded whole.
+      total += uint64_t(w) * h;
+      if (!withinPixelCap(w, h) || total > kCGImageSourceMaxTotalPixels) break;
       pages_.push_back({int64_t(w), int64_t(h), extra > 0});
-    } while (pages_.size() < kMaxPages && TIFFReadDirectory(tif));
+    } while (pages_.size() < kCGImageSourceMaxImages && TIFFReadDirectory(tif));
     TIFFClose(tif);
   }
   size_t count() const override { return pages_.size(); }
@@ -90,9 +120,9 @@ class TIFFReader : public CGImageSource::Reader {
                       {kCGImagePropertyPixelHeight, Value(pages_[i].height)},
                       {kCGImagePropertyHasAlpha, Value(pages_[i].alpha)}};
   }
-  CGImageRef image(const Data& data, bool, size_t index) override {
+  CGImageRef image(const Data& data, bool final, size_t index) override {
     MemoryFile f{data.bytes(), data.length()};
-    TIFF* tif = openForReading(&f);
+    TIFF* tif = openForReading(&f, final);
     if (!tif) return nullptr;
     CGImageRef out;
     const Page& page = pages_[index];
