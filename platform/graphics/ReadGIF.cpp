@@ -266,8 +266,10 @@ class GIFReader : public CGImageSource::Reader {
       else
         f.restartBelow = prev.restartFrom;
     }
+    // A frame disposed to the previous screen needs that screen too, so it never starts one.
+    bool opaqueScreen = f.transparent == NO_TRANSPARENT_COLOR && coversScreen(f);
     f.restartFrom =
-        f.transparent == NO_TRANSPARENT_COLOR && coversScreen(f) ? frames_.size() : f.restartBelow;
+        opaqueScreen && f.disposal != DISPOSE_PREVIOUS ? frames_.size() : f.restartBelow;
     frames_.push_back(f);
     walk_ = at;
     return true;
@@ -304,12 +306,12 @@ class GIFReader : public CGImageSource::Reader {
     std::vector<uint32_t>().swap(saved_);
   }
 
-  // The screen after frame i, composed from the last image when that comes before i, else
-  // from the frame the screen must be rebuilt from.
+  // The screen after frame i, composed from the last image when that lies between i and the
+  // frame the screen must be rebuilt from, else from that frame on a clear screen.
   CGImageRef compose(const Data& data, size_t i) {
     size_t start = frames_[i].complete() ? frames_[i].restartFrom : frames_[i].restartBelow;
     size_t pixels = size_t(width_) * size_t(height_);
-    bool resume = lastImage_ && lastComplete_ && lastIndex_ < i && lastIndex_ + 1 >= start;
+    bool resume = lastImage_ && lastComplete_ && lastIndex_ < i && lastIndex_ >= start;
     auto* canvas =
         static_cast<uint32_t*>(resume ? std::malloc(pixels * 4) : std::calloc(pixels, 4));
     if (!canvas) return nullptr;

@@ -133,8 +133,9 @@ TEST(GIFReaderTest, FramesComposeTheSameInAnyOrder) {
   EXPECT_EQ(expected[9][9 * 10 + 9], kBlue);  // a whole screen disposed to the one before it
   EXPECT_EQ(expected[9][0], kRed);
 
-  for (const std::vector<size_t>& order : {std::vector<size_t>{7, 3, 9, 2, 6, 0, 5, 1, 8, 4},
-                                           std::vector<size_t>{4, 4, 7, 0, 6, 3, 9}}) {
+  for (const std::vector<size_t>& order :
+       {std::vector<size_t>{7, 3, 9, 2, 6, 0, 5, 1, 8, 4}, std::vector<size_t>{4, 4, 7, 0, 6, 3, 9},
+        std::vector<size_t>{8, 9}}) {
     auto source = CGImageSource::createWithData(data);
     for (size_t i : order) EXPECT_EQ(pixels(source->createImageAtIndex(i)), expected[i]) << i;
   }
