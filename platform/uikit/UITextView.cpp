@@ -1,8 +1,10 @@
 #include "platform/uikit/UITextView.h"
 
 #include <pango/pangocairo.h>
+#include <unicode/ubrk.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/device/UIPasteboard.h"
 #include "platform/dispatch/NSNotificationCenter.h"
@@ -173,13 +175,30 @@ void UITextView::insertText(const std::string& text) {
   userDidEdit();
 }
 
+namespace {
+
+// Where the user-perceived character that ends at `end` begins (a flag, an emoji with its skin
+// tone, a family joined by zero-width joiners, a letter with its marks), by ICU's rules.
+uint64_t characterStartBefore(const std::u16string& u, uint64_t end) {
+  uint64_t start = end - 1;
+  if (start > 0 && isLowSurrogate(u[start]) && isHighSurrogate(u[start - 1])) --start;
+  if (end > uint64_t(INT32_MAX)) return start;  // beyond ICU's reach: one code point
+  UErrorCode status = U_ZERO_ERROR;
+  UBreakIterator* it = ubrk_open(UBRK_CHARACTER, "", reinterpret_cast<const UChar*>(u.data()),
+                                 int32_t(end), &status);
+  if (U_FAILURE(status)) return start;
+  int32_t boundary = ubrk_preceding(it, int32_t(end));
+  ubrk_close(it);
+  return boundary == UBRK_DONE ? start : uint64_t(boundary);
+}
+
+}  // namespace
+
 void UITextView::deleteBackward() {
   NSRange range = selection_;
   if (range.length == 0) {
     if (range.location == 0) return;
-    const std::u16string& u = text_.utf16();
-    uint64_t start = range.location - 1;
-    if (start > 0 && isLowSurrogate(u[start]) && isHighSurrogate(u[start - 1])) --start;
+    uint64_t start = characterStartBefore(text_.utf16(), range.location);
     range = {start, range.location - start};
   }
   NSMutableAttributedString edited(text_);

@@ -84,7 +84,8 @@ class UITextView : public UIScrollView {
   virtual void copy();
 
   // The keyboard: replaces the selection with text / deletes the selection or the character
-  // before the caret, then reports the change as typing does.
+  // the user sees before the caret (a whole flag, emoji with skin tone or joined family),
+  // then reports the change as typing does.
   void insertText(const std::string& text);
   void deleteBackward();
 

@@ -10,6 +10,7 @@
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIRenderer.h"
+#include "platform/uikit/UITextView.h"
 
 using namespace plat;
 
@@ -122,6 +123,34 @@ TEST(UITextTest, EmojiAreDrawnInColourWhateverTheTextColour) {
       }
     EXPECT_GT(yellow, 100);
   }
+}
+
+TEST(UITextTest, DeletingBackwardRemovesTheWholeCharacterTheUserSees) {
+  auto view = make<UITextView>(CGRectMake(0, 0, 200, 100));
+  const std::string flag = "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3";                // CN
+  const std::string thumb = "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD";               // with a skin tone
+  const std::string family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9"
+                             "\xE2\x80\x8D\xF0\x9F\x91\xA7";                     // joined by ZWJ
+  const std::string accented = "e\xCC\x81";                                        // e + combining acute
+  view->insertText("a" + flag + thumb + family + accented);
+  view->deleteBackward();
+  EXPECT_EQ(view->text(), "a" + flag + thumb + family);
+  view->deleteBackward();
+  EXPECT_EQ(view->text(), "a" + flag + thumb);
+  view->deleteBackward();
+  EXPECT_EQ(view->text(), "a" + flag);
+  EXPECT_EQ(view->selectedRange().location, 5u);
+  view->deleteBackward();
+  EXPECT_EQ(view->text(), "a");
+  view->deleteBackward();
+  EXPECT_EQ(view->text(), "");
+  view->deleteBackward();  // nothing left: nothing happens
+  EXPECT_EQ(view->text(), "");
+  // In the middle: the character before the caret, not the text's last one.
+  view->insertText(flag + "b");
+  view->setSelectedRange({4, 0});
+  view->deleteBackward();
+  EXPECT_EQ(view->text(), "b");
 }
 
 TEST(UITextTest, ALabelDrawsNothingOutsideItsBounds) {
