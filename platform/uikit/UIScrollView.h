@@ -11,6 +11,9 @@
 // of a fling faster than kPagingVelocityThreshold), within the allowed offsets; the delegate
 // then hears scrollViewDidEndDecelerating. Setting the offset while dragging (a view that
 // re-centres its content) moves the drag's reference with it, so the finger keeps its place.
+// Values that categories keep on a scroll view announce their changes through the manual
+// key-value observing of plat::NSKeyValueObservable (willChangeValueForKey, observers added
+// with a one-argument observer).
 // Main thread only.
 
 #include <functional>
@@ -19,6 +22,7 @@
 #include <string>
 #include <variant>
 
+#include "platform/foundation/NSKeyValueObserving.h"
 #include "platform/uikit/UIGestureRecognizer.h"
 #include "platform/uikit/UIView.h"
 
@@ -46,7 +50,7 @@ class UIScrollViewDelegate {
   virtual void scrollViewDidEndScrollingAnimation(UIScrollView& scrollView) {}
 };
 
-class UIScrollView : public UIView {
+class UIScrollView : public UIView, public NSKeyValueObservable {
  public:
   using ObservedValue = std::variant<CGPoint, CGSize, UIEdgeInsets, int64_t>;
   using Observer = std::function<void(const std::string& keyPath, const ObservedValue& oldValue,
@@ -107,6 +111,8 @@ class UIScrollView : public UIView {
   // "panGestureRecognizer.state"); returns a token for removeObserver.
   int64_t addObserverForKeyPath(const std::string& keyPath, Observer observer);
   void removeObserver(int64_t token);
+  // Observers of announced keys (NSKeyValueObservable).
+  using NSKeyValueObservable::addObserverForKeyPath;
 
   // The offsets the content may rest at (from -inset to the far edge).
   CGPoint minimumContentOffset() const;

@@ -196,6 +196,10 @@ void NSBundle_HVRefresh::resetForTesting() { bundleCache() = BundleCache{}; }
 
 namespace {
 
+const char* const kHeaderKey = "HV_header";
+const char* const kFooterKey = "HV_footer";
+const char* const kReloadDataBlockKey = "HV_reloadDataBlock";
+
 struct Attachment {
   std::weak_ptr<Object> owner;
   std::weak_ptr<HVRefreshHeader> header;
@@ -238,7 +242,9 @@ void UIScrollView_HVRefresh::setHV_header(UIScrollView& s,
   if (old == header) return;
   if (old) old->removeFromSuperview();
   if (header) s.insertSubviewAtIndex(header, 0);
+  s.willChangeValueForKey(kHeaderKey);
   findAttachment(s, true)->header = header;
+  s.didChangeValueForKey(kHeaderKey);
 }
 
 std::shared_ptr<HVRefreshFooter> UIScrollView_HVRefresh::HV_footer(const UIScrollView& s) {
@@ -252,7 +258,9 @@ void UIScrollView_HVRefresh::setHV_footer(UIScrollView& s,
   if (old == footer) return;
   if (old) old->removeFromSuperview();
   if (footer) s.insertSubviewAtIndex(footer, 0);
+  s.willChangeValueForKey(kFooterKey);
   findAttachment(s, true)->footer = footer;
+  s.didChangeValueForKey(kFooterKey);
 }
 
 int64_t UIScrollView_HVRefresh::HV_totalDataCount(UIScrollView& s) {
@@ -274,7 +282,9 @@ UIScrollView_HVRefresh::ReloadDataBlock UIScrollView_HVRefresh::HV_reloadDataBlo
 }
 
 void UIScrollView_HVRefresh::setHV_reloadDataBlock(UIScrollView& s, ReloadDataBlock block) {
+  s.willChangeValueForKey(kReloadDataBlockKey);
   findAttachment(s, true)->reloadDataBlock = std::move(block);
+  s.didChangeValueForKey(kReloadDataBlockKey);
 }
 
 void UIScrollView_HVRefresh::executeReloadDataBlock(UIScrollView& s) {
@@ -285,4 +295,29 @@ void UIScrollView_HVRefresh::HV_reloadData(UIScrollView& s) {
   if (auto* table = dynamic_cast<UITableView*>(&s)) table->reloadData();
   if (auto* collection = dynamic_cast<UICollectionView*>(&s)) collection->reloadData();
   executeReloadDataBlock(s);
+}
+
+// ---- Exchanging operations ----
+
+namespace {
+
+bool exchangeHooks(Class* cls, const std::string& name1, const std::string& name2) {
+  if (!cls) return false;
+  std::any first = cls->hook(name1), second = cls->hook(name2);
+  if (!first.has_value() || !second.has_value()) return false;
+  cls->setHook(name1, std::move(second));
+  cls->setHook(name2, std::move(first));
+  return true;
+}
+
+}  // namespace
+
+bool NSObject_HVRefresh::exchangeInstanceMethod1Method2(Class* cls, const std::string& method1,
+                                                        const std::string& method2) {
+  return exchangeHooks(cls, instanceMethodHookName(method1), instanceMethodHookName(method2));
+}
+
+bool NSObject_HVRefresh::exchangeClassMethod1Method2(Class* cls, const std::string& method1,
+                                                     const std::string& method2) {
+  return exchangeHooks(cls, method1, method2);
 }

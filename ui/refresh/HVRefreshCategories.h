@@ -6,6 +6,7 @@
 // - NSBundle_HVRefresh: the "HVRefresh" resource bundle, its arrow image and its texts.
 // - UIScrollView_HVRefresh: the one header and one footer attached to a scroll view, its
 //   total row or item count, and the reload-data block.
+// - NSObject_HVRefresh: exchanging two operations of a class registered in the runtime.
 // Main thread only.
 
 #include <functional>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "platform/foundation/NSBundle.h"
+#include "platform/runtime/Runtime.h"
 #include "platform/uikit/UIImage.h"
 #include "platform/uikit/UILabel.h"
 #include "platform/uikit/UIScrollView.h"
@@ -80,20 +82,51 @@ struct UIScrollView_HVRefresh {
   // The attached header or footer. The scroll view's subviews own them; these are weak.
   static std::shared_ptr<HVRefreshHeader> HV_header(const plat::UIScrollView& s);
   // Removes the attached header from the scroll view and inserts the new one (when not null)
-  // as its first subview. Setting the header already attached does nothing.
+  // as its first subview; observers of the scroll view's key "HV_header" hear of the change.
+  // Setting the header already attached does nothing.
   static void setHV_header(plat::UIScrollView& s, const std::shared_ptr<HVRefreshHeader>& header);
   static std::shared_ptr<HVRefreshFooter> HV_footer(const plat::UIScrollView& s);
+  // As setHV_header, announced under "HV_footer".
   static void setHV_footer(plat::UIScrollView& s, const std::shared_ptr<HVRefreshFooter>& footer);
+  // Aliases of the four above.
+  static std::shared_ptr<HVRefreshHeader> header(const plat::UIScrollView& s) { return HV_header(s); }
+  static void setHeader(plat::UIScrollView& s, const std::shared_ptr<HVRefreshHeader>& header) {
+    setHV_header(s, header);
+  }
+  static std::shared_ptr<HVRefreshFooter> footer(const plat::UIScrollView& s) { return HV_footer(s); }
+  static void setFooter(plat::UIScrollView& s, const std::shared_ptr<HVRefreshFooter>& footer) {
+    setHV_footer(s, footer);
+  }
 
   // Rows of a table or items of a collection view over all sections; 0 for other scroll views.
   static int64_t HV_totalDataCount(plat::UIScrollView& s);
 
   using ReloadDataBlock = std::function<void(int64_t totalDataCount)>;
   static ReloadDataBlock HV_reloadDataBlock(const plat::UIScrollView& s);
+  // Observers of the scroll view's key "HV_reloadDataBlock" hear of every set.
   static void setHV_reloadDataBlock(plat::UIScrollView& s, ReloadDataBlock block);
   // Calls the reload-data block, when one is set, with the total data count.
   static void executeReloadDataBlock(plat::UIScrollView& s);
   // A table's or collection view's reload followed by executeReloadDataBlock. Nothing routes
   // the plain reloadData here: the block runs only when asked for.
   static void HV_reloadData(plat::UIScrollView& s);
+};
+
+// The runtime keeps no tables of instance or class methods to exchange: a C++ class's
+// operations are bound when it is compiled. What it does keep per class are the class-level
+// operations ("hooks", platform/runtime/Runtime.h), inherited along the superclass chain; these
+// exchange them. An instance operation is exchangeable when its class registers it as a hook
+// named "-" followed by the operation's name (a std::function taking the object); a class
+// operation is the hook of its own name.
+struct NSObject_HVRefresh {
+  // After the exchange, method1 of cls and its subclasses runs the implementation method2 had
+  // and the other way round. The implementations found along the chain are installed on cls
+  // itself, so a superclass keeps its own. Returns false, changing nothing, when cls is null
+  // or either operation has no implementation.
+  static bool exchangeInstanceMethod1Method2(plat::Class* cls, const std::string& method1,
+                                             const std::string& method2);
+  static bool exchangeClassMethod1Method2(plat::Class* cls, const std::string& method1,
+                                          const std::string& method2);
+  // The hook name under which an instance operation is registered: "-" + name.
+  static std::string instanceMethodHookName(const std::string& name) { return "-" + name; }
 };

@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "platform/runtime/NSObject.h"
 #include "platform/uikit/UICollectionView.h"
 #include "platform/uikit/UITableView.h"
 #include "tests/ui/refresh/RefreshTestSupport.h"
@@ -209,6 +210,89 @@ TEST_F(HVRefreshComponentTest, HeaderAndFooterSlots) {
   weak.lock()->removeFromSuperview();
   EXPECT_TRUE(weak.expired());
   EXPECT_EQ(UIScrollView_HVRefresh::HV_footer(*scroll), nullptr);
+}
+
+TEST_F(HVRefreshComponentTest, SlotChangesAreAnnouncedAndTheAliasesShareTheSlots) {
+  auto scroll = make<UIScrollView>(CGRectMake(0, 0, 320, 600));
+  std::vector<std::string> heard;
+  std::vector<NSKeyValueObservable::ObserverToken> tokens;
+  for (const char* key : {"HV_header", "HV_footer", "HV_reloadDataBlock"})
+    tokens.push_back(scroll->addObserverForKeyPath(
+        key, [&](const std::string& keyPath) { heard.push_back(keyPath); }));
+
+  auto header = make<HVRefreshHeader>();
+  UIScrollView_HVRefresh::setHeader(*scroll, header);
+  EXPECT_EQ(UIScrollView_HVRefresh::HV_header(*scroll), header);
+  EXPECT_EQ(UIScrollView_HVRefresh::header(*scroll), header);
+  UIScrollView_HVRefresh::setHV_header(*scroll, header);  // the same: nothing to announce
+  EXPECT_EQ(heard, std::vector<std::string>{"HV_header"});
+
+  auto footer = make<HVRefreshFooter>();
+  UIScrollView_HVRefresh::setFooter(*scroll, footer);
+  EXPECT_EQ(UIScrollView_HVRefresh::footer(*scroll), footer);
+  UIScrollView_HVRefresh::setHV_reloadDataBlock(*scroll, [](int64_t) {});
+  UIScrollView_HVRefresh::setHV_reloadDataBlock(*scroll, nullptr);
+  UIScrollView_HVRefresh::setHeader(*scroll, nullptr);
+  EXPECT_EQ(heard, (std::vector<std::string>{"HV_header", "HV_footer", "HV_reloadDataBlock",
+                                             "HV_reloadDataBlock", "HV_header"}));
+  for (auto& t : tokens) scroll->removeObserverForKeyPath(t);
+  UIScrollView_HVRefresh::setHV_footer(*scroll, nullptr);
+  EXPECT_EQ(heard.size(), 5u);
+}
+
+// A registered class with exchangeable operations, and a subclass inheriting them.
+class Reloader : public NSObject {
+ public:
+  PLAT_OBJECT(Reloader, NSObject)
+};
+class TableReloader : public Reloader {
+ public:
+  PLAT_OBJECT(TableReloader, Reloader)
+};
+using InstanceOp = std::function<std::string(Object&)>;
+using ClassOp = std::function<std::string()>;
+
+std::string callInstance(Class* cls, const std::string& name, Object& object) {
+  return std::any_cast<InstanceOp>(cls->hook(NSObject_HVRefresh::instanceMethodHookName(name)))(
+      object);
+}
+
+TEST(HVRefreshExchangeTest, ExchangedOperationsRunEachOthersImplementation) {
+  Class* base = Reloader::staticClass();
+  Class* table = TableReloader::staticClass();
+  base->setHook("-reloadData", InstanceOp([](Object&) { return std::string("platform reload"); }));
+  base->setHook("-HV_reloadData",
+                InstanceOp([](Object&) { return std::string("reload and block"); }));
+  table->setHook("sharedInstance", ClassOp([] { return std::string("shared"); }));
+  table->setHook("defaultInstance", ClassOp([] { return std::string("default"); }));
+  auto object = std::make_shared<TableReloader>();
+
+  ASSERT_TRUE(NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData",
+                                                                 "HV_reloadData"));
+  EXPECT_EQ(callInstance(table, "reloadData", *object), "reload and block");
+  EXPECT_EQ(callInstance(table, "HV_reloadData", *object), "platform reload");
+  // The superclass keeps its own.
+  EXPECT_EQ(callInstance(base, "reloadData", *object), "platform reload");
+
+  ASSERT_TRUE(NSObject_HVRefresh::exchangeClassMethod1Method2(table, "sharedInstance",
+                                                              "defaultInstance"));
+  EXPECT_EQ(std::any_cast<ClassOp>(table->hook("sharedInstance"))(), "default");
+  EXPECT_EQ(std::any_cast<ClassOp>(table->hook("defaultInstance"))(), "shared");
+  // Exchanging again gives each its own back.
+  ASSERT_TRUE(NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData",
+                                                                 "HV_reloadData"));
+  EXPECT_EQ(callInstance(table, "reloadData", *object), "platform reload");
+
+  // A missing operation or class changes nothing.
+  EXPECT_FALSE(NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData", "none"));
+  EXPECT_FALSE(NSObject_HVRefresh::exchangeClassMethod1Method2(nullptr, "a", "b"));
+  EXPECT_EQ(callInstance(table, "reloadData", *object), "platform reload");
+
+  for (const char* hook : {"-reloadData", "-HV_reloadData"}) {
+    base->setHook(hook, {});
+    table->setHook(hook, {});
+  }
+  for (const char* hook : {"sharedInstance", "defaultInstance"}) table->setHook(hook, {});
 }
 
 class Rows : public UITableViewDataSource, public UICollectionViewDataSource {
