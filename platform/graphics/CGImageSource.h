@@ -39,7 +39,7 @@ inline constexpr const char* kCGImageDestinationLossyCompressionQuality =
     "kCGImageDestinationLossyCompressionQuality";
 
 // Largest image (width x height) any reader decodes; a GIF offers no more frames than make four
-// times as many pixels (each frame counted as a screen plus the lines it decodes).
+// times as many pixels in screens, or as many in the lines its frames decode.
 constexpr uint64_t kCGImageSourceMaxPixels = 1ull << 26;
 
 enum CGImageSourceStatus {

@@ -3,7 +3,8 @@
 // by giflib only when its image is asked for, composed on the logical screen with the disposal
 // and transparency of the frames before it. The reader keeps the frame offsets, the last image it
 // composed and, for a frame disposed to the previous picture, the rectangle it covers; nothing
-// else. A frame still arriving shows the rows received so far.
+// else; a screen nobody else holds any more is composed over in place. A frame still arriving
+// shows the rows received so far.
 
 #include <gif_lib.h>
 
@@ -144,7 +145,7 @@ class GIFReader : public CGImageSource::Reader {
       return false;
     }
     int w = le16(b + 6), h = le16(b + 8);
-    if (w == 0 || h == 0 || uint64_t(w) * uint64_t(h) > kCGImageSourceMaxPixels) {
+    if (!withinPixelCap(uint64_t(w), uint64_t(h))) {
       invalid_ = true;
       return false;
     }
@@ -249,11 +250,12 @@ class GIFReader : public CGImageSource::Reader {
     }
     haveGCB_ = false;
     f.lines = linesOnScreen(f);
-    // Composing every frame costs a screen each plus the lines decoded: past four screens'
-    // worth of the pixel cap the rest of the file is not offered.
-    uint64_t screen = uint64_t(width_) * uint64_t(height_);
-    work_ += screen + uint64_t(f.width) * uint64_t(f.lines);
-    if (work_ > 4 * kCGImageSourceMaxPixels) {
+    // Reading every frame costs a screen each and the pixels of the lines decoded: past four
+    // times the pixel cap in screens, or the cap in decoded pixels (an LZW stream can expand a
+    // few thousand times), the rest of the file is not offered.
+    screens_ += uint64_t(width_) * uint64_t(height_);
+    decoded_ += uint64_t(f.width) * uint64_t(f.lines);
+    if (screens_ > 4 * kCGImageSourceMaxPixels || decoded_ > kCGImageSourceMaxPixels) {
       ended_ = true;
       return false;
     }
@@ -312,14 +314,23 @@ class GIFReader : public CGImageSource::Reader {
     size_t start = frames_[i].complete() ? frames_[i].restartFrom : frames_[i].restartBelow;
     size_t pixels = size_t(width_) * size_t(height_);
     bool resume = lastImage_ && lastComplete_ && lastIndex_ < i && lastIndex_ >= start;
-    auto* canvas =
-        static_cast<uint32_t*>(resume ? std::malloc(pixels * 4) : std::calloc(pixels, 4));
-    if (!canvas) return nullptr;
+    CGImageRef image;
+    uint32_t* canvas;
+    if (resume && lastImage_.use_count() == 1) {
+      // Nobody else holds the last screen: the next one is composed where it lies.
+      image = lastImage_;
+      canvas = reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(image->bytes()));
+    } else {
+      canvas = static_cast<uint32_t*>(resume ? std::malloc(pixels * 4) : std::calloc(pixels, 4));
+      if (!canvas) return nullptr;
+      if (resume) {
+        const uint8_t* src = lastImage_->bytes();
+        for (int y = 0; y < height_; ++y)
+          std::memcpy(canvas + size_t(y) * size_t(width_),
+                      src + size_t(y) * lastImage_->bytesPerRow(), size_t(width_) * 4);
+      }
+    }
     if (resume) {
-      const uint8_t* src = lastImage_->bytes();
-      for (int y = 0; y < height_; ++y)
-        std::memcpy(canvas + size_t(y) * size_t(width_),
-                    src + size_t(y) * lastImage_->bytesPerRow(), size_t(width_) * 4);
       dispose(canvas, frames_[lastIndex_]);
       start = lastIndex_ + 1;
     }
@@ -330,11 +341,15 @@ class GIFReader : public CGImageSource::Reader {
       draw(data, f, canvas);
       if (k < i) dispose(canvas, f);
     }
-    CGImageRef image =
-        CGImage::createOwningBuffer(reinterpret_cast<uint8_t*>(canvas), width_, height_, false);
-    if (!image) {
-      std::vector<uint32_t>().swap(saved_);
-      return nullptr;
+    if (image) {
+      cairo_surface_mark_dirty(image->surface());
+    } else {
+      image =
+          CGImage::createOwningBuffer(reinterpret_cast<uint8_t*>(canvas), width_, height_, false);
+      if (!image) {
+        std::vector<uint32_t>().swap(saved_);
+        return nullptr;
+      }
     }
     lastImage_ = image;
     lastIndex_ = i;
@@ -430,7 +445,7 @@ class GIFReader : public CGImageSource::Reader {
   size_t walk_ = 0;  // next data block of the frame still arriving
   GraphicsControlBlock gcb_{DISPOSAL_UNSPECIFIED, false, 0, NO_TRANSPARENT_COLOR};
   bool haveGCB_ = false;
-  uint64_t work_ = 0;
+  uint64_t screens_ = 0, decoded_ = 0;  // pixels of the frames offered
 
   // The last composed screen (shared with whoever asked for it).
   CGImageRef lastImage_;

@@ -145,13 +145,22 @@ TEST(GIFReaderTest, OnlyTheLastComposedScreenIsKept) {
   std::vector<Frame> frames;
   for (int i = 0; i < 6; ++i) frames.push_back(solid(i, i, 2, 2, uint8_t(1 + i % 3)));
   auto source = CGImageSource::createWithData(gif(8, 8, frames));
-  std::weak_ptr<CGImage> first = source->createImageAtIndex(0);
-  std::weak_ptr<CGImage> second = source->createImageAtIndex(1);
+  CGImageRef zero = source->createImageAtIndex(0);
+  std::weak_ptr<CGImage> first = zero;
+  CGImageRef one = source->createImageAtIndex(1);
+  // A screen someone holds never changes.
+  EXPECT_EQ(zero->pixelAt(1, 1), kRed);
+  EXPECT_EQ(one->pixelAt(1, 1), kGreen);
+  zero.reset();
   EXPECT_TRUE(first.expired());
-  EXPECT_FALSE(second.expired());
-  // Asked again, a frame is composed again.
-  EXPECT_EQ(source->createImageAtIndex(0)->pixelAt(0, 0), kRed);
-  EXPECT_TRUE(second.expired());
+  one.reset();
+  // Screens nobody holds are composed over in place, each still right.
+  CGImageRef last = source->createImageAtIndex(5);
+  EXPECT_EQ(last->pixelAt(5, 5), kBlue);
+  EXPECT_EQ(last->pixelAt(4, 4), kGreen);
+  EXPECT_EQ(last->pixelAt(1, 1), kGreen);
+  EXPECT_EQ(source->createImageAtIndex(0)->pixelAt(2, 2), 0u);
+  EXPECT_EQ(last->pixelAt(2, 2), kBlue);
 }
 
 TEST(GIFReaderTest, UpdatesContinueWhereThePreviousOneStopped) {
