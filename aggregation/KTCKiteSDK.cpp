@@ -239,6 +239,12 @@ int64_t KTCKiteSDK::applicationSupportedInterfaceOrientationsForWindow(plat::UIA
   return adapter().applicationSupportedInterfaceOrientationsForWindow(app, window);
 }
 
+bool KTCKiteSDK::applicationContinueUserActivityRestorationHandler(
+    plat::UIApplication*, const plat::Value&, const std::function<void(const plat::Array&)>&) {
+  // This application's adapter takes no user activities.
+  return true;
+}
+
 bool KTCKiteSDK::isFunctionSupported(const std::string& name) {
   static const std::set<std::string> always{
       "channelName", "channelVersion", "channelType", "initWithConfig:", "channelAppId",
@@ -269,10 +275,30 @@ bool KTCKiteSDK::isFunctionTypeSupported(int64_t type) {
   return it != ops.end() && adapterOffers(it->second);
 }
 
+int64_t KTCKiteSDK::callFunction(int64_t, const plat::Array&) {
+  // The adapter has no callFunction:args:.
+  return kNotOffered;
+}
+int64_t KTCKiteSDK::callChannelSpecifyFunctionParameters(int64_t function,
+                                                         const plat::Value& parameters) {
+  plat::NSLog("KTLog:调用渠道指定方法=%d参数=%@", function, parameters);
+  return kNotOffered;
+}
 int64_t KTCKiteSDK::enterUserCenter() {
   plat::NSLog("KTLog:进入个人中心");
   return kNotOffered;
 }
+int64_t KTCKiteSDK::enterYunKeFuCenter(const plat::Value& parameter) {
+  plat::NSLog("KTLog:Enter YunKefu");
+  callPlugParams("CustomerServiceIOS", plat::Array{plat::Value("1"), parameter});
+  return 0;
+}
+int64_t KTCKiteSDK::callSDKShare(const KTCKiteSDKShareInfoRef&) {
+  // The adapter has no sharing.
+  return 0;
+}
+void KTCKiteSDK::Getlocalized(const plat::Value&) {}
+void KTCKiteSDK::setAutoRotation(bool) {}
 int64_t KTCKiteSDK::showToolBar(int64_t) {
   plat::NSLog("KTLog:调用显示浮动工具栏");
   return kNotOffered;
@@ -336,6 +362,11 @@ plat::Dictionary KTCKiteSDK::realNameInfo() {
                           {"realName", a.get("realName")},
                           {"resumeGame", a.get("realResumeGame")},
                           {"other", a.get("other")}};
+}
+
+int64_t KTCKiteSDK::realAuth() {
+  // The adapter has no real-name verification of its own.
+  return kNotOffered;
 }
 
 int64_t KTCKiteSDK::getChannelUserLoginType() const {

@@ -12,6 +12,7 @@
 // Threading: main thread only. The shared instance is made once, thread-safely.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,12 +77,29 @@ class KTCKiteSDK {
   // The adapter's orientation mask.
   int64_t applicationSupportedInterfaceOrientationsForWindow(plat::UIApplication* application,
                                                              plat::UIWindow* window);
+  // Handed to the adapter when it offers the operation (this one does not). Answers true.
+  bool applicationContinueUserActivityRestorationHandler(
+      plat::UIApplication* application, const plat::Value& userActivity,
+      const std::function<void(const plat::Array& restorableObjects)>& restorationHandler);
   bool isFunctionSupported(const std::string& selectorName);
   bool isFunctionTypeSupported(int64_t type);
+  // The adapter's callFunction:args: answer for `type` and `args`; -100 when it lacks the
+  // operation (this one does).
+  int64_t callFunction(int64_t type, const plat::Array& args = {});
+  // Forwarded to the adapter's callSpecifyFunction:parameters: (forwarding rule).
+  int64_t callChannelSpecifyFunctionParameters(int64_t function, const plat::Value& parameters);
   int64_t enterUserCenter();
+  // Calls the plug-in "CustomerServiceIOS" with ("1", parameter). Returns 0.
+  int64_t enterYunKeFuCenter(const plat::Value& parameter);
+  // Handed to the adapter when it offers sharing (this one does not). Returns 0.
+  int64_t callSDKShare(const KTCKiteSDKShareInfoRef& share);
+  // Handed to the adapter when it offers the operation (this one does not).
+  void Getlocalized(const plat::Value& object);
   int64_t showToolBar(int64_t place);
   int64_t hideToolBar();
   void setChannelOrientation(int64_t mask) {}
+  // Handed to the adapter when it offers the operation (this one does not).
+  void setAutoRotation(bool autoRotation);
 
   // --- device and channel information
   std::string getDeviceID();
@@ -106,6 +124,8 @@ class KTCKiteSDK {
   std::optional<std::string> userToken();
   // {"age", "realName", "resumeGame", "other"}.
   plat::Dictionary realNameInfo();
+  // The adapter's real-name verification (forwarding rule): -100 with this adapter.
+  int64_t realAuth();
   int64_t userType() const { return 0; }
   int64_t getChannelUserLoginType() const;
   plat::Dictionary getChannelUserExtInfo() const { return {}; }

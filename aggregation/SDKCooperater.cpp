@@ -9,6 +9,7 @@
 #include "aggregation/PlugManager.h"
 #include "aggregation/channel/KTCKiteChannel.h"
 #include "aggregation/channel/KTCKiteChannelNotifyInfo.h"
+#include "platform/device/DeviceProfile.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSUserDefaults.h"
@@ -59,6 +60,16 @@ SDKCooperater*& instanceSlot() {
   return instance;
 }
 
+std::function<std::vector<KTCConnectedScene>()>& scenesSource() {
+  static auto* source = new std::function<std::vector<KTCConnectedScene>()>();
+  return *source;
+}
+
+// The major number of the device's system version ("16.4" -> 16; 0 when unreadable).
+int64_t systemMajorVersion() {
+  return plat::Value(plat::DeviceProfile::current().systemVersion()).integerValue();
+}
+
 }  // namespace
 
 SDKCooperater& SDKCooperater::shareCooperater() {
@@ -78,6 +89,7 @@ void SDKCooperater::resetForTesting() {
   for (auto& token : c.observers_) plat::NSNotificationCenter::defaultCenter().removeObserver(token);
   c.observers_.clear();
   KMNetWorkUtil::setBeginInitHandler(nullptr);
+  scenesSource() = nullptr;
   // The fields go back to their first state; the object itself stays.
   c.isCheckLogining = c.isLogout = c.kiteOnlyFlag = c.isCallLogin = c.isInitSuccess = false;
   c.hasCallInit = c.stopCreateRole = c.isloginDisabled = c.initing = c.hasAddNotify = false;
@@ -172,7 +184,22 @@ std::shared_ptr<plat::UIWindow> SDKCooperater::baseGetCurrentShowWindow() const 
   for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
     if ((*it)->windowLevel() == plat::UIWindowLevelNormal) return *it;
   }
-  return nullptr;
+  if (systemMajorVersion() < 13 || !scenesSource()) return nullptr;
+  std::shared_ptr<plat::UIWindow> found;
+  for (const auto& scene : scenesSource()()) {
+    if (!scene.isWindowScene || !scene.foregroundActive) continue;
+    if (scene.delegateOffersWindow) {
+      found = scene.delegateWindow;
+    } else {
+      found = scene.windows.empty() ? nullptr : scene.windows.front();
+    }
+  }
+  return found;
+}
+
+void SDKCooperater::setConnectedScenesSource(
+    std::function<std::vector<KTCConnectedScene>()> source) {
+  scenesSource() = std::move(source);
 }
 
 void SDKCooperater::channelPlatformInitResult(const plat::NSNotification& note) {

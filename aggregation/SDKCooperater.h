@@ -11,9 +11,11 @@
 // answers arrive on the main queue.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "aggregation/KTCKiteSDKInitConfigure.h"
 #include "platform/dispatch/NSNotificationCenter.h"
@@ -34,6 +36,17 @@ inline constexpr const char* kKtcQPPauseOverNotification = "kKtcQPPauseOverNotif
 
 // The user-defaults key of the stored anti-addiction settings.
 inline constexpr const char* kKEY_AntiIndulge_KEY = "KEY_AntiIndulge_KEY";
+
+// A connected scene as the presenting-window lookup reads it. The platform has no scenes:
+// the host or a test supplies them (SDKCooperater::setConnectedScenesSource).
+struct KTCConnectedScene {
+  bool isWindowScene = true;
+  bool foregroundActive = false;
+  // Whether the scene's delegate offers a window, and that window (may be null).
+  bool delegateOffersWindow = false;
+  std::shared_ptr<plat::UIWindow> delegateWindow;
+  std::vector<std::shared_ptr<plat::UIWindow>> windows;
+};
 
 class SDKCooperater {
  public:
@@ -71,9 +84,14 @@ class SDKCooperater {
   static int64_t errorCode(int64_t channelCode);
   // The channel's pay parameters ("" with this application's adapter).
   std::string getPaayParams() const;
-  // Key window, else the application delegate's window, else the last normal-level window;
-  // null when there is none.
+  // Key window, else the application delegate's window, else the last normal-level window,
+  // else (system version 13 and later) the window of the last foreground-active window scene
+  // (its delegate's window when the delegate offers one, else its first window); null when
+  // there is none.
   std::shared_ptr<plat::UIWindow> baseGetCurrentShowWindow() const;
+  // The connected scenes, in the order the lookup visits them; none by default. Cleared by
+  // resetForTesting. Main thread only.
+  static void setConnectedScenesSource(std::function<std::vector<KTCConnectedScene>()> source);
 
   // Adapter notification handlers.
   void channelPlatformInitResult(const plat::NSNotification& note);

@@ -4,7 +4,9 @@
 #include "KiteTestSupport.h"
 #include "aggregation/KiteSDKInterface.h"
 #include "aggregation/NSString+Extend.h"
+#include "platform/device/DeviceProfile.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/uikit/UIWindow.h"
 
 using plat::Array;
 using plat::Dictionary;
@@ -19,12 +21,16 @@ struct RolePlug : KiteSDKPlugNodes {
     return *p;
   }
   int created = 0, entered = 0, updated = 0, ordered = 0;
-  std::vector<Value> orderAnswers, recharges;
+  std::vector<Value> orderAnswers, recharges, plugCalls;
   void createRoleInfo(const Array&) override { ++created; }
   void enterGameRoleInfo(const Array&) override { ++entered; }
   void updateRoleInfo(const Array&) override { ++updated; }
   void willRechargeOrdered(const Array&) override { ++ordered; }
   void willRecharge(const Array& a) override { recharges.push_back(a.size() > 1 ? a[1] : Value()); }
+  std::optional<int64_t> callPlugParams(const Value& params) override {
+    plugCalls.push_back(params);
+    return 0;
+  }
   void kiteGetOrderResult(const Array& a) override { orderAnswers.push_back(a.size() > 1 ? a[1] : Value()); }
 };
 
@@ -390,6 +396,60 @@ TEST_F(KiteSDKFlowTest, ConfigurationAskedBeforeStartUpNeedsItsMarkerToCountAsPl
   initSDK();
   EXPECT_EQ(coop().platformCfg->productCode, "file-code");
   EXPECT_FALSE(coop().platformCfg->productKey) << "no \"product_key\": the key is left empty";
+}
+
+// Operations the adapter of this application lacks answer as the forwarding rule says; the
+// customer-service centre is a plug-in call.
+TEST_F(KiteSDKFlowTest, OperationsBeyondTheAdapterAnswerWithoutIt) {
+  startInterface();
+  bundle->writePlist("kitePlugins.cfg", Value(Array{Value(Dictionary{{"name", "CustomerServiceIOS"}, {"managerName", "RolePlug"}})}));
+  PlugManager::load();
+  KTCKiteSDK& sdk = KTCKiteSDK::defaultInstance();
+  Value parameter(Dictionary{{"entry", "faq"}});
+  EXPECT_EQ(sdk.enterYunKeFuCenter(parameter), 0);
+  EXPECT_TRUE(logged("KTLog:Enter YunKefu"));
+  ASSERT_EQ(RolePlug::shared()->plugCalls.size(), 1u);
+  EXPECT_EQ(RolePlug::shared()->plugCalls[0], Value(Array{Value(coop().channelConfig()), Value("1"), parameter}));
+
+  EXPECT_TRUE(sdk.applicationContinueUserActivityRestorationHandler(nullptr, Value(), nullptr));
+  EXPECT_EQ(sdk.callFunction(3, {Value(1)}), -100);
+  EXPECT_EQ(sdk.callChannelSpecifyFunctionParameters(7, Value("p")), -100);
+  EXPECT_TRUE(logged("KTLog:调用渠道指定方法=7参数=p"));
+  EXPECT_EQ(sdk.callSDKShare(std::make_shared<KTCKiteSDKShareInfo>()), 0);
+  EXPECT_EQ(sdk.realAuth(), -100);
+  sdk.Getlocalized(Value("x"));
+  sdk.setAutoRotation(true);
+}
+
+// Without key, delegate or normal-level windows, system 13 and later present on the window of
+// the last foreground-active window scene.
+TEST_F(KiteSDKFlowTest, ThePresentingWindowFallsBackToTheLastActiveWindowScene) {
+  startSDK();
+  auto window = [] {
+    auto w = plat::make<plat::UIWindow>();
+    w->setWindowLevel(plat::UIWindowLevelAlert);
+    return w;
+  };
+  auto inactive = window(), byDelegate = window(), first = window(), second = window();
+  std::vector<KTCConnectedScene> scenes(4);
+  scenes[0].windows = {inactive};
+  scenes[1].foregroundActive = true;
+  scenes[1].delegateOffersWindow = true;
+  scenes[1].delegateWindow = byDelegate;
+  scenes[2].foregroundActive = true;
+  scenes[2].windows = {first, second};
+  scenes[3].foregroundActive = true;
+  scenes[3].isWindowScene = false;
+  scenes[3].windows = {inactive};
+  SDKCooperater::setConnectedScenesSource([&scenes] { return scenes; });
+  auto& profile = plat::DeviceProfile::current();
+  profile.setSystemVersion("16.4");
+  EXPECT_EQ(coop().baseGetCurrentShowWindow(), first);
+  scenes.resize(2);
+  EXPECT_EQ(coop().baseGetCurrentShowWindow(), byDelegate);
+  profile.setSystemVersion("12.5");
+  EXPECT_EQ(coop().baseGetCurrentShowWindow(), nullptr);
+  profile.setSystemVersion(std::nullopt);
 }
 
 }  // namespace
