@@ -1,13 +1,13 @@
 #include "aggregation/KMDevice.h"
 
-#include <ifaddrs.h>
 #include <arpa/inet.h>
-#include <net/if.h>
+#include <sys/socket.h>
 
 #include <mutex>
 
 #include "aggregation/KMNetWorkUtil.h"
 #include "platform/device/DeviceProfile.h"
+#include "platform/device/InterfaceAddresses.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
@@ -123,17 +123,16 @@ std::string KMDevice::updateOsCountryCode() {
 std::string KMDevice::getWifiName() { return device().wifiSSID().value_or(""); }
 
 std::string KMDevice::getDeviceIPAddress() {
+  // The platform's list names the Wi-Fi interface "en0" as the phone does.
   std::string result;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return result;
-  for (ifaddrs* a = list; a; a = a->ifa_next) {
-    if (!a->ifa_addr || a->ifa_addr->sa_family != AF_INET || !a->ifa_name) continue;
-    if (std::string(a->ifa_name) != "en0") continue;
+  auto list = plat::InterfaceAddresses::list();
+  if (!list) return result;
+  for (const auto& a : *list) {
+    if (a.family != AF_INET || a.address.size() != 4 || a.name != "en0") continue;
     char buf[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ifa_addr)->sin_addr, buf, sizeof(buf));
+    inet_ntop(AF_INET, a.address.data(), buf, sizeof(buf));
     result = buf;
   }
-  freeifaddrs(list);
   return result;
 }
 

@@ -158,10 +158,11 @@ plat::Value NetworkInterface::addSyncHttpRequestParamMethod(const std::string& u
 plat::Value NetworkInterface::addSyncHttpRequestParamMethodTimeout(const std::string& url,
                                                                    const std::string& param,
                                                                    const std::string& method,
-                                                                   double timeout) {
+                                                                   double timeout,
+                                                                   bool escapeQuery) {
   if (refusedOnMainThread(url)) return plat::Value();
   SyncResult result;
-  runSync(makeRequest(url, param, method, timeout, true, true), &result);
+  runSync(makeRequest(url, param, method, timeout, escapeQuery, true), &result);
   std::lock_guard<std::mutex> lock(result.mu);
   if (result.error) return plat::Value();
   if (result.body.empty()) return plat::Value(plat::Dictionary());

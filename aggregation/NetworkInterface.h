@@ -38,9 +38,12 @@ class NetworkInterface {
   // is not a JSON object; else the decoded dictionary. 6 s time-out unless given.
   plat::Value addSyncHttpRequestParamMethod(const std::string& url, const std::string& param,
                                             const std::string& method);
+  // `escapeQuery` false: a GET's parameter text is already escaped and is appended as it is.
+  // A GET logs its URL before the query is added.
   plat::Value addSyncHttpRequestParamMethodTimeout(const std::string& url,
                                                    const std::string& param,
-                                                   const std::string& method, double timeout);
+                                                   const std::string& method, double timeout,
+                                                   bool escapeQuery = true);
   // Synchronous with a 3 s time-out, the parameter text appended unescaped: the decoded
   // array's entries, empty when the request failed or the body is no JSON array.
   plat::Array addSyncHttpRequest2ParamMethod(const std::string& url, const std::string& param,

@@ -292,13 +292,10 @@ void NetworkManager::gatewayRequest(const std::string& url, const std::string& p
       i = selectedIndex_;
     }
     for (uint64_t attempt = 0; attempt < count; ++attempt) {
-      // The query is already escaped component by component: it goes into the URL as it is.
-      plat::Value answer =
-          method == "POST"
-              ? NetworkInterface::sharedInstance().addSyncHttpRequestParamMethodTimeout(
-                    url, param, method, kApiTimeout)
-              : NetworkInterface::sharedInstance().addSyncHttpRequestParamMethodTimeout(
-                    param.empty() ? url : url + "?" + param, "", method, kApiTimeout);
+      // A GET's query is already escaped component by component: it goes into the URL as it
+      // is (and stays out of the request's log line).
+      plat::Value answer = NetworkInterface::sharedInstance().addSyncHttpRequestParamMethodTimeout(
+          url, param, method, kApiTimeout, method == "POST");
       if (!answer.isNil()) {
         {
           std::lock_guard<std::mutex> lock(mu_);
@@ -318,7 +315,6 @@ void NetworkManager::initInterface(Completion completion) {
   plat::Dictionary dict = publicDict();
   plat::Dictionary fields{
       {"deviceCustomeName", d.deviceCustomeName},
-      {"mobileProviderCode", d.mobileProviderCode.value_or("")},
       {"wifiName", d.wifiName},
       {"wifiIP", d.wifiIP},
       {"capacityAll", plat::format("%.2f", static_cast<double>(d.capacityAll))},
@@ -332,6 +328,8 @@ void NetworkManager::initInterface(Completion completion) {
       {"wifimac", ""},
       {"bluetooth_mac", ""},
       {"push_token", d.device_pushToken}};
+  // A carrier without a mobile network code sends no field.
+  if (d.mobileProviderCode) fields.set("mobileProviderCode", *d.mobileProviderCode);
   for (auto& [k, v] : fields) dict.set(k, v);
   sendEnvelope(kInitPath, std::move(dict), std::move(completion));
 }

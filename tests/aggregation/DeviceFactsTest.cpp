@@ -3,8 +3,10 @@
 #include "aggregation/KMDevice.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include "platform/device/DeviceProfile.h"
+#include "platform/device/InterfaceAddresses.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/network/SCNetworkReachability.h"
@@ -27,6 +29,7 @@ class DeviceFactsTest : public ::testing::Test {
     profile.setIdentifierForVendor(kVendor);
   }
   void TearDown() override {
+    InterfaceAddresses::resetForTesting();
     profile.resetForTesting();
     NSUserDefaults::resetStandardUserDefaults();
   }
@@ -85,6 +88,24 @@ TEST_F(DeviceFactsTest, NetworkTypeIsTwoOnCellularOnly) {
   source->setFlags(kSCNetworkReachabilityFlagsReachable);
   EXPECT_EQ(fresh().netType, "0");
   ReachabilitySource::install(nullptr);
+}
+
+// The Wi-Fi address is the last IPv4 address of the interface the platform names "en0".
+TEST_F(DeviceFactsTest, WifiAddressIsTheLastIpv4OfEn0) {
+  InterfaceAddresses::setSourceForTesting([] {
+    return std::optional<std::vector<InterfaceAddress>>(std::vector<InterfaceAddress>{
+        {"lo0", AF_INET, {127, 0, 0, 1}},
+        {"en0", AF_INET, {192, 168, 1, 5}},
+        {"en0", AF_INET6, std::vector<uint8_t>(16, 1)},
+        {"en0", AF_INET, {10, 0, 0, 7}},
+        {"pdp_ip0", AF_INET, {100, 64, 0, 2}}});
+  });
+  EXPECT_EQ(fresh().wifiIP, "10.0.0.7");
+  InterfaceAddresses::setSourceForTesting([] {
+    return std::optional<std::vector<InterfaceAddress>>(
+        std::vector<InterfaceAddress>{{"pdp_ip0", AF_INET, {100, 64, 0, 2}}});
+  });
+  EXPECT_EQ(fresh().wifiIP, "");
 }
 
 TEST_F(DeviceFactsTest, BatteryModelCarrierAndDisk) {

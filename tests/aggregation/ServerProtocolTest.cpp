@@ -6,6 +6,7 @@
 
 #include "KiteTestSupport.h"
 #include "aggregation/NSString+Extend.h"
+#include "platform/device/DeviceProfile.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "testing/net/LoopbackServer.h"
@@ -82,6 +83,7 @@ TEST_F(ServerProtocolTest, EnvelopeRequestsCarryThePublicParametersSignedAndEncr
   EXPECT_EQ(net().session_id().size(), 32u);
   EXPECT_GT(f.get("time").integerValue(), 1600000000000LL);
   EXPECT_TRUE(f.get("capacityAll").isString());
+  EXPECT_EQ(f.get("mobileProviderCode"), Value("")) << "no carrier";
 
   Call o = server.calls(testing_kite::kOrder).at(0);
   EXPECT_TRUE(o.signOk);
@@ -99,6 +101,17 @@ TEST_F(ServerProtocolTest, EnvelopeRequestsCarryThePublicParametersSignedAndEncr
   // The token is sent, but not written to the log.
   std::lock_guard<std::mutex> lock(logMu);
   for (auto& line : logs) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+}
+
+// A carrier without a mobile network code sends no "mobileProviderCode" at all.
+TEST_F(ServerProtocolTest, InitLeavesOutTheCodeOfACarrierWithoutOne) {
+  plat::DeviceProfile::current().setCarrier(plat::CarrierInfo{"Carrier", std::nullopt, std::nullopt});
+  KMDevice::resetForTesting();
+  await([&](auto c) { net().initInterface(c); });
+  plat::DeviceProfile::current().setCarrier(std::nullopt);
+  Call init = server.calls(testing_kite::kInit).at(0);
+  EXPECT_FALSE(init.fields.contains("mobileProviderCode"));
+  EXPECT_TRUE(init.fields.contains("wifiIP"));
 }
 
 TEST_F(ServerProtocolTest, PlusSignsOfTheCipherTextAreEscapedAndShortKeysZeroFilled) {
@@ -175,6 +188,10 @@ TEST_F(ServerProtocolTest, RoleReportIsSignedAndRetriedUnsignedOnlyOnError1000) 
   EXPECT_EQ(f.get("uid"), Value("u1"));
   EXPECT_FALSE(f.contains("partyId"));
   EXPECT_FALSE(f.contains("profession"));
+
+  // The request line names the gateway, not the query with the player's data.
+  EXPECT_TRUE(logged("发起GET请求:" + server.gatewayBase() + "/gateway"));
+  EXPECT_FALSE(loggedContaining("gateway?"));
 
   // Another error goes to the caller as it is, without a retry.
   server.answer(testing_kite::kGateway, R"({"result":false,"error":{"id":7}})");
