@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <deque>
 #include <map>
 #include <set>
 
@@ -11,6 +12,7 @@
 #include "platform/foundation/NSLog.h"
 #include "platform/network/NSURLError.h"
 #include "platform/uikit/UIGraphics.h"
+#include "platform/webkit/EngineObjects.h"
 #include "platform/webkit/SchemeStream.h"
 #include "platform/webkit/WebKitRuntime.h"
 
@@ -166,7 +168,9 @@ WKNavigationType navigationTypeOf(WebKitNavigationType t) {
 struct PolicyAnswer {
   WebKitPolicyDecision* decision;
   bool answered = false;
-  explicit PolicyAnswer(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {}
+  explicit PolicyAnswer(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {
+    webkit::EngineObjects::note(G_OBJECT(decision), "decision");
+  }
   void decide(bool allow) {
     if (answered) return;
     answered = true;
@@ -199,6 +203,24 @@ struct PanelAnswer {
   }
 };
 
+// A script evaluation the engine has not answered yet. Answered once: by the engine, or by the
+// web view when its content process ends or the view goes first.
+struct Evaluation {
+  WKWebView::JavaScriptCompletion completion;
+  bool answered = false;
+  void answer(Value value, NSErrorRef error) {
+    if (answered) return;
+    answered = true;
+    if (!completion) return;
+    onMain([completion = std::move(completion), value = std::move(value),
+            error = std::move(error)] { completion(value, error); });
+  }
+};
+
+NSErrorRef processEndedError() {
+  return wkError(WKErrorWebContentProcessTerminated, "The WKWebView's content process was terminated");
+}
+
 }  // namespace
 
 struct WKWebView::Impl : public WKUserContentController::Observer,
@@ -221,14 +243,29 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   bool currentCommitted = false;
   bool currentEnded = true;
 
-  std::vector<ConsoleMessage> console;
-  std::vector<std::string> errors;
+  // The newest page log entries, for tests (bounded: a page may log without end).
+  std::deque<ConsoleMessage> console;
+  std::deque<std::string> errors;
+  size_t consoleBytes = 0, errorBytes = 0;
   std::function<void(const ConsoleMessage&)> consoleObserver;
   std::function<void(const std::string&)> errorObserver;
   UIImageRef snapshot;
   int width = 0, height = 0;
 
+  // Evaluations waiting for the engine's answer.
+  std::set<std::shared_ptr<Evaluation>> evaluations;
+  // The content process ended and no load has started a new one yet.
+  bool processEnded = false;
+
+  // Answers every waiting evaluation with `error` (the engine's later answers are dropped).
+  void endEvaluations(const NSErrorRef& error) {
+    auto ended = std::move(evaluations);
+    evaluations.clear();
+    for (auto& e : ended) e->answer(Value(), error);
+  }
+
   ~Impl() override {
+    endEvaluations(wkError(WKErrorWebViewInvalidated, "The WKWebView was invalidated"));
     if (content) {
       for (gulong id : contentSignals) g_signal_handler_disconnect(content, id);
       g_object_unref(content);
@@ -254,8 +291,22 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     });
   }
 
+  // Adds `entry` to `tail`, then drops the oldest entries beyond the bounds.
+  template <typename T>
+  static void keep(std::deque<T>& tail, size_t& bytes, T entry, size_t size) {
+    if (size > kKeptPageLogBytes) return;
+    tail.push_back(std::move(entry));
+    bytes += size;
+    while (tail.size() > kKeptPageLogEntries || bytes > kKeptPageLogBytes) {
+      bytes -= textOf(tail.front()).size();
+      tail.pop_front();
+    }
+  }
+  static const std::string& textOf(const ConsoleMessage& m) { return m.text; }
+  static const std::string& textOf(const std::string& s) { return s; }
+
   void pageError(const std::string& text) {
-    errors.push_back(text);
+    keep(errors, errorBytes, text, text.size());
     if (errorObserver) errorObserver(text);
   }
 
@@ -333,7 +384,7 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     std::string text = d->get("text").stringOr();
     if (kind == "console") {
       ConsoleMessage m{d->get("level").stringOr(), text};
-      console.push_back(m);
+      keep(console, consoleBytes, m, m.text.size());
       if (consoleObserver) consoleObserver(m);
     } else if (kind == "error") {
       pageError(text);
@@ -463,7 +514,9 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
 
   static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    impl->fail(wkError(WKErrorWebContentProcessTerminated, "The WKWebView's content process was terminated"));
+    impl->processEnded = true;
+    impl->endEvaluations(processEndedError());
+    impl->fail(processEndedError());
     impl->tellNav([](WKNavigationDelegate& d, const WKWebViewRef& v) {
       d.webViewWebContentProcessDidTerminate(v);
     });
@@ -531,8 +584,9 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
       if (made) NSLogMessage("a web view for window.open must be made with the configuration given");
       return nullptr;
     }
-    // The engine takes a reference of its own to the new view.
-    return GTK_WIDGET(g_object_ref(made->impl_->web));
+    // The engine takes no reference of its own here: the new view stays the web view's, and
+    // goes with it.
+    return GTK_WIDGET(made->impl_->web);
   }
 
   static void onClose(WebKitWebView*, gpointer data) {
@@ -639,6 +693,7 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
   HTTPHeaderFields fields = headersOf(webkit_uri_scheme_request_get_http_headers(request));
   for (auto& [k, v] : fields.fields()) r->setValueForHTTPHeaderField(v, k);
   if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
+    webkit::EngineObjects::note(G_OBJECT(body), "request body");
     Data bytes;
     char buf[65536];
     gssize n;
@@ -651,6 +706,7 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
   auto load = std::make_shared<SchemeLoad>();
   auto* token = new std::shared_ptr<SchemeLoad>(load);
   load->request = request;
+  webkit::EngineObjects::note(G_OBJECT(request), "scheme request");
   g_object_add_toggle_ref(G_OBJECT(request), onRequestToggled, token);
 
   std::weak_ptr<WKWebView> weakView = view;
@@ -680,6 +736,8 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     int64_t length = response->expectedContentLength();
     GInputStream* stream = load->feed->makeStream();
     auto* answer = webkit_uri_scheme_response_new(stream, length >= 0 ? length : -1);
+    webkit::EngineObjects::note(G_OBJECT(stream), "stream");
+    webkit::EngineObjects::note(G_OBJECT(answer), "response");
     g_object_unref(stream);
     std::string mime = response->MIMEType();
     if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
@@ -768,6 +826,7 @@ void WKWebView::Impl::applySettings() {
 void WKWebView::Impl::create(const WKWebViewRef& related) {
   if (!webkit::start()) return;
   content = webkit_user_content_manager_new();
+  webkit::EngineObjects::note(G_OBJECT(content), "content manager");
   for (auto& [scheme, handler] : config->schemeHandlers()) {
     (void)handler;
     webkit::registerScheme(scheme, onSchemeRequest);
@@ -781,6 +840,7 @@ void WKWebView::Impl::create(const WKWebViewRef& related) {
                                        "user-content-manager", content, nullptr));
   }
   g_object_ref_sink(web);
+  webkit::EngineObjects::note(G_OBJECT(web), "view");
   liveViews()[web] = weak_from_this();
   applySettings();
   syncUserScripts();
@@ -797,6 +857,7 @@ void WKWebView::Impl::create(const WKWebViewRef& related) {
   g_signal_connect(web, "close", G_CALLBACK(onClose), this);
 
   window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  webkit::EngineObjects::note(G_OBJECT(window), "window");
   gtk_window_set_default_size(GTK_WINDOW(window), std::max(width, 1), std::max(height, 1));
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(web));
   gtk_widget_show_all(window);
@@ -853,7 +914,9 @@ WKNavigationRef WKWebView::loadRequest(const NSURLRequestRef& request) {
   if (!impl_->web) return nav;
   impl_->syncUserScripts();
   impl_->requested = nav;
+  impl_->processEnded = false;
   auto* r = webkit_uri_request_new(request->URL().c_str());
+  webkit::EngineObjects::note(G_OBJECT(r), "request");
   if (SoupMessageHeaders* h = webkit_uri_request_get_http_headers(r)) {
     for (auto& [k, v] : request->headerFields().fields())
       soup_message_headers_replace(h, k.c_str(), v.c_str());
@@ -869,6 +932,7 @@ WKNavigationRef WKWebView::loadHTMLStringBaseURL(const std::string& html, const 
   if (!impl_->web) return nav;
   impl_->syncUserScripts();
   impl_->requested = nav;
+  impl_->processEnded = false;
   webkit_web_view_load_html(impl_->web, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
   return nav;
 }
@@ -881,6 +945,7 @@ WKNavigationRef WKWebView::reload() {
   auto nav = std::make_shared<WKNavigation>(NSURLRequest::requestWithURL(URL()));
   impl_->syncUserScripts();
   impl_->requested = nav;
+  impl_->processEnded = false;
   webkit_web_view_reload(impl_->web);
   return nav;
 }
@@ -891,15 +956,16 @@ void WKWebView::stopLoading() {
 
 namespace {
 
-struct Evaluation {
+struct EvaluationCall {
   std::weak_ptr<WKWebView::Impl> impl;
-  WKWebView::JavaScriptCompletion completion;
+  std::shared_ptr<Evaluation> evaluation;
 };
 
 void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
-  std::unique_ptr<Evaluation> e(static_cast<Evaluation*>(data));
+  std::unique_ptr<EvaluationCall> call(static_cast<EvaluationCall*>(data));
   GError* error = nullptr;
   JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  webkit::EngineObjects::note(G_OBJECT(value), "script value");
   Value out;
   NSErrorRef err;
   if (error) {
@@ -911,8 +977,6 @@ void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
                error->code == WEBKIT_JAVASCRIPT_ERROR_INVALID_RESULT) {
       err = wkError(WKErrorJavaScriptResultTypeIsUnsupported,
                     "JavaScript execution returned a result of an unsupported type");
-    } else if (e->impl.expired()) {
-      err = wkError(WKErrorWebViewInvalidated, "The WKWebView was invalidated");
     } else {
       err = wkError(WKErrorUnknown, error->message ? error->message : "An unknown error occurred");
     }
@@ -927,10 +991,10 @@ void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
     }
   }
   if (value) g_object_unref(value);
-  if (!e->completion) return;
-  onMain([completion = std::move(e->completion), out = std::move(out), err = std::move(err)] {
-    completion(out, err);
-  });
+  // Already answered when the process ended or the view went before the engine answered.
+  auto impl = call->impl.lock();
+  if (impl) impl->evaluations.erase(call->evaluation);
+  call->evaluation->answer(std::move(out), std::move(err));
 }
 
 }  // namespace
@@ -946,9 +1010,17 @@ void WKWebView::evaluateJavaScriptCompletionHandler(const std::string& script,
       onMain([completion] { completion(Value(), wkError(WKErrorUnknown, "An unknown error occurred")); });
     return;
   }
-  auto* e = new Evaluation{impl_, std::move(completion)};
+  auto evaluation = std::make_shared<Evaluation>();
+  evaluation->completion = std::move(completion);
+  if (impl_->processEnded) {
+    // The engine has no page to run it in until a load starts a new process.
+    evaluation->answer(Value(), processEndedError());
+    return;
+  }
+  impl_->evaluations.insert(evaluation);
   webkit_web_view_evaluate_javascript(impl_->web, script.data(), static_cast<gssize>(script.size()),
-                                      nullptr, nullptr, nullptr, evaluated, e);
+                                      nullptr, nullptr, nullptr, evaluated,
+                                      new EvaluationCall{impl_, evaluation});
 }
 
 std::string WKWebView::URL() const {
@@ -969,8 +1041,12 @@ std::string WKWebView::userAgent() const {
   return impl_->customUserAgent.empty() ? kDefaultUserAgent : impl_->customUserAgent;
 }
 
-std::vector<WKWebView::ConsoleMessage> WKWebView::consoleMessages() const { return impl_->console; }
-std::vector<std::string> WKWebView::pageErrors() const { return impl_->errors; }
+std::vector<WKWebView::ConsoleMessage> WKWebView::consoleMessages() const {
+  return {impl_->console.begin(), impl_->console.end()};
+}
+std::vector<std::string> WKWebView::pageErrors() const {
+  return {impl_->errors.begin(), impl_->errors.end()};
+}
 void WKWebView::setConsoleObserver(std::function<void(const ConsoleMessage&)> o) {
   impl_->consoleObserver = std::move(o);
 }
@@ -999,6 +1075,7 @@ void snapshotTaken(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<SnapshotRequest> r(static_cast<SnapshotRequest*>(data));
   GError* error = nullptr;
   cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  webkit::EngineObjects::noteSurface(surface, "snapshot");
   UIImageRef image;
   NSErrorRef err;
   if (surface && cairo_surface_get_type(surface) == CAIRO_SURFACE_TYPE_IMAGE) {

@@ -71,8 +71,9 @@ class WKWebView : public UIView {
   // deliveries. The completion gets the completion value converted like a message body, or an
   // error in WKErrorDomain (4: the script threw, with WKJavaScriptExceptionMessage; 5: the value
   // is undefined or cannot be converted; 1: the engine failed; 3: the web view went away
-  // before the answer came; 2: the page's process ended). While the page waits in a script
-  // panel the script waits too.
+  // before the answer came; 2: the page's process ended before the answer came, or had ended
+  // and no load has started since). Each completion is called once. While the page waits in a
+  // script panel the script waits too.
   // REQUIRES: main thread (a call from another thread is refused and reported).
   void evaluateJavaScriptCompletionHandler(const std::string& script,
                                            JavaScriptCompletion completion = {});
@@ -105,9 +106,17 @@ class WKWebView : public UIView {
     std::string level;  // "log", "info", "warn", "error" or "debug"
     std::string text;
   };
+  // The page log goes to the observers as it comes; the view keeps only a short tail of it
+  // for tests: the newest entries, at most kKeptPageLogEntries of each kind holding at most
+  // kKeptPageLogBytes of text together (a longer single entry is not kept).
+  static constexpr size_t kKeptPageLogEntries = 256;
+  static constexpr size_t kKeptPageLogBytes = 64 * 1024;
+  // The newest console messages of the page, oldest first.
   std::vector<ConsoleMessage> consoleMessages() const;
-  // Uncaught exceptions, unhandled promise rejections and failed resource loads of the page.
+  // The newest uncaught exceptions, unhandled promise rejections and failed resource loads of
+  // the page, oldest first.
   std::vector<std::string> pageErrors() const;
+  // Each is called on the main thread with every console message or page error, in order.
   void setConsoleObserver(std::function<void(const ConsoleMessage&)> observer);
   void setPageErrorObserver(std::function<void(const std::string&)> observer);
   // Ends the page's content process (the engine really kills it); the delegate is told.

@@ -13,6 +13,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/NSURLError.h"
+#include "platform/webkit/EngineObjects.h"
 #include "platform/webkit/WKWebView.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
@@ -40,6 +41,7 @@ class AppScheme : public WKURLSchemeHandler {
     rangeHeaders.push_back(range.value_or(""));
     HTTPHeaderFields h;
     h.set("Access-Control-Allow-Origin", "*");
+    if (path == "/hang") return;  // never answered
     if (path == "/stream") {
       h.set("Content-Type", "text/plain");
       task->didReceiveResponse(NSHTTPURLResponse::make(url, 200, h));
@@ -481,6 +483,158 @@ TEST_F(WebView, ASnapshotShowsCanvasAndWebGLDrawing) {
   EXPECT_TRUE(near(img->pixelAt(200, 50), 0xff0000ff)) << std::hex << img->pixelAt(200, 50);
   EXPECT_TRUE(near(img->pixelAt(300, 200), 0xffffffff)) << std::hex << img->pixelAt(300, 200);
   EXPECT_EQ(web->lastSnapshot(), shot);
+}
+
+// Makes a web view for every window.open and keeps it until the test lets it go.
+struct Opener : WKUIDelegate {
+  std::vector<WKWebViewRef> children;
+  WKWebViewRef webViewCreateWebViewWithConfigurationForNavigationAction(
+      const WKWebViewRef&, const WKWebViewConfigurationRef& configuration,
+      const WKNavigationActionRef&) override {
+    children.push_back(WKWebView::make(CGRectMake(0, 0, 200, 100), configuration));
+    return children.back();
+  }
+};
+
+std::string joined(const std::vector<std::string>& v) {
+  std::string out;
+  for (auto& s : v) out += (out.empty() ? "" : ", ") + s;
+  return out;
+}
+
+// Records the engine objects the web view code makes for the test's length.
+struct EngineObjectRecording {
+  EngineObjectRecording() { webkit::EngineObjects::startRecording(); }
+  ~EngineObjectRecording() { webkit::EngineObjects::stopRecording(); }
+};
+
+TEST_F(WebView, EngineObjectsAreFinalizedOnceViewsTasksAnswersAndChildWindowsGo) {
+  EngineObjectRecording recording;
+  config->preferences()->setJavaScriptCanOpenWindowsAutomatically(true);
+  auto opener = std::make_shared<Opener>();
+  scheme->files["/child.html"] = {"text/html",
+                                  "<script>window.webkit.messageHandlers.test.postMessage('child')</script>"};
+  web = make();
+  web->setUIDelegate(opener);
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage('page')</script>");
+
+  // Child windows, scheme tasks (answered, streaming and never answered), evaluations and a
+  // snapshot, all still under way or kept by their owners when the view goes.
+  evaluate("for (let i = 0; i < 3; ++i) window.open('app://h/child.html'); 1");
+  ASSERT_TRUE(waitPosts(4));
+  EXPECT_EQ(opener->children.size(), 3u);
+  EXPECT_EQ(json(evaluate("({a: [1, 'b']})").value), R"({"a":[1,"b"]})");
+  EXPECT_TRUE(evaluate("throw new Error('x')").error);
+  bool shot = false;
+  web->takeSnapshotWithCompletionHandler([&](const UIImageRef&, const NSErrorRef&) { shot = true; });
+  evaluate("fetch('app://h/stream').then(r => r.body.getReader().read()).then(() => "
+           "window.webkit.messageHandlers.test.postMessage('streamed')); fetch('app://h/hang');"
+           "fetch('app://h/form', {method: 'POST', body: 'a=1'}).catch(() => {}); 1");
+  ASSERT_TRUE(waitPosts(5));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return shot && scheme->started.size() >= 7; },
+                                     kPageDeadline));
+  web->evaluateJavaScriptCompletionHandler("2 + 2");
+
+  // A child may go before its opener, and outlive it.
+  opener->children.erase(opener->children.begin());
+  EXPECT_EQ(evaluate("3 + 3").value.intValue(), 6);
+  web.reset();
+  bool childAnswered = false;
+  opener->children[0]->evaluateJavaScriptCompletionHandler(
+      "document.readyState", [&](const Value& v, const NSErrorRef&) {
+        childAnswered = v.stringOr() == "complete";
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return childAnswered; }, kPageDeadline));
+  opener->children.clear();
+  ASSERT_TRUE(testing_loop::runUntil([] { return webkit::EngineObjects::live().empty(); },
+                                     kPageDeadline))
+      << joined(webkit::EngineObjects::live());
+  EXPECT_EQ(webkit::EngineObjects::recorded("view"), 4u);
+  EXPECT_EQ(webkit::EngineObjects::recorded("window"), 4u);
+  EXPECT_EQ(webkit::EngineObjects::recorded("content manager"), 4u);
+  EXPECT_GE(webkit::EngineObjects::recorded("scheme request"), 7u);
+  EXPECT_EQ(webkit::EngineObjects::recorded("request body"), 1u);
+  EXPECT_GE(webkit::EngineObjects::recorded("stream"), 5u);
+  EXPECT_GE(webkit::EngineObjects::recorded("script value"), 3u);
+  EXPECT_EQ(webkit::EngineObjects::recorded("snapshot"), 1u);
+}
+
+TEST_F(WebView, OnlyABoundedTailOfThePageLogIsKept) {
+  std::vector<std::string> observed, errors;
+  web = make();
+  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { observed.push_back(m.text); });
+  web->setPageErrorObserver([&](const std::string& e) { errors.push_back(e); });
+  loadPage(R"(<script>
+    for (let i = 0; i < 300; ++i) console.log('line ' + i);
+    console.log('y'.repeat(70000));
+    for (let i = 0; i < 300; ++i)
+      window.dispatchEvent(new ErrorEvent('error', {message: 'problem ' + i}));
+    console.info('last');
+    window.webkit.messageHandlers.test.postMessage('done');
+  </script>)");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !observed.empty() && observed.back() == "last"; },
+                                     kPageDeadline));
+  // The observers see everything, in order.
+  ASSERT_EQ(observed.size(), 302u);
+  EXPECT_EQ(observed[299], "line 299");
+  EXPECT_EQ(observed[300].size(), 70000u);
+  ASSERT_EQ(errors.size(), 300u);
+  EXPECT_EQ(errors[299], "problem 299");
+  // The view keeps only the newest few, and no long line among them.
+  auto kept = web->consoleMessages();
+  auto keptErrors = web->pageErrors();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_LE(kept.size(), WKWebView::kKeptPageLogEntries);
+  EXPECT_EQ(kept.back().level, "info");
+  EXPECT_EQ(kept.back().text, "last");
+  size_t bytes = 0;
+  for (auto& m : kept) bytes += m.text.size();
+  EXPECT_LE(bytes, WKWebView::kKeptPageLogBytes);
+  EXPECT_LE(keptErrors.size(), WKWebView::kKeptPageLogEntries);
+  ASSERT_FALSE(keptErrors.empty());
+  EXPECT_EQ(keptErrors.back(), "problem 299");
+}
+
+TEST_F(WebView, AnEvaluationIsToldWhenTheContentProcessEndsOrTheViewGoes) {
+  auto nav = std::make_shared<NavRecord>();
+  web = make();
+  web->setNavigationDelegate(nav);
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage('page')</script>");
+  auto start = [&](const std::string& script) {
+    auto e = std::make_shared<Eval>();
+    web->evaluateJavaScriptCompletionHandler(script, [e](const Value& v, const NSErrorRef& err) {
+      EXPECT_FALSE(e->done) << "answered twice";
+      e->done = true;
+      e->value = v;
+      e->error = err;
+    });
+    return e;
+  };
+  auto code = [](const std::shared_ptr<Eval>& e) { return e->error ? e->error->code() : 0; };
+
+  // Running when the process is killed, and asked after that before a new load.
+  auto running = start("while (true) {}");
+  web->simulateWebContentProcessTermination();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return running->done; }, kPageDeadline));
+  EXPECT_EQ(running->error ? running->error->domain() : "", WKErrorDomain);
+  EXPECT_EQ(code(running), WKErrorWebContentProcessTerminated);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->terminated == 1; }, kPageDeadline));
+  auto afterwards = start("1");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return afterwards->done; }, kPageDeadline));
+  EXPECT_EQ(code(afterwards), WKErrorWebContentProcessTerminated);
+
+  // A reload brings a process back.
+  ASSERT_TRUE(web->reload());
+  ASSERT_TRUE(waitPosts(2));
+  EXPECT_EQ(evaluate("6 * 7").value.intValue(), 42);
+
+  // The view goes while scripts are under way or queued.
+  auto busy = start("const t = Date.now(); while (Date.now() - t < 300) {} 1");
+  auto queued = start("2");
+  web.reset();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return busy->done && queued->done; }, kPageDeadline));
+  EXPECT_EQ(code(busy), WKErrorWebViewInvalidated);
+  EXPECT_EQ(code(queued), WKErrorWebViewInvalidated);
 }
 
 }  // namespace
