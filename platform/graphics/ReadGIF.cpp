@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "platform/graphics/ImageReaders.h"
@@ -21,10 +22,10 @@ namespace {
 
 // Sets where giflib reads: the header, then straight on at the frame's descriptor.
 struct JumpInput {
-  const uint8_t* data;
-  size_t length;
-  size_t headerEnd;
-  size_t jumpTo;
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  size_t headerEnd = 0;
+  size_t jumpTo = 0;
   size_t pos = 0;
   bool jumped = false;
 };
@@ -81,6 +82,89 @@ struct Frame {
   bool complete() const { return dataEnd != 0; }
 };
 
+// One frame's lines through giflib, which reads the file's header and then the frame's own
+// blocks. Decoding can stop before a line whose bytes may not have arrived yet and go on after
+// the next update, so a frame arriving in pieces is decoded once.
+class FrameDecoder {
+ public:
+  FrameDecoder(const Frame& frame, size_t headerEnd) : frame_(frame) {
+    in_.headerEnd = headerEnd;
+    in_.jumpTo = frame.descriptor;
+  }
+  ~FrameDecoder() {
+    int error = 0;
+    if (gif_) DGifCloseFile(gif_, &error);
+  }
+  FrameDecoder(const FrameDecoder&) = delete;
+  FrameDecoder& operator=(const FrameDecoder&) = delete;
+
+  // Decodes the frame's lines that reach the screen and draws them on `canvas` (the screen, w x
+  // h). While `arriving`, stops before a line that may need bytes not yet there. False when the
+  // data ended or broke part way (the lines read so far stay drawn).
+  bool drawLines(const Data& data, uint32_t* canvas, int w, int h, bool arriving) {
+    const Frame& f = frame_;
+    if (done_ >= f.lines) return true;
+    in_.data = data.bytes();
+    in_.length = data.length();
+    if (!gif_ && !open()) return false;
+    const int end = std::min(f.width, w - f.left);
+    // A line takes at most one 12-bit code a pixel, a few clear codes and its block lengths.
+    const size_t codeBytes = (size_t(f.width) + size_t(f.width) / 1024 + 4) * 12 / 8 + 1;
+    const size_t lineBytes = codeBytes + codeBytes / 255 + 2;
+    // Reading the last of all the frame's pixels also reads on to its terminator.
+    const bool lastReadsToEnd = f.lines == f.height;
+    for (; done_ < f.lines; ++done_) {
+      if (arriving && (in_.length - std::min(in_.length, in_.pos) < lineBytes ||
+                       (lastReadsToEnd && done_ + 1 == f.lines)))
+        return true;
+      if (DGifGetLine(gif_, line_.data(), f.width) == GIF_ERROR) return false;
+      int cy = f.top + rowOfLine(done_);
+      if (cy >= h) continue;
+      uint32_t* row = canvas + size_t(cy) * size_t(w) + size_t(f.left);
+      for (int x = 0; x < end; ++x) {
+        int idx = line_[size_t(x)];
+        if (idx == f.transparent || !map_ || idx >= map_->ColorCount) continue;
+        const GifColorType& c = map_->Colors[idx];
+        row[x] = 0xff000000u | uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 | c.Blue;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool open() {
+    int error = 0;
+    gif_ = DGifOpen(&in_, readInput, &error);
+    if (!gif_) return false;
+    GifRecordType type;
+    if (DGifGetRecordType(gif_, &type) == GIF_ERROR || type != IMAGE_DESC_RECORD_TYPE ||
+        DGifGetImageDesc(gif_) == GIF_ERROR || gif_->Image.Width != frame_.width ||
+        gif_->Image.Height != frame_.height)
+      return false;
+    map_ = gif_->Image.ColorMap ? gif_->Image.ColorMap : gif_->SColorMap;
+    line_.resize(size_t(frame_.width));
+    return true;
+  }
+
+  // The row of the n-th line stored.
+  int rowOfLine(int n) const {
+    if (!frame_.interlaced) return n;
+    for (int p = 0; p < 4; ++p) {
+      int rows = rowsInPass(p, frame_.height);
+      if (n < rows) return kPassStart[p] + n * kPassStep[p];
+      n -= rows;
+    }
+    return frame_.height;
+  }
+
+  Frame frame_;
+  JumpInput in_{};
+  GifFileType* gif_ = nullptr;
+  const ColorMapObject* map_ = nullptr;
+  std::vector<GifByteType> line_;
+  int done_ = 0;  // lines drawn
+};
+
 class GIFReader : public CGImageSource::Reader {
  public:
   void scan(const Data& data, bool final) override {
@@ -91,7 +175,7 @@ class GIFReader : public CGImageSource::Reader {
     }
     if (!invalid_ && !ended_) readRecords(data);
     // A composed image that showed a frame still arriving is stale once more bytes came.
-    if (lastImage_ && !lastComplete_ && data.length() != lastLength_) dropComposed();
+    if (lastImage_ && !lastComplete_ && data.length() != lastLength_) lastStale_ = true;
     if (final && frames_.empty()) invalid_ = true;
   }
   size_t count() const override { return frames_.size(); }
@@ -120,7 +204,19 @@ class GIFReader : public CGImageSource::Reader {
   }
   CGImageRef image(const Data& data, bool, size_t i) override {
     if (i >= frames_.size()) return nullptr;
-    if (lastImage_ && lastIndex_ == i) return lastImage_;
+    if (lastImage_ && lastIndex_ == i && !lastStale_) return lastImage_;
+    if (arriving_ && arriving_->index != i) {
+      // A frame asked for after it goes on from it once it is whole.
+      if (arriving_->index < i && (frames_[arriving_->index].complete() || final_)) arrive(data);
+      arriving_.reset();
+    }
+    if (arriving_)
+      if (CGImageRef image = arrive(data)) return image;
+    if (i + 1 == frames_.size() && !frames_[i].complete() && !final_) {
+      if (startArriving(data, i))
+        if (CGImageRef image = arrive(data)) return image;
+      arriving_.reset();
+    }
     return compose(data, i);
   }
   CGImageSourceStatus status() const override {
@@ -305,6 +401,7 @@ class GIFReader : public CGImageSource::Reader {
 
   void dropComposed() {
     lastImage_ = nullptr;
+    lastStale_ = false;
     std::vector<uint32_t>().swap(saved_);
   }
 
@@ -361,14 +458,93 @@ class GIFReader : public CGImageSource::Reader {
     return image;
   }
 
-  void save(const uint32_t* canvas, const Frame& f) {
+  // The frame still arriving: giflib's place in its blocks. Its screen (the screen below it
+  // with its lines so far) is the last composed image, drawn on in place while nobody else
+  // holds it.
+  struct Arriving {
+    size_t index = 0;
+    std::unique_ptr<FrameDecoder> decoder;
+    std::vector<uint32_t> saved;  // what it covers, when it is disposed to the previous screen
+  };
+
+  // The last composed image, made writable: itself when nobody else holds it, else a copy that
+  // replaces it. nullptr when memory runs out.
+  uint32_t* writableLast() {
+    if (lastImage_.use_count() != 1) {
+      size_t bytes = size_t(width_) * size_t(height_) * 4;
+      auto* copy = static_cast<uint8_t*>(std::malloc(bytes));
+      if (!copy) return nullptr;
+      const uint8_t* src = lastImage_->bytes();
+      for (int y = 0; y < height_; ++y)
+        std::memcpy(copy + size_t(y) * size_t(width_) * 4,
+                    src + size_t(y) * lastImage_->bytesPerRow(), size_t(width_) * 4);
+      CGImageRef image = CGImage::createOwningBuffer(copy, width_, height_, false);
+      if (!image) return nullptr;
+      lastImage_ = image;
+    }
+    return reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(lastImage_->bytes()));
+  }
+
+  bool startArriving(const Data& data, size_t i) {
+    auto a = std::make_unique<Arriving>();
+    a->index = i;
+    uint32_t* canvas;
+    if (i > 0) {
+      if (!image(data, final_, i - 1)) return false;
+      canvas = writableLast();
+      if (!canvas) return false;
+      dispose(canvas, frames_[i - 1]);
+      std::vector<uint32_t>().swap(saved_);
+    } else {
+      dropComposed();
+      lastImage_ = CGImage::createOwningBuffer(
+          static_cast<uint8_t*>(std::calloc(size_t(width_) * size_t(height_), 4)), width_, height_,
+          false);
+      if (!lastImage_) return false;
+      canvas = writableLast();
+    }
+    if (frames_[i].disposal == DISPOSE_PREVIOUS) save(canvas, frames_[i], a->saved);
+    a->decoder = std::make_unique<FrameDecoder>(frames_[i], headerEnd_);
+    lastIndex_ = i;
+    lastComplete_ = false;
+    lastStale_ = false;
+    arriving_ = std::move(a);
+    return true;
+  }
+
+  // Decodes the lines of the arriving frame that came since the last time. Once the frame is
+  // whole (or no more data will come) its screen is settled; until then it shows the lines so
+  // far, and a picture of it someone holds keeps what it showed.
+  CGImageRef arrive(const Data& data) {
+    Arriving& a = *arriving_;
+    uint32_t* canvas =
+        lastImage_ && lastIndex_ == a.index && !lastComplete_ ? writableLast() : nullptr;
+    if (!canvas) {
+      arriving_.reset();
+      dropComposed();
+      return nullptr;
+    }
+    bool settled = frames_[a.index].complete() || final_;
+    bool ok = a.decoder->drawLines(data, canvas, width_, height_, !settled);
+    cairo_surface_mark_dirty(lastImage_->surface());
+    lastComplete_ = settled;
+    lastStale_ = false;
+    lastLength_ = data.length();
+    if (settled) saved_.swap(a.saved);
+    // A frame that broke while arriving is read again from its start with more data.
+    if (settled || !ok) arriving_.reset();
+    return lastImage_;
+  }
+
+  void save(const uint32_t* canvas, const Frame& f) { save(canvas, f, saved_); }
+  void save(const uint32_t* canvas, const Frame& f, std::vector<uint32_t>& saved) const {
     Rect r = clip(f);
-    saved_.clear();
+    saved.clear();
     if (r.empty()) return;
-    saved_.reserve(size_t(r.x1 - r.x0) * size_t(r.y1 - r.y0));
+    saved.reserve(size_t(r.x1 - r.x0) * size_t(r.y1 - r.y0));
     for (int y = r.y0; y < r.y1; ++y) {
       const uint32_t* row = canvas + size_t(y) * size_t(width_);
-      saved_.insert(saved_.end(), row + r.x0, row + r.x1);
+      saved.insert(saved.end(), row + r.x0, row + r.x1);
     }
   }
 
@@ -387,52 +563,8 @@ class GIFReader : public CGImageSource::Reader {
     }
   }
 
-  // Decodes frame f's lines that reach the screen and draws them; false when the data ended
-  // or broke part way (the lines read so far stay drawn).
-  bool draw(const Data& data, const Frame& f, uint32_t* canvas) {
-    if (f.lines == 0) return true;
-    JumpInput in{data.bytes(), data.length(), headerEnd_, f.descriptor};
-    int error = 0;
-    GifFileType* gif = DGifOpen(&in, readInput, &error);
-    if (!gif) return false;
-    bool ok = false;
-    GifRecordType type;
-    if (DGifGetRecordType(gif, &type) != GIF_ERROR && type == IMAGE_DESC_RECORD_TYPE &&
-        DGifGetImageDesc(gif) != GIF_ERROR && gif->Image.Width == f.width &&
-        gif->Image.Height == f.height) {
-      const ColorMapObject* map = gif->Image.ColorMap ? gif->Image.ColorMap : gif->SColorMap;
-      ok = drawLines(gif, f, map, canvas);
-    }
-    DGifCloseFile(gif, &error);
-    return ok;
-  }
-
-  bool drawLines(GifFileType* gif, const Frame& f, const ColorMapObject* map, uint32_t* canvas) {
-    std::vector<GifByteType> line(size_t(f.width));
-    const int end = std::min(f.width, width_ - f.left);
-    auto drawRow = [&](int y) {
-      if (DGifGetLine(gif, line.data(), f.width) == GIF_ERROR) return false;
-      int cy = f.top + y;
-      if (cy >= height_) return true;
-      uint32_t* row = canvas + size_t(cy) * size_t(width_) + size_t(f.left);
-      for (int x = 0; x < end; ++x) {
-        int idx = line[size_t(x)];
-        if (idx == f.transparent || !map || idx >= map->ColorCount) continue;
-        const GifColorType& c = map->Colors[idx];
-        row[x] = 0xff000000u | uint32_t(c.Red) << 16 | uint32_t(c.Green) << 8 | c.Blue;
-      }
-      return true;
-    };
-    int n = 0;
-    if (!f.interlaced) {
-      for (; n < f.lines; ++n)
-        if (!drawRow(n)) return false;
-      return true;
-    }
-    for (int pass = 0; pass < 4; ++pass)
-      for (int y = kPassStart[pass]; y < f.height && n < f.lines; y += kPassStep[pass], ++n)
-        if (!drawRow(y)) return false;
-    return true;
+  void draw(const Data& data, const Frame& f, uint32_t* canvas) {
+    FrameDecoder(f, headerEnd_).drawLines(data, canvas, width_, height_, false);
   }
 
   // Structure.
@@ -451,9 +583,11 @@ class GIFReader : public CGImageSource::Reader {
   CGImageRef lastImage_;
   size_t lastIndex_ = 0;
   bool lastComplete_ = false;  // it no longer changes with more data
+  bool lastStale_ = false;     // it showed a frame still arriving, and more data came
   size_t lastLength_ = 0;
   // What the last frame covered before it was drawn, when it is disposed to the previous screen.
   std::vector<uint32_t> saved_;
+  std::unique_ptr<Arriving> arriving_;
 };
 
 }  // namespace

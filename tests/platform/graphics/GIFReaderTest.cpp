@@ -164,8 +164,9 @@ TEST(GIFReaderTest, OnlyTheLastComposedScreenIsKept) {
 }
 
 TEST(GIFReaderTest, UpdatesContinueWhereThePreviousOneStopped) {
-  // A frame of noise (green and blue) long enough to arrive over many updates.
+  // An interlaced frame of noise (green and blue) long enough to arrive over many updates.
   Frame noise = solid(0, 0, 64, 64, 2);
+  noise.interlaced = true;
   uint32_t seed = 7;
   for (auto& index : noise.indexes) {
     seed = seed * 1103515245u + 12345u;
@@ -191,12 +192,17 @@ TEST(GIFReaderTest, UpdatesContinueWhereThePreviousOneStopped) {
   // A frame still arriving shows its rows so far over the screen below.
   auto progressive = CGImageSource::createIncremental();
   bool sawPart = false;
+  CGImageRef held;
+  std::vector<uint32_t> heldPixels;
   for (size_t length = 20; length < data.length(); length += 7) {
     progressive->updateData(data.subdata(0, length), false);
     if (progressive->count() != 2) continue;
     CGImageRef part = progressive->createImageAtIndex(1);
     ASSERT_TRUE(part);
     if (part->pixelAt(0, 0) != kRed && part->pixelAt(63, 63) == kRed) sawPart = true;
+    // A picture someone holds keeps what it showed.
+    if (held) EXPECT_EQ(pixels(held), heldPixels) << length;
+    if (length % 3 == 0) held = part, heldPixels = pixels(part);
   }
   EXPECT_TRUE(sawPart);
   progressive->updateData(data, true);
