@@ -2,13 +2,14 @@
 // walking its blocks, continuing where the previous update stopped; a frame's pixels are decoded
 // by giflib only when its image is asked for, composed on the logical screen with the disposal
 // and transparency of the frames before it. The reader keeps the frame offsets, the last image it
-// composed and, for a frame disposed to the previous picture, the rectangle it covers; nothing
-// else; a screen nobody else holds any more is composed over in place. A frame still arriving
-// shows the rows received so far.
+// composed and, for a frame disposed to the previous screen, the rectangle it covers; a screen
+// nobody else holds any more is composed over in place. A frame still arriving shows the lines
+// received so far, and each update decodes only the lines that came since.
 
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -399,6 +400,14 @@ class GIFReader : public CGImageSource::Reader {
     return lines + rowsInPass(last, visible);
   }
 
+  // Whether the last composed image is held by the reader alone. Whoever let go of it last
+  // read its pixels before; the fence orders those reads before the reader writes over them.
+  bool onlyHolder() const {
+    if (lastImage_.use_count() != 1) return false;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return true;
+  }
+
   void dropComposed() {
     lastImage_ = nullptr;
     lastStale_ = false;
@@ -413,7 +422,7 @@ class GIFReader : public CGImageSource::Reader {
     bool resume = lastImage_ && lastComplete_ && lastIndex_ < i && lastIndex_ >= start;
     CGImageRef image;
     uint32_t* canvas;
-    if (resume && lastImage_.use_count() == 1) {
+    if (resume && onlyHolder()) {
       // Nobody else holds the last screen: the next one is composed where it lies.
       image = lastImage_;
       canvas = reinterpret_cast<uint32_t*>(const_cast<uint8_t*>(image->bytes()));
@@ -470,7 +479,7 @@ class GIFReader : public CGImageSource::Reader {
   // The last composed image, made writable: itself when nobody else holds it, else a copy that
   // replaces it. nullptr when memory runs out.
   uint32_t* writableLast() {
-    if (lastImage_.use_count() != 1) {
+    if (!onlyHolder()) {
       size_t bytes = size_t(width_) * size_t(height_) * 4;
       auto* copy = static_cast<uint8_t*>(std::malloc(bytes));
       if (!copy) return nullptr;
