@@ -54,6 +54,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       auto contained = Utils::ContainedPath(text);
       const std::string home = plat::DeviceRoot::homePath();
       FUZZ_CHECK(!contained || contained->rfind(home + "/", 0) == 0, text);
+      // The same text below the documents folder. A NUL byte would cut a path short for the
+      // system: never part of an accepted path.
+      auto below = Utils::ContainedPath(plat::DeviceRoot::documentsPath() + "/" + text);
+      for (const auto& p : {contained, below}) {
+        FUZZ_CHECK(!p || (p->rfind(home + "/", 0) == 0 && p->find('\0') == std::string::npos),
+                   text);
+      }
       break;
     }
     case 4: {
