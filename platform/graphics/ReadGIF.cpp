@@ -175,8 +175,10 @@ class GIFReader : public CGImageSource::Reader {
       return;
     }
     if (!invalid_ && !ended_) readRecords(data);
-    // A composed image that showed a frame still arriving is stale once more bytes came.
-    if (lastImage_ && !lastComplete_ && data.length() != lastLength_) lastStale_ = true;
+    // A composed image that showed a frame still arriving is stale once more bytes came, or
+    // once no more will come (the lines held back for bytes still to come are read then).
+    if (lastImage_ && !lastComplete_ && (data.length() != lastLength_ || final))
+      lastStale_ = true;
     if (final && frames_.empty()) invalid_ = true;
   }
   size_t count() const override { return frames_.size(); }

@@ -212,6 +212,24 @@ TEST(GIFReaderTest, UpdatesContinueWhereThePreviousOneStopped) {
   EXPECT_EQ(progressive->createImageAtIndex(2)->pixelAt(3, 3), kBlue);
 }
 
+TEST(GIFReaderTest, TheLastUpdateReadsTheLinesHeldBackForBytesToCome) {
+  Frame noise = solid(0, 0, 64, 64, 2);
+  uint32_t seed = 3;
+  for (auto& index : noise.indexes) {
+    seed = seed * 1103515245u + 12345u;
+    index = uint8_t(1 + (seed >> 16) % 3);
+  }
+  Data data = gif(64, 64, {noise});
+  // Every pixel's bytes, but not the frame's terminator nor the trailer.
+  Data cut = data.subdata(0, data.length() - 2);
+  auto source = CGImageSource::createIncremental();
+  source->updateData(cut, false);
+  ASSERT_EQ(source->count(), 1u);
+  EXPECT_EQ(source->createImageAtIndex(0)->pixelAt(0, 62), 0u);
+  source->updateData(cut, true);
+  EXPECT_NE(source->createImageAtIndex(0)->pixelAt(0, 62), 0u);
+}
+
 TEST(GIFReaderTest, ScreensBeyondThePixelCapAreRefusedFromTheHeader) {
   // 16385 x 16385 is above the cap; the file holds one tiny frame.
   Data data = gif(16385, 16385, {solid(0, 0, 1, 1, 1)});
