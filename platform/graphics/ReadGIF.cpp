@@ -177,8 +177,7 @@ class GIFReader : public CGImageSource::Reader {
     if (!invalid_ && !ended_) readRecords(data);
     // A composed image that showed a frame still arriving is stale once more bytes came, or
     // once no more will come (the lines held back for bytes still to come are read then).
-    if (lastImage_ && !lastComplete_ && (data.length() != lastLength_ || final))
-      lastStale_ = true;
+    if (lastImage_ && !lastComplete_ && (data.length() != lastLength_ || final)) lastStale_ = true;
     if (final && frames_.empty()) invalid_ = true;
   }
   size_t count() const override { return frames_.size(); }
