@@ -47,7 +47,8 @@ class UIImage : public Object, public NSCoding {
   // nullptr for a null image.
   static UIImageRef imageWithCGImage(CGImageRef image, double scale = 1,
                                      UIImageOrientation orientation = UIImageOrientationUp);
-  // nullptr when the bytes are not a PNG or JPEG image.
+  // nullptr when the bytes are not a PNG or JPEG image, or one above the readers' pixel cap
+  // (plat::kCGImageSourceMaxPixels). Decodes once, straight into the image's bitmap.
   static UIImageRef imageWithData(const Data& data, double scale = 1);
   // Reads the file; a name ending in "@2x" or "@3x" before the extension gives that scale.
   // nullptr when the file is missing or not an image.

@@ -121,7 +121,7 @@ TEST_P(CraftedImageTest, EveryDecoderStaysWithinMemoryAndTime) {
 #ifdef CRAFTED_SANITIZED
   // Shadow memory and quarantine make peak sizes meaningless; the code runs a few times slower.
   const bool checkMemory = false;
-  const double maxSeconds = kMaxSeconds * 10 * testing_loop::timeoutScale();
+  const double maxSeconds = kMaxSeconds * 20 * testing_loop::timeoutScale();
 #else
   const bool checkMemory = true;
   const double maxSeconds = kMaxSeconds * testing_loop::timeoutScale();
