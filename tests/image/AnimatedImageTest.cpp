@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <set>
 
 #include "image/HVImage.h"
 #include "image/HVImageCoder.h"
@@ -63,6 +64,27 @@ TEST(AnimatedImageTest, HVImageFromAnimatedAndStillData) {
   EXPECT_EQ(still->animatedImageBytesPerFrame(), 0u);
   EXPECT_FALSE(HVImage::initWithData(Data::fromString("no picture here, just text")));
   EXPECT_FALSE(HVImage::initWithData(Data()));
+}
+
+TEST(AnimatedImageTest, GIFFramesAreDecodedOnDemandAndNotKept) {
+  std::vector<GifFrame> frames;
+  for (int i = 0; i < 60; ++i) frames.push_back(gifSolid(i % 30, i % 30, 2, 2, uint8_t(1 + i % 3)));
+  auto img = HVImage::initWithData(gifData(64, 64, frames, 0));
+  ASSERT_TRUE(img);
+  ASSERT_EQ(img->animatedImageFrameCount(), 60u);
+  const uint32_t colors[3] = {0xffff0000u, 0xff00ff00u, 0xff0000ffu};
+  std::vector<std::weak_ptr<CGImage>> shown;
+  for (uint64_t i = 0; i < 60; ++i) {
+    auto frame = img->animatedImageFrameAtIndex(i);
+    ASSERT_TRUE(frame) << i;
+    EXPECT_EQ(frame->CGImage()->pixelAt(int(i % 30), int(i % 30)), colors[i % 3]) << i;
+    shown.push_back(frame->CGImage());
+  }
+  std::set<CGImage*> alive;
+  for (const auto& w : shown)
+    if (auto bitmap = w.lock()) alive.insert(bitmap.get());
+  // Frame 0 (the image itself) and the last frame decoded, nothing more.
+  EXPECT_LE(alive.size(), 2u);
 }
 
 TEST(AnimatedImageTest, ArchivesKeepTheDataOrTheBitmap) {
