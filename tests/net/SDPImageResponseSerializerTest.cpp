@@ -1,8 +1,15 @@
-// The image response serializer: content types, decoding at the serializer's scale, inflation
-// up to 1024 x 1024 pixels, and its coding.
+// The image response serializer: content types, decoding at the serializer's scale (CMYK JPEGs
+// too), inflation up to 1024 x 1024 pixels, and its coding.
 
 #include <cairo.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
 
 #include "net/SDPImageResponseSerializer.h"
 #include "platform/foundation/NSKeyedArchiver.h"
@@ -29,6 +36,35 @@ plat::Data pngOf(int w, int h, uint32_t argb) {
 }
 
 plat::UIImageRef imageOf(const plat::Value& v) { return v.objectAs<plat::UIImage>(); }
+
+// A solid CMYK JPEG (Adobe convention: each byte is 255 - ink).
+plat::Data cmykJPEG(int side, const uint8_t cmyk[4]) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr err;
+  cinfo.err = jpeg_std_error(&err);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buf = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buf, &size);
+  cinfo.image_width = side;
+  cinfo.image_height = side;
+  cinfo.input_components = 4;
+  cinfo.in_color_space = JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 95, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<uint8_t> row(size_t(side) * 4);
+  for (int x = 0; x < side; ++x) std::copy(cmyk, cmyk + 4, row.begin() + x * 4);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&cinfo, &r, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  plat::Data out(buf, size);
+  free(buf);
+  return out;
+}
 
 TEST(SDPImageResponseSerializerTest, DecodesInflatesAndKeepsLargeImagesAsDecoded) {
   auto s = SDPImageResponseSerializer::serializer();
@@ -62,6 +98,24 @@ TEST(SDPImageResponseSerializerTest, DecodesInflatesAndKeepsLargeImagesAsDecoded
       s->responseObjectForResponseDataError(httpResponse(200, "image/gif"), &jpeg, nullptr));
   ASSERT_TRUE(fromGif);
   EXPECT_EQ(fromGif->CGImage()->width(), 4u);
+}
+
+TEST(SDPImageResponseSerializerTest, CMYKJPEGIsDecodedAndInflated) {
+  auto s = SDPImageResponseSerializer::serializer();
+  s->setImageScale(2);
+  const uint8_t cyan[4] = {0, 255, 255, 255};
+  plat::Data jpeg = cmykJPEG(8, cyan);
+  for (bool inflate : {true, false}) {
+    s->setAutomaticallyInflatesResponseImage(inflate);
+    auto image = imageOf(
+        s->responseObjectForResponseDataError(httpResponse(200, "image/jpeg"), &jpeg, nullptr));
+    ASSERT_TRUE(image) << inflate;
+    EXPECT_DOUBLE_EQ(image->size().width, 4);
+    uint32_t p = image->CGImage()->pixelAt(3, 3);
+    EXPECT_LE((p >> 16) & 0xff, 8u) << std::hex << p;
+    EXPECT_GE((p >> 8) & 0xff, 247u) << std::hex << p;
+    EXPECT_GE(p & 0xff, 247u) << std::hex << p;
+  }
 }
 
 TEST(SDPImageResponseSerializerTest, RefusesWrongTypesAndNonImages) {
