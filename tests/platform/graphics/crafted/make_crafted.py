@@ -152,6 +152,13 @@ for i in range(60):
     pages.append(page(8192, 8192, 1, 1, 8192, [header_end], [len(strip)], compression=8,
                       photometric=1))
 write("tiff_pages_at_cap.tif", tiff(pages, strip))
+# The cap in one deflated 16-bit RGBA strip of zeros: 512 MB decoded from half a megabyte.
+big = zeros_stream(8192 * 8192 * 8, 9)
+head = tiff([page(8192, 8192, 16, 4, 8192, [0], [len(big)], compression=8,
+                  extra=[(338, 3, 1, 2)])])
+write("tiff_deflated_strip_512mb.tif",
+      tiff([page(8192, 8192, 16, 4, 8192, [len(head)], [len(big)], compression=8,
+                 extra=[(338, 3, 1, 2)])], big))
 # Tiles of 65536 x 65536 samples of 16-bit RGBA over a small image.
 write("tiff_huge_tile.tif",
       tiff([[(256, 4, 1, 64), (257, 4, 1, 64), (258, 3, 4, struct.pack("<4H", 16, 16, 16, 16)),
