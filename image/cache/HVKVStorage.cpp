@@ -117,7 +117,8 @@ void HVKVStorage::logError(const char* format, const char* fn, int line, int cod
 
 std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& path,
                                                            HVStorageMode type) {
-  if (path.empty() || path.size() > kPathLengthMax) {
+  // A NUL would cut the path short at the file system and SQLite: refused like a bad length.
+  if (path.empty() || path.size() > kPathLengthMax || path.find('\0') != std::string::npos) {
     plat::NSLog("HVKVStorage init error: invalid path: [%@].", path);
     return nullptr;
   }

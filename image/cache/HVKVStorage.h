@@ -52,8 +52,9 @@ using HVKVStorageItemRef = std::shared_ptr<HVKVStorageItem>;
 
 class HVKVStorage : public plat::Object {
  public:
-  // A storage on `path` in mode `type`, or nullptr (invalid path or type, folders that cannot
-  // be made, a database that cannot be opened). A database SQLite reports as corrupt or not a
+  // A storage on `path` in mode `type`, or nullptr (invalid path or type - a path that is
+  // empty, longer than 960 bytes or holds NUL - folders that cannot be made, a database that
+  // cannot be opened). A database SQLite reports as corrupt or not a
   // database is reset (its values trashed); other open failures delete nothing.
   static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path,
                                                        HVStorageMode type);

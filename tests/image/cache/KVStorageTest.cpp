@@ -122,6 +122,10 @@ TEST_F(KVStorageTest, KeysHoldingNulAreRefused) {
   EXPECT_TRUE(kv->getItemValueForKeys({nul}).empty());
   EXPECT_EQ(kv->getItemsCount(), 1);
   EXPECT_EQ(kv->getItemValueForKey("a"), bytes(4, 1));
+  // Nor is a storage path cut short.
+  std::string cut = (dir_ / "cut").string();
+  EXPECT_FALSE(HVKVStorage::initWithPathType(cut + std::string("\0x", 2), HVStorageModeMixed));
+  EXPECT_FALSE(fs::exists(cut));
 }
 
 TEST_F(KVStorageTest, RemovalsByTimeSizeAndFitOldestFirst) {
