@@ -111,11 +111,13 @@ class ICNSReader : public CGImageSource::Reader {
       const uint8_t* d = p + c.offset;
       Entry e{c, 0, 0, true};
       int64_t w = 0, h = 0;  // what decoding the entry costs
+      bool jpeg2000 = false;
       if (isPNG(d, c.length) && c.length >= 24) {
         e.width = w = be32(d + 16), e.height = h = be32(d + 20);
       } else if (isJPEG2000(d, c.length)) {
         if (!jpeg2000Size(d, c.length, &w, &h)) continue;
         e.width = e.height = -1;  // known once decoded
+        jpeg2000 = true;
       } else if (auto side = rleSide(c.type)) {
         e.width = e.height = w = h = *side;
         e.alpha = findChunk(maskTypeFor(c.type)) != nullptr;
@@ -123,8 +125,9 @@ class ICNSReader : public CGImageSource::Reader {
         continue;  // masks, table of contents, other formats
       }
       if (!withinPixelCap(uint64_t(w), uint64_t(h))) continue;
-      // Entries past the file's pixel budget are not offered: each is decoded whole.
-      total += uint64_t(w) * uint64_t(h);
+      // Entries past the file's pixel budget are not offered: each is decoded whole (a JPEG
+      // 2000 pixel costs about four of the others).
+      total += uint64_t(w) * uint64_t(h) * (jpeg2000 ? 4 : 1);
       if (total > kCGImageSourceMaxTotalPixels || entries_.size() >= kCGImageSourceMaxImages)
         break;
       entries_.push_back(e);

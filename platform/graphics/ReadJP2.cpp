@@ -93,8 +93,9 @@ uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 // allocates a record per tile and a 32-bit sample buffer per component, beside our bitmap.
 constexpr uint64_t kMaxTiles = 4096;
 constexpr uint32_t kMaxComponents = 16;
-// Samples of every component and pixels of the bitmap together (both four bytes each).
-constexpr uint64_t kMaxSamplesAndPixels = kCGImageSourceMaxPixels * 3 / 2;
+// Samples of every component and pixels of the bitmap together (both four bytes each); also
+// bounds the time (OpenJPEG decodes a few times slower than the other readers).
+constexpr uint64_t kMaxSamplesAndPixels = kCGImageSourceMaxPixels / 2;
 
 // Where the codestream starts: at once for a raw one, in the "jp2c" box of a JP2 file.
 bool codestreamStart(const uint8_t* p, size_t n, size_t* start) {

@@ -198,19 +198,26 @@ def siz(w, h, tw, th, comps, sub=1):
 
 
 COD = b"\xFF\x52" + struct.pack(">HBBHBBBBBB", 12, 0, 0, 1, 0, 5, 4, 4, 0, 1)
-QCD = b"\xFF\x5C" + struct.pack(">HB", 4, 0x40) + b"\x40"
+QCD = b"\xFF\x5C" + struct.pack(">HB", 3 + 16, 0x40) + b"\x40" * 16
+
+
+# One tile-part (to the end of the codestream) of empty packets.
+TILE = b"\xFF\x90" + struct.pack(">HHIBB", 10, 0, 0, 0, 1) + b"\xFF\x93" + b"\0" * 256
 
 
 def j2k(w, h, tw, th, comps):
-    return b"\xFF\x4F" + siz(w, h, tw, th, comps) + COD + QCD + b"\xFF\xD9"
+    return b"\xFF\x4F" + siz(w, h, tw, th, comps) + COD + QCD + TILE + b"\xFF\xD9"
 
 
-# Sixteen million tiles of one pixel.
+# Sixteen million tiles of one pixel; 65025, the most a codestream may have.
 write("j2k_many_tiles.j2k", j2k(4096, 4096, 1, 1, 1))
+write("j2k_most_tiles.j2k", j2k(255, 255, 1, 1, 4))
 # 16384 components of 2048 x 2048.
 write("j2k_many_components.j2k", j2k(2048, 2048, 2048, 2048, 16384))
 # The cap, three components.
 write("j2k_cap_three_components.j2k", j2k(8192, 8192, 8192, 8192, 3))
+# As large as the reader takes: one grey component of 4096 x 4096, in 64 tiles.
+write("j2k_largest_grey.j2k", j2k(4096, 4096, 512, 512, 1))
 
 
 # ---- ICNS ----
@@ -222,3 +229,4 @@ def icns(entries):
 
 write("icns_pngs_at_cap.icns", icns([(b"ic10", big_png)] * 100))
 write("icns_j2k_entry.icns", icns([(b"ic09", j2k(8192, 8192, 8192, 8192, 3))] * 4))
+write("icns_j2k_entries_allowed.icns", icns([(b"ic10", j2k(4096, 4096, 4096, 4096, 1))] * 8))
