@@ -52,6 +52,10 @@ void WKUserContentController::addUserScript(const WKUserScriptRef& script) {
 void WKUserContentController::removeAllUserScripts() { userScripts_.clear(); }
 
 void WKUserContentController::addObserver(const std::shared_ptr<Observer>& o) {
+  // Views that shared this controller and have gone leave nothing behind.
+  observers_.erase(std::remove_if(observers_.begin(), observers_.end(),
+                                  [](const auto& w) { return w.expired(); }),
+                   observers_.end());
   observers_.push_back(o);
 }
 

@@ -94,12 +94,15 @@ class WKUserContentController : public Object {
   void removeAllUserScripts();
   const std::vector<WKUserScriptRef>& userScripts() const { return userScripts_; }
 
-  // Internal: web views sharing this controller, told when handlers change.
+  // Internal: web views sharing this controller, told when handlers change. Held weakly;
+  // entries of observers that have gone are dropped when another is added.
   struct Observer {
     virtual ~Observer() = default;
     virtual void handlersChanged() = 0;
   };
   void addObserver(const std::shared_ptr<Observer>& o);
+  // The number of observer entries held (tests).
+  size_t observerCountForTesting() const { return observers_.size(); }
 
  private:
   void notify();

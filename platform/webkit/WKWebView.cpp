@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <set>
@@ -243,7 +244,7 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   bool currentCommitted = false;
   bool currentEnded = true;
 
-  // The newest page log entries, for tests (bounded: a page may log without end).
+  // The newest page log entries, kept only for tests (bounded: a page may log without end).
   std::deque<ConsoleMessage> console;
   std::deque<std::string> errors;
   size_t consoleBytes = 0, errorBytes = 0;
@@ -294,7 +295,7 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   // Adds `entry` to `tail`, then drops the oldest entries beyond the bounds.
   template <typename T>
   static void keep(std::deque<T>& tail, size_t& bytes, T entry, size_t size) {
-    if (size > kKeptPageLogBytes) return;
+    if (!keepsPageLogForTesting() || size > kKeptPageLogBytes) return;
     tail.push_back(std::move(entry));
     bytes += size;
     while (tail.size() > kKeptPageLogEntries || bytes > kKeptPageLogBytes) {
@@ -1040,6 +1041,13 @@ void WKWebView::setCustomUserAgent(std::string ua) {
 std::string WKWebView::userAgent() const {
   return impl_->customUserAgent.empty() ? kDefaultUserAgent : impl_->customUserAgent;
 }
+
+namespace {
+std::atomic<bool> keepPageLog{false};
+}  // namespace
+
+void WKWebView::setKeepsPageLogForTesting(bool keep) { keepPageLog = keep; }
+bool WKWebView::keepsPageLogForTesting() { return keepPageLog; }
 
 std::vector<WKWebView::ConsoleMessage> WKWebView::consoleMessages() const {
   return {impl_->console.begin(), impl_->console.end()};

@@ -106,15 +106,31 @@ class WKWebView : public UIView {
     std::string level;  // "log", "info", "warn", "error" or "debug"
     std::string text;
   };
-  // The page log goes to the observers as it comes; the view keeps only a short tail of it
-  // for tests: the newest entries, at most kKeptPageLogEntries of each kind holding at most
+  // The page log goes to the observers as it comes and is not kept. Only while a test has
+  // switched keeping on (process-wide, off by default) does each view keep a short tail of
+  // what arrives: the newest entries, at most kKeptPageLogEntries of each kind holding at most
   // kKeptPageLogBytes of text together (a longer single entry is not kept).
   static constexpr size_t kKeptPageLogEntries = 256;
   static constexpr size_t kKeptPageLogBytes = 64 * 1024;
-  // The newest console messages of the page, oldest first.
+  static void setKeepsPageLogForTesting(bool keep);
+  static bool keepsPageLogForTesting();
+  // Switches keeping on for its lifetime, then restores the setting it found.
+  class KeepPageLogForTesting {
+   public:
+    KeepPageLogForTesting() : previous_(keepsPageLogForTesting()) {
+      setKeepsPageLogForTesting(true);
+    }
+    ~KeepPageLogForTesting() { setKeepsPageLogForTesting(previous_); }
+    KeepPageLogForTesting(const KeepPageLogForTesting&) = delete;
+    KeepPageLogForTesting& operator=(const KeepPageLogForTesting&) = delete;
+
+   private:
+    bool previous_;
+  };
+  // The newest console messages of the page, oldest first (empty unless kept).
   std::vector<ConsoleMessage> consoleMessages() const;
   // The newest uncaught exceptions, unhandled promise rejections and failed resource loads of
-  // the page, oldest first.
+  // the page, oldest first (empty unless kept).
   std::vector<std::string> pageErrors() const;
   // Each is called on the main thread with every console message or page error, in order.
   void setConsoleObserver(std::function<void(const ConsoleMessage&)> observer);

@@ -136,6 +136,7 @@ using BridgeRegistry = CleanBridge;
 using BridgeConsole = CleanBridge;
 
 struct Bridge : CleanBridge {
+  WKWebView::KeepPageLogForTesting keepPageLog;
   WKWebViewRef web = WKWebView::make(CGRectMake(0, 0, 320, 480), WKWebViewConfiguration::make());
   std::shared_ptr<ResultHandler> results = std::make_shared<ResultHandler>();
 

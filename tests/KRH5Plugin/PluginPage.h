@@ -24,6 +24,7 @@ class ResultHandler : public plat::WKScriptMessageHandler {
 };
 
 struct PluginPage {
+  plat::WKWebView::KeepPageLogForTesting keepPageLog;
   plat::WKWebViewRef web = plat::WKWebView::make(plat::CGRectMake(0, 0, 320, 480),
                                                  plat::WKWebViewConfiguration::make());
   std::shared_ptr<ResultHandler> handler = std::make_shared<ResultHandler>();

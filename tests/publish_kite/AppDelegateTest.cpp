@@ -23,6 +23,7 @@ namespace {
 // the launched delegate and a pending termination, the screen and application facts, and
 // the test's own observers.
 struct AppTest : ::testing::Test {
+  WKWebView::KeepPageLogForTesting keepPageLog;
   std::vector<NSNotificationCenter::ObserverToken> observers;
   void TearDown() override {
     for (auto& token : observers) NSNotificationCenter::defaultCenter().removeObserver(token);

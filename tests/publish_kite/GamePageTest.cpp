@@ -25,6 +25,7 @@ constexpr const char* kPage = "/mrzd4/index/native_ios/release/index.html";
 
 struct GamePage : ::testing::Test {
   testing_loop::VirtualClockScope clock;
+  WKWebView::KeepPageLogForTesting keepPageLog;
   TempBundle bundle;
   testing_net::LoopbackServer server;
   std::shared_ptr<MainViewController> vc;

@@ -37,6 +37,7 @@ console.log('page ready');
 
 class KiteSDKPage : public ::testing::Test {
  protected:
+  plat::WKWebView::KeepPageLogForTesting keepPageLog;
   void start(bool online, const std::string& apiHost) {
     network = std::make_shared<FakeReachabilitySource>(online ? kSCNetworkReachabilityFlagsReachable : 0);
     ReachabilitySource::install(network);

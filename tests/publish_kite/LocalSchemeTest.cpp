@@ -215,6 +215,7 @@ TEST_F(LocalScheme, AMissingOrBrokenAssetTableAnswersOctetStream) {
 // The page fetches its resources itself: the fallback page of the Data folder (no game host
 // configured) requests files whole and by range through XMLHttpRequest.
 TEST(LocalSchemePage, ThePageReadsLocalFilesWholeAndByRange) {
+  WKWebView::KeepPageLogForTesting keepPageLog;
   TempBundle bundle;
   bundle.write("Data/v/clip.mp4", pattern(1000));
   bundle.write("Data/cfg.json", "{\"level\": 3}");

@@ -146,6 +146,7 @@ struct WebView : ::testing::Test {
   WKWebViewConfigurationRef config = WKWebViewConfiguration::make();
   WKWebViewRef web;
   EngineObjectRecording recording;
+  WKWebView::KeepPageLogForTesting keepPageLog;
 
   void SetUp() override {
     config->setURLSchemeHandlerForURLScheme(scheme, "app");
@@ -601,6 +602,40 @@ TEST_F(WebView, OnlyABoundedTailOfThePageLogIsKept) {
   EXPECT_LE(keptErrors.size(), WKWebView::kKeptPageLogEntries);
   ASSERT_FALSE(keptErrors.empty());
   EXPECT_EQ(keptErrors.back(), "problem 299");
+}
+
+TEST_F(WebView, WithoutTheTestSwitchThePageLogOnlyReachesTheObservers) {
+  WKWebView::setKeepsPageLogForTesting(false);
+  std::vector<std::string> observed, errors;
+  web = make();
+  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { observed.push_back(m.text); });
+  web->setPageErrorObserver([&](const std::string& e) { errors.push_back(e); });
+  loadPage(R"(<script>
+    console.log('one'); console.warn('two');
+    window.dispatchEvent(new ErrorEvent('error', {message: 'problem'}));
+    console.info('last');
+    window.webkit.messageHandlers.test.postMessage('done');
+  </script>)");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !observed.empty() && observed.back() == "last"; },
+                                     kPageDeadline));
+  EXPECT_EQ(joined(observed), "one, two, last");
+  EXPECT_EQ(joined(errors), "problem");
+  EXPECT_TRUE(web->consoleMessages().empty());
+  EXPECT_TRUE(web->pageErrors().empty());
+}
+
+TEST_F(WebView, ViewsSharingAControllerLeaveNoEntryBehindWhenTheyGo) {
+  auto controller = config->userContentController();
+  for (int i = 0; i < 3; ++i) {
+    auto view = make();
+    testing_loop::runUntilIdle();
+  }
+  web = make();
+  EXPECT_EQ(controller->observerCountForTesting(), 1u);
+  // The view that stays still hears of new handlers.
+  controller->addScriptMessageHandlerName(std::make_shared<Recorder>(), "later");
+  loadPage("<script>window.webkit.messageHandlers.later.postMessage(1);"
+           "window.webkit.messageHandlers.test.postMessage('page')</script>");
 }
 
 TEST_F(WebView, AnEvaluationIsToldWhenTheContentProcessEndsOrTheViewGoes) {
