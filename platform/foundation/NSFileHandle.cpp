@@ -11,7 +11,8 @@
 namespace plat {
 
 std::shared_ptr<NSFileHandle> NSFileHandle::open(const std::string& path, int flags) {
-  if (path.empty()) return nullptr;
+  // A NUL byte would make the system open a shorter path than the one asked for.
+  if (path.empty() || !isValidFilePath(path)) return nullptr;
   int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) return nullptr;
   return std::make_shared<NSFileHandle>(fd, true);

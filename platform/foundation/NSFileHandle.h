@@ -16,7 +16,8 @@ namespace plat {
 
 class NSFileHandle : public Object {
  public:
-  // nullptr when the file cannot be opened. Writing and updating do not create the file.
+  // nullptr when the file cannot be opened or the path holds a NUL byte. Writing and updating
+  // do not create the file.
   static std::shared_ptr<NSFileHandle> fileHandleForReadingAtPath(const std::string& path);
   static std::shared_ptr<NSFileHandle> fileHandleForWritingAtPath(const std::string& path);
   static std::shared_ptr<NSFileHandle> fileHandleForUpdatingAtPath(const std::string& path);

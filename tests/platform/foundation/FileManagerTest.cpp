@@ -275,6 +275,10 @@ TEST_F(FileManagerTest, FileHandleReadsWritesSeeksAndCloses) {
   EXPECT_TRUE(error);
   EXPECT_FALSE(NSFileHandle::fileHandleForWritingAtPath(path("absent")));
   EXPECT_FALSE(fm().fileExistsAtPath(path("absent")));
+  // A NUL byte never lets a handle open the shorter path before it.
+  const std::string cut = path("h") + std::string("\0x", 2);
+  EXPECT_FALSE(NSFileHandle::fileHandleForReadingAtPath(cut));
+  EXPECT_FALSE(NSFileHandle::fileHandleForUpdatingAtPath(cut));
 }
 
 }  // namespace
