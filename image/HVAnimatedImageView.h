@@ -74,7 +74,6 @@ class HVAnimatedImageViewFetchOperation : public plat::NSOperation {
 // or more frames, the image and highlighted image ("HVAnimatedImage",
 // "HVHighlightedAnimatedImage").
 class HVAnimatedImageView : public plat::UIImageView,
-                            public plat::NSKeyValueObservable,
                             public plat::NSCoding {
  public:
   explicit HVAnimatedImageView(plat::CGRect frame = plat::CGRectZero);

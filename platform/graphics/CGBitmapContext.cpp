@@ -46,11 +46,148 @@ cairo_user_data_key_t kBitmapInfoKey;
 
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB() { return std::make_shared<CGColorSpace>(); }
 
+CGColorSpaceRef CGColorSpaceCreateDeviceGray() {
+  auto space = std::make_shared<CGColorSpace>();
+  space->model = kCGColorSpaceModelMonochrome;
+  return space;
+}
+
+CGColorSpaceModel CGColorSpaceGetModel(const CGColorSpaceRef& space) {
+  return space ? space->model : kCGColorSpaceModelRGB;
+}
+
+size_t CGColorSpaceGetNumberOfComponents(const CGColorSpaceRef& space) {
+  return CGColorSpaceGetModel(space) == kCGColorSpaceModelMonochrome ? 1 : 3;
+}
+
+namespace {
+
+cairo_user_data_key_t kGreyKey;
+
+// The grey pixel memory of a grey context, beside the colour surface it draws on.
+struct GreyStore {
+  uint8_t* pixels = nullptr;
+  size_t bytesPerRow = 0;
+  bool owned = false;
+  // The caller may have written to the memory since it was handed out.
+  bool handedOut = false;
+  ~GreyStore() {
+    if (owned) free(pixels);
+  }
+};
+
+GreyStore* greyStoreOf(cairo_surface_t* surface) {
+  return static_cast<GreyStore*>(cairo_surface_get_user_data(surface, &kGreyKey));
+}
+
+void greyToSurface(const GreyStore& g, cairo_surface_t* surface) {
+  cairo_surface_flush(surface);
+  uint8_t* rgb = cairo_image_surface_get_data(surface);
+  int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < h; y++) {
+    auto* row = reinterpret_cast<uint32_t*>(rgb + size_t(y) * stride);
+    const uint8_t* grey = g.pixels + size_t(y) * g.bytesPerRow;
+    for (int x = 0; x < w; x++) row[x] = 0xff000000u | uint32_t(grey[x]) * 0x010101u;
+  }
+  cairo_surface_mark_dirty(surface);
+}
+
+void surfaceToGrey(cairo_surface_t* surface, GreyStore& g) {
+  cairo_surface_flush(surface);
+  const uint8_t* rgb = cairo_image_surface_get_data(surface);
+  int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
+  int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < h; y++) {
+    const auto* row = reinterpret_cast<const uint32_t*>(rgb + size_t(y) * stride);
+    uint8_t* grey = g.pixels + size_t(y) * g.bytesPerRow;
+    for (int x = 0; x < w; x++) {
+      uint32_t p = row[x];
+      uint32_t r = (p >> 16) & 0xff, gr = (p >> 8) & 0xff, b = p & 0xff;
+      grey[x] = static_cast<uint8_t>((r * 299 + gr * 587 + b * 114 + 500) / 1000);
+    }
+  }
+}
+
+std::shared_ptr<CGContext> createGreyContext(void* data, size_t width, size_t height,
+                                             size_t bitsPerComponent, size_t bytesPerRow,
+                                             CGBitmapInfo bitmapInfo) {
+  uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
+  if (bytesPerRow == 0) bytesPerRow = width;
+  if (width == 0 || height == 0 || width > kCGBitmapMaxSide || height > kCGBitmapMaxSide ||
+      bitsPerComponent != 8 || alpha != kCGImageAlphaNone || bytesPerRow < width ||
+      bytesPerRow > (1u << 30)) {
+    NSLog("CGBitmapContextCreate: unsupported parameter combination: %zu integer bits/component; "
+          "%zu x %zu pixels; grey; %zu bytes/row; bitmap info %u.",
+          bitsPerComponent, width, height, bytesPerRow, bitmapInfo);
+    return nullptr;
+  }
+  auto* store = new GreyStore;
+  store->bytesPerRow = bytesPerRow;
+  if (data) {
+    store->pixels = static_cast<uint8_t*>(data);
+  } else {
+    store->pixels = static_cast<uint8_t*>(calloc(height, bytesPerRow));
+    store->owned = true;
+    if (!store->pixels) {
+      delete store;
+      return nullptr;
+    }
+  }
+  cairo_surface_t* surface =
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, int(width), int(height));
+  if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
+      cairo_surface_set_user_data(surface, &kGreyKey, store,
+                                  [](void* p) { delete static_cast<GreyStore*>(p); }) !=
+          CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(surface);
+    delete store;
+    return nullptr;
+  }
+  // The memory's first content is the picture's.
+  greyToSurface(*store, surface);
+  auto context =
+      std::make_shared<CGContext>(surface, CGAffineTransform{1, 0, 0, -1, 0, double(height)});
+  context->beforeUse = [store, surface] {
+    if (!store->handedOut) return;
+    store->handedOut = false;
+    greyToSurface(*store, surface);
+  };
+  cairo_surface_destroy(surface);  // the context holds its own reference
+  return context;
+}
+
+}  // namespace
+
+namespace internal {
+CGImageRef createGreyContextImage(CGContextRef c) {
+  GreyStore* g = c ? greyStoreOf(c->surface()) : nullptr;
+  if (!g) return nullptr;
+  // Through the grey memory, so the image has the context's grey levels.
+  surfaceToGrey(c->surface(), *g);
+  greyToSurface(*g, c->surface());
+  cairo_surface_t* s = c->surface();
+  int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);
+  CGImageRef img = CGImage::create(w, h, true);
+  if (!img) return nullptr;
+  cairo_surface_flush(img->surface());
+  uint8_t* dst = cairo_image_surface_get_data(img->surface());
+  for (int y = 0; y < h; y++) {
+    auto* row = reinterpret_cast<uint32_t*>(dst + size_t(y) * img->bytesPerRow());
+    const uint8_t* grey = g->pixels + size_t(y) * g->bytesPerRow;
+    for (int x = 0; x < w; x++) row[x] = 0xff000000u | uint32_t(grey[x]) * 0x010101u;
+  }
+  cairo_surface_mark_dirty(img->surface());
+  return img;
+}
+}  // namespace internal
+
 std::shared_ptr<CGContext> CGBitmapContextCreate(void* data, size_t width, size_t height,
                                                  size_t bitsPerComponent, size_t bytesPerRow,
                                                  const CGColorSpaceRef& space,
                                                  CGBitmapInfo bitmapInfo) {
-  (void)space;
+  if (CGColorSpaceGetModel(space) == kCGColorSpaceModelMonochrome)
+    return createGreyContext(data, width, height, bitsPerComponent, bytesPerRow, bitmapInfo);
   uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
   uint32_t order = bitmapInfo & kCGBitmapByteOrderMask;
   bool layoutOK = (order == kCGBitmapByteOrderDefault || order == kCGBitmapByteOrder32Little) &&
@@ -103,6 +240,11 @@ std::shared_ptr<CGContext> CGBitmapContextCreate(void* data, size_t width, size_
 
 void* CGBitmapContextGetData(CGContextRef c) {
   if (!c) return nullptr;
+  if (GreyStore* g = greyStoreOf(c->surface())) {  // surface() copies in earlier writes
+    surfaceToGrey(c->surface(), *g);
+    g->handedOut = true;
+    return g->pixels;
+  }
   cairo_surface_flush(c->surface());
   // Callers may write to the memory: Cairo must not keep stale copies of it.
   cairo_surface_mark_dirty(c->surface());
@@ -110,11 +252,14 @@ void* CGBitmapContextGetData(CGContextRef c) {
 }
 
 size_t CGBitmapContextGetBytesPerRow(CGContextRef c) {
-  return c ? static_cast<size_t>(cairo_image_surface_get_stride(c->surface())) : 0;
+  if (!c) return 0;
+  if (GreyStore* g = greyStoreOf(c->surface())) return g->bytesPerRow;
+  return static_cast<size_t>(cairo_image_surface_get_stride(c->surface()));
 }
 
 CGBitmapInfo CGBitmapContextGetBitmapInfo(CGContextRef c) {
   if (!c) return 0;
+  if (greyStoreOf(c->surface())) return kCGImageAlphaNone;
   if (auto* info = static_cast<CGBitmapInfo*>(
           cairo_surface_get_user_data(c->surface(), &kBitmapInfoKey))) {
     return *info;

@@ -104,6 +104,7 @@ std::shared_ptr<CGContext> CGBitmapContextCreate(int width, int height, bool opa
 
 CGImageRef CGBitmapContextCreateImage(CGContextRef c) {
   if (!c) return nullptr;
+  if (CGImageRef grey = internal::createGreyContextImage(c)) return grey;
   cairo_surface_t* s = c->surface();
   cairo_surface_flush(s);
   int w = cairo_image_surface_get_width(s), h = cairo_image_surface_get_height(s);

@@ -14,6 +14,8 @@
 
 #include <cairo.h>
 
+#include <functional>
+
 #include <memory>
 #include <vector>
 
@@ -81,8 +83,17 @@ class CGContext {
   CGContext(const CGContext&) = delete;
   CGContext& operator=(const CGContext&) = delete;
 
-  cairo_t* cairo() const { return cr_; }
-  cairo_surface_t* surface() const { return surface_; }
+  cairo_t* cairo() const {
+    if (beforeUse) beforeUse();
+    return cr_;
+  }
+  cairo_surface_t* surface() const {
+    if (beforeUse) beforeUse();
+    return surface_;
+  }
+  // Internal: runs before the surface is drawn on or read (a grey bitmap context copies in
+  // what its caller wrote to its pixel memory).
+  std::function<void()> beforeUse;
 
   struct State {
     CGColor fill{0, 0, 0, 1};
@@ -189,6 +200,8 @@ bool limitArcSweep(double start, double* end, bool increasing);
 void compositeMask(cairo_t* cr, MaskLayer& mask);
 // The Cairo filter for an interpolation quality.
 cairo_filter_t filterFor(int interpolationQuality);
+// The image of a grey bitmap context (CGBitmapContext.cpp); nullptr for other contexts.
+CGImageRef createGreyContextImage(CGContextRef c);
 }  // namespace internal
 
 }  // namespace plat

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "platform/uikit/UIGraphics.h"
 
@@ -104,6 +105,68 @@ void UIBezierPath::appendPath(const UIBezierPath& other) {
   cairo_path_t* path = cairo_copy_path(other.cr_);
   cairo_append_path(cr_, path);
   cairo_path_destroy(path);
+}
+
+UIBezierPathRef UIBezierPath::copy() const {
+  auto p = bezierPath();
+  p->appendPath(*this);
+  p->lineWidth_ = lineWidth_;
+  p->cap_ = cap_;
+  p->join_ = join_;
+  p->evenOdd_ = evenOdd_;
+  return p;
+}
+
+UIBezierPathRef UIBezierPath::bezierPathByReversingPath() const {
+  struct Segment {
+    bool curve;
+    CGPoint c1, c2, to;
+  };
+  struct Subpath {
+    CGPoint start;
+    std::vector<Segment> segments;
+    bool closed = false;
+  };
+  std::vector<Subpath> subpaths;
+  cairo_path_t* path = cairo_copy_path(cr_);
+  for (int i = 0; i < path->num_data; i += path->data[i].header.length) {
+    const cairo_path_data_t* d = &path->data[i];
+    switch (d->header.type) {
+      case CAIRO_PATH_MOVE_TO:
+        subpaths.push_back({{d[1].point.x, d[1].point.y}, {}, false});
+        break;
+      case CAIRO_PATH_LINE_TO:
+        if (subpaths.empty()) break;
+        subpaths.back().segments.push_back({false, {}, {}, {d[1].point.x, d[1].point.y}});
+        break;
+      case CAIRO_PATH_CURVE_TO:
+        if (subpaths.empty()) break;
+        subpaths.back().segments.push_back({true,
+                                            {d[1].point.x, d[1].point.y},
+                                            {d[2].point.x, d[2].point.y},
+                                            {d[3].point.x, d[3].point.y}});
+        break;
+      case CAIRO_PATH_CLOSE_PATH:
+        if (!subpaths.empty()) subpaths.back().closed = true;
+        break;
+    }
+  }
+  cairo_path_destroy(path);
+  auto out = copy();
+  cairo_new_path(out->cr_);
+  for (const auto& sp : subpaths) {
+    if (sp.segments.empty()) continue;  // a lone move (cairo adds one after each close)
+    cairo_t* cr = out->cr_;
+    cairo_move_to(cr, sp.segments.back().to.x, sp.segments.back().to.y);
+    for (size_t k = sp.segments.size(); k-- > 0;) {
+      const Segment& s = sp.segments[k];
+      CGPoint from = k == 0 ? sp.start : sp.segments[k - 1].to;
+      if (s.curve) cairo_curve_to(cr, s.c2.x, s.c2.y, s.c1.x, s.c1.y, from.x, from.y);
+      else cairo_line_to(cr, from.x, from.y);
+    }
+    if (sp.closed) cairo_close_path(cr);
+  }
+  return out;
 }
 
 bool UIBezierPath::isEmpty() const {

@@ -50,6 +50,12 @@ class UIBezierPath {
   void closePath();
   void removeAllPoints();
   void appendPath(const UIBezierPath& other);
+  // A new path with the same line settings and shape.
+  UIBezierPathRef copy() const;
+  // A new path with the same shape traced the other way: each subpath starts at its old end
+  // and runs back through its points (curves with their control points swapped), closed when
+  // it was. Under the non-zero rule a reversed subpath inside another cuts a hole.
+  UIBezierPathRef bezierPathByReversingPath() const;
 
   bool isEmpty() const;
   CGRect bounds() const;

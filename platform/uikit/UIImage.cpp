@@ -8,6 +8,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/graphics/CGImageSource.h"
 #include "platform/uikit/UIGraphics.h"
 
 namespace plat {
@@ -55,8 +56,30 @@ UIImageRef UIImage::imageWithCGImage(CGImageRef image, double scale,
   return std::make_shared<UIImage>(std::move(image), scale, orientation);
 }
 
+UIImageOrientation UIImageOrientationFromEXIF(int64_t exif) {
+  switch (exif) {
+    case 2: return UIImageOrientationUpMirrored;
+    case 3: return UIImageOrientationDown;
+    case 4: return UIImageOrientationDownMirrored;
+    case 5: return UIImageOrientationLeftMirrored;
+    case 6: return UIImageOrientationRight;
+    case 7: return UIImageOrientationRightMirrored;
+    case 8: return UIImageOrientationLeft;
+    default: return UIImageOrientationUp;
+  }
+}
+
 UIImageRef UIImage::imageWithData(const Data& data, double scale) {
-  return imageWithCGImage(CGImageCreateWithData(data), scale);
+  bool jpeg = data.length() >= 3 && data.bytes()[0] == 0xff && data.bytes()[1] == 0xd8;
+  if (!jpeg) return imageWithCGImage(CGImageCreateWithData(data), scale);
+  // The source reads the header and the rows in one decode and keeps the EXIF orientation.
+  auto source = CGImageSource::createWithData(data);
+  if (!source) return nullptr;
+  CGImageRef image = source->createImageAtIndex(0);
+  if (!image) return nullptr;
+  Value exif = source->propertiesAtIndex(0).get(kCGImagePropertyOrientation);
+  int64_t orientation = exif.isNumber() ? exif.intValue() : 1;
+  return imageWithCGImage(std::move(image), scale, UIImageOrientationFromEXIF(orientation));
 }
 
 static double scaleOfPath(const std::string& path) {
@@ -165,11 +188,38 @@ void UIDrawImageUpright(CGContextRef c, CGRect rect, const CGImageRef& image, do
   CGContextRestoreGState(c);
 }
 
+void UIDrawImageOriented(CGContextRef c, CGRect rect, const UIImage& image, double alpha,
+                         CGBlendMode mode) {
+  if (!c || !image.CGImage() || rect.size.width <= 0 || rect.size.height <= 0) return;
+  // Where the bitmap's unit square (u, v; v down) lands in the upright unit square.
+  CGAffineTransform t = CGAffineTransformIdentity;
+  switch (image.imageOrientation()) {
+    case UIImageOrientationUp: break;
+    case UIImageOrientationUpMirrored: t = {-1, 0, 0, 1, 1, 0}; break;
+    case UIImageOrientationDown: t = {-1, 0, 0, -1, 1, 1}; break;
+    case UIImageOrientationDownMirrored: t = {1, 0, 0, -1, 0, 1}; break;
+    case UIImageOrientationLeftMirrored: t = {0, 1, 1, 0, 0, 0}; break;
+    case UIImageOrientationRight: t = {0, 1, -1, 0, 1, 0}; break;
+    case UIImageOrientationRightMirrored: t = {0, -1, -1, 0, 1, 1}; break;
+    case UIImageOrientationLeft: t = {0, -1, 1, 0, 0, 1}; break;
+  }
+  if (CGAffineTransformIsIdentity(t)) {
+    UIDrawImageUpright(c, rect, image.CGImage(), alpha, mode);
+    return;
+  }
+  CGContextSaveGState(c);
+  CGContextTranslateCTM(c, rect.origin.x, rect.origin.y);
+  CGContextScaleCTM(c, rect.size.width, rect.size.height);
+  CGContextConcatCTM(c, t);
+  UIDrawImageUpright(c, CGRectMake(0, 0, 1, 1), image.CGImage(), alpha, mode);
+  CGContextRestoreGState(c);
+}
+
 void UIImage::drawInRect(CGRect rect) const {
   drawInRectBlendModeAlpha(rect, kCGBlendModeNormal, 1);
 }
 void UIImage::drawInRectBlendModeAlpha(CGRect rect, CGBlendMode mode, double alpha) const {
-  UIDrawImageUpright(UIGraphicsGetCurrentContext(), rect, image_, alpha, mode);
+  UIDrawImageOriented(UIGraphicsGetCurrentContext(), rect, *this, alpha, mode);
 }
 void UIImage::drawAtPoint(CGPoint p) const {
   CGSize s = size();

@@ -48,7 +48,8 @@ class UIImage : public Object, public NSCoding {
   static UIImageRef imageWithCGImage(CGImageRef image, double scale = 1,
                                      UIImageOrientation orientation = UIImageOrientationUp);
   // nullptr when the bytes are not a PNG or JPEG image, or one above the readers' pixel cap
-  // (plat::kCGImageSourceMaxPixels). Decodes once, straight into the image's bitmap.
+  // (plat::kCGImageSourceMaxPixels). Decodes once, straight into the image's bitmap. A JPEG's
+  // EXIF orientation (1 to 8) becomes the image's orientation; the bitmap stays as stored.
   static UIImageRef imageWithData(const Data& data, double scale = 1);
   // Reads the file; a name ending in "@2x" or "@3x" before the extension gives that scale.
   // nullptr when the file is missing or not an image.
@@ -64,7 +65,8 @@ class UIImage : public Object, public NSCoding {
 
   CGImageRef CGImage() const { return image_; }
   double scale() const { return scale_; }
-  // Drawing shows the bitmap as stored; size() is upright (swapped for the sideways ones).
+  // Drawing turns the bitmap upright by the orientation; size() is upright (swapped for the
+  // sideways ones).
   UIImageOrientation imageOrientation() const { return orientation_; }
   CGSize size() const;
   const std::vector<UIImageRef>& images() const { return images_; }
@@ -72,7 +74,7 @@ class UIImage : public Object, public NSCoding {
   UIImageRenderingMode renderingMode() const { return renderingMode_; }
   UIImageRef imageWithRenderingMode(UIImageRenderingMode mode) const;
 
-  // Draws upright into the current context; nothing without one.
+  // Draws upright (by the orientation) into the current context; nothing without one.
   void drawInRect(CGRect rect) const;
   void drawInRectBlendModeAlpha(CGRect rect, CGBlendMode mode, double alpha) const;
   void drawAtPoint(CGPoint p) const;
@@ -102,5 +104,10 @@ Data UIImageJPEGRepresentation(const UIImageRef& image, double quality);
 // Draws an image upright into rect of the given context's user space (top-left origin).
 void UIDrawImageUpright(CGContextRef c, CGRect rect, const CGImageRef& image, double alpha,
                         CGBlendMode mode);
+// Draws a UIImage's bitmap into rect turned by its orientation, so the picture shows upright.
+void UIDrawImageOriented(CGContextRef c, CGRect rect, const UIImage& image, double alpha,
+                         CGBlendMode mode);
+// The orientation of an EXIF orientation value (1 to 8); up for anything else.
+UIImageOrientation UIImageOrientationFromEXIF(int64_t exif);
 
 }  // namespace plat

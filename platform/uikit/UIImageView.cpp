@@ -93,7 +93,7 @@ void UIImageView::drawBuiltInContent(CGContextRef c) const {
   if (!img || !c) return;
   CGRect r = UIContentModeRect(contentMode(), bounds(), img->size());
   if (img->renderingMode() != UIImageRenderingModeAlwaysTemplate || !c->cairo()) {
-    UIDrawImageUpright(c, r, img->CGImage(), 1, kCGBlendModeNormal);
+    UIDrawImageOriented(c, r, *img, 1, kCGBlendModeNormal);
     return;
   }
   // A template image: its coverage filled with the tint colour.
@@ -101,7 +101,7 @@ void UIImageView::drawBuiltInContent(CGContextRef c) const {
   UIColor tint = tintColor();
   cairo_save(cr);
   cairo_push_group(cr);
-  UIDrawImageUpright(c, r, img->CGImage(), 1, kCGBlendModeNormal);
+  UIDrawImageOriented(c, r, *img, 1, kCGBlendModeNormal);
   cairo_set_operator(cr, CAIRO_OPERATOR_IN);
   cairo_set_source_rgba(cr, tint.red(), tint.green(), tint.blue(), tint.alpha());
   cairo_paint(cr);

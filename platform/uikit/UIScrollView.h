@@ -50,7 +50,7 @@ class UIScrollViewDelegate {
   virtual void scrollViewDidEndScrollingAnimation(UIScrollView& scrollView) {}
 };
 
-class UIScrollView : public UIView, public NSKeyValueObservable {
+class UIScrollView : public UIView {
  public:
   using ObservedValue = std::variant<CGPoint, CGSize, UIEdgeInsets, int64_t>;
   using Observer = std::function<void(const std::string& keyPath, const ObservedValue& oldValue,

@@ -189,6 +189,7 @@ void UIView::setAnimationsEnabled(bool enabled) { gAnimationsEnabled = enabled; 
 // Construction and geometry
 
 UIView::UIView(CGRect frame) : layer_(std::make_shared<CALayer>()) {
+  layer_->markViewLayer();
   bounds_ = CGRectMake(0, 0, frame.size.width, frame.size.height);
   center_ = CGPointMake(frame.origin.x + frame.size.width / 2,
                         frame.origin.y + frame.size.height / 2);
@@ -216,11 +217,21 @@ void UIView::setFrame(CGRect f) {
     CGSize t = CGSizeApplyAffineTransform(size, CGAffineTransformInvert(transform_));
     size = CGSizeMake(std::fabs(t.width), std::fabs(t.height));
   }
-  setCenter(CGPointMake(CGRectGetMidX(f), CGRectGetMidY(f)));
-  setBounds(CGRectMake(bounds_.origin.x, bounds_.origin.y, size.width, size.height));
+  willChangeValueForKey("frame");
+  applyCenter(CGPointMake(CGRectGetMidX(f), CGRectGetMidY(f)));
+  applyBounds(CGRectMake(bounds_.origin.x, bounds_.origin.y, size.width, size.height));
+  didChangeValueForKey("frame");
 }
 
-void UIView::setBounds(CGRect b) {
+void UIView::setBounds(CGRect b) { applyBounds(b); }
+
+void UIView::setCenter(CGPoint c) {
+  willChangeValueForKey("center");
+  applyCenter(c);
+  didChangeValueForKey("center");
+}
+
+void UIView::applyBounds(CGRect b) {
   if (b == bounds_) return;
   CGRect old = bounds_;
   recordAnimatedChange("bounds", old, b);
@@ -228,7 +239,7 @@ void UIView::setBounds(CGRect b) {
   if (old.size != b.size) boundsSizeChanged(old.size);
 }
 
-void UIView::setCenter(CGPoint c) {
+void UIView::applyCenter(CGPoint c) {
   if (c == center_) return;
   recordAnimatedChange("position", center_, c);
   center_ = c;
@@ -326,7 +337,19 @@ void UIView::detachFromSuperview(bool notify) {
   auto& list = sv->subviews_;
   list.erase(std::remove(list.begin(), list.end(), self), list.end());
   superview_.reset();
+  if (layer_->superlayer().get() == sv->layer_.get()) layer_->removeFromSuperlayer();
   (void)notify;
+}
+
+void UIView::placeSubviewLayer(const UIViewRef& view) {
+  auto it = std::find(subviews_.begin(), subviews_.end(), view);
+  if (it == subviews_.end()) return;
+  if (it + 1 == subviews_.end()) {
+    layer_->addSublayer(view->layer_);
+  } else {
+    // insertSublayerBelow puts it on top when the next layer was taken elsewhere.
+    layer_->insertSublayerBelow(view->layer_, (*(it + 1))->layer_);
+  }
 }
 
 void UIView::addSubview(const UIViewRef& view) {
@@ -343,6 +366,7 @@ void UIView::insertSubviewAtIndex(const UIViewRef& view, int64_t index) {
     list.erase(std::remove(list.begin(), list.end(), view), list.end());
     index = std::clamp<int64_t>(index, 0, static_cast<int64_t>(list.size()));
     list.insert(list.begin() + index, view);
+    placeSubviewLayer(view);
     return;
   }
   auto oldWindow = view->window();
@@ -356,6 +380,7 @@ void UIView::insertSubviewAtIndex(const UIViewRef& view, int64_t index) {
   index = std::clamp<int64_t>(index, 0, static_cast<int64_t>(subviews_.size()));
   subviews_.insert(subviews_.begin() + index, view);
   view->superview_ = self;
+  placeSubviewLayer(view);
   if (oldWindow != newWindow) view->moveToWindow(oldWindow, newWindow);
   view->didMoveToSuperview();
   didAddSubview(view);
@@ -406,6 +431,7 @@ void UIView::bringSubviewToFront(const UIViewRef& view) {
   if (it == subviews_.end()) return;
   subviews_.erase(it);
   subviews_.push_back(view);
+  layer_->addSublayer(view->layer_);
 }
 
 void UIView::sendSubviewToBack(const UIViewRef& view) {
@@ -413,12 +439,21 @@ void UIView::sendSubviewToBack(const UIViewRef& view) {
   if (it == subviews_.end()) return;
   subviews_.erase(it);
   subviews_.insert(subviews_.begin(), view);
+  layer_->insertSublayerAtIndex(view->layer_, 0);
 }
 
 void UIView::exchangeSubviewAtIndexWithSubviewAtIndex(int64_t a, int64_t b) {
   int64_t n = static_cast<int64_t>(subviews_.size());
   if (a < 0 || b < 0 || a >= n || b >= n) return;
+  if (a == b) return;
   std::swap(subviews_[a], subviews_[b]);
+  // The two layers trade places among the sublayers.
+  auto la = subviews_[a]->layer_, lb = subviews_[b]->layer_;
+  if (la->superlayer().get() != layer_.get() || lb->superlayer().get() != layer_.get()) return;
+  auto placeholder = CALayer::layer();
+  layer_->replaceSublayerWith(lb, placeholder);
+  layer_->replaceSublayerWith(la, lb);
+  layer_->replaceSublayerWith(placeholder, la);
 }
 
 UIViewRef UIView::viewWithTag(int64_t tag) {

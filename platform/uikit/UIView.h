@@ -8,6 +8,13 @@
 // pass runs on the next main run-loop turn (layout first, then drawRect: into the layer's
 // contents). layoutIfNeeded runs the layout at once.
 //
+// Key-value observing: "frame" is announced on every setFrame and "center" on every setCenter
+// (also when the value stays), after the change; frames that change through setBounds or
+// setTransform are not announced, as on the platform.
+//
+// The view's layer lists its subviews' layers among its sublayers, in the subviews' order; a
+// plain layer added to it stays where it was put among them.
+//
 // Animations: inside an animateWithDuration block, changes of alpha, transform, center, bounds
 // and background colour take their new (model) value at once and are recorded in
 // UIViewAnimationLog; the completion runs after delay + duration on plat::Clock with
@@ -22,6 +29,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/foundation/NSKeyValueObserving.h"
 #include "platform/foundation/Object.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/CGGeometry.h"
@@ -126,7 +134,7 @@ struct UIViewAnimationGroup {
   std::vector<std::weak_ptr<CALayer>> layers;
 };
 
-class UIView : public Object {
+class UIView : public Object, public NSKeyValueObservable {
  public:
   explicit UIView(CGRect frame = CGRectZero);
   ~UIView() override;
@@ -141,9 +149,10 @@ class UIView : public Object {
   CGRect frame() const;
   virtual void setFrame(CGRect f);
   CGRect bounds() const { return bounds_; }
-  void setBounds(CGRect b);
+  // setFrame changes the centre and bounds without calling these two.
+  virtual void setBounds(CGRect b);
   CGPoint center() const { return center_; }
-  void setCenter(CGPoint c);
+  virtual void setCenter(CGPoint c);
   CGAffineTransform transform() const { return transform_; }
   void setTransform(CGAffineTransform t);
 
@@ -307,6 +316,11 @@ class UIView : public Object {
  private:
   friend class UIWindow;
   void boundsSizeChanged(CGSize oldSize);
+  void applyBounds(CGRect b);
+  void applyCenter(CGPoint c);
+  // Puts a subview's layer among this view's sublayers where its place among the subviews
+  // says: below the next subview's layer, or on top for the last subview.
+  void placeSubviewLayer(const UIViewRef& view);
   void moveToWindow(const std::shared_ptr<UIWindow>& oldWindow,
                     const std::shared_ptr<UIWindow>& newWindow);
   void detachFromSuperview(bool notify);

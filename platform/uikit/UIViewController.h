@@ -1,12 +1,16 @@
 #pragma once
 // UIViewController: owns a view that is loaded on first use (loadView, then viewDidLoad), and
 // presents other controllers modally over its window. Presentation and dismissal completions
-// are posted to the main queue (they never run inside the call).
+// are posted to the main queue (they never run inside the call). A controller may hold child
+// controllers (containment: the container places their views itself). A change of the
+// window's size (UIWindowTransitionToSize) reaches the controllers through
+// viewWillTransitionToSizeWithTransitionCoordinator, the only rotation callback called.
 // Main thread only.
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/Object.h"
 #include "platform/uikit/UIView.h"
@@ -14,7 +18,33 @@
 namespace plat {
 
 class UIViewController;
+class UIWindow;
 using UIViewControllerRef = std::shared_ptr<UIViewController>;
+
+// Handed to viewWillTransitionToSize: blocks to run along with a size change and after it.
+class UIViewControllerTransitionCoordinator {
+ public:
+  // alongside runs with the change (the new size is in place when it runs); completion runs
+  // after the change, posted to the main queue. Either may be empty.
+  void animateAlongsideTransitionCompletion(std::function<void()> alongside,
+                                            std::function<void()> completion);
+  double transitionDuration() const { return 0; }
+
+  // Internal: runs the alongside blocks, then posts the completions.
+  void finish();
+
+ private:
+  std::vector<std::function<void()>> alongside_, completions_;
+};
+using UIViewControllerTransitionCoordinatorRef =
+    std::shared_ptr<UIViewControllerTransitionCoordinator>;
+
+// Resizes the window to size as a rotation does: every controller of the window's root
+// presentation chain hears viewWillTransitionToSize first (the default passes it on to the
+// children), then the window and the controllers' views take the new size (through their
+// autoresizing masks), then the coordinator's blocks run. The screen's bounds are the
+// caller's to change. Main thread only.
+void UIWindowTransitionToSize(const std::shared_ptr<UIWindow>& window, CGSize size);
 
 enum UIModalPresentationStyle : int64_t {
   UIModalPresentationFullScreen = 0,
@@ -58,7 +88,27 @@ class UIViewController : public Object {
   UIViewControllerRef presentedViewController() const { return presented_; }
   UIViewControllerRef presentingViewController() const { return presenting_.lock(); }
 
+  // ---- Containment ----
+  // Adds child after the others, first taking it from any other parent. Calls the child's
+  // willMoveToParentViewController with this controller; the container adds the child's view
+  // and then calls didMoveToParentViewController itself. Adding this controller or one of
+  // its ancestors is refused.
+  void addChildViewController(const UIViewControllerRef& child);
+  // Leaves the parent (the caller calls willMoveToParentViewController(nullptr) first), then
+  // calls didMoveToParentViewController(nullptr). Nothing without a parent.
+  void removeFromParentViewController();
+  const std::vector<UIViewControllerRef>& childViewControllers() const { return children_; }
+  UIViewControllerRef parentViewController() const { return parent_.lock(); }
+  virtual void willMoveToParentViewController(const UIViewControllerRef& parent) {}
+  virtual void didMoveToParentViewController(const UIViewControllerRef& parent) {}
+
+  // The window's size is about to become size. Default: passes the call on to each child.
+  virtual void viewWillTransitionToSizeWithTransitionCoordinator(
+      CGSize size, const UIViewControllerTransitionCoordinatorRef& coordinator);
+
  private:
+  std::vector<UIViewControllerRef> children_;
+  std::weak_ptr<UIViewController> parent_;
   UIViewRef view_;
   std::string title_;
   UIModalPresentationStyle presentationStyle_ = UIModalPresentationFullScreen;
