@@ -18,6 +18,9 @@
 namespace plat {
 
 class UIViewController;
+class UINavigationController;
+class UINavigationItem;
+class UIBarButtonItem;
 class UIWindow;
 using UIViewControllerRef = std::shared_ptr<UIViewController>;
 
@@ -114,6 +117,29 @@ class UIViewController : public Object {
   UIModalPresentationStyle presentationStyle_ = UIModalPresentationFullScreen;
   UIViewControllerRef presented_;
   std::weak_ptr<UIViewController> presenting_;
+
+  // ---- Navigation (UINavigationController.h) ----
+ public:
+  // The bar contents shown while this controller is on top of a navigation stack; made on
+  // first use.
+  std::shared_ptr<UINavigationItem> navigationItem();
+  // The nearest UINavigationController among this controller and its parents, or nullptr.
+  std::shared_ptr<UINavigationController> navigationController() const;
+  // The items of the navigation controller's toolbar while this controller is on top.
+  const std::vector<std::shared_ptr<UIBarButtonItem>>& toolbarItems() const {
+    return toolbarItems_;
+  }
+  void setToolbarItems(std::vector<std::shared_ptr<UIBarButtonItem>> items);
+  // True while the controller appears because it was just pushed (from viewWillAppear to
+  // viewDidAppear), or disappears because it is being popped.
+  bool isMovingToParentViewController() const { return movingToParent_; }
+  bool isMovingFromParentViewController() const { return movingFromParent_; }
+
+ private:
+  friend class UINavigationController;
+  std::shared_ptr<UINavigationItem> navigationItem_;
+  std::vector<std::shared_ptr<UIBarButtonItem>> toolbarItems_;
+  bool movingToParent_ = false, movingFromParent_ = false;
 };
 
 }  // namespace plat
