@@ -1,0 +1,245 @@
+// The crop view's geometry (fitting, the crop area by ratio, corner, mid-line and area drags
+// through touches, pinch steps), what it draws, the region it cuts, and the image helpers that
+// turn a bitmap upright and cut rectangles out of it.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "KRH5Plugin/TKImageView.h"
+#include "KRH5Plugin/UIImage+Handler.h"
+#include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIRenderer.h"
+#include "platform/uikit/UIWindow.h"
+
+using namespace plat;
+
+namespace {
+
+uint32_t R(uint32_t p) { return (p >> 16) & 0xff; }
+uint32_t G(uint32_t p) { return (p >> 8) & 0xff; }
+uint32_t B(uint32_t p) { return p & 0xff; }
+
+// A w x h point image at `scale`, left half red and right half blue.
+UIImageRef twoColourImage(double w, double h, double scale = 1) {
+  UIGraphicsBeginImageContextWithOptions(CGSizeMake(w, h), true, scale);
+  auto c = UIGraphicsGetCurrentContext();
+  CGContextSetRGBFillColor(c, 1, 0, 0, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, w / 2, h));
+  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
+  CGContextFillRect(c, CGRectMake(w / 2, 0, w / 2, h));
+  auto image = UIGraphicsGetImageFromCurrentImageContext();
+  UIGraphicsEndImageContext();
+  return image;
+}
+
+// A crop view of 300 x 400 showing a 2000 x 1000 image: its image view is 300 x 150 at y 125.
+struct CropViewTest : ::testing::Test {
+  void SetUp() override {
+    window = make<UIWindow>(CGRectMake(0, 0, 300, 400));
+    window->makeKeyAndVisible();
+    view = make<TKImageView>(CGRectMake(0, 0, 300, 400));
+    window->addSubview(view);
+  }
+  void TearDown() override { UITouchDriver::resetForTesting(); }
+  // Drags in image-view coordinates.
+  void drag(CGPoint from, CGPoint to) {
+    UITouchDriver::drag(window, {from.x, from.y + 125}, {to.x, to.y + 125}, 6);
+  }
+  CGRect crop() const { return view->cropAreaView()->frame(); }
+
+  std::shared_ptr<UIWindow> window;
+  std::shared_ptr<TKImageView> view;
+};
+
+TEST_F(CropViewTest, FittingAndTheCropAreaByRatio) {
+  EXPECT_EQ(view->cornerMargin(), 2);
+  view->setToCropImage(twoColourImage(2000, 1000));
+  EXPECT_EQ(view->imageView()->frame(), CGRectMake(0, 125, 300, 150));
+  EXPECT_EQ(crop().size, CGSizeZero);  // no factor yet
+  view->setInitialScaleFactor(0.8);
+  view->setCropAspectRatio(1);
+  EXPECT_EQ(crop(), CGRectMake(90, 15, 120, 120));
+  EXPECT_EQ(view->topLeftCorner()->frame(), CGRectMake(88, 13, 20, 20));
+  EXPECT_EQ(view->bottomRightCorner()->frame(), CGRectMake(192, 117, 20, 20));
+  EXPECT_EQ(view->currentMinSpace(), 10);
+  view->setCornerBorderInImage(true);  // the corners stay inside: 0.8 of 150 - 4
+  EXPECT_NEAR(crop().size.height, 116.8, 1e-9);
+  view->setCornerBorderInImage(false);
+
+  // Mid lines only with a free ratio.
+  view->setShowMidLines(true);
+  EXPECT_TRUE(view->showMidLines());
+  EXPECT_EQ(view->midLine(0), nullptr);
+  view->setCropAspectRatio(0);
+  EXPECT_EQ(crop(), CGRectMake(30, 15, 240, 120));
+  ASSERT_NE(view->midLine(0), nullptr);
+  EXPECT_EQ(view->midLine(0)->frame(), CGRectMake(98, -22, 44, 44));
+  EXPECT_EQ(view->midLine(3)->frame(), CGRectMake(218, 38, 44, 44));
+  view->setCropAspectRatio(-3);
+  EXPECT_EQ(view->cropAspectRatio(), 0);
+
+  // A tall image is fitted by its height; a tall crop view re-fits when resized.
+  view->setToCropImage(twoColourImage(1000, 2000));
+  EXPECT_EQ(view->imageView()->frame(), CGRectMake(50, 0, 200, 400));
+  view->setFrame(CGRectMake(0, 0, 400, 300));
+  EXPECT_EQ(view->imageView()->frame(), CGRectMake(125, 0, 150, 300));
+
+  view->setNeedScaleCrop(true);
+  EXPECT_NE(view->cropAreaPinch(), nullptr);
+  view->setNeedScaleCrop(false);
+  EXPECT_EQ(view->cropAreaPinch(), nullptr);
+}
+
+TEST_F(CropViewTest, TouchesAreClampedToTheMinimumAndTheImage) {
+  view->setToCropImage(twoColourImage(2000, 1000));
+  view->setInitialScaleFactor(0.8);
+  view->setCropAspectRatio(0);
+  ASSERT_EQ(crop(), CGRectMake(30, 15, 240, 120));
+
+  // The top-left corner dragged past the opposite corner stops at the minimum.
+  drag({38, 23}, {290, 265});
+  EXPECT_EQ(crop(), CGRectMake(224, 89, 46, 46));
+  EXPECT_EQ(view->bottomLeftCorner()->frame().origin.x, 222);
+  EXPECT_EQ(view->topRightCorner()->frame().origin.y, 87);
+
+  // The bottom-right corner dragged outside stops at the image's edge, the corner reaching
+  // its margin beyond it.
+  view->setCropAspectRatio(0);
+  drag({262, 127}, {299, 270});
+  EXPECT_EQ(crop(), CGRectMake(30, 15, 270, 135));
+  EXPECT_EQ(CGRectGetMaxX(view->bottomRightCorner()->frame()), 302);
+
+  // The area cannot leave the image view.
+  view->setCropAspectRatio(0);
+  drag({150, 75}, {400, 475});
+  EXPECT_EQ(crop(), CGRectMake(60, 30, 240, 120));
+  EXPECT_EQ(view->topLeftCorner()->frame().origin, CGPointMake(58, 28));
+  drag({150, 75}, {-200, -300});
+  EXPECT_EQ(crop().origin, CGPointZero);
+
+  // The bottom mid line pulled far down stops short of the edge by the corner margin.
+  view->setCropAspectRatio(0);
+  view->setShowMidLines(true);
+  drag({150, 135}, {150, 400});
+  EXPECT_EQ(crop(), CGRectMake(30, 15, 240, 133));
+  EXPECT_EQ(CGRectGetMaxY(view->bottomLeftCorner()->frame()), 150);
+  // The top one pulled down stops at the minimum height: 10 + 2 * (20 - 4 + 2).
+  drag({150, 15}, {150, 200});
+  EXPECT_EQ(crop().size.height, 46);
+  EXPECT_EQ(CGRectGetMaxY(crop()), 148);
+
+  // With a ratio, a corner keeps it.
+  view->setCropAspectRatio(1);
+  CGRect start = crop();
+  drag({CGRectGetMinX(start) + 8, CGRectGetMinY(start) + 8}, {140, 40});
+  EXPECT_NEAR(crop().size.width, crop().size.height, 1e-9);
+  EXPECT_EQ(CGRectGetMaxX(crop()), CGRectGetMaxX(start));
+}
+
+TEST_F(CropViewTest, PinchStepsAndTheMask) {
+  view->setToCropImage(twoColourImage(2000, 1000));
+  view->setInitialScaleFactor(0.8);
+  view->setCropAspectRatio(0);
+  view->scaleCropArea(CGSizeMake(240, 120), 0.1);  // below the minimum side of 10 + 2 * 20
+  EXPECT_EQ(crop(), CGRectMake(125, 50, 50, 50));
+  view->scaleCropArea(CGSizeMake(240, 120), 2);  // pulled in by both edges
+  EXPECT_EQ(crop(), CGRectMake(0, 0, 300, 150));
+  view->setCropAspectRatio(1);
+  view->scaleCropArea(CGSizeMake(120, 120), 1.5);  // the height is bounded, the width follows
+  EXPECT_EQ(crop(), CGRectMake(75, 0, 150, 150));
+
+  // The darkening covers all but the crop area; corners and border are white.
+  view->setCropAspectRatio(1);
+  CGImageRef img = UIRenderer::renderView(view, 1)->CGImage();
+  uint32_t inside = img->pixelAt(140, 200), outside = img->pixelAt(40, 200);
+  EXPECT_EQ(R(inside), 255u);  // red half, undarkened
+  EXPECT_NEAR(double(R(outside)), 51, 3);  // 0.8 black over red
+  uint32_t corner = img->pixelAt(89, 125 + 14 + 5);  // the top-left corner's vertical line
+  EXPECT_GT(G(corner), 240u);
+  uint32_t border = img->pixelAt(150, 125 + 16);  // the top border line
+  EXPECT_GT(G(border), 180u);
+  EXPECT_EQ(img->pixelAt(150, 60), 0u);  // above the image: nothing
+}
+
+TEST_F(CropViewTest, TheCropLeavesTheBorderOutAndCountsPixelsPerUnit) {
+  view->setToCropImage(twoColourImage(300, 150));
+  view->setInitialScaleFactor(0.8);
+  view->setCropAspectRatio(1);
+  view->cropAreaView()->setFrame(CGRectMake(10, 10, 104, 104));
+  auto part = view->currentCroppedImage();
+  ASSERT_NE(part, nullptr);
+  EXPECT_EQ(part->size(), CGSizeMake(100, 100));
+  EXPECT_EQ(part->CGImage()->pixelAt(50, 50), 0xffff0000u);
+
+  // An @2x source: 150 x 75 points, 300 x 150 pixels, shown at 2 view points per unit. The
+  // crop from view x 150 starts at unit 75, pixel 150: the blue half.
+  view->setToCropImage(twoColourImage(150, 75, 2));
+  EXPECT_EQ(view->imageView()->frame(), CGRectMake(0, 125, 300, 150));
+  view->cropAreaView()->setFrame(CGRectMake(148, 20, 104, 104));
+  part = view->currentCroppedImage();
+  ASSERT_NE(part, nullptr);
+  EXPECT_EQ(part->CGImage()->width(), 100u);
+  EXPECT_EQ(part->CGImage()->height(), 100u);
+  EXPECT_EQ(part->CGImage()->pixelAt(0, 0), 0xff0000ffu);
+  EXPECT_EQ(part->CGImage()->pixelAt(99, 99), 0xff0000ffu);
+
+  view->cropAreaView()->setFrame(CGRectMake(10, 10, 4, 4));  // nothing inside the border
+  EXPECT_EQ(view->currentCroppedImage(), nullptr);
+  EXPECT_EQ(imageAtRect(twoColourImage(10, 10), CGRectMake(20, 20, 5, 5)), nullptr);
+  EXPECT_EQ(imageAtRect(nullptr, CGRectMake(0, 0, 5, 5)), nullptr);
+}
+
+// A 64 x 32 bitmap in four quadrants (red, green / blue, white) in the given orientation.
+UIImageRef quadrants(UIImageOrientation orientation) {
+  UIGraphicsBeginImageContextWithOptions(CGSizeMake(64, 32), true, 1);
+  CGContextRef c = UIGraphicsGetCurrentContext();
+  const UIColor colors[4] = {UIColor::redColor(), UIColor::greenColor(), UIColor::blueColor(),
+                             UIColor::whiteColor()};
+  for (int i = 0; i < 4; i++) {
+    colors[i].setFill();
+    CGContextFillRect(c, CGRectMake((i % 2) * 32, (i / 2) * 16, 32, 16));
+  }
+  auto bitmap = UIGraphicsGetImageFromCurrentImageContext()->CGImage();
+  UIGraphicsEndImageContext();
+  return UIImage::imageWithCGImage(bitmap, 1, orientation);
+}
+
+char colourName(uint32_t p) {
+  if (R(p) > 200 && G(p) > 200 && B(p) > 200) return 'W';
+  if (R(p) > 200 && G(p) < 60 && B(p) < 60) return 'R';
+  if (G(p) > 200 && R(p) < 60 && B(p) < 60) return 'G';
+  if (B(p) > 200 && R(p) < 60 && G(p) < 60) return 'B';
+  return '?';
+}
+
+TEST(CropImageHandler, FixOrientationTurnsAllEightUpright) {
+  // Upright corners (top left, top right, bottom left, bottom right) per orientation.
+  const std::pair<UIImageOrientation, const char*> cases[] = {
+      {UIImageOrientationUp, "RGBW"},           {UIImageOrientationDown, "WBGR"},
+      {UIImageOrientationLeft, "GWRB"},         {UIImageOrientationRight, "BRWG"},
+      {UIImageOrientationUpMirrored, "GRWB"},   {UIImageOrientationDownMirrored, "BWRG"},
+      {UIImageOrientationLeftMirrored, "RBGW"}, {UIImageOrientationRightMirrored, "WGBR"}};
+  for (const auto& [orientation, expected] : cases) {
+    SCOPED_TRACE(orientation);
+    auto source = quadrants(orientation);
+    auto upright = fixOrientation(source);
+    ASSERT_NE(upright, nullptr);
+    EXPECT_EQ(upright->imageOrientation(), UIImageOrientationUp);
+    EXPECT_EQ(upright->size(), source->size());
+    if (orientation == UIImageOrientationUp) EXPECT_EQ(upright, source);
+    CGImageRef bitmap = upright->CGImage();
+    int w = int(bitmap->width()), h = int(bitmap->height());
+    std::string corners = {colourName(bitmap->pixelAt(2, 2)), colourName(bitmap->pixelAt(w - 3, 2)),
+                           colourName(bitmap->pixelAt(2, h - 3)),
+                           colourName(bitmap->pixelAt(w - 3, h - 3))};
+    EXPECT_EQ(corners, expected);
+    // The cut is taken from the upright picture: its top-left 8 x 8 units.
+    auto part = imageAtRect(source, CGRectMake(0, 0, 8, 8));
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(colourName(part->CGImage()->pixelAt(4, 4)), expected[0]);
+  }
+}
+
+}  // namespace
