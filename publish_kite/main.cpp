@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "KRH5Plugin/AppScreens.h"
 #include "KRH5Plugin/HSSDKPlugin.h"
 #include "KRH5Plugin/MXSDKPlugin.h"
 #include "KRH5Plugin/KiteSDKPlugin.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   }
   // The bridge's plugin classes make themselves known before the application starts.
   SysPlugin::Register();
+  // The picker, QR, crop and album screens behind the Sys commands.
+  SysInterface::SetScreens(AppScreens());
   HSSDKPlugin::Register();
   MXSDKPlugin::Register();
   KiteSDKPlugin::Register();
