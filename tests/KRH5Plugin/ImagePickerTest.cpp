@@ -458,6 +458,17 @@ TEST_F(ImagePickerTest, TheGridScrollsToTheNewestOnlyWhenPushed) {
   testing_loop::runUntilIdle();
   EXPECT_EQ(cv->contentOffset().y, 0);
   EXPECT_FALSE(g->disableScrollToBottom());
+
+  // Turned sideways, the grid takes 7 columns and keeps its last visible item at the bottom.
+  window->layoutIfNeeded();
+  NSIndexPath last = cv->indexPathsForVisibleItems().back();
+  UIApplication::sharedApplication().setStatusBarOrientation(UIInterfaceOrientationLandscapeLeft);
+  UIWindowTransitionToSize(window, CGSizeMake(667, 375));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(g->indexPathForLastVisibleItem(), last);
+  EXPECT_DOUBLE_EQ(cv->frameForItemAtIndexPath({0, 0}).size.width, (667 - 16) / 7.0);
+  EXPECT_DOUBLE_EQ(CGRectGetMaxY(cv->frameForItemAtIndexPath(last)) - cv->contentOffset().y,
+                   cv->bounds().size.height);
 }
 
 TEST_F(ImagePickerTest, AlbumRowsShowTheNewestThumbnailsAndIgnoreThemOnceReused) {

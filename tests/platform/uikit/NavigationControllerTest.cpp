@@ -42,7 +42,10 @@ class UINavigationControllerTest : public ::testing::Test {
     host->presentViewControllerAnimatedCompletion(nav, false);
     testing_loop::runUntilIdle();
   }
-  void TearDown() override { UITouchDriver::resetForTesting(); }
+  void TearDown() override {
+    testing_loop::runUntilIdle();  // the posted appearance calls write to this case's log
+    UITouchDriver::resetForTesting();
+  }
 
   uint32_t pixel(double x, double y) {
     return UIRenderer::renderView(window, 1)->CGImage()->pixelAt(int(x), int(y));
