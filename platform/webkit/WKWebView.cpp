@@ -240,6 +240,9 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
 
   // The navigation the app asked for last (taken by the next start), and the one under way.
   WKNavigationRef requested;
+  // The request of the main-frame navigation allowed last (taken by the next start): the
+  // engine still names the page being left when a load the page started begins.
+  NSURLRequestRef allowedMainRequest;
   WKNavigationRef current;
   bool currentCommitted = false;
   bool currentEnded = true;
@@ -401,9 +404,14 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     switch (event) {
       case WEBKIT_LOAD_STARTED: {
         impl->supersede(url);
-        auto nav = impl->requested ? impl->requested
-                                   : std::make_shared<WKNavigation>(NSURLRequest::requestWithURL(url));
+        auto nav = impl->requested;
+        if (!nav) {
+          nav = std::make_shared<WKNavigation>(impl->allowedMainRequest
+                                                   ? impl->allowedMainRequest
+                                                   : NSURLRequest::requestWithURL(url));
+        }
         impl->requested = nullptr;
+        impl->allowedMainRequest = nullptr;
         impl->current = nav;
         impl->currentCommitted = false;
         impl->currentEnded = false;
@@ -503,12 +511,18 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
       auto impl = weak.lock();
       auto d = impl ? impl->navDelegate.lock() : nullptr;
       auto v = impl ? impl->self() : nullptr;
+      auto decide = [weak, answer, action](bool allow) {
+        auto impl = weak.lock();
+        if (impl && allow && action->targetsMainFrame() && !answer->answered)
+          impl->allowedMainRequest = action->request();
+        answer->decide(allow);
+      };
       bool asked = d && v &&
                    d->webViewDecidePolicyForNavigationActionDecisionHandler(
-                       v, action, [answer](WKNavigationActionPolicy p) {
-                         answer->decide(p == WKNavigationActionPolicyAllow);
+                       v, action, [decide](WKNavigationActionPolicy p) {
+                         decide(p == WKNavigationActionPolicyAllow);
                        });
-      if (!asked) answer->decide(true);
+      if (!asked) decide(true);
     });
     return TRUE;
   }

@@ -88,15 +88,18 @@ class Recorder : public WKScriptMessageHandler {
 
 struct NavRecord : WKNavigationDelegate {
   std::vector<std::string> events;
+  std::vector<std::string> started, committed;  // the navigations' URLs
   std::vector<int64_t> errors;
   bool cancelActions = false;
   std::function<bool(const WKNavigationResponseRef&)> allowResponse;
   int terminated = 0;
-  void webViewDidStartProvisionalNavigation(const WKWebViewRef&, const WKNavigationRef&) override {
+  void webViewDidStartProvisionalNavigation(const WKWebViewRef&, const WKNavigationRef& n) override {
     events.push_back("start");
+    started.push_back(n->request()->URL());
   }
-  void webViewDidCommitNavigation(const WKWebViewRef&, const WKNavigationRef&) override {
+  void webViewDidCommitNavigation(const WKWebViewRef&, const WKNavigationRef& n) override {
     events.push_back("commit");
+    committed.push_back(n->request()->URL());
   }
   void webViewDidFinishNavigation(const WKWebViewRef&, const WKNavigationRef&) override {
     events.push_back("finish");
@@ -365,6 +368,25 @@ TEST_F(WebView, NavigationDecisionsAndFailuresReachTheDelegate) {
   web->stopLoading();
   ASSERT_TRUE(testing_loop::runUntil([&] { return nav->errors.size() == 3; }, kPageDeadline));
   EXPECT_EQ(nav->errors[2], NSURLErrorCancelled);
+}
+
+TEST_F(WebView, ANavigationThePageStartsNamesThePageItGoesTo) {
+  auto nav = std::make_shared<NavRecord>();
+  web = make();
+  web->setNavigationDelegate(nav);
+  scheme->files["/second.html"] = {"text/html", "<p>second</p>"};
+  loadPage("<a id=l href='third.html'>l</a><script>window.webkit.messageHandlers.test.postMessage(1)</script>");
+  scheme->files["/third.html"] = {"text/html", "<p>third</p>"};
+  evaluate("location.href = 'app://h/second.html'; 1");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->committed.size() == 2 && web->URL() == "app://h/second.html"; },
+                                     kPageDeadline));
+  evaluate("history.back(); 1");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->committed.size() == 3; }, kPageDeadline));
+  evaluate("document.getElementById('l').click(); 1");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->committed.size() == 4; }, kPageDeadline));
+  EXPECT_EQ(joined(nav->started),
+            "app://h/index.html, app://h/second.html, app://h/index.html, app://h/third.html");
+  EXPECT_EQ(joined(nav->committed), joined(nav->started));
 }
 
 TEST_F(WebView, SchemeTasksDeliverWholeBodiesRangesAndStopMidStream) {
