@@ -293,28 +293,6 @@ std::vector<UIViewControllerRef> UINavigationController::popToRootViewController
   return popped;
 }
 
-void UINavigationController::setViewControllersAnimated(std::vector<UIViewControllerRef> vcs,
-                                                        bool animated) {
-  vcs.erase(std::remove(vcs.begin(), vcs.end(), nullptr), vcs.end());
-  auto outgoing = topViewController();
-  for (auto& old : viewControllers()) {
-    if (std::find(vcs.begin(), vcs.end(), old) != vcs.end()) continue;
-    old->willMoveToParentViewController(nullptr);
-    if (old != outgoing) old->removeFromParentViewController();
-  }
-  auto self = std::static_pointer_cast<UIViewController>(shared_from_this());
-  for (auto& vc : vcs) {
-    if (vc->parentViewController() == self) vc->removeFromParentViewController();
-    addChildViewController(vc);
-  }
-  auto incoming = topViewController();
-  if (incoming && incoming != outgoing) showTop(incoming, outgoing, true, animated);
-  if (outgoing && outgoing->parentViewController() == self &&
-      std::find(vcs.begin(), vcs.end(), outgoing) == vcs.end())
-    outgoing->removeFromParentViewController();
-  for (auto& vc : vcs) vc->didMoveToParentViewController(self);
-}
-
 void UINavigationController::setToolbarHiddenAnimated(bool hidden, bool) {
   if (toolbarHidden_ == hidden) return;
   toolbarHidden_ = hidden;

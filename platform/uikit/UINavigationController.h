@@ -136,8 +136,6 @@ class UINavigationController : public UIViewController {
   // The root stays: nullptr when only the root is left.
   UIViewControllerRef popViewControllerAnimated(bool animated);
   std::vector<UIViewControllerRef> popToRootViewControllerAnimated(bool animated);
-  // Replaces the stack without appearance calls for controllers that stay on top.
-  void setViewControllersAnimated(std::vector<UIViewControllerRef> vcs, bool animated);
 
   std::shared_ptr<UINavigationBar> navigationBar();
   std::shared_ptr<UIToolbar> toolbar();
