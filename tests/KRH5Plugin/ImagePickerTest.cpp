@@ -560,6 +560,47 @@ TEST_F(ImagePickerTest, RendersOfTheAlbumListAndTheGrid) {
   EXPECT_TRUE(dark(footer->convertRectToView(footer->bounds(), window.get())));
 }
 
+// A delegate that only hears single taps and answers the may-select question itself.
+class SingleTapDelegate : public QBImagePickerControllerDelegate {
+ public:
+  std::vector<std::string> tapped;
+  std::optional<bool> allow;
+  bool implementsDidSelectAsset() const override { return true; }
+  void qb_imagePickerControllerDidSelectAsset(const QBImagePickerControllerRef&,
+                                              const ALAssetRef& asset) override {
+    tapped.push_back(asset->url());
+  }
+  std::optional<bool> qb_imagePickerControllerShouldSelectAsset(const QBImagePickerControllerRef&,
+                                                                const ALAssetRef&) override {
+    return allow;
+  }
+};
+
+TEST_F(ImagePickerTest, WithoutMultipleSelectionTapsGoToTheDelegateAndDoneIsIgnored) {
+  album("A", 3);
+  auto delegate = std::make_shared<SingleTapDelegate>();
+  auto p = make<QBImagePickerController>();
+  p->setDelegate(delegate);
+  rootController->presentViewControllerAnimatedCompletion(p, false);
+  testing_loop::runUntilIdle();
+  auto g = openAlbum(p, 1);
+  EXPECT_FALSE(p->albumsNavigationController()->navigationBar()->rightItemRect().size.width > 0);
+  tapItem(g, 2);
+  EXPECT_EQ(delegate->tapped, std::vector<std::string>{urls["A"][2]});
+  EXPECT_TRUE(p->selectedAssetURLs().empty());
+  delegate->allow = false;  // the delegate's answer replaces the picker's rule
+  tapItem(g, 1);
+  EXPECT_EQ(delegate->tapped.size(), 1u);
+  // Neither Done nor Cancel has a taker: the picker stays open and nothing is reported.
+  p->done();
+  p->cancel();
+  testing_loop::runUntilIdle();
+  EXPECT_FALSE(p->hasFinished());
+  EXPECT_TRUE(reports.empty());
+  p->dismissViewControllerAnimatedCompletion(false);
+  testing_loop::runUntilIdle();
+}
+
 TEST_F(ImagePickerTest, WithoutTheResourceBundleThereIsNoScreenAndTheCancelReport) {
   testing_device::TempAppBundle bare;
   QBImageViewCtrl::ShowWithTypeAndMaxSel(1, 2);
