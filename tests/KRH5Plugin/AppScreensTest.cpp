@@ -10,6 +10,7 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/QBImageViewCtrl.h"
 #include "KRH5Plugin/SysPlugin.h"
+#include "KRH5Plugin/TKImageCropController.h"
 #include "KRH5Plugin/Utils.h"
 #include "platform/device/ALAssetsLibrary.h"
 #include "platform/uikit/UIGraphics.h"
@@ -60,6 +61,7 @@ struct AppScreensTest : ::testing::Test, plugin_page::PluginPage {
   void TearDown() override {
     if (auto picker = QBImageViewCtrl::CurrentPicker()) picker->cancel();
     testing_loop::runUntilIdle();
+    TKImageCropController::ResetForTesting();
     SysInterface::SetScreens({});
     SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
@@ -71,6 +73,14 @@ struct AppScreensTest : ::testing::Test, plugin_page::PluginPage {
   UIViewControllerRef presented() {
     testing_loop::runUntil([&] { return rootController->presentedViewController() != nullptr; });
     return rootController->presentedViewController();
+  }
+  // Writes a PNG of one colour under Documents and returns its path.
+  std::string picture(const std::string& name, UIColor colour) {
+    std::string path = docs + "/" + name;
+    Data png = solidPNG(6, 4, colour);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.bytes()), std::streamsize(png.length()));
+    return path;
   }
   void dismissed() {
     ASSERT_TRUE(testing_loop::runUntil([&] { return !rootController->presentedViewController(); }));
@@ -88,16 +98,28 @@ TEST_F(AppScreensTest, SelectImageOpensThePicker) {
 }
 
 TEST_F(AppScreensTest, SaveImageToPhotoAlbumAddsThePictureToSavedPhotos) {
-  std::string path = docs + "/red.png";
-  Data png = solidPNG(6, 4, UIColor::redColor());
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(png.bytes()), std::streamsize(png.length()));
+  std::string path = picture("red.png", UIColor::redColor());
   eval("LM_IOS.SaveImageToPhotoAlbum('" + path + "');");
   ASSERT_TRUE(testing_loop::runUntil([] { return ALAssetsLibrary::savedPhotoPaths().size() == 1; }));
   auto saved = UIImage::imageWithContentsOfFile(ALAssetsLibrary::savedPhotoPaths()[0]);
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->CGImage()->width(), 6u);
   EXPECT_EQ(saved->CGImage()->pixelAt(3, 2), 0xFFFF0000u);
+}
+
+TEST_F(AppScreensTest, CropImageOpensTheCropScreenOnThePicture) {
+  std::string path = picture("blue.png", UIColor::blueColor());
+  eval("LM_IOS.CropImage({sourcePath: '" + path + "', savePath: '" + docs + "/crop.png', isPng: true});");
+  auto screen = presented();
+  ASSERT_TRUE(screen);
+  auto crop = TKImageCropController::Current();
+  ASSERT_EQ(screen, crop);
+  EXPECT_EQ(crop->savePath(), docs + "/crop.png");
+  EXPECT_TRUE(crop->isPng());
+  ASSERT_TRUE(crop->image());
+  EXPECT_EQ(crop->image()->CGImage()->pixelAt(1, 1), 0xFF0000FFu);
+  crop->cancelButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
+  dismissed();
 }
 
 }  // namespace
