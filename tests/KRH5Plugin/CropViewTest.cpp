@@ -150,7 +150,20 @@ TEST_F(CropViewTest, PinchStepsAndTheMask) {
   view->scaleCropArea(CGSizeMake(120, 120), 1.5);  // the height is bounded, the width follows
   EXPECT_EQ(crop(), CGRectMake(75, 0, 150, 150));
 
-  // The darkening covers all but the crop area; corners and border are white.
+  // Two fingers spreading on the area pinch it; the area does not slide with them.
+  view->setCropAspectRatio(0);
+  view->setNeedScaleCrop(true);
+  UITouchDriver::touchDown(window, {130, 200}, 1);
+  UITouchDriver::touchDown(window, {170, 200}, 2);
+  for (int i = 1; i <= 4; i++) {
+    UITouchDriver::touchMove(window, {130.0 - 5 * i, 200}, 1);
+    UITouchDriver::touchMove(window, {170.0 + 5 * i, 200}, 2);
+  }
+  EXPECT_EQ(crop(), CGRectMake(0, 0, 300, 150));  // twice the size, held by both edges
+  UITouchDriver::touchUp(window, {110, 200}, 1);
+  UITouchDriver::touchUp(window, {190, 200}, 2);
+
+
   view->setCropAspectRatio(1);
   CGImageRef img = UIRenderer::renderView(view, 1)->CGImage();
   uint32_t inside = img->pixelAt(140, 200), outside = img->pixelAt(40, 200);
