@@ -104,8 +104,12 @@ void drawShadow(CGContextRef c, const CALayer& layer, cairo_pattern_t* drawn) {
   int w = cairo_image_surface_get_width(surface), h = cairo_image_surface_get_height(surface);
   cairo_surface_t* alpha = cairo_image_surface_create(CAIRO_FORMAT_A8, w, h);
   if (cairo_surface_status(alpha) == CAIRO_STATUS_SUCCESS && w > 0 && h > 0) {
+    // A group's surface starts where its clip does (its device offset): copy its pixels one to
+    // one, then give the mask the same offset so that it lies where the group does.
+    double ox = 0, oy = 0;
+    cairo_surface_get_device_offset(surface, &ox, &oy);
     cairo_t* ac = cairo_create(alpha);
-    cairo_set_source_surface(ac, surface, 0, 0);
+    cairo_set_source_surface(ac, surface, ox, oy);
     cairo_set_operator(ac, CAIRO_OPERATOR_SOURCE);
     cairo_paint(ac);
     cairo_destroy(ac);
@@ -113,8 +117,6 @@ void drawShadow(CGContextRef c, const CALayer& layer, cairo_pattern_t* drawn) {
     cairo_user_to_device_distance(cr, &dx, &dy);
     double unit = std::hypot(dx, dy);
     blurAlpha(alpha, layer.shadowRadius() * unit / 2);
-    double ox = 0, oy = 0;
-    cairo_surface_get_device_offset(surface, &ox, &oy);
     cairo_surface_set_device_offset(alpha, ox, oy);
     cairo_pattern_t* mask = cairo_pattern_create_for_surface(alpha);
     cairo_matrix_t m;

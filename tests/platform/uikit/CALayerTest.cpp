@@ -151,6 +151,27 @@ TEST(CALayerTest, MaskShapeShadowAndGradientAreDrawn) {
   EXPECT_LT(R(right), 30u);
 }
 
+TEST(CALayerTest, ShadowFallsUnderItsViewInsideAClippedContainer) {
+  // Inside a clipping container the layer is drawn into a group that starts at the clip, not at
+  // the window's origin: the shadow must still fall just under the card.
+  auto root = make<UIView>(CGRectMake(0, 0, 60, 120));
+  root->setBackgroundColor(UIColor::whiteColor());
+  auto box = make<UIView>(CGRectMake(0, 44, 60, 76));
+  box->setClipsToBounds(true);
+  root->addSubview(box);
+  auto card = make<UIView>(CGRectMake(10, 10, 20, 20));
+  card->setBackgroundColor(UIColor::greenColor());
+  card->layer()->setShadowOpacity(1);
+  card->layer()->setShadowOffset(CGSizeMake(0, 6));
+  card->layer()->setShadowRadius(1);
+  box->addSubview(card);
+
+  CGImageRef img = render(root);
+  EXPECT_EQ(img->pixelAt(20, 64), 0xff00ff00u);  // the card
+  EXPECT_LT(R(img->pixelAt(20, 77)), 80u);        // its shadow just beneath
+  EXPECT_EQ(img->pixelAt(20, 110), 0xffffffffu);  // not one container offset further down
+}
+
 TEST(CALayerTest, EvenOddRuleAndReversedPaths) {
   auto outer = UIBezierPath::bezierPathWithRect(CGRectMake(0, 0, 40, 40));
   auto inner = UIBezierPath::bezierPathWithRect(CGRectMake(10, 10, 20, 20));
