@@ -159,10 +159,22 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   // Takes back the handle of a finished transfer, already removed from the multi handle.
   void recycleEasy(CURL* easy);
 
+  // Tells the transfer thread to end once its queued commands have run, and hands it over to
+  // be joined through keepStoppedWorker (an empty thread when it never started).
+  // REQUIRES: mu held.
+  std::thread stopWorkerLocked();
+  // Joins `worker`, which sets `ended` as its last step, once it has ended (or at exit): the
+  // thread may outlive its session.
+  static void keepStoppedWorker(std::thread worker, std::shared_ptr<std::atomic<bool>> ended);
+
   // Task operations (any thread).
   void startOrUnpause(const std::shared_ptr<URLTaskCore>& task, bool start);
   void pause(const std::shared_ptr<URLTaskCore>& task);
   void cancel(const std::shared_ptr<URLTaskCore>& task, bool produceResumeData);
 };
+
+// Whether `path` is a partial download the engine made (a regular file of `size` bytes, not a
+// link, named as the engine names them in the download directory).
+bool isPartialDownloadFile(const std::string& path, int64_t size);
 
 }  // namespace plat::detail

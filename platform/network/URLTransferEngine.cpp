@@ -1,0 +1,1857 @@
+// The transfer engine of URL sessions: a libcurl multi handle driven by one transfer thread per
+// session, with easy-handle reuse, server trust, redirects, the response cache and time-outs.
+
+#include <openssl/crypto.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <openssl/x509_vfy.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/dispatch/Clock.h"
+#include "platform/network/NSURLCache.h"
+#include "platform/network/URLSessionCore.h"
+
+namespace plat {
+
+using detail::TaskKind;
+using detail::Transfer;
+using detail::URLSessionCore;
+using detail::URLTaskCore;
+
+namespace {
+
+// thread may still be using them: a session that goes away on its own transfer thread leaves
+// that thread to finish on its own. Like every process-wide service here, OpenSSL stays up
+// until the process is gone. This must come before any other use of OpenSSL, hence a static
+// initializer.
+const bool gOpenSSLKeptAtExit = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+// Transfer threads of stopped sessions. After a session has reported itself invalid, its transfer
+// thread still closes the connections and then runs its thread-exit cleanup (OpenSSL's among
+// it), and nothing of the session may be left to join it. Such threads are joined here: those
+// that have ended whenever another one is handed over, and all of them at exit, before the
+// libraries' exit handlers run (OpenSSL frees its locks at exit after all when a library loaded
+// before ours initialised it first, as the test servers' HTTP library does).
+class StoppedWorkers {
+ public:
+  static StoppedWorkers& shared() {
+    // Never destroyed: a thread may be handed over while the process exits.
+    static StoppedWorkers* workers = [] {
+      auto* w = new StoppedWorkers;
+      std::atexit([] { shared().joinAll(); });
+      return w;
+    }();
+    return *workers;
+  }
+
+  // Keeps `thread`, which sets `ended` as its last step, until it is joined.
+  void keep(std::thread thread, std::shared_ptr<std::atomic<bool>> ended) {
+    std::vector<std::thread> done;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (exiting_) {
+        thread.detach();
+        return;
+      }
+      for (auto it = kept_.begin(); it != kept_.end();) {
+        if (it->ended->load(std::memory_order_acquire)) {
+          done.push_back(std::move(it->thread));
+          it = kept_.erase(it);
+        } else {
+          ++it;
+        }
+      }
+      kept_.push_back({std::move(thread), std::move(ended)});
+    }
+    for (auto& t : done) t.join();
+  }
+
+ private:
+  struct Kept {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> ended;
+  };
+
+  void joinAll() {
+    std::vector<Kept> all;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      exiting_ = true;
+      all.swap(kept_);
+    }
+    for (auto& k : all) {
+      if (k.thread.get_id() == std::this_thread::get_id()) {
+        k.thread.detach();  // the process exits from this transfer thread
+      } else {
+        k.thread.join();
+      }
+    }
+  }
+
+  std::mutex mu_;
+  std::vector<Kept> kept_;
+  bool exiting_ = false;
+};
+
+void globalCurlInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Transfer: the transfer thread's record of one running task.
+
+namespace detail {
+
+struct Transfer {
+  std::shared_ptr<URLTaskCore> task;
+  std::shared_ptr<URLSessionCore> session;
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  NSURLRequestRef request;  // the request being sent
+  std::string url;
+  std::string host;
+  int64_t port = 0;
+  std::string scheme;
+
+  // Request body.
+  enum class BodyKind { None, Bytes, File, Stream } bodyKind = BodyKind::None;
+  Data bodyBytes;
+  size_t bodyOffset = 0;
+  FILE* bodyFile = nullptr;
+  NSInputStreamRef bodyStream;
+  int64_t streamRead = 0;
+
+  // Response.
+  int64_t status = 0;
+  std::string httpVersion;
+  HTTPHeaderFields headers;
+  bool headersComplete = false;
+  bool isRedirect = false;
+  Data redirectBody;
+  NSHTTPURLResponseRef redirectResponse;
+  int redirectCount = 0;
+
+  // The response decision. Guarded by task->mu: the delegate's answer may arrive on any
+  // thread, and an "allow" is applied right there (no round trip through this thread).
+  bool awaitingDisposition = false;
+  bool doneWhileAwaiting = false;
+  bool pausedByCallback = false;
+  Data deferredBody;  // bytes held back until the response is allowed
+
+  bool userPaused = false;
+  NSErrorRef failure;  // an error decided by a callback (trust, stream, file)
+
+  // Download.
+  FILE* file = nullptr;
+  std::string filePath;
+  int64_t fileOffset = 0;
+  bool resumeChecked = false;
+
+  // Response cache (data tasks of sessions with a cache).
+  NSURLCacheRef cache;                  // where a storable response goes
+  NSCachedURLResponseRef revalidating;  // the entry a conditional request asks about
+  bool answeredFromCache = false;       // the response is a cached one
+  bool collecting = false;              // the body is kept for the cache
+  uint64_t collectLimit = 0;
+  Data cacheBody;
+
+  // Time-outs (plat::Clock nanoseconds).
+  int64_t idleTimeoutNs = 0;
+  int64_t lastActivityNs = 0;
+  int64_t resourceDeadlineNs = 0;
+
+  ~Transfer() {
+    if (headerList) curl_slist_free_all(headerList);
+    if (bodyFile) std::fclose(bodyFile);
+    if (file) std::fclose(file);
+    if (bodyStream) bodyStream->close();
+  }
+  void touch() { lastActivityNs = Clock::nowNs(); }
+};
+
+void URLTaskCore::notifyCounter(const char* keyPath, int64_t value) {
+  std::vector<std::shared_ptr<NSURLSessionTask::CounterObserver>> fns;
+  NSURLSessionTaskRef ownerTask;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    for (auto& o : observers) {
+      if (o.keyPath == keyPath) fns.push_back(o.fn);
+    }
+    if (fns.empty()) return;
+    ownerTask = owner.lock();
+  }
+  if (!ownerTask) return;
+  for (auto& f : fns) (*f)(*ownerTask, keyPath, value);
+}
+
+}  // namespace detail
+
+namespace {
+
+// ---- Helpers of the transfer thread ----------------------------------------------------------
+
+struct ParsedURL {
+  bool ok = false;
+  std::string scheme, host, normalized;
+  int64_t port = 0;
+};
+
+ParsedURL parseURLUncached(const std::string& text) {
+  ParsedURL r;
+  if (text.empty()) return r;
+  CURLU* u = curl_url();
+  if (curl_url_set(u, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
+    char *scheme = nullptr, *host = nullptr, *port = nullptr, *full = nullptr;
+    curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
+    curl_url_get(u, CURLUPART_HOST, &host, 0);
+    curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+    curl_url_get(u, CURLUPART_URL, &full, 0);
+    if (scheme && host && full) {
+      r.scheme = scheme;
+      for (auto& c : r.scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      r.host = host;
+      if (r.host.size() > 2 && r.host.front() == '[') r.host = r.host.substr(1, r.host.size() - 2);
+      r.port = port ? std::atoll(port) : 0;
+      r.normalized = full;
+      r.ok = (r.scheme == "http" || r.scheme == "https") && !r.host.empty();
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+    curl_free(full);
+  }
+  curl_url_cleanup(u);
+  return r;
+}
+
+// Parses `text`, remembering the last answer of this thread: a client mostly asks the same
+// URL again and again, and libcurl's parser costs more than the rest of setting up a request.
+ParsedURL parseURL(const std::string& text) {
+  thread_local std::string lastText;
+  thread_local ParsedURL lastParsed;
+  if (text.empty() || text != lastText) {
+    lastParsed = parseURLUncached(text);
+    lastText = text;
+  }
+  return lastParsed;
+}
+
+// `location` resolved against `base`; empty when it cannot be.
+std::string resolveURL(const std::string& base, const std::string& location) {
+  CURLU* u = curl_url();
+  std::string out;
+  if (curl_url_set(u, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+      curl_url_set(u, CURLUPART_URL, location.c_str(), 0) == CURLUE_OK) {
+    char* full = nullptr;
+    if (curl_url_get(u, CURLUPART_URL, &full, 0) == CURLUE_OK && full) out = full;
+    curl_free(full);
+  }
+  curl_url_cleanup(u);
+  return out;
+}
+
+int64_t errorCodeForCurl(CURLcode code) {
+  switch (code) {
+    case CURLE_URL_MALFORMAT:
+      return NSURLErrorUnsupportedURL;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return NSURLErrorCannotFindHost;
+    case CURLE_COULDNT_CONNECT:
+      return NSURLErrorCannotConnectToHost;
+    case CURLE_OPERATION_TIMEDOUT:
+      return NSURLErrorTimedOut;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return NSURLErrorServerCertificateUntrusted;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+      return NSURLErrorSecureConnectionFailed;
+    case CURLE_GOT_NOTHING:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return NSURLErrorNetworkConnectionLost;
+    case CURLE_WRITE_ERROR:
+      return NSURLErrorCannotWriteToFile;
+    case CURLE_WEIRD_SERVER_REPLY:
+    // Schemes are checked before a request reaches libcurl, so this is an answer that is not
+    // HTTP at all (libcurl refuses HTTP/0.9), not an unsupported URL.
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return NSURLErrorBadServerResponse;
+    default:
+      return NSURLErrorUnknown;
+  }
+}
+
+std::string_view trimmed(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
+    --e;
+  return s.substr(b, e - b);
+}
+
+bool isRedirectStatus(int64_t s) {
+  return s == 301 || s == 302 || s == 303 || s == 307 || s == 308;
+}
+
+constexpr std::string_view kPartialPrefix = "CFNetworkDownload_";
+constexpr std::string_view kPartialSuffix = ".tmp";
+
+std::filesystem::path downloadDirectory() {
+  std::error_code ec;
+  auto dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  return dir;
+}
+
+std::string makeTempFile(FILE** out) {
+  std::string tmpl =
+      (downloadDirectory() / (std::string(kPartialPrefix) + "XXXXXX" + std::string(kPartialSuffix)))
+          .string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  int fd = mkstemps(buf.data(), 4);
+  if (fd < 0) return {};
+  *out = fdopen(fd, "wb");
+  if (!*out) {
+    close(fd);
+    unlink(buf.data());
+    return {};
+  }
+  return buf.data();
+}
+
+// Whether `path` is a partial download this layer made: a regular file (not a link) in the
+// download directory, named like makeTempFile's files. Resume data comes from outside the
+// session (an app stores it), so nothing else may be appended to or deleted through it.
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The transfer engine (runs on the session's transfer thread).
+
+namespace detail {
+
+namespace {
+
+void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
+void startTransfer(const std::shared_ptr<URLSessionCore>& s,
+                   const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
+                   int redirectCount);
+
+void applyPause(Transfer& t) {
+  if (!t.easy) return;
+  bool pause = t.userPaused;
+  curl_easy_pause(t.easy, pause ? CURLPAUSE_ALL : CURLPAUSE_CONT);
+  if (!pause) t.touch();
+}
+
+// Posts the delivery of the task's pending body bytes. REQUIRES: task->mu held (so that the
+// delivery is queued before anything posted after the bytes were appended).
+// A streamed body (`streaming`) goes out at once, so that the delegate consumes it while
+// the transfer thread reads on, instead of at the end of a turn that may read megabytes.
+void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
+                                const std::shared_ptr<URLTaskCore>& task, bool streaming = false) {
+  if (task->dataDeliveryScheduled) return;
+  task->dataDeliveryScheduled = true;
+  auto deliver = [s, task] {
+    Data chunk;
+    NSURLSessionTaskRef owner;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      chunk = std::move(task->pendingData);
+      // The bytes that follow go into the buffer an earlier delivery handed back, so that a
+      // long body is not received into fresh memory (regrowth, page faults) chunk by chunk.
+      task->pendingData = std::move(task->spareData);
+      task->spareData = Data();
+      task->dataDeliveryScheduled = false;
+      owner = task->owner.lock();
+    }
+    auto delegate = s->delegateRef();
+    auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(owner);
+    if (delegate && dataTask && !chunk.empty()) {
+      delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
+    }
+    // A Data shortened to nothing keeps its buffer, which its length measured.
+    constexpr size_t kMaxKeptBuffer = 32u << 20;
+    const size_t size = chunk.length();
+    if (size == 0 || size > kMaxKeptBuffer) return;
+    chunk.setLength(0);
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (task->state == NSURLSessionTaskStateCompleted || task->spareData.bytes() != nullptr) {
+      return;  // the task already holds a buffer handed back
+    }
+    task->spareData = std::move(chunk);
+  };
+  if (streaming) {
+    s->postNow(std::move(deliver));
+  } else {
+    s->post(std::move(deliver));
+  }
+}
+
+// Coalesced delivery of body bytes to the delegate.
+void deliverData(Transfer& t, const char* bytes, size_t length) {
+  auto task = t.task;
+  int64_t received;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->pendingData.append(bytes, length);
+    task->received += static_cast<int64_t>(length);
+    received = task->received;
+    // Bytes in large pieces are a long body being streamed.
+    constexpr size_t kStreamingPiece = 16 * 1024;
+    scheduleDataDeliveryLocked(t.session, task, length >= kStreamingPiece);
+  }
+  task->notifyCounter(kCountOfBytesReceived, received);
+}
+
+void reportSent(Transfer& t, int64_t n) {
+  auto task = t.task;
+  bool schedule = false;
+  int64_t sent;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->sent += n;
+    sent = task->sent;
+    if (!task->sendReportScheduled) {
+      task->sendReportScheduled = true;
+      schedule = true;
+    }
+  }
+  task->notifyCounter(kCountOfBytesSent, sent);
+  if (!schedule) return;
+  auto s = t.session;
+  s->post([s, task] {
+    int64_t delta, total, expected;
+    NSURLSessionTaskRef owner;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->sendReportScheduled = false;
+      delta = task->sent - task->sentReported;
+      task->sentReported = task->sent;
+      total = task->sent;
+      expected = task->expectedToSend;
+      owner = task->owner.lock();
+    }
+    if (s->delegateRef() && owner && delta > 0) {
+      s->delegateRef()->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
+          s->sessionRef(), owner, delta, total, expected);
+    }
+  });
+}
+
+void reportWritten(Transfer& t, int64_t n) {
+  auto task = t.task;
+  bool schedule = false;
+  int64_t received;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->received += n;
+    received = task->received;
+    if (!task->writeReportScheduled) {
+      task->writeReportScheduled = true;
+      schedule = true;
+    }
+  }
+  task->notifyCounter(kCountOfBytesReceived, received);
+  if (!schedule) return;
+  auto s = t.session;
+  int64_t base = t.fileOffset;
+  s->post([s, task, base] {
+    int64_t delta, total, expected;
+    NSURLSessionTaskRef owner;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->writeReportScheduled = false;
+      delta = task->received - task->writtenReported;
+      task->writtenReported = task->received;
+      total = task->received + base;
+      expected =
+          task->expectedToReceive < 0 ? task->expectedToReceive : task->expectedToReceive + base;
+      owner = task->owner.lock();
+    }
+    auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(owner);
+    if (s->delegateRef() && dl && delta > 0) {
+      s->delegateRef()
+          ->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
+              s->sessionRef(), dl, delta, total, expected);
+    }
+  });
+}
+
+bool isCancelled(const std::shared_ptr<URLTaskCore>& task) {
+  std::lock_guard<std::mutex> lock(task->mu);
+  return task->state == NSURLSessionTaskStateCanceling ||
+         task->state == NSURLSessionTaskStateCompleted;
+}
+
+// Blocks the transfer thread until `answered` holds or the task is cancelled. Returns false
+// when cancelled.
+bool waitForDecision(const std::shared_ptr<URLTaskCore>& task,
+                     const std::function<bool()>& answered) {
+  task->session->flushPosts();  // the question is among them
+  std::unique_lock<std::mutex> lock(task->mu);
+  task->decisionCv.wait(lock, [&] {
+    return answered() || task->state == NSURLSessionTaskStateCanceling ||
+           task->state == NSURLSessionTaskStateCompleted;
+  });
+  return answered();
+}
+
+// ---- Server trust ----
+
+struct TrustAnswer {
+  bool answered = false;
+  bool accepted = false;
+  int64_t errorCode = 0;
+};
+
+bool defaultTrustEvaluation(const SecTrustRef& trust, const std::string& host) {
+  SecTrustSetPolicies(trust, {SecPolicyCreateSSL(true, host)});
+  return SecTrustEvaluateWithError(trust, nullptr);
+}
+
+int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  std::vector<SecCertificateRef> chain;
+  STACK_OF(X509)* untrusted = X509_STORE_CTX_get0_untrusted(ctx);
+  X509* leaf = X509_STORE_CTX_get0_cert(ctx);
+  if (leaf) chain.push_back(SecCertificate::fromX509(leaf));
+  for (int i = 0; untrusted && i < sk_X509_num(untrusted); ++i) {
+    X509* c = sk_X509_value(untrusted, i);
+    if (c == leaf) continue;
+    chain.push_back(SecCertificate::fromX509(c));
+  }
+  SecTrustRef trust;
+  if (chain.empty() || SecTrustCreateWithCertificates(chain, {SecPolicyCreateSSL(true, t->host)},
+                                                      &trust) != errSecSuccess) {
+    t->failure = makeURLError(NSURLErrorServerCertificateUntrusted, t->url);
+    X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+    return 0;
+  }
+  auto task = t->task;
+  auto s = t->session;
+  auto answer = std::make_shared<TrustAnswer>();
+  auto delegate = s->delegateRef();
+  std::string host = t->host;
+  if (!delegate) {
+    answer->answered = true;
+    answer->accepted = defaultTrustEvaluation(trust, host);
+    answer->errorCode = answer->accepted ? 0 : NSURLErrorServerCertificateUntrusted;
+  } else {
+    auto space = std::make_shared<NSURLProtectionSpace>(
+        host, t->port, NSURLProtectionSpaceHTTPS, "", NSURLAuthenticationMethodServerTrust, trust);
+    auto challenge =
+        std::make_shared<NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr, nullptr);
+    auto once = std::make_shared<std::once_flag>();
+    NSURLSessionDelegate::ChallengeCompletion completion =
+        [task, answer, once, trust, host](NSURLSessionAuthChallengeDisposition d,
+                                          NSURLCredentialRef credential) {
+          std::call_once(*once, [&] {
+            bool accepted = false;
+            int64_t code = 0;
+            switch (d) {
+              case NSURLSessionAuthChallengeUseCredential:
+                if (credential && credential->trust()) {
+                  accepted = true;
+                } else {
+                  accepted = defaultTrustEvaluation(trust, host);
+                }
+                break;
+              case NSURLSessionAuthChallengeCancelAuthenticationChallenge:
+                code = NSURLErrorCancelled;
+                break;
+              case NSURLSessionAuthChallengeRejectProtectionSpace:
+                code = NSURLErrorServerCertificateUntrusted;
+                break;
+              default:
+                accepted = defaultTrustEvaluation(trust, host);
+                break;
+            }
+            if (!accepted && code == 0) code = NSURLErrorServerCertificateUntrusted;
+            std::lock_guard<std::mutex> lock(task->mu);
+            answer->accepted = accepted;
+            answer->errorCode = code;
+            answer->answered = true;
+            task->decisionCv.notify_all();
+          });
+        };
+    s->post([s, task, challenge, completion] {
+      auto owner = task->ownerRef();
+      auto session = s->sessionRef();
+      auto d = s->delegateRef();
+      // Server trust is a session-wide challenge: the session-level operation is asked
+      // first, and the task-level one only when the delegate does not implement it.
+      if (d && d->URLSessionDidReceiveChallengeCompletionHandler(session, challenge, completion)) {
+        return;
+      }
+      if (d && owner &&
+          d->URLSessionTaskDidReceiveChallengeCompletionHandler(session, owner, challenge,
+                                                                completion)) {
+        return;
+      }
+      completion(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+    });
+    if (!waitForDecision(task, [&] { return answer->answered; })) {
+      t->failure = makeURLError(NSURLErrorCancelled, t->url);
+      X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+      return 0;
+    }
+  }
+  if (answer->accepted) {
+    X509_STORE_CTX_set_error(ctx, X509_V_OK);
+    return 1;
+  }
+  t->failure = makeURLError(answer->errorCode, t->url);
+  X509_STORE_CTX_set_error(ctx, X509_V_ERR_APPLICATION_VERIFICATION);
+  return 0;
+}
+
+CURLcode sslContextCallback(CURL*, void* sslctx, void* arg) {
+  SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslctx), verifyCallback, arg);
+  return CURLE_OK;
+}
+
+// ---- Body streams ----
+
+// Asks the delegate for a new body stream, blocking the transfer thread. Null when none.
+NSInputStreamRef askNewBodyStream(Transfer& t) {
+  auto task = t.task;
+  auto s = t.session;
+  if (!s->delegateRef()) return nullptr;
+  struct Answer {
+    bool answered = false;
+    NSInputStreamRef stream;
+  };
+  auto answer = std::make_shared<Answer>();
+  auto once = std::make_shared<std::once_flag>();
+  std::function<void(NSInputStreamRef)> completion = [task, answer, once](NSInputStreamRef st) {
+    std::call_once(*once, [&] {
+      std::lock_guard<std::mutex> lock(task->mu);
+      answer->stream = std::move(st);
+      answer->answered = true;
+      task->decisionCv.notify_all();
+    });
+  };
+  s->post([s, task, completion] {
+    auto owner = task->ownerRef();
+    auto d = s->delegateRef();
+    if (d && owner && d->URLSessionTaskNeedNewBodyStream(s->sessionRef(), owner, completion))
+      return;
+    completion(nullptr);
+  });
+  if (!waitForDecision(task, [&] { return answer->answered; })) return nullptr;
+  return answer->stream;
+}
+
+size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  if (t->userPaused) return CURL_READFUNC_PAUSE;
+  size_t max = size * nitems;
+  size_t n = 0;
+  switch (t->bodyKind) {
+    case Transfer::BodyKind::None:
+      return 0;
+    case Transfer::BodyKind::Bytes:
+      n = std::min(max, t->bodyBytes.length() - t->bodyOffset);
+      if (n) std::memcpy(buffer, t->bodyBytes.bytes() + t->bodyOffset, n);
+      t->bodyOffset += n;
+      break;
+    case Transfer::BodyKind::File:
+      n = std::fread(buffer, 1, max, t->bodyFile);
+      if (n == 0 && std::ferror(t->bodyFile)) {
+        t->failure = makeURLError(NSURLErrorUnknown, t->url,
+                                  NSError::make(NSPOSIXErrorDomain, errno ? errno : EIO,
+                                                "The body file could not be read"));
+        return CURL_READFUNC_ABORT;
+      }
+      break;
+    case Transfer::BodyKind::Stream: {
+      int64_t r = t->bodyStream->readMaxLength(reinterpret_cast<uint8_t*>(buffer), max);
+      if (r < 0) {
+        t->failure = makeURLError(NSURLErrorUnknown, t->url, t->bodyStream->streamError());
+        return CURL_READFUNC_ABORT;
+      }
+      n = static_cast<size_t>(r);
+      t->streamRead += r;
+      break;
+    }
+  }
+  t->touch();
+  if (n) reportSent(*t, static_cast<int64_t>(n));
+  return n;
+}
+
+int seekCallback(void* arg, curl_off_t offset, int origin) {
+  auto* t = static_cast<Transfer*>(arg);
+  if (origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+  switch (t->bodyKind) {
+    case Transfer::BodyKind::None:
+      return CURL_SEEKFUNC_OK;
+    case Transfer::BodyKind::Bytes:
+      if (static_cast<size_t>(offset) > t->bodyBytes.length()) return CURL_SEEKFUNC_FAIL;
+      t->bodyOffset = static_cast<size_t>(offset);
+      break;
+    case Transfer::BodyKind::File:
+      if (fseeko(t->bodyFile, offset, SEEK_SET) != 0) return CURL_SEEKFUNC_FAIL;
+      break;
+    case Transfer::BodyKind::Stream: {
+      if (offset == 0 && t->streamRead == 0) return CURL_SEEKFUNC_OK;
+      if (offset != 0) return CURL_SEEKFUNC_CANTSEEK;
+      auto fresh = askNewBodyStream(*t);
+      if (!fresh) {
+        t->failure = makeURLError(NSURLErrorRequestBodyStreamExhausted, t->url);
+        return CURL_SEEKFUNC_FAIL;
+      }
+      t->bodyStream->close();
+      t->bodyStream = fresh;
+      t->bodyStream->open();
+      t->streamRead = 0;
+      break;
+    }
+  }
+  // Bytes sent before the rewind are sent again; the counters keep counting.
+  return CURL_SEEKFUNC_OK;
+}
+
+// ---- Responses ----
+
+void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response);
+void answerNotModified(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& notModified);
+
+// Keeps accepted body bytes for the response cache, up to the largest entry it takes.
+void collectForCache(Transfer& t, const char* bytes, size_t n) {
+  if (!t.collecting) return;
+  if (t.cacheBody.length() + n > t.collectLimit) {
+    t.collecting = false;
+    t.cacheBody = Data();
+    return;
+  }
+  t.cacheBody.append(bytes, n);
+}
+
+size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  size_t n = size * nitems;
+  std::string_view line(buffer, n);
+  t->touch();
+  if (line.rfind("HTTP/", 0) == 0) {
+    // A new status line: a new response (an interim one is replaced by the final one).
+    t->headers = HTTPHeaderFields();
+    t->headersComplete = false;
+    size_t sp = line.find(' ');
+    t->httpVersion = std::string(line.substr(0, sp));
+    t->status =
+        sp == std::string_view::npos ? 0 : std::atoll(std::string(line.substr(sp + 1, 3)).c_str());
+    return n;
+  }
+  std::string_view text = trimmed(line);
+  if (!text.empty()) {
+    size_t colon = text.find(':');
+    if (colon != std::string_view::npos) {
+      t->headers.add(trimmed(text.substr(0, colon)), trimmed(text.substr(colon + 1)));
+    }
+    return n;
+  }
+  if (t->status < 200) return n;  // end of an interim response
+  t->headersComplete = true;
+  auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion,
+                                                      std::move(t->headers));
+  t->headers = HTTPHeaderFields();
+  auto location = response->valueForHTTPHeaderField("Location");
+  if (isRedirectStatus(t->status) && location && !location->empty()) {
+    t->isRedirect = true;
+    t->redirectResponse = response;
+    return n;
+  }
+  t->isRedirect = false;
+  if (t->revalidating && t->status == 304) {
+    answerNotModified(t->task->transfer, response);
+    return n;
+  }
+  // The transfer's shared pointer lives in the session's map; find it through the task.
+  beginResponse(t->task->transfer, response);
+  return n;
+}
+
+constexpr size_t kMaxDeferredBytes = 4 * 1024 * 1024;
+
+size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  size_t n = size * nitems;
+  t->touch();
+  if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
+  if (t->isRedirect) {
+    t->redirectBody.append(buffer, n);
+    return n;
+  }
+  if (t->answeredFromCache) return n;  // a 304 answer has no body of its own
+  {
+    std::lock_guard<std::mutex> lock(t->task->mu);
+    auto state = t->task->state;
+    if (state == NSURLSessionTaskStateCanceling || state == NSURLSessionTaskStateCompleted) {
+      return n;  // cancelled: the bytes go nowhere
+    }
+    if (t->awaitingDisposition) {
+      // Hold the bytes until the delegate decides; stop reading once too many are held.
+      if (t->deferredBody.length() + n > kMaxDeferredBytes) {
+        t->pausedByCallback = true;
+        return CURL_WRITEFUNC_PAUSE;
+      }
+      t->deferredBody.append(buffer, n);
+      collectForCache(*t, buffer, n);
+      return n;
+    }
+  }
+  if (t->file) {
+    if (std::fwrite(buffer, 1, n, t->file) != n) {
+      t->failure = makeURLError(NSURLErrorCannotWriteToFile, t->url);
+      return 0;
+    }
+    reportWritten(*t, static_cast<int64_t>(n));
+    return n;
+  }
+  collectForCache(*t, buffer, n);
+  deliverData(*t, buffer, n);
+  return n;
+}
+
+void completeSuccess(const std::shared_ptr<Transfer>& t);
+void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                  const std::shared_ptr<Transfer>& t);
+
+// Hands held-back bytes on like bytes received (transfer thread).
+void flushDeferred(Transfer& t) {
+  Data body;
+  {
+    std::lock_guard<std::mutex> lock(t.task->mu);
+    body = std::move(t.deferredBody);
+    t.deferredBody = Data();
+  }
+  if (body.empty() || t.failure) return;
+  if (t.file) {
+    if (std::fwrite(body.bytes(), 1, body.length(), t.file) != body.length()) {
+      t.failure = makeURLError(NSURLErrorCannotWriteToFile, t.url);
+    } else {
+      reportWritten(t, static_cast<int64_t>(body.length()));
+    }
+  } else {
+    deliverData(t, reinterpret_cast<const char*>(body.bytes()), body.length());
+  }
+}
+
+void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
+
+// The delegate allowed the response: hand on the held-back bytes and, when the transfer has
+// already ended, complete the task right here (any thread).
+void allowResponse(const std::shared_ptr<URLSessionCore>& s,
+                   const std::shared_ptr<URLTaskCore>& task, const std::shared_ptr<Transfer>& tr) {
+  bool done, paused;
+  int64_t received = -1;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (!tr->awaitingDisposition || task->state == NSURLSessionTaskStateCanceling ||
+        task->state == NSURLSessionTaskStateCompleted) {
+      return;
+    }
+    if (task->state == NSURLSessionTaskStateSuspended) {
+      // A suspended task takes nothing further, not even a body that already arrived whole:
+      // the answer is carried out when the task is resumed. Weak references, so that a task
+      // never resumed is not kept alive by its own held answer.
+      std::weak_ptr<URLSessionCore> ws = s;
+      std::weak_ptr<URLTaskCore> wt = task;
+      std::weak_ptr<Transfer> wtr = tr;
+      task->heldAllow = [ws, wt, wtr] {
+        auto s2 = ws.lock();
+        auto t2 = wt.lock();
+        auto tr2 = wtr.lock();
+        if (s2 && t2 && tr2) allowResponse(s2, t2, tr2);
+      };
+      return;
+    }
+    tr->awaitingDisposition = false;
+    done = tr->doneWhileAwaiting;
+    paused = tr->pausedByCallback;
+    tr->pausedByCallback = false;
+    if (!tr->deferredBody.empty() && !(done && tr->failure)) {
+      task->received += static_cast<int64_t>(tr->deferredBody.length());
+      received = task->received;
+      task->pendingData.append(tr->deferredBody);
+      scheduleDataDeliveryLocked(s, task);
+    }
+    tr->deferredBody = Data();
+  }
+  if (received >= 0) task->notifyCounter(kCountOfBytesReceived, received);
+  if (done) {
+    if (!tr->failure) offerToCache(s, task, tr);
+    s->taskCompleted(task, tr->failure);
+    // Only bookkeeping is left (the easy handle is gone): it rides along with the transfer
+    // thread's next wake-up instead of causing one.
+    s->enqueue(
+        [task, tr] {
+          if (task->transfer == tr) task->transfer = nullptr;
+        },
+        /*wake=*/false);
+  } else if (paused) {
+    s->enqueue([task, tr] {
+      if (task->transfer == tr) applyPause(*tr);
+    });
+  }
+}
+
+void completeSuccess(const std::shared_ptr<Transfer>& t);
+
+// The delegate turned the data task into a download task (transfer thread).
+void becomeDownload(const std::shared_ptr<URLSessionCore>& s,
+                    const std::shared_ptr<URLTaskCore>& task, const std::shared_ptr<Transfer>& tr) {
+  if (task->transfer != tr) return;
+  bool done;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (!tr->awaitingDisposition) return;
+    tr->awaitingDisposition = false;
+    tr->pausedByCallback = false;
+    done = tr->doneWhileAwaiting;
+  }
+  tr->collecting = false;  // a download's body is not a cached response
+  auto dlCore = std::make_shared<URLTaskCore>();
+  NSURLSessionDownloadTaskRef dl;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    std::lock_guard<std::mutex> tlock(task->mu);
+    dlCore->session = s;
+    dlCore->kind = TaskKind::Download;
+    dlCore->identifier = s->nextIdentifier++;
+    dlCore->description = task->description;
+    dlCore->original = task->original;
+    dlCore->current = task->current;
+    dlCore->response = task->response;
+    dlCore->state = NSURLSessionTaskStateRunning;
+    dlCore->started = true;
+    dlCore->expectedToReceive = task->expectedToReceive;
+    dlCore->sent = task->sent;
+    dlCore->expectedToSend = task->expectedToSend;
+    task->state = NSURLSessionTaskStateCompleted;
+    task->reported = true;  // the data task ends here without a completion of its own
+    dl = URLSessionCore::newTaskObject<NSURLSessionDownloadTask>(dlCore);
+    dlCore->owner = dl;
+    auto& list = s->tasks;
+    auto old = task->ownerRef();
+    list.erase(std::remove(list.begin(), list.end(), old), list.end());
+    list.push_back(dl);
+  }
+  Data held;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    held = std::move(tr->deferredBody);
+    tr->deferredBody = Data();
+  }
+  tr->task = dlCore;
+  dlCore->transfer = tr;
+  task->transfer = nullptr;
+  tr->filePath = makeTempFile(&tr->file);
+  if (!tr->file) tr->failure = makeURLError(NSURLErrorCannotCreateFile, tr->url);
+  {
+    std::lock_guard<std::mutex> lock(dlCore->mu);
+    tr->deferredBody = std::move(held);
+  }
+  auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+  s->post([s, dataTask, dl] {
+    auto d = s->delegateRef();
+    if (d && dataTask) d->URLSessionDataTaskDidBecomeDownloadTask(s->sessionRef(), dataTask, dl);
+  });
+  flushDeferred(*tr);
+  if (done) {
+    completeSuccess(tr);
+  } else {
+    applyPause(*tr);
+  }
+}
+
+// Called when the final response header has arrived (or a refused redirect's response).
+void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response) {
+  auto task = t->task;
+  TaskKind kind;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->response = response;
+    task->expectedToReceive = response->expectedContentLength();
+    kind = task->kind;
+  }
+  task->notifyCounter(kCountOfBytesExpectedToReceive, response->expectedContentLength());
+  auto s = t->session;
+  if (kind == TaskKind::Download) {
+    if (!t->file) {
+      // A resumed download continues its file only on a partial answer.
+      if (!t->filePath.empty() && response->statusCode() == 206) {
+        t->file = std::fopen(t->filePath.c_str(), "ab");
+      } else {
+        if (!t->filePath.empty()) unlink(t->filePath.c_str());
+        t->fileOffset = 0;
+        t->filePath = makeTempFile(&t->file);
+      }
+      if (!t->file) t->failure = makeURLError(NSURLErrorCannotCreateFile, t->url);
+      bool resumed;
+      {
+        std::lock_guard<std::mutex> lock(task->mu);
+        resumed = !task->resumePath.empty();
+      }
+      if (!t->resumeChecked && resumed) {
+        t->resumeChecked = true;
+        int64_t offset = t->fileOffset;
+        int64_t expected = response->expectedContentLength() < 0
+                               ? NSURLSessionTransferSizeUnknown
+                               : response->expectedContentLength() + offset;
+        s->post([s, task, offset, expected] {
+          auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
+          if (s->delegateRef() && dl) {
+            s->delegateRef()->URLSessionDownloadTaskDidResumeAtOffsetExpectedTotalBytes(
+                s->sessionRef(), dl, offset, expected);
+          }
+        });
+      }
+    }
+    return;
+  }
+  if (t->cache && !t->answeredFromCache) {
+    bool complete;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      complete = t->doneWhileAwaiting;  // a body handed over whole (a refused redirect)
+    }
+    t->collecting = !complete && NSURLCacheRules::isStorable(t->request, response);
+    t->collectLimit = std::max(t->cache->memoryCapacity(), t->cache->diskCapacity()) / 20;
+  }
+  if (!s->delegateRef()) return;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->awaitingDisposition = true;
+  }
+  auto once = std::make_shared<std::once_flag>();
+  std::shared_ptr<Transfer> tr = t;
+  std::function<void(NSURLSessionResponseDisposition)> completion =
+      [s, task, tr, once](NSURLSessionResponseDisposition d) {
+        std::call_once(*once, [&] {
+          if (d == NSURLSessionResponseAllow || d == NSURLSessionResponseBecomeDownload) {
+            if (d == NSURLSessionResponseAllow) {
+              allowResponse(s, task, tr);
+            } else {
+              s->enqueue([s, task, tr] { becomeDownload(s, task, tr); });
+            }
+            return;
+          }
+          // Cancel: from now on the task is cancelling, whatever the transfer does next.
+          {
+            std::lock_guard<std::mutex> lock(task->mu);
+            if (!tr->awaitingDisposition) return;
+            tr->awaitingDisposition = false;
+            if (task->state == NSURLSessionTaskStateRunning ||
+                task->state == NSURLSessionTaskStateSuspended) {
+              task->state = NSURLSessionTaskStateCanceling;
+            }
+            task->decisionCv.notify_all();
+          }
+          s->cancel(task, false);
+        });
+      };
+  auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+  s->post([s, dataTask, response, completion] {
+    auto d = s->delegateRef();
+    if (d && dataTask &&
+        d->URLSessionDataTaskDidReceiveResponseCompletionHandler(s->sessionRef(), dataTask,
+                                                                 response, completion)) {
+      return;
+    }
+    completion(NSURLSessionResponseAllow);
+  });
+}
+
+// ---- Response cache ----
+
+// Offers the collected response to the delegate (URLSessionDataTaskWillCacheResponse...) and
+// stores what it answers. Posted before the task's completion, so the delegate is asked
+// first.
+void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
+                  const std::shared_ptr<Transfer>& t) {
+  if (!t->collecting || !t->cache) return;
+  t->collecting = false;
+  NSURLResponseRef response;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    response = task->response;
+  }
+  if (!response) return;
+  auto proposed = std::make_shared<NSCachedURLResponse>(response, std::move(t->cacheBody));
+  t->cacheBody = Data();
+  auto cache = t->cache;
+  auto request = t->request;
+  auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
+  s->post([s, dataTask, proposed, cache, request] {
+    auto once = std::make_shared<std::once_flag>();
+    std::function<void(NSCachedURLResponseRef)> completion =
+        [cache, request, once](NSCachedURLResponseRef chosen) {
+          std::call_once(*once, [&] {
+            if (chosen) cache->storeCachedResponseForRequest(chosen, request);
+          });
+        };
+    auto d = s->delegateRef();
+    if (d && dataTask &&
+        d->URLSessionDataTaskWillCacheResponseCompletionHandler(s->sessionRef(), dataTask, proposed,
+                                                                completion)) {
+      return;
+    }
+    completion(proposed);
+  });
+}
+
+// Answers the task with a cached response, without the network (transfer thread). False
+// when the entry is not an HTTP response (the request is then sent).
+bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLResponseRef& cached) {
+  auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response());
+  if (!http) return false;
+  auto task = t->task;
+  t->answeredFromCache = true;
+  t->headersComplete = true;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->deferredBody = cached->data();
+    t->doneWhileAwaiting = true;
+  }
+  beginResponse(t, http);
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+  }
+  if (!awaiting) {
+    flushDeferred(*t);
+    completeSuccess(t);
+  }
+  return true;
+}
+
+// A 304 answered a conditional request: the stored response, brought up to date, is the
+// task's response and the stored body its body (transfer thread).
+void answerNotModified(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& notModified) {
+  auto stored = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->revalidating->response());
+  auto merged = NSURLCacheRules::mergeNotModified(stored, notModified);
+  t->cache->storeCachedResponseForRequest(
+      std::make_shared<NSCachedURLResponse>(merged, t->revalidating->data(),
+                                            t->revalidating->storagePolicy()),
+      t->request);
+  auto task = t->task;
+  t->answeredFromCache = true;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->deferredBody = t->revalidating->data();
+  }
+  beginResponse(t, merged);
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+  }
+  if (!awaiting) flushDeferred(*t);
+}
+
+// ---- Completion ----
+
+void releaseEasy(Transfer& t) {
+  if (!t.easy) return;
+  curl_multi_remove_handle(t.session->multi, t.easy);
+  t.session->recycleEasy(t.easy);
+  t.easy = nullptr;
+}
+
+void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
+  releaseEasy(*t);
+  auto task = t->task;
+  if (task->transfer == t) task->transfer = nullptr;
+  if (t->file) {
+    std::fclose(t->file);
+    t->file = nullptr;
+  }
+  if (error && !t->filePath.empty()) {
+    bool keep = false;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      keep = static_cast<bool>(task->resumeDataCompletion);
+    }
+    if (!keep) unlink(t->filePath.c_str());
+  }
+  t->session->taskCompleted(task, error);
+}
+
+void completeSuccess(const std::shared_ptr<Transfer>& t) {
+  auto task = t->task;
+  auto s = t->session;
+  if (t->failure) {
+    finishTransfer(t, t->failure);
+    return;
+  }
+  TaskKind kind;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    kind = task->kind;
+  }
+  if (kind == TaskKind::Download) {
+    if (t->file) {
+      std::fclose(t->file);
+      t->file = nullptr;
+    }
+    std::string path = t->filePath;
+    t->filePath.clear();
+    auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
+    s->post([s, dl, path] {
+      if (s->delegateRef() && dl) {
+        s->delegateRef()->URLSessionDownloadTaskDidFinishDownloadingToURL(s->sessionRef(), dl,
+                                                                          path);
+      }
+      unlink(path.c_str());
+    });
+  } else {
+    offerToCache(s, task, t);
+  }
+  finishTransfer(t, nullptr);
+}
+
+void handleRedirect(const std::shared_ptr<Transfer>& t) {
+  auto task = t->task;
+  auto s = t->session;
+  auto response = t->redirectResponse;
+  if (t->redirectCount >= 16) {
+    finishTransfer(t, makeURLError(NSURLErrorHTTPTooManyRedirects, t->url));
+    return;
+  }
+  std::string target =
+      resolveURL(t->url, response->valueForHTTPHeaderField("Location").value_or(""));
+  auto next = t->request->mutableCopy();
+  next->setURL(target);
+  int64_t code = response->statusCode();
+  std::string method = t->request->HTTPMethod();
+  bool toGet =
+      (code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST");
+  if (toGet) {
+    next->setHTTPMethod("GET");
+    next->setHTTPBody(std::nullopt);
+    next->setHTTPBodyStream(nullptr);
+    next->setValueForHTTPHeaderField(std::nullopt, "Content-Type");
+    next->setValueForHTTPHeaderField(std::nullopt, "Content-Length");
+  }
+  ParsedURL from = parseURL(t->url), to = parseURL(target);
+  if (to.ok && (from.host != to.host || from.port != to.port || from.scheme != to.scheme)) {
+    next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
+  }
+  releaseEasy(*t);
+  NSURLRequestRef proposed = next;
+  int count = t->redirectCount + 1;
+  auto once = std::make_shared<std::once_flag>();
+  std::function<void(NSURLRequestRef)> completion = [s, task, t, once, count,
+                                                     toGet](NSURLRequestRef chosen) {
+    std::call_once(*once, [&] {
+      s->enqueue([s, task, t, chosen, count, toGet] {
+        if (task->transfer != t) return;  // cancelled meanwhile
+        if (!chosen) {
+          // Refused: the redirect response is the answer, with its body.
+          t->isRedirect = false;
+          {
+            std::lock_guard<std::mutex> lock(task->mu);
+            t->deferredBody = std::move(t->redirectBody);
+            t->doneWhileAwaiting = true;
+          }
+          t->redirectBody = Data();
+          beginResponse(t, t->redirectResponse);
+          bool awaiting;
+          {
+            std::lock_guard<std::mutex> lock(task->mu);
+            awaiting = t->awaitingDisposition;
+          }
+          if (!awaiting) {
+            flushDeferred(*t);
+            completeSuccess(t);
+          }
+          return;
+        }
+        NSURLRequestRef request = chosen;
+        bool needsStream = !toGet && request->HTTPBodyStream() != nullptr;
+        task->transfer = nullptr;
+        {
+          std::lock_guard<std::mutex> lock(task->mu);
+          task->current = request;
+        }
+        if (needsStream) {
+          auto fresh = askNewBodyStream(*t);
+          if (!fresh) {
+            // A cancel that released the wait ends the task as cancelled, not as exhausted.
+            t->session->taskCompleted(
+                task, makeURLError(isCancelled(task) ? NSURLErrorCancelled
+                                                     : NSURLErrorRequestBodyStreamExhausted,
+                                   t->url));
+            return;
+          }
+          auto m = request->mutableCopy();
+          m->setHTTPBodyStream(fresh);
+          request = m;
+        }
+        startTransfer(s, task, request, count);
+      });
+    });
+  };
+  auto owner = task->ownerRef();
+  s->post([s, owner, response, proposed, completion] {
+    auto d = s->delegateRef();
+    if (d && owner &&
+        d->URLSessionTaskWillPerformHTTPRedirectionNewRequestCompletionHandler(
+            s->sessionRef(), owner, response, proposed, completion)) {
+      return;
+    }
+    completion(proposed);
+  });
+}
+
+void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
+  auto task = t->task;
+  if (isCancelled(task)) {
+    finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+    return;
+  }
+  if (t->failure) {
+    finishTransfer(t, t->failure);
+    return;
+  }
+  if (result != CURLE_OK) {
+    finishTransfer(t, makeURLError(errorCodeForCurl(result), t->url));
+    return;
+  }
+  if (t->isRedirect) {
+    handleRedirect(t);
+    return;
+  }
+  if (!t->headersComplete) {
+    finishTransfer(t, makeURLError(NSURLErrorBadServerResponse, t->url));
+    return;
+  }
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+    if (awaiting) t->doneWhileAwaiting = true;  // the delegate's answer completes the task
+  }
+  if (awaiting) {
+    releaseEasy(*t);
+    return;
+  }
+  flushDeferred(*t);
+  completeSuccess(t);
+}
+
+// Builds and adds the easy handle of a task's (next) request.
+void startTransfer(const std::shared_ptr<URLSessionCore>& s,
+                   const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
+                   int redirectCount) {
+  auto t = std::make_shared<Transfer>();
+  t->task = task;
+  t->session = s;
+  t->request = request;
+  t->redirectCount = redirectCount;
+  t->url = request ? request->URL() : "";
+  task->transfer = t;
+  ParsedURL parsed = parseURL(t->url);
+  if (!request || !parsed.ok) {
+    finishTransfer(t, makeURLError(NSURLErrorUnsupportedURL, t->url));
+    return;
+  }
+  t->host = parsed.host;
+  t->port = parsed.port;
+  t->scheme = parsed.scheme;
+
+  TaskKind kind;
+  std::optional<Data> uploadData;
+  std::optional<std::string> uploadFile;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    kind = task->kind;
+    uploadData = task->uploadData;
+    uploadFile = task->uploadFile;
+    t->userPaused = task->state == NSURLSessionTaskStateSuspended;
+    if (kind == TaskKind::Download && !task->resumePath.empty() && redirectCount == 0) {
+      t->filePath = task->resumePath;
+      t->fileOffset = task->resumeOffset;
+    }
+  }
+  NSURLSessionConfigurationRef config;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    config = s->config;
+  }
+  if (kind == TaskKind::Data && config->URLCache()) {
+    const auto& cache = config->URLCache();
+    uint64_t policy = request->cachePolicy();
+    if (policy == NSURLRequestUseProtocolCachePolicy) policy = config->requestCachePolicy();
+    NSCachedURLResponseRef cached;
+    if (request->HTTPMethod() == "GET") cached = cache->cachedResponseForRequest(request);
+    switch (NSURLCacheRules::decide(request, policy, cached,
+                                    Clock::current()->date().timeIntervalSince1970())) {
+      case NSURLCacheRules::Decision::Unavailable:
+        finishTransfer(t, makeURLError(NSURLErrorResourceUnavailable, t->url));
+        return;
+      case NSURLCacheRules::Decision::UseCached:
+        t->cache = cache;
+        if (answerFromCache(t, cached)) return;
+        break;
+      case NSURLCacheRules::Decision::Revalidate:
+        t->revalidating = cached;
+        break;
+      case NSURLCacheRules::Decision::Load:
+        break;
+    }
+    t->cache = cache;
+  }
+  const std::string& method = request->HTTPMethod();
+  bool bodyless = method == "GET" || method == "HEAD";
+  // Body: an upload's own body wins over the request's (only for the first request: a
+  // redirect that keeps the body keeps the upload's body too).
+  if (!bodyless) {
+    if (uploadFile && redirectCount == 0) {
+      t->bodyKind = Transfer::BodyKind::File;
+      t->bodyFile = std::fopen(uploadFile->c_str(), "rb");
+      if (!t->bodyFile) {
+        finishTransfer(t, makeURLError(NSURLErrorFileDoesNotExist, t->url));
+        return;
+      }
+    } else if (uploadData && (redirectCount == 0 || !request->HTTPBodyStream())) {
+      t->bodyKind = Transfer::BodyKind::Bytes;
+      t->bodyBytes = *uploadData;
+    } else if (request->HTTPBodyStream()) {
+      t->bodyKind = Transfer::BodyKind::Stream;
+      t->bodyStream = request->HTTPBodyStream();
+      if (t->bodyStream->streamStatus() == NSStreamStatusNotOpen) t->bodyStream->open();
+      if (t->bodyStream->streamStatus() == NSStreamStatusError) {
+        finishTransfer(t, makeURLError(NSURLErrorUnknown, t->url, t->bodyStream->streamError()));
+        return;
+      }
+    } else if (request->HTTPBody()) {
+      t->bodyKind = Transfer::BodyKind::Bytes;
+      t->bodyBytes = *request->HTTPBody();
+    }
+  }
+
+  CURL* e = s->takeEasy();
+  t->easy = e;
+  curl_easy_setopt(e, CURLOPT_URL, parsed.normalized.c_str());
+  curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_PROXY, "");  // never through a proxy of the environment
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, headerCallback);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
+  if (parsed.scheme == "https") {
+    // The trust decision is made by verifyCallback (delegate or default evaluation).
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, sslContextCallback);
+    curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, t.get());
+  }
+  if (method == "GET") {
+    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+  } else if (method == "HEAD") {
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+  } else {
+    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  // Header fields: the request's, then the configuration's additional ones it lacks.
+  HTTPHeaderFields fields = request->headerFields();
+  for (auto& [k, v] : config->HTTPAdditionalHeaders()) {
+    if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
+  }
+  int64_t bodyLength = -1;
+  if (t->bodyKind == Transfer::BodyKind::Bytes)
+    bodyLength = static_cast<int64_t>(t->bodyBytes.length());
+  if (t->bodyKind == Transfer::BodyKind::File) {
+    struct stat st;
+    if (fstat(fileno(t->bodyFile), &st) == 0) bodyLength = st.st_size;
+  }
+  if (t->bodyKind == Transfer::BodyKind::Stream) {
+    if (auto cl = fields.get("Content-Length")) {
+      char* end = nullptr;
+      long long v = std::strtoll(cl->c_str(), &end, 10);
+      if (end && *end == '\0' && v >= 0) bodyLength = v;
+    }
+  }
+  if (t->bodyKind != Transfer::BodyKind::None) {
+    curl_easy_setopt(e, CURLOPT_POST, 1L);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, readCallback);
+    curl_easy_setopt(e, CURLOPT_READDATA, t.get());
+    curl_easy_setopt(e, CURLOPT_SEEKFUNCTION, seekCallback);
+    curl_easy_setopt(e, CURLOPT_SEEKDATA, t.get());
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+    // curl would otherwise add a form content type, and a chunked body carries no length.
+    if (!fields.get("Content-Type")) fields.set("Content-Type", "");
+    fields.remove("Content-Length");
+    if (bodyLength < 0) fields.set("Transfer-Encoding", "chunked");
+  } else if (!bodyless) {
+    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, 0L);
+    curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
+    if (!fields.get("Content-Type")) fields.set("Content-Type", "");
+    fields.remove("Content-Length");
+  }
+  if (kind == TaskKind::Download && t->fileOffset > 0) {
+    fields.set("Range", "bytes=" + std::to_string(t->fileOffset) + "-");
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (!task->resumeValidator.empty()) fields.set("If-Range", task->resumeValidator);
+  }
+  if (t->revalidating) {
+    const HTTPHeaderFields validators = NSURLCacheRules::validatorsFor(t->revalidating);
+    for (const auto& [k, v] : validators.fields()) {
+      if (!fields.get(k)) fields.set(k, v);
+    }
+  }
+  fields.set("Expect", "");  // no 100-continue round trip
+  for (auto& [k, v] : fields.fields()) {
+    std::string line = v.empty() ? k + ":" : k + ": " + v;
+    t->headerList = curl_slist_append(t->headerList, line.c_str());
+  }
+  curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
+
+  bool expectedChanged = false;
+  int64_t expectedToSend = t->bodyKind == Transfer::BodyKind::None ? 0 : bodyLength;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    if (redirectCount == 0 && task->expectedToSend != expectedToSend) {
+      task->expectedToSend = expectedToSend;
+      expectedChanged = true;
+    }
+  }
+  if (expectedChanged) task->notifyCounter(kCountOfBytesExpectedToSend, expectedToSend);
+  double idle = request->hasExplicitTimeout() ? request->timeoutInterval()
+                                              : config->timeoutIntervalForRequest();
+  t->idleTimeoutNs = idle > 0 ? static_cast<int64_t>(idle * 1e9) : 0;
+  double resource = config->timeoutIntervalForResource();
+  t->touch();
+  t->resourceDeadlineNs =
+      resource > 0 ? t->lastActivityNs + static_cast<int64_t>(resource * 1e9) : 0;
+
+  curl_multi_add_handle(s->multi, e);
+  if (t->userPaused) curl_easy_pause(e, CURLPAUSE_ALL);
+}
+
+}  // namespace
+
+// ---- URLSessionCore --------------------------------------------------------------------------
+
+URLSessionCore::~URLSessionCore() {
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    workerStop = true;
+  }
+  if (multi) curl_multi_wakeup(multi);
+  if (worker.joinable()) {
+    if (worker.get_id() == std::this_thread::get_id()) {
+      StoppedWorkers::shared().keep(std::move(worker), workerEnded);
+    } else {
+      worker.join();
+    }
+  }
+  for (CURL* e : spareEasy) curl_easy_cleanup(e);
+  if (multi) curl_multi_cleanup(multi);
+}
+
+NSURLSessionRef URLSessionCore::sessionRef() {
+  std::lock_guard<std::mutex> lock(mu);
+  return weakSelf.lock();
+}
+
+namespace {
+// The session whose transfer thread this is.
+thread_local const URLSessionCore* tWorkerOf = nullptr;
+}  // namespace
+
+void URLSessionCore::post(std::function<void()> block) {
+  if (tWorkerOf == this) {
+    std::lock_guard<std::mutex> lock(outboxMu);
+    outbox.push_back(std::move(block));
+    return;
+  }
+  postNow(std::move(block));
+}
+
+void URLSessionCore::postNow(std::function<void()> block) {
+  std::lock_guard<std::mutex> lock(outboxMu);
+  for (auto& held : outbox) queue->addOperationWithBlock(std::move(held));
+  outbox.clear();
+  queue->addOperationWithBlock(std::move(block));
+}
+
+void URLSessionCore::flushPosts() {
+  std::lock_guard<std::mutex> lock(outboxMu);
+  // Handed on under the lock: a block posted meanwhile by another thread must come after.
+  for (auto& held : outbox) queue->addOperationWithBlock(std::move(held));
+  outbox.clear();
+}
+
+void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
+  std::lock_guard<std::mutex> lock(mu);
+  if (workerStop) return;  // invalidated and finished: nothing runs any more
+  commands.push_back(std::move(command));
+  if (!workerRunning) {
+    globalCurlInit();
+    multi = curl_multi_init();
+    int64_t perHost = config->HTTPMaximumConnectionsPerHost();
+    if (perHost > 0)
+      curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(perHost));
+    workerRunning = true;
+    // The worker holds only a weak reference so that the core can go away.
+    std::weak_ptr<URLSessionCore> weak = shared_from_this();
+    workerEnded = std::make_shared<std::atomic<bool>>(false);
+    StoppedWorkers::shared();  // its exit handler must run before those registered so far
+    worker = std::thread([weak, ended = workerEnded] {
+      if (auto s = weak.lock()) s->workerLoop();
+      ended->store(true, std::memory_order_release);
+    });
+    return;
+  }
+  if (wake && workerPolling) {
+    workerPolling = false;  // one wake-up is enough until the worker polls again
+    curl_multi_wakeup(multi);
+  }
+}
+
+CURL* URLSessionCore::takeEasy() {
+  if (spareEasy.empty()) return curl_easy_init();
+  CURL* e = spareEasy.back();
+  spareEasy.pop_back();
+  return e;
+}
+
+void URLSessionCore::recycleEasy(CURL* easy) {
+  constexpr size_t kMaxSpare = 16;
+  if (spareEasy.size() >= kMaxSpare) {
+    curl_easy_cleanup(easy);
+    return;
+  }
+  curl_easy_reset(easy);
+  spareEasy.push_back(easy);
+}
+
+void URLSessionCore::workerLoop() {
+  // Note: runs with a strong reference to the core (taken by the thread's lambda).
+  tWorkerOf = this;
+  // Kept across turns so that a turn allocates nothing for its own bookkeeping.
+  std::vector<std::function<void()>> batch;
+  std::vector<std::shared_ptr<URLTaskCore>> active;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      batch.swap(commands);
+      if (workerStop && batch.empty()) break;
+    }
+    for (auto& c : batch) c();
+    batch.clear();
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi, &left)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      Transfer* raw = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &raw);
+      CURLcode result = msg->data.result;
+      if (raw && raw->task->transfer.get() == raw) {
+        auto t = raw->task->transfer;
+        onDone(t, result);
+      }
+    }
+    // Time-outs on plat::Clock (so a virtual clock drives them in tests).
+    int64_t now = Clock::nowNs();
+    bool timed = false;
+    active.clear();
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      for (auto& task : tasks) active.push_back(task->core());
+    }
+    for (auto& task : active) {
+      auto t = task->transfer;
+      if (!t || !t->easy) continue;
+      bool awaiting;
+      {
+        std::lock_guard<std::mutex> lock(task->mu);
+        awaiting = t->awaitingDisposition;
+      }
+      if (t->userPaused || awaiting) {
+        t->touch();
+        continue;
+      }
+      timed = true;
+      if ((t->idleTimeoutNs && now - t->lastActivityNs >= t->idleTimeoutNs) ||
+          (t->resourceDeadlineNs && now >= t->resourceDeadlineNs)) {
+        finishTransfer(t, makeURLError(NSURLErrorTimedOut, t->url));
+      }
+    }
+    active.clear();
+    // The turn's events go to the delegate queue together, once per turn.
+    flushPosts();
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (workerStop && commands.empty()) break;
+      if (!commands.empty()) continue;
+      // Set together with the check above, so a command queued from here on wakes the poll
+      // (a wake-up that comes before the poll starts makes it return at once).
+      workerPolling = true;
+    }
+    long curlTimeout = -1;
+    curl_multi_timeout(multi, &curlTimeout);
+    int wait = 60000;
+    if (curlTimeout >= 0) wait = static_cast<int>(std::min<long>(curlTimeout, wait));
+    if (timed) wait = std::min(wait, 50);
+    curl_multi_poll(multi, nullptr, 0, wait, nullptr);
+    std::lock_guard<std::mutex> lock(mu);
+    workerPolling = false;
+  }
+  // Stopped (after invalidation, when no task is left): close the connections now.
+  CURLM* m;
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    m = multi;
+    multi = nullptr;
+    commands.clear();
+  }
+  for (CURL* e : spareEasy) curl_easy_cleanup(e);
+  spareEasy.clear();
+  curl_multi_cleanup(m);
+  flushPosts();
+  tWorkerOf = nullptr;
+}
+
+std::thread URLSessionCore::stopWorkerLocked() {
+  workerStop = true;
+  if (multi) {
+    curl_multi_wakeup(multi);
+    return std::move(worker);
+  }
+  workerRunning = true;  // never started: nothing to stop
+  return std::thread();
+}
+
+void URLSessionCore::keepStoppedWorker(std::thread worker,
+                                       std::shared_ptr<std::atomic<bool>> ended) {
+  StoppedWorkers::shared().keep(std::move(worker), std::move(ended));
+}
+
+void URLSessionCore::startOrUnpause(const std::shared_ptr<URLTaskCore>& task, bool start) {
+  auto self = shared_from_this();
+  if (start) {
+    NSURLRequestRef request;
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      request = task->current;
+    }
+    enqueue([self, task, request] {
+      if (isCancelled(task)) {
+        auto t = std::make_shared<Transfer>();
+        t->task = task;
+        t->session = self;
+        t->url = request ? request->URL() : "";
+        finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+        return;
+      }
+      startTransfer(self, task, request, 0);
+    });
+  } else {
+    enqueue([task] {
+      auto t = task->transfer;
+      if (!t) return;
+      t->userPaused = false;
+      applyPause(*t);
+    });
+  }
+}
+
+void URLSessionCore::pause(const std::shared_ptr<URLTaskCore>& task) {
+  enqueue([task] {
+    auto t = task->transfer;
+    if (!t) return;
+    t->userPaused = true;
+    applyPause(*t);
+  });
+}
+
+void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produceResumeData) {
+  auto self = shared_from_this();
+  enqueue([self, task, produceResumeData] {
+    auto t = task->transfer;
+    if (!t) {
+      bool started, completed;
+      {
+        std::lock_guard<std::mutex> lock(task->mu);
+        started = task->started;
+        completed = task->state == NSURLSessionTaskStateCompleted;
+      }
+      // Not started, or between two requests (a redirect awaiting the delegate).
+      if (!started || !completed) {
+        auto dummy = std::make_shared<Transfer>();
+        dummy->task = task;
+        dummy->session = self;
+        {
+          std::lock_guard<std::mutex> lock(task->mu);
+          dummy->url = task->current ? task->current->URL() : "";
+        }
+        finishTransfer(dummy, makeURLError(NSURLErrorCancelled, dummy->url));
+      }
+      return;
+    }
+    if (produceResumeData && t->file && !t->filePath.empty()) {
+      std::fflush(t->file);
+      auto response = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->task->response);
+      std::string validator;
+      if (response) {
+        validator = response->valueForHTTPHeaderField("ETag").value_or(
+            response->valueForHTTPHeaderField("Last-Modified").value_or(""));
+      }
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->resumePath = t->filePath;
+      task->resumeOffset = t->fileOffset + task->received;
+      task->resumeValidator = validator;
+    }
+    finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+  });
+}
+
+}  // namespace detail
+
+// Whether `path` is a partial download this layer made: a regular file (not a link) in the
+// download directory, named like makeTempFile's files. Resume data comes from outside the
+// session (an app stores it), so nothing else may be appended to or deleted through it.
+bool detail::isPartialDownloadFile(const std::string& path, int64_t size) {
+  std::filesystem::path p(path);
+  std::string name = p.filename().string();
+  if (downloadDirectory() / name != p ||
+      name.size() != kPartialPrefix.size() + 6 + kPartialSuffix.size() ||
+      name.compare(0, kPartialPrefix.size(), kPartialPrefix) != 0 ||
+      name.compare(name.size() - kPartialSuffix.size(), kPartialSuffix.size(), kPartialSuffix) !=
+          0) {
+    return false;
+  }
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
+}
+
+}  // namespace plat
