@@ -1,0 +1,96 @@
+#include "KRH5Plugin/QRCodeManager.h"
+
+#include <cmath>
+
+#include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/QRCodeViewController.h"
+#include "KRH5Plugin/SysPlugin.h"
+#include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSLog.h"
+#include "platform/graphics/CGBitmapContext.h"
+
+namespace {
+
+constexpr const char* kQRCodeGenerator = "CIQRCodeGenerator";
+constexpr const char* kResourceBundle = "Lumora";
+
+std::shared_ptr<QRCodeViewController>& heldScanner() {
+  static auto* held = new std::shared_ptr<QRCodeViewController>();
+  return *held;
+}
+
+}  // namespace
+
+plat::UIImageRef QRCodeManager::CreateQRCodeWithSize(const std::string& text, double size) {
+  auto filter = plat::CIFilter::filterWithName(kQRCodeGenerator);
+  if (!filter) return nullptr;
+  filter->setDefaults();
+  filter->setValueForKey(plat::Value(plat::Data::fromString(text)), "inputMessage");
+  return CreateNonInterpolateUIImageWithSize(filter->outputImage(), size);
+}
+
+plat::UIImageRef QRCodeManager::CreateNonInterpolateUIImageWithSize(const plat::CIImageRef& image,
+                                                                    double size) {
+  if (!image) return nullptr;
+  plat::CGRect extent = plat::CGRectIntegral(image->extent());
+  if (!(extent.size.width > 0) || !(extent.size.height > 0)) return nullptr;
+  double scale = std::min(size / extent.size.width, size / extent.size.height);
+  double width = std::floor(extent.size.width * scale);
+  double height = std::floor(extent.size.height * scale);
+  // Also refuses NaN and sizes no bitmap can have.
+  if (!(width >= 1 && height >= 1) || width > double(plat::kCGBitmapMaxSide) ||
+      height > double(plat::kCGBitmapMaxSide)) {
+    return nullptr;
+  }
+  auto canvas = plat::CGBitmapContextCreate(nullptr, size_t(width), size_t(height), 8, 0,
+                                            plat::CGColorSpaceCreateDeviceGray(),
+                                            plat::kCGImageAlphaNone);
+  auto context = plat::CIContext::contextWithOptions();
+  plat::CGImageRef bitmap = context->createCGImageFromRect(image, extent);
+  if (!canvas || !bitmap) return nullptr;
+  plat::CGContextSetInterpolationQuality(canvas.get(), plat::kCGInterpolationNone);
+  plat::CGContextScaleCTM(canvas.get(), scale, scale);
+  plat::CGContextDrawImage(canvas.get(), extent, bitmap);
+  plat::CGImageRef scaled = plat::CGBitmapContextCreateImage(canvas.get());
+  if (!scaled) return nullptr;
+  return plat::UIImage::imageWithCGImage(scaled);
+}
+
+void QRCodeManager::ScanQRCode() {
+  auto& held = heldScanner();
+  if (!held) {
+    std::string path =
+        plat::NSBundle::mainBundle()->pathForResourceOfType(kResourceBundle, "bundle");
+    if (path.empty() || !plat::NSBundle::bundleWithPath(path)) {
+      plat::NSLog("QRCodeManager: no %@.bundle, the scanner cannot open", kResourceBundle);
+      AcquireQRCode(std::nullopt);
+      return;
+    }
+    held = std::make_shared<QRCodeViewController>();
+  }
+  auto root = IOSPlugin::GetRootController();
+  if (!root) {
+    plat::NSLog("QRCodeManager: no root controller to present the scanner from");
+    AcquireQRCode(std::nullopt);
+    return;
+  }
+  if (root->presentedViewController() == held) return;  // already up
+  std::weak_ptr<QRCodeViewController> weak = held;
+  root->presentViewControllerAnimatedCompletion(held, true, [weak] {
+    if (auto scanner = weak.lock()) scanner->StartScan();
+  });
+}
+
+void QRCodeManager::AcquireQRCode(const std::optional<std::string>& text) {
+  auto keep = std::move(heldScanner());  // released at the end of this call
+  heldScanner().reset();
+  SysPlugin::OnScanQRCode(text);
+}
+
+std::shared_ptr<QRCodeViewController> QRCodeManager::CurrentScanner() { return heldScanner(); }
+
+void QRCodeManager::ResetForTesting() {
+  auto keep = std::move(heldScanner());
+  heldScanner().reset();
+  if (keep) keep->StopScan();
+}
