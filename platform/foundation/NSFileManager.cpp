@@ -191,15 +191,18 @@ std::optional<Data> dataWithContentsOfFile(const std::string& path, NSErrorRef* 
     invalidName(error, path, false);
     return std::nullopt;
   }
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking and checked before reading: a named pipe or a device would
+  // otherwise hold the caller until some other process writes to it.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     fail(error, errno, path, false);
     return std::nullopt;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
-    fail(error, EISDIR, path, false);
+    fail(error, e, path, false);
     return std::nullopt;
   }
   std::vector<uint8_t> bytes;

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/graphics/CGImageSource.h"
@@ -90,10 +91,10 @@ static double scaleOfPath(const std::string& path) {
 }
 
 UIImageRef UIImage::imageWithContentsOfFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return nullptr;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  return imageWithData(Data(std::move(bytes)), scaleOfPath(path));
+  // Regular files only: a named pipe at the path must not block the caller.
+  auto bytes = dataWithContentsOfFile(path);
+  if (!bytes) return nullptr;
+  return imageWithData(std::move(*bytes), scaleOfPath(path));
 }
 
 namespace {

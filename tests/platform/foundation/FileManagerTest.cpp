@@ -216,6 +216,9 @@ TEST_F(FileManagerTest, ExclusiveCreateReportsExistingFile) {
   NSErrorRef error;
   EXPECT_FALSE(dataWithContentsOfFile(path("missing"), &error));
   EXPECT_EQ(error->code(), NSFileReadNoSuchFileError);
+  // A named pipe with no writer is refused at once instead of blocking the reader.
+  ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(dataWithContentsOfFile(path("pipe"), &error));
   EXPECT_FALSE(writeDataToFile(Data(), path("no/folder/file"), NSDataWritingAtomic, &error));
   EXPECT_EQ(error->code(), NSFileNoSuchFileError);
 }

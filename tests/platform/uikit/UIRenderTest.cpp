@@ -2,6 +2,7 @@
 // constraint records from the visual format.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -130,6 +131,9 @@ TEST(UIRenderTest, ImagesFromFilesAndNames) {
   EXPECT_EQ(file->scale(), 3);
   EXPECT_EQ(file->size(), CGSizeMake(10, 10));
   EXPECT_FALSE(UIImage::imageWithContentsOfFile((root / "none.png").string()));
+  // A named pipe is not read (it would block until another process wrote to it).
+  ASSERT_EQ(::mkfifo((root / "pipe.png").c_str(), 0600), 0);
+  EXPECT_FALSE(UIImage::imageWithContentsOfFile((root / "pipe.png").string()));
 
   NSBundle::setMainBundlePath(root.string());
   UIImage::clearNamedCacheForTesting();
