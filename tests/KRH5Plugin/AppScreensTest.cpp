@@ -9,6 +9,8 @@
 #include "KRH5Plugin/AppScreens.h"
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/QBImageViewCtrl.h"
+#include "KRH5Plugin/QRCodeManager.h"
+#include "KRH5Plugin/QRCodeViewController.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "KRH5Plugin/TKImageCropController.h"
 #include "KRH5Plugin/Utils.h"
@@ -62,6 +64,7 @@ struct AppScreensTest : ::testing::Test, plugin_page::PluginPage {
     if (auto picker = QBImageViewCtrl::CurrentPicker()) picker->cancel();
     testing_loop::runUntilIdle();
     TKImageCropController::ResetForTesting();
+    QRCodeManager::ResetForTesting();
     SysInterface::SetScreens({});
     SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
@@ -120,6 +123,28 @@ TEST_F(AppScreensTest, CropImageOpensTheCropScreenOnThePicture) {
   EXPECT_EQ(crop->image()->CGImage()->pixelAt(1, 1), 0xFF0000FFu);
   crop->cancelButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
   dismissed();
+}
+
+TEST_F(AppScreensTest, ScanQRCodeOpensTheScannerAndCreateQRCodeWritesTheCode) {
+  eval("LM_IOS.ScanQRCode();");
+  auto screen = presented();
+  ASSERT_TRUE(screen);
+  EXPECT_EQ(screen, std::static_pointer_cast<UIViewController>(QRCodeManager::CurrentScanner()));
+  rootController->dismissViewControllerAnimatedCompletion(false);
+  QRCodeManager::ResetForTesting();
+  dismissed();
+
+  std::string path = docs + "/code.jpg";
+  eval("LM_IOS.CreateQRCode(JSON.stringify({savePath: '" + path + "', text: 'hello'}));");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return std::filesystem::exists(path); }));
+  auto code = UIImage::imageWithContentsOfFile(path);
+  ASSERT_TRUE(code);
+  EXPECT_EQ(code->CGImage()->width(), 256u);
+  // A quiet zone of light pixels around dark modules.
+  EXPECT_GT(code->CGImage()->pixelAt(2, 2) & 0xff, 200u);
+  int dark = 0;
+  for (int x = 0; x < 256; ++x) dark += (code->CGImage()->pixelAt(x, 128) & 0xff) < 60;
+  EXPECT_GT(dark, 20);
 }
 
 }  // namespace
