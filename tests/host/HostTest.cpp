@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/graphics/CGImageSource.h"
+#include "testing/aggregation/KiteServer.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
 
@@ -338,6 +340,83 @@ TEST(Host, BundlesThatCannotBeUsedAreRefusedWithExitCode2) {
     EXPECT_TRUE(contains(host.err(), c.message)) << host.err();
     EXPECT_TRUE(host.out().empty());
   }
+  fs::remove_all(root);
+}
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The demo as scripts/demo runs it (its bundle and page, the aggregation server on loopback,
+// the channel completing at once): once the page has logged "done" and "onLogout" it presses
+// its "QR + crop" button, and the screen picture shows the crop screen over the code.
+TEST(Host, TheDemoPageEndsOnTheCropScreenOverItsQRCode) {
+  testing_kite::KiteServer::Options options;
+  options.productCode = "demo-product-code";
+  options.productKey = "demo-product-key";
+  testing_kite::KiteServer kite(options);
+  testing_net::LoopbackServer server;
+  server.respond(kPage, 200,
+                 readFile(LUMORA_SOURCE_DIR "/demo/site/mrzd4/index/native_ios/release/index.html"),
+                 "text/html");
+  std::string root = tempFolder();
+  fs::copy(LUMORA_SOURCE_DIR "/demo/Lumora.app", root + "/Lumora.app", fs::copy_options::recursive);
+  std::string info = readFile(root + "/Lumora.app/Info.plist");
+  auto put = [&](const std::string& from, const std::string& to) {
+    auto at = info.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    info.replace(at, from.size(), to);
+  };
+  put("http://127.0.0.1:8080", "http://127.0.0.1:" + std::to_string(server.port()));
+  put("</dict>", "<key>KITE_API_HOST</key><string>" + kite.apiBase() +
+                     "</string><key>KITE_GATEWAY_BASE</key><string>" + kite.gatewayBase() +
+                     "</string><key>KITE_CDN_BASE</key><string>" + kite.cdnBase() +
+                     "</string><key>KITE_SERVER_LIST_BASE</key><string>" + kite.serverListBase() +
+                     "</string></dict>");
+  writeFile(root + "/Lumora.app/Info.plist", info);
+
+  HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device", "--screenshot",
+                    root + "/screen.png", "--auto-channel", "--online"});
+  ASSERT_TRUE(host.readUntil([](const std::string& out) {
+    return contains(out, "console.log: demo: QR + crop: code written to ");
+  })) << host.out() << host.err();
+  EXPECT_TRUE(contains(host.out(), "console.log: demo: done\n"));
+  EXPECT_TRUE(contains(host.out(), "console.log: demo: onLogout "));
+  // The page logs after its commands were posted, and the host handles the page's messages
+  // in order: the crop screen is up by now.
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0) << host.err();
+  std::string docs = root + "/device/Application/Documents";
+  EXPECT_EQ(readFile(docs + "/demo-qr.jpg").substr(0, 3), "\xFF\xD8\xFF");
+
+  // The picture: the code's square of black and white modules in the middle of the crop
+  // view, the crop screen's bar at the bottom.
+  std::string png = readFile(root + "/screen.png");
+  const char* output = std::getenv("LUMORA_TEST_OUTPUT");
+  writeFile(std::string(output && *output ? output : "test-output") + "/host/demo-screen.png", png);
+  auto source = plat::CGImageSource::createWithData(plat::Data::fromString(png));
+  ASSERT_TRUE(source);
+  auto image = source->createImageAtIndex(0);
+  ASSERT_TRUE(image);
+  size_t w = image->width(), h = image->height();
+  int black = 0, white = 0;
+  for (size_t y = h / 2 - h / 8; y < h / 2 + h / 8; y += 2) {
+    for (size_t x = w / 4; x < w * 3 / 4; x += 2) {
+      uint32_t p = image->pixelAt(int(x), int(y));
+      int r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
+      black += r < 60 && g < 60 && b < 60;
+      white += r > 200 && g > 200 && b > 200;
+    }
+  }
+  EXPECT_GT(black, 200) << "no dark modules in the middle";
+  EXPECT_GT(white, 200) << "no light modules in the middle";
+  int title = 0;  // "Confirm", white on the black bar at the bottom right
+  for (size_t y = h - h / 14; y < h; ++y)
+    for (size_t x = w * 3 / 4; x < w; ++x) title += (image->pixelAt(int(x), int(y)) & 0xff) > 200;
+  EXPECT_GT(title, 20) << "no crop screen bar";
   fs::remove_all(root);
 }
 
