@@ -79,6 +79,11 @@ void QRCodeManager::ScanQRCode() {
   root->presentViewControllerAnimatedCompletion(held, true, [weak] {
     if (auto scanner = weak.lock()) scanner->StartScan();
   });
+  // The root controller refuses while it presents another screen: nothing opened.
+  if (root->presentedViewController() != held) {
+    plat::NSLog("QRCodeManager: the scanner could not be presented");
+    AcquireQRCode(std::nullopt);
+  }
 }
 
 void QRCodeManager::AcquireQRCode(const std::optional<std::string>& text) {

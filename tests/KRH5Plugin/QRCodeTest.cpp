@@ -245,15 +245,20 @@ TEST_F(QRScannerTest, ACodeInTheSquareIsReportedOnceAndTheScreenGoes) {
   testing_loop::runUntil([&] { return results.size() > 1; }, 0.5);
   EXPECT_EQ(results.size(), 1u);
 
-  // Scanning again builds a fresh screen; several codes in one frame report the last one.
+  // Scanning again builds a fresh screen; of several codes in one frame the last is reported.
   auto again = open();
   ASSERT_TRUE(again && again->isScanning());
   EXPECT_NE(again, scanner);
   again->StartScan();  // while scanning: nothing
   EXPECT_EQ(AVCaptureFakeCamera::runningSessionCount(), 1u);
-  AVCaptureFakeCamera::pushFrame(frame({Code{"only", 230, 160, 3}}));
+  auto code = [](const char* text) {
+    return std::make_shared<AVMetadataMachineReadableCodeObject>(
+        AVMetadataObjectTypeQRCode, text, CGRectMake(0.4, 0.4, 0.1, 0.1), std::vector<CGPoint>{});
+  };
+  again->captureOutputDidOutputMetadataObjectsFromConnection(again->output(), {code("a"), code("b")},
+                                                             nullptr);
   ASSERT_TRUE(testing_loop::runUntil([&] { return reports() >= 2; }));
-  EXPECT_EQ(results[1], "[\"only\"]");
+  EXPECT_EQ(results[1], "[\"b\"]");
 }
 
 TEST_F(QRScannerTest, BackTwiceReportsOnceWithoutText) {
@@ -313,6 +318,16 @@ TEST_F(QRScannerTest, HostileTextsReachThePageUnchanged) {
     EXPECT_EQ(got[0].stringOr("<not text>"), text);
     ++n;
   }
+}
+
+TEST_F(QRScannerTest, WhileAnotherScreenIsUpTheScannerReportsACancel) {
+  auto other = std::make_shared<UIViewController>();
+  rootController->presentViewControllerAnimatedCompletion(other, false);
+  eval("LM_IOS.ScanQRCode();");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return reports() >= 1; }));
+  EXPECT_EQ(results[0], "[\"u\"]");
+  EXPECT_EQ(rootController->presentedViewController(), other);
+  EXPECT_FALSE(QRCodeManager::CurrentScanner());
 }
 
 TEST_F(QRScannerTest, WithoutTheResourceBundleNoScreenOpens) {
