@@ -27,6 +27,7 @@ struct NSThread::Impl {
   std::atomic<bool> executing{false};
   std::atomic<bool> finished{false};
   std::atomic<bool> cancelled{false};
+  std::atomic<NSQualityOfService> qos{NSQualityOfServiceDefault};
 };
 
 namespace {
@@ -54,6 +55,7 @@ NSThreadRef NSThread::mainThread() {
     auto impl = std::make_unique<Impl>();
     impl->loop = RunLoop::main();
     impl->name = "main";
+    impl->qos = NSQualityOfServiceUserInteractive;
     impl->started = true;
     impl->executing = true;
     return new NSThreadRef(std::make_shared<NSThread>(std::move(impl)));
@@ -111,6 +113,9 @@ void NSThread::setName(const std::string& name) {
   std::lock_guard<std::mutex> lock(impl_->mu);
   impl_->name = name;
 }
+
+NSQualityOfService NSThread::qualityOfService() const { return impl_->qos.load(); }
+void NSThread::setQualityOfService(NSQualityOfService qos) { impl_->qos.store(qos); }
 
 RunLoopRef NSThread::runLoop() const { return impl_->loop; }
 

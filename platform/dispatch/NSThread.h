@@ -9,6 +9,7 @@
 //
 // Thread-safety: all operations may be called from any thread.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,16 @@
 #include "platform/dispatch/RunLoop.h"
 
 namespace plat {
+
+// The platform's quality-of-service classes of threads and operation queues. Here they are
+// labels only: they do not change how work is scheduled.
+enum NSQualityOfService : int64_t {
+  NSQualityOfServiceUserInteractive = 0x21,
+  NSQualityOfServiceUserInitiated = 0x19,
+  NSQualityOfServiceUtility = 0x11,
+  NSQualityOfServiceBackground = 0x09,
+  NSQualityOfServiceDefault = -1,
+};
 
 class NSThread;
 using NSThreadRef = std::shared_ptr<NSThread>;
@@ -45,6 +56,9 @@ class NSThread : public std::enable_shared_from_this<NSThread> {
   bool isFinished() const;
   std::string name() const;
   void setName(const std::string& name);
+  // NSQualityOfServiceDefault until set (the main thread: NSQualityOfServiceUserInteractive).
+  NSQualityOfService qualityOfService() const;
+  void setQualityOfService(NSQualityOfService qos);
   // The thread's run loop (its thread's RunLoop::current()), available before it starts.
   RunLoopRef runLoop() const;
 

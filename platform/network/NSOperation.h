@@ -1,34 +1,61 @@
 #pragma once
-// plat::NSOperation: one unit of work for an NSOperationQueue. Subclasses override main();
-// cancel() only marks the operation (main() checks isCancelled() at its own points), and a
-// queue skips main() of an operation cancelled before it starts. NSBlockOperation runs a block.
+// plat::NSOperation: one unit of work for an NSOperationQueue.
 //
-// Thread-safe: cancel() and the state getters may be called from any thread.
+// A synchronous operation overrides main(): start() runs it on the calling thread between
+// "isExecuting" and "isFinished" notices, unless the operation was cancelled first, in which
+// case start() only marks it finished. cancel() only marks the operation (main() checks
+// isCancelled() at its own points).
+//
+// An asynchronous operation overrides start() (and usually cancel() and the state getters),
+// answers true from isAsynchronous(), and announces its state through NSKeyValueObservable:
+// willChangeValueForKey/didChangeValueForKey for "isExecuting", "isFinished" and "isCancelled"
+// around each change. A queue keeps the operation's slot until it announces "isFinished";
+// whoever announces it must hold a reference to the operation while doing so, since the queue
+// lets go of its own reference inside the notice.
+//
+// Thread-safe: start(), cancel() and the state getters may be called from any thread.
+// Notices are sent on the thread that changes the state.
 
 #include <atomic>
 #include <functional>
 #include <memory>
 
+#include "platform/foundation/NSKeyValueObserving.h"
+
 namespace plat {
 
-class NSOperation : public std::enable_shared_from_this<NSOperation> {
+// Key paths of an operation's state notices.
+inline constexpr const char* kNSOperationIsExecutingKey = "isExecuting";
+inline constexpr const char* kNSOperationIsFinishedKey = "isFinished";
+inline constexpr const char* kNSOperationIsCancelledKey = "isCancelled";
+inline constexpr const char* kNSOperationIsReadyKey = "isReady";
+
+class NSOperation : public std::enable_shared_from_this<NSOperation>, public NSKeyValueObservable {
  public:
   NSOperation() = default;
   NSOperation(const NSOperation&) = delete;
   NSOperation& operator=(const NSOperation&) = delete;
   virtual ~NSOperation() = default;
 
-  // Runs main() on the calling thread unless cancelled; marks the operation finished.
-  void start();
+  // Runs main() on the calling thread unless cancelled, then marks the operation finished.
+  // A finished or executing operation ignores start().
+  virtual void start();
   virtual void main() {}
 
-  void cancel() { cancelled_.store(true); }
-  bool isCancelled() const { return cancelled_.load(); }
-  bool isExecuting() const { return executing_.load(); }
-  bool isFinished() const { return finished_.load(); }
+  // Marks the operation cancelled (announced once, the first time).
+  virtual void cancel();
+  virtual bool isCancelled() const { return cancelled_.load(); }
+  virtual bool isExecuting() const { return executing_.load(); }
+  virtual bool isFinished() const { return finished_.load(); }
+  // Whether a queue may start the operation now. A queue hears "isReady" notices and starts a
+  // waiting operation once it announces it is ready. Default: true.
+  virtual bool isReady() const { return true; }
+  // Whether the operation goes on after start() returns (until it announces "isFinished").
+  virtual bool isAsynchronous() const { return false; }
+  bool isConcurrent() const { return isAsynchronous(); }
 
  private:
-  std::atomic<bool> cancelled_{false}, executing_{false}, finished_{false};
+  std::atomic<bool> cancelled_{false}, executing_{false}, finished_{false}, started_{false};
 };
 using NSOperationRef = std::shared_ptr<NSOperation>;
 
