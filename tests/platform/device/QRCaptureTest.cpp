@@ -6,6 +6,8 @@
 #include <ZXing/ReadBarcode.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "platform/device/AVCaptureSession.h"
 #include "platform/device/AVCaptureVideoPreviewLayer.h"
 #include "platform/device/CIFilter.h"
@@ -225,6 +227,17 @@ TEST_F(CaptureTest, CodesInsideTheRegionOfInterestReachTheDelegateLater) {
   EXPECT_EQ(AVCaptureFakeCamera::pushFrame(nullptr), 0u);
   testing_loop::runUntilIdle();
   EXPECT_EQ(r->delegate->calls.size(), 2u);
+}
+
+TEST_F(CaptureTest, FramesMayComeFromAnotherThread) {
+  auto r = start();
+  auto frame = frameWithCodes(320, 240, {Code{"threaded", 100, 60, 4}});
+  std::thread camera([&] {
+    for (int i = 0; i < 3; ++i) AVCaptureFakeCamera::pushFrame(frame);
+  });
+  camera.join();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return r->delegate->calls.size() == 3; }));
+  EXPECT_EQ(r->delegate->calls[2][0]->stringValue(), "threaded");
 }
 
 TEST_F(CaptureTest, OddRegionsAndDelegatesThatAreGone) {
