@@ -29,6 +29,10 @@ const char* descriptionFor(int64_t code) {
       return "request body stream exhausted";
     case NSURLErrorFileDoesNotExist:
       return "The requested URL was not found on this server.";
+    case NSURLErrorFileIsDirectory:
+      return "The file is a directory.";
+    case NSURLErrorNoPermissionsToReadFile:
+      return "The file could not be read.";
     case NSURLErrorSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case NSURLErrorServerCertificateUntrusted:

@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include <httplib.h>
+#include <dirent.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <openssl/pem.h>
 #include <strings.h>
 #include <sys/socket.h>
@@ -34,6 +36,7 @@ struct LoopbackServer::Impl {
   mutable std::mutex mu;
   std::condition_variable released;
   bool stopping = false;
+  uint16_t port = 0;
   std::vector<Request> requests;
   struct Route {
     std::string method;
@@ -141,6 +144,7 @@ struct LoopbackServer::Impl {
     int port = s->bind_to_any_port("127.0.0.1");
     if (port <= 0) throw std::runtime_error("cannot bind a loopback port");
     owner.port_ = static_cast<uint16_t>(port);
+    this->port = owner.port_;
     thread = std::thread([s] { s->listen_after_bind(); });
     // A stop() before the accept loop runs would be missed by the server library and leave
     // the loop waiting forever: return only once it runs (a short, bounded wait).
@@ -155,7 +159,33 @@ struct LoopbackServer::Impl {
     }
     released.notify_all();
     server->stop();
+    dropConnections();
     if (thread.joinable()) thread.join();
+  }
+
+  // Shuts down the sockets the server accepted, so that a client's idle keep-alive connection
+  // (one a process-wide loader keeps) does not hold a server thread until its keep-alive time
+  // runs out. The server runs in this process: its sockets are those whose local port is the
+  // server's.
+  void dropConnections() {
+    DIR* fds = opendir("/proc/self/fd");
+    if (!fds) return;
+    while (dirent* e = readdir(fds)) {
+      int fd = std::atoi(e->d_name);
+      if (fd <= 2 || fd == dirfd(fds)) continue;
+      struct stat st;
+      if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+      sockaddr_in local{};
+      socklen_t len = sizeof local;
+      if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
+          local.sin_family != AF_INET || ntohs(local.sin_port) != port) {
+        continue;
+      }
+      sockaddr_in peer{};
+      len = sizeof peer;
+      if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0) shutdown(fd, SHUT_RDWR);
+    }
+    closedir(fds);
   }
 };
 
