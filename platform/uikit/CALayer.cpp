@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/dispatch/Dispatch.h"
 #include "platform/uikit/UIView.h"
 
 namespace plat {
@@ -228,6 +229,32 @@ void CAGradientLayer::drawInContext(CGContextRef c) const {
   cairo_fill(cr);
   cairo_restore(cr);
   cairo_pattern_destroy(p);
+}
+
+// ---- Added animations ----
+
+void CALayer::addAnimationForKey(const CAAnimationRef& animation, const std::string& key) {
+  if (!animation) return;
+  if (!key.empty()) removeAnimationForKey(key);
+  CAAnimationRef running = animation->copy();
+  animations_.push_back({key, nullptr, running});
+  double duration = running->duration() > 0 ? running->duration() : CAAnimation::kDefaultDuration;
+  std::weak_ptr<Object> weakLayer = weak_from_this();
+  std::weak_ptr<CAAnimation> weakAnimation = running;
+  dispatch_after(duration, dispatch_get_main_queue(), [weakLayer, weakAnimation] {
+    auto layer = std::static_pointer_cast<CALayer>(weakLayer.lock());
+    auto animation = weakAnimation.lock();
+    if (!layer || !animation) return;  // gone, or removed or replaced meanwhile
+    std::erase_if(layer->animations_,
+                  [&](const RunningAnimation& a) { return a.animation == animation; });
+  });
+}
+
+CAAnimationRef CALayer::animationForKey(const std::string& key) const {
+  if (key.empty()) return nullptr;
+  for (const auto& a : animations_)
+    if (a.key == key && a.animation) return a.animation;
+  return nullptr;
 }
 
 }  // namespace plat

@@ -21,6 +21,7 @@
 #include "platform/foundation/Object.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/CGImage.h"
+#include "platform/uikit/CAAnimation.h"
 #include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIColor.h"
 
@@ -126,6 +127,14 @@ class CALayer : public Object {
   // below the sublayers. Default: nothing.
   virtual void drawInContext(CGContextRef c) const {}
 
+  // Runs a copy of `animation` under `key`, in place of whatever runs under that key. The copy
+  // stays on the layer for its duration (0: CAAnimation::kDefaultDuration) on plat::Clock and
+  // then leaves it; what the layer shows meanwhile is its end state. A null animation is
+  // ignored; under an empty key the animation replaces nothing and cannot be looked up.
+  void addAnimationForKey(const CAAnimationRef& animation, const std::string& key);
+  // The layer's copy of the animation running under `key`, or nullptr (none, an empty key, or
+  // an animation of a view's animation block).
+  CAAnimationRef animationForKey(const std::string& key) const;
   // Keys of the running animations, in the order they were added.
   std::vector<std::string> animationKeys() const;
   // Ends every running animation of this layer: the completion of each animation block that
@@ -134,9 +143,11 @@ class CALayer : public Object {
   void removeAnimationForKey(const std::string& key);
 
   // Internal: animation bookkeeping used by UIView's animation blocks.
+  // Either a view animation block's change (group) or an added animation (animation).
   struct RunningAnimation {
     std::string key;
     std::shared_ptr<UIViewAnimationGroup> group;
+    CAAnimationRef animation;
   };
   std::vector<RunningAnimation>& runningAnimations() { return animations_; }
   void setDelegate(std::weak_ptr<UIView> v) { delegate_ = std::move(v); }

@@ -76,6 +76,16 @@ class UIApplication {
   void setStatusBarOrientation(UIInterfaceOrientation o) { orientation_ = o; }
   bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
   void setIdleTimerDisabled(bool d) { idleTimerDisabled_ = d; }
+  // The status bar's network activity indicator. There is no status bar here: the flag is
+  // kept, and every change of its value is counted.
+  bool isNetworkActivityIndicatorVisible() const { return networkIndicatorVisible_; }
+  void setNetworkActivityIndicatorVisible(bool visible) {
+    if (visible == networkIndicatorVisible_) return;
+    networkIndicatorVisible_ = visible;
+    ++networkIndicatorChanges_;
+  }
+  // How many times the indicator's value changed since start (or resetForTesting).
+  uint64_t networkActivityIndicatorChangeCount() const { return networkIndicatorChanges_; }
 
   // Asks for time to finish work should the application move to the background. Returns a new
   // identifier (never UIBackgroundTaskInvalid); the handler (may be empty) runs when the time
@@ -103,6 +113,8 @@ class UIApplication {
   bool statusBarHidden_ = false;
   UIInterfaceOrientation orientation_ = UIInterfaceOrientationPortrait;
   bool idleTimerDisabled_ = false;
+  bool networkIndicatorVisible_ = false;
+  uint64_t networkIndicatorChanges_ = 0;
 };
 
 }  // namespace plat

@@ -93,7 +93,8 @@ std::vector<std::string> CALayer::animationKeys() const {
 void CALayer::removeAllAnimations() {
   std::vector<std::shared_ptr<UIViewAnimationGroup>> groups;
   for (auto& a : animations_)
-    if (std::find(groups.begin(), groups.end(), a.group) == groups.end()) groups.push_back(a.group);
+    if (a.group && std::find(groups.begin(), groups.end(), a.group) == groups.end())
+      groups.push_back(a.group);
   animations_.clear();
   for (auto& g : groups) {
     if (g->done) continue;
@@ -111,6 +112,7 @@ void CALayer::removeAnimationForKey(const std::string& key) {
   animations_ = keep;
   for (auto& a : drop) {
     auto g = a.group;
+    if (!g) continue;  // an added animation: nothing waits for it
     bool stillHere = std::any_of(animations_.begin(), animations_.end(),
                                  [&](const RunningAnimation& r) { return r.group == g; });
     if (g->done || stillHere) continue;

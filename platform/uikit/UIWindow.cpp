@@ -50,6 +50,8 @@ void UIApplication::resetForTesting() {
   statusBarHidden_ = false;
   orientation_ = UIInterfaceOrientationPortrait;
   idleTimerDisabled_ = false;
+  networkIndicatorVisible_ = false;
+  networkIndicatorChanges_ = 0;
   resetBackgroundTasksForTesting();
 }
 
