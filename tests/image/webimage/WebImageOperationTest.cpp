@@ -1,0 +1,605 @@
+// The web image manager and operation against loopback servers: request fields, the sources
+// of a result, failures and the blacklist, the raw bytes kept for the disk cache, cancellation
+// and the activity count.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "image/HVImage.h"
+#include "image/HVWebImageManager.h"
+#include "image/HVWebImageOperation.h"
+#include "image/cache/HVImageCache.h"
+#include "platform/foundation/NSException.h"
+#include "platform/network/NSURLError.h"
+#include "platform/security/SecTrust.h"
+#include "platform/uikit/UIApplication.h"
+#include "testing/device/TempDeviceRoot.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+#include "tests/image/CodecFixtures.h"
+#include "tests/image/ImageFixtures.h"
+
+namespace {
+
+using testing_loop::runUntil;
+
+struct Result {
+  plat::UIImageRef image;
+  plat::NSURLRef url;
+  HVWebImageSource source;
+  HVWebImagePhase phase;
+  plat::NSErrorRef error;
+};
+
+// Collects completion calls (any thread) and checks that no operation reports more than one
+// finished or cancelled result.
+class Recorder {
+ public:
+  HVWebImageCompletionHandler handler() {
+    return [this](const plat::UIImageRef& image, const plat::NSURLRef& url, HVWebImageSource from,
+                  HVWebImagePhase phase, const plat::NSErrorRef& error) {
+      std::lock_guard<std::mutex> lock(mu_);
+      results_.push_back({image, url, from, phase, error});
+    };
+  }
+  std::vector<Result> results() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return results_;
+  }
+  size_t finals() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    size_t n = 0;
+    for (auto& r : results_) n += r.phase != HVWebImagePhasePartial;
+    return n;
+  }
+  Result waitFinal() {
+    EXPECT_TRUE(runUntil([this] { return finals() > 0; }, 20));
+    for (auto& r : results()) {
+      if (r.phase != HVWebImagePhasePartial) return r;
+    }
+    return {};
+  }
+
+ private:
+  mutable std::mutex mu_;
+  std::vector<Result> results_;
+};
+
+plat::Data servedJPEG(int w = 24, int h = 16) {
+  return fixtures::jpegData(fixtures::gradient(w, h), false, 90);
+}
+
+std::string str(const plat::Data& d) { return d.toString(); }
+
+// Each test uses paths of its own: the blacklist lives for the process.
+std::string uniquePath(const std::string& name) {
+  static std::atomic<int> counter{0};
+  return "/" + name + "-" + std::to_string(counter.fetch_add(1)) + ".jpg";
+}
+
+class WebImageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    cachePath_ = root_.path() + "/webimage-cache";
+    cache_ = HVImageCache::initWithPath(cachePath_);
+    ASSERT_TRUE(cache_);
+    HVWebImageManager::resetNetworkActivityForTesting();
+  }
+  void TearDown() override {
+    // Let every operation's steps drain before the cache and the server go.
+    runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 0; }, 10);
+    testing_loop::runUntilIdle();
+    HVWebImageManager::resetNetworkActivityForTesting();
+    HVWebImageSetAppExtensionForTesting(std::nullopt);
+  }
+
+  std::string serveJPEG(const std::string& name, const plat::Data& jpeg) {
+    std::string path = uniquePath(name);
+    server_.respond(path, 200, str(jpeg), "image/jpeg");
+    return path;
+  }
+  size_t hits(const std::string& path) const {
+    size_t n = 0;
+    for (auto& r : server_.requests()) n += r.path == path;
+    return n;
+  }
+
+  testing_device::TempDeviceRoot root_;
+  std::string cachePath_;
+  std::shared_ptr<HVImageCache> cache_;
+  testing_net::LoopbackServer server_;
+};
+
+TEST_F(WebImageTest, ManagerBuildsRequestsFromItsSettings) {
+  EXPECT_THROW(HVWebImageManager::init(), plat::NSException);
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  EXPECT_EQ(manager->timeout(), 15);
+  auto path = serveJPEG("fields", servedJPEG());
+  auto url = plat::NSURL::URLWithString(server_.url(path));
+  EXPECT_EQ(manager->requestImageWithURLOptionsProgressTransformCompletion(nullptr, 0, {}, {}, {}),
+            nullptr);
+
+  Recorder rec;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, {},
+                                                                           rec.handler());
+  ASSERT_TRUE(op);
+  // Without a queue the operation starts before the call returns.
+  EXPECT_TRUE(op->isExecuting() || op->isFinished());
+  EXPECT_FALSE(op->request()->HTTPShouldHandleCookies());
+  EXPECT_EQ(op->request()->cachePolicy(), plat::NSURLRequestReloadIgnoringLocalCacheData);
+  EXPECT_EQ(op->request()->timeoutInterval(), 15);
+  EXPECT_EQ(op->request()->valueForHTTPHeaderField("Accept").value_or(""), "image/*;q=0.8");
+  EXPECT_EQ(op->cacheKey(), url->absoluteString());
+  EXPECT_FALSE(op->credential());
+  auto r = rec.waitFinal();
+  EXPECT_EQ(r.source, HVWebImageSourceNetwork);
+  EXPECT_EQ(r.phase, HVWebImagePhaseFinished);
+  ASSERT_TRUE(r.image);
+  EXPECT_EQ(r.image->CGImage()->width(), 24u);
+  EXPECT_EQ(server_.requests().back().header("Accept").value_or(""), "image/*;q=0.8");
+
+  // Filters answering nothing: no header fields, and the URL as key. A credential needs both
+  // user name and password.
+  manager->setHeadersFilter([](const plat::NSURLRef&, const plat::Dictionary&) {
+    return plat::Dictionary();
+  });
+  manager->setCacheKeyFilter([](const plat::NSURLRef&) { return std::string(); });
+  manager->setUsername("user");
+  Recorder rec2;
+  auto op2 = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      url, HVWebImageOptionSendCookies | HVWebImageOptionURLLoadingCache, {}, {}, rec2.handler());
+  EXPECT_TRUE(op2->request()->allHTTPHeaderFields().empty());
+  EXPECT_EQ(op2->cacheKey(), url->absoluteString());
+  EXPECT_TRUE(op2->request()->HTTPShouldHandleCookies());
+  EXPECT_EQ(op2->request()->cachePolicy(), plat::NSURLRequestUseProtocolCachePolicy);
+  EXPECT_FALSE(op2->credential());
+  rec2.waitFinal();
+  manager->setPassword("secret");
+  Recorder rec3;
+  auto op3 =
+      manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, {}, rec3.handler());
+  ASSERT_TRUE(op3->credential());
+  EXPECT_EQ(op3->credential()->user(), "user");
+  EXPECT_EQ(op3->credential()->persistence(), plat::NSURLCredentialPersistenceForSession);
+  rec3.waitFinal();
+}
+
+TEST_F(WebImageTest, ResultsComeFromMemoryDiskOrNetwork) {
+  auto queue = std::make_shared<plat::NSOperationQueue>();
+  auto manager = HVWebImageManager::initWithCacheQueue(cache_, queue);
+  auto jpeg = servedJPEG();
+  auto path = serveJPEG("sources", jpeg);
+  auto url = plat::NSURL::URLWithString(server_.url(path));
+  auto request = [&](HVWebImageOptionFlags options) {
+    Recorder rec;
+    manager->requestImageWithURLOptionsProgressTransformCompletion(url, options, {}, {},
+                                                                   rec.handler());
+    auto r = rec.waitFinal();
+    EXPECT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
+    EXPECT_EQ(rec.finals(), 1u);
+    return r;
+  };
+
+  auto first = request(0);
+  EXPECT_EQ(first.source, HVWebImageSourceNetwork);
+  ASSERT_TRUE(first.image);
+  EXPECT_EQ(hits(path), 1u);
+  // The stored bytes are the served JPEG, byte for byte.
+  ASSERT_TRUE(runUntil([&] { return !cache_->getImageDataForKey(url->absoluteString()).empty(); }));
+  EXPECT_EQ(cache_->getImageDataForKey(url->absoluteString()), jpeg);
+
+  EXPECT_EQ(request(0).source, HVWebImageSourceMemory);
+  cache_->memoryCache()->removeAllObjects();
+  EXPECT_EQ(request(0).source, HVWebImageSourceDisk);
+  EXPECT_EQ(request(0).source, HVWebImageSourceMemory);  // the disk hit went to memory
+  EXPECT_EQ(hits(path), 1u);
+
+  EXPECT_EQ(request(HVWebImageOptionURLLoadingCache).source, HVWebImageSourceNetwork);
+  EXPECT_EQ(request(HVWebImageOptionReloadImageCache).source, HVWebImageSourceNetwork);
+  EXPECT_EQ(hits(path), 3u);
+
+  // Bit 8: memory only, in both directions.
+  auto path2 = serveJPEG("memory-only", jpeg);
+  auto url2 = plat::NSURL::URLWithString(server_.url(path2));
+  url = url2;
+  EXPECT_EQ(request(HVWebImageOptionSkipDiskCache).source, HVWebImageSourceNetwork);
+  ASSERT_TRUE(runUntil([&] { return cache_->containsImageForKeyWithType(url2->absoluteString(),
+                                                                        HVCacheTierMemory); }));
+  testing_loop::runUntilIdle();
+  EXPECT_FALSE(cache_->containsImageForKeyWithType(url2->absoluteString(), HVCacheTierDisk));
+}
+
+TEST_F(WebImageTest, FailuresAreReportedOnceWithTheirCodes) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  auto load = [&](const std::string& target, HVWebImageOptionFlags options = 0) {
+    Recorder rec;
+    // Without a queue the caller keeps the operation alive.
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        plat::NSURL::URLWithString(target), options, {}, {}, rec.handler());
+    auto r = rec.waitFinal();
+    EXPECT_EQ(rec.finals(), 1u);
+    return r;
+  };
+  auto jpeg = servedJPEG();
+  for (int status : {404, 500, 304}) {
+    std::string path = uniquePath("status");
+    server_.respond(path, status, status == 304 ? "" : "no", "text/plain");
+    auto r = load(server_.url(path));
+    EXPECT_FALSE(r.image);
+    EXPECT_EQ(r.source, HVWebImageSourceNone);
+    ASSERT_TRUE(r.error) << status << " phase " << r.phase << " source " << r.source << " image " << (r.image != nullptr);
+    EXPECT_EQ(r.error->domain(), plat::NSURLErrorDomain);
+    EXPECT_EQ(r.error->code(), status);
+  }
+  std::string ok399 = uniquePath("status399");
+  server_.respond(ok399, 399, str(jpeg), "image/jpeg");
+  EXPECT_TRUE(load(server_.url(ok399)).image);
+
+  auto refused = load("http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) +
+                      "/refused.jpg");
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.source, HVWebImageSourceNone);
+
+  std::string html = uniquePath("html");
+  server_.respond(html, 200, "<html><body>not an image</body></html>", "text/html");
+  auto bad = load(server_.url(html));
+  EXPECT_FALSE(bad.image);
+  EXPECT_EQ(bad.source, HVWebImageSourceNetwork);
+  ASSERT_TRUE(bad.error);
+  EXPECT_EQ(bad.error->domain(), "com.orvane.image");
+  EXPECT_EQ(bad.error->code(), -1);
+  EXPECT_EQ(bad.error->localizedDescription(), "Web image decode fail.");
+}
+
+TEST_F(WebImageTest, BlacklistedURLsFailWithoutARequest) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  std::string missing = uniquePath("blacklisted");
+  server_.respond(missing, 404, "gone");
+  auto url = plat::NSURL::URLWithString(server_.url(missing));
+  auto load = [&] {
+    Recorder rec;
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        url, HVWebImageOptionFailedURLBlacklist, {}, {}, rec.handler());
+    return rec.waitFinal();
+  };
+  auto first = load();
+  ASSERT_TRUE(first.error);
+  EXPECT_EQ(first.error->code(), 404);
+  EXPECT_FALSE(HVWebImageOperation::HVWebImageURLIsBlacklisted(nullptr));
+  EXPECT_TRUE(HVWebImageOperation::HVWebImageURLIsBlacklisted(url));
+  auto second = load();
+  ASSERT_TRUE(second.error);
+  EXPECT_EQ(second.error->code(), -1100);
+  EXPECT_EQ(second.error->localizedDescription(), "Failed to load URL, blacklisted.");
+  EXPECT_EQ(hits(missing), 1u);
+
+  // A decode failure is listed too.
+  std::string html = uniquePath("blacklisted-html");
+  server_.respond(html, 200, "<html></html>", "text/html");
+  auto htmlURL = plat::NSURL::URLWithString(server_.url(html));
+  Recorder rec;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      htmlURL, HVWebImageOptionFailedURLBlacklist, {}, {}, rec.handler());
+  auto decodeFailure = rec.waitFinal();
+  ASSERT_TRUE(decodeFailure.error);
+  EXPECT_EQ(decodeFailure.error->code(), -1);
+  EXPECT_TRUE(HVWebImageOperation::HVWebImageURLIsBlacklisted(htmlURL));
+}
+
+TEST_F(WebImageTest, StillGIFsAreReencodedAndAnimatedOnesKept) {
+  auto queue = std::make_shared<plat::NSOperationQueue>();
+  auto manager = HVWebImageManager::initWithCacheQueue(cache_, queue);
+  auto still = fixtures::gifData(8, 8, {fixtures::gifSolid(0, 0, 8, 8, 1)});
+  auto animated = fixtures::gifData(
+      8, 8, {fixtures::gifSolid(0, 0, 8, 8, 1), fixtures::gifSolid(0, 0, 8, 8, 2)});
+  std::string stillPath = uniquePath("still-gif"), animPath = uniquePath("anim-gif");
+  server_.respond(stillPath, 200, str(still), "image/gif");
+  server_.respond(animPath, 200, str(animated), "image/gif");
+  std::string jpegPath = serveJPEG("identity", servedJPEG());
+
+  auto load = [&](const std::string& path, HVWebImageTransformHandler transform = {}) {
+    Recorder rec;
+    auto url = plat::NSURL::URLWithString(server_.url(path));
+    manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, transform,
+                                                                   rec.handler());
+    EXPECT_TRUE(rec.waitFinal().image);
+    EXPECT_TRUE(runUntil([&] { return !cache_->getImageDataForKey(url->absoluteString()).empty(); }));
+    return cache_->getImageDataForKey(url->absoluteString());
+  };
+  auto stored = load(stillPath);
+  EXPECT_NE(stored, still);
+  EXPECT_NE(HVSniffImageType(stored), HVImageKindGIF);
+  EXPECT_EQ(load(animPath), animated);
+  // A transform that hands its input back keeps the served bytes.
+  EXPECT_EQ(load(jpegPath, [](const plat::UIImageRef& i, const plat::NSURLRef&) { return i; }),
+            servedJPEG());
+}
+
+TEST_F(WebImageTest, CancelBeforeStartReportsOnceWhenStarted) {
+  Recorder rec;
+  auto request = plat::NSURLRequest::requestWithURL(server_.url(uniquePath("never")));
+  EXPECT_FALSE(HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+      nullptr, 0, nullptr, "", {}, {}, rec.handler()));
+  auto op = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+      request, 0, nullptr, "", {}, {}, rec.handler());
+  EXPECT_EQ(op->cacheKey(), request->URL());
+  op->cancel();
+  EXPECT_TRUE(op->isCancelled());
+  EXPECT_FALSE(op->isFinished());
+  op->start();
+  EXPECT_TRUE(op->isFinished());
+  auto r = rec.waitFinal();
+  EXPECT_EQ(r.phase, HVWebImagePhaseCancelled);
+  EXPECT_FALSE(r.image);
+  EXPECT_FALSE(r.error);
+  op->start();
+  op->cancel();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(rec.finals(), 1u);
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(WebImageTest, CancelMidDownloadAndReleaseWhileRunningReportCancelled) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  std::string path = uniquePath("hanging");
+  std::atomic<int> started{0};
+  server_.route(path, [&](const testing_net::Request&, testing_net::Response& res) {
+    ++started;
+    res.contentType = "image/jpeg";
+    res.chunks = {std::string(64, '\xFF')};
+    res.hangAfterChunks = true;
+  });
+  auto url = plat::NSURL::URLWithString(server_.url(path));
+
+  Recorder rec;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      url, HVWebImageOptionActivityIndicator, {}, {}, rec.handler());
+  ASSERT_TRUE(runUntil([&] { return started.load() == 1; }));
+  ASSERT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 1; }));
+  op->cancel();
+  auto r = rec.waitFinal();
+  EXPECT_EQ(r.phase, HVWebImagePhaseCancelled);
+  EXPECT_TRUE(op->isFinished());
+  EXPECT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 0; }));
+
+  // Dropped by its last owner while downloading: the cancel is still reported.
+  Recorder rec2;
+  auto op2 = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      url, HVWebImageOptionActivityIndicator, {}, {}, rec2.handler());
+  ASSERT_TRUE(runUntil([&] { return started.load() == 2; }));
+  std::weak_ptr<HVWebImageOperation> weak = op2;
+  op2.reset();
+  auto r2 = rec2.waitFinal();
+  EXPECT_EQ(r2.phase, HVWebImagePhaseCancelled);
+  EXPECT_TRUE(runUntil([&] { return weak.expired(); }));
+  EXPECT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 0; }));
+  EXPECT_EQ(rec2.finals(), 1u);
+}
+
+TEST_F(WebImageTest, CancelRacingTheLastChunkTakesTheDownloadOffTheCount) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  std::string path = uniquePath("racing-end");
+  std::atomic<bool> started{false};
+  server_.route(path, [&](const testing_net::Request&, testing_net::Response& res) {
+    started = true;
+    res.chunks = {std::string(32, 'x')};
+    res.hangAfterChunks = true;
+  });
+  Recorder rec;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      plat::NSURL::URLWithString(server_.url(path)), HVWebImageOptionActivityIndicator, {}, {},
+      rec.handler());
+  ASSERT_TRUE(runUntil([&] { return started.load(); }));
+  ASSERT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 1; }));
+  // The cancel lands just before the connection's last call on the network thread.
+  plat::performSelectorOnThread(
+      HVWebImageOperation::_networkThread(),
+      [op] {
+        op->cancel();
+        op->connectionDidFinishLoading(nullptr);
+      },
+      true);
+  EXPECT_EQ(rec.waitFinal().phase, HVWebImagePhaseCancelled);
+  EXPECT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 0; }));
+  EXPECT_EQ(rec.finals(), 1u);
+}
+
+TEST_F(WebImageTest, ADeclaredLengthOnlySizesTheBufferUpToABound) {
+  Recorder rec;
+  std::vector<std::pair<int64_t, int64_t>> progress;
+  auto url = server_.url(uniquePath("forged-length"));
+  auto op = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+      plat::NSURLRequest::requestWithURL(url), 0, nullptr, "",
+      [&](int64_t received, int64_t expected) { progress.emplace_back(received, expected); }, {},
+      rec.handler());
+  plat::HTTPHeaderFields headers;
+  headers.set("Content-Type", "image/jpeg");
+  headers.set("Content-Length", std::to_string(int64_t(1) << 46));  // 64 TiB
+  op->connectionDidReceiveResponse(nullptr, plat::NSHTTPURLResponse::make(url, 200, headers));
+  op->connectionDidReceiveData(nullptr, servedJPEG());
+  ASSERT_EQ(progress.size(), 2u);
+  EXPECT_EQ(progress[0], std::make_pair(int64_t(0), int64_t(1) << 46));
+  EXPECT_EQ(progress[1].first, int64_t(servedJPEG().length()));
+}
+
+TEST_F(WebImageTest, RandomCancelsEndWithOneReportEachAndNoCount) {
+  auto queue = std::make_shared<plat::NSOperationQueue>();
+  queue->setMaxConcurrentOperationCount(8);
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, queue);
+  auto jpeg = servedJPEG(8, 8);
+  std::string path = serveJPEG("racing", jpeg);
+  std::mt19937 rng(28);
+  constexpr int kCount = 200;
+  std::vector<std::unique_ptr<Recorder>> recs;
+  std::vector<HVWebImageOperationRef> ops;
+  for (int i = 0; i < kCount; ++i) {
+    recs.push_back(std::make_unique<Recorder>());
+    auto url = plat::NSURL::URLWithString(server_.url(path + "?n=" + std::to_string(i)));
+    ops.push_back(manager->requestImageWithURLOptionsProgressTransformCompletion(
+        url, HVWebImageOptionActivityIndicator, {}, {}, recs.back()->handler()));
+    if (rng() % 2) ops[rng() % ops.size()]->cancel();
+  }
+  for (auto& op : ops) {
+    if (rng() % 3 == 0) op->cancel();
+  }
+  ASSERT_TRUE(runUntil([&] { return queue->operationCount() == 0; }, 60));
+  ASSERT_TRUE(runUntil(
+      [&] {
+        for (auto& r : recs)
+          if (r->finals() == 0) return false;
+        return true;
+      },
+      30));
+  testing_loop::runUntilIdle();
+  for (auto& r : recs) EXPECT_EQ(r->finals(), 1u);
+  EXPECT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 0; }));
+}
+
+TEST_F(WebImageTest, ActivityChangesCoalesceAndExtensionsCountNothing) {
+  testing_loop::VirtualClockScope clock;
+  auto& app = plat::UIApplication::sharedApplication();
+  EXPECT_EQ(HVWebImageManager::currentNetworkActivityCount(), 0);
+  uint64_t changes = app.networkActivityIndicatorChangeCount();
+  HVWebImageManager::incrementNetworkActivityCount();
+  HVWebImageManager::decrementNetworkActivityCount();
+  testing_loop::advance(1.0 / 30 + 0.001);
+  EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+  EXPECT_EQ(app.networkActivityIndicatorChangeCount(), changes);
+
+  HVWebImageManager::incrementNetworkActivityCount();
+  EXPECT_EQ(HVWebImageManager::currentNetworkActivityCount(), 1);
+  EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+  testing_loop::advance(1.0 / 30 + 0.001);
+  EXPECT_TRUE(app.isNetworkActivityIndicatorVisible());
+  HVWebImageManager::decrementNetworkActivityCount();
+  testing_loop::advance(0.02);
+  EXPECT_TRUE(app.isNetworkActivityIndicatorVisible());
+  testing_loop::advance(0.02);
+  EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
+  EXPECT_EQ(app.networkActivityIndicatorChangeCount(), changes + 2);
+
+  HVWebImageSetAppExtensionForTesting(true);
+  EXPECT_EQ(HVWebImageSharedApplication(), nullptr);
+  HVWebImageManager::incrementNetworkActivityCount();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(HVWebImageManager::currentNetworkActivityCount(), 0);
+}
+
+TEST_F(WebImageTest, ServerTrustIsEvaluatedUnlessAllCertificatesAreTrusted) {
+  const auto& pki = testing_net::TestPKI::shared();
+  testing_net::LoopbackServer trusted(testing_net::TLSIdentity::withIntermediate(pki.leaf));
+  testing_net::LoopbackServer untrusted(testing_net::TLSIdentity::alone(pki.otherRootLeaf));
+  auto jpeg = servedJPEG();
+  std::string path = uniquePath("tls");
+  trusted.respond(path, 200, str(jpeg), "image/jpeg");
+  untrusted.respond(path, 200, str(jpeg), "image/jpeg");
+  plat::SecTrustSetSystemAnchorCertificates({plat::SecCertificateCreateWithData(pki.root.der)});
+  struct ResetAnchors {
+    ~ResetAnchors() { plat::SecTrustResetSystemAnchorCertificates(); }
+  } resetAnchors;
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  auto load = [&](const std::string& url, HVWebImageOptionFlags options) {
+    Recorder rec;
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        plat::NSURL::URLWithString(url), options, {}, {}, rec.handler());
+    return rec.waitFinal();
+  };
+  EXPECT_TRUE(load(trusted.url(path), 0).image);
+  auto refused = load(untrusted.url(path), 0);
+  EXPECT_FALSE(refused.image);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), plat::NSURLErrorServerCertificateUntrusted);
+  EXPECT_TRUE(load(untrusted.url(path), HVWebImageOptionTrustAllCertificates).image);
+}
+
+TEST_F(WebImageTest, FileURLsLoadWithoutTheActivityCount) {
+  auto jpeg = servedJPEG();
+  std::string file = root_.path() + "/picture.jpg";
+  {
+    FILE* f = fopen(file.c_str(), "wb");
+    ASSERT_TRUE(f);
+    fwrite(jpeg.bytes(), 1, jpeg.length(), f);
+    fclose(f);
+  }
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  Recorder rec;
+  std::vector<int64_t> expected;
+  std::mutex mu;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      plat::NSURL::fileURLWithPath(file), HVWebImageOptionActivityIndicator,
+      [&](int64_t, int64_t e) {
+        std::lock_guard<std::mutex> lock(mu);
+        expected.push_back(e);
+      },
+      {}, rec.handler());
+  auto r = rec.waitFinal();
+  ASSERT_TRUE(r.image);
+  EXPECT_EQ(r.source, HVWebImageSourceNetwork);
+  EXPECT_EQ(HVWebImageManager::currentNetworkActivityCount(), 0);
+  std::lock_guard<std::mutex> lock(mu);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(expected.front(), int64_t(jpeg.length()));
+}
+
+TEST_F(WebImageTest, TimeOutsAndLoopsFailAndOnlyTimeOutsStayOffTheBlacklist) {
+  testing_loop::VirtualClockScope clock;
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  manager->setTimeout(2);
+  std::string slow = uniquePath("slow");
+  std::atomic<bool> asked{false};
+  server_.route(slow, [&](const testing_net::Request&, testing_net::Response& res) {
+    asked = true;
+    res.hang = true;
+  });
+  auto url = plat::NSURL::URLWithString(server_.url(slow));
+  Recorder rec;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      url, HVWebImageOptionFailedURLBlacklist, {}, {}, rec.handler());
+  ASSERT_TRUE(runUntil([&] { return asked.load(); }));
+  testing_loop::advance(2.5);
+  auto r = rec.waitFinal();
+  ASSERT_TRUE(r.error);
+  EXPECT_EQ(r.error->code(), plat::NSURLErrorTimedOut);
+  EXPECT_FALSE(HVWebImageOperation::HVWebImageURLIsBlacklisted(url));
+
+  std::string loop = uniquePath("loop");
+  server_.route(loop, [&](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 302;
+    res.setHeader("Location", loop);
+  });
+  Recorder rec2;
+  auto op2 = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      plat::NSURL::URLWithString(server_.url(loop)), 0, {}, {}, rec2.handler());
+  auto looped = rec2.waitFinal();
+  EXPECT_FALSE(looped.image);
+  EXPECT_TRUE(looped.error);
+}
+
+TEST_F(WebImageTest, ExpiredBackgroundTimeCancelsTheLoad) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  std::string path = uniquePath("background");
+  std::atomic<bool> asked{false};
+  server_.route(path, [&](const testing_net::Request&, testing_net::Response& res) {
+    asked = true;
+    res.hang = true;
+  });
+  auto& app = plat::UIApplication::sharedApplication();
+  size_t before = app.backgroundTaskCountForTesting();
+  Recorder rec;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      plat::NSURL::URLWithString(server_.url(path)), HVWebImageOptionBackgroundTask, {}, {},
+      rec.handler());
+  EXPECT_EQ(app.backgroundTaskCountForTesting(), before + 1);
+  ASSERT_TRUE(runUntil([&] { return asked.load(); }));
+  app.expireAllBackgroundTasksForTesting();
+  EXPECT_EQ(rec.waitFinal().phase, HVWebImagePhaseCancelled);
+  EXPECT_TRUE(op->isFinished());
+  EXPECT_TRUE(runUntil([&] { return app.backgroundTaskCountForTesting() == before; }));
+}
+
+}  // namespace
