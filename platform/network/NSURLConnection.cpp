@@ -85,9 +85,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
       auto* raw = delegate.get();
       auto queue = std::make_shared<NSOperationQueue>();
       queue->setMaxConcurrentOperationCount(1);
+      // The loader holds its session, which holds the loader: both live for the process.
       raw->session_ = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
           NSURLSessionConfiguration::defaultSessionConfiguration(), delegate, queue);
-      new NSURLSessionRef(raw->session_);  // the session holds the loader; both live on
       return raw;
     }();
     return *loader;

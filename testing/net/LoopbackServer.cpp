@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/stat.h>
+#include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <strings.h>
 #include <sys/socket.h>
@@ -30,6 +31,73 @@ std::optional<std::string> Request::header(const std::string& name) const {
   return std::nullopt;
 }
 
+struct Gate::Impl {
+  std::mutex mu;
+  std::condition_variable cv;
+  std::vector<std::string> chunks;
+  uint64_t length = 0;
+  size_t released = 0;
+  size_t sent = 0;
+  size_t closeAt = SIZE_MAX;  // index of the chunk replaced by closing the connection
+  bool started = false;
+  bool aborted = false;  // the server stops
+
+  // Writes the released chunks as they come; false once the connection is to be closed.
+  bool provide(httplib::DataSink& sink) {
+    for (;;) {
+      std::unique_lock<std::mutex> lock(mu);
+      cv.wait(lock, [&] { return aborted || sent >= closeAt || released > sent; });
+      if (aborted || sent >= closeAt) return false;
+      std::string chunk = chunks[sent];
+      lock.unlock();
+      if (!sink.write(chunk.data(), chunk.size())) return false;
+      lock.lock();
+      ++sent;
+      cv.notify_all();
+      if (sent == chunks.size()) return true;
+    }
+  }
+  void abort() {
+    std::lock_guard<std::mutex> lock(mu);
+    aborted = true;
+    cv.notify_all();
+  }
+};
+
+Gate::Gate(std::vector<std::string> chunks, std::optional<uint64_t> declaredLength)
+    : impl_(std::make_shared<Impl>()) {
+  uint64_t total = 0;
+  for (auto& c : chunks) total += c.size();
+  impl_->length = declaredLength.value_or(total);
+  impl_->chunks = std::move(chunks);
+}
+
+void Gate::release(size_t count) {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->released = std::min(impl_->chunks.size(), impl_->released + count);
+  impl_->cv.notify_all();
+}
+
+void Gate::releaseAll() { release(SIZE_MAX / 2); }
+
+void Gate::closeConnection() {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->closeAt = impl_->released;
+  impl_->cv.notify_all();
+}
+
+size_t Gate::sent() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->sent;
+}
+
+bool Gate::started() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->started;
+}
+
+uint64_t Gate::contentLength() const { return impl_->length; }
+
 struct LoopbackServer::Impl {
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
@@ -37,6 +105,7 @@ struct LoopbackServer::Impl {
   std::condition_variable released;
   bool stopping = false;
   uint16_t port = 0;
+  std::vector<std::shared_ptr<Gate::Impl>> gates;  // released when the server stops
   std::vector<Request> requests;
   struct Route {
     std::string method;
@@ -86,6 +155,27 @@ struct LoopbackServer::Impl {
     }
     hres.status = res.status;
     for (auto& [k, v] : res.headers) hres.set_header(k, v);
+    if (res.gate) {
+      auto gate = res.gate->impl();
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        if (stopping) return;
+        gates.push_back(gate);
+      }
+      {
+        std::lock_guard<std::mutex> lock(gate->mu);
+        gate->started = true;
+      }
+      hres.set_content_provider(
+          static_cast<size_t>(gate->length),
+          res.contentType.empty() ? "application/octet-stream" : res.contentType,
+          [gate](size_t offset, size_t, httplib::DataSink& sink) {
+            // The library asks again from the offset reached; the gate keeps its own place.
+            (void)offset;
+            return gate->provide(sink);
+          });
+      return;
+    }
     if (!res.chunks.empty()) {
       auto chunks = res.chunks;
       bool hang = res.hangAfterChunks;
@@ -158,6 +248,7 @@ struct LoopbackServer::Impl {
       stopping = true;
     }
     released.notify_all();
+    for (auto& g : gates) g->abort();
     server->stop();
     dropConnections();
     if (thread.joinable()) thread.join();
@@ -255,6 +346,91 @@ size_t LoopbackServer::requestCount() const {
 }
 
 void LoopbackServer::stop() { impl_->stop(); }
+
+namespace {
+
+std::string md5Hex(const std::string& text) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(text.data(), text.size(), digest, &length, EVP_md5(), nullptr);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 15];
+  }
+  return out;
+}
+
+// The parameters of a "Digest k=v, k="v"" header value (keys lower-cased).
+std::map<std::string, std::string> digestParams(const std::string& value) {
+  std::map<std::string, std::string> out;
+  if (strncasecmp(value.c_str(), "Digest ", 7) != 0) return out;
+  size_t i = 7;
+  while (i < value.size()) {
+    while (i < value.size() && (value[i] == ' ' || value[i] == ',')) ++i;
+    size_t eq = value.find('=', i);
+    if (eq == std::string::npos) break;
+    std::string key = value.substr(i, eq - i);
+    for (auto& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    i = eq + 1;
+    std::string v;
+    if (i < value.size() && value[i] == '"') {
+      size_t end = value.find('"', i + 1);
+      if (end == std::string::npos) break;
+      v = value.substr(i + 1, end - i - 1);
+      i = end + 1;
+    } else {
+      size_t end = value.find(',', i);
+      v = value.substr(i, end == std::string::npos ? std::string::npos : end - i);
+      i = end == std::string::npos ? value.size() : end;
+    }
+    out[key] = v;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string DigestAuth::challenge() const {
+  return "Digest realm=\"" + realm + "\", qop=\"auth\", nonce=\"" + nonce + "\", opaque=\"" +
+         opaque + "\", algorithm=MD5";
+}
+
+bool DigestAuth::verify(const Request& request) const {
+  auto header = request.header("Authorization");
+  if (!header) return false;
+  auto p = digestParams(*header);
+  if (p["username"] != user || p["realm"] != realm || p["nonce"] != nonce ||
+      p["uri"] != request.target) {
+    return false;
+  }
+  std::string ha1 = md5Hex(user + ":" + realm + ":" + password);
+  std::string ha2 = md5Hex(request.method + ":" + p["uri"]);
+  std::string expected =
+      p.count("qop") ? md5Hex(ha1 + ":" + nonce + ":" + p["nc"] + ":" + p["cnonce"] + ":" +
+                              p["qop"] + ":" + ha2)
+                     : md5Hex(ha1 + ":" + nonce + ":" + ha2);
+  return p["response"] == expected;
+}
+
+bool DigestAuth::check(const Request& request, Response& response) const {
+  if (verify(request)) return true;
+  response.status = 401;
+  response.setHeader("WWW-Authenticate", challenge());
+  response.body = "unauthorized";
+  return false;
+}
+
+std::string basicAuthorization(const std::string& user, const std::string& password) {
+  std::string plain = user + ":" + password;
+  std::string out(4 * ((plain.size() + 2) / 3) + 1, '\0');
+  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                          reinterpret_cast<const unsigned char*>(plain.data()),
+                          static_cast<int>(plain.size()));
+  out.resize(static_cast<size_t>(n));
+  return "Basic " + out;
+}
 
 uint16_t unusedLoopbackPort() {
   int fd = socket(AF_INET, SOCK_STREAM, 0);

@@ -34,6 +34,32 @@ struct Request {
   std::optional<std::string> header(const std::string& name) const;
 };
 
+// A body the test lets out chunk by chunk. The response carries "Content-Length" (the sum of
+// the chunks, or `declaredLength` when set), and each chunk is written when the test releases
+// it. Thread-safe.
+class Gate {
+ public:
+  explicit Gate(std::vector<std::string> chunks, std::optional<uint64_t> declaredLength = {});
+  // Lets the next `count` chunks go out (the last release may come before the request does).
+  void release(size_t count = 1);
+  void releaseAll();
+  // Closes the connection in place of the next chunk not yet released: the body stays short of
+  // its declared length.
+  void closeConnection();
+  // Chunks written to the connection so far.
+  size_t sent() const;
+  // Whether the server has begun the response (its header is on its way).
+  bool started() const;
+  uint64_t contentLength() const;
+
+  struct Impl;
+  const std::shared_ptr<Impl>& impl() const { return impl_; }
+
+ private:
+  std::shared_ptr<Impl> impl_;
+};
+using GateRef = std::shared_ptr<Gate>;
+
 struct Response {
   int status = 200;
   std::vector<std::pair<std::string, std::string>> headers;
@@ -46,12 +72,35 @@ struct Response {
   // hangAfterChunks the response then stays open until the server stops.
   std::vector<std::string> chunks;
   bool hangAfterChunks = false;
+  // When set, the body is the gate's chunks, sent with "Content-Length" as the test releases
+  // them (instead of `body` or `chunks`).
+  GateRef gate;
   void setHeader(std::string name, std::string value) {
     headers.emplace_back(std::move(name), std::move(value));
   }
 };
 
 using Handler = std::function<void(const Request&, Response&)>;
+
+
+// HTTP Digest authentication on the server side (MD5, qop "auth"), for one user.
+struct DigestAuth {
+  std::string realm = "lumora";
+  std::string user;
+  std::string password;
+  std::string nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+  std::string opaque = "5ccc069c403ebaf9f0171e9517f40e41";
+  // The "WWW-Authenticate" value: Digest realm=..., qop="auth", nonce=..., opaque=...
+  std::string challenge() const;
+  // Whether the request's "Authorization" answers the challenge for its method and target
+  // with this user's password.
+  bool verify(const Request& request) const;
+  // Lets an authorized request through (true); otherwise answers 401 with the challenge.
+  bool check(const Request& request, Response& response) const;
+};
+
+// The "Authorization" of HTTP Basic for `user` and `password`.
+std::string basicAuthorization(const std::string& user, const std::string& password);
 
 // A certificate and its private key, PEM, plus the certificate's DER.
 struct TestCertificate {

@@ -144,6 +144,41 @@ TEST_F(ConnectionFixture, CallsComeOnANetworkThreadThatRunsItsLoop) {
   thread->cancel();
 }
 
+TEST_F(ConnectionFixture, BytesComeAsTheServerReleasesThemAndACutBodyFails) {
+  auto gate = std::make_shared<testing_net::Gate>(
+      std::vector<std::string>{"first ", "second ", "third"});
+  auto cut = std::make_shared<testing_net::Gate>(std::vector<std::string>{"only part"}, 1000);
+  server.route("/g", [&](const testing_net::Request&, testing_net::Response& res) {
+    res.gate = gate;
+  });
+  server.route("/cut", [&](const testing_net::Request&, testing_net::Response& res) {
+    res.gate = cut;
+  });
+  load(server.url("/g"));
+  ASSERT_TRUE(runUntil([&] { return rec->response != nullptr; }, 20));
+  EXPECT_EQ(rec->response->expectedContentLength(), 18);
+  EXPECT_TRUE(rec->body.empty());
+  gate->release();
+  ASSERT_TRUE(runUntil([&] { return rec->body == "first "; }, 20));
+  gate->release();
+  ASSERT_TRUE(runUntil([&] { return rec->body == "first second "; }, 20));
+  EXPECT_FALSE(rec->done);
+  gate->release();
+  ASSERT_TRUE(waitDone());
+  EXPECT_EQ(rec->body, "first second third");
+  EXPECT_EQ(gate->sent(), 3u);
+
+  // Closed after its first chunk, short of the 1000 bytes it declared.
+  rec = std::make_shared<Recorder>();
+  load(server.url("/cut"));
+  cut->release();
+  ASSERT_TRUE(runUntil([&] { return rec->body == "only part"; }, 20));
+  EXPECT_EQ(rec->response->expectedContentLength(), 1000);
+  cut->closeConnection();
+  ASSERT_TRUE(waitDone());
+  EXPECT_EQ(rec->log().back(), "fail -1005");
+}
+
 TEST_F(ConnectionFixture, RedirectsAskTheDelegateWhichMayChangeOrRefuseThem) {
   server.route("/from", [&](const testing_net::Request&, testing_net::Response& res) {
     res.status = 302;
