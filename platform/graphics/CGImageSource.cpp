@@ -119,6 +119,7 @@ class StillReader : public CGImageSource::Reader {
                  {kCGImagePropertyPixelHeight, Value(height_)},
                  {kCGImagePropertyHasAlpha, Value(hasAlpha_)}};
     if (orientation_ > 0) d.set(kCGImagePropertyOrientation, Value(orientation_));
+    addFormatProperties(d);
     return d;
   }
   CGImageSourceStatus status() const override {
@@ -139,6 +140,8 @@ class StillReader : public CGImageSource::Reader {
 
  protected:
   virtual CGImageRef decode(const Data& data, bool* complete, int* orientation) = 0;
+  // The format's own dictionary ("{PNG}", "{JFIF}").
+  virtual void addFormatProperties(Dictionary& d) const {}
   bool hasHeader_ = false, hasAlpha_ = false, complete_ = false, final_ = false, invalid_ = false;
   int64_t width_ = 0, height_ = 0;
   int orientation_ = 0;
@@ -161,6 +164,7 @@ class PNGReader : public StillReader {
       height_ = be32(data.bytes() + 20);
       uint8_t colorType = data.bytes()[25];
       hasAlpha_ = (colorType & 4) != 0 || hasTransparencyChunk(data);
+      interlaceType_ = data.bytes()[28];
       invalid_ = !withinPixelCap(uint64_t(width_), uint64_t(height_));
       hasHeader_ = !invalid_;
     }
@@ -178,6 +182,11 @@ class PNGReader : public StillReader {
   CGImageRef decode(const Data& data, bool* complete, int*) override {
     return decodePNG(data, final_, complete);
   }
+  void addFormatProperties(Dictionary& d) const override {
+    d.set(kCGImagePropertyPNGDictionary,
+          Value(Dictionary{{kCGImagePropertyPNGInterlaceType, Value(int64_t(interlaceType_))}}));
+  }
+  uint8_t interlaceType_ = 0;
   // Whether a tRNS chunk comes before the image data.
   static bool hasTransparencyChunk(const Data& data) {
     for (uint64_t off = 8; off + 12 <= data.length();) {
@@ -198,7 +207,7 @@ class JPEGReader : public StillReader {
     bool complete = false;
     int orientation = 0;
     // The header is read by decoding: the rows so far are kept for image().
-    cached_ = decodeJPEG(data, &complete, &orientation, final);
+    cached_ = decodeJPEG(data, &complete, &orientation, final, &progressive_);
     complete_ = complete;
     hasHeader_ = cached_ != nullptr;
     invalid_ = final && !cached_;
@@ -213,6 +222,11 @@ class JPEGReader : public StillReader {
   CGImageRef decode(const Data& data, bool* complete, int* orientation) override {
     return decodeJPEG(data, complete, orientation, final_);
   }
+  void addFormatProperties(Dictionary& d) const override {
+    d.set(kCGImagePropertyJFIFDictionary,
+          Value(Dictionary{{kCGImagePropertyJFIFIsProgressive, Value(progressive_)}}));
+  }
+  bool progressive_ = false;
 };
 
 }  // namespace

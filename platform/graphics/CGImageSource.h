@@ -37,6 +37,10 @@ inline constexpr const char* kCGImagePropertyGIFDictionary = "{GIF}";
 inline constexpr const char* kCGImagePropertyGIFLoopCount = "LoopCount";
 inline constexpr const char* kCGImagePropertyGIFDelayTime = "DelayTime";
 inline constexpr const char* kCGImagePropertyGIFUnclampedDelayTime = "UnclampedDelayTime";
+inline constexpr const char* kCGImagePropertyJFIFDictionary = "{JFIF}";
+inline constexpr const char* kCGImagePropertyJFIFIsProgressive = "IsProgressive";
+inline constexpr const char* kCGImagePropertyPNGDictionary = "{PNG}";
+inline constexpr const char* kCGImagePropertyPNGInterlaceType = "InterlaceType";
 inline constexpr const char* kCGImageDestinationLossyCompressionQuality =
     "kCGImageDestinationLossyCompressionQuality";
 
@@ -81,7 +85,8 @@ class CGImageSource {
   // Container properties (GIF: "{GIF}" with "LoopCount" when the file names one).
   Dictionary properties() const;
   // Image properties: "PixelWidth", "PixelHeight", "HasAlpha"; JPEG "Orientation" (EXIF, when
-  // present); GIF "{GIF}" with "DelayTime" (below 0.011 s read as 0.1) and
+  // present) and "{JFIF}" with "IsProgressive" (a boolean); PNG "{PNG}" with "InterlaceType"
+  // (0 none, 1 Adam7); GIF "{GIF}" with "DelayTime" (below 0.011 s read as 0.1) and
   // "UnclampedDelayTime" for a frame with a graphic control block. Empty out of range.
   Dictionary propertiesAtIndex(size_t index) const;
   // The image at index, nullptr when it cannot be read (yet). With shouldCache the decoded

@@ -64,7 +64,9 @@ Data encodeTIFF(const std::vector<CGImageRef>& images);
 // final: the data is all there is (read straight through, falling back to the rows so far).
 CGImageRef decodePNG(const Data& data, bool final, bool* complete);
 // final: the data is all there is (its faults are logged; rows not received stay transparent).
-CGImageRef decodeJPEG(const Data& data, bool* complete, int* exifOrientation, bool final = false);
+// progressive (optional): whether the header declares a progressive file.
+CGImageRef decodeJPEG(const Data& data, bool* complete, int* exifOrientation, bool final = false,
+                      bool* progressive = nullptr);
 // A whole PNG file, read straight through; nullptr unless every row of it is there and sound.
 CGImageRef decodeCompletePNG(const Data& data);
 // A whole JPEG file: data missing at its end is made up as libjpeg does (the rows come out

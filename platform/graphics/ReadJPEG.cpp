@@ -126,9 +126,11 @@ namespace {
 
 // whole: the data is all there is; missing data ends the image as an EOI would, and the
 // image comes back only when every row came out.
-CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int* orientation) {
+CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int* orientation,
+                  bool* progressive = nullptr) {
   if (complete) *complete = false;
   if (orientation) *orientation = 0;
+  if (progressive) *progressive = false;
   if (data.length() < 3 || data.bytes()[0] != 0xff || data.bytes()[1] != 0xd8) return nullptr;
 
   jpeg_decompress_struct cinfo;
@@ -165,6 +167,7 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
     if (jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK) {
       uint64_t w = cinfo.image_width, h = cinfo.image_height;
       if (withinPixelCap(w, h)) {
+        if (progressive) *progressive = cinfo.progressive_mode;
         for (jpeg_saved_marker_ptr m = cinfo.marker_list; m && orientation; m = m->next)
           if (m->marker == JPEG_APP0 + 1 && !*orientation)
             *orientation = exifOrientation(m->data, m->data_length);
@@ -215,8 +218,9 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
 
 }  // namespace
 
-CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation, bool final) {
-  return decode(data, false, final, complete, orientation);
+CGImageRef decodeJPEG(const Data& data, bool* complete, int* orientation, bool final,
+                      bool* progressive) {
+  return decode(data, false, final, complete, orientation, progressive);
 }
 
 CGImageRef decodeCompleteJPEG(const Data& data) {
