@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/UTF16.h"
@@ -422,6 +424,28 @@ bool NSURL::isFileURL() const {
   if (scheme_.size() != 4) return false;
   for (size_t i = 0; i < 4; ++i)
     if ((scheme_[i] | 0x20) != "file"[i]) return false;
+  return true;
+}
+
+bool NSURL::getResourceValueForKey(Value* value, const std::string& key, NSErrorRef* error) const {
+  if (value) *value = Value();
+  std::string p = path();
+  if (!isFileURL() || p.empty()) {
+    if (error) {
+      Dictionary info;
+      info.set(NSLocalizedDescriptionKey, "The file couldn’t be opened because the specified URL type isn’t supported.");
+      *error = NSError::make(NSCocoaErrorDomain, 262, std::move(info));
+    }
+    return false;
+  }
+  struct stat info;
+  if (!isValidFilePath(p) || ::stat(p.c_str(), &info) != 0) {
+    if (error) *error = fileErrorFromErrno(isValidFilePath(p) ? errno : ENOENT, p, false);
+    return false;
+  }
+  if (key == NSURLFileSizeKey && S_ISREG(info.st_mode) && value) {
+    *value = Value(static_cast<long long>(info.st_size));
+  }
   return true;
 }
 

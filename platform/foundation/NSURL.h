@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "platform/foundation/NSCoding.h"
+#include "platform/foundation/NSError.h"
 #include "platform/foundation/Object.h"
+#include "platform/foundation/Value.h"
 
 namespace plat {
 
@@ -56,6 +58,9 @@ std::string addingPercentEncoding(std::string_view text, const URLCharacterSet& 
 std::optional<std::string> removingPercentEncoding(std::string_view text);
 
 class NSURL;
+
+// Resource keys of NSURL::getResourceValueForKey.
+inline constexpr const char* NSURLFileSizeKey = "NSURLFileSizeKey";
 using NSURLRef = std::shared_ptr<NSURL>;
 
 // Archived as the platform archives URLs: "NS.base" (the base URL or nil) and
@@ -98,6 +103,14 @@ class NSURL : public Object, public NSCoding {
   const std::string& fragment() const { return fragment_; }
   bool hasDirectoryPath() const { return !path_.empty() && path_.back() == '/'; }
   bool isFileURL() const;
+
+  // The platform's getResourceValue:forKey:error: for file URLs. Keys known: NSURLFileSizeKey
+  // (the size in bytes of a regular file, as a number; none for other kinds of file). Returns
+  // true with *value set, or left empty for an unknown key or a value the file lacks; false
+  // with *error for a URL that is not a file URL (NSCocoaErrorDomain 262) or a file that
+  // cannot be examined (260 when missing; a path with a NUL byte is refused as missing).
+  bool getResourceValueForKey(Value* value, const std::string& key,
+                              NSErrorRef* error = nullptr) const;
 
   // The last component of path(): "" for an empty path, "/" for the root.
   std::string lastPathComponent() const;

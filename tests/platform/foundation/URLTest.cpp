@@ -177,3 +177,32 @@ TEST(UTF16, CountsAndSlicesInUTF16Units) {
   EXPECT_FALSE(plat::isValidUTF8("\xF4\x90\x80\x80"));  // past U+10FFFF
   EXPECT_FALSE(plat::isValidUTF8("\xC0\xAF"));          // overlong
 }
+
+TEST(NSURLTest, FileSizeResourceValueOfFilesOnly) {
+  std::string dir = "/tmp/url-size-" + std::to_string(getpid());
+  ASSERT_EQ(system(("mkdir -p " + dir).c_str()), 0);
+  FILE* f = fopen((dir + "/five bytes").c_str(), "wb");
+  ASSERT_TRUE(f);
+  fwrite("12345", 1, 5, f);
+  fclose(f);
+  plat::Value v;
+  plat::NSErrorRef error;
+  EXPECT_TRUE(NSURL::fileURLWithPath(dir + "/five bytes")->getResourceValueForKey(
+      &v, plat::NSURLFileSizeKey, &error));
+  EXPECT_EQ(v.integerValue(), 5);
+  // A directory has no size; an unknown key gives nothing.
+  EXPECT_TRUE(NSURL::fileURLWithPath(dir)->getResourceValueForKey(&v, plat::NSURLFileSizeKey));
+  EXPECT_TRUE(v.isNil());
+  // A missing file and a non-file URL fail with an error.
+  EXPECT_FALSE(NSURL::fileURLWithPath(dir + "/none")->getResourceValueForKey(
+      &v, plat::NSURLFileSizeKey, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 260);
+  EXPECT_FALSE(NSURL::URLWithString("http://h/x")->getResourceValueForKey(
+      &v, plat::NSURLFileSizeKey, &error));
+  EXPECT_EQ(error->code(), 262);
+  // A NUL byte in the path is never cut short to another file.
+  EXPECT_FALSE(NSURL::URLWithString("file://" + dir + "/five%00bytes")
+                   ->getResourceValueForKey(&v, plat::NSURLFileSizeKey, &error));
+  ASSERT_EQ(system(("rm -rf " + dir).c_str()), 0);
+}
