@@ -420,7 +420,20 @@ std::vector<CGRect> UIToolbar::itemRects() const {
   return rects;
 }
 
+UIToolbar::UIToolbar(CGRect frame) : UIView(frame) { setOpaque(false); }
+
+void UIToolbar::setBarTintColor(UIColorRef c) {
+  barTint_ = c;
+  setNeedsDisplay();
+}
+
 void UIToolbar::drawBuiltInContent(CGContextRef c) const {
+  if (!c) return;
+  UIColor tint = barTint_.value_or(UIColor::colorWithWhiteAlpha(0.97, 1));
+  if (translucent_) tint = tint.colorWithAlphaComponent(tint.alpha() * 0.85);
+  CGContextSetFillColorWithColor(c, tint.CGColor());
+  CGContextFillRect(c, bounds());
+  if (nav_.expired()) return;
   fill(c, CGRectMake(0, 0, bounds().size.width, 0.5), kHairlineColor);
   auto list = items();
   auto rects = itemRects();

@@ -176,11 +176,19 @@ class UINavigationBar : public UIView {
   std::weak_ptr<UINavigationController> nav_;
 };
 
-// The toolbar at the bottom of a navigation controller: the top controller's items in a row,
-// flexible spaces sharing what the others leave.
+// A toolbar: a bar tinted light grey (translucent by default). At the bottom of a navigation
+// controller it shows the top controller's items in a row, flexible spaces sharing what the
+// others leave.
 class UIToolbar : public UIView {
  public:
+  explicit UIToolbar(CGRect frame = CGRectZero);
   std::string className() const override { return "UIToolbar"; }
+  UIColorRef barTintColor() const { return barTint_; }
+  void setBarTintColor(UIColorRef c);
+  bool isTranslucent() const { return translucent_; }
+  void setTranslucent(bool t) { translucent_ = t; }
+  int64_t barStyle() const { return barStyle_; }
+  void setBarStyle(int64_t s) { barStyle_ = s; }
   std::vector<UIBarButtonItemRef> items() const;
   // The items' rectangles in toolbar coordinates, in order.
   std::vector<CGRect> itemRects() const;
@@ -190,6 +198,9 @@ class UIToolbar : public UIView {
  private:
   friend class UINavigationController;
   std::weak_ptr<UINavigationController> nav_;
+  UIColorRef barTint_;
+  bool translucent_ = true;
+  int64_t barStyle_ = 0;
 };
 
 }  // namespace plat

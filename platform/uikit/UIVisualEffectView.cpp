@@ -40,19 +40,4 @@ void UIVisualEffectView::drawBuiltInContent(CGContextRef c) const {
   CGContextFillRect(c, bounds());
 }
 
-UIToolbar::UIToolbar(CGRect frame) : UIView(frame) { setOpaque(false); }
-
-void UIToolbar::setBarTintColor(UIColorRef c) {
-  barTint_ = c;
-  setNeedsDisplay();
-}
-
-void UIToolbar::drawBuiltInContent(CGContextRef c) const {
-  if (!c) return;
-  UIColor tint = barTint_.value_or(UIColor::colorWithWhiteAlpha(0.97, 1));
-  if (translucent_) tint = tint.colorWithAlphaComponent(tint.alpha() * 0.85);
-  CGContextSetFillColorWithColor(c, tint.CGColor());
-  CGContextFillRect(c, bounds());
-}
-
 }  // namespace plat

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "platform/uikit/UIView.h"
+// UIToolbar, which the blurred backgrounds use, lives with the navigation controller.
+#include "platform/uikit/UINavigationController.h"
 
 namespace plat {
 
@@ -59,22 +61,5 @@ class UIVisualEffectView : public UIView {
   std::shared_ptr<UIView> contentView_;
 };
 
-class UIToolbar : public UIView {
- public:
-  explicit UIToolbar(CGRect frame = CGRectZero);
-  std::string className() const override { return "UIToolbar"; }
-  UIColorRef barTintColor() const { return barTint_; }
-  void setBarTintColor(UIColorRef c);
-  bool isTranslucent() const { return translucent_; }
-  void setTranslucent(bool t) { translucent_ = t; }
-  int64_t barStyle() const { return barStyle_; }
-  void setBarStyle(int64_t s) { barStyle_ = s; }
-  void drawBuiltInContent(CGContextRef c) const override;
-
- private:
-  UIColorRef barTint_;
-  bool translucent_ = true;
-  int64_t barStyle_ = 0;
-};
 
 }  // namespace plat
