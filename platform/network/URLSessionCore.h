@@ -81,6 +81,12 @@ struct URLTaskCore {
 
   // Worker-thread only.
   std::shared_ptr<Transfer> transfer;
+  // HTTP authentication: challenges seen per protection space, and the credential last sent
+  // (with its space) and the Digest nonce count.
+  std::map<std::string, int64_t> authFailures;
+  NSURLCredentialRef authCredential;
+  std::string authSpace;
+  uint32_t authNonceCount = 0;
 
   NSURLSessionTaskRef ownerRef() { return owner.lock(); }
   // Calls the observers of `keyPath` with `value` (caller must not hold mu).

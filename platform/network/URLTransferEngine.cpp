@@ -16,12 +16,14 @@
 #include <filesystem>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/network/HTTPAuthentication.h"
 #include "platform/network/NSURLCache.h"
 #include "platform/network/URLSessionCore.h"
 
 namespace plat {
 
 using detail::TaskKind;
+using detail::HTTPAuthChallenge;
 using detail::Transfer;
 using detail::URLSessionCore;
 using detail::URLTaskCore;
@@ -138,7 +140,11 @@ struct Transfer {
   HTTPHeaderFields headers;
   bool headersComplete = false;
   bool isRedirect = false;
-  Data redirectBody;
+  Data redirectBody;  // the body of a redirect or of an authentication challenge
+  // A 401 with a challenge the engine can answer (the response waits like a redirect's).
+  bool isAuthChallenge = false;
+  NSHTTPURLResponseRef authResponse;
+  std::optional<HTTPAuthChallenge> authChallenge;
   NSHTTPURLResponseRef redirectResponse;
   int redirectCount = 0;
 
@@ -204,6 +210,8 @@ namespace {
 struct ParsedURL {
   bool ok = false;
   std::string scheme, host, normalized;
+  std::string user, password;  // decoded; empty when the URL carries none
+  std::string target;          // path and query as sent
   int64_t port = 0;
 };
 
@@ -213,10 +221,23 @@ ParsedURL parseURLUncached(const std::string& text) {
   CURLU* u = curl_url();
   if (curl_url_set(u, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK) {
     char *scheme = nullptr, *host = nullptr, *port = nullptr, *full = nullptr;
+    char *user = nullptr, *password = nullptr, *path = nullptr, *query = nullptr;
     curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
     curl_url_get(u, CURLUPART_HOST, &host, 0);
     curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
     curl_url_get(u, CURLUPART_URL, &full, 0);
+    curl_url_get(u, CURLUPART_USER, &user, CURLU_URLDECODE);
+    curl_url_get(u, CURLUPART_PASSWORD, &password, CURLU_URLDECODE);
+    curl_url_get(u, CURLUPART_PATH, &path, 0);
+    curl_url_get(u, CURLUPART_QUERY, &query, 0);
+    if (user) r.user = user;
+    if (password) r.password = password;
+    r.target = path ? path : "/";
+    if (query) r.target += std::string("?") + query;
+    curl_free(user);
+    curl_free(password);
+    curl_free(path);
+    curl_free(query);
     if (scheme && host && full) {
       r.scheme = scheme;
       for (auto& c : r.scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -779,6 +800,16 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     return n;
   }
   t->isRedirect = false;
+  t->isAuthChallenge = false;
+  if (t->status == 401) {
+    auto header = response->valueForHTTPHeaderField("WWW-Authenticate");
+    if (header) t->authChallenge = chooseAuthChallenge(parseAuthenticateHeader(*header));
+    if (header && t->authChallenge) {
+      t->isAuthChallenge = true;
+      t->authResponse = response;
+      return n;
+    }
+  }
   if (t->revalidating && t->status == 304) {
     answerNotModified(t->task->transfer, response);
     return n;
@@ -795,7 +826,7 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   size_t n = size * nitems;
   t->touch();
   if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
-  if (t->isRedirect) {
+  if (t->isRedirect || t->isAuthChallenge) {
     t->redirectBody.append(buffer, n);
     return n;
   }
@@ -1229,6 +1260,127 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
   finishTransfer(t, nullptr);
 }
 
+// A response held back whole (a refused redirect, an unanswered authentication challenge)
+// becomes the task's response, with its body (transfer thread).
+void deliverHeldResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response) {
+  auto task = t->task;
+  t->isRedirect = false;
+  t->isAuthChallenge = false;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    t->deferredBody = std::move(t->redirectBody);
+    t->doneWhileAwaiting = true;
+  }
+  t->redirectBody = Data();
+  beginResponse(t, response);
+  bool awaiting;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    awaiting = t->awaitingDisposition;
+  }
+  if (!awaiting) {
+    flushDeferred(*t);
+    completeSuccess(t);
+  }
+}
+
+// Sends the task's request again with `authorization` (transfer thread). A streamed body
+// asks the delegate for a new stream first.
+void retryWithAuthorization(const std::shared_ptr<Transfer>& t, const std::string& authorization) {
+  auto task = t->task;
+  auto s = t->session;
+  auto next = t->request->mutableCopy();
+  next->setValueForHTTPHeaderField(authorization, "Authorization");
+  task->transfer = nullptr;
+  if (next->HTTPBodyStream() && t->bodyKind == Transfer::BodyKind::Stream) {
+    auto fresh = askNewBodyStream(*t);
+    if (!fresh) {
+      s->taskCompleted(task, makeURLError(isCancelled(task) ? NSURLErrorCancelled
+                                                            : NSURLErrorRequestBodyStreamExhausted,
+                                          t->url));
+      return;
+    }
+    next->setHTTPBodyStream(fresh);
+  }
+  startTransfer(s, task, next, t->redirectCount);
+}
+
+// A 401 with a Basic or Digest challenge: asks the delegate (task level) for a credential, or
+// answers by itself without one (the request URL's user and password, once) (transfer thread).
+void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
+  auto task = t->task;
+  auto s = t->session;
+  releaseEasy(*t);
+  const HTTPAuthChallenge challenge = *t->authChallenge;
+  const bool digest = isDigest(challenge);
+  const std::string realm = challenge.param("realm");
+  const char* method = digest ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
+  const std::string spaceKey = t->scheme + "://" + t->host + ":" + std::to_string(t->port) + " " +
+                               method + " " + realm;
+  ParsedURL parsed = parseURL(t->url);
+  NSURLCredentialRef urlCredential;
+  if (!parsed.user.empty()) {
+    urlCredential = NSURLCredential::credentialWithUserPasswordPersistence(
+        parsed.user, parsed.password, NSURLCredentialPersistenceNone);
+  }
+  int64_t previous = task->authFailures[spaceKey]++;
+  NSURLCredentialRef proposed = task->authSpace == spaceKey && task->authCredential
+                                    ? task->authCredential
+                                    : urlCredential;
+  auto space = std::make_shared<NSURLProtectionSpace>(
+      t->host, t->port, t->scheme == "https" ? NSURLProtectionSpaceHTTPS : NSURLProtectionSpaceHTTP,
+      realm, method);
+  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, proposed, previous,
+                                                              t->authResponse, nullptr);
+  std::string httpMethod = t->request->HTTPMethod();
+  std::string uri = parsed.target;
+  auto answer = [s, task, t, challenge, spaceKey, previous, urlCredential, httpMethod, uri](
+                    NSURLSessionAuthChallengeDisposition d, NSURLCredentialRef credential) {
+    if (task->transfer != t) return;  // cancelled meanwhile
+    if (d == NSURLSessionAuthChallengeCancelAuthenticationChallenge) {
+      finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+      return;
+    }
+    if (d == NSURLSessionAuthChallengePerformDefaultHandling) {
+      credential = previous == 0 ? urlCredential : nullptr;
+    } else if (d != NSURLSessionAuthChallengeUseCredential) {
+      credential = nullptr;  // the protection space is declined
+    }
+    if (!credential || credential->trust() || credential->user().empty()) {
+      deliverHeldResponse(t, t->authResponse);  // continue without credential
+      return;
+    }
+    task->authCredential = credential;
+    task->authSpace = spaceKey;
+    std::string authorization =
+        isDigest(challenge)
+            ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
+                                  credential->password(), ++task->authNonceCount,
+                                  makeClientNonce())
+            : basicAuthorization(credential->user(), credential->password());
+    retryWithAuthorization(t, authorization);
+  };
+  auto once = std::make_shared<std::once_flag>();
+  NSURLSessionDelegate::ChallengeCompletion completion =
+      [s, answer, once](NSURLSessionAuthChallengeDisposition d, NSURLCredentialRef credential) {
+        std::call_once(*once, [&] { s->enqueue([answer, d, credential] { answer(d, credential); }); });
+      };
+  if (!s->delegateRef()) {
+    answer(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+    return;
+  }
+  auto owner = task->ownerRef();
+  s->post([s, owner, asked, completion] {
+    auto d = s->delegateRef();
+    if (d && owner &&
+        d->URLSessionTaskDidReceiveChallengeCompletionHandler(s->sessionRef(), owner, asked,
+                                                              completion)) {
+      return;
+    }
+    completion(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+  });
+}
+
 void handleRedirect(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   auto s = t->session;
@@ -1267,23 +1419,7 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
         if (task->transfer != t) return;  // cancelled meanwhile
         if (!chosen) {
           // Refused: the redirect response is the answer, with its body.
-          t->isRedirect = false;
-          {
-            std::lock_guard<std::mutex> lock(task->mu);
-            t->deferredBody = std::move(t->redirectBody);
-            t->doneWhileAwaiting = true;
-          }
-          t->redirectBody = Data();
-          beginResponse(t, t->redirectResponse);
-          bool awaiting;
-          {
-            std::lock_guard<std::mutex> lock(task->mu);
-            awaiting = t->awaitingDisposition;
-          }
-          if (!awaiting) {
-            flushDeferred(*t);
-            completeSuccess(t);
-          }
+          deliverHeldResponse(t, t->redirectResponse);
           return;
         }
         NSURLRequestRef request = chosen;
@@ -1339,6 +1475,10 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
   }
   if (t->isRedirect) {
     handleRedirect(t);
+    return;
+  }
+  if (t->isAuthChallenge) {
+    handleAuthChallenge(t);
     return;
   }
   if (!t->headersComplete) {
