@@ -517,6 +517,54 @@ TEST_F(WebImageTest, ServerTrustIsEvaluatedUnlessAllCertificatesAreTrusted) {
   EXPECT_TRUE(load(untrusted.url(path), HVWebImageOptionTrustAllCertificates).image);
 }
 
+TEST_F(WebImageTest, CredentialsAnswerBasicAndDigestChallengesOnce) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  auto jpeg = servedJPEG();
+  auto load = [&](const std::string& path) {
+    Recorder rec;
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        plat::NSURL::URLWithString(server_.url(path)), 0, {}, {}, rec.handler());
+    return rec.waitFinal();
+  };
+  std::string basic = uniquePath("basic");
+  server_.route(basic, [&](const testing_net::Request& req, testing_net::Response& res) {
+    if (req.header("Authorization").value_or("") ==
+        testing_net::basicAuthorization("user", "secret")) {
+      res.body = str(jpeg);
+      res.contentType = "image/jpeg";
+    } else {
+      res.status = 401;
+      res.setHeader("WWW-Authenticate", "Basic realm=\"images\"");
+      res.body = "no";
+    }
+  });
+  testing_net::DigestAuth digestAuth;
+  digestAuth.user = "user";
+  digestAuth.password = "secret";
+  std::string digest = uniquePath("digest");
+  server_.route(digest, [&](const testing_net::Request& req, testing_net::Response& res) {
+    if (!digestAuth.check(req, res)) return;
+    res.body = str(jpeg);
+    res.contentType = "image/jpeg";
+  });
+
+  for (const auto& path : {basic, digest}) {
+    manager->setUsername("");
+    manager->setPassword("");
+    auto denied = load(path);
+    ASSERT_TRUE(denied.error);
+    EXPECT_EQ(denied.error->code(), 401);
+    // A refused credential is not offered again: the failure response ends the load.
+    manager->setUsername("user");
+    manager->setPassword("wrong");
+    auto refused = load(path);
+    ASSERT_TRUE(refused.error);
+    EXPECT_EQ(refused.error->code(), 401);
+    manager->setPassword("secret");
+    EXPECT_TRUE(load(path).image) << path;
+  }
+}
+
 TEST_F(WebImageTest, FileURLsLoadWithoutTheActivityCount) {
   auto jpeg = servedJPEG();
   std::string file = root_.path() + "/picture.jpg";
