@@ -17,6 +17,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/network/HTTPAuthentication.h"
+#include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSURLCache.h"
 #include "platform/network/URLSessionCore.h"
 
@@ -1603,6 +1604,13 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
+  // The process's cookie jar, for requests that handle cookies (a reused handle may still be
+  // attached to it, so it is set either way).
+  const bool handleCookies = config->HTTPShouldSetCookies() && request->HTTPShouldHandleCookies();
+  curl_easy_setopt(e, CURLOPT_SHARE,
+                   handleCookies ? NSHTTPCookieStorage::sharedHTTPCookieStorage()->curlShare()
+                                 : nullptr);
+  if (handleCookies) curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // turns the engine on
   if (parsed.scheme == "https") {
     // The trust decision is made by verifyCallback (delegate or default evaluation).
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
