@@ -1,0 +1,89 @@
+#include "image/MKAnnotationView+HVWebImage.h"
+#include "image/_HVWebImageSetter.h"
+
+using namespace plat;
+
+namespace {
+
+// Associated-object key of the view's setter.
+char kAnnotationSetterKey;
+
+void setFull(const MKAnnotationViewRef& view, const NSURLRef& url, const UIImageRef& placeholder,
+             HVWebImageOptionFlags options, HVWebImageManagerRef manager,
+             HVWebImageProgressHandler progress, HVWebImageTransformHandler transform,
+             HVWebImageCompletionHandler completion) {
+  if (!view) return;
+  _HVWebImageSlot slot;
+  slot.owner = view;
+  std::weak_ptr<MKAnnotationView> weakView = view;
+  slot.setter = [weakView] {
+    return _HVWebImageSetterForKey(weakView.lock(), &kAnnotationSetterKey, true);
+  };
+  slot.show = [](const ObjectRef& owner, const UIImageRef& image) {
+    std::static_pointer_cast<MKAnnotationView>(owner)->setImage(image);
+  };
+  // Fades only while not highlighted.
+  slot.fadeLayer = [](const ObjectRef& owner) -> CALayerRef {
+    auto v = std::static_pointer_cast<MKAnnotationView>(owner);
+    return v->isHighlighted() ? nullptr : v->layerRef();
+  };
+  _HVWebImageSetImageForSlot(slot, url, placeholder, options, std::move(manager),
+                             std::move(progress), std::move(transform), std::move(completion));
+}
+
+}  // namespace
+
+NSURLRef HV_imageURL(const MKAnnotationViewRef& view) {
+  auto setter = _HVWebImageSetterForKey(view, &kAnnotationSetterKey, false);
+  return setter ? setter->imageURL() : nullptr;
+}
+
+void setHV_imageURL(const MKAnnotationViewRef& view, const NSURLRef& url) {
+  setFull(view, url, nullptr, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
+void HV_setImageWithURLPlaceholder(const MKAnnotationViewRef& view, const NSURLRef& url,
+                                   const UIImageRef& placeholder) {
+  setFull(view, url, placeholder, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
+void HV_setImageWithURLOptions(const MKAnnotationViewRef& view, const NSURLRef& url,
+                               HVWebImageOptionFlags options) {
+  setFull(view, url, nullptr, options, nullptr, nullptr, nullptr, nullptr);
+}
+
+void HV_setImageWithURLPlaceholderOptionsCompletion(const MKAnnotationViewRef& view,
+                                                    const NSURLRef& url,
+                                                    const UIImageRef& placeholder,
+                                                    HVWebImageOptionFlags options,
+                                                    HVWebImageCompletionHandler completion) {
+  setFull(view, url, placeholder, options, nullptr, nullptr, nullptr, std::move(completion));
+}
+
+void HV_setImageWithURLPlaceholderOptionsProgressTransformCompletion(
+    const MKAnnotationViewRef& view, const NSURLRef& url, const UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion) {
+  setFull(view, url, placeholder, options, nullptr, std::move(progress), std::move(transform),
+          std::move(completion));
+}
+
+void HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+    const MKAnnotationViewRef& view, const NSURLRef& url, const UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageManagerRef manager, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion) {
+  setFull(view, url, placeholder, options, std::move(manager), std::move(progress),
+          std::move(transform), std::move(completion));
+}
+
+void HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+    const MKAnnotationViewRef& view, const std::string& url, const UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageManagerRef manager, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion) {
+  setFull(view, NSURL::URLWithString(url), placeholder, options, std::move(manager),
+          std::move(progress), std::move(transform), std::move(completion));
+}
+
+void HV_cancelCurrentImageRequest(const MKAnnotationViewRef& view) {
+  if (auto setter = _HVWebImageSetterForKey(view, &kAnnotationSetterKey, false)) setter->cancel();
+}

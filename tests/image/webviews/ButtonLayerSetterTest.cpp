@@ -1,0 +1,153 @@
+// Buttons per control state (image and background image), layers and annotation views loading
+// their images from URLs.
+
+#include "image/CALayer+HVWebImage.h"
+#include "image/MKAnnotationView+HVWebImage.h"
+#include "image/UIButton+HVWebImage.h"
+#include "tests/image/webviews/WebViewsSupport.h"
+
+using namespace plat;
+using namespace webviews;
+
+namespace {
+
+class ButtonSetterTest : public ViewsTest {
+ protected:
+  std::shared_ptr<UIButton> button = make<UIButton>(CGRectMake(0, 0, 40, 40));
+};
+
+TEST_F(ButtonSetterTest, SingleStatesEachLoadTheirOwnImage) {
+  EXPECT_EQ(HVWebImageButtonSingleStates(0), std::vector<uint64_t>({0}));
+  EXPECT_EQ(HVWebImageButtonSingleStates(7), std::vector<uint64_t>({1, 2, 4}));
+  EXPECT_EQ(HVWebImageButtonSingleStates(8), std::vector<uint64_t>());
+  EXPECT_EQ(HVWebImageButtonSingleStates(0x100), std::vector<uint64_t>({0}));
+
+  Recorder normal, pair;
+  HV_setImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+      button, url("/red.png"), UIControlStateNormal, nullptr, 0, manager, nullptr, nullptr,
+      normal.handler());
+  // Highlighted and selected: two requests, two completion calls.
+  HV_setImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+      button, url("/blue.png"), UIControlStateHighlighted | UIControlStateSelected, nullptr, 0,
+      manager, nullptr, nullptr, pair.handler());
+  ASSERT_TRUE(testing_loop::runUntil([&] { return normal.finished() && pair.size() == 2; }));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(pair.size(), 2u);
+  EXPECT_EQ(centre(button->imageForState(UIControlStateNormal)), kRed);
+  EXPECT_EQ(centre(button->imageForState(UIControlStateHighlighted)), kBlue);
+  EXPECT_EQ(centre(button->imageForState(UIControlStateSelected)), kBlue);
+  // Disabled has no image of its own: it falls back to normal's.
+  EXPECT_EQ(centre(button->imageForState(UIControlStateDisabled)), kRed);
+  EXPECT_EQ(HV_imageURLForState(button, UIControlStateSelected)->absoluteString(),
+            server.url("/blue.png"));
+  EXPECT_EQ(HV_backgroundImageURLForState(button, UIControlStateNormal), nullptr);
+}
+
+TEST_F(ButtonSetterTest, AStateOfOtherBitsStartsAndCancelsNothing) {
+  auto gate = gated("/held.png", kGreen);
+  Recorder held, other;
+  HV_setImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+      button, url("/held.png"), UIControlStateNormal, nullptr, 0, manager, nullptr, nullptr,
+      held.handler());
+  HV_setImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+      button, url("/red.png"), 8, solidImage(kGrey), 0, manager, nullptr, nullptr, other.handler());
+  HV_cancelImageRequestForState(button, 8);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return hits("/held.png") == 1; }));
+  gate->release();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return held.finished(); }));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(held.reports()[0].phase, HVWebImagePhaseFinished);
+  EXPECT_EQ(centre(button->imageForState(UIControlStateNormal)), kGreen);
+  EXPECT_EQ(other.size(), 0u);
+  EXPECT_EQ(hits("/red.png"), 0u);
+}
+
+TEST_F(ButtonSetterTest, URLOfACombinedStateIsThatOfItsFirstSingleState) {
+  HV_setImageWithURLForStateOptions(button, url("/red.png"), UIControlStateDisabled, 0);
+  HV_setImageWithURLForStateOptions(button, url("/blue.png"), UIControlStateSelected, 0);
+  EXPECT_EQ(HV_imageURLForState(button, UIControlStateDisabled | UIControlStateSelected)
+                ->absoluteString(),
+            server.url("/red.png"));
+  EXPECT_EQ(HV_imageURLForState(button, 8), nullptr);  // normal has none
+  HV_cancelImageRequestForState(button, UIControlStateDisabled | UIControlStateSelected);
+  EXPECT_EQ(HV_imageURLForState(button, UIControlStateSelected), nullptr);
+  testing_loop::runUntilIdle();
+}
+
+TEST_F(ButtonSetterTest, ImageCancelLeavesTheBackgroundLoadingAndNothingFades) {
+  auto gate = gated("/bg.png", kBlue);
+  Recorder image, background;
+  HV_setBackgroundImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+      button, url("/bg.png"), UIControlStateNormal, solidImage(kGrey), HVWebImageOptionFadeIn,
+      manager, nullptr, nullptr, background.handler());
+  EXPECT_EQ(centre(button->backgroundImageForState(UIControlStateNormal)), kGrey);
+  HV_setImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+      button, url("/red.png"), UIControlStateNormal, nullptr, HVWebImageOptionFadeIn, manager,
+      nullptr, nullptr, image.handler());
+  HV_cancelImageRequestForState(button, UIControlStateNormal);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return hits("/bg.png") == 1; }));
+  gate->release();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return background.finished() && image.size(); }));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(image.size(), 1u);
+  EXPECT_EQ(image.reports()[0].phase, HVWebImagePhaseCancelled);
+  EXPECT_EQ(background.reports()[0].phase, HVWebImagePhaseFinished);
+  EXPECT_EQ(centre(button->backgroundImageForState(UIControlStateNormal)), kBlue);
+  EXPECT_EQ(button->imageForState(UIControlStateNormal), nullptr);
+  EXPECT_EQ(fadeDuration(button->layer()), 0);
+  EXPECT_EQ(fadeDuration(button->imageView()->layer()), 0);
+}
+
+TEST_F(ViewsTest, LayerShowsThePlaceholderBitmapAtOnceAndAlwaysFadesTheResult) {
+  auto layer = CALayer::layer();
+  auto placeholder = solidImage(kGrey);
+  Recorder rec;
+  HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+      layer, url("/green.png"), placeholder, HVWebImageOptionFadeIn, manager, nullptr, nullptr,
+      rec.handler());
+  EXPECT_EQ(layer->contents(), placeholder->CGImage());
+  EXPECT_EQ(HV_imageURL(layer)->absoluteString(), server.url("/green.png"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return rec.finished(); }));
+  ASSERT_NE(layer->contents(), nullptr);
+  EXPECT_EQ(layer->contents()->pixelAt(4, 4), kGreen);
+  EXPECT_DOUBLE_EQ(fadeDuration(layer.get()), 0.2);
+  // The fade ends after its time on the clock.
+  testing_loop::advance(0.25);
+  EXPECT_EQ(fadeDuration(layer.get()), 0);
+  // A nil placeholder and no URL clear the contents; a cancel keeps them.
+  HV_setImageWithURLPlaceholder(layer, NSURLRef(), nullptr);
+  EXPECT_EQ(layer->contents(), nullptr);
+  auto gate = gated("/layer-held.png", kRed);
+  HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+      layer, url("/layer-held.png"), placeholder, 0, manager, nullptr, nullptr, nullptr);
+  HV_cancelCurrentImageRequest(layer);
+  EXPECT_EQ(HV_imageURL(layer), nullptr);
+  gate->release();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(layer->contents(), placeholder->CGImage());
+}
+
+TEST_F(ViewsTest, AnnotationViewTakesTheImageAndItsSize) {
+  auto annotation = make<MKAnnotationView>();
+  Recorder rec;
+  HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+      annotation, url("/blue.png"), solidImage(kGrey, 2), HVWebImageOptionFadeIn, manager, nullptr,
+      nullptr, rec.handler());
+  EXPECT_EQ(annotation->frame().size.width, 2);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return rec.finished(); }));
+  EXPECT_EQ(centre(annotation->image()), kBlue);
+  EXPECT_EQ(annotation->frame().size.width, 4);  // 8 pixels at the screen's scale
+  EXPECT_DOUBLE_EQ(fadeDuration(annotation->layer()), 0.2);
+  // Highlighted, it takes the next image without a fade.
+  testing_loop::advance(0.25);
+  annotation->setHighlighted(true);
+  Recorder second;
+  HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+      annotation, url("/red.png"), nullptr, HVWebImageOptionFadeIn, manager, nullptr, nullptr,
+      second.handler());
+  ASSERT_TRUE(testing_loop::runUntil([&] { return second.finished(); }));
+  EXPECT_EQ(centre(annotation->image()), kRed);
+  EXPECT_EQ(fadeDuration(annotation->layer()), 0);
+}
+
+}  // namespace
