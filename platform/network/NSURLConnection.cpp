@@ -18,6 +18,7 @@
 #include "platform/foundation/NSURL.h"
 #include "platform/network/MIMEType.h"
 #include "platform/network/NSURLSession.h"
+#include "platform/network/URLSessionCore.h"
 
 namespace plat {
 
@@ -88,6 +89,7 @@ class ConnectionLoader : public NSURLSessionDelegate {
       // The loader holds its session, which holds the loader: both live for the process.
       raw->session_ = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
           NSURLSessionConfiguration::defaultSessionConfiguration(), delegate, queue);
+      raw->session_->core()->usesSharedURLCache = true;  // the shared cache of each load's start
       return raw;
     }();
     return *loader;

@@ -105,6 +105,9 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   uint64_t nextIdentifier = 1;
   bool invalidated = false;
   bool invalidationReported = false;
+  // Responses are cached in NSURLCache::sharedURLCache() as it is when each request starts,
+  // instead of the configuration's cache (the connections' session). Set before any task.
+  bool usesSharedURLCache = false;
 
   // Transfer thread.
   std::thread worker;  // handed to the stopped-thread joiner once the session stops it

@@ -1539,8 +1539,9 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     std::lock_guard<std::mutex> lock(s->mu);
     config = s->config;
   }
-  if (kind == TaskKind::Data && config->URLCache()) {
-    const auto& cache = config->URLCache();
+  const NSURLCacheRef cache =
+      s->usesSharedURLCache ? NSURLCache::sharedURLCache() : config->URLCache();
+  if (kind == TaskKind::Data && cache) {
     uint64_t policy = request->cachePolicy();
     if (policy == NSURLRequestUseProtocolCachePolicy) policy = config->requestCachePolicy();
     NSCachedURLResponseRef cached;

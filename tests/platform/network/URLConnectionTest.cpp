@@ -249,6 +249,11 @@ TEST_F(ConnectionFixture, TheDelegateIsHeldWeakly) {
 }
 
 TEST_F(ConnectionFixture, TheCachePolicyAndTheDelegateDecideWhatTheCacheKeeps) {
+  // Loads use the shared cache of the moment, also after earlier loads.
+  server.respond("/first", 200, "first");
+  load(server.url("/first"));
+  ASSERT_TRUE(waitDone());
+  rec = std::make_shared<Recorder>();
   auto cache = std::make_shared<NSURLCache>(1 << 20, 0, "");
   NSURLCache::setSharedURLCache(cache);
   std::atomic<int> hits{0};
@@ -278,6 +283,7 @@ TEST_F(ConnectionFixture, TheCachePolicyAndTheDelegateDecideWhatTheCacheKeeps) {
   ASSERT_TRUE(waitDone());
   EXPECT_EQ(rec->body, "cached body");
   EXPECT_EQ(hits, 2);
+  EXPECT_TRUE(cache->cachedResponseForRequest(request(NSURLRequestUseProtocolCachePolicy)));
   rec = std::make_shared<Recorder>();
   NSURLConnection::connectionWithRequestDelegate(request(NSURLRequestReloadIgnoringLocalCacheData),
                                                  rec);
