@@ -14,6 +14,7 @@
 #include "image/HVWebImageManager.h"
 #include "image/HVWebImageOperation.h"
 #include "image/cache/HVImageCache.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
 #include "platform/network/NSURLError.h"
 #include "platform/security/SecTrust.h"
@@ -483,8 +484,16 @@ TEST_F(WebImageTest, ActivityChangesCoalesceAndExtensionsCountNothing) {
   EXPECT_FALSE(app.isNetworkActivityIndicatorVisible());
   EXPECT_EQ(app.networkActivityIndicatorChangeCount(), changes + 2);
 
-  HVWebImageSetAppExtensionForTesting(true);
+  // Inside an app extension (a main bundle whose path ends with ".appex") nothing counts.
+  EXPECT_EQ(HVWebImageSharedApplication(), &app);
+  std::string previousBundle = plat::NSBundle::mainBundle()->bundlePath();
+  std::string extension = root_.path() + "/Widget.appex";
+  std::filesystem::create_directories(extension);
+  plat::NSBundle::setMainBundlePath(extension);
+  HVWebImageSetAppExtensionForTesting(std::nullopt);  // decide again, from the bundle
   EXPECT_EQ(HVWebImageSharedApplication(), nullptr);
+  plat::NSBundle::setMainBundlePath(previousBundle);
+  EXPECT_EQ(HVWebImageSharedApplication(), nullptr);  // decided once
   HVWebImageManager::incrementNetworkActivityCount();
   testing_loop::runUntilIdle();
   EXPECT_EQ(HVWebImageManager::currentNetworkActivityCount(), 0);
