@@ -8,6 +8,7 @@
 #include <httplib.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -40,13 +41,54 @@ struct Gate::Impl {
   size_t sent = 0;
   size_t closeAt = SIZE_MAX;  // index of the chunk replaced by closing the connection
   bool started = false;
-  bool aborted = false;  // the server stops
+  bool aborted = false;       // the server stops
+  bool disconnected = false;  // the client closed the connection
+  uint16_t serverPort = 0;
+  int clientPort = -1;
+  int fd = -1;  // the server's socket of this response, once found
+
+  // Whether the client has closed the connection (the server runs in this process: its
+  // socket is the one between the server's port and the client's).
+  bool clientClosed() {
+    if (fd < 0) {
+      DIR* fds = opendir("/proc/self/fd");
+      if (!fds) return false;
+      while (dirent* e = readdir(fds)) {
+        int candidate = std::atoi(e->d_name);
+        sockaddr_in local{}, peer{};
+        socklen_t len = sizeof local;
+        if (candidate <= 2 || candidate == dirfd(fds) ||
+            getsockname(candidate, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != serverPort) {
+          continue;
+        }
+        len = sizeof peer;
+        if (getpeername(candidate, reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
+            ntohs(peer.sin_port) == clientPort) {
+          fd = candidate;
+          break;
+        }
+      }
+      closedir(fds);
+      if (fd < 0) return false;
+    }
+    pollfd p{fd, POLLRDHUP, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+  }
 
   // Writes the released chunks as they come; false once the connection is to be closed.
   bool provide(httplib::DataSink& sink) {
     for (;;) {
       std::unique_lock<std::mutex> lock(mu);
-      cv.wait(lock, [&] { return aborted || sent >= closeAt || released > sent; });
+      // While waiting for the test, look every 10 ms whether the client went away.
+      while (!(aborted || sent >= closeAt || released > sent)) {
+        if (cv.wait_for(lock, std::chrono::milliseconds(10)) == std::cv_status::timeout &&
+            clientClosed()) {
+          disconnected = true;
+          cv.notify_all();
+          return false;
+        }
+      }
       if (aborted || sent >= closeAt) return false;
       std::string chunk = chunks[sent];
       lock.unlock();
@@ -98,6 +140,11 @@ bool Gate::started() const {
 
 uint64_t Gate::contentLength() const { return impl_->length; }
 
+bool Gate::disconnected() const {
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  return impl_->disconnected;
+}
+
 struct LoopbackServer::Impl {
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
@@ -114,6 +161,7 @@ struct LoopbackServer::Impl {
   std::map<std::string, std::vector<Route>> routes;
 
   void handle(const httplib::Request& hreq, httplib::Response& hres, std::string body) {
+    const int remotePort = hreq.remote_port;
     Request req;
     req.method = hreq.method;
     req.target = hreq.target;
@@ -165,6 +213,9 @@ struct LoopbackServer::Impl {
       {
         std::lock_guard<std::mutex> lock(gate->mu);
         gate->started = true;
+        gate->serverPort = port;
+        gate->clientPort = remotePort;
+        gate->fd = -1;
       }
       hres.set_content_provider(
           static_cast<size_t>(gate->length),

@@ -50,6 +50,8 @@ class Gate {
   size_t sent() const;
   // Whether the server has begun the response (its header is on its way).
   bool started() const;
+  // Whether the server saw the client close the connection while it waited for a release.
+  bool disconnected() const;
   uint64_t contentLength() const;
 
   struct Impl;

@@ -216,17 +216,21 @@ TEST_F(ConnectionFixture, RedirectsAskTheDelegateWhichMayChangeOrRefuseThem) {
 }
 
 TEST_F(ConnectionFixture, CancelEndsTheLoadWithNoLaterCall) {
-  server.route("/slow", [](const testing_net::Request&, testing_net::Response& res) {
-    res.chunks = {"first chunk ", "second"};
-    res.hangAfterChunks = true;
+  auto gate =
+      std::make_shared<testing_net::Gate>(std::vector<std::string>{"first chunk ", "second"});
+  server.route("/slow", [&](const testing_net::Request&, testing_net::Response& res) {
+    res.gate = gate;
   });
   rec->onData = [](const NSURLConnectionRef& c) { c->cancel(); };
   load(server.url("/slow"));
+  gate->release();
   ASSERT_TRUE(runUntil([&] { return !rec->body.empty(); }, 20));
-  // Whatever was already on its way is dropped.
-  runUntil([] { return false; }, 0.3);
+  // The server sees the connection closed; whatever was on its way is dropped.
+  ASSERT_TRUE(runUntil([&] { return gate->disconnected(); }, 20));
+  runUntil([] { return false; }, 0.2);
   EXPECT_EQ(rec->log(), (std::vector<std::string>{"request", "response 200", "data"}));
   EXPECT_FALSE(rec->done);
+  EXPECT_EQ(gate->sent(), 1u);
 
   // Cancelled before its loop ran: nothing at all.
   rec = std::make_shared<Recorder>();
