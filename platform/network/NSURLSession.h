@@ -19,6 +19,14 @@
 // 304 answer delivers the stored body), and store storable responses after asking the
 // delegate. A cached answer reaches the delegate like a network one.
 //
+// Authentication: a 401 answer with a Basic or Digest challenge is held back and the delegate
+// is asked at task level (NSURLAuthenticationMethodHTTPBasic / ...HTTPDigest, with the
+// protection space's realm, the count of earlier refusals in this task, the credential last
+// sent and the 401 response). A user credential sends the request again with it; no
+// credential, or declining the space, delivers the 401 as the response; default handling
+// uses the request URL's user and password once. Cookies: requests that handle cookies, in
+// sessions whose configuration sets cookies, use NSHTTPCookieStorage's jar.
+//
 // Redirects (301, 302, 303, 307, 308 with a Location) are followed by the session, after
 // asking the delegate, with the platform's method rules: 303 turns any method but HEAD into
 // GET without body, 301 and 302 turn POST into GET without body, 307 and 308 keep method and
@@ -221,8 +229,8 @@ class NSURLSessionDelegate {
       std::function<void(NSURLRequestRef)> completion) {
     return false;
   }
-  // Challenges of one task; server trust only when the session-level operation is not
-  // implemented.
+  // Challenges of one task: HTTP authentication, and server trust when the session-level
+  // operation is not implemented.
   virtual bool URLSessionTaskDidReceiveChallengeCompletionHandler(
       const NSURLSessionRef& session, const NSURLSessionTaskRef& task,
       const NSURLAuthenticationChallengeRef& challenge, ChallengeCompletion completion) {
