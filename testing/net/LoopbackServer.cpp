@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <strings.h>
@@ -32,6 +33,55 @@ std::optional<std::string> Request::header(const std::string& name) const {
   return std::nullopt;
 }
 
+// The server runs in this process, so its sockets are among the process's descriptors. Other
+// threads open and close descriptors meanwhile, so each is first duplicated (atomically: the
+// copy names whatever the number named at that instant, or fails) and only the copy is
+// examined and used. Raw system calls: the thread checker would otherwise take the look at
+// another thread's descriptor for a race, though nothing in memory is shared.
+int syscallInt(long result) { return static_cast<int>(result); }
+
+// A copy of descriptor `fd` when it is a TCP socket between `serverPort` here and
+// `clientPort` (-1: any) there; else -1. Close it with closeCopy.
+int copyIfServerSocket(int fd, uint16_t serverPort, int clientPort) {
+  int copy = syscallInt(syscall(SYS_dup, fd));
+  if (copy < 0) return -1;
+  sockaddr_in local{}, peer{};
+  socklen_t len = sizeof local;
+  bool match = syscall(SYS_getsockname, copy, reinterpret_cast<sockaddr*>(&local), &len) == 0 &&
+               local.sin_family == AF_INET && ntohs(local.sin_port) == serverPort;
+  len = sizeof peer;
+  match = match && syscall(SYS_getpeername, copy, reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
+          (clientPort < 0 || ntohs(peer.sin_port) == clientPort);
+  if (!match) {
+    syscall(SYS_close, copy);
+    return -1;
+  }
+  return copy;
+}
+
+void closeCopy(int copy) {
+  if (copy >= 0) syscall(SYS_close, copy);
+}
+
+// Calls `visit` with a copy of each of the server's connected sockets (see above).
+template <class Visit>
+void forEachServerSocket(uint16_t serverPort, int clientPort, Visit visit) {
+  DIR* fds = opendir("/proc/self/fd");
+  if (!fds) return;
+  std::vector<int> numbers;
+  while (dirent* e = readdir(fds)) {
+    int fd = std::atoi(e->d_name);
+    if (fd > 2 && fd != dirfd(fds)) numbers.push_back(fd);
+  }
+  closedir(fds);
+  for (int fd : numbers) {
+    int copy = copyIfServerSocket(fd, serverPort, clientPort);
+    if (copy < 0) continue;
+    bool keep = visit(copy);
+    if (!keep) closeCopy(copy);
+  }
+}
+
 struct Gate::Impl {
   std::mutex mu;
   std::condition_variable cv;
@@ -47,33 +97,23 @@ struct Gate::Impl {
   int clientPort = -1;
   int fd = -1;  // the server's socket of this response, once found
 
-  // Whether the client has closed the connection (the server runs in this process: its
-  // socket is the one between the server's port and the client's).
+  // Whether the client has closed the connection. The socket is looked up once and a copy
+  // kept until the response ends.
   bool clientClosed() {
     if (fd < 0) {
-      DIR* fds = opendir("/proc/self/fd");
-      if (!fds) return false;
-      while (dirent* e = readdir(fds)) {
-        int candidate = std::atoi(e->d_name);
-        sockaddr_in local{}, peer{};
-        socklen_t len = sizeof local;
-        if (candidate <= 2 || candidate == dirfd(fds) ||
-            getsockname(candidate, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
-            local.sin_family != AF_INET || ntohs(local.sin_port) != serverPort) {
-          continue;
-        }
-        len = sizeof peer;
-        if (getpeername(candidate, reinterpret_cast<sockaddr*>(&peer), &len) == 0 &&
-            ntohs(peer.sin_port) == clientPort) {
-          fd = candidate;
-          break;
-        }
-      }
-      closedir(fds);
+      forEachServerSocket(serverPort, clientPort, [&](int copy) {
+        if (fd >= 0) return false;
+        fd = copy;
+        return true;
+      });
       if (fd < 0) return false;
     }
     pollfd p{fd, POLLRDHUP, 0};
     return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+  }
+  void releaseSocket() {
+    closeCopy(fd);
+    fd = -1;
   }
 
   // Writes the released chunks as they come; false once the connection is to be closed.
@@ -85,10 +125,12 @@ struct Gate::Impl {
         if (cv.wait_for(lock, std::chrono::milliseconds(10)) == std::cv_status::timeout &&
             clientClosed()) {
           disconnected = true;
+          releaseSocket();
           cv.notify_all();
           return false;
         }
       }
+      releaseSocket();  // looked up again while waiting for the next release
       if (aborted || sent >= closeAt) return false;
       std::string chunk = chunks[sent];
       lock.unlock();
@@ -215,7 +257,7 @@ struct LoopbackServer::Impl {
         gate->started = true;
         gate->serverPort = port;
         gate->clientPort = remotePort;
-        gate->fd = -1;
+        gate->releaseSocket();
       }
       hres.set_content_provider(
           static_cast<size_t>(gate->length),
@@ -310,24 +352,10 @@ struct LoopbackServer::Impl {
   // runs out. The server runs in this process: its sockets are those whose local port is the
   // server's.
   void dropConnections() {
-    DIR* fds = opendir("/proc/self/fd");
-    if (!fds) return;
-    while (dirent* e = readdir(fds)) {
-      int fd = std::atoi(e->d_name);
-      if (fd <= 2 || fd == dirfd(fds)) continue;
-      struct stat st;
-      if (fstat(fd, &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-      sockaddr_in local{};
-      socklen_t len = sizeof local;
-      if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 ||
-          local.sin_family != AF_INET || ntohs(local.sin_port) != port) {
-        continue;
-      }
-      sockaddr_in peer{};
-      len = sizeof peer;
-      if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0) shutdown(fd, SHUT_RDWR);
-    }
-    closedir(fds);
+    forEachServerSocket(port, -1, [](int copy) {
+      syscall(SYS_shutdown, copy, SHUT_RDWR);
+      return false;
+    });
   }
 };
 
