@@ -33,6 +33,8 @@ const char* descriptionFor(int64_t code) {
       return "The file is a directory.";
     case NSURLErrorNoPermissionsToReadFile:
       return "The file could not be read.";
+    case NSURLErrorDataLengthExceedsMaximum:
+      return "resource exceeds maximum size";
     case NSURLErrorSecureConnectionFailed:
       return "An SSL error has occurred and a secure connection to the server cannot be made.";
     case NSURLErrorServerCertificateUntrusted:

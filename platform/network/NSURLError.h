@@ -26,6 +26,8 @@ inline constexpr int64_t NSURLErrorRequestBodyStreamExhausted = -1021;
 inline constexpr int64_t NSURLErrorFileDoesNotExist = -1100;
 inline constexpr int64_t NSURLErrorFileIsDirectory = -1101;
 inline constexpr int64_t NSURLErrorNoPermissionsToReadFile = -1102;
+// A body held whole (a refused redirect's, an unanswered challenge's) outgrew its 4 MiB bound.
+inline constexpr int64_t NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr int64_t NSURLErrorSecureConnectionFailed = -1200;
 inline constexpr int64_t NSURLErrorServerCertificateUntrusted = -1202;
 inline constexpr int64_t NSURLErrorCannotCreateFile = -3000;

@@ -146,6 +146,7 @@ struct Transfer {
   bool isAuthChallenge = false;
   NSHTTPURLResponseRef authResponse;
   std::optional<HTTPAuthChallenge> authChallenge;
+  bool heldBodyTruncated = false;  // the held body outgrew its bound
   NSHTTPURLResponseRef redirectResponse;
   int redirectCount = 0;
 
@@ -828,7 +829,14 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   t->touch();
   if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
   if (t->isRedirect || t->isAuthChallenge) {
-    t->redirectBody.append(buffer, n);
+    // Held whole until the delegate decides, so held up to a bound: beyond it the bytes are
+    // dropped, and the body can no longer be delivered.
+    if (t->redirectBody.length() + n > kMaxDeferredBytes) {
+      t->heldBodyTruncated = true;
+      t->redirectBody = Data();
+    } else if (!t->heldBodyTruncated) {
+      t->redirectBody.append(buffer, n);
+    }
     return n;
   }
   if (t->answeredFromCache) return n;  // a 304 answer has no body of its own
@@ -1265,6 +1273,10 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
 // becomes the task's response, with its body (transfer thread).
 void deliverHeldResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response) {
   auto task = t->task;
+  if (t->heldBodyTruncated) {
+    finishTransfer(t, makeURLError(NSURLErrorDataLengthExceedsMaximum, t->url));
+    return;
+  }
   t->isRedirect = false;
   t->isAuthChallenge = false;
   {

@@ -104,6 +104,20 @@ TEST_F(AuthFixture, SessionsAskForBasicCredentialsCountingFailures) {
   EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
 }
 
+TEST_F(AuthFixture, AHeldBodyIsBoundedWhileTheDelegateDecides) {
+  server.route("/huge", [](const testing_net::Request&, testing_net::Response& res) {
+    res.status = 401;
+    res.setHeader("WWW-Authenticate", "Basic realm=\"big\"");
+    res.body = std::string(5 * 1024 * 1024, 'z');
+    res.contentType = "application/octet-stream";
+  });
+  answerWith({});
+  auto task = get(server.url("/huge"));
+  ASSERT_TRUE(task->error());
+  EXPECT_EQ(task->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_TRUE(delegate->bodies[task->taskIdentifier()].empty());
+}
+
 TEST_F(AuthFixture, DigestAnswersAndTheURLsOwnCredentialByDefault) {
   answerWith({cred("ann", "s3cret")});
   auto task = get(server.url("/digest?x=1"));
