@@ -197,6 +197,31 @@ TEST(NSOperationQueue, WidthLimitsRunningAsynchronousOperationsAndZeroStartsNoth
   EXPECT_EQ(q->maxConcurrentOperationCount(), -1);
 }
 
+TEST(NSOperationQueue, AWidthOfTwoRunsTwoBlocksAtATime) {
+  auto q = std::make_shared<NSOperationQueue>();
+  q->setMaxConcurrentOperationCount(2);
+  auto gate = dispatch_semaphore_create(0);
+  std::atomic<int> running{0}, most{0}, entered{0};
+  for (int i = 0; i < 6; ++i) {
+    q->addOperationWithBlock([&] {
+      int now = ++running;
+      for (int seen = most.load(); now > seen && !most.compare_exchange_weak(seen, now);) {
+      }
+      ++entered;
+      dispatch_semaphore_wait(gate, DISPATCH_TIME_FOREVER);
+      --running;
+    });
+  }
+  // Not ASSERT: the blocks must be let go even when the check fails.
+  EXPECT_TRUE(testing_loop::runUntil([&] { return entered.load() >= 2; }));
+  EXPECT_TRUE(testing_loop::runUntilIdle(0.2));
+  EXPECT_EQ(entered.load(), 2);
+  for (int i = 0; i < 6; ++i) dispatch_semaphore_signal(gate);
+  q->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(entered.load(), 6);
+  EXPECT_EQ(most.load(), 2);
+}
+
 TEST(NSOperationQueue, ADroppedQueueStillFinishesWhatItHolds) {
   auto q = std::make_shared<NSOperationQueue>();
   q->setMaxConcurrentOperationCount(1);
