@@ -16,6 +16,7 @@
 #include "image/cache/HVImageCache.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
+#include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSURLError.h"
 #include "platform/security/SecTrust.h"
 #include "platform/uikit/UIApplication.h"
@@ -349,24 +350,39 @@ TEST_F(WebImageTest, CancelMidDownloadAndReleaseWhileRunningReportCancelled) {
   auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
   std::string path = uniquePath("hanging");
   std::atomic<int> started{0};
+  std::vector<testing_net::GateRef> gates;
+  std::mutex gatesMu;
   server_.route(path, [&](const testing_net::Request&, testing_net::Response& res) {
+    auto gate = std::make_shared<testing_net::Gate>(
+        std::vector<std::string>{std::string(64, '\xFF'), std::string(64, '\xD9')});
+    gate->release();
+    {
+      std::lock_guard<std::mutex> lock(gatesMu);
+      gates.push_back(gate);
+    }
     ++started;
     res.contentType = "image/jpeg";
-    res.chunks = {std::string(64, '\xFF')};
-    res.hangAfterChunks = true;
+    res.gate = gate;
   });
   auto url = plat::NSURL::URLWithString(server_.url(path));
 
   Recorder rec;
+  std::atomic<int64_t> received{0};
   auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
-      url, HVWebImageOptionActivityIndicator, {}, {}, rec.handler());
-  ASSERT_TRUE(runUntil([&] { return started.load() == 1; }));
+      url, HVWebImageOptionActivityIndicator, [&](int64_t n, int64_t) { received = n; }, {},
+      rec.handler());
+  ASSERT_TRUE(runUntil([&] { return received.load() == 64; }));
   ASSERT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 1; }));
   op->cancel();
   auto r = rec.waitFinal();
   EXPECT_EQ(r.phase, HVWebImagePhaseCancelled);
   EXPECT_TRUE(op->isFinished());
   EXPECT_TRUE(runUntil([] { return HVWebImageManager::currentNetworkActivityCount() == 0; }));
+  // The server sees the connection go.
+  EXPECT_TRUE(runUntil([&] {
+    std::lock_guard<std::mutex> lock(gatesMu);
+    return gates[0]->disconnected();
+  }));
 
   // Dropped by its last owner while downloading: the cancel is still reported.
   Recorder rec2;
@@ -572,6 +588,35 @@ TEST_F(WebImageTest, CredentialsAnswerBasicAndDigestChallengesOnce) {
     manager->setPassword("secret");
     EXPECT_TRUE(load(path).image) << path;
   }
+}
+
+TEST_F(WebImageTest, CookiesGoOnlyWithTheirOption) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  auto jpeg = servedJPEG();
+  std::string folder = uniquePath("cookies");
+  std::string setter = folder + "/set", reader = folder + "/read";
+  std::string cookieName = "webimage" + std::to_string(server_.port());
+  server_.route(setter, [&](const testing_net::Request&, testing_net::Response& res) {
+    res.setHeader("Set-Cookie", cookieName + "=1; Path=" + folder);
+    res.body = str(jpeg);
+    res.contentType = "image/jpeg";
+  });
+  server_.respond(reader, 200, str(jpeg), "image/jpeg");
+  auto load = [&](const std::string& path, HVWebImageOptionFlags options) {
+    Recorder rec;
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        plat::NSURL::URLWithString(server_.url(path)), options, {}, {}, rec.handler());
+    EXPECT_TRUE(rec.waitFinal().image);
+    return server_.requests().back().header("Cookie").value_or("");
+  };
+  auto jar = plat::NSHTTPCookieStorage::sharedHTTPCookieStorage();
+  load(setter, 0);
+  EXPECT_TRUE(jar->cookiesForURL(server_.url(reader)).empty());
+  load(setter, HVWebImageOptionSendCookies);
+  EXPECT_EQ(jar->cookiesForURL(server_.url(reader)).size(), 1u);
+  EXPECT_EQ(load(reader, 0), "");
+  EXPECT_EQ(load(reader, HVWebImageOptionSendCookies), cookieName + "=1");
+  for (auto& cookie : jar->cookiesForURL(server_.url(reader))) jar->deleteCookie(cookie);
 }
 
 TEST_F(WebImageTest, FileURLsLoadWithoutTheActivityCount) {
