@@ -74,6 +74,28 @@ struct NSURLConnection::State : std::enable_shared_from_this<NSURLConnection::St
 
 namespace {
 
+// Runs `dropped` when destroyed unless disarmed first. A question posted to a connection's run
+// loop is answered even when the loop's thread ends without running it (the loop drops the
+// block), so that the load, and the transfer thread that may wait for the answer, go on.
+class AnswerGuard {
+ public:
+  explicit AnswerGuard(std::function<void()> dropped) : dropped_(std::move(dropped)) {}
+  ~AnswerGuard() {
+    if (dropped_) dropped_();
+  }
+  AnswerGuard(const AnswerGuard&) = delete;
+  AnswerGuard& operator=(const AnswerGuard&) = delete;
+  void disarm() { dropped_ = nullptr; }
+
+ private:
+  std::function<void()> dropped_;
+};
+
+template <class F>
+std::shared_ptr<AnswerGuard> guard(F dropped) {
+  return std::make_shared<AnswerGuard>(std::move(dropped));
+}
+
 // The internal session's delegate: finds the connection of each task and hands the event on.
 class ConnectionLoader : public NSURLSessionDelegate {
  public:
@@ -127,7 +149,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
       std::function<void(NSURLRequestRef)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
-    st->post([st, response, newRequest, completion] {
+    auto g = guard([completion] { completion(nullptr); });
+    st->post([st, response, newRequest, completion, g] {
+      g->disarm();
       NSURLConnectionRef c;
       NSURLConnectionDelegateRef d;
       if (!st->target(c, d)) {
@@ -150,7 +174,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
     auto request = task->currentRequest();
-    st->post([st, request, completion] {
+    auto g = guard([completion] { completion(nullptr); });
+    st->post([st, request, completion, g] {
+      g->disarm();
       NSURLConnectionRef c;
       NSURLConnectionDelegateRef d;
       if (!st->target(c, d)) {
@@ -192,7 +218,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
       st->fail(error);
       return;
     }
-    st->post([st] {
+    auto g = guard([st] { st->end(); });
+    st->post([st, g] {
+      g->disarm();
       NSURLConnectionRef c;
       NSURLConnectionDelegateRef d;
       bool deliver = st->target(c, d);
@@ -206,7 +234,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
       std::function<void(NSURLSessionResponseDisposition)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
-    st->post([st, response, completion] {
+    auto g = guard([completion] { completion(NSURLSessionResponseCancel); });
+    st->post([st, response, completion, g] {
+      g->disarm();
       NSURLConnectionRef c;
       NSURLConnectionDelegateRef d;
       if (st->target(c, d)) d->connectionDidReceiveResponse(c, response);
@@ -221,7 +251,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
       std::function<void(NSCachedURLResponseRef)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
-    st->post([st, proposed, completion] {
+    auto g = guard([completion] { completion(nullptr); });
+    st->post([st, proposed, completion, g] {
+      g->disarm();
       NSURLConnectionRef c;
       NSURLConnectionDelegateRef d;
       if (!st->target(c, d)) {
@@ -309,7 +341,11 @@ bool ConnectionLoader::URLSessionTaskDidReceiveChallengeCompletionHandler(
   auto asked = std::make_shared<NSURLAuthenticationChallenge>(
       challenge->protectionSpace(), challenge->proposedCredential(),
       challenge->previousFailureCount(), challenge->failureResponse(), challenge->error(), sender);
-  st->post([st, sender, asked] {
+  auto g = guard([sender] {
+    sender->answer(NSURLSessionAuthChallengeCancelAuthenticationChallenge, nullptr);
+  });
+  st->post([st, sender, asked, g] {
+    g->disarm();
     NSURLConnectionRef c;
     NSURLConnectionDelegateRef d;
     if (!st->target(c, d)) {
@@ -338,7 +374,9 @@ bool isFileURLText(const std::string& url) {
 
 void NSURLConnection::State::fail(NSErrorRef error) {
   auto self = shared_from_this();
-  post([self, error] {
+  auto g = guard([self] { self->end(); });
+  post([self, error, g] {
+    g->disarm();
     NSURLConnectionRef c;
     NSURLConnectionDelegateRef d;
     bool deliver = self->target(c, d);
@@ -423,7 +461,9 @@ void readFileChunk(const std::shared_ptr<NSURLConnection::State>& st, int fd,
   }
   if (n == 0) {
     ::close(fd);
-    st->post([st] {
+    auto g = guard([st] { st->end(); });
+    st->post([st, g] {
+      g->disarm();
       NSURLConnectionRef c;
       NSURLConnectionDelegateRef d;
       bool deliver = st->target(c, d);
@@ -433,7 +473,12 @@ void readFileChunk(const std::shared_ptr<NSURLConnection::State>& st, int fd,
     return;
   }
   chunk.setLength(static_cast<size_t>(n));
-  st->post([st, fd, url, chunk = std::move(chunk)] {
+  auto g = guard([st, fd] {
+    ::close(fd);
+    st->end();
+  });
+  st->post([st, fd, url, g, chunk = std::move(chunk)] {
+    g->disarm();
     NSURLConnectionRef c;
     NSURLConnectionDelegateRef d;
     if (st->target(c, d)) d->connectionDidReceiveData(c, chunk);
@@ -475,7 +520,12 @@ void NSURLConnection::State::loadFile(const std::string& path, const std::string
       url, MIMETypeForPathExtension(extension).value_or("application/octet-stream"),
       static_cast<int64_t>(info.st_size), "");
   auto self = shared_from_this();
-  post([self, response, fd, url] {
+  auto g = guard([self, fd] {
+    ::close(fd);
+    self->end();
+  });
+  post([self, response, fd, url, g] {
+    g->disarm();
     NSURLConnectionRef c;
     NSURLConnectionDelegateRef d;
     if (self->target(c, d)) d->connectionDidReceiveResponse(c, response);
@@ -525,7 +575,14 @@ void NSURLConnection::start() {
     state_->selfRef = std::static_pointer_cast<NSURLConnection>(shared_from_this());
   }
   auto st = state_;
-  st->post([st] { st->begin(); });
+  auto g = guard([st] {
+    st->cancelled = true;  // never begun: nothing may start later
+    st->end();
+  });
+  st->post([st, g] {
+    g->disarm();
+    st->begin();
+  });
 }
 
 void NSURLConnection::cancel() {

@@ -351,6 +351,37 @@ TEST_F(ConnectionFixture, TrustChallengesGoThroughTheSender) {
   SecTrustResetSystemAnchorCertificates();
 }
 
+TEST_F(ConnectionFixture, AThreadThatEndsLeavesNoQuestionUnansweredAndTheEngineGoesOn) {
+  SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
+  LoopbackServer secure(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+  secure.respond("/t", 200, "secret");
+  // The connection's thread ends as soon as the load has begun: the trust question and every
+  // later call are dropped with its loop.
+  std::atomic<bool> begun{false};
+  rec->onRequest = [&](const NSURLRequestRef&, const NSURLResponseRef&) {
+    begun = true;
+    return std::nullopt;
+  };
+  std::weak_ptr<NSURLConnection> orphan;
+  auto thread = NSThread::detachNewThreadWithBlock([&] {
+    orphan = NSURLConnection::connectionWithRequestDelegate(
+        NSURLRequest::requestWithURL(secure.url("/t")), rec);
+    while (!begun) RunLoop::current()->runOnce(kCFRunLoopDefaultMode, 0.05);
+  });
+  ASSERT_TRUE(runUntil([&] { return thread->isFinished(); }, 20));
+  EXPECT_TRUE(begun);
+  EXPECT_TRUE(runUntil([&] { return orphan.expired(); }, 20));
+  EXPECT_FALSE(rec->done);
+
+  // Another load through the same engine completes.
+  auto other = std::make_shared<Recorder>();
+  NSURLConnection::connectionWithRequestDelegate(NSURLRequest::requestWithURL(secure.url("/t")),
+                                                 other);
+  ASSERT_TRUE(runUntil([&] { return other->done.load(); }, 20));
+  EXPECT_EQ(other->body, "secret");
+  SecTrustResetSystemAnchorCertificates();
+}
+
 TEST_F(ConnectionFixture, AnIdleRequestTimesOutOnTheClock) {
   testing_loop::VirtualClockScope clock;
   server.route("/hang", [](const testing_net::Request&, testing_net::Response& res) {
