@@ -17,7 +17,10 @@
 // thread, or a network thread running its loop); every delegate call comes on that loop, in
 // order, in any of its modes. cancel() may be called on any thread: once it has returned on
 // the delegate's thread, no further delegate call comes (from another thread, a call already
-// running finishes).
+// running finishes). When that thread ends, the load ends with it: the questions its loop
+// dropped are answered as a cancel, and no call follows. The loads of all connections share
+// one transfer thread, which waits while a trust challenge or a new body stream is asked for:
+// answer those promptly.
 //
 // Lifetime: a started connection keeps itself alive until its load ends (the caller need not
 // hold it). The delegate is held weakly: calls for a delegate that is gone are dropped, and
