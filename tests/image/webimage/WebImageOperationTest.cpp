@@ -317,9 +317,16 @@ TEST_F(WebImageTest, StillGIFsAreReencodedAndAnimatedOnesKept) {
   EXPECT_NE(stored, still);
   EXPECT_NE(HVSniffImageType(stored), HVImageKindGIF);
   EXPECT_EQ(load(animPath), animated);
-  // A transform that hands its input back keeps the served bytes.
+  // A transform that hands its input back keeps the served bytes; one that makes a new image
+  // has that image stored.
   EXPECT_EQ(load(jpegPath, [](const plat::UIImageRef& i, const plat::NSURLRef&) { return i; }),
             servedJPEG());
+  std::string flipped = serveJPEG("transformed", servedJPEG());
+  auto stored2 = load(flipped, [](const plat::UIImageRef& i, const plat::NSURLRef&) {
+    return plat::UIImage::imageWithCGImage(i->CGImage(), 1);
+  });
+  EXPECT_FALSE(stored2.empty());
+  EXPECT_NE(stored2, servedJPEG());
 }
 
 TEST_F(WebImageTest, CancelBeforeStartReportsOnceWhenStarted) {
