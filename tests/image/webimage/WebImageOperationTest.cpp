@@ -17,6 +17,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSException.h"
 #include "platform/network/NSHTTPCookieStorage.h"
+#include "platform/network/NSURLCache.h"
 #include "platform/network/NSURLError.h"
 #include "platform/security/SecTrust.h"
 #include "platform/uikit/UIApplication.h"
@@ -214,6 +215,32 @@ TEST_F(WebImageTest, ResultsComeFromMemoryDiskOrNetwork) {
                                                                         HVCacheTierMemory); }));
   testing_loop::runUntilIdle();
   EXPECT_FALSE(cache_->containsImageForKeyWithType(url2->absoluteString(), HVCacheTierDisk));
+}
+
+TEST_F(WebImageTest, OnlyTheURLLoadingCacheOptionUsesTheURLCache) {
+  auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
+  auto jpeg = servedJPEG();
+  std::string path = uniquePath("url-cache");
+  server_.route(path, [&](const testing_net::Request&, testing_net::Response& res) {
+    res.setHeader("Cache-Control", "max-age=600");
+    res.body = str(jpeg);
+    res.contentType = "image/jpeg";
+  });
+  auto url = plat::NSURL::URLWithString(server_.url(path));
+  auto load = [&](HVWebImageOptionFlags options) {
+    Recorder rec;
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(url, options, {}, {},
+                                                                             rec.handler());
+    EXPECT_TRUE(rec.waitFinal().image);
+  };
+  load(0);  // reloads and stores nothing
+  load(HVWebImageOptionURLLoadingCache);
+  EXPECT_EQ(hits(path), 2u);
+  load(HVWebImageOptionURLLoadingCache);  // answered by the URL cache
+  EXPECT_EQ(hits(path), 2u);
+  load(0);
+  EXPECT_EQ(hits(path), 3u);
+  plat::NSURLCache::sharedURLCache()->removeAllCachedResponses();
 }
 
 TEST_F(WebImageTest, FailuresAreReportedOnceWithTheirCodes) {
