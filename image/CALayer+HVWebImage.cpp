@@ -13,16 +13,12 @@ void setFull(const CALayerRef& layer, const NSURLRef& url, const UIImageRef& pla
              HVWebImageProgressHandler progress, HVWebImageTransformHandler transform,
              HVWebImageCompletionHandler completion) {
   if (!layer) return;
-  _HVWebImageSlot slot;
-  slot.owner = layer;
-  std::weak_ptr<CALayer> weakLayer = layer;
-  slot.setter = [weakLayer] {
-    return _HVWebImageSetterForKey(weakLayer.lock(), &kLayerSetterKey, true);
-  };
-  slot.show = [](const ObjectRef& owner, const UIImageRef& image) {
-    std::static_pointer_cast<CALayer>(owner)->setContents(image ? image->CGImage() : nullptr);
-  };
-  slot.fadeLayer = [](const ObjectRef& owner) { return std::static_pointer_cast<CALayer>(owner); };
+  _HVWebImageSlot slot = _HVWebImageSlotForKey(
+      layer, &kLayerSetterKey,
+      [](const ObjectRef& owner, const UIImageRef& image) {
+        std::static_pointer_cast<CALayer>(owner)->setContents(image ? image->CGImage() : nullptr);
+      },
+      [](const ObjectRef& owner) { return std::static_pointer_cast<CALayer>(owner); });
   _HVWebImageSetImageForSlot(slot, url, placeholder, options, std::move(manager),
                              std::move(progress), std::move(transform), std::move(completion));
 }
@@ -30,8 +26,7 @@ void setFull(const CALayerRef& layer, const NSURLRef& url, const UIImageRef& pla
 }  // namespace
 
 NSURLRef HV_imageURL(const CALayerRef& layer) {
-  auto setter = _HVWebImageSetterForKey(layer, &kLayerSetterKey, false);
-  return setter ? setter->imageURL() : nullptr;
+  return _HVWebImageURLForKey(layer, &kLayerSetterKey);
 }
 
 void setHV_imageURL(const CALayerRef& layer, const NSURLRef& url) {
@@ -80,5 +75,5 @@ void HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
 }
 
 void HV_cancelCurrentImageRequest(const CALayerRef& layer) {
-  if (auto setter = _HVWebImageSetterForKey(layer, &kLayerSetterKey, false)) setter->cancel();
+  _HVWebImageCancelForKey(layer, &kLayerSetterKey);
 }

@@ -13,20 +13,16 @@ void setFull(const MKAnnotationViewRef& view, const NSURLRef& url, const UIImage
              HVWebImageProgressHandler progress, HVWebImageTransformHandler transform,
              HVWebImageCompletionHandler completion) {
   if (!view) return;
-  _HVWebImageSlot slot;
-  slot.owner = view;
-  std::weak_ptr<MKAnnotationView> weakView = view;
-  slot.setter = [weakView] {
-    return _HVWebImageSetterForKey(weakView.lock(), &kAnnotationSetterKey, true);
-  };
-  slot.show = [](const ObjectRef& owner, const UIImageRef& image) {
-    std::static_pointer_cast<MKAnnotationView>(owner)->setImage(image);
-  };
-  // Fades only while not highlighted.
-  slot.fadeLayer = [](const ObjectRef& owner) -> CALayerRef {
-    auto v = std::static_pointer_cast<MKAnnotationView>(owner);
-    return v->isHighlighted() ? nullptr : v->layerRef();
-  };
+  _HVWebImageSlot slot = _HVWebImageSlotForKey(
+      view, &kAnnotationSetterKey,
+      [](const ObjectRef& owner, const UIImageRef& image) {
+        std::static_pointer_cast<MKAnnotationView>(owner)->setImage(image);
+      },
+      // Fades only while not highlighted.
+      [](const ObjectRef& owner) -> CALayerRef {
+        auto v = std::static_pointer_cast<MKAnnotationView>(owner);
+        return v->isHighlighted() ? nullptr : v->layerRef();
+      });
   _HVWebImageSetImageForSlot(slot, url, placeholder, options, std::move(manager),
                              std::move(progress), std::move(transform), std::move(completion));
 }
@@ -34,8 +30,7 @@ void setFull(const MKAnnotationViewRef& view, const NSURLRef& url, const UIImage
 }  // namespace
 
 NSURLRef HV_imageURL(const MKAnnotationViewRef& view) {
-  auto setter = _HVWebImageSetterForKey(view, &kAnnotationSetterKey, false);
-  return setter ? setter->imageURL() : nullptr;
+  return _HVWebImageURLForKey(view, &kAnnotationSetterKey);
 }
 
 void setHV_imageURL(const MKAnnotationViewRef& view, const NSURLRef& url) {
@@ -85,5 +80,5 @@ void HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
 }
 
 void HV_cancelCurrentImageRequest(const MKAnnotationViewRef& view) {
-  if (auto setter = _HVWebImageSetterForKey(view, &kAnnotationSetterKey, false)) setter->cancel();
+  _HVWebImageCancelForKey(view, &kAnnotationSetterKey);
 }

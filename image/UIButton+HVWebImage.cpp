@@ -1,5 +1,4 @@
 #include "image/UIButton+HVWebImage.h"
-#include "platform/runtime/AssociatedObjects.h"
 
 using namespace plat;
 
@@ -39,18 +38,7 @@ const void* tableKey(Kind kind) {
 
 std::shared_ptr<_HVWebImageSetterDicForButton> tableFor(const HVButtonRef& button, Kind kind,
                                                         bool create) {
-  if (!button) return nullptr;
-  // One lock for every button: two threads asking at once must not attach two tables.
-  static std::mutex* lock = new std::mutex;
-  std::lock_guard<std::mutex> guard(*lock);
-  Value stored = objc_getAssociatedObject(button, tableKey(kind));
-  if (auto table = std::dynamic_pointer_cast<_HVWebImageSetterDicForButton>(stored.object())) {
-    return table;
-  }
-  if (!create) return nullptr;
-  auto table = std::make_shared<_HVWebImageSetterDicForButton>();
-  objc_setAssociatedObject(button, tableKey(kind), Value(table));
-  return table;
+  return _HVWebImageAttachedForKey<_HVWebImageSetterDicForButton>(button, tableKey(kind), create);
 }
 
 // The one single state whose URL a control state reports.

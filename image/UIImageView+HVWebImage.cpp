@@ -9,33 +9,31 @@ namespace {
 char kImageSetterKey;
 char kHighlightedImageSetterKey;
 
+const void* keyOf(bool highlighted) {
+  return highlighted ? &kHighlightedImageSetterKey : &kImageSetterKey;
+}
+
 _HVWebImageSlot slotFor(const HVImageViewRef& view, bool highlighted) {
-  _HVWebImageSlot slot;
-  slot.owner = view;
-  const void* key = highlighted ? &kHighlightedImageSetterKey : &kImageSetterKey;
-  std::weak_ptr<UIImageView> weakView = view;
-  slot.setter = [weakView, key] { return _HVWebImageSetterForKey(weakView.lock(), key, true); };
-  slot.show = [highlighted](const ObjectRef& owner, const UIImageRef& image) {
-    auto view = std::static_pointer_cast<UIImageView>(owner);
-    if (highlighted) {
-      view->setHighlightedImage(image);
-    } else {
-      view->setImage(image);
-    }
-  };
-  // A slot fades while the view shows it: the image slot when not highlighted, the
-  // highlighted slot when highlighted.
-  slot.fadeLayer = [highlighted](const ObjectRef& owner) -> CALayerRef {
-    auto view = std::static_pointer_cast<UIImageView>(owner);
-    return view->isHighlighted() == highlighted ? view->layerRef() : nullptr;
-  };
-  return slot;
+  return _HVWebImageSlotForKey(
+      view, keyOf(highlighted),
+      [highlighted](const ObjectRef& owner, const UIImageRef& image) {
+        auto view = std::static_pointer_cast<UIImageView>(owner);
+        if (highlighted) {
+          view->setHighlightedImage(image);
+        } else {
+          view->setImage(image);
+        }
+      },
+      // A slot fades while the view shows it: the image slot when not highlighted, the
+      // highlighted slot when highlighted.
+      [highlighted](const ObjectRef& owner) -> CALayerRef {
+        auto view = std::static_pointer_cast<UIImageView>(owner);
+        return view->isHighlighted() == highlighted ? view->layerRef() : nullptr;
+      });
 }
 
 NSURLRef urlOf(const HVImageViewRef& view, bool highlighted) {
-  auto setter = _HVWebImageSetterForKey(
-      view, highlighted ? &kHighlightedImageSetterKey : &kImageSetterKey, false);
-  return setter ? setter->imageURL() : nullptr;
+  return _HVWebImageURLForKey(view, keyOf(highlighted));
 }
 
 void setFull(const HVImageViewRef& view, bool highlighted, const NSURLRef& url,
@@ -49,9 +47,7 @@ void setFull(const HVImageViewRef& view, bool highlighted, const NSURLRef& url,
 }
 
 void cancelSlot(const HVImageViewRef& view, bool highlighted) {
-  auto setter = _HVWebImageSetterForKey(
-      view, highlighted ? &kHighlightedImageSetterKey : &kImageSetterKey, false);
-  if (setter) setter->cancel();
+  _HVWebImageCancelForKey(view, keyOf(highlighted));
 }
 
 }  // namespace

@@ -107,17 +107,44 @@ DispatchQueueRef _HVWebImageSetter::setterQueue() {
   return *queue;
 }
 
-_HVWebImageSetterRef _HVWebImageSetterForKey(const ObjectRef& owner, const void* key, bool create) {
+ObjectRef _HVWebImageAttachedForKey(const ObjectRef& owner, const void* key, bool create,
+                                    const std::function<bool(const ObjectRef&)>& fits,
+                                    const std::function<ObjectRef()>& make) {
   if (!owner) return nullptr;
-  // One lock for every slot: two threads asking at once must not attach two setters.
   static std::mutex* lock = new std::mutex;
   std::lock_guard<std::mutex> guard(*lock);
-  Value stored = objc_getAssociatedObject(owner, key);
-  if (auto setter = std::dynamic_pointer_cast<_HVWebImageSetter>(stored.object())) return setter;
+  ObjectRef stored = objc_getAssociatedObject(owner, key).object();
+  if (stored && fits(stored)) return stored;
   if (!create) return nullptr;
-  auto setter = std::make_shared<_HVWebImageSetter>();
-  objc_setAssociatedObject(owner, key, Value(setter));
-  return setter;
+  ObjectRef made = make();
+  objc_setAssociatedObject(owner, key, Value(made));
+  return made;
+}
+
+_HVWebImageSetterRef _HVWebImageSetterForKey(const ObjectRef& owner, const void* key, bool create) {
+  return _HVWebImageAttachedForKey<_HVWebImageSetter>(owner, key, create);
+}
+
+_HVWebImageSlot _HVWebImageSlotForKey(
+    const ObjectRef& owner, const void* key,
+    std::function<void(const ObjectRef& owner, const UIImageRef& image)> show,
+    std::function<CALayerRef(const ObjectRef& owner)> fadeLayer) {
+  _HVWebImageSlot slot;
+  slot.owner = owner;
+  std::weak_ptr<Object> weakOwner = owner;
+  slot.setter = [weakOwner, key] { return _HVWebImageSetterForKey(weakOwner.lock(), key, true); };
+  slot.show = std::move(show);
+  slot.fadeLayer = std::move(fadeLayer);
+  return slot;
+}
+
+NSURLRef _HVWebImageURLForKey(const ObjectRef& owner, const void* key) {
+  auto setter = _HVWebImageSetterForKey(owner, key, false);
+  return setter ? setter->imageURL() : nullptr;
+}
+
+void _HVWebImageCancelForKey(const ObjectRef& owner, const void* key) {
+  if (auto setter = _HVWebImageSetterForKey(owner, key, false)) setter->cancel();
 }
 
 void _HVWebImageAddFade(const CALayerRef& layer, HVWebImagePhase phase) {

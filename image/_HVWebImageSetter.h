@@ -107,10 +107,43 @@ void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const plat::NSURLRe
                                 HVWebImageTransformHandler transform,
                                 HVWebImageCompletionHandler completion);
 
+// The object stored under `key` on `owner` when `fits` accepts it; otherwise, when `create`,
+// a new one from `make`, attached under `key`; otherwise nullptr. One lock covers every
+// owner, so two threads asking at once never attach two objects. Any thread.
+plat::ObjectRef _HVWebImageAttachedForKey(const plat::ObjectRef& owner, const void* key,
+                                          bool create,
+                                          const std::function<bool(const plat::ObjectRef&)>& fits,
+                                          const std::function<plat::ObjectRef()>& make);
+
+// The T stored under `key` on `owner`, made and attached when `create` and there is none.
+// Any thread.
+template <class T>
+std::shared_ptr<T> _HVWebImageAttachedForKey(const plat::ObjectRef& owner, const void* key,
+                                             bool create) {
+  return std::static_pointer_cast<T>(_HVWebImageAttachedForKey(
+      owner, key, create,
+      [](const plat::ObjectRef& stored) { return std::dynamic_pointer_cast<T>(stored) != nullptr; },
+      [] { return std::make_shared<T>(); }));
+}
+
 // The setter stored under `key` on `owner`, made and attached when `create` and there is
 // none. Any thread.
 _HVWebImageSetterRef _HVWebImageSetterForKey(const plat::ObjectRef& owner, const void* key,
                                              bool create);
+
+// A slot of `owner` whose setter is stored under `key` (made on first use), showing images
+// through `show` and fading through `fadeLayer` (empty: never fades).
+_HVWebImageSlot _HVWebImageSlotForKey(
+    const plat::ObjectRef& owner, const void* key,
+    std::function<void(const plat::ObjectRef& owner, const plat::UIImageRef& image)> show,
+    std::function<plat::CALayerRef(const plat::ObjectRef& owner)> fadeLayer);
+
+// The URL of the setter stored under `key` on `owner`; nullptr when there is none. Any thread.
+plat::NSURLRef _HVWebImageURLForKey(const plat::ObjectRef& owner, const void* key);
+
+// Cancels the request of the setter stored under `key` on `owner`; nothing when there is
+// none. Any thread.
+void _HVWebImageCancelForKey(const plat::ObjectRef& owner, const void* key);
 
 // Adds the fade transition of a newly shown image to `layer`: 0.2 s for a finished image,
 // 0.4 s for a partial one.
