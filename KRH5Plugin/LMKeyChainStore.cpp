@@ -55,6 +55,13 @@ void securityFailure(plat::NSErrorRef* out, plat::OSStatus status) {
   fail(out, status, localized(kSecurityError), true);
 }
 
+// Whether `key` is nil, in which case the invalid-arguments error is reported.
+bool refusedNilKey(const std::optional<std::string>& key, plat::NSErrorRef* error) {
+  if (key) return false;
+  fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
+  return true;
+}
+
 bool validUTF8(const std::string& s) {
   size_t i = 0;
   auto at = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
@@ -291,10 +298,7 @@ bool LMKeyChainStore::setStringForKeyGenericAttributeLabelComment(
     const std::optional<std::string>& string, const std::optional<std::string>& key,
     const plat::Value& genericAttribute, const std::optional<std::string>& label,
     const std::optional<std::string>& comment, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return false;
-  }
+  if (refusedNilKey(key, error)) return false;
   if (!string) return removeItemForKey(key, error);
   // Every std::string is bytes already; a text that is no UTF-8 cannot become item text.
   if (!validUTF8(*string)) {
@@ -317,10 +321,7 @@ bool LMKeyChainStore::setDataForKeyGenericAttributeLabelComment(
     const std::optional<plat::Data>& data, const std::optional<std::string>& key,
     const plat::Value& genericAttribute, const std::optional<std::string>& label,
     const std::optional<std::string>& comment, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return false;
-  }
+  if (refusedNilKey(key, error)) return false;
   if (!data) return removeItemForKey(key, error);
 
   plat::Dictionary probe = baseQuery();
@@ -364,10 +365,7 @@ bool LMKeyChainStore::setDataForKeyGenericAttributeLabelComment(
 
 std::optional<plat::Data> LMKeyChainStore::dataForKey(const std::optional<std::string>& key,
                                                       plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return std::nullopt;
-  }
+  if (refusedNilKey(key, error)) return std::nullopt;
   plat::Dictionary query = baseQuery();
   query.set(plat::kSecMatchLimit, plat::kSecMatchLimitOne);
   query.set(plat::kSecReturnData, true);
@@ -407,10 +405,7 @@ bool LMKeyChainStore::contains(const std::optional<std::string>& key) {
 
 bool LMKeyChainStore::removeItemForKey(const std::optional<std::string>& key,
                                        plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return false;
-  }
+  if (refusedNilKey(key, error)) return false;
   plat::Dictionary query = baseQuery();
   query.set(plat::kSecAttrAccount, *key);
   plat::OSStatus status = plat::SecItemDelete(query);
@@ -478,10 +473,7 @@ void LMKeyChainStore::setObjectForKeyedSubscript(const std::optional<std::string
 std::optional<std::string> LMKeyChainStore::stringForKeyServiceAccessGroup(
     const std::optional<std::string>& key, const std::optional<std::string>& service,
     const std::optional<std::string>& accessGroup, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return std::nullopt;
-  }
+  if (refusedNilKey(key, error)) return std::nullopt;
   return keyChainStoreWithServiceAccessGroup(service, accessGroup)->stringForKey(key, error);
 }
 
@@ -489,10 +481,7 @@ bool LMKeyChainStore::setStringForKeyServiceAccessGroupGenericAttribute(
     const std::optional<std::string>& value, const std::optional<std::string>& key,
     const std::optional<std::string>& service, const std::optional<std::string>& accessGroup,
     const plat::Value& genericAttribute, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return false;
-  }
+  if (refusedNilKey(key, error)) return false;
   return keyChainStoreWithServiceAccessGroup(service, accessGroup)
       ->setStringForKeyGenericAttribute(value, key, genericAttribute, error);
 }
@@ -500,10 +489,7 @@ bool LMKeyChainStore::setStringForKeyServiceAccessGroupGenericAttribute(
 std::optional<plat::Data> LMKeyChainStore::dataForKeyServiceAccessGroup(
     const std::optional<std::string>& key, const std::optional<std::string>& service,
     const std::optional<std::string>& accessGroup, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return std::nullopt;
-  }
+  if (refusedNilKey(key, error)) return std::nullopt;
   return keyChainStoreWithServiceAccessGroup(service, accessGroup)->dataForKey(key, error);
 }
 
@@ -511,10 +497,7 @@ bool LMKeyChainStore::setDataForKeyServiceAccessGroupGenericAttribute(
     const std::optional<plat::Data>& value, const std::optional<std::string>& key,
     const std::optional<std::string>& service, const std::optional<std::string>& accessGroup,
     const plat::Value& genericAttribute, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return false;
-  }
+  if (refusedNilKey(key, error)) return false;
   return keyChainStoreWithServiceAccessGroup(service, accessGroup)
       ->setDataForKeyGenericAttribute(value, key, genericAttribute, error);
 }
@@ -522,10 +505,7 @@ bool LMKeyChainStore::setDataForKeyServiceAccessGroupGenericAttribute(
 bool LMKeyChainStore::removeItemForKeyServiceAccessGroup(
     const std::optional<std::string>& key, const std::optional<std::string>& service,
     const std::optional<std::string>& accessGroup, plat::NSErrorRef* error) {
-  if (!key) {
-    fail(error, LMKeyChainStoreErrorInvalidArguments, localized(kKeyMustNotBeNil));
-    return false;
-  }
+  if (refusedNilKey(key, error)) return false;
   return keyChainStoreWithServiceAccessGroup(service, accessGroup)->removeItemForKey(key, error);
 }
 
