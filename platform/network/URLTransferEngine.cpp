@@ -442,78 +442,79 @@ void deliverData(Transfer& t, const char* bytes, size_t length) {
   task->notifyCounter(kCountOfBytesReceived, received);
 }
 
-void reportSent(Transfer& t, int64_t n) {
+// Adds `n` to the task's counter `count`, tells the observers of `keyPath` and, unless a
+// report is already waiting, posts one. The posted report coalesces what arrived meanwhile:
+// under the task's lock it takes the counter's growth since the last report (`reported`) and
+// `figures(task)` (total, expected), then calls `report(session, owner, delta, total,
+// expected)` outside the lock.
+template <class Figures, class Report>
+void countAndPostReport(Transfer& t, int64_t n, int64_t URLTaskCore::*count,
+                        int64_t URLTaskCore::*reported, bool URLTaskCore::*scheduled,
+                        const char* keyPath, Figures figures, Report report) {
   auto task = t.task;
   bool schedule = false;
-  int64_t sent;
+  int64_t value;
   {
     std::lock_guard<std::mutex> lock(task->mu);
-    task->sent += n;
-    sent = task->sent;
-    if (!task->sendReportScheduled) {
-      task->sendReportScheduled = true;
+    (*task).*count += n;
+    value = (*task).*count;
+    if (!((*task).*scheduled)) {
+      (*task).*scheduled = true;
       schedule = true;
     }
   }
-  task->notifyCounter(kCountOfBytesSent, sent);
+  task->notifyCounter(keyPath, value);
   if (!schedule) return;
   auto s = t.session;
-  s->post([s, task] {
-    int64_t delta, total, expected;
+  s->post([s, task, count, reported, scheduled, figures, report] {
+    int64_t delta;
+    std::pair<int64_t, int64_t> totalAndExpected;
     NSURLSessionTaskRef owner;
     {
       std::lock_guard<std::mutex> lock(task->mu);
-      task->sendReportScheduled = false;
-      delta = task->sent - task->sentReported;
-      task->sentReported = task->sent;
-      total = task->sent;
-      expected = task->expectedToSend;
+      (*task).*scheduled = false;
+      delta = (*task).*count - (*task).*reported;
+      (*task).*reported = (*task).*count;
+      totalAndExpected = figures(*task);
       owner = task->owner.lock();
     }
-    if (s->delegateRef() && owner && delta > 0) {
-      s->delegateRef()->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
-          s->sessionRef(), owner, delta, total, expected);
-    }
+    report(s, owner, delta, totalAndExpected.first, totalAndExpected.second);
   });
 }
 
+void reportSent(Transfer& t, int64_t n) {
+  countAndPostReport(
+      t, n, &URLTaskCore::sent, &URLTaskCore::sentReported, &URLTaskCore::sendReportScheduled,
+      kCountOfBytesSent,
+      [](const URLTaskCore& task) { return std::make_pair(task.sent, task.expectedToSend); },
+      [](const std::shared_ptr<URLSessionCore>& s, const NSURLSessionTaskRef& owner, int64_t delta,
+         int64_t total, int64_t expected) {
+        if (s->delegateRef() && owner && delta > 0) {
+          s->delegateRef()->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
+              s->sessionRef(), owner, delta, total, expected);
+        }
+      });
+}
+
 void reportWritten(Transfer& t, int64_t n) {
-  auto task = t.task;
-  bool schedule = false;
-  int64_t received;
-  {
-    std::lock_guard<std::mutex> lock(task->mu);
-    task->received += n;
-    received = task->received;
-    if (!task->writeReportScheduled) {
-      task->writeReportScheduled = true;
-      schedule = true;
-    }
-  }
-  task->notifyCounter(kCountOfBytesReceived, received);
-  if (!schedule) return;
-  auto s = t.session;
   int64_t base = t.fileOffset;
-  s->post([s, task, base] {
-    int64_t delta, total, expected;
-    NSURLSessionTaskRef owner;
-    {
-      std::lock_guard<std::mutex> lock(task->mu);
-      task->writeReportScheduled = false;
-      delta = task->received - task->writtenReported;
-      task->writtenReported = task->received;
-      total = task->received + base;
-      expected =
-          task->expectedToReceive < 0 ? task->expectedToReceive : task->expectedToReceive + base;
-      owner = task->owner.lock();
-    }
-    auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(owner);
-    if (s->delegateRef() && dl && delta > 0) {
-      s->delegateRef()
-          ->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
-              s->sessionRef(), dl, delta, total, expected);
-    }
-  });
+  countAndPostReport(
+      t, n, &URLTaskCore::received, &URLTaskCore::writtenReported,
+      &URLTaskCore::writeReportScheduled, kCountOfBytesReceived,
+      [base](const URLTaskCore& task) {
+        int64_t expected =
+            task.expectedToReceive < 0 ? task.expectedToReceive : task.expectedToReceive + base;
+        return std::make_pair(task.received + base, expected);
+      },
+      [](const std::shared_ptr<URLSessionCore>& s, const NSURLSessionTaskRef& owner, int64_t delta,
+         int64_t total, int64_t expected) {
+        auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(owner);
+        if (s->delegateRef() && dl && delta > 0) {
+          s->delegateRef()
+              ->URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
+                  s->sessionRef(), dl, delta, total, expected);
+        }
+      });
 }
 
 bool isCancelled(const std::shared_ptr<URLTaskCore>& task) {
