@@ -67,6 +67,12 @@ struct NSURLConnection::State : std::enable_shared_from_this<NSURLConnection::St
     keep = std::move(selfRef);
   }
 
+  // Runs `block` on the connection's run loop; when the loop's thread ends without running
+  // it, `dropped` runs instead, so that a posted question is always answered.
+  void postGuarded(std::function<void()> dropped, std::function<void()> block);
+  // On the connection's run loop: ends the load and tells the delegate it finished.
+  void finish();
+
   void begin();
   void loadFile(const std::string& path, const std::string& url);
   void fail(NSErrorRef error);
@@ -91,10 +97,34 @@ class AnswerGuard {
   std::function<void()> dropped_;
 };
 
-template <class F>
-std::shared_ptr<AnswerGuard> guard(F dropped) {
+std::shared_ptr<AnswerGuard> guard(std::function<void()> dropped) {
   return std::make_shared<AnswerGuard>(std::move(dropped));
 }
+
+}  // namespace
+
+void NSURLConnection::State::postGuarded(std::function<void()> dropped,
+                                         std::function<void()> block) {
+  auto g = guard(std::move(dropped));
+  post([g, block = std::move(block)] {
+    g->disarm();
+    block();
+  });
+}
+
+void NSURLConnection::State::finish() {
+  auto self = shared_from_this();
+  postGuarded([self] { self->end(); },
+              [self] {
+                NSURLConnectionRef c;
+                NSURLConnectionDelegateRef d;
+                bool deliver = self->target(c, d);
+                self->end();
+                if (deliver) d->connectionDidFinishLoading(c);
+              });
+}
+
+namespace {
 
 // The internal session's delegate: finds the connection of each task and hands the event on.
 class ConnectionLoader : public NSURLSessionDelegate {
@@ -149,23 +179,23 @@ class ConnectionLoader : public NSURLSessionDelegate {
       std::function<void(NSURLRequestRef)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
-    auto g = guard([completion] { completion(nullptr); });
-    st->post([st, response, newRequest, completion, g] {
-      g->disarm();
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      if (!st->target(c, d)) {
-        completion(st->cancelled.load() ? nullptr : newRequest);
-        return;
-      }
-      auto answer = d->connectionWillSendRequestRedirectResponse(c, newRequest, response);
-      NSURLRequestRef chosen = answer ? *answer : newRequest;
-      if (chosen) {
-        std::lock_guard<std::mutex> lock(st->mu);
-        st->current = chosen;
-      }
-      completion(chosen);
-    });
+    st->postGuarded([completion] { completion(nullptr); },
+                    [st, response, newRequest, completion] {
+                      NSURLConnectionRef c;
+                      NSURLConnectionDelegateRef d;
+                      if (!st->target(c, d)) {
+                        completion(st->cancelled.load() ? nullptr : newRequest);
+                        return;
+                      }
+                      auto answer =
+                          d->connectionWillSendRequestRedirectResponse(c, newRequest, response);
+                      NSURLRequestRef chosen = answer ? *answer : newRequest;
+                      if (chosen) {
+                        std::lock_guard<std::mutex> lock(st->mu);
+                        st->current = chosen;
+                      }
+                      completion(chosen);
+                    });
     return true;
   }
 
@@ -174,17 +204,16 @@ class ConnectionLoader : public NSURLSessionDelegate {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
     auto request = task->currentRequest();
-    auto g = guard([completion] { completion(nullptr); });
-    st->post([st, request, completion, g] {
-      g->disarm();
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      if (!st->target(c, d)) {
-        completion(nullptr);
-        return;
-      }
-      completion(d->connectionNeedNewBodyStream(c, request).value_or(nullptr));
-    });
+    st->postGuarded([completion] { completion(nullptr); },
+                    [st, request, completion] {
+                      NSURLConnectionRef c;
+                      NSURLConnectionDelegateRef d;
+                      if (!st->target(c, d)) {
+                        completion(nullptr);
+                        return;
+                      }
+                      completion(d->connectionNeedNewBodyStream(c, request).value_or(nullptr));
+                    });
     return true;
   }
 
@@ -218,15 +247,7 @@ class ConnectionLoader : public NSURLSessionDelegate {
       st->fail(error);
       return;
     }
-    auto g = guard([st] { st->end(); });
-    st->post([st, g] {
-      g->disarm();
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      bool deliver = st->target(c, d);
-      st->end();
-      if (deliver) d->connectionDidFinishLoading(c);
-    });
+    st->finish();
   }
 
   bool URLSessionDataTaskDidReceiveResponseCompletionHandler(
@@ -234,14 +255,14 @@ class ConnectionLoader : public NSURLSessionDelegate {
       std::function<void(NSURLSessionResponseDisposition)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
-    auto g = guard([completion] { completion(NSURLSessionResponseCancel); });
-    st->post([st, response, completion, g] {
-      g->disarm();
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      if (st->target(c, d)) d->connectionDidReceiveResponse(c, response);
-      completion(st->cancelled.load() ? NSURLSessionResponseCancel : NSURLSessionResponseAllow);
-    });
+    st->postGuarded(
+        [completion] { completion(NSURLSessionResponseCancel); },
+        [st, response, completion] {
+          NSURLConnectionRef c;
+          NSURLConnectionDelegateRef d;
+          if (st->target(c, d)) d->connectionDidReceiveResponse(c, response);
+          completion(st->cancelled.load() ? NSURLSessionResponseCancel : NSURLSessionResponseAllow);
+        });
     return true;
   }
 
@@ -251,17 +272,16 @@ class ConnectionLoader : public NSURLSessionDelegate {
       std::function<void(NSCachedURLResponseRef)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
-    auto g = guard([completion] { completion(nullptr); });
-    st->post([st, proposed, completion, g] {
-      g->disarm();
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      if (!st->target(c, d)) {
-        completion(st->cancelled.load() ? nullptr : proposed);
-        return;
-      }
-      completion(d->connectionWillCacheResponse(c, proposed).value_or(proposed));
-    });
+    st->postGuarded([completion] { completion(nullptr); },
+                    [st, proposed, completion] {
+                      NSURLConnectionRef c;
+                      NSURLConnectionDelegateRef d;
+                      if (!st->target(c, d)) {
+                        completion(st->cancelled.load() ? nullptr : proposed);
+                        return;
+                      }
+                      completion(d->connectionWillCacheResponse(c, proposed).value_or(proposed));
+                    });
     return true;
   }
 
@@ -341,26 +361,26 @@ bool ConnectionLoader::URLSessionTaskDidReceiveChallengeCompletionHandler(
   auto asked = std::make_shared<NSURLAuthenticationChallenge>(
       challenge->protectionSpace(), challenge->proposedCredential(),
       challenge->previousFailureCount(), challenge->failureResponse(), challenge->error(), sender);
-  auto g = guard([sender] {
-    sender->answer(NSURLSessionAuthChallengeCancelAuthenticationChallenge, nullptr);
-  });
-  st->post([st, sender, asked, g] {
-    g->disarm();
-    NSURLConnectionRef c;
-    NSURLConnectionDelegateRef d;
-    if (!st->target(c, d)) {
-      sender->answer(st->cancelled.load() ? NSURLSessionAuthChallengeCancelAuthenticationChallenge
-                                          : NSURLSessionAuthChallengePerformDefaultHandling,
-                     nullptr);
-      return;
-    }
-    if (asked->protectionSpace()->authenticationMethod() != NSURLAuthenticationMethodServerTrust) {
-      d->connectionShouldUseCredentialStorage(c);
-    }
-    if (!d->connectionWillSendRequestForAuthenticationChallenge(c, asked)) {
-      sender->performDefaultHandlingForAuthenticationChallenge(asked);
-    }
-  });
+  st->postGuarded(
+      [sender] { sender->answer(NSURLSessionAuthChallengeCancelAuthenticationChallenge, nullptr); },
+      [st, sender, asked] {
+        NSURLConnectionRef c;
+        NSURLConnectionDelegateRef d;
+        if (!st->target(c, d)) {
+          sender->answer(st->cancelled.load()
+                             ? NSURLSessionAuthChallengeCancelAuthenticationChallenge
+                             : NSURLSessionAuthChallengePerformDefaultHandling,
+                         nullptr);
+          return;
+        }
+        if (asked->protectionSpace()->authenticationMethod() !=
+            NSURLAuthenticationMethodServerTrust) {
+          d->connectionShouldUseCredentialStorage(c);
+        }
+        if (!d->connectionWillSendRequestForAuthenticationChallenge(c, asked)) {
+          sender->performDefaultHandlingForAuthenticationChallenge(asked);
+        }
+      });
   return true;
 }
 
@@ -374,27 +394,27 @@ bool isFileURLText(const std::string& url) {
 
 void NSURLConnection::State::fail(NSErrorRef error) {
   auto self = shared_from_this();
-  auto g = guard([self] { self->end(); });
-  post([self, error, g] {
-    g->disarm();
-    NSURLConnectionRef c;
-    NSURLConnectionDelegateRef d;
-    bool deliver = self->target(c, d);
-    bool authCancelled;
-    {
-      std::lock_guard<std::mutex> lock(self->mu);
-      authCancelled = self->authCancelled;
-    }
-    self->end();
-    if (!deliver) return;
-    NSErrorRef e = error;
-    // A challenge the delegate cancelled ends the load as cancelled authentication.
-    if (authCancelled && e && e->code() == NSURLErrorCancelled) {
-      const std::string* url = e->userInfo()[NSURLErrorFailingURLStringErrorKey].string();
-      e = makeURLError(NSURLErrorUserCancelledAuthentication, url ? *url : "");
-    }
-    d->connectionDidFailWithError(c, e);
-  });
+  postGuarded([self] { self->end(); },
+              [self, error] {
+                NSURLConnectionRef c;
+                NSURLConnectionDelegateRef d;
+                bool deliver = self->target(c, d);
+                bool authCancelled;
+                {
+                  std::lock_guard<std::mutex> lock(self->mu);
+                  authCancelled = self->authCancelled;
+                }
+                self->end();
+                if (!deliver) return;
+                NSErrorRef e = error;
+                // A challenge the delegate cancelled ends the load as cancelled authentication.
+                if (authCancelled && e && e->code() == NSURLErrorCancelled) {
+                  const std::string* url =
+                      e->userInfo()[NSURLErrorFailingURLStringErrorKey].string();
+                  e = makeURLError(NSURLErrorUserCancelledAuthentication, url ? *url : "");
+                }
+                d->connectionDidFailWithError(c, e);
+              });
 }
 
 // On the connection's run loop: asks about the first request, then starts the load.
@@ -461,30 +481,22 @@ void readFileChunk(const std::shared_ptr<NSURLConnection::State>& st, int fd,
   }
   if (n == 0) {
     ::close(fd);
-    auto g = guard([st] { st->end(); });
-    st->post([st, g] {
-      g->disarm();
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      bool deliver = st->target(c, d);
-      st->end();
-      if (deliver) d->connectionDidFinishLoading(c);
-    });
+    st->finish();
     return;
   }
   chunk.setLength(static_cast<size_t>(n));
-  auto g = guard([st, fd] {
-    ::close(fd);
-    st->end();
-  });
-  st->post([st, fd, url, g, chunk = std::move(chunk)] {
-    g->disarm();
-    NSURLConnectionRef c;
-    NSURLConnectionDelegateRef d;
-    if (st->target(c, d)) d->connectionDidReceiveData(c, chunk);
-    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                   [st, fd, url] { readFileChunk(st, fd, url); });
-  });
+  st->postGuarded(
+      [st, fd] {
+        ::close(fd);
+        st->end();
+      },
+      [st, fd, url, chunk = std::move(chunk)] {
+        NSURLConnectionRef c;
+        NSURLConnectionDelegateRef d;
+        if (st->target(c, d)) d->connectionDidReceiveData(c, chunk);
+        dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                       [st, fd, url] { readFileChunk(st, fd, url); });
+      });
 }
 
 }  // namespace
@@ -520,18 +532,18 @@ void NSURLConnection::State::loadFile(const std::string& path, const std::string
       url, MIMETypeForPathExtension(extension).value_or("application/octet-stream"),
       static_cast<int64_t>(info.st_size), "");
   auto self = shared_from_this();
-  auto g = guard([self, fd] {
-    ::close(fd);
-    self->end();
-  });
-  post([self, response, fd, url, g] {
-    g->disarm();
-    NSURLConnectionRef c;
-    NSURLConnectionDelegateRef d;
-    if (self->target(c, d)) d->connectionDidReceiveResponse(c, response);
-    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                   [self, fd, url] { readFileChunk(self, fd, url); });
-  });
+  postGuarded(
+      [self, fd] {
+        ::close(fd);
+        self->end();
+      },
+      [self, response, fd, url] {
+        NSURLConnectionRef c;
+        NSURLConnectionDelegateRef d;
+        if (self->target(c, d)) d->connectionDidReceiveResponse(c, response);
+        dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                       [self, fd, url] { readFileChunk(self, fd, url); });
+      });
 }
 
 // ---- NSURLConnection -------------------------------------------------------------------------
@@ -575,14 +587,12 @@ void NSURLConnection::start() {
     state_->selfRef = std::static_pointer_cast<NSURLConnection>(shared_from_this());
   }
   auto st = state_;
-  auto g = guard([st] {
-    st->cancelled = true;  // never begun: nothing may start later
-    st->end();
-  });
-  st->post([st, g] {
-    g->disarm();
-    st->begin();
-  });
+  st->postGuarded(
+      [st] {
+        st->cancelled = true;  // never begun: nothing may start later
+        st->end();
+      },
+      [st] { st->begin(); });
 }
 
 void NSURLConnection::cancel() {
