@@ -1159,20 +1159,17 @@ void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_pt
   });
 }
 
-// Answers the task with a cached response, without the network (transfer thread). False
-// when the entry is not an HTTP response (the request is then sent).
-bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLResponseRef& cached) {
-  auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response());
-  if (!http) return false;
+// Answers the task with `response` and the whole of `body` (transfer thread): the body waits
+// until the delegate lets the response through, then goes out and the task completes.
+void answerWithWholeBody(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response,
+                         Data body) {
   auto task = t->task;
-  t->answeredFromCache = true;
-  t->headersComplete = true;
   {
     std::lock_guard<std::mutex> lock(task->mu);
-    t->deferredBody = cached->data();
+    t->deferredBody = std::move(body);
     t->doneWhileAwaiting = true;
   }
-  beginResponse(t, http);
+  beginResponse(t, response);
   bool awaiting;
   {
     std::lock_guard<std::mutex> lock(task->mu);
@@ -1182,6 +1179,16 @@ bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLRespon
     flushDeferred(*t);
     completeSuccess(t);
   }
+}
+
+// Answers the task with a cached response, without the network (transfer thread). False
+// when the entry is not an HTTP response (the request is then sent).
+bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLResponseRef& cached) {
+  auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response());
+  if (!http) return false;
+  t->answeredFromCache = true;
+  t->headersComplete = true;
+  answerWithWholeBody(t, http, cached->data());
   return true;
 }
 
@@ -1273,29 +1280,15 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
 // A response held back whole (a refused redirect, an unanswered authentication challenge)
 // becomes the task's response, with its body (transfer thread).
 void deliverHeldResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response) {
-  auto task = t->task;
   if (t->heldBodyTruncated) {
     finishTransfer(t, makeURLError(NSURLErrorDataLengthExceedsMaximum, t->url));
     return;
   }
   t->isRedirect = false;
   t->isAuthChallenge = false;
-  {
-    std::lock_guard<std::mutex> lock(task->mu);
-    t->deferredBody = std::move(t->redirectBody);
-    t->doneWhileAwaiting = true;
-  }
+  Data body = std::move(t->redirectBody);
   t->redirectBody = Data();
-  beginResponse(t, response);
-  bool awaiting;
-  {
-    std::lock_guard<std::mutex> lock(task->mu);
-    awaiting = t->awaitingDisposition;
-  }
-  if (!awaiting) {
-    flushDeferred(*t);
-    completeSuccess(t);
-  }
+  answerWithWholeBody(t, response, std::move(body));
 }
 
 // Sends the task's request again with `authorization` (transfer thread). A streamed body
