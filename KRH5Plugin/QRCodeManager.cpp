@@ -67,6 +67,12 @@ void QRCodeManager::ScanQRCode() {
       return;
     }
     held = std::make_shared<QRCodeViewController>();
+  } else if (held->hasFinished()) {
+    // The last scan is closing and its report is on the way; presenting that screen again
+    // would leave one that no code or Back can end. This request gets its own answer.
+    plat::NSLog("QRCodeManager: the scanner is closing; no new scan opens");
+    SysPlugin::OnScanQRCode(std::nullopt);
+    return;
   }
   auto root = IOSPlugin::GetRootController();
   if (!root) {

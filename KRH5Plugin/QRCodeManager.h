@@ -31,9 +31,9 @@ class QRCodeManager {
 
   // Presents the scanner from the bridge's root controller and starts scanning once it has
   // appeared. The page hears "onScanQRCode" once when it ends: with the code's text, or
-  // without argument after Back. Without the "Lumora" bundle or a root controller, or while
-  // the root controller presents another screen, no screen opens: that is logged and
-  // reported at once as a Back.
+  // without argument after Back. Without the "Lumora" bundle or a root controller, while
+  // the root controller presents another screen, or while the last scan is still closing, no
+  // screen opens: that is logged and reported at once as a Back.
   static void ScanQRCode();
   // Forgets the held screen and reports `text` (nullopt: none) to the page.
   static void AcquireQRCode(const std::optional<std::string>& text);

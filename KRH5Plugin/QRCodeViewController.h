@@ -38,6 +38,8 @@ class QRCodeViewController : public plat::UIViewController,
   const plat::UIViewRef& contentView() const { return contentView_; }
   const std::shared_ptr<plat::UIButton>& backButton() const { return backButton_; }
   bool isScanning() const { return isScanning_; }
+  // Whether this presentation has ended (a code or Back): its report follows the dismissal.
+  bool hasFinished() const { return finished_; }
   const plat::UIViewRef& maskView() const { return maskView_; }
   const std::shared_ptr<plat::UILabel>& labelView() const { return labelView_; }
   const plat::AVCaptureSessionRef& session() const { return session_; }

@@ -330,6 +330,25 @@ TEST_F(QRScannerTest, WhileAnotherScreenIsUpTheScannerReportsACancel) {
   EXPECT_FALSE(QRCodeManager::CurrentScanner());
 }
 
+TEST_F(QRScannerTest, AScanAskedForWhileTheLastOneClosesIsAnsweredAndLeavesNoScreen) {
+  auto scanner = open();
+  ASSERT_TRUE(scanner && scanner->isScanning());
+  // Back starts the dismissal; its report follows it. A scan asked for before that report
+  // gets its own answer instead of bringing back the screen that is ending.
+  scanner->ClickBackButton();
+  QRCodeManager::ScanQRCode();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return reports() >= 2; }, 3));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(results, (std::vector<std::string>{"[\"u\"]", "[\"u\"]"}));
+  EXPECT_FALSE(rootController->presentedViewController());
+  EXPECT_FALSE(QRCodeManager::CurrentScanner());
+  EXPECT_EQ(AVCaptureFakeCamera::runningSessionCount(), 0u);
+  // The next scan opens a fresh screen as usual.
+  auto again = open();
+  ASSERT_TRUE(again && again->isScanning());
+  EXPECT_NE(again, scanner);
+}
+
 TEST_F(QRScannerTest, WithoutTheResourceBundleNoScreenOpens) {
   std::filesystem::remove_all(bundle.path() + "/Lumora.bundle");
   std::mutex mu;
