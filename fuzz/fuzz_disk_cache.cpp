@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -68,10 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                      "modification_time, last_access_time, extended_data) values "
                      "(?1, ?2, ?3, ?4, 1, 1, ?5);",
                      -1, &stmt, nullptr);
-  sqlite3_bind_text(stmt, 1, kKey, -1, SQLITE_STATIC);
+  sqlite3_bind_text(stmt, 1, kKey, static_cast<int>(std::strlen(kKey)), SQLITE_STATIC);
   if (inFile) {
     std::ofstream(f.dir / "data" / f.fileName, std::ios::binary) << value;
-    sqlite3_bind_text(stmt, 2, f.fileName.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(stmt, 2, f.fileName.data(), static_cast<int>(f.fileName.size()),
+                      SQLITE_STATIC);
   } else {
     sqlite3_bind_blob(stmt, 4, value.data(), static_cast<int>(value.size()), SQLITE_STATIC);
   }

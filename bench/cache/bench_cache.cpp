@@ -224,10 +224,10 @@ void BM_Baseline_KV(benchmark::State& state) {
     sqlite3_prepare_v2(db, "update manifest set last_access_time = ?1 where key = ?2;", -1,
                        &touch, nullptr);
     auto store = [&](const std::string& key, const plat::Data& value, bool inFile) {
-      sqlite3_bind_text(insert, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(insert, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
       if (inFile) {
         writeFile((fs::path(dir) / "data" / key).string(), value);
-        sqlite3_bind_text(insert, 2, key.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(insert, 2, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
         sqlite3_bind_null(insert, 4);
       } else {
         sqlite3_bind_null(insert, 2);
@@ -246,7 +246,7 @@ void BM_Baseline_KV(benchmark::State& state) {
     std::vector<uint8_t> buffer;
     for (int i : order) {
       std::string key = kvKey(i);
-      sqlite3_bind_text(select, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(select, 1, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
       bool ok = false;
       if (sqlite3_step(select) == SQLITE_ROW) {
         if (sqlite3_column_type(select, 0) != SQLITE_NULL) {
@@ -262,7 +262,7 @@ void BM_Baseline_KV(benchmark::State& state) {
       }
       sqlite3_reset(select);
       sqlite3_bind_int64(touch, 1, 2);
-      sqlite3_bind_text(touch, 2, key.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(touch, 2, key.data(), static_cast<int>(key.size()), SQLITE_TRANSIENT);
       sqlite3_step(touch);
       sqlite3_reset(touch);
       if (!ok) state.SkipWithError("read failed");
