@@ -122,8 +122,15 @@ bool UIWebViewController::Open(const std::string& url) {
   }
   auto self = std::static_pointer_cast<UIWebViewController>(shared_from_this());
   loadViewIfNeeded();
-  if (root->presentedViewController() != self)
+  if (root->presentedViewController() != self) {
     root->presentViewControllerAnimatedCompletion(self, true);
+    // The root controller refuses while it presents another screen: nothing is shown, so
+    // nothing is loaded either.
+    if (root->presentedViewController() != self) {
+      NSLog("UIWebViewController: the web page could not be presented");
+      return false;
+    }
+  }
   auto request = NSMutableURLRequest::requestWithURL(url);
   request->setCachePolicy(NSURLRequestUseProtocolCachePolicy);
   request->setTimeoutInterval(kRequestTimeout);

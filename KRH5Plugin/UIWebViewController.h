@@ -24,7 +24,8 @@ class UIWebViewController : public plat::UIViewController, public plat::UIWebVie
 
   // Opens the shared screen over the bridge's root controller and loads `url` in it. Returns
   // NO, showing nothing, for no text, a text that is not an absolute URL, a missing "Lumora"
-  // bundle or no root controller (each but the first logged); YES once the page is asked for.
+  // bundle, no root controller or a root controller presenting another screen (each but the
+  // first logged); YES once the page is asked for.
   static bool OpenUrl(const std::optional<std::string>& url);
   // Closes the shared screen, if there is one.
   static void Close();
@@ -39,7 +40,8 @@ class UIWebViewController : public plat::UIViewController, public plat::UIWebVie
   void viewDidLoad() override;
 
   // Presents the screen, animated, and loads `url` (protocol cache policy, 15 s time-out)
-  // with the loading panel up. Returns NO when there is no root controller to present from.
+  // with the loading panel up. Returns NO, loading nothing, when there is no root controller
+  // to present from or it presents another screen.
   bool Open(const std::string& url);
   // Stops the spinner, clears the page and dismisses the screen, animated.
   void CloseView();

@@ -167,6 +167,23 @@ TEST_F(WebPage, ThePanelGoesOnFinishStaysOnFailureAndTheButtonCloses) {
   ASSERT_TRUE(testing_loop::runUntil([&] { return !rootController->presentedViewController(); }));
 }
 
+TEST_F(WebPage, WhileAnotherScreenIsUpThePageNeitherOpensNorLoads) {
+  auto other = std::make_shared<UIViewController>();
+  rootController->presentViewControllerAnimatedCompletion(other, false);
+  EXPECT_FALSE(UIWebViewController::OpenUrl(server.url("/page.html")));
+  EXPECT_EQ(rootController->presentedViewController(), other);
+  testing_loop::runUntil([&] { return !server.requests().empty(); }, 1);
+  EXPECT_TRUE(server.requests().empty());
+  // Once that screen has gone the page opens.
+  rootController->dismissViewControllerAnimatedCompletion(false);
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(UIWebViewController::OpenUrl(server.url("/page.html")));
+  EXPECT_TRUE(shown());
+  ASSERT_TRUE(finished());
+  UIWebViewController::Close();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !rootController->presentedViewController(); }));
+}
+
 TEST_F(WebPage, TextsThatAreNoAbsoluteURLOpenNothing) {
   for (const char* text : {"", "www.example.com/page", "/relative/page.html", "not a url"}) {
     EXPECT_FALSE(UIWebViewController::OpenUrl(std::string(text))) << text;
