@@ -19,9 +19,11 @@
 #include "platform/uikit/UIWindow.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
+#include "testing/uikit/Pixels.h"
 #include "tests/KRH5Plugin/PluginPage.h"
 
 using namespace plat;
+using namespace testing_uikit;
 
 namespace {
 
@@ -29,11 +31,6 @@ std::string outputDir() {
   const char* env = std::getenv("LUMORA_TEST_OUTPUT");
   return std::string(env && *env ? env : "test-output") + "/KRH5Plugin/";
 }
-
-uint32_t A(uint32_t p) { return p >> 24; }
-uint32_t R(uint32_t p) { return (p >> 16) & 0xff; }
-uint32_t G(uint32_t p) { return (p >> 8) & 0xff; }
-uint32_t B(uint32_t p) { return p & 0xff; }
 
 // A w x h picture: a green field with a red disc in the middle; with `hole`, a transparent
 // square in the top-left corner.

@@ -12,27 +12,12 @@
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIRenderer.h"
 #include "platform/uikit/UIWindow.h"
+#include "testing/uikit/Pixels.h"
 
 using namespace plat;
+using namespace testing_uikit;
 
 namespace {
-
-uint32_t R(uint32_t p) { return (p >> 16) & 0xff; }
-uint32_t G(uint32_t p) { return (p >> 8) & 0xff; }
-uint32_t B(uint32_t p) { return p & 0xff; }
-
-// A w x h point image at `scale`, left half red and right half blue.
-UIImageRef twoColourImage(double w, double h, double scale = 1) {
-  UIGraphicsBeginImageContextWithOptions(CGSizeMake(w, h), true, scale);
-  auto c = UIGraphicsGetCurrentContext();
-  CGContextSetRGBFillColor(c, 1, 0, 0, 1);
-  CGContextFillRect(c, CGRectMake(0, 0, w / 2, h));
-  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
-  CGContextFillRect(c, CGRectMake(w / 2, 0, w / 2, h));
-  auto image = UIGraphicsGetImageFromCurrentImageContext();
-  UIGraphicsEndImageContext();
-  return image;
-}
 
 // A crop view of 300 x 400 showing a 2000 x 1000 image: its image view is 300 x 150 at y 125.
 struct CropViewTest : ::testing::Test {
@@ -163,7 +148,6 @@ TEST_F(CropViewTest, PinchStepsAndTheMask) {
   UITouchDriver::touchUp(window, {110, 200}, 1);
   UITouchDriver::touchUp(window, {190, 200}, 2);
 
-
   view->setCropAspectRatio(1);
   CGImageRef img = UIRenderer::renderView(view, 1)->CGImage();
   uint32_t inside = img->pixelAt(140, 200), outside = img->pixelAt(40, 200);
@@ -217,14 +201,6 @@ UIImageRef quadrants(UIImageOrientation orientation) {
   auto bitmap = UIGraphicsGetImageFromCurrentImageContext()->CGImage();
   UIGraphicsEndImageContext();
   return UIImage::imageWithCGImage(bitmap, 1, orientation);
-}
-
-char colourName(uint32_t p) {
-  if (R(p) > 200 && G(p) > 200 && B(p) > 200) return 'W';
-  if (R(p) > 200 && G(p) < 60 && B(p) < 60) return 'R';
-  if (G(p) > 200 && R(p) < 60 && B(p) < 60) return 'G';
-  if (B(p) > 200 && R(p) < 60 && G(p) < 60) return 'B';
-  return '?';
 }
 
 TEST(CropImageHandler, FixOrientationTurnsAllEightUpright) {

@@ -31,9 +31,11 @@
 #include "platform/uikit/UIGraphics.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
+#include "testing/uikit/Pixels.h"
 #include "tests/logging/LGTestSupport.h"
 
 using namespace plat;
+using namespace testing_uikit;
 namespace fs = std::filesystem;
 
 namespace {
@@ -47,19 +49,6 @@ void write(const std::string& path, const std::string& bytes) { std::ofstream(pa
 std::string read(const std::string& path) {
   std::ifstream in(path);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// A w x h image, left half red and right half blue.
-UIImageRef twoColourImage(double w, double h) {
-  UIGraphicsBeginImageContextWithOptions(CGSizeMake(w, h), true, 1.0);
-  auto c = UIGraphicsGetCurrentContext();
-  CGContextSetRGBFillColor(c, 1, 0, 0, 1);
-  CGContextFillRect(c, CGRectMake(0, 0, w / 2, h));
-  CGContextSetRGBFillColor(c, 0, 0, 1, 1);
-  CGContextFillRect(c, CGRectMake(w / 2, 0, w / 2, h));
-  auto image = UIGraphicsGetImageFromCurrentImageContext();
-  UIGraphicsEndImageContext();
-  return image;
 }
 
 struct SysServicesTest : ::testing::Test {

@@ -15,15 +15,12 @@
 #include "platform/uikit/UIViewController.h"
 #include "platform/uikit/UIWindow.h"
 #include "testing/loop/Pump.h"
+#include "testing/uikit/Pixels.h"
 
 using namespace plat;
+using namespace testing_uikit;
 
 namespace {
-
-uint32_t A(uint32_t p) { return p >> 24; }
-uint32_t R(uint32_t p) { return (p >> 16) & 0xff; }
-uint32_t G(uint32_t p) { return (p >> 8) & 0xff; }
-uint32_t B(uint32_t p) { return p & 0xff; }
 
 CGImageRef render(const UIViewRef& v) { return UIRenderer::renderView(v, 1)->CGImage(); }
 
@@ -327,14 +324,6 @@ Data quadrantJPEG(int exifOrientation) {
   std::vector<uint8_t> bytes(jpeg.bytes(), jpeg.bytes() + jpeg.length());
   bytes.insert(bytes.begin() + 2, app1.begin(), app1.end());
   return Data(std::move(bytes));
-}
-
-char colourName(uint32_t p) {
-  if (R(p) > 200 && G(p) > 200 && B(p) > 200) return 'W';
-  if (R(p) > 200 && G(p) < 60 && B(p) < 60) return 'R';
-  if (G(p) > 200 && R(p) < 60 && B(p) < 60) return 'G';
-  if (B(p) > 200 && R(p) < 60 && G(p) < 60) return 'B';
-  return '?';
 }
 
 TEST(CALayerTest, ImagesShowUprightInAllEightOrientations) {
