@@ -288,7 +288,13 @@ void QBAlbumsViewController::showAssetsOfAlbumAtRow(int64_t row) {
       UIBarButtonSystemItemDone, [weak](const UIBarButtonItemRef&) {
         if (auto g = weak.lock()) g->done();
       }));
-  grid->setImagePickerController(imagePickerController_);
-  grid->setAssetsGroup(assetsGroups_[row]);
+  prepareForSegueSender(grid, row);
   nav->pushViewControllerAnimated(grid, true);
+}
+
+void QBAlbumsViewController::prepareForSegueSender(
+    const std::shared_ptr<QBAssetsViewController>& destination, int64_t row) {
+  if (!destination || row < 0 || row >= int64_t(assetsGroups_.size())) return;
+  destination->setImagePickerController(imagePickerController_);
+  destination->setAssetsGroup(assetsGroups_[row]);
 }

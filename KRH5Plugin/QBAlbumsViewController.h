@@ -17,6 +17,7 @@
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UITableView.h"
 
+class QBAssetsViewController;
 class QBImagePickerController;
 
 // The toolbar both picker screens show: a disabled, black item for the selection count
@@ -90,6 +91,10 @@ class QBAlbumsViewController : public plat::UIViewController,
       std::function<void(const std::vector<plat::ALAssetsGroupRef>&)> completion);
   // Pushes the grid of the album at row (what the row's segue does).
   void showAssetsOfAlbumAtRow(int64_t row);
+  // The segue's preparation: the grid gets the picker and the album at `row`. A row past the
+  // album list, or no grid, changes nothing.
+  void prepareForSegueSender(const std::shared_ptr<QBAssetsViewController>& destination,
+                             int64_t row);
 
   int64_t numberOfSectionsInTableView(plat::UITableView&) override { return 1; }
   int64_t tableViewNumberOfRowsInSection(plat::UITableView&, int64_t) override {

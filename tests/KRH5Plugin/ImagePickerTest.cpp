@@ -507,6 +507,26 @@ TEST_F(ImagePickerTest, AlbumRowsShowTheNewestThumbnailsAndIgnoreThemOnceReused)
   EXPECT_FALSE(cell->imageView1()->image());
 }
 
+TEST_F(ImagePickerTest, TheRowSegueGivesTheGridThePickerAndTheRowsAlbum) {
+  album("One", 1);
+  album("Two", 2, 1);
+  auto p = open(2);
+  auto list = albums(p);
+  ASSERT_EQ(list->assetsGroups().size(), 3u);
+  auto g = std::make_shared<QBAssetsViewController>();
+  g->didInit();
+  list->prepareForSegueSender(g, 2);
+  EXPECT_EQ(g->imagePickerController(), p);
+  EXPECT_EQ(g->assetsGroup(), list->assetsGroups()[2]);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(g->numberOfAssets(), 2u);
+  // A row past the list leaves the grid as it is.
+  list->prepareForSegueSender(g, 3);
+  list->prepareForSegueSender(g, -1);
+  list->prepareForSegueSender(nullptr, 0);
+  EXPECT_EQ(g->assetsGroup(), list->assetsGroups()[2]);
+}
+
 TEST_F(ImagePickerTest, RendersOfTheAlbumListAndTheGrid) {
   album("Camera Roll", 3);
   album("One", 1, 3);
