@@ -370,7 +370,9 @@ NSURLRef NSURL::fileURLWithPath(std::string_view path) {
   if (path.empty()) return nullptr;
   std::string full = path[0] == '/' ? std::string(path) : currentDirectory() + "/" + std::string(path);
   struct stat st {};
-  bool isDir = full.back() == '/' || (::stat(full.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  // A NUL would end the path early for stat: such a path names no folder.
+  bool isDir = full.back() == '/' || (isValidFilePath(full) && ::stat(full.c_str(), &st) == 0 &&
+                                      S_ISDIR(st.st_mode));
   return fileURLWithPathIsDirectory(full, isDir);
 }
 

@@ -127,6 +127,10 @@ TEST(URL, FileURLsAndPathEditing) {
   EXPECT_EQ(f->pathExtension(), "txt");
   EXPECT_EQ(NSURL::fileURLWithPath("/")->absoluteString(), "file:///");  // an existing folder
   EXPECT_EQ(NSURL::fileURLWithPathIsDirectory("/x/y", true)->absoluteString(), "file:///x/y/");
+  // A path holding a NUL names no folder, though the part before the NUL does.
+  auto nul = NSURL::fileURLWithPath(std::string("/tmp/..\0x", 9));
+  ASSERT_TRUE(nul);
+  EXPECT_NE(nul->absoluteString().back(), '/') << nul->absoluteString();
   char cwd[4096];
   ASSERT_TRUE(getcwd(cwd, sizeof cwd));
   EXPECT_EQ(NSURL::fileURLWithPath("rel.txt")->path(), std::string(cwd) + "/rel.txt");
