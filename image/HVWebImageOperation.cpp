@@ -1,7 +1,6 @@
 #include "image/HVWebImageOperation.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -437,9 +436,9 @@ void HVWebImageOperation::_startRequest() {
   }
   bool file = isFileURL(url_);
   if (file) {
-    std::error_code ec;
-    auto size = std::filesystem::file_size(url_->path(), ec);
-    expectedSize_ = ec ? -1 : static_cast<int64_t>(size);
+    plat::Value size;
+    url_->getResourceValueForKey(&size, plat::NSURLFileSizeKey);
+    expectedSize_ = size.isNumber() ? size.longLongValue() : -1;
   }
   proxy_ = _HVWebImageWeakProxy::proxyWithTarget(keep);
   connection_ = plat::NSURLConnection::connectionWithRequestDelegate(request_, proxy_);

@@ -738,4 +738,56 @@ TEST_F(WebImageTest, ExpiredBackgroundTimeCancelsTheLoad) {
   EXPECT_TRUE(runUntil([&] { return app.backgroundTaskCountForTesting() == before; }));
 }
 
+TEST_F(WebImageTest, SkippingTheDiskCacheDownloadsWhatOnlyTheDiskHolds) {
+  auto queue = std::make_shared<plat::NSOperationQueue>();
+  auto manager = HVWebImageManager::initWithCacheQueue(cache_, queue);
+  auto jpeg = servedJPEG();
+  auto path = serveJPEG("disk-only", jpeg);
+  auto url = plat::NSURL::URLWithString(server_.url(path));
+  auto image = HVImage::initWithDataScale(jpeg, 1);
+  ASSERT_TRUE(image);
+  cache_->setImageImageDataForKeyWithType(image, jpeg, url->absoluteString(), HVCacheTierDisk);
+  ASSERT_TRUE(cache_->containsImageForKeyWithType(url->absoluteString(), HVCacheTierDisk));
+  auto load = [&](HVWebImageOptionFlags options) {
+    Recorder rec;
+    manager->requestImageWithURLOptionsProgressTransformCompletion(url, options, {}, {},
+                                                                   rec.handler());
+    auto r = rec.waitFinal();
+    EXPECT_TRUE(runUntil([&] { return queue->operationCount() == 0; }));
+    return r.source;
+  };
+  EXPECT_EQ(load(HVWebImageOptionSkipDiskCache), HVWebImageSourceNetwork);
+  EXPECT_EQ(hits(path), 1u);
+  testing_loop::runUntilIdle();
+}
+
+TEST_F(WebImageTest, AProxyWhoseOperationIsGoneDoesNothing) {
+  Recorder rec;
+  auto url = server_.url(uniquePath("proxy"));
+  auto op = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+      plat::NSURLRequest::requestWithURL(url), HVWebImageOptionURLLoadingCache, nullptr, "", {},
+      {}, rec.handler());
+  auto proxy = _HVWebImageWeakProxy::proxyWithTarget(op);
+  EXPECT_EQ(proxy->target(), op);
+  EXPECT_EQ(proxy->connectionShouldUseCredentialStorage(nullptr), std::optional<bool>(true));
+  plat::HTTPHeaderFields headers;
+  headers.set("Content-Length", "4");
+  auto response = plat::NSHTTPURLResponse::make(url, 200, headers);
+  auto cached = std::make_shared<plat::NSCachedURLResponse>(response, plat::Data("abcd", 4));
+  EXPECT_EQ(proxy->connectionWillCacheResponse(nullptr, cached).value_or(nullptr), cached);
+
+  op.reset();
+  EXPECT_FALSE(proxy->target());
+  // Questions are left to the connection or answered "no"; calls change nothing.
+  EXPECT_EQ(proxy->connectionShouldUseCredentialStorage(nullptr), std::nullopt);
+  EXPECT_FALSE(proxy->connectionWillSendRequestForAuthenticationChallenge(nullptr, nullptr));
+  EXPECT_EQ(proxy->connectionWillCacheResponse(nullptr, cached).value_or(cached), nullptr);
+  proxy->connectionDidReceiveResponse(nullptr, response);
+  proxy->connectionDidReceiveData(nullptr, plat::Data("abcd", 4));
+  proxy->connectionDidFinishLoading(nullptr);
+  proxy->connectionDidFailWithError(nullptr, plat::NSError::make(plat::NSURLErrorDomain, -1));
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(rec.results().empty());
+}
+
 }  // namespace
