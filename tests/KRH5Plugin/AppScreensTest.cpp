@@ -49,12 +49,7 @@ struct AppScreensTest : ::testing::Test, plugin_page::PluginPage {
     bundle.writePlist("Lumora.bundle/Info.plist", Value(Dictionary()));
     UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 375, 667));
     window = make<UIWindow>(CGRectMake(0, 0, 375, 667));
-    window->setRootViewController(rootController);
-    window->makeKeyAndVisible();
-    SysPlugin::Register();
-    SysPlugin::Load();
-    IOSPlugin::SetRootController(rootController);
-    SysInterface::SetScreens(AppScreens());
+    plugin_page::showSysScreens(window, rootController, AppScreens());
     docs = Utils::GetDocumentPath().value_or("");
     ASSERT_FALSE(docs.empty());
     std::filesystem::create_directories(docs);
@@ -65,9 +60,7 @@ struct AppScreensTest : ::testing::Test, plugin_page::PluginPage {
     testing_loop::runUntilIdle();
     TKImageCropController::ResetForTesting();
     QRCodeManager::ResetForTesting();
-    SysInterface::SetScreens({});
-    SysPlugin::ResetForTesting();
-    IOSPlugin::ResetForTesting();
+    plugin_page::resetSysScreens();
     UIScreen::mainScreen().setBounds(oldScreen);
     window->setHidden(true);
     ALAssetsLibrary::resetForTesting();

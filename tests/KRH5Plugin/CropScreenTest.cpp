@@ -60,23 +60,16 @@ struct CropScreenTest : ::testing::Test, plugin_page::PluginPage {
   void SetUp() override {
     bundle.writePlist("Lumora.bundle/Info.plist", Value(Dictionary()));
     window = make<UIWindow>(CGRectMake(0, 0, 375, 667));
-    window->setRootViewController(rootController);
-    window->makeKeyAndVisible();
-    SysPlugin::Register();
-    SysPlugin::Load();
-    IOSPlugin::SetRootController(rootController);
     SysScreens screens;
     screens.cropImage = TKImageCropController::CropImageSavePathIsPngMaxWidthMaxHeight;
-    SysInterface::SetScreens(screens);
+    plugin_page::showSysScreens(window, rootController, screens);
     docs = *Utils::GetDocumentPath();
     ASSERT_TRUE(attach("LM_IOS.SetCallback({onCropImage: back});"));
   }
   void TearDown() override {
     TKImageCropController::ResetForTesting();
     UITouchDriver::resetForTesting();
-    SysInterface::SetScreens({});
-    SysPlugin::ResetForTesting();
-    IOSPlugin::ResetForTesting();
+    plugin_page::resetSysScreens();
     window->setHidden(true);
   }
 

@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/SysInterface.h"
+#include "KRH5Plugin/SysPlugin.h"
+#include "platform/uikit/UIViewController.h"
+#include "platform/uikit/UIWindow.h"
 #include "testing/loop/Pump.h"
 
 namespace plugin_page {
@@ -58,5 +62,24 @@ struct PluginPage {
   }
   void eval(const std::string& script) { web->evaluateJavaScriptCompletionHandler(script); }
 };
+
+// Shows `window` with `rootController` as its root, registers and loads the Sys plugin, hands
+// the root controller to the bridge and installs `screens` as the Sys screens. Main thread.
+inline void showSysScreens(const std::shared_ptr<plat::UIWindow>& window,
+                           const plat::UIViewControllerRef& rootController, SysScreens screens) {
+  window->setRootViewController(rootController);
+  window->makeKeyAndVisible();
+  SysPlugin::Register();
+  SysPlugin::Load();
+  IOSPlugin::SetRootController(rootController);
+  SysInterface::SetScreens(std::move(screens));
+}
+
+// Undoes what showSysScreens registered: no Sys screens, the Sys plugin and the bridge reset.
+inline void resetSysScreens() {
+  SysInterface::SetScreens({});
+  SysPlugin::ResetForTesting();
+  IOSPlugin::ResetForTesting();
+}
 
 }  // namespace plugin_page

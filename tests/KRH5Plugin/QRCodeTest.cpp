@@ -142,21 +142,14 @@ struct QRScannerTest : ::testing::Test, plugin_page::PluginPage {
     // 40 more points than the content view: the strip below it.
     UIScreen::mainScreen().setBounds(CGRectMake(0, 0, 667, 415));
     window = make<UIWindow>(CGRectMake(0, 0, 667, 415));
-    window->setRootViewController(rootController);
-    window->makeKeyAndVisible();
-    SysPlugin::Register();
-    SysPlugin::Load();
-    IOSPlugin::SetRootController(rootController);
     SysScreens screens;
     screens.scanQRCode = QRCodeManager::ScanQRCode;
-    SysInterface::SetScreens(screens);
+    plugin_page::showSysScreens(window, rootController, screens);
     ASSERT_TRUE(attach("LM_IOS.SetCallback({onScanQRCode: back});"));
   }
   void TearDown() override {
     QRCodeManager::ResetForTesting();
-    SysInterface::SetScreens({});
-    SysPlugin::ResetForTesting();
-    IOSPlugin::ResetForTesting();
+    plugin_page::resetSysScreens();
     PermissionStore::shared().resetForTesting();
     UIScreen::mainScreen().setBounds(oldScreen);
     window->setHidden(true);
