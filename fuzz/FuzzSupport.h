@@ -1,12 +1,16 @@
 #pragma once
-// Small helpers shared by the fuzz targets: splitting the fuzzer's bytes into fields, and a
-// check that aborts (so libFuzzer records the input) when an invariant does not hold.
+// Small helpers shared by the fuzz targets: splitting the fuzzer's bytes into fields, a check
+// that aborts (so libFuzzer records the input) when an invariant does not hold, quieting the
+// log, and putting a file's magic bytes in front of the input.
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+
+#include "platform/foundation/Data.h"
+#include "platform/foundation/NSLog.h"
 
 namespace fuzz {
 
@@ -38,6 +42,21 @@ class Input {
  private:
   std::string_view rest_;
 };
+
+// Drops what the code under test logs through NSLog: damaged input makes readers log, and the
+// fuzzer's output has no use for it. Returns 0, the answer of LLVMFuzzerInitialize.
+inline int quietLogs() {
+  plat::setNSLogCaptureForTesting([](const std::string&) {});
+  return 0;
+}
+
+// The `headerLength` bytes of `header` followed by the `size` bytes at `data`.
+inline plat::Data afterHeader(const char* header, size_t headerLength, const uint8_t* data,
+                              size_t size) {
+  plat::Data bytes(reinterpret_cast<const uint8_t*>(header), headerLength);
+  bytes.append(data, size);
+  return bytes;
+}
 
 [[noreturn]] inline void fail(const char* what, const std::string& detail) {
   std::fprintf(stderr, "invariant failed: %s\n%s\n", what, detail.c_str());

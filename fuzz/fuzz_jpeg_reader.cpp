@@ -5,20 +5,14 @@
 #include <algorithm>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
-// The readers log what is wrong with damaged files; the fuzzer's output has no use for it.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::setNSLogCaptureForTesting([](const std::string&) {});
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::quietLogs(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
-  plat::Data bytes(reinterpret_cast<const uint8_t*>("\xff\xd8"), 2);
-  bytes.append(data + 1, size - 1);
+  plat::Data bytes = fuzz::afterHeader("\xff\xd8", 2, data + 1, size - 1);
   size_t cut = 2 + (size - 1) * mode / 255;
   bool complete = false;
   int orientation = 0;

@@ -6,20 +6,14 @@
 #include <algorithm>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
-// The readers log what is wrong with damaged files; the fuzzer's output has no use for it.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::setNSLogCaptureForTesting([](const std::string&) {});
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::quietLogs(); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
-  plat::Data bytes(reinterpret_cast<const uint8_t*>("\x89PNG\r\n\x1a\n"), 8);
-  bytes.append(data + 1, size - 1);
+  plat::Data bytes = fuzz::afterHeader("\x89PNG\r\n\x1a\n", 8, data + 1, size - 1);
   if (mode & 1) {
     // A prefix, as it arrives.
     size_t cut = 8 + (size - 1) * (mode >> 1) / 127;

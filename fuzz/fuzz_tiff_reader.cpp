@@ -5,14 +5,9 @@
 #include <algorithm>
 
 #include "fuzz/FuzzSupport.h"
-#include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
-// The readers log what is wrong with damaged files; the fuzzer's output has no use for it.
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  plat::setNSLogCaptureForTesting([](const std::string&) {});
-  return 0;
-}
+extern "C" int LLVMFuzzerInitialize(int*, char***) { return fuzz::quietLogs(); }
 
 namespace {
 
@@ -40,8 +35,7 @@ void readAll(plat::CGImageSource::Reader& reader, const plat::Data& data, bool f
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const uint8_t mode = data[0];
-  plat::Data bytes(reinterpret_cast<const uint8_t*>((mode & 1) ? "MM\0*" : "II*\0"), 4);
-  bytes.append(data + 1, size - 1);
+  plat::Data bytes = fuzz::afterHeader((mode & 1) ? "MM\0*" : "II*\0", 4, data + 1, size - 1);
   auto reader = plat::makeTIFFReader();
   if (mode & 2) readAll(*reader, bytes.subdata(0, 4 + (size - 1) * (mode >> 2) / 63), false);
   readAll(*reader, bytes, true);
