@@ -39,14 +39,17 @@ struct Result {
   plat::NSErrorRef error;
 };
 
-// Collects completion calls (any thread) and checks that no operation reports more than one
-// finished or cancelled result.
+// Collects completion calls (any thread) of one operation and fails the test as soon as it
+// reports a second finished or cancelled result.
 class Recorder {
  public:
   HVWebImageCompletionHandler handler() {
     return [this](const plat::UIImageRef& image, const plat::NSURLRef& url, HVWebImageSource from,
                   HVWebImagePhase phase, const plat::NSErrorRef& error) {
       std::lock_guard<std::mutex> lock(mu_);
+      if (phase != HVWebImagePhasePartial && finals_++ > 0) {
+        ADD_FAILURE() << "a second finished or cancelled report (phase " << phase << ")";
+      }
       results_.push_back({image, url, from, phase, error});
     };
   }
@@ -71,6 +74,7 @@ class Recorder {
  private:
   mutable std::mutex mu_;
   std::vector<Result> results_;
+  size_t finals_ = 0;
 };
 
 plat::Data servedJPEG(int w = 24, int h = 16) {
