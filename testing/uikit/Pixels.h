@@ -1,10 +1,11 @@
 #pragma once
 // Pixel probes for tests that check drawing: the channels of a 0xAARRGGBB pixel, a rough
-// colour name, and a two-colour picture to draw from. Main thread only (the picture is drawn
-// in an image context).
+// colour name, and two pictures to draw from. Main thread only (the pictures are drawn in an
+// image context).
 
 #include <cstdint>
 
+#include "platform/uikit/UIColor.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
 
@@ -32,6 +33,21 @@ inline plat::UIImageRef twoColourImage(double w, double h, double scale = 1) {
   plat::CGContextFillRect(c, plat::CGRectMake(0, 0, w / 2, h));
   plat::CGContextSetRGBFillColor(c, 0, 0, 1, 1);
   plat::CGContextFillRect(c, plat::CGRectMake(w / 2, 0, w / 2, h));
+  auto image = plat::UIGraphicsGetImageFromCurrentImageContext();
+  plat::UIGraphicsEndImageContext();
+  return image;
+}
+
+// A 64 x 32 pixel image in four quadrants: red, green on top, blue, white below.
+inline plat::UIImageRef quadrantsImage() {
+  plat::UIGraphicsBeginImageContextWithOptions(plat::CGSizeMake(64, 32), true, 1);
+  plat::CGContextRef c = plat::UIGraphicsGetCurrentContext();
+  const plat::UIColor colors[4] = {plat::UIColor::redColor(), plat::UIColor::greenColor(),
+                                   plat::UIColor::blueColor(), plat::UIColor::whiteColor()};
+  for (int i = 0; i < 4; i++) {
+    colors[i].setFill();
+    plat::CGContextFillRect(c, plat::CGRectMake((i % 2) * 32, (i / 2) * 16, 32, 16));
+  }
   auto image = plat::UIGraphicsGetImageFromCurrentImageContext();
   plat::UIGraphicsEndImageContext();
   return image;

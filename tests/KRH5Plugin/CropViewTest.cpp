@@ -190,17 +190,7 @@ TEST_F(CropViewTest, TheCropLeavesTheBorderOutAndCountsPixelsPerUnit) {
 
 // A 64 x 32 bitmap in four quadrants (red, green / blue, white) in the given orientation.
 UIImageRef quadrants(UIImageOrientation orientation) {
-  UIGraphicsBeginImageContextWithOptions(CGSizeMake(64, 32), true, 1);
-  CGContextRef c = UIGraphicsGetCurrentContext();
-  const UIColor colors[4] = {UIColor::redColor(), UIColor::greenColor(), UIColor::blueColor(),
-                             UIColor::whiteColor()};
-  for (int i = 0; i < 4; i++) {
-    colors[i].setFill();
-    CGContextFillRect(c, CGRectMake((i % 2) * 32, (i / 2) * 16, 32, 16));
-  }
-  auto bitmap = UIGraphicsGetImageFromCurrentImageContext()->CGImage();
-  UIGraphicsEndImageContext();
-  return UIImage::imageWithCGImage(bitmap, 1, orientation);
+  return UIImage::imageWithCGImage(quadrantsImage()->CGImage(), 1, orientation);
 }
 
 TEST(CropImageHandler, FixOrientationTurnsAllEightUpright) {

@@ -305,16 +305,7 @@ TEST(CALayerTest, ControllerContainmentAndSizeTransitions) {
 // A JPEG of 64 x 32 pixels in four quadrants (red, green / blue, white) carrying an EXIF
 // orientation.
 Data quadrantJPEG(int exifOrientation) {
-  UIGraphicsBeginImageContextWithOptions(CGSizeMake(64, 32), true, 1);
-  CGContextRef c = UIGraphicsGetCurrentContext();
-  const UIColor colors[4] = {UIColor::redColor(), UIColor::greenColor(), UIColor::blueColor(),
-                             UIColor::whiteColor()};
-  for (int i = 0; i < 4; i++) {
-    colors[i].setFill();
-    CGContextFillRect(c, CGRectMake((i % 2) * 32, (i / 2) * 16, 32, 16));
-  }
-  Data jpeg = UIImageJPEGRepresentation(UIGraphicsGetImageFromCurrentImageContext(), 1);
-  UIGraphicsEndImageContext();
+  Data jpeg = UIImageJPEGRepresentation(quadrantsImage(), 1);
   const uint8_t tiff[] = {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0,            // header, one entry
                           0x12, 0x01, 3, 0, 1, 0, 0, 0,                 // orientation, short
                           uint8_t(exifOrientation), 0, 0, 0, 0, 0, 0, 0};  // value, next IFD
