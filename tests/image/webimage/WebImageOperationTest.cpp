@@ -766,6 +766,7 @@ TEST_F(WebImageTest, SkippingTheDiskCacheDownloadsWhatOnlyTheDiskHolds) {
 }
 
 TEST_F(WebImageTest, AProxyWhoseOperationIsGoneDoesNothing) {
+  EXPECT_THROW(HVWebImageOperation::init(), plat::NSException);
   Recorder rec;
   auto url = server_.url(uniquePath("proxy"));
   auto op = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
