@@ -9,13 +9,8 @@
 // and then for hundreds of milliseconds, which makes the baseline erratic).
 // The last line printed is "ratio: R": the lowest of the three figures, system over libcurl.
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -25,6 +20,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/LoopbackServer.h"
 #include "bench/RateReporter.h"
 #include "net/SDPHTTPResponseSerializer.h"
 #include "net/SDPHTTPSessionManager.h"
@@ -35,74 +31,22 @@ namespace {
 constexpr int kConcurrent = 64;
 constexpr size_t kBigBody = 64u << 20;
 
-// A minimal keep-alive HTTP/1.1 server on 127.0.0.1 answering GETs of "/1k" and "/big" with
-// one write per response and Nagle off, so that neither side of the comparison waits on
-// delayed acknowledgements. One thread per connection.
+// The loopback server answering GETs of "/big" with the big body and anything else with 1 KiB.
 class BenchServer {
  public:
-  BenchServer() : small_(response(std::string(1024, 'k'))), big_(response(std::string(kBigBody, 'b'))) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 256);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    std::thread([this] {
-      while (true) {
-        int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
-        std::thread([this, fd] { serve(fd); }).detach();
-      }
-    }).detach();
-  }
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
-  }
+  BenchServer()
+      : small_(bench_support::LoopbackServer::response("application/octet-stream",
+                                                       std::string(1024, 'k'))),
+        big_(bench_support::LoopbackServer::response("application/octet-stream",
+                                                     std::string(kBigBody, 'b'))) {}
+  std::string url(const std::string& path) const { return server_.url(path); }
 
  private:
-  static std::string response(const std::string& body) {
-    return "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body;
-  }
-  void serve(int fd) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::string pending;
-    char buffer[8192];
-    while (true) {
-      size_t end;
-      while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-          ::close(fd);
-          return;
-        }
-        pending.append(buffer, static_cast<size_t>(n));
-      }
-      const bool big = pending.compare(0, 9, "GET /big ") == 0;
-      pending.erase(0, end + 4);
-      const std::string& reply = big ? big_ : small_;
-      size_t sent = 0;
-      while (sent < reply.size()) {
-        ssize_t n = ::send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-          ::close(fd);
-          return;
-        }
-        sent += static_cast<size_t>(n);
-      }
-    }
-  }
-
-  int listener_ = -1;
-  uint16_t port_ = 0;
   const std::string small_;
   const std::string big_;
+  bench_support::LoopbackServer server_{[this](const std::string& head) -> const std::string& {
+    return head.compare(0, 9, "GET /big ") == 0 ? big_ : small_;
+  }};
 };
 
 BenchServer& server() {

@@ -6,14 +6,9 @@
 // threads as the decode queues. Images per second, paired round by round.
 // The last line printed is "ratio: R", system over baseline.
 
-#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <jpeglib.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -29,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/LoopbackServer.h"
 #include "bench/PairedRounds.h"
 #include "image/HVWebImageManager.h"
 #include "image/HVWebImageOperation.h"
@@ -78,74 +74,23 @@ std::string encodeJPEG(int seed) {
   return body;
 }
 
-// Keep-alive HTTP/1.1 server on 127.0.0.1 answering "GET /img/<n>.jpg..." with image n in one
-// write, Nagle off. One thread per connection.
+// The loopback server answering "GET /img/<n>.jpg..." with image n.
 class ImageServer {
  public:
   ImageServer() {
-    for (int i = 0; i < kImages; ++i) {
-      std::string body = encodeJPEG(i);
-      replies_.push_back("HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                         std::to_string(body.size()) + "\r\n\r\n" + body);
-    }
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    ::listen(listener_, 256);
-    socklen_t len = sizeof addr;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-    std::thread([this] {
-      while (true) {
-        int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
-        std::thread([this, fd] { serve(fd); }).detach();
-      }
-    }).detach();
+    for (int i = 0; i < kImages; ++i)
+      replies_.push_back(bench_support::LoopbackServer::response("image/jpeg", encodeJPEG(i)));
   }
   std::string url(int image, int round) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/img/" + std::to_string(image) +
-           ".jpg?r=" + std::to_string(round);
+    return server_.url("/img/" + std::to_string(image) + ".jpg?r=" + std::to_string(round));
   }
 
  private:
-  void serve(int fd) {
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    std::string pending;
-    char buffer[8192];
-    while (true) {
-      size_t end;
-      while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
-        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) {
-          ::close(fd);
-          return;
-        }
-        pending.append(buffer, static_cast<size_t>(n));
-      }
-      int image = std::atoi(pending.c_str() + std::strlen("GET /img/"));
-      pending.erase(0, end + 4);
-      const std::string& reply = replies_[size_t(std::clamp(image, 0, kImages - 1))];
-      size_t sent = 0;
-      while (sent < reply.size()) {
-        ssize_t n = ::send(fd, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) {
-          ::close(fd);
-          return;
-        }
-        sent += static_cast<size_t>(n);
-      }
-    }
-  }
-
-  int listener_ = -1;
-  uint16_t port_ = 0;
   std::vector<std::string> replies_;
+  bench_support::LoopbackServer server_{[this](const std::string& head) -> const std::string& {
+    int image = std::atoi(head.c_str() + std::strlen("GET /img/"));
+    return replies_[size_t(std::clamp(image, 0, kImages - 1))];
+  }};
 };
 
 ImageServer& server() {
