@@ -1,6 +1,8 @@
 #include "platform/network/NSOperationQueue.h"
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <list>
 #include <mutex>
@@ -59,20 +61,54 @@ struct NSOperationQueue::State {
 
   bool hasRoomLocked() const { return width < 0 || running < width; }
 
-  // Starts as many waiting, ready operations as there are free slots, in the order added.
-  // Asks the waiting operations isReady() without holding the queue's lock.
-  static void schedule(const std::shared_ptr<State>& s) {
+  // Collects, under the lock, up to `limit` operations not started yet, in the order added,
+  // leaving out those in `skip` (found not ready in this round).
+  std::vector<NSOperationRef> waitingLocked(size_t limit,
+                                            const std::vector<const NSOperation*>& skip) const {
     std::vector<NSOperationRef> waiting;
-    {
-      std::lock_guard<std::mutex> lock(s->mu);
-      if (!s->hasRoomLocked()) return;
-      for (const auto& e : s->entries)
-        if (!e.started) waiting.push_back(e.op);
+    for (const auto& e : entries) {
+      if (waiting.size() >= limit) break;
+      if (e.started) continue;
+      if (std::find(skip.begin(), skip.end(), e.op.get()) != skip.end()) continue;
+      waiting.push_back(e.op);
     }
-    std::vector<NSOperationRef> ready;
-    for (auto& op : waiting)
-      if (op->isCancelled() || op->isReady()) ready.push_back(std::move(op));
-    if (ready.empty()) return;
+    return waiting;
+  }
+
+  // Starts as many waiting, ready operations as there are free slots, in the order added.
+  // Asks the waiting operations isReady() without holding the queue's lock, and looks at no
+  // more of them than it has slots for unless some are not ready (a long backlog costs each
+  // round nothing). With `next`, the first operation to start is handed back there for the
+  // caller to run on its own thread instead of being dispatched.
+  static void schedule(const std::shared_ptr<State>& s, NSOperationRef* next = nullptr) {
+    std::vector<const NSOperation*> notReady;
+    for (;;) {
+      std::vector<NSOperationRef> waiting;
+      size_t free;
+      {
+        std::lock_guard<std::mutex> lock(s->mu);
+        if (!s->hasRoomLocked()) return;
+        free = s->width < 0 ? SIZE_MAX : size_t(s->width - s->running);
+        waiting = s->waitingLocked(free, notReady);
+      }
+      if (waiting.empty()) return;
+      const bool more = waiting.size() >= free;
+      std::vector<NSOperationRef> ready;
+      for (auto& op : waiting) {
+        if (op->isCancelled() || op->isReady()) ready.push_back(std::move(op));
+        else notReady.push_back(op.get());
+      }
+      if (!ready.empty()) start(s, ready, next);
+      next = nullptr;
+      // Some of those looked at were not ready: look further, past them, for others.
+      if (!more || ready.size() == waiting.size()) return;
+    }
+  }
+
+  // Marks the ready operations started while there is room and runs them on the queue's
+  // target (the first one through `next` when given).
+  static void start(const std::shared_ptr<State>& s, std::vector<NSOperationRef>& ready,
+                    NSOperationRef* next) {
     std::vector<NSOperationRef> starting;
     DispatchQueueRef target;
     {
@@ -88,23 +124,37 @@ struct NSOperationQueue::State {
       }
     }
     for (auto& op : starting) {
-      dispatch_async(target, [s, op] {
-        const void* saved = tCurrentQueue;
-        tCurrentQueue = s.get();
-        op->start();
-        tCurrentQueue = saved;
-        // An asynchronous operation gives its slot back when it announces "isFinished".
-        release(s, op.get(), true, op->isFinished());
-      });
+      if (next && !*next) {
+        *next = std::move(op);
+        continue;
+      }
+      dispatch_async(target, [s, op] { run(s, op); });
+    }
+  }
+
+  // Runs a started operation on the queue's target, then hands its slot on. Off the main queue
+  // the slot's next operation runs right here, as a dispatch queue drains its items, instead
+  // of waiting for another worker to be woken for it; the main queue takes one operation per
+  // turn so that other main-queue work keeps its place between them.
+  static void run(const std::shared_ptr<State>& s, NSOperationRef op) {
+    while (op) {
+      const void* saved = tCurrentQueue;
+      tCurrentQueue = s.get();
+      op->start();
+      tCurrentQueue = saved;
+      NSOperationRef next;
+      // An asynchronous operation gives its slot back when it announces "isFinished".
+      release(s, op.get(), true, op->isFinished(), s->main ? nullptr : &next);
+      op = std::move(next);
     }
   }
 
   // Drops an operation and hands its slot on: a synchronous one once its start() returned
   // (`afterStart`), an asynchronous one once it is finished. `afterStart` false means inside
   // the operation's own "isFinished" notice: the scheduling, which asks other operations, is
-  // deferred to a worker.
+  // deferred to a worker. `next` as in schedule().
   static void release(const std::shared_ptr<State>& s, const NSOperation* op, bool afterStart,
-                      bool finished) {
+                      bool finished, NSOperationRef* next = nullptr) {
     std::shared_ptr<State> keep;
     Entry gone;
     {
@@ -122,7 +172,7 @@ struct NSOperationQueue::State {
     if (gone.finishedToken) gone.op->removeObserverForKeyPath(gone.finishedToken);
     gone.op->removeObserverForKeyPath(gone.readyToken);
     if (afterStart) {
-      schedule(s);
+      schedule(s, next);
     } else {
       dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT),
                      [s] { schedule(s); });
