@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "KRH5Plugin/IOSPlugin.h"
@@ -95,6 +96,24 @@ struct WebPage : ::testing::Test, plugin_page::PluginPage {
     auto r = screen()->webView()->request();
     return r ? r->URL() : "";
   }
+  // Waits until the shown document has loaded and holds the element `id` (a page coming back
+  // through history reports its URL before its document can take clicks).
+  bool pageHas(const std::string& id) {
+    bool found = false;
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration<double>(kPageDeadline * testing_loop::timeoutScale());
+    while (!found && std::chrono::steady_clock::now() < deadline) {
+      bool answered = false;
+      screen()->webView()->wkWebView()->evaluateJavaScriptCompletionHandler(
+          "document.readyState === 'complete' && !!document.getElementById('" + id + "')",
+          [&](const Value& v, const NSErrorRef& error) {
+            found = !error && v.isBool() && v.boolValue();
+            answered = true;
+          });
+      if (!testing_loop::runUntil([&] { return answered; }, kPageDeadline)) return false;
+    }
+    return found;
+  }
 };
 
 TEST_F(WebPage, AnAppSchemeLinkGoesToTheOpenerAndTheGamePageHearsOnOpenUrl) {
@@ -117,6 +136,7 @@ TEST_F(WebPage, AnAppSchemeLinkGoesToTheOpenerAndTheGamePageHearsOnOpenUrl) {
   screen()->webView()->wkWebView()->evaluateJavaScriptCompletionHandler("history.back()");
   ASSERT_TRUE(testing_loop::runUntil([&] { return pageURL() == server.url("/page.html"); },
                                      kPageDeadline));
+  ASSERT_TRUE(pageHas("blank"));
   click("blank");
   ASSERT_TRUE(testing_loop::runUntil([&] { return pageURL() == "about:blank"; }, kPageDeadline));
   EXPECT_EQ(URLOpener::shared().openedURLs().size(), 2u);
