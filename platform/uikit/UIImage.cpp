@@ -1,7 +1,6 @@
 #include "platform/uikit/UIImage.h"
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <mutex>
 
