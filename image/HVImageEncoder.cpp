@@ -176,7 +176,9 @@ bool HVImageEncoder::encodeWithImageIO(Data* data, const std::string& path) {
   if (type_ == HVImageKindGIF)
     dest->setProperties(
         Dictionary{{kCGImagePropertyGIFDictionary,
-                    Value(Dictionary{{kCGImagePropertyGIFLoopCount, Value(loopCount_)}})}});
+                    // The GIF field is 16 bits: larger counts play the most it can say.
+                    Value(Dictionary{{kCGImagePropertyGIFLoopCount,
+                                      Value(std::min<uint64_t>(loopCount_, 65535))}})}});
   for (size_t i = 0; i < count; ++i) {
     Dictionary props;
     if (count == 1 || type_ != HVImageKindGIF) {

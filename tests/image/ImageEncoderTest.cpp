@@ -293,6 +293,14 @@ TEST(ImageEncoderTest, GIFKeepsLoopsDelaysAndTransparency) {
   endless->addImageDuration(UIImage::imageWithCGImage(solid(2, 2, 0xff00ff00)), 0.1);
   endless->addImageDuration(UIImage::imageWithCGImage(solid(2, 2, 0xffff0000)), 0.1);
   EXPECT_EQ(HVImageDecoder::decoderWithDataScale(endless->encode(), 1)->loopCount(), 0u);
+
+  // Counts past the 16-bit field play the most it holds, never endlessly or fewer times.
+  for (uint64_t loops : {65535ull, 65536ull, 100000ull}) {
+    endless->setLoopCount(loops);
+    auto many = HVImageDecoder::decoderWithDataScale(endless->encode(), 1);
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->loopCount(), 65535u) << loops;
+  }
 }
 
 struct Chunk {
