@@ -9,9 +9,14 @@
 #include <cstdint>
 
 #include "platform/graphics/Accelerate.h"
+#include "platform/graphics/CGBitmapContext.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/CGImage.h"
 #include "platform/uikit/UIImage.h"
+
+// The device RGB colour space the library's bitmaps use: made once on first use (on any
+// thread) and never released.
+const plat::CGColorSpaceRef& HVSharedDeviceRGBSpace();
 
 // A copy of the image in the standard format (opaque stays opaque). nullptr for a null or empty
 // image. Both forms copy the pixels; decodeForDisplay draws them, otherwise they are copied raw.

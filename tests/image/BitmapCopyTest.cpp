@@ -14,6 +14,13 @@ namespace {
 
 constexpr CGBitmapInfo kStandard = kCGBitmapByteOrder32Little | kCGImageAlphaPremultipliedFirst;
 
+TEST(BitmapCopyTest, SharedColourSpaceIsOneDeviceRGBSpace) {
+  const auto& space = HVSharedDeviceRGBSpace();
+  ASSERT_TRUE(space);
+  EXPECT_EQ(plat::CGColorSpaceGetModel(space), plat::kCGColorSpaceModelRGB);
+  EXPECT_EQ(HVSharedDeviceRGBSpace(), space);
+}
+
 TEST(BitmapCopyTest, DecodedCopyKeepsPixelsAndOpacity) {
   auto opaque = gradient(5, 3);
   auto copy = HVDecodedCGImageCopy(opaque, true);
