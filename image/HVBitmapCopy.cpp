@@ -39,6 +39,10 @@ CGImageRef copyPixels(const CGImageRef& image, bool opaque) {
 
 }  // namespace
 
+void HVCGDataProviderReleaseDataCallback(void*, const void* data, size_t) {
+  std::free(const_cast<void*>(data));
+}
+
 const CGColorSpaceRef& HVSharedDeviceRGBSpace() {
   static const auto* space = new CGColorSpaceRef(CGColorSpaceCreateDeviceRGB());
   return *space;

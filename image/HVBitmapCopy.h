@@ -6,6 +6,7 @@
 //
 // Thread-safety: any thread, concurrently.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/graphics/Accelerate.h"
@@ -43,3 +44,7 @@ plat::CGImageRef HVTransformedCGImageCopy(const plat::CGImageRef& image,
 // free(). Returns false (buffer untouched) for anything else or a failed allocation.
 bool HVCGImageToARGBBuffer(const plat::CGImageRef& image, plat::vImage_Buffer* buffer,
                            plat::CGBitmapInfo bitmapInfo);
+
+// Release callback for pixel buffers handed over with malloc'ed memory: frees `data` (nothing
+// for nullptr). `info` and `size` are unused.
+void HVCGDataProviderReleaseDataCallback(void* info, const void* data, size_t size);
