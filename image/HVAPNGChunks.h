@@ -48,6 +48,9 @@ constexpr uint64_t kHVAPNGMaxCanvasPixels = 1ull << 26;
 // a record without frames, so the default image still shows.
 std::unique_ptr<HVAPNGInfo> HVParseAPNGChunks(const uint8_t* data, size_t length);
 
+// Frees a record and its tables; nullptr is ignored. (Dropping the unique_ptr does the same.)
+inline void HVAPNGInfoRelease(std::unique_ptr<HVAPNGInfo> info) { info.reset(); }
+
 // A standalone PNG holding frame `index` of the record made from the same bytes; empty when the
 // index is out of range.
 plat::Data HVAPNGCopyFrameData(const uint8_t* data, size_t length, const HVAPNGInfo& info,

@@ -269,7 +269,9 @@ void HVAnimatedImageView::setCurrentAnimatedImageIndex(uint64_t index) {
     });
     return;
   }
-  auto* anim = animated();
+  // Held for the whole change: an observer of the notice may set another image.
+  UIImageRef image = currentAnimatedImage();
+  auto* anim = dynamic_cast<HVAnimatedImage*>(image.get());
   if (!anim || index >= anim->animatedImageFrameCount() || index == curIndex_.load()) return;
   {
     std::lock_guard<std::mutex> lock(lock_);
@@ -277,9 +279,11 @@ void HVAnimatedImageView::setCurrentAnimatedImageIndex(uint64_t index) {
     buffer_.clear();
   }
   setCurrentIndexNotifying(index);
+  // An observer that changed the image or the index has shown what it wanted.
+  if (currentAnimatedImage() != image || curIndex_.load() != index) return;
   curFrame_ = anim->animatedImageFrameAtIndex(index);
   if (curImageHasContentsRect_) {
-    if (auto r = anim->animatedImageContentsRectAtIndex(index)) applyContentsRect(*r, curImage_);
+    if (auto r = anim->animatedImageContentsRectAtIndex(index)) applyContentsRect(*r, image);
   }
   time_ = 0;
   loopEnd_ = false;
@@ -350,8 +354,15 @@ uint64_t HVAnimatedImageView::bufferedFrameCountForTesting() const {
   return buffer_.size();
 }
 
+UIImageRef HVAnimatedImageView::currentAnimatedImage() const {
+  std::lock_guard<std::mutex> lock(lock_);
+  return curImage_;
+}
+
 void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
-  auto* anim = animated();
+  // Held for the whole tick: an observer of the index notice may set another image.
+  UIImageRef image = currentAnimatedImage();
+  auto* anim = dynamic_cast<HVAnimatedImage*>(image.get());
   if (!anim) return;
   if (loopEnd_) {
     stopAnimating();
@@ -390,11 +401,13 @@ void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
     }
   }
   if (found) {
-    setCurrentIndexNotifying(nextIndex);
+    uint64_t shownIndex = nextIndex;
+    setCurrentIndexNotifying(shownIndex);
+    // An observer that changed the image or jumped to another frame has set what shows.
+    if (currentAnimatedImage() != image || curIndex_.load() != shownIndex) return;
     curFrame_ = frame;
     if (curImageHasContentsRect_) {
-      if (auto r = anim->animatedImageContentsRectAtIndex(nextIndex))
-        applyContentsRect(*r, curImage_);
+      if (auto r = anim->animatedImageContentsRectAtIndex(nextIndex)) applyContentsRect(*r, image);
     }
     nextIndex = (nextIndex + 1) % total;
     bufferMiss_ = false;
@@ -404,7 +417,7 @@ void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
   if (!bufferMiss_) setNeedsDisplay();
   if (!bufferIsFull && requestQueue_->operationCount() == 0) {
     requestQueue_->addOperation(std::make_shared<HVAnimatedImageViewFetchOperation>(
-        std::static_pointer_cast<HVAnimatedImageView>(sharedView()), nextIndex, curImage_));
+        std::static_pointer_cast<HVAnimatedImageView>(sharedView()), nextIndex, image));
   }
 }
 

@@ -73,8 +73,7 @@ class HVAnimatedImageViewFetchOperation : public plat::NSOperation {
 // mode ("runloopMode"), autoplay flag ("autoPlayAnimatedImage") and, for animated images of two
 // or more frames, the image and highlighted image ("HVAnimatedImage",
 // "HVHighlightedAnimatedImage").
-class HVAnimatedImageView : public plat::UIImageView,
-                            public plat::NSCoding {
+class HVAnimatedImageView : public plat::UIImageView, public plat::NSCoding {
  public:
   explicit HVAnimatedImageView(plat::CGRect frame = plat::CGRectZero);
   ~HVAnimatedImageView() override;
@@ -145,7 +144,8 @@ class HVAnimatedImageView : public plat::UIImageView,
   void applyAutoPlay();
   void setCurrentIndexNotifying(uint64_t index);
   void applyContentsRect(plat::CGRect rect, const plat::UIImageRef& image);
-  HVAnimatedImage* animated() const { return dynamic_cast<HVAnimatedImage*>(curImage_.get()); }
+  // The image being played, read under the lock; a caller that may run observers holds it.
+  plat::UIImageRef currentAnimatedImage() const;
 
   plat::UIImageRef curImage_;  // the animated image playing; written on main under lock_
   mutable std::mutex lock_;    // guards buffer_ (and writes of curImage_)

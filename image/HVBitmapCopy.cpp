@@ -39,6 +39,15 @@ CGImageRef copyPixels(const CGImageRef& image, bool opaque) {
 
 }  // namespace
 
+void HVCGDataProviderReleaseDataCallback(void*, const void* data, size_t) {
+  std::free(const_cast<void*>(data));
+}
+
+const CGColorSpaceRef& HVSharedDeviceRGBSpace() {
+  static const auto* space = new CGColorSpaceRef(CGColorSpaceCreateDeviceRGB());
+  return *space;
+}
+
 CGImageRef HVDecodedCGImageCopy(const CGImageRef& image, bool decodeForDisplay) {
   if (!image || image->width() == 0 || image->height() == 0) return nullptr;
   // Our bitmaps are always in the standard layout, so drawing and copying give the same pixels.

@@ -6,12 +6,18 @@
 //
 // Thread-safety: any thread, concurrently.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/graphics/Accelerate.h"
+#include "platform/graphics/CGBitmapContext.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/CGImage.h"
 #include "platform/uikit/UIImage.h"
+
+// The device RGB colour space the library's bitmaps use: made once on first use (on any
+// thread) and never released.
+const plat::CGColorSpaceRef& HVSharedDeviceRGBSpace();
 
 // A copy of the image in the standard format (opaque stays opaque). nullptr for a null or empty
 // image. Both forms copy the pixels; decodeForDisplay draws them, otherwise they are copied raw.
@@ -38,3 +44,7 @@ plat::CGImageRef HVTransformedCGImageCopy(const plat::CGImageRef& image,
 // free(). Returns false (buffer untouched) for anything else or a failed allocation.
 bool HVCGImageToARGBBuffer(const plat::CGImageRef& image, plat::vImage_Buffer* buffer,
                            plat::CGBitmapInfo bitmapInfo);
+
+// Release callback for pixel buffers handed over with malloc'ed memory: frees `data` (nothing
+// for nullptr). `info` and `size` are unused.
+void HVCGDataProviderReleaseDataCallback(void* info, const void* data, size_t size);

@@ -2,12 +2,12 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <regex>
 
 #include "image/HVImageCoder.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/uikit/UIScreen.h"
@@ -16,14 +16,8 @@ using namespace plat;
 
 namespace {
 
-Data readFile(const std::string& path) {
-  std::error_code ec;
-  // Only regular files: a named pipe would block the caller.
-  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return Data();
-  std::ifstream f(path, std::ios::binary);
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  return Data(std::move(bytes));
-}
+// Refuses non-regular files (a named pipe would block) and paths holding a NUL byte.
+Data readFile(const std::string& path) { return dataWithContentsOfFile(path).value_or(Data()); }
 
 constexpr const char* kScaleKey = "HVImageScale";
 constexpr const char* kDataKey = "HVImageData";

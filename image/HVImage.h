@@ -30,9 +30,21 @@ class HVImage : public plat::UIImage, public HVAnimatedImage {
   // cached.
   static std::shared_ptr<HVImage> imageNamed(const std::string& name);
   // The file's data at the scale its name carries ("@2x", "@2.5x" before the extension).
+  // nullptr for a missing or non-regular file, or a path holding a NUL byte.
   static std::shared_ptr<HVImage> initWithContentsOfFile(const std::string& path);
   // The scale a path's name carries; 1 when none.
   static double scaleFromPath(const std::string& path);
+  // The class forms of the three initializers (they hide UIImage's, which would answer a plain
+  // UIImage, or nothing for a GIF). A path holding a NUL byte gives nullptr.
+  static std::shared_ptr<HVImage> imageWithContentsOfFile(const std::string& path) {
+    return initWithContentsOfFile(path);
+  }
+  static std::shared_ptr<HVImage> imageWithData(const plat::Data& data) {
+    return initWithData(data);
+  }
+  static std::shared_ptr<HVImage> imageWithDataScale(const plat::Data& data, double scale) {
+    return initWithDataScale(data, scale);
+  }
 
   std::string className() const override { return "HVImage"; }
 

@@ -194,9 +194,11 @@ void HVImageDecoder::updateSourceAPNG() {
     f->setOffsetY(canvasH - fi.offsetY - fi.height);
     f->isFullSize =
         fi.width == canvasW && fi.height == canvasH && fi.offsetX == 0 && fi.offsetY == 0;
-    f->setDispose(fi.disposeOp == 1   ? HVFrameDisposeBackground
-                  : fi.disposeOp == 2 ? HVFrameDisposePrevious
-                                      : HVFrameDisposeNone);
+    // The canvas before the first frame is empty, so restoring it means clearing (the format
+    // says to read a first frame's "previous" as "background").
+    f->setDispose(fi.disposeOp == 1 || (fi.disposeOp == 2 && i == 0) ? HVFrameDisposeBackground
+                  : fi.disposeOp == 2                                ? HVFrameDisposePrevious
+                                                                     : HVFrameDisposeNone);
     f->setBlend(fi.blendOp == 1 ? HVFrameBlendOver : HVFrameBlendNone);
 
     if (f->blend() == HVFrameBlendNone && f->isFullSize) {
@@ -345,6 +347,8 @@ std::shared_ptr<HVImageFrame> HVImageDecoder::frameAtIndexDecodeForDisplay(uint6
     if (!blendCanvas_) return nullptr;
   }
   CGImageRef image;
+  // Whether the canvas now holds what the frame after this one is drawn over.
+  bool canvasReady = true;
   if (blendFrameIndex_ && *blendFrameIndex_ + 1 == index) {
     image = newBlendedImageWithFrame(*stored);
   } else {
@@ -356,6 +360,9 @@ std::shared_ptr<HVImageFrame> HVImageDecoder::frameAtIndexDecodeForDisplay(uint6
       image = CGBitmapContextCreateImage(blendCanvas_.get());
       if (stored->dispose() == HVFrameDisposeBackground)
         CGContextClearRect(blendCanvas_.get(), frameRect(*stored));
+      // A dispose-previous frame drawn alone leaves the canvas of the frames before it, which
+      // was never drawn here: the next frame must be built from its own start.
+      canvasReady = stored->dispose() != HVFrameDisposePrevious;
     } else {
       for (uint64_t i = stored->blendFromIndex; i <= index; ++i) {
         if (i == index)
@@ -365,7 +372,10 @@ std::shared_ptr<HVImageFrame> HVImageDecoder::frameAtIndexDecodeForDisplay(uint6
       }
     }
   }
-  blendFrameIndex_ = index;
+  if (canvasReady)
+    blendFrameIndex_ = index;
+  else
+    blendFrameIndex_.reset();
   if (!image) return nullptr;
   auto uiImage = UIImage::imageWithCGImage(image, scale_, orientation_);
   setHV_isDecodedForDisplay(uiImage, true);

@@ -1,14 +1,11 @@
 #include "image/HVImageEncoder.h"
 
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 
 #include "image/HVAPNGChunks.h"
 #include "image/HVBitmapCopy.h"
 #include "platform/foundation/NSException.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/graphics/CGImageDestination.h"
@@ -20,15 +17,8 @@ namespace {
 
 double clampDuration(double d) { return std::isnan(d) ? 0 : std::max(0.0, d); }
 
-Data readFile(const std::string& path) {
-  std::error_code ec;
-  // Only regular files are opened: a named pipe or device would block or never end.
-  if (!std::filesystem::is_regular_file(path, ec)) return Data();
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return Data();
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  return Data(std::move(bytes));
-}
+// Refuses non-regular files (a named pipe would block) and paths holding a NUL byte.
+Data readFile(const std::string& path) { return dataWithContentsOfFile(path).value_or(Data()); }
 
 // The upright bitmap of encoded data (EXIF orientation applied).
 CGImageRef bitmapOfData(const Data& data) {
@@ -41,24 +31,6 @@ CGImageRef bitmapOfData(const Data& data) {
   if (o == UIImageOrientationUp) return cg;
   CGImageRef upright = HVOrientedCGImageCopy(cg, o, cg->bitmapInfo());
   return upright ? upright : cg;
-}
-
-bool writeAtomically(const Data& data, const std::string& path) {
-  std::string temp = path + ".tmp-" + std::to_string(::getpid());
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(reinterpret_cast<const char*>(data.bytes()), std::streamsize(data.length()));
-    if (!f) {
-      std::error_code ec;
-      std::filesystem::remove(temp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path, ec);
-  if (ec) std::filesystem::remove(temp, ec);
-  return !ec;
 }
 
 void appendFCTL(Data& out, uint32_t sequence, uint32_t width, uint32_t height, double duration) {
@@ -171,7 +143,7 @@ void HVImageEncoder::addImageWithDataDuration(const Data& data, double duration)
 }
 
 void HVImageEncoder::addImageWithFileDuration(const std::string& path, double duration) {
-  if (path.empty()) return;
+  if (path.empty() || !isValidFilePath(path)) return;
   images_.push_back(FileItem{path});
   durations_.push_back(clampDuration(duration));
 }
@@ -187,12 +159,12 @@ Data HVImageEncoder::encode() {
 }
 
 bool HVImageEncoder::encodeToFile(const std::string& path) {
-  if (images_.empty() || path.empty()) return false;
+  if (images_.empty() || path.empty() || !isValidFilePath(path)) return false;
   bool imageIO = type_ >= HVImageKindJPEG && type_ <= HVImageKindGIF;
   imageIO = imageIO || (type_ == HVImageKindPNG && images_.size() == 1);
   if (imageIO) return encodeWithImageIO(nullptr, path);
   Data data = encode();
-  return !data.empty() && writeAtomically(data, path);
+  return !data.empty() && writeDataToFile(data, path, NSDataWritingAtomic);
 }
 
 bool HVImageEncoder::encodeWithImageIO(Data* data, const std::string& path) {
@@ -204,7 +176,9 @@ bool HVImageEncoder::encodeWithImageIO(Data* data, const std::string& path) {
   if (type_ == HVImageKindGIF)
     dest->setProperties(
         Dictionary{{kCGImagePropertyGIFDictionary,
-                    Value(Dictionary{{kCGImagePropertyGIFLoopCount, Value(loopCount_)}})}});
+                    // The GIF field is 16 bits: larger counts play the most it can say.
+                    Value(Dictionary{{kCGImagePropertyGIFLoopCount,
+                                      Value(std::min<uint64_t>(loopCount_, 65535))}})}});
   for (size_t i = 0; i < count; ++i) {
     Dictionary props;
     if (count == 1 || type_ != HVImageKindGIF) {

@@ -1,11 +1,11 @@
-#include "image/UIImage+HVWebImage.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <vector>
 
+#include "image/HVBitmapCopy.h"
+#include "image/UIImage+HVWebImage.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/AccelerateBuffers.h"
 #include "platform/graphics/AccelerateFilters.h"
@@ -74,7 +74,7 @@ UIImageRef flip(const UIImageRef& image, bool horizontal, bool vertical) {
   if (!cg) return nullptr;
   size_t width = cg->width(), height = cg->height();
   auto context = CGBitmapContextCreate(nullptr, width, height, 8, width * 4,
-                                       CGColorSpaceCreateDeviceRGB(), kRotationInfo);
+                                       HVSharedDeviceRGBSpace(), kRotationInfo);
   if (!context) return nullptr;
   CGContextDrawImage(context.get(), CGRectMake(0, 0, double(width), double(height)), cg);
   void* data = CGBitmapContextGetData(context.get());
@@ -153,8 +153,26 @@ UIImageRef HV_imageWithSmallGIFDataScale(const Data& data, double scale) {
     divisor = gcd(ticks[i], divisor);
     total += delay;
   }
+  if (count > kHVSmallGIFMaxImageEntries) return nullptr;
+  // Entries per frame on the common base; past the bound, on a base of `unit` ticks chosen so
+  // that the list fits: max(1, round(t / unit)) <= 1 + t / unit, summed <= count + (bound -
+  // count).
+  std::vector<uint64_t> entries(count);
+  uint64_t listed = 0, allTicks = 0;
+  for (size_t i = 0; i < count; i++) {
+    entries[i] = ticks[i] / divisor;
+    listed += entries[i];
+    allTicks += ticks[i];
+  }
+  if (listed > kHVSmallGIFMaxImageEntries) {
+    uint64_t room = kHVSmallGIFMaxImageEntries - count;
+    double unit = room == 0 ? std::numeric_limits<double>::infinity()
+                            : std::ceil(double(allTicks) / double(room));
+    for (size_t i = 0; i < count; i++)
+      entries[i] = std::max<uint64_t>(1, uint64_t(std::nearbyint(double(ticks[i]) / unit)));
+  }
   std::vector<UIImageRef> frames;
-  auto rgb = CGColorSpaceCreateDeviceRGB();
+  const auto& rgb = HVSharedDeviceRGBSpace();
   for (size_t i = 0; i < count; i++) {
     CGImageRef frame = source->createImageAtIndex(i, false);
     if (!frame) return nullptr;
@@ -170,7 +188,7 @@ UIImageRef HV_imageWithSmallGIFDataScale(const Data& data, double scale) {
     if (!decoded) return nullptr;
     auto still = UIImage::imageWithCGImage(decoded, scale, UIImageOrientationUp);
     // Repeated by reference: the frame's share of the common time base.
-    for (uint64_t k = 0; k < ticks[i] / divisor; k++) frames.push_back(still);
+    for (uint64_t k = 0; k < entries[i]; k++) frames.push_back(still);
   }
   return UIImage::animatedImageWithImages(frames, total);
 }
@@ -224,16 +242,26 @@ CGRect contentModeRect(CGRect rect, CGSize size, UIViewContentMode mode) {
       double sw = w * scale, sh = h * scale;
       return CGRectMake(mx - sw / 2, my - sh / 2, sw, sh);
     }
-    case UIViewContentModeCenter: return CGRectMake(mx - w / 2, my - h / 2, w, h);
-    case UIViewContentModeTop: return CGRectMake(mx - w / 2, y, w, h);
-    case UIViewContentModeBottom: return CGRectMake(mx - w / 2, y + H - h, w, h);
-    case UIViewContentModeLeft: return CGRectMake(x, my - h / 2, w, h);
-    case UIViewContentModeRight: return CGRectMake(x + W - w, my - h / 2, w, h);
-    case UIViewContentModeTopLeft: return CGRectMake(x, y, w, h);
-    case UIViewContentModeTopRight: return CGRectMake(x + W - w, y, w, h);
-    case UIViewContentModeBottomLeft: return CGRectMake(x, y + H - h, w, h);
-    case UIViewContentModeBottomRight: return CGRectMake(x + W - w, y + H - h, w, h);
-    default: return rect;
+    case UIViewContentModeCenter:
+      return CGRectMake(mx - w / 2, my - h / 2, w, h);
+    case UIViewContentModeTop:
+      return CGRectMake(mx - w / 2, y, w, h);
+    case UIViewContentModeBottom:
+      return CGRectMake(mx - w / 2, y + H - h, w, h);
+    case UIViewContentModeLeft:
+      return CGRectMake(x, my - h / 2, w, h);
+    case UIViewContentModeRight:
+      return CGRectMake(x + W - w, my - h / 2, w, h);
+    case UIViewContentModeTopLeft:
+      return CGRectMake(x, y, w, h);
+    case UIViewContentModeTopRight:
+      return CGRectMake(x + W - w, y, w, h);
+    case UIViewContentModeBottomLeft:
+      return CGRectMake(x, y + H - h, w, h);
+    case UIViewContentModeBottomRight:
+      return CGRectMake(x + W - w, y + H - h, w, h);
+    default:
+      return rect;
   }
 }
 
@@ -270,16 +298,16 @@ UIImageRef HV_imageByResizeToSizeContentMode(const UIImageRef& image, CGSize siz
   if (!image || !drawableSize(size, image->scale())) return nullptr;
   ImageContext ic(size, false, image->scale());
   if (!ic.context()) return nullptr;
-  HV_drawInRectWithContentModeClipsToBounds(image, CGRectMake(0, 0, size.width, size.height),
-                                            mode, false);
+  HV_drawInRectWithContentModeClipsToBounds(image, CGRectMake(0, 0, size.width, size.height), mode,
+                                            false);
   return ic.image();
 }
 
 UIImageRef HV_imageByCropToRect(const UIImageRef& image, CGRect rect) {
   if (!image || !image->CGImage()) return nullptr;
   double s = image->scale();
-  rect = CGRectMake(rect.origin.x * s, rect.origin.y * s, rect.size.width * s,
-                    rect.size.height * s);
+  rect =
+      CGRectMake(rect.origin.x * s, rect.origin.y * s, rect.size.width * s, rect.size.height * s);
   if (!(rect.size.width > 0) || !(rect.size.height > 0)) return nullptr;
   CGImageRef part = CGImageCreateWithImageInRect(image->CGImage(), rect);
   return UIImage::imageWithCGImage(part, s, image->imageOrientation());
@@ -316,8 +344,8 @@ UIImageRef HV_imageByRoundCornerRadius(const UIImageRef& image, double radius) {
   return HV_imageByRoundCornerRadiusBorderWidthBorderColor(image, radius, 0, std::nullopt);
 }
 
-UIImageRef HV_imageByRoundCornerRadiusBorderWidthBorderColor(const UIImageRef& image,
-                                                             double radius, double borderWidth,
+UIImageRef HV_imageByRoundCornerRadiusBorderWidthBorderColor(const UIImageRef& image, double radius,
+                                                             double borderWidth,
                                                              const UIColorRef& borderColor) {
   return HV_imageByRoundCornerRadiusCornersBorderWidthBorderColorBorderLineJoin(
       image, radius, ~uint64_t{0}, borderWidth, borderColor, kCGLineJoinMiter);
@@ -382,9 +410,9 @@ UIImageRef HV_imageByRotateFitSize(const UIImageRef& image, double radians, bool
   if (!(newWidth >= 1 && newHeight >= 1 && newWidth <= kMaxSide && newHeight <= kMaxSide)) {
     return nullptr;
   }
-  auto context = CGBitmapContextCreate(nullptr, size_t(newWidth), size_t(newHeight), 8,
-                                       size_t(newWidth) * 4, CGColorSpaceCreateDeviceRGB(),
-                                       kRotationInfo);
+  auto context =
+      CGBitmapContextCreate(nullptr, size_t(newWidth), size_t(newHeight), 8, size_t(newWidth) * 4,
+                            HVSharedDeviceRGBSpace(), kRotationInfo);
   if (!context) return nullptr;
   CGContextRef c = context.get();
   CGContextSetShouldAntialias(c, true);
@@ -461,8 +489,7 @@ UIImageRef HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
     return nullptr;
   }
   if (!image->CGImage()) {
-    NSLog("UIImage+HVAdd error: inputImage must be backed by a CGImage: %@",
-          image->description());
+    NSLog("UIImage+HVAdd error: inputImage must be backed by a CGImage: %@", image->description());
     return nullptr;
   }
   if (maskImage && !maskImage->CGImage()) {
@@ -485,13 +512,13 @@ UIImageRef HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
   vImage_Error err = vImageBuffer_InitWithCGImage(&input, &format, nullptr, image->CGImage(),
                                                   kvImagePrintDiagnosticsToConsole);
   if (err != kvImageNoError) {
-    NSLog("UIImage+HVAdd error: vImageBuffer_InitWithCGImage returned error code %zi for "
-          "inputImage: %@",
-          static_cast<ssize_t>(err), image->description());
+    NSLog(
+        "UIImage+HVAdd error: vImageBuffer_InitWithCGImage returned error code %zi for "
+        "inputImage: %@",
+        static_cast<ssize_t>(err), image->description());
     return nullptr;
   }
-  err = vImageBuffer_Init(&output, input.height, input.width, format.bitsPerPixel,
-                          kvImageNoFlags);
+  err = vImageBuffer_Init(&output, input.height, input.width, format.bitsPerPixel, kvImageNoFlags);
   if (err != kvImageNoError) {
     NSLog("UIImage+HVAdd error: vImageBuffer_Init returned error code %zi for inputImage: %@",
           static_cast<ssize_t>(err), image->description());
@@ -510,8 +537,7 @@ UIImageRef HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
                                    kvImageEdgeExtend | kvImageGetTempBufferSize);
     void* temp = tempSize > 0 ? std::malloc(static_cast<size_t>(tempSize)) : nullptr;
     for (int i = 0; i < passes; i++) {
-      vImageBoxConvolve_ARGB8888(current, other, temp, 0, 0, box, box, nullptr,
-                                 kvImageEdgeExtend);
+      vImageBoxConvolve_ARGB8888(current, other, temp, 0, 0, box, box, nullptr, kvImageEdgeExtend);
       std::swap(current, other);
     }
     std::free(temp);
@@ -520,10 +546,22 @@ UIImageRef HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
   if (hasSaturation) {
     double s = saturation;
     const double matrix[16] = {
-        0.0722 + 0.9278 * s, 0.0722 - 0.0722 * s, 0.0722 - 0.0722 * s, 0,
-        0.7152 - 0.7152 * s, 0.7152 + 0.2848 * s, 0.7152 - 0.7152 * s, 0,
-        0.2126 - 0.2126 * s, 0.2126 - 0.2126 * s, 0.2126 + 0.7873 * s, 0,
-        0,                   0,                   0,                   1,
+        0.0722 + 0.9278 * s,
+        0.0722 - 0.0722 * s,
+        0.0722 - 0.0722 * s,
+        0,
+        0.7152 - 0.7152 * s,
+        0.7152 + 0.2848 * s,
+        0.7152 - 0.7152 * s,
+        0,
+        0.2126 - 0.2126 * s,
+        0.2126 - 0.2126 * s,
+        0.2126 + 0.7873 * s,
+        0,
+        0,
+        0,
+        0,
+        1,
     };
     const int32_t divisor = 256;
     int16_t weights[16];
@@ -542,8 +580,8 @@ UIImageRef HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
       current, &format, [](void*, void* data) { std::free(data); }, nullptr, kvImageNoAllocate,
       nullptr);
   if (!effect) {
-    effect = vImageCreateCGImageFromBuffer(current, &format, nullptr, nullptr, kvImageNoFlags,
-                                           nullptr);
+    effect =
+        vImageCreateCGImageFromBuffer(current, &format, nullptr, nullptr, kvImageNoFlags, nullptr);
     std::free(current->data);
   }
   std::free(other->data);

@@ -23,10 +23,16 @@
 
 // ---- class operations ----
 
+// Most entries the animated image of HV_imageWithSmallGIFDataScale holds.
+inline constexpr size_t kHVSmallGIFMaxImageEntries = 16384;
+
 // An animated image of the GIF's frames (each frame repeated so that all frames share one
 // time base, the greatest common divisor of their delays in 0.02 s ticks; delays below 0.02 s
-// play as 0.1 s), or a still image for data of one frame. nullptr when the data is not an
-// image or a frame cannot be read.
+// play as 0.1 s), or a still image for data of one frame. When that list would exceed
+// kHVSmallGIFMaxImageEntries, the time base is coarsened until it fits: every frame keeps at
+// least one entry and its share rounded to the coarser base, and the total duration stays the
+// sum of the delays. nullptr when the data is not an image, has more frames than that bound, or
+// a frame cannot be read.
 plat::UIImageRef HV_imageWithSmallGIFDataScale(const plat::Data& data, double scale);
 // A 1 x 1 point image of the colour; nullptr for a nil colour.
 plat::UIImageRef HV_imageWithColor(const plat::UIColorRef& color);
@@ -47,8 +53,7 @@ void HV_drawInRectWithContentModeClipsToBounds(const plat::UIImageRef& image, pl
                                                plat::UIViewContentMode mode, bool clips);
 
 plat::UIImageRef HV_imageByResizeToSize(const plat::UIImageRef& image, plat::CGSize size);
-plat::UIImageRef HV_imageByResizeToSizeContentMode(const plat::UIImageRef& image,
-                                                   plat::CGSize size,
+plat::UIImageRef HV_imageByResizeToSizeContentMode(const plat::UIImageRef& image, plat::CGSize size,
                                                    plat::UIViewContentMode mode);
 // rect in points, turned into pixels with the image's scale; the result keeps the scale and
 // orientation.

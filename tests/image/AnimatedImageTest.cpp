@@ -57,6 +57,16 @@ TEST(AnimatedImageTest, HVImageFromAnimatedAndStillData) {
   img->setPreloadAllAnimatedImageFrames(false);
   EXPECT_NE(img->animatedImageFrameAtIndex(1), first);
 
+  // The class operations answer HVImages, animated ones included.
+  std::shared_ptr<HVImage> viaClass = HVImage::imageWithData(gif);
+  ASSERT_TRUE(viaClass);
+  EXPECT_EQ(viaClass->animatedImageFrameCount(), 3u);
+  EXPECT_DOUBLE_EQ(viaClass->scale(), 1);
+  viaClass = HVImage::imageWithDataScale(gif, 3);
+  ASSERT_TRUE(viaClass);
+  EXPECT_DOUBLE_EQ(viaClass->scale(), 3);
+  EXPECT_FALSE(HVImage::imageWithData(Data()));
+
   auto still = HVImage::initWithData(pngData(gradient(5, 5), false));
   ASSERT_TRUE(still);
   EXPECT_EQ(still->animatedImageFrameCount(), 0u);
@@ -135,6 +145,15 @@ TEST(AnimatedImageTest, ScaleComesFromThePathName) {
   EXPECT_DOUBLE_EQ(img->scale(), 2);
   EXPECT_FALSE(HVImage::initWithContentsOfFile((dir / "missing.png").string()));
   EXPECT_FALSE(HVImage::initWithContentsOfFile(dir.string()));  // a folder, not a file
+  // A NUL inside the path is refused, not cut short to the real file before it.
+  std::string withNul = path + std::string("\0/other@3x.png", 14);
+  EXPECT_FALSE(HVImage::initWithContentsOfFile(withNul));
+  EXPECT_FALSE(HVImage::imageWithContentsOfFile(withNul));
+  EXPECT_FALSE(HVFrameImage::initWithImagePathsOneFrameDurationLoopCount({withNul}, 0.1, 0));
+  // The class operations make HVImages too.
+  auto viaClass = HVImage::imageWithContentsOfFile(path);
+  ASSERT_TRUE(viaClass);
+  EXPECT_DOUBLE_EQ(viaClass->scale(), 2);
 
   // A frame image plays the files one by one at their own scale.
   std::string second = (dir / "two@2x.png").string();

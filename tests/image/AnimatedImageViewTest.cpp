@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "image/HVAnimatedImageView.h"
 #include "image/HVImage.h"
@@ -378,6 +380,53 @@ TEST_F(AnimatedImageViewTest, FetchesForAnImageNoLongerPlayedStoreNothing) {
   HVAnimatedImageViewFetchOperation current(view, 1, playing);
   current.start();
   EXPECT_GT(view->bufferedFrameCountForTesting(), 0u);
+}
+
+TEST_F(AnimatedImageViewTest, ObserversThatChangeTheViewDuringTheIndexNoticeWin) {
+  // Frame 0 blue, frame 1 red.
+  auto blueRed = [] {
+    return HVImage::initWithData(
+        gifData(4, 4, {gifSolid(0, 0, 4, 4, 3, 10), gifSolid(0, 0, 4, 4, 1, 10)}));
+  };
+  auto view = HVAnimatedImageView::initWithImage(rgbGif(0));
+  window->addSubview(view);
+  testing_loop::runUntilIdle();
+  std::weak_ptr<HVImage> first = std::dynamic_pointer_cast<HVImage>(view->image());
+
+  // A tick's notice swaps the image, releasing the one being played: the new image's first
+  // frame shows, not the old image's next one.
+  std::function<void()> onNotice = [&] { view->setImage(blueRed()); };
+  auto observer =
+      view->addObserverForKeyPath(kHVCurrentAnimatedImageIndexKey, [&](const std::string&) {
+        if (auto f = std::exchange(onNotice, nullptr)) f();
+      });
+  for (int i = 0; i < 60 && onNotice; ++i) testing_loop::advance(1.0 / 60);
+  ASSERT_FALSE(onNotice);
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(first.expired());
+  EXPECT_EQ(view->currentAnimatedImageIndex(), 0u);
+  EXPECT_EQ(shownPixel(view), kBlue);
+
+  // A tick's notice jumps back to frame 0: frame 0 shows, not the frame the tick had fetched.
+  tickUntilIndex(view, 1);
+  ASSERT_EQ(shownPixel(view), kRed);
+  view->setImage(rgbGif(0));
+  testing_loop::runUntilIdle();
+  onNotice = [&] { view->setCurrentAnimatedImageIndex(0); };
+  for (int i = 0; i < 60 && onNotice; ++i) testing_loop::advance(1.0 / 60);
+  ASSERT_FALSE(onNotice);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(view->currentAnimatedImageIndex(), 0u);
+  EXPECT_EQ(shownPixel(view), kRed);
+
+  // A jump whose own notice swaps the image shows the new image's first frame.
+  onNotice = [&] { view->setImage(blueRed()); };
+  view->setCurrentAnimatedImageIndex(1);
+  ASSERT_FALSE(onNotice);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(view->currentAnimatedImageIndex(), 0u);
+  EXPECT_EQ(shownPixel(view), kBlue);
+  view->removeObserverForKeyPath(observer);
 }
 
 TEST(WeakProxyTest, ForwardsOnlyWhileTheTargetLives) {

@@ -14,6 +14,16 @@ namespace {
 
 constexpr CGBitmapInfo kStandard = kCGBitmapByteOrder32Little | kCGImageAlphaPremultipliedFirst;
 
+TEST(BitmapCopyTest, SharedColourSpaceIsOneDeviceRGBSpace) {
+  const auto& space = HVSharedDeviceRGBSpace();
+  ASSERT_TRUE(space);
+  EXPECT_EQ(plat::CGColorSpaceGetModel(space), plat::kCGColorSpaceModelRGB);
+  EXPECT_EQ(HVSharedDeviceRGBSpace(), space);
+  // The buffer release callback frees what it is given (the leak checkers see the rest).
+  HVCGDataProviderReleaseDataCallback(nullptr, std::malloc(64), 64);
+  HVCGDataProviderReleaseDataCallback(nullptr, nullptr, 0);
+}
+
 TEST(BitmapCopyTest, DecodedCopyKeepsPixelsAndOpacity) {
   auto opaque = gradient(5, 3);
   auto copy = HVDecodedCGImageCopy(opaque, true);

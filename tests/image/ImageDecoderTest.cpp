@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <iterator>
+#include <random>
+
 #include "image/HVImageCoder.h"
 #include "image/HVImageDecoder.h"
 #include "platform/foundation/NSLog.h"
@@ -381,6 +385,102 @@ TEST(ImageDecoderTest, FramesDecodedForDisplayCarryTheMark) {
   }
   EXPECT_FALSE(HV_isDecodedForDisplay(gif->frameAtIndexDecodeForDisplay(1, false)->image()));
   EXPECT_FALSE(HV_isDecodedForDisplay(still->frameAtIndexDecodeForDisplay(0, false)->image()));
+}
+
+// Reference APNG compositor: straight from the format's rules, premultiplied floats, top-left
+// coordinates. Returns each frame's output as straight ARGB.
+std::vector<std::vector<uint32_t>> referenceFrames(uint32_t w, uint32_t h,
+                                                   const std::vector<ApngFrame>& frames,
+                                                   const std::vector<uint32_t>& colors) {
+  struct Px {
+    double a = 0, r = 0, g = 0, b = 0;
+  };
+  std::vector<Px> canvas(size_t(w) * h);
+  std::vector<std::vector<uint32_t>> out;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const ApngFrame& f = frames[i];
+    uint32_t c = colors[i];
+    double a = (c >> 24) / 255.0;
+    Px src{a, ((c >> 16) & 0xff) / 255.0 * a, ((c >> 8) & 0xff) / 255.0 * a,
+           (c & 0xff) / 255.0 * a};
+    uint8_t dispose = f.dispose == 2 && i == 0 ? 1 : f.dispose;
+    auto saved = canvas;
+    for (uint32_t y = f.y; y < f.y + f.image->height(); ++y)
+      for (uint32_t x = f.x; x < f.x + f.image->width(); ++x) {
+        Px& d = canvas[size_t(y) * w + x];
+        if (f.blend == 0)
+          d = src;
+        else
+          d = {src.a + d.a * (1 - src.a), src.r + d.r * (1 - src.a), src.g + d.g * (1 - src.a),
+               src.b + d.b * (1 - src.a)};
+      }
+    std::vector<uint32_t> shown;
+    for (const Px& p : canvas) {
+      auto ch = [&](double v) { return p.a > 0 ? uint32_t(std::lround(v / p.a * 255)) : 0u; };
+      shown.push_back(uint32_t(std::lround(p.a * 255)) << 24 | ch(p.r) << 16 | ch(p.g) << 8 |
+                      ch(p.b));
+    }
+    out.push_back(std::move(shown));
+    if (dispose == 1) {
+      for (uint32_t y = f.y; y < f.y + f.image->height(); ++y)
+        for (uint32_t x = f.x; x < f.x + f.image->width(); ++x) canvas[size_t(y) * w + x] = Px{};
+    } else if (dispose == 2) {
+      canvas = saved;
+    }
+  }
+  return out;
+}
+
+// Straight colours compare loosely where alpha is low; fully transparent pixels compare as 0.
+bool sameShown(uint32_t got, uint32_t want) {
+  if ((want >> 24) == 0) return (got >> 24) == 0;
+  return near(got, want, 3);
+}
+
+TEST(ImageDecoderTest, APNGFramesMatchAReferenceCompositorInAnyOrder) {
+  constexpr uint32_t W = 5, H = 4;
+  const uint32_t palette[] = {R, G, B, 0x80ff0000, 0x8000ff00, 0xff808000, 0x800000ff};
+  std::mt19937 rng(20240607);
+  for (int round = 0; round < 40; ++round) {
+    size_t n = 3 + rng() % 4;
+    std::vector<ApngFrame> frames;
+    std::vector<uint32_t> colors;
+    for (size_t i = 0; i < n; ++i) {
+      uint32_t fw = i == 0 ? W : 1 + rng() % W, fh = i == 0 ? H : 1 + rng() % H;
+      // Full-canvas frames now and then, so source frames that reset the canvas come up.
+      if (rng() % 3 == 0) fw = W, fh = H;
+      uint32_t x = fw == W ? 0 : rng() % (W - fw + 1), y = fh == H ? 0 : rng() % (H - fh + 1);
+      colors.push_back(palette[rng() % std::size(palette)]);
+      frames.push_back({solid(int(fw), int(fh), colors.back()), x, y, 1, 10, uint8_t(rng() % 3),
+                        uint8_t(rng() % 2)});
+    }
+    auto want = referenceFrames(W, H, frames, colors);
+    Data data = apng(W, H, frames);
+    auto check = [&](HVImageDecoder& d, uint64_t i, const char* how) {
+      CGImageRef img = frameImage(d, i);
+      ASSERT_TRUE(img) << how << " round " << round << " frame " << i;
+      for (uint32_t y = 0; y < H; ++y)
+        for (uint32_t x = 0; x < W; ++x)
+          ASSERT_TRUE(sameShown(img->pixelAt(int(x), int(y)), want[i][y * W + x]))
+              << how << " round " << round << " frame " << i << " at " << x << "," << y << std::hex
+              << " got " << img->pixelAt(int(x), int(y)) << " want " << want[i][y * W + x];
+    };
+    // Playback order, twice round (the second pass steps from the last frame back to 0).
+    auto played = HVImageDecoder::decoderWithDataScale(data, 1);
+    ASSERT_TRUE(played);
+    ASSERT_EQ(played->frameCount(), n);
+    for (uint64_t pass = 0; pass < 2; ++pass)
+      for (uint64_t i = 0; i < n; ++i) check(*played, i, "in order");
+    // Each frame alone, and k then k + 1, from fresh decoders.
+    for (uint64_t k = 0; k < n; ++k) {
+      auto d = HVImageDecoder::decoderWithDataScale(data, 1);
+      check(*d, k, "alone");
+      if (k + 1 < n) check(*d, k + 1, "after the one before");
+    }
+    // Random jumps on one decoder.
+    auto jumpy = HVImageDecoder::decoderWithDataScale(data, 1);
+    for (int j = 0; j < 12; ++j) check(*jumpy, rng() % n, "random");
+  }
 }
 
 }  // namespace

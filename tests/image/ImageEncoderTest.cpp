@@ -293,6 +293,14 @@ TEST(ImageEncoderTest, GIFKeepsLoopsDelaysAndTransparency) {
   endless->addImageDuration(UIImage::imageWithCGImage(solid(2, 2, 0xff00ff00)), 0.1);
   endless->addImageDuration(UIImage::imageWithCGImage(solid(2, 2, 0xffff0000)), 0.1);
   EXPECT_EQ(HVImageDecoder::decoderWithDataScale(endless->encode(), 1)->loopCount(), 0u);
+
+  // Counts past the 16-bit field play the most it holds, never endlessly or fewer times.
+  for (uint64_t loops : {65535ull, 65536ull, 100000ull}) {
+    endless->setLoopCount(loops);
+    auto many = HVImageDecoder::decoderWithDataScale(endless->encode(), 1);
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->loopCount(), 65535u) << loops;
+  }
 }
 
 struct Chunk {
@@ -407,6 +415,15 @@ TEST(ImageEncoderTest, FilesInAndOut) {
   std::string outPng = (dir / "anim.png").string();
   EXPECT_TRUE(enc->encodeToFile(outPng));
   EXPECT_FALSE(enc->encodeToFile(""));
+  // A NUL inside the path is refused on both writers, and nothing is written before it.
+  std::string victim = (dir / "victim").string();
+  EXPECT_FALSE(enc->encodeToFile(victim + std::string("\0.png", 5)));
+  EXPECT_FALSE(gif->encodeToFile(victim + std::string("\0.gif", 5)));
+  EXPECT_FALSE(std::filesystem::exists(victim));
+  // A source path with a NUL is not taken (nor read up to the NUL).
+  auto nul = HVImageEncoder::initWithType(HVImageKindGIF);
+  nul->addImageWithFileDuration(framePath + std::string("\0.tail", 6), 0.1);
+  EXPECT_TRUE(nul->encode().empty());
   auto missing = HVImageEncoder::initWithType(HVImageKindPNG);
   missing->addImageWithFileDuration((dir / "none.png").string(), 0.1);
   missing->addImageWithFileDuration((dir / "none.png").string(), 0.1);

@@ -83,6 +83,29 @@ TEST_F(ImageUtilitiesTest, SmallGifFramesShareOneTimeBase) {
   EXPECT_FALSE(HV_imageWithSmallGIFDataScale(Data::fromString("not an image"), 1));
 }
 
+TEST_F(ImageUtilitiesTest, SmallGifListStaysBoundedWhenDelaysShareNoTimeBase) {
+  // 1000 frames alternating 655.35 s and 0.06 s (32768 and 3 ticks, divisor 1): the exact list
+  // would hold 16 million entries.
+  std::vector<GifFrame> frames;
+  for (int i = 0; i < 1000; ++i)
+    frames.push_back(gifSolid(0, 0, 1, 1, i % 2 ? 2 : 1, i % 2 ? 6 : 65535));
+  auto gif = HV_imageWithSmallGIFDataScale(gifData(1, 1, frames), 1);
+  ASSERT_TRUE(gif);
+  const auto& images = gif->images();
+  EXPECT_LE(images.size(), kHVSmallGIFMaxImageEntries);
+  EXPECT_NEAR(gif->duration(), 500 * (655.35 + 0.06), 1e-6);
+  // Every frame keeps at least one entry, in order, and the long ones keep the larger share.
+  size_t red = 0, green = 0;
+  int last = -1, runs = 0;
+  for (const auto& image : images) {
+    int colour = px(image, 0, 0) == 0xffff0000 ? 0 : 1;
+    (colour ? green : red)++;
+    if (colour != last) ++runs, last = colour;
+  }
+  EXPECT_EQ(runs, 1000);
+  EXPECT_GT(red, 8 * green);
+}
+
 TEST_F(ImageUtilitiesTest, ContentModesPlaceTheImage) {
   auto red = UIImage::imageWithCGImage(solid(20, 10, 0xffff0000), 1);
   struct Case {
@@ -167,8 +190,8 @@ TEST_F(ImageUtilitiesTest, ResizeCropAndInsets) {
   EXPECT_EQ(px(framed, 2, 2), gradientAt(0, 0));
   EXPECT_EQ(px(framed, 11, 11), gradientAt(9, 9));
   EXPECT_FALSE(HV_imageByInsetEdgeWithColor(one, UIEdgeInsetsMake(5, 0, 5, 0), std::nullopt));
-  EXPECT_FALSE(HV_imageByInsetEdgeWithColor(one, UIEdgeInsetsMake(-1e12, 0, 0, 0),
-                                            UIColor::redColor()));
+  EXPECT_FALSE(
+      HV_imageByInsetEdgeWithColor(one, UIEdgeInsetsMake(-1e12, 0, 0, 0), UIColor::redColor()));
 }
 
 TEST_F(ImageUtilitiesTest, RoundedCornersAndBorders) {
@@ -180,8 +203,8 @@ TEST_F(ImageUtilitiesTest, RoundedCornersAndBorders) {
   EXPECT_EQ(px(round, 20, 20), 0xffff0000u);
   EXPECT_EQ(px(round, 20, 0), 0xffff0000u);
 
-  auto bordered = HV_imageByRoundCornerRadiusBorderWidthBorderColor(red, 10, 4,
-                                                                    UIColor::blueColor());
+  auto bordered =
+      HV_imageByRoundCornerRadiusBorderWidthBorderColor(red, 10, 4, UIColor::blueColor());
   ASSERT_TRUE(bordered);
   EXPECT_TRUE(near(px(bordered, 20, 4), 0xff0000ff, 8));
   EXPECT_TRUE(near(px(bordered, 4, 20), 0xff0000ff, 8));
@@ -199,8 +222,8 @@ TEST_F(ImageUtilitiesTest, RoundedCornersAndBorders) {
 
   // A border of half the smaller side leaves a transparent image of the same size.
   auto wide = UIImage::imageWithCGImage(solid(100, 50, 0xff00ff00), 1);
-  auto empty = HV_imageByRoundCornerRadiusBorderWidthBorderColor(wide, 10, 25,
-                                                                 UIColor::blackColor());
+  auto empty =
+      HV_imageByRoundCornerRadiusBorderWidthBorderColor(wide, 10, 25, UIColor::blackColor());
   ASSERT_TRUE(empty);
   EXPECT_EQ(empty->CGImage()->width(), 100u);
   EXPECT_EQ(empty->CGImage()->height(), 50u);
@@ -235,7 +258,8 @@ TEST_F(ImageUtilitiesTest, RotationsAndFlipsMovePixels) {
     ASSERT_EQ(int(c.out->CGImage()->height()), c.height);
     EXPECT_DOUBLE_EQ(c.out->scale(), 2);
     for (int y = 0; y < c.height; y++)
-      for (int x = 0; x < c.width; x++) ASSERT_TRUE(near(px(c.out, x, y), c.expected(x, y), 3)) << x << "," << y;
+      for (int x = 0; x < c.width; x++)
+        ASSERT_TRUE(near(px(c.out, x, y), c.expected(x, y), 3)) << x << "," << y;
   }
   // Fitting a 45-degree turn grows the bitmap; without fitting the size stays.
   auto square = UIImage::imageWithCGImage(solid(10, 10, 0xff00ff00), 1);
@@ -320,9 +344,9 @@ TEST_F(ImageUtilitiesTest, BlurCore) {
   EXPECT_EQ(channel(px(soft, 0, 2), 16), 0);
 
   // The presets keep the size; a tint shows.
-  for (auto out : {HV_imageByBlurSoft(green), HV_imageByBlurLight(green),
-                   HV_imageByBlurExtraLight(green), HV_imageByBlurDark(green),
-                   HV_imageByBlurWithTint(green, UIColor::blueColor())}) {
+  for (auto out :
+       {HV_imageByBlurSoft(green), HV_imageByBlurLight(green), HV_imageByBlurExtraLight(green),
+        HV_imageByBlurDark(green), HV_imageByBlurWithTint(green, UIColor::blueColor())}) {
     ASSERT_TRUE(out);
     EXPECT_EQ(out->CGImage()->width(), 16u);
   }
@@ -379,7 +403,8 @@ TEST_F(ImageUtilitiesTest, PicturesOfEveryUtilityAndTheContentModes) {
   });
   std::vector<UIImageRef> tiles = {
       photo,
-      HV_imageByResizeToSizeContentMode(photo, CGSizeMake(120, 80), UIViewContentModeScaleAspectFit),
+      HV_imageByResizeToSizeContentMode(photo, CGSizeMake(120, 80),
+                                        UIViewContentModeScaleAspectFit),
       HV_imageByCropToRect(photo, CGRectMake(20, 20, 60, 40)),
       HV_imageByInsetEdgeWithColor(photo, UIEdgeInsetsMake(-8, -8, -8, -8), UIColor::orangeColor()),
       HV_imageByRoundCornerRadiusBorderWidthBorderColor(photo, 16, 3, UIColor::whiteColor()),
@@ -403,8 +428,8 @@ TEST_F(ImageUtilitiesTest, PicturesOfEveryUtilityAndTheContentModes) {
     CGContextFillRect(c, CGRectMake(0, 0, cell * 6, cell * 3));
     for (size_t i = 0; i < tiles.size(); i++) {
       ASSERT_TRUE(tiles[i]) << "tile " << i;
-      CGRect box = CGRectMake(double(i % 6) * cell + 5, double(i / 6) * cell + 5, cell - 10,
-                              cell - 10);
+      CGRect box =
+          CGRectMake(double(i % 6) * cell + 5, double(i / 6) * cell + 5, cell - 10, cell - 10);
       HV_drawInRectWithContentModeClipsToBounds(tiles[i], box, UIViewContentModeScaleAspectFit,
                                                 true);
     }
