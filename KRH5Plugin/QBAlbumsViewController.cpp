@@ -32,10 +32,9 @@ void QBUpdateSelectionInfo(UIViewController& screen, const QBImagePickerControll
   const auto& items = screen.toolbarItems();
   if (items.size() != 3) return;
   const auto& selected = picker.selectedAssetURLs();
-  items[1]->setTitle(selected.empty()
-                         ? ""
-                         : plat::format(picker.localizedString(kItemsSelectedKey),
-                                        static_cast<unsigned long>(selected.size())));
+  items[1]->setTitle(selected.empty() ? ""
+                                      : plat::format(picker.localizedString(kItemsSelectedKey),
+                                                     static_cast<unsigned long>(selected.size())));
   if (auto nav = screen.navigationController(); nav && nav->isViewLoaded())
     nav->toolbar()->setNeedsDisplay();
 }
@@ -73,7 +72,8 @@ void QBAlbumCell::setBorderWidth(double w) {
 // ---- QBAlbumsViewController ----
 
 QBAlbumsViewController::~QBAlbumsViewController() {
-  if (observing_) NSNotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
+  if (observing_)
+    NSNotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
 }
 
 std::shared_ptr<UITableView> QBAlbumsViewController::tableView() const {
@@ -202,7 +202,8 @@ void QBAlbumsViewController::fetchAssetsGroupsWithTypes(
             fetch->groups.push_back(group);
             return;
           }
-          if (++fetch->finished == fetch->count && fetch->completion) fetch->completion(fetch->groups);
+          if (++fetch->finished == fetch->count && fetch->completion)
+            fetch->completion(fetch->groups);
         },
         [](const NSErrorRef& error) {
           NSLog("Error: %@", error ? error->localizedDescription() : std::string("(null)"));
@@ -216,7 +217,8 @@ void QBAlbumsViewController::updateAssetsGroupsWithCompletion(std::function<void
   auto types = picker->groupTypes();
   std::weak_ptr<QBAlbumsViewController> weak =
       std::static_pointer_cast<QBAlbumsViewController>(shared_from_this());
-  fetchAssetsGroupsWithTypes(types, [weak, types, completion](const std::vector<ALAssetsGroupRef>& groups) {
+  fetchAssetsGroupsWithTypes(types, [weak, types,
+                                     completion](const std::vector<ALAssetsGroupRef>& groups) {
     auto self = weak.lock();
     if (!self) return;
     std::map<uint64_t, std::vector<ALAssetsGroupRef>> buckets;
@@ -284,10 +286,10 @@ void QBAlbumsViewController::showAssetsOfAlbumAtRow(int64_t row) {
   auto grid = std::make_shared<QBAssetsViewController>();
   grid->didInit();
   std::weak_ptr<QBAssetsViewController> weak = grid;
-  grid->setDoneButton(UIBarButtonItem::itemWithSystemItem(
-      UIBarButtonSystemItemDone, [weak](const UIBarButtonItemRef&) {
-        if (auto g = weak.lock()) g->done();
-      }));
+  grid->setDoneButton(UIBarButtonItem::itemWithSystemItem(UIBarButtonSystemItemDone,
+                                                          [weak](const UIBarButtonItemRef&) {
+                                                            if (auto g = weak.lock()) g->done();
+                                                          }));
   prepareForSegueSender(grid, row);
   nav->pushViewControllerAnimated(grid, true);
 }
@@ -297,4 +299,20 @@ void QBAlbumsViewController::prepareForSegueSender(
   if (!destination || row < 0 || row >= int64_t(assetsGroups_.size())) return;
   destination->setImagePickerController(imagePickerController_);
   destination->setAssetsGroup(assetsGroups_[row]);
+}
+
+bool QBAlbumsViewController::isMinimumSelectionLimitFulfilled() const {
+  auto p = imagePickerController();
+  return p && p->isMinimumSelectionLimitFulfilled();
+}
+
+bool QBAlbumsViewController::isMaximumSelectionLimitReached() const {
+  auto p = imagePickerController();
+  return p && p->isMaximumSelectionLimitReached();
+}
+
+void QBAlbumsViewController::fetchAssetsFromSelectedAssetURLsWithCompletion(
+    std::function<void(const std::vector<ALAssetRef>&)> completion) {
+  if (auto p = imagePickerController())
+    p->fetchAssetsFromSelectedAssetURLsWithCompletion(std::move(completion));
 }

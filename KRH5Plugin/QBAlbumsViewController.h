@@ -77,6 +77,12 @@ class QBAlbumsViewController : public plat::UIViewController,
   void viewWillAppear(bool animated) override;
 
   void assetsLibraryChanged();
+  // The picker's selection tests and look-up, asked of this screen (false, and no answer,
+  // once the picker is gone).
+  bool isMinimumSelectionLimitFulfilled() const;
+  bool isMaximumSelectionLimitReached() const;
+  void fetchAssetsFromSelectedAssetURLsWithCompletion(
+      std::function<void(const std::vector<plat::ALAssetRef>&)> completion);
   void cancel();
   void done();
   void setUpToolbarItems();

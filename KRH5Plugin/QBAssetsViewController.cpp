@@ -21,8 +21,8 @@ constexpr int64_t kFooterLabelTag = 1;
 
 // The "FooterView" prototype: a centred label with the tag 1.
 UICollectionReusableViewRef makeFooter() {
-  auto footer = make<UICollectionReusableView>(
-      CGRectMake(0, 0, 320, QBAssetsViewController::kFooterHeight));
+  auto footer =
+      make<UICollectionReusableView>(CGRectMake(0, 0, 320, QBAssetsViewController::kFooterHeight));
   auto label = make<UILabel>(footer->bounds());
   label->setTag(kFooterLabelTag);
   label->setFont(UIFont::systemFontOfSize(17));
@@ -94,7 +94,8 @@ void QBAssetsViewController::assetsLibraryChanged(const Value& userInfo) {
     std::weak_ptr<QBAssetsViewController> weak =
         std::static_pointer_cast<QBAssetsViewController>(shared_from_this());
     updateAssets([weak] {
-      if (auto self = weak.lock(); self && self->isViewLoaded()) self->collectionView()->reloadData();
+      if (auto self = weak.lock(); self && self->isViewLoaded())
+        self->collectionView()->reloadData();
     });
     return;
   }
@@ -104,7 +105,8 @@ void QBAssetsViewController::viewWillAppear(bool) {
   auto picker = imagePickerController();
   if (!picker) return;
   auto cv = collectionView();
-  setTitle(assetsGroup_ ? assetsGroup_->valueForProperty(ALAssetsGroupPropertyName).stringOr() : "");
+  setTitle(assetsGroup_ ? assetsGroup_->valueForProperty(ALAssetsGroupPropertyName).stringOr()
+                        : "");
   navigationItem()->setPrompt(picker->prompt());
   cv->setAllowsMultipleSelection(picker->allowsMultipleSelection());
   navigationItem()->setRightBarButtonItem(picker->allowsMultipleSelection() ? doneButton_
@@ -114,8 +116,10 @@ void QBAssetsViewController::viewWillAppear(bool) {
   if (auto nav = navigationController(); nav && nav->isViewLoaded()) nav->view()->layoutIfNeeded();
   if (isMovingToParentViewController() && !disableScrollToBottom_) {
     // The album's assets arrive posted: a grid pushed before them scrolls when they come.
-    if (numberOfAssets_ > 0) scrollToLastItem();
-    else scrollWhenLoaded_ = true;
+    if (numberOfAssets_ > 0)
+      scrollToLastItem();
+    else
+      scrollWhenLoaded_ = true;
   }
 }
 
@@ -217,8 +221,10 @@ void QBAssetsViewController::updateAssets(std::function<void()> completion) {
         self->numberOfPhotos_ = self->numberOfVideos_ = 0;
         for (auto& a : self->assets_) {
           std::string type = a->valueForProperty(ALAssetPropertyType).stringOr();
-          if (type == ALAssetTypePhoto) ++self->numberOfPhotos_;
-          else if (type == ALAssetTypeVideo) ++self->numberOfVideos_;
+          if (type == ALAssetTypePhoto)
+            ++self->numberOfPhotos_;
+          else if (type == ALAssetTypeVideo)
+            ++self->numberOfVideos_;
         }
         if (completion) completion();
       });
@@ -287,9 +293,14 @@ QBAssetsViewController::collectionViewViewForSupplementaryElementOfKindAtIndexPa
     case 0:
       label->setText(plat::format(picker->localizedString(kFormatPhotosAndVideos), photos, videos));
       break;
-    case 1: label->setText(plat::format(picker->localizedString(kFormatPhotos), photos)); break;
-    case 2: label->setText(plat::format(picker->localizedString(kFormatVideos), videos)); break;
-    default: break;
+    case 1:
+      label->setText(plat::format(picker->localizedString(kFormatPhotos), photos));
+      break;
+    case 2:
+      label->setText(plat::format(picker->localizedString(kFormatVideos), videos));
+      break;
+    default:
+      break;
   }
   return footer;
 }
@@ -354,4 +365,25 @@ std::optional<CGSize> QBAssetsViewController::collectionViewLayoutSizeForItemAtI
   double side = (view()->frame().size.width - kGap * (double(columns) + 1)) / double(columns);
   side = std::max(0.0, side);
   return CGSizeMake(side, side);
+}
+
+bool QBAssetsViewController::isMinimumSelectionLimitFulfilled() const {
+  auto p = imagePickerController();
+  return p && p->isMinimumSelectionLimitFulfilled();
+}
+
+bool QBAssetsViewController::isMaximumSelectionLimitReached() const {
+  auto p = imagePickerController();
+  return p && p->isMaximumSelectionLimitReached();
+}
+
+bool QBAssetsViewController::isAutoDeselectEnabled() const {
+  auto p = imagePickerController();
+  return p && p->isAutoDeselectEnabled();
+}
+
+void QBAssetsViewController::fetchAssetsFromSelectedAssetURLsWithCompletion(
+    std::function<void(const std::vector<ALAssetRef>&)> completion) {
+  if (auto p = imagePickerController())
+    p->fetchAssetsFromSelectedAssetURLsWithCompletion(std::move(completion));
 }

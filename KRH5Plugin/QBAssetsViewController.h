@@ -59,9 +59,17 @@ class QBAssetsViewController : public plat::UIViewController,
   void willRotateToInterfaceOrientationDuration(int64_t orientation, double duration);
   void didRotateFromInterfaceOrientation(int64_t orientation);
   void viewWillTransitionToSizeWithTransitionCoordinator(
-      plat::CGSize size, const plat::UIViewControllerTransitionCoordinatorRef& coordinator) override;
+      plat::CGSize size,
+      const plat::UIViewControllerTransitionCoordinatorRef& coordinator) override;
 
   void assetsLibraryChanged(const plat::Value& userInfo);
+  // The picker's selection tests and look-up, asked of this screen (false, and no answer,
+  // once the picker is gone).
+  bool isMinimumSelectionLimitFulfilled() const;
+  bool isMaximumSelectionLimitReached() const;
+  bool isAutoDeselectEnabled() const;
+  void fetchAssetsFromSelectedAssetURLsWithCompletion(
+      std::function<void(const std::vector<plat::ALAssetRef>&)> completion);
   void done();
   void setUpToolbarItems();
   void updateSelectionInfo();

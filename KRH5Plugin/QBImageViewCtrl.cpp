@@ -58,9 +58,9 @@ void QBImageViewCtrl::ShowWithTypeAndMaxSel(uint64_t type, uint64_t max) {
     return;
   }
   if (currentPicker()) {
-    // A picker still open answers first; this request goes unanswered by a screen.
-    NSLog("QBImagePicker: a picker is already open");
-    postCancelReport();
+    // The open picker answers once, for itself; this request gets no answer of its own (a
+    // cancel here would be taken for the open picker's answer, and its paths for this one's).
+    NSLog("QBImagePicker: a picker is already open; the new request is ignored");
     return;
   }
   currentPicker() = picker;
@@ -100,8 +100,8 @@ void QBImageViewCtrl::qb_imagePickerControllerDidSelectAssets(
     }
     paths.push_back(Value(path));
   }
-  SysPlugin::OnSelectImage(
-      NSJSONSerialization::stringWithJSONObject(Value(paths), NSJSONSerialization::NSJSONWritingPrettyPrinted));
+  SysPlugin::OnSelectImage(NSJSONSerialization::stringWithJSONObject(
+      Value(paths), NSJSONSerialization::NSJSONWritingPrettyPrinted));
 }
 
 void QBImageViewCtrl::qb_imagePickerControllerDidCancel(const QBImagePickerControllerRef& picker) {

@@ -27,8 +27,8 @@ void QRCodeViewController::loadView() {
   auto root = make<UIView>(UIScreen::mainScreen().bounds());
   root->setBackgroundColor(UIColor::blackColor());
   CGRect b = root->bounds();
-  contentView_ = make<UIView>(
-      CGRectMake(0, 0, b.size.width, std::max(0.0, b.size.height - kBottomStrip)));
+  contentView_ =
+      make<UIView>(CGRectMake(0, 0, b.size.width, std::max(0.0, b.size.height - kBottomStrip)));
   contentView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth |
                                     UIViewAutoresizingFlexibleHeight);
   contentView_->setBackgroundColor(UIColor::whiteColor());
@@ -58,12 +58,14 @@ CGRect QRCodeViewController::scanRect() const {
 }
 
 void QRCodeViewController::StartScan() {
-  if (isScanning_) return;
+  // A screen whose scan ended (a code or Back) never starts the camera again: nothing would
+  // stop it, and no report would follow.
+  if (isScanning_ || finished_) return;
   loadViewIfNeeded();
   CGRect b = contentView_->bounds();
   double W = b.size.width, H = b.size.height;
-  CGRect textFrame = CGRectMake((W - kLabelWidth) / 2, (H - kLabelHeight) / 2, kLabelWidth,
-                                kLabelHeight);
+  CGRect textFrame =
+      CGRectMake((W - kLabelWidth) / 2, (H - kLabelHeight) / 2, kLabelWidth, kLabelHeight);
   if (!Permission::IsCameraAvailable()) {
     ShowAlertTextBoundsColorFontSize(kDeniedText, textFrame, UIColor::blackColor(), 15);
     return;
@@ -109,7 +111,8 @@ void QRCodeViewController::StartScan() {
   if (backButton_) view()->bringSubviewToFront(backButton_);
 
   ShowAlertTextBoundsColorFontSize(
-      kHintText, CGRectMake((W - kLabelWidth) / 2, (H + s) / 2 + kHintGap, kLabelWidth, kLabelHeight),
+      kHintText,
+      CGRectMake((W - kLabelWidth) / 2, (H + s) / 2 + kHintGap, kLabelWidth, kLabelHeight),
       UIColor::whiteColor(), 13);
 
   contentView_->layer()->addSublayer(preview);
@@ -149,8 +152,7 @@ void QRCodeViewController::StopScan() {
   isScanning_ = false;
 }
 
-void QRCodeViewController::ShowAlertTextBoundsColorFontSize(const std::string& text,
-                                                            CGRect bounds,
+void QRCodeViewController::ShowAlertTextBoundsColorFontSize(const std::string& text, CGRect bounds,
                                                             const UIColorRef& color,
                                                             double fontSize) {
   if (!labelView_) {
@@ -179,7 +181,6 @@ void QRCodeViewController::finish(const std::optional<std::string>& text) {
   if (finished_) return;
   finished_ = true;
   auto self = std::static_pointer_cast<QRCodeViewController>(shared_from_this());
-  dismissViewControllerAnimatedCompletion(true, [self, text] {
-    QRCodeManager::AcquireQRCode(text);
-  });
+  dismissViewControllerAnimatedCompletion(true,
+                                          [self, text] { QRCodeManager::AcquireQRCode(text); });
 }

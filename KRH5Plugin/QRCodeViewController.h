@@ -52,7 +52,8 @@ class QRCodeViewController : public plat::UIViewController,
   // The scan square in the content view's bounds.
   plat::CGRect scanRect() const;
 
-  // Starts the camera, or shows why it cannot. Nothing while scanning.
+  // Starts the camera, or shows why it cannot. Nothing while scanning or once the scan has
+  // ended (a code or Back).
   void StartScan();
   // Stops the camera and removes what StartScan added.
   void StopScan();

@@ -1,5 +1,8 @@
 #include "KRH5Plugin/UIWebViewController.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "platform/device/URLOpener.h"
@@ -32,6 +35,14 @@ bool UIWebViewController::OpenUrl(const std::optional<std::string>& url) {
   auto parsed = NSURL::URLWithString(*url);
   if (!parsed || parsed->scheme().empty()) {
     NSLog("UIWebViewController: not an absolute URL: %@", *url);
+    return false;
+  }
+  // A script URL loads no page: the screen would show nothing but a spinner that never goes.
+  std::string scheme = parsed->scheme();
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (scheme == "javascript") {
+    NSLog("UIWebViewController: a javascript: URL opens no page: %@", *url);
     return false;
   }
   auto& screen = sharedScreen();

@@ -46,10 +46,9 @@ void LGASLLogCapture::start() {
   struct timeval tv {};
   gettimeofday(&tv, nullptr);
   auto startTime = static_cast<uint64_t>(tv.tv_sec);
-  plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                       [generation, startTime, lastSeen] {
-                         captureAslLogs(generation, startTime, lastSeen);
-                       });
+  plat::dispatch_async(
+      plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+      [generation, startTime, lastSeen] { captureAslLogs(generation, startTime, lastSeen); });
 }
 
 void LGASLLogCapture::stop() { gStopped = true; }
@@ -88,9 +87,8 @@ void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
   auto lastSeen = std::make_shared<unsigned long long>(lastSeenAtStart);
   // A serial queue of high priority: deliveries of this capture never overlap.
   plat::DispatchQueueRef queue = plat::dispatch_queue_create(
-      "vestrel.aslCapture",
-      plat::dispatch_queue_attr_make_with_qos_class(plat::DISPATCH_QUEUE_SERIAL,
-                                                    plat::QOS_CLASS_USER_INITIATED, 0));
+      "vestrel.aslCapture", plat::dispatch_queue_attr_make_with_qos_class(
+                                plat::DISPATCH_QUEUE_SERIAL, plat::QOS_CLASS_USER_INITIATED, 0));
   int token = 0;
   plat::notify_register_dispatch(
       plat::kNotifyASLMessage, &token, queue, [generation, startTime, lastSeen](int token) {
@@ -112,7 +110,8 @@ void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
         configureAslQuery(query);
         for (const plat::ASLMessage& message : plat::ASLStore::shared().search(query)) {
           aslMessageReceived(message);
-          *lastSeen = static_cast<unsigned long long>(readInteger(message, plat::ASL_KEY_MSG_ID, 0));
+          *lastSeen =
+              static_cast<unsigned long long>(readInteger(message, plat::ASL_KEY_MSG_ID, 0));
           gLastFed = *lastSeen;
         }
         if (gStopped.load()) plat::notify_cancel(token);
@@ -125,15 +124,14 @@ void LGASLLogCapture::aslMessageReceived(const plat::ASLMessage& message) {
   uint64_t flag = flagForStoreLevel(readInteger(message, plat::ASL_KEY_LEVEL, 0));
   uint64_t level = gCaptureLevel.load();
   if (!(level & flag)) return;
-  plat::NSDate timestamp;
-  if (const std::string* time = message.get(plat::ASL_KEY_TIME)) {
-    int64_t seconds = plat::Value(*time).longLongValue();
-    int64_t nanos = readInteger(message, plat::ASL_KEY_TIME_NSEC, 0);
-    timestamp = plat::NSDate::fromNanoseconds1970(seconds * 1000000000LL + nanos);
-  } else {
-    int64_t nanos = readInteger(message, plat::ASL_KEY_TIME_NSEC, 0);
-    timestamp = plat::NSDate::fromNanoseconds1970(plat::NSDate::now().nanoseconds1970() + nanos);
-  }
+  // "Time" is a decimal number of seconds (a fraction kept); times beyond the date range
+  // saturate at the distant dates instead of overflowing.
+  const std::string* time = message.get(plat::ASL_KEY_TIME);
+  plat::NSDate timestamp =
+      time ? plat::NSDate::dateWithTimeIntervalSince1970(plat::Value(*time).doubleValue())
+           : plat::NSDate::now();
+  double nanos = static_cast<double>(readInteger(message, plat::ASL_KEY_TIME_NSEC, 0));
+  if (nanos != 0) timestamp = timestamp.dateByAddingTimeInterval(nanos / 1e9);
   LGLogMessage logMessage(LGMakeText(*text), level, flag, 0, kCaptureFileName, std::string(), 0,
                           plat::Value(), 0, timestamp);
   LGLog::logMessage(flag != LGLogFlagError, std::move(logMessage));

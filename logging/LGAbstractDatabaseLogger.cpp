@@ -1,5 +1,7 @@
 #include "logging/LGAbstractDatabaseLogger.h"
 
+#include <cmath>
+
 #include "logging/LGDiagnostics.h"
 
 namespace {
@@ -18,6 +20,9 @@ uint64_t toNanoseconds(double seconds) {
 }
 
 }  // namespace
+
+LGAbstractDatabaseLogger::LGAbstractDatabaseLogger()
+    : LGAbstractLogger(std::string("LGAbstractDatabaseLogger"), false) {}
 
 LGAbstractDatabaseLogger::LGAbstractDatabaseLogger(std::string loggerName)
     : LGAbstractLogger(std::move(loggerName)) {}
@@ -62,7 +67,7 @@ void LGAbstractDatabaseLogger::setSaveThreshold(uint64_t threshold) {
 
 void LGAbstractDatabaseLogger::setSaveInterval(double seconds) {
   applySetting([seconds](LGAbstractDatabaseLogger& me) {
-    if (!(me.saveInterval_ != seconds)) return;
+    if (std::isnan(seconds) || !(me.saveInterval_ != seconds)) return;  // NaN changes nothing
     me.saveInterval_ = seconds;
     if (seconds > 0) {
       if (!me.saveTimer_) me.createSuspendedSaveTimer();
@@ -75,7 +80,7 @@ void LGAbstractDatabaseLogger::setSaveInterval(double seconds) {
 
 void LGAbstractDatabaseLogger::setMaxAge(double seconds) {
   applySetting([seconds](LGAbstractDatabaseLogger& me) {
-    if (!(me.maxAge_ != seconds)) return;
+    if (std::isnan(seconds) || !(me.maxAge_ != seconds)) return;  // NaN changes nothing
     double old = me.maxAge_;
     me.maxAge_ = seconds;
     if (old > 0 && seconds <= 0) {
@@ -97,7 +102,7 @@ void LGAbstractDatabaseLogger::setMaxAge(double seconds) {
 
 void LGAbstractDatabaseLogger::setDeleteInterval(double seconds) {
   applySetting([seconds](LGAbstractDatabaseLogger& me) {
-    if (!(me.deleteInterval_ != seconds)) return;
+    if (std::isnan(seconds) || !(me.deleteInterval_ != seconds)) return;  // NaN changes nothing
     me.deleteInterval_ = seconds;
     if (seconds > 0) {
       if (me.deleteTimer_) {
@@ -242,8 +247,8 @@ void LGAbstractDatabaseLogger::updateDeleteTimer() {
   uint64_t interval = toNanoseconds(deleteInterval_);
   plat::dispatch_time_t base =
       lastDeleteTime_ > 0 ? lastDeleteTime_ : plat::dispatch_time(plat::DISPATCH_TIME_NOW, 0);
-  plat::dispatch_source_set_timer(deleteTimer_, plat::dispatch_time(base, static_cast<int64_t>(interval)),
-                                  interval, kLeeway);
+  plat::dispatch_source_set_timer(
+      deleteTimer_, plat::dispatch_time(base, static_cast<int64_t>(interval)), interval, kLeeway);
 }
 
 void LGAbstractDatabaseLogger::destroyDeleteTimer() {

@@ -50,7 +50,9 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
   void willRemoveLogger() override;
 
  protected:
-  explicit LGAbstractDatabaseLogger(std::string loggerName = "LGAbstractDatabaseLogger");
+  // No name: loggerName() is the subclass's class name (queue label "LGAbstractDatabaseLogger").
+  LGAbstractDatabaseLogger();
+  explicit LGAbstractDatabaseLogger(std::string loggerName);
 
   // Steps on the logger's queue.
   void performSaveAndSuspendSaveTimer();

@@ -1,16 +1,34 @@
 #include "logging/LGAbstractLogger.h"
 
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <typeinfo>
+
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
 
-LGAbstractLogger::LGAbstractLogger(std::string loggerName)
-    : loggerName_(std::move(loggerName)), loggerQueue_(plat::dispatch_queue_create(loggerName_)) {
+LGAbstractLogger::LGAbstractLogger(std::string queueLabel, bool isLoggerName)
+    : loggerName_(std::move(queueLabel)),
+      hasLoggerName_(isLoggerName),
+      loggerQueue_(plat::dispatch_queue_create(loggerName_)) {
   // The marker's key is this logger; its value only needs to be non-null.
   plat::dispatch_queue_set_specific(loggerQueue_, this, this);
 }
 
 LGAbstractLogger::~LGAbstractLogger() {
   plat::dispatch_queue_set_specific(loggerQueue_, this, nullptr);
+}
+
+std::optional<std::string> LGAbstractLogger::loggerName() {
+  if (hasLoggerName_) return loggerName_;
+  const char* mangled = typeid(*this).name();
+  int status = 0;
+  char* demangled = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
+  std::string name = status == 0 && demangled ? demangled : mangled;
+  std::free(demangled);
+  if (size_t colons = name.rfind("::"); colons != std::string::npos) name.erase(0, colons + 2);
+  return name;
 }
 
 bool LGAbstractLogger::isOnGlobalLoggingQueue() const { return LGLog::isOnLoggingQueue(); }

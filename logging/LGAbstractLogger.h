@@ -30,7 +30,9 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
   void setLogFormatter(LGLogFormatterRef formatter) override;
 
   plat::DispatchQueueRef loggerQueue() override { return loggerQueue_; }
-  std::optional<std::string> loggerName() override { return loggerName_; }
+  // The name given at construction; without one, the logger's own class name (without
+  // namespace qualifiers), so a subclass that passes no name is told apart from its base.
+  std::optional<std::string> loggerName() override;
 
   // True on the hub's global logging queue (or work nested inside it).
   bool isOnGlobalLoggingQueue() const;
@@ -38,7 +40,12 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
   bool isOnInternalLoggerQueue() const;
 
  protected:
-  explicit LGAbstractLogger(std::string loggerName = "LGAbstractLogger");
+  // No name: loggerName() is the class name; the queue is labelled `queueLabel` (the class
+  // is not yet known while the base is built).
+  LGAbstractLogger() : LGAbstractLogger(std::string("LGAbstractLogger"), false) {}
+  explicit LGAbstractLogger(std::string loggerName)
+      : LGAbstractLogger(std::move(loggerName), true) {}
+  LGAbstractLogger(std::string queueLabel, bool isLoggerName);
 
   // Runs `step` on the logger's queue the way setters do: inline when already there,
   // otherwise asynchronously through the global logging queue and then this queue, so the
@@ -53,5 +60,6 @@ class LGAbstractLogger : public LGLogger, public std::enable_shared_from_this<LG
   // Touched only on loggerQueue_.
   LGLogFormatterRef formatter_;
   const std::string loggerName_;
+  const bool hasLoggerName_;
   const plat::DispatchQueueRef loggerQueue_;
 };

@@ -54,6 +54,34 @@ int writevFully(int fd, iovec* v, int count) {
   return 0;
 }
 
+bool isRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Opens `path` for appending. The open never blocks (a FIFO without a reader would stop the
+// logger, and every synchronous log with it); anything but a regular file is closed again
+// with *notRegular set. Returns the descriptor, or -1 with errno set.
+int openRegularFileForAppending(const std::string& path, bool* notRegular) {
+  int fd;
+  do {
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+  } while (fd < 0 && errno == EINTR);
+  struct stat st;
+  if (fd < 0) {
+    *notRegular = ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    return -1;
+  }
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    *notRegular = true;
+    ::close(fd);
+    errno = EINVAL;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+  return fd;
+}
+
 }  // namespace
 
 LGFileLogger::LGFileLogger() : LGFileLogger(std::make_shared<LGLogFileManagerDefault>()) {}
@@ -61,9 +89,9 @@ LGFileLogger::LGFileLogger() : LGFileLogger(std::make_shared<LGLogFileManagerDef
 LGFileLogger::LGFileLogger(LGLogFileManagerRef manager, plat::DispatchQueueRef completionQueue)
     : LGAbstractLogger(kFileLoggerName),
       logFileManager_(std::move(manager)),
-      completionQueue_(completionQueue
-                           ? std::move(completionQueue)
-                           : plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT)) {
+      completionQueue_(completionQueue ? std::move(completionQueue)
+                                       : plat::dispatch_get_global_queue(
+                                             plat::DISPATCH_QUEUE_PRIORITY_DEFAULT)) {
   formatter_ = std::make_shared<LGLogFileFormatterDefault>();
 }
 
@@ -169,7 +197,8 @@ void LGFileLogger::logMessage(const LGLogMessage& message) {
     if (count <= 10) {
       LGDiagnosticLog(plat::format("LGFileLogger.logMessage: %@", std::string(e.what())));
       if (count == 10) {
-        LGDiagnosticLog("LGFileLogger.logMessage: Too many exceptions -- will not log any more of them.");
+        LGDiagnosticLog(
+            "LGFileLogger.logMessage: Too many exceptions -- will not log any more of them.");
       }
     }
   }
@@ -194,8 +223,8 @@ void LGFileLogger::didLogMessage(const LGLogFileInfoRef& info) { maybeRollDueToS
 
 // ---- steps on the logger's queue -----------------------------------------------------------
 
-bool LGFileLogger::textForMessage(const LGLogMessage& message, LGText* text,
-                                  std::string_view* data, bool* appendNewline) {
+bool LGFileLogger::textForMessage(const LGLogMessage& message, LGText* text, std::string_view* data,
+                                  bool* appendNewline) {
   const auto* formatter = formatter_.get();
   if (formatter && typeid(*formatter) == typeid(LGLogFileFormatterDefault)) {
     // The default line is always a new, non-empty text: made in place, without a text
@@ -239,7 +268,8 @@ std::string LGFileLogger::lt_dataForMessage(const LGLogMessage& message) {
 void LGFileLogger::lt_logData(std::string_view data) { lt_logPieces(data, false); }
 
 void LGFileLogger::lt_logPieces(std::string_view data, bool appendNewline) {
-  LGPrecondition(isOnInternalLoggerQueue(), "logMessage should only be executed on internal queue.");
+  LGPrecondition(isOnInternalLoggerQueue(),
+                 "logMessage should only be executed on internal queue.");
   logPieces(data, appendNewline);
 }
 
@@ -248,7 +278,7 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   // The file is chosen (and made, after a roll) first, so the hook learns which file the
   // message goes into, the first message of a new file included.
   if (currentLogFileHandle() < 0) return;
-  willLogMessage(currentLogFileInfo_);
+  willLogMessage();
   int fd = currentLogFileHandle();  // the hook may have rolled the file
   if (fd < 0) return;
   size_t length = data.size() + (appendNewline ? 1 : 0);
@@ -257,7 +287,7 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
     if (appendNewline) gathered_.push_back('\n');
     if (currentLogFileOffset_ >= 0) currentLogFileOffset_ += static_cast<off_t>(length);
     if (gathered_.size() >= kGatherBytes) writeGathered();
-    didLogMessage(currentLogFileInfo_);
+    didLogMessage();
     return;
   }
   // The file is open for appending: every write lands at its end, as one piece.
@@ -272,7 +302,7 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   // Appending writes end at the end of the file; others appending to it too are seen at the
   // next open.
   if (currentLogFileOffset_ >= 0) currentLogFileOffset_ += static_cast<off_t>(length);
-  didLogMessage(currentLogFileInfo_);
+  didLogMessage();
 }
 
 void LGFileLogger::writeGathered() {
@@ -324,6 +354,8 @@ LGLogFileInfoRef LGFileLogger::lt_currentLogFileInfo() {
 bool LGFileLogger::lt_shouldUseLogFileIsResuming(const LGLogFileInfoRef& info, bool isResuming) {
   LGPrecondition(isOnInternalLoggerQueue(), kLtOnLoggerQueue);
   LGPrecondition(info != nullptr, "Invalid parameter not satisfying: logFileInfo");
+  // Something else carrying a log file's name (a FIFO, a folder) is never written to.
+  if (!isRegularFile(info->filePath())) return false;
   if (info->isArchived()) return false;
   if (!isResuming) return true;
   if (!doNotReuseLogFiles_.load() && !lt_shouldLogFileBeArchived(info)) return true;
@@ -348,20 +380,28 @@ int LGFileLogger::lt_currentLogFileHandle() {
 
 int LGFileLogger::currentLogFileHandle() {
   if (currentLogFileHandle_ >= 0) return currentLogFileHandle_;
-  LGLogFileInfoRef info = lt_currentLogFileInfo();
-  if (!info) return -1;
-  int fd;
-  do {
-    fd = ::open(info->filePath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) {
-    LGDiagnosticLog(plat::format("LGFileLogger: Failed to open file: %@ (%@)", info->filePath(),
-                                 errnoText(errno)));
-    return -1;
+  int fd = -1;
+  // A second try follows only when the chosen file was not a regular file: that choice is
+  // dropped, and the next one (refusing it) is a new file.
+  for (int attempt = 0; attempt < 2 && fd < 0; ++attempt) {
+    LGLogFileInfoRef info = lt_currentLogFileInfo();
+    if (!info) return -1;
+    bool notRegular = false;
+    fd = openRegularFileForAppending(info->filePath(), &notRegular);
+    if (fd >= 0) break;
+    if (!notRegular) {
+      LGDiagnosticLog(plat::format("LGFileLogger: Failed to open file: %@ (%@)", info->filePath(),
+                                   errnoText(errno)));
+      return -1;
+    }
+    LGDiagnosticLog(plat::format("LGFileLogger: Not a regular file: %@", info->filePath()));
+    currentLogFileInfo_ = nullptr;
   }
+  if (fd < 0) return -1;
   currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
   if (currentLogFileOffset_ < 0) {
-    LGDiagnosticLog(plat::format("LGFileLogger: Failed to seek to end of file: %@", errnoText(errno)));
+    LGDiagnosticLog(
+        plat::format("LGFileLogger: Failed to seek to end of file: %@", errnoText(errno)));
   }
   currentLogFileHandle_ = fd;
   lt_scheduleTimerToRollLogFileDueToAge();
@@ -431,10 +471,14 @@ void LGFileLogger::lt_maybeRollLogFileDueToSize() {
 
 void LGFileLogger::maybeRollDueToSize() {
   if (currentLogFileHandle_ < 0 || maximumFileSize_ == 0) return;
-  if (currentLogFileOffset_ < 0) {
-    LGDiagnosticLog("LGFileLogger: Failed to get offset: the write position is unknown");
+  // The file's real end: another writer may have grown it too. Gathered bytes not yet
+  // written count as well.
+  off_t end = ::lseek(currentLogFileHandle_, 0, SEEK_END);
+  if (end < 0) {
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to get offset: %@", errnoText(errno)));
     return;
   }
+  currentLogFileOffset_ = end + static_cast<off_t>(gathered_.size());
   if (static_cast<uint64_t>(currentLogFileOffset_) >= maximumFileSize_) lt_rollLogFileNow();
 }
 

@@ -45,7 +45,8 @@ class LGFileLogger : public LGAbstractLogger {
 
   // Default manager (LGLogFileManagerDefault) and completion queue (the default global queue).
   LGFileLogger();
-  explicit LGFileLogger(LGLogFileManagerRef manager, plat::DispatchQueueRef completionQueue = nullptr);
+  explicit LGFileLogger(LGLogFileManagerRef manager,
+                        plat::DispatchQueueRef completionQueue = nullptr);
   ~LGFileLogger() override;
 
   const LGLogFileManagerRef& logFileManager() const { return logFileManager_; }
@@ -66,7 +67,9 @@ class LGFileLogger : public LGAbstractLogger {
   bool automaticallyAppendNewlineForCustomFormatters() const {
     return appendNewlineForCustom_.load();
   }
-  void setAutomaticallyAppendNewlineForCustomFormatters(bool v) { appendNewlineForCustom_.store(v); }
+  void setAutomaticallyAppendNewlineForCustomFormatters(bool v) {
+    appendNewlineForCustom_.store(v);
+  }
 
   // Rolls now; `completion` (if any) then runs on the completion queue. From the logger's
   // queue at once; otherwise through the global logging queue (not callable there).
@@ -96,6 +99,10 @@ class LGFileLogger : public LGAbstractLogger {
   // checks the size.
   virtual void willLogMessage(const LGLogFileInfoRef& info) {}
   virtual void didLogMessage(const LGLogFileInfoRef& info);
+  // The parameterless forms: the logger calls these; by default they call the forms above
+  // with the current file, so a subclass that overrides one has it called in their place.
+  virtual void willLogMessage() { willLogMessage(currentLogFileInfo_); }
+  virtual void didLogMessage() { didLogMessage(currentLogFileInfo_); }
   // Answers false.
   virtual bool shouldArchiveRecentLogFileInfo(const LGLogFileInfoRef& info) { return false; }
 
@@ -103,7 +110,9 @@ class LGFileLogger : public LGAbstractLogger {
   LGLogFileInfoRef lt_currentLogFileInfo();
   bool lt_shouldUseLogFileIsResuming(const LGLogFileInfoRef& info, bool isResuming);
   bool lt_shouldLogFileBeArchived(const LGLogFileInfoRef& info);
-  // The open file's descriptor, opening the current file if needed; -1 when none.
+  // The open file's descriptor, opening the current file if needed; -1 when none. Only a
+  // regular file is opened, without blocking: a FIFO or device named like the current file is
+  // left alone and a new file is started instead.
   int lt_currentLogFileHandle();
   void lt_monitorCurrentLogFileForExternalChanges();
   void lt_scheduleTimerToRollLogFileDueToAge();
@@ -152,7 +161,8 @@ class LGFileLogger : public LGAbstractLogger {
   double rollingFrequency_ = kDefaultRollingFrequency;
   LGLogFileInfoRef currentLogFileInfo_;
   int currentLogFileHandle_ = -1;
-  // The write position: the end of the file after each write, gathered bytes included.
+  // The write position: the end of the file after each write, gathered bytes included (the
+  // size rule reads the file's real end, so bytes others appended count too).
   int64_t currentLogFileOffset_ = -1;
   bool gathering_ = false;  // inside logMessages: lines go to gathered_
   std::string gathered_;    // lines accepted for the open file but not yet written

@@ -20,7 +20,13 @@ class LGLogFileManager {
   virtual ~LGLogFileManager() = default;
 
   // The path of a new, empty (or header-only) log file; nullopt with *error set on failure.
-  virtual std::optional<std::string> createNewLogFileWithError(plat::NSErrorRef* error) = 0;
+  // A manager that gives only the older createNewLogFile may leave this out: the default
+  // falls back to it, and aborts with "Invalid log file manager! Responds neither to
+  // `-createNewLogFileWithError:` nor `-createNewLogFile`!" when neither is given.
+  virtual std::optional<std::string> createNewLogFileWithError(plat::NSErrorRef* error);
+  // Optional older form without the error: the new file's path, or "" on failure;
+  // nullopt means not implemented.
+  virtual std::optional<std::string> createNewLogFile() { return std::nullopt; }
 
   virtual uint64_t maximumNumberOfLogFiles() const = 0;
   virtual void setMaximumNumberOfLogFiles(uint64_t count) = 0;

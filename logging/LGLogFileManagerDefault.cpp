@@ -14,8 +14,8 @@
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/dispatch/Dispatch.h"
-#include "platform/foundation/Format.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSProcessInfo.h"
 
@@ -38,7 +38,8 @@ plat::DispatchQueueRef backgroundQueue() {
 }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The application's first user caches folder.
@@ -72,7 +73,8 @@ LGLogFileManagerDefault::LGLogFileManagerDefault(const std::string& logsDirector
   fileDateFormatter_.setTimeZone(plat::NSTimeZone::GMT());
   fileDateFormatter_.setDateFormat(kFileDateFormat);
   if (protectionLevel == kProtectionNone || protectionLevel == kProtectionComplete ||
-      protectionLevel == kProtectionCompleteUnlessOpen || protectionLevel == kProtectionUntilFirstAuth) {
+      protectionLevel == kProtectionCompleteUnlessOpen ||
+      protectionLevel == kProtectionUntilFirstAuth) {
     defaultFileProtectionLevel_ = protectionLevel;
   }
 }
@@ -81,10 +83,19 @@ std::string LGLogFileManagerDefault::defaultLogsDirectory() {
   return (std::filesystem::path(LGApplicationCachesDirectory()) / kLogsFolderName).string();
 }
 
+std::string LGLogFileManagerDefault::fileSafeApplicationName(std::string name) {
+  for (char& c : name) {
+    if (c == '/' || c == '\0') c = '_';
+  }
+  if (name == "." || name == "..") name.clear();
+  return name;
+}
+
 const std::string& LGLogFileManagerDefault::applicationName() {
   static const std::string* name = [] {
-    std::string id = LGApplicationInfoValue("CFBundleIdentifier").stringOr();
-    if (id.empty()) id = plat::NSProcessInfo::processInfo().processName();
+    std::string id =
+        fileSafeApplicationName(LGApplicationInfoValue("CFBundleIdentifier").stringOr());
+    if (id.empty()) id = fileSafeApplicationName(plat::NSProcessInfo::processInfo().processName());
     return new std::string(id);
   }();
   return *name;
@@ -95,8 +106,8 @@ std::string LGLogFileManagerDefault::logsDirectory() {
   std::error_code ec;
   std::filesystem::create_directories(logsDirectory_, ec);
   if (ec) {
-    LGDiagnosticLog(plat::format("LGFileLogManagerDefault: Error creating logsDirectory: %@",
-                                 ec.message()));
+    LGDiagnosticLog(
+        plat::format("LGFileLogManagerDefault: Error creating logsDirectory: %@", ec.message()));
   }
   return logsDirectory_;
 }
@@ -144,11 +155,13 @@ std::vector<std::string> LGLogFileManagerDefault::unsortedLogFileNames() {
 
 std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::unsortedLogFileInfos() {
   std::vector<LGLogFileInfoRef> infos;
-  for (const std::string& path : unsortedLogFilePaths()) infos.push_back(LGLogFileInfo::logFileWithPath(path));
+  for (const std::string& path : unsortedLogFilePaths())
+    infos.push_back(LGLogFileInfo::logFileWithPath(path));
   return infos;
 }
 
-std::optional<plat::NSDate> LGLogFileManagerDefault::dateFromFileName(const std::string& fileName) const {
+std::optional<plat::NSDate> LGLogFileManagerDefault::dateFromFileName(
+    const std::string& fileName) const {
   size_t blank = fileName.find_last_of(' ');
   std::string piece = blank == std::string::npos ? fileName : fileName.substr(blank + 1);
   for (size_t at; (at = piece.find(kLogExtension)) != std::string::npos;) {
@@ -232,7 +245,8 @@ std::string LGLogFileManagerDefault::logFileProtection() const {
   return modes.count() > 0 ? kProtectionUntilFirstAuth : kProtectionCompleteUnlessOpen;
 }
 
-std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(plat::NSErrorRef* error) {
+std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
+    plat::NSErrorRef* error) {
   std::string baseName = newLogFileName();
   std::string folder = logsDirectory();
   std::string header = logFileHeaderData();
@@ -242,13 +256,14 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(pl
   std::string stem = baseName.substr(0, baseName.size() - std::strlen(kLogExtension));
   while (true) {
     if (criticalErrors >= kMaxCriticalErrors) {
-      LGDiagnosticLog(plat::format(
-          "LGLogFileManagerDefault: Bailing file creation, encountered %ld errors.",
-          static_cast<long>(criticalErrors)));
+      LGDiagnosticLog(
+          plat::format("LGLogFileManagerDefault: Bailing file creation, encountered %ld errors.",
+                       static_cast<long>(criticalErrors)));
       if (error) *error = lastError;
       return std::nullopt;
     }
-    std::string name = attempt == 1 ? baseName : plat::format("%@ %lu%@", stem, attempt, kLogExtension);
+    std::string name =
+        attempt == 1 ? baseName : plat::format("%@ %lu%@", stem, attempt, kLogExtension);
     std::string path = folder + "/" + name;
     int fd;
     do {
@@ -282,9 +297,13 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(pl
     }
     plat::Dictionary info;
     info.set(plat::NSFilePathErrorKey, path);
-    info.set(plat::NSUnderlyingErrorKey, plat::Value(plat::NSError::make(plat::NSPOSIXErrorDomain, err, std::string(std::strerror(err)))));
-    lastError = plat::NSError::make(plat::NSCocoaErrorDomain, err == EEXIST ? kFileWriteFileExistsError : 512, std::move(info));
-    LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Critical error while creating log file: %@", lastError));
+    info.set(plat::NSUnderlyingErrorKey,
+             plat::Value(plat::NSError::make(plat::NSPOSIXErrorDomain, err,
+                                             std::string(std::strerror(err)))));
+    lastError = plat::NSError::make(
+        plat::NSCocoaErrorDomain, err == EEXIST ? kFileWriteFileExistsError : 512, std::move(info));
+    LGDiagnosticLog(plat::format(
+        "LGLogFileManagerDefault: Critical error while creating log file: %@", lastError));
     ++criticalErrors;
   }
 }

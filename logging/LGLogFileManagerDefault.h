@@ -64,8 +64,13 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   const plat::NSDateFormatter& logFileDateFormatter() const { return fileDateFormatter_; }
   // Begins with the application name and one blank, ends with ".log".
   bool isLogFile(const std::string& fileName) const;
-  // The Info.plist "CFBundleIdentifier", else the process name, else "". Fixed per process.
+  // The Info.plist "CFBundleIdentifier", else the process name, else "", each made safe for
+  // a file name first (fileSafeApplicationName). Fixed per process.
   static const std::string& applicationName();
+  // `name` fit to begin a file name inside the logs folder: "/" and NUL become "_", and "."
+  // or ".." (which would name a folder) give "". So no name leads a log file out of the
+  // folder, where the manager would never list, count or delete it.
+  static std::string fileSafeApplicationName(std::string name);
   // The protection class new files get (not enforced on this platform).
   std::string logFileProtection() const;
   const std::string& defaultFileProtectionLevel() const { return defaultFileProtectionLevel_; }

@@ -198,6 +198,21 @@ TEST_F(ImagePickerTest, SelectImageOpensThePickerWithTheClampedMaximum) {
   EXPECT_EQ(reports.back(), "LM_IOS.CallFunc(\"onSelectImage\");");
 }
 
+TEST_F(ImagePickerTest, ASecondRequestWhileAPickerIsOpenGetsNoAnswerOfItsOwn) {
+  album("A", 2);
+  auto p = open(2);
+  ASSERT_TRUE(p);
+  QBImageViewCtrl::ShowWithTypeAndMaxSel(1, 4);
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(reports.empty());
+  EXPECT_TRUE(logged("already open"));
+  EXPECT_EQ(QBImageViewCtrl::CurrentPicker(), p);
+  EXPECT_EQ(p->maximumNumberOfSelection(), 2u);
+  tapItem(openAlbum(p, 1), 0);
+  tapDone(p);
+  EXPECT_EQ(reportedPaths().size(), 1u);  // the open picker's one answer, with its pick
+}
+
 // The selection rules, row by row: (minimum, maximum, taps) -> selection and refusals.
 TEST_F(ImagePickerTest, SelectionRuleTable) {
   album("A", 6);

@@ -264,6 +264,18 @@ TEST_F(QRScannerTest, BackTwiceReportsOnceWithoutText) {
   EXPECT_EQ(results, std::vector<std::string>{"[\"u\"]"});
 }
 
+TEST_F(QRScannerTest, AScannerThatBackEndedNeverStartsTheCameraAgain) {
+  auto scanner = open();
+  ASSERT_TRUE(scanner && scanner->isScanning());
+  scanner->ClickBackButton();
+  scanner->StartScan();  // e.g. a presentation completion that comes late
+  EXPECT_FALSE(scanner->isScanning());
+  EXPECT_EQ(AVCaptureFakeCamera::runningSessionCount(), 0u);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return reports() >= 1; }));
+  EXPECT_EQ(AVCaptureFakeCamera::runningSessionCount(), 0u);
+  EXPECT_EQ(results, std::vector<std::string>{"[\"u\"]"});
+}
+
 TEST_F(QRScannerTest, DeniedAndMissingCameraExplainThemselves) {
   PermissionStore::shared().setCameraStatus(AuthorizationStatusDenied);
   auto scanner = open();

@@ -148,12 +148,12 @@ TEST(LGDatabaseLoggerTest, RemovalSavesPendingEntriesBeforeTheTimersGo) {
   EXPECT_EQ(db->deletes.load(), 0);
 }
 
-TEST(LGDatabaseLoggerTest, IntervalsTooLongToTimeOrNotANumberNeverFireEarly) {
+TEST(LGDatabaseLoggerTest, IntervalsTooLongToTimeNeverFireEarly) {
   testing_loop::VirtualClockScope clock;
   auto db = std::make_shared<CountingDatabase>();
   LGLog::addLogger(db);
   db->setSaveInterval(1e300);
-  db->setDeleteInterval(std::numeric_limits<double>::quiet_NaN());
+  db->setMaxAge(0);
   (void)db->saveInterval();
   int deletesBefore = db->deletes.load();
   for (int i = 0; i < 3; ++i) logText(false, LGLogFlagInfo, "e");
@@ -163,6 +163,25 @@ TEST(LGDatabaseLoggerTest, IntervalsTooLongToTimeOrNotANumberNeverFireEarly) {
   db->savePendingLogEntries();
   (void)db->saveInterval();
   EXPECT_EQ(db->saves.load(), 1);
+  LGLog::removeAllLoggers();
+  LGLog::flushLog();
+}
+
+TEST(LGDatabaseLoggerTest, NotANumberChangesNoSettingAndKeepsTheTimers) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<CountingDatabase>();
+  LGLog::addLogger(db);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  db->setSaveInterval(nan);
+  db->setMaxAge(nan);
+  db->setDeleteInterval(nan);
+  EXPECT_EQ(db->saveInterval(), 60);
+  EXPECT_EQ(db->maxAge(), 604800);
+  EXPECT_EQ(db->deleteInterval(), 300);
+  logText(false, LGLogFlagInfo, "e");
+  testing_loop::advance(300.5);
+  EXPECT_EQ(db->saves.load(), 1);
+  EXPECT_EQ(db->deletes.load(), 1);
   LGLog::removeAllLoggers();
   LGLog::flushLog();
 }

@@ -53,9 +53,7 @@ struct Fixture {
   TempDir dir;
   std::shared_ptr<RecordingManager> manager = std::make_shared<RecordingManager>(dir.path());
   std::shared_ptr<LGFileLogger> logger = std::make_shared<LGFileLogger>(manager);
-  void log(const std::string& text) {
-    logText(false, LGLogFlagError, text);
-  }
+  void log(const std::string& text) { logText(false, LGLogFlagError, text); }
   std::vector<std::string> files() { return manager->sortedLogFilePaths(); }
 };
 
@@ -254,7 +252,7 @@ TEST(LGFileLoggerTest, WriteHooksNameTheFileOfEveryMessageTheFirstOfEachFileIncl
   logger->rollLogFile();  // no file is current when the first message comes
   LGLog::addLogger(logger);
   logger->setLogFormatter(nullptr);
-  logText(false, LGLogFlagError, "first-file");   // 11 bytes: a roll follows
+  logText(false, LGLogFlagError, "first-file");  // 11 bytes: a roll follows
   logText(false, LGLogFlagError, "second");
   LGLog::flushLog();
   LGLog::removeLogger(logger);
@@ -383,4 +381,117 @@ TEST(LGFileLoggerTest, TheLastReferenceDroppedOnItsOwnQueueCleansUpThere) {
   plat::dispatch_async(queue, [&] { queueRuns = true; });
   EXPECT_TRUE(testing_loop::runUntil([&] { return queueRuns.load(); }, 5));
   EXPECT_EQ(readFile(path), "kept\n");
+}
+
+namespace {
+
+// Overrides only the parameterless hooks.
+class PlainHookLogger : public LGFileLogger {
+ public:
+  using LGFileLogger::LGFileLogger;
+  void willLogMessage() override { ++plainWill; }
+  void didLogMessage() override { ++plainDid; }
+  void willLogMessage(const LGLogFileInfoRef&) override { ++infoForms; }
+  void didLogMessage(const LGLogFileInfoRef&) override { ++infoForms; }
+  int plainWill = 0, plainDid = 0, infoForms = 0;  // logger's queue
+};
+
+// Offers only the older createNewLogFile (or, with `offers` false, neither form).
+class OlderManager : public LGLogFileManagerDefault {
+ public:
+  OlderManager(const std::string& dir, bool offers)
+      : LGLogFileManagerDefault(dir), offers_(offers) {}
+  std::optional<std::string> createNewLogFileWithError(plat::NSErrorRef* error) override {
+    return LGLogFileManager::createNewLogFileWithError(error);
+  }
+  std::optional<std::string> createNewLogFile() override {
+    if (!offers_) return std::nullopt;
+    return LGLogFileManagerDefault::createNewLogFileWithError(nullptr).value_or("");
+  }
+
+ private:
+  bool offers_;
+};
+
+// A log file name of the manager for `date` (seconds since 1970).
+std::string logFileNamed(LGLogFileManagerDefault& manager, double date) {
+  return manager.logsDirectory() + "/" + LGLogFileManagerDefault::applicationName() + " " +
+         manager.logFileDateFormatter().stringFromDate(
+             plat::NSDate::dateWithTimeIntervalSince1970(date)) +
+         ".log";
+}
+
+}  // namespace
+
+TEST(LGFileLoggerTest, ParameterlessHooksAreCalledInPlaceOfTheFormsWithTheFile) {
+  TempDir dir;
+  auto logger =
+      std::make_shared<PlainHookLogger>(std::make_shared<LGLogFileManagerDefault>(dir.path()));
+  logger->logData("one\n");
+  logger->logData("two\n");
+  plat::dispatch_sync(logger->loggerQueue(), [&] {
+    EXPECT_EQ(logger->plainWill, 2);
+    EXPECT_EQ(logger->plainDid, 2);
+    EXPECT_EQ(logger->infoForms, 0);
+  });
+}
+
+TEST(LGFileLoggerTest, AManagerWithOnlyTheOlderCreationFormIsUsedAndOneWithNeitherIsRefused) {
+  TempDir dir;
+  auto older = std::make_shared<OlderManager>(dir.path(), true);
+  {
+    auto logger = std::make_shared<LGFileLogger>(older);
+    logger->logData("older\n");
+  }
+  auto files = older->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(readFile(files[0]), "older\n");
+
+  TempDir other;
+  EXPECT_DEATH(
+      {
+        auto logger =
+            std::make_shared<LGFileLogger>(std::make_shared<OlderManager>(other.path(), false));
+        logger->logData("x\n");
+      },
+      "Invalid log file manager! Responds neither to `-createNewLogFileWithError:` nor "
+      "`-createNewLogFile`!");
+}
+
+TEST(LGFileLoggerTest, AFifoNamedLikeTheNewestFileIsLeftAloneForANewFile) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  // Named for a date far ahead, so it stays the newest "file" after every roll.
+  std::string fifo = logFileNamed(*manager, 4e9);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->logData("not blocked\n");  // waits: hangs if the FIFO is opened
+  logger->rollLogFile();
+  logger->logData("again\n");
+  auto files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_EQ(files[0], fifo);
+  std::vector<std::string> contents = {readFile(files[1]), readFile(files[2])};
+  std::sort(contents.begin(), contents.end());
+  EXPECT_EQ(contents, (std::vector<std::string>{"again\n", "not blocked\n"}));
+}
+
+TEST(LGFileLoggerTest, BytesAnotherWriterAppendedCountTowardsTheMaximumSize) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->setMaximumFileSize(1000);
+  logger->logData("first\n");
+  auto files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 1u);
+  {
+    std::ofstream other(files[0], std::ios::binary | std::ios::app);
+    other << std::string(1000, 'o');
+  }
+  logger->logData("second\n");  // the file is past 1000 bytes now: it rolls
+  logger->logData("third\n");
+  files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(readFile(files[0]), "third\n");
+  EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
 }

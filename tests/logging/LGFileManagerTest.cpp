@@ -25,7 +25,9 @@ std::string makeLogFile(LGLogFileManagerDefault& manager, double date, size_t by
   return path;
 }
 
-std::vector<std::string> namesOf(LGLogFileManagerDefault& manager) { return manager.sortedLogFileNames(); }
+std::vector<std::string> namesOf(LGLogFileManagerDefault& manager) {
+  return manager.sortedLogFileNames();
+}
 
 }  // namespace
 
@@ -191,7 +193,8 @@ TEST(LGFileManagerTest, FileInfoCachesAttributesAndKeepsTheArchivedMark) {
 }
 
 TEST(LGFileManagerTest, FileLineIsTheGMTTimeTwoBlanksAndTheText) {
-  plat::NSDate date = plat::NSDate::fromNanoseconds1970(1704164645006999999LL);  // 2024-01-02 03:04:05.006999999
+  plat::NSDate date =
+      plat::NSDate::fromNanoseconds1970(1704164645006999999LL);  // 2024-01-02 03:04:05.006999999
   LGLogMessage m(LGMakeText("abc"), 0, 1, 0, "", "", 0, plat::Value(), 0, date);
   LGLogFileFormatterDefault formatter;
   EXPECT_EQ(*formatter.formatLogMessage(m), "2024/01/02 03:04:05:006  abc");
@@ -201,4 +204,23 @@ TEST(LGFileManagerTest, FileLineIsTheGMTTimeTwoBlanksAndTheText) {
   custom.setDateFormat("HH:mm");
   LGLogFileFormatterDefault withCustom(custom);
   EXPECT_EQ(*withCustom.formatLogMessage(m), "03:04  abc");
+}
+
+TEST(LGFileManagerTest, ApplicationNamesAreMadeSafeForAFileNameInTheLogsFolder) {
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName("com.example.game"),
+            "com.example.game");
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName("../../../../escaped"),
+            ".._.._.._.._escaped");
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName("a/b"), "a_b");
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName(std::string("a\0b", 3)), "a_b");
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName("."), "");
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName(".."), "");
+  EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName("..."), "...");
+  // Whatever the process is named, its new files are listed in the folder they were made in.
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto path = manager->createNewLogFileWithError(nullptr);
+  ASSERT_TRUE(path);
+  EXPECT_EQ(std::filesystem::path(*path).parent_path(), std::filesystem::path(dir.path()));
+  EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{*path});
 }

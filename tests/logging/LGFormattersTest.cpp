@@ -4,6 +4,7 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <limits>
 #include <optional>
 #include <thread>
 
@@ -19,7 +20,8 @@ namespace {
 // Applies a text change and remembers what it saw.
 class StepFormatter : public LGLogFormatter {
  public:
-  explicit StepFormatter(std::function<LGText(const LGLogMessage&)> step) : step_(std::move(step)) {}
+  explicit StepFormatter(std::function<LGText(const LGLogMessage&)> step)
+      : step_(std::move(step)) {}
   LGText formatLogMessage(const LGLogMessage& m) override {
     ++calls;
     seen.push_back(m);
@@ -54,7 +56,8 @@ TEST(LGFormattersTest, ChainAppliesFormattersInOrderAndStopsOnADrop) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return LGMakeText(s);
   });
-  auto prefix = std::make_shared<StepFormatter>([](const LGLogMessage& in) { return LGMakeText("> " + in.text()); });
+  auto prefix = std::make_shared<StepFormatter>(
+      [](const LGLogMessage& in) { return LGMakeText("> " + in.text()); });
   chain.addFormatter(upper);
   chain.addFormatter(prefix);  // used by the very next call on this thread
   EXPECT_EQ(*chain.formatLogMessage(m), "> ABC");
@@ -114,8 +117,11 @@ TEST(LGFormattersTest, QueueLabelsAreReplacedAndFittedToTheirWidths) {
 
   // A worker of a shared global queue: its thread name, else its id (never replaced).
   f.setReplacementStringForQueueLabel("replaced", "4242");
-  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.default-qos", "", "4242", 21)), "4242");
-  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.utility-qos", "io", "1", 17)), "io");
+  EXPECT_EQ(
+      f.queueThreadLabelForLogMessage(withFacts("com.apple.root.default-qos", "", "4242", 21)),
+      "4242");
+  EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("com.apple.root.utility-qos", "io", "1", 17)),
+            "io");
   EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("", "", "77", 0)), "77");
   EXPECT_EQ(f.queueThreadLabelForLogMessage(withFacts("my.queue", "io", "1", 0)), "my.queue");
 
@@ -167,8 +173,10 @@ TEST(LGFormattersTest, QueueFormatterLineCarriesTimeLabelAndQualityOfService) {
             "2024-05-06 07:08:09:010 [io.queue (QOS:IN)] text");
   EXPECT_EQ(*f.formatLogMessage(withFacts("io.queue", "", "1", 0)),
             "2024-05-06 07:08:09:010 [io.queue (QOS:UN)] text");
-  const std::pair<uint64_t, const char*> table[] = {{33, "UI"}, {25, "IN"}, {21, "DF"}, {17, "UT"}, {9, "BG"}, {5, "UN"}};
-  for (auto [qos, abbreviation] : table) EXPECT_STREQ(LGDispatchQueueLogFormatter::qosAbbreviation(qos), abbreviation);
+  const std::pair<uint64_t, const char*> table[] = {{33, "UI"}, {25, "IN"}, {21, "DF"},
+                                                    {17, "UT"}, {9, "BG"},  {5, "UN"}};
+  for (auto [qos, abbreviation] : table)
+    EXPECT_STREQ(LGDispatchQueueLogFormatter::qosAbbreviation(qos), abbreviation);
   plat::NSTimeZone::setDefaultTimeZone(std::nullopt);
 }
 
@@ -184,4 +192,13 @@ TEST(LGFormattersTest, AtomicCounterCountsUpAndDownAcrossThreads) {
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(counter.value(), 40005);
+}
+
+TEST(LGFormattersTest, AtomicCounterWrapsAtBothEnds) {
+  LGAtomicCounter high(std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(high.increment(), std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(high.decrement(), std::numeric_limits<int32_t>::max());
+  LGAtomicCounter low(std::numeric_limits<int32_t>::min());
+  EXPECT_EQ(low.decrement(), std::numeric_limits<int32_t>::max());
+  EXPECT_EQ(low.value(), std::numeric_limits<int32_t>::max());
 }

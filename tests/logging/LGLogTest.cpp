@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "logging/LGAbstractDatabaseLogger.h"
 #include "logging/LGLog.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/NSProcessInfo.h"
@@ -43,7 +44,8 @@ class JournalLogger : public LGAbstractLogger {
 // Waits in logMessage until the other logger of the pair has started the same message.
 class RendezvousLogger : public LGAbstractLogger {
  public:
-  RendezvousLogger(std::atomic<int>* arrived) : LGAbstractLogger("test.rendezvous"), arrived_(arrived) {}
+  RendezvousLogger(std::atomic<int>* arrived)
+      : LGAbstractLogger("test.rendezvous"), arrived_(arrived) {}
   void logMessage(const LGLogMessage&) override {
     ++*arrived_;
     for (long i = 0; i < 200000000 && arrived_->load() < 2; ++i) std::this_thread::yield();
@@ -325,8 +327,8 @@ TEST_F(LGLogTest, FormattedEntryDropsNullFormatAndFormatsObjects) {
   LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
                                                       plat::Value(), "");
   plat::Value obj(plat::Array{1, "x"});
-  LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, 3, 1, 0, "/src/a.mm", "f", 1,
-                                                      plat::Value(), "n=%d s=%@", 7, plat::Value("str"));
+  LGLog::logLevelFlagContextFileFunctionLineTagFormat(
+      false, 3, 1, 0, "/src/a.mm", "f", 1, plat::Value(), "n=%d s=%@", 7, plat::Value("str"));
   const plat::FormatArg args[] = {plat::FormatArg(3), plat::FormatArg("x")};
   LGLog::logLevelFlagContextFileFunctionLineTagFormatArgs(false, 3, 1, 0, "/src/a.mm", "f", 1,
                                                           plat::Value(), "%d%s", args, 2);
@@ -465,4 +467,15 @@ TEST(LGLogDeathTest, InternalStepsAndFlushRefuseTheWrongQueue) {
                "Core architecture requirement failure");
   EXPECT_DEATH(plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logFormatter(); }),
                "MUST access ivar directly");
+}
+
+namespace {
+class UnnamedSink : public LGAbstractLogger {};
+class UnnamedDatabaseSink : public LGAbstractDatabaseLogger {};
+}  // namespace
+
+TEST_F(LGLogTest, ASinkThatPassesNoNameIsNamedAfterItsClass) {
+  EXPECT_EQ(std::make_shared<UnnamedSink>()->loggerName(), "UnnamedSink");
+  EXPECT_EQ(std::make_shared<UnnamedDatabaseSink>()->loggerName(), "UnnamedDatabaseSink");
+  EXPECT_EQ(std::make_shared<RecordingLogger>("given")->loggerName(), "given");
 }

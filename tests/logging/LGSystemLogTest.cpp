@@ -16,7 +16,8 @@ class NullFormatter : public LGLogFormatter {
   LGText formatLogMessage(const LGLogMessage&) override { return nullptr; }
 };
 
-LGLogMessage messageWith(uint64_t flag, const std::string& text, const std::string& file = "/a/b.mm") {
+LGLogMessage messageWith(uint64_t flag, const std::string& text,
+                         const std::string& file = "/a/b.mm") {
   return LGLogMessage(LGMakeText(text), 3, flag, 0, file, "f", 1, plat::Value(), 0, std::nullopt);
 }
 
@@ -70,7 +71,8 @@ TEST_F(LGSystemLogTest, OSLoggerMapsFlagsToLogTypes) {
   plat::setOSLogBackend(recording);
   auto logger = LGOSLogger::sharedInstance();
   EXPECT_EQ(logger->loggerName(), "vestrel.osLogger");
-  for (uint64_t flag : {1, 2, 4, 8, 16, 3}) deliver(logger, messageWith(flag, "f" + std::to_string(flag)));
+  for (uint64_t flag : {1, 2, 4, 8, 16, 3})
+    deliver(logger, messageWith(flag, "f" + std::to_string(flag)));
   auto records = recording->records();
   ASSERT_EQ(records.size(), 6u);
   EXPECT_EQ(records[0].type, plat::OSLogType::Error);
@@ -117,7 +119,8 @@ TEST_F(LGSystemLogTest, LegacyLoggerStoresMarkedMessagesWithMappedLevels) {
   auto logger = LGASLLogger::sharedInstance();
   EXPECT_EQ(LGASLLogger::init(), nullptr);
   EXPECT_EQ(logger->loggerName(), "vestrel.aslLogger");
-  for (uint64_t flag : {1, 2, 4, 8, 16}) deliver(logger, messageWith(flag, "m" + std::to_string(flag)));
+  for (uint64_t flag : {1, 2, 4, 8, 16})
+    deliver(logger, messageWith(flag, "m" + std::to_string(flag)));
   deliver(logger, messageWith(1, "from capture", "LGASLLogCapture"));
   auto stored = plat::ASLStore::shared().search(plat::ASLQuery());
   ASSERT_EQ(stored.size(), 5u);
@@ -222,4 +225,24 @@ TEST_F(LGSystemLogTest, CapturedTimestampsComeFromTheStoreTime) {
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].timestamp()->nanoseconds1970(), 1700000000500000000LL);
   EXPECT_EQ(messages[1].timestamp()->nanoseconds1970(), 1700000000000000000LL);
+}
+
+TEST_F(LGSystemLogTest, CapturedTimesKeepTheirFractionAndSaturatePastTheNanosecondRange) {
+  auto recording = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(recording);
+  auto capture = [](const char* time) {
+    plat::ASLMessage m;
+    m.set("Message", time);
+    m.set("Level", "1");
+    m.set("Time", time);
+    LGASLLogCapture::aslMessageReceived(m);
+  };
+  capture("1700000000.25");
+  capture("10000000000");  // year 2286: beyond what int64 nanoseconds can hold
+  capture("1e30");
+  auto messages = recording->messages();
+  ASSERT_EQ(messages.size(), 3u);
+  EXPECT_EQ(messages[0].timestamp()->nanoseconds1970(), 1700000000250000000LL);
+  EXPECT_EQ(messages[1].timestamp()->seconds1970(), 10000000000LL);
+  EXPECT_EQ(*messages[2].timestamp(), plat::NSDate::distantFuture());
 }
