@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "image/HVImageDecoder.h"
+#include "image/HVImageKind.h"
 #include "image/HVWebImageOperation.h"
 #include "image/cache/HVImageCache.h"
 #include "platform/dispatch/Dispatch.h"
@@ -19,15 +20,14 @@ namespace {
 
 constexpr const char* kAcceptImages = "image/*;q=0.8";
 constexpr const char* kAcceptImagesWithWebP = "image/webp,image/*;q=0.8";
-// WebP is not decoded here (HVImageDecoder gives no frames for it).
-constexpr bool kWebPSupported = false;
 constexpr double kIndicatorDelay = 1.0 / 30.0;
 
 std::mutex gExtensionMu;
 std::optional<bool> gIsExtension;  // decided once; tests may override
 
 bool endsWith(const std::string& s, std::string_view suffix) {
-  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // Main thread only.
@@ -42,7 +42,8 @@ plat::UIApplication* HVWebImageSharedApplication() {
   bool extension;
   {
     std::lock_guard<std::mutex> lock(gExtensionMu);
-    if (!gIsExtension) gIsExtension = endsWith(plat::NSBundle::mainBundle()->bundlePath(), ".appex");
+    if (!gIsExtension)
+      gIsExtension = endsWith(plat::NSBundle::mainBundle()->bundlePath(), ".appex");
     extension = *gIsExtension;
   }
   return extension ? nullptr : &plat::UIApplication::sharedApplication();
@@ -63,16 +64,17 @@ std::shared_ptr<HVWebImageManager> HVWebImageManager::sharedManager() {
 }
 
 std::shared_ptr<HVWebImageManager> HVWebImageManager::init() {
-  throw plat::NSException("HVWebImageManager init error", "Use the designated initializer to init.");
+  throw plat::NSException("HVWebImageManager init error",
+                          "Use the designated initializer to init.");
 }
 
 std::shared_ptr<HVWebImageManager> HVWebImageManager::initWithCacheQueue(
     std::shared_ptr<HVImageCache> cache, plat::NSOperationQueueRef queue) {
-  auto manager = std::make_shared<HVWebImageManager>();
+  auto manager = std::make_shared<HVWebImageManager>(Passkey());
   manager->cache_ = std::move(cache);
   manager->queue_ = std::move(queue);
   manager->timeout_ = 15;
-  manager->headers_.set("Accept", kWebPSupported ? kAcceptImagesWithWebP : kAcceptImages);
+  manager->headers_.set("Accept", HVWebPSupported() ? kAcceptImagesWithWebP : kAcceptImages);
   return manager;
 }
 

@@ -88,10 +88,9 @@ using HVWebImageProgressHandler = std::function<void(int64_t receivedSize, int64
 using HVWebImageTransformHandler =
     std::function<plat::UIImageRef(const plat::UIImageRef& image, const plat::NSURLRef& url)>;
 // image and error may each be null.
-using HVWebImageCompletionHandler =
-    std::function<void(const plat::UIImageRef& image, const plat::NSURLRef& url,
-                       HVWebImageSource from, HVWebImagePhase stage,
-                       const plat::NSErrorRef& error)>;
+using HVWebImageCompletionHandler = std::function<void(
+    const plat::UIImageRef& image, const plat::NSURLRef& url, HVWebImageSource from,
+    HVWebImagePhase stage, const plat::NSErrorRef& error)>;
 
 using HVWebImageHeadersFilter =
     std::function<plat::Dictionary(const plat::NSURLRef& url, const plat::Dictionary& headers)>;
@@ -121,18 +120,18 @@ class HVWebImageManager : public plat::Object {
   // to init."): there is no manager without cache and queue arguments.
   static std::shared_ptr<HVWebImageManager> init();
   // Either may be null: no cache means no image caching; no queue means each operation starts
-  // at once on the requesting thread. Time-out 15 s, header "Accept" "image/*;q=0.8".
-  static std::shared_ptr<HVWebImageManager> initWithCacheQueue(
-      std::shared_ptr<HVImageCache> cache, plat::NSOperationQueueRef queue);
+  // at once on the requesting thread. Time-out 15 s, header "Accept" "image/webp,image/*;q=0.8"
+  // when HVWebPSupported() says so, else "image/*;q=0.8".
+  static std::shared_ptr<HVWebImageManager> initWithCacheQueue(std::shared_ptr<HVImageCache> cache,
+                                                               plat::NSOperationQueueRef queue);
 
   std::string className() const override { return "HVWebImageManager"; }
 
   // The operation made for the URL, already queued or started; nullptr when none could be
   // made (a null URL). Any thread.
   std::shared_ptr<HVWebImageOperation> requestImageWithURLOptionsProgressTransformCompletion(
-      const plat::NSURLRef& url, HVWebImageOptionFlags options,
-      HVWebImageProgressHandler progress, HVWebImageTransformHandler transform,
-      HVWebImageCompletionHandler completion);
+      const plat::NSURLRef& url, HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
+      HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion);
 
   // Empty for a null URL; with a headersFilter whatever it returns; otherwise headers().
   plat::Dictionary headersForURL(const plat::NSURLRef& url) const;
@@ -174,7 +173,14 @@ class HVWebImageManager : public plat::Object {
   // Drops the record and its pending update and hides the indicator. Tests only.
   static void resetNetworkActivityForTesting();
 
-  HVWebImageManager() = default;
+ private:
+  // Only initWithCacheQueue can name it: a manager is never made bare (init raises).
+  struct Passkey {
+    explicit Passkey() = default;
+  };
+
+ public:
+  explicit HVWebImageManager(Passkey) {}
 
  private:
   std::shared_ptr<HVImageCache> cache_;

@@ -18,6 +18,7 @@
 #include "platform/foundation/NSException.h"
 #include "platform/graphics/CGBitmapContext.h"
 #include "platform/graphics/CGImageSource.h"
+#include "platform/network/NSURLError.h"
 #include "platform/network/NSURLResponse.h"
 #include "platform/uikit/UIScreen.h"
 
@@ -32,6 +33,17 @@ constexpr const char* kPNGDictionary = "{PNG}";
 constexpr const char* kPNGInterlaceType = "InterlaceType";
 constexpr int64_t kURLErrorBlacklisted = -1100;  // NSURLErrorFileDoesNotExist
 constexpr uint8_t kStartOfScan[2] = {0xFF, 0xDA};
+
+std::atomic<int64_t> gMaxDownloadLength{HVWebImageOperation::kMaxDownloadLength};
+
+struct ProgressiveHook {
+  std::mutex mu;
+  std::function<void()> hook;
+};
+ProgressiveHook& progressiveHook() {
+  static auto* hook = new ProgressiveHook;
+  return *hook;
+}
 
 struct Blacklist {
   std::mutex mu;
@@ -73,9 +85,9 @@ bool bottomRightPixelIsTransparent(const plat::UIImageRef& image, bool* usable) 
   *usable = false;
   auto cg = image ? image->CGImage() : nullptr;
   if (!cg || cg->width() == 0 || cg->height() == 0) return false;
-  auto context = plat::CGBitmapContextCreate(nullptr, 1, 1, 8, 0,
-                                             plat::CGColorSpaceCreateDeviceRGB(),
-                                             plat::kCGImageAlphaPremultipliedFirst);
+  auto context =
+      plat::CGBitmapContextCreate(nullptr, 1, 1, 8, 0, plat::CGColorSpaceCreateDeviceRGB(),
+                                  plat::kCGImageAlphaPremultipliedFirst);
   if (!context) return false;
   *usable = true;
   double w = static_cast<double>(cg->width()), h = static_cast<double>(cg->height());
@@ -83,7 +95,8 @@ bool bottomRightPixelIsTransparent(const plat::UIImageRef& image, bool* usable) 
   const auto* bytes = static_cast<const uint8_t*>(plat::CGBitmapContextGetData(context.get()));
   if (!bytes) return false;
   plat::CGBitmapInfo info = plat::CGBitmapContextGetBitmapInfo(context.get());
-  size_t alphaIndex = (info & plat::kCGBitmapByteOrderMask) == plat::kCGBitmapByteOrder32Little ? 3 : 0;
+  size_t alphaIndex =
+      (info & plat::kCGBitmapByteOrderMask) == plat::kCGBitmapByteOrder32Little ? 3 : 0;
   return bytes[alphaIndex] == 0;
 }
 
@@ -146,7 +159,7 @@ HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformComplet
     HVWebImageProgressHandler progress, HVWebImageTransformHandler transform,
     HVWebImageCompletionHandler completion) {
   if (!request) return nullptr;
-  auto op = std::make_shared<HVWebImageOperation>();
+  auto op = std::make_shared<HVWebImageOperation>(Passkey());
   op->request_ = request;
   op->url_ = plat::NSURL::URLWithString(request->URL());
   op->options_ = options;
@@ -251,12 +264,14 @@ void HVWebImageOperation::deliverFinal(const plat::UIImageRef& image, HVWebImage
 
 // ---- threads and queues ----
 
+void HVWebImageOperation::_networkThreadMain() {
+  plat::setCurrentThreadName(kNetworkThreadName);
+  plat::RunLoop::current()->run();
+}
+
 plat::NSThreadRef HVWebImageOperation::_networkThread() {
   static auto* thread = new plat::NSThreadRef([] {
-    auto t = plat::NSThread::threadWithBlock([] {
-      plat::setCurrentThreadName(kNetworkThreadName);
-      plat::RunLoop::current()->run();
-    });
+    auto t = plat::NSThread::threadWithBlock(&HVWebImageOperation::_networkThreadMain);
     t->setName(kNetworkThreadName);
     t->setQualityOfService(plat::NSQualityOfServiceBackground);
     t->start();
@@ -288,6 +303,18 @@ void HVWebImageOperation::runOnNetworkThread(void (HVWebImageOperation::*step)()
   if (!strong) return;
   plat::performSelectorOnThread(
       _networkThread(), [strong, step] { ((*strong).*step)(); }, false);
+}
+
+int64_t HVWebImageOperation::maxDownloadLength() { return gMaxDownloadLength.load(); }
+
+void HVWebImageOperation::setMaxDownloadLengthForTesting(std::optional<int64_t> length) {
+  gMaxDownloadLength.store(length.value_or(kMaxDownloadLength));
+}
+
+void HVWebImageOperation::setProgressiveDecodeHookForTesting(std::function<void()> hook) {
+  auto& h = progressiveHook();
+  std::lock_guard<std::mutex> lock(h.mu);
+  h.hook = std::move(hook);
 }
 
 // ---- blacklist ----
@@ -389,7 +416,8 @@ void HVWebImageOperation::_startOperation() {
   auto keep = self();
   std::lock_guard<std::recursive_mutex> lock(lock_);
   if (cancelled_) return;
-  if (cache_ && !(options_ & (HVWebImageOptionURLLoadingCache | HVWebImageOptionReloadImageCache))) {
+  if (cache_ &&
+      !(options_ & (HVWebImageOptionURLLoadingCache | HVWebImageOptionReloadImageCache))) {
     if (auto image = cache_->getImageForKeyWithType(cacheKey_, HVCacheTierMemory)) {
       deliverFinal(image, HVWebImageSourceMemory, HVWebImagePhaseFinished, nullptr);
       _finish();
@@ -471,17 +499,36 @@ void HVWebImageOperation::connectionDidReceiveResponse(const plat::NSURLConnecti
   if (progress_ && !cancelled_) progress_(0, expectedSize_);
 }
 
-void HVWebImageOperation::connectionDidReceiveData(const plat::NSURLConnectionRef&,
+void HVWebImageOperation::connectionDidReceiveData(const plat::NSURLConnectionRef& connection,
                                                    const plat::Data& chunk) {
   auto keep = self();
-  std::lock_guard<std::recursive_mutex> lock(lock_);
-  if (cancelled_) return;
-  data_.append(chunk);
-  hasData_ = true;
-  if (progress_) progress_(static_cast<int64_t>(data_.length()), expectedSize_);
+  bool tooLong = false;
+  plat::NSURLConnectionRef live;
+  {
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (cancelled_) return;
+    tooLong = static_cast<int64_t>(data_.length() + chunk.length()) > maxDownloadLength();
+    if (tooLong) {
+      live = connection ? connection : connection_;
+    } else {
+      data_.append(chunk);
+      hasData_ = true;
+      if (progress_) progress_(static_cast<int64_t>(data_.length()), expectedSize_);
+    }
+  }
+  if (tooLong) {
+    if (live) live->cancel();
+    connectionDidFailWithError(
+        live, plat::NSError::make(plat::NSURLErrorDomain, plat::NSURLErrorDataLengthExceedsMaximum,
+                                  std::string("resource exceeds maximum size")));
+    return;
+  }
+  // Decoding and blurring run outside the lock: only the network thread touches the data and
+  // the progressive state, and cancel() must not wait for a partial image.
   progressiveStep(chunk);
 }
 
+// Network thread; takes the lock only to read the cancelled flag and to report.
 void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
   if (!completion_) return;
   bool blur = (options_ & HVWebImageOptionProgressiveBlurDisplay) != 0;
@@ -494,9 +541,14 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
   double now = plat::Clock::nowSeconds();
   if (now - lastProgressiveDecodeTimestamp_ < minimumInterval) return;
 
+  {
+    auto& h = progressiveHook();
+    std::lock_guard<std::mutex> lock(h.mu);
+    if (h.hook) h.hook();
+  }
   if (!progressiveDecoder_) progressiveDecoder_ = std::make_shared<HVImageDecoder>(scale_);
   progressiveDecoder_->updateDataFinal(data_, false);
-  if (cancelled_) return;
+  if (isCancelled()) return;
 
   HVImageKind type = progressiveDecoder_->type();
   if (type == HVImageKindUnknown || type == HVImageKindWebP ||
@@ -509,8 +561,7 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
 
   if (!blur) {
     auto frame = progressiveDecoder_->frameAtIndexDecodeForDisplay(0, true);
-    if (frame && frame->image() && !cancelled_) {
-      completion_(frame->image(), url_, HVWebImageSourceNetwork, HVWebImagePhasePartial, nullptr);
+    if (frame && frame->image() && reportPartial(frame->image())) {
       lastProgressiveDecodeTimestamp_ = now;
     }
     return;
@@ -526,13 +577,13 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
       }
       progressiveDetected_ = true;
     }
-    int64_t remaining = static_cast<int64_t>(data_.length()) -
-                        static_cast<int64_t>(progressiveScanedLength_);
+    int64_t remaining =
+        static_cast<int64_t>(data_.length()) - static_cast<int64_t>(progressiveScanedLength_);
     if (remaining < 7) return;
-    bool found = findStartOfScan(data_, progressiveScanedLength_,
-                                 static_cast<uint64_t>(remaining - 4));
+    bool found =
+        findStartOfScan(data_, progressiveScanedLength_, static_cast<uint64_t>(remaining - 4));
     progressiveScanedLength_ = data_.length();
-    if (!found || cancelled_) return;
+    if (!found || isCancelled()) return;
   } else if (type == HVImageKindPNG) {
     if (!progressiveDetected_) {
       if (!dictionaryFlag(progressiveDecoder_->framePropertiesAtIndex(0), kPNGDictionary,
@@ -547,7 +598,7 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
 
   auto frame = progressiveDecoder_->frameAtIndexDecodeForDisplay(0, true);
   plat::UIImageRef image = frame ? frame->image() : nullptr;
-  if (!image || cancelled_) return;
+  if (!image || isCancelled()) return;
 
   bool usable = false;
   bool transparent = bottomRightPixelIsTransparent(image, &usable);
@@ -557,16 +608,21 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
   double radius;
   if (expectedSize_ > 0) {
     int64_t triple = 3 * static_cast<int64_t>(data_.length());
-    radius = 32 * (1 / (static_cast<double>(triple) / static_cast<double>(expectedSize_) + 0.6) - 0.25);
+    radius =
+        32 * (1 / (static_cast<double>(triple) / static_cast<double>(expectedSize_) + 0.6) - 0.25);
   } else {
     radius = 32.0 / static_cast<double>(progressiveDisplayCount_);
   }
   auto blurred = HV_imageByBlurRadiusTintColorTintModeSaturationMaskImage(
       image, radius, std::nullopt, plat::kCGBlendModeNormal, 1, nullptr);
-  if (blurred && !cancelled_) {
-    completion_(blurred, url_, HVWebImageSourceNetwork, HVWebImagePhasePartial, nullptr);
-    lastProgressiveDecodeTimestamp_ = now;
-  }
+  if (blurred && reportPartial(blurred)) lastProgressiveDecodeTimestamp_ = now;
+}
+
+bool HVWebImageOperation::reportPartial(const plat::UIImageRef& image) {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
+  if (cancelled_) return false;
+  completion_(image, url_, HVWebImageSourceNetwork, HVWebImagePhasePartial, nullptr);
+  return true;
 }
 
 void HVWebImageOperation::connectionDidFinishLoading(const plat::NSURLConnectionRef&) {
@@ -594,8 +650,8 @@ void HVWebImageOperation::decodeDownload() {
   bool animated = false;
   if (options_ & HVWebImageOptionFirstFrameOnly) {
     if (auto decoder = HVImageDecoder::decoderWithDataScale(data, scale_)) {
-      auto frame = decoder->frameAtIndexDecodeForDisplay(
-          0, !(options_ & HVWebImageOptionNoPredecode));
+      auto frame =
+          decoder->frameAtIndexDecodeForDisplay(0, !(options_ & HVWebImageOptionNoPredecode));
       if (frame) image = frame->image();
     }
   } else {
@@ -634,12 +690,14 @@ void HVWebImageOperation::_didReceiveImageFromWeb(const plat::UIImageRef& image)
   if (cancelled_) return;
   if (cache_ && (image || (options_ & HVWebImageOptionReloadImageCache))) {
     auto cache = cache_;
-    plat::Data bytes = hasData_ ? data_ : plat::Data();
+    // The download moves on into the cache write: a large body is never held twice here.
+    plat::Data bytes = hasData_ ? std::move(data_) : plat::Data();
     std::string key = cacheKey_;
     HVCacheTier tier =
         (options_ & HVWebImageOptionSkipDiskCache) ? HVCacheTierMemory : HVCacheTierAll;
-    plat::dispatch_async(_imageQueue(), [cache, image, bytes, key, tier] {
-      cache->setImageImageDataForKeyWithType(image, bytes, key, tier);
+    auto write = std::make_shared<plat::Data>(std::move(bytes));
+    plat::dispatch_async(_imageQueue(), [cache, image, write, key, tier] {
+      cache->setImageImageDataForKeyWithType(image, std::move(*write), key, tier);
     });
   }
   data_ = plat::Data();
@@ -670,7 +728,8 @@ void HVWebImageOperation::connectionDidFailWithError(const plat::NSURLConnection
   hasData_ = false;
   endCountedConnection();
   _finish();
-  if ((options_ & HVWebImageOptionFailedURLBlacklist) && error && !isTransientError(error->code())) {
+  if ((options_ & HVWebImageOptionFailedURLBlacklist) && error &&
+      !isTransientError(error->code())) {
     HVWebImageAddURLToBlacklist(url_);
   }
 }

@@ -22,8 +22,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "image/HVImageDecoder.h"
@@ -78,7 +80,8 @@ class HVWebImageOperation : public plat::NSOperation {
   // Always raises NSException "HVWebImageOperation init error".
   static std::shared_ptr<HVWebImageOperation> init();
   // nullptr for a null request. An empty key becomes the request URL's absolute string.
-  static std::shared_ptr<HVWebImageOperation> initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+  static std::shared_ptr<HVWebImageOperation>
+  initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
       const plat::NSURLRequestRef& request, HVWebImageOptionFlags options,
       std::shared_ptr<HVImageCache> cache, const std::string& cacheKey,
       HVWebImageProgressHandler progress, HVWebImageTransformHandler transform,
@@ -117,8 +120,7 @@ class HVWebImageOperation : public plat::NSOperation {
       const plat::NSURLConnectionRef& connection, const plat::NSCachedURLResponseRef& cached);
   void connectionDidReceiveResponse(const plat::NSURLConnectionRef& connection,
                                     const plat::NSURLResponseRef& response);
-  void connectionDidReceiveData(const plat::NSURLConnectionRef& connection,
-                                const plat::Data& data);
+  void connectionDidReceiveData(const plat::NSURLConnectionRef& connection, const plat::Data& data);
   void connectionDidFinishLoading(const plat::NSURLConnectionRef& connection);
   void connectionDidFailWithError(const plat::NSURLConnectionRef& connection,
                                   const plat::NSErrorRef& error);
@@ -133,10 +135,30 @@ class HVWebImageOperation : public plat::NSOperation {
 
   // Largest buffer reserved up front from a response's declared length.
   static constexpr int64_t kMaxInitialCapacity = 4 << 20;
-
-  HVWebImageOperation() = default;
+  // Largest body a download may bring: 8 bytes for each pixel the image readers accept at
+  // most, far above any image they decode. A longer body fails with NSURLErrorDomain -1103
+  // and nothing of it is cached.
+  static constexpr int64_t kMaxDownloadLength = int64_t(512) << 20;
+  // The limit in force: kMaxDownloadLength unless a test lowered it.
+  static int64_t maxDownloadLength();
+  // Lowers (or, with nullopt, restores) the body limit. Tests only.
+  static void setMaxDownloadLengthForTesting(std::optional<int64_t> length);
+  // Called on the network thread just before a partial image is decoded (nothing when
+  // empty). Tests only; reset it when done.
+  static void setProgressiveDecodeHookForTesting(std::function<void()> hook);
 
  private:
+  // Only the designated initializer can name it: an operation never exists without a request.
+  struct Passkey {
+    explicit Passkey() = default;
+  };
+
+ public:
+  explicit HVWebImageOperation(Passkey) {}
+
+ private:
+  // The network thread's body: names the thread and runs its run loop for ever.
+  static void _networkThreadMain();
   std::shared_ptr<HVWebImageOperation> self();
   void setExecuting(bool v);
   void setFinished(bool v);
@@ -151,7 +173,10 @@ class HVWebImageOperation : public plat::NSOperation {
   void _endBackgroundTask();
   // Runs the decode step of a finished download (decode queue).
   void decodeDownload();
+  // Delivers a partial image found in the data so far. Network thread, lock not held.
   void progressiveStep(const plat::Data& chunk);
+  // Calls the completion with a partial image unless cancelled; whether it did.
+  bool reportPartial(const plat::UIImageRef& image);
   // Decrements the indicator for the connection when it was counted; once per connection.
   void endCountedConnection();
   void runOnNetworkThread(void (HVWebImageOperation::*step)());

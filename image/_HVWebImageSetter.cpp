@@ -75,8 +75,11 @@ int32_t _HVWebImageSetter::setOperationWithSentinelUrlOptionsManagerProgressTran
       completion(nullptr, url, HVWebImageSourceNone, HVWebImagePhaseCancelled, nullptr);
     return sentinel_.load();
   }
-  NSOperationRef operation = manager->requestImageWithURLOptionsProgressTransformCompletion(
-      url, options, std::move(progress), std::move(transform), completion);
+  // No manager yields no operation, reported as such below.
+  NSOperationRef operation =
+      manager ? manager->requestImageWithURLOptionsProgressTransformCompletion(
+                    url, options, std::move(progress), std::move(transform), completion)
+              : nullptr;
   if (!operation && completion) {
     completion(nullptr, url, HVWebImageSourceNone, HVWebImagePhaseFinished,
                NSError::make(kHVWebImageErrorDomain, -1, kHVWebImageOperationCreateFailed));
@@ -169,6 +172,13 @@ void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const NSURLRef& url
   const bool fade = options & HVWebImageOptionFadeIn;
 
   auto mainStep = [&] {
+    // A newer request or a cancel came first (this call waited for the main thread): the slot
+    // is theirs now.
+    if (setter->sentinel() != sentinel) {
+      if (completion)
+        completion(nullptr, url, HVWebImageSourceNone, HVWebImagePhaseCancelled, nullptr);
+      return;
+    }
     const ObjectRef& owner = slot.owner;
     if (fade && !manual && slot.fadeLayer) {
       if (CALayerRef layer = slot.fadeLayer(owner))

@@ -63,8 +63,8 @@ class _HVWebImageSetter : public plat::Object {
   // when the operation was installed, otherwise the sentinel that superseded the request (the
   // new operation, if any, is cancelled). A superseded request gets (nil, url, 0, 0, nil); a
   // manager that makes no operation gives (nil, url, 0, 1, "HVWebImageOperation create
-  // failed."). The completion may be called on the calling thread.
-  // REQUIRES: manager.
+  // failed."), and so does a null manager. The completion may be called on the calling
+  // thread.
   int32_t setOperationWithSentinelUrlOptionsManagerProgressTransformCompletion(
       int32_t sentinel, const plat::NSURLRef& url, HVWebImageOptionFlags options,
       const HVWebImageManagerRef& manager, HVWebImageProgressHandler progress,
@@ -98,7 +98,8 @@ struct _HVWebImageSlot {
 
 // The full form of every category: `url` as given (null: no URL), a null manager meaning the
 // shared one. Runs the main step on the main thread, at once when called there, otherwise
-// waiting for it.
+// waiting for it; a request superseded by then touches nothing and reports (nil, url, 0, 0,
+// nil) to its completion.
 // REQUIRES: slot.owner, slot.setter, slot.show; not called from a thread the main thread is
 // waiting for.
 void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const plat::NSURLRef& url,

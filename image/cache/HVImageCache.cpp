@@ -202,7 +202,7 @@ void HVImageCache::setImageForKey(const plat::UIImageRef& image, const std::stri
 }
 
 void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image,
-                                                   const plat::Data& data, const std::string& key,
+                                                   plat::Data data, const std::string& key,
                                                    HVCacheTier type) {
   if (key.empty()) return;
   if (!image && data.empty()) return;
@@ -236,7 +236,7 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
   }
   if (type & HVCacheTierDisk) {
     if (!data.empty()) {
-      plat::Value stored(plat::NSData::dataWithData(data));
+      plat::Value stored(plat::NSData::dataWithData(std::move(data)));
       if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), stored);
       diskCache_->setObjectForKey(stored, key);
     } else {

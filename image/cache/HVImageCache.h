@@ -88,7 +88,8 @@ class HVImageCache : public plat::Object {
   // not yet decoded for display) or, without one, the image made from the data in the
   // background. Disk gets the data unchanged, or without data the image's encoded form made
   // in the background.
-  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
+  // The bytes are taken by value: a caller that moves them in is not copied.
+  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, plat::Data data,
                                        const std::string& key, HVCacheTier type);
   void removeImageForKey(const std::string& key) { removeImageForKeyWithType(key, HVCacheTierAll); }
   void removeImageForKeyWithType(const std::string& key, HVCacheTier type);

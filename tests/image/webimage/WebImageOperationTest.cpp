@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <type_traits>
 #include <vector>
 
 #include "image/HVImage.h"
@@ -122,6 +123,10 @@ class WebImageTest : public ::testing::Test {
   testing_net::LoopbackServer server_;
 };
 
+// Neither exists bare: a manager without its "Accept" field, an operation without a request.
+static_assert(!std::is_default_constructible_v<HVWebImageManager>);
+static_assert(!std::is_default_constructible_v<HVWebImageOperation>);
+
 TEST_F(WebImageTest, ManagerBuildsRequestsFromItsSettings) {
   EXPECT_THROW(HVWebImageManager::init(), plat::NSException);
   auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
@@ -132,8 +137,8 @@ TEST_F(WebImageTest, ManagerBuildsRequestsFromItsSettings) {
             nullptr);
 
   Recorder rec;
-  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, {},
-                                                                           rec.handler());
+  auto op =
+      manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, {}, rec.handler());
   ASSERT_TRUE(op);
   // Without a queue the operation starts before the call returns.
   EXPECT_TRUE(op->isExecuting() || op->isFinished());
@@ -152,9 +157,8 @@ TEST_F(WebImageTest, ManagerBuildsRequestsFromItsSettings) {
 
   // Filters answering nothing: no header fields, and the URL as key. A credential needs both
   // user name and password.
-  manager->setHeadersFilter([](const plat::NSURLRef&, const plat::Dictionary&) {
-    return plat::Dictionary();
-  });
+  manager->setHeadersFilter(
+      [](const plat::NSURLRef&, const plat::Dictionary&) { return plat::Dictionary(); });
   manager->setCacheKeyFilter([](const plat::NSURLRef&) { return std::string(); });
   manager->setUsername("user");
   Recorder rec2;
@@ -168,8 +172,8 @@ TEST_F(WebImageTest, ManagerBuildsRequestsFromItsSettings) {
   rec2.waitFinal();
   manager->setPassword("secret");
   Recorder rec3;
-  auto op3 =
-      manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, {}, rec3.handler());
+  auto op3 = manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, {},
+                                                                            rec3.handler());
   ASSERT_TRUE(op3->credential());
   EXPECT_EQ(op3->credential()->user(), "user");
   EXPECT_EQ(op3->credential()->persistence(), plat::NSURLCredentialPersistenceForSession);
@@ -215,8 +219,9 @@ TEST_F(WebImageTest, ResultsComeFromMemoryDiskOrNetwork) {
   auto url2 = plat::NSURL::URLWithString(server_.url(path2));
   url = url2;
   EXPECT_EQ(request(HVWebImageOptionSkipDiskCache).source, HVWebImageSourceNetwork);
-  ASSERT_TRUE(runUntil([&] { return cache_->containsImageForKeyWithType(url2->absoluteString(),
-                                                                        HVCacheTierMemory); }));
+  ASSERT_TRUE(runUntil([&] {
+    return cache_->containsImageForKeyWithType(url2->absoluteString(), HVCacheTierMemory);
+  }));
   testing_loop::runUntilIdle();
   EXPECT_FALSE(cache_->containsImageForKeyWithType(url2->absoluteString(), HVCacheTierDisk));
 }
@@ -265,7 +270,8 @@ TEST_F(WebImageTest, FailuresAreReportedOnceWithTheirCodes) {
     auto r = load(server_.url(path));
     EXPECT_FALSE(r.image);
     EXPECT_EQ(r.source, HVWebImageSourceNone);
-    ASSERT_TRUE(r.error) << status << " phase " << r.phase << " source " << r.source << " image " << (r.image != nullptr);
+    ASSERT_TRUE(r.error) << status << " phase " << r.phase << " source " << r.source << " image "
+                         << (r.image != nullptr);
     EXPECT_EQ(r.error->domain(), plat::NSURLErrorDomain);
     EXPECT_EQ(r.error->code(), status);
   }
@@ -287,6 +293,43 @@ TEST_F(WebImageTest, FailuresAreReportedOnceWithTheirCodes) {
   EXPECT_EQ(bad.error->domain(), "com.orvane.image");
   EXPECT_EQ(bad.error->code(), -1);
   EXPECT_EQ(bad.error->localizedDescription(), "Web image decode fail.");
+}
+
+TEST_F(WebImageTest, ABodyPastTheLimitFailsAndNothingOfItIsKept) {
+  auto jpeg = servedJPEG(64, 48);
+  const int64_t length = static_cast<int64_t>(jpeg.length());
+  struct Restore {
+    ~Restore() { HVWebImageOperation::setMaxDownloadLengthForTesting(std::nullopt); }
+  } restore;
+  auto manager = HVWebImageManager::initWithCacheQueue(cache_, nullptr);
+  // Reloading stores even what cannot be decoded; progressive display decodes as data comes.
+  for (auto options : {HVWebImageOptionFlags(0), HVWebImageOptionReloadImageCache,
+                       HVWebImageOptionProgressiveDisplay | HVWebImageOptionFailedURLBlacklist}) {
+    SCOPED_TRACE(options);
+    for (int64_t limit : {length, length - 1}) {
+      HVWebImageOperation::setMaxDownloadLengthForTesting(limit);
+      std::string path = serveJPEG("limit", jpeg);
+      auto url = plat::NSURL::URLWithString(server_.url(path));
+      Recorder rec;
+      auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(url, options, {}, {},
+                                                                               rec.handler());
+      auto r = rec.waitFinal();
+      testing_loop::runUntilIdle();
+      if (limit == length) {
+        EXPECT_TRUE(r.image);
+        EXPECT_TRUE(runUntil([&] { return cache_->containsImageForKey(url->absoluteString()); }));
+        continue;
+      }
+      EXPECT_FALSE(r.image);
+      EXPECT_EQ(r.source, HVWebImageSourceNone);
+      ASSERT_TRUE(r.error);
+      EXPECT_EQ(r.error->domain(), plat::NSURLErrorDomain);
+      EXPECT_EQ(r.error->code(), plat::NSURLErrorDataLengthExceedsMaximum);
+      EXPECT_FALSE(cache_->containsImageForKey(url->absoluteString()));
+      EXPECT_EQ(HVWebImageOperation::HVWebImageURLIsBlacklisted(url),
+                (options & HVWebImageOptionFailedURLBlacklist) != 0);
+    }
+  }
 }
 
 TEST_F(WebImageTest, BlacklistedURLsFailWithoutARequest) {
@@ -341,7 +384,8 @@ TEST_F(WebImageTest, StillGIFsAreReencodedAndAnimatedOnesKept) {
     manager->requestImageWithURLOptionsProgressTransformCompletion(url, 0, {}, transform,
                                                                    rec.handler());
     EXPECT_TRUE(rec.waitFinal().image);
-    EXPECT_TRUE(runUntil([&] { return !cache_->getImageDataForKey(url->absoluteString()).empty(); }));
+    EXPECT_TRUE(
+        runUntil([&] { return !cache_->getImageDataForKey(url->absoluteString()).empty(); }));
     return cache_->getImageDataForKey(url->absoluteString());
   };
   auto stored = load(stillPath);
@@ -770,8 +814,8 @@ TEST_F(WebImageTest, AProxyWhoseOperationIsGoneDoesNothing) {
   Recorder rec;
   auto url = server_.url(uniquePath("proxy"));
   auto op = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
-      plat::NSURLRequest::requestWithURL(url), HVWebImageOptionURLLoadingCache, nullptr, "", {},
-      {}, rec.handler());
+      plat::NSURLRequest::requestWithURL(url), HVWebImageOptionURLLoadingCache, nullptr, "", {}, {},
+      rec.handler());
   auto proxy = _HVWebImageWeakProxy::proxyWithTarget(op);
   EXPECT_EQ(proxy->target(), op);
   EXPECT_EQ(proxy->connectionShouldUseCredentialStorage(nullptr), std::optional<bool>(true));

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "image/HVWebImageManager.h"
@@ -45,8 +48,7 @@ class ProgressiveTest : public ::testing::Test {
     });
     op_ = manager_->requestImageWithURLOptionsProgressTransformCompletion(
         plat::NSURL::URLWithString(server_.url(path)), options,
-        [this](int64_t received, int64_t) { received_ = received; },
-        {},
+        [this](int64_t received, int64_t) { received_ = received; }, {},
         [this](const plat::UIImageRef& image, const plat::NSURLRef&, HVWebImageSource from,
                HVWebImagePhase phase, const plat::NSErrorRef& error) {
           std::lock_guard<std::mutex> lock(mu_);
@@ -60,7 +62,8 @@ class ProgressiveTest : public ::testing::Test {
     gate_->release();
     ASSERT_TRUE(runUntil([&] { return received_.load() >= target; }));
     // The partial decode runs right after the bytes are counted: let it finish.
-    plat::performSelectorOnThread(HVWebImageOperation::_networkThread(), [] {}, true);
+    plat::performSelectorOnThread(
+        HVWebImageOperation::_networkThread(), [] {}, true);
   }
   std::vector<Call> calls() {
     std::lock_guard<std::mutex> lock(mu_);
@@ -170,6 +173,47 @@ TEST_F(ProgressiveTest, BlurredPartialsFollowTheScansOfAProgressiveJPEG) {
   releaseNext(chunks[2].size());
   EXPECT_EQ(partials(), 2u);
   EXPECT_TRUE(finish().image);
+}
+
+TEST_F(ProgressiveTest, CancelDoesNotWaitForAPartialImageBeingMade) {
+  auto jpeg = fixtures::jpegData(fixtures::gradient(96, 64), true, 95);
+  auto scans = scanStarts(jpeg);
+  ASSERT_GE(scans.size(), 2u);
+  auto chunks = split(jpeg, {scans[1] + 60});
+  load(chunks, HVWebImageOptionProgressiveBlurDisplay);
+  // While the network thread is about to decode, another thread cancels: it must get through
+  // at once, and the partial image made meanwhile must not be reported.
+  std::thread canceller;
+  std::mutex m;
+  std::condition_variable cv;
+  bool cancelled = false, returnedInTime = false;
+  HVWebImageOperation::setProgressiveDecodeHookForTesting([&] {
+    canceller = std::thread([&] {
+      op_->cancel();
+      std::lock_guard<std::mutex> lock(m);
+      cancelled = true;
+      cv.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(m);
+    returnedInTime =
+        cv.wait_for(lock, std::chrono::duration<double>(5 * testing_loop::timeoutScale()),
+                    [&] { return cancelled; });
+  });
+  gate_->release();
+  EXPECT_TRUE(runUntil([&] {
+    std::lock_guard<std::mutex> lock(m);
+    return cancelled;
+  }));
+  HVWebImageOperation::setProgressiveDecodeHookForTesting(nullptr);
+  if (canceller.joinable()) canceller.join();
+  EXPECT_TRUE(returnedInTime);
+  ASSERT_TRUE(runUntil([&] { return !calls().empty(); }));
+  plat::performSelectorOnThread(
+      HVWebImageOperation::_networkThread(), [] {}, true);
+  auto all = calls();
+  ASSERT_EQ(all.size(), 1u);
+  EXPECT_EQ(all[0].phase, HVWebImagePhaseCancelled);
+  gate_->releaseAll();
 }
 
 TEST_F(ProgressiveTest, BlurredPartialsWaitForTheBottomRightPixel) {

@@ -127,6 +127,33 @@ TEST_F(ViewsTest, LayerShowsThePlaceholderBitmapAtOnceAndAlwaysFadesTheResult) {
   EXPECT_EQ(layer->contents(), placeholder->CGImage());
 }
 
+TEST_F(ButtonSetterTest, OlderCallsWaitingForTheMainThreadLeaveTheNewerImage) {
+  for (uint64_t state : {uint64_t(0), uint64_t(UIControlStateSelected)}) {
+    expectOlderCallsYield(
+        [&](const NSURLRef& u, const UIImageRef& placeholder, HVWebImageCompletionHandler done) {
+          HV_setBackgroundImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+              button, u, state, placeholder, 0, manager, nullptr, nullptr, std::move(done));
+        },
+        [&] { return HV_backgroundImageURLForState(button, state); },
+        [&] { return centre(button->backgroundImageForState(state)); });
+  }
+  auto layer = CALayer::layer();
+  expectOlderCallsYield(
+      [&](const NSURLRef& u, const UIImageRef& placeholder, HVWebImageCompletionHandler done) {
+        HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+            layer, u, placeholder, 0, manager, nullptr, nullptr, std::move(done));
+      },
+      [&] { return HV_imageURL(layer); },
+      [&] { return layer->contents() ? layer->contents()->pixelAt(4, 4) : 0u; });
+  auto annotation = make<MKAnnotationView>();
+  expectOlderCallsYield(
+      [&](const NSURLRef& u, const UIImageRef& placeholder, HVWebImageCompletionHandler done) {
+        HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+            annotation, u, placeholder, 0, manager, nullptr, nullptr, std::move(done));
+      },
+      [&] { return HV_imageURL(annotation); }, [&] { return centre(annotation->image()); });
+}
+
 TEST_F(ViewsTest, AnnotationViewTakesTheImageAndItsSize) {
   auto annotation = make<MKAnnotationView>();
   Recorder rec;

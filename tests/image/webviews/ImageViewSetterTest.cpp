@@ -192,6 +192,16 @@ TEST_F(ImageViewSetterTest, CallsFromAnotherThreadWaitForTheMainStep) {
   EXPECT_EQ(centre(view->image()), kGreen);
 }
 
+TEST_F(ImageViewSetterTest, AnOlderCallWaitingForTheMainThreadLeavesTheNewerImage) {
+  expectOlderCallsYield(
+      [&](const NSURLRef& u, const UIImageRef& placeholder, HVWebImageCompletionHandler done) {
+        HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+            view, u, placeholder, 0, manager, nullptr, nullptr, std::move(done));
+      },
+      [&] { return HV_imageURL(view); }, [&] { return centre(view->image()); });
+  EXPECT_FALSE(view->everShowed(kRed));
+}
+
 TEST_F(ImageViewSetterTest, ManualSettingHandsEveryImageToTheCompletionOnly) {
   server.route("/manual.png", [](const testing_net::Request&, testing_net::Response& res) {
     res.chunks = {solidPNG(kRed)};  // chunked: length unknown, so a partial is decoded
@@ -325,17 +335,24 @@ TEST(WebImageSetterTest, SentinelsSupersedeStaleRequests) {
   EXPECT_EQ(setter->sentinel(), installed);
   EXPECT_NE(setter->cancelWithNewURL(nullptr), installed);
   EXPECT_EQ(setter->imageURL(), nullptr);
-  // No operation for a null URL: the create-failed error.
-  NSErrorRef error;
-  int32_t current = setter->sentinel();
-  setter->setOperationWithSentinelUrlOptionsManagerProgressTransformCompletion(
-      current, nullptr, 0, manager, nullptr, nullptr,
-      [&](const UIImageRef&, const NSURLRef&, HVWebImageSource, HVWebImagePhase,
-          const NSErrorRef& e) { error = e; });
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(error->domain(), "com.orvane.webimage");
-  EXPECT_EQ(error->code(), -1);
-  EXPECT_EQ(error->localizedDescription(), "HVWebImageOperation create failed.");
+  // No operation for a null URL or a null manager: the create-failed error.
+  for (const auto& [target, failing] :
+       {std::pair{url, HVWebImageManagerRef()}, std::pair{NSURLRef(), manager}}) {
+    NSErrorRef error;
+    HVWebImagePhase phase = HVWebImagePhasePartial;
+    setter->setOperationWithSentinelUrlOptionsManagerProgressTransformCompletion(
+        setter->sentinel(), target, 0, failing, nullptr, nullptr,
+        [&](const UIImageRef&, const NSURLRef&, HVWebImageSource, HVWebImagePhase p,
+            const NSErrorRef& e) {
+          phase = p;
+          error = e;
+        });
+    EXPECT_EQ(phase, HVWebImagePhaseFinished);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->domain(), "com.orvane.webimage");
+    EXPECT_EQ(error->code(), -1);
+    EXPECT_EQ(error->localizedDescription(), "HVWebImageOperation create failed.");
+  }
   EXPECT_EQ(_HVWebImageSetter::setterQueue(), _HVWebImageSetter::setterQueue());
   EXPECT_EQ(dispatch_queue_get_label(_HVWebImageSetter::setterQueue()),
             "com.orvane.webimage.setter");

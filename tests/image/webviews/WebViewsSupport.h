@@ -65,7 +65,8 @@ inline uint32_t centre(const plat::UIImageRef& image) {
 inline void putInMemory(const std::shared_ptr<HVImageCache>& cache, const std::string& key,
                         uint32_t argb, int side = 8) {
   cache->setImageImageDataForKeyWithType(solidImage(argb, side), {}, key, HVCacheTierMemory);
-  testing_loop::runUntil([&] { return cache->containsImageForKeyWithType(key, HVCacheTierMemory); });
+  testing_loop::runUntil(
+      [&] { return cache->containsImageForKeyWithType(key, HVCacheTierMemory); });
 }
 
 // Holds a server's answer until released (or until the test ends).
@@ -190,6 +191,43 @@ class ViewsTest : public ::testing::Test {
       res.contentType = "image/png";
     });
     return gate;
+  }
+
+  // A call made on another thread waits for the main thread; meanwhile a newer call on the
+  // main thread shows green from memory. The older call must then show nothing (neither its
+  // own memory hit, red, nor its placeholder) and hear one cancel. `set` makes a call for the
+  // slot, `slotURL` reads its URL, `shown` the colour it shows.
+  void expectOlderCallsYield(
+      const std::function<void(const plat::NSURLRef&, const plat::UIImageRef& placeholder,
+                               HVWebImageCompletionHandler)>& set,
+      const std::function<plat::NSURLRef()>& slotURL, const std::function<uint32_t()>& shown) {
+    putInMemory(cache, server.url("/red.png"), kRed);
+    putInMemory(cache, server.url("/green.png"), kGreen);
+    for (const char* older : {"/red.png", "/blue.png"}) {
+      SCOPED_TRACE(older);
+      Recorder olderRec, newerRec;
+      plat::NSURLRef olderURL = url(older);
+      std::thread caller([&] { set(olderURL, solidImage(kGrey), olderRec.handler()); });
+      EXPECT_TRUE(waitWithoutPumping([&] {
+        auto current = slotURL();
+        return current && current->absoluteString() == olderURL->absoluteString();
+      }));
+      set(url("/green.png"), nullptr, newerRec.handler());
+      EXPECT_TRUE(testing_loop::runUntil([&] { return olderRec.size() > 0; }));
+      caller.join();
+      testing_loop::runUntilIdle();
+      EXPECT_EQ(shown(), kGreen);
+      ASSERT_EQ(olderRec.size(), 1u);
+      const Report& r = olderRec.reports()[0];
+      EXPECT_EQ(r.image, nullptr);
+      EXPECT_EQ(r.url, olderURL);
+      EXPECT_EQ(r.from, HVWebImageSourceNone);
+      EXPECT_EQ(r.phase, HVWebImagePhaseCancelled);
+      EXPECT_EQ(r.error, nullptr);
+      ASSERT_EQ(newerRec.size(), 1u);
+      EXPECT_EQ(newerRec.reports()[0].from, HVWebImageSourceMemoryAtOnce);
+    }
+    EXPECT_EQ(hits("/blue.png"), 0u);
   }
 
   plat::NSURLRef url(const std::string& path) const {
