@@ -1,6 +1,8 @@
 // The aggregation SDK's start-up, login, role and payment roads: facade, coordinator and
 // bridge-facing interface against the loopback aggregation server and a scripted channel.
 
+#include <limits>
+
 #include "KiteTestSupport.h"
 #include "aggregation/KiteSDKInterface.h"
 #include "aggregation/NSString+Extend.h"
@@ -296,6 +298,14 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
   EXPECT_EQ(RolePlug::shared()->orderAnswers.size(), 3u);
   EXPECT_FALSE(channel->cashierOpen());
   EXPECT_EQ(pays->size(), 1u);
+
+  // An order that cannot be written as JSON is a data error, sent nowhere.
+  auto bad = std::make_shared<KTCKiteSDKPayOrderInfo>();
+  bad->amount = std::numeric_limits<float>::quiet_NaN();
+  KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(bad, nullptr);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return RolePlug::shared()->orderAnswers.size() == 4u; }, 20));
+  EXPECT_TRUE(logged("数据错误,检查相关参数"));
+  EXPECT_EQ(server.calls(testing_kite::kOrder).size(), 3u);
 }
 
 TEST_F(KiteSDKFlowTest, PageJsonOfTheWrongShapeIsIgnoredOrDefaulted) {
