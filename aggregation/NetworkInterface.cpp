@@ -9,6 +9,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/network/NSURLSession.h"
+#include "platform/network/NSURLSessionConfiguration.h"
 
 namespace {
 
@@ -59,12 +60,16 @@ plat::NSURLRequestRef makeRequest(const std::string& url, const std::string& par
 }
 
 // Starts the request in a session of its own, delegate callbacks on `queue` (null: a queue
-// of the session's own).
+// of the session's own). The request's time-out bounds the whole transfer from its start (the
+// session's resource time-out), not only the silences between bytes: a server that trickles
+// its answer fails with the same time-out error as a silent one.
 void start(const plat::NSURLRequestRef& request, const plat::NSOperationQueueRef& queue,
            RequestDelegate::Done done) {
   auto delegate = std::make_shared<RequestDelegate>(std::move(done));
+  auto config = plat::NSURLSessionConfiguration::defaultSessionConfiguration();
+  if (request->timeoutInterval() > 0) config->setTimeoutIntervalForResource(request->timeoutInterval());
   auto session = plat::NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
-      nullptr, delegate, queue);
+      config, delegate, queue);
   auto task = session->dataTaskWithRequest(request);
   if (task) task->resume();
 }

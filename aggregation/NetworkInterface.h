@@ -3,6 +3,9 @@
 // text and a method into one request (POST: the parameter text is the body; otherwise a GET
 // with the parameter text as query), sends it and decodes the JSON answer.
 //
+// A request's time-out bounds the whole transfer from its start: an answer not complete by
+// then fails as a time-out, however steadily its bytes trickle in.
+//
 // Server certificates are checked against the platform's anchors (the system's and the
 // device root's); an untrusted server fails like an unreachable one.
 //
