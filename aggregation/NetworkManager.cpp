@@ -329,7 +329,7 @@ void NetworkManager::initInterface(Completion completion) {
       {"imsi", ""},
       {"wifimac", ""},
       {"bluetooth_mac", ""},
-      {"push_token", d.device_pushToken}};
+      {"push_token", d.device_pushToken()}};
   // A carrier without a mobile network code sends no field.
   if (d.mobileProviderCode) fields.set("mobileProviderCode", *d.mobileProviderCode);
   for (auto& [k, v] : fields) dict.set(k, v);
