@@ -24,6 +24,13 @@ class RequestDelegate : public plat::NSURLSessionDelegate {
                                         const plat::Data& data) override {
     body_.append(data);
   }
+  bool URLSessionDidReceiveChallengeCompletionHandler(
+      const plat::NSURLSessionRef& session, const plat::NSURLAuthenticationChallengeRef& challenge,
+      ChallengeCompletion completion) override {
+    NetworkInterface::sharedInstance().URLSessionDidReceiveChallengeCompletionHandler(
+        session, challenge, completion);
+    return true;
+  }
   void URLSessionTaskDidCompleteWithError(const plat::NSURLSessionRef& session,
                                           const plat::NSURLSessionTaskRef&,
                                           const plat::NSErrorRef& error) override {
@@ -127,6 +134,19 @@ std::string NetworkInterface::legacyPercentEscape(const std::string& text) {
     }
   }
   return out;
+}
+
+void NetworkInterface::URLSessionDidReceiveChallengeCompletionHandler(
+    const plat::NSURLSessionRef&, const plat::NSURLAuthenticationChallengeRef&,
+    const plat::NSURLSessionDelegate::ChallengeCompletion& completion) {
+  if (completion) completion(plat::NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+}
+
+void NetworkInterface::connectionWillSendRequestForAuthenticationChallenge(
+    const plat::NSURLConnectionRef&, const plat::NSURLAuthenticationChallengeRef& challenge) {
+  if (challenge && challenge->sender()) {
+    challenge->sender()->continueWithoutCredentialForAuthenticationChallenge(challenge);
+  }
 }
 
 void NetworkInterface::addHttpRequestParamMethodCompletionBlockTimeout(
