@@ -43,9 +43,7 @@ KMDevice& KMDevice::sharedInstance() {
   return *instance;
 }
 
-void KMDevice::resetForTesting() {
-  sharedInstance().setData();
-}
+void KMDevice::resetForTesting() { sharedInstance().setData(); }
 
 void KMDevice::setData() {
   platform = 2;

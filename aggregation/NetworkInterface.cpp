@@ -74,9 +74,10 @@ void start(const plat::NSURLRequestRef& request, const plat::NSOperationQueueRef
            RequestDelegate::Done done) {
   auto delegate = std::make_shared<RequestDelegate>(std::move(done));
   auto config = plat::NSURLSessionConfiguration::defaultSessionConfiguration();
-  if (request->timeoutInterval() > 0) config->setTimeoutIntervalForResource(request->timeoutInterval());
-  auto session = plat::NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
-      config, delegate, queue);
+  if (request->timeoutInterval() > 0)
+    config->setTimeoutIntervalForResource(request->timeoutInterval());
+  auto session =
+      plat::NSURLSession::sessionWithConfigurationDelegateDelegateQueue(config, delegate, queue);
   auto task = session->dataTaskWithRequest(request);
   if (task) task->resume();
 }

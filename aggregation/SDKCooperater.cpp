@@ -268,8 +268,8 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
                                            const plat::Value& channelInfo) {
   plat::NSLog("登录校验接口返回数据:%@", maskedForLog(answer, {"data", "user_token"}));
   isCheckLogining = false;
-  PlugManager::sharedInstance()->checkLoginResult(KiteSDKPlugArgs(
-      {channelCfg, answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  PlugManager::sharedInstance()->checkLoginResult(
+      KiteSDKPlugArgs({channelCfg, answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
   KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
   plat::Dictionary result{{"error", 0}, {"msg", kLoginSuccess}};
 

@@ -108,9 +108,9 @@ void HVmsSDK::setChannel(std::shared_ptr<Channel> channel) {
 std::shared_ptr<HVmsSDK::Channel> HVmsSDK::channel() { return currentChannel(); }
 
 void HVmsSDK::didFinishLaunching() {
-  plat::NSURLCache::setSharedURLCache(std::make_shared<plat::NSURLCache>(
-      kHVURLCacheMemoryCapacity, kHVURLCacheDiskCapacity,
-      plat::DeviceRoot::cachesPath() + "/" + kHVURLCacheFolder));
+  plat::NSURLCache::setSharedURLCache(
+      std::make_shared<plat::NSURLCache>(kHVURLCacheMemoryCapacity, kHVURLCacheDiskCapacity,
+                                         plat::DeviceRoot::cachesPath() + "/" + kHVURLCacheFolder));
   auto config = readPlistDictionary(plat::NSBundle::mainBundle()->pathForResourceOfType("HV", "plist"));
   {
     auto& s = session();

@@ -94,8 +94,8 @@ class HVmsSDK {
   // With an update URL: `failed(-10, "SDK需要更新")` at once and the update prompt; otherwise
   // the login window.
   static void loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailure failed);
-  // Hides the helper button, cancels the online-time heartbeat, sends the logout (on success the stored user name becomes ""),
-  // sets the login style to 2. Returns before the server answers.
+  // Hides the helper button, cancels the online-time heartbeat, sends the logout (on success the
+  // stored user name becomes ""), sets the login style to 2. Returns before the server answers.
   static void LoginOut();
   // `block(2)` at once when one of the first five texts is empty; else the role call and
   // `block(1)` on success, `block(0)` on failure.

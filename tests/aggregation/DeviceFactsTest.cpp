@@ -1,13 +1,12 @@
 // Device facts with injected sources, and the device identifier kept in the keychain.
 
-#include "aggregation/KMDevice.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
 #include <atomic>
 #include <thread>
 
+#include "aggregation/KMDevice.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/device/InterfaceAddresses.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"

@@ -134,7 +134,9 @@ TEST_F(KiteSDKFlowTest, StartUpWaitsForTheNetworkThenRunsOnce) {
 
 TEST_F(KiteSDKFlowTest, PlugInArraysEndAtTheFirstAbsentElementAndAreEmptyBeforeStartUp) {
   startSDK(/*online=*/false);
-  bundle->writePlist("kitePlugins.cfg", Value(Array{Value(Dictionary{{"name", "RolePlug"}, {"managerName", "RolePlug"}})}));
+  bundle->writePlist(
+      "kitePlugins.cfg",
+      Value(Array{Value(Dictionary{{"name", "RolePlug"}, {"managerName", "RolePlug"}})}));
   bundle->writePlist("kiteChannel.cfg", Value(Dictionary{{"channel_type", "5"}}));
   PlugManager::load();
   auto& sdk = KTCKiteSDK::defaultInstance();
@@ -303,7 +305,8 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
   auto bad = std::make_shared<KTCKiteSDKPayOrderInfo>();
   bad->amount = std::numeric_limits<float>::quiet_NaN();
   KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(bad, nullptr);
-  ASSERT_TRUE(testing_loop::runUntil([&] { return RolePlug::shared()->orderAnswers.size() == 4u; }, 20));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return RolePlug::shared()->orderAnswers.size() == 4u; }, 20));
   EXPECT_TRUE(logged("数据错误,检查相关参数"));
   EXPECT_EQ(server.calls(testing_kite::kOrder).size(), 3u);
 }

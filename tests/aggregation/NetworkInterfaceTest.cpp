@@ -1,13 +1,12 @@
 // The transport against loopback servers: request forms, answers, failures, trust, threads.
 
-#include "aggregation/NetworkInterface.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
 
+#include "aggregation/NetworkInterface.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/NSLog.h"

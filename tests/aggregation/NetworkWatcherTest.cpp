@@ -182,7 +182,8 @@ TEST(KiteSDKReachabilityTest, FactoriesAndFlagRules) {
   EXPECT_FALSE(r->reachableBlock());
   int calls = 0;
   r->setReachableBlock([&](const KiteSDKReachabilityRef& o) { calls += o == r ? 1 : 100; });
-  r->setReachabilityBlock([&](const KiteSDKReachabilityRef&, SCNetworkReachabilityFlags f) { calls += int(f); });
+  r->setReachabilityBlock(
+      [&](const KiteSDKReachabilityRef&, SCNetworkReachabilityFlags f) { calls += int(f); });
   r->reachableBlock()(r);
   r->reachabilityBlock()(r, 10);
   EXPECT_EQ(calls, 11);

@@ -1,9 +1,8 @@
 // The channel SDK entry: update gate, logout, role reports, incoming URLs, orientations.
 
-#include "channel/core/HVmsSDK.h"
-
 #include <gtest/gtest.h>
 
+#include "channel/core/HVmsSDK.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/network/NSURLCache.h"
@@ -133,10 +132,14 @@ TEST(HVmsSDKBeforeStartUpTest, URLsAreIgnoredUntilTheGameIdIsKnown) {
   auto channel = std::make_shared<RecordingChannel>();
   HVmsSDK::setChannel(channel);
   int posts = 0;
-  auto observer = plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
-      kHVSendKiteLoginNotification, Value(), nullptr, [&](const plat::NSNotification&) { ++posts; });
-  HVmsSDK::applicationHandleOpenURL(nullptr, NSURL::URLWithString("HalvikOrbPayScheme://ZRK_KITE&eve&pw"));
-  HVmsSDK::applicationOpenURLOptions(nullptr, NSURL::URLWithString("HalvikOrbPayScheme://safepay/?r=1"), Value());
+  auto observer =
+      plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+          kHVSendKiteLoginNotification, Value(), nullptr,
+          [&](const plat::NSNotification&) { ++posts; });
+  HVmsSDK::applicationHandleOpenURL(nullptr,
+                                    NSURL::URLWithString("HalvikOrbPayScheme://ZRK_KITE&eve&pw"));
+  HVmsSDK::applicationOpenURLOptions(
+      nullptr, NSURL::URLWithString("HalvikOrbPayScheme://safepay/?r=1"), Value());
   plat::NSNotificationCenter::defaultCenter().removeObserver(observer);
   EXPECT_EQ(posts, 0);
   EXPECT_EQ(HVmsSDK::storedUserName(), "");
