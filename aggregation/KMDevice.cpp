@@ -43,10 +43,7 @@ KMDevice& KMDevice::sharedInstance() {
   return *instance;
 }
 
-void KMDevice::resetForTesting() {
-  KMDevice& d = sharedInstance();
-  d = KMDevice();
-}
+void KMDevice::resetForTesting() { sharedInstance().setData(); }
 
 void KMDevice::setData() {
   platform = 2;
@@ -61,7 +58,7 @@ void KMDevice::setData() {
   netType = localNetworkType();
   screen_Height = updateDeviceScreenHeight();
   screen_Width = updateDeviceScreenWidth();
-  device_pushToken = updateDevicePushToken();
+  setDevice_pushToken(updateDevicePushToken());
   osName = updateOsName();
   os_version = updateOsVersion();
   osLanguage = updateOsLanguage();
@@ -196,7 +193,18 @@ void KMDevice::removeDataWithIdentifier(const std::string& identifier) {
 
 void KMDevice::savePushToken(const std::string& token) {
   if (token.empty()) return;
-  device_pushToken = token;
+  setDevice_pushToken(token);
   auto defaults = plat::NSUserDefaults::standardUserDefaults();
   defaults->setObjectForKey(plat::Value(token), kKMPushTokenDefaultsKey);
+  defaults->synchronize();
+}
+
+std::string KMDevice::device_pushToken() const {
+  std::lock_guard<std::mutex> lock(pushTokenMu_);
+  return pushToken_;
+}
+
+void KMDevice::setDevice_pushToken(const std::string& token) {
+  std::lock_guard<std::mutex> lock(pushTokenMu_);
+  pushToken_ = token;
 }

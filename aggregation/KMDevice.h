@@ -4,9 +4,11 @@
 // keychain (item "com.zolnetic.deviceid") across reinstalls.
 //
 // Threading: the shared instance is made once, thread-safely; its facts are then read from
-// any thread. savePushToken and the keychain helpers may be called from any thread, but
-// writes to the facts are meant for the main thread.
+// any thread. The push token is guarded by a lock of its own: savePushToken may be called
+// from any thread while device_pushToken is read on another. The keychain helpers may be
+// called from any thread; writes to the other facts are meant for the main thread.
 
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -30,7 +32,7 @@ class KMDevice {
   int64_t deviceIsMobile = 0;
   std::string deviceWifiMac, netType;
   double screen_Height = 0, screen_Width = 0;
-  std::string device_pushToken, osName, os_version, osLanguage, osCountryCode, deviceCustomeName;
+  std::string osName, os_version, osLanguage, osCountryCode, deviceCustomeName;
   std::optional<std::string> mobileProviderCode;  // nullopt: a carrier without a network code
   std::string wifiName, wifiIP;
   float capacityAll = 0, capacityLast = 0, powerLast = 0;
@@ -68,9 +70,15 @@ class KMDevice {
   // Leaves an item without data, so the next updateDeviceID makes a new identifier.
   void removeDataWithIdentifier(const std::string& identifier);
 
-  // Ignores "". Otherwise device_pushToken and the user default "KEY_PUSH_TOKEN_KEY".
+  // "v2" until a push token is saved. Any thread.
+  std::string device_pushToken() const;
+  void setDevice_pushToken(const std::string& token);
+  // Ignores "". Otherwise device_pushToken and the user default "KEY_PUSH_TOKEN_KEY"
+  // (synchronised). Any thread.
   void savePushToken(const std::string& token);
 
  private:
   KMDevice() { setData(); }
+  mutable std::mutex pushTokenMu_;
+  std::string pushToken_;
 };

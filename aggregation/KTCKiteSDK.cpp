@@ -44,7 +44,8 @@ int64_t forwarded(int64_t answer) { return answer == 0 ? 0 : -1; }
 SDKCooperater& coop() { return SDKCooperater::shareCooperater(); }
 KTCKiteChannel& adapter() { return KTCKiteChannel::defaultChannel(); }
 PlugManager& plugs() { return *PlugManager::sharedInstance(); }
-plat::Value config() { return plat::Value(coop().channelConfig()); }
+// The first element of every plug-in array: nil before start-up, so the array is empty.
+plat::Value config() { return coop().channelCfg; }
 
 void showLoginDisabledAlert() {
   auto window = coop().baseGetCurrentShowWindow();
@@ -174,8 +175,15 @@ std::optional<plat::Data> KTCKiteSDK::DES128DecryptDataWithKey(const plat::Data&
 }
 
 int64_t KTCKiteSDK::callPlugParams(const std::string& name, const plat::Array& params) {
-  plat::Array args{config()};
-  for (const auto& p : params) args.push_back(p);
+  // Like every plug-in array, it ends at the first absent element.
+  plat::Array args;
+  if (!config().isNil()) {
+    args.push_back(config());
+    for (const auto& p : params) {
+      if (p.isNil()) break;
+      args.push_back(p);
+    }
+  }
   plugs().callPlugParams(name, plat::Value(args));
   return 0;
 }

@@ -51,7 +51,8 @@ class KTCKiteSDK {
   // start-up); nil when absent.
   plat::Value getConfigValue(const std::string& key);
   std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data, const std::string& key);
-  // Calls the plug-ins of that name with (channel configuration, params...). Returns 0.
+  // Calls the plug-ins of that name with (channel configuration, params...), the array ending
+  // at the first absent element (so it is empty before start-up). Returns 0.
   int64_t callPlugParams(const std::string& name, const plat::Array& params);
 
   // --- application events (forwarding rule)

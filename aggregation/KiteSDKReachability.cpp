@@ -159,6 +159,19 @@ KiteSDKReachabilityRef KiteSDKReachability::reachabilityObject() const {
   return self_;
 }
 
+KiteSDKReachability::Block KiteSDKReachability::reachableBlock() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return reachableBlock_;
+}
+KiteSDKReachability::Block KiteSDKReachability::unreachableBlock() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return unreachableBlock_;
+}
+KiteSDKReachability::FlagsBlock KiteSDKReachability::reachabilityBlock() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return reachabilityBlock_;
+}
+
 void KiteSDKReachability::setReachableBlock(Block b) {
   std::lock_guard<std::mutex> lock(mu_);
   reachableBlock_ = std::move(b);

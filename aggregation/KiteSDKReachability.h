@@ -75,9 +75,15 @@ class KiteSDKReachability : public plat::Object {
 
   bool reachableOnWWAN() const { return reachableOnWWAN_; }
   void setReachableOnWWAN(bool v) { reachableOnWWAN_ = v; }
+  // The blocks as set (empty when none).
+  Block reachableBlock() const;
   void setReachableBlock(Block b);
+  Block unreachableBlock() const;
   void setUnreachableBlock(Block b);
+  FlagsBlock reachabilityBlock() const;
   void setReachabilityBlock(FlagsBlock b);
+  // The platform reference the object owns (never null).
+  const plat::SCNetworkReachabilityRef& reachabilityRef() const { return ref_; }
   const plat::DispatchQueueRef& reachabilitySerialQueue() const { return queue_; }
   // The object itself while its notifier runs, else null.
   KiteSDKReachabilityRef reachabilityObject() const;

@@ -9,6 +9,7 @@
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/network/NSURLSession.h"
+#include "platform/network/NSURLSessionConfiguration.h"
 
 namespace {
 
@@ -22,6 +23,13 @@ class RequestDelegate : public plat::NSURLSessionDelegate {
                                         const plat::NSURLSessionDataTaskRef&,
                                         const plat::Data& data) override {
     body_.append(data);
+  }
+  bool URLSessionDidReceiveChallengeCompletionHandler(
+      const plat::NSURLSessionRef& session, const plat::NSURLAuthenticationChallengeRef& challenge,
+      ChallengeCompletion completion) override {
+    NetworkInterface::sharedInstance().URLSessionDidReceiveChallengeCompletionHandler(
+        session, challenge, completion);
+    return true;
   }
   void URLSessionTaskDidCompleteWithError(const plat::NSURLSessionRef& session,
                                           const plat::NSURLSessionTaskRef&,
@@ -59,12 +67,17 @@ plat::NSURLRequestRef makeRequest(const std::string& url, const std::string& par
 }
 
 // Starts the request in a session of its own, delegate callbacks on `queue` (null: a queue
-// of the session's own).
+// of the session's own). The request's time-out bounds the whole transfer from its start (the
+// session's resource time-out), not only the silences between bytes: a server that trickles
+// its answer fails with the same time-out error as a silent one.
 void start(const plat::NSURLRequestRef& request, const plat::NSOperationQueueRef& queue,
            RequestDelegate::Done done) {
   auto delegate = std::make_shared<RequestDelegate>(std::move(done));
-  auto session = plat::NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
-      nullptr, delegate, queue);
+  auto config = plat::NSURLSessionConfiguration::defaultSessionConfiguration();
+  if (request->timeoutInterval() > 0)
+    config->setTimeoutIntervalForResource(request->timeoutInterval());
+  auto session =
+      plat::NSURLSession::sessionWithConfigurationDelegateDelegateQueue(config, delegate, queue);
   auto task = session->dataTaskWithRequest(request);
   if (task) task->resume();
 }
@@ -122,6 +135,19 @@ std::string NetworkInterface::legacyPercentEscape(const std::string& text) {
     }
   }
   return out;
+}
+
+void NetworkInterface::URLSessionDidReceiveChallengeCompletionHandler(
+    const plat::NSURLSessionRef&, const plat::NSURLAuthenticationChallengeRef&,
+    const plat::NSURLSessionDelegate::ChallengeCompletion& completion) {
+  if (completion) completion(plat::NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
+}
+
+void NetworkInterface::connectionWillSendRequestForAuthenticationChallenge(
+    const plat::NSURLConnectionRef&, const plat::NSURLAuthenticationChallengeRef& challenge) {
+  if (challenge && challenge->sender()) {
+    challenge->sender()->continueWithoutCredentialForAuthenticationChallenge(challenge);
+  }
 }
 
 void NetworkInterface::addHttpRequestParamMethodCompletionBlockTimeout(

@@ -3,6 +3,9 @@
 // text and a method into one request (POST: the parameter text is the body; otherwise a GET
 // with the parameter text as query), sends it and decodes the JSON answer.
 //
+// A request's time-out bounds the whole transfer from its start: an answer not complete by
+// then fails as a time-out, however steadily its bytes trickle in.
+//
 // Server certificates are checked against the platform's anchors (the system's and the
 // device root's); an untrusted server fails like an unreachable one.
 //
@@ -16,6 +19,8 @@
 #include <string>
 
 #include "platform/foundation/Value.h"
+#include "platform/network/NSURLConnection.h"
+#include "platform/network/NSURLSession.h"
 
 class NetworkInterface {
  public:
@@ -48,6 +53,17 @@ class NetworkInterface {
   // array's entries, empty when the request failed or the body is no JSON array.
   plat::Array addSyncHttpRequest2ParamMethod(const std::string& url, const std::string& param,
                                              const std::string& method);
+
+  // Challenges of the transport's sessions and connections. A server-trust challenge is left
+  // to the platform's standard evaluation (no server is accepted unchecked); any other
+  // challenge gets the default handling (sessions) or goes on without a credential
+  // (connections).
+  void URLSessionDidReceiveChallengeCompletionHandler(
+      const plat::NSURLSessionRef& session, const plat::NSURLAuthenticationChallengeRef& challenge,
+      const plat::NSURLSessionDelegate::ChallengeCompletion& completion);
+  void connectionWillSendRequestForAuthenticationChallenge(
+      const plat::NSURLConnectionRef& connection,
+      const plat::NSURLAuthenticationChallengeRef& challenge);
 
   // The platform's legacy URL escaping (UTF-8): characters that may not stand in a URL
   // (controls, space, non-ASCII, and " % < > [ \ ] ^ ` { | }) become %XX; the rest stays.

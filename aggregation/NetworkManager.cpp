@@ -23,6 +23,7 @@ constexpr const char* kLoginCheckPath = "/v2/users/checklogin";
 constexpr const char* kOrderPath = "/v1/order/orderpay";
 constexpr const char* kVersionPath = "/v2/users/checkversion";
 constexpr double kApiTimeout = 6.0;
+constexpr const char* kOrderDataError = "数据错误,检查相关参数";
 
 // A base URL from the Info.plist ("" when missing).
 std::string infoBase(const char* key) {
@@ -227,10 +228,11 @@ std::string NetworkManager::escapeComponent(const std::string& text) {
 }
 
 void NetworkManager::sendEnvelope(const std::string& path, plat::Dictionary dict,
-                                  Completion completion) {
+                                  Completion completion, const char* jsonFailureLog) {
   std::string code = productCode();
   auto j = envelopeJ(dict, productKeyBytes());
   if (!j) {
+    if (jsonFailureLog) plat::NSLog(jsonFailureLog);
     issuingQueue()(completion, plat::Value());
     return;
   }
@@ -327,7 +329,7 @@ void NetworkManager::initInterface(Completion completion) {
       {"imsi", ""},
       {"wifimac", ""},
       {"bluetooth_mac", ""},
-      {"push_token", d.device_pushToken}};
+      {"push_token", d.device_pushToken()}};
   // A carrier without a mobile network code sends no field.
   if (d.mobileProviderCode) fields.set("mobileProviderCode", *d.mobileProviderCode);
   for (auto& [k, v] : fields) dict.set(k, v);
@@ -385,13 +387,13 @@ void NetworkManager::orderInterfaceRoleInfoHandler(const KTCKiteSDKPayOrderInfoR
     add("party_name", role->partyName());
     auto json = NSDictionary_Extend::jsonString(plat::Value(info));
     if (!json) {
-      plat::NSLog("数据错误,检查相关参数");
+      plat::NSLog(kOrderDataError);
       issuingQueue()(completion, plat::Value());
       return;
     }
     dict.set("game_role_info", NSString_Extend::base64Stringg(*json));
   }
-  sendEnvelope(kOrderPath, std::move(dict), std::move(completion));
+  sendEnvelope(kOrderPath, std::move(dict), std::move(completion), kOrderDataError);
 }
 
 void NetworkManager::checkGameVersion(Completion completion) {

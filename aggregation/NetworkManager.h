@@ -98,7 +98,9 @@ class NetworkManager {
  private:
   NetworkManager();
   struct Staggered;
-  void sendEnvelope(const std::string& path, plat::Dictionary dict, Completion completion);
+  // Delivers nil when the JSON text cannot be made, logging `jsonFailureLog` when given.
+  void sendEnvelope(const std::string& path, plat::Dictionary dict, Completion completion,
+                    const char* jsonFailureLog = nullptr);
   // Synchronous attempts against one fixed URL, as many as there are hosts.
   void gatewayRequest(const std::string& url, const std::string& param, const std::string& method,
                       Completion completion);

@@ -11,6 +11,7 @@
 #include "aggregation/channel/KTCKiteChannelNotifyInfo.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSUserDefaults.h"
 #include "platform/uikit/UIApplication.h"
@@ -68,6 +69,13 @@ std::function<std::vector<KTCConnectedScene>()>& scenesSource() {
 // The major number of the device's system version ("16.4" -> 16; 0 when unreadable).
 int64_t systemMajorVersion() {
   return plat::Value(plat::DeviceProfile::current().systemVersion()).integerValue();
+}
+
+// The application object as plug-ins receive it: the bundle identifier, or "UIApplication"
+// when the bundle has none, so that it is never absent.
+std::string applicationPlugValue() {
+  std::string id = plat::NSBundle::mainBundle()->bundleIdentifier();
+  return id.empty() ? "UIApplication" : id;
 }
 
 }  // namespace
@@ -134,13 +142,13 @@ void SDKCooperater::beginKiteSDKInit() {
     NetworkManager::sharedInstance().initInterface(
         [](const plat::Value& answer) { SDKCooperater::shareCooperater().handleInitAnswer(answer); });
   });
-  // The start-up configuration travels as a dictionary; the application object has no value
-  // form here, so the array ends after it.
+  // The start-up configuration travels as a dictionary, the application as its name (it has
+  // no value form here), so that the launch options follow them.
   plat::Dictionary cfg;
   if (platformCfg && platformCfg->productCode) cfg.set("productCode", *platformCfg->productCode);
   if (platformCfg && platformCfg->productKey) cfg.set("productKey", *platformCfg->productKey);
-  PlugManager::sharedInstance()->willInit(
-      KiteSDKPlugArgs({plat::Value(channelConfig()), plat::Value(cfg)}));
+  PlugManager::sharedInstance()->willInit(KiteSDKPlugArgs(
+      {channelCfg, plat::Value(cfg), plat::Value(applicationPlugValue()), launchOptions}));
   NetworkManager::sharedInstance().getAntiIndulgeMessage([](const plat::Value& answer) {
     auto defaults = plat::NSUserDefaults::standardUserDefaults();
     defaults->setObjectForKey(answer, kKEY_AntiIndulge_KEY);
@@ -204,7 +212,7 @@ void SDKCooperater::setConnectedScenesSource(
 
 void SDKCooperater::channelPlatformInitResult(const plat::NSNotification& note) {
   const plat::Value& info = userInfoOf(note);
-  PlugManager::sharedInstance()->initDone(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
+  PlugManager::sharedInstance()->initDone(KiteSDKPlugArgs({channelCfg, info}));
   if (info["error"].integerValue() != 0) {
     post(kKtcQPInitDidFinishedNotification, {{"error", -21}, {"msg", "init finish"}});
     plat::NSLog("KTLog:初始化失败");
@@ -222,7 +230,7 @@ void SDKCooperater::channelPlatformInitResult(const plat::NSNotification& note) 
 void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note) {
   plat::Value info = userInfoOf(note);
   plat::NSLog("KTLog:channelloginresult=%@", maskedForLog(info, {"sessionId"}));
-  PlugManager::sharedInstance()->loginDone(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
+  PlugManager::sharedInstance()->loginDone(KiteSDKPlugArgs({channelCfg, info}));
   int64_t channelError = info["error"].integerValue();
   plat::Dictionary result{{"error", errorCode(channelError)}, {"msg", kLoginSuccess}};
   if (channelError != 0) {
@@ -260,8 +268,8 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
                                            const plat::Value& channelInfo) {
   plat::NSLog("登录校验接口返回数据:%@", maskedForLog(answer, {"data", "user_token"}));
   isCheckLogining = false;
-  PlugManager::sharedInstance()->checkLoginResult(KiteSDKPlugArgs(
-      {plat::Value(channelConfig()), answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  PlugManager::sharedInstance()->checkLoginResult(
+      KiteSDKPlugArgs({channelCfg, answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
   KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
   plat::Dictionary result{{"error", 0}, {"msg", kLoginSuccess}};
 
@@ -326,7 +334,7 @@ void SDKCooperater::channelPlatformPayResult(const plat::NSNotification& note) {
   int64_t error = info["error"].integerValue();
   plat::Dictionary result;
   if (error == 0) {
-    PlugManager::sharedInstance()->rechargeOver(KiteSDKPlugArgs({plat::Value(channelConfig()), info}));
+    PlugManager::sharedInstance()->rechargeOver(KiteSDKPlugArgs({channelCfg, info}));
     result = {{"error", 0}, {"msg", "Pay success"}};
   } else if (error == -30) {
     result = {{"error", -400}, {"msg", "Pay params error"}};

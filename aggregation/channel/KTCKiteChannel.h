@@ -106,6 +106,10 @@ class KTCKiteChannel {
   // "a=1&b=2" -> {"a": "1", "b": "2"}; a piece without "=" maps its text to itself.
   std::optional<plat::Dictionary> praramsDicFromAtEqualStr(const std::string& text);
 
+  // Operations the channel does not support; this channel lists none.
+  const plat::Array& unsupportedFunctionList() const { return unsupportedFunctionList_; }
+
  private:
   KTCKiteChannel() = default;
+  plat::Array unsupportedFunctionList_;
 };

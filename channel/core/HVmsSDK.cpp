@@ -7,9 +7,11 @@
 #include <mutex>
 
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/network/NSURLCache.h"
 
 namespace {
 
@@ -65,8 +67,10 @@ plat::Dictionary readPlistDictionary(const std::string& path) {
 
 void handleURL(const plat::NSURLRef& url) {
   if (!url) return;
-  std::string expected = "HalvikOrbPayScheme" + HVmsSDK::gameId();
-  if (url->scheme() != expected) return;
+  // Until start-up has read the game id, no scheme is ours.
+  std::string gameId = HVmsSDK::gameId();
+  if (gameId.empty()) return;
+  if (url->scheme() != "HalvikOrbPayScheme" + gameId) return;
   std::string host = url->host();
   if (host == "safepay") {
     currentChannel()->processPaymentResult(url);
@@ -104,6 +108,9 @@ void HVmsSDK::setChannel(std::shared_ptr<Channel> channel) {
 std::shared_ptr<HVmsSDK::Channel> HVmsSDK::channel() { return currentChannel(); }
 
 void HVmsSDK::didFinishLaunching() {
+  plat::NSURLCache::setSharedURLCache(
+      std::make_shared<plat::NSURLCache>(kHVURLCacheMemoryCapacity, kHVURLCacheDiskCapacity,
+                                         plat::DeviceRoot::cachesPath() + "/" + kHVURLCacheFolder));
   auto config = readPlistDictionary(plat::NSBundle::mainBundle()->pathForResourceOfType("HV", "plist"));
   {
     auto& s = session();
@@ -128,6 +135,7 @@ void HVmsSDK::loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailur
 void HVmsSDK::LoginOut() {
   auto channel = currentChannel();
   channel->hideHelperButton();
+  channel->cancelOnlineTimeHeartbeat();
   channel->sendLogout([](bool ok) {
     if (!ok) return;
     auto& s = session();
@@ -209,6 +217,7 @@ int64_t HVmsSDK::loginStyle() { return readSession(&Session::loginStyle); }
 std::string HVmsSDK::gameId() { return readSession(&Session::gameId); }
 
 void HVmsSDK::resetForTesting() {
+  plat::NSURLCache::setSharedURLCache(nullptr);
   auto& s = session();
   std::lock_guard<std::mutex> lock(s.mu);
   s.channel.reset();

@@ -27,6 +27,11 @@ class UIApplication;
 class UIWindow;
 }  // namespace plat
 
+// The shared URL cache that start-up installs.
+inline constexpr uint64_t kHVURLCacheMemoryCapacity = 4 * 1024 * 1024;
+inline constexpr uint64_t kHVURLCacheDiskCapacity = 20 * 1024 * 1024;
+inline constexpr const char* kHVURLCacheFolder = "HVSDKURLCache";
+
 // Name of the notification posted when the box app hands back a quick login.
 inline constexpr const char* kHVSendKiteLoginNotification = "SendKiteLogin";
 
@@ -64,6 +69,8 @@ class HVmsSDK {
     virtual void openLoginWindow(LoginSuccess success, LoginFailure failure) {}
     virtual void showUpdatePrompt(const std::string& url) {}
     virtual void hideHelperButton() {}
+    // Stops the online-time heartbeat timer when one runs.
+    virtual void cancelOnlineTimeHeartbeat() {}
     // Sends "login/logout"; `done(true)` when the server accepted it.
     virtual void sendLogout(std::function<void(bool)> done) { done(false); }
     // The role call with "roleId", "roleName", "roleLevel", "zoneId", "zoneName", "ext".
@@ -79,14 +86,16 @@ class HVmsSDK {
   static void setChannel(std::shared_ptr<Channel> channel);
   static std::shared_ptr<Channel> channel();
 
-  // Start-up: reads "HV.plist" (its "gameId" names the payment URL scheme) and starts the
-  // channel's start-up request. Returns at once.
+  // Start-up: installs the channel SDK's shared URL cache (kHVURLCacheMemoryCapacity and
+  // kHVURLCacheDiskCapacity, on disk under Library/Caches/kHVURLCacheFolder), reads "HV.plist"
+  // (its "gameId" names the payment URL scheme) and starts the channel's start-up request.
+  // Returns at once.
   static void didFinishLaunching();
   // With an update URL: `failed(-10, "SDK需要更新")` at once and the update prompt; otherwise
   // the login window.
   static void loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailure failed);
-  // Hides the helper button, sends the logout (on success the stored user name becomes ""),
-  // sets the login style to 2. Returns before the server answers.
+  // Hides the helper button, cancels the online-time heartbeat, sends the logout (on success the
+  // stored user name becomes ""), sets the login style to 2. Returns before the server answers.
   static void LoginOut();
   // `block(2)` at once when one of the first five texts is empty; else the role call and
   // `block(1)` on success, `block(0)` on failure.
@@ -100,10 +109,11 @@ class HVmsSDK {
       const std::string& productName, const std::string& productDesc, const std::string& attach,
       PaySuccess success, PayFailure faild);
 
-  // Incoming URLs. Only the scheme "HalvikOrbPayScheme<game id>" is handled: host "safepay"
-  // goes to the payment SDK; a host containing "ZRK_KITE" split at "&" stores element 1 as
-  // the user name and the last element as the password and posts "SendKiteLogin" (a host
-  // without "&" is ignored). Anything else is ignored. A null URL is ignored.
+  // Incoming URLs. Only the scheme "HalvikOrbPayScheme<game id>" is handled, and only once
+  // start-up has read a game id (before, every URL is ignored): host "safepay" goes to the
+  // payment SDK; a host containing "ZRK_KITE" split at "&" stores element 1 as the user name
+  // and the last element as the password and posts "SendKiteLogin" (a host without "&" is
+  // ignored). Anything else is ignored. A null URL is ignored.
   static void applicationHandleOpenURL(plat::UIApplication* application, const plat::NSURLRef& url);
   static void applicationOpenURLSourceApplicationAnnotation(plat::UIApplication* application,
                                                             const plat::NSURLRef& url,

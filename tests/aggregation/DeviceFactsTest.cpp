@@ -1,10 +1,12 @@
 // Device facts with injected sources, and the device identifier kept in the keychain.
 
-#include "aggregation/KMDevice.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <thread>
+
+#include "aggregation/KMDevice.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/device/InterfaceAddresses.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
@@ -126,7 +128,7 @@ TEST_F(DeviceFactsTest, BatteryModelCarrierAndDisk) {
   EXPECT_EQ(d.deviceName, "iPad8,1");
   EXPECT_EQ(d.mobileProviderCode, std::optional<std::string>(""));
   EXPECT_EQ(d.wifiName, "");
-  EXPECT_EQ(d.device_pushToken, "v2");
+  EXPECT_EQ(d.device_pushToken(), "v2");
   EXPECT_EQ(d.netType, "0");
 
   profile.setCarrier(CarrierInfo{"Carrier", std::nullopt, std::nullopt});
@@ -147,11 +149,32 @@ TEST_F(DeviceFactsTest, BatteryModelCarrierAndDisk) {
   EXPECT_FLOAT_EQ(e.capacityLast, 8);
 
   e.savePushToken("");
-  EXPECT_EQ(e.device_pushToken, "v2");
+  EXPECT_EQ(e.device_pushToken(), "v2");
   e.savePushToken("dG9rZW4=");
-  EXPECT_EQ(e.device_pushToken, "dG9rZW4=");
+  EXPECT_EQ(e.device_pushToken(), "dG9rZW4=");
   EXPECT_EQ(NSUserDefaults::standardUserDefaults()->stringForKey(kKMPushTokenDefaultsKey),
             std::optional<std::string>("dG9rZW4="));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DeviceFactsTest, APushTokenSavedOffTheMainThreadIsNeverReadTorn) {
+  KMDevice& d = fresh();
+  const std::string a(64, 'a'), b(64, 'b');
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    for (int i = 0; !stop; ++i) d.savePushToken(i % 2 ? a : b);
+  });
+  int torn = 0;
+  for (int i = 0; i < 300000; ++i) {
+    std::string t = d.device_pushToken();
+    if (t != a && t != b && t != "v2") ++torn;
+  }
+  stop = true;
+  writer.join();
+  EXPECT_EQ(torn, 0);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The aggregation SDK's start-up, login, role and payment roads: facade, coordinator and
 // bridge-facing interface against the loopback aggregation server and a scripted channel.
 
+#include <limits>
+
 #include "KiteTestSupport.h"
 #include "aggregation/KiteSDKInterface.h"
 #include "aggregation/NSString+Extend.h"
@@ -22,6 +24,9 @@ struct RolePlug : KiteSDKPlugNodes {
   }
   int created = 0, entered = 0, updated = 0, ordered = 0;
   std::vector<Value> orderAnswers, recharges, plugCalls;
+  std::vector<Array> willInits, willLogins;
+  void willInit(const Array& a) override { willInits.push_back(a); }
+  void willLogin(const Array& a) override { willLogins.push_back(a); }
   void createRoleInfo(const Array&) override { ++created; }
   void enterGameRoleInfo(const Array&) override { ++entered; }
   void updateRoleInfo(const Array&) override { ++updated; }
@@ -125,6 +130,42 @@ TEST_F(KiteSDKFlowTest, StartUpWaitsForTheNetworkThenRunsOnce) {
   EXPECT_EQ(server.calls(testing_kite::kServerList).size(), 1u);
   EXPECT_EQ(channel->startUps, 1);
   EXPECT_EQ(inits->size(), 1u);
+}
+
+TEST_F(KiteSDKFlowTest, PlugInArraysEndAtTheFirstAbsentElementAndAreEmptyBeforeStartUp) {
+  startSDK(/*online=*/false);
+  bundle->writePlist(
+      "kitePlugins.cfg",
+      Value(Array{Value(Dictionary{{"name", "RolePlug"}, {"managerName", "RolePlug"}})}));
+  bundle->writePlist("kiteChannel.cfg", Value(Dictionary{{"channel_type", "5"}}));
+  PlugManager::load();
+  auto& sdk = KTCKiteSDK::defaultInstance();
+  auto& plug = *RolePlug::shared();
+  sdk.callPlugParams("RolePlug", Array{Value("1"), Value("2")});
+  sdk.login();
+  ASSERT_EQ(plug.plugCalls.size(), 1u);
+  EXPECT_EQ(plug.plugCalls[0], Value(Array{}));
+  ASSERT_EQ(plug.willLogins.size(), 1u);
+  EXPECT_TRUE(plug.willLogins[0].empty());
+
+  auto cfg = std::make_shared<KTCKiteSDKInitConfigure>();
+  cfg->productCode = server.options().productCode;
+  cfg->productKey = server.options().productKey;
+  Value options(Dictionary{{"UIApplicationLaunchOptionsURLKey", "x://y"}});
+  sdk.initWithConfigApplicationDidFinishLaunchingWithOptions(cfg, nullptr, options);
+  network->setFlags(plat::kSCNetworkReachabilityFlagsReachable);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !plug.willInits.empty(); }, 20));
+  const Array& init = plug.willInits[0];
+  ASSERT_EQ(init.size(), 4u) << "the launch options follow the application";
+  EXPECT_EQ(init[0]["channel_type"], Value("5"));
+  EXPECT_EQ(init[1]["productCode"], Value(server.options().productCode));
+  EXPECT_TRUE(init[2].isString() && !init[2].string()->empty());
+  EXPECT_EQ(init[3], options);
+
+  sdk.callPlugParams("RolePlug", Array{Value("1"), Value(), Value("3")});
+  ASSERT_EQ(plug.plugCalls.size(), 2u);
+  EXPECT_EQ(plug.plugCalls[1], Value(Array{Value(Dictionary{{"channel_type", "5"}}), Value("1")}));
+  ASSERT_TRUE(waitCalls(testing_kite::kInit, 1));
 }
 
 TEST_F(KiteSDKFlowTest, AVerifiedLoginReachesTheCallbackWithTheServersToken) {
@@ -259,6 +300,15 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
   EXPECT_EQ(RolePlug::shared()->orderAnswers.size(), 3u);
   EXPECT_FALSE(channel->cashierOpen());
   EXPECT_EQ(pays->size(), 1u);
+
+  // An order that cannot be written as JSON is a data error, sent nowhere.
+  auto bad = std::make_shared<KTCKiteSDKPayOrderInfo>();
+  bad->amount = std::numeric_limits<float>::quiet_NaN();
+  KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(bad, nullptr);
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return RolePlug::shared()->orderAnswers.size() == 4u; }, 20));
+  EXPECT_TRUE(logged("数据错误,检查相关参数"));
+  EXPECT_EQ(server.calls(testing_kite::kOrder).size(), 3u);
 }
 
 TEST_F(KiteSDKFlowTest, PageJsonOfTheWrongShapeIsIgnoredOrDefaulted) {

@@ -1,12 +1,12 @@
 // The transport against loopback servers: request forms, answers, failures, trust, threads.
 
-#include "aggregation/NetworkInterface.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
+#include "aggregation/NetworkInterface.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/NSLog.h"
@@ -139,6 +139,69 @@ TEST_F(NetworkInterfaceTest, RefusedConnectionsAndTimeOutsGiveNothing) {
   ASSERT_TRUE(advanceUntil([&] { return answers->syncDone && answers->asyncDone; }, 0.1));
   EXPECT_TRUE(answers->sync.isNil());
   EXPECT_TRUE(answers->async.isNil());
+}
+
+TEST_F(NetworkInterfaceTest, ATricklingAnswerEndsAtTheTimeOutCountedFromTheStart) {
+  // One byte every 2 s: never silent for a whole time-out, yet far from done within one.
+  auto trickle = [&](const std::string& path, const std::string& open, const std::string& close) {
+    std::vector<std::string> chunks{open};
+    chunks.insert(chunks.end(), 30, " ");
+    chunks.push_back(close);
+    auto gate = std::make_shared<testing_net::Gate>(chunks);
+    server.route(path, [gate](const testing_net::Request&, testing_net::Response& r) {
+      r.contentType = "application/json";
+      r.gate = gate;
+    });
+    return gate;
+  };
+  std::vector<testing_net::GateRef> gates{trickle("/t-sync", "{\"a\":", "1}"),
+                                          trickle("/t-list", "[", "\"h\"]"),
+                                          trickle("/t-async", "{\"a\":", "1}")};
+  struct Answers {
+    std::atomic<int> done{0};
+    Value sync{"unset"}, async{"unset"};
+    plat::Array list{Value("unset")};
+    std::atomic<double> syncAt{0}, listAt{0}, asyncAt{0};
+  };
+  auto answers = std::make_shared<Answers>();
+  auto elapsed = std::make_shared<std::atomic<double>>(0);
+  std::string syncURL = server.url("/t-sync"), listURL = server.url("/t-list");
+  plat::dispatch_async(plat::dispatch_get_global_queue(0), [=, &n = net] {
+    answers->sync = n.addSyncHttpRequestParamMethodTimeout(syncURL, "", "GET", 6.0);
+    answers->syncAt = elapsed->load();
+    ++answers->done;
+  });
+  plat::dispatch_async(plat::dispatch_get_global_queue(0), [=, &n = net] {
+    answers->list = n.addSyncHttpRequest2ParamMethod(listURL, "", "GET");
+    answers->listAt = elapsed->load();
+    ++answers->done;
+  });
+  net.addHttpRequestParamMethodCompletionBlockTimeout(
+      server.url("/t-async"), "", "GET",
+      [=](const Value& v) {
+        answers->async = v;
+        answers->asyncAt = elapsed->load();
+        ++answers->done;
+      },
+      6.0);
+  ASSERT_TRUE(testing_loop::runUntil([&] {
+    return std::all_of(gates.begin(), gates.end(), [](auto& g) { return g->started(); });
+  }));
+  for (int second = 1; second <= 70 && answers->done < 3; ++second) {
+    testing_loop::advance(1);
+    *elapsed = second;
+    if (second % 2 == 0) {
+      for (auto& g : gates) g->release();
+    }
+    testing_loop::runUntil([&] { return answers->done == 3; }, 0.05);
+  }
+  ASSERT_EQ(answers->done, 3);
+  EXPECT_TRUE(answers->sync.isNil());
+  EXPECT_TRUE(answers->async.isNil());
+  EXPECT_TRUE(answers->list.empty());
+  EXPECT_LE(answers->syncAt, 8);
+  EXPECT_LE(answers->asyncAt, 8);
+  EXPECT_LE(answers->listAt, 5);
 }
 
 TEST_F(NetworkInterfaceTest, SynchronousCallsOnTheMainThreadAreRefused) {

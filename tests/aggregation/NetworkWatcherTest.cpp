@@ -177,6 +177,19 @@ TEST(KiteSDKReachabilityTest, FactoriesAndFlagRules) {
   EXPECT_TRUE(r->isReachableWithFlags(kSCNetworkReachabilityFlagsReachable |
                                       kSCNetworkReachabilityFlagsConnectionRequired));
   EXPECT_FALSE(r->isReachableWithFlags(kSCNetworkReachabilityFlagsIsWWAN));
+
+  // The blocks read back as set; the reference is the one the object owns.
+  EXPECT_FALSE(r->reachableBlock());
+  int calls = 0;
+  r->setReachableBlock([&](const KiteSDKReachabilityRef& o) { calls += o == r ? 1 : 100; });
+  r->setReachabilityBlock(
+      [&](const KiteSDKReachabilityRef&, SCNetworkReachabilityFlags f) { calls += int(f); });
+  r->reachableBlock()(r);
+  r->reachabilityBlock()(r, 10);
+  EXPECT_EQ(calls, 11);
+  EXPECT_FALSE(r->unreachableBlock());
+  EXPECT_TRUE(r->reachabilityRef());
+  EXPECT_NE(r->reachabilityRef(), local->reachabilityRef());
 }
 
 }  // namespace

@@ -1,10 +1,11 @@
 // The channel SDK entry: update gate, logout, role reports, incoming URLs, orientations.
 
-#include "channel/core/HVmsSDK.h"
-
 #include <gtest/gtest.h>
 
+#include "channel/core/HVmsSDK.h"
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/network/NSURLCache.h"
 #include "testing/device/TempDeviceRoot.h"
 
 using plat::Dictionary;
@@ -14,13 +15,14 @@ using plat::Value;
 namespace {
 
 struct RecordingChannel : HVmsSDK::Channel {
-  int loginWindows = 0, updatePrompts = 0, hidden = 0;
+  int loginWindows = 0, updatePrompts = 0, hidden = 0, heartbeatsCancelled = 0;
   bool logoutAccepted = true;
   Dictionary lastRole;
   std::vector<std::string> paymentURLs;
   void openLoginWindow(HVmsSDK::LoginSuccess, HVmsSDK::LoginFailure) override { ++loginWindows; }
   void showUpdatePrompt(const std::string&) override { ++updatePrompts; }
   void hideHelperButton() override { ++hidden; }
+  void cancelOnlineTimeHeartbeat() override { ++heartbeatsCancelled; }
   void sendLogout(std::function<void(bool)> done) override { done(logoutAccepted); }
   void sendRole(const Dictionary& fields, std::function<void(bool)> done) override {
     lastRole = fields;
@@ -43,6 +45,7 @@ class HVmsSDKTest : public ::testing::Test {
     if (observer) plat::NSNotificationCenter::defaultCenter().removeObserver(observer);
   }
   std::shared_ptr<RecordingChannel> channel = std::make_shared<RecordingChannel>();
+  testing_device::TempDeviceRoot root;
   testing_device::TempAppBundle bundle;
   plat::NSNotificationCenter::ObserverToken observer;
 };
@@ -114,6 +117,35 @@ TEST_F(HVmsSDKTest, LogoutForgetsTheUserOnlyWhenTheServerAccepts) {
   HVmsSDK::LoginOut();
   EXPECT_EQ(HVmsSDK::storedUserName(), "");
   EXPECT_EQ(channel->hidden, 2);
+  EXPECT_EQ(channel->heartbeatsCancelled, 2);
+}
+
+TEST_F(HVmsSDKTest, StartUpInstallsTheSharedURLCache) {
+  auto cache = plat::NSURLCache::sharedURLCache();
+  EXPECT_EQ(cache->memoryCapacity(), kHVURLCacheMemoryCapacity);
+  EXPECT_EQ(cache->diskCapacity(), kHVURLCacheDiskCapacity);
+  EXPECT_EQ(cache->diskPath(), plat::DeviceRoot::cachesPath() + "/" + kHVURLCacheFolder);
+}
+
+TEST(HVmsSDKBeforeStartUpTest, URLsAreIgnoredUntilTheGameIdIsKnown) {
+  testing_device::TempAppBundle bundle;
+  auto channel = std::make_shared<RecordingChannel>();
+  HVmsSDK::setChannel(channel);
+  int posts = 0;
+  auto observer =
+      plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+          kHVSendKiteLoginNotification, Value(), nullptr,
+          [&](const plat::NSNotification&) { ++posts; });
+  HVmsSDK::applicationHandleOpenURL(nullptr,
+                                    NSURL::URLWithString("HalvikOrbPayScheme://ZRK_KITE&eve&pw"));
+  HVmsSDK::applicationOpenURLOptions(
+      nullptr, NSURL::URLWithString("HalvikOrbPayScheme://safepay/?r=1"), Value());
+  plat::NSNotificationCenter::defaultCenter().removeObserver(observer);
+  EXPECT_EQ(posts, 0);
+  EXPECT_EQ(HVmsSDK::storedUserName(), "");
+  EXPECT_EQ(HVmsSDK::storedPassword(), "");
+  EXPECT_TRUE(channel->paymentURLs.empty());
+  HVmsSDK::resetForTesting();
 }
 
 TEST(HVmsSDKOrientationTest, MaskFollowsTheInfoPlistList) {
