@@ -21,6 +21,12 @@ plat::DispatchGroupRef SDPSharedCompletionGroup() {
   return *group;
 }
 
+plat::DispatchQueueRef SDPSharedTaskCreationQueue() {
+  static auto* queue = new plat::DispatchQueueRef(plat::dispatch_queue_create(
+      "com.sdpkit.networking.session.manager.creation", plat::DISPATCH_QUEUE_SERIAL));
+  return *queue;
+}
+
 namespace {
 
 // Makes every task resume/suspend post the internal notifications the managers listen to.

@@ -47,6 +47,11 @@ inline constexpr const char* SDPNSURLSessionTaskDidSuspendNotification =
 // The process-wide queues and group of the completion pipeline.
 plat::DispatchQueueRef SDPSharedSerializationQueue();
 plat::DispatchGroupRef SDPSharedCompletionGroup();
+// The serial queue "com.sdpkit.networking.session.manager.creation", on which task creation
+// runs only for platform versions whose sessions could not create tasks concurrently. This
+// platform's sessions can, so tasks are created on the caller's thread and the queue stays
+// idle.
+plat::DispatchQueueRef SDPSharedTaskCreationQueue();
 
 class SDPURLSessionManager : public plat::Object,
                              public plat::NSURLSessionDelegate,
