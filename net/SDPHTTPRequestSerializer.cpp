@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "net/SDPNetworkingPrivate.h"
 #include "net/SDPQueryStringPair.h"
 #include "net/SDPStreamingMultipartFormData.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/security/CommonCrypto.h"
@@ -92,17 +95,26 @@ std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::serializer()
 namespace {
 
 bool sameFieldName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
                   std::tolower(static_cast<unsigned char>(y));
          });
+}
+
+// A CR or LF in a header would end its line and start another one of the sender's choosing.
+bool breaksHeaderLine(const std::string& text) {
+  return text.find_first_of("\r\n") != std::string::npos;
 }
 
 }  // namespace
 
 void SDPHTTPRequestSerializer::setValueForHTTPHeaderField(std::optional<std::string> value,
                                                           const std::string& field) {
+  if (breaksHeaderLine(field) || (value && breaksHeaderLine(*value))) {
+    SDPNetworkingLog("SDPHTTPRequestSerializer: refused header field \"" + field +
+                     "\": CR or LF in it");
+    return;
+  }
   // Field names are case-insensitive: a value set as "user-agent" replaces the default
   // "User-Agent" instead of standing beside it (where the default would win).
   std::vector<std::string> spellings;
@@ -163,7 +175,14 @@ plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::copyWithDefaultHeaders(
   auto copy = request.mutableCopy();
   for (const auto& [field, value] : headers_) {
     if (!value.isString()) continue;
-    if (!copy->valueForHTTPHeaderField(field)) copy->setValueForHTTPHeaderField(*value.string(), field);
+    // Headers decoded from an archive never passed the setter's check.
+    if (breaksHeaderLine(field) || breaksHeaderLine(*value.string())) {
+      SDPNetworkingLog("SDPHTTPRequestSerializer: left out header field \"" + field +
+                       "\": CR or LF in it");
+      continue;
+    }
+    if (!copy->valueForHTTPHeaderField(field))
+      copy->setValueForHTTPHeaderField(*value.string(), field);
   }
   return copy;
 }
@@ -211,7 +230,8 @@ plat::Data SDPHTTPRequestSerializer::encodeString(const std::string& text) const
   return plat::Data::fromString(text);
 }
 
-plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
+plat::NSMutableURLRequestRef
+SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
     const plat::NSURLRequestRef& request, const plat::Value& parameters,
     plat::NSErrorRef* error) const {
   if (!request) return nullptr;
@@ -251,11 +271,11 @@ std::shared_ptr<SDPHTTPRequestSerializer> SDPHTTPRequestSerializer::copyWithZone
 
 // ---- Multipart ----------------------------------------------------------------------------
 
-plat::NSMutableURLRequestRef
-SDPHTTPRequestSerializer::multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-    const std::string& method, const std::string& URLString, const plat::Value& parameters,
-    const std::function<void(SDPMultipartFormData& formData)>& block,
-    plat::NSErrorRef* error) const {
+plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::
+    multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+        const std::string& method, const std::string& URLString, const plat::Value& parameters,
+        const std::function<void(SDPMultipartFormData& formData)>& block,
+        plat::NSErrorRef* error) const {
   auto request = requestWithMethodURLStringParametersError(method, URLString, plat::Value(), error);
   if (!request) return nullptr;
   SDPStreamingMultipartFormData formData(*request, /*UTF-8*/ 4);
@@ -284,18 +304,27 @@ SDPHTTPRequestSerializer::multipartFormRequestWithMethodURLStringParametersConst
   return formData.requestByFinalizingMultipartFormData();
 }
 
-plat::NSMutableURLRequestRef
-SDPHTTPRequestSerializer::requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
-    const plat::NSURLRequestRef& request, const std::string& filePath,
-    std::function<void(plat::NSErrorRef error)> completionHandler) const {
+plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::
+    requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+        const plat::NSURLRequestRef& request, const std::string& filePath,
+        std::function<void(plat::NSErrorRef error)> completionHandler) const {
   if (!request) return nullptr;
   plat::NSInputStreamRef inputStream = request->HTTPBodyStream();
-  auto outputStream = plat::NSOutputStream::outputStreamToFileAtPath(filePath, false);
+  // A path with a NUL names no file: it fails as a path whose folder is missing would,
+  // rather than writing to the path before the NUL.
+  const bool validPath = plat::isValidFilePath(filePath);
+  auto outputStream =
+      validPath ? plat::NSOutputStream::outputStreamToFileAtPath(filePath, false) : nullptr;
   plat::dispatch_async(
       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-      [inputStream, outputStream, completionHandler = std::move(completionHandler)] {
+      [inputStream, outputStream, filePath, completionHandler = std::move(completionHandler)] {
         plat::NSErrorRef error;
-        if (inputStream) {
+        if (!outputStream) {
+          plat::Dictionary info;
+          info.set(plat::NSLocalizedDescriptionKey, std::string(std::strerror(ENOENT)));
+          info.set(plat::NSFilePathErrorKey, filePath);
+          error = plat::NSError::make(plat::NSPOSIXErrorDomain, ENOENT, std::move(info));
+        } else if (inputStream) {
           inputStream->open();
           outputStream->open();
           if (outputStream->streamError()) error = outputStream->streamError();
@@ -311,8 +340,8 @@ SDPHTTPRequestSerializer::requestWithMultipartFormRequestWritingStreamContentsTo
             // A short write leaves bytes behind: keep writing until all were taken.
             int64_t written = 0;
             while (written < bytesRead) {
-              const int64_t n = outputStream->writeMaxLength(buffer + written,
-                                                             static_cast<uint64_t>(bytesRead - written));
+              const int64_t n = outputStream->writeMaxLength(
+                  buffer + written, static_cast<uint64_t>(bytesRead - written));
               if (n <= 0 || outputStream->streamError()) {
                 error = outputStream->streamError();
                 if (!error) error = plat::NSError::make(plat::NSPOSIXErrorDomain, 28);  // ENOSPC

@@ -20,8 +20,8 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
  public:
   using Success = std::function<void(const plat::NSURLSessionDataTaskRef& task,
                                      const plat::Value& responseObject)>;
-  using Failure = std::function<void(const plat::NSURLSessionDataTaskRef& task,
-                                     const plat::NSErrorRef& error)>;
+  using Failure =
+      std::function<void(const plat::NSURLSessionDataTaskRef& task, const plat::NSErrorRef& error)>;
   using HeadSuccess = std::function<void(const plat::NSURLSessionDataTaskRef& task)>;
   using ConstructingBody = std::function<void(SDPMultipartFormData& formData)>;
 
@@ -31,6 +31,13 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
   // "/" added, so that relative paths resolve below it. A null configuration means the
   // default one.
   static std::shared_ptr<SDPHTTPSessionManager> initWithBaseURL(const std::string& baseURL);
+  // Without base URL: `init` over the default configuration, `initWithSessionConfiguration`
+  // over `configuration`. Both hide the base class's, which would make a plain manager.
+  static std::shared_ptr<SDPHTTPSessionManager> init() { return manager(); }
+  static std::shared_ptr<SDPHTTPSessionManager> initWithSessionConfiguration(
+      const plat::NSURLSessionConfigurationRef& configuration) {
+    return initWithBaseURLSessionConfiguration("", configuration);
+  }
   static std::shared_ptr<SDPHTTPSessionManager> initWithBaseURLSessionConfiguration(
       const std::string& baseURL, const plat::NSURLSessionConfigurationRef& configuration);
 
@@ -49,18 +56,22 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
   plat::NSURLSessionDataTaskRef GETParametersSuccessFailure(const std::string& URLString,
                                                             const plat::Value& parameters,
                                                             Success success, Failure failure);
-  plat::NSURLSessionDataTaskRef GETParametersProgressSuccessFailure(
-      const std::string& URLString, const plat::Value& parameters, ProgressBlock downloadProgress,
-      Success success, Failure failure);
+  plat::NSURLSessionDataTaskRef GETParametersProgressSuccessFailure(const std::string& URLString,
+                                                                    const plat::Value& parameters,
+                                                                    ProgressBlock downloadProgress,
+                                                                    Success success,
+                                                                    Failure failure);
   plat::NSURLSessionDataTaskRef HEADParametersSuccessFailure(const std::string& URLString,
                                                              const plat::Value& parameters,
                                                              HeadSuccess success, Failure failure);
   plat::NSURLSessionDataTaskRef POSTParametersSuccessFailure(const std::string& URLString,
                                                              const plat::Value& parameters,
                                                              Success success, Failure failure);
-  plat::NSURLSessionDataTaskRef POSTParametersProgressSuccessFailure(
-      const std::string& URLString, const plat::Value& parameters, ProgressBlock uploadProgress,
-      Success success, Failure failure);
+  plat::NSURLSessionDataTaskRef POSTParametersProgressSuccessFailure(const std::string& URLString,
+                                                                     const plat::Value& parameters,
+                                                                     ProgressBlock uploadProgress,
+                                                                     Success success,
+                                                                     Failure failure);
   // Multipart POST: the parameters as form fields, then the parts `block` appends; streamed.
   plat::NSURLSessionDataTaskRef POSTParametersConstructingBodyWithBlockSuccessFailure(
       const std::string& URLString, const plat::Value& parameters, ConstructingBody block,
@@ -80,7 +91,8 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
 
   // Builds the request and creates the (not resumed) data task behind every verb but the
   // multipart POST.
-  plat::NSURLSessionDataTaskRef dataTaskWithHTTPMethodURLStringParametersUploadProgressDownloadProgressSuccessFailure(
+  plat::NSURLSessionDataTaskRef
+  dataTaskWithHTTPMethodURLStringParametersUploadProgressDownloadProgressSuccessFailure(
       const std::string& method, const std::string& URLString, const plat::Value& parameters,
       ProgressBlock uploadProgress, ProgressBlock downloadProgress, Success success,
       Failure failure);
@@ -102,8 +114,8 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
 
  protected:
   SDPHTTPSessionManager() = default;
-  void setUpWithBaseURLSessionConfiguration(const std::string& baseURL,
-                                            const plat::NSURLSessionConfigurationRef& configuration);
+  void setUpWithBaseURLSessionConfiguration(
+      const std::string& baseURL, const plat::NSURLSessionConfigurationRef& configuration);
   std::shared_ptr<SDPURLSessionManager> makeInstance() const override;
   void setUpAsCopyOf(const SDPURLSessionManager& original) override;
 
@@ -111,8 +123,9 @@ class SDPHTTPSessionManager : public SDPURLSessionManager {
   std::string resolve(const std::string& URLString) const;
   // Calls failure(null, error) later on the completion queue.
   void failLater(Failure failure, plat::NSErrorRef error) const;
-  static CompletionHandler completionFor(std::shared_ptr<std::weak_ptr<plat::NSURLSessionTask>> taskSlot,
-                                         Success success, Failure failure);
+  static CompletionHandler completionFor(
+      std::shared_ptr<std::weak_ptr<plat::NSURLSessionTask>> taskSlot, Success success,
+      Failure failure);
 
   std::string baseURL_;
   mutable std::mutex serializerMu_;

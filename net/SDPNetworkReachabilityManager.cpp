@@ -9,7 +9,8 @@
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
 
-SDPNetworkReachabilityStatus SDPStatusFromReachabilityFlags(plat::SCNetworkReachabilityFlags flags) {
+SDPNetworkReachabilityStatus SDPStatusFromReachabilityFlags(
+    plat::SCNetworkReachabilityFlags flags) {
   const bool reachable = flags & plat::kSCNetworkReachabilityFlagsReachable;
   const bool needsConnection = flags & plat::kSCNetworkReachabilityFlagsConnectionRequired;
   const bool canConnectAutomatically =
@@ -19,7 +20,8 @@ SDPNetworkReachabilityStatus SDPStatusFromReachabilityFlags(plat::SCNetworkReach
       canConnectAutomatically && !(flags & plat::kSCNetworkReachabilityFlagsInterventionRequired);
   const bool networkReachable = reachable && (!needsConnection || canConnectWithoutUser);
   if (!networkReachable) return SDPNetworkReachabilityStatusNotReachable;
-  if (flags & plat::kSCNetworkReachabilityFlagsIsWWAN) return SDPNetworkReachabilityStatusReachableViaWWAN;
+  if (flags & plat::kSCNetworkReachabilityFlagsIsWWAN)
+    return SDPNetworkReachabilityStatusReachableViaWWAN;
   return SDPNetworkReachabilityStatusReachableViaWiFi;
 }
 
@@ -56,7 +58,8 @@ struct SDPNetworkReachabilityManager::Callback {
       plat::Dictionary info;
       info.set(SDPNetworkingReachabilityNotificationStatusItem, static_cast<int64_t>(status));
       plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
-          SDPNetworkingReachabilityDidChangeNotification, plat::Value(), plat::Value(std::move(info)));
+          SDPNetworkingReachabilityDidChangeNotification, plat::Value(),
+          plat::Value(std::move(info)));
     });
   }
 
@@ -123,6 +126,12 @@ bool SDPNetworkReachabilityManager::isReachableViaWiFi() const {
 
 std::string SDPNetworkReachabilityManager::localizedNetworkReachabilityStatusString() const {
   return SDPReachabilityStatusText(networkReachabilityStatus());
+}
+
+SDPNetworkReachabilityManager::StatusBlock
+SDPNetworkReachabilityManager::networkReachabilityStatusBlock() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return block_;
 }
 
 void SDPNetworkReachabilityManager::setReachabilityStatusChangeBlock(StatusBlock block) {

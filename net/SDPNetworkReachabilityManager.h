@@ -45,7 +45,8 @@ class SDPNetworkReachabilityManager : public plat::Object {
   // For a host name (no lookup is made). Null for an empty name.
   static std::shared_ptr<SDPNetworkReachabilityManager> managerForDomain(const std::string& domain);
   // For a socket address. Null for an unusable address.
-  static std::shared_ptr<SDPNetworkReachabilityManager> managerForAddress(const struct sockaddr* address);
+  static std::shared_ptr<SDPNetworkReachabilityManager> managerForAddress(
+      const struct sockaddr* address);
   // REQUIRES: reachability is non-null.
   explicit SDPNetworkReachabilityManager(plat::SCNetworkReachabilityRef reachability);
   ~SDPNetworkReachabilityManager() override;
@@ -59,6 +60,11 @@ class SDPNetworkReachabilityManager : public plat::Object {
   const plat::SCNetworkReachabilityRef& networkReachability() const { return reachability_; }
   std::string localizedNetworkReachabilityStatusString() const;
 
+  // The block told of every status change (empty when none).
+  StatusBlock networkReachabilityStatusBlock() const;
+  void setNetworkReachabilityStatusBlock(StatusBlock block) {
+    setReachabilityStatusChangeBlock(std::move(block));
+  }
   void setReachabilityStatusChangeBlock(StatusBlock block);
   // Starts (or restarts) monitoring; the current status is reported again at once.
   void startMonitoring();

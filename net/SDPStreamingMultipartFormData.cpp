@@ -1,24 +1,23 @@
 #include "net/SDPStreamingMultipartFormData.h"
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <thread>
 
 #include "net/SDPHTTPRequestSerializer.h"
-#include "net/SDPNetworkingPrivate.h"
 #include "net/SDPHTTPResponseSerializer.h"
+#include "net/SDPNetworkingPrivate.h"
+#include "platform/foundation/NSFileManager.h"
 
 namespace {
 
 constexpr const char* kCRLF = "\r\n";
 
-std::string initialBoundary(const std::string& boundary) {
-  return "--" + boundary + kCRLF;
-}
+std::string initialBoundary(const std::string& boundary) { return "--" + boundary + kCRLF; }
 std::string encapsulationBoundary(const std::string& boundary) {
   return std::string(kCRLF) + "--" + boundary + kCRLF;
 }
@@ -41,6 +40,36 @@ std::string lastPathComponent(const std::string& path) {
 }
 
 }  // namespace
+
+namespace {
+std::string escapeQuotedHeaderText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "%22";
+        break;
+      case '\r':
+        out += "%0D";
+        break;
+      case '\n':
+        out += "%0A";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+}  // namespace
+
+std::string SDPContentDisposition(const std::string& name,
+                                  const std::optional<std::string>& fileName) {
+  std::string value = "form-data; name=\"" + escapeQuotedHeaderText(name) + "\"";
+  if (fileName) value += "; filename=\"" + escapeQuotedHeaderText(*fileName) + "\"";
+  return value;
+}
 
 std::string SDPCreateMultipartFormBoundary() {
   static thread_local std::mt19937 rng{std::random_device{}()};
@@ -93,7 +122,10 @@ uint64_t SDPHTTPBodyPart::contentLength() const {
 
 bool SDPHTTPBodyPart::hasBytesAvailable() {
   if (phase_ == 4) return true;
-  return inputStream()->streamStatus() < plat::NSStreamStatusAtEnd;
+  // A body that failed (to open or to read) still has its failure to report: the next read
+  // answers -1 rather than the part being skipped as if it had ended.
+  const auto status = inputStream()->streamStatus();
+  return status < plat::NSStreamStatusAtEnd || status == plat::NSStreamStatusError;
 }
 
 int64_t SDPHTTPBodyPart::readMaxLength(uint8_t* buffer, uint64_t maxLength) {
@@ -108,8 +140,11 @@ int64_t SDPHTTPBodyPart::readMaxLength(uint8_t* buffer, uint64_t maxLength) {
   }
   if (phase_ == 3) {
     const auto& stream = inputStream();
-    const int64_t n = maxLength > total ? stream->readMaxLength(buffer + total, maxLength - total) : 0;
-    if (n < 0) return -1;
+    // An error status is a failure, never the end of the body.
+    if (stream->streamStatus() == plat::NSStreamStatusError) return -1;
+    const int64_t n =
+        maxLength > total ? stream->readMaxLength(buffer + total, maxLength - total) : 0;
+    if (n < 0 || stream->streamStatus() == plat::NSStreamStatusError) return -1;
     total += static_cast<uint64_t>(n);
     // A read of 0 bytes with room to spare is the end of the body even when a stream does
     // not say so through its status; waiting for more would spin forever.
@@ -273,7 +308,8 @@ bool SDPStreamingMultipartFormData::appendPartWithFileURLNameFileNameMimeTypeErr
     return false;
   }
   std::error_code ec;
-  if (!std::filesystem::exists(*path, ec)) {
+  // A path with a NUL names no file (the system would stop at the NUL and read another).
+  if (!plat::isValidFilePath(*path) || !std::filesystem::exists(*path, ec)) {
     if (error) *error = requestError("File URL not reachable.");
     return false;
   }
@@ -288,8 +324,7 @@ bool SDPStreamingMultipartFormData::appendPartWithFileURLNameFileNameMimeTypeErr
     return false;
   }
   plat::Dictionary headers;
-  headers.set("Content-Disposition",
-              "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"");
+  headers.set("Content-Disposition", SDPContentDisposition(name, fileName));
   headers.set("Content-Type", mimeType);
   appendPart(std::move(headers), *path, size);
   return true;
@@ -299,8 +334,7 @@ void SDPStreamingMultipartFormData::appendPartWithInputStreamNameFileNameLengthM
     plat::NSInputStreamRef inputStream, const std::string& name, const std::string& fileName,
     int64_t length, const std::string& mimeType) {
   plat::Dictionary headers;
-  headers.set("Content-Disposition",
-              "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"");
+  headers.set("Content-Disposition", SDPContentDisposition(name, fileName));
   headers.set("Content-Type", mimeType);
   appendPart(std::move(headers), std::move(inputStream),
              static_cast<uint64_t>(std::max<int64_t>(length, 0)));
@@ -310,16 +344,15 @@ void SDPStreamingMultipartFormData::appendPartWithFileDataNameFileNameMimeType(
     const plat::Data& data, const std::string& name, const std::string& fileName,
     const std::string& mimeType) {
   plat::Dictionary headers;
-  headers.set("Content-Disposition",
-              "form-data; name=\"" + name + "\"; filename=\"" + fileName + "\"");
+  headers.set("Content-Disposition", SDPContentDisposition(name, fileName));
   headers.set("Content-Type", mimeType);
   appendPartWithHeadersBody(headers, data);
 }
 
 void SDPStreamingMultipartFormData::appendPartWithFormDataName(const plat::Data& data,
-                                                              const std::string& name) {
+                                                               const std::string& name) {
   plat::Dictionary headers;
-  headers.set("Content-Disposition", "form-data; name=\"" + name + "\"");
+  headers.set("Content-Disposition", SDPContentDisposition(name, std::nullopt));
   appendPartWithHeadersBody(headers, data);
 }
 
@@ -328,8 +361,8 @@ void SDPStreamingMultipartFormData::appendPartWithHeadersBody(const plat::Dictio
   appendPart(headers, body, body.length());
 }
 
-void SDPStreamingMultipartFormData::appendPart(plat::Dictionary headers,
-                                               SDPHTTPBodyPart::Body body, uint64_t length) {
+void SDPStreamingMultipartFormData::appendPart(plat::Dictionary headers, SDPHTTPBodyPart::Body body,
+                                               uint64_t length) {
   auto part = std::make_unique<SDPHTTPBodyPart>();
   part->stringEncoding = stringEncoding_;
   part->headers = std::move(headers);
@@ -340,7 +373,7 @@ void SDPStreamingMultipartFormData::appendPart(plat::Dictionary headers,
 }
 
 void SDPStreamingMultipartFormData::throttleBandwidthWithPacketSizeDelay(uint64_t numberOfBytes,
-                                                                        double delay) {
+                                                                         double delay) {
   bodyStream_->numberOfBytesInPacket = numberOfBytes;
   bodyStream_->delay = delay;
 }

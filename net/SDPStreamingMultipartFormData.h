@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -182,3 +183,8 @@ class SDPStreamingMultipartFormData : public SDPMultipartFormData {
 
 // "Boundary+" and two random 32-bit numbers as 8 upper-case hex digits each.
 std::string SDPCreateMultipartFormBoundary();
+// "form-data; name=\"...\"" with "; filename=\"...\"" when a file name is given. Names are
+// escaped as browsers escape them ('"' -> %22, CR -> %0D, LF -> %0A), so that no name can
+// end the quoted text or start another header line.
+std::string SDPContentDisposition(const std::string& name,
+                                  const std::optional<std::string>& fileName);

@@ -21,6 +21,12 @@ plat::DispatchGroupRef SDPSharedCompletionGroup() {
   return *group;
 }
 
+plat::DispatchQueueRef SDPSharedTaskCreationQueue() {
+  static auto* queue = new plat::DispatchQueueRef(plat::dispatch_queue_create(
+      "com.sdpkit.networking.session.manager.creation", plat::DISPATCH_QUEUE_SERIAL));
+  return *queue;
+}
+
 namespace {
 
 // Makes every task resume/suspend post the internal notifications the managers listen to.
@@ -85,10 +91,12 @@ void SDPURLSessionManager::setUpWithSessionConfiguration(
         auto manager = weak.lock();
         if (!manager) return;
         for (const auto& task : data) {
-          if (!manager->delegateForTask(task)) manager->addDelegateForDataTask(task, nullptr, nullptr, nullptr);
+          if (!manager->delegateForTask(task))
+            manager->addDelegateForDataTask(task, nullptr, nullptr, nullptr);
         }
         for (const auto& task : upload) {
-          if (!manager->delegateForTask(task)) manager->addDelegateForUploadTask(task, nullptr, nullptr);
+          if (!manager->delegateForTask(task))
+            manager->addDelegateForUploadTask(task, nullptr, nullptr);
         }
         for (const auto& task : download) {
           if (!manager->delegateForTask(task)) {
@@ -169,9 +177,11 @@ void SDPURLSessionManager::setDelegateForTask(
     return [weak, name](const plat::NSNotification& note) {
       auto self = weak.lock();
       auto task = note.object.objectAs<plat::NSURLSessionTask>();
-      if (!self || !task || task->taskDescription() != self->taskDescriptionForSessionTasks()) return;
+      if (!self || !task || task->taskDescription() != self->taskDescriptionForSessionTasks())
+        return;
       plat::dispatch_async(plat::dispatch_get_main_queue(), [name, task] {
-        plat::NSNotificationCenter::defaultCenter().postNotificationNameObject(name, plat::Value(task));
+        plat::NSNotificationCenter::defaultCenter().postNotificationNameObject(name,
+                                                                               plat::Value(task));
       });
     };
   };
@@ -231,7 +241,9 @@ void SDPURLSessionManager::addDelegateForDownloadTask(const plat::NSURLSessionTa
   if (destination) {
     delegate->downloadTaskDidFinishDownloading =
         [destination](const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef& task,
-                      const std::string& location) { return destination(location, task->response()); };
+                      const std::string& location) {
+          return destination(location, task->response());
+        };
   }
   task->setTaskDescription(taskDescription_);
   delegate->downloadProgressBlock = std::move(progress);
@@ -423,9 +435,16 @@ std::shared_ptr<SDPURLSessionManager> SDPURLSessionManager::copyWithZone() const
 
 void SDPURLSessionManager::URLSessionDidBecomeInvalidWithError(const plat::NSURLSessionRef& session,
                                                                const plat::NSErrorRef& error) {
-  if (sessionDidBecomeInvalid) sessionDidBecomeInvalid(session, error);
+  if (sessionDidBecomeInvalid_) sessionDidBecomeInvalid_(session, error);
   plat::NSNotificationCenter::defaultCenter().postNotificationNameObject(
       SDPURLSessionDidInvalidateNotification, plat::Value(session));
+}
+
+void SDPURLSessionManager::URLSessionDidFinishEventsForBackgroundURLSession(
+    const plat::NSURLSessionRef& session) {
+  if (!didFinishEventsForBackgroundURLSession_) return;
+  auto block = didFinishEventsForBackgroundURLSession_;
+  plat::dispatch_async(plat::dispatch_get_main_queue(), [block, session] { block(session); });
 }
 
 plat::NSURLSessionAuthChallengeDisposition SDPURLSessionManager::evaluateChallenge(
@@ -449,8 +468,8 @@ bool SDPURLSessionManager::URLSessionDidReceiveChallengeCompletionHandler(
     ChallengeCompletion completion) {
   plat::NSURLCredentialRef credential;
   plat::NSURLSessionAuthChallengeDisposition disposition;
-  if (sessionDidReceiveAuthenticationChallenge) {
-    disposition = sessionDidReceiveAuthenticationChallenge(session, challenge, &credential);
+  if (sessionDidReceiveAuthenticationChallenge_) {
+    disposition = sessionDidReceiveAuthenticationChallenge_(session, challenge, &credential);
   } else {
     disposition = evaluateChallenge(challenge, &credential, false);
   }
@@ -463,8 +482,8 @@ bool SDPURLSessionManager::URLSessionTaskDidReceiveChallengeCompletionHandler(
     const plat::NSURLAuthenticationChallengeRef& challenge, ChallengeCompletion completion) {
   plat::NSURLCredentialRef credential;
   plat::NSURLSessionAuthChallengeDisposition disposition;
-  if (taskDidReceiveAuthenticationChallenge) {
-    disposition = taskDidReceiveAuthenticationChallenge(session, task, challenge, &credential);
+  if (taskDidReceiveAuthenticationChallenge_) {
+    disposition = taskDidReceiveAuthenticationChallenge_(session, task, challenge, &credential);
   } else {
     disposition = evaluateChallenge(challenge, &credential, true);
   }
@@ -477,8 +496,8 @@ bool SDPURLSessionManager::URLSessionTaskWillPerformHTTPRedirectionNewRequestCom
     const plat::NSHTTPURLResponseRef& response, const plat::NSURLRequestRef& newRequest,
     std::function<void(plat::NSURLRequestRef)> completion) {
   // Without a block the session follows the redirect by itself.
-  if (!taskWillPerformHTTPRedirection) return false;
-  completion(taskWillPerformHTTPRedirection(session, task, response, newRequest));
+  if (!taskWillPerformHTTPRedirection_) return false;
+  completion(taskWillPerformHTTPRedirection_(session, task, response, newRequest));
   return true;
 }
 
@@ -486,8 +505,8 @@ bool SDPURLSessionManager::URLSessionTaskNeedNewBodyStream(
     const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
     std::function<void(plat::NSInputStreamRef)> completion) {
   plat::NSInputStreamRef stream;
-  if (taskNeedNewBodyStream) {
-    stream = taskNeedNewBodyStream(session, task);
+  if (taskNeedNewBodyStream_) {
+    stream = taskNeedNewBodyStream_(session, task);
   } else if (auto original = task->originalRequest(); original && original->HTTPBodyStream()) {
     stream = original->HTTPBodyStream()->copyStream();
   }
@@ -506,7 +525,8 @@ void SDPURLSessionManager::URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytes
       }
     }
   }
-  if (taskDidSendBodyData) taskDidSendBodyData(session, task, bytesSent, totalBytesSent, expected);
+  if (taskDidSendBodyData_)
+    taskDidSendBodyData_(session, task, bytesSent, totalBytesSent, expected);
 }
 
 void SDPURLSessionManager::URLSessionTaskDidCompleteWithError(const plat::NSURLSessionRef& session,
@@ -518,15 +538,15 @@ void SDPURLSessionManager::URLSessionTaskDidCompleteWithError(const plat::NSURLS
     removeDelegateForTask(task);
     delegate->URLSessionTaskDidCompleteWithError(session, task, error);
   }
-  if (taskDidComplete) taskDidComplete(session, task, error);
+  if (taskDidComplete_) taskDidComplete_(session, task, error);
 }
 
 bool SDPURLSessionManager::URLSessionDataTaskDidReceiveResponseCompletionHandler(
     const plat::NSURLSessionRef& session, const plat::NSURLSessionDataTaskRef& dataTask,
     const plat::NSURLResponseRef& response,
     std::function<void(plat::NSURLSessionResponseDisposition)> completion) {
-  if (!dataTaskDidReceiveResponse) return false;
-  completion(dataTaskDidReceiveResponse(session, dataTask, response));
+  if (!dataTaskDidReceiveResponse_) return false;
+  completion(dataTaskDidReceiveResponse_(session, dataTask, response));
   return true;
 }
 
@@ -537,7 +557,8 @@ void SDPURLSessionManager::URLSessionDataTaskDidBecomeDownloadTask(
     removeDelegateForTask(dataTask);
     setDelegateForTask(delegate, downloadTask);
   }
-  if (dataTaskDidBecomeDownloadTask) dataTaskDidBecomeDownloadTask(session, dataTask, downloadTask);
+  if (dataTaskDidBecomeDownloadTask_)
+    dataTaskDidBecomeDownloadTask_(session, dataTask, downloadTask);
 }
 
 void SDPURLSessionManager::URLSessionDataTaskDidReceiveData(
@@ -546,7 +567,7 @@ void SDPURLSessionManager::URLSessionDataTaskDidReceiveData(
   if (auto delegate = delegateForTask(dataTask)) {
     delegate->URLSessionDataTaskDidReceiveData(session, dataTask, data);
   }
-  if (dataTaskDidReceiveData) dataTaskDidReceiveData(session, dataTask, data);
+  if (dataTaskDidReceiveData_) dataTaskDidReceiveData_(session, dataTask, data);
 }
 
 bool SDPURLSessionManager::URLSessionDataTaskWillCacheResponseCompletionHandler(
@@ -554,8 +575,8 @@ bool SDPURLSessionManager::URLSessionDataTaskWillCacheResponseCompletionHandler(
     const plat::NSCachedURLResponseRef& proposedResponse,
     std::function<void(plat::NSCachedURLResponseRef)> completion) {
   // Without a block the session caches its proposal by itself.
-  if (!dataTaskWillCacheResponse) return false;
-  completion(dataTaskWillCacheResponse(session, dataTask, proposedResponse));
+  if (!dataTaskWillCacheResponse_) return false;
+  completion(dataTaskWillCacheResponse_(session, dataTask, proposedResponse));
   return true;
 }
 
@@ -563,8 +584,8 @@ void SDPURLSessionManager::URLSessionDownloadTaskDidFinishDownloadingToURL(
     const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
     const std::string& location) {
   auto delegate = delegateForTask(downloadTask);
-  if (downloadTaskDidFinishDownloading) {
-    std::string destination = downloadTaskDidFinishDownloading(session, downloadTask, location);
+  if (downloadTaskDidFinishDownloading_) {
+    std::string destination = downloadTaskDidFinishDownloading_(session, downloadTask, location);
     if (!destination.empty()) {
       if (delegate) delegate->setDownloadFileURL(destination);
       auto error = SDPMoveDownloadedFile(location, destination, downloadTask);
@@ -572,20 +593,23 @@ void SDPURLSessionManager::URLSessionDownloadTaskDidFinishDownloadingToURL(
       return;
     }
   }
-  if (delegate) delegate->URLSessionDownloadTaskDidFinishDownloadingToURL(session, downloadTask, location);
+  if (delegate)
+    delegate->URLSessionDownloadTaskDidFinishDownloadingToURL(session, downloadTask, location);
 }
 
-void SDPURLSessionManager::URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
-    const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
-    int64_t bytesWritten, int64_t totalBytesWritten, int64_t totalBytesExpectedToWrite) {
-  if (downloadTaskDidWriteData) {
-    downloadTaskDidWriteData(session, downloadTask, bytesWritten, totalBytesWritten,
-                             totalBytesExpectedToWrite);
+void SDPURLSessionManager::
+    URLSessionDownloadTaskDidWriteDataTotalBytesWrittenTotalBytesExpectedToWrite(
+        const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
+        int64_t bytesWritten, int64_t totalBytesWritten, int64_t totalBytesExpectedToWrite) {
+  if (downloadTaskDidWriteData_) {
+    downloadTaskDidWriteData_(session, downloadTask, bytesWritten, totalBytesWritten,
+                              totalBytesExpectedToWrite);
   }
 }
 
 void SDPURLSessionManager::URLSessionDownloadTaskDidResumeAtOffsetExpectedTotalBytes(
     const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
     int64_t fileOffset, int64_t expectedTotalBytes) {
-  if (downloadTaskDidResume) downloadTaskDidResume(session, downloadTask, fileOffset, expectedTotalBytes);
+  if (downloadTaskDidResume_)
+    downloadTaskDidResume_(session, downloadTask, fileOffset, expectedTotalBytes);
 }

@@ -47,6 +47,11 @@ inline constexpr const char* SDPNSURLSessionTaskDidSuspendNotification =
 // The process-wide queues and group of the completion pipeline.
 plat::DispatchQueueRef SDPSharedSerializationQueue();
 plat::DispatchGroupRef SDPSharedCompletionGroup();
+// The serial queue "com.sdpkit.networking.session.manager.creation", on which task creation
+// runs only for platform versions whose sessions could not create tasks concurrently. This
+// platform's sessions can, so tasks are created on the caller's thread and the queue stays
+// idle.
+plat::DispatchQueueRef SDPSharedTaskCreationQueue();
 
 class SDPURLSessionManager : public plat::Object,
                              public plat::NSURLSessionDelegate,
@@ -67,6 +72,9 @@ class SDPURLSessionManager : public plat::Object,
   // A manager over a new session with `configuration` (null: the default configuration).
   static std::shared_ptr<SDPURLSessionManager> initWithSessionConfiguration(
       const plat::NSURLSessionConfigurationRef& configuration);
+  static std::shared_ptr<SDPURLSessionManager> init() {
+    return initWithSessionConfiguration(nullptr);
+  }
   static std::shared_ptr<SDPURLSessionManager> manager() {
     return initWithSessionConfiguration(nullptr);
   }
@@ -152,69 +160,108 @@ class SDPURLSessionManager : public plat::Object,
   // Registers the class with the archive class lookup (done once at load).
   static bool registerCodingClass();
 
-  // Caller blocks (all run on the delegate queue unless said otherwise).
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSErrorRef&)> sessionDidBecomeInvalid;
-  ChallengeBlock sessionDidReceiveAuthenticationChallenge;
-  // Kept for the platform's background sessions; never called here.
-  std::function<void(const plat::NSURLSessionRef&)> didFinishEventsForBackgroundURLSession;
+  // Caller block types.
+  using SessionDidBecomeInvalidBlock =
+      std::function<void(const plat::NSURLSessionRef&, const plat::NSErrorRef&)>;
+  using DidFinishEventsForBackgroundURLSessionBlock =
+      std::function<void(const plat::NSURLSessionRef&)>;
   // Returns the request to follow; null refuses the redirect.
-  std::function<plat::NSURLRequestRef(const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
-                                      const plat::NSHTTPURLResponseRef&, const plat::NSURLRequestRef&)>
-      taskWillPerformHTTPRedirection;
-  TaskChallengeBlock taskDidReceiveAuthenticationChallenge;
-  std::function<plat::NSInputStreamRef(const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&)>
-      taskNeedNewBodyStream;
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&, int64_t bytesSent,
-                     int64_t totalBytesSent, int64_t totalBytesExpectedToSend)>
-      taskDidSendBodyData;
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
-                     const plat::NSErrorRef&)>
-      taskDidComplete;
-  std::function<plat::NSURLSessionResponseDisposition(
-      const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&, const plat::NSURLResponseRef&)>
-      dataTaskDidReceiveResponse;
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
-                     const plat::NSURLSessionDownloadTaskRef&)>
-      dataTaskDidBecomeDownloadTask;
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
-                     const plat::Data&)>
-      dataTaskDidReceiveData;
+  using TaskWillPerformHTTPRedirectionBlock = std::function<plat::NSURLRequestRef(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&,
+      const plat::NSHTTPURLResponseRef&, const plat::NSURLRequestRef&)>;
+  using TaskNeedNewBodyStreamBlock = std::function<plat::NSInputStreamRef(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&)>;
+  using TaskDidSendBodyDataBlock = std::function<void(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&, int64_t bytesSent,
+      int64_t totalBytesSent, int64_t totalBytesExpectedToSend)>;
+  using TaskDidCompleteBlock = std::function<void(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionTaskRef&, const plat::NSErrorRef&)>;
+  using DataTaskDidReceiveResponseBlock = std::function<plat::NSURLSessionResponseDisposition(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
+      const plat::NSURLResponseRef&)>;
+  using DataTaskDidBecomeDownloadTaskBlock =
+      std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
+                         const plat::NSURLSessionDownloadTaskRef&)>;
+  using DataTaskDidReceiveDataBlock = std::function<void(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&, const plat::Data&)>;
   // Given the response the session proposes to cache, returns the one to cache (null: none).
-  // Without it the session caches its proposal.
-  std::function<plat::NSCachedURLResponseRef(const plat::NSURLSessionRef&,
-                                             const plat::NSURLSessionDataTaskRef&,
-                                             const plat::NSCachedURLResponseRef&)>
-      dataTaskWillCacheResponse;
+  using DataTaskWillCacheResponseBlock = std::function<plat::NSCachedURLResponseRef(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
+      const plat::NSCachedURLResponseRef&)>;
   // Returns the destination path ("" to let the record handle the file).
-  std::function<std::string(const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
-                            const std::string& location)>
-      downloadTaskDidFinishDownloading;
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
-                     int64_t bytesWritten, int64_t totalBytesWritten, int64_t totalExpected)>
-      downloadTaskDidWriteData;
-  std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
-                     int64_t fileOffset, int64_t expectedTotalBytes)>
-      downloadTaskDidResume;
+  using DownloadTaskDidFinishDownloadingBlock = std::function<std::string(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
+      const std::string& location)>;
+  using DownloadTaskDidWriteDataBlock =
+      std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
+                         int64_t bytesWritten, int64_t totalBytesWritten, int64_t totalExpected)>;
+  using DownloadTaskDidResumeBlock =
+      std::function<void(const plat::NSURLSessionRef&, const plat::NSURLSessionDownloadTaskRef&,
+                         int64_t fileOffset, int64_t expectedTotalBytes)>;
 
+// Each caller block is a property `name()` / `setName(block)` with the setter operation
+// `setNameBlock(block)` beside it; both store the block. Set them before creating tasks:
+// they are read on the delegate queue without a lock.
+#define SDP_CALLER_BLOCK(Type, name, Name)                          \
+ public:                                                            \
+  const Type& name() const { return name##_; }                      \
+  void set##Name(Type block) { name##_ = std::move(block); }        \
+  void set##Name##Block(Type block) { name##_ = std::move(block); } \
+                                                                    \
+ private:                                                           \
+  Type name##_;
+
+  SDP_CALLER_BLOCK(SessionDidBecomeInvalidBlock, sessionDidBecomeInvalid, SessionDidBecomeInvalid)
+  SDP_CALLER_BLOCK(ChallengeBlock, sessionDidReceiveAuthenticationChallenge,
+                   SessionDidReceiveAuthenticationChallenge)
+  // Called with the session on the main queue when its background events are finished
+  // (the platform here has no background transfers, so only a direct call reaches it).
+  SDP_CALLER_BLOCK(DidFinishEventsForBackgroundURLSessionBlock,
+                   didFinishEventsForBackgroundURLSession, DidFinishEventsForBackgroundURLSession)
+  SDP_CALLER_BLOCK(TaskWillPerformHTTPRedirectionBlock, taskWillPerformHTTPRedirection,
+                   TaskWillPerformHTTPRedirection)
+  SDP_CALLER_BLOCK(TaskChallengeBlock, taskDidReceiveAuthenticationChallenge,
+                   TaskDidReceiveAuthenticationChallenge)
+  SDP_CALLER_BLOCK(TaskNeedNewBodyStreamBlock, taskNeedNewBodyStream, TaskNeedNewBodyStream)
+  SDP_CALLER_BLOCK(TaskDidSendBodyDataBlock, taskDidSendBodyData, TaskDidSendBodyData)
+  SDP_CALLER_BLOCK(TaskDidCompleteBlock, taskDidComplete, TaskDidComplete)
+  SDP_CALLER_BLOCK(DataTaskDidReceiveResponseBlock, dataTaskDidReceiveResponse,
+                   DataTaskDidReceiveResponse)
+  SDP_CALLER_BLOCK(DataTaskDidBecomeDownloadTaskBlock, dataTaskDidBecomeDownloadTask,
+                   DataTaskDidBecomeDownloadTask)
+  SDP_CALLER_BLOCK(DataTaskDidReceiveDataBlock, dataTaskDidReceiveData, DataTaskDidReceiveData)
+  SDP_CALLER_BLOCK(DataTaskWillCacheResponseBlock, dataTaskWillCacheResponse,
+                   DataTaskWillCacheResponse)
+  SDP_CALLER_BLOCK(DownloadTaskDidFinishDownloadingBlock, downloadTaskDidFinishDownloading,
+                   DownloadTaskDidFinishDownloading)
+  SDP_CALLER_BLOCK(DownloadTaskDidWriteDataBlock, downloadTaskDidWriteData,
+                   DownloadTaskDidWriteData)
+  SDP_CALLER_BLOCK(DownloadTaskDidResumeBlock, downloadTaskDidResume, DownloadTaskDidResume)
+#undef SDP_CALLER_BLOCK
+
+ public:
   // plat::NSURLSessionDelegate (called by the session on the delegate queue).
   void URLSessionDidBecomeInvalidWithError(const plat::NSURLSessionRef& session,
                                            const plat::NSErrorRef& error) override;
   bool URLSessionDidReceiveChallengeCompletionHandler(
       const plat::NSURLSessionRef& session, const plat::NSURLAuthenticationChallengeRef& challenge,
       ChallengeCompletion completion) override;
+  void URLSessionDidFinishEventsForBackgroundURLSession(
+      const plat::NSURLSessionRef& session) override;
   bool URLSessionTaskWillPerformHTTPRedirectionNewRequestCompletionHandler(
       const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
       const plat::NSHTTPURLResponseRef& response, const plat::NSURLRequestRef& newRequest,
       std::function<void(plat::NSURLRequestRef)> completion) override;
   bool URLSessionTaskDidReceiveChallengeCompletionHandler(
       const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
-      const plat::NSURLAuthenticationChallengeRef& challenge, ChallengeCompletion completion) override;
-  bool URLSessionTaskNeedNewBodyStream(const plat::NSURLSessionRef& session,
-                                       const plat::NSURLSessionTaskRef& task,
-                                       std::function<void(plat::NSInputStreamRef)> completion) override;
+      const plat::NSURLAuthenticationChallengeRef& challenge,
+      ChallengeCompletion completion) override;
+  bool URLSessionTaskNeedNewBodyStream(
+      const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
+      std::function<void(plat::NSInputStreamRef)> completion) override;
   void URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(
-      const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task, int64_t bytesSent,
-      int64_t totalBytesSent, int64_t totalBytesExpectedToSend) override;
+      const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
+      int64_t bytesSent, int64_t totalBytesSent, int64_t totalBytesExpectedToSend) override;
   void URLSessionTaskDidCompleteWithError(const plat::NSURLSessionRef& session,
                                           const plat::NSURLSessionTaskRef& task,
                                           const plat::NSErrorRef& error) override;
@@ -260,7 +307,8 @@ class SDPURLSessionManager : public plat::Object,
   void addDelegateForUploadTask(const plat::NSURLSessionTaskRef& task, ProgressBlock progress,
                                 CompletionHandler completionHandler);
   void addDelegateForDownloadTask(const plat::NSURLSessionTaskRef& task, ProgressBlock progress,
-                                  DestinationBlock destination, CompletionHandler completionHandler);
+                                  DestinationBlock destination,
+                                  CompletionHandler completionHandler);
   void setDelegateForTask(std::shared_ptr<SDPURLSessionManagerTaskDelegate> delegate,
                           const plat::NSURLSessionTaskRef& task);
   void removeDelegateForTask(const plat::NSURLSessionTaskRef& task);

@@ -23,6 +23,17 @@ inline plat::ObjectRef setKeyValuesError(const plat::ObjectRef& o, const plat::V
   if (o) hv_deprecated_detail::takeError(hv_deprecated_detail::classOf(plat::Value(o)), error);
   return o;
 }
+inline plat::ObjectRef setKeyValuesContext(const plat::ObjectRef& o, const plat::Value& kv,
+                                           const HVManagedObjectContextRef& context) {
+  return kv_setKeyValuesContext(o, kv, context);
+}
+inline plat::ObjectRef setKeyValuesContextError(const plat::ObjectRef& o, const plat::Value& kv,
+                                                const HVManagedObjectContextRef& context,
+                                                plat::NSErrorRef* error) {
+  kv_setKeyValuesContext(o, kv, context);
+  if (o) hv_deprecated_detail::takeError(hv_deprecated_detail::classOf(plat::Value(o)), error);
+  return o;
+}
 inline void referenceReplacedKeyWhenCreatingKeyValues(plat::Class* cls, bool reference) {
   kv_referenceReplacedKeyWhenCreatingKeyValues(cls, reference);
 }
@@ -93,6 +104,17 @@ inline plat::ObjectRef objectWithKeyValuesError(plat::Class* cls, const plat::Va
   hv_deprecated_detail::takeError(cls, error);
   return r;
 }
+inline plat::ObjectRef objectWithKeyValuesContext(plat::Class* cls, const plat::Value& kv,
+                                                  const HVManagedObjectContextRef& context) {
+  return kv_objectWithKeyValuesContext(cls, kv, context);
+}
+inline plat::ObjectRef objectWithKeyValuesContextError(plat::Class* cls, const plat::Value& kv,
+                                                       const HVManagedObjectContextRef& context,
+                                                       plat::NSErrorRef* error) {
+  auto r = kv_objectWithKeyValuesContext(cls, kv, context);
+  hv_deprecated_detail::takeError(cls, error);
+  return r;
+}
 inline plat::ObjectRef objectWithFilename(plat::Class* cls, const std::string& filename) {
   return kv_objectWithFilename(cls, filename);
 }
@@ -117,6 +139,17 @@ inline plat::Value objectArrayWithKeyValuesArray(plat::Class* cls, const plat::V
 inline plat::Value objectArrayWithKeyValuesArrayError(plat::Class* cls, const plat::Value& a,
                                                       plat::NSErrorRef* error) {
   plat::Value r = kv_objectArrayWithKeyValuesArray(cls, a);
+  hv_deprecated_detail::takeError(cls, error);
+  return r;
+}
+inline plat::Value objectArrayWithKeyValuesArrayContext(plat::Class* cls, const plat::Value& a,
+                                                        const HVManagedObjectContextRef& context) {
+  return kv_objectArrayWithKeyValuesArrayContext(cls, a, context);
+}
+inline plat::Value objectArrayWithKeyValuesArrayContextError(
+    plat::Class* cls, const plat::Value& a, const HVManagedObjectContextRef& context,
+    plat::NSErrorRef* error) {
+  plat::Value r = kv_objectArrayWithKeyValuesArrayContext(cls, a, context);
   hv_deprecated_detail::takeError(cls, error);
   return r;
 }

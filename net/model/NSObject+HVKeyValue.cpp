@@ -2,7 +2,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
 #include <optional>
 #include <string_view>
@@ -14,8 +13,10 @@
 #include "net/model/NSString+HVExtension.h"
 #include "platform/foundation/JSONDocument.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/UTF16.h"
 
 using namespace hv_model_detail;
 using Document = plat::JSONDocument;
@@ -31,16 +32,42 @@ constexpr const char* kErrNoFilename = "filename参数为nil";
 constexpr const char* kErrNoFile = "file参数为nil";
 constexpr int64_t kErrorCode = 250;
 
-// Nesting deeper than this (a reference cycle between models, or absurdly deep input) stops
-// with an error instead of exhausting the stack.
-constexpr int kMaxNesting = 64;
+// Nesting deeper than this (a reference cycle between models, or absurdly deep input) fails
+// the whole mapping instead of exhausting the stack. It is the JSON reader's own limit, so
+// every model that valid JSON can describe is mapped whole.
+constexpr int kMaxNesting = 512;
 constexpr const char* kErrTooDeep = "模型嵌套过深";
 thread_local int tNesting = 0;
+// Set when a nested step went too deep; the outermost operation then fails as a whole.
+thread_local bool tTooDeep = false;
+thread_local int tOperations = 0;
 
 struct NestingGuard {
   NestingGuard() { ++tNesting; }
   ~NestingGuard() { --tNesting; }
-  bool tooDeep() const { return tNesting > kMaxNesting; }
+  bool tooDeep() const {
+    if (tNesting <= kMaxNesting) return false;
+    tTooDeep = true;
+    return true;
+  }
+};
+
+// Marks one public operation. Operations call each other for nested models; only the
+// outermost one reports a mapping that went too deep, with a nil result and the error on
+// its own class, so that no caller is handed a model cut short.
+class OperationScope {
+ public:
+  OperationScope() : outer_(tOperations++ == 0) {
+    if (outer_) tTooDeep = false;
+  }
+  ~OperationScope() { --tOperations; }
+  OperationScope(const OperationScope&) = delete;
+  OperationScope& operator=(const OperationScope&) = delete;
+  // True (and `cls`'s error set) when this is the outermost operation and it went too deep.
+  bool failedTooDeep(plat::Class* cls);
+
+ private:
+  bool outer_;
 };
 
 plat::NSErrorRef makeError(std::string message) {
@@ -233,6 +260,13 @@ void convertProperty(const PlanEntry& entry, const plat::Value& d, plat::Object&
   convertValue(entry, *found, o, cls, hooks);
 }
 
+bool OperationScope::failedTooDeep(plat::Class* cls) {
+  if (!outer_ || !tTooDeep) return false;
+  tTooDeep = false;
+  setError(cls, kErrTooDeep);
+  return true;
+}
+
 // Sets the properties of `o` (of class `cls`) that the class maps, each through `convert`,
 // then tells the object it is done. The class's error is already cleared.
 template <class Convert>
@@ -350,8 +384,9 @@ plat::Value arrayFromNode(plat::Class* cls, Node array, bool decoded) {
   for (Node item : items) {
     if (Document::isArray(item)) {
       r.push_back(arrayFromNode(cls, item, true));
-    } else if (auto o = Document::isObject(item) ? objectFromNode(cls, item, true)
-                                                 : objectWithKeyValues(cls, Document::valueOf(item))) {
+    } else if (auto o = Document::isObject(item)
+                            ? objectFromNode(cls, item, true)
+                            : objectWithKeyValues(cls, Document::valueOf(item))) {
       r.push_back(plat::Value(std::move(o)));
     }
   }
@@ -496,9 +531,9 @@ plat::Value keyValuesOf(const plat::Object& o, plat::Class* cls,
   return r;
 }
 
-plat::Value keyValuesArray(plat::Class* cls, const plat::Value& objectArray,
-                           const std::vector<std::string>& keys,
-                           const std::vector<std::string>& ignoredKeys) {
+plat::Value keyValuesArrayOf(plat::Class* cls, const plat::Value& objectArray,
+                             const std::vector<std::string>& keys,
+                             const std::vector<std::string>& ignoredKeys) {
   clearError(cls);
   auto a = objectArray.array();
   if (!a) {
@@ -514,13 +549,22 @@ plat::Value keyValuesArray(plat::Class* cls, const plat::Value& objectArray,
   return plat::Value(std::move(r));
 }
 
+plat::Value keyValuesArray(plat::Class* cls, const plat::Value& objectArray,
+                           const std::vector<std::string>& keys,
+                           const std::vector<std::string>& ignoredKeys) {
+  OperationScope scope;
+  plat::Value r = keyValuesArrayOf(cls, objectArray, keys, ignoredKeys);
+  if (scope.failedTooDeep(cls)) return {};
+  return r;
+}
+
 // The property list in the file at `path`, or nil when it cannot be read or parsed.
+// The platform's reader refuses a path holding a NUL (which would name another file) and
+// anything but a regular file (a named pipe would block the read forever).
 plat::Value propertyListAtPath(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  return plat::NSPropertyListSerialization::propertyListWithData(plat::Data(std::move(bytes)));
+  auto data = plat::dataWithContentsOfFile(path);
+  if (!data) return {};
+  return plat::NSPropertyListSerialization::propertyListWithData(*data);
 }
 
 std::string mainBundlePath(const std::string& filename) {
@@ -570,15 +614,18 @@ plat::Value kv_objectArrayWithFile(plat::Class* cls, const std::string& file) {
 
 plat::ObjectRef kv_setKeyValues(const plat::ObjectRef& object, const plat::Value& keyValues) {
   if (!object) return object;
+  OperationScope scope;
   plat::Class* cls = classOfObject(*object);
   if (auto text = jsonText(keyValues); text && !HVFoundation::isClassFromFoundation(cls)) {
     Document document;
     if (document.parse(*text) && Document::isObject(document.root())) {
       fillFromNode(*object, cls, document.root(), false);
+      scope.failedTooDeep(cls);
       return object;
     }
   }
   fill(*object, cls, keyValues);
+  scope.failedTooDeep(cls);
   return object;
 }
 
@@ -604,7 +651,10 @@ plat::Value kv_keyValuesWithKeysIgnoredKeys(const plat::Value& object,
     noteNotModelClass(cls);
     return object;
   }
-  return keyValuesOf(*object.object(), cls, keys, ignoredKeys);
+  OperationScope scope;
+  plat::Value r = keyValuesOf(*object.object(), cls, keys, ignoredKeys);
+  if (scope.failedTooDeep(cls)) return {};
+  return r;
 }
 
 plat::Value kv_JSONObject(const plat::Value& object) {
@@ -621,15 +671,34 @@ plat::Data kv_JSONData(const plat::Value& object) {
 
 std::string kv_JSONString(const plat::Value& object) {
   if (auto s = object.string()) return *s;
-  if (auto d = object.data()) return d->toString();
+  // Bytes that are not UTF-8 decode to no text at all, as the platform's decoding answers.
+  if (auto d = object.data()) {
+    std::string text = d->toString();
+    return plat::isValidUTF8(text) ? text : std::string();
+  }
   return kv_JSONData(object).toString();
 }
 
 plat::ObjectRef kv_objectWithKeyValues(plat::Class* cls, const plat::Value& keyValues) {
-  return objectWithKeyValues(cls, keyValues);
+  OperationScope scope;
+  plat::ObjectRef o = objectWithKeyValues(cls, keyValues);
+  if (scope.failedTooDeep(cls)) return nullptr;
+  return o;
 }
 
+namespace {
+plat::Value objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray);
+}  // namespace
+
 plat::Value kv_objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray) {
+  OperationScope scope;
+  plat::Value r = objectArrayWithKeyValuesArray(cls, keyValuesArray);
+  if (scope.failedTooDeep(cls)) return {};
+  return r;
+}
+
+namespace {
+plat::Value objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value& keyValuesArray) {
   if (!cls) return {};
   if (auto text = jsonText(keyValuesArray); text && !HVFoundation::isClassFromFoundation(cls)) {
     Document document;
@@ -654,13 +723,14 @@ plat::Value kv_objectArrayWithKeyValuesArray(plat::Class* cls, const plat::Value
   r.reserve(a->size());
   for (auto& item : *a) {
     if (item.isArray()) {
-      r.push_back(kv_objectArrayWithKeyValuesArray(cls, item));
+      r.push_back(objectArrayWithKeyValuesArray(cls, item));
     } else if (auto o = objectWithKeyValues(cls, item)) {
       r.push_back(plat::Value(std::move(o)));
     }
   }
   return plat::Value(std::move(r));
 }
+}  // namespace
 
 plat::Value kv_keyValuesArrayWithObjectArray(plat::Class* cls, const plat::Value& objectArray) {
   return keyValuesArray(cls, objectArray, {}, {});

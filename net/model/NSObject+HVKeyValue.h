@@ -61,7 +61,8 @@ plat::Value kv_JSONObject(const plat::Value& object);
 // Text gives its UTF-8 bytes, data itself, anything else the JSON of kv_JSONObject (empty when
 // it cannot be written as JSON).
 plat::Data kv_JSONData(const plat::Value& object);
-// Text gives itself, data its UTF-8 text, anything else the text of kv_JSONData.
+// Text gives itself, data its UTF-8 text ("" when the bytes are not UTF-8), anything else the
+// text of kv_JSONData.
 std::string kv_JSONString(const plat::Value& object);
 
 // Class operations.
@@ -121,3 +122,22 @@ void setKv_error(plat::Class* cls, plat::NSErrorRef error);
 // names (NO). Read along the chain; the root answers YES.
 void kv_referenceReplacedKeyWhenCreatingKeyValues(plat::Class* cls, bool reference);
 bool kv_isReferenceReplacedKeyWhenCreatingKeyValues(plat::Class* cls);
+
+// The forms that take a managed-object context. This platform has no object-graph store, so
+// the context is opaque and ignored: plain instances are made and filled exactly as by the
+// forms without it.
+using HVManagedObjectContextRef = std::shared_ptr<void>;
+inline plat::ObjectRef kv_setKeyValuesContext(const plat::ObjectRef& object,
+                                              const plat::Value& keyValues,
+                                              const HVManagedObjectContextRef& /*context*/) {
+  return kv_setKeyValues(object, keyValues);
+}
+inline plat::ObjectRef kv_objectWithKeyValuesContext(plat::Class* cls, const plat::Value& keyValues,
+                                                     const HVManagedObjectContextRef& /*context*/) {
+  return kv_objectWithKeyValues(cls, keyValues);
+}
+inline plat::Value kv_objectArrayWithKeyValuesArrayContext(
+    plat::Class* cls, const plat::Value& keyValuesArray,
+    const HVManagedObjectContextRef& /*context*/) {
+  return kv_objectArrayWithKeyValuesArray(cls, keyValuesArray);
+}

@@ -1,9 +1,8 @@
 // The HTTP session manager: verbs against a base URL, success and failure routing, form,
 // JSON and multipart bodies as they arrive on the wire, and authorization.
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,7 +46,8 @@ SDPHTTPSessionManager::Failure onFailure(Outcome& o) {
 
 // Echoes what the server saw as JSON.
 void echo(const testing_net::Request& req, testing_net::Response& r) {
-  plat::Dictionary seen{{"method", req.method}, {"path", req.path}, {"query", req.query}, {"body", req.body}};
+  plat::Dictionary seen{
+      {"method", req.method}, {"path", req.path}, {"query", req.query}, {"body", req.body}};
   if (auto auth = req.header("Authorization")) seen.set("authorization", *auth);
   if (auto type = req.header("Content-Type")) seen.set("contentType", *type);
   r.body = plat::NSJSONSerialization::stringWithJSONObject(plat::Value(seen));
@@ -93,7 +93,8 @@ class RawOneShotServer {
       ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
       if (n <= 0) break;
       data.append(buffer, static_cast<size_t>(n));
-      if (headerEnd == std::string::npos && (headerEnd = data.find("\r\n\r\n")) != std::string::npos) {
+      if (headerEnd == std::string::npos &&
+          (headerEnd = data.find("\r\n\r\n")) != std::string::npos) {
         std::string lower = data.substr(0, headerEnd);
         for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         size_t at = lower.find("content-length:");
@@ -106,8 +107,9 @@ class RawOneShotServer {
       body = data.substr(headerEnd + 4);
     }
     received = true;
-    const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
-                              "Connection: close\r\n\r\n{}";
+    const std::string reply =
+        "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 2\r\n"
+        "Connection: close\r\n\r\n{}";
     ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     ::close(fd);
   }
@@ -162,6 +164,20 @@ TEST(SDPHTTPSessionManagerBaseURLTest, PathsGetATrailingSlash) {
   }
 }
 
+TEST(SDPHTTPSessionManagerBaseURLTest, ConfigurationOnlyCreationMakesAnHTTPManager) {
+  auto configuration = plat::NSURLSessionConfiguration::ephemeralSessionConfiguration();
+  std::shared_ptr<SDPHTTPSessionManager> manager =
+      SDPHTTPSessionManager::initWithSessionConfiguration(configuration);
+  EXPECT_EQ(manager->className(), "SDPHTTPSessionManager");
+  EXPECT_EQ(manager->baseURL(), "");
+  EXPECT_EQ(manager->sessionConfiguration(), configuration);
+  EXPECT_TRUE(manager->requestSerializer());
+  EXPECT_TRUE(std::dynamic_pointer_cast<SDPJSONResponseSerializer>(manager->responseSerializer()));
+  auto session = manager->session();
+  manager->invalidateSessionCancelingTasks(true);
+  testing_loop::runUntil([&] { return !session->delegate(); });
+}
+
 TEST_F(SDPHTTPSessionManagerTest, VerbsResolveAgainstTheBaseURLAndEncodeParameters) {
   plat::Value params(plat::Dictionary{{"q", "a b"}, {"n", 1}});
   auto get = run([&](Outcome& o) {
@@ -176,8 +192,10 @@ TEST_F(SDPHTTPSessionManagerTest, VerbsResolveAgainstTheBaseURLAndEncodeParamete
   for (const char* method : {"POST", "PUT", "PATCH"}) {
     auto o = run([&](Outcome& o) {
       std::string m = method;
-      if (m == "POST") return manager_->POSTParametersSuccessFailure("items", params, onSuccess(o), onFailure(o));
-      if (m == "PUT") return manager_->PUTParametersSuccessFailure("items", params, onSuccess(o), onFailure(o));
+      if (m == "POST")
+        return manager_->POSTParametersSuccessFailure("items", params, onSuccess(o), onFailure(o));
+      if (m == "PUT")
+        return manager_->PUTParametersSuccessFailure("items", params, onSuccess(o), onFailure(o));
       return manager_->PATCHParametersSuccessFailure("items", params, onSuccess(o), onFailure(o));
     });
     ASSERT_EQ(o.successes, 1) << method;
@@ -194,7 +212,8 @@ TEST_F(SDPHTTPSessionManagerTest, VerbsResolveAgainstTheBaseURLAndEncodeParamete
 
   // A full URL string is used as it stands.
   auto full = run([&](Outcome& o) {
-    return manager_->GETParametersSuccessFailure(server_.url("/api/items"), plat::Value(), onSuccess(o), onFailure(o));
+    return manager_->GETParametersSuccessFailure(server_.url("/api/items"), plat::Value(),
+                                                 onSuccess(o), onFailure(o));
   });
   EXPECT_EQ(full.object["path"], plat::Value("/api/items"));
 }
@@ -204,7 +223,11 @@ TEST_F(SDPHTTPSessionManagerTest, HeadSucceedsWithTheTaskAlone) {
   int calls = 0;
   bool done = false;
   auto task = manager_->HEADParametersSuccessFailure(
-      "head", plat::Value(), [&](const plat::NSURLSessionDataTaskRef& t) { ++calls; done = t != nullptr; },
+      "head", plat::Value(),
+      [&](const plat::NSURLSessionDataTaskRef& t) {
+        ++calls;
+        done = t != nullptr;
+      },
       [&](auto&, auto&) { done = true; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
   EXPECT_EQ(calls, 1);
@@ -215,7 +238,8 @@ TEST_F(SDPHTTPSessionManagerTest, HeadSucceedsWithTheTaskAlone) {
 TEST_F(SDPHTTPSessionManagerTest, FailedStatusAndWrongTypeReachOnlyFailure) {
   server_.respond("/api/broken", 500, R"({"error":"boom"})", "application/json");
   auto broken = run([&](Outcome& o) {
-    return manager_->GETParametersSuccessFailure("broken", plat::Value(), onSuccess(o), onFailure(o));
+    return manager_->GETParametersSuccessFailure("broken", plat::Value(), onSuccess(o),
+                                                 onFailure(o));
   });
   EXPECT_EQ(broken.successes, 0);
   ASSERT_EQ(broken.failures, 1);
@@ -236,7 +260,8 @@ TEST_F(SDPHTTPSessionManagerTest, FailedStatusAndWrongTypeReachOnlyFailure) {
   json->setAcceptableContentTypes(types);
   server_.respond("/api/htmljson", 200, R"({"ok":true})", "text/html");
   auto accepted = run([&](Outcome& o) {
-    return manager_->POSTParametersSuccessFailure("htmljson", plat::Value(), onSuccess(o), onFailure(o));
+    return manager_->POSTParametersSuccessFailure("htmljson", plat::Value(), onSuccess(o),
+                                                  onFailure(o));
   });
   ASSERT_EQ(accepted.successes, 1);
   EXPECT_EQ(accepted.object["ok"], plat::Value(true));
@@ -244,8 +269,8 @@ TEST_F(SDPHTTPSessionManagerTest, FailedStatusAndWrongTypeReachOnlyFailure) {
   // A connection that cannot be made fails with the network error and a task.
   auto refused = run([&](Outcome& o) {
     return manager_->GETParametersSuccessFailure(
-        "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/x", plat::Value(),
-        onSuccess(o), onFailure(o));
+        "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/x",
+        plat::Value(), onSuccess(o), onFailure(o));
   });
   ASSERT_EQ(refused.failures, 1);
   EXPECT_EQ(refused.error->code(), -1004);
@@ -261,8 +286,8 @@ TEST_F(SDPHTTPSessionManagerTest, RequestsThatCannotBeBuiltFailWithoutATask) {
       });
   manager_->setRequestSerializer(serializer);
   Outcome o;
-  auto task = manager_->GETParametersSuccessFailure("items", plat::Value(plat::Dictionary{{"a", 1}}),
-                                                    onSuccess(o), onFailure(o));
+  auto task = manager_->GETParametersSuccessFailure(
+      "items", plat::Value(plat::Dictionary{{"a", 1}}), onSuccess(o), onFailure(o));
   EXPECT_FALSE(task);
   EXPECT_FALSE(o.done());  // reported later, never inline
   ASSERT_TRUE(testing_loop::runUntil([&] { return o.done(); }));
@@ -274,8 +299,8 @@ TEST_F(SDPHTTPSessionManagerTest, RequestsThatCannotBeBuiltFailWithoutATask) {
   manager_->setRequestSerializer(SDPJSONRequestSerializer::serializer());
   Outcome unwritable;
   EXPECT_FALSE(manager_->POSTParametersSuccessFailure(
-      "items", plat::Value(plat::Dictionary{{"d", plat::Data::fromString("x")}}), onSuccess(unwritable),
-      onFailure(unwritable)));
+      "items", plat::Value(plat::Dictionary{{"d", plat::Data::fromString("x")}}),
+      onSuccess(unwritable), onFailure(unwritable)));
   ASSERT_TRUE(testing_loop::runUntil([&] { return unwritable.done(); }));
   EXPECT_EQ(unwritable.successes, 0);
   EXPECT_EQ(unwritable.failures, 1);
@@ -286,7 +311,8 @@ TEST_F(SDPHTTPSessionManagerTest, RequestsThatCannotBeBuiltFailWithoutATask) {
   // A URL that cannot be parsed gives a task that fails as unsupported.
   manager_->setRequestSerializer(SDPHTTPRequestSerializer::serializer());
   auto bad = run([&](Outcome& o) {
-    return manager_->GETParametersSuccessFailure("http://bad host/", plat::Value(), onSuccess(o), onFailure(o));
+    return manager_->GETParametersSuccessFailure("http://bad host/", plat::Value(), onSuccess(o),
+                                                 onFailure(o));
   });
   ASSERT_EQ(bad.failures, 1);
   EXPECT_EQ(bad.error->code(), -1002);
@@ -297,7 +323,8 @@ TEST_F(SDPHTTPSessionManagerTest, AnInvalidatedManagerStillAnswers) {
   manager_->invalidateSessionCancelingTasks(false);
   ASSERT_TRUE(testing_loop::runUntil([&] { return !session->delegate(); }));
   Outcome o;
-  EXPECT_FALSE(manager_->GETParametersSuccessFailure("items", plat::Value(), onSuccess(o), onFailure(o)));
+  EXPECT_FALSE(
+      manager_->GETParametersSuccessFailure("items", plat::Value(), onSuccess(o), onFailure(o)));
   ASSERT_TRUE(testing_loop::runUntil([&] { return o.done(); }));
   EXPECT_EQ(o.failures, 1);
   EXPECT_FALSE(o.task);
@@ -310,7 +337,8 @@ TEST_F(SDPHTTPSessionManagerTest, AuthorizationAndJSONBodiesArrive) {
   manager_->setRequestSerializer(serializer);
   auto o = run([&](Outcome& o) {
     return manager_->POSTParametersSuccessFailure(
-        "items", plat::Value(plat::Dictionary{{"list", plat::Array{1, "two"}}}), onSuccess(o), onFailure(o));
+        "items", plat::Value(plat::Dictionary{{"list", plat::Array{1, "two"}}}), onSuccess(o),
+        onFailure(o));
   });
   ASSERT_EQ(o.successes, 1);
   EXPECT_EQ(o.object["authorization"], plat::Value("Basic YWxhZGRpbjpvcGVuIHNlc2FtZQ=="));
@@ -328,21 +356,27 @@ TEST_F(SDPHTTPSessionManagerTest, MultipartPostArrivesByteForByte) {
     return manager_->POSTParametersConstructingBodyWithBlockProgressSuccessFailure(
         raw.url(), plat::Value(plat::Dictionary{{"field", "value"}}),
         [&](SDPMultipartFormData& form) {
-          form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString(payload), "blob", "b.bin",
-                                                          "application/octet-stream");
+          form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString(payload), "blob",
+                                                          "b.bin", "application/octet-stream");
         },
-        [&](const plat::NSProgressRef& p) { sent = p->completedUnitCount(); }, onSuccess(o), onFailure(o));
+        [&](const plat::NSProgressRef& p) { sent = p->completedUnitCount(); }, onSuccess(o),
+        onFailure(o));
   });
   ASSERT_EQ(o.successes, 1) << (o.error ? o.error->description() : "");
   ASSERT_TRUE(raw.received);
   const std::string marker = "multipart/form-data; boundary=";
   const size_t at = raw.head.find(marker);
   ASSERT_NE(at, std::string::npos) << raw.head;
-  const std::string boundary = raw.head.substr(at + marker.size(), raw.head.find("\r\n", at) - at - marker.size());
+  const std::string boundary =
+      raw.head.substr(at + marker.size(), raw.head.find("\r\n", at) - at - marker.size());
   const std::string expected =
-      "--" + boundary + "\r\nContent-Disposition: form-data; name=\"field\"\r\n\r\nvalue"
-      "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"blob\"; filename=\"b.bin\"\r\n"
-      "Content-Type: application/octet-stream\r\n\r\n" + payload + "\r\n--" + boundary + "--\r\n";
+      "--" + boundary +
+      "\r\nContent-Disposition: form-data; name=\"field\"\r\n\r\nvalue"
+      "\r\n--" +
+      boundary +
+      "\r\nContent-Disposition: form-data; name=\"blob\"; filename=\"b.bin\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n" +
+      payload + "\r\n--" + boundary + "--\r\n";
   EXPECT_EQ(raw.body.size(), expected.size());
   EXPECT_TRUE(raw.body == expected);
   EXPECT_NE(raw.head.find("Content-Length: " + std::to_string(expected.size())), std::string::npos);
@@ -364,7 +398,8 @@ TEST_F(SDPHTTPSessionManagerTest, CopiesKeepBaseURLAndSerializers) {
   ASSERT_TRUE(copy->requestSerializer());
   EXPECT_EQ(copy->baseURL(), manager_->baseURL());
   EXPECT_FALSE(copy->baseURL().empty());
-  auto copiedJSON = std::dynamic_pointer_cast<SDPJSONResponseSerializer>(copy->responseSerializer());
+  auto copiedJSON =
+      std::dynamic_pointer_cast<SDPJSONResponseSerializer>(copy->responseSerializer());
   ASSERT_TRUE(copiedJSON);
   EXPECT_NE(copiedJSON, json);
   EXPECT_TRUE(std::dynamic_pointer_cast<SDPJSONRequestSerializer>(copy->requestSerializer()));

@@ -2,9 +2,9 @@
 // part's stream, copies and writing a body to a file.
 
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -33,7 +33,8 @@ std::string readAll(plat::NSInputStream& stream, uint64_t chunk, int64_t* status
 }
 
 std::filesystem::path tempFile(const std::string& name, const std::string& contents) {
-  auto dir = std::filesystem::temp_directory_path() / ("sdp-multipart-" + std::to_string(::getpid()));
+  auto dir =
+      std::filesystem::temp_directory_path() / ("sdp-multipart-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   auto path = dir / name;
   std::ofstream(path, std::ios::binary) << contents;
@@ -74,9 +75,10 @@ TEST(SDPMultipartFormDataTest, OneFieldHasTheExactWireFormatAndLength) {
   EXPECT_EQ(b.size(), std::string("Boundary+").size() + 16);
   EXPECT_EQ(b.rfind("Boundary+", 0), 0u);
 
-  const std::string expected = "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nabc\r\n--" +
-                               b + "--\r\n";
-  EXPECT_EQ(finished->valueForHTTPHeaderField("Content-Type"), "multipart/form-data; boundary=" + b);
+  const std::string expected =
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nabc\r\n--" + b + "--\r\n";
+  EXPECT_EQ(finished->valueForHTTPHeaderField("Content-Type"),
+            "multipart/form-data; boundary=" + b);
   EXPECT_EQ(finished->valueForHTTPHeaderField("Content-Length"), std::to_string(expected.size()));
   ASSERT_TRUE(finished->HTTPBodyStream());
   EXPECT_EQ(readAll(*finished->HTTPBodyStream(), 1024), expected);
@@ -104,26 +106,37 @@ TEST(SDPMultipartFormDataTest, SerializerBuildsFieldsFilesAndCallerParts) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
   plat::NSErrorRef error;
   bool appended = false;
-  auto request = serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-      "POST", "http://h/up", plat::Value(plat::Dictionary{{"n", plat::Value::null()}, {"k", 5}}),
-      [&](SDPMultipartFormData& form) {
-        appended = form.appendPartWithFileURLNameError("file://" + file.string(), "pic", &error);
-        form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("{}"), "meta", "m.json",
-                                                         "application/json");
-      },
-      &error);
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up",
+          plat::Value(plat::Dictionary{{"n", plat::Value::null()}, {"k", 5}}),
+          [&](SDPMultipartFormData& form) {
+            appended =
+                form.appendPartWithFileURLNameError("file://" + file.string(), "pic", &error);
+            form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("{}"), "meta",
+                                                            "m.json", "application/json");
+          },
+          &error);
   ASSERT_TRUE(request);
   EXPECT_TRUE(appended) << (error ? error->description() : "");
   const std::string ct = *request->valueForHTTPHeaderField("Content-Type");
   const std::string b = ct.substr(ct.find("boundary=") + 9);
   const std::string expected =
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\n5"
-      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n"
-      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"photo.png\"\r\n"
+      "--" + b +
+      "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\n5"
+      "\r\n--" +
+      b +
+      "\r\nContent-Disposition: form-data; name=\"n\"\r\n\r\n"
+      "\r\n--" +
+      b +
+      "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"photo.png\"\r\n"
       "Content-Type: image/png\r\n\r\nPNGDATA"
-      "\r\n--" + b + "\r\nContent-Disposition: form-data; name=\"meta\"; filename=\"m.json\"\r\n"
+      "\r\n--" +
+      b +
+      "\r\nContent-Disposition: form-data; name=\"meta\"; filename=\"m.json\"\r\n"
       "Content-Type: application/json\r\n\r\n{}"
-      "\r\n--" + b + "--\r\n";
+      "\r\n--" +
+      b + "--\r\n";
   EXPECT_EQ(readAll(*request->HTTPBodyStream(), 7), expected);
   EXPECT_EQ(request->valueForHTTPHeaderField("Content-Length"), std::to_string(expected.size()));
 }
@@ -174,18 +187,21 @@ TEST(SDPMultipartFormDataTest, AFailingPartFailsTheWholeBody) {
 
 TEST(SDPMultipartFormDataTest, WritesTheBodyToAFile) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
-  auto request = serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-      "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", std::string(3000, 'q')}}), nullptr, nullptr);
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", std::string(3000, 'q')}}),
+          nullptr, nullptr);
   const std::string expected = readAll(*request->HTTPBodyStream()->copyStream(), 4096);
   auto target = tempFile("body.out", "");
   bool done = false;
   plat::NSErrorRef result = plat::NSError::make("unset", 1);
-  auto stripped = serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
-      request, target.string(), [&](plat::NSErrorRef error) {
-        EXPECT_TRUE(plat::dispatch_is_main_thread());
-        result = error;
-        done = true;
-      });
+  auto stripped =
+      serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+          request, target.string(), [&](plat::NSErrorRef error) {
+            EXPECT_TRUE(plat::dispatch_is_main_thread());
+            result = error;
+            done = true;
+          });
   EXPECT_FALSE(stripped->HTTPBodyStream());
   ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
   EXPECT_FALSE(result);
@@ -197,10 +213,94 @@ TEST(SDPMultipartFormDataTest, WritesTheBodyToAFile) {
 TEST(SDPMultipartFormDataTest, ValuesTheEncodingCannotHoldAreLeftOut) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
   serializer->setStringEncoding(1);  // ASCII
-  auto request = serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-      "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "caf\u00e9"}, {"b", "ok"}}), nullptr, nullptr);
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "caf\u00e9"}, {"b", "ok"}}),
+          nullptr, nullptr);
   const std::string ct = *request->valueForHTTPHeaderField("Content-Type");
   const std::string b = ct.substr(ct.find("boundary=") + 9);
-  EXPECT_EQ(readAll(*request->HTTPBodyStream(), 1024),
-            "--" + b + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nok\r\n--" + b + "--\r\n");
+  EXPECT_EQ(
+      readAll(*request->HTTPBodyStream(), 1024),
+      "--" + b + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nok\r\n--" + b + "--\r\n");
+}
+
+TEST(SDPMultipartFormDataTest, AFileThatCannotBeOpenedFailsTheBodyEvenWhenHeadersEndARead) {
+  // The part's headers end exactly at byte 1024, where the file copy's reads stop: opening
+  // the removed file then fails at a read boundary, and the copy must report that failure
+  // rather than write a well-formed body with an empty file part.
+  auto file = tempFile("vanishing.bin", "payload");
+  auto build = [&](const std::string& fileName) {
+    auto serializer = SDPHTTPRequestSerializer::serializer();
+    return serializer
+        ->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+            "POST", "http://h/up", plat::Value(),
+            [&](SDPMultipartFormData& form) {
+              EXPECT_TRUE(form.appendPartWithFileURLNameFileNameMimeTypeError(
+                  "file://" + file.string(), "f", fileName, "application/octet-stream", nullptr));
+            },
+            nullptr);
+  };
+  const uint64_t framing = 29 + 7 + 33;  // first boundary, body, closing boundary
+  const uint64_t headers =
+      std::stoull(*build("x")->valueForHTTPHeaderField("Content-Length")) - framing;
+  auto request = build("x" + std::string(1024 - 29 - headers, 'x'));
+  std::filesystem::remove(file);
+
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto target = tempFile("vanishing.out", "");
+  bool done = false;
+  plat::NSErrorRef result;
+  serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      request, target.string(), [&](plat::NSErrorRef error) {
+        result = error;
+        done = true;
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->code(), ENOENT);
+}
+
+TEST(SDPMultipartFormDataTest, PathsWithANulAreRefusedNotCutShort) {
+  auto secret = tempFile("secret.txt", "secret");
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  SDPStreamingMultipartFormData form(*request, 4);
+  plat::NSErrorRef error;
+  EXPECT_FALSE(
+      form.appendPartWithFileURLNameError("file://" + secret.string() + "%00.png", "f", &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->localizedFailureReason(), "File URL not reachable.");
+  EXPECT_TRUE(form.bodyStream()->isEmpty());
+
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto body =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "b"}}), nullptr, nullptr);
+  auto target = secret.parent_path() / "out.bin";
+  std::filesystem::remove(target);
+  bool done = false;
+  plat::NSErrorRef result;
+  serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      body, target.string() + std::string(1, '\0') + ".txt", [&](plat::NSErrorRef e) {
+        result = e;
+        done = true;
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  EXPECT_TRUE(result);
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+TEST(SDPMultipartFormDataTest, NamesCannotBreakOutOfTheirQuotesOrHeaderLine) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a\"\r\nX-Evil: 1", "v"}}),
+          [](SDPMultipartFormData& form) {
+            form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("d"), "f",
+                                                            "x\".txt\r\nX-Evil: 2", "text/plain");
+          },
+          nullptr);
+  const std::string body = readAll(*request->HTTPBodyStream(), 1024);
+  EXPECT_NE(body.find("name=\"a%22%0D%0AX-Evil: 1\"\r\n"), std::string::npos) << body;
+  EXPECT_NE(body.find("filename=\"x%22.txt%0D%0AX-Evil: 2\"\r\n"), std::string::npos) << body;
+  EXPECT_EQ(body.find("\r\nX-Evil"), std::string::npos);
 }

@@ -2,19 +2,20 @@
 // JSON and property-list bodies.
 
 #include <gtest/gtest.h>
-
-#include "net/SDPHTTPRequestSerializer.h"
-#include "net/SDPJSONRequestSerializer.h"
-#include "net/SDPPropertyListRequestSerializer.h"
-#include "net/SDPNetworkingPrivate.h"
-#include "net/SDPQueryStringPair.h"
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "net/SDPHTTPRequestSerializer.h"
+#include "net/SDPJSONRequestSerializer.h"
+#include "net/SDPNetworkingPrivate.h"
+#include "net/SDPPropertyListRequestSerializer.h"
+#include "net/SDPQueryStringPair.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 
@@ -31,8 +32,7 @@ std::string bodyText(const plat::NSURLRequestRef& request) {
 }  // namespace
 
 TEST(SDPQueryStringTest, NestedParametersFlattenInKeyOrderAndEscapeBrackets) {
-  plat::Value params(dict({{"b", 1},
-                           {"a", dict({{"y", plat::Array{1, 2}}, {"x", "z"}})}}));
+  plat::Value params(dict({{"b", 1}, {"a", dict({{"y", plat::Array{1, 2}}, {"x", "z"}})}}));
   auto pairs = SDPFlattenQueryPairs(plat::Value(), params);
   ASSERT_EQ(pairs.size(), 4u);
   EXPECT_EQ(pairs[0].field().description(), "a[x]");
@@ -41,8 +41,9 @@ TEST(SDPQueryStringTest, NestedParametersFlattenInKeyOrderAndEscapeBrackets) {
   EXPECT_EQ(SDPJoinQueryPairs(params), "a%5Bx%5D=z&a%5By%5D%5B%5D=1&a%5By%5D%5B%5D=2&b=1");
 
   // Array elements keep their order; the null object renders as the bare key.
-  EXPECT_EQ(SDPJoinQueryPairs(plat::Value(dict({{"k", plat::Value::null()}, {"l", plat::Array{3, 1}}}))),
-            "k&l%5B%5D=3&l%5B%5D=1");
+  EXPECT_EQ(
+      SDPJoinQueryPairs(plat::Value(dict({{"k", plat::Value::null()}, {"l", plat::Array{3, 1}}}))),
+      "k&l%5B%5D=3&l%5B%5D=1");
 }
 
 TEST(SDPQueryStringTest, ParametersNestedTooDeeplyFailInsteadOfRecursingWithoutEnd) {
@@ -66,13 +67,15 @@ TEST(SDPQueryStringTest, ParametersNestedTooDeeplyFailInsteadOfRecursingWithoutE
   for (const char* method : {"GET", "POST"}) {
     plat::NSErrorRef error;
     EXPECT_FALSE(serializer->requestWithMethodURLStringParametersError(
-        method, "http://127.0.0.1/p", nested(SDPQueryMaxDepth), &error)) << method;
+        method, "http://127.0.0.1/p", nested(SDPQueryMaxDepth), &error))
+        << method;
     ASSERT_TRUE(error) << method;
     EXPECT_EQ(error->domain(), SDPURLRequestSerializationErrorDomain);
   }
   plat::NSErrorRef error;
-  EXPECT_FALSE(serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-      "POST", "http://127.0.0.1/p", nested(SDPQueryMaxDepth), nullptr, &error));
+  EXPECT_FALSE(
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://127.0.0.1/p", nested(SDPQueryMaxDepth), nullptr, &error));
   EXPECT_TRUE(error);
   EXPECT_TRUE(serializer->requestWithMethodURLStringParametersError(
       "GET", "http://127.0.0.1/p", nested(SDPQueryMaxDepth - 1), nullptr));
@@ -93,15 +96,19 @@ TEST(SDPQueryStringTest, EscapingKeepsOnlyUnreservedCharactersAndWholeCharacters
 TEST(SDPHTTPRequestSerializerTest, URIMethodsAppendTheQueryBeforeAnyFragment) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
   plat::Value params(dict({{"q", "a b&c"}}));
-  auto r1 = serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr);
+  auto r1 =
+      serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr);
   EXPECT_EQ(r1->URL(), "http://h/p?q=a%20b%26c");
-  auto r2 = serializer->requestWithMethodURLStringParametersError("GET", "http://h/p?x=1", params, nullptr);
+  auto r2 = serializer->requestWithMethodURLStringParametersError("GET", "http://h/p?x=1", params,
+                                                                  nullptr);
   EXPECT_EQ(r2->URL(), "http://h/p?x=1&q=a%20b%26c");
-  auto r3 = serializer->requestWithMethodURLStringParametersError("delete", "http://h/p#frag", params, nullptr);
+  auto r3 = serializer->requestWithMethodURLStringParametersError("delete", "http://h/p#frag",
+                                                                  params, nullptr);
   EXPECT_EQ(r3->URL(), "http://h/p?q=a%20b%26c#frag");
   EXPECT_FALSE(r3->HTTPBody());
   // An empty dictionary still gives an (empty) query.
-  auto r4 = serializer->requestWithMethodURLStringParametersError("HEAD", "http://h/p", plat::Value(plat::Dictionary()), nullptr);
+  auto r4 = serializer->requestWithMethodURLStringParametersError(
+      "HEAD", "http://h/p", plat::Value(plat::Dictionary()), nullptr);
   EXPECT_EQ(r4->URL(), "http://h/p?");
 }
 
@@ -113,7 +120,8 @@ TEST(SDPHTTPRequestSerializerTest, BodyMethodsGetAFormBody) {
   EXPECT_EQ(post->valueForHTTPHeaderField("Content-Type"), "application/x-www-form-urlencoded");
   EXPECT_EQ(post->URL(), "http://h/p");
 
-  auto empty = serializer->requestWithMethodURLStringParametersError("PUT", "http://h/p", plat::Value(), nullptr);
+  auto empty = serializer->requestWithMethodURLStringParametersError("PUT", "http://h/p",
+                                                                     plat::Value(), nullptr);
   ASSERT_TRUE(empty->HTTPBody());
   EXPECT_EQ(empty->HTTPBody()->length(), 0u);
   EXPECT_EQ(empty->valueForHTTPHeaderField("Content-Type"), "application/x-www-form-urlencoded");
@@ -124,10 +132,12 @@ TEST(SDPHTTPRequestSerializerTest, BodyMethodsGetAFormBody) {
   request->setValueForHTTPHeaderField("text/custom", "Content-Type");
   request->setValueForHTTPHeaderField("Mine/1.0", "User-Agent");
   serializer->setValueForHTTPHeaderField("Theirs/2.0", "User-Agent");
-  auto kept = serializer->requestBySerializingRequestWithParametersError(request, plat::Value(), nullptr);
+  auto kept =
+      serializer->requestBySerializingRequestWithParametersError(request, plat::Value(), nullptr);
   EXPECT_EQ(kept->valueForHTTPHeaderField("Content-Type"), "text/custom");
   EXPECT_EQ(kept->valueForHTTPHeaderField("User-Agent"), "Mine/1.0");
-  auto filled = serializer->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
+  auto filled = serializer->requestWithMethodURLStringParametersError("GET", "http://h/",
+                                                                      plat::Value(), nullptr);
   EXPECT_EQ(filled->valueForHTTPHeaderField("User-Agent"), "Theirs/2.0");
 }
 
@@ -135,17 +145,22 @@ TEST(SDPHTTPRequestSerializerTest, QueryStylesAndCustomBuilder) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
   serializer->setQueryStringSerializationWithStyle(1);
   plat::Value params(dict({{"a", 1}}));
-  EXPECT_EQ(serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr)->URL(),
-            "http://h/p");
-  EXPECT_EQ(bodyText(serializer->requestWithMethodURLStringParametersError("POST", "http://h/p", params, nullptr)),
+  EXPECT_EQ(
+      serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr)
+          ->URL(),
+      "http://h/p");
+  EXPECT_EQ(bodyText(serializer->requestWithMethodURLStringParametersError("POST", "http://h/p",
+                                                                           params, nullptr)),
             "");
 
   serializer->setQueryStringSerializationWithBlock(
       [](const plat::NSURLRequest&, const plat::Value& p, plat::NSErrorRef*) {
         return "n=" + std::to_string(p.count());
       });
-  EXPECT_EQ(serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr)->URL(),
-            "http://h/p?n=1");
+  EXPECT_EQ(
+      serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr)
+          ->URL(),
+      "http://h/p?n=1");
 
   auto failure = plat::NSError::make("test", 7);
   serializer->setQueryStringSerializationWithBlock(
@@ -154,7 +169,8 @@ TEST(SDPHTTPRequestSerializerTest, QueryStylesAndCustomBuilder) {
         return std::string("ignored");
       });
   plat::NSErrorRef error;
-  EXPECT_FALSE(serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, &error));
+  EXPECT_FALSE(
+      serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, &error));
   EXPECT_EQ(error, failure);
 }
 
@@ -174,12 +190,35 @@ TEST(SDPHTTPRequestSerializerTest, DefaultHeadersAndAuthorization) {
   // Field names match whatever their case: the caller's spelling replaces the default.
   serializer->setValueForHTTPHeaderField("Mine/1.0", "user-agent");
   EXPECT_EQ(serializer->valueForHTTPHeaderField("User-Agent"), "Mine/1.0");
-  auto request = serializer->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
+  auto request = serializer->requestWithMethodURLStringParametersError("GET", "http://h/",
+                                                                       plat::Value(), nullptr);
   EXPECT_EQ(request->valueForHTTPHeaderField("User-Agent"), "Mine/1.0");
   serializer->setValueForHTTPHeaderField("Basic x", "AUTHORIZATION");
   serializer->clearAuthorizationHeader();
   EXPECT_FALSE(serializer->valueForHTTPHeaderField("authorization"));
   EXPECT_EQ(serializer->HTTPRequestHeaders().size(), 2u);  // Accept-Language, user-agent
+}
+
+TEST(SDPHTTPRequestSerializerTest, HeaderValuesWithLineBreaksAreRefused) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  serializer->setValueForHTTPHeaderField("1", "X-Token");
+  serializer->setValueForHTTPHeaderField("2\r\nX-Injected: yes", "X-Token");
+  serializer->setValueForHTTPHeaderField("3\nX-Injected: yes", "X-Other");
+  EXPECT_EQ(serializer->valueForHTTPHeaderField("X-Token"), "1");
+  EXPECT_FALSE(serializer->valueForHTTPHeaderField("X-Other"));
+
+  // Headers that never passed the setter (decoded from an archive) are left off requests.
+  plat::NSKeyedArchiver archiver;
+  auto evil = SDPHTTPRequestSerializer::serializer();
+  plat::Dictionary headers{{"X-Token", "4\rX-Injected: yes"}, {"X-Fine", "ok"}};
+  archiver.encodeObjectForKey(plat::Value(headers), "mutableHTTPRequestHeaders");
+  auto unarchiver = plat::NSKeyedUnarchiver::unarchiverForReadingFromData(archiver.encodedData());
+  ASSERT_TRUE(unarchiver);
+  ASSERT_TRUE(evil->initWithCoder(*unarchiver));
+  auto request =
+      evil->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
+  EXPECT_FALSE(request->valueForHTTPHeaderField("X-Token"));
+  EXPECT_EQ(request->valueForHTTPHeaderField("X-Fine"), "ok");
 }
 
 TEST(SDPHTTPRequestSerializerTest, DefaultHeadersComeFromTheBundleAndTheLanguages) {
@@ -190,24 +229,28 @@ TEST(SDPHTTPRequestSerializerTest, DefaultHeadersComeFromTheBundleAndTheLanguage
                                     {"CFBundleVersion", "77"}});
   plat::Data plist = plat::NSPropertyListSerialization::dataWithPropertyList(
       info, plat::NSPropertyListSerialization::NSPropertyListXMLFormat_v1_0);
-  std::ofstream(dir / "Info.plist", std::ios::binary).write(reinterpret_cast<const char*>(plist.bytes()),
-                                                             static_cast<std::streamsize>(plist.length()));
+  std::ofstream(dir / "Info.plist", std::ios::binary)
+      .write(reinterpret_cast<const char*>(plist.bytes()),
+             static_cast<std::streamsize>(plist.length()));
   plat::NSBundle::setMainBundlePath(dir.string());
   plat::NSLocale::setPreferredLanguages({"zh-Hans-CN", "en"});
 
   auto serializer = SDPHTTPRequestSerializer::serializer();
   // Accented letters lose their accents; the bundle version stands in for a missing short
   // version.
-  EXPECT_EQ(serializer->valueForHTTPHeaderField("User-Agent"), "Kite/77 (iPhone; iOS 15.0; Scale/2.00)");
+  EXPECT_EQ(serializer->valueForHTTPHeaderField("User-Agent"),
+            "Kite/77 (iPhone; iOS 15.0; Scale/2.00)");
   EXPECT_EQ(serializer->valueForHTTPHeaderField("Accept-Language"), "zh-Hans-CN;q=1, en;q=0.9");
-  auto request = serializer->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
+  auto request = serializer->requestWithMethodURLStringParametersError("GET", "http://h/",
+                                                                       plat::Value(), nullptr);
   EXPECT_EQ(request->valueForHTTPHeaderField("Accept-Language"), "zh-Hans-CN;q=1, en;q=0.9");
   plat::NSLocale::setPreferredLanguages({});
 }
 
 TEST(SDPHTTPRequestSerializerTest, SettingsReachRequestsOnlyOnceSet) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
-  auto before = serializer->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
+  auto before = serializer->requestWithMethodURLStringParametersError("GET", "http://h/",
+                                                                      plat::Value(), nullptr);
   EXPECT_FALSE(before->hasExplicitTimeout());
   EXPECT_DOUBLE_EQ(before->timeoutInterval(), plat::NSURLRequest::kDefaultTimeoutInterval);
   EXPECT_TRUE(before->HTTPShouldHandleCookies());
@@ -215,7 +258,8 @@ TEST(SDPHTTPRequestSerializerTest, SettingsReachRequestsOnlyOnceSet) {
   serializer->setTimeoutInterval(30);
   serializer->setHTTPShouldHandleCookies(true);  // the same value still counts as set
   serializer->setAllowsCellularAccess(false);
-  auto after = serializer->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr);
+  auto after = serializer->requestWithMethodURLStringParametersError("GET", "http://h/",
+                                                                     plat::Value(), nullptr);
   EXPECT_DOUBLE_EQ(after->timeoutInterval(), 30);
   EXPECT_FALSE(after->allowsCellularAccess());
 
@@ -223,8 +267,9 @@ TEST(SDPHTTPRequestSerializerTest, SettingsReachRequestsOnlyOnceSet) {
   serializer->setValueForHTTPHeaderField("1", "X-One");
   auto copy = serializer->copyWithZone();
   EXPECT_EQ(copy->valueForHTTPHeaderField("X-One"), "1");
-  EXPECT_FALSE(copy->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr)
-                   ->hasExplicitTimeout());
+  EXPECT_FALSE(
+      copy->requestWithMethodURLStringParametersError("GET", "http://h/", plat::Value(), nullptr)
+          ->hasExplicitTimeout());
 }
 
 TEST(SDPHTTPRequestSerializerTest, UnparsableURLGivesARequestWithoutURL) {
@@ -251,14 +296,16 @@ TEST(SDPJSONRequestSerializerTest, BodiesQueriesAndErrors) {
   EXPECT_EQ(get->URL(), "http://h/p?a=1");
   EXPECT_FALSE(get->HTTPBody());
 
-  auto none = serializer->requestWithMethodURLStringParametersError("POST", "http://h/p", plat::Value(), nullptr);
+  auto none = serializer->requestWithMethodURLStringParametersError("POST", "http://h/p",
+                                                                    plat::Value(), nullptr);
   EXPECT_FALSE(none->HTTPBody());
   EXPECT_FALSE(none->valueForHTTPHeaderField("Content-Type"));
 
   auto request = plat::NSMutableURLRequest::requestWithURL("http://h/p");
   request->setHTTPMethod("POST");
   request->setValueForHTTPHeaderField("application/vnd+json", "Content-Type");
-  auto kept = serializer->requestBySerializingRequestWithParametersError(request, plat::Value(dict({{"a", 1}})), nullptr);
+  auto kept = serializer->requestBySerializingRequestWithParametersError(
+      request, plat::Value(dict({{"a", 1}})), nullptr);
   EXPECT_EQ(kept->valueForHTTPHeaderField("Content-Type"), "application/vnd+json");
 
   // A value JSON cannot hold: an error, and a request without a body.
@@ -298,14 +345,16 @@ TEST(SDPQueryStringTest, KeysSortLiterallyAndNestedContainersKeepTheirPaths) {
                            {"B", 2.5},
                            {"list", plat::Array{dict({{"y", 1}, {"x", 2}}), "s"}},
                            {"a", dict({{"inner", dict({{"k", "v w"}})}})}}));
-  EXPECT_EQ(SDPJoinQueryPairs(params),
-            "B=2.5&a%5Binner%5D%5Bk%5D=v%20w&b=1&list%5B%5D%5Bx%5D=2&list%5B%5D%5By%5D=1&list%5B%5D=s");
+  EXPECT_EQ(
+      SDPJoinQueryPairs(params),
+      "B=2.5&a%5Binner%5D%5Bk%5D=v%20w&b=1&list%5B%5D%5Bx%5D=2&list%5B%5D%5By%5D=1&list%5B%5D=s");
   // Percent signs, plus signs and non-ASCII text are escaped byte by byte.
   EXPECT_EQ(SDPJoinQueryPairs(plat::Value(dict({{"p%", "1+1=2 é"}}))), "p%25=1%2B1%3D2%20%C3%A9");
   // A query goes after an existing one and before the fragment.
   auto serializer = SDPHTTPRequestSerializer::serializer();
-  EXPECT_EQ(serializer->requestWithMethodURLStringParametersError("GET", "http://h/p?x=1#f?g",
-                                                                  plat::Value(dict({{"a", 1}})), nullptr)
+  EXPECT_EQ(serializer
+                ->requestWithMethodURLStringParametersError("GET", "http://h/p?x=1#f?g",
+                                                            plat::Value(dict({{"a", 1}})), nullptr)
                 ->URL(),
             "http://h/p?x=1&a=1#f?g");
 }
@@ -316,7 +365,8 @@ TEST(SDPHTTPRequestSerializerTest, UserAgentTextIsTransliteratedToASCII) {
   EXPECT_EQ(SDPTransliterateToASCII("\u201cQ\u201d \u2013 it\u2019s\u2026"), "\"Q\" - it's...");
   // Other scripts are transliterated to Latin; emoji and malformed bytes are removed, and
   // overlong forms never yield controls.
-  EXPECT_EQ(SDPTransliterateToASCII("\u6e38\u620f/1.0 (\u0418\u0433\u0440\u0430)"), "you xi/1.0 (Igra)");
+  EXPECT_EQ(SDPTransliterateToASCII("\u6e38\u620f/1.0 (\u0418\u0433\u0440\u0430)"),
+            "you xi/1.0 (Igra)");
   EXPECT_EQ(SDPTransliterateToASCII("a\U0001F600b\xC3"), "ab");
   EXPECT_EQ(SDPTransliterateToASCII("x\xC0\x8D\xC0\x8Ay\xFF"), "xy");
 }

@@ -108,6 +108,15 @@ TEST(ModelFileLoaders, PropertyListFiles) {
   EXPECT_FALSE(kv_objectWithFile(HpUser::staticClass(), (dir / "nope").string()));
   EXPECT_EQ(kv_error(HpUser::staticClass())->domain(), "keyValues参数不是一个字典");
   EXPECT_TRUE(kv_objectArrayWithFile(HpUser::staticClass(), (dir / "user.plist").string()).isNil());
+  // A path with a NUL is refused as a missing file, not read up to the NUL.
+  const std::string nul(1, '\0');
+  EXPECT_FALSE(
+      kv_objectWithFile(HpUser::staticClass(), (dir / "user.plist").string() + nul + ".x"));
+  EXPECT_EQ(kv_error(HpUser::staticClass())->domain(), "keyValues参数不是一个字典");
+  EXPECT_TRUE(
+      kv_objectArrayWithFile(HpUser::staticClass(), (dir / "users").string() + nul + "x").isNil());
+  EXPECT_EQ(kv_error(HpUser::staticClass())->domain(),
+            std::string("keyValuesArray参数不是一个数组"));
 }
 
 }  // namespace
@@ -131,6 +140,22 @@ TEST(ModelOlderNames, ForwardAndHandOutTheClassError) {
       keyValuesArrayWithObjectArrayError(HpUser::staticClass(), plat::Value(1), &error).isNil());
   EXPECT_EQ(error->domain(), "objectArray参数不是一个数组");
   EXPECT_EQ(JSONString(plat::Value(u)), R"({"name":"y"})");
+
+  // The context forms ignore the context: plain instances, the same class-wide errors.
+  auto context = std::make_shared<int>(0);
+  auto c = objectWithKeyValuesContextError(HpUser::staticClass(), plat::Value(R"({"name":"c"})"),
+                                           context, &error);
+  ASSERT_TRUE(std::dynamic_pointer_cast<HpUser>(c));
+  EXPECT_FALSE(error);
+  setKeyValuesContextError(c, plat::Value("[]"), context, &error);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), "keyValues参数不是一个字典");
+  EXPECT_EQ(std::dynamic_pointer_cast<HpUser>(c)->name, "c");
+  plat::Value list = objectArrayWithKeyValuesArrayContextError(
+      HpUser::staticClass(), plat::Value(R"([{"name":"d"},[{"name":"e"}]])"), nullptr, &error);
+  EXPECT_FALSE(error);
+  ASSERT_EQ(list.count(), 2u);
+  EXPECT_EQ(list[1][0].objectAs<HpUser>()->name, "e");
   EXPECT_EQ(underlineFromCamel("aB"), "a_b");
   EXPECT_TRUE(isPureInt("12"));
 }

@@ -403,10 +403,12 @@ std::string outcome(const plat::Value& mapped, const std::vector<plat::Class*>& 
 TEST(KeyValueMapping, TextMapsAsItsDecodedDictionaryWould) {
   // JSON text is mapped straight from the parsed document; every model and error must be
   // what mapping the decoded dictionary gives.
-  std::vector<plat::Class*> classes = {
-      KvPage::staticClass(), KvUser::staticClass(), KvScalars::staticClass(),
-      KvHooked::staticClass(), plat::Runtime::classOfValue(plat::Value(plat::Array{})),
-      plat::Runtime::classNamed("NSNumber")};
+  std::vector<plat::Class*> classes = {KvPage::staticClass(),
+                                       KvUser::staticClass(),
+                                       KvScalars::staticClass(),
+                                       KvHooked::staticClass(),
+                                       plat::Runtime::classOfValue(plat::Value(plat::Array{})),
+                                       plat::Runtime::classNamed("NSNumber")};
   auto both = [&](plat::Class* cls, const std::string& text, auto map) {
     plat::Value input = json(text.c_str());
     // Only a decoded array given to map notes the array class, as text does not.
@@ -490,25 +492,52 @@ TEST(KeyValueMapping, ConcurrentMappingOfOneClass) {
   EXPECT_EQ(good.load(), 300);
 }
 
-TEST(KeyValueMapping, ReferenceCyclesStopWithAnError) {
+TEST(KeyValueMapping, TooDeepFailsTheWholeMappingAndValidDepthsMapWhole) {
+  // A reference cycle is no model: the mapping fails instead of handing out a cut dictionary.
   auto a = std::make_shared<KvNode>();
   a->name = "a";
   a->next = a;
-  plat::Value d = kv_keyValues(plat::Value(a));
-  EXPECT_EQ(d["name"], plat::Value("a"));
+  EXPECT_TRUE(kv_keyValues(plat::Value(a)).isNil());
   EXPECT_EQ(errorText(KvNode::staticClass()), "模型嵌套过深");
   a->next.reset();
+  EXPECT_EQ(kv_keyValues(plat::Value(a))["name"], plat::Value("a"));
+  EXPECT_FALSE(kv_error(KvNode::staticClass()));
 
-  std::string deep;
-  for (int i = 0; i < 200; ++i) deep += R"({"name":"n","next":)";
-  deep += "{}";
-  for (int i = 0; i < 200; ++i) deep += "}";
-  auto n = kv_objectWithKeyValues<KvNode>(plat::Value(deep));
-  ASSERT_TRUE(n);
-  int depth = 0;
-  for (auto p = n; p; p = p->next) ++depth;
-  EXPECT_GT(depth, 10);
-  EXPECT_LT(depth, 200);
+  // Any chain that the JSON reader accepts maps node for node.
+  auto chain = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += R"({"name":"n","next":)";
+    text += "{}";
+    for (int i = 0; i < depth; ++i) text += "}";
+    return text;
+  };
+  for (int depth : {70, 400}) {
+    auto n = kv_objectWithKeyValues<KvNode>(plat::Value(chain(depth)));
+    ASSERT_TRUE(n) << depth;
+    int nodes = 0;
+    for (auto p = n; p; p = p->next) ++nodes;
+    EXPECT_EQ(nodes, depth + 1);
+    EXPECT_FALSE(kv_error(KvNode::staticClass()));
+  }
+
+  // Deeper decoded input fails as a whole, also inside an array.
+  plat::Value deep{plat::Dictionary{}};
+  for (int i = 0; i < 600; ++i) deep = plat::Value(plat::Dictionary{{"name", "n"}, {"next", deep}});
+  EXPECT_FALSE(kv_objectWithKeyValues<KvNode>(deep));
+  EXPECT_EQ(errorText(KvNode::staticClass()), "模型嵌套过深");
+  EXPECT_TRUE(
+      kv_objectArrayWithKeyValuesArray(KvNode::staticClass(), plat::Value(plat::Array{deep}))
+          .isNil());
+  EXPECT_EQ(errorText(KvNode::staticClass()), "模型嵌套过深");
+  // The next mapping on the same thread starts afresh.
+  EXPECT_TRUE(kv_objectWithKeyValues<KvNode>(plat::Value(chain(3))));
+  EXPECT_FALSE(kv_error(KvNode::staticClass()));
+}
+
+TEST(KeyValueMapping, DataThatIsNotUTF8HasNoJSONString) {
+  EXPECT_EQ(kv_JSONString(plat::Value(plat::Data::fromString("caf\xc3\xa9"))), "caf\xc3\xa9");
+  EXPECT_EQ(kv_JSONString(plat::Value(plat::Data::fromString("ab\xff\xfe"))), "");
+  EXPECT_EQ(kv_JSONString(plat::Value(plat::Data::fromString("\xc3"))), "");
 }
 
 }  // namespace
