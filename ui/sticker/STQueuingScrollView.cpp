@@ -120,11 +120,11 @@ CGRect STQueuingScrollView::centerViewFrameForBounds(CGRect b) const {
   return CGRectMake(b.size.width + pagePadding_, 0, b.size.width - 2 * pagePadding_, b.size.height);
 }
 
-CGRect STQueuingScrollView::leftViewFrameForBounds(CGRect b, CGRect c) const {
+CGRect STQueuingScrollView::leftViewFrameForBoundsCenterFrame(CGRect b, CGRect c) const {
   return CGRectOffset(c, -b.size.width, 0);
 }
 
-CGRect STQueuingScrollView::rightViewFrameForBounds(CGRect b, CGRect c) const {
+CGRect STQueuingScrollView::rightViewFrameForBoundsCenterFrame(CGRect b, CGRect c) const {
   return CGRectOffset(c, b.size.width, 0);
 }
 
@@ -162,9 +162,9 @@ void STQueuingScrollView::updateForBounds(CGRect b) {
   } else {
     changed = false;
   }
-  if (leftView_) leftView_->setFrame(leftViewFrameForBounds(b, centerFrame));
+  if (leftView_) leftView_->setFrame(leftViewFrameForBoundsCenterFrame(b, centerFrame));
   if (centerView_) centerView_->setFrame(centerFrame);
-  if (rightView_) rightView_->setFrame(rightViewFrameForBounds(b, centerFrame));
+  if (rightView_) rightView_->setFrame(rightViewFrameForBoundsCenterFrame(b, centerFrame));
   if (changed) updateInsetsOffsetTranlationInitialize(b, translation, initialize);
 }
 

@@ -87,8 +87,10 @@ class STQueuingScrollView : public plat::UIScrollView {
   // (0, 0, w - 2p, h): the size of one page.
   plat::CGRect contentBounds() const;
   plat::CGRect centerViewFrameForBounds(plat::CGRect bounds) const;
-  plat::CGRect leftViewFrameForBounds(plat::CGRect bounds, plat::CGRect centerFrame) const;
-  plat::CGRect rightViewFrameForBounds(plat::CGRect bounds, plat::CGRect centerFrame) const;
+  plat::CGRect leftViewFrameForBoundsCenterFrame(plat::CGRect bounds,
+                                                 plat::CGRect centerFrame) const;
+  plat::CGRect rightViewFrameForBoundsCenterFrame(plat::CGRect bounds,
+                                                  plat::CGRect centerFrame) const;
   // Shifts the slots when the offset reached a page boundary. Does nothing at zero width or
   // without a centre page.
   void updateForBounds(plat::CGRect bounds);
