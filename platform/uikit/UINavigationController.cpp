@@ -91,6 +91,17 @@ void UIViewController::setToolbarItems(std::vector<std::shared_ptr<UIBarButtonIt
     nav->toolbar()->setNeedsDisplay();
 }
 
+// ---- UINavigationItem ----
+
+void UINavigationItem::setTitleView(UIViewRef v) {
+  if (v == titleView_) return;
+  titleView_ = std::move(v);
+  if (auto bar = bar_.lock()) {
+    bar->setNeedsLayout();
+    bar->setNeedsDisplay();
+  }
+}
+
 // ---- UIBarButtonItem ----
 
 UIBarButtonItemRef UIBarButtonItem::itemWithTitle(std::string title, UIBarButtonItemStyle style,
@@ -197,6 +208,7 @@ void UINavigationController::layoutContainer() {
   double toolbarHeight = kBarHeight + safe.bottom;
   toolbar_->setFrame(CGRectMake(0, b.size.height - toolbarHeight, b.size.width, toolbarHeight));
   toolbar_->setHidden(toolbarHidden_);
+  bar_->setNeedsLayout();
   bar_->setNeedsDisplay();
   toolbar_->setNeedsDisplay();
   double contentBottom = toolbarHidden_ ? b.size.height : b.size.height - toolbarHeight;
@@ -343,6 +355,52 @@ CGRect UINavigationBar::rightItemRect() const {
   return CGRectMake(band.size.width - kEdgeMargin - w, band.origin.y, w, band.size.height);
 }
 
+namespace {
+// The room between the buttons, where the title goes.
+CGRect titleRoom(const UINavigationBar& bar, CGRect left, CGRect right) {
+  CGRect band = titleBand(bar);
+  double side = std::max(left.size.width, right.size.width) + kEdgeMargin;
+  return CGRectMake(side, band.origin.y, std::max(0.0, band.size.width - 2 * side),
+                    band.size.height);
+}
+}  // namespace
+
+CGRect UINavigationBar::titleViewRect() const {
+  auto t = top();
+  auto view = t ? t->navigationItem()->titleView() : nullptr;
+  if (!view) return CGRectZero;
+  CGRect room = titleRoom(*this, leftItemRect(), rightItemRect());
+  CGSize size = view->bounds().size;
+  bool fit = view == shownTitleView_ ? fitTitleView_ : size.width <= 0 || size.height <= 0;
+  if (fit) size = view->sizeThatFits(room.size);
+  size.width = std::clamp(size.width, 0.0, room.size.width);
+  size.height = std::clamp(size.height, 0.0, room.size.height);
+  // Centred on the bar when the buttons leave room for it, else on the room.
+  CGRect b = bounds();
+  double x = (b.size.width - size.width) / 2;
+  x = std::clamp(x, room.origin.x, room.origin.x + room.size.width - size.width);
+  return CGRectMake(x, room.origin.y + (room.size.height - size.height) / 2, size.width,
+                    size.height);
+}
+
+void UINavigationBar::layoutSubviews() {
+  UIView::layoutSubviews();
+  auto t = top();
+  auto item = t ? t->navigationItem() : nullptr;
+  auto view = item ? item->titleView() : nullptr;
+  if (shownTitleView_ && shownTitleView_ != view && shownTitleView_->superview().get() == this)
+    shownTitleView_->removeFromSuperview();
+  if (view != shownTitleView_) {
+    CGSize size = view ? view->bounds().size : CGSizeZero;
+    fitTitleView_ = size.width <= 0 || size.height <= 0;
+  }
+  shownTitleView_ = view;
+  if (item) item->bar_ = std::static_pointer_cast<UIView>(shared_from_this());
+  if (!view) return;
+  if (view->superview().get() != this) addSubview(view);
+  view->setFrame(titleViewRect());
+}
+
 void UINavigationBar::drawBuiltInContent(CGContextRef c) const {
   CGRect b = bounds();
   fill(c, CGRectMake(0, b.size.height - 0.5, b.size.width, 0.5), kHairlineColor);
@@ -356,12 +414,12 @@ void UINavigationBar::drawBuiltInContent(CGContextRef c) const {
                         b.size.width - 2 * kEdgeMargin, UINavigationController::kPromptHeight),
              UIFont::systemFontOfSize(13), UIColor::blackColor(), NSTextAlignmentCenter);
   CGRect left = leftItemRect(), right = rightItemRect();
-  double side = std::max(left.size.width, right.size.width) + kEdgeMargin;
-  std::string title = item->title().empty() ? t->title() : item->title();
-  drawLine(c, title, CGRectMake(side, band.origin.y, std::max(0.0, b.size.width - 2 * side),
-                                band.size.height),
-           UIFont::boldSystemFontOfSize(kItemFontSize), UIColor::blackColor(),
-           NSTextAlignmentCenter);
+  // A title view stands in for the title text.
+  if (!item->titleView()) {
+    std::string title = item->title().empty() ? t->title() : item->title();
+    drawLine(c, title, titleRoom(*this, left, right), UIFont::boldSystemFontOfSize(kItemFontSize),
+             UIColor::blackColor(), NSTextAlignmentCenter);
+  }
   if (!CGRectIsEmpty(left)) {
     auto l = item->leftBarButtonItem();
     drawLine(c, l ? l->title() : kBackTitle, CGRectInset(left, kItemPadding, 0), itemFont(l),

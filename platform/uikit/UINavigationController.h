@@ -98,14 +98,24 @@ class UINavigationItem : public Object {
   // Shown above the title when not empty; the bar grows by kPromptHeight.
   const std::string& prompt() const { return prompt_; }
   void setPrompt(std::string p) { prompt_ = std::move(p); }
+  // A view shown in the bar in place of the title text, centred between the buttons. It keeps
+  // its size, limited to the room there; a view that has zero size when the bar first shows it
+  // is sized to fit (sizeThatFits: of that room) whenever the bar lays out, so a label follows
+  // its text. Setting it relays out the bar that shows the item.
+  UIViewRef titleView() const { return titleView_; }
+  void setTitleView(UIViewRef v);
   UIBarButtonItemRef leftBarButtonItem() const { return left_; }
   void setLeftBarButtonItem(UIBarButtonItemRef i) { left_ = std::move(i); }
   UIBarButtonItemRef rightBarButtonItem() const { return right_; }
   void setRightBarButtonItem(UIBarButtonItemRef i) { right_ = std::move(i); }
 
  private:
+  friend class UINavigationBar;
   std::string title_, prompt_;
   UIBarButtonItemRef left_, right_;
+  UIViewRef titleView_;
+  // The bar showing this item now, if any.
+  std::weak_ptr<UIView> bar_;
 };
 using UINavigationItemRef = std::shared_ptr<UINavigationItem>;
 
@@ -167,13 +177,21 @@ class UINavigationBar : public UIView {
   CGRect rightItemRect() const;
   // Whether the left button is the back button.
   bool showsBackButton() const;
+  // The rectangle of the top item's title view in bar coordinates; empty when it has none.
+  CGRect titleViewRect() const;
   void drawBuiltInContent(CGContextRef c) const override;
+  // Shows the top item's title view (and only it) as a subview, at titleViewRect.
+  void layoutSubviews() override;
   void touchesEnded(const std::vector<UITouch>& touches, const UIEvent* event) override;
 
  private:
   friend class UINavigationController;
   UIViewControllerRef top() const;
   std::weak_ptr<UINavigationController> nav_;
+  // The title view this bar placed as its subview, and whether it came with zero size (the bar
+  // then sizes it to fit on every layout, so that it follows its content).
+  UIViewRef shownTitleView_;
+  bool fitTitleView_ = false;
 };
 
 // A toolbar: a bar tinted light grey (translucent by default). At the bottom of a navigation

@@ -196,12 +196,15 @@ void HVDropdownMenu::reloadOptionsData() { optionsList_->reloadData(); }
 
 uint64_t HVDropdownMenu::optionCount() {
   auto source = dataSource();
-  return source ? source->numberOfOptionsInDropdownMenu(*this) : 0;
+  uint64_t n = source ? source->numberOfOptionsInDropdownMenu(*this) : 0;
+  return std::min(n, kMaxOptionCount);
 }
 
 double HVDropdownMenu::optionHeight(uint64_t index) {
   auto source = dataSource();
-  return source ? source->dropdownMenuHeightForOptionAtIndex(*this, index) : 0;
+  double h = source ? source->dropdownMenuHeightForOptionAtIndex(*this, index) : 0;
+  // A negative or non-finite height would poison every frame built from the list height.
+  return std::isfinite(h) && h > 0 ? h : 0;
 }
 
 void HVDropdownMenu::showDropDown() {

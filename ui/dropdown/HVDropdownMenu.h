@@ -8,7 +8,8 @@
 // Opening needs a key window. Showing while open and hiding while closed do nothing; a fold
 // superseded by a new show finishes without touching the reopened list. A new frame set while
 // open applies once the list has folded. A menu that leaves its window, or is destroyed,
-// while open takes its cover away at once.
+// while open takes its cover away at once. The menu takes at most kMaxOptionCount options of
+// the count its data source answers, and a negative or non-finite option height as 0.
 //
 // Main thread only. Lengths in points, times in seconds.
 
@@ -57,6 +58,9 @@ class HVDropdownMenu : public plat::UIView,
  public:
   static constexpr const char* kCellIdentifier = "MenuOptionListCell";
   static constexpr int64_t kTitleLabelTag = 999, kIconViewTag = 888;
+  // The most options one list shows: far more than a selector holds, and few enough that the
+  // heights measured on opening stay small.
+  static constexpr uint64_t kMaxOptionCount = 1000;
 
   // Use plat::make<HVDropdownMenu>(frame).
   explicit HVDropdownMenu(plat::CGRect frame = plat::CGRectZero);

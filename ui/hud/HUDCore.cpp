@@ -26,7 +26,7 @@ HUDCore::HUDCore(CGRect frame, bool legacy)
 }
 
 HUDCore::~HUDCore() {
-  NSNotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
+  unregisterFromNotifications();
   if (displayLink_) displayLink_->invalidate();
   for (auto* t : {&graceTimer_, &minShowTimer_, &hideDelayTimer_})
     if (auto timer = t->lock()) timer->invalidate();
@@ -41,6 +41,10 @@ void HUDCore::didInit() {
   layer()->setAllowsGroupOpacity(false);
   setupViews();
   updateIndicators();
+  registerForNotifications();
+}
+
+void HUDCore::registerForNotifications() {
   // Orientation changes re-fit the HUD to its superview.
   auto self = std::static_pointer_cast<HUDCore>(shared_from_this());
   std::weak_ptr<HUDCore> weak = self;
@@ -50,6 +54,10 @@ void HUDCore::didInit() {
         if (auto hud = weak.lock()) hud->statusBarOrientationDidChange();
       },
       UIApplicationDidChangeStatusBarOrientationNotification, Value());
+}
+
+void HUDCore::unregisterFromNotifications() {
+  NSNotificationCenter::defaultCenter().removeObserver(static_cast<const void*>(this));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -345,8 +353,8 @@ void HUDCore::showAnimated(bool animated) {
   }
   if (graceTime_ > 0) {
     if (auto t = graceTimer_.lock()) t->invalidate();
-    graceTimer_ = scheduleTimer(graceTime_,
-                                [](HUDCore& hud, const NSTimerRef&) { hud.handleGraceTimer(); });
+    graceTimer_ =
+        scheduleTimer(graceTime_, [](HUDCore& hud, const NSTimerRef&) { hud.handleGraceTimer(); });
   } else {
     showUsingAnimation(useAnimation_);
   }
@@ -382,9 +390,8 @@ void HUDCore::hideAnimated(bool animated) {
       // One pending minimum-show hide at a time: a second request replaces the first, so the
       // HUD is not finished twice.
       if (auto t = minShowTimer_.lock()) t->invalidate();
-      minShowTimer_ = scheduleTimer(minShowTime_ - shown, [](HUDCore& hud, const NSTimerRef&) {
-        hud.handleMinShowTimer();
-      });
+      minShowTimer_ = scheduleTimer(
+          minShowTime_ - shown, [](HUDCore& hud, const NSTimerRef&) { hud.handleMinShowTimer(); });
       return;
     }
   }
@@ -432,21 +439,27 @@ void HUDCore::animateInWithTypeCompletion(bool animatingIn, HVHUDAnimation type,
   auto bezel = bezelView_;
   auto background = backgroundView_;
   if (animatingIn && bezel->alpha() == 0) {
-    if (type == HVHUDAnimationGrow) bezel->setTransform(small);
-    else if (type == HVHUDAnimationShrink) bezel->setTransform(large);
+    if (type == HVHUDAnimationGrow)
+      bezel->setTransform(small);
+    else if (type == HVHUDAnimationShrink)
+      bezel->setTransform(large);
   }
   double shown = shownBezelAlpha();
   auto animations = [=] {
-    if (animatingIn) bezel->setTransform(CGAffineTransformIdentity);
-    else if (type == HVHUDAnimationShrink) bezel->setTransform(small);
-    else if (type == HVHUDAnimationGrow) bezel->setTransform(large);
+    if (animatingIn)
+      bezel->setTransform(CGAffineTransformIdentity);
+    else if (type == HVHUDAnimationShrink)
+      bezel->setTransform(small);
+    else if (type == HVHUDAnimationGrow)
+      bezel->setTransform(large);
     double alpha = animatingIn ? shown : 0.0;
     bezel->setAlpha(alpha);
     background->setAlpha(animatingIn ? 1.0 : 0.0);
   };
-  UIView::animateWithDurationDelayUsingSpringWithDampingInitialSpringVelocityOptionsAnimationsCompletion(
-      0.3, 0, 1.0, 0, UIViewAnimationOptionBeginFromCurrentState, animations,
-      std::move(completion));
+  UIView::
+      animateWithDurationDelayUsingSpringWithDampingInitialSpringVelocityOptionsAnimationsCompletion(
+          0.3, 0, 1.0, 0, UIViewAnimationOptionBeginFromCurrentState, animations,
+          std::move(completion));
 }
 
 void HUDCore::done(uint64_t generation) {
@@ -514,16 +527,15 @@ void HUDCore::updateConstraints() {
 
   // Centre the bezel, offset, and keep it inside the margins.
   std::vector<NSLayoutConstraintRef> centering{
-      NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeCenterX,
-                                             NSLayoutRelationEqual, self,
-                                             NSLayoutAttributeCenterX, 1, offset_.x),
-      NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeCenterY,
-                                             NSLayoutRelationEqual, self,
-                                             NSLayoutAttributeCenterY, 1, offset_.y)};
+      NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeCenterX, NSLayoutRelationEqual,
+                                             self, NSLayoutAttributeCenterX, 1, offset_.x),
+      NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeCenterY, NSLayoutRelationEqual,
+                                             self, NSLayoutAttributeCenterY, 1, offset_.y)};
   applyPriorityToConstraints(998, centering);
   addConstraints(centering);
   std::vector<NSLayoutConstraintRef> sides;
-  for (const char* f : {"|-(>=margin)-[bezel]-(>=margin)-|", "V:|-(>=margin)-[bezel]-(>=margin)-|"}) {
+  for (const char* f :
+       {"|-(>=margin)-[bezel]-(>=margin)-|", "V:|-(>=margin)-[bezel]-(>=margin)-|"}) {
     auto cs = NSLayoutConstraint::constraintsWithVisualFormat(f, metrics, {{"bezel", bezel}});
     sides.insert(sides.end(), cs.begin(), cs.end());
   }
@@ -537,23 +549,21 @@ void HUDCore::updateConstraints() {
         NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeWidth,
                                                NSLayoutRelationGreaterThanOrEqual, nullptr,
                                                NSLayoutAttributeNotAnAttribute, 1, minSize_.width),
-        NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeHeight,
-                                               NSLayoutRelationGreaterThanOrEqual, nullptr,
-                                               NSLayoutAttributeNotAnAttribute, 1,
-                                               minSize_.height)};
+        NSLayoutConstraint::constraintWithItem(
+            bezel, NSLayoutAttributeHeight, NSLayoutRelationGreaterThanOrEqual, nullptr,
+            NSLayoutAttributeNotAnAttribute, 1, minSize_.height)};
     applyPriorityToConstraints(997, minCs);
     bezelCs.insert(bezelCs.end(), minCs.begin(), minCs.end());
   }
   if (square_) {
-    auto sq = NSLayoutConstraint::constraintWithItem(bezel, NSLayoutAttributeHeight,
-                                                     NSLayoutRelationEqual, bezel,
-                                                     NSLayoutAttributeWidth, 1, 0);
+    auto sq = NSLayoutConstraint::constraintWithItem(
+        bezel, NSLayoutAttributeHeight, NSLayoutRelationEqual, bezel, NSLayoutAttributeWidth, 1, 0);
     sq->setPriority(997);
     bezelCs.push_back(sq);
   }
-  bezelCs.push_back(NSLayoutConstraint::constraintWithItem(
-      topSpacer_, NSLayoutAttributeHeight, NSLayoutRelationEqual, bottomSpacer_,
-      NSLayoutAttributeHeight, 1, 0));
+  bezelCs.push_back(NSLayoutConstraint::constraintWithItem(topSpacer_, NSLayoutAttributeHeight,
+                                                           NSLayoutRelationEqual, bottomSpacer_,
+                                                           NSLayoutAttributeHeight, 1, 0));
   for (auto& spacer : {topSpacer_, bottomSpacer_}) {
     spacer->addConstraint(NSLayoutConstraint::constraintWithItem(
         spacer, NSLayoutAttributeHeight, NSLayoutRelationGreaterThanOrEqual, nullptr,
@@ -564,9 +574,9 @@ void HUDCore::updateConstraints() {
   std::vector<NSLayoutConstraintRef> padding;
   for (size_t i = 0; i < subviews.size(); ++i) {
     auto& view = subviews[i];
-    bezelCs.push_back(NSLayoutConstraint::constraintWithItem(
-        view, NSLayoutAttributeCenterX, NSLayoutRelationEqual, bezel, NSLayoutAttributeCenterX,
-        1, 0));
+    bezelCs.push_back(NSLayoutConstraint::constraintWithItem(view, NSLayoutAttributeCenterX,
+                                                             NSLayoutRelationEqual, bezel,
+                                                             NSLayoutAttributeCenterX, 1, 0));
     auto h = NSLayoutConstraint::constraintsWithVisualFormat("|-(>=margin)-[view]-(>=margin)-|",
                                                              metrics, {{"view", view}});
     bezelCs.insert(bezelCs.end(), h.begin(), h.end());
@@ -574,16 +584,16 @@ void HUDCore::updateConstraints() {
       bezelCs.push_back(NSLayoutConstraint::constraintWithItem(
           view, NSLayoutAttributeTop, NSLayoutRelationEqual, bezel, NSLayoutAttributeTop, 1, 0));
     } else {
-      auto pad = NSLayoutConstraint::constraintWithItem(view, NSLayoutAttributeTop,
-                                                        NSLayoutRelationEqual, subviews[i - 1],
-                                                        NSLayoutAttributeBottom, 1, 0);
+      auto pad =
+          NSLayoutConstraint::constraintWithItem(view, NSLayoutAttributeTop, NSLayoutRelationEqual,
+                                                 subviews[i - 1], NSLayoutAttributeBottom, 1, 0);
       bezelCs.push_back(pad);
       padding.push_back(pad);
     }
     if (i == subviews.size() - 1) {
-      bezelCs.push_back(NSLayoutConstraint::constraintWithItem(
-          view, NSLayoutAttributeBottom, NSLayoutRelationEqual, bezel, NSLayoutAttributeBottom,
-          1, 0));
+      bezelCs.push_back(NSLayoutConstraint::constraintWithItem(view, NSLayoutAttributeBottom,
+                                                               NSLayoutRelationEqual, bezel,
+                                                               NSLayoutAttributeBottom, 1, 0));
     }
   }
   bezel->addConstraints(bezelCs);

@@ -45,7 +45,8 @@ class HUDCore : public plat::UIView {
   // legacy: the older HUD's behaviour (see sd_HBProgressHUD.h).
   HUDCore(plat::CGRect frame, bool legacy);
   ~HUDCore() override;
-  // The common initialiser: view tree, indicator, notification observer.
+  // The common initialiser: view tree, indicator, notification observer. There is no
+  // initWithCoder: here, since no view tree is ever decoded from an archive on this platform.
   void didInit() override;
 
   // ---- Showing and hiding ----
@@ -95,9 +96,15 @@ class HUDCore : public plat::UIView {
   std::shared_ptr<plat::UIView> indicator() const { return indicator_; }
   std::shared_ptr<plat::UIView> topSpacer() const { return topSpacer_; }
   std::shared_ptr<plat::UIView> bottomSpacer() const { return bottomSpacer_; }
-  const std::vector<plat::NSLayoutConstraintRef>& paddingConstraints() const { return paddingConstraints_; }
-  const std::vector<plat::NSLayoutConstraintRef>& bezelConstraints() const { return bezelConstraints_; }
-  std::shared_ptr<plat::UIMotionEffectGroup> bezelMotionEffects() const { return bezelMotionEffects_; }
+  const std::vector<plat::NSLayoutConstraintRef>& paddingConstraints() const {
+    return paddingConstraints_;
+  }
+  const std::vector<plat::NSLayoutConstraintRef>& bezelConstraints() const {
+    return bezelConstraints_;
+  }
+  std::shared_ptr<plat::UIMotionEffectGroup> bezelMotionEffects() const {
+    return bezelMotionEffects_;
+  }
   // Clock seconds when the current visible period began; nullopt when not shown.
   std::optional<double> showStarted() const { return showStarted_; }
   std::shared_ptr<plat::NSTimer> graceTimer() const { return graceTimer_.lock(); }
@@ -113,6 +120,11 @@ class HUDCore : public plat::UIView {
   static void applyPriorityToConstraints(plat::UILayoutPriority p,
                                          const std::vector<plat::NSLayoutConstraintRef>& cs);
   void updateForCurrentOrientationAnimated(bool animated);
+  // Observes "UIApplicationDidChangeStatusBarOrientationNotification" (run by the common
+  // initialiser); unregisterFromNotifications stops it (run by the destructor too). Registering
+  // twice delivers each change twice, as on the phone.
+  void registerForNotifications();
+  void unregisterFromNotifications();
   void statusBarOrientationDidChange();
   void updateProgressFromProgressObject();
   void setNSProgressDisplayLinkEnabled(bool enabled);
@@ -158,9 +170,9 @@ class HUDCore : public plat::UIView {
   void handleGraceTimer();
   void handleMinShowTimer();
   void handleHideTimer(const plat::Value& animated);
-  std::shared_ptr<plat::NSTimer> scheduleTimer(double interval,
-                                               std::function<void(HUDCore&, const plat::NSTimerRef&)> fire,
-                                               plat::Value userInfo = {});
+  std::shared_ptr<plat::NSTimer> scheduleTimer(
+      double interval, std::function<void(HUDCore&, const plat::NSTimerRef&)> fire,
+      plat::Value userInfo = {});
   std::vector<plat::UIViewRef> stackedViews() const;
   void layoutBezel();
 

@@ -130,8 +130,7 @@ BundleCache& bundleCache() {
 
 // The resource name inside the application's "HVSDK.bundle" when it has one.
 std::string sdkResourcePath(const std::string& name) {
-  if (NSBundle::mainBundle()->pathForResourceOfType(kSDKBundleName, "bundle").empty())
-    return name;
+  if (NSBundle::mainBundle()->pathForResourceOfType(kSDKBundleName, "bundle").empty()) return name;
   return std::string(kSDKBundleName) + ".bundle/" + name;
 }
 
@@ -240,7 +239,8 @@ void UIScrollView_HVRefresh::setHV_header(UIScrollView& s,
                                           const std::shared_ptr<HVRefreshHeader>& header) {
   auto old = HV_header(s);
   if (old == header) return;
-  if (old) old->removeFromSuperview();
+  // A control that has since moved to another view stays there.
+  if (old && old->superview().get() == &s) old->removeFromSuperview();
   if (header) s.insertSubviewAtIndex(header, 0);
   s.willChangeValueForKey(kHeaderKey);
   findAttachment(s, true)->header = header;
@@ -256,7 +256,8 @@ void UIScrollView_HVRefresh::setHV_footer(UIScrollView& s,
                                           const std::shared_ptr<HVRefreshFooter>& footer) {
   auto old = HV_footer(s);
   if (old == footer) return;
-  if (old) old->removeFromSuperview();
+  // A control that has since moved to another view stays there.
+  if (old && old->superview().get() == &s) old->removeFromSuperview();
   if (footer) s.insertSubviewAtIndex(footer, 0);
   s.willChangeValueForKey(kFooterKey);
   findAttachment(s, true)->footer = footer;

@@ -27,7 +27,11 @@ void HVRefreshComponent::willMoveToSuperview(const UIViewRef& newSuperview) {
   UIView::willMoveToSuperview(newSuperview);
   if (newSuperview && !std::dynamic_pointer_cast<UIScrollView>(newSuperview)) return;
   removeObservers();
-  if (!newSuperview) return;
+  if (!newSuperview) {
+    // A detached control no longer acts on the scroll view it left (insets, offsets).
+    scrollView_.reset();
+    return;
+  }
   auto scroll = std::static_pointer_cast<UIScrollView>(newSuperview);
   UIView_HVExtension::setHV_w(*this, UIView_HVExtension::HV_w(*scroll));
   UIView_HVExtension::setHV_x(*this, 0);

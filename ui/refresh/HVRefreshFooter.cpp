@@ -11,20 +11,38 @@ void HVRefreshFooter::prepare() {
   automaticallyHidden_ = false;
 }
 
+namespace {
+// The reload-data block a footer installs on its table or collection view. A named type, so
+// that a footer leaving can tell its own block from one that another footer installed since.
+struct FooterReloadBlock {
+  // Weak: the scroll view keeps the block, the footer is the scroll view's subview.
+  std::weak_ptr<HVRefreshComponent> footer;
+  void operator()(int64_t totalDataCount) const {
+    auto self = std::static_pointer_cast<HVRefreshFooter>(footer.lock());
+    if (self && self->isAutomaticallyHidden()) self->setHidden(totalDataCount == 0);
+  }
+};
+}  // namespace
+
 void HVRefreshFooter::willMoveToSuperview(const UIViewRef& newSuperview) {
+  auto previous = scrollView();
   HVRefreshComponent::willMoveToSuperview(newSuperview);
-  if (!newSuperview) return;
+  if (!newSuperview) {
+    // Take the block along: the table it leaves no longer hides or shows it.
+    if (previous) {
+      auto block = UIScrollView_HVRefresh::HV_reloadDataBlock(*previous);
+      auto* mine = block ? block.target<FooterReloadBlock>() : nullptr;
+      if (mine && mine->footer.lock().get() == this)
+        UIScrollView_HVRefresh::setHV_reloadDataBlock(*previous, nullptr);
+    }
+    return;
+  }
   auto scroll = scrollView();
   if (!scroll || scroll != newSuperview) return;
   if (!std::dynamic_pointer_cast<UITableView>(scroll) &&
       !std::dynamic_pointer_cast<UICollectionView>(scroll))
     return;
-  // Weak: the scroll view keeps the block, the footer is the scroll view's subview.
-  std::weak_ptr<HVRefreshComponent> weak = weakSelf();
-  UIScrollView_HVRefresh::setHV_reloadDataBlock(*scroll, [weak](int64_t totalDataCount) {
-    auto self = std::static_pointer_cast<HVRefreshFooter>(weak.lock());
-    if (self && self->isAutomaticallyHidden()) self->setHidden(totalDataCount == 0);
-  });
+  UIScrollView_HVRefresh::setHV_reloadDataBlock(*scroll, FooterReloadBlock{weakSelf()});
 }
 
 void HVRefreshFooter::endRefreshingWithNoMoreData() { setState(HVRefreshStateNoMoreData); }

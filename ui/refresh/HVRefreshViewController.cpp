@@ -2,6 +2,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/uikit/UIFont.h"
+#include "platform/uikit/UINavigationController.h"
 
 using namespace plat;
 
@@ -16,6 +17,7 @@ void HVRefreshViewController::viewDidLoad() {
   navTitleL_->setFont(UIFont::systemFontOfSizeWeight(18, UIFontWeightMedium));
   navTitleL_->sizeToFit();
   navTitleL_->setTextColor(UIColor::blackColor());
+  navigationItem()->setTitleView(navTitleL_);
   page_ = 0;
   showRefreshHeader_ = false;
   showRefreshFooter_ = false;
@@ -121,7 +123,7 @@ void HVRefreshViewController::tableViewDidFinishTriggerHeaderReload(bool isHeade
 }
 
 UITableViewCellRef HVRefreshViewController::tableViewCellForRowAtIndexPath(UITableView& tableView,
-                                                                         NSIndexPath) {
+                                                                           NSIndexPath) {
   auto cell = tableView.dequeueReusableCellWithIdentifier(kCellIdentifier);
   if (!cell) cell = make<UITableViewCell>(UITableViewCellStyleDefault, kCellIdentifier);
   return cell;

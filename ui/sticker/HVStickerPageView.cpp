@@ -15,8 +15,13 @@ HVStickerPageView::~HVStickerPageView() {
   if (deleteEmojiTimer_) deleteEmojiTimer_->invalidate();
 }
 
+std::shared_ptr<HVStickerPageView> HVStickerPageView::initWithFrameReuseIdentifier(CGRect frame,
+                                                                                   std::string id) {
+  return make<HVStickerPageView>(frame, std::move(id));
+}
+
 std::shared_ptr<HVStickerPageView> HVStickerPageView::initWithReuseIdentifier(std::string id) {
-  return make<HVStickerPageView>(CGRectZero, std::move(id));
+  return initWithFrameReuseIdentifier(CGRectZero, std::move(id));
 }
 
 void HVStickerPageView::didInit() {

@@ -37,6 +37,10 @@ class HVStickerPageView : public plat::UIView, public STReusablePage {
   ~HVStickerPageView() override;
   void didInit() override;
   std::string className() const override { return "HVStickerPageView"; }
+  // The same as make<HVStickerPageView>(frame, identifier): the 20 emoji keys and the delete
+  // key, with the identifier as reuseIdentifier.
+  static std::shared_ptr<HVStickerPageView> initWithFrameReuseIdentifier(plat::CGRect frame,
+                                                                         std::string identifier);
   static std::shared_ptr<HVStickerPageView> initWithReuseIdentifier(std::string identifier);
 
   // Shows this page's slice of the whole list (nothing happens for an empty list pointer).

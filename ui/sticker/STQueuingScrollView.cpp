@@ -76,8 +76,10 @@ UIViewRef STQueuingScrollView::viewAfterCenterView() {
 UIViewRef STQueuingScrollView::calculateFocusView() const {
   double x = contentOffset().x, w = bounds().size.width;
   UIViewRef chosen = centerView_;
-  if (x < 0.5 * w) chosen = leftView_;
-  else if (x > 1.5 * w) chosen = rightView_;
+  if (x < 0.5 * w)
+    chosen = leftView_;
+  else if (x > 1.5 * w)
+    chosen = rightView_;
   return chosen ? chosen : centerView_;
 }
 
@@ -115,15 +117,14 @@ CGRect STQueuingScrollView::contentBounds() const {
 }
 
 CGRect STQueuingScrollView::centerViewFrameForBounds(CGRect b) const {
-  return CGRectMake(b.size.width + pagePadding_, 0, b.size.width - 2 * pagePadding_,
-                    b.size.height);
+  return CGRectMake(b.size.width + pagePadding_, 0, b.size.width - 2 * pagePadding_, b.size.height);
 }
 
-CGRect STQueuingScrollView::leftViewFrameForBounds(CGRect b, CGRect c) const {
+CGRect STQueuingScrollView::leftViewFrameForBoundsCenterFrame(CGRect b, CGRect c) const {
   return CGRectOffset(c, -b.size.width, 0);
 }
 
-CGRect STQueuingScrollView::rightViewFrameForBounds(CGRect b, CGRect c) const {
+CGRect STQueuingScrollView::rightViewFrameForBoundsCenterFrame(CGRect b, CGRect c) const {
   return CGRectOffset(c, b.size.width, 0);
 }
 
@@ -161,9 +162,9 @@ void STQueuingScrollView::updateForBounds(CGRect b) {
   } else {
     changed = false;
   }
-  if (leftView_) leftView_->setFrame(leftViewFrameForBounds(b, centerFrame));
+  if (leftView_) leftView_->setFrame(leftViewFrameForBoundsCenterFrame(b, centerFrame));
   if (centerView_) centerView_->setFrame(centerFrame);
-  if (rightView_) rightView_->setFrame(rightViewFrameForBounds(b, centerFrame));
+  if (rightView_) rightView_->setFrame(rightViewFrameForBoundsCenterFrame(b, centerFrame));
   if (changed) updateInsetsOffsetTranlationInitialize(b, translation, initialize);
 }
 
@@ -188,14 +189,33 @@ void STQueuingScrollView::setFocusView(const UIViewRef& page) {
     now->didBecomeFocusPage();
   }
   focusView_ = page;
-  if (auto d = queuingDelegate()) d->queuingScrollViewChangedFocusViewPreviousFocusView(*this, previous);
+  if (auto d = queuingDelegate())
+    d->queuingScrollViewChangedFocusViewPreviousFocusView(*this, previous);
 }
 
 void STQueuingScrollView::layoutSubviews() {
   UIScrollView::layoutSubviews();
   CGRect b = bounds();
-  setContentSize({3 * b.size.width, b.size.height});
+  double w = b.size.width;
+  setContentSize({3 * w, b.size.height});
+  // After a width change the offset and insets still measure the old page width: bring the
+  // offset to the same page at the new width (a completed swipe still shifts below), else
+  // back onto the centre page.
+  bool resized = w > 0 && laidOutWidth_ > 0 && w != laidOutWidth_ && centerView_ && location_ != -1;
+  if (resized) {
+    double x = contentOffset().x * w / laidOutWidth_;
+    if (x >= 2 * w && rightView_)
+      x = 2 * w;
+    else if (x <= 0 && leftView_)
+      x = 0;
+    else
+      x = w;
+    setContentOffset({x, contentOffset().y});
+    b = bounds();
+  }
+  if (w > 0) laidOutWidth_ = w;
   updateForBounds(b);
+  if (resized) updateInsetsOffsetTranlationInitialize(bounds(), 0, false);
   setFocusView(calculateFocusView());
 }
 

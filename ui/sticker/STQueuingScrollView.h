@@ -4,7 +4,8 @@
 // neighbours. The content is three pages wide; when a swipe completes, the pages shift one
 // slot, the far page is filed for reuse, the delegate is asked for the new neighbour and the
 // offset jumps back one page, so nothing moves on screen. Content insets hide the slot of a
-// missing neighbour, so the first and last pages stop the scroll.
+// missing neighbour, so the first and last pages stop the scroll. When the width changes, the
+// next layout pass puts the offset back on the centre page and sizes the insets anew.
 //
 // Pages are views adopting STReusablePage. A page shown in a slot is never filed for reuse,
 // and filed pages are handed out in the order they were filed.
@@ -86,8 +87,10 @@ class STQueuingScrollView : public plat::UIScrollView {
   // (0, 0, w - 2p, h): the size of one page.
   plat::CGRect contentBounds() const;
   plat::CGRect centerViewFrameForBounds(plat::CGRect bounds) const;
-  plat::CGRect leftViewFrameForBounds(plat::CGRect bounds, plat::CGRect centerFrame) const;
-  plat::CGRect rightViewFrameForBounds(plat::CGRect bounds, plat::CGRect centerFrame) const;
+  plat::CGRect leftViewFrameForBoundsCenterFrame(plat::CGRect bounds,
+                                                 plat::CGRect centerFrame) const;
+  plat::CGRect rightViewFrameForBoundsCenterFrame(plat::CGRect bounds,
+                                                  plat::CGRect centerFrame) const;
   // Shifts the slots when the offset reached a page boundary. Does nothing at zero width or
   // without a centre page.
   void updateForBounds(plat::CGRect bounds);
@@ -125,6 +128,8 @@ class STQueuingScrollView : public plat::UIScrollView {
   plat::UIViewRef leftView_, centerView_, rightView_;
   int64_t location_ = -1;
   plat::CGPoint targetContentOffset_;
+  // The bounds width of the last layout pass with a width, to notice a change.
+  double laidOutWidth_ = 0;
 };
 
 // The largest offset the content allows: x = max(content width + right inset - width,

@@ -9,6 +9,14 @@ const char* const STTextBackedStringAttributeName = "STTextBackedString";
 
 static constexpr const char* kStringKey = "string";
 
+namespace {
+// Registered at load, as the other archivable classes are, so that archives decode at once.
+const bool kRegistered = [] {
+  STTextBackedString::registerForCoding();
+  return true;
+}();
+}  // namespace
+
 STTextBackedStringRef STTextBackedString::stringWithString(std::string text) {
   auto s = std::make_shared<STTextBackedString>();
   s->string_ = std::move(text);

@@ -28,7 +28,8 @@ class STTextBackedString : public plat::Object, public plat::NSCoding {
   // A missing or non-string "string" decodes as an empty text.
   bool initWithCoder(plat::NSKeyedUnarchiver& coder) override;
 
-  // Registers the class with the unarchiver (done once; safe to call again).
+  // Registers the class with the unarchiver. Runs when the program loads; calling it again
+  // does nothing.
   static void registerForCoding();
 
  protected:

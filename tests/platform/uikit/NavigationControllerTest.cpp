@@ -1,9 +1,10 @@
 // The navigation controller: pushes and pops with their appearance calls, the bar's prompt,
-// buttons and back button, and the toolbar with its per-state title colours.
+// buttons, back button and title view, and the toolbar with its per-state title colours.
 
 #include <gtest/gtest.h>
 
 #include "platform/uikit/UIGestureRecognizer.h"
+#include "platform/uikit/UILabel.h"
 #include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIRenderer.h"
 #include "platform/uikit/UIWindow.h"
@@ -133,6 +134,60 @@ TEST_F(UINavigationControllerTest, BarShowsPromptTitleAndButtonsAndTheBackButton
   UITouchDriver::tap(window, CGPointMake(CGRectGetMidX(back), CGRectGetMidY(back)));
   EXPECT_EQ(nav->topViewController(), root);
   testing_loop::runUntilIdle();
+}
+
+TEST_F(UINavigationControllerTest, BarShowsTheTopItemsTitleViewInPlaceOfItsTitle) {
+  auto isRed = [](uint32_t p) { return (p & 0xffffff) == 0xff0000; };
+  auto darkIn = [](CGImageRef image, int x0, int x1, int y) {
+    for (int x = x0; x < x1; ++x)
+      for (int dy = -6; dy <= 6; ++dy)
+        if (((image->pixelAt(x, y + dy) >> 8) & 0xff) < 0x80) return true;
+    return false;
+  };
+  root->setTitle("Albums");
+  auto badge = make<UIView>(CGRectMake(0, 0, 40, 20));
+  badge->setBackgroundColor(UIColor::redColor());
+  root->navigationItem()->setTitleView(badge);
+  nav->view()->layoutIfNeeded();
+  EXPECT_EQ(badge->superview(), nav->navigationBar());
+  EXPECT_EQ(nav->navigationBar()->titleViewRect(), CGRectMake(167.5, 12, 40, 20));
+  // Centred in the bar, and the title text is not drawn beside it.
+  auto image = UIRenderer::renderView(window, 1)->CGImage();
+  EXPECT_TRUE(isRed(image->pixelAt(187, 22)));
+  EXPECT_FALSE(isRed(image->pixelAt(160, 22)));
+  EXPECT_FALSE(darkIn(image, 120, 165, 22));
+
+  // Another screen on top shows its own title; coming back shows the view again.
+  auto second = std::make_shared<Screen>("second", &log);
+  second->setTitle("Photos");
+  nav->pushViewControllerAnimated(second, false);
+  image = UIRenderer::renderView(window, 1)->CGImage();
+  EXPECT_EQ(badge->superview(), nullptr);
+  EXPECT_FALSE(isRed(image->pixelAt(187, 22)));
+  EXPECT_TRUE(darkIn(image, 150, 225, 22));
+  nav->popViewControllerAnimated(false);
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(isRed(UIRenderer::renderView(window, 1)->CGImage()->pixelAt(187, 22)));
+
+  // A label of no size is sized to its text, also when the text changes later.
+  auto label = make<UILabel>();
+  root->navigationItem()->setTitleView(label);
+  image = UIRenderer::renderView(window, 1)->CGImage();
+  EXPECT_EQ(badge->superview(), nullptr);
+  EXPECT_FALSE(darkIn(image, 100, 275, 22));
+  label->setText("A longer title than before");
+  image = UIRenderer::renderView(window, 1)->CGImage();
+  CGRect shown = label->frame();
+  EXPECT_GT(shown.size.width, 150);
+  EXPECT_NEAR(CGRectGetMidX(shown), 187.5, 0.5);
+  EXPECT_TRUE(darkIn(image, int(shown.origin.x), int(shown.origin.x) + 20, 22));
+  EXPECT_TRUE(darkIn(image, int(CGRectGetMaxX(shown)) - 20, int(CGRectGetMaxX(shown)), 22));
+
+  // Without a title view the title text is back.
+  root->navigationItem()->setTitleView(nullptr);
+  image = UIRenderer::renderView(window, 1)->CGImage();
+  EXPECT_EQ(label->superview(), nullptr);
+  EXPECT_TRUE(darkIn(image, 150, 225, 22));
 }
 
 TEST_F(UINavigationControllerTest, ToolbarHidesShowsAndDrawsItsItemsPerState) {

@@ -228,6 +228,40 @@ TEST_F(DropdownTest, RemovedOrDestroyedWhileOpenTakesTheCoverAway) {
   settle();
 }
 
+TEST_F(DropdownTest, AnAbsurdCountOrHeightFromTheDataSourceIsBounded) {
+  struct Wild : HVDropdownMenuDataSource {
+    uint64_t count = uint64_t(-1);
+    double height = 30;
+    uint64_t numberOfOptionsInDropdownMenu(HVDropdownMenu&) override { return count; }
+    double dropdownMenuHeightForOptionAtIndex(HVDropdownMenu&, uint64_t i) override {
+      return i == 0 ? height : 0.01;
+    }
+    std::string dropdownMenuTitleForOptionAtIndex(HVDropdownMenu&, uint64_t i) override {
+      return "Option " + std::to_string(i);
+    }
+  };
+  auto wild = std::make_shared<Wild>();
+  menu->setDataSource(wild);
+  menu->showDropDown();
+  settle();
+  EXPECT_EQ(menu->cellHeights().size(), HVDropdownMenu::kMaxOptionCount);
+  EXPECT_EQ(menu->optionsList()->numberOfRowsInSection(0),
+            int64_t(HVDropdownMenu::kMaxOptionCount));
+  menu->hideDropDown();
+  settle();
+
+  for (double bad : {-500.0, std::nan(""), HUGE_VAL}) {
+    wild->count = 1;
+    wild->height = bad;
+    menu->showDropDown();
+    settle();
+    EXPECT_EQ(menu->listHeight(), 0) << bad;
+    EXPECT_EQ(menu->floatView()->frame().size.height, 30) << bad;
+    menu->hideDropDown();
+    settle();
+  }
+}
+
 TEST_F(DropdownTest, SettersMapAlignmentAndPlaceTheArrow) {
   menu->setTitleAlignment(1);
   EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(), UIControlContentHorizontalAlignmentCenter);

@@ -342,6 +342,17 @@ TEST_F(HVProgressHUDTest, FollowsItsSuperviewOnOrientationChange) {
   NSNotificationCenter::defaultCenter().postNotificationNameObject(
       UIApplicationDidChangeStatusBarOrientationNotification, Value());
   EXPECT_EQ(hud->frame(), CGRectMake(0, 0, 480, 320));
+
+  // Once unregistered, a change no longer re-fits it; registering again resumes.
+  hud->unregisterFromNotifications();
+  hud->setFrame(CGRectMake(0, 0, 10, 10));
+  NSNotificationCenter::defaultCenter().postNotificationNameObject(
+      UIApplicationDidChangeStatusBarOrientationNotification, Value());
+  EXPECT_EQ(hud->frame(), CGRectMake(0, 0, 10, 10));
+  hud->registerForNotifications();
+  NSNotificationCenter::defaultCenter().postNotificationNameObject(
+      UIApplicationDidChangeStatusBarOrientationNotification, Value());
+  EXPECT_EQ(hud->frame(), CGRectMake(0, 0, 480, 320));
 }
 
 TEST_F(HVProgressHUDTest, MotionEffectsFollowTheFlag) {

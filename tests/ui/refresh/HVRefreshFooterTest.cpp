@@ -8,6 +8,7 @@
 #include "tests/ui/refresh/RefreshTestSupport.h"
 #include "ui/refresh/HVRefreshAutoNormalFooter.h"
 #include "ui/refresh/HVRefreshBackNormalFooter.h"
+#include "ui/refresh/HVRefreshNormalHeader.h"
 
 using namespace plat;
 using namespace refresh_test;
@@ -57,6 +58,50 @@ TEST_F(HVRefreshAutoFooterTest, AttachingAddsItsHeightToTheBottomInsetAndRemovin
   auto loose = make<HVRefreshAutoNormalFooter>();
   loose->setHidden(true);
   loose->setHidden(false);
+}
+
+TEST_F(HVRefreshAutoFooterTest, ADetachedFooterLeavesItsOldTableAlone) {
+  auto table = make<UITableView>();
+  window = showInWindow(table);
+  footer = HVRefreshFooter::footerWithRefreshingBlock<HVRefreshAutoNormalFooter>([] {});
+  footer->setAutomaticallyHidden(true);
+  UIScrollView_HVRefresh::setHV_footer(*table, footer);
+  ASSERT_EQ(table->contentInset().bottom, 44);
+  footer->removeFromSuperview();
+  EXPECT_EQ(table->contentInset().bottom, 0);
+  EXPECT_FALSE(footer->scrollView());
+  // Hiding and showing it no longer moves the table's inset, and its reload block went along.
+  footer->setHidden(true);
+  EXPECT_EQ(table->contentInset().bottom, 0);
+  footer->setHidden(false);
+  EXPECT_EQ(table->contentInset().bottom, 0);
+  EXPECT_FALSE(UIScrollView_HVRefresh::HV_reloadDataBlock(*table));
+  UIScrollView_HVRefresh::executeReloadDataBlock(*table);
+  EXPECT_FALSE(footer->isHidden());
+
+  // A footer leaving does not take a block that another footer installed since.
+  auto other = make<HVRefreshAutoNormalFooter>();
+  other->setAutomaticallyHidden(true);
+  table->addSubview(footer);
+  table->addSubview(other);
+  footer->removeFromSuperview();
+  UIScrollView_HVRefresh::executeReloadDataBlock(*table);
+  EXPECT_TRUE(other->isHidden());
+}
+
+TEST_F(HVRefreshAutoFooterTest, ReplacingAControlLeavesOneThatMovedElsewhere) {
+  attach(1000);
+  auto second = make<UIScrollView>();
+  window->addSubview(second);
+  second->addSubview(footer);  // moved by hand to another scroll view
+  UIScrollView_HVRefresh::setHV_footer(*scroll, nullptr);
+  EXPECT_EQ(footer->superview(), second);
+
+  auto header = HVRefreshHeader::headerWithRefreshingBlock<HVRefreshNormalHeader>([] {});
+  UIScrollView_HVRefresh::setHV_header(*scroll, header);
+  second->addSubview(header);
+  UIScrollView_HVRefresh::setHV_header(*scroll, nullptr);
+  EXPECT_EQ(header->superview(), second);
 }
 
 TEST_F(HVRefreshAutoFooterTest, ScrollingTriggersOnceTheWholeFooterIsInViewMovingDown) {
@@ -239,7 +284,8 @@ TEST_F(HVRefreshBackFooterTest, EndingTheRefreshBringsTheListBackToItsEnd) {
 std::pair<int, int> arrowInk(HVRefreshBackNormalFooter& footer) {
   footer.setNeedsLayout();
   footer.layoutIfNeeded();
-  auto img = UIRenderer::renderView(std::static_pointer_cast<UIView>(footer.shared_from_this()), 2)->CGImage();
+  auto img = UIRenderer::renderView(std::static_pointer_cast<UIView>(footer.shared_from_this()), 2)
+                 ->CGImage();
   CGRect a = footer.arrowView()->frame();
   int x0 = int(a.origin.x * 2), x1 = int(CGRectGetMaxX(a) * 2);
   int y0 = int(a.origin.y * 2), h = int(a.size.height * 2);

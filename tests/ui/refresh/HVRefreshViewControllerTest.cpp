@@ -6,6 +6,7 @@
 
 #include <thread>
 
+#include "platform/uikit/UINavigationController.h"
 #include "platform/uikit/UIRenderer.h"
 #include "tests/ui/refresh/RefreshTestSupport.h"
 #include "ui/refresh/HVRefreshViewController.h"
@@ -23,8 +24,7 @@ class ListScreen : public HVRefreshViewController {
   int64_t tableViewNumberOfRowsInSection(UITableView&, int64_t) override {
     return static_cast<int64_t>(dataSource().size());
   }
-  UITableViewCellRef tableViewCellForRowAtIndexPath(UITableView& table,
-                                                    NSIndexPath path) override {
+  UITableViewCellRef tableViewCellForRowAtIndexPath(UITableView& table, NSIndexPath path) override {
     auto cell = HVRefreshViewController::tableViewCellForRowAtIndexPath(table, path);
     cell->textLabel()->setText(*dataSource()[path.row].string());
     return cell;
@@ -153,6 +153,35 @@ TEST_F(HVRefreshViewControllerTest, PageAndTotalAreReadWhenTheWorkRuns) {
   testing_loop::runUntilIdle();
   EXPECT_EQ(footer()->state(), HVRefreshStateIdle);
   EXPECT_EQ(screen->tableView()->reloadCount(), reloads);  // reload false: not reloaded
+}
+
+TEST(HVRefreshViewControllerTitleTest, TheTitleLabelShowsInTheNavigationBar) {
+  testing_loop::VirtualClockScope clock;
+  RefreshEnvironment env;
+  auto list = make<ListScreen>();
+  auto nav = UINavigationController::navigationControllerWithRootViewController(list);
+  auto window = make<UIWindow>(CGRectMake(0, 0, 320, 480));
+  window->setRootViewController(nav);
+  window->makeKeyAndVisible();
+  ASSERT_TRUE(list->navTitleL());
+  EXPECT_EQ(list->navigationItem()->titleView(), list->navTitleL());
+  list->navTitleL()->setText("Coupons");  // as the list screens do in their set-up
+
+  UIRenderer::writePNG(window, outputDir() + "list-title.png", 2);
+  CGImageRef picture = UIRenderer::renderView(window, 1)->CGImage();
+  CGRect title = list->navTitleL()->frame();
+  EXPECT_NEAR(CGRectGetMidX(title), 160, 0.5);
+  EXPECT_GT(title.size.width, 40);
+  // Dark title text in the middle of the bar, none at its sides.
+  auto darkBetween = [&](int x0, int x1) {
+    for (int y = 10; y < 34; ++y)
+      for (int x = x0; x < x1; ++x)
+        if (((picture->pixelAt(x, y) >> 8) & 0xff) < 0x60) return true;
+    return false;
+  };
+  EXPECT_TRUE(darkBetween(130, 190));
+  EXPECT_FALSE(darkBetween(0, 100));
+  EXPECT_FALSE(darkBetween(220, 320));
 }
 
 TEST_F(HVRefreshViewControllerTest, AListWithItsFooter) {

@@ -97,7 +97,7 @@ TEST(TextBackedString, PlainTextReplacesBackedRunsWholly) {
 }
 
 TEST(TextBackedString, SurvivesArchivingAndCopying) {
-  STTextBackedString::registerForCoding();
+  // Decodes without any registration step of its own.
   auto original = STTextBackedString::stringWithString(kAngry + " code");
   Data archive = NSKeyedArchiver::archivedDataWithRootObject(Value(original));
   ASSERT_FALSE(archive.empty());

@@ -254,6 +254,37 @@ TEST_F(KeyboardTest, TheDeleteKeyAndTheEmojiAreDrawn) {
   }
 }
 
+TEST_F(KeyboardTest, TheGridIsDrawnWholeAfterTheWidthChanges) {
+  show(375);
+  swipeLeft();  // on the last page, so the left neighbour exists and the right does not
+  ASSERT_EQ(page()->pageIndex(), 1u);
+  for (double width : {667.0, 320.0}) {
+    window->setFrame(CGRectMake(0, 0, width, 600));
+    keyboard->setFrame(
+        CGRectMake(0, keyboard->frame().origin.y, width, keyboard->frame().size.height));
+    testing_loop::runUntilIdle();
+    auto& pager = *keyboard->queuingScrollView();
+    EXPECT_EQ(pager.contentOffset().x, width);
+    EXPECT_EQ(pager.contentInset(), (UIEdgeInsets{0, 10 * width, 0, -width}));
+    EXPECT_EQ(page()->pageIndex(), 1u);
+    // The delete key at the right end of the grid and the first emoji at the left are drawn
+    // where the new width puts them.
+    auto img = UIRenderer::renderView(keyboard, 1)->CGImage();
+    double gap = (width - 224) / 8;
+    int dark = 0, yellow = 0;
+    for (int y = 12 + 96; y < 12 + 128; ++y)
+      for (int x = int(width - gap - 32); x < int(width - gap); ++x)
+        dark += ((img->pixelAt(x, y) >> 8) & 0xff) < 0x90;
+    for (int y = 12; y < 12 + 32; ++y)
+      for (int x = int(gap); x < int(gap + 32); ++x) {
+        uint32_t p = img->pixelAt(x, y);
+        yellow += ((p >> 16) & 0xff) > 200 && ((p >> 8) & 0xff) > 120 && (p & 0xff) < 100;
+      }
+    EXPECT_GT(dark, 30) << width;
+    EXPECT_GT(yellow, 50) << width;
+  }
+}
+
 TEST_F(KeyboardTest, IndicatorFollowsTheFocusPageAndPicturesAreWritten) {
   for (double inset : {0.0, 34.0}) {
     show(375, inset);
