@@ -1,5 +1,7 @@
 #include "image/cache/HVDiskCache.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <unordered_map>
 
@@ -8,6 +10,7 @@
 #include "platform/foundation/FileSystemFreeSize.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/runtime/AssociatedObjects.h"
@@ -37,6 +40,13 @@ HVStorageMode modeForThreshold(uint64_t threshold) {
   return HVStorageModeMixed;
 }
 
+// The background trim's period: at least 1 s (0, negative or NaN would spin), at most 1e9 s
+// (longer waits are never scheduled, which would end the trim for good).
+double trimPeriod(double interval) {
+  if (!(interval >= 1.0)) return 1.0;
+  return std::min(interval, 1e9);
+}
+
 int64_t unixNow() {
   return static_cast<int64_t>(plat::Clock::current()->date().timeIntervalSince1970());
 }
@@ -54,6 +64,12 @@ class SemaphoreHold {
 };
 
 }  // namespace
+
+std::shared_ptr<HVDiskCache> HVDiskCache::init() {
+  throw plat::NSException("HVDiskCache init error",
+                          "HVDiskCache must be initialized with a path. Use 'initWithPath:' or "
+                          "'initWithPath:inlineThreshold:' instead.");
+}
 
 std::shared_ptr<HVDiskCache> HVDiskCache::initWithPath(const std::string& path) {
   return initWithPathInlineThreshold(path, kDefaultInlineThreshold);
@@ -119,6 +135,18 @@ void HVDiskCache::setName(const std::string& name) {
   std::lock_guard<std::mutex> g(fieldsLock_);
   name_ = name;
 }
+HVDiskCache::ArchiveBlock HVDiskCache::customArchiveBlock() const {
+  std::lock_guard<std::mutex> g(fieldsLock_);
+  return archiveBlock_;
+}
+HVDiskCache::UnarchiveBlock HVDiskCache::customUnarchiveBlock() const {
+  std::lock_guard<std::mutex> g(fieldsLock_);
+  return unarchiveBlock_;
+}
+HVDiskCache::FileNameBlock HVDiskCache::customFileNameBlock() const {
+  std::lock_guard<std::mutex> g(fieldsLock_);
+  return fileNameBlock_;
+}
 void HVDiskCache::setCustomArchiveBlock(ArchiveBlock block) {
   std::lock_guard<std::mutex> g(fieldsLock_);
   archiveBlock_ = std::move(block);
@@ -143,11 +171,7 @@ void HVDiskCache::setErrorLogsEnabled(bool v) {
 
 std::string HVDiskCache::filenameForKey(const std::string& key) const {
   if (key.empty()) return std::string();
-  FileNameBlock block;
-  {
-    std::lock_guard<std::mutex> g(fieldsLock_);
-    block = fileNameBlock_;
-  }
+  FileNameBlock block = customFileNameBlock();
   if (block) {
     std::string name = block(key);
     if (!name.empty()) return name;
@@ -175,14 +199,11 @@ plat::Value HVDiskCache::objectForKey(const std::string& key) {
     if (kv_) item = kv_->getItemForKey(key);
   }
   if (!item || item->value.empty()) return plat::Value();
-  UnarchiveBlock block;
-  {
-    std::lock_guard<std::mutex> g(fieldsLock_);
-    block = unarchiveBlock_;
-  }
+  UnarchiveBlock block = customUnarchiveBlock();
   plat::Value object;
   try {
-    object = block ? block(item->value) : plat::NSKeyedUnarchiver::unarchiveObjectWithData(item->value);
+    object =
+        block ? block(item->value) : plat::NSKeyedUnarchiver::unarchiveObjectWithData(item->value);
   } catch (...) {
     return plat::Value();
   }
@@ -199,11 +220,7 @@ void HVDiskCache::setObjectForKey(const plat::Value& object, const std::string& 
     return;
   }
   plat::Data extended = getExtendedDataFromObject(object);
-  ArchiveBlock block;
-  {
-    std::lock_guard<std::mutex> g(fieldsLock_);
-    block = archiveBlock_;
-  }
+  ArchiveBlock block = customArchiveBlock();
   plat::Data value;
   try {
     value = block ? block(object) : plat::NSKeyedArchiver::archivedDataWithRootObject(object);
@@ -267,7 +284,7 @@ void HVDiskCache::trimToCountLocked(uint64_t count) {
 }
 
 void HVDiskCache::trimToAgeLocked(double age) {
-  if (!kv_) return;
+  if (!kv_ || std::isnan(age)) return;
   if (age <= 0) {
     kv_->removeAllItems();
     return;
@@ -293,9 +310,8 @@ void HVDiskCache::trimToFreeDiskSpaceLocked(uint64_t limit) {
 
 void HVDiskCache::trimRecursively() {
   auto weak = weakSelf();
-  plat::dispatch_after(autoTrimInterval(),
-                       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                       [weak] {
+  plat::dispatch_after(trimPeriod(autoTrimInterval()),
+                       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW), [weak] {
                          auto self = weak.lock();
                          if (!self) return;
                          self->trimInBackground();

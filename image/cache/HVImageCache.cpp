@@ -9,8 +9,10 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/UIScreen.h"
 
 namespace fs = std::filesystem;
@@ -31,12 +33,17 @@ std::string lastPathComponent(const std::string& path) {
 
 // ---- HVCache ----
 
-std::shared_ptr<HVCache> HVCache::cacheWithName(const std::string& name) {
-  if (name.empty()) return nullptr;
-  return cacheWithPath((fs::path(cachesFolder()) / name).string());
+std::shared_ptr<HVCache> HVCache::init() {
+  plat::NSLog("Use \"initWithName\" or \"initWithPath\" to create HVCache instance.");
+  return initWithPath(std::string());
 }
 
-std::shared_ptr<HVCache> HVCache::cacheWithPath(const std::string& path) {
+std::shared_ptr<HVCache> HVCache::initWithName(const std::string& name) {
+  if (name.empty()) return nullptr;
+  return initWithPath((fs::path(cachesFolder()) / name).string());
+}
+
+std::shared_ptr<HVCache> HVCache::initWithPath(const std::string& path) {
   if (path.empty()) return nullptr;
   auto disk = HVDiskCache::initWithPath(path);
   if (!disk) return nullptr;
@@ -82,7 +89,7 @@ void HVCache::removeAllObjects() {
 }
 
 void HVCache::containsObjectForKeyWithBlock(const std::string& key,
-                                           std::function<void(const std::string&, bool)> block) {
+                                            std::function<void(const std::string&, bool)> block) {
   if (!block) return;
   if (memoryCache_->containsObjectForKey(key)) {
     plat::dispatch_async(plat::dispatch_get_global_queue(0),
@@ -136,6 +143,22 @@ void HVCache::removeAllObjectsWithProgressBlockEndBlock(
 
 // ---- HVImageCache ----
 
+std::shared_ptr<HVImageCache> HVImageCache::init() {
+  throw plat::NSException(
+      "HVImageCache init error",
+      "HVImageCache must be initialized with a path. Use 'initWithPath:' instead.");
+}
+
+std::string HVImageCache::name() const {
+  std::lock_guard<std::mutex> g(nameLock_);
+  return name_;
+}
+
+void HVImageCache::setName(const std::string& name) {
+  std::lock_guard<std::mutex> g(nameLock_);
+  name_ = name;
+}
+
 std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path) {
   auto disk = HVDiskCache::initWithPath(path);
   if (!disk) return nullptr;
@@ -178,7 +201,8 @@ uint64_t HVImageCache::imageCost(const plat::UIImageRef& image) {
 
 plat::UIImageRef HVImageCache::imageFromData(const plat::Value& dataValue) {
   auto object = dataValue.objectAs<plat::NSData>();
-  plat::Data bytes = object ? object->data() : (dataValue.data() ? *dataValue.data() : plat::Data());
+  plat::Data bytes =
+      object ? object->data() : (dataValue.data() ? *dataValue.data() : plat::Data());
   if (bytes.empty()) return nullptr;
   double scale = 0;
   plat::Data extended = HVDiskCache::getExtendedDataFromObject(dataValue);
@@ -217,21 +241,20 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
                                auto self = weak.lock();
                                if (!self) return;
                                auto decoded = HV_imageByDecoded(image);
-                               self->memoryCache_->setObjectForKeyWithCost(
-                                   plat::Value(decoded), key, imageCost(image));
+                               self->memoryCache_->setObjectForKeyWithCost(plat::Value(decoded),
+                                                                           key, imageCost(image));
                              });
       }
     } else {
-      plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                           [weak, data, key] {
-                             auto self = weak.lock();
-                             if (!self) return;
-                             auto made = self->imageFromData(plat::Value(data));
-                             if (made) {
-                               self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key,
-                                                                           imageCost(made));
-                             }
-                           });
+      plat::dispatch_async(
+          plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW), [weak, data, key] {
+            auto self = weak.lock();
+            if (!self) return;
+            auto made = self->imageFromData(plat::Value(data));
+            if (made) {
+              self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key, imageCost(made));
+            }
+          });
     }
   }
   if (type & HVCacheTierDisk) {
@@ -283,27 +306,27 @@ void HVImageCache::getImageForKeyWithTypeWithBlock(const std::string& key, HVCac
                                                    ImageBlock block) {
   if (!block) return;
   auto weak = weakSelf();
-  plat::dispatch_async(
-      plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-      [weak, key, type, block = std::move(block)] {
-        plat::UIImageRef image;
-        HVCacheTier from = HVCacheTierNone;
-        if (auto self = weak.lock()) {
-          if (type & HVCacheTierMemory) {
-            image = self->memoryCache_->objectForKey(key).objectAs<plat::UIImage>();
-            if (image) from = HVCacheTierMemory;
-          }
-          if (!image && (type & HVCacheTierDisk)) {
-            image = self->imageFromData(self->diskCache_->objectForKey(key));
-            if (image) {
-              self->memoryCache_->setObjectForKey(plat::Value(image), key);
-              from = HVCacheTierDisk;
-            }
-          }
-        }
-        plat::dispatch_async(plat::dispatch_get_main_queue(),
-                             [block, image, from] { block(image, from); });
-      });
+  plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                       [weak, key, type, block = std::move(block)] {
+                         plat::UIImageRef image;
+                         HVCacheTier from = HVCacheTierNone;
+                         if (auto self = weak.lock()) {
+                           if (type & HVCacheTierMemory) {
+                             image =
+                                 self->memoryCache_->objectForKey(key).objectAs<plat::UIImage>();
+                             if (image) from = HVCacheTierMemory;
+                           }
+                           if (!image && (type & HVCacheTierDisk)) {
+                             image = self->imageFromData(self->diskCache_->objectForKey(key));
+                             if (image) {
+                               self->memoryCache_->setObjectForKey(plat::Value(image), key);
+                               from = HVCacheTierDisk;
+                             }
+                           }
+                         }
+                         plat::dispatch_async(plat::dispatch_get_main_queue(),
+                                              [block, image, from] { block(image, from); });
+                       });
 }
 
 plat::Data HVImageCache::getImageDataForKey(const std::string& key) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "image/cache/HVDiskCache.h"
@@ -25,9 +26,20 @@ enum HVCacheTier : uint64_t {
 
 class HVCache : public plat::Object {
  public:
-  // nullptr for an empty name or path, or a folder whose storage cannot be opened.
-  static std::shared_ptr<HVCache> cacheWithName(const std::string& name);
-  static std::shared_ptr<HVCache> cacheWithPath(const std::string& path);
+  // Misuse: logs "Use "initWithName" or "initWithPath" to create HVCache instance." and
+  // answers nullptr.
+  static std::shared_ptr<HVCache> init();
+  // The cache of the folder `name` under the Caches folder. nullptr for an empty name, or a
+  // folder whose storage cannot be opened.
+  static std::shared_ptr<HVCache> initWithName(const std::string& name);
+  // nullptr for an empty path, or a folder whose storage cannot be opened.
+  static std::shared_ptr<HVCache> initWithPath(const std::string& path);
+  static std::shared_ptr<HVCache> cacheWithName(const std::string& name) {
+    return initWithName(name);
+  }
+  static std::shared_ptr<HVCache> cacheWithPath(const std::string& path) {
+    return initWithPath(path);
+  }
 
   std::string className() const override { return "HVCache"; }
   std::string description() const override;
@@ -70,12 +82,18 @@ class HVImageCache : public plat::Object {
  public:
   using ImageBlock = std::function<void(const plat::UIImageRef& image, HVCacheTier from)>;
 
+  // Misuse: an image cache needs a path. Always throws plat::NSException
+  // "HVImageCache init error".
+  static std::shared_ptr<HVImageCache> init();
   // nullptr when the disk cache cannot be made.
   static std::shared_ptr<HVImageCache> initWithPath(const std::string& path);
   // Caches/"com.orvane.HVkit"/"images", made once per process.
   static std::shared_ptr<HVImageCache> sharedCache();
 
   std::string className() const override { return "HVImageCache"; }
+  // A label only; empty by default.
+  std::string name() const;
+  void setName(const std::string& name);
   const std::shared_ptr<HVMemoryCache>& memoryCache() const { return memoryCache_; }
   const std::shared_ptr<HVDiskCache>& diskCache() const { return diskCache_; }
   bool allowAnimatedImage() const { return allowAnimatedImage_.load(); }
@@ -118,6 +136,8 @@ class HVImageCache : public plat::Object {
   std::weak_ptr<HVImageCache> weakSelf();
   static plat::Data archivedScale(double scale);
 
+  mutable std::mutex nameLock_;
+  std::string name_;
   std::atomic<bool> allowAnimatedImage_{true};
   std::atomic<bool> decodeForDisplay_{true};
   std::shared_ptr<HVMemoryCache> memoryCache_;

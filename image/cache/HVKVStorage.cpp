@@ -12,6 +12,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSUUID.h"
 #include "platform/uikit/UIApplication.h"
@@ -115,6 +116,11 @@ void HVKVStorage::logError(const char* format, const char* fn, int line, int cod
   plat::NSLog(format, fn, line, code, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code));
 }
 
+std::shared_ptr<HVKVStorage> HVKVStorage::init() {
+  throw plat::NSException("HVKVStorage init error",
+                          "Please use the designated initializer and pass the 'path' and 'type'.");
+}
+
 std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& path,
                                                            HVStorageMode type) {
   // A NUL would cut the path short at the file system and SQLite: refused like a bad length.
@@ -200,7 +206,8 @@ bool HVKVStorage::dbOpen() {
   lastInitCode_ = result & 0xff;
   dbLastOpenErrorTime_ = plat::Clock::nowSeconds();
   dbOpenErrorCount_++;
-  if (errorLogsEnabled_) plat::NSLog("%s line:%d sqlite open failed (%d).", HV_FN, __LINE__, result);
+  if (errorLogsEnabled_)
+    plat::NSLog("%s line:%d sqlite open failed (%d).", HV_FN, __LINE__, result);
   return false;
 }
 
@@ -400,10 +407,10 @@ bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
 }
 
 bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
-  auto stmt = dbPrepareKeysStmt(
-      plat::format("update manifest set last_access_time = %lld where key in (",
-                   static_cast<long long>(unixNow())),
-      keys, ");", HV_FN, __LINE__);
+  auto stmt =
+      dbPrepareKeysStmt(plat::format("update manifest set last_access_time = %lld where key in (",
+                                     static_cast<long long>(unixNow())),
+                        keys, ");", HV_FN, __LINE__);
   return stmt && dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
@@ -415,8 +422,7 @@ bool HVKVStorage::dbDeleteItem(const std::string& key) {
 }
 
 bool HVKVStorage::dbDeleteItems(const std::vector<std::string>& keys) {
-  auto stmt = dbPrepareKeysStmt("delete from manifest where key in (", keys, ");", HV_FN,
-                                __LINE__);
+  auto stmt = dbPrepareKeysStmt("delete from manifest where key in (", keys, ");", HV_FN, __LINE__);
   return stmt && dbStep(stmt.get(), nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
@@ -467,8 +473,8 @@ HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeIn
   bindText(stmt, 1, key);
   HVKVStorageItemRef item;
   bool ok = dbStep(
-      stmt, [&](sqlite3_stmt* s) { item = dbGetItemFromStmt(s, excludeInlineData); },
-      kQueryError, HV_FN, __LINE__);
+      stmt, [&](sqlite3_stmt* s) { item = dbGetItemFromStmt(s, excludeInlineData); }, kQueryError,
+      HV_FN, __LINE__);
   if (failed) *failed = !ok;
   return ok ? item : nullptr;
 }
@@ -503,22 +509,21 @@ std::optional<plat::Data> HVKVStorage::dbGetValue(const std::string& key) {
 // The key's file name; nullopt when the key has none. `failed` reports a database error.
 std::optional<std::string> HVKVStorage::dbGetFilename(const std::string& key, bool* failed) {
   std::vector<std::string> names;
-  *failed = !dbGetFilenamesWhere("key = ?1", [&](sqlite3_stmt* s) { bindText(s, 1, key); },
-                                 &names);
+  *failed = !dbGetFilenamesWhere(
+      "key = ?1", [&](sqlite3_stmt* s) { bindText(s, 1, key); }, &names);
   if (*failed || names.empty()) return std::nullopt;
   return names.front();
 }
 
 std::vector<std::string> HVKVStorage::dbGetFilenames(const std::vector<std::string>& keys) {
   std::vector<std::string> names;
-  auto stmt = dbPrepareKeysStmt("select filename from manifest where key in (", keys, ");",
-                                HV_FN, __LINE__);
+  auto stmt = dbPrepareKeysStmt("select filename from manifest where key in (", keys, ");", HV_FN,
+                                __LINE__);
   if (stmt) dbStep(stmt.get(), filenameCollector(&names), kQueryError, HV_FN, __LINE__);
   return names;
 }
 
-std::function<void(sqlite3_stmt*)> HVKVStorage::filenameCollector(
-    std::vector<std::string>* names) {
+std::function<void(sqlite3_stmt*)> HVKVStorage::filenameCollector(std::vector<std::string>* names) {
   return [names](sqlite3_stmt* s) {
     std::string n = columnText(s, 0);
     if (!n.empty()) names->push_back(std::move(n));
@@ -583,8 +588,7 @@ int64_t HVKVStorage::dbGetInt(const std::string& sql, const std::string& key, co
 // ---- files ----
 
 bool HVKVStorage::fileWriteTemp(const plat::Data& data, std::string* tempPath) {
-  std::string path =
-      (fs::path(dataPath_) / (kTempPrefix + plat::NSUUID().UUIDString())).string();
+  std::string path = (fs::path(dataPath_) / (kTempPrefix + plat::NSUUID().UUIDString())).string();
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool ok = writeAllAndSync(fd, data);
@@ -718,9 +722,9 @@ bool HVKVStorage::saveItemWithKeyValue(const std::string& key, const plat::Data&
 }
 
 bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& key,
-                                                          const plat::Data& value,
-                                                          const std::string& filename,
-                                                          const plat::Data& extendedData) {
+                                                           const plat::Data& value,
+                                                           const std::string& filename,
+                                                           const plat::Data& extendedData) {
   if (!isUsableKey(key) || value.empty()) return false;
   if (type_ == HVStorageModeFiles && filename.empty()) return false;
   if (!filename.empty() && !isSafeFilename(filename)) return false;
@@ -864,8 +868,7 @@ bool HVKVStorage::removeAllItems() {
 }
 
 void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
-    const std::function<void(int64_t, int64_t)>& progress,
-    const std::function<void(bool)>& end) {
+    const std::function<void(int64_t, int64_t)>& progress, const std::function<void(bool)>& end) {
   int64_t total = getItemsCount();
   if (total <= 0) {
     if (end) end(total < 0);
@@ -937,8 +940,7 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
   return value;
 }
 
-std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(
-    const std::vector<std::string>& keys) {
+std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return {};
   auto items = dbGetItems(keys, false);
   if (type_ != HVStorageModeSQLite) {

@@ -56,8 +56,10 @@ class HVKVStorage : public plat::Object {
   // empty, longer than 960 bytes or holds NUL - folders that cannot be made, a database that
   // cannot be opened). A database SQLite reports as corrupt or not a
   // database is reset (its values trashed); other open failures delete nothing.
-  static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path,
-                                                       HVStorageMode type);
+  static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path, HVStorageMode type);
+  // Misuse: a storage needs a path and a type. Always throws plat::NSException
+  // "HVKVStorage init error".
+  static std::shared_ptr<HVKVStorage> init();
   ~HVKVStorage() override;
   HVKVStorage(const HVKVStorage&) = delete;
   HVKVStorage& operator=(const HVKVStorage&) = delete;
@@ -146,8 +148,8 @@ class HVKVStorage : public plat::Object {
                  const plat::Data& extendedData);
   bool dbSetPendingFile(const std::string& filename, const std::string& temp);
   bool dbClearPendingFile(const std::string& filename);
-  bool saveFileValue(const std::string& key, const plat::Data& value,
-                     const std::string& filename, const plat::Data& extendedData);
+  bool saveFileValue(const std::string& key, const plat::Data& value, const std::string& filename,
+                     const plat::Data& extendedData);
   bool dbUpdateAccessTime(const std::string& key);
   bool dbUpdateAccessTimes(const std::vector<std::string>& keys);
   bool dbDeleteItem(const std::string& key);
