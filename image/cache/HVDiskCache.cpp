@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <unordered_map>
 
 #include "platform/dispatch/Clock.h"
@@ -17,9 +18,12 @@
 #include "platform/security/CommonCrypto.h"
 #include "platform/uikit/UIApplication.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 constexpr int64_t kInt32Max = 2147483647;
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 const char* const kQueueLabel = "com.orvane.cache.disk";
 const char kExtendedDataKey = 0;  // its address is the association key
 
@@ -32,6 +36,18 @@ std::mutex& instanceLock() {
 std::unordered_map<std::string, std::weak_ptr<HVDiskCache>>& instances() {
   static auto* t = new std::unordered_map<std::string, std::weak_ptr<HVDiskCache>>();
   return *t;
+}
+
+// The key of a folder in the instance table: its absolute path with ".", ".." and symbolic
+// links resolved and no trailing separator, so that every spelling of one folder finds the
+// same cache (two storages on one manifest would fight over its lock).
+std::string canonicalFolder(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  if (ec) p = fs::absolute(path, ec).lexically_normal();
+  std::string s = p.string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
 }
 
 HVStorageMode modeForThreshold(uint64_t threshold) {
@@ -78,9 +94,11 @@ std::shared_ptr<HVDiskCache> HVDiskCache::initWithPath(const std::string& path) 
 std::shared_ptr<HVDiskCache> HVDiskCache::initWithPathInlineThreshold(const std::string& path,
                                                                       uint64_t threshold) {
   std::unique_lock<std::mutex> table(instanceLock(), std::defer_lock);
-  if (!path.empty()) {
+  std::string folder;
+  if (!path.empty() && path.find('\0') == std::string::npos) {
+    folder = canonicalFolder(path);
     table.lock();
-    auto it = instances().find(path);
+    auto it = instances().find(folder);
     if (it != instances().end()) {
       if (auto live = it->second.lock()) return live;
     }
@@ -94,7 +112,8 @@ std::shared_ptr<HVDiskCache> HVDiskCache::initWithPathInlineThreshold(const std:
   cache->path_ = path;
   cache->inlineThreshold_ = threshold;
   cache->trimRecursively();
-  if (!path.empty()) instances()[path] = cache;
+  cache->folderKey_ = folder;
+  if (!folder.empty()) instances()[folder] = cache;
   if (table.owns_lock()) table.unlock();
   std::weak_ptr<HVDiskCache> weak = cache;
   cache->terminateObserver_ =
@@ -110,9 +129,9 @@ HVDiskCache::~HVDiskCache() {
   if (terminateObserver_) {
     plat::NSNotificationCenter::defaultCenter().removeObserver(terminateObserver_);
   }
-  if (!path_.empty()) {
+  if (!folderKey_.empty()) {
     std::lock_guard<std::mutex> g(instanceLock());
-    auto it = instances().find(path_);
+    auto it = instances().find(folderKey_);
     if (it != instances().end() && it->second.expired()) instances().erase(it);
   }
 }
@@ -273,13 +292,14 @@ void HVDiskCache::trimToAge(double age) {
 
 // ---- trims (lock held) ----
 
+// Sizes and counts are 64-bit: every limit below the storage's largest value applies.
 void HVDiskCache::trimToCostLocked(uint64_t cost) {
-  if (!kv_ || cost >= static_cast<uint64_t>(kInt32Max)) return;
+  if (!kv_ || cost >= static_cast<uint64_t>(kInt64Max)) return;
   kv_->removeItemsToFitSize(static_cast<int64_t>(cost));
 }
 
 void HVDiskCache::trimToCountLocked(uint64_t count) {
-  if (!kv_ || count >= static_cast<uint64_t>(kInt32Max)) return;
+  if (!kv_ || count >= static_cast<uint64_t>(kInt64Max)) return;
   kv_->removeItemsToFitCount(static_cast<int64_t>(count));
 }
 

@@ -32,9 +32,10 @@ class HVDiskCache : public plat::Object {
   static constexpr uint64_t kDefaultInlineThreshold = 20480;
 
   // The live cache of `path` when there is one (other arguments are then ignored), else a new
-  // cache; nullptr when the storage cannot be opened. Threshold 0 stores every value in a file,
-  // UINT64_MAX none.
-  // Misuse: a disk cache needs a path. Always throws plat::NSException "HVDiskCache init error".
+  // cache; nullptr when the storage cannot be opened. Every spelling of one folder ("/x/c",
+  // "/x/c/", "/x/./c", a symbolic link to it) finds the same cache. Threshold 0 stores every value
+  // in a file, UINT64_MAX none. Misuse: a disk cache needs a path. Always throws plat::NSException
+  // "HVDiskCache init error".
   static std::shared_ptr<HVDiskCache> init();
   static std::shared_ptr<HVDiskCache> initWithPath(const std::string& path);
   static std::shared_ptr<HVDiskCache> initWithPathInlineThreshold(const std::string& path,
@@ -58,6 +59,7 @@ class HVDiskCache : public plat::Object {
   FileNameBlock customFileNameBlock() const;
   void setCustomFileNameBlock(FileNameBlock block);
 
+  // Limits take the whole 64-bit range; UINT64_MAX (the default) means no limit.
   uint64_t countLimit() const { return countLimit_.load(); }
   void setCountLimit(uint64_t v) { countLimit_.store(v); }
   uint64_t costLimit() const { return costLimit_.load(); }
@@ -135,6 +137,7 @@ class HVDiskCache : public plat::Object {
   plat::DispatchSemaphoreRef lock_;
   plat::DispatchQueueRef queue_;
   std::string path_;
+  std::string folderKey_;  // the instance table's key: the canonical folder
   uint64_t inlineThreshold_ = kDefaultInlineThreshold;
   mutable std::mutex fieldsLock_;  // name_ and the custom blocks
   std::string name_;

@@ -39,7 +39,11 @@ std::shared_ptr<HVCache> HVCache::init() {
 }
 
 std::shared_ptr<HVCache> HVCache::initWithName(const std::string& name) {
-  if (name.empty()) return nullptr;
+  // One folder directly under Caches: an absolute name would replace the base, ".." leave it.
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
+    return nullptr;
+  }
   return initWithPath((fs::path(cachesFolder()) / name).string());
 }
 
@@ -225,35 +229,58 @@ void HVImageCache::setImageForKey(const plat::UIImageRef& image, const std::stri
   setImageImageDataForKeyWithType(image, plat::Data(), key, HVCacheTierAll);
 }
 
+// ---- background steps against later changes ----
+
+void HVImageCache::noteChange(const std::string& key, uint64_t tiers) {
+  std::lock_guard<std::mutex> g(stepsLock_);
+  auto it = steps_.find(key);
+  if (it == steps_.end()) return;
+  if (tiers & HVCacheTierMemory) it->second.memory++;
+  if (tiers & HVCacheTierDisk) it->second.disk++;
+}
+
+uint64_t HVImageCache::beginStep(const std::string& key, HVCacheTier tier) {
+  std::lock_guard<std::mutex> g(stepsLock_);
+  auto& state = steps_[key];
+  state.pending++;
+  return tier == HVCacheTierMemory ? state.memory : state.disk;
+}
+
+void HVImageCache::endStep(const std::string& key, HVCacheTier tier, uint64_t ticket,
+                           const std::function<void()>& store) {
+  std::lock_guard<std::mutex> g(stepsLock_);
+  auto it = steps_.find(key);
+  if (it == steps_.end()) return;
+  uint64_t now = tier == HVCacheTierMemory ? it->second.memory : it->second.disk;
+  if (now == ticket && store) store();
+  if (--it->second.pending == 0) steps_.erase(it);
+}
+
 void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image,
                                                    const plat::Data& data, const std::string& key,
                                                    HVCacheTier type) {
   if (key.empty()) return;
   if (!image && data.empty()) return;
   auto weak = weakSelf();
+  // Any step still running for these tiers of the key is older than this store.
+  noteChange(key, type);
   if (type & HVCacheTierMemory) {
-    if (image) {
-      if (HV_isDecodedForDisplay(image)) {
-        memoryCache_->setObjectForKeyWithCost(plat::Value(image), key, imageCost(image));
-      } else {
-        plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                             [weak, image, key] {
-                               auto self = weak.lock();
-                               if (!self) return;
-                               auto decoded = HV_imageByDecoded(image);
-                               self->memoryCache_->setObjectForKeyWithCost(plat::Value(decoded),
-                                                                           key, imageCost(image));
-                             });
-      }
+    if (image && HV_isDecodedForDisplay(image)) {
+      memoryCache_->setObjectForKeyWithCost(plat::Value(image), key, imageCost(image));
     } else {
+      uint64_t ticket = beginStep(key, HVCacheTierMemory);
       plat::dispatch_async(
-          plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW), [weak, data, key] {
+          plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
+          [weak, image, data, key, ticket] {
             auto self = weak.lock();
             if (!self) return;
-            auto made = self->imageFromData(plat::Value(data));
-            if (made) {
-              self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key, imageCost(made));
-            }
+            // Decoded outside the steps' lock; stored only when no later change came.
+            plat::UIImageRef made =
+                image ? HV_imageByDecoded(image) : self->imageFromData(plat::Value(data));
+            uint64_t cost = imageCost(image ? image : made);
+            self->endStep(key, HVCacheTierMemory, ticket, [&] {
+              if (made) self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key, cost);
+            });
           });
     }
   }
@@ -263,22 +290,28 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
       if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), stored);
       diskCache_->setObjectForKey(stored, key);
     } else {
+      uint64_t ticket = beginStep(key, HVCacheTierDisk);
       plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                           [weak, image, key] {
+                           [weak, image, key, ticket] {
                              auto self = weak.lock();
                              if (!self) return;
                              plat::Data bytes = HV_imageDataRepresentation(image);
-                             if (bytes.empty()) return;
-                             plat::Value stored(plat::NSData::dataWithData(std::move(bytes)));
-                             HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()),
-                                                                  stored);
-                             self->diskCache_->setObjectForKey(stored, key);
+                             plat::Value stored;
+                             if (!bytes.empty()) {
+                               stored = plat::Value(plat::NSData::dataWithData(std::move(bytes)));
+                               HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()),
+                                                                    stored);
+                             }
+                             self->endStep(key, HVCacheTierDisk, ticket, [&] {
+                               if (!stored.isNil()) self->diskCache_->setObjectForKey(stored, key);
+                             });
                            });
     }
   }
 }
 
 void HVImageCache::removeImageForKeyWithType(const std::string& key, HVCacheTier type) {
+  noteChange(key, type);
   if (type & HVCacheTierMemory) memoryCache_->removeObjectForKey(key);
   if (type & HVCacheTierDisk) diskCache_->removeObjectForKey(key);
 }
@@ -306,11 +339,12 @@ void HVImageCache::getImageForKeyWithTypeWithBlock(const std::string& key, HVCac
                                                    ImageBlock block) {
   if (!block) return;
   auto weak = weakSelf();
+  uint64_t ticket = key.empty() ? 0 : beginStep(key, HVCacheTierMemory);
   plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                       [weak, key, type, block = std::move(block)] {
+                       [weak, key, type, ticket, block = std::move(block)] {
                          plat::UIImageRef image;
                          HVCacheTier from = HVCacheTierNone;
-                         if (auto self = weak.lock()) {
+                         if (auto self = weak.lock(); self && !key.empty()) {
                            if (type & HVCacheTierMemory) {
                              image =
                                  self->memoryCache_->objectForKey(key).objectAs<plat::UIImage>();
@@ -318,11 +352,13 @@ void HVImageCache::getImageForKeyWithTypeWithBlock(const std::string& key, HVCac
                            }
                            if (!image && (type & HVCacheTierDisk)) {
                              image = self->imageFromData(self->diskCache_->objectForKey(key));
-                             if (image) {
-                               self->memoryCache_->setObjectForKey(plat::Value(image), key);
-                               from = HVCacheTierDisk;
-                             }
+                             if (image) from = HVCacheTierDisk;
                            }
+                           // A disk hit fills memory unless the key was changed meanwhile.
+                           self->endStep(key, HVCacheTierMemory, ticket, [&] {
+                             if (from == HVCacheTierDisk)
+                               self->memoryCache_->setObjectForKey(plat::Value(image), key);
+                           });
                          }
                          plat::dispatch_async(plat::dispatch_get_main_queue(),
                                               [block, image, from] { block(image, from); });

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "image/cache/HVDiskCache.h"
 #include "image/cache/HVMemoryCache.h"
@@ -29,8 +30,8 @@ class HVCache : public plat::Object {
   // Misuse: logs "Use "initWithName" or "initWithPath" to create HVCache instance." and
   // answers nullptr.
   static std::shared_ptr<HVCache> init();
-  // The cache of the folder `name` under the Caches folder. nullptr for an empty name, or a
-  // folder whose storage cannot be opened.
+  // The cache of the folder `name` directly under the Caches folder. nullptr for a name that is
+  // empty, ".", ".." or holds '/' or NUL, or a folder whose storage cannot be opened.
   static std::shared_ptr<HVCache> initWithName(const std::string& name);
   // nullptr for an empty path, or a folder whose storage cannot be opened.
   static std::shared_ptr<HVCache> initWithPath(const std::string& path);
@@ -105,7 +106,8 @@ class HVImageCache : public plat::Object {
   // Stores in the tiers given. Memory gets the image (decoded in the background when it is
   // not yet decoded for display) or, without one, the image made from the data in the
   // background. Disk gets the data unchanged, or without data the image's encoded form made
-  // in the background.
+  // in the background. A background step that finishes after a later store or removal of
+  // the same key in its tier stores nothing.
   void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
                                        const std::string& key, HVCacheTier type);
   void removeImageForKey(const std::string& key) { removeImageForKeyWithType(key, HVCacheTierAll); }
@@ -135,6 +137,23 @@ class HVImageCache : public plat::Object {
   HVImageCache() = default;
   std::weak_ptr<HVImageCache> weakSelf();
   static plat::Data archivedScale(double scale);
+
+  // Background steps (decoding into memory, encoding for disk, filling memory after a block
+  // read) store nothing when the key was changed in their tier after they began: a removed
+  // image must not come back, nor an older image replace a newer one. Only keys with steps in
+  // flight have an entry.
+  void noteChange(const std::string& key, uint64_t tiers);
+  uint64_t beginStep(const std::string& key, HVCacheTier tier);
+  // Runs `store` (under the steps' lock, so no change slips in between) when the ticket is
+  // still current, and ends the step.
+  void endStep(const std::string& key, HVCacheTier tier, uint64_t ticket,
+               const std::function<void()>& store);
+  struct KeySteps {
+    uint64_t memory = 0, disk = 0;  // changes of the key in each tier while steps run
+    int pending = 0;
+  };
+  std::mutex stepsLock_;
+  std::unordered_map<std::string, KeySteps> steps_;
 
   mutable std::mutex nameLock_;
   std::string name_;

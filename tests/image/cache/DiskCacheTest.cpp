@@ -2,6 +2,7 @@
 // data, the four trims, termination and the asynchronous variants.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <cmath>
@@ -270,6 +271,37 @@ TEST_F(DiskCacheTest, DegenerateTrimSettingsNeitherSpinNorTrimWrongly) {
   testing_loop::advance(1);
   ASSERT_TRUE(testing_loop::runUntil(
       [&] { return cache->totalCount() == 3 && memory->totalCount() == 1; }));
+}
+
+TEST_F(DiskCacheTest, EverySpellingOfAFolderFindsOneCache) {
+  auto a = HVDiskCache::initWithPath((dir_ / "c").string());
+  ASSERT_TRUE(a);
+  EXPECT_EQ(HVDiskCache::initWithPath((dir_ / "c").string() + "/"), a);
+  EXPECT_EQ(HVDiskCache::initWithPath((dir_ / "." / "x" / ".." / "c").string()), a);
+  fs::create_directory_symlink(dir_ / "c", dir_ / "link");
+  EXPECT_EQ(HVDiskCache::initWithPath((dir_ / "link").string()), a);
+  EXPECT_EQ(a->path(), (dir_ / "c").string());
+}
+
+TEST_F(DiskCacheTest, LimitsAboveThirtyTwoBitsApply) {
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  storeRawBytes(*cache);
+  cache->setObjectForKey(bytes(10), "a");
+  cache->setObjectForKey(bytes(10), "b");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "update manifest set size = 2000000000;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  cache->trimToCost(UINT64_MAX);
+  cache->trimToCost(uint64_t(1) << 63);
+  EXPECT_EQ(cache->totalCount(), 2);
+  cache->trimToCost(3000000000u);
+  EXPECT_EQ(cache->totalCount(), 1);
+  EXPECT_EQ(cache->totalCost(), 2000000000);
 }
 
 }  // namespace

@@ -257,4 +257,34 @@ TEST_F(ImageCacheTest, PlainInitsRefuseAndNamesAreKept) {
   EXPECT_EQ(cache->name(), "avatars");
 }
 
+// The decode into memory runs in the background; a removal or a newer store of the same key
+// made meanwhile must win.
+TEST_F(ImageCacheTest, BackgroundDecodeNeverOvertakesALaterChange) {
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  auto older = UIImage::imageWithCGImage(solid(64, 64, 0xff0000ff), 1);
+  auto newer = HV_imageByDecoded(UIImage::imageWithCGImage(solid(2, 2, 0xff00ff00), 1));
+  for (int round = 0; round < 50; round++) {
+    std::string key = "k" + std::to_string(round);
+    cache->setImageImageDataForKeyWithType(older, Data(), key, HVCacheTierMemory);
+    cache->removeImageForKey(key);
+    cache->setImageImageDataForKeyWithType(older, Data(), key + "n", HVCacheTierMemory);
+    cache->setImageImageDataForKeyWithType(newer, Data(), key + "n", HVCacheTierMemory);
+  }
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  for (int round = 0; round < 50; round++) {
+    std::string key = "k" + std::to_string(round);
+    EXPECT_FALSE(cache->memoryCache()->containsObjectForKey(key)) << key;
+    EXPECT_TRUE(cache->memoryCache()->objectForKey(key + "n").isIdenticalTo(Value(newer))) << key;
+  }
+}
+
+TEST_F(ImageCacheTest, GeneralCacheNamesAreOneFolderUnderCaches) {
+  for (std::string name : {dir_.string(), std::string(".."), std::string("."), std::string("a/b"),
+                           std::string("x\0y", 3), std::string()}) {
+    EXPECT_FALSE(HVCache::cacheWithName(name)) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir_));
+}
+
 }  // namespace
