@@ -259,8 +259,16 @@ void HVImageCache::endStep(const std::string& key, HVCacheTier tier, uint64_t ti
 void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image,
                                                    const plat::Data& data, const std::string& key,
                                                    HVCacheTier type) {
+  setImageImageDataForKeyWithType(image, plat::Data(data), key, type);
+}
+
+void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image, plat::Data&& data,
+                                                   const std::string& key, HVCacheTier type) {
   if (key.empty()) return;
   if (!image && data.empty()) return;
+  // One buffer serves the decode into memory and the disk store.
+  plat::Value bytes =
+      data.empty() ? plat::Value() : plat::Value(plat::NSData::dataWithData(std::move(data)));
   auto weak = weakSelf();
   // Any step still running for these tiers of the key is older than this store.
   noteChange(key, type);
@@ -271,12 +279,11 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
       uint64_t ticket = beginStep(key, HVCacheTierMemory);
       plat::dispatch_async(
           plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-          [weak, image, data, key, ticket] {
+          [weak, image, bytes = image ? plat::Value() : bytes, key, ticket] {
             auto self = weak.lock();
             if (!self) return;
             // Decoded outside the steps' lock; stored only when no later change came.
-            plat::UIImageRef made =
-                image ? HV_imageByDecoded(image) : self->imageFromData(plat::Value(data));
+            plat::UIImageRef made = image ? HV_imageByDecoded(image) : self->imageFromData(bytes);
             uint64_t cost = imageCost(image ? image : made);
             self->endStep(key, HVCacheTierMemory, ticket, [&] {
               if (made) self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key, cost);
@@ -285,10 +292,10 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
     }
   }
   if (type & HVCacheTierDisk) {
-    if (!data.empty()) {
-      plat::Value stored(plat::NSData::dataWithData(data));
-      if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), stored);
-      diskCache_->setObjectForKey(stored, key);
+    if (!bytes.isNil()) {
+      // The scale rides on the shared buffer only with an image, when no decode reads it.
+      if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), bytes);
+      diskCache_->setObjectForKey(bytes, key);
     } else {
       uint64_t ticket = beginStep(key, HVCacheTierDisk);
       plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),

@@ -110,6 +110,9 @@ class HVImageCache : public plat::Object {
   // the same key in its tier stores nothing.
   void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
                                        const std::string& key, HVCacheTier type);
+  // The same, taking the bytes without a copy.
+  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, plat::Data&& data,
+                                       const std::string& key, HVCacheTier type);
   void removeImageForKey(const std::string& key) { removeImageForKeyWithType(key, HVCacheTierAll); }
   void removeImageForKeyWithType(const std::string& key, HVCacheTier type);
   bool containsImageForKey(const std::string& key) {
