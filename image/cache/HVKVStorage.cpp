@@ -978,16 +978,17 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
     value = dbGetValue(key);
   } else {
     bool failed = false;
-    auto info = dbGetItem(key, true, &failed);
-    if (failed || !info) return std::nullopt;
-    if (!info->filename.empty()) {
-      value = fileRead(info->filename, info->size);
+    // One query gives the file name, the recorded size and an inline value.
+    auto item = dbGetItem(key, false, &failed);
+    if (failed || !item) return std::nullopt;
+    if (!item->filename.empty()) {
+      value = fileRead(item->filename, item->size);
       if (!value) {
         dbDeleteItem(key);
         return std::nullopt;
       }
-    } else if (type_ == HVStorageModeMixed) {
-      value = dbGetValue(key);
+    } else if (type_ == HVStorageModeMixed && !item->value.empty()) {
+      value = std::move(item->value);
     }
   }
   if (value) dbUpdateAccessTime(key);
