@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -148,16 +149,21 @@ int run(const std::string& folder, uint64_t round, int fd) {
   }
 }
 
+// A check that prints what went wrong and counts it.
+std::function<void(bool, const char*)> expecter(int* bad) {
+  return [bad](bool ok, const char* what) {
+    if (!ok) {
+      std::fprintf(stderr, "%s\n", what);
+      (*bad)++;
+    }
+  };
+}
+
 int renameFails(const std::string& folder) {
   auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
   if (!kv) return 2;
   int bad = 0;
-  auto expect = [&bad](bool ok, const char* what) {
-    if (!ok) {
-      std::fprintf(stderr, "%s\n", what);
-      bad++;
-    }
-  };
+  auto expect = expecter(&bad);
   auto holds = [&kv](const std::string& key, uint64_t gen, size_t size) {
     auto item = kv->getItemForKey(key);
     return item && item->value == crash_script::value(key, gen, size) &&
@@ -192,12 +198,7 @@ int readOnlyFolderRemoval(const std::string& folder) {
   auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
   if (!kv) return 2;
   int bad = 0;
-  auto expect = [&bad](bool ok, const char* what) {
-    if (!ok) {
-      std::fprintf(stderr, "%s\n", what);
-      bad++;
-    }
-  };
+  auto expect = expecter(&bad);
   expect(kv->saveItemWithKeyValueFilenameExtendedData("file", crash_script::value("file", 1, 30000),
                                                       "f", plat::Data()),
          "file store");

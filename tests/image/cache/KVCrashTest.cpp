@@ -256,6 +256,15 @@ class KVCrashTest : public StorageFolderTest {
     }
   }
 
+  // Runs the helper in `mode` on the folder to its end: its exit status (0 when every answer
+  // was as expected), -1 when it did not exit normally.
+  int runHelper(const char* mode) {
+    pid_t pid = spawn({helper_, mode, dir_.string()}, -1);
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+
   std::string helper_;
 };
 
@@ -293,12 +302,7 @@ TEST_F(KVCrashTest, KilledWhileRenamingAValueFileShowsTheOldOrTheNewValue) {
 }
 
 TEST_F(KVCrashTest, FailedRenamesAnswerNoAndKeepTheOldValue) {
-  int status = 0;
-  pid_t pid = spawn({helper_, "renamefail", dir_.string()}, -1);
-  ASSERT_GT(pid, 0);
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers while rename fails";
+  EXPECT_EQ(runHelper("renamefail"), 0) << "unexpected answers while rename fails";
 
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
   ASSERT_TRUE(kv);
@@ -314,12 +318,7 @@ TEST_F(KVCrashTest, FailedRenamesAnswerNoAndKeepTheOldValue) {
 }
 
 TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {
-  int status = 0;
-  pid_t pid = spawn({helper_, "fsize", dir_.string()}, -1);
-  ASSERT_GT(pid, 0);
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers under the file-size limit";
+  EXPECT_EQ(runHelper("fsize"), 0) << "unexpected answers under the file-size limit";
 
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
   ASSERT_TRUE(kv);
@@ -332,12 +331,7 @@ TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {
 }
 
 TEST_F(KVCrashTest, RemovingEverythingFromAReadOnlyFolderAnswersNo) {
-  int status = 0;
-  pid_t pid = spawn({helper_, "readonly", dir_.string()}, -1);
-  ASSERT_GT(pid, 0);
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers on a read-only folder";
+  EXPECT_EQ(runHelper("readonly"), 0) << "unexpected answers on a read-only folder";
 }
 
 }  // namespace
