@@ -1,6 +1,9 @@
 #include "image/cache/HVDiskCache.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <unordered_map>
 
 #include "platform/dispatch/Clock.h"
@@ -8,15 +11,19 @@
 #include "platform/foundation/FileSystemFreeSize.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/runtime/AssociatedObjects.h"
 #include "platform/security/CommonCrypto.h"
 #include "platform/uikit/UIApplication.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 constexpr int64_t kInt32Max = 2147483647;
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 const char* const kQueueLabel = "com.orvane.cache.disk";
 const char kExtendedDataKey = 0;  // its address is the association key
 
@@ -31,10 +38,29 @@ std::unordered_map<std::string, std::weak_ptr<HVDiskCache>>& instances() {
   return *t;
 }
 
+// The key of a folder in the instance table: its absolute path with ".", ".." and symbolic
+// links resolved and no trailing separator, so that every spelling of one folder finds the
+// same cache (two storages on one manifest would fight over its lock).
+std::string canonicalFolder(const std::string& path) {
+  std::error_code ec;
+  fs::path p = fs::weakly_canonical(fs::absolute(path, ec), ec);
+  if (ec) p = fs::absolute(path, ec).lexically_normal();
+  std::string s = p.string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
 HVStorageMode modeForThreshold(uint64_t threshold) {
   if (threshold == 0) return HVStorageModeFiles;
   if (threshold == std::numeric_limits<uint64_t>::max()) return HVStorageModeSQLite;
   return HVStorageModeMixed;
+}
+
+// The background trim's period: at least 1 s (0, negative or NaN would spin), at most 1e9 s
+// (longer waits are never scheduled, which would end the trim for good).
+double trimPeriod(double interval) {
+  if (!(interval >= 1.0)) return 1.0;
+  return std::min(interval, 1e9);
 }
 
 int64_t unixNow() {
@@ -55,6 +81,12 @@ class SemaphoreHold {
 
 }  // namespace
 
+std::shared_ptr<HVDiskCache> HVDiskCache::init() {
+  throw plat::NSException("HVDiskCache init error",
+                          "HVDiskCache must be initialized with a path. Use 'initWithPath:' or "
+                          "'initWithPath:inlineThreshold:' instead.");
+}
+
 std::shared_ptr<HVDiskCache> HVDiskCache::initWithPath(const std::string& path) {
   return initWithPathInlineThreshold(path, kDefaultInlineThreshold);
 }
@@ -62,9 +94,11 @@ std::shared_ptr<HVDiskCache> HVDiskCache::initWithPath(const std::string& path) 
 std::shared_ptr<HVDiskCache> HVDiskCache::initWithPathInlineThreshold(const std::string& path,
                                                                       uint64_t threshold) {
   std::unique_lock<std::mutex> table(instanceLock(), std::defer_lock);
-  if (!path.empty()) {
+  std::string folder;
+  if (!path.empty() && path.find('\0') == std::string::npos) {
+    folder = canonicalFolder(path);
     table.lock();
-    auto it = instances().find(path);
+    auto it = instances().find(folder);
     if (it != instances().end()) {
       if (auto live = it->second.lock()) return live;
     }
@@ -78,7 +112,8 @@ std::shared_ptr<HVDiskCache> HVDiskCache::initWithPathInlineThreshold(const std:
   cache->path_ = path;
   cache->inlineThreshold_ = threshold;
   cache->trimRecursively();
-  if (!path.empty()) instances()[path] = cache;
+  cache->folderKey_ = folder;
+  if (!folder.empty()) instances()[folder] = cache;
   if (table.owns_lock()) table.unlock();
   std::weak_ptr<HVDiskCache> weak = cache;
   cache->terminateObserver_ =
@@ -94,9 +129,9 @@ HVDiskCache::~HVDiskCache() {
   if (terminateObserver_) {
     plat::NSNotificationCenter::defaultCenter().removeObserver(terminateObserver_);
   }
-  if (!path_.empty()) {
+  if (!folderKey_.empty()) {
     std::lock_guard<std::mutex> g(instanceLock());
-    auto it = instances().find(path_);
+    auto it = instances().find(folderKey_);
     if (it != instances().end() && it->second.expired()) instances().erase(it);
   }
 }
@@ -118,6 +153,18 @@ std::string HVDiskCache::name() const {
 void HVDiskCache::setName(const std::string& name) {
   std::lock_guard<std::mutex> g(fieldsLock_);
   name_ = name;
+}
+HVDiskCache::ArchiveBlock HVDiskCache::customArchiveBlock() const {
+  std::lock_guard<std::mutex> g(fieldsLock_);
+  return archiveBlock_;
+}
+HVDiskCache::UnarchiveBlock HVDiskCache::customUnarchiveBlock() const {
+  std::lock_guard<std::mutex> g(fieldsLock_);
+  return unarchiveBlock_;
+}
+HVDiskCache::FileNameBlock HVDiskCache::customFileNameBlock() const {
+  std::lock_guard<std::mutex> g(fieldsLock_);
+  return fileNameBlock_;
 }
 void HVDiskCache::setCustomArchiveBlock(ArchiveBlock block) {
   std::lock_guard<std::mutex> g(fieldsLock_);
@@ -143,11 +190,7 @@ void HVDiskCache::setErrorLogsEnabled(bool v) {
 
 std::string HVDiskCache::filenameForKey(const std::string& key) const {
   if (key.empty()) return std::string();
-  FileNameBlock block;
-  {
-    std::lock_guard<std::mutex> g(fieldsLock_);
-    block = fileNameBlock_;
-  }
+  FileNameBlock block = customFileNameBlock();
   if (block) {
     std::string name = block(key);
     if (!name.empty()) return name;
@@ -175,14 +218,11 @@ plat::Value HVDiskCache::objectForKey(const std::string& key) {
     if (kv_) item = kv_->getItemForKey(key);
   }
   if (!item || item->value.empty()) return plat::Value();
-  UnarchiveBlock block;
-  {
-    std::lock_guard<std::mutex> g(fieldsLock_);
-    block = unarchiveBlock_;
-  }
+  UnarchiveBlock block = customUnarchiveBlock();
   plat::Value object;
   try {
-    object = block ? block(item->value) : plat::NSKeyedUnarchiver::unarchiveObjectWithData(item->value);
+    object =
+        block ? block(item->value) : plat::NSKeyedUnarchiver::unarchiveObjectWithData(item->value);
   } catch (...) {
     return plat::Value();
   }
@@ -199,11 +239,7 @@ void HVDiskCache::setObjectForKey(const plat::Value& object, const std::string& 
     return;
   }
   plat::Data extended = getExtendedDataFromObject(object);
-  ArchiveBlock block;
-  {
-    std::lock_guard<std::mutex> g(fieldsLock_);
-    block = archiveBlock_;
-  }
+  ArchiveBlock block = customArchiveBlock();
   plat::Data value;
   try {
     value = block ? block(object) : plat::NSKeyedArchiver::archivedDataWithRootObject(object);
@@ -256,18 +292,19 @@ void HVDiskCache::trimToAge(double age) {
 
 // ---- trims (lock held) ----
 
+// Sizes and counts are 64-bit: every limit below the storage's largest value applies.
 void HVDiskCache::trimToCostLocked(uint64_t cost) {
-  if (!kv_ || cost >= static_cast<uint64_t>(kInt32Max)) return;
+  if (!kv_ || cost >= static_cast<uint64_t>(kInt64Max)) return;
   kv_->removeItemsToFitSize(static_cast<int64_t>(cost));
 }
 
 void HVDiskCache::trimToCountLocked(uint64_t count) {
-  if (!kv_ || count >= static_cast<uint64_t>(kInt32Max)) return;
+  if (!kv_ || count >= static_cast<uint64_t>(kInt64Max)) return;
   kv_->removeItemsToFitCount(static_cast<int64_t>(count));
 }
 
 void HVDiskCache::trimToAgeLocked(double age) {
-  if (!kv_) return;
+  if (!kv_ || std::isnan(age)) return;
   if (age <= 0) {
     kv_->removeAllItems();
     return;
@@ -293,9 +330,8 @@ void HVDiskCache::trimToFreeDiskSpaceLocked(uint64_t limit) {
 
 void HVDiskCache::trimRecursively() {
   auto weak = weakSelf();
-  plat::dispatch_after(autoTrimInterval(),
-                       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                       [weak] {
+  plat::dispatch_after(trimPeriod(autoTrimInterval()),
+                       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW), [weak] {
                          auto self = weak.lock();
                          if (!self) return;
                          self->trimInBackground();

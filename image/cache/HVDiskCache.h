@@ -32,8 +32,11 @@ class HVDiskCache : public plat::Object {
   static constexpr uint64_t kDefaultInlineThreshold = 20480;
 
   // The live cache of `path` when there is one (other arguments are then ignored), else a new
-  // cache; nullptr when the storage cannot be opened. Threshold 0 stores every value in a file,
-  // UINT64_MAX none.
+  // cache; nullptr when the storage cannot be opened. Every spelling of one folder ("/x/c",
+  // "/x/c/", "/x/./c", a symbolic link to it) finds the same cache. Threshold 0 stores every value
+  // in a file, UINT64_MAX none. Misuse: a disk cache needs a path. Always throws plat::NSException
+  // "HVDiskCache init error".
+  static std::shared_ptr<HVDiskCache> init();
   static std::shared_ptr<HVDiskCache> initWithPath(const std::string& path);
   static std::shared_ptr<HVDiskCache> initWithPathInlineThreshold(const std::string& path,
                                                                   uint64_t threshold);
@@ -47,10 +50,16 @@ class HVDiskCache : public plat::Object {
   const std::string& path() const { return path_; }
   uint64_t inlineThreshold() const { return inlineThreshold_; }
 
+  // Replace keyed archiving, keyed unarchiving and the MD5 file name (a block answering an
+  // empty name falls back to the MD5). Empty when not set.
+  ArchiveBlock customArchiveBlock() const;
   void setCustomArchiveBlock(ArchiveBlock block);
+  UnarchiveBlock customUnarchiveBlock() const;
   void setCustomUnarchiveBlock(UnarchiveBlock block);
+  FileNameBlock customFileNameBlock() const;
   void setCustomFileNameBlock(FileNameBlock block);
 
+  // Limits take the whole 64-bit range; UINT64_MAX (the default) means no limit.
   uint64_t countLimit() const { return countLimit_.load(); }
   void setCountLimit(uint64_t v) { countLimit_.store(v); }
   uint64_t costLimit() const { return costLimit_.load(); }
@@ -59,6 +68,8 @@ class HVDiskCache : public plat::Object {
   void setAgeLimit(double v) { ageLimit_.store(v); }
   uint64_t freeDiskSpaceLimit() const { return freeDiskSpaceLimit_.load(); }
   void setFreeDiskSpaceLimit(uint64_t v) { freeDiskSpaceLimit_.store(v); }
+  // Seconds between background trims, read before each round. An interval below 1 s, or NaN,
+  // trims every second (a period of 0 would spin); one above 1e9 s waits 1e9 s.
   double autoTrimInterval() const { return autoTrimInterval_.load(); }
   void setAutoTrimInterval(double v) { autoTrimInterval_.store(v); }
 
@@ -78,6 +89,7 @@ class HVDiskCache : public plat::Object {
   int64_t totalCost();
   void trimToCount(uint64_t count);
   void trimToCost(uint64_t cost);
+  // An age at or below 0 empties the cache; NaN trims nothing.
   void trimToAge(double age);
 
   // Asynchronous, on the cache queue; blocks are called on the cache queue. The read blocks
@@ -91,6 +103,10 @@ class HVDiskCache : public plat::Object {
   void removeObjectForKeyWithBlock(const std::string& key,
                                    std::function<void(const std::string&)> block);
   void removeAllObjectsWithBlock(std::function<void()> block);
+  // Removes item by item, calling `progress` after each round of 32 and `end` once (error true
+  // when a removal failed or the cache is gone). Both run on the cache queue while the cache's
+  // lock is held.
+  // REQUIRES: neither block calls back into this cache (it would wait for its own lock).
   void removeAllObjectsWithProgressBlockEndBlock(
       std::function<void(int64_t removedCount, int64_t totalCount)> progress,
       std::function<void(bool error)> end);
@@ -121,6 +137,7 @@ class HVDiskCache : public plat::Object {
   plat::DispatchSemaphoreRef lock_;
   plat::DispatchQueueRef queue_;
   std::string path_;
+  std::string folderKey_;  // the instance table's key: the canonical folder
   uint64_t inlineThreshold_ = kDefaultInlineThreshold;
   mutable std::mutex fieldsLock_;  // name_ and the custom blocks
   std::string name_;

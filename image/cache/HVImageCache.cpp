@@ -9,8 +9,10 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/UIScreen.h"
 
 namespace fs = std::filesystem;
@@ -31,12 +33,21 @@ std::string lastPathComponent(const std::string& path) {
 
 // ---- HVCache ----
 
-std::shared_ptr<HVCache> HVCache::cacheWithName(const std::string& name) {
-  if (name.empty()) return nullptr;
-  return cacheWithPath((fs::path(cachesFolder()) / name).string());
+std::shared_ptr<HVCache> HVCache::init() {
+  plat::NSLog("Use \"initWithName\" or \"initWithPath\" to create HVCache instance.");
+  return initWithPath(std::string());
 }
 
-std::shared_ptr<HVCache> HVCache::cacheWithPath(const std::string& path) {
+std::shared_ptr<HVCache> HVCache::initWithName(const std::string& name) {
+  // One folder directly under Caches: an absolute name would replace the base, ".." leave it.
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
+    return nullptr;
+  }
+  return initWithPath((fs::path(cachesFolder()) / name).string());
+}
+
+std::shared_ptr<HVCache> HVCache::initWithPath(const std::string& path) {
   if (path.empty()) return nullptr;
   auto disk = HVDiskCache::initWithPath(path);
   if (!disk) return nullptr;
@@ -82,7 +93,7 @@ void HVCache::removeAllObjects() {
 }
 
 void HVCache::containsObjectForKeyWithBlock(const std::string& key,
-                                           std::function<void(const std::string&, bool)> block) {
+                                            std::function<void(const std::string&, bool)> block) {
   if (!block) return;
   if (memoryCache_->containsObjectForKey(key)) {
     plat::dispatch_async(plat::dispatch_get_global_queue(0),
@@ -136,6 +147,22 @@ void HVCache::removeAllObjectsWithProgressBlockEndBlock(
 
 // ---- HVImageCache ----
 
+std::shared_ptr<HVImageCache> HVImageCache::init() {
+  throw plat::NSException(
+      "HVImageCache init error",
+      "HVImageCache must be initialized with a path. Use 'initWithPath:' instead.");
+}
+
+std::string HVImageCache::name() const {
+  std::lock_guard<std::mutex> g(nameLock_);
+  return name_;
+}
+
+void HVImageCache::setName(const std::string& name) {
+  std::lock_guard<std::mutex> g(nameLock_);
+  name_ = name;
+}
+
 std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path) {
   auto disk = HVDiskCache::initWithPath(path);
   if (!disk) return nullptr;
@@ -178,7 +205,8 @@ uint64_t HVImageCache::imageCost(const plat::UIImageRef& image) {
 
 plat::UIImageRef HVImageCache::imageFromData(const plat::Value& dataValue) {
   auto object = dataValue.objectAs<plat::NSData>();
-  plat::Data bytes = object ? object->data() : (dataValue.data() ? *dataValue.data() : plat::Data());
+  plat::Data bytes =
+      object ? object->data() : (dataValue.data() ? *dataValue.data() : plat::Data());
   if (bytes.empty()) return nullptr;
   double scale = 0;
   plat::Data extended = HVDiskCache::getExtendedDataFromObject(dataValue);
@@ -201,61 +229,96 @@ void HVImageCache::setImageForKey(const plat::UIImageRef& image, const std::stri
   setImageImageDataForKeyWithType(image, plat::Data(), key, HVCacheTierAll);
 }
 
+// ---- background steps against later changes ----
+
+void HVImageCache::noteChange(const std::string& key, uint64_t tiers) {
+  std::lock_guard<std::mutex> g(stepsLock_);
+  auto it = steps_.find(key);
+  if (it == steps_.end()) return;
+  if (tiers & HVCacheTierMemory) it->second.memory++;
+  if (tiers & HVCacheTierDisk) it->second.disk++;
+}
+
+uint64_t HVImageCache::beginStep(const std::string& key, HVCacheTier tier) {
+  std::lock_guard<std::mutex> g(stepsLock_);
+  auto& state = steps_[key];
+  state.pending++;
+  return tier == HVCacheTierMemory ? state.memory : state.disk;
+}
+
+void HVImageCache::endStep(const std::string& key, HVCacheTier tier, uint64_t ticket,
+                           const std::function<void()>& store) {
+  std::lock_guard<std::mutex> g(stepsLock_);
+  auto it = steps_.find(key);
+  if (it == steps_.end()) return;
+  uint64_t now = tier == HVCacheTierMemory ? it->second.memory : it->second.disk;
+  if (now == ticket && store) store();
+  if (--it->second.pending == 0) steps_.erase(it);
+}
+
 void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image,
-                                                   plat::Data data, const std::string& key,
+                                                   const plat::Data& data, const std::string& key,
                                                    HVCacheTier type) {
+  setImageImageDataForKeyWithType(image, plat::Data(data), key, type);
+}
+
+void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image, plat::Data&& data,
+                                                   const std::string& key, HVCacheTier type) {
   if (key.empty()) return;
   if (!image && data.empty()) return;
+  // One buffer serves the decode into memory and the disk store.
+  plat::Value bytes =
+      data.empty() ? plat::Value() : plat::Value(plat::NSData::dataWithData(std::move(data)));
   auto weak = weakSelf();
+  // Any step still running for these tiers of the key is older than this store.
+  noteChange(key, type);
   if (type & HVCacheTierMemory) {
-    if (image) {
-      if (HV_isDecodedForDisplay(image)) {
-        memoryCache_->setObjectForKeyWithCost(plat::Value(image), key, imageCost(image));
-      } else {
-        plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                             [weak, image, key] {
-                               auto self = weak.lock();
-                               if (!self) return;
-                               auto decoded = HV_imageByDecoded(image);
-                               self->memoryCache_->setObjectForKeyWithCost(
-                                   plat::Value(decoded), key, imageCost(image));
-                             });
-      }
+    if (image && HV_isDecodedForDisplay(image)) {
+      memoryCache_->setObjectForKeyWithCost(plat::Value(image), key, imageCost(image));
     } else {
-      plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                           [weak, data, key] {
-                             auto self = weak.lock();
-                             if (!self) return;
-                             auto made = self->imageFromData(plat::Value(data));
-                             if (made) {
-                               self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key,
-                                                                           imageCost(made));
-                             }
-                           });
+      uint64_t ticket = beginStep(key, HVCacheTierMemory);
+      plat::dispatch_async(
+          plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
+          [weak, image, bytes = image ? plat::Value() : bytes, key, ticket] {
+            auto self = weak.lock();
+            if (!self) return;
+            // Decoded outside the steps' lock; stored only when no later change came.
+            plat::UIImageRef made = image ? HV_imageByDecoded(image) : self->imageFromData(bytes);
+            uint64_t cost = imageCost(image ? image : made);
+            self->endStep(key, HVCacheTierMemory, ticket, [&] {
+              if (made) self->memoryCache_->setObjectForKeyWithCost(plat::Value(made), key, cost);
+            });
+          });
     }
   }
   if (type & HVCacheTierDisk) {
-    if (!data.empty()) {
-      plat::Value stored(plat::NSData::dataWithData(std::move(data)));
-      if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), stored);
-      diskCache_->setObjectForKey(stored, key);
+    if (!bytes.isNil()) {
+      // The scale rides on the shared buffer only with an image, when no decode reads it.
+      if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), bytes);
+      diskCache_->setObjectForKey(bytes, key);
     } else {
+      uint64_t ticket = beginStep(key, HVCacheTierDisk);
       plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-                           [weak, image, key] {
+                           [weak, image, key, ticket] {
                              auto self = weak.lock();
                              if (!self) return;
                              plat::Data bytes = HV_imageDataRepresentation(image);
-                             if (bytes.empty()) return;
-                             plat::Value stored(plat::NSData::dataWithData(std::move(bytes)));
-                             HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()),
-                                                                  stored);
-                             self->diskCache_->setObjectForKey(stored, key);
+                             plat::Value stored;
+                             if (!bytes.empty()) {
+                               stored = plat::Value(plat::NSData::dataWithData(std::move(bytes)));
+                               HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()),
+                                                                    stored);
+                             }
+                             self->endStep(key, HVCacheTierDisk, ticket, [&] {
+                               if (!stored.isNil()) self->diskCache_->setObjectForKey(stored, key);
+                             });
                            });
     }
   }
 }
 
 void HVImageCache::removeImageForKeyWithType(const std::string& key, HVCacheTier type) {
+  noteChange(key, type);
   if (type & HVCacheTierMemory) memoryCache_->removeObjectForKey(key);
   if (type & HVCacheTierDisk) diskCache_->removeObjectForKey(key);
 }
@@ -283,27 +346,30 @@ void HVImageCache::getImageForKeyWithTypeWithBlock(const std::string& key, HVCac
                                                    ImageBlock block) {
   if (!block) return;
   auto weak = weakSelf();
-  plat::dispatch_async(
-      plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
-      [weak, key, type, block = std::move(block)] {
-        plat::UIImageRef image;
-        HVCacheTier from = HVCacheTierNone;
-        if (auto self = weak.lock()) {
-          if (type & HVCacheTierMemory) {
-            image = self->memoryCache_->objectForKey(key).objectAs<plat::UIImage>();
-            if (image) from = HVCacheTierMemory;
-          }
-          if (!image && (type & HVCacheTierDisk)) {
-            image = self->imageFromData(self->diskCache_->objectForKey(key));
-            if (image) {
-              self->memoryCache_->setObjectForKey(plat::Value(image), key);
-              from = HVCacheTierDisk;
-            }
-          }
-        }
-        plat::dispatch_async(plat::dispatch_get_main_queue(),
-                             [block, image, from] { block(image, from); });
-      });
+  uint64_t ticket = key.empty() ? 0 : beginStep(key, HVCacheTierMemory);
+  plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),
+                       [weak, key, type, ticket, block = std::move(block)] {
+                         plat::UIImageRef image;
+                         HVCacheTier from = HVCacheTierNone;
+                         if (auto self = weak.lock(); self && !key.empty()) {
+                           if (type & HVCacheTierMemory) {
+                             image =
+                                 self->memoryCache_->objectForKey(key).objectAs<plat::UIImage>();
+                             if (image) from = HVCacheTierMemory;
+                           }
+                           if (!image && (type & HVCacheTierDisk)) {
+                             image = self->imageFromData(self->diskCache_->objectForKey(key));
+                             if (image) from = HVCacheTierDisk;
+                           }
+                           // A disk hit fills memory unless the key was changed meanwhile.
+                           self->endStep(key, HVCacheTierMemory, ticket, [&] {
+                             if (from == HVCacheTierDisk)
+                               self->memoryCache_->setObjectForKey(plat::Value(image), key);
+                           });
+                         }
+                         plat::dispatch_async(plat::dispatch_get_main_queue(),
+                                              [block, image, from] { block(image, from); });
+                       });
 }
 
 plat::Data HVImageCache::getImageDataForKey(const std::string& key) {

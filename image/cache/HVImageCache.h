@@ -10,7 +10,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "image/cache/HVDiskCache.h"
 #include "image/cache/HVMemoryCache.h"
@@ -25,9 +27,20 @@ enum HVCacheTier : uint64_t {
 
 class HVCache : public plat::Object {
  public:
-  // nullptr for an empty name or path, or a folder whose storage cannot be opened.
-  static std::shared_ptr<HVCache> cacheWithName(const std::string& name);
-  static std::shared_ptr<HVCache> cacheWithPath(const std::string& path);
+  // Misuse: logs "Use "initWithName" or "initWithPath" to create HVCache instance." and
+  // answers nullptr.
+  static std::shared_ptr<HVCache> init();
+  // The cache of the folder `name` directly under the Caches folder. nullptr for a name that is
+  // empty, ".", ".." or holds '/' or NUL, or a folder whose storage cannot be opened.
+  static std::shared_ptr<HVCache> initWithName(const std::string& name);
+  // nullptr for an empty path, or a folder whose storage cannot be opened.
+  static std::shared_ptr<HVCache> initWithPath(const std::string& path);
+  static std::shared_ptr<HVCache> cacheWithName(const std::string& name) {
+    return initWithName(name);
+  }
+  static std::shared_ptr<HVCache> cacheWithPath(const std::string& path) {
+    return initWithPath(path);
+  }
 
   std::string className() const override { return "HVCache"; }
   std::string description() const override;
@@ -70,12 +83,18 @@ class HVImageCache : public plat::Object {
  public:
   using ImageBlock = std::function<void(const plat::UIImageRef& image, HVCacheTier from)>;
 
+  // Misuse: an image cache needs a path. Always throws plat::NSException
+  // "HVImageCache init error".
+  static std::shared_ptr<HVImageCache> init();
   // nullptr when the disk cache cannot be made.
   static std::shared_ptr<HVImageCache> initWithPath(const std::string& path);
   // Caches/"com.orvane.HVkit"/"images", made once per process.
   static std::shared_ptr<HVImageCache> sharedCache();
 
   std::string className() const override { return "HVImageCache"; }
+  // A label only; empty by default.
+  std::string name() const;
+  void setName(const std::string& name);
   const std::shared_ptr<HVMemoryCache>& memoryCache() const { return memoryCache_; }
   const std::shared_ptr<HVDiskCache>& diskCache() const { return diskCache_; }
   bool allowAnimatedImage() const { return allowAnimatedImage_.load(); }
@@ -87,9 +106,12 @@ class HVImageCache : public plat::Object {
   // Stores in the tiers given. Memory gets the image (decoded in the background when it is
   // not yet decoded for display) or, without one, the image made from the data in the
   // background. Disk gets the data unchanged, or without data the image's encoded form made
-  // in the background.
-  // The bytes are taken by value: a caller that moves them in is not copied.
-  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, plat::Data data,
+  // in the background. A background step that finishes after a later store or removal of
+  // the same key in its tier stores nothing.
+  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
+                                       const std::string& key, HVCacheTier type);
+  // The same, taking the bytes without a copy.
+  void setImageImageDataForKeyWithType(const plat::UIImageRef& image, plat::Data&& data,
                                        const std::string& key, HVCacheTier type);
   void removeImageForKey(const std::string& key) { removeImageForKeyWithType(key, HVCacheTierAll); }
   void removeImageForKeyWithType(const std::string& key, HVCacheTier type);
@@ -119,6 +141,25 @@ class HVImageCache : public plat::Object {
   std::weak_ptr<HVImageCache> weakSelf();
   static plat::Data archivedScale(double scale);
 
+  // Background steps (decoding into memory, encoding for disk, filling memory after a block
+  // read) store nothing when the key was changed in their tier after they began: a removed
+  // image must not come back, nor an older image replace a newer one. Only keys with steps in
+  // flight have an entry.
+  void noteChange(const std::string& key, uint64_t tiers);
+  uint64_t beginStep(const std::string& key, HVCacheTier tier);
+  // Runs `store` (under the steps' lock, so no change slips in between) when the ticket is
+  // still current, and ends the step.
+  void endStep(const std::string& key, HVCacheTier tier, uint64_t ticket,
+               const std::function<void()>& store);
+  struct KeySteps {
+    uint64_t memory = 0, disk = 0;  // changes of the key in each tier while steps run
+    int pending = 0;
+  };
+  std::mutex stepsLock_;
+  std::unordered_map<std::string, KeySteps> steps_;
+
+  mutable std::mutex nameLock_;
+  std::string name_;
   std::atomic<bool> allowAnimatedImage_{true};
   std::atomic<bool> decodeForDisplay_{true};
   std::shared_ptr<HVMemoryCache> memoryCache_;

@@ -8,10 +8,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <limits>
+#include <unordered_set>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSException.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSUUID.h"
 #include "platform/uikit/UIApplication.h"
@@ -24,6 +27,9 @@ constexpr int64_t kMaxErrorRetryCount = 8;
 constexpr double kMinRetryTimeInterval = 2.0;
 constexpr size_t kPathLengthMax = 960;
 constexpr int64_t kInt32Max = 2147483647;
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+// How long a statement waits for another connection's lock on the manifest before failing.
+constexpr int kBusyTimeoutMs = 5000;
 const char* const kDBFileName = "manifest.sqlite";
 const char* const kDBShmFileName = "manifest.sqlite-shm";
 const char* const kDBWalFileName = "manifest.sqlite-wal";
@@ -115,6 +121,11 @@ void HVKVStorage::logError(const char* format, const char* fn, int line, int cod
   plat::NSLog(format, fn, line, code, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code));
 }
 
+std::shared_ptr<HVKVStorage> HVKVStorage::init() {
+  throw plat::NSException("HVKVStorage init error",
+                          "Please use the designated initializer and pass the 'path' and 'type'.");
+}
+
 std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& path,
                                                            HVStorageMode type) {
   // A NUL would cut the path short at the file system and SQLite: refused like a bad length.
@@ -153,7 +164,7 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
     }
   }
   s->fileFinishPendingRenames();
-  s->fileRemoveStaleTemps();
+  s->fileRemoveUnnamedFiles();
   s->fileEmptyTrashInBackground();
   return s;
 }
@@ -189,6 +200,7 @@ bool HVKVStorage::dbOpen() {
   if (db_) return true;
   int result = sqlite3_open(dbPath_.c_str(), &db_);
   if (result == SQLITE_OK) {
+    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     stmtCache_.clear();
     dbLastOpenErrorTime_ = 0;
     dbOpenErrorCount_ = 0;
@@ -200,7 +212,8 @@ bool HVKVStorage::dbOpen() {
   lastInitCode_ = result & 0xff;
   dbLastOpenErrorTime_ = plat::Clock::nowSeconds();
   dbOpenErrorCount_++;
-  if (errorLogsEnabled_) plat::NSLog("%s line:%d sqlite open failed (%d).", HV_FN, __LINE__, result);
+  if (errorLogsEnabled_)
+    plat::NSLog("%s line:%d sqlite open failed (%d).", HV_FN, __LINE__, result);
   return false;
 }
 
@@ -400,10 +413,10 @@ bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
 }
 
 bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
-  auto stmt = dbPrepareKeysStmt(
-      plat::format("update manifest set last_access_time = %lld where key in (",
-                   static_cast<long long>(unixNow())),
-      keys, ");", HV_FN, __LINE__);
+  auto stmt =
+      dbPrepareKeysStmt(plat::format("update manifest set last_access_time = %lld where key in (",
+                                     static_cast<long long>(unixNow())),
+                        keys, ");", HV_FN, __LINE__);
   return stmt && dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
@@ -415,8 +428,7 @@ bool HVKVStorage::dbDeleteItem(const std::string& key) {
 }
 
 bool HVKVStorage::dbDeleteItems(const std::vector<std::string>& keys) {
-  auto stmt = dbPrepareKeysStmt("delete from manifest where key in (", keys, ");", HV_FN,
-                                __LINE__);
+  auto stmt = dbPrepareKeysStmt("delete from manifest where key in (", keys, ");", HV_FN, __LINE__);
   return stmt && dbStep(stmt.get(), nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
@@ -467,8 +479,8 @@ HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeIn
   bindText(stmt, 1, key);
   HVKVStorageItemRef item;
   bool ok = dbStep(
-      stmt, [&](sqlite3_stmt* s) { item = dbGetItemFromStmt(s, excludeInlineData); },
-      kQueryError, HV_FN, __LINE__);
+      stmt, [&](sqlite3_stmt* s) { item = dbGetItemFromStmt(s, excludeInlineData); }, kQueryError,
+      HV_FN, __LINE__);
   if (failed) *failed = !ok;
   return ok ? item : nullptr;
 }
@@ -503,22 +515,21 @@ std::optional<plat::Data> HVKVStorage::dbGetValue(const std::string& key) {
 // The key's file name; nullopt when the key has none. `failed` reports a database error.
 std::optional<std::string> HVKVStorage::dbGetFilename(const std::string& key, bool* failed) {
   std::vector<std::string> names;
-  *failed = !dbGetFilenamesWhere("key = ?1", [&](sqlite3_stmt* s) { bindText(s, 1, key); },
-                                 &names);
+  *failed = !dbGetFilenamesWhere(
+      "key = ?1", [&](sqlite3_stmt* s) { bindText(s, 1, key); }, &names);
   if (*failed || names.empty()) return std::nullopt;
   return names.front();
 }
 
 std::vector<std::string> HVKVStorage::dbGetFilenames(const std::vector<std::string>& keys) {
   std::vector<std::string> names;
-  auto stmt = dbPrepareKeysStmt("select filename from manifest where key in (", keys, ");",
-                                HV_FN, __LINE__);
+  auto stmt = dbPrepareKeysStmt("select filename from manifest where key in (", keys, ");", HV_FN,
+                                __LINE__);
   if (stmt) dbStep(stmt.get(), filenameCollector(&names), kQueryError, HV_FN, __LINE__);
   return names;
 }
 
-std::function<void(sqlite3_stmt*)> HVKVStorage::filenameCollector(
-    std::vector<std::string>* names) {
+std::function<void(sqlite3_stmt*)> HVKVStorage::filenameCollector(std::vector<std::string>* names) {
   return [names](sqlite3_stmt* s) {
     std::string n = columnText(s, 0);
     if (!n.empty()) names->push_back(std::move(n));
@@ -583,9 +594,12 @@ int64_t HVKVStorage::dbGetInt(const std::string& sql, const std::string& key, co
 // ---- files ----
 
 bool HVKVStorage::fileWriteTemp(const plat::Data& data, std::string* tempPath) {
-  std::string path =
-      (fs::path(dataPath_) / (kTempPrefix + plat::NSUUID().UUIDString())).string();
+  std::string path = (fs::path(dataPath_) / (kTempPrefix + plat::NSUUID().UUIDString())).string();
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == ENOENT && fileEnsureFolders()) {
+    // "data" was deleted under the live storage: made again, as at initialisation.
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  }
   if (fd < 0) return false;
   bool ok = writeAllAndSync(fd, data);
   ok = (::close(fd) == 0) && ok;
@@ -606,15 +620,17 @@ bool HVKVStorage::fileRenameInto(const std::string& tempPath, const std::string&
   return true;
 }
 
-std::optional<plat::Data> HVKVStorage::fileRead(const std::string& filename) {
-  if (!isSafeFilename(filename)) return std::nullopt;
+std::optional<plat::Data> HVKVStorage::fileRead(const std::string& filename, int64_t size) {
+  if (!isSafeFilename(filename) || size <= 0 || size > kMaxValueSize) return std::nullopt;
   std::string path = (fs::path(dataPath_) / filename).string();
   // Opened without blocking and checked to be a regular file before reading: a named pipe
   // planted in the folder must not hang the reader.
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return std::nullopt;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  // A file whose length is not the one its row records was changed behind the storage's back;
+  // its declared length is never trusted for the allocation.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != size) {
     ::close(fd);
     return std::nullopt;
   }
@@ -666,24 +682,52 @@ void HVKVStorage::fileFinishPendingRenames() {
   if (!pending.empty()) dbExec("delete from pending_file;", HV_FN, __LINE__);
 }
 
-void HVKVStorage::fileRemoveStaleTemps() {
-  // Left by a process killed while writing a value; nothing else writes into "data" now.
+bool HVKVStorage::fileEnsureFolders() {
+  std::error_code ec;
+  fs::create_directories(dataPath_, ec);
+  if (!ec) fs::create_directories(trashPath_, ec);
+  return !ec && fs::is_directory(dataPath_) && fs::is_directory(trashPath_);
+}
+
+// Moves "data" into the trash and makes a new empty one. When the move fails, the files are
+// deleted where they lie. False when "data" still holds anything afterwards.
+bool HVKVStorage::fileMoveAllToTrash() {
+  std::error_code ec;
+  fs::create_directories(trashPath_, ec);
+  std::string tmp = (fs::path(trashPath_) / plat::NSUUID().UUIDString()).string();
+  ec.clear();
+  fs::rename(dataPath_, tmp, ec);
+  if (ec) {
+    for (auto it = fs::directory_iterator(dataPath_, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+      std::error_code rm;
+      fs::remove_all(it->path(), rm);
+    }
+  }
+  ec.clear();
+  fs::create_directories(dataPath_, ec);
+  if (ec || !fs::is_directory(dataPath_)) return false;
+  return fs::is_empty(dataPath_, ec) && !ec;
+}
+
+// Deletes what no committed row names: temporary files of a process killed while writing a
+// value (pending renames are finished before), and files of rows that are gone (SQLite mode
+// removes rows only). When the names cannot be read, only the temporary files go.
+void HVKVStorage::fileRemoveUnnamedFiles() {
+  std::vector<std::string> names;
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select filename from manifest where filename is not null;", HV_FN, __LINE__);
+  bool known = stmt && dbStep(stmt, filenameCollector(&names), kQueryError, HV_FN, __LINE__);
+  std::unordered_set<std::string> named(names.begin(), names.end());
   std::error_code ec;
   for (auto it = fs::directory_iterator(dataPath_, ec); !ec && it != fs::directory_iterator();
        it.increment(ec)) {
-    if (it->path().filename().string().rfind(kTempPrefix, 0) == 0) {
-      ::unlink(it->path().c_str());
-    }
+    std::string name = it->path().filename().string();
+    bool temp = name.rfind(kTempPrefix, 0) == 0;
+    if (!temp && (!known || named.count(name))) continue;
+    std::error_code rm;
+    fs::remove_all(it->path(), rm);
   }
-}
-
-bool HVKVStorage::fileMoveAllToTrash() {
-  std::string tmp = (fs::path(trashPath_) / plat::NSUUID().UUIDString()).string();
-  std::error_code ec;
-  fs::rename(dataPath_, tmp, ec);
-  if (ec) return false;
-  fs::create_directories(dataPath_, ec);
-  return !ec;
 }
 
 void HVKVStorage::fileEmptyTrashInBackground() {
@@ -698,12 +742,14 @@ void HVKVStorage::fileEmptyTrashInBackground() {
   });
 }
 
-void HVKVStorage::reset() {
-  ::unlink((fs::path(path_) / kDBFileName).c_str());
-  ::unlink((fs::path(path_) / kDBShmFileName).c_str());
-  ::unlink((fs::path(path_) / kDBWalFileName).c_str());
-  fileMoveAllToTrash();
+bool HVKVStorage::reset() {
+  bool ok = true;
+  for (const char* name : {kDBFileName, kDBShmFileName, kDBWalFileName}) {
+    if (::unlink((fs::path(path_) / name).c_str()) != 0 && errno != ENOENT) ok = false;
+  }
+  ok = fileMoveAllToTrash() && ok;
   fileEmptyTrashInBackground();
+  return ok;
 }
 
 // ---- stores ----
@@ -718,10 +764,11 @@ bool HVKVStorage::saveItemWithKeyValue(const std::string& key, const plat::Data&
 }
 
 bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& key,
-                                                          const plat::Data& value,
-                                                          const std::string& filename,
-                                                          const plat::Data& extendedData) {
+                                                           const plat::Data& value,
+                                                           const std::string& filename,
+                                                           const plat::Data& extendedData) {
   if (!isUsableKey(key) || value.empty()) return false;
+  if (static_cast<uint64_t>(value.length()) > static_cast<uint64_t>(kMaxValueSize)) return false;
   if (type_ == HVStorageModeFiles && filename.empty()) return false;
   if (!filename.empty() && !isSafeFilename(filename)) return false;
   if (!dbCheck()) return false;
@@ -806,7 +853,7 @@ bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
 }
 
 bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
-  if (size == kInt32Max) return true;
+  if (size == kInt64Max) return true;
   if (size <= 0) return removeAllItems();
   if (!dbCheck()) return false;
   std::vector<std::string> names;
@@ -830,7 +877,7 @@ bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
 }
 
 bool HVKVStorage::removeToFit(int64_t limit, bool bySize) {
-  if (limit == kInt32Max) return true;
+  if (limit == kInt64Max) return true;
   if (limit <= 0) return removeAllItems();
   int64_t total = bySize ? getItemsSize() : getItemsCount();
   if (total < 0) return false;
@@ -858,14 +905,24 @@ bool HVKVStorage::removeItemsToFitCount(int64_t maxCount) { return removeToFit(m
 
 bool HVKVStorage::removeAllItems() {
   if (!dbClose()) return false;
-  reset();
+  bool cleared = reset();
+  if (!cleared) {
+    plat::NSLog("HVKVStorage removeAllItems error: fail to remove the files under [%@].", path_);
+  }
   if (!dbOpen()) return false;
-  return dbInitialize();
+  if (!dbInitialize()) {
+    // A connection without its table would pass the open check and fail every call: closed,
+    // it is opened again by the check once the retry interval has passed.
+    dbClose();
+    dbLastOpenErrorTime_ = plat::Clock::nowSeconds();
+    dbOpenErrorCount_++;
+    return false;
+  }
+  return cleared;
 }
 
 void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
-    const std::function<void(int64_t, int64_t)>& progress,
-    const std::function<void(bool)>& end) {
+    const std::function<void(int64_t, int64_t)>& progress, const std::function<void(bool)>& end) {
   int64_t total = getItemsCount();
   if (total <= 0) {
     if (end) end(total < 0);
@@ -899,7 +956,7 @@ HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
   if (!item) return nullptr;
   dbUpdateAccessTime(key);
   if (!item->filename.empty()) {
-    auto bytes = fileRead(item->filename);
+    auto bytes = fileRead(item->filename, item->size);
     if (!bytes) {
       dbDeleteItem(key);
       return nullptr;
@@ -921,31 +978,31 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
     value = dbGetValue(key);
   } else {
     bool failed = false;
-    auto name = dbGetFilename(key, &failed);
-    if (failed) return std::nullopt;
-    if (name) {
-      value = fileRead(*name);
+    // One query gives the file name, the recorded size and an inline value.
+    auto item = dbGetItem(key, false, &failed);
+    if (failed || !item) return std::nullopt;
+    if (!item->filename.empty()) {
+      value = fileRead(item->filename, item->size);
       if (!value) {
         dbDeleteItem(key);
         return std::nullopt;
       }
-    } else if (type_ == HVStorageModeMixed) {
-      value = dbGetValue(key);
+    } else if (type_ == HVStorageModeMixed && !item->value.empty()) {
+      value = std::move(item->value);
     }
   }
   if (value) dbUpdateAccessTime(key);
   return value;
 }
 
-std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(
-    const std::vector<std::string>& keys) {
+std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return {};
   auto items = dbGetItems(keys, false);
   if (type_ != HVStorageModeSQLite) {
     std::vector<HVKVStorageItemRef> kept;
     for (auto& item : items) {
       if (!item->filename.empty()) {
-        auto bytes = fileRead(item->filename);
+        auto bytes = fileRead(item->filename, item->size);
         if (!bytes) {
           dbDeleteItem(item->key);
           continue;

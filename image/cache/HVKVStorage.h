@@ -13,7 +13,11 @@
 // caller must name a file directly inside "data": empty, ".", "..", names holding '/' or NUL,
 // and names starting ".hvkv-tmp-" (the temporary files) are refused. A key holding a NUL byte
 // is refused by every operation (stores answer NO, reads nothing), and a key list holding one
-// refuses the whole call. Sizes, times and totals are 64-bit.
+// refuses the whole call. Sizes, times and totals are 64-bit; a value is at most kMaxValueSize
+// bytes, and a value file whose length differs from its row's size is unreadable (the row is
+// dropped). Opening the storage deletes the files in "data" that no row names; a "data" or
+// "trash" folder deleted under a live storage is made again when it is next needed.
+// The manifest waits up to 5 s for another connection's lock.
 
 #include <cstdint>
 #include <functional>
@@ -52,12 +56,16 @@ using HVKVStorageItemRef = std::shared_ptr<HVKVStorageItem>;
 
 class HVKVStorage : public plat::Object {
  public:
+  static constexpr int64_t kMaxValueSize = int64_t(1) << 30;
+
   // A storage on `path` in mode `type`, or nullptr (invalid path or type - a path that is
   // empty, longer than 960 bytes or holds NUL - folders that cannot be made, a database that
   // cannot be opened). A database SQLite reports as corrupt or not a
   // database is reset (its values trashed); other open failures delete nothing.
-  static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path,
-                                                       HVStorageMode type);
+  static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path, HVStorageMode type);
+  // Misuse: a storage needs a path and a type. Always throws plat::NSException
+  // "HVKVStorage init error".
+  static std::shared_ptr<HVKVStorage> init();
   ~HVKVStorage() override;
   HVKVStorage(const HVKVStorage&) = delete;
   HVKVStorage& operator=(const HVKVStorage&) = delete;
@@ -79,12 +87,15 @@ class HVKVStorage : public plat::Object {
 
   bool removeItemForKey(const std::string& key);
   bool removeItemForKeys(const std::vector<std::string>& keys);
+  // INT64_MAX removes nothing, 0 or less everything.
   bool removeItemsLargerThanSize(int64_t size);
   bool removeItemsEarlierThanTime(int64_t time);
   // Remove least recently accessed items until the total is at or below the limit. True only
-  // when it is.
+  // when it is. INT64_MAX removes nothing, 0 or less everything.
   bool removeItemsToFitSize(int64_t maxSize);
   bool removeItemsToFitCount(int64_t maxCount);
+  // False when any value or the manifest could not be removed (logged), or the new manifest
+  // cannot be made.
   bool removeAllItems();
   void removeAllItemsWithProgressBlockEndBlock(
       const std::function<void(int64_t removedCount, int64_t totalCount)>& progress,
@@ -146,8 +157,8 @@ class HVKVStorage : public plat::Object {
                  const plat::Data& extendedData);
   bool dbSetPendingFile(const std::string& filename, const std::string& temp);
   bool dbClearPendingFile(const std::string& filename);
-  bool saveFileValue(const std::string& key, const plat::Data& value,
-                     const std::string& filename, const plat::Data& extendedData);
+  bool saveFileValue(const std::string& key, const plat::Data& value, const std::string& filename,
+                     const plat::Data& extendedData);
   bool dbUpdateAccessTime(const std::string& key);
   bool dbUpdateAccessTimes(const std::vector<std::string>& keys);
   bool dbDeleteItem(const std::string& key);
@@ -171,14 +182,19 @@ class HVKVStorage : public plat::Object {
 
   bool fileWriteTemp(const plat::Data& data, std::string* tempPath);
   bool fileRenameInto(const std::string& tempPath, const std::string& filename);
-  std::optional<plat::Data> fileRead(const std::string& filename);
+  // The file's bytes when it is a regular file of exactly `size` bytes (the row's size).
+  std::optional<plat::Data> fileRead(const std::string& filename, int64_t size);
   bool fileDelete(const std::string& filename);
   // Renames into place the files of rows committed by a store killed before its rename.
   void fileFinishPendingRenames();
-  void fileRemoveStaleTemps();
+  // Makes "data" and "trash" again when they are missing.
+  bool fileEnsureFolders();
   bool fileMoveAllToTrash();
+  // Deletes the files in "data" that no row names (and stale temporary files).
+  void fileRemoveUnnamedFiles();
   void fileEmptyTrashInBackground();
-  void reset();
+  // Deletes the manifest and trashes the values; false when any of them stays.
+  bool reset();
   bool removeToFit(int64_t limit, bool bySize);
   void logError(const char* format, const char* fn, int line, int code);
 

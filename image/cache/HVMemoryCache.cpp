@@ -1,5 +1,7 @@
 #include "image/cache/HVMemoryCache.h"
 
+#include <algorithm>
+#include <cmath>
 #include <thread>
 
 #include "platform/dispatch/Clock.h"
@@ -79,6 +81,13 @@ std::unique_ptr<_HVLinkedMap::Table> _HVLinkedMap::removeAll() {
 
 namespace {
 const char* const kQueueLabel = "com.orvane.cache.memory";
+
+// The background trim's period: at least 1 s (0, negative or NaN would spin), at most 1e9 s
+// (longer waits are never scheduled, which would end the trim for good).
+double trimPeriod(double interval) {
+  if (!(interval >= 1.0)) return 1.0;
+  return std::min(interval, 1e9);
+}
 }  // namespace
 
 HVMemoryCache::HVMemoryCache() : queue_(plat::dispatch_queue_create(kQueueLabel)) {}
@@ -320,6 +329,7 @@ void HVMemoryCache::trimToCost(uint64_t cost) {
 }
 
 void HVMemoryCache::trimToAge(double age) {
+  if (std::isnan(age)) return;
   double now = plat::Clock::nowSeconds();
   if (age <= 0) {
     removeAllObjects();
@@ -334,9 +344,8 @@ void HVMemoryCache::trimToAge(double age) {
 
 void HVMemoryCache::trimRecursively() {
   std::weak_ptr<HVMemoryCache> weak = std::static_pointer_cast<HVMemoryCache>(shared_from_this());
-  plat::dispatch_after(autoTrimInterval(),
-                       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW),
-                       [weak] {
+  plat::dispatch_after(trimPeriod(autoTrimInterval()),
+                       plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_LOW), [weak] {
                          auto self = weak.lock();
                          if (!self) return;
                          self->trimInBackground();

@@ -93,6 +93,8 @@ class HVMemoryCache : public plat::Object {
   void setCostLimit(uint64_t v) { costLimit_.store(v); }
   double ageLimit() const { return ageLimit_.load(); }
   void setAgeLimit(double v) { ageLimit_.store(v); }
+  // Seconds between background trims, read before each round. An interval below 1 s, or NaN,
+  // trims every second (a period of 0 would spin); one above 1e9 s waits 1e9 s.
   double autoTrimInterval() const { return autoTrimInterval_.load(); }
   void setAutoTrimInterval(double v) { autoTrimInterval_.store(v); }
 
@@ -121,7 +123,8 @@ class HVMemoryCache : public plat::Object {
   void removeObjectForKey(const std::string& key);
   void removeAllObjects();
 
-  // Trims on the caller's thread. 0 empties the cache (any age at or below 0 too).
+  // Trims on the caller's thread. 0 empties the cache (any age at or below 0 too); an age of
+  // NaN trims nothing.
   void trimToCount(uint64_t count);
   void trimToCost(uint64_t cost);
   void trimToAge(double age);

@@ -12,6 +12,10 @@
 //   kv_crash_helper renamefail <folder>
 //     Stores values, then makes every rename(2) fail and checks that file stores answer NO and
 //     leave the old value and its extended data readable. Exits 0 when all was as expected.
+//   kv_crash_helper readonly <folder>
+//     Stores values, then makes every removal and rename under the folder fail as on a
+//     read-only file system (root ignores permissions) and checks that removing everything
+//     answers NO and keeps what it could not remove readable. Exits 0 when all was as expected.
 //   kv_crash_helper fsize <folder>
 //     Stores values, then lowers RLIMIT_FSIZE to 64 KiB and checks that stores growing a file
 //     past it answer NO. Exits 0 when every answer was as expected.
@@ -24,8 +28,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <random>
 #include <string>
 
@@ -36,11 +41,22 @@ namespace {
 
 enum class RenameMode { normal, slow, fail };
 std::atomic<RenameMode> renameMode{RenameMode::normal};
+// While set, removals and renames of paths under it fail with EROFS.
+std::string readOnlyFolder;
+std::atomic<bool> readOnly{false};
+
+bool refusedAsReadOnly(const char* path) {
+  if (!readOnly.load() || !path) return false;
+  if (std::string(path).rfind(readOnlyFolder, 0) != 0) return false;
+  errno = EROFS;
+  return true;
+}
 
 }  // namespace
 
 // Every rename of the process (the storage's, the standard library's) passes here.
 extern "C" int rename(const char* from, const char* to) __THROW {
+  if (refusedAsReadOnly(from)) return -1;
   switch (renameMode.load()) {
     case RenameMode::fail:
       errno = EIO;
@@ -55,6 +71,24 @@ extern "C" int rename(const char* from, const char* to) __THROW {
       break;
   }
   return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+extern "C" int unlink(const char* path) __THROW {
+  if (refusedAsReadOnly(path)) return -1;
+  return ::unlinkat(AT_FDCWD, path, 0);
+}
+
+extern "C" int rmdir(const char* path) __THROW {
+  if (refusedAsReadOnly(path)) return -1;
+  return ::unlinkat(AT_FDCWD, path, AT_REMOVEDIR);
+}
+
+// The standard library's file removal calls remove(3), which does not go through unlink(2).
+extern "C" int remove(const char* path) __THROW {
+  if (refusedAsReadOnly(path)) return -1;
+  if (::unlinkat(AT_FDCWD, path, 0) == 0) return 0;
+  if (errno != EISDIR && errno != EPERM) return -1;
+  return ::unlinkat(AT_FDCWD, path, AT_REMOVEDIR);
 }
 
 namespace {
@@ -97,7 +131,8 @@ int run(const std::string& folder, uint64_t round, int fd) {
         uint64_t variant = rng() % 3;
         if (!slow) file += "-" + std::to_string(variant);
       }
-      writeLine(fd, std::string("B S ") + key + " " + std::to_string(gen) + " " + std::to_string(size));
+      writeLine(fd,
+                std::string("B S ") + key + " " + std::to_string(gen) + " " + std::to_string(size));
       bool ok = kv->saveItemWithKeyValueFilenameExtendedData(
           key, crash_script::value(key, gen, size), file, crash_script::extended(key, gen));
       writeLine(fd, std::string("E ") + (ok ? "1" : "0"));
@@ -114,16 +149,21 @@ int run(const std::string& folder, uint64_t round, int fd) {
   }
 }
 
+// A check that prints what went wrong and counts it.
+std::function<void(bool, const char*)> expecter(int* bad) {
+  return [bad](bool ok, const char* what) {
+    if (!ok) {
+      std::fprintf(stderr, "%s\n", what);
+      (*bad)++;
+    }
+  };
+}
+
 int renameFails(const std::string& folder) {
   auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
   if (!kv) return 2;
   int bad = 0;
-  auto expect = [&bad](bool ok, const char* what) {
-    if (!ok) {
-      std::fprintf(stderr, "%s\n", what);
-      bad++;
-    }
-  };
+  auto expect = expecter(&bad);
   auto holds = [&kv](const std::string& key, uint64_t gen, size_t size) {
     auto item = kv->getItemForKey(key);
     return item && item->value == crash_script::value(key, gen, size) &&
@@ -134,9 +174,10 @@ int renameFails(const std::string& folder) {
                                                         file, crash_script::extended(key, gen));
   };
   expect(store("file", 1, 30000, "f"), "first file store");
-  expect(kv->saveItemWithKeyValueFilenameExtendedData("inline", crash_script::value("inline", 1, 50),
-                                                      "", crash_script::extended("inline", 1)),
-         "first inline store");
+  expect(
+      kv->saveItemWithKeyValueFilenameExtendedData("inline", crash_script::value("inline", 1, 50),
+                                                   "", crash_script::extended("inline", 1)),
+      "first inline store");
   renameMode = RenameMode::fail;
   expect(!store("file", 2, 40000, "f"), "store under the same file name answered YES");
   expect(holds("file", 1, 30000), "the same-name store lost the old value");
@@ -153,6 +194,27 @@ int renameFails(const std::string& folder) {
   return bad;
 }
 
+int readOnlyFolderRemoval(const std::string& folder) {
+  auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
+  if (!kv) return 2;
+  int bad = 0;
+  auto expect = expecter(&bad);
+  expect(kv->saveItemWithKeyValueFilenameExtendedData("file", crash_script::value("file", 1, 30000),
+                                                      "f", plat::Data()),
+         "file store");
+  expect(kv->saveItemWithKeyValue("inline", crash_script::value("inline", 1, 50)), "inline store");
+  readOnlyFolder = folder;
+  readOnly = true;
+  expect(!kv->removeAllItems(), "removing everything from a read-only folder answered YES");
+  expect(kv->getItemsCount() == 2, "the kept values are no longer counted");
+  expect(kv->getItemValueForKey("file") == crash_script::value("file", 1, 30000),
+         "the kept file value is unreadable");
+  readOnly = false;
+  expect(kv->removeAllItems(), "removing everything once the folder is writable");
+  expect(kv->getItemsCount() == 0, "count after removing everything");
+  return bad;
+}
+
 int fsize(const std::string& folder) {
   auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
   if (!kv) return 2;
@@ -165,17 +227,17 @@ int fsize(const std::string& folder) {
   };
   expect(kv->saveItemWithKeyValue("small", crash_script::value("small", 1, 100)), true,
          "inline store");
-  expect(kv->saveItemWithKeyValueFilenameExtendedData(
-             "big", crash_script::value("big", 1, 40000), "big", plat::Data()),
+  expect(kv->saveItemWithKeyValueFilenameExtendedData("big", crash_script::value("big", 1, 40000),
+                                                      "big", plat::Data()),
          true, "file store");
   ::signal(SIGXFSZ, SIG_IGN);
   struct rlimit limit = {64 * 1024, 64 * 1024};
   if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
-  expect(kv->saveItemWithKeyValueFilenameExtendedData(
-             "big", crash_script::value("big", 2, 100000), "big", plat::Data()),
+  expect(kv->saveItemWithKeyValueFilenameExtendedData("big", crash_script::value("big", 2, 100000),
+                                                      "big", plat::Data()),
          false, "file overwrite past the limit");
-  expect(kv->saveItemWithKeyValueFilenameExtendedData(
-             "big", crash_script::value("big", 3, 100000), "other", plat::Data()),
+  expect(kv->saveItemWithKeyValueFilenameExtendedData("big", crash_script::value("big", 3, 100000),
+                                                      "other", plat::Data()),
          false, "file store under a new name past the limit");
   expect(kv->saveItemWithKeyValue("small", crash_script::value("small", 2, 300000)), false,
          "inline store past the limit");
@@ -191,8 +253,9 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::string(argv[1]) == "renamefail") return renameFails(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "fsize") return fsize(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "readonly") return readOnlyFolderRemoval(argv[2]);
   std::fprintf(stderr,
                "usage: kv_crash_helper run <folder> <round> <fd> [slow-rename] | "
-               "renamefail <folder> | fsize <folder>\n");
+               "renamefail <folder> | readonly <folder> | fsize <folder>\n");
   return 2;
 }

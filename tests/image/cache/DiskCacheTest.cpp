@@ -2,15 +2,19 @@
 // data, the four trims, termination and the asynchronous variants.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <set>
 #include <thread>
 
 #include "image/cache/HVDiskCache.h"
+#include "image/cache/HVMemoryCache.h"
 #include "platform/foundation/FileSystemFreeSize.h"
 #include "platform/foundation/NSData.h"
+#include "platform/foundation/NSException.h"
 #include "platform/uikit/UIApplication.h"
 #include "testing/loop/Pump.h"
 
@@ -207,6 +211,97 @@ TEST_F(DiskCacheTest, AsynchronousVariantsAndTermination) {
   cache->setObjectForKey(Value("w"), "k2");
   EXPECT_EQ(cache->totalCount(), 0);
   EXPECT_FALSE(cache->containsObjectForKey("k"));
+}
+
+TEST_F(DiskCacheTest, PlainInitRaisesAndCustomBlocksReadBack) {
+  try {
+    HVDiskCache::init();
+    ADD_FAILURE() << "init returned";
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.name(), "HVDiskCache init error");
+    EXPECT_EQ(e.reason(),
+              "HVDiskCache must be initialized with a path. Use 'initWithPath:' or "
+              "'initWithPath:inlineThreshold:' instead.");
+  }
+  try {
+    HVKVStorage::init();
+    ADD_FAILURE() << "init returned";
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.name(), "HVKVStorage init error");
+    EXPECT_EQ(e.reason(), "Please use the designated initializer and pass the 'path' and 'type'.");
+  }
+
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  EXPECT_FALSE(cache->customArchiveBlock());
+  cache->setCustomFileNameBlock([](const std::string& key) { return "file-" + key; });
+  storeRawBytes(*cache);
+  ASSERT_TRUE(cache->customFileNameBlock() && cache->customUnarchiveBlock());
+  EXPECT_EQ(cache->customFileNameBlock()("k"), "file-k");
+  EXPECT_EQ(cache->customArchiveBlock()(bytes(3)), *bytes(3).data());
+}
+
+// Periods of 0, below 0 or NaN would reschedule the trim at once, forever; ages of NaN must
+// neither empty the cache nor reach an integer conversion.
+TEST_F(DiskCacheTest, DegenerateTrimSettingsNeitherSpinNorTrimWrongly) {
+  testing_loop::VirtualClockScope clock;
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  auto memory = HVMemoryCache::create();
+  for (int i = 0; i < 4; i++) {
+    cache->setObjectForKey(Value(i), "k" + std::to_string(i));
+    memory->setObjectForKey(Value(i), "k" + std::to_string(i));
+  }
+  cache->trimToAge(std::nan(""));
+  memory->trimToAge(std::nan(""));
+  EXPECT_EQ(cache->totalCount(), 4);
+  EXPECT_EQ(memory->totalCount(), 4u);
+
+  cache->setAgeLimit(std::nan(""));
+  for (double interval : {0.0, -3.0, std::nan("")}) {
+    cache->setAutoTrimInterval(interval);
+    memory->setAutoTrimInterval(interval);
+    testing_loop::advance(60);
+    ASSERT_TRUE(testing_loop::runUntilIdle()) << "interval " << interval;
+  }
+  EXPECT_EQ(cache->totalCount(), 4);
+  // Such periods still trim, once a second.
+  cache->setCountLimit(3);
+  memory->setCountLimit(1);
+  testing_loop::advance(1);
+  ASSERT_TRUE(testing_loop::runUntil(
+      [&] { return cache->totalCount() == 3 && memory->totalCount() == 1; }));
+}
+
+TEST_F(DiskCacheTest, EverySpellingOfAFolderFindsOneCache) {
+  auto a = HVDiskCache::initWithPath((dir_ / "c").string());
+  ASSERT_TRUE(a);
+  EXPECT_EQ(HVDiskCache::initWithPath((dir_ / "c").string() + "/"), a);
+  EXPECT_EQ(HVDiskCache::initWithPath((dir_ / "." / "x" / ".." / "c").string()), a);
+  fs::create_directory_symlink(dir_ / "c", dir_ / "link");
+  EXPECT_EQ(HVDiskCache::initWithPath((dir_ / "link").string()), a);
+  EXPECT_EQ(a->path(), (dir_ / "c").string());
+}
+
+TEST_F(DiskCacheTest, LimitsAboveThirtyTwoBitsApply) {
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  storeRawBytes(*cache);
+  cache->setObjectForKey(bytes(10), "a");
+  cache->setObjectForKey(bytes(10), "b");
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "update manifest set size = 2000000000;", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+  }
+  cache->trimToCost(UINT64_MAX);
+  cache->trimToCost(uint64_t(1) << 63);
+  EXPECT_EQ(cache->totalCount(), 2);
+  cache->trimToCost(3000000000u);
+  EXPECT_EQ(cache->totalCount(), 1);
+  EXPECT_EQ(cache->totalCost(), 2000000000);
 }
 
 }  // namespace

@@ -11,10 +11,12 @@
 #include "image/HVImageCoder.h"
 #include "image/cache/HVImageCache.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSException.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/UIScreen.h"
+#include "testing/loop/Pump.h"
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
-#include "testing/loop/Pump.h"
 
 using namespace plat;
 using namespace fixtures;
@@ -124,14 +126,15 @@ TEST_F(ImageCacheTest, BackgroundDecodeAndFirstFrameOnly) {
   ASSERT_TRUE(first);
   EXPECT_FALSE(std::dynamic_pointer_cast<HVImage>(first));
   cache->setAllowAnimatedImage(true);
-  auto animated = std::dynamic_pointer_cast<HVImage>(
-      cache->getImageForKeyWithType("anim", HVCacheTierDisk));
+  auto animated =
+      std::dynamic_pointer_cast<HVImage>(cache->getImageForKeyWithType("anim", HVCacheTierDisk));
   ASSERT_TRUE(animated);
   EXPECT_EQ(animated->animatedImageFrameCount(), 2u);
 
   // Data alone: memory gets the decoded image in the background.
   cache->setImageImageDataForKeyWithType(nullptr, gif, "data", HVCacheTierMemory);
-  ASSERT_TRUE(testing_loop::runUntil([&] { return cache->memoryCache()->containsObjectForKey("data"); }));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return cache->memoryCache()->containsObjectForKey("data"); }));
   EXPECT_FALSE(cache->diskCache()->containsObjectForKey("data"));
 }
 
@@ -177,7 +180,8 @@ TEST_F(ImageCacheTest, GeneralCacheBlockForms) {
     EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
     record("disk read");
   });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return cache->memoryCache()->containsObjectForKey("k"); }));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return cache->memoryCache()->containsObjectForKey("k"); }));
   cache->objectForKeyWithBlock("k", [&](const std::string&, const Value& v) {
     EXPECT_EQ(v, Value("v"));
     record("memory read");
@@ -228,6 +232,59 @@ TEST_F(ImageCacheTest, GeneralCacheBlockForms) {
   cache->removeAllObjectsWithBlock([&] { done++; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return done == 3; }));
   EXPECT_FALSE(cache->containsObjectForKey("c"));
+}
+
+TEST_F(ImageCacheTest, PlainInitsRefuseAndNamesAreKept) {
+  try {
+    HVImageCache::init();
+    ADD_FAILURE() << "init returned";
+  } catch (const NSException& e) {
+    EXPECT_EQ(e.name(), "HVImageCache init error");
+    EXPECT_EQ(e.reason(),
+              "HVImageCache must be initialized with a path. Use 'initWithPath:' instead.");
+  }
+  std::vector<std::string> logs;
+  setNSLogCaptureForTesting([&](const std::string& line) { logs.push_back(line); });
+  EXPECT_FALSE(HVCache::init());
+  setNSLogCaptureForTesting(nullptr);
+  EXPECT_EQ(logs, std::vector<std::string>{
+                      "Use \"initWithName\" or \"initWithPath\" to create HVCache instance."});
+
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  EXPECT_EQ(cache->name(), "");
+  cache->setName("avatars");
+  EXPECT_EQ(cache->name(), "avatars");
+}
+
+// The decode into memory runs in the background; a removal or a newer store of the same key
+// made meanwhile must win.
+TEST_F(ImageCacheTest, BackgroundDecodeNeverOvertakesALaterChange) {
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  auto older = UIImage::imageWithCGImage(solid(64, 64, 0xff0000ff), 1);
+  auto newer = HV_imageByDecoded(UIImage::imageWithCGImage(solid(2, 2, 0xff00ff00), 1));
+  for (int round = 0; round < 50; round++) {
+    std::string key = "k" + std::to_string(round);
+    cache->setImageImageDataForKeyWithType(older, Data(), key, HVCacheTierMemory);
+    cache->removeImageForKey(key);
+    cache->setImageImageDataForKeyWithType(older, Data(), key + "n", HVCacheTierMemory);
+    cache->setImageImageDataForKeyWithType(newer, Data(), key + "n", HVCacheTierMemory);
+  }
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  for (int round = 0; round < 50; round++) {
+    std::string key = "k" + std::to_string(round);
+    EXPECT_FALSE(cache->memoryCache()->containsObjectForKey(key)) << key;
+    EXPECT_TRUE(cache->memoryCache()->objectForKey(key + "n").isIdenticalTo(Value(newer))) << key;
+  }
+}
+
+TEST_F(ImageCacheTest, GeneralCacheNamesAreOneFolderUnderCaches) {
+  for (std::string name : {dir_.string(), std::string(".."), std::string("."), std::string("a/b"),
+                           std::string("x\0y", 3), std::string()}) {
+    EXPECT_FALSE(HVCache::cacheWithName(name)) << name;
+  }
+  EXPECT_FALSE(fs::exists(dir_));
 }
 
 }  // namespace

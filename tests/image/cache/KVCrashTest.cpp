@@ -24,10 +24,10 @@
 #include <sstream>
 
 #include "image/cache/HVKVStorage.h"
-#include "tests/image/cache/StorageFolderTest.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/cache/CrashScript.h"
 #include "testing/loop/Pump.h"
+#include "tests/image/cache/StorageFolderTest.h"
 
 using namespace plat;
 namespace fs = std::filesystem;
@@ -90,10 +90,10 @@ class KVCrashTest : public StorageFolderTest {
     ASSERT_EQ(sqlite3_step(stmt), SQLITE_ROW);
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0)), "ok");
     sqlite3_finalize(stmt);
-    ASSERT_EQ(sqlite3_prepare_v2(db,
-                                 "select key, filename, size, length(inline_data) from manifest;",
-                                 -1, &stmt, nullptr),
-              SQLITE_OK)
+    ASSERT_EQ(
+        sqlite3_prepare_v2(db, "select key, filename, size, length(inline_data) from manifest;", -1,
+                           &stmt, nullptr),
+        SQLITE_OK)
         << sqlite3_errmsg(db);
     while (sqlite3_step(stmt) == SQLITE_ROW) {
       std::string key = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
@@ -113,145 +113,156 @@ class KVCrashTest : public StorageFolderTest {
 
   // Runs `rounds` helper runs on one folder, killing each, and checks the folder after each.
   void killRounds(int rounds, bool slowRename, uint32_t seed, KillStats* stats) {
-  std::mt19937 rng(seed);
-  Model model;
-  for (int i = 0; i < crash_script::kKeyCount; i++) model[crash_script::keyName(i)] = std::nullopt;
-  int& callsAcknowledged = stats->callsAcknowledged;
-  int& roundsWithCallInFlight = stats->roundsWithCallInFlight;
+    std::mt19937 rng(seed);
+    Model model;
+    for (int i = 0; i < crash_script::kKeyCount; i++)
+      model[crash_script::keyName(i)] = std::nullopt;
+    int& callsAcknowledged = stats->callsAcknowledged;
+    int& roundsWithCallInFlight = stats->roundsWithCallInFlight;
 
-  for (int round = 1; round <= rounds; round++) {
-    SCOPED_TRACE(std::string("round ") + std::to_string(round));
-    int fds[2];
-    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    std::vector<std::string> args = {helper_, "run", dir_.string(), std::to_string(round),
-                                     std::to_string(fds[1])};
-    if (slowRename) args.push_back("slow-rename");
-    pid_t pid = spawn(args, fds[1]);
-    ASSERT_GT(pid, 0);
-    ::close(fds[1]);
+    for (int round = 1; round <= rounds; round++) {
+      SCOPED_TRACE(std::string("round ") + std::to_string(round));
+      int fds[2];
+      ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+      std::vector<std::string> args = {helper_, "run", dir_.string(), std::to_string(round),
+                                       std::to_string(fds[1])};
+      if (slowRename) args.push_back("slow-rename");
+      pid_t pid = spawn(args, fds[1]);
+      ASSERT_GT(pid, 0);
+      ::close(fds[1]);
 
-    // Collect acknowledgements until the kill time, counted from the moment the storage is
-    // open (every eighth round from the start, to also kill during opening).
-    std::string received;
-    auto start = std::chrono::steady_clock::now();
-    bool timingFromReady = round % 8 != 0;
-    auto killAt = start + std::chrono::milliseconds(5 + rng() % 196);
-    bool ready = false, eof = false;
-    while (!eof) {
-      auto now = std::chrono::steady_clock::now();
-      if ((ready || !timingFromReady) && now >= killAt) break;
-      if (!ready && now - start > std::chrono::seconds(20)) break;  // helper hung: fail below
-      // Read only what is there: a blocking read would hold the kill until the next line, so
-      // every kill would land right after one.
-      pollfd p{fds[0], POLLIN, 0};
-      if (::poll(&p, 1, 2) <= 0) continue;
-      char buf[4096];
-      ssize_t n = ::read(fds[0], buf, sizeof buf);
-      if (n == 0) eof = true;
-      if (n > 0) received.append(buf, static_cast<size_t>(n));
-      if (!ready && received.rfind("R\n", 0) == 0) {
-        ready = true;
-        if (timingFromReady) killAt = std::chrono::steady_clock::now() + (killAt - start);
-      }
-    }
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    for (char buf[4096];;) {
-      ssize_t n = ::read(fds[0], buf, sizeof buf);
-      if (n <= 0) break;
-      received.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fds[0]);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "helper ended by itself, status " << status << ": "
-                                     << received.substr(0, 200);
-    if (timingFromReady) {
-      ASSERT_TRUE(ready) << "the helper never opened the storage";
-    }
-
-    // Replay the complete lines; a call begun and not acknowledged is in flight.
-    std::istringstream lines(received.substr(0, received.rfind('\n') + 1));
-    std::string line, begun;
-    while (std::getline(lines, line)) {
-      if (line.rfind("B ", 0) == 0) {
-        begun = line.substr(2);
-        continue;
-      }
-      if (line.rfind("E ", 0) != 0) continue;
-      std::istringstream call(begun), end(line.substr(2));
-      std::string kind, key, ok;
-      call >> kind >> key;
-      end >> ok;
-      callsAcknowledged++;
-      if (kind == "S" && ok == "1") {
-        Stored s{};
-        call >> s.gen >> s.size;
-        model[key] = s;
-      } else if (kind == "R" && ok == "1") {
-        model[key] = std::nullopt;
-      } else if (kind == "T") {
-        std::string present;
-        end >> present;
-        std::set<std::string> keep;
-        std::istringstream list(present);
-        for (std::string k; std::getline(list, k, ',');) keep.insert(k);
-        for (auto& [k, v] : model) {
-          if (!keep.count(k)) v = std::nullopt;
+      // Collect acknowledgements until the kill time, counted from the moment the storage is
+      // open (every eighth round from the start, to also kill during opening).
+      std::string received;
+      auto start = std::chrono::steady_clock::now();
+      bool timingFromReady = round % 8 != 0;
+      auto killAt = start + std::chrono::milliseconds(5 + rng() % 196);
+      bool ready = false, eof = false;
+      while (!eof) {
+        auto now = std::chrono::steady_clock::now();
+        if ((ready || !timingFromReady) && now >= killAt) break;
+        if (!ready && now - start > std::chrono::seconds(20)) break;  // helper hung: fail below
+        // Read only what is there: a blocking read would hold the kill until the next line, so
+        // every kill would land right after one.
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, 2) <= 0) continue;
+        char buf[4096];
+        ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n == 0) eof = true;
+        if (n > 0) received.append(buf, static_cast<size_t>(n));
+        if (!ready && received.rfind("R\n", 0) == 0) {
+          ready = true;
+          if (timingFromReady) killAt = std::chrono::steady_clock::now() + (killAt - start);
         }
       }
-      begun.clear();
-    }
-
-    // Opening completes the renames of stores killed after their row committed.
-    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-    ASSERT_TRUE(kv);
-    checkManifest();
-    if (HasFatalFailure()) return;
-    // The call in flight: each key it may touch shows its old value or its new one, whole.
-    std::map<std::string, std::vector<std::optional<Stored>>> allowed;
-    for (auto& [k, v] : model) allowed[k] = {v};
-    if (!begun.empty()) {
-      roundsWithCallInFlight++;
-      std::istringstream call(begun);
-      std::string kind, key;
-      call >> kind >> key;
-      if (kind == "S") {
-        Stored s{};
-        call >> s.gen >> s.size;
-        allowed[key].push_back(s);
-      } else if (kind == "R") {
-        allowed[key].push_back(std::nullopt);
-      } else {
-        for (auto& [k, v] : allowed) v.push_back(std::nullopt);
+      ::kill(pid, SIGKILL);
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      for (char buf[4096];;) {
+        ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        received.append(buf, static_cast<size_t>(n));
       }
-    }
-    int64_t count = 0, size = 0;
-    for (auto& [key, options] : allowed) {
-      auto item = kv->getItemForKey(key);
-      std::optional<Data> value;
-      if (item) value = item->value;
-      bool matched = false;
-      for (auto& option : options) {
-        if (!option ? !item
-                    : item && item->value == crash_script::value(key, option->gen, option->size) &&
-                          item->extendedData == crash_script::extended(key, option->gen)) {
-          model[key] = option;
-          matched = true;
-          break;
+      ::close(fds[0]);
+      ASSERT_TRUE(WIFSIGNALED(status))
+          << "helper ended by itself, status " << status << ": " << received.substr(0, 200);
+      if (timingFromReady) {
+        ASSERT_TRUE(ready) << "the helper never opened the storage";
+      }
+
+      // Replay the complete lines; a call begun and not acknowledged is in flight.
+      std::istringstream lines(received.substr(0, received.rfind('\n') + 1));
+      std::string line, begun;
+      while (std::getline(lines, line)) {
+        if (line.rfind("B ", 0) == 0) {
+          begun = line.substr(2);
+          continue;
+        }
+        if (line.rfind("E ", 0) != 0) continue;
+        std::istringstream call(begun), end(line.substr(2));
+        std::string kind, key, ok;
+        call >> kind >> key;
+        end >> ok;
+        callsAcknowledged++;
+        if (kind == "S" && ok == "1") {
+          Stored s{};
+          call >> s.gen >> s.size;
+          model[key] = s;
+        } else if (kind == "R" && ok == "1") {
+          model[key] = std::nullopt;
+        } else if (kind == "T") {
+          std::string present;
+          end >> present;
+          std::set<std::string> keep;
+          std::istringstream list(present);
+          for (std::string k; std::getline(list, k, ',');) keep.insert(k);
+          for (auto& [k, v] : model) {
+            if (!keep.count(k)) v = std::nullopt;
+          }
+        }
+        begun.clear();
+      }
+
+      // Opening completes the renames of stores killed after their row committed.
+      auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      ASSERT_TRUE(kv);
+      checkManifest();
+      if (HasFatalFailure()) return;
+      // The call in flight: each key it may touch shows its old value or its new one, whole.
+      std::map<std::string, std::vector<std::optional<Stored>>> allowed;
+      for (auto& [k, v] : model) allowed[k] = {v};
+      if (!begun.empty()) {
+        roundsWithCallInFlight++;
+        std::istringstream call(begun);
+        std::string kind, key;
+        call >> kind >> key;
+        if (kind == "S") {
+          Stored s{};
+          call >> s.gen >> s.size;
+          allowed[key].push_back(s);
+        } else if (kind == "R") {
+          allowed[key].push_back(std::nullopt);
+        } else {
+          for (auto& [k, v] : allowed) v.push_back(std::nullopt);
         }
       }
-      ASSERT_TRUE(matched) << key << ": expected generation "
-                           << (options[0] ? std::to_string(options[0]->gen) : "absent")
-                           << ", read " << (value ? std::to_string(value->length()) + " bytes"
-                                                  : "nothing");
-      if (value) {
-        count++;
-        size += static_cast<int64_t>(value->length());
+      int64_t count = 0, size = 0;
+      for (auto& [key, options] : allowed) {
+        auto item = kv->getItemForKey(key);
+        std::optional<Data> value;
+        if (item) value = item->value;
+        bool matched = false;
+        for (auto& option : options) {
+          if (!option
+                  ? !item
+                  : item && item->value == crash_script::value(key, option->gen, option->size) &&
+                        item->extendedData == crash_script::extended(key, option->gen)) {
+            model[key] = option;
+            matched = true;
+            break;
+          }
+        }
+        ASSERT_TRUE(matched) << key << ": expected generation "
+                             << (options[0] ? std::to_string(options[0]->gen) : "absent")
+                             << ", read "
+                             << (value ? std::to_string(value->length()) + " bytes" : "nothing");
+        if (value) {
+          count++;
+          size += static_cast<int64_t>(value->length());
+        }
       }
+      EXPECT_EQ(kv->getItemsCount(), count);
+      EXPECT_EQ(kv->getItemsSize(), size);
     }
-    EXPECT_EQ(kv->getItemsCount(), count);
-    EXPECT_EQ(kv->getItemsSize(), size);
   }
+
+  // Runs the helper in `mode` on the folder to its end: its exit status (0 when every answer
+  // was as expected), -1 when it did not exit normally.
+  int runHelper(const char* mode) {
+    pid_t pid = spawn({helper_, mode, dir_.string()}, -1);
+    int status = 0;
+    if (pid <= 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
   }
 
   std::string helper_;
@@ -291,12 +302,7 @@ TEST_F(KVCrashTest, KilledWhileRenamingAValueFileShowsTheOldOrTheNewValue) {
 }
 
 TEST_F(KVCrashTest, FailedRenamesAnswerNoAndKeepTheOldValue) {
-  int status = 0;
-  pid_t pid = spawn({helper_, "renamefail", dir_.string()}, -1);
-  ASSERT_GT(pid, 0);
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers while rename fails";
+  EXPECT_EQ(runHelper("renamefail"), 0) << "unexpected answers while rename fails";
 
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
   ASSERT_TRUE(kv);
@@ -312,12 +318,7 @@ TEST_F(KVCrashTest, FailedRenamesAnswerNoAndKeepTheOldValue) {
 }
 
 TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {
-  int status = 0;
-  pid_t pid = spawn({helper_, "fsize", dir_.string()}, -1);
-  ASSERT_GT(pid, 0);
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "unexpected answers under the file-size limit";
+  EXPECT_EQ(runHelper("fsize"), 0) << "unexpected answers under the file-size limit";
 
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
   ASSERT_TRUE(kv);
@@ -327,6 +328,10 @@ TEST_F(KVCrashTest, StoresPastTheFileSizeLimitAnswerNoAndKeepTheOldValue) {
   size_t files = 0;
   for (auto& e : fs::directory_iterator(dir_ / "data")) files += e.is_regular_file();
   EXPECT_EQ(files, 1u);
+}
+
+TEST_F(KVCrashTest, RemovingEverythingFromAReadOnlyFolderAnswersNo) {
+  EXPECT_EQ(runHelper("readonly"), 0) << "unexpected answers on a read-only folder";
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <filesystem>
 
 #include "image/cache/HVKVStorage.h"
-#include "tests/image/cache/StorageFolderTest.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/loop/Pump.h"
 #include "testing/sqlite/FailingVFS.h"
+#include "tests/image/cache/StorageFolderTest.h"
 
 using namespace plat;
 namespace fs = std::filesystem;
@@ -94,8 +94,10 @@ TEST_F(KVStorageFailureTest, FailedWritesAnswerNoAndKeepTheOldValue) {
       EXPECT_FALSE(kv->saveItemWithKeyValue("in", bytes(100, 3)));
     }
     // Same file name, another file name, and inline over a file-stored key.
-    EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(60000, 4), "f", Data()));
-    EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(60000, 5), "g", Data()));
+    EXPECT_FALSE(
+        kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(60000, 4), "f", Data()));
+    EXPECT_FALSE(
+        kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(60000, 5), "g", Data()));
     if (inlineOK) {
       EXPECT_FALSE(kv->saveItemWithKeyValue("file", bytes(10, 6)));
     }
@@ -110,7 +112,6 @@ TEST_F(KVStorageFailureTest, FailedWritesAnswerNoAndKeepTheOldValue) {
 
     if (inlineOK) {
       EXPECT_EQ(kv->getItemForKey("in")->value, bytes(100, 1));
-
     }
     EXPECT_EQ(kv->getItemForKey("file")->value, bytes(50000, 2));
     EXPECT_FALSE(fs::exists(dir_ / "data" / "g"));
@@ -121,6 +122,23 @@ TEST_F(KVStorageFailureTest, FailedWritesAnswerNoAndKeepTheOldValue) {
     EXPECT_EQ(kv->getItemForKey("file")->value, bytes(60000, 7));
     EXPECT_FALSE(fs::exists(dir_ / "data" / "f"));
   }
+}
+
+// A full disk while the manifest is made again must not leave a connection without its table
+// that every later call trips over once space is back.
+TEST_F(KVStorageFailureTest, FullDiskWhileRemovingEverythingRecoversWhenSpaceIsBack) {
+  testing_loop::VirtualClockScope clock;
+  testing_sqlite::FailingVFSScope vfs;
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  ASSERT_TRUE(kv->saveItemWithKeyValue("k", bytes(10, 1)));
+  vfs.setFailWrites(true);
+  EXPECT_FALSE(kv->removeAllItems());
+  vfs.setFailWrites(false);
+  clock.clock().advanceBy(2.1);
+  EXPECT_TRUE(kv->saveItemWithKeyValue("k", bytes(10, 2)));
+  EXPECT_EQ(kv->getItemValueForKey("k"), bytes(10, 2));
+  EXPECT_EQ(kv->getItemsCount(), 1);
 }
 
 }  // namespace

@@ -5,13 +5,16 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "image/cache/HVKVStorage.h"
-#include "tests/image/cache/StorageFolderTest.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/loop/Pump.h"
+#include "tests/image/cache/StorageFolderTest.h"
 
 using namespace plat;
 namespace fs = std::filesystem;
@@ -33,7 +36,8 @@ TEST_F(KVStorageTest, InlineAndFileRulesPerMode) {
   struct Case {
     HVStorageMode mode;
     bool inlineAllowed;
-  } cases[] = {{HVStorageModeFiles, false}, {HVStorageModeSQLite, true}, {HVStorageModeMixed, true}};
+  } cases[] = {
+      {HVStorageModeFiles, false}, {HVStorageModeSQLite, true}, {HVStorageModeMixed, true}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mode);
     fs::remove_all(dir_);
@@ -42,7 +46,8 @@ TEST_F(KVStorageTest, InlineAndFileRulesPerMode) {
     Data v = bytes(100, 1);
     EXPECT_EQ(kv->saveItemWithKeyValue("inline", v), c.inlineAllowed);
     // A file name always sends the value to a file, in every mode.
-    EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("file", v, "f1", Data::fromString("x")));
+    EXPECT_TRUE(
+        kv->saveItemWithKeyValueFilenameExtendedData("file", v, "f1", Data::fromString("x")));
     EXPECT_TRUE(fs::exists(dir_ / "data" / "f1"));
     auto item = kv->getItemForKey("file");
     ASSERT_TRUE(item);
@@ -87,8 +92,10 @@ TEST_F(KVStorageTest, MissingFilesAndTamperedRowsDropTheRowOnly) {
   EXPECT_EQ(kv->getItemsCount(), 1);
 
   // Hostile names are refused before anything is written.
-  for (const std::string& bad : std::vector<std::string>{".", "..", "../x", "a/b", std::string("n\0ul", 4), ".hvkv-tmp-1"}) {
-    EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(3, 3), bad, Data())) << bad;
+  for (const std::string& bad :
+       std::vector<std::string>{".", "..", "../x", "a/b", std::string("n\0ul", 4), ".hvkv-tmp-1"}) {
+    EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(3, 3), bad, Data()))
+        << bad;
   }
   // A row rewritten to point outside "data" is neither read nor deleted through.
   std::ofstream(dir_ / "outside") << "secret";
@@ -166,7 +173,8 @@ TEST_F(KVStorageTest, RemovalsByTimeSizeAndFitOldestFirst) {
   EXPECT_TRUE(fs::is_empty(dir_ / "data"));
 
   // Progress rounds of 32.
-  for (int i = 0; i < 70; i++) ASSERT_TRUE(kv->saveItemWithKeyValue(std::to_string(i), bytes(1, 1)));
+  for (int i = 0; i < 70; i++)
+    ASSERT_TRUE(kv->saveItemWithKeyValue(std::to_string(i), bytes(1, 1)));
   std::vector<int64_t> rounds;
   bool ended = false, error = true;
   kv->removeAllItemsWithProgressBlockEndBlock(
@@ -231,6 +239,89 @@ TEST_F(KVStorageTest, DamagedDatabaseIsResetOtherFailuresDeleteNothing) {
     ASSERT_TRUE(kv);
     EXPECT_EQ(kv->getItemValueForKey("k"), bytes(4, 4));
   }
+}
+
+TEST_F(KVStorageTest, ValueFilesOfAnotherLengthAreUnreadable) {
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  for (std::string key : {"a", "b", "c", "d"}) {
+    ASSERT_TRUE(
+        kv->saveItemWithKeyValueFilenameExtendedData(key, bytes(100, 1), "f" + key, Data()));
+  }
+  // A sparse file of 1 TiB must not be read into memory; a shorter one is not the value.
+  fs::resize_file(dir_ / "data" / "fa", uint64_t(1) << 40);
+  fs::resize_file(dir_ / "data" / "fb", uint64_t(1) << 40);
+  fs::resize_file(dir_ / "data" / "fc", 50);
+  EXPECT_FALSE(kv->getItemForKey("a"));
+  EXPECT_FALSE(kv->getItemValueForKey("b"));
+  auto items = kv->getItemForKeys({"c", "d"});
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0]->key, "d");
+  EXPECT_EQ(kv->getItemsCount(), 1);
+}
+
+TEST_F(KVStorageTest, FolderTroubleUnderALiveStorageIsRepaired) {
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  // "data" deleted: the next file store makes it again, and so does removing everything.
+  fs::remove_all(dir_ / "data");
+  EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(30, 1), "f", Data()));
+  EXPECT_EQ(kv->getItemValueForKey("k"), bytes(30, 1));
+  fs::remove_all(dir_ / "data");
+  EXPECT_TRUE(kv->removeAllItems());
+  EXPECT_TRUE(fs::is_directory(dir_ / "data"));
+  EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(30, 2), "f", Data()));
+
+  // "trash" deleted: removing everything still empties "data".
+  fs::remove_all(dir_ / "trash");
+  EXPECT_TRUE(kv->removeAllItems());
+  EXPECT_EQ(kv->getItemsCount(), 0);
+  EXPECT_TRUE(fs::is_empty(dir_ / "data"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return fs::is_empty(dir_ / "trash"); }));
+}
+
+TEST_F(KVStorageTest, FilesNoRowNamesGoWhenTheStorageOpens) {
+  {
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    ASSERT_TRUE(kv);
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("a", bytes(30, 1), "fa", Data()));
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("b", bytes(30, 1), "fb", Data()));
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("c", bytes(30, 1), "fc", Data()));
+  }
+  {
+    // SQLite mode removes and replaces rows only: the files of "a" and "b" lose their rows.
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeSQLite);
+    ASSERT_TRUE(kv);
+    EXPECT_TRUE(kv->removeItemForKey("a"));
+    EXPECT_TRUE(kv->saveItemWithKeyValue("b", bytes(10, 2)));
+  }
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeSQLite);
+  ASSERT_TRUE(kv);
+  std::set<std::string> files;
+  for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename().string());
+  EXPECT_EQ(files, std::set<std::string>{"fc"});
+  EXPECT_EQ(kv->getItemValueForKey("b"), bytes(10, 2));
+  ASSERT_TRUE(kv->getItemForKey("c"));
+  EXPECT_EQ(kv->getItemForKey("c")->value, bytes(30, 1));
+}
+
+// Two storages on one manifest (another process, another spelling of the folder) wait for
+// each other's locks instead of failing.
+TEST_F(KVStorageTest, TwoStoragesOnOneFolderLoseNoStore) {
+  auto one = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  auto two = HVKVStorage::initWithPathType(dir_.string() + "/", HVStorageModeMixed);
+  ASSERT_TRUE(one && two);
+  std::atomic<int> failed{0};
+  auto store = [&](HVKVStorage* kv, const std::string& prefix) {
+    for (int i = 0; i < 300; i++) {
+      if (!kv->saveItemWithKeyValue(prefix + std::to_string(i), bytes(64, uint8_t(i)))) failed++;
+    }
+  };
+  std::thread a(store, one.get(), "a"), b(store, two.get(), "b");
+  a.join();
+  b.join();
+  EXPECT_EQ(failed, 0);
+  EXPECT_EQ(one->getItemsCount(), 600);
 }
 
 }  // namespace

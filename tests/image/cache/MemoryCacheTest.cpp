@@ -193,13 +193,23 @@ TEST(MemoryCacheTest, FourThreadsWithTrimsKeepTheInvariants) {
       for (int i = 0; i < 20000; i++) {
         std::string key = std::to_string(rng() % 500);
         switch (rng() % 10) {
-          case 0: cache->removeObjectForKey(key); break;
-          case 1: cache->trimToCount(rng() % 400 + 1); break;
-          case 2: cache->trimToCost(rng() % 6000 + 1); break;
+          case 0:
+            cache->removeObjectForKey(key);
+            break;
+          case 1:
+            cache->trimToCount(rng() % 400 + 1);
+            break;
+          case 2:
+            cache->trimToCost(rng() % 6000 + 1);
+            break;
           case 3:
           case 4:
-          case 5: cache->setObjectForKeyWithCost(i, key, rng() % 50); break;
-          default: cache->objectForKey(key); break;
+          case 5:
+            cache->setObjectForKeyWithCost(i, key, rng() % 50);
+            break;
+          default:
+            cache->objectForKey(key);
+            break;
         }
       }
     });
