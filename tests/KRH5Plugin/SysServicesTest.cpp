@@ -28,7 +28,10 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/SCNetworkReachability.h"
+#include "platform/uikit/UIAlertView.h"
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIWindow.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
 #include "testing/uikit/Pixels.h"
@@ -83,6 +86,7 @@ struct PageEvents {
     SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
     UIAlertViewController::ResetForTesting();
+    UIAlertView::resetForTesting();
   }
   bool waitFor(const std::string& script) {
     return testing_loop::runUntil(
@@ -526,6 +530,7 @@ TEST_F(SysServicesTest, ThumbnailGeometryAndPixels) {
 TEST_F(SysServicesTest, AlertButtonsAndCancel) {
   PageEvents page;
   EXPECT_FALSE(UIAlertViewController::AddButton("early"));
+  EXPECT_FALSE(UIAlertViewController::Show());
   sys.CreateAlert("{\"message\":\"no title\"}");
   EXPECT_FALSE(UIAlertViewController::Pending());
   sys.CreateAlert("{\"title\":\"T\",\"message\":\"M\"}");
@@ -535,19 +540,53 @@ TEST_F(SysServicesTest, AlertButtonsAndCancel) {
   auto shown = UIAlertViewController::Pending();
   ASSERT_TRUE(shown && shown->alertView());
   EXPECT_EQ(shown->alertView()->title(), "T");
-  EXPECT_EQ(page.rootController->presentedViewController(), shown->alertView());
-  ASSERT_EQ(shown->alertView()->actions().size(), 3u);
-  shown->alertView()->tapActionAtIndex(2);
+  EXPECT_EQ(shown->alertView()->message(), "M");
+  EXPECT_TRUE(shown->alertView()->isVisible());
+  ASSERT_EQ(shown->alertView()->numberOfButtons(), 3);
+  EXPECT_TRUE(shown->alertView()->tapButtonAtIndex(2));
   EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 2);"));
-  EXPECT_FALSE(UIAlertViewController::Pending());
+  EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
 
   sys.CreateAlert("{\"title\":\"Again\",\"message\":\"\"}");
+  sys.AddAlertButton(std::string("ok"));
   sys.ShowAlert();
   ASSERT_TRUE(UIAlertViewController::Pending());
-  testing_loop::runUntilIdle();
-  UIAlertViewController::Pending()->alertViewCancel();
+  EXPECT_TRUE(UIAlertViewController::Pending()->alertView()->cancel());
   EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", -1);"));
-  EXPECT_FALSE(UIAlertViewController::Pending());
+  EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
+}
+
+// Another screen on top of the root (a picker, scanner, crop screen, web page or camera) does
+// not keep the alert from showing, and the alerts after it work as well.
+TEST_F(SysServicesTest, AlertsShowOverAnotherScreenAndOneWithoutButtonsCanBeClosed) {
+  PageEvents page;
+  auto window = make<UIWindow>(UIScreen::mainScreen().bounds());
+  window->setRootViewController(page.rootController);
+  window->makeKeyAndVisible();
+  page.rootController->presentViewControllerAnimatedCompletion(std::make_shared<UIViewController>(),
+                                                               false);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    page.scripts.clear();
+    sys.CreateAlert("{\"title\":\"T\",\"message\":\"M\"}");
+    sys.AddAlertButton(std::string("ok"));
+    EXPECT_TRUE(UIAlertViewController::Show());
+    auto alert = UIAlertViewController::Pending()->alertView();
+    ASSERT_TRUE(alert->isVisible());
+    EXPECT_EQ(UIWindow::allWindows().back(), alert->alertWindow());
+    EXPECT_TRUE(alert->tapButtonAtIndex(0));
+    EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 0);"));
+    EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
+  }
+  // No button given: the alert still has one that closes it.
+  sys.CreateAlert("{\"title\":\"Bare\",\"message\":\"M\"}");
+  sys.ShowAlert();
+  auto bare = UIAlertViewController::Pending()->alertView();
+  ASSERT_EQ(bare->numberOfButtons(), 1);
+  EXPECT_FALSE(bare->buttonTitleAtIndex(0).empty());
+  EXPECT_TRUE(bare->tapButtonAtIndex(0));
+  EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 0);"));
+  EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
 }
 
 TEST_F(SysServicesTest, CameraCaptureAndOpenUrl) {
