@@ -12,6 +12,7 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
 #include "KRH5Plugin/NetworkInfo.h"
+#include "KRH5Plugin/PhotographHandler.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "KRH5Plugin/UIAlertViewController.h"
 #include "KRH5Plugin/Utils.h"
@@ -636,6 +637,35 @@ TEST_F(SysServicesTest, CameraCaptureAndOpenUrl) {
   EXPECT_TRUE(
       page.waitFor("LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"not a "
                    "url\\\",\\\"result\\\":false}\"));"));
+}
+
+// The camera that cannot come up (no root controller, or the root shows another screen) is
+// reported once as a failure, and its handler is let go.
+TEST_F(SysServicesTest, ACameraThatCannotBeShownIsReportedAndLetGo) {
+  PageEvents page;
+  const std::string failed =
+      "LM_IOS.CallFunc(\"onPhotograph\", "
+      "\"{\\\"result\\\":false,\\\"msg\\\":\\\"show camera fail\\\"}\");";
+  auto other = std::make_shared<UIViewController>();
+  page.rootController->presentViewControllerAnimatedCompletion(other, false);
+  std::weak_ptr<PhotographHandler> weak;
+  {
+    auto handler = PhotographHandler::make();
+    handler->setSavePath(docs + "/p.png");
+    weak = handler;
+    handler->Handle();
+  }
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(page.rootController->presentedViewController(), other);
+  EXPECT_TRUE(page.waitFor(failed));
+
+  page.scripts.clear();
+  IOSPlugin::SetRootController(nullptr);
+  sys.Photograph("{\"savePath\":\"" + docs + "/p.png\"}");
+  EXPECT_TRUE(page.waitFor(failed));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(std::count(page.scripts.begin(), page.scripts.end(), failed), 1);
+  EXPECT_FALSE(fs::exists(docs + "/p.png"));
 }
 
 // With a picture standing in for the camera, the camera screen takes it by itself.
