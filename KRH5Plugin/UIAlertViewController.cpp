@@ -63,6 +63,13 @@ void UIAlertViewController::alertViewCancel(const plat::UIAlertViewRef&) {
   SysPlugin::OnAlertViewClick(-1);
 }
 
+void UIAlertViewController::alertViewWillDismissWithButtonIndex(const plat::UIAlertViewRef&,
+                                                                int64_t) {
+  // The alert is answered: a page command that comes before the dismissal has ended already
+  // starts a new alert instead of showing this one again.
+  Drop();
+}
+
 void UIAlertViewController::alertViewDidDismissWithButtonIndex(const plat::UIAlertViewRef&,
                                                                int64_t) {
   Drop();

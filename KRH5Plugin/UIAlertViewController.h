@@ -4,8 +4,8 @@
 // gets buttons numbered from 0 in the order they are added, and shows in the alert view's own
 // window, above whatever screen the bridge has presented. The tapped button's number (or -1
 // when the system cancels the alert) reaches the page as "onAlertViewClick"; once the alert is
-// dismissed the next one may be created. An alert shown without buttons gets one "确定"
-// button, so it can always be closed.
+// going away (dismissed) the next one may be created. An alert shown without buttons gets one
+// "确定" button, so it can always be closed.
 //
 // Main thread only.
 
@@ -40,6 +40,8 @@ class UIAlertViewController : public plat::Object, public plat::UIAlertViewDeleg
   void alertViewClickedButtonAtIndex(const plat::UIAlertViewRef& alertView,
                                      int64_t buttonIndex) override;
   void alertViewCancel(const plat::UIAlertViewRef& alertView) override;
+  void alertViewWillDismissWithButtonIndex(const plat::UIAlertViewRef& alertView,
+                                           int64_t buttonIndex) override;
   void alertViewDidDismissWithButtonIndex(const plat::UIAlertViewRef& alertView,
                                           int64_t buttonIndex) override;
 

@@ -544,8 +544,19 @@ TEST_F(SysServicesTest, AlertButtonsAndCancel) {
   EXPECT_EQ(shown->alertView()->message(), "M");
   EXPECT_TRUE(shown->alertView()->isVisible());
   ASSERT_EQ(shown->alertView()->numberOfButtons(), 3);
-  EXPECT_TRUE(shown->alertView()->tapButtonAtIndex(2));
+  auto first = shown->alertView();
+  EXPECT_TRUE(first->tapButtonAtIndex(2));
+  // The page answers at once, before the dismissal has ended: a new alert, not the old one.
+  sys.CreateAlert("{\"title\":\"Next\",\"message\":\"M\"}");
+  EXPECT_TRUE(UIAlertViewController::Show());
+  ASSERT_TRUE(UIAlertViewController::Pending());
+  EXPECT_EQ(UIAlertViewController::Pending()->alertView()->title(), "Next");
+  EXPECT_FALSE(first->isVisible());
   EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 2);"));
+  testing_loop::runUntilIdle();
+  ASSERT_TRUE(UIAlertViewController::Pending());
+  EXPECT_TRUE(UIAlertViewController::Pending()->alertView()->tapButtonAtIndex(0));
+  EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 0);"));
   EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
 
   sys.CreateAlert("{\"title\":\"Again\",\"message\":\"\"}");
