@@ -12,7 +12,10 @@ void PhotographHandler::Handle() {
     return;
   }
   auto root = IOSPlugin::GetRootController();
-  if (!root) return;
+  if (!root) {
+    ExecuteCallbackMsg(false, kShowFailMessage);
+    return;
+  }
   picker_ = std::make_shared<plat::UIImagePickerController>();
   picker_->setSourceType(plat::UIImagePickerControllerSourceTypeCamera);
   picker_->setMediaTypes({plat::kUTTypeImage});
@@ -20,6 +23,12 @@ void PhotographHandler::Handle() {
   self_ = std::static_pointer_cast<PhotographHandler>(shared_from_this());
   picker_->setDelegate(std::static_pointer_cast<plat::UIImagePickerControllerDelegate>(self_));
   root->presentViewControllerAnimatedCompletion(picker_, true);
+  if (!picker_->presentingViewController()) {
+    // Refused (the root shows another screen): no picker will ever answer.
+    picker_->setDelegate({});
+    picker_.reset();
+    finish(false, kShowFailMessage);
+  }
 }
 
 void PhotographHandler::ExecuteCallbackMsg(bool result, const std::optional<std::string>& msg) {

@@ -2,8 +2,10 @@
 // PhotographHandler: takes one photo with the camera for the page and saves it as PNG at its
 // save path, optionally thumbnailed to width x height (cover with crop, else fit). Reports
 // exactly once through "onPhotograph" with {"result": true} or {"result": false, "msg": ...}:
-// "user cancel", "get thumbnail fail", "save file fail", or "camera unavailable" when the
-// device has no camera (no picker is shown then).
+// "user cancel", "get thumbnail fail", "save file fail", "camera unavailable" when the
+// device has no camera, or "show camera fail" when the picker cannot be presented (no root
+// controller, or the root already presents another screen); no picker is shown in the last
+// two cases.
 //
 // The handler keeps itself alive from Handle until it has reported. Main thread only.
 
@@ -14,9 +16,10 @@
 #include "platform/device/UIImagePickerController.h"
 #include "platform/foundation/Object.h"
 
-class PhotographHandler : public plat::Object,
-                          public plat::UIImagePickerControllerDelegate {
+class PhotographHandler : public plat::Object, public plat::UIImagePickerControllerDelegate {
  public:
+  static constexpr const char* kShowFailMessage = "show camera fail";
+
   static std::shared_ptr<PhotographHandler> make() {
     return std::shared_ptr<PhotographHandler>(new PhotographHandler());
   }

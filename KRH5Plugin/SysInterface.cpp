@@ -1,5 +1,6 @@
 #include "KRH5Plugin/SysInterface.h"
 
+#include <cmath>
 #include <filesystem>
 #include <mutex>
 
@@ -19,6 +20,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/UTF16.h"
 #include "platform/graphics/CGImageSource.h"
 #include "platform/uikit/UIGraphics.h"
 
@@ -96,6 +98,8 @@ std::optional<std::string> listing(const std::optional<std::string>& path, bool 
   if (error || names.empty()) return std::nullopt;
   plat::Array kept;
   for (const auto& name : names) {
+    // A name that is no UTF-8 cannot travel in JSON text: it is left out, the rest is listed.
+    if (!plat::isValidUTF8(name)) continue;
     bool isDirectory = false;
     if (fm.fileExistsAtPath(*folder + "/" + name, &isDirectory) && isDirectory == folders) {
       kept.push_back(plat::Value(name));
@@ -201,7 +205,15 @@ std::string SysInterface::GetDeviceState() {
   auto& device = plat::DeviceProfile::current();
   device.setBatteryMonitoringEnabled(true);
   float level = device.batteryLevel();
-  int64_t percent = level == -1.0f ? -1 : static_cast<int64_t>(level * 100.0f);
+  int64_t percent = -1;
+  if (level != -1.0f) {
+    // A whole percent p arrives as the float nearest p / 100, which may lie just below it
+    // (0.53f * 100 is 52.99...): such a level gives p itself; any other is truncated.
+    int64_t nearest = std::llround(static_cast<double>(level) * 100.0);
+    percent = static_cast<float>(nearest) / 100.0f == level
+                  ? nearest
+                  : static_cast<int64_t>(static_cast<double>(level) * 100.0);
+  }
   plat::Dictionary state;
   state.set("batteryLevel", percent);
   return prettyJSON(plat::Value(std::move(state)));

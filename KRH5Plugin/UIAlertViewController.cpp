@@ -1,6 +1,5 @@
 #include "KRH5Plugin/UIAlertViewController.h"
 
-#include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/SysPlugin.h"
 
 namespace {
@@ -15,8 +14,9 @@ bool UIAlertViewController::CreateWithTitleWithMessage(const std::optional<std::
   if (!title || !message) return false;
   if (!pending()) {
     auto alert = std::make_shared<UIAlertViewController>();
-    alert->title_ = *title;
-    alert->message_ = *message;
+    alert->alertView_ =
+        plat::UIAlertView::initWithTitleMessageDelegateCancelButtonTitleOtherButtonTitles(
+            *title, *message, alert, std::nullopt, {});
     pending() = alert;
   }
   return true;
@@ -24,47 +24,59 @@ bool UIAlertViewController::CreateWithTitleWithMessage(const std::optional<std::
 
 bool UIAlertViewController::AddButton(const std::optional<std::string>& title) {
   if (!title || !pending()) return false;
-  pending()->buttons_.push_back(*title);
+  pending()->alertView_->addButtonWithTitle(*title);
   return true;
 }
 
 bool UIAlertViewController::Show() {
   auto alert = pending();
-  auto root = IOSPlugin::GetRootController();
-  if (!alert || !root || alert->alertView_) return alert && alert->alertView_;
-  auto view = plat::UIAlertController::alertControllerWithTitleMessagePreferredStyle(
-      alert->title_, alert->message_, plat::UIAlertControllerStyleAlert);
-  for (size_t i = 0; i < alert->buttons_.size(); ++i) {
-    int32_t index = static_cast<int32_t>(i);
-    std::weak_ptr<UIAlertViewController> weak = alert;
-    view->addAction(plat::UIAlertAction::actionWithTitleStyleHandler(
-        alert->buttons_[i], plat::UIAlertActionStyleDefault, [weak, index](plat::UIAlertAction&) {
-          if (auto a = weak.lock()) {
-            a->alertViewClickedButtonAtIndex(index);
-            a->alertViewDidDismissWithButtonIndex(index);
-          }
-        }));
+  if (!alert) return false;
+  auto view = alert->alertView_;
+  if (view->isVisible()) return true;
+  if (view->numberOfButtons() == 0) view->addButtonWithTitle(kDefaultButtonTitle);
+  view->show();
+  if (!view->isVisible()) {
+    // Nobody could answer it: the page hears a cancel, and the next alert may come.
+    alert->Drop();
+    SysPlugin::OnAlertViewClick(-1);
+    return false;
   }
-  alert->alertView_ = view;
-  root->presentViewControllerAnimatedCompletion(view, true);
   return true;
 }
 
 std::shared_ptr<UIAlertViewController> UIAlertViewController::Pending() { return pending(); }
 
-void UIAlertViewController::ResetForTesting() { pending().reset(); }
-
-void UIAlertViewController::alertViewClickedButtonAtIndex(int32_t index) {
-  SysPlugin::OnAlertViewClick(index);
+void UIAlertViewController::ResetForTesting() {
+  auto alert = pending();
+  if (!alert) return;
+  auto view = alert->alertView_;
+  alert->Drop();
+  if (view) view->dismissWithClickedButtonIndexAnimated(-1, false);  // no delegate any more
 }
 
-void UIAlertViewController::alertViewCancel() {
+void UIAlertViewController::alertViewClickedButtonAtIndex(const plat::UIAlertViewRef&,
+                                                          int64_t buttonIndex) {
+  SysPlugin::OnAlertViewClick(static_cast<int32_t>(buttonIndex));
+}
+
+void UIAlertViewController::alertViewCancel(const plat::UIAlertViewRef&) {
   SysPlugin::OnAlertViewClick(-1);
-  if (alertView_) alertView_->dismissViewControllerAnimatedCompletion(true);
-  alertViewDidDismissWithButtonIndex(-1);
 }
 
-void UIAlertViewController::alertViewDidDismissWithButtonIndex(int32_t) {
+void UIAlertViewController::alertViewWillDismissWithButtonIndex(const plat::UIAlertViewRef&,
+                                                                int64_t) {
+  // The alert is answered: a page command that comes before the dismissal has ended already
+  // starts a new alert instead of showing this one again.
+  Drop();
+}
+
+void UIAlertViewController::alertViewDidDismissWithButtonIndex(const plat::UIAlertViewRef&,
+                                                               int64_t) {
+  Drop();
+}
+
+void UIAlertViewController::Drop() {
+  auto keep = pending().get() == this ? std::move(pending()) : nullptr;  // this lives to the end
+  if (alertView_) alertView_->setDelegate(nullptr);
   alertView_.reset();
-  if (pending().get() == this) pending().reset();  // may free this object: nothing after it
 }

@@ -12,6 +12,7 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
 #include "KRH5Plugin/NetworkInfo.h"
+#include "KRH5Plugin/PhotographHandler.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "KRH5Plugin/UIAlertViewController.h"
 #include "KRH5Plugin/Utils.h"
@@ -24,11 +25,14 @@
 #include "platform/device/UIImagePickerController.h"
 #include "platform/device/UIPasteboard.h"
 #include "platform/device/URLOpener.h"
+#include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSJSONSerialization.h"
-#include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/network/SCNetworkReachability.h"
+#include "platform/uikit/UIAlertView.h"
 #include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIWindow.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
 #include "testing/uikit/Pixels.h"
@@ -83,6 +87,7 @@ struct PageEvents {
     SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
     UIAlertViewController::ResetForTesting();
+    UIAlertView::resetForTesting();
   }
   bool waitFor(const std::string& script) {
     return testing_loop::runUntil(
@@ -94,13 +99,20 @@ TEST_F(SysServicesTest, FileManagerCorners) {
   const std::string a = docs + "/a";
   EXPECT_EQ(sys.GetDocumentPath(), docs);
   EXPECT_TRUE(sys.CreateDir(a + "/b/c"));
-  EXPECT_TRUE(sys.CreateDir(a + "/b/c"));  // exists already: still YES
+  EXPECT_TRUE(sys.CreateDir(a + "/b/c"));                    // exists already: still YES
   EXPECT_FALSE(sys.GetFilesAtPath(a + "/b/c").has_value());  // empty folder
   EXPECT_EQ(json(sys.GetFilesAtPath(a)), Value(Array{}));    // only a subfolder
   EXPECT_EQ(json(sys.GetDirsAtPath(a)), Value(Array{"b"}));
   write(a + "/f.txt", "one");
   write(a + "/.hidden", "");
   EXPECT_EQ(json(sys.GetFilesAtPath(a)), Value(Array{".hidden", "f.txt"}));
+  // A name that is no UTF-8 is left out; the other entries are still listed.
+  write(a + "/bad\xff\xfe.txt", "");
+  fs::create_directories(a + "/dir\xc3");
+  EXPECT_EQ(json(sys.GetFilesAtPath(a)), Value(Array{".hidden", "f.txt"}));
+  EXPECT_EQ(json(sys.GetDirsAtPath(a)), Value(Array{"b"}));
+  fs::remove(a + "/bad\xff\xfe.txt");
+  fs::remove(a + "/dir\xc3");
   EXPECT_TRUE(sys.IsExistAtPath(a + "/f.txt"));
   EXPECT_FALSE(sys.IsDirAtPath(a + "/f.txt"));
   EXPECT_TRUE(sys.IsDirAtPath(a + "/b"));
@@ -151,8 +163,8 @@ TEST_F(SysServicesTest, PathsStayInsideTheAppContainer) {
   EXPECT_FALSE(sys.GetFilesAtPath(docs + "/link").has_value());
   EXPECT_FALSE(sys.CreateDir(outside + "/made"));
   EXPECT_FALSE(sys.CreateDir("relative/path"));
-  EXPECT_FALSE(sys.CopyFile("{\"srcPath\":\"" + outside + "/secret\",\"dstPath\":\"" + docs +
-                            "/copy\"}"));
+  EXPECT_FALSE(
+      sys.CopyFile("{\"srcPath\":\"" + outside + "/secret\",\"dstPath\":\"" + docs + "/copy\"}"));
   EXPECT_FALSE(sys.DeleteAtPath(docs));  // the container's own folders stay
   EXPECT_FALSE(sys.DeleteAtPath(docs + "/sub/../"));
   // Removing the link removes the link, not what it points to.
@@ -230,6 +242,11 @@ TEST_F(SysServicesTest, DeviceFactsAndBattery) {
   device.setPowerSupplyRoot(supply);
   EXPECT_EQ(json(sys.GetDeviceState())["batteryLevel"].integerValue(), 57);
   EXPECT_TRUE(device.isBatteryMonitoringEnabled());
+  // Every whole percent the supply reports reaches the page unchanged (53 and 59 among them).
+  for (int percent = 0; percent <= 100; ++percent) {
+    write(supply + "/BAT0/capacity", std::to_string(percent) + "\n");
+    EXPECT_EQ(json(sys.GetDeviceState())["batteryLevel"].integerValue(), percent);
+  }
   device.setPowerSupplyRoot(root.path() + "/none");
   EXPECT_EQ(json(sys.GetDeviceState())["batteryLevel"].integerValue(), -1);
   device.setBatteryLevel(0.567f);
@@ -275,8 +292,10 @@ TEST_F(SysServicesTest, NetworkInfoFromFakeSources) {
 
   // The device address.
   auto v4 = [](uint8_t last) { return InterfaceAddress{"en0", AF_INET, {10, 0, 0, last}}; };
-  InterfaceAddress linkLocal{"en0", AF_INET6, {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
-  InterfaceAddress global{"pdp_ip0", AF_INET6, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}};
+  InterfaceAddress linkLocal{
+      "en0", AF_INET6, {0xfe, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}};
+  InterfaceAddress global{
+      "pdp_ip0", AF_INET6, {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}};
   interfaces = {{"lo", AF_INET, {127, 0, 0, 1}}, {"eth1", AF_INET, {192, 168, 1, 2}}};
   EXPECT_EQ(NetworkInfo::GetDeviceIPAddress(), "127.0.0.1");
   interfaces = {linkLocal, v4(5), global};
@@ -289,7 +308,7 @@ TEST_F(SysServicesTest, NetworkInfoFromFakeSources) {
   EXPECT_EQ(json(sys.GetNetworkInfo())["deviceIp"].stringOr(), "10.0.0.6");
 
   // A running monitor tells of changes; one that went away is not called back.
-  NetworkInfo::ResetForTesting();  // its monitors would post too
+  NetworkInfo::ResetForTesting();    // its monitors would post too
   std::vector<const void*> changes;  // the objects, not kept alive
   auto token = NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
       kNetworkReachabilityChangedNotification, Value(), nullptr,
@@ -512,6 +531,7 @@ TEST_F(SysServicesTest, ThumbnailGeometryAndPixels) {
 TEST_F(SysServicesTest, AlertButtonsAndCancel) {
   PageEvents page;
   EXPECT_FALSE(UIAlertViewController::AddButton("early"));
+  EXPECT_FALSE(UIAlertViewController::Show());
   sys.CreateAlert("{\"message\":\"no title\"}");
   EXPECT_FALSE(UIAlertViewController::Pending());
   sys.CreateAlert("{\"title\":\"T\",\"message\":\"M\"}");
@@ -521,19 +541,64 @@ TEST_F(SysServicesTest, AlertButtonsAndCancel) {
   auto shown = UIAlertViewController::Pending();
   ASSERT_TRUE(shown && shown->alertView());
   EXPECT_EQ(shown->alertView()->title(), "T");
-  EXPECT_EQ(page.rootController->presentedViewController(), shown->alertView());
-  ASSERT_EQ(shown->alertView()->actions().size(), 3u);
-  shown->alertView()->tapActionAtIndex(2);
+  EXPECT_EQ(shown->alertView()->message(), "M");
+  EXPECT_TRUE(shown->alertView()->isVisible());
+  ASSERT_EQ(shown->alertView()->numberOfButtons(), 3);
+  auto first = shown->alertView();
+  EXPECT_TRUE(first->tapButtonAtIndex(2));
+  // The page answers at once, before the dismissal has ended: a new alert, not the old one.
+  sys.CreateAlert("{\"title\":\"Next\",\"message\":\"M\"}");
+  EXPECT_TRUE(UIAlertViewController::Show());
+  ASSERT_TRUE(UIAlertViewController::Pending());
+  EXPECT_EQ(UIAlertViewController::Pending()->alertView()->title(), "Next");
+  EXPECT_FALSE(first->isVisible());
   EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 2);"));
-  EXPECT_FALSE(UIAlertViewController::Pending());
+  testing_loop::runUntilIdle();
+  ASSERT_TRUE(UIAlertViewController::Pending());
+  EXPECT_TRUE(UIAlertViewController::Pending()->alertView()->tapButtonAtIndex(0));
+  EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 0);"));
+  EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
 
   sys.CreateAlert("{\"title\":\"Again\",\"message\":\"\"}");
+  sys.AddAlertButton(std::string("ok"));
   sys.ShowAlert();
   ASSERT_TRUE(UIAlertViewController::Pending());
-  testing_loop::runUntilIdle();
-  UIAlertViewController::Pending()->alertViewCancel();
+  EXPECT_TRUE(UIAlertViewController::Pending()->alertView()->cancel());
   EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", -1);"));
-  EXPECT_FALSE(UIAlertViewController::Pending());
+  EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
+}
+
+// Another screen on top of the root (a picker, scanner, crop screen, web page or camera) does
+// not keep the alert from showing, and the alerts after it work as well.
+TEST_F(SysServicesTest, AlertsShowOverAnotherScreenAndOneWithoutButtonsCanBeClosed) {
+  PageEvents page;
+  auto window = make<UIWindow>(UIScreen::mainScreen().bounds());
+  window->setRootViewController(page.rootController);
+  window->makeKeyAndVisible();
+  page.rootController->presentViewControllerAnimatedCompletion(std::make_shared<UIViewController>(),
+                                                               false);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    page.scripts.clear();
+    sys.CreateAlert("{\"title\":\"T\",\"message\":\"M\"}");
+    sys.AddAlertButton(std::string("ok"));
+    EXPECT_TRUE(UIAlertViewController::Show());
+    auto alert = UIAlertViewController::Pending()->alertView();
+    ASSERT_TRUE(alert->isVisible());
+    EXPECT_EQ(UIWindow::allWindows().back(), alert->alertWindow());
+    EXPECT_TRUE(alert->tapButtonAtIndex(0));
+    EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 0);"));
+    EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
+  }
+  // No button given: the alert still has one that closes it.
+  sys.CreateAlert("{\"title\":\"Bare\",\"message\":\"M\"}");
+  sys.ShowAlert();
+  auto bare = UIAlertViewController::Pending()->alertView();
+  ASSERT_EQ(bare->numberOfButtons(), 1);
+  EXPECT_FALSE(bare->buttonTitleAtIndex(0).empty());
+  EXPECT_TRUE(bare->tapButtonAtIndex(0));
+  EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onAlertViewClick\", 0);"));
+  EXPECT_TRUE(testing_loop::runUntil([] { return !UIAlertViewController::Pending(); }));
 }
 
 TEST_F(SysServicesTest, CameraCaptureAndOpenUrl) {
@@ -558,27 +623,60 @@ TEST_F(SysServicesTest, CameraCaptureAndOpenUrl) {
   ASSERT_TRUE(picker);
   testing_loop::runUntilIdle();
   picker->cancel();
-  EXPECT_TRUE(page.waitFor(
-      "LM_IOS.CallFunc(\"onPhotograph\", \"{\\\"result\\\":false,\\\"msg\\\":\\\"user cancel\\\"}\");"));
+  EXPECT_TRUE(
+      page.waitFor("LM_IOS.CallFunc(\"onPhotograph\", \"{\\\"result\\\":false,\\\"msg\\\":\\\"user "
+                   "cancel\\\"}\");"));
   testing_loop::runUntil([&] { return !page.rootController->presentedViewController(); });
 
   PermissionStore::shared().setCameraAvailable(false);
   sys.Photograph("{\"savePath\":\"" + save + "\"}");
   EXPECT_FALSE(page.rootController->presentedViewController());
-  EXPECT_TRUE(page.waitFor(
-      "LM_IOS.CallFunc(\"onPhotograph\", "
-      "\"{\\\"result\\\":false,\\\"msg\\\":\\\"camera unavailable\\\"}\");"));
+  EXPECT_TRUE(
+      page.waitFor("LM_IOS.CallFunc(\"onPhotograph\", "
+                   "\"{\\\"result\\\":false,\\\"msg\\\":\\\"camera unavailable\\\"}\");"));
 
   URLOpener::shared().setSchemeHandler("game", [](const std::string&) { return true; });
   sys.OpenUrl("game://open");
   sys.OpenUrl("nohandler://x");
   sys.OpenUrl("not a url");
   EXPECT_TRUE(page.waitFor(
-      "LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"game:\\\\/\\\\/open\\\",\\\"result\\\":true}\"));"));
+      "LM_IOS.CallFunc(\"onOpenUrl\", "
+      "JSON.parse(\"{\\\"url\\\":\\\"game:\\\\/\\\\/open\\\",\\\"result\\\":true}\"));"));
   EXPECT_TRUE(page.waitFor(
-      "LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"nohandler:\\\\/\\\\/x\\\",\\\"result\\\":false}\"));"));
-  EXPECT_TRUE(page.waitFor(
-      "LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"not a url\\\",\\\"result\\\":false}\"));"));
+      "LM_IOS.CallFunc(\"onOpenUrl\", "
+      "JSON.parse(\"{\\\"url\\\":\\\"nohandler:\\\\/\\\\/x\\\",\\\"result\\\":false}\"));"));
+  EXPECT_TRUE(
+      page.waitFor("LM_IOS.CallFunc(\"onOpenUrl\", JSON.parse(\"{\\\"url\\\":\\\"not a "
+                   "url\\\",\\\"result\\\":false}\"));"));
+}
+
+// The camera that cannot come up (no root controller, or the root shows another screen) is
+// reported once as a failure, and its handler is let go.
+TEST_F(SysServicesTest, ACameraThatCannotBeShownIsReportedAndLetGo) {
+  PageEvents page;
+  const std::string failed =
+      "LM_IOS.CallFunc(\"onPhotograph\", "
+      "\"{\\\"result\\\":false,\\\"msg\\\":\\\"show camera fail\\\"}\");";
+  auto other = std::make_shared<UIViewController>();
+  page.rootController->presentViewControllerAnimatedCompletion(other, false);
+  std::weak_ptr<PhotographHandler> weak;
+  {
+    auto handler = PhotographHandler::make();
+    handler->setSavePath(docs + "/p.png");
+    weak = handler;
+    handler->Handle();
+  }
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(page.rootController->presentedViewController(), other);
+  EXPECT_TRUE(page.waitFor(failed));
+
+  page.scripts.clear();
+  IOSPlugin::SetRootController(nullptr);
+  sys.Photograph("{\"savePath\":\"" + docs + "/p.png\"}");
+  EXPECT_TRUE(page.waitFor(failed));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(std::count(page.scripts.begin(), page.scripts.end(), failed), 1);
+  EXPECT_FALSE(fs::exists(docs + "/p.png"));
 }
 
 // With a picture standing in for the camera, the camera screen takes it by itself.
@@ -591,7 +689,8 @@ TEST_F(SysServicesTest, TheCameraStandInTakesItsPicture) {
   ASSERT_TRUE(saved);
   EXPECT_EQ(saved->CGImage()->width(), 40u);
   EXPECT_EQ(saved->CGImage()->pixelAt(35, 10), 0xFF0000FFu);
-  EXPECT_TRUE(testing_loop::runUntil([&] { return !page.rootController->presentedViewController(); }));
+  EXPECT_TRUE(
+      testing_loop::runUntil([&] { return !page.rootController->presentedViewController(); }));
 }
 
 TEST_F(SysServicesTest, ScreensAreReachedWithTheirArguments) {
@@ -602,8 +701,9 @@ TEST_F(SysServicesTest, ScreensAreReachedWithTheirArguments) {
   };
   screens.cropImage = [&](const UIImageRef& image, const std::string& path, bool png, uint64_t w,
                           uint64_t h) {
-    calls.push_back(std::string("crop ") + (image ? "image " : "none ") + fs::path(path).filename().string() +
-                    (png ? " png " : " jpeg ") + std::to_string(w) + "x" + std::to_string(h));
+    calls.push_back(std::string("crop ") + (image ? "image " : "none ") +
+                    fs::path(path).filename().string() + (png ? " png " : " jpeg ") +
+                    std::to_string(w) + "x" + std::to_string(h));
   };
   screens.createQRCode = [&](const std::string& text, double size) {
     calls.push_back("qr " + text + " " + std::to_string(static_cast<int>(size)));
@@ -611,7 +711,8 @@ TEST_F(SysServicesTest, ScreensAreReachedWithTheirArguments) {
   };
   SysInterface::SetScreens(screens);
   for (int n : {0, 2, 9, -5}) sys.SelectImage(n);
-  sys.CropImage("{\"sourcePath\":\"" + docs + "/missing.png\",\"savePath\":\"" + docs + "/c.png\"}");
+  sys.CropImage("{\"sourcePath\":\"" + docs + "/missing.png\",\"savePath\":\"" + docs +
+                "/c.png\"}");
   sys.CropImage("{\"sourcePath\":\"" + docs + "/m\",\"savePath\":\"" + docs +
                 "/d.png\",\"isPng\":1,\"maxWidth\":\"64\",\"maxHeight\":1e30}");
   sys.CreateQRCode("{\"savePath\":\"" + docs + "/qr.jpg\",\"text\":\"hello\",\"imagePath\":\"" +

@@ -136,6 +136,23 @@ TEST_F(GamePage, ALoadSupersededByANewerOneSchedulesNoRetry) {
   EXPECT_EQ(calls.load(), 2);
 }
 
+// The engine reports an answer it cannot show (a download) with the same cancel code as a
+// superseded load; only a newer load means no retry.
+TEST_F(GamePage, AnAnswerTheWebViewCannotShowIsAskedForAgain) {
+  std::atomic<int> calls{0};
+  server.route(kPage, [&](const testing_net::Request&, testing_net::Response& res) {
+    bool first = calls.fetch_add(1) == 0;
+    res.body = first ? "binary" : "<script>console.log('shown');</script>";
+    res.contentType = first ? "application/octet-stream" : "text/html";
+  });
+  bundle.writeInfo({{"LM_GAME_HOST", host()}});
+  start();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return loadFails() == 1; }));
+  testing_loop::advance(1);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return consoleHas("shown"); }));
+  EXPECT_EQ(calls.load(), 2);
+}
+
 TEST_F(GamePage, ScriptPanelsAreAnsweredAtOnce) {
   server.respond(kPage, 200,
                  "<script>alert('hello'); console.log('after alert');"

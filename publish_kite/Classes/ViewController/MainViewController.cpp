@@ -47,7 +47,9 @@ std::string infoString(const char* key) {
   return NSBundle::mainBundle()->objectForInfoDictionaryKey(key).stringOr();
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
 
 // `text` read as a signed decimal number the way the platform's texts read one: white space
 // first is skipped, a sign may follow, then the leading digits count (0 when there are none;
@@ -259,7 +261,8 @@ void MainViewController::Load() {
   if (!pageURL.empty()) {
     dispatch_async(dispatch_get_main_queue(), [weak, pageURL] {
       auto me = weak.lock();
-      if (me && me->webView_) me->webView_->loadRequest(NSURLRequest::requestWithURL(pageURL));
+      if (me && me->webView_)
+        me->latestLoad_ = me->webView_->loadRequest(NSURLRequest::requestWithURL(pageURL));
     });
     return;
   }
@@ -271,7 +274,8 @@ void MainViewController::Load() {
   }
   dispatch_async(dispatch_get_main_queue(), [weak, text = std::move(*html)] {
     auto me = weak.lock();
-    if (me && me->webView_) me->webView_->loadHTMLStringBaseURL(text, me->GetBaseUrl());
+    if (me && me->webView_)
+      me->latestLoad_ = me->webView_->loadHTMLStringBaseURL(text, me->GetBaseUrl());
   });
 }
 
@@ -433,12 +437,19 @@ bool MainViewController::
 
 // ---- Navigation ----
 
-void MainViewController::webViewDidFailProvisionalNavigationWithError(const WKWebViewRef&,
-                                                                      const WKNavigationRef&,
-                                                                      const NSErrorRef& error) {
+void MainViewController::webViewDidStartProvisionalNavigation(const WKWebViewRef&,
+                                                              const WKNavigationRef& navigation) {
+  // A navigation the page started itself is the latest load as well.
+  if (navigation) latestLoad_ = navigation;
+}
+
+void MainViewController::webViewDidFailProvisionalNavigationWithError(
+    const WKWebViewRef&, const WKNavigationRef& navigation, const NSErrorRef&) {
   NSLog("Load Fail");
-  // A load superseded by a newer one is not a failure of the page: the newer load runs.
-  if (error && error->domain() == NSURLErrorDomain && error->code() == NSURLErrorCancelled) return;
+  // A load superseded by a newer one is not a failure of the page: the newer load runs. The
+  // error code cannot tell: the engine reports an answer it cannot show with the same cancel
+  // code, and that load must be retried.
+  if (navigation && latestLoad_ && navigation != latestLoad_) return;
   ScheduleRetry();
 }
 

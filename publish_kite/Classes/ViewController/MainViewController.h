@@ -88,8 +88,12 @@ class MainViewController : public plat::UIViewController,
       std::function<void(std::optional<std::string>)> completionHandler) override;
 
   // ---- WKNavigationDelegate ----
+  // Notes the navigation as the latest load (the page may navigate by itself).
+  void webViewDidStartProvisionalNavigation(const plat::WKWebViewRef& webView,
+                                            const plat::WKNavigationRef& navigation) override;
   // "Load Fail" on the console log and, unless a newer load superseded this one, one new
-  // Load a second later (at most one pending).
+  // Load a second later (at most one pending). Whatever the error code: an answer the web
+  // view cannot show fails with the same code as a superseded load.
   void webViewDidFailProvisionalNavigationWithError(const plat::WKWebViewRef& webView,
                                                     const plat::WKNavigationRef& navigation,
                                                     const plat::NSErrorRef& error) override;
@@ -142,4 +146,7 @@ class MainViewController : public plat::UIViewController,
   std::string baseRealPath_;  // basePath_ with links resolved
   plat::Value fileDict_;
   bool retryPending_ = false;  // main thread
+  // The newest load, started by Load or by the page (main thread): a failed navigation that
+  // is not this one was superseded.
+  plat::WKNavigationRef latestLoad_;
 };
