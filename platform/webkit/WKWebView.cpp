@@ -638,10 +638,21 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     webkit_web_view_stop_loading(web);
   }
 
-  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+  static gboolean onLoadFailed(WebKitWebView* web, WebKitLoadEvent, gchar* uri, GError* error,
                                gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    impl->fail(loadError(error, uri ? uri : ""));
+    std::string failed = uri ? uri : "";
+    // The engine may report a superseded load's cancellation after the next load started (that
+    // load already ended as cancelled when it was superseded): it is not the current one's.
+    bool cancelled = error && ((error->domain == WEBKIT_NETWORK_ERROR &&
+                                error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                               g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED));
+    if (cancelled && impl->current && !failed.empty()) {
+      const char* active = webkit_web_view_get_uri(web);
+      auto request = impl->current->request();
+      if (failed != (active ? active : "") && (!request || failed != request->URL())) return TRUE;
+    }
+    impl->fail(loadError(error, failed));
     return TRUE;  // no error page: the app decides what to show
   }
 
@@ -1168,7 +1179,10 @@ WKNavigationRef WKWebView::reload() {
 }
 
 void WKWebView::stopLoading() {
-  if (impl_->web) webkit_web_view_stop_loading(impl_->web);
+  if (!impl_->web) return;
+  // Told here, not left to the engine's report, whose address may differ from the request's.
+  impl_->fail(makeURLError(NSURLErrorCancelled, URL()));
+  webkit_web_view_stop_loading(impl_->web);
 }
 
 namespace {
