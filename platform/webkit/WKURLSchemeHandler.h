@@ -94,6 +94,14 @@ class WKURLSchemeHandler {
   // The load no longer wants answers (superseded, stopped, or the web view is gone).
   virtual void webViewStopURLSchemeTask(const std::shared_ptr<WKWebView>& webView,
                                         const WKURLSchemeTaskRef& task) = 0;
+  // Whether the handler reads request bodies (the task's request()->HTTPBody()). A handler
+  // that answers false gets requests without a body, whatever the page sent.
+  // The engine cannot hand over a body that holds blobs (a Blob, a FormData with a file, a
+  // canvas's toBlob result): for schemes whose handler reads bodies, the web view's own page
+  // script turns such bodies of fetch and asynchronous XMLHttpRequest into bytes before they
+  // leave the page; a synchronous XMLHttpRequest sends such a body as absent. Bodies from
+  // workers and from form posts holding files are not turned into bytes.
+  virtual bool readsRequestBody() const { return true; }
 };
 using WKURLSchemeHandlerRef = std::shared_ptr<WKURLSchemeHandler>;
 

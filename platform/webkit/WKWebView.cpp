@@ -4,6 +4,7 @@
 #include <webkit2/webkit2.h>
 
 #include <atomic>
+#include <cmath>
 #include <deque>
 #include <map>
 #include <set>
@@ -61,6 +62,94 @@ constexpr const char* kPageLogScript = R"JS((function () {
   });
 })();)JS";
 
+// Turns request bodies that hold blobs into bytes before they leave the page, for fetch and
+// asynchronous XMLHttpRequest to the schemes named in its argument (those whose handler reads
+// bodies): the engine crashes handing such a body to a scheme handler, and cannot read a form
+// holding files itself, so forms are written out here as browsers write them. The content
+// type the body would have set (a Blob's type, the form's boundary) goes with the bytes. A
+// body that cannot be read, and a synchronous XMLHttpRequest's blob body, are sent as absent.
+constexpr const char* kBlobBodyScript = R"JS((function (schemes) {
+  const ours = (url) => {
+    try { return schemes.includes(new URL(String(url), location.href).protocol.slice(0, -1)); }
+    catch (e) { return false; }
+  };
+  const holdsBlobs = (b) => b instanceof Blob || b instanceof FormData ||
+                            (typeof ReadableStream !== 'undefined' && b instanceof ReadableStream);
+  const text = new TextEncoder();
+  const quoted = (n) => String(n).replace(/"/g, '%22').replace(/\r/g, '%0D').replace(/\n/g, '%0A');
+  const formBytes = async (form) => {
+    const boundary = '----LumoraFormBoundary' + Math.random().toString(36).slice(2);
+    const parts = [];
+    for (const [name, value] of form.entries()) {
+      let head = '--' + boundary + '\r\nContent-Disposition: form-data; name="' + quoted(name) + '"';
+      if (typeof value === 'string') {
+        parts.push(text.encode(head + '\r\n\r\n' + value + '\r\n'));
+      } else {
+        head += '; filename="' + quoted(value.name === undefined ? 'blob' : value.name) + '"\r\n' +
+                'Content-Type: ' + (value.type || 'application/octet-stream') + '\r\n\r\n';
+        parts.push(text.encode(head), await value.arrayBuffer(), text.encode('\r\n'));
+      }
+    }
+    parts.push(text.encode('--' + boundary + '--\r\n'));
+    return {bytes: await new Blob(parts).arrayBuffer(),
+            type: 'multipart/form-data; boundary=' + boundary};
+  };
+  const bytesOf = (body) => {
+    if (body instanceof FormData) return formBytes(body);
+    if (body instanceof Blob) return body.arrayBuffer().then((bytes) => ({bytes, type: body.type}));
+    return new Response(body).arrayBuffer().then((bytes) => ({bytes, type: ''}));
+  };
+  const absent = () => ({bytes: null, type: ''});
+  const fetch0 = window.fetch;
+  window.fetch = function (input, init) {
+    const isRequest = input instanceof Request;
+    const body = init ? init.body : undefined;
+    const requestBody = isRequest && input.body && body === undefined;
+    if (!ours(isRequest ? input.url : input) || !(holdsBlobs(body) || requestBody))
+      return fetch0.apply(this, arguments);
+    let options = init || {};
+    if (requestBody) {
+      options = {method: input.method, headers: input.headers, mode: input.mode,
+                 credentials: input.credentials, cache: input.cache, redirect: input.redirect,
+                 referrer: input.referrer, integrity: input.integrity, signal: input.signal};
+    }
+    const read = requestBody ? input.arrayBuffer().then((bytes) => ({bytes, type: ''}))
+                             : bytesOf(body);
+    return read.catch(absent).then(({bytes, type}) => {
+      const r = new Request(requestBody ? input.url : input, Object.assign({}, options, {body: bytes}));
+      if (type && !r.headers.has('Content-Type')) r.headers.set('Content-Type', type);
+      return fetch0.call(window, r);
+    });
+  };
+  const proto = XMLHttpRequest.prototype;
+  const open0 = proto.open, send0 = proto.send, header0 = proto.setRequestHeader;
+  const abort0 = proto.abort;
+  const state = new WeakMap();
+  proto.open = function (method, url, async) {
+    state.set(this, {ours: ours(url), async: arguments.length < 3 || !!async, typed: false});
+    return open0.apply(this, arguments);
+  };
+  proto.abort = function () {
+    state.delete(this);  // a send still turning its body into bytes goes nowhere
+    return abort0.apply(this, arguments);
+  };
+  proto.setRequestHeader = function (name, value) {
+    const s = state.get(this);
+    if (s && String(name).toLowerCase() === 'content-type') s.typed = true;
+    return header0.apply(this, arguments);
+  };
+  proto.send = function (body) {
+    const s = state.get(this);
+    if (!s || !s.ours || !holdsBlobs(body)) return send0.apply(this, arguments);
+    if (!s.async) return send0.call(this, null);
+    bytesOf(body).catch(absent).then(({bytes, type}) => {
+      if (state.get(this) !== s || this.readyState !== XMLHttpRequest.OPENED) return;
+      if (type && !s.typed) header0.call(this, 'Content-Type', type);
+      send0.call(this, bytes);
+    });
+  };
+}))JS";
+
 void onMain(std::function<void()> fn) { dispatch_async(dispatch_get_main_queue(), std::move(fn)); }
 
 std::string lower(std::string s) {
@@ -75,15 +164,51 @@ NSErrorRef wkError(int64_t code, const std::string& description, const std::stri
   return NSError::make(WKErrorDomain, code, std::move(info));
 }
 
+// The engine's JSON writer escapes a lone UTF-16 surrogate (a text cut in the middle of an
+// emoji) as "\ud800", which is no character: each such escape becomes U+FFFD, so the value
+// is read and its other text kept. Pairs and every other escape stay as they are.
+void replaceLoneSurrogates(std::string& json) {
+  auto hexAt = [&](size_t i) -> int {
+    if (i + 6 > json.size() || json[i] != '\\' || json[i + 1] != 'u') return -1;
+    int v = 0;
+    for (size_t k = i + 2; k < i + 6; ++k) {
+      int c = json[k], d = c >= '0' && c <= '9'   ? c - '0'
+                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                  : -1;
+      if (d < 0) return -1;
+      v = v * 16 + d;
+    }
+    return v;
+  };
+  for (size_t i = 0; i < json.size(); ++i) {
+    if (json[i] != '\\') continue;
+    int unit = hexAt(i);
+    if (unit < 0xD800 || unit > 0xDFFF) {
+      ++i;  // skips the escaped character, so "\\" is never read as the start of an escape
+      continue;
+    }
+    int next = unit <= 0xDBFF ? hexAt(i + 6) : -1;
+    if (next >= 0xDC00 && next <= 0xDFFF) {
+      i += 11;  // a pair: both escapes stay
+      continue;
+    }
+    json.replace(i + 2, 4, "fffd");
+    i += 5;
+  }
+}
+
 // A script value as a plat::Value, through its JSON form: every JSON type, nested; members
 // that are undefined or functions are dropped. Nothing (empty) for undefined itself.
 std::optional<Value> valueOf(JSCValue* value) {
   if (!value || jsc_value_is_undefined(value)) return std::nullopt;
-  char* json = jsc_value_to_json(value, 0);
-  if (!json) return std::nullopt;
+  char* written = jsc_value_to_json(value, 0);
+  if (!written) return std::nullopt;
+  std::string json = written;
+  g_free(written);
+  replaceLoneSurrogates(json);
   Value v = NSJSONSerialization::JSONObjectWithString(
       json, NSJSONSerialization::NSJSONReadingFragmentsAllowed);
-  g_free(json);
   return v;
 }
 
@@ -93,23 +218,45 @@ NSErrorRef loadError(const GError* error, const std::string& url) {
   if (error) {
     if (error->domain == WEBKIT_NETWORK_ERROR) {
       switch (error->code) {
-        case WEBKIT_NETWORK_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
-        case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL: code = NSURLErrorUnsupportedURL; break;
-        case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST: code = NSURLErrorFileDoesNotExist; break;
-        default: code = NSURLErrorCannotConnectToHost; break;
+        case WEBKIT_NETWORK_ERROR_CANCELLED:
+          code = NSURLErrorCancelled;
+          break;
+        case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
+          code = NSURLErrorUnsupportedURL;
+          break;
+        case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
+          code = NSURLErrorFileDoesNotExist;
+          break;
+        default:
+          code = NSURLErrorCannotConnectToHost;
+          break;
       }
     } else if (error->domain == WEBKIT_POLICY_ERROR) {
       code = NSURLErrorCancelled;
     } else if (error->domain == G_IO_ERROR) {
       switch (error->code) {
-        case G_IO_ERROR_CANCELLED: code = NSURLErrorCancelled; break;
-        case G_IO_ERROR_TIMED_OUT: code = NSURLErrorTimedOut; break;
+        case G_IO_ERROR_CANCELLED:
+          code = NSURLErrorCancelled;
+          break;
+        case G_IO_ERROR_TIMED_OUT:
+          code = NSURLErrorTimedOut;
+          break;
         case G_IO_ERROR_CONNECTION_REFUSED:
-        case G_IO_ERROR_HOST_UNREACHABLE: code = NSURLErrorCannotConnectToHost; break;
-        case G_IO_ERROR_NETWORK_UNREACHABLE: code = NSURLErrorCannotConnectToHost; break;
-        case G_IO_ERROR_NOT_FOUND: code = NSURLErrorFileDoesNotExist; break;
-        case G_IO_ERROR_BROKEN_PIPE: code = NSURLErrorNetworkConnectionLost; break;
-        default: code = NSURLErrorCannotConnectToHost; break;
+        case G_IO_ERROR_HOST_UNREACHABLE:
+          code = NSURLErrorCannotConnectToHost;
+          break;
+        case G_IO_ERROR_NETWORK_UNREACHABLE:
+          code = NSURLErrorCannotConnectToHost;
+          break;
+        case G_IO_ERROR_NOT_FOUND:
+          code = NSURLErrorFileDoesNotExist;
+          break;
+        case G_IO_ERROR_BROKEN_PIPE:
+          code = NSURLErrorNetworkConnectionLost;
+          break;
+        default:
+          code = NSURLErrorCannotConnectToHost;
+          break;
       }
     } else if (error->domain == G_RESOLVER_ERROR) {
       code = NSURLErrorCannotFindHost;
@@ -148,19 +295,25 @@ NSURLResponseRef responseOf(WebKitURIResponse* response) {
   SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response);
   if (status > 0 || headers) return NSHTTPURLResponse::make(url, status, headersOf(headers));
   const char* mime = webkit_uri_response_get_mime_type(response);
-  return std::make_shared<NSURLResponse>(url, mime ? mime : "",
-                                         static_cast<int64_t>(webkit_uri_response_get_content_length(response)),
-                                         "");
+  return std::make_shared<NSURLResponse>(
+      url, mime ? mime : "", static_cast<int64_t>(webkit_uri_response_get_content_length(response)),
+      "");
 }
 
 WKNavigationType navigationTypeOf(WebKitNavigationType t) {
   switch (t) {
-    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED: return WKNavigationTypeLinkActivated;
-    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED: return WKNavigationTypeFormSubmitted;
-    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: return WKNavigationTypeBackForward;
-    case WEBKIT_NAVIGATION_TYPE_RELOAD: return WKNavigationTypeReload;
-    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED: return WKNavigationTypeFormResubmitted;
-    default: return WKNavigationTypeOther;
+    case WEBKIT_NAVIGATION_TYPE_LINK_CLICKED:
+      return WKNavigationTypeLinkActivated;
+    case WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED:
+      return WKNavigationTypeFormSubmitted;
+    case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD:
+      return WKNavigationTypeBackForward;
+    case WEBKIT_NAVIGATION_TYPE_RELOAD:
+      return WKNavigationTypeReload;
+    case WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED:
+      return WKNavigationTypeFormResubmitted;
+    default:
+      return WKNavigationTypeOther;
   }
 }
 
@@ -169,14 +322,17 @@ WKNavigationType navigationTypeOf(WebKitNavigationType t) {
 struct PolicyAnswer {
   WebKitPolicyDecision* decision;
   bool answered = false;
-  explicit PolicyAnswer(WebKitPolicyDecision* d) : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {
+  explicit PolicyAnswer(WebKitPolicyDecision* d)
+      : decision(WEBKIT_POLICY_DECISION(g_object_ref(d))) {
     webkit::EngineObjects::note(G_OBJECT(decision), "decision");
   }
   void decide(bool allow) {
     if (answered) return;
     answered = true;
-    if (allow) webkit_policy_decision_use(decision);
-    else webkit_policy_decision_ignore(decision);
+    if (allow)
+      webkit_policy_decision_use(decision);
+    else
+      webkit_policy_decision_ignore(decision);
   }
   ~PolicyAnswer() {
     if (!answered) {
@@ -219,7 +375,8 @@ struct Evaluation {
 };
 
 NSErrorRef processEndedError() {
-  return wkError(WKErrorWebContentProcessTerminated, "The WKWebView's content process was terminated");
+  return wkError(WKErrorWebContentProcessTerminated,
+                 "The WKWebView's content process was terminated");
 }
 
 }  // namespace
@@ -323,7 +480,16 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
       webkit_user_content_manager_add_script(content, script);
       webkit_user_script_unref(script);
     };
-    add(kPageLogScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
+    add(kPageLogScript, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
+    std::string schemes;
+    for (auto& [scheme, handler] : config->schemeHandlers()) {
+      if (!handler || !handler->readsRequestBody()) continue;
+      schemes += (schemes.empty() ? "'" : ",'") + scheme + "'";
+    }
+    if (!schemes.empty())
+      add(std::string(kBlobBodyScript) + "([" + schemes + "]);",
+          WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START);
     for (auto& s : config->userContentController()->userScripts()) {
       add(s->source(),
           s->isForMainFrameOnly() ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME
@@ -457,15 +623,36 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     currentEnded = true;
     bool committed = currentCommitted;
     tellNav([nav, committed, error](WKNavigationDelegate& d, const WKWebViewRef& v) {
-      if (committed) d.webViewDidFailNavigationWithError(v, nav, error);
-      else d.webViewDidFailProvisionalNavigationWithError(v, nav, error);
+      if (committed)
+        d.webViewDidFailNavigationWithError(v, nav, error);
+      else
+        d.webViewDidFailProvisionalNavigationWithError(v, nav, error);
     });
   }
 
-  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+  // The request's time-out passed: a navigation that has had no answer yet fails as timed
+  // out, and the engine stops waiting for it.
+  void timedOut(const WKNavigationRef& nav) {
+    if (!web || current != nav || currentCommitted || currentEnded) return;
+    fail(makeURLError(NSURLErrorTimedOut, nav->request() ? nav->request()->URL() : lastURL));
+    webkit_web_view_stop_loading(web);
+  }
+
+  static gboolean onLoadFailed(WebKitWebView* web, WebKitLoadEvent, gchar* uri, GError* error,
                                gpointer data) {
     auto* impl = static_cast<Impl*>(data);
-    impl->fail(loadError(error, uri ? uri : ""));
+    std::string failed = uri ? uri : "";
+    // The engine may report a superseded load's cancellation after the next load started (that
+    // load already ended as cancelled when it was superseded): it is not the current one's.
+    bool cancelled = error && ((error->domain == WEBKIT_NETWORK_ERROR &&
+                                error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                               g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED));
+    if (cancelled && impl->current && !failed.empty()) {
+      const char* active = webkit_web_view_get_uri(web);
+      auto request = impl->current->request();
+      if (failed != (active ? active : "") && (!request || failed != request->URL())) return TRUE;
+    }
+    impl->fail(loadError(error, failed));
     return TRUE;  // no error page: the app decides what to show
   }
 
@@ -527,7 +714,8 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     return TRUE;
   }
 
-  static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason, gpointer data) {
+  static void onProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                  gpointer data) {
     auto* impl = static_cast<Impl*>(data);
     impl->processEnded = true;
     impl->endEvaluations(processEndedError());
@@ -594,9 +782,11 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
         navigationTypeOf(webkit_navigation_action_get_navigation_type(na)), true);
     auto configuration = impl->config->copy();
     configuration->setRelatedWebViewForOpening(v);
-    auto made = d->webViewCreateWebViewWithConfigurationForNavigationAction(v, configuration, action);
+    auto made =
+        d->webViewCreateWebViewWithConfigurationForNavigationAction(v, configuration, action);
     if (!made || made->impl_->relatedTo.lock() != v) {
-      if (made) NSLogMessage("a web view for window.open must be made with the configuration given");
+      if (made)
+        NSLogMessage("a web view for window.open must be made with the configuration given");
       return nullptr;
     }
     // The engine takes no reference of its own here: the new view stays the web view's, and
@@ -698,7 +888,8 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
   std::string scheme = lower(webkit_uri_scheme_request_get_scheme(request));
   auto handler = config->urlSchemeHandlerForURLScheme(scheme);
   if (!handler) {
-    GError* e = g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED, "no handler for %s", scheme.c_str());
+    GError* e =
+        g_error_new(G_IO_ERROR, G_IO_ERROR_NOT_SUPPORTED, "no handler for %s", scheme.c_str());
     webkit_uri_scheme_request_finish_error(request, e);
     g_error_free(e);
     return;
@@ -707,7 +898,11 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
   if (const char* m = webkit_uri_scheme_request_get_http_method(request)) r->setHTTPMethod(m);
   HTTPHeaderFields fields = headersOf(webkit_uri_scheme_request_get_http_headers(request));
   for (auto& [k, v] : fields.fields()) r->setValueForHTTPHeaderField(v, k);
-  if (GInputStream* body = webkit_uri_scheme_request_get_http_body(request)) {
+  // Only a handler that reads bodies gets one: the engine cannot give every body safely
+  // (see readsRequestBody), and most handlers never look.
+  GInputStream* body =
+      handler->readsRequestBody() ? webkit_uri_scheme_request_get_http_body(request) : nullptr;
+  if (body) {
     webkit::EngineObjects::note(G_OBJECT(body), "request body");
     Data bytes;
     char buf[65536];
@@ -733,15 +928,17 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     onMain([handler, weakView, task] { handler->webViewStopURLSchemeTask(weakView.lock(), task); });
   };
   std::weak_ptr<SchemeLoad> weakLoad = load;
-  load->feed = std::make_shared<webkit::SchemeStreamFeed>([weakLoad] {
-    auto load = weakLoad.lock();
-    if (!load || load->ended || !load->stop) return;
-    auto stop = std::move(load->stop);
-    load->stop = nullptr;
-    stop();
-  }, [taskSlot](size_t n) {
-    if (auto task = taskSlot->lock()) task->bytesConsumed(static_cast<int64_t>(n));
-  });
+  load->feed = std::make_shared<webkit::SchemeStreamFeed>(
+      [weakLoad] {
+        auto load = weakLoad.lock();
+        if (!load || load->ended || !load->stop) return;
+        auto stop = std::move(load->stop);
+        load->stop = nullptr;
+        stop();
+      },
+      [taskSlot](size_t n) {
+        if (auto task = taskSlot->lock()) task->bytesConsumed(static_cast<int64_t>(n));
+      });
 
   WKURLSchemeTask::Sink sink;
   sink.reportsConsumption = true;
@@ -756,7 +953,8 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     g_object_unref(stream);
     std::string mime = response->MIMEType();
     if (auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response)) {
-      webkit_uri_scheme_response_set_status(answer, static_cast<guint>(http->statusCode()), nullptr);
+      webkit_uri_scheme_response_set_status(answer, static_cast<guint>(http->statusCode()),
+                                            nullptr);
       auto* headers = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);
       for (auto& [k, v] : http->headerFields().fields())
         soup_message_headers_append(headers, k.c_str(), v.c_str());
@@ -767,7 +965,8 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     if (!mime.empty()) {
       // The engine takes the content type from here alone: the charset goes with it.
       std::string type = mime;
-      if (!response->textEncodingName().empty()) type += "; charset=" + response->textEncodingName();
+      if (!response->textEncodingName().empty())
+        type += "; charset=" + response->textEncodingName();
       webkit_uri_scheme_response_set_content_type(answer, type.c_str());
     }
     webkit_uri_scheme_request_finish_with_response(load->request, answer);
@@ -786,7 +985,8 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     if (!load->responded) {
       // Finished without a response: the platform fails such a load.
       if (load->request) {
-        GError* e = g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, "finished without a response");
+        GError* e =
+            g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED, "finished without a response");
         webkit_uri_scheme_request_finish_error(load->request, e);
         g_error_free(e);
       }
@@ -802,9 +1002,9 @@ void WKWebView::Impl::startSchemeTask(WebKitURISchemeRequest* request) {
     load->end();
     if (!load->responded) {
       if (load->request) {
-        GError* e = g_error_new_literal(
-            G_IO_ERROR, G_IO_ERROR_FAILED,
-            error ? error->localizedDescription().c_str() : "the load failed");
+        GError* e =
+            g_error_new_literal(G_IO_ERROR, G_IO_ERROR_FAILED,
+                                error ? error->localizedDescription().c_str() : "the load failed");
         webkit_uri_scheme_request_finish_error(load->request, e);
         g_error_free(e);
       }
@@ -834,8 +1034,8 @@ void WKWebView::Impl::applySettings() {
   webkit_settings_set_enable_webgl(s, TRUE);
   webkit_settings_set_enable_write_console_messages_to_stdout(s, FALSE);
   webkit_settings_set_javascript_can_access_clipboard(s, FALSE);
-  webkit_settings_set_user_agent(s, customUserAgent.empty() ? kDefaultUserAgent
-                                                            : customUserAgent.c_str());
+  webkit_settings_set_user_agent(
+      s, customUserAgent.empty() ? kDefaultUserAgent : customUserAgent.c_str());
 }
 
 void WKWebView::Impl::create(const WKWebViewRef& related) {
@@ -904,7 +1104,8 @@ void WKWebView::didInit() {
     impl_->create(related);
   }
   scrollView_ = plat::make<UIScrollView>(bounds());
-  scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth | UIViewAutoresizingFlexibleHeight);
+  scrollView_->setAutoresizingMask(UIViewAutoresizingFlexibleWidth |
+                                   UIViewAutoresizingFlexibleHeight);
   addSubview(scrollView_);
 }
 
@@ -938,17 +1139,29 @@ WKNavigationRef WKWebView::loadRequest(const NSURLRequestRef& request) {
   }
   webkit_web_view_load_request(impl_->web, r);
   g_object_unref(r);
+  // The engine takes no time-out: the request's own is kept here, on the main run loop.
+  if (double limit = request->timeoutInterval(); std::isfinite(limit) && limit > 0) {
+    std::weak_ptr<Impl> weak = impl_;
+    dispatch_after(limit, dispatch_get_main_queue(), [weak, nav] {
+      if (auto impl = weak.lock()) impl->timedOut(nav);
+    });
+  }
   return nav;
 }
 
-WKNavigationRef WKWebView::loadHTMLStringBaseURL(const std::string& html, const std::string& baseURL) {
+WKNavigationRef WKWebView::loadHTMLStringBaseURL(const std::string& html,
+                                                 const std::string& baseURL) {
   auto nav = std::make_shared<WKNavigation>(
       NSURLRequest::requestWithURL(baseURL.empty() ? "about:blank" : baseURL));
   if (!impl_->web) return nav;
   impl_->syncUserScripts();
   impl_->requested = nav;
   impl_->processEnded = false;
-  webkit_web_view_load_html(impl_->web, html.c_str(), baseURL.empty() ? nullptr : baseURL.c_str());
+  // Handed over with its length: a NUL byte in the text does not end the document.
+  GBytes* bytes = g_bytes_new(html.data(), html.size());
+  webkit_web_view_load_bytes(impl_->web, bytes, "text/html", "UTF-8",
+                             baseURL.empty() ? nullptr : baseURL.c_str());
+  g_bytes_unref(bytes);
   return nav;
 }
 
@@ -966,7 +1179,10 @@ WKNavigationRef WKWebView::reload() {
 }
 
 void WKWebView::stopLoading() {
-  if (impl_->web) webkit_web_view_stop_loading(impl_->web);
+  if (!impl_->web) return;
+  // Told here, not left to the engine's report, whose address may differ from the request's.
+  impl_->fail(makeURLError(NSURLErrorCancelled, URL()));
+  webkit_web_view_stop_loading(impl_->web);
 }
 
 namespace {
@@ -979,7 +1195,8 @@ struct EvaluationCall {
 void evaluated(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<EvaluationCall> call(static_cast<EvaluationCall*>(data));
   GError* error = nullptr;
-  JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  JSCValue* value =
+      webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, &error);
   webkit::EngineObjects::note(G_OBJECT(value), "script value");
   Value out;
   NSErrorRef err;
@@ -1022,7 +1239,9 @@ void WKWebView::evaluateJavaScriptCompletionHandler(const std::string& script,
   }
   if (!impl_->web) {
     if (completion)
-      onMain([completion] { completion(Value(), wkError(WKErrorUnknown, "An unknown error occurred")); });
+      onMain([completion] {
+        completion(Value(), wkError(WKErrorUnknown, "An unknown error occurred"));
+      });
     return;
   }
   auto evaluation = std::make_shared<Evaluation>();
@@ -1096,7 +1315,8 @@ struct SnapshotRequest {
 void snapshotTaken(GObject* source, GAsyncResult* result, gpointer data) {
   std::unique_ptr<SnapshotRequest> r(static_cast<SnapshotRequest*>(data));
   GError* error = nullptr;
-  cairo_surface_t* surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
+  cairo_surface_t* surface =
+      webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(source), result, &error);
   webkit::EngineObjects::noteSurface(surface, "snapshot");
   UIImageRef image;
   NSErrorRef err;
@@ -1113,7 +1333,8 @@ void snapshotTaken(GObject* source, GAsyncResult* result, gpointer data) {
     cairo_surface_flush(copy);
     image = UIImage::imageWithCGImage(std::make_shared<CGImage>(copy), 1);
   } else {
-    err = wkError(WKErrorUnknown, error && error->message ? error->message : "No snapshot could be taken");
+    err = wkError(WKErrorUnknown,
+                  error && error->message ? error->message : "No snapshot could be taken");
   }
   if (surface) cairo_surface_destroy(surface);
   if (error) g_error_free(error);
@@ -1129,12 +1350,14 @@ void snapshotTaken(GObject* source, GAsyncResult* result, gpointer data) {
 void WKWebView::takeSnapshotWithCompletionHandler(SnapshotCompletion completion) {
   if (!impl_->web) {
     if (completion)
-      onMain([completion] { completion(nullptr, wkError(WKErrorUnknown, "No snapshot could be taken")); });
+      onMain([completion] {
+        completion(nullptr, wkError(WKErrorUnknown, "No snapshot could be taken"));
+      });
     return;
   }
   auto* r = new SnapshotRequest{impl_, std::move(completion)};
-  webkit_web_view_get_snapshot(impl_->web, WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE,
-                               nullptr, snapshotTaken, r);
+  webkit_web_view_get_snapshot(impl_->web, WEBKIT_SNAPSHOT_REGION_VISIBLE,
+                               WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr, snapshotTaken, r);
 }
 
 UIImageRef WKWebView::lastSnapshot() const { return impl_->snapshot; }

@@ -27,6 +27,7 @@
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/network/SCNetworkReachability.h"
 #include "platform/uikit/UIApplicationMain.h"
 #include "platform/uikit/UIRenderer.h"
@@ -66,11 +67,12 @@ void printLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+constexpr const char* kUsage =
+    "usage: lumora --bundle DIR --device DIR [--seconds N] "
+    "[--screenshot FILE] [--auto-channel] [--online] [--camera IMAGE]\n";
+
 int usage(const std::string& why) {
-  std::fprintf(stderr,
-               "lumora: %s\nusage: lumora --bundle DIR --device DIR [--seconds N] "
-               "[--screenshot FILE] [--auto-channel] [--online] [--camera IMAGE]\n",
-               why.c_str());
+  std::fprintf(stderr, "lumora: %s\n%s", why.c_str(), kUsage);
   return 2;
 }
 
@@ -129,7 +131,10 @@ int LumoraHost::Prepare(int argc, char** argv) {
       return true;
     };
     std::string text;
-    if (arg == "--bundle") {
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--bundle") {
       if (!value(bundle_)) return usage("--bundle needs a folder");
     } else if (arg == "--device") {
       if (!value(device_)) return usage("--device needs a folder");
@@ -163,7 +168,10 @@ int LumoraHost::Prepare(int argc, char** argv) {
   bundle_ = fs::absolute(bundle_, ec).lexically_normal().string();
   while (bundle_.size() > 1 && bundle_.back() == '/') bundle_.pop_back();
   NSBundle::setMainBundlePath(bundle_);
-  if (NSBundle::mainBundle()->infoDictionary().empty()) {
+  // An empty dictionary is a bundle with every key missing; anything else is refused.
+  auto infoBytes = dataWithContentsOfFile(plist);
+  if (!infoBytes ||
+      !NSPropertyListSerialization::propertyListWithData(*infoBytes).dictionary()) {
     return usage("bundle \"" + bundle_ +
                  "\" has an Info.plist that is not a property list "
                  "dictionary");

@@ -343,6 +343,22 @@ TEST(Host, BundlesThatCannotBeUsedAreRefusedWithExitCode2) {
   fs::remove_all(root);
 }
 
+TEST(Host, HelpPrintsTheUsageAndABundleWithAnEmptyInfoDictionaryStarts) {
+  {
+    HostProcess help({"--help"});
+    EXPECT_EQ(help.wait(), 0);
+    EXPECT_TRUE(contains(help.out(), "usage: lumora --bundle DIR --device DIR")) << help.out();
+    EXPECT_TRUE(help.err().empty()) << help.err();
+  }
+  std::string root = tempFolder();
+  writeFile(root + "/bare.app/Info.plist",
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict/></plist>\n");
+  HostProcess host({"--bundle", root + "/bare.app", "--device", root + "/d", "--seconds", "1"});
+  EXPECT_EQ(host.wait(), 0) << host.err();
+  EXPECT_FALSE(contains(host.err(), "not a property list")) << host.err();
+  fs::remove_all(root);
+}
+
 std::string readFile(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream s;

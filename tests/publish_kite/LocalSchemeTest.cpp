@@ -254,4 +254,35 @@ TEST(LocalSchemePage, ThePageReadsLocalFilesWholeAndByRange) {
   EXPECT_EQ(vc->webView()->URL().rfind("local://game/index.html?timestamp=", 0), 0u);
 }
 
+// Posts holding blobs (a Blob, an empty one, a form with a file, a canvas picture) are
+// answered like any request: the scheme never reads a body.
+TEST(LocalSchemePage, PostsOfBlobsAndFormsWithFilesAreAnsweredWithoutReadingTheirBodies) {
+  WKWebView::KeepPageLogForTesting keepPageLog;
+  TempBundle bundle;
+  bundle.write("Data/cfg.json", "cfg-bytes");
+  bundle.write("Data/index.html", R"(<script>
+    const send = (label, body) => fetch('local://game/cfg.json', {method: 'POST', body})
+        .then(r => r.text()).then(t => console.log(label + ' ' + t), e => console.log(label + ' ' + e));
+    const form = new FormData();
+    form.append('file', new Blob(['x']), 'x.txt');
+    const canvas = document.createElement('canvas');
+    send('blob', new Blob(['abc']));
+    send('empty', new Blob([]));
+    send('form', form);
+    canvas.toBlob((png) => send('canvas', png));
+  </script>)");
+  bundle.writeInfo({{"LM_URL", "local://game/index.html"}});
+  auto vc = MainViewController::instantiateFromStoryboard();
+  vc->loadViewIfNeeded();
+  auto texts = [&] {
+    std::vector<std::string> out;
+    for (auto& m : vc->webView()->consoleMessages()) out.push_back(m.text);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  ASSERT_TRUE(testing_loop::runUntil([&] { return texts().size() == 4; }));
+  EXPECT_EQ(texts(), (std::vector<std::string>{"blob cfg-bytes", "canvas cfg-bytes",
+                                               "empty cfg-bytes", "form cfg-bytes"}));
+}
+
 }  // namespace

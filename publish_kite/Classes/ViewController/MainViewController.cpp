@@ -169,6 +169,7 @@ class LocalSchemeForwarder : public WKURLSchemeHandler {
                                 const WKURLSchemeTaskRef& task) override {
     if (auto o = owner_.lock()) o->webViewStopURLSchemeTask(webView, task);
   }
+  bool readsRequestBody() const override { return false; }
 
  private:
   std::weak_ptr<MainViewController> owner_;

@@ -114,6 +114,8 @@ class MainViewController : public plat::UIViewController,
   // The task gets no further calls, also from file work already queued for it.
   void webViewStopURLSchemeTask(const plat::WKWebViewRef& webView,
                                 const plat::WKURLSchemeTaskRef& task) override;
+  // Files are only read: request bodies are never looked at.
+  bool readsRequestBody() const override { return false; }
 
   // ---- Properties ----
   plat::UIViewRef holderView() const { return holderView_; }

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -31,6 +36,10 @@ class AppScheme : public WKURLSchemeHandler {
   std::map<std::string, std::pair<std::string, std::string>> files;  // path -> (mime, body)
   std::vector<WKURLSchemeTaskRef> started, stopped;
   std::vector<std::string> rangeHeaders;
+  // Bodies and content types of the requests, in arrival order.
+  std::vector<std::string> bodies, types;
+  bool readsBodies = true;
+  bool readsRequestBody() const override { return readsBodies; }
 
   void webViewStartURLSchemeTask(const WKWebViewRef&, const WKURLSchemeTaskRef& task) override {
     started.push_back(task);
@@ -39,6 +48,8 @@ class AppScheme : public WKURLSchemeHandler {
     if (auto q = path.find('?'); q != std::string::npos) path.resize(q);
     auto range = task->request()->valueForHTTPHeaderField("Range");
     rangeHeaders.push_back(range.value_or(""));
+    bodies.push_back(task->request()->HTTPBody() ? task->request()->HTTPBody()->toString() : "");
+    types.push_back(task->request()->valueForHTTPHeaderField("Content-Type").value_or(""));
     HTTPHeaderFields h;
     h.set("Access-Control-Allow-Origin", "*");
     if (path == "/hang") return;  // never answered
@@ -171,7 +182,7 @@ struct WebView : ::testing::Test {
     scheme->files["/index.html"] = {"text/html; charset=utf-8", html};
     if (!web) web = make();
     web->loadRequest(NSURLRequest::requestWithURL("app://h/index.html"));
-    ASSERT_TRUE(waitPosts(count));
+    ASSERT_TRUE(waitPosts(count)) << joined(web->pageErrors());
   }
   bool waitPosts(size_t n) {
     return testing_loop::runUntil([&] { return recorder->bodies.size() >= n; }, kPageDeadline);
@@ -211,6 +222,15 @@ TEST_F(WebView, MessageBodiesAndEvaluationResultsConvertEveryJSONTypeNested) {
   EXPECT_TRUE(b[3].isNull());
   EXPECT_EQ(json(b[4]), "[]");
   EXPECT_EQ(json(b[5]), R"({"x":4})");
+
+  // A text cut in the middle of an emoji keeps the rest of the message; whole pairs and an
+  // escaped backslash before "ud800" stay as they are.
+  evaluate(R"JS(window.webkit.messageHandlers.test.postMessage(
+      {name: 'a\ud83d', args: ['\udc00b', '\ud83d\ude00', '\\ud800', '\ud800\ud800']}); 1)JS");
+  ASSERT_TRUE(waitPosts(7));
+  EXPECT_EQ(json(b[6]), "{\"args\":[\"\uFFFDb\",\"\U0001F600\",\"\\\\ud800\",\"\uFFFD\uFFFD\"],"
+                        "\"name\":\"a\uFFFD\"}");
+  EXPECT_EQ(evaluate("'x\\ud800y'").value.stringOr(), "x\uFFFDy");
 
   auto r = evaluate("({list: [1, 'two', {three: 3}], ok: true})");
   ASSERT_FALSE(r.error);
@@ -442,6 +462,127 @@ TEST_F(WebView, SchemeTasksDeliverWholeBodiesRangesAndStopMidStream) {
   scheme.reset();
   testing_loop::runUntilIdle();
   EXPECT_TRUE(handler.expired());
+}
+
+// Bodies holding blobs crash the engine when a scheme handler asks for them: they reach a
+// handler that reads bodies as bytes, with their content type, and are never read for one
+// that does not.
+TEST_F(WebView, BlobBodiesReachTheSchemeAsBytesAndAreNeverReadForAHandlerThatTakesNone) {
+  scheme->files["/post"] = {"text/plain", "ok"};
+  const std::string posts = R"(<script>
+    const post = (v) => window.webkit.messageHandlers.test.postMessage(v);
+    const send = (body) => fetch('app://h/post', {method: 'POST', body}).then(r => r.text());
+    const form = new FormData();
+    form.append('name', 'v');
+    form.append('file', new Blob(['file-bytes'], {type: 'text/plain'}), 'f.txt');
+    const canvas = document.createElement('canvas');
+    canvas.width = canvas.height = 2;
+    (async () => {
+      const out = [];
+      out.push(await send(new Blob(['blob-bytes'], {type: 'application/x-test'})));
+      out.push(await send(new Blob([])));
+      out.push(await send(form));
+      const png = await new Promise((done) => canvas.toBlob(done));
+      out.push(await send(png));
+      out.push(await fetch(new Request('app://h/post', {method: 'POST', body: new Blob(['req'])}))
+                        .then(r => r.text()));
+      out.push(await new Promise((done) => {
+        const x = new XMLHttpRequest();
+        x.open('POST', 'app://h/post');
+        x.onload = () => done(x.responseText);
+        x.onerror = () => done('xhr failed');
+        x.send(new Blob(['xhr-bytes'], {type: 'text/x-xhr'}));
+      }));
+      post(out);
+    })();
+  </script>)";
+  loadPage(posts);
+  EXPECT_EQ(json(recorder->bodies[0]), R"(["ok","ok","ok","ok","ok","ok"])");
+  ASSERT_EQ(scheme->bodies.size(), 7u);  // the page, then the six posts
+  EXPECT_EQ(scheme->bodies[1], "blob-bytes");
+  EXPECT_EQ(scheme->types[1], "application/x-test");
+  EXPECT_EQ(scheme->bodies[2], "");
+  EXPECT_NE(scheme->bodies[3].find("file-bytes"), std::string::npos);
+  EXPECT_NE(scheme->bodies[3].find("filename=\"f.txt\""), std::string::npos);
+  EXPECT_EQ(scheme->types[3].rfind("multipart/form-data; boundary=", 0), 0u) << scheme->types[3];
+  EXPECT_EQ(scheme->bodies[4].substr(1, 3), "PNG");
+  EXPECT_EQ(scheme->types[4], "image/png");
+  EXPECT_EQ(scheme->bodies[5], "req");
+  EXPECT_EQ(scheme->bodies[6], "xhr-bytes");
+  EXPECT_EQ(scheme->types[6], "text/x-xhr");
+
+  // A handler that reads no bodies: the same posts pass, the handler sees none.
+  web.reset();
+  recorder->bodies.clear();
+  scheme->bodies.clear();
+  scheme->readsBodies = false;
+  loadPage(posts);
+  EXPECT_EQ(json(recorder->bodies[0]), R"(["ok","ok","ok","ok","ok","ok"])");
+  ASSERT_EQ(scheme->bodies.size(), 7u);
+  for (auto& b : scheme->bodies) EXPECT_EQ(b, "");
+}
+
+TEST_F(WebView, AnHTMLStringIsLoadedWholeThoughItHoldsANulByte) {
+  web = make();
+  std::string html = "<p>before</p>";
+  html += '\0';
+  html += "<script>window.webkit.messageHandlers.test.postMessage('after é')</script>";
+  web->loadHTMLStringBaseURL(html, "app://h/page.html");
+  ASSERT_TRUE(waitPosts(1));
+  EXPECT_EQ(recorder->bodies[0].stringOr(), "after é");
+  EXPECT_EQ(web->URL(), "app://h/page.html");
+}
+
+// A host that takes connections and never answers: the kernel accepts them into the backlog.
+struct SilentHost {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  uint16_t port = 0;
+  SilentHost() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t n = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), n) == 0 && ::listen(fd, 16) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n) == 0)
+      port = ntohs(a.sin_port);
+  }
+  ~SilentHost() { ::close(fd); }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/index.html"; }
+};
+
+TEST_F(WebView, APageLoadWithNoAnswerFailsAsTimedOutOnceTheRequestTimeOutPasses) {
+  testing_loop::VirtualClockScope clock;
+  SilentHost host;
+  ASSERT_NE(host.port, 0);
+  auto nav = std::make_shared<NavRecord>();
+  web = make();
+  web->setNavigationDelegate(nav);
+  auto request = NSMutableURLRequest::requestWithURL(host.url());
+  request->setTimeoutInterval(5);
+  web->loadRequest(request);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !nav->started.empty(); }, kPageDeadline));
+  testing_loop::advance(4.5);
+  EXPECT_TRUE(nav->errors.empty());
+  testing_loop::advance(1);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return !nav->errors.empty(); }, kPageDeadline));
+  EXPECT_EQ(nav->errors[0], NSURLErrorTimedOut);
+
+  // A plain request waits its default time-out (60 s), then fails the same way, once.
+  web->loadRequest(NSURLRequest::requestWithURL(host.url()));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->started.size() == 2; }, kPageDeadline));
+  testing_loop::advance(59);
+  EXPECT_EQ(nav->errors.size(), 1u);
+  testing_loop::advance(2);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->errors.size() == 2; }, kPageDeadline));
+  EXPECT_EQ(nav->errors[1], NSURLErrorTimedOut);
+
+  // A page that answers in time is never failed by its time-out.
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage('page')</script>");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->events.back() == "finish"; }, kPageDeadline));
+  testing_loop::advance(120);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(nav->errors.size(), 2u);
+  EXPECT_EQ(nav->events.back(), "finish");
 }
 
 TEST_F(WebView, AnHttpPageFetchesAndRequestsTheCustomScheme) {
