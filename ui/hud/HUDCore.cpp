@@ -224,6 +224,9 @@ void HUDCore::updateBezelMotionEffects() {
       return;
     }
   } else if (bezelMotionEffects_) {
+    // An installed group stays while the effects are wanted, so that showing the HUD again
+    // does not take its parallax away.
+    if (defaultMotionEffectsEnabled_) return;
     bezelView_->removeMotionEffect(bezelMotionEffects_);
     bezelMotionEffects_.reset();
     return;

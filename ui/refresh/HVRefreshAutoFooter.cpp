@@ -29,6 +29,9 @@ void HVRefreshAutoFooter::willMoveToSuperview(const UIViewRef& newSuperview) {
   if (newSuperview) {
     auto scroll = scrollView();
     if (!scroll || scroll != newSuperview) return;
+    // Moved straight from another scroll view: give that one its inset back too.
+    if (previous && previous != scroll && !isHidden())
+      E::setHV_insetB(*previous, E::HV_insetB(*previous) - h);
     if (!isHidden()) E::setHV_insetB(*scroll, E::HV_insetB(*scroll) + h);
     V::setHV_y(*this, E::HV_contentH(*scroll));
   } else if (previous && !isHidden()) {
@@ -49,8 +52,7 @@ void HVRefreshAutoFooter::scrollViewContentOffsetDidChange(const HVRefreshChange
   double h = V::HV_h(*this);
   double contentH = E::HV_contentH(*scroll), viewH = V::HV_h(*scroll);
   if (E::HV_insetT(*scroll) + contentH <= viewH) return;
-  if (E::HV_offsetY(*scroll) <
-      contentH - viewH + h * triggerPercent_ + E::HV_insetB(*scroll) - h)
+  if (E::HV_offsetY(*scroll) < contentH - viewH + h * triggerPercent_ + E::HV_insetB(*scroll) - h)
     return;
   if (!change || pointY(change->newValue) <= pointY(change->oldValue)) return;
   beginRefreshing();
@@ -75,9 +77,10 @@ void HVRefreshAutoFooter::setState(HVRefreshComponentState newState) {
   HVRefreshFooter::setState(newState);
   if (newState == HVRefreshStateRefreshing) {
     std::weak_ptr<HVRefreshComponent> weak = weakSelf();
-    dispatch_after(kCallbackDelay, dispatch_get_main_queue(), [weak] {
+    uint64_t generation = refreshGeneration();
+    dispatch_after(kCallbackDelay, dispatch_get_main_queue(), [weak, generation] {
       if (auto self = std::static_pointer_cast<HVRefreshAutoFooter>(weak.lock()))
-        self->executeRefreshingCallback();
+        self->executeRefreshingCallbackForRefresh(generation);
     });
   } else if ((newState == HVRefreshStateIdle || newState == HVRefreshStateNoMoreData) &&
              old == HVRefreshStateRefreshing) {

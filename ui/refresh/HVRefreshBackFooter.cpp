@@ -83,9 +83,9 @@ void HVRefreshBackFooter::setState(HVRefreshComponentState newState) {
           E::setHV_insetB(*scroll, bottom);
           E::setHV_offsetY(*scroll, happenOffsetY() + V::HV_h(*this));
         },
-        [weak](bool) {
+        [weak, generation = refreshGeneration()](bool) {
           if (auto self = std::static_pointer_cast<HVRefreshBackFooter>(weak.lock()))
-            self->executeRefreshingCallback();
+            self->executeRefreshingCallbackForRefresh(generation);
         });
   }
 }

@@ -35,7 +35,8 @@ void HVRefreshBackNormalFooter::setState(HVRefreshComponentState newState) {
             HVRefreshSlowAnimationDuration, [&] { loading->setAlpha(0.0); },
             [weak](bool) {
               auto self = std::static_pointer_cast<HVRefreshBackNormalFooter>(weak.lock());
-              if (!self) return;
+              // A refresh begun meanwhile keeps its indicator and hidden arrow.
+              if (!self || self->state() != HVRefreshStateIdle) return;
               auto loading = self->loadingView();
               loading->setAlpha(1.0);
               loading->stopAnimating();

@@ -91,6 +91,7 @@ void HVRefreshComponent::setRefreshingTargetRefreshingAction(std::weak_ptr<Objec
 }
 
 void HVRefreshComponent::setState(HVRefreshComponentState state) {
+  if (state == HVRefreshStateRefreshing && state_ != HVRefreshStateRefreshing) ++refreshGeneration_;
   state_ = state;
   std::weak_ptr<HVRefreshComponent> weak = weakSelf();
   dispatch_async(dispatch_get_main_queue(), [weak] {
@@ -167,6 +168,11 @@ void HVRefreshComponent::animateEndOfRefreshing(const std::function<void()>& ani
   };
   UIView::animateWithDurationAnimationsCompletion(HVRefreshSlowAnimationDuration, animations,
                                                   finish);
+}
+
+void HVRefreshComponent::executeRefreshingCallbackForRefresh(uint64_t generation) {
+  if (state_ == HVRefreshStateRefreshing && generation == refreshGeneration_)
+    executeRefreshingCallback();
 }
 
 void HVRefreshComponent::executeRefreshingCallback() {

@@ -86,6 +86,12 @@ class HVRefreshComponent : public plat::UIView {
   virtual void scrollViewPanStateDidChange(const HVRefreshChange* change) {}
   // Posts the callbacks to the main queue.
   void executeRefreshingCallback();
+  // Counts the entries into the refreshing state; a deferred step of one refresh carries it.
+  uint64_t refreshGeneration() const { return refreshGeneration_; }
+  // executeRefreshingCallback, but only while the refresh numbered generation is still on: a
+  // refresh that ended (or was followed by another) before its deferred step runs asks for no
+  // load.
+  void executeRefreshingCallbackForRefresh(uint64_t generation);
   // The pull rule of the dragged controls, for a pull of percent that is or is not beyond the
   // threshold: while scroll is dragged the percent follows and crossing the threshold turns
   // idle into pulling and back; a release while pulling begins refreshing; otherwise a
@@ -112,6 +118,7 @@ class HVRefreshComponent : public plat::UIView {
   Action refreshingAction_;
   Block beginCompletion_, endCompletion_;
   HVRefreshComponentState state_ = HVRefreshStateIdle;
+  uint64_t refreshGeneration_ = 0;
   double pullingPercent_ = 0;
   std::shared_ptr<plat::UIPanGestureRecognizer> pan_;
   // What addObservers registered with, so that removal touches only that.

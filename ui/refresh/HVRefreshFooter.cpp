@@ -27,17 +27,16 @@ struct FooterReloadBlock {
 void HVRefreshFooter::willMoveToSuperview(const UIViewRef& newSuperview) {
   auto previous = scrollView();
   HVRefreshComponent::willMoveToSuperview(newSuperview);
-  if (!newSuperview) {
-    // Take the block along: the table it leaves no longer hides or shows it.
-    if (previous) {
-      auto block = UIScrollView_HVRefresh::HV_reloadDataBlock(*previous);
-      auto* mine = block ? block.target<FooterReloadBlock>() : nullptr;
-      if (mine && mine->footer.lock().get() == this)
-        UIScrollView_HVRefresh::setHV_reloadDataBlock(*previous, nullptr);
-    }
-    return;
-  }
   auto scroll = scrollView();
+  // Take the block along when leaving a scroll view (for none or for another one): the table
+  // left behind no longer hides or shows this footer.
+  if (previous && previous != scroll) {
+    auto block = UIScrollView_HVRefresh::HV_reloadDataBlock(*previous);
+    auto* mine = block ? block.target<FooterReloadBlock>() : nullptr;
+    if (mine && mine->footer.lock().get() == this)
+      UIScrollView_HVRefresh::setHV_reloadDataBlock(*previous, nullptr);
+  }
+  if (!newSuperview) return;
   if (!scroll || scroll != newSuperview) return;
   if (!std::dynamic_pointer_cast<UITableView>(scroll) &&
       !std::dynamic_pointer_cast<UICollectionView>(scroll))

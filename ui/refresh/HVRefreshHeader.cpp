@@ -55,7 +55,8 @@ void HVRefreshHeader::setState(HVRefreshComponentState newState) {
   HVRefreshComponent::setState(newState);
   std::weak_ptr<HVRefreshComponent> weak = weakSelf();
   if (newState == HVRefreshStateRefreshing) {
-    dispatch_async(dispatch_get_main_queue(), [weak] {
+    uint64_t generation = refreshGeneration();
+    dispatch_async(dispatch_get_main_queue(), [weak, generation] {
       auto self = std::static_pointer_cast<HVRefreshHeader>(weak.lock());
       if (!self) return;
       UIView::animateWithDurationAnimationsCompletion(
@@ -67,9 +68,9 @@ void HVRefreshHeader::setState(HVRefreshComponentState newState) {
             E::setHV_insetT(*scroll, top);
             scroll->setContentOffsetAnimated(CGPointMake(0, -top), false);
           },
-          [weak](bool) {
+          [weak, generation](bool) {
             if (auto self = std::static_pointer_cast<HVRefreshHeader>(weak.lock()))
-              self->executeRefreshingCallback();
+              self->executeRefreshingCallbackForRefresh(generation);
           });
     });
   } else if (newState == HVRefreshStateIdle && old == HVRefreshStateRefreshing) {

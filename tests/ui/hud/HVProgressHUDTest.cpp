@@ -367,6 +367,15 @@ TEST_F(HVProgressHUDTest, MotionEffectsFollowTheFlag) {
   auto x = std::dynamic_pointer_cast<UIInterpolatingMotionEffect>(group->motionEffects()[0]);
   EXPECT_EQ(x->keyPath(), "center.x");
   EXPECT_EQ(x->maximumRelativeValue(), 10);
+  // Showing again keeps the parallax; turning the flag off takes it away.
+  hud->hideAnimated(false);
+  hud->showAnimated(false);
+  EXPECT_EQ(hud->bezelView()->motionEffects().size(), 1u);
+  hud->showAnimated(false);
+  EXPECT_EQ(hud->bezelView()->motionEffects().size(), 1u);
+  hud->setDefaultMotionEffectsEnabled(false);
+  EXPECT_TRUE(hud->bezelView()->motionEffects().empty());
+  EXPECT_FALSE(hud->bezelMotionEffects());
 }
 
 }  // namespace

@@ -89,6 +89,42 @@ TEST_F(HVRefreshAutoFooterTest, ADetachedFooterLeavesItsOldTableAlone) {
   EXPECT_TRUE(other->isHidden());
 }
 
+TEST_F(HVRefreshAutoFooterTest, MovingStraightToAnotherTableGivesTheFirstItsInsetBack) {
+  auto first = make<UITableView>();
+  window = showInWindow(first);
+  footer = HVRefreshFooter::footerWithRefreshingBlock<HVRefreshAutoNormalFooter>([] {});
+  footer->setAutomaticallyHidden(true);
+  UIScrollView_HVRefresh::setHV_footer(*first, footer);
+  auto second = make<UITableView>(CGRectMake(0, 0, 320, 600));
+  window->addSubview(second);
+  second->addSubview(footer);
+  EXPECT_EQ(first->contentInset().bottom, 0);
+  EXPECT_EQ(second->contentInset().bottom, 44);
+  EXPECT_FALSE(UIScrollView_HVRefresh::HV_reloadDataBlock(*first));
+  UIScrollView_HVRefresh::executeReloadDataBlock(*first);
+  EXPECT_FALSE(footer->isHidden());
+  UIScrollView_HVRefresh::executeReloadDataBlock(*second);  // an empty table
+  EXPECT_TRUE(footer->isHidden());
+  EXPECT_EQ(second->contentInset().bottom, 0);
+}
+
+TEST_F(HVRefreshAutoFooterTest, ARefreshThatEndsBeforeItsDelayAsksForNoLoad) {
+  attach(1000);
+  footer->beginRefreshing();
+  footer->endRefreshingWithNoMoreData();  // e.g. a first page answered meanwhile
+  testing_loop::advance(1);
+  EXPECT_EQ(callbacks, 0);
+  footer->resetNoMoreData();
+  footer->beginRefreshing();
+  testing_loop::advance(0.2);
+  footer->endRefreshing();
+  footer->beginRefreshing();
+  testing_loop::advance(0.4);
+  EXPECT_EQ(callbacks, 0);  // the first of the two refreshes asks for nothing
+  testing_loop::advance(0.2);
+  EXPECT_EQ(callbacks, 1);
+}
+
 TEST_F(HVRefreshAutoFooterTest, ReplacingAControlLeavesOneThatMovedElsewhere) {
   attach(1000);
   auto second = make<UIScrollView>();
@@ -317,6 +353,22 @@ TEST_F(HVRefreshBackFooterTest, TheArrowPointsUpUntilPulledAndTurnsDownWhenPulli
   std::tie(upper, lower) = arrowInk(*footer);
   EXPECT_GT(upper, 2 * lower) << "and back up";
   drag.release();
+}
+
+TEST_F(HVRefreshBackFooterTest, ARefreshBegunWhileTheLastOneFadesKeepsItsIndicator) {
+  attach(1000);
+  footer->beginRefreshing();
+  testing_loop::advance(0.25);
+  ASSERT_EQ(callbacks, 1);
+  footer->endRefreshing();
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(footer->state(), HVRefreshStateIdle);
+  footer->beginRefreshing();  // before the 0.4 s fade of the last refresh ends
+  testing_loop::advance(0.5);
+  EXPECT_EQ(footer->state(), HVRefreshStateRefreshing);
+  EXPECT_TRUE(footer->loadingView()->isAnimating());
+  EXPECT_TRUE(footer->arrowView()->isHidden());
+  EXPECT_EQ(callbacks, 2);
 }
 
 TEST_F(HVRefreshBackFooterTest, ShortContentSitsAtTheBottomOfTheView) {

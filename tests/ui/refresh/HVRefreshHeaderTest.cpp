@@ -21,8 +21,8 @@ class HVRefreshHeaderTest : public ::testing::Test {
     scroll = make<UIScrollView>();
     window = showInWindow(scroll);
     scroll->setContentSize({320, 1000});
-    header = HVRefreshHeader::headerWithRefreshingBlock<HVRefreshNormalHeader>(
-        [this] { ++callbacks; });
+    header =
+        HVRefreshHeader::headerWithRefreshingBlock<HVRefreshNormalHeader>([this] { ++callbacks; });
     UIScrollView_HVRefresh::setHV_header(*scroll, header);
     testing_loop::runUntilIdle();
   }
@@ -172,6 +172,22 @@ TEST_F(HVRefreshHeaderTest, BeginRefreshingAnimatesAlphaAndCallsBackAfterTheInse
   EXPECT_EQ(scroll->contentInset().top, 0);
 }
 
+TEST_F(HVRefreshHeaderTest, ARefreshEndedBeforeItsInsetAnimationEndsAsksForNoLoad) {
+  header->beginRefreshing();
+  header->endRefreshing();
+  testing_loop::advance(1);
+  EXPECT_EQ(header->state(), HVRefreshStateIdle);
+  EXPECT_EQ(callbacks, 0);
+  // A new refresh begun while the first one's animation runs loads once.
+  header->beginRefreshing();
+  testing_loop::runUntilIdle();
+  header->endRefreshing();
+  testing_loop::runUntilIdle();
+  header->beginRefreshing();
+  testing_loop::advance(1);
+  EXPECT_EQ(callbacks, 1);
+}
+
 TEST_F(HVRefreshHeaderTest, ArrowTurnsWhilePullingAndBackAfterARefresh) {
   auto arrow = header->arrowView();
   ASSERT_TRUE(arrow->image());
@@ -222,8 +238,8 @@ TEST_F(HVRefreshHeaderTest, LastUpdatedTexts) {
   NSDateComponents lastYear = now;
   lastYear.year -= 1;
   lastYear.day = std::min<int64_t>(now.day, 28);
-  std::snprintf(expected, sizeof expected, "Last updated: %04d-%02d-%02d 00:07",
-                int(lastYear.year), int(lastYear.month), int(lastYear.day));
+  std::snprintf(expected, sizeof expected, "Last updated: %04d-%02d-%02d 00:07", int(lastYear.year),
+                int(lastYear.month), int(lastYear.day));
   EXPECT_EQ(store(lastYear), expected);
 
   // Separate keys keep separate dates; a block of the caller's replaces the text.
