@@ -1157,11 +1157,15 @@ WKNavigationRef WKWebView::loadHTMLStringBaseURL(const std::string& html,
   impl_->syncUserScripts();
   impl_->requested = nav;
   impl_->processEnded = false;
-  // Handed over with its length: a NUL byte in the text does not end the document.
-  GBytes* bytes = g_bytes_new(html.data(), html.size());
-  webkit_web_view_load_bytes(impl_->web, bytes, "text/html", "UTF-8",
-                             baseURL.empty() ? nullptr : baseURL.c_str());
-  g_bytes_unref(bytes);
+  const char* base = baseURL.empty() ? nullptr : baseURL.c_str();
+  if (html.empty()) {
+    webkit_web_view_load_html(impl_->web, "", base);  // the engine takes no empty bytes
+  } else {
+    // Handed over with its length: a NUL byte in the text does not end the document.
+    GBytes* bytes = g_bytes_new(html.data(), html.size());
+    webkit_web_view_load_bytes(impl_->web, bytes, "text/html", "UTF-8", base);
+    g_bytes_unref(bytes);
+  }
   return nav;
 }
 

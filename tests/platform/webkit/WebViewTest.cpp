@@ -3,9 +3,8 @@
 // fetch and XHR from an http page to a custom scheme, a killed content process, two views,
 // and the pixels of a snapshot. Page script runs in real time: every wait has a deadline.
 
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -79,7 +78,8 @@ class AppScheme : public WKURLSchemeHandler {
       h.set("Content-Length", std::to_string(body.size()));
       task->didReceiveResponse(NSHTTPURLResponse::make(url, 200, h));
       // In pieces, as a file would be read.
-      for (size_t i = 0; i < body.size(); i += 7) task->didReceiveData(Data::fromString(body.substr(i, 7)));
+      for (size_t i = 0; i < body.size(); i += 7)
+        task->didReceiveData(Data::fromString(body.substr(i, 7)));
     }
     task->didFinish();
   }
@@ -104,7 +104,8 @@ struct NavRecord : WKNavigationDelegate {
   bool cancelActions = false;
   std::function<bool(const WKNavigationResponseRef&)> allowResponse;
   int terminated = 0;
-  void webViewDidStartProvisionalNavigation(const WKWebViewRef&, const WKNavigationRef& n) override {
+  void webViewDidStartProvisionalNavigation(const WKWebViewRef&,
+                                            const WKNavigationRef& n) override {
     events.push_back("start");
     started.push_back(n->request()->URL());
   }
@@ -170,8 +171,8 @@ struct WebView : ::testing::Test {
     web.reset();
     testing_loop::runUntilIdle();
     // Whatever the case did, the engine objects it made go with their owners.
-    EXPECT_TRUE(testing_loop::runUntil([] { return webkit::EngineObjects::live().empty(); },
-                                       kPageDeadline))
+    EXPECT_TRUE(
+        testing_loop::runUntil([] { return webkit::EngineObjects::live().empty(); }, kPageDeadline))
         << joined(webkit::EngineObjects::live());
   }
   WKWebViewRef make(double w = 320, double h = 240) {
@@ -202,7 +203,10 @@ struct WebView : ::testing::Test {
     EXPECT_TRUE(testing_loop::runUntil([&] { return e->done; }, kPageDeadline)) << script;
     return *e;
   }
-  std::string json(const Value& v) { return NSJSONSerialization::stringWithJSONObject(v, NSJSONSerialization::NSJSONWritingSortedKeys); }
+  std::string json(const Value& v) {
+    return NSJSONSerialization::stringWithJSONObject(v,
+                                                     NSJSONSerialization::NSJSONWritingSortedKeys);
+  }
 };
 
 TEST_F(WebView, MessageBodiesAndEvaluationResultsConvertEveryJSONTypeNested) {
@@ -213,7 +217,8 @@ TEST_F(WebView, MessageBodiesAndEvaluationResultsConvertEveryJSONTypeNested) {
     post('text'); post(7); post(null); post([]);
     class Point { constructor(x) { this.x = x; } }
     (async () => { await null; post(new Point(4)); })();
-  </script>)", 6);
+  </script>)",
+           6);
   auto& b = recorder->bodies;
   EXPECT_EQ(json(b[0]),
             R"({"a":[1,[2,{"x":"y"}]],"f":false,"i":-3,"n":1.5,"s":"é","t":true,"z":null})");
@@ -228,8 +233,9 @@ TEST_F(WebView, MessageBodiesAndEvaluationResultsConvertEveryJSONTypeNested) {
   evaluate(R"JS(window.webkit.messageHandlers.test.postMessage(
       {name: 'a\ud83d', args: ['\udc00b', '\ud83d\ude00', '\\ud800', '\ud800\ud800']}); 1)JS");
   ASSERT_TRUE(waitPosts(7));
-  EXPECT_EQ(json(b[6]), "{\"args\":[\"\uFFFDb\",\"\U0001F600\",\"\\\\ud800\",\"\uFFFD\uFFFD\"],"
-                        "\"name\":\"a\uFFFD\"}");
+  EXPECT_EQ(json(b[6]),
+            "{\"args\":[\"\uFFFDb\",\"\U0001F600\",\"\\\\ud800\",\"\uFFFD\uFFFD\"],"
+            "\"name\":\"a\uFFFD\"}");
   EXPECT_EQ(evaluate("'x\\ud800y'").value.stringOr(), "x\uFFFDy");
 
   auto r = evaluate("({list: [1, 'two', {three: 3}], ok: true})");
@@ -241,8 +247,9 @@ TEST_F(WebView, MessageBodiesAndEvaluationResultsConvertEveryJSONTypeNested) {
   ASSERT_TRUE(thrown.error);
   EXPECT_EQ(thrown.error->domain(), WKErrorDomain);
   EXPECT_EQ(thrown.error->code(), WKErrorJavaScriptExceptionOccurred);
-  EXPECT_NE(thrown.error->userInfo().get(WKJavaScriptExceptionMessageKey).stringOr().find("bad thing"),
-            std::string::npos);
+  EXPECT_NE(
+      thrown.error->userInfo().get(WKJavaScriptExceptionMessageKey).stringOr().find("bad thing"),
+      std::string::npos);
   auto undef = evaluate("undefined");
   ASSERT_TRUE(undef.error);
   EXPECT_EQ(undef.error->code(), WKErrorJavaScriptResultTypeIsUnsupported);
@@ -269,7 +276,8 @@ TEST_F(WebView, UserScriptsRunInOrderAndThePageLogReachesTheHooks) {
                                         WKUserScriptInjectionTimeAtDocumentEnd, true));
   std::vector<std::string> observed;
   web = make();
-  web->setConsoleObserver([&](const WKWebView::ConsoleMessage& m) { observed.push_back(m.level + ":" + m.text); });
+  web->setConsoleObserver(
+      [&](const WKWebView::ConsoleMessage& m) { observed.push_back(m.level + ":" + m.text); });
   loadPage(R"(<script>
     window.order.push('page');
     console.log('hello', 3, {a: 1});
@@ -298,14 +306,16 @@ struct Panels : WKUIDelegate {
   std::vector<std::string> seen;
   bool claim = true;
   bool webViewRunJavaScriptAlertPanelWithMessageInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string& m, const WKFrameInfo&, std::function<void()> done) override {
+      const WKWebViewRef&, const std::string& m, const WKFrameInfo&,
+      std::function<void()> done) override {
     if (!claim) return false;
     seen.push_back("alert:" + m);
     dispatch_async(dispatch_get_main_queue(), done);
     return true;
   }
   bool webViewRunJavaScriptConfirmPanelWithMessageInitiatedByFrameCompletionHandler(
-      const WKWebViewRef&, const std::string& m, const WKFrameInfo&, std::function<void(bool)> done) override {
+      const WKWebViewRef&, const std::string& m, const WKFrameInfo&,
+      std::function<void(bool)> done) override {
     if (!claim) return false;
     seen.push_back("confirm:" + m);
     done(true);
@@ -359,15 +369,17 @@ TEST_F(WebView, NavigationDecisionsAndFailuresReachTheDelegate) {
   // A cancelled action never starts; the page stays.
   nav->events.clear();
   bool answered = false;
-  web->evaluateJavaScriptCompletionHandler("location.href = 'app://h/blocked.html'; 1",
-                                           [&](const Value&, const NSErrorRef&) { answered = true; });
+  web->evaluateJavaScriptCompletionHandler(
+      "location.href = 'app://h/blocked.html'; 1",
+      [&](const Value&, const NSErrorRef&) { answered = true; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return answered; }, kPageDeadline));
   EXPECT_EQ(evaluate("location.href").value.stringOr(), "app://h/index.html");
 
   // A refused answer and an unreachable host fail before commit.
   nav->allowResponse = [](const WKNavigationResponseRef& r) {
     auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(r->response());
-    return !(http && http->statusCode() == 200 && r->response()->URL().find("refused") != std::string::npos);
+    return !(http && http->statusCode() == 200 &&
+             r->response()->URL().find("refused") != std::string::npos);
   };
   scheme->files["/refused.html"] = {"text/html", "<p>no</p>"};
   web->loadRequest(NSURLRequest::requestWithURL("app://h/refused.html"));
@@ -382,9 +394,12 @@ TEST_F(WebView, NavigationDecisionsAndFailuresReachTheDelegate) {
   // A missing custom-scheme document fails too, and stopLoading ends a hanging load.
   nav->events.clear();
   web->loadRequest(NSURLRequest::requestWithURL("app://h/stream"));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return !scheme->started.empty() &&
-                                                  scheme->started.back()->request()->URL() == "app://h/stream"; },
-                                     kPageDeadline));
+  ASSERT_TRUE(testing_loop::runUntil(
+      [&] {
+        return !scheme->started.empty() &&
+               scheme->started.back()->request()->URL() == "app://h/stream";
+      },
+      kPageDeadline));
   web->stopLoading();
   ASSERT_TRUE(testing_loop::runUntil([&] { return nav->errors.size() == 3; }, kPageDeadline));
   EXPECT_EQ(nav->errors[2], NSURLErrorCancelled);
@@ -395,11 +410,14 @@ TEST_F(WebView, ANavigationThePageStartsNamesThePageItGoesTo) {
   web = make();
   web->setNavigationDelegate(nav);
   scheme->files["/second.html"] = {"text/html", "<p>second</p>"};
-  loadPage("<a id=l href='third.html'>l</a><script>window.webkit.messageHandlers.test.postMessage(1)</script>");
+  loadPage(
+      "<a id=l "
+      "href='third.html'>l</a><script>window.webkit.messageHandlers.test.postMessage(1)</script>");
   scheme->files["/third.html"] = {"text/html", "<p>third</p>"};
   evaluate("location.href = 'app://h/second.html'; 1");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->committed.size() == 2 && web->URL() == "app://h/second.html"; },
-                                     kPageDeadline));
+  ASSERT_TRUE(testing_loop::runUntil(
+      [&] { return nav->committed.size() == 2 && web->URL() == "app://h/second.html"; },
+      kPageDeadline));
   evaluate("history.back(); 1");
   ASSERT_TRUE(testing_loop::runUntil([&] { return nav->committed.size() == 3; }, kPageDeadline));
   evaluate("document.getElementById('l').click(); 1");
@@ -440,9 +458,10 @@ TEST_F(WebView, SchemeTasksDeliverWholeBodiesRangesAndStopMidStream) {
 
   // A body the page abandons: the handler is told, and later answers are ignored.
   size_t before = scheme->started.size();
-  evaluate("window.ctl = new AbortController(); fetch('app://h/stream', {signal: ctl.signal})"
-           ".then(r => r.body.getReader().read()).then(c => window.webkit.messageHandlers.test"
-           ".postMessage(new TextDecoder().decode(c.value))); 1");
+  evaluate(
+      "window.ctl = new AbortController(); fetch('app://h/stream', {signal: ctl.signal})"
+      ".then(r => r.body.getReader().read()).then(c => window.webkit.messageHandlers.test"
+      ".postMessage(new TextDecoder().decode(c.value))); 1");
   ASSERT_TRUE(waitPosts(2));
   EXPECT_EQ(recorder->bodies[1].stringOr(), "first");
   ASSERT_EQ(scheme->started.size(), before + 1);
@@ -531,6 +550,15 @@ TEST_F(WebView, AnHTMLStringIsLoadedWholeThoughItHoldsANulByte) {
   ASSERT_TRUE(waitPosts(1));
   EXPECT_EQ(recorder->bodies[0].stringOr(), "after é");
   EXPECT_EQ(web->URL(), "app://h/page.html");
+
+  // An empty text clears the page.
+  web->loadHTMLStringBaseURL("", "");
+  EXPECT_TRUE(testing_loop::runUntil(
+      [&] {
+        return web->URL() == "about:blank" &&
+               evaluate("document.body ? document.body.innerHTML : ''").value.stringOr().empty();
+      },
+      kPageDeadline));
 }
 
 // A host that takes connections and never answers: the kernel accepts them into the backlog.
@@ -578,7 +606,8 @@ TEST_F(WebView, APageLoadWithNoAnswerFailsAsTimedOutOnceTheRequestTimeOutPasses)
 
   // A page that answers in time is never failed by its time-out.
   loadPage("<script>window.webkit.messageHandlers.test.postMessage('page')</script>");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->events.back() == "finish"; }, kPageDeadline));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return nav->events.back() == "finish"; }, kPageDeadline));
   testing_loop::advance(120);
   testing_loop::runUntilIdle();
   EXPECT_EQ(nav->errors.size(), 2u);
@@ -596,11 +625,12 @@ TEST_F(WebView, AnHttpPageFetchesAndRequestsTheCustomScheme) {
       x.onerror = () => post([t, 'xhr failed']);
       x.send();
     }, e => post(String(e)));
-  </script>)", "text/html");
+  </script>)",
+                 "text/html");
   scheme->files["/data.txt"] = {"text/plain", "cross"};
   web = make();
-  web->loadRequest(NSURLRequest::requestWithURL("http://127.0.0.1:" + std::to_string(server.port()) +
-                                                "/page.html"));
+  web->loadRequest(NSURLRequest::requestWithURL(
+      "http://127.0.0.1:" + std::to_string(server.port()) + "/page.html"));
   ASSERT_TRUE(waitPosts(1));
   EXPECT_EQ(json(recorder->bodies[0]), R"(["cross",200,"cross"])");
 }
@@ -618,7 +648,8 @@ TEST_F(WebView, AKilledContentProcessIsReportedAndAReloadWorks) {
 
   // A second view runs beside the first, each with its own page.
   auto other = make();
-  scheme->files["/two.html"] = {"text/html", "<script>window.webkit.messageHandlers.test.postMessage('two')</script>"};
+  scheme->files["/two.html"] = {
+      "text/html", "<script>window.webkit.messageHandlers.test.postMessage('two')</script>"};
   other->loadRequest(NSURLRequest::requestWithURL("app://h/two.html"));
   ASSERT_TRUE(waitPosts(3));
   EXPECT_EQ(recorder->bodies[2].stringOr(), "two");
@@ -680,8 +711,8 @@ struct Opener : WKUIDelegate {
 TEST_F(WebView, EngineObjectsAreFinalizedOnceViewsTasksAnswersAndChildWindowsGo) {
   config->preferences()->setJavaScriptCanOpenWindowsAutomatically(true);
   auto opener = std::make_shared<Opener>();
-  scheme->files["/child.html"] = {"text/html",
-                                  "<script>window.webkit.messageHandlers.test.postMessage('child')</script>"};
+  scheme->files["/child.html"] = {
+      "text/html", "<script>window.webkit.messageHandlers.test.postMessage('child')</script>"};
   web = make();
   web->setUIDelegate(opener);
   loadPage("<script>window.webkit.messageHandlers.test.postMessage('page')</script>");
@@ -694,32 +725,34 @@ TEST_F(WebView, EngineObjectsAreFinalizedOnceViewsTasksAnswersAndChildWindowsGo)
   EXPECT_EQ(json(evaluate("({a: [1, 'b']})").value), R"({"a":[1,"b"]})");
   EXPECT_TRUE(evaluate("throw new Error('x')").error);
   bool shot = false;
-  web->takeSnapshotWithCompletionHandler([&](const UIImageRef&, const NSErrorRef&) { shot = true; });
-  evaluate("fetch('app://h/stream').then(r => r.body.getReader().read()).then(() => "
-           "window.webkit.messageHandlers.test.postMessage('streamed')); fetch('app://h/hang');"
-           "fetch('app://h/form', {method: 'POST', body: 'a=1'}).catch(() => {}); 1");
+  web->takeSnapshotWithCompletionHandler(
+      [&](const UIImageRef&, const NSErrorRef&) { shot = true; });
+  evaluate(
+      "fetch('app://h/stream').then(r => r.body.getReader().read()).then(() => "
+      "window.webkit.messageHandlers.test.postMessage('streamed')); fetch('app://h/hang');"
+      "fetch('app://h/form', {method: 'POST', body: 'a=1'}).catch(() => {}); 1");
   ASSERT_TRUE(waitPosts(5));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return shot && scheme->started.size() >= 7; },
-                                     kPageDeadline));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return shot && scheme->started.size() >= 7; }, kPageDeadline));
 
   // A child may go before its opener, and outlive it. The opener goes with a snapshot and an
   // evaluation under way.
   opener->children.erase(opener->children.begin());
   EXPECT_EQ(evaluate("3 + 3").value.intValue(), 6);
   bool lateShot = false;
-  web->takeSnapshotWithCompletionHandler([&](const UIImageRef&, const NSErrorRef&) { lateShot = true; });
+  web->takeSnapshotWithCompletionHandler(
+      [&](const UIImageRef&, const NSErrorRef&) { lateShot = true; });
   web->evaluateJavaScriptCompletionHandler("2 + 2");
   web.reset();
   ASSERT_TRUE(testing_loop::runUntil([&] { return lateShot; }, kPageDeadline));
   bool childAnswered = false;
   opener->children[0]->evaluateJavaScriptCompletionHandler(
-      "document.readyState", [&](const Value& v, const NSErrorRef&) {
-        childAnswered = v.stringOr() == "complete";
-      });
+      "document.readyState",
+      [&](const Value& v, const NSErrorRef&) { childAnswered = v.stringOr() == "complete"; });
   ASSERT_TRUE(testing_loop::runUntil([&] { return childAnswered; }, kPageDeadline));
   opener->children.clear();
-  ASSERT_TRUE(testing_loop::runUntil([] { return webkit::EngineObjects::live().empty(); },
-                                     kPageDeadline))
+  ASSERT_TRUE(
+      testing_loop::runUntil([] { return webkit::EngineObjects::live().empty(); }, kPageDeadline))
       << joined(webkit::EngineObjects::live());
   EXPECT_EQ(webkit::EngineObjects::recorded("view"), 4u);
   EXPECT_EQ(webkit::EngineObjects::recorded("window"), 4u);
@@ -797,8 +830,9 @@ TEST_F(WebView, ViewsSharingAControllerLeaveNoEntryBehindWhenTheyGo) {
   EXPECT_EQ(controller->observerCountForTesting(), 1u);
   // The view that stays still hears of new handlers.
   controller->addScriptMessageHandlerName(std::make_shared<Recorder>(), "later");
-  loadPage("<script>window.webkit.messageHandlers.later.postMessage(1);"
-           "window.webkit.messageHandlers.test.postMessage('page')</script>");
+  loadPage(
+      "<script>window.webkit.messageHandlers.later.postMessage(1);"
+      "window.webkit.messageHandlers.test.postMessage('page')</script>");
 }
 
 TEST_F(WebView, AnEvaluationIsToldWhenTheContentProcessEndsOrTheViewGoes) {
@@ -864,7 +898,8 @@ TEST(SchemeTask, AProducerWaitsWhileTooMuchIsUnreadAndAStopReleasesIt) {
       given += chunk;
     }
   });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return delivered >= WKURLSchemeTask::kMaxBufferedBytes; }));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return delivered >= WKURLSchemeTask::kMaxBufferedBytes; }));
   // Nothing read: the producer stays within one chunk of the limit.
   EXPECT_LE(given.load(), WKURLSchemeTask::kMaxBufferedBytes + chunk);
   task->bytesConsumed(3 * chunk);
