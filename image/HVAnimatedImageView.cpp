@@ -24,6 +24,7 @@ constexpr const char* kAnimatedImageKey = "HVAnimatedImage";
 constexpr const char* kHighlightedAnimatedImageKey = "HVHighlightedAnimatedImage";
 constexpr const char* kFrameKey = "frame";
 constexpr const char* kImageKey = "image";
+constexpr const char* kHighlightedImageKey = "highlightedImage";
 
 const bool kRegistered = [] {
   NSCodingClasses::registerClass("HVAnimatedImageView", [] { return make<HVAnimatedImageView>(); },
@@ -39,6 +40,26 @@ bool isAnimated(const UIImageRef& image) {
 
 void HVImageWeakProxy::step(const CADisplayLinkRef& link) {
   if (auto view = target_.lock()) view->step(link);
+}
+
+std::string HVImageWeakProxy::className() const {
+  auto view = target_.lock();
+  return view ? view->className() : std::string();
+}
+
+std::string HVImageWeakProxy::description() const {
+  auto view = target_.lock();
+  return view ? view->description() : std::string();
+}
+
+bool HVImageWeakProxy::isEqual(const Object& other) const {
+  auto view = target_.lock();
+  return view && view->isEqual(other);
+}
+
+size_t HVImageWeakProxy::hash() const {
+  auto view = target_.lock();
+  return reinterpret_cast<size_t>(static_cast<const Object*>(view.get()));
 }
 
 HVAnimatedImageView::HVAnimatedImageView(CGRect frame) : UIImageView(frame) {}
@@ -493,6 +514,7 @@ void HVAnimatedImageView::encodeWithCoder(NSKeyedArchiver& coder) const {
       Value(Array{Value(f.origin.x), Value(f.origin.y), Value(f.size.width), Value(f.size.height)}),
       kFrameKey);
   if (image()) coder.encodeObjectForKey(Value(image()), kImageKey);
+  if (highlightedImage()) coder.encodeObjectForKey(Value(highlightedImage()), kHighlightedImageKey);
   coder.encodeObjectForKey(Value(runloopMode_), kRunloopModeKey);
   coder.encodeBoolForKey(autoPlayAnimatedImage_, kAutoPlayKey);
   if (isAnimated(image())) coder.encodeObjectForKey(Value(image()), kAnimatedImageKey);
@@ -512,6 +534,8 @@ bool HVAnimatedImageView::initWithCoder(NSKeyedUnarchiver& coder) {
   autoPlayAnimatedImage_ =
       coder.containsValueForKey(kAutoPlayKey) ? coder.decodeBoolForKey(kAutoPlayKey) : true;
   if (auto image = coder.decodeObjectForKey(kImageKey).objectAs<UIImage>()) setImage(image);
+  if (auto image = coder.decodeObjectForKey(kHighlightedImageKey).objectAs<UIImage>())
+    setHighlightedImage(image);
   if (auto image = coder.decodeObjectForKey(kAnimatedImageKey).objectAs<UIImage>()) setImage(image);
   if (auto image = coder.decodeObjectForKey(kHighlightedAnimatedImageKey).objectAs<UIImage>())
     setHighlightedImage(image);

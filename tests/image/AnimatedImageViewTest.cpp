@@ -346,7 +346,10 @@ TEST_F(AnimatedImageViewTest, ArchiveKeepsSettingsAndAnimatedImages) {
   auto image = std::dynamic_pointer_cast<HVImage>(back->image());
   ASSERT_TRUE(image);
   EXPECT_EQ(image->animatedImageFrameCount(), 3u);
-  EXPECT_FALSE(back->highlightedImage());  // a still highlighted image is not archived
+  // A still highlighted image comes back as the plain image view keeps it.
+  ASSERT_TRUE(back->highlightedImage());
+  EXPECT_FALSE(std::dynamic_pointer_cast<HVImage>(back->highlightedImage()));
+  EXPECT_EQ(back->highlightedImage()->CGImage()->pixelAt(1, 1), kGreen);
   // In a window, started by hand since autoplay is off: the link ticks only in tracking mode,
   // so nothing moves until the mode is common again.
   window->addSubview(back);
@@ -434,8 +437,16 @@ TEST(WeakProxyTest, ForwardsOnlyWhileTheTargetLives) {
   auto proxy = HVImageWeakProxy::proxyWithTarget(view);
   EXPECT_TRUE(proxy->isProxy());
   EXPECT_EQ(proxy->target(), view);
+  EXPECT_EQ(proxy->className(), "HVAnimatedImageView");
+  EXPECT_EQ(proxy->description(), view->description());
+  EXPECT_TRUE(proxy->isEqual(*view));
+  EXPECT_FALSE(proxy->isEqual(*make<HVAnimatedImageView>()));
+  EXPECT_NE(proxy->hash(), 0u);
   view.reset();
   EXPECT_FALSE(proxy->target());
+  EXPECT_EQ(proxy->className(), "");
+  EXPECT_EQ(proxy->description(), "");
+  EXPECT_EQ(proxy->hash(), 0u);
   proxy->step(nullptr);  // a message to a gone target does nothing
 }
 
