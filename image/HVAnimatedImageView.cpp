@@ -322,16 +322,7 @@ void HVAnimatedImageView::setRunloopMode(const std::string& mode) {
 }
 
 void HVAnimatedImageView::applyContentsRect(CGRect rect, const UIImageRef& image) {
-  CGRect unit = kUnitRect;
-  if (image) {
-    CGSize size = image->size();
-    if (size.width > 0.01 && size.height > 0.01) {
-      CGRect r = CGRectMake(rect.origin.x / size.width, rect.origin.y / size.height,
-                            rect.size.width / size.width, rect.size.height / size.height);
-      r = CGRectIntersection(r, kUnitRect);
-      if (!CGRectIsNull(r) && !CGRectIsEmpty(r)) unit = r;
-    }
-  }
+  CGRect unit = image ? HVUnitContentsRect(rect, image->size()) : kUnitRect;
   curContentsRect_ = rect;
   // Layers here have no implicit animations, so the change shows at once.
   layer()->setContentsRect(unit);

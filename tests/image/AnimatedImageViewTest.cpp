@@ -289,6 +289,12 @@ TEST_F(AnimatedImageViewTest, SpriteSheetPlaysByMovingTheContentsRectangle) {
   // A plain image puts the whole bitmap back.
   view->setImage(UIImage::imageWithCGImage(sheetBitmap));
   EXPECT_EQ(view->layer()->contentsRect(), CGRectMake(0, 0, 1, 1));
+  // A cell that is not finite shows the whole sheet.
+  view->setImage(HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+      sheet, {CGRectMake(NAN, 0, 8, 8), rects[1]}, {0.1, 0.1}, 0));
+  EXPECT_EQ(view->layer()->contentsRect(), CGRectMake(0, 0, 1, 1));
+  tickUntilIndex(view, 1);
+  EXPECT_EQ(view->layer()->contentsRect(), CGRectMake(0.25, 0, 0.25, 1));
 }
 
 TEST_F(AnimatedImageViewTest, GifFramesPictures) {
