@@ -382,9 +382,15 @@ void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
   }
   uint64_t total = totalFrameCount_.load();
   uint64_t nextIndex = (curIndex_.load() + 1) % total;
+  // A duration that is not a number, or below 0, holds its frame for one tick; it must not
+  // make the clock NaN for every frame after it.
+  auto durationAt = [anim](uint64_t index) {
+    double d = anim->animatedImageDurationAtIndex(index);
+    return d >= 0 ? d : 0.0;
+  };
   if (!bufferMiss_) {
     time_ += link->duration();
-    double delay = anim->animatedImageDurationAtIndex(curIndex_.load());
+    double delay = durationAt(curIndex_.load());
     if (time_ < delay) return;
     time_ -= delay;
     if (nextIndex == 0) {
@@ -397,7 +403,7 @@ void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
       }
     }
     // Frames are never skipped: left-over time carries into the next frame only.
-    time_ = std::min(time_, anim->animatedImageDurationAtIndex(nextIndex));
+    time_ = std::min(time_, durationAt(nextIndex));
   }
   bool bufferIsFull = false, found = false;
   UIImageRef frame;

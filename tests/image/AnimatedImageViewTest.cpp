@@ -241,6 +241,22 @@ TEST_F(AnimatedImageViewTest, ShortFramesShowForATickAndLeftOverTimeNeverSkipsAF
   EXPECT_FALSE(view->isAnimating());
   EXPECT_EQ(shownPixel(view), kBlue);
 
+  // A duration that is not a number holds its frame for one tick and leaves the clock sound:
+  // the frames after it keep their own durations.
+  auto odd = HVFrameImage::initWithImageDataArrayFrameDurationsLoopCount(
+      frames, {std::nan(""), 0.5, 0.5}, 1);
+  ASSERT_TRUE(odd);
+  view->setImage(odd);
+  shown.clear();
+  testing_loop::advance(0.25);
+  EXPECT_EQ(shown, (std::vector<uint64_t>{1}));
+  testing_loop::advance(0.5);
+  EXPECT_EQ(shown, (std::vector<uint64_t>{1, 2}));
+  testing_loop::advance(1);
+  EXPECT_FALSE(view->isAnimating());
+  view->setImage(img);
+  testing_loop::advance(3);
+
   // Jumping to a frame: the current index or one past the end changes nothing.
   shown.clear();
   view->setCurrentAnimatedImageIndex(2);
