@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include "image/HVAnimatedImageView.h"
@@ -266,6 +267,12 @@ TEST_F(AnimatedImageViewTest, ShortFramesShowForATickAndLeftOverTimeNeverSkipsAF
   EXPECT_EQ(shown, (std::vector<uint64_t>{1}));
   testing_loop::runUntilIdle();
   EXPECT_EQ(shownPixel(view), kGreen);
+  // From another thread the jump is posted to the main thread.
+  std::thread([&] { view->setCurrentAnimatedImageIndex(0); }).join();
+  EXPECT_EQ(view->currentAnimatedImageIndex(), 1u);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(shown, (std::vector<uint64_t>{1, 0}));
+  EXPECT_EQ(shownPixel(view), kRed);
   view->removeObserverForKeyPath(token);
 }
 
