@@ -24,6 +24,7 @@ constexpr const char* kAnimatedImageKey = "HVAnimatedImage";
 constexpr const char* kHighlightedAnimatedImageKey = "HVHighlightedAnimatedImage";
 constexpr const char* kFrameKey = "frame";
 constexpr const char* kImageKey = "image";
+constexpr const char* kHighlightedImageKey = "highlightedImage";
 
 const bool kRegistered = [] {
   NSCodingClasses::registerClass("HVAnimatedImageView", [] { return make<HVAnimatedImageView>(); },
@@ -39,6 +40,26 @@ bool isAnimated(const UIImageRef& image) {
 
 void HVImageWeakProxy::step(const CADisplayLinkRef& link) {
   if (auto view = target_.lock()) view->step(link);
+}
+
+std::string HVImageWeakProxy::className() const {
+  auto view = target_.lock();
+  return view ? view->className() : std::string();
+}
+
+std::string HVImageWeakProxy::description() const {
+  auto view = target_.lock();
+  return view ? view->description() : std::string();
+}
+
+bool HVImageWeakProxy::isEqual(const Object& other) const {
+  auto view = target_.lock();
+  return view && view->isEqual(other);
+}
+
+size_t HVImageWeakProxy::hash() const {
+  auto view = target_.lock();
+  return reinterpret_cast<size_t>(static_cast<const Object*>(view.get()));
 }
 
 HVAnimatedImageView::HVAnimatedImageView(CGRect frame) : UIImageView(frame) {}
@@ -301,16 +322,7 @@ void HVAnimatedImageView::setRunloopMode(const std::string& mode) {
 }
 
 void HVAnimatedImageView::applyContentsRect(CGRect rect, const UIImageRef& image) {
-  CGRect unit = kUnitRect;
-  if (image) {
-    CGSize size = image->size();
-    if (size.width > 0.01 && size.height > 0.01) {
-      CGRect r = CGRectMake(rect.origin.x / size.width, rect.origin.y / size.height,
-                            rect.size.width / size.width, rect.size.height / size.height);
-      r = CGRectIntersection(r, kUnitRect);
-      if (!CGRectIsNull(r) && !CGRectIsEmpty(r)) unit = r;
-    }
-  }
+  CGRect unit = image ? HVUnitContentsRect(rect, image->size()) : kUnitRect;
   curContentsRect_ = rect;
   // Layers here have no implicit animations, so the change shows at once.
   layer()->setContentsRect(unit);
@@ -370,9 +382,15 @@ void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
   }
   uint64_t total = totalFrameCount_.load();
   uint64_t nextIndex = (curIndex_.load() + 1) % total;
+  // A duration that is not a number, or below 0, holds its frame for one tick; it must not
+  // make the clock NaN for every frame after it.
+  auto durationAt = [anim](uint64_t index) {
+    double d = anim->animatedImageDurationAtIndex(index);
+    return d >= 0 ? d : 0.0;
+  };
   if (!bufferMiss_) {
     time_ += link->duration();
-    double delay = anim->animatedImageDurationAtIndex(curIndex_.load());
+    double delay = durationAt(curIndex_.load());
     if (time_ < delay) return;
     time_ -= delay;
     if (nextIndex == 0) {
@@ -385,7 +403,7 @@ void HVAnimatedImageView::step(const CADisplayLinkRef& link) {
       }
     }
     // Frames are never skipped: left-over time carries into the next frame only.
-    time_ = std::min(time_, anim->animatedImageDurationAtIndex(nextIndex));
+    time_ = std::min(time_, durationAt(nextIndex));
   }
   bool bufferIsFull = false, found = false;
   UIImageRef frame;
@@ -493,6 +511,7 @@ void HVAnimatedImageView::encodeWithCoder(NSKeyedArchiver& coder) const {
       Value(Array{Value(f.origin.x), Value(f.origin.y), Value(f.size.width), Value(f.size.height)}),
       kFrameKey);
   if (image()) coder.encodeObjectForKey(Value(image()), kImageKey);
+  if (highlightedImage()) coder.encodeObjectForKey(Value(highlightedImage()), kHighlightedImageKey);
   coder.encodeObjectForKey(Value(runloopMode_), kRunloopModeKey);
   coder.encodeBoolForKey(autoPlayAnimatedImage_, kAutoPlayKey);
   if (isAnimated(image())) coder.encodeObjectForKey(Value(image()), kAnimatedImageKey);
@@ -512,6 +531,8 @@ bool HVAnimatedImageView::initWithCoder(NSKeyedUnarchiver& coder) {
   autoPlayAnimatedImage_ =
       coder.containsValueForKey(kAutoPlayKey) ? coder.decodeBoolForKey(kAutoPlayKey) : true;
   if (auto image = coder.decodeObjectForKey(kImageKey).objectAs<UIImage>()) setImage(image);
+  if (auto image = coder.decodeObjectForKey(kHighlightedImageKey).objectAs<UIImage>())
+    setHighlightedImage(image);
   if (auto image = coder.decodeObjectForKey(kAnimatedImageKey).objectAs<UIImage>()) setImage(image);
   if (auto image = coder.decodeObjectForKey(kHighlightedAnimatedImageKey).objectAs<UIImage>())
     setHighlightedImage(image);

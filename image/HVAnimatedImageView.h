@@ -50,6 +50,12 @@ class HVImageWeakProxy {
   std::shared_ptr<HVAnimatedImageView> target() const { return target_.lock(); }
   bool isProxy() const { return true; }
   void step(const plat::CADisplayLinkRef& link);
+  // Answered for the target; once it is gone, as a message to nil would be: empty, false, 0.
+  std::string className() const;
+  std::string description() const;
+  std::string debugDescription() const { return description(); }
+  bool isEqual(const plat::Object& other) const;
+  size_t hash() const;
 
  private:
   std::weak_ptr<HVAnimatedImageView> target_;
@@ -69,10 +75,10 @@ class HVAnimatedImageViewFetchOperation : public plat::NSOperation {
   plat::UIImageRef curImage_;
 };
 
-// Archived (class "HVAnimatedImageView") with its frame ("frame"), image ("image"), run loop
-// mode ("runloopMode"), autoplay flag ("autoPlayAnimatedImage") and, for animated images of two
-// or more frames, the image and highlighted image ("HVAnimatedImage",
-// "HVHighlightedAnimatedImage").
+// Archived (class "HVAnimatedImageView") with its frame ("frame"), image ("image"), highlighted
+// image ("highlightedImage"), run loop mode ("runloopMode"), autoplay flag
+// ("autoPlayAnimatedImage") and, for animated images of two or more frames, the image and
+// highlighted image ("HVAnimatedImage", "HVHighlightedAnimatedImage").
 class HVAnimatedImageView : public plat::UIImageView, public plat::NSCoding {
  public:
   explicit HVAnimatedImageView(plat::CGRect frame = plat::CGRectZero);

@@ -5,10 +5,15 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 using namespace plat;
 
 namespace {
+
+// Widest and highest bitmap the destination can be: larger sizes are refused before the warp,
+// which would otherwise be told a size the bitmap does not have.
+constexpr double kMaxSide = std::numeric_limits<int>::max();
 
 bool alphaInfoAccepted(uint32_t alpha) {
   return alpha >= kCGImageAlphaPremultipliedLast && alpha <= kCGImageAlphaNoneSkipFirst;
@@ -109,6 +114,7 @@ CGImageRef HVTransformedCGImageCopy(const CGImageRef& image, CGAffineTransform t
   uint32_t alpha = info & kCGBitmapAlphaInfoMask, order = info & kCGBitmapByteOrderMask;
   if (!alphaInfoAccepted(alpha) || !byteOrderAccepted(order)) return nullptr;
   if (!std::isfinite(width) || !std::isfinite(height)) return nullptr;
+  if (std::fabs(width) > kMaxSide || std::fabs(height) > kMaxSide) return nullptr;
   long w = std::lround(width), h = std::lround(height);
   if (w <= 0 || h <= 0) return nullptr;
   // The warp copies pixels whole, so it runs on the standard layout directly.

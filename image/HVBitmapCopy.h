@@ -32,8 +32,8 @@ plat::CGImageRef HVOrientedCGImageCopy(const plat::CGImageRef& image,
                                        plat::CGBitmapInfo bitmapInfo);
 
 // The image warped by `transform` (source to destination, y up) onto a width x height bitmap,
-// transparent where nothing maps. nullptr for a null image, sizes that round to 0 or an
-// unsupported bitmap info.
+// transparent where nothing maps. nullptr for a null image, sizes that round to 0 or exceed
+// what a bitmap can hold, or an unsupported bitmap info.
 plat::CGImageRef HVTransformedCGImageCopy(const plat::CGImageRef& image,
                                           plat::CGAffineTransform transform, double width,
                                           double height, plat::CGBitmapInfo bitmapInfo);

@@ -269,15 +269,8 @@ HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
 }
 
 CGRect HVSpriteSheetImage::contentsRectForCALayerAtIndex(uint64_t index) const {
-  const CGRect unit = CGRectMake(0, 0, 1, 1);
-  CGSize s = size();
-  if (index >= contentRects_.size() || s.width <= 0.01 || s.height <= 0.01) return unit;
-  CGRect r = contentRects_[index];
-  r = CGRectMake(r.origin.x / s.width, r.origin.y / s.height, r.size.width / s.width,
-                 r.size.height / s.height);
-  r = CGRectIntersection(r, unit);
-  if (CGRectIsNull(r) || CGRectIsEmpty(r)) return unit;
-  return r;
+  if (index >= contentRects_.size()) return CGRectMake(0, 0, 1, 1);
+  return HVUnitContentsRect(contentRects_[index], size());
 }
 
 UIImageRef HVSpriteSheetImage::animatedImageFrameAtIndex(uint64_t) {

@@ -226,6 +226,11 @@ bool HV_hasAlphaChannel(const UIImageRef& image) {
 
 namespace {
 
+bool finiteRect(CGRect r) {
+  return std::isfinite(r.origin.x) && std::isfinite(r.origin.y) && std::isfinite(r.size.width) &&
+         std::isfinite(r.size.height);
+}
+
 // Where a content mode puts an image of `size` inside rect.
 CGRect contentModeRect(CGRect rect, CGSize size, UIViewContentMode mode) {
   rect = CGRectStandardize(rect);
@@ -269,9 +274,9 @@ CGRect contentModeRect(CGRect rect, CGSize size, UIViewContentMode mode) {
 
 void HV_drawInRectWithContentModeClipsToBounds(const UIImageRef& image, CGRect rect,
                                                UIViewContentMode mode, bool clips) {
-  if (!image) return;
+  if (!image || !finiteRect(rect)) return;
   CGRect drawn = contentModeRect(rect, image->size(), mode);
-  if (drawn.size.width == 0 || drawn.size.height == 0) return;
+  if (!finiteRect(drawn) || drawn.size.width == 0 || drawn.size.height == 0) return;
   if (clips) {
     CGContextRef c = UIGraphicsGetCurrentContext();
     if (!c) return;
@@ -309,6 +314,8 @@ UIImageRef HV_imageByCropToRect(const UIImageRef& image, CGRect rect) {
   rect =
       CGRectMake(rect.origin.x * s, rect.origin.y * s, rect.size.width * s, rect.size.height * s);
   if (!(rect.size.width > 0) || !(rect.size.height > 0)) return nullptr;
+  // A rectangle that is not finite names no pixels.
+  if (!finiteRect(rect)) return nullptr;
   CGImageRef part = CGImageCreateWithImageInRect(image->CGImage(), rect);
   return UIImage::imageWithCGImage(part, s, image->imageOrientation());
 }

@@ -48,7 +48,8 @@ plat::UIImageRef HV_imageWithSizeDrawBlock(plat::CGSize size,
 // Whether the bitmap has alpha (premultiplied or straight, first or last); false without one.
 bool HV_hasAlphaChannel(const plat::UIImageRef& image);
 // Draws into the current context where the content mode puts the image in rect; with
-// clipping, nothing outside rect. Nothing without a current context.
+// clipping, nothing outside rect. Nothing without a current context or for a rect that is not
+// finite.
 void HV_drawInRectWithContentModeClipsToBounds(const plat::UIImageRef& image, plat::CGRect rect,
                                                plat::UIViewContentMode mode, bool clips);
 
@@ -56,7 +57,7 @@ plat::UIImageRef HV_imageByResizeToSize(const plat::UIImageRef& image, plat::CGS
 plat::UIImageRef HV_imageByResizeToSizeContentMode(const plat::UIImageRef& image, plat::CGSize size,
                                                    plat::UIViewContentMode mode);
 // rect in points, turned into pixels with the image's scale; the result keeps the scale and
-// orientation.
+// orientation. nullptr for a rect that is empty, not finite or outside the image.
 plat::UIImageRef HV_imageByCropToRect(const plat::UIImageRef& image, plat::CGRect rect);
 // Positive insets cut the image, negative ones grow the canvas; margins outside the image are
 // painted with the colour when one is given.

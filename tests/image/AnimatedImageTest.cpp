@@ -263,6 +263,12 @@ TEST(AnimatedImageTest, SpriteSheetRectangles) {
   EXPECT_DOUBLE_EQ(r2.size.height, 0.5);
   CGRect out = s->contentsRectForCALayerAtIndex(9);
   EXPECT_DOUBLE_EQ(out.size.width, 1);
+  // A cell that is not finite shows the whole sheet.
+  auto odd = HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+      sheet, {CGRectMake(NAN, 0, 10, 10), CGRectMake(0, 0, INFINITY, 10)}, {0.1, 0.1}, 0);
+  ASSERT_TRUE(odd);
+  EXPECT_EQ(odd->contentsRectForCALayerAtIndex(0), CGRectMake(0, 0, 1, 1));
+  EXPECT_EQ(odd->contentsRectForCALayerAtIndex(1), CGRectMake(0, 0, 1, 1));
   EXPECT_TRUE(CGRectIsEmpty(*s->animatedImageContentsRectAtIndex(9)));
   EXPECT_FALSE(HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
       sheet, rects, {0.1}, 0));

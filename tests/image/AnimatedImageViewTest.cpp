@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <utility>
 
 #include "image/HVAnimatedImageView.h"
@@ -241,6 +242,22 @@ TEST_F(AnimatedImageViewTest, ShortFramesShowForATickAndLeftOverTimeNeverSkipsAF
   EXPECT_FALSE(view->isAnimating());
   EXPECT_EQ(shownPixel(view), kBlue);
 
+  // A duration that is not a number holds its frame for one tick and leaves the clock sound:
+  // the frames after it keep their own durations.
+  auto odd = HVFrameImage::initWithImageDataArrayFrameDurationsLoopCount(
+      frames, {std::nan(""), 0.5, 0.5}, 1);
+  ASSERT_TRUE(odd);
+  view->setImage(odd);
+  shown.clear();
+  testing_loop::advance(0.25);
+  EXPECT_EQ(shown, (std::vector<uint64_t>{1}));
+  testing_loop::advance(0.5);
+  EXPECT_EQ(shown, (std::vector<uint64_t>{1, 2}));
+  testing_loop::advance(1);
+  EXPECT_FALSE(view->isAnimating());
+  view->setImage(img);
+  testing_loop::advance(3);
+
   // Jumping to a frame: the current index or one past the end changes nothing.
   shown.clear();
   view->setCurrentAnimatedImageIndex(2);
@@ -250,6 +267,12 @@ TEST_F(AnimatedImageViewTest, ShortFramesShowForATickAndLeftOverTimeNeverSkipsAF
   EXPECT_EQ(shown, (std::vector<uint64_t>{1}));
   testing_loop::runUntilIdle();
   EXPECT_EQ(shownPixel(view), kGreen);
+  // From another thread the jump is posted to the main thread.
+  std::thread([&] { view->setCurrentAnimatedImageIndex(0); }).join();
+  EXPECT_EQ(view->currentAnimatedImageIndex(), 1u);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(shown, (std::vector<uint64_t>{1, 0}));
+  EXPECT_EQ(shownPixel(view), kRed);
   view->removeObserverForKeyPath(token);
 }
 
@@ -289,6 +312,12 @@ TEST_F(AnimatedImageViewTest, SpriteSheetPlaysByMovingTheContentsRectangle) {
   // A plain image puts the whole bitmap back.
   view->setImage(UIImage::imageWithCGImage(sheetBitmap));
   EXPECT_EQ(view->layer()->contentsRect(), CGRectMake(0, 0, 1, 1));
+  // A cell that is not finite shows the whole sheet.
+  view->setImage(HVSpriteSheetImage::initWithSpriteSheetImageContentRectsFrameDurationsLoopCount(
+      sheet, {CGRectMake(NAN, 0, 8, 8), rects[1]}, {0.1, 0.1}, 0));
+  EXPECT_EQ(view->layer()->contentsRect(), CGRectMake(0, 0, 1, 1));
+  tickUntilIndex(view, 1);
+  EXPECT_EQ(view->layer()->contentsRect(), CGRectMake(0.25, 0, 0.25, 1));
 }
 
 TEST_F(AnimatedImageViewTest, GifFramesPictures) {
@@ -346,7 +375,10 @@ TEST_F(AnimatedImageViewTest, ArchiveKeepsSettingsAndAnimatedImages) {
   auto image = std::dynamic_pointer_cast<HVImage>(back->image());
   ASSERT_TRUE(image);
   EXPECT_EQ(image->animatedImageFrameCount(), 3u);
-  EXPECT_FALSE(back->highlightedImage());  // a still highlighted image is not archived
+  // A still highlighted image comes back as the plain image view keeps it.
+  ASSERT_TRUE(back->highlightedImage());
+  EXPECT_FALSE(std::dynamic_pointer_cast<HVImage>(back->highlightedImage()));
+  EXPECT_EQ(back->highlightedImage()->CGImage()->pixelAt(1, 1), kGreen);
   // In a window, started by hand since autoplay is off: the link ticks only in tracking mode,
   // so nothing moves until the mode is common again.
   window->addSubview(back);
@@ -434,8 +466,16 @@ TEST(WeakProxyTest, ForwardsOnlyWhileTheTargetLives) {
   auto proxy = HVImageWeakProxy::proxyWithTarget(view);
   EXPECT_TRUE(proxy->isProxy());
   EXPECT_EQ(proxy->target(), view);
+  EXPECT_EQ(proxy->className(), "HVAnimatedImageView");
+  EXPECT_EQ(proxy->description(), view->description());
+  EXPECT_TRUE(proxy->isEqual(*view));
+  EXPECT_FALSE(proxy->isEqual(*make<HVAnimatedImageView>()));
+  EXPECT_NE(proxy->hash(), 0u);
   view.reset();
   EXPECT_FALSE(proxy->target());
+  EXPECT_EQ(proxy->className(), "");
+  EXPECT_EQ(proxy->description(), "");
+  EXPECT_EQ(proxy->hash(), 0u);
   proxy->step(nullptr);  // a message to a gone target does nothing
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 
 #include "image/HVBitmapCopy.h"
 #include "tests/image/ImageFixtures.h"
@@ -104,6 +105,11 @@ TEST(BitmapCopyTest, OrientedCopyTurnsEveryOrientationUpright) {
   ASSERT_TRUE(noAlpha);
   EXPECT_TRUE(noAlpha->isOpaque());
   EXPECT_FALSE(HVTransformedCGImageCopy(src, CGAffineTransformIdentity, 0.4, 10, kStandard));
+  // Sizes past what a bitmap holds are refused, also those that wrap to a small int.
+  for (double side : {4294967306.0, 1e300, std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(HVTransformedCGImageCopy(src, CGAffineTransformIdentity, side, 4, kStandard));
+    EXPECT_FALSE(HVTransformedCGImageCopy(src, CGAffineTransformIdentity, 4, side, kStandard));
+  }
 }
 
 TEST(BitmapCopyTest, BufferLayoutsFollowTheBitmapInfo) {

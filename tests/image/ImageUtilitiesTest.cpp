@@ -144,6 +144,21 @@ TEST_F(ImageUtilitiesTest, ContentModesPlaceTheImage) {
   UIGraphicsEndImageContext();
   EXPECT_EQ(channel(px(clipped, 16, 16), 24), 255);
   EXPECT_EQ(channel(px(clipped, 12, 20), 24), 0);
+  // A rectangle that is not finite places the image nowhere: nothing is drawn.
+  for (double odd : {double(NAN), double(INFINITY), -double(INFINITY)}) {
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(8, 8), false, 1);
+    for (int mode = 0; mode <= UIViewContentModeBottomRight; mode++) {
+      for (bool clips : {false, true}) {
+        HV_drawInRectWithContentModeClipsToBounds(red, CGRectMake(odd, 0, 8, 8),
+                                                  UIViewContentMode(mode), clips);
+        HV_drawInRectWithContentModeClipsToBounds(red, CGRectMake(0, 0, 8, odd),
+                                                  UIViewContentMode(mode), clips);
+      }
+    }
+    auto untouched = UIGraphicsGetImageFromCurrentImageContext();
+    UIGraphicsEndImageContext();
+    EXPECT_EQ(channel(px(untouched, 4, 4), 24), 0) << odd;
+  }
   // Degenerate sizes draw nothing; no context, no crash.
   EXPECT_FALSE(HV_imageByResizeToSizeContentMode(red, CGSizeMake(0, 5), UIViewContentModeCenter));
   HV_drawInRectWithContentModeClipsToBounds(red, CGRectMake(0, 0, 5, 5), UIViewContentModeCenter,
@@ -166,6 +181,11 @@ TEST_F(ImageUtilitiesTest, ResizeCropAndInsets) {
   EXPECT_EQ(px(crop, 0, 0), gradientAt(16, 18));
   EXPECT_FALSE(HV_imageByCropToRect(photo, CGRectMake(20, 20, 5, 5)));
   EXPECT_FALSE(HV_imageByCropToRect(photo, CGRectMake(0, 0, 0, 5)));
+  for (double odd : {double(NAN), double(INFINITY), -double(INFINITY)}) {
+    EXPECT_FALSE(HV_imageByCropToRect(photo, CGRectMake(odd, 0, 2, 2)));
+    EXPECT_FALSE(HV_imageByCropToRect(photo, CGRectMake(0, odd, 2, 2)));
+    EXPECT_FALSE(HV_imageByCropToRect(photo, CGRectMake(0, 0, 2, odd)));
+  }
 
   auto resized = HV_imageByResizeToSize(photo, CGSizeMake(5, 5));
   ASSERT_TRUE(resized);
