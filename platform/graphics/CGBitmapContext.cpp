@@ -1,5 +1,6 @@
 #include "platform/graphics/CGBitmapContext.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "platform/foundation/NSLog.h"
@@ -29,10 +30,14 @@ void compositeMask(cairo_t* cr, MaskLayer& layer) {
 
 cairo_filter_t filterFor(int quality) {
   switch (quality) {
-    case kCGInterpolationNone: return CAIRO_FILTER_NEAREST;
-    case kCGInterpolationLow: return CAIRO_FILTER_FAST;
-    case kCGInterpolationHigh: return CAIRO_FILTER_BEST;
-    default: return CAIRO_FILTER_GOOD;
+    case kCGInterpolationNone:
+      return CAIRO_FILTER_NEAREST;
+    case kCGInterpolationLow:
+      return CAIRO_FILTER_FAST;
+    case kCGInterpolationHigh:
+      return CAIRO_FILTER_BEST;
+    default:
+      return CAIRO_FILTER_GOOD;
   }
 }
 
@@ -117,9 +122,10 @@ std::shared_ptr<CGContext> createGreyContext(void* data, size_t width, size_t he
   if (width == 0 || height == 0 || width > kCGBitmapMaxSide || height > kCGBitmapMaxSide ||
       bitsPerComponent != 8 || alpha != kCGImageAlphaNone || bytesPerRow < width ||
       bytesPerRow > (1u << 30)) {
-    NSLog("CGBitmapContextCreate: unsupported parameter combination: %zu integer bits/component; "
-          "%zu x %zu pixels; grey; %zu bytes/row; bitmap info %u.",
-          bitsPerComponent, width, height, bytesPerRow, bitmapInfo);
+    NSLog(
+        "CGBitmapContextCreate: unsupported parameter combination: %zu integer bits/component; "
+        "%zu x %zu pixels; grey; %zu bytes/row; bitmap info %u.",
+        bitsPerComponent, width, height, bytesPerRow, bitmapInfo);
     return nullptr;
   }
   auto* store = new GreyStore;
@@ -137,9 +143,9 @@ std::shared_ptr<CGContext> createGreyContext(void* data, size_t width, size_t he
   cairo_surface_t* surface =
       cairo_image_surface_create(CAIRO_FORMAT_RGB24, int(width), int(height));
   if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS ||
-      cairo_surface_set_user_data(surface, &kGreyKey, store,
-                                  [](void* p) { delete static_cast<GreyStore*>(p); }) !=
-          CAIRO_STATUS_SUCCESS) {
+      cairo_surface_set_user_data(surface, &kGreyKey, store, [](void* p) {
+        delete static_cast<GreyStore*>(p);
+      }) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(surface);
     delete store;
     return nullptr;
@@ -197,9 +203,10 @@ std::shared_ptr<CGContext> CGBitmapContextCreate(void* data, size_t width, size_
   if (width == 0 || height == 0 || width > kCGBitmapMaxSide || height > kCGBitmapMaxSide ||
       bitsPerComponent != 8 || !layoutOK || bytesPerRow < width * 4 || bytesPerRow % 4 != 0 ||
       bytesPerRow > (1u << 30)) {
-    NSLog("CGBitmapContextCreate: unsupported parameter combination: %zu integer bits/component; "
-          "%zu x %zu pixels; %zu bytes/row; bitmap info %u.",
-          bitsPerComponent, width, height, bytesPerRow, bitmapInfo);
+    NSLog(
+        "CGBitmapContextCreate: unsupported parameter combination: %zu integer bits/component; "
+        "%zu x %zu pixels; %zu bytes/row; bitmap info %u.",
+        bitsPerComponent, width, height, bytesPerRow, bitmapInfo);
     return nullptr;
   }
   cairo_format_t format =
@@ -215,8 +222,8 @@ std::shared_ptr<CGContext> CGBitmapContextCreate(void* data, size_t width, size_
     // Own memory with the requested row length, freed with the surface.
     auto* memory = static_cast<unsigned char*>(calloc(height, bytesPerRow));
     if (!memory) return nullptr;
-    surface = cairo_image_surface_create_for_data(memory, format, w, h,
-                                                  static_cast<int>(bytesPerRow));
+    surface =
+        cairo_image_surface_create_for_data(memory, format, w, h, static_cast<int>(bytesPerRow));
     static cairo_user_data_key_t memoryKey;
     if (cairo_surface_set_user_data(surface, &memoryKey, memory, free) != CAIRO_STATUS_SUCCESS) {
       cairo_surface_destroy(surface);
@@ -260,8 +267,8 @@ size_t CGBitmapContextGetBytesPerRow(CGContextRef c) {
 CGBitmapInfo CGBitmapContextGetBitmapInfo(CGContextRef c) {
   if (!c) return 0;
   if (greyStoreOf(c->surface())) return kCGImageAlphaNone;
-  if (auto* info = static_cast<CGBitmapInfo*>(
-          cairo_surface_get_user_data(c->surface(), &kBitmapInfoKey))) {
+  if (auto* info =
+          static_cast<CGBitmapInfo*>(cairo_surface_get_user_data(c->surface(), &kBitmapInfoKey))) {
     return *info;
   }
   bool opaque = cairo_image_surface_get_format(c->surface()) == CAIRO_FORMAT_RGB24;
@@ -271,6 +278,10 @@ CGBitmapInfo CGBitmapContextGetBitmapInfo(CGContextRef c) {
 
 CGImageRef CGImageCreateWithImageInRect(const CGImageRef& image, CGRect rect) {
   if (!image) return nullptr;
+  // A rectangle that is not finite names no pixels (and has no integer form).
+  if (!std::isfinite(rect.origin.x) || !std::isfinite(rect.origin.y) ||
+      !std::isfinite(rect.size.width) || !std::isfinite(rect.size.height))
+    return nullptr;
   CGRect bounds = CGRectMake(0, 0, double(image->width()), double(image->height()));
   CGRect part = CGRectIntersection(CGRectIntegral(rect), bounds);
   if (CGRectIsNull(part) || CGRectIsEmpty(part)) return nullptr;
@@ -310,8 +321,8 @@ void CGContextClipToMask(CGContextRef c, CGRect rect, const CGImageRef& mask) {
     for (int x = 0; x < w; x++) {
       uint32_t p = px[x];
       uint32_t r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
-      out[y * outStride + x] = static_cast<uint8_t>(
-          byGrey ? (r * 299 + g * 587 + b * 114 + 500) / 1000 : (p >> 24));
+      out[y * outStride + x] =
+          static_cast<uint8_t>(byGrey ? (r * 299 + g * 587 + b * 114 + 500) / 1000 : (p >> 24));
     }
   }
   cairo_surface_mark_dirty(layer->mask);

@@ -8,34 +8,62 @@ namespace plat {
 namespace {
 cairo_operator_t operatorFor(CGBlendMode m) {
   switch (m) {
-    case kCGBlendModeMultiply: return CAIRO_OPERATOR_MULTIPLY;
-    case kCGBlendModeScreen: return CAIRO_OPERATOR_SCREEN;
-    case kCGBlendModeOverlay: return CAIRO_OPERATOR_OVERLAY;
-    case kCGBlendModeDarken: return CAIRO_OPERATOR_DARKEN;
-    case kCGBlendModeLighten: return CAIRO_OPERATOR_LIGHTEN;
-    case kCGBlendModeColorDodge: return CAIRO_OPERATOR_COLOR_DODGE;
-    case kCGBlendModeColorBurn: return CAIRO_OPERATOR_COLOR_BURN;
-    case kCGBlendModeSoftLight: return CAIRO_OPERATOR_SOFT_LIGHT;
-    case kCGBlendModeHardLight: return CAIRO_OPERATOR_HARD_LIGHT;
-    case kCGBlendModeDifference: return CAIRO_OPERATOR_DIFFERENCE;
-    case kCGBlendModeExclusion: return CAIRO_OPERATOR_EXCLUSION;
-    case kCGBlendModeHue: return CAIRO_OPERATOR_HSL_HUE;
-    case kCGBlendModeSaturation: return CAIRO_OPERATOR_HSL_SATURATION;
-    case kCGBlendModeColor: return CAIRO_OPERATOR_HSL_COLOR;
-    case kCGBlendModeLuminosity: return CAIRO_OPERATOR_HSL_LUMINOSITY;
-    case kCGBlendModeClear: return CAIRO_OPERATOR_CLEAR;
-    case kCGBlendModeCopy: return CAIRO_OPERATOR_SOURCE;
-    case kCGBlendModeSourceIn: return CAIRO_OPERATOR_IN;
-    case kCGBlendModeSourceOut: return CAIRO_OPERATOR_OUT;
-    case kCGBlendModeSourceAtop: return CAIRO_OPERATOR_ATOP;
-    case kCGBlendModeDestinationOver: return CAIRO_OPERATOR_DEST_OVER;
-    case kCGBlendModeDestinationIn: return CAIRO_OPERATOR_DEST_IN;
-    case kCGBlendModeDestinationOut: return CAIRO_OPERATOR_DEST_OUT;
-    case kCGBlendModeDestinationAtop: return CAIRO_OPERATOR_DEST_ATOP;
-    case kCGBlendModeXOR: return CAIRO_OPERATOR_XOR;
-    case kCGBlendModePlusDarker: return CAIRO_OPERATOR_SATURATE;
-    case kCGBlendModePlusLighter: return CAIRO_OPERATOR_ADD;
-    default: return CAIRO_OPERATOR_OVER;
+    case kCGBlendModeMultiply:
+      return CAIRO_OPERATOR_MULTIPLY;
+    case kCGBlendModeScreen:
+      return CAIRO_OPERATOR_SCREEN;
+    case kCGBlendModeOverlay:
+      return CAIRO_OPERATOR_OVERLAY;
+    case kCGBlendModeDarken:
+      return CAIRO_OPERATOR_DARKEN;
+    case kCGBlendModeLighten:
+      return CAIRO_OPERATOR_LIGHTEN;
+    case kCGBlendModeColorDodge:
+      return CAIRO_OPERATOR_COLOR_DODGE;
+    case kCGBlendModeColorBurn:
+      return CAIRO_OPERATOR_COLOR_BURN;
+    case kCGBlendModeSoftLight:
+      return CAIRO_OPERATOR_SOFT_LIGHT;
+    case kCGBlendModeHardLight:
+      return CAIRO_OPERATOR_HARD_LIGHT;
+    case kCGBlendModeDifference:
+      return CAIRO_OPERATOR_DIFFERENCE;
+    case kCGBlendModeExclusion:
+      return CAIRO_OPERATOR_EXCLUSION;
+    case kCGBlendModeHue:
+      return CAIRO_OPERATOR_HSL_HUE;
+    case kCGBlendModeSaturation:
+      return CAIRO_OPERATOR_HSL_SATURATION;
+    case kCGBlendModeColor:
+      return CAIRO_OPERATOR_HSL_COLOR;
+    case kCGBlendModeLuminosity:
+      return CAIRO_OPERATOR_HSL_LUMINOSITY;
+    case kCGBlendModeClear:
+      return CAIRO_OPERATOR_CLEAR;
+    case kCGBlendModeCopy:
+      return CAIRO_OPERATOR_SOURCE;
+    case kCGBlendModeSourceIn:
+      return CAIRO_OPERATOR_IN;
+    case kCGBlendModeSourceOut:
+      return CAIRO_OPERATOR_OUT;
+    case kCGBlendModeSourceAtop:
+      return CAIRO_OPERATOR_ATOP;
+    case kCGBlendModeDestinationOver:
+      return CAIRO_OPERATOR_DEST_OVER;
+    case kCGBlendModeDestinationIn:
+      return CAIRO_OPERATOR_DEST_IN;
+    case kCGBlendModeDestinationOut:
+      return CAIRO_OPERATOR_DEST_OUT;
+    case kCGBlendModeDestinationAtop:
+      return CAIRO_OPERATOR_DEST_ATOP;
+    case kCGBlendModeXOR:
+      return CAIRO_OPERATOR_XOR;
+    case kCGBlendModePlusDarker:
+      return CAIRO_OPERATOR_SATURATE;
+    case kCGBlendModePlusLighter:
+      return CAIRO_OPERATOR_ADD;
+    default:
+      return CAIRO_OPERATOR_OVER;
   }
 }
 cairo_matrix_t toCairo(CGAffineTransform t) { return {t.a, t.b, t.c, t.d, t.tx, t.ty}; }
@@ -127,8 +155,12 @@ size_t CGBitmapContextGetHeight(CGContextRef c) {
   return c ? cairo_image_surface_get_height(c->surface()) : 0;
 }
 
-void CGContextSaveGState(CGContextRef c) { if (c) c->save(); }
-void CGContextRestoreGState(CGContextRef c) { if (c) c->restore(); }
+void CGContextSaveGState(CGContextRef c) {
+  if (c) c->save();
+}
+void CGContextRestoreGState(CGContextRef c) {
+  if (c) c->restore();
+}
 void CGContextSetRGBFillColor(CGContextRef c, double r, double g, double b, double a) {
   if (c) c->state().fill = {r, g, b, a};
 }
@@ -169,14 +201,18 @@ void CGContextSetShouldAntialias(CGContextRef c, bool on) {
   if (c) cairo_set_antialias(c->cairo(), on ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
 }
 
-void CGContextBeginPath(CGContextRef c) { if (c) cairo_new_path(c->cairo()); }
+void CGContextBeginPath(CGContextRef c) {
+  if (c) cairo_new_path(c->cairo());
+}
 void CGContextMoveToPoint(CGContextRef c, double x, double y) {
   if (c) cairo_move_to(c->cairo(), x, y);
 }
 void CGContextAddLineToPoint(CGContextRef c, double x, double y) {
   if (!c) return;
-  if (!cairo_has_current_point(c->cairo())) cairo_move_to(c->cairo(), x, y);
-  else cairo_line_to(c->cairo(), x, y);
+  if (!cairo_has_current_point(c->cairo()))
+    cairo_move_to(c->cairo(), x, y);
+  else
+    cairo_line_to(c->cairo(), x, y);
 }
 bool internal::limitArcSweep(double start, double* end, bool increasing) {
   if (!std::isfinite(start) || !std::isfinite(*end)) return false;
@@ -192,8 +228,10 @@ void CGContextAddArc(CGContextRef c, double x, double y, double radius, double s
                      double endAngle, int clockwise) {
   if (!c || !(radius >= 0)) return;
   if (!internal::limitArcSweep(startAngle, &endAngle, !clockwise)) return;
-  if (clockwise) cairo_arc_negative(c->cairo(), x, y, radius, startAngle, endAngle);
-  else cairo_arc(c->cairo(), x, y, radius, startAngle, endAngle);
+  if (clockwise)
+    cairo_arc_negative(c->cairo(), x, y, radius, startAngle, endAngle);
+  else
+    cairo_arc(c->cairo(), x, y, radius, startAngle, endAngle);
 }
 
 void CGContextAddArcToPoint(CGContextRef c, double x1, double y1, double x2, double y2,
@@ -213,7 +251,10 @@ void CGContextAddArcToPoint(CGContextRef c, double x1, double y1, double x2, dou
     cairo_line_to(cr, x1, y1);
     return;
   }
-  v1x /= l1; v1y /= l1; v2x /= l2; v2y /= l2;
+  v1x /= l1;
+  v1y /= l1;
+  v2x /= l2;
+  v2y /= l2;
   double cosT = std::clamp(v1x * v2x + v1y * v2y, -1.0, 1.0);
   double theta = std::acos(cosT);
   double d = radius / std::tan(theta / 2);
@@ -226,8 +267,10 @@ void CGContextAddArcToPoint(CGContextRef c, double x1, double y1, double x2, dou
   // Heading from p0 to p1 then p1 to p2: a left turn in angle terms runs the arc forward.
   double turn = (x1 - x0) * (y2 - y1) - (y1 - y0) * (x2 - x1);
   cairo_line_to(cr, t1x, t1y);
-  if (turn > 0) cairo_arc(cr, cx, cy, radius, a1, a2);
-  else cairo_arc_negative(cr, cx, cy, radius, a1, a2);
+  if (turn > 0)
+    cairo_arc(cr, cx, cy, radius, a1, a2);
+  else
+    cairo_arc_negative(cr, cx, cy, radius, a1, a2);
 }
 
 void CGContextAddCurveToPoint(CGContextRef c, double cp1x, double cp1y, double cp2x, double cp2y,
@@ -242,8 +285,8 @@ void CGContextAddQuadCurveToPoint(CGContextRef c, double cpx, double cpy, double
   if (!cairo_has_current_point(cr)) cairo_move_to(cr, cpx, cpy);
   double x0, y0;
   cairo_get_current_point(cr, &x0, &y0);
-  cairo_curve_to(cr, x0 + 2.0 / 3 * (cpx - x0), y0 + 2.0 / 3 * (cpy - y0),
-                 x + 2.0 / 3 * (cpx - x), y + 2.0 / 3 * (cpy - y), x, y);
+  cairo_curve_to(cr, x0 + 2.0 / 3 * (cpx - x0), y0 + 2.0 / 3 * (cpy - y0), x + 2.0 / 3 * (cpx - x),
+                 y + 2.0 / 3 * (cpy - y), x, y);
 }
 void CGContextAddRect(CGContextRef c, CGRect r) {
   if (c) cairo_rectangle(c->cairo(), r.origin.x, r.origin.y, r.size.width, r.size.height);
@@ -262,7 +305,9 @@ void CGContextAddEllipseInRect(CGContextRef c, CGRect r) {
   cairo_close_path(cr);
   cairo_set_matrix(cr, &saved);
 }
-void CGContextClosePath(CGContextRef c) { if (c) cairo_close_path(c->cairo()); }
+void CGContextClosePath(CGContextRef c) {
+  if (c) cairo_close_path(c->cairo());
+}
 bool CGContextIsPathEmpty(CGContextRef c) {
   if (!c) return true;
   cairo_path_t* p = cairo_copy_path(c->cairo());
@@ -307,7 +352,9 @@ static void withOwnPath(CGContextRef c, CGPathDrawingMode mode, void (*add)(CGCo
     cairo_path_destroy(saved);
   }
 }
-void CGContextFillRect(CGContextRef c, CGRect r) { withOwnPath(c, kCGPathFill, CGContextAddRect, r); }
+void CGContextFillRect(CGContextRef c, CGRect r) {
+  withOwnPath(c, kCGPathFill, CGContextAddRect, r);
+}
 void CGContextStrokeRect(CGContextRef c, CGRect r) {
   withOwnPath(c, kCGPathStroke, CGContextAddRect, r);
 }
@@ -382,6 +429,18 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, const CGImageRef& image) {
   rect = CGRectStandardize(rect);
   if (rect.size.width <= 0 || rect.size.height <= 0) return;
   cairo_t* cr = c->cairo();
+  // A rectangle whose mapping cannot be inverted (not finite, or scaled to nothing or past
+  // the range) would put the context into an error state that ends all later drawing on it:
+  // such an image is not drawn.
+  cairo_matrix_t mapping;
+  cairo_get_matrix(cr, &mapping);
+  cairo_matrix_translate(&mapping, rect.origin.x, rect.origin.y + rect.size.height);
+  cairo_matrix_scale(&mapping, rect.size.width / image->width(),
+                     -rect.size.height / image->height());
+  const double det = mapping.xx * mapping.yy - mapping.xy * mapping.yx;
+  if (!std::isfinite(det) || det == 0 || !std::isfinite(mapping.x0) || !std::isfinite(mapping.y0) ||
+      cairo_matrix_invert(&mapping) != CAIRO_STATUS_SUCCESS)
+    return;
   cairo_path_t* saved = cairo_copy_path(cr);
   cairo_save(cr);
   cairo_new_path(cr);
@@ -392,8 +451,7 @@ void CGContextDrawImage(CGContextRef c, CGRect rect, const CGImageRef& image) {
   cairo_scale(cr, rect.size.width / image->width(), -rect.size.height / image->height());
   cairo_set_source_surface(cr, image->surface(), 0, 0);
   cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
-  cairo_pattern_set_filter(cairo_get_source(cr),
-                           internal::filterFor(c->state().interpolation));
+  cairo_pattern_set_filter(cairo_get_source(cr), internal::filterFor(c->state().interpolation));
   cairo_set_operator(cr, operatorFor(c->state().blend));
   cairo_paint_with_alpha(cr, c->state().alpha);
   cairo_restore(cr);

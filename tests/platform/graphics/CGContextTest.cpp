@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "platform/graphics/CGBitmapContext.h"
 #include "platform/graphics/CGContext.h"
 #include "platform/uikit/UIBezierPath.h"
 #include "platform/uikit/UIGraphics.h"
@@ -47,6 +48,28 @@ TEST(CGContextTest, BitmapContextsAreYUpAndImageContextsYDown) {
   EXPECT_EQ(B(out->CGImage()->pixelAt(0, 0)), 255u);
   EXPECT_EQ(R(out->CGImage()->pixelAt(2, 0)), 255u);
   EXPECT_FALSE(UIGraphicsGetCurrentContext());
+}
+
+// An image rectangle with no usable mapping draws nothing and leaves the context working;
+// a rectangle that is not finite cuts no part of an image.
+TEST(CGContextTest, ImagesInRectanglesWithNoMappingDrawNothingAndLaterDrawingWorks) {
+  CGImageRef img = redOverBlue();
+  const double nan = std::nan(""), inf = INFINITY;
+  for (CGRect bad : {CGRectMake(nan, 0, 2, 2), CGRectMake(0, 0, inf, 2),
+                     CGRectMake(0, 0, 1e-300, 2), CGRectMake(0, 0, 1e300, 1e300)}) {
+    auto ctx = CGBitmapContextCreate(4, 4);
+    CGContextSaveGState(ctx.get());
+    CGContextDrawImage(ctx.get(), bad, img);
+    CGContextRestoreGState(ctx.get());
+    CGContextSetRGBFillColor(ctx.get(), 0, 1, 0, 1);
+    CGContextFillRect(ctx.get(), CGRectMake(0, 0, 4, 4));
+    auto out = CGBitmapContextCreateImage(ctx.get());
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->pixelAt(1, 1), 0xff00ff00u) << bad.origin.x << " " << bad.size.width;
+  }
+  EXPECT_FALSE(CGImageCreateWithImageInRect(img, CGRectMake(nan, 0, 1, 1)));
+  EXPECT_FALSE(CGImageCreateWithImageInRect(img, CGRectMake(0, 0, inf, 1)));
+  ASSERT_TRUE(CGImageCreateWithImageInRect(img, CGRectMake(0, 0, 1, 1)));
 }
 
 TEST(CGContextTest, ImageContextScaleAndEmptySize) {
@@ -186,7 +209,8 @@ TEST(CGGeometryTest, RectsAndTransforms) {
   EXPECT_NEAR(q.y, 0, 1e-9);
   CGAffineTransform singular = CGAffineTransformMakeScale(0, 1);
   EXPECT_EQ(CGAffineTransformInvert(singular), singular);
-  CGRect r = CGRectApplyAffineTransform(CGRectMake(0, 0, 4, 2), CGAffineTransformMakeRotation(M_PI / 2));
+  CGRect r =
+      CGRectApplyAffineTransform(CGRectMake(0, 0, 4, 2), CGAffineTransformMakeRotation(M_PI / 2));
   EXPECT_NEAR(r.size.width, 2, 1e-9);
   EXPECT_NEAR(r.size.height, 4, 1e-9);
   EXPECT_EQ(NSStringFromCGRect(CGRectMake(1, 2.5, 3, 4)), "{{1, 2.5}, {3, 4}}");
@@ -242,7 +266,8 @@ TEST(CGContextTest, ArcsWithAbsurdAnglesStayCheap) {
   circle->addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPointMake(0, 0), 5, 0, 1e30, true);
   EXPECT_EQ(circle->bounds(), CGRectMake(-5, -5, 10, 10));
   auto none = UIBezierPath::bezierPath();
-  none->addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPointMake(0, 0), 5, 0, -INFINITY, false);
+  none->addArcWithCenterRadiusStartAngleEndAngleClockwise(CGPointMake(0, 0), 5, 0, -INFINITY,
+                                                          false);
   EXPECT_TRUE(none->isEmpty());
 }
 
