@@ -214,6 +214,22 @@ TEST_F(LocalScheme, AMissingOrBrokenAssetTableAnswersOctetStream) {
 
 // The page fetches its resources itself: the fallback page of the Data folder (no game host
 // configured) requests files whole and by range through XMLHttpRequest.
+// The game view on the bundle's Data/index.html, loaded.
+std::shared_ptr<MainViewController> showPage(TempBundle& bundle) {
+  bundle.writeInfo({{"LM_URL", "local://game/index.html"}});
+  auto vc = MainViewController::instantiateFromStoryboard();
+  vc->loadViewIfNeeded();
+  return vc;
+}
+
+// The page's console lines, sorted (its requests answer in any order).
+std::vector<std::string> consoleTexts(const std::shared_ptr<MainViewController>& vc) {
+  std::vector<std::string> out;
+  for (auto& m : vc->webView()->consoleMessages()) out.push_back(m.text);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
 TEST(LocalSchemePage, ThePageReadsLocalFilesWholeAndByRange) {
   WKWebView::KeepPageLogForTesting keepPageLog;
   TempBundle bundle;
@@ -237,15 +253,8 @@ TEST(LocalSchemePage, ThePageReadsLocalFilesWholeAndByRange) {
     get('local://game/v/clip.mp4', null, 'norange');
     get('local://game/nothing.txt', null, 'missing');
   </script>)");
-  bundle.writeInfo({{"LM_URL", "local://game/index.html"}});
-  auto vc = MainViewController::instantiateFromStoryboard();
-  vc->loadViewIfNeeded();
-  auto texts = [&] {
-    std::vector<std::string> out;
-    for (auto& m : vc->webView()->consoleMessages()) out.push_back(m.text);
-    std::sort(out.begin(), out.end());
-    return out;
-  };
+  auto vc = showPage(bundle);
+  auto texts = [&] { return consoleTexts(vc); };
   ASSERT_TRUE(testing_loop::runUntil([&] { return texts().size() == 4; }));
   EXPECT_EQ(texts(),
             (std::vector<std::string>{"cfg 200 application/json - {\"level\": 3}",
@@ -271,15 +280,8 @@ TEST(LocalSchemePage, PostsOfBlobsAndFormsWithFilesAreAnsweredWithoutReadingThei
     send('form', form);
     canvas.toBlob((png) => send('canvas', png));
   </script>)");
-  bundle.writeInfo({{"LM_URL", "local://game/index.html"}});
-  auto vc = MainViewController::instantiateFromStoryboard();
-  vc->loadViewIfNeeded();
-  auto texts = [&] {
-    std::vector<std::string> out;
-    for (auto& m : vc->webView()->consoleMessages()) out.push_back(m.text);
-    std::sort(out.begin(), out.end());
-    return out;
-  };
+  auto vc = showPage(bundle);
+  auto texts = [&] { return consoleTexts(vc); };
   ASSERT_TRUE(testing_loop::runUntil([&] { return texts().size() == 4; }));
   EXPECT_EQ(texts(), (std::vector<std::string>{"blob cfg-bytes", "canvas cfg-bytes",
                                                "empty cfg-bytes", "form cfg-bytes"}));
