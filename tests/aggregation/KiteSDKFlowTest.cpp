@@ -384,6 +384,10 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   three->setProductName(Value("x"));
   KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(three, nullptr);
   EXPECT_EQ(three->productDesc, "3x");
+  auto nameless = KTCKiteSDKPayOrderInfo::info();
+  nameless->amount = 1;
+  KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(nameless, nullptr);
+  EXPECT_EQ(nameless->productDesc, std::nullopt) << "no name, no description to send";
   testing_loop::runUntilIdle();
 
   KTCKiteSDKGameRoleInfo role;
