@@ -1,12 +1,9 @@
 #include "channel/core/HVSdkInitUtil.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "channel/core/HVmsSDK.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/network/NSURLCache.h"
 
@@ -15,17 +12,9 @@ namespace {
 // The property list at path when it is a regular file holding a dictionary.
 plat::Dictionary readPlistDictionary(const std::string& path) {
   if (path.empty()) return {};
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  struct stat st;
-  std::string bytes;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (8 << 20)) {
-    bytes.resize(static_cast<size_t>(st.st_size));
-    if (::read(fd, bytes.data(), bytes.size()) != st.st_size) bytes.clear();
-  }
-  ::close(fd);
+  auto bytes = plat::dataWithContentsOfFile(path);
   plat::Value v =
-      plat::NSPropertyListSerialization::propertyListWithData(plat::Data::fromString(bytes));
+      bytes ? plat::NSPropertyListSerialization::propertyListWithData(*bytes) : plat::Value();
   return v.dictionary() ? *v.dictionary() : plat::Dictionary();
 }
 
