@@ -213,7 +213,8 @@ TEST_F(KiteSDKFlowTest, ACheckAnsweredAfterTheChannelLoggedOutLogsNobodyIn) {
   // The player leaves through the user centre before the server has answered the check.
   channel->logoutFromUserCentre();
   ASSERT_EQ(received(kKiteSDKLogoutCallbackId).size(), 1u);
-  ASSERT_TRUE(testing_loop::runUntil([&] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
   EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value(Dictionary{{"result", 1}}));
   EXPECT_FALSE(coop().isCheckLogining);
   EXPECT_TRUE(coop().isLogout);
