@@ -16,7 +16,9 @@ class UIViewController;
 class AlertTool {
  public:
   // Presents an alert (title, message, one default-style button per title, in order) from
-  // `presenter`; tapping button i calls action(i). Nothing shows without a presenter.
+  // `presenter`, or from the topmost screen it presents (so the alert is never refused for
+  // another screen being up); tapping button i calls action(i). Nothing shows without a
+  // presenter.
   // REQUIRES: action is not null.
   static void showAlertArrayWithTitleMessageActionButtonTitleArray(
       const std::shared_ptr<plat::UIViewController>& presenter, const std::string& title,

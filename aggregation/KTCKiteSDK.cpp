@@ -206,10 +206,10 @@ int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication*) {
 
 int64_t KTCKiteSDK::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
     plat::UIApplication*, const plat::Data& token) {
-  plat::NSLog("KTLog:%s",
-              "-[KTCKiteSDK(Extend) application:didRegisterForRemoteNotificationsWithDeviceToken:]");
-  KMDevice::sharedInstance().savePushToken(
-      NSString_Extend::base64Stringg(token.toString()));
+  plat::NSLog(
+      "KTLog:%s",
+      "-[KTCKiteSDK(Extend) application:didRegisterForRemoteNotificationsWithDeviceToken:]");
+  KMDevice::sharedInstance().savePushToken(NSString_Extend::base64Stringg(token.toString()));
   plugs().registeredPushToken(KiteSDKPlugArgs({config(), plat::Value(token)}));
   return kNotOffered;
 }
@@ -230,10 +230,11 @@ int64_t KTCKiteSDK::openURLApplication(const plat::NSURLRef& url, plat::UIApplic
 int64_t KTCKiteSDK::openURLSourceApplicationApplicationAnnotation(
     const plat::NSURLRef& url, const std::string& sourceApplication, plat::UIApplication* app,
     const plat::Value& annotation) {
-  plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) openURL:sourceApplication:application:annotation:]");
+  plat::NSLog("KTLog:%s",
+              "-[KTCKiteSDK(Extend) openURL:sourceApplication:application:annotation:]");
   plat::NSLog("KTLog:回调openURL sourceApplication app anonotation");
-  return forwarded(
-      adapter().openURLSourceApplicationApplicationAnnotation(url, sourceApplication, app, annotation));
+  return forwarded(adapter().openURLSourceApplicationApplicationAnnotation(url, sourceApplication,
+                                                                           app, annotation));
 }
 int64_t KTCKiteSDK::openURLApplicationOptions(const plat::NSURLRef& url, plat::UIApplication* app,
                                               const plat::Value& options) {
@@ -254,10 +255,21 @@ bool KTCKiteSDK::applicationContinueUserActivityRestorationHandler(
 }
 
 bool KTCKiteSDK::isFunctionSupported(const std::string& name) {
-  static const std::set<std::string> always{
-      "channelName", "channelVersion", "channelType", "initWithConfig:", "channelAppId",
-      "channelAppKey", "appName", "login", "logout", "isLogined:", "userId", "userNick",
-      "updateRoleInfoWith:", "payOrderInfo:roleInfo:", "setChannelOrientation:"};
+  static const std::set<std::string> always{"channelName",
+                                            "channelVersion",
+                                            "channelType",
+                                            "initWithConfig:",
+                                            "channelAppId",
+                                            "channelAppKey",
+                                            "appName",
+                                            "login",
+                                            "logout",
+                                            "isLogined:",
+                                            "userId",
+                                            "userNick",
+                                            "updateRoleInfoWith:",
+                                            "payOrderInfo:roleInfo:",
+                                            "setChannelOrientation:"};
   if (always.count(name)) return true;
   static const std::map<std::string, std::string> probed{
       {"pausedGame", "pause"},
@@ -276,9 +288,8 @@ bool KTCKiteSDK::isFunctionSupported(const std::string& name) {
 bool KTCKiteSDK::isFunctionTypeSupported(int64_t type) {
   plat::NSLog("KTLog:%s", "-[KTCKiteSDK(Extend) isFunctionTypeSupported:]");
   static const std::map<int64_t, std::string> ops{
-      {0, "cpsChannelId"}, {1, "pause"},       {2, "enterUserCenter"},
-      {3, "enterBBS"},     {5, "showToolBar:"}, {6, "hideToolBar"},
-      {7, "enterCustomerServiceCenter"}};
+      {0, "cpsChannelId"}, {1, "pause"},       {2, "enterUserCenter"},           {3, "enterBBS"},
+      {5, "showToolBar:"}, {6, "hideToolBar"}, {7, "enterCustomerServiceCenter"}};
   auto it = ops.find(type);
   return it != ops.end() && adapterOffers(it->second);
 }
@@ -317,7 +328,9 @@ int64_t KTCKiteSDK::hideToolBar() {
 }
 
 std::string KTCKiteSDK::getDeviceID() { return KMDevice::sharedInstance().updateDeviceID(); }
-void KTCKiteSDK::resetDeviceID() { KMDevice::sharedInstance().removeDataWithIdentifier(kKMDeviceIdentifier); }
+void KTCKiteSDK::resetDeviceID() {
+  KMDevice::sharedInstance().removeDataWithIdentifier(kKMDeviceIdentifier);
+}
 std::string KTCKiteSDK::channelName() { return adapter().channelName(); }
 std::string KTCKiteSDK::channelVersion() { return adapter().channelVersion(); }
 int64_t KTCKiteSDK::channelType() {
@@ -425,8 +438,8 @@ void KTCKiteSDK::updateRoleInfoWithIsCreate(const KTCKiteSDKGameRoleInfoRef& rol
     plugs().enterGameRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
   }
   plugs().updateRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
-  NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(
-      userId(), userNick(), role, [](const plat::Value&) {});
+  NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(userId(), userNick(), role,
+                                                                        [](const plat::Value&) {});
   adapter().updateRoleInfoWithIsCreate(getChannelRoleInfoWith(role), isCreate);
 }
 
@@ -434,8 +447,8 @@ void KTCKiteSDK::updateRoleInfoWith(const KTCKiteSDKGameRoleInfoRef& role) {
   plat::NSLog("KTLog:call updateroleInfoWith:");
   if (role) plat::NSLog("%@", role->description());
   confirmRoleCreationIfStopped(role);
-  NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(
-      userId(), userNick(), role, [](const plat::Value&) {});
+  NetworkManager::sharedInstance().updateRoleWithUidNameRoleInfoHandler(userId(), userNick(), role,
+                                                                        [](const plat::Value&) {});
   adapter().updateRoleInfoWith(getChannelRoleInfoWith(role));
   plugs().updateRoleInfo(KiteSDKPlugArgs({config(), roleValue(role)}));
 }
@@ -470,8 +483,10 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
     }
     if (!order->quantifier) order->quantifier = "";
     if (!order->productDesc || order->productDesc->empty()) {
-      std::string name = order->productName.value_or("(null)");
-      order->productDesc = order->count == 1 ? name : plat::format("%lu%@", order->count, name);
+      // A single item is described by its name alone (none when the order has no name).
+      order->productDesc = order->count == 1 ? order->productName
+                                             : plat::format("%lu%@", order->count,
+                                                            order->productName.value_or("(null)"));
     }
   }
   plugs().willRecharge(KiteSDKPlugArgs({config(), orderValue(order), roleValue(role)}));
@@ -484,7 +499,8 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
   return 0;
 }
 
-void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
+void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
+                                   const KTCKiteSDKPayOrderInfoRef& order,
                                    const KTCKiteSDKGameRoleInfoRef& role,
                                    const KTCKiteProductInfoRef& product,
                                    const KTCKiteRoleInfoRef& channelRole) {
@@ -500,7 +516,8 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPa
     adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
     return;
   }
-  std::string message = answer["error"]["message"].isString() ? *answer["error"]["message"].string() : "";
+  std::string message =
+      answer["error"]["message"].isString() ? *answer["error"]["message"].string() : "";
   plat::NSLog("KTLog:下单失败，%@", message.empty() ? std::string("网络故障") : message);
 }
 
@@ -512,10 +529,9 @@ bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {
   return false;
 }
 
-void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& orderId,
-                                                            const KTCKiteProductInfoRef& product,
-                                                            const KTCKiteRoleInfoRef& role,
-                                                            const KTCKiteSDKPayOrderInfoRef& order) {
+void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(
+    const std::string& orderId, const KTCKiteProductInfoRef& product,
+    const KTCKiteRoleInfoRef& role, const KTCKiteSDKPayOrderInfoRef& order) {
   plat::Value settings =
       plat::NSUserDefaults::standardUserDefaults()->objectForKey(kKEY_AntiIndulge_KEY);
   plat::NSLog("防沉迷信息：%@", settings);
@@ -526,20 +542,20 @@ void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& o
     return;
   }
   double amount = order ? order->amount : 0;
-  NetworkManager::sharedInstance().getPayData(
-      [orderId, product, role, age, amount](const plat::Value& answer) {
-        int64_t total = answer["data"]["amount"].description() == "(null)"
-                            ? 0
-                            : plat::Value(answer["data"]["amount"].description()).integerValue();
-        bool blocked = payBlockedForAge(age, amount, total);
-        plat::Value plugin = SDKCooperater::shareCooperater().channelConfig().get(
-            "kiteplugin_antiIndulge_iOS_default");
-        if (blocked && plugin.isString() && !plugin.string()->empty()) {
-          plat::NSLog("KTLog:channel pay not can be call because real name");
-          PlugManager::sharedInstance()->showPayAntiIndulge(KiteSDKPlugArgs({config()}));
-          return;
-        }
-        plat::NSLog("KTLog:main has call channel pay");
-        KTCKiteChannel::defaultChannel().buyOrderIdProductInfoRoleInfo(orderId, product, role);
-      });
+  NetworkManager::sharedInstance().getPayData([orderId, product, role, age,
+                                               amount](const plat::Value& answer) {
+    int64_t total = answer["data"]["amount"].description() == "(null)"
+                        ? 0
+                        : plat::Value(answer["data"]["amount"].description()).integerValue();
+    bool blocked = payBlockedForAge(age, amount, total);
+    plat::Value plugin =
+        SDKCooperater::shareCooperater().channelConfig().get("kiteplugin_antiIndulge_iOS_default");
+    if (blocked && plugin.isString() && !plugin.string()->empty()) {
+      plat::NSLog("KTLog:channel pay not can be call because real name");
+      PlugManager::sharedInstance()->showPayAntiIndulge(KiteSDKPlugArgs({config()}));
+      return;
+    }
+    plat::NSLog("KTLog:main has call channel pay");
+    KTCKiteChannel::defaultChannel().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+  });
 }

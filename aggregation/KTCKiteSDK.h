@@ -31,9 +31,6 @@ class UIApplication;
 class UIWindow;
 }  // namespace plat
 
-// The key text of the encrypted channel configuration file.
-inline constexpr const char* kKiteChannelConfigKey = "kavortine";
-
 class KTCKiteSDK {
  public:
   static KTCKiteSDK& defaultInstance();
@@ -50,7 +47,8 @@ class KTCKiteSDK {
   // The channel configuration's value for `key` (read from the file when asked before
   // start-up); nil when absent.
   plat::Value getConfigValue(const std::string& key);
-  std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data, const std::string& key);
+  std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data,
+                                                     const std::string& key);
   // Calls the plug-ins of that name with (channel configuration, params...), the array ending
   // at the first absent element (so it is empty before start-up). Returns 0.
   int64_t callPlugParams(const std::string& name, const plat::Array& params);
@@ -148,7 +146,8 @@ class KTCKiteSDK {
   // The order answer's handling (the second half of a payment).
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
                          const KTCKiteSDKGameRoleInfoRef& role,
-                         const KTCKiteProductInfoRef& product, const KTCKiteRoleInfoRef& channelRole);
+                         const KTCKiteProductInfoRef& product,
+                         const KTCKiteRoleInfoRef& channelRole);
   // The payment age check against the stored anti-addiction settings.
   void payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& orderId,
                                                   const KTCKiteProductInfoRef& product,

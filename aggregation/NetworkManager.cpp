@@ -65,7 +65,6 @@ Deliver issuingQueue() {
   };
 }
 
-
 std::atomic<int>& inFlight() {
   static auto* n = new std::atomic<int>(0);
   return *n;
@@ -196,8 +195,8 @@ std::optional<std::string> NetworkManager::envelopeJ(const plat::Dictionary& dic
 
 std::string NetworkManager::envelopeSign(const std::string& j, const std::string& productCode,
                                          const std::string& productKey) {
-  return NSString_Extend::md5Stringg(plat::format("%@=%@&%@=%@&%@", "json_data", j,
-                                                  "product_code", productCode, productKey));
+  return NSString_Extend::md5Stringg(
+      plat::format("%@=%@&%@=%@&%@", "json_data", j, "product_code", productCode, productKey));
 }
 
 int NetworkManager::requestsInFlight() { return inFlight().load(); }
@@ -237,8 +236,8 @@ void NetworkManager::sendEnvelope(const std::string& path, plat::Dictionary dict
     return;
   }
   std::string sign = envelopeSign(*j, code, productKeyText());
-  std::string body = plat::format("%@=%@&%@=%@&%@=%@", "json_data", *j, "product_code", code,
-                                  "sign", sign);
+  std::string body =
+      plat::format("%@=%@&%@=%@&%@=%@", "json_data", *j, "product_code", code, "sign", sign);
   requestUrlInterfaceParamMethodCompletionBlock(path, body, "POST", std::move(completion));
 }
 
@@ -247,8 +246,8 @@ void NetworkManager::requestUrlInterfaceParamMethodCompletionBlock(const std::st
                                                                    const std::string& method,
                                                                    Completion completion) {
   Deliver deliver = issuingQueue();
-  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, path, param, method,
-                                                            completion, deliver, counted = InFlight()] {
+  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, path, param, method, completion,
+                                                            deliver, counted = InFlight()] {
     plat::Array hosts;
     uint64_t i;
     {
@@ -475,9 +474,9 @@ void NetworkManager::getPayData(Completion completion) {
       {"productCode", productCode()},
       {"realStatus", realName.get("realName").description()},
       {"action", "checkRealnamePay"},
-      {"gameVersion",
-       plat::NSBundle::mainBundle()->objectForInfoDictionaryKey("CFBundleShortVersionString")
-           .description()},
+      {"gameVersion", plat::NSBundle::mainBundle()
+                          ->objectForInfoDictionaryKey("CFBundleShortVersionString")
+                          .description()},
       {"sdkVersion", kKiteSDKVersion},
       {"channelVersion", channel.channelVersion()},
       {"time", plat::format("%lld", static_cast<long long>(nowMilliseconds()))},
@@ -520,25 +519,31 @@ void NetworkManager::updateServerListWithChannelParamsHandler(const plat::Value&
   std::string code = productCode();
   std::string channelCode = channelCodeValue().description();
   plat::Value ipConfig = channelParams["kitesdk_server_ip_config"];
-  std::string base = ipConfig.isString() && !ipConfig.string()->empty() ? *ipConfig.string()
-                                                                       : infoBase("KITE_SERVER_LIST_BASE");
+  std::string base = ipConfig.isString() && !ipConfig.string()->empty()
+                         ? *ipConfig.string()
+                         : infoBase("KITE_SERVER_LIST_BASE");
   plat::Array configured = hostListFrom(channelParams["kite_server_config"]);
-  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, base, code, channelCode,
-                                                            configured, handler, deliver,
-                                                            counted = InFlight()] {
-    if (!configured.empty()) setServeUrls(configured);
-    if (!base.empty()) {
-      plat::Array fetched = hostListFrom(plat::Value(NetworkInterface::sharedInstance().addSyncHttpRequest2ParamMethod(
-          base + "/" + code + "-" + channelCode + ".html", "", "GET")));
-      if (!fetched.empty()) {
-        std::lock_guard<std::mutex> lock(mu_);
-        for (const auto& v : serveUrls_) fetched.push_back(v);
-        serveUrls_ = std::move(fetched);
-        selectedIndex_ = 0;
-      }
-    }
-    deliver([handler](const plat::Value&) { if (handler) handler(); }, plat::Value());
-  });
+  plat::dispatch_async(
+      plat::dispatch_get_global_queue(0),
+      [this, base, code, channelCode, configured, handler, deliver, counted = InFlight()] {
+        if (!configured.empty()) setServeUrls(configured);
+        if (!base.empty()) {
+          plat::Array fetched = hostListFrom(
+              plat::Value(NetworkInterface::sharedInstance().addSyncHttpRequest2ParamMethod(
+                  base + "/" + code + "-" + channelCode + ".html", "", "GET")));
+          if (!fetched.empty()) {
+            std::lock_guard<std::mutex> lock(mu_);
+            for (const auto& v : serveUrls_) fetched.push_back(v);
+            serveUrls_ = std::move(fetched);
+            selectedIndex_ = 0;
+          }
+        }
+        deliver(
+            [handler](const plat::Value&) {
+              if (handler) handler();
+            },
+            plat::Value());
+      });
 }
 
 void NetworkManager::timerRequestUrlInterfaceParamMethodCompletionBlock(const std::string& path,
@@ -568,48 +573,38 @@ void NetworkManager::timerRequestUrlInterfaceParamMethodCompletionBlock(const st
   scheduleTick(s);
   uint64_t index = s->ckUserServeIndex;
   double timeout = s->ckUserTimeout * static_cast<double>(s->leftoverCounts);
-  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, s, index, timeout] {
+  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, s, index, timeout,
+                                                            counted = InFlight()] {
     plat::Value answer = NetworkInterface::sharedInstance().addSyncHttpRequestParamMethodTimeout(
         s->hosts[index].description() + s->ckUserInterface, s->ckUserPostString, s->ckUserMethod,
         timeout);
     std::unique_lock<std::mutex> lock(s->mu);
     if (s->isResult) return;
-    if (answer.isNil()) {
-      // The first attempt failing is reported at once; later ticks may still try others.
-      lock.unlock();
-      s->missionCurrentQueue(s->ckUser_BackBlock, plat::Value());
-      return;
-    }
+    // The first attempt's failure is reported at once and ends the request: the completion
+    // runs once, so no later host may answer after it.
     s->isResult = true;
     s->timerRunning = false;
     lock.unlock();
-    setSelectedIndex(index);
+    if (!answer.isNil()) setSelectedIndex(index);
     s->missionCurrentQueue(s->ckUser_BackBlock, answer);
   });
 }
 
 void NetworkManager::scheduleTick(const std::shared_ptr<Staggered>& s) {
-  std::weak_ptr<Staggered> weak = s;
-  plat::dispatch_after(s->ckUserTimeout, plat::dispatch_get_global_queue(0), [this, weak] {
-    auto st = weak.lock();
-    if (!st) return;
-    timeIsUp();
+  // The timer keeps its request until it stops (at most one tick per host).
+  plat::dispatch_after(s->ckUserTimeout, plat::dispatch_get_global_queue(0), [this, s] {
+    timeIsUp(s);
     bool running;
     {
-      std::lock_guard<std::mutex> lock(st->mu);
-      running = st->timerRunning;
+      std::lock_guard<std::mutex> lock(s->mu);
+      running = s->timerRunning;
     }
-    if (running) scheduleTick(st);
+    if (running) scheduleTick(s);
   });
 }
 
-void NetworkManager::timeIsUp() {
-  std::shared_ptr<Staggered> s;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    s = staggered_;
-  }
-  if (!s) return;
+void NetworkManager::timeIsUp(const std::shared_ptr<Staggered>& s) {
+  // Each request's timer moves its own request on, also when a newer one replaced it.
   std::unique_lock<std::mutex> lock(s->mu);
   if (s->isResult || s->leftoverCounts <= 1) {
     s->timerRunning = false;
@@ -620,7 +615,8 @@ void NetworkManager::timeIsUp() {
   uint64_t index = s->ckUserServeIndex;
   double timeout = s->ckUserTimeout * static_cast<double>(s->leftoverCounts);
   lock.unlock();
-  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, s, index, timeout] {
+  plat::dispatch_async(plat::dispatch_get_global_queue(0), [this, s, index, timeout,
+                                                            counted = InFlight()] {
     plat::Value answer = NetworkInterface::sharedInstance().addSyncHttpRequestParamMethodTimeout(
         s->hosts[index].description() + s->ckUserInterface, s->ckUserPostString, s->ckUserMethod,
         timeout);

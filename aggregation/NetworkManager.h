@@ -77,7 +77,8 @@ class NetworkManager {
                                                      const std::string& method,
                                                      Completion completion);
   // The staggered form: the selected host at once, and each timer tick (the transport's
-  // time-out) one more host, until one answers. One request at a time.
+  // time-out) one more host, until one answers. The first host's failure ends the request
+  // with nil at once. The completion runs once.
   void timerRequestUrlInterfaceParamMethodCompletionBlock(const std::string& path,
                                                           const std::string& param,
                                                           const std::string& method,
@@ -105,7 +106,7 @@ class NetworkManager {
   void gatewayRequest(const std::string& url, const std::string& param, const std::string& method,
                       Completion completion);
   void scheduleTick(const std::shared_ptr<Staggered>& s);
-  void timeIsUp();
+  void timeIsUp(const std::shared_ptr<Staggered>& s);
 
   mutable std::mutex mu_;
   plat::Array serveUrls_;

@@ -1,13 +1,10 @@
 #include "aggregation/PlugManager.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <any>
 
 #include "aggregation/LoginDisablePrompt.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/runtime/Runtime.h"
@@ -17,20 +14,6 @@ namespace {
 using Factory = std::function<KiteSDKPlugNodesRef()>;
 
 constexpr const char* kManagerClassName = "PlugManager";
-
-std::optional<plat::Data> readRegularFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::optional<plat::Data> out;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (8 << 20)) {
-    plat::Data d;
-    d.setLength(static_cast<size_t>(st.st_size));
-    if (::read(fd, d.mutableBytes(), d.length()) == st.st_size) out = std::move(d);
-  }
-  ::close(fd);
-  return out;
-}
 
 std::string classNameOf(const plat::Value& descriptor) {
   const plat::Value& manager = descriptor["managerName"];
@@ -72,7 +55,7 @@ void PlugManager::startManager() {
   pluginsInfo_.clear();
   std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kitePlugins", "cfg");
   if (path.empty()) return;
-  auto bytes = readRegularFile(path);
+  auto bytes = plat::dataWithContentsOfFile(path);
   if (!bytes) return;
   plat::Value list = plat::NSPropertyListSerialization::propertyListWithData(*bytes);
   if (const plat::Array* a = list.array()) pluginsInfo_ = *a;

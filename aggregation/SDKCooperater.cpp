@@ -94,7 +94,8 @@ void SDKCooperater::load() {
 
 void SDKCooperater::resetForTesting() {
   SDKCooperater& c = shareCooperater();
-  for (auto& token : c.observers_) plat::NSNotificationCenter::defaultCenter().removeObserver(token);
+  for (auto& token : c.observers_)
+    plat::NSNotificationCenter::defaultCenter().removeObserver(token);
   c.observers_.clear();
   KMNetWorkUtil::setBeginInitHandler(nullptr);
   scenesSource() = nullptr;
@@ -108,10 +109,12 @@ void SDKCooperater::resetForTesting() {
   c.launchOptions = plat::Value();
   c.paramsDic = plat::Value();
   c.stopCreateTime.reset();
+  c.channelLogouts_ = 0;
 }
 
 void SDKCooperater::addPlatformNotifications() {
-  plat::NSLog("KTLog:addchannelnotify %@", plat::format("<SDKCooperater: %p>", static_cast<void*>(this)));
+  plat::NSLog("KTLog:addchannelnotify %@",
+              plat::format("<SDKCooperater: %p>", static_cast<void*>(this)));
   if (hasAddNotify) return;
   plat::NSLog("KTLog:addchannelnotifyresult");
   hasAddNotify = true;
@@ -139,8 +142,9 @@ void SDKCooperater::beginKiteSDKInit() {
   initing = true;
   plat::NSLog("KTLog:nethasworkbegininit");
   NetworkManager::sharedInstance().updateServerListWithChannelParamsHandler(paramsDic, [] {
-    NetworkManager::sharedInstance().initInterface(
-        [](const plat::Value& answer) { SDKCooperater::shareCooperater().handleInitAnswer(answer); });
+    NetworkManager::sharedInstance().initInterface([](const plat::Value& answer) {
+      SDKCooperater::shareCooperater().handleInitAnswer(answer);
+    });
   });
   // The start-up configuration travels as a dictionary, the application as its name (it has
   // no value form here), so that the launch options follow them.
@@ -170,13 +174,20 @@ void SDKCooperater::handleInitAnswer(const plat::Value& answer) {
 
 int64_t SDKCooperater::errorCode(int64_t code) {
   switch (code) {
-    case 0: return 0;
-    case -4: return -10;
-    case -3: return -2;
-    case -20: return -20;
-    case -21: return -301;
-    case -22: return -302;
-    default: return -1;
+    case 0:
+      return 0;
+    case -4:
+      return -10;
+    case -3:
+      return -2;
+    case -20:
+      return -20;
+    case -21:
+      return -301;
+    case -22:
+      return -302;
+    default:
+      return -1;
   }
 }
 
@@ -243,10 +254,26 @@ void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note)
   plat::Dictionary fields{
       {"uid", channel.userId()}, {"user_name", channel.userNick()}, {"token", channel.sessionId()}};
   isCheckLogining = true;
+  uint64_t logouts = channelLogouts_;
   NetworkManager::sharedInstance().loginVerifyInterfaceHandler(
-      fields, [info](const plat::Value& answer) {
-        SDKCooperater::shareCooperater().handleLoginCheckAnswer(answer, info);
+      fields, [info, logouts](const plat::Value& answer) {
+        SDKCooperater& c = SDKCooperater::shareCooperater();
+        if (c.channelLogouts_ != logouts) {
+          c.handleStaleLoginCheckAnswer(answer);
+          return;
+        }
+        c.handleLoginCheckAnswer(answer, info);
       });
+}
+
+void SDKCooperater::handleStaleLoginCheckAnswer(const plat::Value& answer) {
+  // The channel logged out while its login was being checked: whatever the server says, that
+  // login is over, and the game (already told of the logout) gets a failed login.
+  plat::NSLog("KTLog:login check answered after the channel logged out");
+  isCheckLogining = false;
+  PlugManager::sharedInstance()->checkLoginResult(
+      KiteSDKPlugArgs({channelCfg, answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  post(kKtcQPLoginNotification, {{"error", -3}, {"msg", kLoginFail}});
 }
 
 void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channelInfo,
@@ -281,8 +308,8 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
     std::string uid = text(data["uid"]);
     const plat::Value& userName = data["user_name"];
     const plat::Value& userToken = data["user_token"];
-    lastUserToken = userToken.isNil() || userToken.isNull() ? std::nullopt
-                                                            : std::optional(text(userToken));
+    lastUserToken =
+        userToken.isNil() || userToken.isNull() ? std::nullopt : std::optional(text(userToken));
     if (!data["stopCreateRole"].isNull()) stopCreateRole = data["stopCreateRole"].boolValue();
     stopCreateTime = data["stopCreateTime"].isNull() ? "0" : text(data["stopCreateTime"]);
     channel.updateUserId(plat::Value(uid));
@@ -325,6 +352,7 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
 
 void SDKCooperater::channelPlatformLogoutResult(const plat::NSNotification& note) {
   plat::NSLog("QKLOG:注销回调,%@", userInfoOf(note));
+  ++channelLogouts_;
   isLogout = true;
   post(kKtcQPLogoutNotification, {{"error", 0}, {"msg", "logout"}});
 }

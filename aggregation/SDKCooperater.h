@@ -5,6 +5,7 @@
 // turns the channel adapter's "kKtcQC..." notifications into the game-side "kKtcQP..."
 // notifications, checking every channel login with the aggregation server on the way (and
 // issuing an offline token when the server refuses and the configuration has a "checkkey").
+// A check answered after the channel logged out of that login fails the login.
 //
 // Threading: main thread only. Notifications are posted on the default centre, object nil,
 // synchronously on the thread that delivered the causing event (the main thread); server
@@ -26,7 +27,8 @@ class UIWindow;
 }
 
 // Notifications toward the game.
-inline constexpr const char* kKtcQPInitDidFinishedNotification = "kKtcQPInitDidFinishedNotification";
+inline constexpr const char* kKtcQPInitDidFinishedNotification =
+    "kKtcQPInitDidFinishedNotification";
 inline constexpr const char* kKtcQPLoginNotification = "kKtcQPLoginNotification";
 inline constexpr const char* kKtcQPLogoutNotification = "kKtcQPLogoutNotification";
 inline constexpr const char* kKtcQPNotiRecharge = "kKtcQPNotiRecharge";
@@ -105,6 +107,9 @@ class SDKCooperater {
   // Server answers (nil: no answer). `channelInfo` is the adapter's login user info.
   void handleInitAnswer(const plat::Value& answer);
   void handleLoginCheckAnswer(const plat::Value& answer, const plat::Value& channelInfo);
+  // The answer to a check of a login that the channel has since logged out of: the login
+  // fails (-3) and nothing of the answer is kept.
+  void handleStaleLoginCheckAnswer(const plat::Value& answer);
 
   // The channel configuration as a dictionary (empty when there is none).
   plat::Dictionary channelConfig() const;
@@ -115,4 +120,6 @@ class SDKCooperater {
   void postLogin(plat::Dictionary result, const plat::Value& channelInfo, const char* logLine,
                  const std::string& logArgument);
   std::vector<plat::NSNotificationCenter::ObserverToken> observers_;
+  // Channel logouts so far: a login check whose login was followed by a logout is stale.
+  uint64_t channelLogouts_ = 0;
 };

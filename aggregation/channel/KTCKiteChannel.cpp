@@ -1,39 +1,15 @@
 #include "aggregation/channel/KTCKiteChannel.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <exception>
 
 #include "aggregation/NSString+Extend.h"
 #include "channel/core/HVmsSDK.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
-
-namespace {
-
-constexpr const char* kConfigKey = "kavortine";
-
-// The bytes of a regular file (never a pipe or device); nullopt otherwise.
-std::optional<plat::Data> readRegularFile(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::optional<plat::Data> out;
-  struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (16 << 20)) {
-    plat::Data d;
-    d.setLength(static_cast<size_t>(st.st_size));
-    if (::read(fd, d.mutableBytes(), d.length()) == st.st_size) out = std::move(d);
-  }
-  ::close(fd);
-  return out;
-}
-
-}  // namespace
 
 KiteChannelHelper& KiteChannelHelper::sharedInstance() {
   static auto* h = new KiteChannelHelper();
@@ -126,7 +102,9 @@ int64_t KTCKiteChannel::isLogined(const std::function<void(bool)>& block) {
   return 0;
 }
 
-std::string KTCKiteChannel::userId() const { return KTCKiteChannelCooperater::defaultCooperater().userId; }
+std::string KTCKiteChannel::userId() const {
+  return KTCKiteChannelCooperater::defaultCooperater().userId;
+}
 std::string KTCKiteChannel::userNick() const {
   return KTCKiteChannelCooperater::defaultCooperater().userNick;
 }
@@ -191,9 +169,8 @@ int64_t KTCKiteChannel::buyOrderIdProductInfoRoleInfo(const std::string& orderId
     KTCPostChannelNotification(*info);
   };
   HVmsSDK::loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSuccessFaild(
-      r.gameRoleID, plat::format("%.2f", static_cast<double>(p.amount)), r.serverId,
-      p.productName, p.productDesc, orderId,
-      [post](const plat::Value&, const plat::Value&) { post(1); },
+      r.gameRoleID, plat::format("%.2f", static_cast<double>(p.amount)), r.serverId, p.productName,
+      p.productDesc, orderId, [post](const plat::Value&, const plat::Value&) { post(1); },
       [post](const plat::Value&, int64_t, const plat::Value&) { post(3); });
   return 0;
 }
@@ -226,15 +203,15 @@ int64_t KTCKiteChannel::openURLApplicationOptions(const plat::NSURLRef& url,
   return 0;
 }
 
-int64_t KTCKiteChannel::applicationSupportedInterfaceOrientationsForWindow(
-    plat::UIApplication* app, plat::UIWindow* window) {
+int64_t KTCKiteChannel::applicationSupportedInterfaceOrientationsForWindow(plat::UIApplication* app,
+                                                                           plat::UIWindow* window) {
   return HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(app, window);
 }
 
 std::optional<plat::Data> KTCKiteChannel::configFileBytes() {
   std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kiteChannel", "cfg");
   if (path.empty()) return std::nullopt;
-  return readRegularFile(path);
+  return plat::dataWithContentsOfFile(path);
 }
 
 plat::Dictionary KTCKiteChannel::findConfigDict() {
@@ -247,7 +224,7 @@ plat::Dictionary KTCKiteChannel::configDictFromData(const plat::Data& bytes) {
   plat::Value plist = plat::NSPropertyListSerialization::propertyListWithData(bytes);
   if (plist.dictionary() && !plist.dictionary()->empty()) return *plist.dictionary();
   plat::Dictionary entries;
-  if (auto plain = DES128DecryptDataWithKey(bytes, kConfigKey)) {
+  if (auto plain = DES128DecryptDataWithKey(bytes, kKiteChannelConfigKey)) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*plain);
     if (archived.dictionary()) entries = *archived.dictionary();
   }

@@ -24,6 +24,10 @@ class UIApplication;
 class UIWindow;
 }  // namespace plat
 
+// The key text of the encrypted channel configuration file (the adapter and the facade read
+// it alike).
+inline constexpr const char* kKiteChannelConfigKey = "kavortine";
+
 // The login page's two flags.
 class KiteChannelHelper {
  public:
@@ -75,7 +79,9 @@ class KTCKiteChannel {
   // {"realName": bool, "age": 10 | 20 | -1, "realResumeGame": true, "other": ""}.
   plat::Dictionary realNameInfo() const;
 
-  void updateRoleInfoWith(const KTCKiteRoleInfoRef& role) { updateRoleInfoWithIsCreate(role, false); }
+  void updateRoleInfoWith(const KTCKiteRoleInfoRef& role) {
+    updateRoleInfoWithIsCreate(role, false);
+  }
   // Reports the role to the channel; the result is only logged.
   void updateRoleInfoWithIsCreate(const KTCKiteRoleInfoRef& role, bool isCreate);
   // Opens the channel's cashier; its success and failure are posted as recharge results
@@ -102,7 +108,8 @@ class KTCKiteChannel {
   std::optional<plat::Data> configFileBytes();
   // The configuration held by a configuration file's bytes (see findConfigDict).
   plat::Dictionary configDictFromData(const plat::Data& bytes);
-  std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data, const std::string& key);
+  std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data,
+                                                     const std::string& key);
   // "a=1&b=2" -> {"a": "1", "b": "2"}; a piece without "=" maps its text to itself.
   std::optional<plat::Dictionary> praramsDicFromAtEqualStr(const std::string& text);
 

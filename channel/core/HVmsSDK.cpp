@@ -1,17 +1,11 @@
 #include "channel/core/HVmsSDK.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <mutex>
 
+#include "channel/core/HVSdkInitUtil.h"
 #include "platform/dispatch/NSNotificationCenter.h"
-#include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSLog.h"
-#include "platform/foundation/NSPropertyListSerialization.h"
-#include "platform/network/NSURLCache.h"
 
 namespace {
 
@@ -24,7 +18,6 @@ struct Session {
   std::string userName;
   std::string password;
   int64_t loginStyle = 0;
-  std::string gameId;
 };
 
 Session& session() {
@@ -46,23 +39,6 @@ std::shared_ptr<HVmsSDK::Channel> currentChannel() {
   std::lock_guard<std::mutex> lock(s.mu);
   if (!s.channel) s.channel = std::make_shared<HVmsSDK::Channel>();
   return s.channel;
-}
-
-// The property list at path when it is a regular file holding a dictionary.
-plat::Dictionary readPlistDictionary(const std::string& path) {
-  if (path.empty()) return {};
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return {};
-  struct stat st;
-  std::string bytes;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size < (8 << 20)) {
-    bytes.resize(static_cast<size_t>(st.st_size));
-    if (::read(fd, bytes.data(), bytes.size()) != st.st_size) bytes.clear();
-  }
-  ::close(fd);
-  plat::Value v = plat::NSPropertyListSerialization::propertyListWithData(
-      plat::Data::fromString(bytes));
-  return v.dictionary() ? *v.dictionary() : plat::Dictionary();
 }
 
 void handleURL(const plat::NSURLRef& url) {
@@ -108,17 +84,7 @@ void HVmsSDK::setChannel(std::shared_ptr<Channel> channel) {
 std::shared_ptr<HVmsSDK::Channel> HVmsSDK::channel() { return currentChannel(); }
 
 void HVmsSDK::didFinishLaunching() {
-  plat::NSURLCache::setSharedURLCache(
-      std::make_shared<plat::NSURLCache>(kHVURLCacheMemoryCapacity, kHVURLCacheDiskCapacity,
-                                         plat::DeviceRoot::cachesPath() + "/" + kHVURLCacheFolder));
-  auto config = readPlistDictionary(plat::NSBundle::mainBundle()->pathForResourceOfType("HV", "plist"));
-  {
-    auto& s = session();
-    std::lock_guard<std::mutex> lock(s.mu);
-    const plat::Value& id = config.get("gameId");
-    s.gameId = id.isString() ? *id.string() : (id.isNumber() ? id.description() : "");
-  }
-  currentChannel()->startUp();
+  HVSdkInitUtil::sharedInstance().initDidFinishLaunchingWithOptions();
 }
 
 void HVmsSDK::loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailure failed) {
@@ -156,8 +122,8 @@ void HVmsSDK::SetUserInfoDataWithRoleIdRoleNameRoleLevelZoneIdZoneNameAttachBloc
     if (block) block(2);
     return;
   }
-  plat::Dictionary fields{{"roleId", roleId},   {"roleName", roleName}, {"roleLevel", roleLevel},
-                          {"zoneId", zoneId},   {"zoneName", zoneName}, {"ext", attach}};
+  plat::Dictionary fields{{"roleId", roleId}, {"roleName", roleName}, {"roleLevel", roleLevel},
+                          {"zoneId", zoneId}, {"zoneName", zoneName}, {"ext", attach}};
   currentChannel()->sendRole(fields, [block](bool ok) {
     if (block) block(ok ? 1 : 0);
   });
@@ -214,10 +180,10 @@ void HVmsSDK::setUpdateURL(const std::string& url) {
 std::string HVmsSDK::storedUserName() { return readSession(&Session::userName); }
 std::string HVmsSDK::storedPassword() { return readSession(&Session::password); }
 int64_t HVmsSDK::loginStyle() { return readSession(&Session::loginStyle); }
-std::string HVmsSDK::gameId() { return readSession(&Session::gameId); }
+std::string HVmsSDK::gameId() { return HVSdkInitUtil::sharedInstance().gameId(); }
 
 void HVmsSDK::resetForTesting() {
-  plat::NSURLCache::setSharedURLCache(nullptr);
+  HVSdkInitUtil::sharedInstance().resetForTesting();
   auto& s = session();
   std::lock_guard<std::mutex> lock(s.mu);
   s.channel.reset();
@@ -225,5 +191,4 @@ void HVmsSDK::resetForTesting() {
   s.userName.clear();
   s.password.clear();
   s.loginStyle = 0;
-  s.gameId.clear();
 }

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "channel/core/HVSdkInitUtil.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
 
@@ -26,11 +27,6 @@ namespace plat {
 class UIApplication;
 class UIWindow;
 }  // namespace plat
-
-// The shared URL cache that start-up installs.
-inline constexpr uint64_t kHVURLCacheMemoryCapacity = 4 * 1024 * 1024;
-inline constexpr uint64_t kHVURLCacheDiskCapacity = 20 * 1024 * 1024;
-inline constexpr const char* kHVURLCacheFolder = "HVSDKURLCache";
 
 // Name of the notification posted when the box app hands back a quick login.
 inline constexpr const char* kHVSendKiteLoginNotification = "SendKiteLogin";
@@ -86,10 +82,10 @@ class HVmsSDK {
   static void setChannel(std::shared_ptr<Channel> channel);
   static std::shared_ptr<Channel> channel();
 
-  // Start-up: installs the channel SDK's shared URL cache (kHVURLCacheMemoryCapacity and
-  // kHVURLCacheDiskCapacity, on disk under Library/Caches/kHVURLCacheFolder), reads "HV.plist"
-  // (its "gameId" names the payment URL scheme) and starts the channel's start-up request.
-  // Returns at once.
+  // Start-up, handed over to HVSdkInitUtil: installs the channel SDK's shared URL cache
+  // (kHVURLCacheMemoryCapacity and kHVURLCacheDiskCapacity, on disk under
+  // Library/Caches/kHVURLCacheFolder), reads "HV.plist" (its "gameId" names the payment URL
+  // scheme) and starts the channel's start-up request. Returns at once.
   static void didFinishLaunching();
   // With an update URL: `failed(-10, "SDK需要更新")` at once and the update prompt; otherwise
   // the login window.
@@ -119,8 +115,8 @@ class HVmsSDK {
                                                             const plat::NSURLRef& url,
                                                             const std::string& sourceApplication,
                                                             const plat::Value& annotation);
-  static void applicationOpenURLOptions(plat::UIApplication* application,
-                                        const plat::NSURLRef& url, const plat::Value& options);
+  static void applicationOpenURLOptions(plat::UIApplication* application, const plat::NSURLRef& url,
+                                        const plat::Value& options);
   // From the Info.plist list "UISupportedInterfaceOrientations": 26 for portrait and
   // landscape entries, 2 for portrait alone, else 24.
   static int64_t applicationSupportedInterfaceOrientationsForWindow(
@@ -132,7 +128,7 @@ class HVmsSDK {
   static std::string storedUserName();
   static std::string storedPassword();
   static int64_t loginStyle();  // 2 after a logout
-  static std::string gameId();
+  static std::string gameId();  // HVSdkInitUtil's
 
   // Forgets the channel and the session state.
   static void resetForTesting();

@@ -8,18 +8,26 @@ std::shared_ptr<ScriptedChannel> ScriptedChannel::install() {
   return c;
 }
 
-void ScriptedChannel::openLoginWindow(HVmsSDK::LoginSuccess success, HVmsSDK::LoginFailure failure) {
+void ScriptedChannel::openLoginWindow(HVmsSDK::LoginSuccess success,
+                                      HVmsSDK::LoginFailure failure) {
   ++loginWindows;
   loginSuccess_ = std::move(success);
   loginFailure_ = std::move(failure);
 }
 
 void ScriptedChannel::completeLogin(const std::string& user, const std::string& sign,
-                                   const std::string& realName) {
+                                    const std::string& realName) {
   auto success = std::move(loginSuccess_);
   loginSuccess_ = nullptr;
+  userCentre_ = std::move(loginFailure_);
   loginFailure_ = nullptr;
   if (success) success("1700000000", user, sign, realName);
+}
+
+void ScriptedChannel::logoutFromUserCentre() {
+  auto failure = std::move(userCentre_);
+  userCentre_ = nullptr;
+  if (failure) failure(-9, "logout");
 }
 
 void ScriptedChannel::failLogin(int64_t code, const std::string& message) {

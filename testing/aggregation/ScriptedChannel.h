@@ -28,6 +28,9 @@ class ScriptedChannel : public HVmsSDK::Channel {
                      const std::string& realName = "1");
   // The open login window's failure with `code`.
   void failLogin(int64_t code, const std::string& message = "login failed");
+  // The player logs out from the user centre after a completed login: the login's failure
+  // block with -9.
+  void logoutFromUserCentre();
   // The open cashier's success or failure.
   void paySuccess();
   void payFailure(int64_t code = -1);
@@ -44,6 +47,7 @@ class ScriptedChannel : public HVmsSDK::Channel {
  private:
   HVmsSDK::LoginSuccess loginSuccess_;
   HVmsSDK::LoginFailure loginFailure_;
+  HVmsSDK::LoginFailure userCentre_;  // the failure block of the completed login
   HVmsSDK::PaySuccess paySuccess_;
   HVmsSDK::PayFailure payFailure_;
 };

@@ -206,6 +206,25 @@ TEST_F(KiteSDKFlowTest, AVerifiedLoginReachesTheCallbackWithTheServersToken) {
   EXPECT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
 }
 
+TEST_F(KiteSDKFlowTest, ACheckAnsweredAfterTheChannelLoggedOutLogsNobodyIn) {
+  startInterface();
+  iface->Login();
+  channel->completeLogin("alice");
+  // The player leaves through the user centre before the server has answered the check.
+  channel->logoutFromUserCentre();
+  ASSERT_EQ(received(kKiteSDKLogoutCallbackId).size(), 1u);
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value(Dictionary{{"result", 1}}));
+  EXPECT_FALSE(coop().isCheckLogining);
+  EXPECT_TRUE(coop().isLogout);
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().userId(), "");
+  EXPECT_EQ(channel->logouts, 0);
+  // The next login is checked and verified as usual.
+  logIn("bob");
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[1]["userId"], Value("bob"));
+}
+
 TEST_F(KiteSDKFlowTest, ARefusedCheckFailsTheLoginAndLogsTheChannelOutUnlessDisabled) {
   startInterface();
   server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":"5","message":"bad"}})");
@@ -384,6 +403,10 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   three->setProductName(Value("x"));
   KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(three, nullptr);
   EXPECT_EQ(three->productDesc, "3x");
+  auto nameless = KTCKiteSDKPayOrderInfo::info();
+  nameless->amount = 1;
+  KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(nameless, nullptr);
+  EXPECT_EQ(nameless->productDesc, std::nullopt) << "no name, no description to send";
   testing_loop::runUntilIdle();
 
   KTCKiteSDKGameRoleInfo role;

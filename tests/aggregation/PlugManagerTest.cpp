@@ -134,6 +134,21 @@ TEST_F(LoginDisablePromptTest, DisabledLoginEndsTheProcessFromItsOnlyButton) {
   EXPECT_EQ(exits, std::vector<int>{0});
 }
 
+TEST_F(LoginDisablePromptTest, AnExitMessageGoesOverAScreenThatIsAlreadyUp) {
+  manager->kiteGetOrderResult(answer(Value(1000), "下单失败"));
+  auto first = alert();
+  ASSERT_TRUE(first);
+  manager->checkLoginResult(answer(Value(30001), "登录已关闭"));
+  testing_loop::runUntilIdle();
+  auto second = std::dynamic_pointer_cast<UIAlertController>(first->presentedViewController());
+  ASSERT_TRUE(second) << "the exit message was refused because another alert was up";
+  EXPECT_EQ(second->message(), "登录已关闭");
+  second->tapActionAtIndex(0);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(exits, std::vector<int>{0});
+  root->dismissViewControllerAnimatedCompletion(false);
+}
+
 TEST_F(LoginDisablePromptTest, RefusedOrderOnlyClosesTheMessage) {
   manager->kiteGetOrderResult(answer(Value(1000), "下单失败"));
   auto a = alert();

@@ -6,6 +6,7 @@
 
 #include "KiteTestSupport.h"
 #include "aggregation/NSString+Extend.h"
+#include "aggregation/NetworkInterface.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/dispatch/NSThread.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -160,6 +161,37 @@ TEST_F(ServerProtocolTest, FailOverTriesEachHostOnceAndRemembersTheOneThatAnswer
   net().setServeUrls({});
   EXPECT_TRUE(await([&](auto cb) { net().initInterface(cb); }).isNil());
   EXPECT_TRUE(server.calls(testing_kite::kInit).empty());
+}
+
+TEST_F(ServerProtocolTest, AStaggeredRequestCompletesOnce) {
+  std::vector<Value> answers;
+  auto staggered = [&] {
+    answers.clear();
+    net().timerRequestUrlInterfaceParamMethodCompletionBlock(
+        "/v2/users/checkversion", "a=1", "POST", [&](const Value& v) { answers.push_back(v); });
+    ASSERT_TRUE(testing_loop::runUntil([&] { return !answers.empty(); }, 20));
+    // Every later tick of the timer, one per host.
+    for (int tick = 0; tick < 3; ++tick) {
+      testing_loop::advance(NetworkInterface::defaultRequesTimeOut());
+      testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20);
+      testing_loop::runUntilIdle();
+    }
+  };
+  // The selected host answers: delivered once, and no other host is asked.
+  net().setServeUrls({Value(server.apiBase()), Value(unreachable())});
+  staggered();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_TRUE(answers[0].dictionary());
+  EXPECT_EQ(server.calls(testing_kite::kCheckVersion).size(), 1u);
+
+  // The selected host fails at once: nil, and the answering host behind it never completes
+  // the same request a second time.
+  net().setServeUrls({Value(unreachable()), Value(server.apiBase())});
+  net().setSelectedIndex(0);
+  staggered();
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_TRUE(answers[0].isNil());
+  EXPECT_EQ(net().selectedIndex(), 0u);
 }
 
 TEST_F(ServerProtocolTest, RoleReportIsSignedAndRetriedUnsignedOnlyOnError1000) {

@@ -125,6 +125,14 @@ TEST_F(HVmsSDKTest, StartUpInstallsTheSharedURLCache) {
   EXPECT_EQ(cache->memoryCapacity(), kHVURLCacheMemoryCapacity);
   EXPECT_EQ(cache->diskCapacity(), kHVURLCacheDiskCapacity);
   EXPECT_EQ(cache->diskPath(), plat::DeviceRoot::cachesPath() + "/" + kHVURLCacheFolder);
+  EXPECT_EQ(HVmsSDK::gameId(), "77");
+  // A numeric game id counts as its text; a configuration that is no dictionary gives none.
+  bundle.writePlist("HV.plist", Value(Dictionary{{"gameId", 78}}));
+  HVmsSDK::didFinishLaunching();
+  EXPECT_EQ(HVmsSDK::gameId(), "78");
+  bundle.writePlist("HV.plist", Value(plat::Array{"gameId"}));
+  HVmsSDK::didFinishLaunching();
+  EXPECT_EQ(HVmsSDK::gameId(), "");
 }
 
 TEST(HVmsSDKBeforeStartUpTest, URLsAreIgnoredUntilTheGameIdIsKnown) {
