@@ -495,3 +495,30 @@ TEST(LGFileLoggerTest, BytesAnotherWriterAppendedCountTowardsTheMaximumSize) {
   EXPECT_EQ(readFile(files[0]), "third\n");
   EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
 }
+
+TEST(LGFileLoggerTest, MessagesHandedOverTogetherCountWhatAnotherWriterAppendedBefore) {
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->setMaximumFileSize(1000);
+  logger->logData("first\n");
+  auto files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 1u);
+  {
+    std::ofstream other(files[0], std::ios::binary | std::ios::app);
+    other << std::string(1000, 'o');
+  }
+  // The first message of the hand-over finds the file past its limit: it rolls, and the
+  // second starts the next file.
+  LGLogMessage second(LGMakeText("second"), 3, LGLogFlagError, 0, "", "", 0, plat::Value(), 0,
+                      std::nullopt);
+  LGLogMessage third(LGMakeText("third"), 3, LGLogFlagError, 0, "", "", 0, plat::Value(), 0,
+                     std::nullopt);
+  const LGLogMessage* run[] = {&second, &third};
+  plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logMessages(run, 2); });
+  files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_NE(readFile(files[0]).find("  third\n"), std::string::npos);
+  EXPECT_EQ(readFile(files[0]).find("second"), std::string::npos);
+  EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
+}
