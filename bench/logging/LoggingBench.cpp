@@ -154,35 +154,27 @@ int main(int argc, char** argv) {
   std::printf("asynchronous call that no logger admits: %.1f ns\n", ns);
   std::string hubDir = benchFolder("hub-paired");
   std::string spdlogDir = benchFolder("spdlog-paired");
-  int round = 0;
-  double lastHub = 0;
-  auto paired = bench_support::pairedRatio(
-      [&] {
-        lastHub = runHub(hubDir, 0);
-        return lastHub;
-      },
-      [&] {
-        double spd = runSpdlog(spdlogDir);
-        std::printf("round %d: spdlog %.0f messages/s\n", ++round, spd);
-        return spd;
-      },
-      kPairedRounds);
-  std::printf("last hub round: %.0f messages/s (callers done after %.3f s)\n", lastHub,
-              gHubEnqueueSeconds);
-  // The same with the size rule on.
-  round = 0;
-  auto sized = bench_support::pairedRatio(
-      [&] {
-        lastHub = runHub(hubDir, kUnreachedFileSize);
-        return lastHub;
-      },
-      [&] {
-        double spd = runSpdlog(spdlogDir);
-        std::printf("size rule round %d: spdlog %.0f messages/s\n", ++round, spd);
-        return spd;
-      },
-      kPairedRounds);
-  std::printf("last hub round with the size rule: %.0f messages/s\n", lastHub);
+  // Rounds of the hub with the given maximum file size beside spdlog.
+  auto pairedWithSpdlog = [&](uint64_t maximumFileSize, const char* label) {
+    int round = 0;
+    double lastHub = 0;
+    auto paired = bench_support::pairedRatio(
+        [&] {
+          lastHub = runHub(hubDir, maximumFileSize);
+          return lastHub;
+        },
+        [&] {
+          double spd = runSpdlog(spdlogDir);
+          std::printf("%sround %d: spdlog %.0f messages/s\n", label, ++round, spd);
+          return spd;
+        },
+        kPairedRounds);
+    std::printf("%slast hub round: %.0f messages/s (callers done after %.3f s)\n", label, lastHub,
+                gHubEnqueueSeconds);
+    return paired;
+  };
+  auto paired = pairedWithSpdlog(0, "");
+  auto sized = pairedWithSpdlog(kUnreachedFileSize, "size rule on, ");
   std::filesystem::remove_all(std::filesystem::path(hubDir).parent_path());
   double ratio = paired.median;
   std::printf("hub / spdlog: median %.3f of %d rounds (%.3f-%.3f)\n", ratio, kPairedRounds,
