@@ -18,6 +18,7 @@
 #include "logging/LGLogFileManagerDefault.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSFileManager.h"
 
 namespace {
 
@@ -56,13 +57,17 @@ int writevFully(int fd, iovec* v, int count) {
 
 bool isRegularFile(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return plat::isValidFilePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Opens `path` for appending. The open never blocks (a FIFO without a reader would stop the
 // logger, and every synchronous log with it); anything but a regular file is closed again
 // with *notRegular set. Returns the descriptor, or -1 with errno set.
 int openRegularFileForAppending(const std::string& path, bool* notRegular) {
+  if (!plat::isValidFilePath(path)) {  // the system would open a shorter path
+    errno = EINVAL;
+    return -1;
+  }
   int fd;
   do {
     fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
@@ -216,6 +221,7 @@ void LGFileLogger::logMessages(const LGLogMessage* const* messages, size_t count
       logger->writeGathered();
     }
   } gathering(this);
+  endReadThisHandOver_ = false;
   for (size_t i = 0; i < count; ++i) logMessage(*messages[i]);
 }
 
@@ -471,14 +477,19 @@ void LGFileLogger::lt_maybeRollLogFileDueToSize() {
 
 void LGFileLogger::maybeRollDueToSize() {
   if (currentLogFileHandle_ < 0 || maximumFileSize_ == 0) return;
-  // The file's real end: another writer may have grown it too. Gathered bytes not yet
-  // written count as well.
-  off_t end = ::lseek(currentLogFileHandle_, 0, SEEK_END);
-  if (end < 0) {
-    LGDiagnosticLog(plat::format("LGFileLogger: Failed to get offset: %@", errnoText(errno)));
-    return;
+  // The file's real end counts, since another writer may have grown it too. It is read once
+  // per hand-over: for a lone message at each write, for messages handed over together at
+  // the first; after that the logger's own count (that end plus every byte since, gathered
+  // bytes included) serves, sparing a system call per message.
+  if (!gathering_ || !endReadThisHandOver_ || currentLogFileOffset_ < 0) {
+    off_t end = ::lseek(currentLogFileHandle_, 0, SEEK_END);
+    if (end < 0) {
+      LGDiagnosticLog(plat::format("LGFileLogger: Failed to get offset: %@", errnoText(errno)));
+      return;
+    }
+    currentLogFileOffset_ = end + static_cast<off_t>(gathered_.size());
+    endReadThisHandOver_ = gathering_;
   }
-  currentLogFileOffset_ = end + static_cast<off_t>(gathered_.size());
   if (static_cast<uint64_t>(currentLogFileOffset_) >= maximumFileSize_) lt_rollLogFileNow();
 }
 

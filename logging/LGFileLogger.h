@@ -162,11 +162,14 @@ class LGFileLogger : public LGAbstractLogger {
   LGLogFileInfoRef currentLogFileInfo_;
   int currentLogFileHandle_ = -1;
   // The write position: the end of the file after each write, gathered bytes included (the
-  // size rule reads the file's real end, so bytes others appended count too).
+  // size rule reads the file's real end once per hand-over, so bytes others appended count
+  // too).
   int64_t currentLogFileOffset_ = -1;
   bool gathering_ = false;  // inside logMessages: lines go to gathered_
-  std::string gathered_;    // lines accepted for the open file but not yet written
-  std::string line_;        // the default formatter's line for the current message
+  // Inside logMessages: the size rule has read the file's real end in this hand-over.
+  bool endReadThisHandOver_ = false;
+  std::string gathered_;  // lines accepted for the open file but not yet written
+  std::string line_;      // the default formatter's line for the current message
   plat::DispatchSourceRef currentLogFileVnode_;
   plat::DispatchSourceRef rollingTimer_;
 };

@@ -14,6 +14,7 @@
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSFileManager.h"
 
 namespace {
 
@@ -75,7 +76,11 @@ const plat::Dictionary& LGLogFileInfo::fileAttributes() {
   if (!fileAttributes_) {
     plat::Dictionary attrs;
     struct statx stx {};
-    if (!filePath_.empty()) {
+    if (!plat::isValidFilePath(filePath_)) {
+      // The system would stop at the NUL and describe another file.
+      LGDiagnosticLog(plat::format("LGLogFileInfo: Failed to read file attributes: %@",
+                                   std::string("the path holds a NUL byte")));
+    } else if (!filePath_.empty()) {
       if (statx(AT_FDCWD, filePath_.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &stx) == 0) {
         plat::NSDate created = (stx.stx_mask & STATX_BTIME)
                                    ? dateFromTimestamp(stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec)
@@ -141,6 +146,14 @@ void LGLogFileInfo::reset() {
 
 void LGLogFileInfo::renameFile(const std::string& newFileName) {
   if (newFileName == fileName()) return;
+  // The new name stays in the same folder, and neither path may hold a NUL byte (the system
+  // would act on shorter paths, that is on other files).
+  if (newFileName.empty() || newFileName.find('/') != std::string::npos ||
+      !plat::isValidFilePath(newFileName) || !plat::isValidFilePath(filePath_)) {
+    LGDiagnosticLog(plat::format("LGLogFileInfo: Error renaming file (%@): %@", fileName(),
+                                 std::string("invalid file name")));
+    return;
+  }
   std::string folder = folderOf(filePath_);
   struct stat st {};
   LGPrecondition(::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode),
@@ -162,6 +175,7 @@ void LGLogFileInfo::renameFile(const std::string& newFileName) {
 }
 
 bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) {
+  if (!plat::isValidFilePath(filePath_) || !plat::isValidFilePath(name)) return false;
   std::string diskName = onDiskAttributeName(name);
   unsigned char value = 0;
   ssize_t n = ::getxattr(filePath_.c_str(), diskName.c_str(), &value, 1);
@@ -173,6 +187,11 @@ bool LGLogFileInfo::hasExtendedAttributeWithName(const std::string& name) {
 }
 
 void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
+  if (!plat::isValidFilePath(filePath_) || !plat::isValidFilePath(name)) {
+    LGDiagnosticLog(plat::format("LGLogFileInfo: setxattr(%@, %@): error = %s", name, filePath_,
+                                 std::strerror(EINVAL)));
+    return;
+  }
   std::string diskName = onDiskAttributeName(name);
   const unsigned char value = 0x01;
   if (::setxattr(filePath_.c_str(), diskName.c_str(), &value, 1, 0) == 0) return;
@@ -186,6 +205,7 @@ void LGLogFileInfo::addExtendedAttributeWithName(const std::string& name) {
 
 void LGLogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
   setMemoryMark(filePath_, name, false);
+  if (!plat::isValidFilePath(filePath_) || !plat::isValidFilePath(name)) return;
   std::string diskName = onDiskAttributeName(name);
   if (::removexattr(filePath_.c_str(), diskName.c_str()) == 0) return;
   int err = errno;

@@ -6,6 +6,9 @@
 // Where the file system refuses user attributes, the mark is also remembered in memory for
 // the life of the process, so an archived file is never taken for a fresh one.
 //
+// A path (or attribute name, or new file name) holding a NUL byte names no file: such an
+// info reads no attributes, has no mark and renames nothing (each logged).
+//
 // Thread-safety: not synchronized; an info belongs to one queue at a time. The in-memory
 // archived marks are shared process-wide under a lock.
 

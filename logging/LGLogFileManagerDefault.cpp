@@ -17,6 +17,7 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSProcessInfo.h"
 
 namespace {
@@ -53,6 +54,17 @@ std::string LGApplicationCachesDirectory() {
 plat::Value LGApplicationInfoValue(const char* key) {
   auto bundle = plat::NSBundle::mainBundle();
   return bundle ? bundle->objectForInfoDictionaryKey(key) : plat::Value();
+}
+
+// The error for a logs folder whose path cannot name a folder (a NUL byte in it would make
+// every file operation act on a shorter path, that is on another folder).
+plat::NSErrorRef invalidFolderError(const std::string& folder) {
+  plat::Dictionary info;
+  info.set(plat::NSFilePathErrorKey, folder);
+  info.set(plat::NSLocalizedDescriptionKey,
+           std::string("The logs folder path holds a NUL byte and names no folder."));
+  return plat::NSError::make(plat::NSCocoaErrorDomain, plat::NSFileWriteInvalidFileNameError,
+                             std::move(info));
 }
 
 // The date a file is sorted by: the one its name tells, else its creation date, else now.
@@ -103,6 +115,11 @@ const std::string& LGLogFileManagerDefault::applicationName() {
 
 std::string LGLogFileManagerDefault::logsDirectory() {
   LGPrecondition(!logsDirectory_.empty(), "Directory must be set.");
+  if (!plat::isValidFilePath(logsDirectory_)) {
+    LGDiagnosticLog(plat::format("LGFileLogManagerDefault: Error creating logsDirectory: %@",
+                                 invalidFolderError(logsDirectory_)));
+    return logsDirectory_;
+  }
   std::error_code ec;
   std::filesystem::create_directories(logsDirectory_, ec);
   if (ec) {
@@ -134,6 +151,7 @@ bool LGLogFileManagerDefault::isLogFile(const std::string& fileName) const {
 std::vector<std::string> LGLogFileManagerDefault::unsortedLogFilePaths() {
   std::string folder = logsDirectory();
   std::vector<std::string> paths;
+  if (!plat::isValidFilePath(folder)) return paths;
   DIR* dir = ::opendir(folder.c_str());
   if (!dir) return paths;
   while (dirent* entry = ::readdir(dir)) {
@@ -250,6 +268,13 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
   std::string baseName = newLogFileName();
   std::string folder = logsDirectory();
   std::string header = logFileHeaderData();
+  if (!plat::isValidFilePath(folder)) {
+    plat::NSErrorRef invalid = invalidFolderError(folder);
+    LGDiagnosticLog(plat::format(
+        "LGLogFileManagerDefault: Critical error while creating log file: %@", invalid));
+    if (error) *error = invalid;
+    return std::nullopt;
+  }
   unsigned long attempt = 1;
   int criticalErrors = 0;
   plat::NSErrorRef lastError;

@@ -46,7 +46,8 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   void setLogFilesDiskQuota(uint64_t bytes) override;
 
   // Creates the folder (with parents) on every call; a failure is logged and the path is
-  // returned all the same.
+  // returned all the same. A folder path holding a NUL byte names no folder: it is never
+  // created, listed or written into (creating a file fails with 514).
   std::string logsDirectory() override;
   std::vector<std::string> unsortedLogFilePaths() override;
   std::vector<std::string> unsortedLogFileNames() override;

@@ -481,17 +481,36 @@ TEST(LGFileLoggerTest, BytesAnotherWriterAppendedCountTowardsTheMaximumSize) {
   auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
   auto logger = std::make_shared<LGFileLogger>(manager);
   logger->setMaximumFileSize(1000);
-  logger->logData("first\n");
-  auto files = manager->sortedLogFilePaths();
-  ASSERT_EQ(files.size(), 1u);
-  {
-    std::ofstream other(files[0], std::ios::binary | std::ios::app);
+  // Another writer brings the newest file past its limit.
+  auto appendElsewhere = [&] {
+    std::ofstream other(manager->sortedLogFilePaths()[0], std::ios::binary | std::ios::app);
     other << std::string(1000, 'o');
-  }
-  logger->logData("second\n");  // the file is past 1000 bytes now: it rolls
+  };
+  auto message = [](const char* text) {
+    return LGLogMessage(LGMakeText(text), 3, LGLogFlagError, 0, "", "", 0, plat::Value(), 0,
+                        std::nullopt);
+  };
+
+  // A lone write finds the file past its limit and rolls; the next goes to a new file.
+  logger->logData("first\n");
+  appendElsewhere();
+  logger->logData("second\n");
   logger->logData("third\n");
-  files = manager->sortedLogFilePaths();
+  auto files = manager->sortedLogFilePaths();
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(readFile(files[0]), "third\n");
+  EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
+
+  // Messages handed over together: the first finds the file past its limit (read once per
+  // hand-over), so the second starts the next file.
+  appendElsewhere();
+  LGLogMessage fourth = message("fourth"), fifth = message("fifth");
+  const LGLogMessage* run[] = {&fourth, &fifth};
+  plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logMessages(run, 2); });
+  files = manager->sortedLogFilePaths();
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_NE(readFile(files[0]).find("  fifth\n"), std::string::npos);
+  EXPECT_EQ(readFile(files[0]).find("fourth"), std::string::npos);
+  EXPECT_NE(readFile(files[1]).find("  fourth\n"), std::string::npos);
   EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
 }

@@ -224,3 +224,33 @@ TEST(LGFileManagerTest, ApplicationNamesAreMadeSafeForAFileNameInTheLogsFolder) 
   EXPECT_EQ(std::filesystem::path(*path).parent_path(), std::filesystem::path(dir.path()));
   EXPECT_EQ(manager->sortedLogFilePaths(), std::vector<std::string>{*path});
 }
+
+TEST(LGFileManagerTest, PathsHoldingANulByteNameNoFileAndTouchNone) {
+  TempDir dir;
+  std::string shorter = dir.path() + "/Logs";
+  std::filesystem::create_directories(shorter);
+  std::string withNul = shorter + std::string("\0evil", 5);
+  auto manager = std::make_shared<LGLogFileManagerDefault>(withNul);
+  plat::NSErrorRef error;
+  EXPECT_FALSE(manager->createNewLogFileWithError(&error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 514);
+  makeLogFile(*std::make_shared<LGLogFileManagerDefault>(shorter), 1000);
+  EXPECT_TRUE(manager->unsortedLogFilePaths().empty());  // the shorter folder is not listed
+  auto files = std::filesystem::directory_iterator(shorter);
+  std::string existing = files->path().string();
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(shorter), {}), 1);
+
+  // An info whose path is the existing file's followed by a NUL and more reads nothing of
+  // that file and leaves its mark alone.
+  LGLogFileInfo info(existing + std::string("\0x", 2));
+  EXPECT_EQ(info.fileSize(), 0u);
+  info.setIsArchived(true);
+  EXPECT_FALSE(info.isArchived());
+  EXPECT_FALSE(LGLogFileInfo(existing).isArchived());
+  LGLogFileInfo real(existing);
+  real.renameFile(std::string("moved\0.log", 10));
+  real.renameFile("../outside.log");
+  EXPECT_EQ(real.filePath(), existing);
+  EXPECT_TRUE(std::filesystem::exists(existing));
+}
