@@ -180,7 +180,12 @@ std::optional<bool> UIWebViewController::webViewShouldStartLoadWithRequestNaviga
 
 void UIWebViewController::webViewDidStartLoad(const UIWebViewRef&) {}
 
-void UIWebViewController::webViewDidFinishLoad(const UIWebViewRef&) { tipsView_->setHidden(true); }
+// A finish that comes while a newer load is under way (the blank page closing loaded, then
+// a new page opened) is not the current page's: the panel stays up for the page still coming.
+void UIWebViewController::webViewDidFinishLoad(const UIWebViewRef& webView) {
+  if (webView && webView->isLoading()) return;
+  tipsView_->setHidden(true);
+}
 
 // The loading panel stays up; the close button still closes the screen.
 void UIWebViewController::webViewDidFailLoadWithError(const UIWebViewRef&, const NSErrorRef&) {}

@@ -403,6 +403,8 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
   WKNavigationRef current;
   bool currentCommitted = false;
   bool currentEnded = true;
+  // Finishes still to come for superseded loads whose failure came after the next load began.
+  int staleFinishes = 0;
 
   // The newest page log entries, kept only for tests (bounded: a page may log without end).
   std::deque<ConsoleMessage> console;
@@ -588,6 +590,7 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
       }
       case WEBKIT_LOAD_COMMITTED: {
         impl->currentCommitted = true;
+        impl->staleFinishes = 0;  // a superseded load reports nothing after the next commits
         auto nav = impl->current;
         if (nav)
           impl->tellNav([nav](WKNavigationDelegate& d, const WKWebViewRef& v) {
@@ -597,6 +600,12 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
       }
       case WEBKIT_LOAD_FINISHED: {
         auto nav = impl->current;
+        // The engine ends every failed load with a finish: that of a superseded load whose
+        // late failure was passed over is not the current load's.
+        if (impl->staleFinishes > 0) {
+          --impl->staleFinishes;
+          break;
+        }
         if (nav && !impl->currentEnded) {
           impl->currentEnded = true;
           impl->tellNav([nav](WKNavigationDelegate& d, const WKWebViewRef& v) {
@@ -644,13 +653,17 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
     std::string failed = uri ? uri : "";
     // The engine may report a superseded load's cancellation after the next load started (that
     // load already ended as cancelled when it was superseded): it is not the current one's.
-    bool cancelled = error && ((error->domain == WEBKIT_NETWORK_ERROR &&
-                                error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
-                               g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED));
+    bool cancelled =
+        error &&
+        ((error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
+         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED));
     if (cancelled && impl->current && !failed.empty()) {
       const char* active = webkit_web_view_get_uri(web);
       auto request = impl->current->request();
-      if (failed != (active ? active : "") && (!request || failed != request->URL())) return TRUE;
+      if (failed != (active ? active : "") && (!request || failed != request->URL())) {
+        ++impl->staleFinishes;
+        return TRUE;
+      }
     }
     impl->fail(loadError(error, failed));
     return TRUE;  // no error page: the app decides what to show
@@ -1180,6 +1193,17 @@ WKNavigationRef WKWebView::reload() {
   impl_->processEnded = false;
   webkit_web_view_reload(impl_->web);
   return nav;
+}
+
+void WKWebView::reportCancelledLoadForTesting(const std::string& url) {
+  if (!impl_->web) return;
+  GError* error = g_error_new_literal(WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED,
+                                      "Load request cancelled");
+  gboolean handled = FALSE;
+  g_signal_emit_by_name(impl_->web, "load-failed", WEBKIT_LOAD_STARTED, url.c_str(), error,
+                        &handled);
+  g_error_free(error);
+  g_signal_emit_by_name(impl_->web, "load-changed", WEBKIT_LOAD_FINISHED);
 }
 
 void WKWebView::stopLoading() {

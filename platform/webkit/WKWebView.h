@@ -112,6 +112,9 @@ class WKWebView : public UIView {
   // kKeptPageLogBytes of text together (a longer single entry is not kept).
   static constexpr size_t kKeptPageLogEntries = 256;
   static constexpr size_t kKeptPageLogBytes = 64 * 1024;
+  // Has the engine report, as it can late, that the load of `url` was cancelled, then its
+  // finish, as it follows every failed load.
+  void reportCancelledLoadForTesting(const std::string& url);
   static void setKeepsPageLogForTesting(bool keep);
   static bool keepsPageLogForTesting();
   // Switches keeping on for its lifetime, then restores the setting it found.

@@ -35,7 +35,8 @@ std::string outputDir() {
 
 bool near(uint32_t argb, uint32_t want, int tolerance = 12) {
   for (int shift : {0, 8, 16, 24}) {
-    if (std::abs(int((argb >> shift) & 0xff) - int((want >> shift) & 0xff)) > tolerance) return false;
+    if (std::abs(int((argb >> shift) & 0xff) - int((want >> shift) & 0xff)) > tolerance)
+      return false;
   }
   return true;
 }
@@ -69,7 +70,8 @@ struct WebPage : ::testing::Test, plugin_page::PluginPage {
                    "<a id=web href='/next.html'>web</a></body>",
                    "text/html");
     server.respond("/next.html", 200, "<p>next</p>", "text/html");
-    server.route("/hang.html", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+    server.route("/hang.html",
+                 [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
     ASSERT_TRUE(attach("LM_IOS.SetCallback({onOpenUrl: back});"));
   }
   void TearDown() override {
@@ -131,11 +133,11 @@ TEST_F(WebPage, AnAppSchemeLinkGoesToTheOpenerAndTheGamePageHearsOnOpenUrl) {
 
   // http links and "about:blank" load in the web page.
   click("web");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return pageURL() == server.url("/next.html"); },
-                                     kPageDeadline));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return pageURL() == server.url("/next.html"); }, kPageDeadline));
   screen()->webView()->wkWebView()->evaluateJavaScriptCompletionHandler("history.back()");
-  ASSERT_TRUE(testing_loop::runUntil([&] { return pageURL() == server.url("/page.html"); },
-                                     kPageDeadline));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return pageURL() == server.url("/page.html"); }, kPageDeadline));
   ASSERT_TRUE(pageHas("blank"));
   click("blank");
   ASSERT_TRUE(testing_loop::runUntil([&] { return pageURL() == "about:blank"; }, kPageDeadline));
@@ -161,7 +163,8 @@ TEST_F(WebPage, ThePanelGoesOnFinishStaysOnFailureAndTheButtonCloses) {
   for (int y = 333 + 22; y < 333 + 46; ++y)
     for (int x = 137; x < 237; ++x) white += near(image->pixelAt(x, y), 0xFFFFFFFFu, 60);
   EXPECT_GT(white, 20);
-  EXPECT_TRUE(near(image->pixelAt(328, 42), 0xFF808080u, 40)) << std::hex << image->pixelAt(328, 42);
+  EXPECT_TRUE(near(image->pixelAt(328, 42), 0xFF808080u, 40))
+      << std::hex << image->pixelAt(328, 42);
 
   // A second page while the first still loads: the same screen, which finishes the new page.
   // The first load must be in flight at the server first: a load the engine has not yet begun
@@ -179,6 +182,16 @@ TEST_F(WebPage, ThePanelGoesOnFinishStaysOnFailureAndTheButtonCloses) {
   EXPECT_EQ(screen(), s);
   ASSERT_TRUE(finished());
   EXPECT_EQ(pageURL(), server.url("/next.html"));
+
+  // A finish reported while a newer page still loads (as the blank page that closing loads
+  // can report late) leaves the panel up for the page still coming.
+  ASSERT_TRUE(UIWebViewController::OpenUrl(server.url("/hang.html")));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return s->webView()->isLoading(); }, kPageDeadline));
+  EXPECT_FALSE(s->tipsView()->isHidden());
+  s->webViewDidFinishLoad(s->webView());
+  EXPECT_FALSE(s->tipsView()->isHidden());
+  ASSERT_TRUE(UIWebViewController::OpenUrl(server.url("/next.html")));
+  ASSERT_TRUE(finished());
 
   // Closing clears the page and dismisses the screen, which is kept for the next page.
   s->closeButton()->sendActionsForControlEvents(UIControlEventTouchUpInside);
@@ -234,7 +247,8 @@ TEST_F(WebPage, TextsThatAreNoAbsoluteURLOpenNothing) {
     IOSPlugin::SetRootController(rootController);
     log.clear();
     EXPECT_FALSE(UIWebViewController::OpenUrl(server.url("/page.html")));
-    EXPECT_EQ(log, std::vector<std::string>{"UIWebViewController: no Lumora.bundle, the web page cannot open"});
+    EXPECT_EQ(log, std::vector<std::string>{
+                       "UIWebViewController: no Lumora.bundle, the web page cannot open"});
   }
   EXPECT_FALSE(rootController->presentedViewController());
 }

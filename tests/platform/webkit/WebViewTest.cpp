@@ -561,6 +561,25 @@ TEST_F(WebView, AnHTMLStringIsLoadedWholeThoughItHoldsANulByte) {
       kPageDeadline));
 }
 
+// The engine can report a superseded load's cancellation, and the finish that follows it,
+// after the next load began: neither ends the next load.
+TEST_F(WebView, ALateCancelOfASupersededLoadLeavesTheNextLoadGoing) {
+  auto nav = std::make_shared<NavRecord>();
+  web = make();
+  web->setNavigationDelegate(nav);
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage('page')</script>");
+  web->loadRequest(NSURLRequest::requestWithURL("app://h/hang"));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->started.size() == 2; }, kPageDeadline));
+  size_t events = nav->events.size();
+  web->reportCancelledLoadForTesting("app://h/index.html");
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(nav->events.size(), events) << joined(nav->events);
+  web->stopLoading();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->events.back() == "failProvisional"; },
+                                     kPageDeadline));
+  EXPECT_EQ(nav->errors, std::vector<int64_t>{NSURLErrorCancelled});
+}
+
 // A host that takes connections and never answers: the kernel accepts them into the backlog.
 struct SilentHost {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
