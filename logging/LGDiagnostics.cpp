@@ -1,13 +1,13 @@
 #include "logging/LGDiagnostics.h"
 
-#include "platform/foundation/NSLog.h"
-
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+
+#include "platform/foundation/NSLog.h"
 
 namespace {
 
@@ -22,15 +22,8 @@ std::function<void(const std::string&)>& hookSlot() {
 }
 
 void writeAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    done += static_cast<size_t>(n);
-  }
+  iovec piece{const_cast<char*>(text.data()), text.size()};
+  LGWritevFully(fd, &piece, 1);
 }
 
 }  // namespace
@@ -56,4 +49,26 @@ void LGSetDiagnosticLogHook(std::function<void(const std::string&)> hook) {
 void LGPreconditionFailure(const std::string& text) {
   writeAll(2, text + "\n");
   std::abort();
+}
+
+int LGWritevFully(int fd, iovec* v, int count) {
+  while (count > 0 && v->iov_len == 0) ++v, --count;
+  while (count > 0) {
+    ssize_t n = ::writev(fd, v, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    size_t left = static_cast<size_t>(n);
+    while (count > 0 && left >= v->iov_len) {
+      left -= v->iov_len;
+      ++v, --count;
+    }
+    if (count > 0) {
+      v->iov_base = static_cast<char*>(v->iov_base) + left;
+      v->iov_len -= left;
+    }
+  }
+  return 0;
 }

@@ -6,6 +6,8 @@
 //
 // Thread-safety: both functions may be called from any thread.
 
+#include <sys/uio.h>
+
 #include <functional>
 #include <string>
 
@@ -14,6 +16,11 @@ void LGDiagnosticLog(const std::string& line);
 // Installs a hook that receives every diagnostic line instead of the console log (tests);
 // an empty function restores the console log.
 void LGSetDiagnosticLogHook(std::function<void(const std::string&)> hook);
+
+// Writes every byte of the pieces to `fd`, resuming after EINTR and short writes; `v` is
+// used up as it goes. Returns 0, or the errno of the failed write (EIO for a write that took
+// nothing, which would otherwise be retried for ever).
+int LGWritevFully(int fd, iovec* v, int count);
 
 // Writes `text` and aborts.
 [[noreturn]] void LGPreconditionFailure(const std::string& text);

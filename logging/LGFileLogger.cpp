@@ -31,29 +31,6 @@ std::atomic<int> gWriteExceptionCount{0};
 
 std::string errnoText(int err) { return std::string(std::strerror(err)); }
 
-// Writes every byte of the pieces, resuming after EINTR and short writes. Returns 0 or the
-// errno.
-int writevFully(int fd, iovec* v, int count) {
-  while (count > 0 && v->iov_len == 0) ++v, --count;
-  while (count > 0) {
-    ssize_t n = ::writev(fd, v, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return EIO;
-    size_t left = static_cast<size_t>(n);
-    while (count > 0 && left >= v->iov_len) {
-      left -= v->iov_len;
-      ++v, --count;
-    }
-    if (count > 0) {
-      v->iov_base = static_cast<char*>(v->iov_base) + left;
-      v->iov_len -= left;
-    }
-  }
-  return 0;
-}
 
 bool isRegularFile(const std::string& path) {
   struct stat st;
@@ -299,7 +276,7 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   // The file is open for appending: every write lands at its end, as one piece.
   static char newline[] = "\n";
   iovec pieces[2] = {{const_cast<char*>(data.data()), data.size()}, {newline, 1}};
-  if (int err = writevFully(fd, pieces, appendNewline ? 2 : 1); err != 0) {
+  if (int err = LGWritevFully(fd, pieces, appendNewline ? 2 : 1); err != 0) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
     // Part of the line may have landed: learn the true end of the file again.
     currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
@@ -316,7 +293,7 @@ void LGFileLogger::writeGathered() {
   int fd = currentLogFileHandle_;
   if (fd >= 0) {
     iovec piece = {gathered_.data(), gathered_.size()};
-    if (int err = writevFully(fd, &piece, 1); err != 0) {
+    if (int err = LGWritevFully(fd, &piece, 1); err != 0) {
       LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
       currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
     }

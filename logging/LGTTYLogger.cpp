@@ -132,26 +132,6 @@ uint8_t component255(double fraction) {
   return static_cast<uint8_t>(v);  // truncated
 }
 
-// Writes every byte of the pieces, resuming after short writes and EINTR.
-void writevFully(int fd, iovec* v, int count) {
-  while (count > 0) {
-    ssize_t n = ::writev(fd, v, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    size_t left = static_cast<size_t>(n);
-    while (count > 0 && left >= v->iov_len) {
-      left -= v->iov_len;
-      ++v;
-      --count;
-    }
-    if (count > 0) {
-      v->iov_base = static_cast<char*>(v->iov_base) + left;
-      v->iov_len -= left;
-    }
-  }
-}
 
 }  // namespace
 
@@ -457,7 +437,7 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
     v[n++] = {buffer, len};
     if (appendNewlineForCustom_ && !endsWithNewline) v[n++] = {newline, 1};
     v[n++] = {reset, resetLen};
-    writevFully(STDERR_FILENO, v, n);
+    LGWritevFully(STDERR_FILENO, v, n);
     return;
   }
 
@@ -497,5 +477,5 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
       {newline, endsWithNewline ? 0u : 1u},
       {reset, resetLen},
   };
-  writevFully(STDERR_FILENO, v, 13);
+  LGWritevFully(STDERR_FILENO, v, 13);
 }
