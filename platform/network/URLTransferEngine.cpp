@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSLog.h"
@@ -194,6 +195,17 @@ struct Transfer {
   }
   void touch() { lastActivityNs = Clock::nowNs(); }
 };
+
+URLTaskCore::~URLTaskCore() {
+  if (partialIsCopy && !claimedPartial.empty()) unlink(claimedPartial.c_str());
+  releaseClaimLocked();
+}
+
+void URLTaskCore::releaseClaimLocked() {
+  if (claimedPartial.empty()) return;
+  releasePartialDownload(claimedPartial);
+  claimedPartial.clear();
+}
 
 void URLTaskCore::notifyCounter(const char* keyPath, int64_t value) {
   std::vector<std::shared_ptr<NSURLSessionTask::CounterObserver>> fns;
@@ -1292,6 +1304,10 @@ void releaseEasy(Transfer& t) {
 void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
   releaseEasy(*t);
   auto task = t->task;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->releaseClaimLocked();
+  }
   if (task->transfer == t) task->transfer = nullptr;
   if (t->file) {
     std::fclose(t->file);
@@ -2088,6 +2104,43 @@ bool detail::isPartialDownloadFile(const std::string& path, int64_t size) {
   }
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
+}
+
+namespace {
+std::mutex gClaimedMu;
+std::set<std::string>& claimedPartials() {
+  static auto* claimed = new std::set<std::string>;  // never destroyed: tasks may outlive exit
+  return *claimed;
+}
+}  // namespace
+
+bool detail::claimPartialDownload(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gClaimedMu);
+  return claimedPartials().insert(path).second;
+}
+
+void detail::releasePartialDownload(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gClaimedMu);
+  claimedPartials().erase(path);
+}
+
+std::string detail::copyPartialDownload(const std::string& path, int64_t length) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) return {};
+  FILE* out = nullptr;
+  std::string copy = makeTempFile(&out);
+  bool ok = !copy.empty();
+  char buffer[64 * 1024];
+  for (int64_t left = length; ok && left > 0;) {
+    size_t n =
+        std::fread(buffer, 1, static_cast<size_t>(std::min<int64_t>(left, sizeof buffer)), in);
+    ok = n > 0 && std::fwrite(buffer, 1, n, out) == n;
+    left -= static_cast<int64_t>(n);
+  }
+  std::fclose(in);
+  if (out && std::fclose(out) != 0) ok = false;
+  if (!ok && !copy.empty()) unlink(copy.c_str());
+  return ok ? copy : std::string();
 }
 
 }  // namespace plat

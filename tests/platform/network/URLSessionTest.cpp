@@ -710,6 +710,47 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
 
+TEST_F(SessionFixture, TwoDownloadsFromOneResumeDataEachGetTheWholeBody) {
+  std::string body(256 * 1024, 'r');
+  for (size_t i = 0; i < body.size(); i += 1000) body[i] = static_cast<char>('a' + (i / 1000) % 26);
+  const size_t firstPart = 64 * 1024;
+  server.route("/r", [&](const testing_net::Request& req, testing_net::Response& res) {
+    res.setHeader("ETag", "\"v1\"");
+    res.contentType = "application/octet-stream";
+    if (req.header("Range")) {
+      res.status = 206;
+      res.body = body;
+    } else {
+      res.chunks = {body.substr(0, firstPart)};
+      res.hangAfterChunks = true;
+    }
+  });
+  auto task = std::static_pointer_cast<NSURLSessionDownloadTask>(
+      session->downloadTaskWithRequest(request("/r")));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return task->countOfBytesReceived() == int64_t(firstPart); }, 20));
+  Data resumeData;
+  task->cancelByProducingResumeData([&](const Data& d) { resumeData = d; });
+  ASSERT_TRUE(runUntil([&] { return !resumeData.empty() && delegate->completed == 1; }, 20));
+  // A validator that would split the If-Range header is refused.
+  Value v = NSJSONSerialization::JSONObjectWithData(resumeData);
+  Dictionary d = *v.dictionary();
+  d.set("validator", "\"v1\"\r\nX-Injected: 1");
+  EXPECT_FALSE(
+      session->downloadTaskWithResumeData(NSJSONSerialization::dataWithJSONObject(Value(d))));
+  auto first = session->downloadTaskWithResumeData(resumeData);
+  auto second = session->downloadTaskWithResumeData(resumeData);
+  ASSERT_TRUE(first && second);
+  first->resume();
+  second->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  for (auto& t : {first, second}) {
+    EXPECT_FALSE(t->error());
+    EXPECT_TRUE(delegate->downloads[t->taskIdentifier()] == body)
+        << delegate->downloads[t->taskIdentifier()].size();
+  }
+}
+
 TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
   // Resume data is stored by apps and may come back altered: the session must not append to
   // or delete a file it did not make. Each victim below has the size the data claims.
