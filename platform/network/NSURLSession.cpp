@@ -474,21 +474,27 @@ void NSURLSession::getTasksWithCompletionHandler(
   std::vector<NSURLSessionDataTaskRef> data;
   std::vector<NSURLSessionUploadTaskRef> upload;
   std::vector<NSURLSessionDownloadTaskRef> download;
-  {
-    std::lock_guard<std::mutex> lock(core_->mu);
-    for (auto& t : core_->tasks) {
-      if (t->state() == NSURLSessionTaskStateCompleted) continue;
-      if (auto u = std::dynamic_pointer_cast<NSURLSessionUploadTask>(t)) {
-        upload.push_back(u);
-      } else if (auto d = std::dynamic_pointer_cast<NSURLSessionDataTask>(t)) {
-        data.push_back(d);
-      } else if (auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(t)) {
-        download.push_back(dl);
-      }
-    }
-  }
+  getTasksNow(&data, &upload, &download);
   core_->post([completion, data, upload, download] { completion(data, upload, download); });
 }
+
+void NSURLSession::getTasksNow(std::vector<NSURLSessionDataTaskRef>* data,
+                               std::vector<NSURLSessionUploadTaskRef>* upload,
+                               std::vector<NSURLSessionDownloadTaskRef>* download) const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  for (auto& t : core_->tasks) {
+    if (t->state() == NSURLSessionTaskStateCompleted) continue;
+    if (auto u = std::dynamic_pointer_cast<NSURLSessionUploadTask>(t)) {
+      upload->push_back(u);
+    } else if (auto d = std::dynamic_pointer_cast<NSURLSessionDataTask>(t)) {
+      data->push_back(d);
+    } else if (auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(t)) {
+      download->push_back(dl);
+    }
+  }
+}
+
+bool NSURLSession::isOnTransferThread() const { return core_->isTransferThread(); }
 
 void NSURLSession::finishTasksAndInvalidate() {
   {

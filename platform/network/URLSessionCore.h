@@ -169,6 +169,8 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   void taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSErrorRef error);
   void checkInvalidation();
   void workerLoop();
+  // Whether the caller runs on this session's transfer thread.
+  bool isTransferThread() const;
   // A reset easy handle (worker-only).
   CURL* takeEasy();
   // Takes back the handle of a finished transfer, already removed from the multi handle.

@@ -1835,6 +1835,8 @@ namespace {
 thread_local const URLSessionCore* tWorkerOf = nullptr;
 }  // namespace
 
+bool URLSessionCore::isTransferThread() const { return tWorkerOf == this; }
+
 void URLSessionCore::post(std::function<void()> block) {
   if (tWorkerOf == this) {
     std::lock_guard<std::mutex> lock(outboxMu);

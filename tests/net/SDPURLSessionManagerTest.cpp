@@ -2,14 +2,13 @@
 // the main queue, notifications, cancellation, redirects, uploads, downloads, trust.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include <unistd.h>
-
-#include "net/SDPHTTPResponseSerializer.h"
 #include "net/SDPHTTPRequestSerializer.h"
+#include "net/SDPHTTPResponseSerializer.h"
 #include "net/SDPJSONResponseSerializer.h"
 #include "net/SDPStreamingMultipartFormData.h"
 #include "net/SDPURLSessionManager.h"
@@ -44,12 +43,14 @@ class NoteRecorder {
  public:
   explicit NoteRecorder(const std::string& name) {
     token_ = plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
-        name, plat::Value(), nullptr, [this](const plat::NSNotification& note) { notes.push_back(note); });
+        name, plat::Value(), nullptr,
+        [this](const plat::NSNotification& note) { notes.push_back(note); });
   }
   ~NoteRecorder() { plat::NSNotificationCenter::defaultCenter().removeObserver(token_); }
   size_t countFor(const plat::NSURLSessionTaskRef& task) const {
     size_t n = 0;
-    for (const auto& note : notes) n += note.object.objectAs<plat::NSURLSessionTask>() == task ? 1 : 0;
+    for (const auto& note : notes)
+      n += note.object.objectAs<plat::NSURLSessionTask>() == task ? 1 : 0;
     return n;
   }
   std::vector<plat::NSNotification> notes;
@@ -123,7 +124,8 @@ TEST_F(SDPURLSessionManagerTest, DataTaskCompletesOnMainWithParsedJSONThenNotifi
 
   const plat::Value& info = complete.notes[0].userInfo;
   EXPECT_TRUE(info[SDPNetworkingTaskDidCompleteResponseSerializerKey].isObject());
-  EXPECT_EQ(info[SDPNetworkingTaskDidCompleteResponseDataKey], plat::Value(plat::Data::fromString(R"({"a":1})")));
+  EXPECT_EQ(info[SDPNetworkingTaskDidCompleteResponseDataKey],
+            plat::Value(plat::Data::fromString(R"({"a":1})")));
   EXPECT_EQ(info[SDPNetworkingTaskDidCompleteSerializedResponseKey]["a"], plat::Value(1));
   EXPECT_TRUE(info[SDPNetworkingTaskDidCompleteErrorKey].isNil());
   // The record is gone once the task completed.
@@ -135,16 +137,19 @@ TEST_F(SDPURLSessionManagerTest, EmptyBodyReachesTheSerializerAsEmptyData) {
   auto manager = makeManager();
   NoteRecorder complete(SDPNetworkingTaskDidCompleteNotification);
   Result result;
-  auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/empty")), recordInto(result));
+  auto task =
+      manager->dataTaskWithRequestCompletionHandler(get(server_.url("/empty")), recordInto(result));
   task->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return complete.countFor(task) == 1; }));
   EXPECT_TRUE(result.object.isNil());
   EXPECT_FALSE(result.error);
-  EXPECT_EQ(complete.notes[0].userInfo[SDPNetworkingTaskDidCompleteResponseDataKey], plat::Value(plat::Data()));
+  EXPECT_EQ(complete.notes[0].userInfo[SDPNetworkingTaskDidCompleteResponseDataKey],
+            plat::Value(plat::Data()));
 }
 
 TEST_F(SDPURLSessionManagerTest, ResumeAndSuspendNotifyOnlyForTheManagersOwnTasks) {
-  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  server_.route("/hang",
+                [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
   auto manager = makeManager();
   auto other = makeManager();
   NoteRecorder resumed(SDPNetworkingTaskDidResumeNotification);
@@ -156,7 +161,7 @@ TEST_F(SDPURLSessionManagerTest, ResumeAndSuspendNotifyOnlyForTheManagersOwnTask
   task->resume();
   task->resume();  // already running: nothing new
   foreign->resume();
-  raw->resume();   // not made by a manager: no notification
+  raw->resume();  // not made by a manager: no notification
   testing_loop::runUntilIdle();
   EXPECT_EQ(resumed.countFor(task), 1u);
   EXPECT_EQ(resumed.countFor(foreign), 1u);  // from its own manager only
@@ -173,11 +178,13 @@ TEST_F(SDPURLSessionManagerTest, ResumeAndSuspendNotifyOnlyForTheManagersOwnTask
 }
 
 TEST_F(SDPURLSessionManagerTest, CancelledTaskReportsTheCancellation) {
-  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  server_.route("/hang",
+                [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
   auto manager = makeManager();
   NoteRecorder complete(SDPNetworkingTaskDidCompleteNotification);
   Result result;
-  auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), recordInto(result));
+  auto task =
+      manager->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), recordInto(result));
   task->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return server_.requestCount() == 1; }));
   // Cancelling the progress cancels the task.
@@ -187,7 +194,8 @@ TEST_F(SDPURLSessionManagerTest, CancelledTaskReportsTheCancellation) {
   EXPECT_EQ(result.error->domain(), plat::NSURLErrorDomain);
   EXPECT_EQ(result.error->code(), -999);
   EXPECT_TRUE(result.object.isNil());
-  auto noted = complete.notes[0].userInfo[SDPNetworkingTaskDidCompleteErrorKey].objectAs<plat::NSError>();
+  auto noted =
+      complete.notes[0].userInfo[SDPNetworkingTaskDidCompleteErrorKey].objectAs<plat::NSError>();
   ASSERT_TRUE(noted);
   EXPECT_EQ(noted->code(), -999);
 }
@@ -200,7 +208,8 @@ TEST_F(SDPURLSessionManagerTest, RedirectsFollowUnlessTheBlockRefuses) {
   server_.respond("/new", 200, "[7]", "application/json");
   auto manager = makeManager();
   Result followed;
-  manager->dataTaskWithRequestCompletionHandler(get(server_.url("/old")), recordInto(followed))->resume();
+  manager->dataTaskWithRequestCompletionHandler(get(server_.url("/old")), recordInto(followed))
+      ->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return followed.done; }));
   EXPECT_EQ(followed.object, plat::Value(plat::Array{7}));
   EXPECT_EQ(followed.response->URL(), server_.url("/new"));
@@ -212,10 +221,12 @@ TEST_F(SDPURLSessionManagerTest, RedirectsFollowUnlessTheBlockRefuses) {
   };
   Result refused;
   manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
-  manager->dataTaskWithRequestCompletionHandler(get(server_.url("/old")), recordInto(refused))->resume();
+  manager->dataTaskWithRequestCompletionHandler(get(server_.url("/old")), recordInto(refused))
+      ->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return refused.done; }));
   EXPECT_EQ(asked, 1);
-  EXPECT_EQ(std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(refused.response)->statusCode(), 302);
+  EXPECT_EQ(std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(refused.response)->statusCode(),
+            302);
   ASSERT_TRUE(refused.error);
   EXPECT_EQ(refused.error->code(), -1011);
 }
@@ -246,15 +257,17 @@ TEST_F(SDPURLSessionManagerTest, UploadFromDataSendsTheBytesAndReportsProgress) 
   EXPECT_EQ(lastCompleted.load(), 200000);
 }
 
-TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreErrors) {
+TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreOnlyNotified) {
   server_.respond("/file", 200, std::string(5000, 'd'), "application/octet-stream");
   auto manager = makeManager();
   const std::string target = tempDir() + "/downloaded.bin";
   std::filesystem::remove(target);
   Result moved;
-  manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
-      get(server_.url("/file")), nullptr,
-      [&](const std::string&, const plat::NSURLResponseRef&) { return target; }, recordInto(moved))
+  manager
+      ->downloadTaskWithRequestProgressDestinationCompletionHandler(
+          get(server_.url("/file")), nullptr,
+          [&](const std::string&, const plat::NSURLResponseRef&) { return target; },
+          recordInto(moved))
       ->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return moved.done; }));
   EXPECT_FALSE(moved.error);
@@ -266,28 +279,26 @@ TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreE
   Result failed;
   auto task = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
       get(server_.url("/file")), nullptr,
-      [&](const std::string&, const plat::NSURLResponseRef&) { return nowhere; }, recordInto(failed));
+      [&](const std::string&, const plat::NSURLResponseRef&) { return nowhere; },
+      recordInto(failed));
   task->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return failed.done; }));
   EXPECT_EQ(failed.object, plat::Value(nowhere));
-  ASSERT_TRUE(failed.error);
-  EXPECT_EQ(failed.error->domain(), plat::NSCocoaErrorDomain);
+  EXPECT_FALSE(failed.error);
   EXPECT_EQ(moveFailed.countFor(task), 1u);
 
   // An existing file at the destination is kept: the move fails with "file exists" (516).
-  {
-    std::ofstream(target, std::ios::trunc) << "mine";
-  }
+  { std::ofstream(target, std::ios::trunc) << "mine"; }
   Result refused;
   auto again = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
       get(server_.url("/file")), nullptr,
-      [&](const std::string&, const plat::NSURLResponseRef&) { return target; }, recordInto(refused));
+      [&](const std::string&, const plat::NSURLResponseRef&) { return target; },
+      recordInto(refused));
   again->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return refused.done; }));
-  ASSERT_TRUE(refused.error);
-  EXPECT_EQ(refused.error->domain(), plat::NSCocoaErrorDomain);
-  EXPECT_EQ(refused.error->code(), 516);
+  EXPECT_FALSE(refused.error);
   EXPECT_EQ(moveFailed.countFor(again), 1u);
+  EXPECT_FALSE(moveFailed.notes.back().userInfo.isNil());
   std::ifstream kept(target);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "mine");
   std::filesystem::remove(target);
@@ -310,7 +321,8 @@ TEST_F(SDPURLSessionManagerTest, CompletionAfterTheManagerIsGoneIsACancellation)
   auto manager = makeManager();
   auto task = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/json")), nullptr);
   task->resume();
-  ASSERT_TRUE(testing_loop::runUntil([&] { return task->state() == plat::NSURLSessionTaskStateCompleted; }));
+  ASSERT_TRUE(testing_loop::runUntil(
+      [&] { return task->state() == plat::NSURLSessionTaskStateCompleted; }));
   // A record whose manager no longer exists.
   auto record = std::make_shared<SDPURLSessionManagerTaskDelegate>();
   Result result;
@@ -323,11 +335,12 @@ TEST_F(SDPURLSessionManagerTest, CompletionAfterTheManagerIsGoneIsACancellation)
 }
 
 TEST_F(SDPURLSessionManagerTest, TaskListsCopiesAndCompletionQueue) {
-  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  server_.route("/hang",
+                [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
   auto manager = makeManager();
   auto a = manager->dataTaskWithRequestCompletionHandler(get(server_.url("/hang")), nullptr);
-  auto b = manager->uploadTaskWithRequestFromDataProgressCompletionHandler(get(server_.url("/hang")),
-                                                                           plat::Data::fromString("x"), nullptr, nullptr);
+  auto b = manager->uploadTaskWithRequestFromDataProgressCompletionHandler(
+      get(server_.url("/hang")), plat::Data::fromString("x"), nullptr, nullptr);
   EXPECT_EQ(manager->tasks().size(), 2u);
   EXPECT_EQ(manager->dataTasks().size(), 1u);
   EXPECT_EQ(manager->uploadTasks().size(), 1u);
@@ -348,10 +361,14 @@ TEST_F(SDPURLSessionManagerTest, TaskListsCopiesAndCompletionQueue) {
   copy->setCompletionGroup(group);
   std::atomic<bool> onQueue{false};
   std::atomic<bool> done{false};
-  copy->dataTaskWithRequestCompletionHandler(get(server_.url("/ok")), [&](auto&, auto&, auto&) {
-        onQueue = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL) == "test.completion";
-        done = true;
-      })->resume();
+  copy->dataTaskWithRequestCompletionHandler(
+          get(server_.url("/ok")),
+          [&](auto&, auto&, auto&) {
+            onQueue = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL) ==
+                      "test.completion";
+            done = true;
+          })
+      ->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return done.load(); }));
   EXPECT_TRUE(onQueue);
 }
@@ -367,7 +384,8 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
     auto manager = makeManager();
     if (policy) manager->setSecurityPolicy(policy);
     Result result;
-    manager->dataTaskWithRequestCompletionHandler(get(tls.url("/secure")), recordInto(result))->resume();
+    manager->dataTaskWithRequestCompletionHandler(get(tls.url("/secure")), recordInto(result))
+        ->resume();
     EXPECT_TRUE(testing_loop::runUntil([&] { return result.done; }));
     return result.error;
   };
@@ -393,11 +411,13 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
   EXPECT_EQ(error->code(), -1202);
 
   // The default policy checks the host name: the leaf does not name this host.
-  testing_net::LoopbackServer wrongHost(testing_net::TLSIdentity::withIntermediate(pki.otherHostLeaf));
+  testing_net::LoopbackServer wrongHost(
+      testing_net::TLSIdentity::withIntermediate(pki.otherHostLeaf));
   wrongHost.respond("/secure", 200, "[1]", "application/json");
   auto manager = makeManager();
   Result misnamed;
-  manager->dataTaskWithRequestCompletionHandler(get(wrongHost.url("/secure")), recordInto(misnamed))->resume();
+  manager->dataTaskWithRequestCompletionHandler(get(wrongHost.url("/secure")), recordInto(misnamed))
+      ->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return misnamed.done; }));
   ASSERT_TRUE(misnamed.error);
   EXPECT_EQ(misnamed.error->code(), -1202);
@@ -410,15 +430,18 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
       [&](const plat::NSURLSessionRef&, const plat::NSURLAuthenticationChallengeRef& challenge,
           plat::NSURLCredentialRef* credential) {
         ++sessionAsked;
-        *credential = plat::NSURLCredential::credentialForTrust(challenge->protectionSpace()->serverTrust());
+        *credential =
+            plat::NSURLCredential::credentialForTrust(challenge->protectionSpace()->serverTrust());
         return plat::NSURLSessionAuthChallengeUseCredential;
       };
-  lenient->taskDidReceiveAuthenticationChallenge = [&](auto&, auto&, auto&, plat::NSURLCredentialRef*) {
+  lenient->taskDidReceiveAuthenticationChallenge = [&](auto&, auto&, auto&,
+                                                       plat::NSURLCredentialRef*) {
     ++taskAsked;
     return plat::NSURLSessionAuthChallengeRejectProtectionSpace;
   };
   Result accepted;
-  lenient->dataTaskWithRequestCompletionHandler(get(wrongHost.url("/secure")), recordInto(accepted))->resume();
+  lenient->dataTaskWithRequestCompletionHandler(get(wrongHost.url("/secure")), recordInto(accepted))
+      ->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return accepted.done; }));
   EXPECT_FALSE(accepted.error);
   EXPECT_EQ(sessionAsked, 1);
@@ -429,23 +452,29 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
 
 TEST_F(SDPURLSessionManagerTest, SessionCallbacksWithoutBlocksFallBackSensibly) {
   auto manager = makeManager();
-  auto request = SDPHTTPRequestSerializer::serializer()
-                     ->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-                         "POST", server_.url("/up"), plat::Value(plat::Dictionary{{"a", "abc"}}), nullptr, nullptr);
-  auto task = manager->uploadTaskWithStreamedRequestProgressCompletionHandler(request, nullptr, nullptr);
+  auto request =
+      SDPHTTPRequestSerializer::serializer()
+          ->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+              "POST", server_.url("/up"), plat::Value(plat::Dictionary{{"a", "abc"}}), nullptr,
+              nullptr);
+  auto task =
+      manager->uploadTaskWithStreamedRequestProgressCompletionHandler(request, nullptr, nullptr);
   ASSERT_TRUE(task);
   const int64_t length = std::stoll(*request->valueForHTTPHeaderField("Content-Length"));
 
   // An unknown total is taken from the request's Content-Length.
   int64_t reported = 0;
-  manager->taskDidSendBodyData = [&](auto&, auto&, int64_t, int64_t, int64_t expected) { reported = expected; };
-  manager->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(manager->session(), task, 10, 10, -1);
+  manager->taskDidSendBodyData = [&](auto&, auto&, int64_t, int64_t, int64_t expected) {
+    reported = expected;
+  };
+  manager->URLSessionTaskDidSendBodyDataTotalBytesSentTotalBytesExpectedToSend(manager->session(),
+                                                                               task, 10, 10, -1);
   EXPECT_EQ(reported, length);
 
   // A body stream needed again is a fresh copy of the original one.
   plat::NSInputStreamRef again;
-  EXPECT_TRUE(manager->URLSessionTaskNeedNewBodyStream(manager->session(), task,
-                                                       [&](plat::NSInputStreamRef s) { again = s; }));
+  EXPECT_TRUE(manager->URLSessionTaskNeedNewBodyStream(
+      manager->session(), task, [&](plat::NSInputStreamRef s) { again = s; }));
   ASSERT_TRUE(again);
   EXPECT_NE(again, request->HTTPBodyStream());
   again->open();
@@ -458,13 +487,16 @@ TEST_F(SDPURLSessionManagerTest, SessionCallbacksWithoutBlocksFallBackSensibly) 
       manager->session(), task, nullptr, request, [](plat::NSURLRequestRef) {}));
   EXPECT_FALSE(manager->URLSessionDataTaskDidReceiveResponseCompletionHandler(
       manager->session(), task, nullptr, [](plat::NSURLSessionResponseDisposition) {}));
-  auto space = std::make_shared<plat::NSURLProtectionSpace>("127.0.0.1", 80, "http", "realm",
-                                                            plat::NSURLAuthenticationMethodHTTPBasic);
-  auto challenge = std::make_shared<plat::NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr, nullptr);
+  auto space = std::make_shared<plat::NSURLProtectionSpace>(
+      "127.0.0.1", 80, "http", "realm", plat::NSURLAuthenticationMethodHTTPBasic);
+  auto challenge =
+      std::make_shared<plat::NSURLAuthenticationChallenge>(space, nullptr, 0, nullptr, nullptr);
   int64_t disposition = -1;
   manager->URLSessionTaskDidReceiveChallengeCompletionHandler(
       manager->session(), task, challenge,
-      [&](plat::NSURLSessionAuthChallengeDisposition d, plat::NSURLCredentialRef) { disposition = d; });
+      [&](plat::NSURLSessionAuthChallengeDisposition d, plat::NSURLCredentialRef) {
+        disposition = d;
+      });
   EXPECT_EQ(disposition, plat::NSURLSessionAuthChallengePerformDefaultHandling);
   task->cancel();
 }
@@ -511,7 +543,8 @@ TEST_F(SDPURLSessionManagerTest, SmallAndLargeBodiesParseOffMainAndCompleteOnMai
 
   for (const auto& [path, body] : {std::pair{"/small", &small}, std::pair{"/large", &large}}) {
     Result result;
-    manager->dataTaskWithRequestCompletionHandler(get(server_.url(path)), recordInto(result))->resume();
+    manager->dataTaskWithRequestCompletionHandler(get(server_.url(path)), recordInto(result))
+        ->resume();
     ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; })) << path;
     EXPECT_FALSE(result.error) << path;
     EXPECT_TRUE(result.onMain) << path;
@@ -535,11 +568,12 @@ TEST_F(SDPURLSessionManagerTest, SequentialRequestsEachCompleteOnce) {
   int completions = 0;
   for (int i = 0; i < 30; ++i) {
     Result result;
-    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/n" + std::to_string(i % 3))),
-                                                  [&](auto& response, auto& object, auto& error) {
-                                                    ++completions;
-                                                    recordInto(result)(response, object, error);
-                                                  })
+    manager
+        ->dataTaskWithRequestCompletionHandler(get(server_.url("/n" + std::to_string(i % 3))),
+                                               [&](auto& response, auto& object, auto& error) {
+                                                 ++completions;
+                                                 recordInto(result)(response, object, error);
+                                               })
         ->resume();
     ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; })) << i;
     ASSERT_FALSE(result.error) << i;
@@ -554,7 +588,8 @@ TEST_F(SDPURLSessionManagerTest, SequentialRequestsEachCompleteOnce) {
 
 TEST_F(SDPURLSessionManagerTest, CompletionHandlersRunInsideTheCompletionGroup) {
   server_.respond("/ok", 200, "[1]", "application/json");
-  server_.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+  server_.route("/hang",
+                [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
   // With no group of its own, the manager uses the shared group; with one, that group.
   for (bool ownGroup : {false, true}) {
     auto manager = makeManager();
@@ -562,10 +597,14 @@ TEST_F(SDPURLSessionManagerTest, CompletionHandlersRunInsideTheCompletionGroup) 
     if (ownGroup) manager->setCompletionGroup(group);
     bool inGroup = false;
     bool done = false;
-    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/ok")), [&](auto&, auto&, auto&) {
-          inGroup = plat::dispatch_group_wait(group, plat::DISPATCH_TIME_NOW) != 0;
-          done = true;
-        })->resume();
+    manager
+        ->dataTaskWithRequestCompletionHandler(get(server_.url("/ok")),
+                                               [&](auto&, auto&, auto&) {
+                                                 inGroup = plat::dispatch_group_wait(
+                                                               group, plat::DISPATCH_TIME_NOW) != 0;
+                                                 done = true;
+                                               })
+        ->resume();
     // A failed task (cancelled here) goes through the group as well.
     bool cancelInGroup = false;
     bool cancelled = false;
@@ -615,6 +654,32 @@ TEST_F(SDPURLSessionManagerTest, DownloadProgressFollowsTheAnnouncedAndReceivedB
   EXPECT_TRUE(testing_loop::runUntil([&] { return !manager->downloadProgressForTask(task); }));
 }
 
+TEST_F(SDPURLSessionManagerTest, AProgressBlockCanReadTheTaskLists) {
+  server_.respond("/big", 200, std::string(50000, 'd'), "application/octet-stream");
+  auto manager = makeManager();
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  std::mutex mu;
+  std::vector<size_t> listed;  // tasks, then data tasks, per report
+  Result result;
+  auto task = manager->dataTaskWithRequestUploadProgressDownloadProgressCompletionHandler(
+      get(server_.url("/big")), nullptr,
+      [&](const plat::NSProgressRef&) {
+        auto all = manager->tasks();
+        auto data = manager->dataTasks();
+        std::lock_guard<std::mutex> lock(mu);
+        listed.push_back(all.size());
+        listed.push_back(data.size());
+      },
+      recordInto(result));
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+  EXPECT_FALSE(result.error);
+  std::lock_guard<std::mutex> lock(mu);
+  ASSERT_FALSE(listed.empty());
+  EXPECT_EQ(listed[0], 1u);
+  EXPECT_EQ(listed[1], 1u);
+}
+
 TEST_F(SDPURLSessionManagerTest, WillCacheResponseBlockDecidesWhatTheCacheKeeps) {
   std::atomic<int> served{0};
   server_.route("/cached", [&](const testing_net::Request&, testing_net::Response& r) {
@@ -631,14 +696,16 @@ TEST_F(SDPURLSessionManagerTest, WillCacheResponseBlockDecidesWhatTheCacheKeeps)
   auto manager = managers_.back();
   auto fetch = [&] {
     Result result;
-    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/cached")), recordInto(result))->resume();
+    manager->dataTaskWithRequestCompletionHandler(get(server_.url("/cached")), recordInto(result))
+        ->resume();
     EXPECT_TRUE(testing_loop::runUntil([&] { return result.done; }));
     return result.object;
   };
 
   // The block refuses: nothing is kept, the next request goes to the server.
   int asked = 0;
-  manager->dataTaskWillCacheResponse = [&](auto&, auto&, const plat::NSCachedURLResponseRef& proposed) {
+  manager->dataTaskWillCacheResponse = [&](auto&, auto&,
+                                           const plat::NSCachedURLResponseRef& proposed) {
     ++asked;
     EXPECT_EQ(proposed->data().toString(), "[" + std::to_string(asked) + "]");
     return plat::NSCachedURLResponseRef();
