@@ -893,6 +893,8 @@ constexpr size_t kMaxDeferredBytes = 4 * 1024 * 1024;
 // The longest the transfer thread sleeps when nothing it watches is due sooner.
 constexpr int kLongestPollMs = 60000;
 constexpr int64_t kLongestPollNs = int64_t{kLongestPollMs} * 1000000;
+// How long a session's transfer thread outlives its last transfer.
+constexpr int64_t kIdleWorkerLingerNs = int64_t{30} * 1000000000;
 
 size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
@@ -1913,6 +1915,9 @@ void URLSessionCore::workerLoop() {
   // Kept across turns so that a turn allocates nothing for its own bookkeeping.
   std::vector<std::function<void()>> batch;
   std::vector<std::shared_ptr<URLTaskCore>> active;
+  // Since when (plat::Clock) no task has had a transfer; -1 while one has.
+  int64_t idleSinceNs = -1;
+  bool endedIdle = false;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mu);
@@ -1942,8 +1947,11 @@ void URLSessionCore::workerLoop() {
       std::lock_guard<std::mutex> lock(mu);
       for (auto& task : tasks) active.push_back(task->core());
     }
+    bool transferring = false;
     for (auto& task : active) {
       auto t = task->transfer;
+      // A transfer without a handle waits for a delegate, whose answer comes as a command.
+      transferring = transferring || (t && t->easy);
       if (!t || !t->easy) continue;
       bool awaiting;
       {
@@ -1963,10 +1971,23 @@ void URLSessionCore::workerLoop() {
     active.clear();
     // The turn's events go to the delegate queue together, once per turn.
     flushPosts();
+    // A session left without transfers for a while lets its thread and connections go (a
+    // session that is never invalidated would keep them for the life of the process); the
+    // next command starts them again.
+    if (transferring) {
+      idleSinceNs = -1;
+    } else if (idleSinceNs < 0) {
+      idleSinceNs = now;
+    }
+    const bool lingerOver = idleSinceNs >= 0 && now - idleSinceNs >= kIdleWorkerLingerNs;
     {
       std::lock_guard<std::mutex> lock(mu);
       if (workerStop && commands.empty()) break;
       if (!commands.empty()) continue;
+      if (lingerOver && !workerStop) {
+        endedIdle = true;
+        break;
+      }
       // Set together with the check above, so a command queued from here on wakes the poll
       // (a wake-up that comes before the poll starts makes it return at once).
       workerPolling = true;
@@ -1976,23 +1997,42 @@ void URLSessionCore::workerLoop() {
     int wait = kLongestPollMs;
     if (curlTimeout >= 0) wait = static_cast<int>(std::min<long>(curlTimeout, wait));
     if (timed) wait = std::min(wait, 50);
+    if (idleSinceNs >= 0) {
+      // A virtual clock moves in steps a test makes: it is looked at as often as transfers'.
+      const int64_t leftMs = (kIdleWorkerLingerNs - (now - idleSinceNs)) / 1000000 + 1;
+      wait = Clock::current()->isVirtual() ? std::min(wait, 50)
+                                           : static_cast<int>(std::min<int64_t>(wait, leftMs));
+    }
     curl_multi_poll(multi, nullptr, 0, wait, nullptr);
     std::lock_guard<std::mutex> lock(mu);
     workerPolling = false;
   }
-  // Stopped (after invalidation, when no task is left): close the connections now.
+  // Stopped (after invalidation, when no task is left) or idle: close the connections now.
   CURLM* m;
+  std::vector<CURL*> spare;
+  std::thread self;
+  std::shared_ptr<std::atomic<bool>> ended;
   {
     std::lock_guard<std::mutex> lock(mu);
     m = multi;
     multi = nullptr;
-    commands.clear();
+    spare.swap(spareEasy);
+    if (endedIdle) {
+      // The next command starts a new thread with a new multi handle; this one is joined
+      // once it has ended.
+      workerRunning = false;
+      workerPolling = false;
+      self = std::move(worker);
+      ended = workerEnded;
+    } else {
+      commands.clear();
+    }
   }
-  for (CURL* e : spareEasy) curl_easy_cleanup(e);
-  spareEasy.clear();
+  for (CURL* e : spare) curl_easy_cleanup(e);
   curl_multi_cleanup(m);
   flushPosts();
   tWorkerOf = nullptr;
+  if (self.joinable()) StoppedWorkers::shared().keep(std::move(self), std::move(ended));
 }
 
 std::thread URLSessionCore::stopWorkerLocked() {

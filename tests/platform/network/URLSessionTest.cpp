@@ -998,4 +998,56 @@ TEST_F(SessionFixture, UndecodableBodiesAndOversizedHeadersFailWithTheirOwnCodes
   EXPECT_EQ(c->error()->code(), NSURLErrorDataLengthExceedsMaximum);
 }
 
+// Entries of a /proc/self folder (threads or open descriptors).
+size_t countEntries(const char* dir) {
+  size_t n = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
+}
+
+TEST(URLSessionLifetime, AnIdleSessionLetsItsThreadAndConnectionsGoAndStartsThemAgain) {
+  testing_loop::VirtualClockScope clock;
+  LoopbackServer server;
+  server.respond("/a", 200, "a");
+  auto delegate = std::make_shared<RecordingDelegate>();
+  std::vector<NSURLSessionRef> sessions;
+  for (int i = 0; i < 8; ++i) {
+    sessions.push_back(NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+        NSURLSessionConfiguration::defaultSessionConfiguration(), delegate,
+        NSOperationQueue::mainQueue()));
+  }
+  auto okCount = [&] {
+    return std::count_if(delegate->events.begin(), delegate->events.end(), [](auto& e) {
+      return e.rfind("complete ", 0) == 0 && e.size() > 3 && e.substr(e.size() - 3) == " ok";
+    });
+  };
+  // Every process-wide helper thread is up once a first request has gone through.
+  sessions[0]->dataTaskWithURL(server.url("/a"))->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 1; }, 20));
+  const size_t threads = countEntries("/proc/self/task");  // the first session's among them
+  const size_t fds = countEntries("/proc/self/fd");
+  for (auto& s : sessions) s->dataTaskWithURL(server.url("/a"))->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 9; }, 20));
+  EXPECT_GE(countEntries("/proc/self/task"), threads + sessions.size() - 1);
+  clock.clock().advanceBy(29);
+  runUntil([] { return false; }, 0.2);
+  EXPECT_GE(countEntries("/proc/self/task"), threads + sessions.size() - 1);
+  clock.clock().advanceBy(2);
+  EXPECT_TRUE(runUntil([&] { return countEntries("/proc/self/task") < threads; }, 20))
+      << countEntries("/proc/self/task") << " threads, " << threads << " before";
+  EXPECT_TRUE(runUntil([&] { return countEntries("/proc/self/fd") < fds; }, 20))
+      << countEntries("/proc/self/fd") << " descriptors, " << fds << " before";
+  // The sessions still work.
+  for (auto& s : sessions) s->dataTaskWithURL(server.url("/a"))->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 17; }, 20));
+  EXPECT_EQ(okCount(), 17);
+  for (auto& s : sessions) s->invalidateAndCancel();
+  ASSERT_TRUE(runUntil(
+      [&] {
+        return std::all_of(sessions.begin(), sessions.end(),
+                           [](auto& s) { return !s->delegate(); });
+      },
+      20));
+}
+
 }  // namespace
