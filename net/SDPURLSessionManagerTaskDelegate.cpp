@@ -54,7 +54,6 @@ void SDPURLSessionManagerTaskDelegate::setDownloadFileURL(std::string path) {
   downloadFileURL_ = std::move(path);
 }
 
-
 void SDPURLSessionManagerTaskDelegate::setupProgressForTask(const plat::NSURLSessionTaskRef& task) {
   uploadProgress_->setTotalUnitCount(task->countOfBytesExpectedToSend());
   downloadProgress_->setTotalUnitCount(task->countOfBytesExpectedToReceive());
