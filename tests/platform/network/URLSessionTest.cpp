@@ -663,7 +663,7 @@ TEST_F(SessionFixture, BecomeDownloadMovesTheBodyToANewDownloadTask) {
   EXPECT_EQ(delegate->downloads[2], "converted body");
 }
 
-TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
+TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeDataEvenTwice) {
   std::string body(3 * 1024 * 1024, 'r');
   for (size_t i = 0; i < body.size(); i += 4096) body[i] = static_cast<char>('a' + (i / 4096) % 26);
   const size_t firstPart = 1024 * 1024;
@@ -696,59 +696,29 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
   ASSERT_TRUE(runUntil([&] { return gotData && delegate->completed == 1; }, 20));
   EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
   ASSERT_FALSE(resumeData.empty());
+  // A validator that would split the If-Range header is refused.
+  Dictionary altered = *NSJSONSerialization::JSONObjectWithData(resumeData).dictionary();
+  altered.set("validator", "\"v1\"\r\nX-Injected: 1");
+  EXPECT_FALSE(
+      session->downloadTaskWithResumeData(NSJSONSerialization::dataWithJSONObject(Value(altered))));
+  // The same resume data used twice: each task ends with the whole body of its own.
   auto resumed = session->downloadTaskWithResumeData(resumeData);
-  ASSERT_TRUE(resumed);
+  auto twin = session->downloadTaskWithResumeData(resumeData);
+  ASSERT_TRUE(resumed && twin);
   resumed->resume();
-  ASSERT_TRUE(waitCompleted(2));
+  twin->resume();
+  ASSERT_TRUE(waitCompleted(3));
   EXPECT_TRUE(rangeSeen);
   EXPECT_NE(
       std::find(delegate->events.begin(), delegate->events.end(),
                 "resumed at " + std::to_string(firstPart) + " of " + std::to_string(body.size())),
       delegate->events.end());
-  EXPECT_TRUE(delegate->downloads[resumed->taskIdentifier()] == body)
-      << delegate->downloads[resumed->taskIdentifier()].size();
-  EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
-}
-
-TEST_F(SessionFixture, TwoDownloadsFromOneResumeDataEachGetTheWholeBody) {
-  std::string body(256 * 1024, 'r');
-  for (size_t i = 0; i < body.size(); i += 1000) body[i] = static_cast<char>('a' + (i / 1000) % 26);
-  const size_t firstPart = 64 * 1024;
-  server.route("/r", [&](const testing_net::Request& req, testing_net::Response& res) {
-    res.setHeader("ETag", "\"v1\"");
-    res.contentType = "application/octet-stream";
-    if (req.header("Range")) {
-      res.status = 206;
-      res.body = body;
-    } else {
-      res.chunks = {body.substr(0, firstPart)};
-      res.hangAfterChunks = true;
-    }
-  });
-  auto task = std::static_pointer_cast<NSURLSessionDownloadTask>(
-      session->downloadTaskWithRequest(request("/r")));
-  task->resume();
-  ASSERT_TRUE(runUntil([&] { return task->countOfBytesReceived() == int64_t(firstPart); }, 20));
-  Data resumeData;
-  task->cancelByProducingResumeData([&](const Data& d) { resumeData = d; });
-  ASSERT_TRUE(runUntil([&] { return !resumeData.empty() && delegate->completed == 1; }, 20));
-  // A validator that would split the If-Range header is refused.
-  Value v = NSJSONSerialization::JSONObjectWithData(resumeData);
-  Dictionary d = *v.dictionary();
-  d.set("validator", "\"v1\"\r\nX-Injected: 1");
-  EXPECT_FALSE(
-      session->downloadTaskWithResumeData(NSJSONSerialization::dataWithJSONObject(Value(d))));
-  auto first = session->downloadTaskWithResumeData(resumeData);
-  auto second = session->downloadTaskWithResumeData(resumeData);
-  ASSERT_TRUE(first && second);
-  first->resume();
-  second->resume();
-  ASSERT_TRUE(waitCompleted(3));
-  for (auto& t : {first, second}) {
+  for (auto& t : {resumed, twin}) {
     EXPECT_FALSE(t->error());
     EXPECT_TRUE(delegate->downloads[t->taskIdentifier()] == body)
         << delegate->downloads[t->taskIdentifier()].size();
   }
+  EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
 
 TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
