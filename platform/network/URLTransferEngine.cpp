@@ -1917,7 +1917,11 @@ void URLSessionCore::workerLoop() {
   std::vector<std::shared_ptr<URLTaskCore>> active;
   // Since when (plat::Clock) no task has had a transfer; -1 while one has.
   int64_t idleSinceNs = -1;
-  bool endedIdle = false;
+  // What the thread closes when it ends.
+  CURLM* m = nullptr;
+  std::vector<CURL*> spare;
+  std::thread self;  // when it ends idle: handed over to be joined
+  std::shared_ptr<std::atomic<bool>> ended;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mu);
@@ -1985,7 +1989,15 @@ void URLSessionCore::workerLoop() {
       if (workerStop && commands.empty()) break;
       if (!commands.empty()) continue;
       if (lingerOver && !workerStop) {
-        endedIdle = true;
+        // Handed back in the same step as the check, so that the next command (queued from
+        // here on) starts a new thread with a new multi handle.
+        workerRunning = false;
+        workerPolling = false;
+        m = multi;
+        multi = nullptr;
+        spare.swap(spareEasy);
+        self = std::move(worker);
+        ended = workerEnded;
         break;
       }
       // Set together with the check above, so a command queued from here on wakes the poll
@@ -2008,25 +2020,12 @@ void URLSessionCore::workerLoop() {
     workerPolling = false;
   }
   // Stopped (after invalidation, when no task is left) or idle: close the connections now.
-  CURLM* m;
-  std::vector<CURL*> spare;
-  std::thread self;
-  std::shared_ptr<std::atomic<bool>> ended;
-  {
+  if (!self.joinable()) {
     std::lock_guard<std::mutex> lock(mu);
     m = multi;
     multi = nullptr;
     spare.swap(spareEasy);
-    if (endedIdle) {
-      // The next command starts a new thread with a new multi handle; this one is joined
-      // once it has ended.
-      workerRunning = false;
-      workerPolling = false;
-      self = std::move(worker);
-      ended = workerEnded;
-    } else {
-      commands.clear();
-    }
+    commands.clear();
   }
   for (CURL* e : spare) curl_easy_cleanup(e);
   curl_multi_cleanup(m);
