@@ -69,8 +69,8 @@ struct NSHTTPCookieStorage::Impl {
       if (expires != 0 && expires <= now) continue;
       std::optional<double> date;
       if (expires != 0) date = static_cast<double>(expires);
-      out.push_back(
-          std::make_shared<NSHTTPCookie>(f[5], f[6], f[0], f[2], date, f[3] == "TRUE", httpOnly));
+      out.push_back(std::make_shared<NSHTTPCookie>(f[5], f[6], f[0], f[2], date, f[3] == "TRUE",
+                                                   httpOnly));
     }
     curl_slist_free_all(list);
     return out;
@@ -79,8 +79,8 @@ struct NSHTTPCookieStorage::Impl {
   // Writes `cookie` into the jar (`expires` overrides its date: 1 removes it). REQUIRES:
   // probeMu held.
   void writeLocked(const NSHTTPCookie& c, std::optional<long long> expires = std::nullopt) {
-    long long when =
-        expires ? *expires : (c.expiresDate() ? static_cast<long long>(*c.expiresDate()) : 0);
+    long long when = expires ? *expires
+                             : (c.expiresDate() ? static_cast<long long>(*c.expiresDate()) : 0);
     if (when < 0) when = 1;
     std::string line = std::string(c.isHTTPOnly() ? "#HttpOnly_" : "") + c.domain() + "\t" +
                        (!c.domain().empty() && c.domain()[0] == '.' ? "TRUE" : "FALSE") + "\t" +
@@ -160,15 +160,15 @@ std::vector<NSHTTPCookieRef> NSHTTPCookieStorage::cookiesForURL(const std::strin
     bool domainOK;
     if (!domain.empty() && domain[0] == '.') {
       std::string bare = domain.substr(1);
-      domainOK =
-          host == bare || (host.size() > domain.size() &&
-                           host.compare(host.size() - domain.size(), domain.size(), domain) == 0);
+      domainOK = host == bare || (host.size() > domain.size() &&
+                                  host.compare(host.size() - domain.size(), domain.size(),
+                                               domain) == 0);
     } else {
       domainOK = host == domain;
     }
     const std::string& cp = c->path();
-    bool pathOK = cp.empty() || path == cp ||
-                  (path.rfind(cp, 0) == 0 && (cp.back() == '/' || path[cp.size()] == '/'));
+    bool pathOK = cp.empty() || path == cp || (path.rfind(cp, 0) == 0 &&
+                                 (cp.back() == '/' || path[cp.size()] == '/'));
     if (domainOK && pathOK && (!c->isSecure() || secureContext)) out.push_back(c);
   }
   return out;

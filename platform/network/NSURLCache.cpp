@@ -61,8 +61,7 @@ std::map<std::string, std::string> directives(const std::optional<std::string>& 
 
 // A delta-seconds value; nullopt when malformed. Huge values saturate.
 std::optional<double> seconds(const std::string& text) {
-  if (text.empty() ||
-      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+  if (text.empty() || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
     return std::nullopt;
   }
   if (text.size() > 10) return 2147483648.0;
@@ -133,8 +132,7 @@ NSCachedURLResponseRef decodeRecord(const Value& value, const std::string& key) 
     HTTPHeaderFields headers;
     for (const auto& field : *fields) {
       const Array* pair = field.array();
-      if (!pair || pair->size() != 2 || !(*pair)[0].string() || !(*pair)[1].string())
-        return nullptr;
+      if (!pair || pair->size() != 2 || !(*pair)[0].string() || !(*pair)[1].string()) return nullptr;
       headers.add(*(*pair)[0].string(), *(*pair)[1].string());
     }
     response = std::make_shared<NSHTTPURLResponse>(*url, status.integerValue(), *httpVersion,
@@ -188,8 +186,7 @@ NSURLCacheRef NSURLCache::sharedURLCache() {
   std::lock_guard<std::mutex> lock(gSharedMu);
   if (!*gShared) {
     std::string folder = NSBundle::mainBundle()->bundleIdentifier();
-    if (folder.empty() || folder.find('/') != std::string::npos || folder == "." ||
-        folder == "..") {
+    if (folder.empty() || folder.find('/') != std::string::npos || folder == "." || folder == "..") {
       folder = "lumora";
     }
     *gShared = std::make_shared<NSURLCache>(512 * 1024, 10 * 1024 * 1024,
@@ -336,9 +333,9 @@ void NSURLCache::storeCachedResponseForRequest(const NSCachedURLResponseRef& cac
                                                const NSURLRequestRef& request) {
   const std::string key = keyFor(request);
   if (key.empty() || !cachedResponse || !cachedResponse->response()) return;
-  auto stored =
-      std::make_shared<NSCachedURLResponse>(cachedResponse->response(), cachedResponse->data(),
-                                            cachedResponse->storagePolicy(), nowSince1970());
+  auto stored = std::make_shared<NSCachedURLResponse>(
+      cachedResponse->response(), cachedResponse->data(), cachedResponse->storagePolicy(),
+      nowSince1970());
   const uint64_t size = stored->data().length();
   std::lock_guard<std::mutex> lock(mu_);
   removeMemoryLocked(key);
@@ -443,8 +440,7 @@ Freshness freshnessOf(const NSHTTPURLResponse& response, double storedAt, double
 }
 
 bool hasValidators(const NSHTTPURLResponse& response) {
-  return response.valueForHTTPHeaderField("ETag") ||
-         response.valueForHTTPHeaderField("Last-Modified");
+  return response.valueForHTTPHeaderField("ETag") || response.valueForHTTPHeaderField("Last-Modified");
 }
 
 }  // namespace
@@ -452,8 +448,7 @@ bool hasValidators(const NSHTTPURLResponse& response) {
 Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
                 const NSCachedURLResponseRef& cached, double now) {
   if (!request || request->HTTPMethod() != "GET" || request->valueForHTTPHeaderField("Range")) {
-    return cachePolicy == NSURLRequestReturnCacheDataDontLoad ? Decision::Unavailable
-                                                              : Decision::Load;
+    return cachePolicy == NSURLRequestReturnCacheDataDontLoad ? Decision::Unavailable : Decision::Load;
   }
   auto http = cached ? std::dynamic_pointer_cast<NSHTTPURLResponse>(cached->response()) : nullptr;
   switch (cachePolicy) {
@@ -488,17 +483,8 @@ bool isStorable(const NSURLRequestRef& request, const NSHTTPURLResponseRef& resp
     return false;
   }
   switch (response->statusCode()) {
-    case 200:
-    case 203:
-    case 204:
-    case 300:
-    case 301:
-    case 308:
-    case 404:
-    case 405:
-    case 410:
-    case 414:
-    case 501:
+    case 200: case 203: case 204: case 300: case 301: case 308: case 404: case 405: case 410:
+    case 414: case 501:
       break;
     default:
       return false;

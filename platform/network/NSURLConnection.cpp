@@ -174,8 +174,9 @@ class ConnectionLoader : public NSURLSessionDelegate {
       const NSURLAuthenticationChallengeRef& challenge, ChallengeCompletion completion) override;
 
   bool URLSessionTaskWillPerformHTTPRedirectionNewRequestCompletionHandler(
-      const NSURLSessionRef&, const NSURLSessionTaskRef& task, const NSHTTPURLResponseRef& response,
-      const NSURLRequestRef& newRequest, std::function<void(NSURLRequestRef)> completion) override {
+      const NSURLSessionRef&, const NSURLSessionTaskRef& task,
+      const NSHTTPURLResponseRef& response, const NSURLRequestRef& newRequest,
+      std::function<void(NSURLRequestRef)> completion) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return false;
     st->postGuarded([completion] { completion(nullptr); },
@@ -284,7 +285,8 @@ class ConnectionLoader : public NSURLSessionDelegate {
     return true;
   }
 
-  void URLSessionDataTaskDidReceiveData(const NSURLSessionRef&, const NSURLSessionDataTaskRef& task,
+  void URLSessionDataTaskDidReceiveData(const NSURLSessionRef&,
+                                        const NSURLSessionDataTaskRef& task,
                                         const Data& data) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return;
@@ -504,8 +506,9 @@ void readFileChunk(const std::shared_ptr<NSURLConnection::State>& st, int fd,
 void NSURLConnection::State::loadFile(const std::string& path, const std::string& url) {
   struct stat info;
   if (::stat(path.c_str(), &info) != 0) {
-    fail(makeURLError(
-        errno == EACCES ? NSURLErrorNoPermissionsToReadFile : NSURLErrorFileDoesNotExist, url));
+    fail(makeURLError(errno == EACCES ? NSURLErrorNoPermissionsToReadFile
+                                      : NSURLErrorFileDoesNotExist,
+                      url));
     return;
   }
   if (S_ISDIR(info.st_mode)) {

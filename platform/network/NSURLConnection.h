@@ -117,7 +117,8 @@ class NSURLConnection : public Object {
                                                           NSURLConnectionDelegateRef delegate);
   // The same; with `startImmediately` false nothing happens until start().
   static NSURLConnectionRef connectionWithRequestDelegateStartImmediately(
-      const NSURLRequestRef& request, NSURLConnectionDelegateRef delegate, bool startImmediately);
+      const NSURLRequestRef& request, NSURLConnectionDelegateRef delegate,
+      bool startImmediately);
   // Whether the loader handles the request's scheme (http, https, file).
   static bool canHandleRequest(const NSURLRequestRef& request);
 

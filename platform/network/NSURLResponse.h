@@ -84,7 +84,7 @@ using NSHTTPURLResponseRef = std::shared_ptr<NSHTTPURLResponse>;
 
 // Where a response cache may keep a response.
 enum NSURLCacheStoragePolicy : uint64_t {
-  NSURLCacheStorageAllowed = 0,  // memory and disk
+  NSURLCacheStorageAllowed = 0,              // memory and disk
   NSURLCacheStorageAllowedInMemoryOnly = 1,
   NSURLCacheStorageNotAllowed = 2,
 };

@@ -90,8 +90,7 @@ bool NSURLSessionConfiguration::initWithCoder(NSKeyedUnarchiver& coder) {
   if (coder.containsValueForKey("allowsCellularAccess")) {
     allowsCellularAccess_ = coder.decodeBoolForKey("allowsCellularAccess");
   }
-  requestCachePolicy_ =
-      static_cast<uint64_t>(std::max<int64_t>(0, coder.decodeInt64ForKey("requestCachePolicy")));
+  requestCachePolicy_ = static_cast<uint64_t>(std::max<int64_t>(0, coder.decodeInt64ForKey("requestCachePolicy")));
   shouldUsePipelining_ = coder.decodeBoolForKey("HTTPShouldUsePipelining");
   if (coder.containsValueForKey("HTTPShouldSetCookies")) {
     shouldSetCookies_ = coder.decodeBoolForKey("HTTPShouldSetCookies");
