@@ -347,22 +347,37 @@ std::vector<plat::NSURLSessionTaskRef> SDPURLSessionManager::tasksForKeyPath(
     return {};
   }
   std::vector<plat::NSURLSessionTaskRef> result;
+  auto pick = [&result, &keyPath](std::vector<plat::NSURLSessionDataTaskRef> data,
+                                  std::vector<plat::NSURLSessionUploadTaskRef> upload,
+                                  std::vector<plat::NSURLSessionDownloadTaskRef> download) {
+    if (keyPath == "dataTasks") {
+      result = asTasks(data);
+    } else if (keyPath == "uploadTasks") {
+      result = asTasks(upload);
+    } else if (keyPath == "downloadTasks") {
+      result = asTasks(download);
+    } else if (keyPath == "tasks") {
+      result = asTasks(data);
+      for (auto& t : upload) result.push_back(t);
+      for (auto& t : download) result.push_back(t);
+    }
+  };
+  if (session_->isOnTransferThread()) {
+    // A progress block runs on the transfer thread, which posts the asynchronous answer
+    // itself: waiting for it there would never end, so the lists are read at once.
+    std::vector<plat::NSURLSessionDataTaskRef> data;
+    std::vector<plat::NSURLSessionUploadTaskRef> upload;
+    std::vector<plat::NSURLSessionDownloadTaskRef> download;
+    session_->getTasksNow(&data, &upload, &download);
+    pick(std::move(data), std::move(upload), std::move(download));
+    return result;
+  }
   auto semaphore = plat::dispatch_semaphore_create(0);
   session_->getTasksWithCompletionHandler(
-      [&result, &keyPath, semaphore](std::vector<plat::NSURLSessionDataTaskRef> data,
-                                     std::vector<plat::NSURLSessionUploadTaskRef> upload,
-                                     std::vector<plat::NSURLSessionDownloadTaskRef> download) {
-        if (keyPath == "dataTasks") {
-          result = asTasks(data);
-        } else if (keyPath == "uploadTasks") {
-          result = asTasks(upload);
-        } else if (keyPath == "downloadTasks") {
-          result = asTasks(download);
-        } else if (keyPath == "tasks") {
-          result = asTasks(data);
-          for (auto& t : upload) result.push_back(t);
-          for (auto& t : download) result.push_back(t);
-        }
+      [&pick, semaphore](std::vector<plat::NSURLSessionDataTaskRef> data,
+                         std::vector<plat::NSURLSessionUploadTaskRef> upload,
+                         std::vector<plat::NSURLSessionDownloadTaskRef> download) {
+        pick(std::move(data), std::move(upload), std::move(download));
         plat::dispatch_semaphore_signal(semaphore);
       });
   plat::dispatch_semaphore_wait(semaphore, plat::DISPATCH_TIME_FOREVER);
@@ -588,8 +603,7 @@ void SDPURLSessionManager::URLSessionDownloadTaskDidFinishDownloadingToURL(
     std::string destination = downloadTaskDidFinishDownloading_(session, downloadTask, location);
     if (!destination.empty()) {
       if (delegate) delegate->setDownloadFileURL(destination);
-      auto error = SDPMoveDownloadedFile(location, destination, downloadTask);
-      if (error && delegate) delegate->setDownloadFileMoveError(error);
+      SDPMoveDownloadedFile(location, destination, downloadTask);
       return;
     }
   }

@@ -54,11 +54,6 @@ void SDPURLSessionManagerTaskDelegate::setDownloadFileURL(std::string path) {
   downloadFileURL_ = std::move(path);
 }
 
-void SDPURLSessionManagerTaskDelegate::setDownloadFileMoveError(plat::NSErrorRef error) {
-  std::lock_guard<std::mutex> lock(mu_);
-  moveError_ = std::move(error);
-}
-
 void SDPURLSessionManagerTaskDelegate::setupProgressForTask(const plat::NSURLSessionTaskRef& task) {
   uploadProgress_->setTotalUnitCount(task->countOfBytesExpectedToSend());
   downloadProgress_->setTotalUnitCount(task->countOfBytesExpectedToReceive());
@@ -136,9 +131,7 @@ void SDPURLSessionManagerTaskDelegate::URLSessionDownloadTaskDidFinishDownloadin
   std::string destination = downloadTaskDidFinishDownloading(session, downloadTask, location);
   setDownloadFileURL(destination);
   if (destination.empty()) return;
-  if (auto error = SDPMoveDownloadedFile(location, destination, downloadTask)) {
-    setDownloadFileMoveError(error);
-  }
+  SDPMoveDownloadedFile(location, destination, downloadTask);
 }
 
 void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
@@ -211,18 +204,10 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
       object = serializer->responseObjectForResponseDataError(response, body.get(),
                                                               &serializationError);
     }
-    std::string downloadFile;
-    plat::NSErrorRef moveError;
-    {
-      std::lock_guard<std::mutex> lock(self->mu_);
-      downloadFile = self->downloadFileURL_;
-      moveError = self->moveError_;
-    }
-    if (!downloadFile.empty()) {
-      object = plat::Value(downloadFile);
-      // A download that could not be moved is not a success.
-      if (!serializationError) serializationError = moveError;
-    }
+    // A failed move was reported by its notification only: the completion still names the
+    // destination.
+    const std::string downloadFile = self->downloadFileURL();
+    if (!downloadFile.empty()) object = plat::Value(downloadFile);
     if (serializationError) {
       userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(serializationError));
     }

@@ -72,8 +72,6 @@ class SDPURLSessionManagerTaskDelegate
   // Where the finished download was moved ("" until then).
   std::string downloadFileURL() const;
   void setDownloadFileURL(std::string path);
-  // Records the error of a failed move of the downloaded file.
-  void setDownloadFileMoveError(plat::NSErrorRef error);
 
   // Progress totals from the task, cancel/pause/resume of the progress objects acting on the
   // task, and observation of the task's four byte counters.
@@ -98,9 +96,8 @@ class SDPURLSessionManagerTaskDelegate
   plat::NSProgressRef uploadProgress_;
   plat::NSProgressRef downloadProgress_;
   std::optional<plat::Data> mutableData_;
-  mutable std::mutex mu_;  // guards downloadFileURL_ and moveError_
+  mutable std::mutex mu_;  // guards downloadFileURL_
   std::string downloadFileURL_;
-  plat::NSErrorRef moveError_;
   std::vector<uint64_t> counterTokens_;
   uint64_t uploadProgressToken_ = 0;
   uint64_t downloadProgressToken_ = 0;

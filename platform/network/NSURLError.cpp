@@ -25,6 +25,8 @@ const char* descriptionFor(int64_t code) {
       return "The server returned an invalid response.";
     case NSURLErrorUserCancelledAuthentication:
       return "cancelled";
+    case NSURLErrorCannotDecodeRawData:
+      return "cannot decode raw data";
     case NSURLErrorRequestBodyStreamExhausted:
       return "request body stream exhausted";
     case NSURLErrorFileDoesNotExist:

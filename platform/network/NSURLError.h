@@ -22,11 +22,15 @@ inline constexpr int64_t NSURLErrorHTTPTooManyRedirects = -1007;
 inline constexpr int64_t NSURLErrorResourceUnavailable = -1008;
 inline constexpr int64_t NSURLErrorBadServerResponse = -1011;
 inline constexpr int64_t NSURLErrorUserCancelledAuthentication = -1012;
+// A body whose Content-Encoding could not be decoded.
+inline constexpr int64_t NSURLErrorCannotDecodeRawData = -1015;
 inline constexpr int64_t NSURLErrorRequestBodyStreamExhausted = -1021;
 inline constexpr int64_t NSURLErrorFileDoesNotExist = -1100;
 inline constexpr int64_t NSURLErrorFileIsDirectory = -1101;
 inline constexpr int64_t NSURLErrorNoPermissionsToReadFile = -1102;
-// A body held whole (a refused redirect's, an unanswered challenge's) outgrew its 4 MiB bound.
+// A body held whole (a refused redirect's, an unanswered challenge's) outgrew its 4 MiB bound,
+// a response header outgrew the engine's bound, or a request body held more bytes than its
+// declared Content-Length.
 inline constexpr int64_t NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr int64_t NSURLErrorSecureConnectionFailed = -1200;
 inline constexpr int64_t NSURLErrorServerCertificateUntrusted = -1202;

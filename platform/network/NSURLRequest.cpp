@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "platform/foundation/NSLog.h"
 #include "platform/network/NSStream.h"
 
 namespace plat {
@@ -93,8 +94,40 @@ NSMutableURLRequestRef NSURLRequest::mutableCopy() const {
   return r;
 }
 
+bool isSafeHeaderLine(std::string_view name, std::string_view value) {
+  constexpr std::string_view kBreaks("\r\n\0", 3);
+  return !name.empty() && name.find_first_of(kBreaks) == std::string_view::npos &&
+         name.find(':') == std::string_view::npos &&
+         value.find_first_of(kBreaks) == std::string_view::npos;
+}
+
+namespace {
+// `text` with control characters written as \xNN, for one log line.
+std::string escapedForLog(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7f) {
+      char buf[5];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+bool refuseUnsafeHeader(std::string_view field, std::string_view value) {
+  if (isSafeHeaderLine(field, value)) return false;
+  NSLogMessage("NSMutableURLRequest: refused a value of the header field \"" +
+               escapedForLog(field) + "\": a line break or NUL would inject header lines");
+  return true;
+}
+}  // namespace
+
 void NSMutableURLRequest::setValueForHTTPHeaderField(std::optional<std::string> value,
                                                      std::string_view field) {
+  if (refuseUnsafeHeader(field, value.value_or(""))) return;
   if (!value) {
     headers_.remove(field);
   } else {
@@ -105,8 +138,14 @@ void NSMutableURLRequest::setValueForHTTPHeaderField(std::optional<std::string> 
 void NSMutableURLRequest::setAllHTTPHeaderFields(const Dictionary& fields) {
   headers_ = HTTPHeaderFields();
   for (auto& [k, v] : fields) {
-    if (auto s = v.string()) headers_.set(k, *s);
+    if (auto s = v.string(); s && !refuseUnsafeHeader(k, *s)) headers_.set(k, *s);
   }
+}
+
+void NSMutableURLRequest::addValueForHTTPHeaderField(std::string_view value,
+                                                     std::string_view field) {
+  if (refuseUnsafeHeader(field, value)) return;
+  headers_.add(field, value);
 }
 
 void NSMutableURLRequest::setHTTPBody(std::optional<Data> body) {

@@ -36,6 +36,10 @@ inline constexpr uint64_t NSURLRequestReturnCacheDataDontLoad = 3;  // never the
 inline constexpr uint64_t NSURLRequestReloadIgnoringLocalAndRemoteCacheData = 4;
 inline constexpr uint64_t NSURLRequestReloadRevalidatingCacheData = 5;
 
+// Whether `name: value` can be sent as one header line: no CR, LF or NUL in either, and a
+// name that is not empty and holds no colon.
+bool isSafeHeaderLine(std::string_view name, std::string_view value);
+
 // Case-insensitive ordered header fields, shared by requests and responses.
 class HTTPHeaderFields {
  public:
@@ -124,12 +128,12 @@ class NSMutableURLRequest : public NSURLRequest {
   void setURL(std::string url) { url_ = std::move(url); }
   // Stored as given (the platform upper-cases nothing); an empty method means "GET".
   void setHTTPMethod(std::string method) { method_ = method.empty() ? "GET" : std::move(method); }
-  // A nullopt value removes the field.
+  // A nullopt value removes the field. A name or value holding CR, LF or NUL would inject
+  // header lines: it is refused with a log and the request is left as it was.
   void setValueForHTTPHeaderField(std::optional<std::string> value, std::string_view field);
-  void addValueForHTTPHeaderField(std::string_view value, std::string_view field) {
-    headers_.add(field, value);
-  }
-  // Replaces all header fields with the string entries of `fields` (others are ignored).
+  void addValueForHTTPHeaderField(std::string_view value, std::string_view field);
+  // Replaces all header fields with the string entries of `fields` (others are ignored, and
+  // so are entries refused as by setValueForHTTPHeaderField).
   void setAllHTTPHeaderFields(const Dictionary& fields);
   // Setting a body removes the body stream, and the reverse.
   void setHTTPBody(std::optional<Data> body);

@@ -147,7 +147,8 @@ void URLSessionCore::checkInvalidation() {
       stopped = self->stopWorkerLocked();
     }
     // The worker ends on its own now, maybe after the session is gone.
-    if (stopped.joinable()) URLSessionCore::keepStoppedWorker(std::move(stopped), self->workerEnded);
+    if (stopped.joinable())
+      URLSessionCore::keepStoppedWorker(std::move(stopped), self->workerEnded);
   });
 }
 
@@ -437,17 +438,30 @@ NSURLSessionDownloadTaskRef NSURLSession::downloadTaskWithResumeData(const Data&
   auto path = v["path"].string();
   auto validator = v["validator"].string();
   int64_t offset = v["offset"].integerValue();
-  if (!url || !path || !validator || offset <= 0 || !detail::isPartialDownloadFile(*path, offset)) {
+  // The validator goes out as If-Range: one that would split the header is refused.
+  if (!url || !path || !validator || offset <= 0 || !isSafeHeaderLine("If-Range", *validator) ||
+      !detail::isPartialDownloadFile(*path, offset)) {
     return nullptr;
   }
   auto task = core_->makeTask<NSURLSessionDownloadTask>(TaskKind::Download,
                                                         NSURLRequest::requestWithURL(*url));
   if (task) {
+    // The partial file goes to the first task made from it; another one resumes from a copy
+    // of it, or starts over when no copy can be made.
+    std::string partial = *path;
+    if (!detail::claimPartialDownload(partial)) {
+      partial = detail::copyPartialDownload(partial, offset);
+      if (!partial.empty() && !detail::claimPartialDownload(partial)) partial.clear();
+    }
     auto c = task->core();
     std::lock_guard<std::mutex> lock(c->mu);
-    c->resumePath = *path;
-    c->resumeOffset = offset;
-    c->resumeValidator = *validator;
+    if (!partial.empty()) {
+      c->claimedPartial = partial;
+      c->partialIsCopy = partial != *path;
+      c->resumePath = partial;
+      c->resumeOffset = offset;
+      c->resumeValidator = *validator;
+    }
   }
   return task;
 }
@@ -460,21 +474,27 @@ void NSURLSession::getTasksWithCompletionHandler(
   std::vector<NSURLSessionDataTaskRef> data;
   std::vector<NSURLSessionUploadTaskRef> upload;
   std::vector<NSURLSessionDownloadTaskRef> download;
-  {
-    std::lock_guard<std::mutex> lock(core_->mu);
-    for (auto& t : core_->tasks) {
-      if (t->state() == NSURLSessionTaskStateCompleted) continue;
-      if (auto u = std::dynamic_pointer_cast<NSURLSessionUploadTask>(t)) {
-        upload.push_back(u);
-      } else if (auto d = std::dynamic_pointer_cast<NSURLSessionDataTask>(t)) {
-        data.push_back(d);
-      } else if (auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(t)) {
-        download.push_back(dl);
-      }
-    }
-  }
+  getTasksNow(&data, &upload, &download);
   core_->post([completion, data, upload, download] { completion(data, upload, download); });
 }
+
+void NSURLSession::getTasksNow(std::vector<NSURLSessionDataTaskRef>* data,
+                               std::vector<NSURLSessionUploadTaskRef>* upload,
+                               std::vector<NSURLSessionDownloadTaskRef>* download) const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  for (auto& t : core_->tasks) {
+    if (t->state() == NSURLSessionTaskStateCompleted) continue;
+    if (auto u = std::dynamic_pointer_cast<NSURLSessionUploadTask>(t)) {
+      upload->push_back(u);
+    } else if (auto d = std::dynamic_pointer_cast<NSURLSessionDataTask>(t)) {
+      data->push_back(d);
+    } else if (auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(t)) {
+      download->push_back(dl);
+    }
+  }
+}
+
+bool NSURLSession::isOnTransferThread() const { return core_->isTransferThread(); }
 
 void NSURLSession::finishTasksAndInvalidate() {
   {

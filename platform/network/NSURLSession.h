@@ -343,6 +343,14 @@ class NSURLSession : public Object {
                                                         std::vector<NSURLSessionUploadTaskRef>,
                                                         std::vector<NSURLSessionDownloadTaskRef>)>
                                          completion);
+  // The same lists, taken at once (any thread). For callers on the session's transfer thread
+  // (counter observers run there), where waiting for getTasksWithCompletionHandler would never
+  // end: its answer is posted from that very thread.
+  void getTasksNow(std::vector<NSURLSessionDataTaskRef>* data,
+                   std::vector<NSURLSessionUploadTaskRef>* upload,
+                   std::vector<NSURLSessionDownloadTaskRef>* download) const;
+  // Whether the caller runs on this session's transfer thread.
+  bool isOnTransferThread() const;
 
   // No new tasks; running tasks finish; then the delegate is told the session became
   // invalid (null error) and released. Later calls do nothing.

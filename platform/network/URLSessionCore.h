@@ -51,6 +51,9 @@ struct URLTaskCore {
   // Download resumed from resume data.
   std::string resumePath;
   int64_t resumeOffset = 0;
+  // The partial file this task holds for itself (released when it ends or goes away).
+  std::string claimedPartial;
+  bool partialIsCopy = false;  // made for this task: removed when the task never ran
   std::string resumeValidator;
   std::function<void(const Data&)> resumeDataCompletion;
 
@@ -88,7 +91,10 @@ struct URLTaskCore {
   std::string authSpace;
   uint32_t authNonceCount = 0;
 
+  ~URLTaskCore();
   NSURLSessionTaskRef ownerRef() { return owner.lock(); }
+  // Lets go of claimedPartial. REQUIRES: mu held.
+  void releaseClaimLocked();
   // Calls the observers of `keyPath` with `value` (caller must not hold mu).
   void notifyCounter(const char* keyPath, int64_t value);
 };
@@ -163,6 +169,8 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   void taskCompleted(const std::shared_ptr<URLTaskCore>& task, NSErrorRef error);
   void checkInvalidation();
   void workerLoop();
+  // Whether the caller runs on this session's transfer thread.
+  bool isTransferThread() const;
   // A reset easy handle (worker-only).
   CURL* takeEasy();
   // Takes back the handle of a finished transfer, already removed from the multi handle.
@@ -185,5 +193,12 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
 // Whether `path` is a partial download the engine made (a regular file of `size` bytes, not a
 // link, named as the engine names them in the download directory).
 bool isPartialDownloadFile(const std::string& path, int64_t size);
+
+// Partial files are appended to by one task at a time: resume data can be used twice.
+// Claims `path` for one task; false when another task holds it.
+bool claimPartialDownload(const std::string& path);
+void releasePartialDownload(const std::string& path);
+// A new partial file holding the first `length` bytes of `path`; empty when it cannot be made.
+std::string copyPartialDownload(const std::string& path, int64_t length);
 
 }  // namespace plat::detail

@@ -14,8 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSURLCache.h"
@@ -23,8 +25,8 @@
 
 namespace plat {
 
-using detail::TaskKind;
 using detail::HTTPAuthChallenge;
+using detail::TaskKind;
 using detail::Transfer;
 using detail::URLSessionCore;
 using detail::URLTaskCore;
@@ -134,12 +136,18 @@ struct Transfer {
   FILE* bodyFile = nullptr;
   NSInputStreamRef bodyStream;
   int64_t streamRead = 0;
+  // The length the request declares (-1: chunked). A file or stream body that turns out
+  // longer or shorter fails the transfer: the extra bytes would otherwise go out on a
+  // kept-alive connection as the start of another request.
+  int64_t bodyLength = -1;
+  int64_t bodyRead = 0;  // of a file or stream body, since the last rewind
 
   // Response.
   int64_t status = 0;
   std::string httpVersion;
   HTTPHeaderFields headers;
   bool headersComplete = false;
+  size_t headerBytes = 0;  // of every response head of this request (interim ones too)
   bool isRedirect = false;
   Data redirectBody;  // the body of a redirect or of an authentication challenge
   // A 401 with a challenge the engine can answer (the response waits like a redirect's).
@@ -187,6 +195,17 @@ struct Transfer {
   }
   void touch() { lastActivityNs = Clock::nowNs(); }
 };
+
+URLTaskCore::~URLTaskCore() {
+  if (partialIsCopy && !claimedPartial.empty()) unlink(claimedPartial.c_str());
+  releaseClaimLocked();
+}
+
+void URLTaskCore::releaseClaimLocked() {
+  if (claimedPartial.empty()) return;
+  releasePartialDownload(claimedPartial);
+  claimedPartial.clear();
+}
 
 void URLTaskCore::notifyCounter(const char* keyPath, int64_t value) {
   std::vector<std::shared_ptr<NSURLSessionTask::CounterObserver>> fns;
@@ -308,6 +327,8 @@ int64_t errorCodeForCurl(CURLcode code) {
       return NSURLErrorNetworkConnectionLost;
     case CURLE_WRITE_ERROR:
       return NSURLErrorCannotWriteToFile;
+    case CURLE_BAD_CONTENT_ENCODING:
+      return NSURLErrorCannotDecodeRawData;
     case CURLE_WEIRD_SERVER_REPLY:
     // Schemes are checked before a request reaches libcurl, so this is an answer that is not
     // HTTP at all (libcurl refuses HTTP/0.9), not an unsupported URL.
@@ -682,6 +703,55 @@ NSInputStreamRef askNewBodyStream(Transfer& t) {
   return answer->stream;
 }
 
+// Reads up to `max` bytes of a file or stream body: the count, 0 at its end, or -1 after a
+// read error (recorded as the transfer's failure).
+int64_t readBodySource(Transfer& t, char* buffer, size_t max) {
+  if (t.bodyKind == Transfer::BodyKind::File) {
+    size_t n = std::fread(buffer, 1, max, t.bodyFile);
+    if (n == 0 && std::ferror(t.bodyFile)) {
+      t.failure = makeURLError(NSURLErrorUnknown, t.url,
+                               NSError::make(NSPOSIXErrorDomain, errno ? errno : EIO,
+                                             "The body file could not be read"));
+      return -1;
+    }
+    return static_cast<int64_t>(n);
+  }
+  int64_t r = t.bodyStream->readMaxLength(reinterpret_cast<uint8_t*>(buffer), max);
+  if (r < 0) {
+    t.failure = makeURLError(NSURLErrorUnknown, t.url, t.bodyStream->streamError());
+    return -1;
+  }
+  t.streamRead += r;
+  return r;
+}
+
+// Reads the next bytes of a file or stream body, never past its declared length: a body that
+// ends early or holds more fails the transfer (curl then closes the connection).
+size_t readBoundedBody(Transfer& t, char* buffer, size_t max) {
+  size_t want = max;
+  if (t.bodyLength >= 0) {
+    want = static_cast<size_t>(
+        std::min<int64_t>(static_cast<int64_t>(max), t.bodyLength - t.bodyRead));
+  }
+  int64_t r = want ? readBodySource(t, buffer, want) : 0;
+  if (r < 0) return CURL_READFUNC_ABORT;
+  t.bodyRead += r;
+  if (t.bodyLength < 0) return static_cast<size_t>(r);
+  if (r == 0 && t.bodyRead < t.bodyLength) {
+    t.failure = makeURLError(NSURLErrorRequestBodyStreamExhausted, t.url);
+    return CURL_READFUNC_ABORT;
+  }
+  if (r > 0 && t.bodyRead == t.bodyLength) {
+    char extra;
+    int64_t more = readBodySource(t, &extra, 1);
+    if (more != 0) {
+      if (more > 0) t.failure = makeURLError(NSURLErrorDataLengthExceedsMaximum, t.url);
+      return CURL_READFUNC_ABORT;
+    }
+  }
+  return static_cast<size_t>(r);
+}
+
 size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
   if (t->userPaused) return CURL_READFUNC_PAUSE;
@@ -696,24 +766,10 @@ size_t readCallback(char* buffer, size_t size, size_t nitems, void* arg) {
       t->bodyOffset += n;
       break;
     case Transfer::BodyKind::File:
-      n = std::fread(buffer, 1, max, t->bodyFile);
-      if (n == 0 && std::ferror(t->bodyFile)) {
-        t->failure = makeURLError(NSURLErrorUnknown, t->url,
-                                  NSError::make(NSPOSIXErrorDomain, errno ? errno : EIO,
-                                                "The body file could not be read"));
-        return CURL_READFUNC_ABORT;
-      }
+    case Transfer::BodyKind::Stream:
+      n = readBoundedBody(*t, buffer, max);
+      if (n == CURL_READFUNC_ABORT) return n;
       break;
-    case Transfer::BodyKind::Stream: {
-      int64_t r = t->bodyStream->readMaxLength(reinterpret_cast<uint8_t*>(buffer), max);
-      if (r < 0) {
-        t->failure = makeURLError(NSURLErrorUnknown, t->url, t->bodyStream->streamError());
-        return CURL_READFUNC_ABORT;
-      }
-      n = static_cast<size_t>(r);
-      t->streamRead += r;
-      break;
-    }
   }
   t->touch();
   if (n) reportSent(*t, static_cast<int64_t>(n));
@@ -732,6 +788,7 @@ int seekCallback(void* arg, curl_off_t offset, int origin) {
       break;
     case Transfer::BodyKind::File:
       if (fseeko(t->bodyFile, offset, SEEK_SET) != 0) return CURL_SEEKFUNC_FAIL;
+      t->bodyRead = offset;
       break;
     case Transfer::BodyKind::Stream: {
       if (offset == 0 && t->streamRead == 0) return CURL_SEEKFUNC_OK;
@@ -745,6 +802,7 @@ int seekCallback(void* arg, curl_off_t offset, int origin) {
       t->bodyStream = fresh;
       t->bodyStream->open();
       t->streamRead = 0;
+      t->bodyRead = 0;
       break;
     }
   }
@@ -768,11 +826,20 @@ void collectForCache(Transfer& t, const char* bytes, size_t n) {
   t.cacheBody.append(bytes, n);
 }
 
+// The bound of a request's response heads (libcurl's own bound of one header line is 100 KiB).
+constexpr size_t kMaxResponseHeadBytes = 256 * 1024;
+
 size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
   size_t n = size * nitems;
   std::string_view line(buffer, n);
   t->touch();
+  // Header lines are kept until the head ends: a server that never ends it is cut off.
+  t->headerBytes += n;
+  if (t->headerBytes > kMaxResponseHeadBytes) {
+    t->failure = makeURLError(NSURLErrorDataLengthExceedsMaximum, t->url);
+    return 0;
+  }
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line: a new response (an interim one is replaced by the final one).
     t->headers = HTTPHeaderFields();
@@ -793,8 +860,8 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   }
   if (t->status < 200) return n;  // end of an interim response
   t->headersComplete = true;
-  auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion,
-                                                      std::move(t->headers));
+  auto response =
+      std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion, std::move(t->headers));
   t->headers = HTTPHeaderFields();
   auto location = response->valueForHTTPHeaderField("Location");
   if (isRedirectStatus(t->status) && location && !location->empty()) {
@@ -823,6 +890,11 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
 }
 
 constexpr size_t kMaxDeferredBytes = 4 * 1024 * 1024;
+// The longest the transfer thread sleeps when nothing it watches is due sooner.
+constexpr int kLongestPollMs = 60000;
+constexpr int64_t kLongestPollNs = int64_t{kLongestPollMs} * 1000000;
+// How long a session's transfer thread outlives its last transfer.
+constexpr int64_t kIdleWorkerLingerNs = int64_t{30} * 1000000000;
 
 size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   auto* t = static_cast<Transfer*>(arg);
@@ -872,8 +944,8 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
 }
 
 void completeSuccess(const std::shared_ptr<Transfer>& t);
-void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
-                  const std::shared_ptr<Transfer>& t);
+void offerToCache(const std::shared_ptr<URLSessionCore>& s,
+                  const std::shared_ptr<URLTaskCore>& task, const std::shared_ptr<Transfer>& t);
 
 // Hands held-back bytes on like bytes received (transfer thread).
 void flushDeferred(Transfer& t) {
@@ -951,6 +1023,11 @@ void allowResponse(const std::shared_ptr<URLSessionCore>& s,
     s->enqueue([task, tr] {
       if (task->transfer == tr) applyPause(*tr);
     });
+  } else if ((tr->idleTimeoutNs > 0 && tr->idleTimeoutNs < kLongestPollNs) ||
+             tr->resourceDeadlineNs > 0) {
+    // The transfer thread sleeps up to its longest poll while a response awaits the
+    // delegate: woken now, it watches a shorter time-out again, for a body that may stall.
+    s->enqueue([] {});
   }
 }
 
@@ -1126,8 +1203,8 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
 // Offers the collected response to the delegate (URLSessionDataTaskWillCacheResponse...) and
 // stores what it answers. Posted before the task's completion, so the delegate is asked
 // first.
-void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_ptr<URLTaskCore>& task,
-                  const std::shared_ptr<Transfer>& t) {
+void offerToCache(const std::shared_ptr<URLSessionCore>& s,
+                  const std::shared_ptr<URLTaskCore>& task, const std::shared_ptr<Transfer>& t) {
   if (!t->collecting || !t->cache) return;
   t->collecting = false;
   NSURLResponseRef response;
@@ -1143,12 +1220,12 @@ void offerToCache(const std::shared_ptr<URLSessionCore>& s, const std::shared_pt
   auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
   s->post([s, dataTask, proposed, cache, request] {
     auto once = std::make_shared<std::once_flag>();
-    std::function<void(NSCachedURLResponseRef)> completion =
-        [cache, request, once](NSCachedURLResponseRef chosen) {
-          std::call_once(*once, [&] {
-            if (chosen) cache->storeCachedResponseForRequest(chosen, request);
-          });
-        };
+    std::function<void(NSCachedURLResponseRef)> completion = [cache, request,
+                                                              once](NSCachedURLResponseRef chosen) {
+      std::call_once(*once, [&] {
+        if (chosen) cache->storeCachedResponseForRequest(chosen, request);
+      });
+    };
     auto d = s->delegateRef();
     if (d && dataTask &&
         d->URLSessionDataTaskWillCacheResponseCompletionHandler(s->sessionRef(), dataTask, proposed,
@@ -1194,7 +1271,8 @@ bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLRespon
 
 // A 304 answered a conditional request: the stored response, brought up to date, is the
 // task's response and the stored body its body (transfer thread).
-void answerNotModified(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& notModified) {
+void answerNotModified(const std::shared_ptr<Transfer>& t,
+                       const NSHTTPURLResponseRef& notModified) {
   auto stored = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->revalidating->response());
   auto merged = NSURLCacheRules::mergeNotModified(stored, notModified);
   t->cache->storeCachedResponseForRequest(
@@ -1228,6 +1306,10 @@ void releaseEasy(Transfer& t) {
 void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
   releaseEasy(*t);
   auto task = t->task;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->releaseClaimLocked();
+  }
   if (task->transfer == t) task->transfer = nullptr;
   if (t->file) {
     std::fclose(t->file);
@@ -1321,9 +1403,10 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
   const HTTPAuthChallenge challenge = *t->authChallenge;
   const bool digest = isDigest(challenge);
   const std::string realm = challenge.param("realm");
-  const char* method = digest ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
-  const std::string spaceKey = t->scheme + "://" + t->host + ":" + std::to_string(t->port) + " " +
-                               method + " " + realm;
+  const char* method =
+      digest ? NSURLAuthenticationMethodHTTPDigest : NSURLAuthenticationMethodHTTPBasic;
+  const std::string spaceKey =
+      t->scheme + "://" + t->host + ":" + std::to_string(t->port) + " " + method + " " + realm;
   ParsedURL parsed = parseURL(t->url);
   NSURLCredentialRef urlCredential;
   if (!parsed.user.empty()) {
@@ -1331,9 +1414,8 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
         parsed.user, parsed.password, NSURLCredentialPersistenceNone);
   }
   int64_t previous = task->authFailures[spaceKey]++;
-  NSURLCredentialRef proposed = task->authSpace == spaceKey && task->authCredential
-                                    ? task->authCredential
-                                    : urlCredential;
+  NSURLCredentialRef proposed =
+      task->authSpace == spaceKey && task->authCredential ? task->authCredential : urlCredential;
   auto space = std::make_shared<NSURLProtectionSpace>(
       t->host, t->port, t->scheme == "https" ? NSURLProtectionSpaceHTTPS : NSURLProtectionSpaceHTTP,
       realm, method);
@@ -1362,16 +1444,16 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
     std::string authorization =
         isDigest(challenge)
             ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
-                                  credential->password(), ++task->authNonceCount,
-                                  makeClientNonce())
+                                  credential->password(), ++task->authNonceCount, makeClientNonce())
             : basicAuthorization(credential->user(), credential->password());
     retryWithAuthorization(t, authorization);
   };
   auto once = std::make_shared<std::once_flag>();
-  NSURLSessionDelegate::ChallengeCompletion completion =
-      [s, answer, once](NSURLSessionAuthChallengeDisposition d, NSURLCredentialRef credential) {
-        std::call_once(*once, [&] { s->enqueue([answer, d, credential] { answer(d, credential); }); });
-      };
+  NSURLSessionDelegate::ChallengeCompletion completion = [s, answer, once](
+                                                             NSURLSessionAuthChallengeDisposition d,
+                                                             NSURLCredentialRef credential) {
+    std::call_once(*once, [&] { s->enqueue([answer, d, credential] { answer(d, credential); }); });
+  };
   if (!s->delegateRef()) {
     answer(NSURLSessionAuthChallengePerformDefaultHandling, nullptr);
     return;
@@ -1477,7 +1559,11 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
     return;
   }
   if (result != CURLE_OK) {
-    finishTransfer(t, makeURLError(errorCodeForCurl(result), t->url));
+    // libcurl refuses a header line over its bound as out of memory.
+    const int64_t code = result == CURLE_OUT_OF_MEMORY && !t->headersComplete
+                             ? NSURLErrorDataLengthExceedsMaximum
+                             : errorCodeForCurl(result);
+    finishTransfer(t, makeURLError(code, t->url));
     return;
   }
   if (t->isRedirect) {
@@ -1571,17 +1657,19 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   }
   const std::string& method = request->HTTPMethod();
   bool bodyless = method == "GET" || method == "HEAD";
-  // Body: an upload's own body wins over the request's (only for the first request: a
-  // redirect that keeps the body keeps the upload's body too).
+  // Body: an upload's own body wins over the request's, also for each redirect that keeps
+  // the body (the file is opened anew for every request), unless the delegate gave the
+  // redirected request a body stream of its own.
   if (!bodyless) {
-    if (uploadFile && redirectCount == 0) {
+    const bool ownBody = redirectCount == 0 || !request->HTTPBodyStream();
+    if (uploadFile && ownBody) {
       t->bodyKind = Transfer::BodyKind::File;
       t->bodyFile = std::fopen(uploadFile->c_str(), "rb");
       if (!t->bodyFile) {
         finishTransfer(t, makeURLError(NSURLErrorFileDoesNotExist, t->url));
         return;
       }
-    } else if (uploadData && (redirectCount == 0 || !request->HTTPBodyStream())) {
+    } else if (uploadData && ownBody) {
       t->bodyKind = Transfer::BodyKind::Bytes;
       t->bodyBytes = *uploadData;
     } else if (request->HTTPBodyStream()) {
@@ -1614,9 +1702,9 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   // The process's cookie jar, for requests that handle cookies (a reused handle may still be
   // attached to it, so it is set either way).
   const bool handleCookies = config->HTTPShouldSetCookies() && request->HTTPShouldHandleCookies();
-  curl_easy_setopt(e, CURLOPT_SHARE,
-                   handleCookies ? NSHTTPCookieStorage::sharedHTTPCookieStorage()->curlShare()
-                                 : nullptr);
+  curl_easy_setopt(
+      e, CURLOPT_SHARE,
+      handleCookies ? NSHTTPCookieStorage::sharedHTTPCookieStorage()->curlShare() : nullptr);
   if (handleCookies) curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // turns the engine on
   if (parsed.scheme == "https") {
     // The trust decision is made by verifyCallback (delegate or default evaluation).
@@ -1653,6 +1741,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
       if (end && *end == '\0' && v >= 0) bodyLength = v;
     }
   }
+  t->bodyLength = bodyLength;
   if (t->bodyKind != Transfer::BodyKind::None) {
     curl_easy_setopt(e, CURLOPT_POST, 1L);
     curl_easy_setopt(e, CURLOPT_READFUNCTION, readCallback);
@@ -1683,6 +1772,13 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   }
   fields.set("Expect", "");  // no 100-continue round trip
   for (auto& [k, v] : fields.fields()) {
+    // Fields from the configuration or a delegate's request can hold anything: one that would
+    // split into more lines is left out.
+    if (!isSafeHeaderLine(k, v)) {
+      NSLogMessage("NSURLSession: left out the header field \"" + k +
+                   "\", whose name or value holds a line break");
+      continue;
+    }
     std::string line = v.empty() ? k + ":" : k + ": " + v;
     t->headerList = curl_slist_append(t->headerList, line.c_str());
   }
@@ -1740,6 +1836,8 @@ namespace {
 // The session whose transfer thread this is.
 thread_local const URLSessionCore* tWorkerOf = nullptr;
 }  // namespace
+
+bool URLSessionCore::isTransferThread() const { return tWorkerOf == this; }
 
 void URLSessionCore::post(std::function<void()> block) {
   if (tWorkerOf == this) {
@@ -1817,6 +1915,13 @@ void URLSessionCore::workerLoop() {
   // Kept across turns so that a turn allocates nothing for its own bookkeeping.
   std::vector<std::function<void()>> batch;
   std::vector<std::shared_ptr<URLTaskCore>> active;
+  // Since when (plat::Clock) no task has had a transfer; -1 while one has.
+  int64_t idleSinceNs = -1;
+  // What the thread closes when it ends.
+  CURLM* m = nullptr;
+  std::vector<CURL*> spare;
+  std::thread self;  // when it ends idle: handed over to be joined
+  std::shared_ptr<std::atomic<bool>> ended;
   for (;;) {
     {
       std::lock_guard<std::mutex> lock(mu);
@@ -1846,8 +1951,11 @@ void URLSessionCore::workerLoop() {
       std::lock_guard<std::mutex> lock(mu);
       for (auto& task : tasks) active.push_back(task->core());
     }
+    bool transferring = false;
     for (auto& task : active) {
       auto t = task->transfer;
+      // A transfer without a handle waits for a delegate, whose answer comes as a command.
+      transferring = transferring || (t && t->easy);
       if (!t || !t->easy) continue;
       bool awaiting;
       {
@@ -1867,36 +1975,63 @@ void URLSessionCore::workerLoop() {
     active.clear();
     // The turn's events go to the delegate queue together, once per turn.
     flushPosts();
+    // A session left without transfers for a while lets its thread and connections go (a
+    // session that is never invalidated would keep them for the life of the process); the
+    // next command starts them again.
+    if (transferring) {
+      idleSinceNs = -1;
+    } else if (idleSinceNs < 0) {
+      idleSinceNs = now;
+    }
+    const bool lingerOver = idleSinceNs >= 0 && now - idleSinceNs >= kIdleWorkerLingerNs;
     {
       std::lock_guard<std::mutex> lock(mu);
       if (workerStop && commands.empty()) break;
       if (!commands.empty()) continue;
+      if (lingerOver && !workerStop) {
+        // Handed back in the same step as the check, so that the next command (queued from
+        // here on) starts a new thread with a new multi handle.
+        workerRunning = false;
+        workerPolling = false;
+        m = multi;
+        multi = nullptr;
+        spare.swap(spareEasy);
+        self = std::move(worker);
+        ended = workerEnded;
+        break;
+      }
       // Set together with the check above, so a command queued from here on wakes the poll
       // (a wake-up that comes before the poll starts makes it return at once).
       workerPolling = true;
     }
     long curlTimeout = -1;
     curl_multi_timeout(multi, &curlTimeout);
-    int wait = 60000;
+    int wait = kLongestPollMs;
     if (curlTimeout >= 0) wait = static_cast<int>(std::min<long>(curlTimeout, wait));
     if (timed) wait = std::min(wait, 50);
+    if (idleSinceNs >= 0) {
+      // A virtual clock moves in steps a test makes: it is looked at as often as transfers'.
+      const int64_t leftMs = (kIdleWorkerLingerNs - (now - idleSinceNs)) / 1000000 + 1;
+      wait = Clock::current()->isVirtual() ? std::min(wait, 50)
+                                           : static_cast<int>(std::min<int64_t>(wait, leftMs));
+    }
     curl_multi_poll(multi, nullptr, 0, wait, nullptr);
     std::lock_guard<std::mutex> lock(mu);
     workerPolling = false;
   }
-  // Stopped (after invalidation, when no task is left): close the connections now.
-  CURLM* m;
-  {
+  // Stopped (after invalidation, when no task is left) or idle: close the connections now.
+  if (!self.joinable()) {
     std::lock_guard<std::mutex> lock(mu);
     m = multi;
     multi = nullptr;
+    spare.swap(spareEasy);
     commands.clear();
   }
-  for (CURL* e : spareEasy) curl_easy_cleanup(e);
-  spareEasy.clear();
+  for (CURL* e : spare) curl_easy_cleanup(e);
   curl_multi_cleanup(m);
   flushPosts();
   tWorkerOf = nullptr;
+  if (self.joinable()) StoppedWorkers::shared().keep(std::move(self), std::move(ended));
 }
 
 std::thread URLSessionCore::stopWorkerLocked() {
@@ -2010,6 +2145,43 @@ bool detail::isPartialDownloadFile(const std::string& path, int64_t size) {
   }
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size;
+}
+
+namespace {
+std::mutex gClaimedMu;
+std::set<std::string>& claimedPartials() {
+  static auto* claimed = new std::set<std::string>;  // never destroyed: tasks may outlive exit
+  return *claimed;
+}
+}  // namespace
+
+bool detail::claimPartialDownload(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gClaimedMu);
+  return claimedPartials().insert(path).second;
+}
+
+void detail::releasePartialDownload(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gClaimedMu);
+  claimedPartials().erase(path);
+}
+
+std::string detail::copyPartialDownload(const std::string& path, int64_t length) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) return {};
+  FILE* out = nullptr;
+  std::string copy = makeTempFile(&out);
+  bool ok = !copy.empty();
+  char buffer[64 * 1024];
+  for (int64_t left = length; ok && left > 0;) {
+    size_t n =
+        std::fread(buffer, 1, static_cast<size_t>(std::min<int64_t>(left, sizeof buffer)), in);
+    ok = n > 0 && std::fwrite(buffer, 1, n, out) == n;
+    left -= static_cast<int64_t>(n);
+  }
+  std::fclose(in);
+  if (out && std::fclose(out) != 0) ok = false;
+  if (!ok && !copy.empty()) unlink(copy.c_str());
+  return ok ? copy : std::string();
 }
 
 }  // namespace plat

@@ -1,13 +1,15 @@
 // URL sessions against loopback servers: delegate callbacks and their order, bodies, uploads,
 // redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
 
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -221,12 +223,11 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
       session->uploadTaskWithRequestFromData(request("/up", "POST"), Data::fromString(payload));
   EXPECT_EQ(fromData->countOfBytesExpectedToSend(), static_cast<int64_t>(payload.size()));
   std::atomic<int64_t> observedSent{0}, observedExpected{-2}, removedCalls{0};
-  fromData->addObserver(kCountOfBytesSent, [&](NSURLSessionTask&, const std::string&,
-                                               int64_t v) { observedSent = v; });
-  fromData->addObserver(kCountOfBytesExpectedToReceive,
-                        [&](NSURLSessionTask&, const std::string&, int64_t v) {
-                          observedExpected = v;
-                        });
+  fromData->addObserver(kCountOfBytesSent, [&](NSURLSessionTask&, const std::string&, int64_t v) {
+    observedSent = v;
+  });
+  fromData->addObserver(kCountOfBytesExpectedToReceive, [&](NSURLSessionTask&, const std::string&,
+                                                            int64_t v) { observedExpected = v; });
   auto removed = fromData->addObserver(
       kCountOfBytesSent, [&](NSURLSessionTask&, const std::string&, int64_t) { ++removedCalls; });
   fromData->removeObserver(removed);
@@ -662,7 +663,7 @@ TEST_F(SessionFixture, BecomeDownloadMovesTheBodyToANewDownloadTask) {
   EXPECT_EQ(delegate->downloads[2], "converted body");
 }
 
-TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
+TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeDataEvenTwice) {
   std::string body(3 * 1024 * 1024, 'r');
   for (size_t i = 0; i < body.size(); i += 4096) body[i] = static_cast<char>('a' + (i / 4096) % 26);
   const size_t firstPart = 1024 * 1024;
@@ -695,17 +696,28 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeData) {
   ASSERT_TRUE(runUntil([&] { return gotData && delegate->completed == 1; }, 20));
   EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
   ASSERT_FALSE(resumeData.empty());
+  // A validator that would split the If-Range header is refused.
+  Dictionary altered = *NSJSONSerialization::JSONObjectWithData(resumeData).dictionary();
+  altered.set("validator", "\"v1\"\r\nX-Injected: 1");
+  EXPECT_FALSE(
+      session->downloadTaskWithResumeData(NSJSONSerialization::dataWithJSONObject(Value(altered))));
+  // The same resume data used twice: each task ends with the whole body of its own.
   auto resumed = session->downloadTaskWithResumeData(resumeData);
-  ASSERT_TRUE(resumed);
+  auto twin = session->downloadTaskWithResumeData(resumeData);
+  ASSERT_TRUE(resumed && twin);
   resumed->resume();
-  ASSERT_TRUE(waitCompleted(2));
+  twin->resume();
+  ASSERT_TRUE(waitCompleted(3));
   EXPECT_TRUE(rangeSeen);
   EXPECT_NE(
       std::find(delegate->events.begin(), delegate->events.end(),
                 "resumed at " + std::to_string(firstPart) + " of " + std::to_string(body.size())),
       delegate->events.end());
-  EXPECT_TRUE(delegate->downloads[resumed->taskIdentifier()] == body)
-      << delegate->downloads[resumed->taskIdentifier()].size();
+  for (auto& t : {resumed, twin}) {
+    EXPECT_FALSE(t->error());
+    EXPECT_TRUE(delegate->downloads[t->taskIdentifier()] == body)
+        << delegate->downloads[t->taskIdentifier()].size();
+  }
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
 
@@ -808,6 +820,204 @@ TEST(URLSessionConfiguration, AdditionalHeadersApplyUnlessTheRequestHasThem) {
       "bg");
   session->finishTasksAndInvalidate();
   ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+}
+
+TEST_F(SessionFixture, UploadedFilesAreSentAgainThroughRedirectsThatKeepTheBody) {
+  for (auto [path, code] : {std::pair{"/r307", 307}, {"/r308", 308}, {"/r301", 301}}) {
+    server.route(path, [code = code](const testing_net::Request&, testing_net::Response& res) {
+      res.status = code;
+      res.setHeader("Location", "/final");
+    });
+  }
+  server.route("/final", [](const testing_net::Request& req, testing_net::Response& res) {
+    res.body = req.method + ":" + req.body;
+  });
+  auto path = std::filesystem::temp_directory_path() / ("redirect-up-" + std::to_string(getpid()));
+  std::ofstream(path, std::ios::binary) << "file body";
+  session->uploadTaskWithRequestFromFile(request("/r307", "POST"), path.string())->resume();
+  session->uploadTaskWithRequestFromFile(request("/r308", "POST"), path.string())->resume();
+  session->uploadTaskWithRequestFromFile(request("/r301", "PUT"), path.string())->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  std::filesystem::remove(path);
+  EXPECT_EQ(delegate->bodies[1], "POST:file body");
+  EXPECT_EQ(delegate->bodies[2], "POST:file body");
+  EXPECT_EQ(delegate->bodies[3], "PUT:file body");
+}
+
+// A stream that yields `text` in pieces of at most `piece` bytes.
+class PiecewiseStream : public NSInputStream {
+ public:
+  PiecewiseStream(std::string text, size_t piece) : text_(std::move(text)), piece_(piece) {}
+  void open() override { setStreamStatus(NSStreamStatusOpen); }
+  void close() override { setStreamStatus(NSStreamStatusClosed); }
+  int64_t readMaxLength(uint8_t* buffer, uint64_t max) override {
+    size_t n = std::min<size_t>({static_cast<size_t>(max), piece_, text_.size() - at_});
+    std::memcpy(buffer, text_.data() + at_, n);
+    at_ += n;
+    return static_cast<int64_t>(n);
+  }
+  bool hasBytesAvailable() const override { return at_ < text_.size(); }
+
+ private:
+  std::string text_;
+  size_t piece_;
+  size_t at_ = 0;
+};
+
+TEST_F(SessionFixture, StreamedBodiesNeverRunPastOrFallShortOfTheirDeclaredLength) {
+  server.respond("/up", 200, "ok");
+  server.respond("/smuggled", 200, "smuggled");
+  auto streamed = [&](std::string body, const std::string& declared, size_t piece) {
+    auto r = request("/up", "POST");
+    r->setValueForHTTPHeaderField(declared, "Content-Length");
+    r->setHTTPBodyStream(std::make_shared<PiecewiseStream>(std::move(body), piece));
+    return session->uploadTaskWithStreamedRequest(r);
+  };
+  // Warm a kept-alive connection, then send bodies that hold more (in one read and in several)
+  // or fewer bytes than declared, then one that is right.
+  session->dataTaskWithRequest(request("/up"))->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  const std::string extra = "GET /smuggled HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  auto longOne = streamed("abc" + extra, "3", 1 << 20);
+  longOne->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  auto longInPieces = streamed("abc" + extra, "3", 3);
+  longInPieces->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  auto shortOne = streamed("ab", "10", 1 << 20);
+  shortOne->resume();
+  ASSERT_TRUE(waitCompleted(4));
+  auto exact = streamed("exact", "5", 2);
+  exact->resume();
+  ASSERT_TRUE(waitCompleted(5));
+  for (auto& task : {longOne, longInPieces}) {
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+  }
+  ASSERT_TRUE(shortOne->error());
+  EXPECT_EQ(shortOne->error()->code(), NSURLErrorRequestBodyStreamExhausted);
+  EXPECT_FALSE(exact->error());
+  for (auto& req : server.requests()) EXPECT_NE(req.path, "/smuggled");
+  EXPECT_EQ(server.requests().back().body, "exact");
+}
+
+TEST_F(SessionFixture, ABodyStallingAfterTheHeaderTimesOutOnAReusedConnection) {
+  testing_loop::VirtualClockScope clock;
+  server.respond("/warm", 200, "warm");
+  server.route("/stall", [](const testing_net::Request&, testing_net::Response& res) {
+    res.chunks = {"first"};
+    res.hangAfterChunks = true;
+  });
+  session->dataTaskWithRequest(request("/warm"))->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  auto r = request("/stall");
+  r->setTimeoutInterval(2);
+  auto task = session->dataTaskWithRequest(r);
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return task->countOfBytesReceived() == 5; }, 20));
+  clock.clock().advanceBy(3);
+  // The transfer thread checks the clock at least every 50 ms while a transfer runs.
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 2; }, 10));
+  EXPECT_EQ(task->error()->code(), NSURLErrorTimedOut);
+}
+
+TEST_F(SessionFixture, HeaderValuesWithLineBreaksAreRefusedWhereverTheyComeFrom) {
+  server.respond("/h", 200, "");
+  auto r = request("/h");
+  r->setValueForHTTPHeaderField("kept", "X-Token");
+  r->setValueForHTTPHeaderField("evil\r\nX-Injected: 1", "X-Token");
+  r->addValueForHTTPHeaderField("more\nX-Injected: 2", "X-Token");
+  r->setValueForHTTPHeaderField("v", "X-Bad\r\nX-Injected: 3");
+  r->setAllHTTPHeaderFields(Dictionary{{"X-Token", "kept"}, {"X-Other", "a\rX-Injected: 4"}});
+  EXPECT_EQ(r->valueForHTTPHeaderField("X-Token"), "kept");
+  EXPECT_FALSE(r->valueForHTTPHeaderField("X-Other"));
+  // A session's additional headers are not checked where they are set: the engine leaves a
+  // broken one out.
+  auto config = NSURLSessionConfiguration::defaultSessionConfiguration();
+  config->setHTTPAdditionalHeaders(Dictionary{{"X-Session", "s\r\nX-Injected: 5"}});
+  auto other = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      config, delegate, NSOperationQueue::mainQueue());
+  other->dataTaskWithRequest(r)->resume();
+  ASSERT_TRUE(waitCompleted(1));
+  other->finishTasksAndInvalidate();
+  ASSERT_TRUE(runUntil([&] { return delegate->invalidated; }, 20));
+  delegate->invalidated = false;
+  auto sent = server.requests().at(0);
+  EXPECT_EQ(sent.header("X-Token"), "kept");
+  EXPECT_FALSE(sent.header("X-Injected"));
+  EXPECT_FALSE(sent.header("X-Session"));
+}
+
+TEST_F(SessionFixture, UndecodableBodiesAndOversizedHeadersFailWithTheirOwnCodes) {
+  RawResponder corrupt(
+      "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 12\r\nConnection: close\r\n"
+      "\r\nnot gzip at!");
+  RawResponder huge("HTTP/1.1 200 OK\r\nX-Big: " + std::string(400 * 1024, 'b') +
+                    "\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+  std::string lines;
+  while (lines.size() < 300 * 1024) lines += "X-Line: " + std::string(1000, 'l') + "\r\n";
+  RawResponder endless("HTTP/1.1 200 OK\r\n" + lines + "Content-Length: 2\r\n\r\nok");
+  auto a = session->dataTaskWithURL(corrupt.url());
+  auto b = session->dataTaskWithURL(huge.url());
+  auto c = session->dataTaskWithURL(endless.url());
+  for (auto& t : {a, b, c}) t->resume();
+  ASSERT_TRUE(waitCompleted(3));
+  ASSERT_TRUE(a->error() && b->error() && c->error());
+  EXPECT_EQ(a->error()->code(), NSURLErrorCannotDecodeRawData);
+  EXPECT_EQ(b->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+  EXPECT_EQ(c->error()->code(), NSURLErrorDataLengthExceedsMaximum);
+}
+
+// Entries of a /proc/self folder (threads or open descriptors).
+size_t countEntries(const char* dir) {
+  size_t n = 0;
+  for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir)) ++n;
+  return n;
+}
+
+TEST(URLSessionLifetime, AnIdleSessionLetsItsThreadAndConnectionsGoAndStartsThemAgain) {
+  testing_loop::VirtualClockScope clock;
+  LoopbackServer server;
+  server.respond("/a", 200, "a");
+  auto delegate = std::make_shared<RecordingDelegate>();
+  std::vector<NSURLSessionRef> sessions;
+  for (int i = 0; i < 8; ++i) {
+    sessions.push_back(NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+        NSURLSessionConfiguration::defaultSessionConfiguration(), delegate,
+        NSOperationQueue::mainQueue()));
+  }
+  auto okCount = [&] {
+    return std::count_if(delegate->events.begin(), delegate->events.end(), [](auto& e) {
+      return e.rfind("complete ", 0) == 0 && e.size() > 3 && e.substr(e.size() - 3) == " ok";
+    });
+  };
+  // Every process-wide helper thread is up once a first request has gone through.
+  sessions[0]->dataTaskWithURL(server.url("/a"))->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 1; }, 20));
+  const size_t threads = countEntries("/proc/self/task");  // the first session's among them
+  const size_t fds = countEntries("/proc/self/fd");
+  for (auto& s : sessions) s->dataTaskWithURL(server.url("/a"))->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 9; }, 20));
+  EXPECT_GE(countEntries("/proc/self/task"), threads + sessions.size() - 1);
+  clock.clock().advanceBy(29);
+  runUntil([] { return false; }, 0.2);
+  EXPECT_GE(countEntries("/proc/self/task"), threads + sessions.size() - 1);
+  clock.clock().advanceBy(2);
+  EXPECT_TRUE(runUntil([&] { return countEntries("/proc/self/task") < threads; }, 20))
+      << countEntries("/proc/self/task") << " threads, " << threads << " before";
+  EXPECT_TRUE(runUntil([&] { return countEntries("/proc/self/fd") < fds; }, 20))
+      << countEntries("/proc/self/fd") << " descriptors, " << fds << " before";
+  // The sessions still work.
+  for (auto& s : sessions) s->dataTaskWithURL(server.url("/a"))->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == 17; }, 20));
+  EXPECT_EQ(okCount(), 17);
+  for (auto& s : sessions) s->invalidateAndCancel();
+  ASSERT_TRUE(runUntil(
+      [&] {
+        return std::all_of(sessions.begin(), sessions.end(),
+                           [](auto& s) { return !s->delegate(); });
+      },
+      20));
 }
 
 }  // namespace
