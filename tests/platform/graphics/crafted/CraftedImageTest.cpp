@@ -2,7 +2,7 @@
 // hold, costly scans, pages, tiles or components) is read through every way the system decodes
 // images: the image source whole and as it arrives (every image it offers), the direct PNG and
 // JPEG readers, the image response serializer and UIImage. Each way runs in a child process;
-// none may crash or use more than 512 MB at its peak or 2 seconds.
+// none may crash or use more than 512 MB at its peak or 4 seconds of processor time.
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -40,7 +40,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr long kMaxPeakKB = 512 * 1024;
-constexpr double kMaxSeconds = 2.0;
+// Well above the slowest sound decode here (about 1.4 s of processor time on a quiet machine,
+// half as fast again on a busy one) and well below what the crafted files cost a decoder that
+// believes their headers (8 s and more).
+constexpr double kMaxSeconds = 4.0;
 
 fs::path folder() { return LUMORA_CRAFTED_IMAGES; }
 
@@ -139,16 +142,19 @@ TEST_P(CraftedImageTest, EveryDecoderStaysWithinMemoryAndTime) {
     int status = 0;
     struct rusage usage {};
     ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
-    double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The bound is on the work the decoder does: the child's processor time, which other
+    // programs running beside the test do not stretch as they stretch the wall clock.
+    auto cpu = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    double seconds = cpu(usage.ru_utime) + cpu(usage.ru_stime);
+    double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     SCOPED_TRACE(std::string(way.name) + " on " + GetParam());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_LE(seconds, maxSeconds);
     if (checkMemory) EXPECT_LE(usage.ru_maxrss, kMaxPeakKB) << "peak KB";
     if (std::getenv("CRAFTED_VERBOSE"))  // the figures, for a person tuning the limits
-      std::printf("%-36s %-28s %6.3f s %7ld KB\n", GetParam().c_str(), way.name, seconds,
-                  usage.ru_maxrss);
+      std::printf("%-36s %-28s %6.3f s (wall %6.3f s) %7ld KB\n", GetParam().c_str(), way.name,
+                  seconds, wall, usage.ru_maxrss);
   }
 }
 
