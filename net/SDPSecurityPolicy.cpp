@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 
 #include "net/SDPNetworkingPrivate.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 
@@ -46,6 +45,7 @@ bool SDPServerTrustIsValid(const plat::SecTrustRef& serverTrust) {
 
 std::vector<plat::Data> SDPSecurityPolicy::certificatesInBundle(const std::string& bundlePath) {
   std::vector<plat::Data> out;
+  if (!plat::isValidFilePath(bundlePath)) return out;  // a NUL would name a shorter path
   std::error_code ec;
   std::vector<std::filesystem::path> files;
   for (std::filesystem::directory_iterator it(bundlePath, ec), end; !ec && it != end;
@@ -54,13 +54,10 @@ std::vector<plat::Data> SDPSecurityPolicy::certificatesInBundle(const std::strin
   }
   std::sort(files.begin(), files.end());
   for (const auto& path : files) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) continue;
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad()) continue;
-    plat::Data data(std::move(bytes));
-    if (!containsData(out, data)) out.push_back(std::move(data));
+    // The platform's reader refuses anything but a regular file, so a named pipe never blocks.
+    auto data = plat::dataWithContentsOfFile(path.string());
+    if (!data) continue;
+    if (!containsData(out, *data)) out.push_back(std::move(*data));
   }
   return out;
 }
@@ -188,7 +185,8 @@ void SDPSecurityPolicy::encodeWithCoder(plat::NSKeyedArchiver& coder) const {
 
 bool SDPSecurityPolicy::initWithCoder(plat::NSKeyedUnarchiver& coder) {
   (void)kRegistered;
-  mode_ = static_cast<SDPSSLPinningMode>(coder.decodeObjectForKey("SSLPinningMode").unsignedIntegerValue());
+  mode_ = static_cast<SDPSSLPinningMode>(
+      coder.decodeObjectForKey("SSLPinningMode").unsignedIntegerValue());
   allowInvalidCertificates_ = coder.decodeBoolForKey("allowInvalidCertificates");
   validatesDomainName_ = coder.decodeBoolForKey("validatesDomainName");
   plat::Value certificates = coder.decodeObjectForKey("pinnedCertificates");

@@ -1,6 +1,11 @@
 // Server-trust decisions of the security policy over chains of a test PKI.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "net/SDPSecurityPolicy.h"
 #include "testing/net/LoopbackServer.h"
@@ -34,7 +39,8 @@ TEST_F(SDPSecurityPolicyTest, DefaultPolicyChecksChainAndHostName) {
   EXPECT_TRUE(policy->evaluateServerTrustForDomain(goodChain(), "127.0.0.1"));
   EXPECT_TRUE(policy->evaluateServerTrustForDomain(goodChain(), "localhost"));
   EXPECT_FALSE(policy->evaluateServerTrustForDomain(goodChain(), "other.example"));
-  EXPECT_FALSE(policy->evaluateServerTrustForDomain(trustFor({&pki().expiredLeaf, &pki().intermediate}), "127.0.0.1"));
+  EXPECT_FALSE(policy->evaluateServerTrustForDomain(
+      trustFor({&pki().expiredLeaf, &pki().intermediate}), "127.0.0.1"));
   EXPECT_FALSE(policy->evaluateServerTrustForDomain(trustFor({&pki().otherRootLeaf}), "127.0.0.1"));
   EXPECT_FALSE(policy->evaluateServerTrustForDomain(nullptr, "127.0.0.1"));
 
@@ -57,8 +63,9 @@ TEST_F(SDPSecurityPolicyTest, CertificatePinning) {
       SDPSSLPinningModeCertificate, std::vector<plat::Data>{pki().root.der});
   EXPECT_TRUE(policy->evaluateServerTrustForDomain(goodChain(), "127.0.0.1"));
 
-  plat::SecTrustSetSystemAnchorCertificates({plat::SecCertificateCreateWithData(pki().root.der),
-                                             plat::SecCertificateCreateWithData(pki().otherRoot.der)});
+  plat::SecTrustSetSystemAnchorCertificates(
+      {plat::SecCertificateCreateWithData(pki().root.der),
+       plat::SecCertificateCreateWithData(pki().otherRoot.der)});
   EXPECT_FALSE(policy->evaluateServerTrustForDomain(trustFor({&pki().otherRootLeaf}), "127.0.0.1"));
 
   // A private root the system does not trust: pinning it works once invalid chains are
@@ -83,7 +90,8 @@ TEST_F(SDPSecurityPolicyTest, PublicKeyPinningFollowsTheKeyAcrossReissue) {
       SDPSSLPinningModePublicKey, std::vector<plat::Data>{pki().leaf.der, pki().leaf.der});
   EXPECT_EQ(policy->pinnedCertificates()->size(), 1u);
   EXPECT_EQ(policy->pinnedPublicKeys()->size(), 1u);
-  EXPECT_TRUE(policy->evaluateServerTrustForDomain(trustFor({&pki().reissuedLeaf, &pki().intermediate}), "127.0.0.1"));
+  EXPECT_TRUE(policy->evaluateServerTrustForDomain(
+      trustFor({&pki().reissuedLeaf, &pki().intermediate}), "127.0.0.1"));
 
   auto otherKey = SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
       SDPSSLPinningModePublicKey, std::vector<plat::Data>{pki().otherRootLeaf.der});
@@ -92,9 +100,33 @@ TEST_F(SDPSecurityPolicyTest, PublicKeyPinningFollowsTheKeyAcrossReissue) {
   // Pinning does not make an untrusted chain acceptable.
   auto pinnedUntrusted = SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
       SDPSSLPinningModePublicKey, std::vector<plat::Data>{pki().otherRootLeaf.der});
-  EXPECT_FALSE(pinnedUntrusted->evaluateServerTrustForDomain(trustFor({&pki().otherRootLeaf}), "127.0.0.1"));
+  EXPECT_FALSE(
+      pinnedUntrusted->evaluateServerTrustForDomain(trustFor({&pki().otherRootLeaf}), "127.0.0.1"));
 
   auto copy = policy->copyWithZone();
   EXPECT_EQ(copy->SSLPinningMode(), SDPSSLPinningModePublicKey);
   EXPECT_EQ(copy->pinnedPublicKeys()->size(), 1u);
+}
+
+// A bundle's ".cer" files, each distinct one once; a named pipe among them never blocks the
+// read, and a folder path holding a NUL names no folder.
+TEST(SDPSecurityPolicyBundle, CertificatesAreReadOnlyFromRegularFilesOfTheNamedFolder) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("sdp-certs-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  auto write = [&](const std::string& name, const std::string& bytes) {
+    std::ofstream(dir / name, std::ios::binary) << bytes;
+  };
+  write("a.cer", "first");
+  write("b.cer", "first");
+  write("c.cer", "second");
+  write("d.txt", "other");
+  ASSERT_EQ(::mkfifo((dir / "e.cer").c_str(), 0600), 0);
+  auto certs = SDPSecurityPolicy::certificatesInBundle(dir.string());
+  ASSERT_EQ(certs.size(), 2u);
+  EXPECT_EQ(certs[0].toString(), "first");
+  EXPECT_EQ(certs[1].toString(), "second");
+  EXPECT_TRUE(
+      SDPSecurityPolicy::certificatesInBundle(dir.string() + std::string(1, '\0') + "x").empty());
+  fs::remove_all(dir);
 }
