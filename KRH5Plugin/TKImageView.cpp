@@ -513,6 +513,16 @@ void TKImageView::resetCropAreaByAspectRatio() {
       width = (IW - m2) * f;
       height = width / r;
     }
+    // The fitted image view's sides are whole points, so its ratio is the image's only nearly:
+    // the side that follows the ratio must still fit.
+    if (width > IW - m2) {
+      width = IW - m2;
+      height = width / r;
+    }
+    if (height > IH - m2) {
+      height = IH - m2;
+      width = height * r;
+    }
   } else {
     width = (IW - m2) * f;
     height = (IH - m2) * f;
@@ -648,23 +658,22 @@ void TKImageView::handleCornerPan(UIPanGestureRecognizer& pan) {
   bool top = CGRectGetMinY(X) > CGRectGetMinY(C);
   double roomH = left ? CGRectGetMinX(C) : IW - CGRectGetMaxX(C);
   double roomV = top ? CGRectGetMinY(C) : IH - CGRectGetMaxY(C);
-  double s = (roomH + m) / (roomV + m);
   double yCenterX = CGRectGetMidX(Y), xCenterY = CGRectGetMidY(X);
   double outside = cornerBorderInImage_ ? 0 : m;
-  double width = cW + (p.x - yCenterX) * (left ? -1 : 1) - 2 * m;
-  width = clampUpperWins(width, ms + 2 * cW - 2 * m,
-                         (left ? yCenterX : IW - yCenterX) + cW / 2 - 2 * m + outside);
-  double height = cH + (p.y - xCenterY) * (top ? -1 : 1) - 2 * m;
-  height = clampUpperWins(height, ms + 2 * cH - 2 * m,
-                          (top ? xCenterY : IH - xCenterY) + cH / 2 - 2 * m + outside);
+  // Each side between the minimum and what the image leaves beyond the partner corners.
+  double minW = ms + 2 * cW - 2 * m, minH = ms + 2 * cH - 2 * m;
+  double maxW = (left ? yCenterX : IW - yCenterX) + cW / 2 - 2 * m + outside;
+  double maxH = (top ? xCenterY : IH - xCenterY) + cH / 2 - 2 * m + outside;
+  double width = clampUpperWins(cW + (p.x - yCenterX) * (left ? -1 : 1) - 2 * m, minW, maxW);
+  double height = clampUpperWins(cH + (p.y - xCenterY) * (top ? -1 : 1) - 2 * m, minH, maxH);
   if (r > 0) {
-    if (r >= s) {
-      height = std::max(width / r, ms + 2 * cH - 2 * m);
-      width = r * height;
-    } else {
-      width = std::max(height * r, ms + 2 * cW - 2 * m);
-      height = width / r;
-    }
+    // The side with less free room beside the corner, for the ratio, leads; the other follows.
+    // The room is compared as products: a corner on an image edge has none, and a quotient of
+    // it would be infinite or undefined. The led width is bounded so that both sides fit.
+    double freeH = std::max(roomH + m, 0.0), freeV = std::max(roomV + m, 0.0);
+    double led = r * freeV >= freeH ? width : height * r;
+    width = clampUpperWins(led, std::max(minW, minH * r), std::min(maxW, maxH * r));
+    height = width / r;
   }
   double cx = yCenterX + (left ? -1 : 1) * (width - cW + 2 * m);
   double cy = xCenterY + (top ? -1 : 1) * (height - cH + 2 * m);
@@ -741,42 +750,39 @@ void TKImageView::scaleCropArea(CGSize start, double scale) {
   CGSize is = imageView_->bounds().size;
   double IW = is.width, IH = is.height, mi = innerMargin(), r = cropAspectRatio_;
   double w = start.width * scale, h = start.height * scale;
-  double roomX = std::min(IW - cx - mi, cx - mi), roomY = std::min(IH - cy - mi, cy - mi);
-  double q = currentMinSpace_ + 2 * cornerWidth_ - 2 * mi;
-  if (r <= 1 && w <= q) {
-    cropAreaView_->setBounds(CGRectMake(0, 0, q, q / (r == 0 ? 1 : r)));
-    cropAreaBoundsChanged();
-    return;
-  }
-  if (r > 1 && h <= q) {
-    cropAreaView_->setBounds(CGRectMake(0, 0, r * q, q));
-    cropAreaBoundsChanged();
-    return;
-  }
+  // The smallest side a corner drag leaves, so that every gesture stops at the same size.
+  double q = currentMinSpace_ + 2 * cornerWidth_ - 2 * cornerMargin();
   double width = w, height = h;
-  auto pullX = [&] {
-    width = std::min(width, IW - 2 * mi);
-    cx = cx <= IW / 2 ? mi + width / 2 : IW - width / 2 - mi;
-  };
-  auto pullY = [&] {
-    height = std::min(height, IH - 2 * mi);
-    cy = cy <= IH / 2 ? mi + height / 2 : IH - height / 2 - mi;
-  };
-  if (r == 0) {
-    if (w >= 2 * roomX) pullX();
-    if (h > 2 * roomY) pullY();
+  if (r <= 1 && w <= q) {
+    width = q;
+    height = q / (r == 0 ? 1 : r);
+  } else if (r > 1 && h <= q) {
+    width = r * q;
+    height = q;
+  } else if (r == 0) {
+    width = std::min(w, IW - 2 * mi);
+    height = std::min(h, IH - 2 * mi);
   } else if (imageAspectRatio_ > r) {
-    if (h >= 2 * roomY) pullY();
+    height = std::min(h, IH - 2 * mi);
     width = height * r;
-    if (width > 2 * roomX) cx = cx <= IW / 2 ? mi + width / 2 : IW - width / 2 - mi;
   } else {
-    if (w >= 2 * roomX) pullX();
+    width = std::min(w, IW - 2 * mi);
     height = width / r;
-    if (height > 2 * roomY) cy = cy <= IH / 2 ? mi + height / 2 : IH - height / 2 - mi;
   }
+  // Never larger than the image, keeping the ratio; then pulled in from the edges it reaches.
+  if (width > IW - 2 * mi) {
+    width = std::max(IW - 2 * mi, 0.0);
+    if (r > 0) height = width / r;
+  }
+  if (height > IH - 2 * mi) {
+    height = std::max(IH - 2 * mi, 0.0);
+    if (r > 0) width = height * r;
+  }
+  cx = clampUpperWins(cx, mi + width / 2, IW - width / 2 - mi);
+  cy = clampUpperWins(cy, mi + height / 2, IH - height / 2 - mi);
   cropAreaView_->setBounds(CGRectMake(0, 0, width, height));
   cropAreaView_->setCenter(CGPointMake(cx, cy));
-  resetCornersOnCropAreaFrameChanged();
+  cropAreaBoundsChanged();
 }
 
 // ---- The crop ----
@@ -791,5 +797,26 @@ UIImageRef TKImageView::currentCroppedImage() const {
   CGRect rect = CGRectMake((c.origin.x + b) / scale, (c.origin.y + b) / scale,
                            (c.size.width - 2 * b) / scale, (c.size.height - 2 * b) / scale);
   if (!(rect.size.width > 0) || !(rect.size.height > 0)) return nullptr;
-  return imageAtRect(toCropImage_, rect);
+  // The cut is made of whole bitmap pixels: each rounded edge on its own would make a square
+  // a pixel off square. The width is rounded once, the height follows from it by the ratio
+  // (or is rounded once when free), and the rectangle is moved, not clipped, onto the bitmap.
+  double s = toCropImage_->scale();
+  if (!(s > 0) || !std::isfinite(s)) s = 1;
+  double pixelW = std::round(toCropImage_->size().width * s);
+  double pixelH = std::round(toCropImage_->size().height * s);
+  double r = cropAspectRatio_;
+  double w = std::round(rect.size.width * s);
+  double h = r > 0 ? std::round(w / r) : std::round(rect.size.height * s);
+  if (w > pixelW) {
+    w = pixelW;
+    if (r > 0) h = std::round(w / r);
+  }
+  if (h > pixelH) {
+    h = pixelH;
+    if (r > 0) w = std::round(h * r);
+  }
+  if (!(w >= 1) || !(h >= 1)) return nullptr;
+  double x = clampUpperWins(std::round(rect.origin.x * s), 0, pixelW - w);
+  double y = clampUpperWins(std::round(rect.origin.y * s), 0, pixelH - h);
+  return imageAtRect(toCropImage_, CGRectMake(x / s, y / s, w / s, h / s));
 }

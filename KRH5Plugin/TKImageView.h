@@ -183,8 +183,9 @@ class TKImageView : public plat::UIView {
   double cornerMargin() const { return cornerLineWidth_ - borderLineWidth_; }
   double currentMinSpace() const { return currentMinSpace_; }
 
-  // The selected region in image units, without the border line; null without an image or
-  // for an empty region.
+  // The selected region in image units, without the border line, cut in whole bitmap pixels:
+  // with a ratio set, the height is the rounded width over the ratio, so a square crop is
+  // square. Null without an image or for an empty region.
   plat::UIImageRef currentCroppedImage() const;
 
   // Re-fit the image view after the change.
@@ -202,7 +203,8 @@ class TKImageView : public plat::UIView {
   // Top, bottom, left, right; null while not shown.
   std::shared_ptr<MidLineView> midLine(int64_t type) const;
   std::shared_ptr<plat::UIPinchGestureRecognizer> cropAreaPinch() const { return pinch_; }
-  // The scale step of a pinch that started at the crop area's size `start`.
+  // The scale step of a pinch that started at the crop area's size `start`. The area keeps the
+  // ratio, stops at the corner drag's minimum and stays inside the image.
   void scaleCropArea(plat::CGSize start, double scale);
 
  private:

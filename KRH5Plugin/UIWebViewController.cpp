@@ -37,12 +37,14 @@ bool UIWebViewController::OpenUrl(const std::optional<std::string>& url) {
     NSLog("UIWebViewController: not an absolute URL: %@", *url);
     return false;
   }
-  // A script URL loads no page: the screen would show nothing but a spinner that never goes.
+  // Only http and https load a page here: a script URL runs nothing, and any other scheme is
+  // turned away by this screen's own link policy (handed to the system), so the screen would
+  // show nothing but a loading panel that never goes.
   std::string scheme = parsed->scheme();
   std::transform(scheme.begin(), scheme.end(), scheme.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  if (scheme == "javascript") {
-    NSLog("UIWebViewController: a javascript: URL opens no page: %@", *url);
+  if (scheme != "http" && scheme != "https") {
+    NSLog("UIWebViewController: a %@: URL opens no page: %@", scheme, *url);
     return false;
   }
   auto& screen = sharedScreen();

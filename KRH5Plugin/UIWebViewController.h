@@ -24,8 +24,9 @@ class UIWebViewController : public plat::UIViewController, public plat::UIWebVie
 
   // Opens the shared screen over the bridge's root controller and loads `url` in it. Returns
   // NO, showing nothing, for no text, a text that is not an absolute URL, a missing "Lumora"
-  // bundle, a "javascript:" URL (it loads no page), no root controller or a root controller
-  // presenting another screen (each but the first logged); YES once the page is asked for.
+  // bundle, a URL of a scheme other than http and https (it loads no page here), no root
+  // controller or a root controller presenting another screen (each but the first logged); YES
+  // once the page is asked for.
   static bool OpenUrl(const std::optional<std::string>& url);
   // Closes the shared screen, if there is one.
   static void Close();

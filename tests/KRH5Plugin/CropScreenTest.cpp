@@ -1,7 +1,7 @@
 // The crop screen opened through LM_IOS.CropImage: how it opens (portrait and landscape), a
-// drag, Confirm writing the square shrunk to the limits as JPEG or PNG (with its
-// transparency) and reporting once, a failed write, and Cancel leaving the file and the page
-// alone. Pictures of the screen go to the test output folder.
+// drag, Confirm writing the square (square to the pixel) shrunk to the limits as JPEG or PNG
+// (with its transparency) and reporting once, a failed write, and Cancel leaving the file and
+// the page alone. Pictures of the screen go to the test output folder.
 
 #include <gtest/gtest.h>
 
@@ -149,9 +149,7 @@ TEST_F(CropScreenTest, OpensWithACentredSquareAndConfirmWritesItAtTheDefaultLimi
   EXPECT_EQ(nextAfterNothing(), "[\"after\"]");
   auto out = written();
   ASSERT_TRUE(out);
-  // The cut is made integral outwards in pixels, so a side may be a pixel short of square.
-  EXPECT_EQ(std::max(out->size().width, out->size().height), 512);
-  EXPECT_GE(std::min(out->size().width, out->size().height), 510);
+  EXPECT_EQ(out->size(), CGSizeMake(512, 512));
   std::ifstream in(docs + "/out", std::ios::binary);
   EXPECT_EQ(in.get(), 0xff);  // JPEG
   testing_loop::runUntilIdle();
@@ -243,6 +241,75 @@ TEST_F(CropScreenTest, LimitsFormatsAndTransparency) {
   ASSERT_TRUE(screen);
   EXPECT_EQ(confirm(screen), "[\"{\\\"result\\\":0}\"]");
   EXPECT_TRUE(std::filesystem::exists(docs + "/folder/keep.txt"));
+  testing_loop::runUntilIdle();
+}
+
+// The square is written square to the pixel, wherever the area lies in fractional points:
+// shrunk to the limit, cut under it, and after a pinch against the image's edge and corner
+// drags along it.
+TEST_F(CropScreenTest, ConfirmWritesASquareToThePixel) {
+  struct Case {
+    double w, h;
+    const char* members;
+    double side;  // 0: as cut
+  };
+  const Case cases[] = {{1600, 1200, "maxWidth: 300, maxHeight: 300", 300},
+                        {1200, 1600, "", 512},
+                        {1600, 1200, "", 512},
+                        {333, 250, "maxWidth: 4000, maxHeight: 4000", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(int(c.w)) + "x" + std::to_string(int(c.h)) + " " + c.members);
+    source("src", ::picture(c.w, c.h));
+    auto screen = open(c.members);
+    ASSERT_TRUE(screen);
+    EXPECT_EQ(confirm(screen), "[\"{\\\"result\\\":1}\"]");
+    auto out = written();
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->size().width, out->size().height);
+    if (c.side > 0) EXPECT_EQ(out->size().width, c.side);
+    testing_loop::runUntilIdle();
+  }
+
+  // The area at its smallest in the image's top-left corner and pinched smaller still; then
+  // its top-right corner dragged right along the top edge and its top-left one down along the
+  // left edge: still a square inside the image.
+  source("src", ::picture(1600, 1200));
+  auto screen = open("maxWidth: 2000, maxHeight: 2000");
+  ASSERT_TRUE(screen);
+  auto view = screen->imageView();
+  auto image = view->imageView();
+  auto at = [&](const std::shared_ptr<CornerView>& corner) {
+    CGRect f = corner->frame();
+    return image->convertPointToView({CGRectGetMidX(f), CGRectGetMidY(f)}, nullptr);
+  };
+  UITouchDriver::drag(window, at(view->topLeftCorner()), at(view->bottomRightCorner()));
+  CGRect crop = view->cropAreaView()->frame();
+  UITouchDriver::drag(
+      window, image->convertPointToView({CGRectGetMidX(crop), CGRectGetMidY(crop)}, nullptr),
+      {0, 0});
+  view->scaleCropArea(view->cropAreaView()->bounds().size, 0.5);
+  crop = view->cropAreaView()->frame();
+  EXPECT_GE(crop.origin.x, 0);
+  EXPECT_GE(crop.origin.y, 0);
+  CGPoint from = at(view->topRightCorner());
+  UITouchDriver::touchDown(window, from);
+  for (double x = from.x + 40; x < 380; x += 40) UITouchDriver::touchMove(window, {x, from.y});
+  UITouchDriver::touchUp(window, {360, from.y});
+  from = at(view->topLeftCorner());
+  UITouchDriver::touchDown(window, from);
+  for (double y = from.y + 40; y < 500; y += 40) UITouchDriver::touchMove(window, {from.x, y});
+  UITouchDriver::touchUp(window, {from.x, 460});
+  crop = view->cropAreaView()->frame();
+  CGSize inside = image->bounds().size;
+  EXPECT_GE(crop.origin.x, -1e-9);
+  EXPECT_GE(crop.origin.y, -1e-9);
+  EXPECT_LE(CGRectGetMaxX(crop), inside.width + 1e-9);
+  EXPECT_LE(CGRectGetMaxY(crop), inside.height + 1e-9);
+  EXPECT_NEAR(crop.size.width, crop.size.height, 1e-9);
+  EXPECT_EQ(confirm(screen), "[\"{\\\"result\\\":1}\"]");
+  auto out = written();
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->size().width, out->size().height);
   testing_loop::runUntilIdle();
 }
 

@@ -1,9 +1,13 @@
 // The crop view's geometry (fitting, the crop area by ratio, corner, mid-line and area drags
-// through touches, pinch steps), what it draws, the region it cuts, and the image helpers that
-// turn a bitmap upright and cut rectangles out of it.
+// through touches, pinch steps, random gestures keeping the area in the image), what it draws,
+// the region it cuts, and the image helpers that turn a bitmap upright and cut rectangles out
+// of it.
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -127,8 +131,9 @@ TEST_F(CropViewTest, PinchStepsAndTheMask) {
   view->setToCropImage(twoColourImage(2000, 1000));
   view->setInitialScaleFactor(0.8);
   view->setCropAspectRatio(0);
-  view->scaleCropArea(CGSizeMake(240, 120), 0.1);  // below the minimum side of 10 + 2 * 20
-  EXPECT_EQ(crop(), CGRectMake(125, 50, 50, 50));
+  // Below the minimum side, the corner drag's: 10 + 2 * 20 - 2 * 2.
+  view->scaleCropArea(CGSizeMake(240, 120), 0.1);
+  EXPECT_EQ(crop(), CGRectMake(127, 52, 46, 46));
   view->scaleCropArea(CGSizeMake(240, 120), 2);  // pulled in by both edges
   EXPECT_EQ(crop(), CGRectMake(0, 0, 300, 150));
   view->setCropAspectRatio(1);
@@ -182,10 +187,121 @@ TEST_F(CropViewTest, TheCropLeavesTheBorderOutAndCountsPixelsPerUnit) {
   EXPECT_EQ(part->CGImage()->pixelAt(0, 0), 0xff0000ffu);
   EXPECT_EQ(part->CGImage()->pixelAt(99, 99), 0xff0000ffu);
 
+  // An @3x source and an area at fractional points: the square cut is square in pixels.
+  view->setToCropImage(twoColourImage(100, 50, 3));
+  for (double y : {20.7, 21.1, 22.5, 23.9}) {
+    view->cropAreaView()->setFrame(CGRectMake(10.3, y, 104.6, 104.6));
+    part = view->currentCroppedImage();
+    ASSERT_NE(part, nullptr);
+    EXPECT_EQ(part->CGImage()->width(), 101u) << y;
+    EXPECT_EQ(part->CGImage()->height(), 101u) << y;
+  }
+
   view->cropAreaView()->setFrame(CGRectMake(10, 10, 4, 4));  // nothing inside the border
   EXPECT_EQ(view->currentCroppedImage(), nullptr);
   EXPECT_EQ(imageAtRect(twoColourImage(10, 10), CGRectMake(20, 20, 5, 5)), nullptr);
   EXPECT_EQ(imageAtRect(nullptr, CGRectMake(0, 0, 5, 5)), nullptr);
+}
+
+// Seeded random corner drags (often far outside the image and along its edges), area drags and
+// pinches on views set up as the crop screen sets its own: after every step the crop area lies
+// inside the image (inside by the corner margin when the corners must stay in) and keeps the
+// ratio, and the cut keeps it to the pixel.
+TEST(CropViewRandom, EveryDragAndPinchKeepsTheAreaInsideTheImageAndTheRatio) {
+  struct Setup {
+    double imageW, imageH, ratio;
+    bool cornersInImage;
+  };
+  const Setup setups[] = {{1600, 1200, 1, false},   {2000, 1000, 1, true},
+                          {1000, 2000, 1, false},   {1200, 1600, 1.5, false},
+                          {2000, 1000, 0.75, true}, {900, 1000, 2, false}};
+  std::mt19937 rng(20261207);
+  auto uniform = [&](double lo, double hi) {
+    return std::uniform_real_distribution<>(lo, hi)(rng);
+  };
+  int bad = 0;
+  std::string first;
+  for (const Setup& setup : setups) {
+    // The view sits 50 points inside its window, so touches can go past every edge.
+    auto window = make<UIWindow>(CGRectMake(0, 0, 400, 500));
+    window->makeKeyAndVisible();
+    auto view = make<TKImageView>(CGRectMake(50, 50, 300, 400));
+    window->addSubview(view);
+    view->setToCropImage(twoColourImage(setup.imageW, setup.imageH));
+    view->setNeedScaleCrop(true);
+    view->setCornerBorderInImage(setup.cornersInImage);
+    view->setCropAreaCornerWidth(24);
+    view->setCropAreaCornerHeight(24);
+    view->setMinSpace(30);
+    view->setInitialScaleFactor(0.8);
+    view->setCropAspectRatio(setup.ratio);
+    auto image = view->imageView();
+    const double IW = image->bounds().size.width, IH = image->bounds().size.height;
+    const double in = setup.cornersInImage ? view->cornerMargin() : 0, r = setup.ratio;
+    auto toWindow = [&](CGPoint p) { return image->convertPointToView(p, nullptr); };
+    std::shared_ptr<CornerView> corners[] = {view->topLeftCorner(), view->topRightCorner(),
+                                             view->bottomLeftCorner(), view->bottomRightCorner()};
+    for (int step = 0; step < 100; step++) {
+      std::ostringstream what;
+      what << setup.imageW << "x" << setup.imageH << " r " << r << " step " << step << ": ";
+      CGRect before = view->cropAreaView()->frame();
+      int action = std::uniform_int_distribution<>(0, 9)(rng);
+      if (action < 6) {
+        // A corner, held and moved through a few points: past the image, along one of its
+        // edges, or toward the opposite corner.
+        auto corner = corners[action % 4];
+        CGPoint at = {CGRectGetMidX(corner->frame()), CGRectGetMidY(corner->frame())};
+        what << "corner " << corner->cornerPosition() << " from " << at.x << "," << at.y;
+        UITouchDriver::touchDown(window, toWindow(at));
+        for (int leg = std::uniform_int_distribution<>(1, 4)(rng); leg > 0; leg--) {
+          CGPoint to = {uniform(-60, IW + 60), uniform(-60, IH + 60)};
+          int kind = std::uniform_int_distribution<>(0, 3)(rng);
+          if (kind == 0) to.x = uniform(0, 1) < 0.5 ? uniform(-8, 0) : IW + uniform(0, 8);
+          if (kind == 1) to.y = uniform(0, 1) < 0.5 ? uniform(-8, 0) : IH + uniform(0, 8);
+          if (kind == 2) {  // to the opposite corner, which stops it at the minimum
+            auto opposite = corners[3 - action % 4]->frame();
+            to = {CGRectGetMidX(opposite), CGRectGetMidY(opposite)};
+          }
+          what << " to " << to.x << "," << to.y;
+          for (int i = 1; i <= 3; i++)
+            UITouchDriver::touchMove(
+                window, toWindow({at.x + (to.x - at.x) * i / 3, at.y + (to.y - at.y) * i / 3}));
+          at = to;
+        }
+        UITouchDriver::touchUp(window, toWindow(at));
+      } else if (action < 8) {
+        CGPoint from = {CGRectGetMidX(before), CGRectGetMidY(before)};
+        CGPoint to = {from.x + uniform(-300, 300), from.y + uniform(-300, 300)};
+        what << "area to " << to.x << "," << to.y;
+        UITouchDriver::drag(window, toWindow(from), toWindow(to), 3);
+      } else {
+        double scale = uniform(0, 1) < 0.5 ? uniform(0.05, 1) : uniform(1, 3);
+        what << "pinch " << scale;
+        view->scaleCropArea(before.size, scale);
+      }
+      CGRect c = view->cropAreaView()->frame();
+      const double eps = 1e-6;
+      bool inside = CGRectGetMinX(c) >= in - eps && CGRectGetMinY(c) >= in - eps &&
+                    CGRectGetMaxX(c) <= IW - in + eps && CGRectGetMaxY(c) <= IH - in + eps;
+      bool keeps = std::abs(c.size.width - r * c.size.height) <= eps * c.size.width;
+      bool cut = true;
+      if (step % 10 == 9) {
+        auto part = view->currentCroppedImage();
+        // One side rounded, the other following by the ratio.
+        cut = part && (part->size().height == std::round(part->size().width / r) ||
+                       part->size().width == std::round(part->size().height * r));
+      }
+      if (!inside || !keeps || !cut) {
+        if (!bad++) {
+          what << " gave " << c.origin.x << "," << c.origin.y << " " << c.size.width << "x"
+               << c.size.height << " in " << IW << "x" << IH << (cut ? "" : ", cut off ratio");
+          first = what.str();
+        }
+      }
+    }
+    UITouchDriver::resetForTesting();
+  }
+  EXPECT_EQ(bad, 0) << "first: " << first;
 }
 
 // A 64 x 32 bitmap in four quadrants (red, green / blue, white) in the given orientation.

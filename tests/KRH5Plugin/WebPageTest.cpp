@@ -1,6 +1,6 @@
 // The in-app web page: links of other schemes go to the application's URL opener and reach the
 // game page as "onOpenUrl"; http links and "about:blank" load in the page; the loading panel
-// goes on finish and stays on failure; texts that are not absolute URLs open nothing. Page
+// goes on finish and stays on failure; texts that are not http or https URLs open nothing. Page
 // script runs in real time: every wait has a deadline.
 
 #include <gtest/gtest.h>
@@ -218,23 +218,32 @@ TEST_F(WebPage, WhileAnotherScreenIsUpThePageNeitherOpensNorLoads) {
   EXPECT_EQ(rootController->presentedViewController(), other);
   testing_loop::runUntil([&] { return !server.requests().empty(); }, 1);
   EXPECT_TRUE(server.requests().empty());
-  // Once that screen has gone the page opens.
+  // Once that screen has gone the page opens (a scheme is the same in any case).
   rootController->dismissViewControllerAnimatedCompletion(false);
   testing_loop::runUntilIdle();
-  EXPECT_TRUE(UIWebViewController::OpenUrl(server.url("/page.html")));
+  EXPECT_TRUE(UIWebViewController::OpenUrl("HTTP" + server.url("/page.html").substr(4)));
   EXPECT_TRUE(shown());
   ASSERT_TRUE(finished());
   UIWebViewController::Close();
   ASSERT_TRUE(testing_loop::runUntil([&] { return !rootController->presentedViewController(); }));
 }
 
-TEST_F(WebPage, TextsThatAreNoAbsoluteURLOpenNothing) {
+TEST_F(WebPage, TextsThatAreNoHttpURLOpenNothing) {
   // Script URLs load no page either: the panel would spin for good.
   for (const char* text : {"", "www.example.com/page", "/relative/page.html", "not a url",
                            "javascript:void(0)", "JavaScript:alert(1)"}) {
     EXPECT_FALSE(UIWebViewController::OpenUrl(std::string(text))) << text;
   }
   EXPECT_FALSE(UIWebViewController::OpenUrl(std::nullopt));
+  // Nor do other schemes: this screen hands them to the system instead of loading them, which
+  // would leave the panel over the game for good. They are not handed on from here either.
+  for (const char* text :
+       {"mailto:someone@example.com", "myapp://login?token=1", "otherapp://x", "about:blank",
+        "data:text/html,<p>hi</p>", "file:///etc/hostname", "ftp://127.0.0.1/x"}) {
+    EXPECT_FALSE(UIWebViewController::OpenUrl(std::string(text))) << text;
+  }
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(URLOpener::shared().openedURLs().empty());
   EXPECT_FALSE(screen());
   EXPECT_FALSE(rootController->presentedViewController());
   // Without the resource bundle, or a controller to present from, nothing opens either.

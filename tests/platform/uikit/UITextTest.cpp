@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/uikit/PangoText.h"
 #include "platform/uikit/UIButton.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UILabel.h"
@@ -84,6 +85,39 @@ TEST(UITextTest, ButtonSizesAndStateFallbacks) {
   EXPECT_EQ(button->titleLabel()->text(), "Selected");
   button->setHighlighted(true);  // selected + highlighted falls back to selected
   EXPECT_EQ(button->currentTitle(), "Selected");
+}
+
+// How many characters of `text` the pinned fonts have no glyph for (each would be drawn as a
+// box), in the system font of the given weight.
+int missingGlyphs(const std::string& text, const UIFont& font) {
+  std::lock_guard<std::mutex> lock(internal::textMutex());
+  PangoLayout* layout = pango_layout_new(internal::measuringContext());
+  PangoFontDescription* d = font.newPangoDescription();
+  pango_layout_set_font_description(layout, d);
+  pango_font_description_free(d);
+  pango_layout_set_text(layout, text.c_str(), int(text.size()));
+  int missing = pango_layout_get_unknown_glyphs_count(layout);
+  g_object_unref(layout);
+  return missing;
+}
+
+TEST(UITextTest, EveryScriptAPlayerMayTypeHasGlyphs) {
+  const char* samples[] = {
+      "Hello, world",                                        // Latin
+      "\u4E2D\u6587 \u65E5\u672C\u8A9E \uD55C\uAD6D\uC5B4",  // Chinese, Japanese, Korean
+      "\u0420\u0443\u0441\u0441\u043A\u0438\u0439 \u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03AC",
+      "\u0627\u0644\u0639\u0631\u0628\u064A\u0629",               // Arabic
+      "\u05E2\u05D1\u05E8\u05D9\u05EA",                           // Hebrew
+      "\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22",               // Thai
+      "\u0939\u093F\u0928\u094D\u0926\u0940 \u0915\u094D\u0937",  // Devanagari
+      "\u1797\u17B6\u179F\u17B6\u1781\u17D2\u1798\u17C2\u179A",   // Khmer
+      "\U0001F600\U0001F44D",                                     // emoji
+  };
+  for (const UIFont& font : {UIFont::systemFontOfSize(17), UIFont::boldSystemFontOfSize(17)}) {
+    for (const char* text : samples) EXPECT_EQ(missingGlyphs(text, font), 0) << text;
+  }
+  // The count does see a box: no pinned font draws the Ol Chiki script.
+  EXPECT_GT(missingGlyphs("\u1C5A\u1C5B", UIFont::systemFontOfSize(17)), 0);
 }
 
 TEST(UITextTest, LabelsRenderTheirText) {
