@@ -105,6 +105,11 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSCoding {
   bool currentIsPlayingAnimation() const { return currentIsPlayingAnimation_; }
   // Observers of "currentAnimatedImageIndex" hear every change.
   uint64_t currentAnimatedImageIndex() const { return curIndex_.load(); }
+  // False for "currentAnimatedImageIndex", which the view announces itself around each change
+  // of the index; true (the platform's answer) for every other key.
+  static bool automaticallyNotifiesObserversForKey(const std::string& key) {
+    return key != kHVCurrentAnimatedImageIndexKey;
+  }
   // Ignored without an animated image, past its last frame, or for the current index. Shows
   // that frame at once; from another thread the change is posted to the main thread.
   void setCurrentAnimatedImageIndex(uint64_t index);

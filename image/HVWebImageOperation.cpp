@@ -231,6 +231,11 @@ bool HVWebImageOperation::isCancelled() const {
   return cancelled_;
 }
 
+bool HVWebImageOperation::automaticallyNotifiesObserversForKey(const std::string& key) {
+  return key != plat::kNSOperationIsExecutingKey && key != plat::kNSOperationIsFinishedKey &&
+         key != plat::kNSOperationIsCancelledKey;
+}
+
 void HVWebImageOperation::setExecuting(bool v) {
   std::lock_guard<std::recursive_mutex> lock(lock_);
   if (executing_ == v) return;
@@ -364,8 +369,9 @@ void HVWebImageOperation::cancel() {
   auto keep = self();
   std::lock_guard<std::recursive_mutex> lock(lock_);
   if (cancelled_) return;
-  cancelled_ = true;
-  plat::NSOperation::cancel();  // announces "isCancelled"
+  // The operation's own flag is the one every reader asks, and its notice the only one sent:
+  // the base class's cancel would announce "isCancelled" a second time on its behalf.
+  setCancelled(true);
   if (executing_) {
     setExecuting(false);
     runOnNetworkThread(&HVWebImageOperation::_cancelOperation);

@@ -96,6 +96,10 @@ class HVWebImageOperation : public plat::NSOperation {
   bool isExecuting() const override;
   bool isFinished() const override;
   bool isCancelled() const override;
+  // False for "isExecuting", "isFinished" and "isCancelled": the operation announces those
+  // itself, around each change of its own flags and only when a flag changes. True (the
+  // platform's answer) for every other key.
+  static bool automaticallyNotifiesObserversForKey(const std::string& key);
   // "<HVWebImageOperation: 0x...  executing:NO finished:NO cancelled:NO>"
   std::string description() const;
 

@@ -414,6 +414,21 @@ TEST_F(AnimatedImageViewTest, FetchesForAnImageNoLongerPlayedStoreNothing) {
   EXPECT_GT(view->bufferedFrameCountForTesting(), 0u);
 }
 
+TEST_F(AnimatedImageViewTest, TheViewAnnouncesItsIndexItselfOncePerChange) {
+  EXPECT_FALSE(
+      HVAnimatedImageView::automaticallyNotifiesObserversForKey(kHVCurrentAnimatedImageIndexKey));
+  EXPECT_TRUE(HVAnimatedImageView::automaticallyNotifiesObserversForKey("image"));
+  auto view = HVAnimatedImageView::initWithImage(rgbGif(0));
+  watch(view);
+  view->setCurrentAnimatedImageIndex(2);
+  view->setCurrentAnimatedImageIndex(2);  // the current index
+  view->setCurrentAnimatedImageIndex(3);  // past the end
+  view->setImage(rgbGif(0));              // back to frame 0
+  view->setImage(rgbGif(0));              // at frame 0 already
+  EXPECT_EQ(shown, (std::vector<uint64_t>{2, 0}));
+  view->removeObserverForKeyPath(token);
+}
+
 TEST_F(AnimatedImageViewTest, ObserversThatChangeTheViewDuringTheIndexNoticeWin) {
   // Frame 0 blue, frame 1 red.
   auto blueRed = [] {

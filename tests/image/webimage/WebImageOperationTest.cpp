@@ -428,6 +428,74 @@ TEST_F(WebImageTest, CancelBeforeStartReportsOnceWhenStarted) {
   EXPECT_EQ(server_.requestCount(), 0u);
 }
 
+// Records "key=value" for each state notice an operation sends, the value read in the notice.
+class StateNotices {
+ public:
+  explicit StateNotices(const HVWebImageOperationRef& op) : op_(op) {
+    for (const char* key : {plat::kNSOperationIsExecutingKey, plat::kNSOperationIsFinishedKey,
+                            plat::kNSOperationIsCancelledKey}) {
+      tokens_.push_back(op->addObserverForKeyPath(key, [this](const std::string& k) {
+        bool v = k == plat::kNSOperationIsExecutingKey  ? op_->isExecuting()
+                 : k == plat::kNSOperationIsFinishedKey ? op_->isFinished()
+                                                        : op_->isCancelled();
+        std::lock_guard<std::mutex> lock(mu_);
+        seen_.push_back(k + "=" + (v ? "YES" : "NO"));
+      }));
+    }
+  }
+  ~StateNotices() {
+    for (auto& t : tokens_) op_->removeObserverForKeyPath(t);
+  }
+  std::vector<std::string> seen() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return seen_;
+  }
+
+ private:
+  HVWebImageOperationRef op_;
+  std::vector<plat::NSKeyValueObservable::ObserverToken> tokens_;
+  mutable std::mutex mu_;
+  std::vector<std::string> seen_;
+};
+
+TEST_F(WebImageTest, StateNoticesComeFromTheOperationOncePerChange) {
+  for (const char* key : {"isExecuting", "isFinished", "isCancelled"})
+    EXPECT_FALSE(HVWebImageOperation::automaticallyNotifiesObserversForKey(key)) << key;
+  EXPECT_TRUE(HVWebImageOperation::automaticallyNotifiesObserversForKey("isReady"));
+  EXPECT_TRUE(HVWebImageOperation::automaticallyNotifiesObserversForKey("executing"));
+
+  auto make = [&](const std::string& path, Recorder& rec) {
+    return HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+        plat::NSURLRequest::requestWithURL(server_.url(path)), 0, nullptr, "", {}, {},
+        rec.handler());
+  };
+  // A download: running, then done.
+  Recorder rec;
+  auto op = make(serveJPEG("notices", servedJPEG()), rec);
+  StateNotices notices(op);
+  op->start();
+  op->start();
+  EXPECT_TRUE(rec.waitFinal().image);
+  ASSERT_TRUE(runUntil([&] { return notices.seen().size() == 3; }));
+  op->cancel();  // finished: still marked cancelled, announced once
+  op->cancel();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(notices.seen(), (std::vector<std::string>{"isExecuting=YES", "isExecuting=NO",
+                                                      "isFinished=YES", "isCancelled=YES"}));
+
+  // Cancelled before it starts: one notice for the cancel, one for the end at start.
+  Recorder early;
+  auto unstarted = make(uniquePath("unstarted"), early);
+  StateNotices earlyNotices(unstarted);
+  unstarted->cancel();
+  unstarted->cancel();
+  unstarted->start();
+  unstarted->start();
+  EXPECT_EQ(early.waitFinal().phase, HVWebImagePhaseCancelled);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(earlyNotices.seen(), (std::vector<std::string>{"isCancelled=YES", "isFinished=YES"}));
+}
+
 TEST_F(WebImageTest, CancelMidDownloadAndReleaseWhileRunningReportCancelled) {
   auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
   std::string path = uniquePath("hanging");
