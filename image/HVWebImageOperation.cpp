@@ -645,23 +645,27 @@ void HVWebImageOperation::connectionDidFinishLoading(const plat::NSURLConnection
 }
 
 void HVWebImageOperation::decodeDownload() {
-  plat::Data data;
+  // The download is held once: the decoder reads the very buffer it arrived in (the image
+  // source beneath keeps a copy of its own while it decodes).
+  auto body = std::make_shared<plat::Data>();
   {
     std::lock_guard<std::recursive_mutex> lock(lock_);
-    data = std::move(data_);
+    *body = std::move(data_);
     data_ = plat::Data();
     hasData_ = false;
   }
+  std::shared_ptr<const plat::Data> shared = body;
+  const plat::Data& data = *body;
   plat::UIImageRef image;
   bool animated = false;
   if (options_ & HVWebImageOptionFirstFrameOnly) {
-    if (auto decoder = HVImageDecoder::decoderWithDataScale(data, scale_)) {
+    if (auto decoder = HVImageDecoder::decoderWithDataScale(shared, scale_)) {
       auto frame =
           decoder->frameAtIndexDecodeForDisplay(0, !(options_ & HVWebImageOptionNoPredecode));
       if (frame) image = frame->image();
     }
   } else {
-    auto hvImage = HVImage::initWithDataScale(data, scale_);
+    auto hvImage = HVImage::initWithDataScale(shared, scale_);
     if (hvImage) {
       animated = hvImage->animatedImageFrameCount() > 1;
       image = hvImage;
@@ -678,12 +682,14 @@ void HVWebImageOperation::decodeDownload() {
     image = transformed;
     if (isCancelled()) return;
   }
-  {
+  shared.reset();
+  if (keepBytes) {
+    // An animated image goes on reading the buffer for its later frames: the cache gets a copy.
+    // Otherwise the bytes move on.
+    plat::Data kept = body.use_count() == 1 ? std::move(*body) : plat::Data(*body);
     std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (keepBytes) {
-      data_ = std::move(data);
-      hasData_ = true;
-    }
+    data_ = std::move(kept);
+    hasData_ = true;
   }
   auto op = self();
   if (!op) return;

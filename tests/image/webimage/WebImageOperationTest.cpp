@@ -28,7 +28,78 @@
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WEBIMAGE_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(WEBIMAGE_TEST_ASAN)
+#define WEBIMAGE_TEST_ASAN 1
+#endif
+#ifdef WEBIMAGE_TEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#endif
+
 namespace {
+
+// Counts the heap blocks of at least a given size that are alive at once, on every thread,
+// through the sanitizer runtime's allocation hooks (only the sanitizer build has them).
+class LargeBlocks {
+ public:
+  static bool available() {
+#ifdef WEBIMAGE_TEST_ASAN
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+    return installed;
+#else
+    return false;
+#endif
+  }
+  static void start(size_t threshold) {
+    lock();
+    count_ = peak_ = 0;
+    unlock();
+    threshold_.store(threshold);
+  }
+  // The most blocks alive at once since start().
+  static size_t stop() {
+    threshold_.store(0);
+    lock();
+    size_t peak = peak_;
+    unlock();
+    return peak;
+  }
+
+ private:
+  static void lock() {
+    while (busy_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  static void unlock() { busy_.clear(std::memory_order_release); }
+  static void onMalloc(const volatile void* p, size_t size) {
+    size_t threshold = threshold_.load(std::memory_order_relaxed);
+    if (threshold == 0 || size < threshold) return;
+    lock();
+    if (count_ < kSlots) live_[count_++] = p;
+    peak_ = std::max(peak_, count_);
+    unlock();
+  }
+  static void onFree(const volatile void* p) {
+    if (threshold_.load(std::memory_order_relaxed) == 0) return;
+    lock();
+    for (size_t i = 0; i < count_; ++i) {
+      if (live_[i] == p) {
+        live_[i] = live_[--count_];
+        break;
+      }
+    }
+    unlock();
+  }
+  static constexpr size_t kSlots = 64;
+  static inline std::atomic<size_t> threshold_{0};
+  static inline std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+  static inline const volatile void* live_[kSlots] = {};
+  static inline size_t count_ = 0, peak_ = 0;
+};
 
 using testing_loop::runUntil;
 
@@ -737,6 +808,36 @@ TEST_F(WebImageTest, CredentialsAnswerBasicAndDigestChallengesOnce) {
     EXPECT_EQ(refused.error->code(), 401);
     manager->setPassword("secret");
     EXPECT_TRUE(load(path).image) << path;
+  }
+}
+
+// A large download is held once on its way to the image: the decoder reads the buffer it
+// arrived in, and the bytes move on into the cache. The image source beneath the decoder keeps
+// one copy of its own while it decodes: two blocks of the body's size at most, never three.
+TEST_F(WebImageTest, ALargeDownloadIsHeldOnceOnItsWayToTheImage) {
+  if (!LargeBlocks::available()) GTEST_SKIP() << "needs the sanitizer's allocation hooks";
+  std::string body = str(servedJPEG(64, 48));
+  body.resize(size_t(8) << 20, '\0');  // bytes after the end of the picture are ignored
+  std::string file = root_.path() + "/large.jpg";
+  {
+    FILE* f = fopen(file.c_str(), "wb");
+    ASSERT_TRUE(f);
+    fwrite(body.data(), 1, body.size(), f);
+    fclose(f);
+  }
+  auto manager = HVWebImageManager::initWithCacheQueue(cache_, nullptr);
+  for (auto options : {HVWebImageOptionFlags(0), HVWebImageOptionFirstFrameOnly}) {
+    SCOPED_TRACE(options);
+    cache_->removeImageForKey(plat::NSURL::fileURLWithPath(file)->absoluteString());
+    Recorder rec;
+    LargeBlocks::start(body.size());
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        plat::NSURL::fileURLWithPath(file), options, {}, {}, rec.handler());
+    EXPECT_TRUE(rec.waitFinal().image);
+    EXPECT_TRUE(
+        runUntil([&] { return cache_->diskCache()->containsObjectForKey(op->cacheKey()); }));
+    testing_loop::runUntilIdle();
+    EXPECT_LE(LargeBlocks::stop(), 2u);
   }
 }
 
