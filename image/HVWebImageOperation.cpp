@@ -104,6 +104,21 @@ bool bottomRightPixelIsTransparent(const plat::UIImageRef& image, bool* usable) 
 
 // ---- weak proxy ----
 
+std::string _HVWebImageWeakProxy::className() const {
+  return target() ? "HVWebImageOperation" : std::string();
+}
+
+std::string _HVWebImageWeakProxy::description() const {
+  auto t = target();
+  return t ? t->description() : std::string();
+}
+
+bool _HVWebImageWeakProxy::isEqual(const HVWebImageOperation& other) const {
+  return target().get() == &other;
+}
+
+size_t _HVWebImageWeakProxy::hash() const { return reinterpret_cast<size_t>(target().get()); }
+
 std::optional<bool> _HVWebImageWeakProxy::connectionShouldUseCredentialStorage(
     const plat::NSURLConnectionRef& connection) {
   auto t = target();

@@ -486,7 +486,15 @@ TEST(WeakProxyTest, ForwardsOnlyWhileTheTargetLives) {
   EXPECT_TRUE(proxy->isEqual(*view));
   EXPECT_FALSE(proxy->isEqual(*make<HVAnimatedImageView>()));
   EXPECT_NE(proxy->hash(), 0u);
+  EXPECT_TRUE(proxy->isKindOfClass<UIImageView>());
+  EXPECT_TRUE(proxy->isMemberOfClass<HVAnimatedImageView>());
+  EXPECT_FALSE(proxy->isMemberOfClass<UIImageView>());
+  EXPECT_TRUE(proxy->conformsToProtocol<NSCoding>());
+  EXPECT_FALSE(proxy->isKindOfClass<UIWindow>());
   view.reset();
+  EXPECT_FALSE(proxy->isKindOfClass<UIImageView>());
+  EXPECT_FALSE(proxy->isMemberOfClass<HVAnimatedImageView>());
+  EXPECT_FALSE(proxy->conformsToProtocol<NSCoding>());
   EXPECT_FALSE(proxy->target());
   EXPECT_EQ(proxy->className(), "");
   EXPECT_EQ(proxy->description(), "");

@@ -993,9 +993,28 @@ TEST_F(WebImageTest, AProxyWhoseOperationIsGoneDoesNothing) {
   auto response = plat::NSHTTPURLResponse::make(url, 200, headers);
   auto cached = std::make_shared<plat::NSCachedURLResponse>(response, plat::Data("abcd", 4));
   EXPECT_EQ(proxy->connectionWillCacheResponse(nullptr, cached).value_or(nullptr), cached);
+  // Questions about the object are answered for the operation.
+  EXPECT_TRUE(proxy->isProxy());
+  EXPECT_EQ(proxy->className(), "HVWebImageOperation");
+  EXPECT_EQ(proxy->description(), op->description());
+  EXPECT_EQ(proxy->debugDescription(), op->description());
+  EXPECT_TRUE(proxy->isEqual(*op));
+  EXPECT_EQ(proxy->hash(), reinterpret_cast<size_t>(op.get()));
+  EXPECT_TRUE(proxy->isKindOfClass<plat::NSOperation>());
+  EXPECT_TRUE(proxy->isMemberOfClass<HVWebImageOperation>());
+  EXPECT_FALSE(proxy->isMemberOfClass<plat::NSOperation>());
+  EXPECT_FALSE(proxy->conformsToProtocol<plat::NSURLConnectionDelegate>());
 
+  auto other = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+      plat::NSURLRequest::requestWithURL(url), 0, nullptr, "", {}, {}, {});
   op.reset();
   EXPECT_FALSE(proxy->target());
+  EXPECT_EQ(proxy->className(), "");
+  EXPECT_EQ(proxy->description(), "");
+  EXPECT_FALSE(proxy->isEqual(*other));
+  EXPECT_EQ(proxy->hash(), 0u);
+  EXPECT_FALSE(proxy->isKindOfClass<plat::NSOperation>());
+  EXPECT_FALSE(proxy->isMemberOfClass<HVWebImageOperation>());
   // Questions are left to the connection or answered "no"; calls change nothing.
   EXPECT_EQ(proxy->connectionShouldUseCredentialStorage(nullptr), std::nullopt);
   EXPECT_FALSE(proxy->connectionWillSendRequestForAuthenticationChallenge(nullptr, nullptr));
