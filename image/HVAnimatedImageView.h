@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <typeinfo>
 
 #include "image/HVAnimatedImage.h"
 #include "platform/dispatch/CADisplayLink.h"
@@ -56,6 +57,18 @@ class HVImageWeakProxy {
   std::string debugDescription() const { return description(); }
   bool isEqual(const plat::Object& other) const;
   size_t hash() const;
+  // Whether the target is a T (or derives from it); isMemberOfClass: exactly a T.
+  // conformsToProtocol: whether it implements the abstract class P.
+  template <class T>
+  bool isKindOfClass() const {
+    return dynamic_cast<const T*>(target().get()) != nullptr;
+  }
+  template <class T>
+  bool isMemberOfClass() const;
+  template <class P>
+  bool conformsToProtocol() const {
+    return isKindOfClass<P>();
+  }
 
  private:
   std::weak_ptr<HVAnimatedImageView> target_;
@@ -105,6 +118,11 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSCoding {
   bool currentIsPlayingAnimation() const { return currentIsPlayingAnimation_; }
   // Observers of "currentAnimatedImageIndex" hear every change.
   uint64_t currentAnimatedImageIndex() const { return curIndex_.load(); }
+  // False for "currentAnimatedImageIndex", which the view announces itself around each change
+  // of the index; true (the platform's answer) for every other key.
+  static bool automaticallyNotifiesObserversForKey(const std::string& key) {
+    return key != kHVCurrentAnimatedImageIndexKey;
+  }
   // Ignored without an animated image, past its last frame, or for the current index. Shows
   // that frame at once; from another thread the change is posted to the main thread.
   void setCurrentAnimatedImageIndex(uint64_t index);
@@ -175,3 +193,11 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSCoding {
   std::atomic<uint64_t> maxBufferSize_{0};
   bool observing_ = false;
 };
+
+template <class T>
+bool HVImageWeakProxy::isMemberOfClass() const {
+  auto view = target();
+  if (!view) return false;
+  const HVAnimatedImageView& object = *view;
+  return typeid(object) == typeid(T);
+}

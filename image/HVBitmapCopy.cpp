@@ -141,9 +141,10 @@ CGImageRef HVTransformedCGImageCopy(const CGImageRef& image, CGAffineTransform t
 CGImageRef HVOrientedCGImageCopy(const CGImageRef& image, UIImageOrientation orientation,
                                  CGBitmapInfo info) {
   if (!image) return nullptr;
+  // Upright already: nothing is converted, so any bitmap info will do.
+  if (orientation == UIImageOrientationUp) return image;
   uint32_t alpha = info & kCGBitmapAlphaInfoMask, order = info & kCGBitmapByteOrderMask;
   if (!alphaInfoAccepted(alpha) || !byteOrderAccepted(order)) return nullptr;
-  if (orientation == UIImageOrientationUp) return image;
   double w = double(image->width()), h = double(image->height());
   CGAffineTransform t = CGAffineTransformIdentity;
   bool swap = false;

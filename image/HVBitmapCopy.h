@@ -23,10 +23,11 @@ const plat::CGColorSpaceRef& HVSharedDeviceRGBSpace();
 // image. Both forms copy the pixels; decodeForDisplay draws them, otherwise they are copied raw.
 plat::CGImageRef HVDecodedCGImageCopy(const plat::CGImageRef& image, bool decodeForDisplay);
 
-// The image turned upright for `orientation`: the same image for up (or an identity turn),
-// otherwise a new one (width and height swapped for the four sideways orientations). The
-// result is opaque when `bitmapInfo` has no alpha (none, none-skip-first, none-skip-last).
-// nullptr for a null image or an unsupported bitmap info (alpha-only, 16-bit byte orders).
+// The image turned upright for `orientation`: the same image for up (whatever `bitmapInfo`
+// says) or an identity turn, otherwise a new one (width and height swapped for the four
+// sideways orientations). The result is opaque when `bitmapInfo` has no alpha (none,
+// none-skip-first, none-skip-last). nullptr for a null image, or for a turn with an unsupported
+// bitmap info (alpha-only, 16-bit byte orders).
 plat::CGImageRef HVOrientedCGImageCopy(const plat::CGImageRef& image,
                                        plat::UIImageOrientation orientation,
                                        plat::CGBitmapInfo bitmapInfo);

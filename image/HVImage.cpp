@@ -94,16 +94,22 @@ std::shared_ptr<HVImage> HVImage::initWithContentsOfFile(const std::string& path
 }
 
 std::shared_ptr<HVImage> HVImage::initWithDataScale(const Data& data, double scale) {
+  if (data.empty()) return nullptr;
+  return initWithDataScale(std::make_shared<const Data>(data), scale);
+}
+
+std::shared_ptr<HVImage> HVImage::initWithDataScale(std::shared_ptr<const Data> data,
+                                                    double scale) {
   auto image = std::make_shared<HVImage>(nullptr, 1, UIImageOrientationUp);
-  if (!image->loadData(data, scale)) return nullptr;
+  if (!image->loadData(std::move(data), scale)) return nullptr;
   setHV_isDecodedForDisplay(image, true);
   return image;
 }
 
-bool HVImage::loadData(const Data& data, double scale) {
-  if (data.empty()) return false;
+bool HVImage::loadData(std::shared_ptr<const Data> data, double scale) {
+  if (!data || data->empty()) return false;
   if (!(scale > 0)) scale = UIScreen::mainScreen().scale();
-  auto decoder = HVImageDecoder::decoderWithDataScale(data, scale);
+  auto decoder = HVImageDecoder::decoderWithDataScale(std::move(data), scale);
   if (!decoder) return false;
   auto frame = decoder->frameAtIndexDecodeForDisplay(0, true);
   if (!frame || !frame->image() || !frame->image()->CGImage()) return false;
@@ -132,7 +138,10 @@ bool HVImage::initWithCoder(NSKeyedUnarchiver& coder) {
   (void)kRegistered;
   Value data = coder.decodeObjectForKey(kDataKey);
   if (!data.data() || data.data()->empty()) return UIImage::initWithCoder(coder);
-  if (!loadData(*data.data(), coder.decodeObjectForKey(kScaleKey).doubleValue())) return false;
+  if (!loadData(std::make_shared<const Data>(*data.data()),
+                coder.decodeObjectForKey(kScaleKey).doubleValue())) {
+    return false;
+  }
   // The mark lives beside the image object, which the unarchiver hands out.
   auto self = std::dynamic_pointer_cast<UIImage>(shared_from_this());
   if (self) setHV_isDecodedForDisplay(self, true);

@@ -20,6 +20,11 @@ class HVImage : public plat::UIImage, public HVAnimatedImage {
  public:
   // nullptr for empty or undecodable data. A scale of 0 or below is the main screen's.
   static std::shared_ptr<HVImage> initWithDataScale(const plat::Data& data, double scale);
+  // The same over a buffer shared with the caller, not copied: an animated image keeps that
+  // very buffer for its later frames.
+  // REQUIRES: nobody changes the buffer while the image or its decoder holds it.
+  static std::shared_ptr<HVImage> initWithDataScale(std::shared_ptr<const plat::Data> data,
+                                                    double scale);
   static std::shared_ptr<HVImage> initWithData(const plat::Data& data) {
     return initWithDataScale(data, 1);
   }
@@ -72,7 +77,7 @@ class HVImage : public plat::UIImage, public HVAnimatedImage {
 
  private:
   // Decodes frame 0 of the data into this image; false for empty or undecodable data.
-  bool loadData(const plat::Data& data, double scale);
+  bool loadData(std::shared_ptr<const plat::Data> data, double scale);
 
   std::shared_ptr<HVImageDecoder> decoder_;  // only for 2 or more frames
   mutable std::mutex preloadedLock_;

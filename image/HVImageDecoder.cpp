@@ -58,25 +58,47 @@ HVImageDecoder::~HVImageDecoder() = default;
 std::shared_ptr<HVImageDecoder> HVImageDecoder::decoderWithDataScale(const Data& data,
                                                                      double scale) {
   if (data.empty()) return nullptr;
+  return decoderWithDataScale(std::make_shared<const Data>(data), scale);
+}
+
+std::shared_ptr<HVImageDecoder> HVImageDecoder::decoderWithDataScale(
+    std::shared_ptr<const Data> data, double scale) {
+  if (!data || data->empty()) return nullptr;
   auto decoder = std::make_shared<HVImageDecoder>(scale);
-  decoder->updateDataFinal(data, true);
+  decoder->updateDataFinal(std::move(data), true);
   return decoder->frameCount() > 0 ? decoder : nullptr;
 }
 
 Data HVImageDecoder::data() const {
   std::lock_guard<std::recursive_mutex> lock(lock_);
+  return *data_;
+}
+
+std::shared_ptr<const Data> HVImageDecoder::dataBuffer() const {
+  std::lock_guard<std::recursive_mutex> lock(lock_);
   return data_;
 }
 
 bool HVImageDecoder::updateDataFinal(const Data& data, bool final) {
+  {
+    // A refused update copies nothing.
+    std::lock_guard<std::recursive_mutex> lock(lock_);
+    if (finalized_ || data.length() < data_->length()) return false;
+  }
+  return updateDataFinal(std::make_shared<const Data>(data), final);
+}
+
+bool HVImageDecoder::updateDataFinal(std::shared_ptr<const Data> shared, bool final) {
+  if (!shared) shared = std::make_shared<const Data>();
+  const Data& data = *shared;
   std::lock_guard<std::recursive_mutex> lock(lock_);
   if (finalized_) return false;
-  if (data.length() < data_.length()) return false;
+  if (data.length() < data_->length()) return false;
   HVImageKind type = HVSniffImageType(data);
   // A refused update keeps the data and final flag held before it.
   if (sourceTypeDetected_ && type != type_) return false;
   finalized_ = final;
-  data_ = data;
+  data_ = std::move(shared);
   if (!sourceTypeDetected_) {
     if (data.length() > 16) {
       type_ = type;
@@ -122,7 +144,7 @@ void HVImageDecoder::updateSourceImageIO() {
   frameCount_ = 0;
 
   if (!source_) source_ = CGImageSource::createIncremental();
-  source_->updateData(data_, finalized_);
+  source_->updateData(*data_, finalized_);
   uint64_t count = source_->count();
   if (count == 0) return;
   if (!finalized_) {
@@ -172,7 +194,7 @@ void HVImageDecoder::updateSourceAPNG() {
   updateSourceImageIO();
   if (frameCount_ == 0 || !finalized_) return;
 
-  auto info = HVParseAPNGChunks(data_.bytes(), data_.length());
+  auto info = HVParseAPNGChunks(data_->bytes(), data_->length());
   if (!info) return;
   if (info->frames.empty() || (info->frames.size() == 1 && info->firstFrameIsDefaultImage)) return;
 
@@ -254,7 +276,7 @@ CGImageRef HVImageDecoder::newUnblendedImage(uint64_t index, bool extendToCanvas
 
   if (apngSource_) {
     if (index >= apngSource_->frames.size()) return nullptr;
-    Data png = HVAPNGCopyFrameData(data_.bytes(), data_.length(), *apngSource_, uint32_t(index));
+    Data png = HVAPNGCopyFrameData(data_->bytes(), data_->length(), *apngSource_, uint32_t(index));
     auto src = CGImageSource::createWithData(png);
     CGImageRef image = src ? src->createImageAtIndex(0, true) : nullptr;
     if (!image) return nullptr;

@@ -33,11 +33,19 @@ class HVImageDecoder {
 
   // A decoder given the whole data; nullptr when it yields no frame (WebP, damaged, empty).
   static std::shared_ptr<HVImageDecoder> decoderWithDataScale(const plat::Data& data, double scale);
+  // The same over a buffer the caller shares with the decoder instead of copying it (a large
+  // download is then held once here, beside the image source's own copy).
+  // REQUIRES: nobody changes the buffer while the decoder holds it.
+  static std::shared_ptr<HVImageDecoder> decoderWithDataScale(
+      std::shared_ptr<const plat::Data> data, double scale);
 
   // Takes all the data received so far (not a delta). Refused (false, nothing changed): after
   // a final update, data shorter than what is held, data of another type than the one fixed.
   // The type is fixed by the first update holding more than 16 bytes.
   bool updateDataFinal(const plat::Data& data, bool final);
+  // The same, keeping the shared buffer itself (null counts as empty).
+  // REQUIRES: nobody changes the buffer while the decoder holds it.
+  bool updateDataFinal(std::shared_ptr<const plat::Data> data, bool final);
 
   // A copy of frame `index` with its image filled; nullptr out of range or when it cannot be
   // decoded. With decodeForDisplay, animated frames come whole (canvas-sized, offsets 0). The
@@ -52,6 +60,8 @@ class HVImageDecoder {
   plat::Value imageProperties();
 
   plat::Data data() const;
+  // The buffer the decoder reads (never null).
+  std::shared_ptr<const plat::Data> dataBuffer() const;
   HVImageKind type() const { return type_; }
   double scale() const { return scale_; }
   uint64_t frameCount() const { return frameCount_; }
@@ -87,7 +97,7 @@ class HVImageDecoder {
   std::optional<uint64_t> blendFrameIndex_;
   std::shared_ptr<plat::CGContext> blendCanvas_;
   std::atomic<bool> finalized_{false};
-  plat::Data data_;
+  std::shared_ptr<const plat::Data> data_ = std::make_shared<const plat::Data>();
   std::atomic<HVImageKind> type_{HVImageKindUnknown};
   double scale_ = 1;
   std::atomic<uint64_t> frameCount_{0}, loopCount_{0}, width_{0}, height_{0};

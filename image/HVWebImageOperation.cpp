@@ -104,6 +104,21 @@ bool bottomRightPixelIsTransparent(const plat::UIImageRef& image, bool* usable) 
 
 // ---- weak proxy ----
 
+std::string _HVWebImageWeakProxy::className() const {
+  return target() ? "HVWebImageOperation" : std::string();
+}
+
+std::string _HVWebImageWeakProxy::description() const {
+  auto t = target();
+  return t ? t->description() : std::string();
+}
+
+bool _HVWebImageWeakProxy::isEqual(const HVWebImageOperation& other) const {
+  return target().get() == &other;
+}
+
+size_t _HVWebImageWeakProxy::hash() const { return reinterpret_cast<size_t>(target().get()); }
+
 std::optional<bool> _HVWebImageWeakProxy::connectionShouldUseCredentialStorage(
     const plat::NSURLConnectionRef& connection) {
   auto t = target();
@@ -229,6 +244,11 @@ bool HVWebImageOperation::isFinished() const {
 bool HVWebImageOperation::isCancelled() const {
   std::lock_guard<std::recursive_mutex> lock(lock_);
   return cancelled_;
+}
+
+bool HVWebImageOperation::automaticallyNotifiesObserversForKey(const std::string& key) {
+  return key != plat::kNSOperationIsExecutingKey && key != plat::kNSOperationIsFinishedKey &&
+         key != plat::kNSOperationIsCancelledKey;
 }
 
 void HVWebImageOperation::setExecuting(bool v) {
@@ -364,8 +384,9 @@ void HVWebImageOperation::cancel() {
   auto keep = self();
   std::lock_guard<std::recursive_mutex> lock(lock_);
   if (cancelled_) return;
-  cancelled_ = true;
-  plat::NSOperation::cancel();  // announces "isCancelled"
+  // The operation's own flag is the one every reader asks, and its notice the only one sent:
+  // the base class's cancel would announce "isCancelled" a second time on its behalf.
+  setCancelled(true);
   if (executing_) {
     setExecuting(false);
     runOnNetworkThread(&HVWebImageOperation::_cancelOperation);
@@ -639,23 +660,27 @@ void HVWebImageOperation::connectionDidFinishLoading(const plat::NSURLConnection
 }
 
 void HVWebImageOperation::decodeDownload() {
-  plat::Data data;
+  // The download is held once: the decoder reads the very buffer it arrived in (the image
+  // source beneath keeps a copy of its own while it decodes).
+  auto body = std::make_shared<plat::Data>();
   {
     std::lock_guard<std::recursive_mutex> lock(lock_);
-    data = std::move(data_);
+    *body = std::move(data_);
     data_ = plat::Data();
     hasData_ = false;
   }
+  std::shared_ptr<const plat::Data> shared = body;
+  const plat::Data& data = *body;
   plat::UIImageRef image;
   bool animated = false;
   if (options_ & HVWebImageOptionFirstFrameOnly) {
-    if (auto decoder = HVImageDecoder::decoderWithDataScale(data, scale_)) {
+    if (auto decoder = HVImageDecoder::decoderWithDataScale(shared, scale_)) {
       auto frame =
           decoder->frameAtIndexDecodeForDisplay(0, !(options_ & HVWebImageOptionNoPredecode));
       if (frame) image = frame->image();
     }
   } else {
-    auto hvImage = HVImage::initWithDataScale(data, scale_);
+    auto hvImage = HVImage::initWithDataScale(shared, scale_);
     if (hvImage) {
       animated = hvImage->animatedImageFrameCount() > 1;
       image = hvImage;
@@ -672,12 +697,14 @@ void HVWebImageOperation::decodeDownload() {
     image = transformed;
     if (isCancelled()) return;
   }
-  {
+  shared.reset();
+  if (keepBytes) {
+    // An animated image goes on reading the buffer for its later frames: the cache gets a copy.
+    // Otherwise the bytes move on.
+    plat::Data kept = body.use_count() == 1 ? std::move(*body) : plat::Data(*body);
     std::lock_guard<std::recursive_mutex> lock(lock_);
-    if (keepBytes) {
-      data_ = std::move(data);
-      hasData_ = true;
-    }
+    data_ = std::move(kept);
+    hasData_ = true;
   }
   auto op = self();
   if (!op) return;

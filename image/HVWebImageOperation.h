@@ -27,6 +27,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <typeinfo>
 
 #include "image/HVImageDecoder.h"
 #include "image/HVWebImageManager.h"
@@ -47,6 +48,26 @@ class HVWebImageOperation;
 // is gone a call does nothing and answers "not implemented".
 class _HVWebImageWeakProxy : public plat::NSURLConnectionDelegate {
  public:
+  bool isProxy() const { return true; }
+  // Answered for the target; once it is gone, as a message to nil would be: empty, false, 0.
+  std::string className() const;
+  std::string description() const;
+  std::string debugDescription() const { return description(); }
+  bool isEqual(const HVWebImageOperation& other) const;
+  size_t hash() const;
+  // Whether the target is a T (or derives from it); isMemberOfClass: exactly a T.
+  // conformsToProtocol: whether it implements the abstract class P.
+  template <class T>
+  bool isKindOfClass() const {
+    return dynamic_cast<const T*>(target().get()) != nullptr;
+  }
+  template <class T>
+  bool isMemberOfClass() const;
+  template <class P>
+  bool conformsToProtocol() const {
+    return isKindOfClass<P>();
+  }
+
   explicit _HVWebImageWeakProxy(std::weak_ptr<HVWebImageOperation> target)
       : target_(std::move(target)) {}
   static std::shared_ptr<_HVWebImageWeakProxy> proxyWithTarget(
@@ -96,6 +117,10 @@ class HVWebImageOperation : public plat::NSOperation {
   bool isExecuting() const override;
   bool isFinished() const override;
   bool isCancelled() const override;
+  // False for "isExecuting", "isFinished" and "isCancelled": the operation announces those
+  // itself, around each change of its own flags and only when a flag changes. True (the
+  // platform's answer) for every other key.
+  static bool automaticallyNotifiesObserversForKey(const std::string& key);
   // "<HVWebImageOperation: 0x...  executing:NO finished:NO cancelled:NO>"
   std::string description() const;
 
@@ -215,3 +240,11 @@ class HVWebImageOperation : public plat::NSOperation {
   HVWebImageCompletionHandler completion_;
 };
 using HVWebImageOperationRef = std::shared_ptr<HVWebImageOperation>;
+
+template <class T>
+bool _HVWebImageWeakProxy::isMemberOfClass() const {
+  auto op = target();
+  if (!op) return false;
+  const HVWebImageOperation& object = *op;
+  return typeid(object) == typeid(T);
+}

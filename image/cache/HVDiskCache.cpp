@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int64_t kInt32Max = 2147483647;
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 const char* const kQueueLabel = "com.orvane.cache.disk";
 const char kExtendedDataKey = 0;  // its address is the association key
@@ -309,10 +308,11 @@ void HVDiskCache::trimToAgeLocked(double age) {
     kv_->removeAllItems();
     return;
   }
+  // Times are 64-bit seconds: the trim goes on past 2038.
   int64_t now = unixNow();
   if (now <= age) return;
   double since = static_cast<double>(now) - age;
-  if (since >= static_cast<double>(kInt32Max)) return;
+  if (since >= static_cast<double>(kInt64Max)) return;
   kv_->removeItemsEarlierThanTime(static_cast<int64_t>(since));
 }
 

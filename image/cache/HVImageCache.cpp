@@ -25,8 +25,11 @@ std::string cachesFolder() {
   return paths.empty() ? std::string() : paths[0];
 }
 
+// The folder's own name, also when the path ends in one or more '/'.
 std::string lastPathComponent(const std::string& path) {
-  return fs::path(path).lexically_normal().filename().string();
+  fs::path normal = fs::path(path).lexically_normal();
+  if (normal.has_filename()) return normal.filename().string();
+  return normal.parent_path().filename().string();
 }
 
 }  // namespace

@@ -26,7 +26,6 @@ namespace {
 constexpr int64_t kMaxErrorRetryCount = 8;
 constexpr double kMinRetryTimeInterval = 2.0;
 constexpr size_t kPathLengthMax = 960;
-constexpr int64_t kInt32Max = 2147483647;
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 // How long a statement waits for another connection's lock on the manifest before failing.
 constexpr int kBusyTimeoutMs = 5000;
@@ -866,7 +865,7 @@ bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
 
 bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
   if (time <= 0) return true;
-  if (time == kInt32Max) return removeAllItems();
+  if (time == kInt64Max) return removeAllItems();
   if (!dbCheck()) return false;
   std::vector<std::string> names;
   if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithTimeEarlierThan(time);

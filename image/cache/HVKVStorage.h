@@ -89,6 +89,8 @@ class HVKVStorage : public plat::Object {
   bool removeItemForKeys(const std::vector<std::string>& keys);
   // INT64_MAX removes nothing, 0 or less everything.
   bool removeItemsLargerThanSize(int64_t size);
+  // Items last touched before `time` (Unix seconds): 0 or less removes nothing, INT64_MAX
+  // everything.
   bool removeItemsEarlierThanTime(int64_t time);
   // Remove least recently accessed items until the total is at or below the limit. True only
   // when it is. INT64_MAX removes nothing, 0 or less everything.

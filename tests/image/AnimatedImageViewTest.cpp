@@ -414,6 +414,21 @@ TEST_F(AnimatedImageViewTest, FetchesForAnImageNoLongerPlayedStoreNothing) {
   EXPECT_GT(view->bufferedFrameCountForTesting(), 0u);
 }
 
+TEST_F(AnimatedImageViewTest, TheViewAnnouncesItsIndexItselfOncePerChange) {
+  EXPECT_FALSE(
+      HVAnimatedImageView::automaticallyNotifiesObserversForKey(kHVCurrentAnimatedImageIndexKey));
+  EXPECT_TRUE(HVAnimatedImageView::automaticallyNotifiesObserversForKey("image"));
+  auto view = HVAnimatedImageView::initWithImage(rgbGif(0));
+  watch(view);
+  view->setCurrentAnimatedImageIndex(2);
+  view->setCurrentAnimatedImageIndex(2);  // the current index
+  view->setCurrentAnimatedImageIndex(3);  // past the end
+  view->setImage(rgbGif(0));              // back to frame 0
+  view->setImage(rgbGif(0));              // at frame 0 already
+  EXPECT_EQ(shown, (std::vector<uint64_t>{2, 0}));
+  view->removeObserverForKeyPath(token);
+}
+
 TEST_F(AnimatedImageViewTest, ObserversThatChangeTheViewDuringTheIndexNoticeWin) {
   // Frame 0 blue, frame 1 red.
   auto blueRed = [] {
@@ -471,7 +486,15 @@ TEST(WeakProxyTest, ForwardsOnlyWhileTheTargetLives) {
   EXPECT_TRUE(proxy->isEqual(*view));
   EXPECT_FALSE(proxy->isEqual(*make<HVAnimatedImageView>()));
   EXPECT_NE(proxy->hash(), 0u);
+  EXPECT_TRUE(proxy->isKindOfClass<UIImageView>());
+  EXPECT_TRUE(proxy->isMemberOfClass<HVAnimatedImageView>());
+  EXPECT_FALSE(proxy->isMemberOfClass<UIImageView>());
+  EXPECT_TRUE(proxy->conformsToProtocol<NSCoding>());
+  EXPECT_FALSE(proxy->isKindOfClass<UIWindow>());
   view.reset();
+  EXPECT_FALSE(proxy->isKindOfClass<UIImageView>());
+  EXPECT_FALSE(proxy->isMemberOfClass<HVAnimatedImageView>());
+  EXPECT_FALSE(proxy->conformsToProtocol<NSCoding>());
   EXPECT_FALSE(proxy->target());
   EXPECT_EQ(proxy->className(), "");
   EXPECT_EQ(proxy->description(), "");

@@ -95,6 +95,11 @@ TEST(BitmapCopyTest, OrientedCopyTurnsEveryOrientationUpright) {
     EXPECT_EQ(mismatches, 0) << "orientation " << c.o;
   }
   EXPECT_EQ(HVOrientedCGImageCopy(src, UIImageOrientationUp, kStandard), src);
+  // Up needs no conversion: the image itself, whatever layout is asked for.
+  EXPECT_EQ(HVOrientedCGImageCopy(src, UIImageOrientationUp, kCGImageAlphaOnly), src);
+  EXPECT_EQ(HVOrientedCGImageCopy(src, UIImageOrientationUp,
+                                  kCGBitmapByteOrder16Little | kCGImageAlphaPremultipliedFirst),
+            src);
   // Unsupported layouts give nothing.
   EXPECT_FALSE(HVOrientedCGImageCopy(src, UIImageOrientationRight, kCGImageAlphaOnly));
   EXPECT_FALSE(HVOrientedCGImageCopy(src, UIImageOrientationRight,

@@ -173,6 +173,28 @@ TEST_F(DiskCacheTest, TrimsByCountCostAgeAndFreeSpace) {
   EXPECT_EQ(cache->totalCount(), 6);
 }
 
+// Unix time passes 2^31 - 1 on 2038-01-19; the age trims, asked for and periodic, go on after.
+TEST_F(DiskCacheTest, AgeTrimsGoOnPast2038) {
+  testing_loop::VirtualClockScope clock;
+  auto cache = HVDiskCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  storeRawBytes(*cache);
+  cache->setObjectForKey(bytes(10), "old");
+  const double k2040 = 2208988800;  // 2040-01-01 00:00:00 UTC
+  clock.clock().advanceBy(k2040 - clock.clock().date().timeIntervalSince1970());
+  cache->setObjectForKey(bytes(10), "new");
+  clock.clock().advanceBy(100);
+  cache->trimToAge(3600);
+  EXPECT_FALSE(cache->containsObjectForKey("old"));
+  EXPECT_TRUE(cache->containsObjectForKey("new"));
+
+  cache->setObjectForKey(bytes(10), "newer");
+  cache->setAgeLimit(120);
+  testing_loop::advance(60);  // "new" is 160 s old, "newer" 60 s
+  ASSERT_TRUE(testing_loop::runUntil([&] { return cache->totalCount() == 1; }));
+  EXPECT_TRUE(cache->containsObjectForKey("newer"));
+}
+
 TEST_F(DiskCacheTest, AsynchronousVariantsAndTermination) {
   auto cache = HVDiskCache::initWithPath(dir_.string());
   ASSERT_TRUE(cache);

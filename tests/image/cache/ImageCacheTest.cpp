@@ -152,6 +152,13 @@ TEST_F(ImageCacheTest, GeneralCacheFillsMemoryFromDisk) {
   EXPECT_TRUE(cache->memoryCache()->containsObjectForKey("k"));
   cache->removeObjectForKey("k");
   EXPECT_FALSE(cache->containsObjectForKey("k"));
+  // A folder path ending in '/' names the cache all the same.
+  for (const char* tail : {"/", "//", "/./"}) {
+    auto slashed = HVCache::cacheWithPath((dir_ / "slashed").string() + tail);
+    ASSERT_TRUE(slashed) << tail;
+    EXPECT_EQ(slashed->name(), "slashed") << tail;
+    EXPECT_EQ(slashed->memoryCache()->name(), "slashed") << tail;
+  }
 }
 
 TEST_F(ImageCacheTest, GeneralCacheBlockForms) {

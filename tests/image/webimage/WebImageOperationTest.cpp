@@ -28,7 +28,78 @@
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define WEBIMAGE_TEST_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(WEBIMAGE_TEST_ASAN)
+#define WEBIMAGE_TEST_ASAN 1
+#endif
+#ifdef WEBIMAGE_TEST_ASAN
+#include <sanitizer/allocator_interface.h>
+#endif
+
 namespace {
+
+// Counts the heap blocks of at least a given size that are alive at once, on every thread,
+// through the sanitizer runtime's allocation hooks (only the sanitizer build has them).
+class LargeBlocks {
+ public:
+  static bool available() {
+#ifdef WEBIMAGE_TEST_ASAN
+    static const bool installed = __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+    return installed;
+#else
+    return false;
+#endif
+  }
+  static void start(size_t threshold) {
+    lock();
+    count_ = peak_ = 0;
+    unlock();
+    threshold_.store(threshold);
+  }
+  // The most blocks alive at once since start().
+  static size_t stop() {
+    threshold_.store(0);
+    lock();
+    size_t peak = peak_;
+    unlock();
+    return peak;
+  }
+
+ private:
+  static void lock() {
+    while (busy_.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  static void unlock() { busy_.clear(std::memory_order_release); }
+  static void onMalloc(const volatile void* p, size_t size) {
+    size_t threshold = threshold_.load(std::memory_order_relaxed);
+    if (threshold == 0 || size < threshold) return;
+    lock();
+    if (count_ < kSlots) live_[count_++] = p;
+    peak_ = std::max(peak_, count_);
+    unlock();
+  }
+  static void onFree(const volatile void* p) {
+    if (threshold_.load(std::memory_order_relaxed) == 0) return;
+    lock();
+    for (size_t i = 0; i < count_; ++i) {
+      if (live_[i] == p) {
+        live_[i] = live_[--count_];
+        break;
+      }
+    }
+    unlock();
+  }
+  static constexpr size_t kSlots = 64;
+  static inline std::atomic<size_t> threshold_{0};
+  static inline std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
+  static inline const volatile void* live_[kSlots] = {};
+  static inline size_t count_ = 0, peak_ = 0;
+};
 
 using testing_loop::runUntil;
 
@@ -428,6 +499,74 @@ TEST_F(WebImageTest, CancelBeforeStartReportsOnceWhenStarted) {
   EXPECT_EQ(server_.requestCount(), 0u);
 }
 
+// Records "key=value" for each state notice an operation sends, the value read in the notice.
+class StateNotices {
+ public:
+  explicit StateNotices(const HVWebImageOperationRef& op) : op_(op) {
+    for (const char* key : {plat::kNSOperationIsExecutingKey, plat::kNSOperationIsFinishedKey,
+                            plat::kNSOperationIsCancelledKey}) {
+      tokens_.push_back(op->addObserverForKeyPath(key, [this](const std::string& k) {
+        bool v = k == plat::kNSOperationIsExecutingKey  ? op_->isExecuting()
+                 : k == plat::kNSOperationIsFinishedKey ? op_->isFinished()
+                                                        : op_->isCancelled();
+        std::lock_guard<std::mutex> lock(mu_);
+        seen_.push_back(k + "=" + (v ? "YES" : "NO"));
+      }));
+    }
+  }
+  ~StateNotices() {
+    for (auto& t : tokens_) op_->removeObserverForKeyPath(t);
+  }
+  std::vector<std::string> seen() const {
+    std::lock_guard<std::mutex> lock(mu_);
+    return seen_;
+  }
+
+ private:
+  HVWebImageOperationRef op_;
+  std::vector<plat::NSKeyValueObservable::ObserverToken> tokens_;
+  mutable std::mutex mu_;
+  std::vector<std::string> seen_;
+};
+
+TEST_F(WebImageTest, StateNoticesComeFromTheOperationOncePerChange) {
+  for (const char* key : {"isExecuting", "isFinished", "isCancelled"})
+    EXPECT_FALSE(HVWebImageOperation::automaticallyNotifiesObserversForKey(key)) << key;
+  EXPECT_TRUE(HVWebImageOperation::automaticallyNotifiesObserversForKey("isReady"));
+  EXPECT_TRUE(HVWebImageOperation::automaticallyNotifiesObserversForKey("executing"));
+
+  auto make = [&](const std::string& path, Recorder& rec) {
+    return HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+        plat::NSURLRequest::requestWithURL(server_.url(path)), 0, nullptr, "", {}, {},
+        rec.handler());
+  };
+  // A download: running, then done.
+  Recorder rec;
+  auto op = make(serveJPEG("notices", servedJPEG()), rec);
+  StateNotices notices(op);
+  op->start();
+  op->start();
+  EXPECT_TRUE(rec.waitFinal().image);
+  ASSERT_TRUE(runUntil([&] { return notices.seen().size() == 3; }));
+  op->cancel();  // finished: still marked cancelled, announced once
+  op->cancel();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(notices.seen(), (std::vector<std::string>{"isExecuting=YES", "isExecuting=NO",
+                                                      "isFinished=YES", "isCancelled=YES"}));
+
+  // Cancelled before it starts: one notice for the cancel, one for the end at start.
+  Recorder early;
+  auto unstarted = make(uniquePath("unstarted"), early);
+  StateNotices earlyNotices(unstarted);
+  unstarted->cancel();
+  unstarted->cancel();
+  unstarted->start();
+  unstarted->start();
+  EXPECT_EQ(early.waitFinal().phase, HVWebImagePhaseCancelled);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(earlyNotices.seen(), (std::vector<std::string>{"isCancelled=YES", "isFinished=YES"}));
+}
+
 TEST_F(WebImageTest, CancelMidDownloadAndReleaseWhileRunningReportCancelled) {
   auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
   std::string path = uniquePath("hanging");
@@ -672,6 +811,36 @@ TEST_F(WebImageTest, CredentialsAnswerBasicAndDigestChallengesOnce) {
   }
 }
 
+// A large download is held once on its way to the image: the decoder reads the buffer it
+// arrived in, and the bytes move on into the cache. The image source beneath the decoder keeps
+// one copy of its own while it decodes: two blocks of the body's size at most, never three.
+TEST_F(WebImageTest, ALargeDownloadIsHeldOnceOnItsWayToTheImage) {
+  if (!LargeBlocks::available()) GTEST_SKIP() << "needs the sanitizer's allocation hooks";
+  std::string body = str(servedJPEG(64, 48));
+  body.resize(size_t(8) << 20, '\0');  // bytes after the end of the picture are ignored
+  std::string file = root_.path() + "/large.jpg";
+  {
+    FILE* f = fopen(file.c_str(), "wb");
+    ASSERT_TRUE(f);
+    fwrite(body.data(), 1, body.size(), f);
+    fclose(f);
+  }
+  auto manager = HVWebImageManager::initWithCacheQueue(cache_, nullptr);
+  for (auto options : {HVWebImageOptionFlags(0), HVWebImageOptionFirstFrameOnly}) {
+    SCOPED_TRACE(options);
+    cache_->removeImageForKey(plat::NSURL::fileURLWithPath(file)->absoluteString());
+    Recorder rec;
+    LargeBlocks::start(body.size());
+    auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+        plat::NSURL::fileURLWithPath(file), options, {}, {}, rec.handler());
+    EXPECT_TRUE(rec.waitFinal().image);
+    EXPECT_TRUE(
+        runUntil([&] { return cache_->diskCache()->containsObjectForKey(op->cacheKey()); }));
+    testing_loop::runUntilIdle();
+    EXPECT_LE(LargeBlocks::stop(), 2u);
+  }
+}
+
 TEST_F(WebImageTest, CookiesGoOnlyWithTheirOption) {
   auto manager = HVWebImageManager::initWithCacheQueue(nullptr, nullptr);
   auto jpeg = servedJPEG();
@@ -824,9 +993,28 @@ TEST_F(WebImageTest, AProxyWhoseOperationIsGoneDoesNothing) {
   auto response = plat::NSHTTPURLResponse::make(url, 200, headers);
   auto cached = std::make_shared<plat::NSCachedURLResponse>(response, plat::Data("abcd", 4));
   EXPECT_EQ(proxy->connectionWillCacheResponse(nullptr, cached).value_or(nullptr), cached);
+  // Questions about the object are answered for the operation.
+  EXPECT_TRUE(proxy->isProxy());
+  EXPECT_EQ(proxy->className(), "HVWebImageOperation");
+  EXPECT_EQ(proxy->description(), op->description());
+  EXPECT_EQ(proxy->debugDescription(), op->description());
+  EXPECT_TRUE(proxy->isEqual(*op));
+  EXPECT_EQ(proxy->hash(), reinterpret_cast<size_t>(op.get()));
+  EXPECT_TRUE(proxy->isKindOfClass<plat::NSOperation>());
+  EXPECT_TRUE(proxy->isMemberOfClass<HVWebImageOperation>());
+  EXPECT_FALSE(proxy->isMemberOfClass<plat::NSOperation>());
+  EXPECT_FALSE(proxy->conformsToProtocol<plat::NSURLConnectionDelegate>());
 
+  auto other = HVWebImageOperation::initWithRequestOptionsCacheCacheKeyProgressTransformCompletion(
+      plat::NSURLRequest::requestWithURL(url), 0, nullptr, "", {}, {}, {});
   op.reset();
   EXPECT_FALSE(proxy->target());
+  EXPECT_EQ(proxy->className(), "");
+  EXPECT_EQ(proxy->description(), "");
+  EXPECT_FALSE(proxy->isEqual(*other));
+  EXPECT_EQ(proxy->hash(), 0u);
+  EXPECT_FALSE(proxy->isKindOfClass<plat::NSOperation>());
+  EXPECT_FALSE(proxy->isMemberOfClass<HVWebImageOperation>());
   // Questions are left to the connection or answered "no"; calls change nothing.
   EXPECT_EQ(proxy->connectionShouldUseCredentialStorage(nullptr), std::nullopt);
   EXPECT_FALSE(proxy->connectionWillSendRequestForAuthenticationChallenge(nullptr, nullptr));
