@@ -174,6 +174,13 @@ TEST_F(ImageViewSetterTest, EveryShortFormTakesTheURLAsText) {
   // The short forms use the shared manager: served from its memory, nothing reaches the net.
   auto shared = HVWebImageManager::sharedManager()->cache();
   std::string red = server.url("/red.png"), green = server.url("/green.png");
+  struct Forget {
+    std::shared_ptr<HVImageCache> cache;
+    std::vector<std::string> keys;
+    ~Forget() {
+      for (auto& k : keys) cache->removeImageForKeyWithType(k, HVCacheTierMemory);
+    }
+  } forget{shared, {red, green}};
   putInMemory(shared, red, kRed);
   putInMemory(shared, green, kGreen);
   auto placeholder = solidImage(kGrey);
@@ -226,8 +233,6 @@ TEST_F(ImageViewSetterTest, EveryShortFormTakesTheURLAsText) {
   testing_loop::runUntilIdle();
   EXPECT_EQ(server.requestCount(), 0u);
   EXPECT_EQ(rec.size(), 4u);
-  shared->removeImageForKeyWithType(red, HVCacheTierMemory);
-  shared->removeImageForKeyWithType(green, HVCacheTierMemory);
 }
 
 TEST_F(ImageViewSetterTest, CallsFromAnotherThreadWaitForTheMainStep) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/uikit/UIAppearance.h"
@@ -472,6 +473,9 @@ TEST_F(HVProgressHUDTest, OnASmallHostTextIsSqueezedInsideTheMarginsAndAnIdleBut
   hud->layoutIfNeeded();
   EXPECT_EQ(hud->button()->frame().size, CGSizeZero);
   auto after = UIRenderer::renderView(host, 1)->CGImage();
+  const char* env = std::getenv("LUMORA_TEST_OUTPUT");
+  std::string dir = std::string(env && *env ? env : "test-output") + "/ui/hud/";
+  EXPECT_TRUE(CGImageWritePNGFile(after, dir + "hud-small-host-long-details.png"));
   int changed = 0;
   for (int y = 0; y < 150; ++y)
     for (int x = 0; x < 200; ++x) changed += before->pixelAt(x, y) != after->pixelAt(x, y);

@@ -91,6 +91,10 @@ TEST(STSlideLineButton, EveryPassRebuildsTheLinesAndTheWindowSettles) {
   testing_loop::VirtualClockScope clock;
   auto window = make<UIWindow>(CGRectMake(0, 0, 320, 480));
   window->makeKeyAndVisible();
+  struct Hide {
+    std::shared_ptr<UIWindow> w;
+    ~Hide() { w->setHidden(true); }
+  } hide{window};
   auto button = make<STSlideLineButton>(CGRectMake(10, 10, 50, 44));
   button->setLinePosition(STSlideLinePositionBoth);
   window->addSubview(button);
@@ -119,7 +123,6 @@ TEST(STSlideLineButton, EveryPassRebuildsTheLinesAndTheWindowSettles) {
   EXPECT_NE(button->lineViews()[0], before[0]);
   EXPECT_FALSE(before[0]->superview());
   EXPECT_FALSE(button->needsLayout());
-  window->setHidden(true);
 }
 
 TEST(STGeometry, InsetClampsAtZeroAndOnePixelFollowsTheScale) {
