@@ -46,6 +46,9 @@ void setFull(const HVImageViewRef& view, bool highlighted, const NSURLRef& url,
                              std::move(completion));
 }
 
+// Text stands for the URL made from it (no URL when it is not a valid one).
+NSURLRef urlFromText(const std::string& text) { return NSURL::URLWithString(text); }
+
 void cancelSlot(const HVImageViewRef& view, bool highlighted) {
   _HVWebImageCancelForKey(view, keyOf(highlighted));
 }
@@ -152,3 +155,67 @@ void HV_setHighlightedImageWithURLPlaceholderOptionsManagerProgressTransformComp
 }
 
 void HV_cancelCurrentHighlightedImageRequest(const HVImageViewRef& view) { cancelSlot(view, true); }
+
+// ---- the short forms with the URL as text ----
+
+void setHV_imageURL(const HVImageViewRef& view, const std::string& url) {
+  setHV_imageURL(view, urlFromText(url));
+}
+
+void HV_setImageWithURLPlaceholder(const HVImageViewRef& view, const std::string& url,
+                                   const UIImageRef& placeholder) {
+  HV_setImageWithURLPlaceholder(view, urlFromText(url), placeholder);
+}
+
+void HV_setImageWithURLOptions(const HVImageViewRef& view, const std::string& url,
+                               HVWebImageOptionFlags options) {
+  HV_setImageWithURLOptions(view, urlFromText(url), options);
+}
+
+void HV_setImageWithURLPlaceholderOptionsCompletion(const HVImageViewRef& view,
+                                                    const std::string& url,
+                                                    const UIImageRef& placeholder,
+                                                    HVWebImageOptionFlags options,
+                                                    HVWebImageCompletionHandler completion) {
+  HV_setImageWithURLPlaceholderOptionsCompletion(view, urlFromText(url), placeholder, options,
+                                                 std::move(completion));
+}
+
+void HV_setImageWithURLPlaceholderOptionsProgressTransformCompletion(
+    const HVImageViewRef& view, const std::string& url, const UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion) {
+  HV_setImageWithURLPlaceholderOptionsProgressTransformCompletion(
+      view, urlFromText(url), placeholder, options, std::move(progress), std::move(transform),
+      std::move(completion));
+}
+
+void setHV_highlightedImageURL(const HVImageViewRef& view, const std::string& url) {
+  setHV_highlightedImageURL(view, urlFromText(url));
+}
+
+void HV_setHighlightedImageWithURLPlaceholder(const HVImageViewRef& view, const std::string& url,
+                                              const UIImageRef& placeholder) {
+  HV_setHighlightedImageWithURLPlaceholder(view, urlFromText(url), placeholder);
+}
+
+void HV_setHighlightedImageWithURLOptions(const HVImageViewRef& view, const std::string& url,
+                                          HVWebImageOptionFlags options) {
+  HV_setHighlightedImageWithURLOptions(view, urlFromText(url), options);
+}
+
+void HV_setHighlightedImageWithURLPlaceholderOptionsCompletion(
+    const HVImageViewRef& view, const std::string& url, const UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageCompletionHandler completion) {
+  HV_setHighlightedImageWithURLPlaceholderOptionsCompletion(view, urlFromText(url), placeholder,
+                                                            options, std::move(completion));
+}
+
+void HV_setHighlightedImageWithURLPlaceholderOptionsProgressTransformCompletion(
+    const HVImageViewRef& view, const std::string& url, const UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion) {
+  HV_setHighlightedImageWithURLPlaceholderOptionsProgressTransformCompletion(
+      view, urlFromText(url), placeholder, options, std::move(progress), std::move(transform),
+      std::move(completion));
+}

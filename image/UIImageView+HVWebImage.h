@@ -7,7 +7,9 @@
 // request: its result is never shown and its completion gets (nil, URL, 0, 0, nil) once.
 //
 // The image and the highlighted image are two independent slots. A null or invalid URL shows
-// only the placeholder and calls no completion. With HVWebImageOptionManualSetImage nothing is
+// only the placeholder and calls no completion. Every form takes the URL as an NSURL or as its
+// text (text that is no valid URL counts as no URL); pass NSURLRef() for no URL, since a bare
+// nullptr fits both. With HVWebImageOptionManualSetImage nothing is
 // set on the view; the completion receives every image, partial ones included.
 //
 // Thread-safety: any thread; off the main thread the call waits until the main thread has
@@ -28,17 +30,31 @@ using HVImageViewRef = std::shared_ptr<plat::UIImageView>;
 // The URL of the latest request; nullptr before the first and after a cancel.
 plat::NSURLRef HV_imageURL(const HVImageViewRef& view);
 void setHV_imageURL(const HVImageViewRef& view, const plat::NSURLRef& url);
+void setHV_imageURL(const HVImageViewRef& view, const std::string& url);
 void HV_setImageWithURLPlaceholder(const HVImageViewRef& view, const plat::NSURLRef& url,
                                    const plat::UIImageRef& placeholder);
+void HV_setImageWithURLPlaceholder(const HVImageViewRef& view, const std::string& url,
+                                   const plat::UIImageRef& placeholder);
 void HV_setImageWithURLOptions(const HVImageViewRef& view, const plat::NSURLRef& url,
+                               HVWebImageOptionFlags options);
+void HV_setImageWithURLOptions(const HVImageViewRef& view, const std::string& url,
                                HVWebImageOptionFlags options);
 void HV_setImageWithURLPlaceholderOptionsCompletion(const HVImageViewRef& view,
                                                     const plat::NSURLRef& url,
                                                     const plat::UIImageRef& placeholder,
                                                     HVWebImageOptionFlags options,
                                                     HVWebImageCompletionHandler completion);
+void HV_setImageWithURLPlaceholderOptionsCompletion(const HVImageViewRef& view,
+                                                    const std::string& url,
+                                                    const plat::UIImageRef& placeholder,
+                                                    HVWebImageOptionFlags options,
+                                                    HVWebImageCompletionHandler completion);
 void HV_setImageWithURLPlaceholderOptionsProgressTransformCompletion(
     const HVImageViewRef& view, const plat::NSURLRef& url, const plat::UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion);
+void HV_setImageWithURLPlaceholderOptionsProgressTransformCompletion(
+    const HVImageViewRef& view, const std::string& url, const plat::UIImageRef& placeholder,
     HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
     HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion);
 // The full form. A null manager means HVWebImageManager::sharedManager().
@@ -58,15 +74,27 @@ void HV_cancelCurrentImageRequest(const HVImageViewRef& view);
 
 plat::NSURLRef HV_highlightedImageURL(const HVImageViewRef& view);
 void setHV_highlightedImageURL(const HVImageViewRef& view, const plat::NSURLRef& url);
+void setHV_highlightedImageURL(const HVImageViewRef& view, const std::string& url);
 void HV_setHighlightedImageWithURLPlaceholder(const HVImageViewRef& view, const plat::NSURLRef& url,
                                               const plat::UIImageRef& placeholder);
+void HV_setHighlightedImageWithURLPlaceholder(const HVImageViewRef& view, const std::string& url,
+                                              const plat::UIImageRef& placeholder);
 void HV_setHighlightedImageWithURLOptions(const HVImageViewRef& view, const plat::NSURLRef& url,
+                                          HVWebImageOptionFlags options);
+void HV_setHighlightedImageWithURLOptions(const HVImageViewRef& view, const std::string& url,
                                           HVWebImageOptionFlags options);
 void HV_setHighlightedImageWithURLPlaceholderOptionsCompletion(
     const HVImageViewRef& view, const plat::NSURLRef& url, const plat::UIImageRef& placeholder,
     HVWebImageOptionFlags options, HVWebImageCompletionHandler completion);
+void HV_setHighlightedImageWithURLPlaceholderOptionsCompletion(
+    const HVImageViewRef& view, const std::string& url, const plat::UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageCompletionHandler completion);
 void HV_setHighlightedImageWithURLPlaceholderOptionsProgressTransformCompletion(
     const HVImageViewRef& view, const plat::NSURLRef& url, const plat::UIImageRef& placeholder,
+    HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
+    HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion);
+void HV_setHighlightedImageWithURLPlaceholderOptionsProgressTransformCompletion(
+    const HVImageViewRef& view, const std::string& url, const plat::UIImageRef& placeholder,
     HVWebImageOptionFlags options, HVWebImageProgressHandler progress,
     HVWebImageTransformHandler transform, HVWebImageCompletionHandler completion);
 void HV_setHighlightedImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(

@@ -199,7 +199,12 @@ void UIButton::layoutSubviews() {
     double w = std::min(title.width, std::max(0.0, CGRectGetMaxX(area) - x));
     if (contentHorizontalAlignment() == UIControlContentHorizontalAlignmentFill)
       w = std::max(0.0, area.size.width - image.width);
-    titleLabel_->setFrame(CGRectMake(x, yIn(area, title.height), w, title.height));
+    // A button draws nothing outside its bounds: a title wider or taller than the button
+    // (centred, it would start before the button's left edge) is cut to them.
+    CGRect frame = CGRectMake(x, yIn(area, title.height), w, title.height);
+    CGRect clipped = CGRectIntersection(frame, bounds());
+    if (CGRectIsNull(clipped)) clipped = CGRectMake(frame.origin.x, frame.origin.y, 0, 0);
+    titleLabel_->setFrame(clipped);
   }
 }
 

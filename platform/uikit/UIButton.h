@@ -2,7 +2,8 @@
 // UIButton: a control with a title, title colour, image and background image per state; a state
 // without its own value falls back to the normal state's. The title label and image view are
 // subviews made on first use. The intrinsic size is the content (image beside title) plus the
-// content insets; an empty button measures 30 x 34, as the platform's does.
+// content insets; an empty button measures 30 x 34, as the platform's does. The title is laid
+// out inside the bounds: a title wider or taller than the button is cut to them.
 // Main thread only.
 
 #include <map>

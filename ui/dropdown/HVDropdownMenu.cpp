@@ -141,10 +141,17 @@ void HVDropdownMenu::setTitleAlignment(int64_t alignment) {
   titleAlignment_ = alignment;
   // By meaning: the platform numbers its alignments differently.
   switch (alignment) {
-    case 0: mainBtn_->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentLeft); break;
-    case 1: mainBtn_->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentCenter); break;
-    case 2: mainBtn_->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentRight); break;
-    default: break;
+    case 0:
+      mainBtn_->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentLeft);
+      break;
+    case 1:
+      mainBtn_->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentCenter);
+      break;
+    case 2:
+      mainBtn_->setContentHorizontalAlignment(UIControlContentHorizontalAlignmentRight);
+      break;
+    default:
+      break;
   }
 }
 
@@ -224,6 +231,8 @@ void HVDropdownMenu::showDropDown() {
   coverView()->addSubview(floatView_);
 
   if (auto d = delegate()) d->dropdownMenuWillShow(*this);
+  // A delegate that folded (or folded and reopened) the list from its callback owns it now.
+  if (generation_ != generation) return;
   reloadOptionsData();
   uint64_t n = optionCount();
   cellHeights_.clear();
@@ -234,14 +243,15 @@ void HVDropdownMenu::showDropDown() {
     cellHeights_.push_back(h);
     listHeight_ += h;
   }
+  if (generation_ != generation) return;  // the data source called back into the menu
 
   std::weak_ptr<HVDropdownMenu> weak = std::static_pointer_cast<HVDropdownMenu>(shared_from_this());
   UIView::animateWithDurationAnimationsCompletion(
       animateTime_,
       [&] {
         CGRect f = floatView_->frame();
-        floatView_->setFrame(
-            CGRectMake(f.origin.x, f.origin.y, f.size.width, mainBtn_->frame().size.height + listHeight_));
+        floatView_->setFrame(CGRectMake(f.origin.x, f.origin.y, f.size.width,
+                                        mainBtn_->frame().size.height + listHeight_));
         arrowMark_->setTransform(CGAffineTransformMakeRotation(M_PI));
         CGRect t = optionsList_->frame();
         optionsList_->setFrame(CGRectMake(t.origin.x, t.origin.y, t.size.width, listHeight_));
@@ -259,6 +269,8 @@ void HVDropdownMenu::hideDropDown() {
   showing_ = false;
   uint64_t generation = ++generation_;
   if (auto d = delegate()) d->dropdownMenuWillHidden(*this);
+  // A delegate that reopened the list from its callback owns it now.
+  if (generation_ != generation) return;
   std::weak_ptr<HVDropdownMenu> weak = std::static_pointer_cast<HVDropdownMenu>(shared_from_this());
   UIView::animateWithDurationAnimationsCompletion(
       animateTime_,
@@ -302,7 +314,8 @@ void HVDropdownMenu::willMoveToWindow(const std::shared_ptr<UIWindow>& newWindow
   ++generation_;
   arrowMark_->setTransform(CGAffineTransformIdentity);
   CGRect f = floatView_->frame();
-  floatView_->setFrame(CGRectMake(f.origin.x, f.origin.y, f.size.width, mainBtn_->frame().size.height));
+  floatView_->setFrame(
+      CGRectMake(f.origin.x, f.origin.y, f.size.width, mainBtn_->frame().size.height));
   mainBtn_->setSelected(false);
   finishFold();
 }

@@ -6,7 +6,10 @@
 // anywhere else on the cover folds it without a choice.
 //
 // Opening needs a key window. Showing while open and hiding while closed do nothing; a fold
-// superseded by a new show finishes without touching the reopened list. A new frame set while
+// superseded by a new show finishes without touching the reopened list. A delegate may show
+// or hide the menu from inside any of its callbacks: the latest call wins, and the button's
+// selected state and isOpened follow the list, so the next tap always opens or folds it. A new
+// frame set while
 // open applies once the list has folded. A menu that leaves its window, or is destroyed,
 // while open takes its cover away at once. The menu takes at most kMaxOptionCount options of
 // the count its data source answers, and a negative or non-finite option height as 0.
@@ -162,8 +165,8 @@ class HVDropdownMenu : public plat::UIView,
   double listHeight_ = 0;
   std::vector<double> cellHeights_;
   bool isOpened_ = false;
-  bool showing_ = false;          // between a show and the next hide
-  uint64_t generation_ = 0;       // bumped by every show and hide
+  bool showing_ = false;     // between a show and the next hide
+  uint64_t generation_ = 0;  // bumped by every show and hide
   std::optional<plat::CGRect> pendingFrame_;
   std::weak_ptr<HVDropdownMenuDataSource> dataSource_;
   std::weak_ptr<HVDropdownMenuDelegate> delegate_;

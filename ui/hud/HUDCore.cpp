@@ -263,6 +263,8 @@ void HUDCore::setCustomView(std::shared_ptr<UIView> v) {
 }
 
 void HUDCore::setOffset(CGPoint o) {
+  // A NaN would place the bezel nowhere; an infinite one nowhere sensible.
+  if (!std::isfinite(o.x) || !std::isfinite(o.y)) return;
   if (o == offset_) return;
   offset_ = o;
   setNeedsUpdateConstraints();
@@ -669,6 +671,19 @@ void HUDCore::layoutBezel() {
   if (square_) bezelW = bezelH = std::max(bezelW, bezelH);
   bezelW = std::min(bezelW, maxBezelW);
   bezelH = std::min(bezelH, maxBezelH);
+  // The margins outrank the content: a stack taller than the room left inside them squeezes
+  // the details label first, then the label, so no text runs into the bezel's margin.
+  double overflow = stackH + 2 * m - bezelH;
+  for (const auto& squeezable : {UIViewRef(detailsLabel_), UIViewRef(label_)}) {
+    if (overflow <= 0) break;
+    auto it = std::find(views.begin(), views.end(), squeezable);
+    if (it == views.end()) continue;
+    CGSize& s = sizes[it - views.begin()];
+    double cut = std::min(overflow, s.height);
+    s.height -= cut;
+    stackH -= cut;
+    overflow -= cut;
+  }
 
   double cx = hud.width / 2 + offset_.x, cy = hud.height / 2 + offset_.y;
   cx = std::clamp(cx, m + bezelW / 2, std::max(m + bezelW / 2, hud.width - m - bezelW / 2));

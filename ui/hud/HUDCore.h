@@ -72,6 +72,7 @@ class HUDCore : public plat::UIView {
   std::shared_ptr<plat::UIView> customView() const { return customView_; }
   void setCustomView(std::shared_ptr<plat::UIView> v);
   plat::CGPoint offset() const { return offset_; }
+  // An offset with a non-finite coordinate is ignored (the old one stays).
   void setOffset(plat::CGPoint o);
   double margin() const { return margin_; }
   void setMargin(double m);

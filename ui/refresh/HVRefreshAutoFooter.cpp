@@ -26,17 +26,14 @@ void HVRefreshAutoFooter::willMoveToSuperview(const UIViewRef& newSuperview) {
   auto previous = scrollView();
   HVRefreshFooter::willMoveToSuperview(newSuperview);
   double h = V::HV_h(*this);
-  if (newSuperview) {
-    auto scroll = scrollView();
-    if (!scroll || scroll != newSuperview) return;
-    // Moved straight from another scroll view: give that one its inset back too.
-    if (previous && previous != scroll && !isHidden())
-      E::setHV_insetB(*previous, E::HV_insetB(*previous) - h);
-    if (!isHidden()) E::setHV_insetB(*scroll, E::HV_insetB(*scroll) + h);
-    V::setHV_y(*this, E::HV_contentH(*scroll));
-  } else if (previous && !isHidden()) {
+  auto scroll = scrollView();  // set only when the new superview is a scroll view
+  // Leaving a scroll view (for none, a plain view or another scroll view): give it its inset
+  // back.
+  if (previous && previous != scroll && !isHidden())
     E::setHV_insetB(*previous, E::HV_insetB(*previous) - h);
-  }
+  if (!newSuperview || !scroll || scroll != newSuperview) return;
+  if (!isHidden()) E::setHV_insetB(*scroll, E::HV_insetB(*scroll) + h);
+  V::setHV_y(*this, E::HV_contentH(*scroll));
 }
 
 void HVRefreshAutoFooter::scrollViewContentSizeDidChange(const HVRefreshChange* change) {

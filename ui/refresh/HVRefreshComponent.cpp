@@ -25,10 +25,10 @@ void HVRefreshComponent::layoutSubviews() {
 
 void HVRefreshComponent::willMoveToSuperview(const UIViewRef& newSuperview) {
   UIView::willMoveToSuperview(newSuperview);
-  if (newSuperview && !std::dynamic_pointer_cast<UIScrollView>(newSuperview)) return;
   removeObservers();
-  if (!newSuperview) {
-    // A detached control no longer acts on the scroll view it left (insets, offsets).
+  if (!newSuperview || !std::dynamic_pointer_cast<UIScrollView>(newSuperview)) {
+    // A control leaving its scroll view, for no superview or for one that is not a scroll
+    // view, no longer follows or acts on the scroll view it left (insets, offsets).
     scrollView_.reset();
     return;
   }

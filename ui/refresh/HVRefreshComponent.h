@@ -7,7 +7,7 @@
 //
 // Create controls with plat::make<T>() (or the class factories of the subclasses): the
 // defaults are set by prepare() after construction, and the control starts idle.
-// Observation follows the current superview only: moving to another scroll view or out of
+// Observation follows the current superview only: moving to another scroll view, or out of
 // it stops observing the previous one; removing observers twice is harmless.
 // Main thread only.
 

@@ -35,11 +35,17 @@ class HVRefreshViewController : public plat::UIViewController,
   // The title shown in the navigation bar; made by viewDidLoad.
   std::shared_ptr<plat::UILabel> navTitleL() const { return navTitleL_; }
   void setNavTitleL(std::shared_ptr<plat::UILabel> l) { navTitleL_ = std::move(l); }
-  // Created on first access.
+  // Created on first access. setTableView only stores: a table set in place of the made one
+  // gets no delegate, data source or footer view from the controller, and a null one makes
+  // the next access create a table again.
   std::shared_ptr<plat::UITableView> tableView();
+  void setTableView(std::shared_ptr<plat::UITableView> t) { tableView_ = std::move(t); }
   plat::Array& dataSource() { return dataSource_; }
   // An empty view: the table's footer view, so that no separators show below the last row.
+  // Created on first access; setDefaultFooterView only stores (a table already made keeps
+  // its footer view).
   plat::UIViewRef defaultFooterView();
+  void setDefaultFooterView(plat::UIViewRef v) { defaultFooterView_ = std::move(v); }
 
   bool isHeaderRefreshing() const;
   bool isFooterRefreshing() const;

@@ -27,6 +27,35 @@ bool STQueuingScrollView::isShown(const UIView* page) const {
   return page && (page == leftView_.get() || page == centerView_.get() || page == rightView_.get());
 }
 
+void STQueuingScrollView::unfile(const UIViewRef& page) {
+  if (!page) return;
+  for (auto& [identifier, filed] : reusableViewSets_)
+    filed.erase(std::remove(filed.begin(), filed.end(), page), filed.end());
+}
+
+void STQueuingScrollView::setLeftView(UIViewRef page) {
+  unfile(page);
+  leftView_ = std::move(page);
+}
+
+void STQueuingScrollView::setCenterView(UIViewRef page) {
+  unfile(page);
+  centerView_ = std::move(page);
+}
+
+void STQueuingScrollView::setRightView(UIViewRef page) {
+  unfile(page);
+  rightView_ = std::move(page);
+}
+
+void STQueuingScrollView::setReusableViewSets(std::map<std::string, std::vector<UIViewRef>> sets) {
+  for (auto& [identifier, filed] : sets)
+    filed.erase(std::remove_if(filed.begin(), filed.end(),
+                               [this](const UIViewRef& page) { return isShown(page.get()); }),
+                filed.end());
+  reusableViewSets_ = std::move(sets);
+}
+
 void STQueuingScrollView::retire(const UIViewRef& page) {
   if (!page || isShown(page.get())) return;
   recycleView(page);
@@ -40,6 +69,9 @@ void STQueuingScrollView::displayView(const UIViewRef& page) {
   centerView_ = page;
   location_ = -1;
   for (auto& old : {oldLeft, oldRight, oldCenter}) retire(old);
+  // A filed page shown again is no longer free: left filed, it would be handed out as a
+  // neighbour of itself.
+  unfile(page);
   addSubview(page);
   setFocusView(page);
   setContentOffset({bounds().size.width, 0});
@@ -137,7 +169,9 @@ void STQueuingScrollView::updateForBounds(CGRect b) {
   double translation = 0;
   if (location_ == -1) {
     leftView_ = viewBeforeCenterView();
+    unfile(leftView_);
     rightView_ = viewAfterCenterView();
+    unfile(rightView_);
     for (auto& v : {leftView_, rightView_})
       if (v) addSubview(v);
     initialize = true;
@@ -148,6 +182,7 @@ void STQueuingScrollView::updateForBounds(CGRect b) {
     rightView_ = nullptr;
     retire(oldLeft);  // before asking, so the delegate may take it back from reuse
     rightView_ = viewAfterCenterView();
+    unfile(rightView_);
     if (rightView_) addSubview(rightView_);
     translation = -w;
   } else if (x <= 0 && leftView_) {
@@ -157,6 +192,7 @@ void STQueuingScrollView::updateForBounds(CGRect b) {
     leftView_ = nullptr;
     retire(oldRight);
     leftView_ = viewBeforeCenterView();
+    unfile(leftView_);
     if (leftView_) addSubview(leftView_);
     translation = w;
   } else {

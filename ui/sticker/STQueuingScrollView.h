@@ -103,22 +103,33 @@ class STQueuingScrollView : public plat::UIScrollView {
   double pagePadding() const { return pagePadding_; }
   void setPagePadding(double padding) { pagePadding_ = padding; }
   plat::UIViewRef focusView() const { return focusView_; }
+  // The slots. A page put into a slot leaves the reuse sets; the setters neither add the page
+  // as a subview nor take the previous one out.
   plat::UIViewRef leftView() const { return leftView_; }
+  void setLeftView(plat::UIViewRef page);
   plat::UIViewRef centerView() const { return centerView_; }
+  void setCenterView(plat::UIViewRef page);
   plat::UIViewRef rightView() const { return rightView_; }
+  void setRightView(plat::UIViewRef page);
   // -1 before the first pass after displayView; then 0 no neighbours, 1 right only,
   // 2 both, 3 left only.
   int64_t location() const { return location_; }
+  void setLocation(int64_t location) { location_ = location; }
   plat::CGPoint targetContentOffset() const { return targetContentOffset_; }
+  void setTargetContentOffset(plat::CGPoint offset) { targetContentOffset_ = offset; }
   // Filed pages by identifier, in filing order.
   const std::map<std::string, std::vector<plat::UIViewRef>>& reusableViewSets() const {
     return reusableViewSets_;
   }
+  // Replaces the filed pages; pages shown in a slot are left out.
+  void setReusableViewSets(std::map<std::string, std::vector<plat::UIViewRef>> sets);
 
   void layoutSubviews() override;
 
  private:
   bool isShown(const plat::UIView* page) const;
+  // Takes a page that is about to be shown out of the reuse sets.
+  void unfile(const plat::UIViewRef& page);
   // Files a page leaving its slot and takes it out of the view unless it is still shown.
   void retire(const plat::UIViewRef& page);
 

@@ -18,12 +18,12 @@ void STSlideLineButton::setLineColor(UIColorRef color) {
 
 void STSlideLineButton::layoutSubviews() {
   UIButton::layoutSubviews();
-  // Adding the lines asks for layout again: rebuild only when they would come out different,
-  // or every display pass would ask for another.
-  Built now{linePosition_, lineColor_, bounds().size, STScreenOnePixel()};
-  if (built_ && *built_ == now && lineViews_.size() == installedCount_) return;
-  built_ = now;
-  for (auto& line : lineViews_) line->removeFromSuperview();
+  if (settlingLines_) return;
+  bool markedMeanwhile = needsLayout();
+  // Lines installed by hand through setLineViews go the same way as our own, when they sit in
+  // this button.
+  for (auto& line : lineViews_)
+    if (line && line->superview().get() == this) line->removeFromSuperview();
   lineViews_.clear();
 
   constexpr double kLineHeight = 22;
@@ -42,5 +42,13 @@ void STSlideLineButton::layoutSubviews() {
     lines.push_back(makeLine(size.width - pixel));
   for (auto& line : lines) addSubview(line);
   lineViews_ = std::move(lines);
-  installedCount_ = lineViews_.size();
+
+  // Swapping the lines marked the button for layout again. Settle that mark now (the nested
+  // pass places only the title), or every display pass would ask for one more; a mark set by
+  // anything else stays.
+  if (!markedMeanwhile && needsLayout()) {
+    settlingLines_ = true;
+    UIView::layoutIfNeeded();
+    settlingLines_ = false;
+  }
 }

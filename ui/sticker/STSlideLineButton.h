@@ -2,7 +2,6 @@
 // STSlideLineButton: a button with thin separator lines (one physical pixel wide, 22 points
 // high, vertically centred) at its left, right or both sides. Main thread only.
 
-#include <optional>
 #include <vector>
 
 #include "platform/uikit/UIButton.h"
@@ -29,20 +28,13 @@ class STSlideLineButton : public plat::UIButton {
   const std::vector<plat::UIViewRef>& lineViews() const { return lineViews_; }
   void setLineViews(std::vector<plat::UIViewRef> views) { lineViews_ = std::move(views); }
 
-  // Replaces the installed lines with those of the current position.
+  // Rebuilds the lines on every pass: the views of lineViews that sit in the button are
+  // removed and new lines of the current position, colour and size are installed.
   void layoutSubviews() override;
 
  private:
   uint64_t linePosition_ = STSlideLinePositionNone;
   plat::UIColorRef lineColor_ = plat::UIColor::blackColor();
   std::vector<plat::UIViewRef> lineViews_;
-  struct Built {
-    uint64_t position;
-    plat::UIColorRef color;
-    plat::CGSize size;
-    double pixel;
-    bool operator==(const Built&) const = default;
-  };
-  std::optional<Built> built_;  // what the installed lines were made for
-  size_t installedCount_ = 0;
+  bool settlingLines_ = false;  // inside the pass that settles the lines' own layout mark
 };

@@ -170,6 +170,71 @@ TEST_F(ImageViewSetterTest, TextURLsAndNoURL) {
   EXPECT_EQ(server.requestCount(), 1u);
 }
 
+TEST_F(ImageViewSetterTest, EveryShortFormTakesTheURLAsText) {
+  // The short forms use the shared manager: served from its memory, nothing reaches the net.
+  auto shared = HVWebImageManager::sharedManager()->cache();
+  std::string red = server.url("/red.png"), green = server.url("/green.png");
+  struct Forget {
+    std::shared_ptr<HVImageCache> cache;
+    std::vector<std::string> keys;
+    ~Forget() {
+      for (auto& k : keys) cache->removeImageForKeyWithType(k, HVCacheTierMemory);
+    }
+  } forget{shared, {red, green}};
+  putInMemory(shared, red, kRed);
+  putInMemory(shared, green, kGreen);
+  auto placeholder = solidImage(kGrey);
+  auto expectImage = [&](const std::string& url, uint32_t argb, int line) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(centre(view->image()), argb);
+    ASSERT_TRUE(HV_imageURL(view));
+    EXPECT_EQ(HV_imageURL(view)->absoluteString(), url);
+  };
+  auto expectHighlighted = [&](const std::string& url, uint32_t argb, int line) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(centre(view->highlightedImage()), argb);
+    ASSERT_TRUE(HV_highlightedImageURL(view));
+    EXPECT_EQ(HV_highlightedImageURL(view)->absoluteString(), url);
+  };
+  Recorder rec;
+  setHV_imageURL(view, red);
+  expectImage(red, kRed, __LINE__);
+  HV_setImageWithURLPlaceholder(view, green, placeholder);
+  expectImage(green, kGreen, __LINE__);
+  HV_setImageWithURLOptions(view, red, 0);
+  expectImage(red, kRed, __LINE__);
+  HV_setImageWithURLPlaceholderOptionsCompletion(view, green, placeholder, 0, rec.handler());
+  expectImage(green, kGreen, __LINE__);
+  HV_setImageWithURLPlaceholderOptionsProgressTransformCompletion(view, red, placeholder, 0,
+                                                                  nullptr, nullptr, rec.handler());
+  expectImage(red, kRed, __LINE__);
+  setHV_highlightedImageURL(view, green);
+  expectHighlighted(green, kGreen, __LINE__);
+  HV_setHighlightedImageWithURLPlaceholder(view, red, placeholder);
+  expectHighlighted(red, kRed, __LINE__);
+  HV_setHighlightedImageWithURLOptions(view, green, 0);
+  expectHighlighted(green, kGreen, __LINE__);
+  HV_setHighlightedImageWithURLPlaceholderOptionsCompletion(view, red, placeholder, 0,
+                                                            rec.handler());
+  expectHighlighted(red, kRed, __LINE__);
+  HV_setHighlightedImageWithURLPlaceholderOptionsProgressTransformCompletion(
+      view, green, placeholder, 0, nullptr, nullptr, rec.handler());
+  expectHighlighted(green, kGreen, __LINE__);
+  ASSERT_EQ(rec.size(), 4u);
+  for (const auto& r : rec.reports()) EXPECT_EQ(r.from, HVWebImageSourceMemoryAtOnce);
+
+  // Text that is no URL counts as none: the placeholder only.
+  HV_setImageWithURLPlaceholder(view, "http://bad host/a b.png", placeholder);
+  EXPECT_EQ(view->image(), placeholder);
+  EXPECT_EQ(HV_imageURL(view), nullptr);
+  HV_setHighlightedImageWithURLPlaceholder(view, "http://bad host/a b.png", placeholder);
+  EXPECT_EQ(view->highlightedImage(), placeholder);
+  EXPECT_EQ(HV_highlightedImageURL(view), nullptr);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(server.requestCount(), 0u);
+  EXPECT_EQ(rec.size(), 4u);
+}
+
 TEST_F(ImageViewSetterTest, CallsFromAnotherThreadWaitForTheMainStep) {
   auto gate = gated("/later.png", kGreen);
   Recorder rec;

@@ -97,6 +97,29 @@ TEST(UIControlLayoutTest, TitleInsetsMoveTheTitleWithoutShorteningIt) {
   EXPECT_EQ(button->titleLabel()->frame().size.width, 10);
 }
 
+TEST(UIControlLayoutTest, AButtonDrawsItsTitleOnlyInsideItsBounds) {
+  auto host = make<UIView>(CGRectMake(0, 0, 120, 40));
+  host->setBackgroundColor(UIColor::whiteColor());
+  auto button = make<UIButton>(CGRectMake(40, 10, 40, 20));
+  button->setTitleForState("A title far wider than its button", UIControlStateNormal);
+  button->setTitleColorForState(UIColor::blackColor(), UIControlStateNormal);
+  host->addSubview(button);
+  host->layoutIfNeeded();
+  EXPECT_EQ(button->titleLabel()->frame(), CGRectMake(0, 0, 40, 20));
+  auto img = UIRenderer::renderView(host, 1)->CGImage();
+  int inside = 0, outside = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 120; ++x)
+      if (((img->pixelAt(x, y) >> 8) & 0xff) < 100)
+        (x >= 40 && x < 80 && y >= 10 && y < 30 ? inside : outside)++;
+  EXPECT_GT(inside, 20);
+  EXPECT_EQ(outside, 0);
+  // A button without size shows no title at all.
+  button->setFrame(CGRectMake(60, 20, 0, 0));
+  host->layoutIfNeeded();
+  EXPECT_EQ(button->titleLabel()->frame().size, CGSizeZero);
+}
+
 TEST(UIControlLayoutTest, ImageViewContentModesAndHighlight) {
   CGRect b = CGRectMake(0, 0, 100, 50);
   CGSize s = CGSizeMake(20, 10);

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIRenderer.h"
@@ -30,9 +32,17 @@ struct Options : HVDropdownMenuDataSource {
 
 struct Events : HVDropdownMenuDelegate {
   std::vector<std::string> log;
-  void dropdownMenuWillShow(HVDropdownMenu&) override { log.push_back("willShow"); }
+  // Run once from inside the named callback, then cleared.
+  std::function<void(HVDropdownMenu&)> onWillShow, onWillHide;
+  void dropdownMenuWillShow(HVDropdownMenu& m) override {
+    log.push_back("willShow");
+    if (auto f = std::exchange(onWillShow, nullptr)) f(m);
+  }
   void dropdownMenuDidShow(HVDropdownMenu&) override { log.push_back("didShow"); }
-  void dropdownMenuWillHidden(HVDropdownMenu&) override { log.push_back("willHide"); }
+  void dropdownMenuWillHidden(HVDropdownMenu& m) override {
+    log.push_back("willHide");
+    if (auto f = std::exchange(onWillHide, nullptr)) f(m);
+  }
   void dropdownMenuDidHidden(HVDropdownMenu&) override { log.push_back("didHide"); }
   void dropdownMenuDidSelectOptionAtIndexOptionTitle(HVDropdownMenu&, uint64_t i,
                                                      const std::string& t) override {
@@ -108,7 +118,8 @@ TEST_F(DropdownTest, OpensAtTheWindowPositionAndFoldsBackIntoTheMenu) {
   EXPECT_EQ(menu->arrowMark()->center(), (CGPoint{80 - 7.5 - 7.5, 15}));
   EXPECT_EQ(menu->arrowMark()->bounds(), CGRectMake(0, 0, 15, 15));
   auto label = std::dynamic_pointer_cast<UILabel>(
-      menu->optionsList()->cellForRowAtIndexPath({0, 1})->viewWithTag(HVDropdownMenu::kTitleLabelTag));
+      menu->optionsList()->cellForRowAtIndexPath({0, 1})->viewWithTag(
+          HVDropdownMenu::kTitleLabelTag));
   ASSERT_TRUE(label);
   EXPECT_EQ(label->text(), "Hottest");
   EXPECT_EQ(label->frame(), CGRectMake(15, 0, 80 - 30 - 1, 30));
@@ -179,6 +190,59 @@ TEST_F(DropdownTest, TapsDuringTheAnimationsNeverLeaveAHalfOpenList) {
   menu->hideDropDown();
   EXPECT_EQ(events->log.back(), "didHide");
   EXPECT_EQ(events->log.size(), logged + 2);
+}
+
+TEST_F(DropdownTest, ADelegateCallingBackFromItsCallbacksLeavesAWorkingMenu) {
+  // Folded from inside willShow: closed, button not selected, and the next tap opens it.
+  events->onWillShow = [](HVDropdownMenu& m) { m.hideDropDown(); };
+  UITouchDriver::tap(window, button());
+  EXPECT_FALSE(menu->mainBtn()->isSelected());
+  settle();
+  EXPECT_EQ(events->log, (std::vector<std::string>{"willShow", "willHide", "didHide"}));
+  EXPECT_FALSE(menu->isOpened());
+  EXPECT_FALSE(menu->mainBtn()->isSelected());
+  EXPECT_EQ(coversOnWindow(), 0u);
+  EXPECT_EQ(menu->floatView()->superview(), menu);
+  events->log.clear();
+  UITouchDriver::tap(window, button());
+  settle();
+  EXPECT_EQ(events->log, (std::vector<std::string>{"willShow", "didShow"}));
+  EXPECT_TRUE(menu->isOpened());
+  EXPECT_TRUE(menu->mainBtn()->isSelected());
+  EXPECT_EQ(menu->floatView()->frame().size.height, 90);
+
+  // Reopened from inside willHide: open, unfolded, button selected; the next tap folds it.
+  events->log.clear();
+  events->onWillHide = [](HVDropdownMenu& m) { m.showDropDown(); };
+  UITouchDriver::tap(window, button());
+  settle();
+  EXPECT_EQ(events->log, (std::vector<std::string>{"willHide", "willShow", "didShow"}));
+  EXPECT_TRUE(menu->isOpened());
+  EXPECT_TRUE(menu->mainBtn()->isSelected());
+  EXPECT_EQ(menu->floatView()->frame().size.height, 90);
+  EXPECT_EQ(coversOnWindow(), 1u);
+  events->log.clear();
+  UITouchDriver::tap(window, button());
+  settle();
+  EXPECT_EQ(events->log, (std::vector<std::string>{"willHide", "didHide"}));
+  EXPECT_FALSE(menu->isOpened());
+  EXPECT_FALSE(menu->mainBtn()->isSelected());
+  EXPECT_EQ(coversOnWindow(), 0u);
+
+  // Nested both ways: the innermost call decides.
+  events->log.clear();
+  events->onWillShow = [](HVDropdownMenu& m) { m.hideDropDown(); };
+  events->onWillHide = [](HVDropdownMenu& m) { m.showDropDown(); };
+  UITouchDriver::tap(window, button());
+  settle();
+  EXPECT_TRUE(menu->isOpened());
+  EXPECT_TRUE(menu->mainBtn()->isSelected());
+  EXPECT_EQ(menu->floatView()->frame().size.height, 90);
+  EXPECT_EQ(events->log.back(), "didShow");
+  UITouchDriver::tap(window, button());
+  settle();
+  EXPECT_FALSE(menu->isOpened());
+  EXPECT_EQ(coversOnWindow(), 0u);
 }
 
 TEST_F(DropdownTest, FramesWaitForTheFoldAndRowsBeyondTheMeasuredOnesAreAsked) {
@@ -264,12 +328,15 @@ TEST_F(DropdownTest, AnAbsurdCountOrHeightFromTheDataSourceIsBounded) {
 
 TEST_F(DropdownTest, SettersMapAlignmentAndPlaceTheArrow) {
   menu->setTitleAlignment(1);
-  EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(), UIControlContentHorizontalAlignmentCenter);
+  EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(),
+            UIControlContentHorizontalAlignmentCenter);
   menu->setTitleAlignment(2);
-  EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(), UIControlContentHorizontalAlignmentRight);
+  EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(),
+            UIControlContentHorizontalAlignmentRight);
   menu->setTitleAlignment(3);
   EXPECT_EQ(menu->titleAlignment(), 3);
-  EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(), UIControlContentHorizontalAlignmentRight);
+  EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(),
+            UIControlContentHorizontalAlignmentRight);
   menu->setTitleAlignment(0);
   EXPECT_EQ(menu->mainBtn()->contentHorizontalAlignment(), UIControlContentHorizontalAlignmentLeft);
   menu->setRotateIconRight(3);

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/uikit/UIAppearance.h"
 #include "platform/uikit/UIApplication.h"
+#include "platform/uikit/UIRenderer.h"
 #include "platform/uikit/UIWindow.h"
 #include "testing/loop/Pump.h"
 #include "ui/hud/HVProgressHUD.h"
@@ -431,6 +433,68 @@ TEST_F(HVProgressHUDTest, ButtonTakesRoomOnlyWithTitleAndAction) {
   EXPECT_EQ(button.origin.y, 20 + 37 + 4);
   EXPECT_EQ(hud->bezelView()->frame().size.height, 20 + 37 + 4 + button.size.height + 20);
   EXPECT_EQ(hud->button()->layer()->cornerRadius(), std::ceil(button.size.height / 2));
+}
+
+// Rows of the image in [top, bottom) and columns in [left, right) holding dark text ink.
+int inkIn(const CGImageRef& img, int left, int top, int right, int bottom) {
+  int n = 0;
+  for (int y = std::max(top, 0); y < std::min<int>(bottom, img->height()); ++y)
+    for (int x = std::max(left, 0); x < std::min<int>(right, img->width()); ++x)
+      if (((img->pixelAt(x, y) >> 16) & 0xff) < 0x80) ++n;
+  return n;
+}
+
+TEST_F(HVProgressHUDTest, OnASmallHostTextIsSqueezedInsideTheMarginsAndAnIdleButtonDrawsNothing) {
+  host = make<UIView>(CGRectMake(0, 0, 200, 150));
+  host->setBackgroundColor(UIColor::whiteColor());
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  hud->setMode(HVHUDModeText);
+  std::string details;
+  for (int i = 0; i < 12; ++i) details += "Several words of details text. ";
+  hud->detailsLabel()->setText(details);
+  hud->layoutIfNeeded();
+  CGRect bezel = hud->bezelView()->frame();
+  EXPECT_EQ(bezel.size.height, 150 - 40);
+  // The margins win over the label: it is cut to the room left inside them.
+  CGRect label = hud->detailsLabel()->frame();
+  EXPECT_LT(label.size.height, hud->detailsLabel()->sizeThatFits(CGSizeMake(120, 0)).height);
+  EXPECT_EQ(label.origin.y, 20);
+  EXPECT_EQ(CGRectGetMaxY(label), bezel.size.height - 20);
+  auto before = UIRenderer::renderView(host, 1)->CGImage();
+  int left = int(bezel.origin.x), right = int(CGRectGetMaxX(bezel));
+  int top = int(bezel.origin.y), bottom = int(CGRectGetMaxY(bezel));
+  EXPECT_GT(inkIn(before, left, top + 20, right, bottom - 20), 100);
+  // Nothing of the text in the bezel's bottom margin: no line is cut at the bezel's edge.
+  EXPECT_EQ(inkIn(before, left, bottom - 20, right, bottom), 0);
+
+  // A titled button without an action takes no room and draws nothing.
+  hud->button()->setTitleForState("Cancel the request", UIControlStateNormal);
+  hud->setNeedsUpdateConstraints();
+  hud->layoutIfNeeded();
+  EXPECT_EQ(hud->button()->frame().size, CGSizeZero);
+  auto after = UIRenderer::renderView(host, 1)->CGImage();
+  const char* env = std::getenv("LUMORA_TEST_OUTPUT");
+  std::string dir = std::string(env && *env ? env : "test-output") + "/ui/hud/";
+  EXPECT_TRUE(CGImageWritePNGFile(after, dir + "hud-small-host-long-details.png"));
+  int changed = 0;
+  for (int y = 0; y < 150; ++y)
+    for (int x = 0; x < 200; ++x) changed += before->pixelAt(x, y) != after->pixelAt(x, y);
+  EXPECT_EQ(changed, 0);
+}
+
+TEST_F(HVProgressHUDTest, ANonFiniteOffsetIsIgnored) {
+  host->setBackgroundColor(UIColor::whiteColor());
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  hud->setOffset(CGPointMake(0, 30));
+  hud->setOffset(CGPointMake(0, INFINITY));
+  hud->setOffset(CGPointMake(NAN, 0));
+  EXPECT_EQ(hud->offset(), CGPointMake(0, 30));
+  hud->layoutIfNeeded();
+  CGRect bezel = hud->bezelView()->frame();
+  EXPECT_EQ(bezel, CGRectMake((320 - 77) / 2.0, (480 - 77) / 2.0 + 30, 77, 77));
+  // The bezel is on screen: its pixels differ from the white host.
+  auto img = UIRenderer::renderView(host, 1)->CGImage();
+  EXPECT_NE(img->pixelAt(int(bezel.origin.x) + 5, int(bezel.origin.y) + 5), 0xffffffffu);
 }
 
 TEST_F(HVProgressHUDTest, AppearanceColourWinsOverTheContentColour) {

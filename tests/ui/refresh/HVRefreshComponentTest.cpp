@@ -76,6 +76,19 @@ TEST_F(HVRefreshComponentTest, AttachesToScrollViewsOnlyAndFollowsTheCurrentOne)
   second->setContentOffset({0, 2});
   EXPECT_EQ(probe->offsets, 2);
   EXPECT_EQ(probe->pan(), nullptr);
+
+  // Moved straight from a scroll view into a plain view: it lets the scroll view go.
+  second->addSubview(probe);
+  EXPECT_EQ(probe->scrollView(), second);
+  plain->addSubview(probe);
+  EXPECT_FALSE(probe->scrollView());
+  EXPECT_FALSE(probe->pan());
+  second->setContentOffset({0, 3});
+  second->setContentSize({200, 800});
+  testing_uikit::DragSimulator(second).drag({30});
+  EXPECT_EQ(probe->offsets, 2);
+  EXPECT_EQ(probe->sizes, 1);
+  EXPECT_EQ(probe->pans, 0);
 }
 
 TEST_F(HVRefreshComponentTest, HiddenAndDisabledControlsHearOnlyWhatTheyShould) {
@@ -133,12 +146,11 @@ TEST_F(HVRefreshComponentTest, CallbacksRunLaterInOrderAndSkipATargetWithoutActi
   auto target = std::make_shared<Target>();
   std::vector<std::string> order;
   probe->setRefreshingBlock([&] { order.push_back("block"); });
-  probe->setRefreshingTargetRefreshingAction(
-      target, [&](Object& t, HVRefreshComponent& c) {
-        EXPECT_EQ(&t, target.get());
-        EXPECT_EQ(&c, probe.get());
-        order.push_back("action");
-      });
+  probe->setRefreshingTargetRefreshingAction(target, [&](Object& t, HVRefreshComponent& c) {
+    EXPECT_EQ(&t, target.get());
+    EXPECT_EQ(&c, probe.get());
+    order.push_back("action");
+  });
   probe->setBeginRefreshingCompletionBlock([&] { order.push_back("completion"); });
   auto scroll = make<UIScrollView>();
   auto window = showInWindow(scroll);
@@ -267,20 +279,20 @@ TEST(HVRefreshExchangeTest, ExchangedOperationsRunEachOthersImplementation) {
   table->setHook("defaultInstance", ClassOp([] { return std::string("default"); }));
   auto object = std::make_shared<TableReloader>();
 
-  ASSERT_TRUE(NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData",
-                                                                 "HV_reloadData"));
+  ASSERT_TRUE(
+      NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData", "HV_reloadData"));
   EXPECT_EQ(callInstance(table, "reloadData", *object), "reload and block");
   EXPECT_EQ(callInstance(table, "HV_reloadData", *object), "platform reload");
   // The superclass keeps its own.
   EXPECT_EQ(callInstance(base, "reloadData", *object), "platform reload");
 
-  ASSERT_TRUE(NSObject_HVRefresh::exchangeClassMethod1Method2(table, "sharedInstance",
-                                                              "defaultInstance"));
+  ASSERT_TRUE(
+      NSObject_HVRefresh::exchangeClassMethod1Method2(table, "sharedInstance", "defaultInstance"));
   EXPECT_EQ(std::any_cast<ClassOp>(table->hook("sharedInstance"))(), "default");
   EXPECT_EQ(std::any_cast<ClassOp>(table->hook("defaultInstance"))(), "shared");
   // Exchanging again gives each its own back.
-  ASSERT_TRUE(NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData",
-                                                                 "HV_reloadData"));
+  ASSERT_TRUE(
+      NSObject_HVRefresh::exchangeInstanceMethod1Method2(table, "reloadData", "HV_reloadData"));
   EXPECT_EQ(callInstance(table, "reloadData", *object), "platform reload");
 
   // A missing operation or class changes nothing.

@@ -106,6 +106,18 @@ TEST_F(HVRefreshAutoFooterTest, MovingStraightToAnotherTableGivesTheFirstItsInse
   UIScrollView_HVRefresh::executeReloadDataBlock(*second);  // an empty table
   EXPECT_TRUE(footer->isHidden());
   EXPECT_EQ(second->contentInset().bottom, 0);
+
+  // Straight into a plain view: the table gets its inset back and keeps no reload block.
+  footer->setHidden(false);
+  EXPECT_EQ(second->contentInset().bottom, 44);
+  auto plain = make<UIView>(CGRectMake(0, 0, 320, 100));
+  window->addSubview(plain);
+  plain->addSubview(footer);
+  EXPECT_EQ(second->contentInset().bottom, 0);
+  EXPECT_FALSE(footer->scrollView());
+  EXPECT_FALSE(UIScrollView_HVRefresh::HV_reloadDataBlock(*second));
+  second->setContentOffset({0, 400});
+  EXPECT_EQ(footer->state(), HVRefreshStateIdle);
 }
 
 TEST_F(HVRefreshAutoFooterTest, ARefreshThatEndsBeforeItsDelayAsksForNoLoad) {

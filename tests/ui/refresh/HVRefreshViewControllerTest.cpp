@@ -93,6 +93,25 @@ TEST_F(HVRefreshViewControllerTest, StartsBareAndAttachesControlsOnce) {
   EXPECT_EQ(header(), nullptr);
 }
 
+TEST_F(HVRefreshViewControllerTest, ASubclassMaySupplyItsTableAndFooterView) {
+  // Supplied before the view loads: the screen shows that table and attaches its controls to
+  // it; the table made on first access takes the supplied footer view.
+  auto own = make<ListScreen>();
+  auto footerView = make<UIView>(CGRectMake(0, 0, 320, 1));
+  own->setDefaultFooterView(footerView);
+  EXPECT_EQ(own->defaultFooterView(), footerView);
+  EXPECT_EQ(own->tableView()->tableFooterView(), footerView);
+
+  auto table = make<UITableView>(CGRectMake(0, 0, 320, 400));
+  own->setTableView(table);
+  own->view();  // loads the view
+  EXPECT_EQ(own->tableView(), table);
+  EXPECT_EQ(table->superview(), own->view());
+  own->setShowRefreshHeader(true);
+  EXPECT_TRUE(UIScrollView_HVRefresh::HV_header(*table));
+  own->setShowRefreshHeader(false);
+}
+
 TEST_F(HVRefreshViewControllerTest, PullingTheHeaderLoadsAndTheFinishEndsIt) {
   screen->setShowRefreshHeader(true);
   header()->beginRefreshing();

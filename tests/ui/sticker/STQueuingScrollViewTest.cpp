@@ -230,15 +230,66 @@ TEST_F(QueuingTest, ProgrammaticTurnsNeedAValidOffsetAndANeighbour) {
   EXPECT_FALSE(narrow->rightView());
 }
 
+TEST_F(QueuingTest, AFiledPageShownAgainLeavesTheReuseSets) {
+  show(3, 1);
+  swipe(-170);  // page 0 is filed
+  ASSERT_EQ(centre(), 2);
+  auto filed = scroll->reusableViewSets().at("page");
+  ASSERT_EQ(filed.size(), 1u);
+  auto first = std::dynamic_pointer_cast<TestPage>(filed.front());
+  first->index = 0;
+  scroll->displayView(first);
+  testing_loop::runUntilIdle();
+  checkSlots();
+  EXPECT_EQ(scroll->centerView(), first);
+  EXPECT_EQ(Pages::index(scroll->rightView()), 1);
+
+  // The slot setters take a filed page out of the sets as well.
+  swipe(-170);
+  swipe(-170);  // page 0 is filed again
+  auto again = scroll->reusableViewSets().at("page");
+  ASSERT_EQ(std::count(again.begin(), again.end(), first), 1);
+  scroll->setLeftView(first);
+  again = scroll->reusableViewSets().at("page");
+  EXPECT_EQ(std::count(again.begin(), again.end(), first), 0);
+}
+
+TEST_F(QueuingTest, HandFiledPagesAndATargetOffsetDriveTheNextShift) {
+  show(4, 2);
+  // A page filed by hand is what the delegate gets next; shown pages are never filed.
+  auto spare = make<TestPage>("page");
+  scroll->setReusableViewSets({{"page", {spare, scroll->centerView()}}});
+  EXPECT_EQ(scroll->reusableViewSets().at("page"), (std::vector<UIViewRef>{spare}));
+  scroll->setTargetContentOffset({0, 0});
+  EXPECT_EQ(scroll->targetContentOffset(), (CGPoint{0, 0}));
+  scroll->locateTargetContentOffset();
+  testing_loop::runUntilIdle();
+  checkSlots();
+  EXPECT_EQ(centre(), 1);
+  EXPECT_EQ(scroll->leftView(), spare);
+  EXPECT_EQ(spare->reuses, 1);
+  EXPECT_EQ(scroll->location(), 2);
+  scroll->setLocation(-1);
+  EXPECT_EQ(scroll->location(), -1);
+}
+
 TEST_F(QueuingTest, RandomWalkNeverShowsOnePageTwiceOrFilesAShownPage) {
   show(6, 2);
   std::mt19937 rng(1234);
   for (int step = 0; step < 60; ++step) {
     switch (rng() % 4) {
-      case 0: swipe(-170); break;
-      case 1: swipe(170); break;
-      case 2: scroll->scrollToNextPageAnimated(rng() % 2); break;
-      default: scroll->scrollToPreviousPageAnimated(rng() % 2); break;
+      case 0:
+        swipe(-170);
+        break;
+      case 1:
+        swipe(170);
+        break;
+      case 2:
+        scroll->scrollToNextPageAnimated(rng() % 2);
+        break;
+      default:
+        scroll->scrollToPreviousPageAnimated(rng() % 2);
+        break;
     }
     testing_loop::advance(0.3);
     testing_loop::runUntilIdle();

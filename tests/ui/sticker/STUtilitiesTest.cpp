@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/uikit/UIScreen.h"
+#include "platform/uikit/UIWindow.h"
+#include "testing/loop/Pump.h"
 #include "ui/sticker/NSString+STAddition.h"
 #include "ui/sticker/STButton.h"
 #include "ui/sticker/STGeometry.h"
@@ -85,10 +87,47 @@ TEST(STSlideLineButton, LayoutInstallsExactlyTheLinesOfThePosition) {
   EXPECT_TRUE(button->lineViews().empty());
 }
 
+TEST(STSlideLineButton, EveryPassRebuildsTheLinesAndTheWindowSettles) {
+  testing_loop::VirtualClockScope clock;
+  auto window = make<UIWindow>(CGRectMake(0, 0, 320, 480));
+  window->makeKeyAndVisible();
+  struct Hide {
+    std::shared_ptr<UIWindow> w;
+    ~Hide() { w->setHidden(true); }
+  } hide{window};
+  auto button = make<STSlideLineButton>(CGRectMake(10, 10, 50, 44));
+  button->setLinePosition(STSlideLinePositionBoth);
+  window->addSubview(button);
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(button->lineViews().size(), 2u);
+  EXPECT_FALSE(button->needsLayout());
+  auto first = button->lineViews();
+
+  // Lines set by hand (as many as installed) are replaced by the next pass.
+  std::vector<UIViewRef> byHand{make<UIView>(CGRectMake(5, 0, 3, 3)),
+                                make<UIView>(CGRectMake(9, 0, 3, 3))};
+  for (auto& v : first) v->removeFromSuperview();
+  for (auto& v : byHand) button->addSubview(v);
+  button->setLineViews(byHand);
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(button->lineViews().size(), 2u);
+  EXPECT_EQ(button->lineViews()[0]->frame(), CGRectMake(0, 11, 0.5, 22));
+  EXPECT_EQ(button->lineViews()[1]->frame(), CGRectMake(49.5, 11, 0.5, 22));
+  for (auto& v : byHand) EXPECT_FALSE(v->superview());
+  EXPECT_EQ(button->subviews().size(), 2u);
+
+  // A plain pass builds new lines too, and the display passes come to rest.
+  auto before = button->lineViews();
+  button->setNeedsLayout();
+  testing_loop::runUntilIdle();
+  EXPECT_NE(button->lineViews()[0], before[0]);
+  EXPECT_FALSE(before[0]->superview());
+  EXPECT_FALSE(button->needsLayout());
+}
+
 TEST(STGeometry, InsetClampsAtZeroAndOnePixelFollowsTheScale) {
   EXPECT_EQ(STRectInsetClamped(CGRectMake(0, 0, 10, 10), {8, 4, 8, 4}), CGRectMake(4, 8, 2, 0));
-  EXPECT_EQ(STRectInsetClamped(CGRectMake(1, 2, 30, 40), {-1, 2, 3, 4}),
-            CGRectMake(3, 1, 24, 38));
+  EXPECT_EQ(STRectInsetClamped(CGRectMake(1, 2, 30, 40), {-1, 2, 3, 4}), CGRectMake(3, 1, 24, 38));
   EXPECT_DOUBLE_EQ(STScreenOnePixel(), 0.5);
 }
 
@@ -96,9 +135,9 @@ TEST(STScreen, PhysicalSizeIsTheSameInEitherOrientation) {
   struct Case {
     double w, h;
     STScreenPhysicalSize kind;
-  } cases[] = {{375, 667, STScreenPhysicalSize_4_7}, {667, 375, STScreenPhysicalSize_4_7},
-               {414, 736, STScreenPhysicalSize_5_5}, {812, 375, STScreenPhysicalSize_5_8},
-               {320, 480, STScreenPhysicalSize_3_5}, {320, 568, STScreenPhysicalSize_4_0},
+  } cases[] = {{375, 667, STScreenPhysicalSize_4_7},   {667, 375, STScreenPhysicalSize_4_7},
+               {414, 736, STScreenPhysicalSize_5_5},   {812, 375, STScreenPhysicalSize_5_8},
+               {320, 480, STScreenPhysicalSize_3_5},   {320, 568, STScreenPhysicalSize_4_0},
                {390, 844, STScreenPhysicalSizeUnknown}};
   UIScreen screen;
   for (auto& c : cases) {
