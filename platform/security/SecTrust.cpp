@@ -209,7 +209,7 @@ class SecTrust : public Object {
 
 void SecTrust::evaluateLocked() {
   evaluated = true;
-  chain = presented;
+  chain.assign(1, presented[0]);
   failure = errSecNotTrusted;
   result = kSecTrustResultRecoverableTrustFailure;
 
@@ -267,6 +267,19 @@ void SecTrust::evaluateLocked() {
       chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
     }
   } else {
+    // Even an untrusted chain is the one built from the leaf: each certificate issued and
+    // signed by the next. A presented certificate that does not chain to the leaf (say, a
+    // pinned one appended by someone else) is never part of it.
+    STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx);
+    for (int i = 1; built && i < sk_X509_num(built); ++i) {
+      X509* child = chain.back()->x509();
+      X509* issuer = sk_X509_value(built, i);
+      EVP_PKEY* key = X509_get0_pubkey(issuer);
+      if (X509_check_issued(issuer, child) != X509_V_OK || !key || X509_verify(child, key) != 1) {
+        break;
+      }
+      chain.push_back(SecCertificate::fromX509(issuer));
+    }
     int err = X509_STORE_CTX_get_error(ctx);
     if (err == X509_V_ERR_CERT_HAS_EXPIRED || err == X509_V_ERR_CERT_NOT_YET_VALID) {
       failure = errSecCertificateExpired;

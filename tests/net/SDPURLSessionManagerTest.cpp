@@ -451,6 +451,47 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
   shutDownManagers();  // before the servers of this test stop
 }
 
+TEST_F(SDPURLSessionManagerTest, PinsMatchOnlyTheChainBuiltFromTheLeaf) {
+  const auto& pki = testing_net::TestPKI::shared();
+  plat::SecTrustSetSystemAnchorCertificates({plat::SecCertificateCreateWithData(pki.root.der)});
+  testing_net::LoopbackServer real(testing_net::TLSIdentity::withIntermediate(pki.leaf));
+  // A man in the middle with a key of its own for this host, which appends the real server's
+  // public certificates to its own.
+  auto forgedIdentity = testing_net::TLSIdentity::alone(pki.otherRootLeaf);
+  forgedIdentity.chainPEM.insert(forgedIdentity.chainPEM.end(),
+                                 {pki.leaf.certPEM, pki.intermediate.certPEM, pki.root.certPEM});
+  testing_net::LoopbackServer forged(forgedIdentity);
+  for (auto* server : {&real, &forged}) server->respond("/secure", 200, "[1]", "application/json");
+
+  auto fetch = [&](testing_net::LoopbackServer& server, SDPSSLPinningMode mode,
+                   const plat::Data& pinned, bool validatesDomainName) {
+    auto policy = SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
+        mode, std::vector<plat::Data>{pinned});
+    policy->setAllowInvalidCertificates(true);
+    policy->setValidatesDomainName(validatesDomainName);
+    auto manager = makeManager();
+    manager->setSecurityPolicy(policy);
+    Result result;
+    manager->dataTaskWithRequestCompletionHandler(get(server.url("/secure")), recordInto(result))
+        ->resume();
+    EXPECT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+    return result.error;
+  };
+  // The leaf pinned as for a private server, and the root pinned with the host name checked.
+  for (auto mode : {SDPSSLPinningModePublicKey, SDPSSLPinningModeCertificate}) {
+    for (auto [pinned, validates] : {std::pair{&pki.leaf, false}, std::pair{&pki.root, true}}) {
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " validates " << validates);
+      auto error = fetch(real, mode, pinned->der, validates);
+      EXPECT_FALSE(error) << error->description();
+      error = fetch(forged, mode, pinned->der, validates);
+      EXPECT_TRUE(error && (error->code() == -999 || error->code() == -1202))
+          << (error ? error->description() : "accepted");
+    }
+  }
+  plat::SecTrustResetSystemAnchorCertificates();
+  shutDownManagers();  // before the servers of this test stop
+}
+
 TEST_F(SDPURLSessionManagerTest, CallerBlocksAreSetEitherWayAndBackgroundEventsReachMain) {
   auto manager = makeManager();
   int received = 0;

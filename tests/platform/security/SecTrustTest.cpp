@@ -81,9 +81,26 @@ TEST(SecTrust, TheEvaluatedChainRunsFromLeafToAnchor) {
   EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(trust, 2)), pki.root.der);
   EXPECT_FALSE(SecTrustGetCertificateAtIndex(trust, 3));
   EXPECT_FALSE(SecTrustGetCertificateAtIndex(trust, -1));
-  // A failed evaluation leaves the presented certificates.
-  auto failed = trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509());
-  EXPECT_EQ(SecTrustGetCertificateCount(failed), 1);
+  // A failed evaluation leaves the chain built from the leaf, each certificate signed by the
+  // next: certificates presented beside it that do not chain to it are not part of it.
+  auto failed = trustFor({cert(pki.otherRootLeaf), cert(pki.leaf), cert(pki.intermediate)},
+                         SecPolicyCreateBasicX509());
+  EXPECT_FALSE(SecTrustEvaluateWithError(failed, nullptr));
+  ASSERT_EQ(SecTrustGetCertificateCount(failed), 1);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(failed, 0)),
+            pki.otherRootLeaf.der);
+  auto untrusted = trustFor({cert(pki.leaf), cert(pki.otherRoot), cert(pki.intermediate)},
+                            SecPolicyCreateSSL(true, "example.com"));
+  SecTrustSetAnchorCertificates(untrusted, {cert(pki.otherRoot)});
+  EXPECT_FALSE(SecTrustEvaluateWithError(untrusted, nullptr));
+  ASSERT_EQ(SecTrustGetCertificateCount(untrusted), 2);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(untrusted, 1)),
+            pki.intermediate.der);
+  auto expired =
+      trustFor({cert(pki.expiredLeaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
+  EXPECT_FALSE(SecTrustEvaluateWithError(expired, nullptr));
+  ASSERT_EQ(SecTrustGetCertificateCount(expired), 3);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(expired, 2)), pki.root.der);
 }
 
 TEST(SecTrust, AnchorsOnlyAndPinnedLeavesAndIntermediates) {
