@@ -1,6 +1,7 @@
 // The transfer engine of URL sessions: a libcurl multi handle driven by one transfer thread per
 // session, with easy-handle reuse, server trust, redirects, the response cache and time-outs.
 
+#include <fcntl.h>
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -17,9 +18,11 @@
 #include <set>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/NSHTTPCookieStorage.h"
+#include "platform/network/NSStream.h"
 #include "platform/network/NSURLCache.h"
 #include "platform/network/URLSessionCore.h"
 
@@ -1664,9 +1667,18 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     const bool ownBody = redirectCount == 0 || !request->HTTPBodyStream();
     if (uploadFile && ownBody) {
       t->bodyKind = Transfer::BodyKind::File;
-      t->bodyFile = std::fopen(uploadFile->c_str(), "rb");
+      // Never opened blocking on the transfer thread: a named pipe would stall every task.
+      int fd = detail::openRegularFile(*uploadFile, O_RDONLY);
+      t->bodyFile = fd < 0 ? nullptr : fdopen(fd, "rb");
       if (!t->bodyFile) {
-        finishTransfer(t, makeURLError(NSURLErrorFileDoesNotExist, t->url));
+        const int error = fd < 0 ? errno : ENOMEM;
+        if (fd >= 0) ::close(fd);
+        const int64_t code = error == ENOENT || error == ENOTDIR ? NSURLErrorFileDoesNotExist
+                             : error == EISDIR                   ? NSURLErrorFileIsDirectory
+                             : error == EACCES || error == EPERM ? NSURLErrorNoPermissionsToReadFile
+                                                                 : NSURLErrorCannotOpenFile;
+        finishTransfer(t,
+                       makeURLError(code, t->url, fileErrorFromErrno(error, *uploadFile, false)));
         return;
       }
     } else if (uploadData && ownBody) {

@@ -1,7 +1,9 @@
 // Multipart bodies: the exact wire format, lengths, chunked reads, file parts, failures of a
 // part's stream, copies and writing a body to a file.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -208,6 +210,46 @@ TEST(SDPMultipartFormDataTest, WritesTheBodyToAFile) {
   std::ifstream in(target, std::ios::binary);
   std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(written, expected);
+}
+
+TEST(SDPMultipartFormDataTest, WritingTheBodyToANamedPipeFailsWithoutWaitingForAReader) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "b"}}), nullptr, nullptr);
+  auto fifo = tempFile("pipe.in", "");
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  bool done = false;
+  plat::NSErrorRef result;
+  // Should the writer be stuck opening the pipe, a reader lets it go (and drains what it
+  // writes until it is done).
+  struct Unblock {
+    std::filesystem::path fifo;
+    bool& done;
+    ~Unblock() {
+      int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        char sink[4096];
+        testing_loop::runUntil(
+            [&] {
+              while (::read(fd, sink, sizeof sink) > 0) {
+              }
+              return done;
+            },
+            10);
+        ::close(fd);
+      }
+      std::filesystem::remove(fifo);
+    }
+  } unblock{fifo, done};
+  serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      request, fifo.string(), [&](plat::NSErrorRef error) {
+        result = error;
+        done = true;
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }, 10));
+  EXPECT_TRUE(result);
 }
 
 TEST(SDPMultipartFormDataTest, ValuesTheEncodingCannotHoldAreLeftOut) {

@@ -2,9 +2,11 @@
 // redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -262,6 +264,43 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
   for (auto& r : reqs) EXPECT_EQ(r.body, payload) << r.method;
   EXPECT_EQ(reqs[2].header("Transfer-Encoding"), "chunked");
   std::filesystem::remove(path);
+}
+
+TEST_F(SessionFixture, UploadsReadOnlyRegularFilesNamedWithoutANul) {
+  server.respond("/up", 200, "ok");
+  server.respond("/other", 200, "other");
+  auto dir = std::filesystem::temp_directory_path() / ("upload-kinds-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "secret", std::ios::binary) << "secret";
+  const auto fifo = dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Should the transfer thread be stuck opening the pipe, opening its other end lets it go.
+  struct Unblock {
+    std::filesystem::path fifo, dir;
+    ~Unblock() {
+      int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+      std::filesystem::remove_all(dir);
+    }
+  } unblock{fifo, dir};
+
+  const std::string withNul = (dir / "secret").string() + std::string(1, '\0') + ".txt";
+  auto nul = session->uploadTaskWithRequestFromFile(request("/up", "POST"), withNul);
+  EXPECT_EQ(nul->countOfBytesExpectedToSend(), 0);
+  auto pipe = session->uploadTaskWithRequestFromFile(request("/up", "POST"), fifo.string());
+  auto folder = session->uploadTaskWithRequestFromFile(request("/up", "POST"), dir.string());
+  for (auto& task : {nul, pipe, folder}) task->resume();
+  // The other tasks of the session go on meanwhile.
+  auto other = session->dataTaskWithRequest(request("/other"));
+  other->resume();
+  ASSERT_TRUE(runUntil([&] { return other->state() == NSURLSessionTaskStateCompleted; }, 10));
+  EXPECT_FALSE(other->error());
+  ASSERT_TRUE(waitCompleted(4));
+  ASSERT_TRUE(nul->error() && pipe->error() && folder->error());
+  EXPECT_EQ(nul->error()->code(), NSURLErrorFileDoesNotExist);
+  EXPECT_EQ(pipe->error()->code(), NSURLErrorCannotOpenFile);
+  EXPECT_EQ(folder->error()->code(), NSURLErrorFileIsDirectory);
+  for (auto& req : server.requests()) EXPECT_EQ(req.path, "/other");
 }
 
 // A stream that fails part way.
