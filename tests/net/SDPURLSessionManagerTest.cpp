@@ -258,7 +258,7 @@ TEST_F(SDPURLSessionManagerTest, UploadFromDataSendsTheBytesAndReportsProgress) 
   EXPECT_EQ(lastCompleted.load(), 200000);
 }
 
-TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreOnlyNotified) {
+TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreReported) {
   server_.respond("/file", 200, std::string(5000, 'd'), "application/octet-stream");
   auto manager = makeManager();
   const std::string target = tempDir() + "/downloaded.bin";
@@ -285,7 +285,8 @@ TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreO
   task->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return failed.done; }));
   EXPECT_EQ(failed.object, plat::Value(nowhere));
-  EXPECT_FALSE(failed.error);
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->domain(), plat::NSCocoaErrorDomain);
   EXPECT_EQ(moveFailed.countFor(task), 1u);
 
   // An existing file at the destination is kept: the move fails with "file exists" (516).
@@ -297,9 +298,24 @@ TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreO
       recordInto(refused));
   again->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return refused.done; }));
-  EXPECT_FALSE(refused.error);
+  EXPECT_EQ(refused.object, plat::Value(target));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), 516);
   EXPECT_EQ(moveFailed.countFor(again), 1u);
   EXPECT_FALSE(moveFailed.notes.back().userInfo.isNil());
+
+  // The same through the manager's own destination block.
+  manager->setDownloadTaskDidFinishDownloadingBlock([&](const plat::NSURLSessionRef&,
+                                                        const plat::NSURLSessionDownloadTaskRef&,
+                                                        const std::string&) { return target; });
+  Result viaBlock;
+  auto third = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
+      get(server_.url("/file")), nullptr, nullptr, recordInto(viaBlock));
+  third->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return viaBlock.done; }));
+  ASSERT_TRUE(viaBlock.error);
+  EXPECT_EQ(viaBlock.error->code(), 516);
+  EXPECT_EQ(moveFailed.countFor(third), 1u);
   std::ifstream kept(target);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "mine");
   std::filesystem::remove(target);
