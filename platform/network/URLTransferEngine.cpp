@@ -364,6 +364,19 @@ std::filesystem::path downloadDirectory() {
   return dir;
 }
 
+// detail::openRegularFile as a FILE: null with errno set for anything but a regular file.
+FILE* openRegularFileStream(const std::string& path, int flags, const char* mode) {
+  int fd = detail::openRegularFile(path, flags);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, mode);
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
+}
+
 std::string makeTempFile(FILE** out) {
   std::string tmpl =
       (downloadDirectory() / (std::string(kPartialPrefix) + "XXXXXX" + std::string(kPartialSuffix)))
@@ -1119,7 +1132,7 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
     if (!t->file) {
       // A resumed download continues its file only on a partial answer.
       if (!t->filePath.empty() && response->statusCode() == 206) {
-        t->file = std::fopen(t->filePath.c_str(), "ab");
+        t->file = openRegularFileStream(t->filePath, O_WRONLY | O_APPEND, "ab");
       } else {
         if (!t->filePath.empty()) unlink(t->filePath.c_str());
         t->fileOffset = 0;
@@ -1668,11 +1681,9 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     if (uploadFile && ownBody) {
       t->bodyKind = Transfer::BodyKind::File;
       // Never opened blocking on the transfer thread: a named pipe would stall every task.
-      int fd = detail::openRegularFile(*uploadFile, O_RDONLY);
-      t->bodyFile = fd < 0 ? nullptr : fdopen(fd, "rb");
+      t->bodyFile = openRegularFileStream(*uploadFile, O_RDONLY, "rb");
       if (!t->bodyFile) {
-        const int error = fd < 0 ? errno : ENOMEM;
-        if (fd >= 0) ::close(fd);
+        const int error = errno;
         const int64_t code = error == ENOENT || error == ENOTDIR ? NSURLErrorFileDoesNotExist
                              : error == EISDIR                   ? NSURLErrorFileIsDirectory
                              : error == EACCES || error == EPERM ? NSURLErrorNoPermissionsToReadFile
@@ -2146,6 +2157,7 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
 // download directory, named like makeTempFile's files. Resume data comes from outside the
 // session (an app stores it), so nothing else may be appended to or deleted through it.
 bool detail::isPartialDownloadFile(const std::string& path, int64_t size) {
+  if (!isValidFilePath(path)) return false;  // the system would look at a shorter path
   std::filesystem::path p(path);
   std::string name = p.filename().string();
   if (downloadDirectory() / name != p ||
@@ -2178,7 +2190,7 @@ void detail::releasePartialDownload(const std::string& path) {
 }
 
 std::string detail::copyPartialDownload(const std::string& path, int64_t length) {
-  FILE* in = std::fopen(path.c_str(), "rb");
+  FILE* in = openRegularFileStream(path, O_RDONLY, "rb");
   if (!in) return {};
   FILE* out = nullptr;
   std::string copy = makeTempFile(&out);

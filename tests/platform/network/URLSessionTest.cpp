@@ -771,7 +771,9 @@ TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
   auto elsewhere = dir / ("CFNetworkDownload_abc" + pid + ".tmp");  // right name, wrong place
   auto plain = tmp / ("keep-" + pid + ".txt");
   auto link = tmp / ("CFNetworkDownload_lnk" + pid + ".tmp");  // a link to a victim
-  for (auto& f : {elsewhere, plain}) std::ofstream(f, std::ios::binary) << "precious";
+  auto shorter = tmp / ("CFNetworkDownload_" + pid);           // named by a path cut at a NUL
+  auto withNul = fs::path(shorter.string() + std::string(1, '\0') + "xx.tmp");
+  for (auto& f : {elsewhere, plain, shorter}) std::ofstream(f, std::ios::binary) << "precious";
   fs::remove(link);
   fs::create_symlink(plain, link);
   auto resumeDataFor = [&](const fs::path& path) {
@@ -782,15 +784,17 @@ TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
     d.set("validator", "\"v1\"");
     return NSJSONSerialization::dataWithJSONObject(Value(d));
   };
-  for (auto& path : {elsewhere, plain, link, tmp / ".." / tmp.filename() / plain.filename()}) {
+  for (auto& path :
+       {elsewhere, plain, link, tmp / ".." / tmp.filename() / plain.filename(), withNul}) {
     EXPECT_FALSE(session->downloadTaskWithResumeData(resumeDataFor(path))) << path;
   }
-  for (auto& f : {elsewhere, plain}) {
+  for (auto& f : {elsewhere, plain, shorter}) {
     std::ifstream in(f, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious") << f;
   }
   fs::remove(link);
   fs::remove(plain);
+  fs::remove(shorter);
   fs::remove_all(dir);
 }
 
