@@ -445,9 +445,15 @@ bool SecTrustAddDeviceAnchorCertificate(const SecCertificateRef& certificate) {
     name += hex[md[i] & 15];
   }
   std::string path = dir + "/" + name + ".der";
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Opened without blocking and truncated only once known to be a regular file: a named pipe
+  // under this name would otherwise hold the caller until someone read it.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return false;
-  bool ok = ::write(fd, der.bytes(), der.length()) == static_cast<ssize_t>(der.length());
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
+            ::ftruncate(fd, 0) == 0 &&
+            ::write(fd, der.bytes(), der.length()) == static_cast<ssize_t>(der.length());
   ::close(fd);
   return ok;
 }

@@ -176,7 +176,7 @@ void SecTrustResetSystemAnchorCertificates();
 // trusted wherever the system anchors are. Only regular files are read.
 std::string SecTrustDeviceAnchorsPath();
 // Writes `certificate` into that folder (a DER file named after its SHA-1). False when it
-// cannot be written.
+// cannot be written, also when something other than a regular file has that name.
 bool SecTrustAddDeviceAnchorCertificate(const SecCertificateRef& certificate);
 
 }  // namespace plat
