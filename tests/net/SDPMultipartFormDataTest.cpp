@@ -244,7 +244,9 @@ TEST(SDPMultipartFormDataTest, ABodyReadAgainGivesTheSameBytesOrFails) {
     EXPECT_FALSE(result);
     std::ifstream in(target, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected) << "writing " << i;
+    std::filesystem::remove(target);
   }
+  std::filesystem::remove(file);
 
   // A caller's stream that cannot be copied is read once: a second reading fails.
   auto plain = plat::NSMutableURLRequest::requestWithURL("http://h/up");
