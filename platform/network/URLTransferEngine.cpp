@@ -2129,6 +2129,13 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
         {
           std::lock_guard<std::mutex> lock(task->mu);
           dummy->url = task->current ? task->current->URL() : "";
+          // A copy of a partial download made for this task alone goes with it, unless new
+          // resume data is to name it.
+          if (!started && !produceResumeData && task->partialIsCopy &&
+              !task->claimedPartial.empty()) {
+            unlink(task->claimedPartial.c_str());
+            task->resumePath.clear();
+          }
         }
         finishTransfer(dummy, makeURLError(NSURLErrorCancelled, dummy->url));
       }

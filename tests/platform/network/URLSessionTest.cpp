@@ -760,6 +760,43 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeDataEvenTwice) {
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
 
+TEST_F(SessionFixture, ACopiedPartialFileGoesWithATaskCancelledBeforeItStarts) {
+  // Partial downloads live in the temporary folder: a folder of this test's own.
+  namespace fs = std::filesystem;
+  const char* previous = getenv("TMPDIR");
+  const std::string saved = previous ? previous : "";
+  auto dir = fs::temp_directory_path() / ("partials-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  setenv("TMPDIR", dir.c_str(), 1);
+  std::ofstream(dir / "CFNetworkDownload_abcdef.tmp", std::ios::binary) << "partial!";
+  Dictionary d;
+  d.set("url", server.url("/r"));
+  d.set("path", (dir / "CFNetworkDownload_abcdef.tmp").string());
+  d.set("offset", Value(static_cast<long long>(8)));
+  d.set("validator", "\"v1\"");
+  Data resumeData = NSJSONSerialization::dataWithJSONObject(Value(d));
+  auto files = [&] { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); };
+  {
+    // The first task takes the file itself, the second a copy of it.
+    auto first = session->downloadTaskWithResumeData(resumeData);
+    auto second = session->downloadTaskWithResumeData(resumeData);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(files(), 2);
+    first->cancel();
+    second->cancel();
+    EXPECT_TRUE(waitCompleted(2));
+  }
+  // The copy is gone; the file the resume data names stays for another try.
+  EXPECT_EQ(files(), 1);
+  EXPECT_TRUE(fs::exists(dir / "CFNetworkDownload_abcdef.tmp"));
+  if (previous) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  fs::remove_all(dir);
+}
+
 TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
   // Resume data is stored by apps and may come back altered: the session must not append to
   // or delete a file it did not make. Each victim below has the size the data claims.
