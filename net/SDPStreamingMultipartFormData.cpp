@@ -1,6 +1,7 @@
 #include "net/SDPStreamingMultipartFormData.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,20 @@ plat::NSErrorRef requestError(const std::string& reason) {
   return plat::NSError::make(SDPURLRequestSerializationErrorDomain, SDPURLErrorBadURL,
                              std::move(info));
 }
+
+// Stands for a caller's stream that was read already and cannot be copied: a body read again
+// fails with this rather than leaving the part out.
+class SpentStream : public plat::NSInputStream {
+ public:
+  void open() override {
+    setStreamError(plat::NSError::make(plat::NSPOSIXErrorDomain, EIO,
+                                       "The part's stream was read already and cannot be read "
+                                       "again."));
+  }
+  void close() override {}
+  int64_t readMaxLength(uint8_t*, uint64_t) override { return -1; }
+  bool hasBytesAvailable() const override { return false; }
+};
 
 std::string lastPathComponent(const std::string& path) {
   std::string p = path;
@@ -198,6 +213,21 @@ std::unique_ptr<SDPHTTPBodyPart> SDPHTTPBodyPart::copy() const {
   return part;
 }
 
+void SDPHTTPBodyPart::rewind() {
+  phase_ = 1;
+  phaseReadOffset_ = 0;
+  if (!inputStream_ || inputStream_->streamStatus() == plat::NSStreamStatusNotOpen) return;
+  const auto* stream = std::get_if<plat::NSInputStreamRef>(&body);
+  if (stream && *stream) {
+    // A caller's stream is read once; its copy (when it can make one) serves the next reading.
+    auto again = (*stream)->copyStream();
+    inputStream_ = again ? again : std::make_shared<SpentStream>();
+  } else {
+    inputStream_->close();
+    inputStream_.reset();  // made anew on next use
+  }
+}
+
 // ---- SDPMultipartBodyStream ---------------------------------------------------------------
 
 SDPMultipartBodyStream::SDPMultipartBodyStream(uint64_t stringEncoding)
@@ -227,6 +257,7 @@ void SDPMultipartBodyStream::open() {
   if (streamStatus() == plat::NSStreamStatusOpen) return;
   setStreamStatus(plat::NSStreamStatusOpen);
   setInitialAndFinalBoundaries();
+  for (auto& part : parts_) part->rewind();
   nextPart_ = 0;
   current_ = nullptr;
 }

@@ -94,6 +94,10 @@ class SDPHTTPBodyPart {
   // A fresh part with the same encoding, headers, body, length and boundary (no boundary
   // flags, phase 1).
   std::unique_ptr<SDPHTTPBodyPart> copy() const;
+  // Back to phase 1 for another reading of the part. A body that was read before is read
+  // again from a fresh stream: data and files always, a caller's stream through its copy;
+  // one that cannot be copied fails the reading (-1) instead of being left out.
+  void rewind();
 
  private:
   int64_t readText(const std::string& text, uint8_t* buffer, uint64_t maxLength);
@@ -125,6 +129,8 @@ class SDPMultipartBodyStream : public plat::NSInputStream {
   void setInitialAndFinalBoundaries();
   const std::vector<std::unique_ptr<SDPHTTPBodyPart>>& HTTPBodyParts() const { return parts_; }
 
+  // Starts a reading of the whole body, every part from its beginning (a second reading
+  // gives the same bytes).
   void open() override;
   void close() override;
   // Reads the next bytes of the body: 0 at its end or when closed, -1 (status 7) when a

@@ -602,8 +602,11 @@ void SDPURLSessionManager::URLSessionDownloadTaskDidFinishDownloadingToURL(
   if (downloadTaskDidFinishDownloading_) {
     std::string destination = downloadTaskDidFinishDownloading_(session, downloadTask, location);
     if (!destination.empty()) {
-      if (delegate) delegate->setDownloadFileURL(destination);
-      SDPMoveDownloadedFile(location, destination, downloadTask);
+      auto moveError = SDPMoveDownloadedFile(location, destination, downloadTask);
+      if (delegate) {
+        delegate->setDownloadFileURL(destination);
+        delegate->setDownloadMoveError(std::move(moveError));
+      }
       return;
     }
   }

@@ -125,7 +125,9 @@ class SDPURLSessionManager : public plat::Object,
   plat::NSURLSessionUploadTaskRef uploadTaskWithStreamedRequestProgressCompletionHandler(
       const plat::NSURLRequestRef& request, ProgressBlock progress,
       CompletionHandler completionHandler);
-  // The completion's response object is the destination path when a destination was given.
+  // The completion's response object is the destination path when a destination was given;
+  // when the download could not be moved there (a file already there, a missing folder), the
+  // move's error comes with it (and the file-move-error notification is posted).
   plat::NSURLSessionDownloadTaskRef downloadTaskWithRequestProgressDestinationCompletionHandler(
       const plat::NSURLRequestRef& request, ProgressBlock progress, DestinationBlock destination,
       CompletionHandler completionHandler);

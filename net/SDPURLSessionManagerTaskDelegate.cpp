@@ -54,6 +54,16 @@ void SDPURLSessionManagerTaskDelegate::setDownloadFileURL(std::string path) {
   downloadFileURL_ = std::move(path);
 }
 
+plat::NSErrorRef SDPURLSessionManagerTaskDelegate::downloadMoveError() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return downloadMoveError_;
+}
+
+void SDPURLSessionManagerTaskDelegate::setDownloadMoveError(plat::NSErrorRef error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  downloadMoveError_ = std::move(error);
+}
+
 void SDPURLSessionManagerTaskDelegate::setupProgressForTask(const plat::NSURLSessionTaskRef& task) {
   uploadProgress_->setTotalUnitCount(task->countOfBytesExpectedToSend());
   downloadProgress_->setTotalUnitCount(task->countOfBytesExpectedToReceive());
@@ -127,11 +137,12 @@ void SDPURLSessionManagerTaskDelegate::URLSessionDownloadTaskDidFinishDownloadin
     const plat::NSURLSessionRef& session, const plat::NSURLSessionDownloadTaskRef& downloadTask,
     const std::string& location) {
   setDownloadFileURL("");
+  setDownloadMoveError(nullptr);
   if (!downloadTaskDidFinishDownloading) return;
   std::string destination = downloadTaskDidFinishDownloading(session, downloadTask, location);
   setDownloadFileURL(destination);
   if (destination.empty()) return;
-  SDPMoveDownloadedFile(location, destination, downloadTask);
+  setDownloadMoveError(SDPMoveDownloadedFile(location, destination, downloadTask));
 }
 
 void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
@@ -204,10 +215,12 @@ void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
       object = serializer->responseObjectForResponseDataError(response, body.get(),
                                                               &serializationError);
     }
-    // A failed move was reported by its notification only: the completion still names the
-    // destination.
+    // The completion names the destination; a failed move (also posted as its notification)
+    // is its error, since the file there is not the download.
     const std::string downloadFile = self->downloadFileURL();
     if (!downloadFile.empty()) object = plat::Value(downloadFile);
+    if (!serializationError && !downloadFile.empty())
+      serializationError = self->downloadMoveError();
     if (serializationError) {
       userInfo.set(SDPNetworkingTaskDidCompleteErrorKey, plat::Value(serializationError));
     }

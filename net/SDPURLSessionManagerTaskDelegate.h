@@ -72,6 +72,9 @@ class SDPURLSessionManagerTaskDelegate
   // Where the finished download was moved ("" until then).
   std::string downloadFileURL() const;
   void setDownloadFileURL(std::string path);
+  // Why the move to downloadFileURL() failed (null when it moved): the completion reports it.
+  plat::NSErrorRef downloadMoveError() const;
+  void setDownloadMoveError(plat::NSErrorRef error);
 
   // Progress totals from the task, cancel/pause/resume of the progress objects acting on the
   // task, and observation of the task's four byte counters.
@@ -96,8 +99,9 @@ class SDPURLSessionManagerTaskDelegate
   plat::NSProgressRef uploadProgress_;
   plat::NSProgressRef downloadProgress_;
   std::optional<plat::Data> mutableData_;
-  mutable std::mutex mu_;  // guards downloadFileURL_
+  mutable std::mutex mu_;  // guards downloadFileURL_ and downloadMoveError_
   std::string downloadFileURL_;
+  plat::NSErrorRef downloadMoveError_;
   std::vector<uint64_t> counterTokens_;
   uint64_t uploadProgressToken_ = 0;
   uint64_t downloadProgressToken_ = 0;

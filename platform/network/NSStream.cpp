@@ -1,5 +1,9 @@
 #include "platform/network/NSStream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -51,7 +55,9 @@ class FileInputStream : public NSInputStream {
   }
   void open() override {
     if (streamStatus() != NSStreamStatusNotOpen) return;
-    file_ = std::fopen(path_.c_str(), "rb");
+    int fd = detail::openRegularFile(path_, O_RDONLY);
+    file_ = fd < 0 ? nullptr : fdopen(fd, "rb");
+    if (fd >= 0 && !file_) ::close(fd);
     if (!file_) {
       setStreamError(posixError(errno, path_));
       return;
@@ -121,7 +127,9 @@ class FileOutputStream : public NSOutputStream {
   }
   void open() override {
     if (streamStatus() != NSStreamStatusNotOpen) return;
-    file_ = std::fopen(path_.c_str(), append_ ? "ab" : "wb");
+    int fd = detail::openRegularFile(path_, O_WRONLY | O_CREAT | (append_ ? O_APPEND : O_TRUNC));
+    file_ = fd < 0 ? nullptr : fdopen(fd, append_ ? "ab" : "wb");
+    if (fd >= 0 && !file_) ::close(fd);
     if (!file_) {
       setStreamError(posixError(errno, path_));
       return;
@@ -155,6 +163,32 @@ class FileOutputStream : public NSOutputStream {
 };
 
 }  // namespace
+
+int detail::openRegularFile(const std::string& path, int flags, unsigned mode) {
+  if (path.find('\0') != std::string::npos) {
+    errno = ENOENT;
+    return -1;
+  }
+  const bool truncate = (flags & O_TRUNC) != 0;
+  int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat st;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+             (truncate && ::ftruncate(fd, 0) != 0)) {
+    error = errno;
+  }
+  if (error) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
 
 std::shared_ptr<NSInputStream> NSInputStream::inputStreamWithData(Data data) {
   return std::make_shared<DataInputStream>(std::move(data));

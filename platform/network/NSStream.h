@@ -95,7 +95,8 @@ class NSOutputStream : public NSStream {
 
   // Collects the bytes in memory (read them with NSStreamDataWrittenToMemoryStreamKey).
   static std::shared_ptr<NSOutputStream> outputStreamToMemory();
-  // Writes to a file, created on open(), truncated unless `append`.
+  // Writes to a file, created on open(), truncated unless `append`. Only a regular file is
+  // written: open() fails (EISDIR, EINVAL) for anything else, and never blocks.
   static std::shared_ptr<NSOutputStream> outputStreamToFileAtPath(std::string path, bool append);
 
   // Writes up to length bytes. Returns the count written, 0 when the stream is full or at
@@ -104,5 +105,15 @@ class NSOutputStream : public NSStream {
   virtual bool hasSpaceAvailable() const = 0;
 };
 using NSOutputStreamRef = std::shared_ptr<NSOutputStream>;
+
+namespace detail {
+// Opens `path` (open(2) `flags`, `mode` for a created file) without ever blocking: a named
+// pipe or a device would hold the calling thread until someone opened its other end. Keeps
+// the descriptor only when it is a regular file, and makes it blocking again. Returns -1 with
+// errno set otherwise: ENOENT for a path holding a NUL (it names no file), EISDIR for a
+// folder, EINVAL for anything else that is not a regular file. O_TRUNC is applied only once
+// the file is known to be regular.
+int openRegularFile(const std::string& path, int flags, unsigned mode = 0644);
+}  // namespace detail
 
 }  // namespace plat

@@ -43,6 +43,8 @@ const char* descriptionFor(int64_t code) {
       return "The certificate for this server is invalid.";
     case NSURLErrorCannotCreateFile:
       return "Cannot create file";
+    case NSURLErrorCannotOpenFile:
+      return "Cannot open file";
     case NSURLErrorCannotWriteToFile:
       return "Cannot write to file";
     default:

@@ -35,6 +35,8 @@ inline constexpr int64_t NSURLErrorDataLengthExceedsMaximum = -1103;
 inline constexpr int64_t NSURLErrorSecureConnectionFailed = -1200;
 inline constexpr int64_t NSURLErrorServerCertificateUntrusted = -1202;
 inline constexpr int64_t NSURLErrorCannotCreateFile = -3000;
+// A file to read from is not a regular file (a named pipe, a device, a socket).
+inline constexpr int64_t NSURLErrorCannotOpenFile = -3001;
 inline constexpr int64_t NSURLErrorCannotWriteToFile = -3003;
 
 // An error of NSURLErrorDomain with the platform's localized description for `code`, the

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/URLSessionCore.h"
 
@@ -391,7 +392,9 @@ NSURLSessionUploadTaskRef NSURLSession::uploadTaskWithRequestFromFile(
     struct stat st;
     std::lock_guard<std::mutex> lock(c->mu);
     c->uploadFile = filePath;
-    c->expectedToSend = ::stat(filePath.c_str(), &st) == 0 ? st.st_size : 0;
+    // A path holding a NUL names no file (the engine refuses it); stat would read a shorter one.
+    c->expectedToSend =
+        isValidFilePath(filePath) && ::stat(filePath.c_str(), &st) == 0 ? st.st_size : 0;
   }
   return task;
 }

@@ -1,6 +1,7 @@
 // The transfer engine of URL sessions: a libcurl multi handle driven by one transfer thread per
 // session, with easy-handle reuse, server trust, redirects, the response cache and time-outs.
 
+#include <fcntl.h>
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -17,9 +18,11 @@
 #include <set>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/NSHTTPCookieStorage.h"
+#include "platform/network/NSStream.h"
 #include "platform/network/NSURLCache.h"
 #include "platform/network/URLSessionCore.h"
 
@@ -359,6 +362,19 @@ std::filesystem::path downloadDirectory() {
   auto dir = std::filesystem::temp_directory_path(ec);
   if (ec) dir = "/tmp";
   return dir;
+}
+
+// detail::openRegularFile as a FILE: null with errno set for anything but a regular file.
+FILE* openRegularFileStream(const std::string& path, int flags, const char* mode) {
+  int fd = detail::openRegularFile(path, flags);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, mode);
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+  }
+  return file;
 }
 
 std::string makeTempFile(FILE** out) {
@@ -1116,7 +1132,7 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
     if (!t->file) {
       // A resumed download continues its file only on a partial answer.
       if (!t->filePath.empty() && response->statusCode() == 206) {
-        t->file = std::fopen(t->filePath.c_str(), "ab");
+        t->file = openRegularFileStream(t->filePath, O_WRONLY | O_APPEND, "ab");
       } else {
         if (!t->filePath.empty()) unlink(t->filePath.c_str());
         t->fileOffset = 0;
@@ -1664,9 +1680,16 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     const bool ownBody = redirectCount == 0 || !request->HTTPBodyStream();
     if (uploadFile && ownBody) {
       t->bodyKind = Transfer::BodyKind::File;
-      t->bodyFile = std::fopen(uploadFile->c_str(), "rb");
+      // Never opened blocking on the transfer thread: a named pipe would stall every task.
+      t->bodyFile = openRegularFileStream(*uploadFile, O_RDONLY, "rb");
       if (!t->bodyFile) {
-        finishTransfer(t, makeURLError(NSURLErrorFileDoesNotExist, t->url));
+        const int error = errno;
+        const int64_t code = error == ENOENT || error == ENOTDIR ? NSURLErrorFileDoesNotExist
+                             : error == EISDIR                   ? NSURLErrorFileIsDirectory
+                             : error == EACCES || error == EPERM ? NSURLErrorNoPermissionsToReadFile
+                                                                 : NSURLErrorCannotOpenFile;
+        finishTransfer(t,
+                       makeURLError(code, t->url, fileErrorFromErrno(error, *uploadFile, false)));
         return;
       }
     } else if (uploadData && ownBody) {
@@ -2106,6 +2129,13 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
         {
           std::lock_guard<std::mutex> lock(task->mu);
           dummy->url = task->current ? task->current->URL() : "";
+          // A copy of a partial download made for this task alone goes with it, unless new
+          // resume data is to name it.
+          if (!started && !produceResumeData && task->partialIsCopy &&
+              !task->claimedPartial.empty()) {
+            unlink(task->claimedPartial.c_str());
+            task->resumePath.clear();
+          }
         }
         finishTransfer(dummy, makeURLError(NSURLErrorCancelled, dummy->url));
       }
@@ -2134,6 +2164,7 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
 // download directory, named like makeTempFile's files. Resume data comes from outside the
 // session (an app stores it), so nothing else may be appended to or deleted through it.
 bool detail::isPartialDownloadFile(const std::string& path, int64_t size) {
+  if (!isValidFilePath(path)) return false;  // the system would look at a shorter path
   std::filesystem::path p(path);
   std::string name = p.filename().string();
   if (downloadDirectory() / name != p ||
@@ -2166,7 +2197,7 @@ void detail::releasePartialDownload(const std::string& path) {
 }
 
 std::string detail::copyPartialDownload(const std::string& path, int64_t length) {
-  FILE* in = std::fopen(path.c_str(), "rb");
+  FILE* in = openRegularFileStream(path, O_RDONLY, "rb");
   if (!in) return {};
   FILE* out = nullptr;
   std::string copy = makeTempFile(&out);

@@ -209,7 +209,7 @@ class SecTrust : public Object {
 
 void SecTrust::evaluateLocked() {
   evaluated = true;
-  chain = presented;
+  chain.assign(1, presented[0]);
   failure = errSecNotTrusted;
   result = kSecTrustResultRecoverableTrustFailure;
 
@@ -267,6 +267,19 @@ void SecTrust::evaluateLocked() {
       chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
     }
   } else {
+    // Even an untrusted chain is the one built from the leaf: each certificate issued and
+    // signed by the next. A presented certificate that does not chain to the leaf (say, a
+    // pinned one appended by someone else) is never part of it.
+    STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx);
+    for (int i = 1; built && i < sk_X509_num(built); ++i) {
+      X509* child = chain.back()->x509();
+      X509* issuer = sk_X509_value(built, i);
+      EVP_PKEY* key = X509_get0_pubkey(issuer);
+      if (X509_check_issued(issuer, child) != X509_V_OK || !key || X509_verify(child, key) != 1) {
+        break;
+      }
+      chain.push_back(SecCertificate::fromX509(issuer));
+    }
     int err = X509_STORE_CTX_get_error(ctx);
     if (err == X509_V_ERR_CERT_HAS_EXPIRED || err == X509_V_ERR_CERT_NOT_YET_VALID) {
       failure = errSecCertificateExpired;
@@ -432,9 +445,15 @@ bool SecTrustAddDeviceAnchorCertificate(const SecCertificateRef& certificate) {
     name += hex[md[i] & 15];
   }
   std::string path = dir + "/" + name + ".der";
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  // Opened without blocking and truncated only once known to be a regular file: a named pipe
+  // under this name would otherwise hold the caller until someone read it.
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   if (fd < 0) return false;
-  bool ok = ::write(fd, der.bytes(), der.length()) == static_cast<ssize_t>(der.length());
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0 &&
+            ::ftruncate(fd, 0) == 0 &&
+            ::write(fd, der.bytes(), der.length()) == static_cast<ssize_t>(der.length());
   ::close(fd);
   return ok;
 }

@@ -154,8 +154,9 @@ bool SecTrustEvaluateWithError(const SecTrustRef& trust, NSErrorRef* error);
 SecTrustResultType SecTrustGetTrustResult(const SecTrustRef& trust);
 
 // The chain: after a successful evaluation, the verified chain from the leaf up to and
-// including its anchor; otherwise the presented certificates. Evaluates first when not yet
-// evaluated. An index out of range gives null.
+// including its anchor; otherwise as much of a chain as could be built from the leaf, each
+// certificate issued and signed by the next (presented certificates that do not chain to the
+// leaf are left out). Evaluates first when not yet evaluated. An index out of range gives null.
 int64_t SecTrustGetCertificateCount(const SecTrustRef& trust);
 SecCertificateRef SecTrustGetCertificateAtIndex(const SecTrustRef& trust, int64_t index);
 // The leaf's public key, whether or not the chain evaluates valid. Null only when the leaf's
@@ -175,7 +176,7 @@ void SecTrustResetSystemAnchorCertificates();
 // trusted wherever the system anchors are. Only regular files are read.
 std::string SecTrustDeviceAnchorsPath();
 // Writes `certificate` into that folder (a DER file named after its SHA-1). False when it
-// cannot be written.
+// cannot be written, also when something other than a regular file has that name.
 bool SecTrustAddDeviceAnchorCertificate(const SecCertificateRef& certificate);
 
 }  // namespace plat

@@ -1,7 +1,9 @@
 // Multipart bodies: the exact wire format, lengths, chunked reads, file parts, failures of a
 // part's stream, copies and writing a body to a file.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -208,6 +210,97 @@ TEST(SDPMultipartFormDataTest, WritesTheBodyToAFile) {
   std::ifstream in(target, std::ios::binary);
   std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(written, expected);
+}
+
+TEST(SDPMultipartFormDataTest, ABodyReadAgainGivesTheSameBytesOrFails) {
+  auto file = tempFile("again.bin", "file body");
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "b"}}),
+          [&](SDPMultipartFormData& form) {
+            EXPECT_TRUE(
+                form.appendPartWithFileURLNameError("file://" + file.string(), "f", nullptr));
+            form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("data body"),
+                                                            "d", "d.txt", "text/plain");
+          },
+          nullptr);
+  const std::string expected = readAll(*request->HTTPBodyStream(), 7);
+  ASSERT_NE(expected.find("file body"), std::string::npos);
+  ASSERT_NE(expected.find("data body"), std::string::npos);
+  EXPECT_EQ(readAll(*request->HTTPBodyStream(), 4096), expected);
+
+  // Written to a file twice, each time whole.
+  for (int i = 0; i < 2; ++i) {
+    auto target = tempFile("again.out", "");
+    bool done = false;
+    plat::NSErrorRef result;
+    serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+        request, target.string(), [&](plat::NSErrorRef error) {
+          result = error;
+          done = true;
+        });
+    ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+    EXPECT_FALSE(result);
+    std::ifstream in(target, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected) << "writing " << i;
+    std::filesystem::remove(target);
+  }
+  std::filesystem::remove(file);
+
+  // A caller's stream that cannot be copied is read once: a second reading fails.
+  auto plain = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  SDPStreamingMultipartFormData form(*plain, 4);
+  form.appendPartWithInputStreamNameFileNameLengthMimeType(
+      plat::NSInputStream::inputStreamWithData(plat::Data::fromString("once")), "s", "s.bin", 4,
+      "application/octet-stream");
+  auto stream = form.requestByFinalizingMultipartFormData()->HTTPBodyStream();
+  EXPECT_NE(readAll(*stream, 4096).find("once"), std::string::npos);
+  int64_t last = 0;
+  readAll(*stream, 4096, &last, nullptr, /*closeAtEnd=*/false);
+  EXPECT_EQ(last, -1);
+  EXPECT_EQ(stream->streamStatus(), plat::NSStreamStatusError);
+  EXPECT_TRUE(stream->streamError());
+}
+
+TEST(SDPMultipartFormDataTest, WritingTheBodyToANamedPipeFailsWithoutWaitingForAReader) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  auto request =
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "b"}}), nullptr, nullptr);
+  auto fifo = tempFile("pipe.in", "");
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  bool done = false;
+  plat::NSErrorRef result;
+  // Should the writer be stuck opening the pipe, a reader lets it go (and drains what it
+  // writes until it is done).
+  struct Unblock {
+    std::filesystem::path fifo;
+    bool& done;
+    ~Unblock() {
+      int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        char sink[4096];
+        testing_loop::runUntil(
+            [&] {
+              while (::read(fd, sink, sizeof sink) > 0) {
+              }
+              return done;
+            },
+            10);
+        ::close(fd);
+      }
+      std::filesystem::remove(fifo);
+    }
+  } unblock{fifo, done};
+  serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      request, fifo.string(), [&](plat::NSErrorRef error) {
+        result = error;
+        done = true;
+      });
+  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }, 10));
+  EXPECT_TRUE(result);
 }
 
 TEST(SDPMultipartFormDataTest, ValuesTheEncodingCannotHoldAreLeftOut) {

@@ -258,7 +258,7 @@ TEST_F(SDPURLSessionManagerTest, UploadFromDataSendsTheBytesAndReportsProgress) 
   EXPECT_EQ(lastCompleted.load(), 200000);
 }
 
-TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreOnlyNotified) {
+TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreReported) {
   server_.respond("/file", 200, std::string(5000, 'd'), "application/octet-stream");
   auto manager = makeManager();
   const std::string target = tempDir() + "/downloaded.bin";
@@ -285,7 +285,8 @@ TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreO
   task->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return failed.done; }));
   EXPECT_EQ(failed.object, plat::Value(nowhere));
-  EXPECT_FALSE(failed.error);
+  ASSERT_TRUE(failed.error);
+  EXPECT_EQ(failed.error->domain(), plat::NSCocoaErrorDomain);
   EXPECT_EQ(moveFailed.countFor(task), 1u);
 
   // An existing file at the destination is kept: the move fails with "file exists" (516).
@@ -297,9 +298,24 @@ TEST_F(SDPURLSessionManagerTest, DownloadsMoveToTheDestinationAndFailedMovesAreO
       recordInto(refused));
   again->resume();
   ASSERT_TRUE(testing_loop::runUntil([&] { return refused.done; }));
-  EXPECT_FALSE(refused.error);
+  EXPECT_EQ(refused.object, plat::Value(target));
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code(), 516);
   EXPECT_EQ(moveFailed.countFor(again), 1u);
   EXPECT_FALSE(moveFailed.notes.back().userInfo.isNil());
+
+  // The same through the manager's own destination block.
+  manager->setDownloadTaskDidFinishDownloadingBlock([&](const plat::NSURLSessionRef&,
+                                                        const plat::NSURLSessionDownloadTaskRef&,
+                                                        const std::string&) { return target; });
+  Result viaBlock;
+  auto third = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
+      get(server_.url("/file")), nullptr, nullptr, recordInto(viaBlock));
+  third->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return viaBlock.done; }));
+  ASSERT_TRUE(viaBlock.error);
+  EXPECT_EQ(viaBlock.error->code(), 516);
+  EXPECT_EQ(moveFailed.countFor(third), 1u);
   std::ifstream kept(target);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "mine");
   std::filesystem::remove(target);
@@ -447,6 +463,47 @@ TEST_F(SDPURLSessionManagerTest, ServerTrustFollowsTheSecurityPolicy) {
   EXPECT_FALSE(accepted.error);
   EXPECT_EQ(sessionAsked, 1);
   EXPECT_EQ(taskAsked, 0);
+  plat::SecTrustResetSystemAnchorCertificates();
+  shutDownManagers();  // before the servers of this test stop
+}
+
+TEST_F(SDPURLSessionManagerTest, PinsMatchOnlyTheChainBuiltFromTheLeaf) {
+  const auto& pki = testing_net::TestPKI::shared();
+  plat::SecTrustSetSystemAnchorCertificates({plat::SecCertificateCreateWithData(pki.root.der)});
+  testing_net::LoopbackServer real(testing_net::TLSIdentity::withIntermediate(pki.leaf));
+  // A man in the middle with a key of its own for this host, which appends the real server's
+  // public certificates to its own.
+  auto forgedIdentity = testing_net::TLSIdentity::alone(pki.otherRootLeaf);
+  forgedIdentity.chainPEM.insert(forgedIdentity.chainPEM.end(),
+                                 {pki.leaf.certPEM, pki.intermediate.certPEM, pki.root.certPEM});
+  testing_net::LoopbackServer forged(forgedIdentity);
+  for (auto* server : {&real, &forged}) server->respond("/secure", 200, "[1]", "application/json");
+
+  auto fetch = [&](testing_net::LoopbackServer& server, SDPSSLPinningMode mode,
+                   const plat::Data& pinned, bool validatesDomainName) {
+    auto policy = SDPSecurityPolicy::policyWithPinningModeWithPinnedCertificates(
+        mode, std::vector<plat::Data>{pinned});
+    policy->setAllowInvalidCertificates(true);
+    policy->setValidatesDomainName(validatesDomainName);
+    auto manager = makeManager();
+    manager->setSecurityPolicy(policy);
+    Result result;
+    manager->dataTaskWithRequestCompletionHandler(get(server.url("/secure")), recordInto(result))
+        ->resume();
+    EXPECT_TRUE(testing_loop::runUntil([&] { return result.done; }));
+    return result.error;
+  };
+  // The leaf pinned as for a private server, and the root pinned with the host name checked.
+  for (auto mode : {SDPSSLPinningModePublicKey, SDPSSLPinningModeCertificate}) {
+    for (auto [pinned, validates] : {std::pair{&pki.leaf, false}, std::pair{&pki.root, true}}) {
+      SCOPED_TRACE(testing::Message() << "mode " << mode << " validates " << validates);
+      auto error = fetch(real, mode, pinned->der, validates);
+      EXPECT_FALSE(error) << error->description();
+      error = fetch(forged, mode, pinned->der, validates);
+      EXPECT_TRUE(error && (error->code() == -999 || error->code() == -1202))
+          << (error ? error->description() : "accepted");
+    }
+  }
   plat::SecTrustResetSystemAnchorCertificates();
   shutDownManagers();  // before the servers of this test stop
 }

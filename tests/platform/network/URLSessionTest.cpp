@@ -2,9 +2,11 @@
 // redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -262,6 +264,43 @@ TEST_F(SessionFixture, UploadsFromDataFileAndStreamArriveByteForByte) {
   for (auto& r : reqs) EXPECT_EQ(r.body, payload) << r.method;
   EXPECT_EQ(reqs[2].header("Transfer-Encoding"), "chunked");
   std::filesystem::remove(path);
+}
+
+TEST_F(SessionFixture, UploadsReadOnlyRegularFilesNamedWithoutANul) {
+  server.respond("/up", 200, "ok");
+  server.respond("/other", 200, "other");
+  auto dir = std::filesystem::temp_directory_path() / ("upload-kinds-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "secret", std::ios::binary) << "secret";
+  const auto fifo = dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // Should the transfer thread be stuck opening the pipe, opening its other end lets it go.
+  struct Unblock {
+    std::filesystem::path fifo, dir;
+    ~Unblock() {
+      int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) ::close(fd);
+      std::filesystem::remove_all(dir);
+    }
+  } unblock{fifo, dir};
+
+  const std::string withNul = (dir / "secret").string() + std::string(1, '\0') + ".txt";
+  auto nul = session->uploadTaskWithRequestFromFile(request("/up", "POST"), withNul);
+  EXPECT_EQ(nul->countOfBytesExpectedToSend(), 0);
+  auto pipe = session->uploadTaskWithRequestFromFile(request("/up", "POST"), fifo.string());
+  auto folder = session->uploadTaskWithRequestFromFile(request("/up", "POST"), dir.string());
+  for (auto& task : {nul, pipe, folder}) task->resume();
+  // The other tasks of the session go on meanwhile.
+  auto other = session->dataTaskWithRequest(request("/other"));
+  other->resume();
+  ASSERT_TRUE(runUntil([&] { return other->state() == NSURLSessionTaskStateCompleted; }, 10));
+  EXPECT_FALSE(other->error());
+  ASSERT_TRUE(waitCompleted(4));
+  ASSERT_TRUE(nul->error() && pipe->error() && folder->error());
+  EXPECT_EQ(nul->error()->code(), NSURLErrorFileDoesNotExist);
+  EXPECT_EQ(pipe->error()->code(), NSURLErrorCannotOpenFile);
+  EXPECT_EQ(folder->error()->code(), NSURLErrorFileIsDirectory);
+  for (auto& req : server.requests()) EXPECT_EQ(req.path, "/other");
 }
 
 // A stream that fails part way.
@@ -721,6 +760,43 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeDataEvenTwice) {
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
 
+TEST_F(SessionFixture, ACopiedPartialFileGoesWithATaskCancelledBeforeItStarts) {
+  // Partial downloads live in the temporary folder: a folder of this test's own.
+  namespace fs = std::filesystem;
+  const char* previous = getenv("TMPDIR");
+  const std::string saved = previous ? previous : "";
+  auto dir = fs::temp_directory_path() / ("partials-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  setenv("TMPDIR", dir.c_str(), 1);
+  std::ofstream(dir / "CFNetworkDownload_abcdef.tmp", std::ios::binary) << "partial!";
+  Dictionary d;
+  d.set("url", server.url("/r"));
+  d.set("path", (dir / "CFNetworkDownload_abcdef.tmp").string());
+  d.set("offset", Value(static_cast<long long>(8)));
+  d.set("validator", "\"v1\"");
+  Data resumeData = NSJSONSerialization::dataWithJSONObject(Value(d));
+  auto files = [&] { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); };
+  {
+    // The first task takes the file itself, the second a copy of it.
+    auto first = session->downloadTaskWithResumeData(resumeData);
+    auto second = session->downloadTaskWithResumeData(resumeData);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(files(), 2);
+    first->cancel();
+    second->cancel();
+    EXPECT_TRUE(waitCompleted(2));
+  }
+  // The copy is gone; the file the resume data names stays for another try.
+  EXPECT_EQ(files(), 1);
+  EXPECT_TRUE(fs::exists(dir / "CFNetworkDownload_abcdef.tmp"));
+  if (previous) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  fs::remove_all(dir);
+}
+
 TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
   // Resume data is stored by apps and may come back altered: the session must not append to
   // or delete a file it did not make. Each victim below has the size the data claims.
@@ -732,7 +808,9 @@ TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
   auto elsewhere = dir / ("CFNetworkDownload_abc" + pid + ".tmp");  // right name, wrong place
   auto plain = tmp / ("keep-" + pid + ".txt");
   auto link = tmp / ("CFNetworkDownload_lnk" + pid + ".tmp");  // a link to a victim
-  for (auto& f : {elsewhere, plain}) std::ofstream(f, std::ios::binary) << "precious";
+  auto shorter = tmp / ("CFNetworkDownload_" + pid);           // named by a path cut at a NUL
+  auto withNul = fs::path(shorter.string() + std::string(1, '\0') + "xx.tmp");
+  for (auto& f : {elsewhere, plain, shorter}) std::ofstream(f, std::ios::binary) << "precious";
   fs::remove(link);
   fs::create_symlink(plain, link);
   auto resumeDataFor = [&](const fs::path& path) {
@@ -743,15 +821,17 @@ TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
     d.set("validator", "\"v1\"");
     return NSJSONSerialization::dataWithJSONObject(Value(d));
   };
-  for (auto& path : {elsewhere, plain, link, tmp / ".." / tmp.filename() / plain.filename()}) {
+  for (auto& path :
+       {elsewhere, plain, link, tmp / ".." / tmp.filename() / plain.filename(), withNul}) {
     EXPECT_FALSE(session->downloadTaskWithResumeData(resumeDataFor(path))) << path;
   }
-  for (auto& f : {elsewhere, plain}) {
+  for (auto& f : {elsewhere, plain, shorter}) {
     std::ifstream in(f, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious") << f;
   }
   fs::remove(link);
   fs::remove(plain);
+  fs::remove(shorter);
   fs::remove_all(dir);
 }
 

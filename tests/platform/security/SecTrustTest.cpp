@@ -1,6 +1,8 @@
 // Trust evaluation over the test PKI: policies, anchors, the evaluated chain and keys.
 
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include "platform/security/SecTrust.h"
 #include "testing/net/LoopbackServer.h"
@@ -19,6 +21,26 @@ SecTrustRef trustFor(std::vector<SecCertificateRef> chain, SecPolicyRef policy) 
   EXPECT_EQ(SecTrustCreateWithCertificates(chain, {policy}, &trust), errSecSuccess);
   SecTrustSetAnchorCertificates(trust, {cert(TestPKI::shared().root)});
   return trust;
+}
+
+// A leaf for 127.0.0.1 with a key of its own that names `issuer` as its issuer but is signed by
+// itself: a forgery that only claims to chain to `issuer`.
+SecCertificateRef forgedLeafClaiming(const testing_net::TestCertificate& issuer) {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* x = X509_new();
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 99);
+  X509_gmtime_adj(X509_getm_notBefore(x), -86400L);
+  X509_gmtime_adj(X509_getm_notAfter(x), 86400L);
+  X509_set_pubkey(x, key);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(x, X509_get_subject_name(cert(issuer)->x509()));
+  X509_sign(x, key, EVP_sha256());
+  auto forged = SecCertificate::fromX509(x);
+  X509_free(x);
+  EVP_PKEY_free(key);
+  return forged;
 }
 
 TEST(SecCertificate, RoundTripsDERAndRejectsAnythingElse) {
@@ -81,9 +103,31 @@ TEST(SecTrust, TheEvaluatedChainRunsFromLeafToAnchor) {
   EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(trust, 2)), pki.root.der);
   EXPECT_FALSE(SecTrustGetCertificateAtIndex(trust, 3));
   EXPECT_FALSE(SecTrustGetCertificateAtIndex(trust, -1));
-  // A failed evaluation leaves the presented certificates.
-  auto failed = trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509());
-  EXPECT_EQ(SecTrustGetCertificateCount(failed), 1);
+  // A failed evaluation leaves the chain built from the leaf, each certificate signed by the
+  // next: certificates presented beside it that do not chain to it are not part of it.
+  auto failed = trustFor({cert(pki.otherRootLeaf), cert(pki.leaf), cert(pki.intermediate)},
+                         SecPolicyCreateBasicX509());
+  EXPECT_FALSE(SecTrustEvaluateWithError(failed, nullptr));
+  ASSERT_EQ(SecTrustGetCertificateCount(failed), 1);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(failed, 0)),
+            pki.otherRootLeaf.der);
+  auto untrusted = trustFor({cert(pki.leaf), cert(pki.otherRoot), cert(pki.intermediate)},
+                            SecPolicyCreateSSL(true, "example.com"));
+  SecTrustSetAnchorCertificates(untrusted, {cert(pki.otherRoot)});
+  EXPECT_FALSE(SecTrustEvaluateWithError(untrusted, nullptr));
+  ASSERT_EQ(SecTrustGetCertificateCount(untrusted), 2);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(untrusted, 1)),
+            pki.intermediate.der);
+  // A certificate naming the intermediate as issuer without its signature does not chain to it.
+  auto forged = trustFor({forgedLeafClaiming(pki.intermediate), cert(pki.intermediate)},
+                         SecPolicyCreateBasicX509());
+  EXPECT_FALSE(SecTrustEvaluateWithError(forged, nullptr));
+  EXPECT_EQ(SecTrustGetCertificateCount(forged), 1);
+  auto expired =
+      trustFor({cert(pki.expiredLeaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
+  EXPECT_FALSE(SecTrustEvaluateWithError(expired, nullptr));
+  ASSERT_EQ(SecTrustGetCertificateCount(expired), 3);
+  EXPECT_EQ(SecCertificateCopyData(SecTrustGetCertificateAtIndex(expired, 2)), pki.root.der);
 }
 
 TEST(SecTrust, AnchorsOnlyAndPinnedLeavesAndIntermediates) {
