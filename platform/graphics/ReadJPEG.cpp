@@ -1,5 +1,6 @@
-// JPEG through libjpeg-turbo with a suspending source: a baseline file shows the rows received
-// so far (the rest transparent), a progressive one the scans received so far.
+// JPEG through libjpeg-turbo with a suspending source while data is still arriving: a baseline
+// file shows the rows received so far (the rest transparent), a progressive one the scans
+// received so far. Final data is read to its end.
 
 #include <algorithm>
 #include <csetjmp>

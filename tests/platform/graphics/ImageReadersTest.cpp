@@ -2,13 +2,18 @@
 // its end marker, TIFFs with every orientation, run-length encoded bitmaps.
 
 #include <gtest/gtest.h>
+#include <tiffio.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/graphics/CGImageSource.h"
+#include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
 #include "tests/image/CodecFixtures.h"
 
@@ -101,4 +106,126 @@ TEST(JPEGReader, FinalDataWithoutItsEndMarkerShowsEveryRow) {
   EXPECT_EQ(rows.size(), size_t(480 - rows.front()));
   EXPECT_EQ(img->pixelAt(10, 479), 0u);
   EXPECT_EQ(source->status(), kCGImageStatusUnexpectedEOF);
+}
+
+namespace {
+
+// The upright picture of the orientation test: 4 x 3 blocks of 8 x 8 pixels, each its own colour.
+constexpr int kBlock = 8, kCols = 4, kRows = 3;
+uint32_t blockColour(int bx, int by) {
+  return 0xff000000u | uint32_t(40 + bx * 60) << 16 | uint32_t(40 + by * 90) << 8 |
+         uint32_t((bx + by) % 2 ? 200 : 30);
+}
+
+// Where stored pixel (column c, row r) of a file with EXIF/TIFF orientation `o` shows in the
+// upright picture of w x h pixels.
+void uprightPosition(int o, int c, int r, int w, int h, int* x, int* y) {
+  switch (o) {
+    case 2:
+      *x = w - 1 - c, *y = r;
+      break;
+    case 3:
+      *x = w - 1 - c, *y = h - 1 - r;
+      break;
+    case 4:
+      *x = c, *y = h - 1 - r;
+      break;
+    case 5:
+      *x = r, *y = c;
+      break;
+    case 6:
+      *x = w - 1 - r, *y = c;
+      break;
+    case 7:
+      *x = w - 1 - r, *y = h - 1 - c;
+      break;
+    case 8:
+      *x = r, *y = h - 1 - c;
+      break;
+    default:
+      *x = c, *y = r;
+      break;
+  }
+}
+
+// An RGB TIFF written by libtiff whose stored pixels (returned in `stored`, ARGB, rows top
+// first) show the upright picture once turned by `orientation`.
+Data orientedTIFF(int orientation, std::vector<uint32_t>* stored, int* storedW, int* storedH) {
+  int w = kCols * kBlock, h = kRows * kBlock;
+  bool sideways = orientation >= 5;
+  int sw = sideways ? h : w, sh = sideways ? w : h;
+  *storedW = sw, *storedH = sh;
+  stored->assign(size_t(sw) * sh, 0);
+  char dir[] = "/tmp/tiff-orientationXXXXXX";
+  if (!mkdtemp(dir)) return Data();
+  std::string path = std::string(dir) + "/o.tif";
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return Data();
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(sw));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(sh));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+  TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(orientation));
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(5));
+  std::vector<uint8_t> row(size_t(sw) * 3);
+  for (int r = 0; r < sh; ++r) {
+    for (int c = 0; c < sw; ++c) {
+      int x, y;
+      uprightPosition(orientation, c, r, w, h, &x, &y);
+      uint32_t p = blockColour(x / kBlock, y / kBlock);
+      (*stored)[size_t(r) * sw + c] = p;
+      row[size_t(c) * 3] = uint8_t(p >> 16), row[size_t(c) * 3 + 1] = uint8_t(p >> 8);
+      row[size_t(c) * 3 + 2] = uint8_t(p);
+    }
+    TIFFWriteScanline(tif, row.data(), uint32_t(r), 0);
+  }
+  TIFFClose(tif);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+  unlink(path.c_str());
+  rmdir(dir);
+  return Data(bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+// A TIFF's Orientation tag reaches the image's properties and its pixels stay as stored, so
+// the picture comes out upright once the orientation is applied (as a JPEG's EXIF one is).
+TEST(TIFFReader, EachOrientationIsCarriedAndTurnsThePictureOnce) {
+  int w = kCols * kBlock, h = kRows * kBlock;
+  for (int o = 1; o <= 8; ++o) {
+    SCOPED_TRACE("orientation " + std::to_string(o));
+    std::vector<uint32_t> stored;
+    int sw = 0, sh = 0;
+    Data file = orientedTIFF(o, &stored, &sw, &sh);
+    ASSERT_FALSE(file.empty());
+    auto source = CGImageSource::createWithData(file);
+    ASSERT_EQ(source->count(), 1u);
+    Dictionary props = source->propertiesAtIndex(0);
+    EXPECT_EQ(Value(props)[kCGImagePropertyOrientation].intValue(), o);
+    EXPECT_EQ(Value(props)[kCGImagePropertyPixelWidth].intValue(), sw);
+    CGImageRef img = source->createImageAtIndex(0);
+    ASSERT_TRUE(img);
+    ASSERT_EQ(int(img->width()), sw);
+    ASSERT_EQ(int(img->height()), sh);
+    int differing = 0;
+    for (int r = 0; r < sh; ++r)
+      for (int c = 0; c < sw; ++c) differing += img->pixelAt(c, r) != stored[size_t(r) * sw + c];
+    EXPECT_EQ(differing, 0) << "the pixels are not the stored ones";
+
+    auto image = UIImage::imageWithCGImage(img, 1, UIImageOrientationFromEXIF(o));
+    EXPECT_EQ(image->size().width, w);
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(w, h), false, 1);
+    image->drawInRect(CGRectMake(0, 0, w, h));
+    CGImageRef upright = UIGraphicsGetImageFromCurrentImageContext()->CGImage();
+    UIGraphicsEndImageContext();
+    for (int by = 0; by < kRows; ++by)
+      for (int bx = 0; bx < kCols; ++bx)
+        EXPECT_EQ(upright->pixelAt(bx * kBlock + kBlock / 2, by * kBlock + kBlock / 2),
+                  blockColour(bx, by))
+            << "block " << bx << "," << by;
+  }
 }
