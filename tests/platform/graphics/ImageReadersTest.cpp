@@ -229,3 +229,118 @@ TEST(TIFFReader, EachOrientationIsCarriedAndTurnsThePictureOnce) {
             << "block " << bx << "," << by;
   }
 }
+
+namespace {
+
+// A bottom-up bitmap of the given compression (1 RLE8, 2 RLE4) with a 40-byte header, the
+// palette (0x00RRGGBB) and the encoded bytes.
+Data rleBitmap(uint32_t compression, int32_t w, int32_t h, const std::vector<uint32_t>& palette,
+               const std::vector<uint8_t>& bits) {
+  std::vector<uint8_t> o;
+  auto put16 = [&](uint32_t v) { o.insert(o.end(), {uint8_t(v), uint8_t(v >> 8)}); };
+  auto put32 = [&](uint32_t v) {
+    o.insert(o.end(), {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)});
+  };
+  uint32_t bitsAt = uint32_t(14 + 40 + 4 * palette.size());
+  o.insert(o.end(), {'B', 'M'});
+  put32(bitsAt + uint32_t(bits.size()));
+  put32(0);
+  put32(bitsAt);
+  put32(40);
+  put32(uint32_t(w));
+  put32(uint32_t(h));
+  put16(1);
+  put16(compression == 1 ? 8 : 4);
+  put32(compression);
+  put32(uint32_t(bits.size()));
+  put32(2835), put32(2835);
+  put32(uint32_t(palette.size()));
+  put32(0);
+  for (uint32_t c : palette) put32(c);
+  o.insert(o.end(), bits.begin(), bits.end());
+  return Data(o.data(), o.size());
+}
+
+// The image's pixels as palette indexes (by colour), -1 where transparent, rows top first.
+std::vector<std::vector<int>> indexesOf(const CGImageRef& img, const std::vector<uint32_t>& pal) {
+  std::vector<std::vector<int>> rows;
+  for (int y = 0; y < int(img->height()); ++y) {
+    rows.emplace_back();
+    for (int x = 0; x < int(img->width()); ++x) {
+      uint32_t p = img->pixelAt(x, y);
+      int index = p == 0 ? -1 : -2;
+      for (size_t i = 0; i < pal.size(); ++i)
+        if (p == (0xff000000u | pal[i])) index = int(i);
+      rows.back().push_back(index);
+    }
+  }
+  return rows;
+}
+
+CGImageRef decodeWhole(const Data& file) {
+  auto source = CGImageSource::createWithData(file);
+  return source && source->count() == 1 ? source->createImageAtIndex(0) : nullptr;
+}
+
+}  // namespace
+
+// Run-length encoded bitmaps decode with their runs, absolute runs (padded), deltas and
+// end-of-line and end-of-bitmap escapes; what the runs skip stays transparent, and runs or
+// deltas past the image are cut off at its edges.
+TEST(BMPReader, RunLengthEncodedBitmapsDecodeWithinTheirBounds) {
+  std::vector<uint32_t> pal = {0xff0000, 0x00ff00, 0x0000ff, 0xffffff};
+  Data rle8 = rleBitmap(1, 6, 4, pal,
+                        {3,  1, 0, 3, 2, 3, 2, 0, 0, 0,  // bottom row: run, padded absolute, EOL
+                         10, 3, 0, 0,                    // a run longer than the row, EOL
+                         2,  2, 0, 2, 2, 1,              // a run, then a delta right and up
+                         1,  0, 0, 1,                    // one pixel, end of bitmap
+                         9,  9, 9, 9});                  // after the end: ignored
+  CGImageRef img = decodeWhole(rle8);
+  ASSERT_TRUE(img);
+  EXPECT_FALSE(img->isOpaque());
+  EXPECT_EQ(indexesOf(img, pal), (std::vector<std::vector<int>>{{-1, -1, -1, -1, 0, -1},
+                                                                {2, 2, -1, -1, -1, -1},
+                                                                {3, 3, 3, 3, 3, 3},
+                                                                {1, 1, 1, 2, 3, 2}}));
+  auto props = CGImageSource::createWithData(rle8)->propertiesAtIndex(0);
+  EXPECT_EQ(Value(props)[kCGImagePropertyPixelWidth].intValue(), 6);
+  EXPECT_TRUE(Value(props)[kCGImagePropertyHasAlpha].boolValue());
+
+  std::vector<uint32_t> pal16;
+  for (uint32_t i = 0; i < 16; ++i) pal16.push_back(i * 0x0f0f0f);
+  Data rle4 = rleBitmap(2, 5, 2, pal16,
+                        {5, 0x12, 0, 0,     // 1 2 1 2 1, EOL
+                         0, 3, 0x34, 0x50,  // absolute 3 4 5 (two bytes, no padding)
+                         4, 0x67, 0, 1});   // a run cut at the row's end, end of bitmap
+  img = decodeWhole(rle4);
+  ASSERT_TRUE(img);
+  EXPECT_TRUE(img->isOpaque());
+  EXPECT_EQ(indexesOf(img, pal16),
+            (std::vector<std::vector<int>>{{3, 4, 5, 6, 7}, {1, 2, 1, 2, 1}}));
+  // RLE4 absolute runs of an odd byte count are padded to a word.
+  img = decodeWhole(rleBitmap(2, 4, 1, pal16, {0, 5, 0x12, 0x34, 0x50, 0, 2, 0xab, 0, 1}));
+  ASSERT_TRUE(img);
+  EXPECT_EQ(indexesOf(img, pal16), (std::vector<std::vector<int>>{{1, 2, 3, 4}}));
+
+  // Hostile input: a delta past the row, a run there, an index past the palette, an absolute
+  // run longer than the data, a delta past the top.
+  img = decodeWhole(rleBitmap(1, 4, 2, pal,
+                              {0, 2, 5, 0, 3, 1, 0, 0,  // delta off the row; its run is cut
+                               1, 200, 0, 5, 1, 2}));   // index past the palette; data ends
+  ASSERT_TRUE(img);
+  EXPECT_EQ(img->pixelAt(0, 0), 0xff000000u);  // black, as uncompressed bitmaps show it
+  EXPECT_EQ(indexesOf(img, pal), (std::vector<std::vector<int>>{{-2, 1, 2, -1}, {-1, -1, -1, -1}}));
+  img = decodeWhole(rleBitmap(1, 3, 3, pal, {1, 1, 0, 2, 0, 250, 2, 2, 0, 0}));
+  ASSERT_TRUE(img);
+  EXPECT_EQ(indexesOf(img, pal),
+            (std::vector<std::vector<int>>{{-1, -1, -1}, {-1, -1, -1}, {1, -1, -1}}));
+
+  // Refused: sizes past the pixel cap (before anything is allocated), top-down rows, a depth
+  // that does not match the encoding.
+  EXPECT_EQ(CGImageSource::createWithData(rleBitmap(1, 30000, 30000, pal, {0, 1}))->count(), 0u);
+  EXPECT_EQ(CGImageSource::createWithData(rleBitmap(1, 4, -2, pal, {0, 1}))->count(), 0u);
+  Data wrongDepth = rleBitmap(2, 4, 2, pal, {0, 1});
+  std::vector<uint8_t> bytes(wrongDepth.bytes(), wrongDepth.bytes() + wrongDepth.length());
+  bytes[28] = 8;  // RLE4 declared at 8 bits
+  EXPECT_EQ(CGImageSource::createWithData(Data(bytes.data(), bytes.size()))->count(), 0u);
+}
