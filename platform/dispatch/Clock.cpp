@@ -110,7 +110,10 @@ void VirtualClock::setNowNanoseconds(int64_t ns) {
 
 void VirtualClock::advanceBy(double seconds) {
   if (!(seconds > 0)) return;
-  setNowNanoseconds(nowNanoseconds() + static_cast<int64_t>(seconds * 1e9));
+  // Held at INT64_MAX nanoseconds rather than wrapping (or converting out of range).
+  double ns = seconds * 1e9;
+  int64_t delta = ns >= 9.2e18 ? INT64_MAX : static_cast<int64_t>(ns);
+  setNowNanoseconds(dispatch_internal::addSaturating(nowNanoseconds(), delta));
 }
 
 }  // namespace plat

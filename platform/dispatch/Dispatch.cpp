@@ -189,7 +189,10 @@ std::multiset<dispatch_time_t>& blockedDeadlines() {
 }
 }  // namespace
 
-BlockingScope::BlockingScope(dispatch_time_t deadline) : worker_(tIsWorker), deadline_(deadline) {
+// A deadline past INT64_MAX nanoseconds is never reached: it counts as "forever".
+BlockingScope::BlockingScope(dispatch_time_t deadline)
+    : worker_(tIsWorker),
+      deadline_(deadline > static_cast<uint64_t>(INT64_MAX) ? DISPATCH_TIME_FOREVER : deadline) {
   settleDone();
   if (worker_) {
     if (deadline_ != DISPATCH_TIME_FOREVER) {
@@ -273,10 +276,11 @@ void dispatch_set_misuse_handler(std::function<void(const std::string&)> handler
 // ---- Time -----------------------------------------------------------------------------------
 
 dispatch_time_t dispatch_time(dispatch_time_t when, int64_t delta) {
-  if (when == DISPATCH_TIME_FOREVER) return DISPATCH_TIME_FOREVER;
+  // Times past INT64_MAX nanoseconds are never reached: they count as "forever".
+  if (when > static_cast<uint64_t>(INT64_MAX)) return DISPATCH_TIME_FOREVER;
   int64_t base = when == DISPATCH_TIME_NOW ? Clock::nowNs() : static_cast<int64_t>(when);
-  if (delta > 0 && base > INT64_MAX - delta) return DISPATCH_TIME_FOREVER;
-  int64_t r = base + delta;
+  int64_t r = addSaturating(base, delta);
+  if (r == INT64_MAX) return DISPATCH_TIME_FOREVER;
   if (r <= 0) return Clock::nowNs();
   return static_cast<dispatch_time_t>(r);
 }
@@ -296,15 +300,36 @@ namespace {
 // a clock change).
 class DeadlineHeap {
  public:
-  void schedule(int64_t deadline, std::function<void(int64_t)> fire) {
+  uint64_t schedule(int64_t deadline, std::function<void(int64_t)> fire) {
     std::lock_guard<std::mutex> lock(mu_);
     bool earliest = entries_.empty() || deadline < entries_.begin()->first.first;
-    entries_.emplace(std::make_pair(deadline, seq_++), std::move(fire));
+    uint64_t token = seq_++;
+    entries_.emplace(std::make_pair(deadline, token), std::move(fire));
+    deadlineOf_.emplace(token, deadline);
     if (!started_) {
       started_ = true;
       std::thread([this] { threadMain(); }).detach();
     }
     if (earliest) cv_.notify_one();
+    return token;
+  }
+
+  // Takes the entry out of the heap; the caller destroys what it held outside the heap's lock.
+  std::function<void(int64_t)> unschedule(uint64_t token) {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto at = deadlineOf_.find(token);
+    if (at == deadlineOf_.end()) return nullptr;
+    auto entry = entries_.find(std::make_pair(at->second, token));
+    deadlineOf_.erase(at);
+    if (entry == entries_.end()) return nullptr;
+    std::function<void(int64_t)> f = std::move(entry->second);
+    entries_.erase(entry);
+    return f;
+  }
+
+  size_t size() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return entries_.size();
   }
 
   void fireDue() {
@@ -318,6 +343,7 @@ class DeadlineHeap {
         int64_t now = Clock::nowNs();
         while (!entries_.empty() && entries_.begin()->first.first <= now) {
           due.emplace_back(entries_.begin()->first.first, std::move(entries_.begin()->second));
+          deadlineOf_.erase(entries_.begin()->first.second);
           entries_.erase(entries_.begin());
         }
       }
@@ -341,13 +367,11 @@ class DeadlineHeap {
     std::lock_guard<std::mutex> lock(mu_);
     decltype(entries_) moved;
     for (auto& [key, f] : entries_) {
-      int64_t d = key.first;
-      if (delta > 0 && d > INT64_MAX - delta) {
-        d = INT64_MAX;
-      } else {
-        d = std::max<int64_t>(0, d + delta);
-      }
+      // INT64_MAX is "never" and stays so; other deadlines stay at or after the origin.
+      int64_t d = key.first == INT64_MAX ? INT64_MAX
+                                         : std::max<int64_t>(0, addSaturating(key.first, delta));
       moved.emplace(std::make_pair(d, key.second), std::move(f));
+      deadlineOf_[key.second] = d;
     }
     entries_.swap(moved);
     cv_.notify_one();
@@ -373,7 +397,9 @@ class DeadlineHeap {
       if (clock->isVirtual()) {
         cv_.wait_for(lock, std::chrono::milliseconds(100));
       } else {
-        cv_.wait_for(lock, std::chrono::nanoseconds(deadline - now));
+        // At most an hour at a time: a deadline far in the future must not overflow the
+        // condition variable's own time arithmetic.
+        cv_.wait_for(lock, std::chrono::nanoseconds(std::min<int64_t>(deadline - now, kMaxWaitNs)));
       }
     }
   }
@@ -382,7 +408,9 @@ class DeadlineHeap {
   std::mutex fireMu_;
   std::condition_variable cv_;
   std::map<std::pair<int64_t, uint64_t>, std::function<void(int64_t)>> entries_;
-  uint64_t seq_ = 0;
+  // The deadline of each pending entry by its token, so that an entry can be taken out early.
+  std::unordered_map<uint64_t, int64_t> deadlineOf_;
+  uint64_t seq_ = 1;  // 0 is no token
   bool started_ = false;
 };
 
@@ -394,9 +422,13 @@ DeadlineHeap& heap() {
 }  // namespace
 
 namespace dispatch_internal {
-void scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire) {
-  heap().schedule(deadlineNs, std::move(fire));
+uint64_t scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire) {
+  return heap().schedule(deadlineNs, std::move(fire));
 }
+std::function<void(int64_t)> unschedule(uint64_t token) {
+  return token ? heap().unschedule(token) : nullptr;
+}
+size_t scheduledCountForTesting() { return heap().size(); }
 void shiftDeadlines(int64_t deltaNs) { heap().shift(deltaNs); }
 void fireDue() { heap().fireDue(); }
 int64_t nextDeadline() { return heap().next(); }
@@ -519,7 +551,6 @@ struct DispatchQueue::Impl {
   DispatchQueueRef target;  // custom queues only; null means the default global queue
   std::unordered_map<const void*, Specific> specifics;
 
-
   bool runnable() const { return suspendCount == 0 && !inactive; }
   void updateStopped() { stopped.store(!runnable()); }
 
@@ -567,13 +598,15 @@ DispatchQueueRef makeQueue(QImpl::Kind kind, std::string label, qos_class_t qos)
 }
 
 struct Globals {
-  DispatchQueueRef main = makeQueue(QImpl::Main, "com.apple.main-thread", QOS_CLASS_USER_INTERACTIVE);
+  DispatchQueueRef main =
+      makeQueue(QImpl::Main, "com.apple.main-thread", QOS_CLASS_USER_INTERACTIVE);
   DispatchQueueRef interactive =
       makeQueue(QImpl::Global, "com.apple.root.user-interactive-qos", QOS_CLASS_USER_INTERACTIVE);
   DispatchQueueRef initiated =
       makeQueue(QImpl::Global, "com.apple.root.user-initiated-qos", QOS_CLASS_USER_INITIATED);
   DispatchQueueRef def = makeQueue(QImpl::Global, "com.apple.root.default-qos", QOS_CLASS_DEFAULT);
-  DispatchQueueRef utility = makeQueue(QImpl::Global, "com.apple.root.utility-qos", QOS_CLASS_UTILITY);
+  DispatchQueueRef utility =
+      makeQueue(QImpl::Global, "com.apple.root.utility-qos", QOS_CLASS_UTILITY);
   DispatchQueueRef background =
       makeQueue(QImpl::Global, "com.apple.root.background-qos", QOS_CLASS_BACKGROUND);
 };
@@ -586,11 +619,16 @@ Globals& globals() {
 DispatchQueueRef globalForQos(qos_class_t qos) {
   Globals& g = globals();
   switch (qos) {
-    case QOS_CLASS_USER_INTERACTIVE: return g.interactive;
-    case QOS_CLASS_USER_INITIATED: return g.initiated;
-    case QOS_CLASS_UTILITY: return g.utility;
-    case QOS_CLASS_BACKGROUND: return g.background;
-    default: return g.def;
+    case QOS_CLASS_USER_INTERACTIVE:
+      return g.interactive;
+    case QOS_CLASS_USER_INITIATED:
+      return g.initiated;
+    case QOS_CLASS_UTILITY:
+      return g.utility;
+    case QOS_CLASS_BACKGROUND:
+      return g.background;
+    default:
+      return g.def;
   }
 }
 
@@ -801,9 +839,7 @@ void restart(const DispatchQueueRef& qref) {
   }
 }
 
-bool onStack(const QImpl* q) {
-  return std::find(tStack.begin(), tStack.end(), q) != tStack.end();
-}
+bool onStack(const QImpl* q) { return std::find(tStack.begin(), tStack.end(), q) != tStack.end(); }
 
 // True when waiting for `q` from this thread could never end: the caller runs on `q` or on
 // a serial queue of its target chain, or runs a barrier of a concurrent queue of the chain
@@ -950,15 +986,19 @@ DispatchQueueRef dispatch_get_main_queue() { return globals().main; }
 
 DispatchQueueRef dispatch_get_global_queue(long identifier, unsigned long) {
   switch (identifier) {
-    case DISPATCH_QUEUE_PRIORITY_HIGH: return globals().initiated;
-    case DISPATCH_QUEUE_PRIORITY_LOW: return globals().utility;
-    case DISPATCH_QUEUE_PRIORITY_BACKGROUND: return globals().background;
+    case DISPATCH_QUEUE_PRIORITY_HIGH:
+      return globals().initiated;
+    case DISPATCH_QUEUE_PRIORITY_LOW:
+      return globals().utility;
+    case DISPATCH_QUEUE_PRIORITY_BACKGROUND:
+      return globals().background;
     case QOS_CLASS_USER_INTERACTIVE:
     case QOS_CLASS_USER_INITIATED:
     case QOS_CLASS_UTILITY:
     case QOS_CLASS_BACKGROUND:
       return globalForQos(static_cast<qos_class_t>(identifier));
-    default: return globals().def;
+    default:
+      return globals().def;
   }
 }
 
@@ -1055,7 +1095,7 @@ void dispatch_barrier_sync(const DispatchQueueRef& queue, const dispatch_block_t
 }
 
 void dispatch_after(dispatch_time_t when, const DispatchQueueRef& queue, dispatch_block_t block) {
-  if (!queue || !block || when == DISPATCH_TIME_FOREVER) return;
+  if (!queue || !block || when > static_cast<uint64_t>(INT64_MAX)) return;
   int64_t deadline = when == DISPATCH_TIME_NOW ? Clock::nowNs() : static_cast<int64_t>(when);
   if (deadline <= Clock::nowNs()) {
     dispatch_async(queue, std::move(block));

@@ -1,7 +1,8 @@
 #pragma once
-// Internal glue between the pieces of platform/dispatch (not for use outside this folder and
-// testing/loop): the worker pool's blocking hooks, the deadline heap behind delayed work and
-// timer sources, main-queue draining for the main run loop, and clock-change wakeups.
+// Internal glue between the pieces of platform/dispatch (not for use outside this folder,
+// testing/loop, the operation queues' misuse report and tests of this folder): the worker pool's
+// blocking hooks, the deadline heap behind delayed work and timer sources, main-queue draining for
+// the main run loop, and clock-change wakeups.
 
 #include <chrono>
 #include <condition_variable>
@@ -53,13 +54,17 @@ class BlockingScope {
 // yet (it is about to, and then counts as running work again).
 bool blockedWaitExpired();
 
+// Longest single wait of a condition variable on the real clock; longer waits wake up and look
+// again (a deadline near INT64_MAX would overflow the library's own time arithmetic).
+constexpr int64_t kMaxWaitNs = 3600LL * 1000000000LL;
+
 // Waits on `cv` until pred() holds or the clock reaches `deadline` (dispatch time). Returns
 // pred(). On a virtual clock the wait rechecks the clock at short real intervals.
 template <class Pred>
 bool waitUntilDeadline(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                        dispatch_time_t deadline, Pred pred) {
   while (!pred()) {
-    if (deadline == DISPATCH_TIME_FOREVER) {
+    if (deadline > static_cast<dispatch_time_t>(INT64_MAX)) {  // never reached
       cv.wait(lock);
       continue;
     }
@@ -69,16 +74,31 @@ bool waitUntilDeadline(std::unique_lock<std::mutex>& lock, std::condition_variab
     if (clock->isVirtual()) {
       cv.wait_for(lock, std::chrono::milliseconds(5));
     } else {
-      cv.wait_for(lock, std::chrono::nanoseconds(static_cast<int64_t>(deadline) - now));
+      cv.wait_for(lock, std::chrono::nanoseconds(
+                            std::min<int64_t>(static_cast<int64_t>(deadline) - now, kMaxWaitNs)));
     }
   }
   return true;
 }
 
+// a + b, held at INT64_MAX or INT64_MIN instead of wrapping around: a deadline far in the
+// future stays far in the future.
+inline int64_t addSaturating(int64_t a, int64_t b) {
+  int64_t r;
+  if (__builtin_add_overflow(a, b, &r)) return b > 0 ? INT64_MAX : INT64_MIN;
+  return r;
+}
+
 // Delayed work: calls fire(deadline) (on the timer thread, or on the thread that calls
 // fireDue) once the clock reaches the deadline. The deadline passed may differ from
-// `deadlineNs` when the clock was swapped meanwhile (see clockSwapped).
-void scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire);
+// `deadlineNs` when the clock was swapped meanwhile (see clockSwapped). Returns a token for
+// unschedule (never 0).
+uint64_t scheduleAt(int64_t deadlineNs, std::function<void(int64_t)> fire);
+// Takes a pending entry out before its deadline and hands back its function (empty when it
+// fired already or the token is 0), for the caller to destroy outside its own locks.
+std::function<void(int64_t)> unschedule(uint64_t token);
+// Entries pending now (for tests of what the heap holds).
+size_t scheduledCountForTesting();
 // Moves pending deadlines by `deltaNs`.
 void shiftDeadlines(int64_t deltaNs);
 // After Clock::install: moves pending deadlines and run-loop timers by the difference between

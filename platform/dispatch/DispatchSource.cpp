@@ -32,8 +32,8 @@ struct DispatchSource::Impl {
   bool cancelHandlerDone = false;
   dispatch_block_t handler;
   dispatch_block_t cancelHandler;
-  unsigned long pending = 0;      // merged events not yet handed to the handler
-  unsigned long current = 0;      // data of the event being handled
+  unsigned long pending = 0;       // merged events not yet handed to the handler
+  unsigned long current = 0;       // data of the event being handled
   bool deliveryScheduled = false;  // a delivery is queued or running
 
   // Timer.
@@ -41,6 +41,7 @@ struct DispatchSource::Impl {
   int64_t nextFire = 0;
   uint64_t interval = 0;  // 0: one-shot
   uint64_t generation = 0;
+  uint64_t heapToken = 0;  // the pending deadline-heap entry, 0 when none
 
   // Vnode.
   int wd = -1;
@@ -124,15 +125,17 @@ void timerFired(const DispatchSourceRef& src, uint64_t generation, int64_t deadl
   {
     std::lock_guard<std::mutex> lock(s.mu);
     if (s.cancelled || generation != s.generation) return;
+    s.heapToken = 0;  // the entry that fired has left the heap
     s.nextFire = deadline;
     if (s.interval > 0) {
       int64_t now = Clock::nowNs();
       int64_t interval = static_cast<int64_t>(s.interval);
-      int64_t next = s.nextFire + interval;
+      // Saturated: an interval near INT64_MAX ("never again") must not wrap into the past.
+      int64_t next = addSaturating(s.nextFire, interval);
       if (next <= now) {
         int64_t missed = (now - s.nextFire) / interval;
         count += static_cast<unsigned long>(missed);
-        next = s.nextFire + (missed + 1) * interval;
+        next = addSaturating(s.nextFire, (missed + 1) * interval);
       }
       s.nextFire = next;
       armTimerLocked(src);
@@ -143,10 +146,21 @@ void timerFired(const DispatchSourceRef& src, uint64_t generation, int64_t deadl
   merge(src, count, true);
 }
 
+// Schedules the next fire, unless it is never reached (INT64_MAX).
 void armTimerLocked(const DispatchSourceRef& src) {
   SImpl& s = src->impl();
+  if (s.nextFire == INT64_MAX) return;
   uint64_t gen = s.generation;
-  scheduleAt(s.nextFire, [src, gen](int64_t deadline) { timerFired(src, gen, deadline); });
+  s.heapToken =
+      scheduleAt(s.nextFire, [src, gen](int64_t deadline) { timerFired(src, gen, deadline); });
+}
+
+// Takes the pending fire out of the deadline heap, which holds the source (and through it the
+// handlers) until then. Returns the heap's function for the caller to drop after its lock.
+std::function<void(int64_t)> disarmTimerLocked(SImpl& s) {
+  uint64_t token = s.heapToken;
+  s.heapToken = 0;
+  return unschedule(token);
 }
 
 // ---- Vnode watching through inotify ----
@@ -332,11 +346,14 @@ void dispatch_source_set_timer(const DispatchSourceRef& source, dispatch_time_t 
                                uint64_t interval, uint64_t leeway) {
   if (!source || source->impl().type != DISPATCH_SOURCE_TYPE_TIMER) return;
   SImpl& s = source->impl();
+  std::function<void(int64_t)> old;  // dropped after the lock
   std::lock_guard<std::mutex> lock(s.mu);
   if (s.cancelled) return;
   ++s.generation;  // drops the old schedule
+  old = disarmTimerLocked(s);
   s.pending = 0;
-  if (start == DISPATCH_TIME_FOREVER) {
+  // A start past INT64_MAX nanoseconds is never reached, as DISPATCH_TIME_FOREVER.
+  if (start > static_cast<uint64_t>(INT64_MAX)) {
     s.timerSet = false;
     return;
   }
@@ -356,8 +373,7 @@ void dispatch_source_set_event_handler(const DispatchSourceRef& source, dispatch
   kickLocked(source, lock);
 }
 
-void dispatch_source_set_cancel_handler(const DispatchSourceRef& source,
-                                        dispatch_block_t handler) {
+void dispatch_source_set_cancel_handler(const DispatchSourceRef& source, dispatch_block_t handler) {
   if (!source) return;
   std::lock_guard<std::mutex> lock(source->impl().mu);
   if (source->impl().cancelHandlerDone) return;
@@ -367,14 +383,17 @@ void dispatch_source_set_cancel_handler(const DispatchSourceRef& source,
 void dispatch_source_cancel(const DispatchSourceRef& source) {
   if (!source) return;
   SImpl& s = source->impl();
+  std::function<void(int64_t)> pendingFire;  // dropped after the lock
   {
     std::unique_lock<std::mutex> lock(s.mu);
     if (s.cancelled) return;
     s.cancelled = true;
     ++s.generation;
     s.pending = 0;
+    pendingFire = disarmTimerLocked(s);
     kickLocked(source, lock);
   }
+  pendingFire = nullptr;
   unwatch(source);
 }
 

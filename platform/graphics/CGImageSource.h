@@ -7,12 +7,13 @@
 // blocks are walked as they arrive and a frame is decoded only when asked for, composed on the
 // logical screen with the disposal and transparency of the frames before it; loop count from
 // the NETSCAPE2.0 block), TIFF (libtiff; each page one image, read once the file is whole), BMP
-// and ICO (own readers; icon entries as PNG or bitmap with mask), JPEG 2000 (OpenJPEG; JP2 or
-// codestream, read once whole) and ICNS (own reader; PNG, JPEG 2000 and RLE entries). Every reader refuses images above
-// kCGImageSourceMaxPixels, checked from the header before any pixel buffer is made; a file of
-// several images (TIFF pages, icon entries) offers them up to twice that many pixels in all,
-// and a JPEG 2000 image's components and bitmap together hold at most half of it. Images come
-// in the standard layout of plat::CGImage (premultiplied ARGB32 or RGB24).
+// and ICO (own readers; bitmaps also run-length encoded; icon entries as PNG or bitmap with mask),
+// JPEG 2000 (OpenJPEG; JP2 or codestream, read once whole) and ICNS (own reader; PNG, JPEG 2000 and
+// RLE entries). Every reader refuses images above kCGImageSourceMaxPixels, checked from the header
+// before any pixel buffer is made; a file of several images (TIFF pages, icon entries) offers them
+// up to twice that many pixels in all, and a JPEG 2000 image's components and bitmap together hold
+// at most half of it. Images come in the standard layout of plat::CGImage (premultiplied ARGB32 or
+// RGB24).
 //
 // Thread-safety: internally synchronized; any thread may use a source.
 
@@ -84,10 +85,11 @@ class CGImageSource {
   size_t count() const;
   // Container properties (GIF: "{GIF}" with "LoopCount" when the file names one).
   Dictionary properties() const;
-  // Image properties: "PixelWidth", "PixelHeight", "HasAlpha"; JPEG "Orientation" (EXIF, when
-  // present) and "{JFIF}" with "IsProgressive" (a boolean); PNG "{PNG}" with "InterlaceType"
-  // (0 none, 1 Adam7); GIF "{GIF}" with "DelayTime" (below 0.011 s read as 0.1) and
-  // "UnclampedDelayTime" for a frame with a graphic control block. Empty out of range.
+  // Image properties: "PixelWidth", "PixelHeight", "HasAlpha"; JPEG and TIFF "Orientation"
+  // (EXIF or TIFF tag, 1 to 8, when present; the image's pixels stay as stored) and "{JFIF}" with
+  // "IsProgressive" (a boolean); PNG "{PNG}" with "InterlaceType" (0 none, 1 Adam7); GIF "{GIF}"
+  // with "DelayTime" (below 0.011 s read as 0.1) and "UnclampedDelayTime" for a frame with a
+  // graphic control block. Empty out of range.
   Dictionary propertiesAtIndex(size_t index) const;
   // The image at index, nullptr when it cannot be read (yet). With shouldCache the decoded
   // image is kept until the next update.

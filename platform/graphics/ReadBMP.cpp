@@ -1,7 +1,9 @@
 // Own readers and writers of Windows bitmaps (BMP) and icons (ICO, also cursors): bitmaps of
-// 1, 4, 8, 24 and 32 bits per pixel, uncompressed or with bit-field masks; icon entries held as
-// PNG or as bitmaps with their transparency mask.
+// 1, 4, 8, 24 and 32 bits per pixel, uncompressed or with bit-field masks, and run-length
+// encoded ones (RLE8, RLE4); icon entries held as PNG or as bitmaps with their transparency
+// mask.
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -41,7 +43,8 @@ struct DIB {
   size_t headerEnd = 0;              // offset of what follows the header and palette
 };
 
-constexpr uint32_t kBI_RGB = 0, kBI_BITFIELDS = 3, kBI_ALPHABITFIELDS = 6;
+constexpr uint32_t kBI_RGB = 0, kBI_RLE8 = 1, kBI_RLE4 = 2, kBI_BITFIELDS = 3,
+                   kBI_ALPHABITFIELDS = 6;
 
 // Reads a DIB header (and palette) at `p`; false when damaged or unsupported.
 bool readDIBHeader(const uint8_t* p, size_t n, DIB& d, bool icon) {
@@ -76,14 +79,18 @@ bool readDIBHeader(const uint8_t* p, size_t n, DIB& d, bool icon) {
   if (d.width <= 0 || d.height <= 0 || !withinPixelCap(uint64_t(d.width), uint64_t(d.height)))
     return false;
   bool bitfields = d.compression == kBI_BITFIELDS || d.compression == kBI_ALPHABITFIELDS;
-  if (d.compression != kBI_RGB && !bitfields) return false;  // RLE and embedded codecs
+  // Run-length encoding: RLE8 at 8 bits, RLE4 at 4, rows bottom-up, never in icons.
+  bool rle = d.compression == kBI_RLE8 || d.compression == kBI_RLE4;
+  if (rle && (icon || d.topDown || d.bpp != (d.compression == kBI_RLE8 ? 8 : 4))) return false;
+  if (d.compression != kBI_RGB && !bitfields && !rle) return false;  // embedded codecs
   if (bitfields && d.bpp != 16 && d.bpp != 32) return false;
   if (d.bpp != 1 && d.bpp != 4 && d.bpp != 8 && d.bpp != 16 && d.bpp != 24 && d.bpp != 32)
     return false;
   if (d.compression == kBI_RGB && d.bpp == 16) {
     d.masks[0] = 0x7c00, d.masks[1] = 0x03e0, d.masks[2] = 0x001f;
   }
-  d.alpha = d.masks[3] != 0;
+  // Pixels that runs and deltas skip stay transparent.
+  d.alpha = d.masks[3] != 0 || rle;
   size_t at = size;
   if (d.bpp <= 8) {
     uint32_t colors = size >= 40 ? le32(p + 32) : 0;
@@ -100,8 +107,62 @@ bool readDIBHeader(const uint8_t* p, size_t n, DIB& d, bool icon) {
   return true;
 }
 
+// Decodes run-length encoded rows (RLE8 or RLE4; bottom row first) from the `n` bytes at
+// `bits`. Runs past the end of a row are cut there, and a delta or row past the top ends the
+// image; pixels no run reaches stay transparent. The data running out ends the image too.
+CGImageRef decodeRLE(const DIB& d, const uint8_t* bits, size_t n) {
+  const int64_t w = d.width, h = d.height;
+  const bool four = d.compression == kBI_RLE4;
+  auto* out = static_cast<uint32_t*>(std::calloc(size_t(w) * size_t(h), 4));
+  if (!out) return nullptr;
+  int64_t x = 0, y = 0;  // y counts rows from the bottom
+  uint64_t written = 0;  // pixels set (each counted once): all of them make the image opaque
+  auto put = [&](uint32_t index) {
+    if (x < w) {
+      uint32_t c = index < d.palette.size() ? d.palette[index] : 0;
+      uint32_t& p = out[size_t(h - 1 - y) * size_t(w) + size_t(x)];
+      written += p == 0;
+      p = 0xff000000u | c;
+    }
+    ++x;
+  };
+  size_t i = 0;
+  while (y < h && i + 2 <= n) {
+    uint32_t count = bits[i], value = bits[i + 1];
+    i += 2;
+    if (count > 0) {  // a run of one index (RLE4: two alternating)
+      uint32_t take = uint32_t(std::clamp<int64_t>(w - x, 0, count));
+      for (uint32_t k = 0; k < take; ++k) put(four ? (k % 2 ? value & 15 : value >> 4) : value);
+      x += count - take;
+      continue;
+    }
+    if (value == 0) {  // end of line
+      x = 0, ++y;
+    } else if (value == 1) {  // end of bitmap
+      break;
+    } else if (value == 2) {  // delta: move right and up
+      if (i + 2 > n) break;
+      x += bits[i], y += bits[i + 1];
+      i += 2;
+    } else {  // absolute: `value` indexes follow, padded to an even number of bytes
+      size_t bytes = four ? (value + 1) / 2 : value;
+      size_t have = std::min(bytes, n - i);
+      uint32_t pixels = uint32_t(four ? std::min<size_t>(value, have * 2) : have);
+      uint32_t take = uint32_t(std::clamp<int64_t>(w - x, 0, pixels));
+      for (uint32_t k = 0; k < take; ++k)
+        put(four ? (k % 2 ? bits[i + k / 2] & 15 : bits[i + k / 2] >> 4) : bits[i + k]);
+      x += pixels - take;
+      if (have < bytes) break;
+      i += std::min(bytes + (bytes & 1), n - i);
+    }
+  }
+  bool opaque = written == uint64_t(w) * uint64_t(h);
+  return CGImage::createOwningBuffer(reinterpret_cast<uint8_t*>(out), int(w), int(h), opaque);
+}
+
 // Decodes the pixel rows at `bits` (and, for icons, the AND mask after them).
 CGImageRef decodeDIBPixels(const DIB& d, const uint8_t* bits, size_t n, bool icon) {
+  if (d.compression == kBI_RLE8 || d.compression == kBI_RLE4) return decodeRLE(d, bits, n);
   size_t rowBytes = ((size_t(d.width) * d.bpp + 31) / 32) * 4;
   if (rowBytes * size_t(d.height) > n) return nullptr;
   size_t maskRow = ((size_t(d.width) + 31) / 32) * 4;

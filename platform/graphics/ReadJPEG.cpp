@@ -1,6 +1,8 @@
-// JPEG through libjpeg-turbo with a suspending source: a baseline file shows the rows received
-// so far (the rest transparent), a progressive one the scans received so far.
+// JPEG through libjpeg-turbo with a suspending source while data is still arriving: a baseline
+// file shows the rows received so far (the rest transparent), a progressive one the scans
+// received so far. Final data is read to its end.
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -9,6 +11,8 @@
 
 // jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
+// After jpeglib.h: the message codes.
+#include <jerror.h>
 
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
@@ -60,6 +64,9 @@ struct ErrorManager {
   jpeg_error_mgr pub;
   jmp_buf jump;
   bool log = false;  // the data is all there is: what goes wrong is worth a line in the log
+  // Rows output before the entropy decoder first needed bits past the end of the data (it
+  // then makes up zeros); -1 while it has not.
+  int rowsBeforeShortfall = -1;
 };
 void logMessage(j_common_ptr cinfo, const char* kind) {
   char text[JMSG_LENGTH_MAX];
@@ -75,6 +82,12 @@ void errorExit(j_common_ptr cinfo) {
 void emitMessage(j_common_ptr cinfo, int level) {
   auto* err = reinterpret_cast<ErrorManager*>(cinfo->err);
   if (level >= 0) return;  // trace messages
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  auto* src = reinterpret_cast<Source*>(d->src);
+  if (err->pub.msg_code == JWRN_HIT_MARKER && src && src->endedEarly &&
+      err->rowsBeforeShortfall < 0) {
+    err->rowsBeforeShortfall = int(d->output_scanline);
+  }
   if (err->log && err->pub.num_warnings == 0) logMessage(cinfo, "warning");
   err->pub.num_warnings++;
 }
@@ -126,6 +139,9 @@ namespace {
 
 // whole: the data is all there is; missing data ends the image as an EOI would, and the
 // image comes back only when every row came out.
+// final (not whole): the data is all there is too, so it is read to its end (no suspension,
+// which would leave the rows libjpeg reads ahead for unshown); rows whose data is missing stay
+// transparent.
 CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int* orientation,
                   bool* progressive = nullptr) {
   if (complete) *complete = false;
@@ -137,7 +153,7 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
   ErrorManager err;
   err.log = whole || final;
   Source src;
-  src.endAtEOF = whole;
+  src.endAtEOF = whole || final;
   jpeg_progress_mgr progress{};
   progress.progress_monitor = limitScans;
   cinfo.err = jpeg_std_error(&err.pub);
@@ -149,6 +165,7 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
     uint8_t* row = nullptr;
     int width = 0, height = 0, rows = 0;
     bool done = false;
+    bool sequential = false;  // rows come out as their data is read (one baseline scan)
   };
   auto* r = new Result();
   jpeg_create_decompress(&cinfo);
@@ -176,6 +193,7 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
         // Progressive scans are decoded as far as they go; a suspension would show nothing.
         if (cinfo.progressive_mode) src.endAtEOF = true;
         r->width = int(w), r->height = int(h);
+        r->sequential = !jpeg_has_multiple_scans(&cinfo);
         r->pixels = static_cast<uint8_t*>(std::calloc(size_t(w) * h, 4));
         if (cmyk) r->row = static_cast<uint8_t*>(std::malloc(size_t(w) * 4));
         if (r->pixels && (!cmyk || r->row) && jpeg_start_decompress(&cinfo)) {
@@ -196,7 +214,10 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
             }
             r->rows = int(cinfo.output_scanline);
           }
-          r->done = r->rows == r->height && !src.endedEarly;
+          // Data that ended where a marker could stand (a missing EOI, or the end of a
+          // progressive scan) lost nothing once it is final.
+          bool madeUp = src.endedEarly && (!final || err.rowsBeforeShortfall >= 0);
+          r->done = r->rows == r->height && !madeUp;
         }
       }
     }
@@ -205,6 +226,14 @@ CGImageRef decode(const Data& data, bool whole, bool final, bool* complete, int*
   jpeg_destroy_decompress(&cinfo);
   std::free(r->row);
   CGImageRef out;
+  if (!whole && r->pixels && r->sequential && err.rowsBeforeShortfall >= 0) {
+    // The rows from the one whose data ran out on were made up: they stay transparent.
+    int real = std::min(err.rowsBeforeShortfall, r->rows);
+    std::memset(r->pixels + size_t(real) * size_t(r->width) * 4, 0,
+                size_t(r->height - real) * size_t(r->width) * 4);
+    r->rows = real;
+    r->done = false;
+  }
   if (whole && r->rows != r->height) {
     std::free(r->pixels);
   } else if (r->pixels) {

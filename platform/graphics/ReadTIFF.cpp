@@ -1,4 +1,5 @@
-// TIFF through libtiff, read from memory: every directory (page) is one image.
+// TIFF through libtiff, read from memory: every directory (page) is one image, its pixels in
+// stored order and its Orientation tag in its properties.
 
 #include <tiffio.h>
 
@@ -110,15 +111,23 @@ class TIFFReader : public CGImageSource::Reader {
       // Pages past the file's pixel budget are not offered: each is decoded whole.
       total += uint64_t(w) * h;
       if (!withinPixelCap(w, h) || total > kCGImageSourceMaxTotalPixels) break;
-      pages_.push_back({int64_t(w), int64_t(h), extra > 0});
+      // The orientation is carried in the properties, as a JPEG's EXIF one is; the pixels are
+      // kept as stored, so whoever applies it turns the picture once.
+      uint16_t orientation = 0;
+      if (!TIFFGetField(tif, TIFFTAG_ORIENTATION, &orientation)) orientation = 0;
+      pages_.push_back({int64_t(w), int64_t(h), extra > 0,
+                        orientation >= 1 && orientation <= 8 ? int(orientation) : 0});
     } while (pages_.size() < kCGImageSourceMaxImages && TIFFReadDirectory(tif));
     TIFFClose(tif);
   }
   size_t count() const override { return pages_.size(); }
   Dictionary propertiesAtIndex(size_t i) const override {
-    return Dictionary{{kCGImagePropertyPixelWidth, Value(pages_[i].width)},
-                      {kCGImagePropertyPixelHeight, Value(pages_[i].height)},
-                      {kCGImagePropertyHasAlpha, Value(pages_[i].alpha)}};
+    Dictionary d{{kCGImagePropertyPixelWidth, Value(pages_[i].width)},
+                 {kCGImagePropertyPixelHeight, Value(pages_[i].height)},
+                 {kCGImagePropertyHasAlpha, Value(pages_[i].alpha)}};
+    if (pages_[i].orientation > 0)
+      d.set(kCGImagePropertyOrientation, Value(int64_t(pages_[i].orientation)));
+    return d;
   }
   CGImageRef image(const Data& data, bool final, size_t index) override {
     MemoryFile f{data.bytes(), data.length()};
@@ -129,8 +138,7 @@ class TIFFReader : public CGImageSource::Reader {
     auto* raster = static_cast<uint32_t*>(
         std::malloc(size_t(page.width) * size_t(page.height) * sizeof(uint32_t)));
     if (raster && TIFFSetDirectory(tif, tdir_t(index)) &&
-        TIFFReadRGBAImageOriented(tif, uint32_t(page.width), uint32_t(page.height), raster,
-                                  ORIENTATION_TOPLEFT, 0)) {
+        readStoredRows(tif, uint32_t(page.width), uint32_t(page.height), raster)) {
       // libtiff gives R in the low byte and premultiplied alpha on top; we keep A R G B.
       for (size_t i = 0, n = size_t(page.width) * size_t(page.height); i < n; ++i) {
         uint32_t p = raster[i];
@@ -154,7 +162,24 @@ class TIFFReader : public CGImageSource::Reader {
   struct Page {
     int64_t width, height;
     bool alpha;
+    int orientation;  // the Orientation tag (1 to 8), 0 when absent or out of range
   };
+
+  // The page's pixels in stored order, first stored row on top, whatever its Orientation tag
+  // says (libtiff would flip by it, and cannot transpose).
+  static bool readStoredRows(TIFF* tif, uint32_t w, uint32_t h, uint32_t* raster) {
+    char message[1024];
+    TIFFRGBAImage img;
+    if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&img, tif, 0, message)) {
+      TIFFErrorExtR(tif, "TIFFRGBAImage", "%s", message);
+      return false;
+    }
+    img.orientation = ORIENTATION_TOPLEFT;
+    img.req_orientation = ORIENTATION_TOPLEFT;
+    bool ok = TIFFRGBAImageGet(&img, raster, w, h) != 0;
+    TIFFRGBAImageEnd(&img);
+    return ok;
+  }
   std::vector<Page> pages_;
   bool final_ = false;
 };

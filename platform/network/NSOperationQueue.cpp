@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/DispatchInternal.h"
 
 namespace plat {
 
@@ -32,8 +33,8 @@ qos_class_t dispatchClass(NSQualityOfService qos) {
 }
 
 DispatchQueueRef makeWorkQueue(const std::string& name, NSQualityOfService qos) {
-  return dispatch_queue_create(
-      name, dispatch_queue_attr_make_with_qos_class(DISPATCH_QUEUE_CONCURRENT, dispatchClass(qos), 0));
+  return dispatch_queue_create(name, dispatch_queue_attr_make_with_qos_class(
+                                         DISPATCH_QUEUE_CONCURRENT, dispatchClass(qos), 0));
 }
 
 }  // namespace
@@ -54,9 +55,9 @@ struct NSOperationQueue::State {
   int64_t width = NSOperationQueueDefaultMaxConcurrentOperationCount;
   NSQualityOfService qos = NSQualityOfServiceDefault;
   bool main = false;
-  DispatchQueueRef work;      // where start() runs, except on the main queue
-  std::list<Entry> entries;   // added, not yet finished, in the order added
-  int64_t running = 0;        // entries holding a slot
+  DispatchQueueRef work;             // where start() runs, except on the main queue
+  std::list<Entry> entries;          // added, not yet finished, in the order added
+  int64_t running = 0;               // entries holding a slot
   std::shared_ptr<State> keepAlive;  // this state, while entries is not empty
 
   bool hasRoomLocked() const { return width < 0 || running < width; }
@@ -95,8 +96,10 @@ struct NSOperationQueue::State {
       const bool more = waiting.size() >= free;
       std::vector<NSOperationRef> ready;
       for (auto& op : waiting) {
-        if (op->isCancelled() || op->isReady()) ready.push_back(std::move(op));
-        else notReady.push_back(op.get());
+        if (op->isCancelled() || op->isReady())
+          ready.push_back(std::move(op));
+        else
+          notReady.push_back(op.get());
       }
       if (!ready.empty()) start(s, ready, next);
       next = nullptr;
@@ -265,10 +268,11 @@ void NSOperationQueue::addOperation(const NSOperationRef& operation) {
   // Heard on the thread that changes the operation, maybe under the operation's own lock:
   // the queue only drops it and looks for other work later.
   if (entry.async) {
-    entry.finishedToken = operation->addObserverForKeyPath(
-        kNSOperationIsFinishedKey, [weak, raw](const std::string&) {
-          if (auto s = weak.lock()) State::release(s, raw, false, true);
-        });
+    entry.finishedToken = operation->addObserverForKeyPath(kNSOperationIsFinishedKey,
+                                                           [weak, raw](const std::string&) {
+                                                             if (auto s = weak.lock())
+                                                               State::release(s, raw, false, true);
+                                                           });
   }
   entry.readyToken =
       operation->addObserverForKeyPath(kNSOperationIsReadyKey, [weak](const std::string&) {
@@ -308,6 +312,21 @@ uint64_t NSOperationQueue::operationCount() const {
 }
 
 void NSOperationQueue::waitUntilAllOperationsAreFinished() {
+  // The main queue's operations run on the main thread, and an operation of this queue is one
+  // of those waited for: either wait would never end.
+  if (main_ && dispatch_is_main_thread()) {
+    dispatch_internal::reportMisuse(
+        "waitUntilAllOperationsAreFinished called on the main operation queue from the main "
+        "thread; not waited");
+    return;
+  }
+  if (isCurrent()) {
+    dispatch_internal::reportMisuse(
+        "waitUntilAllOperationsAreFinished called from an operation "
+        "of queue \"" +
+        name() + "\"; not waited");
+    return;
+  }
   std::unique_lock<std::mutex> lock(state_->mu);
   state_->idle.wait(lock, [&] { return state_->entries.empty(); });
 }

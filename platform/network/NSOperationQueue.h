@@ -59,8 +59,9 @@ class NSOperationQueue : public Object {
   void cancelAllOperations();
   // Operations added and not yet finished.
   uint64_t operationCount() const;
-  // Blocks the caller until every operation added so far has finished.
-  // REQUIRES: not called from a block of this queue.
+  // Blocks the caller until every operation added so far has finished. A wait that could
+  // never end (on the main queue from the main thread, or from an operation of this queue) is
+  // refused: reported through the dispatch misuse handler, and the call returns at once.
   void waitUntilAllOperationsAreFinished();
   // Whether the calling thread is running an operation's start() for this queue right now.
   bool isCurrent() const;

@@ -1,5 +1,5 @@
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/DispatchInternal.h"
+#include "platform/dispatch/NSTimer.h"
+#include "platform/dispatch/RunLoop.h"
 #include "testing/loop/Pump.h"
 
 using namespace plat;
@@ -18,9 +21,9 @@ namespace {
 DispatchSourceRef makeTimer(const DispatchQueueRef& q, double start, double interval,
                             std::vector<std::pair<double, unsigned long>>* log) {
   auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, q);
-  dispatch_source_set_timer(s, dispatch_time_after_seconds(start),
-                            interval > 0 ? static_cast<uint64_t>(interval * 1e9) : DISPATCH_TIME_FOREVER,
-                            0);
+  dispatch_source_set_timer(
+      s, dispatch_time_after_seconds(start),
+      interval > 0 ? static_cast<uint64_t>(interval * 1e9) : DISPATCH_TIME_FOREVER, 0);
   std::weak_ptr<DispatchSource> weak = s;
   dispatch_source_set_event_handler(s, [weak, log] {
     log->emplace_back(Clock::nowSeconds(), dispatch_source_get_data(weak.lock()));
@@ -113,6 +116,89 @@ TEST(TimerSource, OneShotTimersOnSeveralQueuesFireInTimeOrder) {
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5}));
 }
 
+// A log file roll cancels the rolled file's age timer: neither the cancelled timer nor an
+// old schedule that was replaced may stay in the deadline heap (holding the source and its
+// handlers) until its due time.
+TEST(TimerSource, CancelAndResetFreeTheirPendingDeadlines) {
+  testing_loop::VirtualClockScope clock;
+  size_t before = dispatch_internal::scheduledCountForTesting();
+  auto q = dispatch_queue_create("test.rolls");
+  std::atomic<int> cancels{0}, fires{0};
+  std::vector<std::weak_ptr<DispatchSource>> gone;
+  for (int i = 0; i < 500; ++i) {
+    auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, q);
+    dispatch_source_set_timer(s, dispatch_time(DISPATCH_TIME_NOW, 86400 * NSEC_PER_SEC),
+                              i % 2 ? DISPATCH_TIME_FOREVER : 3600 * NSEC_PER_SEC, 0);
+    dispatch_source_set_event_handler(s, [&] { ++fires; });
+    dispatch_source_set_cancel_handler(s, [&] { ++cancels; });
+    dispatch_activate(s);
+    dispatch_source_cancel(s);
+    gone.push_back(s);
+  }
+  EXPECT_LE(dispatch_internal::scheduledCountForTesting(), before);
+  ASSERT_TRUE(testing_loop::runUntil([&] { return cancels.load() == 500; }));
+  ASSERT_TRUE(testing_loop::runUntilIdle());
+  int alive = 0;
+  for (auto& w : gone) alive += !w.expired();
+  EXPECT_EQ(alive, 0) << "cancelled timers are still held";
+
+  // A schedule set again replaces the old one in the heap.
+  auto kept = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, q);
+  dispatch_source_set_event_handler(kept, [&] { ++fires; });
+  dispatch_activate(kept);
+  for (int i = 1; i <= 200; ++i)
+    dispatch_source_set_timer(kept, dispatch_time(DISPATCH_TIME_NOW, i * NSEC_PER_SEC),
+                              DISPATCH_TIME_FOREVER, 0);
+  EXPECT_LE(dispatch_internal::scheduledCountForTesting(), before + 1);
+  testing_loop::advance(300);
+  EXPECT_EQ(fires.load(), 1);
+  dispatch_source_cancel(kept);
+  testing_loop::runUntilIdle();
+}
+
+// "Never" written as a huge interval or time: deadlines saturate instead of wrapping into the
+// past, where they would fire without end.
+TEST(TimerSource, DeadlinesNearTheLargestTimeSaturate) {
+  testing_loop::VirtualClockScope clock;
+  EXPECT_EQ(dispatch_time(DISPATCH_TIME_NOW, INT64_MAX), DISPATCH_TIME_FOREVER);
+  EXPECT_EQ(dispatch_time(uint64_t(INT64_MAX) + 10, -100), DISPATCH_TIME_FOREVER);
+  EXPECT_EQ(dispatch_time(uint64_t(INT64_MAX) - 10, 100), DISPATCH_TIME_FOREVER);
+
+  auto q = dispatch_queue_create("test.never");
+  std::atomic<int> fires{0}, late{0};
+  auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, q);
+  dispatch_source_set_timer(s, DISPATCH_TIME_NOW, uint64_t(INT64_MAX) - 1, 0);
+  dispatch_source_set_event_handler(s, [&] { ++fires; });
+  dispatch_activate(s);
+  auto never = dispatch_source_create(DISPATCH_SOURCE_TYPE_TIMER, 0, 0, q);
+  dispatch_source_set_timer(never, uint64_t(INT64_MAX) + 1, NSEC_PER_SEC, 0);
+  dispatch_source_set_event_handler(never, [&] { ++late; });
+  dispatch_activate(never);
+  dispatch_after(uint64_t(INT64_MAX) + 1, q, [&] { ++late; });
+  testing_loop::advance(1);
+  testing_loop::advance(86400);
+  EXPECT_EQ(fires.load(), 1);
+  EXPECT_EQ(late.load(), 0);
+  dispatch_source_cancel(s);
+  dispatch_source_cancel(never);
+
+  // A run loop timer whose interval is about INT64_MAX nanoseconds fires once.
+  int timerFires = 0;
+  auto timer = NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(
+      9.3e9, true, [&](const NSTimerRef&) { ++timerFires; });
+  timer->setFireTime(Clock::nowSeconds() + 1);
+  testing_loop::advance(2);
+  testing_loop::advance(86400);
+  EXPECT_EQ(timerFires, 1);
+  timer->invalidate();
+  testing_loop::runUntilIdle();
+
+  // A virtual clock moved by an enormous amount stops at the largest time.
+  VirtualClock other;
+  other.advanceBy(1e30);
+  EXPECT_EQ(other.nowNanoseconds(), INT64_MAX);
+}
+
 class VnodeSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -130,10 +216,11 @@ class VnodeSourceTest : public ::testing::Test {
 
   // Watches the open file and returns the collected event flags.
   DispatchSourceRef watch(unsigned long mask) {
-    auto s = dispatch_source_create(DISPATCH_SOURCE_TYPE_VNODE, fd_, mask,
-                                    dispatch_get_main_queue());
+    auto s =
+        dispatch_source_create(DISPATCH_SOURCE_TYPE_VNODE, fd_, mask, dispatch_get_main_queue());
     std::weak_ptr<DispatchSource> weak = s;
-    dispatch_source_set_event_handler(s, [this, weak] { flags_ |= dispatch_source_get_data(weak.lock()); });
+    dispatch_source_set_event_handler(
+        s, [this, weak] { flags_ |= dispatch_source_get_data(weak.lock()); });
     dispatch_activate(s);
     return s;
   }

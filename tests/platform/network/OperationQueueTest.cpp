@@ -188,7 +188,8 @@ TEST(NSOperationQueue, WidthLimitsRunningAsynchronousOperationsAndZeroStartsNoth
     ops[done]->finish();
     size_t expected = std::min<size_t>(2, ops.size() - done - 1);
     ASSERT_TRUE(testing_loop::runUntil([&] {
-      return static_cast<size_t>(executing()) == expected && q->operationCount() == ops.size() - done - 1;
+      return static_cast<size_t>(executing()) == expected &&
+             q->operationCount() == ops.size() - done - 1;
     }));
     EXPECT_TRUE(testing_loop::runUntilIdle());
     EXPECT_EQ(static_cast<size_t>(executing()), expected);
@@ -234,6 +235,51 @@ TEST(NSOperationQueue, ADroppedQueueStillFinishesWhatItHolds) {
   gated->finish();
   EXPECT_TRUE(testing_loop::runUntil([&] { return after.load(); }));
   EXPECT_TRUE(testing_loop::runUntilIdle());
+}
+
+// Collects the dispatch misuse reports made while it lives.
+struct MisuseReports {
+  std::mutex mu;
+  std::vector<std::string> messages;
+  MisuseReports() {
+    dispatch_set_misuse_handler([this](const std::string& m) {
+      std::lock_guard<std::mutex> lock(mu);
+      messages.push_back(m);
+    });
+  }
+  ~MisuseReports() { dispatch_set_misuse_handler(nullptr); }
+  std::vector<std::string> taken() {
+    std::lock_guard<std::mutex> lock(mu);
+    return messages;
+  }
+};
+
+// Waits that could never end are refused with a report, as a dispatch_sync to the main queue
+// from the main thread is, and the operations still run afterwards.
+TEST(NSOperationQueue, AWaitThatCouldNeverEndIsRefusedAndReported) {
+  MisuseReports reports;
+  std::atomic<bool> ran{false};
+  NSOperationQueue::mainQueue()->addOperationWithBlock([&] { ran = true; });
+  NSOperationQueue::mainQueue()->waitUntilAllOperationsAreFinished();
+  EXPECT_FALSE(ran.load());
+  auto seen = reports.taken();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_NE(seen[0].find("main"), std::string::npos) << seen[0];
+  EXPECT_TRUE(testing_loop::runUntil([&] { return ran.load(); }));
+
+  auto q = std::make_shared<NSOperationQueue>();
+  q->setName("test.self-wait");
+  std::atomic<bool> returned{false};
+  NSOperationQueue* raw = q.get();
+  q->addOperationWithBlock([&, raw] {
+    raw->waitUntilAllOperationsAreFinished();
+    returned = true;
+  });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return returned.load(); }));
+  q->waitUntilAllOperationsAreFinished();
+  seen = reports.taken();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_NE(seen[1].find("test.self-wait"), std::string::npos) << seen[1];
 }
 
 TEST(NSQualityOfService, QueuesAndThreadsCarryTheirClass) {
