@@ -1,6 +1,7 @@
 #include "ui/dropdown/HVDropdownMenu.h"
 
 #include <cmath>
+#include <utility>
 
 #include "platform/uikit/UIApplication.h"
 
@@ -9,10 +10,21 @@ using namespace plat;
 static constexpr double kDefaultIconRight = 7.5;
 static constexpr double kOptionTextInset = 15;
 
+// Runs f on the stored view and, when it is another, on the one the opening used.
+template <class T, class F>
+static void eachPart(const std::shared_ptr<T>& stored, const std::weak_ptr<T>& used, F&& f) {
+  if (stored) f(stored);
+  auto other = used.lock();
+  if (other && other != stored) f(other);
+}
+
 HVDropdownMenu::HVDropdownMenu(CGRect frame) : UIView(frame) {}
 
 HVDropdownMenu::~HVDropdownMenu() {
   // A cover left on the window would swallow every touch.
+  if (!isOpened_) return;
+  for (auto& weak : opening_.covers)
+    if (auto cover = weak.lock()) cover->removeFromSuperview();
   if (coverView_) coverView_->removeFromSuperview();
 }
 
@@ -81,6 +93,7 @@ void HVDropdownMenu::initViews() {
 }
 
 void HVDropdownMenu::frameArrow(CGSize button) {
+  if (!arrowMark_) return;
   double right = rotateIconRight_ > 0 ? rotateIconRight_ : kDefaultIconRight;
   // The frame of an untransformed arrow: set through bounds and centre so a turned arrow
   // keeps its turn.
@@ -93,10 +106,11 @@ void HVDropdownMenu::frameArrow(CGSize button) {
 
 void HVDropdownMenu::frameParts(CGPoint floatOrigin, CGSize size) {
   double w = size.width, h = size.height;
-  floatView_->setFrame(CGRectMake(floatOrigin.x, floatOrigin.y, w, h));
-  mainBtn_->setFrame(CGRectMake(0, 0, w, h));
+  if (auto floatView = floatPart())
+    floatView->setFrame(CGRectMake(floatOrigin.x, floatOrigin.y, w, h));
+  if (mainBtn_) mainBtn_->setFrame(CGRectMake(0, 0, w, h));
   frameArrow({w, h});
-  optionsList_->setFrame(CGRectMake(0, h, w, optionsList_->frame().size.height));
+  if (optionsList_) optionsList_->setFrame(CGRectMake(0, h, w, optionsList_->frame().size.height));
 }
 
 void HVDropdownMenu::initFrame(CGRect frame) { frameParts({0, 0}, frame.size); }
@@ -113,32 +127,34 @@ void HVDropdownMenu::setFrame(CGRect frame) {
 void HVDropdownMenu::layoutSubviews() {
   UIView::layoutSubviews();
   if (isOpened_) return;
-  frameParts(floatView_->frame().origin, frame().size);
+  auto floatView = floatPart();
+  frameParts(floatView ? floatView->frame().origin : CGPointZero, frame().size);
 }
 
 void HVDropdownMenu::setTitle(const std::string& title) {
   title_ = title;
-  mainBtn_->setTitleForState(title, UIControlStateNormal);
+  if (mainBtn_) mainBtn_->setTitleForState(title, UIControlStateNormal);
 }
 
 void HVDropdownMenu::setTitleBgColor(UIColorRef color) {
   titleBgColor_ = color;
-  mainBtn_->setBackgroundColor(color);
-  arrowMark_->setBackgroundColor(color);
+  if (mainBtn_) mainBtn_->setBackgroundColor(color);
+  if (arrowMark_) arrowMark_->setBackgroundColor(color);
 }
 
 void HVDropdownMenu::setTitleFont(const UIFont& font) {
   titleFont_ = font;
-  mainBtn_->titleLabel()->setFont(font);
+  if (mainBtn_) mainBtn_->titleLabel()->setFont(font);
 }
 
 void HVDropdownMenu::setTitleColor(UIColorRef color) {
   titleColor_ = color;
-  mainBtn_->setTitleColorForState(color, UIControlStateNormal);
+  if (mainBtn_) mainBtn_->setTitleColorForState(color, UIControlStateNormal);
 }
 
 void HVDropdownMenu::setTitleAlignment(int64_t alignment) {
   titleAlignment_ = alignment;
+  if (!mainBtn_) return;
   // By meaning: the platform numbers its alignments differently.
   switch (alignment) {
     case 0:
@@ -157,17 +173,17 @@ void HVDropdownMenu::setTitleAlignment(int64_t alignment) {
 
 void HVDropdownMenu::setTitleEdgeInsets(UIEdgeInsets insets) {
   titleEdgeInsets_ = insets;
-  mainBtn_->setTitleEdgeInsets(insets);
+  if (mainBtn_) mainBtn_->setTitleEdgeInsets(insets);
 }
 
 void HVDropdownMenu::setRotateIcon(UIImageRef icon) {
   rotateIcon_ = icon;
-  arrowMark_->setImage(icon);
+  if (arrowMark_) arrowMark_->setImage(icon);
 }
 
 void HVDropdownMenu::setRotateIconSize(CGSize size) {
   rotateIconSize_ = size;
-  frameArrow(mainBtn_->frame().size);
+  frameArrow(mainBtn_ ? mainBtn_->frame().size : frame().size);
 }
 
 std::shared_ptr<UIWindow> HVDropdownMenu::getCurrentKeyWindow() const {
@@ -189,17 +205,34 @@ UIViewRef HVDropdownMenu::coverView() {
   CGSize size = window->frame().size;
   coverView_ = make<UIView>(CGRectMake(0, 0, size.width, size.height));
   coverView_->setBackgroundColor(UIColor::clearColor());
-  window->addSubview(coverView_);
   std::weak_ptr<HVDropdownMenu> weak = std::static_pointer_cast<HVDropdownMenu>(shared_from_this());
   auto tap = std::make_shared<UITapGestureRecognizer>([weak](UIGestureRecognizer&) {
     if (auto self = weak.lock()) self->hideDropDown();
   });
   tap->setDelegate(weak);
   coverView_->addGestureRecognizer(tap);
+  // Over the window only while open: a cover there while closed would swallow every touch,
+  // and no fold would come to take it away.
+  if (isOpened_) placeCover(coverView_, window);
   return coverView_;
 }
 
-void HVDropdownMenu::reloadOptionsData() { optionsList_->reloadData(); }
+void HVDropdownMenu::placeCover(const UIViewRef& cover, const std::shared_ptr<UIWindow>& window) {
+  if (!cover->superview()) window->addSubview(cover);
+  for (auto& weak : opening_.covers)
+    if (weak.lock() == cover) return;
+  opening_.covers.push_back(cover);
+}
+
+void HVDropdownMenu::reloadOptionsData() {
+  if (optionsList_) optionsList_->reloadData();
+}
+
+UIViewRef HVDropdownMenu::floatPart() const {
+  return floatView_.get() == this ? nullptr : floatView_;
+}
+
+double HVDropdownMenu::buttonHeight() const { return mainBtn_ ? mainBtn_->frame().size.height : 0; }
 
 uint64_t HVDropdownMenu::optionCount() {
   auto source = dataSource();
@@ -215,20 +248,30 @@ double HVDropdownMenu::optionHeight(uint64_t index) {
 }
 
 void HVDropdownMenu::showDropDown() {
-  if (showing_ || !getCurrentKeyWindow()) return;
+  auto window = getCurrentKeyWindow();
+  if (showing_ || !window) return;
+  // A fold still under way ends at once, so that this opening starts from the closed state.
+  if (isOpened_) finishFold();
   showing_ = true;
   isOpened_ = true;
   uint64_t generation = ++generation_;
 
-  CGSize size = floatView_->bounds().size;
-  CGPoint position = getScreenPosition();
-  floatView_->setFrame(CGRectMake(position.x, position.y, size.width, size.height));
-  CALayer* from = layer();
-  CALayer* to = floatView_->layer();
-  to->setBorderColor(from->borderColor());
-  to->setBorderWidth(from->borderWidth());
-  to->setCornerRadius(from->cornerRadius());
-  coverView()->addSubview(floatView_);
+  auto floatView = floatPart();
+  if (floatView) {
+    CGSize size = floatView->bounds().size;
+    CGPoint position = getScreenPosition();
+    floatView->setFrame(CGRectMake(position.x, position.y, size.width, size.height));
+    CALayer* from = layer();
+    CALayer* to = floatView->layer();
+    to->setBorderColor(from->borderColor());
+    to->setBorderWidth(from->borderWidth());
+    to->setCornerRadius(from->cornerRadius());
+    opening_.floatView = floatView;
+  }
+  if (auto cover = coverView()) {
+    placeCover(cover, window);
+    if (floatView) cover->addSubview(floatView);
+  }
 
   if (auto d = delegate()) d->dropdownMenuWillShow(*this);
   // A delegate that folded (or folded and reopened) the list from its callback owns it now.
@@ -249,19 +292,30 @@ void HVDropdownMenu::showDropDown() {
   UIView::animateWithDurationAnimationsCompletion(
       animateTime_,
       [&] {
-        CGRect f = floatView_->frame();
-        floatView_->setFrame(CGRectMake(f.origin.x, f.origin.y, f.size.width,
-                                        mainBtn_->frame().size.height + listHeight_));
-        arrowMark_->setTransform(CGAffineTransformMakeRotation(M_PI));
-        CGRect t = optionsList_->frame();
-        optionsList_->setFrame(CGRectMake(t.origin.x, t.origin.y, t.size.width, listHeight_));
+        if (auto floatView = floatPart()) {
+          CGRect f = floatView->frame();
+          floatView->setFrame(
+              CGRectMake(f.origin.x, f.origin.y, f.size.width, buttonHeight() + listHeight_));
+        }
+        if (arrowMark_) {
+          arrowMark_->setTransform(CGAffineTransformMakeRotation(M_PI));
+          opening_.arrow = arrowMark_;
+        }
+        if (optionsList_) {
+          CGRect t = optionsList_->frame();
+          optionsList_->setFrame(CGRectMake(t.origin.x, t.origin.y, t.size.width, listHeight_));
+          opening_.list = optionsList_;
+        }
       },
       [weak, generation](bool) {
         auto self = weak.lock();
         if (!self || self->generation_ != generation) return;
         if (auto d = self->delegate()) d->dropdownMenuDidShow(*self);
       });
-  mainBtn_->setSelected(true);
+  if (mainBtn_) {
+    mainBtn_->setSelected(true);
+    opening_.button = mainBtn_;
+  }
 }
 
 void HVDropdownMenu::hideDropDown() {
@@ -273,13 +327,7 @@ void HVDropdownMenu::hideDropDown() {
   if (generation_ != generation) return;
   std::weak_ptr<HVDropdownMenu> weak = std::static_pointer_cast<HVDropdownMenu>(shared_from_this());
   UIView::animateWithDurationAnimationsCompletion(
-      animateTime_,
-      [&] {
-        arrowMark_->setTransform(CGAffineTransformIdentity);
-        CGRect f = floatView_->frame();
-        floatView_->setFrame(
-            CGRectMake(f.origin.x, f.origin.y, f.size.width, mainBtn_->frame().size.height));
-      },
+      animateTime_, [&] { foldParts(); },
       [weak, generation](bool) {
         auto self = weak.lock();
         // A show that started meanwhile owns the list now.
@@ -287,18 +335,41 @@ void HVDropdownMenu::hideDropDown() {
         self->finishFold();
         if (auto d = self->delegate()) d->dropdownMenuDidHidden(*self);
       });
-  mainBtn_->setSelected(false);
+  unselectButtons();
+}
+
+void HVDropdownMenu::foldParts() {
+  eachPart(arrowMark_, opening_.arrow,
+           [](auto& arrow) { arrow->setTransform(CGAffineTransformIdentity); });
+  double height = buttonHeight();
+  eachPart(floatPart(), opening_.floatView, [height](auto& view) {
+    CGRect f = view->frame();
+    view->setFrame(CGRectMake(f.origin.x, f.origin.y, f.size.width, height));
+  });
+}
+
+void HVDropdownMenu::unselectButtons() {
+  eachPart(mainBtn_, opening_.button, [](auto& button) { button->setSelected(false); });
 }
 
 void HVDropdownMenu::finishFold() {
-  CGRect t = optionsList_->frame();
-  optionsList_->setFrame(CGRectMake(t.origin.x, t.origin.y, frame().size.width, 0));
-  CGRect b = floatView_->bounds();
-  floatView_->setFrame(CGRectMake(0, 0, b.size.width, b.size.height));
-  addSubview(floatView_);
-  if (coverView_) coverView_->removeFromSuperview();
-  coverView_ = nullptr;
+  // First: taking a cover away may take this menu out of its window, which folds at once.
   isOpened_ = false;
+  Opening used = std::exchange(opening_, {});
+  UIViewRef cover = std::exchange(coverView_, nullptr);
+  double width = frame().size.width;
+  eachPart(optionsList_, used.list, [width](auto& list) {
+    CGRect t = list->frame();
+    list->setFrame(CGRectMake(t.origin.x, t.origin.y, width, 0));
+  });
+  eachPart(floatPart(), used.floatView, [this](auto& view) {
+    CGRect b = view->bounds();
+    view->setFrame(CGRectMake(0, 0, b.size.width, b.size.height));
+    addSubview(view);
+  });
+  for (auto& weak : used.covers)
+    if (auto placed = weak.lock()) placed->removeFromSuperview();
+  if (cover) cover->removeFromSuperview();
   if (pendingFrame_) {
     CGRect f = *pendingFrame_;
     pendingFrame_.reset();
@@ -312,16 +383,13 @@ void HVDropdownMenu::willMoveToWindow(const std::shared_ptr<UIWindow>& newWindow
   // Leaving the window while open: fold at once, or the cover would stay behind.
   showing_ = false;
   ++generation_;
-  arrowMark_->setTransform(CGAffineTransformIdentity);
-  CGRect f = floatView_->frame();
-  floatView_->setFrame(
-      CGRectMake(f.origin.x, f.origin.y, f.size.width, mainBtn_->frame().size.height));
-  mainBtn_->setSelected(false);
+  foldParts();
+  unselectButtons();
   finishFold();
 }
 
-void HVDropdownMenu::clickMainBtn(UIButton& button) {
-  if (button.isSelected())
+void HVDropdownMenu::clickMainBtn(UIButton&) {
+  if (showing_)
     hideDropDown();
   else
     showDropDown();

@@ -5,14 +5,19 @@
 // Choosing an option makes it the title, tells the delegate and folds the list; a tap
 // anywhere else on the cover folds it without a choice.
 //
-// Opening needs a key window. Showing while open and hiding while closed do nothing; a fold
-// superseded by a new show finishes without touching the reopened list. A delegate may show
-// or hide the menu from inside any of its callbacks: the latest call wins, and the button's
-// selected state and isOpened follow the list, so the next tap always opens or folds it. A new
-// frame set while
+// Opening needs a key window. Showing while open and hiding while closed do nothing; a show
+// during a fold first ends the fold at once, silently. A delegate may show or hide the menu
+// from inside any of its callbacks: the latest call wins, and the button's selected state and
+// isOpened follow the list, so the next tap always opens or folds it. A new frame set while
 // open applies once the list has folded. A menu that leaves its window, or is destroyed,
 // while open takes its cover away at once. The menu takes at most kMaxOptionCount options of
 // the count its data source answers, and a negative or non-finite option height as 0.
+//
+// The view fields (mainBtn, arrowMark, optionsList, floatView, coverView) may be replaced or
+// set to nullptr at any time; their setters only store. Each step works on the views stored
+// when it runs and skips a missing one. A fold also puts back what its opening did to views
+// replaced meanwhile: the button it selected is cleared, the arrow it turned turns back, the
+// float view it lifted returns into the menu, and every cover it put over the window goes.
 //
 // Main thread only. Lengths in points, times in seconds.
 
@@ -119,18 +124,27 @@ class HVDropdownMenu : public plat::UIView,
   double animateTime() const { return animateTime_; }
   void setAnimateTime(double t) { animateTime_ = t; }
   std::shared_ptr<plat::UIButton> mainBtn() const { return mainBtn_; }
+  void setMainBtn(std::shared_ptr<plat::UIButton> b) { mainBtn_ = std::move(b); }
   std::shared_ptr<plat::UIImageView> arrowMark() const { return arrowMark_; }
+  void setArrowMark(std::shared_ptr<plat::UIImageView> v) { arrowMark_ = std::move(v); }
   std::shared_ptr<plat::UITableView> optionsList() const { return optionsList_; }
+  void setOptionsList(std::shared_ptr<plat::UITableView> t) { optionsList_ = std::move(t); }
   plat::UIViewRef floatView() const { return floatView_; }
-  // The cover, created (on the key window) on first read after each close; nullptr without
-  // a key window.
+  void setFloatView(plat::UIViewRef v) { floatView_ = std::move(v); }
+  // The cover, created on first read after each close; nullptr without a key window. A new
+  // cover goes onto the key window when the list opens, or at once when read while it is open,
+  // so that a read while closed leaves nothing over the window. Opening puts a stored cover
+  // that has no superview onto the key window; folding takes the stored cover away too.
   plat::UIViewRef coverView();
+  void setCoverView(plat::UIViewRef v) { coverView_ = std::move(v); }
   bool hasCoverView() const { return coverView_ != nullptr; }
 
   // ---- Operations ----
   void reloadOptionsData();
   void showDropDown();
   void hideDropDown();
+  // Folds while the list is shown, else opens it. This is the button's selected state whenever
+  // the button is the one stored, and it also holds for a button replaced meanwhile.
   void clickMainBtn(plat::UIButton& button);
   std::shared_ptr<plat::UIWindow> getCurrentKeyWindow() const;
   plat::CGPoint getScreenPosition() const;
@@ -159,6 +173,14 @@ class HVDropdownMenu : public plat::UIView,
   void frameArrow(plat::CGSize buttonSize);
   uint64_t optionCount();
   double optionHeight(uint64_t index);
+  // The stored float view, unless it is the menu itself, which cannot float above itself.
+  plat::UIViewRef floatPart() const;
+  double buttonHeight() const;
+  // Adds a cover without a superview to the window, and remembers it for the fold.
+  void placeCover(const plat::UIViewRef& cover, const std::shared_ptr<plat::UIWindow>& window);
+  // The folded look at once: arrows turned back, float views at the button's height.
+  void foldParts();
+  void unselectButtons();
   // Puts everything back in the closed state at once (cover gone, float view home).
   void finishFold();
 
@@ -168,6 +190,15 @@ class HVDropdownMenu : public plat::UIView,
   bool showing_ = false;     // between a show and the next hide
   uint64_t generation_ = 0;  // bumped by every show and hide
   std::optional<plat::CGRect> pendingFrame_;
+  // What the current opening did to which views, for the fold to undo even when the view
+  // fields were changed meanwhile.
+  struct Opening {
+    std::weak_ptr<plat::UIView> floatView;
+    std::weak_ptr<plat::UIButton> button;
+    std::weak_ptr<plat::UIImageView> arrow;
+    std::weak_ptr<plat::UITableView> list;
+    std::vector<std::weak_ptr<plat::UIView>> covers;  // put over the window
+  } opening_;
   std::weak_ptr<HVDropdownMenuDataSource> dataSource_;
   std::weak_ptr<HVDropdownMenuDelegate> delegate_;
   std::string title_;

@@ -348,6 +348,77 @@ TEST_F(DropdownTest, SettersMapAlignmentAndPlaceTheArrow) {
   EXPECT_EQ(menu->title(), "Sort");
 }
 
+TEST_F(DropdownTest, ACoverReadWhileClosedOrReplacedWhileOpenNeverStaysOverTheWindow) {
+  // Read while closed: nothing over the window yet, and the next tap opens the list in it.
+  auto cover = menu->coverView();
+  EXPECT_EQ(coversOnWindow(), 0u);
+  UITouchDriver::tap(window, button());
+  settle();
+  EXPECT_TRUE(menu->isOpened());
+  EXPECT_EQ(menu->floatView()->superview().get(), cover.get());
+  // Another cover stored while open: the one in the window still folds the list and goes.
+  menu->setCoverView(make<UIView>());
+  UITouchDriver::tap(window, {20, 400});
+  settle();
+  EXPECT_FALSE(menu->isOpened());
+  EXPECT_EQ(coversOnWindow(), 0u);
+  // Dropped while open and read again: both covers go with the fold.
+  menu->showDropDown();
+  menu->setCoverView(nullptr);
+  menu->coverView();
+  EXPECT_EQ(coversOnWindow(), 2u);
+  menu->hideDropDown();
+  settle();
+  EXPECT_EQ(coversOnWindow(), 0u);
+  EXPECT_FALSE(menu->hasCoverView());
+}
+
+TEST_F(DropdownTest, PartsReplacedOrDroppedKeepTheMenuWorking) {
+  // A button stored while open: the fold clears the one the opening selected too, and the old
+  // button still opens and folds the list, whichever of them shows the state.
+  menu->showDropDown();
+  auto old = menu->mainBtn();
+  menu->setMainBtn(UIButton::buttonWithType(UIButtonTypeCustom));
+  menu->hideDropDown();
+  settle();
+  EXPECT_FALSE(old->isSelected());
+  menu->clickMainBtn(*old);
+  EXPECT_TRUE(menu->isOpened());
+  EXPECT_TRUE(menu->mainBtn()->isSelected());
+  menu->clickMainBtn(*old);
+  settle();
+  EXPECT_FALSE(menu->isOpened());
+  EXPECT_FALSE(menu->mainBtn()->isSelected());
+
+  // No views at all: the setters store, the list opens on its cover and a tap folds it.
+  menu->setMainBtn(nullptr);
+  menu->setArrowMark(nullptr);
+  menu->setOptionsList(nullptr);
+  menu->setFloatView(nullptr);
+  menu->setTitle("Kind");
+  menu->setTitleBgColor(UIColor::whiteColor());
+  menu->setTitleAlignment(1);
+  menu->setRotateIconSize({10, 10});
+  menu->setFrame(CGRectMake(100, 10, 90, 30));
+  menu->showDropDown();
+  settle();
+  EXPECT_TRUE(menu->isOpened());
+  EXPECT_EQ(menu->listHeight(), 60);
+  EXPECT_EQ(coversOnWindow(), 1u);
+  UITouchDriver::tap(window, {20, 400});
+  settle();
+  EXPECT_FALSE(menu->isOpened());
+  EXPECT_EQ(coversOnWindow(), 0u);
+  // The menu as its own float view: nothing to lift, and framing does not recurse.
+  menu->setFloatView(menu);
+  menu->setFrame(CGRectMake(100, 10, 80, 30));
+  menu->showDropDown();
+  menu->hideDropDown();
+  settle();
+  EXPECT_EQ(coversOnWindow(), 0u);
+  menu->setFloatView(nullptr);
+}
+
 // Dark ink of the arrow (15 x 15 at (187.5, 137.5) in the window) in its upper and lower half.
 std::pair<int, int> arrowInk(const std::shared_ptr<UIWindow>& window) {
   auto img = UIRenderer::renderView(window, 2)->CGImage();
