@@ -60,10 +60,79 @@ std::string SDPURLStringByAppendingQuery(const std::string& url, const std::stri
   return head + separator + query + fragment;
 }
 
+namespace {
+// Tells the serializer's observations of its own settings from any others.
+char kObservationContext;
+}  // namespace
+
+const std::vector<std::string>& SDPObservedRequestProperties() {
+  static const auto* names = new std::vector<std::string>{
+      "allowsCellularAccess",    "cachePolicy",        "HTTPShouldHandleCookies",
+      "HTTPShouldUsePipelining", "networkServiceType", "timeoutInterval"};
+  return *names;
+}
+
 SDPHTTPRequestSerializer::SDPHTTPRequestSerializer() {
   headers_.set("Accept-Language", SDPAcceptLanguageForLanguages(SDPPreferredLanguages()));
   std::string userAgent = SDPDefaultUserAgent();
   if (!userAgent.empty()) headers_.set("User-Agent", std::move(userAgent));
+  for (const auto& keyPath : SDPObservedRequestProperties()) {
+    observationTokens_.push_back(addObserverForKeyPath(keyPath, [this](const std::string& key) {
+      plat::Dictionary change;
+      change.set(plat::NSKeyValueChangeNewKey, observedSettingValue(key));
+      observeValueForKeyPathOfObjectChangeContext(key, this, change, &kObservationContext);
+    }));
+  }
+}
+
+SDPHTTPRequestSerializer::~SDPHTTPRequestSerializer() {
+  for (const auto& token : observationTokens_) removeObserverForKeyPath(token);
+}
+
+bool SDPHTTPRequestSerializer::automaticallyNotifiesObserversForKey(const std::string& key) {
+  const auto& names = SDPObservedRequestProperties();
+  if (std::find(names.begin(), names.end(), key) != names.end()) return false;
+  return NSKeyValueObservable::automaticallyNotifiesObserversForKey(key);
+}
+
+void SDPHTTPRequestSerializer::observeValueForKeyPathOfObjectChangeContext(
+    const std::string& keyPath, const plat::Object* object, const plat::Dictionary& change,
+    void* context) {
+  if (context != &kObservationContext) return;
+  if (change.get(plat::NSKeyValueChangeNewKey).isNull())
+    observedChangedKeyPaths_.erase(keyPath);
+  else
+    observedChangedKeyPaths_.insert(keyPath);
+}
+
+plat::Value SDPHTTPRequestSerializer::observedSettingValue(const std::string& key) const {
+  if (key == "allowsCellularAccess") return plat::Value(allowsCellularAccess_);
+  if (key == "cachePolicy") return plat::Value(static_cast<unsigned long long>(cachePolicy_));
+  if (key == "HTTPShouldHandleCookies") return plat::Value(shouldHandleCookies_);
+  if (key == "HTTPShouldUsePipelining") return plat::Value(shouldUsePipelining_);
+  if (key == "networkServiceType")
+    return plat::Value(static_cast<unsigned long long>(networkServiceType_));
+  if (key == "timeoutInterval") return plat::Value(timeoutInterval_);
+  return plat::Value();
+}
+
+void SDPHTTPRequestSerializer::setAllowsCellularAccess(bool v) {
+  setObservedSetting("allowsCellularAccess", &allowsCellularAccess_, v);
+}
+void SDPHTTPRequestSerializer::setCachePolicy(uint64_t v) {
+  setObservedSetting("cachePolicy", &cachePolicy_, v);
+}
+void SDPHTTPRequestSerializer::setHTTPShouldHandleCookies(bool v) {
+  setObservedSetting("HTTPShouldHandleCookies", &shouldHandleCookies_, v);
+}
+void SDPHTTPRequestSerializer::setHTTPShouldUsePipelining(bool v) {
+  setObservedSetting("HTTPShouldUsePipelining", &shouldUsePipelining_, v);
+}
+void SDPHTTPRequestSerializer::setNetworkServiceType(uint64_t v) {
+  setObservedSetting("networkServiceType", &networkServiceType_, v);
+}
+void SDPHTTPRequestSerializer::setTimeoutInterval(double v) {
+  setObservedSetting("timeoutInterval", &timeoutInterval_, v);
 }
 
 namespace {
@@ -159,12 +228,16 @@ plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::requestWithMethodURLStrin
     plat::NSErrorRef* error) const {
   auto request = plat::NSMutableURLRequest::requestWithURL(SDPAbsoluteURLString(URLString));
   request->setHTTPMethod(method);
-  if (allowsCellularAccess_) request->setAllowsCellularAccess(*allowsCellularAccess_);
-  if (cachePolicy_) request->setCachePolicy(*cachePolicy_);
-  if (shouldHandleCookies_) request->setHTTPShouldHandleCookies(*shouldHandleCookies_);
-  if (shouldUsePipelining_) request->setHTTPShouldUsePipelining(*shouldUsePipelining_);
-  if (networkServiceType_) request->setNetworkServiceType(*networkServiceType_);
-  if (timeoutInterval_) request->setTimeoutInterval(*timeoutInterval_);
+  // The settings set on the serializer, in their order, each under its own name.
+  for (const auto& key : SDPObservedRequestProperties()) {
+    if (!observedChangedKeyPaths_.count(key)) continue;
+    if (key == "allowsCellularAccess") request->setAllowsCellularAccess(allowsCellularAccess_);
+    if (key == "cachePolicy") request->setCachePolicy(cachePolicy_);
+    if (key == "HTTPShouldHandleCookies") request->setHTTPShouldHandleCookies(shouldHandleCookies_);
+    if (key == "HTTPShouldUsePipelining") request->setHTTPShouldUsePipelining(shouldUsePipelining_);
+    if (key == "networkServiceType") request->setNetworkServiceType(networkServiceType_);
+    if (key == "timeoutInterval") request->setTimeoutInterval(timeoutInterval_);
+  }
   auto serialized = requestBySerializingRequestWithParametersError(request, parameters, error);
   if (!serialized) return nullptr;
   return serialized->mutableCopy();
