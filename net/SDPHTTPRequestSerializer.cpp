@@ -13,16 +13,17 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/foundation/NSStringEncoding.h"
 #include "platform/security/CommonCrypto.h"
 
 namespace {
 
-// Whether `text` (UTF-8) converts without loss to the platform string encoding `encoding`;
-// every encoding but ASCII (1) is written as UTF-8 here.
-bool isRepresentable(const std::string& text, uint64_t encoding) {
-  if (encoding != 1) return true;
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// Text that has no form in the serializer's string encoding is refused, never sent with
+// characters missing or in another encoding than the one named.
+plat::NSErrorRef unencodableTextError(uint64_t encoding) {
+  return plat::NSError::make(SDPURLRequestSerializationErrorDomain, SDPURLErrorBadURL,
+                             "The request parameters cannot be encoded in string encoding " +
+                                 std::to_string(encoding) + ".");
 }
 
 // Parameters whose containers nest past SDPQueryMaxDepth cannot be encoded.
@@ -290,17 +291,11 @@ bool SDPHTTPRequestSerializer::encodesParametersInURI(const std::string& method)
   return uriMethods_.count(upper(method)) > 0;
 }
 
-plat::Data SDPHTTPRequestSerializer::encodeString(const std::string& text) const {
-  // The texts produced here (escaped queries, descriptions) are UTF-8; an ASCII encoding
-  // keeps only the bytes it can represent.
-  if (stringEncoding_ == 1) {
-    std::string ascii;
-    for (unsigned char c : text) {
-      if (c < 0x80) ascii.push_back(static_cast<char>(c));
-    }
-    return plat::Data::fromString(ascii);
-  }
-  return plat::Data::fromString(text);
+std::optional<plat::Data> SDPHTTPRequestSerializer::encodeString(const std::string& text,
+                                                                 plat::NSErrorRef* error) const {
+  auto data = plat::dataUsingEncoding(text, stringEncoding_);
+  if (!data && error) *error = unencodableTextError(stringEncoding_);
+  return data;
 }
 
 plat::NSMutableURLRequestRef
@@ -317,11 +312,17 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
       mutableRequest->setURL(SDPURLStringByAppendingQuery(mutableRequest->URL(), *query));
     }
   } else {
+    auto body = encodeString(query.value_or(""), error);
+    if (!body) return nullptr;
     if (!mutableRequest->valueForHTTPHeaderField("Content-Type")) {
-      mutableRequest->setValueForHTTPHeaderField("application/x-www-form-urlencoded",
-                                                 "Content-Type");
+      // A body in another encoding than UTF-8 says which, so that it is read as written.
+      std::string contentType = "application/x-www-form-urlencoded";
+      const std::string charset = plat::IANACharSetNameOfStringEncoding(stringEncoding_);
+      if (stringEncoding_ != plat::NSUTF8StringEncoding && !charset.empty())
+        contentType += "; charset=" + charset;
+      mutableRequest->setValueForHTTPHeaderField(contentType, "Content-Type");
     }
-    mutableRequest->setHTTPBody(encodeString(query.value_or("")));
+    mutableRequest->setHTTPBody(std::move(*body));
   }
   return mutableRequest;
 }
@@ -364,11 +365,9 @@ plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::
       if (const plat::Data* d = pair.value().data()) {
         data = *d;
       } else if (!pair.value().isNull()) {
-        // A value the encoding cannot represent is left out rather than sent with
-        // characters missing.
-        const std::string text = pair.value().description();
-        if (!isRepresentable(text, stringEncoding())) continue;
-        data = encodeString(text);
+        auto encoded = encodeString(pair.value().description(), error);
+        if (!encoded) return nullptr;
+        data = std::move(*encoded);
       }
       formData.appendPartWithFormDataName(data, pair.field().description());
     }

@@ -66,8 +66,10 @@ class SDPHTTPRequestSerializer : public plat::Object,
   ~SDPHTTPRequestSerializer() override;
   static std::shared_ptr<SDPHTTPRequestSerializer> serializer();
 
-  // Encoding of form bodies and multipart values. Only UTF-8 (4) and ASCII (1) texts are
-  // produced; other encodings are treated as UTF-8.
+  // Encoding of form bodies and multipart values (a platform string encoding, UTF-8 by
+  // default). Text with a character that has no form in it fails the request with an error;
+  // a form body in another encoding than UTF-8 names it in the Content-Type the serializer
+  // sets ("application/x-www-form-urlencoded; charset=iso-8859-1").
   uint64_t stringEncoding() const { return stringEncoding_; }
   void setStringEncoding(uint64_t encoding) { stringEncoding_ = encoding; }
 
@@ -140,15 +142,17 @@ class SDPHTTPRequestSerializer : public plat::Object,
   // (methods of HTTPMethodsEncodingParametersInURI; the query goes before any "#fragment")
   // or into a form body with "Content-Type" "application/x-www-form-urlencoded" unless the
   // request has one. A body method always gets a body (empty without parameters).
-  // Parameters nesting containers deeper than SDPQueryMaxDepth give null and an error.
+  // Parameters nesting containers deeper than SDPQueryMaxDepth, and a body the string
+  // encoding cannot hold, give null and an error.
   plat::NSMutableURLRequestRef requestBySerializingRequestWithParametersError(
       const plat::NSURLRequestRef& request, const plat::Value& parameters,
       plat::NSErrorRef* error) const override;
 
   // A request with a streamed "multipart/form-data" body: the parameters flattened into
   // form-data parts (data as is, null as empty data, anything else as its text), then the
-  // parts `block` appends. Null (with *error) when building the request failed or the
-  // parameters nest deeper than SDPQueryMaxDepth.
+  // parts `block` appends. Null (with *error) when building the request failed, the
+  // parameters nest deeper than SDPQueryMaxDepth, or a value has a character that the string
+  // encoding cannot hold.
   plat::NSMutableURLRequestRef multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
       const std::string& method, const std::string& URLString, const plat::Value& parameters,
       const std::function<void(SDPMultipartFormData& formData)>& block,
@@ -181,8 +185,8 @@ class SDPHTTPRequestSerializer : public plat::Object,
   bool queryStringForParameters(const plat::NSURLRequest& request, const plat::Value& parameters,
                                 std::optional<std::string>* query, plat::NSErrorRef* error) const;
   bool encodesParametersInURI(const std::string& method) const;
-  // Text in stringEncoding.
-  plat::Data encodeString(const std::string& text) const;
+  // Text in stringEncoding; nullopt (with *error) when a character has no form in it.
+  std::optional<plat::Data> encodeString(const std::string& text, plat::NSErrorRef* error) const;
   // Copies headers, style and block into `copy`.
   void copyBaseStateInto(SDPHTTPRequestSerializer& copy) const;
   virtual std::shared_ptr<SDPHTTPRequestSerializer> makeEmptyCopy() const;
