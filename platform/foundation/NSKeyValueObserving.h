@@ -38,9 +38,9 @@ class NSKeyValueObservable {
   virtual std::set<std::string> keyPathsAffectingValueForKey(const std::string& key) const {
     return {};
   }
-  // Whether changes of `key` are announced without the class's help. The platform announces
-  // nothing by itself, so a class announces every change of a key it lets be observed; one that
-  // announces a key from its own setters answers NO for it, as on the phone.
+  // The class operation automaticallyNotifiesObserversForKey: (YES by default). The platform
+  // never announces a change by itself, so the answer only records a class's intent: a class
+  // whose setters announce a key on purpose answers NO for it, as it does on the phone.
   static bool automaticallyNotifiesObserversForKey(const std::string& key) { return true; }
 
  protected:
