@@ -80,7 +80,7 @@ class SDPHTTPResponseSerializer : public plat::Object,
   std::shared_ptr<SDPURLResponseSerialization> copyWithZone() const override;
 
   std::string className() const override { return "SDPHTTPResponseSerializer"; }
-  // Serializers are archived with their class checked on decoding (secure coding).
+  // YES: a decoder takes a serializer only as the class it asked for.
   static constexpr bool supportsSecureCoding() { return true; }
 
   // Keyed coding of "acceptableStatusCodes" (an array of codes) and "acceptableContentTypes"
