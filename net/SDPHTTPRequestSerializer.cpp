@@ -13,16 +13,17 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedArchiver.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
+#include "platform/foundation/NSStringEncoding.h"
 #include "platform/security/CommonCrypto.h"
 
 namespace {
 
-// Whether `text` (UTF-8) converts without loss to the platform string encoding `encoding`;
-// every encoding but ASCII (1) is written as UTF-8 here.
-bool isRepresentable(const std::string& text, uint64_t encoding) {
-  if (encoding != 1) return true;
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+// Text that has no form in the serializer's string encoding is refused, never sent with
+// characters missing or in another encoding than the one named.
+plat::NSErrorRef unencodableTextError(uint64_t encoding) {
+  return plat::NSError::make(SDPURLRequestSerializationErrorDomain, SDPURLErrorBadURL,
+                             "The request parameters cannot be encoded in string encoding " +
+                                 std::to_string(encoding) + ".");
 }
 
 // Parameters whose containers nest past SDPQueryMaxDepth cannot be encoded.
@@ -60,10 +61,79 @@ std::string SDPURLStringByAppendingQuery(const std::string& url, const std::stri
   return head + separator + query + fragment;
 }
 
+namespace {
+// Tells the serializer's observations of its own settings from any others.
+char kObservationContext;
+}  // namespace
+
+const std::vector<std::string>& SDPObservedRequestProperties() {
+  static const auto* names = new std::vector<std::string>{
+      "allowsCellularAccess",    "cachePolicy",        "HTTPShouldHandleCookies",
+      "HTTPShouldUsePipelining", "networkServiceType", "timeoutInterval"};
+  return *names;
+}
+
 SDPHTTPRequestSerializer::SDPHTTPRequestSerializer() {
   headers_.set("Accept-Language", SDPAcceptLanguageForLanguages(SDPPreferredLanguages()));
   std::string userAgent = SDPDefaultUserAgent();
   if (!userAgent.empty()) headers_.set("User-Agent", std::move(userAgent));
+  for (const auto& keyPath : SDPObservedRequestProperties()) {
+    observationTokens_.push_back(addObserverForKeyPath(keyPath, [this](const std::string& key) {
+      plat::Dictionary change;
+      change.set(plat::NSKeyValueChangeNewKey, observedSettingValue(key));
+      observeValueForKeyPathOfObjectChangeContext(key, this, change, &kObservationContext);
+    }));
+  }
+}
+
+SDPHTTPRequestSerializer::~SDPHTTPRequestSerializer() {
+  for (const auto& token : observationTokens_) removeObserverForKeyPath(token);
+}
+
+bool SDPHTTPRequestSerializer::automaticallyNotifiesObserversForKey(const std::string& key) {
+  const auto& names = SDPObservedRequestProperties();
+  if (std::find(names.begin(), names.end(), key) != names.end()) return false;
+  return NSKeyValueObservable::automaticallyNotifiesObserversForKey(key);
+}
+
+void SDPHTTPRequestSerializer::observeValueForKeyPathOfObjectChangeContext(
+    const std::string& keyPath, const plat::Object* object, const plat::Dictionary& change,
+    void* context) {
+  if (context != &kObservationContext) return;
+  if (change.get(plat::NSKeyValueChangeNewKey).isNull())
+    observedChangedKeyPaths_.erase(keyPath);
+  else
+    observedChangedKeyPaths_.insert(keyPath);
+}
+
+plat::Value SDPHTTPRequestSerializer::observedSettingValue(const std::string& key) const {
+  if (key == "allowsCellularAccess") return plat::Value(allowsCellularAccess_);
+  if (key == "cachePolicy") return plat::Value(static_cast<unsigned long long>(cachePolicy_));
+  if (key == "HTTPShouldHandleCookies") return plat::Value(shouldHandleCookies_);
+  if (key == "HTTPShouldUsePipelining") return plat::Value(shouldUsePipelining_);
+  if (key == "networkServiceType")
+    return plat::Value(static_cast<unsigned long long>(networkServiceType_));
+  if (key == "timeoutInterval") return plat::Value(timeoutInterval_);
+  return plat::Value();
+}
+
+void SDPHTTPRequestSerializer::setAllowsCellularAccess(bool v) {
+  setObservedSetting("allowsCellularAccess", &allowsCellularAccess_, v);
+}
+void SDPHTTPRequestSerializer::setCachePolicy(uint64_t v) {
+  setObservedSetting("cachePolicy", &cachePolicy_, v);
+}
+void SDPHTTPRequestSerializer::setHTTPShouldHandleCookies(bool v) {
+  setObservedSetting("HTTPShouldHandleCookies", &shouldHandleCookies_, v);
+}
+void SDPHTTPRequestSerializer::setHTTPShouldUsePipelining(bool v) {
+  setObservedSetting("HTTPShouldUsePipelining", &shouldUsePipelining_, v);
+}
+void SDPHTTPRequestSerializer::setNetworkServiceType(uint64_t v) {
+  setObservedSetting("networkServiceType", &networkServiceType_, v);
+}
+void SDPHTTPRequestSerializer::setTimeoutInterval(double v) {
+  setObservedSetting("timeoutInterval", &timeoutInterval_, v);
 }
 
 namespace {
@@ -159,12 +229,16 @@ plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::requestWithMethodURLStrin
     plat::NSErrorRef* error) const {
   auto request = plat::NSMutableURLRequest::requestWithURL(SDPAbsoluteURLString(URLString));
   request->setHTTPMethod(method);
-  if (allowsCellularAccess_) request->setAllowsCellularAccess(*allowsCellularAccess_);
-  if (cachePolicy_) request->setCachePolicy(*cachePolicy_);
-  if (shouldHandleCookies_) request->setHTTPShouldHandleCookies(*shouldHandleCookies_);
-  if (shouldUsePipelining_) request->setHTTPShouldUsePipelining(*shouldUsePipelining_);
-  if (networkServiceType_) request->setNetworkServiceType(*networkServiceType_);
-  if (timeoutInterval_) request->setTimeoutInterval(*timeoutInterval_);
+  // The settings set on the serializer, in their order, each under its own name.
+  for (const auto& key : SDPObservedRequestProperties()) {
+    if (!observedChangedKeyPaths_.count(key)) continue;
+    if (key == "allowsCellularAccess") request->setAllowsCellularAccess(allowsCellularAccess_);
+    if (key == "cachePolicy") request->setCachePolicy(cachePolicy_);
+    if (key == "HTTPShouldHandleCookies") request->setHTTPShouldHandleCookies(shouldHandleCookies_);
+    if (key == "HTTPShouldUsePipelining") request->setHTTPShouldUsePipelining(shouldUsePipelining_);
+    if (key == "networkServiceType") request->setNetworkServiceType(networkServiceType_);
+    if (key == "timeoutInterval") request->setTimeoutInterval(timeoutInterval_);
+  }
   auto serialized = requestBySerializingRequestWithParametersError(request, parameters, error);
   if (!serialized) return nullptr;
   return serialized->mutableCopy();
@@ -217,17 +291,11 @@ bool SDPHTTPRequestSerializer::encodesParametersInURI(const std::string& method)
   return uriMethods_.count(upper(method)) > 0;
 }
 
-plat::Data SDPHTTPRequestSerializer::encodeString(const std::string& text) const {
-  // The texts produced here (escaped queries, descriptions) are UTF-8; an ASCII encoding
-  // keeps only the bytes it can represent.
-  if (stringEncoding_ == 1) {
-    std::string ascii;
-    for (unsigned char c : text) {
-      if (c < 0x80) ascii.push_back(static_cast<char>(c));
-    }
-    return plat::Data::fromString(ascii);
-  }
-  return plat::Data::fromString(text);
+std::optional<plat::Data> SDPHTTPRequestSerializer::encodeString(const std::string& text,
+                                                                 plat::NSErrorRef* error) const {
+  auto data = plat::dataUsingEncoding(text, stringEncoding_);
+  if (!data && error) *error = unencodableTextError(stringEncoding_);
+  return data;
 }
 
 plat::NSMutableURLRequestRef
@@ -244,11 +312,17 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
       mutableRequest->setURL(SDPURLStringByAppendingQuery(mutableRequest->URL(), *query));
     }
   } else {
+    auto body = encodeString(query.value_or(""), error);
+    if (!body) return nullptr;
     if (!mutableRequest->valueForHTTPHeaderField("Content-Type")) {
-      mutableRequest->setValueForHTTPHeaderField("application/x-www-form-urlencoded",
-                                                 "Content-Type");
+      // A body in another encoding than UTF-8 says which, so that it is read as written.
+      std::string contentType = "application/x-www-form-urlencoded";
+      const std::string charset = plat::IANACharSetNameOfStringEncoding(stringEncoding_);
+      if (stringEncoding_ != plat::NSUTF8StringEncoding && !charset.empty())
+        contentType += "; charset=" + charset;
+      mutableRequest->setValueForHTTPHeaderField(contentType, "Content-Type");
     }
-    mutableRequest->setHTTPBody(encodeString(query.value_or("")));
+    mutableRequest->setHTTPBody(std::move(*body));
   }
   return mutableRequest;
 }
@@ -291,11 +365,9 @@ plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::
       if (const plat::Data* d = pair.value().data()) {
         data = *d;
       } else if (!pair.value().isNull()) {
-        // A value the encoding cannot represent is left out rather than sent with
-        // characters missing.
-        const std::string text = pair.value().description();
-        if (!isRepresentable(text, stringEncoding())) continue;
-        data = encodeString(text);
+        auto encoded = encodeString(pair.value().description(), error);
+        if (!encoded) return nullptr;
+        data = std::move(*encoded);
       }
       formData.appendPartWithFormDataName(data, pair.field().description());
     }

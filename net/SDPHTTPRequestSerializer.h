@@ -7,15 +7,21 @@
 //
 // Thread-safety: configure a serializer first; building requests afterwards only reads it,
 // so several threads may build requests at once. Setters are not synchronized.
+//
+// Key-value observing: the setters of the six request settings (SDPObservedRequestProperties)
+// announce their changes under the settings' names; the serializer observes them itself to
+// learn which settings were set.
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/NSCoding.h"
 #include "platform/foundation/NSError.h"
+#include "platform/foundation/NSKeyValueObserving.h"
 #include "platform/foundation/Value.h"
 #include "platform/network/NSURLRequest.h"
 
@@ -41,9 +47,15 @@ enum SDPHTTPRequestQueryStringSerializationStyle : uint64_t {
   SDPHTTPRequestQueryStringDefaultStyle = 0,
 };
 
+// The names of the six request settings a serializer copies onto its requests once set, in
+// the order they are copied: "allowsCellularAccess", "cachePolicy", "HTTPShouldHandleCookies",
+// "HTTPShouldUsePipelining", "networkServiceType", "timeoutInterval".
+const std::vector<std::string>& SDPObservedRequestProperties();
+
 class SDPHTTPRequestSerializer : public plat::Object,
                                  public SDPURLRequestSerialization,
-                                 public plat::NSCoding {
+                                 public plat::NSCoding,
+                                 public plat::NSKeyValueObservable {
  public:
   // A custom query builder: (request as given, parameters, error out) -> query text. Setting
   // *error makes serialization fail with that error.
@@ -51,28 +63,46 @@ class SDPHTTPRequestSerializer : public plat::Object,
       const plat::NSURLRequest& request, const plat::Value& parameters, plat::NSErrorRef* error)>;
 
   SDPHTTPRequestSerializer();
+  ~SDPHTTPRequestSerializer() override;
   static std::shared_ptr<SDPHTTPRequestSerializer> serializer();
 
-  // Encoding of form bodies and multipart values. Only UTF-8 (4) and ASCII (1) texts are
-  // produced; other encodings are treated as UTF-8.
+  // Encoding of form bodies and multipart values (a platform string encoding, UTF-8 by
+  // default). Text with a character that has no form in it fails the request with an error;
+  // a form body in another encoding than UTF-8 names it in the Content-Type the serializer
+  // sets ("application/x-www-form-urlencoded; charset=iso-8859-1").
   uint64_t stringEncoding() const { return stringEncoding_; }
   void setStringEncoding(uint64_t encoding) { stringEncoding_ = encoding; }
 
   // The six request settings. Each is copied onto every request built after it was first
   // set (also when set to the value it already had); before that requests keep the
-  // platform's defaults.
-  bool allowsCellularAccess() const { return allowsCellularAccess_.value_or(false); }
-  void setAllowsCellularAccess(bool v) { allowsCellularAccess_ = v; }
-  uint64_t cachePolicy() const { return cachePolicy_.value_or(0); }
-  void setCachePolicy(uint64_t v) { cachePolicy_ = v; }
-  bool HTTPShouldHandleCookies() const { return shouldHandleCookies_.value_or(false); }
-  void setHTTPShouldHandleCookies(bool v) { shouldHandleCookies_ = v; }
-  bool HTTPShouldUsePipelining() const { return shouldUsePipelining_.value_or(false); }
-  void setHTTPShouldUsePipelining(bool v) { shouldUsePipelining_ = v; }
-  uint64_t networkServiceType() const { return networkServiceType_.value_or(0); }
-  void setNetworkServiceType(uint64_t v) { networkServiceType_ = v; }
-  double timeoutInterval() const { return timeoutInterval_.value_or(0); }
-  void setTimeoutInterval(double v) { timeoutInterval_ = v; }
+  // platform's defaults. Each setter announces the change under the setting's name.
+  bool allowsCellularAccess() const { return allowsCellularAccess_; }
+  void setAllowsCellularAccess(bool v);
+  uint64_t cachePolicy() const { return cachePolicy_; }
+  void setCachePolicy(uint64_t v);
+  bool HTTPShouldHandleCookies() const { return shouldHandleCookies_; }
+  void setHTTPShouldHandleCookies(bool v);
+  bool HTTPShouldUsePipelining() const { return shouldUsePipelining_; }
+  void setHTTPShouldUsePipelining(bool v);
+  uint64_t networkServiceType() const { return networkServiceType_; }
+  void setNetworkServiceType(uint64_t v);
+  double timeoutInterval() const { return timeoutInterval_; }
+  void setTimeoutInterval(double v);
+
+  // NO for the six settings, whose setters announce their changes themselves; the platform's
+  // answer for every other key.
+  static bool automaticallyNotifiesObserversForKey(const std::string& key);
+  // The serializer's observation of its own settings: with its private context, a new value
+  // (change[NSKeyValueChangeNewKey]) that is the null object forgets that the setting was set,
+  // any other marks it as set. Other contexts are ignored.
+  virtual void observeValueForKeyPathOfObjectChangeContext(const std::string& keyPath,
+                                                           const plat::Object* object,
+                                                           const plat::Dictionary& change,
+                                                           void* context);
+  // The names of the settings set so far.
+  const std::set<std::string>& mutableObservedChangedKeyPaths() const {
+    return observedChangedKeyPaths_;
+  }
 
   // Upper-case method names whose parameters go into the URL query.
   const std::set<std::string>& HTTPMethodsEncodingParametersInURI() const { return uriMethods_; }
@@ -96,6 +126,8 @@ class SDPHTTPRequestSerializer : public plat::Object,
   void setQueryStringSerializationWithStyle(uint64_t style);
   void setQueryStringSerializationWithBlock(QueryStringSerialization block);
   uint64_t queryStringSerializationStyle() const { return queryStyle_; }
+  // The custom query builder (empty when none is set).
+  const QueryStringSerialization& queryStringSerialization() const { return queryBlock_; }
 
   // A request for `method` and `URLString` with the parameters serialized (through the
   // receiver's own requestBySerializingRequestWithParametersError, so subclasses apply).
@@ -110,15 +142,17 @@ class SDPHTTPRequestSerializer : public plat::Object,
   // (methods of HTTPMethodsEncodingParametersInURI; the query goes before any "#fragment")
   // or into a form body with "Content-Type" "application/x-www-form-urlencoded" unless the
   // request has one. A body method always gets a body (empty without parameters).
-  // Parameters nesting containers deeper than SDPQueryMaxDepth give null and an error.
+  // Parameters nesting containers deeper than SDPQueryMaxDepth, and a body the string
+  // encoding cannot hold, give null and an error.
   plat::NSMutableURLRequestRef requestBySerializingRequestWithParametersError(
       const plat::NSURLRequestRef& request, const plat::Value& parameters,
       plat::NSErrorRef* error) const override;
 
   // A request with a streamed "multipart/form-data" body: the parameters flattened into
   // form-data parts (data as is, null as empty data, anything else as its text), then the
-  // parts `block` appends. Null (with *error) when building the request failed or the
-  // parameters nest deeper than SDPQueryMaxDepth.
+  // parts `block` appends. Null (with *error) when building the request failed, the
+  // parameters nest deeper than SDPQueryMaxDepth, or a value has a character that the string
+  // encoding cannot hold.
   plat::NSMutableURLRequestRef multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
       const std::string& method, const std::string& URLString, const plat::Value& parameters,
       const std::function<void(SDPMultipartFormData& formData)>& block,
@@ -136,6 +170,7 @@ class SDPHTTPRequestSerializer : public plat::Object,
   virtual std::shared_ptr<SDPHTTPRequestSerializer> copyWithZone() const;
   std::string className() const override { return "SDPHTTPRequestSerializer"; }
 
+  static constexpr bool supportsSecureCoding() { return true; }
   // Keyed coding: the default headers ("mutableHTTPRequestHeaders") and the query style
   // ("queryStringSerializationStyle"). Settings, encoding, method set and block are not
   // archived; a decoded serializer has the values of a new one for them.
@@ -150,20 +185,32 @@ class SDPHTTPRequestSerializer : public plat::Object,
   bool queryStringForParameters(const plat::NSURLRequest& request, const plat::Value& parameters,
                                 std::optional<std::string>* query, plat::NSErrorRef* error) const;
   bool encodesParametersInURI(const std::string& method) const;
-  // Text in stringEncoding.
-  plat::Data encodeString(const std::string& text) const;
+  // Text in stringEncoding; nullopt (with *error) when a character has no form in it.
+  std::optional<plat::Data> encodeString(const std::string& text, plat::NSErrorRef* error) const;
   // Copies headers, style and block into `copy`.
   void copyBaseStateInto(SDPHTTPRequestSerializer& copy) const;
   virtual std::shared_ptr<SDPHTTPRequestSerializer> makeEmptyCopy() const;
 
  private:
+  // The value of the setting `key` (one of SDPObservedRequestProperties), as a number.
+  plat::Value observedSettingValue(const std::string& key) const;
+  // Sets `*field` to `value`, announcing the change under `key`.
+  template <class T>
+  void setObservedSetting(const char* key, T* field, T value) {
+    willChangeValueForKey(key);
+    *field = value;
+    didChangeValueForKey(key);
+  }
+
   uint64_t stringEncoding_ = 4;
-  std::optional<bool> allowsCellularAccess_;
-  std::optional<uint64_t> cachePolicy_;
-  std::optional<bool> shouldHandleCookies_;
-  std::optional<bool> shouldUsePipelining_;
-  std::optional<uint64_t> networkServiceType_;
-  std::optional<double> timeoutInterval_;
+  bool allowsCellularAccess_ = false;
+  uint64_t cachePolicy_ = 0;
+  bool shouldHandleCookies_ = false;
+  bool shouldUsePipelining_ = false;
+  uint64_t networkServiceType_ = 0;
+  double timeoutInterval_ = 0;
+  std::set<std::string> observedChangedKeyPaths_;
+  std::vector<ObserverToken> observationTokens_;
   std::set<std::string> uriMethods_{"GET", "HEAD", "DELETE"};
   plat::Dictionary headers_;
   uint64_t queryStyle_ = SDPHTTPRequestQueryStringDefaultStyle;

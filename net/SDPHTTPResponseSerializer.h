@@ -80,6 +80,8 @@ class SDPHTTPResponseSerializer : public plat::Object,
   std::shared_ptr<SDPURLResponseSerialization> copyWithZone() const override;
 
   std::string className() const override { return "SDPHTTPResponseSerializer"; }
+  // YES: a decoder takes a serializer only as the class it asked for.
+  static constexpr bool supportsSecureCoding() { return true; }
 
   // Keyed coding of "acceptableStatusCodes" (an array of codes) and "acceptableContentTypes"
   // (an array of MIME types); nil for "any". Subclasses add their own settings.

@@ -38,6 +38,13 @@ std::string SDPReachabilityStatusText(int64_t status) {
   }
 }
 
+std::set<std::string> SDPNetworkReachabilityManager::keyPathsForValuesAffectingValueForKey(
+    const std::string& key) {
+  if (key == "reachable" || key == "reachableViaWWAN" || key == "reachableViaWiFi")
+    return {"networkReachabilityStatus"};
+  return {};
+}
+
 // What the platform callback's context carries: the manager, weakly.
 struct SDPNetworkReachabilityManager::Callback {
   std::weak_ptr<SDPNetworkReachabilityManager> manager;
@@ -48,11 +55,14 @@ struct SDPNetworkReachabilityManager::Callback {
     plat::dispatch_async(plat::dispatch_get_main_queue(), [weak, status] {
       if (auto self = weak.lock()) {
         StatusBlock block;
+        // Observers are told outside the lock: they read the status.
+        self->willChangeValueForKey("networkReachabilityStatus");
         {
           std::lock_guard<std::mutex> lock(self->mu_);
           self->status_ = status;
           block = self->block_;
         }
+        self->didChangeValueForKey("networkReachabilityStatus");
         if (block) block(status);
       }
       plat::Dictionary info;

@@ -8,12 +8,18 @@
 // Thread-safety: the status, the block and the notification are updated and delivered on
 // the main queue, in that order. startMonitoring/stopMonitoring may be called from any
 // thread; the block is set before monitoring starts.
+//
+// Key-value observing: a status change is announced as "networkReachabilityStatus" (on the
+// main queue, before the block), and observers of "reachable", "reachableViaWWAN" and
+// "reachableViaWiFi" hear it too.
 
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
+#include "platform/foundation/NSKeyValueObserving.h"
 #include "platform/foundation/Object.h"
 #include "platform/network/SCNetworkReachability.h"
 
@@ -34,7 +40,7 @@ SDPNetworkReachabilityStatus SDPStatusFromReachabilityFlags(plat::SCNetworkReach
 // "Not Reachable", "Reachable via WWAN", "Reachable via WiFi" or "Unknown".
 std::string SDPReachabilityStatusText(int64_t status);
 
-class SDPNetworkReachabilityManager : public plat::Object {
+class SDPNetworkReachabilityManager : public plat::Object, public plat::NSKeyValueObservable {
  public:
   using StatusBlock = std::function<void(SDPNetworkReachabilityStatus status)>;
 
@@ -59,6 +65,13 @@ class SDPNetworkReachabilityManager : public plat::Object {
   bool isReachableViaWiFi() const;
   const plat::SCNetworkReachabilityRef& networkReachability() const { return reachability_; }
   std::string localizedNetworkReachabilityStatusString() const;
+
+  // {"networkReachabilityStatus"} for "reachable", "reachableViaWWAN" and "reachableViaWiFi";
+  // none for other keys.
+  static std::set<std::string> keyPathsForValuesAffectingValueForKey(const std::string& key);
+  std::set<std::string> keyPathsAffectingValueForKey(const std::string& key) const override {
+    return keyPathsForValuesAffectingValueForKey(key);
+  }
 
   // The block told of every status change (empty when none).
   StatusBlock networkReachabilityStatusBlock() const;

@@ -87,22 +87,34 @@ std::shared_ptr<SDPSecurityPolicy> SDPSecurityPolicy::policyWithPinningModeWithP
   return policy;
 }
 
+std::set<std::string> SDPSecurityPolicy::keyPathsForValuesAffectingPinnedPublicKeys() {
+  return {"pinnedCertificates"};
+}
+
+std::set<std::string> SDPSecurityPolicy::keyPathsAffectingValueForKey(
+    const std::string& key) const {
+  if (key == "pinnedPublicKeys") return keyPathsForValuesAffectingPinnedPublicKeys();
+  return NSKeyValueObservable::keyPathsAffectingValueForKey(key);
+}
+
 void SDPSecurityPolicy::setPinnedCertificates(CertificateSet certificates) {
+  willChangeValueForKey("pinnedCertificates");
   if (!certificates) {
     pinnedCertificates_.reset();
     pinnedPublicKeys_.reset();
-    return;
+  } else {
+    std::vector<plat::Data> unique;
+    for (auto& data : *certificates) {
+      if (!containsData(unique, data)) unique.push_back(std::move(data));
+    }
+    std::vector<plat::SecKeyRef> keys;
+    for (const auto& data : unique) {
+      if (auto key = SDPPublicKeyForCertificate(data)) keys.push_back(std::move(key));
+    }
+    pinnedCertificates_ = std::move(unique);
+    pinnedPublicKeys_ = std::move(keys);
   }
-  std::vector<plat::Data> unique;
-  for (auto& data : *certificates) {
-    if (!containsData(unique, data)) unique.push_back(std::move(data));
-  }
-  std::vector<plat::SecKeyRef> keys;
-  for (const auto& data : unique) {
-    if (auto key = SDPPublicKeyForCertificate(data)) keys.push_back(std::move(key));
-  }
-  pinnedCertificates_ = std::move(unique);
-  pinnedPublicKeys_ = std::move(keys);
+  didChangeValueForKey("pinnedCertificates");
 }
 
 bool SDPSecurityPolicy::evaluateServerTrustForDomain(

@@ -5,14 +5,19 @@
 //
 // Thread-safety: configure before sharing; evaluateServerTrustForDomain may then be called
 // from any thread (it only reads the policy's settings).
+//
+// Key-value observing: setPinnedCertificates announces "pinnedCertificates", and observers of
+// "pinnedPublicKeys" hear it too (the keys are derived from the certificates).
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/Data.h"
 #include "platform/foundation/NSCoding.h"
+#include "platform/foundation/NSKeyValueObserving.h"
 #include "platform/foundation/Object.h"
 #include "platform/security/SecTrust.h"
 
@@ -22,7 +27,9 @@ enum SDPSSLPinningMode : uint64_t {
   SDPSSLPinningModeCertificate = 2,
 };
 
-class SDPSecurityPolicy : public plat::Object, public plat::NSCoding {
+class SDPSecurityPolicy : public plat::Object,
+                          public plat::NSCoding,
+                          public plat::NSKeyValueObservable {
  public:
   // A set of DER certificate data (no duplicates); nullopt is "no set".
   using CertificateSet = std::optional<std::vector<plat::Data>>;
@@ -55,6 +62,9 @@ class SDPSecurityPolicy : public plat::Object, public plat::NSCoding {
   const std::optional<std::vector<plat::SecKeyRef>>& pinnedPublicKeys() const {
     return pinnedPublicKeys_;
   }
+  // {"pinnedCertificates"}: the keys that change pinnedPublicKeys.
+  static std::set<std::string> keyPathsForValuesAffectingPinnedPublicKeys();
+  std::set<std::string> keyPathsAffectingValueForKey(const std::string& key) const override;
 
   // Whether `serverTrust` is accepted for `domain` (nullopt: no host name to check). Changes
   // the trust's policies (and, in certificate mode, its anchors). A null trust answers false.
@@ -64,6 +74,7 @@ class SDPSecurityPolicy : public plat::Object, public plat::NSCoding {
   // A new policy with the same mode and flags and the same certificates (keys derived again).
   std::shared_ptr<SDPSecurityPolicy> copyWithZone() const;
   std::string className() const override { return "SDPSecurityPolicy"; }
+  static constexpr bool supportsSecureCoding() { return true; }
   // Keyed coding of "SSLPinningMode", "allowInvalidCertificates", "validatesDomainName" and
   // "pinnedCertificates" (an array of DER data); the keys are derived again on decoding.
   void encodeWithCoder(plat::NSKeyedArchiver& coder) const override;

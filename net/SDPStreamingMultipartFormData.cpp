@@ -175,11 +175,21 @@ int64_t SDPHTTPBodyPart::readMaxLength(uint8_t* buffer, uint64_t maxLength) {
 }
 
 int64_t SDPHTTPBodyPart::readText(const std::string& text, uint8_t* buffer, uint64_t maxLength) {
-  const uint64_t remaining = text.size() - std::min<uint64_t>(phaseReadOffset_, text.size());
+  return readBytes(reinterpret_cast<const uint8_t*>(text.data()), text.size(), buffer, maxLength);
+}
+
+int64_t SDPHTTPBodyPart::readDataIntoBufferMaxLength(const plat::Data& data, uint8_t* buffer,
+                                                     uint64_t maxLength) {
+  return readBytes(data.bytes(), data.length(), buffer, maxLength);
+}
+
+int64_t SDPHTTPBodyPart::readBytes(const uint8_t* bytes, uint64_t length, uint8_t* buffer,
+                                   uint64_t maxLength) {
+  const uint64_t remaining = length - std::min<uint64_t>(phaseReadOffset_, length);
   const uint64_t n = std::min(remaining, maxLength);
-  if (n > 0) std::memcpy(buffer, text.data() + phaseReadOffset_, n);
+  if (n > 0) std::memcpy(buffer, bytes + phaseReadOffset_, n);
   phaseReadOffset_ += n;
-  if (phaseReadOffset_ >= text.size()) transitionToNextPhase();
+  if (phaseReadOffset_ >= length) transitionToNextPhase();
   return static_cast<int64_t>(n);
 }
 

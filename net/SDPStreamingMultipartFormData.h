@@ -91,6 +91,10 @@ class SDPHTTPBodyPart {
   // Reads up to maxLength bytes of the part. Returns the count (0 once done) or -1 when the
   // body stream failed (its error is then in inputStream()->streamError()).
   int64_t readMaxLength(uint8_t* buffer, uint64_t maxLength);
+  // Reads the text of the current phase (`data`): copies up to maxLength bytes from the
+  // phase's read offset on, advances the offset, and moves to the next phase once the whole
+  // of `data` has been read. Returns the count copied.
+  int64_t readDataIntoBufferMaxLength(const plat::Data& data, uint8_t* buffer, uint64_t maxLength);
   // A fresh part with the same encoding, headers, body, length and boundary (no boundary
   // flags, phase 1).
   std::unique_ptr<SDPHTTPBodyPart> copy() const;
@@ -101,6 +105,7 @@ class SDPHTTPBodyPart {
 
  private:
   int64_t readText(const std::string& text, uint8_t* buffer, uint64_t maxLength);
+  int64_t readBytes(const uint8_t* bytes, uint64_t length, uint8_t* buffer, uint64_t maxLength);
   void transitionToNextPhase();
 
   int phase_ = 0;
@@ -108,9 +113,17 @@ class SDPHTTPBodyPart {
   plat::NSInputStreamRef inputStream_;
 };
 
+// The receiver of a stream's events (the platform's stream delegate protocol); event codes
+// are the platform's (1 opened, 2 bytes available, 4 space available, 8 error, 16 at end).
+class SDPStreamDelegate {
+ public:
+  virtual ~SDPStreamDelegate() = default;
+  virtual void streamHandleEvent(plat::NSStream& stream, uint64_t eventCode) {}
+};
+
 // The input stream of a multipart body. Statuses: 0 not open, 2 open, 6 closed, 7 error
 // (a part's body failed to read; streamError() tells why).
-class SDPMultipartBodyStream : public plat::NSInputStream {
+class SDPMultipartBodyStream : public plat::NSInputStream, public SDPStreamDelegate {
  public:
   explicit SDPMultipartBodyStream(uint64_t stringEncoding);
   static std::shared_ptr<SDPMultipartBodyStream> initWithStringEncoding(uint64_t stringEncoding) {
@@ -120,6 +133,11 @@ class SDPMultipartBodyStream : public plat::NSInputStream {
 
   uint64_t numberOfBytesInPacket = static_cast<uint64_t>(INT64_MAX);
   double delay = 0;
+
+  // The stream's delegate (held weakly; none by default). The body is read synchronously
+  // and never scheduled on a run loop, so the stream sends it no events.
+  std::weak_ptr<SDPStreamDelegate> delegate() const { return delegate_; }
+  void setDelegate(std::weak_ptr<SDPStreamDelegate> delegate) { delegate_ = std::move(delegate); }
 
   void appendHTTPBodyPart(std::unique_ptr<SDPHTTPBodyPart> part);
   bool isEmpty() const { return parts_.empty(); }
@@ -141,6 +159,7 @@ class SDPMultipartBodyStream : public plat::NSInputStream {
   plat::NSInputStreamRef copyStream() const override;
 
  private:
+  std::weak_ptr<SDPStreamDelegate> delegate_;
   uint64_t stringEncoding_;
   std::vector<std::unique_ptr<SDPHTTPBodyPart>> parts_;
   size_t nextPart_ = 0;

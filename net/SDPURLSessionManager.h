@@ -43,6 +43,9 @@ inline constexpr const char* SDPNSURLSessionTaskDidResumeNotification =
     "com.sdpkit.networking.nsurlsessiontask.resume";
 inline constexpr const char* SDPNSURLSessionTaskDidSuspendNotification =
     "com.sdpkit.networking.nsurlsessiontask.suspend";
+// The name of each manager's lock over its task records.
+inline constexpr const char* SDPURLSessionManagerLockName =
+    "com.sdpkit.networking.session.manager.lock";
 
 // The process-wide queues and group of the completion pipeline.
 plat::DispatchQueueRef SDPSharedSerializationQueue();
@@ -154,6 +157,9 @@ class SDPURLSessionManager : public plat::Object,
   // it the default serializer and policy; subclasses add their own state (setUpAsCopyOf).
   std::shared_ptr<SDPURLSessionManager> copyWithZone() const;
 
+  static constexpr bool supportsSecureCoding() { return true; }
+  // The name of the lock that guards the map of task records.
+  const std::string& lockName() const { return lockName_; }
   // Keyed coding: the session's configuration under "sessionConfiguration". A decoded
   // manager is a new manager over that configuration (the default one when the archive has
   // none), with the default serializer and policy; subclasses add their own state.
@@ -332,6 +338,8 @@ class SDPURLSessionManager : public plat::Object,
   plat::DispatchQueueRef completionQueue_;
   plat::DispatchGroupRef completionGroup_;
 
-  mutable std::mutex lock_;  // guards the delegate map
+  mutable std::mutex lock_;  // guards the delegate map; named lockName_
+  // Kept beside the lock so that a debugger shows what the lock guards.
+  const std::string lockName_ = SDPURLSessionManagerLockName;
   std::unordered_map<uint64_t, std::shared_ptr<SDPURLSessionManagerTaskDelegate>> delegates_;
 };

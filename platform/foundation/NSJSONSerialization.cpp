@@ -42,7 +42,14 @@ class ValueBuilder {
     if (u <= static_cast<uint64_t>(INT64_MAX)) return add(Value(static_cast<long long>(u)));
     return add(Value(static_cast<unsigned long long>(u)));
   }
-  bool number_float(double d, const std::string&) { return add(Value(d)); }
+  bool number_float(double d, const std::string& literal) {
+    // An integer beyond 64 bits keeps its digits (as a decimal number), so that long numeric
+    // ids are not rounded to the nearest double.
+    if (literal.find_first_of(".eE") == std::string::npos) {
+      if (Value decimal = Value::decimalNumber(literal)) return add(std::move(decimal));
+    }
+    return add(Value(d));
+  }
   bool string(std::string& s) { return add(Value(std::move(s))); }
   bool binary(binary_t&) { return fail("Unexpected binary value."); }
   bool start_object(size_t) { return open(Value(Dictionary())); }
@@ -170,6 +177,9 @@ struct Writer {
       case Value::Type::Bool: out += v.boolValue() ? "true" : "false"; return true;
       case Value::Type::Int: out += std::to_string(v.longLongValue()); return true;
       case Value::Type::UInt: out += std::to_string(v.unsignedIntegerValue()); return true;
+      case Value::Type::Decimal:
+        out += v.description();
+        return true;
       case Value::Type::Double: {
         double d = v.doubleValue();
         if (!std::isfinite(d)) {

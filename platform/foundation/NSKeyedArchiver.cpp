@@ -107,6 +107,7 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
     case Value::Type::Int:
     case Value::Type::UInt:
     case Value::Type::Double:
+    case Value::Type::Decimal:
     case Value::Type::Data: {
       std::string why;
       Node node = plist_support::nodeFromValue(value, &why);

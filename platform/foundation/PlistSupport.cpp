@@ -201,6 +201,7 @@ Node nodeFromValueAt(const Value& v, std::string* why, int depth, bool wholeSeco
       return Node(plist_new_uint(u));
     }
     case Value::Type::Double:
+    case Value::Type::Decimal:  // beyond the integers a property list holds
       return Node(plist_new_real(v.doubleValue()));
     case Value::Type::String:
       if (!textOK(*v.string(), why)) return nullptr;

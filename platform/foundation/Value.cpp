@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace plat {
 
@@ -31,6 +32,17 @@ Value::Value(float f) {
 Value::Value(const char* s) {
   if (s) v_ = std::string(s);
 }
+Value Value::decimalNumber(std::string digits) {
+  const size_t start = !digits.empty() && digits[0] == '-' ? 1 : 0;
+  if (digits.size() == start || (digits[start] == '0' && digits.size() > start + 1)) return {};
+  for (size_t i = start; i < digits.size(); ++i) {
+    if (digits[i] < '0' || digits[i] > '9') return {};
+  }
+  Value v;
+  v.v_ = DecimalDigits{std::move(digits)};
+  return v;
+}
+
 Value::Value(plat::Array a) : v_(std::make_shared<plat::Array>(std::move(a))) {}
 Value::Value(plat::Dictionary d) : v_(std::make_shared<plat::Dictionary>(std::move(d))) {}
 Value::Value(ObjectRef o) {
@@ -93,6 +105,20 @@ bool Value::isIdenticalTo(const Value& other) const {
 bool Value::operator==(const Value& other) const {
   if (isNumber() && other.isNumber()) {
     auto t1 = type(), t2 = other.type();
+    if (t1 == Type::Decimal || t2 == Type::Decimal) {
+      // A decimal number lies beyond every 64-bit integer; it equals another decimal number
+      // of the same digits, or a double of exactly its value.
+      const Value& dec = t1 == Type::Decimal ? *this : other;
+      const Value& rest = t1 == Type::Decimal ? other : *this;
+      const std::string& digits = std::get<DecimalDigits>(dec.v_).digits;
+      if (rest.type() == Type::Decimal) return digits == std::get<DecimalDigits>(rest.v_).digits;
+      if (rest.type() != Type::Double) return false;
+      const double d = std::get<double>(rest.v_);
+      if (!std::isfinite(d) || d != std::floor(d)) return false;
+      char exact[400];
+      std::snprintf(exact, sizeof exact, "%.0f", d);
+      return digits == exact;
+    }
     if (t1 == Type::Double && t2 == Type::Double) return doubleValue() == other.doubleValue();
     if (t1 == Type::Double || t2 == Type::Double) {
       // A double equals an integer only when it is that exact integer (no rounding of

@@ -1,8 +1,8 @@
 #pragma once
 // plat::Value: the platform's object values in one type: nil, the null object (<null>),
-// booleans, signed and unsigned 64-bit integers, doubles, strings (UTF-8), data, dates,
-// arrays, insertion-ordered dictionaries with string keys, and handles to objects with
-// identity (plat::Object).
+// booleans, signed and unsigned 64-bit integers, doubles, decimal numbers (integers beyond
+// 64 bits, kept by their digits), strings (UTF-8), data, dates, arrays, insertion-ordered
+// dictionaries with string keys, and handles to objects with identity (plat::Object).
 //
 // Values have value semantics. Arrays and dictionaries are shared copy-on-write, so copying
 // a Value is cheap. Not synchronized: a Value may be read from many threads at once, but
@@ -30,7 +30,21 @@ using Array = std::vector<Value>;
 
 class Value {
  public:
-  enum class Type { Nil, Null, Bool, Int, UInt, Double, String, Data, Date, Array, Dictionary, Object };
+  enum class Type {
+    Nil,
+    Null,
+    Bool,
+    Int,
+    UInt,
+    Double,
+    String,
+    Data,
+    Date,
+    Array,
+    Dictionary,
+    Object,
+    Decimal
+  };
   struct NullTag {
     bool operator==(const NullTag&) const = default;
   };
@@ -60,15 +74,21 @@ class Value {
   Value(ObjectRef o);  // a null pointer gives nil
   template <class T, class = std::enable_if_t<std::is_base_of_v<plat::Object, T>>>
   Value(std::shared_ptr<T> o) : Value(std::static_pointer_cast<plat::Object>(std::move(o))) {}
+  // A decimal number (the platform's NSDecimalNumber) holding an integer too large for 64
+  // bits, as JSON reading gives one: its text keeps every digit, and its coercions go through
+  // the nearest double (integers saturate). Nil unless `digits` is an optional "-" and decimal
+  // digits without a leading zero.
+  static Value decimalNumber(std::string digits);
 
   Type type() const { return static_cast<Type>(v_.index()); }
   bool isNil() const { return type() == Type::Nil; }
   bool isNull() const { return type() == Type::Null; }
   bool isBool() const { return type() == Type::Bool; }
-  // Booleans, integers and doubles are all numbers (the platform's NSNumber).
+  // Booleans, integers, doubles and decimal numbers are all numbers (the platform's NSNumber).
   bool isNumber() const {
     auto t = type();
-    return t == Type::Bool || t == Type::Int || t == Type::UInt || t == Type::Double;
+    return t == Type::Bool || t == Type::Int || t == Type::UInt || t == Type::Double ||
+           t == Type::Decimal;
   }
   bool isInteger() const { return type() == Type::Int || type() == Type::UInt; }
   bool isString() const { return type() == Type::String; }
@@ -138,8 +158,13 @@ class Value {
   static const std::string& emptyString();
 
  private:
+  // The digits of a decimal number.
+  struct DecimalDigits {
+    std::string digits;
+  };
   std::variant<std::monostate, NullTag, bool, int64_t, uint64_t, double, std::string, plat::Data,
-               NSDate, std::shared_ptr<plat::Array>, std::shared_ptr<plat::Dictionary>, ObjectRef>
+               NSDate, std::shared_ptr<plat::Array>, std::shared_ptr<plat::Dictionary>, ObjectRef,
+               DecimalDigits>
       v_;
 };
 

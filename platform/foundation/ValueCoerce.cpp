@@ -1,10 +1,12 @@
 // Number and boolean coercions of plat::Value with the platform's rules.
+#include <locale.h>
+#include <stdlib.h>
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
-#include <locale.h>
-#include <stdlib.h>
 #include <string>
 
 #include "platform/foundation/Value.h"
@@ -87,6 +89,8 @@ int64_t Value::longLongValue() const {
     case Type::Int: return std::get<int64_t>(v_);
     case Type::UInt: return static_cast<int64_t>(std::get<uint64_t>(v_));
     case Type::Double: return saturate<int64_t>(std::get<double>(v_));
+    case Type::Decimal:
+      return saturate<int64_t>(doubleValue());
     case Type::String: return parseInteger(std::get<std::string>(v_));
     default: return 0;
   }
@@ -95,7 +99,7 @@ int64_t Value::longLongValue() const {
 int64_t Value::integerValue() const { return longLongValue(); }
 
 int32_t Value::intValue() const {
-  if (type() == Type::Double) return saturate<int32_t>(std::get<double>(v_));
+  if (type() == Type::Double || type() == Type::Decimal) return saturate<int32_t>(doubleValue());
   if (type() == Type::String) {
     int64_t v = parseInteger(std::get<std::string>(v_));
     if (v > INT32_MAX) return INT32_MAX;
@@ -109,8 +113,9 @@ int32_t Value::intValue() const {
 uint64_t Value::unsignedIntegerValue() const {
   switch (type()) {
     case Type::UInt: return std::get<uint64_t>(v_);
-    case Type::Double: {
-      double d = std::get<double>(v_);
+    case Type::Double:
+    case Type::Decimal: {
+      double d = doubleValue();
       if (d < 0) return static_cast<uint64_t>(saturate<int64_t>(d));
       return saturate<uint64_t>(d);
     }
@@ -124,6 +129,8 @@ double Value::doubleValue() const {
     case Type::Int: return static_cast<double>(std::get<int64_t>(v_));
     case Type::UInt: return static_cast<double>(std::get<uint64_t>(v_));
     case Type::Double: return std::get<double>(v_);
+    case Type::Decimal:
+      return std::strtod(std::get<DecimalDigits>(v_).digits.c_str(), nullptr);
     case Type::String: return parseDouble(std::get<std::string>(v_));
     default: return 0.0;
   }
@@ -137,6 +144,8 @@ bool Value::boolValue() const {
     case Type::Int: return std::get<int64_t>(v_) != 0;
     case Type::UInt: return std::get<uint64_t>(v_) != 0;
     case Type::Double: return std::get<double>(v_) != 0.0;
+    case Type::Decimal:
+      return true;  // never 0: it lies beyond the 64-bit integers
     case Type::String: {
       const std::string& s = std::get<std::string>(v_);
       size_t i = 0;

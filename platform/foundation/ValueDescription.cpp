@@ -110,6 +110,8 @@ std::string Value::description() const {
     case Type::Array:
     case Type::Dictionary: return descriptionInContainer(0);
     case Type::Object: return object()->description();
+    case Type::Decimal:
+      return std::get<DecimalDigits>(v_).digits;
   }
   return std::string();
 }

@@ -130,6 +130,7 @@ struct PropertyTraits<T, std::enable_if_t<std::is_integral_v<T> && !std::is_same
         out = clampUInt64<T>(v.unsignedIntegerValue());
         return true;
       case Value::Type::Double:
+      case Value::Type::Decimal:
         out = clampDouble<T>(v.doubleValue());
         return true;
       default:

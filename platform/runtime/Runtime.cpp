@@ -21,6 +21,7 @@ struct KeyHash {
 struct Builtins {
   Class* root = nullptr;
   Class* number = nullptr;
+  Class* decimal = nullptr;
   Class* string = nullptr;
   Class* array = nullptr;
   Class* dictionary = nullptr;
@@ -68,7 +69,7 @@ Registry& registry() {
     b.root = add("NSObject", nullptr, true);
     Class* value = add("NSValue", b.root, true);
     b.number = add("NSNumber", value, true);
-    add("NSDecimalNumber", b.number, true);
+    b.decimal = add("NSDecimalNumber", b.number, true);
     Class* string = add("NSString", b.root, true);
     b.string = add("NSMutableString", string, true);
     Class* attributed = add("NSAttributedString", b.root, true);
@@ -115,6 +116,7 @@ std::string valueKindName(const Value& v) {
     case Value::Type::Int:
     case Value::Type::UInt:
     case Value::Type::Double:
+    case Value::Type::Decimal:
       return "number";
     case Value::Type::String:
       return "string";
@@ -286,6 +288,8 @@ Class* Runtime::classOfValue(const Value& value) {
     case Value::Type::UInt:
     case Value::Type::Double:
       return b.number;
+    case Value::Type::Decimal:
+      return b.decimal;
     case Value::Type::String:
       return b.string;
     case Value::Type::Data:

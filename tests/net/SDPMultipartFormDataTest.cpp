@@ -303,18 +303,29 @@ TEST(SDPMultipartFormDataTest, WritingTheBodyToANamedPipeFailsWithoutWaitingForA
   EXPECT_TRUE(result);
 }
 
-TEST(SDPMultipartFormDataTest, ValuesTheEncodingCannotHoldAreLeftOut) {
+// Values are written in the serializer's string encoding; one it cannot hold fails the
+// request instead of being left out or sent with characters missing.
+TEST(SDPMultipartFormDataTest, ValuesTakeTheStringEncodingOrFailTheRequest) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
-  serializer->setStringEncoding(1);  // ASCII
+  const plat::Value parameters(plat::Dictionary{{"a", "caf\u00e9"}, {"b", "ok"}});
+  serializer->setStringEncoding(5);  // ISO Latin-1
   auto request =
       serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
-          "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "caf\u00e9"}, {"b", "ok"}}),
-          nullptr, nullptr);
+          "POST", "http://h/up", parameters, nullptr, nullptr);
+  ASSERT_TRUE(request);
   const std::string ct = *request->valueForHTTPHeaderField("Content-Type");
   const std::string b = ct.substr(ct.find("boundary=") + 9);
-  EXPECT_EQ(
-      readAll(*request->HTTPBodyStream(), 1024),
-      "--" + b + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nok\r\n--" + b + "--\r\n");
+  EXPECT_EQ(readAll(*request->HTTPBodyStream(), 1024),
+            "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\ncaf\xE9\r\n--" + b +
+                "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\nok\r\n--" + b + "--\r\n");
+
+  serializer->setStringEncoding(1);  // ASCII
+  plat::NSErrorRef error;
+  EXPECT_FALSE(
+      serializer->multipartFormRequestWithMethodURLStringParametersConstructingBodyWithBlockError(
+          "POST", "http://h/up", parameters, nullptr, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), SDPURLRequestSerializationErrorDomain);
 }
 
 TEST(SDPMultipartFormDataTest, AFileThatCannotBeOpenedFailsTheBodyEvenWhenHeadersEndARead) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "net/SDPNetworkReachabilityManager.h"
+#include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "testing/loop/Pump.h"
 
@@ -94,6 +95,36 @@ TEST_F(SDPNetworkReachabilityManagerTest, MonitoringReportsStatusBlockThenNotifi
   source_->setFlags(kReachable);
   testing_loop::runUntilIdle();
   EXPECT_EQ(events_.size(), before);
+}
+
+// Observers of the status and of the three keys derived from it hear each change on the main
+// queue, after the status is set and before the block runs.
+TEST_F(SDPNetworkReachabilityManagerTest, ObserversOfDerivedKeysHearStatusChanges) {
+  EXPECT_EQ(SDPNetworkReachabilityManager::keyPathsForValuesAffectingValueForKey("reachable"),
+            std::set<std::string>{"networkReachabilityStatus"});
+  EXPECT_TRUE(
+      SDPNetworkReachabilityManager::keyPathsForValuesAffectingValueForKey("other").empty());
+
+  auto manager = SDPNetworkReachabilityManager::manager();
+  std::vector<plat::NSKeyValueObservable::ObserverToken> tokens;
+  for (const char* key :
+       {"networkReachabilityStatus", "reachable", "reachableViaWWAN", "reachableViaWiFi"}) {
+    tokens.push_back(manager->addObserverForKeyPath(key, [&, manager](const std::string& k) {
+      EXPECT_TRUE(plat::dispatch_is_main_thread());
+      events_.push_back(k + "=" + std::to_string(manager->networkReachabilityStatus()));
+    }));
+  }
+  manager->setReachabilityStatusChangeBlock(
+      [&](SDPNetworkReachabilityStatus status) { events_.push_back("block"); });
+  manager->startMonitoring();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return events_.size() >= 6; }));
+  EXPECT_EQ(events_, (std::vector<std::string>{"networkReachabilityStatus=2", "reachable=2",
+                                               "reachableViaWWAN=2", "reachableViaWiFi=2", "block",
+                                               "note:2"}));
+  manager->stopMonitoring();
+  for (const auto& token : tokens) manager->removeObserverForKeyPath(token);
+  manager->setReachabilityStatusChangeBlock(nullptr);
+  testing_loop::runUntilIdle();
 }
 
 TEST_F(SDPNetworkReachabilityManagerTest, ManagersForHostsAndDestruction) {

@@ -141,6 +141,36 @@ TEST(SDPHTTPRequestSerializerTest, BodyMethodsGetAFormBody) {
   EXPECT_EQ(filled->valueForHTTPHeaderField("User-Agent"), "Theirs/2.0");
 }
 
+// A form body is written in the serializer's string encoding, which its Content-Type names;
+// text the encoding cannot hold fails the request rather than losing characters.
+TEST(SDPHTTPRequestSerializerTest, FormBodiesTakeTheStringEncodingOrFail) {
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  serializer->setQueryStringSerializationWithBlock(
+      [](const plat::NSURLRequest&, const plat::Value&, plat::NSErrorRef*) {
+        return std::string("name=Zo\u00eb");
+      });
+  const plat::Value params(dict({{"a", 1}}));
+  serializer->setStringEncoding(5);  // ISO Latin-1
+  auto latin1 =
+      serializer->requestWithMethodURLStringParametersError("POST", "http://h/p", params, nullptr);
+  ASSERT_TRUE(latin1);
+  EXPECT_EQ(bodyText(latin1), "name=Zo\xEB");
+  EXPECT_EQ(latin1->valueForHTTPHeaderField("Content-Type"),
+            "application/x-www-form-urlencoded; charset=iso-8859-1");
+
+  serializer->setStringEncoding(1);  // ASCII
+  plat::NSErrorRef error;
+  EXPECT_FALSE(
+      serializer->requestWithMethodURLStringParametersError("POST", "http://h/p", params, &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), SDPURLRequestSerializationErrorDomain);
+  // A query that goes into the URL is no body: the encoding does not apply to it.
+  EXPECT_EQ(
+      serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr)
+          ->URL(),
+      "http://h/p?name=Zo\u00eb");
+}
+
 TEST(SDPHTTPRequestSerializerTest, QueryStylesAndCustomBuilder) {
   auto serializer = SDPHTTPRequestSerializer::serializer();
   serializer->setQueryStringSerializationWithStyle(1);

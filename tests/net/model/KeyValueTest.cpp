@@ -175,6 +175,28 @@ TEST(KeyValueMapping, ArrayOfModelsFromJsonTextWithReplacedId) {
   EXPECT_EQ(kv_objectArrayWithKeyValuesArray(plat::Runtime::classNamed("NSString"), raw), raw);
 }
 
+// Servers send long numeric ids: an integer beyond 64 bits keeps every digit in a text
+// property, from JSON text and from the decoded JSON alike, and a number property still
+// takes the number.
+TEST(KeyValueMapping, IntegersBeyond64BitsKeepEveryDigitAsText) {
+  const char* text =
+      R"([{"id":12345678901234567890123},{"id":-98765432109876543210},{"id":1.5e300}])";
+  for (const plat::Value& input : {plat::Value(text), json(text)}) {
+    auto ids = kv_objectArrayWithKeyValuesArray<KvTextId>(input);
+    ASSERT_EQ(ids.size(), 3u);
+    EXPECT_EQ(ids[0]->Id, "12345678901234567890123");
+    EXPECT_EQ(ids[1]->Id, "-98765432109876543210");
+    EXPECT_EQ(ids[2]->Id, "1.5e+300");
+  }
+  auto numbers = kv_objectArrayWithKeyValuesArray<KvScalars>(
+      plat::Value(R"([{"number":12345678901234567890123,"ratio":12345678901234567890123,)"
+                  R"("small":12345678901234567890123}])"));
+  ASSERT_EQ(numbers.size(), 1u);
+  EXPECT_EQ(numbers[0]->number.description(), "12345678901234567890123");
+  EXPECT_DOUBLE_EQ(numbers[0]->ratio, 1.2345678901234568e22);
+  EXPECT_EQ(numbers[0]->small, INT32_MAX);
+}
+
 TEST(KeyValueMapping, ElementClassNamedByTextBeforeItIsUsed) {
   auto shelf = kv_objectWithKeyValues<KvShelf>(json(R"({"items":[{"label":"a"},{"label":"b"}]})"));
   ASSERT_TRUE(shelf);

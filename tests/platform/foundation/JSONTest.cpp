@@ -89,10 +89,11 @@ TEST(JSONRead, NumbersAtTheEdgesOfTheFastReader) {
   EXPECT_EQ(v[2].type(), Value::Type::Int);
   EXPECT_EQ(v[3].type(), Value::Type::UInt);
   EXPECT_EQ(v[4].longLongValue(), INT64_MIN);
-  // Integers past 64 bits, which only the fallback reader takes, become doubles.
-  EXPECT_EQ(v[5].type(), Value::Type::Double);
+  // Integers past 64 bits, which only the fallback reader takes, become decimal numbers.
+  EXPECT_EQ(v[5].type(), Value::Type::Decimal);
   EXPECT_EQ(v[5].doubleValue(), 18446744073709551616.0);
-  EXPECT_EQ(v[6].type(), Value::Type::Double);
+  EXPECT_EQ(v[6].type(), Value::Type::Decimal);
+  EXPECT_EQ(v[6].description(), "-9223372036854775809");
   EXPECT_EQ(v[7].doubleValue(), 0.0);
   EXPECT_EQ(v[8].type(), Value::Type::Double);
   EXPECT_EQ(v[9], Value(std::string("\0x", 2)));
@@ -190,4 +191,35 @@ TEST(JSONWrite, ValuesJSONCannotHoldAreErrors) {
   EXPECT_TRUE(error);
   EXPECT_TRUE(NSJSONSerialization::isValidJSONObject(Dictionary{{"a", Array{1, "b"}}}));
   EXPECT_FALSE(NSJSONSerialization::isValidJSONObject(Value("top")));
+}
+
+// An integer too large for 64 bits reads as a decimal number that keeps its digits: its
+// text, its JSON and its equality use them; its coercions go through the nearest double.
+TEST(JSON, IntegersBeyond64BitsKeepTheirDigits) {
+  using plat::Value;
+  Value v = plat::NSJSONSerialization::JSONObjectWithString(
+      R"([12345678901234567890123, -98765432109876543210, 18446744073709551615, 1e30])");
+  ASSERT_EQ(v.count(), 4u);
+  EXPECT_EQ(v[0].type(), Value::Type::Decimal);
+  EXPECT_TRUE(v[0].isNumber());
+  EXPECT_EQ(v[0].description(), "12345678901234567890123");
+  EXPECT_EQ(v[1].description(), "-98765432109876543210");
+  EXPECT_EQ(v[2].type(), Value::Type::UInt);  // still a 64-bit integer
+  EXPECT_EQ(v[3].type(), Value::Type::Double);
+  EXPECT_EQ(plat::NSJSONSerialization::stringWithJSONObject(v),
+            "[12345678901234567890123,-98765432109876543210,18446744073709551615,1e+30]");
+
+  EXPECT_DOUBLE_EQ(v[0].doubleValue(), 1.2345678901234568e22);
+  EXPECT_EQ(v[0].longLongValue(), INT64_MAX);
+  EXPECT_EQ(v[1].longLongValue(), INT64_MIN);
+  EXPECT_EQ(v[0].unsignedIntegerValue(), UINT64_MAX);
+  EXPECT_EQ(v[0].intValue(), INT32_MAX);
+  EXPECT_TRUE(v[1].boolValue());
+  EXPECT_EQ(v[0], Value::decimalNumber("12345678901234567890123"));
+  EXPECT_NE(v[0], Value(1.2345678901234568e22));  // the nearest double is another number
+  EXPECT_EQ(Value::decimalNumber("100000000000000000000"), Value(1e20));
+  EXPECT_NE(v[0], Value(INT64_MAX));
+  EXPECT_TRUE(Value::decimalNumber("012").isNil());
+  EXPECT_TRUE(Value::decimalNumber("1.5").isNil());
+  EXPECT_TRUE(Value::decimalNumber("-").isNil());
 }
