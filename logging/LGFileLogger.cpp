@@ -31,7 +31,6 @@ std::atomic<int> gWriteExceptionCount{0};
 
 std::string errnoText(int err) { return std::string(std::strerror(err)); }
 
-
 bool isRegularFile(const std::string& path) {
   struct stat st;
   return plat::isValidFilePath(path) && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -83,7 +82,7 @@ LGFileLogger::~LGFileLogger() {
   if (isOnInternalLoggerQueue()) {
     lt_cleanup();
   } else {
-    plat::dispatch_sync(loggerQueue_, [this] { lt_cleanup(); });
+    plat::dispatch_sync(queue(), [this] { lt_cleanup(); });
   }
 }
 
@@ -141,8 +140,8 @@ void LGFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completi
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  plat::DispatchQueueRef queue = loggerQueue_;
-  LGLog::submitAsync([queue, work = std::move(work)] { plat::dispatch_async(queue, work); });
+  plat::DispatchQueueRef q = queue();
+  LGLog::submitAsync([q, work = std::move(work)] { plat::dispatch_async(q, work); });
 }
 
 void LGFileLogger::logData(std::string_view data) {
@@ -151,7 +150,7 @@ void LGFileLogger::logData(std::string_view data) {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, [&] { lt_logData(data); }); });
+  LGLog::submitSync([&] { plat::dispatch_sync(queue(), [&] { lt_logData(data); }); });
 }
 
 void LGFileLogger::flush() {
@@ -160,7 +159,7 @@ void LGFileLogger::flush() {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, [&] { lt_flush(); }); });
+  LGLog::submitSync([&] { plat::dispatch_sync(queue(), [&] { lt_flush(); }); });
 }
 
 void LGFileLogger::willRemoveLogger() { lt_rollLogFileNow(); }
@@ -399,7 +398,7 @@ void LGFileLogger::lt_monitorCurrentLogFileForExternalChanges() {
   auto source = plat::dispatch_source_create(
       plat::DISPATCH_SOURCE_TYPE_VNODE, static_cast<uintptr_t>(currentLogFileHandle_),
       plat::DISPATCH_VNODE_DELETE | plat::DISPATCH_VNODE_RENAME | plat::DISPATCH_VNODE_REVOKE,
-      loggerQueue_);
+      queue());
   currentLogFileVnode_ = source;
   if (!source) return;
   std::weak_ptr<LGFileLogger> weak = weakSelf();
@@ -424,7 +423,7 @@ void LGFileLogger::lt_scheduleTimerToRollLogFileDueToAge() {
   double due = createdSeconds + frequency;
   double remaining = due - plat::Clock::current()->date().timeIntervalSince1970();
   remaining = std::max(0.0, std::min(remaining, kMaxTimerSeconds));
-  auto timer = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, loggerQueue_);
+  auto timer = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue());
   if (!timer) return;
   std::weak_ptr<LGFileLogger> weak = weakSelf();
   plat::dispatch_source_set_event_handler(timer, [weak] {
