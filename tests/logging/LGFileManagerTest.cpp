@@ -206,6 +206,27 @@ TEST(LGFileManagerTest, FileLineIsTheGMTTimeTwoBlanksAndTheText) {
   EXPECT_EQ(*withCustom.formatLogMessage(m), "03:04  abc");
 }
 
+TEST(LGFileManagerTest, FileLinesDateEveryTimeAsTheDateFormatterDoes) {
+  plat::NSDateFormatter reference;
+  reference.setLocale("en_US_POSIX");
+  reference.setTimeZone(plat::NSTimeZone::GMT());
+  reference.setDateFormat("yyyy/MM/dd HH:mm:ss:SSS");
+  LGLogFileFormatterDefault formatter;
+  for (plat::NSDate date :
+       {plat::NSDate::distantPast(), plat::NSDate::distantFuture(),
+        plat::NSDate::dateWithTimeIntervalSince1970(-1e300),       // a captured "Time" far back
+        plat::NSDate::fromSeconds1970(-9223372037LL),              // just before 1677
+        plat::NSDate::fromSeconds1970(-12219292801LL, 999000000),  // last Julian day
+        plat::NSDate::fromNanoseconds1970(-1),                     // 1969/12/31 23:59:59:999
+        plat::NSDate(), plat::NSDate::fromNanoseconds1970(1704164645006999999LL),
+        plat::NSDate::fromSeconds1970(253402300799LL, 999999999),  // 9999/12/31 23:59:59:999
+        plat::NSDate::fromSeconds1970(253402300800LL)}) {
+    LGLogMessage m(LGMakeText("t"), 0, 1, 0, "", "", 0, plat::Value(), 0, date);
+    EXPECT_EQ(*formatter.formatLogMessage(m), reference.stringFromDate(date) + "  t")
+        << date.seconds1970();
+  }
+}
+
 TEST(LGFileManagerTest, ApplicationNamesAreMadeSafeForAFileNameInTheLogsFolder) {
   EXPECT_EQ(LGLogFileManagerDefault::fileSafeApplicationName("com.example.game"),
             "com.example.game");

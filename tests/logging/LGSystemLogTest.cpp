@@ -109,6 +109,12 @@ TEST_F(LGSystemLogTest, OSLoggerWithSubsystemUsesItsOwnHandleThroughTheHub) {
   plat::setOSLogBackend(nullptr);
 }
 
+TEST(LGSystemLogDeathTest, LegacyLoggerRefusesStoreLevelsBeyondDebug) {
+  EXPECT_EQ(LGASLLogger::storeLevelText(LGASLLogger::storeLevelForFlag(LGLogFlagError)), "2");
+  EXPECT_EQ(LGASLLogger::storeLevelText(7), "7");
+  EXPECT_DEATH(LGASLLogger::storeLevelText(8), "Unhandled ASL log level.");
+}
+
 TEST(LGSystemLogDeathTest, OSLoggerNeedsBothOrNeitherName) {
   EXPECT_DEATH(LGOSLogger(std::string("only"), std::nullopt),
                "Either both subsystem and category or neither should be nil.");

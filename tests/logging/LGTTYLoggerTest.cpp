@@ -1,8 +1,8 @@
 // The console logger: terminal detection, colour tables and profiles, and the line format.
 // Each test sets the environment and has the console logger detect the terminal again.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -68,21 +68,23 @@ class LGTTYLoggerTest : public ::testing::Test {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-LGLogMessage message(const std::string& text, uint64_t flag = LGLogFlagError, int64_t context = 0,
-                     plat::Value tag = plat::Value(),
-                     std::optional<plat::NSDate> when = plat::NSDate::fromNanoseconds1970(1714979289010999000LL)) {
+LGLogMessage message(
+    const std::string& text, uint64_t flag = LGLogFlagError, int64_t context = 0,
+    plat::Value tag = plat::Value(),
+    std::optional<plat::NSDate> when = plat::NSDate::fromNanoseconds1970(1714979289010999000LL)) {
   if (!when) {
     // Only a plain message has no timestamp.
-    return LGLogMessage().withMessage(LGMakeText(text)).withCallerFacts({"123456789012", "", "", 0});
+    return LGLogMessage()
+        .withMessage(LGMakeText(text))
+        .withCallerFacts({"123456789012", "", "", 0});
   }
   LGLogMessage timed(LGMakeText(text), 3, flag, context, "", "", 0, std::move(tag), 0, when);
   return timed.withCallerFacts({"123456789012", "", "", 0});
 }
 
 std::string write(const std::shared_ptr<LGTTYLogger>& logger, const LGLogMessage& m) {
-  return captureStderr([&] {
-    plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logMessage(m); });
-  });
+  return captureStderr(
+      [&] { plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logMessage(m); }); });
 }
 
 // Waits until profile changes submitted before it have run.
@@ -100,12 +102,13 @@ TEST_F(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
   settle(logger);
   EXPECT_EQ(logger->colorProfilesArray().size(), 2u);  // the defaults, with empty sequences
 
-  std::string expected = "2024-05-06 07:08:09:010 " + logger->appName() + "[" + logger->processID() +
-                         ":12345678] hello\n";
+  std::string expected = "2024-05-06 07:08:09:010 " + logger->appName() + "[" +
+                         logger->processID() + ":12345678] hello\n";
   EXPECT_EQ(write(logger, message("hello")), expected);
   EXPECT_EQ(write(logger, message("done\n")), expected.substr(0, expected.size() - 6) + "done\n");
   // Without a timestamp the line starts with the blank.
-  EXPECT_EQ(write(logger, message("t", 1, 0, plat::Value(), std::nullopt)).substr(0, logger->appName().size() + 1),
+  EXPECT_EQ(write(logger, message("t", 1, 0, plat::Value(), std::nullopt))
+                .substr(0, logger->appName().size() + 1),
             " " + logger->appName());
   // An empty text still gives a line.
   EXPECT_EQ(write(logger, message("")), expected.substr(0, expected.size() - 6) + "\n");
@@ -117,12 +120,26 @@ TEST_F(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
   }
 }
 
+TEST_F(LGTTYLoggerTest, DatesBefore1677KeepTheirMilliseconds) {
+  useTerminal("dumb");
+  auto logger = LGTTYLogger::sharedInstance();
+  std::string tail = " " + logger->appName() + "[" + logger->processID() + ":12345678] old\n";
+  EXPECT_EQ(write(logger, message("old", LGLogFlagError, 0, plat::Value(),
+                                  plat::NSDate::fromSeconds1970(-10000000000LL, 250000000))),
+            "1653-02-10 06:13:20:250" + tail);
+  EXPECT_EQ(write(logger, message("old", LGLogFlagError, 0, plat::Value(),
+                                  plat::NSDate::fromNanoseconds1970(-1))),
+            "1969-12-31 23:59:59:999" + tail);
+}
+
 TEST_F(LGTTYLoggerTest, CustomFormatterOutputAndItsLineFeedRule) {
   useTerminal("dumb");
   auto logger = LGTTYLogger::sharedInstance();
   class Bracket : public LGLogFormatter {
    public:
-    LGText formatLogMessage(const LGLogMessage& m) override { return LGMakeText("[" + m.text() + "]"); }
+    LGText formatLogMessage(const LGLogMessage& m) override {
+      return LGMakeText("[" + m.text() + "]");
+    }
   };
   class Same : public LGLogFormatter {
    public:
@@ -226,7 +243,8 @@ TEST_F(LGTTYLoggerTest, ProfileChoiceByContextTagAndClearing) {
   // A tag's profile wins over the flag's.
   logger->setForegroundColorBackgroundColorForTag(blue, std::nullopt, plat::Value("net"));
   settle(logger);
-  EXPECT_EQ(write(logger, message("t", LGLogFlagWarning, 5, plat::Value("net"))).substr(0, 5), "\033[34m");
+  EXPECT_EQ(write(logger, message("t", LGLogFlagWarning, 5, plat::Value("net"))).substr(0, 5),
+            "\033[34m");
   logger->clearColorsForTag(plat::Value("net"));
   settle(logger);
   EXPECT_EQ(logger->colorProfilesTagCount(), 0u);

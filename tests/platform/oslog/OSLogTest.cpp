@@ -4,6 +4,9 @@
 #include <syslog.h>
 
 #include <atomic>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/oslog/ASLStore.h"
 #include "platform/oslog/Notify.h"
@@ -38,6 +41,21 @@ TEST(OSLogTest, SyslogPrioritiesFollowTheLogType) {
   EXPECT_EQ(B::priorityForType(plat::OSLogType::Info), LOG_INFO);
   EXPECT_EQ(B::priorityForType(plat::OSLogType::Default), LOG_INFO);
   EXPECT_EQ(B::priorityForType(plat::OSLogType::Debug), LOG_DEBUG);
+}
+
+TEST(OSLogTest, SyslogLinesKeepTheTextAfterANulByte) {
+  std::vector<std::pair<int, std::string>> sent;
+  auto backend = std::make_shared<plat::SyslogOSLogBackend>(
+      [&](int priority, const char* line) { sent.emplace_back(priority, line); });
+  plat::setOSLogBackend(backend);
+  using namespace std::string_literals;
+  plat::OSLog::create("s", "c")->write(plat::OSLogType::Error, "before\0after\0\0end"s);
+  plat::OSLog::defaultLog()->write(plat::OSLogType::Info, "\0"s);
+  plat::setOSLogBackend(nullptr);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].first, LOG_ERR);
+  EXPECT_EQ(sent[0].second, "[s:c] before\\0after\\0\\0end");
+  EXPECT_EQ(sent[1].second, "\\0");
 }
 
 TEST(OSLogTest, StoreNumbersMessagesAndAnswersQueries) {
@@ -105,10 +123,11 @@ TEST(OSLogTest, NotificationsReachRegistrationsUntilCancelled) {
   auto queue = plat::dispatch_queue_create("test.notify");
   std::atomic<int> a{0}, b{0};
   int tokenA = 0, tokenB = 0;
-  EXPECT_EQ(plat::notify_register_dispatch("test.one", &tokenA, queue, [&](int t) {
-              EXPECT_EQ(t, tokenA);
-              ++a;
-            }),
+  EXPECT_EQ(plat::notify_register_dispatch("test.one", &tokenA, queue,
+                                           [&](int t) {
+                                             EXPECT_EQ(t, tokenA);
+                                             ++a;
+                                           }),
             plat::NOTIFY_STATUS_OK);
   EXPECT_EQ(plat::notify_register_dispatch("test.two", &tokenB, queue, [&](int) { ++b; }),
             plat::NOTIFY_STATUS_OK);
