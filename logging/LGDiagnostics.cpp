@@ -23,7 +23,7 @@ std::function<void(const std::string&)>& hookSlot() {
 
 void writeAll(int fd, const std::string& text) {
   iovec piece{const_cast<char*>(text.data()), text.size()};
-  LGWritevFully(fd, &piece, 1);
+  plat::writevToStream(fd, &piece, 1);
 }
 
 }  // namespace

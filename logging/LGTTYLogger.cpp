@@ -14,6 +14,7 @@
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSProcessInfo.h"
 
 namespace {
@@ -448,7 +449,7 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
     v[n++] = {buffer, len};
     if (appendNewlineForCustom_ && !endsWithNewline) v[n++] = {newline, 1};
     v[n++] = {reset, resetLen};
-    LGWritevFully(STDERR_FILENO, v, n);
+    plat::writevToStream(STDERR_FILENO, v, n);
     return;
   }
 
@@ -489,5 +490,5 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
       {newline, endsWithNewline ? 0u : 1u},
       {reset, resetLen},
   };
-  LGWritevFully(STDERR_FILENO, v, 13);
+  plat::writevToStream(STDERR_FILENO, v, 13);
 }

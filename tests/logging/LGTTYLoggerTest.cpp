@@ -3,12 +3,14 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 
 #include "logging/LGTTYLogger.h"
+#include "platform/foundation/NSLog.h"
 #include "tests/logging/LGTestSupport.h"
 
 namespace {
@@ -258,4 +260,31 @@ TEST_F(LGTTYLoggerTest, ProfileChoiceByContextTagAndClearing) {
   logger->clearColorsForFlagContext(LGLogFlagError, LGTTYLogger::kEveryContext);
   settle(logger);
   EXPECT_EQ(logger->colorProfilesArray().size(), 1u);
+}
+
+namespace {
+
+// Points standard error at a pipe whose reader has gone, with SIGPIPE's default action
+// (ending the process), then logs through the console logger and the platform's diagnostic
+// log. Exits 0 when both lines were dropped and no SIGPIPE is left pending.
+[[noreturn]] void logToAClosedPipe() {
+  ::signal(SIGPIPE, SIG_DFL);
+  int fds[2];
+  if (::pipe(fds) != 0) ::_exit(3);
+  ::close(fds[0]);
+  ::dup2(fds[1], STDERR_FILENO);
+  LGLog::addLogger(LGTTYLogger::sharedInstance());
+  logText(false, LGLogFlagError, "nobody reads this");
+  plat::NSLog("nor this");
+  LGLog::flushLog();
+  sigset_t pending;
+  sigpending(&pending);
+  ::_exit(sigismember(&pending, SIGPIPE) ? 2 : 0);
+}
+
+}  // namespace
+
+TEST(LGTTYLoggerDeathTest, AReaderOfStandardErrorThatWentAwayEndsNoProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(logToAClosedPipe(), ::testing::ExitedWithCode(0), "");
 }
