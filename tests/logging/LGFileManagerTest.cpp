@@ -1,12 +1,16 @@
 // The log file manager, the file line formatter and file infos.
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <mutex>
 
 #include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileInfo.h"
 #include "logging/LGLogFileManagerDefault.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "tests/logging/LGTestSupport.h"
 
@@ -24,6 +28,39 @@ std::string makeLogFile(LGLogFileManagerDefault& manager, double date, size_t by
   writeFile(path, std::string(bytes, 'x'));
   return path;
 }
+
+// A system clock whose date the test steps (a time server's correction, a user's change of
+// the time); its monotonic time is the real one. Installed while it lives.
+class SteppedDateClock : public plat::Clock {
+ public:
+  static std::shared_ptr<SteppedDateClock> install() {
+    auto clock = std::make_shared<SteppedDateClock>();
+    plat::Clock::install(clock);
+    return clock;
+  }
+  ~SteppedDateClock() override = default;
+  int64_t nowNanoseconds() const override {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  }
+  plat::NSDate date() const override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return date_;
+  }
+  void setSeconds1970(int64_t seconds) {
+    std::lock_guard<std::mutex> lock(mu_);
+    date_ = plat::NSDate::fromSeconds1970(seconds);
+  }
+
+ private:
+  mutable std::mutex mu_;
+  plat::NSDate date_;
+};
+
+struct ClockRestorer {
+  ~ClockRestorer() { plat::Clock::install(nullptr); }
+};
 
 std::vector<std::string> namesOf(LGLogFileManagerDefault& manager) {
   return manager.sortedLogFileNames();
@@ -129,6 +166,43 @@ TEST(LGFileManagerTest, DeletionKeepsTheNewestFilesByCountAndQuota) {
   quota->setLogFilesDiskQuota(1000);  // also starts a deletion in the background
   quota->deleteOldLogFiles();
   EXPECT_EQ(quota->sortedLogFilePaths(), (std::vector<std::string>{newest}));
+}
+
+TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
+  TempDir dir;
+  ClockRestorer restorer;
+  auto clock = SteppedDateClock::install();
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());  // keeps 5
+  auto create = [&] {
+    plat::NSErrorRef error;
+    std::string path = manager->createNewLogFileWithError(&error).value_or("");
+    EXPECT_FALSE(path.empty());
+    return path;
+  };
+  constexpr int64_t kStart = 1800000000;
+  std::vector<std::string> before;
+  for (int hour = 1; hour <= 5; ++hour) {
+    clock->setSeconds1970(kStart + hour * 3600);
+    before.push_back(create());
+    LGLogFileInfo(before.back()).setIsArchived(true);
+  }
+  // The clock goes back before every file. The clean-up that follows each new file (run
+  // here too, so its result is known) keeps the file being written and the newer files.
+  clock->setSeconds1970(kStart + 60);
+  std::string first = create();
+  manager->deleteOldLogFiles();
+  EXPECT_TRUE(std::filesystem::exists(first));
+  LGLogFileInfo(first).setIsArchived(true);
+  clock->setSeconds1970(kStart + 61);
+  std::string second = create();
+  manager->deleteOldLogFiles();
+  EXPECT_EQ(manager->sortedLogFilePaths(),
+            (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
+
+  // Another manager of the folder (the next run) did not make them: it goes by their names.
+  auto next = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  EXPECT_EQ(next->sortedLogFilePaths(),
+            (std::vector<std::string>{before[4], before[3], before[2], second, first}));
 }
 
 TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {
