@@ -1,13 +1,13 @@
 #pragma once
 // Fake loggers and helpers shared by the logging tests.
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "logging/LGAbstractLogger.h"
 #include "logging/LGDiagnostics.h"
@@ -29,7 +29,8 @@ class HubTest : public ::testing::Test {
 // Records every message it receives, in order.
 class RecordingLogger : public LGAbstractLogger {
  public:
-  explicit RecordingLogger(std::string name = "test.recording") : LGAbstractLogger(std::move(name)) {}
+  explicit RecordingLogger(std::string name = "test.recording")
+      : LGAbstractLogger(std::move(name)) {}
   void logMessage(const LGLogMessage& message) override {
     std::lock_guard<std::mutex> lock(mu_);
     messages_.push_back(message);
@@ -57,8 +58,8 @@ class RecordingLogger : public LGAbstractLogger {
 
 // Logs a message from this file with the given flag and text.
 inline void logText(bool async, uint64_t flag, const std::string& text, int64_t context = 0) {
-  LGLog::logMessageLevelFlagContextFileFunctionLineTag(async, LGMakeText(text), 3, flag, context,
-                                                       __FILE__, "-[Test run]", __LINE__, plat::Value());
+  LGLog::logMessageLevelFlagContextFileFunctionLineTag(
+      async, LGMakeText(text), 3, flag, context, __FILE__, "-[Test run]", __LINE__, plat::Value());
 }
 
 #include <sys/stat.h>
@@ -112,4 +113,16 @@ inline int openDescriptorsOn(const std::string& path) {
     if (!linkError && target == path) ++count;
   }
   return count;
+}
+
+// Whether `message` names the line of its call: its file's line `line()` (or one of the two
+// after it, where the call goes on) holds `text`.
+inline bool callSiteHolds(const LGLogMessage& message, const std::string& text) {
+  std::ifstream in(message.file());
+  std::string line;
+  for (uint64_t n = 1; std::getline(in, line); ++n) {
+    if (n >= message.line() && n < message.line() + 3 && line.find(text) != std::string::npos)
+      return true;
+  }
+  return false;
 }
