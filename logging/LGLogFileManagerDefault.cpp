@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -68,13 +69,31 @@ plat::NSErrorRef invalidFolderError(const std::string& folder) {
                              std::move(info));
 }
 
-// What a file is sorted by: its place among the files this manager made (-1 for others),
-// then the date its name tells, else its creation date, else now.
+// What a file is sorted by: the creation number it carries (0 for none), then its place
+// among the files this manager made (-1 for others), then the date its name tells, else its
+// creation date, else now.
 struct SortKey {
   LGLogFileInfoRef info;
+  uint64_t order;
   int64_t made;
   plat::NSDate date;
 };
+
+// The extended attribute holding a file's creation number: 1 + the highest number of the
+// files in the folder when it was made. It orders files across runs whatever the clock did.
+constexpr const char* kOrderAttribute = "user.vestrel.log.order";
+
+// The creation number `path` carries, or 0.
+uint64_t creationNumber(const std::string& path) {
+  char text[24];
+  ssize_t n = ::getxattr(path.c_str(), kOrderAttribute, text, sizeof text - 1);
+  if (n <= 0) return 0;
+  text[n] = '\0';
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text, &end, 10);
+  return errno == 0 && end == text + n ? static_cast<uint64_t>(v) : 0;
+}
 
 // Notes of made files kept: far more than any number of files kept.
 constexpr size_t kMaxCreatedNotes = 4096;
@@ -219,11 +238,13 @@ std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::sortedLogFileInfos() {
     int64_t made = it == created.rend() ? -1 : static_cast<int64_t>(created.rend() - it);
     std::optional<plat::NSDate> date = dateFromFileName(info->fileName());
     if (!date) date = info->creationDate();
-    keys.push_back({info, made, date.value_or(now)});
+    keys.push_back({info, creationNumber(info->filePath()), made, date.value_or(now)});
   }
-  // The order in which this manager made its files holds whatever the clock did since; the
-  // dates only order the files it did not make.
+  // The order in which files were made holds whatever the clock did since: the numbers they
+  // carry (kept across runs), else the order this manager made them in (where the file
+  // system keeps no numbers). The dates only order files made without either.
   std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+    if (a.order != b.order) return b.order < a.order;
     if (a.made != b.made) return b.made < a.made;
     return b.date < a.date;
   });
@@ -351,6 +372,15 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
       }
     }
     if (err == 0) {
+      // Numbered after every file already there. Where the file system keeps no extended
+      // attributes the number is lost, and the order this manager made its files in serves
+      // for this run.
+      uint64_t highest = 0;
+      for (const std::string& other : unsortedLogFilePaths()) {
+        highest = std::max(highest, creationNumber(other));
+      }
+      std::string number = std::to_string(highest + 1);
+      (void)::setxattr(path.c_str(), kOrderAttribute, number.data(), number.size(), 0);
       // File protection classes do not exist here; the class is only computed.
       (void)logFileProtection();
       auto self = shared_from_this();

@@ -8,10 +8,13 @@
 // that is not marked archived is never deleted, nor is the file this manager made last
 // until it is marked archived.
 //
-// Newest first: the files this manager made come first, the last made first, then the
-// others by the date in their names (else their creation dates). So a step of the clock
-// (a time server's correction, a user's change of the time) reorders nothing this manager
-// made: a file made after the clock went back is not taken for an old one and deleted.
+// Newest first, in the order the files were made: each new file carries a creation number
+// one above the highest in the folder (the extended attribute "user.vestrel.log.order"),
+// and numbered files come first, highest first; then (where the file system keeps no such
+// attributes) the files this manager made, the last made first; then the others by the
+// date in their names (else their creation dates). So a step of the clock (a time server's
+// correction, a user's change of the time) reorders nothing: a file made after the clock
+// went back is not taken for an old one and deleted, in this run or the next.
 //
 // Thread-safety: the limits are atomics and may be read and set from any thread; the other
 // operations touch only the file system and immutable settings and may run on any queue

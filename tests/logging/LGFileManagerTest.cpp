@@ -199,10 +199,17 @@ TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
   EXPECT_EQ(manager->sortedLogFilePaths(),
             (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
 
-  // Another manager of the folder (the next run) did not make them: it goes by their names.
+  // The next run keeps that order, and its new file comes first.
   auto next = std::make_shared<LGLogFileManagerDefault>(dir.path());
   EXPECT_EQ(next->sortedLogFilePaths(),
-            (std::vector<std::string>{before[4], before[3], before[2], second, first}));
+            (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
+  LGLogFileInfo(second).setIsArchived(true);
+  clock->setSeconds1970(kStart - 3600);
+  plat::NSErrorRef error;
+  std::string third = next->createNewLogFileWithError(&error).value_or("");
+  next->deleteOldLogFiles();
+  EXPECT_EQ(next->sortedLogFilePaths(),
+            (std::vector<std::string>{third, second, first, before[4], before[3]}));
 }
 
 TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {
