@@ -115,10 +115,31 @@ inline int openDescriptorsOn(const std::string& path) {
   return count;
 }
 
+// The source file a log record names. A build that compiles with relative paths names it
+// from the build folder: it is looked for from the working folder and each folder above it.
+inline std::string sourceFileOf(const LGLogMessage& message) {
+  std::filesystem::path file(message.file());
+  if (file.is_absolute()) return file.string();
+  std::filesystem::path inTree;  // the path without its leading ".." parts
+  for (const auto& part : file) {
+    if (inTree.empty() && (part == ".." || part == ".")) continue;
+    inTree /= part;
+  }
+  std::error_code ec;
+  for (auto dir = std::filesystem::current_path(ec); !ec; dir = dir.parent_path()) {
+    for (const auto& candidate : {dir / file, dir / inTree}) {
+      std::error_code missing;
+      if (std::filesystem::is_regular_file(candidate, missing)) return candidate.string();
+    }
+    if (dir == dir.parent_path()) break;
+  }
+  return file.string();
+}
+
 // Whether `message` names the line of its call: its file's line `line()` (or one of the two
 // after it, where the call goes on) holds `text`.
 inline bool callSiteHolds(const LGLogMessage& message, const std::string& text) {
-  std::ifstream in(message.file());
+  std::ifstream in(sourceFileOf(message));
   std::string line;
   for (uint64_t n = 1; std::getline(in, line); ++n) {
     if (n >= message.line() && n < message.line() + 3 && line.find(text) != std::string::npos)
