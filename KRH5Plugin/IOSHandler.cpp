@@ -4,7 +4,9 @@
 
 namespace {
 constexpr uint64_t kConsoleLogLevel = LGLogFlagError | LGLogFlagWarning;  // 3
-}
+// This method as the platform prints it.
+constexpr const char* kMethod = "-[IOSHandler userContentController:didReceiveScriptMessage:]";
+}  // namespace
 
 void IOSHandler::userContentControllerDidReceiveScriptMessage(
     const std::shared_ptr<plat::WKUserContentController>& controller,
@@ -19,11 +21,11 @@ void IOSHandler::userContentControllerDidReceiveScriptMessage(
     return;
   } else if (*name == "console_warn") {
     LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, kConsoleLogLevel, LGLogFlagWarning, 0,
-                                                        __FILE__, __func__, __LINE__, plat::Value(),
+                                                        __FILE__, kMethod, __LINE__, plat::Value(),
                                                         "js_warn: %@", args);
   } else if (*name == "console_error") {
     LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, kConsoleLogLevel, LGLogFlagError, 0,
-                                                        __FILE__, __func__, __LINE__, plat::Value(),
+                                                        __FILE__, kMethod, __LINE__, plat::Value(),
                                                         "js_error: %@", args);
   }
 }

@@ -108,11 +108,19 @@ void LGASLLogCapture::captureAslLogs(uint64_t generation, uint64_t startSeconds,
                          plat::ASLQueryOp::NumericGreaterEqual);
         }
         configureAslQuery(query);
+        // Every message up to the store's newest at this point is read by the search, the
+        // ones it leaves out included (the legacy logger's own): the next notice goes on
+        // after it, so nothing is read twice, however many messages the query skips.
+        unsigned long long newest = plat::ASLStore::shared().lastMessageID();
         for (const plat::ASLMessage& message : plat::ASLStore::shared().search(query)) {
           aslMessageReceived(message);
           *lastSeen =
               static_cast<unsigned long long>(readInteger(message, plat::ASL_KEY_MSG_ID, 0));
           gLastFed = *lastSeen;
+        }
+        if (newest > *lastSeen) {
+          *lastSeen = newest;
+          gLastFed = newest;
         }
         if (gStopped.load()) plat::notify_cancel(token);
       });

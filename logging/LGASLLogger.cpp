@@ -28,19 +28,26 @@ std::shared_ptr<LGASLLogger> LGASLLogger::init() {
 }
 
 LGASLLogger::LGASLLogger()
-    : LGAbstractLogger(kASLLoggerName), client_(plat::ASLClient::open(std::string(), "com.apple.console")) {}
+    : LGAbstractLogger(kASLLoggerName),
+      client_(plat::ASLClient::open(std::string(), "com.apple.console")) {}
 
-const char* LGASLLogger::storeLevelForFlag(uint64_t flag) {
+int LGASLLogger::storeLevelForFlag(uint64_t flag) {
   switch (flag) {
     case LGLogFlagError:
-      return "2";
+      return 2;  // critical
     case LGLogFlagWarning:
-      return "3";
+      return 3;  // error
     case LGLogFlagInfo:
-      return "4";
+      return 4;  // warning
     default:
-      return "5";
+      return 5;  // notice
   }
+}
+
+std::string LGASLLogger::storeLevelText(int level) {
+  // The store knows levels 0 (emergency) to 7 (debug).
+  LGPrecondition(level >= 0 && level < 8, "Unhandled ASL log level.");
+  return std::string(1, static_cast<char>('0' + level));
 }
 
 void LGASLLogger::logMessage(const LGLogMessage& message) {
@@ -49,10 +56,10 @@ void LGASLLogger::logMessage(const LGLogMessage& message) {
   if (!text) return;
   std::string euid = plat::format("%d", static_cast<int>(::geteuid()));
   LGPrecondition(euid.size() < 16, "Formatted euid is too long.");
+  std::string level = storeLevelText(storeLevelForFlag(message.flag()));
   plat::ASLMessage m;
-  if (m.set(plat::ASL_KEY_LEVEL, storeLevelForFlag(message.flag())) &&
-      m.set(plat::ASL_KEY_MSG, *text) && m.set(plat::ASL_KEY_READ_UID, euid) &&
-      m.set("LGLog", "1")) {
+  if (m.set(plat::ASL_KEY_LEVEL, level) && m.set(plat::ASL_KEY_MSG, *text) &&
+      m.set(plat::ASL_KEY_READ_UID, euid) && m.set("LGLog", "1")) {
     client_->send(m);
   }
 }

@@ -8,6 +8,7 @@
 // Threading: logMessage runs on the logger's own queue; the connection is thread-safe.
 
 #include <memory>
+#include <string>
 
 #include "logging/LGAbstractLogger.h"
 #include "platform/oslog/ASLStore.h"
@@ -18,8 +19,11 @@ class LGASLLogger : public LGAbstractLogger {
   // nullptr once the shared logger exists.
   static std::shared_ptr<LGASLLogger> init();
 
-  // The store level text for a flag.
-  static const char* storeLevelForFlag(uint64_t flag);
+  // The store level for a flag (2 to 5).
+  static int storeLevelForFlag(uint64_t flag);
+  // The text of a store level. A level of 8 or more is a programming error: it aborts with
+  // "Unhandled ASL log level.".
+  static std::string storeLevelText(int level);
 
   void logMessage(const LGLogMessage& message) override;
 

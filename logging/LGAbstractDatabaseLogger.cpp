@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "logging/LGDiagnostics.h"
+#include "logging/LGLog.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ uint64_t toNanoseconds(double seconds) {
 
 }  // namespace
 
-LGAbstractDatabaseLogger::LGAbstractDatabaseLogger()
-    : LGAbstractLogger(std::string("LGAbstractDatabaseLogger"), false) {}
+LGAbstractDatabaseLogger::LGAbstractDatabaseLogger() = default;
 
 LGAbstractDatabaseLogger::LGAbstractDatabaseLogger(std::string loggerName)
     : LGAbstractLogger(std::move(loggerName)) {}
@@ -32,10 +32,11 @@ LGAbstractDatabaseLogger::~LGAbstractDatabaseLogger() {
     destroySaveTimer();
     destroyDeleteTimer();
   };
-  if (isOnInternalLoggerQueue()) {
+  // (A logger whose queue was never made has no timers either.)
+  if (!queueMade() || isOnInternalLoggerQueue()) {
     destroy();
   } else {
-    plat::dispatch_sync(loggerQueue_, destroy);
+    plat::dispatch_sync(queue(), destroy);
   }
 }
 
@@ -128,7 +129,7 @@ void LGAbstractDatabaseLogger::savePendingLogEntries() {
     return;
   }
   auto me = std::static_pointer_cast<LGAbstractDatabaseLogger>(shared_from_this());
-  plat::dispatch_async(loggerQueue_, [me] { me->performSaveAndSuspendSaveTimer(); });
+  plat::dispatch_async(queue(), [me] { me->performSaveAndSuspendSaveTimer(); });
 }
 
 void LGAbstractDatabaseLogger::deleteOldLogEntries() {
@@ -137,7 +138,7 @@ void LGAbstractDatabaseLogger::deleteOldLogEntries() {
     return;
   }
   auto me = std::static_pointer_cast<LGAbstractDatabaseLogger>(shared_from_this());
-  plat::dispatch_async(loggerQueue_, [me] { me->performDelete(); });
+  plat::dispatch_async(queue(), [me] { me->performDelete(); });
 }
 
 // ---- sink ----------------------------------------------------------------------------------
@@ -156,7 +157,17 @@ void LGAbstractDatabaseLogger::logMessage(const LGLogMessage& message) {
   }
 }
 
-void LGAbstractDatabaseLogger::flush() { performSaveAndSuspendSaveTimer(); }
+void LGAbstractDatabaseLogger::flush() {
+  if (isOnInternalLoggerQueue()) {
+    performSaveAndSuspendSaveTimer();
+    return;
+  }
+  // From outside, the save runs on the logger's queue after every message queued before it,
+  // never beside db_log.
+  LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
+  LGLog::submitSync(
+      [&] { plat::dispatch_sync(queue(), [this] { performSaveAndSuspendSaveTimer(); }); });
+}
 
 void LGAbstractDatabaseLogger::didAddLogger() {
   createSuspendedSaveTimer();
@@ -196,7 +207,7 @@ void LGAbstractDatabaseLogger::performDelete() {
 
 void LGAbstractDatabaseLogger::createSuspendedSaveTimer() {
   if (saveTimer_ || saveInterval_ <= 0) return;
-  saveTimer_ = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, loggerQueue_);
+  saveTimer_ = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue());
   auto weak = weakSelf();
   plat::dispatch_source_set_event_handler(saveTimer_, [weak] {
     if (auto me = weak.lock()) me->performSaveAndSuspendSaveTimer();
@@ -233,7 +244,7 @@ void LGAbstractDatabaseLogger::destroySaveTimer() {
 
 void LGAbstractDatabaseLogger::createAndStartDeleteTimer() {
   if (deleteTimer_ || deleteInterval_ <= 0 || maxAge_ <= 0) return;
-  deleteTimer_ = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, loggerQueue_);
+  deleteTimer_ = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue());
   auto weak = weakSelf();
   plat::dispatch_source_set_event_handler(deleteTimer_, [weak] {
     if (auto me = weak.lock()) me->performDelete();

@@ -44,13 +44,15 @@ class LGAbstractDatabaseLogger : public LGAbstractLogger {
 
   // LGLogger
   void logMessage(const LGLogMessage& message) override;
-  // Saves inline (the hub calls it on the logger's queue).
+  // Saves: inline on the logger's queue (where the hub calls it); from elsewhere on that
+  // queue, after every message queued before it, waiting for the save.
+  // REQUIRES: not on the global logging queue.
   void flush() override;
   void didAddLogger() override;
   void willRemoveLogger() override;
 
  protected:
-  // No name: loggerName() is the subclass's class name (queue label "LGAbstractDatabaseLogger").
+  // No name: loggerName() is the subclass's class name, which also labels the queue.
   LGAbstractDatabaseLogger();
   explicit LGAbstractDatabaseLogger(std::string loggerName);
 

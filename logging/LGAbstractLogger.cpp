@@ -8,16 +8,26 @@
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
 
-LGAbstractLogger::LGAbstractLogger(std::string queueLabel, bool isLoggerName)
-    : loggerName_(std::move(queueLabel)),
-      hasLoggerName_(isLoggerName),
-      loggerQueue_(plat::dispatch_queue_create(loggerName_)) {
+LGAbstractLogger::LGAbstractLogger() : hasLoggerName_(false) {}
+
+LGAbstractLogger::LGAbstractLogger(std::string loggerName)
+    : loggerName_(std::move(loggerName)), hasLoggerName_(true) {
+  (void)queue();
+}
+
+void LGAbstractLogger::makeQueue() const {
+  std::string label =
+      hasLoggerName_ ? loggerName_
+                     : const_cast<LGAbstractLogger*>(this)->loggerName().value_or(std::string());
+  queue_ = plat::dispatch_queue_create(label);
   // The marker's key is this logger; its value only needs to be non-null.
-  plat::dispatch_queue_set_specific(loggerQueue_, this, this);
+  plat::dispatch_queue_set_specific(queue_, this, const_cast<LGAbstractLogger*>(this));
+  // Code on this queue runs for the hub: it must never wait for the hub.
+  LGLog::markLoggerQueue(queue_);
 }
 
 LGAbstractLogger::~LGAbstractLogger() {
-  plat::dispatch_queue_set_specific(loggerQueue_, this, nullptr);
+  if (queue_) plat::dispatch_queue_set_specific(queue_, this, nullptr);
 }
 
 std::optional<std::string> LGAbstractLogger::loggerName() {
@@ -40,7 +50,7 @@ bool LGAbstractLogger::isOnInternalLoggerQueue() const {
 void LGAbstractLogger::readOnLoggerQueue(const std::function<void()>& read) {
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
   LGPrecondition(!isOnInternalLoggerQueue(), kLGAccessIvarDirectly);
-  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, read); });
+  LGLog::submitSync([&] { plat::dispatch_sync(queue(), read); });
 }
 
 void LGAbstractLogger::applyOnLoggerQueue(std::function<void()> step) {
@@ -49,7 +59,7 @@ void LGAbstractLogger::applyOnLoggerQueue(std::function<void()> step) {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  plat::DispatchQueueRef queue = loggerQueue_;
+  plat::DispatchQueueRef queue = this->queue();
   LGLog::submitAsync([queue, step = std::move(step)] { plat::dispatch_async(queue, step); });
 }
 
@@ -67,6 +77,6 @@ void LGAbstractLogger::setLogFormatter(LGLogFormatterRef formatter) {
     if (self->formatter_ == formatter) return;
     if (self->formatter_) self->formatter_->willRemoveFromLogger(self);
     self->formatter_ = formatter;
-    if (formatter) formatter->didAddToLoggerInQueue(self, self->loggerQueue_);
+    if (formatter) formatter->didAddToLoggerInQueue(self, self->queue());
   });
 }

@@ -23,7 +23,7 @@ std::function<void(const std::string&)>& hookSlot() {
 
 void writeAll(int fd, const std::string& text) {
   iovec piece{const_cast<char*>(text.data()), text.size()};
-  LGWritevFully(fd, &piece, 1);
+  plat::writevToStream(fd, &piece, 1);
 }
 
 }  // namespace
@@ -51,16 +51,23 @@ void LGPreconditionFailure(const std::string& text) {
   std::abort();
 }
 
-int LGWritevFully(int fd, iovec* v, int count) {
+int LGWritevFully(int fd, iovec* v, int count, size_t* written) {
+  size_t done = 0;
+  int err = 0;
   while (count > 0 && v->iov_len == 0) ++v, --count;
   while (count > 0) {
     ssize_t n = ::writev(fd, v, count);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      err = errno;
+      break;
     }
-    if (n == 0) return EIO;
+    if (n == 0) {
+      err = EIO;
+      break;
+    }
     size_t left = static_cast<size_t>(n);
+    done += left;
     while (count > 0 && left >= v->iov_len) {
       left -= v->iov_len;
       ++v, --count;
@@ -70,5 +77,6 @@ int LGWritevFully(int fd, iovec* v, int count) {
       v->iov_len -= left;
     }
   }
-  return 0;
+  if (written) *written = done;
+  return err;
 }

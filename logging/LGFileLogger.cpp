@@ -5,6 +5,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cfloat>
@@ -30,7 +31,6 @@ constexpr double kMaxTimerSeconds = 9223372036.0;
 std::atomic<int> gWriteExceptionCount{0};
 
 std::string errnoText(int err) { return std::string(std::strerror(err)); }
-
 
 bool isRegularFile(const std::string& path) {
   struct stat st;
@@ -83,7 +83,7 @@ LGFileLogger::~LGFileLogger() {
   if (isOnInternalLoggerQueue()) {
     lt_cleanup();
   } else {
-    plat::dispatch_sync(loggerQueue_, [this] { lt_cleanup(); });
+    plat::dispatch_sync(queue(), [this] { lt_cleanup(); });
   }
 }
 
@@ -141,8 +141,8 @@ void LGFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completi
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  plat::DispatchQueueRef queue = loggerQueue_;
-  LGLog::submitAsync([queue, work = std::move(work)] { plat::dispatch_async(queue, work); });
+  plat::DispatchQueueRef q = queue();
+  LGLog::submitAsync([q, work = std::move(work)] { plat::dispatch_async(q, work); });
 }
 
 void LGFileLogger::logData(std::string_view data) {
@@ -151,7 +151,7 @@ void LGFileLogger::logData(std::string_view data) {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, [&] { lt_logData(data); }); });
+  LGLog::submitSync([&] { plat::dispatch_sync(queue(), [&] { lt_logData(data); }); });
 }
 
 void LGFileLogger::flush() {
@@ -160,7 +160,7 @@ void LGFileLogger::flush() {
     return;
   }
   LGPrecondition(!isOnGlobalLoggingQueue(), kLGCoreArchitectureFailure);
-  LGLog::submitSync([&] { plat::dispatch_sync(loggerQueue_, [&] { lt_flush(); }); });
+  LGLog::submitSync([&] { plat::dispatch_sync(queue(), [&] { lt_flush(); }); });
 }
 
 void LGFileLogger::willRemoveLogger() { lt_rollLogFileNow(); }
@@ -276,10 +276,8 @@ void LGFileLogger::logPieces(std::string_view data, bool appendNewline) {
   // The file is open for appending: every write lands at its end, as one piece.
   static char newline[] = "\n";
   iovec pieces[2] = {{const_cast<char*>(data.data()), data.size()}, {newline, 1}};
-  if (int err = LGWritevFully(fd, pieces, appendNewline ? 2 : 1); err != 0) {
+  if (int err = writeWhole(fd, pieces, appendNewline ? 2 : 1); err != 0) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
-    // Part of the line may have landed: learn the true end of the file again.
-    currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
     return;
   }
   // Appending writes end at the end of the file; others appending to it too are seen at the
@@ -293,14 +291,63 @@ void LGFileLogger::writeGathered() {
   int fd = currentLogFileHandle_;
   if (fd >= 0) {
     iovec piece = {gathered_.data(), gathered_.size()};
-    if (int err = LGWritevFully(fd, &piece, 1); err != 0) {
+    if (int err = writeWhole(fd, &piece, 1); err != 0) {
       LGDiagnosticLog(plat::format("LGFileLogger: Failed to write data: %@", errnoText(err)));
-      currentLogFileOffset_ = ::lseek(fd, 0, SEEK_END);
     }
   }
   gathered_.clear();
   // One huge message should not pin its memory for the life of the logger.
   if (gathered_.capacity() > 4 * kGatherBytes) gathered_.shrink_to_fit();
+}
+
+int LGFileLogger::writeWhole(int fd, iovec* pieces, int count) {
+  static char newline[] = "\n";
+  iovec v[3];
+  int n = 0;
+  if (lineCut_) v[n++] = {newline, 1};
+  for (int i = 0; i < count && n < 3; ++i) v[n++] = pieces[i];
+  // The bytes as they go out (the write uses `v` up), to find the last whole line should the
+  // write fail.
+  iovec out[3];
+  std::copy(v, v + n, out);
+  size_t written = 0;
+  int err = LGWritevFully(fd, v, n, &written);
+  if (err == 0) {
+    lineCut_ = false;
+    return 0;
+  }
+  // The failed messages are lost, but no part of their lines may stay: the next line would
+  // be glued onto it. What was written up to its last line feed is kept.
+  size_t whole = 0;
+  for (size_t i = 0, at = 0; i < static_cast<size_t>(n) && at < written; ++i) {
+    const char* bytes = static_cast<const char*>(out[i].iov_base);
+    for (size_t k = std::min(out[i].iov_len, written - at); k > 0; --k) {
+      if (bytes[k - 1] == '\n') {
+        whole = at + k;
+        break;
+      }
+    }
+    at += out[i].iov_len;
+  }
+  off_t end = ::lseek(fd, 0, SEEK_END);
+  if (end >= 0 && static_cast<uint64_t>(end) >= written) {
+    off_t goodEnd = end - static_cast<off_t>(written - whole);
+    if (goodEnd == end || ::ftruncate(fd, goodEnd) == 0) {
+      // The file ends as before the write, or on a line feed of this write.
+      if (whole > 0) lineCut_ = false;
+      currentLogFileOffset_ = goodEnd;
+      return err;
+    }
+    LGDiagnosticLog(plat::format("LGFileLogger: Failed to truncate file: %@", errnoText(errno)));
+  }
+  // The part-written line stays: the next write starts on a new line.
+  if (written > whole) {
+    lineCut_ = true;
+  } else if (whole > 0) {
+    lineCut_ = false;
+  }
+  currentLogFileOffset_ = end;
+  return err;
 }
 
 LGLogFileInfoRef LGFileLogger::lt_currentLogFileInfo() {
@@ -399,7 +446,7 @@ void LGFileLogger::lt_monitorCurrentLogFileForExternalChanges() {
   auto source = plat::dispatch_source_create(
       plat::DISPATCH_SOURCE_TYPE_VNODE, static_cast<uintptr_t>(currentLogFileHandle_),
       plat::DISPATCH_VNODE_DELETE | plat::DISPATCH_VNODE_RENAME | plat::DISPATCH_VNODE_REVOKE,
-      loggerQueue_);
+      queue());
   currentLogFileVnode_ = source;
   if (!source) return;
   std::weak_ptr<LGFileLogger> weak = weakSelf();
@@ -424,7 +471,7 @@ void LGFileLogger::lt_scheduleTimerToRollLogFileDueToAge() {
   double due = createdSeconds + frequency;
   double remaining = due - plat::Clock::current()->date().timeIntervalSince1970();
   remaining = std::max(0.0, std::min(remaining, kMaxTimerSeconds));
-  auto timer = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, loggerQueue_);
+  auto timer = plat::dispatch_source_create(plat::DISPATCH_SOURCE_TYPE_TIMER, 0, 0, queue());
   if (!timer) return;
   std::weak_ptr<LGFileLogger> weak = weakSelf();
   plat::dispatch_source_set_event_handler(timer, [weak] {
@@ -475,6 +522,7 @@ void LGFileLogger::closeCurrentFile() {
   if (fd < 0) return;
   writeGathered();
   currentLogFileHandle_ = -1;
+  lineCut_ = false;  // the next file starts clean
   if (::fsync(fd) != 0 && errno != EINVAL) {
     LGDiagnosticLog(plat::format("LGFileLogger: Failed to synchronize file: %@", errnoText(errno)));
   }

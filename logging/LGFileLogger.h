@@ -20,7 +20,11 @@
 // kGatherBytes; every gathered byte reaches the file before that call returns, before a roll
 // or flush, and before the file is closed. Writes loop over short writes and EINTR, so a line
 // is never cut silently. Failures are written to the diagnostic log; the affected messages
-// are lost and a later message tries again.
+// are lost and a later message tries again. A write that fails part-way (a full disk) leaves
+// no part of a line: the file is cut back to the end of its last whole line, or, where it
+// cannot be cut, the next write starts on a new line.
+
+#include <sys/uio.h>
 
 #include <atomic>
 #include <cstdint>
@@ -149,6 +153,9 @@ class LGFileLogger : public LGAbstractLogger {
   void maybeRollDueToSize();
   // Writes the gathered bytes to the open file and empties the gathering buffer.
   void writeGathered();
+  // Writes the pieces to the open file, starting on a new line when an earlier failure left
+  // a cut line. On failure, cuts the file back to its last whole line. Returns the errno.
+  int writeWhole(int fd, iovec* pieces, int count);
   void closeCurrentFile();
 
   const LGLogFileManagerRef logFileManager_;
@@ -169,7 +176,10 @@ class LGFileLogger : public LGAbstractLogger {
   // Inside logMessages: the size rule has read the file's real end in this hand-over.
   bool endReadThisHandOver_ = false;
   std::string gathered_;  // lines accepted for the open file but not yet written
-  std::string line_;      // the default formatter's line for the current message
+  // A failed write left part of a line that could not be cut off: the next write begins
+  // with a line feed.
+  bool lineCut_ = false;
+  std::string line_;  // the default formatter's line for the current message
   plat::DispatchSourceRef currentLogFileVnode_;
   plat::DispatchSourceRef rollingTimer_;
 };

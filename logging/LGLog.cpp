@@ -36,6 +36,20 @@ inline void cpuRelax() {
 
 // Address used as the queue-specific key that marks the global logging queue.
 const char kLoggingQueueMarker = 0;
+// Address used as the queue-specific key that marks loggers' own queues.
+const char kLoggerQueueMarker = 0;
+
+// Calls the hub is making into loggers on this thread (see LoggerCall).
+thread_local int tLoggerCalls = 0;
+
+// Marks the calling thread as working for the hub while a logger runs: the hub is waiting
+// for the call, so the logger must not wait for the hub.
+struct LoggerCall {
+  LoggerCall() { ++tLoggerCalls; }
+  ~LoggerCall() { --tLoggerCalls; }
+  LoggerCall(const LoggerCall&) = delete;
+  LoggerCall& operator=(const LoggerCall&) = delete;
+};
 
 struct HubGlobals {
   plat::DispatchQueueRef queue;
@@ -47,7 +61,7 @@ struct HubGlobals {
   // submits closes the open batch first, so the logging queue still sees every call in
   // call order. Submissions to the logging queue happen under this lock.
   std::mutex submitMu;
-  std::shared_ptr<void> openBatch;  // an LGLog::Batch, or null
+  std::shared_ptr<void> openBatch;   // an LGLog::Batch, or null
   std::shared_ptr<void> spareBatch;  // an emptied LGLog::Batch kept for the next one, or null
   std::atomic<bool>* openBatchClosed = nullptr;  // the open batch's closed mark
   // The open batch's message count (0 when none is open), readable without the lock.
@@ -170,8 +184,9 @@ struct LGLog::Batch {
         for (size_t i = 0; i < pending->count; ++i) {
           const plat::FormatArg& a = pending->args[i];
           bool isSigned = a.kind() == plat::FormatArg::Kind::Signed;
-          integers.push_back({isSigned, static_cast<uint8_t>(a.bits()),
-                              isSigned ? static_cast<uint64_t>(a.signedValue()) : a.unsignedValue()});
+          integers.push_back(
+              {isSigned, static_cast<uint8_t>(a.bits()),
+               isSigned ? static_cast<uint64_t>(a.signedValue()) : a.unsignedValue()});
         }
       }
     }
@@ -201,8 +216,8 @@ struct LGLog::Batch {
   // The entry's text, made now.
   std::string makeText(const Entry& e) const {
     if (e.pending == Pending::Text) return std::string(e.text, e.length);
-    return applyFormat(std::string_view(e.text, e.length), integers.data() + e.firstArg,
-                       e.argCount, std::make_index_sequence<kMaxDeferredArguments>());
+    return applyFormat(std::string_view(e.text, e.length), integers.data() + e.firstArg, e.argCount,
+                       std::make_index_sequence<kMaxDeferredArguments>());
   }
 
   template <size_t... I>
@@ -216,18 +231,26 @@ struct LGLog::Batch {
     if (n.isSigned) {
       auto v = static_cast<int64_t>(n.bitsValue);
       switch (n.bits) {
-        case 8: return plat::FormatArg(static_cast<signed char>(v));
-        case 16: return plat::FormatArg(static_cast<short>(v));
-        case 32: return plat::FormatArg(static_cast<int>(v));
-        default: return plat::FormatArg(static_cast<long long>(v));
+        case 8:
+          return plat::FormatArg(static_cast<signed char>(v));
+        case 16:
+          return plat::FormatArg(static_cast<short>(v));
+        case 32:
+          return plat::FormatArg(static_cast<int>(v));
+        default:
+          return plat::FormatArg(static_cast<long long>(v));
       }
     }
     uint64_t v = n.bitsValue;
     switch (n.bits) {
-      case 8: return plat::FormatArg(static_cast<unsigned char>(v));
-      case 16: return plat::FormatArg(static_cast<unsigned short>(v));
-      case 32: return plat::FormatArg(static_cast<unsigned>(v));
-      default: return plat::FormatArg(static_cast<unsigned long long>(v));
+      case 8:
+        return plat::FormatArg(static_cast<unsigned char>(v));
+      case 16:
+        return plat::FormatArg(static_cast<unsigned short>(v));
+      case 32:
+        return plat::FormatArg(static_cast<unsigned>(v));
+      default:
+        return plat::FormatArg(static_cast<unsigned long long>(v));
     }
   }
 
@@ -245,7 +268,8 @@ struct LGLog::Batch {
     integers.clear();
     count.store(0, std::memory_order_relaxed);
     closed.store(false, std::memory_order_relaxed);
-    return entries <= kKeptEntries && bytes <= kKeptTextBytes && integers.capacity() <= kKeptEntries * 4;
+    return entries <= kKeptEntries && bytes <= kKeptTextBytes &&
+           integers.capacity() <= kKeptEntries * 4;
   }
 };
 
@@ -273,7 +297,6 @@ unsigned LGLog::processorCount() {
   return globals().processorCount.load(std::memory_order_relaxed);
 }
 
-
 std::atomic<uint64_t> LGLog::levelMask_{0};
 
 void LGLog::submitAsync(std::function<void()> work) {
@@ -292,6 +315,15 @@ void LGLog::submitSync(const std::function<void()>& work) {
   plat::dispatch_sync(g.queue, work);
 }
 
+void LGLog::markLoggerQueue(const plat::DispatchQueueRef& queue) {
+  plat::dispatch_queue_set_specific(queue, &kLoggerQueueMarker,
+                                    const_cast<char*>(&kLoggerQueueMarker));
+}
+
+bool LGLog::isOnLoggerPath() {
+  return tLoggerCalls > 0 || plat::dispatch_get_specific(&kLoggerQueueMarker) != nullptr;
+}
+
 void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
   if (!logger) return;
   LGLog* hub = &sharedInstance();
@@ -300,9 +332,8 @@ void LGLog::addLoggerWithLevel(LGLoggerRef logger, uint64_t level) {
   levelMask_.fetch_or(level, std::memory_order_relaxed);
   ++g.pendingAdds;
   closeOpenBatch(g);
-  plat::dispatch_async(g.queue, [hub, logger = std::move(logger), level] {
-    hub->lt_addLoggerLevel(logger, level);
-  });
+  plat::dispatch_async(
+      g.queue, [hub, logger = std::move(logger), level] { hub->lt_addLoggerLevel(logger, level); });
 }
 
 void LGLog::removeLogger(LGLoggerRef logger) {
@@ -331,10 +362,10 @@ std::vector<LGLoggerInformation> LGLog::allLoggersWithLevel() {
 }
 
 void LGLog::logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGText message,
-                                                         uint64_t level, uint64_t flag,
-                                                         int64_t context, const char* file,
-                                                         const char* function, uint64_t line,
-                                                         plat::Value tag) {
+                                                          uint64_t level, uint64_t flag,
+                                                          int64_t context, const char* file,
+                                                          const char* function, uint64_t line,
+                                                          plat::Value tag) {
   if (!admitsFlag(flag)) return;
   LGLogMessage m(std::move(message), level, flag, context, file ? file : "",
                  function ? function : "", line, std::move(tag), 0, std::nullopt);
@@ -347,13 +378,12 @@ void LGLog::logMessage(bool asynchronous, LGLogMessage message) {
 
 void LGLog::logFormatArgs(bool asynchronous, const char* format, const plat::FormatArg* args,
                           size_t count, uint64_t level, uint64_t flag, int64_t context,
-                          const char* file, const char* function, uint64_t line,
-                          plat::Value tag) {
+                          const char* file, const char* function, uint64_t line, plat::Value tag) {
   // The public entries have checked the flag.
   if (!asynchronous) {
-    logMessageLevelFlagContextFileFunctionLineTag(false, LGMakeText(plat::formatArgs(format, args, count)),
-                                                  level, flag, context, file, function, line,
-                                                  std::move(tag));
+    logMessageLevelFlagContextFileFunctionLineTag(
+        false, LGMakeText(plat::formatArgs(format, args, count)), level, flag, context, file,
+        function, line, std::move(tag));
     return;
   }
   LGLogMessage m(nullptr, level, flag, context, file ? file : "", function ? function : "", line,
@@ -397,7 +427,7 @@ void LGLog::queueAsynchronously(LGLogMessage&& message, const PendingText* pendi
 void LGLog::queueLogMessage(LGLogMessage&& message, bool asynchronous) {
   if (!admitsFlag(message.flag())) return;
   LGLog* hub = &sharedInstance();
-  if (asynchronous) {
+  if (asynchronous || isOnLoggerPath()) {
     queueAsynchronously(std::move(message), nullptr);
   } else if (isOnLoggingQueue()) {
     hub->lt_log(message);
@@ -441,8 +471,10 @@ void LGLog::lt_drain(const std::shared_ptr<Batch>& batch) {
   auto handOverRun = [&] {
     if (run.empty()) return;
     const LGLoggerNode* node = runNode;
-    plat::dispatch_sync(node->loggerQueue,
-                        [node, &run] { node->logger->logMessages(run.data(), run.size()); });
+    plat::dispatch_sync(node->loggerQueue, [node, &run] {
+      LoggerCall call;
+      node->logger->logMessages(run.data(), run.size());
+    });
     run.clear();
   };
   for (size_t c = 0; c < batch->usedChunks; ++c) {
@@ -520,16 +552,23 @@ void LGLog::lt_addLoggerLevel(const LGLoggerRef& logger, uint64_t level) {
   if (!queue) {
     std::optional<std::string> name = logger->loggerName();
     queue = plat::dispatch_queue_create(name ? *name : std::string());
+    markLoggerQueue(queue);
   }
   loggers_.push_back(LGLoggerNode::nodeWithLoggerLoggerQueueLevel(logger, queue, level));
-  plat::dispatch_async(queue, [logger, queue] { logger->didAddLoggerInQueue(queue); });
+  plat::dispatch_async(queue, [logger, queue] {
+    LoggerCall call;
+    logger->didAddLoggerInQueue(queue);
+  });
 }
 
 void LGLog::lt_removeLogger(const LGLoggerRef& logger) {
   LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
   for (auto it = loggers_.begin(); it != loggers_.end(); ++it) {
     if ((*it)->logger == logger) {
-      plat::dispatch_async((*it)->loggerQueue, [logger] { logger->willRemoveLogger(); });
+      plat::dispatch_async((*it)->loggerQueue, [logger] {
+        LoggerCall call;
+        logger->willRemoveLogger();
+      });
       loggers_.erase(it);
       lt_updateLevelMask();
       return;
@@ -541,7 +580,10 @@ void LGLog::lt_removeAllLoggers() {
   LGPrecondition(isOnLoggingQueue(), kOnlyOnLoggingQueue);
   for (const auto& node : loggers_) {
     LGLoggerRef logger = node->logger;
-    plat::dispatch_async(node->loggerQueue, [logger] { logger->willRemoveLogger(); });
+    plat::dispatch_async(node->loggerQueue, [logger] {
+      LoggerCall call;
+      logger->willRemoveLogger();
+    });
   }
   loggers_.clear();
   lt_updateLevelMask();
@@ -577,14 +619,19 @@ void LGLog::lt_log(const LGLogMessage& message) {
     // Every logger works on the message in parallel; the next message waits for all.
     const plat::DispatchGroupRef& group = globals().group;
     for (const LGLoggerNode* node : matching_) {
-      plat::dispatch_group_async(group, node->loggerQueue,
-                                 [node, m] { node->logger->logMessage(*m); });
+      plat::dispatch_group_async(group, node->loggerQueue, [node, m] {
+        LoggerCall call;
+        node->logger->logMessage(*m);
+      });
     }
     plat::dispatch_group_wait(group, plat::DISPATCH_TIME_FOREVER);
   } else {
     // One logger (or one processor): waiting for each in turn is the same as waiting for all.
     for (const LGLoggerNode* node : matching_) {
-      plat::dispatch_sync(node->loggerQueue, [node, m] { node->logger->logMessage(*m); });
+      plat::dispatch_sync(node->loggerQueue, [node, m] {
+        LoggerCall call;
+        node->logger->logMessage(*m);
+      });
     }
   }
 }
@@ -594,7 +641,10 @@ void LGLog::lt_flush() {
   const plat::DispatchGroupRef& group = globals().group;
   for (const auto& node : loggers_) {
     LGLoggerRef logger = node->logger;
-    plat::dispatch_group_async(group, node->loggerQueue, [logger] { logger->flush(); });
+    plat::dispatch_group_async(group, node->loggerQueue, [logger] {
+      LoggerCall call;
+      logger->flush();
+    });
   }
   plat::dispatch_group_wait(group, plat::DISPATCH_TIME_FOREVER);
 }

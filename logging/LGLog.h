@@ -43,8 +43,8 @@ using LGLogLevelSetter = std::function<void(uint64_t)>;
 class LGLoggerNode {
  public:
   static std::shared_ptr<LGLoggerNode> nodeWithLoggerLoggerQueueLevel(LGLoggerRef logger,
-                                                                     plat::DispatchQueueRef queue,
-                                                                     uint64_t level) {
+                                                                      plat::DispatchQueueRef queue,
+                                                                      uint64_t level) {
     return std::make_shared<LGLoggerNode>(std::move(logger), std::move(queue), level);
   }
   LGLoggerNode(LGLoggerRef logger, plat::DispatchQueueRef queue, uint64_t level)
@@ -60,7 +60,8 @@ class LGLoggerInformation {
   static LGLoggerInformation informationWithLoggerAndLevel(LGLoggerRef logger, uint64_t level) {
     return LGLoggerInformation(std::move(logger), level);
   }
-  LGLoggerInformation(LGLoggerRef logger, uint64_t level) : logger_(std::move(logger)), level_(level) {}
+  LGLoggerInformation(LGLoggerRef logger, uint64_t level)
+      : logger_(std::move(logger)), level_(level) {}
   const LGLoggerRef& logger() const { return logger_; }
   uint64_t level() const { return level_; }
 
@@ -84,11 +85,21 @@ class LGLog {
   static void submitAsync(std::function<void()> work);
   // The same, waiting for `work`. REQUIRES: not on the logging queue.
   static void submitSync(const std::function<void()>& work);
+  // Marks a logger's own queue: whatever runs there (the logger's work, its timers, its
+  // hooks) works for the hub, which may be waiting for that queue.
+  static void markLoggerQueue(const plat::DispatchQueueRef& queue);
+  // True on a marked logger queue and inside any call the hub makes into a logger. A
+  // synchronous log call made there is queued like an asynchronous one instead of waiting
+  // for the hub (which may be waiting for this very logger): nothing is lost, and the
+  // message reaches the loggers after the one in hand.
+  static bool isOnLoggerPath();
 
   // Registration, asynchronous on the logging queue. A null logger is ignored; the same
   // logger with the same level again is ignored; with another level it gets a second
   // registration (and then receives a matching message once per registration).
-  static void addLogger(LGLoggerRef logger) { addLoggerWithLevel(std::move(logger), LGLogLevelAll); }
+  static void addLogger(LGLoggerRef logger) {
+    addLoggerWithLevel(std::move(logger), LGLogLevelAll);
+  }
   static void addLoggerWithLevel(LGLoggerRef logger, uint64_t level);
   // Removes the logger's first registration (asynchronously). Null or unknown: nothing.
   static void removeLogger(LGLoggerRef logger);
@@ -116,25 +127,23 @@ class LGLog {
     }
   }
   // The same with arguments already captured (the counterpart of an argument list).
-  static void logLevelFlagContextFileFunctionLineTagFormatArgs(bool asynchronous, uint64_t level,
-                                                               uint64_t flag, int64_t context,
-                                                               const char* file,
-                                                               const char* function, uint64_t line,
-                                                               plat::Value tag, const char* format,
-                                                               const plat::FormatArg* args,
-                                                               size_t count) {
+  static void logLevelFlagContextFileFunctionLineTagFormatArgs(
+      bool asynchronous, uint64_t level, uint64_t flag, int64_t context, const char* file,
+      const char* function, uint64_t line, plat::Value tag, const char* format,
+      const plat::FormatArg* args, size_t count) {
     if (!format || !admitsFlag(flag)) return;
     logFormatArgs(asynchronous, format, args, count, level, flag, context, file, function, line,
                   std::move(tag));
   }
   // The entry with the text already made. Null file or function become empty texts.
   static void logMessageLevelFlagContextFileFunctionLineTag(bool asynchronous, LGText message,
-                                                           uint64_t level, uint64_t flag,
-                                                           int64_t context, const char* file,
-                                                           const char* function, uint64_t line,
-                                                           plat::Value tag);
+                                                            uint64_t level, uint64_t flag,
+                                                            int64_t context, const char* file,
+                                                            const char* function, uint64_t line,
+                                                            plat::Value tag);
   // Queues a ready message. Asynchronous: returns at once. Synchronous: returns once every
-  // logger has it (inline when already on the logging queue).
+  // logger has it (inline when already on the logging queue); on a logger's path
+  // (isOnLoggerPath) it is queued and returns at once.
   static void logMessage(bool asynchronous, LGLogMessage message);
 
   // False when no registered logger (nor one whose registration is under way) admits the
@@ -179,8 +188,7 @@ class LGLog {
   // (integers print the same whenever they are formatted).
   static void logFormatArgs(bool asynchronous, const char* format, const plat::FormatArg* args,
                             size_t count, uint64_t level, uint64_t flag, int64_t context,
-                            const char* file, const char* function, uint64_t line,
-                            plat::Value tag);
+                            const char* file, const char* function, uint64_t line, plat::Value tag);
   static void queueLogMessage(LGLogMessage&& message, bool asynchronous);
   struct PendingText;
   // Adds the message (and its text still to be made, if any) to the open batch.

@@ -10,12 +10,18 @@ namespace {
 
 constexpr const char* kDefaultDateFormat = "yyyy/MM/dd HH:mm:ss:SSS";
 
-// The default format in GMT, without a formatter object. Milliseconds are truncated from the
-// integer nanoseconds, as the formatter does. The part up to the seconds is kept per thread
-// and rebuilt only when the second changes.
-size_t formatDefaultDate(int64_t ns, char* out, size_t size) {
-  int64_t sec = ns >= 0 ? ns / 1000000000 : -((-ns + 999999999) / 1000000000);
-  int ms = static_cast<int>((ns - sec * 1000000000) / 1000000);
+// Dates the fast path writes: from 1970 up to the end of year 9999, where the Gregorian
+// calendar of gmtime_r and four-digit years are exactly what the formatter writes. Others
+// (the distant dates, anything before 1970) go through the formatter.
+constexpr int64_t kFastFirstSecond = 0;
+constexpr int64_t kFastEndSecond = 253402300800;  // 10000-01-01 00:00:00 GMT
+
+// The default format in GMT, without a formatter object, for a date in the fast range.
+// Milliseconds are truncated, as the formatter does. The part up to the seconds is kept per
+// thread and rebuilt only when the second changes.
+size_t formatDefaultDate(const plat::NSDate& date, char* out, size_t size) {
+  int64_t sec = date.seconds1970();
+  int ms = date.nanosecondOfSecond() / 1000000;
   thread_local int64_t cachedSecond = INT64_MIN;
   thread_local char cachedPrefix[48];
   thread_local size_t cachedLength = 0;
@@ -23,9 +29,9 @@ size_t formatDefaultDate(int64_t ns, char* out, size_t size) {
     time_t t = static_cast<time_t>(sec);
     struct tm tm {};
     gmtime_r(&t, &tm);
-    int n = std::snprintf(cachedPrefix, sizeof cachedPrefix, "%04d/%02d/%02d %02d:%02d:%02d:",
-                          tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
-                          tm.tm_sec);
+    int n = std::snprintf(cachedPrefix, sizeof cachedPrefix,
+                          "%04d/%02d/%02d %02d:%02d:%02d:", tm.tm_year + 1900, tm.tm_mon + 1,
+                          tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     cachedLength = n > 0 ? static_cast<size_t>(n) : 0;
     cachedSecond = sec;
   }
@@ -39,7 +45,8 @@ size_t formatDefaultDate(int64_t ns, char* out, size_t size) {
 
 }  // namespace
 
-LGLogFileFormatterDefault::LGLogFileFormatterDefault(std::optional<plat::NSDateFormatter> dateFormatter)
+LGLogFileFormatterDefault::LGLogFileFormatterDefault(
+    std::optional<plat::NSDateFormatter> dateFormatter)
     : isDefault_(!dateFormatter) {
   if (dateFormatter) {
     dateFormatter_ = std::move(*dateFormatter);
@@ -61,9 +68,10 @@ void LGLogFileFormatterDefault::formatLogMessageInto(const LGLogMessage& message
   line.clear();
   const std::string& text = message.text();
   if (message.timestamp()) {
-    if (isDefault_) {
+    int64_t second = message.timestamp()->seconds1970();
+    if (isDefault_ && second >= kFastFirstSecond && second < kFastEndSecond) {
       char date[64];
-      size_t n = formatDefaultDate(message.timestamp()->nanoseconds1970(), date, sizeof date);
+      size_t n = formatDefaultDate(*message.timestamp(), date, sizeof date);
       line.reserve(n + 2 + text.size() + 1);  // room for the file logger's line feed
       line.append(date, n);
     } else {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/Clock.h"
@@ -67,11 +69,34 @@ plat::NSErrorRef invalidFolderError(const std::string& folder) {
                              std::move(info));
 }
 
-// The date a file is sorted by: the one its name tells, else its creation date, else now.
+// What a file is sorted by: the creation number it carries (0 for none), then its place
+// among the files this manager made (-1 for others), then the date its name tells, else its
+// creation date, else now.
 struct SortKey {
   LGLogFileInfoRef info;
+  uint64_t order;
+  int64_t made;
   plat::NSDate date;
 };
+
+// The extended attribute holding a file's creation number: 1 + the highest number of the
+// files in the folder when it was made. It orders files across runs whatever the clock did.
+constexpr const char* kOrderAttribute = "user.vestrel.log.order";
+
+// The creation number `path` carries, or 0.
+uint64_t creationNumber(const std::string& path) {
+  char text[24];
+  ssize_t n = ::getxattr(path.c_str(), kOrderAttribute, text, sizeof text - 1);
+  if (n <= 0) return 0;
+  text[n] = '\0';
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text, &end, 10);
+  return errno == 0 && end == text + n ? static_cast<uint64_t>(v) : 0;
+}
+
+// Notes of made files kept: far more than any number of files kept.
+constexpr size_t kMaxCreatedNotes = 4096;
 
 }  // namespace
 
@@ -188,16 +213,41 @@ std::optional<plat::NSDate> LGLogFileManagerDefault::dateFromFileName(
   return fileDateFormatter_.dateFromString(piece);
 }
 
+void LGLogFileManagerDefault::noteCreated(const std::string& path, bool made) {
+  std::lock_guard<std::mutex> lock(createdMu_);
+  if (!made) {
+    auto it = std::find(created_.rbegin(), created_.rend(), path);
+    if (it != created_.rend()) created_.erase(std::next(it).base());
+    return;
+  }
+  if (created_.size() >= kMaxCreatedNotes) created_.erase(created_.begin());
+  created_.push_back(path);
+}
+
 std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::sortedLogFileInfos() {
   std::vector<SortKey> keys;
   plat::NSDate now = plat::NSDate::now();
-  for (LGLogFileInfoRef& info : unsortedLogFileInfos()) {
+  std::vector<LGLogFileInfoRef> infos = unsortedLogFileInfos();
+  std::vector<std::string> created;
+  {
+    std::lock_guard<std::mutex> lock(createdMu_);
+    created = created_;
+  }
+  for (LGLogFileInfoRef& info : infos) {
+    auto it = std::find(created.rbegin(), created.rend(), info->filePath());
+    int64_t made = it == created.rend() ? -1 : static_cast<int64_t>(created.rend() - it);
     std::optional<plat::NSDate> date = dateFromFileName(info->fileName());
     if (!date) date = info->creationDate();
-    keys.push_back({info, date.value_or(now)});
+    keys.push_back({info, creationNumber(info->filePath()), made, date.value_or(now)});
   }
-  std::stable_sort(keys.begin(), keys.end(),
-                   [](const SortKey& a, const SortKey& b) { return b.date < a.date; });
+  // The order in which files were made holds whatever the clock did since: the numbers they
+  // carry (kept across runs), else the order this manager made them in (where the file
+  // system keeps no numbers). The dates only order files made without either.
+  std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
+    if (a.order != b.order) return b.order < a.order;
+    if (a.made != b.made) return b.made < a.made;
+    return b.date < a.date;
+  });
   std::vector<LGLogFileInfoRef> sorted;
   sorted.reserve(keys.size());
   for (SortKey& k : keys) sorted.push_back(std::move(k.info));
@@ -237,7 +287,13 @@ void LGLogFileManagerDefault::deleteOldLogFiles() {
   }
   if (!firstToDelete) return;
   if (*firstToDelete == 0 && !sorted.empty() && !sorted[0]->isArchived()) firstToDelete = 1;
+  std::string newest;  // the file made last: the file logger writes it until it is archived
+  {
+    std::lock_guard<std::mutex> lock(createdMu_);
+    if (!created_.empty()) newest = created_.back();
+  }
   for (size_t i = *firstToDelete; i < sorted.size(); ++i) {
+    if (sorted[i]->filePath() == newest && !sorted[i]->isArchived()) continue;
     if (::unlink(sorted[i]->filePath().c_str()) != 0 && errno != ENOENT) {
       LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error deleting file %@",
                                    std::string(std::strerror(errno))));
@@ -290,11 +346,14 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
     std::string name =
         attempt == 1 ? baseName : plat::format("%@ %lu%@", stem, attempt, kLogExtension);
     std::string path = folder + "/" + name;
+    // Noted before it exists, so that a deletion running meanwhile already spares it.
+    noteCreated(path, true);
     int fd;
     do {
       fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     int err = fd < 0 ? errno : 0;
+    if (fd < 0) noteCreated(path, false);
     if (fd >= 0) {
       size_t done = 0;
       while (done < header.size()) {
@@ -307,9 +366,21 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
         done += static_cast<size_t>(n);
       }
       ::close(fd);
-      if (err != 0) ::unlink(path.c_str());
+      if (err != 0) {
+        ::unlink(path.c_str());
+        noteCreated(path, false);
+      }
     }
     if (err == 0) {
+      // Numbered after every file already there. Where the file system keeps no extended
+      // attributes the number is lost, and the order this manager made its files in serves
+      // for this run.
+      uint64_t highest = 0;
+      for (const std::string& other : unsortedLogFilePaths()) {
+        highest = std::max(highest, creationNumber(other));
+      }
+      std::string number = std::to_string(highest + 1);
+      (void)::setxattr(path.c_str(), kOrderAttribute, number.data(), number.size(), 0);
       // File protection classes do not exist here; the class is only computed.
       (void)logFileProtection();
       auto self = shared_from_this();

@@ -5,7 +5,16 @@
 // After each new file, and when a limit changes, old files are deleted on a shared
 // background queue: beyond maximumNumberOfLogFiles (default 5; 0 = no limit) and beyond
 // logFilesDiskQuota bytes (default 20 MiB; 0 = no quota), newest kept first. A newest file
-// that is not marked archived is never deleted.
+// that is not marked archived is never deleted, nor is the file this manager made last
+// until it is marked archived.
+//
+// Newest first, in the order the files were made: each new file carries a creation number
+// one above the highest in the folder (the extended attribute "user.vestrel.log.order"),
+// and numbered files come first, highest first; then (where the file system keeps no such
+// attributes) the files this manager made, the last made first; then the others by the
+// date in their names (else their creation dates). So a step of the clock (a time server's
+// correction, a user's change of the time) reorders nothing: a file made after the clock
+// went back is not taken for an old one and deleted, in this run or the next.
 //
 // Thread-safety: the limits are atomics and may be read and set from any thread; the other
 // operations touch only the file system and immutable settings and may run on any queue
@@ -13,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -86,7 +96,14 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   // The creation date a file's name tells, or nullopt.
   std::optional<plat::NSDate> dateFromFileName(const std::string& fileName) const;
 
+  // Notes `path` as made by this manager, the newest so far (and forgets the oldest notes
+  // beyond a bound); `made` false takes back the note of a file that could not be made.
+  void noteCreated(const std::string& path, bool made);
+
   plat::NSDateFormatter fileDateFormatter_;
+  // The paths of the files this manager made, oldest first (bounded).
+  std::mutex createdMu_;
+  std::vector<std::string> created_;
   std::atomic<uint64_t> maximumNumberOfLogFiles_{kDefaultMaximumNumberOfLogFiles};
   std::atomic<uint64_t> logFilesDiskQuota_{kDefaultLogFilesDiskQuota};
   const std::string logsDirectory_;

@@ -14,6 +14,7 @@
 #include "logging/LGDiagnostics.h"
 #include "logging/LGLog.h"
 #include "platform/foundation/Format.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSProcessInfo.h"
 
 namespace {
@@ -44,31 +45,34 @@ std::mutex& tableMutex() {
 std::atomic<bool> gSharedExists{false};
 
 const int k16Colors[16][3] = {
-    {0, 0, 0},       {194, 54, 33},   {37, 188, 36},   {173, 173, 39},
-    {73, 46, 225},   {211, 56, 211},  {51, 187, 200},  {203, 204, 205},
-    {129, 131, 131}, {252, 57, 31},   {49, 231, 34},   {234, 236, 35},
-    {88, 51, 255},   {249, 53, 248},  {20, 240, 240},  {233, 235, 235},
+    {0, 0, 0},       {194, 54, 33},  {37, 188, 36},  {173, 173, 39},
+    {73, 46, 225},   {211, 56, 211}, {51, 187, 200}, {203, 204, 205},
+    {129, 131, 131}, {252, 57, 31},  {49, 231, 34},  {234, 236, 35},
+    {88, 51, 255},   {249, 53, 248}, {20, 240, 240}, {233, 235, 235},
 };
 
 // Measured rows of the 256-colour palette; the rest of the cube follows the common
 // 0/95/135/175/215/255 levels and the grey ramp continues its measured steps.
-const int kCubeRow16[12][3] = {{47, 49, 49},  {60, 42, 144},  {66, 44, 183}, {73, 46, 222},
-                               {81, 50, 253}, {88, 51, 255},  {42, 128, 37}, {42, 127, 128},
+const int kCubeRow16[12][3] = {{47, 49, 49},   {60, 42, 144},  {66, 44, 183},  {73, 46, 222},
+                               {81, 50, 253},  {88, 51, 255},  {42, 128, 37},  {42, 127, 128},
                                {44, 126, 169}, {56, 125, 209}, {59, 124, 245}, {66, 123, 255}};
-const int kCubeRow124[12][3] = {{214, 57, 30},   {211, 59, 126}, {209, 57, 168}, {208, 55, 208},
-                                {207, 58, 247},  {206, 61, 255}, {204, 121, 32}, {202, 121, 121},
+const int kCubeRow124[12][3] = {{214, 57, 30},   {211, 59, 126},  {209, 57, 168},  {208, 55, 208},
+                                {207, 58, 247},  {206, 61, 255},  {204, 121, 32},  {202, 121, 121},
                                 {201, 121, 161}, {200, 120, 202}, {200, 120, 241}, {198, 119, 255}};
 const int kGreyRow232[12][3] = {{52, 53, 53},    {57, 58, 59},    {66, 67, 67},    {75, 76, 76},
                                 {83, 85, 85},    {92, 93, 94},    {101, 102, 102}, {109, 111, 111},
                                 {118, 119, 119}, {126, 127, 128}, {134, 136, 136}, {143, 144, 145}};
 
 LGColor color256(int n) {
-  if (n >= 16 && n < 28) return LGColor::fromRGB255(kCubeRow16[n - 16][0], kCubeRow16[n - 16][1], kCubeRow16[n - 16][2]);
+  if (n >= 16 && n < 28)
+    return LGColor::fromRGB255(kCubeRow16[n - 16][0], kCubeRow16[n - 16][1], kCubeRow16[n - 16][2]);
   if (n >= 124 && n < 136) {
-    return LGColor::fromRGB255(kCubeRow124[n - 124][0], kCubeRow124[n - 124][1], kCubeRow124[n - 124][2]);
+    return LGColor::fromRGB255(kCubeRow124[n - 124][0], kCubeRow124[n - 124][1],
+                               kCubeRow124[n - 124][2]);
   }
   if (n >= 232 && n < 244) {
-    return LGColor::fromRGB255(kGreyRow232[n - 232][0], kGreyRow232[n - 232][1], kGreyRow232[n - 232][2]);
+    return LGColor::fromRGB255(kGreyRow232[n - 232][0], kGreyRow232[n - 232][1],
+                               kGreyRow232[n - 232][2]);
   }
   if (n >= 244) {
     int v = 143 + static_cast<int>(std::lround((n - 243) * 8.5));
@@ -132,12 +136,12 @@ uint8_t component255(double fraction) {
   return static_cast<uint8_t>(v);  // truncated
 }
 
-
 }  // namespace
 
 // ---- profiles ------------------------------------------------------------------------------
 
-LGTTYLoggerColorProfileRef LGTTYLoggerColorProfile::initWithForegroundColorBackgroundColorFlagContext(
+LGTTYLoggerColorProfileRef
+LGTTYLoggerColorProfile::initWithForegroundColorBackgroundColorFlagContext(
     std::optional<LGColor> fg, std::optional<LGColor> bg, uint64_t mask, int64_t context) {
   auto p = std::make_shared<LGTTYLoggerColorProfile>();
   p->mask = mask;
@@ -147,7 +151,8 @@ LGTTYLoggerColorProfileRef LGTTYLoggerColorProfile::initWithForegroundColorBackg
     std::array<char, 24>& code = foreground ? p->fgCode : p->bgCode;
     uint64_t& len = foreground ? p->fgCodeLen : p->bgCodeLen;
     if (!color) return;
-    uint8_t r = component255(color->red), g = component255(color->green), b = component255(color->blue);
+    uint8_t r = component255(color->red), g = component255(color->green),
+            b = component255(color->blue);
     if (foreground) {
       p->fg_r = r, p->fg_g = g, p->fg_b = b;
     } else {
@@ -165,8 +170,8 @@ LGTTYLoggerColorProfileRef LGTTYLoggerColorProfile::initWithForegroundColorBackg
       code[n] = '\0';
       len = n;
     } else if (s.rgbEscapeConsole) {
-      int n = std::snprintf(code.data(), code.size(), foreground ? "%sfg%u,%u,%u;" : "%sbg%u,%u,%u;",
-                            "\033[", r, g, b);
+      int n = std::snprintf(code.data(), code.size(),
+                            foreground ? "%sfg%u,%u,%u;" : "%sbg%u,%u,%u;", "\033[", r, g, b);
       len = static_cast<uint64_t>(std::min<int>(std::max(n, 0), static_cast<int>(code.size()) - 1));
     }
   };
@@ -179,10 +184,11 @@ LGTTYLoggerColorProfileRef LGTTYLoggerColorProfile::initWithForegroundColorBackg
 }
 
 std::string LGTTYLoggerColorProfile::description() const {
-  return plat::format("<LGTTYLoggerColorProfile: %p mask:%i ctxt:%ld fg:%u,%u,%u bg:%u,%u,%u fgCode:%@ bgCode:%@>",
-                      static_cast<const void*>(this), static_cast<int>(mask), static_cast<long>(context),
-                      unsigned(fg_r), unsigned(fg_g), unsigned(fg_b), unsigned(bg_r), unsigned(bg_g),
-                      unsigned(bg_b), fgCodeRaw, bgCodeRaw);
+  return plat::format(
+      "<LGTTYLoggerColorProfile: %p mask:%i ctxt:%ld fg:%u,%u,%u bg:%u,%u,%u fgCode:%@ bgCode:%@>",
+      static_cast<const void*>(this), static_cast<int>(mask), static_cast<long>(context),
+      unsigned(fg_r), unsigned(fg_g), unsigned(fg_b), unsigned(bg_r), unsigned(bg_g),
+      unsigned(bg_b), fgCodeRaw, bgCodeRaw);
 }
 
 // ---- class operations ----------------------------------------------------------------------
@@ -197,7 +203,8 @@ const std::vector<std::string>& LGTTYLogger::foregroundCodes() { return colorSta
 const std::vector<std::string>& LGTTYLogger::backgroundCodes() { return colorState().bgCodes; }
 const std::vector<LGColor>& LGTTYLogger::tableColors() { return colorState().colors; }
 
-void LGTTYLogger::getRedGreenBlueFromColor(double* red, double* green, double* blue, const LGColor& color) {
+void LGTTYLogger::getRedGreenBlueFromColor(double* red, double* green, double* blue,
+                                           const LGColor& color) {
   if (red) *red = color.red;
   if (green) *green = color.green;
   if (blue) *blue = color.blue;
@@ -287,10 +294,11 @@ void LGTTYLogger::applyProfileChange(std::function<void(LGTTYLogger&)> change) {
 }
 
 void LGTTYLogger::setForegroundColorBackgroundColorForFlagContext(std::optional<LGColor> fg,
-                                                                 std::optional<LGColor> bg,
-                                                                 uint64_t mask, int64_t context) {
+                                                                  std::optional<LGColor> bg,
+                                                                  uint64_t mask, int64_t context) {
   applyProfileChange([fg, bg, mask, context](LGTTYLogger& me) {
-    auto profile = LGTTYLoggerColorProfile::initWithForegroundColorBackgroundColorFlagContext(fg, bg, mask, context);
+    auto profile = LGTTYLoggerColorProfile::initWithForegroundColorBackgroundColorFlagContext(
+        fg, bg, mask, context);
     if (!profile) return;
     for (auto& existing : me.colorProfilesArray_) {
       if (existing->mask == mask && existing->context == context) {
@@ -303,11 +311,12 @@ void LGTTYLogger::setForegroundColorBackgroundColorForFlagContext(std::optional<
 }
 
 void LGTTYLogger::setForegroundColorBackgroundColorForTag(std::optional<LGColor> fg,
-                                                         std::optional<LGColor> bg,
-                                                         const plat::Value& tag) {
+                                                          std::optional<LGColor> bg,
+                                                          const plat::Value& tag) {
   LGPrecondition(!tag.isNil(), "Invalid tag");
   applyProfileChange([fg, bg, tag](LGTTYLogger& me) {
-    auto profile = LGTTYLoggerColorProfile::initWithForegroundColorBackgroundColorFlagContext(fg, bg, 0, 0);
+    auto profile =
+        LGTTYLoggerColorProfile::initWithForegroundColorBackgroundColorFlagContext(fg, bg, 0, 0);
     if (!profile) return;
     for (auto& entry : me.colorProfilesDict_) {
       if (entry.first == tag) {
@@ -360,8 +369,10 @@ void LGTTYLogger::clearAllColors() {
 }
 
 void LGTTYLogger::loadDefaultColorProfiles() {
-  setForegroundColorBackgroundColorForFlag(LGColor::fromRGB255(214, 57, 30), std::nullopt, LGLogFlagError);
-  setForegroundColorBackgroundColorForFlag(LGColor::fromRGB255(204, 121, 32), std::nullopt, LGLogFlagWarning);
+  setForegroundColorBackgroundColorForFlag(LGColor::fromRGB255(214, 57, 30), std::nullopt,
+                                           LGLogFlagError);
+  setForegroundColorBackgroundColorForFlag(LGColor::fromRGB255(204, 121, 32), std::nullopt,
+                                           LGLogFlagWarning);
 }
 
 std::vector<LGTTYLoggerColorProfileRef> LGTTYLogger::colorProfilesArray() {
@@ -380,7 +391,8 @@ size_t LGTTYLogger::colorProfilesTagCount() {
 
 // ---- writing -------------------------------------------------------------------------------
 
-const LGTTYLoggerColorProfile* LGTTYLogger::lt_profileForMessage(const LGLogMessage& message) const {
+const LGTTYLoggerColorProfile* LGTTYLogger::lt_profileForMessage(
+    const LGLogMessage& message) const {
   if (!message.tag().isNil()) {
     for (const auto& entry : colorProfilesDict_) {
       if (entry.first == message.tag()) return entry.second.get();
@@ -437,16 +449,17 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
     v[n++] = {buffer, len};
     if (appendNewlineForCustom_ && !endsWithNewline) v[n++] = {newline, 1};
     v[n++] = {reset, resetLen};
-    LGWritevFully(STDERR_FILENO, v, n);
+    plat::writevToStream(STDERR_FILENO, v, n);
     return;
   }
 
   char ts[32] = {0};
   size_t tsLen = 0;
   if (message.timestamp()) {
-    int64_t ns = message.timestamp()->nanoseconds1970();
-    int64_t sec = ns >= 0 ? ns / 1000000000 : -((-ns + 999999999) / 1000000000);
-    int ms = static_cast<int>((ns - sec * 1000000000) / 1000000);
+    // Whole seconds and the milliseconds within them: exact for every date (nanoseconds
+    // since 1970 would overflow before 1677).
+    int64_t sec = message.timestamp()->seconds1970();
+    int ms = message.timestamp()->nanosecondOfSecond() / 1000000;
     time_t t = static_cast<time_t>(sec);
     struct tm tm {};
     localtime_r(&t, &tm);
@@ -477,5 +490,5 @@ void LGTTYLogger::logMessage(const LGLogMessage& message) {
       {newline, endsWithNewline ? 0u : 1u},
       {reset, resetLen},
   };
-  LGWritevFully(STDERR_FILENO, v, 13);
+  plat::writevToStream(STDERR_FILENO, v, 13);
 }

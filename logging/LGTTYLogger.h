@@ -1,7 +1,8 @@
 #pragma once
 // LGTTYLogger: the console sink. Writes every message as one line to standard error with a
 // single vectored write (looping over short writes and EINTR), optionally coloured with
-// terminal escape sequences chosen by flag and context or by tag.
+// terminal escape sequences chosen by flag and context or by tag. A reader of standard error
+// that has gone away drops the line; the write never raises SIGPIPE.
 //
 // Colour support is detected once per process, when sharedInstance is first called: the
 // environment variable "XcodeColors" equal to "YES" selects RGB escapes; otherwise a "TERM"
@@ -15,8 +16,8 @@
 
 #include <array>
 #include <atomic>
-#include <functional>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -79,7 +80,8 @@ class LGTTYLogger : public LGAbstractLogger {
   static void initialize_colors_16();
   static void initialize_colors_256();
   // The fractions of a colour (any out-pointer may be null).
-  static void getRedGreenBlueFromColor(double* red, double* green, double* blue, const LGColor& color);
+  static void getRedGreenBlueFromColor(double* red, double* green, double* blue,
+                                       const LGColor& color);
   // The index of the nearest table colour (ties keep the lower index); 0 without tables.
   static uint64_t codeIndexForColor(const LGColor& color);
 
@@ -102,8 +104,8 @@ class LGTTYLogger : public LGAbstractLogger {
   // Returns at once. Installs the default profiles when none are installed.
   void setColorsEnabled(bool enabled);
 
-  void setForegroundColorBackgroundColorForFlag(std::optional<LGColor> fg, std::optional<LGColor> bg,
-                                                uint64_t mask) {
+  void setForegroundColorBackgroundColorForFlag(std::optional<LGColor> fg,
+                                                std::optional<LGColor> bg, uint64_t mask) {
     setForegroundColorBackgroundColorForFlagContext(fg, bg, mask, kEveryContext);
   }
   void setForegroundColorBackgroundColorForFlagContext(std::optional<LGColor> fg,

@@ -1,5 +1,7 @@
 #include "platform/foundation/NSLog.h"
 
+#include <pthread.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -42,7 +44,54 @@ std::string prefix() {
          "[" + std::to_string(::getpid()) + ":" + std::to_string(::syscall(SYS_gettid)) + "] ";
 }
 
+int writevFully(int fd, iovec* v, int count) {
+  while (count > 0 && v->iov_len == 0) ++v, --count;
+  while (count > 0) {
+    ssize_t n = ::writev(fd, v, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return EIO;
+    size_t left = static_cast<size_t>(n);
+    while (count > 0 && left >= v->iov_len) {
+      left -= v->iov_len;
+      ++v, --count;
+    }
+    if (count > 0) {
+      v->iov_base = static_cast<char*>(v->iov_base) + left;
+      v->iov_len -= left;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
+
+int writevToStream(int fd, iovec* v, int count) {
+  // SIGPIPE is blocked for this thread around the write, so a write to a pipe without a
+  // reader leaves it pending here instead of ending the process; the pending signal is then
+  // taken back, unless one was already pending before (that one is not ours to take).
+  sigset_t pipeOnly;
+  sigemptyset(&pipeOnly);
+  sigaddset(&pipeOnly, SIGPIPE);
+  sigset_t old;
+  pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
+  bool pendingBefore = false;
+  if (sigismember(&old, SIGPIPE)) {
+    sigset_t pending;
+    sigpending(&pending);
+    pendingBefore = sigismember(&pending, SIGPIPE);
+  }
+  int err = writevFully(fd, v, count);
+  if (err == EPIPE && !pendingBefore) {
+    const struct timespec noWait = {0, 0};
+    while (sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
+    }
+  }
+  if (!sigismember(&old, SIGPIPE)) pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  return err;
+}
 
 void NSLogMessage(const std::string& message) {
   LogState& s = state();
@@ -57,17 +106,8 @@ void NSLogMessage(const std::string& message) {
   line = prefix() + message;
   if (line.empty() || line.back() != '\n') line += '\n';
   std::lock_guard<std::mutex> lock(s.mutex);
-  const char* p = line.data();
-  size_t n = line.size();
-  while (n > 0) {
-    ssize_t w = ::write(2, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
+  iovec piece{line.data(), line.size()};
+  writevToStream(2, &piece, 1);
 }
 
 void setNSLogCaptureForTesting(std::function<void(const std::string&)> capture) {

@@ -4,7 +4,10 @@
 //   "2024-05-01 13:45:07.123456+0800 <process>[<pid>:<thread>] <message>"
 // Tests can capture messages instead (setNSLogCaptureForTesting).
 //
-// Thread-safe: lines from concurrent callers never interleave.
+// Thread-safe: lines from concurrent callers never interleave. A reader of standard error
+// that has gone away never ends the process: the line is dropped (see writevToStream).
+
+#include <sys/uio.h>
 
 #include <functional>
 #include <string>
@@ -13,6 +16,13 @@
 #include "platform/foundation/Format.h"
 
 namespace plat {
+
+// Writes every byte of the pieces to `fd`, a stream such as standard error, resuming after
+// EINTR and short writes; `v` is used up as it goes. The write never raises SIGPIPE, whatever
+// the process does with that signal: when the reader has gone away it fails with EPIPE and
+// the bytes are dropped. Returns 0, or the errno of the failed write (EIO for a write that
+// took nothing). Any thread.
+int writevToStream(int fd, iovec* v, int count);
 
 // Writes one formatted message (the text after the prefix) to standard error, or hands it
 // to the capture hook when one is set.

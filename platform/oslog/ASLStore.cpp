@@ -1,8 +1,10 @@
 #include "platform/oslog/ASLStore.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 
 #include "platform/oslog/Notify.h"
 
@@ -59,14 +61,39 @@ bool ASLQuery::matches(const ASLMessage& message) const {
     if (!a || !b) return false;
     bool ok = false;
     switch (c.op) {
-      case ASLQueryOp::NumericLessEqual: ok = *a <= *b; break;
-      case ASLQueryOp::NumericGreater: ok = *a > *b; break;
-      case ASLQueryOp::NumericGreaterEqual: ok = *a >= *b; break;
-      case ASLQueryOp::NotEqual: break;
+      case ASLQueryOp::NumericLessEqual:
+        ok = *a <= *b;
+        break;
+      case ASLQueryOp::NumericGreater:
+        ok = *a > *b;
+        break;
+      case ASLQueryOp::NumericGreaterEqual:
+        ok = *a >= *b;
+        break;
+      case ASLQueryOp::NotEqual:
+        break;
     }
     if (!ok) return false;
   }
   return true;
+}
+
+uint64_t ASLQuery::lowestMessageID() const {
+  uint64_t lowest = 0;
+  for (const auto& c : conditions_) {
+    if (c.key != ASL_KEY_MSG_ID) continue;
+    auto v = parseInteger(c.value);
+    if (!v) continue;
+    long long from = *v;
+    if (c.op == ASLQueryOp::NumericGreater) {
+      if (from == std::numeric_limits<long long>::max()) continue;
+      ++from;
+    } else if (c.op != ASLQueryOp::NumericGreaterEqual) {
+      continue;
+    }
+    if (from > 0 && static_cast<uint64_t>(from) > lowest) lowest = static_cast<uint64_t>(from);
+  }
+  return lowest;
 }
 
 ASLStore& ASLStore::shared() {
@@ -86,10 +113,11 @@ uint64_t ASLStore::save(ASLMessage message) {
     std::lock_guard<std::mutex> lock(mu_);
     id = nextID_++;
     message.set(ASL_KEY_MSG_ID, std::to_string(id));
+    auto saved = std::make_shared<const ASLMessage>(std::move(message));
     if (messages_.size() < kCapacity) {
-      messages_.push_back(std::move(message));
+      messages_.push_back(std::move(saved));
     } else {
-      messages_[head_] = std::move(message);
+      messages_[head_] = std::move(saved);
       head_ = (head_ + 1) % kCapacity;
     }
   }
@@ -98,13 +126,28 @@ uint64_t ASLStore::save(ASLMessage message) {
 }
 
 std::vector<ASLMessage> ASLStore::search(const ASLQuery& query) const {
+  uint64_t lowest = query.lowestMessageID();
+  std::vector<std::shared_ptr<const ASLMessage>> candidates;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    size_t n = messages_.size();
+    // Ids are consecutive: the oldest stored message has id nextID_ - n, and the one with
+    // id `lowest` sits that many places after it.
+    uint64_t oldest = nextID_ - n;
+    size_t skip = lowest > oldest ? static_cast<size_t>(std::min<uint64_t>(lowest - oldest, n)) : 0;
+    candidates.reserve(n - skip);
+    for (size_t i = skip; i < n; ++i) candidates.push_back(messages_[(head_ + i) % n]);
+  }
+  examined_.fetch_add(candidates.size(), std::memory_order_relaxed);
   std::vector<ASLMessage> found;
-  std::lock_guard<std::mutex> lock(mu_);
-  for (size_t i = 0; i < messages_.size(); ++i) {
-    const ASLMessage& m = messages_[(head_ + i) % messages_.size()];
-    if (query.matches(m)) found.push_back(m);
+  for (const auto& m : candidates) {
+    if (query.matches(*m)) found.push_back(*m);
   }
   return found;
+}
+
+uint64_t ASLStore::messagesExaminedForTesting() const {
+  return examined_.load(std::memory_order_relaxed);
 }
 
 size_t ASLStore::count() const {

@@ -11,6 +11,7 @@
 // Thread-safety: ASLStore has internal synchronization and may be used from any thread.
 // ASLMessage and ASLQuery are plain values (not synchronized).
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,9 @@ class ASLQuery {
   // Returns false for an empty key.
   bool setQuery(std::string key, std::string value, ASLQueryOp op);
   bool matches(const ASLMessage& message) const;
+  // The lowest "ASLMessageID" the conditions admit (from a numeric greater or
+  // greater-or-equal condition on it), or 0 when they admit any.
+  uint64_t lowestMessageID() const;
 
  private:
   struct Condition {
@@ -79,8 +83,13 @@ class ASLStore {
   // Saves a copy of `message` (adding the automatic keys) and posts the notification.
   // Returns the message id given.
   uint64_t save(ASLMessage message);
-  // The matching messages, oldest first.
+  // The matching messages, oldest first. A query on "ASLMessageID" (greater than, or at
+  // least, a number) starts at that message instead of reading the whole store, and the
+  // messages are compared outside the store's lock, so a search never holds up a save for
+  // longer than it takes to note which messages to read.
   std::vector<ASLMessage> search(const ASLQuery& query) const;
+  // How many stored messages all searches so far have compared with their queries (tests).
+  uint64_t messagesExaminedForTesting() const;
   size_t count() const;
   // The id of the newest message saved so far; 0 before the first.
   uint64_t lastMessageID() const;
@@ -90,9 +99,11 @@ class ASLStore {
  private:
   ASLStore() = default;
   mutable std::mutex mu_;
-  std::vector<ASLMessage> messages_;
+  // Saved messages are never changed: a search holds them while it reads them unlocked.
+  std::vector<std::shared_ptr<const ASLMessage>> messages_;
   size_t head_ = 0;  // index of the oldest message once the ring is full
   uint64_t nextID_ = 1;
+  mutable std::atomic<uint64_t> examined_{0};
 };
 
 // A sender's connection to the store (asl_open). Thread-safe.

@@ -15,6 +15,8 @@ struct Registration {
   DispatchQueueRef queue;
   notify_handler_t handler;
   std::atomic<bool> cancelled{false};
+  // A delivery is submitted and has not started yet: further posts join it.
+  std::atomic<bool> pending{false};
 };
 
 struct Registry {
@@ -67,7 +69,12 @@ uint32_t notify_post(const std::string& name) {
     }
   }
   for (auto& [token, reg] : targets) {
+    // Posts that come while a delivery waits are answered by that delivery (the handler
+    // learns that something happened, not how often). A post during a running handler
+    // submits the next delivery, so none is missed.
+    if (reg->pending.exchange(true)) continue;
     dispatch_async(reg->queue, [token = token, reg = reg] {
+      reg->pending = false;
       if (!reg->cancelled) reg->handler(token);
     });
   }

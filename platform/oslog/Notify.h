@@ -1,8 +1,10 @@
 #pragma once
 // The notify layer: named, data-less notifications within the process. A registration names
-// a notification and a queue; every later post of that name submits the handler to the
-// queue once. After notify_cancel no further handler of that registration starts (a handler
-// already running finishes).
+// a notification and a queue; a later post of that name submits the handler to the queue,
+// unless a delivery of that registration is already waiting to start: posts are coalesced
+// into it (a burst of posts gives one delivery). A post made after a delivery has started
+// gives another. After notify_cancel no further handler of that registration starts (a
+// handler already running finishes).
 //
 // Thread-safety: every function may be called from any thread, also from inside a handler.
 

@@ -32,6 +32,8 @@ void OSLog::write(OSLogType type, std::string_view text) const {
   backend->write(*this, type, text);
 }
 
+SyslogOSLogBackend::SyslogOSLogBackend(Sender sender) : sender_(std::move(sender)) {}
+
 int SyslogOSLogBackend::priorityForType(OSLogType type) {
   switch (type) {
     case OSLogType::Error:
@@ -53,6 +55,14 @@ void SyslogOSLogBackend::write(const OSLog& log, OSLogType type, std::string_vie
     line.append("[").append(log.subsystem()).append(":").append(log.category()).append("] ");
   }
   line.append(text);
+  // syslog takes a C string: a NUL would end the line there, so it is written escaped.
+  for (size_t at = line.find('\0'); at != std::string::npos; at = line.find('\0', at + 2)) {
+    line.replace(at, 1, "\\0");
+  }
+  if (sender_) {
+    sender_(priorityForType(type), line.c_str());
+    return;
+  }
   // The text may hold '%' and arbitrary page content: it is never used as a format.
   syslog(priorityForType(type), "%s", line.c_str());
 }

@@ -4,13 +4,16 @@
 //
 // The default backend is syslog(3): error and fault go out as LOG_ERR, default and info as
 // LOG_INFO, debug as LOG_DEBUG, and the text of a named handle is prefixed with
-// "[subsystem:category] ". The text is always passed as an argument, never as a format.
+// "[subsystem:category] ". The text is always passed as an argument, never as a format, and
+// a NUL byte in it is written as the two characters "\0" (syslog takes a C string, which
+// would end at the NUL and drop the rest).
 // Tests install a RecordingOSLogBackend to see what was written.
 //
 // Thread-safety: handles are immutable and may be used from any thread; the backend may be
 // swapped at any time (a write in flight finishes on the backend it started with).
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,7 +22,13 @@
 
 namespace plat {
 
-enum class OSLogType : uint8_t { Default = 0x00, Info = 0x01, Debug = 0x02, Error = 0x10, Fault = 0x11 };
+enum class OSLogType : uint8_t {
+  Default = 0x00,
+  Info = 0x01,
+  Debug = 0x02,
+  Error = 0x10,
+  Fault = 0x11
+};
 
 class OSLog;
 using OSLogRef = std::shared_ptr<const OSLog>;
@@ -59,9 +68,15 @@ class OSLogBackend {
 // syslog(3) backend (the default).
 class SyslogOSLogBackend : public OSLogBackend {
  public:
+  // Receives each finished line with its priority (tests); the default calls syslog(3).
+  using Sender = std::function<void(int priority, const char* line)>;
+  explicit SyslogOSLogBackend(Sender sender = nullptr);
   // The syslog priority for a log type.
   static int priorityForType(OSLogType type);
   void write(const OSLog& log, OSLogType type, std::string_view text) override;
+
+ private:
+  Sender sender_;
 };
 
 // Keeps every write in memory, in order. Thread-safe.

@@ -332,6 +332,11 @@ TEST_F(BridgeConsole, WarningsAndErrorsOfThePageAreLogged) {
   EXPECT_EQ(messages[1].flag(), LGLogFlagWarning);
   EXPECT_EQ(messages[1].level(), 3u);
   EXPECT_EQ(messages[1].context(), 0);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.function(), "-[IOSHandler userContentController:didReceiveScriptMessage:]");
+  }
+  EXPECT_TRUE(callSiteHolds(messages[0], "js_error"));
+  EXPECT_TRUE(callSiteHolds(messages[1], "js_warn"));
 }
 
 TEST_F(Bridge, BytesThatAreNotUTF8StillGiveAReplyWithReplacementCharacters) {

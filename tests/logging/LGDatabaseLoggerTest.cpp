@@ -185,3 +185,117 @@ TEST(LGDatabaseLoggerTest, NotANumberChangesNoSettingAndKeepsTheTimers) {
   LGLog::removeAllLoggers();
   LGLog::flushLog();
 }
+
+namespace {
+
+// Keeps entries and reports each save at error level, synchronously, as a store whose save
+// failed would. Its own reports are seen but not kept.
+class ReportingDatabase : public LGAbstractDatabaseLogger {
+ public:
+  ReportingDatabase() : LGAbstractDatabaseLogger("test.reportingDatabase") {}
+  bool db_log(const LGLogMessage& m) override {
+    std::lock_guard<std::mutex> lock(mu);
+    if (m.text().rfind("save failed", 0) == 0) {
+      reports.push_back(m.text());
+      return false;
+    }
+    unsaved.push_back(m.text());
+    return true;
+  }
+  void db_save() override {
+    size_t count;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      if (!isOnInternalLoggerQueue()) ++savesOffTheQueue;
+      count = unsaved.size();
+      saved += count;
+      unsaved.clear();
+    }
+    logText(false, LGLogFlagError, "save failed " + std::to_string(count));
+  }
+  std::vector<std::string> reportsSoFar() {
+    std::lock_guard<std::mutex> lock(mu);
+    return reports;
+  }
+  std::mutex mu;
+  std::vector<std::string> unsaved, reports;
+  size_t saved = 0;
+  int savesOffTheQueue = 0;
+};
+
+// Runs a synchronous error log on a thread of its own; true when it returned in time (a
+// hub deadlocked by a logger never returns).
+bool syncLogReturns(const std::string& text) {
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  std::thread caller([done, text] {
+    logText(false, LGLogFlagError, text);
+    *done = true;
+  });
+  bool returned = testing_loop::runUntil([&] { return done->load(); }, 10.0);
+  if (returned) {
+    caller.join();
+  } else {
+    caller.detach();
+  }
+  return returned;
+}
+
+}  // namespace
+
+TEST(LGDatabaseLoggerTest, ASaveThatLogsSynchronouslyNeitherStopsTheHubNorLosesTheReport) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<ReportingDatabase>();
+  auto other = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(db);
+  LGLog::addLogger(other);
+  db->setSaveThreshold(1);
+  // Saved at the threshold while the hub hands the message to both loggers at once.
+  ASSERT_TRUE(syncLogReturns("one"));
+  ASSERT_TRUE(syncLogReturns("two"));
+  LGLog::flushLog();
+  EXPECT_EQ(db->reportsSoFar(), (std::vector<std::string>{"save failed 1", "save failed 1"}));
+  std::vector<std::string> seen = other->texts();
+  EXPECT_EQ(seen, (std::vector<std::string>{"one", "save failed 1", "two", "save failed 1"}));
+
+  // Alone: the hub calls the logger from its own queue, and the report still arrives.
+  LGLog::removeLogger(other);
+  ASSERT_TRUE(syncLogReturns("three"));
+  LGLog::flushLog();
+  EXPECT_EQ(db->reportsSoFar().size(), 3u);
+
+  // Saved by the timer, on the logger's queue outside any hand-over.
+  db->setSaveThreshold(0);
+  ASSERT_TRUE(syncLogReturns("four"));
+  testing_loop::advance(61);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return db->reportsSoFar().size() == 4; }));
+  ASSERT_TRUE(syncLogReturns("five"));
+  LGLog::flushLog();  // saves "five"
+  EXPECT_TRUE(testing_loop::runUntil([&] { return db->reportsSoFar().size() == 5; }));
+  {
+    std::lock_guard<std::mutex> lock(db->mu);
+    EXPECT_EQ(db->saved, 5u);
+  }
+  LGLog::removeAllLoggers();
+  LGLog::flushLog();
+}
+
+TEST(LGDatabaseLoggerTest, AFlushFromAnotherThreadSavesOnTheLoggersQueueAndSavesEachEntryOnce) {
+  testing_loop::VirtualClockScope clock;
+  auto db = std::make_shared<ReportingDatabase>();
+  LGLog::addLogger(db);
+  db->setSaveThreshold(0);
+  constexpr int kEntries = 20000;
+  std::thread writer([] {
+    for (int i = 0; i < kEntries; ++i) logText(true, LGLogFlagInfo, "e");
+  });
+  for (int i = 0; i < 50; ++i) db->flush();
+  writer.join();
+  db->flush();
+  {
+    std::lock_guard<std::mutex> lock(db->mu);
+    EXPECT_EQ(db->savesOffTheQueue, 0);
+    EXPECT_EQ(db->saved, static_cast<size_t>(kEntries));
+  }
+  LGLog::removeAllLoggers();
+  LGLog::flushLog();
+}

@@ -2,9 +2,12 @@
 // demand, and the resume rules after a restart.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <mutex>
+#include <sstream>
 
 #include "logging/LGFileLogger.h"
 #include "logging/LGLogFileManagerDefault.h"
@@ -468,10 +471,11 @@ TEST(LGFileLoggerTest, AFifoNamedLikeTheNewestFileIsLeftAloneForANewFile) {
   logger->logData("not blocked\n");  // waits: hangs if the FIFO is opened
   logger->rollLogFile();
   logger->logData("again\n");
+  // The files the manager made sort first; the FIFO, newest by its name, after them.
   auto files = manager->sortedLogFilePaths();
   ASSERT_EQ(files.size(), 3u);
-  EXPECT_EQ(files[0], fifo);
-  std::vector<std::string> contents = {readFile(files[1]), readFile(files[2])};
+  EXPECT_EQ(files[2], fifo);
+  std::vector<std::string> contents = {readFile(files[0]), readFile(files[1])};
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(contents, (std::vector<std::string>{"again\n", "not blocked\n"}));
 }
@@ -513,4 +517,56 @@ TEST(LGFileLoggerTest, BytesAnotherWriterAppendedCountTowardsTheMaximumSize) {
   EXPECT_EQ(readFile(files[0]).find("fourth"), std::string::npos);
   EXPECT_NE(readFile(files[1]).find("  fourth\n"), std::string::npos);
   EXPECT_TRUE(LGLogFileInfo(files[1]).isArchived());
+}
+
+namespace {
+
+// In a child process: fills the disk (a file size limit) in the middle of a line, once
+// through a hand-over to the file logger alone and once through a message handed to two
+// loggers, then frees it and logs again. Exits 0 when the file holds exactly the whole
+// lines of the messages that were written, 1 otherwise.
+[[noreturn]] void fillTheDiskMidLine(const std::string& folder) {
+  ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+  auto manager = std::make_shared<LGLogFileManagerDefault>(folder);
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  LGLog::addLogger(logger);
+  auto log = [](const std::string& text) { logText(false, LGLogFlagError, text); };
+  auto limitTo = [](rlim_t bytes) {
+    struct rlimit limit {
+      bytes, RLIM_INFINITY
+    };
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  };
+  log("first");
+  std::string path = manager->sortedLogFilePaths().at(0);
+  limitTo(static_cast<rlim_t>(readFile(path).size() + 10));
+  log("lost in a hand-over to one logger");
+  limitTo(RLIM_INFINITY);
+  log("second");
+  auto other = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(other);
+  limitTo(static_cast<rlim_t>(readFile(path).size() + 10));
+  log("lost in a message for two loggers");
+  limitTo(RLIM_INFINITY);
+  log("third");
+  LGLog::flushLog();
+  std::vector<std::string> texts;
+  std::istringstream lines(readFile(path));
+  bool whole = true;
+  for (std::string line; std::getline(lines, line);) {
+    // Each line is the date (23 characters), two blanks and one message.
+    whole = whole && line.size() > 25 && line[4] == '/' && line.compare(23, 2, "  ") == 0;
+    if (line.size() > 25) texts.push_back(line.substr(25));
+  }
+  bool ok = whole && texts == std::vector<std::string>{"first", "second", "third"} &&
+            readFile(path).back() == '\n';
+  ::_exit(ok ? 0 : 1);
+}
+
+}  // namespace
+
+TEST(LGFileLoggerDeathTest, AWriteThatFillsTheDiskLeavesNoPartOfALine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  TempDir dir;
+  EXPECT_EXIT(fillTheDiskMidLine(dir.path()), ::testing::ExitedWithCode(0), "");
 }

@@ -1,12 +1,16 @@
 // The log file manager, the file line formatter and file infos.
 
 #include <gtest/gtest.h>
+#include <time.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <mutex>
 
 #include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileInfo.h"
 #include "logging/LGLogFileManagerDefault.h"
+#include "platform/dispatch/Clock.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "tests/logging/LGTestSupport.h"
 
@@ -24,6 +28,39 @@ std::string makeLogFile(LGLogFileManagerDefault& manager, double date, size_t by
   writeFile(path, std::string(bytes, 'x'));
   return path;
 }
+
+// A system clock whose date the test steps (a time server's correction, a user's change of
+// the time); its monotonic time is the real one. Installed while it lives.
+class SteppedDateClock : public plat::Clock {
+ public:
+  static std::shared_ptr<SteppedDateClock> install() {
+    auto clock = std::make_shared<SteppedDateClock>();
+    plat::Clock::install(clock);
+    return clock;
+  }
+  ~SteppedDateClock() override = default;
+  int64_t nowNanoseconds() const override {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  }
+  plat::NSDate date() const override {
+    std::lock_guard<std::mutex> lock(mu_);
+    return date_;
+  }
+  void setSeconds1970(int64_t seconds) {
+    std::lock_guard<std::mutex> lock(mu_);
+    date_ = plat::NSDate::fromSeconds1970(seconds);
+  }
+
+ private:
+  mutable std::mutex mu_;
+  plat::NSDate date_;
+};
+
+struct ClockRestorer {
+  ~ClockRestorer() { plat::Clock::install(nullptr); }
+};
 
 std::vector<std::string> namesOf(LGLogFileManagerDefault& manager) {
   return manager.sortedLogFileNames();
@@ -131,6 +168,50 @@ TEST(LGFileManagerTest, DeletionKeepsTheNewestFilesByCountAndQuota) {
   EXPECT_EQ(quota->sortedLogFilePaths(), (std::vector<std::string>{newest}));
 }
 
+TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
+  TempDir dir;
+  ClockRestorer restorer;
+  auto clock = SteppedDateClock::install();
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());  // keeps 5
+  auto create = [&] {
+    plat::NSErrorRef error;
+    std::string path = manager->createNewLogFileWithError(&error).value_or("");
+    EXPECT_FALSE(path.empty());
+    return path;
+  };
+  constexpr int64_t kStart = 1800000000;
+  std::vector<std::string> before;
+  for (int hour = 1; hour <= 5; ++hour) {
+    clock->setSeconds1970(kStart + hour * 3600);
+    before.push_back(create());
+    LGLogFileInfo(before.back()).setIsArchived(true);
+  }
+  // The clock goes back before every file. The clean-up that follows each new file (run
+  // here too, so its result is known) keeps the file being written and the newer files.
+  clock->setSeconds1970(kStart + 60);
+  std::string first = create();
+  manager->deleteOldLogFiles();
+  EXPECT_TRUE(std::filesystem::exists(first));
+  LGLogFileInfo(first).setIsArchived(true);
+  clock->setSeconds1970(kStart + 61);
+  std::string second = create();
+  manager->deleteOldLogFiles();
+  EXPECT_EQ(manager->sortedLogFilePaths(),
+            (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
+
+  // The next run keeps that order, and its new file comes first.
+  auto next = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  EXPECT_EQ(next->sortedLogFilePaths(),
+            (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
+  LGLogFileInfo(second).setIsArchived(true);
+  clock->setSeconds1970(kStart - 3600);
+  plat::NSErrorRef error;
+  std::string third = next->createNewLogFileWithError(&error).value_or("");
+  next->deleteOldLogFiles();
+  EXPECT_EQ(next->sortedLogFilePaths(),
+            (std::vector<std::string>{third, second, first, before[4], before[3]}));
+}
+
 TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {
   TempDir dir;
   auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
@@ -204,6 +285,27 @@ TEST(LGFileManagerTest, FileLineIsTheGMTTimeTwoBlanksAndTheText) {
   custom.setDateFormat("HH:mm");
   LGLogFileFormatterDefault withCustom(custom);
   EXPECT_EQ(*withCustom.formatLogMessage(m), "03:04  abc");
+}
+
+TEST(LGFileManagerTest, FileLinesDateEveryTimeAsTheDateFormatterDoes) {
+  plat::NSDateFormatter reference;
+  reference.setLocale("en_US_POSIX");
+  reference.setTimeZone(plat::NSTimeZone::GMT());
+  reference.setDateFormat("yyyy/MM/dd HH:mm:ss:SSS");
+  LGLogFileFormatterDefault formatter;
+  for (plat::NSDate date :
+       {plat::NSDate::distantPast(), plat::NSDate::distantFuture(),
+        plat::NSDate::dateWithTimeIntervalSince1970(-1e300),       // a captured "Time" far back
+        plat::NSDate::fromSeconds1970(-9223372037LL),              // just before 1677
+        plat::NSDate::fromSeconds1970(-12219292801LL, 999000000),  // last Julian day
+        plat::NSDate::fromNanoseconds1970(-1),                     // 1969/12/31 23:59:59:999
+        plat::NSDate(), plat::NSDate::fromNanoseconds1970(1704164645006999999LL),
+        plat::NSDate::fromSeconds1970(253402300799LL, 999999999),  // 9999/12/31 23:59:59:999
+        plat::NSDate::fromSeconds1970(253402300800LL)}) {
+    LGLogMessage m(LGMakeText("t"), 0, 1, 0, "", "", 0, plat::Value(), 0, date);
+    EXPECT_EQ(*formatter.formatLogMessage(m), reference.stringFromDate(date) + "  t")
+        << date.seconds1970();
+  }
 }
 
 TEST(LGFileManagerTest, ApplicationNamesAreMadeSafeForAFileNameInTheLogsFolder) {

@@ -474,8 +474,20 @@ class UnnamedSink : public LGAbstractLogger {};
 class UnnamedDatabaseSink : public LGAbstractDatabaseLogger {};
 }  // namespace
 
-TEST_F(LGLogTest, ASinkThatPassesNoNameIsNamedAfterItsClass) {
+TEST_F(LGLogTest, ASinkThatPassesNoNameIsNamedAfterItsClassAndItsQueueToo) {
   EXPECT_EQ(std::make_shared<UnnamedSink>()->loggerName(), "UnnamedSink");
   EXPECT_EQ(std::make_shared<UnnamedDatabaseSink>()->loggerName(), "UnnamedDatabaseSink");
   EXPECT_EQ(std::make_shared<RecordingLogger>("given")->loggerName(), "given");
+  // The queue carries the name the logger reports, also while it runs there.
+  for (std::shared_ptr<LGAbstractLogger> logger :
+       {std::shared_ptr<LGAbstractLogger>(std::make_shared<UnnamedSink>()),
+        std::shared_ptr<LGAbstractLogger>(std::make_shared<UnnamedDatabaseSink>()),
+        std::shared_ptr<LGAbstractLogger>(std::make_shared<RecordingLogger>("given"))}) {
+    EXPECT_EQ(plat::dispatch_queue_get_label(logger->loggerQueue()), *logger->loggerName());
+    std::string seen;
+    plat::dispatch_sync(logger->loggerQueue(), [&] {
+      seen = plat::dispatch_queue_get_label(plat::DISPATCH_CURRENT_QUEUE_LABEL);
+    });
+    EXPECT_EQ(seen, *logger->loggerName());
+  }
 }

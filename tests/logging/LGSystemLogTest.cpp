@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "logging/LGASLLogCapture.h"
 #include "logging/LGASLLogger.h"
 #include "logging/LGOSLogger.h"
@@ -109,6 +111,12 @@ TEST_F(LGSystemLogTest, OSLoggerWithSubsystemUsesItsOwnHandleThroughTheHub) {
   plat::setOSLogBackend(nullptr);
 }
 
+TEST(LGSystemLogDeathTest, LegacyLoggerRefusesStoreLevelsBeyondDebug) {
+  EXPECT_EQ(LGASLLogger::storeLevelText(LGASLLogger::storeLevelForFlag(LGLogFlagError)), "2");
+  EXPECT_EQ(LGASLLogger::storeLevelText(7), "7");
+  EXPECT_DEATH(LGASLLogger::storeLevelText(8), "Unhandled ASL log level.");
+}
+
 TEST(LGSystemLogDeathTest, OSLoggerNeedsBothOrNeitherName) {
   EXPECT_DEATH(LGOSLogger(std::string("only"), std::nullopt),
                "Either both subsystem and category or neither should be nil.");
@@ -162,6 +170,40 @@ TEST_F(LGSystemLogTest, CaptureFeedsStoreMessagesIntoTheHubWithMappedFlags) {
   EXPECT_EQ(countText(*recording, "own message"), 1u);
   plat::ASLQuery all;
   EXPECT_EQ(plat::ASLStore::shared().search(all).size(), 4u);  // 3 stored + "own message"
+  LGASLLogCapture::stop();
+}
+
+TEST_F(LGSystemLogTest, ABurstIsCapturedOnceEachReadingEveryStoredMessageAboutOnce) {
+  plat::ASLStore& store = plat::ASLStore::shared();
+  store.resetForTesting();
+  auto recording = std::make_shared<RecordingLogger>();
+  LGLog::addLogger(recording);
+  LGLog::addLogger(LGASLLogger::sharedInstance());
+  LGASLLogCapture::start();
+  storeMessage("start", 3);
+  ASSERT_TRUE(captureUntil([&] { return countText(*recording, "start") == 1; }));
+  uint64_t examinedBefore = store.messagesExaminedForTesting();
+  constexpr int kBurst = 3000;
+  // Another program's burst, and the application's own errors written beside it.
+  std::thread other([] {
+    for (int i = 0; i < kBurst; ++i) storeMessage("burst " + std::to_string(i), 3);
+  });
+  for (int i = 0; i < 100; ++i) logText(false, LGLogFlagError, "own " + std::to_string(i));
+  other.join();
+  auto captured = [&] {
+    size_t n = 0;
+    for (const std::string& t : recording->texts()) n += t.rfind("burst ", 0) == 0;
+    return n;
+  };
+  ASSERT_TRUE(captureUntil([&] { return captured() >= static_cast<size_t>(kBurst); }));
+  captureUntil([] { return true; });
+  EXPECT_EQ(captured(), static_cast<size_t>(kBurst));
+  for (int i = 0; i < kBurst; i += 499) {
+    EXPECT_EQ(countText(*recording, "burst " + std::to_string(i)), 1u) << i;
+  }
+  // Each notice reads on from the last message seen (the 100 own messages are read and
+  // skipped), instead of the whole store again.
+  EXPECT_LT(store.messagesExaminedForTesting() - examinedBefore, 2u * (kBurst + 100));
   LGASLLogCapture::stop();
 }
 

@@ -1,14 +1,16 @@
 // The console logger: terminal detection, colour tables and profiles, and the line format.
 // Each test sets the environment and has the console logger detect the terminal again.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
 
 #include "logging/LGTTYLogger.h"
+#include "platform/foundation/NSLog.h"
 #include "tests/logging/LGTestSupport.h"
 
 namespace {
@@ -68,21 +70,23 @@ class LGTTYLoggerTest : public ::testing::Test {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
-LGLogMessage message(const std::string& text, uint64_t flag = LGLogFlagError, int64_t context = 0,
-                     plat::Value tag = plat::Value(),
-                     std::optional<plat::NSDate> when = plat::NSDate::fromNanoseconds1970(1714979289010999000LL)) {
+LGLogMessage message(
+    const std::string& text, uint64_t flag = LGLogFlagError, int64_t context = 0,
+    plat::Value tag = plat::Value(),
+    std::optional<plat::NSDate> when = plat::NSDate::fromNanoseconds1970(1714979289010999000LL)) {
   if (!when) {
     // Only a plain message has no timestamp.
-    return LGLogMessage().withMessage(LGMakeText(text)).withCallerFacts({"123456789012", "", "", 0});
+    return LGLogMessage()
+        .withMessage(LGMakeText(text))
+        .withCallerFacts({"123456789012", "", "", 0});
   }
   LGLogMessage timed(LGMakeText(text), 3, flag, context, "", "", 0, std::move(tag), 0, when);
   return timed.withCallerFacts({"123456789012", "", "", 0});
 }
 
 std::string write(const std::shared_ptr<LGTTYLogger>& logger, const LGLogMessage& m) {
-  return captureStderr([&] {
-    plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logMessage(m); });
-  });
+  return captureStderr(
+      [&] { plat::dispatch_sync(logger->loggerQueue(), [&] { logger->logMessage(m); }); });
 }
 
 // Waits until profile changes submitted before it have run.
@@ -100,12 +104,13 @@ TEST_F(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
   settle(logger);
   EXPECT_EQ(logger->colorProfilesArray().size(), 2u);  // the defaults, with empty sequences
 
-  std::string expected = "2024-05-06 07:08:09:010 " + logger->appName() + "[" + logger->processID() +
-                         ":12345678] hello\n";
+  std::string expected = "2024-05-06 07:08:09:010 " + logger->appName() + "[" +
+                         logger->processID() + ":12345678] hello\n";
   EXPECT_EQ(write(logger, message("hello")), expected);
   EXPECT_EQ(write(logger, message("done\n")), expected.substr(0, expected.size() - 6) + "done\n");
   // Without a timestamp the line starts with the blank.
-  EXPECT_EQ(write(logger, message("t", 1, 0, plat::Value(), std::nullopt)).substr(0, logger->appName().size() + 1),
+  EXPECT_EQ(write(logger, message("t", 1, 0, plat::Value(), std::nullopt))
+                .substr(0, logger->appName().size() + 1),
             " " + logger->appName());
   // An empty text still gives a line.
   EXPECT_EQ(write(logger, message("")), expected.substr(0, expected.size() - 6) + "\n");
@@ -117,12 +122,26 @@ TEST_F(LGTTYLoggerTest, PlainTerminalWritesTheStandardLineWithoutEscapes) {
   }
 }
 
+TEST_F(LGTTYLoggerTest, DatesBefore1677KeepTheirMilliseconds) {
+  useTerminal("dumb");
+  auto logger = LGTTYLogger::sharedInstance();
+  std::string tail = " " + logger->appName() + "[" + logger->processID() + ":12345678] old\n";
+  EXPECT_EQ(write(logger, message("old", LGLogFlagError, 0, plat::Value(),
+                                  plat::NSDate::fromSeconds1970(-10000000000LL, 250000000))),
+            "1653-02-10 06:13:20:250" + tail);
+  EXPECT_EQ(write(logger, message("old", LGLogFlagError, 0, plat::Value(),
+                                  plat::NSDate::fromNanoseconds1970(-1))),
+            "1969-12-31 23:59:59:999" + tail);
+}
+
 TEST_F(LGTTYLoggerTest, CustomFormatterOutputAndItsLineFeedRule) {
   useTerminal("dumb");
   auto logger = LGTTYLogger::sharedInstance();
   class Bracket : public LGLogFormatter {
    public:
-    LGText formatLogMessage(const LGLogMessage& m) override { return LGMakeText("[" + m.text() + "]"); }
+    LGText formatLogMessage(const LGLogMessage& m) override {
+      return LGMakeText("[" + m.text() + "]");
+    }
   };
   class Same : public LGLogFormatter {
    public:
@@ -226,7 +245,8 @@ TEST_F(LGTTYLoggerTest, ProfileChoiceByContextTagAndClearing) {
   // A tag's profile wins over the flag's.
   logger->setForegroundColorBackgroundColorForTag(blue, std::nullopt, plat::Value("net"));
   settle(logger);
-  EXPECT_EQ(write(logger, message("t", LGLogFlagWarning, 5, plat::Value("net"))).substr(0, 5), "\033[34m");
+  EXPECT_EQ(write(logger, message("t", LGLogFlagWarning, 5, plat::Value("net"))).substr(0, 5),
+            "\033[34m");
   logger->clearColorsForTag(plat::Value("net"));
   settle(logger);
   EXPECT_EQ(logger->colorProfilesTagCount(), 0u);
@@ -240,4 +260,31 @@ TEST_F(LGTTYLoggerTest, ProfileChoiceByContextTagAndClearing) {
   logger->clearColorsForFlagContext(LGLogFlagError, LGTTYLogger::kEveryContext);
   settle(logger);
   EXPECT_EQ(logger->colorProfilesArray().size(), 1u);
+}
+
+namespace {
+
+// Points standard error at a pipe whose reader has gone, with SIGPIPE's default action
+// (ending the process), then logs through the console logger and the platform's diagnostic
+// log. Exits 0 when both lines were dropped and no SIGPIPE is left pending.
+[[noreturn]] void logToAClosedPipe() {
+  ::signal(SIGPIPE, SIG_DFL);
+  int fds[2];
+  if (::pipe(fds) != 0) ::_exit(3);
+  ::close(fds[0]);
+  ::dup2(fds[1], STDERR_FILENO);
+  LGLog::addLogger(LGTTYLogger::sharedInstance());
+  logText(false, LGLogFlagError, "nobody reads this");
+  plat::NSLog("nor this");
+  LGLog::flushLog();
+  sigset_t pending;
+  sigpending(&pending);
+  ::_exit(sigismember(&pending, SIGPIPE) ? 2 : 0);
+}
+
+}  // namespace
+
+TEST(LGTTYLoggerDeathTest, AReaderOfStandardErrorThatWentAwayEndsNoProcess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(logToAClosedPipe(), ::testing::ExitedWithCode(0), "");
 }

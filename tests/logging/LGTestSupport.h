@@ -1,13 +1,13 @@
 #pragma once
 // Fake loggers and helpers shared by the logging tests.
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "logging/LGAbstractLogger.h"
 #include "logging/LGDiagnostics.h"
@@ -29,7 +29,8 @@ class HubTest : public ::testing::Test {
 // Records every message it receives, in order.
 class RecordingLogger : public LGAbstractLogger {
  public:
-  explicit RecordingLogger(std::string name = "test.recording") : LGAbstractLogger(std::move(name)) {}
+  explicit RecordingLogger(std::string name = "test.recording")
+      : LGAbstractLogger(std::move(name)) {}
   void logMessage(const LGLogMessage& message) override {
     std::lock_guard<std::mutex> lock(mu_);
     messages_.push_back(message);
@@ -57,8 +58,8 @@ class RecordingLogger : public LGAbstractLogger {
 
 // Logs a message from this file with the given flag and text.
 inline void logText(bool async, uint64_t flag, const std::string& text, int64_t context = 0) {
-  LGLog::logMessageLevelFlagContextFileFunctionLineTag(async, LGMakeText(text), 3, flag, context,
-                                                       __FILE__, "-[Test run]", __LINE__, plat::Value());
+  LGLog::logMessageLevelFlagContextFileFunctionLineTag(
+      async, LGMakeText(text), 3, flag, context, __FILE__, "-[Test run]", __LINE__, plat::Value());
 }
 
 #include <sys/stat.h>
@@ -112,4 +113,37 @@ inline int openDescriptorsOn(const std::string& path) {
     if (!linkError && target == path) ++count;
   }
   return count;
+}
+
+// The source file a log record names. A build that compiles with relative paths names it
+// from the build folder: it is looked for from the working folder and each folder above it.
+inline std::string sourceFileOf(const LGLogMessage& message) {
+  std::filesystem::path file(message.file());
+  if (file.is_absolute()) return file.string();
+  std::filesystem::path inTree;  // the path without its leading ".." parts
+  for (const auto& part : file) {
+    if (inTree.empty() && (part == ".." || part == ".")) continue;
+    inTree /= part;
+  }
+  std::error_code ec;
+  for (auto dir = std::filesystem::current_path(ec); !ec; dir = dir.parent_path()) {
+    for (const auto& candidate : {dir / file, dir / inTree}) {
+      std::error_code missing;
+      if (std::filesystem::is_regular_file(candidate, missing)) return candidate.string();
+    }
+    if (dir == dir.parent_path()) break;
+  }
+  return file.string();
+}
+
+// Whether `message` names the line of its call: its file's line `line()` (or one of the two
+// after it, where the call goes on) holds `text`.
+inline bool callSiteHolds(const LGLogMessage& message, const std::string& text) {
+  std::ifstream in(sourceFileOf(message));
+  std::string line;
+  for (uint64_t n = 1; std::getline(in, line); ++n) {
+    if (n >= message.line() && n < message.line() + 3 && line.find(text) != std::string::npos)
+      return true;
+  }
+  return false;
 }

@@ -178,6 +178,8 @@ TEST_F(GamePage, WithoutAGameHostNorAFallbackPageNothingIsLoadedAndTheErrorIsLog
   LGLog::flushLog();
   const std::string indexError = "index error: " + bundle.path() + "/Data/index.html";
   EXPECT_EQ(logger->texts(), std::vector<std::string>{indexError});
+  EXPECT_EQ(logger->messages()[0].function(), "-[MainViewController Load]");
+  EXPECT_TRUE(callSiteHolds(logger->messages()[0], "index error"));
   EXPECT_EQ(vc->webView()->URL(), "");
 
   // A fallback page that is not a regular file counts as missing: a named pipe is never
@@ -245,6 +247,20 @@ TEST_F(GamePage, MalformedReviewSwitchAnswersAreLoggedAndKeepNoAddress) {
                 "request url data error: {\"code\": 200, \"data\": \"text\"}",
                 "request url data error: {\"code\": 200, \"data\": {\"content\": null}}",
             }));
+  // Each record names the method in the platform's form and the line of its call.
+  std::vector<std::string> calls = {"request url error",      "json parse error",
+                                    "request url data error", "request url data error",
+                                    "request url: code",      "request url data error",
+                                    "request url data error"};
+  auto messages = logger->messages();
+  ASSERT_EQ(messages.size(), calls.size());
+  for (size_t i = 0; i < messages.size(); ++i) {
+    EXPECT_EQ(messages[i].function(),
+              "-[MainViewController HandleReviewSwitchResponse:response:error:]");
+    EXPECT_TRUE(callSiteHolds(messages[i], calls[i])) << messages[i].line();
+  }
+  EXPECT_NE(messages[0].line(), messages[1].line());
+  EXPECT_NE(messages[1].line(), messages[2].line());
   EXPECT_EQ(vc->url(), "");
   answer(R"({"code": "200", "data": {"content": "http://ok"}})");
   EXPECT_EQ(vc->url(), "http://ok");

@@ -35,11 +35,16 @@ constexpr const char* kReviewSwitchSalt = "5c7e19a0b3d24f86e1a97c03d5b28f4e";
 constexpr uint64_t kErrorLevel = LGLogFlagError | LGLogFlagWarning;
 constexpr uint64_t kFileChunk = 1u << 20;
 
+// The methods that log, named as the platform prints a method.
+constexpr const char* kLoadMethod = "-[MainViewController Load]";
+constexpr const char* kReviewSwitchMethod =
+    "-[MainViewController HandleReviewSwitchResponse:response:error:]";
+
+// Logs an error synchronously, as from `method` at `line` of this file.
 template <class... Args>
-void logError(const char* format, const Args&... args) {
-  LGLog::logLevelFlagContextFileFunctionLineTagFormat(false, kErrorLevel, LGLogFlagError, 0,
-                                                      __FILE__, "MainViewController", __LINE__,
-                                                      Value(), format, args...);
+void logError(const char* method, int line, const char* format, const Args&... args) {
+  LGLog::logLevelFlagContextFileFunctionLineTagFormat(
+      false, kErrorLevel, LGLogFlagError, 0, __FILE__, method, line, Value(), format, args...);
 }
 
 // Info.plist text of `key`, or "" when missing or not a string.
@@ -270,7 +275,7 @@ void MainViewController::Load() {
   std::string path = GetAssetPath("/index.html");
   std::optional<std::string> html = path.empty() ? std::nullopt : readRegularFile(path);
   if (!html) {
-    logError("index error: %@", path);
+    logError(kLoadMethod, __LINE__, "index error: %@", path);
     return;
   }
   dispatch_async(dispatch_get_main_queue(), [weak, text = std::move(*html)] {
@@ -340,7 +345,7 @@ void MainViewController::RequestURL() {
 void MainViewController::HandleReviewSwitchResponse(const Data& data, const NSURLResponseRef&,
                                                     const NSErrorRef& error) {
   if (error) {
-    logError("request url error: %@", error->localizedDescription());
+    logError(kReviewSwitchMethod, __LINE__, "request url error: %@", error->localizedDescription());
     return;
   }
   std::string text = data.toString();
@@ -348,25 +353,25 @@ void MainViewController::HandleReviewSwitchResponse(const Data& data, const NSUR
   Value json = NSJSONSerialization::JSONObjectWithData(
       data, NSJSONSerialization::NSJSONReadingMutableContainers, &parseError);
   if (json.isNil() || parseError) {
-    logError("json parse error: %@", text);
+    logError(kReviewSwitchMethod, __LINE__, "json parse error: %@", text);
     return;
   }
   // A body that is not an object, or a "data" that is not one, is a data error.
   const Value& code = json["code"];
   if (!json.isDictionary() || code.isNil() || code.isNull()) {
-    logError("request url data error: %@", text);
+    logError(kReviewSwitchMethod, __LINE__, "request url data error: %@", text);
     return;
   }
   if (code.intValue() != 200) {
-    LGLog::logLevelFlagContextFileFunctionLineTagFormat(true, kErrorLevel, LGLogFlagWarning, 0,
-                                                        __FILE__, __func__, __LINE__, Value(),
-                                                        "request url: code %d", code.intValue());
+    LGLog::logLevelFlagContextFileFunctionLineTagFormat(
+        true, kErrorLevel, LGLogFlagWarning, 0, __FILE__, kReviewSwitchMethod, __LINE__, Value(),
+        "request url: code %d", code.intValue());
     return;
   }
   const Value& payload = json["data"];
   const Value& content = payload["content"];
   if (!payload.isDictionary() || content.isNil() || content.isNull()) {
-    logError("request url data error: %@", text);
+    logError(kReviewSwitchMethod, __LINE__, "request url data error: %@", text);
     return;
   }
   std::lock_guard<std::mutex> lock(urlMutex_);

@@ -4,6 +4,9 @@
 #include <syslog.h>
 
 #include <atomic>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/oslog/ASLStore.h"
 #include "platform/oslog/Notify.h"
@@ -38,6 +41,21 @@ TEST(OSLogTest, SyslogPrioritiesFollowTheLogType) {
   EXPECT_EQ(B::priorityForType(plat::OSLogType::Info), LOG_INFO);
   EXPECT_EQ(B::priorityForType(plat::OSLogType::Default), LOG_INFO);
   EXPECT_EQ(B::priorityForType(plat::OSLogType::Debug), LOG_DEBUG);
+}
+
+TEST(OSLogTest, SyslogLinesKeepTheTextAfterANulByte) {
+  std::vector<std::pair<int, std::string>> sent;
+  auto backend = std::make_shared<plat::SyslogOSLogBackend>(
+      [&](int priority, const char* line) { sent.emplace_back(priority, line); });
+  plat::setOSLogBackend(backend);
+  using namespace std::string_literals;
+  plat::OSLog::create("s", "c")->write(plat::OSLogType::Error, "before\0after\0\0end"s);
+  plat::OSLog::defaultLog()->write(plat::OSLogType::Info, "\0"s);
+  plat::setOSLogBackend(nullptr);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].first, LOG_ERR);
+  EXPECT_EQ(sent[0].second, "[s:c] before\\0after\\0\\0end");
+  EXPECT_EQ(sent[1].second, "\\0");
 }
 
 TEST(OSLogTest, StoreNumbersMessagesAndAnswersQueries) {
@@ -101,20 +119,76 @@ TEST(OSLogTest, StoreDropsTheOldestBeyondItsCapacity) {
   EXPECT_EQ(*all.back().get("ASLMessageID"), std::to_string(plat::ASLStore::kCapacity + 3));
 }
 
+TEST(OSLogTest, SearchesFromAMessageNumberReadOnlyTheMessagesAfterIt) {
+  plat::ASLStore& store = plat::ASLStore::shared();
+  store.resetForTesting();
+  for (size_t i = 0; i < plat::ASLStore::kCapacity + 500; ++i) {
+    plat::ASLMessage m;
+    m.set("Message", "m");
+    store.save(m);
+  }
+  uint64_t before = store.messagesExaminedForTesting();
+  plat::ASLQuery after;
+  after.setQuery("ASLMessageID", std::to_string(plat::ASLStore::kCapacity + 490),
+                 plat::ASLQueryOp::NumericGreater);
+  auto found = store.search(after);
+  ASSERT_EQ(found.size(), 10u);
+  EXPECT_EQ(*found.front().get("ASLMessageID"), std::to_string(plat::ASLStore::kCapacity + 491));
+  plat::ASLQuery from;
+  from.setQuery("ASLMessageID", std::to_string(plat::ASLStore::kCapacity + 496),
+                plat::ASLQueryOp::NumericGreaterEqual);
+  EXPECT_EQ(store.search(from).size(), 5u);
+  EXPECT_EQ(store.messagesExaminedForTesting() - before, 15u);
+  // Numbers before the oldest kept message, or past the newest, read what is there.
+  plat::ASLQuery old;
+  old.setQuery("ASLMessageID", "3", plat::ASLQueryOp::NumericGreater);
+  EXPECT_EQ(store.search(old).size(), plat::ASLStore::kCapacity);
+  plat::ASLQuery future;
+  future.setQuery("ASLMessageID", "99999999", plat::ASLQueryOp::NumericGreater);
+  EXPECT_TRUE(store.search(future).empty());
+  store.resetForTesting();
+}
+
+TEST(OSLogTest, PostsWhileADeliveryWaitsJoinItAndNoneIsMissed) {
+  auto queue = plat::dispatch_queue_create("test.notify.burst");
+  std::atomic<int> deliveries{0};
+  std::atomic<bool> postInHandler{true};
+  int token = 0;
+  ASSERT_EQ(plat::notify_register_dispatch("test.burst", &token, queue,
+                                           [&](int) {
+                                             ++deliveries;
+                                             // A post during a delivery gives another one.
+                                             if (postInHandler.exchange(false)) {
+                                               plat::notify_post("test.burst");
+                                             }
+                                           }),
+            plat::NOTIFY_STATUS_OK);
+  plat::dispatch_suspend(queue);
+  for (int i = 0; i < 1000; ++i) plat::notify_post("test.burst");
+  plat::dispatch_resume(queue);
+  EXPECT_TRUE(testing_loop::runUntil([&] { return deliveries.load() == 2; }));
+  plat::dispatch_sync(queue, [] {});
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(deliveries.load(), 2);
+  plat::notify_cancel(token);
+}
+
 TEST(OSLogTest, NotificationsReachRegistrationsUntilCancelled) {
   auto queue = plat::dispatch_queue_create("test.notify");
   std::atomic<int> a{0}, b{0};
   int tokenA = 0, tokenB = 0;
-  EXPECT_EQ(plat::notify_register_dispatch("test.one", &tokenA, queue, [&](int t) {
-              EXPECT_EQ(t, tokenA);
-              ++a;
-            }),
+  EXPECT_EQ(plat::notify_register_dispatch("test.one", &tokenA, queue,
+                                           [&](int t) {
+                                             EXPECT_EQ(t, tokenA);
+                                             ++a;
+                                           }),
             plat::NOTIFY_STATUS_OK);
   EXPECT_EQ(plat::notify_register_dispatch("test.two", &tokenB, queue, [&](int) { ++b; }),
             plat::NOTIFY_STATUS_OK);
   EXPECT_EQ(plat::notify_register_dispatch("", &tokenB, queue, [](int) {}),
             plat::NOTIFY_STATUS_INVALID_NAME);
   plat::notify_post("test.one");
+  EXPECT_TRUE(testing_loop::runUntil([&] { return a.load() == 1; }));
   plat::notify_post("test.one");
   EXPECT_TRUE(testing_loop::runUntil([&] { return a.load() == 2; }));
   EXPECT_EQ(b.load(), 0);
@@ -135,4 +209,6 @@ TEST(OSLogTest, NotificationsReachRegistrationsUntilCancelled) {
   plat::ASLStore::shared().save(m);
   EXPECT_TRUE(testing_loop::runUntil([&] { return saved.load() == 1; }));
   plat::notify_cancel(tokenC);
+  plat::notify_cancel(tokenB);
+  plat::dispatch_sync(queue, [] {});  // no handler of this test runs after it
 }
