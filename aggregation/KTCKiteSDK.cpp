@@ -1,5 +1,6 @@
 #include "aggregation/KTCKiteSDK.h"
 
+#include <cmath>
 #include <mutex>
 #include <set>
 
@@ -423,7 +424,7 @@ void confirmRoleCreationIfStopped(const KTCKiteSDKGameRoleInfoRef& role) {
   plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
       {config(),
        plat::Value(plat::Dictionary{
-           {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
+           {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("0")}}}}),
        role ? plat::Value(role->creatTime()) : plat::Value()}));
 }
 }  // namespace
@@ -476,6 +477,15 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
   plat::NSLog("KTLog:开始充值");
   plat::NSLog("原始orderInfo%@\nroleInfo:%@", order ? order->description() : "(null)",
               role ? role->description() : "(null)");
+  if (order && !(std::isfinite(order->amount) && order->amount > 0)) {
+    // Nothing can be paid for an amount that is not a positive number: no order is made and
+    // no cashier opens.
+    plat::NSLog("KTLog:下单失败，%@",
+                plat::format("amount %f", static_cast<double>(order->amount)));
+    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayParamsErrorMsg,
+                                      order->cpOrderID);
+    return -1;
+  }
   if (order) {
     if (order->price == 0) {
       if (order->count == 0) order->count = 1;
@@ -483,33 +493,64 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
     }
     if (!order->quantifier) order->quantifier = "";
     if (!order->productDesc || order->productDesc->empty()) {
-      // A single item is described by its name alone (none when the order has no name).
-      order->productDesc = order->count == 1 ? order->productName
-                                             : plat::format("%lu%@", order->count,
-                                                            order->productName.value_or("(null)"));
+      // A single item is described by its name alone; an order without a name has no
+      // description to send.
+      if (!order->productName) {
+        order->productDesc.reset();
+      } else {
+        order->productDesc = order->count == 1
+                                 ? *order->productName
+                                 : plat::format("%lu%@", order->count, *order->productName);
+      }
     }
   }
   plugs().willRecharge(KiteSDKPlugArgs({config(), orderValue(order), roleValue(role)}));
   KTCKiteProductInfoRef product = getProductInfoWithInfo(order);
   KTCKiteRoleInfoRef channelRole = getChannelRoleInfoWith(role);
+  uint64_t session = coop().sessionSerial();
   NetworkManager::sharedInstance().orderInterfaceRoleInfoHandler(
-      order, role, [order, role, product, channelRole](const plat::Value& answer) {
-        KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, order, role, product, channelRole);
+      order, role, [order, role, product, channelRole, session](const plat::Value& answer) {
+        KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, order, role, product, channelRole,
+                                                        session);
       });
   return 0;
 }
+
+namespace {
+// The aggregation order id of an accepted order: a non-empty text or an integer; anything
+// else names no order the cashier could be opened for.
+std::optional<std::string> usableOrderId(const plat::Value& v) {
+  if (v.isString() && !v.string()->empty()) return *v.string();
+  if (v.isInteger()) return v.description();
+  return std::nullopt;
+}
+}  // namespace
 
 void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
                                    const KTCKiteSDKPayOrderInfoRef& order,
                                    const KTCKiteSDKGameRoleInfoRef& role,
                                    const KTCKiteProductInfoRef& product,
-                                   const KTCKiteRoleInfoRef& channelRole) {
+                                   const KTCKiteRoleInfoRef& channelRole, uint64_t session) {
   plat::NSLog("payOrderInfo 订单接口返回数据:%@", answer);
   plugs().kiteGetOrderResult(
       KiteSDKPlugArgs({config(), answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  std::optional<std::string> cpOrderId = order ? order->cpOrderID : std::nullopt;
+  if (coop().sessionSerial() != session) {
+    // The player logged out, or another one logged in, while the order was being made: that
+    // payment is over, whatever the server says.
+    plat::NSLog("KTLog:order answered after its session ended");
+    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
+    return;
+  }
   if (answer["result"].boolValue()) {
     const plat::Value& data = answer["data"];
-    std::string orderId = data["order_id"].isNil() ? std::string() : data["order_id"].description();
+    std::optional<std::string> accepted = usableOrderId(data["order_id"]);
+    if (!accepted) {
+      plat::NSLog("KTLog:下单失败，%@", std::string("order without an order id"));
+      SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
+      return;
+    }
+    const std::string& orderId = *accepted;
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));

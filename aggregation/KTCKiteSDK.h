@@ -141,13 +141,18 @@ class KTCKiteSDK {
   // --- payment
   // Normalises the order, asks the server for an order and then the adapter to pay. The
   // outcome arrives as "kKtcQPNotiRecharge"; a refused order is only logged. Returns 0.
+  // An order whose amount is not a positive number is refused before any request: -1, and
+  // "kKtcQPNotiRecharge" with "Pay params error". An accepted order without a usable order id,
+  // or one answered after its session ended (a logout, another login), opens no cashier and
+  // posts "Pay failed".
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
-  // The order answer's handling (the second half of a payment).
+  // The order answer's handling (the second half of a payment); `session` is the
+  // coordinator's sessionSerial when the order was asked for.
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
                          const KTCKiteSDKGameRoleInfoRef& role,
                          const KTCKiteProductInfoRef& product,
-                         const KTCKiteRoleInfoRef& channelRole);
+                         const KTCKiteRoleInfoRef& channelRole, uint64_t session);
   // The payment age check against the stored anti-addiction settings.
   void payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& orderId,
                                                   const KTCKiteProductInfoRef& product,

@@ -4,6 +4,7 @@
 
 #include "aggregation/NSString+Extend.h"
 #include "channel/core/HVmsSDK.h"
+#include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
@@ -68,7 +69,15 @@ int64_t KTCKiteChannel::login() {
         info->state = 1;
         KTCKiteChannelCooperater::defaultCooperater().loginStateChange(*info);
       },
-      [](int64_t code, const std::string&) {
+      [](int64_t code, const std::string& message) {
+        if (code == kHVChannelUnavailableCode) {
+          // There is no login page to keep up: the login has failed, and the core hears so.
+          KiteChannelHelper::sharedInstance().hasShowLogin = false;
+          plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
+              kKtcQCLoginNotification, plat::Value(),
+              plat::Value(plat::Dictionary{{"error", code}, {"msg", message}}));
+          return;
+        }
         // Only a logout from the channel's user centre ends the login; other failures keep
         // the channel's login page (or update prompt) up.
         if (code != -9) return;

@@ -62,7 +62,9 @@ class KTCKiteChannel {
   // when neither has entries; nil when the file has entries but no "channel_type".
   plat::Value channelCode();
 
-  // Opens the channel's login page unless one is already up. Returns 0.
+  // Opens the channel's login page unless one is already up. Returns 0. When the channel SDK
+  // has no login page to open (kHVChannelUnavailableCode), the login fails at once:
+  // "kKtcQCLoginNotification" with that code as "error".
   int64_t login();
   // Logs out of the channel and posts the logout. Returns 0.
   int64_t logout();
