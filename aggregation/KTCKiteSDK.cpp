@@ -114,10 +114,12 @@ KTCKiteSDK& KTCKiteSDK::defaultInstance() {
 void KTCKiteSDK::resetForTesting() { defaultInstance().lastRole_.reset(); }
 
 plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
-  std::optional<plat::Data> bytes = adapter().configFileBytes();
+  bool exists = false;
+  std::optional<plat::Data> bytes = adapter().configFileBytes(&exists);
   if (!bytes) {
-    if (plainNeedsMarker) {
-      plat::NSLog("KTLog:参数配置文件读取失败");
+    if (plainNeedsMarker || exists) {
+      // Missing before start-up, or there but unreadable: no entries.
+      plat::NSLog(kKiteChannelConfigReadFailure);
     } else if (channelType() == 9999) {
       plat::NSLog("KTLog:测试母包");
     } else {
@@ -136,7 +138,7 @@ plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*decrypted);
     if (archived.dictionary()) entries = *archived.dictionary();
   }
-  if (entries.empty()) plat::NSLog("KTLog:参数配置文件读取失败");
+  if (entries.empty()) plat::NSLog(kKiteChannelConfigReadFailure);
   return entries;
 }
 

@@ -217,15 +217,21 @@ int64_t KTCKiteChannel::applicationSupportedInterfaceOrientationsForWindow(plat:
   return HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(app, window);
 }
 
-std::optional<plat::Data> KTCKiteChannel::configFileBytes() {
+std::optional<plat::Data> KTCKiteChannel::configFileBytes(bool* exists) {
   std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kiteChannel", "cfg");
+  if (exists) *exists = !path.empty();
   if (path.empty()) return std::nullopt;
   return plat::dataWithContentsOfFile(path);
 }
 
 plat::Dictionary KTCKiteChannel::findConfigDict() {
-  auto bytes = configFileBytes();
-  if (!bytes) return {};
+  bool exists = false;
+  auto bytes = configFileBytes(&exists);
+  if (!bytes) {
+    // A file that is there but cannot be read yields no entries either.
+    if (exists) plat::NSLog(kKiteChannelConfigReadFailure);
+    return {};
+  }
   return configDictFromData(*bytes);
 }
 
@@ -237,7 +243,7 @@ plat::Dictionary KTCKiteChannel::configDictFromData(const plat::Data& bytes) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*plain);
     if (archived.dictionary()) entries = *archived.dictionary();
   }
-  if (entries.empty()) plat::NSLog("KTLog:参数配置文件读取失败");
+  if (entries.empty()) plat::NSLog(kKiteChannelConfigReadFailure);
   return entries;
 }
 

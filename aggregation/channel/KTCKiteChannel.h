@@ -27,6 +27,8 @@ class UIWindow;
 // The key text of the encrypted channel configuration file (the adapter and the facade read
 // it alike).
 inline constexpr const char* kKiteChannelConfigKey = "kavortine";
+// Logged when a configuration file that exists yields no entries.
+inline constexpr const char* kKiteChannelConfigReadFailure = "KTLog:参数配置文件读取失败";
 
 // The login page's two flags.
 class KiteChannelHelper {
@@ -104,10 +106,12 @@ class KTCKiteChannel {
                                                              plat::UIWindow* window);
 
   // The configuration file "kiteChannel.cfg" of the main bundle: a property-list dictionary,
-  // or else a DES-encrypted keyed archive of one. Empty when missing or unreadable.
+  // or else a DES-encrypted keyed archive of one. Empty when missing or unreadable; a file
+  // that exists but yields no entries (unreadable too) logs "KTLog:参数配置文件读取失败".
   plat::Dictionary findConfigDict();
   // The bytes of "kiteChannel.cfg" when it is a regular file of the main bundle.
-  std::optional<plat::Data> configFileBytes();
+  // `exists` (when given) tells whether anything stands under that name.
+  std::optional<plat::Data> configFileBytes(bool* exists = nullptr);
   // The configuration held by a configuration file's bytes (see findConfigDict).
   plat::Dictionary configDictFromData(const plat::Data& bytes);
   std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data,
