@@ -23,17 +23,11 @@ namespace {
 
 constexpr int64_t kNotOffered = -100;
 
-// Operations of this application's adapter that the facade forwards or probes; every other
-// forwarded operation is not offered.
-const std::set<std::string>& adapterOperations() {
-  static const auto* ops = new std::set<std::string>{
-      "openURL:application:", "openURL:sourceApplication:application:annotation:",
-      "openURL:application:options:", "application:supportedInterfaceOrientationsForWindow:"};
-  return *ops;
-}
-bool adapterOffers(const std::string& op) { return adapterOperations().count(op) > 0; }
+// Whether the adapter offers an operation: its runtime class answers, as the platform answers
+// respondsToSelector:.
+bool adapterOffers(const std::string& op) { return KTCKiteChannel::offers(op); }
 
-// An event the adapter does not offer: logged under its full name, answered -100.
+// An event the adapter has no form for: logged under its full name, answered -100.
 int64_t notOffered(const char* operation) {
   plat::NSLog("KTLog:%s", operation);
   return kNotOffered;
@@ -41,6 +35,18 @@ int64_t notOffered(const char* operation) {
 
 // The forwarding rule for an adapter answer.
 int64_t forwarded(int64_t answer) { return answer == 0 ? 0 : -1; }
+
+// An application event, logged under its full name and forwarded when the adapter offers it.
+int64_t forwardEvent(const char* operation, const char* name, plat::UIApplication* app) {
+  plat::NSLog("KTLog:%s", operation);
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelEventHook>(name);
+  return hook ? forwarded(hook(app)) : kNotOffered;
+}
+// An operation without arguments, forwarded when the adapter offers it.
+int64_t forwardAction(const char* name) {
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelActionHook>(name);
+  return hook ? forwarded(hook()) : kNotOffered;
+}
 
 SDKCooperater& coop() { return SDKCooperater::shareCooperater(); }
 KTCKiteChannel& adapter() { return KTCKiteChannel::defaultChannel(); }
@@ -191,20 +197,25 @@ int64_t KTCKiteSDK::callPlugParams(const std::string& name, const plat::Array& p
   return 0;
 }
 
-int64_t KTCKiteSDK::applicationWillResignActive(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationWillResignActive:]");
+int64_t KTCKiteSDK::applicationWillResignActive(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationWillResignActive:]",
+                      "applicationWillResignActive:", app);
 }
-int64_t KTCKiteSDK::applicationDidEnterBackground(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationDidEnterBackground:]");
+int64_t KTCKiteSDK::applicationDidEnterBackground(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationDidEnterBackground:]",
+                      "applicationDidEnterBackground:", app);
 }
-int64_t KTCKiteSDK::applicationWillEnterForeground(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationWillEnterForeground:]");
+int64_t KTCKiteSDK::applicationWillEnterForeground(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationWillEnterForeground:]",
+                      "applicationWillEnterForeground:", app);
 }
-int64_t KTCKiteSDK::applicationDidBecomeActive(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationDidBecomeActive:]");
+int64_t KTCKiteSDK::applicationDidBecomeActive(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationDidBecomeActive:]",
+                      "applicationDidBecomeActive:", app);
 }
-int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationWillTerminate:]");
+int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationWillTerminate:]",
+                      "applicationWillTerminate:", app);
 }
 
 int64_t KTCKiteSDK::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
@@ -308,7 +319,7 @@ int64_t KTCKiteSDK::callChannelSpecifyFunctionParameters(int64_t function,
 }
 int64_t KTCKiteSDK::enterUserCenter() {
   plat::NSLog("KTLog:进入个人中心");
-  return kNotOffered;
+  return forwardAction("enterUserCenter");
 }
 int64_t KTCKiteSDK::enterYunKeFuCenter(const plat::Value& parameter) {
   plat::NSLog("KTLog:Enter YunKefu");
@@ -321,13 +332,18 @@ int64_t KTCKiteSDK::callSDKShare(const KTCKiteSDKShareInfoRef&) {
 }
 void KTCKiteSDK::Getlocalized(const plat::Value&) {}
 void KTCKiteSDK::setAutoRotation(bool) {}
-int64_t KTCKiteSDK::showToolBar(int64_t) {
+int64_t KTCKiteSDK::showToolBar(int64_t place) {
   plat::NSLog("KTLog:调用显示浮动工具栏");
-  return kNotOffered;
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelPlaceHook>("showToolBar:");
+  return hook ? forwarded(hook(place)) : kNotOffered;
 }
 int64_t KTCKiteSDK::hideToolBar() {
   plat::NSLog("KTLog:调用隐藏工具栏");
-  return kNotOffered;
+  return forwardAction("hideToolBar");
+}
+std::string KTCKiteSDK::cpsChannelId() const {
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelTextHook>("cpsChannelId");
+  return hook ? hook() : "UNKNOWN";
 }
 
 std::string KTCKiteSDK::getDeviceID() { return KMDevice::sharedInstance().updateDeviceID(); }
@@ -388,10 +404,7 @@ plat::Dictionary KTCKiteSDK::realNameInfo() {
                           {"other", a.get("other")}};
 }
 
-int64_t KTCKiteSDK::realAuth() {
-  // The adapter has no real-name verification of its own.
-  return kNotOffered;
-}
+int64_t KTCKiteSDK::realAuth() { return forwardAction("realAuth"); }
 
 int64_t KTCKiteSDK::getChannelUserLoginType() const {
   int64_t t = userType();

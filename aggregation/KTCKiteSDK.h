@@ -6,8 +6,11 @@
 // plug-ins are reached through PlugManager and device facts through KMDevice.
 //
 // Operations that forward to the channel adapter answer 0 (the adapter answered 0), -1 (it
-// answered otherwise) or -100 (the adapter lacks the operation). This application's adapter
-// offers the three URL forms and the orientation query among the forwarded events.
+// answered otherwise) or -100 (the adapter lacks the operation). What the adapter offers is
+// asked of its runtime class (KTCKiteChannel::offers): this application's adapter offers the
+// three URL forms and the orientation query among the forwarded events; the application
+// events, the tool bar, the user centre, real-name verification and the cps channel id are
+// forwarded to the adapter's hooks when it offers them.
 //
 // Threading: main thread only. The shared instance is made once, thread-safely.
 
@@ -108,7 +111,7 @@ class KTCKiteSDK {
   // The adapter's channel code as an integer.
   int64_t channelType();
   std::string SDKVersion() const { return "2.5.4"; }
-  std::string cpsChannelId() const { return "UNKNOWN"; }
+  std::string cpsChannelId() const;
 
   // --- account
   // 0 (asked, or deferred until initialisation), -4 (a login check is outstanding) or -5
@@ -123,7 +126,7 @@ class KTCKiteSDK {
   std::optional<std::string> userToken();
   // {"age", "realName", "resumeGame", "other"}.
   plat::Dictionary realNameInfo();
-  // The adapter's real-name verification (forwarding rule): -100 with this adapter.
+  // The adapter's real-name verification (forwarding rule): -100 when not offered.
   int64_t realAuth();
   int64_t userType() const { return 0; }
   int64_t getChannelUserLoginType() const;

@@ -193,7 +193,10 @@ int64_t SDKCooperater::errorCode(int64_t code) {
   }
 }
 
-std::string SDKCooperater::getPaayParams() const { return ""; }
+std::string SDKCooperater::getPaayParams() const {
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelTextHook>("getPaayParams");
+  return hook ? hook() : std::string();
+}
 
 std::shared_ptr<plat::UIWindow> SDKCooperater::baseGetCurrentShowWindow() const {
   auto& app = plat::UIApplication::sharedApplication();
@@ -280,7 +283,7 @@ void SDKCooperater::handleStaleLoginCheckAnswer(const plat::Value& answer) {
 
 void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channelInfo,
                               const char* logLine, const std::string& logArgument) {
-  // The adapter of this application has no floating tool bar to show.
+  if (auto show = KTCKiteChannel::hookFor<KTCKiteChannelPlaceHook>("showToolBar:")) show(1);
   const plat::Value& ext = channelInfo["extInfo"];
   if (ext.dictionary() && !ext.dictionary()->empty()) {
     for (const auto& [k, v] : *ext.dictionary()) result.set(k, v);
@@ -389,6 +392,7 @@ void SDKCooperater::channelPlatformLogoutResult(const plat::NSNotification& note
   plat::NSLog("QKLOG:注销回调,%@", userInfoOf(note));
   ++sessionSerial_;
   isLogout = true;
+  if (auto hide = KTCKiteChannel::hookFor<KTCKiteChannelActionHook>("hideToolBar")) hide();
   post(kKtcQPLogoutNotification, {{"error", 0}, {"msg", "logout"}});
 }
 

@@ -11,10 +11,33 @@
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/runtime/Runtime.h"
 
 KiteChannelHelper& KiteChannelHelper::sharedInstance() {
   static auto* h = new KiteChannelHelper();
   return *h;
+}
+
+plat::Class* KTCKiteChannel::runtimeClass() {
+  static plat::Class* cls = [] {
+    plat::Class* c = plat::Runtime::classNamed("KTCKiteChannel");
+    if (!c) c = plat::Runtime::registerClass("KTCKiteChannel", nullptr, nullptr, {});
+    for (const char* op :
+         {"openURL:application:", "openURL:sourceApplication:application:annotation:",
+          "openURL:application:options:", "application:supportedInterfaceOrientationsForWindow:"}) {
+      c->setHook(op, true);
+    }
+    return c;
+  }();
+  return cls;
+}
+
+bool KTCKiteChannel::offers(const std::string& operation) {
+  return runtimeClass()->respondsToHook(operation);
+}
+
+std::any KTCKiteChannel::runtimeHook(const std::string& operation) {
+  return runtimeClass()->hook(operation);
 }
 
 KTCKiteChannel& KTCKiteChannel::defaultChannel() {

@@ -8,6 +8,7 @@
 // Threading: main thread only (the core calls it there and the channel SDK answers there);
 // notifications are posted synchronously on the calling thread.
 
+#include <any>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,9 +21,19 @@
 #include "platform/foundation/Value.h"
 
 namespace plat {
+class Class;
 class UIApplication;
 class UIWindow;
 }  // namespace plat
+
+// The forms of the adapter operations that the core forwards only when the adapter offers
+// them (see KTCKiteChannel::runtimeClass): a hook of the class under the operation's name.
+using KTCKiteChannelEventHook = std::function<int64_t(plat::UIApplication*)>;  // app events
+using KTCKiteChannelPlaceHook = std::function<int64_t(int64_t)>;               // "showToolBar:"
+using KTCKiteChannelActionHook = std::function<int64_t()>;    // "hideToolBar", "enterUserCenter",
+                                                              // "pause", "enterBBS", "realAuth",
+                                                              // "enterCustomerServiceCenter"
+using KTCKiteChannelTextHook = std::function<std::string()>;  // "cpsChannelId", "getPaayParams"
 
 // The key text of the encrypted channel configuration file (the adapter and the facade read
 // it alike).
@@ -43,6 +54,21 @@ class KiteChannelHelper {
 class KTCKiteChannel {
  public:
   static KTCKiteChannel& defaultChannel();
+  // The adapter's class in the runtime ("KTCKiteChannel"), registered on first use. The core
+  // asks it which operations the adapter offers (respondsToHook, as the platform answers
+  // respondsToSelector:) before it forwards one. This adapter offers "openURL:application:",
+  // "openURL:sourceApplication:application:annotation:", "openURL:application:options:" and
+  // "application:supportedInterfaceOrientationsForWindow:" (hooks holding true); another
+  // operation is offered once a hook of its form (above) stands under its name, and the core
+  // then forwards to that hook.
+  static plat::Class* runtimeClass();
+  // Whether the adapter offers `operation`.
+  static bool offers(const std::string& operation);
+  static std::any runtimeHook(const std::string& operation);
+  // The hook of form F under `operation`, or an empty F when the adapter does not offer it in
+  // that form.
+  template <class F>
+  static F hookFor(const std::string& operation);
   // Clears the adapter's, the cooperater's and the helper's state.
   static void resetForTesting();
 
@@ -126,3 +152,10 @@ class KTCKiteChannel {
   KTCKiteChannel() = default;
   plat::Array unsupportedFunctionList_;
 };
+
+template <class F>
+F KTCKiteChannel::hookFor(const std::string& operation) {
+  std::any hook = runtimeHook(operation);
+  const F* f = std::any_cast<F>(&hook);
+  return f ? *f : F();
+}

@@ -9,6 +9,7 @@
 #include "aggregation/NSString+Extend.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/runtime/Runtime.h"
 #include "platform/security/CommonCrypto.h"
 #include "platform/uikit/UIWindow.h"
 
@@ -769,6 +770,58 @@ TEST_F(KiteSDKFlowTest, WithoutAChannelLoginAndPayFailAtOnce) {
   ASSERT_TRUE(
       testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() == 1; }, 20));
   EXPECT_EQ(received(kKiteSDKPayCallbackId)[0], Value(Dictionary{{"result", 1}}));
+}
+
+}  // namespace
+
+namespace {
+
+// What the adapter offers is asked of its runtime class: operations it gains there are
+// answered as supported and forwarded to, the others are not.
+TEST_F(KiteSDKFlowTest, TheFacadeAsksTheAdapterWhatItOffers) {
+  startInterface();
+  KTCKiteSDK& sdk = KTCKiteSDK::defaultInstance();
+  EXPECT_TRUE(sdk.isFunctionSupported("openURL:sourceApplication:application:annotation:"));
+  EXPECT_FALSE(sdk.isFunctionSupported("showToolBar:"));
+  EXPECT_FALSE(sdk.isFunctionTypeSupported(5));
+  EXPECT_EQ(sdk.applicationDidBecomeActive(nullptr), -100);
+  EXPECT_EQ(sdk.showToolBar(1), -100);
+  EXPECT_EQ(sdk.cpsChannelId(), "UNKNOWN");
+
+  plat::Class* cls = KTCKiteChannel::runtimeClass();
+  std::vector<int64_t> shown;
+  int hidden = 0;
+  cls->setHook("showToolBar:", KTCKiteChannelPlaceHook([&](int64_t place) {
+                 shown.push_back(place);
+                 return int64_t{0};
+               }));
+  cls->setHook("hideToolBar", KTCKiteChannelActionHook([&] {
+                 ++hidden;
+                 return int64_t{0};
+               }));
+  cls->setHook("applicationDidBecomeActive:",
+               KTCKiteChannelEventHook([](plat::UIApplication*) { return int64_t{7}; }));
+  cls->setHook("cpsChannelId", KTCKiteChannelTextHook([] { return std::string("cps-1"); }));
+  cls->setHook("getPaayParams", KTCKiteChannelTextHook([] { return std::string("p=1"); }));
+  EXPECT_TRUE(sdk.isFunctionSupported("showToolBar:"));
+  EXPECT_TRUE(sdk.isFunctionTypeSupported(5));
+  EXPECT_TRUE(sdk.isFunctionTypeSupported(0));
+  EXPECT_EQ(sdk.applicationDidBecomeActive(nullptr), -1) << "the adapter answered 7";
+  EXPECT_EQ(sdk.showToolBar(2), 0);
+  EXPECT_EQ(sdk.cpsChannelId(), "cps-1");
+  // A verified login shows the tool bar, a logout hides it; orders carry the pay parameters.
+  logIn("alice");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 1));
+  EXPECT_EQ(server.calls(testing_kite::kOrder)[0].fields.get("pay_params"), Value("p=1"));
+  iface->Logout();
+  EXPECT_EQ(shown, (std::vector<int64_t>{2, 1}));
+  EXPECT_EQ(hidden, 1);
+  for (const char* op : {"showToolBar:", "hideToolBar",
+                         "applicationDidBecomeActive:", "cpsChannelId", "getPaayParams"}) {
+    cls->setHook(op, std::any());
+  }
+  EXPECT_FALSE(sdk.isFunctionSupported("showToolBar:"));
 }
 
 }  // namespace
