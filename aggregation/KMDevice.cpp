@@ -107,15 +107,9 @@ double KMDevice::updateDeviceScreenWidth() { return device().screenPixelSize().f
 std::string KMDevice::updateOsName() { return device().systemName(); }
 std::string KMDevice::updateOsVersion() { return device().systemVersion(); }
 
-std::string KMDevice::updateOsLanguage() {
-  auto code = device().languageCode();
-  return code ? *code : "(null)";
-}
+std::string KMDevice::updateOsLanguage() { return device().languageCode().value_or(""); }
 
-std::string KMDevice::updateOsCountryCode() {
-  auto code = device().countryCode();
-  return code ? *code : "(null)";
-}
+std::string KMDevice::updateOsCountryCode() { return device().countryCode().value_or(""); }
 
 std::string KMDevice::getWifiName() { return device().wifiSSID().value_or(""); }
 

@@ -38,9 +38,14 @@ class KMNetWorkUtil {
   // The internet reachability's status: 0, 1 (cellular) or 2 (Wi-Fi).
   int64_t networkType() const;
 
+  // Plain accessors. A replaced reachability object is not stopped or started: its notifier
+  // is the caller's.
   bool hasNetwork() const { return hasNetwork_; }
+  void setHasNetwork(bool v) { hasNetwork_ = v; }
   const KiteSDKReachabilityRef& wanReach() const { return wanReach_; }
+  void setWanReach(KiteSDKReachabilityRef r) { wanReach_ = std::move(r); }
   const KiteSDKReachabilityRef& hostReachability() const { return hostReachability_; }
+  void setHostReachability(KiteSDKReachabilityRef r) { hostReachability_ = std::move(r); }
 
  private:
   KMNetWorkUtil();

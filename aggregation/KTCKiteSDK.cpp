@@ -1,5 +1,6 @@
 #include "aggregation/KTCKiteSDK.h"
 
+#include <cmath>
 #include <mutex>
 #include <set>
 
@@ -22,17 +23,11 @@ namespace {
 
 constexpr int64_t kNotOffered = -100;
 
-// Operations of this application's adapter that the facade forwards or probes; every other
-// forwarded operation is not offered.
-const std::set<std::string>& adapterOperations() {
-  static const auto* ops = new std::set<std::string>{
-      "openURL:application:", "openURL:sourceApplication:application:annotation:",
-      "openURL:application:options:", "application:supportedInterfaceOrientationsForWindow:"};
-  return *ops;
-}
-bool adapterOffers(const std::string& op) { return adapterOperations().count(op) > 0; }
+// Whether the adapter offers an operation: its runtime class answers, as the platform answers
+// respondsToSelector:.
+bool adapterOffers(const std::string& op) { return KTCKiteChannel::offers(op); }
 
-// An event the adapter does not offer: logged under its full name, answered -100.
+// An event the adapter has no form for: logged under its full name, answered -100.
 int64_t notOffered(const char* operation) {
   plat::NSLog("KTLog:%s", operation);
   return kNotOffered;
@@ -40,6 +35,18 @@ int64_t notOffered(const char* operation) {
 
 // The forwarding rule for an adapter answer.
 int64_t forwarded(int64_t answer) { return answer == 0 ? 0 : -1; }
+
+// An application event, logged under its full name and forwarded when the adapter offers it.
+int64_t forwardEvent(const char* operation, const char* name, plat::UIApplication* app) {
+  plat::NSLog("KTLog:%s", operation);
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelEventHook>(name);
+  return hook ? forwarded(hook(app)) : kNotOffered;
+}
+// An operation without arguments, forwarded when the adapter offers it.
+int64_t forwardAction(const char* name) {
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelActionHook>(name);
+  return hook ? forwarded(hook()) : kNotOffered;
+}
 
 SDKCooperater& coop() { return SDKCooperater::shareCooperater(); }
 KTCKiteChannel& adapter() { return KTCKiteChannel::defaultChannel(); }
@@ -113,10 +120,12 @@ KTCKiteSDK& KTCKiteSDK::defaultInstance() {
 void KTCKiteSDK::resetForTesting() { defaultInstance().lastRole_.reset(); }
 
 plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
-  std::optional<plat::Data> bytes = adapter().configFileBytes();
+  bool exists = false;
+  std::optional<plat::Data> bytes = adapter().configFileBytes(&exists);
   if (!bytes) {
-    if (plainNeedsMarker) {
-      plat::NSLog("KTLog:参数配置文件读取失败");
+    if (plainNeedsMarker || exists) {
+      // Missing before start-up, or there but unreadable: no entries.
+      plat::NSLog(kKiteChannelConfigReadFailure);
     } else if (channelType() == 9999) {
       plat::NSLog("KTLog:测试母包");
     } else {
@@ -135,7 +144,7 @@ plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*decrypted);
     if (archived.dictionary()) entries = *archived.dictionary();
   }
-  if (entries.empty()) plat::NSLog("KTLog:参数配置文件读取失败");
+  if (entries.empty()) plat::NSLog(kKiteChannelConfigReadFailure);
   return entries;
 }
 
@@ -188,20 +197,25 @@ int64_t KTCKiteSDK::callPlugParams(const std::string& name, const plat::Array& p
   return 0;
 }
 
-int64_t KTCKiteSDK::applicationWillResignActive(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationWillResignActive:]");
+int64_t KTCKiteSDK::applicationWillResignActive(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationWillResignActive:]",
+                      "applicationWillResignActive:", app);
 }
-int64_t KTCKiteSDK::applicationDidEnterBackground(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationDidEnterBackground:]");
+int64_t KTCKiteSDK::applicationDidEnterBackground(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationDidEnterBackground:]",
+                      "applicationDidEnterBackground:", app);
 }
-int64_t KTCKiteSDK::applicationWillEnterForeground(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationWillEnterForeground:]");
+int64_t KTCKiteSDK::applicationWillEnterForeground(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationWillEnterForeground:]",
+                      "applicationWillEnterForeground:", app);
 }
-int64_t KTCKiteSDK::applicationDidBecomeActive(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationDidBecomeActive:]");
+int64_t KTCKiteSDK::applicationDidBecomeActive(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationDidBecomeActive:]",
+                      "applicationDidBecomeActive:", app);
 }
-int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication*) {
-  return notOffered("-[KTCKiteSDK(Extend) applicationWillTerminate:]");
+int64_t KTCKiteSDK::applicationWillTerminate(plat::UIApplication* app) {
+  return forwardEvent("-[KTCKiteSDK(Extend) applicationWillTerminate:]",
+                      "applicationWillTerminate:", app);
 }
 
 int64_t KTCKiteSDK::applicationDidRegisterForRemoteNotificationsWithDeviceToken(
@@ -305,7 +319,7 @@ int64_t KTCKiteSDK::callChannelSpecifyFunctionParameters(int64_t function,
 }
 int64_t KTCKiteSDK::enterUserCenter() {
   plat::NSLog("KTLog:进入个人中心");
-  return kNotOffered;
+  return forwardAction("enterUserCenter");
 }
 int64_t KTCKiteSDK::enterYunKeFuCenter(const plat::Value& parameter) {
   plat::NSLog("KTLog:Enter YunKefu");
@@ -318,13 +332,18 @@ int64_t KTCKiteSDK::callSDKShare(const KTCKiteSDKShareInfoRef&) {
 }
 void KTCKiteSDK::Getlocalized(const plat::Value&) {}
 void KTCKiteSDK::setAutoRotation(bool) {}
-int64_t KTCKiteSDK::showToolBar(int64_t) {
+int64_t KTCKiteSDK::showToolBar(int64_t place) {
   plat::NSLog("KTLog:调用显示浮动工具栏");
-  return kNotOffered;
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelPlaceHook>("showToolBar:");
+  return hook ? forwarded(hook(place)) : kNotOffered;
 }
 int64_t KTCKiteSDK::hideToolBar() {
   plat::NSLog("KTLog:调用隐藏工具栏");
-  return kNotOffered;
+  return forwardAction("hideToolBar");
+}
+std::string KTCKiteSDK::cpsChannelId() const {
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelTextHook>("cpsChannelId");
+  return hook ? hook() : "UNKNOWN";
 }
 
 std::string KTCKiteSDK::getDeviceID() { return KMDevice::sharedInstance().updateDeviceID(); }
@@ -385,10 +404,7 @@ plat::Dictionary KTCKiteSDK::realNameInfo() {
                           {"other", a.get("other")}};
 }
 
-int64_t KTCKiteSDK::realAuth() {
-  // The adapter has no real-name verification of its own.
-  return kNotOffered;
-}
+int64_t KTCKiteSDK::realAuth() { return forwardAction("realAuth"); }
 
 int64_t KTCKiteSDK::getChannelUserLoginType() const {
   int64_t t = userType();
@@ -423,7 +439,7 @@ void confirmRoleCreationIfStopped(const KTCKiteSDKGameRoleInfoRef& role) {
   plugs().comfirmAbleCreatRoleWithResult(KiteSDKPlugArgs(
       {config(),
        plat::Value(plat::Dictionary{
-           {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("(null)")}}}}),
+           {"data", plat::Dictionary{{"created_at", c.stopCreateTime.value_or("0")}}}}),
        role ? plat::Value(role->creatTime()) : plat::Value()}));
 }
 }  // namespace
@@ -476,6 +492,15 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
   plat::NSLog("KTLog:开始充值");
   plat::NSLog("原始orderInfo%@\nroleInfo:%@", order ? order->description() : "(null)",
               role ? role->description() : "(null)");
+  if (order && !(std::isfinite(order->amount) && order->amount > 0)) {
+    // Nothing can be paid for an amount that is not a positive number: no order is made and
+    // no cashier opens.
+    plat::NSLog("KTLog:下单失败，%@",
+                plat::format("amount %f", static_cast<double>(order->amount)));
+    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayParamsErrorMsg,
+                                      order->cpOrderID);
+    return -1;
+  }
   if (order) {
     if (order->price == 0) {
       if (order->count == 0) order->count = 1;
@@ -483,33 +508,64 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
     }
     if (!order->quantifier) order->quantifier = "";
     if (!order->productDesc || order->productDesc->empty()) {
-      // A single item is described by its name alone (none when the order has no name).
-      order->productDesc = order->count == 1 ? order->productName
-                                             : plat::format("%lu%@", order->count,
-                                                            order->productName.value_or("(null)"));
+      // A single item is described by its name alone; an order without a name has no
+      // description to send.
+      if (!order->productName) {
+        order->productDesc.reset();
+      } else {
+        order->productDesc = order->count == 1
+                                 ? *order->productName
+                                 : plat::format("%lu%@", order->count, *order->productName);
+      }
     }
   }
   plugs().willRecharge(KiteSDKPlugArgs({config(), orderValue(order), roleValue(role)}));
   KTCKiteProductInfoRef product = getProductInfoWithInfo(order);
   KTCKiteRoleInfoRef channelRole = getChannelRoleInfoWith(role);
+  uint64_t session = coop().sessionSerial();
   NetworkManager::sharedInstance().orderInterfaceRoleInfoHandler(
-      order, role, [order, role, product, channelRole](const plat::Value& answer) {
-        KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, order, role, product, channelRole);
+      order, role, [order, role, product, channelRole, session](const plat::Value& answer) {
+        KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, order, role, product, channelRole,
+                                                        session);
       });
   return 0;
 }
+
+namespace {
+// The aggregation order id of an accepted order: a non-empty text or an integer; anything
+// else names no order the cashier could be opened for.
+std::optional<std::string> usableOrderId(const plat::Value& v) {
+  if (v.isString() && !v.string()->empty()) return *v.string();
+  if (v.isInteger()) return v.description();
+  return std::nullopt;
+}
+}  // namespace
 
 void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
                                    const KTCKiteSDKPayOrderInfoRef& order,
                                    const KTCKiteSDKGameRoleInfoRef& role,
                                    const KTCKiteProductInfoRef& product,
-                                   const KTCKiteRoleInfoRef& channelRole) {
+                                   const KTCKiteRoleInfoRef& channelRole, uint64_t session) {
   plat::NSLog("payOrderInfo 订单接口返回数据:%@", answer);
   plugs().kiteGetOrderResult(
       KiteSDKPlugArgs({config(), answer.isNil() ? plat::Value(plat::Dictionary()) : answer}));
+  std::optional<std::string> cpOrderId = order ? order->cpOrderID : std::nullopt;
+  if (coop().sessionSerial() != session) {
+    // The player logged out, or another one logged in, while the order was being made: that
+    // payment is over, whatever the server says.
+    plat::NSLog("KTLog:order answered after its session ended");
+    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
+    return;
+  }
   if (answer["result"].boolValue()) {
     const plat::Value& data = answer["data"];
-    std::string orderId = data["order_id"].isNil() ? std::string() : data["order_id"].description();
+    std::optional<std::string> accepted = usableOrderId(data["order_id"]);
+    if (!accepted) {
+      plat::NSLog("KTLog:下单失败，%@", std::string("order without an order id"));
+      SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
+      return;
+    }
+    const std::string& orderId = *accepted;
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));

@@ -6,8 +6,11 @@
 // plug-ins are reached through PlugManager and device facts through KMDevice.
 //
 // Operations that forward to the channel adapter answer 0 (the adapter answered 0), -1 (it
-// answered otherwise) or -100 (the adapter lacks the operation). This application's adapter
-// offers the three URL forms and the orientation query among the forwarded events.
+// answered otherwise) or -100 (the adapter lacks the operation). What the adapter offers is
+// asked of its runtime class (KTCKiteChannel::offers): this application's adapter offers the
+// three URL forms and the orientation query among the forwarded events; the application
+// events, the tool bar, the user centre, real-name verification and the cps channel id are
+// forwarded to the adapter's hooks when it offers them.
 //
 // Threading: main thread only. The shared instance is made once, thread-safely.
 
@@ -108,7 +111,7 @@ class KTCKiteSDK {
   // The adapter's channel code as an integer.
   int64_t channelType();
   std::string SDKVersion() const { return "2.5.4"; }
-  std::string cpsChannelId() const { return "UNKNOWN"; }
+  std::string cpsChannelId() const;
 
   // --- account
   // 0 (asked, or deferred until initialisation), -4 (a login check is outstanding) or -5
@@ -123,7 +126,7 @@ class KTCKiteSDK {
   std::optional<std::string> userToken();
   // {"age", "realName", "resumeGame", "other"}.
   plat::Dictionary realNameInfo();
-  // The adapter's real-name verification (forwarding rule): -100 with this adapter.
+  // The adapter's real-name verification (forwarding rule): -100 when not offered.
   int64_t realAuth();
   int64_t userType() const { return 0; }
   int64_t getChannelUserLoginType() const;
@@ -141,13 +144,18 @@ class KTCKiteSDK {
   // --- payment
   // Normalises the order, asks the server for an order and then the adapter to pay. The
   // outcome arrives as "kKtcQPNotiRecharge"; a refused order is only logged. Returns 0.
+  // An order whose amount is not a positive number is refused before any request: -1, and
+  // "kKtcQPNotiRecharge" with "Pay params error". An accepted order without a usable order id,
+  // or one answered after its session ended (a logout, another login), opens no cashier and
+  // posts "Pay failed".
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
-  // The order answer's handling (the second half of a payment).
+  // The order answer's handling (the second half of a payment); `session` is the
+  // coordinator's sessionSerial when the order was asked for.
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
                          const KTCKiteSDKGameRoleInfoRef& role,
                          const KTCKiteProductInfoRef& product,
-                         const KTCKiteRoleInfoRef& channelRole);
+                         const KTCKiteRoleInfoRef& channelRole, uint64_t session);
   // The payment age check against the stored anti-addiction settings.
   void payAntiIndulgeProductInfoRoleInfoOrderInfo(const std::string& orderId,
                                                   const KTCKiteProductInfoRef& product,

@@ -1,8 +1,8 @@
 #pragma once
 // KTCKiteSDKGameRoleInfo: the game's role as the aggregation SDK takes it. Setters normalise
 // what they are given and getters apply defaults:
-//   serverId, serverName, gameRoleName, gameRoleID, partyName, partyId: the value's text form
-//     ("(null)" for nil); getters give nil until set.
+//   serverId, serverName, gameRoleName, gameRoleID, partyName, partyId: the value's text form;
+//     nil or null leaves the field absent (never the text "(null)"), and getters give nil.
 //   profession, professionId, partyRoleId, partyRoleName: "" for nil or null, else the text
 //     form; nil until set.
 //   creatTime: "" for nil or null; else the number in whole seconds ("%.0f"), a value whose
@@ -59,7 +59,11 @@ class KTCKiteSDKGameRoleInfo {
   std::string description() const;
 
  private:
-  static std::string text(const plat::Value& v) { return v.description(); }
+  // Absent for nil or null: a missing value is never sent as its "(null)" text.
+  static std::optional<std::string> text(const plat::Value& v) {
+    if (v.isNil() || v.isNull()) return std::nullopt;
+    return v.description();
+  }
   static std::string textOrEmpty(const plat::Value& v) {
     return v.isNil() || v.isNull() ? std::string() : v.description();
   }

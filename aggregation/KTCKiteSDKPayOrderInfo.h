@@ -1,8 +1,9 @@
 #pragma once
 // KTCKiteSDKPayOrderInfo: the game's order as the aggregation SDK takes it, and
 // KTCKiteSDKShareInfo, a share request. goodsID, productName and cpOrderID keep the text
-// form of what they are set to ("(null)" for nil); quantifier keeps "" for null and the text
-// form otherwise. Unset texts are nullopt. Plain values, not synchronized.
+// form of what they are set to; quantifier keeps "" for null and the text form otherwise.
+// Unset texts, and texts set to nil (or, but for quantifier, null), are nullopt: a missing
+// value is never sent as its "(null)" text. Plain values, not synchronized.
 
 #include <cstdint>
 #include <memory>
@@ -25,15 +26,21 @@ class KTCKiteSDKPayOrderInfo {
   std::optional<std::string> productDesc;
   std::optional<std::string> quantifier;
 
-  void setGoodsID(const plat::Value& v) { goodsID = v.description(); }
-  void setProductName(const plat::Value& v) { productName = v.description(); }
-  void setCpOrderID(const plat::Value& v) { cpOrderID = v.description(); }
+  void setGoodsID(const plat::Value& v) { goodsID = text(v); }
+  void setProductName(const plat::Value& v) { productName = text(v); }
+  void setCpOrderID(const plat::Value& v) { cpOrderID = text(v); }
   void setQuantifier(const plat::Value& v) {
-    quantifier = v.isNull() ? std::string() : v.description();
+    quantifier = v.isNull() ? std::optional<std::string>("") : text(v);
   }
 
   // The multi-line description used in log lines.
   std::string description() const;
+
+ private:
+  static std::optional<std::string> text(const plat::Value& v) {
+    if (v.isNil() || v.isNull()) return std::nullopt;
+    return v.description();
+  }
 };
 using KTCKiteSDKPayOrderInfoRef = std::shared_ptr<KTCKiteSDKPayOrderInfo>;
 

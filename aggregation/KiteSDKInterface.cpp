@@ -15,7 +15,7 @@ std::array<KiteSDKCallback, 3>& slots() {
 }
 int slotIndex(int id) {
   return id >= kKiteSDKLoginCallbackId && id <= kKiteSDKPayCallbackId ? id - kKiteSDKLoginCallbackId
-                                                                       : -1;
+                                                                      : -1;
 }
 
 void call(int id, const std::optional<std::string>& text) {
@@ -63,9 +63,10 @@ KiteSDKInterface::~KiteSDKInterface() {
 
 void KiteSDKInterface::subscribe(const char* name,
                                  void (KiteSDKInterface::*handler)(const plat::NSNotification&)) {
-  observers_.push_back(plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
-      name, plat::Value(), nullptr,
-      [this, handler](const plat::NSNotification& note) { (this->*handler)(note); }));
+  observers_.push_back(
+      plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+          name, plat::Value(), nullptr,
+          [this, handler](const plat::NSNotification& note) { (this->*handler)(note); }));
 }
 
 void KiteSDKInterface::InitWithApplicationOptionsProductKeyProductCode(
@@ -165,7 +166,12 @@ void KiteSDKInterface::HandleLogin(const plat::NSNotification& note) {
   plat::Dictionary d;
   if (note.userInfo["error"].integerValue() == 0) {
     KTCKiteSDK& sdk = KTCKiteSDK::defaultInstance();
-    d = {{"result", 0}, {"userId", sdk.userId()}, {"userNick", sdk.userNick()}};
+    d = {{"result", 0}};
+    // A member whose value is absent is left out of the text.
+    std::string userId = sdk.userId();
+    std::string userNick = sdk.userNick();
+    if (!userId.empty()) d.set("userId", userId);
+    if (!userNick.empty()) d.set("userNick", userNick);
     if (auto token = sdk.userToken()) d.set("userToken", *token);
   } else {
     d = {{"result", 1}};
@@ -185,7 +191,7 @@ void KiteSDKInterface::HandlePay(const plat::NSNotification& note) {
     d = {{"result", 0}};
     for (const char* key : {"orderId", "cpOrderId"}) {
       const plat::Value& v = note.userInfo[key];
-      if (!v.isNil()) d.set(key, v);
+      if (!v.isNil() && !v.isNull() && !(v.isString() && v.string()->empty())) d.set(key, v);
     }
   } else {
     d = {{"result", 1}};
@@ -193,6 +199,12 @@ void KiteSDKInterface::HandlePay(const plat::NSNotification& note) {
   if (auto text = pretty(d)) OnPay(text);
 }
 
-void KiteSDKInterface::OnLogin(const std::optional<std::string>& text) { call(kKiteSDKLoginCallbackId, text); }
-void KiteSDKInterface::OnLogout(const std::optional<std::string>& text) { call(kKiteSDKLogoutCallbackId, text); }
-void KiteSDKInterface::OnPay(const std::optional<std::string>& text) { call(kKiteSDKPayCallbackId, text); }
+void KiteSDKInterface::OnLogin(const std::optional<std::string>& text) {
+  call(kKiteSDKLoginCallbackId, text);
+}
+void KiteSDKInterface::OnLogout(const std::optional<std::string>& text) {
+  call(kKiteSDKLogoutCallbackId, text);
+}
+void KiteSDKInterface::OnPay(const std::optional<std::string>& text) {
+  call(kKiteSDKPayCallbackId, text);
+}

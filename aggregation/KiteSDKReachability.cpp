@@ -6,7 +6,6 @@
 #include <unordered_map>
 
 #include "platform/dispatch/NSNotificationCenter.h"
-#include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
 
@@ -67,7 +66,8 @@ KiteSDKReachabilityRef KiteSDKReachability::reachabilityWithHostname(const std::
   return initWithReachabilityRef(plat::SCNetworkReachabilityCreateWithName(host));
 }
 
-KiteSDKReachabilityRef KiteSDKReachability::reachabilityWithAddress(const struct sockaddr* address) {
+KiteSDKReachabilityRef KiteSDKReachability::reachabilityWithAddress(
+    const struct sockaddr* address) {
   return initWithReachabilityRef(plat::SCNetworkReachabilityCreateWithAddress(address));
 }
 
@@ -114,11 +114,8 @@ void KiteSDKReachability::callback(const plat::SCNetworkReachabilityRef&,
     if (it == reg.objects.end()) return;
     weak = it->second;
   }
-  auto self = weak.lock();
-  if (!self) return;
-  plat::dispatch_async(self->queue_, [weak, flags] {
-    if (auto s = weak.lock()) s->reachabilityChanged(flags);
-  });
+  // Scheduled on the object's serial queue: this runs there already.
+  if (auto self = weak.lock()) self->reachabilityChanged(flags);
 }
 
 bool KiteSDKReachability::startNotifier() {
@@ -128,8 +125,7 @@ bool KiteSDKReachability::startNotifier() {
   context.info = reinterpret_cast<void*>(static_cast<uintptr_t>(id_));
   bool ok = false;
   if (plat::SCNetworkReachabilitySetCallback(ref_, &KiteSDKReachability::callback, &context)) {
-    if (plat::SCNetworkReachabilityScheduleWithRunLoop(ref_, plat::RunLoop::main().get(),
-                                                       plat::kCFRunLoopCommonModes)) {
+    if (plat::SCNetworkReachabilitySetDispatchQueue(ref_, queue_)) {
       ok = true;
     } else {
       plat::SCNetworkReachabilitySetCallback(ref_, nullptr, nullptr);
@@ -144,8 +140,7 @@ void KiteSDKReachability::stopNotifier() {
   {
     std::lock_guard<std::mutex> lock(mu_);
     plat::SCNetworkReachabilitySetCallback(ref_, nullptr, nullptr);
-    plat::SCNetworkReachabilityUnscheduleFromRunLoop(ref_, plat::RunLoop::main().get(),
-                                                     plat::kCFRunLoopCommonModes);
+    plat::SCNetworkReachabilitySetDispatchQueue(ref_, nullptr);
     keep = std::move(self_);
   }
   // Wait for a block that is running now, unless this is that block.

@@ -1,6 +1,7 @@
 #pragma once
 // KiteSDKReachability: network reachability of an address or a host name, reporting changes
-// through three blocks (run on the object's private serial queue) and the notification
+// through three blocks (run on the object's private serial queue, on which the platform
+// reference is scheduled: no change waits for the main thread) and the notification
 // "KiteSDKkReachabilityChangedNotification" (posted on the main queue, object = the
 // reachability object).
 //

@@ -13,15 +13,37 @@
 
 namespace {
 
-// Collects one task's body and hands body and error to `done` on the delegate queue.
+// Collects one task's body and hands body, error and HTTP status (0 when there is none) to
+// `done` on the delegate queue. A body longer than kMaxAnswerBytes (announced or received) ends
+// the task at once: its bytes are dropped, the transfer stops reading, and `done` gets the
+// error NSURLErrorDataLengthExceedsMaximum.
 class RequestDelegate : public plat::NSURLSessionDelegate {
  public:
-  using Done = std::function<void(const plat::Data& body, const plat::NSErrorRef& error)>;
+  using Done =
+      std::function<void(const plat::Data& body, const plat::NSErrorRef& error, int64_t status)>;
   explicit RequestDelegate(Done done) : done_(std::move(done)) {}
 
+  bool URLSessionDataTaskDidReceiveResponseCompletionHandler(
+      const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef&,
+      const plat::NSURLResponseRef& response,
+      std::function<void(plat::NSURLSessionResponseDisposition)> completion) override {
+    bool tooLong = response && response->expectedContentLength() > 0 &&
+                   static_cast<uint64_t>(response->expectedContentLength()) >
+                       NetworkInterface::kMaxAnswerBytes;
+    if (tooLong) tooLong_ = true;
+    completion(tooLong ? plat::NSURLSessionResponseCancel : plat::NSURLSessionResponseAllow);
+    return true;
+  }
   void URLSessionDataTaskDidReceiveData(const plat::NSURLSessionRef&,
-                                        const plat::NSURLSessionDataTaskRef&,
+                                        const plat::NSURLSessionDataTaskRef& task,
                                         const plat::Data& data) override {
+    if (tooLong_) return;
+    if (body_.length() + data.length() > NetworkInterface::kMaxAnswerBytes) {
+      tooLong_ = true;
+      body_ = plat::Data();
+      if (task) task->cancel();
+      return;
+    }
     body_.append(data);
   }
   bool URLSessionDidReceiveChallengeCompletionHandler(
@@ -32,16 +54,29 @@ class RequestDelegate : public plat::NSURLSessionDelegate {
     return true;
   }
   void URLSessionTaskDidCompleteWithError(const plat::NSURLSessionRef& session,
-                                          const plat::NSURLSessionTaskRef&,
+                                          const plat::NSURLSessionTaskRef& task,
                                           const plat::NSErrorRef& error) override {
     Done done = std::move(done_);
     done_ = nullptr;
-    if (done) done(body_, error);
+    plat::NSErrorRef failure = error;
+    if (tooLong_) {
+      plat::NSLog("KTLog:answer longer than %lu bytes dropped", NetworkInterface::kMaxAnswerBytes);
+      failure = plat::makeURLError(
+          plat::NSURLErrorDataLengthExceedsMaximum,
+          task && task->originalRequest() ? task->originalRequest()->URL() : std::string());
+    }
+    int64_t status = 0;
+    if (auto http =
+            std::dynamic_pointer_cast<plat::NSHTTPURLResponse>(task ? task->response() : nullptr)) {
+      status = http->statusCode();
+    }
+    if (done) done(tooLong_ ? plat::Data() : body_, failure, status);
     session->finishTasksAndInvalidate();
   }
 
  private:
   plat::Data body_;
+  bool tooLong_ = false;  // delegate queue only
   Done done_;
 };
 
@@ -57,8 +92,8 @@ plat::NSURLRequestRef makeRequest(const std::string& url, const std::string& par
   } else {
     if (logGet) plat::NSLog("发起GET请求:%@", url);
     if (!param.empty()) {
-      request->setURL(url + plat::format("?%@", escape ? NetworkInterface::legacyPercentEscape(param)
-                                                      : param));
+      request->setURL(
+          url + plat::format("?%@", escape ? NetworkInterface::legacyPercentEscape(param) : param));
     }
     request->setHTTPMethod("GET");
   }
@@ -98,14 +133,15 @@ bool refusedOnMainThread(const std::string& url) {
 // Runs the request and waits for its end.
 void runSync(const plat::NSURLRequestRef& request, SyncResult* result) {
   auto sema = plat::dispatch_semaphore_create(0);
-  start(request, nullptr, [result, sema](const plat::Data& body, const plat::NSErrorRef& error) {
-    {
-      std::lock_guard<std::mutex> lock(result->mu);
-      result->body = body;
-      result->error = error;
-    }
-    plat::dispatch_semaphore_signal(sema);
-  });
+  start(request, nullptr,
+        [result, sema](const plat::Data& body, const plat::NSErrorRef& error, int64_t) {
+          {
+            std::lock_guard<std::mutex> lock(result->mu);
+            result->body = body;
+            result->error = error;
+          }
+          plat::dispatch_semaphore_signal(sema);
+        });
   plat::dispatch_semaphore_wait(sema, plat::DISPATCH_TIME_FOREVER);
 }
 
@@ -152,16 +188,23 @@ void NetworkInterface::connectionWillSendRequestForAuthenticationChallenge(
 
 void NetworkInterface::addHttpRequestParamMethodCompletionBlockTimeout(
     const std::string& url, const std::string& param, const std::string& method,
-    Completion completion, double timeout) {
+    Completion completion, double timeout, bool failUnlessObject) {
   auto request = makeRequest(url, param, method, timeout, true, false);
   start(request, plat::NSOperationQueue::mainQueue(),
-        [completion](const plat::Data& body, const plat::NSErrorRef& error) {
+        [completion, failUnlessObject](const plat::Data& body, const plat::NSErrorRef& error,
+                                       int64_t status) {
           if (!completion) return;
-          if (error || body.empty()) {
+          bool failedStatus = failUnlessObject && (status < 200 || status > 299);
+          if (error || body.empty() || failedStatus) {
             completion(plat::Value());
             return;
           }
-          plat::Value answer(dictionaryOf(body));
+          plat::Value decoded = NSDictionary_Extend::dictionaryFromJsonData(body);
+          if (failUnlessObject && !decoded.dictionary()) {
+            completion(plat::Value());
+            return;
+          }
+          plat::Value answer(decoded.dictionary() ? *decoded.dictionary() : plat::Dictionary());
           plat::dispatch_async(plat::dispatch_get_main_queue(),
                                [completion, answer] { completion(answer); });
         });

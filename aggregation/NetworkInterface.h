@@ -6,6 +6,9 @@
 // A request's time-out bounds the whole transfer from its start: an answer not complete by
 // then fails as a time-out, however steadily its bytes trickle in.
 //
+// An answer is bounded: a body longer than kMaxAnswerBytes, announced or received, ends the
+// request as a failure as soon as it is known, and its bytes are not kept.
+//
 // Server certificates are checked against the platform's anchors (the system's and the
 // device root's); an untrusted server fails like an unreachable one.
 //
@@ -15,6 +18,7 @@
 // thread they are refused with a log (and answer nil / an empty array), because a blocked
 // main thread must not wait on the network.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -29,14 +33,18 @@ class NetworkInterface {
 
   static NetworkInterface& sharedInstance();
   static double defaultRequesTimeOut() { return 6.0; }
+  // The longest answer body taken (far above any answer of the aggregation servers).
+  static constexpr uint64_t kMaxAnswerBytes = 4u << 20;
 
   // Asynchronous: `completion` gets nil at once (on the main thread) for a failed request or
   // an empty body; otherwise the decoded dictionary (empty when the body is not a JSON
-  // object) in a further step on the main thread.
+  // object) in a further step on the main thread. With `failUnlessObject`, an HTTP status
+  // outside 200-299 and a body that is not a JSON object also give nil.
   void addHttpRequestParamMethodCompletionBlockTimeout(const std::string& url,
                                                        const std::string& param,
                                                        const std::string& method,
-                                                       Completion completion, double timeout);
+                                                       Completion completion, double timeout,
+                                                       bool failUnlessObject = false);
   void addHttpRequestParamMethodCompletionBlock(const std::string& url, const std::string& param,
                                                 const std::string& method, Completion completion);
   // Synchronous: nil for a failed request; an empty dictionary for an empty body or one that
@@ -45,8 +53,7 @@ class NetworkInterface {
                                             const std::string& method);
   // `escapeQuery` false: a GET's parameter text is already escaped and is appended as it is.
   // A GET logs its URL before the query is added.
-  plat::Value addSyncHttpRequestParamMethodTimeout(const std::string& url,
-                                                   const std::string& param,
+  plat::Value addSyncHttpRequestParamMethodTimeout(const std::string& url, const std::string& param,
                                                    const std::string& method, double timeout,
                                                    bool escapeQuery = true);
   // Synchronous with a 3 s time-out, the parameter text appended unescaped: the decoded

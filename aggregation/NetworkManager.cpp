@@ -32,12 +32,12 @@ std::string infoBase(const char* key) {
 
 std::string productCode() {
   auto cfg = SDKCooperater::shareCooperater().platformCfg;
-  return cfg ? cfg->productCodeText() : "(null)";
+  return cfg ? cfg->productCodeText() : "";
 }
 // The product key as text for the sign, and as DES key text (nil: no key bytes).
 std::string productKeyText() {
   auto cfg = SDKCooperater::shareCooperater().platformCfg;
-  return cfg ? cfg->productKeyText() : "(null)";
+  return cfg ? cfg->productKeyText() : "";
 }
 std::string productKeyBytes() {
   auto cfg = SDKCooperater::shareCooperater().platformCfg;
@@ -45,6 +45,10 @@ std::string productKeyBytes() {
 }
 
 plat::Value channelCodeValue() { return KTCKiteChannel::defaultChannel().channelCode(); }
+// The text of a value for a request; "" for a missing one (never "(null)").
+std::string textOrEmpty(const plat::Value& v) {
+  return v.isNil() || v.isNull() ? std::string() : v.description();
+}
 
 int64_t nowMilliseconds() {
   return static_cast<int64_t>(plat::Clock::current()->date().timeIntervalSince1970() * 1000);
@@ -472,17 +476,16 @@ void NetworkManager::getPayData(Completion completion) {
   std::vector<std::pair<std::string, std::string>> pairs{
       {"uid", channel.userId()},
       {"productCode", productCode()},
-      {"realStatus", realName.get("realName").description()},
+      {"realStatus", textOrEmpty(realName.get("realName"))},
       {"action", "checkRealnamePay"},
-      {"gameVersion", plat::NSBundle::mainBundle()
-                          ->objectForInfoDictionaryKey("CFBundleShortVersionString")
-                          .description()},
+      {"gameVersion", textOrEmpty(plat::NSBundle::mainBundle()->objectForInfoDictionaryKey(
+                          "CFBundleShortVersionString"))},
       {"sdkVersion", kKiteSDKVersion},
       {"channelVersion", channel.channelVersion()},
       {"time", plat::format("%lld", static_cast<long long>(nowMilliseconds()))},
       {"deviceId", KMDevice::sharedInstance().deviceID},
-      {"age", realName.get("age").description()},
-      {"channelCode", channelCodeValue().description()}};
+      {"age", textOrEmpty(realName.get("age"))},
+      {"channelCode", textOrEmpty(channelCodeValue())}};
   std::string plain, body;
   for (const auto& [k, v] : pairs) {
     if (!plain.empty()) plain += "&", body += "&";
@@ -504,20 +507,20 @@ void NetworkManager::getAntiIndulgeMessage(Completion completion) {
     });
     return;
   }
-  std::string url = base + "/" + productCode() + "/" + channelCodeValue().description() + ".html";
+  std::string url = base + "/" + productCode() + "/" + textOrEmpty(channelCodeValue()) + ".html";
   NetworkInterface::sharedInstance().addHttpRequestParamMethodCompletionBlockTimeout(
       url, "", "GET",
       [completion, counted = std::make_shared<InFlight>()](const plat::Value& answer) {
         if (completion) completion(answer);
       },
-      kApiTimeout);
+      kApiTimeout, /*failUnlessObject=*/true);
 }
 
 void NetworkManager::updateServerListWithChannelParamsHandler(const plat::Value& channelParams,
                                                               std::function<void()> handler) {
   Deliver deliver = issuingQueue();
   std::string code = productCode();
-  std::string channelCode = channelCodeValue().description();
+  std::string channelCode = textOrEmpty(channelCodeValue());
   plat::Value ipConfig = channelParams["kitesdk_server_ip_config"];
   std::string base = ipConfig.isString() && !ipConfig.string()->empty()
                          ? *ipConfig.string()

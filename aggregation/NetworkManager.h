@@ -64,7 +64,8 @@ class NetworkManager {
   void updateRoleInfoDictWithSignResultBlock(const plat::Dictionary& dict, bool withSign,
                                              Completion completion);
   void getPayData(Completion completion);
-  // The anti-addiction settings; the completion runs on the main queue.
+  // The anti-addiction settings; the completion runs on the main queue, with nil when the fetch
+  // failed (no answer, an HTTP error status, a body that is no JSON object).
   void getAntiIndulgeMessage(Completion completion);
   // Refreshes the host list from the channel configuration and the server-list host; the
   // handler runs whatever the outcome.

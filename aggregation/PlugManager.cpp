@@ -3,6 +3,7 @@
 #include <any>
 
 #include "aggregation/LoginDisablePrompt.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
@@ -61,7 +62,8 @@ void PlugManager::startManager() {
   if (const plat::Array* a = list.array()) pluginsInfo_ = *a;
 }
 
-std::vector<KiteSDKPlugNodesRef> PlugManager::resolve(const std::string* onlyName) const {
+std::vector<KiteSDKPlugNodesRef> PlugManager::resolve(const std::string* onlyName,
+                                                      std::vector<std::string>* classNames) const {
   std::vector<KiteSDKPlugNodesRef> out;
   for (const auto& descriptor : pluginsInfo_) {
     if (onlyName && descriptor["name"].stringOr() != *onlyName) continue;
@@ -71,7 +73,10 @@ std::vector<KiteSDKPlugNodesRef> PlugManager::resolve(const std::string* onlyNam
     std::any hook = plat::Runtime::hookForClassName(name, kPlugManagerSharedInstanceHook);
     const Factory* factory = std::any_cast<Factory>(&hook);
     if (!factory || !*factory) continue;
-    if (auto plug = (*factory)()) out.push_back(std::move(plug));
+    if (auto plug = (*factory)()) {
+      out.push_back(std::move(plug));
+      if (classNames) classNames->push_back(name);
+    }
   }
   return out;
 }
@@ -81,8 +86,19 @@ std::vector<KiteSDKPlugNodesRef> PlugManager::getAllConfigedPlugs() const {
 }
 
 std::vector<KiteSDKPlugNodesRef> PlugManager::getPlugsOfName(const std::string& name) const {
-  auto plugs = resolve(&name);
-  plat::NSLog("%@,%@", name, static_cast<uint64_t>(plugs.size()));
+  std::vector<std::string> classes;
+  auto plugs = resolve(&name, &classes);
+  // The objects found, as an array describes its objects ("(null)" for none).
+  std::string found = "(null)";
+  if (!plugs.empty()) {
+    found = "(";
+    for (size_t i = 0; i < plugs.size(); ++i) {
+      found += plat::format("%@\n    <%@: %p>", i ? "," : "", classes[i],
+                            static_cast<const void*>(plugs[i].get()));
+    }
+    found += "\n)";
+  }
+  plat::NSLog("%@,%@", name, found);
   return plugs;
 }
 

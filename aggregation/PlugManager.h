@@ -31,6 +31,8 @@ class PlugManager : public KiteSDKPlugNodes {
 
   // The plug-in objects, in list order (twice when listed twice); empty when none.
   std::vector<KiteSDKPlugNodesRef> getAllConfigedPlugs() const;
+  // The plug-in objects of the descriptors with that "name"; logs the name and the objects
+  // found ("%@,%@").
   std::vector<KiteSDKPlugNodesRef> getPlugsOfName(const std::string& name) const;
   // Calls callPlugParams of the plug-ins of that name. Returns 0.
   int64_t callPlugParams(const std::string& name, const plat::Value& params);
@@ -53,7 +55,10 @@ class PlugManager : public KiteSDKPlugNodes {
   void showPayAntiIndulge(const plat::Array& args) override;
 
  private:
-  std::vector<KiteSDKPlugNodesRef> resolve(const std::string* onlyName) const;
+  // The plug-ins (of the descriptors named `onlyName`, when given), with their class names in
+  // `classNames` when given.
+  std::vector<KiteSDKPlugNodesRef> resolve(const std::string* onlyName,
+                                           std::vector<std::string>* classNames = nullptr) const;
   void forward(void (KiteSDKPlugNodes::*event)(const plat::Array&), const plat::Array& args);
   plat::Array pluginsInfo_;
 };

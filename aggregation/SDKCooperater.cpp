@@ -109,7 +109,7 @@ void SDKCooperater::resetForTesting() {
   c.launchOptions = plat::Value();
   c.paramsDic = plat::Value();
   c.stopCreateTime.reset();
-  c.channelLogouts_ = 0;
+  c.sessionSerial_ = 0;
 }
 
 void SDKCooperater::addPlatformNotifications() {
@@ -154,6 +154,8 @@ void SDKCooperater::beginKiteSDKInit() {
   PlugManager::sharedInstance()->willInit(KiteSDKPlugArgs(
       {channelCfg, plat::Value(cfg), plat::Value(applicationPlugValue()), launchOptions}));
   NetworkManager::sharedInstance().getAntiIndulgeMessage([](const plat::Value& answer) {
+    // A failed fetch hands over nothing: the settings a previous run stored stay in force.
+    if (!answer.dictionary()) return;
     auto defaults = plat::NSUserDefaults::standardUserDefaults();
     defaults->setObjectForKey(answer, kKEY_AntiIndulge_KEY);
     defaults->synchronize();
@@ -191,7 +193,10 @@ int64_t SDKCooperater::errorCode(int64_t code) {
   }
 }
 
-std::string SDKCooperater::getPaayParams() const { return ""; }
+std::string SDKCooperater::getPaayParams() const {
+  auto hook = KTCKiteChannel::hookFor<KTCKiteChannelTextHook>("getPaayParams");
+  return hook ? hook() : std::string();
+}
 
 std::shared_ptr<plat::UIWindow> SDKCooperater::baseGetCurrentShowWindow() const {
   auto& app = plat::UIApplication::sharedApplication();
@@ -254,11 +259,11 @@ void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note)
   plat::Dictionary fields{
       {"uid", channel.userId()}, {"user_name", channel.userNick()}, {"token", channel.sessionId()}};
   isCheckLogining = true;
-  uint64_t logouts = channelLogouts_;
+  uint64_t session = sessionSerial_;
   NetworkManager::sharedInstance().loginVerifyInterfaceHandler(
-      fields, [info, logouts](const plat::Value& answer) {
+      fields, [info, session](const plat::Value& answer) {
         SDKCooperater& c = SDKCooperater::shareCooperater();
-        if (c.channelLogouts_ != logouts) {
+        if (c.sessionSerial_ != session) {
           c.handleStaleLoginCheckAnswer(answer);
           return;
         }
@@ -278,7 +283,7 @@ void SDKCooperater::handleStaleLoginCheckAnswer(const plat::Value& answer) {
 
 void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channelInfo,
                               const char* logLine, const std::string& logArgument) {
-  // The adapter of this application has no floating tool bar to show.
+  if (auto show = KTCKiteChannel::hookFor<KTCKiteChannelPlaceHook>("showToolBar:")) show(1);
   const plat::Value& ext = channelInfo["extInfo"];
   if (ext.dictionary() && !ext.dictionary()->empty()) {
     for (const auto& [k, v] : *ext.dictionary()) result.set(k, v);
@@ -288,8 +293,26 @@ void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channe
   } else {
     plat::NSLog(logLine, logArgument);
   }
+  ++sessionSerial_;
   post(kKtcQPLoginNotification, result);
 }
+
+void SDKCooperater::postPaymentFailure(int64_t error, const std::string& msg,
+                                       const std::optional<std::string>& cpOrderId) {
+  plat::Dictionary result{{"error", error}, {"msg", msg}};
+  if (cpOrderId && !cpOrderId->empty()) result.set("cpOrderId", *cpOrderId);
+  post(kKtcQPNotiRecharge, result);
+}
+
+namespace {
+// The user id of an accepted check: a non-empty text or an integer; anything else (missing,
+// null, a container, a boolean, a fraction) names no user.
+std::optional<std::string> usableUid(const plat::Value& v) {
+  if (v.isString() && !v.string()->empty()) return *v.string();
+  if (v.isInteger()) return v.description();
+  return std::nullopt;
+}
+}  // namespace
 
 void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
                                            const plat::Value& channelInfo) {
@@ -300,18 +323,33 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
   KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
   plat::Dictionary result{{"error", 0}, {"msg", kLoginSuccess}};
 
+  std::optional<std::string> acceptedUid;
   if (answer["result"].boolValue()) {
+    acceptedUid = usableUid(answer["data"]["uid"]);
+    if (!acceptedUid) {
+      // The server accepted a login without naming its user: nobody is logged in, and the
+      // channel keeps its own account.
+      plat::NSLog("KTLog:login check accepted without a user id");
+      result.set("error", -3);
+      result.set("msg", kLoginFail);
+      post(kKtcQPLoginNotification, result);
+      return;
+    }
+  }
+  if (acceptedUid) {
     const plat::Value& data = answer["data"];
     if (data["kiteonly"].isBool() || data["kiteonly"].isNumber())
       kiteOnlyFlag = data["kiteonly"].boolValue();
     if (data["kiteOnlyPluginName"].isString()) kiteOnlyName = data["kiteOnlyPluginName"];
-    std::string uid = text(data["uid"]);
+    const std::string& uid = *acceptedUid;
     const plat::Value& userName = data["user_name"];
     const plat::Value& userToken = data["user_token"];
     lastUserToken =
         userToken.isNil() || userToken.isNull() ? std::nullopt : std::optional(text(userToken));
     if (!data["stopCreateRole"].isNull()) stopCreateRole = data["stopCreateRole"].boolValue();
-    stopCreateTime = data["stopCreateTime"].isNull() ? "0" : text(data["stopCreateTime"]);
+    // A missing stop time reads as none ("0"), like a null one.
+    const plat::Value& stopTime = data["stopCreateTime"];
+    stopCreateTime = stopTime.isNull() || stopTime.isNil() ? "0" : text(stopTime);
     channel.updateUserId(plat::Value(uid));
     channel.updateUserNick(userName);
     channel.updateUserDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
@@ -328,7 +366,7 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
   std::string userId = channel.userId();
   if (!userId.empty() && !key.empty()) {
     std::string sign = NSString_Extend::md5Stringg(userId + key);
-    std::string productCode = platformCfg ? platformCfg->productCodeText() : "(null)";
+    std::string productCode = platformCfg ? platformCfg->productCodeText() : "";
     std::string token = plat::format("%@|||%@|||%@|||%@|||%@|||%@|||%@", productCode,
                                      channel.channelCode(), KMDevice::sharedInstance().deviceID,
                                      userId, sign, channel.userNick(), channel.sessionId());
@@ -352,8 +390,9 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
 
 void SDKCooperater::channelPlatformLogoutResult(const plat::NSNotification& note) {
   plat::NSLog("QKLOG:注销回调,%@", userInfoOf(note));
-  ++channelLogouts_;
+  ++sessionSerial_;
   isLogout = true;
+  if (auto hide = KTCKiteChannel::hookFor<KTCKiteChannelActionHook>("hideToolBar")) hide();
   post(kKtcQPLogoutNotification, {{"error", 0}, {"msg", "logout"}});
 }
 
@@ -365,11 +404,11 @@ void SDKCooperater::channelPlatformPayResult(const plat::NSNotification& note) {
     PlugManager::sharedInstance()->rechargeOver(KiteSDKPlugArgs({channelCfg, info}));
     result = {{"error", 0}, {"msg", "Pay success"}};
   } else if (error == -30) {
-    result = {{"error", -400}, {"msg", "Pay params error"}};
+    result = {{"error", kKtcQPPayFailedError}, {"msg", kKtcQPPayParamsErrorMsg}};
   } else if (error == -32) {
     result = {{"error", -401}, {"msg", "Pay cancel"}};
   } else {
-    result = {{"error", -400}, {"msg", "Pay failed"}};
+    result = {{"error", kKtcQPPayFailedError}, {"msg", kKtcQPPayFailedMsg}};
   }
   for (const char* key : {"orderId", "cpOrderId", "sdkOrderId", "extraParams"}) {
     const plat::Value& v = info[key];

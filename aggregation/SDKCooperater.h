@@ -5,7 +5,10 @@
 // turns the channel adapter's "kKtcQC..." notifications into the game-side "kKtcQP..."
 // notifications, checking every channel login with the aggregation server on the way (and
 // issuing an offline token when the server refuses and the configuration has a "checkkey").
-// A check answered after the channel logged out of that login fails the login.
+// A check answered after the channel logged out of that login fails the login, and so does an
+// accepted check whose answer names no user. Each logout and each login posted to the game
+// starts a new session (sessionSerial); an answer that belongs to an ended session is not acted
+// on.
 //
 // Threading: main thread only. Notifications are posted on the default centre, object nil,
 // synchronously on the thread that delivered the causing event (the main thread); server
@@ -35,6 +38,11 @@ inline constexpr const char* kKtcQPNotiRecharge = "kKtcQPNotiRecharge";
 inline constexpr const char* kKtcQPRealAuthNotification = "kKtcQPRealAuthNotification";
 inline constexpr const char* kKtcQPLeavedNotification = "kKtcQPLeavedNotification";
 inline constexpr const char* kKtcQPPauseOverNotification = "kKtcQPPauseOverNotification";
+
+// Pay results toward the game for a failed payment ("error" and "msg").
+inline constexpr int64_t kKtcQPPayFailedError = -400;
+inline constexpr const char* kKtcQPPayParamsErrorMsg = "Pay params error";
+inline constexpr const char* kKtcQPPayFailedMsg = "Pay failed";
 
 // The user-defaults key of the stored anti-addiction settings.
 inline constexpr const char* kKEY_AntiIndulge_KEY = "KEY_AntiIndulge_KEY";
@@ -114,12 +122,22 @@ class SDKCooperater {
   // The channel configuration as a dictionary (empty when there is none).
   plat::Dictionary channelConfig() const;
 
+  // Changes with every channel logout and every successful login posted to the game: work
+  // started under one value belongs to a session that has ended once it differs.
+  uint64_t sessionSerial() const { return sessionSerial_; }
+  // Posts "kKtcQPNotiRecharge" for a payment that failed before the channel's cashier: `error`
+  // and `msg` as the pay result table gives them (-400 "Pay params error" or "Pay failed"), with
+  // the game's order id when there is one.
+  static void postPaymentFailure(int64_t error, const std::string& msg,
+                                 const std::optional<std::string>& cpOrderId);
+
  private:
   SDKCooperater() = default;
   // Logs `logLine` (with `logArgument` when not empty) and posts the login notification.
   void postLogin(plat::Dictionary result, const plat::Value& channelInfo, const char* logLine,
                  const std::string& logArgument);
   std::vector<plat::NSNotificationCenter::ObserverToken> observers_;
-  // Channel logouts so far: a login check whose login was followed by a logout is stale.
-  uint64_t channelLogouts_ = 0;
+  // Logouts and logins so far: a login check or an order answered under another value is
+  // stale.
+  uint64_t sessionSerial_ = 0;
 };

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     case 2:
       KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, KTCKiteSDKPayOrderInfo::info(),
-                                                      nullptr, nullptr, nullptr);
+                                                      nullptr, nullptr, nullptr,
+                                                      coop.sessionSerial());
       break;
     case 3: {
       plat::Array hosts = NetworkManager::hostListFrom(parsed);

@@ -4,16 +4,40 @@
 
 #include "aggregation/NSString+Extend.h"
 #include "channel/core/HVmsSDK.h"
+#include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/runtime/Runtime.h"
 
 KiteChannelHelper& KiteChannelHelper::sharedInstance() {
   static auto* h = new KiteChannelHelper();
   return *h;
+}
+
+plat::Class* KTCKiteChannel::runtimeClass() {
+  static plat::Class* cls = [] {
+    plat::Class* c = plat::Runtime::classNamed("KTCKiteChannel");
+    if (!c) c = plat::Runtime::registerClass("KTCKiteChannel", nullptr, nullptr, {});
+    for (const char* op :
+         {"openURL:application:", "openURL:sourceApplication:application:annotation:",
+          "openURL:application:options:", "application:supportedInterfaceOrientationsForWindow:"}) {
+      c->setHook(op, true);
+    }
+    return c;
+  }();
+  return cls;
+}
+
+bool KTCKiteChannel::offers(const std::string& operation) {
+  return runtimeClass()->respondsToHook(operation);
+}
+
+std::any KTCKiteChannel::runtimeHook(const std::string& operation) {
+  return runtimeClass()->hook(operation);
 }
 
 KTCKiteChannel& KTCKiteChannel::defaultChannel() {
@@ -68,7 +92,15 @@ int64_t KTCKiteChannel::login() {
         info->state = 1;
         KTCKiteChannelCooperater::defaultCooperater().loginStateChange(*info);
       },
-      [](int64_t code, const std::string&) {
+      [](int64_t code, const std::string& message) {
+        if (code == kHVChannelUnavailableCode) {
+          // There is no login page to keep up: the login has failed, and the core hears so.
+          KiteChannelHelper::sharedInstance().hasShowLogin = false;
+          plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
+              kKtcQCLoginNotification, plat::Value(),
+              plat::Value(plat::Dictionary{{"error", code}, {"msg", message}}));
+          return;
+        }
         // Only a logout from the channel's user centre ends the login; other failures keep
         // the channel's login page (or update prompt) up.
         if (code != -9) return;
@@ -208,15 +240,21 @@ int64_t KTCKiteChannel::applicationSupportedInterfaceOrientationsForWindow(plat:
   return HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(app, window);
 }
 
-std::optional<plat::Data> KTCKiteChannel::configFileBytes() {
+std::optional<plat::Data> KTCKiteChannel::configFileBytes(bool* exists) {
   std::string path = plat::NSBundle::mainBundle()->pathForResourceOfType("kiteChannel", "cfg");
+  if (exists) *exists = !path.empty();
   if (path.empty()) return std::nullopt;
   return plat::dataWithContentsOfFile(path);
 }
 
 plat::Dictionary KTCKiteChannel::findConfigDict() {
-  auto bytes = configFileBytes();
-  if (!bytes) return {};
+  bool exists = false;
+  auto bytes = configFileBytes(&exists);
+  if (!bytes) {
+    // A file that is there but cannot be read yields no entries either.
+    if (exists) plat::NSLog(kKiteChannelConfigReadFailure);
+    return {};
+  }
   return configDictFromData(*bytes);
 }
 
@@ -228,7 +266,7 @@ plat::Dictionary KTCKiteChannel::configDictFromData(const plat::Data& bytes) {
     plat::Value archived = plat::NSKeyedUnarchiver::unarchiveObjectWithData(*plain);
     if (archived.dictionary()) entries = *archived.dictionary();
   }
-  if (entries.empty()) plat::NSLog("KTLog:参数配置文件读取失败");
+  if (entries.empty()) plat::NSLog(kKiteChannelConfigReadFailure);
   return entries;
 }
 

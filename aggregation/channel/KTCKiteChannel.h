@@ -8,6 +8,7 @@
 // Threading: main thread only (the core calls it there and the channel SDK answers there);
 // notifications are posted synchronously on the calling thread.
 
+#include <any>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,13 +21,25 @@
 #include "platform/foundation/Value.h"
 
 namespace plat {
+class Class;
 class UIApplication;
 class UIWindow;
 }  // namespace plat
 
+// The forms of the adapter operations that the core forwards only when the adapter offers
+// them (see KTCKiteChannel::runtimeClass): a hook of the class under the operation's name.
+using KTCKiteChannelEventHook = std::function<int64_t(plat::UIApplication*)>;  // app events
+using KTCKiteChannelPlaceHook = std::function<int64_t(int64_t)>;               // "showToolBar:"
+using KTCKiteChannelActionHook = std::function<int64_t()>;    // "hideToolBar", "enterUserCenter",
+                                                              // "pause", "enterBBS", "realAuth",
+                                                              // "enterCustomerServiceCenter"
+using KTCKiteChannelTextHook = std::function<std::string()>;  // "cpsChannelId", "getPaayParams"
+
 // The key text of the encrypted channel configuration file (the adapter and the facade read
 // it alike).
 inline constexpr const char* kKiteChannelConfigKey = "kavortine";
+// Logged when a configuration file that exists yields no entries.
+inline constexpr const char* kKiteChannelConfigReadFailure = "KTLog:参数配置文件读取失败";
 
 // The login page's two flags.
 class KiteChannelHelper {
@@ -41,6 +54,21 @@ class KiteChannelHelper {
 class KTCKiteChannel {
  public:
   static KTCKiteChannel& defaultChannel();
+  // The adapter's class in the runtime ("KTCKiteChannel"), registered on first use. The core
+  // asks it which operations the adapter offers (respondsToHook, as the platform answers
+  // respondsToSelector:) before it forwards one. This adapter offers "openURL:application:",
+  // "openURL:sourceApplication:application:annotation:", "openURL:application:options:" and
+  // "application:supportedInterfaceOrientationsForWindow:" (hooks holding true); another
+  // operation is offered once a hook of its form (above) stands under its name, and the core
+  // then forwards to that hook.
+  static plat::Class* runtimeClass();
+  // Whether the adapter offers `operation`.
+  static bool offers(const std::string& operation);
+  static std::any runtimeHook(const std::string& operation);
+  // The hook of form F under `operation`, or an empty F when the adapter does not offer it in
+  // that form.
+  template <class F>
+  static F hookFor(const std::string& operation);
   // Clears the adapter's, the cooperater's and the helper's state.
   static void resetForTesting();
 
@@ -62,7 +90,9 @@ class KTCKiteChannel {
   // when neither has entries; nil when the file has entries but no "channel_type".
   plat::Value channelCode();
 
-  // Opens the channel's login page unless one is already up. Returns 0.
+  // Opens the channel's login page unless one is already up. Returns 0. When the channel SDK
+  // has no login page to open (kHVChannelUnavailableCode), the login fails at once:
+  // "kKtcQCLoginNotification" with that code as "error".
   int64_t login();
   // Logs out of the channel and posts the logout. Returns 0.
   int64_t logout();
@@ -102,10 +132,12 @@ class KTCKiteChannel {
                                                              plat::UIWindow* window);
 
   // The configuration file "kiteChannel.cfg" of the main bundle: a property-list dictionary,
-  // or else a DES-encrypted keyed archive of one. Empty when missing or unreadable.
+  // or else a DES-encrypted keyed archive of one. Empty when missing or unreadable; a file
+  // that exists but yields no entries (unreadable too) logs "KTLog:参数配置文件读取失败".
   plat::Dictionary findConfigDict();
   // The bytes of "kiteChannel.cfg" when it is a regular file of the main bundle.
-  std::optional<plat::Data> configFileBytes();
+  // `exists` (when given) tells whether anything stands under that name.
+  std::optional<plat::Data> configFileBytes(bool* exists = nullptr);
   // The configuration held by a configuration file's bytes (see findConfigDict).
   plat::Dictionary configDictFromData(const plat::Data& bytes);
   std::optional<plat::Data> DES128DecryptDataWithKey(const plat::Data& data,
@@ -120,3 +152,10 @@ class KTCKiteChannel {
   KTCKiteChannel() = default;
   plat::Array unsupportedFunctionList_;
 };
+
+template <class F>
+F KTCKiteChannel::hookFor(const std::string& operation) {
+  std::any hook = runtimeHook(operation);
+  const F* f = std::any_cast<F>(&hook);
+  return f ? *f : F();
+}

@@ -33,12 +33,12 @@ T readSession(T Session::*field) {
   return s.*field;
 }
 
-// A channel that does nothing, standing in while none is installed.
+// The installed channel, or a channel that does nothing standing in while none is installed.
 std::shared_ptr<HVmsSDK::Channel> currentChannel() {
+  static const auto* none = new std::shared_ptr<HVmsSDK::Channel>(new HVmsSDK::Channel());
   auto& s = session();
   std::lock_guard<std::mutex> lock(s.mu);
-  if (!s.channel) s.channel = std::make_shared<HVmsSDK::Channel>();
-  return s.channel;
+  return s.channel ? s.channel : *none;
 }
 
 void handleURL(const plat::NSURLRef& url) {
@@ -83,11 +83,22 @@ void HVmsSDK::setChannel(std::shared_ptr<Channel> channel) {
 
 std::shared_ptr<HVmsSDK::Channel> HVmsSDK::channel() { return currentChannel(); }
 
+bool HVmsSDK::hasChannel() {
+  auto& s = session();
+  std::lock_guard<std::mutex> lock(s.mu);
+  return s.channel != nullptr;
+}
+
 void HVmsSDK::didFinishLaunching() {
   HVSdkInitUtil::sharedInstance().initDidFinishLaunchingWithOptions();
 }
 
 void HVmsSDK::loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailure failed) {
+  if (!hasChannel()) {
+    // No login window exists to wait for: the login fails now.
+    if (failed) failed(kHVChannelUnavailableCode, kHVChannelUnavailableMessage);
+    return;
+  }
   std::string url = updateURL();
   auto channel = currentChannel();
   if (!url.empty()) {
@@ -133,6 +144,12 @@ void HVmsSDK::loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSucc
     const std::string& roleId, const std::string& money, const std::string& serverId,
     const std::string& productName, const std::string& productDesc, const std::string& attach,
     PaySuccess success, PayFailure faild) {
+  if (!hasChannel()) {
+    // No cashier exists to wait for: the payment fails now.
+    if (faild)
+      faild(plat::Value(), kHVChannelUnavailableCode, plat::Value(kHVChannelUnavailableMessage));
+    return;
+  }
   PayRequest request{roleId, serverId, money, attach, productName, productDesc};
   currentChannel()->openCashier(request, std::move(success), std::move(faild));
 }

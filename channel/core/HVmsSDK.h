@@ -6,7 +6,8 @@
 // The screens and the channel server behind the entry (login window, update prompt, floating
 // helper button, cashier, the "login/logout" and role calls, the payment SDK) are the
 // channel's; they are reached through an HVmsSDK::Channel that the host or a test installs.
-// Without one, windows open nowhere (their blocks are never called) and server calls fail.
+// Without one there is no window to open: the login and the cashier fail at once with
+// kHVChannelUnavailableCode (the caller always hears back), and server calls fail.
 //
 // The session state the entry keeps (update URL, stored user name and password, login style,
 // the channel's game id from "HV.plist") is process-wide.
@@ -30,6 +31,9 @@ class UIWindow;
 
 // Name of the notification posted when the box app hands back a quick login.
 inline constexpr const char* kHVSendKiteLoginNotification = "SendKiteLogin";
+// The failure code and message of a login or cashier asked for while no channel is installed.
+inline constexpr int64_t kHVChannelUnavailableCode = -11;
+inline constexpr const char* kHVChannelUnavailableMessage = "渠道SDK不可用";
 
 class HVmsSDK {
  public:
@@ -80,7 +84,9 @@ class HVmsSDK {
 
   // Installs the channel (null: none).
   static void setChannel(std::shared_ptr<Channel> channel);
+  // The installed channel, or one that does nothing (and whose server calls fail).
   static std::shared_ptr<Channel> channel();
+  static bool hasChannel();
 
   // Start-up, handed over to HVSdkInitUtil: installs the channel SDK's shared URL cache
   // (kHVURLCacheMemoryCapacity and kHVURLCacheDiskCapacity, on disk under
@@ -88,7 +94,8 @@ class HVmsSDK {
   // scheme) and starts the channel's start-up request. Returns at once.
   static void didFinishLaunching();
   // With an update URL: `failed(-10, "SDK需要更新")` at once and the update prompt; otherwise
-  // the login window.
+  // the login window. Without a channel: `failed(kHVChannelUnavailableCode,
+  // kHVChannelUnavailableMessage)` at once.
   static void loadLoginViewResultSuccessFailed(LoginSuccess success, LoginFailure failed);
   // Hides the helper button, cancels the online-time heartbeat, sends the logout (on success the
   // stored user name becomes ""), sets the login style to 2. Returns before the server answers.
@@ -99,7 +106,8 @@ class HVmsSDK {
       const std::string& roleId, const std::string& roleName, const std::string& roleLevel,
       const std::string& zoneId, const std::string& zoneName, const std::string& attach,
       RoleResult block);
-  // Opens the cashier and forwards its results.
+  // Opens the cashier and forwards its results. Without a channel: `faild(nil,
+  // kHVChannelUnavailableCode, kHVChannelUnavailableMessage)` at once.
   static void loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSuccessFaild(
       const std::string& roleId, const std::string& money, const std::string& serverId,
       const std::string& productName, const std::string& productDesc, const std::string& attach,

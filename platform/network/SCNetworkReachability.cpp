@@ -36,6 +36,7 @@ struct SCNetworkReachability::State {
   SCNetworkReachabilityCallBack callback = nullptr;
   SCNetworkReachabilityContext context;
   bool scheduled = false;
+  DispatchQueueRef queue;  // where callbacks run when scheduled on a queue; null: main thread
   SCNetworkReachabilityFlags lastFlags = 0;
   uint64_t generation = 0;  // bumped by every (un)schedule, so stale posts are dropped
 
@@ -187,13 +188,15 @@ void checkScheduled() {
   for (auto& s : states) {
     SCNetworkReachabilityFlags flags = flagsFor(*s, source);
     uint64_t generation;
+    DispatchQueueRef queue;
     {
       std::lock_guard<std::mutex> lock(s->mu);
       if (!s->scheduled || flags == s->lastFlags) continue;
       s->lastFlags = flags;
       generation = s->generation;
+      queue = s->queue ? s->queue : dispatch_get_main_queue();
     }
-    dispatch_async(dispatch_get_main_queue(), [s, flags, generation] {
+    dispatch_async(queue, [s, flags, generation] {
       SCNetworkReachabilityCallBack cb;
       void* info;
       std::shared_ptr<SCNetworkReachability> owner;
@@ -301,9 +304,11 @@ bool SCNetworkReachabilitySetCallback(const SCNetworkReachabilityRef& target,
   return true;
 }
 
-bool SCNetworkReachabilityScheduleWithRunLoop(const SCNetworkReachabilityRef& target,
-                                              RunLoop* runLoop, const std::string& mode) {
-  if (!target || !runLoop || runLoop != RunLoop::main().get()) return false;
+namespace {
+
+// Schedules the target for change reports on `queue` (null: the main run loop). A target
+// already scheduled keeps its baseline; scheduled on the main run loop it is refused a queue.
+bool schedule(const SCNetworkReachabilityRef& target, const DispatchQueueRef& queue) {
   auto state = target->state();
   SCNetworkReachabilityFlags baseline = 0;
   SCNetworkReachabilityGetFlags(target, &baseline);
@@ -311,8 +316,17 @@ bool SCNetworkReachabilityScheduleWithRunLoop(const SCNetworkReachabilityRef& ta
   std::lock_guard<std::mutex> lock(svc.mu);
   {
     std::lock_guard<std::mutex> slock(state->mu);
-    if (state->scheduled) return true;
+    if (state->scheduled) {
+      if (!queue) return true;
+      if (!state->queue) return false;  // on the main run loop
+      if (state->queue != queue) {
+        state->queue = queue;
+        ++state->generation;
+      }
+      return true;
+    }
     state->scheduled = true;
+    state->queue = queue;
     ++state->generation;
     state->lastFlags = baseline;
   }
@@ -321,16 +335,16 @@ bool SCNetworkReachabilityScheduleWithRunLoop(const SCNetworkReachabilityRef& ta
   return true;
 }
 
-bool SCNetworkReachabilityUnscheduleFromRunLoop(const SCNetworkReachabilityRef& target,
-                                                RunLoop* runLoop, const std::string& mode) {
-  if (!target) return false;
+// Ends the target's scheduling on the main run loop (`onQueue` false) or on a queue.
+void unschedule(const SCNetworkReachabilityRef& target, bool onQueue) {
   auto state = target->state();
   auto& svc = service();
   std::lock_guard<std::mutex> lock(svc.mu);
   {
     std::lock_guard<std::mutex> slock(state->mu);
-    if (!state->scheduled) return true;
+    if (!state->scheduled || static_cast<bool>(state->queue) != onQueue) return;
     state->scheduled = false;
+    state->queue = nullptr;
     ++state->generation;
   }
   svc.scheduled.erase(std::remove_if(svc.scheduled.begin(), svc.scheduled.end(),
@@ -340,6 +354,28 @@ bool SCNetworkReachabilityUnscheduleFromRunLoop(const SCNetworkReachabilityRef& 
                                      }),
                       svc.scheduled.end());
   updateWatchingLocked(svc);
+}
+
+}  // namespace
+
+bool SCNetworkReachabilityScheduleWithRunLoop(const SCNetworkReachabilityRef& target,
+                                              RunLoop* runLoop, const std::string& mode) {
+  if (!target || !runLoop || runLoop != RunLoop::main().get()) return false;
+  return schedule(target, nullptr);
+}
+
+bool SCNetworkReachabilityUnscheduleFromRunLoop(const SCNetworkReachabilityRef& target,
+                                                RunLoop* runLoop, const std::string& mode) {
+  if (!target) return false;
+  unschedule(target, false);
+  return true;
+}
+
+bool SCNetworkReachabilitySetDispatchQueue(const SCNetworkReachabilityRef& target,
+                                           std::shared_ptr<DispatchQueue> queue) {
+  if (!target) return false;
+  if (queue) return schedule(target, queue);
+  unschedule(target, true);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Network reachability in the shape of the platform's SystemConfiguration API: flags for an
-// address or a host name, and a callback when they change, delivered on the main run loop.
+// address or a host name, and a callback when they change, delivered on the main run loop or
+// on a dispatch queue.
 //
 // No name is looked up: a host name is as reachable as the network is. An address on the
 // loopback network (127.0.0.0/8, ::1) is always reachable and local. Any other address,
@@ -12,7 +13,7 @@
 // through netlink); tests install a FakeReachabilitySource and script its flags.
 //
 // Thread-safety: every function may be called from any thread. Callbacks run on the main
-// thread.
+// thread, or on the dispatch queue the reference is scheduled on.
 
 #include <sys/socket.h>
 
@@ -27,6 +28,7 @@
 namespace plat {
 
 class RunLoop;
+class DispatchQueue;
 
 using SCNetworkReachabilityFlags = uint32_t;
 inline constexpr SCNetworkReachabilityFlags kSCNetworkReachabilityFlagsTransientConnection = 1u
@@ -78,6 +80,13 @@ bool SCNetworkReachabilityScheduleWithRunLoop(const SCNetworkReachabilityRef& ta
                                               RunLoop* runLoop, const std::string& mode);
 bool SCNetworkReachabilityUnscheduleFromRunLoop(const SCNetworkReachabilityRef& target,
                                                 RunLoop* runLoop, const std::string& mode);
+// With a queue: while scheduled, a change calls the callback on `queue` instead (once per
+// change; the flags at scheduling time are the baseline). A reference scheduled on the main
+// run loop is refused (false); setting another queue moves the callbacks to it. With a null
+// queue: the reference is no longer scheduled on a queue, and no callback still on its way
+// runs. Returns false for a null reference.
+bool SCNetworkReachabilitySetDispatchQueue(const SCNetworkReachabilityRef& target,
+                                           std::shared_ptr<DispatchQueue> queue);
 
 class SCNetworkReachability : public Object {
  public:

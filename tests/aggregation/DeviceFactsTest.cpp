@@ -95,12 +95,12 @@ TEST_F(DeviceFactsTest, NetworkTypeIsTwoOnCellularOnly) {
 // The Wi-Fi address is the last IPv4 address of the interface the platform names "en0".
 TEST_F(DeviceFactsTest, WifiAddressIsTheLastIpv4OfEn0) {
   InterfaceAddresses::setSourceForTesting([] {
-    return std::optional<std::vector<InterfaceAddress>>(std::vector<InterfaceAddress>{
-        {"lo0", AF_INET, {127, 0, 0, 1}},
-        {"en0", AF_INET, {192, 168, 1, 5}},
-        {"en0", AF_INET6, std::vector<uint8_t>(16, 1)},
-        {"en0", AF_INET, {10, 0, 0, 7}},
-        {"pdp_ip0", AF_INET, {100, 64, 0, 2}}});
+    return std::optional<std::vector<InterfaceAddress>>(
+        std::vector<InterfaceAddress>{{"lo0", AF_INET, {127, 0, 0, 1}},
+                                      {"en0", AF_INET, {192, 168, 1, 5}},
+                                      {"en0", AF_INET6, std::vector<uint8_t>(16, 1)},
+                                      {"en0", AF_INET, {10, 0, 0, 7}},
+                                      {"pdp_ip0", AF_INET, {100, 64, 0, 2}}});
   });
   EXPECT_EQ(fresh().wifiIP, "10.0.0.7");
   InterfaceAddresses::setSourceForTesting([] {
@@ -142,7 +142,7 @@ TEST_F(DeviceFactsTest, BatteryModelCarrierAndDisk) {
   EXPECT_EQ(e.mobileProviderCode, std::optional<std::string>("01"));
   EXPECT_EQ(e.wifiName, "home");
   EXPECT_EQ(e.osLanguage, "zh");
-  EXPECT_EQ(e.osCountryCode, "(null)");
+  EXPECT_EQ(e.osCountryCode, "") << "a missing value is never sent as the text (null)";
   EXPECT_EQ(e.screen_Width, 750);
   EXPECT_EQ(e.screen_Height, 1334);
   EXPECT_FLOAT_EQ(e.capacityAll, 64);

@@ -1,6 +1,7 @@
 // The aggregation SDK's start-up, login, role and payment roads: facade, coordinator and
 // bridge-facing interface against the loopback aggregation server and a scripted channel.
 
+#include <condition_variable>
 #include <limits>
 
 #include "KiteTestSupport.h"
@@ -8,6 +9,8 @@
 #include "aggregation/NSString+Extend.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/security/CommonCrypto.h"
 #include "platform/uikit/UIWindow.h"
 
 using plat::Array;
@@ -36,7 +39,9 @@ struct RolePlug : KiteSDKPlugNodes {
     plugCalls.push_back(params);
     return 0;
   }
-  void kiteGetOrderResult(const Array& a) override { orderAnswers.push_back(a.size() > 1 ? a[1] : Value()); }
+  void kiteGetOrderResult(const Array& a) override {
+    orderAnswers.push_back(a.size() > 1 ? a[1] : Value());
+  }
 };
 
 // What the three callbacks received (JSON texts parsed; "<null>" for a null text).
@@ -45,7 +50,8 @@ std::vector<Value>& received(int id) {
   return v[id - kKiteSDKLoginCallbackId];
 }
 void record(int id, const char* text) {
-  received(id).push_back(text ? plat::NSJSONSerialization::JSONObjectWithString(text) : Value("<null>"));
+  received(id).push_back(text ? plat::NSJSONSerialization::JSONObjectWithString(text)
+                              : Value("<null>"));
 }
 void onLogin(const char* t) { record(kKiteSDKLoginCallbackId, t); }
 void onLogout(const char* t) { record(kKiteSDKLogoutCallbackId, t); }
@@ -55,7 +61,8 @@ class KiteSDKFlowTest : public KiteTest {
  protected:
   void SetUp() override {
     static bool registered = [] {
-      PlugManager::registerPlugClass("RolePlug", [] { return KiteSDKPlugNodesRef(RolePlug::shared()); });
+      PlugManager::registerPlugClass("RolePlug",
+                                     [] { return KiteSDKPlugNodesRef(RolePlug::shared()); });
       return true;
     }();
     (void)registered;
@@ -71,7 +78,9 @@ class KiteSDKFlowTest : public KiteTest {
   // The interface as the application makes it, with the three callbacks registered.
   void startInterface(bool online = true, const Dictionary& channelConfig = {}) {
     startSDK(online);
-    bundle->writePlist("kitePlugins.cfg", Value(Array{Value(Dictionary{{"name", "RolePlug"}, {"managerName", "RolePlug"}})}));
+    bundle->writePlist(
+        "kitePlugins.cfg",
+        Value(Array{Value(Dictionary{{"name", "RolePlug"}, {"managerName", "RolePlug"}})}));
     if (!channelConfig.empty()) bundle->writePlist("kiteChannel.cfg", Value(channelConfig));
     PlugManager::load();
     iface = std::make_shared<KiteSDKInterface>();
@@ -116,8 +125,10 @@ TEST_F(KiteSDKFlowTest, StartUpWaitsForTheNetworkThenRunsOnce) {
   EXPECT_EQ(iface->GetInitResult(), 0);
   // The server list was asked for before the init request.
   auto all = server.calls();
-  auto list = std::find_if(all.begin(), all.end(), [](auto& c) { return c.endpoint == testing_kite::kServerList; });
-  auto init = std::find_if(all.begin(), all.end(), [](auto& c) { return c.endpoint == testing_kite::kInit; });
+  auto list = std::find_if(all.begin(), all.end(),
+                           [](auto& c) { return c.endpoint == testing_kite::kServerList; });
+  auto init = std::find_if(all.begin(), all.end(),
+                           [](auto& c) { return c.endpoint == testing_kite::kInit; });
   EXPECT_LT(list - all.begin(), init - all.begin());
 
   // Again: nothing more is sent, nothing starts twice.
@@ -176,7 +187,8 @@ TEST_F(KiteSDKFlowTest, AVerifiedLoginReachesTheCallbackWithTheServersToken) {
   // While the check is outstanding, login and logout are refused.
   EXPECT_EQ(KTCKiteSDK::defaultInstance().login(), -4);
   EXPECT_EQ(KTCKiteSDK::defaultInstance().logout(), -4);
-  ASSERT_TRUE(testing_loop::runUntil([&] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
   Value login = received(kKiteSDKLoginCallbackId)[0];
   EXPECT_EQ(login["result"], Value(0));
   EXPECT_EQ(login["userId"], Value("alice"));
@@ -227,13 +239,15 @@ TEST_F(KiteSDKFlowTest, ACheckAnsweredAfterTheChannelLoggedOutLogsNobodyIn) {
 
 TEST_F(KiteSDKFlowTest, ARefusedCheckFailsTheLoginAndLogsTheChannelOutUnlessDisabled) {
   startInterface();
-  server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":"5","message":"bad"}})");
+  server.answer(testing_kite::kCheckLogin,
+                R"({"result":false,"error":{"id":"5","message":"bad"}})");
   logIn("alice");
   EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value(Dictionary{{"result", 1}}));
   EXPECT_EQ(channel->logouts, 1);
   EXPECT_EQ(received(kKiteSDKLogoutCallbackId).size(), 1u);
 
-  server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":30001,"message":"off"}})");
+  server.answer(testing_kite::kCheckLogin,
+                R"({"result":false,"error":{"id":30001,"message":"off"}})");
   logIn("bob");
   EXPECT_EQ(received(kKiteSDKLoginCallbackId)[1]["result"], Value(1));
   EXPECT_EQ(channel->logouts, 1) << "error 30001 leaves the channel logged in";
@@ -257,8 +271,8 @@ TEST_F(KiteSDKFlowTest, ARefusedCheckWithACheckKeyLogsInWithThisLoginsOfflineTok
   Value login = received(kKiteSDKLoginCallbackId)[1];
   EXPECT_EQ(login["result"], Value(0));
   std::string token = login["userToken"].stringOr();
-  std::string expected = "kite-code|||977|||" + KMDevice::sharedInstance().deviceID + "|||carol|||" +
-                         NSString_Extend::md5Stringg("carolck") + "|||carol|||sign";
+  std::string expected = "kite-code|||977|||" + KMDevice::sharedInstance().deviceID +
+                         "|||carol|||" + NSString_Extend::md5Stringg("carolck") + "|||carol|||sign";
   EXPECT_EQ(token, expected) << "the page gets this login's token, not the previous account's";
   EXPECT_EQ(channel->logouts, 0);
   EXPECT_TRUE(logged("KTLog:QK登陆成功通知:***"));
@@ -322,7 +336,8 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
 
   // An order that cannot be written as JSON is a data error, sent nowhere.
   auto bad = std::make_shared<KTCKiteSDKPayOrderInfo>();
-  bad->amount = std::numeric_limits<float>::quiet_NaN();
+  bad->amount = 1;
+  bad->price = std::numeric_limits<float>::quiet_NaN();
   KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(bad, nullptr);
   ASSERT_TRUE(
       testing_loop::runUntil([&] { return RolePlug::shared()->orderAnswers.size() == 4u; }, 20));
@@ -366,7 +381,8 @@ TEST_F(KiteSDKFlowTest, RoleReportsEnterEachRoleOnceAndReachGatewayAndChannel) {
   logIn("alice");
   iface->SetGameRoleInfo(R"({"serverID":1,"serverName":"S","gameRoleName":"Ann","gameRoleID":"r1",
                              "gameRoleLevel":9,"isCreate":true})");
-  iface->SetGameRoleInfo(R"({"serverID":1,"serverName":"S","gameRoleName":"Ann","gameRoleID":"r1"})");
+  iface->SetGameRoleInfo(
+      R"({"serverID":1,"serverName":"S","gameRoleName":"Ann","gameRoleID":"r1"})");
   iface->SetGameRoleInfo(R"({"serverID":1,"serverName":"S","gameRoleName":"Bo","gameRoleID":"r2",
                              "isCreate":{"yes":1}})");
   ASSERT_TRUE(waitCalls(testing_kite::kGateway, 3));
@@ -421,7 +437,7 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   role.setCreatTime(Value::null());
   EXPECT_EQ(role.creatTime(), "");
   role.setServerId(Value());
-  EXPECT_EQ(role.serverId(), Value("(null)"));
+  EXPECT_TRUE(role.serverId().isNil()) << "a missing value is never the text (null)";
   role.setProfession(Value::null());
   EXPECT_EQ(role.profession(), Value(""));
 }
@@ -475,14 +491,17 @@ TEST_F(KiteSDKFlowTest, ConfigurationAskedBeforeStartUpNeedsItsMarkerToCountAsPl
 // customer-service centre is a plug-in call.
 TEST_F(KiteSDKFlowTest, OperationsBeyondTheAdapterAnswerWithoutIt) {
   startInterface();
-  bundle->writePlist("kitePlugins.cfg", Value(Array{Value(Dictionary{{"name", "CustomerServiceIOS"}, {"managerName", "RolePlug"}})}));
+  bundle->writePlist(
+      "kitePlugins.cfg",
+      Value(Array{Value(Dictionary{{"name", "CustomerServiceIOS"}, {"managerName", "RolePlug"}})}));
   PlugManager::load();
   KTCKiteSDK& sdk = KTCKiteSDK::defaultInstance();
   Value parameter(Dictionary{{"entry", "faq"}});
   EXPECT_EQ(sdk.enterYunKeFuCenter(parameter), 0);
   EXPECT_TRUE(logged("KTLog:Enter YunKefu"));
   ASSERT_EQ(RolePlug::shared()->plugCalls.size(), 1u);
-  EXPECT_EQ(RolePlug::shared()->plugCalls[0], Value(Array{Value(coop().channelConfig()), Value("1"), parameter}));
+  EXPECT_EQ(RolePlug::shared()->plugCalls[0],
+            Value(Array{Value(coop().channelConfig()), Value("1"), parameter}));
 
   EXPECT_TRUE(sdk.applicationContinueUserActivityRestorationHandler(nullptr, Value(), nullptr));
   EXPECT_EQ(sdk.callFunction(3, {Value(1)}), -100);
@@ -523,6 +542,286 @@ TEST_F(KiteSDKFlowTest, ThePresentingWindowFallsBackToTheLastActiveWindowScene) 
   profile.setSystemVersion("12.5");
   EXPECT_EQ(coop().baseGetCurrentShowWindow(), nullptr);
   profile.setSystemVersion(std::nullopt);
+}
+
+}  // namespace
+
+namespace {
+
+// What the page hears of a login check that accepts a login without a usable user id: a
+// failure, and the channel keeps its own account for the next order.
+TEST_F(KiteSDKFlowTest, AnAcceptedCheckWithoutAUserIdLogsNobodyIn) {
+  startInterface();
+  const char* answers[] = {R"({"result":true,"data":{"user_name":"x","user_token":"t"}})",
+                           R"({"result":true,"data":{"uid":null,"user_token":"t"}})",
+                           R"({"result":true,"data":"ok"})",
+                           R"({"result":true,"data":{"uid":{"id":1}}})"};
+  size_t n = 0;
+  for (const char* answer : answers) {
+    server.answer(testing_kite::kCheckLogin, answer);
+    logIn("alice");
+    ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), ++n);
+    EXPECT_EQ(received(kKiteSDKLoginCallbackId).back(), Value(Dictionary{{"result", 1}})) << answer;
+    EXPECT_EQ(KTCKiteSDK::defaultInstance().userId(), "alice") << answer;
+    EXPECT_FALSE(coop().lastUserToken) << answer;
+  }
+  // The next order carries the channel's own user id.
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":1}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 1));
+  EXPECT_EQ(server.calls(testing_kite::kOrder)[0].fields.get("uid"), Value("alice"));
+  // A number is a user id.
+  server.answer(testing_kite::kCheckLogin, R"({"result":true,"data":{"uid":42}})");
+  logIn("bob");
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId).back()["userId"], Value("42"));
+}
+
+// The login text leaves out the members it has no value for.
+TEST_F(KiteSDKFlowTest, ALoginTextLeavesOutAbsentMembers) {
+  startInterface();
+  plat::NSNotificationCenter::defaultCenter().postNotificationNameObjectUserInfo(
+      kKtcQPLoginNotification, Value(), Value(Dictionary{{"error", 0}}));
+  ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value(Dictionary{{"result", 0}}));
+}
+
+// An order answered after its session ended (a logout, another player's login) opens no
+// cashier; the page hears of a failed payment.
+TEST_F(KiteSDKFlowTest, AnOrderAnsweredAfterItsSessionEndedOpensNoCashier) {
+  startInterface();
+  struct Hold {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool open = false;
+  };
+  auto hold = std::make_shared<Hold>();
+  server.script(testing_kite::kOrder, [this, hold](const testing_kite::Call& call) {
+    std::unique_lock<std::mutex> lock(hold->mu);
+    hold->cv.wait(lock, [&] { return hold->open; });
+    hold->open = false;
+    return server.defaultAnswer(testing_kite::kOrder, call);
+  });
+  auto answer = [&] {
+    {
+      std::lock_guard<std::mutex> lock(hold->mu);
+      hold->open = true;
+    }
+    hold->cv.notify_all();
+  };
+  logIn("alice");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 1));
+  iface->Logout();
+  answer();
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() == 1; }, 20));
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[0], Value(Dictionary{{"result", 1}}));
+  EXPECT_EQ(channel->cashiers, 0);
+
+  logIn("alice");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-2","amount":6}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 2));
+  logIn("bob");
+  answer();
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() == 2; }, 20));
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[1], Value(Dictionary{{"result", 1}}));
+  EXPECT_EQ(channel->cashiers, 0);
+
+  // Within one session the order goes on to the cashier.
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-3","amount":6}})");
+  answer();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u);
+}
+
+// An accepted order that names no usable order id, and an order whose amount is no positive
+// number (refused before any request), open no cashier: the page hears of a failed payment.
+TEST_F(KiteSDKFlowTest, OrdersWithoutAnOrderIdOrAPositiveAmountOpenNoCashier) {
+  startInterface();
+  logIn("alice");
+  auto pays = record(kKtcQPNotiRecharge);
+  const char* answers[] = {
+      R"({"result":true,"data":{}})", R"({"result":true,"data":{"order_id":null}})",
+      R"({"result":true,"data":{"order_id":{"id":"K9"}}})",
+      R"({"result":true,"data":{"order_id":""}})", R"({"result":true,"data":"K9"})"};
+  size_t n = 0;
+  for (const char* a : answers) {
+    server.answer(testing_kite::kOrder, a);
+    iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
+    ASSERT_TRUE(
+        testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() > n; }, 20))
+        << a;
+    EXPECT_EQ(received(kKiteSDKPayCallbackId)[n++], Value(Dictionary{{"result", 1}})) << a;
+    EXPECT_EQ(pays->back()["msg"], Value("Pay failed"));
+    EXPECT_EQ(pays->back()["cpOrderId"], Value("cp-1"));
+  }
+  EXPECT_EQ(channel->cashiers, 0);
+  EXPECT_EQ(RolePlug::shared()->ordered, 0);
+  size_t orders = server.calls(testing_kite::kOrder).size();
+
+  for (const char* amount : {"-6", "0", "1e40", "\"x\""}) {
+    iface->Pay(std::string(R"({"orderInfo":{"cpOrderID":"cp-2","goodsName":"g","amount":)") +
+               amount + "}}");
+    ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), ++n) << "refused at once: " << amount;
+    EXPECT_EQ(received(kKiteSDKPayCallbackId).back(), Value(Dictionary{{"result", 1}}));
+    EXPECT_EQ(pays->back()["msg"], Value("Pay params error"));
+  }
+  EXPECT_EQ(KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(
+                [] {
+                  auto o = KTCKiteSDKPayOrderInfo::info();
+                  o->amount = std::numeric_limits<float>::quiet_NaN();
+                  return o;
+                }(),
+                nullptr),
+            -1);
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(server.calls(testing_kite::kOrder).size(), orders) << "no request for a bad amount";
+  EXPECT_EQ(channel->cashiers, 0);
+
+  // An integer order id is an order id.
+  server.answer(testing_kite::kOrder, R"({"result":true,"data":{"order_id":77}})");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-3","amount":6}})");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  EXPECT_EQ(channel->lastPay.cpExtend, "77");
+}
+
+// A role or order with missing fields sends none of them as the text "(null)", to the order
+// server, the report gateway or the channel.
+TEST_F(KiteSDKFlowTest, MissingRoleAndOrderFieldsAreNeverSentAsNullText) {
+  startInterface();
+  logIn("alice");
+  iface->SetGameRoleInfo(R"({"gameRoleID":"r1","gameRoleName":null,"isCreate":true})");
+  iface->Pay(
+      R"({"orderInfo":{"amount":3,"count":3,"goodsID":null},"roleInfo":{"gameRoleID":"r1"}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kGateway, 1));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  auto noNullText = [](const Dictionary& fields, const std::string& where) {
+    for (const auto& [k, v] : fields) {
+      std::string text = v.description();
+      EXPECT_EQ(text.find("(null)"), std::string::npos) << where << " " << k;
+      EXPECT_EQ(text.find("<null>"), std::string::npos) << where << " " << k;
+    }
+  };
+  auto report = server.calls(testing_kite::kGateway)[0];
+  noNullText(report.fields, "gateway");
+  EXPECT_FALSE(report.fields.contains("serverID"));
+  EXPECT_FALSE(report.fields.contains("gameRoleName"));
+  EXPECT_EQ(report.fields.get("gameRoleID"), Value("r1"));
+  auto order = server.calls(testing_kite::kOrder)[0];
+  noNullText(order.fields, "order");
+  EXPECT_FALSE(order.fields.contains("goods_id"));
+  EXPECT_EQ(order.fields.get("goods_desc"), Value(""));
+  std::string roleJson = order.fields.get("game_role_info").stringOr();
+  ASSERT_FALSE(roleJson.empty());
+  auto roleBytes = plat::base64Decode(roleJson);
+  ASSERT_TRUE(roleBytes);
+  auto decoded = plat::NSJSONSerialization::JSONObjectWithData(*roleBytes);
+  ASSERT_TRUE(decoded.dictionary());
+  noNullText(*decoded.dictionary(), "game_role_info");
+  EXPECT_FALSE(decoded.dictionary()->contains("server_id"));
+  // The channel got empty texts: its role call was refused for missing fields, not sent.
+  EXPECT_EQ(channel->roles, 0);
+  for (const std::string& f : {channel->lastPay.serviceId, channel->lastPay.productName,
+                               channel->lastPay.productDesc, channel->lastPay.roleId}) {
+    EXPECT_EQ(f.find("(null)"), std::string::npos);
+  }
+  EXPECT_EQ(channel->lastPay.serviceId, "");
+  EXPECT_EQ(channel->lastPay.productDesc, "");
+}
+
+// A failed fetch of the anti-addiction settings (an error status, a body that is no JSON
+// object, a refused connection) keeps what a previous run stored.
+TEST_F(KiteSDKFlowTest, AFailedSettingsFetchKeepsTheStoredSettings) {
+  Value stored(Dictionary{{"realname", Dictionary{{"checkPayTime", "1"}}}});
+  auto settingsAfterStartUp = [&](Dictionary info) {
+    bundle.reset();  // the next bundle takes the main bundle's place
+    startSDK(true, std::move(info));
+    auto defaults = plat::NSUserDefaults::standardUserDefaults();
+    defaults->setObjectForKey(stored, kKEY_AntiIndulge_KEY);
+    initSDK();
+    EXPECT_TRUE(testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20));
+    testing_loop::runUntilIdle();
+    return defaults->objectForKey(kKEY_AntiIndulge_KEY);
+  };
+  server.answer(testing_kite::kSettings, "Not Found", 404);
+  EXPECT_EQ(settingsAfterStartUp({}), stored);
+  server.answer(testing_kite::kSettings, "<html></html>");
+  EXPECT_EQ(settingsAfterStartUp({}), stored);
+  std::string refused = "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort());
+  EXPECT_EQ(settingsAfterStartUp({{"KITE_CDN_BASE", refused}}), stored);
+  EXPECT_EQ(server.calls(testing_kite::kSettings).size(), 2u);
+  // Settings the server hands over replace them.
+  server.answer(testing_kite::kSettings, R"({"realname":{"checkPayTime":"0"}})");
+  EXPECT_EQ(settingsAfterStartUp({})["realname"]["checkPayTime"], Value("0"));
+}
+
+// Without a channel SDK behind the entry, the page's login and payment are answered at once
+// with a failure.
+TEST_F(KiteSDKFlowTest, WithoutAChannelLoginAndPayFailAtOnce) {
+  startInterface();
+  HVmsSDK::setChannel(nullptr);
+  iface->Login();
+  ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0], Value(Dictionary{{"result", 1}}));
+  // Asked again, it fails again (no login page is left waiting).
+  iface->Login();
+  ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), 2u);
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() == 1; }, 20));
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[0], Value(Dictionary{{"result", 1}}));
+}
+
+}  // namespace
+
+namespace {
+
+// What the adapter offers is asked of its runtime class: operations it gains there are
+// answered as supported and forwarded to, the others are not.
+TEST_F(KiteSDKFlowTest, TheFacadeAsksTheAdapterWhatItOffers) {
+  startInterface();
+  KTCKiteSDK& sdk = KTCKiteSDK::defaultInstance();
+  EXPECT_TRUE(sdk.isFunctionSupported("openURL:sourceApplication:application:annotation:"));
+  EXPECT_FALSE(sdk.isFunctionSupported("showToolBar:"));
+  EXPECT_FALSE(sdk.isFunctionTypeSupported(5));
+  EXPECT_EQ(sdk.applicationDidBecomeActive(nullptr), -100);
+  EXPECT_EQ(sdk.showToolBar(1), -100);
+  EXPECT_EQ(sdk.cpsChannelId(), "UNKNOWN");
+
+  plat::Class* cls = KTCKiteChannel::runtimeClass();
+  std::vector<int64_t> shown;
+  int hidden = 0;
+  cls->setHook("showToolBar:", KTCKiteChannelPlaceHook([&](int64_t place) {
+                 shown.push_back(place);
+                 return int64_t{0};
+               }));
+  cls->setHook("hideToolBar", KTCKiteChannelActionHook([&] {
+                 ++hidden;
+                 return int64_t{0};
+               }));
+  cls->setHook("applicationDidBecomeActive:",
+               KTCKiteChannelEventHook([](plat::UIApplication*) { return int64_t{7}; }));
+  cls->setHook("cpsChannelId", KTCKiteChannelTextHook([] { return std::string("cps-1"); }));
+  cls->setHook("getPaayParams", KTCKiteChannelTextHook([] { return std::string("p=1"); }));
+  EXPECT_TRUE(sdk.isFunctionSupported("showToolBar:"));
+  EXPECT_TRUE(sdk.isFunctionTypeSupported(5));
+  EXPECT_TRUE(sdk.isFunctionTypeSupported(0));
+  EXPECT_EQ(sdk.applicationDidBecomeActive(nullptr), -1) << "the adapter answered 7";
+  EXPECT_EQ(sdk.showToolBar(2), 0);
+  EXPECT_EQ(sdk.cpsChannelId(), "cps-1");
+  // A verified login shows the tool bar, a logout hides it; orders carry the pay parameters.
+  logIn("alice");
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 1));
+  EXPECT_EQ(server.calls(testing_kite::kOrder)[0].fields.get("pay_params"), Value("p=1"));
+  iface->Logout();
+  EXPECT_EQ(shown, (std::vector<int64_t>{2, 1}));
+  EXPECT_EQ(hidden, 1);
+  for (const char* op : {"showToolBar:", "hideToolBar",
+                         "applicationDidBecomeActive:", "cpsChannelId", "getPaayParams"}) {
+    cls->setHook(op, std::any());
+  }
+  EXPECT_FALSE(sdk.isFunctionSupported("showToolBar:"));
 }
 
 }  // namespace

@@ -1,10 +1,16 @@
 // The transport against loopback servers: request forms, answers, failures, trust, threads.
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <thread>
 
 #include "aggregation/NetworkInterface.h"
 #include "platform/dispatch/Dispatch.h"
@@ -68,7 +74,8 @@ class NetworkInterfaceTest : public ::testing::Test {
     });
     server.respond("/empty", 200, "");
     server.respond("/list", 200, R"(["h1","h2"])", "application/json");
-    server.route("/hang", [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
+    server.route("/hang",
+                 [](const testing_net::Request&, testing_net::Response& r) { r.hang = true; });
   }
   // Requests time out on the virtual clock only: a slow run cannot turn an answer into a
   // time-out.
@@ -78,10 +85,12 @@ class NetworkInterfaceTest : public ::testing::Test {
 };
 
 TEST_F(NetworkInterfaceTest, GetAndPostRequestForms) {
-  Value a = offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/api"), "a=1 2&b=中", "GET"); });
+  Value a = offMain<Value>(
+      [&] { return net.addSyncHttpRequestParamMethod(server.url("/api"), "a=1 2&b=中", "GET"); });
   EXPECT_EQ(a["n"].integerValue(), 1);
   offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/api"), "", "GET"); });
-  offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(server.url("/list"), "x=1&y=+/?", "GET"); });
+  offMain<plat::Array>(
+      [&] { return net.addSyncHttpRequest2ParamMethod(server.url("/list"), "x=1&y=+/?", "GET"); });
   asyncRequest(server.url("/api"), "0123456789", "POST");
 
   auto reqs = server.requests();
@@ -99,23 +108,33 @@ TEST_F(NetworkInterfaceTest, GetAndPostRequestForms) {
 TEST_F(NetworkInterfaceTest, AnswersEmptyBodiesAndOtherTopLevels) {
   EXPECT_EQ(asyncRequest(server.url("/api"), "", "GET")["result"], Value(true));
   EXPECT_TRUE(asyncRequest(server.url("/empty"), "", "GET").isNil());
-  Value empty = offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/empty"), "", "GET"); });
+  Value empty = offMain<Value>(
+      [&] { return net.addSyncHttpRequestParamMethod(server.url("/empty"), "", "GET"); });
   ASSERT_TRUE(empty.isDictionary());
   EXPECT_EQ(empty.count(), 0u);
   // A JSON array where a dictionary is expected decodes to an empty dictionary.
-  Value notObject = offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(server.url("/list"), "", "GET"); });
+  Value notObject = offMain<Value>(
+      [&] { return net.addSyncHttpRequestParamMethod(server.url("/list"), "", "GET"); });
   ASSERT_TRUE(notObject.isDictionary());
   EXPECT_EQ(notObject.count(), 0u);
-  auto list = offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(server.url("/list"), "", "GET"); });
+  auto list = offMain<plat::Array>(
+      [&] { return net.addSyncHttpRequest2ParamMethod(server.url("/list"), "", "GET"); });
   EXPECT_EQ(list, (plat::Array{"h1", "h2"}));
-  EXPECT_TRUE(offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(server.url("/api"), "", "GET"); }).empty());
+  EXPECT_TRUE(offMain<plat::Array>([&] {
+                return net.addSyncHttpRequest2ParamMethod(server.url("/api"), "", "GET");
+              }).empty());
 }
 
 TEST_F(NetworkInterfaceTest, RefusedConnectionsAndTimeOutsGiveNothing) {
-  std::string refused = "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/";
+  std::string refused =
+      "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort()) + "/";
   EXPECT_TRUE(asyncRequest(refused, "", "GET").isNil());
-  EXPECT_TRUE(offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(refused, "", "POST"); }).isNil());
-  EXPECT_TRUE(offMain<plat::Array>([&] { return net.addSyncHttpRequest2ParamMethod(refused, "", "GET"); }).empty());
+  EXPECT_TRUE(offMain<Value>([&] {
+                return net.addSyncHttpRequestParamMethod(refused, "", "POST");
+              }).isNil());
+  EXPECT_TRUE(offMain<plat::Array>([&] {
+                return net.addSyncHttpRequest2ParamMethod(refused, "", "GET");
+              }).empty());
 
   // A server that never answers: both forms give nothing once the time-out has passed.
   struct Answers {
@@ -204,6 +223,99 @@ TEST_F(NetworkInterfaceTest, ATricklingAnswerEndsAtTheTimeOutCountedFromTheStart
   EXPECT_LE(answers->listAt, 5);
 }
 
+// A loopback server whose answers never end: each connection gets a 200 header (with a huge
+// "Content-Length" when `declared`, else none) and then the same 64 KiB block again and again,
+// up to kCap bytes, for as long as the client reads. It counts the body bytes the client took
+// (those its kernel accepted). Without reading, memory stays flat on both sides.
+class EndlessServer {
+ public:
+  static constexpr uint64_t kCap = 256u << 20;
+  explicit EndlessServer(bool declared) : declared_(declared) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len), 0);
+    EXPECT_EQ(::listen(fd_, 4), 0);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~EndlessServer() {
+    stop_ = true;
+    thread_.join();
+    ::close(fd_);
+  }
+  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/answer"; }
+  // Body bytes handed to the client so far, over all connections.
+  uint64_t sent() const { return sent_; }
+
+ private:
+  bool wait(int fd, short events) {
+    pollfd p{fd, events, 0};
+    while (!stop_) {
+      if (::poll(&p, 1, 20) > 0) return true;
+    }
+    return false;
+  }
+  void serve() {
+    while (wait(fd_, POLLIN)) {
+      int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) continue;
+      answer(c);
+      ::close(c);
+    }
+  }
+  void answer(int c) {
+    std::string request;
+    char buf[4096];
+    while (request.find("\r\n\r\n") == std::string::npos && wait(c, POLLIN)) {
+      ssize_t n = ::recv(c, buf, sizeof buf, 0);
+      if (n <= 0) return;
+      request.append(buf, static_cast<size_t>(n));
+    }
+    std::string head = declared_ ? "HTTP/1.1 200 OK\r\nContent-Length: 1073741824\r\n\r\n"
+                                 : "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
+    if (::send(c, head.data(), head.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(head.size()))
+      return;
+    std::string block(64 * 1024, ' ');
+    uint64_t total = 0;
+    while (total < kCap && wait(c, POLLOUT)) {
+      ssize_t n = ::send(c, block.data(), block.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n <= 0) return;
+      total += static_cast<uint64_t>(n);
+      sent_ += static_cast<uint64_t>(n);
+    }
+  }
+  bool declared_;
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<uint64_t> sent_{0};
+  std::thread thread_;
+};
+
+TEST_F(NetworkInterfaceTest, AnEndlessAnswerFailsOnceItPassesTheBoundAndIsReadNoFurther) {
+  for (bool declared : {false, true}) {
+    EndlessServer endless(declared);
+    std::string url = endless.url();
+    EXPECT_TRUE(
+        offMain<Value>([&] { return net.addSyncHttpRequestParamMethod(url, "", "GET"); }).isNil())
+        << "declared " << declared;
+    EXPECT_TRUE(offMain<plat::Array>([&] {
+                  return net.addSyncHttpRequest2ParamMethod(url, "", "GET");
+                }).empty());
+    EXPECT_TRUE(asyncRequest(url, "", "GET").isNil());
+    // Three requests, each ended once past the bound: the transport stopped reading long before
+    // the end of the stream (what it had read ahead before the cancel took hold is dropped as
+    // it is handed over, never collected).
+    EXPECT_LT(endless.sent(), 3 * (EndlessServer::kCap / 4)) << "declared " << declared;
+    if (declared) EXPECT_LT(endless.sent(), 3 * (16u << 20)) << "refused at the header";
+  }
+}
+
 TEST_F(NetworkInterfaceTest, SynchronousCallsOnTheMainThreadAreRefused) {
   std::vector<std::string> logs;
   std::mutex mu;
@@ -229,9 +341,15 @@ TEST(NetworkInterfaceTrustTest, ServersAreCheckedAgainstThePlatformAnchors) {
   tls.respond("/api", 200, R"({"ok":1})", "application/json");
   // An unknown CA is refused like an unreachable server.
   EXPECT_TRUE(asyncRequest(tls.url("/api"), "", "GET").isNil());
-  ASSERT_TRUE(plat::SecTrustAddDeviceAnchorCertificate(plat::SecCertificateCreateWithData(pki.root.der)));
+  ASSERT_TRUE(
+      plat::SecTrustAddDeviceAnchorCertificate(plat::SecCertificateCreateWithData(pki.root.der)));
   EXPECT_EQ(asyncRequest(tls.url("/api"), "", "GET")["ok"].integerValue(), 1);
-  EXPECT_EQ(offMain<Value>([&] { return NetworkInterface::sharedInstance().addSyncHttpRequestParamMethod(tls.url("/api"), "", "GET"); })["ok"].integerValue(), 1);
+  EXPECT_EQ(offMain<Value>([&] {
+              return NetworkInterface::sharedInstance().addSyncHttpRequestParamMethod(
+                  tls.url("/api"), "", "GET");
+            })["ok"]
+                .integerValue(),
+            1);
 }
 
 }  // namespace

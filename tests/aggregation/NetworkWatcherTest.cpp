@@ -1,12 +1,11 @@
 // The network watcher and its reachability objects, driven by a fake reachability source.
 
-#include "aggregation/KMNetWorkUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
+#include "aggregation/KMNetWorkUtil.h"
 #include "aggregation/KiteSDKReachability.h"
 #include "platform/foundation/NSLog.h"
 #include "testing/loop/Pump.h"
@@ -104,12 +103,20 @@ TEST_F(NetworkWatcherTest, ReachabilityBlocksRunOnItsQueueAndStopAfterStopNotifi
   std::atomic<int> reachable{0}, unreachable{0}, any{0};
   std::atomic<bool> onQueue{true};
   auto check = [&] {
-    if (dispatch_queue_get_label(DISPATCH_CURRENT_QUEUE_LABEL) != r->reachabilitySerialQueue()->label())
+    if (dispatch_queue_get_label(DISPATCH_CURRENT_QUEUE_LABEL) !=
+        r->reachabilitySerialQueue()->label())
       onQueue = false;
   };
-  r->setReachableBlock([&](const KiteSDKReachabilityRef&) { check(); ++reachable; });
-  r->setUnreachableBlock([&](const KiteSDKReachabilityRef&) { check(); ++unreachable; });
-  r->setReachabilityBlock([&](const KiteSDKReachabilityRef&, SCNetworkReachabilityFlags) { ++any; });
+  r->setReachableBlock([&](const KiteSDKReachabilityRef&) {
+    check();
+    ++reachable;
+  });
+  r->setUnreachableBlock([&](const KiteSDKReachabilityRef&) {
+    check();
+    ++unreachable;
+  });
+  r->setReachabilityBlock(
+      [&](const KiteSDKReachabilityRef&, SCNetworkReachabilityFlags) { ++any; });
   ASSERT_TRUE(r->startNotifier());
   EXPECT_TRUE(r->startNotifier());
   EXPECT_EQ(r->reachabilityObject(), r);
@@ -139,6 +146,32 @@ TEST_F(NetworkWatcherTest, ReachabilityBlocksRunOnItsQueueAndStopAfterStopNotifi
   EXPECT_TRUE(weak.expired()) << "a stopped reachability is not kept alive";
 }
 
+// The reference is scheduled on the object's own queue: a change reaches the blocks while
+// the main thread is busy (its loop is not run here).
+TEST_F(NetworkWatcherTest, ReachabilityBlocksDoNotWaitForTheMainThread) {
+  start(0);
+  auto r = KiteSDKReachability::reachabilityForInternetConnection();
+  std::atomic<int> any{0};
+  r->setReachabilityBlock(
+      [&](const KiteSDKReachabilityRef&, SCNetworkReachabilityFlags) { ++any; });
+  ASSERT_TRUE(r->startNotifier());
+  source->setFlags(kWiFi);
+  plat::dispatch_sync(r->reachabilitySerialQueue(), [] {});
+  EXPECT_EQ(any.load(), 1);
+  r->stopNotifier();
+
+  // The watcher's fields have plain setters.
+  auto& util = KMNetWorkUtil::sharedInstance();
+  auto wan = util.wanReach();
+  util.setWanReach(r);
+  util.setHostReachability(nullptr);
+  util.setHasNetwork(true);
+  EXPECT_EQ(util.wanReach(), r);
+  EXPECT_FALSE(util.hostReachability());
+  EXPECT_TRUE(util.networkAvialable());
+  util.setWanReach(wan);
+}
+
 TEST_F(NetworkWatcherTest, StopNotifierWaitsForARunningBlock) {
   start(0);
   auto r = KiteSDKReachability::reachabilityForInternetConnection();
@@ -163,7 +196,8 @@ TEST(KiteSDKReachabilityTest, FactoriesAndFlagRules) {
   EXPECT_FALSE(KiteSDKReachability::reachabilityWithHostname(""));
   EXPECT_FALSE(KiteSDKReachability::reachabilityWithURL(nullptr));
   // A loopback address is always reachable and local, whatever the network does.
-  auto local = KiteSDKReachability::reachabilityWithURL(NSURL::URLWithString("https://127.0.0.1/x"));
+  auto local =
+      KiteSDKReachability::reachabilityWithURL(NSURL::URLWithString("https://127.0.0.1/x"));
   ASSERT_TRUE(local);
   EXPECT_TRUE(local->isReachable());
   EXPECT_EQ(local->currentReachabilityFlags().substr(0, 2), "-R");

@@ -1,11 +1,12 @@
 // Plug-in resolution and forwarding, and the login-disable prompt's alerts and exit.
 
-#include "aggregation/PlugManager.h"
-
 #include <gtest/gtest.h>
 
 #include "aggregation/AlertTool.h"
 #include "aggregation/LoginDisablePrompt.h"
+#include "aggregation/PlugManager.h"
+#include "platform/foundation/Format.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/UIAlertController.h"
 #include "platform/uikit/UIScreen.h"
 #include "platform/uikit/UIWindow.h"
@@ -35,7 +36,8 @@ class PlugManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     static bool registered = [] {
-      PlugManager::registerPlugClass("CheckOnlyPlug", [] { return KiteSDKPlugNodesRef(CheckOnly::shared()); });
+      PlugManager::registerPlugClass("CheckOnlyPlug",
+                                     [] { return KiteSDKPlugNodesRef(CheckOnly::shared()); });
       PlugManager::registerPlugClass("NoInstancePlug", [] { return KiteSDKPlugNodesRef(); });
       return true;
     }();
@@ -64,7 +66,8 @@ TEST_F(PlugManagerTest, WithoutTheListEveryEventIsANoOp) {
 }
 
 TEST_F(PlugManagerTest, DescriptorsResolveByClassNameInListOrder) {
-  list({Value(Dictionary{{"name", "A"}, {"eventManager", Value(Dictionary{{"manager", "CheckOnlyPlug"}})}}),
+  list({Value(Dictionary{{"name", "A"},
+                         {"eventManager", Value(Dictionary{{"manager", "CheckOnlyPlug"}})}}),
         Value(Dictionary{{"name", "Self"}, {"managerName", "PlugManager"}}),
         Value(Dictionary{{"name", "Ghost"}, {"managerName", "NoSuchClass"}}),
         Value(Dictionary{{"name", "Nil"}, {"managerName", "NoInstancePlug"}}),
@@ -75,7 +78,8 @@ TEST_F(PlugManagerTest, DescriptorsResolveByClassNameInListOrder) {
   ASSERT_EQ(plugs.size(), 2u) << "listed twice, found twice; the manager itself is skipped";
   EXPECT_EQ(plugs[0], CheckOnly::shared());
 
-  Array args = KiteSDKPlugArgs({Value(Dictionary{{"channel_type", "1"}}), Value(Dictionary{}), Value(), Value("x")});
+  Array args = KiteSDKPlugArgs(
+      {Value(Dictionary{{"channel_type", "1"}}), Value(Dictionary{}), Value(), Value("x")});
   EXPECT_EQ(args.size(), 2u) << "an event array ends at the first missing element";
   manager->checkLoginResult(args);
   manager->willInit(args);
@@ -83,10 +87,19 @@ TEST_F(PlugManagerTest, DescriptorsResolveByClassNameInListOrder) {
   EXPECT_EQ(CheckOnly::shared()->checks.size(), 2u);
   EXPECT_EQ(CheckOnly::shared()->checks[0], args);
 
+  std::vector<std::string> logs;
+  plat::setNSLogCaptureForTesting([&](const std::string& line) { logs.push_back(line); });
   EXPECT_EQ(manager->getPlugsOfName("B").size(), 1u);
   EXPECT_EQ(manager->callPlugParams("A", Value(Array{"1", "arg"})), 0);
   EXPECT_EQ(CheckOnly::shared()->calls, (std::vector<Value>{Value(Array{"1", "arg"})}));
   EXPECT_TRUE(manager->getPlugsOfName("nobody").empty());
+  plat::setNSLogCaptureForTesting(nullptr);
+  // The name and the objects found are logged, not their count.
+  std::string object =
+      plat::format("<CheckOnlyPlug: %p>", static_cast<const void*>(CheckOnly::shared().get()));
+  ASSERT_EQ(logs.size(), 3u);
+  EXPECT_EQ(logs[0], "B,(\n    " + object + "\n)");
+  EXPECT_EQ(logs[2], "nobody,(null)");
 }
 
 class LoginDisablePromptTest : public PlugManagerTest {
@@ -110,8 +123,9 @@ class LoginDisablePromptTest : public PlugManagerTest {
     return std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
   }
   Array answer(Value id, const std::string& message) {
-    return KiteSDKPlugArgs({Value(Dictionary{}),
-                            Value(Dictionary{{"error", Value(Dictionary{{"id", id}, {"message", message}})}})});
+    return KiteSDKPlugArgs(
+        {Value(Dictionary{}),
+         Value(Dictionary{{"error", Value(Dictionary{{"id", id}, {"message", message}})}})});
   }
   std::vector<int> exits;
   std::shared_ptr<UIWindow> window;
@@ -195,7 +209,8 @@ TEST(AlertToolTest, ButtonsReportTheirIndexAndErrorTexts) {
   a->tapActionAtIndex(1);
   testing_loop::runUntilIdle();
   EXPECT_EQ(taps, std::vector<int64_t>{1});
-  AlertTool::showAlertArrayWithTitleMessageActionButtonTitleArray(root, "t", "m", [](int64_t) {}, {});
+  AlertTool::showAlertArrayWithTitleMessageActionButtonTitleArray(root, "t", "m", [](int64_t) {},
+                                                                  {});
   testing_loop::runUntilIdle();
   auto none = std::dynamic_pointer_cast<UIAlertController>(root->presentedViewController());
   ASSERT_TRUE(none);
@@ -205,7 +220,8 @@ TEST(AlertToolTest, ButtonsReportTheirIndexAndErrorTexts) {
 
   EXPECT_EQ(AlertTool::showAlertStringWihtCode(Value(Dictionary{{"code", -1104}})),
             Value("您已成功参与该活动"));
-  EXPECT_EQ(AlertTool::showAlertStringWihtCode(Value(Dictionary{{"code", "-1"}})), Value("密码错误"));
+  EXPECT_EQ(AlertTool::showAlertStringWihtCode(Value(Dictionary{{"code", "-1"}})),
+            Value("密码错误"));
   EXPECT_EQ(AlertTool::showAlertStringWihtCode(Value(Dictionary{{"code", 5}, {"message", "x"}})),
             Value("x"));
   EXPECT_TRUE(AlertTool::showAlertStringWihtCode(Value(Dictionary{{"code", 5}})).isNil());

@@ -196,8 +196,10 @@ TEST(Host, RunsTheGamePagePrintsItsTrafficAndEndsOnASignal) {
   ASSERT_TRUE(host.readUntil([](const std::string& out) {
     // The engine hands the message's members over in an order of its own.
     return contains(out, "console.log: range 206 0123\n") &&
-           (contains(out, "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n") ||
-            contains(out, "bridge> iOS_Console {\"args\":\"watch out\",\"name\":\"console_warn\"}\n"));
+           (contains(out,
+                     "bridge> iOS_Console {\"name\":\"console_warn\",\"args\":\"watch out\"}\n") ||
+            contains(out,
+                     "bridge> iOS_Console {\"args\":\"watch out\",\"name\":\"console_warn\"}\n"));
   })) << host.out()
       << host.err();
   EXPECT_TRUE(contains(host.out(), "console.log: hello from the page\n"));
@@ -232,12 +234,14 @@ TEST(Host, EndsAfterTheGivenSecondsAndWritesAScreenshot) {
                     "1", "--screenshot", root + "/screen.png"},
                    /*withoutDisplay=*/true);
   std::vector<std::pair<pid_t, std::string>> children;
-  EXPECT_TRUE(testing_loop::runUntil([&] {
-    children = childrenOf(host.pid());
-    for (auto& c : children)
-      if (c.second == "Xvfb") return true;
-    return false;
-  }, 30));
+  EXPECT_TRUE(testing_loop::runUntil(
+      [&] {
+        children = childrenOf(host.pid());
+        for (auto& c : children)
+          if (c.second == "Xvfb") return true;
+        return false;
+      },
+      30));
   EXPECT_EQ(host.wait(), 0) << host.err();
   for (auto& [pid, name] : children)
     EXPECT_TRUE(testing_loop::runUntil([pid = pid] { return !running(pid); }, 20)) << name;
@@ -282,11 +286,12 @@ TEST(Host, ARelativeDeviceGivesAbsolutePathsAndTheCameraIsTheGivenPicture) {
   const std::string docs = fs::weakly_canonical(root).string() + "/device/Application/Documents";
 
   {
-    HostProcess host({"--bundle", root + "/Lumora.app", "--device", device, "--camera",
-                      root + "/camera.png"});
+    HostProcess host(
+        {"--bundle", root + "/Lumora.app", "--device", device, "--camera", root + "/camera.png"});
     ASSERT_TRUE(host.readUntil([](const std::string& out) {
       return contains(out, "console.log: photo ");
-    })) << host.out() << host.err();
+    })) << host.out()
+        << host.err();
     EXPECT_TRUE(contains(host.out(), "console.log: docs " + docs + "\n")) << host.out();
     EXPECT_TRUE(contains(host.out(), "console.log: isdir true\n")) << host.out();
     EXPECT_TRUE(contains(host.out(), "console.log: photo {\"result\":true}\n")) << host.out();
@@ -301,7 +306,8 @@ TEST(Host, ARelativeDeviceGivesAbsolutePathsAndTheCameraIsTheGivenPicture) {
     HostProcess host({"--bundle", root + "/Lumora.app", "--device", device});
     ASSERT_TRUE(host.readUntil([](const std::string& out) {
       return contains(out, "console.log: photo ");
-    })) << host.out() << host.err();
+    })) << host.out()
+        << host.err();
     EXPECT_TRUE(contains(host.out(),
                          "console.log: photo {\"result\":false,\"msg\":\"camera unavailable\"}\n"))
         << host.out();
@@ -369,6 +375,50 @@ std::string readFile(const fs::path& p) {
 // The demo as scripts/demo runs it (its bundle and page, the aggregation server on loopback,
 // the channel completing at once): once the page has logged "done" and "onLogout" it presses
 // its "QR + crop" button, and the screen picture shows the crop screen over the code.
+// A plain run has no channel behind the channel SDK's entry: the page's login and payment are
+// answered at once with failures, never left unanswered.
+TEST(Host, WithoutAChannelThePagesLoginAndPaymentFailAtOnce) {
+  testing_kite::KiteServer kite;
+  testing_net::LoopbackServer server;
+  server.respond(kPage, 200,
+                 "<script>"
+                 "var kite = window.KiteSDK_IOS;"
+                 "kite.SetCallback({"
+                 "  onLogin: function (r) { console.log('onLogin ' + JSON.stringify(r));"
+                 "    kite.Pay({orderInfo: {cpOrderID: 'cp-1', amount: 6}}); },"
+                 "  onPay: function (r) { console.log('onPay ' + JSON.stringify(r)); }"
+                 "});"
+                 "(function waitForInit() {"
+                 "  kite.GetInitResult(function (r) {"
+                 "    if (r === 0) { kite.Login(); return; }"
+                 "    setTimeout(waitForInit, 100);"
+                 "  });"
+                 "})();"
+                 "</script>",
+                 "text/html");
+  std::string root = tempFolder();
+  std::string info = infoPlist("http://127.0.0.1:" + std::to_string(server.port()));
+  info.replace(info.find("</dict>"), 7,
+               "<key>KITE_PRODUCT_CODE</key><string>" + kite.options().productCode +
+                   "</string><key>KITE_PRODUCT_KEY</key><string>" + kite.options().productKey +
+                   "</string><key>KITE_API_HOST</key><string>" + kite.apiBase() +
+                   "</string><key>KITE_GATEWAY_BASE</key><string>" + kite.gatewayBase() +
+                   "</string><key>KITE_CDN_BASE</key><string>" + kite.cdnBase() +
+                   "</string><key>KITE_SERVER_LIST_BASE</key><string>" + kite.serverListBase() +
+                   "</string></dict>");
+  writeFile(root + "/Lumora.app/Info.plist", info);
+  HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device", "--online"});
+  ASSERT_TRUE(host.readUntil([](const std::string& out) {
+    return contains(out, "console.log: onPay {\"result\":1}\n");
+  })) << host.out()
+      << host.err();
+  EXPECT_TRUE(contains(host.out(), "console.log: onLogin {\"result\":1}\n")) << host.out();
+  EXPECT_EQ(kite.calls(testing_kite::kOrder).size(), 1u);
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0) << host.err();
+  fs::remove_all(root);
+}
+
 TEST(Host, TheDemoPageEndsOnTheCropScreenOverItsQRCode) {
   testing_kite::KiteServer::Options options;
   options.productCode = "demo-product-code";
@@ -398,7 +448,8 @@ TEST(Host, TheDemoPageEndsOnTheCropScreenOverItsQRCode) {
                     root + "/screen.png", "--auto-channel", "--online"});
   ASSERT_TRUE(host.readUntil([](const std::string& out) {
     return contains(out, "console.log: demo: QR + crop: code written to ");
-  })) << host.out() << host.err();
+  })) << host.out()
+      << host.err();
   EXPECT_TRUE(contains(host.out(), "console.log: demo: done\n"));
   EXPECT_TRUE(contains(host.out(), "console.log: demo: onLogout "));
   // The page logs after its commands were posted, and the host handles the page's messages

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "aggregation/channel/KTCKiteChannel.h"
 #include "channel/core/HVmsSDK.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/security/CommonCrypto.h"
 #include "testing/device/TempDeviceRoot.h"
 
@@ -44,15 +46,14 @@ struct ScriptedChannel : HVmsSDK::Channel {
 class Recorder {
  public:
   Recorder() {
-    for (const char* name :
-         {kKtcQCInitDidFinishedNotification, kKtcQCLoginNotification, kKtcQCLogoutNotification,
-          kKtcQCRechargeResultNotification}) {
-      tokens_.push_back(plat::NSNotificationCenter::defaultCenter()
-                            .addObserverForNameObjectQueueUsingBlock(
-                                name, Value(), nullptr, [this](const plat::NSNotification& n) {
-                                  EXPECT_TRUE(n.object.isNil());
-                                  posts.emplace_back(n.name, n.userInfo);
-                                }));
+    for (const char* name : {kKtcQCInitDidFinishedNotification, kKtcQCLoginNotification,
+                             kKtcQCLogoutNotification, kKtcQCRechargeResultNotification}) {
+      tokens_.push_back(
+          plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
+              name, Value(), nullptr, [this](const plat::NSNotification& n) {
+                EXPECT_TRUE(n.object.isNil());
+                posts.emplace_back(n.name, n.userInfo);
+              }));
     }
   }
   ~Recorder() {
@@ -91,17 +92,18 @@ TEST_F(ChannelAdapterTest, OneLoginPageAtATimeUntilSuccessOrUserCentreLogout) {
   sdk->loginSuccess("1700000000", "alice", "sig", "2");
   ASSERT_EQ(recorder.posts.size(), 1u);
   EXPECT_EQ(recorder.posts[0].first, kKtcQCLoginNotification);
-  EXPECT_EQ(recorder.posts[0].second,
-            Value(Dictionary{{"error", 0}, {"msg", "login success"}, {"userId", "alice"},
-                             {"sessionId", "sig"}}));
+  EXPECT_EQ(
+      recorder.posts[0].second,
+      Value(Dictionary{
+          {"error", 0}, {"msg", "login success"}, {"userId", "alice"}, {"sessionId", "sig"}}));
   EXPECT_EQ(channel.userId(), "alice");
   EXPECT_EQ(channel.userNick(), "alice");
   EXPECT_EQ(channel.sessionId(), "sig");
   bool logged = false;
   channel.isLogined([&](bool b) { logged = b; });
   EXPECT_TRUE(logged);
-  EXPECT_EQ(channel.realNameInfo(), (Dictionary{{"realName", true}, {"age", 10},
-                                                {"realResumeGame", true}, {"other", ""}}));
+  EXPECT_EQ(channel.realNameInfo(),
+            (Dictionary{{"realName", true}, {"age", 10}, {"realResumeGame", true}, {"other", ""}}));
 
   // A new page may open now; -9 (logout in the user centre) ends it and posts a logout.
   channel.login();
@@ -160,9 +162,11 @@ TEST_F(ChannelAdapterTest, PaymentOpensTheCashierAndPostsItsOutcome) {
   sdk->paySuccess(Value(), Value());
   sdk->payFailure(Value(), 7, Value());
   ASSERT_EQ(recorder.posts.size(), 2u);
-  EXPECT_EQ(recorder.posts[0].second,
-            Value(Dictionary{{"msg", "recharge message"}, {"orderId", "agg-9"},
-                             {"cpOrderId", "cp-1"}, {"sdkOrderId", ""}, {"error", 0}}));
+  EXPECT_EQ(recorder.posts[0].second, Value(Dictionary{{"msg", "recharge message"},
+                                                       {"orderId", "agg-9"},
+                                                       {"cpOrderId", "cp-1"},
+                                                       {"sdkOrderId", ""},
+                                                       {"error", 0}}));
   EXPECT_EQ(recorder.posts[1].second["error"].integerValue(), -31);
 
   product->amount = 0.5f;
@@ -210,8 +214,16 @@ TEST_F(ChannelAdapterTest, ChannelCodeFallsBackToTheConfigurationFile) {
   bundle.writeFile("kiteChannel.cfg", desEncrypt(archive, "kavortin"));
   EXPECT_EQ(channel.channelCode(), Value("55"));
 
+  std::vector<std::string> logs;
+  plat::setNSLogCaptureForTesting([&](const std::string& line) { logs.push_back(line); });
   bundle.writeFile("kiteChannel.cfg", "garbage bytes");
   EXPECT_TRUE(channel.findConfigDict().empty());
+  // A file that is there but cannot be read is reported like one that yields nothing.
+  std::filesystem::remove(bundle.path() + "/kiteChannel.cfg");
+  std::filesystem::create_directory(bundle.path() + "/kiteChannel.cfg");
+  EXPECT_TRUE(channel.findConfigDict().empty());
+  plat::setNSLogCaptureForTesting(nullptr);
+  EXPECT_EQ(logs, (std::vector<std::string>(2, "KTLog:参数配置文件读取失败")));
 }
 
 TEST_F(ChannelAdapterTest, ParameterTextAndOrientationConversions) {
@@ -220,8 +232,10 @@ TEST_F(ChannelAdapterTest, ParameterTextAndOrientationConversions) {
   EXPECT_EQ(*d, (Dictionary{{"a", "3"}, {"b", "2"}, {"c", "c"}}));
 
   using C = KTCKiteChannelCooperater;
-  Value all0(Dictionary{{"orientationPotrait", "0"}, {"orientationPotraitDown", "0"},
-                        {"orientationHomeLeft", "0"}, {"orientationHomeRight", "0"}});
+  Value all0(Dictionary{{"orientationPotrait", "0"},
+                        {"orientationPotraitDown", "0"},
+                        {"orientationHomeLeft", "0"},
+                        {"orientationHomeRight", "0"}});
   EXPECT_EQ(C::intValueToInterfaceOrientationMask(all0), 30);
   EXPECT_EQ(C::intValueToInterfaceOrientationMask(
                 Value(Dictionary{{"orientationHomeLeft", "1"}, {"orientationHomeRight", "1"}})),

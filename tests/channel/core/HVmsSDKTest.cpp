@@ -79,36 +79,45 @@ TEST_F(HVmsSDKTest, RoleReportsNeedTheFirstFiveFields) {
   HVmsSDK::SetUserInfoDataWithRoleIdRoleNameRoleLevelZoneIdZoneNameAttachBlock("1", "n", "3", "z",
                                                                                "zn", "x", block);
   EXPECT_EQ(results, (std::vector<int64_t>{2, 1}));
-  EXPECT_EQ(channel->lastRole,
-            (Dictionary{{"roleId", "1"}, {"roleName", "n"}, {"roleLevel", "3"},
-                        {"zoneId", "z"}, {"zoneName", "zn"}, {"ext", "x"}}));
+  EXPECT_EQ(channel->lastRole, (Dictionary{{"roleId", "1"},
+                                           {"roleName", "n"},
+                                           {"roleLevel", "3"},
+                                           {"zoneId", "z"},
+                                           {"zoneName", "zn"},
+                                           {"ext", "x"}}));
 }
 
 TEST_F(HVmsSDKTest, QuickLoginAndPaymentURLsNeedTheGamesScheme) {
   int posts = 0;
   observer = plat::NSNotificationCenter::defaultCenter().addObserverForNameObjectQueueUsingBlock(
-      kHVSendKiteLoginNotification, Value(), nullptr, [&](const plat::NSNotification&) { ++posts; });
+      kHVSendKiteLoginNotification, Value(), nullptr,
+      [&](const plat::NSNotification&) { ++posts; });
 
-  HVmsSDK::applicationOpenURLOptions(nullptr, NSURL::URLWithString("HalvikOrbPayScheme77://ZRK_KITE&bob&x&secret"), Value());
+  HVmsSDK::applicationOpenURLOptions(
+      nullptr, NSURL::URLWithString("HalvikOrbPayScheme77://ZRK_KITE&bob&x&secret"), Value());
   EXPECT_EQ(posts, 1);
   EXPECT_EQ(HVmsSDK::storedUserName(), "bob");
   EXPECT_EQ(HVmsSDK::storedPassword(), "secret");
 
   // No "&": nothing to take, nothing posted.
-  HVmsSDK::applicationHandleOpenURL(nullptr, NSURL::URLWithString("HalvikOrbPayScheme77://ZRK_KITE"));
+  HVmsSDK::applicationHandleOpenURL(nullptr,
+                                    NSURL::URLWithString("HalvikOrbPayScheme77://ZRK_KITE"));
   // Another game's scheme is not ours.
-  HVmsSDK::applicationHandleOpenURL(nullptr, NSURL::URLWithString("HalvikOrbPayScheme78://ZRK_KITE&eve&pw"));
+  HVmsSDK::applicationHandleOpenURL(nullptr,
+                                    NSURL::URLWithString("HalvikOrbPayScheme78://ZRK_KITE&eve&pw"));
   HVmsSDK::applicationHandleOpenURL(nullptr, nullptr);
   EXPECT_EQ(posts, 1);
   EXPECT_EQ(HVmsSDK::storedUserName(), "bob");
 
   HVmsSDK::applicationOpenURLSourceApplicationAnnotation(
       nullptr, NSURL::URLWithString("HalvikOrbPayScheme77://safepay/?result=1"), "app", Value());
-  EXPECT_EQ(channel->paymentURLs, std::vector<std::string>{"HalvikOrbPayScheme77://safepay/?result=1"});
+  EXPECT_EQ(channel->paymentURLs,
+            std::vector<std::string>{"HalvikOrbPayScheme77://safepay/?result=1"});
 }
 
 TEST_F(HVmsSDKTest, LogoutForgetsTheUserOnlyWhenTheServerAccepts) {
-  HVmsSDK::applicationHandleOpenURL(nullptr, NSURL::URLWithString("HalvikOrbPayScheme77://ZRK_KITE&bob&pw"));
+  HVmsSDK::applicationHandleOpenURL(nullptr,
+                                    NSURL::URLWithString("HalvikOrbPayScheme77://ZRK_KITE&bob&pw"));
   channel->logoutAccepted = false;
   HVmsSDK::LoginOut();
   EXPECT_EQ(HVmsSDK::storedUserName(), "bob");
@@ -156,10 +165,33 @@ TEST(HVmsSDKBeforeStartUpTest, URLsAreIgnoredUntilTheGameIdIsKnown) {
   HVmsSDK::resetForTesting();
 }
 
+// With no channel installed there is no login window or cashier to wait for: both fail at
+// once with the unavailable code, and a role call fails.
+TEST(HVmsSDKWithoutAChannelTest, LoginAndCashierFailAtOnce) {
+  HVmsSDK::resetForTesting();
+  std::vector<int64_t> codes;
+  HVmsSDK::loadLoginViewResultSuccessFailed(
+      [&](const std::string&, const std::string&, const std::string&, const std::string&) {
+        codes.push_back(1);
+      },
+      [&](int64_t code, const std::string& message) {
+        codes.push_back(code);
+        EXPECT_EQ(message, kHVChannelUnavailableMessage);
+      });
+  HVmsSDK::loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSuccessFaild(
+      "r", "6.00", "s", "gem", "gem", "K1", [&](const Value&, const Value&) { codes.push_back(1); },
+      [&](const Value&, int64_t code, const Value&) { codes.push_back(code); });
+  HVmsSDK::SetUserInfoDataWithRoleIdRoleNameRoleLevelZoneIdZoneNameAttachBlock(
+      "r", "Ann", "1", "z", "Zone", "", [&](int64_t result) { codes.push_back(result); });
+  EXPECT_EQ(codes, (std::vector<int64_t>{kHVChannelUnavailableCode, kHVChannelUnavailableCode, 0}));
+  EXPECT_FALSE(HVmsSDK::hasChannel());
+}
+
 TEST(HVmsSDKOrientationTest, MaskFollowsTheInfoPlistList) {
   auto mask = [](plat::Array list, bool present = true) {
-    testing_device::TempAppBundle b(present ? Dictionary{{"UISupportedInterfaceOrientations", Value(list)}}
-                                            : Dictionary{{"CFBundleIdentifier", "x"}});
+    testing_device::TempAppBundle b(
+        present ? Dictionary{{"UISupportedInterfaceOrientations", Value(list)}}
+                : Dictionary{{"CFBundleIdentifier", "x"}});
     return HVmsSDK::applicationSupportedInterfaceOrientationsForWindow(nullptr, nullptr);
   };
   EXPECT_EQ(mask({"UIInterfaceOrientationPortrait", "UIInterfaceOrientationLandscapeLeft"}), 26);

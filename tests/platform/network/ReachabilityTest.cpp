@@ -7,6 +7,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/RunLoop.h"
@@ -128,6 +131,56 @@ TEST_F(ReachabilityFixture, OnlyTheMainRunLoopCanBeScheduledOnAndDestroyingUnsch
   EXPECT_TRUE(source->isWatched());
   target.reset();
   EXPECT_FALSE(source->isWatched());
+}
+
+// Scheduled on a dispatch queue, callbacks run on that queue without the main thread; a null
+// queue ends the scheduling, and a target on the main run loop is refused a queue.
+TEST_F(ReachabilityFixture, ADispatchQueueTakesTheCallbacksWithoutTheMainThread) {
+  struct QueueRecorder {
+    std::mutex mu;
+    std::vector<SCNetworkReachabilityFlags> flags;
+    bool offQueue = false;
+  };
+  static const char kKey = 0;
+  QueueRecorder rec;
+  auto queue = dispatch_queue_create("reachability.test");
+  dispatch_queue_set_specific(queue, &kKey, &rec, nullptr);
+  auto target = zeroAddressTarget();
+  SCNetworkReachabilityContext ctx{0, &rec, nullptr, nullptr, nullptr};
+  ASSERT_TRUE(SCNetworkReachabilitySetCallback(
+      target,
+      [](const SCNetworkReachabilityRef&, SCNetworkReachabilityFlags flags, void* info) {
+        auto* r = static_cast<QueueRecorder*>(info);
+        std::lock_guard<std::mutex> lock(r->mu);
+        if (dispatch_get_specific(&kKey) != r) r->offQueue = true;
+        r->flags.push_back(flags);
+      },
+      &ctx));
+  ASSERT_TRUE(SCNetworkReachabilitySetDispatchQueue(target, queue));
+  EXPECT_TRUE(source->isWatched());
+  source->setFlags(kSCNetworkReachabilityFlagsReachable);
+  // The main loop is not run: the queue alone delivers.
+  dispatch_sync(queue, [] {});
+  {
+    std::lock_guard<std::mutex> lock(rec.mu);
+    ASSERT_EQ(rec.flags,
+              std::vector<SCNetworkReachabilityFlags>{kSCNetworkReachabilityFlagsReachable});
+    EXPECT_FALSE(rec.offQueue);
+  }
+  ASSERT_TRUE(SCNetworkReachabilitySetDispatchQueue(target, nullptr));
+  EXPECT_FALSE(source->isWatched());
+  source->setFlags(0);
+  dispatch_sync(queue, [] {});
+  testing_loop::runUntilIdle();
+  {
+    std::lock_guard<std::mutex> lock(rec.mu);
+    EXPECT_EQ(rec.flags.size(), 1u);
+  }
+  EXPECT_FALSE(SCNetworkReachabilitySetDispatchQueue(nullptr, queue));
+  ASSERT_TRUE(SCNetworkReachabilityScheduleWithRunLoop(target, RunLoop::main().get(),
+                                                       kCFRunLoopCommonModes));
+  EXPECT_FALSE(SCNetworkReachabilitySetDispatchQueue(target, queue));
+  SCNetworkReachabilityUnscheduleFromRunLoop(target, RunLoop::main().get(), kCFRunLoopCommonModes);
 }
 
 TEST(LinuxReachability, ReportsLoopbackOnlyMachinesHonestly) {
