@@ -20,6 +20,7 @@
 #include <typeinfo>
 
 #include "image/HVAnimatedImage.h"
+#include "image/HVWeakProxyKind.h"
 #include "platform/dispatch/CADisplayLink.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/foundation/NSCoding.h"
@@ -40,7 +41,7 @@ inline constexpr const char* kHVCurrentAnimatedImageIndexKey = "currentAnimatedI
 class HVAnimatedImageView;
 
 // Forwards the display link's tick to the view while the view lives; does nothing afterwards.
-class HVImageWeakProxy {
+class HVImageWeakProxy : public HVWeakProxyKind<HVImageWeakProxy> {
  public:
   explicit HVImageWeakProxy(std::weak_ptr<HVAnimatedImageView> target)
       : target_(std::move(target)) {}
@@ -57,18 +58,6 @@ class HVImageWeakProxy {
   std::string debugDescription() const { return description(); }
   bool isEqual(const plat::Object& other) const;
   size_t hash() const;
-  // Whether the target is a T (or derives from it); isMemberOfClass: exactly a T.
-  // conformsToProtocol: whether it implements the abstract class P.
-  template <class T>
-  bool isKindOfClass() const {
-    return dynamic_cast<const T*>(target().get()) != nullptr;
-  }
-  template <class T>
-  bool isMemberOfClass() const;
-  template <class P>
-  bool conformsToProtocol() const {
-    return isKindOfClass<P>();
-  }
 
  private:
   std::weak_ptr<HVAnimatedImageView> target_;
@@ -193,11 +182,3 @@ class HVAnimatedImageView : public plat::UIImageView, public plat::NSCoding {
   std::atomic<uint64_t> maxBufferSize_{0};
   bool observing_ = false;
 };
-
-template <class T>
-bool HVImageWeakProxy::isMemberOfClass() const {
-  auto view = target();
-  if (!view) return false;
-  const HVAnimatedImageView& object = *view;
-  return typeid(object) == typeid(T);
-}

@@ -30,6 +30,7 @@
 #include <typeinfo>
 
 #include "image/HVImageDecoder.h"
+#include "image/HVWeakProxyKind.h"
 #include "image/HVWebImageManager.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSThread.h"
@@ -46,7 +47,8 @@ class HVWebImageOperation;
 
 // The connection's delegate: forwards every call to its target, held weakly. Once the target
 // is gone a call does nothing and answers "not implemented".
-class _HVWebImageWeakProxy : public plat::NSURLConnectionDelegate {
+class _HVWebImageWeakProxy : public plat::NSURLConnectionDelegate,
+                             public HVWeakProxyKind<_HVWebImageWeakProxy> {
  public:
   bool isProxy() const { return true; }
   // Answered for the target; once it is gone, as a message to nil would be: empty, false, 0.
@@ -55,18 +57,6 @@ class _HVWebImageWeakProxy : public plat::NSURLConnectionDelegate {
   std::string debugDescription() const { return description(); }
   bool isEqual(const HVWebImageOperation& other) const;
   size_t hash() const;
-  // Whether the target is a T (or derives from it); isMemberOfClass: exactly a T.
-  // conformsToProtocol: whether it implements the abstract class P.
-  template <class T>
-  bool isKindOfClass() const {
-    return dynamic_cast<const T*>(target().get()) != nullptr;
-  }
-  template <class T>
-  bool isMemberOfClass() const;
-  template <class P>
-  bool conformsToProtocol() const {
-    return isKindOfClass<P>();
-  }
 
   explicit _HVWebImageWeakProxy(std::weak_ptr<HVWebImageOperation> target)
       : target_(std::move(target)) {}
@@ -240,11 +230,3 @@ class HVWebImageOperation : public plat::NSOperation {
   HVWebImageCompletionHandler completion_;
 };
 using HVWebImageOperationRef = std::shared_ptr<HVWebImageOperation>;
-
-template <class T>
-bool _HVWebImageWeakProxy::isMemberOfClass() const {
-  auto op = target();
-  if (!op) return false;
-  const HVWebImageOperation& object = *op;
-  return typeid(object) == typeid(T);
-}

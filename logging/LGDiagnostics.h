@@ -17,12 +17,6 @@ void LGDiagnosticLog(const std::string& line);
 // an empty function restores the console log.
 void LGSetDiagnosticLogHook(std::function<void(const std::string&)> hook);
 
-// Writes every byte of the pieces to `fd`, resuming after EINTR and short writes; `v` is
-// used up as it goes. Returns 0, or the errno of the failed write (EIO for a write that took
-// nothing, which would otherwise be retried for ever). When `written` is given it receives
-// the number of bytes written, also on failure.
-int LGWritevFully(int fd, iovec* v, int count, size_t* written = nullptr);
-
 // Writes `text` and aborts.
 [[noreturn]] void LGPreconditionFailure(const std::string& text);
 

@@ -20,6 +20,7 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSFileManager.h"
+#include "platform/foundation/NSLog.h"
 
 namespace {
 
@@ -311,7 +312,7 @@ int LGFileLogger::writeWhole(int fd, iovec* pieces, int count) {
   iovec out[3];
   std::copy(v, v + n, out);
   size_t written = 0;
-  int err = LGWritevFully(fd, v, n, &written);
+  int err = plat::writevFully(fd, v, n, &written);
   if (err == 0) {
     lineCut_ = false;
     return 0;

@@ -44,16 +44,25 @@ std::string prefix() {
          "[" + std::to_string(::getpid()) + ":" + std::to_string(::syscall(SYS_gettid)) + "] ";
 }
 
-int writevFully(int fd, iovec* v, int count) {
+}  // namespace
+
+int writevFully(int fd, iovec* v, int count, size_t* written) {
+  size_t done = 0;
+  int err = 0;
   while (count > 0 && v->iov_len == 0) ++v, --count;
   while (count > 0) {
     ssize_t n = ::writev(fd, v, count);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return errno;
+      err = errno;
+      break;
     }
-    if (n == 0) return EIO;
+    if (n == 0) {
+      err = EIO;
+      break;
+    }
     size_t left = static_cast<size_t>(n);
+    done += left;
     while (count > 0 && left >= v->iov_len) {
       left -= v->iov_len;
       ++v, --count;
@@ -63,10 +72,9 @@ int writevFully(int fd, iovec* v, int count) {
       v->iov_len -= left;
     }
   }
-  return 0;
+  if (written) *written = done;
+  return err;
 }
-
-}  // namespace
 
 int writevToStream(int fd, iovec* v, int count) {
   // SIGPIPE is blocked for this thread around the write, so a write to a pipe without a

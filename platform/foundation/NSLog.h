@@ -17,6 +17,12 @@
 
 namespace plat {
 
+// Writes every byte of the pieces to `fd`, resuming after EINTR and short writes; `v` is
+// used up as it goes. Returns 0, or the errno of the failed write (EIO for a write that took
+// nothing, which would otherwise be retried for ever). When `written` is given it receives
+// the number of bytes written, also on failure. Any thread.
+int writevFully(int fd, iovec* v, int count, size_t* written = nullptr);
+
 // Writes every byte of the pieces to `fd`, a stream such as standard error, resuming after
 // EINTR and short writes; `v` is used up as it goes. The write never raises SIGPIPE, whatever
 // the process does with that signal: when the reader has gone away it fails with EPIPE and
