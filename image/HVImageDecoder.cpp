@@ -144,7 +144,8 @@ void HVImageDecoder::updateSourceImageIO() {
   frameCount_ = 0;
 
   if (!source_) source_ = CGImageSource::createIncremental();
-  source_->updateData(*data_, finalized_);
+  // The source shares the decoder's buffer: the bytes are held once.
+  source_->updateData(data_, finalized_);
   uint64_t count = source_->count();
   if (count == 0) return;
   if (!finalized_) {

@@ -33,8 +33,8 @@ class HVImageDecoder {
 
   // A decoder given the whole data; nullptr when it yields no frame (WebP, damaged, empty).
   static std::shared_ptr<HVImageDecoder> decoderWithDataScale(const plat::Data& data, double scale);
-  // The same over a buffer the caller shares with the decoder instead of copying it (a large
-  // download is then held once here, beside the image source's own copy).
+  // The same over a buffer the caller shares with the decoder and its image source instead of
+  // copying it (a large download is then held once).
   // REQUIRES: nobody changes the buffer while the decoder holds it.
   static std::shared_ptr<HVImageDecoder> decoderWithDataScale(
       std::shared_ptr<const plat::Data> data, double scale);

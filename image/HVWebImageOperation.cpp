@@ -567,21 +567,24 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
     std::lock_guard<std::mutex> lock(h.mu);
     if (h.hook) h.hook();
   }
-  if (!progressiveDecoder_) progressiveDecoder_ = std::make_shared<HVImageDecoder>(scale_);
-  progressiveDecoder_->updateDataFinal(data_, false);
+  // The partial decode reads the download where it is, without copying it: only this thread
+  // appends to it, and not before the step ends. So the decoder lives for this step alone and
+  // must not keep the buffer past it (the readers rescan all the bytes at each step anyway).
+  std::shared_ptr<const plat::Data> body(&data_, [](const plat::Data*) {});
+  auto decoder = std::make_shared<HVImageDecoder>(scale_);
+  decoder->updateDataFinal(std::move(body), false);
   if (isCancelled()) return;
 
-  HVImageKind type = progressiveDecoder_->type();
+  HVImageKind type = decoder->type();
   if (type == HVImageKindUnknown || type == HVImageKindWebP ||
       (blur && type != HVImageKindJPEG && type != HVImageKindPNG)) {
-    progressiveDecoder_.reset();
     progressiveIgnored_ = true;
     return;
   }
-  if (progressiveDecoder_->frameCount() == 0) return;
+  if (decoder->frameCount() == 0) return;
 
   if (!blur) {
-    auto frame = progressiveDecoder_->frameAtIndexDecodeForDisplay(0, true);
+    auto frame = decoder->frameAtIndexDecodeForDisplay(0, true);
     if (frame && frame->image() && reportPartial(frame->image())) {
       lastProgressiveDecodeTimestamp_ = now;
     }
@@ -590,10 +593,9 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
 
   if (type == HVImageKindJPEG) {
     if (!progressiveDetected_) {
-      if (!dictionaryFlag(progressiveDecoder_->framePropertiesAtIndex(0), kJFIFDictionary,
+      if (!dictionaryFlag(decoder->framePropertiesAtIndex(0), kJFIFDictionary,
                           kJFIFIsProgressive)) {
         progressiveIgnored_ = true;
-        progressiveDecoder_.reset();
         return;
       }
       progressiveDetected_ = true;
@@ -607,17 +609,15 @@ void HVWebImageOperation::progressiveStep(const plat::Data& chunk) {
     if (!found || isCancelled()) return;
   } else if (type == HVImageKindPNG) {
     if (!progressiveDetected_) {
-      if (!dictionaryFlag(progressiveDecoder_->framePropertiesAtIndex(0), kPNGDictionary,
-                          kPNGInterlaceType)) {
+      if (!dictionaryFlag(decoder->framePropertiesAtIndex(0), kPNGDictionary, kPNGInterlaceType)) {
         progressiveIgnored_ = true;
-        progressiveDecoder_.reset();
         return;
       }
       progressiveDetected_ = true;
     }
   }
 
-  auto frame = progressiveDecoder_->frameAtIndexDecodeForDisplay(0, true);
+  auto frame = decoder->frameAtIndexDecodeForDisplay(0, true);
   plat::UIImageRef image = frame ? frame->image() : nullptr;
   if (!image || isCancelled()) return;
 
@@ -660,8 +660,8 @@ void HVWebImageOperation::connectionDidFinishLoading(const plat::NSURLConnection
 }
 
 void HVWebImageOperation::decodeDownload() {
-  // The download is held once: the decoder reads the very buffer it arrived in (the image
-  // source beneath keeps a copy of its own while it decodes).
+  // The download is held once: the decoder and its image source read the very buffer it
+  // arrived in.
   auto body = std::make_shared<plat::Data>();
   {
     std::lock_guard<std::recursive_mutex> lock(lock_);

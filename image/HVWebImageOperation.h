@@ -222,7 +222,6 @@ class HVWebImageOperation : public plat::NSOperation {
   int64_t expectedSize_ = 0;
   plat::UIBackgroundTaskIdentifier taskID_ = plat::UIBackgroundTaskInvalid;
   double lastProgressiveDecodeTimestamp_ = 0;
-  std::shared_ptr<HVImageDecoder> progressiveDecoder_;
   uint64_t progressiveScanedLength_ = 0;
   uint64_t progressiveDisplayCount_ = 0;
   HVWebImageProgressHandler progress_;

@@ -245,7 +245,12 @@ void HVDiskCache::setObjectForKey(const plat::Value& object, const std::string& 
   } catch (...) {
     return;
   }
-  if (value.empty()) return;
+  setArchivedDataForKey(value, extended, key);
+}
+
+void HVDiskCache::setArchivedDataForKey(const plat::Data& value, const plat::Data& extended,
+                                        const std::string& key) {
+  if (key.empty() || value.empty()) return;
   std::string filename;
   if (modeForThreshold(inlineThreshold_) != HVStorageModeSQLite &&
       value.length() > inlineThreshold_) {

@@ -82,6 +82,11 @@ class HVDiskCache : public plat::Object {
   plat::Value objectForKey(const std::string& key);
   // A nil object removes the key. An object that cannot be archived is not stored.
   void setObjectForKey(const plat::Value& object, const std::string& key);
+  // Stores bytes that already are an object's archived form, with its extended data, without
+  // running the archive block: a large value is written from the caller's buffer, not copied.
+  // Empty bytes store nothing.
+  void setArchivedDataForKey(const plat::Data& value, const plat::Data& extendedData,
+                             const std::string& key);
   void removeObjectForKey(const std::string& key);
   void removeAllObjects();
   // -1 on error.

@@ -296,9 +296,10 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
   }
   if (type & HVCacheTierDisk) {
     if (!bytes.isNil()) {
-      // The scale rides on the shared buffer only with an image, when no decode reads it.
-      if (image) HVDiskCache::setExtendedDataToObject(archivedScale(image->scale()), bytes);
-      diskCache_->setObjectForKey(bytes, key);
+      // The bytes are stored as they are (what the archive block would answer), written from
+      // the shared buffer rather than a copy of it; the scale rides along with an image.
+      diskCache_->setArchivedDataForKey(bytes.objectAs<plat::NSData>()->data(),
+                                        image ? archivedScale(image->scale()) : plat::Data(), key);
     } else {
       uint64_t ticket = beginStep(key, HVCacheTierDisk);
       plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),

@@ -35,19 +35,39 @@ CGImageSourceRef CGImageSource::createWithData(const Data& data) {
   return s;
 }
 
+CGImageSourceRef CGImageSource::createWithData(std::shared_ptr<const Data> data) {
+  if (!data || data->empty()) return nullptr;
+  auto s = std::make_shared<CGImageSource>();
+  s->updateData(std::move(data), true);
+  return s;
+}
+
 CGImageSourceRef CGImageSource::createIncremental() { return std::make_shared<CGImageSource>(); }
 
 void CGImageSource::updateData(const Data& data, bool final) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (final_ || data.length() < data_.length()) return;
-  data_ = data;
+  if (final_ || data.length() < data_->length()) return;
+  // The bytes held before go first, so that the copy never sits beside them.
+  data_ = std::make_shared<const Data>();
+  data_ = std::make_shared<const Data>(data);
+  final_ = final;
+  rescanLocked();
+}
+
+void CGImageSource::updateData(std::shared_ptr<const Data> data, bool final) {
+  if (!data) data = std::make_shared<const Data>();
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (final_ || data->length() < data_->length()) return;
+  // The buffer held before goes at once (before the new bytes are read), unless the caller
+  // still shares it.
+  data_ = std::move(data);
   final_ = final;
   rescanLocked();
 }
 
 void CGImageSource::rescanLocked() {
   if (!reader_) {
-    type_ = typeOf(data_);
+    type_ = typeOf(*data_);
     if (type_ == "public.png")
       reader_ = makePNGReader();
     else if (type_ == "public.jpeg")
@@ -69,7 +89,7 @@ void CGImageSource::rescanLocked() {
   }
   if (reader_) {
     reader_->purge();
-    reader_->scan(data_, final_);
+    reader_->scan(*data_, final_);
   }
 }
 
@@ -81,7 +101,7 @@ std::string CGImageSource::type() const {
 CGImageSourceStatus CGImageSource::status() const {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!reader_)
-    return data_.length() < 8 && !final_ ? kCGImageStatusReadingHeader : kCGImageStatusUnknownType;
+    return data_->length() < 8 && !final_ ? kCGImageStatusReadingHeader : kCGImageStatusUnknownType;
   return reader_->status();
 }
 
@@ -104,7 +124,7 @@ Dictionary CGImageSource::propertiesAtIndex(size_t index) const {
 CGImageRef CGImageSource::createImageAtIndex(size_t index, bool shouldCache) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!reader_ || index >= reader_->count()) return nullptr;
-  return reader_->image(data_, final_, index);
+  return reader_->image(*data_, final_, index);
 }
 
 // ---- Readers of a single still image (PNG, JPEG) ----

@@ -70,11 +70,19 @@ class CGImageSource {
 
   // A source over complete data; nullptr for empty data.
   static CGImageSourceRef createWithData(const Data& data);
+  // The same over a buffer shared with the caller instead of copied (null counts as empty).
+  // REQUIRES: nobody changes the buffer while the source holds it.
+  static CGImageSourceRef createWithData(std::shared_ptr<const Data> data);
   static CGImageSourceRef createIncremental();
 
   // Gives the source all bytes so far. Data shorter than what the source holds, or any update
-  // after a final one, is ignored.
+  // after a final one, is ignored. The source keeps a copy of the bytes.
   void updateData(const Data& data, bool final);
+  // The same, keeping the shared buffer itself rather than a copy: a large file is then held
+  // once by the caller and the source together. The buffer held before is let go (null counts
+  // as empty).
+  // REQUIRES: nobody changes the buffer while the source holds it.
+  void updateData(std::shared_ptr<const Data> data, bool final);
 
   // The type identifier ("public.png", "public.jpeg", "com.compuserve.gif", "public.tiff",
   // "com.microsoft.bmp", "com.microsoft.ico", "public.jpeg-2000", "com.apple.icns") or "" while
@@ -101,7 +109,7 @@ class CGImageSource {
  private:
   void rescanLocked();
   mutable std::mutex mutex_;
-  Data data_;
+  std::shared_ptr<const Data> data_ = std::make_shared<const Data>();  // never null
   bool final_ = false;
   std::string type_;
   std::unique_ptr<Reader> reader_;

@@ -40,9 +40,14 @@ double nextDue() {
   return t;
 }
 
-// Moves the virtual clock to `t` (clock seconds) and queues the delayed work due by then.
+// The latest time (clock seconds) the virtual clock can show: past it, times are held at
+// INT64_MAX nanoseconds, as the clock's own arithmetic does.
+constexpr double kClockEnd = 9.2e9;
+
+// Moves the virtual clock to `t` (clock seconds, held at the clock's end) and queues the
+// delayed work due by then.
 void moveTo(plat::VirtualClock& clock, double t) {
-  int64_t ns = static_cast<int64_t>(std::ceil(t * 1e9));
+  int64_t ns = t >= kClockEnd ? INT64_MAX : static_cast<int64_t>(std::ceil(t * 1e9));
   clock.setNowNanoseconds(ns);
   di::fireDue();
 }
@@ -95,7 +100,8 @@ void advance(double seconds) {
   for (;;) {
     runUntilIdle();
     double next = nextDue();
-    if (next > target) break;
+    // Work due past the clock's end is never reached.
+    if (next > target || next >= kClockEnd) break;
     moveTo(vclock, std::max(next, vclock.now()));
   }
   moveTo(vclock, target);

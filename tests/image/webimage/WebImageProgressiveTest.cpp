@@ -20,6 +20,7 @@
 #include "testing/net/LoopbackServer.h"
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
+#include "tests/image/webimage/LargeBlocks.h"
 
 namespace {
 
@@ -139,6 +140,30 @@ TEST_F(ProgressiveTest, PlainPartialsComeAtMostEveryFifthOfASecond) {
   EXPECT_EQ(last.phase, HVWebImagePhaseFinished);
   EXPECT_TRUE(last.image);
   EXPECT_EQ(partials(), 2u);  // the final chunk carries no partial of its own
+}
+
+// Partial decodes read the download where it is: no copy of the bytes received so far is made
+// for them or kept between them. The body (a small picture followed by filler, which readers
+// ignore) is sized up front by its length, so its own buffer is one block that never moves, and
+// it comes in pieces far smaller than the blocks counted.
+TEST_F(ProgressiveTest, PartialDecodesReadTheDownloadWithoutCopyingIt) {
+  if (!LargeBlocks::available()) GTEST_SKIP() << "needs the sanitizer's allocation hooks";
+  plat::Data body = fixtures::jpegData(fixtures::gradient(96, 64), false, 95);
+  body.setLength(size_t(4) << 20);
+  size_t n = body.length();
+  std::vector<size_t> cuts;
+  for (size_t i = 1; i < 16; ++i) cuts.push_back(n * i / 16);
+  auto chunks = split(body, cuts);
+  LargeBlocks::start(n / 4);
+  load(chunks, HVWebImageOptionProgressiveDisplay);
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    // Every fourth piece comes after the interval between partials, from the second quarter on.
+    if (i >= 4 && i % 4 == 0) testing_loop::advance(0.25);
+    releaseNext(chunks[i].size());
+  }
+  EXPECT_EQ(partials(), 4u);
+  EXPECT_TRUE(finish().image);
+  EXPECT_LE(LargeBlocks::stop(), 1u);
 }
 
 TEST_F(ProgressiveTest, TinyAndNearlyWholeChunksGiveNoPartial) {

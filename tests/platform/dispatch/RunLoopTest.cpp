@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -93,6 +95,20 @@ TEST(RunLoopTimers, ATimerIsNotFiredAgainFromANestedTurnOfItsOwnBlock) {
   EXPECT_EQ(repeatFires, 3);
   EXPECT_EQ(maxDepth, 1);
   EXPECT_EQ(otherFires, 1) << "other timers still fire from the nested turns";
+}
+
+TEST(RunLoopTimers, AdvancingByAnEnormousTimeHoldsTheClockAtItsEnd) {
+  testing_loop::VirtualClockScope clock;
+  int fired = 0;
+  NSTimer::scheduledTimerWithTimeIntervalRepeatsBlock(1.0, false,
+                                                      [&](const NSTimerRef&) { ++fired; });
+  dispatch_after(2.0, dispatch_get_main_queue(), [&] { ++fired; });
+  testing_loop::advance(1e300);
+  EXPECT_EQ(fired, 2);
+  EXPECT_EQ(clock.clock().nowNanoseconds(), INT64_MAX);
+  // Nothing is due past the clock's end, so even an endless advance returns.
+  testing_loop::advance(std::numeric_limits<double>::infinity());
+  EXPECT_EQ(clock.clock().nowNanoseconds(), INT64_MAX);
 }
 
 TEST(RunLoopTimers, RealClockTimerFiresWhilePumping) {

@@ -1,5 +1,6 @@
 // What the image source's readers make of files as other programs write them: a JPEG without
-// its end marker, TIFFs with every orientation, run-length encoded bitmaps.
+// its end marker, TIFFs with every orientation, run-length encoded bitmaps; and how they read a
+// buffer shared with the caller.
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -9,9 +10,11 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/graphics/CGImageDestination.h"
 #include "platform/graphics/CGImageSource.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIImage.h"
@@ -343,4 +346,52 @@ TEST(BMPReader, RunLengthEncodedBitmapsDecodeWithinTheirBounds) {
   std::vector<uint8_t> bytes(wrongDepth.bytes(), wrongDepth.bytes() + wrongDepth.length());
   bytes[28] = 8;  // RLE4 declared at 8 bits
   EXPECT_EQ(CGImageSource::createWithData(Data(bytes.data(), bytes.size()))->count(), 0u);
+}
+
+// A source given a shared buffer reads that very buffer, for every format: it holds the buffer
+// rather than a copy, lets an earlier one go when a longer one comes, ignores a shorter one and
+// anything after the final one, keeps the bytes alive after the caller lets go of them, and
+// reads the same picture as a source over a copy.
+TEST(ImageSource, EveryReaderReadsASharedBufferInPlace) {
+  CGImageRef picture = pattern(40, 24);
+  for (const char* type : {"public.png", "public.jpeg", "com.compuserve.gif", "public.tiff",
+                           "com.microsoft.bmp", "com.microsoft.ico", "public.jpeg-2000"}) {
+    SCOPED_TRACE(type);
+    auto dest = CGImageDestination::createWithData(type, 1);
+    ASSERT_TRUE(dest);
+    dest->addImage(picture, {});
+    ASSERT_TRUE(dest->finalize());
+    const Data& bytes = dest->data();
+    auto copied = CGImageSource::createWithData(bytes);
+    CGImageRef expected = copied ? copied->createImageAtIndex(0) : nullptr;
+    ASSERT_TRUE(expected);
+
+    auto source = CGImageSource::createIncremental();
+    auto half = std::make_shared<const Data>(bytes.subdata(0, bytes.length() / 2));
+    auto whole = std::make_shared<const Data>(bytes);
+    source->updateData(half, false);
+    EXPECT_EQ(half.use_count(), 2);
+    source->updateData(std::make_shared<const Data>(bytes.subdata(0, bytes.length() / 4)), false);
+    EXPECT_EQ(half.use_count(), 2);
+    source->updateData(whole, true);
+    EXPECT_EQ(half.use_count(), 1);
+    EXPECT_EQ(whole.use_count(), 2);
+    Data longer = bytes;
+    longer.append("tail");
+    source->updateData(std::make_shared<const Data>(longer), true);
+    EXPECT_EQ(whole.use_count(), 2);
+    whole.reset();
+    CGImageRef image = source->createImageAtIndex(0);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->width(), expected->width());
+    ASSERT_EQ(image->height(), expected->height());
+    EXPECT_EQ(differingPixels(image, expected), 0);
+
+    auto shared = CGImageSource::createWithData(std::make_shared<const Data>(bytes));
+    image = shared ? shared->createImageAtIndex(0) : nullptr;
+    ASSERT_TRUE(image);
+    EXPECT_EQ(differingPixels(image, expected), 0);
+  }
+  EXPECT_FALSE(CGImageSource::createWithData(std::shared_ptr<const Data>()));
+  EXPECT_FALSE(CGImageSource::createWithData(std::make_shared<const Data>()));
 }
