@@ -531,16 +531,6 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
   return 0;
 }
 
-namespace {
-// The aggregation order id of an accepted order: a non-empty text or an integer; anything
-// else names no order the cashier could be opened for.
-std::optional<std::string> usableOrderId(const plat::Value& v) {
-  if (v.isString() && !v.string()->empty()) return *v.string();
-  if (v.isInteger()) return v.description();
-  return std::nullopt;
-}
-}  // namespace
-
 void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
                                    const KTCKiteSDKPayOrderInfoRef& order,
                                    const KTCKiteSDKGameRoleInfoRef& role,
@@ -559,7 +549,7 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
   }
   if (answer["result"].boolValue()) {
     const plat::Value& data = answer["data"];
-    std::optional<std::string> accepted = usableOrderId(data["order_id"]);
+    std::optional<std::string> accepted = KTCAnswerIdentifier(data["order_id"]);
     if (!accepted) {
       plat::NSLog("KTLog:下单失败，%@", std::string("order without an order id"));
       SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);

@@ -304,15 +304,11 @@ void SDKCooperater::postPaymentFailure(int64_t error, const std::string& msg,
   post(kKtcQPNotiRecharge, result);
 }
 
-namespace {
-// The user id of an accepted check: a non-empty text or an integer; anything else (missing,
-// null, a container, a boolean, a fraction) names no user.
-std::optional<std::string> usableUid(const plat::Value& v) {
+std::optional<std::string> KTCAnswerIdentifier(const plat::Value& v) {
   if (v.isString() && !v.string()->empty()) return *v.string();
   if (v.isInteger()) return v.description();
   return std::nullopt;
 }
-}  // namespace
 
 void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
                                            const plat::Value& channelInfo) {
@@ -325,7 +321,7 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
 
   std::optional<std::string> acceptedUid;
   if (answer["result"].boolValue()) {
-    acceptedUid = usableUid(answer["data"]["uid"]);
+    acceptedUid = KTCAnswerIdentifier(answer["data"]["uid"]);
     if (!acceptedUid) {
       // The server accepted a login without naming its user: nobody is logged in, and the
       // channel keeps its own account.

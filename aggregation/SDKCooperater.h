@@ -58,6 +58,11 @@ struct KTCConnectedScene {
   std::vector<std::shared_ptr<plat::UIWindow>> windows;
 };
 
+// The identifier a server answer names (a user id, an order id): a non-empty text, or an
+// integer as its digits. Anything else (missing, null, a container, a boolean, a fraction)
+// names none. Any thread.
+std::optional<std::string> KTCAnswerIdentifier(const plat::Value& v);
+
 class SDKCooperater {
  public:
   static SDKCooperater& shareCooperater();

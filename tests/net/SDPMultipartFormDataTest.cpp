@@ -43,6 +43,20 @@ std::filesystem::path tempFile(const std::string& name, const std::string& conte
   return path;
 }
 
+// Writes the body of `request` to `path` and waits for the completion; returns its error.
+plat::NSErrorRef writeBodyToFile(SDPHTTPRequestSerializer& serializer,
+                                 const plat::NSURLRequestRef& request, const std::string& path) {
+  bool done = false;
+  plat::NSErrorRef result;
+  serializer.requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
+      request, path, [&](plat::NSErrorRef error) {
+        result = error;
+        done = true;
+      });
+  EXPECT_TRUE(testing_loop::runUntil([&] { return done; }));
+  return result;
+}
+
 // A stream that delivers some bytes and then fails.
 class FailingStream : public plat::NSInputStream {
  public:
@@ -233,15 +247,7 @@ TEST(SDPMultipartFormDataTest, ABodyReadAgainGivesTheSameBytesOrFails) {
   // Written to a file twice, each time whole.
   for (int i = 0; i < 2; ++i) {
     auto target = tempFile("again.out", "");
-    bool done = false;
-    plat::NSErrorRef result;
-    serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
-        request, target.string(), [&](plat::NSErrorRef error) {
-          result = error;
-          done = true;
-        });
-    ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
-    EXPECT_FALSE(result);
+    EXPECT_FALSE(writeBodyToFile(*serializer, request, target.string()));
     std::ifstream in(target, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected) << "writing " << i;
     std::filesystem::remove(target);
@@ -352,14 +358,7 @@ TEST(SDPMultipartFormDataTest, AFileThatCannotBeOpenedFailsTheBodyEvenWhenHeader
 
   auto serializer = SDPHTTPRequestSerializer::serializer();
   auto target = tempFile("vanishing.out", "");
-  bool done = false;
-  plat::NSErrorRef result;
-  serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
-      request, target.string(), [&](plat::NSErrorRef error) {
-        result = error;
-        done = true;
-      });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
+  auto result = writeBodyToFile(*serializer, request, target.string());
   ASSERT_TRUE(result);
   EXPECT_EQ(result->code(), ENOENT);
 }
@@ -381,15 +380,7 @@ TEST(SDPMultipartFormDataTest, PathsWithANulAreRefusedNotCutShort) {
           "POST", "http://h/up", plat::Value(plat::Dictionary{{"a", "b"}}), nullptr, nullptr);
   auto target = secret.parent_path() / "out.bin";
   std::filesystem::remove(target);
-  bool done = false;
-  plat::NSErrorRef result;
-  serializer->requestWithMultipartFormRequestWritingStreamContentsToFileCompletionHandler(
-      body, target.string() + std::string(1, '\0') + ".txt", [&](plat::NSErrorRef e) {
-        result = e;
-        done = true;
-      });
-  ASSERT_TRUE(testing_loop::runUntil([&] { return done; }));
-  EXPECT_TRUE(result);
+  EXPECT_TRUE(writeBodyToFile(*serializer, body, target.string() + std::string(1, '\0') + ".txt"));
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 
