@@ -61,10 +61,10 @@ bool invalidName(NSErrorRef* error, const std::string& path, bool writing) {
     info.set(NSFilePathErrorKey, path);
     info.set(NSUnderlyingErrorKey,
              Value(NSError::make(NSPOSIXErrorDomain, EINVAL, std::strerror(EINVAL))));
-    *error = NSError::make(NSCocoaErrorDomain,
-                           writing ? NSFileWriteInvalidFileNameError
-                                   : NSFileReadInvalidFileNameError,
-                           std::move(info));
+    *error =
+        NSError::make(NSCocoaErrorDomain,
+                      writing ? NSFileWriteInvalidFileNameError : NSFileReadInvalidFileNameError,
+                      std::move(info));
   }
   return false;
 }
@@ -146,6 +146,32 @@ NSErrorRef fileErrorFromErrno(int posixError, const std::string& path, bool writ
   return NSError::make(NSCocoaErrorDomain, code, std::move(info));
 }
 
+int openRegularFile(const std::string& path, int flags, unsigned mode) {
+  if (path.find('\0') != std::string::npos) {
+    errno = ENOENT;
+    return -1;
+  }
+  const bool truncate = (flags & O_TRUNC) != 0;
+  int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  struct stat st;
+  int error = 0;
+  if (::fstat(fd, &st) != 0) {
+    error = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+             (truncate && ::ftruncate(fd, 0) != 0)) {
+    error = errno;
+  }
+  if (error) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
 bool writeDataToFile(const Data& data, const std::string& path, unsigned options,
                      NSErrorRef* error) {
   if (path.empty()) return fail(error, ENOENT, path, true);
@@ -154,7 +180,7 @@ bool writeDataToFile(const Data& data, const std::string& path, unsigned options
   if (!(options & NSDataWritingAtomic)) {
     int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
                 ((options & NSDataWritingWithoutOverwriting) ? O_EXCL : O_TRUNC);
-    int fd = ::open(path.c_str(), flags, 0666);
+    int fd = openRegularFile(path, flags, 0666);
     if (fd < 0) return fail(error, errno, path, true);
     bool ok = writeAll(fd, data.bytes(), data.length(), &err);
     if (::close(fd) != 0 && ok) {
@@ -193,14 +219,14 @@ std::optional<Data> dataWithContentsOfFile(const std::string& path, NSErrorRef* 
   }
   // Opened without blocking and checked before reading: a named pipe or a device would
   // otherwise hold the caller until some other process writes to it.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  int fd = openRegularFile(path, O_RDONLY);
   if (fd < 0) {
     fail(error, errno, path, false);
     return std::nullopt;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int e = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  if (::fstat(fd, &st) != 0) {
+    int e = errno;
     ::close(fd);
     fail(error, e, path, false);
     return std::nullopt;

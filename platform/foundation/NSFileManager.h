@@ -69,6 +69,14 @@ bool writeDataToFile(const Data& data, const std::string& path, unsigned options
 // The whole contents of a regular file, or nullopt with *error (260 when missing).
 std::optional<Data> dataWithContentsOfFile(const std::string& path, NSErrorRef* error = nullptr);
 
+// Opens `path` (open(2) `flags`, `mode` for a created file) without ever blocking: a named
+// pipe or a device would hold the calling thread until someone opened its other end. Keeps
+// the descriptor only when it is a regular file, and makes it blocking again. Returns -1 with
+// errno set otherwise: ENOENT for a path holding a NUL (it names no file), EISDIR for a
+// folder, EINVAL for anything else that is not a regular file. O_TRUNC is applied only once
+// the file is known to be regular. Any thread.
+int openRegularFile(const std::string& path, int flags, unsigned mode = 0644);
+
 // Builds the NSCocoaErrorDomain error for a failed file operation on path (errno value
 // `posixError`; `writing` selects the write codes over the read codes).
 NSErrorRef fileErrorFromErrno(int posixError, const std::string& path, bool writing);

@@ -4,13 +4,13 @@
 #include <png.h>
 
 #include <csetjmp>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/ImageReaders.h"
 
@@ -41,7 +41,8 @@ CGImageRef CGImage::createOwningBuffer(uint8_t* buffer, int width, int height, b
     free(buffer);
     return nullptr;
   }
-  cairo_surface_t* s = cairo_image_surface_create_for_data(buffer, format, width, height, width * 4);
+  cairo_surface_t* s =
+      cairo_image_surface_create_for_data(buffer, format, width, height, width * 4);
   if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS ||
       cairo_surface_set_user_data(s, &key, buffer, free) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(s);
@@ -144,10 +145,7 @@ bool CGImageWritePNGFile(const CGImageRef& image, const std::string& path) {
   std::error_code ec;
   auto parent = std::filesystem::path(path).parent_path();
   if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  if (!f) return false;
-  f.write(reinterpret_cast<const char*>(d.bytes()), static_cast<std::streamsize>(d.length()));
-  return static_cast<bool>(f);
+  return writeDataToFile(d, path, 0);
 }
 
 // ---- JPEG ----
@@ -157,9 +155,7 @@ struct JpegErr {
   jpeg_error_mgr mgr;
   jmp_buf jump;
 };
-void jpegErrorExit(j_common_ptr cinfo) {
-  longjmp(reinterpret_cast<JpegErr*>(cinfo->err)->jump, 1);
-}
+void jpegErrorExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegErr*>(cinfo->err)->jump, 1); }
 void jpegSilent(j_common_ptr, int) {}
 }  // namespace
 

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/foundation/NSFileManager.h"
+
 namespace plat {
 
 namespace {
@@ -55,7 +57,7 @@ class FileInputStream : public NSInputStream {
   }
   void open() override {
     if (streamStatus() != NSStreamStatusNotOpen) return;
-    int fd = detail::openRegularFile(path_, O_RDONLY);
+    int fd = openRegularFile(path_, O_RDONLY);
     file_ = fd < 0 ? nullptr : fdopen(fd, "rb");
     if (fd >= 0 && !file_) ::close(fd);
     if (!file_) {
@@ -127,7 +129,7 @@ class FileOutputStream : public NSOutputStream {
   }
   void open() override {
     if (streamStatus() != NSStreamStatusNotOpen) return;
-    int fd = detail::openRegularFile(path_, O_WRONLY | O_CREAT | (append_ ? O_APPEND : O_TRUNC));
+    int fd = openRegularFile(path_, O_WRONLY | O_CREAT | (append_ ? O_APPEND : O_TRUNC));
     file_ = fd < 0 ? nullptr : fdopen(fd, append_ ? "ab" : "wb");
     if (fd >= 0 && !file_) ::close(fd);
     if (!file_) {
@@ -163,32 +165,6 @@ class FileOutputStream : public NSOutputStream {
 };
 
 }  // namespace
-
-int detail::openRegularFile(const std::string& path, int flags, unsigned mode) {
-  if (path.find('\0') != std::string::npos) {
-    errno = ENOENT;
-    return -1;
-  }
-  const bool truncate = (flags & O_TRUNC) != 0;
-  int fd = ::open(path.c_str(), (flags & ~O_TRUNC) | O_NONBLOCK | O_CLOEXEC, mode);
-  if (fd < 0) return -1;
-  struct stat st;
-  int error = 0;
-  if (::fstat(fd, &st) != 0) {
-    error = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  } else if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
-             (truncate && ::ftruncate(fd, 0) != 0)) {
-    error = errno;
-  }
-  if (error) {
-    ::close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
 
 std::shared_ptr<NSInputStream> NSInputStream::inputStreamWithData(Data data) {
   return std::make_shared<DataInputStream>(std::move(data));

@@ -106,14 +106,4 @@ class NSOutputStream : public NSStream {
 };
 using NSOutputStreamRef = std::shared_ptr<NSOutputStream>;
 
-namespace detail {
-// Opens `path` (open(2) `flags`, `mode` for a created file) without ever blocking: a named
-// pipe or a device would hold the calling thread until someone opened its other end. Keeps
-// the descriptor only when it is a regular file, and makes it blocking again. Returns -1 with
-// errno set otherwise: ENOENT for a path holding a NUL (it names no file), EISDIR for a
-// folder, EINVAL for anything else that is not a regular file. O_TRUNC is applied only once
-// the file is known to be regular.
-int openRegularFile(const std::string& path, int flags, unsigned mode = 0644);
-}  // namespace detail
-
 }  // namespace plat

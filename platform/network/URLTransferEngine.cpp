@@ -364,9 +364,9 @@ std::filesystem::path downloadDirectory() {
   return dir;
 }
 
-// detail::openRegularFile as a FILE: null with errno set for anything but a regular file.
+// openRegularFile as a FILE: null with errno set for anything but a regular file.
 FILE* openRegularFileStream(const std::string& path, int flags, const char* mode) {
-  int fd = detail::openRegularFile(path, flags);
+  int fd = openRegularFile(path, flags);
   if (fd < 0) return nullptr;
   FILE* file = fdopen(fd, mode);
   if (!file) {

@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -132,8 +134,8 @@ TEST_F(FileManagerTest, FoldersRemovalAndListings) {
 // A NUL byte inside a path would make the system act on the text before it: every operation
 // refuses such a path and touches nothing.
 TEST_F(FileManagerTest, APathWithANulByteIsRefusedNotCutShort) {
-  ASSERT_TRUE(fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(path("keep"),
-                                                                                   false));
+  ASSERT_TRUE(
+      fm().createDirectoryAtPathWithIntermediateDirectoriesAttributesError(path("keep"), false));
   write("keep/file", "kept");
   const std::string nul("\0", 1);
   const std::string cut = path("keep") + nul + "x";  // the system would see ".../keep"
@@ -219,6 +221,11 @@ TEST_F(FileManagerTest, ExclusiveCreateReportsExistingFile) {
   // A named pipe with no writer is refused at once instead of blocking the reader.
   ASSERT_EQ(::mkfifo(path("pipe").c_str(), 0600), 0);
   EXPECT_FALSE(dataWithContentsOfFile(path("pipe"), &error));
+  // Nor written: without a reader the writer would wait, with one the bytes would go to it.
+  int reader = ::open(path("pipe").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_FALSE(writeDataToFile(Data::fromString("x"), path("pipe"), 0, &error));
+  ::close(reader);
   EXPECT_FALSE(writeDataToFile(Data(), path("no/folder/file"), NSDataWritingAtomic, &error));
   EXPECT_EQ(error->code(), NSFileNoSuchFileError);
 }

@@ -1,8 +1,10 @@
 // What the renderer draws for a view tree, images from files and names, drawn paths, and
 // constraint records from the visual format.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -61,7 +63,7 @@ TEST(UIRenderTest, BackgroundCornersBordersAlphaTransformAndHiddenViews) {
   CGImageRef img = UIRenderer::renderView(root, 1)->CGImage();
   EXPECT_EQ(img->pixelAt(30, 30), 0xffff0000u);  // card
   EXPECT_EQ(img->pixelAt(11, 11), 0xffffffffu);  // rounded corner shows the root
-  EXPECT_GT(B(img->pixelAt(30, 10)), 200u);       // border on top of the edge
+  EXPECT_GT(B(img->pixelAt(30, 10)), 200u);      // border on top of the edge
   EXPECT_EQ(img->pixelAt(55, 55), 0xff00ff00u);  // no clipping: the child shows outside
   card->setClipsToBounds(true);
   img = UIRenderer::renderView(root, 1)->CGImage();
@@ -134,6 +136,10 @@ TEST(UIRenderTest, ImagesFromFilesAndNames) {
   // A named pipe is not read (it would block until another process wrote to it).
   ASSERT_EQ(::mkfifo((root / "pipe.png").c_str(), 0600), 0);
   EXPECT_FALSE(UIImage::imageWithContentsOfFile((root / "pipe.png").string()));
+  int reader = ::open((root / "pipe.png").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_FALSE(CGImageWritePNGFile(CGImage::create(2, 2), (root / "pipe.png").string()));
+  ::close(reader);
 
   NSBundle::setMainBundlePath(root.string());
   UIImage::clearNamedCacheForTesting();
@@ -182,8 +188,8 @@ TEST(UIRenderTest, VisualFormatConstraints) {
   auto a = make<UIView>(), b = make<UIView>();
   parent->addSubview(a);
   parent->addSubview(b);
-  auto cs = NSLayoutConstraint::constraintsWithVisualFormat(
-      "|-(>=m@750)-[a]-10-[b]-|", {{"m", 20}}, {{"a", a}, {"b", b}});
+  auto cs = NSLayoutConstraint::constraintsWithVisualFormat("|-(>=m@750)-[a]-10-[b]-|", {{"m", 20}},
+                                                            {{"a", a}, {"b", b}});
   ASSERT_EQ(cs.size(), 3u);
   EXPECT_EQ(cs[0]->firstItem(), a);
   EXPECT_EQ(cs[0]->firstAttribute(), NSLayoutAttributeLeading);
@@ -203,7 +209,8 @@ TEST(UIRenderTest, VisualFormatConstraints) {
   EXPECT_EQ(v[0]->firstAttribute(), NSLayoutAttributeTop);
   // Unknown views or metrics make the format invalid.
   EXPECT_TRUE(NSLayoutConstraint::constraintsWithVisualFormat("|-[c]-|", {}, {{"a", a}}).empty());
-  EXPECT_TRUE(NSLayoutConstraint::constraintsWithVisualFormat("|-(>=x)-[a]", {}, {{"a", a}}).empty());
+  EXPECT_TRUE(
+      NSLayoutConstraint::constraintsWithVisualFormat("|-(>=x)-[a]", {}, {{"a", a}}).empty());
   parent->addConstraints(cs);
   EXPECT_TRUE(cs[0]->isActive());
   parent->removeConstraint(cs[0]);
