@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <unordered_map>
 
+#include "platform/foundation/NSFileManager.h"
 #include "platform/graphics/ImageReaders.h"
 
 // The codec headers need size_t and FILE declared before them.
@@ -333,21 +333,7 @@ bool CGImageDestination::finalize() {
     return true;
   }
   // Written beside the target and renamed over it, so a reader never sees half a file.
-  std::string temp = path_ + ".tmp-" + std::to_string(::getpid());
-  {
-    std::ofstream f(temp, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(reinterpret_cast<const char*>(out.bytes()), std::streamsize(out.length()));
-    if (!f) {
-      std::error_code ec;
-      std::filesystem::remove(temp, ec);
-      return false;
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(temp, path_, ec);
-  if (ec) std::filesystem::remove(temp, ec);
-  return !ec;
+  return writeDataToFile(out, path_, NSDataWritingAtomic);
 }
 
 }  // namespace plat

@@ -1,7 +1,10 @@
 // The encoder: refusals, the delay table, round trips through the decoder for every writable
 // type, GIF loops and delays, and the structure of written animated PNGs.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -408,7 +411,16 @@ TEST(ImageEncoderTest, FilesInAndOut) {
   std::string out = (dir / "out.gif").string();
   auto gif = HVImageEncoder::initWithType(HVImageKindGIF);
   gif->addImageWithFileDuration(framePath, 0.1);
+  // A named pipe where a writer might put its temporary file is neither written into nor
+  // renamed over the target.
+  const std::string pipe = out + ".tmp-" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  int reader = ::open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
   EXPECT_TRUE(gif->encodeToFile(out));
+  ::close(reader);
+  std::filesystem::remove(pipe);
+  EXPECT_TRUE(std::filesystem::is_regular_file(out));
   std::ifstream f(out, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   EXPECT_EQ(HVSniffImageType(Data(bytes)), HVImageKindGIF);
