@@ -267,6 +267,7 @@ std::vector<std::string> LGLogFileManagerDefault::sortedLogFileNames() {
 }
 
 void LGLogFileManagerDefault::deleteOldLogFiles() {
+  std::lock_guard<std::mutex> fileOps(fileOpsMu_);
   std::vector<LGLogFileInfoRef> sorted = sortedLogFileInfos();
   std::optional<size_t> firstToDelete;
   uint64_t quota = logFilesDiskQuota_.load();
@@ -346,7 +347,9 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
     std::string name =
         attempt == 1 ? baseName : plat::format("%@ %lu%@", stem, attempt, kLogExtension);
     std::string path = folder + "/" + name;
-    // Noted before it exists, so that a deletion running meanwhile already spares it.
+    // Made and numbered while no deletion runs: a deletion that listed the file before its
+    // number was set would sort it last and could delete it once a newer file was noted.
+    std::unique_lock<std::mutex> fileOps(fileOpsMu_);
     noteCreated(path, true);
     int fd;
     do {
@@ -381,6 +384,7 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
       }
       std::string number = std::to_string(highest + 1);
       (void)::setxattr(path.c_str(), kOrderAttribute, number.data(), number.size(), 0);
+      fileOps.unlock();
       // File protection classes do not exist here; the class is only computed.
       (void)logFileProtection();
       auto self = shared_from_this();

@@ -103,6 +103,8 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   plat::NSDateFormatter fileDateFormatter_;
   // The paths of the files this manager made, oldest first (bounded).
   std::mutex createdMu_;
+  // Held while a file is made and numbered, and while old files are deleted.
+  std::mutex fileOpsMu_;
   std::vector<std::string> created_;
   std::atomic<uint64_t> maximumNumberOfLogFiles_{kDefaultMaximumNumberOfLogFiles};
   std::atomic<uint64_t> logFilesDiskQuota_{kDefaultLogFilesDiskQuota};

@@ -12,6 +12,7 @@
 #include "logging/LGLogFileManagerDefault.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "testing/loop/Pump.h"
 #include "tests/logging/LGTestSupport.h"
 
 namespace {
@@ -199,7 +200,10 @@ TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
   EXPECT_EQ(manager->sortedLogFilePaths(),
             (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
 
-  // The next run keeps that order, and its new file comes first.
+  // The next run keeps that order, and its new file comes first. This run has ended first:
+  // the clean-ups its new files started are over (each holds the manager until it is done).
+  ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+  manager.reset();
   auto next = std::make_shared<LGLogFileManagerDefault>(dir.path());
   EXPECT_EQ(next->sortedLogFilePaths(),
             (std::vector<std::string>{second, first, before[4], before[3], before[2]}));
