@@ -26,11 +26,6 @@ std::string escapeKey(std::string_view key) {
   return !k.empty() && k.front() == '$' ? "$" + k : k;
 }
 
-// A reference to object `uid`, as the writer takes it.
-Value reference(uint64_t uid) {
-  return Value(Dictionary{{"CF$UID", Value(static_cast<long long>(uid))}});
-}
-
 }  // namespace
 
 NSKeyedArchiver::NSKeyedArchiver() : state_(std::make_unique<State>()) {
@@ -81,7 +76,7 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
   }
   auto& objects = state_->objects;
   auto instance = [&](uint64_t uid, Dictionary dict, const char* cls) {
-    dict.set("$class", reference(classReference(cls)));
+    dict.set("$class", plist_support::uidValue(classReference(cls)));
     objects[uid] = Value(std::move(dict));
     return uid;
   };
@@ -120,15 +115,15 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
       uint64_t uid = reserve();
       Array refs;
       for (const Value& item : *value.array())
-        refs.push_back(reference(encodeValue(item, depth + 1)));
+        refs.push_back(plist_support::uidValue(encodeValue(item, depth + 1)));
       return instance(uid, Dictionary{{"NS.objects", Value(std::move(refs))}}, "NSArray");
     }
     case Value::Type::Dictionary: {
       uint64_t uid = reserve();
       Array keys, refs;
       for (const auto& [key, item] : *value.dictionary()) {
-        keys.push_back(reference(encodeValue(Value(key), depth + 1)));
-        refs.push_back(reference(encodeValue(item, depth + 1)));
+        keys.push_back(plist_support::uidValue(encodeValue(Value(key), depth + 1)));
+        refs.push_back(plist_support::uidValue(encodeValue(item, depth + 1)));
       }
       return instance(
           uid,
@@ -156,7 +151,7 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
       coding->encodeWithCoder(*this);
       state_->current = saved;
       depth_ = savedDepth;
-      raw->set("$class", reference(classReference(object->className())));
+      raw->set("$class", plist_support::uidValue(classReference(object->className())));
       return uid;
     }
   }
@@ -165,7 +160,7 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
 
 void NSKeyedArchiver::encodeObjectForKey(const Value& object, std::string_view key) {
   if (state_->finished) return;
-  setEntry(key, reference(encodeValue(object, depth_ + 1)));
+  setEntry(key, plist_support::uidValue(encodeValue(object, depth_ + 1)));
 }
 
 void NSKeyedArchiver::encodeBoolForKey(bool value, std::string_view key) {

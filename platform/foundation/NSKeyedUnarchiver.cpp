@@ -29,14 +29,7 @@ std::string escapeKey(std::string_view key) {
 }
 
 // A reference: {"CF$UID": n}, as a UID reads.
-bool asUid(const Value* v, uint64_t* uid) {
-  const Dictionary* d = v ? v->dictionary() : nullptr;
-  if (!d || d->size() != 1) return false;
-  const Value* n = d->find("CF$UID");
-  if (!n || !n->isInteger() || n->longLongValue() < 0) return false;
-  *uid = n->unsignedIntegerValue();
-  return true;
-}
+bool asUid(const Value* v, uint64_t* uid) { return v && plist_support::uidOf(*v, uid); }
 
 bool isScalar(const Value& v) {
   switch (v.type()) {

@@ -458,9 +458,7 @@ class BinaryReader {
       }
       case 0x8: {
         if (!fits(h.pos, h.low + 1u) || h.low > 7) return corrupt();
-        Dictionary d;
-        d.set(kUIDKey, Value(static_cast<long long>(readBE(p_ + h.pos, h.low + 1u))));
-        return Value(std::move(d));
+        return uidValue(readBE(p_ + h.pos, h.low + 1u));
       }
       case 0xA:
       case 0xC:
@@ -499,7 +497,15 @@ class BinaryReader {
   uint64_t count_ = 0, top_ = 0, table_ = 0;
 };
 
-// The UID a keyed archive's {"CF$UID": n} stands for.
+// Why a value of a kind with no property-list form has none.
+const char* withoutForm(const Value& v) {
+  if (v.isNull()) return "the null object has no property-list form";
+  if (v.isObject()) return "an object has no property-list form";
+  return "nil has no property-list form";
+}
+
+}  // namespace
+
 bool uidOf(const Value& v, uint64_t* uid) {
   const Dictionary* d = v.dictionary();
   if (!d || d->size() != 1) return false;
@@ -508,6 +514,12 @@ bool uidOf(const Value& v, uint64_t* uid) {
   *uid = n->unsignedIntegerValue();
   return true;
 }
+
+Value uidValue(uint64_t uid) {
+  return Value(Dictionary{{kUIDKey, Value(static_cast<long long>(uid))}});
+}
+
+namespace {
 
 void appendBE(std::string* out, uint64_t v, size_t width) {
   for (size_t i = width; i-- > 0;) out->push_back(static_cast<char>(v >> (8 * i)));
@@ -661,11 +673,9 @@ class BinaryWriter {
         break;
       }
       case Value::Type::Nil:
-        return fail("nil has no property-list form");
       case Value::Type::Null:
-        return fail("the null object has no property-list form");
       case Value::Type::Object:
-        return fail("an object has no property-list form");
+        return fail(withoutForm(v));
     }
     if (index) *index = at;
     return true;
@@ -800,11 +810,9 @@ class XMLWriter {
         line(depth, "</dict>");
         return true;
       case Value::Type::Nil:
-        return fail("nil has no property-list form");
       case Value::Type::Null:
-        return fail("the null object has no property-list form");
       case Value::Type::Object:
-        return fail("an object has no property-list form");
+        return fail(withoutForm(v));
     }
     return false;
   }

@@ -35,6 +35,11 @@ Value parse(const Data& data, NSPropertyListSerialization::NSPropertyListFormat*
 // dictionary holding only "CF$UID" with an integer is written as a UID in the binary form.
 std::optional<Data> serialize(const Value& value, bool binary, std::string* why, bool uids = false);
 
+// A keyed archive's reference to object `uid`: {"CF$UID": uid}, as UIDs read.
+Value uidValue(uint64_t uid);
+// The object a reference {"CF$UID": n} stands for; false for any other value.
+bool uidOf(const Value& v, uint64_t* uid);
+
 // Whether text can be stored: a NUL would be cut short by other readers and invalid UTF-8
 // has no form. False with *why set otherwise.
 bool textOK(const std::string& text, std::string* why);
