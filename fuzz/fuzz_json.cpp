@@ -65,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   plat::Value value = NSJSONSerialization::JSONObjectWithString(text, readOptions, &error);
   FUZZ_CHECK(value.isNil() == (error != nullptr), std::string(text));
   if (value.isNil()) return 0;
+  FUZZ_CHECK(text.find('\0') == std::string_view::npos, "read past a NUL: " + std::string(text));
 
   unsigned writeOptions = NSJSONSerialization::NSJSONWritingFragmentsAllowed;
   if (choice & 0x10) writeOptions |= NSJSONSerialization::NSJSONWritingPrettyPrinted;

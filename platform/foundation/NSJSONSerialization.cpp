@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <vector>
 
 #include "platform/foundation/JSONDocument.h"
 #include "platform/foundation/NumberText.h"
@@ -18,6 +20,57 @@ constexpr int64_t kWriteError = 3851;  // NSPropertyListWriteInvalidError
 constexpr const char* kDebugDescriptionKey = "NSDebugDescription";
 // Deeper input is refused rather than risking the stack in code that walks the result.
 constexpr size_t kMaxDepth = 512;
+// Number literals this long or longer may overflow a double; see LongLiterals.
+constexpr size_t kLongLiteral = 300;
+
+// Whether `literal` is a placeholder: "0E" followed by zeros, a number reading as zero.
+bool isPlaceholder(std::string_view literal) {
+  return literal.size() >= kLongLiteral && literal.substr(0, 2) == "0E" &&
+         literal.find_first_not_of('0', 2) == std::string_view::npos;
+}
+
+// nlohmann's reader refuses the whole text on an integer too long for a double (309 digits
+// and more). The text is read with each long number literal swapped for a placeholder of the
+// same length (so that error positions hold), and the builder takes the literals back in text
+// order: integers keep their digits, as the shorter big integers do. A literal already shaped
+// like a placeholder is recorded too, so that the order holds.
+struct LongLiterals {
+  std::string text;                   // the text with placeholders
+  std::vector<std::string> literals;  // the literals they stand for, in text order
+};
+
+// Nullopt when the text holds no long literal (the common case: nothing is copied).
+std::optional<LongLiterals> findLongLiterals(std::string_view text) {
+  std::optional<LongLiterals> found;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        inString = false;
+      }
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+      continue;
+    }
+    if (c != '-' && (c < '0' || c > '9')) continue;
+    size_t end = text.find_first_not_of("0123456789+-.eE", i);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view literal = text.substr(i, end - i);
+    if (literal.size() >= kLongLiteral &&
+        (Value::decimalNumber(std::string(literal)) || isPlaceholder(literal))) {
+      if (!found) found = LongLiterals{std::string(text), {}};
+      found->literals.emplace_back(literal);
+      found->text.replace(i, literal.size(), "0E" + std::string(literal.size() - 2, '0'));
+    }
+    i = end - 1;
+  }
+  return found;
+}
 
 void setError(NSErrorRef* error, int64_t code, std::string message) {
   if (!error) return;
@@ -43,6 +96,11 @@ class ValueBuilder {
     return add(Value(static_cast<unsigned long long>(u)));
   }
   bool number_float(double d, const std::string& literal) {
+    if (longLiterals_ && isPlaceholder(literal) && nextLong_ < longLiterals_->size()) {
+      const std::string& original = (*longLiterals_)[nextLong_++];
+      if (Value decimal = Value::decimalNumber(original)) return add(std::move(decimal));
+      return add(Value(d));  // a placeholder-shaped literal of the text: zero
+    }
     // An integer beyond 64 bits keeps its digits (as a decimal number), so that long numeric
     // ids are not rounded to the nearest double.
     if (literal.find_first_of(".eE") == std::string::npos) {
@@ -66,6 +124,8 @@ class ValueBuilder {
     return false;
   }
 
+  // The literals placeholders in the text stand for (see LongLiterals); must outlive parsing.
+  void setLongLiterals(const std::vector<std::string>* literals) { longLiterals_ = literals; }
   bool failed() const { return failed_; }
   size_t errorPosition() const { return errorPosition_; }
   const std::string& message() const { return message_; }
@@ -102,6 +162,8 @@ class ValueBuilder {
 
   std::vector<Value> stack_;
   std::vector<std::string> keys_;
+  const std::vector<std::string>* longLiterals_ = nullptr;
+  size_t nextLong_ = 0;
   Value result_;
   bool failed_ = false;
   size_t errorPosition_ = 0;
@@ -241,7 +303,18 @@ bool isContainer(const Value& v) { return v.isArray() || v.isDictionary(); }
 }  // namespace
 
 Value readJSONWithFallbackReader(std::string_view text, std::string* message) {
+  // nlohmann's reader takes a NUL byte for the end of the text and would drop what follows;
+  // JSON has no place for one (raw control characters are not allowed in strings either).
+  if (const size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    *message = "Invalid NUL byte " + positionText(text, nul);
+    return Value();
+  }
   ValueBuilder builder;
+  const std::optional<LongLiterals> longLiterals = findLongLiterals(text);
+  if (longLiterals) {
+    text = longLiterals->text;
+    builder.setLongLiterals(&longLiterals->literals);
+  }
   bool ok = false;
   try {
     ok = nlohmann::json::sax_parse(text.begin(), text.end(), &builder,

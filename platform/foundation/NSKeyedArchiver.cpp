@@ -7,12 +7,10 @@
 
 namespace plat {
 
-using plist_support::Node;
-
 struct NSKeyedArchiver::State {
-  std::vector<Node> objects;  // index = UID; null while an object is being written
-  Node top{plist_new_dict()};
-  plist_t current = nullptr;  // the dictionary receiving encode...ForKey
+  std::vector<Value> objects;  // index = UID; nil while an object is being written
+  Value top{Dictionary()};
+  Dictionary* current = nullptr;  // the dictionary receiving encode...ForKey
   std::unordered_map<std::string, uint64_t> strings;
   std::unordered_map<std::string, uint64_t> classes;
   std::unordered_map<const Object*, uint64_t> byIdentity;
@@ -31,8 +29,8 @@ std::string escapeKey(std::string_view key) {
 }  // namespace
 
 NSKeyedArchiver::NSKeyedArchiver() : state_(std::make_unique<State>()) {
-  state_->objects.emplace_back(plist_new_string("$null"));
-  state_->current = state_->top.get();
+  state_->objects.emplace_back("$null");
+  state_->current = state_->top.mutableDictionary();
 }
 
 NSKeyedArchiver::~NSKeyedArchiver() = default;
@@ -49,29 +47,23 @@ void NSKeyedArchiver::fail(const std::string& why) {
   if (!error_) error_ = NSError::make(NSCocoaErrorDomain, NSCoderInvalidValueError, why);
 }
 
-void NSKeyedArchiver::setEntry(std::string_view key, void* node) {
-  if (state_->finished) {
-    plist_free(static_cast<plist_t>(node));
-    return;
-  }
-  plist_dict_set_item(state_->current, escapeKey(key).c_str(), static_cast<plist_t>(node));
+void NSKeyedArchiver::setEntry(std::string_view key, Value entry) {
+  if (state_->finished) return;
+  state_->current->set(escapeKey(key), std::move(entry));
 }
 
 uint64_t NSKeyedArchiver::reserve() {
-  state_->objects.emplace_back(nullptr);
+  state_->objects.emplace_back();
   return state_->objects.size() - 1;
 }
 
 uint64_t NSKeyedArchiver::classReference(const std::string& name) {
   auto it = state_->classes.find(name);
   if (it != state_->classes.end()) return it->second;
-  Node cls(plist_new_dict());
-  plist_dict_set_item(cls.get(), "$classname", plist_new_string(name.c_str()));
-  plist_t chain = plist_new_array();
-  for (const std::string& c : NSCodingClasses::classChain(name))
-    plist_array_append_item(chain, plist_new_string(c.c_str()));
-  plist_dict_set_item(cls.get(), "$classes", chain);
-  state_->objects.push_back(std::move(cls));
+  Array chain;
+  for (const std::string& c : NSCodingClasses::classChain(name)) chain.push_back(Value(c));
+  state_->objects.push_back(
+      Value(Dictionary{{"$classname", Value(name)}, {"$classes", Value(std::move(chain))}}));
   uint64_t uid = state_->objects.size() - 1;
   state_->classes.emplace(name, uid);
   return uid;
@@ -83,9 +75,9 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
     return 0;
   }
   auto& objects = state_->objects;
-  auto instance = [&](uint64_t uid, Node dict, const char* cls) {
-    plist_dict_set_item(dict.get(), "$class", plist_new_uid(classReference(cls)));
-    objects[uid] = std::move(dict);
+  auto instance = [&](uint64_t uid, Dictionary dict, const char* cls) {
+    dict.set("$class", plist_support::uidValue(classReference(cls)));
+    objects[uid] = Value(std::move(dict));
     return uid;
   };
   switch (value.type()) {
@@ -99,7 +91,7 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
         fail(why);
         return 0;
       }
-      objects.emplace_back(plist_new_string(value.string()->c_str()));
+      objects.push_back(value);
       state_->strings.emplace(*value.string(), objects.size() - 1);
       return objects.size() - 1;
     }
@@ -108,46 +100,35 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
     case Value::Type::UInt:
     case Value::Type::Double:
     case Value::Type::Decimal:
-    case Value::Type::Data: {
-      std::string why;
-      Node node = plist_support::nodeFromValue(value, &why);
-      if (!node) {
-        fail(why);
-        return 0;
-      }
-      objects.push_back(std::move(node));
+    case Value::Type::Data:
+      // Checked when the archive is written (an integer beyond 128 bits has no form).
+      objects.push_back(value);
       return objects.size() - 1;
-    }
     case Value::Type::Date: {
       uint64_t uid = reserve();
-      Node dict(plist_new_dict());
-      plist_dict_set_item(dict.get(), "NS.time",
-                          plist_new_real(value.date()->timeIntervalSinceReferenceDate()));
-      return instance(uid, std::move(dict), "NSDate");
+      return instance(uid, Dictionary{{"NS.time", value.date()->timeIntervalSinceReferenceDate()}},
+                      "NSDate");
     }
     case Value::Type::Null:
-      return instance(reserve(), Node(plist_new_dict()), "NSNull");
+      return instance(reserve(), Dictionary(), "NSNull");
     case Value::Type::Array: {
       uint64_t uid = reserve();
-      plist_t refs = plist_new_array();
-      Node dict(plist_new_dict());
-      plist_dict_set_item(dict.get(), "NS.objects", refs);
+      Array refs;
       for (const Value& item : *value.array())
-        plist_array_append_item(refs, plist_new_uid(encodeValue(item, depth + 1)));
-      return instance(uid, std::move(dict), "NSArray");
+        refs.push_back(plist_support::uidValue(encodeValue(item, depth + 1)));
+      return instance(uid, Dictionary{{"NS.objects", Value(std::move(refs))}}, "NSArray");
     }
     case Value::Type::Dictionary: {
       uint64_t uid = reserve();
-      Node dict(plist_new_dict());
-      plist_t keys = plist_new_array();
-      plist_t refs = plist_new_array();
-      plist_dict_set_item(dict.get(), "NS.keys", keys);
-      plist_dict_set_item(dict.get(), "NS.objects", refs);
+      Array keys, refs;
       for (const auto& [key, item] : *value.dictionary()) {
-        plist_array_append_item(keys, plist_new_uid(encodeValue(Value(key), depth + 1)));
-        plist_array_append_item(refs, plist_new_uid(encodeValue(item, depth + 1)));
+        keys.push_back(plist_support::uidValue(encodeValue(Value(key), depth + 1)));
+        refs.push_back(plist_support::uidValue(encodeValue(item, depth + 1)));
       }
-      return instance(uid, std::move(dict), "NSDictionary");
+      return instance(
+          uid,
+          Dictionary{{"NS.keys", Value(std::move(keys))}, {"NS.objects", Value(std::move(refs))}},
+          "NSDictionary");
     }
     case Value::Type::Object: {
       ObjectRef object = value.object();
@@ -161,17 +142,16 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
       uint64_t uid = reserve();
       state_->byIdentity.emplace(object.get(), uid);
       state_->keepAlive.push_back(object);
-      Node dict(plist_new_dict());
-      plist_t raw = dict.get();
-      objects[uid] = std::move(dict);
-      plist_t saved = state_->current;
+      objects[uid] = Value(Dictionary());
+      Dictionary* raw = objects[uid].mutableDictionary();
+      Dictionary* saved = state_->current;
       int savedDepth = depth_;
       state_->current = raw;
       depth_ = depth;
       coding->encodeWithCoder(*this);
       state_->current = saved;
       depth_ = savedDepth;
-      plist_dict_set_item(raw, "$class", plist_new_uid(classReference(object->className())));
+      raw->set("$class", plist_support::uidValue(classReference(object->className())));
       return uid;
     }
   }
@@ -180,11 +160,11 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
 
 void NSKeyedArchiver::encodeObjectForKey(const Value& object, std::string_view key) {
   if (state_->finished) return;
-  setEntry(key, plist_new_uid(encodeValue(object, depth_ + 1)));
+  setEntry(key, plist_support::uidValue(encodeValue(object, depth_ + 1)));
 }
 
 void NSKeyedArchiver::encodeBoolForKey(bool value, std::string_view key) {
-  setEntry(key, plist_new_bool(value ? 1 : 0));
+  setEntry(key, Value(value));
 }
 void NSKeyedArchiver::encodeIntForKey(int32_t value, std::string_view key) {
   encodeInt64ForKey(value, key);
@@ -193,16 +173,16 @@ void NSKeyedArchiver::encodeInt32ForKey(int32_t value, std::string_view key) {
   encodeInt64ForKey(value, key);
 }
 void NSKeyedArchiver::encodeInt64ForKey(int64_t value, std::string_view key) {
-  setEntry(key, plist_new_uint(static_cast<uint64_t>(value)));
+  setEntry(key, Value(static_cast<long long>(value)));
 }
 void NSKeyedArchiver::encodeIntegerForKey(int64_t value, std::string_view key) {
   encodeInt64ForKey(value, key);
 }
 void NSKeyedArchiver::encodeFloatForKey(float value, std::string_view key) {
-  setEntry(key, plist_new_real(static_cast<double>(value)));
+  setEntry(key, Value(static_cast<double>(value)));
 }
 void NSKeyedArchiver::encodeDoubleForKey(double value, std::string_view key) {
-  setEntry(key, plist_new_real(value));
+  setEntry(key, Value(value));
 }
 
 void NSKeyedArchiver::finishEncoding() {
@@ -210,18 +190,22 @@ void NSKeyedArchiver::finishEncoding() {
   if (s.finished) return;
   s.finished = true;
   if (error_) return;
-  Node root(plist_new_dict());
-  plist_dict_set_item(root.get(), "$version", plist_new_uint(100000));
-  plist_dict_set_item(root.get(), "$archiver", plist_new_string("NSKeyedArchiver"));
-  plist_dict_set_item(root.get(), "$top", s.top.release());
-  plist_t objects = plist_new_array();
-  for (Node& o : s.objects)
-    plist_array_append_item(objects,
-                            o ? static_cast<plist_t>(o.release()) : plist_new_string("$null"));
-  plist_dict_set_item(root.get(), "$objects", objects);
+  Array objects;
+  objects.reserve(s.objects.size());
+  for (Value& o : s.objects) objects.push_back(o.isNil() ? Value("$null") : std::move(o));
   s.objects.clear();
-  s.result = plist_support::serializeNode(static_cast<plist_t>(root.get()), true);
   s.keepAlive.clear();
+  Value root(Dictionary{{"$version", Value(100000)},
+                        {"$archiver", Value("NSKeyedArchiver")},
+                        {"$top", std::move(s.top)},
+                        {"$objects", Value(std::move(objects))}});
+  std::string why;
+  std::optional<Data> bytes = plist_support::serialize(root, true, &why, true);
+  if (!bytes) {
+    fail(why);
+    return;
+  }
+  s.result = std::move(*bytes);
 }
 
 Data NSKeyedArchiver::encodedData() {

@@ -72,7 +72,7 @@ class NSKeyedArchiver {
   uint64_t classReference(const std::string& name);
   uint64_t reserve();
   void fail(const std::string& why);
-  void setEntry(std::string_view key, void* node);
+  void setEntry(std::string_view key, Value entry);
 
   std::unique_ptr<State> state_;
   NSErrorRef error_;

@@ -11,13 +11,11 @@
 
 namespace plat {
 
-using plist_support::Node;
-
 struct NSKeyedUnarchiver::State {
-  Node root;
-  plist_t objects = nullptr;
-  uint32_t count = 0;
-  plist_t current = nullptr;
+  Value root;
+  const Array* objects = nullptr;
+  uint64_t count = 0;
+  const Dictionary* current = nullptr;
   enum : uint8_t { kUnseen, kActive, kDone };
   std::vector<uint8_t> status;
   std::vector<Value> cache;
@@ -30,46 +28,26 @@ std::string escapeKey(std::string_view key) {
   return !k.empty() && k.front() == '$' ? "$" + k : k;
 }
 
-// A reference: a UID node, or the XML spelling {"CF$UID": n}.
-bool asUid(plist_t node, uint64_t* uid) {
-  if (!node) return false;
-  plist_type t = plist_get_node_type(node);
-  if (t == PLIST_UID) {
-    plist_get_uid_val(node, uid);
-    return true;
-  }
-  if (t == PLIST_DICT && plist_dict_get_size(node) == 1) {
-    plist_t n = plist_dict_get_item(node, "CF$UID");
-    if (n && plist_get_node_type(n) == PLIST_UINT) {
-      plist_get_uint_val(n, uid);
-      return true;
-    }
-  }
-  return false;
-}
+// A reference: {"CF$UID": n}, as a UID reads.
+bool asUid(const Value* v, uint64_t* uid) { return v && plist_support::uidOf(*v, uid); }
 
-bool isScalar(plist_t node) {
-  switch (plist_get_node_type(node)) {
-    case PLIST_BOOLEAN:
-    case PLIST_UINT:
-    case PLIST_REAL:
-    case PLIST_STRING:
-    case PLIST_DATA:
-    case PLIST_DATE:
+bool isScalar(const Value& v) {
+  switch (v.type()) {
+    case Value::Type::Bool:
+    case Value::Type::Int:
+    case Value::Type::UInt:
+    case Value::Type::Decimal:
+    case Value::Type::Double:
+    case Value::Type::String:
+    case Value::Type::Data:
+    case Value::Type::Date:
       return true;
     default:
       return false;
   }
 }
 
-std::string stringOf(plist_t node) {
-  if (!node || plist_get_node_type(node) != PLIST_STRING) return "";
-  char* s = nullptr;
-  plist_get_string_val(node, &s);
-  std::string out = s ? s : "";
-  std::free(s);
-  return out;
-}
+std::string stringOf(const Value* v) { return v ? v->stringOr() : std::string(); }
 
 bool isOneOf(const std::string& name, std::initializer_list<const char*> names) {
   for (const char* n : names)
@@ -93,19 +71,18 @@ std::unique_ptr<NSKeyedUnarchiver> NSKeyedUnarchiver::unarchiverForReadingFromDa
     return nullptr;
   };
   std::string why;
-  Node root = plist_support::parseNode(data, nullptr, &why);
-  if (!root) return corrupt(why);
-  plist_t r = static_cast<plist_t>(root.get());
-  if (plist_get_node_type(r) != PLIST_DICT) return corrupt("not a keyed archive");
-  plist_t objects = plist_dict_get_item(r, "$objects");
-  plist_t top = plist_dict_get_item(r, "$top");
-  if (stringOf(plist_dict_get_item(r, "$archiver")) != "NSKeyedArchiver" || !objects ||
-      plist_get_node_type(objects) != PLIST_ARRAY || !top || plist_get_node_type(top) != PLIST_DICT)
+  Value root = plist_support::parse(data, nullptr, &why);
+  if (root.isNil()) return corrupt(why);
+  const Dictionary* r = root.dictionary();
+  if (!r) return corrupt("not a keyed archive");
+  const Array* objects = r->get("$objects").array();
+  const Dictionary* top = r->get("$top").dictionary();
+  if (stringOf(r->find("$archiver")) != "NSKeyedArchiver" || !objects || !top)
     return corrupt("not a keyed archive");
   std::unique_ptr<NSKeyedUnarchiver> u(new NSKeyedUnarchiver());
   State& s = *u->state_;
   s.objects = objects;
-  s.count = plist_array_get_size(objects);
+  s.count = objects->size();
   s.current = top;
   s.status.assign(s.count, State::kUnseen);
   s.cache.assign(s.count, Value());
@@ -155,16 +132,16 @@ Value NSKeyedUnarchiver::decodeReference(uint64_t uid) {
     fail("references nested too deeply");
     return Value();
   }
-  plist_t node = plist_array_get_item(s.objects, static_cast<uint32_t>(uid));
+  const Value& node = (*s.objects)[uid];
   Value v;
   uint64_t ignored;
-  if (plist_get_node_type(node) == PLIST_DICT && !asUid(node, &ignored)) {
+  if (node.isDictionary() && !asUid(&node, &ignored)) {
     s.status[uid] = State::kActive;
     ++depth_;
-    v = decodeClassInstance(uid, node);
+    v = decodeClassInstance(uid, node.dictionary());
     --depth_;
   } else if (isScalar(node)) {
-    v = plist_support::valueFromNode(node);
+    v = node;
   } else {
     fail("unexpected object in archive");
   }
@@ -173,31 +150,28 @@ Value NSKeyedUnarchiver::decodeReference(uint64_t uid) {
   return v;
 }
 
-Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, void* rawNode) {
+Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* node) {
   State& s = *state_;
-  plist_t node = static_cast<plist_t>(rawNode);
   uint64_t classUid = 0;
-  if (!asUid(plist_dict_get_item(node, "$class"), &classUid) || classUid == 0 ||
-      classUid >= s.count) {
+  if (!asUid(node->find("$class"), &classUid) || classUid == 0 || classUid >= s.count) {
     fail("object without a class");
     return Value();
   }
-  plist_t cls = plist_array_get_item(s.objects, static_cast<uint32_t>(classUid));
-  if (plist_get_node_type(cls) != PLIST_DICT) {
+  const Dictionary* cls = (*s.objects)[classUid].dictionary();
+  if (!cls) {
     fail("bad class entry");
     return Value();
   }
-  std::string name = stringOf(plist_dict_get_item(cls, "$classname"));
+  std::string name = stringOf(cls->find("$classname"));
 
   // The references in the array under key (empty when missing); false when malformed.
   auto refs = [&](const char* key, std::vector<uint64_t>* out) {
-    plist_t arr = plist_dict_get_item(node, key);
+    const Value* arr = node->find(key);
     if (!arr) return true;
-    if (plist_get_node_type(arr) != PLIST_ARRAY) return false;
-    uint32_t n = plist_array_get_size(arr);
-    for (uint32_t i = 0; i < n; ++i) {
+    if (!arr->isArray()) return false;
+    for (const Value& item : *arr->array()) {
       uint64_t r;
-      if (!asUid(plist_array_get_item(arr, i), &r)) return false;
+      if (!asUid(&item, &r)) return false;
       out->push_back(r);
     }
     return true;
@@ -238,29 +212,27 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, void* rawNode) {
     return Value(std::move(out));
   }
   if (isOneOf(name, {"NSString", "NSMutableString"})) {
-    plist_t str = plist_dict_get_item(node, "NS.string");
+    const Value* str = node->find("NS.string");
     uint64_t r;
     if (asUid(str, &r)) return decodeReference(r);
-    if (str && plist_get_node_type(str) == PLIST_STRING) return Value(stringOf(str));
+    if (str && str->isString()) return *str;
     fail("bad string");
     return Value();
   }
   if (isOneOf(name, {"NSData", "NSMutableData"})) {
-    plist_t d = plist_dict_get_item(node, "NS.data");
-    if (!d) d = plist_dict_get_item(node, "NS.bytes");
-    if (d && plist_get_node_type(d) == PLIST_DATA) return plist_support::valueFromNode(d);
+    const Value* d = node->find("NS.data");
+    if (!d) d = node->find("NS.bytes");
+    if (d && d->isData()) return *d;
     fail("bad data");
     return Value();
   }
   if (name == "NSDate") {
-    plist_t t = plist_dict_get_item(node, "NS.time");
-    if (!t || plist_get_node_type(t) != PLIST_REAL) {
+    const Value* t = node->find("NS.time");
+    if (!t || t->type() != Value::Type::Double) {
       fail("bad date");
       return Value();
     }
-    double seconds = 0;
-    plist_get_real_val(t, &seconds);
-    return Value(NSDate::dateWithTimeIntervalSinceReferenceDate(seconds));
+    return Value(NSDate::dateWithTimeIntervalSinceReferenceDate(t->doubleValue()));
   }
   if (name == "NSNull") return Value::null();
 
@@ -268,11 +240,10 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, void* rawNode) {
   std::optional<NSCodingClasses::Entry> entry = NSCodingClasses::find(name);
   if (!entry || !entry->factory) {
     entry.reset();
-    plist_t chain = plist_dict_get_item(cls, "$classes");
-    uint32_t n =
-        chain && plist_get_node_type(chain) == PLIST_ARRAY ? plist_array_get_size(chain) : 0;
-    for (uint32_t i = 0; i < n && !entry; ++i) {
-      std::string super = stringOf(plist_array_get_item(chain, i));
+    const Array* chain = cls->get("$classes").array();
+    const size_t n = chain ? chain->size() : 0;
+    for (size_t i = 0; i < n && !entry; ++i) {
+      std::string super = (*chain)[i].stringOr();
       if (super == name || super == "NSObject") continue;
       entry = NSCodingClasses::find(super);
       if (entry && !entry->factory) entry.reset();
@@ -285,7 +256,7 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, void* rawNode) {
     return Value();
   }
   s.cache[uid] = Value(object);  // so that references from inside resolve to it
-  plist_t saved = s.current;
+  const Dictionary* saved = s.current;
   s.current = node;
   bool ok = coding->initWithCoder(*this);
   s.current = saved;
@@ -293,15 +264,15 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, void* rawNode) {
 }
 
 bool NSKeyedUnarchiver::containsValueForKey(std::string_view key) const {
-  return plist_dict_get_item(state_->current, escapeKey(key).c_str()) != nullptr;
+  return state_->current->contains(escapeKey(key));
 }
 
 Value NSKeyedUnarchiver::decodeObjectForKey(std::string_view key) {
-  plist_t node = plist_dict_get_item(state_->current, escapeKey(key).c_str());
+  const Value* node = state_->current->find(escapeKey(key));
   if (!node) return Value();
   uint64_t uid;
   if (asUid(node, &uid)) return decodeReference(uid);
-  if (isScalar(node)) return plist_support::valueFromNode(node);
+  if (isScalar(*node)) return *node;
   return Value();
 }
 

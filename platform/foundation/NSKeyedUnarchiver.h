@@ -62,7 +62,7 @@ class NSKeyedUnarchiver {
   struct State;
   NSKeyedUnarchiver();
   Value decodeReference(uint64_t uid);
-  Value decodeClassInstance(uint64_t uid, void* node);
+  Value decodeClassInstance(uint64_t uid, const Dictionary* node);
   Value numberForKey(std::string_view key);
   void fail(const std::string& why);
 

@@ -289,13 +289,13 @@ Value NSPropertyListSerialization::propertyListWithData(const Data& data, unsign
   }
   if (plist_support::looksLikeBinaryOrXML(data)) {
     NSPropertyListFormat detected = NSPropertyListXMLFormat_v1_0;
-    plist_support::Node root = plist_support::parseNode(data, &detected, &why);
-    if (!root) {
+    Value root = plist_support::parse(data, &detected, &why);
+    if (root.isNil()) {
       if (error) *error = readError(why);
       return Value();
     }
     if (format) *format = detected;
-    return plist_support::valueFromNode(static_cast<plist_t>(root.get()));
+    return root;
   }
   OpenStepParser parser(decodeText(data));
   auto v = parser.parseTop(&why);
@@ -319,11 +319,10 @@ Data NSPropertyListSerialization::dataWithPropertyList(const Value& value,
   if (format != NSPropertyListXMLFormat_v1_0 && format != NSPropertyListBinaryFormat_v1_0)
     return fail("the format cannot be written");
   std::string why;
-  plist_support::Node root =
-      plist_support::nodeFromValue(value, &why, format == NSPropertyListXMLFormat_v1_0);
-  if (!root) return fail(why);
-  return plist_support::serializeNode(static_cast<plist_t>(root.get()),
-                                      format == NSPropertyListBinaryFormat_v1_0);
+  std::optional<Data> bytes =
+      plist_support::serialize(value, format == NSPropertyListBinaryFormat_v1_0, &why);
+  if (!bytes) return fail(why);
+  return std::move(*bytes);
 }
 
 bool NSPropertyListSerialization::propertyListIsValidForFormat(const Value& value,
@@ -331,7 +330,8 @@ bool NSPropertyListSerialization::propertyListIsValidForFormat(const Value& valu
   if (format != NSPropertyListXMLFormat_v1_0 && format != NSPropertyListBinaryFormat_v1_0)
     return false;
   std::string why;
-  return plist_support::nodeFromValue(value, &why) != nullptr;
+  return plist_support::serialize(value, format == NSPropertyListBinaryFormat_v1_0, &why)
+      .has_value();
 }
 
 }  // namespace plat

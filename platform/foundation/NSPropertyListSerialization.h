@@ -4,10 +4,13 @@
 // from plat::Value.
 //
 // Mapping: booleans, integers, doubles, strings, data, dates, arrays and dictionaries map
-// one to one. Nil, the null object, object handles, unsigned integers above INT64_MAX and
-// text that holds a NUL character or is not valid UTF-8 have no property-list form here:
-// writing them fails. A keyed-archive reference (UID) reads as
-// the dictionary {"CF$UID": n}, as the platform's XML form spells it.
+// one to one. Integers beyond the 64-bit range (decimal numbers) keep their digits: the XML
+// form holds any, the binary form 128 bits (writing a larger one fails). Dates of years 0 to
+// 9999 are held (the XML form keeps whole seconds). Nil, the null object, object handles,
+// text that holds a NUL character or is not valid UTF-8, and (XML) text holding a character
+// XML 1.0 cannot hold have no property-list form here: writing them fails. A keyed-archive
+// reference (UID) reads as the dictionary {"CF$UID": n}, as the platform's XML form spells
+// it.
 //
 // Untrusted input is safe: nesting deeper than kMaxDepth, or a binary list whose shared
 // references would expand past kMaxNodes values, is refused as corrupt instead of being
@@ -50,10 +53,9 @@ class NSPropertyListSerialization {
                                     NSPropertyListFormat* format = nullptr,
                                     NSErrorRef* error = nullptr);
   // Writes value as an XML or binary property list. Returns empty Data and sets *error
-  // (code 3852) when value holds a kind with no property-list form, a date more than
-  // 2^31 seconds away from 2001-01-01 (about 1933 to 2069, the range libplist carries), or
-  // nesting deeper than kMaxDepth; also for the OpenStep format, which the platform does not write
-  // either.
+  // (code 3852) when value holds something with no property-list form in that format (see
+  // above), a date outside years 0 to 9999, or nesting deeper than kMaxDepth; also for the
+  // OpenStep format, which the platform does not write either.
   static Data dataWithPropertyList(const Value& value, NSPropertyListFormat format,
                                    unsigned options = 0, NSErrorRef* error = nullptr);
   // Whether dataWithPropertyList would succeed.

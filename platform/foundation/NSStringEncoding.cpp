@@ -48,10 +48,11 @@ std::optional<Data> encodeNEXTSTEP(std::string_view text) {
   return Data::fromString(out);
 }
 
-// Converts with iconv to `target`; nullopt when a character has no form there or the text is
-// not valid UTF-8 (iconv then stops with EILSEQ or EINVAL).
-std::optional<Data> encodeWithIconv(std::string_view text, const char* target) {
-  iconv_t cd = iconv_open(target, "UTF-8");
+// Converts `text` with iconv from `source` to `target`; nullopt when a character has no form
+// there or the text is invalid in `source` (iconv then stops with EILSEQ or EINVAL).
+std::optional<std::string> convertWithIconv(std::string_view text, const char* source,
+                                            const char* target) {
+  iconv_t cd = iconv_open(target, source);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   std::string out;
   char buffer[4096];
@@ -80,7 +81,18 @@ std::optional<Data> encodeWithIconv(std::string_view text, const char* target) {
   }
   iconv_close(cd);
   if (!ok) return std::nullopt;
-  return Data::fromString(out);
+  return out;
+}
+
+// The UTF-8 text in `target`, or nullopt where that is lossy: a character with no form there,
+// or one given a look-alike's bytes (iconv's Japanese tables map the yen sign to 0x5C and the
+// em dash to the horizontal bar), which the bytes read back with `target` give away.
+std::optional<Data> encodeWithIconv(std::string_view text, const char* target) {
+  std::optional<std::string> out = convertWithIconv(text, "UTF-8", target);
+  if (!out) return std::nullopt;
+  std::optional<std::string> back = convertWithIconv(*out, target, "UTF-8");
+  if (!back || *back != text) return std::nullopt;
+  return Data::fromString(*out);
 }
 
 std::optional<Data> withByteOrderMark(std::optional<Data> data, std::string_view mark) {
@@ -125,6 +137,9 @@ std::optional<Data> dataUsingEncoding(std::string_view text, uint64_t encoding) 
     case NSWindowsCP1250StringEncoding:
       return encodeWithIconv(text, "CP1250");
     case NSISO2022JPStringEncoding:
+      // An ESC of the text would be read as a shift sequence, changing how the reader takes
+      // the text after it.
+      if (text.find('\x1B') != std::string_view::npos) return std::nullopt;
       return encodeWithIconv(text, "ISO-2022-JP");
     case NSMacOSRomanStringEncoding:
       return encodeWithIconv(text, "MACINTOSH");

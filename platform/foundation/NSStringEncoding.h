@@ -41,7 +41,9 @@ enum NSStringEncoding : uint64_t {
 
 // The bytes of the UTF-8 text `text` in `encoding`, as the platform's dataUsingEncoding:
 // (without lossy conversion) gives them: UTF-16 and UTF-32 without a stated byte order begin
-// with a little-endian byte order mark. nullopt when a character has no form in the encoding,
+// with a little-endian byte order mark. nullopt when a character has no form in the encoding
+// (or only a look-alike's, which would read back as another character), for text holding an
+// ESC in ISO-2022-JP (whose reader takes it as a shift sequence),
 // when `text` is not valid UTF-8 (UTF-8 itself passes bytes through as they are), and for the
 // Symbol encoding and encodings the platform does not name.
 std::optional<Data> dataUsingEncoding(std::string_view text, uint64_t encoding);

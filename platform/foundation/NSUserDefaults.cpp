@@ -29,8 +29,8 @@ const char* kindName(const Value& v) {
       return "null";
     case Value::Type::Object:
       return "object";
-    case Value::Type::UInt:
-      return "unsigned integer beyond the signed range";
+    case Value::Type::Decimal:
+      return "integer beyond 128 bits";
     case Value::Type::Date:
       return "date out of range";
     default:

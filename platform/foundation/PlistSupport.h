@@ -1,11 +1,13 @@
 #pragma once
-// Internal glue between plat::Value and libplist, shared by the property-list serializer
-// and the keyed archiver. Not part of the platform's interface; include only from .cpp
-// files of platform/foundation. Thread-safe (no shared state).
+// Internal reading and writing of the XML and binary property-list forms, shared by the
+// property-list serializer and the keyed archiver. Not part of the platform's interface;
+// include only from .cpp files of platform/foundation. Thread-safe (no shared state).
+//
+// The forms are read and written here rather than through libplist, whose interface carries
+// dates as 32-bit seconds and integers as 64 bits: every date of years 0 to 9999 and every
+// 128-bit integer of the binary form pass whole.
 
-#include <plist/plist.h>
-
-#include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Data.h"
@@ -14,40 +16,32 @@
 
 namespace plat::plist_support {
 
-struct NodeDeleter {
-  void operator()(void* node) const {
-    if (node) plist_free(static_cast<plist_t>(node));
-  }
-};
-// An owned libplist node tree.
-using Node = std::unique_ptr<void, NodeDeleter>;
-
-// Parses binary or XML property-list bytes after checking nesting depth and (binary)
-// reference expansion. Returns null with *why set when the bytes are neither format, are
-// corrupt, or are unsafe to parse. *format receives the detected format.
-Node parseNode(const Data& data, NSPropertyListSerialization::NSPropertyListFormat* format,
-               std::string* why);
 // Whether the bytes look like a binary or XML property list (not the text format).
 bool looksLikeBinaryOrXML(const Data& data);
 
-// Builds a node tree for value. Returns null with *why set for a kind with no
-// property-list form (see NSPropertyListSerialization.h). With wholeSeconds (the XML form)
-// dates keep only their whole seconds, rounded down.
-Node nodeFromValue(const Value& value, std::string* why, bool wholeSeconds = false);
-// Whether text can be stored: libplist takes C strings and converts UTF-8 to UTF-16 for the
-// binary form, so a NUL would cut the text short and invalid UTF-8 comes out garbled.
-// False with *why set otherwise.
+// Parses binary or XML property-list bytes. Nesting deeper than kMaxDepth and (binary)
+// shared references expanding past kMaxNodes values are refused before anything is built.
+// Integers beyond the 64-bit range read as decimal numbers, unsigned 64-bit ones above
+// INT64_MAX as unsigned integers; UIDs read as {"CF$UID": n}. Returns nil with *why set when
+// the bytes are neither form, are corrupt, or are unsafe to read. *format receives the
+// detected form.
+Value parse(const Data& data, NSPropertyListSerialization::NSPropertyListFormat* format,
+            std::string* why);
+
+// Writes value in the binary or XML form. Nullopt with *why set for a kind with no
+// property-list form (see NSPropertyListSerialization.h), a decimal number the form cannot
+// hold (binary: beyond 128 bits), text XML 1.0 cannot hold, or a date outside years 0 to
+// 9999. XML dates keep their whole seconds, rounded down. With uids (keyed archives), a
+// dictionary holding only "CF$UID" with an integer is written as a UID in the binary form.
+std::optional<Data> serialize(const Value& value, bool binary, std::string* why, bool uids = false);
+
+// A keyed archive's reference to object `uid`: {"CF$UID": uid}, as UIDs read.
+Value uidValue(uint64_t uid);
+// The object a reference {"CF$UID": n} stands for; false for any other value.
+bool uidOf(const Value& v, uint64_t* uid);
+
+// Whether text can be stored: a NUL would be cut short by other readers and invalid UTF-8
+// has no form. False with *why set otherwise.
 bool textOK(const std::string& text, std::string* why);
-
-// Converts a parsed tree to a Value. UIDs become {"CF$UID": n}.
-Value valueFromNode(plist_t node);
-
-// Serializes a node tree.
-Data serializeNode(plist_t node, bool binary);
-
-// Date conversion between NSDate and libplist's (seconds, microseconds) since 2001.
-// dateToPlist returns false when the seconds do not fit in 32 bits.
-bool dateToPlist(const NSDate& date, int32_t* sec, int32_t* usec);
-NSDate dateFromPlist(int32_t sec, int32_t usec);
 
 }  // namespace plat::plist_support

@@ -86,6 +86,19 @@ TEST(SDPResponseSerializerTest, EmptyOrSpaceBodiesAndBadJSON) {
   EXPECT_EQ(error->domain(), plat::NSCocoaErrorDomain);
   ASSERT_TRUE(error->underlyingError());
   EXPECT_EQ(error->underlyingError()->code(), -1011);
+
+  // A NUL byte is refused, not taken for the end of the body; an integer too long for a
+  // double keeps its digits.
+  plat::Data nul = plat::Data::fromString(std::string("{\"a\":\"x\"}\0{\"b\":1}", 17));
+  error = nullptr;
+  EXPECT_TRUE(serializer->responseObjectForResponseDataError(httpResponse(200, "application/json"), &nul, &error).isNil());
+  EXPECT_TRUE(error);
+  const std::string digits309 = "9" + std::string(308, '8');
+  plat::Data longNumber = plat::Data::fromString("{\"id\":" + digits309 + "}");
+  error = nullptr;
+  plat::Value object = serializer->responseObjectForResponseDataError(httpResponse(200, "application/json"), &longNumber, &error);
+  EXPECT_FALSE(error);
+  EXPECT_EQ(object["id"].description(), digits309);
 }
 
 TEST(SDPResponseSerializerTest, NullRemovalKeepsArrayNullsAndEmptiesDictionaries) {

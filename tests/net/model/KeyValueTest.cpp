@@ -195,6 +195,17 @@ TEST(KeyValueMapping, IntegersBeyond64BitsKeepEveryDigitAsText) {
   EXPECT_EQ(numbers[0]->number.description(), "12345678901234567890123");
   EXPECT_DOUBLE_EQ(numbers[0]->ratio, 1.2345678901234568e22);
   EXPECT_EQ(numbers[0]->small, INT32_MAX);
+
+  // Integers too long for a double keep their digits too, and a NUL byte never ends the text
+  // early (what follows it would be dropped).
+  const std::string digits309 = "9" + std::string(308, '8');
+  auto longIds = kv_objectArrayWithKeyValuesArray<KvTextId>(
+      plat::Value("[{\"id\":" + digits309 + "},{\"id\":1}]"));
+  ASSERT_EQ(longIds.size(), 2u);
+  EXPECT_EQ(longIds[0]->Id, digits309);
+  EXPECT_TRUE(kv_objectArrayWithKeyValuesArray<KvTextId>(
+                  plat::Value(std::string("[{\"id\":1}]\0[{\"id\":2}]", 21)))
+                  .empty());
 }
 
 TEST(KeyValueMapping, ElementClassNamedByTextBeforeItIsUsed) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,9 @@ TEST_F(DefaultsTest, ValuesSurviveAReopenWithTheirKinds) {
   NSDate when = NSDate::fromSeconds1970(1700000000, 123456000);
   d->setObjectForKey(Value(when), "lastUpdatedTime");
   d->setObjectForKey(Value(Dictionary{{"list", Value(Array{Value(1), Value("x")})}}), "nested");
+  // Dates far from 2001 and integers beyond INT64_MAX are kept, not dropped.
+  d->setObjectForKey(Value(NSDate::distantFuture()), "expires");
+  d->setObjectForKey(Value(std::numeric_limits<uint64_t>::max()), "huge");
   EXPECT_TRUE(d->synchronize());
 
   auto again = reopen();
@@ -63,6 +67,8 @@ TEST_F(DefaultsTest, ValuesSurviveAReopenWithTheirKinds) {
   EXPECT_EQ(again->doubleForKey("ratio"), 2.5);
   EXPECT_EQ(again->objectForKey("lastUpdatedTime"), Value(when));
   EXPECT_EQ(again->dictionaryForKey("nested")["list"][1], Value("x"));
+  EXPECT_EQ(again->objectForKey("expires"), Value(NSDate::distantFuture()));
+  EXPECT_EQ(again->objectForKey("huge"), Value(std::numeric_limits<uint64_t>::max()));
 
   // Setting nil removes the key, also from the file.
   again->setObjectForKey(Value(), "count");

@@ -223,3 +223,43 @@ TEST(JSON, IntegersBeyond64BitsKeepTheirDigits) {
   EXPECT_TRUE(Value::decimalNumber("1.5").isNil());
   EXPECT_TRUE(Value::decimalNumber("-").isNil());
 }
+
+// A NUL byte never ends the text early, and integers too long for a double keep their digits
+// like the shorter big integers, whichever reader takes the text.
+TEST(JSONRead, NulBytesAndVeryLongIntegers) {
+  const std::string long309 = "2" + std::string(308, '3');
+  const std::string long400 = "-9" + std::string(399, '1');
+  const std::string zeros = "0E" + std::string(400, '0');  // a long literal reading as zero
+  struct Case {
+    std::string text;
+    std::string expected;  // the value written back as JSON; empty: refused
+  };
+  const Case cases[] = {
+      {std::string("[1]\0[2]", 7), ""},
+      {std::string("{\"a\":\"x\"}\0{\"b\":1}", 17), ""},
+      {std::string("[1\0]", 4), ""},
+      {std::string("[\"a\0b\"]", 7), ""},
+      {std::string("[1]\0", 4), ""},
+      {"[" + long309 + "]", "[" + long309 + "]"},
+      {"{\"id\":" + long400 + ",\"s\":\"" + long309 + "\",\"z\":" + zeros + ",\"n\":" + long309 +
+           "}",
+       "{\"id\":" + long400 + ",\"s\":\"" + long309 + "\",\"z\":0,\"n\":" + long309 + "}"},
+      {"[0" + long309 + "]", ""},   // a leading zero stays refused
+      {"[" + long309 + ".5]", ""},  // a double out of range stays refused
+      {"[" + long309 + ",", ""},    // and so does the text after a long integer
+  };
+  for (const Case& c : cases) {
+    NSErrorRef error;
+    Value v = read(c.text, 0, &error);
+    if (c.expected.empty()) {
+      EXPECT_TRUE(v.isNil()) << c.text.substr(0, 40) << " read as " << write(v);
+      EXPECT_TRUE(error) << c.text.substr(0, 40);
+    } else {
+      EXPECT_EQ(write(v), c.expected) << c.text.substr(0, 40);
+      EXPECT_FALSE(error) << error->description();
+    }
+  }
+  Value v = read("[" + long309 + "]");
+  EXPECT_EQ(v[0].type(), Value::Type::Decimal);
+  EXPECT_EQ(v[0], Value::decimalNumber(long309));
+}

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "platform/foundation/NSKeyedArchiver.h"
+#include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 
 namespace plat {
@@ -102,8 +105,7 @@ TEST(PlistTest, WritingRefusesValuesWithoutPropertyListForm) {
       Value::null(),
       Value(Dictionary{{"k", Value::null()}}),
       Value(Array{Value(1), Value()}),
-      Value(std::numeric_limits<uint64_t>::max()),
-      Value(NSDate::distantFuture()),
+      Value(NSDate::fromSeconds1970(int64_t{253402300800})),  // year 10000
       Value(std::make_shared<Object>()),
       Value(std::string("cut\0short", 9)),
       Value("\xff\xfe not UTF-8"),
@@ -256,6 +258,161 @@ TEST(PlistTest, ReadsTextFormatAndStringTables) {
   EXPECT_EQ(t["greeting"], Value("你好"));
   EXPECT_EQ(t["alone"], Value("alone"));
   EXPECT_EQ(PLS::propertyListWithData(Data::fromString("  \n")), Value(Dictionary{}));
+}
+
+Data bytesOf(const char* s, size_t n) { return Data(reinterpret_cast<const uint8_t*>(s), n); }
+
+bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// Every odd value in both forms: what each form holds reads back unchanged (dates of years 1
+// to 9999, integers beyond 64 bits, text with CR, -0.0); what it cannot hold fails the write,
+// never changes. Lists written by python's plistlib and by the earlier libplist-based writer
+// read as their writers meant.
+TEST(PlistTest, OddValuesInBothFormsReadBackUnchangedOrFail) {
+  const std::string beyond128 = "1" + std::string(40, '0');
+  struct Case {
+    const char* name;
+    Value value;
+    bool xml;     // whether the XML form holds it
+    bool binary;  // whether the binary form holds it
+  };
+  const Case cases[] = {
+      {"distant future", Value(NSDate::distantFuture()), true, true},
+      {"distant past", Value(NSDate::distantPast()), true, true},
+      {"year 9999", Value(NSDate::fromSeconds1970(int64_t{253402300799})), true, true},
+      {"year 1900", Value(NSDate::fromSeconds1970(int64_t{-2208988800})), true, true},
+      {"year 2100", Value(NSDate::fromSeconds1970(int64_t{4102444800})), true, true},
+      {"year 10000", Value(NSDate::fromSeconds1970(int64_t{253402300800})), false, false},
+      {"UINT64_MAX", Value(std::numeric_limits<uint64_t>::max()), true, true},
+      {"INT64_MAX + 1", Value(uint64_t{1} << 63), true, true},
+      {"decimal", Value::decimalNumber("100000000000000000001"), true, true},
+      {"negative decimal", Value::decimalNumber("-100000000000000000001"), true, true},
+      {"128-bit edge", Value::decimalNumber("170141183460469231731687303715884105727"), true, true},
+      {"beyond 128 bits", Value::decimalNumber(beyond128), true, false},
+      {"control character",
+       Value("a\x01"
+             "b"),
+       false, true},
+      {"U+FFFE", Value("a\xEF\xBF\xBE"), false, true},
+      {"CR", Value("line\r\nnext\rlast"), true, true},
+      {"negative zero", Value(-0.0), true, true},
+      {"infinity", Value(-std::numeric_limits<double>::infinity()), true, true},
+  };
+  for (const Case& c : cases) {
+    for (auto format : {PLS::NSPropertyListXMLFormat_v1_0, PLS::NSPropertyListBinaryFormat_v1_0}) {
+      SCOPED_TRACE(std::string(c.name) +
+                   (format == PLS::NSPropertyListXMLFormat_v1_0 ? " in XML" : " in binary"));
+      const bool holds = format == PLS::NSPropertyListXMLFormat_v1_0 ? c.xml : c.binary;
+      const Value v(Array{c.value});
+      NSErrorRef error;
+      Data bytes = PLS::dataWithPropertyList(v, format, 0, &error);
+      EXPECT_EQ(PLS::propertyListIsValidForFormat(v, format), holds);
+      if (!holds) {
+        EXPECT_TRUE(bytes.empty());
+        EXPECT_TRUE(error);
+        continue;
+      }
+      Value back = PLS::propertyListWithData(bytes, 0, nullptr, &error);
+      EXPECT_FALSE(error) << error->description() << "\n" << bytes.toString();
+      EXPECT_EQ(back[0].type(), c.value.type());
+      EXPECT_EQ(back[0], c.value) << back[0].description();
+      if (c.value.type() == Value::Type::Double)
+        EXPECT_TRUE(sameBits(back[0].doubleValue(), c.value.doubleValue()));
+    }
+  }
+  // XML writes a CR as a reference, which readers keep (a raw one reads as a line feed).
+  EXPECT_NE(PLS::dataWithPropertyList(Value("a\rb"), PLS::NSPropertyListXMLFormat_v1_0)
+                .toString()
+                .find("<string>a&#13;b</string>"),
+            std::string::npos);
+  // XML integers may be hexadecimal, as other writers give them.
+  EXPECT_EQ(PLS::propertyListWithData(Data::fromString(
+                "<plist><array><integer>0x10</integer><integer>-0XfF</integer></array></plist>")),
+            Value(Array{Value(16), Value(-255)}));
+  // Keyed archives take the same integers.
+  for (const Value& n : {Value(std::numeric_limits<uint64_t>::max()),
+                         Value::decimalNumber("-100000000000000000001")}) {
+    Value back = NSKeyedUnarchiver::unarchiveObjectWithData(
+        NSKeyedArchiver::archivedDataWithRootObject(Value(Array{n})));
+    EXPECT_EQ(back, Value(Array{n})) << back.description();
+  }
+
+  // An archive another writer made (python's plistlib), with the array [UINT64_MAX,
+  // INT64_MIN] whose first item is a 16-byte integer.
+  const char kForeignArchive[] =
+      "\x62\x70\x6c\x69\x73\x74\x30\x30\xd4\x01\x02\x03\x04\x05\x06\x07\x0a\x58\x24\x76\x65\x72"
+      "\x73\x69\x6f\x6e\x59\x24\x61\x72\x63\x68\x69\x76\x65\x72\x54\x24\x74\x6f\x70\x58\x24\x6f"
+      "\x62\x6a\x65\x63\x74\x73\x12\x00\x01\x86\xa0\x5f\x10\x0f\x4e\x53\x4b\x65\x79\x65\x64\x41"
+      "\x72\x63\x68\x69\x76\x65\x72\xd1\x08\x09\x54\x72\x6f\x6f\x74\x80\x01\xa5\x0b\x0c\x13\x14"
+      "\x15\x55\x24\x6e\x75\x6c\x6c\xd2\x0d\x0e\x0f\x12\x5a\x4e\x53\x2e\x6f\x62\x6a\x65\x63\x74"
+      "\x73\x56\x24\x63\x6c\x61\x73\x73\xa2\x10\x11\x80\x02\x80\x03\x80\x04\x14\x00\x00\x00\x00"
+      "\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x13\x80\x00\x00\x00\x00\x00\x00\x00\xd2"
+      "\x16\x17\x18\x19\x5a\x24\x63\x6c\x61\x73\x73\x6e\x61\x6d\x65\x58\x24\x63\x6c\x61\x73\x73"
+      "\x65\x73\x57\x4e\x53\x41\x72\x72\x61\x79\xa2\x18\x1a\x58\x4e\x53\x4f\x62\x6a\x65\x63\x74"
+      "\x08\x11\x1a\x24\x29\x32\x37\x49\x4c\x51\x53\x59\x5f\x64\x6f\x76\x79\x7b\x7d\x7f\x90\x99"
+      "\x9e\xa9\xb2\xba\xbd\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x1b\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xc6";
+  EXPECT_EQ(NSKeyedUnarchiver::unarchiveObjectWithData(
+                bytesOf(kForeignArchive, sizeof kForeignArchive - 1)),
+            Value(Array{Value(std::numeric_limits<uint64_t>::max()),
+                        Value(std::numeric_limits<int64_t>::min())}));
+
+  // From python's plistlib: dates of years 1 and 9999, a 16-byte UINT64_MAX, and (binary) a
+  // date half a second before 2001.
+  const NSDate past = NSDate::fromSeconds1970(int64_t{-62135596800});  // 0001-01-01
+  const NSDate future = NSDate::fromSeconds1970(int64_t{253402300799});
+  const char kPythonBinary[] =
+      "bplist00\xd5\x01\x02\x03\x04\x05\x06\x07\x08\x09\x0a\x54past\x56"
+      "future\x53max\x53min\x55"
+      "early\x33\xc2\x2d\x63\xc3\x7f\x00\x00\x00\x33\x42\x4d\x62\xd2\x3c\x7f\x80\x00\x14\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x13\x80\x00\x00\x00\x00\x00\x00"
+      "\x00\x33\xbf\xe0\x00\x00\x00\x00\x00\x00\x08\x13\x18\x1f\x23\x27\x2d\x36\x3f\x50\x59\x00"
+      "\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00\x00\x00\x00\x0b\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00\x62";
+  Value python = PLS::propertyListWithData(bytesOf(kPythonBinary, sizeof kPythonBinary - 1));
+  EXPECT_EQ(python["past"], Value(past)) << python.description();
+  EXPECT_EQ(python["future"], Value(future));
+  EXPECT_EQ(python["max"], Value(std::numeric_limits<uint64_t>::max()));
+  EXPECT_EQ(python["min"], Value(std::numeric_limits<int64_t>::min()));
+  EXPECT_EQ(python["early"], Value(NSDate::fromSeconds1970(978307199, 500000000)));
+  const std::string pythonXML =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+      "1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n"
+      "<dict>\n\t<key>past</key>\n\t<date>0001-01-01T00:00:00Z</date>\n\t<key>future</key>\n"
+      "\t<date>9999-12-31T23:59:59Z</date>\n\t<key>max</key>\n"
+      "\t<integer>18446744073709551615</integer>\n</dict>\n</plist>\n";
+  python = PLS::propertyListWithData(Data::fromString(pythonXML));
+  EXPECT_EQ(python, Value(Dictionary{{"past", Value(past)},
+                                     {"future", Value(future)},
+                                     {"max", Value(std::numeric_limits<uint64_t>::max())}}));
+  // What this writer gives python's plistlib is what it wrote (same text for this list).
+  EXPECT_EQ(PLS::dataWithPropertyList(python, PLS::NSPropertyListXMLFormat_v1_0).toString(),
+            pythonXML);
+
+  // Written by the earlier libplist-based writer.
+  const char kOldBinary[] =
+      "bplist00\xd6\x01\x03\x05\x07\x09\x0b\x02\x04\x06\x08\x0a\x0c\x54when\x33\xc1\x7e\x13\x37"
+      "\xfc\x00\x00\x00\x51n\x13\xff\xff\xff\xff\xff\xff\xff\xfb\x51r\x23\x3f\xb9\x99\x99\x99\x99"
+      "\x99\x9a\x51s\x62\x00\xe9\x4e\x2d\x51\x64\x42\x00\x01\x51\x61\xa1\x0d\x09\x08\x15\x1a\x23"
+      "\x25\x2e\x30\x39\x3b\x40\x42\x45\x47\x49\x00\x00\x00\x00\x00\x00\x01\x01\x00\x00\x00\x00"
+      "\x00\x00\x00\x0e\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x4a";
+  const Dictionary old{{"when", Value(NSDate::fromSeconds1970(946771200, 250000000))},
+                       {"n", Value(-5)},
+                       {"r", Value(0.1)},
+                       {"s", Value("\xc3\xa9\xe4\xb8\xad")},
+                       {"d", Value(Data(reinterpret_cast<const uint8_t*>("\0\x01"), 2))},
+                       {"a", Value(Array{Value(true)})}};
+  EXPECT_EQ(PLS::propertyListWithData(bytesOf(kOldBinary, sizeof kOldBinary - 1)), Value(old));
+  const std::string oldXML =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST "
+      "1.0//EN\" \"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n<plist version=\"1.0\">\n"
+      "<dict>\n\t<key>n</key>\n\t<integer>-5</integer>\n\t<key>r</key>\n"
+      "\t<real>0.10000000000000001</real>\n\t<key>d</key>\n\t<data>\n\tAAE=\n\t</data>\n"
+      "\t<key>a</key>\n\t<array>\n\t\t<true/>\n\t</array>\n</dict>\n</plist>\n";
+  Dictionary oldWithoutText = old;
+  oldWithoutText.remove("when");
+  oldWithoutText.remove("s");
+  EXPECT_EQ(PLS::propertyListWithData(Data::fromString(oldXML)), Value(oldWithoutText));
 }
 
 }  // namespace
