@@ -235,10 +235,10 @@ namespace {
 
 struct ParsedURL {
   bool ok = false;
-  std::string scheme, host, normalized;
+  std::string scheme, host;
   std::string user, password;  // decoded; empty when the URL carries none
-  // The URL libcurl is given: without user and password, which are sent only to answer a
-  // challenge (libcurl would send them as Basic with the first request).
+  // The normalized URL libcurl is given: without user and password, which are sent only to
+  // answer a challenge (libcurl would send them as Basic with the first request).
   std::string wire;
   std::string target;          // path and query as sent
   int64_t port = 0;
@@ -274,8 +274,7 @@ ParsedURL parseURLUncached(const std::string& text) {
       r.host = host;
       if (r.host.size() > 2 && r.host.front() == '[') r.host = r.host.substr(1, r.host.size() - 2);
       r.port = port ? std::atoll(port) : 0;
-      r.normalized = full;
-      r.wire = r.normalized;
+      r.wire = full;
       if (userinfo) {
         char* bare = nullptr;
         curl_url_set(u, CURLUPART_USER, nullptr, 0);
