@@ -1779,6 +1779,9 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   for (auto& [k, v] : config->HTTPAdditionalHeaders()) {
     if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
   }
+  // An empty Content-Type of the app's is sent empty; one the engine adds below only removes
+  // libcurl's form content type.
+  const bool appContentType = fields.get("Content-Type").has_value();
   int64_t bodyLength = -1;
   if (t->bodyKind == Transfer::BodyKind::Bytes)
     bodyLength = static_cast<int64_t>(t->bodyBytes.length());
@@ -1794,7 +1797,6 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     }
   }
   t->bodyLength = bodyLength;
-  bool suppressContentType = false;
   if (t->bodyKind != Transfer::BodyKind::None) {
     curl_easy_setopt(e, CURLOPT_POST, 1L);
     curl_easy_setopt(e, CURLOPT_READFUNCTION, readCallback);
@@ -1803,13 +1805,13 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     curl_easy_setopt(e, CURLOPT_SEEKDATA, t.get());
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
     // curl would otherwise add a form content type, and a chunked body carries no length.
-    suppressContentType = !fields.get("Content-Type");
+    if (!fields.get("Content-Type")) fields.set("Content-Type", "");
     fields.remove("Content-Length");
     if (bodyLength < 0) fields.set("Transfer-Encoding", "chunked");
   } else if (!bodyless) {
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE, 0L);
     curl_easy_setopt(e, CURLOPT_POSTFIELDS, "");
-    suppressContentType = !fields.get("Content-Type");
+    if (!fields.get("Content-Type")) fields.set("Content-Type", "");
     fields.remove("Content-Length");
   }
   if (kind == TaskKind::Download && t->fileOffset > 0) {
@@ -1836,6 +1838,10 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   for (auto& [k, v] : fields.fields()) {
     // Fields from the configuration or a delegate's request can hold anything: a name that is
     // not a token, or a line that would split into more lines, is left out.
+    if (!appContentType && v.empty() && k == "Content-Type") {
+      t->headerList = curl_slist_append(t->headerList, "Content-Type:");
+      continue;
+    }
     auto line = requestHeaderLine(k, v);
     if (!line) {
       NSLogMessage("NSURLSession: left out the header field \"" + escapedForLog(k) +
@@ -1844,9 +1850,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     }
     t->headerList = curl_slist_append(t->headerList, line->c_str());
   }
-  // "Name:" removes a field libcurl would add: a form content type, a 100-continue round trip.
-  if (suppressContentType) t->headerList = curl_slist_append(t->headerList, "Content-Type:");
-  t->headerList = curl_slist_append(t->headerList, "Expect:");
+  t->headerList = curl_slist_append(t->headerList, "Expect:");  // no 100-continue round trip
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
   bool expectedChanged = false;

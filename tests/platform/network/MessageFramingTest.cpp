@@ -113,6 +113,14 @@ TEST_F(WireFixture, RequestFieldsGoOutAsSetOrAreLeftOut) {
   std::string line = head.substr(first + 2, head.find("\r\n", first + 2) - first - 2);
   EXPECT_NE(line.find("jar=1"), std::string::npos) << line;
   EXPECT_NE(line.find("app=2"), std::string::npos) << line;
+
+  // A body without a type goes without one (libcurl would add a form's).
+  auto post = NSMutableURLRequest::requestWithURL(server.url("/p"));
+  post->setHTTPMethod("POST");
+  post->setHTTPBody(Data::fromString("raw"));
+  run(post);
+  ASSERT_EQ(server.heads().size(), 2u);
+  EXPECT_EQ(server.heads()[1].find("Content-Type"), std::string::npos) << server.heads()[1];
 }
 
 }  // namespace
