@@ -61,4 +61,35 @@ void URLCredentialStore::forget(const std::string& space, const NSURLCredentialR
   if (this != &processStore()) processStore().erase(space, credential);
 }
 
+TaskAuthentication::Step TaskAuthentication::next(const std::string& space,
+                                                  bool carriedAuthorization, bool stale,
+                                                  const NSURLCredentialRef& urlCredential,
+                                                  URLCredentialStore& store, bool ephemeral) {
+  // The credential the refused request carried, when this task wrote its Authorization.
+  NSURLCredentialRef sent = carriedAuthorization && space_ == space ? credential_ : nullptr;
+  if (sent && stale && staleRetries_ < kMaxStaleRetries) {
+    ++staleRetries_;
+    nonceCount_ = 0;  // the count starts again with the new nonce
+    return {Step::kSend, sent};
+  }
+  NSURLCredentialRef stored = store.credentialForSpace(space, ephemeral);
+  if (stored && sent == stored) {
+    store.forget(space, stored);  // refused: no longer good for the space
+    stored = nullptr;
+  }
+  const int64_t previous = challenges_[space]++;
+  int64_t total = 0;
+  for (const auto& [name, count] : challenges_) total += count;
+  if (total > kMaxChallenges) return {Step::kGiveUp};
+  if (previous == 0 && stored && !urlCredential) return {Step::kSend, stored};
+  return {Step::kAsk, sent ? sent : urlCredential ? urlCredential : stored, previous};
+}
+
+uint32_t TaskAuthentication::willSend(const std::string& space,
+                                      const NSURLCredentialRef& credential) {
+  credential_ = credential;
+  space_ = space;
+  return ++nonceCount_;
+}
+
 }  // namespace plat::detail

@@ -9,7 +9,11 @@
 // named by a key the engine makes (scheme, host, port, method and realm).
 //
 // Thread-safety: has internal synchronization and may be used from any thread.
+//
+// TaskAuthentication is one task's record of the challenges it answered, and decides what the
+// engine does with the next one. Used on the task's transfer thread only.
 
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -45,6 +49,41 @@ class URLCredentialStore {
 
   mutable std::mutex mu_;
   std::map<std::string, NSURLCredentialRef> credentials_;
+};
+
+class TaskAuthentication {
+ public:
+  // Challenges one task answers before the 401 itself is the answer, as default handling ends:
+  // a delegate that answers every challenge would otherwise send requests without end.
+  static constexpr int64_t kMaxChallenges = 6;
+  // Digest answers sent again for a stale nonce (each with the server's new nonce) in one task.
+  static constexpr uint32_t kMaxStaleRetries = 4;
+
+  struct Step {
+    enum Kind {
+      kSend,    // send `credential` without asking
+      kAsk,     // ask the delegate, proposing `credential` (null when none)
+      kGiveUp,  // the 401 is the answer
+    } kind = kAsk;
+    NSURLCredentialRef credential;
+    int64_t previousFailureCount = 0;  // for kAsk: the space's earlier challenges in this task
+  };
+  // The step for a challenge for `space` to a request that carried an "Authorization"
+  // (`carriedAuthorization`). A Digest challenge saying the nonce is `stale`, to the credential
+  // this task sent for the space, sends it again and counts as no challenge. Otherwise a
+  // credential `store` keeps for the space is sent first (unless the URL carries
+  // `urlCredential`), and forgotten once refused.
+  Step next(const std::string& space, bool carriedAuthorization, bool stale,
+            const NSURLCredentialRef& urlCredential, URLCredentialStore& store, bool ephemeral);
+  // Records that `credential` goes out for `space`; returns the Digest nonce count to write.
+  uint32_t willSend(const std::string& space, const NSURLCredentialRef& credential);
+
+ private:
+  std::map<std::string, int64_t> challenges_;  // per protection space
+  NSURLCredentialRef credential_;              // the last one sent, for space_
+  std::string space_;
+  uint32_t nonceCount_ = 0;
+  uint32_t staleRetries_ = 0;
 };
 
 }  // namespace plat::detail

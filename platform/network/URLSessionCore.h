@@ -85,13 +85,8 @@ struct URLTaskCore {
 
   // Worker-thread only.
   std::shared_ptr<Transfer> transfer;
-  // HTTP authentication: challenges seen per protection space, and the credential last sent
-  // (with its space) and the Digest nonce count.
-  std::map<std::string, int64_t> authFailures;
-  NSURLCredentialRef authCredential;
-  std::string authSpace;
-  uint32_t authNonceCount = 0;
-  uint32_t authStaleRetries = 0;  // Digest answers sent again for a stale nonce
+  // HTTP authentication: the challenges answered and the credential last sent.
+  TaskAuthentication auth;
 
   ~URLTaskCore();
   NSURLSessionTaskRef ownerRef() { return owner.lock(); }

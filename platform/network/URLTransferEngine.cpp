@@ -1404,17 +1404,9 @@ void retryWithAuthorization(const std::shared_ptr<Transfer>& t, const std::strin
   startTransfer(s, task, next, t->redirectCount);
 }
 
-// Challenges one task answers before the 401 itself is the answer, as default handling ends:
-// a delegate that answers every challenge would otherwise send requests without end.
-constexpr int64_t kMaxAuthChallenges = 6;
-// Digest answers sent again for a stale nonce (each with the server's new nonce) in one task.
-constexpr uint32_t kMaxStaleRetries = 4;
-
-// A 401 with a Basic or Digest challenge (transfer thread). A Digest challenge that only says
-// the nonce the last answer used has expired (stale=true) is answered again with the same
-// credential and counts as no failure. Otherwise a credential the session keeps for the space
-// is sent first; then the delegate is asked (task level), or the engine answers by itself
-// without one (the request URL's user and password, once).
+// A 401 with a Basic or Digest challenge (transfer thread): sent again, asked of the delegate
+// (task level), or answered by the engine itself without one (the request URL's user and
+// password, once), as the task's TaskAuthentication decides.
 void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   auto s = t->session;
@@ -1427,62 +1419,44 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
   const std::string spaceKey =
       t->scheme + "://" + t->host + ":" + std::to_string(t->port) + " " + method + " " + realm;
   ParsedURL parsed = parseURL(t->url);
-  const std::string httpMethod = t->request->HTTPMethod();
-  const std::string uri = parsed.target;
-  auto send = [t, task, challenge, spaceKey, httpMethod,
-               uri](const NSURLCredentialRef& credential) {
-    task->authCredential = credential;
-    task->authSpace = spaceKey;
-    std::string authorization =
-        isDigest(challenge)
-            ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
-                                  credential->password(), ++task->authNonceCount, makeClientNonce())
-            : basicAuthorization(credential->user(), credential->password());
-    retryWithAuthorization(t, authorization);
-  };
-  // The credential the refused request carried, when the engine set it.
-  NSURLCredentialRef sent;
-  if (task->authSpace == spaceKey && t->request->valueForHTTPHeaderField("Authorization")) {
-    sent = task->authCredential;
-  }
-  if (sent && digest && strcasecmp(challenge.param("stale").c_str(), "true") == 0 &&
-      task->authStaleRetries < kMaxStaleRetries) {
-    ++task->authStaleRetries;
-    task->authNonceCount = 0;  // the count starts again with the new nonce
-    send(sent);
-    return;
+  NSURLCredentialRef urlCredential;
+  if (!parsed.user.empty()) {
+    urlCredential = NSURLCredential::credentialWithUserPasswordPersistence(
+        parsed.user, parsed.password, NSURLCredentialPersistenceNone);
   }
   bool ephemeral;
   {
     std::lock_guard<std::mutex> lock(s->mu);
     ephemeral = s->config->isEphemeral();
   }
-  NSURLCredentialRef stored = s->credentials.credentialForSpace(spaceKey, ephemeral);
-  if (stored && sent == stored) {
-    s->credentials.forget(spaceKey, stored);  // refused: no longer good for the space
-    stored = nullptr;
-  }
-  NSURLCredentialRef urlCredential;
-  if (!parsed.user.empty()) {
-    urlCredential = NSURLCredential::credentialWithUserPasswordPersistence(
-        parsed.user, parsed.password, NSURLCredentialPersistenceNone);
-  }
-  int64_t previous = task->authFailures[spaceKey]++;
-  int64_t challenges = 0;
-  for (const auto& [space, count] : task->authFailures) challenges += count;
-  if (challenges > kMaxAuthChallenges) {
+  const auto step = task->auth.next(
+      spaceKey, t->request->valueForHTTPHeaderField("Authorization").has_value(),
+      digest && strcasecmp(challenge.param("stale").c_str(), "true") == 0, urlCredential,
+      s->credentials, ephemeral);
+  const std::string httpMethod = t->request->HTTPMethod();
+  const std::string uri = parsed.target;
+  auto send = [t, task, challenge, spaceKey, httpMethod,
+               uri](const NSURLCredentialRef& credential) {
+    const uint32_t nc = task->auth.willSend(spaceKey, credential);
+    retryWithAuthorization(
+        t, isDigest(challenge)
+               ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
+                                     credential->password(), nc, makeClientNonce())
+               : basicAuthorization(credential->user(), credential->password()));
+  };
+  if (step.kind == TaskAuthentication::Step::kGiveUp) {
     deliverHeldResponse(t, t->authResponse);
     return;
   }
-  if (previous == 0 && stored && !urlCredential) {
-    send(stored);
+  if (step.kind == TaskAuthentication::Step::kSend) {
+    send(step.credential);
     return;
   }
-  NSURLCredentialRef proposed = sent ? sent : urlCredential ? urlCredential : stored;
+  const int64_t previous = step.previousFailureCount;
   auto space = std::make_shared<NSURLProtectionSpace>(
       t->host, t->port, t->scheme == "https" ? NSURLProtectionSpaceHTTPS : NSURLProtectionSpaceHTTP,
       realm, method);
-  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, proposed, previous,
+  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, step.credential, previous,
                                                               t->authResponse, nullptr);
   auto answer = [s, task, t, spaceKey, previous, urlCredential, ephemeral, send](
                     NSURLSessionAuthChallengeDisposition d, NSURLCredentialRef credential) {
