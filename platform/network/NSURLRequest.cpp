@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/foundation/NSLog.h"
+#include "platform/network/HTTPHeaderParser.h"
 #include "platform/network/NSStream.h"
 
 namespace plat {
@@ -102,25 +103,10 @@ bool isSafeHeaderLine(std::string_view name, std::string_view value) {
 }
 
 namespace {
-// `text` with control characters written as \xNN, for one log line.
-std::string escapedForLog(std::string_view text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7f) {
-      char buf[5];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 bool refuseUnsafeHeader(std::string_view field, std::string_view value) {
   if (isSafeHeaderLine(field, value)) return false;
   NSLogMessage("NSMutableURLRequest: refused a value of the header field \"" +
-               escapedForLog(field) + "\": a line break or NUL would inject header lines");
+               detail::escapedForLog(field) + "\": a line break or NUL would inject header lines");
   return true;
 }
 }  // namespace

@@ -24,13 +24,26 @@
 // protection space's realm, the count of earlier refusals in this task, the credential last
 // sent and the 401 response). A user credential sends the request again with it; no
 // credential, or declining the space, delivers the 401 as the response; default handling
-// uses the request URL's user and password once. Cookies: requests that handle cookies, in
-// sessions whose configuration sets cookies, use NSHTTPCookieStorage's jar.
+// uses the request URL's user and password once (they are never sent before a challenge).
+// A credential answered with persistence ForSession serves the session's later tasks to the
+// same space without asking (Permanent: every non-ephemeral session of the process; nothing is
+// written to disk) until the server refuses it. A Digest challenge saying only that the nonce
+// is stale is answered again with the same credential and counts as no refusal. After 6
+// challenges in one task the 401 is the response. Cookies: requests that handle cookies, in
+// sessions whose configuration sets cookies, use NSHTTPCookieStorage's jar; a "Cookie" field
+// of the request is sent in the same line as the jar's cookies.
 //
 // Redirects (301, 302, 303, 307, 308 with a Location) are followed by the session, after
 // asking the delegate, with the platform's method rules: 303 turns any method but HEAD into
 // GET without body, 301 and 302 turn POST into GET without body, 307 and 308 keep method and
-// body. At most 16 redirects, then NSURLErrorHTTPTooManyRedirects.
+// body. A redirect to another scheme, host or port drops the request's "Authorization",
+// "Proxy-Authorization" and "Cookie" fields. At most 16 redirects, then
+// NSURLErrorHTTPTooManyRedirects.
+//
+// Answers whose head frames the body ambiguously (Content-Length lines or members that differ
+// or are not numbers, white space before a field's colon, a folded line with no field before
+// it) fail with NSURLErrorBadServerResponse, and their connection is closed. Request fields
+// whose name is not an RFC 9110 token are left out with a log; an empty value is sent empty.
 //
 // Threading: a session and its tasks are thread-safe. Byte-counter observers are called on
 // the transfer thread; delegate callbacks on the delegate queue.

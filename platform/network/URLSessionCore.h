@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/network/NSURLSession.h"
+#include "platform/network/URLCredentialStore.h"
 
 namespace plat::detail {
 
@@ -84,12 +85,8 @@ struct URLTaskCore {
 
   // Worker-thread only.
   std::shared_ptr<Transfer> transfer;
-  // HTTP authentication: challenges seen per protection space, and the credential last sent
-  // (with its space) and the Digest nonce count.
-  std::map<std::string, int64_t> authFailures;
-  NSURLCredentialRef authCredential;
-  std::string authSpace;
-  uint32_t authNonceCount = 0;
+  // HTTP authentication: the challenges answered and the credential last sent.
+  TaskAuthentication auth;
 
   ~URLTaskCore();
   NSURLSessionTaskRef ownerRef() { return owner.lock(); }
@@ -114,6 +111,8 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   // Responses are cached in NSURLCache::sharedURLCache() as it is when each request starts,
   // instead of the configuration's cache (the connections' session). Set before any task.
   bool usesSharedURLCache = false;
+  // The credentials kept for this session's later tasks (thread-safe on its own).
+  URLCredentialStore credentials;
 
   // Transfer thread.
   std::thread worker;  // handed to the stopped-thread joiner once the session stops it
@@ -129,9 +128,6 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   // a task's mu, then outboxMu, then the delegate queue's locks.
   std::mutex outboxMu;
   std::vector<std::function<void()>> outbox;
-  // Easy handles of finished transfers, reset, for the next ones (worker-only): a fresh
-  // handle per request costs its allocations and its receive buffer every time.
-  std::vector<CURL*> spareEasy;
 
   ~URLSessionCore();
 
@@ -171,9 +167,9 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   void workerLoop();
   // Whether the caller runs on this session's transfer thread.
   bool isTransferThread() const;
-  // A reset easy handle (worker-only).
+  // A new easy handle (worker-only).
   CURL* takeEasy();
-  // Takes back the handle of a finished transfer, already removed from the multi handle.
+  // Ends the handle of a finished transfer, already removed from the multi handle.
   void recycleEasy(CURL* easy);
 
   // Tells the transfer thread to end once its queued commands have run, and hands it over to

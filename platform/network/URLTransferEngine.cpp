@@ -1,11 +1,12 @@
 // The transfer engine of URL sessions: a libcurl multi handle driven by one transfer thread per
-// session, with easy-handle reuse, server trust, redirects, the response cache and time-outs.
+// session, with server trust, redirects, the response cache and time-outs.
 
 #include <fcntl.h>
 #include <openssl/crypto.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,9 +22,11 @@
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/network/HTTPAuthentication.h"
+#include "platform/network/HTTPHeaderParser.h"
 #include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSStream.h"
 #include "platform/network/NSURLCache.h"
+#include "platform/network/RedirectPolicy.h"
 #include "platform/network/URLSessionCore.h"
 
 namespace plat {
@@ -147,8 +150,7 @@ struct Transfer {
 
   // Response.
   int64_t status = 0;
-  std::string httpVersion;
-  HTTPHeaderFields headers;
+  HTTPHeaderParser head;
   bool headersComplete = false;
   size_t headerBytes = 0;  // of every response head of this request (interim ones too)
   bool isRedirect = false;
@@ -233,8 +235,11 @@ namespace {
 
 struct ParsedURL {
   bool ok = false;
-  std::string scheme, host, normalized;
+  std::string scheme, host;
   std::string user, password;  // decoded; empty when the URL carries none
+  // The normalized URL libcurl is given: without user and password, which are sent only to
+  // answer a challenge (libcurl would send them as Basic with the first request).
+  std::string wire;
   std::string target;          // path and query as sent
   int64_t port = 0;
 };
@@ -256,6 +261,7 @@ ParsedURL parseURLUncached(const std::string& text) {
     curl_url_get(u, CURLUPART_QUERY, &query, 0);
     if (user) r.user = user;
     if (password) r.password = password;
+    const bool userinfo = user || password;
     r.target = path ? path : "/";
     if (query) r.target += std::string("?") + query;
     curl_free(user);
@@ -268,7 +274,14 @@ ParsedURL parseURLUncached(const std::string& text) {
       r.host = host;
       if (r.host.size() > 2 && r.host.front() == '[') r.host = r.host.substr(1, r.host.size() - 2);
       r.port = port ? std::atoll(port) : 0;
-      r.normalized = full;
+      r.wire = full;
+      if (userinfo) {
+        char* bare = nullptr;
+        curl_url_set(u, CURLUPART_USER, nullptr, 0);
+        curl_url_set(u, CURLUPART_PASSWORD, nullptr, 0);
+        if (curl_url_get(u, CURLUPART_URL, &bare, 0) == CURLUE_OK && bare) r.wire = bare;
+        curl_free(bare);
+      }
       r.ok = (r.scheme == "http" || r.scheme == "https") && !r.host.empty();
     }
     curl_free(scheme);
@@ -340,18 +353,6 @@ int64_t errorCodeForCurl(CURLcode code) {
     default:
       return NSURLErrorUnknown;
   }
-}
-
-std::string_view trimmed(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
-    --e;
-  return s.substr(b, e - b);
-}
-
-bool isRedirectStatus(int64_t s) {
-  return s == 301 || s == 302 || s == 303 || s == 307 || s == 308;
 }
 
 constexpr std::string_view kPartialPrefix = "CFNetworkDownload_";
@@ -856,31 +857,24 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     t->failure = makeURLError(NSURLErrorDataLengthExceedsMaximum, t->url);
     return 0;
   }
-  if (line.rfind("HTTP/", 0) == 0) {
-    // A new status line: a new response (an interim one is replaced by the final one).
-    t->headers = HTTPHeaderFields();
-    t->headersComplete = false;
-    size_t sp = line.find(' ');
-    t->httpVersion = std::string(line.substr(0, sp));
-    t->status =
-        sp == std::string_view::npos ? 0 : std::atoll(std::string(line.substr(sp + 1, 3)).c_str());
-    return n;
+  switch (t->head.addLine(line)) {
+    case HTTPHeaderParser::Event::kLine:
+      return n;
+    case HTTPHeaderParser::Event::kRefused:
+      // Returning 0 ends the transfer and closes its connection: nothing after this head on
+      // it can be trusted.
+      NSLogMessage("NSURLSession: refused the answer of " + t->url + ": " + t->head.refusal());
+      t->failure = makeURLError(NSURLErrorBadServerResponse, t->url);
+      return 0;
+    case HTTPHeaderParser::Event::kComplete:
+      break;
   }
-  std::string_view text = trimmed(line);
-  if (!text.empty()) {
-    size_t colon = text.find(':');
-    if (colon != std::string_view::npos) {
-      t->headers.add(trimmed(text.substr(0, colon)), trimmed(text.substr(colon + 1)));
-    }
-    return n;
-  }
-  if (t->status < 200) return n;  // end of an interim response
+  t->status = t->head.status();
   t->headersComplete = true;
-  auto response =
-      std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->httpVersion, std::move(t->headers));
-  t->headers = HTTPHeaderFields();
+  auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->head.httpVersion(),
+                                                      t->head.takeFields());
   auto location = response->valueForHTTPHeaderField("Location");
-  if (isRedirectStatus(t->status) && location && !location->empty()) {
+  if (RedirectPolicy::isRedirectStatus(t->status) && location && !location->empty()) {
     t->isRedirect = true;
     t->redirectResponse = response;
     return n;
@@ -1410,8 +1404,9 @@ void retryWithAuthorization(const std::shared_ptr<Transfer>& t, const std::strin
   startTransfer(s, task, next, t->redirectCount);
 }
 
-// A 401 with a Basic or Digest challenge: asks the delegate (task level) for a credential, or
-// answers by itself without one (the request URL's user and password, once) (transfer thread).
+// A 401 with a Basic or Digest challenge (transfer thread): sent again, asked of the delegate
+// (task level), or answered by the engine itself without one (the request URL's user and
+// password, once), as the task's TaskAuthentication decides.
 void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   auto s = t->session;
@@ -1429,17 +1424,41 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
     urlCredential = NSURLCredential::credentialWithUserPasswordPersistence(
         parsed.user, parsed.password, NSURLCredentialPersistenceNone);
   }
-  int64_t previous = task->authFailures[spaceKey]++;
-  NSURLCredentialRef proposed =
-      task->authSpace == spaceKey && task->authCredential ? task->authCredential : urlCredential;
+  bool ephemeral;
+  {
+    std::lock_guard<std::mutex> lock(s->mu);
+    ephemeral = s->config->isEphemeral();
+  }
+  const auto step = task->auth.next(
+      spaceKey, t->request->valueForHTTPHeaderField("Authorization").has_value(),
+      digest && strcasecmp(challenge.param("stale").c_str(), "true") == 0, urlCredential,
+      s->credentials, ephemeral);
+  const std::string httpMethod = t->request->HTTPMethod();
+  const std::string uri = parsed.target;
+  auto send = [t, task, challenge, spaceKey, httpMethod,
+               uri](const NSURLCredentialRef& credential) {
+    const uint32_t nc = task->auth.willSend(spaceKey, credential);
+    retryWithAuthorization(
+        t, isDigest(challenge)
+               ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
+                                     credential->password(), nc, makeClientNonce())
+               : basicAuthorization(credential->user(), credential->password()));
+  };
+  if (step.kind == TaskAuthentication::Step::kGiveUp) {
+    deliverHeldResponse(t, t->authResponse);
+    return;
+  }
+  if (step.kind == TaskAuthentication::Step::kSend) {
+    send(step.credential);
+    return;
+  }
+  const int64_t previous = step.previousFailureCount;
   auto space = std::make_shared<NSURLProtectionSpace>(
       t->host, t->port, t->scheme == "https" ? NSURLProtectionSpaceHTTPS : NSURLProtectionSpaceHTTP,
       realm, method);
-  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, proposed, previous,
+  auto asked = std::make_shared<NSURLAuthenticationChallenge>(space, step.credential, previous,
                                                               t->authResponse, nullptr);
-  std::string httpMethod = t->request->HTTPMethod();
-  std::string uri = parsed.target;
-  auto answer = [s, task, t, challenge, spaceKey, previous, urlCredential, httpMethod, uri](
+  auto answer = [s, task, t, spaceKey, previous, urlCredential, ephemeral, send](
                     NSURLSessionAuthChallengeDisposition d, NSURLCredentialRef credential) {
     if (task->transfer != t) return;  // cancelled meanwhile
     if (d == NSURLSessionAuthChallengeCancelAuthenticationChallenge) {
@@ -1455,14 +1474,8 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
       deliverHeldResponse(t, t->authResponse);  // continue without credential
       return;
     }
-    task->authCredential = credential;
-    task->authSpace = spaceKey;
-    std::string authorization =
-        isDigest(challenge)
-            ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
-                                  credential->password(), ++task->authNonceCount, makeClientNonce())
-            : basicAuthorization(credential->user(), credential->password());
-    retryWithAuthorization(t, authorization);
+    s->credentials.remember(spaceKey, credential, ephemeral);
+    send(credential);
   };
   auto once = std::make_shared<std::once_flag>();
   NSURLSessionDelegate::ChallengeCompletion completion = [s, answer, once](
@@ -1490,31 +1503,20 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   auto s = t->session;
   auto response = t->redirectResponse;
-  if (t->redirectCount >= 16) {
+  if (t->redirectCount >= RedirectPolicy::kMaxRedirects) {
     finishTransfer(t, makeURLError(NSURLErrorHTTPTooManyRedirects, t->url));
     return;
   }
   std::string target =
       resolveURL(t->url, response->valueForHTTPHeaderField("Location").value_or(""));
-  auto next = t->request->mutableCopy();
-  next->setURL(target);
-  int64_t code = response->statusCode();
-  std::string method = t->request->HTTPMethod();
-  bool toGet =
-      (code == 303 && method != "HEAD") || ((code == 301 || code == 302) && method == "POST");
-  if (toGet) {
-    next->setHTTPMethod("GET");
-    next->setHTTPBody(std::nullopt);
-    next->setHTTPBodyStream(nullptr);
-    next->setValueForHTTPHeaderField(std::nullopt, "Content-Type");
-    next->setValueForHTTPHeaderField(std::nullopt, "Content-Length");
-  }
   ParsedURL from = parseURL(t->url), to = parseURL(target);
-  if (to.ok && (from.host != to.host || from.port != to.port || from.scheme != to.scheme)) {
-    next->setValueForHTTPHeaderField(std::nullopt, "Authorization");
-  }
+  const bool sameOrigin =
+      to.ok && from.host == to.host && from.port == to.port && from.scheme == to.scheme;
+  auto proposal =
+      RedirectPolicy::proposedRequest(t->request, response->statusCode(), target, sameOrigin);
+  const bool toGet = proposal.toGet;
   releaseEasy(*t);
-  NSURLRequestRef proposed = next;
+  NSURLRequestRef proposed = proposal.request;
   int count = t->redirectCount + 1;
   auto once = std::make_shared<std::once_flag>();
   std::function<void(NSURLRequestRef)> completion = [s, task, t, once, count,
@@ -1575,10 +1577,12 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
     return;
   }
   if (result != CURLE_OK) {
-    // libcurl refuses a header line over its bound as out of memory.
-    const int64_t code = result == CURLE_OUT_OF_MEMORY && !t->headersComplete
-                             ? NSURLErrorDataLengthExceedsMaximum
-                             : errorCodeForCurl(result);
+    // libcurl refuses a header line over its bound as out of memory, and a folded line with no
+    // field before it as a bad argument.
+    const int64_t code = t->headersComplete                  ? errorCodeForCurl(result)
+                         : result == CURLE_OUT_OF_MEMORY       ? NSURLErrorDataLengthExceedsMaximum
+                         : result == CURLE_BAD_FUNCTION_ARGUMENT ? NSURLErrorBadServerResponse
+                                                                 : errorCodeForCurl(result);
     finishTransfer(t, makeURLError(code, t->url));
     return;
   }
@@ -1711,7 +1715,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
 
   CURL* e = s->takeEasy();
   t->easy = e;
-  curl_easy_setopt(e, CURLOPT_URL, parsed.normalized.c_str());
+  curl_easy_setopt(e, CURLOPT_URL, parsed.wire.c_str());
   curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_PROXY, "");  // never through a proxy of the environment
@@ -1722,8 +1726,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
-  // The process's cookie jar, for requests that handle cookies (a reused handle may still be
-  // attached to it, so it is set either way).
+  // The process's cookie jar, for requests that handle cookies.
   const bool handleCookies = config->HTTPShouldSetCookies() && request->HTTPShouldHandleCookies();
   curl_easy_setopt(
       e, CURLOPT_SHARE,
@@ -1750,6 +1753,9 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   for (auto& [k, v] : config->HTTPAdditionalHeaders()) {
     if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
   }
+  // An empty Content-Type of the app's is sent empty; one the engine adds below only removes
+  // libcurl's form content type.
+  const bool appContentType = fields.get("Content-Type").has_value();
   int64_t bodyLength = -1;
   if (t->bodyKind == Transfer::BodyKind::Bytes)
     bodyLength = static_cast<int64_t>(t->bodyBytes.length());
@@ -1793,18 +1799,32 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
       if (!fields.get(k)) fields.set(k, v);
     }
   }
-  fields.set("Expect", "");  // no 100-continue round trip
+  // The app's cookies and the jar's go out as one line: libcurl joins CURLOPT_COOKIE to the
+  // jar's cookies (a "Cookie" field of the list would be a second line).
+  if (handleCookies) {
+    auto cookie = fields.get("Cookie");
+    if (cookie && isSafeHeaderLine("Cookie", *cookie)) {
+      curl_easy_setopt(e, CURLOPT_COOKIE, cookie->c_str());
+      fields.remove("Cookie");
+    }
+  }
+  fields.remove("Expect");
   for (auto& [k, v] : fields.fields()) {
-    // Fields from the configuration or a delegate's request can hold anything: one that would
-    // split into more lines is left out.
-    if (!isSafeHeaderLine(k, v)) {
-      NSLogMessage("NSURLSession: left out the header field \"" + k +
-                   "\", whose name or value holds a line break");
+    // Fields from the configuration or a delegate's request can hold anything: a name that is
+    // not a token, or a line that would split into more lines, is left out.
+    if (!appContentType && v.empty() && k == "Content-Type") {
+      t->headerList = curl_slist_append(t->headerList, "Content-Type:");
       continue;
     }
-    std::string line = v.empty() ? k + ":" : k + ": " + v;
-    t->headerList = curl_slist_append(t->headerList, line.c_str());
+    auto line = requestHeaderLine(k, v);
+    if (!line) {
+      NSLogMessage("NSURLSession: left out the header field \"" + escapedForLog(k) +
+                   "\", whose name is not a token or whose name or value holds a line break");
+      continue;
+    }
+    t->headerList = curl_slist_append(t->headerList, line->c_str());
   }
+  t->headerList = curl_slist_append(t->headerList, "Expect:");  // no 100-continue round trip
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList);
 
   bool expectedChanged = false;
@@ -1846,7 +1866,6 @@ URLSessionCore::~URLSessionCore() {
       worker.join();
     }
   }
-  for (CURL* e : spareEasy) curl_easy_cleanup(e);
   if (multi) curl_multi_cleanup(multi);
 }
 
@@ -1912,25 +1931,12 @@ void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
   }
 }
 
-CURL* URLSessionCore::takeEasy() {
-  if (spareEasy.empty()) return curl_easy_init();
-  CURL* e = spareEasy.back();
-  spareEasy.pop_back();
-  return e;
-}
+// Every request gets a handle of its own. A reset handle would keep a pointer to the last
+// header line of its previous response, which libcurl then follows when a new response begins
+// with a folded line (memory already freed).
+CURL* URLSessionCore::takeEasy() { return curl_easy_init(); }
 
-void URLSessionCore::recycleEasy(CURL* easy) {
-  constexpr size_t kMaxSpare = 16;
-  // The cookie file list is not freed by a reset (which forgets it); clearing it leaves the
-  // shared jar as it is.
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
-  if (spareEasy.size() >= kMaxSpare) {
-    curl_easy_cleanup(easy);
-    return;
-  }
-  curl_easy_reset(easy);
-  spareEasy.push_back(easy);
-}
+void URLSessionCore::recycleEasy(CURL* easy) { curl_easy_cleanup(easy); }
 
 void URLSessionCore::workerLoop() {
   // Note: runs with a strong reference to the core (taken by the thread's lambda).
@@ -1942,7 +1948,6 @@ void URLSessionCore::workerLoop() {
   int64_t idleSinceNs = -1;
   // What the thread closes when it ends.
   CURLM* m = nullptr;
-  std::vector<CURL*> spare;
   std::thread self;  // when it ends idle: handed over to be joined
   std::shared_ptr<std::atomic<bool>> ended;
   for (;;) {
@@ -2018,7 +2023,6 @@ void URLSessionCore::workerLoop() {
         workerPolling = false;
         m = multi;
         multi = nullptr;
-        spare.swap(spareEasy);
         self = std::move(worker);
         ended = workerEnded;
         break;
@@ -2047,10 +2051,8 @@ void URLSessionCore::workerLoop() {
     std::lock_guard<std::mutex> lock(mu);
     m = multi;
     multi = nullptr;
-    spare.swap(spareEasy);
     commands.clear();
   }
-  for (CURL* e : spare) curl_easy_cleanup(e);
   curl_multi_cleanup(m);
   flushPosts();
   tWorkerOf = nullptr;
