@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kQRCodeGenerator = "CIQRCodeGenerator";
 constexpr const char* kResourceBundle = "Lumora";
+// With fewer pixels a module than this, readers lose the large codes (version 30 and up).
+constexpr double kMinPixelsPerModule = 3;
 
 std::shared_ptr<QRCodeViewController>& heldScanner() {
   static auto* held = new std::shared_ptr<QRCodeViewController>();
@@ -37,9 +39,17 @@ plat::UIImageRef QRCodeManager::CreateNonInterpolateUIImageWithSize(const plat::
   double scale = std::min(size / extent.size.width, size / extent.size.height);
   double width = std::floor(extent.size.width * scale);
   double height = std::floor(extent.size.height * scale);
-  // Also refuses NaN and sizes no bitmap can have.
-  if (!(width >= 1 && height >= 1) || width > double(plat::kCGBitmapMaxSide) ||
-      height > double(plat::kCGBitmapMaxSide)) {
+  // Also refuses NaN.
+  if (!(width >= 1 && height >= 1)) return nullptr;
+  // Every module takes the same whole number of pixels, or readers cannot find its edges: the
+  // scale is rounded down to a whole number, and a code too large for enough pixels a module at
+  // the size asked for is drawn larger. The canvas keeps the size asked for where the code fits,
+  // the rest white margin.
+  double modulePixels = std::max(std::floor(scale), kMinPixelsPerModule);
+  double drawnW = extent.size.width * modulePixels, drawnH = extent.size.height * modulePixels;
+  width = std::max(width, drawnW);
+  height = std::max(height, drawnH);
+  if (width > double(plat::kCGBitmapMaxSide) || height > double(plat::kCGBitmapMaxSide)) {
     return nullptr;
   }
   auto canvas = plat::CGBitmapContextCreate(nullptr, size_t(width), size_t(height), 8, 0,
@@ -48,8 +58,12 @@ plat::UIImageRef QRCodeManager::CreateNonInterpolateUIImageWithSize(const plat::
   auto context = plat::CIContext::contextWithOptions();
   plat::CGImageRef bitmap = context->createCGImageFromRect(image, extent);
   if (!canvas || !bitmap) return nullptr;
+  plat::CGContextSetGrayFillColor(canvas.get(), 1, 1);
+  plat::CGContextFillRect(canvas.get(), plat::CGRectMake(0, 0, width, height));
   plat::CGContextSetInterpolationQuality(canvas.get(), plat::kCGInterpolationNone);
-  plat::CGContextScaleCTM(canvas.get(), scale, scale);
+  plat::CGContextTranslateCTM(canvas.get(), std::floor((width - drawnW) / 2),
+                              std::floor((height - drawnH) / 2));
+  plat::CGContextScaleCTM(canvas.get(), modulePixels, modulePixels);
   plat::CGContextDrawImage(canvas.get(), extent, bitmap);
   plat::CGImageRef scaled = plat::CGBitmapContextCreateImage(canvas.get());
   if (!scaled) return nullptr;

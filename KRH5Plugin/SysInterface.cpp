@@ -412,11 +412,14 @@ void SysInterface::CreateQRCode(const Text& json) {
     auto logo = Utils::GetThumbnail(Utils::LoadImage(*logoPath), kQRLogoSize, kQRLogoSize, false,
                                     false, false);
     if (logo) {
-      plat::UIGraphicsBeginImageContextWithOptions(plat::CGSizeMake(kQRCodeSize, kQRCodeSize),
-                                                   false, 1.0);
-      image->drawInRect(plat::CGRectMake(0, 0, kQRCodeSize, kQRCodeSize));
-      double at = (kQRCodeSize - kQRLogoSize) / 2;
-      logo->drawInRect(plat::CGRectMake(at, at, kQRLogoSize, kQRLogoSize));
+      // The code is drawn at its own size, so its modules stay whole pixels (a long code is
+      // larger than the size asked for); the logo covers the same share of it at any size.
+      plat::CGSize side = image->size();
+      plat::UIGraphicsBeginImageContextWithOptions(side, false, 1.0);
+      image->drawInRect(plat::CGRectMake(0, 0, side.width, side.height));
+      double logoSide = std::round(kQRLogoSize * side.width / kQRCodeSize);
+      double x = std::floor((side.width - logoSide) / 2), y = std::floor((side.height - logoSide) / 2);
+      logo->drawInRect(plat::CGRectMake(x, y, logoSide, logoSide));
       if (auto combined = plat::UIGraphicsGetImageFromCurrentImageContext()) image = combined;
       plat::UIGraphicsEndImageContext();
     }

@@ -789,14 +789,6 @@ void TKImageView::scaleCropArea(CGSize start, double scale) {
 
 UIImageRef TKImageView::currentCroppedImage() const {
   if (!toCropImage_) return nullptr;
-  double imageWidth = toCropImage_->size().width;
-  double scale = imageView_->bounds().size.width / imageWidth;
-  if (!(scale > 0) || !std::isfinite(scale)) return nullptr;
-  CGRect c = cropAreaView_->frame();
-  double b = borderLineWidth_;
-  CGRect rect = CGRectMake((c.origin.x + b) / scale, (c.origin.y + b) / scale,
-                           (c.size.width - 2 * b) / scale, (c.size.height - 2 * b) / scale);
-  if (!(rect.size.width > 0) || !(rect.size.height > 0)) return nullptr;
   // The cut is made of whole bitmap pixels: each rounded edge on its own would make a square
   // a pixel off square. The width is rounded once, the height follows from it by the ratio
   // (or is rounded once when free), and the rectangle is moved, not clipped, onto the bitmap.
@@ -804,19 +796,44 @@ UIImageRef TKImageView::currentCroppedImage() const {
   if (!(s > 0) || !std::isfinite(s)) s = 1;
   double pixelW = std::round(toCropImage_->size().width * s);
   double pixelH = std::round(toCropImage_->size().height * s);
+  if (!(pixelW >= 1) || !(pixelH >= 1)) return nullptr;
   double r = cropAspectRatio_;
-  double w = std::round(rect.size.width * s);
-  double h = r > 0 ? std::round(w / r) : std::round(rect.size.height * s);
+  double scale = imageView_->bounds().size.width / toCropImage_->size().width;
+  bool shown = scale > 0 && std::isfinite(scale);
+  CGRect c = cropAreaView_->frame();
+  CGSize shownSize = imageView_->bounds().size;
+  // An image thinner on screen than the smallest crop area (1000 x 10, say) leaves the area no
+  // room inside its borders: the cut is then the largest rectangle of the ratio the image holds,
+  // about the area's centre, so it covers at least a whole pixel.
+  bool thin = !shown || std::min(shownSize.width, shownSize.height) < std::max(minSpace_, 1.0);
+  double w, h, x = 0, y = 0, cx = 0, cy = 0;  // thin: the cut's centre in pixels
+  if (!thin) {
+    double b = borderLineWidth_;
+    CGRect rect = CGRectMake((c.origin.x + b) / scale, (c.origin.y + b) / scale,
+                             (c.size.width - 2 * b) / scale, (c.size.height - 2 * b) / scale);
+    if (!(rect.size.width > 0) || !(rect.size.height > 0)) return nullptr;
+    w = std::round(rect.size.width * s);
+    h = r > 0 ? std::round(w / r) : std::round(rect.size.height * s);
+    x = std::round(rect.origin.x * s);
+    y = std::round(rect.origin.y * s);
+  } else {
+    w = pixelW;
+    h = r > 0 ? std::max(1.0, std::round(w / r)) : pixelH;
+    cx = shown ? CGRectGetMidX(c) / scale * s : pixelW / 2;
+    cy = shown ? CGRectGetMidY(c) / scale * s : pixelH / 2;
+    if (!std::isfinite(cx) || !std::isfinite(cy)) cx = pixelW / 2, cy = pixelH / 2;
+  }
   if (w > pixelW) {
     w = pixelW;
-    if (r > 0) h = std::round(w / r);
+    if (r > 0) h = std::max(1.0, std::round(w / r));
   }
   if (h > pixelH) {
     h = pixelH;
-    if (r > 0) w = std::round(h * r);
+    if (r > 0) w = std::max(1.0, std::round(h * r));
   }
   if (!(w >= 1) || !(h >= 1)) return nullptr;
-  double x = clampUpperWins(std::round(rect.origin.x * s), 0, pixelW - w);
-  double y = clampUpperWins(std::round(rect.origin.y * s), 0, pixelH - h);
+  if (thin) x = std::round(cx - w / 2), y = std::round(cy - h / 2);
+  x = clampUpperWins(x, 0, pixelW - w);
+  y = clampUpperWins(y, 0, pixelH - h);
   return imageAtRect(toCropImage_, CGRectMake(x / s, y / s, w / s, h / s));
 }

@@ -1,6 +1,7 @@
 #include "platform/uikit/NSAttributedStringPango.h"
 
 #include "platform/foundation/UTF16.h"
+#include "platform/uikit/PangoText.h"
 
 namespace plat {
 
@@ -72,6 +73,7 @@ void setAttributedTextOfLayout(PangoLayout* layout, const NSAttributedString& te
   }
   pango_layout_set_attributes(layout, list);
   pango_attr_list_unref(list);
+  internal::shapeEmojiAsNeutral(layout);
 }
 
 }  // namespace plat

@@ -49,6 +49,7 @@ void prepare(PangoLayout* layout, const std::string& text, const NSTextStyle& st
   pango_layout_set_ellipsize(layout, ell);
   if (ell != PANGO_ELLIPSIZE_NONE && style.numberOfLines > 0)
     pango_layout_set_height(layout, -static_cast<int>(std::min<int64_t>(style.numberOfLines, 1 << 20)));
+  internal::shapeEmojiAsNeutral(layout);
 }
 
 // Height of the first n lines (all when n <= 0).
@@ -71,7 +72,34 @@ double linesHeight(PangoLayout* layout, int64_t n, double* widthOut) {
   return height;
 }
 
+// The lines of a laid-out text shown in a height (none or out of range: no limit) and a
+// line limit (0: none): only whole lines that fit the height count, and at least one.
+int64_t fittingLines(PangoLayout* layout, double height, int64_t maxLines) {
+  int count = pango_layout_get_line_count(layout);
+  if (maxLines <= 0 || maxLines > count) maxLines = count;
+  if (!(height > 0 && height < 1e7)) return maxLines;
+  int64_t fit = 0;
+  for (int i = 1; i <= maxLines; ++i) {
+    if (linesHeight(layout, i, nullptr) > height + 1e-6) break;
+    fit = i;
+  }
+  return std::max<int64_t>(fit, 1);
+}
+
 }  // namespace
+
+int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NSTextStyle& style) {
+  if (text.empty()) return 0;
+  std::lock_guard<std::mutex> lock(internal::textMutex());
+  PangoLayout* layout = pango_layout_new(internal::measuringContext());
+  double width = (size.width > 0 && size.width < 1e7) ? size.width : -1;
+  NSTextStyle s = style;
+  s.numberOfLines = 0;  // every line, none ellipsized away
+  prepare(layout, text, s, width, false);
+  int64_t lines = fittingLines(layout, size.height, style.numberOfLines);
+  g_object_unref(layout);
+  return lines;
+}
 
 CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, int64_t options,
                                     const NSTextStyle& style) {
@@ -85,19 +113,7 @@ CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, int64_
   prepare(layout, text, s, width, !multi);
   double w = 0, h;
   if (multi) {
-    int64_t maxLines = style.numberOfLines;
-    if (size.height > 0 && size.height < 1e7) {
-      // Only whole lines that fit the height count.
-      int count = pango_layout_get_line_count(layout);
-      int64_t fit = 0;
-      for (int i = 1; i <= count; ++i) {
-        if (linesHeight(layout, i, nullptr) > size.height + 1e-6) break;
-        fit = i;
-      }
-      fit = std::max<int64_t>(fit, 1);
-      maxLines = maxLines > 0 ? std::min(maxLines, fit) : fit;
-    }
-    h = linesHeight(layout, maxLines, &w);
+    h = linesHeight(layout, fittingLines(layout, size.height, style.numberOfLines), &w);
   } else {
     PangoRectangle logical;
     pango_layout_get_extents(layout, nullptr, &logical);

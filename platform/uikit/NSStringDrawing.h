@@ -53,6 +53,10 @@ struct NSTextStyle {
 // Empty text measures zero.
 CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, int64_t options,
                                     const NSTextStyle& style);
+// The number of lines text takes when wrapped to size's width (none: no wrapping), counting
+// only whole lines that fit size's height (none: all; at least one) and at most
+// style.numberOfLines (0: no limit). Empty text takes none.
+int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NSTextStyle& style);
 // sizeWithAttributes:: one line per explicit line break, no wrapping.
 CGSize NSStringSizeWithFont(const std::string& text, const UIFont& font);
 // Draws text in rect with the style (wrapping to the rect's width, clipped to its height).

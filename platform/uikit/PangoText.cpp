@@ -4,6 +4,7 @@
 #include <pango/pangofc-fontmap.h>
 
 #include <cstdio>
+#include <cstring>
 
 #ifndef LUMORA_FONTS_CONF
 #define LUMORA_FONTS_CONF ""
@@ -60,6 +61,52 @@ PangoContext* measuringContext() {
     return c;
   }();
   return ctx;
+}
+
+namespace {
+// Family of the colour emoji font the font configuration pins.
+constexpr const char* kEmojiFamily = "Noto Color Emoji";
+
+bool isEmojiFont(PangoFont* font) {
+  if (!font) return false;
+  PangoFontDescription* d = pango_font_describe(font);
+  const char* family = pango_font_description_get_family(d);
+  bool emoji = family && std::strcmp(family, kEmojiFamily) == 0;
+  pango_font_description_free(d);
+  return emoji;
+}
+
+// An emoji run that took the script of the text before it, other than Latin (whose shaping
+// is the script-neutral one).
+bool needsNeutralShaping(const PangoLayoutRun* run) {
+  auto script = PangoScript(run->item->analysis.script);
+  return script != PANGO_SCRIPT_COMMON && script != PANGO_SCRIPT_LATIN &&
+         script != PANGO_SCRIPT_INHERITED && isEmojiFont(run->item->analysis.font);
+}
+}  // namespace
+
+void shapeEmojiAsNeutral(PangoLayout* layout) {
+  bool any = false;
+  for (GSList* l = pango_layout_get_lines_readonly(layout); l && !any; l = l->next) {
+    for (GSList* r = static_cast<PangoLayoutLine*>(l->data)->runs; r && !any; r = r->next)
+      any = needsNeutralShaping(static_cast<PangoLayoutRun*>(r->data));
+  }
+  if (!any) return;
+  const char* text = pango_layout_get_text(layout);
+  int length = int(std::strlen(text));
+  // Lines taken for writing measure themselves again from their runs, so the narrower
+  // sequences count in every size and position asked for after this.
+  for (GSList* l = pango_layout_get_lines(layout); l; l = l->next) {
+    for (GSList* r = static_cast<PangoLayoutLine*>(l->data)->runs; r; r = r->next) {
+      auto* run = static_cast<PangoLayoutRun*>(r->data);
+      if (!needsNeutralShaping(run)) continue;
+      PangoItem* item = run->item;
+      if (item->offset < 0 || item->offset + item->length > length) continue;
+      item->analysis.script = PANGO_SCRIPT_COMMON;
+      pango_shape_full(text + item->offset, item->length, text, length, &item->analysis,
+                       run->glyphs);
+    }
+  }
 }
 
 PangoContext* newDrawingContext(cairo_t* cr) {

@@ -15,5 +15,10 @@ PangoContext* measuringContext();
 std::mutex& textMutex();
 // A new context for drawing into cr (the caller unrefs it). REQUIRES: textMutex() held.
 PangoContext* newDrawingContext(cairo_t* cr);
+// Shapes again, as script-neutral text, the emoji runs that took the script of the text before
+// them: some scripts' shaping (Khmer's) keeps a sequence's characters apart, so a skin-tone
+// thumb or a family would draw as several pictures. Call after the layout's text, attributes
+// and size are final. REQUIRES: textMutex() held.
+void shapeEmojiAsNeutral(PangoLayout* layout);
 
 }  // namespace plat::internal

@@ -203,6 +203,33 @@ TEST_F(CropViewTest, TheCropLeavesTheBorderOutAndCountsPixelsPerUnit) {
   EXPECT_EQ(imageAtRect(nullptr, CGRectMake(0, 0, 5, 5)), nullptr);
 }
 
+// Images too thin or too small for the crop screen's square to hold a pixel inside its borders
+// still cut at least one whole pixel: the largest square the image holds, about the middle.
+TEST_F(CropViewTest, AThinOrTinyImageStillCutsAWholePixelSquare) {
+  struct Case {
+    double w, h, side;
+    uint32_t topLeft, topRight;  // 0: not checked
+  } cases[] = {{1000, 10, 10, 0xffff0000u, 0xff0000ffu},
+               {10, 1000, 10, 0xffff0000u, 0xff0000ffu},
+               {1, 5000, 1, 0, 0},
+               {2, 3, 2, 0xffff0000u, 0xff0000ffu}};
+  for (const Case& k : cases) {
+    view->setToCropImage(twoColourImage(k.w, k.h));
+    view->setMinSpace(30);
+    view->setCropAreaBorderLineWidth(2);
+    view->setInitialScaleFactor(0.8);
+    view->setCropAspectRatio(1);
+    auto part = view->currentCroppedImage();
+    ASSERT_NE(part, nullptr) << k.w << "x" << k.h;
+    EXPECT_EQ(part->CGImage()->width(), size_t(k.side)) << k.w << "x" << k.h;
+    EXPECT_EQ(part->CGImage()->height(), size_t(k.side)) << k.w << "x" << k.h;
+    if (k.topLeft) {
+      EXPECT_EQ(part->CGImage()->pixelAt(0, 0), k.topLeft) << k.w << "x" << k.h;
+      EXPECT_EQ(part->CGImage()->pixelAt(int(k.side) - 1, 0), k.topRight) << k.w << "x" << k.h;
+    }
+  }
+}
+
 // Seeded random corner drags (often far outside the image and along its edges), area drags and
 // pinches on views set up as the crop screen sets its own: after every step the crop area lies
 // inside the image (inside by the corner margin when the corners must stay in) and keeps the

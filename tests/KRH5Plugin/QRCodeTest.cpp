@@ -91,6 +91,44 @@ TEST(QRCodeGenerationTest, CodesReadBackAndStayBlackAndWhite) {
   EXPECT_FALSE(QRCodeManager::CreateNonInterpolateUIImageWithSize(nullptr, 256));
 }
 
+// Codes near the limit (version 40) get whole pixels a module, larger than the size asked for,
+// and read back, as made and as the command writes them (with and without a logo).
+TEST(QRCodeGenerationTest, CodesNearTheLimitKeepWholePixelModulesAndReadBack) {
+  testing_device::TempDeviceRoot root;
+  SysScreens screens;
+  screens.createQRCode = QRCodeManager::CreateQRCodeWithSize;
+  SysInterface::SetScreens(screens);
+  SysInterface sys;
+  std::string docs = *Utils::GetDocumentPath();
+  UIGraphicsBeginImageContextWithOptions(CGSizeMake(64, 64), true, 1.0);
+  CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 1, 0.5, 0, 1);
+  CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 64, 64));
+  Utils::ReplaceFile(docs + "/logo.png", UIImagePNGRepresentation(UIGraphicsGetImageFromCurrentImageContext()));
+  UIGraphicsEndImageContext();
+  for (size_t length : {2220u, 2331u}) {
+    std::string text;
+    for (size_t i = 0; i < length; ++i) text += char('0' + (i * 7) % 10);
+    auto image = QRCodeManager::CreateQRCodeWithSize(text, 256);
+    ASSERT_TRUE(image) << length;
+    auto bitmap = image->CGImage();
+    EXPECT_GT(bitmap->width(), 256u);
+    // 177 modules and the quiet zone, each module the same whole number of pixels.
+    EXPECT_EQ(bitmap->width() % 179, 0u) << bitmap->width();
+    EXPECT_EQ(readCodes(bitmap), std::vector<std::string>{text}) << length;
+    for (bool logo : {false, true}) {
+      std::string json = "{\"savePath\":\"" + docs + "/qr.jpg\",\"text\":\"" + text + "\"";
+      if (logo) json += ",\"imagePath\":\"" + docs + "/logo.png\"";
+      std::filesystem::remove(docs + "/qr.jpg");
+      sys.CreateQRCode(json + "}");
+      auto saved = UIImage::imageWithContentsOfFile(docs + "/qr.jpg");
+      ASSERT_TRUE(saved) << length;
+      EXPECT_EQ(saved->CGImage()->width(), bitmap->width());
+      EXPECT_EQ(readCodes(saved->CGImage()), std::vector<std::string>{text}) << length << logo;
+    }
+  }
+  SysInterface::SetScreens({});
+}
+
 TEST(QRCodeGenerationTest, TheCommandLaysTheLogoInTheMiddle) {
   testing_device::TempDeviceRoot root;
   SysScreens screens;

@@ -159,6 +159,46 @@ TEST(UITextTest, EmojiAreDrawnInColourWhateverTheTextColour) {
   }
 }
 
+// The rightmost column of ink in a label drawing text, and the default-yellow pixels in it.
+int inkRight(const std::string& text, const UIFont& font, int* yellow) {
+  auto label = make<UILabel>(CGRectMake(0, 0, 240, 40));
+  label->setBackgroundColor(UIColor::whiteColor());
+  label->setFont(font);
+  label->setText(text);
+  auto img = UIRenderer::renderView(label, 1)->CGImage();
+  int right = 0;
+  for (int y = 0; y < 40; ++y)
+    for (int x = 0; x < 240; ++x) {
+      uint32_t p = img->pixelAt(x, y);
+      int r = (p >> 16) & 0xff, g = (p >> 8) & 0xff, b = p & 0xff;
+      if (p != 0xffffffffu) right = std::max(right, x + 1);
+      if (yellow) *yellow += r > 230 && g > 180 && b < 90;
+    }
+  return right;
+}
+
+// An emoji sequence (a skin tone, a family joined by ZWJ) takes one glyph after text of any
+// script: its measure is the text's plus the sequence's alone, and so is the ink drawn; a thumb
+// with a skin tone shows no default yellow.
+TEST(UITextTest, EmojiSequencesTakeOneGlyphAfterAnyScript) {
+  UIFont font = UIFont::systemFontOfSize(24);
+  const std::string thumb = "\U0001F44D\U0001F3FD";
+  const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467";
+  for (const char* before : {"Hi ", "\u1780\u17B6", "\u0E01\u0E32", "\u0915\u093E", "\u4E2D",
+                             "\u1797\u17B6\u179F\u17B6 "}) {
+    for (const std::string& emoji : {thumb, family}) {
+      SCOPED_TRACE(std::string(before) + emoji);
+      double text = NSStringSizeWithFont(before, font).width;
+      double alone = NSStringSizeWithFont(emoji, font).width;
+      EXPECT_NEAR(NSStringSizeWithFont(before + emoji, font).width, text + alone, 1);
+      int yellow = 0;
+      int right = inkRight(before + emoji, font, &yellow);
+      EXPECT_NEAR(right, text + inkRight(emoji, font, nullptr), 2);
+      if (emoji == thumb) EXPECT_LT(yellow, 10);
+    }
+  }
+}
+
 TEST(UITextTest, DeletingBackwardRemovesTheWholeCharacterTheUserSees) {
   auto view = make<UITextView>(CGRectMake(0, 0, 200, 100));
   const std::string flag = "\xF0\x9F\x87\xA8\xF0\x9F\x87\xB3";                // CN

@@ -482,6 +482,47 @@ TEST_F(HVProgressHUDTest, OnASmallHostTextIsSqueezedInsideTheMarginsAndAnIdleBut
   EXPECT_EQ(changed, 0);
 }
 
+// A details text cut to fit ends its last line with an ellipsis, as the main label does: it draws
+// as a label limited to the lines shown, and unlike the same text merely clipped.
+TEST_F(HVProgressHUDTest, ACutDetailsTextEndsWithAnEllipsis) {
+  host = make<UIView>(CGRectMake(0, 0, 200, 150));
+  auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
+  hud->setMode(HVHUDModeText);
+  std::string details;
+  for (int i = 0; i < 12; ++i) details += "Several words of details text. ";
+  auto shown = hud->detailsLabel();
+  shown->setText(details);
+  hud->layoutIfNeeded();
+  CGRect frame = shown->frame();
+  NSTextStyle style;
+  style.font = shown->font();
+  int64_t lines = NSStringLineCountWithSize(details, frame.size, style);
+  ASSERT_GT(lines, 1);
+  ASSERT_LT(lines, NSStringLineCountWithSize(details, CGSizeMake(frame.size.width, 0), style));
+  auto draw = [&](int64_t limit, NSLineBreakMode mode) {
+    auto label = make<UILabel>(CGRectMake(0, 0, frame.size.width, frame.size.height));
+    label->setBackgroundColor(UIColor::whiteColor());
+    label->setText(details);
+    label->setFont(shown->font());
+    label->setTextAlignment(shown->textAlignment());
+    label->setTextColor(UIColor::blackColor());
+    label->setNumberOfLines(limit);
+    label->setLineBreakMode(mode);
+    return UIRenderer::renderView(label, 1)->CGImage();
+  };
+  auto cut = draw(0, NSLineBreakByTruncatingTail);
+  auto limited = draw(lines, NSLineBreakByTruncatingTail);
+  auto clipped = draw(0, NSLineBreakByWordWrapping);
+  int same = 0, unlikeClipped = 0;
+  for (size_t y = 0; y < cut->height(); ++y)
+    for (size_t x = 0; x < cut->width(); ++x) {
+      same += cut->pixelAt(int(x), int(y)) == limited->pixelAt(int(x), int(y));
+      unlikeClipped += cut->pixelAt(int(x), int(y)) != clipped->pixelAt(int(x), int(y));
+    }
+  EXPECT_EQ(same, int(cut->width() * cut->height()));
+  EXPECT_GT(unlikeClipped, 10);
+}
+
 TEST_F(HVProgressHUDTest, ANonFiniteOffsetIsIgnored) {
   host->setBackgroundColor(UIColor::whiteColor());
   auto hud = HVProgressHUD::showHUDAddedToAnimated(host, false);
