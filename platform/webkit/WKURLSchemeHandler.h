@@ -8,7 +8,10 @@
 // thread; they are delivered to the page on the main thread in call order. Calls after the
 // task was stopped or finished are ignored (and counted, for tests). didReceiveData called
 // off the main thread waits while more than kMaxBufferedBytes given earlier are still
-// unread by the page, so a fast producer never makes the web view hold a large body whole.
+// unread by the engine, so a fast producer never makes the web view hold a large body whole.
+// The engine takes an answer as fast as it is written, whatever the page reads, and tells no
+// stop once it has taken the whole answer: a handler bounds what it reads for a page by the
+// size of the answers it gives.
 
 #include <atomic>
 #include <condition_variable>

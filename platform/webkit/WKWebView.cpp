@@ -12,6 +12,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/foundation/NSURL.h"
 #include "platform/network/NSURLError.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/webkit/EngineObjects.h"
@@ -265,6 +266,22 @@ NSErrorRef loadError(const GError* error, const std::string& url) {
     }
   }
   return makeURLError(code, url);
+}
+
+// Whether the engine showed `shown` in place of the page `nav` asked for: a blank page for a
+// web address means the engine refused to load it.
+bool isRefusedLoad(const WKNavigationRef& nav, const std::string& shown) {
+  if (shown != "about:blank" || !nav->request()) return false;
+  auto url = NSURL::URLWithString(nav->request()->URL());
+  std::string scheme = url ? lower(url->scheme()) : "";
+  return scheme == "http" || scheme == "https";
+}
+
+NSErrorRef restrictedPortError(const std::string& url) {
+  Dictionary info;
+  info.set(NSLocalizedDescriptionKey, std::string("Not allowed to use restricted network port"));
+  info.set(NSURLErrorFailingURLStringErrorKey, url);
+  return NSError::make(WebKitErrorDomain, WebKitErrorCannotUseRestrictedPort, std::move(info));
 }
 
 HTTPHeaderFields headersOf(SoupMessageHeaders* headers) {
@@ -589,6 +606,12 @@ struct WKWebView::Impl : public WKUserContentController::Observer,
         break;
       }
       case WEBKIT_LOAD_COMMITTED: {
+        // A load the engine refuses to make (a restricted port) ends as a blank page that
+        // commits and finishes: it is a failed load, as the phone reports it.
+        if (impl->current && !impl->currentEnded && isRefusedLoad(impl->current, url)) {
+          impl->fail(restrictedPortError(impl->current->request()->URL()));
+          break;
+        }
         impl->currentCommitted = true;
         impl->staleFinishes = 0;  // a superseded load reports nothing after the next commits
         auto nav = impl->current;

@@ -36,6 +36,10 @@ enum WKErrorCode : int64_t {
   WKErrorJavaScriptExceptionOccurred = 4,
   WKErrorJavaScriptResultTypeIsUnsupported = 5,
 };
+// The engine's own refusals of a page load, reported as the phone's web view reports them.
+inline constexpr const char* WebKitErrorDomain = "WebKitErrorDomain";
+// The page's address names a port the engine never connects to (6000, 6667, 9, ...).
+inline constexpr int64_t WebKitErrorCannotUseRestrictedPort = 103;
 // User-info key of a script exception's message.
 inline constexpr const char* WKJavaScriptExceptionMessageKey = "WKJavaScriptExceptionMessage";
 

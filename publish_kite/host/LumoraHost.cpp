@@ -37,8 +37,13 @@ using namespace plat;
 namespace {
 
 constexpr const char* kHostHandlerName = "lumoraHost";
+// The empty blank page the engine shows in place of a page it refused to load (the load
+// failed) is no page load.
 constexpr const char* kLoadProbe =
     "window.addEventListener('load', function () {"
+    " var d = document;"
+    " if (d.URL === 'about:blank' && !(d.head && d.head.firstChild) &&"
+    "     !(d.body && d.body.firstChild)) return;"
     " window.webkit.messageHandlers.lumoraHost.postMessage('load'); });";
 
 long long monotonicNs() {

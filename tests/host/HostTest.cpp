@@ -252,6 +252,23 @@ TEST(Host, EndsAfterTheGivenSecondsAndWritesAScreenshot) {
   fs::remove_all(root);
 }
 
+// A game host on a port the engine never connects to: the load fails and is asked again,
+// and no page load is reported for the blank page the engine shows instead.
+TEST(Host, AGameHostOnARestrictedPortFailsToLoadAndIsAskedAgain) {
+  std::string root = tempFolder();
+  writeFile(root + "/Lumora.app/Info.plist", infoPlist("http://127.0.0.1:6000"));
+  HostProcess host(
+      {"--bundle", root + "/Lumora.app", "--device", root + "/device", "--seconds", "5"});
+  EXPECT_EQ(host.wait(), 0) << host.err();
+  size_t fails = 0;
+  for (size_t at = host.err().find("Load Fail"); at != std::string::npos;
+       at = host.err().find("Load Fail", at + 1))
+    ++fails;
+  EXPECT_GE(fails, 2u) << host.err();
+  EXPECT_FALSE(contains(host.err(), "page load event")) << host.err();
+  fs::remove_all(root);
+}
+
 // The page builds its paths from the documents folder: with a relative --device it is still
 // absolute, so the file commands take it. The device has a camera only with --camera, whose
 // picture the camera screen then takes.

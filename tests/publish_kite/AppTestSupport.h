@@ -55,7 +55,8 @@ class TempBundle {
 };
 
 // A scheme task for `url` (with an optional Range header) that records its answers. The
-// answers may arrive on any thread.
+// answers may arrive on any thread. A `paced` task plays a page that reads only when told:
+// bytes it received count as unread until consume().
 struct RecordedTask {
   plat::WKURLSchemeTaskRef task;
   std::mutex mu;
@@ -64,18 +65,22 @@ struct RecordedTask {
   int dataCalls = 0;
   bool finished = false;
   plat::NSErrorRef error;
+  int64_t unread = 0;
 
-  explicit RecordedTask(const std::string& url, const std::string& range = "") {
+  explicit RecordedTask(const std::string& url, const std::string& range = "",
+                        bool paced = false) {
     auto request = plat::NSMutableURLRequest::requestWithURL(url);
     if (!range.empty()) request->setValueForHTTPHeaderField(range, "Range");
     plat::WKURLSchemeTask::Sink sink;
+    sink.reportsConsumption = paced;
     sink.response = [this](const std::shared_ptr<plat::NSURLResponse>& r) {
       std::lock_guard<std::mutex> lock(mu);
       response = r;
     };
     sink.data = [this](const plat::Data& d) {
       std::lock_guard<std::mutex> lock(mu);
-      body += d.toString();
+      body.append(reinterpret_cast<const char*>(d.bytes()), d.length());
+      unread += static_cast<int64_t>(d.length());
       ++dataCalls;
     };
     sink.finish = [this] {
@@ -87,6 +92,20 @@ struct RecordedTask {
       error = e;
     };
     task = std::make_shared<plat::WKURLSchemeTask>(request, sink);
+  }
+  // A paced task reads what it received.
+  void consume() {
+    int64_t n;
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      n = unread;
+      unread = 0;
+    }
+    if (n) task->bytesConsumed(n);
+  }
+  size_t received() {
+    std::lock_guard<std::mutex> lock(mu);
+    return body.size();
   }
   bool done() {
     std::lock_guard<std::mutex> lock(mu);

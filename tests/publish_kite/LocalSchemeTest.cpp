@@ -17,8 +17,11 @@ using namespace plat;
 namespace {
 
 std::string pattern(size_t n) {
+  static const std::string alphabet = "abcdefghijklmnopqrstuvwxyz";
   std::string s;
-  for (size_t i = 0; i < n; ++i) s += static_cast<char>('a' + i % 26);
+  s.reserve(n + alphabet.size());
+  while (s.size() < n) s += alphabet;
+  s.resize(n);
   return s;
 }
 
@@ -181,6 +184,98 @@ TEST_F(LocalScheme, VideoRangesAreServedClampedOrRefusedWith416) {
     EXPECT_EQ(t->error->code(), 404);
     EXPECT_FALSE(t->response);
   }
+}
+
+// A page that reads slowly, or not at all: whatever it asks, the file is read, and the bytes
+// held, at most a bounded piece ahead of what it took. A long or open range is answered with
+// a piece of 8 MiB (its Content-Range says so); a whole file is read as the page takes it.
+TEST_F(LocalScheme, ASlowReaderIsNeverReadAheadOfByMoreThanABoundedPiece) {
+  const size_t size = 24u << 20, piece = 8u << 20;
+  const std::string large = pattern(size);
+  bundle.write("Data/v/huge.mp4", large);
+  bundle.write("Data/huge.bin", large);
+  const std::string total = "/" + std::to_string(size);
+  struct Case {
+    std::string path, range;
+    int status;
+    std::string contentRange;
+    size_t start, length;
+  };
+  const std::vector<Case> cases = {
+      {"/v/huge.mp4", "bytes=1000-", 206, "bytes 1000-" + std::to_string(1000 + piece - 1) + total,
+       1000, piece},
+      {"/v/huge.mp4", "bytes=0-99999999999", 206, "bytes 0-" + std::to_string(piece - 1) + total,
+       0, piece},
+      {"/v/huge.mp4", "bytes=-" + std::to_string(size - 5), 206,
+       "bytes 5-" + std::to_string(5 + piece - 1) + total, 5, piece},
+      {"/v/huge.mp4", "bytes=100-" + std::to_string(100 + piece - 1), 206,
+       "bytes 100-" + std::to_string(100 + piece - 1) + total, 100, piece},
+      {"/huge.bin", "", 200, "<none>", 0, size},
+  };
+  const size_t ahead = WKURLSchemeTask::kMaxBufferedBytes + (2u << 20);
+  for (const auto& c : cases) {
+    auto t = std::make_shared<RecordedTask>("local://game" + c.path, c.range, true);
+    vc->webViewStartURLSchemeTask(vc->webView(), t->task);
+    // Nothing read by the page: the handler stops within a bounded distance.
+    ASSERT_TRUE(testing_loop::runUntil(
+        [&] { return t->received() > WKURLSchemeTask::kMaxBufferedBytes; }))
+        << c.range;
+    EXPECT_LE(t->received(), ahead) << c.range;
+    EXPECT_EQ(t->http()->statusCode(), c.status) << c.range;
+    EXPECT_EQ(t->header("Content-Range"), c.contentRange) << c.range;
+    EXPECT_EQ(t->header("Content-Length"), std::to_string(c.length)) << c.range;
+    // The page reads: the answer goes on to its end.
+    ASSERT_TRUE(testing_loop::runUntil([&] {
+      t->consume();
+      return t->done();
+    })) << c.range;
+    EXPECT_TRUE(t->finished) << c.range;
+    EXPECT_TRUE(t->body == large.substr(c.start, c.length)) << c.range;
+  }
+}
+
+// A file that turns out shorter than its announced length while it is served fails the task:
+// a short body is never reported as a complete answer.
+TEST_F(LocalScheme, AFileCutShortWhileServedFailsTheTask) {
+  const size_t size = 16u << 20;
+  struct Case {
+    std::string path, range;
+    size_t cutTo;
+  };
+  for (const Case& c : {Case{"/cut.bin", "", 10u << 20}, Case{"/v/cut.mp4", "bytes=0-", 7u << 20}}) {
+    bundle.write("Data" + c.path, pattern(size));
+    auto t = std::make_shared<RecordedTask>("local://game" + c.path, c.range, true);
+    vc->webViewStartURLSchemeTask(vc->webView(), t->task);
+    // The file is cut once the handler has announced its length and waits for the page.
+    ASSERT_TRUE(testing_loop::runUntil(
+        [&] { return t->received() > WKURLSchemeTask::kMaxBufferedBytes; }));
+    std::filesystem::resize_file(bundle.path() + "/Data" + c.path, c.cutTo);
+    ASSERT_TRUE(testing_loop::runUntil([&] {
+      t->consume();
+      return t->done();
+    })) << c.path;
+    EXPECT_FALSE(t->finished) << c.path << " " << c.range;
+    ASSERT_TRUE(t->error) << c.path << " " << c.range;
+    EXPECT_EQ(t->error->domain(), NSCocoaErrorDomain);
+    EXPECT_LE(t->received(), c.cutTo);
+  }
+}
+
+// A name is found whichever Unicode normal form the request and the file use (composed "é"
+// or "e" with a combining accent), in folders as in files, and so is its table entry.
+TEST_F(LocalScheme, NamesAreFoundInEitherUnicodeNormalForm) {
+  const std::string composed = "caf\xC3\xA9", decomposed = "cafe\xCC\x81";
+  bundle.write("Data/img/" + decomposed + ".png", "decomposed file");
+  bundle.write("Data/" + composed + "/" + decomposed + ".txt", "mixed");
+  bundle.write("Data/nativefiles.json", "{\"/img/" + composed + ".png\": {\"mime\": \"image/png\"}}");
+  vc->LoadLocalSettings();
+  auto asked = run("/img/caf%C3%A9.png");  // composed, the file decomposed
+  EXPECT_EQ(asked->body, "decomposed file");
+  EXPECT_EQ(asked->header("Content-Type"), "image/png");
+  EXPECT_EQ(run("/img/cafe%CC%81.png")->body, "decomposed file");
+  EXPECT_EQ(run("/cafe%CC%81/caf%C3%A9.txt")->body, "mixed");  // both names the other way
+  EXPECT_EQ(run("/caf%C3%A9/cafe%CC%81.txt")->body, "mixed");
+  EXPECT_EQ(run("/img/cafe.png")->error->code(), 404);  // no accent is another name
 }
 
 TEST_F(LocalScheme, AStoppedTaskGetsNoFurtherCallsFromQueuedFileWork) {

@@ -14,9 +14,12 @@
 #include "logging/LGLog.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSBundle.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/foundation/StringTransform.h"
+#include "platform/foundation/UTF16.h"
 #include "platform/network/NSURLError.h"
 #include "platform/network/NSURLSession.h"
 #include "platform/network/NSURLSessionConfiguration.h"
@@ -34,6 +37,11 @@ constexpr const char* kReviewSwitchPath = "/api2/game_audit/geturl";
 constexpr const char* kReviewSwitchSalt = "5c7e19a0b3d24f86e1a97c03d5b28f4e";
 constexpr uint64_t kErrorLevel = LGLogFlagError | LGLogFlagWarning;
 constexpr uint64_t kFileChunk = 1u << 20;
+// The longest piece of a video answered at once. The engine drains an answer as fast as it is
+// written, whatever the page reads, so a longer or open range gets its first kMaxRangePiece
+// bytes (206 with the shorter Content-Range, which players follow with the next range): a
+// range the page stops reading is never read, or held, beyond this.
+constexpr uint64_t kMaxRangePiece = 8u << 20;
 
 // The methods that log, named as the platform prints a method.
 constexpr const char* kLoadMethod = "-[MainViewController Load]";
@@ -94,6 +102,22 @@ int openRegularFile(const std::string& path, uint64_t* size) {
   return fd;
 }
 
+// `text` in the Unicode normal forms it is not already in (composed, decomposed): the other
+// spellings of a name that a phone's file system takes as the same name. None for ASCII or
+// text that is not UTF-8.
+std::vector<std::string> otherNormalisations(const std::string& text) {
+  std::vector<std::string> forms;
+  bool ascii = std::all_of(text.begin(), text.end(),
+                           [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  if (ascii || !isValidUTF8(text)) return forms;
+  for (const char* form : {"Any-NFC", "Any-NFD"}) {
+    std::optional<std::string> other = applyStringTransform(text, form);
+    if (other && *other != text && std::find(forms.begin(), forms.end(), *other) == forms.end())
+      forms.push_back(std::move(*other));
+  }
+  return forms;
+}
+
 NSErrorRef notFoundError() { return NSError::make(NSCocoaErrorDomain, 404, Dictionary()); }
 
 bool endsWith(const std::string& s, const std::string& suffix) {
@@ -102,14 +126,15 @@ bool endsWith(const std::string& s, const std::string& suffix) {
 }
 
 // Reads `length` bytes at `offset` of `fd` straight into the answer's buffer; fewer when the
-// file ends first.
-Data readRange(int fd, uint64_t offset, uint64_t length) {
+// file ends first or a read fails (*readError then holds the errno value).
+Data readRange(int fd, uint64_t offset, uint64_t length, int* readError) {
   Data bytes = Data::uninitialized(length);
   uint64_t got = 0;
   while (got < length) {
     ssize_t n =
         ::pread(fd, bytes.mutableBytes() + got, length - got, static_cast<off_t>(offset + got));
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) *readError = errno;
     if (n <= 0) break;
     got += static_cast<uint64_t>(n);
   }
@@ -118,22 +143,35 @@ Data readRange(int fd, uint64_t offset, uint64_t length) {
 }
 
 // Answers `task` with `response` and then `length` bytes of `fd` from `offset`, in order, in
-// pieces of at most kFileChunk, so a large file or range never sits in memory whole. The
-// first piece is read before the response is given, so a small answer reaches the main
-// thread in one go. Stops early when the task is stopped or the file ends first.
-void answerWithFileBytes(int fd, uint64_t offset, uint64_t length,
+// pieces of at most kFileChunk, each read only once the task has room for it, so a large file
+// or range never sits in memory whole. The first piece is read before the response is given,
+// so a small answer reaches the main thread in one go. Ends the task: finished once every
+// byte was handed over; failed (a read error of `filePath`) when fewer can be read, before
+// the response when the first piece is already short; left alone once stopped.
+void answerWithFileBytes(int fd, uint64_t offset, uint64_t length, const std::string& filePath,
                          const std::shared_ptr<NSURLResponse>& response,
                          const WKURLSchemeTaskRef& task) {
-  Data bytes = readRange(fd, offset, std::min(kFileChunk, length));
+  int readError = 0;
+  uint64_t want = std::min(kFileChunk, length);
+  Data bytes = readRange(fd, offset, want, &readError);
   if (task->isStopped()) return;
-  task->didReceiveResponse(response);
   uint64_t sent = 0;
-  while (!bytes.empty() && !task->isStopped()) {  // empty: the file shrank, send what there was
-    sent += bytes.length();
-    task->didReceiveData(std::move(bytes));
-    if (sent >= length || task->isStopped()) break;
-    bytes = readRange(fd, offset + sent, std::min(kFileChunk, length - sent));
+  if (bytes.length() == want) {
+    task->didReceiveResponse(response);
+    while (!task->isStopped()) {
+      sent += bytes.length();
+      if (!bytes.empty()) task->didReceiveData(std::move(bytes));
+      if (sent >= length || task->isStopped()) break;
+      want = std::min(kFileChunk, length - sent);
+      bytes = readRange(fd, offset + sent, want, &readError);
+      if (bytes.length() < want) break;  // the file shrank or cannot be read: a corrupt asset
+    }
   }
+  if (task->isStopped()) return;
+  if (sent < length)
+    task->didFailWithError(fileErrorFromErrno(readError ? readError : EIO, filePath, false));
+  else
+    task->didFinish();
 }
 
 // The whole content of the regular file at `path`, or nullopt (see openRegularFile).
@@ -408,6 +446,12 @@ std::string MainViewController::GetAssetPath(const std::string& path) const {
 std::string MainViewController::GetAssetMIME(const std::string& path) const {
   if (path.empty()) return kDefaultMIME;
   const std::string* mime = fileDict_[path]["mime"].string();
+  if (!mime && fileDict_.isDictionary()) {
+    // The table may spell the path in another Unicode normal form than the request.
+    for (const std::string& other : otherNormalisations(path)) {
+      if ((mime = fileDict_[other]["mime"].string())) break;
+    }
+  }
   return mime ? *mime : kDefaultMIME;
 }
 
@@ -507,9 +551,43 @@ std::string MainViewController::ContainedAssetPath(const std::string& urlPath) c
   return path;
 }
 
+std::string MainViewController::OtherlyNormalisedAssetPath(const std::string& filePath) const {
+  if (filePath.size() <= basePath_.size() || filePath.compare(0, basePath_.size(), basePath_) != 0)
+    return "";
+  // Name by name from the Data folder: each name as asked, or else its other spelling.
+  std::string found = basePath_;
+  bool changed = false;
+  std::string_view rest = std::string_view(filePath).substr(basePath_.size() + 1);
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string name(rest.substr(0, slash));
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    struct stat st;
+    if (::lstat((found + '/' + name).c_str(), &st) == 0) {
+      found += '/' + name;
+      continue;
+    }
+    bool matched = false;
+    for (const std::string& other : otherNormalisations(name)) {
+      if (::lstat((found + '/' + other).c_str(), &st) == 0) {
+        found += '/' + other;
+        matched = changed = true;
+        break;
+      }
+    }
+    if (!matched) return "";
+  }
+  return changed ? found : "";
+}
+
 int MainViewController::OpenContainedFile(const std::string& filePath, uint64_t* size) const {
   // Links are followed, but only to files that are themselves inside the Data folder.
   char* real = ::realpath(filePath.c_str(), nullptr);
+  if (!real && errno == ENOENT) {
+    // A name written in another Unicode normal form than the file's names the same file.
+    std::string other = OtherlyNormalisedAssetPath(filePath);
+    if (!other.empty()) real = ::realpath(other.c_str(), nullptr);
+  }
   if (!real) return -1;
   std::string resolved(real);
   std::free(real);
@@ -596,7 +674,9 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
     task->didFinish();
     return;
   }
-  const uint64_t length = static_cast<uint64_t>(end - start + 1);
+  // A long or open range is answered with its first piece.
+  const uint64_t length = std::min(static_cast<uint64_t>(end - start + 1), kMaxRangePiece);
+  end = start + static_cast<int64_t>(length) - 1;
   headers.set("Content-Type", GetAssetMIME(urlPath));
   headers.set("Content-Length", std::to_string(length));
   headers.set("Content-Range",
@@ -606,11 +686,9 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
   answerWithFileBytes(
-      fd, static_cast<uint64_t>(start), length,
+      fd, static_cast<uint64_t>(start), length, filePath,
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 206, "HTTP/1.1", headers), task);
   ::close(fd);
-  if (task->isStopped()) return;
-  task->didFinish();
 }
 
 void MainViewController::ServeLocalFile(const std::string& filePath, const std::string& urlPath,
@@ -628,9 +706,7 @@ void MainViewController::ServeLocalFile(const std::string& filePath, const std::
   headers.set("Access-Control-Allow-Origin", "*");
   headers.set("Access-Control-Allow-Methods", "GET, POST, OPTIONS");
   answerWithFileBytes(
-      fd, 0, size,
+      fd, 0, size, filePath,
       std::make_shared<NSHTTPURLResponse>(task->request()->URL(), 200, "HTTP/1.1", headers), task);
   ::close(fd);
-  if (task->isStopped()) return;
-  task->didFinish();
 }

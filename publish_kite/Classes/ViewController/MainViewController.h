@@ -70,7 +70,8 @@ class MainViewController : public plat::UIViewController,
   void LoadLocalSettings();
   // basePath followed by `path`; `path` unchanged when empty.
   std::string GetAssetPath(const std::string& path) const;
-  // The entry's "mime" text, or "application/octet-stream".
+  // The entry's "mime" text (the path's entry, or else that of its other Unicode normal
+  // form), or "application/octet-stream".
   std::string GetAssetMIME(const std::string& path) const;
   // The entry's "encoding" text, or "".
   std::string GetAssetEncoding(const std::string& path) const;
@@ -107,8 +108,12 @@ class MainViewController : public plat::UIViewController,
   // named pipe or device is never opened, so it cannot block the file queue.
   // "mp4" files need a "Range" header ("bytes=<start>-<end>", open end, "*" end, or the
   // suffix form "bytes=-<n>"); numbers may have white space and a sign before them; the end
-  // is clamped to the last byte; an unsatisfiable range
-  // answers 416 with "Content-Range: bytes */<size>". Other files are answered whole (200).
+  // is clamped to the last byte; a range longer than 8 MiB (an open one into a large video)
+  // is answered with its first 8 MiB and the Content-Range of that piece; an unsatisfiable
+  // range answers 416 with "Content-Range: bytes */<size>". Other files are answered whole
+  // (200), read as the task takes them. A file that turns out shorter than announced, or
+  // cannot be read, fails the task (NSCocoaErrorDomain, a read error) instead of finishing
+  // it. A name missing as asked is looked up in its other Unicode normal form.
   void webViewStartURLSchemeTask(const plat::WKWebViewRef& webView,
                                  const plat::WKURLSchemeTaskRef& task) override;
   // The task gets no further calls, also from file work already queued for it.
@@ -135,8 +140,11 @@ class MainViewController : public plat::UIViewController,
   // The Data folder's path for `urlPath` when it stays inside the folder; "" otherwise.
   std::string ContainedAssetPath(const std::string& urlPath) const;
   void ScheduleRetry();
-  // Opens the regular file at `filePath` when its resolved path lies inside the Data folder;
-  // -1 otherwise. Sets *size.
+  // The existing path inside the Data folder that `filePath` names when each missing name is
+  // read in its other Unicode normal form (composed or decomposed); "" when there is none.
+  std::string OtherlyNormalisedAssetPath(const std::string& filePath) const;
+  // Opens the regular file at `filePath` (or at its other normalisation, when `filePath` does
+  // not exist) when its resolved path lies inside the Data folder; -1 otherwise. Sets *size.
   int OpenContainedFile(const std::string& filePath, uint64_t* size) const;
 
   plat::UIViewRef holderView_;

@@ -405,6 +405,29 @@ TEST_F(WebView, NavigationDecisionsAndFailuresReachTheDelegate) {
   EXPECT_EQ(nav->errors[2], NSURLErrorCancelled);
 }
 
+// The engine shows a blank page for an address on a port it never connects to: the load
+// fails before commit, as on the phone, and the next load goes on as usual.
+TEST_F(WebView, ALoadOnARestrictedPortFailsBeforeCommit) {
+  auto nav = std::make_shared<NavRecord>();
+  web = make();
+  web->setNavigationDelegate(nav);
+  for (int port : {6000, 6667, 9}) {
+    nav->events.clear();
+    nav->errors.clear();
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/index.html";
+    web->loadRequest(NSURLRequest::requestWithURL(url));
+    ASSERT_TRUE(testing_loop::runUntil([&] { return !nav->errors.empty(); }, kPageDeadline))
+        << port << ": " << joined(nav->events);
+    testing_loop::runUntilIdle();
+    EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "failProvisional"})) << port;
+    EXPECT_EQ(nav->errors[0], WebKitErrorCannotUseRestrictedPort) << port;
+  }
+  nav->events.clear();
+  loadPage("<script>window.webkit.messageHandlers.test.postMessage('loaded')</script>");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return nav->events.size() >= 3; }, kPageDeadline));
+  EXPECT_EQ(nav->events, (std::vector<std::string>{"start", "commit", "finish"}));
+}
+
 TEST_F(WebView, ANavigationThePageStartsNamesThePageItGoesTo) {
   auto nav = std::make_shared<NavRecord>();
   web = make();
