@@ -188,8 +188,14 @@ std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path
 }
 
 std::shared_ptr<HVImageCache> HVImageCache::sharedCache() {
-  static std::shared_ptr<HVImageCache>* shared = new std::shared_ptr<HVImageCache>(
-      initWithPath((fs::path(cachesFolder()) / "com.orvane.HVkit" / "images").string()));
+  // Made once it can be: a folder that cannot be opened now (another process holding it past
+  // the storage's wait, a full disk) is tried again at the next call, never kept as nil.
+  static auto* lock = new std::mutex();
+  static auto* shared = new std::shared_ptr<HVImageCache>();
+  std::lock_guard<std::mutex> hold(*lock);
+  if (!*shared) {
+    *shared = initWithPath((fs::path(cachesFolder()) / "com.orvane.HVkit" / "images").string());
+  }
   return *shared;
 }
 

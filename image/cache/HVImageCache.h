@@ -88,7 +88,8 @@ class HVImageCache : public plat::Object {
   static std::shared_ptr<HVImageCache> init();
   // nullptr when the disk cache cannot be made.
   static std::shared_ptr<HVImageCache> initWithPath(const std::string& path);
-  // Caches/"com.orvane.HVkit"/"images", made once per process.
+  // Caches/"com.orvane.HVkit"/"images", made once per process; nullptr while its folder
+  // cannot be opened (tried again at each call until it can).
   static std::shared_ptr<HVImageCache> sharedCache();
 
   std::string className() const override { return "HVImageCache"; }

@@ -13,6 +13,7 @@
 #include "image/HVImageCoder.h"
 #include "image/cache/HVImageCache.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSData.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSLog.h"
@@ -350,6 +351,26 @@ TEST_F(ImageCacheTest, OwnArchiveBlocksSeeEveryStoredImage) {
     ASSERT_TRUE(back);
     EXPECT_DOUBLE_EQ(back->scale(), 3);
   }
+}
+
+// The shared cache is made once its folder can be opened: a first call that cannot open it
+// answers nullptr and a later one tries again.
+TEST_F(ImageCacheTest, SharedCacheIsMadeOnceItsFolderOpens) {
+  std::string oldRoot = DeviceRoot::path();
+  ASSERT_TRUE(DeviceRoot::setPath((dir_ / "root").string()));
+  fs::path blocker = fs::path(DeviceRoot::cachesPath()) / "com.orvane.HVkit";
+  std::ofstream(blocker) << "a file where the folder goes";
+  std::vector<std::string> logs;
+  setNSLogCaptureForTesting([&](const std::string& line) { logs.push_back(line); });
+  EXPECT_FALSE(HVImageCache::sharedCache());
+  setNSLogCaptureForTesting(nullptr);
+  EXPECT_FALSE(logs.empty());
+  fs::remove(blocker);
+  auto shared = HVImageCache::sharedCache();
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(HVImageCache::sharedCache(), shared);
+  EXPECT_TRUE(fs::exists(blocker / "images" / "manifest.sqlite"));
+  DeviceRoot::setPath(oldRoot);
 }
 
 TEST_F(ImageCacheTest, GeneralCacheNamesAreOneFolderUnderCaches) {
