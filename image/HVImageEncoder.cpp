@@ -203,7 +203,8 @@ bool HVImageEncoder::encodeWithImageIO(Data* data, const std::string& path) {
       if (!source) continue;
       // The writers carry no orientation tag: a turned source is drawn upright, so that every
       // reader shows the output as it showed the input.
-      int64_t orientation = source->propertiesAtIndex(0)[kCGImagePropertyOrientation].integerValue();
+      int64_t orientation =
+          source->propertiesAtIndex(0)[kCGImagePropertyOrientation].integerValue();
       CGImageRef upright = orientation > 1 && orientation <= 8 ? bitmapOfData(bytes) : nullptr;
       if (upright)
         dest->addImage(upright, props);

@@ -107,8 +107,8 @@ class HVImageCache : public plat::Object {
   // Stores in the tiers given. Memory gets the image (decoded in the background when it is
   // not yet decoded for display) or, without one, the image made from the data in the
   // background. Disk gets the data (unchanged, unless an archive block set on the disk cache
-  // turns it), or without data the image's encoded form made in the background. A background step that finishes after a later store or removal of
-  // the same key in its tier stores nothing.
+  // turns it), or without data the image's encoded form made in the background. A background step
+  // that finishes after a later store or removal of the same key in its tier stores nothing.
   void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
                                        const std::string& key, HVCacheTier type);
   // The same, taking the bytes without a copy.

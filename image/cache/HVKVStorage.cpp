@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 #include <limits>
+#include <thread>
 #include <unordered_set>
 
 #include "platform/dispatch/Clock.h"
@@ -191,8 +191,8 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
     return nullptr;
   }
   std::string lockPath = (fs::path(path) / kLockFileName).string();
-  s->lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
-                      0644);
+  s->lockFd_ =
+      ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
   struct stat st;
   if (s->lockFd_ < 0 || ::fstat(s->lockFd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     plat::NSLog("HVKVStorage init error: fail to open the lock file [%@].", lockPath);
@@ -320,8 +320,7 @@ bool HVKVStorage::clearInPlace(bool damaged) {
 
 void HVKVStorage::repairDamage() {
   damaged_ = false;
-  plat::NSLog("HVKVStorage error: the database of [%@] is damaged; the storage is emptied.",
-              path_);
+  plat::NSLog("HVKVStorage error: the database of [%@] is damaged; the storage is emptied.", path_);
   if (liveAlone()) {
     dbClose();
     reset();
@@ -564,8 +563,8 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
   };
   if (fileName.empty()) {
     bind(sqlite3_bind_null(stmt, 2));
-    bind(sqlite3_bind_blob(stmt, 4, value.bytes(), static_cast<int>(value.length()),
-                           SQLITE_STATIC));
+    bind(
+        sqlite3_bind_blob(stmt, 4, value.bytes(), static_cast<int>(value.length()), SQLITE_STATIC));
   } else {
     bind(bindText(stmt, 2, fileName));
     bind(sqlite3_bind_null(stmt, 4));
@@ -576,8 +575,8 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
   if (extendedData.empty()) {
     bind(sqlite3_bind_null(stmt, 7));
   } else {
-    bind(sqlite3_bind_blob(stmt, 7, extendedData.bytes(),
-                           static_cast<int>(extendedData.length()), SQLITE_STATIC));
+    bind(sqlite3_bind_blob(stmt, 7, extendedData.bytes(), static_cast<int>(extendedData.length()),
+                           SQLITE_STATIC));
   }
   bool ok = bound == SQLITE_OK;
   if (ok) {
@@ -1160,8 +1159,8 @@ void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
     {
       // A round at a time: the blocks run with the folder free.
       WorkHold hold(this, true);
-      items = hold ? dbGetItemSizeInfoOrderByTimeAscWithLimit(32)
-                   : std::vector<HVKVStorageItemRef>();
+      items =
+          hold ? dbGetItemSizeInfoOrderByTimeAscWithLimit(32) : std::vector<HVKVStorageItemRef>();
       ok = bool(hold);
       for (auto& item : items) {
         if (left <= 0) break;

@@ -16,13 +16,13 @@
 // data: the new row commits together with an entry in the table "pending_file" naming the
 // temporary file, and the next storage on the folder completes such a rename when it opens
 // (and deletes temporary files that no committed row waits for); it does so holding the
-// folder's lock exclusively, so a store still running in another storage is never touched. File names given by the
-// caller must name a file directly inside "data": empty, ".", "..", names holding '/' or NUL,
-// and names starting ".hvkv-tmp-" (the temporary files) are refused. A key holding a NUL byte
-// is refused by every operation (stores answer NO, reads nothing), and a key list holding one
-// refuses the whole call. Sizes, times and totals are 64-bit; a value is at most kMaxValueSize
-// bytes, and a value file whose length differs from its row's size is unreadable (the row is
-// dropped). Opening the storage deletes the files in "data" that no row names; a "data" or
+// folder's lock exclusively, so a store still running in another storage is never touched. File
+// names given by the caller must name a file directly inside "data": empty, ".", "..", names
+// holding '/' or NUL, and names starting ".hvkv-tmp-" (the temporary files) are refused. A key
+// holding a NUL byte is refused by every operation (stores answer NO, reads nothing), and a key
+// list holding one refuses the whole call. Sizes, times and totals are 64-bit; a value is at most
+// kMaxValueSize bytes, and a value file whose length differs from its row's size is unreadable (the
+// row is dropped). Opening the storage deletes the files in "data" that no row names; a "data" or
 // "trash" folder deleted under a live storage is made again when it is next needed.
 // The manifest waits up to 5 s for another connection's lock, also while it is set up.
 // A database SQLite finds damaged (corrupt or not a database), at opening or by any later

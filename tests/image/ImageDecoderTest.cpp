@@ -9,8 +9,8 @@
 
 #include "image/HVImageCoder.h"
 #include "image/HVImageDecoder.h"
-#include "platform/graphics/CGImageDestination.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/graphics/CGImageDestination.h"
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
 

@@ -469,8 +469,8 @@ TEST(ImageEncoderTest, EncodedFramesKeepTheirEXIFOrientation) {
   ASSERT_EQ(upright->width(), 16u);
   ASSERT_EQ(upright->height(), 32u);
 
-  auto dir = std::filesystem::temp_directory_path() /
-             ("hv-encoder-exif-" + std::to_string(::getpid()));
+  auto dir =
+      std::filesystem::temp_directory_path() / ("hv-encoder-exif-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   std::string path = (dir / "rotated.jpg").string();
   ASSERT_TRUE(writeDataToFile(jpeg, path, NSDataWritingAtomic));

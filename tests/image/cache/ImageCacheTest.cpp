@@ -314,8 +314,8 @@ TEST_F(ImageCacheTest, OwnArchiveBlocksSeeEveryStoredImage) {
     if (sqlite3_open_v2((dir_ / "manifest.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
         SQLITE_OK) {
       sqlite3_stmt* st = nullptr;
-      sqlite3_prepare_v2(db, "select filename, inline_data from manifest where key = ?1;", -1,
-                         &st, nullptr);
+      sqlite3_prepare_v2(db, "select filename, inline_data from manifest where key = ?1;", -1, &st,
+                         nullptr);
       sqlite3_bind_text(st, 1, key.c_str(), -1, SQLITE_TRANSIENT);
       if (st && sqlite3_step(st) == SQLITE_ROW) {
         if (sqlite3_column_type(st, 0) != SQLITE_NULL) {
@@ -337,7 +337,8 @@ TEST_F(ImageCacheTest, OwnArchiveBlocksSeeEveryStoredImage) {
   cairo_surface_flush(noise->surface());
   uint32_t seed = 7;
   for (size_t i = 0; i < 120 * size_t(noise->bytesPerRow()); i++)
-    cairo_image_surface_get_data(noise->surface())[i] = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+    cairo_image_surface_get_data(noise->surface())[i] =
+        uint8_t((seed = seed * 1103515245 + 12345) >> 16);
   cairo_surface_mark_dirty(noise->surface());
   Data large = pngData(noise, false);
   ASSERT_GT(large.length(), HVDiskCache::kDefaultInlineThreshold);

@@ -181,7 +181,8 @@ TEST_F(KVStorageFailureTest, DamageFoundAfterOpeningResetsTheStorage) {
     ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
     // The access-time index: opening reads the table only, counting reads the index.
-    sqlite3_prepare_v2(db, "select rootpage from sqlite_master where name = 'last_access_time_idx';",
+    sqlite3_prepare_v2(db,
+                       "select rootpage from sqlite_master where name = 'last_access_time_idx';",
                        -1, &st, nullptr);
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
     int64_t root = sqlite3_column_int64(st, 0);
@@ -195,8 +196,8 @@ TEST_F(KVStorageFailureTest, DamageFoundAfterOpeningResetsTheStorage) {
     }
     auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
     ASSERT_TRUE(kv);
-    auto other = beside ? HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed)
-                        : nullptr;
+    auto other =
+        beside ? HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed) : nullptr;
     EXPECT_EQ(kv->getItemsCount(), -1);  // meets the damage
     EXPECT_EQ(kv->getItemsCount(), 0);
     EXPECT_TRUE(kv->saveItemWithKeyValue("new", bytes(10, 9)));
