@@ -76,6 +76,19 @@ inline bool drain(Child& c) {
   }
 }
 
+// Reads the child's output to its end, waiting up to `seconds`; false past the deadline.
+inline bool readToEnd(Child& c, double seconds) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (drain(c)) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd p{c.out, POLLIN, 0};
+    ::poll(&p, 1, static_cast<int>(left.count()));
+  }
+  return true;
+}
+
 // The next line of the child's output, waiting up to `seconds`; nullopt at its end or past
 // the deadline.
 inline std::optional<std::string> readLine(Child& c, double seconds) {

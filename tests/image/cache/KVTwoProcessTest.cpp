@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <deque>
 #include <map>
@@ -45,18 +46,21 @@ class KVTwoProcessTest : public StorageFolderTest {
 // Storages opened again and again beside a process that stores: opening finishes no rename
 // and deletes no file of the other's stores, so every store it answered YES reads back whole.
 TEST_F(KVTwoProcessTest, OpeningBesideAWriterLosesNoneOfItsValues) {
-  Child& writer = start({"writer", dir_.string(), "300"});
+  Child& writer = start({"writer", dir_.string()});
   ASSERT_EQ(helper_process::readLine(writer, 30), "R");
-  int opens = 0;
+  // At least 30 opens and 200 stores side by side, however fast either side runs.
+  auto answers = [&] { return std::count(writer.buffered.begin(), writer.buffered.end(), '\n'); };
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (helper_process::drain(writer)) {
-    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the writer did not finish";
+  for (int opens = 0; opens < 30 || answers() < 200; opens++) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the writer stalled";
     auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
     ASSERT_TRUE(kv);
-    opens++;
+    ASSERT_TRUE(helper_process::drain(writer)) << "the writer ended";
   }
+  ::close(writer.in);  // ends the writer
+  writer.in = -1;
+  EXPECT_TRUE(helper_process::readToEnd(writer, 60));
   EXPECT_EQ(helper_process::finish(writer), 0);
-  EXPECT_GT(opens, 10);
 
   struct Stored {
     uint64_t gen;
@@ -74,8 +78,8 @@ TEST_F(KVTwoProcessTest, OpeningBesideAWriterLosesNoneOfItsValues) {
     answered++;
     if (ok) model[key] = s, yes++;
   }
-  EXPECT_EQ(answered, 300);
-  EXPECT_EQ(yes, 300) << "stores beside the opens answered NO";
+  EXPECT_GE(answered, 200);
+  EXPECT_EQ(yes, answered) << "stores beside the opens answered NO";
   auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
   ASSERT_TRUE(kv);
   int lost = 0;
@@ -111,7 +115,7 @@ TEST_F(KVTwoProcessTest, RemovingEverythingKeepsTheOtherProcessDatabase) {
   for (auto* storage : {kv.get(), fresh.get()}) {
     EXPECT_EQ(storage->getItemsCount(), 40);
     for (int i = 0; i < 40; i++) {
-      std::string key = "h" + std::to_string(i);
+      std::string key = crash_script::numbered("h", i);
       EXPECT_EQ(storage->getItemValueForKey(key),
                 crash_script::value(key, 1, i % 4 == 0 ? 30000 : 100))
           << key;
