@@ -346,7 +346,9 @@ std::shared_ptr<HVImageFrame> HVImageDecoder::frameAtIndexDecodeForDisplay(uint6
   if (index >= frames.size()) return nullptr;
   auto stored = frames[index];
   auto result = std::static_pointer_cast<HVImageFrame>(stored->copy());
-  bool extendToCanvas = decodeForDisplay && type_ != HVImageKindICO;
+  // Icons and TIFF pages are separate pictures, each of its own size: only the frames of an
+  // animation share a canvas.
+  bool extendToCanvas = decodeForDisplay && type_ != HVImageKindICO && type_ != HVImageKindTIFF;
 
   if (!needBlend_) {
     bool decoded = false;

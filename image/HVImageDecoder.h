@@ -48,9 +48,10 @@ class HVImageDecoder {
   bool updateDataFinal(std::shared_ptr<const plat::Data> data, bool final);
 
   // A copy of frame `index` with its image filled; nullptr out of range or when it cannot be
-  // decoded. With decodeForDisplay, animated frames come whole (canvas-sized, offsets 0). The
-  // image carries the decoded-for-display mark when it is in the display layout (always with
-  // decodeForDisplay, and for frames composed on the canvas).
+  // decoded. With decodeForDisplay, animated frames come whole (canvas-sized, offsets 0); icon
+  // entries and TIFF pages come at their own sizes. The image carries the decoded-for-display
+  // mark when it is in the display layout (always with decodeForDisplay, and for frames
+  // composed on the canvas).
   std::shared_ptr<HVImageFrame> frameAtIndexDecodeForDisplay(uint64_t index, bool decodeForDisplay);
   // Seconds frame `index` shows; 0 out of range.
   double frameDurationAtIndex(uint64_t index) const;

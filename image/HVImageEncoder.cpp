@@ -199,7 +199,16 @@ bool HVImageEncoder::encodeWithImageIO(Data* data, const std::string& path) {
     } else {
       Data bytes = std::holds_alternative<Data>(item) ? std::get<Data>(item)
                                                       : readFile(std::get<FileItem>(item).path);
-      if (auto source = CGImageSource::createWithData(bytes))
+      auto source = CGImageSource::createWithData(bytes);
+      if (!source) continue;
+      // The writers carry no orientation tag: a turned source is drawn upright, so that every
+      // reader shows the output as it showed the input.
+      int64_t orientation =
+          source->propertiesAtIndex(0)[kCGImagePropertyOrientation].integerValue();
+      CGImageRef upright = orientation > 1 && orientation <= 8 ? bitmapOfData(bytes) : nullptr;
+      if (upright)
+        dest->addImage(upright, props);
+      else
         dest->addImageFromSource(source, 0, props);
     }
   }

@@ -1,7 +1,8 @@
 #pragma once
 // HVImageEncoder: turns one or more images into encoded data of one type. Still images and GIF
 // go through the platform's image destination; animated PNG through the library's own APNG
-// writer. Frames are images, encoded data or files, each with a duration.
+// writer. Frames are images, encoded data or files, each with a duration; a frame whose image or
+// source carries an orientation is written upright (the writers keep no orientation tag).
 //
 // Thread-safety: one thread at a time per encoder; the class operations on any thread.
 

@@ -32,6 +32,12 @@ std::string lastPathComponent(const std::string& path) {
   return normal.parent_path().filename().string();
 }
 
+// The image cache's own archive block: the bytes of the NSData object, unchanged.
+plat::Data storedImageBytes(const plat::Value& v) {
+  if (auto d = v.objectAs<plat::NSData>()) return d->data();
+  return v.data() ? *v.data() : plat::Data();
+}
+
 }  // namespace
 
 // ---- HVCache ----
@@ -171,10 +177,7 @@ std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path
   if (!disk) return nullptr;
   // The stored value is the image's bytes, unchanged; they travel as an NSData object so
   // that the scale can ride along as extended data.
-  disk->setCustomArchiveBlock([](const plat::Value& v) {
-    if (auto d = v.objectAs<plat::NSData>()) return d->data();
-    return v.data() ? *v.data() : plat::Data();
-  });
+  disk->setCustomArchiveBlock(&storedImageBytes);
   disk->setCustomUnarchiveBlock(
       [](const plat::Data& d) { return plat::Value(plat::NSData::dataWithData(d)); });
   std::shared_ptr<HVImageCache> cache(new HVImageCache());
@@ -185,9 +188,21 @@ std::shared_ptr<HVImageCache> HVImageCache::initWithPath(const std::string& path
 }
 
 std::shared_ptr<HVImageCache> HVImageCache::sharedCache() {
-  static std::shared_ptr<HVImageCache>* shared = new std::shared_ptr<HVImageCache>(
-      initWithPath((fs::path(cachesFolder()) / "com.orvane.HVkit" / "images").string()));
+  // Made once it can be: a folder that cannot be opened now (another process holding it past
+  // the storage's wait, a full disk) is tried again at the next call, never kept as nil.
+  static auto* lock = new std::mutex();
+  static auto* shared = new std::shared_ptr<HVImageCache>();
+  std::lock_guard<std::mutex> hold(*lock);
+  if (!*shared) {
+    *shared = initWithPath((fs::path(cachesFolder()) / "com.orvane.HVkit" / "images").string());
+  }
   return *shared;
+}
+
+bool HVImageCache::storesBytesUnchanged() const {
+  HVDiskCache::ArchiveBlock block = diskCache_->customArchiveBlock();
+  auto* own = block.target<plat::Data (*)(const plat::Value&)>();
+  return own && *own == &storedImageBytes;
 }
 
 std::weak_ptr<HVImageCache> HVImageCache::weakSelf() {
@@ -296,10 +311,17 @@ void HVImageCache::setImageImageDataForKeyWithType(const plat::UIImageRef& image
   }
   if (type & HVCacheTierDisk) {
     if (!bytes.isNil()) {
-      // The bytes are stored as they are (what the archive block would answer), written from
-      // the shared buffer rather than a copy of it; the scale rides along with an image.
-      diskCache_->setArchivedDataForKey(bytes.objectAs<plat::NSData>()->data(),
-                                        image ? archivedScale(image->scale()) : plat::Data(), key);
+      plat::Data scale = image ? archivedScale(image->scale()) : plat::Data();
+      if (storesBytesUnchanged()) {
+        // The bytes are stored as they are (what the cache's own archive block answers),
+        // written from the shared buffer rather than a copy of it.
+        diskCache_->setArchivedDataForKey(bytes.objectAs<plat::NSData>()->data(), scale, key);
+      } else {
+        // An archive block set by the application (to encrypt, say) sees every stored image.
+        // The scale rides on the shared object only with an image, when no decode holds it.
+        if (image) HVDiskCache::setExtendedDataToObject(scale, bytes);
+        diskCache_->setObjectForKey(bytes, key);
+      }
     } else {
       uint64_t ticket = beginStep(key, HVCacheTierDisk);
       plat::dispatch_async(plat::dispatch_get_global_queue(plat::DISPATCH_QUEUE_PRIORITY_DEFAULT),

@@ -88,7 +88,8 @@ class HVImageCache : public plat::Object {
   static std::shared_ptr<HVImageCache> init();
   // nullptr when the disk cache cannot be made.
   static std::shared_ptr<HVImageCache> initWithPath(const std::string& path);
-  // Caches/"com.orvane.HVkit"/"images", made once per process.
+  // Caches/"com.orvane.HVkit"/"images", made once per process; nullptr while its folder
+  // cannot be opened (tried again at each call until it can).
   static std::shared_ptr<HVImageCache> sharedCache();
 
   std::string className() const override { return "HVImageCache"; }
@@ -105,9 +106,9 @@ class HVImageCache : public plat::Object {
   void setImageForKey(const plat::UIImageRef& image, const std::string& key);
   // Stores in the tiers given. Memory gets the image (decoded in the background when it is
   // not yet decoded for display) or, without one, the image made from the data in the
-  // background. Disk gets the data unchanged, or without data the image's encoded form made
-  // in the background. A background step that finishes after a later store or removal of
-  // the same key in its tier stores nothing.
+  // background. Disk gets the data (unchanged, unless an archive block set on the disk cache
+  // turns it), or without data the image's encoded form made in the background. A background step
+  // that finishes after a later store or removal of the same key in its tier stores nothing.
   void setImageImageDataForKeyWithType(const plat::UIImageRef& image, const plat::Data& data,
                                        const std::string& key, HVCacheTier type);
   // The same, taking the bytes without a copy.
@@ -140,6 +141,8 @@ class HVImageCache : public plat::Object {
   HVImageCache() = default;
   std::weak_ptr<HVImageCache> weakSelf();
   static plat::Data archivedScale(double scale);
+  // True while the disk cache's archive block is the cache's own (the bytes unchanged).
+  bool storesBytesUnchanged() const;
 
   // Background steps (decoding into memory, encoding for disk, filling memory after a block
   // read) store nothing when the key was changed in their tier after they began: a removed

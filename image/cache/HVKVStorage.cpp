@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <thread>
 #include <unordered_set>
 
 #include "platform/dispatch/Clock.h"
@@ -35,6 +38,11 @@ const char* const kDBWalFileName = "manifest.sqlite-wal";
 const char* const kDataDirectoryName = "data";
 const char* const kTrashDirectoryName = "trash";
 const char* const kTempPrefix = ".hvkv-tmp-";
+// The advisory lock file of the folder; never deleted, so every storage locks one file.
+const char* const kLockFileName = "lock";
+// Its bytes: held shared by every open storage (live), and by each call (work).
+constexpr int64_t kLiveByte = 0;
+constexpr int64_t kWorkByte = 1;
 
 const char* const kExecError = "%s line:%d sqlite exec error (%d): %s";
 const char* const kPrepareError = "%s line:%d sqlite stmt prepare error (%d): %s";
@@ -56,12 +64,19 @@ const char* const kSchema =
 const char* const kPendingSchema =
     "create table if not exists pending_file (filename text, temp text, primary key(filename));";
 
+// A short wait between two tries of a lock held elsewhere: 0.2 ms growing to 10 ms.
+void pauseBeforeRetry(std::chrono::microseconds* pause) {
+  std::this_thread::sleep_for(*pause);
+  *pause = std::min<std::chrono::microseconds>(*pause * 2, std::chrono::milliseconds(10));
+}
+
 int64_t unixNow() {
   return static_cast<int64_t>(plat::Clock::current()->date().timeIntervalSince1970());
 }
 
-void bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-  sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+int bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+  return sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()),
+                           SQLITE_TRANSIENT);
 }
 
 std::string columnText(sqlite3_stmt* stmt, int index) {
@@ -97,6 +112,24 @@ bool writeAllAndSync(int fd, const plat::Data& data) {
 
 #define HV_FN __func__
 
+// Holds the work lock for one call (nested calls share the outer hold); when the call met a
+// damaged database, repairs it before letting go.
+class HVKVStorage::WorkHold {
+ public:
+  WorkHold(HVKVStorage* storage, bool exclusive)
+      : storage_(storage), held_(storage->workLock(exclusive)) {}
+  ~WorkHold() {
+    if (held_) storage_->workUnlock();
+  }
+  WorkHold(const WorkHold&) = delete;
+  WorkHold& operator=(const WorkHold&) = delete;
+  explicit operator bool() const { return held_; }
+
+ private:
+  HVKVStorage* storage_;
+  bool held_;
+};
+
 bool HVKVStorage::isUsableKey(const std::string& key) {
   return !key.empty() && key.find('\0') == std::string::npos;
 }
@@ -115,7 +148,13 @@ bool HVKVStorage::isSafeFilename(const std::string& name) {
   return name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
 }
 
+void HVKVStorage::noteResult(int code) {
+  int primary = code & 0xff;
+  if (primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB) damaged_ = true;
+}
+
 void HVKVStorage::logError(const char* format, const char* fn, int line, int code) {
+  noteResult(code);
   if (!errorLogsEnabled_) return;
   plat::NSLog(format, fn, line, code, db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(code));
 }
@@ -151,12 +190,37 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
     plat::NSLog("HVKVStorage init error:%@", ec ? ec.message() : std::string("not a folder"));
     return nullptr;
   }
+  std::string lockPath = (fs::path(path) / kLockFileName).string();
+  s->lockFd_ =
+      ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+  struct stat st;
+  if (s->lockFd_ < 0 || ::fstat(s->lockFd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    plat::NSLog("HVKVStorage init error: fail to open the lock file [%@].", lockPath);
+    return nullptr;
+  }
+  // Set-up and clean-up hold the folder exclusively: no other storage is in a call meanwhile,
+  // so temporary files and pending renames found now belong to storages that were killed.
+  WorkHold hold(s.get(), true);
+  if (!hold || !s->lockByte(kLiveByte, F_RDLCK, kFolderLockTimeout)) {
+    plat::NSLog("HVKVStorage init error: the folder [%@] stayed locked by another storage.", path);
+    return nullptr;
+  }
   if (!s->dbOpen() || !s->dbInitialize()) {
     int code = s->lastInitCode_;
     s->dbClose();
     // Only a damaged database is thrown away; busy, I/O or permission failures keep it.
     bool damaged = code == SQLITE_CORRUPT || code == SQLITE_NOTADB;
-    if (!damaged || (s->reset(), !s->dbOpen() || !s->dbInitialize())) {
+    bool repaired = false;
+    if (damaged && s->liveAlone()) {
+      s->reset();
+      repaired = s->dbOpen() && s->dbInitialize();
+      s->liveShare();
+    } else if (damaged) {
+      // Another storage has the database open: emptied through SQLite, never unlinked.
+      repaired = s->dbOpen() && s->clearInPlace(true);
+    }
+    s->damaged_ = false;
+    if (!repaired) {
       s->dbClose();
       plat::NSLog("HVKVStorage init error: fail to open sqlite db.");
       return nullptr;
@@ -166,6 +230,115 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
   s->fileRemoveUnnamedFiles();
   s->fileEmptyTrashInBackground();
   return s;
+}
+
+// ---- the folder lock ----
+
+bool HVKVStorage::lockByte(int64_t byte, short type, double timeout) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = byte;
+  lock.l_len = 1;
+  auto deadline = std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                      std::chrono::duration<double>(timeout));
+  std::chrono::microseconds pause(200);
+  for (;;) {
+    // Open-file-description locks: one per storage, also within one process.
+    if (::fcntl(lockFd_, F_OFD_SETLK, &lock) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EACCES) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    pauseBeforeRetry(&pause);
+  }
+}
+
+bool HVKVStorage::workLock(bool exclusive) {
+  if (workDepth_ > 0) {
+    if (exclusive && !workEscalate()) return false;
+    workDepth_++;
+    return true;
+  }
+  if (!lockByte(kWorkByte, exclusive ? F_WRLCK : F_RDLCK, kFolderLockTimeout)) {
+    if (errorLogsEnabled_)
+      plat::NSLog("HVKVStorage error: the folder [%@] stayed locked by another storage.", path_);
+    return false;
+  }
+  workHeld_ = true;
+  workExclusive_ = exclusive;
+  workDepth_ = 1;
+  return true;
+}
+
+void HVKVStorage::workUnlock() {
+  if (--workDepth_ > 0) return;
+  if (damaged_ && workEscalate()) repairDamage();
+  damaged_ = false;
+  if (workHeld_) lockByte(kWorkByte, F_UNLCK, 0);
+  workHeld_ = workExclusive_ = false;
+}
+
+bool HVKVStorage::workEscalate() {
+  if (workHeld_ && workExclusive_) return true;
+  // Taken at once when no other storage holds it; else let go and wait for it.
+  if (workHeld_ && lockByte(kWorkByte, F_WRLCK, 0)) return workExclusive_ = true;
+  if (workHeld_) lockByte(kWorkByte, F_UNLCK, 0);
+  workHeld_ = workExclusive_ = lockByte(kWorkByte, F_WRLCK, kFolderLockTimeout);
+  if (!workHeld_ && errorLogsEnabled_) {
+    plat::NSLog("HVKVStorage error: the folder [%@] stayed locked by another storage.", path_);
+  }
+  return workHeld_;
+}
+
+bool HVKVStorage::liveAlone() { return lockByte(kLiveByte, F_WRLCK, 0); }
+
+void HVKVStorage::liveShare() { lockByte(kLiveByte, F_RDLCK, kFolderLockTimeout); }
+
+// Called with the work lock held exclusively.
+bool HVKVStorage::clearInPlace(bool damaged) {
+  bool ok;
+  if (damaged) {
+    // SQLite's own reset of a database to empty, which works on a damaged one; statements
+    // must not be pending meanwhile.
+    for (auto& [sql, stmt] : stmtCache_) sqlite3_finalize(stmt);
+    stmtCache_.clear();
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_RESET_DATABASE, 1, nullptr);
+    ok = sqlite3_exec(db_, "vacuum;", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_db_config(db_, SQLITE_DBCONFIG_RESET_DATABASE, 0, nullptr);
+    ok = ok && dbInitialize();
+  } else {
+    ok = dbBegin() && dbExec("delete from manifest; delete from pending_file;", HV_FN, __LINE__) &&
+         dbCommit();
+  }
+  // Rows first: a value file left by a failed move is only an unnamed file.
+  bool moved = ok && fileMoveAllToTrash();
+  fileEmptyTrashInBackground();
+  if (ok) dbCheckpoint();
+  return ok && moved;
+}
+
+void HVKVStorage::repairDamage() {
+  damaged_ = false;
+  plat::NSLog("HVKVStorage error: the database of [%@] is damaged; the storage is emptied.", path_);
+  if (liveAlone()) {
+    dbClose();
+    reset();
+    if (!dbOpen() || !dbInitialize()) {
+      dbClose();
+      dbLastOpenErrorTime_ = plat::Clock::nowSeconds();
+      dbOpenErrorCount_++;
+    }
+    liveShare();
+  } else if (db_ || dbOpen()) {
+    clearInPlace(true);
+  }
+  damaged_ = false;
+}
+
+void HVKVStorage::setLengthLimitForTesting(int bytes) {
+  WorkHold hold(this, false);
+  if (hold && dbCheck()) sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, bytes);
 }
 
 namespace {
@@ -185,12 +358,14 @@ HVKVStorage::~HVKVStorage() {
   // The close finishes even when the application moves to the background meanwhile.
   if (isApplicationExtension()) {
     dbClose();
+    if (lockFd_ >= 0) ::close(lockFd_);
     return;
   }
   auto& app = plat::UIApplication::sharedApplication();
   auto task = app.beginBackgroundTaskWithExpirationHandler([] {});
   dbClose();
   app.endBackgroundTask(task);
+  if (lockFd_ >= 0) ::close(lockFd_);  // lets go of the folder's locks
 }
 
 // ---- database ----
@@ -250,9 +425,25 @@ bool HVKVStorage::dbCheck() {
 
 bool HVKVStorage::dbInitialize() {
   char* error = nullptr;
-  int result = sqlite3_exec(db_, kSchema, nullptr, nullptr, &error);
-  if (result == SQLITE_OK) result = sqlite3_exec(db_, kPendingSchema, nullptr, nullptr, &error);
+  int result;
+  // Setting the journal mode of a new database can find another connection's lock without
+  // waiting for it: tried again for the busy timeout.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  std::chrono::microseconds pause(200);
+  for (;;) {
+    result = sqlite3_exec(db_, kSchema, nullptr, nullptr, &error);
+    if (result == SQLITE_OK) result = sqlite3_exec(db_, kPendingSchema, nullptr, nullptr, &error);
+    int primary = result & 0xff;
+    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
+        std::chrono::steady_clock::now() >= deadline) {
+      break;
+    }
+    sqlite3_free(error);
+    error = nullptr;
+    pauseBeforeRetry(&pause);
+  }
   lastInitCode_ = result & 0xff;
+  noteResult(result);
   if (result != SQLITE_OK) {
     if (errorLogsEnabled_) {
       plat::NSLog(kExecError, HV_FN, __LINE__, result, error ? error : "");
@@ -324,6 +515,7 @@ bool HVKVStorage::dbExec(const char* sql, const char* fn, int line) {
   if (!dbCheck()) return false;
   char* error = nullptr;
   int result = sqlite3_exec(db_, sql, nullptr, nullptr, &error);
+  noteResult(result);
   if (result != SQLITE_OK && errorLogsEnabled_) {
     plat::NSLog(kExecError, fn, line, result, error ? error : "");
   }
@@ -363,24 +555,35 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
       "last_access_time, extended_data) values (?1, ?2, ?3, ?4, ?5, ?6, ?7);",
       HV_FN, __LINE__);
   if (!stmt) return false;
-  bindText(stmt, 1, key);
+  // A bind that fails (a blob past the database's length limit) would leave its column NULL
+  // and the row would replace the old one without its bytes: nothing is stored then.
+  int bound = bindText(stmt, 1, key);
+  auto bind = [&bound](int result) {
+    if (bound == SQLITE_OK) bound = result;
+  };
   if (fileName.empty()) {
-    sqlite3_bind_null(stmt, 2);
-    sqlite3_bind_blob(stmt, 4, value.bytes(), static_cast<int>(value.length()), SQLITE_STATIC);
+    bind(sqlite3_bind_null(stmt, 2));
+    bind(
+        sqlite3_bind_blob(stmt, 4, value.bytes(), static_cast<int>(value.length()), SQLITE_STATIC));
   } else {
-    bindText(stmt, 2, fileName);
-    sqlite3_bind_null(stmt, 4);
+    bind(bindText(stmt, 2, fileName));
+    bind(sqlite3_bind_null(stmt, 4));
   }
-  sqlite3_bind_int64(stmt, 3, size);
-  sqlite3_bind_int64(stmt, 5, modTime);
-  sqlite3_bind_int64(stmt, 6, accessTime);
+  bind(sqlite3_bind_int64(stmt, 3, size));
+  bind(sqlite3_bind_int64(stmt, 5, modTime));
+  bind(sqlite3_bind_int64(stmt, 6, accessTime));
   if (extendedData.empty()) {
-    sqlite3_bind_null(stmt, 7);
+    bind(sqlite3_bind_null(stmt, 7));
   } else {
-    sqlite3_bind_blob(stmt, 7, extendedData.bytes(), static_cast<int>(extendedData.length()),
-                      SQLITE_STATIC);
+    bind(sqlite3_bind_blob(stmt, 7, extendedData.bytes(), static_cast<int>(extendedData.length()),
+                           SQLITE_STATIC));
   }
-  bool ok = dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
+  bool ok = bound == SQLITE_OK;
+  if (ok) {
+    ok = dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
+  } else {
+    logError(kInsertError, HV_FN, __LINE__, bound);
+  }
   sqlite3_clear_bindings(stmt);  // the blobs were bound without a copy
   return ok;
 }
@@ -770,7 +973,8 @@ bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& ke
   if (static_cast<uint64_t>(value.length()) > static_cast<uint64_t>(kMaxValueSize)) return false;
   if (type_ == HVStorageModeFiles && filename.empty()) return false;
   if (!filename.empty() && !isSafeFilename(filename)) return false;
-  if (!dbCheck()) return false;
+  WorkHold hold(this, true);
+  if (!hold || !dbCheck()) return false;
   if (!filename.empty()) return saveFileValue(key, value, filename, extendedData);
 
   bool failed = false;
@@ -830,7 +1034,8 @@ bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
 
 bool HVKVStorage::removeItemForKey(const std::string& key) {
   if (!isUsableKey(key)) return false;
-  if (!dbCheck()) return false;
+  WorkHold hold(this, true);
+  if (!hold || !dbCheck()) return false;
   if (type_ == HVStorageModeSQLite) return dbDeleteItem(key);
   bool failed = false;
   auto name = dbGetFilename(key, &failed);
@@ -843,7 +1048,8 @@ bool HVKVStorage::removeItemForKey(const std::string& key) {
 
 bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return false;
-  if (!dbCheck()) return false;
+  WorkHold hold(this, true);
+  if (!hold || !dbCheck()) return false;
   if (type_ == HVStorageModeSQLite) return dbDeleteItems(keys);
   auto names = dbGetFilenames(keys);
   if (!dbDeleteItems(keys)) return false;
@@ -854,7 +1060,8 @@ bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
 bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
   if (size == kInt64Max) return true;
   if (size <= 0) return removeAllItems();
-  if (!dbCheck()) return false;
+  WorkHold hold(this, true);
+  if (!hold || !dbCheck()) return false;
   std::vector<std::string> names;
   if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithSizeLargerThan(size);
   if (!dbDeleteItemsWithSizeLargerThan(size)) return false;
@@ -866,7 +1073,8 @@ bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
 bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
   if (time <= 0) return true;
   if (time == kInt64Max) return removeAllItems();
-  if (!dbCheck()) return false;
+  WorkHold hold(this, true);
+  if (!hold || !dbCheck()) return false;
   std::vector<std::string> names;
   if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithTimeEarlierThan(time);
   if (!dbDeleteItemsWithTimeEarlierThan(time)) return false;
@@ -878,6 +1086,8 @@ bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
 bool HVKVStorage::removeToFit(int64_t limit, bool bySize) {
   if (limit == kInt64Max) return true;
   if (limit <= 0) return removeAllItems();
+  WorkHold hold(this, true);
+  if (!hold) return false;
   int64_t total = bySize ? getItemsSize() : getItemsCount();
   if (total < 0) return false;
   if (total <= limit) return true;
@@ -903,6 +1113,21 @@ bool HVKVStorage::removeItemsToFitSize(int64_t maxSize) { return removeToFit(max
 bool HVKVStorage::removeItemsToFitCount(int64_t maxCount) { return removeToFit(maxCount, false); }
 
 bool HVKVStorage::removeAllItems() {
+  WorkHold hold(this, true);
+  if (!hold) return false;
+  if (!liveAlone()) {
+    // Another storage has the database open: deleting its files would leave it writing into
+    // a database nobody reads again.
+    bool cleared = dbCheck() && clearInPlace(false);
+    if (!cleared) {
+      plat::NSLog("HVKVStorage removeAllItems error: fail to remove the items under [%@].", path_);
+    }
+    return cleared;
+  }
+  struct Share {
+    HVKVStorage* storage;
+    ~Share() { storage->liveShare(); }
+  } share{this};
   if (!dbClose()) return false;
   bool cleared = reset();
   if (!cleared) {
@@ -931,47 +1156,71 @@ void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
   bool ok = true;
   std::vector<HVKVStorageItemRef> items;
   do {
-    items = dbGetItemSizeInfoOrderByTimeAscWithLimit(32);
-    for (auto& item : items) {
-      if (left <= 0) break;
-      if (!dbDeleteItem(item->key)) {
-        ok = false;
-        break;
+    {
+      // A round at a time: the blocks run with the folder free.
+      WorkHold hold(this, true);
+      items =
+          hold ? dbGetItemSizeInfoOrderByTimeAscWithLimit(32) : std::vector<HVKVStorageItemRef>();
+      ok = bool(hold);
+      for (auto& item : items) {
+        if (left <= 0) break;
+        if (!dbDeleteItem(item->key)) {
+          ok = false;
+          break;
+        }
+        if (!item->filename.empty()) fileDelete(item->filename);
+        left--;
       }
-      if (!item->filename.empty()) fileDelete(item->filename);
-      left--;
+      if (ok && (left <= 0 || items.empty())) dbCheckpoint();
     }
     if (progress) progress(total - left, total);
   } while (left > 0 && !items.empty() && ok);
-  if (ok) dbCheckpoint();
   if (end) end(!ok);
 }
 
 // ---- reads ----
 
+HVKVStorageItemRef HVKVStorage::withFileValue(HVKVStorageItemRef item) {
+  if (auto bytes = fileRead(item->filename, item->size)) {
+    item->value = std::move(*bytes);
+    return item;
+  }
+  // Another storage may have replaced or removed the value since the row was read: only a
+  // row whose file is unreadable under the exclusive lock is dropped.
+  if (!workEscalate()) return nullptr;
+  bool failed = false;
+  auto again = dbGetItem(item->key, false, &failed);
+  if (failed || !again || again->filename.empty()) return again;
+  auto bytes = fileRead(again->filename, again->size);
+  if (!bytes) {
+    dbDeleteItem(again->key);
+    return nullptr;
+  }
+  again->value = std::move(*bytes);
+  return again;
+}
+
 HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
   if (!isUsableKey(key)) return nullptr;
+  WorkHold hold(this, false);
+  if (!hold) return nullptr;
   auto item = dbGetItem(key, false);
   if (!item) return nullptr;
   dbUpdateAccessTime(key);
-  if (!item->filename.empty()) {
-    auto bytes = fileRead(item->filename, item->size);
-    if (!bytes) {
-      dbDeleteItem(key);
-      return nullptr;
-    }
-    item->value = std::move(*bytes);
-  }
+  if (!item->filename.empty()) return withFileValue(item);
   return item;
 }
 
 HVKVStorageItemRef HVKVStorage::getItemInfoForKey(const std::string& key) {
   if (!isUsableKey(key)) return nullptr;
-  return dbGetItem(key, true);
+  WorkHold hold(this, false);
+  return hold ? dbGetItem(key, true) : nullptr;
 }
 
 std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key) {
   if (!isUsableKey(key)) return std::nullopt;
+  WorkHold hold(this, false);
+  if (!hold) return std::nullopt;
   std::optional<plat::Data> value;
   if (type_ == HVStorageModeSQLite) {
     value = dbGetValue(key);
@@ -981,12 +1230,10 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
     auto item = dbGetItem(key, false, &failed);
     if (failed || !item) return std::nullopt;
     if (!item->filename.empty()) {
-      value = fileRead(item->filename, item->size);
-      if (!value) {
-        dbDeleteItem(key);
-        return std::nullopt;
-      }
-    } else if (type_ == HVStorageModeMixed && !item->value.empty()) {
+      item = withFileValue(item);
+      if (!item) return std::nullopt;
+    }
+    if (!item->filename.empty() || (type_ == HVStorageModeMixed && !item->value.empty())) {
       value = std::move(item->value);
     }
   }
@@ -996,19 +1243,14 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
 
 std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return {};
+  WorkHold hold(this, false);
+  if (!hold) return {};
   auto items = dbGetItems(keys, false);
   if (type_ != HVStorageModeSQLite) {
     std::vector<HVKVStorageItemRef> kept;
     for (auto& item : items) {
-      if (!item->filename.empty()) {
-        auto bytes = fileRead(item->filename, item->size);
-        if (!bytes) {
-          dbDeleteItem(item->key);
-          continue;
-        }
-        item->value = std::move(*bytes);
-      }
-      kept.push_back(item);
+      if (!item->filename.empty()) item = withFileValue(item);
+      if (item) kept.push_back(item);
     }
     items.swap(kept);
   }
@@ -1019,7 +1261,8 @@ std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(const std::vector<st
 std::vector<HVKVStorageItemRef> HVKVStorage::getItemInfoForKeys(
     const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return {};
-  return dbGetItems(keys, true);
+  WorkHold hold(this, false);
+  return hold ? dbGetItems(keys, true) : std::vector<HVKVStorageItemRef>();
 }
 
 std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
@@ -1033,14 +1276,18 @@ std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
 
 bool HVKVStorage::itemExistsForKey(const std::string& key) {
   if (!isUsableKey(key)) return false;
-  return dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
+  WorkHold hold(this, false);
+  return hold &&
+         dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
 }
 
 int64_t HVKVStorage::getItemsCount() {
-  return dbGetInt("select count(*) from manifest;", std::string(), HV_FN, __LINE__);
+  WorkHold hold(this, false);
+  return hold ? dbGetInt("select count(*) from manifest;", std::string(), HV_FN, __LINE__) : -1;
 }
 
 int64_t HVKVStorage::getItemsSize() {
+  WorkHold hold(this, false);
   // sum() of no rows is NULL, which reads as 0.
-  return dbGetInt("select sum(size) from manifest;", std::string(), HV_FN, __LINE__);
+  return hold ? dbGetInt("select sum(size) from manifest;", std::string(), HV_FN, __LINE__) : -1;
 }

@@ -3,21 +3,30 @@
 // per key with its metadata and, for inline values, the bytes; "data" holds the values stored
 // as files; "trash" holds former "data" folders waiting for deletion on a background queue.
 //
-// Thread-safety: none. One thread at a time (HVDiskCache serialises every call).
+// Thread-safety: none. One thread at a time (HVDiskCache serialises every call). Storages of
+// one folder in several processes (or several in one process) work beside each other: every
+// call holds an advisory lock on the folder's "lock" file, shared by reads and exclusive by
+// changes, so a change's row and file steps never interleave with another storage's; a call
+// that cannot have it within kFolderLockTimeout seconds fails (logged). Each open storage also
+// holds a shared "live" lock, so that removeAllItems and the reset of a damaged database delete
+// the database files only when no other storage has them open (else they empty it in place).
 //
 // Values written to files are written to a temporary file in "data", synced and renamed, so a
 // process killed mid-store leaves the old value or the new one, whole, with its own extended
 // data: the new row commits together with an entry in the table "pending_file" naming the
 // temporary file, and the next storage on the folder completes such a rename when it opens
-// (and deletes temporary files that no committed row waits for). File names given by the
-// caller must name a file directly inside "data": empty, ".", "..", names holding '/' or NUL,
-// and names starting ".hvkv-tmp-" (the temporary files) are refused. A key holding a NUL byte
-// is refused by every operation (stores answer NO, reads nothing), and a key list holding one
-// refuses the whole call. Sizes, times and totals are 64-bit; a value is at most kMaxValueSize
-// bytes, and a value file whose length differs from its row's size is unreadable (the row is
-// dropped). Opening the storage deletes the files in "data" that no row names; a "data" or
+// (and deletes temporary files that no committed row waits for); it does so holding the
+// folder's lock exclusively, so a store still running in another storage is never touched. File
+// names given by the caller must name a file directly inside "data": empty, ".", "..", names
+// holding '/' or NUL, and names starting ".hvkv-tmp-" (the temporary files) are refused. A key
+// holding a NUL byte is refused by every operation (stores answer NO, reads nothing), and a key
+// list holding one refuses the whole call. Sizes, times and totals are 64-bit; a value is at most
+// kMaxValueSize bytes, and a value file whose length differs from its row's size is unreadable (the
+// row is dropped). Opening the storage deletes the files in "data" that no row names; a "data" or
 // "trash" folder deleted under a live storage is made again when it is next needed.
-// The manifest waits up to 5 s for another connection's lock.
+// The manifest waits up to 5 s for another connection's lock, also while it is set up.
+// A database SQLite finds damaged (corrupt or not a database), at opening or by any later
+// statement, is reset after the call that met the damage: it is a cache.
 
 #include <cstdint>
 #include <functional>
@@ -57,11 +66,15 @@ using HVKVStorageItemRef = std::shared_ptr<HVKVStorageItem>;
 class HVKVStorage : public plat::Object {
  public:
   static constexpr int64_t kMaxValueSize = int64_t(1) << 30;
+  // How long a call or an opening waits for another storage's hold of the folder lock.
+  static constexpr double kFolderLockTimeout = 10.0;
 
   // A storage on `path` in mode `type`, or nullptr (invalid path or type - a path that is
   // empty, longer than 960 bytes or holds NUL - folders that cannot be made, a database that
-  // cannot be opened). A database SQLite reports as corrupt or not a
-  // database is reset (its values trashed); other open failures delete nothing.
+  // cannot be opened). A database SQLite reports as corrupt or not a database is reset (its
+  // values trashed); other open failures delete nothing. nullptr (logged) also when the
+  // folder's lock file cannot be opened or another storage holds the folder past
+  // kFolderLockTimeout.
   static std::shared_ptr<HVKVStorage> initWithPathType(const std::string& path, HVStorageMode type);
   // Misuse: a storage needs a path and a type. Always throws plat::NSException
   // "HVKVStorage init error".
@@ -77,8 +90,9 @@ class HVKVStorage : public plat::Object {
   void setErrorLogsEnabled(bool v) { errorLogsEnabled_ = v; }
 
   // Stores. False for an empty key or value, a key holding NUL, mode files without a file
-  // name, a file name that does not name a file inside "data", or a failed write or rename;
-  // the old value is then kept.
+  // name, a file name that does not name a file inside "data", a value or extended data
+  // longer than the database takes inline, or a failed write or rename; the old value is then
+  // kept.
   bool saveItem(const HVKVStorageItem& item);
   bool saveItemWithKeyValue(const std::string& key, const plat::Data& value);
   bool saveItemWithKeyValueFilenameExtendedData(const std::string& key, const plat::Data& value,
@@ -122,6 +136,10 @@ class HVKVStorage : public plat::Object {
   static bool isUsableKey(const std::string& key);
   // True for a non-empty list in which no key holds NUL.
   static bool areUsableKeys(const std::vector<std::string>& keys);
+
+  // Lowers the connection's longest text or blob (SQLite's SQLITE_LIMIT_LENGTH), so that tests
+  // reach the limit without gigabyte values.
+  void setLengthLimitForTesting(int bytes);
 
  private:
   HVKVStorage() = default;
@@ -199,6 +217,28 @@ class HVKVStorage : public plat::Object {
   bool reset();
   bool removeToFit(int64_t limit, bool bySize);
   void logError(const char* format, const char* fn, int line, int code);
+  // Remembers damage reported by SQLite, repaired when the call ends.
+  void noteResult(int code);
+
+  // The folder lock (HVKVStorage.cpp): byte 0 of the lock file is the live lock, byte 1 the
+  // work lock that each call holds through a WorkHold.
+  class WorkHold;
+  bool lockByte(int64_t byte, short type, double timeout);
+  bool workLock(bool exclusive);
+  void workUnlock();
+  // Within a shared hold: takes the work lock exclusively (letting go of it in between, so
+  // what was read under the shared hold must be read again). False when it cannot.
+  bool workEscalate();
+  // True while no other storage has the folder open: the live lock is then held exclusively
+  // until liveShare().
+  bool liveAlone();
+  void liveShare();
+  // Empties the database through SQLite (other connections stay valid) and trashes the values.
+  bool clearInPlace(bool damaged);
+  void repairDamage();
+  // The value of a row naming a file; when the file cannot be read, the row is read again
+  // under the exclusive lock and dropped if its file still cannot be read.
+  HVKVStorageItemRef withFileValue(HVKVStorageItemRef item);
 
   plat::DispatchQueueRef trashQueue_;
   std::string path_, dbPath_, dataPath_, trashPath_;
@@ -209,4 +249,8 @@ class HVKVStorage : public plat::Object {
   bool errorLogsEnabled_ = true;
   HVStorageMode type_ = HVStorageModeFiles;
   int lastInitCode_ = 0;
+  int lockFd_ = -1;
+  int workDepth_ = 0;
+  bool workHeld_ = false, workExclusive_ = false;
+  bool damaged_ = false;
 };

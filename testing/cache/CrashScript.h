@@ -14,11 +14,15 @@ namespace crash_script {
 inline constexpr int kKeyCount = 24;
 inline constexpr const char* kHelperName = "kv_crash_helper";
 
-inline std::string keyName(int i) {
-  std::string name = "k";
+// prefix followed by the number (built by appending: GCC 12 misreads "x" + std::to_string(i)
+// as an overlapping copy).
+inline std::string numbered(const char* prefix, int i) {
+  std::string name = prefix;
   name += std::to_string(i);
   return name;
 }
+
+inline std::string keyName(int i) { return numbered("k", i); }
 
 inline plat::Data value(const std::string& key, uint64_t gen, size_t size) {
   uint64_t x = 1469598103934665603ULL;

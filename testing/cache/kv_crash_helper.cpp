@@ -19,8 +19,22 @@
 //   kv_crash_helper fsize <folder>
 //     Stores values, then lowers RLIMIT_FSIZE to 64 KiB and checks that stores growing a file
 //     past it answer NO. Exits 0 when every answer was as expected.
+//
+// Second processes on one folder, for the tests of storages side by side:
+//   kv_crash_helper writer <folder>
+//     Writes "R" once the storage is open, then makes stores over 8 keys (mostly value files
+//     under one of three names per key), writing "E <key> <generation> <size> <result>" after
+//     each, until its standard input ends. Exits 0.
+//   kv_crash_helper hold <folder>
+//     Writes "R" once the storage is open, then for each line "S <n>" on its standard input
+//     stores n values (keys "h0" to "h<n-1>", one in every four in a file) and writes
+//     "E <stores answered YES>". Exits 0 at the end of its input.
+//   kv_crash_helper open <folder>
+//     Writes "W", waits for a byte (or the end) on its standard input, then opens the storage.
+//     Exits 0 when it opened, 1 when not.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -244,6 +258,55 @@ int fsize(const std::string& folder) {
   return bad;
 }
 
+int writer(const std::string& folder) {
+  auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
+  if (!kv) return 2;
+  writeLine(1, "R");
+  std::mt19937_64 rng(static_cast<uint64_t>(::getpid()));
+  for (int op = 0;; op++) {
+    pollfd input{0, POLLIN, 0};
+    if (::poll(&input, 1, 0) != 0) return 0;  // the end of the input (or anything on it)
+    std::string key = crash_script::numbered("w", op % 8);
+    bool inFile = op % 4 != 0;
+    size_t size = inFile ? 20 * 1024 + rng() % (40 * 1024) : 1 + rng() % 4096;
+    uint64_t gen = static_cast<uint64_t>(op) + 1;
+    bool ok = kv->saveItemWithKeyValueFilenameExtendedData(
+        key, crash_script::value(key, gen, size),
+        inFile ? "wf-" + key + "-" + std::to_string(rng() % 3) : std::string(),
+        crash_script::extended(key, gen));
+    writeLine(1, "E " + key + " " + std::to_string(gen) + " " + std::to_string(size) +
+                     (ok ? " 1" : " 0"));
+  }
+  return 0;
+}
+
+int hold(const std::string& folder) {
+  auto kv = HVKVStorage::initWithPathType(folder, HVStorageModeMixed);
+  if (!kv) return 2;
+  writeLine(1, "R");
+  char command = 0;
+  int n = 0;
+  while (std::scanf(" %c %d", &command, &n) == 2 && command == 'S') {
+    int stored = 0;
+    for (int i = 0; i < n; i++) {
+      std::string key = crash_script::numbered("h", i);
+      size_t size = i % 4 == 0 ? 30000 : 100;
+      stored += kv->saveItemWithKeyValueFilenameExtendedData(
+          key, crash_script::value(key, 1, size), i % 4 == 0 ? "hf-" + key : std::string(),
+          crash_script::extended(key, 1));
+    }
+    writeLine(1, "E " + std::to_string(stored));
+  }
+  return 0;
+}
+
+int openWhenTold(const std::string& folder) {
+  writeLine(1, "W");
+  char go;
+  if (::read(0, &go, 1) < 0) return 2;
+  return HVKVStorage::initWithPathType(folder, HVStorageModeMixed) ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -254,8 +317,12 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "renamefail") return renameFails(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "fsize") return fsize(argv[2]);
   if (argc == 3 && std::string(argv[1]) == "readonly") return readOnlyFolderRemoval(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "writer") return writer(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "hold") return hold(argv[2]);
+  if (argc == 3 && std::string(argv[1]) == "open") return openWhenTold(argv[2]);
   std::fprintf(stderr,
                "usage: kv_crash_helper run <folder> <round> <fd> [slow-rename] | "
-               "renamefail <folder> | readonly <folder> | fsize <folder>\n");
+               "renamefail <folder> | readonly <folder> | fsize <folder> | "
+               "writer <folder> | hold <folder> | open <folder>\n");
   return 2;
 }

@@ -10,6 +10,7 @@
 #include "image/HVImageCoder.h"
 #include "image/HVImageDecoder.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/graphics/CGImageDestination.h"
 #include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
 
@@ -267,6 +268,30 @@ TEST(ImageDecoderTest, EXIFOrientationMapsToImageOrientation) {
     ASSERT_TRUE(d);
     EXPECT_EQ(d->orientation(), want) << exif;
     EXPECT_EQ(d->frameAtIndexDecodeForDisplay(0, true)->image()->imageOrientation(), want);
+  }
+}
+
+// The pages of a TIFF are separate pictures: each decodes at its own size, for display or not,
+// whatever the first page's size (a taller page is not cut, a smaller one not padded).
+TEST(ImageDecoderTest, TIFFPagesDecodeAtTheirOwnSizes) {
+  std::vector<std::pair<int, int>> sizes = {{320, 240}, {240, 320}, {160, 120}};
+  auto dest = CGImageDestination::createWithData("public.tiff", sizes.size());
+  for (auto [w, h] : sizes) dest->addImage(gradient(w, h), {});
+  ASSERT_TRUE(dest->finalize());
+  auto d = HVImageDecoder::decoderWithDataScale(dest->data(), 1);
+  ASSERT_TRUE(d);
+  ASSERT_EQ(d->frameCount(), sizes.size());
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    auto [w, h] = sizes[i];
+    for (bool forDisplay : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << "page " << i << " for display " << forDisplay);
+      auto img = frameImage(*d, i, forDisplay);
+      ASSERT_TRUE(img);
+      EXPECT_EQ(img->width(), size_t(w));
+      EXPECT_EQ(img->height(), size_t(h));
+      for (auto [x, y] : {std::pair{0, 0}, {w - 1, 0}, {0, h - 1}, {w - 1, h - 1}, {w / 2, h / 3}})
+        EXPECT_EQ(img->pixelAt(x, y), gradientAt(x, y)) << x << "," << y;
+    }
   }
 }
 

@@ -11,10 +11,13 @@
 #include <filesystem>
 #include <fstream>
 
+#include "image/HVBitmapCopy.h"
 #include "image/HVImageEncoder.h"
 #include "platform/foundation/NSException.h"
+#include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/graphics/CGImageDestination.h"
+#include "tests/image/CodecFixtures.h"
 #include "tests/image/ImageFixtures.h"
 
 using namespace plat;
@@ -440,6 +443,60 @@ TEST(ImageEncoderTest, FilesInAndOut) {
   missing->addImageWithFileDuration((dir / "none.png").string(), 0.1);
   missing->addImageWithFileDuration((dir / "none.png").string(), 0.1);
   EXPECT_TRUE(missing->encode().empty());
+  std::filesystem::remove_all(dir);
+}
+
+// A JPEG tagged "rotate 90" given as data or as a file comes out as every reader shows it:
+// upright, for each type the image destination writes.
+TEST(ImageEncoderTest, EncodedFramesKeepTheirEXIFOrientation) {
+  // Stored 32x16: top-left red, bottom-left green, right half blue.
+  auto stored = CGImage::create(32, 16, true);
+  cairo_surface_flush(stored->surface());
+  uint8_t* px = cairo_image_surface_get_data(stored->surface());
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) {
+      uint32_t p = x >= 16 ? 0xff0000ffu : y < 8 ? 0xffff0000u : 0xff00ff00u;
+      std::memcpy(px + y * stored->bytesPerRow() + x * 4, &p, 4);
+    }
+  cairo_surface_mark_dirty(stored->surface());
+  Data jpeg = jpegData(stored, false, 95, 6);
+  auto shown = decodeFrame(jpeg);
+  ASSERT_TRUE(shown);
+  auto source = HVImageDecoder::decoderWithDataScale(jpeg, 1);
+  ASSERT_EQ(source->orientation(), UIImageOrientationRight);
+  CGImageRef upright = HVOrientedCGImageCopy(shown, UIImageOrientationRight, shown->bitmapInfo());
+  ASSERT_TRUE(upright);
+  ASSERT_EQ(upright->width(), 16u);
+  ASSERT_EQ(upright->height(), 32u);
+
+  auto dir =
+      std::filesystem::temp_directory_path() / ("hv-encoder-exif-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::string path = (dir / "rotated.jpg").string();
+  ASSERT_TRUE(writeDataToFile(jpeg, path, NSDataWritingAtomic));
+  for (HVImageKind type : {HVImageKindPNG, HVImageKindJPEG, HVImageKindGIF}) {
+    for (bool fromFile : {false, true}) {
+      SCOPED_TRACE(::testing::Message() << "type " << type << (fromFile ? " file" : " data"));
+      auto enc = HVImageEncoder::initWithType(type);
+      if (fromFile)
+        enc->addImageWithFileDuration(path, 0);
+      else
+        enc->addImageWithDataDuration(jpeg, 0);
+      auto out = HVImageDecoder::decoderWithDataScale(enc->encode(), 1);
+      ASSERT_TRUE(out);
+      EXPECT_EQ(out->orientation(), UIImageOrientationUp);
+      auto img = decodeFrame(out->data());
+      ASSERT_TRUE(img);
+      ASSERT_EQ(img->width(), 16u);
+      ASSERT_EQ(img->height(), 32u);
+      for (int y = 2; y < 32; y += 4)
+        for (int x = 2; x < 16; x += 4) {
+          uint32_t got = img->pixelAt(x, y), want = upright->pixelAt(x, y);
+          for (int s = 0; s < 24; s += 8)
+            EXPECT_NEAR(int((got >> s) & 0xff), int((want >> s) & 0xff), 48) << x << "," << y;
+        }
+    }
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -2,15 +2,19 @@
 // first-frame decoding and the background decode into memory.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
 #include "image/HVImage.h"
 #include "image/HVImageCoder.h"
 #include "image/cache/HVImageCache.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/NSData.h"
 #include "platform/foundation/NSException.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/uikit/UIScreen.h"
@@ -284,6 +288,90 @@ TEST_F(ImageCacheTest, BackgroundDecodeNeverOvertakesALaterChange) {
     EXPECT_FALSE(cache->memoryCache()->containsObjectForKey(key)) << key;
     EXPECT_TRUE(cache->memoryCache()->objectForKey(key + "n").isIdenticalTo(Value(newer))) << key;
   }
+}
+
+// An application's own archive blocks (here a byte-wise XOR, as an encryption would be) see
+// every image the cache writes: what lies on disk, inline or in a file, is what the archive
+// block returned, and it reads back equal through the unarchive block.
+TEST_F(ImageCacheTest, OwnArchiveBlocksSeeEveryStoredImage) {
+  auto cache = HVImageCache::initWithPath(dir_.string());
+  ASSERT_TRUE(cache);
+  auto scramble = [](Data d) {
+    std::vector<uint8_t> v(d.bytes(), d.bytes() + d.length());
+    for (auto& b : v) b ^= 0x5a;
+    return Data(std::move(v));
+  };
+  cache->diskCache()->setCustomArchiveBlock([scramble](const Value& v) {
+    auto d = v.objectAs<NSData>();
+    return d ? scramble(d->data()) : Data();
+  });
+  cache->diskCache()->setCustomUnarchiveBlock(
+      [scramble](const Data& d) { return Value(NSData::dataWithData(scramble(d))); });
+  // The bytes on disk, read beside the cache: inline in the manifest or in a value file.
+  auto stored = [&](const std::string& key) {
+    sqlite3* db = nullptr;
+    Data out;
+    if (sqlite3_open_v2((dir_ / "manifest.sqlite").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+      sqlite3_stmt* st = nullptr;
+      sqlite3_prepare_v2(db, "select filename, inline_data from manifest where key = ?1;", -1, &st,
+                         nullptr);
+      sqlite3_bind_text(st, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+      if (st && sqlite3_step(st) == SQLITE_ROW) {
+        if (sqlite3_column_type(st, 0) != SQLITE_NULL) {
+          std::ifstream f(dir_ / "data" / reinterpret_cast<const char*>(sqlite3_column_text(st, 0)),
+                          std::ios::binary);
+          out = Data(std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {}));
+        } else {
+          out = Data(sqlite3_column_blob(st, 1), size_t(sqlite3_column_bytes(st, 1)));
+        }
+      }
+      sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return out;
+  };
+  Data small = pngData(solid(4, 2, 0xff336699), false);
+  // Noise does not compress: a large value, kept in a file.
+  auto noise = CGImage::create(120, 120, true);
+  cairo_surface_flush(noise->surface());
+  uint32_t seed = 7;
+  for (size_t i = 0; i < 120 * size_t(noise->bytesPerRow()); i++)
+    cairo_image_surface_get_data(noise->surface())[i] =
+        uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+  cairo_surface_mark_dirty(noise->surface());
+  Data large = pngData(noise, false);
+  ASSERT_GT(large.length(), HVDiskCache::kDefaultInlineThreshold);
+  for (auto& [key, png] : {std::pair<std::string, Data>{"small", small}, {"large", large}}) {
+    SCOPED_TRACE(key);
+    cache->setImageImageDataForKeyWithType(HVImage::initWithDataScale(png, 3), png, key,
+                                           HVCacheTierDisk);
+    EXPECT_EQ(stored(key), scramble(png));
+    EXPECT_EQ(cache->getImageDataForKey(key), png);
+    auto back = cache->getImageForKeyWithType(key, HVCacheTierDisk);
+    ASSERT_TRUE(back);
+    EXPECT_DOUBLE_EQ(back->scale(), 3);
+  }
+}
+
+// The shared cache is made once its folder can be opened: a first call that cannot open it
+// answers nullptr and a later one tries again.
+TEST_F(ImageCacheTest, SharedCacheIsMadeOnceItsFolderOpens) {
+  std::string oldRoot = DeviceRoot::path();
+  ASSERT_TRUE(DeviceRoot::setPath((dir_ / "root").string()));
+  fs::path blocker = fs::path(DeviceRoot::cachesPath()) / "com.orvane.HVkit";
+  std::ofstream(blocker) << "a file where the folder goes";
+  std::vector<std::string> logs;
+  setNSLogCaptureForTesting([&](const std::string& line) { logs.push_back(line); });
+  EXPECT_FALSE(HVImageCache::sharedCache());
+  setNSLogCaptureForTesting(nullptr);
+  EXPECT_FALSE(logs.empty());
+  fs::remove(blocker);
+  auto shared = HVImageCache::sharedCache();
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(HVImageCache::sharedCache(), shared);
+  EXPECT_TRUE(fs::exists(blocker / "images" / "manifest.sqlite"));
+  DeviceRoot::setPath(oldRoot);
 }
 
 TEST_F(ImageCacheTest, GeneralCacheNamesAreOneFolderUnderCaches) {

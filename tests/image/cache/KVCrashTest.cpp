@@ -27,6 +27,7 @@
 #include "platform/foundation/NSLog.h"
 #include "testing/cache/CrashScript.h"
 #include "testing/loop/Pump.h"
+#include "tests/image/cache/HelperProcess.h"
 #include "tests/image/cache/StorageFolderTest.h"
 
 using namespace plat;
@@ -34,27 +35,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The helper is built beside the tests: <build>/testing/cache/kv_crash_helper.
-std::string helperPath() {
-  fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
-  for (; !dir.empty() && dir != dir.root_path(); dir = dir.parent_path()) {
-    fs::path candidate = dir / "testing" / "cache" / crash_script::kHelperName;
-    if (fs::exists(candidate)) return candidate.string();
-  }
-  return std::string();
-}
+using helper_process::helperPath;
 
 pid_t spawn(const std::vector<std::string>& args, int keepFd) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    if (keepFd >= 0) ::fcntl(keepFd, F_SETFD, 0);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  return pid;
+  return helper_process::spawn(args, keepFd).pid;
 }
 
 struct Stored {

@@ -1,11 +1,12 @@
 // The key-value storage when the disk lets it down: opens that fail (retried at most every
-// 2 s, given up after 8 failures in a row), writes that fail (the old value stays), and a
-// process killed at random moments over and over (nothing acknowledged is lost).
+// 2 s, given up after 8 failures in a row), writes that fail (the old value stays), values
+// past the database's length limit, and a database damaged after it was made.
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "image/cache/HVKVStorage.h"
 #include "platform/foundation/NSLog.h"
@@ -139,6 +140,82 @@ TEST_F(KVStorageFailureTest, FullDiskWhileRemovingEverythingRecoversWhenSpaceIsB
   EXPECT_TRUE(kv->saveItemWithKeyValue("k", bytes(10, 2)));
   EXPECT_EQ(kv->getItemValueForKey("k"), bytes(10, 2));
   EXPECT_EQ(kv->getItemsCount(), 1);
+}
+
+// A value or extended data longer than the database takes inline (SQLite's length limit,
+// lowered here from its 1,000,000,000 bytes) answers NO and keeps the old value; a file value
+// of that length is stored, its row holding no bytes.
+TEST_F(KVStorageFailureTest, ValuesPastTheDatabaseLengthLimitAnswerNoAndKeepTheOldValue) {
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(100, 1), "", bytes(10, 2)));
+  kv->setLengthLimitForTesting(1000);
+  EXPECT_FALSE(kv->saveItemWithKeyValue("k", bytes(1001, 3)));
+  EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(10, 4), "", bytes(1001, 5)));
+  auto item = kv->getItemForKey("k");
+  ASSERT_TRUE(item);
+  EXPECT_EQ(item->value, bytes(100, 1));
+  EXPECT_EQ(item->extendedData, bytes(10, 2));
+  EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(5000, 6), "f", Data()));
+  EXPECT_EQ(kv->getItemValueForKey("k"), bytes(5000, 6));
+  EXPECT_TRUE(kv->saveItemWithKeyValue("k", bytes(800, 7)));
+  EXPECT_EQ(kv->getItemValueForKey("k"), bytes(800, 7));
+}
+
+// A page of the manifest zeroed while no storage had it open: opening works (the schema and
+// the table are whole), the first call that meets the damage fails, and the storage is then
+// reset, alone by a new database, beside another storage in place. Either way both storages
+// and later ones work again.
+TEST_F(KVStorageFailureTest, DamageFoundAfterOpeningResetsTheStorage) {
+  for (bool beside : {false, true}) {
+    SCOPED_TRACE(beside ? "beside another storage" : "alone");
+    fs::remove_all(dir_);
+    {
+      auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      ASSERT_TRUE(kv);
+      for (int i = 0; i < 100; i++)
+        ASSERT_TRUE(kv->saveItemWithKeyValue("k" + std::to_string(i), bytes(500, uint8_t(i))));
+      ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(30000, 1), "f", {}));
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    // The access-time index: opening reads the table only, counting reads the index.
+    sqlite3_prepare_v2(db,
+                       "select rootpage from sqlite_master where name = 'last_access_time_idx';",
+                       -1, &st, nullptr);
+    ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+    int64_t root = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    {
+      std::fstream f(dir_ / "manifest.sqlite", std::ios::in | std::ios::out | std::ios::binary);
+      f.seekp((root - 1) * 4096);
+      std::string zeros(4096, '\0');
+      f.write(zeros.data(), zeros.size());
+    }
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    ASSERT_TRUE(kv);
+    auto other =
+        beside ? HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed) : nullptr;
+    EXPECT_EQ(kv->getItemsCount(), -1);  // meets the damage
+    EXPECT_EQ(kv->getItemsCount(), 0);
+    EXPECT_TRUE(kv->saveItemWithKeyValue("new", bytes(10, 9)));
+    EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(20000, 2), "f", {}));
+    EXPECT_EQ(kv->getItemValueForKey("file"), bytes(20000, 2));
+    if (other) {
+      EXPECT_EQ(other->getItemsCount(), 2);
+      EXPECT_EQ(other->getItemValueForKey("new"), bytes(10, 9));
+      EXPECT_TRUE(other->saveItemWithKeyValue("other", bytes(10, 8)));
+      EXPECT_EQ(kv->getItemValueForKey("other"), bytes(10, 8));
+    }
+    kv.reset();
+    other.reset();
+    auto later = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->getItemValueForKey("new"), bytes(10, 9));
+    EXPECT_EQ(later->getItemsCount(), beside ? 3 : 2);
+  }
 }
 
 }  // namespace
