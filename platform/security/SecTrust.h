@@ -147,7 +147,7 @@ OSStatus SecTrustSetVerifyDate(const SecTrustRef& trust, double secondsSince1970
 
 // Evaluates the chain under every policy. *result is kSecTrustResultUnspecified for a valid
 // chain and kSecTrustResultRecoverableTrustFailure for an untrusted, expired or misnamed
-// one. The status is errSecSuccess whenever evaluation could run (also for a failed one);
+// one, or one that breaks the SSL server policy's rules. The status is errSecSuccess whenever evaluation could run (also for a failed one);
 // errSecParam for a null trust.
 OSStatus SecTrustEvaluate(const SecTrustRef& trust, SecTrustResultType* result);
 // true when the chain is valid; otherwise false and *error (domain NSOSStatusErrorDomain,
