@@ -21,11 +21,6 @@ std::function<void(const std::string&)>& hookSlot() {
   return *hook;
 }
 
-void writeAll(int fd, const std::string& text) {
-  iovec piece{const_cast<char*>(text.data()), text.size()};
-  plat::writevToStream(fd, &piece, 1);
-}
-
 }  // namespace
 
 void LGDiagnosticLog(const std::string& line) {
@@ -47,6 +42,6 @@ void LGSetDiagnosticLogHook(std::function<void(const std::string&)> hook) {
 }
 
 void LGPreconditionFailure(const std::string& text) {
-  writeAll(2, text + "\n");
+  plat::writeToStandardError(text);
   std::abort();
 }

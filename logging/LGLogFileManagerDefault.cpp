@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
+#include <map>
 
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/Clock.h"
@@ -83,8 +85,18 @@ struct SortKey {
 // files in the folder when it was made. It orders files across runs whatever the clock did.
 constexpr const char* kOrderAttribute = "user.vestrel.log.order";
 
-// The creation number `path` carries, or 0.
-uint64_t creationNumber(const std::string& path) {
+// Where the file system keeps no user extended attributes (ramfs, FAT-type folders), the
+// numbers live in this record in the folder instead: one line "<number> <file name>" per
+// file. It is not a log file (no application-name prefix, no ".log" ending).
+constexpr const char* kOrderRecordName = ".vestrel.log.order";
+// Far more than the lines of any number of files kept; a longer record is read this far.
+constexpr size_t kMaxOrderRecordBytes = 1 << 20;
+
+std::atomic<bool> gAttributesUnavailableForTesting{false};
+
+// The creation number `path` carries in its attribute, or 0.
+uint64_t creationNumberAttribute(const std::string& path) {
+  if (gAttributesUnavailableForTesting.load()) return 0;
   char text[24];
   ssize_t n = ::getxattr(path.c_str(), kOrderAttribute, text, sizeof text - 1);
   if (n <= 0) return 0;
@@ -93,6 +105,59 @@ uint64_t creationNumber(const std::string& path) {
   errno = 0;
   unsigned long long v = std::strtoull(text, &end, 10);
   return errno == 0 && end == text + n ? static_cast<uint64_t>(v) : 0;
+}
+
+bool setCreationNumberAttribute(const std::string& path, uint64_t number) {
+  if (gAttributesUnavailableForTesting.load()) return false;
+  std::string text = std::to_string(number);
+  return ::setxattr(path.c_str(), kOrderAttribute, text.data(), text.size(), 0) == 0;
+}
+
+// File name -> creation number, as the folder's order record holds them (empty without one).
+std::map<std::string, uint64_t> readOrderRecord(const std::string& folder) {
+  std::map<std::string, uint64_t> record;
+  int fd = plat::openRegularFile(folder + "/" + kOrderRecordName, O_RDONLY);
+  if (fd < 0) return record;
+  std::string text;
+  char buffer[4096];
+  while (text.size() < kMaxOrderRecordBytes) {
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  // Whole lines only: "<digits> <name>".
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    size_t blank = text.find(' ', at);
+    if (blank == at || blank >= end) continue;
+    uint64_t number = 0;
+    bool digits = true;
+    for (size_t i = at; i < blank && digits; ++i) {
+      digits = text[i] >= '0' && text[i] <= '9' && number <= (UINT64_MAX - 9) / 10;
+      number = number * 10 + static_cast<uint64_t>(text[i] - '0');
+    }
+    if (digits && blank + 1 < end) record[text.substr(blank + 1, end - blank - 1)] = number;
+  }
+  return record;
+}
+
+// Replaces the folder's order record (atomically: a reader sees the old one or the new one).
+bool writeOrderRecord(const std::string& folder, const std::map<std::string, uint64_t>& record) {
+  std::string text;
+  for (const auto& [name, number] : record) text += std::to_string(number) + " " + name + "\n";
+  return plat::writeDataToFile(plat::Data::fromString(text), folder + "/" + kOrderRecordName,
+                               plat::NSDataWritingAtomic);
+}
+
+std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// The creation number of the file at `path`: its attribute, else its line in `record`, else 0.
+uint64_t creationNumber(const std::string& path, const std::map<std::string, uint64_t>& record) {
+  uint64_t number = creationNumberAttribute(path);
+  if (number != 0) return number;
+  auto recorded = record.find(fileNameOf(path));
+  return recorded == record.end() ? 0 : recorded->second;
 }
 
 // Notes of made files kept: far more than any number of files kept.
@@ -233,12 +298,13 @@ std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::sortedLogFileInfos() {
     std::lock_guard<std::mutex> lock(createdMu_);
     created = created_;
   }
+  std::map<std::string, uint64_t> record = readOrderRecord(logsDirectory_);
   for (LGLogFileInfoRef& info : infos) {
     auto it = std::find(created.rbegin(), created.rend(), info->filePath());
     int64_t made = it == created.rend() ? -1 : static_cast<int64_t>(created.rend() - it);
     std::optional<plat::NSDate> date = dateFromFileName(info->fileName());
     if (!date) date = info->creationDate();
-    keys.push_back({info, creationNumber(info->filePath()), made, date.value_or(now)});
+    keys.push_back({info, creationNumber(info->filePath(), record), made, date.value_or(now)});
   }
   // The order in which files were made holds whatever the clock did since: the numbers they
   // carry (kept across runs), else the order this manager made them in (where the file
@@ -300,6 +366,31 @@ void LGLogFileManagerDefault::deleteOldLogFiles() {
                                    std::string(std::strerror(errno))));
     }
   }
+}
+
+void LGLogFileManagerDefault::numberNewFile(const std::string& path) {
+  std::vector<std::string> paths = unsortedLogFilePaths();
+  std::map<std::string, uint64_t> record = readOrderRecord(logsDirectory_);
+  uint64_t highest = 0;
+  for (const std::string& other : paths) highest = std::max(highest, creationNumber(other, record));
+  if (setCreationNumberAttribute(path, highest + 1)) return;
+  // No attributes here: the record keeps the number, beside those of the files still there.
+  // Where it cannot, the order this manager made its files in serves for this run.
+  std::string name = fileNameOf(path);
+  if (name.find('\n') != std::string::npos) return;
+  std::map<std::string, uint64_t> kept;
+  for (const std::string& other : paths) {
+    auto recorded = record.find(fileNameOf(other));
+    if (recorded != record.end()) kept.insert(*recorded);
+  }
+  kept[name] = highest + 1;
+  if (!writeOrderRecord(logsDirectory_, kept)) {
+    LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@", path));
+  }
+}
+
+void LGLogFileManagerDefault::setExtendedAttributesUnavailableForTesting(bool unavailable) {
+  gAttributesUnavailableForTesting.store(unavailable);
 }
 
 std::string LGLogFileManagerDefault::newLogFileName() {
@@ -375,15 +466,7 @@ std::optional<std::string> LGLogFileManagerDefault::createNewLogFileWithError(
       }
     }
     if (err == 0) {
-      // Numbered after every file already there. Where the file system keeps no extended
-      // attributes the number is lost, and the order this manager made its files in serves
-      // for this run.
-      uint64_t highest = 0;
-      for (const std::string& other : unsortedLogFilePaths()) {
-        highest = std::max(highest, creationNumber(other));
-      }
-      std::string number = std::to_string(highest + 1);
-      (void)::setxattr(path.c_str(), kOrderAttribute, number.data(), number.size(), 0);
+      numberNewFile(path);
       fileOps.unlock();
       // File protection classes do not exist here; the class is only computed.
       (void)logFileProtection();

@@ -9,10 +9,11 @@
 // until it is marked archived.
 //
 // Newest first, in the order the files were made: each new file carries a creation number
-// one above the highest in the folder (the extended attribute "user.vestrel.log.order"),
-// and numbered files come first, highest first; then (where the file system keeps no such
-// attributes) the files this manager made, the last made first; then the others by the
-// date in their names (else their creation dates). So a step of the clock (a time server's
+// one above the highest in the folder (the extended attribute "user.vestrel.log.order";
+// where the file system keeps no user attributes, a line of the record ".vestrel.log.order"
+// in the folder), and numbered files come first, highest first; then (where neither can be
+// kept) the files this manager made, the last made first; then the others by the date in
+// their names (else their creation dates). So a step of the clock (a time server's
 // correction, a user's change of the time) reorders nothing: a file made after the clock
 // went back is not taken for an old one and deleted, in this run or the next.
 //
@@ -92,9 +93,15 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   // Runs deleteOldLogFiles on the shared background queue.
   void deleteOldFilesForConfigurationChange();
 
+  // While set, every manager acts as on a file system without user extended attributes.
+  static void setExtendedAttributesUnavailableForTesting(bool unavailable);
+
  private:
   // The creation date a file's name tells, or nullopt.
   std::optional<plat::NSDate> dateFromFileName(const std::string& fileName) const;
+
+  // Gives the new file at `path` its creation number. REQUIRES: fileOpsMu_ held.
+  void numberNewFile(const std::string& path);
 
   // Notes `path` as made by this manager, the newest so far (and forgets the oldest notes
   // beyond a bound); `made` false takes back the note of a file that could not be made.

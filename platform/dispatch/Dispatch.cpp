@@ -7,7 +7,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <map>
 #include <set>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/dispatch/DispatchInternal.h"
+#include "platform/foundation/NSLog.h"
 
 namespace plat {
 
@@ -262,7 +262,7 @@ void reportMisuse(const std::string& message) {
   if (h) {
     h(message);
   } else {
-    std::fprintf(stderr, "dispatch: %s\n", message.c_str());
+    writeToStandardError("dispatch: " + message);
   }
 }
 

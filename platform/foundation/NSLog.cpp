@@ -1,5 +1,6 @@
 #include "platform/foundation/NSLog.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/syscall.h>
@@ -7,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
@@ -44,6 +47,30 @@ std::string prefix() {
          "[" + std::to_string(::getpid()) + ":" + std::to_string(::syscall(SYS_gettid)) + "] ";
 }
 
+// Whether SIGPIPE is pending for this thread itself. sigpending() tells the thread's own
+// signals and the process's together; a write raises SIGPIPE at the writing thread only, so
+// the thread's own set is what one more would merge into. Read from /proc; where that cannot
+// be read, any pending SIGPIPE counts.
+bool pipeSignalPendingForThisThread() {
+  char text[4096];
+  ssize_t n = -1;
+  int fd = ::open("/proc/thread-self/status", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    do {
+      n = ::read(fd, text, sizeof text - 1);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+  }
+  const char* field = n > 0 ? (text[n] = '\0', std::strstr(text, "\nSigPnd:")) : nullptr;
+  if (!field) {
+    sigset_t pending;
+    sigpending(&pending);
+    return sigismember(&pending, SIGPIPE);
+  }
+  unsigned long long mask = std::strtoull(field + std::strlen("\nSigPnd:"), nullptr, 16);
+  return (mask >> (SIGPIPE - 1)) & 1;
+}
+
 }  // namespace
 
 int writevFully(int fd, iovec* v, int count, size_t* written) {
@@ -79,18 +106,15 @@ int writevFully(int fd, iovec* v, int count, size_t* written) {
 int writevToStream(int fd, iovec* v, int count) {
   // SIGPIPE is blocked for this thread around the write, so a write to a pipe without a
   // reader leaves it pending here instead of ending the process; the pending signal is then
-  // taken back, unless one was already pending before (that one is not ours to take).
+  // taken back (the thread's own signals are taken before the process's), unless one was
+  // already pending for this thread before: ours merged into that one, which is not ours to
+  // take.
   sigset_t pipeOnly;
   sigemptyset(&pipeOnly);
   sigaddset(&pipeOnly, SIGPIPE);
   sigset_t old;
   pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
-  bool pendingBefore = false;
-  if (sigismember(&old, SIGPIPE)) {
-    sigset_t pending;
-    sigpending(&pending);
-    pendingBefore = sigismember(&pending, SIGPIPE);
-  }
+  bool pendingBefore = sigismember(&old, SIGPIPE) && pipeSignalPendingForThisThread();
   int err = writevFully(fd, v, count);
   if (err == EPIPE && !pendingBefore) {
     const struct timespec noWait = {0, 0};
@@ -99,6 +123,11 @@ int writevToStream(int fd, iovec* v, int count) {
   }
   if (!sigismember(&old, SIGPIPE)) pthread_sigmask(SIG_SETMASK, &old, nullptr);
   return err;
+}
+
+void writeToStandardError(std::string_view text) {
+  iovec pieces[2] = {{const_cast<char*>(text.data()), text.size()}, {const_cast<char*>("\n"), 1}};
+  writevToStream(STDERR_FILENO, pieces, text.empty() || text.back() != '\n' ? 2 : 1);
 }
 
 void NSLogMessage(const std::string& message) {

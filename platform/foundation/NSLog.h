@@ -30,6 +30,11 @@ int writevFully(int fd, iovec* v, int count, size_t* written = nullptr);
 // took nothing). Any thread.
 int writevToStream(int fd, iovec* v, int count);
 
+// Writes `text` to standard error through writevToStream, with a line break added when it
+// ends without one: the platform's diagnostics go out this way, so that none of them ends the
+// process when the reader of standard error has gone. Any thread.
+void writeToStandardError(std::string_view text);
+
 // Writes one formatted message (the text after the prefix) to standard error, or hands it
 // to the capture hook when one is set.
 void NSLogMessage(const std::string& message);

@@ -1,9 +1,9 @@
 #include "platform/runtime/Runtime.h"
 
-#include <cstdio>
 #include <mutex>
 
 #include "platform/foundation/NSCoding.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/runtime/NSObject.h"
 #include "platform/runtime/PropertyTraits.h"
 
@@ -268,10 +268,8 @@ Class* Runtime::registerClass(std::string name, Class* superclass, Class::Factor
     return c.get();
   }
   if (sameType(it->second.get())) return it->second.get();
-  std::fprintf(stderr,
-               "plat::Runtime: class %s is declared by two C++ types; lookup by name "
-               "answers the first\n",
-               name.c_str());
+  writeToStandardError("plat::Runtime: class " + name +
+                       " is declared by two C++ types; lookup by name answers the first");
   r.unpublished.push_back(c);
   return c.get();
 }

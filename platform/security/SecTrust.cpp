@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <ctime>
 #include <mutex>
 
 #include "platform/foundation/DeviceRoot.h"
@@ -87,6 +88,51 @@ Data derOfKey(EVP_PKEY* key) {
 bool isIPAddress(const std::string& host) {
   unsigned char buf[16];
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
+}
+
+// The phone's rules for a TLS server's chain, beyond a valid path to an anchor and the host
+// name: serverAuth in the leaf's extended key usage; a leaf issued since 1 July 2019 valid
+// for at most 825 days; RSA keys of 2048 bits or more throughout; SHA-2 signatures on every
+// certificate but the anchor (whose signature nobody checks). `chain` runs from the leaf to
+// the anchor.
+bool meetsServerRules(STACK_OF(X509)* chain) {
+  int count = sk_X509_num(chain);
+  if (count <= 0) return false;
+  X509* leaf = sk_X509_value(chain, 0);
+  if (!(X509_get_extension_flags(leaf) & EXFLAG_XKUSAGE) ||
+      !(X509_get_extended_key_usage(leaf) & XKU_SSL_SERVER)) {
+    return false;
+  }
+  constexpr time_t kValidityRuleStart = 1561939200;  // 2019-07-01T00:00:00Z
+  constexpr int kMaximumValidityDays = 825;
+  const ASN1_TIME* notBefore = X509_get0_notBefore(leaf);
+  struct tm issued = {};
+  if (!ASN1_TIME_to_tm(notBefore, &issued)) return false;
+  if (timegm(&issued) >= kValidityRuleStart) {
+    int days = 0;
+    int seconds = 0;
+    if (!ASN1_TIME_diff(&days, &seconds, notBefore, X509_get0_notAfter(leaf))) return false;
+    if (days > kMaximumValidityDays || (days == kMaximumValidityDays && seconds > 0)) {
+      return false;
+    }
+  }
+  for (int i = 0; i < count; ++i) {
+    X509* cert = sk_X509_value(chain, i);
+    EVP_PKEY* key = X509_get0_pubkey(cert);
+    if (!key) return false;
+    int type = EVP_PKEY_get_base_id(key);
+    if ((type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS) && EVP_PKEY_get_bits(key) < 2048) {
+      return false;
+    }
+    if (i == count - 1) break;  // the anchor's own signature is not part of the rules
+    int digest = NID_undef;
+    if (!X509_get_signature_info(cert, &digest, nullptr, nullptr, nullptr)) return false;
+    if (digest != NID_sha224 && digest != NID_sha256 && digest != NID_sha384 &&
+        digest != NID_sha512) {
+      return false;
+    }
+  }
+  return true;
 }
 
 // The system anchors: a list set by tests, or OpenSSL's default verify paths.
@@ -195,6 +241,8 @@ class SecTrust : public Object {
   bool evaluated = false;
   SecTrustResultType result = kSecTrustResultInvalid;
   OSStatus failure = errSecSuccess;
+  // The failure is a valid chain that breaks the phone's rules for server certificates.
+  bool notCompliant = false;
   std::vector<SecCertificateRef> chain;
 
   void invalidate() {
@@ -211,6 +259,7 @@ void SecTrust::evaluateLocked() {
   evaluated = true;
   chain.assign(1, presented[0]);
   failure = errSecNotTrusted;
+  notCompliant = false;
   result = kSecTrustResultRecoverableTrustFailure;
 
   X509_STORE* store = X509_STORE_new();
@@ -245,26 +294,38 @@ void SecTrust::evaluateLocked() {
   // A trusted intermediate given as an anchor ends the chain there, as on the platform.
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
   if (verifyDate) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*verifyDate));
+  bool serverRules = false;
   for (auto& p : policies) {
     if (!p->isSSL()) continue;
-    if (p->isServer()) X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
+    if (p->isServer()) {
+      X509_VERIFY_PARAM_set_purpose(param, X509_PURPOSE_SSL_SERVER);
+      serverRules = true;
+    }
     if (p->hostname()) {
       const std::string& host = *p->hostname();
       if (isIPAddress(host)) {
         X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
       } else {
+        // The name must be among the subject alternative names: the subject's common name
+        // never stands in for them.
+        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
         X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
       }
     }
   }
   int ok = X509_verify_cert(ctx);
   if (ok == 1) {
-    result = kSecTrustResultUnspecified;
-    failure = errSecSuccess;
     chain.clear();
     STACK_OF(X509)* built = X509_STORE_CTX_get0_chain(ctx);
     for (int i = 0; built && i < sk_X509_num(built); ++i) {
       chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
+    }
+    // A valid path to a server certificate the phone refuses fails, its chain kept.
+    if (serverRules && !meetsServerRules(built)) {
+      notCompliant = true;
+    } else {
+      result = kSecTrustResultUnspecified;
+      failure = errSecSuccess;
     }
   } else {
     // Even an untrusted chain is the one built from the leaf: each certificate issued and
@@ -383,7 +444,8 @@ bool SecTrustEvaluateWithError(const SecTrustRef& trust, NSErrorRef* error) {
         text = "“" + summary + "” certificate name does not match input";
         break;
       default:
-        text = "“" + summary + "” certificate is not trusted";
+        text = "“" + summary + "” certificate is " +
+               (trust->notCompliant ? "not standards compliant" : "not trusted");
         break;
     }
     *error = NSError::make(NSOSStatusErrorDomain, trust->failure, text);

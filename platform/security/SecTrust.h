@@ -118,9 +118,12 @@ Data SecKeyCopyExternalRepresentation(const SecKeyRef& key);
 // --- Policies ---
 
 SecPolicyRef SecPolicyCreateBasicX509();
-// `server` checks the server-authentication purpose; a hostname (a DNS name or an IP
-// address) is matched against the leaf's subject alternative names (and, without them, the
-// common name). No hostname: no name check.
+// `server` checks a server's certificates by the phone's rules: the server-authentication
+// purpose, serverAuth in the leaf's extended key usage, a leaf issued since 1 July 2019 valid
+// for at most 825 days, RSA keys of at least 2048 bits, SHA-2 signatures on every certificate
+// but the anchor (a chain that breaks them fails as not trusted, "not standards compliant").
+// A hostname (a DNS name or an IP address) is matched against the leaf's subject alternative
+// names only, never its common name. No hostname: no name check.
 SecPolicyRef SecPolicyCreateSSL(bool server, std::optional<std::string> hostname);
 
 // --- Trusts ---
@@ -144,7 +147,7 @@ OSStatus SecTrustSetVerifyDate(const SecTrustRef& trust, double secondsSince1970
 
 // Evaluates the chain under every policy. *result is kSecTrustResultUnspecified for a valid
 // chain and kSecTrustResultRecoverableTrustFailure for an untrusted, expired or misnamed
-// one. The status is errSecSuccess whenever evaluation could run (also for a failed one);
+// one, or one that breaks the SSL server policy's rules. The status is errSecSuccess whenever evaluation could run (also for a failed one);
 // errSecParam for a null trust.
 OSStatus SecTrustEvaluate(const SecTrustRef& trust, SecTrustResultType* result);
 // true when the chain is valid; otherwise false and *error (domain NSOSStatusErrorDomain,

@@ -3,8 +3,9 @@
 #include <fontconfig/fontconfig.h>
 #include <pango/pangofc-fontmap.h>
 
-#include <cstdio>
 #include <cstring>
+
+#include "platform/foundation/NSLog.h"
 
 #ifndef LUMORA_FONTS_CONF
 #define LUMORA_FONTS_CONF ""
@@ -41,7 +42,8 @@ PangoFontMap* pinnedFontMap() {
         FcConfigBuildFonts(config)) {
       pango_fc_font_map_set_config(PANGO_FC_FONT_MAP(m), config);
     } else {
-      std::fprintf(stderr, "uikit: cannot load font configuration %s; using system fonts\n", path);
+      writeToStandardError(std::string("uikit: cannot load font configuration ") + path +
+                           "; using system fonts");
     }
     FcConfigDestroy(config);  // the font map holds its own reference
     return m;

@@ -1,8 +1,7 @@
 #include "platform/uikit/UIAlertController.h"
 
-#include <cstdio>
-
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSLog.h"
 
 namespace plat {
 
@@ -30,7 +29,7 @@ void UIAlertController::addAction(const UIAlertActionRef& action) {
   if (action->style() == UIAlertActionStyleCancel) {
     for (auto& a : actions_) {
       if (a->style() == UIAlertActionStyleCancel) {
-        std::fprintf(stderr, "uikit: an alert can have only one cancel action\n");
+        writeToStandardError("uikit: an alert can have only one cancel action");
         return;
       }
     }

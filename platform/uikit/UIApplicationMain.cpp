@@ -1,12 +1,12 @@
 #include "platform/uikit/UIApplicationMain.h"
 
 #include <atomic>
-#include <cstdio>
 #include <map>
 #include <mutex>
 
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
+#include "platform/foundation/NSLog.h"
 
 namespace plat {
 namespace {
@@ -47,8 +47,8 @@ int UIApplicationMain(int argc, char** argv, const std::string& principalClassNa
   }
   auto delegate = factory ? factory() : nullptr;
   if (!delegate) {
-    std::fprintf(stderr, "UIApplicationMain: no application delegate class named \"%s\"\n",
-                 delegateClassName.c_str());
+    writeToStandardError("UIApplicationMain: no application delegate class named \"" +
+                         delegateClassName + "\"");
     return 1;
   }
   auto& app = UIApplication::sharedApplication();

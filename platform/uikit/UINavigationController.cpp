@@ -1,9 +1,9 @@
 #include "platform/uikit/UINavigationController.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/NSStringDrawing.h"
 #include "platform/uikit/UIEvent.h"
 #include "platform/uikit/UIGraphics.h"
@@ -266,8 +266,8 @@ void UINavigationController::showTop(const UIViewControllerRef& incoming,
 void UINavigationController::pushViewControllerAnimated(const UIViewControllerRef& vc,
                                                         bool animated) {
   if (!vc || vc->parentViewController() || vc.get() == this) {
-    std::fprintf(stderr, "uikit: refused to push %s: it is already in a stack\n",
-                 vc ? vc->className().c_str() : "(null)");
+    writeToStandardError("uikit: refused to push " + (vc ? vc->className() : "(null)") +
+                         ": it is already in a stack");
     return;
   }
   auto outgoing = topViewController();

@@ -1,9 +1,9 @@
 #include "platform/uikit/UIWindow.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/uikit/UIApplication.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIScreen.h"
@@ -130,8 +130,8 @@ void UIViewController::presentViewControllerAnimatedCompletion(const UIViewContr
                                                                bool animated,
                                                                std::function<void()> completion) {
   if (!vc || presented_ || vc->presentingViewController() || vc.get() == this) {
-    std::fprintf(stderr, "uikit: refused to present %s: a presentation is already in progress\n",
-                 vc ? vc->className().c_str() : "(null)");
+    writeToStandardError("uikit: refused to present " + (vc ? vc->className() : "(null)") +
+                         ": a presentation is already in progress");
     return;
   }
   auto w = view()->window();

@@ -24,9 +24,11 @@
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/Format.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSJSONSerialization.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/network/SCNetworkReachability.h"
 #include "platform/uikit/UIApplicationMain.h"
@@ -77,7 +79,7 @@ constexpr const char* kUsage =
     "[--screenshot FILE] [--auto-channel] [--online] [--camera IMAGE]\n";
 
 int usage(const std::string& why) {
-  std::fprintf(stderr, "lumora: %s\n%s", why.c_str(), kUsage);
+  writeToStandardError("lumora: " + why + "\n" + kUsage);
   return 2;
 }
 
@@ -250,7 +252,7 @@ int LumoraHost::Prepare(int argc, char** argv) {
 void LumoraHost::AttachToPage() {
   auto web = IOSPlugin::GetWebView();
   if (!web) {
-    std::fprintf(stderr, "lumora: the application made no web view\n");
+    writeToStandardError("lumora: the application made no web view");
     return;
   }
   web->setConsoleObserver(
@@ -266,10 +268,9 @@ void LumoraHost::AttachToPage() {
   content->addScriptMessageHandlerName(std::make_shared<LoadProbeHandler>([this] {
                                          if (loadReported_) return;
                                          loadReported_ = true;
-                                         std::fprintf(stderr,
-                                                      "lumora: page load event %.1f ms after "
-                                                      "start\n",
-                                                      (monotonicNs() - startNs_) / 1e6);
+                                         writeToStandardError(
+                                             format("lumora: page load event %.1f ms after start",
+                                                    (monotonicNs() - startNs_) / 1e6));
                                        }),
                                        kHostHandlerName);
   content->addUserScript(
@@ -282,8 +283,9 @@ void LumoraHost::Finish() {
     // The page as drawn now, composited by the renderer under and over the native views.
     bool done = false;
     web->takeSnapshotWithCompletionHandler([&done](const UIImageRef&, const NSErrorRef& error) {
-      if (error) std::fprintf(stderr, "lumora: no picture of the page: %s\n",
-                              error->localizedDescription().c_str());
+      if (error) {
+        writeToStandardError("lumora: no picture of the page: " + error->localizedDescription());
+      }
       done = true;
     });
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -293,7 +295,7 @@ void LumoraHost::Finish() {
   if (!screenshot_.empty()) {
     auto window = UIApplication::sharedApplication().keyWindow();
     if (!window || !UIRenderer::writePNG(window, screenshot_)) {
-      std::fprintf(stderr, "lumora: could not write the screenshot \"%s\"\n", screenshot_.c_str());
+      writeToStandardError("lumora: could not write the screenshot \"" + screenshot_ + "\"");
     }
   }
   LGLog::flushLog();

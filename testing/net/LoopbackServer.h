@@ -111,6 +111,19 @@ struct TestCertificate {
   plat::Data der;
 };
 
+// What TestPKI::issue makes: by default a leaf for 127.0.0.1 and "localhost" that meets the
+// phone's rules for TLS server certificates (an EC P-256 key, SHA-256, serverAuth, a year).
+struct CertificateSpec {
+  std::string commonName = "127.0.0.1";
+  std::string subjectAltName = "IP:127.0.0.1,DNS:localhost";  // empty: none
+  bool certificateAuthority = false;
+  bool serverAuth = true;   // serverAuth as the leaf's extended key usage; false: no such usage
+  int rsaBits = 0;          // an RSA key of this size; 0: an EC P-256 key
+  bool sha1 = false;        // signed with SHA-1 instead of SHA-256
+  long notBeforeDays = -1;  // from now
+  long notAfterDays = 365;
+};
+
 // A small PKI, made once per process: a root CA, an intermediate CA signed by it, leaves
 // signed by the intermediate for 127.0.0.1 and "localhost" (the re-issued leaf has the same
 // key as `leaf`; the expired one lapsed a day ago), a leaf for another host name only, and
@@ -125,6 +138,8 @@ struct TestPKI {
   TestCertificate otherRoot;
   TestCertificate otherRootLeaf;  // for 127.0.0.1, signed directly by otherRoot
   static const TestPKI& shared();
+  // A new certificate by `spec`, signed by `issuer` (one of the CAs above, or one made here).
+  static TestCertificate issue(const TestCertificate& issuer, const CertificateSpec& spec);
 };
 
 // What an HTTPS server presents: its chain (leaf first) and the leaf's key.

@@ -1,4 +1,6 @@
-// The test PKI: EC P-256 keys and X.509 certificates made with OpenSSL at first use.
+// The test PKI: EC P-256 keys and X.509 certificates made with OpenSSL at first use, each
+// meeting the phone's rules for TLS server certificates (subjectAltName, serverAuth, SHA-256,
+// leaves valid for less than 825 days).
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -6,6 +8,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <atomic>
 #include <stdexcept>
 
 #include "testing/net/LoopbackServer.h"
@@ -35,35 +38,57 @@ void addExt(X509* cert, X509* issuer, int nid, const char* value) {
   X509_EXTENSION_free(ext);
 }
 
-// A certificate for `cn` with `key`, signed by `issuer` (self-signed when null).
-Made makeCert(const char* cn, EVP_PKEY* key, const Made* issuer, bool ca, const char* san,
-              long serial, long notBeforeDays, long notAfterDays) {
+// A certificate by `spec` with `key`, signed by `issuer` (self-signed when null).
+Made makeCert(const CertificateSpec& spec, EVP_PKEY* key, const Made* issuer, long serial) {
   Made m;
   m.key = key;
   m.cert = X509_new();
   X509_set_version(m.cert, 2);
   ASN1_INTEGER_set(X509_get_serialNumber(m.cert), serial);
-  X509_gmtime_adj(X509_getm_notBefore(m.cert), notBeforeDays * 86400L);
-  X509_gmtime_adj(X509_getm_notAfter(m.cert), notAfterDays * 86400L);
+  X509_gmtime_adj(X509_getm_notBefore(m.cert), spec.notBeforeDays * 86400L);
+  X509_gmtime_adj(X509_getm_notAfter(m.cert), spec.notAfterDays * 86400L);
   X509_set_pubkey(m.cert, key);
   X509_NAME* name = X509_get_subject_name(m.cert);
   X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
                              reinterpret_cast<const unsigned char*>("Lumora Test"), -1, -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(cn),
-                             -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
+                             -1, 0);
   X509* issuerCert = issuer ? issuer->cert : m.cert;
+  bool ca = spec.certificateAuthority;
   X509_set_issuer_name(m.cert, X509_get_subject_name(issuerCert));
   addExt(m.cert, issuerCert, NID_basic_constraints, ca ? "critical,CA:TRUE" : "CA:FALSE");
   addExt(m.cert, issuerCert, NID_key_usage,
          ca ? "critical,keyCertSign,cRLSign" : "critical,digitalSignature,keyEncipherment");
   addExt(m.cert, issuerCert, NID_subject_key_identifier, "hash");
   if (issuer) addExt(m.cert, issuerCert, NID_authority_key_identifier, "keyid");
-  if (!ca) addExt(m.cert, issuerCert, NID_ext_key_usage, "serverAuth");
-  if (san) addExt(m.cert, issuerCert, NID_subject_alt_name, san);
-  if (!X509_sign(m.cert, issuer ? issuer->key : key, EVP_sha256())) {
+  if (!ca && spec.serverAuth) addExt(m.cert, issuerCert, NID_ext_key_usage, "serverAuth");
+  if (!spec.subjectAltName.empty()) {
+    addExt(m.cert, issuerCert, NID_subject_alt_name, spec.subjectAltName.c_str());
+  }
+  if (!X509_sign(m.cert, issuer ? issuer->key : key, spec.sha1 ? EVP_sha1() : EVP_sha256())) {
     throw std::runtime_error("certificate signing failed");
   }
   return m;
+}
+
+CertificateSpec authority(const char* cn) {
+  CertificateSpec spec;
+  spec.commonName = cn;
+  spec.subjectAltName.clear();
+  spec.certificateAuthority = true;
+  spec.notAfterDays = 3650;
+  return spec;
+}
+
+CertificateSpec leafFor(const char* cn, const std::string& san, long notBeforeDays,
+                        long notAfterDays) {
+  CertificateSpec spec;
+  spec.commonName = cn;
+  spec.subjectAltName = san;
+  spec.notBeforeDays = notBeforeDays;
+  spec.notAfterDays = notAfterDays;
+  return spec;
 }
 
 TestCertificate exportCert(const Made& m) {
@@ -91,20 +116,18 @@ TestCertificate exportCert(const Made& m) {
 const TestPKI& TestPKI::shared() {
   static const TestPKI* pki = [] {
     auto* p = new TestPKI();
-    const char* kSAN = "IP:127.0.0.1,DNS:localhost";
-    Made root = makeCert("Lumora Test Root CA", newKey(), nullptr, true, nullptr, 1, -1, 3650);
-    Made inter =
-        makeCert("Lumora Test Intermediate CA", newKey(), &root, true, nullptr, 2, -1, 3650);
+    const std::string kSAN = CertificateSpec().subjectAltName;
+    Made root = makeCert(authority("Lumora Test Root CA"), newKey(), nullptr, 1);
+    Made inter = makeCert(authority("Lumora Test Intermediate CA"), newKey(), &root, 2);
     EVP_PKEY* leafKey = newKey();
-    Made leaf = makeCert("127.0.0.1", leafKey, &inter, false, kSAN, 3, -1, 365);
+    Made leaf = makeCert(leafFor("127.0.0.1", kSAN, -1, 365), leafKey, &inter, 3);
     EVP_PKEY_up_ref(leafKey);
-    Made reissued = makeCert("127.0.0.1", leafKey, &inter, false, kSAN, 4, -1, 730);
-    Made expired = makeCert("127.0.0.1", newKey(), &inter, false, kSAN, 5, -30, -1);
+    Made reissued = makeCert(leafFor("127.0.0.1", kSAN, -1, 730), leafKey, &inter, 4);
+    Made expired = makeCert(leafFor("127.0.0.1", kSAN, -30, -1), newKey(), &inter, 5);
     Made other =
-        makeCert("other.example", newKey(), &inter, false, "DNS:other.example", 6, -1, 365);
-    Made otherRoot =
-        makeCert("Lumora Other Root CA", newKey(), nullptr, true, nullptr, 7, -1, 3650);
-    Made otherLeaf = makeCert("127.0.0.1", newKey(), &otherRoot, false, kSAN, 8, -1, 365);
+        makeCert(leafFor("other.example", "DNS:other.example", -1, 365), newKey(), &inter, 6);
+    Made otherRoot = makeCert(authority("Lumora Other Root CA"), newKey(), nullptr, 7);
+    Made otherLeaf = makeCert(leafFor("127.0.0.1", kSAN, -1, 365), newKey(), &otherRoot, 8);
     p->root = exportCert(root);
     p->intermediate = exportCert(inter);
     p->leaf = exportCert(leaf);
@@ -120,6 +143,27 @@ const TestPKI& TestPKI::shared() {
     return p;
   }();
   return *pki;
+}
+
+TestCertificate TestPKI::issue(const TestCertificate& issuer, const CertificateSpec& spec) {
+  static std::atomic<long> serial{100};
+  Made signer;
+  BIO* b = BIO_new_mem_buf(issuer.certPEM.data(), static_cast<int>(issuer.certPEM.size()));
+  signer.cert = PEM_read_bio_X509(b, nullptr, nullptr, nullptr);
+  BIO_free(b);
+  b = BIO_new_mem_buf(issuer.keyPEM.data(), static_cast<int>(issuer.keyPEM.size()));
+  signer.key = PEM_read_bio_PrivateKey(b, nullptr, nullptr, nullptr);
+  BIO_free(b);
+  if (!signer.cert || !signer.key) throw std::runtime_error("unreadable issuer");
+  EVP_PKEY* key = spec.rsaBits ? EVP_RSA_gen(static_cast<unsigned>(spec.rsaBits)) : newKey();
+  if (!key) throw std::runtime_error("RSA key generation failed");
+  Made made = makeCert(spec, key, &signer, serial++);
+  TestCertificate out = exportCert(made);
+  for (Made* m : {&signer, &made}) {
+    X509_free(m->cert);
+    EVP_PKEY_free(m->key);
+  }
+  return out;
 }
 
 TLSIdentity TLSIdentity::withIntermediate(const TestCertificate& leaf) {

@@ -169,7 +169,19 @@ TEST(LGFileManagerTest, DeletionKeepsTheNewestFilesByCountAndQuota) {
   EXPECT_EQ(quota->sortedLogFilePaths(), (std::vector<std::string>{newest}));
 }
 
-TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
+namespace {
+
+// Plays a file system without user extended attributes while it lives.
+struct NoExtendedAttributes {
+  NoExtendedAttributes() {
+    LGLogFileManagerDefault::setExtendedAttributesUnavailableForTesting(true);
+  }
+  ~NoExtendedAttributes() {
+    LGLogFileManagerDefault::setExtendedAttributesUnavailableForTesting(false);
+  }
+};
+
+void filesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes() {
   TempDir dir;
   ClockRestorer restorer;
   auto clock = SteppedDateClock::install();
@@ -214,6 +226,18 @@ TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
   next->deleteOldLogFiles();
   EXPECT_EQ(next->sortedLogFilePaths(),
             (std::vector<std::string>{third, second, first, before[4], before[3]}));
+}
+
+}  // namespace
+
+TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
+  {
+    SCOPED_TRACE("with extended attributes");
+    filesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes();
+  }
+  SCOPED_TRACE("on a file system without extended attributes");
+  NoExtendedAttributes noAttributes;
+  filesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes();
 }
 
 TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {

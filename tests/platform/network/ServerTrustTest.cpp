@@ -72,8 +72,26 @@ TEST_F(TrustFixture, DefaultHandlingAcceptsAValidChainAndRefusesBadOnes) {
   ASSERT_TRUE(u->error());
   EXPECT_EQ(u->error()->code(), NSURLErrorServerCertificateUntrusted);
 
+  // A server certificate the phone refuses (here: valid for 10 years, or without serverAuth)
+  // although it chains to the root.
+  testing_net::CertificateSpec longLived;
+  longLived.notAfterDays = 3650;
+  testing_net::CertificateSpec noUsage;
+  noUsage.serverAuth = false;
+  size_t refusedRequests = 0;
+  for (auto& spec : {longLived, noUsage}) {
+    auto& refused =
+        serve(TLSIdentity::withIntermediate(TestPKI::issue(TestPKI::shared().intermediate, spec)));
+    auto r = get(refused);
+    ASSERT_TRUE(r->error());
+    EXPECT_EQ(r->error()->code(), NSURLErrorServerCertificateUntrusted);
+    refusedRequests += refused.requestCount();
+  }
+
   // A refused server never saw the request.
-  EXPECT_EQ(expired.requestCount() + wrongHost.requestCount() + unknownRoot.requestCount(), 0u);
+  EXPECT_EQ(expired.requestCount() + wrongHost.requestCount() + unknownRoot.requestCount() +
+                refusedRequests,
+            0u);
 }
 
 TEST_F(TrustFixture, TheDelegateSeesTheServerTrustAndDecides) {

@@ -94,6 +94,103 @@ TEST(SecTrust, SSLPolicyChecksChainDatesAndHostName) {
       trustFor({cert(pki.otherRootLeaf)}, SecPolicyCreateBasicX509()), nullptr));
 }
 
+TEST(SecTrust, TheSSLServerPolicyHoldsLeavesToThePhonesRules) {
+  using testing_net::CertificateSpec;
+  auto& pki = TestPKI::shared();
+  auto spec = [](auto change) {
+    CertificateSpec s;
+    change(s);
+    return s;
+  };
+  CertificateSpec sha1CA = spec([](CertificateSpec& s) {
+    s.commonName = "SHA-1 Intermediate CA";
+    s.subjectAltName.clear();
+    s.certificateAuthority = true;
+    s.sha1 = true;
+  });
+  auto sha1Intermediate = TestPKI::issue(pki.root, sha1CA);
+  CertificateSpec smallCA = sha1CA;
+  smallCA.sha1 = false;
+  smallCA.rsaBits = 1024;
+  auto smallIntermediate = TestPKI::issue(pki.root, smallCA);
+  // Days since 1 June 2019: a leaf issued then is older than the validity rule.
+  long beforeRule = -static_cast<long>((time(nullptr) - 1559347200) / 86400);
+  struct Case {
+    const char* what;
+    std::vector<testing_net::TestCertificate> chain;
+    const char* host;
+    OSStatus expected;  // errSecSuccess: accepted
+    const testing_net::TestCertificate* anchor = nullptr;
+  };
+  auto leaf = [&](auto change) { return TestPKI::issue(pki.intermediate, spec(change)); };
+  auto byIntermediate = [&](auto change) {
+    return std::vector<testing_net::TestCertificate>{leaf(change), pki.intermediate};
+  };
+  std::vector<Case> cases = {
+      {"a sound leaf", byIntermediate([](CertificateSpec&) {}), "localhost", errSecSuccess},
+      {"a sound RSA-2048 leaf", byIntermediate([](CertificateSpec& s) { s.rsaBits = 2048; }),
+       "127.0.0.1", errSecSuccess},
+      {"a leaf valid for 825 days",
+       byIntermediate([](CertificateSpec& s) { s.notAfterDays = 824; }), "localhost",
+       errSecSuccess},
+      {"a 10-year leaf issued before July 2019", byIntermediate([&](CertificateSpec& s) {
+         s.notBeforeDays = beforeRule;
+         s.notAfterDays = beforeRule + 3650;
+       }),
+       "localhost", errSecSuccess},
+      {"a leaf signed with SHA-1", byIntermediate([](CertificateSpec& s) { s.sha1 = true; }),
+       "localhost", errSecNotTrusted},
+      {"a host name only in the common name", byIntermediate([](CertificateSpec& s) {
+         s.commonName = "localhost";
+         s.subjectAltName.clear();
+       }),
+       "localhost", errSecHostNameMismatch},
+      {"an RSA-1024 leaf", byIntermediate([](CertificateSpec& s) { s.rsaBits = 1024; }),
+       "localhost", errSecNotTrusted},
+      {"a leaf without extended key usage",
+       byIntermediate([](CertificateSpec& s) { s.serverAuth = false; }), "localhost",
+       errSecNotTrusted},
+      {"a leaf valid for 10 years",
+       byIntermediate([](CertificateSpec& s) { s.notAfterDays = 3650; }), "localhost",
+       errSecNotTrusted},
+      {"a leaf valid for 826 days",
+       byIntermediate([](CertificateSpec& s) { s.notAfterDays = 825; }), "localhost",
+       errSecNotTrusted},
+      {"an intermediate signed with SHA-1",
+       {TestPKI::issue(sha1Intermediate, CertificateSpec()), sha1Intermediate},
+       "localhost",
+       errSecNotTrusted},
+      {"an RSA-1024 intermediate",
+       {TestPKI::issue(smallIntermediate, CertificateSpec()), smallIntermediate},
+       "localhost",
+       errSecNotTrusted},
+      {"a SHA-1 intermediate as the anchor",
+       {TestPKI::issue(sha1Intermediate, CertificateSpec()), sha1Intermediate},
+       "localhost",
+       errSecSuccess,
+       &sha1Intermediate},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<SecCertificateRef> chain;
+    for (auto& piece : c.chain) chain.push_back(cert(piece));
+    auto trust = trustFor(chain, SecPolicyCreateSSL(true, c.host));
+    if (c.anchor) SecTrustSetAnchorCertificates(trust, {cert(*c.anchor)});
+    NSErrorRef error;
+    EXPECT_EQ(SecTrustEvaluateWithError(trust, &error), c.expected == errSecSuccess);
+    EXPECT_EQ(error ? error->code() : errSecSuccess, c.expected);
+    if (c.expected == errSecNotTrusted) {
+      EXPECT_NE((error ? error->localizedDescription() : "")
+                    .find("certificate is not standards compliant"),
+                std::string::npos);
+    }
+    SecTrustResultType result;
+    SecTrustEvaluate(trust, &result);
+    EXPECT_EQ(result, c.expected == errSecSuccess ? kSecTrustResultUnspecified
+                                                  : kSecTrustResultRecoverableTrustFailure);
+  }
+}
+
 TEST(SecTrust, TheEvaluatedChainRunsFromLeafToAnchor) {
   auto& pki = TestPKI::shared();
   auto trust = trustFor({cert(pki.leaf), cert(pki.intermediate)}, SecPolicyCreateBasicX509());
