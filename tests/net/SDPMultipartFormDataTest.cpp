@@ -411,7 +411,8 @@ struct ReadPart {
 std::vector<ReadPart> readParts(const std::string& body, const std::string& boundary) {
   std::vector<ReadPart> parts;
   const std::string delimiter = "\r\n--" + boundary;
-  const std::string text = "\r\n" + body;
+  std::string text = "\r\n";
+  text += body;
   for (size_t at = text.find(delimiter); at != std::string::npos;) {
     const size_t start = at + delimiter.size();
     if (text.compare(start, 2, "--") == 0) break;
