@@ -32,6 +32,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::string query = SDPJoinQueryPairs(parameters);
   for (unsigned char c : query) FUZZ_CHECK(queryByte(c), query);
+  // Escapes in another encoding (Shift-JIS: multi-byte forms with ASCII-looking bytes).
+  if (auto inEncoding = SDPJoinQueryPairsInEncoding(parameters, 8)) {
+    for (unsigned char c : *inEncoding) FUZZ_CHECK(queryByte(c), *inEncoding);
+  }
 
   std::shared_ptr<SDPHTTPRequestSerializer> serializer;
   switch (choice >> 1 & 0x3) {
@@ -39,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case 1: serializer = SDPJSONRequestSerializer::serializer(); break;
     default: serializer = SDPPropertyListRequestSerializer::serializer(); break;
   }
-  if (choice & 0x8) serializer->setStringEncoding(1);  // ASCII
+  if (choice & 0x8) serializer->setStringEncoding(choice & 0x40 ? 5 : 1);  // Latin-1, ASCII
   const char* method = choice & 0x10 ? "POST" : "GET";
   plat::NSErrorRef error;
   auto request = serializer->requestWithMethodURLStringParametersError(

@@ -263,6 +263,7 @@ plat::NSMutableURLRequestRef SDPHTTPRequestSerializer::copyWithDefaultHeaders(
 
 bool SDPHTTPRequestSerializer::queryStringForParameters(const plat::NSURLRequest& request,
                                                         const plat::Value& parameters,
+                                                        uint64_t escapeEncoding,
                                                         std::optional<std::string>* query,
                                                         plat::NSErrorRef* error) const {
   query->reset();
@@ -277,10 +278,10 @@ bool SDPHTTPRequestSerializer::queryStringForParameters(const plat::NSURLRequest
     *query = std::move(text);
   } else if (queryStyle_ == SDPHTTPRequestQueryStringDefaultStyle) {
     bool tooDeep = false;
-    *query = SDPJoinQueryPairs(parameters, &tooDeep);
-    if (tooDeep) {
+    *query = SDPJoinQueryPairsInEncoding(parameters, escapeEncoding, &tooDeep);
+    if (tooDeep || !*query) {
       query->reset();
-      if (error) *error = parametersTooDeepError();
+      if (error) *error = tooDeep ? parametersTooDeepError() : unencodableTextError(escapeEncoding);
       return false;
     }
   }
@@ -304,10 +305,21 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
     plat::NSErrorRef* error) const {
   if (!request) return nullptr;
   auto mutableRequest = copyWithDefaultHeaders(*request);
+  const bool inURI = encodesParametersInURI(request->HTTPMethod());
+  // A form body in another encoding than UTF-8 names it in its Content-Type, and its escapes
+  // are that encoding's bytes, so that a reader decoding by the label reads the text given. A
+  // URL's query is UTF-8.
+  const std::string charset = inURI || stringEncoding_ == plat::NSUTF8StringEncoding
+                                  ? std::string()
+                                  : plat::IANACharSetNameOfStringEncoding(stringEncoding_);
   std::optional<std::string> query;
-  if (!queryStringForParameters(*request, parameters, &query, error)) return nullptr;
+  if (!queryStringForParameters(*request, parameters,
+                                charset.empty() ? plat::NSUTF8StringEncoding : stringEncoding_,
+                                &query, error)) {
+    return nullptr;
+  }
 
-  if (encodesParametersInURI(request->HTTPMethod())) {
+  if (inURI) {
     if (query && !mutableRequest->URL().empty()) {
       mutableRequest->setURL(SDPURLStringByAppendingQuery(mutableRequest->URL(), *query));
     }
@@ -315,11 +327,8 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
     auto body = encodeString(query.value_or(""), error);
     if (!body) return nullptr;
     if (!mutableRequest->valueForHTTPHeaderField("Content-Type")) {
-      // A body in another encoding than UTF-8 says which, so that it is read as written.
       std::string contentType = "application/x-www-form-urlencoded";
-      const std::string charset = plat::IANACharSetNameOfStringEncoding(stringEncoding_);
-      if (stringEncoding_ != plat::NSUTF8StringEncoding && !charset.empty())
-        contentType += "; charset=" + charset;
+      if (!charset.empty()) contentType += "; charset=" + charset;
       mutableRequest->setValueForHTTPHeaderField(contentType, "Content-Type");
     }
     mutableRequest->setHTTPBody(std::move(*body));

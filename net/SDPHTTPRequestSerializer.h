@@ -180,10 +180,12 @@ class SDPHTTPRequestSerializer : public plat::Object,
  protected:
   // A mutable copy of `request` with the default headers it lacks.
   plat::NSMutableURLRequestRef copyWithDefaultHeaders(const plat::NSURLRequest& request) const;
-  // The query text for the parameters; nullopt for no query. Returns false (with *error)
-  // when the custom block failed.
+  // The query text for the parameters, the built-in style escaping in `escapeEncoding`;
+  // nullopt for no query. Returns false (with *error) when the custom block failed or a
+  // character has no form in `escapeEncoding`.
   bool queryStringForParameters(const plat::NSURLRequest& request, const plat::Value& parameters,
-                                std::optional<std::string>* query, plat::NSErrorRef* error) const;
+                                uint64_t escapeEncoding, std::optional<std::string>* query,
+                                plat::NSErrorRef* error) const;
   bool encodesParametersInURI(const std::string& method) const;
   // Text in stringEncoding; nullopt (with *error) when a character has no form in it.
   std::optional<plat::Data> encodeString(const std::string& text, plat::NSErrorRef* error) const;

@@ -5,6 +5,8 @@
 //
 // Thread-safe: pure functions over values.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,9 @@ class SDPQueryStringPair {
   // "field=value", both escaped; only the escaped field when the value is nil or the null
   // object.
   std::string URLEncodedStringValue() const;
+  // The same with the escapes in `encoding` (SDPEscapeQueryComponentInEncoding); nullopt when
+  // a character has no form in it.
+  std::optional<std::string> URLEncodedStringValueInEncoding(uint64_t encoding) const;
 
  private:
   plat::Value field_;
@@ -36,6 +41,13 @@ class SDPQueryStringPair {
 // Percent-encodes every byte of the UTF-8 text that is not an ASCII letter, a digit or one of
 // "-._~/?" as "%XX" (upper-case hex). Multi-byte characters are never split. "" gives "".
 std::string SDPEscapeQueryComponent(const std::string& string);
+
+// The same escaping with the bytes of `string` in `encoding` (a plat::NSStringEncoding): each
+// run of characters outside the allowed set is converted to `encoding` and every byte of its
+// form escaped, so that a reader decoding the escapes in that encoding reads `string` back.
+// nullopt when a character has no form in `encoding`. UTF-8 gives SDPEscapeQueryComponent.
+std::optional<std::string> SDPEscapeQueryComponentInEncoding(const std::string& string,
+                                                             uint64_t encoding);
 
 // How deeply containers may nest inside the parameters (as deep as JSON may nest).
 inline constexpr int SDPQueryMaxDepth = 512;
@@ -51,3 +63,7 @@ std::vector<SDPQueryStringPair> SDPFlattenQueryPairs(const plat::Value& key,
 // The URL-encoded pairs of SDPFlattenQueryPairs(nil, parameters) joined with "&"; "" with
 // *tooDeep set when the parameters nest too deeply.
 std::string SDPJoinQueryPairs(const plat::Value& parameters, bool* tooDeep = nullptr);
+// The same with the escapes in `encoding`; nullopt when a character has no form in it (and
+// then *tooDeep, when given, is as SDPFlattenQueryPairs set it).
+std::optional<std::string> SDPJoinQueryPairsInEncoding(const plat::Value& parameters,
+                                                       uint64_t encoding, bool* tooDeep = nullptr);

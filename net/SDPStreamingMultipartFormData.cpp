@@ -57,26 +57,53 @@ std::string lastPathComponent(const std::string& path) {
 }  // namespace
 
 namespace {
+
+// Appends the percent escape of a byte that would end a header line or the header text (CR,
+// LF) or cut it short for a reader in C (NUL); false for any other byte.
+bool appendLineBreakEscape(char c, std::string& out) {
+  switch (c) {
+    case '\r':
+      out += "%0D";
+      return true;
+    case '\n':
+      out += "%0A";
+      return true;
+    case '\0':
+      out += "%00";
+      return true;
+    default:
+      return false;
+  }
+}
+
+// A part header field name or value on one line of its own.
+std::string escapeHeaderLineText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (!appendLineBreakEscape(c, out)) out += c;
+  }
+  return out;
+}
+
+// Text inside a quoted string: a quote cannot end it early, and a backslash is a quoted pair
+// (a reader of quoted strings drops a lone one).
 std::string escapeQuotedHeaderText(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "%22";
-        break;
-      case '\r':
-        out += "%0D";
-        break;
-      case '\n':
-        out += "%0A";
-        break;
-      default:
-        out += c;
+    if (appendLineBreakEscape(c, out)) continue;
+    if (c == '"') {
+      out += "%22";
+    } else if (c == '\\') {
+      out += "\\\\";
+    } else {
+      out += c;
     }
   }
   return out;
 }
+
 }  // namespace
 
 std::string SDPContentDisposition(const std::string& name,
@@ -120,7 +147,9 @@ const plat::NSInputStreamRef& SDPHTTPBodyPart::inputStream() {
 std::string SDPHTTPBodyPart::stringForHeaders() const {
   std::string out;
   for (const auto& [field, value] : headers) {
-    out += field + ": " + value.description() + kCRLF;
+    // Caller-given fields (a MIME type, appended headers) can hold anything: a line break
+    // would add header lines to the part or end its headers early.
+    out += escapeHeaderLineText(field) + ": " + escapeHeaderLineText(value.description()) + kCRLF;
   }
   out += kCRLF;
   return out;

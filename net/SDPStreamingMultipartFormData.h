@@ -82,7 +82,8 @@ class SDPHTTPBodyPart {
   int phase() const { return phase_; }
   // The body as a stream, made on first use.
   const plat::NSInputStreamRef& inputStream();
-  // The header block: "name: value" CRLF per field, then CRLF.
+  // The header block: "name: value" CRLF per field, then CRLF. CR, LF and NUL in a name or
+  // value are written as %0D, %0A and %00, so that no field adds lines or ends the block.
   std::string stringForHeaders() const;
   // The part's byte count on the wire, boundaries included.
   uint64_t contentLength() const;
@@ -209,7 +210,8 @@ class SDPStreamingMultipartFormData : public SDPMultipartFormData {
 // "Boundary+" and two random 32-bit numbers as 8 upper-case hex digits each.
 std::string SDPCreateMultipartFormBoundary();
 // "form-data; name=\"...\"" with "; filename=\"...\"" when a file name is given. Names are
-// escaped as browsers escape them ('"' -> %22, CR -> %0D, LF -> %0A), so that no name can
-// end the quoted text or start another header line.
+// escaped as browsers escape them ('"' -> %22, CR -> %0D, LF -> %0A, and NUL -> %00), so that
+// no name can end the quoted text or start another header line; a backslash is written as the
+// quoted pair "\\", which quoted-string readers read back as one backslash.
 std::string SDPContentDisposition(const std::string& name,
                                   const std::optional<std::string>& fileName);

@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <jpeglib.h>
+#include <malloc.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -258,6 +261,81 @@ double runBaseline() {
   return kImages / seconds;
 }
 
+// ---- peak memory of one large image ----
+
+constexpr size_t kLargeBody = size_t{128} << 20;
+
+// A 512 x 512 JPEG padded with comment segments to about kLargeBody bytes: a large body with a
+// small picture, so that what a load holds is mostly its body.
+std::string paddedJPEG() {
+  const std::string jpeg = encodeJPEG(1);
+  std::string out = jpeg.substr(0, 2);  // start of image
+  const std::string segment = std::string("\xFF\xFE\xFF\xFF", 4) + std::string(65533, 'c');
+  while (out.size() + segment.size() + jpeg.size() <= kLargeBody) out += segment;
+  return out + jpeg.substr(2);
+}
+
+const std::string& largeImage() {
+  static const std::string* body = new std::string(paddedJPEG());
+  return *body;
+}
+
+long statusKiB(const char* key) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind(key, 0) == 0) return std::atol(line.c_str() + std::strlen(key));
+  }
+  return -1;
+}
+
+// How far the resident memory grows at its peak while one image loads from `url`, over the
+// image's body size; -1 when the peak cannot be measured or the image did not load.
+double peakGrowthOverBody(const std::string& url) {
+  static auto manager =
+      HVWebImageManager::initWithCacheQueue(nullptr, std::make_shared<plat::NSOperationQueue>());
+  if (!(std::ofstream("/proc/self/clear_refs") << "5")) return -1;  // resets the peak
+  const long before = statusKiB("VmRSS:");
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false, loaded = false;
+  auto op = manager->requestImageWithURLOptionsProgressTransformCompletion(
+      plat::NSURL::URLWithString(url), 0, {}, {},
+      [&](const plat::UIImageRef& image, const plat::NSURLRef&, HVWebImageSource,
+          HVWebImagePhase phase, const plat::NSErrorRef&) {
+        if (phase == HVWebImagePhasePartial) return;
+        std::lock_guard<std::mutex> lock(mu);
+        loaded = static_cast<bool>(image);
+        done = true;
+        cv.notify_one();
+      });
+  {
+    std::unique_lock<std::mutex> lock(mu);
+    cv.wait(lock, [&] { return done; });
+  }
+  const long peak = statusKiB("VmHWM:");
+  if (!loaded || before < 0 || peak < 0) return -1;
+  return double(peak - before) * 1024 / double(largeImage().size());
+}
+
+// The peak over the body of a large image loaded over HTTP, and from a file (the baseline:
+// read a chunk at a time as its consumer takes them). Blocks of a megabyte and more are mapped
+// from here on, so that freed buffers go back at once and the peak counts what the load holds,
+// not what the allocator keeps of blocks freed on the threads involved (tens of megabytes).
+std::pair<double, double> largeImagePeaks() {
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  static bench_support::LoopbackServer large{
+      [reply = bench_support::LoopbackServer::response("image/jpeg", largeImage())](
+          const std::string&) -> const std::string& { return reply; }};
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("bench-webimage-large-" + std::to_string(::getpid()) + ".jpg");
+  std::ofstream(path, std::ios::binary) << largeImage();
+  const double overHTTP = peakGrowthOverBody(large.url("/large.jpg"));
+  const double fromFile = peakGrowthOverBody("file://" + path.string());
+  std::filesystem::remove(path);
+  return {overHTTP, fromFile};
+}
+
 void report(benchmark::State& state, double (*run)()) {
   for (auto _ : state) run();
   state.SetItemsProcessed(state.iterations() * kImages);
@@ -282,6 +360,11 @@ int main(int argc, char** argv) {
               ratio.median, kPairedRounds, ratio.low, ratio.high);
   std::printf("figure: web images per second / libcurl + libjpeg-turbo | %.3f | >= 0.5\n",
               ratio.median);
+  const auto [overHTTP, fromFile] = largeImagePeaks();
+  std::printf("peak memory of one 128 MiB image over its body: over HTTP %.2f, from a file %.2f\n",
+              overHTTP, fromFile);
+  std::printf("figure: peak memory of a 128 MiB image over HTTP / from a file | %.2f | <= 1.2\n",
+              fromFile > 0 ? overHTTP / fromFile : -1.0);
   std::printf("ratio: %.3f\n", ratio.median);
   return 0;
 }

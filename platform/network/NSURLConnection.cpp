@@ -290,11 +290,18 @@ class ConnectionLoader : public NSURLSessionDelegate {
                                         const Data& data) override {
     auto st = stateFor(task);
     if (!st || !st->hasDelegate()) return;
-    st->post([st, data] {
-      NSURLConnectionRef c;
-      NSURLConnectionDelegateRef d;
-      if (st->target(c, d)) d->connectionDidReceiveData(c, data);
-    });
+    // Until the connection's delegate has the bytes, they wait for it: the transfer reads on
+    // only as it takes them.
+    auto core = task->core();
+    const auto n = static_cast<int64_t>(data.length());
+    detail::countBytesAwaitingConsumer(core, n);
+    st->postGuarded([core, n] { detail::countBytesAwaitingConsumer(core, -n); },
+                    [st, data, core, n] {
+                      NSURLConnectionRef c;
+                      NSURLConnectionDelegateRef d;
+                      if (st->target(c, d)) d->connectionDidReceiveData(c, data);
+                      detail::countBytesAwaitingConsumer(core, -n);
+                    });
   }
 
  private:

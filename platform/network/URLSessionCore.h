@@ -24,6 +24,11 @@ namespace plat::detail {
 
 struct Transfer;
 
+// The most body bytes of a data task that wait for the delegate queue: past them the transfer
+// stops reading until a delivery takes them, so that memory follows what the delegate takes,
+// not what the peer sends.
+inline constexpr size_t kMaxPendingDeliveryBytes = size_t{4} << 20;
+
 enum class TaskKind { Data, Upload, Download };
 
 struct URLTaskCore {
@@ -71,6 +76,12 @@ struct URLTaskCore {
   Data pendingData;
   Data spareData;  // an empty buffer a delivery handed back, for the bytes after the next one
   bool dataDeliveryScheduled = false;
+  // Bytes a delivery handed on that their consumer has not taken yet (a delegate of the
+  // platform that passes them on asynchronously counts them): they wait like pendingData.
+  int64_t bytesAwaitingConsumer = 0;
+  // The transfer stopped reading with kMaxPendingDeliveryBytes waiting; what takes them lets it
+  // read on.
+  bool pausedForDelivery = false;
   int64_t sentReported = 0;
   bool sendReportScheduled = false;
   int64_t writtenReported = 0;
@@ -185,6 +196,11 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   void pause(const std::shared_ptr<URLTaskCore>& task);
   void cancel(const std::shared_ptr<URLTaskCore>& task, bool produceResumeData);
 };
+
+// Counts `n` body bytes of `task` that a delegate handed on to a consumer which has not taken
+// them yet (n > 0), or that it has taken (n < 0): the transfer does not read on while they and
+// the bytes waiting for the delegate reach kMaxPendingDeliveryBytes. Any thread.
+void countBytesAwaitingConsumer(const std::shared_ptr<URLTaskCore>& task, int64_t n);
 
 // Whether `path` is a partial download the engine made (a regular file of `size` bytes, not a
 // link, named as the engine names them in the download directory).

@@ -420,6 +420,27 @@ void applyPause(Transfer& t) {
   if (!pause) t.touch();
 }
 
+// Whether the body bytes that wait for the delegate, or for the consumer it handed them to,
+// reach their bound. REQUIRES: task.mu held.
+bool tooManyWaitingLocked(const URLTaskCore& task) {
+  return static_cast<int64_t>(task.pendingData.length()) + task.bytesAwaitingConsumer >=
+         static_cast<int64_t>(kMaxPendingDeliveryBytes);
+}
+
+// Whether a transfer stopped with too many body bytes waiting may read on; if so, clears the
+// stop. REQUIRES: task.mu held.
+bool readOnLocked(URLTaskCore& task) {
+  if (!task.pausedForDelivery || tooManyWaitingLocked(task)) return false;
+  task.pausedForDelivery = false;
+  return true;
+}
+
+void resumeReading(const std::shared_ptr<URLTaskCore>& task) {
+  task->session->enqueue([task] {
+    if (auto t = task->transfer) applyPause(*t);
+  });
+}
+
 // Posts the delivery of the task's pending body bytes. REQUIRES: task->mu held (so that the
 // delivery is queued before anything posted after the bytes were appended).
 // A streamed body (`streaming`) goes out at once, so that the delegate consumes it while
@@ -431,6 +452,7 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
   auto deliver = [s, task] {
     Data chunk;
     NSURLSessionTaskRef owner;
+    bool readOn;
     {
       std::lock_guard<std::mutex> lock(task->mu);
       chunk = std::move(task->pendingData);
@@ -440,7 +462,10 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
       task->spareData = Data();
       task->dataDeliveryScheduled = false;
       owner = task->owner.lock();
+      // The transfer reads the next bytes while the delegate takes these.
+      readOn = readOnLocked(*task);
     }
+    if (readOn) resumeReading(task);
     auto delegate = s->delegateRef();
     auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(owner);
     if (delegate && dataTask && !chunk.empty()) {
@@ -479,6 +504,20 @@ void deliverData(Transfer& t, const char* bytes, size_t length) {
   }
   task->notifyCounter(kCountOfBytesReceived, received);
 }
+
+}  // namespace
+
+void countBytesAwaitingConsumer(const std::shared_ptr<URLTaskCore>& task, int64_t n) {
+  bool readOn;
+  {
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->bytesAwaitingConsumer += n;
+    readOn = readOnLocked(*task);
+  }
+  if (readOn) resumeReading(task);
+}
+
+namespace {
 
 // Adds `n` to the task's counter `count`, tells the observers of `keyPath` and, unless a
 // report is already waiting, posts one. The posted report coalesces what arrived meanwhile:
@@ -742,6 +781,19 @@ int64_t readBodySource(Transfer& t, char* buffer, size_t max) {
   return r;
 }
 
+// The length a file body declares: its size, or -1 (sent chunked, read to its end) for a file
+// whose size reads as 0 but that has content (the kernel's generated files) or that cannot be
+// read (the first read then fails the transfer).
+int64_t fileBodyLength(Transfer& t) {
+  struct stat st;
+  if (fstat(fileno(t.bodyFile), &st) != 0) return -1;
+  if (st.st_size > 0) return st.st_size;
+  const int first = std::fgetc(t.bodyFile);
+  if (first == EOF) return std::ferror(t.bodyFile) ? -1 : 0;
+  std::ungetc(first, t.bodyFile);
+  return -1;
+}
+
 // Reads the next bytes of a file or stream body, never past its declared length: a body that
 // ends early or holds more fails the transfer (curl then closes the connection).
 size_t readBoundedBody(Transfer& t, char* buffer, size_t max) {
@@ -927,7 +979,7 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     std::lock_guard<std::mutex> lock(t->task->mu);
     auto state = t->task->state;
     if (state == NSURLSessionTaskStateCanceling || state == NSURLSessionTaskStateCompleted) {
-      return n;  // cancelled: the bytes go nowhere
+      return 0;  // cancelled: nothing more is read (the transfer ends as cancelled)
     }
     if (t->awaitingDisposition) {
       // Hold the bytes until the delegate decides; stop reading once too many are held.
@@ -938,6 +990,12 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
       t->deferredBody.append(buffer, n);
       collectForCache(*t, buffer, n);
       return n;
+    }
+    if (!t->file && tooManyWaitingLocked(*t->task)) {
+      // The delegate has not taken what waits for it: these bytes wait in libcurl until a
+      // delivery drains the queue and resumes the transfer.
+      t->task->pausedForDelivery = true;
+      return CURL_WRITEFUNC_PAUSE;
     }
   }
   if (t->file) {
@@ -1759,10 +1817,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   int64_t bodyLength = -1;
   if (t->bodyKind == Transfer::BodyKind::Bytes)
     bodyLength = static_cast<int64_t>(t->bodyBytes.length());
-  if (t->bodyKind == Transfer::BodyKind::File) {
-    struct stat st;
-    if (fstat(fileno(t->bodyFile), &st) == 0) bodyLength = st.st_size;
-  }
+  if (t->bodyKind == Transfer::BodyKind::File) bodyLength = fileBodyLength(*t);
   if (t->bodyKind == Transfer::BodyKind::Stream) {
     if (auto cl = fields.get("Content-Length")) {
       char* end = nullptr;
@@ -1988,7 +2043,9 @@ void URLSessionCore::workerLoop() {
       bool awaiting;
       {
         std::lock_guard<std::mutex> lock(task->mu);
-        awaiting = t->awaitingDisposition;
+        // Waiting for the delegate (its decision, or to take the bytes already read) is no
+        // idle peer.
+        awaiting = t->awaitingDisposition || task->pausedForDelivery;
       }
       if (t->userPaused || awaiting) {
         t->touch();

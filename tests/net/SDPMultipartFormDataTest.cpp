@@ -399,3 +399,91 @@ TEST(SDPMultipartFormDataTest, NamesCannotBreakOutOfTheirQuotesOrHeaderLine) {
   EXPECT_NE(body.find("filename=\"x%22.txt%0D%0AX-Evil: 2\"\r\n"), std::string::npos) << body;
   EXPECT_EQ(body.find("\r\nX-Evil"), std::string::npos);
 }
+
+namespace {
+
+// A part as a multipart reader sees it: its header lines and its bytes.
+struct ReadPart {
+  std::vector<std::string> headerLines;
+  std::string body;
+};
+
+std::vector<ReadPart> readParts(const std::string& body, const std::string& boundary) {
+  std::vector<ReadPart> parts;
+  const std::string delimiter = "\r\n--" + boundary;
+  std::string text = "\r\n";
+  text += body;
+  for (size_t at = text.find(delimiter); at != std::string::npos;) {
+    const size_t start = at + delimiter.size();
+    if (text.compare(start, 2, "--") == 0) break;
+    const size_t next = text.find(delimiter, start);
+    const std::string part = text.substr(start + 2, next - start - 2);
+    const size_t headEnd = part.find("\r\n\r\n");
+    ReadPart read;
+    for (size_t line = 0; line < headEnd;) {
+      const size_t end = std::min(part.find("\r\n", line), headEnd);
+      read.headerLines.push_back(part.substr(line, end - line));
+      line = end + 2;
+    }
+    read.body = headEnd == std::string::npos ? "" : part.substr(headEnd + 4);
+    parts.push_back(std::move(read));
+    at = next;
+  }
+  return parts;
+}
+
+// The quoted-string parameter `key` of a header line, read as RFC 9110 reads quoted strings.
+std::string quotedParameter(const std::string& line, const std::string& key) {
+  const size_t at = line.find("; " + key + "=\"");
+  if (at == std::string::npos) return "<none>";
+  std::string out;
+  for (size_t i = at + key.size() + 4; i < line.size(); ++i) {
+    if (line[i] == '\\' && i + 1 < line.size()) {
+      out += line[++i];
+    } else if (line[i] == '"') {
+      return out;
+    } else {
+      out += line[i];
+    }
+  }
+  return "<unterminated>";
+}
+
+}  // namespace
+
+// Whatever a name, file name, MIME type or appended header holds, a multipart reader finds
+// each part's own header lines and bytes, and reads names back as given (backslashes too).
+TEST(SDPMultipartFormDataTest, PartHeadersStayOnTheirLinesAndNamesReadBack) {
+  using namespace std::string_literals;
+  auto request = plat::NSMutableURLRequest::requestWithURL("http://h/up");
+  request->setHTTPMethod("POST");
+  SDPStreamingMultipartFormData form(*request, 4);
+  form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("one"), "C:\\dir",
+                                                  "C:\\dir\\f.txt", "text/plain\r\nX-Evil: 1");
+  form.appendPartWithFileDataNameFileNameMimeType(plat::Data::fromString("two"), "b", "b.txt",
+                                                  "text/plain\r\n\r\nbefore");
+  form.appendPartWithHeadersBody(plat::Dictionary{{"X-A\nX-B", "a\0b\nc"s}},
+                                 plat::Data::fromString("three"));
+  form.appendPartWithFormDataName(plat::Data::fromString("four"), "n\0x"s);
+  auto finished = form.requestByFinalizingMultipartFormData();
+  const std::string body = readAll(*finished->HTTPBodyStream(), 1024);
+  EXPECT_EQ(finished->valueForHTTPHeaderField("Content-Length"), std::to_string(body.size()));
+
+  const struct {
+    size_t headerLines;
+    std::string body;
+  } expected[] = {{2, "one"}, {2, "two"}, {1, "three"}, {1, "four"}};
+  const auto parts = readParts(body, form.boundary());
+  ASSERT_EQ(parts.size(), std::size(expected)) << body;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(parts[i].headerLines.size(), expected[i].headerLines) << body;
+    EXPECT_EQ(parts[i].body, expected[i].body);
+    for (const auto& line : parts[i].headerLines) {
+      EXPECT_EQ(line.find('\0'), std::string::npos);
+      EXPECT_EQ(line.find('\r'), std::string::npos);
+    }
+  }
+  EXPECT_EQ(quotedParameter(parts[0].headerLines[0], "name"), "C:\\dir");
+  EXPECT_EQ(quotedParameter(parts[0].headerLines[0], "filename"), "C:\\dir\\f.txt");
+}

@@ -2,6 +2,7 @@
 // JSON and property-list bodies.
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include "platform/foundation/NSKeyedUnarchiver.h"
 #include "platform/foundation/NSLocale.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSStringEncoding.h"
 
 namespace {
 
@@ -169,6 +171,97 @@ TEST(SDPHTTPRequestSerializerTest, FormBodiesTakeTheStringEncodingOrFail) {
       serializer->requestWithMethodURLStringParametersError("GET", "http://h/p", params, nullptr)
           ->URL(),
       "http://h/p?name=Zo\u00eb");
+}
+
+namespace {
+
+// `bytes` in the charset `label`, as UTF-8 ("<undecodable>" when they are not).
+std::string decodeAs(const std::string& bytes, const std::string& label) {
+  iconv_t cd = iconv_open("UTF-8", label.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return "<unknown charset>";
+  std::string out(bytes.size() * 4 + 16, '\0');
+  char* in = const_cast<char*>(bytes.data());
+  size_t inLeft = bytes.size();
+  char* to = out.data();
+  size_t toLeft = out.size();
+  const size_t r = iconv(cd, &in, &inLeft, &to, &toLeft);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1)) return "<undecodable>";
+  out.resize(out.size() - toLeft);
+  return out;
+}
+
+// A form body read as a server reads it: the text decoded by the Content-Type's charset
+// (UTF-8 when none), then each run of escapes decoded in the same charset.
+std::vector<std::pair<std::string, std::string>> readForm(const plat::NSURLRequestRef& request) {
+  const std::string type = request->valueForHTTPHeaderField("Content-Type").value_or("");
+  const size_t at = type.find("charset=");
+  const std::string label = at == std::string::npos ? "utf-8" : type.substr(at + 8);
+  const std::string text = decodeAs(request->HTTPBody()->toString(), label);
+  auto unescape = [&](const std::string& part) {
+    std::string out;
+    for (size_t i = 0; i < part.size();) {
+      std::string run;
+      while (i + 2 < part.size() && part[i] == '%') {
+        run.push_back(static_cast<char>(std::stoi(part.substr(i + 1, 2), nullptr, 16)));
+        i += 3;
+      }
+      if (!run.empty()) {
+        out += decodeAs(run, label);
+      } else {
+        out += part[i++];
+      }
+    }
+    return out;
+  };
+  std::vector<std::pair<std::string, std::string>> pairs;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('&', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string pair = text.substr(start, end - start);
+    const size_t eq = pair.find('=');
+    pairs.emplace_back(unescape(pair.substr(0, eq)),
+                       eq == std::string::npos ? "" : unescape(pair.substr(eq + 1)));
+    start = end + 1;
+  }
+  return pairs;
+}
+
+}  // namespace
+
+// A server that decodes a form body by the charset its Content-Type names (UTF-8 when it
+// names none) reads back exactly the text given, in every encoding the body can be in; text
+// the named encoding cannot hold fails the request.
+TEST(SDPHTTPRequestSerializerTest, FormBodiesReadBackByTheirLabel) {
+  const struct {
+    uint64_t encoding;
+    std::string key, value;
+  } cases[] = {
+      {plat::NSUTF8StringEncoding, "name", "Jos\u00e9 \U0001F44D"},
+      {plat::NSISOLatin1StringEncoding, "name", "Jos\u00e9"},
+      {plat::NSWindowsCP1252StringEncoding, "pr\u00eds", "5 \u20ac & more=yes"},
+      {plat::NSShiftJISStringEncoding, "k", "\u8868\u30bd\u30a2 a&b=c"},
+      {plat::NSJapaneseEUCStringEncoding, "\u540d", "\u8868 x"},
+      {plat::NSUnicodeStringEncoding, "name", "Jos\u00e9 \u20ac"},
+  };
+  auto serializer = SDPHTTPRequestSerializer::serializer();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.encoding);
+    serializer->setStringEncoding(c.encoding);
+    auto request = serializer->requestWithMethodURLStringParametersError(
+        "POST", "http://h/p", plat::Value(dict({{c.key, c.value}})), nullptr);
+    ASSERT_TRUE(request);
+    const auto pairs = readForm(request);
+    ASSERT_EQ(pairs.size(), 1u) << bodyText(request);
+    EXPECT_EQ(pairs[0].first, c.key) << bodyText(request);
+    EXPECT_EQ(pairs[0].second, c.value) << bodyText(request);
+  }
+  serializer->setStringEncoding(plat::NSISOLatin1StringEncoding);
+  plat::NSErrorRef error;
+  EXPECT_FALSE(serializer->requestWithMethodURLStringParametersError(
+      "POST", "http://h/p", plat::Value(dict({{"name", "5 \u20ac"}})), &error));
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->domain(), SDPURLRequestSerializationErrorDomain);
 }
 
 TEST(SDPHTTPRequestSerializerTest, QueryStylesAndCustomBuilder) {

@@ -14,11 +14,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/NSURLSession.h"
+#include "platform/network/URLSessionCore.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
 #include "tests/platform/network/RecordingDelegate.h"
@@ -303,6 +305,33 @@ TEST_F(SessionFixture, UploadsReadOnlyRegularFilesNamedWithoutANul) {
   for (auto& req : server.requests()) EXPECT_EQ(req.path, "/other");
 }
 
+// A file whose size reads as 0 but that has content (the kernel's generated files) is read to
+// its end and sent chunked; an empty file still declares its length of 0.
+TEST_F(SessionFixture, AFileWhoseSizeReadsAsZeroIsSentWhole) {
+  server.respond("/up", 200, "ok");
+  auto generated =
+      session->uploadTaskWithRequestFromFile(request("/up", "POST"), "/proc/self/status");
+  auto empty =
+      std::filesystem::temp_directory_path() / ("upload-empty-" + std::to_string(getpid()));
+  std::ofstream(empty, std::ios::binary).flush();
+  auto none = session->uploadTaskWithRequestFromFile(request("/up", "PUT"), empty.string());
+  generated->resume();
+  none->resume();
+  ASSERT_TRUE(waitCompleted(2));
+  EXPECT_FALSE(generated->error());
+  EXPECT_FALSE(none->error());
+  std::filesystem::remove(empty);
+  auto reqs = server.requests();
+  ASSERT_EQ(reqs.size(), 2u);
+  if (reqs[0].method != "POST") std::swap(reqs[0], reqs[1]);
+  EXPECT_EQ(reqs[0].body.rfind("Name:", 0), 0u) << reqs[0].body;
+  EXPECT_NE(reqs[0].body.find("\nPid:"), std::string::npos);
+  EXPECT_EQ(reqs[0].header("Transfer-Encoding"), "chunked");
+  EXPECT_EQ(generated->countOfBytesSent(), static_cast<int64_t>(reqs[0].body.size()));
+  EXPECT_EQ(reqs[1].body, "");
+  EXPECT_EQ(reqs[1].header("Content-Length"), "0");
+}
+
 // A stream that fails part way.
 class FailingStream : public NSInputStream {
  public:
@@ -512,6 +541,115 @@ TEST_F(SessionFixture, ABodyLargerThanWhatIsHeldBackArrivesWholeOnceAllowed) {
   EXPECT_EQ(delegate->bodies[1].size(), big.size());
   EXPECT_TRUE(delegate->bodies[1] == big);
   EXPECT_EQ(task->countOfBytesReceived(), static_cast<int64_t>(big.size()));
+}
+
+namespace {
+
+// A delegate on its own queue that falls behind: it stops the queue after its first body
+// delivery, or hands every delivery on to a consumer (counted as not yet taken) until the test
+// releases them. It collects the body and the completion.
+class LaggingDelegate : public NSURLSessionDelegate {
+ public:
+  enum class Lag { StopsItsQueue, HandsOn, None };
+  LaggingDelegate(Lag lag, NSOperationQueueRef queue) : lag_(lag), queue_(std::move(queue)) {}
+  std::shared_ptr<detail::URLTaskCore> core;
+
+  void URLSessionDataTaskDidReceiveData(const NSURLSessionRef&, const NSURLSessionDataTaskRef&,
+                                        const Data& data) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (body_.empty() && lag_ == Lag::StopsItsQueue) queue_->setMaxConcurrentOperationCount(0);
+    if (lag_ == Lag::HandsOn) {
+      handedOn_ += static_cast<int64_t>(data.length());
+      detail::countBytesAwaitingConsumer(core, static_cast<int64_t>(data.length()));
+    }
+    body_.append(reinterpret_cast<const char*>(data.bytes()), data.length());
+  }
+  void URLSessionTaskDidCompleteWithError(const NSURLSessionRef&, const NSURLSessionTaskRef&,
+                                          const NSErrorRef& error) override {
+    std::lock_guard<std::mutex> lock(mu_);
+    error_ = error;
+    completed_ = true;
+  }
+  void URLSessionDidBecomeInvalidWithError(const NSURLSessionRef&, const NSErrorRef&) override {
+    invalidated = true;
+  }
+  // Bytes delivered and not waiting for a consumer.
+  int64_t taken() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return static_cast<int64_t>(body_.size()) - handedOn_;
+  }
+  void catchUp() {
+    int64_t handedOn;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      lag_ = Lag::None;
+      handedOn = handedOn_;
+      handedOn_ = 0;
+    }
+    queue_->setMaxConcurrentOperationCount(1);
+    detail::countBytesAwaitingConsumer(core, -handedOn);
+  }
+  bool completed(std::string* body, NSErrorRef* error) {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (completed_) *body = body_, *error = error_;
+    return completed_;
+  }
+  std::atomic<bool> invalidated{false};
+
+ private:
+  Lag lag_;
+  NSOperationQueueRef queue_;
+  std::mutex mu_;
+  std::string body_;
+  int64_t handedOn_ = 0;
+  NSErrorRef error_;
+  bool completed_ = false;
+};
+
+}  // namespace
+
+// A delegate that does not take the body holds the transfer back, whether it stops its queue
+// or hands the bytes on to a consumer that keeps them waiting: no more than a bound of bytes
+// waits, whatever the peer sends; once they are taken, the body arrives whole and in order.
+TEST(URLSessionFlow, ADelegateThatFallsBehindHoldsTheTransferBack) {
+  LoopbackServer server;
+  std::string big(16 << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 13 + i / 65521) & 0xff);
+  server.respond("/big", 200, big, "application/octet-stream");
+  const auto total = static_cast<int64_t>(big.size());
+  for (auto lag : {LaggingDelegate::Lag::StopsItsQueue, LaggingDelegate::Lag::HandsOn}) {
+    SCOPED_TRACE(static_cast<int>(lag));
+    auto queue = std::make_shared<NSOperationQueue>();
+    queue->setMaxConcurrentOperationCount(1);
+    auto delegate = std::make_shared<LaggingDelegate>(lag, queue);
+    auto session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+        NSURLSessionConfiguration::defaultSessionConfiguration(), delegate, queue);
+    auto task =
+        session->dataTaskWithRequest(NSMutableURLRequest::requestWithURL(server.url("/big")));
+    const auto core = task->core();
+    delegate->core = core;
+    auto paused = [&] {
+      std::lock_guard<std::mutex> lock(core->mu);
+      return core->pausedForDelivery;
+    };
+    task->resume();
+    ASSERT_TRUE(runUntil([&] { return paused() || task->countOfBytesReceived() == total; }, 30));
+    EXPECT_TRUE(paused());
+    // Read and not taken: the bound, and at most one read of libcurl past it.
+    EXPECT_LE(task->countOfBytesReceived() - delegate->taken(),
+              static_cast<int64_t>(detail::kMaxPendingDeliveryBytes + (512 << 10)));
+    EXPECT_LT(task->countOfBytesReceived(), total);
+
+    delegate->catchUp();
+    std::string body;
+    NSErrorRef error;
+    ASSERT_TRUE(runUntil([&] { return delegate->completed(&body, &error); }, 60));
+    EXPECT_FALSE(error);
+    EXPECT_EQ(body.size(), big.size());
+    EXPECT_TRUE(body == big);
+    session->invalidateAndCancel();
+    EXPECT_TRUE(runUntil([&] { return delegate->invalidated.load(); }, 10));
+  }
 }
 
 TEST_F(SessionFixture, CancelDispositionAndCancelReleaseAPendingDecisionWithCancelled) {
