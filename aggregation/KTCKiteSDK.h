@@ -144,12 +144,16 @@ class KTCKiteSDK {
   // --- payment
   // Normalises the order, asks the server for an order and then the adapter to pay. The
   // outcome arrives as "kKtcQPNotiRecharge"; a refused order is only logged. Returns 0.
-  // An order whose amount is not a positive number is refused before any request: -1, and
+  // An order whose amount is not a positive number, or made while nobody is logged in to the
+  // channel (no user id or no session token), is refused before any request: -1, and
   // "kKtcQPNotiRecharge" with "Pay params error". An accepted order without a usable order id,
   // or one answered after its session ended (a logout, another login), opens no cashier and
-  // posts "Pay failed".
+  // posts "Pay failed". One answered after endPendingOrders opens no cashier and posts nothing.
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
+  // Ends every order still waiting for the server's answer: the page that placed them is gone,
+  // so their answers open no cashier and are reported to nobody.
+  void endPendingOrders() { ++orderGeneration_; }
   // The order answer's handling (the second half of a payment); `session` is the
   // coordinator's sessionSerial when the order was asked for.
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
@@ -170,4 +174,6 @@ class KTCKiteSDK {
   KTCKiteSDK() = default;
   plat::Dictionary readChannelConfig(bool plainNeedsMarker);
   KTCKiteSDKGameRoleInfoRef lastRole_;
+  // Changes with endPendingOrders: an order answered under another value is dropped.
+  uint64_t orderGeneration_ = 0;
 };
