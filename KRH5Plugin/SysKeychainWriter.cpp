@@ -1,5 +1,8 @@
 #include "KRH5Plugin/SysKeychainWriter.h"
 
+#include <chrono>
+#include <thread>
+
 #include "KRH5Plugin/SysPlugin.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -10,15 +13,9 @@ namespace {
 
 // How long the page's thread waits for a locked database before the write is kept for later.
 constexpr double kCallerWait = 0.05;
-// One retry's wait on the writer's queue, and how many retries before giving up (~10 min).
+// One retry's wait on the writer's thread, and how long a write is retried before it fails.
 constexpr double kRetryWait = 1.0;
-constexpr int kMaxRetries = 600;
-
-plat::DispatchQueueRef& writerQueue() {
-  static auto* q =
-      new plat::DispatchQueueRef(plat::dispatch_queue_create("lumora.keychain.writer"));
-  return *q;
-}
+constexpr std::chrono::minutes kGiveUpAfter{10};
 
 }  // namespace
 
@@ -74,7 +71,8 @@ void SysKeychainWriter::submit(Write w) {
     } else {
       failure = nullptr;
       keep(std::move(w));
-      if (queue_.size() > 1) return;  // the queue already drains
+      if (draining_) return;  // the writer's thread takes it in turn
+      draining_ = true;
     }
   }
   if (failure) {
@@ -82,7 +80,8 @@ void SysKeychainWriter::submit(Write w) {
     return;
   }
   plat::NSLog("keychain: the database is locked by another process; the write is kept");
-  plat::dispatch_async(writerQueue(), [this] { drain(); });
+  // A thread of its own: a retry may wait for minutes, which no shared worker should.
+  std::thread([this] { drain(); }).detach();
 }
 
 void SysKeychainWriter::keep(Write w) {
@@ -103,13 +102,17 @@ void SysKeychainWriter::drain() {
     Write w;
     {
       std::lock_guard<std::mutex> lock(mu_);
-      if (queue_.empty()) return;
+      if (queue_.empty()) {
+        draining_ = false;
+        return;
+      }
       w = queue_.front();
     }
     plat::NSErrorRef error;
-    for (int attempt = 0; attempt < kMaxRetries; ++attempt) {
-      error = run(w, kRetryWait);
-      if (!busy(error)) break;
+    auto giveUp = std::chrono::steady_clock::now() + kGiveUpAfter;
+    while (busy(error = run(w, kRetryWait)) && std::chrono::steady_clock::now() < giveUp) {
+      // A database busy at once (not waited for) is asked again after a pause.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (error) {
       plat::NSLog("keychain: a kept write failed: %@", error->description());

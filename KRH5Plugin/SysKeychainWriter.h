@@ -4,14 +4,14 @@
 //
 // A write is tried at once on the calling thread, waiting only briefly for the database. When
 // another process keeps the database locked (a second program on the device root, one stopped
-// in the middle of a write), the write is kept and retried on the writer's own queue, in order
+// in the middle of a write), the write is kept and retried on the writer's own thread, in order
 // with the writes after it, until it is stored; only past about ten minutes of a locked
 // database does it give up. A write that fails (for that, or any other keychain error) is
 // reported to the page as "onKeychainError" with {"key", "error"} ("key" absent for a reset).
 // Reads (pendingValue) see the writes still waiting.
 //
-// Threading: main thread for every operation; the retries run on the writer's serial queue and
-// report on the main queue.
+// Threading: main thread for every operation; the retries run on the writer's own thread (one
+// at a time, while writes wait) and report on the main queue.
 
 #include <cstdint>
 #include <deque>
@@ -62,6 +62,8 @@ class SysKeychainWriter {
 
   std::mutex mu_;
   std::deque<Write> queue_;
+  // Whether the writer's thread runs (until it finds the queue empty).
+  bool draining_ = false;
   uint64_t serial_ = 0;
   // The waiting writes by service and key: the latest one's serial and value.
   std::map<std::pair<std::string, std::string>, std::pair<uint64_t, std::optional<std::string>>>
