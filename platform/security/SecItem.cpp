@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -305,6 +306,8 @@ class Database {
     return errSecSuccess;
   }
   void close() {
+    for (auto& [sql, st] : statements_) sqlite3_finalize(st);
+    statements_.clear();
     if (db_) sqlite3_close(db_);
     db_ = nullptr;
     path_.clear();
@@ -345,7 +348,7 @@ class Database {
       it.modified = sqlite3_column_double(st, 18);
       out->push_back(std::move(it));
     }
-    sqlite3_finalize(st);
+    release(st);
     return done(rc);
   }
 
@@ -358,7 +361,7 @@ class Database {
     std::vector<int64_t> ids;
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) ids.push_back(sqlite3_column_int64(st, 0));
-    sqlite3_finalize(st);
+    release(st);
     if (!done(rc)) return std::nullopt;
     return ids;
   }
@@ -397,7 +400,7 @@ class Database {
     sqlite3_bind_double(st, 18, it.modified);
     if (it.id) sqlite3_bind_int64(st, 19, it.id);
     bool ok = done(sqlite3_step(st));
-    sqlite3_finalize(st);
+    release(st);
     return ok;
   }
 
@@ -407,8 +410,9 @@ class Database {
     sqlite3_stmt* st = prepare("DELETE FROM items" + w.sql, w.values);
     if (!st) return -1;
     bool ok = done(sqlite3_step(st));
-    sqlite3_finalize(st);
-    return ok ? sqlite3_changes64(db_) : -1;
+    int64_t changes = ok ? sqlite3_changes64(db_) : -1;
+    release(st);
+    return changes;
   }
 
  private:
@@ -417,10 +421,19 @@ class Database {
     if ((rc & 0xff) == SQLITE_BUSY) busy_ = true;
     return rc == SQLITE_OK || rc == SQLITE_DONE;
   }
+  // The statement of `sql` with `values` bound: prepared once per connection and kept, as the
+  // calls use a few shapes of statement over and over. Hand it back with release().
   sqlite3_stmt* prepare(const std::string& sql, const std::vector<Bound>& values) {
-    sqlite3_stmt* st = nullptr;
-    if (!done(sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr)))
+    if (statements_.size() >= 64 && !statements_.count(sql)) {
+      for (auto& [text, kept] : statements_) sqlite3_finalize(kept);
+      statements_.clear();
+    }
+    sqlite3_stmt*& st = statements_[sql];
+    if (!st && !done(sqlite3_prepare_v3(db_, sql.c_str(), static_cast<int>(sql.size()),
+                                        SQLITE_PREPARE_PERSISTENT, &st, nullptr))) {
+      statements_.erase(sql);
       return nullptr;
+    }
     int idx = 1;
     for (const Bound& v : values) {
       if (auto* t = std::get_if<std::string>(&v)) {
@@ -432,6 +445,10 @@ class Database {
       }
     }
     return st;
+  }
+  static void release(sqlite3_stmt* st) {
+    sqlite3_reset(st);
+    sqlite3_clear_bindings(st);
   }
   static std::optional<std::string> text(sqlite3_stmt* st, int col) {
     if (sqlite3_column_type(st, col) == SQLITE_NULL) return std::nullopt;
@@ -458,6 +475,7 @@ class Database {
     }
   }
   sqlite3* db_ = nullptr;
+  std::map<std::string, sqlite3_stmt*> statements_;
   std::string path_;
   dev_t dev_ = 0;
   ino_t ino_ = 0;
