@@ -117,7 +117,10 @@ KTCKiteSDK& KTCKiteSDK::defaultInstance() {
   return *instance;
 }
 
-void KTCKiteSDK::resetForTesting() { defaultInstance().lastRole_.reset(); }
+void KTCKiteSDK::resetForTesting() {
+  defaultInstance().lastRole_.reset();
+  defaultInstance().cashierOrders_.clear();
+}
 
 plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
   bool exists = false;
@@ -583,12 +586,22 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));
+    if (cashierOrders_.size() >= 64) cashierOrders_.erase(cashierOrders_.begin());
+    cashierOrders_[orderId] = orderGeneration_;
     adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
     return;
   }
   std::string message =
       answer["error"]["message"].isString() ? *answer["error"]["message"].string() : "";
   plat::NSLog("KTLog:下单失败，%@", message.empty() ? std::string("网络故障") : message);
+}
+
+bool KTCKiteSDK::takeCashierResult(const std::string& orderId) {
+  auto it = cashierOrders_.find(orderId);
+  if (it == cashierOrders_.end()) return true;
+  bool current = it->second == orderGeneration_;
+  cashierOrders_.erase(it);
+  return current;
 }
 
 bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {

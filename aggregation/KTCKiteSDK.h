@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -151,9 +152,14 @@ class KTCKiteSDK {
   // posts "Pay failed". One answered after endPendingOrders opens no cashier and posts nothing.
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
-  // Ends every order still waiting for the server's answer: the page that placed them is gone,
-  // so their answers open no cashier and are reported to nobody.
+  // Ends the orders of the page that is going away: those still waiting for the server's
+  // answer open no cashier, and neither they nor the cashiers already open are reported to a
+  // later page.
   void endPendingOrders() { ++orderGeneration_; }
+  // Whether the cashier's result for `orderId` (the server's order id) is for the current
+  // page; false, once, for an order whose page has gone. An id not opened here counts as
+  // current.
+  bool takeCashierResult(const std::string& orderId);
   // The order answer's handling (the second half of a payment); `session` is the
   // coordinator's sessionSerial when the order was asked for.
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
@@ -176,4 +182,6 @@ class KTCKiteSDK {
   KTCKiteSDKGameRoleInfoRef lastRole_;
   // Changes with endPendingOrders: an order answered under another value is dropped.
   uint64_t orderGeneration_ = 0;
+  // The cashiers opened and not yet answered: order id -> orderGeneration_ then (bounded).
+  std::map<std::string, uint64_t> cashierOrders_;
 };

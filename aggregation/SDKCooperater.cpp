@@ -416,6 +416,11 @@ void SDKCooperater::channelPlatformPayResult(const plat::NSNotification& note) {
     const plat::Value& v = info[key];
     if (!v.isNil()) result.set(key, v);
   }
+  if (!KTCKiteSDK::defaultInstance().takeCashierResult(info["orderId"].stringOr())) {
+    // The page that placed the order is gone: a later page never hears of it.
+    plat::NSLog("KTLog:pay result after its page was unloaded");
+    return;
+  }
   post(kKtcQPNotiRecharge, result);
 }
 

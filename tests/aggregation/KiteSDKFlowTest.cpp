@@ -650,11 +650,27 @@ TEST_F(KiteSDKFlowTest, AnOrderAnsweredAfterItsSessionEndedOpensNoCashier) {
   EXPECT_EQ(channel->cashiers, 0);
   EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u) << "the new page placed no order";
 
-  // Within one session the order goes on to the cashier.
+  // Within one session the order goes on to the cashier. The page goes away while the cashier
+  // is open: the next page does not hear how it ended.
   iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-3","amount":6}})");
   answer();
   ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
   EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u);
+  iface->ReleaseSDK();
+  iface = std::make_shared<KiteSDKInterface>();
+  iface->InitSDK();
+  KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+  channel->paySuccess();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u) << "the new page placed no order";
+
+  // The new page's own order is reported to it.
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-5","amount":6}})");
+  answer();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  channel->paySuccess();
+  ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), 3u);
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[2]["result"], Value(0));
 }
 
 // A payment with nobody logged in to the channel (before any login, after a logout) is
