@@ -284,7 +284,8 @@ class Database {
     }
     setBusyWait(tlsBusyWait < 0 ? kDefaultBusyWait : tlsBusyWait);
     // Readers never wait for a writer (another process may be stopped in the middle of a
-    // write); a database another process holds in the old journal mode is switched later.
+    // write). A database another process holds in the old journal mode stays in it until a
+    // later opening finds it free.
     exec("PRAGMA journal_mode=WAL");
     busy_ = false;
     // The table as earlier versions made it; the lookup indexes are added in place.
