@@ -335,30 +335,30 @@ bool LMKeyChainStore::setDataForKeyGenericAttributeLabelComment(
     if (comment) attributes.set(plat::kSecAttrComment, *comment);
   };
 
-  if (status == 0 || status == plat::errSecInteractionNotAllowed) {
-    plat::Dictionary match = baseQuery();
-    match.set(plat::kSecAttrAccount, *key);
-    auto changes = attributesWithKey(std::nullopt, *data, error);
-    if (!changes) return false;
-    addExtras(*changes);
-    status = plat::SecItemUpdate(match, *changes);
-    if (status != 0) {
-      securityFailure(error, status);
-      return false;
+  // Another process may add or remove the item between the look and the write: an add that
+  // meets a duplicate becomes an update, an update that finds nothing becomes an add.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (status == 0 || status == plat::errSecInteractionNotAllowed) {
+      plat::Dictionary match = baseQuery();
+      match.set(plat::kSecAttrAccount, *key);
+      auto changes = attributesWithKey(std::nullopt, *data, error);
+      if (!changes) return false;
+      addExtras(*changes);
+      status = plat::SecItemUpdate(match, *changes);
+      if (status == 0) return true;
+      if (status == plat::errSecItemNotFound) continue;
+      break;
     }
-    return true;
-  }
-  if (status == plat::errSecItemNotFound) {
+    if (status != plat::errSecItemNotFound) break;
     auto attributes = attributesWithKey(key, *data, error);
     if (!attributes) return false;
     addExtras(*attributes);
     status = plat::SecItemAdd(*attributes);
-    if (status != 0) {
-      securityFailure(error, status);
-      return false;
-    }
-    return true;
+    if (status == 0) return true;
+    if (status != plat::errSecDuplicateItem) break;
+    status = 0;  // update it next
   }
+  if (status == 0) status = plat::errSecDuplicateItem;  // it kept changing under us
   securityFailure(error, status);
   return false;
 }

@@ -7,6 +7,7 @@
 #include "KRH5Plugin/NetworkInfo.h"
 #include "KRH5Plugin/Permission.h"
 #include "KRH5Plugin/PhotographHandler.h"
+#include "KRH5Plugin/SysKeychainWriter.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "KRH5Plugin/UIAlertViewController.h"
 #include "KRH5Plugin/Utils.h"
@@ -367,23 +368,30 @@ void SysInterface::SetKeychain(const Text& json) {
     paramError("SetKeychain");
     return;
   }
-  store->setStringForKey(value ? std::optional<std::string>(*value->string()) : std::nullopt,
-                         SysArgs::Text(*object, "key"));
+  Text text = value ? Text(*value->string()) : std::nullopt;
+  Text key = SysArgs::Text(*object, "key");
+  if (!key) {
+    store->setStringForKey(text, key);  // logs the argument error
+    return;
+  }
+  SysKeychainWriter::shared().write(store, *key, text);
 }
 
 SysInterface::Text SysInterface::GetKeychain(const Text& key) {
   auto store = KeychainStore();
   if (!store || !key) return std::nullopt;
+  // A write still waiting for the database is what the page last stored.
+  if (auto pending = SysKeychainWriter::shared().pendingValue(store, *key)) return *pending;
   return store->stringForKey(key);
 }
 
 void SysInterface::DelKeychain(const Text& key) {
   auto store = KeychainStore();
-  if (store && key) store->removeItemForKey(key);
+  if (store && key) SysKeychainWriter::shared().write(store, *key, std::nullopt);
 }
 
 void SysInterface::ResetKeychain() {
-  if (auto store = KeychainStore()) store->removeAllItems();
+  if (auto store = KeychainStore()) SysKeychainWriter::shared().removeAll(store);
 }
 
 void SysInterface::SetClipboardText(const Text& text) {

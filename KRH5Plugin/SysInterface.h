@@ -6,7 +6,9 @@
 //
 // Arguments arrive as the page sent them: texts, or JSON texts of objects. Structured
 // results are pretty-printed JSON texts. Failures are silent: nothing happens, or the result
-// is NO / nullopt. An argument that the page's checks let through but a command cannot use
+// is NO / nullopt; but a keychain write (SetKeychain, DelKeychain, ResetKeychain) is stored
+// or its failure reaches the page as "onKeychainError", and one that another process keeps
+// waiting is stored later, in order, while reads already see it (SysKeychainWriter). An argument that the page's checks let through but a command cannot use
 // (a keychain value that is no text, a thumbnail larger than the image readers' pixel cap)
 // is refused with the warning "LM_IOS.<command> param error" in the log.
 //

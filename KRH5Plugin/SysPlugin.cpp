@@ -185,6 +185,9 @@ void SysPlugin::OnOpenUrl(const std::optional<std::string>& json) { jsonEvent("o
 void SysPlugin::OnCheckPermission(const std::optional<std::string>& json) {
   jsonEvent("onCheckPermission", json);
 }
+void SysPlugin::OnKeychainError(const std::optional<std::string>& json) {
+  jsonEvent("onKeychainError", json);
+}
 
 void SysPlugin::SetInterfaceForTesting(std::shared_ptr<SysInterface> sys) {
   std::lock_guard<std::mutex> lock(state().mu);

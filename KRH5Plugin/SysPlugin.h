@@ -58,6 +58,8 @@ class SysPlugin {
   static void OnPhotograph(const std::optional<std::string>& json);
   static void OnOpenUrl(const std::optional<std::string>& json);
   static void OnCheckPermission(const std::optional<std::string>& json);
+  // A keychain write of the page that could not be stored: {"key", "error"}.
+  static void OnKeychainError(const std::optional<std::string>& json);
 
   // Installs `sys` as the interface in place of the one Load creates (tests).
   static void SetInterfaceForTesting(std::shared_ptr<SysInterface> sys);

@@ -117,7 +117,10 @@ KTCKiteSDK& KTCKiteSDK::defaultInstance() {
   return *instance;
 }
 
-void KTCKiteSDK::resetForTesting() { defaultInstance().lastRole_.reset(); }
+void KTCKiteSDK::resetForTesting() {
+  defaultInstance().lastRole_.reset();
+  defaultInstance().cashierOrders_.clear();
+}
 
 plat::Dictionary KTCKiteSDK::readChannelConfig(bool plainNeedsMarker) {
   bool exists = false;
@@ -487,6 +490,15 @@ KTCKiteProductInfoRef KTCKiteSDK::getProductInfoWithInfo(const KTCKiteSDKPayOrde
   return p;
 }
 
+namespace {
+// Whether the channel has a player logged in: a user id that is not blank, and a session
+// token.
+bool channelUserLoggedIn() {
+  const KTCKiteChannelCooperater& c = KTCKiteChannelCooperater::defaultCooperater();
+  return c.isLogin && KTCAnswerIdentifier(plat::Value(c.userId)) && !c.sessionId.empty();
+}
+}  // namespace
+
 int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                          const KTCKiteSDKGameRoleInfoRef& role) {
   plat::NSLog("KTLog:开始充值");
@@ -519,14 +531,29 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
       }
     }
   }
+  if (!channelUserLoggedIn()) {
+    // An order needs the player's user id and token: without a login there is nobody to
+    // charge, so no order is made and no cashier opens.
+    plat::NSLog("KTLog:下单失败，%@", std::string("nobody is logged in"));
+    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayParamsErrorMsg,
+                                      order ? order->cpOrderID : std::nullopt);
+    return -1;
+  }
   plugs().willRecharge(KiteSDKPlugArgs({config(), orderValue(order), roleValue(role)}));
   KTCKiteProductInfoRef product = getProductInfoWithInfo(order);
   KTCKiteRoleInfoRef channelRole = getChannelRoleInfoWith(role);
   uint64_t session = coop().sessionSerial();
+  uint64_t generation = orderGeneration_;
   NetworkManager::sharedInstance().orderInterfaceRoleInfoHandler(
-      order, role, [order, role, product, channelRole, session](const plat::Value& answer) {
-        KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, order, role, product, channelRole,
-                                                        session);
+      order, role,
+      [order, role, product, channelRole, session, generation](const plat::Value& answer) {
+        KTCKiteSDK& sdk = KTCKiteSDK::defaultInstance();
+        if (sdk.orderGeneration_ != generation) {
+          // The page that placed the order is gone: a later page never hears of it.
+          plat::NSLog("KTLog:order answered after its page was unloaded");
+          return;
+        }
+        sdk.handleOrderAnswer(answer, order, role, product, channelRole, session);
       });
   return 0;
 }
@@ -559,12 +586,22 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));
+    if (cashierOrders_.size() >= 64) cashierOrders_.erase(cashierOrders_.begin());
+    cashierOrders_[orderId] = orderGeneration_;
     adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
     return;
   }
   std::string message =
       answer["error"]["message"].isString() ? *answer["error"]["message"].string() : "";
   plat::NSLog("KTLog:下单失败，%@", message.empty() ? std::string("网络故障") : message);
+}
+
+bool KTCKiteSDK::takeCashierResult(const std::string& orderId) {
+  auto it = cashierOrders_.find(orderId);
+  if (it == cashierOrders_.end()) return true;
+  bool current = it->second == orderGeneration_;
+  cashierOrders_.erase(it);
+  return current;
 }
 
 bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {

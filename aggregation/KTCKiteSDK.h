@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -144,12 +145,21 @@ class KTCKiteSDK {
   // --- payment
   // Normalises the order, asks the server for an order and then the adapter to pay. The
   // outcome arrives as "kKtcQPNotiRecharge"; a refused order is only logged. Returns 0.
-  // An order whose amount is not a positive number is refused before any request: -1, and
+  // An order whose amount is not a positive number, or made while nobody is logged in to the
+  // channel (no user id or no session token), is refused before any request: -1, and
   // "kKtcQPNotiRecharge" with "Pay params error". An accepted order without a usable order id,
   // or one answered after its session ended (a logout, another login), opens no cashier and
-  // posts "Pay failed".
+  // posts "Pay failed". One answered after endPendingOrders opens no cashier and posts nothing.
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
+  // Ends the orders of the page that is going away: those still waiting for the server's
+  // answer open no cashier, and neither they nor the cashiers already open are reported to a
+  // later page.
+  void endPendingOrders() { ++orderGeneration_; }
+  // Whether the cashier's result for `orderId` (the server's order id) is for the current
+  // page; false, once, for an order whose page has gone. An id not opened here counts as
+  // current.
+  bool takeCashierResult(const std::string& orderId);
   // The order answer's handling (the second half of a payment); `session` is the
   // coordinator's sessionSerial when the order was asked for.
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
@@ -170,4 +180,8 @@ class KTCKiteSDK {
   KTCKiteSDK() = default;
   plat::Dictionary readChannelConfig(bool plainNeedsMarker);
   KTCKiteSDKGameRoleInfoRef lastRole_;
+  // Changes with endPendingOrders: an order answered under another value is dropped.
+  uint64_t orderGeneration_ = 0;
+  // The cashiers opened and not yet answered: order id -> orderGeneration_ then (bounded).
+  std::map<std::string, uint64_t> cashierOrders_;
 };

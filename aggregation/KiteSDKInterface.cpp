@@ -95,6 +95,8 @@ void KiteSDKInterface::InitSDK() {
 
 void KiteSDKInterface::ReleaseSDK() {
   hasInitSDK_ = false;
+  // The page that placed the outstanding orders is going away.
+  KTCKiteSDK::defaultInstance().endPendingOrders();
   slots() = {};
   for (auto& t : observers_) plat::NSNotificationCenter::defaultCenter().removeObserver(t);
   observers_.clear();

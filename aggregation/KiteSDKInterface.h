@@ -45,7 +45,8 @@ class KiteSDKInterface : public plat::Object {
                                                        const plat::Value& productCode);
   // Subscribes the login, logout and pay notifications the first time.
   void InitSDK();
-  // Empties the callback slots and drops every subscription.
+  // Empties the callback slots, drops every subscription and ends the orders still waiting
+  // for the server (KTCKiteSDK::endPendingOrders).
   void ReleaseSDK();
   // 1401, 1402, 1403: stores the callback (replacing any), true. Other ids: false.
   static bool RegCBCallback(int id, KiteSDKCallback callback);

@@ -305,8 +305,14 @@ void SDKCooperater::postPaymentFailure(int64_t error, const std::string& msg,
 }
 
 std::optional<std::string> KTCAnswerIdentifier(const plat::Value& v) {
-  if (v.isString() && !v.string()->empty()) return *v.string();
-  if (v.isInteger()) return v.description();
+  if (const std::string* s = v.string()) {
+    // White space alone names nobody and no order.
+    bool blank = s->find_first_not_of(" \t\n\v\f\r") == std::string::npos;
+    if (blank) return std::nullopt;
+    return *s;
+  }
+  // An integer too large for 64 bits stays a decimal number: its digits, every one kept.
+  if (v.isInteger() || v.type() == plat::Value::Type::Decimal) return v.description();
   return std::nullopt;
 }
 
@@ -409,6 +415,11 @@ void SDKCooperater::channelPlatformPayResult(const plat::NSNotification& note) {
   for (const char* key : {"orderId", "cpOrderId", "sdkOrderId", "extraParams"}) {
     const plat::Value& v = info[key];
     if (!v.isNil()) result.set(key, v);
+  }
+  if (!KTCKiteSDK::defaultInstance().takeCashierResult(info["orderId"].stringOr())) {
+    // The page that placed the order is gone: a later page never hears of it.
+    plat::NSLog("KTLog:pay result after its page was unloaded");
+    return;
   }
   post(kKtcQPNotiRecharge, result);
 }

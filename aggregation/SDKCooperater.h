@@ -58,9 +58,9 @@ struct KTCConnectedScene {
   std::vector<std::shared_ptr<plat::UIWindow>> windows;
 };
 
-// The identifier a server answer names (a user id, an order id): a non-empty text, or an
-// integer as its digits. Anything else (missing, null, a container, a boolean, a fraction)
-// names none. Any thread.
+// The identifier a server answer names (a user id, an order id): a text that is not empty nor
+// white space alone, or an integer (of any size) as its digits. Anything else (missing, null,
+// a container, a boolean, a fraction) names none. Any thread.
 std::optional<std::string> KTCAnswerIdentifier(const plat::Value& v);
 
 class SDKCooperater {

@@ -7,7 +7,15 @@
 // comment, generic attribute, accessibility, synchronizable mark and value data. They live in
 // an SQLite database in the platform's state folder (plat::DeviceRoot::platformStatePath(),
 // file "keychain.db", mode 0600), outside the application container, so they survive a
-// reinstall of the application as on the phone. Every call is one transaction.
+// reinstall of the application as on the phone. Every call is one transaction; lookups go
+// through the database's indexes (class, service or server, account), so a call costs the
+// same with ten items or ten thousand. The file stays readable by earlier versions, and a file
+// they wrote is brought up to date in place.
+//
+// Several processes may use one file (two programs on one device root). Readers never wait for
+// a writer. A writer waits while another process holds the database, up to the calling
+// thread's busy wait (5 s unless a KeychainBusyWaitScope says otherwise); past it the call
+// answers errSecNotAvailable and has changed nothing, so it can be made again.
 //
 // Matching: a query attribute given must equal the item's; an absent one matches any value.
 // kSecAttrSynchronizable absent or false matches local items only, true synchronised items
@@ -36,6 +44,8 @@ inline constexpr OSStatus errSecUnimplemented = -4;
 inline constexpr OSStatus errSecIO = -36;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
+// The database stayed locked by another process past the busy wait; nothing was changed.
+inline constexpr OSStatus errSecNotAvailable = -25291;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
 inline constexpr OSStatus errSecDecode = -26275;
 
@@ -120,6 +130,19 @@ OSStatus SecItemCopyMatching(const Dictionary& query, Value* result);
 OSStatus SecItemUpdate(const Dictionary& query, const Dictionary& attributesToUpdate);
 // Deletes every matching item. errSecItemNotFound when none matches.
 OSStatus SecItemDelete(const Dictionary& query);
+
+// Sets the busy wait of the keychain calls this thread makes while the scope lives (0: do not
+// wait at all), and restores the previous one after. Scopes nest.
+class KeychainBusyWaitScope {
+ public:
+  explicit KeychainBusyWaitScope(double seconds);
+  ~KeychainBusyWaitScope();
+  KeychainBusyWaitScope(const KeychainBusyWaitScope&) = delete;
+  KeychainBusyWaitScope& operator=(const KeychainBusyWaitScope&) = delete;
+
+ private:
+  double previous_;
+};
 
 // Marks the device locked or unlocked (see Accessibility above). Unlocked at start.
 void setKeychainDeviceLockedForTesting(bool locked);

@@ -29,6 +29,7 @@
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/SCNetworkReachability.h"
+#include "platform/security/SecItem.h"
 #include "platform/uikit/UIAlertView.h"
 #include "platform/uikit/UIGraphics.h"
 #include "platform/uikit/UIScreen.h"
@@ -426,6 +427,35 @@ TEST_F(SysServicesTest, KeychainCommands) {
   EXPECT_EQ(sys.GetKeychain("p"), "kept");
   sys.ResetKeychain();
   EXPECT_FALSE(sys.GetKeychain("p").has_value());
+}
+
+// A keychain write that cannot be stored (the item may only change while the device is
+// unlocked) reaches the page as "onKeychainError", with its key and the keychain's status.
+TEST_F(SysServicesTest, KeychainWriteFailuresReachThePage) {
+  PageEvents page;
+  sys.InitKeychain("svc");
+  sys.SetKeychain("{\"key\":\"k\",\"value\":\"v\"}");
+  setKeychainDeviceLockedForTesting(true);
+  sys.SetKeychain("{\"key\":\"k\",\"value\":\"w\"}");
+  sys.DelKeychain("k");
+  sys.ResetKeychain();
+  setKeychainDeviceLockedForTesting(false);
+  EXPECT_EQ(sys.GetKeychain("k"), "v");
+  auto heard = [&](const std::string& payload) {
+    return testing_loop::runUntil([&] {
+      return std::any_of(page.scripts.begin(), page.scripts.end(), [&](const std::string& s) {
+        return s.find("onKeychainError") != std::string::npos &&
+               s.find(payload) != std::string::npos;
+      });
+    });
+  };
+  EXPECT_TRUE(heard(R"(JSON.parse("{\"error\":-25308,\"key\":\"k\"}"))"));
+  EXPECT_TRUE(heard(R"(JSON.parse("{\"error\":-25308}"))"));
+  EXPECT_EQ(std::count_if(page.scripts.begin(), page.scripts.end(),
+                          [](const std::string& s) {
+                            return s.find("onKeychainError") != std::string::npos;
+                          }),
+            3);
 }
 
 // Warnings the services write to the log, for the length of one test.

@@ -347,6 +347,7 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
 
 TEST_F(KiteSDKFlowTest, PageJsonOfTheWrongShapeIsIgnoredOrDefaulted) {
   startInterface();
+  logIn("alice");
   iface->Pay(std::nullopt);
   iface->Pay("{not json");
   iface->Pay("[1,2]");
@@ -405,7 +406,7 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   auto order = KTCKiteSDKPayOrderInfo::info();
   order->amount = 6;
   order->setProductName(Value("x"));
-  // The normalisation runs at the start of a payment; without a server the order fails.
+  // The normalisation runs at the start of a payment (which, with nobody logged in, then stops).
   testing_device::TempAppBundle bundle;
   NetworkManager::resetForTesting();
   KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(order, nullptr);
@@ -555,7 +556,9 @@ TEST_F(KiteSDKFlowTest, AnAcceptedCheckWithoutAUserIdLogsNobodyIn) {
   const char* answers[] = {R"({"result":true,"data":{"user_name":"x","user_token":"t"}})",
                            R"({"result":true,"data":{"uid":null,"user_token":"t"}})",
                            R"({"result":true,"data":"ok"})",
-                           R"({"result":true,"data":{"uid":{"id":1}}})"};
+                           R"({"result":true,"data":{"uid":{"id":1}}})",
+                           R"({"result":true,"data":{"uid":"\t","user_token":"t"}})",
+                           R"({"result":true,"data":{"uid":" \n ","user_token":"t"}})"};
   size_t n = 0;
   for (const char* answer : answers) {
     server.answer(testing_kite::kCheckLogin, answer);
@@ -569,10 +572,16 @@ TEST_F(KiteSDKFlowTest, AnAcceptedCheckWithoutAUserIdLogsNobodyIn) {
   iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":1}})");
   ASSERT_TRUE(waitCalls(testing_kite::kOrder, 1));
   EXPECT_EQ(server.calls(testing_kite::kOrder)[0].fields.get("uid"), Value("alice"));
-  // A number is a user id.
+  // A number is a user id, however many digits it has.
   server.answer(testing_kite::kCheckLogin, R"({"result":true,"data":{"uid":42}})");
   logIn("bob");
   EXPECT_EQ(received(kKiteSDKLoginCallbackId).back()["userId"], Value("42"));
+  server.answer(testing_kite::kCheckLogin,
+                R"({"result":true,"data":{"uid":123456789012345678901234567890}})");
+  logIn("carol");
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId).back()["result"], Value(0));
+  EXPECT_EQ(received(kKiteSDKLoginCallbackId).back()["userId"],
+            Value("123456789012345678901234567890"));
 }
 
 // The login text leaves out the members it has no value for.
@@ -585,7 +594,8 @@ TEST_F(KiteSDKFlowTest, ALoginTextLeavesOutAbsentMembers) {
 }
 
 // An order answered after its session ended (a logout, another player's login) opens no
-// cashier; the page hears of a failed payment.
+// cashier; the page hears of a failed payment. One answered after the page was unloaded opens
+// no cashier either, and the next page hears nothing of it.
 TEST_F(KiteSDKFlowTest, AnOrderAnsweredAfterItsSessionEndedOpensNoCashier) {
   startInterface();
   struct Hold {
@@ -627,11 +637,61 @@ TEST_F(KiteSDKFlowTest, AnOrderAnsweredAfterItsSessionEndedOpensNoCashier) {
   EXPECT_EQ(received(kKiteSDKPayCallbackId)[1], Value(Dictionary{{"result", 1}}));
   EXPECT_EQ(channel->cashiers, 0);
 
-  // Within one session the order goes on to the cashier.
+  // The page goes away while its order is made; a reloaded page registers again.
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-4","amount":6}})");
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 3));
+  iface->ReleaseSDK();
+  iface = std::make_shared<KiteSDKInterface>();
+  iface->InitSDK();
+  KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+  answer();
+  ASSERT_TRUE(testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(channel->cashiers, 0);
+  EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u) << "the new page placed no order";
+
+  // Within one session the order goes on to the cashier. The page goes away while the cashier
+  // is open: the next page does not hear how it ended.
   iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-3","amount":6}})");
   answer();
   ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
   EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u);
+  iface->ReleaseSDK();
+  iface = std::make_shared<KiteSDKInterface>();
+  iface->InitSDK();
+  KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+  channel->paySuccess();
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), 2u) << "the new page placed no order";
+
+  // The new page's own order is reported to it.
+  iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-5","amount":6}})");
+  answer();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  channel->paySuccess();
+  ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), 3u);
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[2]["result"], Value(0));
+}
+
+// A payment with nobody logged in to the channel (before any login, after a logout) is
+// refused before any request, as a parameter error.
+TEST_F(KiteSDKFlowTest, APaymentWithNobodyLoggedInIsRefusedBeforeAnyRequest) {
+  startInterface();
+  auto pays = record(kKtcQPNotiRecharge);
+  auto pay = [&](const char* when) {
+    size_t before = received(kKiteSDKPayCallbackId).size();
+    iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
+    ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), before + 1) << when;
+    EXPECT_EQ(received(kKiteSDKPayCallbackId).back(), Value(Dictionary{{"result", 1}})) << when;
+    EXPECT_EQ(pays->back()["msg"], Value("Pay params error")) << when;
+  };
+  pay("before any login");
+  logIn("alice");
+  iface->Logout();
+  pay("after a logout");
+  testing_loop::runUntilIdle();
+  EXPECT_TRUE(server.calls(testing_kite::kOrder).empty());
+  EXPECT_EQ(channel->cashiers, 0);
 }
 
 // An accepted order that names no usable order id, and an order whose amount is no positive
@@ -643,7 +703,8 @@ TEST_F(KiteSDKFlowTest, OrdersWithoutAnOrderIdOrAPositiveAmountOpenNoCashier) {
   const char* answers[] = {
       R"({"result":true,"data":{}})", R"({"result":true,"data":{"order_id":null}})",
       R"({"result":true,"data":{"order_id":{"id":"K9"}}})",
-      R"({"result":true,"data":{"order_id":""}})", R"({"result":true,"data":"K9"})"};
+      R"({"result":true,"data":{"order_id":""}})", R"({"result":true,"data":"K9"})",
+      R"({"result":true,"data":{"order_id":" "}})", R"({"result":true,"data":{"order_id":"\t"}})"};
   size_t n = 0;
   for (const char* a : answers) {
     server.answer(testing_kite::kOrder, a);

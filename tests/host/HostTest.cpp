@@ -430,7 +430,7 @@ TEST(Host, WithoutAChannelThePagesLoginAndPaymentFailAtOnce) {
   })) << host.out()
       << host.err();
   EXPECT_TRUE(contains(host.out(), "console.log: onLogin {\"result\":1}\n")) << host.out();
-  EXPECT_EQ(kite.calls(testing_kite::kOrder).size(), 1u);
+  EXPECT_EQ(kite.calls(testing_kite::kOrder).size(), 0u) << "nobody logged in: no order";
   host.signal(SIGTERM);
   EXPECT_EQ(host.wait(), 0) << host.err();
   fs::remove_all(root);

@@ -1,6 +1,7 @@
 // Keychain items on SQLite: statuses, matching, persistence and accessibility.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -196,6 +197,48 @@ TEST_F(KeychainTest, LockedDeviceRefusesItemsThatNeedUnlocking) {
   ASSERT_EQ(SecItemCopyMatching(with(generic("svc", "c"), kSecReturnAttributes, true), &attrs),
             errSecSuccess);
   EXPECT_EQ(attrs[kSecAttrAccessible].stringOr(), kSecAttrAccessibleAlways);
+}
+
+// A keychain file the previous version wrote (its table alone, in the old journal mode) opens
+// with its items, which are found, changed and kept unique through the indexes added in place.
+TEST_F(KeychainTest, AKeychainOfThePreviousVersionOpensAndIsBroughtUpToDate) {
+  std::filesystem::create_directories(DeviceRoot::platformStatePath());
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(keychainDatabasePath().c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE items(id INTEGER PRIMARY KEY, cls TEXT NOT NULL,"
+                         " svce TEXT, acct TEXT, agrp TEXT, srvr TEXT, ptcl TEXT, atyp TEXT,"
+                         " path TEXT, labl TEXT, icmt TEXT, port INTEGER, gena BLOB,"
+                         " pdmn TEXT NOT NULL, acfl INTEGER NOT NULL, sync INTEGER NOT NULL,"
+                         " data BLOB, cdat REAL, mdat REAL);"
+                         "INSERT INTO items(cls, svce, acct, pdmn, acfl, sync, data)"
+                         " VALUES('genp', 'svc', 'old', 'ck', 0, 0, x'6b657074');"
+                         "INSERT INTO items(cls, acct, pdmn, acfl, sync, data)"
+                         " VALUES('genp', 'no service', 'ck', 0, 0, x'');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  EXPECT_EQ(readData(generic("svc", "old")), "kept");
+  EXPECT_EQ(SecItemAdd(generic("svc", "old")), errSecDuplicateItem);
+  // A missing service is the empty one, as before.
+  EXPECT_EQ(SecItemAdd(generic("", "no service")), errSecDuplicateItem);
+  EXPECT_EQ(SecItemUpdate(generic("svc", "old"), Dictionary{{kSecAttrAccount, "no service"},
+                                                            {kSecAttrService, ""}}),
+            errSecDuplicateItem);
+  EXPECT_EQ(SecItemUpdate(generic("svc", "old"), Dictionary{{kSecValueData, Data::fromString("new")}}),
+            errSecSuccess);
+  EXPECT_EQ(readData(generic("svc", "old")), "new");
+
+  ASSERT_EQ(sqlite3_open(keychainDatabasePath().c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_master WHERE type = 'index'", -1,
+                               &st, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 2);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
 }
 
 }  // namespace
