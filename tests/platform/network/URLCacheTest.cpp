@@ -124,7 +124,39 @@ TEST(URLCacheRules, FreshnessValidatorsAndPolicies) {
   EXPECT_FALSE(NSURLCacheRules::isStorable(get("http://h/a", {{"Cache-Control", "no-store"}}),
                                            response(200, {{"Cache-Control", "max-age=5"}})));
   EXPECT_FALSE(NSURLCacheRules::isStorable(post, response(200, {{"Cache-Control", "max-age=5"}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(
+      request, response(200, {{"Cache-Control", "max-age=5"}, {"Vary", "Accept, *"}})));
 
+  // A two-digit year is 1994, not the year 94: a tenth of 22 years is over after three.
+  const double date2016 = 1478422177;  // Sun, 06 Nov 2016 08:49:37 GMT
+  auto old = entry("http://h/a", {{"Date", "Sun, 06 Nov 2016 08:49:37 GMT"},
+                                  {"Last-Modified", "Sun, 06 Nov 94 08:49:37 GMT"}}, "x", date2016);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, old, date2016 + 365 * 86400), Decision::UseCached);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, old, date2016 + 3 * 365 * 86400),
+            Decision::Revalidate);
+
+  // An unsafe request forgets its target and same-origin locations, and only after success.
+  NSURLCache cache(1 << 20, 0, "");
+  auto hold = [&](const std::string& url) {
+    cache.storeCachedResponseForRequest(entry(url, {{"Cache-Control", "max-age=60"}}, "x", 0),
+                                        get(url));
+  };
+  auto held = [&](const std::string& url) { return !!cache.cachedResponseForRequest(get(url)); };
+  for (auto url : {"http://h/a", "http://h/b", "http://h/c", "http://other/a"}) hold(url);
+  auto put = NSMutableURLRequest::requestWithURL("http://h/a#part");
+  put->setHTTPMethod("PUT");
+  NSURLCacheRules::invalidateAfterUnsafeRequest(
+      cache, put, NSHTTPURLResponse::make("http://h/a", 500, {}));
+  EXPECT_TRUE(held("http://h/a"));
+  HTTPHeaderFields moved;
+  moved.set("Location", "/b");
+  moved.set("Content-Location", "http://other/a");
+  NSURLCacheRules::invalidateAfterUnsafeRequest(
+      cache, put, NSHTTPURLResponse::make("http://h/a", 201, moved));
+  EXPECT_FALSE(held("http://h/a"));
+  EXPECT_FALSE(held("http://h/b"));
+  EXPECT_TRUE(held("http://h/c"));
+  EXPECT_TRUE(held("http://other/a"));
 }
 
 TEST(URLCache, TiersPersistEvictAndSurviveDamagedFiles) {
