@@ -121,40 +121,23 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// "Sun, 06 Nov 1994 08:49:37 GMT" (also with a two-digit year).
-std::optional<int64_t> imfDate(std::string_view text, double now) {
+// "Sun, 06 Nov 1994 08:49:37 GMT" (also with a two-digit year) or, `rfc850`, the obsolete
+// "Sunday, 06-Nov-94 08:49:37 GMT".
+std::optional<int64_t> gmtDate(std::string_view text, double now, bool rfc850) {
   Reader r{text};
   Fields f;
-  f.weekday = r.name(kDays);
+  f.weekday = r.name(rfc850 ? kLongDays : kDays);
   r.literal(", ");
+  const std::string_view separator = rfc850 ? "-" : " ";
   f.day = r.digits(2);
-  r.literal(" ");
+  r.literal(separator);
   f.month = r.name(kMonths) + 1;
-  r.literal(" ");
-  const size_t yearStart = r.at;
-  while (r.at < text.size() && isDigit(text[r.at])) ++r.at;
-  const size_t yearDigits = r.at - yearStart;
-  if (yearDigits != 2 && yearDigits != 4) return std::nullopt;
-  r.at = yearStart;
+  r.literal(separator);
+  size_t yearDigits = 0;
+  while (r.at + yearDigits < text.size() && isDigit(text[r.at + yearDigits])) ++yearDigits;
+  if (yearDigits != 2 && (rfc850 || yearDigits != 4)) return std::nullopt;
   f.year = r.digits(yearDigits);
   if (yearDigits == 2) f.year = widenYear(static_cast<int>(f.year), now);
-  r.literal(" ");
-  r.time(f);
-  r.literal(" GMT");
-  return r.atEnd() ? toSeconds(f, true) : std::nullopt;
-}
-
-// "Sunday, 06-Nov-94 08:49:37 GMT"
-std::optional<int64_t> rfc850Date(std::string_view text, double now) {
-  Reader r{text};
-  Fields f;
-  f.weekday = r.name(kLongDays);
-  r.literal(", ");
-  f.day = r.digits(2);
-  r.literal("-");
-  f.month = r.name(kMonths) + 1;
-  r.literal("-");
-  f.year = widenYear(r.digits(2), now);
   r.literal(" ");
   r.time(f);
   r.literal(" GMT");
@@ -239,8 +222,8 @@ int cookieMonth(std::string_view token) {
 
 std::optional<int64_t> parse(std::string_view text, double now) {
   text = trimmed(text);
-  if (auto t = imfDate(text, now)) return t;
-  if (auto t = rfc850Date(text, now)) return t;
+  if (auto t = gmtDate(text, now, false)) return t;
+  if (auto t = gmtDate(text, now, true)) return t;
   return asctimeDate(text);
 }
 
