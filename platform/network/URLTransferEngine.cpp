@@ -1952,9 +1952,6 @@ CURL* URLSessionCore::takeEasy() {
 
 void URLSessionCore::recycleEasy(CURL* easy) {
   constexpr size_t kMaxSpare = 16;
-  // The cookie file list is not freed by a reset (which forgets it); clearing it leaves the
-  // shared jar as it is.
-  curl_easy_setopt(easy, CURLOPT_COOKIEFILE, nullptr);
   if (spareEasy.size() >= kMaxSpare) {
     curl_easy_cleanup(easy);
     return;
