@@ -265,9 +265,21 @@ bool NSURL::parse(std::string_view text) {
       size_t close = auth.find(']');
       if (close == std::string_view::npos) return false;
       std::string_view inside = auth.substr(1, close - 1);
-      if (inside.empty()) return false;
-      for (char c : inside)
+      // An address may end in a zone id ("fe80::1%25en0"): "%25" and unreserved characters
+      // or escapes (checked above).
+      const size_t zone = inside.find('%');
+      std::string_view address = inside.substr(0, zone);
+      if (address.empty()) return false;
+      for (char c : address)
         if (hexValue(c) < 0 && c != ':' && c != '.' && c != 'v' && c != 'V') return false;
+      if (zone != std::string_view::npos) {
+        std::string_view id = inside.substr(zone);
+        if (id.size() <= 3 || id.substr(0, 3) != "%25") return false;
+        for (char c : id.substr(3))
+          if (!isAlpha(c) && !isDigit(c) &&
+              std::string_view("-._~%").find(c) == std::string_view::npos)
+            return false;
+      }
       host_ = std::string(auth.substr(0, close + 1));
       std::string_view rest = auth.substr(close + 1);
       if (!rest.empty()) {

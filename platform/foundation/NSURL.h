@@ -88,7 +88,8 @@ class NSURL : public Object, public NSCoding {
   const std::string& scheme() const { return scheme_; }
   // Everything after "scheme:" ("//host/path?q" or "mailto" text).
   std::string resourceSpecifier() const;
-  // The host, percent-decoded; brackets of an IPv6 host removed.
+  // The host, percent-decoded; brackets of an IPv6 host removed (a zone id comes back as
+  // "fe80::1%en0").
   std::string host() const;
   std::optional<int> port() const { return port_; }
   std::string user() const;

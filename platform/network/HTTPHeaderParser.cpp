@@ -93,6 +93,7 @@ bool HTTPHeaderParser::commitPending() {
     if (!length || (contentLength_ && *contentLength_ != *length)) return false;
     contentLength_ = length;
   }
+  if (sameName(pendingName_, "Set-Cookie")) setCookies_.push_back(pendingValue_);
   fields_.add(pendingName_, pendingValue_);
   return true;
 }
@@ -102,6 +103,7 @@ HTTPHeaderParser::Event HTTPHeaderParser::addLine(std::string_view raw) {
   if (line.rfind("HTTP/", 0) == 0) {
     // A new status line: a new head (an interim one is replaced by the final one).
     fields_ = HTTPHeaderFields();
+    setCookies_.clear();
     hasPending_ = false;
     contentLength_.reset();
     complete_ = false;
@@ -116,6 +118,7 @@ HTTPHeaderParser::Event HTTPHeaderParser::addLine(std::string_view raw) {
     if (!commitPending()) return refuse("conflicting or malformed Content-Length");
     if (status_ < 200) {
       fields_ = HTTPHeaderFields();  // the end of an interim head
+      setCookies_.clear();
       contentLength_.reset();
       return Event::kLine;
     }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/network/NSURLRequest.h"
 
@@ -37,6 +38,9 @@ class HTTPHeaderParser {
   const std::string& httpVersion() const { return httpVersion_; }
   // The fields of the complete head, in order, repeated names joined with ", ".
   HTTPHeaderFields takeFields();
+  // The values of the complete head's Set-Cookie fields, one a line: they cannot be joined, as
+  // a cookie's date holds a comma.
+  std::vector<std::string> takeSetCookieLines() { return std::move(setCookies_); }
   // Why the head was refused, for a log line; empty when it was not.
   const std::string& refusal() const { return refusal_; }
 
@@ -48,6 +52,7 @@ class HTTPHeaderParser {
   int64_t status_ = 0;
   std::string httpVersion_;
   HTTPHeaderFields fields_;
+  std::vector<std::string> setCookies_;
   bool hasPending_ = false;
   std::string pendingName_;
   std::string pendingValue_;

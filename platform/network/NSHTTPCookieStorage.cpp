@@ -1,18 +1,123 @@
-// The cookie jar over a libcurl share handle: every transfer that handles cookies is attached
-// to the share, and the storage reads and writes the jar through an easy handle of its own.
+// The cookie jar: cookies in memory, read from "Set-Cookie" and matched to requests by the
+// rules of RFC 6265 (5.2 parsing, 5.3 storage, 5.4 retrieval), public suffixes by libpsl.
 
 #include "platform/network/NSHTTPCookieStorage.h"
 
-#include <curl/curl.h>
+#include <libpsl.h>
 #include <strings.h>
 
-#include <cstdio>
-#include <ctime>
+#include <algorithm>
+#include <cctype>
 #include <mutex>
 
+#include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSURL.h"
+#include "platform/network/HTTPDate.h"
 
 namespace plat {
+
+namespace {
+
+// Bounds on what one server can make the jar hold.
+constexpr size_t kMaxNameAndValue = 4096;
+constexpr size_t kMaxCookies = 3000;
+constexpr double kLatestDate = 253402300799.0;  // 9999-12-31 23:59:59
+
+double nowSince1970() { return Clock::current()->date().timeIntervalSince1970(); }
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+bool isIPAddress(const std::string& host) {
+  return host.find(':') != std::string::npos || std::all_of(host.begin(), host.end(), [](char c) {
+           return (c >= '0' && c <= '9') || c == '.';
+         });
+}
+
+// RFC 6265 5.1.3: the host is the domain, or a name under it (never an IP address).
+bool domainMatches(const std::string& host, const std::string& domain) {
+  if (host == domain) return true;
+  return host.size() > domain.size() && !isIPAddress(host) &&
+         host.compare(host.size() - domain.size(), domain.size(), domain) == 0 &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
+// RFC 6265 5.1.4.
+bool pathMatches(const std::string& requestPath, const std::string& cookiePath) {
+  if (requestPath == cookiePath) return true;
+  return requestPath.rfind(cookiePath, 0) == 0 &&
+         (cookiePath.back() == '/' || requestPath[cookiePath.size()] == '/');
+}
+
+std::string defaultPath(const std::string& uriPath) {
+  if (uriPath.empty() || uriPath[0] != '/') return "/";
+  const size_t last = uriPath.rfind('/');
+  return last == 0 ? "/" : uriPath.substr(0, last);
+}
+
+// What cookies need of a request URL: its lower-cased host, its path as sent and whether it
+// is https. nullopt for other schemes and for hosts that are not plain names or addresses
+// (a percent-decoded NUL or '/' must not read as part of a name).
+struct Target {
+  std::string host;
+  std::string path;
+  bool https;
+};
+std::optional<Target> targetOf(const std::string& url) {
+  auto parsed = NSURL::URLWithString(url);
+  if (!parsed) return std::nullopt;
+  const std::string scheme = lower(parsed->scheme());
+  std::string host = lower(parsed->host());
+  if ((scheme != "http" && scheme != "https") || host.empty()) return std::nullopt;
+  for (unsigned char c : host) {
+    if (!std::isalnum(c) && c != '-' && c != '.' && c != '_' && c != ':') return std::nullopt;
+  }
+  const std::string& path = parsed->percentEncodedPath();
+  return Target{std::move(host), path.empty() ? "/" : path, scheme == "https"};
+}
+
+// Whether a Domain attribute is one a cookie may be set for from `host` (not a public suffix
+// such as "com" or "co.uk"); libpsl's rule, as the jar had when libcurl kept it.
+bool acceptableDomain(const std::string& host, const std::string& domain) {
+  static const psl_ctx_t* psl = psl_latest(nullptr);  // process-wide, never freed
+  if (!psl) return domainMatches(host, domain) && domain.find('.') != std::string::npos;
+  return psl_is_cookie_domain_acceptable(psl, host.c_str(), domain.c_str()) != 0;
+}
+
+bool hasControl(const std::string& text) {
+  for (unsigned char ch : text) {
+    if (ch < 0x20 || ch == 0x7f) return true;
+  }
+  return false;
+}
+
+bool usable(const NSHTTPCookie& c) {
+  return !c.name().empty() && !c.domain().empty() && !hasControl(c.name()) &&
+         !hasControl(c.value()) && !hasControl(c.domain()) && !hasControl(c.path()) &&
+         c.name().find_first_of("=;") == std::string::npos &&
+         c.value().find(';') == std::string::npos && c.domain().find('#') != 0 &&
+         c.name().size() + c.value().size() <= kMaxNameAndValue;
+}
+
+bool sameCookie(const NSHTTPCookie& a, const NSHTTPCookie& b) {
+  return a.name() == b.name() && a.path() == b.path() &&
+         strcasecmp(a.domain().c_str(), b.domain().c_str()) == 0;
+}
+
+bool expired(const NSHTTPCookie& c, double now) {
+  return c.expiresDate() && *c.expiresDate() <= now;
+}
+
+}  // namespace
 
 NSHTTPCookie::NSHTTPCookie(std::string name, std::string value, std::string domain,
                            std::string path, std::optional<double> expiresDate, bool secure,
@@ -30,104 +135,94 @@ std::string NSHTTPCookie::description() const {
          " path:" + path_ + ">";
 }
 
-struct NSHTTPCookieStorage::Impl {
-  CURLSH* share = nullptr;
-  std::mutex locks[CURL_LOCK_DATA_LAST];
-  mutable std::mutex probeMu;  // guards probe
-  CURL* probe = nullptr;       // attached to the share, for reading and writing the jar
+NSHTTPCookieRef NSHTTPCookie::cookieWithSetCookieHeaderForURL(std::string_view field,
+                                                              const std::string& url, double now) {
+  auto target = targetOf(url);
+  if (!target) return nullptr;
+  const size_t semi = field.find(';');
+  const std::string_view pair = field.substr(0, semi);
+  const size_t eq = pair.find('=');
+  if (eq == std::string_view::npos) return nullptr;
+  std::string name(trimmed(pair.substr(0, eq)));
+  std::string value(trimmed(pair.substr(eq + 1)));
+  if (name.empty()) return nullptr;
 
-  static void lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
-    static_cast<Impl*>(user)->locks[data].lock();
-  }
-  static void unlock(CURL*, curl_lock_data data, void* user) {
-    static_cast<Impl*>(user)->locks[data].unlock();
-  }
-
-  // The jar's cookies. REQUIRES: probeMu held.
-  std::vector<NSHTTPCookieRef> readLocked() const {
-    std::vector<NSHTTPCookieRef> out;
-    curl_slist* list = nullptr;
-    if (curl_easy_getinfo(probe, CURLINFO_COOKIELIST, &list) != CURLE_OK) return out;
-    const long long now = static_cast<long long>(std::time(nullptr));
-    for (curl_slist* item = list; item; item = item->next) {
-      // domain, subdomains, path, secure, expires, name, value (tab-separated)
-      std::vector<std::string> f;
-      std::string line = item->data;
-      size_t start = 0;
-      for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
-        f.push_back(line.substr(start, tab - start));
+  // The attributes; the last of each name counts.
+  std::optional<double> expires, maxAge;
+  std::optional<std::string> domain, path;
+  bool secure = false, httpOnly = false;
+  std::string_view rest =
+      semi == std::string_view::npos ? std::string_view() : field.substr(semi + 1);
+  while (!rest.empty()) {
+    const size_t next = rest.find(';');
+    const std::string_view av = rest.substr(0, next);
+    rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
+    const size_t avEq = av.find('=');
+    const std::string attribute = lower(trimmed(av.substr(0, avEq)));
+    const std::string_view v =
+        avEq == std::string_view::npos ? std::string_view() : trimmed(av.substr(avEq + 1));
+    if (attribute == "expires") {
+      if (auto date = HTTPDate::parseCookieDate(v)) expires = static_cast<double>(*date);
+    } else if (attribute == "max-age") {
+      const bool negative = !v.empty() && v[0] == '-';
+      const std::string_view digits = v.substr(negative ? 1 : 0);
+      if (digits.empty() ||
+          !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        continue;
       }
-      f.push_back(line.substr(start));
-      if (f.size() < 7) continue;
-      bool httpOnly = false;
-      constexpr std::string_view kHTTPOnly = "#HttpOnly_";
-      if (f[0].rfind(kHTTPOnly, 0) == 0) {
-        httpOnly = true;
-        f[0] = f[0].substr(kHTTPOnly.size());
-      }
-      long long expires = std::atoll(f[4].c_str());
-      if (expires != 0 && expires <= now) continue;
-      std::optional<double> date;
-      if (expires != 0) date = static_cast<double>(expires);
-      out.push_back(std::make_shared<NSHTTPCookie>(f[5], f[6], f[0], f[2], date, f[3] == "TRUE",
-                                                   httpOnly));
+      double delta = 0;
+      for (char c : digits) delta = std::min(delta * 10 + (c - '0'), kLatestDate);
+      maxAge = negative || delta == 0 ? 0.0 : std::min(now + delta, kLatestDate);
+    } else if (attribute == "domain") {
+      std::string_view d = v;
+      if (!d.empty() && d[0] == '.') d.remove_prefix(1);
+      if (!d.empty()) domain = lower(d);
+    } else if (attribute == "path") {
+      path = !v.empty() && v[0] == '/' ? std::string(v) : defaultPath(target->path);
+    } else if (attribute == "secure") {
+      secure = true;
+    } else if (attribute == "httponly") {
+      httpOnly = true;
     }
-    curl_slist_free_all(list);
-    return out;
   }
 
-  // Writes `cookie` into the jar (`expires` overrides its date: 1 removes it). REQUIRES:
-  // probeMu held.
-  void writeLocked(const NSHTTPCookie& c, std::optional<long long> expires = std::nullopt) {
-    long long when = expires ? *expires
-                             : (c.expiresDate() ? static_cast<long long>(*c.expiresDate()) : 0);
-    if (when < 0) when = 1;
-    std::string line = std::string(c.isHTTPOnly() ? "#HttpOnly_" : "") + c.domain() + "\t" +
-                       (!c.domain().empty() && c.domain()[0] == '.' ? "TRUE" : "FALSE") + "\t" +
-                       c.path() + "\t" + (c.isSecure() ? "TRUE" : "FALSE") + "\t" +
-                       std::to_string(when) + "\t" + c.name() + "\t" + c.value();
-    curl_easy_setopt(probe, CURLOPT_COOKIELIST, line.c_str());
+  std::string cookieDomain = target->host;  // host-only unless a Domain widens it
+  if (domain && *domain != target->host) {
+    if (!domainMatches(target->host, *domain) || !acceptableDomain(target->host, *domain)) {
+      return nullptr;
+    }
+    cookieDomain = "." + *domain;
+  }
+  return std::make_shared<NSHTTPCookie>(std::move(name), std::move(value), std::move(cookieDomain),
+                                        path.value_or(defaultPath(target->path)),
+                                        maxAge ? maxAge : expires, secure, httpOnly);
+}
+
+std::string NSHTTPCookie::requestHeaderValueWithCookies(
+    const std::vector<NSHTTPCookieRef>& cookies) {
+  std::string out;
+  for (const auto& c : cookies) {
+    if (!out.empty()) out += "; ";
+    out += c->name() + "=" + c->value();
+  }
+  return out;
+}
+
+struct NSHTTPCookieStorage::Impl {
+  mutable std::mutex mu;
+  mutable std::vector<NSHTTPCookieRef> held;  // in the order first set; guarded by mu
+
+  // Drops the expired cookies. REQUIRES: mu held.
+  void purgeLocked(double now) const {
+    held.erase(std::remove_if(held.begin(), held.end(),
+                              [&](const NSHTTPCookieRef& c) { return expired(*c, now); }),
+               held.end());
   }
 };
 
-namespace {
+NSHTTPCookieStorage::NSHTTPCookieStorage() : impl_(std::make_unique<Impl>()) {}
 
-bool hasControl(const std::string& text) {
-  for (unsigned char ch : text) {
-    if (ch < 0x20 || ch == 0x7f) return true;
-  }
-  return false;
-}
-
-bool usable(const NSHTTPCookie& c) {
-  return !c.name().empty() && !c.domain().empty() && !hasControl(c.name()) &&
-         !hasControl(c.value()) && !hasControl(c.domain()) && !hasControl(c.path()) &&
-         c.name().find_first_of("=;") == std::string::npos &&
-         c.value().find(';') == std::string::npos && c.domain().find('#') != 0;
-}
-
-bool sameCookie(const NSHTTPCookie& a, const NSHTTPCookie& b) {
-  return a.name() == b.name() && a.path() == b.path() &&
-         strcasecmp(a.domain().c_str(), b.domain().c_str()) == 0;
-}
-
-}  // namespace
-
-NSHTTPCookieStorage::NSHTTPCookieStorage() : impl_(std::make_unique<Impl>()) {
-  curl_global_init(CURL_GLOBAL_DEFAULT);
-  impl_->share = curl_share_init();
-  curl_share_setopt(impl_->share, CURLSHOPT_LOCKFUNC, &Impl::lock);
-  curl_share_setopt(impl_->share, CURLSHOPT_UNLOCKFUNC, &Impl::unlock);
-  curl_share_setopt(impl_->share, CURLSHOPT_USERDATA, impl_.get());
-  curl_share_setopt(impl_->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
-  impl_->probe = curl_easy_init();
-  curl_easy_setopt(impl_->probe, CURLOPT_SHARE, impl_->share);
-}
-
-NSHTTPCookieStorage::~NSHTTPCookieStorage() {
-  curl_easy_cleanup(impl_->probe);
-  curl_share_cleanup(impl_->share);
-}
+NSHTTPCookieStorage::~NSHTTPCookieStorage() = default;
 
 NSHTTPCookieStorageRef NSHTTPCookieStorage::sharedHTTPCookieStorage() {
   // Never destroyed: transfers may use the jar while the process exits.
@@ -135,58 +230,65 @@ NSHTTPCookieStorageRef NSHTTPCookieStorage::sharedHTTPCookieStorage() {
   return *shared;
 }
 
-void* NSHTTPCookieStorage::curlShare() const { return impl_->share; }
-
 std::vector<NSHTTPCookieRef> NSHTTPCookieStorage::cookies() const {
-  std::lock_guard<std::mutex> lock(impl_->probeMu);
-  return impl_->readLocked();
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  impl_->purgeLocked(nowSince1970());
+  return impl_->held;
 }
 
 std::vector<NSHTTPCookieRef> NSHTTPCookieStorage::cookiesForURL(const std::string& url) const {
   std::vector<NSHTTPCookieRef> out;
-  auto parsed = NSURL::URLWithString(url);
-  if (!parsed) return out;
-  std::string scheme = parsed->scheme(), host = parsed->host();
-  for (auto& ch : scheme) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  for (auto& ch : host) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  if ((scheme != "http" && scheme != "https") || host.empty()) return out;
-  std::string path = parsed->percentEncodedPath().empty() ? "/" : parsed->percentEncodedPath();
+  auto target = targetOf(url);
+  if (!target) return out;
   // As the transfers send them: secure cookies over https, and to this machine over http too.
-  const bool secureContext = scheme == "https" || host == "localhost" || host == "127.0.0.1" ||
-                             host == "[::1]" || host == "::1";
+  const std::string& host = target->host;
+  const bool secureContext =
+      target->https || host == "localhost" || host == "127.0.0.1" || host == "::1";
   for (auto& c : cookies()) {
-    std::string domain = c->domain();
-    for (auto& ch : domain) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    bool domainOK;
-    if (!domain.empty() && domain[0] == '.') {
-      std::string bare = domain.substr(1);
-      domainOK = host == bare || (host.size() > domain.size() &&
-                                  host.compare(host.size() - domain.size(), domain.size(),
-                                               domain) == 0);
-    } else {
-      domainOK = host == domain;
+    const std::string domain = lower(c->domain());
+    const bool domainOK = !domain.empty() && domain[0] == '.'
+                              ? domainMatches(host, domain.substr(1))
+                              : host == domain;
+    if (domainOK && pathMatches(target->path, c->path()) && (!c->isSecure() || secureContext)) {
+      out.push_back(c);
     }
-    const std::string& cp = c->path();
-    bool pathOK = cp.empty() || path == cp || (path.rfind(cp, 0) == 0 &&
-                                 (cp.back() == '/' || path[cp.size()] == '/'));
-    if (domainOK && pathOK && (!c->isSecure() || secureContext)) out.push_back(c);
   }
+  std::stable_sort(out.begin(), out.end(), [](const NSHTTPCookieRef& a, const NSHTTPCookieRef& b) {
+    return a->path().size() > b->path().size();
+  });
   return out;
 }
 
 void NSHTTPCookieStorage::setCookie(const NSHTTPCookieRef& cookie) {
   if (!cookie || !usable(*cookie)) return;
-  std::lock_guard<std::mutex> lock(impl_->probeMu);
-  impl_->writeLocked(*cookie);
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  auto& held = impl_->held;
+  auto it = std::find_if(held.begin(), held.end(),
+                         [&](const NSHTTPCookieRef& c) { return sameCookie(*c, *cookie); });
+  if (expired(*cookie, nowSince1970())) {
+    if (it != held.end()) held.erase(it);
+    return;
+  }
+  if (it != held.end()) {
+    *it = cookie;  // keeps its place: the first one's creation orders it
+    return;
+  }
+  held.push_back(cookie);
+  if (held.size() > kMaxCookies) held.erase(held.begin());
+}
+
+void NSHTTPCookieStorage::setCookieFromSetCookieHeaderForURL(std::string_view field,
+                                                             const std::string& url) {
+  setCookie(NSHTTPCookie::cookieWithSetCookieHeaderForURL(field, url, nowSince1970()));
 }
 
 void NSHTTPCookieStorage::deleteCookie(const NSHTTPCookieRef& cookie) {
-  if (!cookie || !usable(*cookie)) return;
-  std::lock_guard<std::mutex> lock(impl_->probeMu);
-  for (auto& held : impl_->readLocked()) {
-    // Replaced by an expired copy, which the jar drops.
-    if (sameCookie(*held, *cookie)) impl_->writeLocked(*held, 1);
-  }
+  if (!cookie) return;
+  std::lock_guard<std::mutex> lock(impl_->mu);
+  auto& held = impl_->held;
+  held.erase(std::remove_if(held.begin(), held.end(),
+                            [&](const NSHTTPCookieRef& c) { return sameCookie(*c, *cookie); }),
+             held.end());
 }
 
 }  // namespace plat

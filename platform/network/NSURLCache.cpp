@@ -1,8 +1,8 @@
 #include "platform/network/NSURLCache.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,12 +10,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 #include <vector>
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/DeviceRoot.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/network/HTTPDate.h"
 
 namespace plat {
 
@@ -86,7 +89,29 @@ uint64_t fnv1a(const std::string& text) {
   return h;
 }
 
-Value encodeRecord(const std::string& key, const NSCachedURLResponse& cached) {
+using Varied = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+std::optional<std::string> requestField(const NSURLRequestRef& request, const std::string& name) {
+  auto value = request->valueForHTTPHeaderField(name);
+  if (!value) return std::nullopt;
+  return trim(*value);
+}
+
+// Whether `request` has the values of the fields `cached` varies on that `stored` recorded.
+bool variantMatches(const NSCachedURLResponse& cached, const Varied& stored,
+                    const NSURLRequestRef& request) {
+  auto names = NSURLCacheRules::varyingFields(cached.response());
+  if (!names) return false;
+  for (const auto& name : *names) {
+    auto it = std::find_if(stored.begin(), stored.end(),
+                           [&](const auto& field) { return field.first == name; });
+    if (it == stored.end() || it->second != requestField(request, name)) return false;
+  }
+  return true;
+}
+
+Value encodeRecord(const std::string& key, const NSCachedURLResponse& cached,
+                   const Varied& varied) {
   Dictionary record;
   record.set("version", Value(kRecordVersion));
   record.set("key", key);
@@ -102,6 +127,14 @@ Value encodeRecord(const std::string& key, const NSCachedURLResponse& cached) {
       fields.emplace_back(Array{Value(name), Value(value)});
     }
     record.set("headers", Value(std::move(fields)));
+    // The request's values of the fields "Vary" names: [name] when absent, [name, value].
+    Array vary;
+    for (const auto& [name, value] : varied) {
+      Array field{Value(name)};
+      if (value) field.emplace_back(*value);
+      vary.emplace_back(std::move(field));
+    }
+    if (!vary.empty()) record.set("vary", Value(std::move(vary)));
   } else {
     record.set("mimeType", response->MIMEType());
     record.set("textEncodingName", response->textEncodingName());
@@ -111,7 +144,10 @@ Value encodeRecord(const std::string& key, const NSCachedURLResponse& cached) {
 }
 
 // The entry a record describes, or null when it is not a well-formed record for `key`.
-NSCachedURLResponseRef decodeRecord(const Value& value, const std::string& key) {
+// `varied` (may be null) receives the request fields stored with it (none in records written
+// before they were kept).
+NSCachedURLResponseRef decodeRecord(const Value& value, const std::string& key,
+                                    Varied* varied = nullptr) {
   const Dictionary* record = value.dictionary();
   if (!record) return nullptr;
   const Value& version = record->get("version");
@@ -137,6 +173,22 @@ NSCachedURLResponseRef decodeRecord(const Value& value, const std::string& key) 
     }
     response = std::make_shared<NSHTTPURLResponse>(*url, status.integerValue(), *httpVersion,
                                                    std::move(headers));
+    Varied fieldsVaried;
+    if (record->contains("vary")) {
+      const Array* vary = record->get("vary").array();
+      if (!vary) return nullptr;
+      for (const auto& field : *vary) {
+        const Array* parts = field.array();
+        if (!parts || parts->empty() || parts->size() > 2 || !(*parts)[0].string() ||
+            (parts->size() == 2 && !(*parts)[1].string())) {
+          return nullptr;
+        }
+        std::optional<std::string> v;
+        if (parts->size() == 2) v = *(*parts)[1].string();
+        fieldsVaried.emplace_back(*(*parts)[0].string(), std::move(v));
+      }
+    }
+    if (varied) *varied = std::move(fieldsVaried);
   } else {
     const std::string* mime = record->get("mimeType").string();
     const std::string* encoding = record->get("textEncodingName").string();
@@ -228,10 +280,33 @@ uint64_t NSURLCache::currentDiskUsage() const {
   return diskUsage_;
 }
 
+void NSURLCache::removeStrayTemporariesLocked() {
+  // A save writes ".<file>.XXXXXX" and holds a lock on it until it is renamed: a temporary
+  // nobody holds is what a process killed mid-save left behind.
+  std::error_code ec;
+  for (const auto& item : std::filesystem::directory_iterator(diskPath_, ec)) {
+    const std::string name = item.path().filename().string();
+    const size_t suffix = name.rfind(std::string(kFileSuffix) + ".");
+    if (name.size() < 2 || name[0] != '.' || suffix == std::string::npos ||
+        name.size() - suffix != std::strlen(kFileSuffix) + 7) {
+      continue;
+    }
+    const std::string path = item.path().string();
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ::unlink(path.c_str());
+    }
+    ::close(fd);
+  }
+}
+
 void NSURLCache::loadDiskIndexLocked() {
   if (diskIndexLoaded_) return;
   diskIndexLoaded_ = true;
   if (diskCapacity_ == 0) return;
+  removeStrayTemporariesLocked();
   std::error_code ec;
   std::vector<std::pair<std::filesystem::file_time_type, std::string>> found;
   for (const auto& item : std::filesystem::directory_iterator(diskPath_, ec)) {
@@ -289,7 +364,8 @@ void NSURLCache::trimDiskLocked() {
   }
 }
 
-NSCachedURLResponseRef NSURLCache::readDiskLocked(const std::string& key) {
+NSCachedURLResponseRef NSURLCache::readDiskLocked(const std::string& key,
+                                                  std::vector<VariedField>* varied) {
   if (diskCapacity_ == 0) return nullptr;
   loadDiskIndexLocked();
   const std::string name = fileFor(key);
@@ -297,7 +373,7 @@ NSCachedURLResponseRef NSURLCache::readDiskLocked(const std::string& key) {
   if (it == disk_.end()) return nullptr;
   auto bytes = readRegularFile(diskPath_ + "/" + name, diskCapacity_);
   Value parsed = bytes ? NSPropertyListSerialization::propertyListWithData(*bytes) : Value();
-  NSCachedURLResponseRef cached = decodeRecord(parsed, key);
+  NSCachedURLResponseRef cached = decodeRecord(parsed, key, varied);
   if (!cached) {
     // Another key with the same file name: only a miss. Damaged or foreign: it goes.
     const Dictionary* d = parsed.dictionary();
@@ -316,12 +392,15 @@ NSCachedURLResponseRef NSURLCache::cachedResponseForRequest(const NSURLRequestRe
   std::lock_guard<std::mutex> lock(mu_);
   if (auto it = memory_.find(key); it != memory_.end()) {
     lru_.splice(lru_.begin(), lru_, it->second);
-    return it->second->response;
+    const MemoryEntry& entry = *it->second;
+    return variantMatches(*entry.response, entry.varied, request) ? entry.response : nullptr;
   }
-  auto cached = readDiskLocked(key);
-  if (cached && memoryCapacity_ > 0 && cached->data().length() <= memoryCapacity_ / 20) {
+  std::vector<VariedField> varied;
+  auto cached = readDiskLocked(key, &varied);
+  if (!cached || !variantMatches(*cached, varied, request)) return nullptr;
+  if (memoryCapacity_ > 0 && cached->data().length() <= memoryCapacity_ / 20) {
     const uint64_t cost = cached->data().length() + 512;
-    lru_.push_front(MemoryEntry{key, cached, cost});
+    lru_.push_front(MemoryEntry{key, cached, std::move(varied), cost});
     memory_[key] = lru_.begin();
     memoryUsage_ += cost;
     trimMemoryLocked();
@@ -337,14 +416,19 @@ void NSURLCache::storeCachedResponseForRequest(const NSCachedURLResponseRef& cac
       cachedResponse->response(), cachedResponse->data(), cachedResponse->storagePolicy(),
       nowSince1970());
   const uint64_t size = stored->data().length();
+  auto names = NSURLCacheRules::varyingFields(stored->response());
+  std::vector<VariedField> varied;
+  for (const auto& name : names.value_or(std::vector<std::string>())) {
+    varied.emplace_back(name, requestField(request, name));
+  }
   std::lock_guard<std::mutex> lock(mu_);
   removeMemoryLocked(key);
   removeDiskLocked(key);
-  if (stored->storagePolicy() == NSURLCacheStorageNotAllowed) return;
+  if (stored->storagePolicy() == NSURLCacheStorageNotAllowed || !names) return;
 
   if (memoryCapacity_ > 0 && size <= memoryCapacity_ / 20) {
     const uint64_t cost = size + 512;
-    lru_.push_front(MemoryEntry{key, stored, cost});
+    lru_.push_front(MemoryEntry{key, stored, varied, cost});
     memory_[key] = lru_.begin();
     memoryUsage_ += cost;
     trimMemoryLocked();
@@ -354,7 +438,8 @@ void NSURLCache::storeCachedResponseForRequest(const NSCachedURLResponseRef& cac
     return;
   }
   Data bytes = NSPropertyListSerialization::dataWithPropertyList(
-      encodeRecord(key, *stored), NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0);
+      encodeRecord(key, *stored, varied),
+      NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0);
   if (bytes.empty()) return;
   std::error_code ec;
   std::filesystem::create_directories(diskPath_, ec);
@@ -365,17 +450,17 @@ void NSURLCache::storeCachedResponseForRequest(const NSCachedURLResponseRef& cac
   std::string temp = diskPath_ + "/." + name + ".XXXXXX";
   int fd = ::mkstemp(temp.data());
   if (fd < 0) return;
+  ::flock(fd, LOCK_EX);  // held until closed: a live save's temporary is never taken as stray
   size_t done = 0;
   while (done < bytes.length()) {
     ssize_t n = ::write(fd, bytes.bytes() + done, bytes.length() - done);
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
+  const bool renamed = done == bytes.length() && ::rename(temp.c_str(), path.c_str()) == 0;
+  if (!renamed) ::unlink(temp.c_str());
   ::close(fd);
-  if (done != bytes.length() || ::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return;
-  }
+  if (!renamed) return;
   disk_[name] = DiskEntry{bytes.length(), ++useCounter_};
   diskUsage_ += bytes.length();
   trimDiskLocked();
@@ -417,7 +502,7 @@ Freshness freshnessOf(const NSHTTPURLResponse& response, double storedAt, double
   const auto& fields = response.headerFields();
   double date = storedAt;
   if (auto d = fields.get("Date")) {
-    if (auto parsed = parseHTTPDate(*d)) date = *parsed;
+    if (auto parsed = HTTPDate::parse(*d, now)) date = static_cast<double>(*parsed);
   }
   double initialAge = std::max(0.0, storedAt - date);
   if (auto age = fields.get("Age")) {
@@ -430,11 +515,13 @@ Freshness freshnessOf(const NSHTTPURLResponse& response, double storedAt, double
     f.lifetime = seconds(it->second).value_or(0);
   } else if (auto expires = fields.get("Expires")) {
     // An Expires that is not a date means "already expired".
-    auto at = parseHTTPDate(*expires);
-    f.lifetime = at ? std::max(0.0, *at - date) : 0;
+    auto at = HTTPDate::parse(*expires, now);
+    f.lifetime = at ? std::max(0.0, static_cast<double>(*at) - date) : 0;
   } else if (auto modified = fields.get("Last-Modified")) {
     // The usual heuristic: a tenth of the time since the last change.
-    if (auto at = parseHTTPDate(*modified)) f.lifetime = std::max(0.0, (date - *at) / 10);
+    if (auto at = HTTPDate::parse(*modified, now)) {
+      f.lifetime = std::max(0.0, (date - static_cast<double>(*at)) / 10);
+    }
   }
   return f;
 }
@@ -493,8 +580,46 @@ bool isStorable(const NSURLRequestRef& request, const NSHTTPURLResponseRef& resp
   const auto& fields = response->headerFields();
   auto cc = directives(fields.get("Cache-Control"));
   if (cc.count("no-store")) return false;
-  if (auto vary = fields.get("Vary"); vary && trim(*vary) == "*") return false;
+  if (!varyingFields(response)) return false;
   return cc.count("max-age") || fields.get("Expires") || hasValidators(*response);
+}
+
+std::optional<std::vector<std::string>> varyingFields(const NSURLResponseRef& response) {
+  std::vector<std::string> names;
+  auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(response);
+  auto vary = http ? http->valueForHTTPHeaderField("Vary") : std::nullopt;
+  std::string_view rest = vary ? std::string_view(*vary) : std::string_view();
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string name = lower(trim(rest.substr(0, comma)));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    if (name == "*") return std::nullopt;
+    if (!name.empty() && std::find(names.begin(), names.end(), name) == names.end()) {
+      names.push_back(std::move(name));
+    }
+  }
+  return names;
+}
+
+void invalidateAfterUnsafeRequest(NSURLCache& cache, const NSURLRequestRef& request,
+                                  const NSHTTPURLResponseRef& response) {
+  if (!request || !response || response->statusCode() >= 400) return;
+  const std::string& method = request->HTTPMethod();
+  if (method == "GET" || method == "HEAD" || method == "OPTIONS" || method == "TRACE") return;
+  auto target = NSURL::URLWithString(request->URL());
+  if (!target) return;
+  cache.removeCachedResponseForRequest(request);
+  auto origin = [](const NSURL& url) {
+    return std::make_tuple(lower(url.scheme()), lower(url.host()), url.port());
+  };
+  for (const char* field : {"Location", "Content-Location"}) {
+    auto value = response->valueForHTTPHeaderField(field);
+    auto url = value ? NSURL::URLWithStringRelativeToURL(trim(*value), target) : nullptr;
+    if (url) url = url->absoluteURL();
+    if (url && origin(*url) == origin(*target)) {
+      cache.removeCachedResponseForRequest(NSURLRequest::requestWithURL(url->absoluteString()));
+    }
+  }
 }
 
 HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached) {
@@ -521,21 +646,6 @@ NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,
   }
   return std::make_shared<NSHTTPURLResponse>(stored->URL(), stored->statusCode(),
                                              stored->HTTPVersion(), std::move(fields));
-}
-
-std::optional<double> parseHTTPDate(const std::string& text) {
-  static const char* const kFormats[] = {
-      "%a, %d %b %Y %H:%M:%S GMT",  // IMF-fixdate
-      "%A, %d-%b-%y %H:%M:%S GMT",  // obsolete RFC 850
-      "%a %b %d %H:%M:%S %Y",       // obsolete asctime
-  };
-  const std::string t = trim(text);
-  for (const char* format : kFormats) {
-    struct tm tm {};
-    const char* end = ::strptime(t.c_str(), format, &tm);
-    if (end && *end == '\0') return static_cast<double>(::timegm(&tm));
-  }
-  return std::nullopt;
 }
 
 }  // namespace NSURLCacheRules

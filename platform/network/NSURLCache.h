@@ -3,10 +3,12 @@
 // first out) over a disk tier (one file per response in a folder of its own), and the HTTP
 // caching rules the sessions apply with it (NSURLCacheRules below).
 //
-// Responses are keyed by URL (without fragment); "Vary" is not matched (a response that
-// varies on "*" is never stored). A response larger than a twentieth of a tier's capacity is
-// not kept in that tier. Disk files that cannot be read as an entry of this cache are
-// removed when met.
+// Responses are keyed by URL (without fragment), one entry per URL. An entry whose response
+// names request fields in "Vary" keeps the request's values of those fields and answers only
+// a request with the same values; a response that varies on "*" is never stored. A response
+// larger than a twentieth of a tier's capacity is not kept in that tier. Disk files that
+// cannot be read as an entry of this cache are removed when met, and temporary files of saves
+// that never finished (a process killed mid-save) when the disk tier is first used.
 //
 // Thread-safety: has internal synchronization and may be used from any thread.
 
@@ -18,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/foundation/Object.h"
 #include "platform/network/NSURLRequest.h"
@@ -40,10 +43,14 @@ class NSURLCache : public Object {
   // Replaces the shared cache (null restores a fresh default one on next use).
   static void setSharedURLCache(NSURLCacheRef cache);
 
-  // The stored response for the request's URL (memory first, then disk), or null.
+  // The stored response for the request's URL (memory first, then disk), or null; also null
+  // when the request's fields named by the response's "Vary" differ from the stored request's
+  // (an entry stored without them, by an older version, never matches such a response).
   NSCachedURLResponseRef cachedResponseForRequest(const NSURLRequestRef& request);
   // Stores the response for the request's URL, replacing an older one, in the tiers its
-  // storage policy allows. The stored copy carries the current date as its storageDate.
+  // storage policy allows, with the request's values of the fields the response's "Vary"
+  // names ("Vary: *" anywhere: only the older one is removed). The stored copy carries the
+  // current date as its storageDate.
   void storeCachedResponseForRequest(const NSCachedURLResponseRef& cachedResponse,
                                      const NSURLRequestRef& request);
   void removeCachedResponseForRequest(const NSURLRequestRef& request);
@@ -56,9 +63,12 @@ class NSURLCache : public Object {
   uint64_t currentDiskUsage() const;
 
  private:
+  // A request field named by "Vary", lower-cased, and its value (none when absent).
+  using VariedField = std::pair<std::string, std::optional<std::string>>;
   struct MemoryEntry {
     std::string key;
     NSCachedURLResponseRef response;
+    std::vector<VariedField> varied;
     uint64_t cost;
   };
   struct DiskEntry {
@@ -74,7 +84,8 @@ class NSURLCache : public Object {
   void removeDiskLocked(const std::string& key);
   void trimMemoryLocked();
   void trimDiskLocked();
-  NSCachedURLResponseRef readDiskLocked(const std::string& key);
+  NSCachedURLResponseRef readDiskLocked(const std::string& key, std::vector<VariedField>* varied);
+  void removeStrayTemporariesLocked();
 
   mutable std::mutex mu_;
   const uint64_t memoryCapacity_;
@@ -105,8 +116,16 @@ enum class Decision {
 Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
                 const NSCachedURLResponseRef& cached, double now);
 // Whether a response may be stored at all: a GET answered with a cacheable status, no
-// "no-store" on either side, no "Vary: *", and freshness information or a validator.
+// "no-store" on either side, no "*" in "Vary", and freshness information or a validator.
 bool isStorable(const NSURLRequestRef& request, const NSHTTPURLResponseRef& response);
+// The request fields a response varies on, lower-cased, in order ("Vary", comma-separated);
+// nullopt when one of them is "*" (the response matches no later request).
+std::optional<std::vector<std::string>> varyingFields(const NSURLResponseRef& response);
+// After `response` answered an unsafe request (any method but GET, HEAD, OPTIONS, TRACE)
+// with a status below 400, removes what `cache` holds for the request's URL and for the
+// response's "Location" and "Content-Location" when they are of the request's origin.
+void invalidateAfterUnsafeRequest(NSURLCache& cache, const NSURLRequestRef& request,
+                                  const NSHTTPURLResponseRef& response);
 // The header fields that make `request` conditional on `cached` ("If-None-Match" from the
 // ETag, "If-Modified-Since" from Last-Modified).
 HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached);
@@ -114,9 +133,6 @@ HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached);
 // header fields replaced by the 304's (except those that describe the body).
 NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,
                                       const NSHTTPURLResponseRef& notModified);
-// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", or the two obsolete forms) in seconds since
-// 1970; nullopt when the text is not one.
-std::optional<double> parseHTTPDate(const std::string& text);
 
 }  // namespace NSURLCacheRules
 

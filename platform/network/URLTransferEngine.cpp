@@ -129,8 +129,10 @@ struct Transfer {
   std::shared_ptr<URLSessionCore> session;
   CURL* easy = nullptr;
   curl_slist* headerList = nullptr;
-  NSURLRequestRef request;  // the request being sent
+  NSURLRequestRef request;      // the request being sent
+  NSURLRequestRef sentRequest;  // its fields as sent, without the body (requestAsSent)
   std::string url;
+  bool handlesCookies = false;  // the jar's cookies go out and "Set-Cookie" fills it
   std::string host;
   int64_t port = 0;
   std::string scheme;
@@ -922,6 +924,11 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
       break;
   }
   t->status = t->head.status();
+  if (t->handlesCookies) {
+    for (const std::string& cookie : t->head.takeSetCookieLines())
+      NSHTTPCookieStorage::sharedHTTPCookieStorage()->setCookieFromSetCookieHeaderForURL(cookie,
+                                                                                         t->url);
+  }
   t->headersComplete = true;
   auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->head.httpVersion(),
                                                       t->head.takeFields());
@@ -1180,6 +1187,7 @@ void beginResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRe
   }
   task->notifyCounter(kCountOfBytesExpectedToReceive, response->expectedContentLength());
   auto s = t->session;
+  if (t->cache) NSURLCacheRules::invalidateAfterUnsafeRequest(*t->cache, t->request, response);
   if (kind == TaskKind::Download) {
     if (!t->file) {
       // A resumed download continues its file only on a partial answer.
@@ -1284,7 +1292,7 @@ void offerToCache(const std::shared_ptr<URLSessionCore>& s,
   auto proposed = std::make_shared<NSCachedURLResponse>(response, std::move(t->cacheBody));
   t->cacheBody = Data();
   auto cache = t->cache;
-  auto request = t->request;
+  auto request = t->sentRequest;
   auto dataTask = std::dynamic_pointer_cast<NSURLSessionDataTask>(task->ownerRef());
   s->post([s, dataTask, proposed, cache, request] {
     auto once = std::make_shared<std::once_flag>();
@@ -1346,7 +1354,7 @@ void answerNotModified(const std::shared_ptr<Transfer>& t,
   t->cache->storeCachedResponseForRequest(
       std::make_shared<NSCachedURLResponse>(merged, t->revalidating->data(),
                                             t->revalidating->storagePolicy()),
-      t->request);
+      t->sentRequest);
   auto task = t->task;
   t->answeredFromCache = true;
   {
@@ -1561,6 +1569,7 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   auto s = t->session;
   auto response = t->redirectResponse;
+  if (t->cache) NSURLCacheRules::invalidateAfterUnsafeRequest(*t->cache, t->request, response);
   if (t->redirectCount >= RedirectPolicy::kMaxRedirects) {
     finishTransfer(t, makeURLError(NSURLErrorHTTPTooManyRedirects, t->url));
     return;
@@ -1670,6 +1679,30 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
   completeSuccess(t);
 }
 
+// The request as sent, without its body: its URL, method and header fields, the
+// configuration's additional ones it lacks and, when it handles cookies, the jar's cookies
+// joined to its own "Cookie" field. The cache matches "Vary" against these.
+NSURLRequestRef requestAsSent(const NSURLRequestRef& request,
+                              const NSURLSessionConfiguration& config, bool handlesCookies) {
+  auto sent = NSMutableURLRequest::requestWithURL(request->URL());
+  sent->setHTTPMethod(request->HTTPMethod());
+  for (const auto& [k, v] : request->headerFields().fields())
+    sent->setValueForHTTPHeaderField(v, k);
+  for (const auto& [k, v] : config.HTTPAdditionalHeaders()) {
+    if (auto str = v.string(); str && !sent->valueForHTTPHeaderField(k)) {
+      sent->setValueForHTTPHeaderField(*str, k);
+    }
+  }
+  if (handlesCookies) {
+    const std::string jar = NSHTTPCookie::requestHeaderValueWithCookies(
+        NSHTTPCookieStorage::sharedHTTPCookieStorage()->cookiesForURL(request->URL()));
+    const auto own = sent->valueForHTTPHeaderField("Cookie");
+    if (!jar.empty())
+      sent->setValueForHTTPHeaderField(own && !own->empty() ? *own + "; " + jar : jar, "Cookie");
+  }
+  return sent;
+}
+
 // Builds and adds the easy handle of a task's (next) request.
 void startTransfer(const std::shared_ptr<URLSessionCore>& s,
                    const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
@@ -1709,13 +1742,17 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     std::lock_guard<std::mutex> lock(s->mu);
     config = s->config;
   }
+  // The process's cookie jar, for requests that handle cookies: its cookies go out with the
+  // request, and every answer's "Set-Cookie" goes to it.
+  t->handlesCookies = config->HTTPShouldSetCookies() && request->HTTPShouldHandleCookies();
+  t->sentRequest = requestAsSent(request, *config, t->handlesCookies);
   const NSURLCacheRef cache =
       s->usesSharedURLCache ? NSURLCache::sharedURLCache() : config->URLCache();
   if (kind == TaskKind::Data && cache) {
     uint64_t policy = request->cachePolicy();
     if (policy == NSURLRequestUseProtocolCachePolicy) policy = config->requestCachePolicy();
     NSCachedURLResponseRef cached;
-    if (request->HTTPMethod() == "GET") cached = cache->cachedResponseForRequest(request);
+    if (request->HTTPMethod() == "GET") cached = cache->cachedResponseForRequest(t->sentRequest);
     switch (NSURLCacheRules::decide(request, policy, cached,
                                     Clock::current()->date().timeIntervalSince1970())) {
       case NSURLCacheRules::Decision::Unavailable:
@@ -1732,6 +1769,8 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
         break;
     }
     t->cache = cache;
+  } else if (cache && request->HTTPMethod() != "GET") {
+    t->cache = cache;  // only to forget what an unsafe request changes
   }
   const std::string& method = request->HTTPMethod();
   bool bodyless = method == "GET" || method == "HEAD";
@@ -1784,12 +1823,6 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
-  // The process's cookie jar, for requests that handle cookies.
-  const bool handleCookies = config->HTTPShouldSetCookies() && request->HTTPShouldHandleCookies();
-  curl_easy_setopt(
-      e, CURLOPT_SHARE,
-      handleCookies ? NSHTTPCookieStorage::sharedHTTPCookieStorage()->curlShare() : nullptr);
-  if (handleCookies) curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // turns the engine on
   if (parsed.scheme == "https") {
     // The trust decision is made by verifyCallback (delegate or default evaluation).
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
@@ -1806,11 +1839,8 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
-  // Header fields: the request's, then the configuration's additional ones it lacks.
-  HTTPHeaderFields fields = request->headerFields();
-  for (auto& [k, v] : config->HTTPAdditionalHeaders()) {
-    if (auto str = v.string(); str && !fields.get(k)) fields.set(k, *str);
-  }
+  // Header fields: the request's, the configuration's additional ones it lacks, the jar's.
+  HTTPHeaderFields fields = t->sentRequest->headerFields();
   // An empty Content-Type of the app's is sent empty; one the engine adds below only removes
   // libcurl's form content type.
   const bool appContentType = fields.get("Content-Type").has_value();
@@ -1852,15 +1882,6 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     const HTTPHeaderFields validators = NSURLCacheRules::validatorsFor(t->revalidating);
     for (const auto& [k, v] : validators.fields()) {
       if (!fields.get(k)) fields.set(k, v);
-    }
-  }
-  // The app's cookies and the jar's go out as one line: libcurl joins CURLOPT_COOKIE to the
-  // jar's cookies (a "Cookie" field of the list would be a second line).
-  if (handleCookies) {
-    auto cookie = fields.get("Cookie");
-    if (cookie && isSafeHeaderLine("Cookie", *cookie)) {
-      curl_easy_setopt(e, CURLOPT_COOKIE, cookie->c_str());
-      fields.remove("Cookie");
     }
   }
   fields.remove("Expect");

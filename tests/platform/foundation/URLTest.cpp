@@ -11,14 +11,15 @@ using plat::URLCharacterSet;
 
 TEST(URL, StrictParseRefusesInvalidText) {
   for (const char* good : {"http://example.com", "https://u:p@h.io:8443/a/b?x=1&y=%20#frag",
-                           "http://[::1]:8080/", "mailto:a@b.c", "relative/path?q", "//host/p",
+                           "http://[::1]:8080/", "http://[fe80::1%25en0]:8080/", "mailto:a@b.c", "relative/path?q", "//host/p",
                            "local://Data/a.png", "about:blank", "a:b;c=d", "?only", "#f"}) {
     EXPECT_TRUE(NSURL::URLWithString(good)) << good;
   }
   for (const char* bad : {"", "http://a b", "http://h/a b", "http://h/\xE4\xB8\xAD", "http://h/%zz",
                           "http://h/%4", "http://h/%", "http://h/a#b#c", "http://h/<x>", "http://h/{}",
                           "http://h/a\\b", "http://h/\"", "http://h:80x/", "http://h:70000/",
-                          "http://[::1/", "http://h/[x]", "http://h/a|b", "http://h/^", "\n"}) {
+                          "http://[::1/", "http://[fe80::1%en0]/", "http://[fe80::1%25]/",
+                          "http://[%25en0]/", "http://[fe80::1%25e/n]/", "http://h/[x]", "http://h/a|b", "http://h/^", "\n"}) {
     EXPECT_FALSE(NSURL::URLWithString(bad)) << bad;
   }
 }
@@ -47,6 +48,7 @@ TEST(URL, ComponentsAndPathSemantics) {
   EXPECT_FALSE(NSURL::URLWithString("http://h")->port());
   EXPECT_FALSE(NSURL::URLWithString("http://h:/")->port());
   EXPECT_EQ(NSURL::URLWithString("http://[fe80::1]:81/")->host(), "fe80::1");
+  EXPECT_EQ(NSURL::URLWithString("http://[fe80::1%25en0]:81/")->host(), "fe80::1%en0");
   EXPECT_EQ(NSURL::URLWithString("http://h/.hidden")->pathExtension(), "");
   EXPECT_EQ(NSURL::URLWithString("http://h/a.")->pathExtension(), "");
   EXPECT_EQ(NSURL::URLWithString("http://h/%FF")->path(), "");  // not UTF-8

@@ -106,3 +106,89 @@ TEST_F(CookieFixture, TheStorageAddsMatchesAndDeletes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CookieFixture, SetCookieFieldsAreReadStoredAndMatchedAsSpecified) {
+  struct Case {
+    std::vector<const char*> fields;  // "Set-Cookie" values, in order
+    const char* from;                 // the URL that answered them
+    const char* to;                   // a later request
+    const char* sent;                 // its "Cookie" ("" for none)
+  };
+  const Case cases[] = {
+      // An expiry in the past removes the cookie, also one only the cookie date rules read.
+      {{"d=1", "d=2; Expires=Mon, 01 Jan 1900 00:00:00 GMT"}, "http://h.test/", "http://h.test/", ""},
+      {{"d=1", "d=2; Expires=Thu, 01 Jan 1965 00:00:00 GMT"}, "http://h.test/", "http://h.test/", ""},
+      {{"d=1", "d=2; expires=16:33:12 10-aPr-1980"}, "http://h.test/", "http://h.test/", ""},
+      {{"d=1", "d=2; Max-Age=0"}, "http://h.test/", "http://h.test/", ""},
+      {{"d=1; Max-Age=-5"}, "http://h.test/", "http://h.test/", ""},
+      {{"d=1; Expires=Mon, 01 Jan 1900 00:00:00 GMT; Max-Age=60"}, "http://h.test/", "http://h.test/", "d=1"},
+      {{"d=1; Expires=Fri, 01 Jan 2100 00:00:00 GMT"}, "http://h.test/", "http://h.test/", "d=1"},
+      {{"d=1; Expires=soon"}, "http://h.test/", "http://h.test/", "d=1"},
+      // Secure whatever its value; secure cookies go over https only.
+      {{"s=1; Secure=aaaa"}, "https://h.test/", "http://h.test/", ""},
+      {{"s=1; Secure =x"}, "https://h.test/", "http://h.test/", ""},
+      {{"s=1; Secure= x"}, "https://h.test/", "http://h.test/", ""},
+      {{"s=1; sEcUrE"}, "https://h.test/", "https://h.test/", "s=1"},
+      // Paths: "/a/b/" is not a prefix of "/a/b"; "/p" and "/p/" are two cookies, the longer
+      // path first; no Path (or one not starting with '/') is the answering URL's folder.
+      {{"p=1; Path=/a/b/"}, "http://h.test/", "http://h.test/a/b", ""},
+      {{"p=1; Path=/a/b/"}, "http://h.test/", "http://h.test/a/b/c", "p=1"},
+      {{"p=1; Path=/p", "p=2; Path=/p/"}, "http://h.test/", "http://h.test/p/x", "p=2; p=1"},
+      {{"p=1; Path=/p"}, "http://h.test/", "http://h.test/px", ""},
+      {{"p=1"}, "http://h.test/dir/page", "http://h.test/dir/x", "p=1"},
+      {{"p=1; Path=x"}, "http://h.test/dir/page", "http://h.test/", ""},
+      // Domains: subdomains of the attribute's, never hosts that only decode to look like one,
+      // never a public suffix or a domain the host is not within.
+      {{"g=1; Domain=.good.com"}, "http://www.good.com/", "http://a.good.com/", "g=1"},
+      {{"g=1; Domain=.good.com"}, "http://www.good.com/", "http://evil.com%00.good.com/", ""},
+      {{"g=1; Domain=.good.com"}, "http://www.good.com/", "http://evil.com%2F.good.com/", ""},
+      {{"g=1; Domain=com"}, "http://www.good.com/", "http://www.good.com/", ""},
+      {{"g=1; Domain=other.com"}, "http://www.good.com/", "http://other.com/", ""},
+      {{"g=1"}, "http://www.good.com/", "http://a.www.good.com/", ""},
+      // Not cookies.
+      {{"noequals", "=v", " ; a=1"}, "http://h.test/", "http://h.test/", ""},
+      {{"a=1"}, "http://evil.com%00.good.com/", "http://evil.com%00.good.com/", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.fields[0]) + " -> " + c.to);
+    for (const char* field : c.fields) jar->setCookieFromSetCookieHeaderForURL(field, c.from);
+    EXPECT_EQ(NSHTTPCookie::requestHeaderValueWithCookies(jar->cookiesForURL(c.to)), c.sent);
+    for (auto& cookie : jar->cookies()) jar->deleteCookie(cookie);
+  }
+}
+
+TEST_F(CookieFixture, TransfersStoreWhatServersSetAndDelete) {
+  std::vector<std::string> next;
+  server.route("/seq", [&](const testing_net::Request&, testing_net::Response& res) {
+    if (!next.empty()) res.setHeader("Set-Cookie", next.front());
+    if (!next.empty()) next.erase(next.begin());
+  });
+  next = {"d=1; Path=/", "d=2; Path=/; Expires=Mon, 01 Jan 1900 00:00:00 GMT",
+          "s=1; Secure=aaaa; Path=/", "p=1; Path=/echo/", "p=2; Path=/echo"};
+  get("/seq");
+  EXPECT_EQ(get("/echo"), "d=1");
+  get("/seq");
+  EXPECT_EQ(get("/echo"), "none");
+  get("/seq");
+  auto held = jar->cookies();
+  EXPECT_EQ(held.size(), 1u);
+  for (auto& cookie : held) {
+    EXPECT_TRUE(cookie->name() != "s" || cookie->isSecure());
+    jar->deleteCookie(cookie);
+  }
+  get("/seq");
+  EXPECT_EQ(get("/echo"), "none");  // "/echo/" is not a prefix of "/echo"
+  get("/seq");
+  EXPECT_EQ(jar->cookies().size(), 2u);
+  EXPECT_EQ(get("/echo"), "p=2");
+
+  // A host that decodes to a NUL or a '/' is no subdomain.
+  jar->setCookie(std::make_shared<NSHTTPCookie>("g", "1", ".good.com"));
+  EXPECT_EQ(jar->cookiesForURL("http://a.good.com/").size(), 1u);
+  EXPECT_TRUE(jar->cookiesForURL("http://evil.com%00.good.com/").empty());
+  EXPECT_TRUE(jar->cookiesForURL("http://evil.com%2F.good.com/").empty());
+}
+
+}  // namespace

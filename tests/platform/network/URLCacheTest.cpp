@@ -9,6 +9,9 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
+
+#include "platform/foundation/NSPropertyListSerialization.h"
 
 #include "platform/network/NSURLCache.h"
 #include "platform/network/NSURLSession.h"
@@ -121,12 +124,39 @@ TEST(URLCacheRules, FreshnessValidatorsAndPolicies) {
   EXPECT_FALSE(NSURLCacheRules::isStorable(get("http://h/a", {{"Cache-Control", "no-store"}}),
                                            response(200, {{"Cache-Control", "max-age=5"}})));
   EXPECT_FALSE(NSURLCacheRules::isStorable(post, response(200, {{"Cache-Control", "max-age=5"}})));
+  EXPECT_FALSE(NSURLCacheRules::isStorable(
+      request, response(200, {{"Cache-Control", "max-age=5"}, {"Vary", "Accept, *"}})));
 
-  // The three date forms HTTP allows.
-  EXPECT_EQ(NSURLCacheRules::parseHTTPDate("Sun, 06 Nov 1994 08:49:37 GMT"), 784111777);
-  EXPECT_EQ(NSURLCacheRules::parseHTTPDate("Sunday, 06-Nov-94 08:49:37 GMT"), 784111777);
-  EXPECT_EQ(NSURLCacheRules::parseHTTPDate("Sun Nov  6 08:49:37 1994"), 784111777);
-  EXPECT_FALSE(NSURLCacheRules::parseHTTPDate("yesterday"));
+  // A two-digit year is 1994, not the year 94: a tenth of 22 years is over after three.
+  const double date2016 = 1478422177;  // Sun, 06 Nov 2016 08:49:37 GMT
+  auto old = entry("http://h/a", {{"Date", "Sun, 06 Nov 2016 08:49:37 GMT"},
+                                  {"Last-Modified", "Sun, 06 Nov 94 08:49:37 GMT"}}, "x", date2016);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, old, date2016 + 365 * 86400), Decision::UseCached);
+  EXPECT_EQ(NSURLCacheRules::decide(request, 0, old, date2016 + 3 * 365 * 86400),
+            Decision::Revalidate);
+
+  // An unsafe request forgets its target and same-origin locations, and only after success.
+  NSURLCache cache(1 << 20, 0, "");
+  auto hold = [&](const std::string& url) {
+    cache.storeCachedResponseForRequest(entry(url, {{"Cache-Control", "max-age=60"}}, "x", 0),
+                                        get(url));
+  };
+  auto held = [&](const std::string& url) { return !!cache.cachedResponseForRequest(get(url)); };
+  for (auto url : {"http://h/a", "http://h/b", "http://h/c", "http://other/a"}) hold(url);
+  auto put = NSMutableURLRequest::requestWithURL("http://h/a#part");
+  put->setHTTPMethod("PUT");
+  NSURLCacheRules::invalidateAfterUnsafeRequest(
+      cache, put, NSHTTPURLResponse::make("http://h/a", 500, {}));
+  EXPECT_TRUE(held("http://h/a"));
+  HTTPHeaderFields moved;
+  moved.set("Location", "/b");
+  moved.set("Content-Location", "http://other/a");
+  NSURLCacheRules::invalidateAfterUnsafeRequest(
+      cache, put, NSHTTPURLResponse::make("http://h/a", 201, moved));
+  EXPECT_FALSE(held("http://h/a"));
+  EXPECT_FALSE(held("http://h/b"));
+  EXPECT_TRUE(held("http://h/c"));
+  EXPECT_TRUE(held("http://other/a"));
 }
 
 TEST(URLCache, TiersPersistEvictAndSurviveDamagedFiles) {
@@ -190,6 +220,53 @@ TEST(URLCache, TiersPersistEvictAndSurviveDamagedFiles) {
     EXPECT_FALSE(reader.cachedResponseForRequest(get("http://h/p")));
     EXPECT_FALSE(std::filesystem::exists(files[0]));
   }
+  std::filesystem::remove_all(folder);
+}
+
+TEST(URLCache, VariantsAndStrayTemporariesOnDisk) {
+  const std::string folder = freshFolder();
+  std::filesystem::create_directories(folder);
+  // What a save killed before its rename leaves, and a save still being written by another
+  // process (it holds the lock on its temporary).
+  const std::string stray = folder + "/.0123456789abcdef.cache.Ab3xYz";
+  const std::string live = folder + "/.fedcba9876543210.cache.Qr7sTu";
+  std::ofstream(stray) << std::string(5000, 's');
+  std::ofstream(live) << "w";
+  int liveFd = ::open(live.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(liveFd, LOCK_EX), 0);
+  const std::string url = "http://h/v";
+  {
+    NSURLCache cache(0, 1 << 20, folder);
+    EXPECT_EQ(cache.currentDiskUsage(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(stray));
+    EXPECT_TRUE(std::filesystem::exists(live));
+    cache.storeCachedResponseForRequest(
+        entry(url, {{"Cache-Control", "max-age=60"}, {"Vary", "Accept-Language, X-Absent"}}, "en", 0),
+        get(url, {{"Accept-Language", "en"}}));
+  }
+  ::close(liveFd);
+  // The variant survives on disk; an entry written before variants were kept never matches.
+  NSURLCache reader(0, 1 << 20, folder);
+  EXPECT_TRUE(reader.cachedResponseForRequest(get(url, {{"Accept-Language", " en"}})));
+  EXPECT_FALSE(reader.cachedResponseForRequest(get(url, {{"Accept-Language", "fr"}})));
+  EXPECT_FALSE(reader.cachedResponseForRequest(get(url)));
+  EXPECT_FALSE(reader.cachedResponseForRequest(
+      get(url, {{"Accept-Language", "en"}, {"X-Absent", "1"}})));
+  auto files = cacheFiles(folder);
+  ASSERT_EQ(files.size(), 1u);
+  std::ifstream in(files[0], std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Value record = NSPropertyListSerialization::propertyListWithData(Data::fromString(bytes));
+  ASSERT_TRUE(record.dictionary());
+  Dictionary older = *record.dictionary();
+  older.remove("vary");
+  Data olderBytes = NSPropertyListSerialization::dataWithPropertyList(
+      Value(older), NSPropertyListSerialization::NSPropertyListBinaryFormat_v1_0);
+  std::ofstream(files[0], std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(olderBytes.bytes()),
+             static_cast<std::streamsize>(olderBytes.length()));
+  NSURLCache older2(0, 1 << 20, folder);
+  EXPECT_FALSE(older2.cachedResponseForRequest(get(url, {{"Accept-Language", "en"}})));
   std::filesystem::remove_all(folder);
 }
 
@@ -329,4 +406,95 @@ TEST_F(CacheSession, TheDelegateDecidesWhatIsStoredAndUncachedLoadsFailWithoutNe
   ASSERT_TRUE(ephemeral);
   EXPECT_NE(ephemeral, NSURLCache::sharedURLCache());
   EXPECT_EQ(ephemeral->diskCapacity(), 0u);
+}
+
+TEST_F(CacheSession, VariantsAndUnsafeRequestsDecideWhatTheCacheAnswers) {
+  std::string vary;  // of the GET answers
+  int status = 200;  // of the unsafe answers
+  std::string location;
+  std::atomic<int> gets{0};
+  auto handler = [&](const testing_net::Request& req, testing_net::Response& res) {
+    if (req.method == "GET") {
+      ++gets;
+      res.setHeader("Cache-Control", "max-age=600");
+      if (!vary.empty()) res.setHeader("Vary", vary);
+      res.body = req.header("Accept-Language").value_or("") + req.header("Authorization").value_or("");
+      return;
+    }
+    res.status = status;
+    if (!location.empty()) res.setHeader("Location", location);
+    if (status != 204) res.body = "saved";
+  };
+  server.route("/item", handler);
+  server.route("/other", handler);
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  struct Case {
+    const char* name;
+    const char* vary;
+    Fields first;
+    const char* method;  // an unsafe request between the two GETs, or none
+    const char* path;
+    bool upload;
+    int status;
+    const char* location;
+    Fields second;
+    bool cached;  // the second GET is answered from the cache
+  };
+  const Fields en{{"Accept-Language", "en"}}, fr{{"Accept-Language", "fr"}};
+  const Case cases[] = {
+      {"same variant", "Accept-Language", en, nullptr, "", false, 0, "", en, true},
+      {"other language", "Accept-Language", en, nullptr, "", false, 0, "", fr, false},
+      {"other user", "Authorization", {{"Authorization", "Basic YTph"}}, nullptr, "", false, 0, "",
+       {{"Authorization", "Basic Yjpi"}}, false},
+      {"star in the list", "Accept, *", {}, nullptr, "", false, 0, "", {}, false},
+      {"no vary", "", en, nullptr, "", false, 0, "", fr, true},
+      {"POST", "", {}, "POST", "/item", false, 200, "", {}, false},
+      {"PUT uploaded", "", {}, "PUT", "/item", true, 204, "", {}, false},
+      {"DELETE failed", "", {}, "DELETE", "/item", false, 404, "", {}, true},
+      {"POST elsewhere", "", {}, "POST", "/other", false, 200, "", {}, true},
+      {"POST with Location", "", {}, "POST", "/other", false, 201, "/item", {}, false},
+      {"redirected POST", "", {}, "POST", "/item", false, 303, "/other", {}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    cache->removeAllCachedResponses();
+    vary = c.vary;
+    status = c.status;
+    location = c.location;
+    fetch(get(server.url("/item"), c.first));
+    if (c.method) {
+      auto unsafe = NSMutableURLRequest::requestWithURL(server.url(c.path));
+      unsafe->setHTTPMethod(c.method);
+      if (c.upload) {
+        size_t before = delegate->completed;
+        session->uploadTaskWithRequestFromData(unsafe, Data::fromString("body"))->resume();
+        ASSERT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
+      } else {
+        fetch(unsafe);
+      }
+    }
+    const int before = gets.load();
+    auto second = fetch(get(server.url("/item"), c.second));
+    EXPECT_EQ(gets.load() == before, c.cached);
+    std::string expected;
+    for (auto& [k, v] : c.cached ? c.first : c.second) expected += v;
+    EXPECT_EQ(delegate->bodies[second->taskIdentifier()], expected);
+  }
+
+  // The fields a session adds to its requests are theirs.
+  cache->removeAllCachedResponses();
+  vary = "Accept-Language";
+  fetch(get(server.url("/item"), en));
+  auto configuration = NSURLSessionConfiguration::defaultSessionConfiguration();
+  configuration->setURLCache(cache);
+  configuration->setHTTPAdditionalHeaders(Dictionary{{"Accept-Language", "de"}});
+  auto german = std::make_shared<RecordingDelegate>();
+  auto other = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+      configuration, german, NSOperationQueue::mainQueue());
+  auto task = other->dataTaskWithRequest(get(server.url("/item")));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return german->completed > 0; }, 20));
+  EXPECT_EQ(german->bodies[task->taskIdentifier()], "de");
+  other->invalidateAndCancel();
+  runUntil([&] { return german->invalidated; }, 10);
 }
