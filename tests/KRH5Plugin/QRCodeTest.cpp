@@ -91,20 +91,38 @@ TEST(QRCodeGenerationTest, CodesReadBackAndStayBlackAndWhite) {
   EXPECT_FALSE(QRCodeManager::CreateNonInterpolateUIImageWithSize(nullptr, 256));
 }
 
+// The QR command with the code maker as its screen, in a device root of its own.
+struct QRCommand {
+  testing_device::TempDeviceRoot root;
+  SysInterface sys;
+  std::string docs = *Utils::GetDocumentPath();
+  QRCommand() {
+    SysScreens screens;
+    screens.createQRCode = QRCodeManager::CreateQRCodeWithSize;
+    SysInterface::SetScreens(screens);
+  }
+  ~QRCommand() { SysInterface::SetScreens({}); }
+  // An orange square of `side` as "logo.png", inside a dark ring `ring` wide.
+  void writeLogo(double side, double ring) {
+    UIGraphicsBeginImageContextWithOptions(CGSizeMake(side, side), true, 1.0);
+    CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 0.2, 0.2, 0.2, 1);
+    CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, side, side));
+    CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 1, 0.5, 0, 1);
+    CGContextFillRect(UIGraphicsGetCurrentContext(),
+                      CGRectMake(ring, ring, side - 2 * ring, side - 2 * ring));
+    Utils::ReplaceFile(docs + "/logo.png",
+                       UIImagePNGRepresentation(UIGraphicsGetImageFromCurrentImageContext()));
+    UIGraphicsEndImageContext();
+  }
+};
+
 // Codes near the limit (version 40) get whole pixels a module, larger than the size asked for,
 // and read back, as made and as the command writes them (with and without a logo).
 TEST(QRCodeGenerationTest, CodesNearTheLimitKeepWholePixelModulesAndReadBack) {
-  testing_device::TempDeviceRoot root;
-  SysScreens screens;
-  screens.createQRCode = QRCodeManager::CreateQRCodeWithSize;
-  SysInterface::SetScreens(screens);
-  SysInterface sys;
-  std::string docs = *Utils::GetDocumentPath();
-  UIGraphicsBeginImageContextWithOptions(CGSizeMake(64, 64), true, 1.0);
-  CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 1, 0.5, 0, 1);
-  CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 64, 64));
-  Utils::ReplaceFile(docs + "/logo.png", UIImagePNGRepresentation(UIGraphicsGetImageFromCurrentImageContext()));
-  UIGraphicsEndImageContext();
+  QRCommand command;
+  SysInterface& sys = command.sys;
+  const std::string& docs = command.docs;
+  command.writeLogo(64, 0);
   for (size_t length : {2220u, 2331u}) {
     std::string text;
     for (size_t i = 0; i < length; ++i) text += char('0' + (i * 7) % 10);
@@ -126,30 +144,18 @@ TEST(QRCodeGenerationTest, CodesNearTheLimitKeepWholePixelModulesAndReadBack) {
       EXPECT_EQ(readCodes(saved->CGImage()), std::vector<std::string>{text}) << length << logo;
     }
   }
-  SysInterface::SetScreens({});
 }
 
 TEST(QRCodeGenerationTest, TheCommandLaysTheLogoInTheMiddle) {
-  testing_device::TempDeviceRoot root;
-  SysScreens screens;
-  screens.createQRCode = QRCodeManager::CreateQRCodeWithSize;
-  SysInterface::SetScreens(screens);
-  SysInterface sys;
-  std::string docs = *Utils::GetDocumentPath();
-  // An orange logo with a dark ring.
-  UIGraphicsBeginImageContextWithOptions(CGSizeMake(128, 128), true, 1.0);
-  CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 0.2, 0.2, 0.2, 1);
-  CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(0, 0, 128, 128));
-  CGContextSetRGBFillColor(UIGraphicsGetCurrentContext(), 1, 0.5, 0, 1);
-  CGContextFillRect(UIGraphicsGetCurrentContext(), CGRectMake(12, 12, 104, 104));
-  Utils::ReplaceFile(docs + "/logo.png", UIImagePNGRepresentation(UIGraphicsGetImageFromCurrentImageContext()));
-  UIGraphicsEndImageContext();
+  QRCommand command;
+  SysInterface& sys = command.sys;
+  const std::string& docs = command.docs;
+  command.writeLogo(128, 12);  // an orange logo with a dark ring
 
   const std::string text = "https://example.com/invite?code=Lumora-2026";
   sys.CreateQRCode("{\"savePath\":\"" + docs + "/qr.jpg\",\"text\":\"" + text +
                    "\",\"imagePath\":\"" + docs + "/logo.png\"}");
   sys.CreateQRCode("{\"savePath\":\"" + docs + "/long.jpg\",\"text\":\"" + std::string(3000, 'a') + "\"}");
-  SysInterface::SetScreens({});
   auto saved = UIImage::imageWithContentsOfFile(docs + "/qr.jpg");
   ASSERT_TRUE(saved);
   auto bitmap = saved->CGImage();
