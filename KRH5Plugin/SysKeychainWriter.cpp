@@ -104,6 +104,7 @@ void SysKeychainWriter::drain() {
       std::lock_guard<std::mutex> lock(mu_);
       if (queue_.empty()) {
         draining_ = false;
+        drained_.notify_all();
         return;
       }
       w = queue_.front();
@@ -147,4 +148,21 @@ std::optional<std::optional<std::string>> SysKeychainWriter::pendingValue(
 size_t SysKeychainWriter::pendingCount() {
   std::lock_guard<std::mutex> lock(mu_);
   return queue_.size();
+}
+
+bool SysKeychainWriter::finishPending(double seconds) {
+  size_t left;
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    if (seconds > 0) {
+      auto wait = std::chrono::duration<double>(std::min(seconds, 3600.0));
+      drained_.wait_for(lock, wait, [this] { return queue_.empty(); });
+    }
+    left = queue_.size();
+  }
+  if (left > 0) {
+    plat::NSLog("keychain: %@ kept writes were not stored before the application ended",
+                std::to_string(left));
+  }
+  return left == 0;
 }

@@ -13,6 +13,7 @@
 // Threading: main thread for every operation; the retries run on the writer's own thread (one
 // at a time, while writes wait) and report on the main queue.
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <iterator>
@@ -41,6 +42,9 @@ class SysKeychainWriter {
                                                          const std::string& key);
   // The writes kept for a retry, not yet stored nor failed.
   size_t pendingCount();
+  // Waits up to `seconds` (real time) for the kept writes to be stored or to fail, as the
+  // application ends; true when none is left. Those still kept are logged as not stored.
+  bool finishPending(double seconds);
 
  private:
   SysKeychainWriter() = default;
@@ -61,6 +65,7 @@ class SysKeychainWriter {
   void finished(const Write& w);
 
   std::mutex mu_;
+  std::condition_variable drained_;  // the queue became empty
   std::deque<Write> queue_;
   // Whether the writer's thread runs (until it finds the queue empty).
   bool draining_ = false;

@@ -13,6 +13,7 @@
 
 #include "KRH5Plugin/SysInterface.h"
 #include "KRH5Plugin/SysKeychainWriter.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/security/SecItem.h"
 #include "testing/device/TempDeviceRoot.h"
 #include "testing/loop/Pump.h"
@@ -149,6 +150,27 @@ TEST_F(KeychainProcessesTest, WritesOutlastAProcessHoldingTheDatabase) {
   EXPECT_EQ(stored("k2"), "x");
   EXPECT_FALSE(stored("gone").has_value());
   EXPECT_EQ(sys.GetKeychain("k"), "newer");
+}
+
+// As the application ends, writes still kept get a bounded wait: past it they are reported as
+// not stored; once the other process lets go, the wait ends as soon as they are stored.
+TEST_F(KeychainProcessesTest, TheEndOfTheApplicationWaitsABoundedTimeForKeptWrites) {
+  set("k", "old");
+  Helper holder({helper, "hold", root.path()});
+  ASSERT_EQ(holder.readLine(), "locked");
+  set("k", "new");
+  std::vector<std::string> logged;
+  setNSLogCaptureForTesting([&](const std::string& m) { logged.push_back(m); });
+  EXPECT_FALSE(SysKeychainWriter::shared().finishPending(0.1));
+  setNSLogCaptureForTesting(nullptr);
+  EXPECT_EQ(SysKeychainWriter::shared().pendingCount(), 1u);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_NE(logged.back().find("1 kept writes were not stored"), std::string::npos) << logged.back();
+
+  holder.release();
+  EXPECT_TRUE(SysKeychainWriter::shared().finishPending(120));
+  EXPECT_EQ(holder.wait(), 0);
+  EXPECT_EQ(stored("k"), "new");
 }
 
 // Two processes write the same keys at once: every write of the page is stored, also where the

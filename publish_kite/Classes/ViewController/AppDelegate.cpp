@@ -1,6 +1,7 @@
 #include "publish_kite/Classes/ViewController/AppDelegate.h"
 
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/SysKeychainWriter.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "aggregation/KTCKiteSDK.h"
 #include "aggregation/KiteSDKInterface.h"
@@ -11,6 +12,8 @@
 using namespace plat;
 
 namespace {
+// How long the end of the application waits for keychain writes still kept (seconds).
+constexpr double kKeychainWritesAtTermination = 3;
 // The aggregation SDK, fetched anew for each event.
 KTCKiteSDK& sdk() { return KTCKiteSDK::defaultInstance(); }
 }  // namespace
@@ -70,6 +73,8 @@ void AppDelegate::applicationDidBecomeActive(UIApplication& application) {
 }
 
 void AppDelegate::applicationWillTerminate(UIApplication& application) {
+  // Keychain writes kept while another process held the database get a last chance.
+  SysKeychainWriter::shared().finishPending(kKeychainWritesAtTermination);
   IOSPlugin::Unload();
   sdk().applicationWillTerminate(&application);
 }
