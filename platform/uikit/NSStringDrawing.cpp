@@ -88,7 +88,9 @@ int64_t fittingLines(PangoLayout* layout, double height, int64_t maxLines) {
 
 }  // namespace
 
-int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NSTextStyle& style) {
+int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NSTextStyle& style,
+                                  int64_t* allLines) {
+  if (allLines) *allLines = 0;
   if (text.empty()) return 0;
   std::lock_guard<std::mutex> lock(internal::textMutex());
   PangoLayout* layout = pango_layout_new(internal::measuringContext());
@@ -97,6 +99,7 @@ int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NS
   s.numberOfLines = 0;  // every line, none ellipsized away
   prepare(layout, text, s, width, false);
   int64_t lines = fittingLines(layout, size.height, style.numberOfLines);
+  if (allLines) *allLines = pango_layout_get_line_count(layout);
   g_object_unref(layout);
   return lines;
 }

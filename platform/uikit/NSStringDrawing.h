@@ -55,8 +55,10 @@ CGRect NSStringBoundingRectWithSize(const std::string& text, CGSize size, int64_
                                     const NSTextStyle& style);
 // The number of lines text takes when wrapped to size's width (none: no wrapping), counting
 // only whole lines that fit size's height (none: all; at least one) and at most
-// style.numberOfLines (0: no limit). Empty text takes none.
-int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NSTextStyle& style);
+// style.numberOfLines (0: no limit). Empty text takes none. allLines, when given, receives
+// every line the text takes at that width, with neither limit.
+int64_t NSStringLineCountWithSize(const std::string& text, CGSize size, const NSTextStyle& style,
+                                  int64_t* allLines = nullptr);
 // sizeWithAttributes:: one line per explicit line break, no wrapping.
 CGSize NSStringSizeWithFont(const std::string& text, const UIFont& font);
 // Draws text in rect with the style (wrapping to the rect's width, clipped to its height).

@@ -107,11 +107,9 @@ void UILabel::drawBuiltInContent(CGContextRef c) const {
   // A truncating label too short for its text ends its last whole line with an ellipsis, as a
   // label limited by its number of lines does.
   if (lines_ != 1 && lineBreak_ >= NSLineBreakByTruncatingHead) {
-    NSTextStyle all = s;
-    all.numberOfLines = 0;
-    int64_t shown = NSStringLineCountWithSize(text_, b.size, s);
-    if (shown < NSStringLineCountWithSize(text_, CGSizeMake(b.size.width, 0), all))
-      s.numberOfLines = shown;
+    int64_t all = 0;
+    int64_t shown = NSStringLineCountWithSize(text_, b.size, s, &all);
+    if (shown < all) s.numberOfLines = shown;
   }
   UIGraphicsPushContext(c);
   NSStringDrawInRect(text_, CGRectMake(b.origin.x, y, b.size.width, t.size.height), s);
