@@ -15,7 +15,6 @@ struct RawLoopbackServer::Impl {
   int listener = -1;
   std::thread acceptor;
   mutable std::mutex mu;
-  bool stopping = false;
   std::vector<int> sockets;
   std::vector<std::thread> threads;
   std::vector<std::string> heads;
@@ -67,10 +66,6 @@ RawLoopbackServer::RawLoopbackServer(ReplyFunction reply) : impl_(std::make_shar
       int c = accept4(impl->listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) return;
       std::lock_guard<std::mutex> lock(impl->mu);
-      if (impl->stopping) {
-        close(c);
-        return;
-      }
       impl->sockets.push_back(c);
       impl->threads.emplace_back([impl, c] { impl->serve(c); });
     }
@@ -83,7 +78,6 @@ RawLoopbackServer::~RawLoopbackServer() {
   std::vector<std::thread> threads;
   {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->stopping = true;
     for (int fd : impl_->sockets) shutdown(fd, SHUT_RDWR);
     threads.swap(impl_->threads);
   }
