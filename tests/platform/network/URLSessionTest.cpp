@@ -1,11 +1,8 @@
 // URL sessions against loopback servers: delegate callbacks and their order, bodies, uploads,
 // redirects, decisions, cancellation, suspension, time-outs, downloads and invalidation.
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +20,7 @@
 #include "platform/network/URLSessionCore.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
+#include "testing/net/RawLoopbackServer.h"
 #include "tests/platform/network/RecordingDelegate.h"
 
 using namespace plat;
@@ -108,43 +106,11 @@ TEST_F(SessionFixture, StatusCodesAreNotErrorsAndEmptyBodiesComplete) {
   EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(b->response())->statusCode(), 204);
 }
 
-// Answers one connection on 127.0.0.1 with fixed bytes (for wire forms the server library
-// cannot produce), after reading the request head.
-struct RawResponder {
-  int listener = -1;
-  uint16_t port = 0;
-  std::thread thread;
-  explicit RawResponder(std::string reply) {
-    listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    listen(listener, 1);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    thread = std::thread([fd = listener, reply] {
-      int c = accept(fd, nullptr, nullptr);
-      if (c < 0) return;
-      std::string head;
-      char buf[4096];
-      while (head.find("\r\n\r\n") == std::string::npos) {
-        ssize_t n = recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        head.append(buf, static_cast<size_t>(n));
-      }
-      send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-      shutdown(c, SHUT_RDWR);
-      close(c);
-    });
-  }
-  ~RawResponder() {
-    shutdown(listener, SHUT_RDWR);  // ends a pending accept
-    thread.join();
-    close(listener);
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port) + "/"; }
+// Answers on 127.0.0.1 with fixed bytes (for wire forms the server library cannot produce),
+// after reading the request head, then closes the connection.
+struct RawResponder : testing_net::RawLoopbackServer {
+  explicit RawResponder(std::string reply)
+      : RawLoopbackServer([reply](const std::string&) { return Reply{reply, true}; }) {}
 };
 
 TEST_F(SessionFixture, TrailersAfterAChunkedBodyDoNotStartASecondResponse) {
