@@ -141,10 +141,8 @@ void NSLogMessage(const std::string& message) {
     }
   }
   line = prefix() + message;
-  if (line.empty() || line.back() != '\n') line += '\n';
   std::lock_guard<std::mutex> lock(s.mutex);
-  iovec piece{line.data(), line.size()};
-  writevToStream(2, &piece, 1);
+  writeToStandardError(line);
 }
 
 void setNSLogCaptureForTesting(std::function<void(const std::string&)> capture) {
