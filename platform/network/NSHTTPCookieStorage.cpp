@@ -87,10 +87,27 @@ std::optional<Target> targetOf(const std::string& url) {
 
 // Whether a Domain attribute is one a cookie may be set for from `host` (not a public suffix
 // such as "com" or "co.uk"); libpsl's rule, as the jar had when libcurl kept it.
-bool acceptableDomain(const std::string& host, const std::string& domain) {
+const psl_ctx_t* publicSuffixes() {
   static const psl_ctx_t* psl = psl_latest(nullptr);  // process-wide, never freed
+  return psl;
+}
+
+bool acceptableDomain(const std::string& host, const std::string& domain) {
+  const psl_ctx_t* psl = publicSuffixes();
   if (!psl) return domainMatches(host, domain) && domain.find('.') != std::string::npos;
   return psl_is_cookie_domain_acceptable(psl, host.c_str(), domain.c_str()) != 0;
+}
+
+// Whether a Domain attribute equal to the request's host keeps the cookie to that host alone
+// (RFC 6265 section 5.3 step 5): the host is an address or a public suffix.
+bool staysHostOnly(const std::string& host) {
+  if (host.find(':') != std::string::npos ||
+      host.find_first_not_of("0123456789.") == std::string::npos) {
+    return true;
+  }
+  const psl_ctx_t* psl = publicSuffixes();
+  return psl ? psl_is_public_suffix(psl, host.c_str()) != 0
+             : host.find('.') == std::string::npos;
 }
 
 bool hasControl(const std::string& text) {
@@ -187,7 +204,7 @@ NSHTTPCookieRef NSHTTPCookie::cookieWithSetCookieHeaderForURL(std::string_view f
   }
 
   std::string cookieDomain = target->host;  // host-only unless a Domain widens it
-  if (domain && *domain != target->host) {
+  if (domain && (*domain != target->host || !staysHostOnly(target->host))) {
     if (!domainMatches(target->host, *domain) || !acceptableDomain(target->host, *domain)) {
       return nullptr;
     }

@@ -142,6 +142,8 @@ TEST_F(CookieFixture, SetCookieFieldsAreReadStoredAndMatchedAsSpecified) {
       // Domains: subdomains of the attribute's, never hosts that only decode to look like one,
       // never a public suffix or a domain the host is not within.
       {{"g=1; Domain=.good.com"}, "http://www.good.com/", "http://a.good.com/", "g=1"},
+      {{"g=1; Domain=good.com"}, "http://good.com/", "http://www.good.com/", "g=1"},
+      {{"g=1; Domain=127.0.0.1"}, "http://127.0.0.1/", "http://127.0.0.1/", "g=1"},
       {{"g=1; Domain=.good.com"}, "http://www.good.com/", "http://evil.com%00.good.com/", ""},
       {{"g=1; Domain=.good.com"}, "http://www.good.com/", "http://evil.com%2F.good.com/", ""},
       {{"g=1; Domain=com"}, "http://www.good.com/", "http://www.good.com/", ""},
