@@ -276,8 +276,8 @@ bool NSURL::parse(std::string_view text) {
         std::string_view id = inside.substr(zone);
         if (id.size() <= 3 || id.substr(0, 3) != "%25") return false;
         for (char c : id.substr(3))
-          if (!isAlpha(c) && !isDigit(c) &&
-              std::string_view("-._~%").find(c) == std::string_view::npos)
+          if (!isAlpha(c) && !isDigit(c) && c != '%' &&
+              kUnreservedMarks.find(c) == std::string_view::npos)
             return false;
       }
       host_ = std::string(auth.substr(0, close + 1));

@@ -7,23 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/network/HTTPHeaderParser.h"
+
 namespace plat::detail {
 
 namespace {
 
 constexpr size_t kMaxChallenges = 32;
 constexpr size_t kMaxParams = 32;
-
-bool isTokenChar(char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  switch (c) {
-    case '!': case '#': case '$': case '%': case '&': case '\'': case '*': case '+':
-    case '-': case '.': case '^': case '_': case '`': case '|': case '~':
-      return true;
-    default:
-      return false;
-  }
-}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
@@ -101,7 +92,7 @@ std::vector<HTTPAuthChallenge> parseAuthenticateHeader(std::string_view v) {
       continue;
     }
     size_t start = i;
-    while (i < v.size() && isTokenChar(v[i])) ++i;
+    while (i < v.size() && isHTTPTokenChar(v[i])) ++i;
     if (i == start) {  // not a token: skip to the next comma
       while (i < v.size() && v[i] != ',') ++i;
       continue;
@@ -141,7 +132,7 @@ std::vector<HTTPAuthChallenge> parseAuthenticateHeader(std::string_view v) {
       continue;
     } else {
       size_t vs = i;
-      while (i < v.size() && isTokenChar(v[i])) ++i;
+      while (i < v.size() && isHTTPTokenChar(v[i])) ++i;
       value = std::string(v.substr(vs, i - vs));
     }
     for (auto& c : token) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

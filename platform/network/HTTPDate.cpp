@@ -243,8 +243,8 @@ std::optional<int64_t> parseCookieDate(std::string_view text) {
     } else if (!foundDay && (number = numberToken(token, 1, 2)) >= 0) {
       f.day = number;
       foundDay = true;
-    } else if (!foundMonth && cookieMonth(token)) {
-      f.month = cookieMonth(token);
+    } else if (!foundMonth && (number = cookieMonth(token)) != 0) {
+      f.month = number;
       foundMonth = true;
     } else if (!foundYear && (number = numberToken(token, 2, 4)) >= 0) {
       f.year = number;

@@ -1,5 +1,7 @@
 #include "platform/network/HTTPHeaderParser.h"
 
+#include <strings.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,14 +23,7 @@ std::string_view trimmedOWS(std::string_view s) {
 }
 
 bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 // The one length a Content-Length value states ("5" or a list of equal members, "5, 5");
@@ -69,13 +64,15 @@ std::string escapedForLog(std::string_view text) {
   return out;
 }
 
+bool isHTTPTokenChar(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c != '\0' && std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos);
+}
+
 bool isHTTPToken(std::string_view name) {
   if (name.empty()) return false;
-  for (unsigned char c : name) {
-    const bool tchar =
-        (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-        std::string_view("!#$%&'*+-.^_`|~").find(static_cast<char>(c)) != std::string_view::npos;
-    if (!tchar) return false;
+  for (char c : name) {
+    if (!isHTTPTokenChar(c)) return false;
   }
   return true;
 }

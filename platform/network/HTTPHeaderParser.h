@@ -69,7 +69,8 @@ std::optional<std::string> requestHeaderLine(std::string_view name, std::string_
 // `text` with control characters written as \xNN, for one log line.
 std::string escapedForLog(std::string_view text);
 
-// Whether `name` is an RFC 9110 token (one or more tchar).
+// Whether `name` is an RFC 9110 token (one or more tchar), and whether c is a tchar.
 bool isHTTPToken(std::string_view name);
+bool isHTTPTokenChar(char c);
 
 }  // namespace plat::detail

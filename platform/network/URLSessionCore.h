@@ -178,10 +178,6 @@ struct URLSessionCore : std::enable_shared_from_this<URLSessionCore> {
   void workerLoop();
   // Whether the caller runs on this session's transfer thread.
   bool isTransferThread() const;
-  // A new easy handle (worker-only).
-  CURL* takeEasy();
-  // Ends the handle of a finished transfer, already removed from the multi handle.
-  void recycleEasy(CURL* easy);
 
   // Tells the transfer thread to end once its queued commands have run, and hands it over to
   // be joined through keepStoppedWorker (an empty thread when it never started).

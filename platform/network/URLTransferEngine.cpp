@@ -1375,7 +1375,7 @@ void answerNotModified(const std::shared_ptr<Transfer>& t,
 void releaseEasy(Transfer& t) {
   if (!t.easy) return;
   curl_multi_remove_handle(t.session->multi, t.easy);
-  t.session->recycleEasy(t.easy);
+  curl_easy_cleanup(t.easy);
   t.easy = nullptr;
 }
 
@@ -1810,7 +1810,10 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     }
   }
 
-  CURL* e = s->takeEasy();
+  // Every request gets a handle of its own. A reset handle would keep a pointer to the last
+  // header line of its previous response, which libcurl then follows when a new response
+  // begins with a folded line (memory already freed).
+  CURL* e = curl_easy_init();
   t->easy = e;
   curl_easy_setopt(e, CURLOPT_URL, parsed.wire.c_str());
   curl_easy_setopt(e, CURLOPT_PRIVATE, t.get());
@@ -2007,12 +2010,6 @@ void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
   }
 }
 
-// Every request gets a handle of its own. A reset handle would keep a pointer to the last
-// header line of its previous response, which libcurl then follows when a new response begins
-// with a folded line (memory already freed).
-CURL* URLSessionCore::takeEasy() { return curl_easy_init(); }
-
-void URLSessionCore::recycleEasy(CURL* easy) { curl_easy_cleanup(easy); }
 
 void URLSessionCore::workerLoop() {
   // Note: runs with a strong reference to the core (taken by the thread's lambda).
