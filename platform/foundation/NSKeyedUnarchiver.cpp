@@ -1,8 +1,6 @@
 #include "platform/foundation/NSKeyedUnarchiver.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <vector>
 

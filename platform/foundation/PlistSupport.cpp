@@ -982,9 +982,8 @@ class XMLReader {
                               : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                                      : -1;
             if (digit < 0 || u >> 123) return Value();
-            u = (u << 4) | static_cast<unsigned>(digit);
+            u = (u << 4) | static_cast<unsigned>(digit);  // below 2^127: checked above
           }
-          if (u >> 127) return Value();
           return integerValue(negative ? -static_cast<Int128>(u) : static_cast<Int128>(u));
         }
         if (t.empty() || t.find_first_not_of("0123456789") != std::string_view::npos)
@@ -996,7 +995,6 @@ class XMLReader {
           if (!negative) return integerValue(u);
           if (u <= uint64_t{1} << 63) return integerValue(-static_cast<Int128>(u));
         }
-        if (digits == "0") return Value(0);
         return Value::decimalNumber(negative ? "-" + digits : digits);
       }
       case Leaf::Real: {
