@@ -79,6 +79,9 @@ struct URLTaskCore {
   // Bytes a delivery handed on that their consumer has not taken yet (a delegate of the
   // platform that passes them on asynchronously counts them): they wait like pendingData.
   int64_t bytesAwaitingConsumer = 0;
+  // Body bytes in the delegate's hands during a delivery: they count as waiting until it
+  // returns, when any it handed on are counted in bytesAwaitingConsumer.
+  int64_t bytesInDelivery = 0;
   // The transfer stopped reading with kMaxPendingDeliveryBytes waiting; what takes them lets it
   // read on.
   bool pausedForDelivery = false;

@@ -425,7 +425,8 @@ void applyPause(Transfer& t) {
 // Whether the body bytes that wait for the delegate, or for the consumer it handed them to,
 // reach their bound. REQUIRES: task.mu held.
 bool tooManyWaitingLocked(const URLTaskCore& task) {
-  return static_cast<int64_t>(task.pendingData.length()) + task.bytesAwaitingConsumer >=
+  return static_cast<int64_t>(task.pendingData.length()) + task.bytesInDelivery +
+             task.bytesAwaitingConsumer >=
          static_cast<int64_t>(kMaxPendingDeliveryBytes);
 }
 
@@ -455,6 +456,7 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
     Data chunk;
     NSURLSessionTaskRef owner;
     bool readOn;
+    int64_t delivered;
     {
       std::lock_guard<std::mutex> lock(task->mu);
       chunk = std::move(task->pendingData);
@@ -464,6 +466,8 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
       task->spareData = Data();
       task->dataDeliveryScheduled = false;
       owner = task->owner.lock();
+      delivered = static_cast<int64_t>(chunk.length());
+      task->bytesInDelivery += delivered;
       // The transfer reads the next bytes while the delegate takes these.
       readOn = readOnLocked(*task);
     }
@@ -473,6 +477,12 @@ void scheduleDataDeliveryLocked(const std::shared_ptr<URLSessionCore>& s,
     if (delegate && dataTask && !chunk.empty()) {
       delegate->URLSessionDataTaskDidReceiveData(s->sessionRef(), dataTask, chunk);
     }
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->bytesInDelivery -= delivered;
+      readOn = readOnLocked(*task);
+    }
+    if (readOn) resumeReading(task);
     // A Data shortened to nothing keeps its buffer, which its length measured.
     constexpr size_t kMaxKeptBuffer = 32u << 20;
     const size_t size = chunk.length();
