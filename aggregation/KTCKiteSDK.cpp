@@ -1,5 +1,6 @@
 #include "aggregation/KTCKiteSDK.h"
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 #include <set>
@@ -586,8 +587,7 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));
-    if (cashierOrders_.size() >= 64) cashierOrders_.erase(cashierOrders_.begin());
-    cashierOrders_[orderId] = orderGeneration_;
+    cashierOrders_.opened(orderId, orderGeneration_);
     adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
     return;
   }
@@ -596,12 +596,24 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
   plat::NSLog("KTLog:下单失败，%@", message.empty() ? std::string("网络故障") : message);
 }
 
+void KTCCashierOrders::opened(const std::string& orderId, uint64_t generation) {
+  take(orderId);
+  if (orders_.size() >= kLimit) orders_.pop_front();
+  orders_.emplace_back(orderId, generation);
+}
+
+std::optional<uint64_t> KTCCashierOrders::take(const std::string& orderId) {
+  auto it = std::find_if(orders_.begin(), orders_.end(),
+                         [&](const auto& order) { return order.first == orderId; });
+  if (it == orders_.end()) return std::nullopt;
+  uint64_t generation = it->second;
+  orders_.erase(it);
+  return generation;
+}
+
 bool KTCKiteSDK::takeCashierResult(const std::string& orderId) {
-  auto it = cashierOrders_.find(orderId);
-  if (it == cashierOrders_.end()) return true;
-  bool current = it->second == orderGeneration_;
-  cashierOrders_.erase(it);
-  return current;
+  std::optional<uint64_t> generation = cashierOrders_.take(orderId);
+  return !generation || *generation == orderGeneration_;
 }
 
 bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {

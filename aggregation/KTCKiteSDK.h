@@ -15,8 +15,8 @@
 // Threading: main thread only. The shared instance is made once, thread-safely.
 
 #include <cstdint>
+#include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,6 +34,21 @@ namespace plat {
 class UIApplication;
 class UIWindow;
 }  // namespace plat
+
+// The cashiers opened and not yet answered, each with the order generation it opened under.
+// Past kLimit the one opened longest ago is forgotten.
+class KTCCashierOrders {
+ public:
+  static constexpr size_t kLimit = 64;
+  void opened(const std::string& orderId, uint64_t generation);
+  // The generation the cashier for `orderId` opened under, forgetting it; nullopt when it is
+  // not (or no longer) held.
+  std::optional<uint64_t> take(const std::string& orderId);
+  void clear() { orders_.clear(); }
+
+ private:
+  std::deque<std::pair<std::string, uint64_t>> orders_;  // oldest first
+};
 
 class KTCKiteSDK {
  public:
@@ -157,8 +172,8 @@ class KTCKiteSDK {
   // later page.
   void endPendingOrders() { ++orderGeneration_; }
   // Whether the cashier's result for `orderId` (the server's order id) is for the current
-  // page; false, once, for an order whose page has gone. An id not opened here counts as
-  // current.
+  // page; false, once, for an order whose page has gone. An id not opened here (or forgotten
+  // past the book's bound) counts as current.
   bool takeCashierResult(const std::string& orderId);
   // The order answer's handling (the second half of a payment); `session` is the
   // coordinator's sessionSerial when the order was asked for.
@@ -182,6 +197,5 @@ class KTCKiteSDK {
   KTCKiteSDKGameRoleInfoRef lastRole_;
   // Changes with endPendingOrders: an order answered under another value is dropped.
   uint64_t orderGeneration_ = 0;
-  // The cashiers opened and not yet answered: order id -> orderGeneration_ then (bounded).
-  std::map<std::string, uint64_t> cashierOrders_;
+  KTCCashierOrders cashierOrders_;
 };

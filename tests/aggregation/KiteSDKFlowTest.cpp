@@ -454,6 +454,21 @@ TEST(KiteSDKModelTest, PaymentAgeLimits) {
   EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(18, 5000, 5000));
 }
 
+// Past its bound the book forgets the cashier opened longest ago, whatever its id sorts as, so
+// a page's own recent orders keep the generation they opened under.
+TEST(KiteSDKModelTest, CashierOrdersForgetTheOldestPastTheirBound) {
+  KTCCashierOrders orders;
+  orders.opened("9", 1);  // sorts after every id below, opened first
+  for (size_t i = 1; i < KTCCashierOrders::kLimit; ++i) orders.opened(std::to_string(i * 10), 1);
+  orders.opened("10", 1);  // opened again: one entry, now the newest
+  orders.opened("0", 2);
+  EXPECT_EQ(orders.take("9"), std::nullopt) << "the oldest goes first";
+  EXPECT_EQ(orders.take("10"), 1u);
+  EXPECT_EQ(orders.take("10"), std::nullopt) << "taken once";
+  EXPECT_EQ(orders.take("0"), 2u);
+  EXPECT_EQ(orders.take("20"), 1u);
+}
+
 TEST(KiteSDKInterfaceTest, CallbackIdsOutsideTheThreeAreRefused) {
   EXPECT_FALSE(KiteSDKInterface::RegCBCallback(1404, onLogin));
   EXPECT_FALSE(KiteSDKInterface::UnregCB(1400));
