@@ -18,6 +18,14 @@ int64_t daysFromCivil(int64_t year, int month, int day);
 // Days in the month of the calendar in force for that month.
 int daysInMonth(int64_t year, int month);
 
-inline int64_t floorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+// The same in the proleptic Gregorian calendar (Gregorian days before 1582 too), as ISO 8601
+// and HTTP dates count.
+CivilDate gregorianCivilFromDays(int64_t days);
+int64_t gregorianDaysFromCivil(int64_t year, int month, int day);
+int gregorianDaysInMonth(int64_t year, int month);
+
+inline int64_t floorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 }  // namespace plat::calendar

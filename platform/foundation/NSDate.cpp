@@ -17,15 +17,6 @@ constexpr int64_t kJDN1970 = 2440588;  // Julian day number of 1970-01-01
 // 1582-10-15, the first Gregorian day, as days since 1970.
 constexpr int64_t kGregorianStart = -141427;
 
-int64_t gregorianDays(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = floorDiv(y, 400);
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 int64_t julianDays(int64_t y, int m, int d) {
   // Julian day number of a Julian calendar date, valid for all years via a 4-year cycle.
   int64_t a = (14 - m) / 12;
@@ -36,16 +27,16 @@ int64_t julianDays(int64_t y, int m, int d) {
 }
 }  // namespace
 
-CivilDate civilFromDays(int64_t z) {
-  if (z < kGregorianStart) {
-    int64_t c = z + kJDN1970 + 32082;
-    int64_t d = floorDiv(4 * c + 3, 1461);
-    int64_t e = c - floorDiv(1461 * d, 4);
-    int64_t m = (5 * e + 2) / 153;
-    int day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
-    int month = static_cast<int>(m + 3 - 12 * (m / 10));
-    return {d - 4800 + m / 10, month, day};
-  }
+int64_t gregorianDaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = floorDiv(y, 400);
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+CivilDate gregorianCivilFromDays(int64_t z) {
   z += 719468;
   const int64_t era = floorDiv(z, 146097);
   const int64_t doe = z - era * 146097;
@@ -57,19 +48,36 @@ CivilDate civilFromDays(int64_t z) {
   return {yoe + era * 400 + (m <= 2), m, d};
 }
 
+int gregorianDaysInMonth(int64_t y, int m) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (m != 2) return kDays[m - 1];
+  bool leap = floorDiv(y, 4) * 4 == y && (y % 100 != 0 || floorDiv(y, 400) * 400 == y);
+  return leap ? 29 : 28;
+}
+
+CivilDate civilFromDays(int64_t z) {
+  if (z < kGregorianStart) {
+    int64_t c = z + kJDN1970 + 32082;
+    int64_t d = floorDiv(4 * c + 3, 1461);
+    int64_t e = c - floorDiv(1461 * d, 4);
+    int64_t m = (5 * e + 2) / 153;
+    int day = static_cast<int>(e - (153 * m + 2) / 5 + 1);
+    int month = static_cast<int>(m + 3 - 12 * (m / 10));
+    return {d - 4800 + m / 10, month, day};
+  }
+  return gregorianCivilFromDays(z);
+}
+
 int64_t daysFromCivil(int64_t y, int m, int d) {
-  int64_t g = gregorianDays(y, m, d);
+  int64_t g = gregorianDaysFromCivil(y, m, d);
   if (g >= kGregorianStart) return g;
   return julianDays(y, m, d);
 }
 
 int daysInMonth(int64_t y, int m) {
-  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (m != 2) return kDays[m - 1];
-  bool julian = y < 1582;
-  bool leap = julian ? floorDiv(y, 4) * 4 == y
-                     : (floorDiv(y, 4) * 4 == y && (y % 100 != 0 || floorDiv(y, 400) * 400 == y));
-  return leap ? 29 : 28;
+  if (y >= 1582) return gregorianDaysInMonth(y, m);
+  // Julian: every fourth year is a leap year.
+  return m == 2 && floorDiv(y, 4) * 4 == y ? 29 : gregorianDaysInMonth(1970, m);
 }
 
 }  // namespace calendar
@@ -118,7 +126,8 @@ NSDate NSDate::dateWithTimeIntervalSince1970(double seconds) {
 }
 
 NSDate NSDate::dateWithTimeIntervalSinceReferenceDate(double seconds) {
-  if (std::isnan(seconds)) return dateWithTimeIntervalSince1970(static_cast<double>(kReferenceDateOffset));
+  if (std::isnan(seconds))
+    return dateWithTimeIntervalSince1970(static_cast<double>(kReferenceDateOffset));
   if (seconds <= static_cast<double>(kDistantPast - kReferenceDateOffset)) return distantPast();
   if (seconds >= static_cast<double>(kDistantFuture - kReferenceDateOffset)) return distantFuture();
   NSDate d = dateWithTimeIntervalSince1970(seconds);

@@ -9,6 +9,7 @@
 #include <map>
 #include <vector>
 
+#include "platform/foundation/CalendarMath.h"
 #include "platform/foundation/NumberText.h"
 #include "platform/foundation/UTF16.h"
 
@@ -115,39 +116,15 @@ bool dateInRange(const NSDate& d) {
   return d.seconds1970() >= kFirstSecond && d.seconds1970() < kEndSecond;
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date, and back.
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void civilFromDays(int64_t z, int64_t* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<int64_t>(yoe) + era * 400 + (*m <= 2);
-}
-
 // "YYYY-MM-DDTHH:MM:SSZ"; REQUIRES: dateInRange(d).
 std::string isoDate(const NSDate& d) {
   const int64_t s = d.seconds1970();
   const int64_t days = (s >= 0 ? s : s - 86399) / 86400;
   const int64_t rest = s - days * 86400;
-  int64_t y;
-  unsigned m, day;
-  civilFromDays(days, &y, &m, &day);
+  const calendar::CivilDate c = calendar::gregorianCivilFromDays(days);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
-                static_cast<long long>(y), m, day, static_cast<long long>(rest / 3600),
+  std::snprintf(buf, sizeof buf, "%04lld-%02d-%02dT%02lld:%02lld:%02lldZ",
+                static_cast<long long>(c.year), c.month, c.day, static_cast<long long>(rest / 3600),
                 static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
   return buf;
 }
@@ -174,14 +151,10 @@ bool parseIsoDate(std::string_view t, NSDate* out) {
   }
   if (count == 0 || i + 1 != t.size() || t[i] != 'Z') return false;
   const int year = fields[0], month = fields[1], day = fields[2];
-  if (month < 1 || month > 12 || day < 1 || fields[3] > 23 || fields[4] > 59 || fields[5] > 59)
+  if (month < 1 || month > 12 || day < 1 || day > calendar::gregorianDaysInMonth(year, month) ||
+      fields[3] > 23 || fields[4] > 59 || fields[5] > 59)
     return false;
-  const int64_t days =
-      daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
-  int64_t y;
-  unsigned m, d;
-  civilFromDays(days, &y, &m, &d);
-  if (static_cast<int>(d) != day) return false;  // past the end of the month
+  const int64_t days = calendar::gregorianDaysFromCivil(year, month, day);
   *out = NSDate::fromSeconds1970(days * 86400 + fields[3] * 3600 + fields[4] * 60 + fields[5]);
   return true;
 }

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstring>
 
+#include "platform/foundation/CalendarMath.h"
+
 namespace plat::HTTPDate {
 
 namespace {
@@ -17,22 +19,6 @@ constexpr std::array<const char*, 7> kLongDays = {"Sunday",   "Monday", "Tuesday
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Days since 1970-01-01 in the proleptic Gregorian calendar.
-int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-int daysInMonth(int64_t y, int m) {
-  static constexpr int kLengths[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : kLengths[m - 1];
-}
-
 struct Fields {
   int64_t year = 0;
   int month = 0;  // 1...12
@@ -43,12 +29,13 @@ struct Fields {
 
 // Seconds since 1970 of checked fields; nullopt for a date or time that does not exist.
 std::optional<int64_t> toSeconds(const Fields& f, bool leapSecond) {
-  if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > daysInMonth(f.year, f.month) ||
-      f.hour > 23 || f.minute > 59 || f.second > (leapSecond ? 60 : 59)) {
+  if (f.month < 1 || f.month > 12 || f.day < 1 ||
+      f.day > calendar::gregorianDaysInMonth(f.year, f.month) || f.hour > 23 || f.minute > 59 ||
+      f.second > (leapSecond ? 60 : 59)) {
     return std::nullopt;
   }
   if (f.second == 60 && (f.hour != 23 || f.minute != 59)) return std::nullopt;
-  const int64_t days = daysFromCivil(f.year, f.month, f.day);
+  const int64_t days = calendar::gregorianDaysFromCivil(f.year, f.month, f.day);
   if (f.weekday >= 0 && ((days % 7 + 7 + 4) % 7) != f.weekday) return std::nullopt;
   return days * 86400 + f.hour * 3600 + f.minute * 60 + f.second;
 }
