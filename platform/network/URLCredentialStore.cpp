@@ -69,7 +69,6 @@ TaskAuthentication::Step TaskAuthentication::next(const std::string& space,
   NSURLCredentialRef sent = carriedAuthorization && space_ == space ? credential_ : nullptr;
   if (sent && stale && staleRetries_ < kMaxStaleRetries) {
     ++staleRetries_;
-    nonceCount_ = 0;  // the count starts again with the new nonce
     return {Step::kSend, sent};
   }
   NSURLCredentialRef stored = store.credentialForSpace(space, ephemeral);
@@ -86,9 +85,14 @@ TaskAuthentication::Step TaskAuthentication::next(const std::string& space,
 }
 
 uint32_t TaskAuthentication::willSend(const std::string& space,
-                                      const NSURLCredentialRef& credential) {
+                                      const NSURLCredentialRef& credential,
+                                      const std::string& nonce) {
   credential_ = credential;
   space_ = space;
+  if (nonce != nonce_) {
+    nonce_ = nonce;
+    nonceCount_ = 0;  // a new nonce is counted from 1
+  }
   return ++nonceCount_;
 }
 

@@ -75,13 +75,16 @@ class TaskAuthentication {
   // `urlCredential`), and forgotten once refused.
   Step next(const std::string& space, bool carriedAuthorization, bool stale,
             const NSURLCredentialRef& urlCredential, URLCredentialStore& store, bool ephemeral);
-  // Records that `credential` goes out for `space`; returns the Digest nonce count to write.
-  uint32_t willSend(const std::string& space, const NSURLCredentialRef& credential);
+  // Records that `credential` goes out for `space`, answering a challenge with `nonce` (empty
+  // for Basic); returns the Digest nonce count to write, which counts the uses of that nonce.
+  uint32_t willSend(const std::string& space, const NSURLCredentialRef& credential,
+                    const std::string& nonce);
 
  private:
   std::map<std::string, int64_t> challenges_;  // per protection space
   NSURLCredentialRef credential_;              // the last one sent, for space_
   std::string space_;
+  std::string nonce_;  // the last nonce answered
   uint32_t nonceCount_ = 0;
   uint32_t staleRetries_ = 0;
 };

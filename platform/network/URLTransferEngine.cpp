@@ -1513,7 +1513,7 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
   const std::string uri = parsed.target;
   auto send = [t, task, challenge, spaceKey, httpMethod,
                uri](const NSURLCredentialRef& credential) {
-    const uint32_t nc = task->auth.willSend(spaceKey, credential);
+    const uint32_t nc = task->auth.willSend(spaceKey, credential, challenge.param("nonce"));
     retryWithAuthorization(
         t, isDigest(challenge)
                ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
