@@ -14,7 +14,9 @@ namespace {
 // How long the page's thread waits for a locked database before the write is kept for later.
 constexpr double kCallerWait = 0.05;
 // One retry's wait on the writer's thread, and how long a write is retried before it fails.
-constexpr double kRetryWait = 1.0;
+// The wait holds the keychain's lock, which every keychain call of the page's thread also
+// takes: it is kept as short as the page's own wait, the pauses between tries free the lock.
+constexpr double kRetryWait = kCallerWait;
 constexpr std::chrono::minutes kGiveUpAfter{10};
 
 }  // namespace

@@ -654,8 +654,9 @@ void MainViewController::ServeLocalFileRange(const std::string& filePath,
   if (allBlank(startText) && !endText.empty() && endText != "*") {
     // Suffix form: the last N bytes.
     int64_t n = leadingNumber(endText);
-    start = n >= fileSize ? 0 : fileSize - n;
-    end = n <= 0 ? -1 : fileSize - 1;
+    // None, or a negative count: nothing to satisfy.
+    start = n <= 0 ? -1 : n >= fileSize ? 0 : fileSize - n;
+    end = fileSize - 1;
   } else {
     start = leadingNumber(startText);
     end = (endText.empty() || endText == "*") ? fileSize - 1 : leadingNumber(endText);
