@@ -21,6 +21,7 @@ namespace {
 // Bounds on what one server can make the jar hold.
 constexpr size_t kMaxNameAndValue = 4096;
 constexpr size_t kMaxCookies = 3000;
+constexpr size_t kMaxCookiesPerSite = 180;
 constexpr double kLatestDate = 253402300799.0;  // 9999-12-31 23:59:59
 
 double nowSince1970() { return Clock::current()->date().timeIntervalSince1970(); }
@@ -106,8 +107,31 @@ bool staysHostOnly(const std::string& host) {
     return true;
   }
   const psl_ctx_t* psl = publicSuffixes();
-  return psl ? psl_is_public_suffix(psl, host.c_str()) != 0
-             : host.find('.') == std::string::npos;
+  return psl ? psl_is_public_suffix(psl, host.c_str()) != 0 : host.find('.') == std::string::npos;
+}
+
+// The site a cookie belongs to, for the jar's bounds: its registrable domain (the domain itself
+// where it has none), lower case, so one server's subdomains share one bound.
+std::string siteOf(const NSHTTPCookie& cookie) {
+  std::string domain = lower(cookie.domain());
+  if (!domain.empty() && domain[0] == '.') domain.erase(0, 1);
+  const psl_ctx_t* psl = publicSuffixes();
+  const char* registrable = psl ? psl_registrable_domain(psl, domain.c_str()) : nullptr;
+  return registrable ? std::string(registrable) : domain;
+}
+
+// Whether a cookie's domain is `site` (lower case) or a name under it, in any case; without
+// copying, as the jar's bound asks it of every cookie held.
+bool inSite(const NSHTTPCookie& cookie, const std::string& site) {
+  std::string_view domain = cookie.domain();
+  if (!domain.empty() && domain[0] == '.') domain.remove_prefix(1);
+  if (domain.size() < site.size()) return false;
+  const size_t at = domain.size() - site.size();
+  if (at > 0 && domain[at - 1] != '.') return false;
+  for (size_t i = 0; i < site.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(domain[at + i])) != site[i]) return false;
+  }
+  return true;
 }
 
 bool hasControl(const std::string& text) {
@@ -291,6 +315,19 @@ void NSHTTPCookieStorage::setCookie(const NSHTTPCookieRef& cookie) {
     return;
   }
   held.push_back(cookie);
+  // Past a bound (RFC 6265 5.3 step 12): the oldest cookie of a site holding too many goes
+  // first, so one site cannot push the others out; then expired ones; then the oldest.
+  if (held.size() > kMaxCookiesPerSite) {
+    const std::string site = siteOf(*cookie);
+    auto first = held.end();
+    size_t ofSite = 0;
+    for (auto c = held.begin(); c != held.end(); ++c) {
+      if (!inSite(**c, site)) continue;
+      if (ofSite++ == 0) first = c;
+    }
+    if (ofSite > kMaxCookiesPerSite) held.erase(first);
+  }
+  if (held.size() > kMaxCookies) impl_->purgeLocked(nowSince1970());
   if (held.size() > kMaxCookies) held.erase(held.begin());
 }
 

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/dispatch/Clock.h"
 #include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSURLConnection.h"
 #include "platform/network/NSURLSession.h"
@@ -103,6 +106,35 @@ TEST_F(CookieFixture, TheStorageAddsMatchesAndDeletes) {
   EXPECT_EQ(jar->cookiesForURL("http://example.org/").size(), 1u);
   EXPECT_EQ(jar->cookiesForURL("https://www.example.org/").size(), 2u);
   EXPECT_TRUE(jar->cookiesForURL("http://badexample.org/").empty());
+}
+
+// A site setting cookies without end pushes out only its own oldest ones (its subdomains count
+// with it); past the jar's own bound expired cookies go before any live one.
+TEST_F(CookieFixture, AFloodingSiteLosesItsOwnCookiesFirst) {
+  testing_loop::VirtualClockScope clock;
+  auto set = [&](const std::string& name, const std::string& domain,
+                 std::optional<double> expires = std::nullopt) {
+    jar->setCookie(std::make_shared<NSHTTPCookie>(name, "v", domain, "/", expires));
+  };
+  auto held = [&](const std::string& name) {
+    auto all = jar->cookies();
+    return std::any_of(all.begin(), all.end(), [&](auto& c) { return c->name() == name; });
+  };
+  set("keep", "other.example");
+  set("soon", "third.example", Clock::current()->date().timeIntervalSince1970() + 10);
+  for (int i = 0; i < 1000; ++i)
+    set("f" + std::to_string(i), i % 2 ? ".flood.example" : "a.Flood.example");
+  EXPECT_EQ(jar->cookies().size(), 182u);
+  EXPECT_TRUE(held("keep") && held("soon") && held("f999"));
+  EXPECT_FALSE(held("f819"));  // the flood's oldest went
+
+  testing_loop::advance(20);  // "soon" expires, still held until a bound needs room
+  for (int site = 0; site < 16; ++site) {
+    for (int i = 0; i < 176; ++i) set(std::to_string(i), "s" + std::to_string(site) + ".example");
+  }
+  for (int i = 0; i < 3; ++i) set(std::to_string(i), "last.example");
+  EXPECT_EQ(jar->cookies().size(), 3000u);
+  EXPECT_TRUE(held("keep")) << "the expired cookie made room before the oldest live one";
 }
 
 }  // namespace
