@@ -292,6 +292,14 @@ bool SDPHTTPRequestSerializer::encodesParametersInURI(const std::string& method)
   return uriMethods_.count(upper(method)) > 0;
 }
 
+// Whether `encoding` writes the ASCII text of a form (letters, digits, "=&%+") as those bytes.
+static bool writesASCIIAsASCII(uint64_t encoding) {
+  static constexpr std::string_view kSample = "azAZ09=&%+-._";
+  auto bytes = plat::dataUsingEncoding(kSample, encoding);
+  return bytes && bytes->length() == kSample.size() &&
+         std::equal(kSample.begin(), kSample.end(), bytes->bytes());
+}
+
 std::optional<plat::Data> SDPHTTPRequestSerializer::encodeString(const std::string& text,
                                                                  plat::NSErrorRef* error) const {
   auto data = plat::dataUsingEncoding(text, stringEncoding_);
@@ -306,12 +314,17 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
   if (!request) return nullptr;
   auto mutableRequest = copyWithDefaultHeaders(*request);
   const bool inURI = encodesParametersInURI(request->HTTPMethod());
-  // A form body in another encoding than UTF-8 names it in its Content-Type, and its escapes
-  // are that encoding's bytes, so that a reader decoding by the label reads the text given. A
-  // URL's query is UTF-8.
-  const std::string charset = inURI || stringEncoding_ == plat::NSUTF8StringEncoding
-                                  ? std::string()
-                                  : plat::IANACharSetNameOfStringEncoding(stringEncoding_);
+  // A form body in another encoding than UTF-8 names it in the Content-Type written here, and
+  // its escapes are that encoding's bytes, so that a reader decoding by the label reads the
+  // text given. Where no label is written (a URL's query, a Content-Type already set) escapes
+  // are UTF-8, as a reader assumes then. An encoding that does not write ASCII as ASCII
+  // (UTF-16, UTF-32) cannot carry a form: a form body is written in UTF-8 then, unlabelled.
+  const bool ownType = !inURI && !mutableRequest->valueForHTTPHeaderField("Content-Type");
+  const bool asciiBased = writesASCIIAsASCII(stringEncoding_);
+  const std::string charset =
+      !ownType || !asciiBased || stringEncoding_ == plat::NSUTF8StringEncoding
+          ? std::string()
+          : plat::IANACharSetNameOfStringEncoding(stringEncoding_);
   std::optional<std::string> query;
   if (!queryStringForParameters(*request, parameters,
                                 charset.empty() ? plat::NSUTF8StringEncoding : stringEncoding_,
@@ -324,7 +337,8 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
       mutableRequest->setURL(SDPURLStringByAppendingQuery(mutableRequest->URL(), *query));
     }
   } else {
-    auto body = encodeString(query.value_or(""), error);
+    auto body = !asciiBased ? std::optional<plat::Data>(plat::Data::fromString(query.value_or("")))
+                            : encodeString(query.value_or(""), error);
     if (!body) return nullptr;
     if (!mutableRequest->valueForHTTPHeaderField("Content-Type")) {
       std::string contentType = "application/x-www-form-urlencoded";

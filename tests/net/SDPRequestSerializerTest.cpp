@@ -192,27 +192,24 @@ std::string decodeAs(const std::string& bytes, const std::string& label) {
 }
 
 // A form body read as a server reads it: the text decoded by the Content-Type's charset
-// (UTF-8 when none), then each run of escapes decoded in the same charset.
+// (UTF-8 when none), then each name and value percent-decoded to bytes and those decoded in
+// the same charset.
 std::vector<std::pair<std::string, std::string>> readForm(const plat::NSURLRequestRef& request) {
   const std::string type = request->valueForHTTPHeaderField("Content-Type").value_or("");
   const size_t at = type.find("charset=");
   const std::string label = at == std::string::npos ? "utf-8" : type.substr(at + 8);
   const std::string text = decodeAs(request->HTTPBody()->toString(), label);
   auto unescape = [&](const std::string& part) {
-    std::string out;
+    std::string bytes;
     for (size_t i = 0; i < part.size();) {
-      std::string run;
-      while (i + 2 < part.size() && part[i] == '%') {
-        run.push_back(static_cast<char>(std::stoi(part.substr(i + 1, 2), nullptr, 16)));
+      if (i + 2 < part.size() && part[i] == '%') {
+        bytes.push_back(static_cast<char>(std::stoi(part.substr(i + 1, 2), nullptr, 16)));
         i += 3;
-      }
-      if (!run.empty()) {
-        out += decodeAs(run, label);
       } else {
-        out += part[i++];
+        bytes += part[i++];
       }
     }
-    return out;
+    return decodeAs(bytes, label);
   };
   std::vector<std::pair<std::string, std::string>> pairs;
   for (size_t start = 0; start <= text.size();) {
@@ -242,20 +239,27 @@ TEST(SDPHTTPRequestSerializerTest, FormBodiesReadBackByTheirLabel) {
       {plat::NSWindowsCP1252StringEncoding, "pr\u00eds", "5 \u20ac & more=yes"},
       {plat::NSShiftJISStringEncoding, "k", "\u8868\u30bd\u30a2 a&b=c"},
       {plat::NSJapaneseEUCStringEncoding, "\u540d", "\u8868 x"},
-      {plat::NSUnicodeStringEncoding, "name", "Jos\u00e9 \u20ac"},
+      {plat::NSUnicodeStringEncoding, "name", "Jos\u00e9 \u20ac"},  // a form in UTF-8
+      {plat::NSUTF32StringEncoding, "n\u00e4me", "\U0001F44D"},
   };
-  auto serializer = SDPHTTPRequestSerializer::serializer();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.encoding);
-    serializer->setStringEncoding(c.encoding);
-    auto request = serializer->requestWithMethodURLStringParametersError(
-        "POST", "http://h/p", plat::Value(dict({{c.key, c.value}})), nullptr);
-    ASSERT_TRUE(request);
-    const auto pairs = readForm(request);
-    ASSERT_EQ(pairs.size(), 1u) << bodyText(request);
-    EXPECT_EQ(pairs[0].first, c.key) << bodyText(request);
-    EXPECT_EQ(pairs[0].second, c.value) << bodyText(request);
+  for (bool typeSet : {false, true}) {
+    // A Content-Type the serializer does not write names no charset: the form is UTF-8.
+    auto serializer = SDPHTTPRequestSerializer::serializer();
+    if (typeSet)
+      serializer->setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::to_string(c.encoding) + (typeSet ? " with a Content-Type set" : ""));
+      serializer->setStringEncoding(c.encoding);
+      auto request = serializer->requestWithMethodURLStringParametersError(
+          "POST", "http://h/p", plat::Value(dict({{c.key, c.value}})), nullptr);
+      ASSERT_TRUE(request);
+      const auto pairs = readForm(request);
+      ASSERT_EQ(pairs.size(), 1u) << bodyText(request);
+      EXPECT_EQ(pairs[0].first, c.key) << bodyText(request);
+      EXPECT_EQ(pairs[0].second, c.value) << bodyText(request);
+    }
   }
+  auto serializer = SDPHTTPRequestSerializer::serializer();
   serializer->setStringEncoding(plat::NSISOLatin1StringEncoding);
   plat::NSErrorRef error;
   EXPECT_FALSE(serializer->requestWithMethodURLStringParametersError(
