@@ -295,6 +295,7 @@ void SecTrust::evaluateLocked() {
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
   if (verifyDate) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*verifyDate));
   bool serverRules = false;
+  bool hostUnusable = false;  // a name no certificate can match: the check could not be set
   for (auto& p : policies) {
     if (!p->isSSL()) continue;
     if (p->isServer()) {
@@ -303,13 +304,15 @@ void SecTrust::evaluateLocked() {
     }
     if (p->hostname()) {
       const std::string& host = *p->hostname();
-      if (isIPAddress(host)) {
-        X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+      if (host.find('\0') != std::string::npos) {
+        hostUnusable = true;  // OpenSSL would stop at the NUL, or set no name at all
+      } else if (isIPAddress(host)) {
+        hostUnusable = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1;
       } else {
         // The name must be among the subject alternative names: the subject's common name
         // never stands in for them.
         X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
-        X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size());
+        hostUnusable = X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1;
       }
     }
   }
@@ -321,7 +324,9 @@ void SecTrust::evaluateLocked() {
       chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
     }
     // A valid path to a server certificate the phone refuses fails, its chain kept.
-    if (serverRules && !meetsServerRules(built)) {
+    if (hostUnusable) {
+      failure = errSecHostNameMismatch;
+    } else if (serverRules && !meetsServerRules(built)) {
       notCompliant = true;
     } else {
       result = kSecTrustResultUnspecified;

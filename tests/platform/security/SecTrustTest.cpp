@@ -76,6 +76,15 @@ TEST(SecTrust, SSLPolicyChecksChainDatesAndHostName) {
       SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, "example.com")), &error));
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), errSecHostNameMismatch);
+  // A name holding a NUL is no name the certificate can hold, whatever comes before it.
+  using namespace std::string_literals;
+  for (const std::string& host :
+       {"localhost\0.example.com"s, "example.com\0localhost"s, "127.0.0.1\0junk"s}) {
+    error = nullptr;
+    EXPECT_FALSE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateSSL(true, host)), &error))
+        << host.c_str();
+    EXPECT_EQ(error ? error->code() : 0, errSecHostNameMismatch) << host.c_str();
+  }
   // The basic policy ignores the host.
   EXPECT_TRUE(SecTrustEvaluateWithError(trustFor(chain, SecPolicyCreateBasicX509()), nullptr));
 
