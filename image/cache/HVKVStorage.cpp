@@ -563,8 +563,7 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
   };
   if (fileName.empty()) {
     bind(sqlite3_bind_null(stmt, 2));
-    bind(
-        sqlite3_bind_blob(stmt, 4, value.bytes(), static_cast<int>(value.length()), SQLITE_STATIC));
+    bind(sqlite3_bind_blob64(stmt, 4, value.bytes(), value.length(), SQLITE_STATIC));
   } else {
     bind(bindText(stmt, 2, fileName));
     bind(sqlite3_bind_null(stmt, 4));
@@ -575,8 +574,8 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
   if (extendedData.empty()) {
     bind(sqlite3_bind_null(stmt, 7));
   } else {
-    bind(sqlite3_bind_blob(stmt, 7, extendedData.bytes(), static_cast<int>(extendedData.length()),
-                           SQLITE_STATIC));
+    // 64-bit lengths: data past the database's limit fails the bind, never goes in cut short.
+    bind(sqlite3_bind_blob64(stmt, 7, extendedData.bytes(), extendedData.length(), SQLITE_STATIC));
   }
   bool ok = bound == SQLITE_OK;
   if (ok) {
