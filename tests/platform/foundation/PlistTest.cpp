@@ -254,7 +254,9 @@ TEST(PlistTest, BinaryListsExpandingTooFarAreRefused) {
   auto text = [](uint8_t kind, uint32_t n, std::vector<uint8_t> unit) {
     std::vector<uint8_t> o{static_cast<uint8_t>(kind << 4 | 0x0F), 0x12};
     for (int b = 3; b >= 0; --b) o.push_back(static_cast<uint8_t>(n >> (8 * b)));
-    for (uint32_t i = 0; i < n; ++i) o.insert(o.end(), unit.begin(), unit.end());
+    o.resize(o.size() + n * unit.size(), unit.back());
+    if (unit.size() == 2)
+      for (size_t i = 6; i < o.size(); i += 2) o[i] = unit[0];
     return o;
   };
   const uint32_t kS = 64 * 1024;
@@ -291,8 +293,8 @@ TEST(PlistTest, BinaryListsExpandingTooFarAreRefused) {
       {"ASCII text", shared(2000, text(0x5, kS, {'a'})), "expands too far"},
       {"UTF-16 text", shared(2000, text(0x6, kS / 2, {0x00, 0xE9})), "expands too far"},
       {"overlapping arrays", binaryPlistAt(body, offsets), "expands too far"},
-      {"data shared within bounds", shared(100, text(0x4, kS, {'d'})), nullptr},
-      {"text shared within bounds", shared(100, text(0x6, kS / 2, {0x00, 0xE9})), nullptr},
+      {"data shared within bounds", shared(20, text(0x4, kS, {'d'})), nullptr},
+      {"text shared within bounds", shared(20, text(0x6, kS / 2, {0x00, 0xE9})), nullptr},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -301,8 +303,8 @@ TEST(PlistTest, BinaryListsExpandingTooFarAreRefused) {
     if (!c.error) {
       ASSERT_FALSE(error) << error->localizedDescription();
       ASSERT_TRUE(v.isArray());
-      EXPECT_EQ(v.array()->size(), 100u);
-      EXPECT_EQ((*v.array())[99], (*v.array())[0]);
+      EXPECT_EQ(v.array()->size(), 20u);
+      EXPECT_EQ((*v.array())[19], (*v.array())[0]);
       continue;
     }
     EXPECT_TRUE(v.isNil());
@@ -337,14 +339,18 @@ TEST(PlistTest, EveryFormNestsTheSameNumberOfContainers) {
         NSErrorRef error;
         EXPECT_EQ(PLS::propertyListWithData(crafted, 0, nullptr, &error).isNil(), !fits)
             << crafted.toString().substr(0, 20);
-        if (fits) EXPECT_FALSE(error) << error->localizedDescription();
+        if (fits) {
+          EXPECT_FALSE(error) << error->localizedDescription();
+        }
       }
       for (auto format : {PLS::NSPropertyListXMLFormat_v1_0, PLS::NSPropertyListBinaryFormat_v1_0}) {
         NSErrorRef error;
         Data written = PLS::dataWithPropertyList(v, format, 0, &error);
         EXPECT_EQ(written.empty(), !fits) << format;
         EXPECT_EQ(PLS::propertyListIsValidForFormat(v, format), fits) << format;
-        if (fits) EXPECT_EQ(PLS::propertyListWithData(written), v) << format;
+        if (fits) {
+          EXPECT_EQ(PLS::propertyListWithData(written), v) << format;
+        }
       }
     }
   }
