@@ -22,6 +22,7 @@ using Int128 = __int128;
 using UInt128 = unsigned __int128;
 constexpr int kMaxDepth = NSPropertyListSerialization::kMaxDepth;
 constexpr uint64_t kMaxNodes = NSPropertyListSerialization::kMaxNodes;
+static_assert(kMaxNodes <= UINT32_MAX, "the binary reader counts values in 32 bits");
 constexpr const char* kUIDKey = "CF$UID";
 // Seconds from 1970 of 0000-01-01T00:00:00Z and of 10000-01-01T00:00:00Z (proleptic
 // Gregorian): the dates a property list holds. That is every date python's plistlib reads and
@@ -337,7 +338,8 @@ class BinaryReader {
     // sharing that writers do of equal values in smaller lists.
     const uint64_t maxBytes = (uint64_t{64} << 20) + 4 * uint64_t{n_};
     std::vector<uint8_t> state(count_, kUnseen);
-    std::vector<uint64_t> expanded(count_, 0), bytes(count_, 0);
+    std::vector<uint32_t> expanded(count_, 0);  // values, at most kMaxNodes
+    std::vector<uint64_t> bytes(count_, 0);
     std::vector<uint16_t> height(count_, 0);  // containers nested in it and itself
     struct Frame {
       uint64_t index;
@@ -385,7 +387,7 @@ class BinaryReader {
         continue;
       }
       const Frame done = f;
-      expanded[done.index] = done.expanded;
+      expanded[done.index] = static_cast<uint32_t>(done.expanded);
       bytes[done.index] = done.bytes;
       height[done.index] = done.height;
       state[done.index] = kDone;
