@@ -63,7 +63,7 @@ class OpenStepParser {
       error_.clear();
       pos_ = start;
       Dictionary d;
-      if (parseEntries(&d, '\0', 0)) return Value(std::move(d));
+      if (parseEntries(&d, '\0', 1)) return Value(std::move(d));
     }
     return fail(why);
   }
@@ -186,12 +186,14 @@ class OpenStepParser {
     return out;
   }
 
+  // A value that `depth` containers hold; at most kMaxDepth containers nest, as in the other
+  // formats.
   std::optional<Value> parseValue(int depth) {
-    if (depth > NSPropertyListSerialization::kMaxDepth)
-      return err("nesting too deep"), std::nullopt;
     if (!skip()) return std::nullopt;
     if (pos_ >= s_.size()) return err("missing value"), std::nullopt;
     char c = s_[pos_];
+    if ((c == '{' || c == '(') && depth >= NSPropertyListSerialization::kMaxDepth)
+      return err("nesting too deep"), std::nullopt;
     if (c == '{') {
       ++pos_;
       Dictionary d;

@@ -12,9 +12,10 @@
 // reference (UID) reads as the dictionary {"CF$UID": n}, as the platform's XML form spells
 // it.
 //
-// Untrusted input is safe: nesting deeper than kMaxDepth, or a binary list whose shared
-// references would expand past kMaxNodes values, is refused as corrupt instead of being
-// handed to the parser.
+// Untrusted input is safe: more than kMaxDepth nested containers, or a binary list whose
+// shared references would expand past kMaxNodes values or past 64 MiB plus four times its
+// length in text and data, is refused as corrupt instead of being handed to the parser. Every
+// format reads and writes the same kMaxDepth containers (the values they hold do not count).
 //
 // Thread-safe (no shared state). Never throws.
 

@@ -22,6 +22,7 @@ using Int128 = __int128;
 using UInt128 = unsigned __int128;
 constexpr int kMaxDepth = NSPropertyListSerialization::kMaxDepth;
 constexpr uint64_t kMaxNodes = NSPropertyListSerialization::kMaxNodes;
+static_assert(kMaxNodes <= UINT32_MAX, "the binary reader counts values in 32 bits");
 constexpr const char* kUIDKey = "CF$UID";
 // Seconds from 1970 of 0000-01-01T00:00:00Z and of 10000-01-01T00:00:00Z (proleptic
 // Gregorian): the dates a property list holds. That is every date python's plistlib reads and
@@ -217,8 +218,9 @@ class BinaryReader {
  public:
   explicit BinaryReader(const Data& data) : p_(data.bytes()), n_(data.length()) {}
 
-  // Checks the trailer and offsets, refuses cycles, nesting deeper than kMaxDepth and shared
-  // references that would expand to more than kMaxNodes values (each is read as a copy).
+  // Checks the trailer and offsets, refuses cycles, more than kMaxDepth nested containers and
+  // shared references that would expand to more than kMaxNodes values or too many bytes of
+  // text and data (each is read as a copy).
   bool check(std::string* why) {
     if (n_ < 8 + 32) return *why = "truncated binary property list", false;
     const uint8_t* t = p_ + n_ - 32;
@@ -279,11 +281,31 @@ class BinaryReader {
   // Whether `bytes` bytes from `pos` lie within the objects.
   bool fits(uint64_t pos, uint64_t bytes) const { return pos <= table_ && bytes <= table_ - pos; }
 
-  // Children of object `index` (references), or false when the object is malformed.
-  bool children(uint64_t index, std::vector<uint64_t>* out) const {
-    out->clear();
+  // Where a container's references lie: `count` of them from `pos` (keys, then values for a
+  // dictionary).
+  struct Refs {
+    uint64_t pos = 0;
+    uint64_t count = 0;
+  };
+
+  // Reference `i` of refs; it may name no object (checked by graphOK()).
+  uint64_t refAt(const Refs& refs, uint64_t i) const {
+    return readBE(p_ + refs.pos + i * refSize_, refSize_);
+  }
+
+  // Checks object `index` as far as it can be alone. For a container, *refs receives where
+  // its references lie; for text and data, *bytes the most bytes its Value holds (its own
+  // content; a container's own is 0). False when the object is malformed.
+  bool inspect(uint64_t index, bool* container, Refs* refs, uint64_t* bytes) const {
     Header h;
     if (!header(index, &h)) return false;
+    *container = false;
+    *bytes = 0;
+    if (h.kind == 0x4) {
+      if (!fits(h.pos, h.count)) return false;
+      *bytes = h.count;
+      return true;
+    }
     if (h.kind == 0x5 || h.kind == 0x6 || h.kind == 0x7) {
       // Text holding a NUL is refused: other readers cut it short, and it has no
       // property-list form when writing either.
@@ -292,61 +314,85 @@ class BinaryReader {
       for (uint64_t i = 0; i < h.count; ++i) {
         const uint8_t* c = p_ + h.pos + i * unit;
         if (c[0] == 0 && (unit == 1 || c[1] == 0)) return false;
+        // As UTF-8: a Latin-1 byte above 0x7F takes 2 bytes, a UTF-16 unit up to 3.
+        *bytes += h.kind == 0x7 ? 1 : h.kind == 0x5 ? 1 + (c[0] >> 7) : 3;
       }
       return true;
     }
     if (h.kind != 0xA && h.kind != 0xC && h.kind != 0xD) return true;  // another leaf
-    const uint64_t refs = h.kind == 0xD ? h.count * 2 : h.count;
-    if (h.count > table_ || refs > (table_ - h.pos) / refSize_) return false;
-    out->reserve(refs);
-    for (uint64_t r = 0; r < refs; ++r) {
-      const uint64_t ref = readBE(p_ + h.pos + r * refSize_, refSize_);
-      if (ref >= count_) return false;
-      out->push_back(ref);
-    }
+    const uint64_t count = h.kind == 0xD ? h.count * 2 : h.count;
+    if (h.count > table_ || count > (table_ - h.pos) / refSize_) return false;
+    *container = true;
+    *refs = Refs{h.pos, count};
     return true;
   }
 
+  // Walks the graph from the top object depth first, holding one small frame per open
+  // container (references are read from the bytes as they are needed, so overlapping
+  // objects cost nothing per level), and totals what each object expands to.
   bool graphOK(std::string* why) const {
     enum : uint8_t { kUnseen, kActive, kDone };
+    // Shared references are read as copies: past this many bytes of text and data the
+    // result is refused. A list without shared references reads to at most 3 bytes a byte
+    // (UTF-16 to UTF-8), so 4 times the input always passes; the floor leaves room for the
+    // sharing that writers do of equal values in smaller lists.
+    const uint64_t maxBytes = (uint64_t{64} << 20) + 4 * uint64_t{n_};
     std::vector<uint8_t> state(count_, kUnseen);
-    std::vector<uint64_t> expanded(count_, 0);
-    std::vector<uint16_t> height(count_, 0);
+    std::vector<uint32_t> expanded(count_, 0);  // values, at most kMaxNodes
+    std::vector<uint64_t> bytes(count_, 0);
+    std::vector<uint16_t> height(count_, 0);  // containers nested in it and itself
     struct Frame {
       uint64_t index;
-      std::vector<uint64_t> kids;
-      size_t next = 0;
+      Refs refs;
+      uint64_t next = 0;
+      uint64_t expanded = 1, bytes = 0;
+      uint16_t height = 1;
     };
     std::vector<Frame> stack;
-    auto push = [&](uint64_t index) {
-      if (stack.size() >= static_cast<size_t>(kMaxDepth)) return *why = "nesting too deep", false;
-      Frame f{index, {}, 0};
-      if (!children(index, &f.kids)) return *why = "corrupt binary property list object", false;
-      state[index] = kActive;
-      stack.push_back(std::move(f));
+    // A finished object adds to the container holding it.
+    auto add = [&](Frame& f, uint64_t kid) {
+      f.expanded += expanded[kid];
+      f.bytes += bytes[kid];
+      if (f.expanded > kMaxNodes || f.bytes > maxBytes)
+        return *why = "binary property list expands too far", false;
+      f.height = std::max<uint16_t>(f.height, height[kid] + 1);
+      if (f.height > kMaxDepth) return *why = "nesting too deep", false;
       return true;
     };
-    if (!push(top_)) return false;
+    // A leaf is done at once; a container opens a frame.
+    auto visit = [&](uint64_t index) {
+      bool container;
+      Refs refs;
+      if (!inspect(index, &container, &refs, &bytes[index]))
+        return *why = "corrupt binary property list object", false;
+      if (!container) {
+        expanded[index] = 1;
+        state[index] = kDone;
+        return true;
+      }
+      if (stack.size() >= static_cast<size_t>(kMaxDepth)) return *why = "nesting too deep", false;
+      state[index] = kActive;
+      stack.push_back(Frame{index, refs});
+      return true;
+    };
+    if (!visit(top_)) return false;
     while (!stack.empty()) {
       Frame& f = stack.back();
-      if (f.next < f.kids.size()) {
-        const uint64_t kid = f.kids[f.next++];
+      if (f.next < f.refs.count) {
+        const uint64_t kid = refAt(f.refs, f.next++);
+        if (kid >= count_) return *why = "corrupt binary property list object", false;
         if (state[kid] == kActive) return *why = "cyclic binary property list", false;
-        if (state[kid] == kUnseen && !push(kid)) return false;
+        if (state[kid] == kUnseen && !visit(kid)) return false;
+        if (state[kid] == kDone && !add(stack.back(), kid)) return false;
         continue;
       }
-      uint64_t total = 1;
-      uint16_t h = 0;
-      for (uint64_t kid : f.kids) {
-        total += expanded[kid];
-        if (total > kMaxNodes) return *why = "binary property list expands too far", false;
-        if (height[kid] > h) h = height[kid];
-      }
-      if (h + 1 > kMaxDepth) return *why = "nesting too deep", false;
-      expanded[f.index] = total;
-      height[f.index] = static_cast<uint16_t>(h + 1);
-      state[f.index] = kDone;
+      const Frame done = f;
+      expanded[done.index] = static_cast<uint32_t>(done.expanded);
+      bytes[done.index] = done.bytes;
+      height[done.index] = done.height;
+      state[done.index] = kDone;
       stack.pop_back();
+      if (!stack.empty() && !add(stack.back(), done.index)) return false;
     }
     return true;
   }
@@ -436,24 +482,26 @@ class BinaryReader {
       case 0xA:
       case 0xC:
       case 0xD: {
-        std::vector<uint64_t> refs;
-        if (!children(index, &refs)) return corrupt();
+        bool container;
+        Refs refs;
+        uint64_t bytes;
+        if (!inspect(index, &container, &refs, &bytes)) return corrupt();
         if (h.kind != 0xD) {
           Array a;
-          a.reserve(refs.size());
-          for (uint64_t r : refs) {
-            a.push_back(object(r, why));
+          a.reserve(refs.count);
+          for (uint64_t r = 0; r < refs.count; ++r) {
+            a.push_back(object(refAt(refs, r), why));
             if (a.back().isNil()) return Value();
           }
           return Value(std::move(a));
         }
         Dictionary d;
-        const size_t n = refs.size() / 2;
-        for (size_t i = 0; i < n; ++i) {
-          Value key = object(refs[i], why);
+        const uint64_t n = refs.count / 2;
+        for (uint64_t i = 0; i < n; ++i) {
+          Value key = object(refAt(refs, i), why);
           if (key.isNil()) return Value();
           if (!key.isString()) return *why = "dictionary key that is not text", Value();
-          Value item = object(refs[n + i], why);
+          Value item = object(refAt(refs, n + i), why);
           if (item.isNil()) return Value();
           d.set(*key.string(), std::move(item));
         }
@@ -469,6 +517,14 @@ class BinaryReader {
   size_t offSize_ = 0, refSize_ = 0;
   uint64_t count_ = 0, top_ = 0, table_ = 0;
 };
+
+// Whether a container inside `depth` others may be written: the readers take kMaxDepth nested
+// containers (what they hold that is not a container does not count).
+bool containerFits(int depth, std::string* why) {
+  if (depth < kMaxDepth) return true;
+  *why = "property list nested too deeply";
+  return false;
+}
 
 // Why a value of a kind with no property-list form has none.
 const char* withoutForm(const Value& v) {
@@ -564,9 +620,9 @@ class BinaryWriter {
     return false;
   }
 
-  // Adds value (and what it holds); the index of its object in *index.
+  // Adds value (and what it holds), which `depth` containers hold; the index of its object
+  // in *index.
   bool add(const Value& v, int depth, uint64_t* index = nullptr) {
-    if (depth > kMaxDepth) return fail("property list nested too deeply");
     uint64_t at = 0;
     switch (v.type()) {
       case Value::Type::Bool:
@@ -611,6 +667,7 @@ class BinaryWriter {
         at = scalar(textBytes(*v.string()));
         break;
       case Value::Type::Array: {
+        if (!containerFits(depth, why_)) return false;
         at = objects_.size();
         objects_.push_back(Object{marker(0xA, v.array()->size()), {}});
         std::vector<uint64_t> refs;
@@ -630,6 +687,7 @@ class BinaryWriter {
           at = scalar(std::move(s));
           break;
         }
+        if (!containerFits(depth, why_)) return false;
         const Dictionary& d = *v.dictionary();
         at = objects_.size();
         objects_.push_back(Object{marker(0xD, d.size()), {}});
@@ -736,8 +794,8 @@ class XMLWriter {
     return true;
   }
 
+  // Writes value, which `depth` containers hold.
   bool add(const Value& v, int depth) {
-    if (depth > kMaxDepth) return fail("property list nested too deeply");
     switch (v.type()) {
       case Value::Type::Bool:
         line(depth, v.boolValue() ? "<true/>" : "<false/>");
@@ -761,6 +819,7 @@ class XMLWriter {
       case Value::Type::String:
         return element(depth, "string", *v.string());
       case Value::Type::Array:
+        if (!containerFits(depth, why_)) return false;
         if (v.array()->empty()) {
           line(depth, "<array/>");
           return true;
@@ -772,6 +831,7 @@ class XMLWriter {
         line(depth, "</array>");
         return true;
       case Value::Type::Dictionary:
+        if (!containerFits(depth, why_)) return false;
         if (v.dictionary()->empty()) {
           line(depth, "<dict/>");
           return true;

@@ -19,8 +19,9 @@ namespace plat::plist_support {
 // Whether the bytes look like a binary or XML property list (not the text format).
 bool looksLikeBinaryOrXML(const Data& data);
 
-// Parses binary or XML property-list bytes. Nesting deeper than kMaxDepth and (binary)
-// shared references expanding past kMaxNodes values are refused before anything is built.
+// Parses binary or XML property-list bytes. More than kMaxDepth nested containers and
+// (binary) shared references expanding past kMaxNodes values, or past 64 MiB plus four times
+// the input in text and data, are refused before anything is built.
 // Integers beyond the 64-bit range read as decimal numbers, unsigned 64-bit ones above
 // INT64_MAX as unsigned integers; UIDs read as {"CF$UID": n}. Returns nil with *why set when
 // the bytes are neither form, are corrupt, or are unsafe to read. *format receives the
@@ -28,10 +29,10 @@ bool looksLikeBinaryOrXML(const Data& data);
 Value parse(const Data& data, NSPropertyListSerialization::NSPropertyListFormat* format,
             std::string* why);
 
-// Writes value in the binary or XML form. Nullopt with *why set for a kind with no
-// property-list form (see NSPropertyListSerialization.h), a decimal number the form cannot
-// hold (binary: beyond 128 bits), text XML 1.0 cannot hold, or a date outside years 0 to
-// 9999. XML dates keep their whole seconds, rounded down. With uids (keyed archives), a
+// Writes value in the binary or XML form. Nullopt with *why set for more than kMaxDepth nested
+// containers, a kind with no property-list form (see NSPropertyListSerialization.h), a
+// decimal number the form cannot hold (binary: beyond 128 bits), text XML 1.0 cannot hold, or
+// a date outside years 0 to 9999. XML dates keep their whole seconds, rounded down. With uids (keyed archives), a
 // dictionary holding only "CF$UID" with an integer is written as a UID in the binary form.
 std::optional<Data> serialize(const Value& value, bool binary, std::string* why, bool uids = false);
 

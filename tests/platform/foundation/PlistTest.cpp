@@ -33,14 +33,10 @@ Value sample() {
   return Value(std::move(d));
 }
 
-// Builds a binary property list from raw object encodings (1-byte offsets and refs).
-Data binaryPlist(const std::vector<std::vector<uint8_t>>& objects, int refSize = 1) {
-  std::vector<uint8_t> out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
-  std::vector<uint64_t> offsets;
-  for (const auto& o : objects) {
-    offsets.push_back(out.size());
-    out.insert(out.end(), o.begin(), o.end());
-  }
+// A binary property list of the given objects' bytes (after the header), the objects at the
+// given offsets, with 4-byte offsets.
+Data binaryPlistAt(std::vector<uint8_t> out, const std::vector<uint64_t>& offsets,
+                   int refSize = 1) {
   uint64_t table = out.size();
   for (uint64_t off : offsets)
     for (int b = 3; b >= 0; --b) out.push_back(static_cast<uint8_t>(off >> (8 * b)));
@@ -50,11 +46,22 @@ Data binaryPlist(const std::vector<std::vector<uint8_t>>& objects, int refSize =
   auto put = [&](int at, uint64_t v) {
     for (int b = 0; b < 8; ++b) trailer[at + b] = static_cast<uint8_t>(v >> (8 * (7 - b)));
   };
-  put(8, objects.size());
+  put(8, offsets.size());
   put(16, 0);
   put(24, table);
   out.insert(out.end(), trailer.begin(), trailer.end());
   return Data(std::move(out));
+}
+
+// Builds a binary property list from raw object encodings laid out one after another.
+Data binaryPlist(const std::vector<std::vector<uint8_t>>& objects, int refSize = 1) {
+  std::vector<uint8_t> out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  std::vector<uint64_t> offsets;
+  for (const auto& o : objects) {
+    offsets.push_back(out.size());
+    out.insert(out.end(), o.begin(), o.end());
+  }
+  return binaryPlistAt(std::move(out), offsets, refSize);
 }
 
 TEST(PlistTest, RoundTripsEveryKindInBothFormats) {
@@ -231,6 +238,122 @@ TEST(PlistTest, HostileNestingAndSharedReferencesAreRefused) {
   EXPECT_TRUE(
       PLS::dataWithPropertyList(Value(Array{Value(Array{v})}), PLS::NSPropertyListXMLFormat_v1_0)
           .empty());
+}
+
+// Shared references are read as copies, so what a list expands to is bounded in bytes as well
+// as in values; objects that overlap cost nothing per level while the graph is checked.
+TEST(PlistTest, BinaryListsExpandingTooFarAreRefused) {
+  // Object 0: an array of `refs` one-byte references to object 1, which `leaf` makes.
+  auto shared = [](uint16_t refs, std::vector<uint8_t> leaf) {
+    std::vector<uint8_t> array{0xAF, 0x11, static_cast<uint8_t>(refs >> 8),
+                               static_cast<uint8_t>(refs)};
+    array.resize(array.size() + refs, 1);
+    return binaryPlist({array, leaf});
+  };
+  // A marker of `kind` with a 4-byte count, then `n` units of `unit`.
+  auto text = [](uint8_t kind, uint32_t n, std::vector<uint8_t> unit) {
+    std::vector<uint8_t> o{static_cast<uint8_t>(kind << 4 | 0x0F), 0x12};
+    for (int b = 3; b >= 0; --b) o.push_back(static_cast<uint8_t>(n >> (8 * b)));
+    o.resize(o.size() + n * unit.size(), unit.back());
+    if (unit.size() == 2)
+      for (size_t i = 6; i < o.size(); i += 2) o[i] = unit[0];
+    return o;
+  };
+  const uint32_t kS = 64 * 1024;
+
+  // Overlapping arrays: a leaf, then array 1 of 2000 references to it; then a chain of
+  // 200 arrays (objects 2...), each one's header inside the references of the one before,
+  // each declaring references that run to the end of a shared run of references to array 1.
+  // Every byte names an object (256 of them), so each array reads as sound until its turn.
+  // Holding a reference list per open level took hundreds of MB here; the refusal is what
+  // a test can see.
+  std::vector<uint8_t> body{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x08};
+  std::vector<uint64_t> offsets(256, 8);  // all but the arrays: the leaf
+  offsets[1] = body.size();
+  body.insert(body.end(), {0xAF, 0x11, 0x07, 0xD0});
+  body.resize(body.size() + 2000, 255);
+  const int kChain = 200;
+  const size_t kRun = 200 * 1024;
+  const size_t chainStart = body.size(), end = chainStart + 7 * kChain + kRun;
+  for (int k = 0; k < kChain; ++k) {
+    offsets[k == 0 ? 0 : k + 1] = body.size();
+    const uint32_t n = static_cast<uint32_t>(end - (body.size() + 6));
+    body.insert(body.end(), {0xAF, 0x12});
+    for (int b = 3; b >= 0; --b) body.push_back(static_cast<uint8_t>(n >> (8 * b)));
+    body.push_back(static_cast<uint8_t>(k + 1 < kChain ? k + 2 : 1));
+  }
+  body.resize(end, 1);
+
+  struct Case {
+    const char* name;
+    Data input;
+    const char* error;  // nullptr: reads
+  } cases[] = {
+      {"data", shared(2000, text(0x4, kS, {'d'})), "expands too far"},
+      {"ASCII text", shared(2000, text(0x5, kS, {'a'})), "expands too far"},
+      {"UTF-16 text", shared(2000, text(0x6, kS / 2, {0x00, 0xE9})), "expands too far"},
+      {"overlapping arrays", binaryPlistAt(body, offsets), "expands too far"},
+      {"data shared within bounds", shared(20, text(0x4, kS, {'d'})), nullptr},
+      {"text shared within bounds", shared(20, text(0x6, kS / 2, {0x00, 0xE9})), nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NSErrorRef error;
+    Value v = PLS::propertyListWithData(c.input, 0, nullptr, &error);
+    if (!c.error) {
+      ASSERT_FALSE(error) << error->localizedDescription();
+      ASSERT_TRUE(v.isArray());
+      EXPECT_EQ(v.array()->size(), 20u);
+      EXPECT_EQ((*v.array())[19], (*v.array())[0]);
+      continue;
+    }
+    EXPECT_TRUE(v.isNil());
+    ASSERT_TRUE(error);
+    EXPECT_NE(error->localizedDescription().find(c.error), std::string::npos)
+        << error->localizedDescription();
+  }
+}
+
+// Every form holds at most kMaxDepth nested containers, however deep the innermost is: the
+// writers refuse more, and each reader reads exactly what fits.
+TEST(PlistTest, EveryFormNestsTheSameNumberOfContainers) {
+  for (int depth : {PLS::kMaxDepth - 1, PLS::kMaxDepth, PLS::kMaxDepth + 1}) {
+    for (bool leaf : {true, false}) {
+      SCOPED_TRACE(std::to_string(depth) + (leaf ? " around text" : " empty"));
+      const bool fits = depth <= PLS::kMaxDepth;
+      Value v = leaf ? Value(Array{Value("x")}) : Value(Array{});
+      std::string xml = leaf ? "<string>x</string>" : "", text = leaf ? "x" : "";
+      std::vector<std::vector<uint8_t>> chain;
+      for (int i = 0; i < depth; ++i) {
+        if (i > 0) v = Value(Array{v});
+        xml = "<array>" + xml + "</array>";
+        text = "(" + text + ")";
+        if (i + 1 < depth || leaf)
+          chain.push_back({0xA1, static_cast<uint8_t>((i + 1) >> 8), static_cast<uint8_t>(i + 1)});
+        else
+          chain.push_back({0xA0});
+      }
+      if (leaf) chain.push_back({0x51, 'x'});
+      for (Data crafted : {Data::fromString("<plist>" + xml + "</plist>"), Data::fromString(text),
+                           binaryPlist(chain, 2)}) {
+        NSErrorRef error;
+        EXPECT_EQ(PLS::propertyListWithData(crafted, 0, nullptr, &error).isNil(), !fits)
+            << crafted.toString().substr(0, 20);
+        if (fits) {
+          EXPECT_FALSE(error) << error->localizedDescription();
+        }
+      }
+      for (auto format : {PLS::NSPropertyListXMLFormat_v1_0, PLS::NSPropertyListBinaryFormat_v1_0}) {
+        NSErrorRef error;
+        Data written = PLS::dataWithPropertyList(v, format, 0, &error);
+        EXPECT_EQ(written.empty(), !fits) << format;
+        EXPECT_EQ(PLS::propertyListIsValidForFormat(v, format), fits) << format;
+        if (fits) {
+          EXPECT_EQ(PLS::propertyListWithData(written), v) << format;
+        }
+      }
+    }
+  }
 }
 
 TEST(PlistTest, ReadsTextFormatAndStringTables) {
