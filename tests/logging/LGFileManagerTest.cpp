@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <set>
+#include <sstream>
 
 #include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileInfo.h"
@@ -238,6 +240,75 @@ TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
   SCOPED_TRACE("on a file system without extended attributes");
   NoExtendedAttributes noAttributes;
   filesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes();
+}
+
+namespace {
+
+// The lines of the folder's order record, in any order.
+std::multiset<std::string> orderRecordLines(const std::string& folder) {
+  std::multiset<std::string> lines;
+  std::istringstream text(readFile(folder + "/.vestrel.log.order"));
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  return lines;
+}
+
+}  // namespace
+
+// A folder shared by applications of other names: a new file's line joins theirs, and only
+// the lines of files gone from the folder are dropped.
+TEST(LGFileManagerTest, TheOrderRecordKeepsTheLinesOfEveryFileStillInTheFolder) {
+  NoExtendedAttributes noAttributes;
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  std::string own = makeLogFile(*manager, 1800000000);
+  std::string other = "other.app 2027-01-01--00-00-00-000.log";
+  writeFile(dir.path() + "/" + other, "x");
+  std::string ownName = std::filesystem::path(own).filename().string();
+  writeFile(dir.path() + "/.vestrel.log.order",
+            "7 " + other + "\n4 " + ownName + "\n9 other.app gone.log\n");
+  plat::NSErrorRef error;
+  std::string made = manager->createNewLogFileWithError(&error).value_or("");
+  ASSERT_FALSE(made.empty());
+  EXPECT_EQ(orderRecordLines(dir.path()),
+            (std::multiset<std::string>{
+                "7 " + other, "4 " + ownName,
+                "5 " + std::filesystem::path(made).filename().string()}));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+}
+
+// A renamed file keeps its place in the next run, whatever line its new name had before.
+TEST(LGFileManagerTest, ARenamedFileKeepsItsCreationNumberWithoutAttributes) {
+  NoExtendedAttributes noAttributes;
+  struct Case {
+    const char* name;
+    const char* staleLine;  // a line of the new name before the rename
+  };
+  for (const Case& c : {Case{"no line", ""}, Case{"a stale line", "99"}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    ClockRestorer restorer;
+    auto clock = SteppedDateClock::install();
+    auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+    std::vector<std::string> made;  // numbered 1, 2, 3 while their names' dates go back
+    for (int hour = 3; hour >= 1; --hour) {
+      clock->setSeconds1970(1800000000 + hour * 3600);
+      plat::NSErrorRef error;
+      made.push_back(manager->createNewLogFileWithError(&error).value_or(""));
+    }
+    ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+    manager.reset();
+    std::string newName = appName() + " 1999-01-01--00-00-00-000.log";
+    if (*c.staleLine) {
+      writeFile(dir.path() + "/.vestrel.log.order",
+                readFile(dir.path() + "/.vestrel.log.order") + c.staleLine + " " + newName +
+                    "\n");
+    }
+    LGLogFileInfo renamed(made[1]);
+    renamed.renameFile(newName);
+    auto next = std::make_shared<LGLogFileManagerDefault>(dir.path());
+    EXPECT_EQ(next->sortedLogFilePaths(),
+              (std::vector<std::string>{made[2], renamed.filePath(), made[0]}));
+  }
 }
 
 TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {
