@@ -185,8 +185,7 @@ class OrderRecordLock {
 
 // Whether `name` is a regular file in `folder` (a name that could lead elsewhere is none).
 bool isFileInFolder(const std::string& folder, const std::string& name) {
-  if (name.empty() || name.find('/') != std::string::npos ||
-      name.find('\0') != std::string::npos) {
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
     return false;
   }
   struct stat st {};

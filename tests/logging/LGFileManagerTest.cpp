@@ -242,49 +242,32 @@ TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
   filesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes();
 }
 
-namespace {
-
-// The lines of the folder's order record, in any order.
-std::multiset<std::string> orderRecordLines(const std::string& folder) {
-  std::multiset<std::string> lines;
-  std::istringstream text(readFile(folder + "/.vestrel.log.order"));
-  for (std::string line; std::getline(text, line);) lines.insert(line);
-  return lines;
-}
-
-}  // namespace
-
 // A folder shared by applications of other names: a new file's line joins theirs, and only
 // the lines of files gone from the folder are dropped.
 TEST(LGFileManagerTest, TheOrderRecordKeepsTheLinesOfEveryFileStillInTheFolder) {
   NoExtendedAttributes noAttributes;
   TempDir dir;
   auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
-  std::string own = makeLogFile(*manager, 1800000000);
+  std::string own = std::filesystem::path(makeLogFile(*manager, 1800000000)).filename();
   std::string other = "other.app 2027-01-01--00-00-00-000.log";
   writeFile(dir.path() + "/" + other, "x");
-  std::string ownName = std::filesystem::path(own).filename().string();
-  writeFile(dir.path() + "/.vestrel.log.order",
-            "7 " + other + "\n4 " + ownName + "\n9 other.app gone.log\n");
+  std::string record = dir.path() + "/.vestrel.log.order";
+  writeFile(record, "7 " + other + "\n4 " + own + "\n9 other.app gone.log\n");
   plat::NSErrorRef error;
   std::string made = manager->createNewLogFileWithError(&error).value_or("");
-  ASSERT_FALSE(made.empty());
-  EXPECT_EQ(orderRecordLines(dir.path()),
-            (std::multiset<std::string>{
-                "7 " + other, "4 " + ownName,
-                "5 " + std::filesystem::path(made).filename().string()}));
+  std::multiset<std::string> lines;
+  std::istringstream text(readFile(record));
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  EXPECT_EQ(lines,
+            (std::multiset<std::string>{"7 " + other, "4 " + own,
+                                        "5 " + std::filesystem::path(made).filename().string()}));
   ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
 }
 
 // A renamed file keeps its place in the next run, whatever line its new name had before.
 TEST(LGFileManagerTest, ARenamedFileKeepsItsCreationNumberWithoutAttributes) {
   NoExtendedAttributes noAttributes;
-  struct Case {
-    const char* name;
-    const char* staleLine;  // a line of the new name before the rename
-  };
-  for (const Case& c : {Case{"no line", ""}, Case{"a stale line", "99"}}) {
-    SCOPED_TRACE(c.name);
+  for (std::string staleLine : {"", "99 "}) {
     TempDir dir;
     ClockRestorer restorer;
     auto clock = SteppedDateClock::install();
@@ -298,16 +281,13 @@ TEST(LGFileManagerTest, ARenamedFileKeepsItsCreationNumberWithoutAttributes) {
     ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
     manager.reset();
     std::string newName = appName() + " 1999-01-01--00-00-00-000.log";
-    if (*c.staleLine) {
-      writeFile(dir.path() + "/.vestrel.log.order",
-                readFile(dir.path() + "/.vestrel.log.order") + c.staleLine + " " + newName +
-                    "\n");
-    }
+    std::string record = dir.path() + "/.vestrel.log.order";
+    if (!staleLine.empty()) writeFile(record, readFile(record) + staleLine + newName + "\n");
     LGLogFileInfo renamed(made[1]);
     renamed.renameFile(newName);
-    auto next = std::make_shared<LGLogFileManagerDefault>(dir.path());
-    EXPECT_EQ(next->sortedLogFilePaths(),
-              (std::vector<std::string>{made[2], renamed.filePath(), made[0]}));
+    EXPECT_EQ(LGLogFileManagerDefault(dir.path()).sortedLogFilePaths(),
+              (std::vector<std::string>{made[2], renamed.filePath(), made[0]}))
+        << staleLine;
   }
 }
 
