@@ -12,6 +12,7 @@
 #include <set>
 
 #include "logging/LGDiagnostics.h"
+#include "logging/LGLogFileManagerDefault.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/Format.h"
 #include "platform/foundation/NSFileManager.h"
@@ -166,9 +167,14 @@ void LGLogFileInfo::renameFile(const std::string& newFileName) {
   if (::rename(filePath_.c_str(), newPath.c_str()) != 0) {
     LGDiagnosticLog(plat::format("LGLogFileInfo: Error renaming file (%@): %@", fileName(),
                                  std::string(std::strerror(errno))));
-  } else if (hasMemoryMark(filePath_, kArchivedAttributeName)) {
-    setMemoryMark(filePath_, kArchivedAttributeName, false);
-    setMemoryMark(newPath, kArchivedAttributeName, true);
+  } else {
+    // What the file's attributes would carry along where the file system keeps none: the
+    // archived mark, and the creation number in the folder's order record.
+    if (hasMemoryMark(filePath_, kArchivedAttributeName)) {
+      setMemoryMark(filePath_, kArchivedAttributeName, false);
+      setMemoryMark(newPath, kArchivedAttributeName, true);
+    }
+    LGLogFileManagerDefault::moveCreationNumber(folder, fileName(), newFileName);
   }
   filePath_ = newPath;
   reset();

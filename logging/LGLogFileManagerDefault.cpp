@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -143,11 +144,52 @@ std::map<std::string, uint64_t> readOrderRecord(const std::string& folder) {
 }
 
 // Replaces the folder's order record (atomically: a reader sees the old one or the new one).
+// Within the bound a reader keeps: where the lines would pass it, the lowest numbers (the
+// oldest files, deleted first) are left out.
 bool writeOrderRecord(const std::string& folder, const std::map<std::string, uint64_t>& record) {
+  std::vector<std::pair<uint64_t, const std::string*>> lines;
+  for (const auto& [name, number] : record) lines.emplace_back(number, &name);
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const auto& a, const auto& b) { return b.first < a.first; });
   std::string text;
-  for (const auto& [name, number] : record) text += std::to_string(number) + " " + name + "\n";
+  for (const auto& [number, name] : lines) {
+    std::string line = std::to_string(number) + " " + *name + "\n";
+    if (text.size() + line.size() > kMaxOrderRecordBytes) break;
+    text += line;
+  }
   return plat::writeDataToFile(plat::Data::fromString(text), folder + "/" + kOrderRecordName,
                                plat::NSDataWritingAtomic);
+}
+
+// An advisory lock on the folder, held while its order record is read, changed and written:
+// managers of other processes (or other managers of this one) on the same folder then never
+// write over a line another one has just added. Where the folder cannot be locked, the
+// record is changed without it.
+class OrderRecordLock {
+ public:
+  explicit OrderRecordLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~OrderRecordLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing the only descriptor releases the lock
+  }
+  OrderRecordLock(const OrderRecordLock&) = delete;
+  OrderRecordLock& operator=(const OrderRecordLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+// Whether `name` is a regular file in `folder` (a name that could lead elsewhere is none).
+bool isFileInFolder(const std::string& folder, const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return false;
+  }
+  struct stat st {};
+  return ::lstat((folder + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
@@ -369,23 +411,44 @@ void LGLogFileManagerDefault::deleteOldLogFiles() {
 }
 
 void LGLogFileManagerDefault::numberNewFile(const std::string& path) {
+  OrderRecordLock folderLock(logsDirectory_);
   std::vector<std::string> paths = unsortedLogFilePaths();
   std::map<std::string, uint64_t> record = readOrderRecord(logsDirectory_);
   uint64_t highest = 0;
   for (const std::string& other : paths) highest = std::max(highest, creationNumber(other, record));
   if (setCreationNumberAttribute(path, highest + 1)) return;
-  // No attributes here: the record keeps the number, beside those of the files still there.
-  // Where it cannot, the order this manager made its files in serves for this run.
+  // No attributes here: the record keeps the number, beside those of the files still there
+  // (whatever application made them: managers of other names may share the folder). Where
+  // it cannot, the order this manager made its files in serves for this run.
   std::string name = fileNameOf(path);
   if (name.find('\n') != std::string::npos) return;
   std::map<std::string, uint64_t> kept;
-  for (const std::string& other : paths) {
-    auto recorded = record.find(fileNameOf(other));
-    if (recorded != record.end()) kept.insert(*recorded);
+  for (const auto& line : record) {
+    if (isFileInFolder(logsDirectory_, line.first)) kept.insert(line);
   }
   kept[name] = highest + 1;
   if (!writeOrderRecord(logsDirectory_, kept)) {
     LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@", path));
+  }
+}
+
+void LGLogFileManagerDefault::moveCreationNumber(const std::string& folder,
+                                                 const std::string& fromName,
+                                                 const std::string& toName) {
+  if (fromName == toName || toName.find('\n') != std::string::npos) return;
+  OrderRecordLock folderLock(folder);
+  std::map<std::string, uint64_t> record = readOrderRecord(folder);
+  auto from = record.find(fromName);
+  auto stale = record.find(toName);
+  if (from == record.end() && stale == record.end()) return;
+  if (stale != record.end()) record.erase(stale);
+  if (from != record.end()) {
+    record[toName] = from->second;
+    record.erase(from);
+  }
+  if (!writeOrderRecord(folder, record)) {
+    LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@",
+                                 folder + "/" + toName));
   }
 }
 

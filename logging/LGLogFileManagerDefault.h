@@ -11,11 +11,13 @@
 // Newest first, in the order the files were made: each new file carries a creation number
 // one above the highest in the folder (the extended attribute "user.vestrel.log.order";
 // where the file system keeps no user attributes, a line of the record ".vestrel.log.order"
-// in the folder), and numbered files come first, highest first; then (where neither can be
-// kept) the files this manager made, the last made first; then the others by the date in
-// their names (else their creation dates). So a step of the clock (a time server's
-// correction, a user's change of the time) reorders nothing: a file made after the clock
-// went back is not taken for an old one and deleted, in this run or the next.
+// in the folder, changed under an advisory lock on the folder, its lines kept for every file
+// still there, the line following a file renamed with LGLogFileInfo::renameFile), and
+// numbered files come first, highest first; then (where neither can be kept) the files this
+// manager made, the last made first; then the others by the date in their names (else their
+// creation dates). So a step of the clock (a time server's correction, a user's change of
+// the time) reorders nothing: a file made after the clock went back is not taken for an old
+// one and deleted, in this run or the next.
 //
 // Thread-safety: the limits are atomics and may be read and set from any thread; the other
 // operations touch only the file system and immutable settings and may run on any queue
@@ -92,6 +94,12 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   void deleteOldLogFiles();
   // Runs deleteOldLogFiles on the shared background queue.
   void deleteOldFilesForConfigurationChange();
+
+  // Where `folder` keeps an order record: the creation number recorded for `fromName` is
+  // recorded for `toName` instead (a file renamed in the folder keeps its place), and a line
+  // `toName` had before is dropped. Nothing is written where neither name has a line.
+  static void moveCreationNumber(const std::string& folder, const std::string& fromName,
+                                 const std::string& toName);
 
   // While set, every manager acts as on a file system without user extended attributes.
   static void setExtendedAttributesUnavailableForTesting(bool unavailable);

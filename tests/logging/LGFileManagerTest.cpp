@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <mutex>
+#include <set>
+#include <sstream>
 
 #include "logging/LGLogFileFormatterDefault.h"
 #include "logging/LGLogFileInfo.h"
@@ -238,6 +240,55 @@ TEST(LGFileManagerTest, FilesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes) {
   SCOPED_TRACE("on a file system without extended attributes");
   NoExtendedAttributes noAttributes;
   filesMadeAfterTheClockWentBackAreKeptBeforeOlderOnes();
+}
+
+// A folder shared by applications of other names: a new file's line joins theirs, and only
+// the lines of files gone from the folder are dropped.
+TEST(LGFileManagerTest, TheOrderRecordKeepsTheLinesOfEveryFileStillInTheFolder) {
+  NoExtendedAttributes noAttributes;
+  TempDir dir;
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  std::string own = std::filesystem::path(makeLogFile(*manager, 1800000000)).filename();
+  std::string other = "other.app 2027-01-01--00-00-00-000.log";
+  writeFile(dir.path() + "/" + other, "x");
+  std::string record = dir.path() + "/.vestrel.log.order";
+  writeFile(record, "7 " + other + "\n4 " + own + "\n9 other.app gone.log\n");
+  plat::NSErrorRef error;
+  std::string made = manager->createNewLogFileWithError(&error).value_or("");
+  std::multiset<std::string> lines;
+  std::istringstream text(readFile(record));
+  for (std::string line; std::getline(text, line);) lines.insert(line);
+  EXPECT_EQ(lines,
+            (std::multiset<std::string>{"7 " + other, "4 " + own,
+                                        "5 " + std::filesystem::path(made).filename().string()}));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+}
+
+// A renamed file keeps its place in the next run, whatever line its new name had before.
+TEST(LGFileManagerTest, ARenamedFileKeepsItsCreationNumberWithoutAttributes) {
+  NoExtendedAttributes noAttributes;
+  for (std::string staleLine : {"", "99 "}) {
+    TempDir dir;
+    ClockRestorer restorer;
+    auto clock = SteppedDateClock::install();
+    auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+    std::vector<std::string> made;  // numbered 1, 2, 3 while their names' dates go back
+    for (int hour = 3; hour >= 1; --hour) {
+      clock->setSeconds1970(1800000000 + hour * 3600);
+      plat::NSErrorRef error;
+      made.push_back(manager->createNewLogFileWithError(&error).value_or(""));
+    }
+    ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+    manager.reset();
+    std::string newName = appName() + " 1999-01-01--00-00-00-000.log";
+    std::string record = dir.path() + "/.vestrel.log.order";
+    if (!staleLine.empty()) writeFile(record, readFile(record) + staleLine + newName + "\n");
+    LGLogFileInfo renamed(made[1]);
+    renamed.renameFile(newName);
+    EXPECT_EQ(LGLogFileManagerDefault(dir.path()).sortedLogFilePaths(),
+              (std::vector<std::string>{made[2], renamed.filePath(), made[0]}))
+        << staleLine;
+  }
 }
 
 TEST(LGFileManagerTest, NoLimitsDeleteNothingAndAnUnarchivedNewestFileIsKept) {
