@@ -88,13 +88,31 @@ bool needsNeutralShaping(const PangoLayoutRun* run) {
 }  // namespace
 
 void shapeEmojiAsNeutral(PangoLayout* layout) {
+  // Only text holding both an emoji sequence's characters and a script other than Latin can
+  // need it: other text is not laid out here, ahead of its caller.
+  const char* text = pango_layout_get_text(layout);
+  bool otherScript = false, pictograph = false;
+  for (const char* p = text; p && *p && !(otherScript && pictograph); p = g_utf8_next_char(p)) {
+    if (static_cast<unsigned char>(*p) < 0x80) continue;
+    const gunichar c = g_utf8_get_char(p);
+    if (c >= 0x1F000 || (c >= 0x2190 && c <= 0x2BFF) || c == 0x200D || c == 0xFE0F || c == 0x20E3 ||
+        c == 0x00A9 || c == 0x00AE || c == 0x203C || c == 0x2049 || c == 0x2122 || c == 0x2139 ||
+        c == 0x3030 || c == 0x303D || c == 0x3297 || c == 0x3299) {
+      pictograph = true;
+      continue;
+    }
+    GUnicodeScript script = g_unichar_get_script(c);
+    otherScript =
+        otherScript || (script != G_UNICODE_SCRIPT_COMMON && script != G_UNICODE_SCRIPT_INHERITED &&
+                        script != G_UNICODE_SCRIPT_LATIN && script != G_UNICODE_SCRIPT_UNKNOWN);
+  }
+  if (!otherScript || !pictograph) return;
   bool any = false;
   for (GSList* l = pango_layout_get_lines_readonly(layout); l && !any; l = l->next) {
     for (GSList* r = static_cast<PangoLayoutLine*>(l->data)->runs; r && !any; r = r->next)
       any = needsNeutralShaping(static_cast<PangoLayoutRun*>(r->data));
   }
   if (!any) return;
-  const char* text = pango_layout_get_text(layout);
   int length = int(std::strlen(text));
   // Lines taken for writing measure themselves again from their runs, so the narrower
   // sequences count in every size and position asked for after this.
