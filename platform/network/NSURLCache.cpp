@@ -89,6 +89,25 @@ uint64_t fnv1a(const std::string& text) {
   return h;
 }
 
+// Whether `name` is a save's temporary file: ".<file>.XXXXXX".
+bool isSaveTemporary(const std::string& name) {
+  const size_t suffix = name.rfind(std::string(kFileSuffix) + ".");
+  return name.size() >= 2 && name[0] == '.' && suffix != std::string::npos &&
+         name.size() - suffix == std::strlen(kFileSuffix) + 7;
+}
+
+// Removes a save's temporary that nobody holds: a save holds a lock on its temporary until it
+// is renamed, so one without is what a process killed mid-save left behind.
+void removeIfStray(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    ::unlink(path.c_str());
+  }
+  ::close(fd);
+}
+
 using Varied = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
 std::optional<std::string> requestField(const NSURLRequestRef& request, const std::string& name) {
@@ -280,37 +299,18 @@ uint64_t NSURLCache::currentDiskUsage() const {
   return diskUsage_;
 }
 
-void NSURLCache::removeStrayTemporariesLocked() {
-  // A save writes ".<file>.XXXXXX" and holds a lock on it until it is renamed: a temporary
-  // nobody holds is what a process killed mid-save left behind.
-  std::error_code ec;
-  for (const auto& item : std::filesystem::directory_iterator(diskPath_, ec)) {
-    const std::string name = item.path().filename().string();
-    const size_t suffix = name.rfind(std::string(kFileSuffix) + ".");
-    if (name.size() < 2 || name[0] != '.' || suffix == std::string::npos ||
-        name.size() - suffix != std::strlen(kFileSuffix) + 7) {
-      continue;
-    }
-    const std::string path = item.path().string();
-    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-      ::unlink(path.c_str());
-    }
-    ::close(fd);
-  }
-}
-
 void NSURLCache::loadDiskIndexLocked() {
   if (diskIndexLoaded_) return;
   diskIndexLoaded_ = true;
   if (diskCapacity_ == 0) return;
-  removeStrayTemporariesLocked();
   std::error_code ec;
   std::vector<std::pair<std::filesystem::file_time_type, std::string>> found;
   for (const auto& item : std::filesystem::directory_iterator(diskPath_, ec)) {
     const std::string name = item.path().filename().string();
+    if (isSaveTemporary(name)) {
+      removeIfStray(item.path().string());
+      continue;
+    }
     if (name.size() <= std::strlen(kFileSuffix) ||
         name.compare(name.size() - std::strlen(kFileSuffix), std::string::npos, kFileSuffix) != 0) {
       continue;

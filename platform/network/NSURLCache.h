@@ -85,7 +85,6 @@ class NSURLCache : public Object {
   void trimMemoryLocked();
   void trimDiskLocked();
   NSCachedURLResponseRef readDiskLocked(const std::string& key, std::vector<VariedField>* varied);
-  void removeStrayTemporariesLocked();
 
   mutable std::mutex mu_;
   const uint64_t memoryCapacity_;
