@@ -320,7 +320,8 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
   // are UTF-8, as a reader assumes then. An encoding that does not write ASCII as ASCII
   // (UTF-16, UTF-32) cannot carry a form: a form body is written in UTF-8 then, unlabelled.
   const bool ownType = !inURI && !mutableRequest->valueForHTTPHeaderField("Content-Type");
-  const bool asciiBased = writesASCIIAsASCII(stringEncoding_);
+  const bool asciiBased =
+      inURI || stringEncoding_ == plat::NSUTF8StringEncoding || writesASCIIAsASCII(stringEncoding_);
   const std::string charset =
       !ownType || !asciiBased || stringEncoding_ == plat::NSUTF8StringEncoding
           ? std::string()
@@ -340,7 +341,7 @@ SDPHTTPRequestSerializer::requestBySerializingRequestWithParametersError(
     auto body = !asciiBased ? std::optional<plat::Data>(plat::Data::fromString(query.value_or("")))
                             : encodeString(query.value_or(""), error);
     if (!body) return nullptr;
-    if (!mutableRequest->valueForHTTPHeaderField("Content-Type")) {
+    if (ownType) {
       std::string contentType = "application/x-www-form-urlencoded";
       if (!charset.empty()) contentType += "; charset=" + charset;
       mutableRequest->setValueForHTTPHeaderField(contentType, "Content-Type");
