@@ -32,8 +32,9 @@ Value parse(const Data& data, NSPropertyListSerialization::NSPropertyListFormat*
 // Writes value in the binary or XML form. Nullopt with *why set for more than kMaxDepth nested
 // containers, a kind with no property-list form (see NSPropertyListSerialization.h), a
 // decimal number the form cannot hold (binary: beyond 128 bits), text XML 1.0 cannot hold, or
-// a date outside years 0 to 9999. XML dates keep their whole seconds, rounded down. With uids (keyed archives), a
-// dictionary holding only "CF$UID" with an integer is written as a UID in the binary form.
+// a date outside years 0 to 9999. XML dates keep their whole seconds, rounded down. With uids
+// (keyed archives), a dictionary holding only "CF$UID" with an integer is written as a UID in
+// the binary form.
 std::optional<Data> serialize(const Value& value, bool binary, std::string* why, bool uids = false);
 
 // A keyed archive's reference to object `uid`: {"CF$UID": uid}, as UIDs read.

@@ -102,10 +102,7 @@ bool acceptableDomain(const std::string& host, const std::string& domain) {
 // Whether a Domain attribute equal to the request's host keeps the cookie to that host alone
 // (RFC 6265 section 5.3 step 5): the host is an address or a public suffix.
 bool staysHostOnly(const std::string& host) {
-  if (host.find(':') != std::string::npos ||
-      host.find_first_not_of("0123456789.") == std::string::npos) {
-    return true;
-  }
+  if (isIPAddress(host)) return true;
   const psl_ctx_t* psl = publicSuffixes();
   return psl ? psl_is_public_suffix(psl, host.c_str()) != 0 : host.find('.') == std::string::npos;
 }

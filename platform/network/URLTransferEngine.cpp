@@ -2020,7 +2020,6 @@ void URLSessionCore::enqueue(std::function<void()> command, bool wake) {
   }
 }
 
-
 void URLSessionCore::workerLoop() {
   // Note: runs with a strong reference to the core (taken by the thread's lambda).
   tWorkerOf = this;
