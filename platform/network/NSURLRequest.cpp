@@ -16,42 +16,76 @@ bool sameName(std::string_view a, std::string_view b) {
 }
 }  // namespace
 
-std::optional<std::string> HTTPHeaderFields::get(std::string_view name) const {
-  for (auto& [k, v] : fields_) {
-    if (sameName(k, name)) return v;
+size_t HTTPHeaderFields::NameHash::operator()(std::string_view name) const {
+  // FNV-1a over the ASCII-lower-cased bytes.
+  size_t h = static_cast<size_t>(1469598103934665603ull);
+  for (unsigned char c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    h = (h ^ c) * static_cast<size_t>(1099511628211ull);
   }
-  return std::nullopt;
+  return h;
+}
+
+bool HTTPHeaderFields::NameEqual::operator()(std::string_view a, std::string_view b) const {
+  return sameName(a, b);
+}
+
+size_t HTTPHeaderFields::find(std::string_view name) const {
+  if (!index_.empty()) {
+    auto it = index_.find(name);
+    return it == index_.end() ? fields_.size() : it->second;
+  }
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (sameName(fields_[i].first, name)) return i;
+  }
+  return fields_.size();
+}
+
+void HTTPHeaderFields::append(std::string_view name, std::string value) {
+  fields_.emplace_back(std::string(name), std::move(value));
+  if (!index_.empty()) {
+    index_.emplace(fields_.back().first, fields_.size() - 1);
+  } else if (fields_.size() >= kIndexedFrom) {
+    indexAll();
+  }
+}
+
+void HTTPHeaderFields::indexAll() {
+  index_.reserve(fields_.size());
+  for (size_t i = 0; i < fields_.size(); ++i) index_.emplace(fields_[i].first, i);
+}
+
+std::optional<std::string> HTTPHeaderFields::get(std::string_view name) const {
+  const size_t i = find(name);
+  if (i == fields_.size()) return std::nullopt;
+  return fields_[i].second;
 }
 
 void HTTPHeaderFields::set(std::string_view name, std::string value) {
-  for (auto& [k, v] : fields_) {
-    if (sameName(k, name)) {
-      v = std::move(value);
-      return;
-    }
-  }
-  fields_.emplace_back(std::string(name), std::move(value));
+  const size_t i = find(name);
+  if (i == fields_.size()) return append(name, std::move(value));
+  fields_[i].second = std::move(value);
 }
 
 void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
-  for (auto& [k, v] : fields_) {
-    if (sameName(k, name)) {
-      v += ", ";
-      v += value;
-      return;
-    }
-  }
-  fields_.emplace_back(std::string(name), std::string(value));
+  const size_t i = find(name);
+  if (i == fields_.size()) return append(name, std::string(value));
+  fields_[i].second += ", ";
+  fields_[i].second += value;
 }
 
 bool HTTPHeaderFields::remove(std::string_view name) {
-  for (auto it = fields_.begin(); it != fields_.end(); ++it) {
-    if (sameName(it->first, name)) {
-      fields_.erase(it);
-      return true;
+  const size_t i = find(name);
+  if (i == fields_.size()) return false;
+  if (!index_.empty()) {
+    index_.erase(index_.find(name));
+    // The later fields move up one place.
+    for (auto& [key, position] : index_) {
+      if (position > i) --position;
     }
   }
-  return false;
+  fields_.erase(fields_.begin() + static_cast<std::ptrdiff_t>(i));
+  return true;
 }
 
 Dictionary HTTPHeaderFields::dictionary() const {

@@ -14,6 +14,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/foundation/Data.h"
@@ -40,7 +42,9 @@ inline constexpr uint64_t NSURLRequestReloadRevalidatingCacheData = 5;
 // name that is not empty and holds no colon.
 bool isSafeHeaderLine(std::string_view name, std::string_view value);
 
-// Case-insensitive ordered header fields, shared by requests and responses.
+// Case-insensitive ordered header fields, shared by requests and responses. A few fields are
+// searched in order; past kIndexedFrom fields an index by name keeps a head of many fields
+// (a response may have tens of thousands) in time linear in its size.
 class HTTPHeaderFields {
  public:
   // The value of `name` in any letter case; nullopt when absent.
@@ -55,8 +59,28 @@ class HTTPHeaderFields {
   // The fields as a dictionary of strings, in order.
   Dictionary dictionary() const;
 
+  static constexpr size_t kIndexedFrom = 32;
+
  private:
+  // Names compared and hashed in any letter case; looked up by string_view without a copy.
+  struct NameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+  };
+
+  // The position of `name` in fields_, or fields_.size() when absent.
+  size_t find(std::string_view name) const;
+  void append(std::string_view name, std::string value);
+  void indexAll();
+
   std::vector<std::pair<std::string, std::string>> fields_;
+  // Name (first spelling) to position in fields_; empty while there are fewer than
+  // kIndexedFrom fields.
+  std::unordered_map<std::string, size_t, NameHash, NameEqual> index_;
 };
 
 class NSURLRequest : public Object {
