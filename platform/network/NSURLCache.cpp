@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <tuple>
 #include <vector>
 
@@ -41,23 +42,38 @@ std::string trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-// Cache-Control directives, lower-cased names to their (unquoted) values.
+// Cache-Control directives, lower-cased names to their values (a quoted string unquoted, RFC
+// 9110 5.6.4: a comma inside it separates nothing, a backslash takes the next character as is).
+// A name given twice keeps its first value.
 std::map<std::string, std::string> directives(const std::optional<std::string>& header) {
   std::map<std::string, std::string> out;
   if (!header) return out;
-  std::string_view rest(*header);
-  while (!rest.empty()) {
-    size_t comma = rest.find(',');
-    std::string item = trim(rest.substr(0, comma));
-    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-    if (item.empty()) continue;
-    size_t eq = item.find('=');
-    std::string name = lower(trim(std::string_view(item).substr(0, eq)));
-    std::string value = eq == std::string::npos ? "" : trim(std::string_view(item).substr(eq + 1));
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
-      value = value.substr(1, value.size() - 2);
+  const std::string& text = *header;
+  size_t i = 0;
+  while (i < text.size()) {
+    // One member: its name up to "=", a comma or the end.
+    size_t nameEnd = i;
+    while (nameEnd < text.size() && text[nameEnd] != '=' && text[nameEnd] != ',') ++nameEnd;
+    std::string name = lower(trim(std::string_view(text).substr(i, nameEnd - i)));
+    std::string value;
+    i = nameEnd;
+    if (i < text.size() && text[i] == '=') {
+      ++i;
+      while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+      if (i < text.size() && text[i] == '"') {
+        for (++i; i < text.size() && text[i] != '"'; ++i) {
+          if (text[i] == '\\' && i + 1 < text.size()) ++i;
+          value += text[i];
+        }
+        if (i < text.size()) ++i;  // the closing quote
+      }
+      // A token value, or what follows a quoted one before the next comma.
+      const size_t rest = i;
+      while (i < text.size() && text[i] != ',') ++i;
+      value += trim(std::string_view(text).substr(rest, i - rest));
     }
-    out.emplace(std::move(name), std::move(value));
+    if (i < text.size()) ++i;  // the comma
+    if (!name.empty()) out.emplace(std::move(name), std::move(value));
   }
   return out;
 }
@@ -506,7 +522,13 @@ Freshness freshnessOf(const NSHTTPURLResponse& response, double storedAt, double
   }
   double initialAge = std::max(0.0, storedAt - date);
   if (auto age = fields.get("Age")) {
-    if (auto a = seconds(trim(*age))) initialAge = std::max(initialAge, *a);
+    // Age is a single number: a list, or repeated lines (joined into one), says the response
+    // may be older than any of them, so it is taken as stale.
+    if (age->find(',') != std::string::npos) {
+      initialAge = std::numeric_limits<double>::infinity();
+    } else if (auto a = seconds(trim(*age))) {
+      initialAge = std::max(initialAge, *a);
+    }
   }
   f.age = initialAge + std::max(0.0, now - storedAt);
 
@@ -530,6 +552,20 @@ bool hasValidators(const NSHTTPURLResponse& response) {
   return response.valueForHTTPHeaderField("ETag") || response.valueForHTTPHeaderField("Last-Modified");
 }
 
+bool hasOwnConditions(const NSURLRequest& request) {
+  for (const char* field :
+       {"If-None-Match", "If-Modified-Since", "If-Match", "If-Unmodified-Since"}) {
+    if (request.valueForHTTPHeaderField(field)) return true;
+  }
+  return false;
+}
+
+// An entity tag without its weakness mark, for the weak comparison (RFC 9110 8.8.3.2).
+std::string opaqueTag(const std::string& tag) {
+  std::string t = trim(tag);
+  return t.compare(0, 2, "W/") == 0 ? t.substr(2) : t;
+}
+
 }  // namespace
 
 Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
@@ -547,7 +583,8 @@ Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
     case NSURLRequestReturnCacheDataDontLoad:
       return cached ? Decision::UseCached : Decision::Unavailable;
     case NSURLRequestReloadRevalidatingCacheData:
-      return http && hasValidators(*http) ? Decision::Revalidate : Decision::Load;
+      return http && hasValidators(*http) && !hasOwnConditions(*request) ? Decision::Revalidate
+                                                                         : Decision::Load;
     default:
       break;
   }
@@ -561,7 +598,10 @@ Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
     if (auto max = seconds(it->second); !max || f.age > *max) mustCheck = true;
   }
   if (!mustCheck && f.lifetime > f.age) return Decision::UseCached;
-  return hasValidators(*http) ? Decision::Revalidate : Decision::Load;
+  // A request with conditions of the app's own is sent as it is: its answer, a 304 too, is the
+  // app's, and says nothing about the entry.
+  return hasValidators(*http) && !hasOwnConditions(*request) ? Decision::Revalidate
+                                                             : Decision::Load;
 }
 
 bool isStorable(const NSURLRequestRef& request, const NSHTTPURLResponseRef& response) {
@@ -631,6 +671,26 @@ HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached) {
     out.set("If-Modified-Since", *modified);
   }
   return out;
+}
+
+bool notModifiedUpdates(const NSURLRequestRef& sent, const NSCachedURLResponseRef& stored,
+                        const NSHTTPURLResponseRef& notModified) {
+  auto http = stored ? std::dynamic_pointer_cast<NSHTTPURLResponse>(stored->response()) : nullptr;
+  if (!sent || !http || !notModified || notModified->statusCode() != 304 ||
+      hasOwnConditions(*sent)) {
+    return false;
+  }
+  // The 304's own validators, when it has any, select the entry (RFC 9111 4.3.4): its entity
+  // tag, or else its modification date.
+  if (auto tag = notModified->valueForHTTPHeaderField("ETag")) {
+    auto storedTag = http->valueForHTTPHeaderField("ETag");
+    return storedTag && opaqueTag(*storedTag) == opaqueTag(*tag);
+  }
+  if (auto modified = notModified->valueForHTTPHeaderField("Last-Modified")) {
+    auto storedModified = http->valueForHTTPHeaderField("Last-Modified");
+    return storedModified && trim(*storedModified) == trim(*modified);
+  }
+  return true;
 }
 
 NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,

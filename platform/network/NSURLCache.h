@@ -111,7 +111,9 @@ enum class Decision {
 
 // What to do with `request` under `cachePolicy` (NSURLRequest...Policy) given the stored
 // `cached` (may be null) at `now` (seconds since 1970). Requests other than GET, and ones
-// asking for a byte range, always Load.
+// asking for a byte range, always Load; so does one with conditions of its own ("If-None-Match",
+// "If-Modified-Since", "If-Match", "If-Unmodified-Since") whose entry would be revalidated.
+// A response whose "Age" is a list (or repeated) is stale.
 Decision decide(const NSURLRequestRef& request, uint64_t cachePolicy,
                 const NSCachedURLResponseRef& cached, double now);
 // Whether a response may be stored at all: a GET answered with a cacheable status, no
@@ -128,6 +130,11 @@ void invalidateAfterUnsafeRequest(NSURLCache& cache, const NSURLRequestRef& requ
 // The header fields that make `request` conditional on `cached` ("If-None-Match" from the
 // ETag, "If-Modified-Since" from Last-Modified).
 HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached);
+// Whether the 304 answer to `sent` confirms `stored`: the request's conditions were the
+// cache's own (validatorsFor), and the 304's entity tag, or else its Last-Modified, when it
+// has one, is the entry's. Otherwise the 304 is the app's answer and the entry stays as it was.
+bool notModifiedUpdates(const NSURLRequestRef& sent, const NSCachedURLResponseRef& stored,
+                        const NSHTTPURLResponseRef& notModified);
 // The cached response brought up to date by a 304 answer: the stored status and body, its
 // header fields replaced by the 304's (except those that describe the body).
 NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,

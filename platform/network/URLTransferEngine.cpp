@@ -959,7 +959,8 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
       return n;
     }
   }
-  if (t->revalidating && t->status == 304) {
+  if (t->revalidating && t->status == 304 &&
+      NSURLCacheRules::notModifiedUpdates(t->sentRequest, t->revalidating, response)) {
     answerNotModified(t->task->transfer, response);
     return n;
   }

@@ -498,3 +498,64 @@ TEST_F(CacheSession, VariantsAndUnsafeRequestsDecideWhatTheCacheAnswers) {
   other->invalidateAndCancel();
   runUntil([&] { return german->invalidated; }, 10);
 }
+
+TEST_F(CacheSession, ListedAgesQuotedDirectivesAndTheAppsOwnValidators) {
+  // A listed Age is stale, a comma or escaped quote in a quoted string ends no directive, and
+  // a stale entry is not revalidated with the app's own conditions.
+  const double t0 = 1'000'000;
+  const std::vector<std::pair<std::string, std::string>> tagged{{"ETag", "\"v1\""}};
+  const struct {
+    std::string cacheControl, age, condition;
+    Decision expected;
+  } rows[] = {
+      {"max-age=3600", "7200, 0", "", Decision::Revalidate},
+      {"ext=\"a, max-age=3600, b\", max-age=0", "", "", Decision::Revalidate},
+      {"ext=\"a\\\", max-age=3600, b\", max-age=0", "", "", Decision::Revalidate},
+      {"max-age=0", "", "If-None-Match", Decision::Load},
+      {"max-age=0", "", "If-Modified-Since", Decision::Load},
+  };
+  for (const auto& row : rows) {
+    auto fields = tagged;
+    fields.emplace_back("Cache-Control", row.cacheControl);
+    if (!row.age.empty()) fields.emplace_back("Age", row.age);
+    auto request =
+        row.condition.empty() ? get("http://h/a") : get("http://h/a", {{row.condition, "x"}});
+    EXPECT_EQ(NSURLCacheRules::decide(request, 0, entry("http://h/a", fields, "x", t0), t0 + 1),
+              row.expected)
+        << row.cacheControl << " " << row.age << " " << row.condition;
+  }
+  // A 304 whose tag is another than the entry's does not update it.
+  auto updates = [&](const std::string& tag) {
+    HTTPHeaderFields fields;
+    if (!tag.empty()) fields.set("ETag", tag);
+    return NSURLCacheRules::notModifiedUpdates(get("http://h/a"),
+                                               entry("http://h/a", tagged, "x", t0),
+                                               NSHTTPURLResponse::make("http://h/a", 304, fields));
+  };
+  EXPECT_TRUE(updates("W/\"v1\"") && updates(""));
+  EXPECT_FALSE(updates("\"v2\""));
+
+  // Through a session: the app's own condition gets the server's 304 and the entry stays as it
+  // was, revalidated later with its own tag.
+  int version = 1;
+  std::vector<std::string> conditions;
+  server.route("/v", [&](const testing_net::Request& req, testing_net::Response& res) {
+    const std::string tag = "\"v" + std::to_string(version) + "\"";
+    conditions.push_back(req.header("If-None-Match").value_or(""));
+    res.setHeader("Cache-Control", version == 1 ? "max-age=60" : "max-age=3600");
+    res.setHeader("ETag", tag);
+    if (req.header("If-None-Match") == tag)
+      res.status = 304;
+    else
+      res.body = version == 1 ? "old" : "new";
+  });
+  fetch(get(server.url("/v")));
+  version = 2;
+  testing_loop::advance(61);
+  auto own = fetch(get(server.url("/v"), {{"If-None-Match", "\"v2\""}}));
+  EXPECT_EQ(std::dynamic_pointer_cast<NSHTTPURLResponse>(own->response())->statusCode(), 304);
+  EXPECT_EQ(cache->cachedResponseForRequest(get(server.url("/v")))->data().toString(), "old");
+  auto plain = fetch(get(server.url("/v")));
+  EXPECT_EQ(delegate->bodies[plain->taskIdentifier()], "new");
+  EXPECT_EQ(conditions, (std::vector<std::string>{"", "\"v2\"", "\"v1\""}));
+}
