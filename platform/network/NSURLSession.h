@@ -16,8 +16,10 @@
 // Response cache: data tasks of a session whose configuration has a URLCache answer GET
 // requests from it as the request's cache policy and HTTP's rules say (NSURLCache.h): a
 // fresh entry without the network, a stale one with validators by a conditional request (a
-// 304 answer delivers the stored body), and store storable responses after asking the
-// delegate. A cached answer reaches the delegate like a network one.
+// 304 answer whose validators are the entry's delivers the stored body), and store storable
+// responses after asking the delegate. A request with conditions of the app's own is sent as
+// it is and gets the server's answer, a 304 too. A cached answer reaches the delegate like a
+// network one.
 //
 // Authentication: a 401 answer with a Basic or Digest challenge is held back and the delegate
 // is asked at task level (NSURLAuthenticationMethodHTTPBasic / ...HTTPDigest, with the
