@@ -1,6 +1,6 @@
 #include "net/SDPURLSessionManagerTaskDelegate.h"
 
-#include <algorithm>
+#include <atomic>
 
 #include "net/SDPURLSessionManager.h"
 #include "platform/dispatch/Dispatch.h"
@@ -12,6 +12,9 @@ namespace {
 
 // Bodies up to this size are serialized on the delegate queue.
 constexpr size_t kInlineSerializationLimit = 32 * 1024;
+
+std::atomic<int64_t> gMaxResponseDataLength{
+    SDPURLSessionManagerTaskDelegate::kMaxResponseDataLength};
 
 void postOnMain(const char* name, plat::Value object, plat::Value userInfo) {
   plat::dispatch_async(plat::dispatch_get_main_queue(),
@@ -35,6 +38,15 @@ plat::NSErrorRef SDPMoveDownloadedFile(const std::string& from, const std::strin
       SDPURLSessionDownloadTaskDidFailToMoveFileNotification, plat::Value(task),
       plat::Value(error->userInfo()));
   return error;
+}
+
+int64_t SDPURLSessionManagerTaskDelegate::maxResponseDataLength() {
+  return gMaxResponseDataLength.load();
+}
+
+void SDPURLSessionManagerTaskDelegate::setMaxResponseDataLengthForTesting(
+    std::optional<int64_t> length) {
+  gMaxResponseDataLength.store(length.value_or(kMaxResponseDataLength));
 }
 
 SDPURLSessionManagerTaskDelegate::SDPURLSessionManagerTaskDelegate()
@@ -121,15 +133,20 @@ void SDPURLSessionManagerTaskDelegate::URLSessionDataTaskDidReceiveData(
     const plat::NSURLSessionRef&, const plat::NSURLSessionDataTaskRef& dataTask,
     const plat::Data& data) {
   if (!mutableData_) return;
-  if (mutableData_->empty() && dataTask) {
-    // Room for the announced body up front, so that a large body is not copied on every
-    // growth; bounded, so that an announced length alone cannot claim much memory.
-    constexpr int64_t kMaxReserve = int64_t{256} << 20;
-    const int64_t expected = dataTask->countOfBytesExpectedToReceive();
-    if (expected > 0) {
-      mutableData_->reserve(static_cast<size_t>(std::min(expected, kMaxReserve)));
-    }
+  // A body past the bound, announced or received, ends the task: an endless answer must not
+  // fill the memory. What was held goes at once.
+  const int64_t limit = maxResponseDataLength();
+  const int64_t expected =
+      mutableData_->empty() && dataTask ? dataTask->countOfBytesExpectedToReceive() : -1;
+  if (expected > limit || static_cast<int64_t>(mutableData_->length() + data.length()) > limit) {
+    tooLong_ = true;
+    mutableData_.reset();
+    if (dataTask) dataTask->cancel();
+    return;
   }
+  // Room for the announced body up front, so that a large body is not copied on every
+  // growth (the announced length is within the bound).
+  if (expected > 0) mutableData_->reserve(static_cast<size_t>(expected));
   mutableData_->append(data);
 }
 
@@ -147,7 +164,14 @@ void SDPURLSessionManagerTaskDelegate::URLSessionDownloadTaskDidFinishDownloadin
 
 void SDPURLSessionManagerTaskDelegate::URLSessionTaskDidCompleteWithError(
     const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
-    const plat::NSErrorRef& error) {
+    const plat::NSErrorRef& sessionError) {
+  // A task ended for a body past the bound reports that instead of its cancellation.
+  plat::NSErrorRef error = sessionError;
+  if (tooLong_) {
+    auto request = task->originalRequest();
+    error = plat::makeURLError(plat::NSURLErrorDataLengthExceedsMaximum,
+                               request ? request->URL() : std::string());
+  }
   auto strongManager = manager.lock();
   auto self = shared_from_this();
   const plat::NSURLResponseRef response = task->response();

@@ -8,10 +8,15 @@
 // completion group, followed by the "com.sdpkit.networking.task.complete" notification on
 // the main queue.
 //
+// A body held in memory is bounded: one longer than maxResponseDataLength(), announced or
+// received, cancels its task, is dropped, and the completion gets NSURLErrorDomain -1103
+// (NSURLErrorDataLengthExceedsMaximum). A download goes to its file and is not held.
+//
 // Thread-safety: the session callbacks arrive one at a time on the manager's delegate queue;
 // counter observers run on the transfer thread and only touch the (thread-safe) progress
 // objects. The record holds its manager weakly.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -56,6 +61,14 @@ class SDPURLSessionManagerTaskDelegate
       const plat::NSURLSessionRef& session, const plat::NSURLSessionTaskRef& task,
       const std::string& location)>;
 
+  // Largest body a data or upload task holds for its completion; the first buffer never
+  // reserves more either.
+  static constexpr int64_t kMaxResponseDataLength = int64_t{256} << 20;
+  // The bound in force: kMaxResponseDataLength unless a test lowered it.
+  static int64_t maxResponseDataLength();
+  // Lowers (or, with nullopt, restores) the bound. Tests only.
+  static void setMaxResponseDataLengthForTesting(std::optional<int64_t> length);
+
   SDPURLSessionManagerTaskDelegate();
   ~SDPURLSessionManagerTaskDelegate();
   SDPURLSessionManagerTaskDelegate(const SDPURLSessionManagerTaskDelegate&) = delete;
@@ -99,6 +112,7 @@ class SDPURLSessionManagerTaskDelegate
   plat::NSProgressRef uploadProgress_;
   plat::NSProgressRef downloadProgress_;
   std::optional<plat::Data> mutableData_;
+  bool tooLong_ = false;   // the body passed the bound (delegate queue only)
   mutable std::mutex mu_;  // guards downloadFileURL_ and downloadMoveError_
   std::string downloadFileURL_;
   plat::NSErrorRef downloadMoveError_;

@@ -3,6 +3,8 @@
 #include "platform/security/SecTrust.h"
 
 #include <arpa/inet.h>
+#include <libpsl.h>
+#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
@@ -90,11 +92,126 @@ bool isIPAddress(const std::string& host) {
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
+std::string lowercased(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string textOf(const ASN1_STRING* s) {
+  return std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(s)),
+                     static_cast<size_t>(ASN1_STRING_length(s)));
+}
+
+// The public suffix list (libpsl's newest), loaded once for the process and never freed.
+const psl_ctx_t* publicSuffixes() {
+  static const psl_ctx_t* psl = psl_latest(nullptr);
+  return psl;
+}
+
+// Whether `certName`, a DNS name of a certificate, names `host` (lower case). A wildcard
+// stands only as the whole leftmost label, for exactly one label, over at least two labels
+// that are not together a public suffix of the list's ICANN section: "*.example.com" names
+// foo.example.com but not example.com or a.foo.example.com; "f*.example.com", "*o.example.com",
+// "*.co.uk" and "*.com" name nothing.
+bool dnsNameMatches(const std::string& certName, const std::string& host) {
+  std::string pattern = lowercased(certName);
+  if (pattern.find('*') == std::string::npos) return pattern == host;
+  if (pattern.compare(0, 2, "*.") != 0) return false;
+  std::string parent = pattern.substr(2);
+  if (parent.find('*') != std::string::npos || parent.find('.') == std::string::npos ||
+      parent.front() == '.' || parent.back() == '.' || parent.find("..") != std::string::npos) {
+    return false;
+  }
+  size_t dot = host.find('.');
+  if (dot == 0 || dot == std::string::npos ||
+      host.compare(dot + 1, std::string::npos, parent) != 0) {
+    return false;
+  }
+  const psl_ctx_t* psl = publicSuffixes();
+  return !psl || psl_is_public_suffix2(psl, parent.c_str(), PSL_TYPE_ICANN) == 0;
+}
+
+// Whether one of the leaf's DNS subject alternative names names `host` (lower case). The
+// subject's common name never stands in for them.
+bool leafNamesHost(X509* leaf, const std::string& host) {
+  auto* names =
+      static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(leaf, NID_subject_alt_name, nullptr, nullptr));
+  bool named = false;
+  for (int i = 0; !named && i < sk_GENERAL_NAME_num(names); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
+    named = name->type == GEN_DNS && dnsNameMatches(textOf(name->d.dNSName), host);
+  }
+  GENERAL_NAMES_free(names);
+  return named;
+}
+
+// Whether a DNS name constraint (RFC 5280 4.2.1.10) covers `host` (lower case): "example.com"
+// covers example.com and every name below it, ".example.com" only the names below it, an
+// empty one every name.
+bool constraintCovers(const GENERAL_SUBTREE* subtree, const std::string& host) {
+  if (subtree->base->type != GEN_DNS) return false;
+  std::string base = lowercased(textOf(subtree->base->d.dNSName));
+  if (base.empty()) return true;
+  if (host.size() < base.size() || host.compare(host.size() - base.size(), base.size(), base)) {
+    return false;
+  }
+  return host.size() == base.size() || base.front() == '.' ||
+         host[host.size() - base.size() - 1] == '.';
+}
+
+// Whether `host` (lower case) lies within the DNS name constraints of every CA above the leaf
+// in `chain`. OpenSSL holds the leaf's own names to them, but a wildcard within a permitted
+// subtree may still name a host a CA excludes.
+bool hostWithinNameConstraints(STACK_OF(X509)* chain, const std::string& host) {
+  for (int i = 1; i < sk_X509_num(chain); ++i) {
+    auto* nc = static_cast<NAME_CONSTRAINTS*>(
+        X509_get_ext_d2i(sk_X509_value(chain, i), NID_name_constraints, nullptr, nullptr));
+    if (!nc) continue;
+    bool dnsPermits = false;
+    bool permitted = false;
+    bool excluded = false;
+    for (int j = 0; j < sk_GENERAL_SUBTREE_num(nc->permittedSubtrees); ++j) {
+      const GENERAL_SUBTREE* subtree = sk_GENERAL_SUBTREE_value(nc->permittedSubtrees, j);
+      dnsPermits = dnsPermits || subtree->base->type == GEN_DNS;
+      permitted = permitted || constraintCovers(subtree, host);
+    }
+    for (int j = 0; j < sk_GENERAL_SUBTREE_num(nc->excludedSubtrees); ++j) {
+      excluded =
+          excluded || constraintCovers(sk_GENERAL_SUBTREE_value(nc->excludedSubtrees, j), host);
+    }
+    NAME_CONSTRAINTS_free(nc);
+    if (excluded || (dnsPermits && !permitted)) return false;
+  }
+  return true;
+}
+
+// The keys the phone takes from a server: RSA of 2048 bits or more, EC on P-256, P-384 or
+// P-521. Other curves (P-192, ...), DSA and the rest are refused.
+bool acceptedServerKey(EVP_PKEY* key) {
+  switch (EVP_PKEY_get_base_id(key)) {
+    case EVP_PKEY_RSA:
+    case EVP_PKEY_RSA_PSS:
+      return EVP_PKEY_get_bits(key) >= 2048;
+    case EVP_PKEY_EC: {
+      char group[80];
+      size_t length = 0;
+      if (EVP_PKEY_get_group_name(key, group, sizeof group, &length) != 1) return false;
+      int curve = OBJ_sn2nid(group);
+      if (curve == NID_undef) curve = EC_curve_nist2nid(group);
+      return curve == NID_X9_62_prime256v1 || curve == NID_secp384r1 || curve == NID_secp521r1;
+    }
+    default:
+      return false;
+  }
+}
+
 // The phone's rules for a TLS server's chain, beyond a valid path to an anchor and the host
 // name: serverAuth in the leaf's extended key usage; a leaf issued since 1 July 2019 valid
-// for at most 825 days; RSA keys of 2048 bits or more throughout; SHA-2 signatures on every
-// certificate but the anchor (whose signature nobody checks). `chain` runs from the leaf to
-// the anchor.
+// for at most 825 days; accepted keys (acceptedServerKey) throughout; SHA-2 signatures on
+// every certificate but the anchor (whose signature nobody checks). `chain` runs from the leaf
+// to the anchor.
 bool meetsServerRules(STACK_OF(X509)* chain) {
   int count = sk_X509_num(chain);
   if (count <= 0) return false;
@@ -119,11 +236,7 @@ bool meetsServerRules(STACK_OF(X509)* chain) {
   for (int i = 0; i < count; ++i) {
     X509* cert = sk_X509_value(chain, i);
     EVP_PKEY* key = X509_get0_pubkey(cert);
-    if (!key) return false;
-    int type = EVP_PKEY_get_base_id(key);
-    if ((type == EVP_PKEY_RSA || type == EVP_PKEY_RSA_PSS) && EVP_PKEY_get_bits(key) < 2048) {
-      return false;
-    }
+    if (!key || !acceptedServerKey(key)) return false;
     if (i == count - 1) break;  // the anchor's own signature is not part of the rules
     int digest = NID_undef;
     if (!X509_get_signature_info(cert, &digest, nullptr, nullptr, nullptr)) return false;
@@ -295,7 +408,8 @@ void SecTrust::evaluateLocked() {
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
   if (verifyDate) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*verifyDate));
   bool serverRules = false;
-  bool hostUnusable = false;  // a name no certificate can match: the check could not be set
+  bool hostMismatch = false;          // no name of the leaf names the host, or none can
+  std::vector<std::string> dnsHosts;  // held to the CAs' name constraints once the chain is built
   for (auto& p : policies) {
     if (!p->isSSL()) continue;
     if (p->isServer()) {
@@ -305,14 +419,13 @@ void SecTrust::evaluateLocked() {
     if (p->hostname()) {
       const std::string& host = *p->hostname();
       if (host.find('\0') != std::string::npos) {
-        hostUnusable = true;  // OpenSSL would stop at the NUL, or set no name at all
+        hostMismatch = true;  // no name a certificate can hold
       } else if (isIPAddress(host)) {
-        hostUnusable = X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1;
+        hostMismatch = hostMismatch || X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1;
       } else {
-        // The name must be among the subject alternative names: the subject's common name
-        // never stands in for them.
-        X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NEVER_CHECK_SUBJECT);
-        hostUnusable = X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) != 1;
+        // Matched here rather than by OpenSSL, whose wildcards are looser than the phone's.
+        dnsHosts.push_back(lowercased(host));
+        hostMismatch = hostMismatch || !leafNamesHost(presented[0]->x509(), dnsHosts.back());
       }
     }
   }
@@ -324,7 +437,10 @@ void SecTrust::evaluateLocked() {
       chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
     }
     // A valid path to a server certificate the phone refuses fails, its chain kept.
-    if (hostUnusable) {
+    for (const std::string& host : dnsHosts) {
+      hostMismatch = hostMismatch || !hostWithinNameConstraints(built, host);
+    }
+    if (hostMismatch) {
       failure = errSecHostNameMismatch;
     } else if (serverRules && !meetsServerRules(built)) {
       notCompliant = true;
@@ -346,11 +462,12 @@ void SecTrust::evaluateLocked() {
       }
       chain.push_back(SecCertificate::fromX509(issuer));
     }
+    // A wrong name is told before a lapsed date.
     int err = X509_STORE_CTX_get_error(ctx);
-    if (err == X509_V_ERR_CERT_HAS_EXPIRED || err == X509_V_ERR_CERT_NOT_YET_VALID) {
-      failure = errSecCertificateExpired;
-    } else if (err == X509_V_ERR_HOSTNAME_MISMATCH || err == X509_V_ERR_IP_ADDRESS_MISMATCH) {
+    if (err == X509_V_ERR_IP_ADDRESS_MISMATCH) {
       failure = errSecHostNameMismatch;
+    } else if (err == X509_V_ERR_CERT_HAS_EXPIRED || err == X509_V_ERR_CERT_NOT_YET_VALID) {
+      failure = hostMismatch ? errSecHostNameMismatch : errSecCertificateExpired;
     }
   }
   X509_STORE_CTX_free(ctx);

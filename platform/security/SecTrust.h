@@ -120,10 +120,13 @@ Data SecKeyCopyExternalRepresentation(const SecKeyRef& key);
 SecPolicyRef SecPolicyCreateBasicX509();
 // `server` checks a server's certificates by the phone's rules: the server-authentication
 // purpose, serverAuth in the leaf's extended key usage, a leaf issued since 1 July 2019 valid
-// for at most 825 days, RSA keys of at least 2048 bits, SHA-2 signatures on every certificate
-// but the anchor (a chain that breaks them fails as not trusted, "not standards compliant").
+// for at most 825 days, RSA keys of at least 2048 bits or EC keys on P-256, P-384 or P-521
+// and no other keys, SHA-2 signatures on every certificate but the anchor (a chain that breaks
+// them fails as not trusted, "not standards compliant").
 // A hostname (a DNS name or an IP address) is matched against the leaf's subject alternative
-// names only, never its common name. No hostname: no name check.
+// names only, never its common name; a wildcard stands only as a whole leftmost label and never
+// over a public suffix ("*.co.uk"), and a DNS name must also lie within every CA's name
+// constraints. No hostname: no name check.
 SecPolicyRef SecPolicyCreateSSL(bool server, std::optional<std::string> hostname);
 
 // --- Trusts ---

@@ -118,7 +118,13 @@ struct CertificateSpec {
   std::string subjectAltName = "IP:127.0.0.1,DNS:localhost";  // empty: none
   bool certificateAuthority = false;
   bool serverAuth = true;   // serverAuth as the leaf's extended key usage; false: no such usage
-  int rsaBits = 0;          // an RSA key of this size; 0: an EC P-256 key
+  int rsaBits = 0;          // an RSA key of this size; 0: a key of keyType
+  // When rsaBits is 0: an EC key on this curve ("P-256", "P-384", "P-192", ...) or, with
+  // "DSA", a 2048-bit DSA key.
+  std::string keyType = "P-256";
+  // A CA's name constraints in OpenSSL's configuration form (empty: none), such as
+  // "permitted;DNS:example.com,excluded;DNS:bar.example.com".
+  std::string nameConstraints;
   bool sha1 = false;        // signed with SHA-1 instead of SHA-256
   long notBeforeDays = -1;  // from now
   long notAfterDays = 365;

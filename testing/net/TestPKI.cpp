@@ -1,8 +1,9 @@
 // The test PKI: EC P-256 keys and X.509 certificates made with OpenSSL at first use, each
 // meeting the phone's rules for TLS server certificates (subjectAltName, serverAuth, SHA-256,
-// leaves valid for less than 825 days).
+// leaves valid for less than 825 days), and certificates issued on demand by a spec.
 
 #include <openssl/bio.h>
+#include <openssl/dsa.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
@@ -22,9 +23,29 @@ struct Made {
   X509* cert = nullptr;
 };
 
-EVP_PKEY* newKey() {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
+EVP_PKEY* newKey(const std::string& curve = "P-256") {
+  EVP_PKEY* key = EVP_EC_gen(curve.c_str());
   if (!key) throw std::runtime_error("EC key generation failed");
+  return key;
+}
+
+// A 2048-bit DSA key (parameters made once: making them takes a while).
+EVP_PKEY* newDSAKey() {
+  static EVP_PKEY* params = [] {
+    EVP_PKEY* made = nullptr;
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "DSA", nullptr);
+    if (!ctx || EVP_PKEY_paramgen_init(ctx) <= 0 ||
+        EVP_PKEY_CTX_set_dsa_paramgen_bits(ctx, 2048) <= 0 || EVP_PKEY_paramgen(ctx, &made) <= 0) {
+      made = nullptr;
+    }
+    EVP_PKEY_CTX_free(ctx);
+    return made;
+  }();
+  EVP_PKEY* key = nullptr;
+  EVP_PKEY_CTX* ctx = params ? EVP_PKEY_CTX_new_from_pkey(nullptr, params, nullptr) : nullptr;
+  if (!ctx || EVP_PKEY_keygen_init(ctx) <= 0 || EVP_PKEY_keygen(ctx, &key) <= 0) key = nullptr;
+  EVP_PKEY_CTX_free(ctx);
+  if (!key) throw std::runtime_error("DSA key generation failed");
   return key;
 }
 
@@ -65,6 +86,9 @@ Made makeCert(const CertificateSpec& spec, EVP_PKEY* key, const Made* issuer, lo
   if (!ca && spec.serverAuth) addExt(m.cert, issuerCert, NID_ext_key_usage, "serverAuth");
   if (!spec.subjectAltName.empty()) {
     addExt(m.cert, issuerCert, NID_subject_alt_name, spec.subjectAltName.c_str());
+  }
+  if (!spec.nameConstraints.empty()) {
+    addExt(m.cert, issuerCert, NID_name_constraints, spec.nameConstraints.c_str());
   }
   if (!X509_sign(m.cert, issuer ? issuer->key : key, spec.sha1 ? EVP_sha1() : EVP_sha256())) {
     throw std::runtime_error("certificate signing failed");
@@ -155,7 +179,9 @@ TestCertificate TestPKI::issue(const TestCertificate& issuer, const CertificateS
   signer.key = PEM_read_bio_PrivateKey(b, nullptr, nullptr, nullptr);
   BIO_free(b);
   if (!signer.cert || !signer.key) throw std::runtime_error("unreadable issuer");
-  EVP_PKEY* key = spec.rsaBits ? EVP_RSA_gen(static_cast<unsigned>(spec.rsaBits)) : newKey();
+  EVP_PKEY* key = spec.rsaBits            ? EVP_RSA_gen(static_cast<unsigned>(spec.rsaBits))
+                  : spec.keyType == "DSA" ? newDSAKey()
+                                          : newKey(spec.keyType);
   if (!key) throw std::runtime_error("RSA key generation failed");
   Made made = makeCert(spec, key, &signer, serial++);
   TestCertificate out = exportCert(made);

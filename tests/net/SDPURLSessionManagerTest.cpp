@@ -804,3 +804,34 @@ TEST_F(SDPURLSessionManagerTest, WillCacheResponseBlockDecidesWhatTheCacheKeeps)
   shutDownManagers();
   std::filesystem::remove_all(folder);
 }
+
+TEST_F(SDPURLSessionManagerTest, AnAnswerHeldInMemoryIsBounded) {
+  SDPURLSessionManagerTaskDelegate::setMaxResponseDataLengthForTesting(64 * 1024);
+  struct Restore {
+    ~Restore() { SDPURLSessionManagerTaskDelegate::setMaxResponseDataLengthForTesting({}); }
+  } restore;
+  // An answer that never ends, and one that announces more than the bound.
+  server_.route("/endless", [](const testing_net::Request&, testing_net::Response& res) {
+    res.contentType = "application/octet-stream";
+    res.chunks.assign(8, std::string(16 * 1024, 'e'));
+    res.hangAfterChunks = true;
+  });
+  server_.respond("/long", 200, std::string(100 * 1024, 'l'), "application/octet-stream");
+  auto manager = makeManager();
+  manager->setResponseSerializer(SDPHTTPResponseSerializer::serializer());
+  NoteRecorder complete(SDPNetworkingTaskDidCompleteNotification);
+  for (const char* path : {"/endless", "/long"}) {
+    SCOPED_TRACE(path);
+    Result result;
+    auto task =
+        manager->dataTaskWithRequestCompletionHandler(get(server_.url(path)), recordInto(result));
+    task->resume();
+    EXPECT_TRUE(testing_loop::runUntil([&] { return complete.countFor(task) == 1; }));
+    ASSERT_TRUE(result.error);
+    EXPECT_EQ(result.error->domain(), plat::NSURLErrorDomain);
+    EXPECT_EQ(result.error->code(), plat::NSURLErrorDataLengthExceedsMaximum);
+    EXPECT_TRUE(result.object.isNil());
+    EXPECT_TRUE(
+        complete.notes.back().userInfo[SDPNetworkingTaskDidCompleteResponseDataKey].isNil());
+  }
+}

@@ -122,6 +122,20 @@ TEST(SecTrust, TheSSLServerPolicyHoldsLeavesToThePhonesRules) {
   smallCA.sha1 = false;
   smallCA.rsaBits = 1024;
   auto smallIntermediate = TestPKI::issue(pki.root, smallCA);
+  CertificateSpec p192CA = smallCA;
+  p192CA.rsaBits = 0;
+  p192CA.keyType = "P-192";
+  auto p192Intermediate = TestPKI::issue(pki.root, p192CA);
+  CertificateSpec constrainedCA = p192CA;
+  constrainedCA.keyType = "P-256";
+  constrainedCA.nameConstraints = "critical,permitted;DNS:example.com,excluded;DNS:bar.example.com";
+  auto constrainedIntermediate = TestPKI::issue(pki.root, constrainedCA);
+  auto wildcard = [](const char* name) {
+    return [name](CertificateSpec& s) {
+      s.commonName = name;
+      s.subjectAltName = std::string("DNS:") + name;
+    };
+  };
   // Days since 1 June 2019: a leaf issued then is older than the validity rule.
   long beforeRule = -static_cast<long>((time(nullptr) - 1559347200) / 86400);
   struct Case {
@@ -173,6 +187,42 @@ TEST(SecTrust, TheSSLServerPolicyHoldsLeavesToThePhonesRules) {
        {TestPKI::issue(smallIntermediate, CertificateSpec()), smallIntermediate},
        "localhost",
        errSecNotTrusted},
+      {"a P-384 leaf", byIntermediate([](CertificateSpec& s) { s.keyType = "P-384"; }), "localhost",
+       errSecSuccess},
+      {"a P-521 leaf", byIntermediate([](CertificateSpec& s) { s.keyType = "P-521"; }), "localhost",
+       errSecSuccess},
+      {"a P-192 leaf", byIntermediate([](CertificateSpec& s) { s.keyType = "P-192"; }), "localhost",
+       errSecNotTrusted},
+      {"a DSA leaf", byIntermediate([](CertificateSpec& s) { s.keyType = "DSA"; }), "localhost",
+       errSecNotTrusted},
+      {"a P-192 intermediate",
+       {TestPKI::issue(p192Intermediate, CertificateSpec()), p192Intermediate},
+       "localhost",
+       errSecNotTrusted},
+      {"a wildcard for one label", byIntermediate(wildcard("*.example.com")), "Foo.EXAMPLE.com",
+       errSecSuccess},
+      {"a wildcard for no label", byIntermediate(wildcard("*.example.com")), "example.com",
+       errSecHostNameMismatch},
+      {"a wildcard for two labels", byIntermediate(wildcard("*.example.com")), "a.foo.example.com",
+       errSecHostNameMismatch},
+      {"a wildcard ending a label", byIntermediate(wildcard("f*.example.com")), "foo.example.com",
+       errSecHostNameMismatch},
+      {"a wildcard starting a label", byIntermediate(wildcard("*o.example.com")), "foo.example.com",
+       errSecHostNameMismatch},
+      {"a wildcard over a public suffix", byIntermediate(wildcard("*.co.uk")), "example.co.uk",
+       errSecHostNameMismatch},
+      {"a wildcard below a public suffix", byIntermediate(wildcard("*.example.co.uk")),
+       "foo.example.co.uk", errSecSuccess},
+      {"a wildcard within a CA's constraints",
+       {TestPKI::issue(constrainedIntermediate, spec(wildcard("*.example.com"))),
+        constrainedIntermediate},
+       "foo.example.com",
+       errSecSuccess},
+      {"a wildcard for a host a CA excludes",
+       {TestPKI::issue(constrainedIntermediate, spec(wildcard("*.example.com"))),
+        constrainedIntermediate},
+       "bar.example.com",
+       errSecHostNameMismatch},
       {"a SHA-1 intermediate as the anchor",
        {TestPKI::issue(sha1Intermediate, CertificateSpec()), sha1Intermediate},
        "localhost",
