@@ -55,6 +55,16 @@ void IOSPlugin::Unload() {
   }
 }
 
+void IOSPlugin::EndPage() {
+  IOSPluginNextPage();
+  for (int slot = 0; slot < kPluginSlots; ++slot) {
+    auto p = plugin(static_cast<PluginSlot>(slot));
+    if (p.EndPage) p.EndPage();
+  }
+}
+
+uint64_t IOSPlugin::CurrentPage() { return IOSPluginCurrentPage(); }
+
 void IOSPlugin::SetInterfaceWithName(const plat::ObjectRef& object, const std::string& name) {
   if (!object || name.empty()) return;
   PluginSlot slot;

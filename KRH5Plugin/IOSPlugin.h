@@ -11,6 +11,7 @@
 // thread except CallJS, which may be called from any thread (the evaluation is posted to the
 // main queue).
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -27,6 +28,8 @@ struct IOSPluginClass {
   std::function<void()> Unload;
   std::function<void(const plat::WKWebViewRef&)> SetWebView;
   std::function<void(const plat::ObjectRef&)> SetInterface;  // SDK plugins
+  // The page in the web view is going away: end what it still waits for.
+  std::function<void()> EndPage;
 };
 
 class IOSPlugin {
@@ -61,6 +64,15 @@ class IOSPlugin {
   // Evaluates `script` in the kept web view (posted to the main queue, no completion).
   // Nothing when either is empty. Any thread.
   static void CallJS(const std::string& script);
+
+  // The page in the web view is going away, replaced by a new load (the page's "Reload", the
+  // retry of a failed load, a navigation of the page's own). Starts the next page number
+  // (IOSPluginCurrentPage), so replies and late answers meant for the old page reach no later
+  // one, then lets every registered plugin end what the old page still waits for. Calling it
+  // again before the new page is shown does no harm. Main thread.
+  static void EndPage();
+  // The number of the page shown now (IOSPluginCurrentPage). Any thread.
+  static uint64_t CurrentPage();
 
   static plat::UIViewControllerRef GetRootController();
   static void SetRootController(const plat::UIViewControllerRef& controller);

@@ -1,5 +1,6 @@
 #include "KRH5Plugin/IOSPluginSupport.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "platform/dispatch/Dispatch.h"
@@ -13,6 +14,11 @@ std::mutex& observerMutex() {
 std::function<void(const std::string&)>& observerSlot() {
   static auto* f = new std::function<void(const std::string&)>();
   return *f;
+}
+
+std::atomic<uint64_t>& pageNumber() {
+  static auto* n = new std::atomic<uint64_t>(1);
+  return *n;
 }
 
 std::string replyHead(const std::string& object, const std::string& callback) {
@@ -159,11 +165,16 @@ void IOSPluginSetScriptObserver(std::function<void(const std::string&)> observer
   observerSlot() = std::move(observer);
 }
 
+uint64_t IOSPluginCurrentPage() { return pageNumber().load(); }
+
+uint64_t IOSPluginNextPage() { return ++pageNumber(); }
+
 void IOSPluginEvaluate(const std::weak_ptr<plat::WKWebView>& webView, const std::string& script) {
   if (script.empty() || webView.expired()) return;
-  plat::dispatch_async(plat::dispatch_get_main_queue(), [webView, script] {
+  uint64_t page = IOSPluginCurrentPage();
+  plat::dispatch_async(plat::dispatch_get_main_queue(), [webView, script, page] {
     auto web = webView.lock();
-    if (!web) return;
+    if (!web || page != IOSPluginCurrentPage()) return;
     std::function<void(const std::string&)> observer;
     {
       std::lock_guard<std::mutex> lock(observerMutex());

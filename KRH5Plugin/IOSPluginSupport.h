@@ -51,8 +51,16 @@ std::string IOSPluginReplyJSON(const std::string& object, const std::string& cal
 // main thread, just before it is evaluated (the host prints them). Empty: none.
 void IOSPluginSetScriptObserver(std::function<void(const std::string&)> observer);
 
+// The number of the page the web view shows: each page that replaces another gets the next
+// one (IOSPluginNextPage, called by IOSPlugin::EndPage). What a page asked for is answered
+// only while its number is current. Any thread.
+uint64_t IOSPluginCurrentPage();
+// Starts the next page's number and returns it.
+uint64_t IOSPluginNextPage();
+
 // Evaluates `script` in `webView` on the main queue, later, without completion handler.
-// Nothing happens when either is empty/null or the web view is gone by then.
+// Nothing happens when either is empty/null, the web view is gone by then, or another page
+// has replaced the one shown when this was called (a reply never reaches a later page).
 void IOSPluginEvaluate(const std::weak_ptr<plat::WKWebView>& webView, const std::string& script);
 
 // The process-wide state of one plugin class: its web view, its current message handler, its

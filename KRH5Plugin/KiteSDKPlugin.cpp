@@ -39,6 +39,7 @@ void KiteSDKPlugin::Register() {
   plugin.Unload = &KiteSDKPlugin::Unload;
   plugin.SetWebView = &KiteSDKPlugin::SetWebView;
   plugin.SetInterface = &KiteSDKPlugin::SetInterface;
+  plugin.EndPage = &KiteSDKPlugin::EndPage;
   IOSPlugin::RegisterPlugin(IOSPlugin::kKiteSDKPlugin, plugin);
 }
 
@@ -61,6 +62,10 @@ void KiteSDKPlugin::Load() {
 
 void KiteSDKPlugin::Unload() {
   if (auto iface = GetInterface()) iface->ReleaseSDK();
+}
+
+void KiteSDKPlugin::EndPage() {
+  if (auto iface = GetInterface()) iface->EndPendingOrders();
 }
 
 void KiteSDKPlugin::SetWebView(const plat::WKWebViewRef& webView) {

@@ -36,6 +36,9 @@ class KiteSDKPlugin {
   static void Load();
   // ReleaseSDK on the interface; interface, web view and handler stay.
   static void Unload();
+  // The page is going away: the interface ends its orders (EndPendingOrders), so none of them
+  // opens a cashier or reports to a later page. Callbacks and subscriptions stay.
+  static void EndPage();
   static void SetWebView(const plat::WKWebViewRef& webView);
   static void CallJS(const std::string& script);
   // The text ready for a reply's double quotes (IOSPluginProcessInjectString): compact,

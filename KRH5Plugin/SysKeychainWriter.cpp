@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "KRH5Plugin/IOSPluginSupport.h"
 #include "KRH5Plugin/SysPlugin.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NSJSONSerialization.h"
@@ -48,17 +49,22 @@ void SysKeychainWriter::reportFailure(const Write& w, const plat::NSErrorRef& er
     SysPlugin::OnKeychainError(json);  // the page's own call: its page hears it
     return;
   }
-  plat::dispatch_async(plat::dispatch_get_main_queue(),
-                       [json] { SysPlugin::OnKeychainError(json); });
+  plat::dispatch_async(plat::dispatch_get_main_queue(), [json, page = w.page] {
+    if (page != IOSPluginCurrentPage()) {
+      plat::NSLog("keychain: the page that made a failed write has gone; it is not told");
+      return;
+    }
+    SysPlugin::OnKeychainError(json);
+  });
 }
 
 void SysKeychainWriter::write(const LMKeyChainStoreRef& store, const std::string& key,
                               const std::optional<std::string>& value) {
-  submit(Write{0, store, key, value});
+  submit(Write{0, store, key, value, IOSPluginCurrentPage()});
 }
 
 void SysKeychainWriter::removeAll(const LMKeyChainStoreRef& store) {
-  submit(Write{0, store, std::nullopt, std::nullopt});
+  submit(Write{0, store, std::nullopt, std::nullopt, IOSPluginCurrentPage()});
 }
 
 void SysKeychainWriter::submit(Write w) {

@@ -7,7 +7,8 @@
 // in the middle of a write), the write is kept and retried on the writer's own thread, in order
 // with the writes after it, until it is stored; only past about ten minutes of a locked
 // database does it give up. A write that fails (for that, or any other keychain error) is
-// reported to the page as "onKeychainError" with {"key", "error"} ("key" absent for a reset).
+// reported to the page as "onKeychainError" with {"key", "error"} ("key" absent for a reset);
+// the failure of a kept write reaches no page but the one that made it.
 // Reads (pendingValue) see the writes still waiting.
 //
 // Threading: main thread for every operation; the retries run on the writer's own thread (one
@@ -53,6 +54,7 @@ class SysKeychainWriter {
     LMKeyChainStoreRef store;
     std::optional<std::string> key;  // nullopt: remove every item
     std::optional<std::string> value;
+    uint64_t page = 0;  // the page that asked (IOSPluginCurrentPage)
   };
   // Runs the write once, waiting up to `busyWait` seconds for a locked database.
   static plat::NSErrorRef run(const Write& w, double busyWait);

@@ -1,10 +1,12 @@
 #include "KRH5Plugin/SysPlugin.h"
 
+#include <map>
 #include <mutex>
 
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginScript.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
+#include "platform/foundation/NSLog.h"
 
 namespace {
 
@@ -65,6 +67,9 @@ struct State {
   std::shared_ptr<SysInterface> interface;
   std::function<void()> reload;
   plat::NSURLRef launchURL;
+  // The page that last asked for each late answer (by its event): the scanner, the image
+  // picker, the crop screen, the camera, the alert and the in-app web page answer it later.
+  std::map<std::string, uint64_t> askedBy;
 };
 
 State& state() {
@@ -82,6 +87,25 @@ void textEvent(const char* callback, const std::optional<std::string>& text) {
 
 void jsonEvent(const char* callback, const std::optional<std::string>& json) {
   reply(json ? IOSPluginReplyJSON(kObject, callback, *json) : IOSPluginReply(kObject, callback));
+}
+
+// Notes that the page shown now asked for the late answer `event`.
+void asked(const char* event) {
+  std::lock_guard<std::mutex> lock(state().mu);
+  state().askedBy[event] = IOSPluginCurrentPage();
+}
+
+// Whether the late answer `event` is for the page shown now: the page that asked for it is
+// still there (an answer nobody asked for through the page goes to the page shown). An answer
+// for a page that has gone is logged and dropped.
+bool forCurrentPage(const char* event) {
+  {
+    std::lock_guard<std::mutex> lock(state().mu);
+    auto it = state().askedBy.find(event);
+    if (it == state().askedBy.end() || it->second == IOSPluginCurrentPage()) return true;
+  }
+  plat::NSLog("SysPlugin: %@ came after the page that asked for it had gone; dropped", event);
+  return false;
 }
 
 // A JSON result the page receives as a string: the text made compact.
@@ -124,6 +148,7 @@ void SysPlugin::Unload() {
   std::lock_guard<std::mutex> lock(state().mu);
   state().interface.reset();
   state().reload = nullptr;
+  state().askedBy.clear();
 }
 
 void SysPlugin::SetWebView(const plat::WKWebViewRef& webView) {
@@ -167,21 +192,24 @@ void SysPlugin::OnEnterForeground() { reply(IOSPluginReply(kObject, "onEnterFore
 void SysPlugin::OnTerminate() { reply(IOSPluginReply(kObject, "onTerminate")); }
 void SysPlugin::OnMemoryWarning() { reply(IOSPluginReply(kObject, "onMemoryWarning")); }
 void SysPlugin::OnSelectImage(const std::optional<std::string>& json) {
-  jsonEvent("onSelectImage", json);
+  if (forCurrentPage("onSelectImage")) jsonEvent("onSelectImage", json);
 }
 void SysPlugin::OnScanQRCode(const std::optional<std::string>& text) {
-  textEvent("onScanQRCode", text);
+  if (forCurrentPage("onScanQRCode")) textEvent("onScanQRCode", text);
 }
 void SysPlugin::OnAlertViewClick(int32_t index) {
-  reply(IOSPluginReplyInt(kObject, "onAlertViewClick", index));
+  if (forCurrentPage("onAlertViewClick"))
+    reply(IOSPluginReplyInt(kObject, "onAlertViewClick", index));
 }
 void SysPlugin::OnCropImage(const std::optional<std::string>& json) {
-  jsonTextEvent("onCropImage", json);
+  if (forCurrentPage("onCropImage")) jsonTextEvent("onCropImage", json);
 }
 void SysPlugin::OnPhotograph(const std::optional<std::string>& json) {
-  jsonTextEvent("onPhotograph", json);
+  if (forCurrentPage("onPhotograph")) jsonTextEvent("onPhotograph", json);
 }
-void SysPlugin::OnOpenUrl(const std::optional<std::string>& json) { jsonEvent("onOpenUrl", json); }
+void SysPlugin::OnOpenUrl(const std::optional<std::string>& json) {
+  if (forCurrentPage("onOpenUrl")) jsonEvent("onOpenUrl", json);
+}
 void SysPlugin::OnCheckPermission(const std::optional<std::string>& json) {
   jsonEvent("onCheckPermission", json);
 }
@@ -199,6 +227,7 @@ void SysPlugin::ResetForTesting() {
   std::lock_guard<std::mutex> lock(state().mu);
   state().interface.reset();
   state().reload = nullptr;
+  state().askedBy.clear();
   state().launchURL.reset();
 }
 
@@ -240,7 +269,10 @@ void SysHandler::userContentControllerDidReceiveScriptMessage(
          if (auto reload = SysPlugin::GetReloadFunc()) reload();
        }},
       {"CreateQRCode", [](SysInterface& s, const Text& a, const plat::Value&) { s.CreateQRCode(a); }},
-      {"ScanQRCode", [](SysInterface& s, const Text&, const plat::Value&) { s.ScanQRCode(); }},
+      {"ScanQRCode", [](SysInterface& s, const Text&, const plat::Value&) {
+         asked("onScanQRCode");
+         s.ScanQRCode();
+       }},
       {"InitKeychain", [](SysInterface& s, const Text& a, const plat::Value&) { s.InitKeychain(a); }},
       {"SetKeychain", [](SysInterface& s, const Text& a, const plat::Value&) { s.SetKeychain(a); }},
       {"GetKeychain", [](SysInterface& s, const Text& a, const plat::Value&) {
@@ -251,16 +283,26 @@ void SysHandler::userContentControllerDidReceiveScriptMessage(
       {"CreateAlert", [](SysInterface& s, const Text& a, const plat::Value&) { s.CreateAlert(a); }},
       {"AddAlertButton",
        [](SysInterface& s, const Text& a, const plat::Value&) { s.AddAlertButton(a); }},
-      {"ShowAlert", [](SysInterface& s, const Text&, const plat::Value&) { s.ShowAlert(); }},
+      {"ShowAlert", [](SysInterface& s, const Text&, const plat::Value&) {
+         asked("onAlertViewClick");
+         s.ShowAlert();
+       }},
       {"SelectImage", [](SysInterface& s, const Text&, const plat::Value& v) {
          // A number (or numeric text) converts by the platform's rules: saturating, NaN 0.
+         asked("onSelectImage");
          s.SelectImage(v.isNumber() || v.isString() || v.isBool() ? v.intValue() : 0);
        }},
       {"SaveImageToPhotoAlbum",
        [](SysInterface& s, const Text& a, const plat::Value&) { s.SaveImageToPhotoAlbum(a); }},
       {"SaveThumbnail", [](SysInterface& s, const Text& a, const plat::Value&) { s.SaveThumbnail(a); }},
-      {"CropImage", [](SysInterface& s, const Text& a, const plat::Value&) { s.CropImage(a); }},
-      {"Photograph", [](SysInterface& s, const Text& a, const plat::Value&) { s.Photograph(a); }},
+      {"CropImage", [](SysInterface& s, const Text& a, const plat::Value&) {
+         asked("onCropImage");
+         s.CropImage(a);
+       }},
+      {"Photograph", [](SysInterface& s, const Text& a, const plat::Value&) {
+         asked("onPhotograph");
+         s.Photograph(a);
+       }},
       {"GetAdId", [](SysInterface& s, const Text&, const plat::Value&) {
          replyText("GetAdId", s.GetAdId());
        }},
@@ -284,7 +326,10 @@ void SysHandler::userContentControllerDidReceiveScriptMessage(
       {"GetClipboardText", [](SysInterface& s, const Text&, const plat::Value&) {
          replyText("GetClipboardText", s.GetClipboardText());
        }},
-      {"OpenUrl", [](SysInterface& s, const Text& a, const plat::Value&) { s.OpenUrl(a); }},
+      {"OpenUrl", [](SysInterface& s, const Text& a, const plat::Value&) {
+         asked("onOpenUrl");
+         s.OpenUrl(a);
+       }},
       {"GetAppLaunchInfo", [](SysInterface& s, const Text&, const plat::Value&) {
          s.SetAppLaunchUrl(SysPlugin::GetLaunchUrl());
          replyJSON("GetAppLaunchInfo", s.GetAppLaunchInfo());

@@ -46,7 +46,10 @@ class SysPlugin {
   static void SetReloadFunc(std::function<void()> reload);
   static std::function<void()> GetReloadFunc();
 
-  // Page events.
+  // Page events. The late answers (a scan, picked images, a crop, a photograph, an alert
+  // tap, the in-app web page's close) reach the page only while the page that asked for them
+  // through LM_IOS is shown; one that comes after a new page replaced it is logged and
+  // dropped.
   static void OnEnterBackground();
   static void OnEnterForeground();
   static void OnTerminate();

@@ -96,11 +96,13 @@ void KiteSDKInterface::InitSDK() {
 void KiteSDKInterface::ReleaseSDK() {
   hasInitSDK_ = false;
   // The page that placed the outstanding orders is going away.
-  KTCKiteSDK::defaultInstance().endPendingOrders();
+  EndPendingOrders();
   slots() = {};
   for (auto& t : observers_) plat::NSNotificationCenter::defaultCenter().removeObserver(t);
   observers_.clear();
 }
+
+void KiteSDKInterface::EndPendingOrders() { KTCKiteSDK::defaultInstance().endPendingOrders(); }
 
 bool KiteSDKInterface::RegCBCallback(int id, KiteSDKCallback callback) {
   int i = slotIndex(id);

@@ -46,8 +46,12 @@ class KiteSDKInterface : public plat::Object {
   // Subscribes the login, logout and pay notifications the first time.
   void InitSDK();
   // Empties the callback slots, drops every subscription and ends the orders still waiting
-  // for the server (KTCKiteSDK::endPendingOrders).
+  // for the server (EndPendingOrders).
   void ReleaseSDK();
+  // Ends the orders of the page that is going away, as ReleaseSDK does, and nothing else:
+  // those still waiting for the server open no cashier, and no result of theirs (nor of a
+  // cashier already open for them) reaches a later page (KTCKiteSDK::endPendingOrders).
+  void EndPendingOrders();
   // 1401, 1402, 1403: stores the callback (replacing any), true. Other ids: false.
   static bool RegCBCallback(int id, KiteSDKCallback callback);
   static bool UnregCB(int id);

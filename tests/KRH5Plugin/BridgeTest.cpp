@@ -255,6 +255,13 @@ TEST_F(Bridge, CallJSFromAnyThreadIsPostedToTheMainQueue) {
   EXPECT_EQ(seen, (std::vector<std::string>{"console.log('from a worker');",
                                             "console.log('from main');"}));
   IOSPluginSetScriptObserver({});
+
+  // A reply still on its way when a new page replaces the one it was for is dropped.
+  IOSPlugin::CallJS("console.log('for the old page');");
+  IOSPlugin::EndPage();
+  IOSPlugin::CallJS("console.log('for the new page');");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return has("for the new page"); }));
+  EXPECT_FALSE(has("for the old page"));
 }
 
 TEST_F(BridgeRegistry, WiresPluginsByKindAndOrder) {

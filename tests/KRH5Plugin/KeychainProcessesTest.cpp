@@ -11,8 +11,11 @@
 
 #include <filesystem>
 
+#include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/IOSPluginSupport.h"
 #include "KRH5Plugin/SysInterface.h"
 #include "KRH5Plugin/SysKeychainWriter.h"
+#include "KRH5Plugin/SysPlugin.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/security/SecItem.h"
 #include "testing/device/TempDeviceRoot.h"
@@ -192,6 +195,40 @@ TEST_F(KeychainProcessesTest, TwoProcessesWritingAtOnceLoseNothing) {
   int pageValues = 0;
   for (int i = 0; i < kCount; ++i) pageValues += stored("shared-" + std::to_string(i)) == "page";
   EXPECT_EQ(pageValues, kCount);
+}
+
+// A kept write that fails in the end is told to the page that made it, and to no later page.
+TEST_F(KeychainProcessesTest, AKeptWritesFailureReachesOnlyThePageThatMadeIt) {
+  struct Page {
+    WKWebViewRef web = WKWebView::make(CGRectMake(0, 0, 320, 480), WKWebViewConfiguration::make());
+    std::vector<std::string> told;  // the onKeychainError replies evaluated in the page
+    Page() {
+      SysPlugin::SetWebView(web);
+      IOSPluginSetScriptObserver([this](const std::string& s) {
+        if (s.find("onKeychainError") != std::string::npos) told.push_back(s);
+      });
+    }
+    ~Page() {
+      setKeychainDeviceLockedForTesting(false);
+      IOSPluginSetScriptObserver({});
+      SysPlugin::ResetForTesting();
+    }
+  } page;
+  set("start", "1");  // the database is there for the other process to hold
+  Helper holder({helper, "hold", root.path()});
+  ASSERT_EQ(holder.readLine(), "locked");
+  set("old-page", "1");
+  IOSPlugin::EndPage();  // a new page replaces the one that made the write above
+  set("new-page", "2");
+  ASSERT_EQ(SysKeychainWriter::shared().pendingCount(), 2u);
+  setKeychainDeviceLockedForTesting(true);  // the kept writes fail once tried
+  holder.release();
+  ASSERT_TRUE(
+      testing_loop::runUntil([] { return SysKeychainWriter::shared().pendingCount() == 0; }, 120));
+  EXPECT_EQ(holder.wait(), 0);
+  testing_loop::runUntilIdle();
+  ASSERT_EQ(page.told.size(), 1u);
+  EXPECT_NE(page.told[0].find("new-page"), std::string::npos) << page.told[0];
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "AppTestSupport.h"
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/SysPlugin.h"
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSLog.h"
 #include "publish_kite/Classes/ViewController/MainViewController.h"
@@ -43,6 +44,7 @@ struct GamePage : ::testing::Test {
     // The bridge keeps the web view; without it the web view's connections to the server
     // close, and the server stops at once.
     vc.reset();
+    SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
     testing_loop::runUntilIdle();
   }
@@ -264,6 +266,104 @@ TEST_F(GamePage, MalformedReviewSwitchAnswersAreLoggedAndKeepNoAddress) {
   EXPECT_EQ(vc->url(), "");
   answer(R"({"code": "200", "data": {"content": "http://ok"}})");
   EXPECT_EQ(vc->url(), "http://ok");
+}
+
+// A device that takes every page's asks for screens and answers them when the test says.
+class LateAnswers : public SysInterface {
+ public:
+  int asks = 0;
+  void ScanQRCode() override { ++asks; }
+  void SelectImage(int32_t) override { ++asks; }
+  void CropImage(const Text&) override { ++asks; }
+  void Photograph(const Text&) override { ++asks; }
+  void ShowAlert() override { ++asks; }
+  void OpenUrl(const Text&) override { ++asks; }
+  static void answerAll() {
+    SysPlugin::OnScanQRCode("code");
+    SysPlugin::OnSelectImage("[\"/a.jpg\"]");
+    SysPlugin::OnCropImage("{\"result\":true}");
+    SysPlugin::OnPhotograph("{\"result\":true}");
+    SysPlugin::OnAlertViewClick(1);
+    SysPlugin::OnOpenUrl("{\"result\":true}");
+  }
+};
+
+// The late answers of the device (a scan, picked images, a crop, a photograph, an alert tap,
+// the in-app web page) belong to the page that asked: once a new page has replaced it (its
+// reload, a failed navigation's retry, a page of another origin), none of them reaches it.
+TEST_F(GamePage, ADevicesLateAnswersReachOnlyThePageThatAskedForThem) {
+  const std::string page =
+      "<script>var t = {};"
+      "['onScanQRCode', 'onSelectImage', 'onCropImage', 'onPhotograph', 'onAlertViewClick',"
+      " 'onOpenUrl'].forEach(function (e) {"
+      "  t[e] = function (v) { console.log('heard ' + e + ' ' + JSON.stringify(v)); }; });"
+      "LM_IOS.SetCallback(t);"
+      "console.log('ready ' + location.host);</script>";
+  testing_net::LoopbackServer other;
+  server.respond(kPage, 200, page, "text/html");
+  other.respond("/other.html", 200, page, "text/html");
+  bundle.writeInfo({{"LM_GAME_HOST", host()}});
+  auto device = std::make_shared<LateAnswers>();
+  SysPlugin::Register();
+  SysPlugin::Load();
+  SysPlugin::SetInterfaceForTesting(device);
+  start();
+
+  // The console lines of every page so far that start with `prefix`.
+  auto lines = [&](const std::string& prefix) {
+    int n = 0;
+    for (auto& m : vc->webView()->consoleMessages()) n += m.text.rfind(prefix, 0) == 0;
+    return n;
+  };
+  auto eval = [&](const std::string& script) {
+    vc->webView()->evaluateJavaScriptCompletionHandler(script);
+  };
+  auto askAll = [&] {
+    int before = device->asks;
+    eval(
+        "LM_IOS.ScanQRCode(); LM_IOS.SelectImage(2); LM_IOS.CropImage({path: 'a'});"
+        "LM_IOS.Photograph({path: 'b'}); LM_IOS.ShowAlert(); LM_IOS.OpenUrl('https://x.test/');");
+    return testing_loop::runUntil([&] { return device->asks == before + 6; });
+  };
+  // Answers, then a mark through the same road: what comes before the mark has been heard.
+  auto answerAllAndMark = [&](const std::string& mark) {
+    LateAnswers::answerAll();
+    SysPlugin::CallJS("console.log('" + mark + "');");
+    return testing_loop::runUntil([&] { return lines(mark) == 1; });
+  };
+  ASSERT_TRUE(testing_loop::runUntil([&] { return lines("ready ") == 1; }));
+
+  std::string down = "http://127.0.0.1:" + std::to_string(testing_net::unusedLoopbackPort());
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"LM_IOS.Reload()", [&] { eval("LM_IOS.Reload();"); }},
+      {"a failed navigation retried",
+       [&] {
+         eval("location.href = '" + down + "/';");
+         testing_loop::runUntil([&] { return loadFails() == 1; });
+         testing_loop::advance(1);
+       }},
+      {"another origin",
+       [&] {
+         eval("location.href = 'http://127.0.0.1:" + std::to_string(other.port()) +
+              "/other.html';");
+       }},
+  };
+  int pages = 1;
+  for (const auto& [how, replace] : steps) {
+    SCOPED_TRACE(how);
+    ASSERT_TRUE(askAll());
+    replace();
+    ASSERT_TRUE(testing_loop::runUntil([&] { return lines("ready ") == pages + 1; }));
+    ++pages;
+    ASSERT_TRUE(answerAllAndMark(std::string("after ") + how));
+    EXPECT_EQ(lines("heard "), 0);
+  }
+  EXPECT_EQ(vc->webView()->URL().rfind("http://127.0.0.1:" + std::to_string(other.port()), 0), 0u);
+
+  // The page shown hears the answers it asked for.
+  ASSERT_TRUE(askAll());
+  ASSERT_TRUE(answerAllAndMark("answered"));
+  EXPECT_EQ(lines("heard "), 6);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "AppTestSupport.h"
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/KiteSDKPlugin.h"
+#include "KRH5Plugin/SysPlugin.h"
 #include "aggregation/KMNetWorkUtil.h"
 #include "aggregation/NetworkManager.h"
 #include "aggregation/SDKCooperater.h"
@@ -65,6 +66,7 @@ class KiteSDKPage : public ::testing::Test {
     web.reset();
     delegate.reset();
     KiteSDKPlugin::ResetForTesting();
+    SysPlugin::ResetForTesting();
     IOSPlugin::ResetForTesting();
     testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 30);
     testing_loop::runUntilIdle();
@@ -145,6 +147,69 @@ TEST_F(KiteSDKPage, LoginRoleReportPaymentAndLogoutFromThePage) {
 
   run("KiteSDK_IOS.Logout();");
   EXPECT_EQ(callback("onLogout"), Value(Dictionary{{"result", 0}}));
+}
+
+// A page that pays and then reloads itself (location.reload(), LM_IOS.Reload()) takes its
+// orders with it: a cashier already open reports to no later page, and an order the server
+// answers once the new page is up opens no cashier. The new page pays as usual.
+TEST_F(KiteSDKPage, APageThatReloadsEndsItsOrders) {
+  struct Hold {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool holding = false;
+  };
+  auto hold = std::make_shared<Hold>();
+  server.script(testing_kite::kOrder, [this, hold](const testing_kite::Call& call) {
+    std::unique_lock<std::mutex> lock(hold->mu);
+    hold->cv.wait(lock, [&] { return !hold->holding; });
+    return server.defaultAnswer(testing_kite::kOrder, call);
+  });
+  auto holdOrders = [&](bool on) {
+    {
+      std::lock_guard<std::mutex> lock(hold->mu);
+      hold->holding = on;
+    }
+    hold->cv.notify_all();
+  };
+  auto pay = [&](const std::string& cpOrder) {
+    run("KiteSDK_IOS.Pay({orderInfo: {goodsID: 'g1', goodsName: 'Gem', cpOrderID: '" + cpOrder +
+        "', count: 1, amount: 6}, roleInfo: {serverID: 1, gameRoleID: 'r1'}});");
+  };
+  auto settle = [&] {
+    testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20);
+    testing_loop::runUntilIdle();
+  };
+  SysPlugin::Register();
+  start(/*online=*/true, server.apiBase());
+  run("KiteSDK_IOS.Login();");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->loginOpen(); }, 20));
+  channel->completeLogin("alice");
+  ASSERT_EQ(callback("onLogin")["result"], Value(0));
+
+  pay("cp-1");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  run("location.reload();");
+  ASSERT_TRUE(console("page ready", 1));
+  channel->paySuccess();
+  settle();
+
+  holdOrders(true);
+  pay("cp-2");
+  ASSERT_TRUE(
+      testing_loop::runUntil([&] { return server.calls(testing_kite::kOrder).size() == 2; }, 20));
+  run("LM_IOS.Reload();");
+  ASSERT_TRUE(console("page ready", 2));
+  holdOrders(false);
+  settle();
+  EXPECT_EQ(channel->cashiers, 1);
+  EXPECT_FALSE(channel->cashierOpen());
+
+  pay("cp-3");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  channel->paySuccess();
+  EXPECT_EQ(callback("onPay"),
+            Value(Dictionary{{"result", 0}, {"orderId", "K3"}, {"cpOrderId", "cp-3"}}))
+      << "the first result any page hears is the third order's";
 }
 
 TEST_F(KiteSDKPage, OfflineStartThenFailOverARefusedCheckAndAnUnsignedRoleRetry) {

@@ -305,8 +305,10 @@ void MainViewController::Load() {
   if (!pageURL.empty()) {
     dispatch_async(dispatch_get_main_queue(), [weak, pageURL] {
       auto me = weak.lock();
-      if (me && me->webView_)
-        me->latestLoad_ = me->webView_->loadRequest(NSURLRequest::requestWithURL(pageURL));
+      if (!me || !me->webView_) return;
+      // The page shown goes away: nothing it asked for is answered to the new one.
+      IOSPlugin::EndPage();
+      me->latestLoad_ = me->webView_->loadRequest(NSURLRequest::requestWithURL(pageURL));
     });
     return;
   }
@@ -318,8 +320,9 @@ void MainViewController::Load() {
   }
   dispatch_async(dispatch_get_main_queue(), [weak, text = std::move(*html)] {
     auto me = weak.lock();
-    if (me && me->webView_)
-      me->latestLoad_ = me->webView_->loadHTMLStringBaseURL(text, me->GetBaseUrl());
+    if (!me || !me->webView_) return;
+    IOSPlugin::EndPage();
+    me->latestLoad_ = me->webView_->loadHTMLStringBaseURL(text, me->GetBaseUrl());
   });
 }
 
@@ -489,8 +492,15 @@ bool MainViewController::
 
 void MainViewController::webViewDidStartProvisionalNavigation(const WKWebViewRef&,
                                                               const WKNavigationRef& navigation) {
-  // A navigation the page started itself is the latest load as well.
+  // A navigation the page started itself is the latest load as well, and ends the page: it
+  // either replaces it or fails and is retried with a new load.
+  if (navigation && navigation != latestLoad_) IOSPlugin::EndPage();
   if (navigation) latestLoad_ = navigation;
+}
+
+void MainViewController::webViewDidCommitNavigation(const WKWebViewRef&, const WKNavigationRef&) {
+  // A new document: what the old one asked for since the load began (it ran until now) ends.
+  IOSPlugin::EndPage();
 }
 
 void MainViewController::webViewDidFailProvisionalNavigationWithError(

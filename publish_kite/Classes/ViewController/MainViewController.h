@@ -89,9 +89,15 @@ class MainViewController : public plat::UIViewController,
       std::function<void(std::optional<std::string>)> completionHandler) override;
 
   // ---- WKNavigationDelegate ----
+  // Every load that replaces the page ends it for the bridge (IOSPlugin::EndPage): Load as it
+  // starts the load, a navigation of the page's own as it starts, and every new document as
+  // it commits. The old page's orders open no cashier and report nothing, and no answer it
+  // asked for reaches the new page.
   // Notes the navigation as the latest load (the page may navigate by itself).
   void webViewDidStartProvisionalNavigation(const plat::WKWebViewRef& webView,
                                             const plat::WKNavigationRef& navigation) override;
+  void webViewDidCommitNavigation(const plat::WKWebViewRef& webView,
+                                  const plat::WKNavigationRef& navigation) override;
   // "Load Fail" on the console log and, unless a newer load superseded this one, one new
   // Load a second later (at most one pending). Whatever the error code: an answer the web
   // view cannot show fails with the same code as a superseded load.
