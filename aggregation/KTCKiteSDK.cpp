@@ -601,8 +601,7 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));
-    cashierOrders_.opened(orderId, currentScope());
-    adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
+    openCashier(orderId, product, channelRole);
     return;
   }
   std::string message =
@@ -625,6 +624,14 @@ std::optional<uint64_t> KTCCashierOrders::take(const std::string& orderId) {
   uint64_t generation = it->second;
   orders_.erase(it);
   return generation;
+}
+
+void KTCKiteSDK::openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
+                             const KTCKiteRoleInfoRef& role) {
+  // Only a cashier in the book reports to the page, and only to the page and session it
+  // opened under.
+  cashierOrders_.opened(orderId, currentScope());
+  adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
 }
 
 uint64_t KTCKiteSDK::currentScope() {
@@ -659,7 +666,7 @@ void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(
   bool checkOn = settings["realname"]["checkPayTime"].description() == "1";
   int64_t age = realNameInfo().get("age").integerValue();
   if (!checkOn) {
-    adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+    openCashier(orderId, product, role);
     return;
   }
   double amount = order ? static_cast<double>(order->chargedCents()) / 100 : 0;
@@ -677,6 +684,6 @@ void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(
       return;
     }
     plat::NSLog("KTLog:main has call channel pay");
-    KTCKiteChannel::defaultChannel().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+    KTCKiteSDK::defaultInstance().openCashier(orderId, product, role);
   });
 }

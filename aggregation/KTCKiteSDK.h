@@ -200,6 +200,9 @@ class KTCKiteSDK {
   KTCKiteSDK() = default;
   plat::Dictionary readChannelConfig(bool plainNeedsMarker);
   KTCKiteSDKGameRoleInfoRef lastRole_;
+  // Books the cashier for `orderId` under the current scope, then has the adapter open it.
+  void openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
+                   const KTCKiteRoleInfoRef& role);
   // The scope of the current page and session: changes whenever either has.
   uint64_t currentScope();
   // Changes with endPendingOrders: an order answered under another value is dropped.

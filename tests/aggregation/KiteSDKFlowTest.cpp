@@ -437,36 +437,6 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   EXPECT_EQ(role.profession(), Value(""));
 }
 
-// Money text is read exactly and whole, or not at all.
-TEST(KiteSDKModelTest, AmountTextsAreReadExactlyInHundredths) {
-  const std::pair<const char*, std::optional<int64_t>> cases[] = {
-      {"6", 600},
-      {"6.6", 660},
-      {"0.01", 1},
-      {"1e2", 10000},
-      {"1.5E-1", 15},
-      {"-0", 0},
-      {"6.000", 600},
-      {"00.10", 10},
-      {"0e999999999", 0},
-      {"6.", std::nullopt},
-      {".5", std::nullopt},
-      {"6.001", std::nullopt},
-      {"1e-3", std::nullopt},
-      {"0x10", std::nullopt},
-      {" 6", std::nullopt},
-      {"", std::nullopt},
-      {"1e", std::nullopt},
-      {"1e999999999", std::nullopt},
-      {"92233720368547758.07", INT64_MAX},
-      {"92233720368547758.08", std::nullopt}};
-  for (const auto& [text, cents] : cases) EXPECT_EQ(KTCMoney::centsFromText(text), cents) << text;
-  EXPECT_EQ(KTCMoney::centsFromValue(Value(true)), std::nullopt);
-  EXPECT_EQ(KTCMoney::number(660).description(), "6.6");
-  EXPECT_EQ(KTCMoney::number(900719925474099300).description(), "9007199254740993");
-  EXPECT_TRUE(KTCMoney::number(900719925474099301).isNil()) << "no JSON number carries it";
-}
-
 TEST(KiteSDKModelTest, PaymentAgeLimits) {
   EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(-1, 1000, 1000));
   EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(7, 1, 0));
@@ -942,47 +912,30 @@ struct PayResultRule {
   size_t orders;
   int cashiers;
 };
-
 void PrintTo(const PayResultRule& rule, std::ostream* os) { *os << rule.name; }
 
 class PayResultRulesTest : public KiteSDKFlowTest,
                            public ::testing::WithParamInterface<PayResultRule> {
  public:
   void logInAs(const std::string& user) { logIn(user); }
-  void pay(const std::string& cpOrderId) {
+  void pay(const std::string& cpOrderId, bool toCashier = false) {
     iface->Pay(R"({"orderInfo":{"cpOrderID":")" + cpOrderId + R"(","amount":6}})");
+    if (toCashier) ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
   }
-  void payToCashier(const std::string& cpOrderId) {
-    pay(cpOrderId);
-    ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
-  }
-  // A new page, as a reload makes it: the old one's orders end.
-  void reloadPage() {
-    iface->ReleaseSDK();
-    iface = std::make_shared<KiteSDKInterface>();
-    iface->InitSDK();
-    KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
-  }
-  // The adapter's report of a cashier result for `orderId`.
-  static void channelReports(const std::string& orderId) {
-    auto info = KTCKiteChannelRechargeNotiInfo::info();
-    info->kiteSDKOrderID = orderId;
-    KTCPostChannelNotification(*info);
-  }
-  // Holds the order endpoint's answers until release().
+  // The order endpoint answers only once the test lets it.
   void holdOrders() {
-    server.script(testing_kite::kOrder, [this, hold = hold_](const testing_kite::Call& call) {
-      std::unique_lock<std::mutex> lock(hold->mu);
-      hold->cv.wait(lock, [&] { return hold->open; });
+    server.script(testing_kite::kOrder, [this, gate = gate_](const testing_kite::Call& call) {
+      std::unique_lock<std::mutex> lock(gate->mu);
+      gate->cv.wait(lock, [&] { return gate->open; });
       return server.defaultAnswer(testing_kite::kOrder, call);
     });
   }
   void release() {
     {
-      std::lock_guard<std::mutex> lock(hold_->mu);
-      hold_->open = true;
+      std::lock_guard<std::mutex> lock(gate_->mu);
+      gate_->open = true;
     }
-    hold_->cv.notify_all();
+    gate_->cv.notify_all();
   }
   void TearDown() override {
     release();
@@ -993,22 +946,23 @@ class PayResultRulesTest : public KiteSDKFlowTest,
   using KiteSDKFlowTest::server;
 
  private:
-  struct Hold {
+  struct Gate {
     std::mutex mu;
     std::condition_variable cv;
     bool open = false;
   };
-  std::shared_ptr<Hold> hold_ = std::make_shared<Hold>();
+  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
 };
 
+bool heard(int id) { return !received(id).empty(); }
 const Value kFailed(Dictionary{{"result", 1}});
 const Value kPaidK1(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-1"}});
 
 const PayResultRule kPayResultRules[] = {
-    {"ACashierReportingSuccessTwiceIsHeardOnce",
+    {"ACashiersFirstReportIsItsResult",
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
-       t.payToCashier("cp-1");
+       t.pay("cp-1", true);
        t.channel->paySuccess();
        t.channel->repeatPay(true);
        t.channel->repeatPay(false);
@@ -1016,24 +970,20 @@ const PayResultRule kPayResultRules[] = {
      {kPaidK1},
      1,
      1},
-    {"ACashierFailureThenSuccessIsOneFailure",
-     [](PayResultRulesTest& t) {
-       t.logInAs("alice");
-       t.payToCashier("cp-1");
-       t.channel->payFailure();
-       t.channel->repeatPay(true);
-     },
-     {kFailed},
-     1,
-     1},
     {"AReportForAnOrderTheBookDoesNotHoldReachesNoPage",
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
-       t.payToCashier("cp-1");
-       t.reloadPage();
+       t.pay("cp-1", true);
+       t.iface->ReleaseSDK();  // a new page
+       t.iface = std::make_shared<KiteSDKInterface>();
+       t.iface->InitSDK();
+       KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
        t.channel->paySuccess();
-       t.channelReports("K1");
-       t.channelReports("K77");
+       for (const char* orderId : {"K1", "K77"}) {
+         auto info = KTCKiteChannelRechargeNotiInfo::info();
+         info->kiteSDKOrderID = orderId;
+         KTCPostChannelNotification(*info);
+       }
      },
      {},
      1,
@@ -1041,7 +991,7 @@ const PayResultRule kPayResultRules[] = {
     {"AResultReachesOnlyTheSessionThatPaid",
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
-       t.payToCashier("cp-1");
+       t.pay("cp-1", true);
        t.iface->Logout();
        t.logInAs("bob");
        t.channel->paySuccess();
@@ -1054,13 +1004,10 @@ const PayResultRule kPayResultRules[] = {
        t.iface->Login();
        t.channel->completeLogin("alice");
        t.pay("cp-1");  // the check is still out
-       ASSERT_TRUE(testing_loop::runUntil(
-           [] { return received(kKiteSDKLoginCallbackId).size() == 1; }, 20));
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKLoginCallbackId); }, 20));
        // Refused with 30001, the check leaves the channel logged in.
-       t.server.answer(testing_kite::kCheckLogin,
-                       R"({"result":false,"error":{"id":30001,"message":"off"}})");
+       t.server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":30001}})");
        t.logInAs("bob");
-       EXPECT_EQ(received(kKiteSDKLoginCallbackId).back(), kFailed);
        t.pay("cp-2");
      },
      {kFailed, kFailed},
@@ -1071,8 +1018,7 @@ const PayResultRule kPayResultRules[] = {
        t.server.answer(testing_kite::kOrder, R"({"result":false,"error":{"message":"no"}})");
        t.logInAs("alice");
        t.pay("cp-1");
-       ASSERT_TRUE(
-           testing_loop::runUntil([] { return !received(kKiteSDKPayCallbackId).empty(); }, 20));
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
      },
      {kFailed},
      1,
@@ -1085,8 +1031,7 @@ const PayResultRule kPayResultRules[] = {
        ASSERT_TRUE(testing_loop::runUntil(
            [&] { return t.server.calls(testing_kite::kOrder).size() == 1; }, 20));
        testing_loop::advance(NetworkInterface::defaultRequesTimeOut() + 1);
-       ASSERT_TRUE(
-           testing_loop::runUntil([] { return !received(kKiteSDKPayCallbackId).empty(); }, 20));
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
        t.release();
      },
      {kFailed},
@@ -1097,15 +1042,14 @@ const PayResultRule kPayResultRules[] = {
        t.iface->Login();
        t.channel->completeLogin("alice");
        t.channel->repeatLogin();
-       ASSERT_TRUE(
-           testing_loop::runUntil([] { return !received(kKiteSDKLoginCallbackId).empty(); }, 20));
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKLoginCallbackId); }, 20));
        ASSERT_TRUE(
            testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20));
        testing_loop::runUntilIdle();
        EXPECT_EQ(t.server.calls(testing_kite::kCheckLogin).size(), 1u);
        ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
        EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0]["result"], Value(0));
-       t.payToCashier("cp-1");
+       t.pay("cp-1", true);
        t.channel->paySuccess();
      },
      {kPaidK1},
@@ -1133,7 +1077,7 @@ TEST_F(KiteSDKFlowTest, TheAmountChargedIsTheAmountAsked) {
   logIn("alice");
   struct Case {
     const char* pay;
-    const char* sent;  // the order's amount and price as sent; null: refused
+    const char* sent;  // the order's amount as sent; null: refused
     const char* charged;
   };
   const Case cases[] = {
@@ -1141,6 +1085,9 @@ TEST_F(KiteSDKFlowTest, TheAmountChargedIsTheAmountAsked) {
       {R"({"orderInfo":{"amount":6.6}})", "6.6", "6.60"},
       {R"({"orderInfo":{"amount":648.01}})", "648.01", "648.01"},
       {R"({"orderInfo":{"amount":"648.01"}})", "648.01", "648.01"},
+      {R"({"orderInfo":{"amount":"0.6601e3"}})", "660.1", "660.10"},
+      {R"({"orderInfo":{"amount":"92233720368547758.07"}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":"6.001"}})", nullptr, nullptr},
       {R"({"orderInfo":{"amount":131072.01}})", "131072.01", "131072.01"},
       {R"({"orderInfo":{"amount":999999.99}})", "999999.99", "999999.99"},
       {R"({"orderInfo":{"amount":16777217}})", "16777217", "16777217.00"},
@@ -1174,7 +1121,6 @@ TEST_F(KiteSDKFlowTest, TheAmountChargedIsTheAmountAsked) {
     ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20)) << c.pay;
     auto order = server.calls(testing_kite::kOrder).at(orders);
     EXPECT_EQ(order.fields.get("amount").description(), c.sent) << c.pay;
-    EXPECT_EQ(order.fields.get("price").description(), c.sent) << c.pay;
     EXPECT_EQ(channel->lastPay.money, c.charged) << c.pay;
     channel->paySuccess();
   }
