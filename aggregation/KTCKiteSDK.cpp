@@ -98,10 +98,10 @@ plat::Value orderValue(const KTCKiteSDKPayOrderInfoRef& order) {
   add("productName", order->productName);
   add("cpOrderID", order->cpOrderID);
   d.set("count", order->count);
-  d.set("amount", plat::Value(order->amount));
+  d.set("amount", order->amountNumber());
   add("callbackUrl", order->callbackUrl);
   add("extrasParams", order->extrasParams);
-  d.set("price", plat::Value(order->price));
+  d.set("price", order->priceNumber());
   add("productDesc", order->productDesc);
   add("quantifier", order->quantifier);
   return plat::Value(d);
@@ -482,6 +482,7 @@ KTCKiteProductInfoRef KTCKiteSDK::getProductInfoWithInfo(const KTCKiteSDKPayOrde
   p->productDesc = order->productDesc.value_or("");
   p->count = order->count;
   p->amount = order->amount;
+  p->amountCents = order->amountCents;
   p->callbackUrl = order->callbackUrl.value_or("");
   p->extrasParams = order->extrasParams.value_or("");
   p->productName = order->productName.value_or("");
@@ -498,6 +499,14 @@ bool channelUserLoggedIn() {
   const KTCKiteChannelCooperater& c = KTCKiteChannelCooperater::defaultCooperater();
   return c.isLogin && KTCAnswerIdentifier(plat::Value(c.userId)) && !c.sessionId.empty();
 }
+
+// Whether a payment can be charged for the order: a positive whole number of hundredths that a
+// JSON number carries exactly to the order server.
+std::optional<int64_t> chargeableCents(const KTCKiteSDKPayOrderInfo& order) {
+  int64_t cents = order.chargedCents();
+  if (cents <= 0 || !KTCMoney::number(cents)) return std::nullopt;
+  return cents;
+}
 }  // namespace
 
 int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
@@ -505,39 +514,44 @@ int64_t KTCKiteSDK::payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
   plat::NSLog("KTLog:开始充值");
   plat::NSLog("原始orderInfo%@\nroleInfo:%@", order ? order->description() : "(null)",
               role ? role->description() : "(null)");
-  if (order && !(std::isfinite(order->amount) && order->amount > 0)) {
-    // Nothing can be paid for an amount that is not a positive number: no order is made and
-    // no cashier opens.
+  std::optional<int64_t> cents = order ? chargeableCents(*order) : std::nullopt;
+  if (!cents) {
+    // Nothing can be paid without an order, nor for an amount that is not a positive whole
+    // number of hundredths: no order is made and no cashier opens.
     plat::NSLog("KTLog:下单失败，%@",
-                plat::format("amount %f", static_cast<double>(order->amount)));
-    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayParamsErrorMsg,
-                                      order->cpOrderID);
-    return -1;
-  }
-  if (order) {
-    if (order->price == 0) {
-      if (order->count == 0) order->count = 1;
-      order->price = order->amount / static_cast<float>(order->count);
-    }
-    if (!order->quantifier) order->quantifier = "";
-    if (!order->productDesc || order->productDesc->empty()) {
-      // A single item is described by its name alone; an order without a name has no
-      // description to send.
-      if (!order->productName) {
-        order->productDesc.reset();
-      } else {
-        order->productDesc = order->count == 1
-                                 ? *order->productName
-                                 : plat::format("%lu%@", order->count, *order->productName);
-      }
-    }
-  }
-  if (!channelUserLoggedIn()) {
-    // An order needs the player's user id and token: without a login there is nobody to
-    // charge, so no order is made and no cashier opens.
-    plat::NSLog("KTLog:下单失败，%@", std::string("nobody is logged in"));
+                order ? plat::format("amount %f", static_cast<double>(order->amount))
+                      : std::string("no order"));
     SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayParamsErrorMsg,
                                       order ? order->cpOrderID : std::nullopt);
+    return -1;
+  }
+  // From here on the order server and the cashier charge these hundredths.
+  order->amountCents = *cents;
+  if (order->price == 0) {
+    if (order->count == 0) order->count = 1;
+    order->price = order->amount / static_cast<float>(order->count);
+    auto whole = static_cast<uint64_t>(*cents);
+    if (whole % order->count == 0) order->priceCents = static_cast<int64_t>(whole / order->count);
+  }
+  if (!order->quantifier) order->quantifier = "";
+  if (!order->productDesc || order->productDesc->empty()) {
+    // A single item is described by its name alone; an order without a name has no
+    // description to send.
+    if (!order->productName) {
+      order->productDesc.reset();
+    } else {
+      order->productDesc = order->count == 1
+                               ? *order->productName
+                               : plat::format("%lu%@", order->count, *order->productName);
+    }
+  }
+  if (!channelUserLoggedIn() || !coop().loginAccepted()) {
+    // An order needs a player whose login the server's check accepted: without one (nobody
+    // logged in, a check still out, a refused check) there is nobody to charge, so no order
+    // is made and no cashier opens.
+    plat::NSLog("KTLog:下单失败，%@", std::string("nobody is logged in"));
+    SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayParamsErrorMsg,
+                                      order->cpOrderID);
     return -1;
   }
   plugs().willRecharge(KiteSDKPlugArgs({config(), orderValue(order), roleValue(role)}));
@@ -587,13 +601,14 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
     adapter().updatePayDict(data.dictionary() ? *data.dictionary() : plat::Dictionary());
     plugs().willRechargeOrdered(
         KiteSDKPlugArgs({config(), orderValue(order), roleValue(role), plat::Value(orderId)}));
-    cashierOrders_.opened(orderId, orderGeneration_);
-    adapter().buyOrderIdProductInfoRoleInfo(orderId, product, channelRole);
+    openCashier(orderId, product, channelRole);
     return;
   }
   std::string message =
       answer["error"]["message"].isString() ? *answer["error"]["message"].string() : "";
   plat::NSLog("KTLog:下单失败，%@", message.empty() ? std::string("网络故障") : message);
+  // The Pay is over: the page hears of it once, whatever the server may have made.
+  SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
 }
 
 void KTCCashierOrders::opened(const std::string& orderId, uint64_t generation) {
@@ -611,9 +626,27 @@ std::optional<uint64_t> KTCCashierOrders::take(const std::string& orderId) {
   return generation;
 }
 
+void KTCKiteSDK::openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
+                             const KTCKiteRoleInfoRef& role) {
+  // Only a cashier in the book reports to the page, and only to the page and session it
+  // opened under.
+  cashierOrders_.opened(orderId, currentScope());
+  adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+}
+
+uint64_t KTCKiteSDK::currentScope() {
+  std::pair<uint64_t, uint64_t> key{orderGeneration_, coop().sessionSerial()};
+  // Both counters only grow, so a pair never comes back once it has changed.
+  if (key != scopeKey_) {
+    scopeKey_ = key;
+    ++scope_;
+  }
+  return scope_;
+}
+
 bool KTCKiteSDK::takeCashierResult(const std::string& orderId) {
-  std::optional<uint64_t> generation = cashierOrders_.take(orderId);
-  return !generation || *generation == orderGeneration_;
+  std::optional<uint64_t> scope = cashierOrders_.take(orderId);
+  return scope && *scope == currentScope();
 }
 
 bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {
@@ -633,10 +666,10 @@ void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(
   bool checkOn = settings["realname"]["checkPayTime"].description() == "1";
   int64_t age = realNameInfo().get("age").integerValue();
   if (!checkOn) {
-    adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+    openCashier(orderId, product, role);
     return;
   }
-  double amount = order ? order->amount : 0;
+  double amount = order ? static_cast<double>(order->chargedCents()) / 100 : 0;
   NetworkManager::sharedInstance().getPayData([orderId, product, role, age,
                                                amount](const plat::Value& answer) {
     int64_t total = answer["data"]["amount"].description() == "(null)"
@@ -651,6 +684,6 @@ void KTCKiteSDK::payAntiIndulgeProductInfoRoleInfoOrderInfo(
       return;
     }
     plat::NSLog("KTLog:main has call channel pay");
-    KTCKiteChannel::defaultChannel().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+    KTCKiteSDK::defaultInstance().openCashier(orderId, product, role);
   });
 }

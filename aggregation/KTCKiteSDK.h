@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "aggregation/KTCKiteSDKGameRoleInfo.h"
 #include "aggregation/KTCKiteSDKInitConfigure.h"
@@ -35,14 +36,14 @@ class UIApplication;
 class UIWindow;
 }  // namespace plat
 
-// The cashiers opened and not yet answered, each with the order generation it opened under.
-// Past kLimit the one opened longest ago is forgotten.
+// The cashiers opened and not yet answered, each with the scope (page and session) it opened
+// under. Past kLimit the one opened longest ago is forgotten.
 class KTCCashierOrders {
  public:
   static constexpr size_t kLimit = 64;
   void opened(const std::string& orderId, uint64_t generation);
-  // The generation the cashier for `orderId` opened under, forgetting it; nullopt when it is
-  // not (or no longer) held.
+  // The scope the cashier for `orderId` opened under, forgetting it; nullopt when it is not
+  // (or no longer) held.
   std::optional<uint64_t> take(const std::string& orderId);
   void clear() { orders_.clear(); }
 
@@ -159,12 +160,15 @@ class KTCKiteSDK {
 
   // --- payment
   // Normalises the order, asks the server for an order and then the adapter to pay. The
-  // outcome arrives as "kKtcQPNotiRecharge"; a refused order is only logged. Returns 0.
-  // An order whose amount is not a positive number, or made while nobody is logged in to the
-  // channel (no user id or no session token), is refused before any request: -1, and
-  // "kKtcQPNotiRecharge" with "Pay params error". An accepted order without a usable order id,
-  // or one answered after its session ended (a logout, another login), opens no cashier and
-  // posts "Pay failed". One answered after endPendingOrders opens no cashier and posts nothing.
+  // outcome arrives as "kKtcQPNotiRecharge", once. Returns 0.
+  // A missing order, one whose amount is not a positive whole number of hundredths (or more
+  // than a JSON number carries exactly), or one made without a player whose login the
+  // server's check accepted (nobody logged in to the channel, a check still out, a refused
+  // check), is refused before any request: -1, and "kKtcQPNotiRecharge" with "Pay params
+  // error". The order server and the cashier get the amount's exact hundredths. A refused or
+  // unanswered order, an accepted order without a usable order id, or one answered after its
+  // session ended (a logout, another login), opens no cashier and posts "Pay failed". One
+  // answered after endPendingOrders opens no cashier and posts nothing.
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
   // Ends the orders of the page that is going away: those still waiting for the server's
@@ -172,8 +176,9 @@ class KTCKiteSDK {
   // later page.
   void endPendingOrders() { ++orderGeneration_; }
   // Whether the cashier's result for `orderId` (the server's order id) is for the current
-  // page; false, once, for an order whose page has gone. An id not opened here (or forgotten
-  // past the book's bound) counts as current.
+  // page and session, forgetting the order. False for an order whose page has gone, one placed
+  // in another session (a logout, another login since), one already answered, and an id not
+  // opened here (or forgotten past the book's bound).
   bool takeCashierResult(const std::string& orderId);
   // The order answer's handling (the second half of a payment); `session` is the
   // coordinator's sessionSerial when the order was asked for.
@@ -195,7 +200,14 @@ class KTCKiteSDK {
   KTCKiteSDK() = default;
   plat::Dictionary readChannelConfig(bool plainNeedsMarker);
   KTCKiteSDKGameRoleInfoRef lastRole_;
+  // Books the cashier for `orderId` under the current scope, then has the adapter open it.
+  void openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
+                   const KTCKiteRoleInfoRef& role);
+  // The scope of the current page and session: changes whenever either has.
+  uint64_t currentScope();
   // Changes with endPendingOrders: an order answered under another value is dropped.
   uint64_t orderGeneration_ = 0;
+  std::pair<uint64_t, uint64_t> scopeKey_{0, 0};  // (orderGeneration_, sessionSerial)
+  uint64_t scope_ = 0;
   KTCCashierOrders cashierOrders_;
 };

@@ -153,8 +153,8 @@ void KiteSDKInterface::Pay(const std::optional<std::string>& json) {
     const plat::Value& count = o->get("count");
     int32_t n = scalar(count) ? count.intValue() : 0;
     order->count = n > 0 ? static_cast<uint64_t>(n) : 0;
-    const plat::Value& amount = o->get("amount");
-    order->amount = scalar(amount) ? amount.floatValue() : 0;
+    // The amount is held exactly; a value that is not wholly a number is no amount.
+    order->setAmount(o->get("amount"));
     const plat::Value& extras = o->get("extrasParams");
     if (!extras.isNil() && !extras.isNull()) order->extrasParams = extras.description();
     const plat::Value& callback = o->get("callbackUrl");

@@ -7,7 +7,9 @@
 //
 // Page JSON whose top level, "orderInfo" or "roleInfo" is not an object counts as missing;
 // a "count" or "isCreate" of another kind than a number, text or boolean counts as 0 / NO,
-// and a negative "count" as 0.
+// and a negative "count" as 0. An "amount" is a number or a text that is wholly a number;
+// anything else is no amount (KTCKiteSDKPayOrderInfo::setAmount), and a Pay without a usable
+// order or amount is refused as a parameter error.
 //
 // Threading: main thread only. Callbacks are called synchronously on the thread that posts
 // the notification (the main thread).

@@ -369,9 +369,9 @@ void NetworkManager::orderInterfaceRoleInfoHandler(const KTCKiteSDKPayOrderInfoR
     put("goods_name", order->productName);
     dict.set("goods_desc", order->productDesc.value_or(""));
     put("cp_order_id", order->cpOrderID);
-    dict.set("price", plat::Value(order->price));
+    dict.set("price", order->priceNumber());
     dict.set("count", order->count);
-    dict.set("amount", plat::Value(order->amount));
+    dict.set("amount", order->amountNumber());
     put("callback_url", order->callbackUrl);
     put("extras_params", order->extrasParams);
   }

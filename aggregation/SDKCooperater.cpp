@@ -110,6 +110,8 @@ void SDKCooperater::resetForTesting() {
   c.paramsDic = plat::Value();
   c.stopCreateTime.reset();
   c.sessionSerial_ = 0;
+  c.loginAccepted_ = false;
+  c.checkedLogin_ = {};
 }
 
 void SDKCooperater::addPlatformNotifications() {
@@ -246,8 +248,16 @@ void SDKCooperater::channelPlatformInitResult(const plat::NSNotification& note) 
 void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note) {
   plat::Value info = userInfoOf(note);
   plat::NSLog("KTLog:channelloginresult=%@", maskedForLog(info, {"sessionId"}));
-  PlugManager::sharedInstance()->loginDone(KiteSDKPlugArgs({channelCfg, info}));
   int64_t channelError = info["error"].integerValue();
+  KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
+  if (channelError == 0 && isCheckLogining &&
+      checkedLogin_ == std::pair(channel.userId(), channel.sessionId())) {
+    // The channel reported the login being checked once more: that login gets one check and
+    // one answer.
+    plat::NSLog("KTLog:login reported again while it is being checked");
+    return;
+  }
+  PlugManager::sharedInstance()->loginDone(KiteSDKPlugArgs({channelCfg, info}));
   plat::Dictionary result{{"error", errorCode(channelError)}, {"msg", kLoginSuccess}};
   if (channelError != 0) {
     result.set("msg", kLoginFail);
@@ -255,10 +265,12 @@ void SDKCooperater::channelPlatformLoginResult(const plat::NSNotification& note)
     return;
   }
   plat::NSLog("渠道登录成功，正在验证");
-  KTCKiteChannel& channel = KTCKiteChannel::defaultChannel();
   plat::Dictionary fields{
       {"uid", channel.userId()}, {"user_name", channel.userNick()}, {"token", channel.sessionId()}};
   isCheckLogining = true;
+  // Until the server accepts it, the channel's login charges nobody.
+  loginAccepted_ = false;
+  checkedLogin_ = {channel.userId(), channel.sessionId()};
   uint64_t session = sessionSerial_;
   NetworkManager::sharedInstance().loginVerifyInterfaceHandler(
       fields, [info, session](const plat::Value& answer) {
@@ -294,6 +306,7 @@ void SDKCooperater::postLogin(plat::Dictionary result, const plat::Value& channe
     plat::NSLog(logLine, logArgument);
   }
   ++sessionSerial_;
+  loginAccepted_ = true;
   post(kKtcQPLoginNotification, result);
 }
 
@@ -393,6 +406,7 @@ void SDKCooperater::handleLoginCheckAnswer(const plat::Value& answer,
 void SDKCooperater::channelPlatformLogoutResult(const plat::NSNotification& note) {
   plat::NSLog("QKLOG:注销回调,%@", userInfoOf(note));
   ++sessionSerial_;
+  loginAccepted_ = false;
   isLogout = true;
   if (auto hide = KTCKiteChannel::hookFor<KTCKiteChannelActionHook>("hideToolBar")) hide();
   post(kKtcQPLogoutNotification, {{"error", 0}, {"msg", "logout"}});

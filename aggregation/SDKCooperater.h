@@ -6,7 +6,8 @@
 // notifications, checking every channel login with the aggregation server on the way (and
 // issuing an offline token when the server refuses and the configuration has a "checkkey").
 // A check answered after the channel logged out of that login fails the login, and so does an
-// accepted check whose answer names no user. Each logout and each login posted to the game
+// accepted check whose answer names no user. A repeated report of the login being checked
+// starts no second check. Each logout and each login posted to the game
 // starts a new session (sessionSerial); an answer that belongs to an ended session is not acted
 // on.
 //
@@ -19,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "aggregation/KTCKiteSDKInitConfigure.h"
@@ -130,6 +132,10 @@ class SDKCooperater {
   // Changes with every channel logout and every successful login posted to the game: work
   // started under one value belongs to a session that has ended once it differs.
   uint64_t sessionSerial() const { return sessionSerial_; }
+  // Whether the channel's current login is one the server's check accepted (and posted to the
+  // game as a login): false before any, while a check is out, after a refused check and after
+  // a logout.
+  bool loginAccepted() const { return loginAccepted_; }
   // Posts "kKtcQPNotiRecharge" for a payment that failed before the channel's cashier: `error`
   // and `msg` as the pay result table gives them (-400 "Pay params error" or "Pay failed"), with
   // the game's order id when there is one.
@@ -145,4 +151,7 @@ class SDKCooperater {
   // Logouts and logins so far: a login check or an order answered under another value is
   // stale.
   uint64_t sessionSerial_ = 0;
+  bool loginAccepted_ = false;
+  // The channel login (user id, session token) whose check is out.
+  std::pair<std::string, std::string> checkedLogin_;
 };

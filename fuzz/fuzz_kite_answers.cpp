@@ -1,10 +1,12 @@
 // Aggregation server answers and the page's JSON on arbitrary bytes: the init, login check
 // and order answers go through the coordinator's and facade's handlers, a server list through
-// the host list filter, and page texts through the bridge-facing interface. Nothing crashes,
-// and a server list keeps only non-empty texts.
+// the host list filter, and page texts through the bridge-facing interface (and the amount
+// reader). Nothing crashes, a server list keeps only non-empty texts, and an amount read from a
+// text reads back the same from the texts it is charged and sent as.
 
-#include "aggregation/KiteSDKInterface.h"
 #include "aggregation/KTCKiteSDK.h"
+#include "aggregation/KTCKiteSDKPayOrderInfo.h"
+#include "aggregation/KiteSDKInterface.h"
 #include "aggregation/NSString+Extend.h"
 #include "aggregation/NetworkManager.h"
 #include "aggregation/SDKCooperater.h"
@@ -27,9 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       coop.handleLoginCheckAnswer(answer, parsed);
       break;
     case 2:
-      KTCKiteSDK::defaultInstance().handleOrderAnswer(answer, KTCKiteSDKPayOrderInfo::info(),
-                                                      nullptr, nullptr, nullptr,
-                                                      coop.sessionSerial());
+      KTCKiteSDK::defaultInstance().handleOrderAnswer(
+          answer, KTCKiteSDKPayOrderInfo::info(), nullptr, nullptr, nullptr, coop.sessionSerial());
       break;
     case 3: {
       plat::Array hosts = NetworkManager::hostListFrom(parsed);
@@ -37,6 +38,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     }
     default: {
+      // An amount text read in hundredths reads back the same from the cashier's text and from
+      // the number sent to the order server.
+      if (std::optional<int64_t> cents = KTCMoney::centsFromText(text)) {
+        FUZZ_CHECK(KTCMoney::centsFromText(KTCMoney::cashierText(*cents)) == cents, text);
+        plat::Value sent = KTCMoney::number(*cents);
+        FUZZ_CHECK(sent.isNil() || KTCMoney::centsFromValue(sent) == cents, text);
+      }
       KiteSDKInterface iface;
       if (choice & 0x80) {
         iface.Pay(text);

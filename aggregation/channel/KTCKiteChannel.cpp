@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "aggregation/KTCKiteSDKPayOrderInfo.h"
 #include "aggregation/NSString+Extend.h"
 #include "channel/core/HVmsSDK.h"
 #include "platform/dispatch/NSNotificationCenter.h"
@@ -193,7 +194,15 @@ int64_t KTCKiteChannel::buyOrderIdProductInfoRoleInfo(const std::string& orderId
   const KTCKiteProductInfo& p = product ? *product : noProduct;
   const KTCKiteRoleInfo& r = role ? *role : noRole;
   std::string cpOrderId = p.productOrderID;
-  auto post = [orderId, cpOrderId](int64_t state) {
+  // The cashier's first report is its result; a later one (the same block called again, or
+  // the other block) is only logged.
+  auto reported = std::make_shared<bool>(false);
+  auto post = [orderId, cpOrderId, reported](int64_t state) {
+    if (*reported) {
+      plat::NSLog("KTLog:cashier reported order %@ again (state %d), dropped", orderId, state);
+      return;
+    }
+    *reported = true;
     auto info = KTCKiteChannelRechargeNotiInfo::info();
     info->kiteSDKOrderID = orderId;
     info->cpOrderID = cpOrderId;
@@ -201,8 +210,11 @@ int64_t KTCKiteChannel::buyOrderIdProductInfoRoleInfo(const std::string& orderId
     KTCPostChannelNotification(*info);
   };
   HVmsSDK::loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSuccessFaild(
-      r.gameRoleID, plat::format("%.2f", static_cast<double>(p.amount)), r.serverId, p.productName,
-      p.productDesc, orderId, [post](const plat::Value&, const plat::Value&) { post(1); },
+      r.gameRoleID,
+      p.amountCents ? KTCMoney::cashierText(*p.amountCents)
+                    : plat::format("%.2f", static_cast<double>(p.amount)),
+      r.serverId, p.productName, p.productDesc, orderId,
+      [post](const plat::Value&, const plat::Value&) { post(1); },
       [post](const plat::Value&, int64_t, const plat::Value&) { post(3); });
   return 0;
 }

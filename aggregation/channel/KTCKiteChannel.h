@@ -114,8 +114,9 @@ class KTCKiteChannel {
   }
   // Reports the role to the channel; the result is only logged.
   void updateRoleInfoWithIsCreate(const KTCKiteRoleInfoRef& role, bool isCreate);
-  // Opens the channel's cashier; its success and failure are posted as recharge results
-  // (states 1 and 3). Returns 0.
+  // Opens the channel's cashier for the product's exact amount (its float amount when it has
+  // none); the cashier's first report, success or failure, is posted as the recharge result
+  // (states 1 and 3), later ones are logged and dropped. Returns 0.
   int64_t buyOrderIdProductInfoRoleInfo(const std::string& orderId,
                                         const KTCKiteProductInfoRef& product,
                                         const KTCKiteRoleInfoRef& role);

@@ -5,6 +5,7 @@
 // other setters store the text as given. Not synchronized; made and read on the main thread.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/Value.h"
@@ -34,6 +35,8 @@ class KTCKiteProductInfo {
   std::string goodsID, productName, productOrderID;
   uint64_t count = 0;
   float amount = 0;  // the amount to pay
+  // The amount to pay exactly, in hundredths; the cashier charges it when set.
+  std::optional<int64_t> amountCents;
   std::string callbackUrl, extrasParams;
   float price = 0;
   std::string quantifier, productDesc;

@@ -21,7 +21,20 @@ void ScriptedChannel::completeLogin(const std::string& user, const std::string& 
   loginSuccess_ = nullptr;
   userCentre_ = std::move(loginFailure_);
   loginFailure_ = nullptr;
+  lastLoginSuccess_ = success;
+  lastUser_ = user;
+  lastSign_ = sign;
+  lastRealName_ = realName;
   if (success) success("1700000000", user, sign, realName);
+}
+
+void ScriptedChannel::repeatLogin() {
+  if (lastLoginSuccess_) lastLoginSuccess_("1700000000", lastUser_, lastSign_, lastRealName_);
+}
+
+void ScriptedChannel::repeatPay(bool success) {
+  if (success && lastPaySuccess_) lastPaySuccess_(plat::Value("ok"), plat::Value());
+  if (!success && lastPayFailure_) lastPayFailure_(plat::Value(), -1, plat::Value("failed"));
 }
 
 void ScriptedChannel::logoutFromUserCentre() {
@@ -51,6 +64,8 @@ void ScriptedChannel::openCashier(const HVmsSDK::PayRequest& request, HVmsSDK::P
   lastPay = request;
   paySuccess_ = std::move(success);
   payFailure_ = std::move(failure);
+  lastPaySuccess_ = paySuccess_;
+  lastPayFailure_ = payFailure_;
 }
 
 void ScriptedChannel::paySuccess() {

@@ -34,6 +34,10 @@ class ScriptedChannel : public HVmsSDK::Channel {
   // The open cashier's success or failure.
   void paySuccess();
   void payFailure(int64_t code = -1);
+  // A channel that reports again: the last completed login's success block, or the last
+  // cashier's success or failure block, called once more.
+  void repeatLogin();
+  void repeatPay(bool success);
   bool loginOpen() const { return static_cast<bool>(loginSuccess_); }
   bool cashierOpen() const { return static_cast<bool>(paySuccess_); }
 
@@ -50,6 +54,10 @@ class ScriptedChannel : public HVmsSDK::Channel {
   HVmsSDK::LoginFailure userCentre_;  // the failure block of the completed login
   HVmsSDK::PaySuccess paySuccess_;
   HVmsSDK::PayFailure payFailure_;
+  HVmsSDK::LoginSuccess lastLoginSuccess_;
+  std::string lastUser_, lastSign_, lastRealName_;
+  HVmsSDK::PaySuccess lastPaySuccess_;
+  HVmsSDK::PayFailure lastPayFailure_;
 };
 
 }  // namespace testing_kite

@@ -2,11 +2,14 @@
 // bridge-facing interface against the loopback aggregation server and a scripted channel.
 
 #include <condition_variable>
+#include <functional>
 #include <limits>
 
 #include "KiteTestSupport.h"
 #include "aggregation/KiteSDKInterface.h"
 #include "aggregation/NSString+Extend.h"
+#include "aggregation/NetworkInterface.h"
+#include "aggregation/channel/KTCKiteChannelNotifyInfo.h"
 #include "platform/device/DeviceProfile.h"
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/runtime/Runtime.h"
@@ -309,7 +312,7 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
   EXPECT_EQ(received(kKiteSDKPayCallbackId)[0],
             Value(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-9"}}));
 
-  // A failed payment; then a refused order, which reaches the game not at all. The amount and
+  // A failed payment; then a refused order, which the game hears of as a failure. The amount and
   // price travel as the page gave them, not widened from single precision.
   auto pays = record(kKtcQPNotiRecharge);
   iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-10","amount":6.6}})");
@@ -332,7 +335,8 @@ TEST_F(KiteSDKFlowTest, APaymentCreatesAnOrderThenOpensTheCashier) {
   ASSERT_TRUE(testing_loop::runUntil([&] { return logged("KTLog:下单失败，sold out"); }, 20));
   EXPECT_EQ(RolePlug::shared()->orderAnswers.size(), 3u);
   EXPECT_FALSE(channel->cashierOpen());
-  EXPECT_EQ(pays->size(), 1u);
+  ASSERT_EQ(pays->size(), 2u);
+  EXPECT_EQ((*pays)[1]["msg"], Value("Pay failed"));
 
   // An order that cannot be written as JSON is a data error, sent nowhere.
   auto bad = std::make_shared<KTCKiteSDKPayOrderInfo>();
@@ -356,25 +360,15 @@ TEST_F(KiteSDKFlowTest, PageJsonOfTheWrongShapeIsIgnoredOrDefaulted) {
   EXPECT_TRUE(server.calls(testing_kite::kOrder).empty());
   EXPECT_TRUE(server.calls(testing_kite::kGateway).empty());
 
-  // A text order info counts as missing; a negative or odd count as 0 (then 1).
-  iface->Pay(R"({"orderInfo":"x","roleInfo":{"gameRoleID":"r"}})");
+  // A negative or odd count counts as 0 (then 1).
   iface->Pay(R"({"orderInfo":{"count":-3,"amount":5,"goodsName":"g"}})");
   iface->Pay(R"({"orderInfo":{"count":[2],"amount":5,"goodsName":"g"}})");
-  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 3));
-  // The three orders travel at once, in any order.
-  int withoutOrder = 0, defaulted = 0;
+  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 2));
   for (auto& o : server.calls(testing_kite::kOrder)) {
-    if (!o.fields.contains("goods_name")) {
-      ++withoutOrder;
-      continue;
-    }
     EXPECT_EQ(o.fields.get("count"), Value(1));
     EXPECT_EQ(o.fields.get("price").doubleValue(), 5.0);
     EXPECT_EQ(o.fields.get("goods_desc"), Value("g"));
-    ++defaulted;
   }
-  EXPECT_EQ(withoutOrder, 1);
-  EXPECT_EQ(defaulted, 2);
 }
 
 TEST_F(KiteSDKFlowTest, RoleReportsEnterEachRoleOnceAndReachGatewayAndChannel) {
@@ -583,10 +577,11 @@ TEST_F(KiteSDKFlowTest, AnAcceptedCheckWithoutAUserIdLogsNobodyIn) {
     EXPECT_EQ(KTCKiteSDK::defaultInstance().userId(), "alice") << answer;
     EXPECT_FALSE(coop().lastUserToken) << answer;
   }
-  // The next order carries the channel's own user id.
+  // Nobody the server accepted is logged in: a Pay is refused before any order.
   iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":1}})");
-  ASSERT_TRUE(waitCalls(testing_kite::kOrder, 1));
-  EXPECT_EQ(server.calls(testing_kite::kOrder)[0].fields.get("uid"), Value("alice"));
+  ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), 1u);
+  EXPECT_EQ(received(kKiteSDKPayCallbackId)[0], Value(Dictionary{{"result", 1}}));
+  EXPECT_TRUE(server.calls(testing_kite::kOrder).empty());
   // A number is a user id, however many digits it has.
   server.answer(testing_kite::kCheckLogin, R"({"result":true,"data":{"uid":42}})");
   logIn("bob");
@@ -715,11 +710,13 @@ TEST_F(KiteSDKFlowTest, OrdersWithoutAnOrderIdOrAPositiveAmountOpenNoCashier) {
   startInterface();
   logIn("alice");
   auto pays = record(kKtcQPNotiRecharge);
-  const char* answers[] = {
-      R"({"result":true,"data":{}})", R"({"result":true,"data":{"order_id":null}})",
-      R"({"result":true,"data":{"order_id":{"id":"K9"}}})",
-      R"({"result":true,"data":{"order_id":""}})", R"({"result":true,"data":"K9"})",
-      R"({"result":true,"data":{"order_id":" "}})", R"({"result":true,"data":{"order_id":"\t"}})"};
+  const char* answers[] = {R"({"result":true,"data":{}})",
+                           R"({"result":true,"data":{"order_id":null}})",
+                           R"({"result":true,"data":{"order_id":{"id":"K9"}}})",
+                           R"({"result":true,"data":{"order_id":""}})",
+                           R"({"result":true,"data":"K9"})",
+                           R"({"result":true,"data":{"order_id":" "}})",
+                           R"({"result":true,"data":{"order_id":"\t"}})"};
   size_t n = 0;
   for (const char* a : answers) {
     server.answer(testing_kite::kOrder, a);
@@ -898,6 +895,235 @@ TEST_F(KiteSDKFlowTest, TheFacadeAsksTheAdapterWhatItOffers) {
     cls->setHook(op, std::any());
   }
   EXPECT_FALSE(sdk.isFunctionSupported("showToolBar:"));
+}
+
+}  // namespace
+
+namespace {
+
+// One Pay is at most one order and one cashier, and gets one result, in the page and session
+// that placed it. Each rule drives a scenario; the table says what the page heard of its Pays
+// and how many orders and cashiers there were.
+class PayResultRulesTest;
+struct PayResultRule {
+  const char* name;
+  std::function<void(PayResultRulesTest&)> run;
+  std::vector<Value> pays;  // what onPay heard, in order
+  size_t orders;
+  int cashiers;
+};
+void PrintTo(const PayResultRule& rule, std::ostream* os) { *os << rule.name; }
+
+class PayResultRulesTest : public KiteSDKFlowTest,
+                           public ::testing::WithParamInterface<PayResultRule> {
+ public:
+  void logInAs(const std::string& user) { logIn(user); }
+  void pay(const std::string& cpOrderId, bool toCashier = false) {
+    iface->Pay(R"({"orderInfo":{"cpOrderID":")" + cpOrderId + R"(","amount":6}})");
+    if (toCashier) ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+  }
+  // The order endpoint answers only once the test lets it.
+  void holdOrders() {
+    server.script(testing_kite::kOrder, [this, gate = gate_](const testing_kite::Call& call) {
+      std::unique_lock<std::mutex> lock(gate->mu);
+      gate->cv.wait(lock, [&] { return gate->open; });
+      return server.defaultAnswer(testing_kite::kOrder, call);
+    });
+  }
+  void release() {
+    {
+      std::lock_guard<std::mutex> lock(gate_->mu);
+      gate_->open = true;
+    }
+    gate_->cv.notify_all();
+  }
+  void TearDown() override {
+    release();
+    KiteSDKFlowTest::TearDown();
+  }
+  using KiteSDKFlowTest::channel;
+  using KiteSDKFlowTest::iface;
+  using KiteSDKFlowTest::server;
+
+ private:
+  struct Gate {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool open = false;
+  };
+  std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
+};
+
+bool heard(int id) { return !received(id).empty(); }
+const Value kFailed(Dictionary{{"result", 1}});
+const Value kPaidK1(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-1"}});
+
+const PayResultRule kPayResultRules[] = {
+    {"ACashiersFirstReportIsItsResult",
+     [](PayResultRulesTest& t) {
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.channel->paySuccess();
+       t.channel->repeatPay(true);
+       t.channel->repeatPay(false);
+     },
+     {kPaidK1},
+     1,
+     1},
+    {"AReportForAnOrderTheBookDoesNotHoldReachesNoPage",
+     [](PayResultRulesTest& t) {
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.iface->ReleaseSDK();  // a new page
+       t.iface = std::make_shared<KiteSDKInterface>();
+       t.iface->InitSDK();
+       KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+       t.channel->paySuccess();
+       for (const char* orderId : {"K1", "K77"}) {
+         auto info = KTCKiteChannelRechargeNotiInfo::info();
+         info->kiteSDKOrderID = orderId;
+         KTCPostChannelNotification(*info);
+       }
+     },
+     {},
+     1,
+     1},
+    {"AResultReachesOnlyTheSessionThatPaid",
+     [](PayResultRulesTest& t) {
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.iface->Logout();
+       t.logInAs("bob");
+       t.channel->paySuccess();
+     },
+     {},
+     1,
+     1},
+    {"APayBeforeTheServerAcceptedTheLoginIsRefused",
+     [](PayResultRulesTest& t) {
+       t.iface->Login();
+       t.channel->completeLogin("alice");
+       t.pay("cp-1");  // the check is still out
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKLoginCallbackId); }, 20));
+       // Refused with 30001, the check leaves the channel logged in.
+       t.server.answer(testing_kite::kCheckLogin, R"({"result":false,"error":{"id":30001}})");
+       t.logInAs("bob");
+       t.pay("cp-2");
+     },
+     {kFailed, kFailed},
+     0,
+     0},
+    {"ARefusedOrderIsOneFailure",
+     [](PayResultRulesTest& t) {
+       t.server.answer(testing_kite::kOrder, R"({"result":false,"error":{"message":"no"}})");
+       t.logInAs("alice");
+       t.pay("cp-1");
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
+     },
+     {kFailed},
+     1,
+     0},
+    {"AnOrderUnansweredPastTheTimeOutIsOneFailure",
+     [](PayResultRulesTest& t) {
+       t.holdOrders();
+       t.logInAs("alice");
+       t.pay("cp-1");
+       ASSERT_TRUE(testing_loop::runUntil(
+           [&] { return t.server.calls(testing_kite::kOrder).size() == 1; }, 20));
+       testing_loop::advance(NetworkInterface::defaultRequesTimeOut() + 1);
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
+       t.release();
+     },
+     {kFailed},
+     1,
+     0},
+    {"ALoginReportedTwiceIsCheckedAndAnsweredOnce",
+     [](PayResultRulesTest& t) {
+       t.iface->Login();
+       t.channel->completeLogin("alice");
+       t.channel->repeatLogin();
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKLoginCallbackId); }, 20));
+       ASSERT_TRUE(
+           testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20));
+       testing_loop::runUntilIdle();
+       EXPECT_EQ(t.server.calls(testing_kite::kCheckLogin).size(), 1u);
+       ASSERT_EQ(received(kKiteSDKLoginCallbackId).size(), 1u);
+       EXPECT_EQ(received(kKiteSDKLoginCallbackId)[0]["result"], Value(0));
+       t.pay("cp-1", true);
+       t.channel->paySuccess();
+     },
+     {kPaidK1},
+     1,
+     1},
+};
+
+TEST_P(PayResultRulesTest, EachPayIsAnsweredOnceInItsOwnSession) {
+  startInterface();
+  GetParam().run(*this);
+  ASSERT_TRUE(testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20));
+  testing_loop::runUntilIdle();
+  EXPECT_EQ(received(kKiteSDKPayCallbackId), GetParam().pays);
+  EXPECT_EQ(server.calls(testing_kite::kOrder).size(), GetParam().orders);
+  EXPECT_EQ(channel->cashiers, GetParam().cashiers);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rules, PayResultRulesTest, ::testing::ValuesIn(kPayResultRules),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The order server and the cashier get what the page asked, to the cent, or the Pay is a
+// parameter error refused before any request (as is a Pay without a usable order).
+TEST_F(KiteSDKFlowTest, TheAmountChargedIsTheAmountAsked) {
+  startInterface();
+  logIn("alice");
+  struct Case {
+    const char* pay;
+    const char* sent;  // the order's amount as sent; null: refused
+    const char* charged;
+  };
+  const Case cases[] = {
+      {R"({"orderInfo":{"amount":6}})", "6", "6.00"},
+      {R"({"orderInfo":{"amount":6.6}})", "6.6", "6.60"},
+      {R"({"orderInfo":{"amount":648.01}})", "648.01", "648.01"},
+      {R"({"orderInfo":{"amount":"648.01"}})", "648.01", "648.01"},
+      {R"({"orderInfo":{"amount":"0.6601e3"}})", "660.1", "660.10"},
+      {R"({"orderInfo":{"amount":"92233720368547758.07"}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":"6.001"}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":131072.01}})", "131072.01", "131072.01"},
+      {R"({"orderInfo":{"amount":999999.99}})", "999999.99", "999999.99"},
+      {R"({"orderInfo":{"amount":16777217}})", "16777217", "16777217.00"},
+      {R"({"orderInfo":{"amount":9007199254740993}})", "9007199254740993", "9007199254740993.00"},
+      {R"({"orderInfo":{"amount":0.001}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":0.005}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":"1,000"}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":"6abc"}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":true}})", nullptr, nullptr},
+      {R"({"orderInfo":{"amount":1e19}})", nullptr, nullptr},
+      {R"({"roleInfo":{"gameRoleID":"r1"}})", nullptr, nullptr},
+      {R"({"orderInfo":null})", nullptr, nullptr},
+      {R"({"orderInfo":"6"})", nullptr, nullptr},
+      {R"({"x":1})", nullptr, nullptr},
+  };
+  auto pays = record(kKtcQPNotiRecharge);
+  for (const Case& c : cases) {
+    size_t heard = received(kKiteSDKPayCallbackId).size();
+    size_t orders = server.calls(testing_kite::kOrder).size();
+    iface->Pay(c.pay);
+    if (!c.sent) {
+      EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), heard + 1) << "refused at once: " << c.pay;
+      EXPECT_EQ(pays->back()["msg"], Value("Pay params error")) << c.pay;
+      ASSERT_TRUE(
+          testing_loop::runUntil([] { return NetworkManager::requestsInFlight() == 0; }, 20));
+      testing_loop::runUntilIdle();
+      EXPECT_EQ(server.calls(testing_kite::kOrder).size(), orders) << "no request: " << c.pay;
+      if (channel->cashierOpen()) channel->paySuccess();
+      continue;
+    }
+    ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20)) << c.pay;
+    auto order = server.calls(testing_kite::kOrder).at(orders);
+    EXPECT_EQ(order.fields.get("amount").description(), c.sent) << c.pay;
+    EXPECT_EQ(channel->lastPay.money, c.charged) << c.pay;
+    channel->paySuccess();
+  }
 }
 
 }  // namespace
