@@ -1054,14 +1054,29 @@ bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
 // the pending entry, then deletes the new bytes. Where the database cannot be written either,
 // the new bytes stay under their temporary name: should the row never be put back, the next
 // opening completes the store, and the key holds a whole value either way.
+// A pending entry that no longer names the store's temporary file means another storage has
+// completed or replaced that store since: its row is the newer one and stays.
 bool HVKVStorage::restoreRow(const std::string& key, const Restore& restore) {
-  bool ok = dbBegin() && (restore.old ? dbSaveRow(*restore.old) : dbDeleteItem(key)) &&
-            dbClearPendingFile(restore.filename) && dbCommit();
+  if (!dbBegin()) return false;
+  std::string pending;
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select temp from pending_file where filename = ?1;", HV_FN, __LINE__);
+  bool ok = stmt != nullptr;
+  if (ok) {
+    bindText(stmt, 1, restore.filename);
+    ok = dbStep(
+        stmt, [&](sqlite3_stmt* s) { pending = columnText(s, 0); }, kQueryError, HV_FN, __LINE__);
+  }
+  bool ours = pending == fs::path(restore.temp).filename().string();
+  ok = ok &&
+       (!ours || ((restore.old ? dbSaveRow(*restore.old) : dbDeleteItem(key)) &&
+                  dbClearPendingFile(restore.filename))) &&
+       dbCommit();
   if (!ok) {
     dbRollback();
     return false;
   }
-  ::unlink(restore.temp.c_str());
+  if (ours) ::unlink(restore.temp.c_str());
   return true;
 }
 

@@ -273,7 +273,8 @@ class HVKVStorage : public plat::Object {
   bool workHeld_ = false, workExclusive_ = false;
   bool damaged_ = false;
   // Rows of failed stores that could not be written back yet, by key: reads see them, and
-  // every change first writes them (the database holds the failed store's row meanwhile).
+  // every change first writes them (the database holds the failed store's row meanwhile),
+  // unless another storage has completed or replaced that store since.
   std::map<std::string, Restore> restores_;
   std::function<int(const std::string&, const std::string&)> renameForTesting_;
 };

@@ -138,8 +138,8 @@ TEST_F(KVStorageFailureTest, ADiskFailingFromTheRenameOnKeepsTheOldValue) {
   };
   for (const Row& row : {Row{"same file", "f", "f"}, Row{"another file", "f", "g"},
                          Row{"inline before", nullptr, "g"}, Row{"no old value", "", "g"}}) {
-    for (bool endsFirst : {false, true}) {
-      SCOPED_TRACE(std::string(row.name) + (endsFirst ? ", storage ends first" : ""));
+    for (std::string then : {"recovers", "ends first", "another storage stores"}) {
+      SCOPED_TRACE(std::string(row.name) + ", " + then);
       fs::remove_all(dir_);
       testing_sqlite::FailingVFSScope vfs;
       auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
@@ -161,7 +161,7 @@ TEST_F(KVStorageFailureTest, ADiskFailingFromTheRenameOnKeepsTheOldValue) {
       EXPECT_EQ(kv->itemExistsForKey("k"), old.has_value());
       EXPECT_EQ(kv->getItemValueForKeys({"k", "k"}).size(), old ? 1u : 0u);
       EXPECT_FALSE(kv->removeItemForKey("k"));
-      if (endsFirst) {
+      if (then == "ends first") {
         kv.reset();
         vfs.setFailWrites(false);
         kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
@@ -171,6 +171,16 @@ TEST_F(KVStorageFailureTest, ADiskFailingFromTheRenameOnKeepsTheOldValue) {
       }
       vfs.setFailWrites(false);
       kv->setRenameForTesting(nullptr);
+      if (then == "another storage stores") {
+        // Its newer value stays: it is not overwritten by the old row.
+        auto other = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+        ASSERT_TRUE(other);
+        EXPECT_TRUE(other->saveItemWithKeyValueFilenameExtendedData("k", bytes(20000, 6),
+                                                                    row.newFile, Data()));
+        EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
+        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(20000, 6));
+        continue;
+      }
       EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
       auto item = kv->getItemForKey("k");
       ASSERT_EQ(item != nullptr, old.has_value());
