@@ -15,6 +15,8 @@
 #include <filesystem>
 #include <iterator>
 #include <map>
+#include <mutex>
+#include <optional>
 
 #include "logging/LGDiagnostics.h"
 #include "platform/dispatch/Clock.h"
@@ -94,6 +96,16 @@ constexpr const char* kOrderRecordName = ".vestrel.log.order";
 constexpr size_t kMaxOrderRecordBytes = 1 << 20;
 
 std::atomic<bool> gAttributesUnavailableForTesting{false};
+std::atomic<bool> gOrderRecordWritesFailForTesting{false};
+
+// Creation numbers the order record could not take, by folder and file name: they order the
+// files for the rest of the process and go into the record with its next change, so a file
+// whose line could not be written never sorts before older ones.
+std::mutex gUnrecordedMu;
+std::map<std::pair<std::string, std::string>, uint64_t>& unrecordedNumbers() {
+  static auto* numbers = new std::map<std::pair<std::string, std::string>, uint64_t>();
+  return *numbers;
+}
 
 // The creation number `path` carries in its attribute, or 0.
 uint64_t creationNumberAttribute(const std::string& path) {
@@ -147,6 +159,7 @@ std::map<std::string, uint64_t> readOrderRecord(const std::string& folder) {
 // Within the bound a reader keeps: where the lines would pass it, the lowest numbers (the
 // oldest files, deleted first) are left out.
 bool writeOrderRecord(const std::string& folder, const std::map<std::string, uint64_t>& record) {
+  if (gOrderRecordWritesFailForTesting.load()) return false;
   std::vector<std::pair<uint64_t, const std::string*>> lines;
   for (const auto& [name, number] : record) lines.emplace_back(number, &name);
   std::stable_sort(lines.begin(), lines.end(),
@@ -194,11 +207,56 @@ bool isFileInFolder(const std::string& folder, const std::string& name) {
 
 std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
-// The creation number of the file at `path`: its attribute, else its line in `record`, else 0.
+// The record of `folder` with the numbers it could not take before added (of files still
+// there, over any older line of their names).
+std::map<std::string, uint64_t> withUnrecordedNumbers(const std::string& folder,
+                                                      std::map<std::string, uint64_t> record) {
+  std::lock_guard<std::mutex> lock(gUnrecordedMu);
+  auto& numbers = unrecordedNumbers();
+  for (auto it = numbers.lower_bound({folder, std::string()});
+       it != numbers.end() && it->first.first == folder;) {
+    if (!isFileInFolder(folder, it->first.second)) {
+      it = numbers.erase(it);
+      continue;
+    }
+    record[it->first.second] = it->second;
+    ++it;
+  }
+  return record;
+}
+
+// Writes `record` for `folder`; the numbers it could not take before are written with it
+// (and then forgotten), and where it cannot be written, `pending` (a name and its number) is
+// kept in memory instead.
+bool writeOrderRecordKeeping(const std::string& folder, std::map<std::string, uint64_t> record,
+                             const std::optional<std::pair<std::string, uint64_t>>& pending) {
+  record = withUnrecordedNumbers(folder, std::move(record));
+  if (pending) record[pending->first] = pending->second;
+  bool written = writeOrderRecord(folder, record);
+  std::lock_guard<std::mutex> lock(gUnrecordedMu);
+  auto& numbers = unrecordedNumbers();
+  if (written) {
+    numbers.erase(numbers.lower_bound({folder, std::string()}),
+                  numbers.lower_bound({folder + '\0', std::string()}));
+  } else if (pending) {
+    numbers[{folder, pending->first}] = pending->second;
+  }
+  return written;
+}
+
+// The creation number of the file at `path`: its attribute, else the number the record could
+// not take, else its line in `record`, else 0.
 uint64_t creationNumber(const std::string& path, const std::map<std::string, uint64_t>& record) {
   uint64_t number = creationNumberAttribute(path);
   if (number != 0) return number;
-  auto recorded = record.find(fileNameOf(path));
+  std::string name = fileNameOf(path);
+  {
+    std::lock_guard<std::mutex> lock(gUnrecordedMu);
+    auto& numbers = unrecordedNumbers();
+    auto kept = numbers.find({path.substr(0, path.size() - name.size() - 1), name});
+    if (kept != numbers.end()) return kept->second;
+  }
+  auto recorded = record.find(name);
   return recorded == record.end() ? 0 : recorded->second;
 }
 
@@ -426,8 +484,7 @@ void LGLogFileManagerDefault::numberNewFile(const std::string& path) {
   for (const auto& line : record) {
     if (isFileInFolder(logsDirectory_, line.first)) kept.insert(line);
   }
-  kept[name] = highest + 1;
-  if (!writeOrderRecord(logsDirectory_, kept)) {
+  if (!writeOrderRecordKeeping(logsDirectory_, kept, std::make_pair(name, highest + 1))) {
     LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@", path));
   }
 }
@@ -437,16 +494,28 @@ void LGLogFileManagerDefault::moveCreationNumber(const std::string& folder,
                                                  const std::string& toName) {
   if (fromName == toName || toName.find('\n') != std::string::npos) return;
   OrderRecordLock folderLock(folder);
+  std::optional<std::pair<std::string, uint64_t>> unrecorded;
+  {
+    // A number the record could not take follows the file in memory first.
+    std::lock_guard<std::mutex> lock(gUnrecordedMu);
+    auto& numbers = unrecordedNumbers();
+    numbers.erase({folder, toName});
+    auto kept = numbers.find({folder, fromName});
+    if (kept != numbers.end()) {
+      unrecorded.emplace(toName, kept->second);
+      numbers.erase(kept);
+    }
+  }
   std::map<std::string, uint64_t> record = readOrderRecord(folder);
   auto from = record.find(fromName);
   auto stale = record.find(toName);
-  if (from == record.end() && stale == record.end()) return;
+  if (from == record.end() && stale == record.end() && !unrecorded) return;
   if (stale != record.end()) record.erase(stale);
   if (from != record.end()) {
     record[toName] = from->second;
     record.erase(from);
   }
-  if (!writeOrderRecord(folder, record)) {
+  if (!writeOrderRecordKeeping(folder, record, unrecorded)) {
     LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@",
                                  folder + "/" + toName));
   }
@@ -454,6 +523,10 @@ void LGLogFileManagerDefault::moveCreationNumber(const std::string& folder,
 
 void LGLogFileManagerDefault::setExtendedAttributesUnavailableForTesting(bool unavailable) {
   gAttributesUnavailableForTesting.store(unavailable);
+}
+
+void LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(bool fail) {
+  gOrderRecordWritesFailForTesting.store(fail);
 }
 
 std::string LGLogFileManagerDefault::newLogFileName() {

@@ -12,7 +12,9 @@
 // one above the highest in the folder (the extended attribute "user.vestrel.log.order";
 // where the file system keeps no user attributes, a line of the record ".vestrel.log.order"
 // in the folder, changed under an advisory lock on the folder, its lines kept for every file
-// still there, the line following a file renamed with LGLogFileInfo::renameFile), and
+// still there, the line following a file renamed with LGLogFileInfo::renameFile; a number the
+// record cannot take is kept in memory for the process and written with the record's next
+// change), and
 // numbered files come first, highest first; then (where neither can be kept) the files this
 // manager made, the last made first; then the others by the date in their names (else their
 // creation dates). So a step of the clock (a time server's correction, a user's change of
@@ -103,6 +105,8 @@ class LGLogFileManagerDefault : public LGLogFileManager,
 
   // While set, every manager acts as on a file system without user extended attributes.
   static void setExtendedAttributesUnavailableForTesting(bool unavailable);
+  // While set, writing any folder's order record fails (a full or failing disk).
+  static void setOrderRecordWritesFailForTesting(bool fail);
 
  private:
   // The creation date a file's name tells, or nullopt.

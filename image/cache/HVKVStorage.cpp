@@ -117,7 +117,13 @@ bool writeAllAndSync(int fd, const plat::Data& data) {
 class HVKVStorage::WorkHold {
  public:
   WorkHold(HVKVStorage* storage, bool exclusive)
-      : storage_(storage), held_(storage->workLock(exclusive)) {}
+      : storage_(storage), held_(storage->workLock(exclusive)) {
+    // A change starts only once the rows of earlier failed stores are back in the database.
+    if (held_ && exclusive && storage->workDepth_ == 1 && !storage->settleRestores()) {
+      storage->workUnlock();
+      held_ = false;
+    }
+  }
   ~WorkHold() {
     if (held_) storage_->workUnlock();
   }
@@ -363,6 +369,10 @@ HVKVStorage::~HVKVStorage() {
   }
   auto& app = plat::UIApplication::sharedApplication();
   auto task = app.beginBackgroundTaskWithExpirationHandler([] {});
+  if (!restores_.empty()) {
+    // A last try; a row still owed leaves its store pending, completed by the next opening.
+    WorkHold hold(this, true);
+  }
   dbClose();
   app.endBackgroundTask(task);
   if (lockFd_ >= 0) ::close(lockFd_);  // lets go of the folder's locks
@@ -673,6 +683,10 @@ const char* itemColumns(bool excludeInlineData) {
 
 HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeInlineData,
                                           bool* failed) {
+  if (auto owed = owedRow(key, excludeInlineData)) {
+    if (failed) *failed = false;
+    return *owed;
+  }
   if (failed) *failed = true;
   sqlite3_stmt* stmt =
       dbPrepareStmt(std::string(itemColumns(excludeInlineData)) + "= ?1;", HV_FN, __LINE__);
@@ -693,11 +707,23 @@ std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItems(const std::vector<std::s
                                 HV_FN, __LINE__);
   if (!stmt) return items;
   auto row = [&](sqlite3_stmt* s) { items.push_back(dbGetItemFromStmt(s, excludeInlineData)); };
-  if (!dbStep(stmt.get(), row, kQueryError, HV_FN, __LINE__)) items.clear();
+  if (!dbStep(stmt.get(), row, kQueryError, HV_FN, __LINE__)) return {};
+  if (restores_.empty()) return items;
+  std::erase_if(items, [&](const HVKVStorageItemRef& item) { return restores_.count(item->key); });
+  std::unordered_set<std::string> seen;
+  for (const auto& key : keys) {
+    if (!seen.insert(key).second) continue;
+    auto owed = owedRow(key, excludeInlineData);
+    if (owed && *owed) items.push_back(*owed);
+  }
   return items;
 }
 
 std::optional<plat::Data> HVKVStorage::dbGetValue(const std::string& key) {
+  if (auto owed = owedRow(key, false)) {
+    if (!*owed || (*owed)->value.empty()) return std::nullopt;
+    return (*owed)->value;
+  }
   sqlite3_stmt* stmt =
       dbPrepareStmt("select inline_data from manifest where key = ?1;", HV_FN, __LINE__);
   if (!stmt) return std::nullopt;
@@ -814,11 +840,13 @@ bool HVKVStorage::fileWriteTemp(const plat::Data& data, std::string* tempPath) {
 
 bool HVKVStorage::fileRenameInto(const std::string& tempPath, const std::string& filename) {
   std::string target = (fs::path(dataPath_) / filename).string();
-  if (::rename(tempPath.c_str(), target.c_str()) != 0) {
-    ::unlink(tempPath.c_str());
-    return false;
-  }
-  return true;
+  if (renameForTesting_) return renameForTesting_(tempPath, target) == 0;
+  return ::rename(tempPath.c_str(), target.c_str()) == 0;
+}
+
+void HVKVStorage::setRenameForTesting(
+    std::function<int(const std::string& from, const std::string& to)> rename) {
+  renameForTesting_ = std::move(rename);
 }
 
 std::optional<plat::Data> HVKVStorage::fileRead(const std::string& filename, int64_t size) {
@@ -992,7 +1020,7 @@ bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& ke
 // file commit together; then the file is renamed into place and the entry dropped. A kill
 // before the commit leaves the old row and file (the temporary file is removed at the next
 // open); a kill after it leaves an entry that the next open completes. Either way the row and
-// the file agree. A failed rename puts the old row back.
+// the file agree. A failed rename puts the old row back (see restoreRow).
 bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
                                 const std::string& filename, const plat::Data& extendedData) {
   bool failed = false;
@@ -1012,21 +1040,65 @@ bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
     return false;
   }
   if (!fileRenameInto(temp, filename)) {
-    bool restored = dbBegin() && (old ? dbSaveRow(*old) : dbDeleteItem(key)) &&
-                    dbClearPendingFile(filename) && dbCommit();
-    if (!restored) {
-      // The row names bytes that never arrived: drop the key rather than serve a mix.
-      dbRollback();
-      dbDeleteItem(key);
-      dbClearPendingFile(filename);
-      fileDelete(filename);
-      if (old && !old->filename.empty() && old->filename != filename) fileDelete(old->filename);
-    }
+    // Nothing the old row names is touched: its file is the only copy of the value kept.
+    Restore restore{old, filename, temp};
+    if (!restoreRow(key, restore)) restores_[key] = std::move(restore);
     return false;
   }
   dbClearPendingFile(filename);  // a leftover entry is harmless: its temporary file is gone
   if (old && !old->filename.empty() && old->filename != filename) fileDelete(old->filename);
   return true;
+}
+
+// Puts the row a failed store replaced back (or drops the new row when the key had none) with
+// the pending entry, then deletes the new bytes. Where the database cannot be written either,
+// the new bytes stay under their temporary name: should the row never be put back, the next
+// opening completes the store, and the key holds a whole value either way.
+// A pending entry that no longer names the store's temporary file means another storage has
+// completed or replaced that store since: its row is the newer one and stays.
+bool HVKVStorage::restoreRow(const std::string& key, const Restore& restore) {
+  if (!dbBegin()) return false;
+  std::string pending;
+  sqlite3_stmt* stmt =
+      dbPrepareStmt("select temp from pending_file where filename = ?1;", HV_FN, __LINE__);
+  bool ok = stmt != nullptr;
+  if (ok) {
+    bindText(stmt, 1, restore.filename);
+    ok = dbStep(
+        stmt, [&](sqlite3_stmt* s) { pending = columnText(s, 0); }, kQueryError, HV_FN, __LINE__);
+  }
+  bool ours = pending == fs::path(restore.temp).filename().string();
+  ok = ok &&
+       (!ours || ((restore.old ? dbSaveRow(*restore.old) : dbDeleteItem(key)) &&
+                  dbClearPendingFile(restore.filename))) &&
+       dbCommit();
+  if (!ok) {
+    dbRollback();
+    return false;
+  }
+  if (ours) ::unlink(restore.temp.c_str());
+  return true;
+}
+
+bool HVKVStorage::settleRestores() {
+  if (restores_.empty()) return true;
+  if (!dbCheck()) return false;
+  for (auto it = restores_.begin(); it != restores_.end(); it = restores_.erase(it)) {
+    if (!restoreRow(it->first, it->second)) return false;
+  }
+  return true;
+}
+
+// The row a read sees for `key` while the row of a failed store is owed: the old one, as it
+// was (nullptr for none); nullopt when nothing is owed for the key.
+std::optional<HVKVStorageItemRef> HVKVStorage::owedRow(const std::string& key,
+                                                       bool excludeInlineData) const {
+  auto it = restores_.find(key);
+  if (it == restores_.end()) return std::nullopt;
+  if (!it->second.old) return HVKVStorageItemRef();
+  auto row = std::make_shared<HVKVStorageItem>(*it->second.old);
+  if (excludeInlineData) row->value = plat::Data();
+  return row;
 }
 
 // ---- removals ----
@@ -1187,6 +1259,9 @@ HVKVStorageItemRef HVKVStorage::withFileValue(HVKVStorageItemRef item) {
   // Another storage may have replaced or removed the value since the row was read: only a
   // row whose file is unreadable under the exclusive lock is dropped.
   if (!workEscalate()) return nullptr;
+  // An old row owed whose file is gone or changed: another storage completed the failed
+  // store meanwhile, and the database's row is the one to read.
+  restores_.erase(item->key);
   bool failed = false;
   auto again = dbGetItem(item->key, false, &failed);
   if (failed || !again || again->filename.empty()) return again;
@@ -1276,8 +1351,9 @@ std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
 bool HVKVStorage::itemExistsForKey(const std::string& key) {
   if (!isUsableKey(key)) return false;
   WorkHold hold(this, false);
-  return hold &&
-         dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
+  if (!hold) return false;
+  if (auto owed = owedRow(key, true)) return *owed != nullptr;
+  return dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
 }
 
 int64_t HVKVStorage::getItemsCount() {

@@ -16,7 +16,11 @@
 // data: the new row commits together with an entry in the table "pending_file" naming the
 // temporary file, and the next storage on the folder completes such a rename when it opens
 // (and deletes temporary files that no committed row waits for); it does so holding the
-// folder's lock exclusively, so a store still running in another storage is never touched. File
+// folder's lock exclusively, so a store still running in another storage is never touched. A
+// store whose rename fails puts the old row back; where the database cannot be written either,
+// the storage keeps that row in memory, reads see it, and it is written before the next change
+// (changes fail until it is); the old value's file is never deleted meanwhile, and should this
+// storage end first, the next one completes the store with the new bytes. File
 // names given by the caller must name a file directly inside "data": empty, ".", "..", names
 // holding '/' or NUL, and names starting ".hvkv-tmp-" (the temporary files) are refused. A key
 // holding a NUL byte is refused by every operation (stores answer NO, reads nothing), and a key
@@ -140,6 +144,10 @@ class HVKVStorage : public plat::Object {
   // Lowers the connection's longest text or blob (SQLite's SQLITE_LIMIT_LENGTH), so that tests
   // reach the limit without gigabyte values.
   void setLengthLimitForTesting(int bytes);
+  // Replaces the rename that puts a value's file in place (a failing disk); an empty function
+  // restores rename(2). The function answers 0 or -1, as rename(2) does.
+  void setRenameForTesting(
+      std::function<int(const std::string& from, const std::string& to)> rename);
 
  private:
   HVKVStorage() = default;
@@ -179,6 +187,17 @@ class HVKVStorage : public plat::Object {
   bool dbClearPendingFile(const std::string& filename);
   bool saveFileValue(const std::string& key, const plat::Data& value, const std::string& filename,
                      const plat::Data& extendedData);
+  // What puts back the row a store replaced before its file could be renamed into place: the
+  // old row (nullptr when the key had none), the file name the new row took, and the new
+  // bytes' temporary file.
+  struct Restore {
+    HVKVStorageItemRef old;
+    std::string filename, temp;
+  };
+  bool restoreRow(const std::string& key, const Restore& restore);
+  // Writes the rows owed; false while any stays owed.
+  bool settleRestores();
+  std::optional<HVKVStorageItemRef> owedRow(const std::string& key, bool excludeInlineData) const;
   bool dbUpdateAccessTime(const std::string& key);
   bool dbUpdateAccessTimes(const std::vector<std::string>& keys);
   bool dbDeleteItem(const std::string& key);
@@ -253,4 +272,9 @@ class HVKVStorage : public plat::Object {
   int workDepth_ = 0;
   bool workHeld_ = false, workExclusive_ = false;
   bool damaged_ = false;
+  // Rows of failed stores that could not be written back yet, by key: reads see them, and
+  // every change first writes them (the database holds the failed store's row meanwhile),
+  // unless another storage has completed or replaced that store since.
+  std::map<std::string, Restore> restores_;
+  std::function<int(const std::string&, const std::string&)> renameForTesting_;
 };

@@ -719,12 +719,20 @@ TEST_F(KiteSDKFlowTest, OrdersWithoutAnOrderIdOrAPositiveAmountOpenNoCashier) {
                            R"({"result":true,"data":{"order_id":"\t"}})"};
   size_t n = 0;
   for (const char* a : answers) {
+    SCOPED_TRACE(a);
     server.answer(testing_kite::kOrder, a);
     iface->Pay(R"({"orderInfo":{"cpOrderID":"cp-1","amount":6}})");
-    ASSERT_TRUE(
-        testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() > n; }, 20))
-        << a;
-    EXPECT_EQ(received(kKiteSDKPayCallbackId)[n++], Value(Dictionary{{"result", 1}})) << a;
+    // The page hears of the failure, or a cashier opens: either ends the wait.
+    EXPECT_TRUE(testing_loop::runUntil(
+        [&] { return received(kKiteSDKPayCallbackId).size() > n || channel->cashierOpen(); }, 20));
+    if (channel->cashierOpen()) {
+      ADD_FAILURE() << "a cashier opened";
+      channel->payFailure();  // closed, so that the next row starts alike
+      testing_loop::runUntil([&] { return received(kKiteSDKPayCallbackId).size() > n; });
+    }
+    if (received(kKiteSDKPayCallbackId).size() <= n) continue;
+    EXPECT_EQ(received(kKiteSDKPayCallbackId)[n], Value(Dictionary{{"result", 1}}));
+    n = received(kKiteSDKPayCallbackId).size();
     EXPECT_EQ(pays->back()["msg"], Value("Pay failed"));
     EXPECT_EQ(pays->back()["cpOrderId"], Value("cp-1"));
   }
@@ -735,9 +743,10 @@ TEST_F(KiteSDKFlowTest, OrdersWithoutAnOrderIdOrAPositiveAmountOpenNoCashier) {
   for (const char* amount : {"-6", "0", "1e40", "\"x\""}) {
     iface->Pay(std::string(R"({"orderInfo":{"cpOrderID":"cp-2","goodsName":"g","amount":)") +
                amount + "}}");
-    ASSERT_EQ(received(kKiteSDKPayCallbackId).size(), ++n) << "refused at once: " << amount;
-    EXPECT_EQ(received(kKiteSDKPayCallbackId).back(), Value(Dictionary{{"result", 1}}));
-    EXPECT_EQ(pays->back()["msg"], Value("Pay params error"));
+    EXPECT_EQ(received(kKiteSDKPayCallbackId).size(), n + 1) << "refused at once: " << amount;
+    n = received(kKiteSDKPayCallbackId).size();
+    EXPECT_EQ(received(kKiteSDKPayCallbackId).back(), Value(Dictionary{{"result", 1}})) << amount;
+    EXPECT_EQ(pays->back()["msg"], Value("Pay params error")) << amount;
   }
   EXPECT_EQ(KTCKiteSDK::defaultInstance().payOrderInfoRoleInfo(
                 [] {

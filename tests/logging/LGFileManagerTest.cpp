@@ -264,6 +264,49 @@ TEST(LGFileManagerTest, TheOrderRecordKeepsTheLinesOfEveryFileStillInTheFolder) 
   ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
 }
 
+// A file whose line the order record could not take keeps its place: before the older files
+// while the record fails, and in the record once it can be written again (and so in the next
+// run), also under a new name.
+TEST(LGFileManagerTest, AFileTheOrderRecordCouldNotTakeStaysNewerThanOlderFiles) {
+  NoExtendedAttributes noAttributes;
+  struct FailingRecord {
+    FailingRecord() { LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(true); }
+    ~FailingRecord() { LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(false); }
+  };
+  TempDir dir;
+  ClockRestorer restorer;
+  auto clock = SteppedDateClock::install();
+  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+  manager->setMaximumNumberOfLogFiles(3);
+  // Each file's name tells an earlier date than the last one's: only the numbers order them.
+  int64_t seconds = 1800000000;
+  auto create = [&] {
+    clock->setSeconds1970(seconds -= 3600);
+    plat::NSErrorRef error;
+    std::string path = manager->createNewLogFileWithError(&error).value_or("");
+    EXPECT_FALSE(path.empty());
+    manager->deleteOldLogFiles();
+    LGLogFileInfo(path).setIsArchived(true);
+    return path;
+  };
+  std::string a = create(), b = create(), c;
+  {
+    FailingRecord failing;
+    c = create();
+    EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{c, b, a}));
+    LGLogFileInfo renamed(c);
+    renamed.renameFile(appName() + " 1990-01-01--00-00-00-000.log");
+    c = renamed.filePath();
+    EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{c, b, a}));
+  }
+  std::string d = create();
+  EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{d, c, b}));
+  ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+  manager.reset();
+  EXPECT_EQ(LGLogFileManagerDefault(dir.path()).sortedLogFilePaths(),
+            (std::vector<std::string>{d, c, b}));
+}
+
 // A renamed file keeps its place in the next run, whatever line its new name had before.
 TEST(LGFileManagerTest, ARenamedFileKeepsItsCreationNumberWithoutAttributes) {
   NoExtendedAttributes noAttributes;

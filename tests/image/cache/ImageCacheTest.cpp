@@ -349,8 +349,10 @@ TEST_F(ImageCacheTest, OwnArchiveBlocksSeeEveryStoredImage) {
     EXPECT_EQ(stored(key), scramble(png));
     EXPECT_EQ(cache->getImageDataForKey(key), png);
     auto back = cache->getImageForKeyWithType(key, HVCacheTierDisk);
-    ASSERT_TRUE(back);
-    EXPECT_DOUBLE_EQ(back->scale(), 3);
+    EXPECT_TRUE(back);  // each row reports for itself
+    if (back) {
+      EXPECT_DOUBLE_EQ(back->scale(), 3);
+    }
   }
 }
 

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 
 #include "image/cache/HVKVStorage.h"
 #include "platform/foundation/NSLog.h"
@@ -122,6 +124,79 @@ TEST_F(KVStorageFailureTest, FailedWritesAnswerNoAndKeepTheOldValue) {
     EXPECT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("file", bytes(60000, 7), "g", Data()));
     EXPECT_EQ(kv->getItemForKey("file")->value, bytes(60000, 7));
     EXPECT_FALSE(fs::exists(dir_ / "data" / "f"));
+  }
+}
+
+// The disk fails from the rename of a new value's file on: the store answers NO and the old
+// row cannot be written back either. The key reads as its old value meanwhile and after the
+// disk recovers; a storage that ends before then leaves the new value whole to the next one.
+TEST_F(KVStorageFailureTest, ADiskFailingFromTheRenameOnKeepsTheOldValue) {
+  struct Row {
+    const char* name;
+    const char* oldFile;  // nullptr: inline; "" : no old value
+    const char* newFile;
+  };
+  for (const Row& row : {Row{"same file", "f", "f"}, Row{"another file", "f", "g"},
+                         Row{"inline before", nullptr, "g"}, Row{"no old value", "", "g"}}) {
+    for (std::string then : {"recovers", "ends first", "another storage stores"}) {
+      SCOPED_TRACE(std::string(row.name) + ", " + then);
+      fs::remove_all(dir_);
+      testing_sqlite::FailingVFSScope vfs;
+      auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      ASSERT_TRUE(kv);
+      std::optional<Data> old;
+      if (!row.oldFile || *row.oldFile) {
+        old = bytes(30000, 1);
+        ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData(
+            "k", *old, row.oldFile ? row.oldFile : "", bytes(5, 2)));
+      }
+      kv->setRenameForTesting([&](const std::string&, const std::string&) {
+        vfs.setFailWrites(true);
+        errno = ENOSPC;
+        return -1;
+      });
+      EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(40000, 3), row.newFile,
+                                                                bytes(5, 4)));
+      EXPECT_EQ(kv->getItemValueForKey("k"), old);
+      EXPECT_EQ(kv->itemExistsForKey("k"), old.has_value());
+      EXPECT_EQ(kv->getItemValueForKeys({"k", "k"}).size(), old ? 1u : 0u);
+      EXPECT_FALSE(kv->removeItemForKey("k"));
+      if (then == "ends first") {
+        kv.reset();
+        vfs.setFailWrites(false);
+        kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+        ASSERT_TRUE(kv);
+        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(40000, 3));
+        continue;
+      }
+      vfs.setFailWrites(false);
+      kv->setRenameForTesting(nullptr);
+      if (then == "another storage stores") {
+        // Its newer value stays: it is not overwritten by the old row.
+        auto other = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+        ASSERT_TRUE(other);
+        EXPECT_TRUE(other->saveItemWithKeyValueFilenameExtendedData("k", bytes(20000, 6),
+                                                                    row.newFile, Data()));
+        EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
+        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(20000, 6));
+        continue;
+      }
+      EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
+      auto item = kv->getItemForKey("k");
+      ASSERT_EQ(item != nullptr, old.has_value());
+      if (item) {
+        EXPECT_EQ(item->value, *old);
+        EXPECT_EQ(item->extendedData, bytes(5, 2));
+      }
+      std::set<std::string> files;
+      for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename());
+      EXPECT_EQ(files, row.oldFile && *row.oldFile ? std::set<std::string>{row.oldFile}
+                                                   : std::set<std::string>{});
+      kv.reset();
+      kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      ASSERT_TRUE(kv);
+      EXPECT_EQ(kv->getItemValueForKey("k"), old);
+    }
   }
 }
 
