@@ -112,6 +112,28 @@ TEST(JSONRead, NestingLimitIsTheSameForEveryReader) {
   EXPECT_FALSE(document.parse(nested(513)));
 }
 
+// What the writer writes its readers read: as many containers nest, and one more fails.
+TEST(JSONWrite, NestsAsDeepAsTheReadersAndNoDeeper) {
+  for (bool dictionaries : {false, true}) {
+    for (unsigned options : {0u, unsigned{NSJSONSerialization::NSJSONWritingPrettyPrinted}}) {
+      SCOPED_TRACE(testing::Message() << "dictionaries " << dictionaries << " options " << options);
+      auto nested = [&](size_t depth, Value inner) {
+        for (size_t i = 0; i < depth; ++i)
+          inner = dictionaries ? Value(Dictionary{{"k", inner}}) : Value(Array{inner});
+        return inner;
+      };
+      NSErrorRef error;
+      std::string text = write(nested(512, Value(1)), options, &error);
+      EXPECT_FALSE(error);
+      EXPECT_EQ(read(text), nested(512, Value(1)));
+      const Value tooDeep = nested(512, Value(Array{}));
+      EXPECT_EQ(write(tooDeep, options, &error), "");
+      EXPECT_TRUE(error && error->code() == 3851);
+      EXPECT_FALSE(NSJSONSerialization::isValidJSONObject(tooDeep));
+    }
+  }
+}
+
 TEST(JSONRead, DocumentsOpenAtOnceStayApart) {
   plat::JSONDocument outer;
   ASSERT_TRUE(outer.parse(R"({"a":1,"b":[2,3],"a":4})"));
