@@ -1,6 +1,7 @@
 #include "platform/foundation/NSKeyedUnarchiver.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -225,8 +226,10 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* nod
     return Value();
   }
   if (name == "NSDate") {
+    // Any finite time is kept; one beyond what a date holds would change, so it fails.
     const Value* t = node->find("NS.time");
-    if (!t || t->type() != Value::Type::Double) {
+    constexpr double kLimit = static_cast<double>(NSDate::kMaxSeconds1970);
+    if (!t || t->type() != Value::Type::Double || !(std::fabs(t->doubleValue()) < kLimit)) {
       fail("bad date");
       return Value();
     }
