@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 #include <string>
 
@@ -226,6 +225,14 @@ constexpr const char* kPhoneArchive = R"(<?xml version="1.0" encoding="UTF-8"?>
 <key>$version</key><integer>100000</integer>
 </dict></plist>)";
 
+// The text with the first `from` replaced by `to`.
+std::string replacedIn(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+Data phoneArchiveWith(const std::string& from, const std::string& to) {
+  return Data::fromString(replacedIn(kPhoneArchive, from, to));
+}
+
 TEST_F(ArchiveTest, ReadsThePhonesArchives) {
   NSErrorRef error;
   Value v = NSKeyedUnarchiver::unarchiveObjectWithData(Data::fromString(kPhoneArchive), &error);
@@ -234,83 +241,21 @@ TEST_F(ArchiveTest, ReadsThePhonesArchives) {
   EXPECT_EQ(v["name"], Value("kite"));
   EXPECT_EQ(v["saved"],
             Value(NSDate::fromSeconds1970(NSDate::kReferenceDateOffset + 1, 500000000)));
-}
-
-// Archives other writers made with members ours never writes: each is kept as what it holds
-// ($null as the null object, a number key as its text), or the read fails; none is dropped.
-TEST_F(ArchiveTest, ForeignMembersAreKeptOrFailTheRead) {
-  auto uid = [](int64_t i) { return Value(Dictionary{{"CF$UID", Value(i)}}); };
-  auto refs = [&](std::initializer_list<int64_t> ids) {
-    Array a;
-    for (int64_t i : ids) a.push_back(uid(i));
-    return Value(std::move(a));
-  };
-  auto cls = [](const char* name) {
-    return Value(Dictionary{{"$classname", Value(name)},
-                            {"$classes", Value(Array{Value(name), Value("NSObject")})}});
-  };
-  auto dict = [&](std::initializer_list<int64_t> keys, std::initializer_list<int64_t> values) {
-    return Value(
-        Dictionary{{"$class", uid(3)}, {"NS.keys", refs(keys)}, {"NS.objects", refs(values)}});
-  };
-  auto date = [&](double t) {
-    return Value(Dictionary{{"$class", uid(4)}, {"NS.time", Value(t)}});
-  };
-  struct Case {
-    const char* name;
-    Value root;    // object 1
-    Value expect;  // nil: the read fails
-  };
-  const Case cases[] = {
-      {"array with a $null member",
-       Value(Dictionary{{"$class", uid(2)}, {"NS.objects", refs({5, 0, 5})}}),
-       Value(Array{Value("a"), Value::null(), Value("a")})},
-      {"dictionary with a $null value", dict({5}, {0}), Value(Dictionary{{"a", Value::null()}})},
-      {"number key", dict({7}, {5}), Value(Dictionary{{"7", Value("a")}})},
-      {"data key", dict({6}, {5}), Value()},
-      {"array key", dict({9}, {5}), Value()},
-      {"$null key", dict({0}, {5}), Value()},
-      {"number and text keys alike", dict({7, 8}, {5, 5}), Value()},
-      {"date of no time", date(std::nan("")), Value()},
-      {"date beyond every year", date(1e300), Value()},
-  };
-  for (const Case& c : cases) {
-    Array objects{Value("$null"),
-                  c.root,
-                  cls("NSArray"),
-                  cls("NSDictionary"),
-                  cls("NSDate"),
-                  Value("a"),
-                  Value(Data::fromString("k")),
-                  Value(7),
-                  Value("7"),
-                  Value(Dictionary{{"$class", uid(2)}, {"NS.objects", refs({})}})};
-    Value archive(Dictionary{{"$archiver", Value("NSKeyedArchiver")},
-                             {"$version", Value(100000)},
-                             {"$top", Value(Dictionary{{"root", uid(1)}})},
-                             {"$objects", Value(std::move(objects))}});
-    Data data = PLS::dataWithPropertyList(archive, PLS::NSPropertyListBinaryFormat_v1_0);
-    ASSERT_FALSE(data.empty()) << c.name;
-    NSErrorRef error;
-    Value back = NSKeyedUnarchiver::unarchiveObjectWithData(data, &error);
-    EXPECT_EQ(back, c.expect) << c.name << ": " << back.description();
-    EXPECT_EQ(!error, !c.expect.isNil()) << c.name;
-  }
-
-  // Our own writer refuses nil in an array, which it could only write as $null.
-  NSErrorRef error;
-  EXPECT_TRUE(
-      NSKeyedArchiver::archivedDataWithRootObject(Value(Array{Value(1), Value()}), &error).empty());
-  EXPECT_TRUE(error);
+  // A $null member, which other writers give and ours does not, stays in its place as the null
+  // object.
+  const std::string nullFirst =
+      replacedIn(kPhoneArchive, "<integer>4</integer>", "<integer>0</integer>");
+  EXPECT_EQ(NSKeyedUnarchiver::unarchiveObjectWithData(Data::fromString(nullFirst))["product_code"],
+            Value::null());
+  Value list = NSKeyedUnarchiver::unarchiveObjectWithData(
+      Data::fromString(replacedIn(nullFirst, "<string>NSMutableDictionary</string></dict>",
+                                  "<string>NSArray</string></dict>")));
+  EXPECT_EQ(list[0], Value::null());
+  EXPECT_EQ(list[1], Value("kite"));
 }
 
 TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
-  std::string phone = kPhoneArchive;
-  auto replaced = [&](const std::string& from, const std::string& to) {
-    std::string s = phone;
-    s.replace(s.find(from), from.size(), to);
-    return Data::fromString(s);
-  };
+  auto replaced = phoneArchiveWith;
   std::vector<Data> inputs = {
       Data(),
       Data::fromString("not an archive"),
@@ -321,13 +266,24 @@ TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
       replaced("<key>$classname</key><string>NSMutableString</string>",
                "<key>$classname</key><string>Unknown</string>"),  // unknown class
       replaced("<real>1.5</real>", "<string>x</string>"),         // bad date
+      replaced("<real>1.5</real>", "<real>nan</real>"),           // a time that is no date
+      replaced("<real>1.5</real>", "<real>1e300</real>"),         // beyond every date
+      replaced("<string>name</string>", "<data>AA==</data>"),     // a key of data
+      replaced("<integer>2</integer>", "<integer>8</integer>"),   // a key that is a date
+      replaced("<integer>2</integer>", "<integer>0</integer>"),   // a $null key
+      replaced("<integer>3</integer>", "<integer>2</integer>"),   // the same key twice
   };
-  for (const Data& d : inputs) {
+  for (size_t i = 0; i < inputs.size(); ++i) {
     NSErrorRef error;
-    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithData(d, &error).isNil());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithData(inputs[i], &error).isNil()) << i;
+    EXPECT_TRUE(error && error->domain() == NSCocoaErrorDomain) << i;
   }
+
+  // Our writer refuses nil in an array, which it could only write as $null.
+  NSErrorRef nilError;
+  EXPECT_TRUE(
+      NSKeyedArchiver::archivedDataWithRootObject(Value(Array{Value()}), &nilError).empty());
+  EXPECT_TRUE(nilError);
 
   // A reference chain far deeper than allowed: arrays each holding the next.
   Array objects{Value("$null")};
