@@ -241,7 +241,8 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* nod
   if (name == "NSDate") {
     // Any finite time is kept; one beyond what a date holds would change, so it fails.
     const Value* t = node->find("NS.time");
-    constexpr double kLimit = static_cast<double>(NSDate::kMaxSeconds1970);
+    constexpr double kLimit =
+        static_cast<double>(NSDate::kMaxSeconds1970 - NSDate::kReferenceDateOffset);
     if (!t || t->type() != Value::Type::Double || !(std::fabs(t->doubleValue()) < kLimit)) {
       fail("bad date");
       return Value();
