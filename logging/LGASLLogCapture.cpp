@@ -133,7 +133,7 @@ void LGASLLogCapture::aslMessageReceived(const plat::ASLMessage& message) {
   uint64_t level = gCaptureLevel.load();
   if (!(level & flag)) return;
   // "Time" is a decimal number of seconds (a fraction kept); times beyond the date range
-  // saturate at the distant dates instead of overflowing.
+  // saturate at its ends instead of overflowing.
   const std::string* time = message.get(plat::ASL_KEY_TIME);
   plat::NSDate timestamp =
       time ? plat::NSDate::dateWithTimeIntervalSince1970(plat::Value(*time).doubleValue())

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -115,24 +116,35 @@ NSDate NSDate::fromSeconds1970(int64_t seconds, int64_t nanoseconds) {
   return d;
 }
 
-NSDate NSDate::dateWithTimeIntervalSince1970(double seconds) {
-  if (std::isnan(seconds)) return NSDate();
-  if (seconds <= static_cast<double>(kDistantPast)) return distantPast();
-  if (seconds >= static_cast<double>(kDistantFuture)) return distantFuture();
+// A date `seconds` after the time base + baseNanoseconds (seconds and nanoseconds since
+// 1970): the interval is taken to the microsecond, the result saturated to the range a
+// double holds to the second (or to the base, when that lies further out).
+NSDate NSDate::fromInterval(double seconds, int64_t base, int32_t baseNanoseconds) {
+  const int64_t lowest = std::min(base, -kMaxSeconds1970);
+  const int64_t highest = std::max(base, kMaxSeconds1970);
+  // Beyond twice the range the sum saturates; within it, the whole seconds fit in 64 bits.
+  constexpr double kSpan = 2 * static_cast<double>(kMaxSeconds1970);
+  if (seconds <= -kSpan) return fromSeconds1970(lowest);
+  if (seconds >= kSpan) return fromSeconds1970(highest);
   double whole = std::floor(seconds);
   // The fraction is exact in a double; round it to whole microseconds.
   int64_t micros = std::llround((seconds - whole) * 1e6);
-  return fromSeconds1970(static_cast<int64_t>(whole), micros * 1000);
+  int64_t sec;
+  if (__builtin_add_overflow(static_cast<int64_t>(whole), base, &sec))
+    return fromSeconds1970(whole < 0 ? lowest : highest);
+  if (sec < lowest) return fromSeconds1970(lowest);
+  if (sec >= highest) return fromSeconds1970(highest);
+  return fromSeconds1970(sec, baseNanoseconds + micros * 1000);
+}
+
+NSDate NSDate::dateWithTimeIntervalSince1970(double seconds) {
+  if (std::isnan(seconds)) return NSDate();
+  return fromInterval(seconds, 0, 0);
 }
 
 NSDate NSDate::dateWithTimeIntervalSinceReferenceDate(double seconds) {
-  if (std::isnan(seconds))
-    return dateWithTimeIntervalSince1970(static_cast<double>(kReferenceDateOffset));
-  if (seconds <= static_cast<double>(kDistantPast - kReferenceDateOffset)) return distantPast();
-  if (seconds >= static_cast<double>(kDistantFuture - kReferenceDateOffset)) return distantFuture();
-  NSDate d = dateWithTimeIntervalSince1970(seconds);
-  d.sec_ += kReferenceDateOffset;
-  return d;
+  if (std::isnan(seconds)) return fromSeconds1970(kReferenceDateOffset);
+  return fromInterval(seconds, kReferenceDateOffset, 0);
 }
 
 NSDate NSDate::dateWithTimeIntervalSinceNow(double seconds) {
@@ -151,10 +163,7 @@ int64_t NSDate::nanoseconds1970() const {
 
 NSDate NSDate::dateByAddingTimeInterval(double seconds) const {
   if (std::isnan(seconds)) return *this;
-  if (seconds <= static_cast<double>(kDistantPast - kDistantFuture)) return distantPast();
-  if (seconds >= static_cast<double>(kDistantFuture - kDistantPast)) return distantFuture();
-  NSDate delta = dateWithTimeIntervalSince1970(seconds);
-  return fromSeconds1970(sec_ + delta.sec_, static_cast<int64_t>(nsec_) + delta.nsec_);
+  return fromInterval(seconds, sec_, nsec_);
 }
 
 std::string NSDate::description() const {

@@ -15,12 +15,16 @@ class NSDate {
  public:
   // Seconds between 1970-01-01 and the platform's reference date 2001-01-01 (UTC).
   static constexpr int64_t kReferenceDateOffset = 978307200;
+  // Dates built from a time interval in seconds (a double) saturate at this many seconds
+  // before and after 1970 (about 285 million years): within it a double holds every second.
+  static constexpr int64_t kMaxSeconds1970 = int64_t{1} << 53;
 
   NSDate() = default;  // 1970-01-01T00:00:00Z
   static NSDate now();  // wall-clock time (not the virtual clock)
   static NSDate fromNanoseconds1970(int64_t ns);
   static NSDate fromSeconds1970(int64_t seconds, int64_t nanoseconds = 0);
-  // NaN gives 1970-01-01; values beyond the distant dates clamp to them.
+  // NaN gives 1970-01-01 (and 2001-01-01 from the reference date); every date of the
+  // distant range and beyond (years 1 to 9999 among them) is kept, to the microsecond.
   static NSDate dateWithTimeIntervalSince1970(double seconds);
   static NSDate dateWithTimeIntervalSinceReferenceDate(double seconds);
   static NSDate dateWithTimeIntervalSinceNow(double seconds);
@@ -42,7 +46,7 @@ class NSDate {
            static_cast<double>(nsec_ - other.nsec_) / 1e9;
   }
   double timeIntervalSinceNow() const { return timeIntervalSinceDate(now()); }
-  NSDate dateByAddingTimeInterval(double seconds) const;
+  NSDate dateByAddingTimeInterval(double seconds) const;  // NaN adds nothing
 
   // The platform's description: "2001-01-01 00:00:00 +0000" (UTC).
   std::string description() const;
@@ -50,6 +54,8 @@ class NSDate {
   auto operator<=>(const NSDate&) const = default;
 
  private:
+  static NSDate fromInterval(double seconds, int64_t base, int32_t baseNanoseconds);
+
   int64_t sec_ = 0;
   int32_t nsec_ = 0;
 };

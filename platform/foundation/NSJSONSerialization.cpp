@@ -230,7 +230,8 @@ struct Writer {
   }
 
   bool write(const Value& v, int depth) {
-    if (static_cast<size_t>(depth) > kMaxDepth) {
+    // The readers take at most kMaxDepth containers, one inside the other: so many are written.
+    if ((v.isArray() || v.isDictionary()) && static_cast<size_t>(depth) >= kMaxDepth) {
       failure = "Too many nested arrays or dictionaries in JSON write";
       return false;
     }

@@ -114,8 +114,14 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
     case Value::Type::Array: {
       uint64_t uid = reserve();
       Array refs;
-      for (const Value& item : *value.array())
+      for (const Value& item : *value.array()) {
+        // Readers take $null as the null object; nil has no form in an array.
+        if (item.isNil()) {
+          fail("an array holds nil");
+          return 0;
+        }
         refs.push_back(plist_support::uidValue(encodeValue(item, depth + 1)));
+      }
       return instance(uid, Dictionary{{"NS.objects", Value(std::move(refs))}}, "NSArray");
     }
     case Value::Type::Dictionary: {

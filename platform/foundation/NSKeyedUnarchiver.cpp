@@ -1,6 +1,7 @@
 #include "platform/foundation/NSKeyedUnarchiver.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -184,9 +185,11 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* nod
     }
     Array out;
     out.reserve(items.size());
+    // A member written as $null (other writers' nil) is kept in its place as the null object.
     for (uint64_t r : items) {
       Value item = decodeReference(r);
-      if (!item.isNil()) out.push_back(std::move(item));
+      if (error_) return Value();
+      out.push_back(item.isNil() ? Value::null() : std::move(item));
     }
     return Value(std::move(out));
   }
@@ -196,16 +199,27 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* nod
       fail("bad dictionary");
       return Value();
     }
+    // Keys here are text: a number key is kept as its text; any other key (data, a date, a
+    // collection) has no form here and fails the read, as do two keys of the same text.
     Dictionary out;
     for (size_t i = 0; i < keys.size(); ++i) {
       Value key = decodeReference(keys[i]);
       Value item = decodeReference(values[i]);
-      if (item.isNil()) continue;
+      if (error_) return Value();
+      std::string text;
       if (key.isString()) {
-        out.set(*key.string(), std::move(item));
+        text = *key.string();
       } else if (key.isNumber()) {
-        out.set(key.description(), std::move(item));  // keys here are text
+        text = key.description();
+      } else {
+        fail("dictionary key that is not text");
+        return Value();
       }
+      if (out.contains(text)) {
+        fail("dictionary key twice");
+        return Value();
+      }
+      out.set(std::move(text), item.isNil() ? Value::null() : std::move(item));
     }
     return Value(std::move(out));
   }
@@ -225,8 +239,11 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* nod
     return Value();
   }
   if (name == "NSDate") {
+    // Any finite time is kept; one beyond what a date holds would change, so it fails.
     const Value* t = node->find("NS.time");
-    if (!t || t->type() != Value::Type::Double) {
+    constexpr double kLimit =
+        static_cast<double>(NSDate::kMaxSeconds1970 - NSDate::kReferenceDateOffset);
+    if (!t || t->type() != Value::Type::Double || !(std::fabs(t->doubleValue()) < kLimit)) {
       fail("bad date");
       return Value();
     }

@@ -124,11 +124,14 @@ class OpenStepParser {
     while (pos_ < s_.size() && s_[pos_] != q) {
       char c = s_[pos_++];
       if (c != '\\') {
+        if (pendingHigh) return err("unpaired surrogate"), std::nullopt;
         out += c;
         continue;
       }
       if (pos_ >= s_.size()) break;
       char e = s_[pos_++];
+      // A high surrogate must be followed at once by its low half.
+      if (pendingHigh && e != 'U' && e != 'u') return err("unpaired surrogate"), std::nullopt;
       switch (e) {
         case 'a':
           out += '\a';
@@ -159,13 +162,13 @@ class OpenStepParser {
             cp = cp * 16 + hexValue(s_[pos_++]);
             ++digits;
           }
+          const bool low = cp >= 0xDC00 && cp <= 0xDFFF;
+          if (low != (pendingHigh != 0)) return err("unpaired surrogate"), std::nullopt;
           if (cp >= 0xD800 && cp <= 0xDBFF) {
             pendingHigh = cp;
             continue;
           }
-          if (cp >= 0xDC00 && cp <= 0xDFFF && pendingHigh) {
-            cp = 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00);
-          }
+          if (low) cp = 0x10000 + ((pendingHigh - 0xD800) << 10) + (cp - 0xDC00);
           appendUTF8(out, cp);
           break;
         }
@@ -182,6 +185,7 @@ class OpenStepParser {
       pendingHigh = 0;
     }
     if (pos_ >= s_.size()) return err("unterminated string"), std::nullopt;
+    if (pendingHigh) return err("unpaired surrogate"), std::nullopt;
     ++pos_;
     return out;
   }

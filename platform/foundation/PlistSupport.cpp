@@ -465,9 +465,19 @@ class BinaryReader {
         return Value(std::move(s));
       }
       case 0x6: {
+        // A surrogate without its other half is no character: refused, not replaced.
         std::u16string units(h.count, u'\0');
         for (uint64_t i = 0; i < h.count; ++i)
           units[i] = static_cast<char16_t>(readBE(p_ + h.pos + 2 * i, 2));
+        for (uint64_t i = 0; i < h.count; ++i) {
+          const bool high = units[i] >= 0xD800 && units[i] < 0xDC00;
+          const bool low = units[i] >= 0xDC00 && units[i] < 0xE000;
+          if (low) return *why = "unpaired surrogate in text", Value();
+          if (!high) continue;
+          if (i + 1 == h.count || units[i + 1] < 0xDC00 || units[i + 1] >= 0xE000)
+            return *why = "unpaired surrogate in text", Value();
+          ++i;
+        }
         return Value(fromUTF16(units));
       }
       case 0x7: {

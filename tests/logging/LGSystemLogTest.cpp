@@ -286,5 +286,5 @@ TEST_F(LGSystemLogTest, CapturedTimesKeepTheirFractionAndSaturatePastTheNanoseco
   ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0].timestamp()->nanoseconds1970(), 1700000000250000000LL);
   EXPECT_EQ(messages[1].timestamp()->seconds1970(), 10000000000LL);
-  EXPECT_EQ(*messages[2].timestamp(), plat::NSDate::distantFuture());
+  EXPECT_EQ(*messages[2].timestamp(), plat::NSDate::fromSeconds1970(plat::NSDate::kMaxSeconds1970));
 }

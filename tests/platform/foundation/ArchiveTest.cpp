@@ -225,6 +225,14 @@ constexpr const char* kPhoneArchive = R"(<?xml version="1.0" encoding="UTF-8"?>
 <key>$version</key><integer>100000</integer>
 </dict></plist>)";
 
+// The text with the first `from` replaced by `to`.
+std::string replacedIn(std::string s, const std::string& from, const std::string& to) {
+  return s.replace(s.find(from), from.size(), to);
+}
+Data phoneArchiveWith(const std::string& from, const std::string& to) {
+  return Data::fromString(replacedIn(kPhoneArchive, from, to));
+}
+
 TEST_F(ArchiveTest, ReadsThePhonesArchives) {
   NSErrorRef error;
   Value v = NSKeyedUnarchiver::unarchiveObjectWithData(Data::fromString(kPhoneArchive), &error);
@@ -233,15 +241,21 @@ TEST_F(ArchiveTest, ReadsThePhonesArchives) {
   EXPECT_EQ(v["name"], Value("kite"));
   EXPECT_EQ(v["saved"],
             Value(NSDate::fromSeconds1970(NSDate::kReferenceDateOffset + 1, 500000000)));
+  // A $null member, which other writers give and ours does not, stays in its place as the null
+  // object.
+  const std::string nullFirst =
+      replacedIn(kPhoneArchive, "<integer>4</integer>", "<integer>0</integer>");
+  EXPECT_EQ(NSKeyedUnarchiver::unarchiveObjectWithData(Data::fromString(nullFirst))["product_code"],
+            Value::null());
+  Value list = NSKeyedUnarchiver::unarchiveObjectWithData(
+      Data::fromString(replacedIn(nullFirst, "<string>NSMutableDictionary</string></dict>",
+                                  "<string>NSArray</string></dict>")));
+  EXPECT_EQ(list[0], Value::null());
+  EXPECT_EQ(list[1], Value("kite"));
 }
 
 TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
-  std::string phone = kPhoneArchive;
-  auto replaced = [&](const std::string& from, const std::string& to) {
-    std::string s = phone;
-    s.replace(s.find(from), from.size(), to);
-    return Data::fromString(s);
-  };
+  auto replaced = phoneArchiveWith;
   std::vector<Data> inputs = {
       Data(),
       Data::fromString("not an archive"),
@@ -252,13 +266,24 @@ TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
       replaced("<key>$classname</key><string>NSMutableString</string>",
                "<key>$classname</key><string>Unknown</string>"),  // unknown class
       replaced("<real>1.5</real>", "<string>x</string>"),         // bad date
+      replaced("<real>1.5</real>", "<real>nan</real>"),           // a time that is no date
+      replaced("<real>1.5</real>", "<real>1e300</real>"),         // beyond every date
+      replaced("<string>name</string>", "<data>AA==</data>"),     // a key of data
+      replaced("<integer>2</integer>", "<integer>8</integer>"),   // a key that is a date
+      replaced("<integer>2</integer>", "<integer>0</integer>"),   // a $null key
+      replaced("<integer>3</integer>", "<integer>2</integer>"),   // the same key twice
   };
-  for (const Data& d : inputs) {
+  for (size_t i = 0; i < inputs.size(); ++i) {
     NSErrorRef error;
-    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithData(d, &error).isNil());
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+    EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithData(inputs[i], &error).isNil()) << i;
+    EXPECT_TRUE(error && error->domain() == NSCocoaErrorDomain) << i;
   }
+
+  // Our writer refuses nil in an array, which it could only write as $null.
+  NSErrorRef nilError;
+  EXPECT_TRUE(
+      NSKeyedArchiver::archivedDataWithRootObject(Value(Array{Value()}), &nilError).empty());
+  EXPECT_TRUE(nilError);
 
   // A reference chain far deeper than allowed: arrays each holding the next.
   Array objects{Value("$null")};

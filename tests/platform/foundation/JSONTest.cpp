@@ -110,6 +110,16 @@ TEST(JSONRead, NestingLimitIsTheSameForEveryReader) {
   plat::JSONDocument document;
   EXPECT_TRUE(document.parse(nested(512)));
   EXPECT_FALSE(document.parse(nested(513)));
+  // The writer nests as deep as the readers read, and fails one deeper.
+  for (unsigned options : {0u, unsigned{NSJSONSerialization::NSJSONWritingPrettyPrinted}}) {
+    for (Value inner : {Value(Array{}), Value(Dictionary{})}) {
+      for (int i = 0; i < 511; ++i)
+        inner = i % 2 ? Value(Array{inner}) : Value(Dictionary{{"k", inner}});
+      EXPECT_EQ(read(write(inner, options)), inner);
+      EXPECT_EQ(write(Value(Array{inner}), options, &error), "");
+      EXPECT_TRUE(error && error->code() == 3851);
+    }
+  }
 }
 
 TEST(JSONRead, DocumentsOpenAtOnceStayApart) {
