@@ -1084,7 +1084,10 @@ size_t acceptCodedBody(Transfer* t, const char* buffer, size_t n) {
     t->failure = makeURLError(NSURLErrorCannotDecodeRawData, t->url);
     return 0;
   }
+  // libcurl may hand the bytes again in other pieces: what is left to skip after this one
+  // stays counted.
   const size_t skip = std::min(t->codedSkip, n);
+  const size_t skipLeft = t->codedSkip - skip;
   bool ended = false;
   const ContentDecoder::Sink sink = [t, &ended](const char* bytes, size_t length) {
     const size_t r = acceptBody(t, bytes, length);
@@ -1095,11 +1098,11 @@ size_t acceptCodedBody(Transfer* t, const char* buffer, size_t n) {
   size_t taken = 0;
   switch (t->decoder->write(buffer + skip, n - skip, &taken, sink)) {
     case ContentDecoder::Result::kTaken:
-      t->codedSkip = 0;
+      t->codedSkip = skipLeft;
       return n;
     case ContentDecoder::Result::kStopped:
       if (ended) return 0;
-      t->codedSkip = skip + taken;
+      t->codedSkip = skip + taken + skipLeft;
       return CURL_WRITEFUNC_PAUSE;
     case ContentDecoder::Result::kFailed:
       break;

@@ -130,6 +130,26 @@ TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
     EXPECT_EQ(server->heads().size(), c.error ? 2u : 1u);
     cache->removeAllCachedResponses();
   }
+
+  // A few coded kilobytes decode to far more than is held while the delegate decides: the
+  // decoding stops and goes on where it stopped, nothing decoded twice or lost.
+  std::string big;
+  while (big.size() < (12u << 20)) big += "the same line again and again, ";
+  RawLoopbackServer server([&](const std::string&) {
+    return RawLoopbackServer::Reply{
+        "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n" +
+            zlibCoded(big, 16 + MAX_WBITS),
+        true};
+  });
+  delegate->holdResponse = true;
+  const size_t before = delegate->completed;
+  auto task = session->dataTaskWithURL(server.url("/big"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->heldResponse != nullptr; }, 20));
+  delegate->heldResponse(NSURLSessionResponseAllow);
+  ASSERT_TRUE(runUntil([&] { return delegate->completed > before; }, 60));
+  EXPECT_FALSE(task->error());
+  EXPECT_TRUE(delegate->bodies[task->taskIdentifier()] == big);
 }
 
 TEST_F(BodyFixture, AResumedDownloadAppendsOnlyThePartThatContinuesItsFile) {
