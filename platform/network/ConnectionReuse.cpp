@@ -21,16 +21,9 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-// The last member of a comma-separated list, without its parameters.
-std::string_view lastCoding(std::string_view list) {
-  std::string_view last;
-  while (!list.empty()) {
-    const size_t comma = list.find(',');
-    std::string_view member = trimmed(list.substr(0, comma));
-    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
-    if (!member.empty()) last = member;
-  }
-  return trimmed(last.substr(0, last.find(';')));
+bool isChunked(std::string_view coding) {
+  coding = trimmed(coding.substr(0, coding.find(';')));
+  return coding.size() == 7 && strncasecmp(coding.data(), "chunked", 7) == 0;
 }
 
 struct Connection {
@@ -76,16 +69,24 @@ ResponseFraming framingOf(std::string_view method, int64_t status, const HTTPHea
     f.reusable = !f.readToClose;
     return f;
   }
-  {
-    // A length beside a transfer coding is no length (a server must not send both, and the
-    // two may frame the message differently for another reader); a coding list that does not
-    // end in chunked is read to the close (RFC 9112 6.3 items 3 and 4).
-    if (fields.get("Content-Length")) f.reusable = false;
-    const std::string_view last = lastCoding(*te);
-    if (last.size() != 7 || strncasecmp(last.data(), "chunked", 7) != 0) {
-      f.reusable = false;
-      f.readToClose = true;
-    }
+  // A length beside a transfer coding is no length (a server must not send both, and the
+  // two may frame the message differently for another reader); a coding list that does not
+  // end in chunked is read to the close (RFC 9112 6.3 items 3 and 4).
+  if (fields.get("Content-Length")) f.reusable = false;
+  // Chunked before another coding would be taken off by libcurl all the same, framing the
+  // body where its server did not: refused.
+  std::string_view list = *te, last;
+  while (!list.empty()) {
+    const size_t comma = list.find(',');
+    const std::string_view member = trimmed(list.substr(0, comma));
+    list = comma == std::string_view::npos ? std::string_view() : list.substr(comma + 1);
+    if (member.empty()) continue;
+    if (isChunked(last)) f.refused = true;
+    last = member;
+  }
+  if (!isChunked(last)) {
+    f.reusable = false;
+    f.readToClose = true;
   }
   return f;
 }

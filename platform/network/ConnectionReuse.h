@@ -3,8 +3,9 @@
 //
 // A response head either leaves its connection fit for another request or not (RFC 9112 6.3,
 // 9.3): framingOf says which, and refuses a head no request asked for (a 101 to a request
-// that asked no upgrade). Bytes that arrive on an idle connection belong to no request: the
-// connection's sockets are recorded through libcurl's open and close socket callbacks, and
+// that asked no upgrade) or one libcurl would frame otherwise than its server (chunked
+// before another transfer coding). Bytes that arrive on an idle connection belong to no request:
+// the connection's sockets are recorded through libcurl's open and close socket callbacks, and
 // before a request goes out on a connection that already carried an answer,
 // idleConnectionHasBytes looks at it; such a connection is closed and the request sent on a
 // fresh one. Thread-safe.
@@ -21,7 +22,7 @@
 namespace plat::detail {
 
 struct ResponseFraming {
-  bool refused = false;      // the head answers nothing that was asked: fail, close
+  bool refused = false;      // fail the request and close the connection
   bool reusable = true;      // the connection may carry the next request
   bool readToClose = false;  // the body ends where the connection does
 };

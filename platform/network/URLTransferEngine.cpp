@@ -982,6 +982,12 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
                                                       t->head.takeFields());
   const ResponseFraming framing =
       framingOf(t->request->HTTPMethod(), t->status, response->headerFields(), false);
+  if (framing.refused) {
+    NSLogMessage("NSURLSession: refused the answer of " + t->url +
+                 ": chunked is not the last transfer coding");
+    t->failure = makeURLError(NSURLErrorBadServerResponse, t->url);
+    return 0;
+  }
   if (!framing.reusable) curl_easy_setopt(t->easy, CURLOPT_FORBID_REUSE, 1L);
   t->readToClose = framing.readToClose && isHTTP1(t->head.httpVersion());
   if (auto coding = response->valueForHTTPHeaderField("Content-Encoding")) {
