@@ -754,9 +754,8 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
 
 CURLcode sslContextCallback(CURL*, void* sslctx, void* arg) {
   SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslctx), verifyCallback, arg);
-  // A connection that ends without the peer's closure alert is a lost connection, not the end
-  // of a body read to the close (RFC 9112 9.8); libcurl would take it as an end.
-  SSL_CTX_clear_options(static_cast<SSL_CTX*>(sslctx), SSL_OP_IGNORE_UNEXPECTED_EOF);
+  // libcurl takes a connection that ends without the peer's closure alert as the end of a body
+  // read to the close: whether the alert came is looked at when the transfer is done.
   watchClosureAlerts(sslctx);
   return CURLE_OK;
 }
