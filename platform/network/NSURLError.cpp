@@ -27,6 +27,8 @@ const char* descriptionFor(int64_t code) {
       return "cancelled";
     case NSURLErrorCannotDecodeRawData:
       return "cannot decode raw data";
+    case NSURLErrorCannotDecodeContentData:
+      return "cannot decode content data";
     case NSURLErrorRequestBodyStreamExhausted:
       return "request body stream exhausted";
     case NSURLErrorFileDoesNotExist:

@@ -24,6 +24,7 @@ inline constexpr int64_t NSURLErrorBadServerResponse = -1011;
 inline constexpr int64_t NSURLErrorUserCancelledAuthentication = -1012;
 // A body whose Content-Encoding could not be decoded.
 inline constexpr int64_t NSURLErrorCannotDecodeRawData = -1015;
+inline constexpr int64_t NSURLErrorCannotDecodeContentData = -1016;
 inline constexpr int64_t NSURLErrorRequestBodyStreamExhausted = -1021;
 inline constexpr int64_t NSURLErrorFileDoesNotExist = -1100;
 inline constexpr int64_t NSURLErrorFileIsDirectory = -1101;

@@ -104,8 +104,9 @@ NSHTTPURLResponse::NSHTTPURLResponse(std::string url, int64_t statusCode, std::s
                                      HTTPHeaderFields headers)
     : NSURLResponse(std::move(url),
                     parseContentType(headers.get("Content-Type").value_or("")).first,
-                    bodyIsEncoded(headers) ? NSURLResponseUnknownLength
-                                           : parseLength(headers.get("Content-Length")),
+                    bodyIsEncoded(headers) || headers.get("Transfer-Encoding")
+                        ? NSURLResponseUnknownLength
+                        : parseLength(headers.get("Content-Length")),
                     parseContentType(headers.get("Content-Type").value_or("")).second),
       statusCode_(statusCode),
       httpVersion_(std::move(HTTPVersion)),

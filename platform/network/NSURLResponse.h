@@ -47,7 +47,8 @@ class NSHTTPURLResponse : public NSURLResponse {
  public:
   // MIME type, expected length and encoding are taken from the header fields
   // ("Content-Type", "Content-Length"); a malformed or negative length counts as unknown, and so
-  // does the length of a body sent with a "Content-Encoding" (it arrives decoded).
+  // does the length of a body sent with a "Content-Encoding" (it arrives decoded) or a
+  // "Transfer-Encoding" (a length beside it frames nothing).
   NSHTTPURLResponse(std::string url, int64_t statusCode, std::string HTTPVersion,
                     HTTPHeaderFields headers);
   static std::shared_ptr<NSHTTPURLResponse> make(std::string url, int64_t statusCode,
@@ -84,7 +85,7 @@ using NSHTTPURLResponseRef = std::shared_ptr<NSHTTPURLResponse>;
 
 // Where a response cache may keep a response.
 enum NSURLCacheStoragePolicy : uint64_t {
-  NSURLCacheStorageAllowed = 0,              // memory and disk
+  NSURLCacheStorageAllowed = 0,  // memory and disk
   NSURLCacheStorageAllowedInMemoryOnly = 1,
   NSURLCacheStorageNotAllowed = 2,
 };

@@ -21,8 +21,10 @@
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/network/ConnectionReuse.h"
 #include "platform/network/HTTPAuthentication.h"
 #include "platform/network/HTTPHeaderParser.h"
+#include "platform/network/MessageBody.h"
 #include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSStream.h"
 #include "platform/network/NSURLCache.h"
@@ -156,6 +158,22 @@ struct Transfer {
   bool headersComplete = false;
   size_t headerBytes = 0;  // of every response head of this request (interim ones too)
   bool isRedirect = false;
+  // The body's Content-Encoding, undone here so that a coded stream that does not end is
+  // known (libcurl takes it as whole); `codedSkip` counts the bytes of a piece handed back
+  // paused that were decoded already (libcurl hands the same bytes again).
+  std::unique_ptr<ContentDecoder> decoder;
+  size_t codedSkip = 0;
+  bool undecodable = false;          // a Content-Encoding that cannot be undone
+  bool heldBodyUndecodable = false;  // a held body whose coded stream did not end
+  // The connection the request was about to go out on held bytes of no request: it is sent
+  // again on a fresh connection (`freshConnection`).
+  bool staleConnection = false;
+  bool freshConnection = false;
+  // A resumed download's 206 that does not continue its file: the file starts again.
+  bool restartFromZero = false;
+  // A body read to the close; over TLS, whether the peer's closure alert came.
+  bool readToClose = false;
+  std::shared_ptr<std::atomic<bool>> closureAlert;
   Data redirectBody;  // the body of a redirect or of an authentication challenge
   // A 401 with a challenge the engine can answer (the response waits like a redirect's).
   bool isAuthChallenge = false;
@@ -242,7 +260,7 @@ struct ParsedURL {
   // The normalized URL libcurl is given: without user and password, which are sent only to
   // answer a challenge (libcurl would send them as Basic with the first request).
   std::string wire;
-  std::string target;          // path and query as sent
+  std::string target;  // path and query as sent
   int64_t port = 0;
 };
 
@@ -413,7 +431,7 @@ namespace {
 void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error);
 void startTransfer(const std::shared_ptr<URLSessionCore>& s,
                    const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
-                   int redirectCount);
+                   int redirectCount, bool freshConnection = false);
 
 void applyPause(Transfer& t) {
   if (!t.easy) return;
@@ -736,6 +754,9 @@ int verifyCallback(X509_STORE_CTX* ctx, void* arg) {
 
 CURLcode sslContextCallback(CURL*, void* sslctx, void* arg) {
   SSL_CTX_set_cert_verify_callback(static_cast<SSL_CTX*>(sslctx), verifyCallback, arg);
+  // libcurl takes a connection that ends without the peer's closure alert as the end of a body
+  // read to the close: whether the alert came is looked at when the transfer is done.
+  watchClosureAlerts(sslctx);
   return CURLE_OK;
 }
 
@@ -923,6 +944,15 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   }
   switch (t->head.addLine(line)) {
     case HTTPHeaderParser::Event::kLine:
+      if (t->head.status() == 101 &&
+          framingOf(t->request->HTTPMethod(), 101, HTTPHeaderFields(),
+                    t->sentRequest->valueForHTTPHeaderField("Upgrade").has_value())
+              .refused) {
+        // Switching protocols unasked: what follows is no answer to this request.
+        NSLogMessage("NSURLSession: refused the answer of " + t->url + ": 101 to no upgrade");
+        t->failure = makeURLError(NSURLErrorBadServerResponse, t->url);
+        return 0;
+      }
       return n;
     case HTTPHeaderParser::Event::kRefused:
       // Returning 0 ends the transfer and closes its connection: nothing after this head on
@@ -934,6 +964,13 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
       break;
   }
   t->status = t->head.status();
+  if (t->scheme == "https") {
+    curl_tlssessioninfo* info = nullptr;
+    if (curl_easy_getinfo(t->easy, CURLINFO_TLS_SSL_PTR, &info) == CURLE_OK && info &&
+        info->backend == CURLSSLBACKEND_OPENSSL && info->internals) {
+      t->closureAlert = closureAlertOf(info->internals);
+    }
+  }
   if (t->handlesCookies) {
     for (const std::string& cookie : t->head.takeSetCookieLines())
       NSHTTPCookieStorage::sharedHTTPCookieStorage()->setCookieFromSetCookieHeaderForURL(cookie,
@@ -942,6 +979,19 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   t->headersComplete = true;
   auto response = std::make_shared<NSHTTPURLResponse>(t->url, t->status, t->head.httpVersion(),
                                                       t->head.takeFields());
+  const ResponseFraming framing =
+      framingOf(t->request->HTTPMethod(), t->status, response->headerFields(), false);
+  if (framing.refused) {
+    NSLogMessage("NSURLSession: refused the answer of " + t->url +
+                 ": chunked is not the last transfer coding");
+    t->failure = makeURLError(NSURLErrorBadServerResponse, t->url);
+    return 0;
+  }
+  if (!framing.reusable) curl_easy_setopt(t->easy, CURLOPT_FORBID_REUSE, 1L);
+  t->readToClose = framing.readToClose && isHTTP1(t->head.httpVersion());
+  if (auto coding = response->valueForHTTPHeaderField("Content-Encoding")) {
+    t->decoder = ContentDecoder::forContentEncoding(*coding, &t->undecodable);
+  }
   auto location = response->valueForHTTPHeaderField("Location");
   if (RedirectPolicy::isRedirectStatus(t->status) && location && !location->empty()) {
     t->isRedirect = true;
@@ -964,6 +1014,12 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     answerNotModified(t->task->transfer, response);
     return n;
   }
+  if (!t->file && !t->filePath.empty() && t->status == 206 &&
+      !continuesPartialFile(response->valueForHTTPHeaderField("Content-Range"), t->fileOffset)) {
+    // Not the rest of the partial file: appending it would make a file that never was.
+    t->restartFromZero = true;
+    return 0;
+  }
   // The transfer's shared pointer lives in the session's map; find it through the task.
   beginResponse(t->task->transfer, response);
   return n;
@@ -976,11 +1032,9 @@ constexpr int64_t kLongestPollNs = int64_t{kLongestPollMs} * 1000000;
 // How long a session's transfer thread outlives its last transfer.
 constexpr int64_t kIdleWorkerLingerNs = int64_t{30} * 1000000000;
 
-size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
-  auto* t = static_cast<Transfer*>(arg);
-  size_t n = size * nitems;
-  t->touch();
-  if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
+// Takes `n` body bytes as they are to be delivered: n, CURL_WRITEFUNC_PAUSE when they are
+// not taken now, or 0 to end the transfer.
+size_t acceptBody(Transfer* t, const char* buffer, size_t n) {
   if (t->isRedirect || t->isAuthChallenge) {
     // Held whole until the delegate decides, so held up to a bound: beyond it the bytes are
     // dropped, and the body can no longer be delivered.
@@ -1027,6 +1081,68 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   collectForCache(*t, buffer, n);
   deliverData(*t, buffer, n);
   return n;
+}
+
+// Decodes coded body bytes into acceptBody. Bytes handed back paused come again: those
+// decoded already are skipped, and a decoded piece not taken is offered first.
+size_t acceptCodedBody(Transfer* t, const char* buffer, size_t n) {
+  if (t->undecodable) {
+    t->failure = makeURLError(NSURLErrorCannotDecodeRawData, t->url);
+    return 0;
+  }
+  // libcurl may hand the bytes again in other pieces: what is left to skip after this one
+  // stays counted.
+  const size_t skip = std::min(t->codedSkip, n);
+  const size_t skipLeft = t->codedSkip - skip;
+  bool ended = false;
+  const ContentDecoder::Sink sink = [t, &ended](const char* bytes, size_t length) {
+    const size_t r = acceptBody(t, bytes, length);
+    if (r == length) return true;
+    ended = r != CURL_WRITEFUNC_PAUSE;
+    return false;
+  };
+  size_t taken = 0;
+  switch (t->decoder->write(buffer + skip, n - skip, &taken, sink)) {
+    case ContentDecoder::Result::kTaken:
+      t->codedSkip = skipLeft;
+      return n;
+    case ContentDecoder::Result::kStopped:
+      if (ended) return 0;
+      t->codedSkip = skip + taken + skipLeft;
+      return CURL_WRITEFUNC_PAUSE;
+    case ContentDecoder::Result::kFailed:
+      break;
+  }
+  t->failure = makeURLError(NSURLErrorCannotDecodeRawData, t->url);
+  return 0;
+}
+
+size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
+  auto* t = static_cast<Transfer*>(arg);
+  size_t n = size * nitems;
+  t->touch();
+  if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
+  if (t->decoder || t->undecodable) return acceptCodedBody(t, buffer, n);
+  return acceptBody(t, buffer, n);
+}
+
+// Before a request goes out on a connection: one that already carried an answer and holds
+// bytes since belongs to no request now (its bytes would be taken as this request's answer).
+int prerequestCallback(void* arg, char*, char*, int peerPort, int localPort) {
+  auto* t = static_cast<Transfer*>(arg);
+  void* ssl = nullptr;
+  if (t->scheme == "https") {
+    curl_tlssessioninfo* info = nullptr;
+    if (curl_easy_getinfo(t->easy, CURLINFO_TLS_SSL_PTR, &info) == CURLE_OK && info &&
+        info->backend == CURLSSLBACKEND_OPENSSL) {
+      ssl = info->internals;
+    }
+  }
+  if (!idleConnectionHasBytes(localPort, peerPort, ssl)) return CURL_PREREQFUNC_OK;
+  NSLogMessage("NSURLSession: bytes of no request on an idle connection to " + t->host +
+               "; sending on a fresh one");
+  t->staleConnection = true;
+  return CURL_PREREQFUNC_ABORT;  // libcurl closes a connection whose transfer was aborted
 }
 
 void completeSuccess(const std::shared_ptr<Transfer>& t);
@@ -1453,6 +1569,10 @@ void deliverHeldResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResp
     finishTransfer(t, makeURLError(NSURLErrorDataLengthExceedsMaximum, t->url));
     return;
   }
+  if (t->heldBodyUndecodable) {
+    finishTransfer(t, makeURLError(NSURLErrorCannotDecodeContentData, t->url));
+    return;
+  }
   t->isRedirect = false;
   t->isAuthChallenge = false;
   Data body = std::move(t->redirectBody);
@@ -1506,20 +1626,19 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
     std::lock_guard<std::mutex> lock(s->mu);
     ephemeral = s->config->isEphemeral();
   }
-  const auto step = task->auth.next(
-      spaceKey, t->request->valueForHTTPHeaderField("Authorization").has_value(),
-      digest && strcasecmp(challenge.param("stale").c_str(), "true") == 0, urlCredential,
-      s->credentials, ephemeral);
+  const auto step =
+      task->auth.next(spaceKey, t->request->valueForHTTPHeaderField("Authorization").has_value(),
+                      digest && strcasecmp(challenge.param("stale").c_str(), "true") == 0,
+                      urlCredential, s->credentials, ephemeral);
   const std::string httpMethod = t->request->HTTPMethod();
   const std::string uri = parsed.target;
   auto send = [t, task, challenge, spaceKey, httpMethod,
                uri](const NSURLCredentialRef& credential) {
     const uint32_t nc = task->auth.willSend(spaceKey, credential, challenge.param("nonce"));
     retryWithAuthorization(
-        t, isDigest(challenge)
-               ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
-                                     credential->password(), nc, makeClientNonce())
-               : basicAuthorization(credential->user(), credential->password()));
+        t, isDigest(challenge) ? digestAuthorization(challenge, httpMethod, uri, credential->user(),
+                                                     credential->password(), nc, makeClientNonce())
+                               : basicAuthorization(credential->user(), credential->password()));
   };
   if (step.kind == TaskAuthentication::Step::kGiveUp) {
     deliverHeldResponse(t, t->authResponse);
@@ -1644,11 +1763,54 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
   });
 }
 
+// Sends the transfer's request again on a new transfer: on a fresh connection, or (a partial
+// download that cannot go on) without its partial file.
+void restartTransfer(const std::shared_ptr<Transfer>& t) {
+  auto task = t->task;
+  releaseEasy(*t);
+  if (t->restartFromZero) {
+    unlink(t->filePath.c_str());  // as for a whole answer to a resumed download
+    std::lock_guard<std::mutex> lock(task->mu);
+    task->resumePath.clear();
+    task->resumeOffset = 0;
+    task->resumeValidator.clear();
+  }
+  t->bodyStream = nullptr;  // not read yet: the new transfer sends it
+  task->transfer = nullptr;
+  startTransfer(t->session, task, t->request, t->redirectCount, t->staleConnection);
+}
+
 void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
   auto task = t->task;
   if (isCancelled(task)) {
     finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
     return;
+  }
+  if ((t->staleConnection && !t->freshConnection) || t->restartFromZero) {
+    restartTransfer(t);
+    return;
+  }
+  if (result == CURLE_OK) {
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    // An HTTP/2 connection frames its streams itself (and may hold frames of its own).
+    if (isHTTP1(t->head.httpVersion()) &&
+        curl_easy_getinfo(t->easy, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK) {
+      markConnectionCarried(socket);
+    }
+    if (!t->failure && t->readToClose && t->scheme == "https" &&
+        !(t->closureAlert && t->closureAlert->load())) {
+      // Over TLS, a body read to the close ends only with the closure alert (RFC 9112 9.8):
+      // without it, the connection may have been cut by anyone on the way.
+      t->failure = makeURLError(NSURLErrorNetworkConnectionLost, t->url);
+    }
+    if (!t->failure && t->decoder && !t->decoder->endedWhole()) {
+      // The coded stream did not end: the body was cut, however the connection ended.
+      if (t->isRedirect || t->isAuthChallenge) {
+        t->heldBodyUndecodable = true;
+      } else {
+        t->failure = makeURLError(NSURLErrorCannotDecodeContentData, t->url);
+      }
+    }
   }
   if (t->failure) {
     finishTransfer(t, t->failure);
@@ -1657,8 +1819,8 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
   if (result != CURLE_OK) {
     // libcurl refuses a header line over its bound as out of memory, and a folded line with no
     // field before it as a bad argument.
-    const int64_t code = t->headersComplete                  ? errorCodeForCurl(result)
-                         : result == CURLE_OUT_OF_MEMORY       ? NSURLErrorDataLengthExceedsMaximum
+    const int64_t code = t->headersComplete              ? errorCodeForCurl(result)
+                         : result == CURLE_OUT_OF_MEMORY ? NSURLErrorDataLengthExceedsMaximum
                          : result == CURLE_BAD_FUNCTION_ARGUMENT ? NSURLErrorBadServerResponse
                                                                  : errorCodeForCurl(result);
     finishTransfer(t, makeURLError(code, t->url));
@@ -1717,8 +1879,9 @@ NSURLRequestRef requestAsSent(const NSURLRequestRef& request,
 // Builds and adds the easy handle of a task's (next) request.
 void startTransfer(const std::shared_ptr<URLSessionCore>& s,
                    const std::shared_ptr<URLTaskCore>& task, NSURLRequestRef request,
-                   int redirectCount) {
+                   int redirectCount, bool freshConnection) {
   auto t = std::make_shared<Transfer>();
+  t->freshConnection = freshConnection;
   t->task = task;
   t->session = s;
   t->request = request;
@@ -1831,7 +1994,14 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_PROXY, "");  // never through a proxy of the environment
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  // Every coding libcurl knows is asked for; the engine undoes it itself.
   curl_easy_setopt(e, CURLOPT_ACCEPT_ENCODING, "");
+  curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+  curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, openConnectionSocket);
+  curl_easy_setopt(e, CURLOPT_CLOSESOCKETFUNCTION, closeConnectionSocket);
+  curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, prerequestCallback);
+  curl_easy_setopt(e, CURLOPT_PREREQDATA, t.get());
+  if (freshConnection) curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, headerCallback);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);

@@ -6,13 +6,17 @@
 
 #include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSURLSession.h"
+#include "platform/security/SecTrust.h"
 #include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
 #include "testing/net/RawLoopbackServer.h"
 #include "tests/platform/network/RecordingDelegate.h"
 
 using namespace plat;
 using testing_loop::runUntil;
 using testing_net::RawLoopbackServer;
+using testing_net::TestPKI;
+using testing_net::TLSIdentity;
 
 namespace {
 
@@ -121,6 +125,96 @@ TEST_F(WireFixture, RequestFieldsGoOutAsSetOrAreLeftOut) {
   run(post);
   ASSERT_EQ(server.heads().size(), 2u);
   EXPECT_EQ(server.heads()[1].find("Content-Type"), std::string::npos) << server.heads()[1];
+}
+
+TEST_F(WireFixture, EachRequestGetsItsOwnAnswerAndAnAmbiguousOneEndsItsConnection) {
+  SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
+  constexpr const char* kStray = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nSTRAY";
+  struct Case {
+    const char* name;
+    bool tls;
+    const char* method;
+    RawLoopbackServer::Reply first;
+    int64_t error;          // of the first request
+    std::string body;       // of the first request
+    int64_t expected = -2;  // its expected length (-2: not looked at)
+  };
+  const std::vector<Case> cases = {
+      {"a HEAD answer whose body comes late",
+       false,
+       "HEAD",
+       {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", false, kStray},
+       0,
+       "",
+       5},
+      {"a 304 with late bytes over TLS",
+       true,
+       "GET",
+       {"HTTP/1.1 304 Not Modified\r\nContent-Length: 5\r\n\r\n", false, kStray},
+       0,
+       ""},
+      {"a 408 on the idle connection",
+       false,
+       "GET",
+       {kSound, true, "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\n\r\n"},
+       0,
+       "sound"},
+      {"a 101 nobody asked for",
+       false,
+       "GET",
+       {"HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\nConnection: Upgrade\r\n\r\nbytes"},
+       NSURLErrorBadServerResponse,
+       ""},
+      {"a length beside chunked",
+       false,
+       "GET",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 40\r\n\r\n"
+        "2\r\nok\r\n0\r\n\r\n"},
+       0,
+       "ok",
+       -1},
+      {"chunked before another coding",
+       false,
+       "GET",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\n\r\n2\r\nok\r\n0\r\n\r\n"},
+       NSURLErrorBadServerResponse,
+       ""},
+      {"a transfer coding that is not chunked last",
+       false,
+       "GET",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 2\r\n\r\nokmore", true},
+       0,
+       "okmore",
+       -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto reply = [&](const std::string& target) {
+      return target == "/next" ? RawLoopbackServer::Reply{kSound} : c.first;
+    };
+    auto server = c.tls ? std::make_unique<RawLoopbackServer>(
+                              reply, TLSIdentity::withIntermediate(TestPKI::shared().leaf))
+                        : std::make_unique<RawLoopbackServer>(reply);
+    auto first = NSMutableURLRequest::requestWithURL(server->url("/first"));
+    first->setHTTPMethod(c.method);
+    auto task = run(first);
+    EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
+    EXPECT_EQ(delegate->bodies[task->taskIdentifier()], c.body);
+    if (c.expected != -2 && task->response()) {
+      EXPECT_EQ(task->response()->expectedContentLength(), c.expected);
+    }
+    if (!c.first.stray.empty()) {
+      server->releaseStray();
+      ASSERT_TRUE(runUntil([&] { return server->strays() == 1; }, 10));
+    }
+    // The next request gets its own answer, on a connection of its own.
+    auto next = run(NSURLRequest::requestWithURL(server->url("/next")));
+    EXPECT_FALSE(next->error());
+    EXPECT_EQ(delegate->bodies[next->taskIdentifier()], "sound");
+    EXPECT_EQ(server->connections(), 2u);
+    EXPECT_EQ(server->heads().size(), 2u);
+  }
+  SecTrustResetSystemAnchorCertificates();
 }
 
 }  // namespace

@@ -1,0 +1,48 @@
+// Coded response bodies and Content-Range values from a server: a decoder reads any stream in
+// pieces of any size, handing out pieces of its bounded size even when its sink refuses them,
+// and never takes a stream that failed as whole.
+
+#include <string>
+
+#include "fuzz/FuzzSupport.h"
+#include "platform/network/MessageBody.h"
+
+using plat::detail::ContentDecoder;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::Input in(data, size);
+  static const char* const kCodings[] = {"gzip", "deflate", "br", "zstd"};
+  const uint8_t choice = in.byte();
+  const uint8_t step = in.byte();
+  std::string_view range = in.field();
+  plat::detail::continuesPartialFile(std::string(range), choice);
+  bool unsupported = false;
+  auto decoder = ContentDecoder::forContentEncoding(kCodings[choice % 4], &unsupported);
+  FUZZ_CHECK(decoder && !unsupported, std::string(kCodings[choice % 4]));
+  const std::string body(in.rest());
+  size_t pieces = 0;
+  const ContentDecoder::Sink sink = [&](const char*, size_t length) {
+    FUZZ_CHECK(length > 0 && length <= ContentDecoder::kPieceBytes, body);
+    return ++pieces % 3 != 0;  // every third piece is refused once
+  };
+  const size_t chunk = 1 + step % 64;
+  bool failed = false;
+  for (size_t at = 0; at < body.size() && !failed;) {
+    const size_t n = std::min(chunk, body.size() - at);
+    size_t taken = 0;
+    switch (decoder->write(body.data() + at, n, &taken, sink)) {
+      case ContentDecoder::Result::kTaken:
+        at += n;
+        break;
+      case ContentDecoder::Result::kStopped:
+        FUZZ_CHECK(taken <= n, body);
+        at += taken;
+        break;
+      case ContentDecoder::Result::kFailed:
+        failed = true;
+        break;
+    }
+    if (pieces > (1u << 16)) break;  // a bomb: far past what the input could hold plainly
+  }
+  return 0;
+}

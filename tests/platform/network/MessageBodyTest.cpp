@@ -1,0 +1,209 @@
+// When a response body is whole: a coded stream must end, a TLS body read to the close must
+// end with the closure alert, and a resumed download appends only the part that continues its
+// file. Nothing cut is delivered as complete or stored in the URL cache.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+
+#include "platform/foundation/NSJSONSerialization.h"
+#include "platform/network/NSURLSession.h"
+#include "platform/security/SecTrust.h"
+#include "testing/loop/Pump.h"
+#include "testing/net/LoopbackServer.h"
+#include "testing/net/RawLoopbackServer.h"
+#include "tests/platform/network/RecordingDelegate.h"
+
+using namespace plat;
+using testing_loop::runUntil;
+using testing_net::RawLoopbackServer;
+using testing_net::TestPKI;
+using testing_net::TLSIdentity;
+
+namespace {
+
+std::string zlibCoded(const std::string& text, int windowBits) {
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+  std::string out(deflateBound(&z, text.size()), '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+std::string zstdCoded(const std::string& text) {
+  std::string out(ZSTD_compressBound(text.size()), '\0');
+  out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
+  return out;
+}
+
+struct BodyFixture : ::testing::Test {
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+  NSURLCacheRef cache = std::make_shared<NSURLCache>(8u << 20, 0, "");
+  NSURLSessionRef session;
+  BodyFixture() {
+    auto config = NSURLSessionConfiguration::defaultSessionConfiguration();
+    config->setURLCache(cache);
+    session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
+        config, delegate, NSOperationQueue::mainQueue());
+    SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
+  }
+  ~BodyFixture() override {
+    session->invalidateAndCancel();
+    runUntil([&] { return delegate->invalidated; }, 10);
+    SecTrustResetSystemAnchorCertificates();
+  }
+  NSURLSessionTaskRef run(NSURLSessionTaskRef task) {
+    size_t before = delegate->completed;
+    task->resume();
+    EXPECT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
+    return task;
+  }
+};
+
+TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
+  std::string text;
+  for (int i = 0; text.size() < 160000; ++i)
+    text += "line " + std::to_string(i * 7919 % 1000) + "\n";
+  const std::string gzip = zlibCoded(text, 16 + MAX_WBITS);
+  const std::string deflate = zlibCoded(text, MAX_WBITS);
+  const std::string zstd = zstdCoded(text);
+  struct Case {
+    const char* name;
+    std::string coding;  // Content-Encoding; empty: none
+    std::string body;    // as sent, read to the close
+    int64_t error;
+    std::string decoded = "";  // when no error
+    bool tls = false;
+    bool closeNotify = true;
+  };
+  const std::vector<Case> cases = {
+      {"gzip whole", "gzip", gzip, 0, text},
+      {"gzip cut in half", "gzip", gzip.substr(0, gzip.size() / 2),
+       NSURLErrorCannotDecodeContentData},
+      {"only the gzip header", "gzip", gzip.substr(0, 10), NSURLErrorCannotDecodeContentData},
+      {"gzip without its trailer", "gzip", gzip.substr(0, gzip.size() - 8),
+       NSURLErrorCannotDecodeContentData},
+      {"two gzip members", "gzip", gzip + zlibCoded("tail", 16 + MAX_WBITS), 0, text + "tail"},
+      {"gzip and garbage", "gzip", gzip + "garbage!", NSURLErrorCannotDecodeRawData},
+      {"deflate cut", "deflate", deflate.substr(0, deflate.size() - 3),
+       NSURLErrorCannotDecodeContentData},
+      {"zstd whole", "zstd", zstd, 0, text},
+      {"zstd cut", "zstd", zstd.substr(0, zstd.size() - 1), NSURLErrorCannotDecodeContentData},
+      {"TLS with its closure alert", "", "all of it", 0, "all of it", true, true},
+      {"TLS cut without its closure alert", "", "half of i", NSURLErrorNetworkConnectionLost, "",
+       true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawLoopbackServer::Reply reply{
+        "HTTP/1.1 200 OK\r\nCache-Control: max-age=600\r\n" +
+            (c.coding.empty() ? "" : "Content-Encoding: " + c.coding + "\r\n") +
+            "Connection: close\r\n\r\n" + c.body,
+        true};
+    reply.closeNotify = c.closeNotify;
+    auto respond = [&](const std::string&) { return reply; };
+    auto server = c.tls ? std::make_unique<RawLoopbackServer>(
+                              respond, TLSIdentity::withIntermediate(TestPKI::shared().leaf))
+                        : std::make_unique<RawLoopbackServer>(respond);
+    // Asked twice: a whole body comes the second time from the cache, a cut one again from
+    // the server, failing again.
+    for (int round = 0; round < 2; ++round) {
+      auto task = run(session->dataTaskWithURL(server->url("/body")));
+      EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
+      if (!c.error) {
+        const std::string& got = delegate->bodies[task->taskIdentifier()];
+        EXPECT_TRUE(got == c.decoded) << got.size() << " bytes of " << c.decoded.size();
+      }
+    }
+    EXPECT_EQ(server->heads().size(), c.error ? 2u : 1u);
+    cache->removeAllCachedResponses();
+  }
+
+  // A few coded kilobytes decode to far more than is held while the delegate decides: the
+  // decoding stops and goes on where it stopped, nothing decoded twice or lost.
+  std::string big;
+  while (big.size() < (12u << 20)) big += "the same line again and again, ";
+  RawLoopbackServer server([&](const std::string&) {
+    return RawLoopbackServer::Reply{
+        "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n" +
+            zlibCoded(big, 16 + MAX_WBITS),
+        true};
+  });
+  delegate->holdResponse = true;
+  const size_t before = delegate->completed;
+  auto task = session->dataTaskWithURL(server.url("/big"));
+  task->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->heldResponse != nullptr; }, 20));
+  delegate->heldResponse(NSURLSessionResponseAllow);
+  ASSERT_TRUE(runUntil([&] { return delegate->completed > before; }, 60));
+  EXPECT_FALSE(task->error());
+  EXPECT_TRUE(delegate->bodies[task->taskIdentifier()] == big);
+}
+
+TEST_F(BodyFixture, AResumedDownloadAppendsOnlyThePartThatContinuesItsFile) {
+  const std::string whole = "0123456789ABCDEFGHIJ";
+  struct Case {
+    const char* name;
+    std::string contentRange;  // empty: none
+    std::string part;
+    size_t requests;  // 2: the download started again from zero
+  };
+  const std::vector<Case> cases = {
+      {"the rest of the file", "bytes 10-19/20", "ABCDEFGHIJ", 1},
+      {"the rest of a file of unknown length", "bytes 10-19/*", "ABCDEFGHIJ", 1},
+      {"a part from zero", "bytes 0-19/20", whole, 2},
+      {"a part from further on", "bytes 15-19/20", "FGHIJ", 2},
+      {"a part that ends early", "bytes 10-14/20", "ABCDE", 2},
+      {"a part of another length", "bytes 10-19/30", "ABCDEFGHIJ", 2},
+      {"a part without a range", "", "ABCDEFGHIJ", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::atomic<int> asked{0};
+    RawLoopbackServer server([&](const std::string&) {
+      if (asked++ == 0) {
+        return RawLoopbackServer::Reply{
+            "HTTP/1.1 206 Partial Content\r\n" +
+            (c.contentRange.empty() ? "" : "Content-Range: " + c.contentRange + "\r\n") +
+            "Content-Length: " + std::to_string(c.part.size()) + "\r\n\r\n" + c.part};
+      }
+      return RawLoopbackServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n" + whole};
+    });
+    std::string path =
+        (std::filesystem::temp_directory_path() / "CFNetworkDownload_XXXXXX.tmp").string();
+    const int fd = mkstemps(path.data(), 4);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, whole.data(), 10), 10);
+    close(fd);
+    Dictionary d;
+    d.set("url", server.url("/file"));
+    d.set("path", path);
+    d.set("offset", Value(static_cast<long long>(10)));
+    d.set("validator", "\"v1\"");
+    auto task = session->downloadTaskWithResumeData(
+        NSJSONSerialization::dataWithJSONObject(Value(Dictionary(d))));
+    ASSERT_TRUE(task);
+    run(task);
+    EXPECT_FALSE(task->error());
+    EXPECT_EQ(delegate->downloads[task->taskIdentifier()], whole);
+    const auto heads = server.heads();
+    EXPECT_EQ(heads.size(), c.requests);
+    EXPECT_NE(heads.at(0).find("Range: bytes=10-"), std::string::npos);
+    if (heads.size() == 2) EXPECT_EQ(heads[1].find("Range"), std::string::npos);
+    std::filesystem::remove(path);
+  }
+}
+
+}  // namespace
