@@ -199,14 +199,15 @@ BlockingScope::BlockingScope(dispatch_time_t deadline)
       std::lock_guard<std::mutex> lock(deadlineMutex());
       blockedDeadlines().insert(deadline_);
     }
-    gBlockedWorkers.fetch_add(1);
     pool().beginBlocking();
   }
 }
 BlockingScope::~BlockingScope() {
   if (worker_) {
     pool().endBlocking();
-    gBlockedWorkers.fetch_sub(1);
+    // Runnable again before the deadline leaves the set: a wait that has expired reads
+    // either as expired or as runnable, never as idle.
+    release();
     if (deadline_ != DISPATCH_TIME_FOREVER) {
       std::lock_guard<std::mutex> lock(deadlineMutex());
       auto& set = blockedDeadlines();
@@ -215,6 +216,18 @@ BlockingScope::~BlockingScope() {
     // Back to running work: let a waiting main loop re-check for idleness.
     wakeMain();
   }
+}
+
+void BlockingScope::block() {
+  if (!worker_ || counted_) return;
+  counted_ = true;
+  gBlockedWorkers.fetch_add(1);
+}
+
+void BlockingScope::release() {
+  if (!counted_) return;
+  counted_ = false;
+  gBlockedWorkers.fetch_sub(1);
 }
 
 bool blockedWaitExpired() {
@@ -437,9 +450,25 @@ void heapClockChanged() { heap().wake(); }
 
 // ---- Queues ---------------------------------------------------------------------------------
 
+// A dispatch_sync caller queued behind other work. Guarded by the queue's lock.
 struct SyncWaiter {
   std::condition_variable cv;
   bool granted = false;
+  BlockingScope* blocking = nullptr;  // set while the caller sleeps
+
+  void grant() {
+    granted = true;
+    if (blocking) blocking->release();
+    cv.notify_one();
+  }
+
+  // Sleeps until granted. Called with the lock taken again after `scope` was opened.
+  void wait(std::unique_lock<std::mutex>& lock, BlockingScope& scope) {
+    if (granted) return;
+    blocking = &scope;
+    scope.block();
+    cv.wait(lock, [&] { return granted; });
+  }
 };
 
 struct DispatchQueue::Impl {
@@ -693,8 +722,7 @@ void drainSerial(const DispatchQueueRef& qref) {
         SyncWaiter* waiter = q.items.front().waiter;
         q.items.pop_front();
         --q.syncWaiters;
-        waiter->granted = true;
-        waiter->cv.notify_one();
+        waiter->grant();
         return;
       }
       if (q.syncWaiters == 0) {
@@ -760,8 +788,7 @@ void pumpConcurrent(const DispatchQueueRef& qref, std::unique_lock<std::mutex>& 
       ++q.running;
     }
     if (item.waiter) {
-      item.waiter->granted = true;
-      item.waiter->cv.notify_one();
+      item.waiter->grant();
     } else {
       auto shared = std::make_shared<Item>(std::move(item));
       start.push_back([qref, shared, barrier] {
@@ -891,17 +918,22 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
         std::mutex mu;
         std::condition_variable cv;
         bool done = false;
+        BlockingScope* blocking = nullptr;  // set while the caller sleeps
       };
       auto done = std::make_shared<Done>();
       enqueue(qref, Item{[&block, done] {
                            block();
                            std::lock_guard<std::mutex> lock(done->mu);
                            done->done = true;
+                           if (done->blocking) done->blocking->release();
                            done->cv.notify_all();
                          },
                          false, nullptr, false});
       BlockingScope blocking;
       std::unique_lock<std::mutex> lock(done->mu);
+      if (done->done) return;
+      done->blocking = &blocking;
+      blocking.block();
       done->cv.wait(lock, [&] { return done->done; });
       return;
     }
@@ -916,7 +948,7 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
         lock.unlock();
         BlockingScope blocking;
         lock.lock();
-        waiter.cv.wait(lock, [&] { return waiter.granted; });
+        waiter.wait(lock, blocking);
       }
       lock.unlock();
       runOwned(qref, block);
@@ -942,7 +974,7 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
         lock.unlock();
         BlockingScope blocking;
         lock.lock();
-        waiter.cv.wait(lock, [&] { return waiter.granted; });
+        waiter.wait(lock, blocking);
       }
       lock.unlock();
       runOwned(qref, block);
@@ -1127,6 +1159,7 @@ void dispatch_apply(size_t iterations, const DispatchQueueRef& queue,
     std::mutex mu;
     std::condition_variable cv;
     size_t finished = 0;
+    BlockingScope* blocking = nullptr;  // set while the caller sleeps
   };
   auto shared = std::make_shared<Shared>();
   auto work = [shared, iterations, &block] {
@@ -1138,7 +1171,10 @@ void dispatch_apply(size_t iterations, const DispatchQueueRef& queue,
     if (mine == 0) return;
     std::lock_guard<std::mutex> lock(shared->mu);
     shared->finished += mine;
-    if (shared->finished == iterations) shared->cv.notify_all();
+    if (shared->finished == iterations) {
+      if (shared->blocking) shared->blocking->release();
+      shared->cv.notify_all();
+    }
   };
   size_t helpers =
       std::min<size_t>(iterations - 1, std::max(1u, std::thread::hardware_concurrency()) - 1);
@@ -1152,6 +1188,9 @@ void dispatch_apply(size_t iterations, const DispatchQueueRef& queue,
   lock.unlock();
   BlockingScope blocking;
   lock.lock();
+  if (shared->finished == iterations) return;
+  shared->blocking = &blocking;
+  blocking.block();
   shared->cv.wait(lock, [&] { return shared->finished == iterations; });
 }
 
@@ -1304,11 +1343,20 @@ bool drainMainQueue() {
 
 // ---- Groups ---------------------------------------------------------------------------------
 
+// A thread in dispatch_group_wait. Guarded by the group's lock.
+struct GroupWaiter {
+  BlockingScope* blocking;
+  bool released = false;
+};
+
 struct DispatchGroup::Impl {
   std::mutex mu;
   std::condition_variable cv;
   long count = 0;
   std::vector<std::pair<DispatchQueueRef, dispatch_block_t>> notifies;
+  // Released all together when the count falls to zero: each returns then, even if the group
+  // is entered again before it runs.
+  std::vector<GroupWaiter*> waiters;
 };
 
 DispatchGroup::DispatchGroup() : impl_(std::make_unique<Impl>()) {}
@@ -1335,6 +1383,11 @@ void dispatch_group_leave(const DispatchGroupRef& group) {
     }
     if (--g.count == 0) {
       notifies.swap(g.notifies);
+      for (GroupWaiter* w : g.waiters) {
+        w->released = true;
+        w->blocking->release();
+      }
+      g.waiters.clear();
       g.cv.notify_all();
     }
   }
@@ -1360,7 +1413,14 @@ long dispatch_group_wait(const DispatchGroupRef& group, dispatch_time_t timeout)
   lock.unlock();
   BlockingScope blocking(timeout);
   lock.lock();
-  return waitUntilDeadline(lock, g.cv, timeout, [&] { return g.count == 0; }) ? 0 : 1;
+  if (g.count == 0) return 0;
+  GroupWaiter waiter{&blocking};
+  g.waiters.push_back(&waiter);
+  blocking.block();
+  if (waitUntilDeadline(lock, g.cv, timeout, [&] { return waiter.released; })) return 0;
+  g.waiters.erase(std::find(g.waiters.begin(), g.waiters.end(), &waiter));
+  blocking.release();
+  return 1;
 }
 
 void dispatch_group_notify(const DispatchGroupRef& group, const DispatchQueueRef& queue,
@@ -1379,11 +1439,19 @@ void dispatch_group_notify(const DispatchGroupRef& group, const DispatchQueueRef
 
 // ---- Semaphores -----------------------------------------------------------------------------
 
+// A thread in dispatch_semaphore_wait. Guarded by the semaphore's lock.
+struct SemaphoreWaiter {
+  BlockingScope* blocking;
+  std::condition_variable cv;
+  bool granted = false;
+};
+
+// A signal while threads wait hands its unit to the longest waiting one, which therefore cannot
+// lose it to a later caller and counts as runnable from the signal on.
 struct DispatchSemaphore::Impl {
   std::mutex mu;
-  std::condition_variable cv;
-  long value = 0;
-  long waiters = 0;
+  long value = 0;  // units nobody waits for
+  std::deque<SemaphoreWaiter*> waiters;
 };
 
 DispatchSemaphore::DispatchSemaphore(long value) : impl_(std::make_unique<Impl>()) {
@@ -1400,12 +1468,16 @@ long dispatch_semaphore_signal(const DispatchSemaphoreRef& sema) {
   if (!sema) return 0;
   auto& s = sema->impl();
   std::lock_guard<std::mutex> lock(s.mu);
-  ++s.value;
-  if (s.waiters > 0) {
-    s.cv.notify_one();
-    return 1;
+  if (s.waiters.empty()) {
+    ++s.value;
+    return 0;
   }
-  return 0;
+  SemaphoreWaiter* w = s.waiters.front();
+  s.waiters.pop_front();
+  w->granted = true;
+  w->blocking->release();
+  w->cv.notify_one();
+  return 1;
 }
 
 long dispatch_semaphore_wait(const DispatchSemaphoreRef& sema, dispatch_time_t timeout) {
@@ -1417,18 +1489,20 @@ long dispatch_semaphore_wait(const DispatchSemaphoreRef& sema, dispatch_time_t t
     return 0;
   }
   if (timeout == DISPATCH_TIME_NOW) return 1;
-  ++s.waiters;
   lock.unlock();
-  bool ok;
-  {
-    BlockingScope blocking(timeout);
-    lock.lock();
-    ok = waitUntilDeadline(lock, s.cv, timeout, [&] { return s.value > 0; });
+  BlockingScope blocking(timeout);
+  lock.lock();
+  if (s.value > 0) {  // signalled while the scope opened
+    --s.value;
+    return 0;
   }
-  --s.waiters;
-  if (!ok) return 1;
-  --s.value;
-  return 0;
+  SemaphoreWaiter waiter{&blocking};
+  s.waiters.push_back(&waiter);
+  blocking.block();
+  if (waitUntilDeadline(lock, waiter.cv, timeout, [&] { return waiter.granted; })) return 0;
+  s.waiters.erase(std::find(s.waiters.begin(), s.waiters.end(), &waiter));
+  blocking.release();
+  return 1;
 }
 
 // ---- Once -----------------------------------------------------------------------------------

@@ -38,6 +38,13 @@ namespace plat::dispatch_internal {
 
 // Marks the calling thread as blocked (if it is a pool worker) for the object's lifetime, so
 // the pool may start another worker. `deadline` is when the wait gives up on its own.
+//
+// For the count of runnable work (runnableWork()) the worker is blocked only from block() until
+// release(): both are called under the lock of the wait, block() by the waiter once it knows it
+// must sleep, release() by whoever ends the wait (a signal, a group's last leave, a sync grant,
+// a finished call), so that the worker counts as runnable from the moment it is woken, not from
+// when its thread next runs. A scope whose wait was never blocked or released already leaves
+// the count alone; the pool's own count of blocked threads follows the thread's lifetime.
 class BlockingScope {
  public:
   explicit BlockingScope(dispatch_time_t deadline = DISPATCH_TIME_FOREVER);
@@ -45,8 +52,14 @@ class BlockingScope {
   BlockingScope(const BlockingScope&) = delete;
   BlockingScope& operator=(const BlockingScope&) = delete;
 
+  // REQUIRES: the wait's lock held, the wait not yet released.
+  void block();
+  // REQUIRES: the wait's lock held. Does nothing unless blocked.
+  void release();
+
  private:
   bool worker_;
+  bool counted_ = false;  // guarded by the wait's lock
   dispatch_time_t deadline_;
 };
 

@@ -39,10 +39,20 @@ struct DoneSignal {
   std::mutex mu;
   std::condition_variable cv;
   bool done = false;
+  BlockingScope* blocking = nullptr;  // set while the waiter sleeps
   void set() {
     std::lock_guard<std::mutex> lock(mu);
     done = true;
+    if (blocking) blocking->release();
     cv.notify_all();
+  }
+  // Sleeps until set, counted as blocked (within `scope`) until then.
+  void wait(BlockingScope& scope) {
+    std::unique_lock<std::mutex> lock(mu);
+    if (done) return;
+    blocking = &scope;
+    scope.block();
+    cv.wait(lock, [&] { return done; });
   }
 };
 
@@ -422,8 +432,7 @@ void performSelectorOnMainThread(std::function<void()> block, bool waitUntilDone
   });
   guard.reset();
   BlockingScope blocking;
-  std::unique_lock<std::mutex> lock(signal->mu);
-  signal->cv.wait(lock, [&] { return signal->done; });
+  signal->wait(blocking);
 }
 
 void performSelectorAfterDelay(std::function<void()> block, double delaySeconds) {
@@ -445,8 +454,7 @@ void performAndWait(const RunLoopRef& loop, std::function<void()> block) {
   });
   guard.reset();
   BlockingScope blocking;
-  std::unique_lock<std::mutex> lock(signal->mu);
-  signal->cv.wait(lock, [&] { return signal->done; });
+  signal->wait(blocking);
 }
 
 }  // namespace dispatch_internal
