@@ -1,6 +1,6 @@
 // Coded response bodies and Content-Range values from a server: a decoder reads any stream in
 // pieces of any size, handing out pieces of its bounded size even when its sink refuses them,
-// and never takes a stream that failed as whole.
+// and never takes a stream that failed as whole, through one coding or several stacked.
 
 #include <string>
 
@@ -11,14 +11,22 @@ using plat::detail::ContentDecoder;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Input in(data, size);
-  static const char* const kCodings[] = {"gzip", "deflate", "br", "zstd"};
+  static const char* const kCodings[] = {"gzip",
+                                         "deflate",
+                                         "br",
+                                         "zstd",
+                                         "deflate, gzip",
+                                         "gzip, zstd",
+                                         "br, identity, deflate",
+                                         "zstd, gzip, br, deflate, gzip"};
+  constexpr size_t kCount = sizeof kCodings / sizeof kCodings[0];
   const uint8_t choice = in.byte();
   const uint8_t step = in.byte();
   std::string_view range = in.field();
   plat::detail::continuesPartialFile(std::string(range), choice);
   bool unsupported = false;
-  auto decoder = ContentDecoder::forContentEncoding(kCodings[choice % 4], &unsupported);
-  FUZZ_CHECK(decoder && !unsupported, std::string(kCodings[choice % 4]));
+  auto decoder = ContentDecoder::forContentEncoding(kCodings[choice % kCount], &unsupported);
+  FUZZ_CHECK(decoder && !unsupported, std::string(kCodings[choice % kCount]));
   const std::string body(in.rest());
   size_t pieces = 0;
   const ContentDecoder::Sink sink = [&](const char*, size_t length) {

@@ -5,7 +5,9 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace plat::detail {
 
@@ -143,30 +145,105 @@ std::optional<int64_t> parseCount(std::string_view s) {
 
 ContentDecoder::ContentDecoder() : out_(new uint8_t[kPieceBytes]) {}
 
+// Codings undone one after another: stage 0 reads the body, each later stage reads what the
+// one before it wrote into its own out_ buffer (bytes [begin, end) not yet taken), and the last
+// stage writes the chain's output. A stage is asked for more only when the next has taken all
+// it holds, so no more than one piece waits between two stages.
+class ChainedDecoder : public ContentDecoder {
+ public:
+  explicit ChainedDecoder(std::vector<std::unique_ptr<ContentDecoder>> stages)
+      : stages_(std::move(stages)), held_(stages_.size()) {}
+
+ protected:
+  bool step(const uint8_t* in, size_t length, size_t* used, uint8_t* out, size_t room,
+            size_t* produced) override {
+    *used = 0;
+    *produced = 0;
+    if (!pull(stages_.size() - 1, in, length, used, out, room, produced)) return false;
+    atEnd_ = true;
+    for (size_t k = 0; k < stages_.size(); ++k) {
+      if (!stages_[k]->atEnd_ || held_[k].begin != held_[k].end) atEnd_ = false;
+    }
+    return true;
+  }
+
+ private:
+  struct Held {
+    size_t begin = 0, end = 0;
+  };
+
+  // Runs stage k until `out` is full or nothing more comes: then everything it and the stages
+  // before it could decode from the input so far is out. Stage 0 takes from `in` past `*used`.
+  // False on a coding error.
+  bool pull(size_t k, const uint8_t* in, size_t length, size_t* used, uint8_t* out, size_t room,
+            size_t* produced) {
+    ContentDecoder& stage = *stages_[k];
+    while (*produced < room) {
+      const uint8_t* src = in + *used;
+      size_t avail = length - *used;
+      if (k > 0) {
+        src = stages_[k - 1]->out_.get() + held_[k - 1].begin;
+        avail = held_[k - 1].end - held_[k - 1].begin;
+      }
+      size_t u = 0, p = 0;
+      if (!stage.step(src, avail, &u, out + *produced, room - *produced, &p)) return false;
+      *produced += p;
+      if (k == 0) {
+        *used += u;
+      } else {
+        held_[k - 1].begin += u;
+      }
+      if (u > 0 || p > 0) continue;
+      if (k == 0) return true;  // the body so far is used up (or stage 0 cannot take it)
+      // Stage k needs more than the stage before it holds for it.
+      Held& h = held_[k - 1];
+      uint8_t* buffer = stages_[k - 1]->out_.get();
+      std::memmove(buffer, buffer + h.begin, h.end - h.begin);
+      h.end -= h.begin;
+      h.begin = 0;
+      if (h.end == kPieceBytes) return false;  // a full piece it cannot take
+      size_t got = 0;
+      if (!pull(k - 1, in, length, used, buffer + h.end, kPieceBytes - h.end, &got)) {
+        return false;
+      }
+      if (got == 0) return true;
+      h.end += got;
+    }
+    return true;
+  }
+
+  std::vector<std::unique_ptr<ContentDecoder>> stages_;  // the last coding listed first
+  std::vector<Held> held_;  // per stage: its output the next stage has not taken
+};
+
 std::unique_ptr<ContentDecoder> ContentDecoder::forContentEncoding(std::string_view value,
                                                                    bool* unsupported) {
   *unsupported = false;
-  std::string_view coding;
+  std::vector<std::unique_ptr<ContentDecoder>> stages;
   while (!value.empty()) {
     const size_t comma = value.find(',');
     std::string_view member = trimmed(value.substr(0, comma));
     value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
     if (member.empty() || equalsIgnoringCase(member, "identity")) continue;
-    if (!coding.empty()) {
-      *unsupported = true;  // codings applied one over another
+    std::unique_ptr<ContentDecoder> stage;
+    if (equalsIgnoringCase(member, "gzip") || equalsIgnoringCase(member, "x-gzip")) {
+      stage = std::make_unique<ZlibDecoder>(true);
+    } else if (equalsIgnoringCase(member, "deflate")) {
+      stage = std::make_unique<ZlibDecoder>(false);
+    } else if (equalsIgnoringCase(member, "br")) {
+      stage = std::make_unique<BrotliDecoder>();
+    } else if (equalsIgnoringCase(member, "zstd")) {
+      stage = std::make_unique<ZstdDecoder>();
+    }
+    if (!stage || stages.size() == kMaxCodings) {
+      *unsupported = true;
       return nullptr;
     }
-    coding = member;
+    stages.push_back(std::move(stage));
   }
-  if (coding.empty()) return nullptr;
-  if (equalsIgnoringCase(coding, "gzip") || equalsIgnoringCase(coding, "x-gzip")) {
-    return std::make_unique<ZlibDecoder>(true);
-  }
-  if (equalsIgnoringCase(coding, "deflate")) return std::make_unique<ZlibDecoder>(false);
-  if (equalsIgnoringCase(coding, "br")) return std::make_unique<BrotliDecoder>();
-  if (equalsIgnoringCase(coding, "zstd")) return std::make_unique<ZstdDecoder>();
-  *unsupported = true;
-  return nullptr;
+  if (stages.size() <= 1) return stages.empty() ? nullptr : std::move(stages.front());
+  std::reverse(stages.begin(), stages.end());  // the coding applied last is undone first
+  return std::make_unique<ChainedDecoder>(std::move(stages));
 }
 
 ContentDecoder::Result ContentDecoder::write(const char* input, size_t length, size_t* taken,

@@ -7,6 +7,8 @@
 // decode as one body; bytes after the last member or frame that start no new one are an
 // error. Output goes out in pieces of at most kPieceBytes, and a piece the sink does not take
 // is kept and offered first on the next call, so the caller can stop reading at any piece.
+// Codings applied one over another ("gzip, br") are undone last first by a chain of decoders,
+// each holding at most one piece between it and the next; at most kMaxCodings are undone.
 // One decoder per response; not thread-safe.
 //
 // continuesPartialFile says whether a 206 answer to "Range: bytes=<length>-" carries the rest
@@ -25,6 +27,7 @@ namespace plat::detail {
 class ContentDecoder {
  public:
   static constexpr size_t kPieceBytes = 64 * 1024;
+  static constexpr size_t kMaxCodings = 5;
 
   enum class Result {
     kTaken,    // every input byte was taken (decoded output all went to the sink)
@@ -35,7 +38,7 @@ class ContentDecoder {
   using Sink = std::function<bool(const char* bytes, size_t length)>;
 
   // The decoder of a Content-Encoding value: null for none or "identity"; `*unsupported` is
-  // set for a coding it cannot undo (or more than one coding) and null returned.
+  // set for a coding it cannot undo (or more than kMaxCodings of them) and null returned.
   static std::unique_ptr<ContentDecoder> forContentEncoding(std::string_view value,
                                                             bool* unsupported);
   virtual ~ContentDecoder() = default;
@@ -56,6 +59,7 @@ class ContentDecoder {
   bool atEnd_ = false;
 
  private:
+  friend class ChainedDecoder;
   std::string kept_;  // a piece the sink refused
   std::unique_ptr<uint8_t[]> out_;
   uint64_t consumed_ = 0;

@@ -79,6 +79,11 @@ TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
   const std::string gzip = zlibCoded(text, 16 + MAX_WBITS);
   const std::string deflate = zlibCoded(text, MAX_WBITS);
   const std::string zstd = zstdCoded(text);
+  // Codings applied in the order listed: the last one is undone first.
+  const std::string deflateGzip = zlibCoded(deflate, 16 + MAX_WBITS);
+  const std::string gzipZstd = zstdCoded(gzip);
+  std::string gzipTimes[7] = {text};
+  for (int i = 1; i < 7; ++i) gzipTimes[i] = zlibCoded(gzipTimes[i - 1], 16 + MAX_WBITS);
   struct Case {
     const char* name;
     std::string coding;  // Content-Encoding; empty: none
@@ -101,6 +106,15 @@ TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
        NSURLErrorCannotDecodeContentData},
       {"zstd whole", "zstd", zstd, 0, text},
       {"zstd cut", "zstd", zstd.substr(0, zstd.size() - 1), NSURLErrorCannotDecodeContentData},
+      {"deflate then gzip", "deflate, identity, gzip", deflateGzip, 0, text},
+      {"gzip then zstd", "gzip,zstd", gzipZstd, 0, text},
+      {"gzip then zstd cut", "gzip, zstd", gzipZstd.substr(0, gzipZstd.size() - 1),
+       NSURLErrorCannotDecodeContentData},
+      {"gzip then zstd, the inner stream cut", "gzip, zstd",
+       zstdCoded(gzip.substr(0, gzip.size() - 4)), NSURLErrorCannotDecodeContentData},
+      {"gzip five times", "gzip, gzip, gzip, gzip, gzip", gzipTimes[5], 0, text},
+      {"gzip six times: more codings than are undone", "gzip, gzip, gzip, gzip, gzip, gzip",
+       gzipTimes[6], NSURLErrorCannotDecodeRawData},
       {"TLS with its closure alert", "", "all of it", 0, "all of it", true, true},
       {"TLS cut without its closure alert", "", "half of i", NSURLErrorNetworkConnectionLost, "",
        true, false},
@@ -132,24 +146,30 @@ TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
   }
 
   // A few coded kilobytes decode to far more than is held while the delegate decides: the
-  // decoding stops and goes on where it stopped, nothing decoded twice or lost.
+  // decoding stops and goes on where it stopped, nothing decoded twice or lost, through one
+  // coding or two.
   std::string big;
   while (big.size() < (12u << 20)) big += "the same line again and again, ";
-  RawLoopbackServer server([&](const std::string&) {
-    return RawLoopbackServer::Reply{
-        "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nConnection: close\r\n\r\n" +
-            zlibCoded(big, 16 + MAX_WBITS),
-        true};
-  });
-  delegate->holdResponse = true;
-  const size_t before = delegate->completed;
-  auto task = session->dataTaskWithURL(server.url("/big"));
-  task->resume();
-  ASSERT_TRUE(runUntil([&] { return delegate->heldResponse != nullptr; }, 20));
-  delegate->heldResponse(NSURLSessionResponseAllow);
-  ASSERT_TRUE(runUntil([&] { return delegate->completed > before; }, 60));
-  EXPECT_FALSE(task->error());
-  EXPECT_TRUE(delegate->bodies[task->taskIdentifier()] == big);
+  const std::string bigGzip = zlibCoded(big, 16 + MAX_WBITS);
+  const std::string bigCases[][2] = {{"gzip", bigGzip}, {"gzip, zstd", zstdCoded(bigGzip)}};
+  for (const auto& c : bigCases) {
+    SCOPED_TRACE(c[0]);
+    RawLoopbackServer server([&](const std::string&) {
+      return RawLoopbackServer::Reply{
+          "HTTP/1.1 200 OK\r\nContent-Encoding: " + c[0] + "\r\nConnection: close\r\n\r\n" + c[1],
+          true};
+    });
+    delegate->holdResponse = true;
+    delegate->heldResponse = nullptr;
+    const size_t before = delegate->completed;
+    auto task = session->dataTaskWithURL(server.url("/big"));
+    task->resume();
+    ASSERT_TRUE(runUntil([&] { return delegate->heldResponse != nullptr; }, 20));
+    delegate->heldResponse(NSURLSessionResponseAllow);
+    ASSERT_TRUE(runUntil([&] { return delegate->completed > before; }, 60));
+    EXPECT_FALSE(task->error());
+    EXPECT_TRUE(delegate->bodies[task->taskIdentifier()] == big);
+  }
 }
 
 TEST_F(BodyFixture, AResumedDownloadAppendsOnlyThePartThatContinuesItsFile) {
