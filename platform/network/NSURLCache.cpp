@@ -703,8 +703,9 @@ NSHTTPURLResponseRef updateAfterNotModified(NSURLCache& cache, const NSURLReques
                                             const NSHTTPURLResponseRef& notModified) {
   auto merged = mergeNotModified(std::dynamic_pointer_cast<NSHTTPURLResponse>(stored->response()),
                                  notModified);
-  // A 304 that forbids storing ("no-store", "Vary: *") leaves nothing of itself nor of the
-  // entry it confirmed.
+  // A request that forbids storing leaves the entry as it was; a 304 that does ("no-store",
+  // "Vary: *") leaves nothing of itself nor of the entry it confirmed.
+  if (directives(sent->headerFields().get("Cache-Control")).count("no-store")) return merged;
   if (isStorable(sent, merged)) {
     cache.storeCachedResponseForRequest(
         std::make_shared<NSCachedURLResponse>(merged, stored->data(), stored->storagePolicy()),

@@ -140,7 +140,8 @@ bool notModifiedUpdates(const NSURLRequestRef& sent, const NSCachedURLResponseRe
                         const NSHTTPURLResponseRef& notModified);
 // Applies a 304 that confirmed `stored` (notModifiedUpdates) to `cache`: the entry, brought up
 // to date (mergeNotModified), replaces the old one, or is removed when the merged response may
-// not be stored (a 304 with "no-store"). Returns the merged response, the caller's answer.
+// not be stored (a 304 with "no-store"); a request with "no-store" changes nothing. Returns the
+// merged response, the caller's answer.
 NSHTTPURLResponseRef updateAfterNotModified(NSURLCache& cache, const NSURLRequestRef& sent,
                                             const NSCachedURLResponseRef& stored,
                                             const NSHTTPURLResponseRef& notModified);

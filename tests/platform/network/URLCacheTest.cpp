@@ -564,14 +564,16 @@ TEST_F(CacheSession, APlainRequestNeverGetsA304) {
   // The cache revalidates a stale entry. A 304 that is not the entry's (another tag, another
   // instant, a validator the entry lacks) updates nothing, and the request goes again without
   // conditions: the caller gets a 200 and a body. A 304 naming the entry's date in another form
-  // is the entry's. A 304 that says no-store answers this request and removes the entry.
+  // is the entry's. A 304 that says no-store answers this request and removes the entry; a
+  // request that says it leaves the entry as it was.
   const std::string imf = "Sun, 06 Nov 1994 08:49:37 GMT";
   using Fields = std::vector<std::pair<std::string, std::string>>;
-  enum Outcome { kReload, kUpdate, kRemove };
+  enum Outcome { kReload, kUpdate, kRemove, kKeep };
   const struct {
     const char* name;
     Fields stored, notModified;
     Outcome outcome;
+    Fields request = {};
   } rows[] = {
       {"another tag", {{"ETag", "\"v1\""}}, {{"ETag", "\"v9\""}}, kReload},
       {"RFC 850 date",
@@ -595,6 +597,11 @@ TEST_F(CacheSession, APlainRequestNeverGetsA304) {
        {{"ETag", "\"v1\""}, {"Last-Modified", imf}},
        {{"ETag", "\"v1\""}, {"Cache-Control", "no-store, max-age=3600"}},
        kRemove},
+      {"a request saying no-store",
+       {{"ETag", "\"v1\""}},
+       {{"ETag", "\"v1\""}},
+       kKeep,
+       {{"Cache-Control", "no-store"}}},
   };
   int n = 0;
   for (const auto& row : rows) {
@@ -618,7 +625,7 @@ TEST_F(CacheSession, APlainRequestNeverGetsA304) {
       }
     });
     fetch(get(server.url(path)));
-    auto task = fetch(get(server.url(path)));
+    auto task = fetch(get(server.url(path), row.request));
     auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response());
     ASSERT_TRUE(http);
     EXPECT_EQ(http->statusCode(), 200);
