@@ -22,6 +22,7 @@ struct RequestState {
   std::weak_ptr<_HVWebImageSetter> setter;
   int32_t sentinel = 0;  // what cancelWithNewURL returned for this request
   bool done = false;     // a phase-0 or phase-1 report went out; nothing more follows
+  bool showedPartial = false;  // the slot shows a partial image of this request
 
   // Whether a later request, a cancel or the slot's end superseded this one. Until the
   // request is installed the sentinel still reads its own value.
@@ -209,6 +210,8 @@ void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const NSURLRef& url
     std::weak_ptr<Object> weakOwner = owner;
     auto show = slot.show;
     auto fadeLayer = slot.fadeLayer;
+    // What the slot goes back to when the load ends without an image after a partial one.
+    UIImageRef restored = showPlaceholder ? placeholder : nullptr;
 
     HVWebImageProgressHandler progressWrapper;
     if (progress) {
@@ -219,10 +222,10 @@ void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const NSURLRef& url
       };
     }
     HVWebImageCompletionHandler wrapper = [state, weakOwner, show, fadeLayer, fade, manual,
-                                           completion](const UIImageRef& image,
-                                                       const NSURLRef& imageURL,
-                                                       HVWebImageSource from, HVWebImagePhase phase,
-                                                       const NSErrorRef& error) {
+                                           restored, completion](
+                                              const UIImageRef& image, const NSURLRef& imageURL,
+                                              HVWebImageSource from, HVWebImagePhase phase,
+                                              const NSErrorRef& error) {
       const bool setImage =
           image && (phase == HVWebImagePhaseFinished || phase == HVWebImagePhasePartial) && !manual;
       dispatch_async(dispatch_get_main_queue(), [=] {
@@ -232,7 +235,12 @@ void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const NSURLRef& url
           if (ObjectRef owner = weakOwner.lock()) {
             if (fade && fadeLayer) _HVWebImageAddFade(fadeLayer(owner), phase);
             show(owner, image);
+            state->showedPartial = phase == HVWebImagePhasePartial;
           }
+        } else if (!superseded && !image && phase != HVWebImagePhasePartial &&
+                   state->showedPartial) {
+          // The load failed (or was cut) after a partial image: a cut picture never stays.
+          if (ObjectRef owner = weakOwner.lock()) show(owner, restored);
         }
         if (superseded || phase != HVWebImagePhasePartial) state->done = true;
         if (!completion) return;

@@ -99,7 +99,8 @@ struct _HVWebImageSlot {
 // The full form of every category: `url` as given (null: no URL), a null manager meaning the
 // shared one. Runs the main step on the main thread, at once when called there, otherwise
 // waiting for it; a request superseded by then touches nothing and reports (nil, url, 0, 0,
-// nil) to its completion.
+// nil) to its completion. A load that ends without an image after showing a partial one puts
+// the placeholder back (none with a nil one or HVWebImageOptionNoPlaceholder).
 // REQUIRES: slot.owner, slot.setter, slot.show; not called from a thread the main thread is
 // waiting for.
 void _HVWebImageSetImageForSlot(const _HVWebImageSlot& slot, const plat::NSURLRef& url,

@@ -688,9 +688,32 @@ bool notModifiedUpdates(const NSURLRequestRef& sent, const NSCachedURLResponseRe
   }
   if (auto modified = notModified->valueForHTTPHeaderField("Last-Modified")) {
     auto storedModified = http->valueForHTTPHeaderField("Last-Modified");
-    return storedModified && trim(*storedModified) == trim(*modified);
+    if (!storedModified) return false;
+    // The same instant in any of the date forms; text that is no date only as the same text.
+    const double now = nowSince1970();
+    auto a = HTTPDate::parse(*storedModified, now);
+    auto b = HTTPDate::parse(*modified, now);
+    return a && b ? *a == *b : trim(*storedModified) == trim(*modified);
   }
   return true;
+}
+
+NSHTTPURLResponseRef updateAfterNotModified(NSURLCache& cache, const NSURLRequestRef& sent,
+                                            const NSCachedURLResponseRef& stored,
+                                            const NSHTTPURLResponseRef& notModified) {
+  auto merged = mergeNotModified(std::dynamic_pointer_cast<NSHTTPURLResponse>(stored->response()),
+                                 notModified);
+  // A request that forbids storing leaves the entry as it was; a 304 that does ("no-store",
+  // "Vary: *") leaves nothing of itself nor of the entry it confirmed.
+  if (directives(sent->headerFields().get("Cache-Control")).count("no-store")) return merged;
+  if (isStorable(sent, merged)) {
+    cache.storeCachedResponseForRequest(
+        std::make_shared<NSCachedURLResponse>(merged, stored->data(), stored->storagePolicy()),
+        sent);
+  } else {
+    cache.removeCachedResponseForRequest(sent);
+  }
+  return merged;
 }
 
 NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,

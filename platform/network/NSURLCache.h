@@ -131,10 +131,20 @@ void invalidateAfterUnsafeRequest(NSURLCache& cache, const NSURLRequestRef& requ
 // ETag, "If-Modified-Since" from Last-Modified).
 HTTPHeaderFields validatorsFor(const NSCachedURLResponseRef& cached);
 // Whether the 304 answer to `sent` confirms `stored`: the request's conditions were the
-// cache's own (validatorsFor), and the 304's entity tag, or else its Last-Modified, when it
-// has one, is the entry's. Otherwise the 304 is the app's answer and the entry stays as it was.
+// cache's own (validatorsFor), and the 304's entity tag, or else its Last-Modified (the same
+// instant, in any date form), when it has one, is the entry's. Otherwise the 304 updates
+// nothing: it is the app's answer when the conditions were the app's, and when they were the
+// cache's the request is sent again without them (a request that asked no condition never
+// gets a 304).
 bool notModifiedUpdates(const NSURLRequestRef& sent, const NSCachedURLResponseRef& stored,
                         const NSHTTPURLResponseRef& notModified);
+// Applies a 304 that confirmed `stored` (notModifiedUpdates) to `cache`: the entry, brought up
+// to date (mergeNotModified), replaces the old one, or is removed when the merged response may
+// not be stored (a 304 with "no-store"); a request with "no-store" changes nothing. Returns the
+// merged response, the caller's answer.
+NSHTTPURLResponseRef updateAfterNotModified(NSURLCache& cache, const NSURLRequestRef& sent,
+                                            const NSCachedURLResponseRef& stored,
+                                            const NSHTTPURLResponseRef& notModified);
 // The cached response brought up to date by a 304 answer: the stored status and body, its
 // header fields replaced by the 304's (except those that describe the body).
 NSHTTPURLResponseRef mergeNotModified(const NSHTTPURLResponseRef& stored,

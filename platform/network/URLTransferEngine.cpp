@@ -202,6 +202,7 @@ struct Transfer {
   // Response cache (data tasks of sessions with a cache).
   NSURLCacheRef cache;                  // where a storable response goes
   NSCachedURLResponseRef revalidating;  // the entry a conditional request asks about
+  bool reloadWithoutConditions = false;  // a 304 that is not the entry's: ask again plainly
   bool answeredFromCache = false;       // the response is a cached one
   bool collecting = false;              // the body is kept for the cache
   uint64_t collectLimit = 0;
@@ -1009,10 +1010,14 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
       return n;
     }
   }
-  if (t->revalidating && t->status == 304 &&
-      NSURLCacheRules::notModifiedUpdates(t->sentRequest, t->revalidating, response)) {
-    answerNotModified(t->task->transfer, response);
-    return n;
+  if (t->revalidating && t->status == 304) {
+    if (NSURLCacheRules::notModifiedUpdates(t->sentRequest, t->revalidating, response)) {
+      answerNotModified(t->task->transfer, response);
+      return n;
+    }
+    // The conditions were the cache's, not the caller's: the caller gets no 304.
+    t->reloadWithoutConditions = true;
+    return 0;
   }
   if (!t->file && !t->filePath.empty() && t->status == 206 &&
       !continuesPartialFile(response->valueForHTTPHeaderField("Content-Range"), t->fileOffset)) {
@@ -1476,12 +1481,8 @@ bool answerFromCache(const std::shared_ptr<Transfer>& t, const NSCachedURLRespon
 // task's response and the stored body its body (transfer thread).
 void answerNotModified(const std::shared_ptr<Transfer>& t,
                        const NSHTTPURLResponseRef& notModified) {
-  auto stored = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->revalidating->response());
-  auto merged = NSURLCacheRules::mergeNotModified(stored, notModified);
-  t->cache->storeCachedResponseForRequest(
-      std::make_shared<NSCachedURLResponse>(merged, t->revalidating->data(),
-                                            t->revalidating->storagePolicy()),
-      t->sentRequest);
+  auto merged = NSURLCacheRules::updateAfterNotModified(*t->cache, t->sentRequest, t->revalidating,
+                                                        notModified);
   auto task = t->task;
   t->answeredFromCache = true;
   {
@@ -1763,8 +1764,8 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
   });
 }
 
-// Sends the transfer's request again on a new transfer: on a fresh connection, or (a partial
-// download that cannot go on) without its partial file.
+// Sends the transfer's request again on a new transfer: on a fresh connection, without its
+// partial file (a partial download that cannot go on), or without the cache's conditions.
 void restartTransfer(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   releaseEasy(*t);
@@ -1775,9 +1776,15 @@ void restartTransfer(const std::shared_ptr<Transfer>& t) {
     task->resumeOffset = 0;
     task->resumeValidator.clear();
   }
+  auto request = t->request;
+  if (t->reloadWithoutConditions) {
+    auto plain = request->mutableCopy();
+    plain->setCachePolicy(NSURLRequestReloadIgnoringLocalCacheData);
+    request = plain;
+  }
   t->bodyStream = nullptr;  // not read yet: the new transfer sends it
   task->transfer = nullptr;
-  startTransfer(t->session, task, t->request, t->redirectCount, t->staleConnection);
+  startTransfer(t->session, task, request, t->redirectCount, t->staleConnection);
 }
 
 void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
@@ -1786,7 +1793,8 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
     finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
     return;
   }
-  if ((t->staleConnection && !t->freshConnection) || t->restartFromZero) {
+  if ((t->staleConnection && !t->freshConnection) || t->restartFromZero ||
+      t->reloadWithoutConditions) {
     restartTransfer(t);
     return;
   }

@@ -1,9 +1,11 @@
 // Buttons per control state (image and background image), layers and annotation views loading
-// their images from URLs.
+// their images from URLs; every view kind after a progressive load that was cut.
 
 #include "image/CALayer+HVWebImage.h"
 #include "image/MKAnnotationView+HVWebImage.h"
 #include "image/UIButton+HVWebImage.h"
+#include "image/UIImageView+HVWebImage.h"
+#include "platform/network/NSURLError.h"
 #include "tests/image/webviews/WebViewsSupport.h"
 
 using namespace plat;
@@ -175,6 +177,106 @@ TEST_F(ViewsTest, AnnotationViewTakesTheImageAndItsSize) {
   ASSERT_TRUE(testing_loop::runUntil([&] { return second.finished(); }));
   EXPECT_EQ(centre(annotation->image()), kRed);
   EXPECT_EQ(fadeDuration(annotation->layer()), 0);
+}
+
+// A progressive load shows partial images in place of the placeholder; when the connection is
+// then cut, the slot goes back to the placeholder (none for a nil one), with or without a
+// completion, in every kind of view the shared setter serves.
+TEST_F(ViewsTest, ACutProgressiveLoadPutsThePlaceholderBack) {
+  const plat::Data plain = fixtures::jpegData(fixtures::gradient(96, 64), false, 95);
+  const plat::Data scanned = fixtures::jpegData(fixtures::gradient(96, 64), true, 95);
+  size_t secondScan = 0;
+  for (size_t i = 0, scans = 0; i + 1 < scanned.length() && scans < 2; ++i) {
+    if (scanned.bytes()[i] == 0xFF && scanned.bytes()[i + 1] == 0xDA && ++scans == 2)
+      secondScan = i;
+  }
+  ASSERT_GT(secondScan, 0u);
+
+  auto imageView = make<UIImageView>(CGRectMake(0, 0, 8, 8));
+  auto button = make<UIButton>(CGRectMake(0, 0, 8, 8));
+  auto layer = CALayer::layer();
+  auto annotation = make<MKAnnotationView>();
+  auto cg = [](const UIImageRef& image) { return image ? image->CGImage() : nullptr; };
+  using Set = std::function<void(const NSURLRef&, const UIImageRef&, HVWebImageOptionFlags,
+                                 HVWebImageCompletionHandler)>;
+  const struct {
+    const char* name;
+    bool blurred, completion, placeholder;
+    Set set;
+    std::function<CGImageRef()> shown;
+  } rows[] = {
+      {"image view", false, true, true,
+       [&](auto u, auto p, auto o, auto c) {
+         HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+             imageView, u, p, o, manager, nullptr, nullptr, c);
+       },
+       [&] { return cg(imageView->image()); }},
+      {"highlighted image, nil placeholder", true, true, false,
+       [&](auto u, auto p, auto o, auto c) {
+         HV_setHighlightedImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+             imageView, u, p, o, manager, nullptr, nullptr, c);
+       },
+       [&] { return cg(imageView->highlightedImage()); }},
+      {"button image", false, false, true,
+       [&](auto u, auto p, auto o, auto c) {
+         HV_setImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+             button, u, UIControlStateNormal, p, o, manager, nullptr, nullptr, c);
+       },
+       [&] { return cg(button->imageForState(UIControlStateNormal)); }},
+      {"button background", true, true, true,
+       [&](auto u, auto p, auto o, auto c) {
+         HV_setBackgroundImageWithURLForStatePlaceholderOptionsManagerProgressTransformCompletion(
+             button, u, UIControlStateSelected, p, o, manager, nullptr, nullptr, c);
+       },
+       [&] { return cg(button->backgroundImageForState(UIControlStateSelected)); }},
+      {"layer", false, true, true,
+       [&](auto u, auto p, auto o, auto c) {
+         HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+             layer, u, p, o | HVWebImageOptionFadeIn, manager, nullptr, nullptr, c);
+       },
+       [&] { return layer->contents(); }},
+      {"annotation view", true, false, true,
+       [&](auto u, auto p, auto o, auto c) {
+         HV_setImageWithURLPlaceholderOptionsManagerProgressTransformCompletion(
+             annotation, u, p, o, manager, nullptr, nullptr, c);
+       },
+       [&] { return cg(annotation->image()); }},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const plat::Data& body = row.blurred ? scanned : plain;
+    const size_t cut = row.blurred ? secondScan + 60 : body.length() / 2;
+    auto gate = std::make_shared<testing_net::Gate>(std::vector<std::string>{
+        body.subdata(0, cut).toString(), body.subdata(cut, body.length() - cut).toString()});
+    const std::string path = "/cut-" + std::to_string(n++) + ".jpg";
+    server.route(path, [gate](const testing_net::Request&, testing_net::Response& res) {
+      res.contentType = "image/jpeg";
+      res.gate = gate;
+    });
+    const UIImageRef placeholder = row.placeholder ? solidImage(kGrey) : nullptr;
+    const CGImageRef expected = cg(placeholder);
+    Recorder rec;
+    row.set(
+        url(path), placeholder,
+        row.blurred ? HVWebImageOptionProgressiveBlurDisplay : HVWebImageOptionProgressiveDisplay,
+        row.completion ? rec.handler() : nullptr);
+    EXPECT_EQ(row.shown(), expected);
+    gate->release();
+    ASSERT_TRUE(testing_loop::runUntil([&] { return row.shown() && row.shown() != expected; }))
+        << "no partial image";
+    gate->closeConnection();
+    if (row.completion) {
+      ASSERT_TRUE(testing_loop::runUntil([&] { return rec.finished(); }));
+      ASSERT_TRUE(rec.reports().back().error);
+      EXPECT_EQ(rec.reports().back().error->code(), plat::NSURLErrorNetworkConnectionLost);
+    } else {
+      testing_loop::runUntil([&] { return row.shown() == expected; });
+    }
+    testing_loop::runUntilIdle();
+    EXPECT_EQ(row.shown(), expected);
+    if (expected) EXPECT_EQ(row.shown()->pixelAt(4, 4), kGrey);
+  }
 }
 
 }  // namespace

@@ -559,3 +559,90 @@ TEST_F(CacheSession, ListedAgesQuotedDirectivesAndTheAppsOwnValidators) {
   EXPECT_EQ(delegate->bodies[plain->taskIdentifier()], "new");
   EXPECT_EQ(conditions, (std::vector<std::string>{"", "\"v2\"", "\"v1\""}));
 }
+
+TEST_F(CacheSession, APlainRequestNeverGetsA304) {
+  // The cache revalidates a stale entry. A 304 that is not the entry's (another tag, another
+  // instant, a validator the entry lacks) updates nothing, and the request goes again without
+  // conditions: the caller gets a 200 and a body. A 304 naming the entry's date in another form
+  // is the entry's. A 304 that says no-store answers this request and removes the entry; a
+  // request that says it leaves the entry as it was.
+  const std::string imf = "Sun, 06 Nov 1994 08:49:37 GMT";
+  using Fields = std::vector<std::pair<std::string, std::string>>;
+  enum Outcome { kReload, kUpdate, kRemove, kKeep };
+  const struct {
+    const char* name;
+    Fields stored, notModified;
+    Outcome outcome;
+    Fields request = {};
+  } rows[] = {
+      {"another tag", {{"ETag", "\"v1\""}}, {{"ETag", "\"v9\""}}, kReload},
+      {"RFC 850 date",
+       {{"Last-Modified", imf}},
+       {{"Last-Modified", "Sunday, 06-Nov-94 08:49:37 GMT"}},
+       kUpdate},
+      {"asctime date",
+       {{"Last-Modified", imf}},
+       {{"Last-Modified", "Sun Nov  6 08:49:37 1994"}},
+       kUpdate},
+      {"another date",
+       {{"Last-Modified", imf}},
+       {{"Last-Modified", "Sunday, 06-Nov-94 08:49:38 GMT"}},
+       kReload},
+      {"a date for a tag", {{"ETag", "\"v1\""}}, {{"Last-Modified", imf}}, kReload},
+      {"no-store",
+       {{"ETag", "\"v1\""}, {"Last-Modified", imf}},
+       {{"ETag", "\"v1\""}, {"Cache-Control", "no-store"}},
+       kRemove},
+      {"no-store with max-age",
+       {{"ETag", "\"v1\""}, {"Last-Modified", imf}},
+       {{"ETag", "\"v1\""}, {"Cache-Control", "no-store, max-age=3600"}},
+       kRemove},
+      {"a request saying no-store",
+       {{"ETag", "\"v1\""}},
+       {{"ETag", "\"v1\""}},
+       kKeep,
+       {{"Cache-Control", "no-store"}}},
+  };
+  int n = 0;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = "/nm" + std::to_string(n++);
+    auto asked = std::make_shared<std::vector<bool>>();  // whether each request had a condition
+    server.route(path, [&row, asked](const testing_net::Request& req, testing_net::Response& res) {
+      const bool conditional = req.header("If-None-Match") || req.header("If-Modified-Since");
+      asked->push_back(conditional);
+      if (conditional) {
+        res.status = 304;
+        for (const auto& [k, v] : row.notModified) res.setHeader(k, v);
+        res.setHeader("X-From-304", "yes");
+      } else if (asked->size() == 1) {
+        for (const auto& [k, v] : row.stored) res.setHeader(k, v);
+        res.setHeader("Cache-Control", "max-age=0");
+        res.body = "old";
+      } else {
+        res.setHeader("Cache-Control", "max-age=600");
+        res.body = "new";
+      }
+    });
+    fetch(get(server.url(path)));
+    auto task = fetch(get(server.url(path), row.request));
+    auto http = std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response());
+    ASSERT_TRUE(http);
+    EXPECT_EQ(http->statusCode(), 200);
+    EXPECT_EQ(task->error(), nullptr);
+    EXPECT_EQ(delegate->bodies[task->taskIdentifier()], row.outcome == kReload ? "new" : "old");
+    auto entry = cache->cachedResponseForRequest(get(server.url(path)));
+    if (row.outcome == kRemove) {
+      EXPECT_EQ(entry, nullptr);
+      fetch(get(server.url(path)));
+      EXPECT_EQ(*asked, (std::vector<bool>{false, true, false}));
+      continue;
+    }
+    ASSERT_TRUE(entry);
+    auto stored = std::dynamic_pointer_cast<NSHTTPURLResponse>(entry->response());
+    EXPECT_EQ(entry->data().toString(), row.outcome == kReload ? "new" : "old");
+    EXPECT_EQ(stored->valueForHTTPHeaderField("X-From-304").has_value(), row.outcome == kUpdate);
+    EXPECT_EQ(*asked, row.outcome == kReload ? (std::vector<bool>{false, true, false})
+                                             : (std::vector<bool>{false, true}));
+  }
+}
