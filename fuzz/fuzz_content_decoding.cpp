@@ -1,7 +1,10 @@
-// Coded response bodies and Content-Range values from a server: a decoder reads any stream in
-// pieces of any size, handing out pieces of its bounded size even when its sink refuses them,
-// and never takes a stream that failed as whole, through one coding or several stacked.
+// Coded response bodies, Content-Range values and validators from a server: a decoder reads
+// any stream in pieces of any size, handing out pieces of its bounded size even when its sink
+// refuses them, and never takes a stream that failed as whole, through one coding or several
+// stacked.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
@@ -23,7 +26,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t choice = in.byte();
   const uint8_t step = in.byte();
   std::string_view range = in.field();
-  plat::detail::continuesPartialFile(std::string(range), choice);
+  const std::optional<std::string> text{std::string(range)};
+  if (auto part = plat::detail::AppendedRange::continuing(text, choice)) {
+    FUZZ_CHECK(plat::detail::continuesPartialFile(text, choice) && !part->whole() &&
+                   !part->take(SIZE_MAX),
+               *text);
+  }
+  // The validator a download resumes under is one, and names the version it came from.
+  const std::string validator = plat::detail::resumeValidatorOf(text, text);
+  FUZZ_CHECK(validator.empty() || (plat::detail::isResumeValidator(validator) &&
+                                   plat::detail::isSameVersion(validator, text, text)),
+             *text);
   bool unsupported = false;
   auto decoder = ContentDecoder::forContentEncoding(kCodings[choice % kCount], &unsupported);
   FUZZ_CHECK(decoder && !unsupported, std::string(kCodings[choice % kCount]));

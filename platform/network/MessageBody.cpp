@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <vector>
+
+#include "platform/network/HTTPDate.h"
 
 namespace plat::detail {
 
@@ -291,6 +294,53 @@ bool continuesPartialFile(const std::optional<std::string>& contentRange, int64_
   if (total == "*") return true;
   const auto complete = parseCount(total);
   return complete && *complete == *last + 1;
+}
+
+std::optional<AppendedRange> AppendedRange::continuing(
+    const std::optional<std::string>& contentRange, int64_t length) {
+  if (!continuesPartialFile(contentRange, length)) return std::nullopt;
+  // "bytes <length>-<last>/<total>", checked above.
+  const std::string_view v = trimmed(*contentRange);
+  const size_t dash = v.find('-'), slash = v.find('/');
+  AppendedRange range;
+  range.length_ = *parseCount(v.substr(dash + 1, slash - dash - 1)) + 1 - length;
+  return range;
+}
+
+bool AppendedRange::take(size_t n) {
+  if (n > static_cast<uint64_t>(length_ - taken_)) return false;
+  taken_ += static_cast<int64_t>(n);
+  return true;
+}
+
+namespace {
+
+bool isStrongETag(std::string_view v) {
+  return v.size() >= 2 && v.front() == '"' && v.back() == '"';
+}
+
+std::optional<int64_t> dateOf(std::string_view v) {
+  return HTTPDate::parse(v, static_cast<double>(std::time(nullptr)));
+}
+
+}  // namespace
+
+std::string resumeValidatorOf(const std::optional<std::string>& etag,
+                              const std::optional<std::string>& lastModified) {
+  if (etag && isStrongETag(trimmed(*etag))) return std::string(trimmed(*etag));
+  if (lastModified && dateOf(*lastModified)) return std::string(trimmed(*lastModified));
+  return {};
+}
+
+bool isResumeValidator(std::string_view validator) {
+  return isStrongETag(validator) || dateOf(validator).has_value();
+}
+
+bool isSameVersion(std::string_view validator, const std::optional<std::string>& etag,
+                   const std::optional<std::string>& lastModified) {
+  if (isStrongETag(validator)) return etag && trimmed(*etag) == validator;
+  const auto date = dateOf(validator);
+  return date && (!lastModified || dateOf(*lastModified) == date);
 }
 
 }  // namespace plat::detail

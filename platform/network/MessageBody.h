@@ -70,4 +70,35 @@ class ContentDecoder {
 // or "bytes <length>-<last>/*".
 bool continuesPartialFile(const std::optional<std::string>& contentRange, int64_t length);
 
+// The part a 206 that continues a partial file appends to it: whole only when exactly the bytes
+// its Content-Range names came, however the body was framed (RFC 9110 14.4, 15.3.7.1).
+class AppendedRange {
+ public:
+  // The part of a 206 with this Content-Range, when it continues a file of `length` bytes
+  // (continuesPartialFile); nullopt otherwise.
+  static std::optional<AppendedRange> continuing(const std::optional<std::string>& contentRange,
+                                                 int64_t length);
+  // Counts `n` more body bytes; false when they go past the range (none of them belong).
+  bool take(size_t n);
+  bool whole() const { return taken_ == length_; }
+
+ private:
+  int64_t length_ = 0;
+  int64_t taken_ = 0;
+};
+
+// A partial download resumes under one validator, sent as If-Range: a strong ETag, or else an
+// HTTP-date (Last-Modified). A weak ETag is never one (RFC 9110 13.1.5): parts combine only
+// under a strong validator (15.3.7.3).
+//
+// The validator of an answer with these fields; empty when it has none.
+std::string resumeValidatorOf(const std::optional<std::string>& etag,
+                              const std::optional<std::string>& lastModified);
+// Whether `validator` is one a download may resume under.
+bool isResumeValidator(std::string_view validator);
+// Whether a 206 with these fields is of the version `validator` names: the same strong ETag,
+// or, for a date, no Last-Modified other than that instant.
+bool isSameVersion(std::string_view validator, const std::optional<std::string>& etag,
+                   const std::optional<std::string>& lastModified);
+
 }  // namespace plat::detail

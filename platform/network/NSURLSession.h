@@ -201,7 +201,9 @@ class NSURLSessionDownloadTask : public NSURLSessionTask {
   std::string className() const override { return "NSURLSessionDownloadTask"; }
   // Cancels the task; `completion` (on the delegate queue) receives data from which
   // downloadTaskWithResumeData continues the transfer, or empty data when it cannot resume
-  // (no bytes yet, or a response without validators).
+  // (no bytes yet, or a response without a strong ETag or a Last-Modified; a partial file that
+  // no resume data name is removed). Any thread. A download whose whole body had arrived
+  // finishes as downloaded instead, and `completion` receives empty data.
   void cancelByProducingResumeData(std::function<void(const Data& resumeData)> completion);
 
  protected:
@@ -346,7 +348,10 @@ class NSURLSession : public Object {
   // The body is the request's HTTPBodyStream (an empty body when it has none).
   NSURLSessionUploadTaskRef uploadTaskWithStreamedRequest(const NSURLRequestRef& request);
   NSURLSessionDownloadTaskRef downloadTaskWithRequest(const NSURLRequestRef& request);
-  // Continues a download cancelled with cancelByProducingResumeData. Malformed resume data,
+  // Continues a download cancelled with cancelByProducingResumeData: it finishes only with the
+  // whole file of one version, continued under the same validator (sent as If-Range), or
+  // starts again from zero when the answer is another version or refuses the range; a part
+  // that is not exactly the range it names fails the task. Malformed resume data,
   // or data whose partial file is gone, gives null. So does data naming any file other than
   // a partial download of this layer (in the temporary directory): the session never writes
   // to or deletes another file on the word of resume data.

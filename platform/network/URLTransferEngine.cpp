@@ -198,6 +198,7 @@ struct Transfer {
   std::string filePath;
   int64_t fileOffset = 0;
   bool resumeChecked = false;
+  std::optional<AppendedRange> appended;  // the part a resumed download's 206 appends
 
   // Response cache (data tasks of sessions with a cache).
   NSURLCacheRef cache;                  // where a storable response goes
@@ -1019,11 +1020,25 @@ size_t headerCallback(char* buffer, size_t size, size_t nitems, void* arg) {
     t->reloadWithoutConditions = true;
     return 0;
   }
-  if (!t->file && !t->filePath.empty() && t->status == 206 &&
-      !continuesPartialFile(response->valueForHTTPHeaderField("Content-Range"), t->fileOffset)) {
-    // Not the rest of the partial file: appending it would make a file that never was.
-    t->restartFromZero = true;
-    return 0;
+  if (!t->file && !t->filePath.empty() && (t->status == 206 || t->status == 416)) {
+    // A resumed download appends only the rest of its file, of the version it holds (an
+    // uncoded part under the same validator): anything else would make a file that never
+    // was, and the download starts again from zero.
+    std::string validator;
+    {
+      std::lock_guard<std::mutex> lock(t->task->mu);
+      validator = t->task->resumeValidator;
+    }
+    if (t->status == 206 && !t->decoder && !t->undecodable &&
+        isSameVersion(validator, response->valueForHTTPHeaderField("ETag"),
+                      response->valueForHTTPHeaderField("Last-Modified"))) {
+      t->appended = AppendedRange::continuing(response->valueForHTTPHeaderField("Content-Range"),
+                                              t->fileOffset);
+    }
+    if (!t->appended) {
+      t->restartFromZero = true;
+      return 0;
+    }
   }
   // The transfer's shared pointer lives in the session's map; find it through the task.
   beginResponse(t->task->transfer, response);
@@ -1076,6 +1091,10 @@ size_t acceptBody(Transfer* t, const char* buffer, size_t n) {
     }
   }
   if (t->file) {
+    if (t->appended && !t->appended->take(n)) {
+      t->failure = makeURLError(NSURLErrorBadServerResponse, t->url);  // past its range
+      return 0;
+    }
     if (std::fwrite(buffer, 1, n, t->file) != n) {
       t->failure = makeURLError(NSURLErrorCannotWriteToFile, t->url);
       return 0;
@@ -1507,6 +1526,32 @@ void releaseEasy(Transfer& t) {
   t.easy = nullptr;
 }
 
+// A cancel that asks for resume data, wherever the transfer ends for it, has the partial file
+// named in them: the bytes written so far and the validator they are of (none: the file
+// cannot be resumed). Before the response came, the resume data the task began with stays.
+void recordResumeData(Transfer& t) {
+  if (!t.file) return;
+  auto task = t.task;
+  struct stat st;
+  const int64_t length =
+      std::fflush(t.file) == 0 && fstat(fileno(t.file), &st) == 0 ? st.st_size : 0;
+  std::lock_guard<std::mutex> lock(task->mu);
+  if (!task->resumeDataCompletion) return;
+  auto response = std::dynamic_pointer_cast<NSHTTPURLResponse>(task->response);
+  std::string validator;
+  if (response && !t.failure && !t.decoder && !t.undecodable) {
+    if (t.appended) {
+      validator = task->resumeValidator;  // the version the 206 continued
+    } else if (response->statusCode() == 200) {
+      validator = resumeValidatorOf(response->valueForHTTPHeaderField("ETag"),
+                                    response->valueForHTTPHeaderField("Last-Modified"));
+    }
+  }
+  task->resumePath = t.filePath;
+  task->resumeOffset = length;
+  task->resumeValidator = validator;
+}
+
 void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
   releaseEasy(*t);
   auto task = t->task;
@@ -1515,6 +1560,7 @@ void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
     task->releaseClaimLocked();
   }
   if (task->transfer == t) task->transfer = nullptr;
+  if (error) recordResumeData(*t);
   if (t->file) {
     std::fclose(t->file);
     t->file = nullptr;
@@ -1522,8 +1568,9 @@ void finishTransfer(const std::shared_ptr<Transfer>& t, NSErrorRef error) {
   if (error && !t->filePath.empty()) {
     bool keep = false;
     {
+      // Resume data name it (the task's completion removes a file they cannot resume from).
       std::lock_guard<std::mutex> lock(task->mu);
-      keep = static_cast<bool>(task->resumeDataCompletion);
+      keep = task->resumeDataCompletion && task->resumePath == t->filePath;
     }
     if (!keep) unlink(t->filePath.c_str());
   }
@@ -1549,6 +1596,11 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
     }
     std::string path = t->filePath;
     t->filePath.clear();
+    {
+      // The file is the download's now: no resume data names it (a cancel came too late).
+      std::lock_guard<std::mutex> lock(task->mu);
+      task->resumePath.clear();
+    }
     auto dl = std::dynamic_pointer_cast<NSURLSessionDownloadTask>(task->ownerRef());
     s->post([s, dl, path] {
       if (s->delegateRef() && dl) {
@@ -1787,9 +1839,17 @@ void restartTransfer(const std::shared_ptr<Transfer>& t) {
   startTransfer(t->session, task, request, t->redirectCount, t->staleConnection);
 }
 
+// Whether a download cancelled for resume data after its whole body arrived finishes all the
+// same: its file is whole, not a part to resume.
+bool finishesDespiteCancel(const Transfer& t, CURLcode result) {
+  if (result != CURLE_OK || !t.file || t.isRedirect || t.isAuthChallenge) return false;
+  std::lock_guard<std::mutex> lock(t.task->mu);
+  return static_cast<bool>(t.task->resumeDataCompletion);
+}
+
 void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
   auto task = t->task;
-  if (isCancelled(task)) {
+  if (isCancelled(task) && !finishesDespiteCancel(*t, result)) {
     finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
     return;
   }
@@ -1819,9 +1879,13 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
         t->failure = makeURLError(NSURLErrorCannotDecodeContentData, t->url);
       }
     }
+    if (!t->failure && t->appended && !t->appended->whole()) {
+      // The part ended short of the range it names: the file is not whole.
+      t->failure = makeURLError(NSURLErrorNetworkConnectionLost, t->url);
+    }
   }
   if (t->failure) {
-    finishTransfer(t, t->failure);
+    finishTransfer(t, isCancelled(task) ? makeURLError(NSURLErrorCancelled, t->url) : t->failure);
     return;
   }
   if (result != CURLE_OK) {
@@ -1915,8 +1979,17 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
     uploadFile = task->uploadFile;
     t->userPaused = task->state == NSURLSessionTaskStateSuspended;
     if (kind == TaskKind::Download && !task->resumePath.empty() && redirectCount == 0) {
-      t->filePath = task->resumePath;
-      t->fileOffset = task->resumeOffset;
+      if (isResumeValidator(task->resumeValidator)) {
+        t->filePath = task->resumePath;
+        t->fileOffset = task->resumeOffset;
+      } else {
+        // No validator to send as If-Range, so no answer could be trusted to continue the
+        // file: the download starts from zero.
+        unlink(task->resumePath.c_str());
+        task->resumePath.clear();
+        task->resumeOffset = 0;
+        task->resumeValidator.clear();
+      }
     }
   }
   NSURLSessionConfigurationRef config;
@@ -2406,20 +2479,7 @@ void URLSessionCore::cancel(const std::shared_ptr<URLTaskCore>& task, bool produ
       }
       return;
     }
-    if (produceResumeData && t->file && !t->filePath.empty()) {
-      std::fflush(t->file);
-      auto response = std::dynamic_pointer_cast<NSHTTPURLResponse>(t->task->response);
-      std::string validator;
-      if (response) {
-        validator = response->valueForHTTPHeaderField("ETag").value_or(
-            response->valueForHTTPHeaderField("Last-Modified").value_or(""));
-      }
-      std::lock_guard<std::mutex> lock(task->mu);
-      task->resumePath = t->filePath;
-      task->resumeOffset = t->fileOffset + task->received;
-      task->resumeValidator = validator;
-    }
-    finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));
+    finishTransfer(t, makeURLError(NSURLErrorCancelled, t->url));  // with any resume data
   });
 }
 

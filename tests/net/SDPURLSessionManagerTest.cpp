@@ -14,9 +14,11 @@
 #include "net/SDPStreamingMultipartFormData.h"
 #include "net/SDPURLSessionManager.h"
 #include "platform/dispatch/NSNotificationCenter.h"
+#include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/NSURLCache.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
+#include "testing/net/RawLoopbackServer.h"
 
 namespace {
 
@@ -834,4 +836,41 @@ TEST_F(SDPURLSessionManagerTest, AnAnswerHeldInMemoryIsBounded) {
     EXPECT_TRUE(
         complete.notes.back().userInfo[SDPNetworkingTaskDidCompleteResponseDataKey].isNil());
   }
+}
+
+TEST_F(SDPURLSessionManagerTest, ADownloadCancelledFromItsProgressBlockGivesResumeData) {
+  // The progress block runs on the transfer thread, with the bytes after the first chunk
+  // already there (head and chunks go out in one write).
+  const std::string a(1000, 'a'), b(1000, 'b');
+  testing_net::RawLoopbackServer raw([&](const std::string&) {
+    return testing_net::RawLoopbackServer::Reply{
+        "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nTransfer-Encoding: chunked\r\n\r\n3e8\r\n" + a +
+        "\r\n3e8\r\n" + b + "\r\n"};
+  });
+  auto manager = makeManager();
+  std::weak_ptr<plat::NSURLSessionDownloadTask> weakTask;
+  plat::Data resumeData;
+  bool gotData = false;
+  Result result;
+  auto task = manager->downloadTaskWithRequestProgressDestinationCompletionHandler(
+      get(raw.url("/f")),
+      [&](const plat::NSProgressRef& progress) {
+        auto t = weakTask.lock();
+        if (t && progress->completedUnitCount() == 1000) {
+          t->cancelByProducingResumeData([&](const plat::Data& d) {
+            resumeData = d;
+            gotData = true;
+          });
+        }
+      },
+      nullptr, recordInto(result));
+  weakTask = task;
+  task->resume();
+  ASSERT_TRUE(testing_loop::runUntil([&] { return gotData && result.done; }));
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->code(), plat::NSURLErrorCancelled);
+  ASSERT_FALSE(resumeData.empty());
+  auto v = plat::NSJSONSerialization::JSONObjectWithData(resumeData);
+  EXPECT_EQ(v["offset"].integerValue(), 1000);
+  std::filesystem::remove((v["path"].string() ? *v["path"].string() : std::string()));
 }

@@ -1,6 +1,7 @@
 // When a response body is whole: a coded stream must end, a TLS body read to the close must
-// end with the closure alert, and a resumed download appends only the part that continues its
-// file. Nothing cut is delivered as complete or stored in the URL cache.
+// end with the closure alert, and a resumed download appends only exactly the part that
+// continues its file, of the same version. Nothing cut is delivered as complete or stored in
+// the URL cache.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -172,34 +173,76 @@ TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
   }
 }
 
-TEST_F(BodyFixture, AResumedDownloadAppendsOnlyThePartThatContinuesItsFile) {
+TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
   const std::string whole = "0123456789ABCDEFGHIJ";
+  const std::string rest = "ABCDEFGHIJ";
+  const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+  // A 206 to "Range: bytes=10-" of version "v1", with `fields` and a body of `part`.
+  auto partial = [](const std::string& fields, const std::string& part) {
+    return "HTTP/1.1 206 Partial Content\r\n" + fields +
+           "Content-Length: " + std::to_string(part.size()) + "\r\n\r\n" + part;
+  };
+  auto ranged = [&](const std::string& contentRange, const std::string& part) {
+    return partial("ETag: \"v1\"\r\n" +
+                       (contentRange.empty() ? "" : "Content-Range: " + contentRange + "\r\n"),
+                   part);
+  };
   struct Case {
     const char* name;
-    std::string contentRange;  // empty: none
-    std::string part;
-    size_t requests;  // 2: the download started again from zero
+    std::string reply;  // to the resumed request
+    size_t requests;    // 2: the download started again from zero, without a Range
+    int64_t error = 0;  // 0: it finishes with the whole file
+    bool close = false;
+    std::string validator = "\"v1\"";
   };
   const std::vector<Case> cases = {
-      {"the rest of the file", "bytes 10-19/20", "ABCDEFGHIJ", 1},
-      {"the rest of a file of unknown length", "bytes 10-19/*", "ABCDEFGHIJ", 1},
-      {"a part from zero", "bytes 0-19/20", whole, 2},
-      {"a part from further on", "bytes 15-19/20", "FGHIJ", 2},
-      {"a part that ends early", "bytes 10-14/20", "ABCDE", 2},
-      {"a part of another length", "bytes 10-19/30", "ABCDEFGHIJ", 2},
-      {"a part without a range", "", "ABCDEFGHIJ", 2},
+      {"the rest of the file", ranged("bytes 10-19/20", rest), 1},
+      {"the rest of a file of unknown length", ranged("bytes 10-19/*", rest), 1},
+      {"a part from zero", ranged("bytes 0-19/20", whole), 2},
+      {"a part from further on", ranged("bytes 15-19/20", "FGHIJ"), 2},
+      {"a part that ends early", ranged("bytes 10-14/20", "ABCDE"), 2},
+      {"a part of another length", ranged("bytes 10-19/30", rest), 2},
+      {"a part without a range", ranged("", rest), 2},
+      // The body must be the range it names, however it is framed.
+      {"a part short of its range", ranged("bytes 10-19/20", "ABCDE"), 1,
+       NSURLErrorNetworkConnectionLost},
+      {"a part past its range", ranged("bytes 10-19/20", rest + "KLMNO"), 1,
+       NSURLErrorBadServerResponse},
+      {"a chunked part short of its range",
+       "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 10-19/20\r\n"
+       "Transfer-Encoding: chunked\r\n\r\n5\r\nABCDE\r\n0\r\n\r\n",
+       1, NSURLErrorNetworkConnectionLost},
+      {"a part cut at the close",
+       "HTTP/1.1 206 Partial Content\r\nETag: \"v1\"\r\nContent-Range: bytes 10-19/20\r\n"
+       "Connection: close\r\n\r\nABCDE",
+       1, NSURLErrorNetworkConnectionLost, true},
+      // Parts combine only under one strong validator.
+      {"a part of another version",
+       partial("ETag: \"v2\"\r\nContent-Range: bytes 10-19/20\r\n", rest), 2},
+      {"a part without the validator", partial("Content-Range: bytes 10-19/20\r\n", rest), 2},
+      {"a part modified later",
+       partial("Last-Modified: Wed, 02 Dec 2026 10:00:00 GMT\r\nContent-Range: bytes 10-19/20\r\n",
+               rest),
+       2, 0, false, date},
+      {"a part modified at the same instant, written otherwise",
+       partial("Last-Modified: Tuesday, 01-Dec-26 10:00:00 GMT\r\n"
+               "Content-Range: bytes 10-19/20\r\n",
+               rest),
+       1, 0, false, date},
+      {"a weak validator", "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n" + whole, 1, 0, false,
+       "W/\"v1\""},
+      {"the range refused",
+       "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */20\r\n"
+       "Content-Length: 5\r\n\r\nnope!",
+       2},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::atomic<int> asked{0};
     RawLoopbackServer server([&](const std::string&) {
-      if (asked++ == 0) {
-        return RawLoopbackServer::Reply{
-            "HTTP/1.1 206 Partial Content\r\n" +
-            (c.contentRange.empty() ? "" : "Content-Range: " + c.contentRange + "\r\n") +
-            "Content-Length: " + std::to_string(c.part.size()) + "\r\n\r\n" + c.part};
-      }
-      return RawLoopbackServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n" + whole};
+      if (asked++ == 0) return RawLoopbackServer::Reply{c.reply, c.close};
+      return RawLoopbackServer::Reply{
+          "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 20\r\n\r\n" + whole};
     });
     std::string path =
         (std::filesystem::temp_directory_path() / "CFNetworkDownload_XXXXXX.tmp").string();
@@ -211,17 +254,24 @@ TEST_F(BodyFixture, AResumedDownloadAppendsOnlyThePartThatContinuesItsFile) {
     d.set("url", server.url("/file"));
     d.set("path", path);
     d.set("offset", Value(static_cast<long long>(10)));
-    d.set("validator", "\"v1\"");
+    d.set("validator", c.validator);
     auto task = session->downloadTaskWithResumeData(
         NSJSONSerialization::dataWithJSONObject(Value(Dictionary(d))));
     ASSERT_TRUE(task);
     run(task);
-    EXPECT_FALSE(task->error());
-    EXPECT_EQ(delegate->downloads[task->taskIdentifier()], whole);
+    EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
+    if (!c.error) EXPECT_EQ(delegate->downloads[task->taskIdentifier()], whole);
     const auto heads = server.heads();
     EXPECT_EQ(heads.size(), c.requests);
-    EXPECT_NE(heads.at(0).find("Range: bytes=10-"), std::string::npos);
+    if (c.validator.rfind("W/", 0) == 0) {
+      EXPECT_EQ(heads.at(0).find("If-Range"), std::string::npos);  // never a weak one
+    } else {
+      EXPECT_NE(heads.at(0).find("Range: bytes=10-"), std::string::npos);
+      EXPECT_NE(heads.at(0).find("If-Range: " + c.validator), std::string::npos);
+    }
     if (heads.size() == 2) EXPECT_EQ(heads[1].find("Range"), std::string::npos);
+    // Nothing names the partial file any more: it is gone however the task ended.
+    EXPECT_FALSE(std::filesystem::exists(path));
     std::filesystem::remove(path);
   }
 }

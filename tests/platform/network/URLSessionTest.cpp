@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -864,14 +866,140 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeDataEvenTwice) {
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
 
+// Points the temporary folder, where partial downloads live, at a folder of the test's own.
+struct OwnTemporaryFolder {
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("partials-" + std::to_string(getpid()));
+  std::string saved;
+  bool had;
+  OwnTemporaryFolder() {
+    const char* previous = getenv("TMPDIR");
+    had = previous != nullptr;
+    if (had) saved = previous;
+    std::filesystem::create_directories(dir);
+    setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~OwnTemporaryFolder() {
+    if (had) {
+      setenv("TMPDIR", saved.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+    std::filesystem::remove_all(dir);
+  }
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().string());
+    return names;
+  }
+};
+
+TEST_F(SessionFixture, ACancelGivesResumeDataForWhatArrivedFromAnyThreadAndLeavesNoOtherFile) {
+  OwnTemporaryFolder tmp;
+  const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
+  const std::string a(1000, 'a'), b(1000, 'b'), c(1000, 'c');
+  enum class Cancel {
+    kOnTheTransferThread,  // by an observer of the received bytes, as they arrive
+    kFromAnotherThread,    // while the transfer thread waits, with more bytes behind
+    kAfterTheBytesStopped,
+    kAtTheLastByte,  // the whole body has arrived when the cancel comes
+  };
+  struct Case {
+    const char* name;
+    std::string validators;  // header lines
+    Cancel cancel;
+    std::string resumeValidator;  // empty: no resume data
+    bool finishes = false;
+  };
+  const std::vector<Case> cases = {
+      {"a strong ETag", "ETag: \"v1\"\r\nLast-Modified: " + date + "\r\n",
+       Cancel::kOnTheTransferThread, "\"v1\""},
+      {"a date", "Last-Modified: " + date + "\r\n", Cancel::kFromAnotherThread, date},
+      {"only a weak ETag", "ETag: W/\"v1\"\r\n", Cancel::kAfterTheBytesStopped, ""},
+      {"the whole body", "ETag: \"v1\"\r\n", Cancel::kAtTheLastByte, "", true},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.name);
+    // Head and chunks in one write, so the bytes after the first chunk are there at once.
+    auto chunk = [](const std::string& s) { return "3e8\r\n" + s + "\r\n"; };
+    const std::string reply = "HTTP/1.1 200 OK\r\n" + k.validators +
+                              "Transfer-Encoding: chunked\r\n\r\n" + chunk(a) + chunk(b) +
+                              chunk(c) + (k.cancel == Cancel::kAtTheLastByte ? "0\r\n\r\n" : "");
+    // The connection stays open: no more bytes come unless the reply ended the body.
+    testing_net::RawLoopbackServer raw(
+        [&](const std::string&) { return testing_net::RawLoopbackServer::Reply{reply}; });
+    auto task = std::static_pointer_cast<NSURLSessionDownloadTask>(
+        session->downloadTaskWithRequest(NSURLRequest::requestWithURL(raw.url("/f"))));
+    Data resumeData;
+    bool gotData = false;
+    auto produce = [&] {
+      return [&](const Data& d) {
+        resumeData = d;
+        gotData = true;
+      };
+    };
+    std::mutex mu;
+    std::condition_variable cv;
+    bool asked = false, cancelled = false;
+    const int64_t at = k.cancel == Cancel::kAtTheLastByte ? 3000 : 1000;
+    task->addObserver(
+        kCountOfBytesReceived, [&, at](NSURLSessionTask& t, const std::string&, int64_t value) {
+          if (value != at) return;
+          if (k.cancel == Cancel::kOnTheTransferThread || k.cancel == Cancel::kAtTheLastByte) {
+            static_cast<NSURLSessionDownloadTask&>(t).cancelByProducingResumeData(produce());
+          } else if (k.cancel == Cancel::kFromAnotherThread) {
+            std::unique_lock<std::mutex> lock(mu);
+            asked = true;
+            cv.wait_for(lock, std::chrono::seconds(20), [&] { return cancelled; });
+          }
+        });
+    const size_t before = delegate->completed;
+    task->resume();
+    if (k.cancel == Cancel::kFromAnotherThread) {
+      ASSERT_TRUE(runUntil([&] {
+        std::lock_guard<std::mutex> lock(mu);
+        return asked;
+      }));
+      task->cancelByProducingResumeData(produce());
+      std::lock_guard<std::mutex> lock(mu);
+      cancelled = true;
+      cv.notify_all();
+    } else if (k.cancel == Cancel::kAfterTheBytesStopped) {
+      ASSERT_TRUE(runUntil([&] { return task->countOfBytesReceived() == 3000; }));
+      task->cancelByProducingResumeData(produce());
+    }
+    ASSERT_TRUE(runUntil([&] { return gotData && delegate->completed > before; }, 20));
+    if (k.finishes) {
+      EXPECT_FALSE(task->error());
+      EXPECT_TRUE(delegate->downloads[task->taskIdentifier()] == a + b + c);
+    } else {
+      ASSERT_TRUE(task->error());
+      EXPECT_EQ(task->error()->code(), NSURLErrorCancelled);
+    }
+    if (k.resumeValidator.empty()) {
+      EXPECT_TRUE(resumeData.empty());
+      EXPECT_EQ(tmp.files(), std::vector<std::string>());
+    } else if (resumeData.empty()) {
+      ADD_FAILURE() << "no resume data";
+    } else {
+      Value v = NSJSONSerialization::JSONObjectWithData(resumeData);
+      EXPECT_EQ((v["validator"].string() ? *v["validator"].string() : std::string()),
+                k.resumeValidator);
+      // Exactly the bytes taken before the cancel, in the one file left.
+      EXPECT_EQ(v["offset"].integerValue(), 1000);
+      const std::string path = (v["path"].string() ? *v["path"].string() : std::string());
+      EXPECT_EQ(tmp.files(), std::vector<std::string>{path});
+      std::ifstream in(path, std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), a);
+    }
+    for (const auto& f : tmp.files()) std::filesystem::remove(f);
+  }
+}
+
 TEST_F(SessionFixture, ACopiedPartialFileGoesWithATaskCancelledBeforeItStarts) {
-  // Partial downloads live in the temporary folder: a folder of this test's own.
   namespace fs = std::filesystem;
-  const char* previous = getenv("TMPDIR");
-  const std::string saved = previous ? previous : "";
-  auto dir = fs::temp_directory_path() / ("partials-" + std::to_string(getpid()));
-  fs::create_directories(dir);
-  setenv("TMPDIR", dir.c_str(), 1);
+  OwnTemporaryFolder tmp;
+  const fs::path dir = tmp.dir;
   std::ofstream(dir / "CFNetworkDownload_abcdef.tmp", std::ios::binary) << "partial!";
   Dictionary d;
   d.set("url", server.url("/r"));
@@ -879,26 +1007,18 @@ TEST_F(SessionFixture, ACopiedPartialFileGoesWithATaskCancelledBeforeItStarts) {
   d.set("offset", Value(static_cast<long long>(8)));
   d.set("validator", "\"v1\"");
   Data resumeData = NSJSONSerialization::dataWithJSONObject(Value(d));
-  auto files = [&] { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); };
   {
     // The first task takes the file itself, the second a copy of it.
     auto first = session->downloadTaskWithResumeData(resumeData);
     auto second = session->downloadTaskWithResumeData(resumeData);
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(files(), 2);
+    EXPECT_EQ(tmp.files().size(), 2u);
     first->cancel();
     second->cancel();
     EXPECT_TRUE(waitCompleted(2));
   }
   // The copy is gone; the file the resume data names stays for another try.
-  EXPECT_EQ(files(), 1);
-  EXPECT_TRUE(fs::exists(dir / "CFNetworkDownload_abcdef.tmp"));
-  if (previous) {
-    setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-  fs::remove_all(dir);
+  EXPECT_EQ(tmp.files(), std::vector<std::string>{(dir / "CFNetworkDownload_abcdef.tmp").string()});
 }
 
 TEST_F(SessionFixture, ResumeDataNamingAnyOtherFileIsRefused) {
