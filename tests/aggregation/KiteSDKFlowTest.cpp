@@ -454,8 +454,8 @@ TEST(KiteSDKModelTest, CashierOrdersForgetTheOldestPastTheirBound) {
   KTCCashierOrders orders;
   orders.opened("9", 1);  // sorts after every id below, opened first
   for (size_t i = 1; i < KTCCashierOrders::kLimit; ++i) orders.opened(std::to_string(i * 10), 1);
-  orders.opened("10", 1);  // opened again: one entry, now the newest
-  orders.opened("0", 2);
+  EXPECT_FALSE(orders.opened("10", 2)) << "one cashier per id at a time";
+  EXPECT_TRUE(orders.opened("0", 2));
   EXPECT_EQ(orders.take("9"), std::nullopt) << "the oldest goes first";
   EXPECT_EQ(orders.take("10"), 1u);
   EXPECT_EQ(orders.take("10"), std::nullopt) << "taken once";
@@ -927,6 +927,20 @@ class PayResultRulesTest : public KiteSDKFlowTest,
                            public ::testing::WithParamInterface<PayResultRule> {
  public:
   void logInAs(const std::string& user) { logIn(user); }
+  // The page is replaced: the next one registers again.
+  void newPage() {
+    iface->ReleaseSDK();
+    iface = std::make_shared<KiteSDKInterface>();
+    iface->InitSDK();
+    KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+  }
+  // A cashier's success report for `orderId`, as the adapter posts it.
+  static void report(const char* orderId, const char* cpOrderId = "") {
+    auto info = KTCKiteChannelRechargeNotiInfo::info();
+    info->kiteSDKOrderID = orderId;
+    info->cpOrderID = cpOrderId;
+    KTCPostChannelNotification(*info);
+  }
   void pay(const std::string& cpOrderId, bool toCashier = false) {
     iface->Pay(R"({"orderInfo":{"cpOrderID":")" + cpOrderId + R"(","amount":6}})");
     if (toCashier) ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
@@ -968,6 +982,8 @@ const Value kFailed(Dictionary{{"result", 1}});
 const Value kPaidK1(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-1"}});
 
 const PayResultRule kPayResultRules[] = {
+    // The adapter drops a cashier's later reports itself (ChannelAdapterTest); one that came
+    // through anyway finds its order answered in the book.
     {"ACashiersFirstReportIsItsResult",
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
@@ -975,6 +991,7 @@ const PayResultRule kPayResultRules[] = {
        t.channel->paySuccess();
        t.channel->repeatPay(true);
        t.channel->repeatPay(false);
+       t.report("K1", "cp-1");
      },
      {kPaidK1},
      1,
@@ -983,16 +1000,9 @@ const PayResultRule kPayResultRules[] = {
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
        t.pay("cp-1", true);
-       t.iface->ReleaseSDK();  // a new page
-       t.iface = std::make_shared<KiteSDKInterface>();
-       t.iface->InitSDK();
-       KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+       t.newPage();
        t.channel->paySuccess();
-       for (const char* orderId : {"K1", "K77"}) {
-         auto info = KTCKiteChannelRechargeNotiInfo::info();
-         info->kiteSDKOrderID = orderId;
-         KTCPostChannelNotification(*info);
-       }
+       for (const char* orderId : {"K1", "K77"}) t.report(orderId);
      },
      {},
      1,
@@ -1046,6 +1056,33 @@ const PayResultRule kPayResultRules[] = {
      {kFailed},
      1,
      0},
+    // The server gives an order id again while the first cashier for it is open: the second
+    // Pay fails and opens nothing, and the first cashier reports to its own Pay, in its page.
+    {"AnOrderIdGivenAgainOpensNoSecondCashier",
+     [](PayResultRulesTest& t) {
+       t.server.answer(testing_kite::kOrder, R"({"result":true,"data":{"order_id":"K1"}})");
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.pay("cp-2");
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
+       t.channel->paySuccess();
+     },
+     {kFailed, kPaidK1},
+     2,
+     1},
+    {"AnOrderIdGivenAgainToALaterPageLeavesTheFirstCashierWithItsPage",
+     [](PayResultRulesTest& t) {
+       t.server.answer(testing_kite::kOrder, R"({"result":true,"data":{"order_id":"K1"}})");
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.newPage();
+       t.pay("cp-2");
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
+       t.report("K1", "cp-1");
+     },
+     {kFailed},
+     2,
+     1},
     {"ALoginReportedTwiceIsCheckedAndAnsweredOnce",
      [](PayResultRulesTest& t) {
        t.iface->Login();
