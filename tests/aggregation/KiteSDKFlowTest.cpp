@@ -437,6 +437,23 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   EXPECT_EQ(role.profession(), Value(""));
 }
 
+// An amount text is read exactly, or refused: a value that is no whole number of hundredths in
+// range, however its digits and exponent offset each other, and a text longer than any price.
+TEST(KiteSDKModelTest, AnAmountTextIsReadWholeOrRefused) {
+  const size_t bound = KTCMoney::kMaxAmountText;
+  const std::pair<std::string, std::optional<int64_t>> cases[] = {
+      {"0." + std::string(1199999, '0') + "1e12000000", std::nullopt},  // 10^10,800,000
+      {"1" + std::string(1200000, '0') + "e-12000000", std::nullopt},   // below a cent
+      {"1" + std::string(40, '0') + "e-40", 100},
+      {"0." + std::string(40, '0') + "1e43", 10000},
+      {"6." + std::string(bound - 2, '0'), 600},
+      {"6." + std::string(bound - 1, '0'), std::nullopt},
+  };
+  for (const auto& [text, cents] : cases) {
+    EXPECT_EQ(KTCMoney::centsFromText(text), cents) << text.substr(0, 80);
+  }
+}
+
 TEST(KiteSDKModelTest, PaymentAgeLimits) {
   EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(-1, 1000, 1000));
   EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(7, 1, 0));
