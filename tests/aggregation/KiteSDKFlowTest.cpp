@@ -960,7 +960,9 @@ class PayResultRulesTest : public KiteSDKFlowTest,
   }
   void pay(const std::string& cpOrderId, bool toCashier = false) {
     iface->Pay(R"({"orderInfo":{"cpOrderID":")" + cpOrderId + R"(","amount":6}})");
-    if (toCashier) ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+    if (toCashier) {
+      ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+    }
   }
   // The order endpoint answers only once the test lets it.
   void holdOrders() {
