@@ -1089,19 +1089,6 @@ const PayResultRule kPayResultRules[] = {
      {kFailed, kPaidK1},
      2,
      1},
-    {"AnOrderIdGivenAgainToALaterPageLeavesTheFirstCashierWithItsPage",
-     [](PayResultRulesTest& t) {
-       t.server.answer(testing_kite::kOrder, R"({"result":true,"data":{"order_id":"K1"}})");
-       t.logInAs("alice");
-       t.pay("cp-1", true);
-       t.newPage();
-       t.pay("cp-2");
-       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
-       t.report("K1", "cp-1");
-     },
-     {kFailed},
-     2,
-     1},
     {"ALoginReportedTwiceIsCheckedAndAnsweredOnce",
      [](PayResultRulesTest& t) {
        t.iface->Login();
