@@ -6,6 +6,11 @@
 // the three callbacks it registers on the interface and reach the page as "onLogin",
 // "onLogout" and "onPay".
 //
+// An outcome belongs to the page that asked for it (by its Login, Logout or Pay): one that
+// comes once that page has gone (IOSPlugin::EndPage) is logged and dropped, so a later page
+// never hears of it. An outcome no page is waiting for (the player leaving through the
+// channel's user centre) reaches the page shown.
+//
 // Without an interface the plugin neither loads, nor injects its script, nor answers.
 //
 // Thread-safety: class operations only, process-wide state. Load, Unload and SetWebView run on
@@ -47,12 +52,13 @@ class KiteSDKPlugin {
   // The KiteSDK_IOS script.
   static const std::string& Script();
 
-  // The callbacks: a null text calls the page's callback without a value.
+  // The callbacks: a null text calls the page's callback without a value. Each answers the
+  // page that asked for its kind of outcome, and only while that page is shown.
   static void OnKiteSDKLogin(const char* json);
   static void OnKiteSDKLogout(const char* json);
   static void OnKiteSDKPay(const char* json);
 
-  // Forgets interface, web view and handler (tests).
+  // Forgets interface, web view, handler and the pages waiting for outcomes (tests).
   static void ResetForTesting();
 };
 

@@ -611,10 +611,13 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
   SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
 }
 
-void KTCCashierOrders::opened(const std::string& orderId, uint64_t generation) {
-  take(orderId);
+bool KTCCashierOrders::opened(const std::string& orderId, uint64_t generation) {
+  bool held = std::any_of(orders_.begin(), orders_.end(),
+                          [&](const auto& order) { return order.first == orderId; });
+  if (held) return false;
   if (orders_.size() >= kLimit) orders_.pop_front();
   orders_.emplace_back(orderId, generation);
+  return true;
 }
 
 std::optional<uint64_t> KTCCashierOrders::take(const std::string& orderId) {
@@ -629,8 +632,15 @@ std::optional<uint64_t> KTCCashierOrders::take(const std::string& orderId) {
 void KTCKiteSDK::openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
                              const KTCKiteRoleInfoRef& role) {
   // Only a cashier in the book reports to the page, and only to the page and session it
-  // opened under.
-  cashierOrders_.opened(orderId, currentScope());
+  // opened under. A second cashier under an id already booked could not be told from the
+  // first when either reports: that Pay ends here.
+  if (!cashierOrders_.opened(orderId, currentScope())) {
+    plat::NSLog("KTLog:下单失败，%@", "order " + orderId + " already has a cashier open");
+    SDKCooperater::postPaymentFailure(
+        kKtcQPPayFailedError, kKtcQPPayFailedMsg,
+        product ? std::optional<std::string>(product->productOrderID) : std::nullopt);
+    return;
+  }
   adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
 }
 

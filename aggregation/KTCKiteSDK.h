@@ -37,11 +37,14 @@ class UIWindow;
 }  // namespace plat
 
 // The cashiers opened and not yet answered, each with the scope (page and session) it opened
-// under. Past kLimit the one opened longest ago is forgotten.
+// under. A cashier's report names only the server's order id, so one id books one cashier at a
+// time. Past kLimit the one opened longest ago is forgotten.
 class KTCCashierOrders {
  public:
   static constexpr size_t kLimit = 64;
-  void opened(const std::string& orderId, uint64_t generation);
+  // Books the cashier for `orderId` under `generation`; false, booking nothing, while a cashier
+  // for that id is booked (whatever its scope).
+  bool opened(const std::string& orderId, uint64_t generation);
   // The scope the cashier for `orderId` opened under, forgetting it; nullopt when it is not
   // (or no longer) held.
   std::optional<uint64_t> take(const std::string& orderId);
@@ -167,8 +170,10 @@ class KTCKiteSDK {
   // check), is refused before any request: -1, and "kKtcQPNotiRecharge" with "Pay params
   // error". The order server and the cashier get the amount's exact hundredths. A refused or
   // unanswered order, an accepted order without a usable order id, or one answered after its
-  // session ended (a logout, another login), opens no cashier and posts "Pay failed". One
-  // answered after endPendingOrders opens no cashier and posts nothing.
+  // session ended (a logout, another login), opens no cashier and posts "Pay failed", as does
+  // one whose order id the server already gave to a cashier still open (a retry or duplicate on
+  // its side): each cashier reports to its own Pay. One answered after endPendingOrders opens no
+  // cashier and posts nothing.
   int64_t payOrderInfoRoleInfo(const KTCKiteSDKPayOrderInfoRef& order,
                                const KTCKiteSDKGameRoleInfoRef& role);
   // Ends the orders of the page that is going away: those still waiting for the server's
@@ -200,7 +205,8 @@ class KTCKiteSDK {
   KTCKiteSDK() = default;
   plat::Dictionary readChannelConfig(bool plainNeedsMarker);
   KTCKiteSDKGameRoleInfoRef lastRole_;
-  // Books the cashier for `orderId` under the current scope, then has the adapter open it.
+  // Books the cashier for `orderId` under the current scope, then has the adapter open it;
+  // posts "Pay failed" instead while another cashier is booked under that id.
   void openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
                    const KTCKiteRoleInfoRef& role);
   // The scope of the current page and session: changes whenever either has.

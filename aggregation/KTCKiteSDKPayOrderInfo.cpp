@@ -12,6 +12,11 @@ plat::Value opt(const std::optional<std::string>& s) { return s ? plat::Value(*s
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// An exponent is counted up to here: past it, no text of kMaxAmountText characters names a
+// whole number of hundredths in 64 bits but zero.
+constexpr int64_t kExponentCap = 1000000;
+static_assert(KTCMoney::kMaxAmountText + 19 + 2 < kExponentCap);
+
 // The text of `cents` with both fraction digits ("6.60", "-0.05").
 std::string fixedText(int64_t cents) {
   bool negative = cents < 0;
@@ -36,6 +41,7 @@ std::string exactText(int64_t cents) {
 }  // namespace
 
 std::optional<int64_t> KTCMoney::centsFromText(std::string_view text) {
+  if (text.size() > kMaxAmountText) return std::nullopt;
   size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
@@ -64,8 +70,9 @@ std::optional<int64_t> KTCMoney::centsFromText(std::string_view text) {
     size_t expStart = i;
     int64_t exponent = 0;
     while (i < text.size() && isDigit(text[i])) {
-      // Past a million the number is out of reach either way; stop counting there.
-      if (exponent < 1000000) exponent = exponent * 10 + (text[i] - '0');
+      // Past the cap the number is out of reach either way: the text's own digits and zeros
+      // cannot bring it back. Stop counting there.
+      if (exponent < kExponentCap) exponent = exponent * 10 + (text[i] - '0');
       ++i;
     }
     if (i == expStart) return std::nullopt;

@@ -68,9 +68,11 @@ using KTCKiteSDKPayOrderInfoRef = std::shared_ptr<KTCKiteSDKPayOrderInfo>;
 
 // Exact money in hundredths of the currency unit. Thread-safe (pure functions).
 namespace KTCMoney {
+// The longest amount text read: a price has no business being longer.
+inline constexpr size_t kMaxAmountText = 64;
 // The hundredths `text` names when it is wholly a decimal number (optional sign, digits with
-// an optional fraction, an optional exponent) naming a whole number of hundredths that 64 bits
-// hold; nullopt otherwise.
+// an optional fraction, an optional exponent) of at most kMaxAmountText characters whose exact
+// value is a whole number of hundredths that 64 bits hold; nullopt otherwise.
 std::optional<int64_t> centsFromText(std::string_view text);
 // The hundredths a value names: an integer, a double (by its shortest decimal form), a long
 // decimal number, or a text as above; nullopt for anything else (booleans included).

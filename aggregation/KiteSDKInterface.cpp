@@ -125,8 +125,8 @@ void KiteSDKInterface::ReInit() {
   }
 }
 
-void KiteSDKInterface::Login() { KTCKiteSDK::defaultInstance().login(); }
-void KiteSDKInterface::Logout() { KTCKiteSDK::defaultInstance().logout(); }
+int64_t KiteSDKInterface::Login() { return KTCKiteSDK::defaultInstance().login(); }
+int64_t KiteSDKInterface::Logout() { return KTCKiteSDK::defaultInstance().logout(); }
 
 int32_t KiteSDKInterface::GetChannelType() {
   return static_cast<int32_t>(KTCKiteSDK::defaultInstance().channelType());

@@ -60,8 +60,10 @@ class KiteSDKInterface : public plat::Object {
   // -1 until the first init-finished notification, then 0; 1 when start-up answered non-zero.
   int32_t GetInitResult() const { return initResult_; }
   void ReInit();
-  void Login();
-  void Logout();
+  // The facade's answer (KTCKiteSDK::login, logout), which the page never sees: the plugin
+  // reads from it whether an outcome is still to come (not for -5 and -4 respectively).
+  int64_t Login();
+  int64_t Logout();
   void SetGameRoleInfo(const std::optional<std::string>& json);
   void Pay(const std::optional<std::string>& json);
   int32_t GetChannelType();

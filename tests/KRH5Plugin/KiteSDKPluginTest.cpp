@@ -3,9 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "KRH5Plugin/IOSPlugin.h"
+#include "KRH5Plugin/IOSPluginSupport.h"
 #include "KRH5Plugin/KiteSDKPlugin.h"
 #include "aggregation/KiteSDKInterface.h"
+#include "aggregation/SDKCooperater.h"
+#include "aggregation/channel/KTCKiteChannel.h"
 #include "testing/loop/Pump.h"
 #include "tests/KRH5Plugin/PluginPage.h"
 
@@ -59,6 +64,56 @@ TEST_F(KiteSDKPluginTest, RepliesAndCallbacksReachThePage) {
   // Unloaded: the callbacks are gone.
   IOSPlugin::Unload();
   EXPECT_EQ(page.next([] { KiteSDKInterface::OnLogin("{}"); }), "<none>");
+}
+
+// An outcome reaches only the page that asked for it. Rows run in turn on one web view: the
+// page asks (or not), perhaps ends (a new page number, as a reload gives), then one outcome comes.
+TEST_F(KiteSDKPluginTest, AnOutcomeReachesOnlyThePageThatAskedForIt) {
+  iface = std::make_shared<KiteSDKInterface>();
+  IOSPlugin::SetInterfaceWithName(iface, "KiteSDK");
+  IOSPlugin::Load();
+  plugin_page::PluginPage page;
+  ASSERT_TRUE(
+      page.attach("KiteSDK_IOS.SetCallback({onLogin: back, onLogout: back, onPay: back});"));
+  std::vector<std::string> heard;
+  IOSPluginSetScriptObserver([&](const std::string& s) {
+    if (s.find("CallFunc(\"on") != std::string::npos) heard.push_back(s);
+  });
+  struct Row {
+    const char* ask;  // page script, or null
+    bool pageEnds;
+    void (*outcome)(const std::optional<std::string>&);
+    bool reachesPage;
+  };
+  const Row rows[] = {
+      {"KiteSDK_IOS.Login();", true, KiteSDKInterface::OnLogin, false},
+      // Nobody waits now: the channel's own login reaches the page shown.
+      {nullptr, false, KiteSDKInterface::OnLogin, true},
+      {"KiteSDK_IOS.Logout();", true, KiteSDKInterface::OnLogout, false},
+      // A Pay the interface cannot read is answered by nothing, yet its page's outcome waits.
+      {"KiteSDK_IOS.Pay({});", true, KiteSDKInterface::OnPay, false},
+      {"KiteSDK_IOS.Login();", false, KiteSDKInterface::OnLogin, true},
+  };
+  std::ptrdiff_t asks = 0;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& row = rows[i];
+    if (row.ask) {
+      // The page's messages are handled in the order posted: once "asked" is back, so is the ask.
+      page.eval(std::string(row.ask) + "back('asked');");
+      ++asks;
+      ASSERT_TRUE(testing_loop::runUntil([&] {
+        return std::count(page.results.begin(), page.results.end(), R"(["asked"])") == asks;
+      })) << i;
+    }
+    if (row.pageEnds) IOSPlugin::EndPage();
+    heard.clear();
+    row.outcome("{}");
+    ASSERT_TRUE(testing_loop::runUntilIdle());
+    EXPECT_EQ(heard.size(), row.reachesPage ? 1u : 0u) << "row " << i;
+  }
+  IOSPluginSetScriptObserver({});
+  SDKCooperater::resetForTesting();
+  KTCKiteChannel::resetForTesting();
 }
 
 }  // namespace

@@ -437,6 +437,23 @@ TEST(KiteSDKModelTest, OrdersAndRolesNormaliseTheirValues) {
   EXPECT_EQ(role.profession(), Value(""));
 }
 
+// An amount text is read exactly, or refused: a value that is no whole number of hundredths in
+// range, however its digits and exponent offset each other, and a text longer than any price.
+TEST(KiteSDKModelTest, AnAmountTextIsReadWholeOrRefused) {
+  const size_t bound = KTCMoney::kMaxAmountText;
+  const std::pair<std::string, std::optional<int64_t>> cases[] = {
+      {"0." + std::string(1199999, '0') + "1e12000000", std::nullopt},  // 10^10,800,000
+      {"1" + std::string(1200000, '0') + "e-12000000", std::nullopt},   // below a cent
+      {"1" + std::string(40, '0') + "e-40", 100},
+      {"0." + std::string(40, '0') + "1e43", 10000},
+      {"6." + std::string(bound - 2, '0'), 600},
+      {"6." + std::string(bound - 1, '0'), std::nullopt},
+  };
+  for (const auto& [text, cents] : cases) {
+    EXPECT_EQ(KTCMoney::centsFromText(text), cents) << text.substr(0, 80);
+  }
+}
+
 TEST(KiteSDKModelTest, PaymentAgeLimits) {
   EXPECT_FALSE(KTCKiteSDK::payBlockedForAge(-1, 1000, 1000));
   EXPECT_TRUE(KTCKiteSDK::payBlockedForAge(7, 1, 0));
@@ -454,8 +471,8 @@ TEST(KiteSDKModelTest, CashierOrdersForgetTheOldestPastTheirBound) {
   KTCCashierOrders orders;
   orders.opened("9", 1);  // sorts after every id below, opened first
   for (size_t i = 1; i < KTCCashierOrders::kLimit; ++i) orders.opened(std::to_string(i * 10), 1);
-  orders.opened("10", 1);  // opened again: one entry, now the newest
-  orders.opened("0", 2);
+  EXPECT_FALSE(orders.opened("10", 2)) << "one cashier per id at a time";
+  EXPECT_TRUE(orders.opened("0", 2));
   EXPECT_EQ(orders.take("9"), std::nullopt) << "the oldest goes first";
   EXPECT_EQ(orders.take("10"), 1u);
   EXPECT_EQ(orders.take("10"), std::nullopt) << "taken once";
@@ -927,9 +944,25 @@ class PayResultRulesTest : public KiteSDKFlowTest,
                            public ::testing::WithParamInterface<PayResultRule> {
  public:
   void logInAs(const std::string& user) { logIn(user); }
+  // The page is replaced: the next one registers again.
+  void newPage() {
+    iface->ReleaseSDK();
+    iface = std::make_shared<KiteSDKInterface>();
+    iface->InitSDK();
+    KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+  }
+  // A cashier's success report for `orderId`, as the adapter posts it.
+  static void report(const char* orderId, const char* cpOrderId = "") {
+    auto info = KTCKiteChannelRechargeNotiInfo::info();
+    info->kiteSDKOrderID = orderId;
+    info->cpOrderID = cpOrderId;
+    KTCPostChannelNotification(*info);
+  }
   void pay(const std::string& cpOrderId, bool toCashier = false) {
     iface->Pay(R"({"orderInfo":{"cpOrderID":")" + cpOrderId + R"(","amount":6}})");
-    if (toCashier) ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+    if (toCashier) {
+      ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
+    }
   }
   // The order endpoint answers only once the test lets it.
   void holdOrders() {
@@ -968,6 +1001,8 @@ const Value kFailed(Dictionary{{"result", 1}});
 const Value kPaidK1(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-1"}});
 
 const PayResultRule kPayResultRules[] = {
+    // The adapter drops a cashier's later reports itself (ChannelAdapterTest); one that came
+    // through anyway finds its order answered in the book.
     {"ACashiersFirstReportIsItsResult",
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
@@ -975,6 +1010,7 @@ const PayResultRule kPayResultRules[] = {
        t.channel->paySuccess();
        t.channel->repeatPay(true);
        t.channel->repeatPay(false);
+       t.report("K1", "cp-1");
      },
      {kPaidK1},
      1,
@@ -983,16 +1019,9 @@ const PayResultRule kPayResultRules[] = {
      [](PayResultRulesTest& t) {
        t.logInAs("alice");
        t.pay("cp-1", true);
-       t.iface->ReleaseSDK();  // a new page
-       t.iface = std::make_shared<KiteSDKInterface>();
-       t.iface->InitSDK();
-       KiteSDKInterface::RegCBCallback(kKiteSDKPayCallbackId, onPay);
+       t.newPage();
        t.channel->paySuccess();
-       for (const char* orderId : {"K1", "K77"}) {
-         auto info = KTCKiteChannelRechargeNotiInfo::info();
-         info->kiteSDKOrderID = orderId;
-         KTCPostChannelNotification(*info);
-       }
+       for (const char* orderId : {"K1", "K77"}) t.report(orderId);
      },
      {},
      1,
@@ -1046,6 +1075,20 @@ const PayResultRule kPayResultRules[] = {
      {kFailed},
      1,
      0},
+    // The server gives an order id again while the first cashier for it is open: the second
+    // Pay fails and opens nothing, and the first cashier reports to its own Pay, in its page.
+    {"AnOrderIdGivenAgainOpensNoSecondCashier",
+     [](PayResultRulesTest& t) {
+       t.server.answer(testing_kite::kOrder, R"({"result":true,"data":{"order_id":"K1"}})");
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.pay("cp-2");
+       ASSERT_TRUE(testing_loop::runUntil([] { return heard(kKiteSDKPayCallbackId); }, 20));
+       t.channel->paySuccess();
+     },
+     {kFailed, kPaidK1},
+     2,
+     1},
     {"ALoginReportedTwiceIsCheckedAndAnsweredOnce",
      [](PayResultRulesTest& t) {
        t.iface->Login();

@@ -149,9 +149,10 @@ TEST_F(KiteSDKPage, LoginRoleReportPaymentAndLogoutFromThePage) {
   EXPECT_EQ(callback("onLogout"), Value(Dictionary{{"result", 0}}));
 }
 
-// A page that pays and then reloads itself (location.reload(), LM_IOS.Reload()) takes its
-// orders with it: a cashier already open reports to no later page, and an order the server
-// answers once the new page is up opens no cashier. The new page pays as usual.
+// A page that logs in or pays and then reloads itself (location.reload(), LM_IOS.Reload())
+// takes its login and orders with it: its login reaches no later page, a cashier already open
+// reports to no later page, and an order the server answers once the new page is up opens no
+// cashier. The new page logs in and pays as usual.
 TEST_F(KiteSDKPage, APageThatReloadsEndsItsOrders) {
   struct Hold {
     std::mutex mu;
@@ -181,15 +182,22 @@ TEST_F(KiteSDKPage, APageThatReloadsEndsItsOrders) {
   };
   SysPlugin::Register();
   start(/*online=*/true, server.apiBase());
+  // A login the page asked for and left before it was checked is no later page's.
+  run("KiteSDK_IOS.Login();");
+  ASSERT_TRUE(testing_loop::runUntil([&] { return channel->loginOpen(); }, 20));
+  run("location.reload();");
+  ASSERT_TRUE(console("page ready", 1));
+  channel->completeLogin("eve");
+  settle();
   run("KiteSDK_IOS.Login();");
   ASSERT_TRUE(testing_loop::runUntil([&] { return channel->loginOpen(); }, 20));
   channel->completeLogin("alice");
-  ASSERT_EQ(callback("onLogin")["result"], Value(0));
+  ASSERT_EQ(callback("onLogin")["userId"], Value("alice")) << "the first login any page hears";
 
   pay("cp-1");
   ASSERT_TRUE(testing_loop::runUntil([&] { return channel->cashierOpen(); }, 20));
   run("location.reload();");
-  ASSERT_TRUE(console("page ready", 1));
+  ASSERT_TRUE(console("page ready", 2));
   channel->paySuccess();
   settle();
 
@@ -198,7 +206,7 @@ TEST_F(KiteSDKPage, APageThatReloadsEndsItsOrders) {
   ASSERT_TRUE(
       testing_loop::runUntil([&] { return server.calls(testing_kite::kOrder).size() == 2; }, 20));
   run("LM_IOS.Reload();");
-  ASSERT_TRUE(console("page ready", 2));
+  ASSERT_TRUE(console("page ready", 3));
   holdOrders(false);
   settle();
   EXPECT_EQ(channel->cashiers, 1);
