@@ -418,14 +418,6 @@ TEST_F(QRScannerTest, TheCameraPictureIsReadByTheScanner) {
     EXPECT_FALSE(rootController->presentedViewController());
     EXPECT_EQ(AVCaptureFakeCamera::runningSessionCount(), 0u);
   }
-  // Without a picture nothing is read: the camera waits for frames.
-  AVCaptureFakeCamera::setPicture(nullptr);
-  size_t before = reports();
-  auto scanner = open();
-  ASSERT_TRUE(scanner && scanner->isScanning());
-  testing_loop::runUntilIdle();
-  EXPECT_FALSE(scanner->previewLayer()->currentFrame());
-  EXPECT_EQ(reports(), before);
 }
 
 TEST_F(QRScannerTest, WhileAnotherScreenIsUpTheScannerReportsACancel) {
