@@ -399,9 +399,9 @@ TEST_F(QRScannerTest, TheCameraPictureIsReadByTheScanner) {
     UIScreen::mainScreen().setBounds(CGRectMake(0, 0, c.screen.width, c.screen.height));
     AVCaptureFakeCamera::setPicture(c.picture);
     size_t before = reports();
-    auto scanner = open();
-    ASSERT_TRUE(scanner && (scanner->isScanning() || reports() > before));
     if (c.text.empty()) {
+      auto scanner = open();
+      ASSERT_TRUE(scanner && scanner->isScanning());
       ASSERT_TRUE(testing_loop::runUntil(
           [&] { return scanner->previewLayer()->currentFrame() != nullptr; }));
       testing_loop::runUntilIdle();
@@ -412,6 +412,8 @@ TEST_F(QRScannerTest, TheCameraPictureIsReadByTheScanner) {
       EXPECT_EQ(results.back(), "[\"u\"]");
       continue;
     }
+    // The code may be read before the screen is seen scanning: only the report is waited for.
+    eval("LM_IOS.ScanQRCode();");
     ASSERT_TRUE(testing_loop::runUntil([&] { return reports() > before; }));
     EXPECT_EQ(results.back(), "[\"" + c.text + "\"]");
     testing_loop::runUntilIdle();
