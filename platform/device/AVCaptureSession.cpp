@@ -9,6 +9,9 @@
 #include "platform/device/AVCaptureVideoPreviewLayer.h"
 #include "platform/device/PermissionStore.h"
 #include "platform/foundation/NSLog.h"
+#include "platform/graphics/CGBitmapContext.h"
+#include "platform/uikit/UIGraphics.h"
+#include "platform/uikit/UIScreen.h"
 
 namespace plat {
 
@@ -29,6 +32,32 @@ struct RunningSessions {
 RunningSessions& runningSessions() {
   static auto* running = new RunningSessions();  // never destroyed: no exit-time races
   return *running;
+}
+
+// What the camera looks at, and the frame it makes of it.
+struct CameraPicture {
+  std::mutex mu;
+  UIImageRef picture;
+  CGImageRef frame;
+};
+
+CameraPicture& cameraPicture() {
+  static auto* slot = new CameraPicture();  // never destroyed
+  return *slot;
+}
+
+CGImageRef heldUpCameraFrame() {
+  std::lock_guard<std::mutex> lock(cameraPicture().mu);
+  return cameraPicture().frame;
+}
+
+// Whether the session's input is the camera `camera`.
+bool fromCamera(const AVCaptureSession& session, const AVCaptureDeviceRef& camera) {
+  if (!camera) return false;
+  for (const auto& input : session.inputs()) {
+    if (input->device() == camera) return true;
+  }
+  return false;
 }
 
 const std::vector<std::string>& knownPresets() {
@@ -293,10 +322,23 @@ void AVCaptureSession::startRunning() {
     if (running_) return;
     running_ = true;
   }
-  auto& running = runningSessions();
-  std::lock_guard<std::mutex> lock(running.mu);
-  running.sessions.push_back(
-      {this, std::static_pointer_cast<AVCaptureSession>(shared_from_this())});
+  auto self = std::static_pointer_cast<AVCaptureSession>(shared_from_this());
+  {
+    auto& running = runningSessions();
+    std::lock_guard<std::mutex> lock(running.mu);
+    running.sessions.push_back({this, self});
+  }
+  // A camera looking at a still picture sees it as soon as it starts; its frame is read on a
+  // worker, as a camera's frames are, never inside this call.
+  if (auto frame = heldUpCameraFrame()) {
+    std::weak_ptr<AVCaptureSession> weak = self;
+    dispatch_async(dispatch_get_global_queue(DISPATCH_QUEUE_PRIORITY_DEFAULT), [weak, frame] {
+      auto session = weak.lock();
+      if (session &&
+          fromCamera(*session, AVCaptureDevice::defaultDeviceWithMediaType(AVMediaTypeVideo)))
+        session->deliverFrame(frame);
+    });
+  }
 }
 
 void AVCaptureSession::stopRunning() {
@@ -376,9 +418,7 @@ size_t AVCaptureFakeCamera::pushFrame(const CGImageRef& frame) {
   }
   size_t taken = 0;
   for (const auto& session : sessions) {
-    bool fromCamera = false;
-    for (const auto& input : session->inputs()) fromCamera = fromCamera || input->device() == camera;
-    if (!fromCamera) continue;
+    if (!fromCamera(*session, camera)) continue;
     session->deliverFrame(frame);
     ++taken;
   }
@@ -391,6 +431,48 @@ size_t AVCaptureFakeCamera::runningSessionCount() {
   size_t n = 0;
   for (const auto& entry : running.sessions) n += entry.session.expired() ? 0 : 1;
   return n;
+}
+
+void AVCaptureFakeCamera::setPicture(UIImageRef picture) {
+  CGImageRef frame = heldUpFrame(picture);
+  std::lock_guard<std::mutex> lock(cameraPicture().mu);
+  cameraPicture().picture = std::move(picture);
+  cameraPicture().frame = std::move(frame);
+}
+
+UIImageRef AVCaptureFakeCamera::picture() {
+  std::lock_guard<std::mutex> lock(cameraPicture().mu);
+  return cameraPicture().picture;
+}
+
+CGImageRef AVCaptureFakeCamera::heldUpFrame(const UIImageRef& picture) {
+  constexpr double kHeldShare = 0.45;
+  constexpr double kMinSide = 480, kMaxSide = 1440;
+  if (!picture) return nullptr;
+  CGSize size = picture->size();
+  double pw = size.width * picture->scale(), ph = size.height * picture->scale();
+  if (!(pw >= 1 && ph >= 1)) return nullptr;
+  CGRect screen = UIScreen::mainScreen().bounds();
+  double aspect = screen.size.width / screen.size.height;
+  aspect = std::isfinite(aspect) ? std::clamp(aspect, 0.25, 4.0) : 1.0;
+  double shorter = std::clamp(std::ceil(std::max(pw, ph) / kHeldShare), kMinSide, kMaxSide);
+  double fw = aspect >= 1 ? std::round(shorter * aspect) : shorter;
+  double fh = aspect >= 1 ? shorter : std::round(shorter / aspect);
+  double fit = std::min(shorter * kHeldShare / pw, shorter * kHeldShare / ph);
+  double dw = pw * fit, dh = ph * fit;
+  UIGraphicsBeginImageContextWithOptions(CGSizeMake(fw, fh), true, 1);
+  CGContextRef c = UIGraphicsGetCurrentContext();
+  UIImageRef image;
+  if (c) {
+    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextFillRect(c, CGRectMake(0, 0, fw, fh));
+    // Enlarged, a code keeps hard module edges.
+    if (fit > 1) CGContextSetInterpolationQuality(c, kCGInterpolationNone);
+    picture->drawInRect(CGRectMake(std::round((fw - dw) / 2), std::round((fh - dh) / 2), dw, dh));
+    image = UIGraphicsGetImageFromCurrentImageContext();
+  }
+  UIGraphicsEndImageContext();
+  return image ? image->CGImage() : nullptr;
 }
 
 }  // namespace plat

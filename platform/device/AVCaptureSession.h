@@ -3,8 +3,9 @@
 // session that runs it, the metadata output that reports codes, and the camera that feeds it.
 //
 // There is no camera here. The device's one back camera exists while plat::PermissionStore
-// says a camera is present; its frames come from AVCaptureFakeCamera, which tests (and the
-// host) push. Frames are in the orientation of the screen showing them, and a metadata
+// says a camera is present; its frames come from AVCaptureFakeCamera: tests push them, and a
+// picture the camera looks at (the host's) gives every session one as it starts. Frames are
+// in the orientation of the screen showing them, and a metadata
 // output's region of interest applies to them as given: x across, y down, in units of the
 // frame's width and height. Codes are read with ZXing (QR codes only).
 //
@@ -26,6 +27,7 @@
 #include "platform/foundation/Object.h"
 #include "platform/graphics/CGGeometry.h"
 #include "platform/graphics/CGImage.h"
+#include "platform/uikit/UIImage.h"
 
 namespace plat {
 
@@ -228,6 +230,20 @@ class AVCaptureFakeCamera {
   static size_t pushFrame(const CGImageRef& frame);
   // The number of running sessions that take frames.
   static size_t runningSessionCount();
+
+  // The picture the camera looks at; nullptr (the default): none, frames come only from
+  // pushFrame and camera pickers wait for the user. With a picture, a camera picker takes it
+  // as its photo, and every session that starts running from the camera afterwards gets one
+  // frame of it shortly after it starts, read off the starting thread: the picture held up in
+  // the middle of the view (heldUpFrame). Main thread: the frame is made now.
+  static void setPicture(UIImageRef picture);
+  static UIImageRef picture();
+  // The frame showing `picture` held up before the camera: a frame of the main screen's shape,
+  // white, with the picture centred in it and scaled to fit a square of 45% of the frame's
+  // shorter side, so that a code in it lies inside a scanner's square (two thirds of the
+  // view's height, centred) whatever the screen. The shorter side is 480 to 1440 pixels, as
+  // much as keeps the picture's own pixels. nullptr for a null or empty picture. Main thread.
+  static CGImageRef heldUpFrame(const UIImageRef& picture);
 };
 
 }  // namespace plat

@@ -1,36 +1,14 @@
 #include "platform/device/UIImagePickerController.h"
 
-#include <mutex>
-
+#include "platform/device/AVCaptureSession.h"
 #include "platform/device/PermissionStore.h"
 
 namespace plat {
 
-namespace {
-struct CameraPicture {
-  std::mutex mu;
-  UIImageRef picture;
-};
-CameraPicture& cameraSlot() {
-  static auto* slot = new CameraPicture();  // never destroyed
-  return *slot;
-}
-}  // namespace
-
-void UIImagePickerController::setCameraPicture(UIImageRef picture) {
-  std::lock_guard<std::mutex> lock(cameraSlot().mu);
-  cameraSlot().picture = std::move(picture);
-}
-
-UIImageRef UIImagePickerController::cameraPicture() {
-  std::lock_guard<std::mutex> lock(cameraSlot().mu);
-  return cameraSlot().picture;
-}
-
 void UIImagePickerController::viewDidAppear(bool animated) {
   UIViewController::viewDidAppear(animated);
   if (sourceType_ != UIImagePickerControllerSourceTypeCamera) return;
-  if (auto picture = cameraPicture()) finishPickingImage(picture);
+  if (auto picture = AVCaptureFakeCamera::picture()) finishPickingImage(picture);
 }
 
 bool UIImagePickerController::isSourceTypeAvailable(UIImagePickerControllerSourceType type) {

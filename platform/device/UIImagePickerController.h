@@ -1,9 +1,9 @@
 #pragma once
 // plat::UIImagePickerController: the system's camera screen. There is no camera here: the
 // controller is presented like any other, and a test plays the user by taking a picture with
-// finishPickingImage or by cancelling. The host can stand in for the camera instead with a
-// picture of its own (setCameraPicture): every camera picker then takes that picture once it
-// has appeared. The delegate hears of it either way, as on the phone; it is expected to
+// finishPickingImage or by cancelling. While the camera looks at a picture
+// (AVCaptureFakeCamera::setPicture, the host's), every camera picker takes that picture once
+// it has appeared. The delegate hears of it either way, as on the phone; it is expected to
 // dismiss the picker itself.
 //
 // Main thread only.
@@ -65,11 +65,6 @@ class UIImagePickerController : public UIViewController {
   bool finishPickingImage(const UIImageRef& image);
   // The user cancels. False when the picker is not presented.
   bool cancel();
-
-  // The picture a camera picker takes by itself once it has appeared; null (the default):
-  // none, the picker waits for finishPickingImage or cancel.
-  static void setCameraPicture(UIImageRef picture);
-  static UIImageRef cameraPicture();
 
   void viewDidAppear(bool animated) override;
 

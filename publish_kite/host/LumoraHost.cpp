@@ -17,9 +17,8 @@
 #include "KRH5Plugin/IOSPlugin.h"
 #include "KRH5Plugin/IOSPluginSupport.h"
 #include "logging/LGLog.h"
-#include "publish_kite/host/AutoChannel.h"
+#include "platform/device/AVCaptureSession.h"
 #include "platform/device/PermissionStore.h"
-#include "platform/device/UIImagePickerController.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/dispatch/NSNotificationCenter.h"
 #include "platform/dispatch/RunLoop.h"
@@ -33,6 +32,7 @@
 #include "platform/network/SCNetworkReachability.h"
 #include "platform/uikit/UIApplicationMain.h"
 #include "platform/uikit/UIRenderer.h"
+#include "publish_kite/host/AutoChannel.h"
 
 using namespace plat;
 
@@ -220,8 +220,8 @@ int LumoraHost::Prepare(int argc, char** argv) {
     dispatch_after(seconds_, dispatch_get_main_queue(), [] { UIApplicationRequestTermination(); });
   }
 
-  // The device has a camera only when a picture stands for what it sees; every camera
-  // picker then takes that picture.
+  // The device has a camera only when a picture stands for what it sees: camera pickers
+  // take that picture, and the QR scanner's capture session sees it as its frames.
   if (!camera_.empty()) {
     struct stat st;
     std::optional<Data> bytes;
@@ -229,7 +229,7 @@ int LumoraHost::Prepare(int argc, char** argv) {
       bytes = dataWithContentsOfFile(camera_);
     UIImageRef picture = bytes ? UIImage::imageWithData(*bytes) : nullptr;
     if (!picture) return usage("camera picture \"" + camera_ + "\" is not an image file");
-    UIImagePickerController::setCameraPicture(picture);
+    AVCaptureFakeCamera::setPicture(picture);
     PermissionStore::shared().setCameraAvailable(true);
   } else {
     PermissionStore::shared().setCameraAvailable(false);

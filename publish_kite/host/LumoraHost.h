@@ -11,8 +11,9 @@
 // (line breaks inside a line are written as \n and \r, so each stays one line)
 // (--auto-channel: the channel SDK's login window and cashier complete at once, see
 // AutoChannel; --online: the device reports a network even when the machine has none but
-// loopback; --camera: the device has a camera, and the camera screen takes the picture in the
-// image file IMAGE at once; without it the device has no camera) and, at exit, writes a PNG
+// loopback; --camera: the device has a camera looking at the picture in the image file IMAGE:
+// the camera screen takes it at once, and the QR scanner reads the code in it; without it the
+// device has no camera) and, at exit, writes a PNG
 // of the key window (--screenshot) and flushes the logs. The time from start to the page's
 // first load event goes to standard error. The bundle and device folders are made absolute.
 //

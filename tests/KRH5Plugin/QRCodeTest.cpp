@@ -193,6 +193,7 @@ struct QRScannerTest : ::testing::Test, plugin_page::PluginPage {
   }
   void TearDown() override {
     QRCodeManager::ResetForTesting();
+    AVCaptureFakeCamera::setPicture(nullptr);
     plugin_page::resetSysScreens();
     PermissionStore::shared().resetForTesting();
     UIScreen::mainScreen().setBounds(oldScreen);
@@ -366,6 +367,58 @@ TEST_F(QRScannerTest, HostileTextsReachThePageUnchanged) {
     Value got = NSJSONSerialization::JSONObjectWithString(results[n]);
     EXPECT_EQ(got[0].stringOr("<not text>"), text);
     ++n;
+  }
+}
+
+// The camera looking at a picture (the host's): the scanner reads the code in it with no frame
+// pushed, whatever the picture's size and the screen's shape. A picture without a code is
+// shown and keeps the screen scanning until Back.
+TEST_F(QRScannerTest, TheCameraPictureIsReadByTheScanner) {
+  auto picture = [](int w, int h, std::vector<Code> codes) {
+    return UIImage::imageWithCGImage(frameWithCodes(w, h, codes, 0xFFC0C8D0u));
+  };
+  struct Case {
+    CGSize screen;
+    UIImageRef picture;
+    std::string text;  // empty: no code in the picture
+  };
+  const std::vector<Case> cases = {
+      // A bare code image as "CreateQRCode" writes it, on the fixture's landscape screen.
+      {{667, 415}, QRCodeManager::CreateQRCodeWithSize("bare code", 256), "bare code"},
+      // A large photo with the code in its middle, on a portrait screen.
+      {{375, 667}, picture(2400, 1600, {Code{"photo", 1050, 650, 12}}), "photo"},
+      // A small code on a wide screen: enlarged with hard edges.
+      {{812, 375}, QRCodeManager::CreateQRCodeWithSize("small", 48), "small"},
+      // A tall picture, the code near its top edge.
+      {{667, 415}, picture(300, 900, {Code{"tall", 40, 10, 8}}), "tall"},
+      {{667, 415}, picture(640, 480, {}), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.empty() ? "no code" : c.text);
+    ASSERT_TRUE(c.picture);
+    UIScreen::mainScreen().setBounds(CGRectMake(0, 0, c.screen.width, c.screen.height));
+    AVCaptureFakeCamera::setPicture(c.picture);
+    size_t before = reports();
+    if (c.text.empty()) {
+      auto scanner = open();
+      ASSERT_TRUE(scanner && scanner->isScanning());
+      ASSERT_TRUE(testing_loop::runUntil(
+          [&] { return scanner->previewLayer()->currentFrame() != nullptr; }));
+      testing_loop::runUntilIdle();
+      EXPECT_TRUE(scanner->isScanning());
+      EXPECT_EQ(reports(), before);
+      scanner->ClickBackButton();
+      ASSERT_TRUE(testing_loop::runUntil([&] { return reports() > before; }));
+      EXPECT_EQ(results.back(), "[\"u\"]");
+      continue;
+    }
+    // The code may be read before the screen is seen scanning: only the report is waited for.
+    eval("LM_IOS.ScanQRCode();");
+    ASSERT_TRUE(testing_loop::runUntil([&] { return reports() > before; }));
+    EXPECT_EQ(results.back(), "[\"" + c.text + "\"]");
+    testing_loop::runUntilIdle();
+    EXPECT_FALSE(rootController->presentedViewController());
+    EXPECT_EQ(AVCaptureFakeCamera::runningSessionCount(), 0u);
   }
 }
 

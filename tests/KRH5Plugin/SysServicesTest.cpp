@@ -16,6 +16,7 @@
 #include "KRH5Plugin/SysPlugin.h"
 #include "KRH5Plugin/UIAlertViewController.h"
 #include "KRH5Plugin/Utils.h"
+#include "platform/device/AVCaptureSession.h"
 #include "platform/device/AudioServices.h"
 #include "platform/device/CSSearchableIndex.h"
 #include "platform/device/DNSServers.h"
@@ -69,7 +70,7 @@ struct SysServicesTest : ::testing::Test {
     CSSearchableIndex::defaultSearchableIndex().resetForTesting();
     URLOpener::shared().resetForTesting();
     AudioServicesResetForTesting();
-    UIImagePickerController::setCameraPicture(nullptr);
+    AVCaptureFakeCamera::setPicture(nullptr);
   }
 };
 
@@ -712,7 +713,7 @@ TEST_F(SysServicesTest, ACameraThatCannotBeShownIsReportedAndLetGo) {
 // With a picture standing in for the camera, the camera screen takes it by itself.
 TEST_F(SysServicesTest, TheCameraStandInTakesItsPicture) {
   PageEvents page;
-  UIImagePickerController::setCameraPicture(twoColourImage(40, 20));
+  AVCaptureFakeCamera::setPicture(twoColourImage(40, 20));
   sys.Photograph("{\"savePath\":\"" + docs + "/taken.png\"}");
   EXPECT_TRUE(page.waitFor("LM_IOS.CallFunc(\"onPhotograph\", \"{\\\"result\\\":true}\");"));
   auto saved = UIImage::imageWithContentsOfFile(docs + "/taken.png");

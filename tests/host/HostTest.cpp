@@ -18,6 +18,7 @@
 #include "testing/aggregation/KiteServer.h"
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
+#include "tests/platform/device/CaptureFrames.h"
 
 extern char** environ;
 
@@ -331,6 +332,52 @@ TEST(Host, ARelativeDeviceGivesAbsolutePathsAndTheCameraIsTheGivenPicture) {
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(), 0) << host.err();
   }
+  fs::remove_all(root);
+}
+
+// The camera is one camera: the scanner reads the code in the --camera picture and the screen
+// goes, so the camera picker and the image picker can open after it, across a reload too. The
+// second scan asked for while the image picker is up is answered without text.
+const char* kScanPage =
+    "<script>"
+    "var load = location.hash === '#2' ? 2 : 1;"
+    "LM_IOS.SetCallback({"
+    "  onScanQRCode: function (t) {"
+    "    console.log('scan ' + load + ' ' + t);"
+    "    if (load === 1 && t !== undefined) LM_IOS.GetDocumentPath(function (docs) {"
+    "      LM_IOS.Photograph({savePath: docs + '/photo.png'}); });"
+    "    if (load === 2 && t !== undefined) { LM_IOS.SelectImage(1); LM_IOS.ScanQRCode(); }"
+    "  },"
+    "  onPhotograph: function (r) {"
+    "    console.log('photo ' + r); location.hash = '#2'; location.reload(); },"
+    "  onSelectImage: function (r) { console.log('select ' + r); }"
+    "});"
+    "LM_IOS.ScanQRCode();"
+    "</script>";
+
+TEST(Host, TheQRScannerReadsTheCameraPictureAndLeavesTheScreensFree) {
+  testing_net::LoopbackServer server;
+  server.respond(kPage, 200, kScanPage, "text/html");
+  std::string root = tempFolder();
+  writeFile(root + "/Lumora.app/Info.plist",
+            infoPlist("http://127.0.0.1:" + std::to_string(server.port())));
+  writeFile(root + "/Lumora.app/Lumora.bundle/Info.plist", infoPlist(""));
+  // A bare code, as a code image file is: the picture is all code and quiet zone.
+  const std::string text = "https://example.com/join?room=42";
+  auto code = capture_frames::frameWithCodes(160, 160, {{text, 0, 0, 5}});
+  ASSERT_TRUE(plat::CGImageWritePNGFile(code, root + "/code.png"));
+  HostProcess host({"--bundle", root + "/Lumora.app", "--device", root + "/device", "--camera",
+                    root + "/code.png"});
+  ASSERT_TRUE(host.readUntil([](const std::string& out) {
+    return contains(out, "console.log: scan 2 undefined\n");
+  })) << host.out()
+      << host.err();
+  EXPECT_TRUE(contains(host.out(), "console.log: scan 1 " + text + "\n")) << host.out();
+  EXPECT_TRUE(contains(host.out(), "console.log: photo {\"result\":true}\n")) << host.out();
+  EXPECT_TRUE(contains(host.out(), "console.log: scan 2 " + text + "\n")) << host.out();
+  EXPECT_FALSE(contains(host.out(), "console.log: select")) << host.out();
+  host.signal(SIGTERM);
+  EXPECT_EQ(host.wait(), 0) << host.err();
   fs::remove_all(root);
 }
 
