@@ -77,8 +77,14 @@ std::optional<std::string> shortIPv6(std::string_view host) {
   }
   std::string out(text);
   if (percent != std::string_view::npos) {
+    // Written into URLs as it stands: unreserved characters only (RFC 6874).
     std::string_view zone = host.substr(percent + 1);
-    if (zone.empty() || zone.find('\0') != std::string_view::npos) return std::nullopt;
+    if (zone.empty() || !std::all_of(zone.begin(), zone.end(), [](char c) {
+          return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '.' || c == '_' || c == '~';
+        })) {
+      return std::nullopt;
+    }
     out += '%';
     out += zone;
   }

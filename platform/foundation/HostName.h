@@ -20,8 +20,8 @@ namespace plat {
 //   ("a\u3002b.example" -> "a.b.example"). An ASCII name is only lower-cased. One trailing
 //   dot is dropped ("Example.COM." -> "example.com").
 // - An IPv4 address in any form the resolver takes ("127.1", "0x7f.0.0.1") becomes dotted
-//   decimal; an IPv6 address its shortest text ("0:0::1" -> "::1"), a zone id ("%en0") kept
-//   as written.
+//   decimal; an IPv6 address its shortest text ("0:0::1" -> "::1"), a zone id ("%en0") of
+//   unreserved characters kept as written.
 // Returns std::nullopt for a host that cannot be mapped: empty, an empty label ("a..b",
 // "."), a character UTS #46 disallows or that no host name holds (a space, '/', '@', '%',
 // '*', NUL and the like; letters, digits, '-', '_' and '.' remain), or a label that fails

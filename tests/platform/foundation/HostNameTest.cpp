@@ -48,6 +48,7 @@ TEST(HostName, MapsEveryFormOfAHostToOneAndRefusesWhatNamesNoServer) {
       {"\xff.example", refused},
       {"1::2::3", refused},
       {"::1%", refused},
+      {"::1%a/b", refused},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host);
