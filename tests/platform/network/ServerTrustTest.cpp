@@ -203,8 +203,7 @@ TEST_F(TrustFixture, EveryUserOfAHostSeesTheNameTheConnectionReaches) {
   EXPECT_EQ(keptRequests, 1u);
 
   const size_t sent = server.requestCount();
-  for (const std::string host :
-       {"local\uFFFDhost", "local%EF%BF%BDhost", "localhost..", "local\uFF0Fhost"}) {
+  for (const std::string host : {"local%EF%BF%BDhost", "localhost.."}) {
     SCOPED_TRACE(host);
     auto task = get(server, "https://" + host + port + "/t");
     ASSERT_TRUE(task->error());
