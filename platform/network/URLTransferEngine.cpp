@@ -283,8 +283,11 @@ ParsedURL parseURLUncached(const std::string& text) {
       std::string_view bare(host);
       if (bare.size() > 2 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
       canonicalHost = canonicalHostName(bare);
-      if (canonicalHost && canonicalHost->find(':') == std::string::npos && *canonicalHost != bare)
-        curl_url_set(u, CURLUPART_HOST, canonicalHost->c_str(), 0);
+      if (canonicalHost && canonicalHost->find(':') == std::string::npos &&
+          *canonicalHost != bare &&
+          curl_url_set(u, CURLUPART_HOST, canonicalHost->c_str(), 0) != CURLUE_OK) {
+        canonicalHost.reset();  // never a name libcurl would convert on its own
+      }
     }
     curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
     curl_url_get(u, CURLUPART_URL, &full, 0);

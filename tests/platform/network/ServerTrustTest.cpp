@@ -155,7 +155,9 @@ TEST_F(TrustFixture, EveryUserOfAHostSeesTheNameTheConnectionReaches) {
   } jar;
   auto& server = serve(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
   server.route("/kept", [](const testing_net::Request&, testing_net::Response& res) {
-    res.setHeader("Set-Cookie", "flavour=oat; Path=/");
+    res.setHeader(
+        "Set-Cookie",
+        "flavour=oat; Path=/; Domain=\uFF2C\uFF2F\uFF23\uFF21\uFF2C\uFF28\uFF2F\uFF33\uFF34");
     res.setHeader("Cache-Control", "max-age=600");
     res.body = "kept";
   });
@@ -191,7 +193,8 @@ TEST_F(TrustFixture, EveryUserOfAHostSeesTheNameTheConnectionReaches) {
     EXPECT_EQ(spaceHosts.back(), c.reached);
   }
 
-  // A cookie and a cached answer got by one form of the host serve the others.
+  // A cookie (its Domain in yet another form) and a cached answer got by one form of the host
+  // serve the others.
   auto kept = get(server, "https://" + fullWidthLocalhost + port + "/kept");
   EXPECT_FALSE(kept->error());
   auto cached = get(server, "https://localhost." + port + "/kept");
