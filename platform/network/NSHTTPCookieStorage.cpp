@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/HostName.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/network/HTTPDate.h"
 
@@ -65,19 +66,21 @@ std::string defaultPath(const std::string& uriPath) {
   return last == 0 ? "/" : uriPath.substr(0, last);
 }
 
-// What cookies need of a request URL: its lower-cased host, its path as sent and whether it
-// is https. nullopt for other schemes and for hosts that are not plain names or addresses
-// (a percent-decoded NUL or '/' must not read as part of a name).
+// What cookies need of a request URL: its host in canonical form (as the connection reaches
+// it), its path as sent and whether it is https. nullopt for other schemes and for hosts that
+// are not plain names or addresses (a percent-decoded NUL or '/' must not read as part of a
+// name).
 struct Target {
   std::string host;
   std::string path;
   bool https;
 };
 std::optional<Target> targetOf(const std::string& url) {
-  auto parsed = NSURL::URLWithString(url);
+  const std::optional<std::string> canonical = URLWithCanonicalHost(url);
+  auto parsed = canonical ? NSURL::URLWithString(*canonical) : nullptr;
   if (!parsed) return std::nullopt;
   const std::string scheme = lower(parsed->scheme());
-  std::string host = lower(parsed->host());
+  std::string host = parsed->host();
   if ((scheme != "http" && scheme != "https") || host.empty()) return std::nullopt;
   for (unsigned char c : host) {
     if (!std::isalnum(c) && c != '-' && c != '.' && c != '_' && c != ':') return std::nullopt;
@@ -214,7 +217,11 @@ NSHTTPCookieRef NSHTTPCookie::cookieWithSetCookieHeaderForURL(std::string_view f
     } else if (attribute == "domain") {
       std::string_view d = v;
       if (!d.empty() && d[0] == '.') d.remove_prefix(1);
-      if (!d.empty()) domain = lower(d);
+      // In the hosts' form; one that cannot be mapped, or ends in a dot, matches no host.
+      if (!d.empty()) {
+        auto canonical = d.back() == '.' ? std::nullopt : canonicalHostName(d);
+        domain = canonical ? *canonical : lower(d);
+      }
     } else if (attribute == "path") {
       path = !v.empty() && v[0] == '/' ? std::string(v) : defaultPath(target->path);
     } else if (attribute == "secure") {

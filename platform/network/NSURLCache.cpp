@@ -16,6 +16,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/HostName.h"
 #include "platform/foundation/NSBundle.h"
 #include "platform/foundation/NSPropertyListSerialization.h"
 #include "platform/foundation/NSURL.h"
@@ -292,7 +293,8 @@ std::string NSURLCache::keyFor(const NSURLRequestRef& request) {
   std::string url = request->URL();
   size_t hash = url.find('#');
   if (hash != std::string::npos) url.resize(hash);
-  return url;
+  // One entry for every way of writing the same host; a host that names no server has none.
+  return URLWithCanonicalHost(url).value_or(std::string());
 }
 
 std::string NSURLCache::fileFor(const std::string& key) const {
@@ -650,7 +652,7 @@ void invalidateAfterUnsafeRequest(NSURLCache& cache, const NSURLRequestRef& requ
   if (!target) return;
   cache.removeCachedResponseForRequest(request);
   auto origin = [](const NSURL& url) {
-    return std::make_tuple(lower(url.scheme()), lower(url.host()), url.port());
+    return std::make_tuple(lower(url.scheme()), canonicalHostName(url.host()), url.port());
   };
   for (const char* field : {"Location", "Content-Location"}) {
     auto value = response->valueForHTTPHeaderField(field);

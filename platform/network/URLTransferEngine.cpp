@@ -19,6 +19,7 @@
 #include <set>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/HostName.h"
 #include "platform/foundation/NSFileManager.h"
 #include "platform/foundation/NSLog.h"
 #include "platform/network/ConnectionReuse.h"
@@ -264,6 +265,7 @@ struct ParsedURL {
   std::string wire;
   std::string target;  // path and query as sent
   int64_t port = 0;
+  bool unmappableHost = false;  // a host that names no server (see canonicalHostName)
 };
 
 ParsedURL parseURLUncached(const std::string& text) {
@@ -275,6 +277,20 @@ ParsedURL parseURLUncached(const std::string& text) {
     char *user = nullptr, *password = nullptr, *path = nullptr, *query = nullptr;
     curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
     curl_url_get(u, CURLUPART_HOST, &host, 0);
+    // The host in its one canonical form. libcurl gets the URL with that name, so it connects
+    // to, and sends "Host:" for, exactly the name the trust check, cookies and the cache see,
+    // and converts nothing itself.
+    std::optional<std::string> canonicalHost;
+    if (host) {
+      std::string_view bare(host);
+      if (bare.size() > 2 && bare.front() == '[') bare = bare.substr(1, bare.size() - 2);
+      canonicalHost = canonicalHostName(bare);
+      if (canonicalHost && canonicalHost->find(':') == std::string::npos &&
+          *canonicalHost != bare &&
+          curl_url_set(u, CURLUPART_HOST, canonicalHost->c_str(), 0) != CURLUE_OK) {
+        canonicalHost.reset();  // never a name libcurl would convert on its own
+      }
+    }
     curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
     curl_url_get(u, CURLUPART_URL, &full, 0);
     curl_url_get(u, CURLUPART_USER, &user, CURLU_URLDECODE);
@@ -293,8 +309,8 @@ ParsedURL parseURLUncached(const std::string& text) {
     if (scheme && host && full) {
       r.scheme = scheme;
       for (auto& c : r.scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      r.host = host;
-      if (r.host.size() > 2 && r.host.front() == '[') r.host = r.host.substr(1, r.host.size() - 2);
+      r.unmappableHost = !canonicalHost && (r.scheme == "http" || r.scheme == "https");
+      r.host = canonicalHost.value_or("");
       r.port = port ? std::atoll(port) : 0;
       r.wire = full;
       if (userinfo) {
@@ -1961,6 +1977,10 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   t->url = request ? request->URL() : "";
   task->transfer = t;
   ParsedURL parsed = parseURL(t->url);
+  if (request && parsed.unmappableHost) {
+    finishTransfer(t, makeURLError(NSURLErrorBadURL, t->url));
+    return;
+  }
   if (!request || !parsed.ok) {
     finishTransfer(t, makeURLError(NSURLErrorUnsupportedURL, t->url));
     return;

@@ -3,16 +3,15 @@
 #include "platform/security/SecTrust.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <libpsl.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 #include <openssl/x509v3.h>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <openssl/pem.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +20,7 @@
 #include <mutex>
 
 #include "platform/foundation/DeviceRoot.h"
+#include "platform/foundation/HostName.h"
 
 namespace plat {
 
@@ -110,13 +110,20 @@ const psl_ctx_t* publicSuffixes() {
   return psl;
 }
 
-// Whether `certName`, a DNS name of a certificate, names `host` (lower case). A wildcard
-// stands only as the whole leftmost label, for exactly one label, over at least two labels
-// that are not together a public suffix of the list's ICANN section: "*.example.com" names
-// foo.example.com but not example.com or a.foo.example.com; "f*.example.com", "*o.example.com",
-// "*.co.uk" and "*.com" name nothing.
-bool dnsNameMatches(const std::string& certName, const std::string& host) {
-  std::string pattern = lowercased(certName);
+// A DNS name of a certificate (a name or a constraint's base) in the form hosts are compared
+// in: lower case, without a trailing dot.
+std::string canonicalCertName(const ASN1_STRING* name) {
+  std::string text = lowercased(textOf(name));
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return text;
+}
+
+// Whether `pattern`, a canonical DNS name of a certificate, names `host` (canonical). A
+// wildcard stands only as the whole leftmost label, for exactly one label, over at least two
+// labels that are not together a public suffix of the list's ICANN section: "*.example.com"
+// names foo.example.com but not example.com or a.foo.example.com; "f*.example.com",
+// "*o.example.com", "*.co.uk" and "*.com" name nothing.
+bool dnsNameMatches(const std::string& pattern, const std::string& host) {
   if (pattern.find('*') == std::string::npos) return pattern == host;
   if (pattern.compare(0, 2, "*.") != 0) return false;
   std::string parent = pattern.substr(2);
@@ -133,26 +140,26 @@ bool dnsNameMatches(const std::string& certName, const std::string& host) {
   return !psl || psl_is_public_suffix2(psl, parent.c_str(), PSL_TYPE_ICANN) == 0;
 }
 
-// Whether one of the leaf's DNS subject alternative names names `host` (lower case). The
-// subject's common name never stands in for them.
-bool leafNamesHost(X509* leaf, const std::string& host) {
+// The leaf's DNS subject alternative names, canonical. The subject's common name never stands
+// in for them.
+std::vector<std::string> leafDNSNames(X509* leaf) {
   auto* names =
       static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(leaf, NID_subject_alt_name, nullptr, nullptr));
-  bool named = false;
-  for (int i = 0; !named && i < sk_GENERAL_NAME_num(names); ++i) {
+  std::vector<std::string> out;
+  for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
     const GENERAL_NAME* name = sk_GENERAL_NAME_value(names, i);
-    named = name->type == GEN_DNS && dnsNameMatches(textOf(name->d.dNSName), host);
+    if (name->type == GEN_DNS) out.push_back(canonicalCertName(name->d.dNSName));
   }
   GENERAL_NAMES_free(names);
-  return named;
+  return out;
 }
 
-// Whether a DNS name constraint (RFC 5280 4.2.1.10) covers `host` (lower case): "example.com"
+// Whether a DNS name constraint (RFC 5280 4.2.1.10) covers `host` (canonical): "example.com"
 // covers example.com and every name below it, ".example.com" only the names below it, an
 // empty one every name.
 bool constraintCovers(const GENERAL_SUBTREE* subtree, const std::string& host) {
   if (subtree->base->type != GEN_DNS) return false;
-  std::string base = lowercased(textOf(subtree->base->d.dNSName));
+  std::string base = canonicalCertName(subtree->base->d.dNSName);
   if (base.empty()) return true;
   if (host.size() < base.size() || host.compare(host.size() - base.size(), base.size(), base)) {
     return false;
@@ -161,28 +168,33 @@ bool constraintCovers(const GENERAL_SUBTREE* subtree, const std::string& host) {
          host[host.size() - base.size() - 1] == '.';
 }
 
-// Whether `host` (lower case) lies within the DNS name constraints of every CA above the leaf
-// in `chain`. OpenSSL holds the leaf's own names to them, but a wildcard within a permitted
-// subtree may still name a host a CA excludes.
-bool hostWithinNameConstraints(STACK_OF(X509)* chain, const std::string& host) {
+// Whether every one of `names` (canonical) lies within the DNS name constraints of every CA
+// above the leaf in `chain`. OpenSSL holds the leaf's own names to them, but compares them as
+// written ("bar.example.com." escapes an exclusion of bar.example.com), and a wildcard within
+// a permitted subtree may still name a host a CA excludes.
+bool namesWithinNameConstraints(STACK_OF(X509) * chain, const std::vector<std::string>& names) {
   for (int i = 1; i < sk_X509_num(chain); ++i) {
     auto* nc = static_cast<NAME_CONSTRAINTS*>(
         X509_get_ext_d2i(sk_X509_value(chain, i), NID_name_constraints, nullptr, nullptr));
     if (!nc) continue;
-    bool dnsPermits = false;
-    bool permitted = false;
-    bool excluded = false;
-    for (int j = 0; j < sk_GENERAL_SUBTREE_num(nc->permittedSubtrees); ++j) {
-      const GENERAL_SUBTREE* subtree = sk_GENERAL_SUBTREE_value(nc->permittedSubtrees, j);
-      dnsPermits = dnsPermits || subtree->base->type == GEN_DNS;
-      permitted = permitted || constraintCovers(subtree, host);
-    }
-    for (int j = 0; j < sk_GENERAL_SUBTREE_num(nc->excludedSubtrees); ++j) {
-      excluded =
-          excluded || constraintCovers(sk_GENERAL_SUBTREE_value(nc->excludedSubtrees, j), host);
+    bool within = true;
+    for (const std::string& name : names) {
+      bool dnsPermits = false;
+      bool permitted = false;
+      bool excluded = false;
+      for (int j = 0; j < sk_GENERAL_SUBTREE_num(nc->permittedSubtrees); ++j) {
+        const GENERAL_SUBTREE* subtree = sk_GENERAL_SUBTREE_value(nc->permittedSubtrees, j);
+        dnsPermits = dnsPermits || subtree->base->type == GEN_DNS;
+        permitted = permitted || constraintCovers(subtree, name);
+      }
+      for (int j = 0; j < sk_GENERAL_SUBTREE_num(nc->excludedSubtrees); ++j) {
+        excluded =
+            excluded || constraintCovers(sk_GENERAL_SUBTREE_value(nc->excludedSubtrees, j), name);
+      }
+      within = within && !excluded && (!dnsPermits || permitted);
     }
     NAME_CONSTRAINTS_free(nc);
-    if (excluded || (dnsPermits && !permitted)) return false;
+    if (!within) return false;
   }
   return true;
 }
@@ -408,8 +420,10 @@ void SecTrust::evaluateLocked() {
   X509_VERIFY_PARAM_set_flags(param, X509_V_FLAG_PARTIAL_CHAIN);
   if (verifyDate) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*verifyDate));
   bool serverRules = false;
-  bool hostMismatch = false;          // no name of the leaf names the host, or none can
-  std::vector<std::string> dnsHosts;  // held to the CAs' name constraints once the chain is built
+  bool hostMismatch = false;  // no name of the leaf names the host, or none can
+  // Held to the CAs' name constraints once the chain is built: the hosts and the leaf's names.
+  std::vector<std::string> dnsNames;
+  const std::vector<std::string> leafNames = leafDNSNames(presented[0]->x509());
   for (auto& p : policies) {
     if (!p->isSSL()) continue;
     if (p->isServer()) {
@@ -417,18 +431,23 @@ void SecTrust::evaluateLocked() {
       serverRules = true;
     }
     if (p->hostname()) {
-      const std::string& host = *p->hostname();
-      if (host.find('\0') != std::string::npos) {
+      // The host in the one form the connection reached it by.
+      const std::optional<std::string> host = canonicalHostName(*p->hostname());
+      if (!host) {
         hostMismatch = true;  // no name a certificate can hold
-      } else if (isIPAddress(host)) {
-        hostMismatch = hostMismatch || X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) != 1;
+      } else if (isIPAddress(*host)) {
+        hostMismatch = hostMismatch || X509_VERIFY_PARAM_set1_ip_asc(param, host->c_str()) != 1;
       } else {
         // Matched here rather than by OpenSSL, whose wildcards are looser than the phone's.
-        dnsHosts.push_back(lowercased(host));
-        hostMismatch = hostMismatch || !leafNamesHost(presented[0]->x509(), dnsHosts.back());
+        hostMismatch = hostMismatch || std::none_of(leafNames.begin(), leafNames.end(),
+                                                    [&](const std::string& name) {
+                                                      return dnsNameMatches(name, *host);
+                                                    });
+        dnsNames.push_back(*host);
       }
     }
   }
+  if (!dnsNames.empty()) dnsNames.insert(dnsNames.end(), leafNames.begin(), leafNames.end());
   int ok = X509_verify_cert(ctx);
   if (ok == 1) {
     chain.clear();
@@ -437,9 +456,7 @@ void SecTrust::evaluateLocked() {
       chain.push_back(SecCertificate::fromX509(sk_X509_value(built, i)));
     }
     // A valid path to a server certificate the phone refuses fails, its chain kept.
-    for (const std::string& host : dnsHosts) {
-      hostMismatch = hostMismatch || !hostWithinNameConstraints(built, host);
-    }
+    hostMismatch = hostMismatch || !namesWithinNameConstraints(built, dnsNames);
     if (hostMismatch) {
       failure = errSecHostNameMismatch;
     } else if (serverRules && !meetsServerRules(built)) {

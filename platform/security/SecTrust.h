@@ -126,7 +126,9 @@ SecPolicyRef SecPolicyCreateBasicX509();
 // A hostname (a DNS name or an IP address) is matched against the leaf's subject alternative
 // names only, never its common name; a wildcard stands only as a whole leftmost label and never
 // over a public suffix ("*.co.uk"), and a DNS name must also lie within every CA's name
-// constraints. No hostname: no name check.
+// constraints. The hostname is taken in its canonical form (canonicalHostName: A-labels, lower
+// case, no trailing dot), and the certificate's names and constraints are compared in the same
+// form; a hostname that cannot be mapped matches no certificate. No hostname: no name check.
 SecPolicyRef SecPolicyCreateSSL(bool server, std::optional<std::string> hostname);
 
 // --- Trusts ---

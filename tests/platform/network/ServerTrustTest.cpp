@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 
+#include "platform/network/NSHTTPCookieStorage.h"
+#include "platform/network/NSURLCache.h"
 #include "platform/network/NSURLSession.h"
 #include "platform/security/SecTrust.h"
 #include "testing/loop/Pump.h"
@@ -134,6 +136,83 @@ TEST_F(TrustFixture, CancelAndRejectFailWithTheirErrors) {
   };
   EXPECT_FALSE(get(server)->error());
   EXPECT_EQ(server.requestCount(), 1u);
+}
+
+// Every way of writing a host reaches one name: the connection goes to it and sends it as
+// "Host", the trust check and the delegate's protection space see it, and cookies and cached
+// answers are kept under it. A host that names no server fails before anything is sent.
+TEST_F(TrustFixture, EveryUserOfAHostSeesTheNameTheConnectionReaches) {
+  struct MemoryCache {  // the shared cache, memory only, for this test
+    NSURLCacheRef previous = NSURLCache::sharedURLCache();
+    MemoryCache() { NSURLCache::setSharedURLCache(std::make_shared<NSURLCache>(1 << 20, 0, "")); }
+    ~MemoryCache() { NSURLCache::setSharedURLCache(previous); }
+  } memoryCache;
+  struct Jar {  // the jar is the process's
+    ~Jar() {
+      auto jar = NSHTTPCookieStorage::sharedHTTPCookieStorage();
+      for (auto& c : jar->cookies()) jar->deleteCookie(c);
+    }
+  } jar;
+  auto& server = serve(TLSIdentity::withIntermediate(TestPKI::shared().leaf));
+  server.route("/kept", [](const testing_net::Request&, testing_net::Response& res) {
+    res.setHeader(
+        "Set-Cookie",
+        "flavour=oat; Path=/; Domain=\uFF2C\uFF2F\uFF23\uFF21\uFF2C\uFF28\uFF2F\uFF33\uFF34");
+    res.setHeader("Cache-Control", "max-age=600");
+    res.body = "kept";
+  });
+  server.route("/echo", [](const testing_net::Request& req, testing_net::Response& res) {
+    res.body = req.header("Cookie").value_or("none");
+  });
+  std::vector<std::string> spaceHosts;
+  delegate->onChallenge = [&](const NSURLAuthenticationChallengeRef& c) {
+    spaceHosts.push_back(c->protectionSpace()->host());
+    return std::make_pair(NSURLSessionAuthChallengePerformDefaultHandling, NSURLCredentialRef());
+  };
+  const std::string port = ":" + std::to_string(server.port());
+  const std::string fullWidthLocalhost = "\uFF2C\uFF2F\uFF23\uFF21\uFF2C\uFF28\uFF2F\uFF33\uFF34";
+  struct Case {
+    std::string host;     // as the URL writes it
+    std::string reached;  // the one name
+  };
+  const Case cases[] = {
+      {fullWidthLocalhost, "localhost"},
+      {"%EF%BC%AC%EF%BC%AF%EF%BC%A3%EF%BC%A1%EF%BC%AC%EF%BC%A8%EF%BC%AF%EF%BC%B3%EF%BC%B4",
+       "localhost"},
+      {"LocalHost.", "localhost"},
+      {"127%E3%80%820%EF%BC%8E0%EF%BD%A11", "127.0.0.1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host);
+    const size_t before = server.requestCount();
+    auto task = get(server, "https://" + c.host + port + "/t");
+    EXPECT_FALSE(task->error());
+    ASSERT_EQ(server.requestCount(), before + 1);
+    EXPECT_EQ(server.requests().back().header("Host"), c.reached + port);
+    ASSERT_FALSE(spaceHosts.empty());
+    EXPECT_EQ(spaceHosts.back(), c.reached);
+  }
+
+  // A cookie (its Domain in yet another form) and a cached answer got by one form of the host
+  // serve the others.
+  auto kept = get(server, "https://" + fullWidthLocalhost + port + "/kept");
+  EXPECT_FALSE(kept->error());
+  auto cached = get(server, "https://localhost." + port + "/kept");
+  EXPECT_EQ(delegate->bodies[cached->taskIdentifier()], "kept");
+  auto echo = get(server, "https://LOCALHOST" + port + "/echo");
+  EXPECT_EQ(delegate->bodies[echo->taskIdentifier()], "flavour=oat");
+  size_t keptRequests = 0;
+  for (auto& r : server.requests()) keptRequests += r.path == "/kept";
+  EXPECT_EQ(keptRequests, 1u);
+
+  const size_t sent = server.requestCount();
+  for (const std::string host : {"local%EF%BF%BDhost", "localhost.."}) {
+    SCOPED_TRACE(host);
+    auto task = get(server, "https://" + host + port + "/t");
+    ASSERT_TRUE(task->error());
+    EXPECT_EQ(task->error()->code(), NSURLErrorBadURL);
+  }
+  EXPECT_EQ(server.requestCount(), sent);
 }
 
 // The session-level operation implemented: server-trust challenges reach it, and the

@@ -130,6 +130,9 @@ TEST(SecTrust, TheSSLServerPolicyHoldsLeavesToThePhonesRules) {
   constrainedCA.keyType = "P-256";
   constrainedCA.nameConstraints = "critical,permitted;DNS:example.com,excluded;DNS:bar.example.com";
   auto constrainedIntermediate = TestPKI::issue(pki.root, constrainedCA);
+  CertificateSpec excludingCA = constrainedCA;
+  excludingCA.nameConstraints = "critical,excluded;DNS:bar.example.com";
+  auto excludingIntermediate = TestPKI::issue(pki.root, excludingCA);
   auto wildcard = [](const char* name) {
     return [name](CertificateSpec& s) {
       s.commonName = name;
@@ -148,6 +151,10 @@ TEST(SecTrust, TheSSLServerPolicyHoldsLeavesToThePhonesRules) {
   auto leaf = [&](auto change) { return TestPKI::issue(pki.intermediate, spec(change)); };
   auto byIntermediate = [&](auto change) {
     return std::vector<testing_net::TestCertificate>{leaf(change), pki.intermediate};
+  };
+  auto byExcludingCA = [&](const char* name) {
+    return std::vector<testing_net::TestCertificate>{
+        TestPKI::issue(excludingIntermediate, spec(wildcard(name))), excludingIntermediate};
   };
   std::vector<Case> cases = {
       {"a sound leaf", byIntermediate([](CertificateSpec&) {}), "localhost", errSecSuccess},
@@ -222,6 +229,30 @@ TEST(SecTrust, TheSSLServerPolicyHoldsLeavesToThePhonesRules) {
        {TestPKI::issue(constrainedIntermediate, spec(wildcard("*.example.com"))),
         constrainedIntermediate},
        "bar.example.com",
+       errSecHostNameMismatch},
+      // Hosts are compared in the form the connection reaches them by: A-labels, U+3002,
+      // U+FF0E and U+FF61 as label separators, lower case, no trailing dot.
+      {"an internationalised host and its A-label name",
+       byIntermediate(wildcard("xn--bcher-kva.example")), "B\u00FCcher.example", errSecSuccess},
+      {"a wildcard for two labels split by U+3002", byIntermediate(wildcard("*.example.com")),
+       "a\u3002b.example.com", errSecHostNameMismatch},
+      {"a wildcard within constraints for a host below an excluded name",
+       {TestPKI::issue(constrainedIntermediate, spec(wildcard("*.example.com"))),
+        constrainedIntermediate},
+       "x\uFF0Ebar.example.com",
+       errSecHostNameMismatch},
+      {"a wildcard with a trailing dot", byIntermediate(wildcard("*.example.com.")),
+       "foo.example.com", errSecSuccess},
+      {"a name beside an excluded one, trailing dot", byExcludingCA("foo.example.com"),
+       "foo.example.com.", errSecSuccess},
+      {"an excluded name, trailing dot", byExcludingCA("bar.example.com."), "bar.example.com.",
+       errSecHostNameMismatch},
+      {"a name below an excluded one, trailing dot", byExcludingCA("*.bar.example.com."),
+       "x.bar.example.com.", errSecHostNameMismatch},
+      {"an excluded name in capitals, trailing dot", byExcludingCA("BAR.EXAMPLE.COM."),
+       "BAR.EXAMPLE.COM.", errSecHostNameMismatch},
+      {"a leaf naming an excluded name beside the host",
+       byExcludingCA("foo.example.com,DNS:bar.example.com."), "foo.example.com",
        errSecHostNameMismatch},
       {"a SHA-1 intermediate as the anchor",
        {TestPKI::issue(sha1Intermediate, CertificateSpec()), sha1Intermediate},
