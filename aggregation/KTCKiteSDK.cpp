@@ -611,37 +611,53 @@ void KTCKiteSDK::handleOrderAnswer(const plat::Value& answer,
   SDKCooperater::postPaymentFailure(kKtcQPPayFailedError, kKtcQPPayFailedMsg, cpOrderId);
 }
 
-bool KTCCashierOrders::opened(const std::string& orderId, uint64_t generation) {
+std::optional<uint64_t> KTCCashierOrders::opened(const std::string& orderId,
+                                                 const std::string& cpOrderId, uint64_t scope) {
   bool held = std::any_of(orders_.begin(), orders_.end(),
-                          [&](const auto& order) { return order.first == orderId; });
-  if (held) return false;
+                          [&](const Booking& booking) { return booking.orderId == orderId; });
+  if (held) return std::nullopt;
   if (orders_.size() >= kLimit) orders_.pop_front();
-  orders_.emplace_back(orderId, generation);
-  return true;
+  orders_.push_back(Booking{++lastSerial_, orderId, cpOrderId, scope});
+  return lastSerial_;
 }
 
-std::optional<uint64_t> KTCCashierOrders::take(const std::string& orderId) {
+std::optional<KTCCashierOrders::Booking> KTCCashierOrders::take(uint64_t serial) {
   auto it = std::find_if(orders_.begin(), orders_.end(),
-                         [&](const auto& order) { return order.first == orderId; });
+                         [&](const Booking& booking) { return booking.serial == serial; });
   if (it == orders_.end()) return std::nullopt;
-  uint64_t generation = it->second;
+  Booking booking = std::move(*it);
   orders_.erase(it);
-  return generation;
+  return booking;
 }
 
 void KTCKiteSDK::openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
                              const KTCKiteRoleInfoRef& role) {
   // Only a cashier in the book reports to the page, and only to the page and session it
   // opened under. A second cashier under an id already booked could not be told from the
-  // first when either reports: that Pay ends here.
-  if (!cashierOrders_.opened(orderId, currentScope())) {
+  // first by the order id its report names: that Pay ends here.
+  std::string cpOrderId = product ? product->productOrderID : std::string();
+  std::optional<uint64_t> serial = cashierOrders_.opened(orderId, cpOrderId, currentScope());
+  if (!serial) {
     plat::NSLog("KTLog:下单失败，%@", "order " + orderId + " already has a cashier open");
     SDKCooperater::postPaymentFailure(
         kKtcQPPayFailedError, kKtcQPPayFailedMsg,
-        product ? std::optional<std::string>(product->productOrderID) : std::nullopt);
+        product ? std::optional<std::string>(cpOrderId) : std::nullopt);
     return;
   }
-  adapter().buyOrderIdProductInfoRoleInfo(orderId, product, role);
+  // The report names this cashier by its serial: once the book has forgotten the cashier, its
+  // report is nobody's, even if the server has given its order id to a later Pay.
+  adapter().buyOrderIdProductInfoRoleInfo(
+      orderId, product, role, [serial = *serial](const KTCKiteChannelRechargeNotiInfo& info) {
+        KTCKiteSDK::defaultInstance().cashierReported(serial, info);
+      });
+}
+
+void KTCKiteSDK::cashierReported(uint64_t serial, const KTCKiteChannelRechargeNotiInfo& info) {
+  // Posting is synchronous: the coordinator hears the result within this call. Restored
+  // afterwards, so a result posted by anyone else finds no cashier reporting.
+  uint64_t outer = std::exchange(reportingCashier_, serial);
+  KTCPostChannelNotification(info);
+  reportingCashier_ = outer;
 }
 
 uint64_t KTCKiteSDK::currentScope() {
@@ -654,9 +670,12 @@ uint64_t KTCKiteSDK::currentScope() {
   return scope_;
 }
 
-bool KTCKiteSDK::takeCashierResult(const std::string& orderId) {
-  std::optional<uint64_t> scope = cashierOrders_.take(orderId);
-  return scope && *scope == currentScope();
+bool KTCKiteSDK::takeCashierResult(const std::string& orderId, const std::string& cpOrderId) {
+  if (reportingCashier_ == 0) return false;
+  std::optional<KTCCashierOrders::Booking> booking = cashierOrders_.take(reportingCashier_);
+  // A cashier reports once (the adapter drops the rest), so its booking goes with its report.
+  return booking && booking->orderId == orderId && booking->cpOrderId == cpOrderId &&
+         booking->scope == currentScope();
 }
 
 bool KTCKiteSDK::payBlockedForAge(int64_t age, double amount, int64_t total) {

@@ -25,6 +25,7 @@
 #include "aggregation/KTCKiteSDKGameRoleInfo.h"
 #include "aggregation/KTCKiteSDKInitConfigure.h"
 #include "aggregation/KTCKiteSDKPayOrderInfo.h"
+#include "aggregation/channel/KTCKiteChannelNotifyInfo.h"
 #include "aggregation/channel/KTCKiteRoleInfo.h"
 #include "platform/foundation/Data.h"
 #include "platform/foundation/NSError.h"
@@ -36,22 +37,30 @@ class UIApplication;
 class UIWindow;
 }  // namespace plat
 
-// The cashiers opened and not yet answered, each with the scope (page and session) it opened
-// under. A cashier's report names only the server's order id, so one id books one cashier at a
+// The cashiers opened and not yet answered, each under a serial of its own with the order id,
+// the game's order id and the scope (page and session) it opened under. A cashier's report is
+// matched by its serial, never by the server's order id alone: a cashier forgotten here has no
+// booking, whatever the server later gives its id to. One order id still books one cashier at a
 // time. Past kLimit the one opened longest ago is forgotten.
 class KTCCashierOrders {
  public:
   static constexpr size_t kLimit = 64;
-  // Books the cashier for `orderId` under `generation`; false, booking nothing, while a cashier
-  // for that id is booked (whatever its scope).
-  bool opened(const std::string& orderId, uint64_t generation);
-  // The scope the cashier for `orderId` opened under, forgetting it; nullopt when it is not
-  // (or no longer) held.
-  std::optional<uint64_t> take(const std::string& orderId);
+  struct Booking {
+    uint64_t serial;
+    std::string orderId, cpOrderId;
+    uint64_t scope;
+  };
+  // Books a cashier and answers its serial (never 0, never given twice); nullopt, booking
+  // nothing, while a cashier for `orderId` is booked (whatever its scope).
+  std::optional<uint64_t> opened(const std::string& orderId, const std::string& cpOrderId,
+                                 uint64_t scope);
+  // The booking of cashier `serial`, forgetting it; nullopt when it is not (or no longer) held.
+  std::optional<Booking> take(uint64_t serial);
   void clear() { orders_.clear(); }
 
  private:
-  std::deque<std::pair<std::string, uint64_t>> orders_;  // oldest first
+  std::deque<Booking> orders_;  // oldest first
+  uint64_t lastSerial_ = 0;
 };
 
 class KTCKiteSDK {
@@ -180,11 +189,13 @@ class KTCKiteSDK {
   // answer open no cashier, and neither they nor the cashiers already open are reported to a
   // later page.
   void endPendingOrders() { ++orderGeneration_; }
-  // Whether the cashier's result for `orderId` (the server's order id) is for the current
-  // page and session, forgetting the order. False for an order whose page has gone, one placed
-  // in another session (a logout, another login since), one already answered, and an id not
-  // opened here (or forgotten past the book's bound).
-  bool takeCashierResult(const std::string& orderId);
+  // Whether the recharge result being posted, naming `orderId` (the server's order id) and
+  // `cpOrderId`, is the report of a cashier booked here and for the current page and session,
+  // forgetting that cashier. False for a result no cashier of this facade is reporting, the
+  // report of a cashier already answered or forgotten past the book's bound (even when its
+  // order id has been booked again since), one naming other orders than its cashier opened
+  // for, one whose page has gone and one from another session (a logout, another login).
+  bool takeCashierResult(const std::string& orderId, const std::string& cpOrderId);
   // The order answer's handling (the second half of a payment); `session` is the
   // coordinator's sessionSerial when the order was asked for.
   void handleOrderAnswer(const plat::Value& answer, const KTCKiteSDKPayOrderInfoRef& order,
@@ -205,10 +216,14 @@ class KTCKiteSDK {
   KTCKiteSDK() = default;
   plat::Dictionary readChannelConfig(bool plainNeedsMarker);
   KTCKiteSDKGameRoleInfoRef lastRole_;
-  // Books the cashier for `orderId` under the current scope, then has the adapter open it;
-  // posts "Pay failed" instead while another cashier is booked under that id.
+  // Books the cashier for `orderId` under the current scope, then has the adapter open it,
+  // its result coming back to cashierReported with its serial; posts "Pay failed" instead
+  // while another cashier is booked under that id.
   void openCashier(const std::string& orderId, const KTCKiteProductInfoRef& product,
                    const KTCKiteRoleInfoRef& role);
+  // Posts cashier `serial`'s result for the coordinator, which asks takeCashierResult whose
+  // it is while the post lasts.
+  void cashierReported(uint64_t serial, const KTCKiteChannelRechargeNotiInfo& info);
   // The scope of the current page and session: changes whenever either has.
   uint64_t currentScope();
   // Changes with endPendingOrders: an order answered under another value is dropped.
@@ -216,4 +231,6 @@ class KTCKiteSDK {
   std::pair<uint64_t, uint64_t> scopeKey_{0, 0};  // (orderGeneration_, sessionSerial)
   uint64_t scope_ = 0;
   KTCCashierOrders cashierOrders_;
+  // The cashier whose result is being posted (0: none).
+  uint64_t reportingCashier_ = 0;
 };

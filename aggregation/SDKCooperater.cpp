@@ -430,8 +430,10 @@ void SDKCooperater::channelPlatformPayResult(const plat::NSNotification& note) {
     const plat::Value& v = info[key];
     if (!v.isNil()) result.set(key, v);
   }
-  if (!KTCKiteSDK::defaultInstance().takeCashierResult(info["orderId"].stringOr())) {
-    // The page that placed the order is gone: a later page never hears of it.
+  if (!KTCKiteSDK::defaultInstance().takeCashierResult(info["orderId"].stringOr(),
+                                                       info["cpOrderId"].stringOr())) {
+    // Not the report of a cashier still booked for this page and session (its page is gone,
+    // another player logged in, or the book forgot it): a later Pay never hears of it.
     plat::NSLog("KTLog:pay result after its page was unloaded");
     return;
   }

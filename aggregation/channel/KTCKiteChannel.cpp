@@ -184,7 +184,8 @@ void KTCKiteChannel::updateRoleInfoWithIsCreate(const KTCKiteRoleInfoRef& role, 
 
 int64_t KTCKiteChannel::buyOrderIdProductInfoRoleInfo(const std::string& orderId,
                                                       const KTCKiteProductInfoRef& product,
-                                                      const KTCKiteRoleInfoRef& role) {
+                                                      const KTCKiteRoleInfoRef& role,
+                                                      KTCKiteCashierReport report) {
   auto& coop = KTCKiteChannelCooperater::defaultCooperater();
   coop.orderId = orderId;
   coop.productInfo = product;
@@ -197,7 +198,7 @@ int64_t KTCKiteChannel::buyOrderIdProductInfoRoleInfo(const std::string& orderId
   // The cashier's first report is its result; a later one (the same block called again, or
   // the other block) is only logged.
   auto reported = std::make_shared<bool>(false);
-  auto post = [orderId, cpOrderId, reported](int64_t state) {
+  auto post = [orderId, cpOrderId, reported, report = std::move(report)](int64_t state) {
     if (*reported) {
       plat::NSLog("KTLog:cashier reported order %@ again (state %d), dropped", orderId, state);
       return;
@@ -207,7 +208,11 @@ int64_t KTCKiteChannel::buyOrderIdProductInfoRoleInfo(const std::string& orderId
     info->kiteSDKOrderID = orderId;
     info->cpOrderID = cpOrderId;
     info->state = state;
-    KTCPostChannelNotification(*info);
+    if (report) {
+      report(*info);
+    } else {
+      KTCPostChannelNotification(*info);
+    }
   };
   HVmsSDK::loadToPayVCWithroleidMoneyServeridProductNameProductDescAttachSuccessFaild(
       r.gameRoleID,

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "aggregation/channel/KTCKiteChannelCooperater.h"
+#include "aggregation/channel/KTCKiteChannelNotifyInfo.h"
 #include "aggregation/channel/KTCKiteRoleInfo.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/foundation/Value.h"
@@ -34,6 +35,10 @@ using KTCKiteChannelActionHook = std::function<int64_t()>;    // "hideToolBar", 
                                                               // "pause", "enterBBS", "realAuth",
                                                               // "enterCustomerServiceCenter"
 using KTCKiteChannelTextHook = std::function<std::string()>;  // "cpsChannelId", "getPaayParams"
+
+// Where a cashier's result goes instead of being posted: the caller that opened that cashier,
+// which posts it itself knowing whose it is.
+using KTCKiteCashierReport = std::function<void(const KTCKiteChannelRechargeNotiInfo&)>;
 
 // The key text of the encrypted channel configuration file (the adapter and the facade read
 // it alike).
@@ -115,11 +120,13 @@ class KTCKiteChannel {
   // Reports the role to the channel; the result is only logged.
   void updateRoleInfoWithIsCreate(const KTCKiteRoleInfoRef& role, bool isCreate);
   // Opens the channel's cashier for the product's exact amount (its float amount when it has
-  // none); the cashier's first report, success or failure, is posted as the recharge result
-  // (states 1 and 3), later ones are logged and dropped. Returns 0.
+  // none); the cashier's first report, success or failure, is its recharge result (states 1
+  // and 3), later ones are logged and dropped. The result goes to `report` when given, else it
+  // is posted. Returns 0.
   int64_t buyOrderIdProductInfoRoleInfo(const std::string& orderId,
                                         const KTCKiteProductInfoRef& product,
-                                        const KTCKiteRoleInfoRef& role);
+                                        const KTCKiteRoleInfoRef& role,
+                                        KTCKiteCashierReport report = {});
 
   // URL hand-offs to the channel SDK; each returns 0.
   int64_t openURLSourceApplicationApplicationAnnotation(const plat::NSURLRef& url,

@@ -466,18 +466,27 @@ TEST(KiteSDKModelTest, PaymentAgeLimits) {
 }
 
 // Past its bound the book forgets the cashier opened longest ago, whatever its id sorts as, so
-// a page's own recent orders keep the generation they opened under.
+// a page's own recent orders keep the scope they opened under; a cashier is found by its serial.
 TEST(KiteSDKModelTest, CashierOrdersForgetTheOldestPastTheirBound) {
   KTCCashierOrders orders;
-  orders.opened("9", 1);  // sorts after every id below, opened first
-  for (size_t i = 1; i < KTCCashierOrders::kLimit; ++i) orders.opened(std::to_string(i * 10), 1);
-  EXPECT_FALSE(orders.opened("10", 2)) << "one cashier per id at a time";
-  EXPECT_TRUE(orders.opened("0", 2));
-  EXPECT_EQ(orders.take("9"), std::nullopt) << "the oldest goes first";
-  EXPECT_EQ(orders.take("10"), 1u);
-  EXPECT_EQ(orders.take("10"), std::nullopt) << "taken once";
-  EXPECT_EQ(orders.take("0"), 2u);
-  EXPECT_EQ(orders.take("20"), 1u);
+  std::optional<uint64_t> first = orders.opened("9", "cp-9", 1);  // sorts after every id below
+  std::vector<uint64_t> serials;
+  for (size_t i = 1; i < KTCCashierOrders::kLimit; ++i) {
+    serials.push_back(orders.opened(std::to_string(i * 10), "cp", 1).value());
+  }
+  EXPECT_EQ(orders.opened("10", "cp", 2), std::nullopt) << "one cashier per id at a time";
+  std::optional<uint64_t> last = orders.opened("0", "cp-0", 2);
+  ASSERT_TRUE(first && last);
+  EXPECT_FALSE(orders.take(*first)) << "the oldest goes first";
+  EXPECT_EQ(orders.take(serials[0]).value().scope, 1u);
+  EXPECT_FALSE(orders.take(serials[0])) << "taken once";
+  EXPECT_TRUE(orders.opened("9", "cp-9", 2)) << "its id is free again";
+  EXPECT_FALSE(orders.take(*first)) << "under a serial of its own";
+  auto zero = orders.take(*last);
+  ASSERT_TRUE(zero);
+  EXPECT_EQ(zero->orderId, "0");
+  EXPECT_EQ(zero->cpOrderId, "cp-0");
+  EXPECT_EQ(zero->scope, 2u);
 }
 
 TEST(KiteSDKInterfaceTest, CallbackIdsOutsideTheThreeAreRefused) {
@@ -958,6 +967,22 @@ class PayResultRulesTest : public KiteSDKFlowTest,
     info->cpOrderID = cpOrderId;
     KTCPostChannelNotification(*info);
   }
+  // The channel from now on keeps every cashier's success block, in the order they opened.
+  std::shared_ptr<std::vector<HVmsSDK::PaySuccess>> keepCashiers() {
+    struct Keeping : testing_kite::ScriptedChannel {
+      std::shared_ptr<std::vector<HVmsSDK::PaySuccess>> kept =
+          std::make_shared<std::vector<HVmsSDK::PaySuccess>>();
+      void openCashier(const HVmsSDK::PayRequest& request, HVmsSDK::PaySuccess success,
+                       HVmsSDK::PayFailure failure) override {
+        kept->push_back(success);
+        ScriptedChannel::openCashier(request, std::move(success), std::move(failure));
+      }
+    };
+    auto keeping = std::make_shared<Keeping>();
+    HVmsSDK::setChannel(keeping);
+    channel = keeping;
+    return keeping->kept;
+  }
   void pay(const std::string& cpOrderId, bool toCashier = false) {
     iface->Pay(R"({"orderInfo":{"cpOrderID":")" + cpOrderId + R"(","amount":6}})");
     if (toCashier) {
@@ -1089,6 +1114,28 @@ const PayResultRule kPayResultRules[] = {
      {kFailed, kPaidK1},
      2,
      1},
+    // The book forgets a cashier past its bound and the server gives that order id again: the
+    // forgotten cashier's late report reaches nobody, the new cashier's reaches its own Pay.
+    {"AForgottenCashiersLateReportReachesNobody",
+     [](PayResultRulesTest& t) {
+       auto cashiers = t.keepCashiers();
+       t.logInAs("alice");
+       t.pay("cp-1", true);
+       t.newPage();
+       for (size_t n = 2; n <= KTCCashierOrders::kLimit + 1; ++n) {
+         t.pay("cp-" + std::to_string(n));
+         ASSERT_TRUE(testing_loop::runUntil([&] { return cashiers->size() == n; }, 20));
+       }
+       t.server.answer(testing_kite::kOrder, R"({"result":true,"data":{"order_id":"K1"}})");
+       t.pay("cp-new");
+       ASSERT_TRUE(testing_loop::runUntil(
+           [&] { return cashiers->size() == KTCCashierOrders::kLimit + 2; }, 20));
+       cashiers->front()(Value("ok"), Value());
+       t.channel->paySuccess();
+     },
+     {Value(Dictionary{{"result", 0}, {"orderId", "K1"}, {"cpOrderId", "cp-new"}})},
+     KTCCashierOrders::kLimit + 2,
+     static_cast<int>(KTCCashierOrders::kLimit) + 2},
     {"ALoginReportedTwiceIsCheckedAndAnsweredOnce",
      [](PayResultRulesTest& t) {
        t.iface->Login();
