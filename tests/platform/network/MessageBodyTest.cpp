@@ -194,7 +194,7 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
       "HTTP/1.1 302 Found\r\nLocation: /other\r\nContent-Length: 0\r\n\r\n";
   const std::string tenBytes =
       "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 20\r\n\r\n0123456789";
-  enum class Cancel { kNo, kWhileTheRedirectWaits, kBeforeTheAnswer, kAfterTenBytes };
+  enum class Cancel { kNo, kBeforeTheAnswer, kAfterTenBytes };
   struct Case {
     const char* name;
     std::string reply;  // to the resumed request
@@ -203,7 +203,6 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
     bool close = false;
     std::string validator = "\"v1\"";
     std::optional<std::string> then = std::nullopt;  // to the next request; none: the file
-    bool refuse = false;                             // the delegate refuses redirects
     Cancel cancel = Cancel::kNo;                     // for resume data
     std::string resumeFrom = "";  // the URL path resume data for 10 bytes name; "": none
   };
@@ -269,17 +268,6 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
        .then = tenBytes,
        .cancel = Cancel::kAfterTenBytes,
        .resumeFrom = "/other"},
-      // Until the delegate follows it, the part is still the file's.
-      {.name = "a redirect refused (its body is the file)",
-       .reply = "HTTP/1.1 302 Found\r\nLocation: /other\r\nContent-Length: 20\r\n\r\n" + whole,
-       .requests = 1,
-       .refuse = true},
-      {.name = "a cancel while the delegate decides on a redirect",
-       .reply = redirect,
-       .requests = 1,
-       .error = NSURLErrorCancelled,
-       .cancel = Cancel::kWhileTheRedirectWaits,
-       .resumeFrom = "/file"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -304,18 +292,14 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
     auto task = session->downloadTaskWithResumeData(
         NSJSONSerialization::dataWithJSONObject(Value(Dictionary(d))));
     ASSERT_TRUE(task);
-    delegate->onRedirect = nullptr;
-    if (c.refuse) delegate->onRedirect = [](auto&, auto&) { return NSURLRequestRef(); };
-    delegate->holdRedirect = c.cancel == Cancel::kWhileTheRedirectWaits;
     const size_t before = delegate->completed;
     task->resume();
     Data resumeData;
     bool gotData = c.cancel == Cancel::kNo;
     if (c.cancel != Cancel::kNo) {
       ASSERT_TRUE(runUntil([&] {
-        return c.cancel == Cancel::kWhileTheRedirectWaits ? delegate->heldRedirect != nullptr
-               : c.cancel == Cancel::kBeforeTheAnswer     ? server.heads().size() == 2
-                                                          : task->countOfBytesReceived() == 10;
+        return c.cancel == Cancel::kBeforeTheAnswer ? server.heads().size() == 2
+                                                    : task->countOfBytesReceived() == 10;
       }));
       task->cancelByProducingResumeData([&](const Data& data) {
         resumeData = data;
@@ -323,7 +307,6 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
       });
     }
     ASSERT_TRUE(runUntil([&] { return gotData && delegate->completed > before; }, 20));
-    delegate->heldRedirect = nullptr;
     EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
     if (!c.error) EXPECT_EQ(delegate->downloads[task->taskIdentifier()], whole);
     const auto heads = server.heads();
