@@ -1764,6 +1764,15 @@ void handleAuthChallenge(const std::shared_ptr<Transfer>& t) {
   });
 }
 
+// Gives up the partial file a resumed download began with (task->mu held): it is removed, no
+// resume data name it, and the download starts from zero without a Range.
+void dropPartialDownloadLocked(URLTaskCore& task) {
+  if (!task.resumePath.empty()) unlink(task.resumePath.c_str());
+  task.resumePath.clear();
+  task.resumeOffset = 0;
+  task.resumeValidator.clear();
+}
+
 void handleRedirect(const std::shared_ptr<Transfer>& t) {
   auto task = t->task;
   auto s = t->session;
@@ -1801,6 +1810,8 @@ void handleRedirect(const std::shared_ptr<Transfer>& t) {
         {
           std::lock_guard<std::mutex> lock(task->mu);
           task->current = request;
+          // Another request, of another resource maybe: a resumed download's part is not of it.
+          dropPartialDownloadLocked(*task);
         }
         if (needsStream) {
           auto fresh = askNewBodyStream(*t);
@@ -2005,10 +2016,7 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
       } else {
         // No validator to send as If-Range, so no answer could be trusted to continue the
         // file: the download starts from zero.
-        unlink(task->resumePath.c_str());
-        task->resumePath.clear();
-        task->resumeOffset = 0;
-        task->resumeValidator.clear();
+        dropPartialDownloadLocked(*task);
       }
     }
   }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "platform/foundation/NSJSONSerialization.h"
 #include "platform/network/NSURLSession.h"
@@ -19,6 +20,7 @@
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
 #include "testing/net/RawLoopbackServer.h"
+#include "tests/platform/network/OwnTemporaryFolder.h"
 #include "tests/platform/network/RecordingDelegate.h"
 
 using namespace plat;
@@ -174,6 +176,7 @@ TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
 }
 
 TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
+  OwnTemporaryFolder tmp;
   const std::string whole = "0123456789ABCDEFGHIJ";
   const std::string rest = "ABCDEFGHIJ";
   const std::string date = "Tue, 01 Dec 2026 10:00:00 GMT";
@@ -187,6 +190,11 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
                        (contentRange.empty() ? "" : "Content-Range: " + contentRange + "\r\n"),
                    part);
   };
+  const std::string redirect =
+      "HTTP/1.1 302 Found\r\nLocation: /other\r\nContent-Length: 0\r\n\r\n";
+  const std::string tenBytes =
+      "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 20\r\n\r\n0123456789";
+  enum class Cancel { kNo, kBeforeTheAnswer, kAfterTenBytes };
   struct Case {
     const char* name;
     std::string reply;  // to the resumed request
@@ -194,6 +202,9 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
     int64_t error = 0;  // 0: it finishes with the whole file
     bool close = false;
     std::string validator = "\"v1\"";
+    std::optional<std::string> then = std::nullopt;  // to the next request; none: the file
+    Cancel cancel = Cancel::kNo;                     // for resume data
+    std::string resumeFrom = "";  // the URL path resume data for 10 bytes name; "": none
   };
   const std::vector<Case> cases = {
       {"the rest of the file", ranged("bytes 10-19/20", rest), 1},
@@ -235,12 +246,35 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
        "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */20\r\n"
        "Content-Length: 5\r\n\r\nnope!",
        2},
+      // A redirect leads to another resource: the part goes, and the download starts from
+      // zero there.
+      {.name = "a redirect followed", .reply = redirect, .requests = 2},
+      {.name = "a redirect followed, then a cut answer",
+       .reply = redirect,
+       .requests = 2,
+       .error = NSURLErrorNetworkConnectionLost,
+       .close = true,
+       .then = tenBytes},
+      {.name = "a redirect followed, then a cancel before the answer",
+       .reply = redirect,
+       .requests = 2,
+       .error = NSURLErrorCancelled,
+       .then = "",
+       .cancel = Cancel::kBeforeTheAnswer},
+      {.name = "a redirect followed, then a cancel for what arrived",
+       .reply = redirect,
+       .requests = 2,
+       .error = NSURLErrorCancelled,
+       .then = tenBytes,
+       .cancel = Cancel::kAfterTenBytes,
+       .resumeFrom = "/other"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::atomic<int> asked{0};
     RawLoopbackServer server([&](const std::string&) {
       if (asked++ == 0) return RawLoopbackServer::Reply{c.reply, c.close};
+      if (c.then) return RawLoopbackServer::Reply{*c.then, c.close};
       return RawLoopbackServer::Reply{
           "HTTP/1.1 200 OK\r\nETag: \"v1\"\r\nContent-Length: 20\r\n\r\n" + whole};
     });
@@ -258,7 +292,21 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
     auto task = session->downloadTaskWithResumeData(
         NSJSONSerialization::dataWithJSONObject(Value(Dictionary(d))));
     ASSERT_TRUE(task);
-    run(task);
+    const size_t before = delegate->completed;
+    task->resume();
+    Data resumeData;
+    bool gotData = c.cancel == Cancel::kNo;
+    if (c.cancel != Cancel::kNo) {
+      ASSERT_TRUE(runUntil([&] {
+        return c.cancel == Cancel::kBeforeTheAnswer ? server.heads().size() == 2
+                                                    : task->countOfBytesReceived() == 10;
+      }));
+      task->cancelByProducingResumeData([&](const Data& data) {
+        resumeData = data;
+        gotData = true;
+      });
+    }
+    ASSERT_TRUE(runUntil([&] { return gotData && delegate->completed > before; }, 20));
     EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
     if (!c.error) EXPECT_EQ(delegate->downloads[task->taskIdentifier()], whole);
     const auto heads = server.heads();
@@ -270,9 +318,21 @@ TEST_F(BodyFixture, AResumedDownloadFinishesOnlyWithTheWholeFileOfOneVersion) {
       EXPECT_NE(heads.at(0).find("If-Range: " + c.validator), std::string::npos);
     }
     if (heads.size() == 2) EXPECT_EQ(heads[1].find("Range"), std::string::npos);
-    // Nothing names the partial file any more: it is gone however the task ended.
-    EXPECT_FALSE(std::filesystem::exists(path));
-    std::filesystem::remove(path);
+    // The one partial file left is the one resume data name, with the bytes they say.
+    std::vector<std::string> named;
+    if (!c.resumeFrom.empty()) {
+      Value v = NSJSONSerialization::JSONObjectWithData(resumeData);
+      auto text = [&](const char* key) { return v[key].string() ? *v[key].string() : ""; };
+      EXPECT_EQ(text("url"), server.url(c.resumeFrom));
+      EXPECT_EQ(v["offset"].integerValue(), 10);
+      named.push_back(text("path"));
+      std::ifstream in(named.back(), std::ios::binary);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), whole.substr(0, 10));
+    } else {
+      EXPECT_TRUE(resumeData.empty());
+    }
+    EXPECT_EQ(tmp.files(), named);
+    for (const auto& f : tmp.files()) std::filesystem::remove(f);
   }
 }
 

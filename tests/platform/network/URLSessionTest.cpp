@@ -23,6 +23,7 @@
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
 #include "testing/net/RawLoopbackServer.h"
+#include "tests/platform/network/OwnTemporaryFolder.h"
 #include "tests/platform/network/RecordingDelegate.h"
 
 using namespace plat;
@@ -865,34 +866,6 @@ TEST_F(SessionFixture, ACancelledDownloadResumesFromItsResumeDataEvenTwice) {
   }
   EXPECT_FALSE(session->downloadTaskWithResumeData(Data::fromString("garbage")));
 }
-
-// Points the temporary folder, where partial downloads live, at a folder of the test's own.
-struct OwnTemporaryFolder {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("partials-" + std::to_string(getpid()));
-  std::string saved;
-  bool had;
-  OwnTemporaryFolder() {
-    const char* previous = getenv("TMPDIR");
-    had = previous != nullptr;
-    if (had) saved = previous;
-    std::filesystem::create_directories(dir);
-    setenv("TMPDIR", dir.c_str(), 1);
-  }
-  ~OwnTemporaryFolder() {
-    if (had) {
-      setenv("TMPDIR", saved.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
-    std::filesystem::remove_all(dir);
-  }
-  std::vector<std::string> files() const {
-    std::vector<std::string> names;
-    for (auto& e : std::filesystem::directory_iterator(dir)) names.push_back(e.path().string());
-    return names;
-  }
-};
 
 TEST_F(SessionFixture, ACancelGivesResumeDataForWhatArrivedFromAnyThreadAndLeavesNoOtherFile) {
   OwnTemporaryFolder tmp;
