@@ -127,75 +127,112 @@ TEST_F(KVStorageFailureTest, FailedWritesAnswerNoAndKeepTheOldValue) {
   }
 }
 
-// The disk fails from the rename of a new value's file on: the store answers NO and the old
-// row cannot be written back either. The key reads as its old value meanwhile and after the
-// disk recovers; a storage that ends before then leaves the new value whole to the next one.
-TEST_F(KVStorageFailureTest, ADiskFailingFromTheRenameOnKeepsTheOldValue) {
-  struct Row {
+// Storage A's store of k fails: its rename fails and from then on the disk takes no writes
+// until it recovers. Whatever A, a second storage B on the folder and later storages do then,
+// k reads as its old record (value and extended data) or as what B stored after, never as the
+// failed store's value, in every storage and after a restart; no temporary file is left.
+TEST_F(KVStorageFailureTest, AFailedStoreStaysFailedInEveryStorageAndAfterARestart) {
+  struct Old {
     const char* name;
-    const char* oldFile;  // nullptr: inline; "" : no old value
+    const char* file;  // nullptr: inline; "": no old value
     const char* newFile;
   };
-  for (const Row& row : {Row{"same file", "f", "f"}, Row{"another file", "f", "g"},
-                         Row{"inline before", nullptr, "g"}, Row{"no old value", "", "g"}}) {
-    for (std::string then : {"recovers", "ends first", "another storage stores"}) {
+  const std::string kThens[] = {
+      "A recovers",
+      "A ends, B opens",
+      "B opens and reads before the disk recovers",
+      "B opens, then A changes",  // B's rename works, A's does not
+      // B is open from the start.
+      "B stores inline",
+      "B stores under another file name",
+      "B stores under the same file name",
+  };
+  for (const Old& row : {Old{"same file", "f", "f"}, Old{"another file", "f", "g"},
+                         Old{"inline before", nullptr, "g"}, Old{"no old value", "", "g"}}) {
+    for (const std::string& then : kThens) {
       SCOPED_TRACE(std::string(row.name) + ", " + then);
       fs::remove_all(dir_);
       testing_sqlite::FailingVFSScope vfs;
-      auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-      ASSERT_TRUE(kv);
-      std::optional<Data> old;
-      if (!row.oldFile || *row.oldFile) {
-        old = bytes(30000, 1);
-        ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData(
-            "k", *old, row.oldFile ? row.oldFile : "", bytes(5, 2)));
+      auto a = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      if (!a) {
+        ADD_FAILURE() << "no storage";
+        continue;
       }
-      kv->setRenameForTesting([&](const std::string&, const std::string&) {
+      // The expected record of k: the old one, or B's.
+      std::optional<Data> value, extended;
+      std::optional<std::string> file;
+      if (!row.file || *row.file) {
+        value = bytes(30000, 1), extended = bytes(5, 2);
+        file = row.file ? row.file : "";
+        EXPECT_TRUE(a->saveItemWithKeyValueFilenameExtendedData("k", *value, *file, *extended));
+      }
+      std::shared_ptr<HVKVStorage> b;
+      if (then.rfind("B stores", 0) == 0) {
+        b = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      }
+      a->setRenameForTesting([&](const std::string&, const std::string&) {
         vfs.setFailWrites(true);
         errno = ENOSPC;
         return -1;
       });
-      EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(40000, 3), row.newFile,
-                                                                bytes(5, 4)));
-      EXPECT_EQ(kv->getItemValueForKey("k"), old);
-      EXPECT_EQ(kv->itemExistsForKey("k"), old.has_value());
-      EXPECT_EQ(kv->getItemValueForKeys({"k", "k"}).size(), old ? 1u : 0u);
-      EXPECT_FALSE(kv->removeItemForKey("k"));
-      if (then == "ends first") {
-        kv.reset();
-        vfs.setFailWrites(false);
-        kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-        ASSERT_TRUE(kv);
-        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(40000, 3));
-        continue;
+      // Of the same length: a read pairing the old bytes with the new row shows.
+      EXPECT_FALSE(a->saveItemWithKeyValueFilenameExtendedData("k", bytes(30000, 3), row.newFile,
+                                                               bytes(5, 4)));
+      auto expectK = [&](HVKVStorage* kv, const char* who) {
+        SCOPED_TRACE(who);
+        auto item = kv->getItemForKey("k");
+        EXPECT_EQ(item != nullptr, value.has_value());
+        EXPECT_EQ(kv->itemExistsForKey("k"), value.has_value());
+        EXPECT_EQ(kv->getItemValueForKeys({"k", "k"}).size(), value ? 1u : 0u);
+        auto info = kv->getItemInfoForKey("k");
+        EXPECT_EQ(info ? info->filename : "-", file.value_or("-"));
+        if (item && value) {
+          EXPECT_EQ(item->value, *value);
+          EXPECT_EQ(item->extendedData, *extended);
+        }
+        EXPECT_EQ(kv->getItemsCount(), (value ? 1 : 0) + kv->itemExistsForKey("other"));
+        EXPECT_EQ(kv->getItemsSize(),
+                  int64_t(value ? value->length() : 0) + (kv->itemExistsForKey("other") ? 10 : 0));
+      };
+      expectK(a.get(), "A, disk failing");
+      EXPECT_FALSE(a->removeItemForKey("k"));
+
+      if (then == "A ends, B opens") a.reset();
+      if (then == "B opens and reads before the disk recovers") {
+        b = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+        if (b) expectK(b.get(), "B, disk failing");
       }
       vfs.setFailWrites(false);
-      kv->setRenameForTesting(nullptr);
-      if (then == "another storage stores") {
-        // Its newer value stays: it is not overwritten by the old row.
-        auto other = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-        ASSERT_TRUE(other);
-        EXPECT_TRUE(other->saveItemWithKeyValueFilenameExtendedData("k", bytes(20000, 6),
-                                                                    row.newFile, Data()));
-        EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
-        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(20000, 6));
+      if (a) a->setRenameForTesting(nullptr);
+      if (!b && then != "A recovers")
+        b = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      if (then != "A recovers" && !b) {
+        ADD_FAILURE() << "B did not open";
         continue;
       }
-      EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
-      auto item = kv->getItemForKey("k");
-      ASSERT_EQ(item != nullptr, old.has_value());
-      if (item) {
-        EXPECT_EQ(item->value, *old);
-        EXPECT_EQ(item->extendedData, bytes(5, 2));
+      if (then.rfind("B stores", 0) == 0) {
+        value = bytes(20000, 6), extended = bytes(3, 7);
+        file = then == "B stores inline"                    ? ""
+               : then == "B stores under another file name" ? "h"
+                                                            : row.newFile;
+        EXPECT_TRUE(b->saveItemWithKeyValueFilenameExtendedData("k", *value, *file, *extended));
       }
-      std::set<std::string> files;
+      // A's next change, which last round replayed an owed restore with.
+      if (a) EXPECT_TRUE(a->saveItemWithKeyValue("other", bytes(10, 5)));
+      if (a) expectK(a.get(), "A");
+      if (b) expectK(b.get(), "B");
+      a.reset();
+      b.reset();
+      auto later = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      if (!later) {
+        ADD_FAILURE() << "no storage after the restart";
+        continue;
+      }
+      expectK(later.get(), "after a restart");
+      std::set<std::string> files, expected;
       for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename());
-      EXPECT_EQ(files, row.oldFile && *row.oldFile ? std::set<std::string>{row.oldFile}
-                                                   : std::set<std::string>{});
-      kv.reset();
-      kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-      ASSERT_TRUE(kv);
-      EXPECT_EQ(kv->getItemValueForKey("k"), old);
+      if (file && !file->empty()) expected.insert(*file);
+      EXPECT_EQ(files, expected);
     }
   }
 }
