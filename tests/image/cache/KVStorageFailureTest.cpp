@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <set>
 
@@ -22,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using KVStorageFailureTest = StorageFolderTest;
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 
 TEST_F(KVStorageFailureTest, FailedOpensAreRetriedEveryTwoSecondsAndGivenUpAfterEight) {
   testing_loop::VirtualClockScope clock;
@@ -234,6 +237,108 @@ TEST_F(KVStorageFailureTest, AFailedStoreStaysFailedInEveryStorageAndAfterAResta
       if (file && !file->empty()) expected.insert(*file);
       EXPECT_EQ(files, expected);
     }
+  }
+}
+
+// What a power cut can undo is what was not synced. Every store and removal is watched
+// through its file calls and the manifest's writes and syncs: a value file is synced before
+// its rename, "data" is synced after a file is made in it before the store's entry is written
+// and after a rename before the answer, no file holding a value the manifest's last synced
+// state still names is deleted or renamed over, and the call answers with its commit synced.
+TEST_F(KVStorageFailureTest, AnAnsweredChangeSurvivesAPowerCut) {
+  using Kv = HVKVStorage;
+  struct Op {
+    const char* name;
+    std::function<bool(Kv&)> setUp, change;
+  };
+  auto inFile = [](const char* file) {
+    return [file](Kv& kv) {
+      return kv.saveItemWithKeyValueFilenameExtendedData("k", bytes(3000, 1), file, Data()) &&
+             kv.saveItemWithKeyValue("i", bytes(10, 1));
+    };
+  };
+  auto store = [](const char* file) {
+    return [file](Kv& kv) {
+      return kv.saveItemWithKeyValueFilenameExtendedData("k", bytes(4000, 2), file, bytes(3, 3));
+    };
+  };
+  const Op ops[] = {
+      {"file store, same file", inFile("f"), store("f")},
+      {"file store, another file", inFile("f"), store("g")},
+      {"file store over an inline value", inFile(""), store("g")},
+      {"inline store over a file", inFile("f"), store("")},
+      {"removal", inFile("f"), [](Kv& kv) { return kv.removeItemForKey("k"); }},
+      {"removal of keys", inFile("f"),
+       [](Kv& kv) {
+         return kv.removeItemForKeys({"k", "i"});
+       }},
+      {"removal by size", inFile("f"), [](Kv& kv) { return kv.removeItemsLargerThanSize(100); }},
+      {"removal by time", inFile("f"),
+       [](Kv& kv) { return kv.removeItemsEarlierThanTime(kInt64Max - 1); }},
+      {"trim by count", inFile("f"), [](Kv& kv) { return kv.removeItemsToFitCount(1); }},
+      {"trim by size", inFile("f"), [](Kv& kv) { return kv.removeItemsToFitSize(10); }},
+      {"removal with progress", inFile("f"),
+       [](Kv& kv) {
+         bool failed = true;
+         kv.removeAllItemsWithProgressBlockEndBlock(nullptr, [&](bool error) { failed = error; });
+         return !failed;
+       }},
+  };
+  for (const Op& op : ops) {
+    SCOPED_TRACE(op.name);
+    fs::remove_all(dir_);
+    testing_sqlite::FailingVFSScope vfs;
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    if (!kv || !op.setUp(*kv)) {
+      ADD_FAILURE() << "set-up failed";
+      continue;
+    }
+    std::string data = (dir_ / "data").string();
+    bool dirty = false, folderOwed = false, nameOwed = false;
+    int commitsSynced = 0;
+    std::set<std::string> synced;
+    std::vector<std::string> faults;
+    auto fault = [&](const std::string& what) { faults.push_back(what); };
+    vfs.setObserver([&](const char* event) {
+      if (std::string(event) == "sync") {
+        dirty = false;
+        commitsSynced++;
+        return;
+      }
+      if (nameOwed) fault("the manifest written before a new file's name was synced");
+      nameOwed = false;
+      dirty = true;
+    });
+    HVKVStorage::FileOps ops;
+    ops.fsync = [&](int fd, const std::string& path) {
+      if (path == data) {
+        folderOwed = nameOwed = false;
+      } else {
+        synced.insert(path);
+        nameOwed = true;
+      }
+      return ::fsync(fd);
+    };
+    auto kept = [&](const std::string& what, const std::string& path) {
+      if (dirty || commitsSynced == 0) fault(what + " " + path + " before the commit was synced");
+    };
+    ops.rename = [&](const std::string& from, const std::string& to) {
+      if (!synced.count(from)) fault("renamed before it was synced: " + from);
+      if (fs::exists(to)) kept("renamed over", to);
+      folderOwed = true;
+      return ::rename(from.c_str(), to.c_str());
+    };
+    ops.unlink = [&](const std::string& path) {
+      if (fs::path(path).filename().string().rfind(".hvkv-tmp-", 0) != 0) kept("deleted", path);
+      return ::unlink(path.c_str());
+    };
+    kv->setFileOpsForTesting(ops);
+    EXPECT_TRUE(op.change(*kv));
+    if (dirty) fault("answered before the commit was synced");
+    if (folderOwed) fault("answered before the renamed file's name was synced");
+    EXPECT_EQ(faults, std::vector<std::string>{});
+    vfs.setObserver(nullptr);
+    kv->setFileOpsForTesting({});
   }
 }
 
