@@ -56,7 +56,8 @@ const char* const kSchema =
     "pragma journal_mode = wal; pragma synchronous = full; create table if not exists manifest "
     "(key text, filename text, size integer, inline_data blob, modification_time integer, "
     "last_access_time integer, extended_data blob, primary key(key)); create index if not "
-    "exists last_access_time_idx on manifest(last_access_time);";
+    "exists last_access_time_idx on manifest(last_access_time); create index if not exists "
+    "filename_idx on manifest(filename);";
 
 // A store of a value file: its temporary file, and the row its new row replaced (had_row 0:
 // none). A store adds its entry in the transaction of its new row; while the temporary file
@@ -116,15 +117,15 @@ bool writeAll(int fd, const plat::Data& data) {
 #define HV_FN __func__
 
 // Holds the work lock for one call (nested calls share the outer hold); when the call met a
-// damaged database, repairs it before letting go.
-// A change also needs the database open, and starts only once the rows of stores that never
-// took effect are back in it.
+// damaged database, repairs it before letting go. A change also needs the database open, and
+// starts only once the rows of stores that never took effect are back in it.
 class HVKVStorage::WorkHold {
  public:
   WorkHold(HVKVStorage* storage, Work work)
       : storage_(storage), held_(storage->workLock(work != Work::read)) {
     if (held_ && work == Work::change &&
-        !(storage->dbCheck() && (storage->workDepth_ > 1 || storage->settlePending(false)))) {
+        !(storage->dbCheck() && (storage->workDepth_ > 1 || (storage->dbSetSyncFull(true) &&
+                                                             storage->settlePending(false))))) {
       storage->workUnlock();
       held_ = false;
     }
@@ -321,8 +322,8 @@ bool HVKVStorage::clearInPlace(bool damaged) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_RESET_DATABASE, 0, nullptr);
     ok = ok && dbInitialize();
   } else {
-    ok = dbBegin() && dbExec("delete from manifest; delete from pending_store;", HV_FN, __LINE__) &&
-         dbCommit();
+    ok = dbSetSyncFull(true) && dbBegin() &&
+         dbExec("delete from manifest; delete from pending_store;", HV_FN, __LINE__) && dbCommit();
   }
   // Rows first: a value file left by a failed move is only an unnamed file.
   bool moved = ok && fileMoveAllToTrash();
@@ -457,6 +458,7 @@ bool HVKVStorage::dbInitialize() {
   }
   lastInitCode_ = result & 0xff;
   noteResult(result);
+  if (result == SQLITE_OK) syncFull_ = true;  // the schema's pragma
   if (result != SQLITE_OK) {
     if (errorLogsEnabled_) {
       plat::NSLog(kExecError, HV_FN, __LINE__, result, error ? error : "");
@@ -600,21 +602,26 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
   return ok;
 }
 
+// A pragma takes effect when it is prepared: never run from the statement cache.
 bool HVKVStorage::dbSetSyncFull(bool full) {
-  sqlite3_stmt* stmt = dbPrepareStmt(
-      full ? "pragma synchronous = full;" : "pragma synchronous = normal;", HV_FN, __LINE__);
-  return stmt && dbStep(stmt, nullptr, kExecError, HV_FN, __LINE__);
+  if (syncFull_ == full) return true;
+  if (!dbExec(full ? "pragma synchronous = full;" : "pragma synchronous = normal;", HV_FN,
+              __LINE__)) {
+    return false;
+  }
+  syncFull_ = full;
+  return true;
 }
 
-// Access times need no sync of their own: a later commit's sync carries them.
+// Access times need no sync of their own (a later commit's sync carries them): reads leave
+// the connection at synchronous = normal, and the next change sets it back to full.
 bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
   sqlite3_stmt* stmt =
       dbPrepareStmt("update manifest set last_access_time = ?1 where key = ?2;", HV_FN, __LINE__);
   if (!stmt || !dbSetSyncFull(false)) return false;
   sqlite3_bind_int64(stmt, 1, unixNow());
   bindText(stmt, 2, key);
-  bool ok = dbStep(stmt, nullptr, kUpdateError, HV_FN, __LINE__);
-  return dbSetSyncFull(true) && ok;
+  return dbStep(stmt, nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
@@ -623,8 +630,7 @@ bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
                                      static_cast<long long>(unixNow())),
                         keys, ");", HV_FN, __LINE__);
   if (!stmt || !dbSetSyncFull(false)) return false;
-  bool ok = dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
-  return dbSetSyncFull(true) && ok;
+  return dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbDeleteItem(const std::string& key) {
@@ -1144,7 +1150,9 @@ bool HVKVStorage::settlePending(bool all) {
   };
   if (!dbStep(stmt, row, kQueryError, HV_FN, __LINE__)) return false;
   if (!live && !(all && !entries.empty())) return true;
-  bool ok = dbBegin();
+  // The rows are back on disk before the new bytes go: a missing temporary file reads as a
+  // store that took effect.
+  bool ok = dbSetSyncFull(true) && dbBegin();
   for (auto& e : entries) {
     if (!ok) break;
     if (e.live) ok = e.old ? dbSaveRow(*e.old) : dbDeleteItem(e.key);

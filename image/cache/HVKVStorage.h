@@ -292,6 +292,7 @@ class HVKVStorage : public plat::Object {
   bool errorLogsEnabled_ = true;
   HVStorageMode type_ = HVStorageModeFiles;
   int lastInitCode_ = 0;
+  bool syncFull_ = true;
   int lockFd_ = -1;
   int workDepth_ = 0;
   bool workHeld_ = false, workExclusive_ = false;

@@ -254,7 +254,7 @@ TEST_F(KVStorageFailureTest, AnAnsweredChangeSurvivesAPowerCut) {
   auto inFile = [](const char* file) {
     return [file](Kv& kv) {
       return kv.saveItemWithKeyValueFilenameExtendedData("k", bytes(3000, 1), file, Data()) &&
-             kv.saveItemWithKeyValue("i", bytes(10, 1));
+             kv.saveItemWithKeyValue("i", bytes(10, 1)) && kv.getItemForKey("i");
     };
   };
   auto store = [](const char* file) {
