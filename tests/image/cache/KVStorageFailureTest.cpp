@@ -240,6 +240,38 @@ TEST_F(KVStorageFailureTest, AFailedStoreStaysFailedInEveryStorageAndAfterAResta
   }
 }
 
+// A database of the previous build can record a store as waiting for its rename (the new row
+// committed, its bytes under a temporary name). Opening does not complete it: the row, which
+// no file holds the bytes of, goes with the temporary file; other keys stay.
+TEST_F(KVStorageFailureTest, AStoreAnOlderBuildLeftWaitingIsNotCompleted) {
+  {
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    ASSERT_TRUE(kv);
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(3000, 1), "f", Data()));
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("o", bytes(100, 2), "o", Data()));
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db,
+                         "create table if not exists pending_file (filename text, temp text, "
+                         "primary key(filename)); insert into pending_file values ('f', "
+                         "'.hvkv-tmp-old'); update manifest set size = 4000 where key = 'k';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  {
+    std::ofstream temp(dir_ / "data" / ".hvkv-tmp-old", std::ios::binary);
+    temp.write(reinterpret_cast<const char*>(bytes(4000, 3).bytes()), 4000);
+  }
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  EXPECT_FALSE(kv->getItemForKey("k"));
+  EXPECT_EQ(kv->getItemValueForKey("o"), bytes(100, 2));
+  std::set<std::string> files;
+  for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename());
+  EXPECT_EQ(files, std::set<std::string>{"o"});
+}
+
 // What a power cut can undo is what was not synced. Every store and removal is watched
 // through its file calls and the manifest's writes and syncs: a value file is synced before
 // its rename, "data" is synced after a file is made in it before the store's entry is written
