@@ -53,16 +53,20 @@ const char* const kDeleteError = "%s line:%d sqlite delete error (%d): %s";
 const char* const kQueryError = "%s line:%d sqlite query error (%d): %s";
 
 const char* const kSchema =
-    "pragma journal_mode = wal; pragma synchronous = normal; create table if not exists manifest "
+    "pragma journal_mode = wal; pragma synchronous = full; create table if not exists manifest "
     "(key text, filename text, size integer, inline_data blob, modification_time integer, "
     "last_access_time integer, extended_data blob, primary key(key)); create index if not "
-    "exists last_access_time_idx on manifest(last_access_time);";
+    "exists last_access_time_idx on manifest(last_access_time); create index if not exists "
+    "filename_idx on manifest(filename);";
 
-// A value file whose row is committed but whose bytes still wait under a temporary name. A
-// store adds its entry in the transaction of its row and removes it once the file is renamed
-// into place; opening the storage finishes the renames of stores killed in between.
+// A store of a value file: its temporary file, and the row its new row replaced (had_row 0:
+// none). A store adds its entry in the transaction of its new row; while the temporary file
+// exists, the store has not taken effect and the kept row is the key's record.
 const char* const kPendingSchema =
-    "create table if not exists pending_file (filename text, temp text, primary key(filename));";
+    "create table if not exists pending_store (temp text, had_row integer, key text, filename "
+    "text, size integer, inline_data blob, modification_time integer, last_access_time integer, "
+    "extended_data blob, primary key(temp)); create index if not exists pending_store_key_idx on "
+    "pending_store(key);";
 
 // A short wait between two tries of a lock held elsewhere: 0.2 ms growing to 10 ms.
 void pauseBeforeRetry(std::chrono::microseconds* pause) {
@@ -93,7 +97,7 @@ plat::Data columnBlob(sqlite3_stmt* stmt, int index) {
   return plat::Data(blob, static_cast<size_t>(n));
 }
 
-bool writeAllAndSync(int fd, const plat::Data& data) {
+bool writeAll(int fd, const plat::Data& data) {
   const uint8_t* p = data.bytes();
   size_t left = data.length();
   while (left > 0) {
@@ -105,7 +109,7 @@ bool writeAllAndSync(int fd, const plat::Data& data) {
     p += n;
     left -= static_cast<size_t>(n);
   }
-  return ::fsync(fd) == 0;
+  return true;
 }
 
 }  // namespace
@@ -113,13 +117,15 @@ bool writeAllAndSync(int fd, const plat::Data& data) {
 #define HV_FN __func__
 
 // Holds the work lock for one call (nested calls share the outer hold); when the call met a
-// damaged database, repairs it before letting go.
+// damaged database, repairs it before letting go. A change also needs the database open, and
+// starts only once the rows of stores that never took effect are back in it.
 class HVKVStorage::WorkHold {
  public:
-  WorkHold(HVKVStorage* storage, bool exclusive)
-      : storage_(storage), held_(storage->workLock(exclusive)) {
-    // A change starts only once the rows of earlier failed stores are back in the database.
-    if (held_ && exclusive && storage->workDepth_ == 1 && !storage->settleRestores()) {
+  WorkHold(HVKVStorage* storage, Work work)
+      : storage_(storage), held_(storage->workLock(work != Work::read)) {
+    if (held_ && work == Work::change &&
+        !(storage->dbCheck() && (storage->workDepth_ > 1 || (storage->dbSetSyncFull(true) &&
+                                                             storage->settlePending(false))))) {
       storage->workUnlock();
       held_ = false;
     }
@@ -190,8 +196,9 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
   s->trashQueue_ = plat::dispatch_queue_create("com.orvane.cache.disk.trash");
   std::error_code ec;
   fs::create_directories(path, ec);
-  if (!ec) fs::create_directories(s->dataPath_, ec);
-  if (!ec) fs::create_directories(s->trashPath_, ec);
+  bool made = !ec && fs::create_directories(s->dataPath_, ec);
+  if (!ec) made = fs::create_directories(s->trashPath_, ec) || made;
+  if (made) s->fileSyncFolder(true);
   if (ec || !fs::is_directory(s->dataPath_) || !fs::is_directory(s->trashPath_)) {
     plat::NSLog("HVKVStorage init error:%@", ec ? ec.message() : std::string("not a folder"));
     return nullptr;
@@ -206,7 +213,7 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
   }
   // Set-up and clean-up hold the folder exclusively: no other storage is in a call meanwhile,
   // so temporary files and pending renames found now belong to storages that were killed.
-  WorkHold hold(s.get(), true);
+  WorkHold hold(s.get(), Work::raw);
   if (!hold || !s->lockByte(kLiveByte, F_RDLCK, kFolderLockTimeout)) {
     plat::NSLog("HVKVStorage init error: the folder [%@] stayed locked by another storage.", path);
     return nullptr;
@@ -232,7 +239,8 @@ std::shared_ptr<HVKVStorage> HVKVStorage::initWithPathType(const std::string& pa
       return nullptr;
     }
   }
-  s->fileFinishPendingRenames();
+  s->fileDropLegacyPending();
+  s->settlePending(true);
   s->fileRemoveUnnamedFiles();
   s->fileEmptyTrashInBackground();
   return s;
@@ -314,8 +322,8 @@ bool HVKVStorage::clearInPlace(bool damaged) {
     sqlite3_db_config(db_, SQLITE_DBCONFIG_RESET_DATABASE, 0, nullptr);
     ok = ok && dbInitialize();
   } else {
-    ok = dbBegin() && dbExec("delete from manifest; delete from pending_file;", HV_FN, __LINE__) &&
-         dbCommit();
+    ok = dbSetSyncFull(true) && dbBegin() &&
+         dbExec("delete from manifest; delete from pending_store;", HV_FN, __LINE__) && dbCommit();
   }
   // Rows first: a value file left by a failed move is only an unnamed file.
   bool moved = ok && fileMoveAllToTrash();
@@ -343,7 +351,7 @@ void HVKVStorage::repairDamage() {
 }
 
 void HVKVStorage::setLengthLimitForTesting(int bytes) {
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   if (hold && dbCheck()) sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, bytes);
 }
 
@@ -369,10 +377,6 @@ HVKVStorage::~HVKVStorage() {
   }
   auto& app = plat::UIApplication::sharedApplication();
   auto task = app.beginBackgroundTaskWithExpirationHandler([] {});
-  if (!restores_.empty()) {
-    // A last try; a row still owed leaves its store pending, completed by the next opening.
-    WorkHold hold(this, true);
-  }
   dbClose();
   app.endBackgroundTask(task);
   if (lockFd_ >= 0) ::close(lockFd_);  // lets go of the folder's locks
@@ -454,6 +458,7 @@ bool HVKVStorage::dbInitialize() {
   }
   lastInitCode_ = result & 0xff;
   noteResult(result);
+  if (result == SQLITE_OK) syncFull_ = true;  // the schema's pragma
   if (result != SQLITE_OK) {
     if (errorLogsEnabled_) {
       plat::NSLog(kExecError, HV_FN, __LINE__, result, error ? error : "");
@@ -597,27 +602,23 @@ bool HVKVStorage::dbSaveRow(const std::string& key, const std::string& fileName,
   return ok;
 }
 
-bool HVKVStorage::dbSetPendingFile(const std::string& filename, const std::string& temp) {
-  sqlite3_stmt* stmt = dbPrepareStmt(
-      "insert or replace into pending_file (filename, temp) values (?1, ?2);", HV_FN, __LINE__);
-  if (!stmt) return false;
-  bindText(stmt, 1, filename);
-  bindText(stmt, 2, temp);
-  return dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
+// A pragma takes effect when it is prepared: never run from the statement cache.
+bool HVKVStorage::dbSetSyncFull(bool full) {
+  if (syncFull_ == full) return true;
+  if (!dbExec(full ? "pragma synchronous = full;" : "pragma synchronous = normal;", HV_FN,
+              __LINE__)) {
+    return false;
+  }
+  syncFull_ = full;
+  return true;
 }
 
-bool HVKVStorage::dbClearPendingFile(const std::string& filename) {
-  sqlite3_stmt* stmt =
-      dbPrepareStmt("delete from pending_file where filename = ?1;", HV_FN, __LINE__);
-  if (!stmt) return false;
-  bindText(stmt, 1, filename);
-  return dbStep(stmt, nullptr, kDeleteError, HV_FN, __LINE__);
-}
-
+// Access times need no sync of their own (a later commit's sync carries them): reads leave
+// the connection at synchronous = normal, and the next change sets it back to full.
 bool HVKVStorage::dbUpdateAccessTime(const std::string& key) {
   sqlite3_stmt* stmt =
       dbPrepareStmt("update manifest set last_access_time = ?1 where key = ?2;", HV_FN, __LINE__);
-  if (!stmt) return false;
+  if (!stmt || !dbSetSyncFull(false)) return false;
   sqlite3_bind_int64(stmt, 1, unixNow());
   bindText(stmt, 2, key);
   return dbStep(stmt, nullptr, kUpdateError, HV_FN, __LINE__);
@@ -628,7 +629,8 @@ bool HVKVStorage::dbUpdateAccessTimes(const std::vector<std::string>& keys) {
       dbPrepareKeysStmt(plat::format("update manifest set last_access_time = %lld where key in (",
                                      static_cast<long long>(unixNow())),
                         keys, ");", HV_FN, __LINE__);
-  return stmt && dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
+  if (!stmt || !dbSetSyncFull(false)) return false;
+  return dbStep(stmt.get(), nullptr, kUpdateError, HV_FN, __LINE__);
 }
 
 bool HVKVStorage::dbDeleteItem(const std::string& key) {
@@ -658,8 +660,15 @@ bool HVKVStorage::dbDeleteItemsWithTimeEarlierThan(int64_t time) {
   return dbStep(stmt, nullptr, kDeleteError, HV_FN, __LINE__);
 }
 
-HVKVStorageItemRef HVKVStorage::dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData) {
-  int i = 0;
+namespace {
+bool isTempName(const std::string& name) {
+  return name.rfind(kTempPrefix, 0) == 0 && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+// The columns of a record, from `offset`.
+HVKVStorageItemRef dbGetItemFromStmtAt(sqlite3_stmt* stmt, int offset, bool excludeInlineData) {
+  int i = offset;
   auto item = std::make_shared<HVKVStorageItem>();
   item->key = columnText(stmt, i++);
   item->filename = columnText(stmt, i++);
@@ -671,25 +680,45 @@ HVKVStorageItemRef HVKVStorage::dbGetItemFromStmt(sqlite3_stmt* stmt, bool exclu
   return item;
 }
 
-namespace {
-const char* itemColumns(bool excludeInlineData) {
-  return excludeInlineData
-             ? "select key, filename, size, modification_time, last_access_time, extended_data "
-               "from manifest where key "
-             : "select key, filename, size, inline_data, modification_time, last_access_time, "
-               "extended_data from manifest where key ";
+// The manifest's row of a key and its store entry (if any), the same columns each.
+std::string itemSelect(bool excludeInlineData) {
+  std::string columns = excludeInlineData
+                            ? "key, filename, size, modification_time, last_access_time, "
+                              "extended_data"
+                            : "key, filename, size, inline_data, modification_time, "
+                              "last_access_time, extended_data";
+  std::string select = "select ";
+  for (const char* table : {"m.", "p."}) {
+    size_t start = 0;
+    while (start < columns.size()) {
+      size_t end = columns.find(", ", start);
+      if (end == std::string::npos) end = columns.size();
+      select += table + columns.substr(start, end - start) + ", ";
+      start = end + 2;
+    }
+  }
+  return select +
+         "p.temp, p.had_row from manifest m left join pending_store p on p.key = m.key where "
+         "m.key ";
 }
 }  // namespace
 
+HVKVStorageItemRef HVKVStorage::dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData) {
+  int columns = excludeInlineData ? 6 : 7;
+  if (sqlite3_column_type(stmt, 2 * columns) != SQLITE_NULL) {
+    std::string temp = columnText(stmt, 2 * columns);
+    if (isTempName(temp) && fileExists((fs::path(dataPath_) / temp).string())) {
+      if (!sqlite3_column_int(stmt, 2 * columns + 1)) return nullptr;
+      return dbGetItemFromStmtAt(stmt, columns, excludeInlineData);
+    }
+  }
+  return dbGetItemFromStmtAt(stmt, 0, excludeInlineData);
+}
+
 HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeInlineData,
                                           bool* failed) {
-  if (auto owed = owedRow(key, excludeInlineData)) {
-    if (failed) *failed = false;
-    return *owed;
-  }
   if (failed) *failed = true;
-  sqlite3_stmt* stmt =
-      dbPrepareStmt(std::string(itemColumns(excludeInlineData)) + "= ?1;", HV_FN, __LINE__);
+  sqlite3_stmt* stmt = dbPrepareStmt(itemSelect(excludeInlineData) + "= ?1;", HV_FN, __LINE__);
   if (!stmt) return nullptr;
   bindText(stmt, 1, key);
   HVKVStorageItemRef item;
@@ -703,40 +732,20 @@ HVKVStorageItemRef HVKVStorage::dbGetItem(const std::string& key, bool excludeIn
 std::vector<HVKVStorageItemRef> HVKVStorage::dbGetItems(const std::vector<std::string>& keys,
                                                         bool excludeInlineData) {
   std::vector<HVKVStorageItemRef> items;
-  auto stmt = dbPrepareKeysStmt(std::string(itemColumns(excludeInlineData)) + "in (", keys, ");",
-                                HV_FN, __LINE__);
+  auto stmt =
+      dbPrepareKeysStmt(itemSelect(excludeInlineData) + "in (", keys, ");", HV_FN, __LINE__);
   if (!stmt) return items;
-  auto row = [&](sqlite3_stmt* s) { items.push_back(dbGetItemFromStmt(s, excludeInlineData)); };
+  auto row = [&](sqlite3_stmt* s) {
+    if (auto item = dbGetItemFromStmt(s, excludeInlineData)) items.push_back(std::move(item));
+  };
   if (!dbStep(stmt.get(), row, kQueryError, HV_FN, __LINE__)) return {};
-  if (restores_.empty()) return items;
-  std::erase_if(items, [&](const HVKVStorageItemRef& item) { return restores_.count(item->key); });
-  std::unordered_set<std::string> seen;
-  for (const auto& key : keys) {
-    if (!seen.insert(key).second) continue;
-    auto owed = owedRow(key, excludeInlineData);
-    if (owed && *owed) items.push_back(*owed);
-  }
   return items;
 }
 
 std::optional<plat::Data> HVKVStorage::dbGetValue(const std::string& key) {
-  if (auto owed = owedRow(key, false)) {
-    if (!*owed || (*owed)->value.empty()) return std::nullopt;
-    return (*owed)->value;
-  }
-  sqlite3_stmt* stmt =
-      dbPrepareStmt("select inline_data from manifest where key = ?1;", HV_FN, __LINE__);
-  if (!stmt) return std::nullopt;
-  bindText(stmt, 1, key);
-  std::optional<plat::Data> value;
-  dbStep(
-      stmt,
-      [&](sqlite3_stmt* s) {
-        plat::Data d = columnBlob(s, 0);
-        if (!d.empty()) value = std::move(d);
-      },
-      kQueryError, HV_FN, __LINE__);
-  return value;
+  auto item = dbGetItem(key, false);
+  if (!item || item->value.empty()) return std::nullopt;
+  return std::move(item->value);
 }
 
 // The key's file name; nullopt when the key has none. `failed` reports a database error.
@@ -828,10 +837,12 @@ bool HVKVStorage::fileWriteTemp(const plat::Data& data, std::string* tempPath) {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   }
   if (fd < 0) return false;
-  bool ok = writeAllAndSync(fd, data);
+  bool ok = writeAll(fd, data) && fileSync(fd, path) == 0;
   ok = (::close(fd) == 0) && ok;
+  // Its name on disk before the store's entry: the entry reads a missing file as renamed.
+  ok = ok && fileSyncFolder();
   if (!ok) {
-    ::unlink(path.c_str());
+    fileUnlink(path);
     return false;
   }
   *tempPath = path;
@@ -840,13 +851,32 @@ bool HVKVStorage::fileWriteTemp(const plat::Data& data, std::string* tempPath) {
 
 bool HVKVStorage::fileRenameInto(const std::string& tempPath, const std::string& filename) {
   std::string target = (fs::path(dataPath_) / filename).string();
-  if (renameForTesting_) return renameForTesting_(tempPath, target) == 0;
+  if (fileOps_.rename) return fileOps_.rename(tempPath, target) == 0;
   return ::rename(tempPath.c_str(), target.c_str()) == 0;
 }
 
-void HVKVStorage::setRenameForTesting(
-    std::function<int(const std::string& from, const std::string& to)> rename) {
-  renameForTesting_ = std::move(rename);
+bool HVKVStorage::fileExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+int HVKVStorage::fileUnlink(const std::string& path) {
+  return fileOps_.unlink ? fileOps_.unlink(path) : ::unlink(path.c_str());
+}
+
+int HVKVStorage::fileSync(int fd, const std::string& path) {
+  return fileOps_.fsync ? fileOps_.fsync(fd, path) : ::fsync(fd);
+}
+
+bool HVKVStorage::fileSyncFolder(bool parent) {
+  bool ok = true;
+  for (const std::string* path : {&dataPath_, parent ? &path_ : nullptr}) {
+    if (!path) continue;
+    int fd = ::open(path->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = fd >= 0 && fileSync(fd, *path) == 0 && ok;
+    if (fd >= 0) ::close(fd);
+  }
+  return ok;
 }
 
 std::optional<plat::Data> HVKVStorage::fileRead(const std::string& filename, int64_t size) {
@@ -878,37 +908,31 @@ std::optional<plat::Data> HVKVStorage::fileRead(const std::string& filename, int
 
 bool HVKVStorage::fileDelete(const std::string& filename) {
   if (!isSafeFilename(filename)) return false;
-  std::string path = (fs::path(dataPath_) / filename).string();
-  return ::unlink(path.c_str()) == 0;
+  return fileUnlink((fs::path(dataPath_) / filename).string()) == 0;
 }
 
-void HVKVStorage::fileFinishPendingRenames() {
-  std::vector<std::pair<std::string, std::string>> pending;
+void HVKVStorage::fileDropLegacyPending() {
+  if (dbGetInt("select count(*) from sqlite_master where name = 'pending_file';", std::string(),
+               HV_FN, __LINE__) <= 0) {
+    return;
+  }
+  std::vector<std::string> names;
   sqlite3_stmt* stmt = dbPrepareStmt("select filename, temp from pending_file;", HV_FN, __LINE__);
   if (!stmt) return;
-  auto row = [&](sqlite3_stmt* s) { pending.emplace_back(columnText(s, 0), columnText(s, 1)); };
-  if (!dbStep(stmt, row, kQueryError, HV_FN, __LINE__)) return;
-  for (auto& [filename, temp] : pending) {
-    if (!isSafeFilename(filename) || temp.rfind(kTempPrefix, 0) != 0 ||
-        temp.find('/') != std::string::npos || temp.find('\0') != std::string::npos) {
-      continue;
+  auto row = [&](sqlite3_stmt* s) {
+    std::string temp = columnText(s, 1);
+    if (isTempName(temp) && fileExists((fs::path(dataPath_) / temp).string())) {
+      names.push_back(columnText(s, 0));
     }
-    std::string tempPath = (fs::path(dataPath_) / temp).string();
-    struct stat st;
-    // Gone: the rename happened before the kill.
-    if (::lstat(tempPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-    std::string target = (fs::path(dataPath_) / filename).string();
-    if (::rename(tempPath.c_str(), target.c_str()) != 0) {
-      // The committed row's bytes cannot be put in place: drop the rows naming the file.
-      sqlite3_stmt* drop =
-          dbPrepareStmt("delete from manifest where filename = ?1;", HV_FN, __LINE__);
-      if (drop) {
-        bindText(drop, 1, filename);
-        dbStep(drop, nullptr, kDeleteError, HV_FN, __LINE__);
-      }
-    }
+  };
+  if (!dbStep(stmt, row, kQueryError, HV_FN, __LINE__) || !dbBegin()) return;
+  sqlite3_stmt* drop = dbPrepareStmt("delete from manifest where filename = ?1;", HV_FN, __LINE__);
+  bool ok = drop != nullptr;
+  for (size_t i = 0; ok && i < names.size(); i++) {
+    bindText(drop, 1, names[i]);
+    ok = dbStep(drop, nullptr, kDeleteError, HV_FN, __LINE__);
   }
-  if (!pending.empty()) dbExec("delete from pending_file;", HV_FN, __LINE__);
+  if (!ok || !dbExec("drop table pending_file;", HV_FN, __LINE__) || !dbCommit()) dbRollback();
 }
 
 bool HVKVStorage::fileEnsureFolders() {
@@ -939,21 +963,24 @@ bool HVKVStorage::fileMoveAllToTrash() {
   return fs::is_empty(dataPath_, ec) && !ec;
 }
 
-// Deletes what no committed row names: temporary files of a process killed while writing a
-// value (pending renames are finished before), and files of rows that are gone (SQLite mode
-// removes rows only). When the names cannot be read, only the temporary files go.
+// Deletes what no committed row or store entry names: temporary files of stores that never
+// took effect (killed, or settled while their file could not be deleted), and files of rows
+// that are gone (SQLite mode removes rows only). When the names cannot be read, nothing goes:
+// deleting the new bytes of a store not settled would make it read as taken effect.
 void HVKVStorage::fileRemoveUnnamedFiles() {
   std::vector<std::string> names;
-  sqlite3_stmt* stmt =
-      dbPrepareStmt("select filename from manifest where filename is not null;", HV_FN, __LINE__);
-  bool known = stmt && dbStep(stmt, filenameCollector(&names), kQueryError, HV_FN, __LINE__);
+  // Also the files of stores that have not taken effect yet (their entry could not be
+  // settled): the kept row's file and the new bytes.
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "select filename from manifest where filename is not null union all select filename from "
+      "pending_store where filename is not null union all select temp from pending_store;",
+      HV_FN, __LINE__);
+  if (!stmt || !dbStep(stmt, filenameCollector(&names), kQueryError, HV_FN, __LINE__)) return;
   std::unordered_set<std::string> named(names.begin(), names.end());
   std::error_code ec;
   for (auto it = fs::directory_iterator(dataPath_, ec); !ec && it != fs::directory_iterator();
        it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    bool temp = name.rfind(kTempPrefix, 0) == 0;
-    if (!temp && (!known || named.count(name))) continue;
+    if (named.count(it->path().filename().string())) continue;
     std::error_code rm;
     fs::remove_all(it->path(), rm);
   }
@@ -1000,8 +1027,8 @@ bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& ke
   if (static_cast<uint64_t>(value.length()) > static_cast<uint64_t>(kMaxValueSize)) return false;
   if (type_ == HVStorageModeFiles && filename.empty()) return false;
   if (!filename.empty() && !isSafeFilename(filename)) return false;
-  WorkHold hold(this, true);
-  if (!hold || !dbCheck()) return false;
+  WorkHold hold(this, Work::change);
+  if (!hold) return false;
   if (!filename.empty()) return saveFileValue(key, value, filename, extendedData);
 
   bool failed = false;
@@ -1016,11 +1043,11 @@ bool HVKVStorage::saveItemWithKeyValueFilenameExtendedData(const std::string& ke
   return true;
 }
 
-// The new bytes go to a synced temporary file; the new row and a pending entry naming that
-// file commit together; then the file is renamed into place and the entry dropped. A kill
-// before the commit leaves the old row and file (the temporary file is removed at the next
-// open); a kill after it leaves an entry that the next open completes. Either way the row and
-// the file agree. A failed rename puts the old row back (see restoreRow).
+// The new bytes go to a synced temporary file; the new row commits with the store's entry
+// (keeping the replaced row); then the file is renamed into place. Until the rename the
+// temporary file exists and the replaced row stays the key's record for every storage and the
+// next run, so a kill or a failure at any step leaves the old record or the new one, whole;
+// the file the replaced row named is deleted only after the rename is on disk.
 bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
                                 const std::string& filename, const plat::Data& extendedData) {
   bool failed = false;
@@ -1029,84 +1056,126 @@ bool HVKVStorage::saveFileValue(const std::string& key, const plat::Data& value,
   std::string temp;
   if (!fileWriteTemp(value, &temp)) return false;
   std::string tempName = fs::path(temp).filename().string();
-  if (!dbBegin()) {
-    ::unlink(temp.c_str());
-    return false;
+  sqlite3_stmt* others = nullptr;
+  bool ok = dbBegin() && dbSave(key, value, filename, extendedData) &&
+            (others = dbPrepareStmt("delete from manifest where filename = ?1 and key != ?2;",
+                                    HV_FN, __LINE__));
+  if (ok) {
+    // Another key's row naming the file would name this store's bytes after the rename.
+    bindText(others, 1, filename);
+    bindText(others, 2, key);
+    ok = dbStep(others, nullptr, kDeleteError, HV_FN, __LINE__) &&
+         dbAddPending(tempName, key, old.get()) && dbCommit();
   }
-  if (!dbSave(key, value, filename, extendedData) || !dbSetPendingFile(filename, tempName) ||
-      !dbCommit()) {
+  if (!ok) {
     dbRollback();
-    ::unlink(temp.c_str());
+    fileUnlink(temp);
     return false;
   }
-  if (!fileRenameInto(temp, filename)) {
-    // Nothing the old row names is touched: its file is the only copy of the value kept.
-    Restore restore{old, filename, temp};
-    if (!restoreRow(key, restore)) restores_[key] = std::move(restore);
+  if (!fileRenameInto(temp, filename) && fileExists(temp)) {
+    // Not taken effect: the old row goes back now, or before the next change of any storage.
+    settlePending(false);
     return false;
   }
-  dbClearPendingFile(filename);  // a leftover entry is harmless: its temporary file is gone
+  doneTemp_ = tempName;
+  // A rename lost to a power cut would bring the replaced row back: it is made durable before
+  // the answer and before the file that row named goes.
+  if (!fileSyncFolder() && errorLogsEnabled_) {
+    plat::NSLog("HVKVStorage error: fail to sync the folder [%@] (%d).", dataPath_, errno);
+  }
   if (old && !old->filename.empty() && old->filename != filename) fileDelete(old->filename);
   return true;
 }
 
-// Puts the row a failed store replaced back (or drops the new row when the key had none) with
-// the pending entry, then deletes the new bytes. Where the database cannot be written either,
-// the new bytes stay under their temporary name: should the row never be put back, the next
-// opening completes the store, and the key holds a whole value either way.
-// A pending entry that no longer names the store's temporary file means another storage has
-// completed or replaced that store since: its row is the newer one and stays.
-bool HVKVStorage::restoreRow(const std::string& key, const Restore& restore) {
-  if (!dbBegin()) return false;
-  std::string pending;
-  sqlite3_stmt* stmt =
-      dbPrepareStmt("select temp from pending_file where filename = ?1;", HV_FN, __LINE__);
-  bool ok = stmt != nullptr;
-  if (ok) {
-    bindText(stmt, 1, restore.filename);
-    ok = dbStep(
-        stmt, [&](sqlite3_stmt* s) { pending = columnText(s, 0); }, kQueryError, HV_FN, __LINE__);
+bool HVKVStorage::dbAddPending(const std::string& temp, const std::string& key,
+                               const HVKVStorageItem* old) {
+  // The key's earlier entries and this storage's last one are of stores that took effect
+  // (changes settle the others first).
+  sqlite3_stmt* drop =
+      dbPrepareStmt("delete from pending_store where key = ?1 or temp = ?2;", HV_FN, __LINE__);
+  if (!drop) return false;
+  bindText(drop, 1, key);
+  bindText(drop, 2, doneTemp_);
+  if (!dbStep(drop, nullptr, kDeleteError, HV_FN, __LINE__)) return false;
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "insert into pending_store (temp, had_row, key, filename, size, inline_data, "
+      "modification_time, last_access_time, extended_data) values (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+      "?8, ?9);",
+      HV_FN, __LINE__);
+  if (!stmt) return false;
+  int bound = bindText(stmt, 1, temp);
+  auto bind = [&bound](int result) {
+    if (bound == SQLITE_OK) bound = result;
+  };
+  bind(sqlite3_bind_int(stmt, 2, old ? 1 : 0));
+  bind(bindText(stmt, 3, key));
+  if (old) {
+    if (!old->filename.empty()) bind(bindText(stmt, 4, old->filename));
+    bind(sqlite3_bind_int64(stmt, 5, old->size));
+    if (!old->value.empty())
+      bind(sqlite3_bind_blob64(stmt, 6, old->value.bytes(), old->value.length(), SQLITE_STATIC));
+    bind(sqlite3_bind_int64(stmt, 7, old->modTime));
+    bind(sqlite3_bind_int64(stmt, 8, old->accessTime));
+    if (!old->extendedData.empty()) {
+      bind(sqlite3_bind_blob64(stmt, 9, old->extendedData.bytes(), old->extendedData.length(),
+                               SQLITE_STATIC));
+    }
   }
-  bool ours = pending == fs::path(restore.temp).filename().string();
-  ok = ok &&
-       (!ours || ((restore.old ? dbSaveRow(*restore.old) : dbDeleteItem(key)) &&
-                  dbClearPendingFile(restore.filename))) &&
-       dbCommit();
+  bool ok = bound == SQLITE_OK && dbStep(stmt, nullptr, kInsertError, HV_FN, __LINE__);
+  if (bound != SQLITE_OK) logError(kInsertError, HV_FN, __LINE__, bound);
+  sqlite3_clear_bindings(stmt);  // the blobs were bound without a copy
+  return ok;
+}
+
+bool HVKVStorage::settlePending(bool all) {
+  struct Entry {
+    std::string temp;
+    HVKVStorageItemRef old;  // the kept row; nullptr for none
+    std::string key;
+    bool live;
+  };
+  std::vector<Entry> entries;
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "select temp, had_row, key, filename, size, inline_data, modification_time, "
+      "last_access_time, extended_data from pending_store;",
+      HV_FN, __LINE__);
+  if (!stmt) return false;
+  bool live = false;
+  auto row = [&](sqlite3_stmt* s) {
+    Entry e{columnText(s, 0), nullptr, columnText(s, 2), false};
+    e.live = isTempName(e.temp) && fileExists((fs::path(dataPath_) / e.temp).string());
+    if (sqlite3_column_int(s, 1)) e.old = dbGetItemFromStmtAt(s, 2, false);
+    live = live || e.live;
+    entries.push_back(std::move(e));
+  };
+  if (!dbStep(stmt, row, kQueryError, HV_FN, __LINE__)) return false;
+  if (!live && !(all && !entries.empty())) return true;
+  // The rows are back on disk before the new bytes go: a missing temporary file reads as a
+  // store that took effect.
+  bool ok = dbSetSyncFull(true) && dbBegin();
+  for (auto& e : entries) {
+    if (!ok) break;
+    if (e.live) ok = e.old ? dbSaveRow(*e.old) : dbDeleteItem(e.key);
+  }
+  ok = ok && dbExec("delete from pending_store;", HV_FN, __LINE__) && dbCommit();
   if (!ok) {
     dbRollback();
     return false;
   }
-  if (ours) ::unlink(restore.temp.c_str());
-  return true;
-}
-
-bool HVKVStorage::settleRestores() {
-  if (restores_.empty()) return true;
-  if (!dbCheck()) return false;
-  for (auto it = restores_.begin(); it != restores_.end(); it = restores_.erase(it)) {
-    if (!restoreRow(it->first, it->second)) return false;
+  // The rows are back on disk: the new bytes of those stores can go.
+  for (auto& e : entries) {
+    if (e.live) fileUnlink((fs::path(dataPath_) / e.temp).string());
   }
+  doneTemp_.clear();
   return true;
-}
-
-// The row a read sees for `key` while the row of a failed store is owed: the old one, as it
-// was (nullptr for none); nullopt when nothing is owed for the key.
-std::optional<HVKVStorageItemRef> HVKVStorage::owedRow(const std::string& key,
-                                                       bool excludeInlineData) const {
-  auto it = restores_.find(key);
-  if (it == restores_.end()) return std::nullopt;
-  if (!it->second.old) return HVKVStorageItemRef();
-  auto row = std::make_shared<HVKVStorageItem>(*it->second.old);
-  if (excludeInlineData) row->value = plat::Data();
-  return row;
 }
 
 // ---- removals ----
 
 bool HVKVStorage::removeItemForKey(const std::string& key) {
   if (!isUsableKey(key)) return false;
-  WorkHold hold(this, true);
-  if (!hold || !dbCheck()) return false;
+  WorkHold hold(this, Work::change);
+  if (!hold) return false;
   if (type_ == HVStorageModeSQLite) return dbDeleteItem(key);
   bool failed = false;
   auto name = dbGetFilename(key, &failed);
@@ -1119,8 +1188,8 @@ bool HVKVStorage::removeItemForKey(const std::string& key) {
 
 bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return false;
-  WorkHold hold(this, true);
-  if (!hold || !dbCheck()) return false;
+  WorkHold hold(this, Work::change);
+  if (!hold) return false;
   if (type_ == HVStorageModeSQLite) return dbDeleteItems(keys);
   auto names = dbGetFilenames(keys);
   if (!dbDeleteItems(keys)) return false;
@@ -1131,8 +1200,8 @@ bool HVKVStorage::removeItemForKeys(const std::vector<std::string>& keys) {
 bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
   if (size == kInt64Max) return true;
   if (size <= 0) return removeAllItems();
-  WorkHold hold(this, true);
-  if (!hold || !dbCheck()) return false;
+  WorkHold hold(this, Work::change);
+  if (!hold) return false;
   std::vector<std::string> names;
   if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithSizeLargerThan(size);
   if (!dbDeleteItemsWithSizeLargerThan(size)) return false;
@@ -1144,8 +1213,8 @@ bool HVKVStorage::removeItemsLargerThanSize(int64_t size) {
 bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
   if (time <= 0) return true;
   if (time == kInt64Max) return removeAllItems();
-  WorkHold hold(this, true);
-  if (!hold || !dbCheck()) return false;
+  WorkHold hold(this, Work::change);
+  if (!hold) return false;
   std::vector<std::string> names;
   if (type_ != HVStorageModeSQLite) names = dbGetFilenamesWithTimeEarlierThan(time);
   if (!dbDeleteItemsWithTimeEarlierThan(time)) return false;
@@ -1157,7 +1226,7 @@ bool HVKVStorage::removeItemsEarlierThanTime(int64_t time) {
 bool HVKVStorage::removeToFit(int64_t limit, bool bySize) {
   if (limit == kInt64Max) return true;
   if (limit <= 0) return removeAllItems();
-  WorkHold hold(this, true);
+  WorkHold hold(this, Work::change);
   if (!hold) return false;
   int64_t total = bySize ? getItemsSize() : getItemsCount();
   if (total < 0) return false;
@@ -1166,16 +1235,22 @@ bool HVKVStorage::removeToFit(int64_t limit, bool bySize) {
   std::vector<HVKVStorageItemRef> items;
   do {
     items = dbGetItemSizeInfoOrderByTimeAscWithLimit(16);
+    // A batch's rows go in one commit, their files once it is on disk.
+    std::vector<std::string> names;
+    ok = dbBegin();
     for (auto& item : items) {
-      if (total <= limit) break;
-      if (!dbDeleteItem(item->key)) {
-        ok = false;
-        break;
-      }
-      if (!item->filename.empty()) fileDelete(item->filename);
+      if (!ok || total <= limit) break;
+      ok = dbDeleteItem(item->key);
+      if (ok && !item->filename.empty()) names.push_back(item->filename);
       total -= bySize ? item->size : 1;
     }
-  } while (ok && total > limit && !items.empty());
+    if (!ok || !dbCommit()) {
+      dbRollback();
+      ok = false;
+      break;
+    }
+    for (auto& n : names) fileDelete(n);
+  } while (total > limit && !items.empty());
   if (ok) dbCheckpoint();
   return ok && total <= limit;
 }
@@ -1184,7 +1259,7 @@ bool HVKVStorage::removeItemsToFitSize(int64_t maxSize) { return removeToFit(max
 bool HVKVStorage::removeItemsToFitCount(int64_t maxCount) { return removeToFit(maxCount, false); }
 
 bool HVKVStorage::removeAllItems() {
-  WorkHold hold(this, true);
+  WorkHold hold(this, Work::raw);
   if (!hold) return false;
   if (!liveAlone()) {
     // Another storage has the database open: deleting its files would leave it writing into
@@ -1229,7 +1304,7 @@ void HVKVStorage::removeAllItemsWithProgressBlockEndBlock(
   do {
     {
       // A round at a time: the blocks run with the folder free.
-      WorkHold hold(this, true);
+      WorkHold hold(this, Work::change);
       items =
           hold ? dbGetItemSizeInfoOrderByTimeAscWithLimit(32) : std::vector<HVKVStorageItemRef>();
       ok = bool(hold);
@@ -1259,9 +1334,6 @@ HVKVStorageItemRef HVKVStorage::withFileValue(HVKVStorageItemRef item) {
   // Another storage may have replaced or removed the value since the row was read: only a
   // row whose file is unreadable under the exclusive lock is dropped.
   if (!workEscalate()) return nullptr;
-  // An old row owed whose file is gone or changed: another storage completed the failed
-  // store meanwhile, and the database's row is the one to read.
-  restores_.erase(item->key);
   bool failed = false;
   auto again = dbGetItem(item->key, false, &failed);
   if (failed || !again || again->filename.empty()) return again;
@@ -1276,7 +1348,7 @@ HVKVStorageItemRef HVKVStorage::withFileValue(HVKVStorageItemRef item) {
 
 HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
   if (!isUsableKey(key)) return nullptr;
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   if (!hold) return nullptr;
   auto item = dbGetItem(key, false);
   if (!item) return nullptr;
@@ -1287,13 +1359,13 @@ HVKVStorageItemRef HVKVStorage::getItemForKey(const std::string& key) {
 
 HVKVStorageItemRef HVKVStorage::getItemInfoForKey(const std::string& key) {
   if (!isUsableKey(key)) return nullptr;
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   return hold ? dbGetItem(key, true) : nullptr;
 }
 
 std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key) {
   if (!isUsableKey(key)) return std::nullopt;
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   if (!hold) return std::nullopt;
   std::optional<plat::Data> value;
   if (type_ == HVStorageModeSQLite) {
@@ -1317,7 +1389,7 @@ std::optional<plat::Data> HVKVStorage::getItemValueForKey(const std::string& key
 
 std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return {};
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   if (!hold) return {};
   auto items = dbGetItems(keys, false);
   if (type_ != HVStorageModeSQLite) {
@@ -1335,7 +1407,7 @@ std::vector<HVKVStorageItemRef> HVKVStorage::getItemForKeys(const std::vector<st
 std::vector<HVKVStorageItemRef> HVKVStorage::getItemInfoForKeys(
     const std::vector<std::string>& keys) {
   if (!areUsableKeys(keys)) return {};
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   return hold ? dbGetItems(keys, true) : std::vector<HVKVStorageItemRef>();
 }
 
@@ -1350,19 +1422,41 @@ std::map<std::string, plat::Data> HVKVStorage::getItemValueForKeys(
 
 bool HVKVStorage::itemExistsForKey(const std::string& key) {
   if (!isUsableKey(key)) return false;
-  WorkHold hold(this, false);
+  WorkHold hold(this, Work::read);
   if (!hold) return false;
-  if (auto owed = owedRow(key, true)) return *owed != nullptr;
-  return dbGetInt("select count(key) from manifest where key = ?1;", key, HV_FN, __LINE__) > 0;
+  return dbGetItem(key, true) != nullptr;
 }
 
-int64_t HVKVStorage::getItemsCount() {
-  WorkHold hold(this, false);
-  return hold ? dbGetInt("select count(*) from manifest;", std::string(), HV_FN, __LINE__) : -1;
-}
+int64_t HVKVStorage::getItemsCount() { return dbGetTotal(false); }
 
-int64_t HVKVStorage::getItemsSize() {
-  WorkHold hold(this, false);
+int64_t HVKVStorage::getItemsSize() { return dbGetTotal(true); }
+
+int64_t HVKVStorage::dbGetTotal(bool size) {
+  WorkHold hold(this, Work::read);
+  if (!hold) return -1;
   // sum() of no rows is NULL, which reads as 0.
-  return hold ? dbGetInt("select sum(size) from manifest;", std::string(), HV_FN, __LINE__) : -1;
+  int64_t total =
+      dbGetInt(size ? "select sum(size) from manifest;" : "select count(*) from manifest;",
+               std::string(), HV_FN, __LINE__);
+  if (total < 0) return total;
+  // A store that has not taken effect counts with the row it replaced.
+  sqlite3_stmt* stmt = dbPrepareStmt(
+      "select p.temp, p.had_row, p.size, m.size from pending_store p join manifest m on m.key = "
+      "p.key;",
+      HV_FN, __LINE__);
+  if (!stmt) return -1;
+  bool ok = dbStep(
+      stmt,
+      [&](sqlite3_stmt* s) {
+        std::string temp = columnText(s, 0);
+        if (!isTempName(temp) || !fileExists((fs::path(dataPath_) / temp).string())) return;
+        bool hadRow = sqlite3_column_int(s, 1) != 0;
+        if (size) {
+          total += (hadRow ? sqlite3_column_int64(s, 2) : 0) - sqlite3_column_int64(s, 3);
+        } else if (!hadRow) {
+          total--;
+        }
+      },
+      kQueryError, HV_FN, __LINE__);
+  return ok ? total : -1;
 }

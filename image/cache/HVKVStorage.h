@@ -11,22 +11,27 @@
 // holds a shared "live" lock, so that removeAllItems and the reset of a damaged database delete
 // the database files only when no other storage has them open (else they empty it in place).
 //
-// Values written to files are written to a temporary file in "data", synced and renamed, so a
-// process killed mid-store leaves the old value or the new one, whole, with its own extended
-// data: the new row commits together with an entry in the table "pending_file" naming the
-// temporary file, and the next storage on the folder completes such a rename when it opens
-// (and deletes temporary files that no committed row waits for); it does so holding the
-// folder's lock exclusively, so a store still running in another storage is never touched. A
-// store whose rename fails puts the old row back; where the database cannot be written either,
-// the storage keeps that row in memory, reads see it, and it is written before the next change
-// (changes fail until it is); the old value's file is never deleted meanwhile, and should this
-// storage end first, the next one completes the store with the new bytes. File
+// Values written to files are written to a temporary file in "data", synced, and renamed into
+// place. The new row commits first, together with an entry in the table "pending_store" that
+// names the temporary file and keeps the row it replaces; whether that file still exists tells
+// every storage, and the next run, whether the store took effect: while it exists the rename
+// has not happened and the replaced row is the key's record (reads see it), once it is gone the
+// new row stands. A store whose rename fails answers NO, puts the old row back and deletes the
+// temporary file; where the database cannot be written either, the entry stays and every
+// change, in any storage, first puts such rows back (changes fail until they can). A failed
+// store is never completed later, and a store never renames over or deletes the file of a
+// row that is still the key's record. A store under a file name that another key's row names
+// removes that row with its own. Durability: the manifest commits with synchronous = full, a
+// value's file is synced before its rename, "data" is synced after a file is made or renamed
+// in it, and a store answers, and deletes the file the replaced row named, only once all of
+// that is on disk. File
 // names given by the caller must name a file directly inside "data": empty, ".", "..", names
 // holding '/' or NUL, and names starting ".hvkv-tmp-" (the temporary files) are refused. A key
 // holding a NUL byte is refused by every operation (stores answer NO, reads nothing), and a key
 // list holding one refuses the whole call. Sizes, times and totals are 64-bit; a value is at most
 // kMaxValueSize bytes, and a value file whose length differs from its row's size is unreadable (the
-// row is dropped). Opening the storage deletes the files in "data" that no row names; a "data" or
+// row is dropped). Opening the storage deletes the files in "data" that no row names (temporary
+// files included); a "data" or
 // "trash" folder deleted under a live storage is made again when it is next needed.
 // The manifest waits up to 5 s for another connection's lock, also while it is set up.
 // A database SQLite finds damaged (corrupt or not a database), at opening or by any later
@@ -144,10 +149,22 @@ class HVKVStorage : public plat::Object {
   // Lowers the connection's longest text or blob (SQLite's SQLITE_LIMIT_LENGTH), so that tests
   // reach the limit without gigabyte values.
   void setLengthLimitForTesting(int bytes);
-  // Replaces the rename that puts a value's file in place (a failing disk); an empty function
-  // restores rename(2). The function answers 0 or -1, as rename(2) does.
+  // The file system calls a store or a removal makes in "data", for tests that watch their
+  // order or fail them; an empty member makes the system call. Each answers 0 or -1 (errno
+  // set), as the system call does.
+  struct FileOps {
+    std::function<int(const std::string& from, const std::string& to)> rename;
+    // Deletes a value file or a temporary file.
+    std::function<int(const std::string& path)> unlink;
+    // fsync(2) of an open value file or of the "data" folder, `path` naming it.
+    std::function<int(int fd, const std::string& path)> fsync;
+  };
+  void setFileOpsForTesting(FileOps ops) { fileOps_ = std::move(ops); }
+  // Replaces the rename only (a failing disk).
   void setRenameForTesting(
-      std::function<int(const std::string& from, const std::string& to)> rename);
+      std::function<int(const std::string& from, const std::string& to)> rename) {
+    fileOps_.rename = std::move(rename);
+  }
 
  private:
   HVKVStorage() = default;
@@ -183,27 +200,25 @@ class HVKVStorage : public plat::Object {
   bool dbSaveRow(const std::string& key, const std::string& fileName, int64_t size,
                  const plat::Data& value, int64_t modTime, int64_t accessTime,
                  const plat::Data& extendedData);
-  bool dbSetPendingFile(const std::string& filename, const std::string& temp);
-  bool dbClearPendingFile(const std::string& filename);
+  // Within a transaction: the entry of a store whose new bytes wait in `temp`, keeping the row
+  // it replaces (`old`, nullptr when the key had none); earlier entries of the key go.
+  bool dbAddPending(const std::string& temp, const std::string& key, const HVKVStorageItem* old);
   bool saveFileValue(const std::string& key, const plat::Data& value, const std::string& filename,
                      const plat::Data& extendedData);
-  // What puts back the row a store replaced before its file could be renamed into place: the
-  // old row (nullptr when the key had none), the file name the new row took, and the new
-  // bytes' temporary file.
-  struct Restore {
-    HVKVStorageItemRef old;
-    std::string filename, temp;
-  };
-  bool restoreRow(const std::string& key, const Restore& restore);
-  // Writes the rows owed; false while any stays owed.
-  bool settleRestores();
-  std::optional<HVKVStorageItemRef> owedRow(const std::string& key, bool excludeInlineData) const;
+  // Puts back the rows of stores whose temporary file still exists (they never took effect)
+  // and then deletes those files; drops the entries of stores that did. Entries of stores
+  // that took effect are left to later writes unless `all`. False when rows stay owed.
+  bool settlePending(bool all);
+  // Setting the manifest's commits to sync (full) or not (access times only).
+  bool dbSetSyncFull(bool full);
   bool dbUpdateAccessTime(const std::string& key);
   bool dbUpdateAccessTimes(const std::vector<std::string>& keys);
   bool dbDeleteItem(const std::string& key);
   bool dbDeleteItems(const std::vector<std::string>& keys);
   bool dbDeleteItemsWithSizeLargerThan(int64_t size);
   bool dbDeleteItemsWithTimeEarlierThan(int64_t time);
+  // The record a row of the item select (manifest columns, then its store entry's) stands
+  // for: the row the entry keeps while its temporary file exists, else the manifest's.
   HVKVStorageItemRef dbGetItemFromStmt(sqlite3_stmt* stmt, bool excludeInlineData);
   // nullptr when absent or on an error; `failed` (optional) tells the two apart.
   HVKVStorageItemRef dbGetItem(const std::string& key, bool excludeInlineData,
@@ -216,6 +231,8 @@ class HVKVStorage : public plat::Object {
   std::vector<std::string> dbGetFilenamesWithSizeLargerThan(int64_t size);
   std::vector<std::string> dbGetFilenamesWithTimeEarlierThan(int64_t time);
   std::vector<HVKVStorageItemRef> dbGetItemSizeInfoOrderByTimeAscWithLimit(int count);
+  // The count (or the sum of the sizes) of the records; -1 on an error.
+  int64_t dbGetTotal(bool size);
   // The first column of the last row; -1 on an error. A non-empty key is bound to ?1.
   int64_t dbGetInt(const std::string& sql, const std::string& key, const char* fn, int line);
 
@@ -224,8 +241,14 @@ class HVKVStorage : public plat::Object {
   // The file's bytes when it is a regular file of exactly `size` bytes (the row's size).
   std::optional<plat::Data> fileRead(const std::string& filename, int64_t size);
   bool fileDelete(const std::string& filename);
-  // Renames into place the files of rows committed by a store killed before its rename.
-  void fileFinishPendingRenames();
+  bool fileExists(const std::string& path);
+  int fileUnlink(const std::string& path);
+  int fileSync(int fd, const std::string& path);
+  // Syncs "data" (a file was made or renamed in it); `path_` too when `parent`.
+  bool fileSyncFolder(bool parent = false);
+  // Drops rows whose temporary file an older build's table "pending_file" names (stores that
+  // never took effect), then the table.
+  void fileDropLegacyPending();
   // Makes "data" and "trash" again when they are missing.
   bool fileEnsureFolders();
   bool fileMoveAllToTrash();
@@ -242,6 +265,7 @@ class HVKVStorage : public plat::Object {
   // The folder lock (HVKVStorage.cpp): byte 0 of the lock file is the live lock, byte 1 the
   // work lock that each call holds through a WorkHold.
   class WorkHold;
+  enum class Work { read, change, raw };
   bool lockByte(int64_t byte, short type, double timeout);
   bool workLock(bool exclusive);
   void workUnlock();
@@ -268,13 +292,12 @@ class HVKVStorage : public plat::Object {
   bool errorLogsEnabled_ = true;
   HVStorageMode type_ = HVStorageModeFiles;
   int lastInitCode_ = 0;
+  bool syncFull_ = true;
   int lockFd_ = -1;
   int workDepth_ = 0;
   bool workHeld_ = false, workExclusive_ = false;
   bool damaged_ = false;
-  // Rows of failed stores that could not be written back yet, by key: reads see them, and
-  // every change first writes them (the database holds the failed store's row meanwhile),
-  // unless another storage has completed or replaced that store since.
-  std::map<std::string, Restore> restores_;
-  std::function<int(const std::string&, const std::string&)> renameForTesting_;
+  // The entry of this storage's last store that took effect, dropped by its next store.
+  std::string doneTemp_;
+  FileOps fileOps_;
 };

@@ -29,6 +29,7 @@ int xWrite(sqlite3_file* f, const void* buf, int n, sqlite3_int64 off) {
     s->failedWrites_++;
     return SQLITE_FULL;
   }
+  if (auto* s = gScope.load(); s && s->observer_) s->observer_("write");
   return realOf(f)->pMethods->xWrite(realOf(f), buf, n, off);
 }
 int xTruncate(sqlite3_file* f, sqlite3_int64 size) {
@@ -36,6 +37,7 @@ int xTruncate(sqlite3_file* f, sqlite3_int64 size) {
 }
 int xSync(sqlite3_file* f, int flags) {
   if (auto* s = gScope.load(); s && s->failSyncs_) return SQLITE_IOERR_FSYNC;
+  if (auto* s = gScope.load(); s && s->observer_) s->observer_("sync");
   return realOf(f)->pMethods->xSync(realOf(f), flags);
 }
 int xFileSize(sqlite3_file* f, sqlite3_int64* size) {

@@ -6,6 +6,7 @@
 // Thread-safety: the switches may be flipped from any thread.
 
 #include <atomic>
+#include <functional>
 
 struct sqlite3_vfs;
 
@@ -30,12 +31,19 @@ class FailingVFSScope {
   // How many opens of main database files were attempted (failed ones included).
   int mainDbOpens() const { return mainDbOpens_; }
   int failedWrites() const { return failedWrites_; }
+  // Called with "write" before every write and "sync" before every sync of a database file
+  // (the database, its journal or write-ahead log), on the thread making it. Set it while no
+  // statement runs.
+  void setObserver(std::function<void(const char* event)> observer) {
+    observer_ = std::move(observer);
+  }
 
   // Used by the VFS's functions.
   static FailingVFSScope* current();
   std::atomic<bool> failOpens_{false}, failWrites_{false}, failSyncs_{false};
   std::atomic<int> mainDbOpens_{0}, failedWrites_{0};
   sqlite3_vfs* real_ = nullptr;
+  std::function<void(const char*)> observer_;
 
  private:
   sqlite3_vfs* vfs_ = nullptr;

@@ -187,7 +187,7 @@ class KVCrashTest : public StorageFolderTest {
         begun.clear();
       }
 
-      // Opening completes the renames of stores killed after their row committed.
+      // Opening puts back the rows of stores killed before their rename and deletes their files.
       auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
       ASSERT_TRUE(kv);
       checkManifest();

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <optional>
 #include <set>
 
@@ -22,6 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using KVStorageFailureTest = StorageFolderTest;
+constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
 
 TEST_F(KVStorageFailureTest, FailedOpensAreRetriedEveryTwoSecondsAndGivenUpAfterEight) {
   testing_loop::VirtualClockScope clock;
@@ -127,76 +130,247 @@ TEST_F(KVStorageFailureTest, FailedWritesAnswerNoAndKeepTheOldValue) {
   }
 }
 
-// The disk fails from the rename of a new value's file on: the store answers NO and the old
-// row cannot be written back either. The key reads as its old value meanwhile and after the
-// disk recovers; a storage that ends before then leaves the new value whole to the next one.
-TEST_F(KVStorageFailureTest, ADiskFailingFromTheRenameOnKeepsTheOldValue) {
-  struct Row {
+// Storage A's store of k fails: its rename fails and from then on the disk takes no writes
+// until it recovers. Whatever A, a second storage B on the folder and later storages do then,
+// k reads as its old record (value and extended data) or as what B stored after, never as the
+// failed store's value, in every storage and after a restart; no temporary file is left.
+TEST_F(KVStorageFailureTest, AFailedStoreStaysFailedInEveryStorageAndAfterARestart) {
+  struct Old {
     const char* name;
-    const char* oldFile;  // nullptr: inline; "" : no old value
+    const char* file;  // nullptr: inline; "": no old value
     const char* newFile;
   };
-  for (const Row& row : {Row{"same file", "f", "f"}, Row{"another file", "f", "g"},
-                         Row{"inline before", nullptr, "g"}, Row{"no old value", "", "g"}}) {
-    for (std::string then : {"recovers", "ends first", "another storage stores"}) {
+  const std::string kThens[] = {
+      "A recovers",
+      "A ends, B opens",
+      "B opens and reads before the disk recovers",
+      "B opens, then A changes",  // B's rename works, A's does not
+      // B is open from the start.
+      "B stores inline",
+      "B stores under another file name",
+      "B stores under the same file name",
+  };
+  for (const Old& row : {Old{"same file", "f", "f"}, Old{"another file", "f", "g"},
+                         Old{"inline before", nullptr, "g"}, Old{"no old value", "", "g"}}) {
+    for (const std::string& then : kThens) {
       SCOPED_TRACE(std::string(row.name) + ", " + then);
       fs::remove_all(dir_);
       testing_sqlite::FailingVFSScope vfs;
-      auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-      ASSERT_TRUE(kv);
-      std::optional<Data> old;
-      if (!row.oldFile || *row.oldFile) {
-        old = bytes(30000, 1);
-        ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData(
-            "k", *old, row.oldFile ? row.oldFile : "", bytes(5, 2)));
+      auto a = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      if (!a) {
+        ADD_FAILURE() << "no storage";
+        continue;
       }
-      kv->setRenameForTesting([&](const std::string&, const std::string&) {
+      // The expected record of k: the old one, or B's.
+      std::optional<Data> value, extended;
+      std::optional<std::string> file;
+      if (!row.file || *row.file) {
+        value = bytes(30000, 1), extended = bytes(5, 2);
+        file = row.file ? row.file : "";
+        EXPECT_TRUE(a->saveItemWithKeyValueFilenameExtendedData("k", *value, *file, *extended));
+      }
+      std::shared_ptr<HVKVStorage> b;
+      if (then.rfind("B stores", 0) == 0) {
+        b = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      }
+      a->setRenameForTesting([&](const std::string&, const std::string&) {
         vfs.setFailWrites(true);
         errno = ENOSPC;
         return -1;
       });
-      EXPECT_FALSE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(40000, 3), row.newFile,
-                                                                bytes(5, 4)));
-      EXPECT_EQ(kv->getItemValueForKey("k"), old);
-      EXPECT_EQ(kv->itemExistsForKey("k"), old.has_value());
-      EXPECT_EQ(kv->getItemValueForKeys({"k", "k"}).size(), old ? 1u : 0u);
-      EXPECT_FALSE(kv->removeItemForKey("k"));
-      if (then == "ends first") {
-        kv.reset();
-        vfs.setFailWrites(false);
-        kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-        ASSERT_TRUE(kv);
-        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(40000, 3));
-        continue;
+      // Of the same length: a read pairing the old bytes with the new row shows.
+      EXPECT_FALSE(a->saveItemWithKeyValueFilenameExtendedData("k", bytes(30000, 3), row.newFile,
+                                                               bytes(5, 4)));
+      auto expectK = [&](HVKVStorage* kv, const char* who) {
+        SCOPED_TRACE(who);
+        auto item = kv->getItemForKey("k");
+        EXPECT_EQ(item != nullptr, value.has_value());
+        EXPECT_EQ(kv->itemExistsForKey("k"), value.has_value());
+        EXPECT_EQ(kv->getItemValueForKeys({"k", "k"}).size(), value ? 1u : 0u);
+        auto info = kv->getItemInfoForKey("k");
+        EXPECT_EQ(info ? info->filename : "-", file.value_or("-"));
+        if (item && value) {
+          EXPECT_EQ(item->value, *value);
+          EXPECT_EQ(item->extendedData, *extended);
+        }
+        EXPECT_EQ(kv->getItemsCount(), (value ? 1 : 0) + kv->itemExistsForKey("other"));
+        EXPECT_EQ(kv->getItemsSize(),
+                  int64_t(value ? value->length() : 0) + (kv->itemExistsForKey("other") ? 10 : 0));
+      };
+      expectK(a.get(), "A, disk failing");
+      EXPECT_FALSE(a->removeItemForKey("k"));
+
+      if (then == "A ends, B opens") a.reset();
+      if (then == "B opens and reads before the disk recovers") {
+        b = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+        if (b) expectK(b.get(), "B, disk failing");
       }
       vfs.setFailWrites(false);
-      kv->setRenameForTesting(nullptr);
-      if (then == "another storage stores") {
-        // Its newer value stays: it is not overwritten by the old row.
-        auto other = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-        ASSERT_TRUE(other);
-        EXPECT_TRUE(other->saveItemWithKeyValueFilenameExtendedData("k", bytes(20000, 6),
-                                                                    row.newFile, Data()));
-        EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
-        EXPECT_EQ(kv->getItemValueForKey("k"), bytes(20000, 6));
+      if (a) a->setRenameForTesting(nullptr);
+      if (!b && then != "A recovers")
+        b = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      if (then != "A recovers" && !b) {
+        ADD_FAILURE() << "B did not open";
         continue;
       }
-      EXPECT_TRUE(kv->saveItemWithKeyValue("other", bytes(10, 5)));
-      auto item = kv->getItemForKey("k");
-      ASSERT_EQ(item != nullptr, old.has_value());
-      if (item) {
-        EXPECT_EQ(item->value, *old);
-        EXPECT_EQ(item->extendedData, bytes(5, 2));
+      if (then.rfind("B stores", 0) == 0) {
+        value = bytes(20000, 6), extended = bytes(3, 7);
+        file = then == "B stores inline"                    ? ""
+               : then == "B stores under another file name" ? "h"
+                                                            : row.newFile;
+        EXPECT_TRUE(b->saveItemWithKeyValueFilenameExtendedData("k", *value, *file, *extended));
       }
-      std::set<std::string> files;
+      // A's next change, which last round replayed an owed restore with.
+      if (a) EXPECT_TRUE(a->saveItemWithKeyValue("other", bytes(10, 5)));
+      if (a) expectK(a.get(), "A");
+      if (b) expectK(b.get(), "B");
+      a.reset();
+      b.reset();
+      auto later = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+      if (!later) {
+        ADD_FAILURE() << "no storage after the restart";
+        continue;
+      }
+      expectK(later.get(), "after a restart");
+      std::set<std::string> files, expected;
       for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename());
-      EXPECT_EQ(files, row.oldFile && *row.oldFile ? std::set<std::string>{row.oldFile}
-                                                   : std::set<std::string>{});
-      kv.reset();
-      kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
-      ASSERT_TRUE(kv);
-      EXPECT_EQ(kv->getItemValueForKey("k"), old);
+      if (file && !file->empty()) expected.insert(*file);
+      EXPECT_EQ(files, expected);
     }
+  }
+}
+
+// A database of the previous build can record a store as waiting for its rename (the new row
+// committed, its bytes under a temporary name). Opening does not complete it: the row, which
+// no file holds the bytes of, goes with the temporary file; other keys stay.
+TEST_F(KVStorageFailureTest, AStoreAnOlderBuildLeftWaitingIsNotCompleted) {
+  {
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    ASSERT_TRUE(kv);
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("k", bytes(3000, 1), "f", Data()));
+    ASSERT_TRUE(kv->saveItemWithKeyValueFilenameExtendedData("o", bytes(100, 2), "o", Data()));
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "manifest.sqlite").c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db,
+                         "create table if not exists pending_file (filename text, temp text, "
+                         "primary key(filename)); insert into pending_file values ('f', "
+                         "'.hvkv-tmp-old'); update manifest set size = 4000 where key = 'k';",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  {
+    std::ofstream temp(dir_ / "data" / ".hvkv-tmp-old", std::ios::binary);
+    temp.write(reinterpret_cast<const char*>(bytes(4000, 3).bytes()), 4000);
+  }
+  auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+  ASSERT_TRUE(kv);
+  EXPECT_FALSE(kv->getItemForKey("k"));
+  EXPECT_EQ(kv->getItemValueForKey("o"), bytes(100, 2));
+  std::set<std::string> files;
+  for (auto& e : fs::directory_iterator(dir_ / "data")) files.insert(e.path().filename());
+  EXPECT_EQ(files, std::set<std::string>{"o"});
+}
+
+// What a power cut can undo is what was not synced. Every store and removal is watched
+// through its file calls and the manifest's writes and syncs: a value file is synced before
+// its rename, "data" is synced after a file is made in it before the store's entry is written
+// and after a rename before the answer, no file holding a value the manifest's last synced
+// state still names is deleted or renamed over, and the call answers with its commit synced.
+TEST_F(KVStorageFailureTest, AnAnsweredChangeSurvivesAPowerCut) {
+  using Kv = HVKVStorage;
+  struct Op {
+    const char* name;
+    std::function<bool(Kv&)> setUp, change;
+  };
+  auto inFile = [](const char* file) {
+    return [file](Kv& kv) {
+      return kv.saveItemWithKeyValueFilenameExtendedData("k", bytes(3000, 1), file, Data()) &&
+             kv.saveItemWithKeyValue("i", bytes(10, 1)) && kv.getItemForKey("i");
+    };
+  };
+  auto store = [](const char* file) {
+    return [file](Kv& kv) {
+      return kv.saveItemWithKeyValueFilenameExtendedData("k", bytes(4000, 2), file, bytes(3, 3));
+    };
+  };
+  const Op ops[] = {
+      {"file store, same file", inFile("f"), store("f")},
+      {"file store, another file", inFile("f"), store("g")},
+      {"file store over an inline value", inFile(""), store("g")},
+      {"inline store over a file", inFile("f"), store("")},
+      {"removal", inFile("f"), [](Kv& kv) { return kv.removeItemForKey("k"); }},
+      {"removal of keys", inFile("f"),
+       [](Kv& kv) {
+         return kv.removeItemForKeys({"k", "i"});
+       }},
+      {"removal by size", inFile("f"), [](Kv& kv) { return kv.removeItemsLargerThanSize(100); }},
+      {"removal by time", inFile("f"),
+       [](Kv& kv) { return kv.removeItemsEarlierThanTime(kInt64Max - 1); }},
+      {"trim by count", inFile("f"), [](Kv& kv) { return kv.removeItemsToFitCount(1); }},
+      {"trim by size", inFile("f"), [](Kv& kv) { return kv.removeItemsToFitSize(10); }},
+      {"removal with progress", inFile("f"),
+       [](Kv& kv) {
+         bool failed = true;
+         kv.removeAllItemsWithProgressBlockEndBlock(nullptr, [&](bool error) { failed = error; });
+         return !failed;
+       }},
+  };
+  for (const Op& op : ops) {
+    SCOPED_TRACE(op.name);
+    fs::remove_all(dir_);
+    testing_sqlite::FailingVFSScope vfs;
+    auto kv = HVKVStorage::initWithPathType(dir_.string(), HVStorageModeMixed);
+    if (!kv || !op.setUp(*kv)) {
+      ADD_FAILURE() << "set-up failed";
+      continue;
+    }
+    std::string data = (dir_ / "data").string();
+    bool dirty = false, folderOwed = false, nameOwed = false;
+    int commitsSynced = 0;
+    std::set<std::string> synced;
+    std::vector<std::string> faults;
+    auto fault = [&](const std::string& what) { faults.push_back(what); };
+    vfs.setObserver([&](const char* event) {
+      if (std::string(event) == "sync") {
+        dirty = false;
+        commitsSynced++;
+        return;
+      }
+      if (nameOwed) fault("the manifest written before a new file's name was synced");
+      nameOwed = false;
+      dirty = true;
+    });
+    HVKVStorage::FileOps ops;
+    ops.fsync = [&](int fd, const std::string& path) {
+      if (path == data) {
+        folderOwed = nameOwed = false;
+      } else {
+        synced.insert(path);
+        nameOwed = true;
+      }
+      return ::fsync(fd);
+    };
+    auto kept = [&](const std::string& what, const std::string& path) {
+      if (dirty || commitsSynced == 0) fault(what + " " + path + " before the commit was synced");
+    };
+    ops.rename = [&](const std::string& from, const std::string& to) {
+      if (!synced.count(from)) fault("renamed before it was synced: " + from);
+      if (fs::exists(to)) kept("renamed over", to);
+      folderOwed = true;
+      return ::rename(from.c_str(), to.c_str());
+    };
+    ops.unlink = [&](const std::string& path) {
+      if (fs::path(path).filename().string().rfind(".hvkv-tmp-", 0) != 0) kept("deleted", path);
+      return ::unlink(path.c_str());
+    };
+    kv->setFileOpsForTesting(ops);
+    EXPECT_TRUE(op.change(*kv));
+    if (dirty) fault("answered before the commit was synced");
+    if (folderOwed) fault("answered before the renamed file's name was synced");
+    EXPECT_EQ(faults, std::vector<std::string>{});
+    vfs.setObserver(nullptr);
+    kv->setFileOpsForTesting({});
   }
 }
 
