@@ -139,7 +139,9 @@ TEST_F(SessionFixture, AHeldBodyIsReadWithinBoundsAndNeverStallsTheSession) {
     }
     ASSERT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
     EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
-    if (!c.error) EXPECT_EQ(delegate->bodies[task->taskIdentifier()], c.body);
+    if (!c.error) {
+      EXPECT_EQ(delegate->bodies[task->taskIdentifier()], c.body);
+    }
     // The session's next task runs.
     auto next = run(session->dataTaskWithURL(server.url("/next")));
     EXPECT_FALSE(next->error());
@@ -169,6 +171,9 @@ TEST_F(SessionFixture, AnHTTP2ResponseIsWholeOnlyWhenEndStreamEndedIt) {
       {"reset with NO_ERROR before END_STREAM",
        {200, {{"cache-control", "max-age=600"}}, half, End::kResetNoError},
        NSURLErrorNetworkConnectionLost},
+      {"a coded body cut, then END_STREAM",
+       {200, {{"content-encoding", "gzip"}}, gzipped(body).substr(0, 1000)},
+       NSURLErrorCannotDecodeContentData},
       {"reset with NO_ERROR short of the Content-Length",
        {200,
         {{"cache-control", "max-age=600"}, {"content-length", std::to_string(body.size())}},
@@ -185,9 +190,18 @@ TEST_F(SessionFixture, AnHTTP2ResponseIsWholeOnlyWhenEndStreamEndedIt) {
     for (int round = 0; round < 2; ++round) {
       auto task = run(session->dataTaskWithURL(server.url("/h2")));
       EXPECT_EQ(task->error() ? task->error()->code() : 0, c.error);
-      if (!c.error) EXPECT_TRUE(delegate->bodies[task->taskIdentifier()] == c.reply.body);
+      if (!c.error) {
+        EXPECT_TRUE(delegate->bodies[task->taskIdentifier()] == c.reply.body);
+      }
     }
-    EXPECT_EQ(server.requests(), c.error ? 2u : 1u);
+    // A download task ends the same way.
+    auto download =
+        run(session->downloadTaskWithRequest(NSURLRequest::requestWithURL(server.url("/h2"))));
+    EXPECT_EQ(download->error() ? download->error()->code() : 0, c.error);
+    if (!c.error) {
+      EXPECT_TRUE(delegate->downloads[download->taskIdentifier()] == c.reply.body);
+    }
+    EXPECT_EQ(server.requests(), c.error ? 3u : 2u);
     cache->removeAllCachedResponses();
   }
 }
