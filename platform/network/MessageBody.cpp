@@ -419,6 +419,7 @@ bool streamEnded(const void* handle) {
 }
 
 void forgetStreamEnd(const void* handle) {
+  if (gWatched.load(std::memory_order_acquire) == 0) return;
   StreamEnds& ends = streamEnds();
   std::lock_guard<std::mutex> lock(ends.mu);
   if (ends.ended.erase(handle)) gWatched.fetch_sub(1);

@@ -1990,11 +1990,11 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
-  // HTTP/2 only where the end of its streams is seen.
+  // HTTP/2 (offered over TLS) only where the end of its streams is seen.
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
                    watchesHTTP2StreamEnds() ? CURL_HTTP_VERSION_2TLS : CURL_HTTP_VERSION_1_1);
-  watchStreamEnd(e);
   if (parsed.scheme == "https") {
+    watchStreamEnd(e);
     // The trust decision is made by verifyCallback (delegate or default evaluation).
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);

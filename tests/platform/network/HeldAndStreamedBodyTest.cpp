@@ -39,19 +39,16 @@ std::string gzipped(const std::string& text) {
   return out;
 }
 
-std::string repeated(const std::string& piece, size_t times) {
-  std::string out;
-  out.reserve(piece.size() * times);
-  for (size_t i = 0; i < times; ++i) out += piece;
-  return out;
-}
-
 // "gzip, gzip, gzip" of 1 TiB of zeros in a few kilobytes: the two inner codings are gzip
 // members one after another (each of 1 MiB of zeros, then each of 1024 such members).
 std::string stackedGzipBomb() {
-  const std::string mebibyte = gzipped(std::string(1 << 20, '\0'));
-  const std::string gibibyte = gzipped(repeated(mebibyte, 1024));
-  return gzipped(repeated(gibibyte, 1024));
+  std::string coded = gzipped(std::string(1 << 20, '\0'));
+  for (int stage = 0; stage < 2; ++stage) {
+    std::string members;
+    for (int i = 0; i < 1024; ++i) members += coded;
+    coded = gzipped(members);
+  }
+  return coded;
 }
 
 struct SessionFixture : ::testing::Test {
@@ -174,12 +171,6 @@ TEST_F(SessionFixture, AnHTTP2ResponseIsWholeOnlyWhenEndStreamEndedIt) {
       {"a coded body cut, then END_STREAM",
        {200, {{"content-encoding", "gzip"}}, gzipped(body).substr(0, 1000)},
        NSURLErrorCannotDecodeContentData},
-      {"reset with NO_ERROR short of the Content-Length",
-       {200,
-        {{"cache-control", "max-age=600"}, {"content-length", std::to_string(body.size())}},
-        half,
-        End::kResetNoError},
-       NSURLErrorNetworkConnectionLost},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
