@@ -358,6 +358,7 @@ int64_t errorCodeForCurl(CURLcode code) {
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2_STREAM:  // an HTTP/2 stream reset with an error before it ended
       return NSURLErrorNetworkConnectionLost;
     case CURLE_WRITE_ERROR:
       return NSURLErrorCannotWriteToFile;

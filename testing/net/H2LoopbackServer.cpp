@@ -150,8 +150,12 @@ struct H2LoopbackServer::Impl {
     auto it = c->streams.find(frame->hd.stream_id);
     if (it == c->streams.end()) return 0;
     const Stream& s = it->second;
-    if (s.reply.end == Reply::End::kResetNoError && s.offset == s.reply.body.size()) {
-      nghttp2_submit_rst_stream(session, NGHTTP2_FLAG_NONE, frame->hd.stream_id, NGHTTP2_NO_ERROR);
+    const bool reset =
+        s.reply.end == Reply::End::kResetNoError || s.reply.end == Reply::End::kResetError;
+    if (reset && s.offset == s.reply.body.size()) {
+      nghttp2_submit_rst_stream(
+          session, NGHTTP2_FLAG_NONE, frame->hd.stream_id,
+          s.reply.end == Reply::End::kResetError ? NGHTTP2_INTERNAL_ERROR : NGHTTP2_NO_ERROR);
     }
     return 0;
   }

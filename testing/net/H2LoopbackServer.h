@@ -27,6 +27,7 @@ class H2LoopbackServer {
       kEndStream,     // END_STREAM on the last DATA frame (or on the HEADERS of an empty body)
       kTrailers,      // END_STREAM on a trailer HEADERS frame after the body
       kResetNoError,  // the body, then RST_STREAM(NO_ERROR) without END_STREAM
+      kResetError,    // the body, then RST_STREAM(INTERNAL_ERROR) without END_STREAM
     } end = End::kEndStream;
   };
   // Called with the request's ":path" on a connection's thread.
