@@ -256,10 +256,12 @@ std::unique_ptr<ContentDecoder> ContentDecoder::forContentEncoding(std::string_v
 }
 
 ContentDecoder::Result ContentDecoder::write(const char* input, size_t length, size_t* taken,
-                                             const Sink& sink) {
+                                             const Sink& sink, size_t budget) {
   *taken = 0;
+  size_t delivered = 0;
   if (!kept_.empty()) {
     if (!sink(kept_.data(), kept_.size())) return Result::kStopped;
+    delivered = kept_.size();
     kept_.clear();
   }
   const auto* in = reinterpret_cast<const uint8_t*>(input);
@@ -274,6 +276,11 @@ ContentDecoder::Result ContentDecoder::write(const char* input, size_t length, s
       kept_.assign(reinterpret_cast<const char*>(out_.get()), produced);
       *taken = pos;
       return Result::kStopped;
+    }
+    delivered += produced;
+    if (delivered >= budget && (produced == kPieceBytes || pos < length)) {
+      *taken = pos;
+      return Result::kSpent;
     }
     if (produced == kPieceBytes) continue;  // more output may wait in the decoder
     if (pos == length) break;

@@ -50,6 +50,7 @@ class ContentDecoder {
     kTaken,    // every input byte was taken (decoded output all went to the sink)
     kStopped,  // the sink refused a piece: `*taken` input bytes were used, the piece is kept
     kFailed,   // the input is not the coding it claims to be (or follows its end)
+    kSpent,    // `budget` decoded bytes went to the sink: `*taken` input bytes were used
   };
   // Takes a decoded piece; false leaves it with the decoder.
   using Sink = std::function<bool(const char* bytes, size_t length)>;
@@ -60,8 +61,11 @@ class ContentDecoder {
                                                             bool* unsupported);
   virtual ~ContentDecoder() = default;
 
-  // Offers the kept piece, then decodes `input`. `*taken` is how many input bytes were used.
-  Result write(const char* input, size_t length, size_t* taken, const Sink& sink);
+  // Offers the kept piece, then decodes `input`, stopping once `budget` decoded bytes went to
+  // the sink (a few coded bytes may stand for far more). `*taken` is how many input bytes
+  // were used; what is left of them decodes on a later call.
+  Result write(const char* input, size_t length, size_t* taken, const Sink& sink,
+               size_t budget = SIZE_MAX);
   // Whether everything written decoded to the end of a whole stream (or nothing came at all:
   // an empty body is no cut one). Call after the last write.
   bool endedWhole() const { return kept_.empty() && (consumed_ == 0 || atEnd_); }

@@ -1090,13 +1090,18 @@ size_t acceptCodedBody(Transfer* t, const char* buffer, size_t n) {
     return false;
   };
   size_t taken = 0;
-  switch (t->decoder->write(buffer + skip, n - skip, &taken, sink)) {
+  switch (t->decoder->write(buffer + skip, n - skip, &taken, sink, kMaxDeferredBytes)) {
     case ContentDecoder::Result::kTaken:
       t->codedSkip = skipLeft;
       return n;
     case ContentDecoder::Result::kStopped:
       if (ended) return 0;
       t->codedSkip = skip + taken + skipLeft;
+      return CURL_WRITEFUNC_PAUSE;
+    case ContentDecoder::Result::kSpent:
+      // The rest decodes in a later turn, after the session's other transfers and commands.
+      t->codedSkip = skip + taken + skipLeft;
+      resumeReading(t->task);
       return CURL_WRITEFUNC_PAUSE;
     case ContentDecoder::Result::kFailed:
       break;

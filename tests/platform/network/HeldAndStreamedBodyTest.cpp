@@ -39,14 +39,14 @@ std::string gzipped(const std::string& text) {
   return out;
 }
 
-// "gzip, gzip, gzip" of 1 TiB of zeros in a few kilobytes: the two inner codings are gzip
-// members one after another (each of 1 MiB of zeros, then each of 1024 such members).
-std::string stackedGzipBomb() {
+// Zeros coded with gzip once per fan-out and once more: 1 MiB of zeros as a gzip member, then
+// each coding of `fanOut` members of the one before, one after another.
+std::string gzipBomb(const std::vector<int>& fanOut) {
   std::string coded = gzipped(std::string(1 << 20, '\0'));
-  for (int stage = 0; stage < 2; ++stage) {
-    std::string members;
-    for (int i = 0; i < 1024; ++i) members += coded;
-    coded = gzipped(members);
+  for (int members : fanOut) {
+    std::string repeated;
+    for (int i = 0; i < members; ++i) repeated += coded;
+    coded = gzipped(repeated);
   }
   return coded;
 }
@@ -75,8 +75,9 @@ struct SessionFixture : ::testing::Test {
   }
 };
 
-TEST_F(SessionFixture, AHeldBodyIsReadWithinBoundsAndNeverStallsTheSession) {
-  const std::string bomb = stackedGzipBomb();
+TEST_F(SessionFixture, ABodyIsDecodedWithinBoundsAndNeverStallsTheSession) {
+  const std::string bomb = gzipBomb({1024, 1024});  // "gzip, gzip, gzip" of 1 TiB
+  const std::string gibibyte = gzipBomb({1024});    // "gzip, gzip" of 1 GiB
   const std::string small = "a small body, whole";
   const std::string smallGzip = gzipped(small);
   auto held = [](const std::string& status, const std::string& field, const std::string& body) {
@@ -93,6 +94,8 @@ TEST_F(SessionFixture, AHeldBodyIsReadWithinBoundsAndNeverStallsTheSession) {
       {"/302-cut", held(found, location, gzipped(gzipped(smallGzip.substr(0, 12))))},
       {"/hang", "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"},  // never ends
       {"/next", "HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nnext"},
+      {"/download", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip, gzip\r\nContent-Length: " +
+                        std::to_string(gibibyte.size()) + "\r\n\r\n" + gibibyte},
   };
   RawLoopbackServer server(
       [&](const std::string& target) { return RawLoopbackServer::Reply{replies.at(target)}; });
@@ -144,6 +147,20 @@ TEST_F(SessionFixture, AHeldBodyIsReadWithinBoundsAndNeverStallsTheSession) {
     EXPECT_FALSE(next->error());
     EXPECT_EQ(delegate->bodies[next->taskIdentifier()], "next");
   }
+
+  // A delivered body decodes a bounded share per turn: the session's next task runs while a
+  // download of a few coded kilobytes still writes its gibibyte.
+  const size_t before = delegate->completed;
+  auto download =
+      session->downloadTaskWithRequest(NSURLRequest::requestWithURL(server.url("/download")));
+  download->resume();
+  ASSERT_TRUE(runUntil([&] { return delegate->lastWritten > 0; }, 20));
+  auto next = run(session->dataTaskWithURL(server.url("/next")));
+  EXPECT_FALSE(next->error());
+  EXPECT_EQ(delegate->completed, before + 1);
+  download->cancel();
+  ASSERT_TRUE(runUntil([&] { return delegate->completed == before + 2; }, 20));
+  EXPECT_EQ(download->error() ? download->error()->code() : 0, NSURLErrorCancelled);
 }
 
 TEST_F(SessionFixture, AnHTTP2ResponseIsWholeOnlyWhenEndStreamEndedIt) {
