@@ -47,15 +47,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return ++pieces % 3 != 0;  // every third piece is refused once
   };
   const size_t chunk = 1 + step % 64;
+  // Half the runs stop each call after a piece's worth of output, going on with the call after.
+  const size_t budget = step & 0x80 ? ContentDecoder::kPieceBytes : SIZE_MAX;
   bool failed = false;
   for (size_t at = 0; at < body.size() && !failed;) {
     const size_t n = std::min(chunk, body.size() - at);
     size_t taken = 0;
-    switch (decoder->write(body.data() + at, n, &taken, sink)) {
+    switch (decoder->write(body.data() + at, n, &taken, sink, budget)) {
       case ContentDecoder::Result::kTaken:
         at += n;
         break;
       case ContentDecoder::Result::kStopped:
+      case ContentDecoder::Result::kSpent:
         FUZZ_CHECK(taken <= n, body);
         at += taken;
         break;

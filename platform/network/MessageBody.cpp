@@ -1,16 +1,24 @@
 #include "platform/network/MessageBody.h"
 
 #include <brotli/decode.h>
+#include <dlfcn.h>
+#include <nghttp2/nghttp2.h>
 #include <strings.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/network/HTTPDate.h"
+#include "platform/network/NSURLError.h"
 
 namespace plat::detail {
 
@@ -250,10 +258,12 @@ std::unique_ptr<ContentDecoder> ContentDecoder::forContentEncoding(std::string_v
 }
 
 ContentDecoder::Result ContentDecoder::write(const char* input, size_t length, size_t* taken,
-                                             const Sink& sink) {
+                                             const Sink& sink, size_t budget) {
   *taken = 0;
+  size_t delivered = 0;
   if (!kept_.empty()) {
     if (!sink(kept_.data(), kept_.size())) return Result::kStopped;
+    delivered = kept_.size();
     kept_.clear();
   }
   const auto* in = reinterpret_cast<const uint8_t*>(input);
@@ -269,12 +279,161 @@ ContentDecoder::Result ContentDecoder::write(const char* input, size_t length, s
       *taken = pos;
       return Result::kStopped;
     }
+    delivered += produced;
+    if (delivered >= budget && (produced == kPieceBytes || pos < length)) {
+      *taken = pos;
+      return Result::kSpent;
+    }
     if (produced == kPieceBytes) continue;  // more output may wait in the decoder
     if (pos == length) break;
     if (used == 0 && produced == 0) return Result::kFailed;  // input it cannot take
   }
   *taken = length;
   return Result::kTaken;
+}
+
+void HeldBody::append(const char* bytes, size_t length) {
+  if (tooLong_) return;
+  if (coded_.length() + length > kMaxBytes) {
+    tooLong_ = true;
+    coded_ = Data();
+    return;
+  }
+  coded_.append(bytes, length);
+}
+
+HeldBody::Decoded HeldBody::take(ContentDecoder* decoder, bool undecodable) {
+  Decoded r;
+  Data coded = std::move(coded_);
+  coded_ = Data();
+  if (tooLong_) {
+    r.error = NSURLErrorDataLengthExceedsMaximum;
+  } else if (undecodable && !coded.empty()) {
+    r.error = NSURLErrorCannotDecodeRawData;
+  } else if (!decoder) {
+    r.body = std::move(coded);
+  } else {
+    size_t taken = 0;
+    const auto result = decoder->write(reinterpret_cast<const char*>(coded.bytes()), coded.length(),
+                                       &taken, [&r](const char* bytes, size_t length) {
+                                         if (r.body.length() + length > kMaxBytes) return false;
+                                         r.body.append(bytes, length);
+                                         return true;
+                                       });
+    if (result == ContentDecoder::Result::kStopped) {
+      r.error = NSURLErrorDataLengthExceedsMaximum;
+    } else if (result == ContentDecoder::Result::kFailed) {
+      r.error = NSURLErrorCannotDecodeRawData;
+    } else if (!decoder->endedWhole()) {
+      r.error = NSURLErrorCannotDecodeContentData;
+    }
+    if (r.error) r.body = Data();
+  }
+  return r;
+}
+
+int64_t judgeBodyEnd(const BodyEnd& end) {
+  if (end.http2 ? !end.streamEnded : end.closeOverTLS && !end.closureAlert) {
+    return NSURLErrorNetworkConnectionLost;
+  }
+  if (end.decoder && !end.decoder->endedWhole()) return NSURLErrorCannotDecodeContentData;
+  // The part ended short of the range it names: the file is not whole.
+  if (end.appended && !end.appended->whole()) return NSURLErrorNetworkConnectionLost;
+  return 0;
+}
+
+// ---- HTTP/2 stream ends ----
+//
+// libcurl installs its frame callback with nghttp2_session_callbacks_set_on_frame_recv_callback,
+// defined below in front of the HTTP/2 library's own: the callback given is wrapped in one
+// that first notes a HEADERS or DATA frame with END_STREAM on a watched stream (libcurl's
+// stream user data is the transfer's easy handle), then calls it. Each distinct callback gets
+// a wrapper of its own (any user of the library in the process passes through here).
+
+namespace {
+
+using FrameCallback = int (*)(nghttp2_session*, const nghttp2_frame*, void*);
+
+struct StreamEnds {
+  std::mutex mu;
+  std::unordered_map<const void*, bool> ended;  // watched handles: whether END_STREAM came
+};
+
+StreamEnds& streamEnds() {
+  // Never destroyed: transfer threads may still receive frames while the process exits.
+  static auto* ends = new StreamEnds;
+  return *ends;
+}
+
+std::atomic<size_t> gWatched{0};
+
+void noteFrame(nghttp2_session* session, const nghttp2_frame* frame) {
+  if ((frame->hd.type != NGHTTP2_DATA && frame->hd.type != NGHTTP2_HEADERS) ||
+      !(frame->hd.flags & NGHTTP2_FLAG_END_STREAM) || frame->hd.stream_id == 0 ||
+      gWatched.load(std::memory_order_acquire) == 0) {
+    return;
+  }
+  const void* handle = nghttp2_session_get_stream_user_data(session, frame->hd.stream_id);
+  StreamEnds& ends = streamEnds();
+  std::lock_guard<std::mutex> lock(ends.mu);
+  auto it = ends.ended.find(handle);
+  if (it != ends.ended.end()) it->second = true;
+}
+
+constexpr size_t kWrappers = 8;
+std::atomic<FrameCallback> gWrapped[kWrappers];
+
+template <size_t I>
+int wrappedFrameCallback(nghttp2_session* session, const nghttp2_frame* frame, void* user) {
+  noteFrame(session, frame);
+  return gWrapped[I].load(std::memory_order_acquire)(session, frame, user);
+}
+
+template <size_t... I>
+constexpr std::array<FrameCallback, sizeof...(I)> wrappers(std::index_sequence<I...>) {
+  return {wrappedFrameCallback<I>...};
+}
+constexpr auto kWrapperFunctions = wrappers(std::make_index_sequence<kWrappers>());
+
+// The wrapper of `callback` (the callback itself when all wrappers are taken).
+FrameCallback wrapperOf(FrameCallback callback) {
+  for (size_t i = 0; i < kWrappers; ++i) {
+    FrameCallback expected = nullptr;
+    if (gWrapped[i].compare_exchange_strong(expected, callback, std::memory_order_acq_rel) ||
+        expected == callback) {
+      return kWrapperFunctions[i];
+    }
+  }
+  return callback;
+}
+
+}  // namespace
+
+bool watchesHTTP2StreamEnds() {
+  static const bool watches =
+      dlsym(RTLD_DEFAULT, "nghttp2_session_callbacks_set_on_frame_recv_callback") ==
+      reinterpret_cast<void*>(&nghttp2_session_callbacks_set_on_frame_recv_callback);
+  return watches;
+}
+
+void watchStreamEnd(const void* handle) {
+  StreamEnds& ends = streamEnds();
+  std::lock_guard<std::mutex> lock(ends.mu);
+  if (ends.ended.insert_or_assign(handle, false).second) gWatched.fetch_add(1);
+}
+
+bool streamEnded(const void* handle) {
+  StreamEnds& ends = streamEnds();
+  std::lock_guard<std::mutex> lock(ends.mu);
+  auto it = ends.ended.find(handle);
+  return it != ends.ended.end() && it->second;
+}
+
+void forgetStreamEnd(const void* handle) {
+  if (gWatched.load(std::memory_order_acquire) == 0) return;
+  StreamEnds& ends = streamEnds();
+  std::lock_guard<std::mutex> lock(ends.mu);
+  if (ends.ended.erase(handle)) gWatched.fetch_sub(1);
 }
 
 bool continuesPartialFile(const std::optional<std::string>& contentRange, int64_t length) {
@@ -344,3 +503,11 @@ bool isSameVersion(std::string_view validator, const std::optional<std::string>&
 }
 
 }  // namespace plat::detail
+
+extern "C" void nghttp2_session_callbacks_set_on_frame_recv_callback(
+    nghttp2_session_callbacks* callbacks, nghttp2_on_frame_recv_callback callback) {
+  using Setter = void (*)(nghttp2_session_callbacks*, nghttp2_on_frame_recv_callback);
+  static const auto library = reinterpret_cast<Setter>(
+      dlsym(RTLD_NEXT, "nghttp2_session_callbacks_set_on_frame_recv_callback"));
+  if (library) library(callbacks, callback ? plat::detail::wrapperOf(callback) : nullptr);
+}

@@ -11,6 +11,22 @@
 // each holding at most one piece between it and the next; at most kMaxCodings are undone.
 // One decoder per response; not thread-safe.
 //
+// HeldBody keeps the body of a response the engine holds back while it decides what the
+// response leads to (a redirect to follow, a challenge to answer): as it came, coded, and
+// bounded. It is decoded only if it is delivered after all, and then only as far as it may
+// grow: a body nobody reads costs no decoding, and a small coded body that would decode to
+// far more than is kept stops there.
+//
+// judgeBodyEnd is the one decision of whether a body that ended without a transfer error is
+// whole, for every protocol: an HTTP/2 stream must have ended with END_STREAM (RFC 9113 8.1),
+// an HTTP/1 body read to the close over TLS must end with the closure alert (RFC 9112 9.8),
+// a coded body's stream must have ended, and a part appended to a partial file must be the
+// whole range its Content-Range names.
+//
+// libcurl takes an HTTP/2 stream reset with NO_ERROR as its end, and does not say which it
+// was: the frames its HTTP/2 library receives are looked at on their way to libcurl, for the
+// transfers registered with watchStreamEnd (keyed by their easy handle).
+//
 // continuesPartialFile says whether a 206 answer to "Range: bytes=<length>-" carries the rest
 // of a file of which `length` bytes are already held (RFC 9110 14.4, 15.3.7).
 
@@ -21,6 +37,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/foundation/Data.h"
 
 namespace plat::detail {
 
@@ -33,6 +51,7 @@ class ContentDecoder {
     kTaken,    // every input byte was taken (decoded output all went to the sink)
     kStopped,  // the sink refused a piece: `*taken` input bytes were used, the piece is kept
     kFailed,   // the input is not the coding it claims to be (or follows its end)
+    kSpent,    // `budget` decoded bytes went to the sink: `*taken` input bytes were used
   };
   // Takes a decoded piece; false leaves it with the decoder.
   using Sink = std::function<bool(const char* bytes, size_t length)>;
@@ -43,8 +62,11 @@ class ContentDecoder {
                                                             bool* unsupported);
   virtual ~ContentDecoder() = default;
 
-  // Offers the kept piece, then decodes `input`. `*taken` is how many input bytes were used.
-  Result write(const char* input, size_t length, size_t* taken, const Sink& sink);
+  // Offers the kept piece, then decodes `input`, stopping once `budget` decoded bytes went to
+  // the sink (a few coded bytes may stand for far more). `*taken` is how many input bytes
+  // were used; what is left of them decodes on a later call.
+  Result write(const char* input, size_t length, size_t* taken, const Sink& sink,
+               size_t budget = SIZE_MAX);
   // Whether everything written decoded to the end of a whole stream (or nothing came at all:
   // an empty body is no cut one). Call after the last write.
   bool endedWhole() const { return kept_.empty() && (consumed_ == 0 || atEnd_); }
@@ -64,6 +86,49 @@ class ContentDecoder {
   std::unique_ptr<uint8_t[]> out_;
   uint64_t consumed_ = 0;
 };
+
+class HeldBody {
+ public:
+  static constexpr size_t kMaxBytes = 4 * 1024 * 1024;
+
+  // Keeps `length` more bytes; past kMaxBytes nothing more is kept and the body is too long.
+  void append(const char* bytes, size_t length);
+  struct Decoded {
+    Data body;
+    int64_t error = 0;  // an NSURLError code; 0: `body` is the whole body
+  };
+  // Takes the body, undoing `decoder`'s coding (none when null; `undecodable`: a coding that
+  // cannot be undone): decoded to at most kMaxBytes, or an error.
+  Decoded take(ContentDecoder* decoder, bool undecodable);
+
+ private:
+  Data coded_;
+  bool tooLong_ = false;
+};
+
+// How a body that ended without a transfer error came to its end.
+class AppendedRange;
+struct BodyEnd {
+  bool http2 = false;                       // it came on an HTTP/2 stream
+  bool streamEnded = false;                 // HTTP/2: a frame with END_STREAM ended the stream
+  bool closeOverTLS = false;                // HTTP/1: over TLS, read to the connection's close
+  bool closureAlert = false;                // the TLS closure alert came
+  const ContentDecoder* decoder = nullptr;  // what decoded the body as it came, if anything
+  const AppendedRange* appended = nullptr;  // the part a resumed download appends, if any
+};
+// 0 when the body is whole; else the NSURLError code of the failure.
+int64_t judgeBodyEnd(const BodyEnd& end);
+
+// Whether the HTTP/2 frames libcurl receives can be looked at in this process; when they
+// cannot, no stream's end is known and HTTP/2 is not to be offered.
+bool watchesHTTP2StreamEnds();
+// Starts watching the stream of the transfer of easy handle `handle`, forgetting what was
+// seen for an earlier one at the same address.
+void watchStreamEnd(const void* handle);
+// Whether a frame with END_STREAM ended the watched transfer's stream.
+bool streamEnded(const void* handle);
+// Stops watching (when the handle is cleaned up).
+void forgetStreamEnd(const void* handle);
 
 // Whether a 206 with this Content-Range (absent: nullopt) continues a file of `length` bytes
 // to the end of the representation: "bytes <length>-<last>/<total>" with last + 1 == total,

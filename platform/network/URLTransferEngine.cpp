@@ -164,8 +164,7 @@ struct Transfer {
   // paused that were decoded already (libcurl hands the same bytes again).
   std::unique_ptr<ContentDecoder> decoder;
   size_t codedSkip = 0;
-  bool undecodable = false;          // a Content-Encoding that cannot be undone
-  bool heldBodyUndecodable = false;  // a held body whose coded stream did not end
+  bool undecodable = false;  // a Content-Encoding that cannot be undone
   // The connection the request was about to go out on held bytes of no request: it is sent
   // again on a fresh connection (`freshConnection`).
   bool staleConnection = false;
@@ -175,12 +174,11 @@ struct Transfer {
   // A body read to the close; over TLS, whether the peer's closure alert came.
   bool readToClose = false;
   std::shared_ptr<std::atomic<bool>> closureAlert;
-  Data redirectBody;  // the body of a redirect or of an authentication challenge
+  HeldBody heldBody;  // the body of a redirect or of an authentication challenge
   // A 401 with a challenge the engine can answer (the response waits like a redirect's).
   bool isAuthChallenge = false;
   NSHTTPURLResponseRef authResponse;
   std::optional<HTTPAuthChallenge> authChallenge;
-  bool heldBodyTruncated = false;  // the held body outgrew its bound
   NSHTTPURLResponseRef redirectResponse;
   int redirectCount = 0;
 
@@ -378,6 +376,7 @@ int64_t errorCodeForCurl(CURLcode code) {
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2_STREAM:  // an HTTP/2 stream reset with an error before it ended
       return NSURLErrorNetworkConnectionLost;
     case CURLE_WRITE_ERROR:
       return NSURLErrorCannotWriteToFile;
@@ -1071,17 +1070,6 @@ constexpr int64_t kIdleWorkerLingerNs = int64_t{30} * 1000000000;
 // Takes `n` body bytes as they are to be delivered: n, CURL_WRITEFUNC_PAUSE when they are
 // not taken now, or 0 to end the transfer.
 size_t acceptBody(Transfer* t, const char* buffer, size_t n) {
-  if (t->isRedirect || t->isAuthChallenge) {
-    // Held whole until the delegate decides, so held up to a bound: beyond it the bytes are
-    // dropped, and the body can no longer be delivered.
-    if (t->redirectBody.length() + n > kMaxDeferredBytes) {
-      t->heldBodyTruncated = true;
-      t->redirectBody = Data();
-    } else if (!t->heldBodyTruncated) {
-      t->redirectBody.append(buffer, n);
-    }
-    return n;
-  }
   if (t->answeredFromCache) return n;  // a 304 answer has no body of its own
   {
     std::lock_guard<std::mutex> lock(t->task->mu);
@@ -1142,13 +1130,18 @@ size_t acceptCodedBody(Transfer* t, const char* buffer, size_t n) {
     return false;
   };
   size_t taken = 0;
-  switch (t->decoder->write(buffer + skip, n - skip, &taken, sink)) {
+  switch (t->decoder->write(buffer + skip, n - skip, &taken, sink, kMaxDeferredBytes)) {
     case ContentDecoder::Result::kTaken:
       t->codedSkip = skipLeft;
       return n;
     case ContentDecoder::Result::kStopped:
       if (ended) return 0;
       t->codedSkip = skip + taken + skipLeft;
+      return CURL_WRITEFUNC_PAUSE;
+    case ContentDecoder::Result::kSpent:
+      // The rest decodes in a later turn, after the session's other transfers and commands.
+      t->codedSkip = skip + taken + skipLeft;
+      resumeReading(t->task);
       return CURL_WRITEFUNC_PAUSE;
     case ContentDecoder::Result::kFailed:
       break;
@@ -1162,6 +1155,12 @@ size_t writeCallback(char* buffer, size_t size, size_t nitems, void* arg) {
   size_t n = size * nitems;
   t->touch();
   if (t->userPaused) return CURL_WRITEFUNC_PAUSE;  // a pause made before the transfer began
+  if (t->isRedirect || t->isAuthChallenge) {
+    // Held as it came until the delegate decides, and decoded only if it is delivered.
+    if (isCancelled(t->task)) return 0;
+    t->heldBody.append(buffer, n);
+    return n;
+  }
   if (t->decoder || t->undecodable) return acceptCodedBody(t, buffer, n);
   return acceptBody(t, buffer, n);
 }
@@ -1537,6 +1536,7 @@ void answerNotModified(const std::shared_ptr<Transfer>& t,
 
 void releaseEasy(Transfer& t) {
   if (!t.easy) return;
+  forgetStreamEnd(t.easy);
   curl_multi_remove_handle(t.session->multi, t.easy);
   curl_easy_cleanup(t.easy);
   t.easy = nullptr;
@@ -1634,19 +1634,14 @@ void completeSuccess(const std::shared_ptr<Transfer>& t) {
 // A response held back whole (a refused redirect, an unanswered authentication challenge)
 // becomes the task's response, with its body (transfer thread).
 void deliverHeldResponse(const std::shared_ptr<Transfer>& t, const NSHTTPURLResponseRef& response) {
-  if (t->heldBodyTruncated) {
-    finishTransfer(t, makeURLError(NSURLErrorDataLengthExceedsMaximum, t->url));
-    return;
-  }
-  if (t->heldBodyUndecodable) {
-    finishTransfer(t, makeURLError(NSURLErrorCannotDecodeContentData, t->url));
+  HeldBody::Decoded held = t->heldBody.take(t->decoder.get(), t->undecodable);
+  if (held.error) {
+    finishTransfer(t, makeURLError(held.error, t->url));
     return;
   }
   t->isRedirect = false;
   t->isAuthChallenge = false;
-  Data body = std::move(t->redirectBody);
-  t->redirectBody = Data();
-  answerWithWholeBody(t, response, std::move(body));
+  answerWithWholeBody(t, response, std::move(held.body));
 }
 
 // Sends the task's request again with `authorization` (transfer thread). A streamed body
@@ -1892,24 +1887,15 @@ void onDone(const std::shared_ptr<Transfer>& t, CURLcode result) {
         curl_easy_getinfo(t->easy, CURLINFO_ACTIVESOCKET, &socket) == CURLE_OK) {
       markConnectionCarried(socket);
     }
-    if (!t->failure && t->readToClose && t->scheme == "https" &&
-        !(t->closureAlert && t->closureAlert->load())) {
-      // Over TLS, a body read to the close ends only with the closure alert (RFC 9112 9.8):
-      // without it, the connection may have been cut by anyone on the way.
-      t->failure = makeURLError(NSURLErrorNetworkConnectionLost, t->url);
-    }
-    if (!t->failure && t->decoder && !t->decoder->endedWhole()) {
-      // The coded stream did not end: the body was cut, however the connection ended.
-      if (t->isRedirect || t->isAuthChallenge) {
-        t->heldBodyUndecodable = true;
-      } else {
-        t->failure = makeURLError(NSURLErrorCannotDecodeContentData, t->url);
-      }
-    }
-    if (!t->failure && t->appended && !t->appended->whole()) {
-      // The part ended short of the range it names: the file is not whole.
-      t->failure = makeURLError(NSURLErrorNetworkConnectionLost, t->url);
-    }
+    const bool held = t->isRedirect || t->isAuthChallenge;  // its coding is undone later
+    const bool http2 = t->headersComplete && !isHTTP1(t->head.httpVersion());
+    const int64_t cut = judgeBodyEnd({.http2 = http2,
+                                      .streamEnded = http2 && streamEnded(t->easy),
+                                      .closeOverTLS = t->readToClose && t->scheme == "https",
+                                      .closureAlert = t->closureAlert && t->closureAlert->load(),
+                                      .decoder = held ? nullptr : t->decoder.get(),
+                                      .appended = t->appended ? &*t->appended : nullptr});
+    if (!t->failure && cut) t->failure = makeURLError(cut, t->url);
   }
   if (t->failure) {
     finishTransfer(t, isCancelled(task) ? makeURLError(NSURLErrorCancelled, t->url) : t->failure);
@@ -2116,7 +2102,11 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, writeCallback);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024L);
+  // HTTP/2 (offered over TLS) only where the end of its streams is seen.
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
+                   watchesHTTP2StreamEnds() ? CURL_HTTP_VERSION_2TLS : CURL_HTTP_VERSION_1_1);
   if (parsed.scheme == "https") {
+    watchStreamEnd(e);
     // The trust decision is made by verifyCallback (delegate or default evaluation).
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);

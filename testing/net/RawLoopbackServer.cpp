@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "testing/net/LoopbackServer.h"
+#include "testing/net/ServerContext.h"
 
 namespace testing_net {
 
@@ -112,9 +113,7 @@ struct RawLoopbackServer::Impl {
   }
 };
 
-namespace {
-
-SSL_CTX* serverContext(const TLSIdentity& identity) {
+SSL_CTX* newServerContext(const TLSIdentity& identity) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   for (size_t i = 0; i < identity.chainPEM.size(); ++i) {
     BIO* bio =
@@ -136,11 +135,9 @@ SSL_CTX* serverContext(const TLSIdentity& identity) {
   return ctx;
 }
 
-}  // namespace
-
 RawLoopbackServer::RawLoopbackServer(ReplyFunction reply, const TLSIdentity& identity)
     : RawLoopbackServer(std::move(reply)) {
-  impl_->tls = serverContext(identity);
+  impl_->tls = newServerContext(identity);
 }
 
 RawLoopbackServer::RawLoopbackServer(ReplyFunction reply) : impl_(std::make_shared<Impl>()) {
