@@ -1,6 +1,7 @@
 // The log file manager, the file line formatter and file infos.
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -270,14 +271,18 @@ TEST(LGFileManagerTest, TheOrderRecordKeepsTheLinesOfEveryFileStillInTheFolder) 
 namespace {
 
 // Runs `work` in a child process: another process on the same folder, or a run that has
-// ended, and exits with 0 when `work` succeeds. Nothing the child keeps in memory reaches
-// this process.
-void inAnotherProcess(const std::function<bool()>& work) {
+// ended. Nothing the child keeps in memory reaches this process. The child ends as a crash
+// ends a process: nothing of this process's exit (the leak checkers' among it) runs in the
+// copy, which holds only the forking thread.
+void inAnotherProcess(const std::function<void()>& work) {
   pid_t pid = ::fork();
-  if (pid == 0) ::_exit(work() ? 0 : 1);
+  if (pid == 0) {
+    work();
+    ::raise(SIGKILL);
+  }
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
 }
 
 // Makes writing any order record fail while it lives (a full disk).
@@ -331,7 +336,6 @@ TEST(LGFileManagerTest, AFileWithoutARecordedNumberNeverSortsBelowOlderFiles) {
         std::string names;
         for (const std::string& name : namesOf(*other)) names += name + "\n";
         writeFile(view, names);
-        return !unrecorded.empty();
       });
       unrecorded = dir.path() + "/" + appName() + " " +
                    manager->logFileDateFormatter().stringFromDate(
