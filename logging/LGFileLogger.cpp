@@ -311,8 +311,8 @@ int LGFileLogger::writeWhole(int fd, iovec* pieces, int count) {
   // write fail.
   iovec out[3];
   std::copy(v, v + n, out);
-  size_t written = 0;
-  int err = plat::writevFully(fd, v, n, &written);
+  size_t written = 0, lastWrite = 0;
+  int err = plat::writevFully(fd, v, n, &written, &lastWrite);
   if (err == 0) {
     lineCut_ = false;
     return 0;
@@ -330,24 +330,33 @@ int LGFileLogger::writeWhole(int fd, iovec* pieces, int count) {
     }
     at += out[i].iov_len;
   }
-  off_t end = ::lseek(fd, 0, SEEK_END);
-  if (end >= 0 && static_cast<uint64_t>(end) >= written) {
-    off_t goodEnd = end - static_cast<off_t>(written - whole);
-    if (goodEnd == end || ::ftruncate(fd, goodEnd) == 0) {
-      // The file ends as before the write, or on a line feed of this write.
-      if (whole > 0) lineCut_ = false;
-      currentLogFileOffset_ = goodEnd;
-      return err;
-    }
-    LGDiagnosticLog(plat::format("LGFileLogger: Failed to truncate file: %@", errnoText(errno)));
-  }
-  // The part-written line stays: the next write starts on a new line.
-  if (written > whole) {
-    lineCut_ = true;
-  } else if (whole > 0) {
-    lineCut_ = false;
-  }
+  const size_t partial = written - whole;
+  // Each appending write lands at the file's end of the moment and leaves the offset after its
+  // bytes: the part-written line ends the file only while the offset is still its end. The
+  // offset is read first (reading the end moves it).
+  const off_t ours = ::lseek(fd, 0, SEEK_CUR);
+  const off_t end = ::lseek(fd, 0, SEEK_END);
   currentLogFileOffset_ = end;
+  if (partial == 0) {
+    // The file ends as before the write, or on a line feed of this write.
+    if (whole > 0) lineCut_ = false;
+    return err;
+  }
+  if (ours < 0 || end != ours || partial > lastWrite) {
+    // Another writer appended after the part-written line (it ended up inside their bytes):
+    // cutting back would cut their lines, so it stays, and the file ends with their bytes.
+    lineCut_ = false;
+    return err;
+  }
+  if (::ftruncate(fd, end - static_cast<off_t>(partial)) == 0) {
+    // The file ends on a line feed of this write, or as before it.
+    if (whole > 0) lineCut_ = false;
+    currentLogFileOffset_ = end - static_cast<off_t>(partial);
+    return err;
+  }
+  LGDiagnosticLog(plat::format("LGFileLogger: Failed to truncate file: %@", errnoText(errno)));
+  // The part-written line stays: the next write starts on a new line.
+  lineCut_ = true;
   return err;
 }
 

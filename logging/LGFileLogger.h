@@ -22,7 +22,9 @@
 // is never cut silently. Failures are written to the diagnostic log; the affected messages
 // are lost and a later message tries again. A write that fails part-way (a full disk) leaves
 // no part of a line: the file is cut back to the end of its last whole line, or, where it
-// cannot be cut, the next write starts on a new line.
+// cannot be cut, the next write starts on a new line. Where another writer appended to the
+// file after the part-written line, nothing is cut (their lines would be): that part stays.
+// (A writer appending between the check and the cut is not seen: no lock is shared.)
 
 #include <sys/uio.h>
 

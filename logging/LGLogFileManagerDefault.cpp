@@ -74,13 +74,13 @@ plat::NSErrorRef invalidFolderError(const std::string& folder) {
                              std::move(info));
 }
 
-// What a file is sorted by: the creation number it carries (0 for none), then its place
-// among the files this manager made (-1 for others), then the date its name tells, else its
-// creation date, else now.
+// What a file is sorted by: the creation number it carries, or for a file without one the
+// highest number of the numbered files dated no later (0 for none); whether it carries a
+// number; then the date its name tells, else its creation date, else now.
 struct SortKey {
   LGLogFileInfoRef info;
   uint64_t order;
-  int64_t made;
+  bool numbered;
   plat::NSDate date;
 };
 
@@ -97,15 +97,6 @@ constexpr size_t kMaxOrderRecordBytes = 1 << 20;
 
 std::atomic<bool> gAttributesUnavailableForTesting{false};
 std::atomic<bool> gOrderRecordWritesFailForTesting{false};
-
-// Creation numbers the order record could not take, by folder and file name: they order the
-// files for the rest of the process and go into the record with its next change, so a file
-// whose line could not be written never sorts before older ones.
-std::mutex gUnrecordedMu;
-std::map<std::pair<std::string, std::string>, uint64_t>& unrecordedNumbers() {
-  static auto* numbers = new std::map<std::pair<std::string, std::string>, uint64_t>();
-  return *numbers;
-}
 
 // The creation number `path` carries in its attribute, or 0.
 uint64_t creationNumberAttribute(const std::string& path) {
@@ -207,56 +198,11 @@ bool isFileInFolder(const std::string& folder, const std::string& name) {
 
 std::string fileNameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
-// The record of `folder` with the numbers it could not take before added (of files still
-// there, over any older line of their names).
-std::map<std::string, uint64_t> withUnrecordedNumbers(const std::string& folder,
-                                                      std::map<std::string, uint64_t> record) {
-  std::lock_guard<std::mutex> lock(gUnrecordedMu);
-  auto& numbers = unrecordedNumbers();
-  for (auto it = numbers.lower_bound({folder, std::string()});
-       it != numbers.end() && it->first.first == folder;) {
-    if (!isFileInFolder(folder, it->first.second)) {
-      it = numbers.erase(it);
-      continue;
-    }
-    record[it->first.second] = it->second;
-    ++it;
-  }
-  return record;
-}
-
-// Writes `record` for `folder`; the numbers it could not take before are written with it
-// (and then forgotten), and where it cannot be written, `pending` (a name and its number) is
-// kept in memory instead.
-bool writeOrderRecordKeeping(const std::string& folder, std::map<std::string, uint64_t> record,
-                             const std::optional<std::pair<std::string, uint64_t>>& pending) {
-  record = withUnrecordedNumbers(folder, std::move(record));
-  if (pending) record[pending->first] = pending->second;
-  bool written = writeOrderRecord(folder, record);
-  std::lock_guard<std::mutex> lock(gUnrecordedMu);
-  auto& numbers = unrecordedNumbers();
-  if (written) {
-    numbers.erase(numbers.lower_bound({folder, std::string()}),
-                  numbers.lower_bound({folder + '\0', std::string()}));
-  } else if (pending) {
-    numbers[{folder, pending->first}] = pending->second;
-  }
-  return written;
-}
-
-// The creation number of the file at `path`: its attribute, else the number the record could
-// not take, else its line in `record`, else 0.
+// The creation number of the file at `path`: its attribute, else its line in `record`, else 0.
 uint64_t creationNumber(const std::string& path, const std::map<std::string, uint64_t>& record) {
   uint64_t number = creationNumberAttribute(path);
   if (number != 0) return number;
-  std::string name = fileNameOf(path);
-  {
-    std::lock_guard<std::mutex> lock(gUnrecordedMu);
-    auto& numbers = unrecordedNumbers();
-    auto kept = numbers.find({path.substr(0, path.size() - name.size() - 1), name});
-    if (kept != numbers.end()) return kept->second;
-  }
-  auto recorded = record.find(name);
+  auto recorded = record.find(fileNameOf(path));
   return recorded == record.end() ? 0 : recorded->second;
 }
 
@@ -393,25 +339,32 @@ std::vector<LGLogFileInfoRef> LGLogFileManagerDefault::sortedLogFileInfos() {
   std::vector<SortKey> keys;
   plat::NSDate now = plat::NSDate::now();
   std::vector<LGLogFileInfoRef> infos = unsortedLogFileInfos();
-  std::vector<std::string> created;
-  {
-    std::lock_guard<std::mutex> lock(createdMu_);
-    created = created_;
-  }
   std::map<std::string, uint64_t> record = readOrderRecord(logsDirectory_);
+  std::vector<std::pair<plat::NSDate, uint64_t>> numbered;  // date, number
   for (LGLogFileInfoRef& info : infos) {
-    auto it = std::find(created.rbegin(), created.rend(), info->filePath());
-    int64_t made = it == created.rend() ? -1 : static_cast<int64_t>(created.rend() - it);
     std::optional<plat::NSDate> date = dateFromFileName(info->fileName());
     if (!date) date = info->creationDate();
-    keys.push_back({info, creationNumber(info->filePath(), record), made, date.value_or(now)});
+    uint64_t number = creationNumber(info->filePath(), record);
+    keys.push_back({info, number, number != 0, date.value_or(now)});
+    if (number != 0) numbered.emplace_back(keys.back().date, number);
+  }
+  // A file without a number (its record line could not be written, or was lost with a
+  // rename) goes just above the numbered files dated no later than it: what is on disk
+  // places it, alike in every process and run, never below the files made before it.
+  std::sort(numbered.begin(), numbered.end());
+  for (size_t i = 1; i < numbered.size(); ++i)
+    numbered[i].second = std::max(numbered[i].second, numbered[i - 1].second);
+  for (SortKey& k : keys) {
+    if (k.numbered) continue;
+    auto after = std::upper_bound(numbered.begin(), numbered.end(), k.date,
+                                  [](const plat::NSDate& d, const auto& n) { return d < n.first; });
+    k.order = after == numbered.begin() ? 0 : std::prev(after)->second;
   }
   // The order in which files were made holds whatever the clock did since: the numbers they
-  // carry (kept across runs), else the order this manager made them in (where the file
-  // system keeps no numbers). The dates only order files made without either.
+  // carry (kept across runs). The dates only order files without a number among themselves.
   std::stable_sort(keys.begin(), keys.end(), [](const SortKey& a, const SortKey& b) {
     if (a.order != b.order) return b.order < a.order;
-    if (a.made != b.made) return b.made < a.made;
+    if (a.numbered != b.numbered) return b.numbered;
     return b.date < a.date;
   });
   std::vector<LGLogFileInfoRef> sorted;
@@ -477,14 +430,15 @@ void LGLogFileManagerDefault::numberNewFile(const std::string& path) {
   if (setCreationNumberAttribute(path, highest + 1)) return;
   // No attributes here: the record keeps the number, beside those of the files still there
   // (whatever application made them: managers of other names may share the folder). Where
-  // it cannot, the order this manager made its files in serves for this run.
+  // it cannot, the file is placed by the date in its name, as every process places it.
   std::string name = fileNameOf(path);
   if (name.find('\n') != std::string::npos) return;
   std::map<std::string, uint64_t> kept;
   for (const auto& line : record) {
     if (isFileInFolder(logsDirectory_, line.first)) kept.insert(line);
   }
-  if (!writeOrderRecordKeeping(logsDirectory_, kept, std::make_pair(name, highest + 1))) {
+  kept[name] = highest + 1;
+  if (!writeOrderRecord(logsDirectory_, kept)) {
     LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@", path));
   }
 }
@@ -494,28 +448,17 @@ void LGLogFileManagerDefault::moveCreationNumber(const std::string& folder,
                                                  const std::string& toName) {
   if (fromName == toName || toName.find('\n') != std::string::npos) return;
   OrderRecordLock folderLock(folder);
-  std::optional<std::pair<std::string, uint64_t>> unrecorded;
-  {
-    // A number the record could not take follows the file in memory first.
-    std::lock_guard<std::mutex> lock(gUnrecordedMu);
-    auto& numbers = unrecordedNumbers();
-    numbers.erase({folder, toName});
-    auto kept = numbers.find({folder, fromName});
-    if (kept != numbers.end()) {
-      unrecorded.emplace(toName, kept->second);
-      numbers.erase(kept);
-    }
-  }
   std::map<std::string, uint64_t> record = readOrderRecord(folder);
   auto from = record.find(fromName);
   auto stale = record.find(toName);
-  if (from == record.end() && stale == record.end() && !unrecorded) return;
+  if (from == record.end() && stale == record.end()) return;
   if (stale != record.end()) record.erase(stale);
   if (from != record.end()) {
     record[toName] = from->second;
     record.erase(from);
   }
-  if (!writeOrderRecordKeeping(folder, record, unrecorded)) {
+  // Where the record cannot be written the file is placed by its new name's date.
+  if (!writeOrderRecord(folder, record)) {
     LGDiagnosticLog(plat::format("LGLogFileManagerDefault: Error recording the order of %@",
                                  folder + "/" + toName));
   }

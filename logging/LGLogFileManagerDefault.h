@@ -12,14 +12,14 @@
 // one above the highest in the folder (the extended attribute "user.vestrel.log.order";
 // where the file system keeps no user attributes, a line of the record ".vestrel.log.order"
 // in the folder, changed under an advisory lock on the folder, its lines kept for every file
-// still there, the line following a file renamed with LGLogFileInfo::renameFile; a number the
-// record cannot take is kept in memory for the process and written with the record's next
-// change), and
-// numbered files come first, highest first; then (where neither can be kept) the files this
-// manager made, the last made first; then the others by the date in their names (else their
-// creation dates). So a step of the clock (a time server's correction, a user's change of
-// the time) reorders nothing: a file made after the clock went back is not taken for an old
-// one and deleted, in this run or the next.
+// still there, the line following a file renamed with LGLogFileInfo::renameFile), and
+// numbered files come first, highest first. A file without a number (its line could not be
+// written, or its rename could not be recorded) goes just above the numbered files whose
+// dates are no later than its own; files placed alike go by date. The dates are those in the
+// names, else the creation dates. So a step of the clock (a time server's correction, a
+// user's change of the time) reorders no numbered file: a file made after the clock went back
+// is not taken for an old one and deleted, in this run or the next. Only what is on disk
+// orders the files, so every process on the folder and every run sees the same order.
 //
 // Thread-safety: the limits are atomics and may be read and set from any thread; the other
 // operations touch only the file system and immutable settings and may run on any queue
@@ -124,7 +124,7 @@ class LGLogFileManagerDefault : public LGLogFileManager,
   std::mutex createdMu_;
   // Held while a file is made and numbered, and while old files are deleted.
   std::mutex fileOpsMu_;
-  std::vector<std::string> created_;
+  std::vector<std::string> created_;  // guarded by createdMu_
   std::atomic<uint64_t> maximumNumberOfLogFiles_{kDefaultMaximumNumberOfLogFiles};
   std::atomic<uint64_t> logFilesDiskQuota_{kDefaultLogFilesDiskQuota};
   const std::string logsDirectory_;

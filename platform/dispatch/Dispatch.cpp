@@ -189,6 +189,22 @@ std::multiset<dispatch_time_t>& blockedDeadlines() {
 }
 }  // namespace
 
+std::atomic<bool> gScopeEndHookSet{false};
+std::mutex& scopeEndHookMutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+std::function<void()>& scopeEndHook() {
+  static auto* h = new std::function<void()>;
+  return *h;
+}
+
+void setBlockingScopeEndHookForTesting(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(scopeEndHookMutex());
+  gScopeEndHookSet.store(static_cast<bool>(hook));
+  scopeEndHook() = std::move(hook);
+}
+
 // A deadline past INT64_MAX nanoseconds is never reached: it counts as "forever".
 BlockingScope::BlockingScope(dispatch_time_t deadline)
     : worker_(tIsWorker),
@@ -204,6 +220,14 @@ BlockingScope::BlockingScope(dispatch_time_t deadline)
 }
 BlockingScope::~BlockingScope() {
   if (worker_) {
+    if (gScopeEndHookSet.load()) {
+      std::function<void()> hook;
+      {
+        std::lock_guard<std::mutex> lock(scopeEndHookMutex());
+        hook = scopeEndHook();
+      }
+      if (hook) hook();
+    }
     pool().endBlocking();
     // Runnable again before the deadline leaves the set: a wait that has expired reads
     // either as expired or as runnable, never as idle.
@@ -941,6 +965,7 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
       std::unique_lock<std::mutex> lock(q.mu);
       if (!q.draining && q.items.empty() && q.runnable()) {
         q.draining = true;
+        lock.unlock();
       } else {
         SyncWaiter waiter;
         q.items.push_back(Item{nullptr, false, &waiter, false});
@@ -949,8 +974,8 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
         BlockingScope blocking;
         lock.lock();
         waiter.wait(lock, blocking);
+        lock.unlock();  // before the scope ends
       }
-      lock.unlock();
       runOwned(qref, block);
       lock.lock();
       if (!q.items.empty() && q.runnable()) {
@@ -966,8 +991,10 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
       bool free = q.items.empty() && q.runnable() && !q.barrierRunning;
       if (free && !barrier) {
         ++q.running;
+        lock.unlock();
       } else if (free && barrier && q.running == 0) {
         q.barrierRunning = true;
+        lock.unlock();
       } else {
         SyncWaiter waiter;
         q.items.push_back(Item{nullptr, barrier, &waiter, false});
@@ -975,8 +1002,8 @@ void syncRun(const DispatchQueueRef& qref, const dispatch_block_t& block, bool b
         BlockingScope blocking;
         lock.lock();
         waiter.wait(lock, blocking);
+        lock.unlock();  // before the scope ends
       }
-      lock.unlock();
       runOwned(qref, block);
       finishConcurrent(qref, barrier);
       return;
@@ -1188,10 +1215,12 @@ void dispatch_apply(size_t iterations, const DispatchQueueRef& queue,
   lock.unlock();
   BlockingScope blocking;
   lock.lock();
-  if (shared->finished == iterations) return;
-  shared->blocking = &blocking;
-  blocking.block();
-  shared->cv.wait(lock, [&] { return shared->finished == iterations; });
+  if (shared->finished != iterations) {
+    shared->blocking = &blocking;
+    blocking.block();
+    shared->cv.wait(lock, [&] { return shared->finished == iterations; });
+  }
+  lock.unlock();  // before the scope ends
 }
 
 void dispatch_suspend(const DispatchQueueRef& queue) {
@@ -1413,14 +1442,19 @@ long dispatch_group_wait(const DispatchGroupRef& group, dispatch_time_t timeout)
   lock.unlock();
   BlockingScope blocking(timeout);
   lock.lock();
-  if (g.count == 0) return 0;
-  GroupWaiter waiter{&blocking};
-  g.waiters.push_back(&waiter);
-  blocking.block();
-  if (waitUntilDeadline(lock, g.cv, timeout, [&] { return waiter.released; })) return 0;
-  g.waiters.erase(std::find(g.waiters.begin(), g.waiters.end(), &waiter));
-  blocking.release();
-  return 1;
+  long result = 0;
+  if (g.count != 0) {
+    GroupWaiter waiter{&blocking};
+    g.waiters.push_back(&waiter);
+    blocking.block();
+    if (!waitUntilDeadline(lock, g.cv, timeout, [&] { return waiter.released; })) {
+      g.waiters.erase(std::find(g.waiters.begin(), g.waiters.end(), &waiter));
+      blocking.release();
+      result = 1;
+    }
+  }
+  lock.unlock();  // before the scope ends
+  return result;
 }
 
 void dispatch_group_notify(const DispatchGroupRef& group, const DispatchQueueRef& queue,
@@ -1492,17 +1526,21 @@ long dispatch_semaphore_wait(const DispatchSemaphoreRef& sema, dispatch_time_t t
   lock.unlock();
   BlockingScope blocking(timeout);
   lock.lock();
+  long result = 0;
   if (s.value > 0) {  // signalled while the scope opened
     --s.value;
-    return 0;
+  } else {
+    SemaphoreWaiter waiter{&blocking};
+    s.waiters.push_back(&waiter);
+    blocking.block();
+    if (!waitUntilDeadline(lock, waiter.cv, timeout, [&] { return waiter.granted; })) {
+      s.waiters.erase(std::find(s.waiters.begin(), s.waiters.end(), &waiter));
+      blocking.release();
+      result = 1;
+    }
   }
-  SemaphoreWaiter waiter{&blocking};
-  s.waiters.push_back(&waiter);
-  blocking.block();
-  if (waitUntilDeadline(lock, waiter.cv, timeout, [&] { return waiter.granted; })) return 0;
-  s.waiters.erase(std::find(s.waiters.begin(), s.waiters.end(), &waiter));
-  blocking.release();
-  return 1;
+  lock.unlock();  // before the scope ends
+  return result;
 }
 
 // ---- Once -----------------------------------------------------------------------------------

@@ -26,8 +26,7 @@ namespace plat::dispatch_internal {
 //   2. clockSwapMutex(): exclusive while Clock::install moves deadlines and timers to the
 //      new clock; shared while a deadline or timer is compared with the clock's now.
 //   3. A dispatch source's lock (it posts its delivery to its queue while holding it).
-//   4. A custom queue's lock (a sync caller leaves its blocking scope, which wakes the
-//      main run loop, while holding it).
+//   4. A custom queue's lock.
 //   5. A run loop's lock (the main loop looks at the main queue while deciding to sleep).
 //   6. The main queue's lock, a timer's lock, the deadline heap's lock, the worker pool's
 //      lock, the blocked-deadline lock, the loop registry's lock, the lock of a wait (a
@@ -35,6 +34,9 @@ namespace plat::dispatch_internal {
 //   7. The clock registry's lock (Clock::current() may be called under any of the above).
 // So a run loop never holds its own lock while it looks at a timer (it copies its timer list
 // first), and Clock::install takes each loop's lock and each timer's lock one at a time.
+// A blocking scope (below) is opened and ends with no lock of this folder held, the lock of
+// its wait included: its start and end take the worker pool's lock and the blocked-deadline
+// lock and wake the main run loop (its lock). Its block() and release() take no lock.
 
 // Marks the calling thread as blocked (if it is a pool worker) for the object's lifetime, so
 // the pool may start another worker. `deadline` is when the wait gives up on its own.
@@ -62,6 +64,11 @@ class BlockingScope {
   bool counted_ = false;  // guarded by the wait's lock
   dispatch_time_t deadline_;
 };
+
+// For tests: `hook` runs on a pool worker as its blocking scope ends, before anything else the
+// end does (so the worker still counts as it did in the wait), with no lock of this folder
+// held. An empty hook removes it. Any thread.
+void setBlockingScopeEndHookForTesting(std::function<void()> hook);
 
 // True when a blocked worker's wait has reached its deadline but the worker has not resumed
 // yet (it is about to, and then counts as running work again).

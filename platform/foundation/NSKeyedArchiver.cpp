@@ -105,9 +105,13 @@ uint64_t NSKeyedArchiver::encodeValue(const Value& value, int depth) {
       objects.push_back(value);
       return objects.size() - 1;
     case Value::Type::Date: {
-      uint64_t uid = reserve();
-      return instance(uid, Dictionary{{"NS.time", value.date()->timeIntervalSinceReferenceDate()}},
-                      "NSDate");
+      // Only a time the unarchiver takes back is written.
+      const double seconds = value.date()->timeIntervalSinceReferenceDate();
+      if (!plist_support::archivedTimeInRange(seconds)) {
+        fail("a date beyond the range an archive holds: " + value.date()->description());
+        return 0;
+      }
+      return instance(reserve(), Dictionary{{"NS.time", Value(seconds)}}, "NSDate");
     }
     case Value::Type::Null:
       return instance(reserve(), Dictionary(), "NSNull");

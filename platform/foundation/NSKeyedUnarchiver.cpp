@@ -1,7 +1,6 @@
 #include "platform/foundation/NSKeyedUnarchiver.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -239,11 +238,11 @@ Value NSKeyedUnarchiver::decodeClassInstance(uint64_t uid, const Dictionary* nod
     return Value();
   }
   if (name == "NSDate") {
-    // Any finite time is kept; one beyond what a date holds would change, so it fails.
+    // Any time a date holds is kept (the archiver writes no other); one beyond would change,
+    // so it fails.
     const Value* t = node->find("NS.time");
-    constexpr double kLimit =
-        static_cast<double>(NSDate::kMaxSeconds1970 - NSDate::kReferenceDateOffset);
-    if (!t || t->type() != Value::Type::Double || !(std::fabs(t->doubleValue()) < kLimit)) {
+    if (!t || t->type() != Value::Type::Double ||
+        !plist_support::archivedTimeInRange(t->doubleValue())) {
       fail("bad date");
       return Value();
     }

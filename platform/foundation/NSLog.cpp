@@ -73,8 +73,8 @@ bool pipeSignalPendingForThisThread() {
 
 }  // namespace
 
-int writevFully(int fd, iovec* v, int count, size_t* written) {
-  size_t done = 0;
+int writevFully(int fd, iovec* v, int count, size_t* written, size_t* lastWrite) {
+  size_t done = 0, last = 0;
   int err = 0;
   while (count > 0 && v->iov_len == 0) ++v, --count;
   while (count > 0) {
@@ -90,6 +90,7 @@ int writevFully(int fd, iovec* v, int count, size_t* written) {
     }
     size_t left = static_cast<size_t>(n);
     done += left;
+    last = left;
     while (count > 0 && left >= v->iov_len) {
       left -= v->iov_len;
       ++v, --count;
@@ -100,6 +101,7 @@ int writevFully(int fd, iovec* v, int count, size_t* written) {
     }
   }
   if (written) *written = done;
+  if (lastWrite) *lastWrite = last;
   return err;
 }
 

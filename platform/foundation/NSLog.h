@@ -20,8 +20,11 @@ namespace plat {
 // Writes every byte of the pieces to `fd`, resuming after EINTR and short writes; `v` is
 // used up as it goes. Returns 0, or the errno of the failed write (EIO for a write that took
 // nothing, which would otherwise be retried for ever). When `written` is given it receives
-// the number of bytes written, also on failure. Any thread.
-int writevFully(int fd, iovec* v, int count, size_t* written = nullptr);
+// the number of bytes written, also on failure, and `lastWrite` the bytes of the last system
+// call that wrote any (on a descriptor open for appending, the bytes that end where that call
+// left the offset). Any thread.
+int writevFully(int fd, iovec* v, int count, size_t* written = nullptr,
+                size_t* lastWrite = nullptr);
 
 // Writes every byte of the pieces to `fd`, a stream such as standard error, resuming after
 // EINTR and short writes; `v` is used up as it goes. The write never raises SIGPIPE, whatever

@@ -117,6 +117,19 @@ bool dateInRange(const NSDate& d) {
   return d.seconds1970() >= kFirstSecond && d.seconds1970() < kEndSecond;
 }
 
+// The double a binary list stores for d, or false when d lies outside years 0 to 9999. Near
+// year 10000 a double steps by about 30 microseconds, so the last instants of 9999 would round
+// up to 10000-01-01, which no reader takes: they are stored as the last step before it.
+bool binaryDateSeconds(const NSDate& d, double* out) {
+  if (!dateInRange(d)) return false;
+  double seconds = d.timeIntervalSinceReferenceDate();
+  NSDate back;
+  if (!dateFromReferenceSeconds(seconds, &back))
+    seconds = std::nextafter(static_cast<double>(kEndSecond - NSDate::kReferenceDateOffset), 0.0);
+  *out = seconds;
+  return true;
+}
+
 // "YYYY-MM-DDTHH:MM:SSZ"; REQUIRES: dateInRange(d).
 std::string isoDate(const NSDate& d) {
   const int64_t s = d.seconds1970();
@@ -663,10 +676,12 @@ class BinaryWriter {
       case Value::Type::Double:
         at = scalar(doubleBytes(0x23, v.doubleValue()));
         break;
-      case Value::Type::Date:
-        if (!dateInRange(*v.date())) return fail("date out of property-list range");
-        at = scalar(doubleBytes(0x33, v.date()->timeIntervalSinceReferenceDate()));
+      case Value::Type::Date: {
+        double seconds;
+        if (!binaryDateSeconds(*v.date(), &seconds)) return fail("date out of property-list range");
+        at = scalar(doubleBytes(0x33, seconds));
         break;
+      }
       case Value::Type::Data: {
         const Data& d = *v.data();
         at = scalar(marker(0x4, d.length()) + d.toString());
@@ -1074,6 +1089,14 @@ class XMLReader {
 };
 
 }  // namespace
+
+bool archivedTimeInRange(double seconds) {
+  constexpr double kLowest =
+      static_cast<double>(-NSDate::kMaxSeconds1970 - NSDate::kReferenceDateOffset);
+  constexpr double kHighest =
+      static_cast<double>(NSDate::kMaxSeconds1970 - NSDate::kReferenceDateOffset);
+  return seconds >= kLowest && seconds <= kHighest;
+}
 
 bool textOK(const std::string& s, std::string* why) {
   if (s.find('\0') != std::string::npos) return *why = "text with a NUL character", false;

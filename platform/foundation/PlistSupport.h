@@ -42,6 +42,11 @@ Value uidValue(uint64_t uid);
 // The object a reference {"CF$UID": n} stands for; false for any other value.
 bool uidOf(const Value& v, uint64_t* uid);
 
+// Whether a keyed archive's date time (seconds since 2001, as "NS.time" holds it) names a
+// date exactly as NSDate keeps it: at most 2^53 seconds either side of 1970, the far dates
+// that dates made from an interval saturate to included. False for NaN.
+bool archivedTimeInRange(double seconds);
+
 // Whether text can be stored: a NUL would be cut short by other readers and invalid UTF-8
 // has no form. False with *why set otherwise.
 bool textOK(const std::string& text, std::string* why);

@@ -1,6 +1,7 @@
 // The rolling file logger: choosing, writing, rolling by size, age, outside deletion and on
 // demand, and the resume rules after a restart.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -471,11 +472,11 @@ TEST(LGFileLoggerTest, AFifoNamedLikeTheNewestFileIsLeftAloneForANewFile) {
   logger->logData("not blocked\n");  // waits: hangs if the FIFO is opened
   logger->rollLogFile();
   logger->logData("again\n");
-  // The files the manager made sort first; the FIFO, newest by its name, after them.
+  // The FIFO, without a creation number, sorts by its name's date: newest.
   auto files = manager->sortedLogFilePaths();
   ASSERT_EQ(files.size(), 3u);
-  EXPECT_EQ(files[2], fifo);
-  std::vector<std::string> contents = {readFile(files[0]), readFile(files[1])};
+  ASSERT_EQ(files[0], fifo);
+  std::vector<std::string> contents = {readFile(files[1]), readFile(files[2])};
   std::sort(contents.begin(), contents.end());
   EXPECT_EQ(contents, (std::vector<std::string>{"again\n", "not blocked\n"}));
 }
@@ -563,10 +564,55 @@ namespace {
   ::_exit(ok ? 0 : 1);
 }
 
+// Another writer's descriptor on the file: the signal of a write past the size limit lifts the
+// limit and appends a line through it, between the logger's failed write and its cut-back.
+int gOtherWriter = -1;
+constexpr char kOtherWritersLine[] = "another writer's line\n";
+
+void appendAsAnotherWriter(int) {
+  struct rlimit none {
+    RLIM_INFINITY, RLIM_INFINITY
+  };
+  ::setrlimit(RLIMIT_FSIZE, &none);
+  ssize_t n = ::write(gOtherWriter, kOtherWritersLine, sizeof kOtherWritersLine - 1);
+  (void)n;
+}
+
+// In a child process: a write fills the disk in the middle of a line while another writer
+// appends a line to the same file. Exits 0 when the other writer's line is whole and the
+// next message starts a line of its own, 1 otherwise.
+[[noreturn]] void fillTheDiskWhileAnotherWriterAppends(const std::string& folder) {
+  auto manager = std::make_shared<LGLogFileManagerDefault>(folder);
+  auto logger = std::make_shared<LGFileLogger>(manager);
+  logger->logData("first\n");
+  std::string path = manager->sortedLogFilePaths().at(0);
+  gOtherWriter = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  struct sigaction action {};
+  action.sa_handler = appendAsAnotherWriter;
+  ::sigaction(SIGXFSZ, &action, nullptr);
+  struct rlimit limit {
+    static_cast<rlim_t>(readFile(path).size() + 10), RLIM_INFINITY
+  };
+  ::setrlimit(RLIMIT_FSIZE, &limit);
+  logger->logData("a line the full disk cuts short\n");
+  logger->logData("second\n");
+  const std::string text = readFile(path);
+  const std::string other = kOtherWritersLine;
+  bool ok =
+      text.rfind("first\n", 0) == 0 && text.find(other) != std::string::npos &&
+      text.size() >= other.size() + 7 &&
+      text.compare(text.size() - other.size() - 7, std::string::npos, other + "second\n") == 0;
+  ::_exit(ok ? 0 : 1);
+}
+
 }  // namespace
 
+// Without another writer the part-written line is cut back; where another writer appended
+// after it, nothing of theirs is cut.
 TEST(LGFileLoggerDeathTest, AWriteThatFillsTheDiskLeavesNoPartOfALine) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  TempDir dir;
+  TempDir dir, shared;
   EXPECT_EXIT(fillTheDiskMidLine(dir.path()), ::testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(fillTheDiskWhileAnotherWriterAppends(shared.path()), ::testing::ExitedWithCode(0),
+              "");
 }

@@ -1,10 +1,14 @@
 // The log file manager, the file line formatter and file infos.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <sstream>
@@ -264,47 +268,95 @@ TEST(LGFileManagerTest, TheOrderRecordKeepsTheLinesOfEveryFileStillInTheFolder) 
   ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
 }
 
-// A file whose line the order record could not take keeps its place: before the older files
-// while the record fails, and in the record once it can be written again (and so in the next
-// run), also under a new name.
-TEST(LGFileManagerTest, AFileTheOrderRecordCouldNotTakeStaysNewerThanOlderFiles) {
+namespace {
+
+// Runs `work` in a child process: another process on the same folder, or a run that has
+// ended. Nothing the child keeps in memory reaches this process. The child ends as a crash
+// ends a process: nothing of this process's exit (the leak checkers' among it) runs in the
+// copy, which holds only the forking thread.
+void inAnotherProcess(const std::function<void()>& work) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    work();
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+}
+
+// Makes writing any order record fail while it lives (a full disk).
+struct FailingRecord {
+  FailingRecord() { LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(true); }
+  ~FailingRecord() { LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(false); }
+};
+
+}  // namespace
+
+// A file without a recorded creation number (the record could not be written when it was made
+// or renamed) is placed by what is on disk, alike in every process and run: never below the
+// files made before it, so a trim deletes the older files, not the one a user reads after the
+// failure.
+TEST(LGFileManagerTest, AFileWithoutARecordedNumberNeverSortsBelowOlderFiles) {
   NoExtendedAttributes noAttributes;
-  struct FailingRecord {
-    FailingRecord() { LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(true); }
-    ~FailingRecord() { LGLogFileManagerDefault::setOrderRecordWritesFailForTesting(false); }
-  };
-  TempDir dir;
   ClockRestorer restorer;
   auto clock = SteppedDateClock::install();
-  auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
-  manager->setMaximumNumberOfLogFiles(3);
-  // Each file's name tells an earlier date than the last one's: only the numbers order them.
-  int64_t seconds = 1800000000;
-  auto create = [&] {
-    clock->setSeconds1970(seconds -= 3600);
-    plat::NSErrorRef error;
-    std::string path = manager->createNewLogFileWithError(&error).value_or("");
-    EXPECT_FALSE(path.empty());
+  enum class Unrecorded { InTheLastRun, InAnotherProcess, RenamedInThisRun };
+  for (Unrecorded how :
+       {Unrecorded::InTheLastRun, Unrecorded::InAnotherProcess, Unrecorded::RenamedInThisRun}) {
+    SCOPED_TRACE(static_cast<int>(how));
+    TempDir dir, views;
+    int64_t seconds = 1700000000;
+    auto create = [&](LGLogFileManagerDefault& manager) {
+      clock->setSeconds1970(seconds += 3600);
+      plat::NSErrorRef error;
+      std::string path = manager.createNewLogFileWithError(&error).value_or("");
+      EXPECT_FALSE(path.empty());
+      return path;
+    };
+    auto manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+    manager->setMaximumNumberOfLogFiles(3);
+    std::string first = create(*manager), second = create(*manager), unrecorded;
+    const std::string view = views.path() + "/order";
+    if (how == Unrecorded::RenamedInThisRun) {
+      std::string made = create(*manager);
+      FailingRecord failing;
+      LGLogFileInfo renamed(made);
+      renamed.renameFile(appName() + " " +
+                         manager->logFileDateFormatter().stringFromDate(
+                             plat::NSDate::fromSeconds1970(seconds + 60)) +
+                         ".log");
+      unrecorded = renamed.filePath();
+    } else {
+      ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
+      inAnotherProcess([&] {
+        FailingRecord failing;
+        auto other = std::make_shared<LGLogFileManagerDefault>(dir.path());
+        unrecorded = create(*other);
+        std::string names;
+        for (const std::string& name : namesOf(*other)) names += name + "\n";
+        writeFile(view, names);
+      });
+      unrecorded = dir.path() + "/" + appName() + " " +
+                   manager->logFileDateFormatter().stringFromDate(
+                       plat::NSDate::fromSeconds1970(seconds += 3600)) +
+                   ".log";
+      ASSERT_TRUE(std::filesystem::exists(unrecorded));
+      // The process that made the file orders the folder as this one does.
+      std::string names;
+      for (const std::string& name : namesOf(*manager)) names += name + "\n";
+      EXPECT_EQ(readFile(view), names);
+      if (how == Unrecorded::InTheLastRun) {
+        manager = std::make_shared<LGLogFileManagerDefault>(dir.path());
+        manager->setMaximumNumberOfLogFiles(3);
+      }
+    }
+    std::string newest = create(*manager);
     manager->deleteOldLogFiles();
-    LGLogFileInfo(path).setIsArchived(true);
-    return path;
-  };
-  std::string a = create(), b = create(), c;
-  {
-    FailingRecord failing;
-    c = create();
-    EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{c, b, a}));
-    LGLogFileInfo renamed(c);
-    renamed.renameFile(appName() + " 1990-01-01--00-00-00-000.log");
-    c = renamed.filePath();
-    EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{c, b, a}));
+    EXPECT_EQ(manager->sortedLogFilePaths(),
+              (std::vector<std::string>{newest, unrecorded, second}));
+    ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
   }
-  std::string d = create();
-  EXPECT_EQ(manager->sortedLogFilePaths(), (std::vector<std::string>{d, c, b}));
-  ASSERT_TRUE(testing_loop::runUntil([&] { return manager.use_count() == 1; }));
-  manager.reset();
-  EXPECT_EQ(LGLogFileManagerDefault(dir.path()).sortedLogFilePaths(),
-            (std::vector<std::string>{d, c, b}));
 }
 
 // A renamed file keeps its place in the next run, whatever line its new name had before.

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "platform/dispatch/Dispatch.h"
@@ -78,6 +80,45 @@ TEST(WaitWake, AWorkerWokenByTheMainThreadHasRunBeforeThePoolReadsIdle) {
   }
 }
 
+namespace {
+
+// Holds every pool worker at the end of its wait (before it counts as running work by
+// itself) while `hold` is set, and counts the arrivals. Installed while it lives.
+class WaitEnds {
+ public:
+  WaitEnds() {
+    di::setBlockingScopeEndHookForTesting([this] {
+      std::unique_lock<std::mutex> lock(mu_);
+      ++arrived_;
+      cv_.wait(lock, [&] { return !hold_; });
+    });
+  }
+  ~WaitEnds() { di::setBlockingScopeEndHookForTesting(nullptr); }
+  void hold(bool on) {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      hold_ = on;
+    }
+    cv_.notify_all();
+  }
+  int arrived() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return arrived_;
+  }
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool hold_ = false;
+  int arrived_ = 0;
+};
+
+}  // namespace
+
+// Signals, timeouts and spare signals: each woken waiter counts as runnable from its wake on,
+// before its thread has run; a waiter leaves the wait's lock before its wait ends, so every
+// waiter of one semaphore or group ends its wait while another is held there; and the counts
+// come back to zero.
 TEST(WaitWake, SignalsTimeoutsAndSpareSignalsLeaveTheCountsBalanced) {
   testing_loop::VirtualClockScope clock;
   auto sema = dispatch_semaphore_create(0);
@@ -87,26 +128,40 @@ TEST(WaitWake, SignalsTimeoutsAndSpareSignalsLeaveTheCountsBalanced) {
   std::atomic<int> granted{0}, timedOut{0}, groupTimedOut{0};
   dispatch_group_enter(group);
   dispatch_time_t deadline = dispatch_time(DISPATCH_TIME_NOW, 5 * NSEC_PER_SEC);
-  for (int i = 0; i < kWaiters; ++i) {
-    dispatch_async(bg, [&] {
-      (dispatch_semaphore_wait(sema, deadline) == 0 ? granted : timedOut).fetch_add(1);
-    });
-    dispatch_async(bg, [&] {
-      if (dispatch_group_wait(group, deadline) != 0) groupTimedOut.fetch_add(1);
-    });
+  {
+    WaitEnds ends;
+    for (int i = 0; i < kWaiters; ++i) {
+      dispatch_async(bg, [&] {
+        (dispatch_semaphore_wait(sema, deadline) == 0 ? granted : timedOut).fetch_add(1);
+      });
+      dispatch_async(bg, [&] {
+        if (dispatch_group_wait(group, deadline) != 0) groupTimedOut.fetch_add(1);
+      });
+    }
+    ASSERT_TRUE(testing_loop::runUntilIdle(5));
+    EXPECT_EQ(di::runnableWork(), 0);
+    EXPECT_EQ(di::outstandingWork(), 2 * kWaiters);
+
+    // Two signals each hand their unit to a waiter, which is runnable from then on.
+    ends.hold(true);
+    EXPECT_EQ(dispatch_semaphore_signal(sema), 1);
+    EXPECT_EQ(dispatch_semaphore_signal(sema), 1);
+    EXPECT_TRUE(testing_loop::runUntil([&] { return ends.arrived() == 2; }, 5)) << ends.arrived();
+    EXPECT_EQ(di::runnableWork(), 2);
+    ends.hold(false);
+    EXPECT_TRUE(testing_loop::runUntil(
+        [&] { return granted == 2 && di::outstandingWork() == 2 * kWaiters - 2; }));
+
+    // The rest time out, the semaphore's and the group's waiters alike.
+    ends.hold(true);
+    testing_loop::advance(6);
+    EXPECT_TRUE(testing_loop::runUntil([&] { return ends.arrived() == 2 + 3 * kWaiters / 2; }, 5))
+        << ends.arrived();
+    EXPECT_EQ(di::runnableWork(), 3 * kWaiters / 2);
+    ends.hold(false);
+    ASSERT_TRUE(testing_loop::runUntil(
+        [&] { return granted + timedOut == kWaiters && groupTimedOut == kWaiters; }));
   }
-  ASSERT_TRUE(testing_loop::runUntilIdle(5));
-  EXPECT_EQ(di::runnableWork(), 0);
-  // Two signals each hand their unit to a waiter; the rest of the waiters time out. A
-  // woken waiter whose deadline passes before it runs still takes its unit.
-  EXPECT_EQ(dispatch_semaphore_signal(sema), 1);
-  EXPECT_EQ(dispatch_semaphore_signal(sema), 1);
-  // (Unless both have run to the end already: the count is read before their results.)
-  int64_t runnable = di::runnableWork();
-  EXPECT_TRUE(runnable >= 1 || granted.load() == 2) << runnable;
-  testing_loop::advance(6);
-  ASSERT_TRUE(testing_loop::runUntil(
-      [&] { return granted + timedOut == kWaiters && groupTimedOut == kWaiters; }));
   EXPECT_EQ(granted.load(), 2);
   EXPECT_EQ(timedOut.load(), 2);
   ASSERT_TRUE(testing_loop::runUntilIdle(5));

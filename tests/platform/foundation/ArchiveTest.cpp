@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "platform/foundation/NSKeyedArchiver.h"
@@ -306,6 +307,74 @@ TEST_F(ArchiveTest, DamagedArchivesGiveNilAndAnError) {
   NSErrorRef error;
   EXPECT_TRUE(NSKeyedUnarchiver::unarchiveObjectWithData(deep, &error).isNil());
   EXPECT_EQ(error->code(), NSCoderReadCorruptError);
+}
+
+// A date is archived only in a form the unarchiver takes back, with the rest of its archive:
+// the far dates an interval saturates to (infinity, "never expires") at both ends; a date
+// beyond them fails the write with the archiver's error. Archives holding those far dates, as
+// an earlier writer gave them, read; a time beyond them does not.
+TEST_F(ArchiveTest, FarDatesAreArchivedOnlyAsTheyReadBack) {
+  constexpr int64_t kMax = NSDate::kMaxSeconds1970;
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  struct Case {
+    const char* name;
+    NSDate date;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"+infinity", NSDate::dateWithTimeIntervalSince1970(kInf), true},
+      {"-infinity", NSDate::dateWithTimeIntervalSince1970(-kInf), true},
+      {"never expires", NSDate::dateWithTimeIntervalSinceNow(std::numeric_limits<double>::max()),
+       true},
+      {"1e17 s after 2001", NSDate::dateWithTimeIntervalSinceReferenceDate(1e17), true},
+      {"1e17 s before 2001", NSDate::dateWithTimeIntervalSinceReferenceDate(-1e17), true},
+      {"30 years after the earliest", NSDate::fromSeconds1970(-kMax + 946728000), true},
+      {"after the latest", NSDate::fromSeconds1970(kMax + 1), false},
+      {"before the earliest", NSDate::fromSeconds1970(-kMax - 4), false},
+      {"furthest", NSDate::fromSeconds1970(std::numeric_limits<int64_t>::max()), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    NSErrorRef error;
+    Data bytes = NSKeyedArchiver::archivedDataWithRootObject(
+        Value(Dictionary{{"until", Value(c.date)}, {"name", Value("kite")}}), &error);
+    if (!c.kept) {
+      EXPECT_TRUE(bytes.empty());
+      ASSERT_TRUE(error);
+      EXPECT_EQ(error->domain(), NSCocoaErrorDomain);
+      EXPECT_EQ(error->code(), NSCoderInvalidValueError);
+      continue;
+    }
+    EXPECT_FALSE(error);
+    Value back = NSKeyedUnarchiver::unarchiveObjectWithData(bytes, &error);
+    EXPECT_FALSE(error) << error->localizedDescription();
+    EXPECT_EQ(back["until"], Value(c.date)) << back["until"].description();
+    EXPECT_EQ(back["name"], Value("kite"));
+  }
+
+  const struct {
+    const char* time;
+    std::optional<NSDate> date;
+  } archived[] = {
+      {"9007198276433792", NSDate::fromSeconds1970(kMax)},
+      {"-9007200233048192", NSDate::fromSeconds1970(-kMax)},
+      {"9007198276433794", std::nullopt},
+      {"-9007200233048194", std::nullopt},
+  };
+  for (const auto& a : archived) {
+    SCOPED_TRACE(a.time);
+    NSErrorRef error;
+    Value back = NSKeyedUnarchiver::unarchiveObjectWithData(
+        phoneArchiveWith("<real>1.5</real>", "<real>" + std::string(a.time) + "</real>"), &error);
+    if (!a.date) {
+      EXPECT_TRUE(back.isNil());
+      EXPECT_TRUE(error);
+      continue;
+    }
+    EXPECT_FALSE(error) << error->localizedDescription();
+    EXPECT_EQ(back["saved"], Value(*a.date)) << back["saved"].description();
+    EXPECT_EQ(back["name"], Value("kite"));
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -359,7 +360,8 @@ TEST(PlistTest, EveryFormNestsTheSameNumberOfContainers) {
           EXPECT_FALSE(error) << error->localizedDescription();
         }
       }
-      for (auto format : {PLS::NSPropertyListXMLFormat_v1_0, PLS::NSPropertyListBinaryFormat_v1_0}) {
+      for (auto format :
+           {PLS::NSPropertyListXMLFormat_v1_0, PLS::NSPropertyListBinaryFormat_v1_0}) {
         NSErrorRef error;
         Data written = PLS::dataWithPropertyList(v, format, 0, &error);
         EXPECT_EQ(written.empty(), !fits) << format;
@@ -402,6 +404,28 @@ TEST(PlistTest, ReadsTextFormatAndStringTables) {
 Data bytesOf(const char* s, size_t n) { return Data(reinterpret_cast<const uint8_t*>(s), n); }
 
 bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The last instants of year 9999 (a server's "end of time") are stored in the binary form as a
+// time that reads back in 9999, so the list around them reads; never as one that rounds to
+// the year 10000, which no reader takes.
+TEST(PlistTest, TheLastInstantsOfYear9999ReadBackFromTheBinaryForm) {
+  constexpr int64_t kLastSecond = 253402300799;  // 9999-12-31T23:59:59Z
+  for (int64_t nanoseconds : {999969000, 999984000, 999985000, 999999000, 999999999}) {
+    SCOPED_TRACE(nanoseconds);
+    const NSDate date = NSDate::fromSeconds1970(kLastSecond, nanoseconds);
+    NSErrorRef error;
+    Data bytes = PLS::dataWithPropertyList(Value(Array{Value(date), Value("kept")}),
+                                           PLS::NSPropertyListBinaryFormat_v1_0, 0, &error);
+    ASSERT_FALSE(error) << error->localizedDescription();
+    Value back = PLS::propertyListWithData(bytes, 0, nullptr, &error);
+    ASSERT_FALSE(error) << error->localizedDescription();
+    ASSERT_TRUE(back[0].isDate());
+    EXPECT_EQ(back[0].date()->seconds1970(), kLastSecond);
+    // Within the double's step (2^-15 s) of the date written.
+    EXPECT_LE(std::abs(back[0].date()->timeIntervalSinceDate(date)), 31e-6);
+    EXPECT_EQ(back[1], Value("kept"));
+  }
+}
 
 // Every odd value in both forms: what each form holds reads back unchanged (dates of years 1
 // to 9999, integers beyond 64 bits, text with CR, -0.0); what it cannot hold fails the write,
