@@ -203,26 +203,11 @@ H2LoopbackServer::H2LoopbackServer(ReplyFunction reply, const TLSIdentity& ident
   impl_->reply = std::move(reply);
   impl_->tls = newServerContext(identity);
   SSL_CTX_set_alpn_select_cb(impl_->tls, selectH2, nullptr);
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(fd, 16);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  impl_->listener = fd;
-  impl_->acceptor = std::thread([impl = impl_.get()] {
-    for (;;) {
-      int c = accept4(impl->listener, nullptr, nullptr, SOCK_CLOEXEC);
-      if (c < 0) return;
-      int one = 1;
-      setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      std::lock_guard<std::mutex> lock(impl->mu);
-      impl->sockets.push_back(c);
-      impl->threads.emplace_back([impl, c] { impl->serve(c); });
-    }
+  impl_->listener = listenOnLoopback(port_);
+  impl_->acceptor = acceptConnections(impl_->listener, [impl = impl_.get()](int c) {
+    std::lock_guard<std::mutex> lock(impl->mu);
+    impl->sockets.push_back(c);
+    impl->threads.emplace_back([impl, c] { impl->serve(c); });
   });
 }
 

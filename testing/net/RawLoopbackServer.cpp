@@ -135,13 +135,7 @@ SSL_CTX* newServerContext(const TLSIdentity& identity) {
   return ctx;
 }
 
-RawLoopbackServer::RawLoopbackServer(ReplyFunction reply, const TLSIdentity& identity)
-    : RawLoopbackServer(std::move(reply)) {
-  impl_->tls = newServerContext(identity);
-}
-
-RawLoopbackServer::RawLoopbackServer(ReplyFunction reply) : impl_(std::make_shared<Impl>()) {
-  impl_->reply = std::move(reply);
+int listenOnLoopback(uint16_t& port) {
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -150,19 +144,35 @@ RawLoopbackServer::RawLoopbackServer(ReplyFunction reply) : impl_(std::make_shar
   bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   listen(fd, 16);
   getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  port_ = ntohs(addr.sin_port);
-  impl_->listener = fd;
-  impl_->acceptor = std::thread([impl = impl_.get()] {
+  port = ntohs(addr.sin_port);
+  return fd;
+}
+
+std::thread acceptConnections(int listener, std::function<void(int)> accepted) {
+  return std::thread([listener, accepted = std::move(accepted)] {
     for (;;) {
-      int c = accept4(impl->listener, nullptr, nullptr, SOCK_CLOEXEC);
+      int c = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
       if (c < 0) return;
-      // Each write goes out at once: stray bytes counted as written are at the client.
       int one = 1;
       setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      std::lock_guard<std::mutex> lock(impl->mu);
-      impl->sockets.push_back(c);
-      impl->threads.emplace_back([impl, c] { impl->serve(c); });
+      accepted(c);
     }
+  });
+}
+
+RawLoopbackServer::RawLoopbackServer(ReplyFunction reply, const TLSIdentity& identity)
+    : RawLoopbackServer(std::move(reply)) {
+  impl_->tls = newServerContext(identity);
+}
+
+RawLoopbackServer::RawLoopbackServer(ReplyFunction reply) : impl_(std::make_shared<Impl>()) {
+  impl_->reply = std::move(reply);
+  impl_->listener = listenOnLoopback(port_);
+  // Each write goes out at once: stray bytes counted as written are at the client.
+  impl_->acceptor = acceptConnections(impl_->listener, [impl = impl_.get()](int c) {
+    std::lock_guard<std::mutex> lock(impl->mu);
+    impl->sockets.push_back(c);
+    impl->threads.emplace_back([impl, c] { impl->serve(c); });
   });
 }
 

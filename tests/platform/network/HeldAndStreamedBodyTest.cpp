@@ -14,6 +14,7 @@
 #include "testing/net/H2LoopbackServer.h"
 #include "testing/net/LoopbackServer.h"
 #include "testing/net/RawLoopbackServer.h"
+#include "tests/platform/network/CachingSessionFixture.h"
 #include "tests/platform/network/RecordingDelegate.h"
 
 using namespace plat;
@@ -26,17 +27,7 @@ using testing_net::TLSIdentity;
 namespace {
 
 std::string gzipped(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 16 + MAX_WBITS, 9, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
+  return zlibCoded(text, 16 + MAX_WBITS, Z_BEST_COMPRESSION);
 }
 
 // Zeros coded with gzip once per fan-out and once more: 1 MiB of zeros as a gzip member, then
@@ -51,29 +42,7 @@ std::string gzipBomb(const std::vector<int>& fanOut) {
   return coded;
 }
 
-struct SessionFixture : ::testing::Test {
-  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-  NSURLCacheRef cache = std::make_shared<NSURLCache>(8u << 20, 0, "");
-  NSURLSessionRef session;
-  SessionFixture() {
-    auto config = NSURLSessionConfiguration::defaultSessionConfiguration();
-    config->setURLCache(cache);
-    session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
-        config, delegate, NSOperationQueue::mainQueue());
-    SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
-  }
-  ~SessionFixture() override {
-    session->invalidateAndCancel();
-    runUntil([&] { return delegate->invalidated; }, 10);
-    SecTrustResetSystemAnchorCertificates();
-  }
-  NSURLSessionTaskRef run(NSURLSessionTaskRef task) {
-    size_t before = delegate->completed;
-    task->resume();
-    EXPECT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
-    return task;
-  }
-};
+using SessionFixture = CachingSessionFixture;
 
 TEST_F(SessionFixture, ABodyIsDecodedWithinBoundsAndNeverStallsTheSession) {
   const std::string bomb = gzipBomb({1024, 1024});  // "gzip, gzip, gzip" of 1 TiB

@@ -20,6 +20,7 @@
 #include "testing/loop/Pump.h"
 #include "testing/net/LoopbackServer.h"
 #include "testing/net/RawLoopbackServer.h"
+#include "tests/platform/network/CachingSessionFixture.h"
 #include "tests/platform/network/OwnTemporaryFolder.h"
 #include "tests/platform/network/RecordingDelegate.h"
 
@@ -31,49 +32,13 @@ using testing_net::TLSIdentity;
 
 namespace {
 
-std::string zlibCoded(const std::string& text, int windowBits) {
-  z_stream z{};
-  deflateInit2(&z, Z_BEST_SPEED, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()), '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
 std::string zstdCoded(const std::string& text) {
   std::string out(ZSTD_compressBound(text.size()), '\0');
   out.resize(ZSTD_compress(out.data(), out.size(), text.data(), text.size(), 3));
   return out;
 }
 
-struct BodyFixture : ::testing::Test {
-  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
-  NSURLCacheRef cache = std::make_shared<NSURLCache>(8u << 20, 0, "");
-  NSURLSessionRef session;
-  BodyFixture() {
-    auto config = NSURLSessionConfiguration::defaultSessionConfiguration();
-    config->setURLCache(cache);
-    session = NSURLSession::sessionWithConfigurationDelegateDelegateQueue(
-        config, delegate, NSOperationQueue::mainQueue());
-    SecTrustSetSystemAnchorCertificates({SecCertificateCreateWithData(TestPKI::shared().root.der)});
-  }
-  ~BodyFixture() override {
-    session->invalidateAndCancel();
-    runUntil([&] { return delegate->invalidated; }, 10);
-    SecTrustResetSystemAnchorCertificates();
-  }
-  NSURLSessionTaskRef run(NSURLSessionTaskRef task) {
-    size_t before = delegate->completed;
-    task->resume();
-    EXPECT_TRUE(runUntil([&] { return delegate->completed > before; }, 20));
-    return task;
-  }
-};
+using BodyFixture = CachingSessionFixture;
 
 TEST_F(BodyFixture, ACodedOrTLSBodyIsWholeOnlyWhenItsStreamEnded) {
   std::string text;
