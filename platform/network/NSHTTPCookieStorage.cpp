@@ -12,6 +12,7 @@
 
 #include "platform/dispatch/Clock.h"
 #include "platform/foundation/HostName.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/foundation/NSURL.h"
 #include "platform/network/HTTPDate.h"
 
@@ -87,6 +88,30 @@ std::optional<Target> targetOf(const std::string& url) {
   }
   const std::string& path = parsed->percentEncodedPath();
   return Target{std::move(host), path.empty() ? "/" : path, scheme == "https"};
+}
+
+// A cookie's domain in the hosts' canonical form (see canonicalHostName), its leading '.' (the
+// domain and the names under it) kept: "Bücher.Example." -> "xn--bcher-kva.example",
+// ".Bücher.Example" -> ".xn--bcher-kva.example". Every domain that enters the jar or is looked
+// up in it goes through here, so it compares with requests' hosts (targetOf) as they are
+// reached. nullopt for a domain that names no host.
+std::optional<std::string> cookieDomainInHostForm(std::string_view domain) {
+  const bool withSubdomains = !domain.empty() && domain.front() == '.';
+  if (withSubdomains) domain.remove_prefix(1);
+  std::optional<std::string> host = canonicalHostName(domain);
+  if (host && withSubdomains) host->insert(0, 1, '.');
+  return host;
+}
+
+// `cookie` with its domain in the hosts' form (itself when it already is); null when the
+// domain names no host.
+NSHTTPCookieRef inHostForm(const NSHTTPCookieRef& cookie) {
+  const std::optional<std::string> domain = cookieDomainInHostForm(cookie->domain());
+  if (!domain) return nullptr;
+  if (*domain == cookie->domain()) return cookie;
+  return std::make_shared<NSHTTPCookie>(cookie->name(), cookie->value(), *domain, cookie->path(),
+                                        cookie->expiresDate(), cookie->isSecure(),
+                                        cookie->isHTTPOnly());
 }
 
 // Whether a Domain attribute is one a cookie may be set for from `host` (not a public suffix
@@ -219,7 +244,7 @@ NSHTTPCookieRef NSHTTPCookie::cookieWithSetCookieHeaderForURL(std::string_view f
       if (!d.empty() && d[0] == '.') d.remove_prefix(1);
       // In the hosts' form; one that cannot be mapped, or ends in a dot, matches no host.
       if (!d.empty()) {
-        auto canonical = d.back() == '.' ? std::nullopt : canonicalHostName(d);
+        auto canonical = d.back() == '.' ? std::nullopt : cookieDomainInHostForm(d);
         domain = canonical ? *canonical : lower(d);
       }
     } else if (attribute == "path") {
@@ -304,8 +329,14 @@ std::vector<NSHTTPCookieRef> NSHTTPCookieStorage::cookiesForURL(const std::strin
   return out;
 }
 
-void NSHTTPCookieStorage::setCookie(const NSHTTPCookieRef& cookie) {
-  if (!cookie || !usable(*cookie)) return;
+void NSHTTPCookieStorage::setCookie(const NSHTTPCookieRef& given) {
+  if (!given || !usable(*given)) return;
+  const NSHTTPCookieRef cookie = inHostForm(given);
+  if (!cookie) {
+    NSLog("Cookie \"%s\" not stored: its domain \"%s\" names no host", given->name(),
+          given->domain());
+    return;
+  }
   std::lock_guard<std::mutex> lock(impl_->mu);
   auto& held = impl_->held;
   auto it = std::find_if(held.begin(), held.end(),
@@ -340,8 +371,9 @@ void NSHTTPCookieStorage::setCookieFromSetCookieHeaderForURL(std::string_view fi
   setCookie(NSHTTPCookie::cookieWithSetCookieHeaderForURL(field, url, nowSince1970()));
 }
 
-void NSHTTPCookieStorage::deleteCookie(const NSHTTPCookieRef& cookie) {
-  if (!cookie) return;
+void NSHTTPCookieStorage::deleteCookie(const NSHTTPCookieRef& given) {
+  const NSHTTPCookieRef cookie = given ? inHostForm(given) : nullptr;
+  if (!cookie) return;  // no cookie held has a domain that names no host
   std::lock_guard<std::mutex> lock(impl_->mu);
   auto& held = impl_->held;
   held.erase(std::remove_if(held.begin(), held.end(),

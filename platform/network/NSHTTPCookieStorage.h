@@ -76,12 +76,15 @@ class NSHTTPCookieStorage : public Object {
   // Adds the cookie, replacing one of the same name, domain and path (paths compare exactly:
   // "/p" and "/p/" are two cookies); a cookie whose expiresDate has passed only removes that
   // one. A cookie whose text holds a control character, or a name with '=' or ';', or a value
-  // with ';', is ignored.
+  // with ';', is ignored. The jar holds the cookie with its domain in the hosts' canonical
+  // form (plat::canonicalHostName; a leading '.' kept), so "Bücher.Example." is held as
+  // "xn--bcher-kva.example" and matches every form of that host; a cookie whose domain names
+  // no host is not stored, and a line is logged.
   void setCookie(const NSHTTPCookieRef& cookie);
   // Stores what a "Set-Cookie" field of an answer from `url` sets (see
   // NSHTTPCookie::cookieWithSetCookieHeaderForURL), at the clock's current date.
   void setCookieFromSetCookieHeaderForURL(std::string_view field, const std::string& url);
-  // Removes the cookie of the same name, domain and path, if held.
+  // Removes the cookie of the same name, domain (in any form of the host) and path, if held.
   void deleteCookie(const NSHTTPCookieRef& cookie);
 
   struct Impl;

@@ -1974,12 +1974,15 @@ void startTransfer(const std::shared_ptr<URLSessionCore>& s,
   t->url = request ? request->URL() : "";
   task->transfer = t;
   ParsedURL parsed = parseURL(t->url);
-  if (request && parsed.unmappableHost) {
-    finishTransfer(t, makeURLError(NSURLErrorBadURL, t->url));
-    return;
-  }
-  if (!request || !parsed.ok) {
-    finishTransfer(t, makeURLError(NSURLErrorUnsupportedURL, t->url));
+  if (!request || !parsed.ok || parsed.unmappableHost) {
+    // Nothing is sent: a partial file a resumed download began with goes, as whatever else
+    // ends the download, unless resume data are to name it.
+    {
+      std::lock_guard<std::mutex> lock(task->mu);
+      if (!task->resumeDataCompletion) dropPartialDownloadLocked(*task);
+    }
+    const bool badURL = request && parsed.unmappableHost;
+    finishTransfer(t, makeURLError(badURL ? NSURLErrorBadURL : NSURLErrorUnsupportedURL, t->url));
     return;
   }
   t->host = parsed.host;

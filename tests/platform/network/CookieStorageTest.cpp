@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/dispatch/Clock.h"
+#include "platform/foundation/NSLog.h"
 #include "platform/network/NSHTTPCookieStorage.h"
 #include "platform/network/NSURLConnection.h"
 #include "platform/network/NSURLSession.h"
@@ -223,6 +224,56 @@ TEST_F(CookieFixture, TransfersStoreWhatServersSetAndDelete) {
   EXPECT_EQ(jar->cookiesForURL("http://a.good.com/").size(), 1u);
   EXPECT_TRUE(jar->cookiesForURL("http://evil.com%00.good.com/").empty());
   EXPECT_TRUE(jar->cookiesForURL("http://evil.com%2F.good.com/").empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A cookie the app makes is held, matched and deleted by its domain in the form the
+// connection reaches the host (A-labels, lower case, no trailing dot); one whose domain names
+// no host is refused, with a line logged.
+TEST_F(CookieFixture, AppCookiesMatchEveryFormOfTheirHost) {
+  struct Row {
+    const char* domain;     // as the app gives it
+    const char* sentTo;     // a request that sends it (nullptr: refused, nothing held)
+    const char* notSentTo;  // one that does not
+    const char* otherForm;  // the domain written otherwise: the same cookie
+  };
+  const Row rows[] = {
+      {"Bücher.Example", "https://xn--bcher-kva.example/", "http://www.bücher.example/",
+       "BÜCHER.example."},
+      {"xn--bcher-kva.example", "http://bücher.example/", "http://bucher.example/",
+       "Bücher.Example"},
+      {"WWW.EXAMPLE.ORG.", "http://www.example.org./", "http://example.org/", "www.example.org"},
+      {".Bücher.Example", "http://www.BÜCHER.example./", "http://bücher.example.org/",
+       ".xn--bcher-kva.example"},
+      {"\uFF25\uFF38\uFF21\uFF2D\uFF30\uFF2C\uFF25\uFF0Eorg", "http://example.org/",
+       "http://www.example.org/", "Example.Org"},
+      {"two words.example", nullptr, nullptr, nullptr},
+      {".", nullptr, nullptr, nullptr},
+  };
+  std::vector<std::string> logged;
+  setNSLogCaptureForTesting([&](const std::string& line) { logged.push_back(line); });
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.domain);
+    logged.clear();
+    jar->setCookie(std::make_shared<NSHTTPCookie>("c", "1", row.domain));
+    if (!row.sentTo) {
+      EXPECT_TRUE(jar->cookies().empty());
+      EXPECT_EQ(logged.size(), 1u);
+      continue;
+    }
+    // Set again in another form: the same cookie, replaced.
+    jar->setCookie(std::make_shared<NSHTTPCookie>("c", "2", row.otherForm));
+    EXPECT_EQ(jar->cookies().size(), 1u);
+    EXPECT_EQ(NSHTTPCookie::requestHeaderValueWithCookies(jar->cookiesForURL(row.sentTo)), "c=2");
+    EXPECT_TRUE(jar->cookiesForURL(row.notSentTo).empty());
+    jar->deleteCookie(std::make_shared<NSHTTPCookie>("c", "", row.domain));
+    EXPECT_TRUE(jar->cookies().empty());
+    for (auto& cookie : jar->cookies()) jar->deleteCookie(cookie);  // for the next row
+  }
+  setNSLogCaptureForTesting({});
 }
 
 }  // namespace
