@@ -227,12 +227,18 @@ class ReviewSwitchDelegate : public NSURLSessionDelegate {
                                         const Data& data) override {
     body_.append(data);
   }
+  // Handled on the main queue, where the controller lives: the session's own queue never holds
+  // the controller, so its last reference (and its web view) is never let go of off the main
+  // thread.
   void URLSessionTaskDidCompleteWithError(const NSURLSessionRef&, const NSURLSessionTaskRef& task,
                                           const NSErrorRef& error) override {
-    auto o = owner_.lock();
-    if (!o) return;
-    o->HandleReviewSwitchResponse(body_, task->response(), error);
-    o->Load();
+    dispatch_async(dispatch_get_main_queue(),
+                   [owner = owner_, body = body_, response = task->response(), error] {
+                     auto o = owner.lock();
+                     if (!o) return;
+                     o->HandleReviewSwitchResponse(body, response, error);
+                     o->Load();
+                   });
   }
 
  private:
